@@ -1,0 +1,124 @@
+# Build helpers shared by every module.
+#
+#   pellory_target_options(<target>)      warnings (errors with PELLORY_WERROR) for the project's own code
+#   pellory_test(<name> SOURCES ... [LIBS ...] [NATIVE_ONLY | WINDOWS_ONLY] [TIMEOUT s] [ARGS ...])
+#                                          a GoogleTest binary run by CTest; on the Windows presets it runs
+#                                          under Wine with Xvfb, and the run fails unless at least one test ran
+#   pellory_fuzzer(<name> SOURCES ... [LIBS ...])   a libFuzzer target (only in the fuzz preset)
+#   pellory_bench(<name> SOURCES ... [LIBS ...])    a benchmark binary run by `make bench`
+#
+# Portable code is built on every preset; Win32 code only where WIN32 is true.
+
+set(PELLORY_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+get_filename_component(PELLORY_ROOT ${PELLORY_ROOT} ABSOLUTE)
+set(PELLORY_RUN_TEST ${PELLORY_ROOT}/scripts/run-test)
+set(PELLORY_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+
+if(NOT PELLORY_DEPS)
+  set(PELLORY_DEPS ${PELLORY_ROOT}/build/deps)
+endif()
+
+if(PELLORY_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(PELLORY_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # Windows 2000 API level and above; the program still runs on the 9x line
+  # where it checks the platform at run time.
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PELLORY_RUN_TEST};--wine)
+endif()
+
+# --- Dependencies ---------------------------------------------------------------------------------
+add_library(pellory_zlib INTERFACE)
+add_library(pellory_jpeg INTERFACE)
+add_library(pellory_minizip INTERFACE)
+if(WIN32)
+  set(_deps ${PELLORY_DEPS}/${PELLORY_TRIPLE})
+  if(NOT EXISTS ${_deps}/lib/libjpeg.a OR NOT EXISTS ${_deps}/lib/libminizip.a)
+    message(FATAL_ERROR "libjpeg/minizip for ${PELLORY_TRIPLE} not found in ${_deps}: run scripts/setup")
+  endif()
+  target_link_libraries(pellory_zlib INTERFACE z)
+  target_include_directories(pellory_jpeg SYSTEM INTERFACE ${_deps}/include)
+  target_link_libraries(pellory_jpeg INTERFACE ${_deps}/lib/libjpeg.a)
+  target_include_directories(pellory_minizip SYSTEM INTERFACE ${_deps}/include)
+  target_link_libraries(pellory_minizip INTERFACE ${_deps}/lib/libminizip.a pellory_zlib)
+else()
+  find_package(ZLIB REQUIRED)
+  find_package(JPEG REQUIRED)
+  find_library(MINIZIP_LIBRARY minizip REQUIRED)
+  find_path(MINIZIP_INCLUDE_DIR minizip/zip.h REQUIRED)
+  target_link_libraries(pellory_zlib INTERFACE ZLIB::ZLIB)
+  target_link_libraries(pellory_jpeg INTERFACE JPEG::JPEG)
+  target_include_directories(pellory_minizip SYSTEM INTERFACE ${MINIZIP_INCLUDE_DIR})
+  target_link_libraries(pellory_minizip INTERFACE ${MINIZIP_LIBRARY} pellory_zlib)
+endif()
+
+# --- GoogleTest -----------------------------------------------------------------------------------
+if(NOT PELLORY_FUZZ)
+  if(WIN32)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+endif()
+
+function(pellory_target_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(PELLORY_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+function(pellory_test name)
+  cmake_parse_arguments(T "NATIVE_ONLY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  if(PELLORY_FUZZ OR (T_NATIVE_ONLY AND WIN32) OR (T_WINDOWS_ONLY AND NOT WIN32))
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  pellory_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    # The emulator (scripts/run-test --wine) is put in front of the target by CTest.
+    add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+    set_tests_properties(${name} PROPERTIES
+      FIXTURES_REQUIRED wine
+      ENVIRONMENT "PELLORY_WINE_DIR=${PELLORY_WINE_DIR}")
+  else()
+    add_test(NAME ${name} COMMAND ${PELLORY_RUN_TEST} $<TARGET_FILE:${name}> ${T_ARGS})
+  endif()
+  if(T_TIMEOUT)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  endif()
+endfunction()
+
+function(pellory_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT PELLORY_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${F_SOURCES})
+  pellory_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY PELLORY_FUZZERS ${name})
+endfunction()
+
+function(pellory_bench name)
+  cmake_parse_arguments(B "NATIVE_ONLY;WINDOWS_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  if(PELLORY_FUZZ OR (B_NATIVE_ONLY AND WIN32) OR (B_WINDOWS_ONLY AND NOT WIN32))
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  pellory_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${B_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()

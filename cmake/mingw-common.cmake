@@ -1,0 +1,13 @@
+set(CMAKE_C_COMPILER ${PELLORY_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PELLORY_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${PELLORY_TRIPLE}-windres)
+set(CMAKE_AR ${PELLORY_TRIPLE}-gcc-ar-posix CACHE FILEPATH "")
+set(CMAKE_RANLIB ${PELLORY_TRIPLE}-gcc-ranlib-posix CACHE FILEPATH "")
+set(CMAKE_FIND_ROOT_PATH /usr/${PELLORY_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# No libstdc++, libgcc or winpthread DLLs beside the program.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,6 @@
+# Cross toolchain: 32-bit Windows with mingw-w64 (posix threads), linked statically.
+# This is the build that ships.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(PELLORY_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
