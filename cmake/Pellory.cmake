@@ -80,7 +80,7 @@ endfunction()
 
 function(pellory_test name)
   cmake_parse_arguments(T "NATIVE_ONLY;WINDOWS_ONLY" "TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
-  if(PELLORY_FUZZ OR (T_NATIVE_ONLY AND WIN32) OR (T_WINDOWS_ONLY AND NOT WIN32))
+  if(PELLORY_FUZZ OR PELLORY_HOST_TOOLS OR (T_NATIVE_ONLY AND WIN32) OR (T_WINDOWS_ONLY AND NOT WIN32))
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
@@ -121,4 +121,47 @@ function(pellory_bench name)
   pellory_target_options(${name})
   target_link_libraries(${name} PRIVATE ${B_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# --- Host tools -----------------------------------------------------------------------------------
+# Tools that run on the build machine (the form compiler, the phone simulator) are built natively
+# even in the Windows presets: there the whole tree is configured a second time for the host with
+# PELLORY_HOST_TOOLS=ON into <build>/host, which builds only the portable framework and tools/.
+#
+#   pellory_host_tool(<name> SOURCES ... [LIBS ...])   declares a tool (built into <build>/bin)
+#   pellory_tool_path(<name> <var>)                     path of the tool's executable on the build machine
+#   pellory_tools                                       target to depend on before running a tool
+option(PELLORY_HOST_TOOLS "Build only the host tools" OFF)
+
+if(CMAKE_CROSSCOMPILING)
+  include(ExternalProject)
+  ExternalProject_Add(pellory_host_build
+    SOURCE_DIR ${PELLORY_ROOT}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/host
+    CMAKE_ARGS -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
+               -DPELLORY_WERROR=${PELLORY_WERROR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+  add_custom_target(pellory_tools DEPENDS pellory_host_build)
+  set(PELLORY_HOST_BIN ${CMAKE_BINARY_DIR}/host/bin)
+else()
+  add_custom_target(pellory_tools)
+  set(PELLORY_HOST_BIN ${CMAKE_BINARY_DIR}/bin)
+endif()
+
+function(pellory_host_tool name)
+  cmake_parse_arguments(H "" "" "SOURCES;LIBS" ${ARGN})
+  if(CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  add_executable(${name} ${H_SOURCES})
+  pellory_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${H_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  add_dependencies(pellory_tools ${name})
+endfunction()
+
+function(pellory_tool_path name var)
+  set(${var} ${PELLORY_HOST_BIN}/${name} PARENT_SCOPE)
 endfunction()
