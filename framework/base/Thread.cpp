@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+
 namespace {
 
 class StdNativeThread : public NativeThread {
@@ -166,4 +167,153 @@ void SignalSyncWaiters() {
   SyncQueue& q = Queue();
   { std::lock_guard<std::mutex> g(q.lock); }
   q.signal.notify_all();
+}
+
+// --- TThread -----------------------------------------------------------------------------------
+
+FW_IMPLEMENT_CLASS(TThread)
+FW_IMPLEMENT_CLASS(TCriticalSection)
+FW_IMPLEMENT_CLASS(TSimpleEvent)
+
+TThread::TThread(bool createSuspended) : suspendCount_(createSuspended ? 1 : 0) {}
+
+TThread::~TThread() = default;
+
+void TThread::AfterConstruction() {
+  TObject::AfterConstruction();
+  if (suspendCount_ == 0) Start();
+}
+
+void TThread::Start() {
+  std::lock_guard<std::mutex> gate(startGate_);
+  native_ = GetThreadApi().Start(&TThread::ThreadProc, this);
+  native_->SetPriority(priority_);
+  started_ = true;
+}
+
+void TThread::ThreadProc(void* self) {
+  TThread* t = static_cast<TThread*>(self);
+  { std::lock_guard<std::mutex> gate(t->startGate_); }  // wait until Start has recorded the thread
+  try {
+    if (!t->Terminated()) t->Execute();
+  } catch (...) {
+    t->fatal_ = std::current_exception();
+  }
+  const bool freeThread = t->FreeOnTerminate;
+  try {
+    t->DoTerminate();
+  } catch (...) {
+    if (!t->fatal_) t->fatal_ = std::current_exception();
+  }
+  t->finished_ = true;  // from here on a waiter may free the object
+  SignalSyncWaiters();
+  if (freeThread) {
+    try {
+      t->Free();
+    } catch (...) {
+    }
+  }
+}
+
+void TThread::DoTerminate() {
+  if (OnTerminate) Synchronize([this] { OnTerminate(this); });
+}
+
+void TThread::Destroy() {
+  if (started_ && !finished_ && ThreadID() != CurrentThreadID()) {
+    Terminate();
+    WaitFor();
+  }
+  if (native_) {
+    if (native_->Id() == CurrentThreadID())
+      native_->Detach();  // a thread freeing itself cannot join itself
+    else
+      native_->Join();
+  }
+  inherited::Destroy();
+}
+
+void TThread::Resume() {
+  bool start = false;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    if (suspendCount_ > 0 && --suspendCount_ == 0) {
+      if (started_)
+        resumed_.notify_all();
+      else
+        start = true;
+    }
+  }
+  if (start) Start();
+}
+
+void TThread::Suspend() {
+  std::unique_lock<std::mutex> lk(lock_);
+  ++suspendCount_;
+  if (started_ && ThreadID() == CurrentThreadID())
+    resumed_.wait(lk, [this] { return suspendCount_ == 0 || terminated_.load(); });
+}
+
+bool TThread::Suspended() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return suspendCount_ > 0;
+}
+
+void TThread::CheckSuspended() {
+  std::unique_lock<std::mutex> lk(lock_);
+  resumed_.wait(lk, [this] { return suspendCount_ == 0 || terminated_.load(); });
+}
+
+void TThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    terminated_ = true;
+  }
+  resumed_.notify_all();
+}
+
+int TThread::WaitFor() {
+  if (!started_) throw EThread("Cannot wait for a thread that was never started");
+  if (!finished_ && ThreadID() == CurrentThreadID()) throw EThread("A thread cannot wait for itself");
+  ServeSynchronizeUntil([this] { return finished_.load(); });
+  return returnValue_;
+}
+
+ThreadId TThread::ThreadID() const { return started_ ? native_->Id() : 0; }
+std::uintptr_t TThread::Handle() const { return started_ ? native_->Handle() : 0; }
+
+void TThread::SetPriority(TThreadPriority p) {
+  priority_ = p;
+  if (started_) native_->SetPriority(p);
+}
+
+void TThread::Synchronize(TThread*, TThreadMethod method) {
+  SynchronizeCall([&method] { method(); });
+}
+
+void TThread::Synchronize(TThread*, const std::function<void()>& call) { SynchronizeCall(call); }
+
+// --- TSimpleEvent ------------------------------------------------------------------------------
+
+void TSimpleEvent::SetEvent() {
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    signaled_ = true;
+  }
+  cv_.notify_all();
+}
+
+void TSimpleEvent::ResetEvent() {
+  std::lock_guard<std::mutex> g(lock_);
+  signaled_ = false;
+}
+
+TWaitResult TSimpleEvent::WaitFor(unsigned timeoutMs) {
+  std::unique_lock<std::mutex> lk(lock_);
+  if (timeoutMs == kWaitInfinite) {
+    cv_.wait(lk, [this] { return signaled_; });
+    return TWaitResult::wrSignaled;
+  }
+  return cv_.wait_for(lk, std::chrono::milliseconds(timeoutMs), [this] { return signaled_; }) ? TWaitResult::wrSignaled
+                                                                                             : TWaitResult::wrTimeout;
 }
