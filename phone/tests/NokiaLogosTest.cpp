@@ -110,7 +110,7 @@ TEST(NokiaLogos, MonoBitmapPixels) {
   EXPECT_FALSE(picture.Pixel(2, 1));
   picture.SetPixel(2, 1, true);
   EXPECT_TRUE(picture.Pixel(2, 1));
-  EXPECT_FALSE(picture.Pixel(1, 2 - 1));
+  EXPECT_FALSE(picture.Pixel(1, 1));
   EXPECT_THROW(picture.Pixel(3, 0), std::out_of_range);
   EXPECT_THROW(picture.SetPixel(0, 2, true), std::out_of_range);
   EXPECT_THROW(picture.Pixel(-1, 0), std::out_of_range);
