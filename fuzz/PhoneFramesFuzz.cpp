@@ -20,8 +20,8 @@ void CheckFrame(std::uint8_t method, const std::string& f, std::uint8_t start) {
   Check(f.size() >= 6);
   Check(static_cast<std::uint8_t>(f[0]) == start);
   Check(static_cast<std::uint8_t>(f[1]) == kDeviceHost);
-  const std::size_t length = (static_cast<std::size_t>(static_cast<std::uint8_t>(f[4])) << 8) |
-                             static_cast<std::uint8_t>(f[5]);
+  const std::size_t length =
+      (static_cast<std::size_t>(static_cast<std::uint8_t>(f[4])) << 8) | static_cast<std::uint8_t>(f[5]);
   const auto type = static_cast<std::uint8_t>(f[3]);
   if (method == kLinkBluetooth) {
     Check(f.size() == 6 + length);

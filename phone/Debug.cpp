@@ -18,7 +18,9 @@ TDebugEngine* DebugEngine = &gDebugEngine;
 
 void TDebugEngine::LogEvent(const std::string& /*msg*/, int /*kind*/, int /*code*/) {}
 
-void TDebugEngine::HexDump(std::string_view data, std::string& text) const { text = HexDumpText(data); }
+void TDebugEngine::HexDump(std::string_view data, std::string& text) const {
+  text = HexDumpText(data);
+}
 
 std::string HexDumpText(std::string_view data) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

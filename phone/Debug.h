@@ -6,7 +6,7 @@
 #include <string_view>
 
 class TDebugEngine {
-public:
+ public:
   // Takes a progress text with a kind (0, 1, 2 or -2) and a code. This build
   // writes nothing.
   void LogEvent(const std::string& msg, int kind, int code);

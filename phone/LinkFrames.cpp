@@ -96,6 +96,18 @@ bool FbusChecksumValid(std::string_view frame) {
   return r.U8At(body) == static_cast<std::uint8_t>(sum[0]) && r.U8At(body + 1) == static_cast<std::uint8_t>(sum[1]);
 }
 
+std::vector<TWireFrame> TFrameEncoder::Encode(std::uint8_t msgType, std::string_view payload) {
+  if (IsPhonetLink(linkMethod_))
+    return {TWireFrame{{}, BuildPhonetFrame(PhonetMediaOf(linkMethod_), msgType, payload)}};
+  const std::string preamble = FbusNeedsPreamble(linkMethod_, msgType) ? FbusPreamble() : std::string();
+  if (msgType == kMsgAck) return {TWireFrame{preamble, BuildFbusFrame(msgType, payload)}};
+  std::vector<TWireFrame> frames;
+  for (const std::string& block : sequence_.SplitMessage(payload)) {
+    frames.push_back(TWireFrame{preamble, BuildFbusFrame(msgType, block)});
+  }
+  return frames;
+}
+
 // --- PhoNet ---------------------------------------------------------------------------------------
 
 std::string BuildPhonetFrame(std::uint8_t media, std::uint8_t msgType, std::string_view payload) {
@@ -106,27 +118,38 @@ std::string BuildPhonetFrame(std::uint8_t media, std::uint8_t msgType, std::stri
 
 std::uint8_t PhonetMediaOf(std::uint8_t linkMethod) {
   switch (linkMethod) {
-    case kLinkInfrared: return kPhonetMediaInfrared;
-    case kLinkBluetooth: return kPhonetMediaBluetooth;
-    case kLinkDku2: return kPhonetMediaDku2;
-    default: return 0;
+    case kLinkInfrared:
+      return kPhonetMediaInfrared;
+    case kLinkBluetooth:
+      return kPhonetMediaBluetooth;
+    case kLinkDku2:
+      return kPhonetMediaDku2;
+    default:
+      return 0;
   }
 }
 
-bool IsPhonetLink(std::uint8_t linkMethod) { return PhonetMediaOf(linkMethod) != 0; }
+bool IsPhonetLink(std::uint8_t linkMethod) {
+  return PhonetMediaOf(linkMethod) != 0;
+}
 
-std::string BluetoothSetupFrame() { return BuildPhonetFrame(kPhonetMediaBluetooth, 0xD0, std::string_view("\x04", 1)); }
+std::string BluetoothSetupFrame() {
+  return BuildPhonetFrame(kPhonetMediaBluetooth, 0xD0, std::string_view("\x04", 1));
+}
 
 // --- Set-up failures -----------------------------------------------------------------------------
 
 std::uint16_t LinkSetupFailureCode(std::uint8_t linkMethod, std::uint32_t error) {
   switch (error) {
-    case 5: return kFailPortInUse;
-    case 2: return kFailNoDevice;
+    case 5:
+      return kFailPortInUse;
+    case 2:
+      return kFailNoDevice;
     case 4:
       if (linkMethod == kLinkFbusCable || linkMethod == kLinkBluetooth) return kFailNoIdentity;
       return kFailLinkSetup;
-    default: return kFailLinkSetup;
+    default:
+      return kFailLinkSetup;
   }
 }
 
@@ -210,10 +233,14 @@ std::optional<std::string> AutoReplyPayload(std::string_view frame) {
   const ByteReader r(frame);
   if (!r.Fits(0, 10) || r.U8At(3) != kMsgAutoReply) return std::nullopt;
   switch (r.U8At(9)) {
-    case 0x40: return std::string("\x00\x11\x00\x41\x00\x00", 6);
-    case 0x42: return std::string("\x00\x11\x00\x43\x00\x00", 6);
-    case 0x61: return std::string("\x00\x11\x00\x60\x00\x05\x01\x00\x00\xFF\xFF", 11);
-    default: return std::nullopt;
+    case 0x40:
+      return std::string("\x00\x11\x00\x41\x00\x00", 6);
+    case 0x42:
+      return std::string("\x00\x11\x00\x43\x00\x00", 6);
+    case 0x61:
+      return std::string("\x00\x11\x00\x60\x00\x05\x01\x00\x00\xFF\xFF", 11);
+    default:
+      return std::nullopt;
   }
 }
 

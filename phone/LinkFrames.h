@@ -14,11 +14,11 @@
 #include <vector>
 
 // Link methods chosen by the finder.
-inline constexpr std::uint8_t kLinkFbusCable = 0;    // FBUS over a serial cable (DAU-9P)
-inline constexpr std::uint8_t kLinkAtSwitch = 1;     // AT switch, then FBUS (DLR-3, DKU-5)
-inline constexpr std::uint8_t kLinkInfrared = 2;     // PhoNet over an IrDA socket
-inline constexpr std::uint8_t kLinkBluetooth = 3;    // PhoNet over a Bluetooth serial port
-inline constexpr std::uint8_t kLinkDku2 = 5;         // PhoNet over a DKU-2 USB device
+inline constexpr std::uint8_t kLinkFbusCable = 0;  // FBUS over a serial cable (DAU-9P)
+inline constexpr std::uint8_t kLinkAtSwitch = 1;   // AT switch, then FBUS (DLR-3, DKU-5)
+inline constexpr std::uint8_t kLinkInfrared = 2;   // PhoNet over an IrDA socket
+inline constexpr std::uint8_t kLinkBluetooth = 3;  // PhoNet over a Bluetooth serial port
+inline constexpr std::uint8_t kLinkDku2 = 5;       // PhoNet over a DKU-2 USB device
 
 // Frame start bytes.
 inline constexpr std::uint8_t kFbusFrameId = 0x1E;
@@ -31,8 +31,8 @@ inline constexpr std::uint8_t kDeviceHost = 0x10;
 
 // Message types the link layer itself looks at.
 inline constexpr std::uint8_t kMsgAck = 0x7F;
-inline constexpr std::uint8_t kMsgNoPreamble = 0xF0;   // sent without the 0x55 preamble
-inline constexpr std::uint8_t kMsgFixed40 = 0xF1;      // a fixed 40-byte frame, never acknowledged
+inline constexpr std::uint8_t kMsgNoPreamble = 0xF0;  // sent without the 0x55 preamble
+inline constexpr std::uint8_t kMsgFixed40 = 0xF1;     // a fixed 40-byte frame, never acknowledged
 inline constexpr std::uint8_t kMsgAutoReply = 0xD9;
 
 // Longest FBUS block sent in one frame before a message is split.
@@ -45,7 +45,7 @@ inline constexpr std::size_t kFbusPreambleLength = 200;
 
 // A frame that cannot be expressed on the wire (a block over 65535 bytes).
 class EFrameTooLong : public std::length_error {
-public:
+ public:
   using std::length_error::length_error;
 };
 
@@ -67,15 +67,38 @@ std::optional<std::string> FbusAckFor(std::string_view frame);
 
 // The FBUS sequence counter of one link: 0x60 at first, then 0x41 ... 0x47, 0x40, 0x41, ...
 class TFbusSequence {
-public:
+ public:
   // The blocks of one message: chunks of at most 120 bytes, each followed by the
   // number of blocks left (this one included) and its sequence byte.
   std::vector<std::string> SplitMessage(std::string_view payload);
   int Counter() const { return counter_; }
 
-private:
+ private:
   std::uint8_t NextByte(bool first);
   int counter_ = 0x60;
+};
+
+// One frame as it goes on the wire: the preamble to write before it (empty when
+// none) and the frame. The two are written under one send lock, back to back.
+struct TWireFrame {
+  std::string preamble;
+  std::string frame;
+
+  bool operator==(const TWireFrame&) const = default;
+};
+
+// Turns phone messages into the frames of one link: FBUS on methods 0 and 1
+// (acknowledgements as they are, other messages split into sequenced blocks, the
+// preamble on method 0), one PhoNet frame on the other methods.
+class TFrameEncoder {
+ public:
+  explicit TFrameEncoder(std::uint8_t linkMethod) : linkMethod_(linkMethod) {}
+  std::vector<TWireFrame> Encode(std::uint8_t msgType, std::string_view payload);
+  std::uint8_t LinkMethod() const { return linkMethod_; }
+
+ private:
+  std::uint8_t linkMethod_;
+  TFbusSequence sequence_;
 };
 
 // True when the bytes form one whole FBUS frame (start byte, length, padding) whose checksum matches.
@@ -117,7 +140,7 @@ inline constexpr std::uint16_t kFailLinkSetup = 20;
 // and 3; anything else 20.
 std::uint16_t LinkSetupFailureCode(std::uint8_t linkMethod, std::uint32_t error);
 // The Windows error number carried in a set-up message such as "Unable to open com
-// port: 5": the text after the first colon, at most three characters, in decimal.
+// port: 5": the decimal number after the first colon and its blanks.
 std::optional<std::uint32_t> ErrorNumberInMessage(std::string_view message);
 
 // --- Receiving ------------------------------------------------------------------------------------
@@ -127,8 +150,9 @@ std::optional<std::uint32_t> ErrorNumberInMessage(std::string_view message);
 // complete by its full 16-bit length and is kept only when its checksum matches;
 // on a bad checksum or an impossible header the cutter looks for the next start
 // byte inside the bytes it held, so garbage costs no following frame.
+// Not thread-safe: the link sender guards it when two threads feed or read it.
 class TFrameCutter {
-public:
+ public:
   explicit TFrameCutter(std::uint8_t linkMethod);
 
   // Takes the next received bytes; returns the frames they completed, in order.
@@ -140,7 +164,7 @@ public:
   std::size_t BadFrames() const { return badFrames_; }
   std::uint8_t StartByte() const { return start_; }
 
-private:
+ private:
   enum class TState { tsIncomplete, tsComplete, tsGarbage };
   TState Check() const;
 
@@ -154,9 +178,9 @@ private:
 
 // What the sender does with a complete received frame.
 struct TReceivedFrameAction {
-  bool dispatch = false;                    // hand it to the phone (false for the phone's own acknowledgements)
-  std::optional<std::string> ack;           // FBUS acknowledgement frame to send first
-  std::optional<std::string> autoReply;     // payload of a type 0xD9 message to send next
+  bool dispatch = false;                 // hand it to the phone (false for the phone's own acknowledgements)
+  std::optional<std::string> ack;        // FBUS acknowledgement frame to send first
+  std::optional<std::string> autoReply;  // payload of a type 0xD9 message to send next
 };
 TReceivedFrameAction DecideReceivedFrame(std::uint8_t linkMethod, std::string_view frame);
 

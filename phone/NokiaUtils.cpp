@@ -34,7 +34,9 @@ std::string TrimRightSpaces(std::string_view s) {
   return last == std::string_view::npos ? std::string() : std::string(s.substr(0, last + 1));
 }
 
-std::string TrimSpaces(std::string_view s) { return TrimLeftSpaces(TrimRightSpaces(s)); }
+std::string TrimSpaces(std::string_view s) {
+  return TrimLeftSpaces(TrimRightSpaces(s));
+}
 
 std::string ExtractNthField(int index, std::string_view s, std::string_view separator) {
   std::string_view rest = s;
@@ -54,7 +56,9 @@ std::string ExtractNthField(int index, std::string_view s, std::string_view sepa
   return i == index && index >= 1 ? std::string(field) : std::string();
 }
 
-bool IsProductCode(std::string_view s) { return !s.empty() && !(s[0] >= '0' && s[0] <= '9'); }
+bool IsProductCode(std::string_view s) {
+  return !s.empty() && !(s[0] >= '0' && s[0] <= '9');
+}
 
 std::uint8_t ClassifyLocaleIds(std::uint32_t userLcid, std::uint32_t systemLcid) {
   const std::uint32_t u = userLcid & 0xFFFF;

@@ -14,7 +14,9 @@ bool In(int n, std::initializer_list<int> list) {
   return false;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -44,14 +46,17 @@ bool ConnectPrerequisitesMet(std::uint8_t linkMethod, std::intptr_t socket, int 
 std::vector<TPhoneRequest> InitFamilyRequests(int family) {
   switch (family) {
     case 1:
-    case 2: return {Init5110Request()};
-    case 3: return {SmsInit7110Request(), DaRequest(""), SmsInitSmsRequest()};
+    case 2:
+      return {Init5110Request()};
+    case 3:
+      return {SmsInit7110Request(), DaRequest(""), SmsInitSmsRequest()};
     case 4: {
       std::vector<TPhoneRequest> requests = {SmsInitSmsRequest()};
       for (auto& r : Family4PhonebookInit()) requests.push_back(std::move(r));
       return requests;
     }
-    default: return {};
+    default:
+      return {};
   }
 }
 
@@ -77,10 +82,14 @@ std::optional<TIdentityRequest> IdentityRequestFor(std::string_view productCode,
   if (!UsesStandardImei(productCode)) return TIdentityRequest::ir6360;
   switch (family) {
     case 1:
-    case 2: return modelNumber == 2280 ? TIdentityRequest::ir6360 : TIdentityRequest::ir5110;
-    case 3: return TIdentityRequest::ir7110;
-    case 4: return TIdentityRequest::ir8310;
-    default: return std::nullopt;
+    case 2:
+      return modelNumber == 2280 ? TIdentityRequest::ir6360 : TIdentityRequest::ir5110;
+    case 3:
+      return TIdentityRequest::ir7110;
+    case 4:
+      return TIdentityRequest::ir8310;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -88,10 +97,14 @@ std::vector<TPhoneRequest> StatusRequests(int family, int modelNumber) {
   if (In(modelNumber, {3210, 3310, 3390})) return {};
   switch (family) {
     case 1:
-    case 2: return {StatInfoRequest()};
-    case 3: return {Bat7110Request(), Sig7110Request()};
-    case 4: return {Bat8310Request()};
-    default: return {};
+    case 2:
+      return {StatInfoRequest()};
+    case 3:
+      return {Bat7110Request(), Sig7110Request()};
+    case 4:
+      return {Bat8310Request()};
+    default:
+      return {};
   }
 }
 
@@ -108,10 +121,18 @@ int KeepAliveIntervalMs(int modelNumber, std::string_view productCode, std::uint
   return kKeepAliveIntervalMs;
 }
 
-bool CanReadClock(int n) { return !(n / 10 == 260 || n / 100 == 16 || n / 100 == 11 || n == 2310); }
+bool CanReadClock(int n) {
+  return !(n / 10 == 260 || n / 100 == 16 || n / 100 == 11 || n == 2310);
+}
 
-bool CanSetClock(int n) { return n / 10 != 260; }
+bool CanSetClock(int n) {
+  return n / 10 != 260;
+}
 
-bool CanReadAlarm(int n) { return !(In(n, {2100, 1600, 2310}) || n / 10 == 110 || n / 10 == 260); }
+bool CanReadAlarm(int n) {
+  return !(In(n, {2100, 1600, 2310}) || n / 10 == 110 || n / 10 == 260);
+}
 
-bool CanSetAlarm(int n) { return !(In(n, {2100, 2310}) || n / 10 == 110 || n / 10 == 260); }
+bool CanSetAlarm(int n) {
+  return !(In(n, {2100, 2310}) || n / 10 == 110 || n / 10 == 260);
+}

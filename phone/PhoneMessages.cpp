@@ -19,11 +19,13 @@ TPhoneRequest R(const char* key, std::uint8_t type, std::string payload, int tim
   return TPhoneRequest{key, type, std::move(payload), timeoutSec};
 }
 
-std::string Year(int year) { return B({(year >> 8) & 0xFF, year & 0xFF}); }
+std::string Year(int year) {
+  return B({(year >> 8) & 0xFF, year & 0xFF});
+}
 
 // Bounds-checked view of a received frame.
 class TFrameBytes {
-public:
+ public:
   explicit TFrameBytes(std::string_view frame) : frame_(frame), reader_(frame) {}
   std::optional<int> At(std::size_t offset) const {
     if (!reader_.Fits(offset, 1)) return std::nullopt;
@@ -51,13 +53,17 @@ public:
   }
   std::string Tail(std::size_t offset) const { return Clamped(offset, frame_.size()); }
 
-private:
+ private:
   std::string_view frame_;
   ByteReader reader_;
 };
 
-void Ok(TDecodedReply& d, const char* key) { d.outcomes.push_back({key, true}); }
-void Failed(TDecodedReply& d, const char* key) { d.outcomes.push_back({key, false}); }
+void Ok(TDecodedReply& d, const char* key) {
+  d.outcomes.push_back({key, true});
+}
+void Failed(TDecodedReply& d, const char* key) {
+  d.outcomes.push_back({key, false});
+}
 
 // The replies to clock and alarm requests shared by types 11 and 19.
 void DecodeClockReply(TDecodedReply& d, const TFrameBytes& f) {
@@ -67,12 +73,17 @@ void DecodeClockReply(TDecodedReply& d, const TFrameBytes& f) {
     case 0x61:
       if (const auto b10 = f.At(10)) d.outcomes.push_back({"TIME_SET", *b10 == 0x01});
       break;
-    case 0x63: Ok(d, "TIME_GET"); break;
+    case 0x63:
+      Ok(d, "TIME_GET");
+      break;
     case 0x6C:
       if (const auto b10 = f.At(10)) d.outcomes.push_back({"ALARM_SET", *b10 == 0x01});
       break;
-    case 0x6E: Ok(d, "ALARM_GET"); break;
-    default: break;
+    case 0x6E:
+      Ok(d, "ALARM_GET");
+      break;
+    default:
+      break;
   }
 }
 
@@ -80,15 +91,21 @@ void DecodeClockReply(TDecodedReply& d, const TFrameBytes& f) {
 
 // --- Requests ------------------------------------------------------------------------------------
 
-TPhoneRequest SysGetRequest() { return R("SYS_GET", 0xD1, B({0x00, 0x01, 0x00, 0x03, 0x00}), 1); }
+TPhoneRequest SysGetRequest() {
+  return R("SYS_GET", 0xD1, B({0x00, 0x01, 0x00, 0x03, 0x00}), 1);
+}
 
 TPhoneRequest DaRequest(std::string_view key) {
   return TPhoneRequest{std::string(key), 0xDA, B({0x00, 0x01, 0x00, 0x00}), 0};
 }
 
-TPhoneRequest Init5110Request() { return R("5110_INIT", 0x40, B({0x00, 0x01, 0x64, 0x01}), 0); }
+TPhoneRequest Init5110Request() {
+  return R("5110_INIT", 0x40, B({0x00, 0x01, 0x64, 0x01}), 0);
+}
 
-TPhoneRequest SmsInit7110Request() { return R("SMS_INIT7110", 0x02, B({0x00, 0x01, 0x00, 0x67, 0x1F}), 0); }
+TPhoneRequest SmsInit7110Request() {
+  return R("SMS_INIT7110", 0x02, B({0x00, 0x01, 0x00, 0x67, 0x1F}), 0);
+}
 
 TPhoneRequest SmsInitSmsRequest() {
   return R("SMS_INITSMS", 0x10, B({0x00, 0x01, 0x00, 0x10, 0x06, 0x01, 0x02, 0x0A, 0x14, 0x17, 0x39}), 0);
@@ -99,29 +116,47 @@ std::vector<TPhoneRequest> Family4PhonebookInit() {
           R("", 0x02, B({0x00, 0x01, 0x00, 0x1A, 0x01, 0x00}), 0)};
 }
 
-TPhoneRequest Deinit7110Request() { return R("7110_DEINIT", 0x10, B({0x00, 0x01, 0x00, 0x10, 0x00}), 0); }
+TPhoneRequest Deinit7110Request() {
+  return R("7110_DEINIT", 0x10, B({0x00, 0x01, 0x00, 0x10, 0x00}), 0);
+}
 
-TPhoneRequest StatInfoRequest() { return R("STAT_INFO", 0x04, B({0x00, 0x01, 0x00, 0x01}), 1); }
+TPhoneRequest StatInfoRequest() {
+  return R("STAT_INFO", 0x04, B({0x00, 0x01, 0x00, 0x01}), 1);
+}
 
-TPhoneRequest Bat7110Request() { return R("7110_BAT", 0x17, B({0x00, 0x01, 0x00, 0x02}), 1); }
+TPhoneRequest Bat7110Request() {
+  return R("7110_BAT", 0x17, B({0x00, 0x01, 0x00, 0x02}), 1);
+}
 
-TPhoneRequest Sig7110Request() { return R("7110_SIG", 0x0A, B({0x00, 0x01, 0x00, 0x81}), 1); }
+TPhoneRequest Sig7110Request() {
+  return R("7110_SIG", 0x0A, B({0x00, 0x01, 0x00, 0x81}), 1);
+}
 
-TPhoneRequest Bat8310Request() { return R("8310_BAT", 0x17, B({0x00, 0x01, 0x00, 0x0A, 0x02, 0x00}), 1); }
+TPhoneRequest Bat8310Request() {
+  return R("8310_BAT", 0x17, B({0x00, 0x01, 0x00, 0x0A, 0x02, 0x00}), 1);
+}
 
 TPhoneRequest ImeiRequest(TIdentityRequest kind) {
   switch (kind) {
-    case TIdentityRequest::ir5110: return R("5110_IMEI", 0x40, B({0x00, 0x01, 0x66}), 2);
-    case TIdentityRequest::ir7110: return R("7110_IMEI", 0x1B, B({0x00, 0x01, 0x00, 0x01}), 1);
-    case TIdentityRequest::ir8310: return R("8310_IMEI", 0x1B, B({0x00, 0x01, 0x00, 0x00, 0x41}), 2);
-    case TIdentityRequest::ir6360: break;
+    case TIdentityRequest::ir5110:
+      return R("5110_IMEI", 0x40, B({0x00, 0x01, 0x66}), 2);
+    case TIdentityRequest::ir7110:
+      return R("7110_IMEI", 0x1B, B({0x00, 0x01, 0x00, 0x01}), 1);
+    case TIdentityRequest::ir8310:
+      return R("8310_IMEI", 0x1B, B({0x00, 0x01, 0x00, 0x00, 0x41}), 2);
+    case TIdentityRequest::ir6360:
+      break;
   }
   return R("6360_IMEI", 0x1B, B({0x00, 0x01, 0x00, 0x00, 0x44}), 1);
 }
 
-TPhoneRequest Hw5110Request() { return R("5110_HW", 0x40, B({0x00, 0x01, 0xC8, 0x05}), 2); }
+TPhoneRequest Hw5110Request() {
+  return R("5110_HW", 0x40, B({0x00, 0x01, 0xC8, 0x05}), 2);
+}
 
-TPhoneRequest Hw8310Request() { return R("8310_HW", 0x1B, B({0x00, 0x01, 0x00, 0x07, 0x00, 0x02}), 1); }
+TPhoneRequest Hw8310Request() {
+  return R("8310_HW", 0x1B, B({0x00, 0x01, 0x00, 0x07, 0x00, 0x02}), 1);
+}
 
 std::optional<TPhoneRequest> TimeGetRequest(int family) {
   if (family == 1 || family == 2) return R("TIME_GET", 0x11, B({0x00, 0x01, 0x00, 0x62}), 1);
@@ -132,8 +167,8 @@ std::optional<TPhoneRequest> TimeGetRequest(int family) {
 
 std::optional<TPhoneRequest> TimeSetRequest(int family, const TPhoneDateTime& v) {
   if (family >= 1 && family <= 3) {
-    std::string p = B({0x00, 0x01, 0x00, 0x60, 0x01, 0x01, 0x07}) + Year(v.year) +
-                    B({v.month, v.day, v.hour, v.minute, 0x00});
+    std::string p =
+        B({0x00, 0x01, 0x00, 0x60, 0x01, 0x01, 0x07}) + Year(v.year) + B({v.month, v.day, v.hour, v.minute, 0x00});
     return R("TIME_SET", family == 3 ? 0x19 : 0x11, std::move(p), 1);
   }
   if (family == 4) {
@@ -151,12 +186,13 @@ std::optional<TPhoneRequest> AlarmGetRequest(int family) {
   return std::nullopt;
 }
 
-TPhoneRequest AlarmStateGetRequest() { return R("ALARMSTATE_GET", 0x19, B({0x00, 0x01, 0x00, 0x1F, 0x01, 0x00}), 1); }
+TPhoneRequest AlarmStateGetRequest() {
+  return R("ALARMSTATE_GET", 0x19, B({0x00, 0x01, 0x00, 0x1F, 0x01, 0x00}), 1);
+}
 
 std::optional<TPhoneRequest> AlarmSetRequest(int family, bool on, int hour, int minute) {
   if (family == 1 || family == 2) {
-    return R("ALARM_SET", 0x11, B({0x00, 0x01, 0x00, 0x6B, 0x01, 0x20, 0x03, on ? 0x02 : 0x01, hour, minute, 0x00}),
-             1);
+    return R("ALARM_SET", 0x11, B({0x00, 0x01, 0x00, 0x6B, 0x01, 0x20, 0x03, on ? 0x02 : 0x01, hour, minute, 0x00}), 1);
   }
   if (family == 3) {
     std::string p = B({0x00, 0x01, 0x00, 0x6B, 0x01, 0x32, 0x03});
@@ -172,7 +208,9 @@ std::optional<TPhoneRequest> AlarmSetRequest(int family, bool on, int hour, int 
   return std::nullopt;
 }
 
-int RequestTries(std::uint8_t msgType) { return msgType == 0xD9 || msgType == 0xDB ? 1 : 3; }
+int RequestTries(std::uint8_t msgType) {
+  return msgType == 0xD9 || msgType == 0xDB ? 1 : 3;
+}
 
 std::int32_t RequestDeadlineTicks(std::uint8_t msgType, int timeoutSec) {
   if (timeoutSec == 1 && msgType == 0x1B) return 25;
@@ -223,7 +261,9 @@ TDecodedReply DecodeReply(std::uint8_t msgType, std::string_view frame, const TR
       }
       break;
     }
-    case 0x11: DecodeClockReply(d, f); break;
+    case 0x11:
+      DecodeClockReply(d, f);
+      break;
     case 0x17:
       if (f.Is(9, 0x03)) {
         if (const auto b11 = f.At(11)) {
@@ -242,12 +282,24 @@ TDecodedReply DecodeReply(std::uint8_t msgType, std::string_view frame, const TR
     case 0x19:
       if (!b9) break;
       switch (*b9) {
-        case 0x02: Ok(d, "TIME_SET"); break;
-        case 0x0B: Ok(d, "TIME_GET"); break;
-        case 0x12: Ok(d, "ALARM_SET"); break;
-        case 0x1A: Ok(d, "ALARM_GET"); break;
-        case 0x20: Ok(d, "ALARMSTATE_GET"); break;
-        default: DecodeClockReply(d, f); break;
+        case 0x02:
+          Ok(d, "TIME_SET");
+          break;
+        case 0x0B:
+          Ok(d, "TIME_GET");
+          break;
+        case 0x12:
+          Ok(d, "ALARM_SET");
+          break;
+        case 0x1A:
+          Ok(d, "ALARM_GET");
+          break;
+        case 0x20:
+          Ok(d, "ALARMSTATE_GET");
+          break;
+        default:
+          DecodeClockReply(d, f);
+          break;
       }
       break;
     case 0x1B:
@@ -274,12 +326,18 @@ TDecodedReply DecodeReply(std::uint8_t msgType, std::string_view frame, const TR
       }
       if (f.Is(9, 0x05)) Ok(d, "5110_HW");
       break;
-    case 0x61: Ok(d, "GET_CAMERA"); break;
-    case 0x64: Ok(d, "SYS_GET"); break;
+    case 0x61:
+      Ok(d, "GET_CAMERA");
+      break;
+    case 0x64:
+      Ok(d, "SYS_GET");
+      break;
     case 0x7A:
       if (f.Is(9, 0xED)) Ok(d, "GET_SECCODE");
       break;
-    case 0xD2: Ok(d, "SYS_GET"); break;
+    case 0xD2:
+      Ok(d, "SYS_GET");
+      break;
     case 0xD7:
       if (f.Is(9, 0x0A)) Ok(d, "GET_BT");
       break;
@@ -290,8 +348,11 @@ TDecodedReply DecodeReply(std::uint8_t msgType, std::string_view frame, const TR
     case 0xDA:
       if (f.Is(9, 0x01)) Ok(d, "DA_CHECK");
       break;
-    case 0xDB: Ok(d, "APP1"); break;
-    default: break;
+    case 0xDB:
+      Ok(d, "APP1");
+      break;
+    default:
+      break;
   }
   return d;
 }
@@ -318,7 +379,8 @@ TSysGetReply ParseSysGetReply(std::string_view frame) {
 std::string ImeiFromReply(TIdentityRequest kind, std::string_view frame) {
   const TFrameBytes f(frame);
   switch (kind) {
-    case TIdentityRequest::ir5110: return f.Exact(10, 15).value_or("");
+    case TIdentityRequest::ir5110:
+      return f.Exact(10, 15).value_or("");
     case TIdentityRequest::ir7110: {
       const auto bytes = f.Exact(10, 15);
       if (!bytes) return {};
@@ -326,8 +388,10 @@ std::string ImeiFromReply(TIdentityRequest kind, std::string_view frame) {
       if (digits.size() == 11) digits += "0000";
       return digits;
     }
-    case TIdentityRequest::ir8310: return f.Exact(16, 15).value_or("");
-    case TIdentityRequest::ir6360: return f.Clamped(16, 11);
+    case TIdentityRequest::ir8310:
+      return f.Exact(16, 15).value_or("");
+    case TIdentityRequest::ir6360:
+      return f.Clamped(16, 11);
   }
   return {};
 }

@@ -27,11 +27,17 @@ std::int32_t MillisecondsToTicks(std::int32_t ms) {
   return product / 92000;
 }
 
-void SetMillisecondClock(TMillisecondClock clock) { gClock.store(clock ? clock : &DefaultClock); }
+void SetMillisecondClock(TMillisecondClock clock) {
+  gClock.store(clock ? clock : &DefaultClock);
+}
 
-std::uint32_t CurrentMilliseconds() { return gClock.load()(); }
+std::uint32_t CurrentMilliseconds() {
+  return gClock.load()();
+}
 
-std::int32_t CurrentTick() { return TickOfMilliseconds(CurrentMilliseconds()); }
+std::int32_t CurrentTick() {
+  return TickOfMilliseconds(CurrentMilliseconds());
+}
 
 void StartTickTimerAt(TTickTimer& timer, std::int32_t ticks, std::int32_t now) {
   if (ticks > kTickDeadlineCap) ticks = kTickDeadlineCap;
@@ -47,8 +53,14 @@ bool TickTimerExpiredAt(const TTickTimer& timer, std::int32_t now) {
   return now + kTickWrapPeriod > timer.Stop;
 }
 
-void StartTickTimer(TTickTimer& timer, std::int32_t ticks) { StartTickTimerAt(timer, ticks, CurrentTick()); }
+void StartTickTimer(TTickTimer& timer, std::int32_t ticks) {
+  StartTickTimerAt(timer, ticks, CurrentTick());
+}
 
-void StartSecondsTimer(TTickTimer& timer, std::int32_t seconds) { StartTickTimer(timer, SecondsToTicks(seconds)); }
+void StartSecondsTimer(TTickTimer& timer, std::int32_t seconds) {
+  StartTickTimer(timer, SecondsToTicks(seconds));
+}
 
-bool TickTimerExpired(const TTickTimer& timer) { return TickTimerExpiredAt(timer, CurrentTick()); }
+bool TickTimerExpired(const TTickTimer& timer) {
+  return TickTimerExpiredAt(timer, CurrentTick());
+}

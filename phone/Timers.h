@@ -25,7 +25,9 @@ std::int32_t SecondsToTicks(std::int32_t seconds);
 std::int32_t MillisecondsToTicks(std::int32_t ms);
 
 // The tick of a millisecond counter value.
-inline std::int32_t TickOfMilliseconds(std::uint32_t ms) { return static_cast<std::int32_t>(ms / 55u); }
+inline std::int32_t TickOfMilliseconds(std::uint32_t ms) {
+  return static_cast<std::int32_t>(ms / 55u);
+}
 
 // The millisecond counter the clock reads. The default is a monotonic clock taken
 // modulo 2^32; the Windows build installs the multimedia timer, tests a fake one.

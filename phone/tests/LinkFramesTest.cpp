@@ -15,7 +15,8 @@ std::string Bytes(std::initializer_list<int> bytes) {
 
 // A frame as the phone sends it: 1E 10 00 type len block [pad] checksum.
 std::string PhoneFrame(std::uint8_t type, const std::string& block) {
-  std::string f = Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
+  std::string f =
+      Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
   f += block;
   if (block.size() % 2) f += '\0';
   f += FbusChecksum(f);
@@ -40,6 +41,37 @@ TEST(LinkFrames, FirstSysGetOnTheCable) {
   const auto second = seq.SplitMessage(payload);
   ASSERT_EQ(second.size(), 1u);
   EXPECT_EQ(second[0], payload + Bytes({0x01, 0x41}));
+}
+
+TEST(LinkFrames, EncoderPerLinkMethod) {
+  const std::string payload = Bytes({0x00, 0x01, 0x00, 0x03, 0x00});
+  TFrameEncoder cable(kLinkFbusCable);
+  const auto first = cable.Encode(0xD1, payload);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].preamble, FbusPreamble());
+  EXPECT_EQ(first[0].frame,
+            Bytes({0x1E, 0x00, 0x10, 0xD1, 0x00, 0x07, 0x00, 0x01, 0x00, 0x03, 0x00, 0x01, 0x60, 0x00, 0x6E, 0xD5}));
+  // An acknowledgement goes out as it is, without preamble or sequence.
+  const auto ack = cable.Encode(kMsgAck, Bytes({0xD2, 0x01}));
+  ASSERT_EQ(ack.size(), 1u);
+  EXPECT_EQ(ack[0], (TWireFrame{"", Bytes({0x1E, 0x00, 0x10, 0x7F, 0x00, 0x02, 0xD2, 0x01, 0xDC, 0x7C})}));
+  const auto second = cable.Encode(0xD1, payload);
+  EXPECT_EQ(second[0].frame, BuildFbusFrame(0xD1, payload + Bytes({0x01, 0x41})));
+  // 121 bytes: two frames, each behind its own preamble.
+  const auto split = cable.Encode(0x40, std::string(121, 'a'));
+  ASSERT_EQ(split.size(), 2u);
+  EXPECT_EQ(split[1].preamble, FbusPreamble());
+  EXPECT_EQ(split[1].frame, BuildFbusFrame(0x40, Bytes({'a', 0x01, 0x03})));
+
+  TFrameEncoder atSwitch(kLinkAtSwitch);
+  EXPECT_EQ(atSwitch.Encode(0xD1, payload)[0].preamble, "");
+
+  TFrameEncoder bluetooth(kLinkBluetooth);
+  const std::string longPayload(300, 'b');
+  const auto bt = bluetooth.Encode(0xD1, longPayload);
+  ASSERT_EQ(bt.size(), 1u);
+  EXPECT_EQ(bt[0], (TWireFrame{"", BuildPhonetFrame(0x19, 0xD1, longPayload)}));
+  EXPECT_EQ(TFrameEncoder(kLinkDku2).Encode(0x1B, "x")[0].frame, BuildPhonetFrame(0x1B, 0x1B, "x"));
 }
 
 TEST(LinkFrames, PreambleOnlyOnTheCableForDataFrames) {
@@ -129,9 +161,10 @@ TEST(LinkFrames, SetupFailureCodes) {
     std::uint32_t error;
     std::uint16_t code;
   };
-  const Case cases[] = {{0, 5, 11}, {1, 5, 11}, {3, 5, 11}, {0, 2, 12}, {1, 2, 12}, {0, 4, 13},
+  const Case cases[] = {{0, 5, 11}, {1, 5, 11}, {3, 5, 11}, {0, 2, 12},  {1, 2, 12},   {0, 4, 13},
                         {3, 4, 13}, {1, 4, 20}, {0, 0, 20}, {0, 87, 20}, {0, 1167, 20}};
-  for (const Case& c : cases) EXPECT_EQ(LinkSetupFailureCode(c.method, c.error), c.code) << int(c.method) << " " << c.error;
+  for (const Case& c : cases)
+    EXPECT_EQ(LinkSetupFailureCode(c.method, c.error), c.code) << int(c.method) << " " << c.error;
   EXPECT_EQ(ErrorNumberInMessage("Unable to open com port: 5"), 5u);
   EXPECT_EQ(ErrorNumberInMessage("Unable to set com state: 121"), 121u);
   EXPECT_FALSE(ErrorNumberInMessage("Unable to open com port").has_value());
@@ -228,8 +261,7 @@ TEST(FrameCutter, BluetoothFrames) {
   const std::string empty = Bytes({0x19, 0x10, 0x00, 0xD0, 0x00, 0x00});
   TFrameCutter cutter(kLinkBluetooth);
   EXPECT_EQ(cutter.StartByte(), 0x19);
-  EXPECT_EQ(cutter.Feed(Bytes({0x1E, 0x19, 0x00}) + f + empty + f),
-            (std::vector<std::string>{f, empty, f}));
+  EXPECT_EQ(cutter.Feed(Bytes({0x1E, 0x19, 0x00}) + f + empty + f), (std::vector<std::string>{f, empty, f}));
 }
 
 // --- Decisions on received frames --------------------------------------------------------------------

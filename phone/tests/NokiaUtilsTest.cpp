@@ -41,10 +41,10 @@ TEST(NokiaUtils, ExtractNthField) {
     const char *s, *separator, *result;
   };
   const Case cases[] = {
-      {1, "a=b", "=", "a"}, {2, "a=b", "=", "b"},   {3, "a=b", "=", ""},     {2, "a=", "=", ""},
-      {0, "a=b", "=", ""},  {-1, "a=b", "=", ""},   {1, "", "=", ""},        {2, "a==c", "=", ""},
+      {1, "a=b", "=", "a"},  {2, "a=b", "=", "b"},      {3, "a=b", "=", ""},   {2, "a=", "=", ""},
+      {0, "a=b", "=", ""},   {-1, "a=b", "=", ""},      {1, "", "=", ""},      {2, "a==c", "=", ""},
       {3, "a==c", "=", "c"}, {2, "x::y::z", "::", "y"}, {1, "abc", "", "abc"}, {2, "abc", "", ""},
-      {1, "=b", "=", ""},   {2, "=b", "=", "b"},
+      {1, "=b", "=", ""},    {2, "=b", "=", "b"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtractNthField(c.index, c.s, c.separator), c.result) << c.index << " " << c.s << " " << c.separator;
@@ -65,9 +65,10 @@ TEST(NokiaUtils, ClassifyLocale) {
     int result;
   };
   const Case cases[] = {
-      {0x0804, 0x0419, 3}, {0x0409, 0x1004, 0}, {0x0408, 0x0419, 2}, {0x0419, 0x0409, 1},
-      {0x0409, 0x0409, 0}, {0x0409, 0x0404, 3}, {0x1004, 0x0409, 3}, {0x1004, 0x0804, 3}, {0x0409, 0x1004, 0},
-      {0x00010419, 0x0409, 1},  // only the low 16 bits count
+      {0x0804, 0x0419, 3}, {0x0409, 0x1004, 0},     {0x0408, 0x0419, 2}, {0x0419, 0x0409, 1},
+      {0x0409, 0x0409, 0}, {0x0409, 0x0404, 3},     {0x1004, 0x0409, 3}, {0x1004, 0x0804, 3},
+      {0x0409, 0x1004, 0}, {0x00010419, 0x0409, 1},  // only the low 16 bits count
   };
-  for (const Case& c : cases) EXPECT_EQ(ClassifyLocaleIds(c.user, c.system), c.result) << std::hex << c.user << " " << c.system;
+  for (const Case& c : cases)
+    EXPECT_EQ(ClassifyLocaleIds(c.user, c.system), c.result) << std::hex << c.user << " " << c.system;
 }

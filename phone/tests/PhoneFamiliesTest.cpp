@@ -11,13 +11,12 @@ TEST(PhoneFamilies, FamilyOfModel) {
     int family;
   };
   const Case cases[] = {
-      {6110, "NSE-3", 1}, {5110, "NSE-1", 1}, {3210, "NSE-8", 1}, {8210, "NSM-3", 1}, {8810, "NSE-6", 1},
-      {3310, "NHM-5NX", 2}, {3390, "NPB-1NB", 2}, {3330, "NHM-6", 2}, {3610, "", 2}, {3610, "NAM-1", 4}, {2100, "NAM-2", 2},
-      {1100, "RH-18", 4},  // 110x is family 2, but its class 4 makes it 4
-      {6210, "NPE-3", 3}, {7110, "NSE-5", 3}, {6250, "NHM-3", 3},
-      {6310, "NPE-4", 4}, {8310, "NHM-7", 4}, {6230, "RH-12", 4},
-      {1200, "", 0},      {9999, "RHV-1", 3}, {2600, "", 4}, {2600, "RM-340", 4},
-      {999, "", -1},      {0, "", -1},
+      {6110, "NSE-3", 1},   {5110, "NSE-1", 1},   {3210, "NSE-8", 1}, {8210, "NSM-3", 1}, {8810, "NSE-6", 1},
+      {3310, "NHM-5NX", 2}, {3390, "NPB-1NB", 2}, {3330, "NHM-6", 2}, {3610, "", 2},      {3610, "NAM-1", 4},
+      {2100, "NAM-2", 2},   {1100, "RH-18", 4},  // 110x is family 2, but its class 4 makes it 4
+      {6210, "NPE-3", 3},   {7110, "NSE-5", 3},   {6250, "NHM-3", 3}, {6310, "NPE-4", 4}, {8310, "NHM-7", 4},
+      {6230, "RH-12", 4},   {1200, "", 0},        {9999, "RHV-1", 3}, {2600, "", 4},      {2600, "RM-340", 4},
+      {999, "", -1},        {0, "", -1},
   };
   for (const Case& c : cases) EXPECT_EQ(PhoneFamily(-1, c.n, c.code), c.family) << c.n << " " << c.code;
   // A cached family above 0 stands; 0 and -1 are computed again.
@@ -69,9 +68,10 @@ TEST(PhoneFamilies, NormalisesProductCodes) {
     const char *in, *out;
   };
   const Case cases[] = {
-      {"NPE-4", "NPE-4"}, {"NPE-4X", "NPE-4"}, {"NPE-4XY", "NPE-4"}, {"RHV-3", "RHV-3"}, {"xRHV-31", "RHV-3"},
-      {"NHM-5NX", "NHM-5NX"},  // known with its letters
-      {"ABC", ""},       {"ABC-9Z", "ABC-9"}, {"", ""},       {"NPE-4 ", "NPE-4"},
+      {"NPE-4", "NPE-4"},  {"NPE-4X", "NPE-4"},  {"NPE-4XY", "NPE-4"},
+      {"RHV-3", "RHV-3"},  {"xRHV-31", "RHV-3"}, {"NHM-5NX", "NHM-5NX"},  // known with its letters
+      {"ABC", ""},         {"ABC-9Z", "ABC-9"},  {"", ""},
+      {"NPE-4 ", "NPE-4"},
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeProductCode(c.in), c.out) << c.in;
 }
@@ -84,10 +84,14 @@ TEST(PhoneFamilies, IdentityRequestByModel) {
     std::optional<TIdentityRequest> request;
   };
   const Case cases[] = {
-      {"NSE-3", 1, 6110, TIdentityRequest::ir5110}, {"NHM-5NX", 2, 3310, TIdentityRequest::ir5110},
-      {"RH-17", 2, 2280, TIdentityRequest::ir6360}, {"NSE-5", 3, 7110, TIdentityRequest::ir7110},
-      {"NPE-4", 4, 6310, TIdentityRequest::ir8310}, {"NPW-2", 4, 6360, TIdentityRequest::ir6360},
-      {"RH-40", 4, 2220, TIdentityRequest::ir6360}, {"XYZ-1", 0, 0, std::nullopt},
+      {"NSE-3", 1, 6110, TIdentityRequest::ir5110},
+      {"NHM-5NX", 2, 3310, TIdentityRequest::ir5110},
+      {"RH-17", 2, 2280, TIdentityRequest::ir6360},
+      {"NSE-5", 3, 7110, TIdentityRequest::ir7110},
+      {"NPE-4", 4, 6310, TIdentityRequest::ir8310},
+      {"NPW-2", 4, 6360, TIdentityRequest::ir6360},
+      {"RH-40", 4, 2220, TIdentityRequest::ir6360},
+      {"XYZ-1", 0, 0, std::nullopt},
       {"XYZ-1", -1, 0, std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(IdentityRequestFor(c.code, c.family, c.n), c.request) << c.code;

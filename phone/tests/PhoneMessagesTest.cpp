@@ -7,7 +7,9 @@
 #include <map>
 #include <string>
 
-void PrintTo(const TKeyOutcome& o, std::ostream* os) { *os << o.key << (o.ok ? "=OK" : "=FAILED"); }
+void PrintTo(const TKeyOutcome& o, std::ostream* os) {
+  *os << o.key << (o.ok ? "=OK" : "=FAILED");
+}
 
 namespace {
 
@@ -21,7 +23,8 @@ std::string Bytes(std::initializer_list<int> bytes) {
 // and sequence bytes, padding and checksum.
 std::string PhoneFrame(std::uint8_t type, const std::string& payload) {
   const std::string block = payload + Bytes({0x01, 0x42});
-  std::string f = Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
+  std::string f =
+      Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
   f += block;
   if (block.size() % 2) f += '\0';
   f += FbusChecksum(f);
@@ -36,7 +39,7 @@ std::string Frame(std::uint8_t type, std::size_t size, const std::map<std::size_
   return f;
 }
 
-const TReplyContext kStandard{"NPE-4", 6310};    // class 4, standard identity
+const TReplyContext kStandard{"NPE-4", 6310};     // class 4, standard identity
 const TReplyContext kNonStandard{"NPW-2", 6360};  // non-standard identity
 const TReplyContext kModel35{"RH-21", 3520};
 
@@ -182,12 +185,20 @@ TEST(PhoneMessages, RowsBeyondTheFrameDoNotMatch) {
     std::map<std::size_t, int> bytes;
   };
   const Case cases[] = {
-      {0x02, 9, {}},          {0x11, 10, {{9, 0x61}}}, {0x11, 10, {{9, 0x6C}}}, {0x17, 11, {{9, 0x03}}},
-      {0x17, 15, {{9, 0x0B}, {14, 5}}}, {0x0A, 10, {{9, 0x82}}}, {0x1B, 9, {}}, {0x40, 8, {}},
-      {0xDA, 9, {}},          {0x19, 10, {{9, 0x61}}},
+      {0x02, 9, {}},
+      {0x11, 10, {{9, 0x61}}},
+      {0x11, 10, {{9, 0x6C}}},
+      {0x17, 11, {{9, 0x03}}},
+      {0x17, 15, {{9, 0x0B}, {14, 5}}},
+      {0x0A, 10, {{9, 0x82}}},
+      {0x1B, 9, {}},
+      {0x40, 8, {}},
+      {0xDA, 9, {}},
+      {0x19, 10, {{9, 0x61}}},
   };
   for (const Case& c : cases) {
-    const TDecodedReply d = DecodeReply(static_cast<std::uint8_t>(c.type), Frame(static_cast<std::uint8_t>(c.type), c.size, c.bytes), kStandard);
+    const TDecodedReply d = DecodeReply(static_cast<std::uint8_t>(c.type),
+                                        Frame(static_cast<std::uint8_t>(c.type), c.size, c.bytes), kStandard);
     EXPECT_TRUE(d.outcomes.empty()) << std::hex << c.type << " size " << std::dec << c.size;
     EXPECT_FALSE(d.battery.has_value());
     EXPECT_FALSE(d.signal.has_value());
@@ -210,7 +221,7 @@ TEST(PhoneMessages, LevelsFromReplies) {
     std::optional<int> signal;
   };
   const Case signals[] = {
-      {0x13, 60, kNonStandard, 100}, {0x13, 10, kNonStandard, 26}, {0x13, 60, kStandard, 60},
+      {0x13, 60, kNonStandard, 100}, {0x13, 10, kNonStandard, 26},        {0x13, 60, kStandard, 60},
       {0x16, 40, kModel35, 40},      {0x16, 40, kStandard, std::nullopt}, {0x1E, 33, kStandard, 33},
       {0x82, 44, kStandard, 44},     {0x83, 44, kStandard, std::nullopt},
   };
@@ -248,18 +259,16 @@ TEST(PhoneMessages, IdentityReplies) {
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir7110, r7110full), "350612345678901");
 
   // 8310 style: type 1B, [9] = 01, the IMEI at offset 16.
-  const std::string r8310 =
-      PhoneFrame(0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x41, 0x01, 0x00, 0x10, 0x00}) + "350612345678901" +
-                           Bytes({0x00}));
+  const std::string r8310 = PhoneFrame(
+      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x41, 0x01, 0x00, 0x10, 0x00}) + "350612345678901" + Bytes({0x00}));
   d = DecodeReply(0x1B, r8310, kStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"8310_IMEI", true}}));
   EXPECT_EQ(d.rawIdentity, r8310.substr(9));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir8310, r8310), "350612345678901");
 
   // 6360 style: type 1B, [9] = 01, [12] = 44, an 11-character ESN at offset 16.
-  const std::string r6360 =
-      PhoneFrame(0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x44, 0x00, 0x0B, 0x00}) + "A1B2C3D4E5F" +
-                           Bytes({0x00}));
+  const std::string r6360 = PhoneFrame(
+      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x44, 0x00, 0x0B, 0x00}) + "A1B2C3D4E5F" + Bytes({0x00}));
   d = DecodeReply(0x1B, r6360, kNonStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"6360_IMEI", true}, {"8310_IMEI", true}}));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir6360, r6360), "A1B2C3D4E5F");
@@ -280,8 +289,7 @@ TEST(PhoneMessages, ShortIdentityReplies) {
 // --- Other reply fields -----------------------------------------------------------------------------------
 
 TEST(PhoneMessages, SysGetReply) {
-  const std::string frame =
-      PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03}) + "V 05.10\n12-03-02\nNPE-4\n(c) NMP.");
+  const std::string frame = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03}) + "V 05.10\n12-03-02\nNPE-4\n(c) NMP.");
   const TSysGetReply r = ParseSysGetReply(frame);
   EXPECT_EQ(r.swVersion, "V 05.10");
   EXPECT_EQ(r.date, "12-03-02");

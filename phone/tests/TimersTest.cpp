@@ -11,7 +11,7 @@ TEST(Timers, ConvertsSecondsAndMilliseconds) {
     std::int32_t ms;
   };
   const Case cases[] = {
-      {0, 0, 0},      {1, 18, 0},       {2, 36, 0},  {15, 273, 0}, {50, 910, 0},
+      {0, 0, 0},      {1, 18, 0},        {2, 36, 0},   {15, 273, 0},      {50, 910, 0},
       {200, 3641, 3}, {1000, 18206, 18}, {-1, -18, 0}, {-200, -3641, -3},
   };
   for (const Case& c : cases) {
@@ -69,7 +69,9 @@ TEST(Timers, ExpiryWithAndWithoutWrap) {
 
 namespace {
 std::uint32_t gFakeMs = 0;
-std::uint32_t FakeClock() { return gFakeMs; }
+std::uint32_t FakeClock() {
+  return gFakeMs;
+}
 }  // namespace
 
 TEST(Timers, DeadlineAcrossTheCounterWrap) {
