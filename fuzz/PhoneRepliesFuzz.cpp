@@ -1,7 +1,7 @@
 // Feeds arbitrary frames to the reply decoder and the reply-field readers of
 // every phone family: nothing may read past the frame, and what comes back is
 // taken from the frame.
-#include "BasicPhoneData.h"
+#include "NokiaUtils.h"
 #include "PhoneFamilies.h"
 #include "PhoneMessages.h"
 

@@ -1,6 +1,6 @@
 #include "PhoneFamilies.h"
 
-#include "BasicPhoneData.h"
+#include "NokiaUtils.h"
 #include "LinkFrames.h"
 
 #include <initializer_list>

@@ -1,6 +1,6 @@
 #include "PhoneMessages.h"
 
-#include "BasicPhoneData.h"
+#include "NokiaUtils.h"
 #include "ByteReader.h"
 #include "Timers.h"
 

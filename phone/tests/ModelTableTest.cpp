@@ -1,4 +1,4 @@
-#include "BasicPhoneData.h"
+#include "NokiaUtils.h"
 
 #include <gtest/gtest.h>
 
