@@ -23,6 +23,7 @@ void TSimCutter::Reset() {
   pos_ = 0;
   skipped_.clear();
   quiet_ = 0;
+  eatFill_ = false;
 }
 
 void TSimCutter::Consume(std::size_t count) {
@@ -56,11 +57,12 @@ TSimCutter::TScan TSimCutter::ScanOne(TOut& out) {
   const std::uint8_t b = r.U8At(0);
   const std::size_t avail = r.Size();
 
-  if (at_ && IsLineFill(static_cast<char>(b))) {
-    // Line ends and the NUL after them separate AT commands.
+  if (eatFill_ && IsLineFill(static_cast<char>(b))) {
+    // The rest of an AT line's end (CR, LF and the NUL the host sends after it).
     Consume(1);
     return TScan::scConsumed;
   }
+  eatFill_ = false;
   if (at_ && IsA(static_cast<char>(b))) {
     if (avail < 2) return TScan::scNeedMore;
     if (IsT(static_cast<char>(r.U8At(1)))) {
@@ -69,6 +71,7 @@ TSimCutter::TScan TSimCutter::ScanOne(TOut& out) {
         if (c == '\r' || c == '\n') {
           Emit(TSimEventKind::seAtLine, buf_.substr(pos_, i), out);
           Consume(i + 1);
+          eatFill_ = true;
           return TScan::scConsumed;
         }
       }

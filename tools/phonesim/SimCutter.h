@@ -83,4 +83,5 @@ class TSimCutter {
   // Bytes of the last bad frame still ahead; skipping them is not reported
   // again (the bad frame's line already shows them).
   std::size_t quiet_ = 0;
+  bool eatFill_ = false;  // just after an AT line: its line end bytes follow
 };
