@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   TSimOptions options;
   std::string error;
   if (!SimParseOptions(args, options, error)) {
-    std::fprintf(stderr, "phonesim: %s\n%s", error.c_str(), SimUsage().c_str());
+    std::fprintf(stderr, "phonesim: %s (see --help)\n", error.c_str());
     return 2;
   }
   if (options.Help) {

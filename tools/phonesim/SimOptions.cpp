@@ -123,7 +123,7 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
       if (!need()) return false;
       const TSimPersonaData* p = SimFindPersona(value);
       if (!p) {
-        error = "unknown persona: " + value + " (see --list-personas)";
+        error = "unknown persona: " + value + "; --list-personas shows them";
         return false;
       }
       out.Persona = *p;
