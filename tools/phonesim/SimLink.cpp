@@ -61,6 +61,7 @@ void TSimLink::Reset() {
   partial_.clear();
   partialType_ = -1;
   phonetSetup_ = false;
+  pushed_ = false;
   seq_ = static_cast<std::uint8_t>(opt_.SeqStart & 7);
   switch (opt_.Kind) {
     case TSimLinkKind::lkAuto:
@@ -197,13 +198,18 @@ void TSimLink::Answer(bool fbus, std::uint8_t type, std::string_view payload, st
   }
   ++answered_;
   const std::int64_t due = nowMs + std::max(0, opt_.ReplyDelayMs);
-  for (const TSimMessage& m : replies) {
-    if (fbus) {
-      for (const std::string& block : SimSplitFbusBlocks(m.Payload, seq_))
-        Queue(due, FbusFrame(m.Type, block), "reply");
-    } else {
-      Queue(due, SimBuildPhonetFrame(opt_.PhonetMedia, kSimHostAddr, kSimPhoneAddr, m.Type, m.Payload), "reply");
-    }
+  for (const TSimMessage& m : replies) QueueMessage(fbus, m, due, "reply");
+  if (!pushed_) {
+    pushed_ = true;
+    for (const TSimPush& p : opt_.Push) QueueMessage(fbus, TSimMessage{p.Type, p.Payload}, due + p.DelayMs, "push");
+  }
+}
+
+void TSimLink::QueueMessage(bool fbus, const TSimMessage& m, std::int64_t dueMs, const char* what) {
+  if (fbus) {
+    for (const std::string& block : SimSplitFbusBlocks(m.Payload, seq_)) Queue(dueMs, FbusFrame(m.Type, block), what);
+  } else {
+    Queue(dueMs, SimBuildPhonetFrame(opt_.PhonetMedia, kSimHostAddr, kSimPhoneAddr, m.Type, m.Payload), what);
   }
 }
 

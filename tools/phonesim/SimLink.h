@@ -25,6 +25,13 @@ enum class TSimLinkKind {
   lkPhonet,    // Bluetooth serial: PhoNet frames, answered after the set-up frame
 };
 
+// A message the phone sends on its own, `DelayMs` after its first reply of a session.
+struct TSimPush {
+  std::uint8_t Type = 0;
+  std::string Payload;
+  int DelayMs = 0;
+};
+
 struct TSimLinkOptions {
   TSimLinkKind Kind = TSimLinkKind::lkAuto;
   std::uint8_t PhonetMedia = 0x19;
@@ -36,6 +43,7 @@ struct TSimLinkOptions {
   int MuteAfter = -1;             // when >= 0: fall silent after answering this many messages
   std::set<std::uint8_t> Ignore;  // message types never answered (still acknowledged)
   std::uint8_t SeqStart = 0;      // the phone's first sequence counter (0..7)
+  std::vector<TSimPush> Push;     // unsolicited messages of each session
 };
 
 // Bytes to write, not before `DueMs`; `What` describes them for the log.
@@ -85,6 +93,7 @@ class TSimLink {
   void HandlePhonet(const std::string& frame, std::int64_t nowMs, std::time_t wallNow);
   void Answer(bool fbus, std::uint8_t type, std::string_view payload, std::int64_t nowMs, std::time_t wallNow);
   void Queue(std::int64_t dueMs, std::string bytes, std::string what);
+  void QueueMessage(bool fbus, const TSimMessage& m, std::int64_t dueMs, const char* what);
   std::string FbusFrame(std::uint8_t type, std::string_view block);
 
   TSimPersona& persona_;
@@ -93,6 +102,7 @@ class TSimLink {
   TSimCutter cutter_;
   TState state_ = TState::stOpen;
   bool phonetSetup_ = false;
+  bool pushed_ = false;  // this session's unsolicited messages are queued
   std::uint8_t seq_ = 0;
   std::string partial_;  // blocks of a multi-block message so far
   std::int16_t partialType_ = -1;

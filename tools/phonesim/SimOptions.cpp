@@ -47,6 +47,9 @@ Link:
                        first), phonet (Bluetooth serial: set-up frame first)
   --media HEX          PhoNet media byte (default 19)
   --seq-start N        first sequence counter of the phone's frames (0..7)
+  --push TYPE:HEX[@MS] send this message MS ms after the first reply of each
+                       session (e.g. D9:00010042 for the host's auto-reply);
+                       repeatable
 Faults:
   --mute               receive and log, send nothing (SIGUSR1 toggles)
   --no-acks            answer but never acknowledge
@@ -178,6 +181,23 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
         return false;
       }
       out.Link.Ignore.insert(t);
+    } else if (name == "--push") {
+      // TYPE:HEX[@MS]
+      if (!need()) return false;
+      TSimPush push;
+      const std::size_t colon = value.find(':');
+      const std::size_t at = value.find('@');
+      long delay = 0;
+      if (colon == std::string::npos || !ParseByte(value.substr(0, colon), push.Type) ||
+          !SimParseHex(value.substr(colon + 1, at == std::string::npos ? std::string::npos : at - colon - 1),
+                       push.Payload) ||
+          push.Payload.size() > 0xFFFF ||
+          (at != std::string::npos && !ParseInt(value.substr(at + 1), 0, 3600000, delay))) {
+        error = "--push: TYPE:HEX[@MS] expected, not " + value;
+        return false;
+      }
+      push.DelayMs = static_cast<int>(delay);
+      out.Link.Push.push_back(std::move(push));
     } else if (name == "--path") {
       if (!need()) return false;
       out.Path = value;

@@ -225,3 +225,20 @@ TEST(SimLink, ResetStartsANewSession) {
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1].Bytes[frames[1].Bytes.size() - 3 - 1], '\x40') << "sequence counter starts again";
 }
+
+TEST(SimLink, PushesUnsolicitedMessagesOncePerSession) {
+  TSimLinkOptions o;
+  o.Push = {{0xD9, Hex("00 01 00 42"), 100}};
+  Harness h(o);
+  EXPECT_EQ(HostCutFbus(h.Send(kSysGet)).size(), 2u);
+  const auto pushed = HostCutFbus(h.Due(100));
+  ASSERT_EQ(pushed.size(), 1u);
+  EXPECT_EQ(pushed[0].Type, 0xD9);
+  EXPECT_EQ(U8(pushed[0].Bytes, 9), 0x42);
+  EXPECT_EQ(U8(pushed[0].Bytes, 11), 0x41) << "the phone's second message carries sequence 0x41";
+  h.Send(kSysGet, 200);
+  EXPECT_EQ(h.Due(1000), "");
+  h.link.Reset();
+  h.Send(kSysGet, 2000);
+  EXPECT_EQ(HostCutFbus(h.Due(2100)).size(), 1u);
+}
