@@ -31,8 +31,8 @@ class TReply {
   explicit TReply(std::string start) : p_(std::move(start)) {}
   TReply& Put(std::size_t frameOffset, int value) {
     const std::size_t i = frameOffset - kHeader;
-    if (p_.size() <= i) p_.resize(i + 1, '\0');
-    p_[i] = static_cast<char>(value & 0xFF);
+    if (p_.size() <= i) p_.append(i + 1 - p_.size(), '\0');
+    p_.replace(i, 1, 1, static_cast<char>(value & 0xFF));
     return *this;
   }
   TReply& Append(std::string_view bytes) {
