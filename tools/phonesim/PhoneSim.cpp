@@ -1,6 +1,7 @@
 // phonesim: a simulated Nokia phone on a pseudo-terminal, for tests of the
 // link layer and the phone engine. See README.md for the options.
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
   if (options.ListPersonas) {
     std::fputs(SimPersonaList().c_str(), stdout);
     return 0;
+  }
+  if (options.DieWithParent) {
+    const pid_t parent = getppid();
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) return 0;
   }
   if (!InstallSignals()) {
     std::fprintf(stderr, "phonesim: cannot install signal handlers: %s\n", std::strerror(errno));

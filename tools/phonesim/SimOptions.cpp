@@ -64,6 +64,8 @@ Line:
   --symlink PATH       also create PATH as a symlink to the pty (removed at exit)
   --resync-ms MS       give up a partial frame after MS quiet ms (default 300)
   --exit-on-close[=MS] exit when the host has closed the line (for MS ms)
+  --lifetime S         exit with status 3 after S seconds, whatever happens
+  --die-with-parent    exit when the process that started phonesim ends
 Log:
   --log FILE           one line per event: received frames as hex, and
                        "AT <line>", "SKIP <hex>", "BAD <hex>", "OPEN", "CLOSE"
@@ -219,6 +221,11 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
         }
         out.CloseGraceMs = static_cast<int>(v);
       }
+    } else if (name == "--lifetime") {
+      if (!number(1, 86400, v)) return false;
+      out.LifetimeMs = static_cast<int>(v * 1000);
+    } else if (name == "--die-with-parent") {
+      out.DieWithParent = true;
     } else if (name == "--log") {
       if (!need()) return false;
       out.LogFile = value;

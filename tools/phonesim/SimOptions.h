@@ -20,6 +20,8 @@ struct TSimOptions {
   int ResyncMs = 300;  // a partial frame older than this is given up
   bool ExitOnClose = false;
   int CloseGraceMs = 0;
+  int LifetimeMs = 0;          // when > 0: exit with status 3 after this long
+  bool DieWithParent = false;  // exit when the process that started the simulator ends
   bool ListPersonas = false;
   bool Help = false;
 };

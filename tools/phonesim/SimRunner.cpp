@@ -114,9 +114,14 @@ void TSimRunner::WriteOutput() {
 }
 
 int TSimRunner::Run() {
+  const std::int64_t end = opt_.LifetimeMs > 0 ? SimNowMs() + opt_.LifetimeMs : -1;
   if (transport_->PeerPresent()) Attach();
   while (true) {
     const std::int64_t now = SimNowMs();
+    if (end >= 0 && now >= end) {
+      Log("LIFETIME over");
+      return 3;
+    }
     if (!attached_ && !gone_ && transport_->PeerPresent()) Attach();
     if (opt_.ExitOnClose && everAttached_ && !attached_ && now - detachedAt_ >= opt_.CloseGraceMs) return 0;
 
@@ -142,6 +147,7 @@ int TSimRunner::Run() {
     if (attached_ && link_.NextDue() >= 0) atMost(link_.NextDue() - now);
     if (attached_ && link_.HasPartial()) atMost(lastRx_ + opt_.ResyncMs - now);
     if (opt_.ExitOnClose && everAttached_ && !attached_) atMost(detachedAt_ + opt_.CloseGraceMs - now);
+    if (end >= 0) atMost(end - now);
 
     pollfd fds[2];
     nfds_t nfds = 0;

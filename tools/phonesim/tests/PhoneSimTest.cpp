@@ -312,6 +312,12 @@ TEST(PhoneSim, EndsOnSignalsAndOnTheHostsCloseWhenAsked) {
   }
 }
 
+TEST(PhoneSim, LifetimeEndsARunThatNobodyEnds) {
+  Sim sim({"--lifetime", "1", "--die-with-parent"});
+  ASSERT_FALSE(sim.Path().empty());
+  EXPECT_EQ(sim.Wait(3000), 3);
+}
+
 TEST(PhoneSim, RejectsBadOptions) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--persona", "NXX-1"},
                                                                              {"--family", "9"},
