@@ -31,6 +31,8 @@ std::string Printable(std::string_view s) {
 }
 
 const char kAtOk[] = "\r\nOK\r\n";
+// Longest message joined from blocks; a longer run of blocks starts over.
+constexpr std::size_t kMaxMessage = 64 * 1024;
 const char kAtError[] = "\r\nERROR\r\n";
 }  // namespace
 
@@ -161,7 +163,7 @@ void TSimLink::HandleFbus(const std::string& frame, std::int64_t nowMs, std::tim
     Queue(nowMs, FbusFrame(kSimTypeAck, SimBytes({type, seq & 0x0F})), "ack");
   }
   const std::string_view chunk = std::string_view(frame).substr(6, len - 2);
-  if (partialType_ != type) partial_.clear();
+  if (partialType_ != type || partial_.size() + chunk.size() > kMaxMessage) partial_.clear();
   partial_.append(chunk);
   if (left > 1) {
     partialType_ = type;
