@@ -186,7 +186,9 @@ void TSimLink::HandlePhonet(const std::string& frame, std::int64_t nowMs, std::t
             "set-up reply");
     return;
   }
-  if (opt_.Kind == TSimLinkKind::lkPhonet && !phonetSetup_) return;  // not answered before the set-up frame
+  // A Bluetooth link answers nothing before the set-up frame; infrared and
+  // DKU-2 links have none.
+  if (opt_.Kind == TSimLinkKind::lkPhonet && opt_.PhonetMedia == kSimMediaBluetooth && !phonetSetup_) return;
   Answer(false, type, payload, nowMs, wallNow);
 }
 

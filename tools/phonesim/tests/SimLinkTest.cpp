@@ -242,3 +242,14 @@ TEST(SimLink, PushesUnsolicitedMessagesOncePerSession) {
   h.Send(kSysGet, 2000);
   EXPECT_EQ(HostCutFbus(h.Due(2100)).size(), 1u);
 }
+
+TEST(SimLink, OtherPhonetMediaNeedNoSetupFrame) {
+  TSimLinkOptions o;
+  o.Kind = TSimLinkKind::lkPhonet;
+  o.PhonetMedia = 0x1B;
+  Harness h(o);
+  EXPECT_EQ(h.Send(HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x19)), "");  // another medium is noise
+  const auto frames = HostCutPhonet(h.Send(HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x1B)), 0x1B);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].Type, 0xD2);
+}
