@@ -1,0 +1,171 @@
+#include "ConnSender.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "Thread.h"
+#include "WinTestSupport.h"
+
+namespace {
+
+// The phone's side of a sender: every frame handed over, and where it ran.
+struct TFrameSink {
+  std::vector<std::string> frames;
+  bool offMainThread = false;
+  void OnFrame(std::uint8_t msgType, const std::string& frame) {
+    if (!IsMainThread()) offMainThread = true;
+    if (frame.size() < 4 || static_cast<std::uint8_t>(frame[3]) != msgType) ADD_FAILURE() << "type mismatch";
+    frames.push_back(frame);
+  }
+  const std::string* Find(std::uint8_t msgType) const {
+    for (const auto& f : frames) {
+      if (static_cast<std::uint8_t>(f[3]) == msgType) return &f;
+    }
+    return nullptr;
+  }
+  TFrameEvent Handler() { return TFrameEvent::Bind<&TFrameSink::OnFrame>(this); }
+};
+
+TEST(ConnSender, SetUpFailuresGiveTheirCodes) {
+  struct {
+    std::uint8_t method;
+    std::uint8_t port;
+    std::uint16_t code;
+  } const cases[] = {
+      {kLinkFbusCable, 250, kFailNoDevice},
+      {kLinkAtSwitch, 250, kFailNoDevice},
+      {kLinkBluetooth, 250, kFailNoDevice},
+      {kLinkInfrared, 0, kFailLinkSetup},  // the reader-thread links are not built here
+      {kLinkDku2, 0, kFailLinkSetup},
+      {4, 250, kFailLinkSetup},  // no such link method
+  };
+  for (const auto& c : cases) {
+    std::uint16_t code = 0xFFFF;
+    TFrameSink sink;
+    TConnectionSender* sender = New<TConnectionSender>(c.method, sink.Handler(), "", "", 0, c.port, code);
+    EXPECT_EQ(code, c.code) << "link method " << int(c.method);
+    if (sender->ComPort()) {
+      EXPECT_FALSE(sender->ComPort()->Connected());
+    }
+    EXPECT_TRUE(sender->SendPhoneMessage(0xD1, "x")) << "sending on a dead link still reports success";
+    sender->Free();
+  }
+}
+
+TEST(Timers, DelayWithMessagesServesSynchronousCallsAndMessages) {
+  TTickTimer before;
+  StartTickTimer(before, 0);
+  int served = 0;
+  std::thread worker([&] { SynchronizeCall([&] { ++served; }); });
+  PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
+  DelayWithMessages(200);
+  const std::int32_t elapsed = CurrentTick() - before.Start;
+  worker.join();
+  EXPECT_EQ(served, 1) << "the call was served during the wait";
+  EXPECT_GE(elapsed, 4) << "a 200 ms wait ends after the fourth tick boundary";
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_NULL, WM_NULL, PM_NOREMOVE)) << "the posted message was handled";
+}
+
+// --- With the simulated phone ------------------------------------------------------------------
+
+class PhoneSimSender : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
+    from_ = SimulatorLog().size();
+  }
+  void TearDown() override {
+    if (sender_) sender_->Free();
+    // The simulator has seen the line close before the next test opens it.
+    if (SimulatorPort()) WaitForLogLine(from_, "CLOSE");
+  }
+  std::uint16_t Open(std::uint8_t method) {
+    std::uint16_t code = 0xFFFF;
+    sender_ = New<TConnectionSender>(method, sink_.Handler(), "", "", 0, static_cast<std::uint8_t>(SimulatorPort()),
+                                     code);
+    return code;
+  }
+  std::vector<std::string> LogSinceOpen() {
+    auto lines = SimulatorLog();
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(from_, lines.size())));
+    return lines;
+  }
+
+  std::size_t from_ = 0;
+  TFrameSink sink_;
+  TConnectionSender* sender_ = nullptr;
+};
+
+const std::string kModelRead = Bytes({0x00, 0x01, 0x00, 0x03, 0x00});
+
+TEST_F(PhoneSimSender, FbusCableSendsTheGoldenBytesAndAcknowledgesTheReply) {
+  ASSERT_EQ(Open(kLinkFbusCable), 0);
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  const std::string golden = "1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5";
+  const int frameLine = WaitForLogLine(from_, golden);
+  ASSERT_GE(frameLine, 0);
+  ASSERT_TRUE(WaitUntil([&] { return sink_.Find(0xD2) != nullptr; })) << "no D2 reply reached the handler";
+  EXPECT_FALSE(sink_.offMainThread);
+  EXPECT_EQ(sink_.Find(kMsgAck), nullptr) << "the phone's acknowledgements are not handed on";
+  const auto ack = FbusAckFor(*sink_.Find(0xD2));
+  ASSERT_TRUE(ack);
+  EXPECT_GE(WaitForLogLine(from_, Hex(*ack)), 0) << "the D2 reply was acknowledged";
+  // Exactly the preamble, the sync byte and the frame went out before it.
+  const auto lines = SimulatorLog();
+  ASSERT_GE(frameLine, 2);
+  EXPECT_EQ(lines[static_cast<std::size_t>(frameLine) - 1], "SKIP 55*200 C1");
+  EXPECT_EQ(lines[static_cast<std::size_t>(frameLine) - 2], "OPEN");
+  // The second message carries sequence 0x41.
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  EXPECT_GE(WaitForLogLine(from_, Hex(BuildFbusFrame(0xD1, kModelRead + Bytes({0x01, 0x41})))), 0);
+}
+
+TEST_F(PhoneSimSender, AtSwitchThenFbusWithoutPreamble) {
+  ASSERT_EQ(Open(kLinkAtSwitch), 0);
+  EXPECT_GE(WaitForLogLine(from_, "AT at&f"), 0);
+  EXPECT_GE(WaitForLogLine(from_, "AT at*nokiafbus"), 0);
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  const int frameLine = WaitForLogLine(from_, "1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
+  ASSERT_GE(frameLine, 0);
+  ASSERT_TRUE(WaitUntil([&] { return sink_.Find(0xD2) != nullptr; }));
+  const auto lines = LogSinceOpen();
+  std::string all;
+  for (const auto& l : lines) all += l + "\n";
+  EXPECT_NE(all.find("55*8"), std::string::npos) << all;
+  EXPECT_EQ(all.find("55*200"), std::string::npos) << "no preamble after the AT switch:\n" << all;
+}
+
+TEST_F(PhoneSimSender, BluetoothSendsTheSetUpFrameAndPhonetFrames) {
+  ASSERT_EQ(Open(kLinkBluetooth), 0);
+  EXPECT_GE(WaitForLogLine(from_, "19 00 10 D0 00 01 04"), 0);
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  EXPECT_GE(WaitForLogLine(from_, "19 00 10 D1 00 05 00 01 00 03 00"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return sink_.Find(0xD2) != nullptr; }));
+  EXPECT_EQ(sink_.Find(0xD2)->substr(0, 3), Bytes({0x19, 0x10, 0x00}));
+  EXPECT_FALSE(sink_.offMainThread);
+}
+
+TEST_F(PhoneSimSender, FreeingFromTheFrameHandlerIsSafe) {
+  struct TFreer {
+    TConnectionSender** sender;
+    int calls = 0;
+    void OnFrame(std::uint8_t msgType, const std::string&) {
+      if (msgType != 0xD2) return;
+      ++calls;
+      FreeAndNil(*sender);
+    }
+  } freer{&sender_};
+  std::uint16_t code = 0xFFFF;
+  sender_ = New<TConnectionSender>(kLinkBluetooth, TFrameEvent::Bind<&TFreer::OnFrame>(&freer), "", "", 0,
+                                   static_cast<std::uint8_t>(SimulatorPort()), code);
+  ASSERT_EQ(code, 0);
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  ASSERT_TRUE(WaitUntil([&] { return sender_ == nullptr; }));
+  DelayWithMessages(100);
+  EXPECT_EQ(freer.calls, 1);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Shared helpers of the Windows tests of the link layer: the simulated phone
+// that the test driver (with-phonesim) maps to a COM port of the Wine prefix,
+// and waits that handle messages.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "TimersWin.h"
+
+// Waits (handling messages) up to `ms` for `done()`.
+template <class F>
+bool WaitUntil(F done, int ms = 3000) {
+  for (int waited = 0; waited < ms; waited += 20) {
+    if (done()) return true;
+    DelayWithMessages(20);
+  }
+  return done();
+}
+
+// The COM number the simulator is mapped to, 0 when the tests run without it.
+inline int SimulatorPort() {
+  const char* port = std::getenv("PELLORY_PHONESIM_PORT");
+  return port ? std::atoi(port) : 0;
+}
+
+// Every line of the simulator's log so far.
+inline std::vector<std::string> SimulatorLog() {
+  std::vector<std::string> lines;
+  const char* path = std::getenv("PELLORY_PHONESIM_LOG");
+  if (!path) return lines;
+  std::string windowsPath = std::string("Z:") + path;
+  for (char& ch : windowsPath) {
+    if (ch == '/') ch = '\\';
+  }
+  std::ifstream in(windowsPath);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Waits up to `ms` for a log line equal to `line` among the lines from `from`
+// on; its index, or -1.
+inline int WaitForLogLine(std::size_t from, const std::string& line, int ms = 3000) {
+  int found = -1;
+  WaitUntil(
+      [&] {
+        const auto lines = SimulatorLog();
+        for (std::size_t i = from; i < lines.size(); ++i) {
+          if (lines[i] == line) {
+            found = static_cast<int>(i);
+            return true;
+          }
+        }
+        return false;
+      },
+      ms);
+  return found;
+}
+
+// Bytes in the simulator log's form: "1E 00 10".
+inline std::string Hex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char b : bytes) {
+    if (!text.empty()) text += ' ';
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
+inline std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
+}

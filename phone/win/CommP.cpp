@@ -1,0 +1,470 @@
+#include "CommP.h"
+
+#include <algorithm>
+
+namespace {
+
+// How often the event thread looks at the input queue when the driver cannot
+// wait for line events, and how soon unread bytes are reported again.
+constexpr DWORD kPollIntervalMs = 10;
+constexpr DWORD kPollRepeatMs = 100;
+// How long a cancelled operation may take to come back.
+constexpr DWORD kCancelWaitMs = 2000;
+// Bound of a read of bytes already queued, and of a line-event wait.
+constexpr DWORD kReadWaitMs = 1000;
+constexpr DWORD kLineEventWaitMs = 500;
+
+// An overlapped operation with everything the system may still touch while it
+// is pending: the record, its event, the data buffer and the event mask. When a
+// cancelled operation does not come back, the whole record is left alive.
+struct TPendingIo {
+  OVERLAPPED ov{};
+  std::string buffer;
+  DWORD mask = 0;
+
+  TPendingIo() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+  ~TPendingIo() {
+    if (ov.hEvent) CloseHandle(ov.hEvent);
+  }
+  TPendingIo(const TPendingIo&) = delete;
+  TPendingIo& operator=(const TPendingIo&) = delete;
+};
+
+// Releases the record once the system no longer uses it; cancels it first
+// when it is still pending, and leaks it when the cancel does not come back.
+void Release(HANDLE handle, TPendingIo* io, bool pending) {
+  if (pending && !CancelOverlappedIo(handle, &io->ov)) return;  // the system still owns it
+  delete io;
+}
+
+std::string WithError(const char* text, DWORD error) { return text + std::to_string(error); }
+
+int QueuedBytes(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(handle, &errors, &stat)) return 0;
+  return static_cast<int>(std::min<DWORD>(stat.cbInQue, 0x7FFFFFFF));
+}
+
+}  // namespace
+
+bool CancelOverlappedIo(HANDLE handle, OVERLAPPED* ov) {
+  using TCancelIoEx = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+  static const TCancelIoEx cancelIoEx = reinterpret_cast<TCancelIoEx>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
+  if (HasOverlappedIoCompleted(ov)) return true;
+  // Without CancelIoEx (before Vista) CancelIo reaches the calling thread's
+  // operations, which is where every caller here issued its own.
+  if (cancelIoEx) {
+    cancelIoEx(handle, ov);
+  } else {
+    CancelIo(handle);
+  }
+  if (ov->hEvent) WaitForSingleObject(ov->hEvent, kCancelWaitMs);
+  return HasOverlappedIoCompleted(ov);
+}
+
+DWORD BaudRateValue(TBaudRate rate) {
+  static constexpr DWORD kRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,
+                                     14400, 19200, 38400, 56000, 57600, 115200, 230400};
+  const auto i = static_cast<std::size_t>(rate);
+  return i < std::size(kRates) ? kRates[i] : 9600;
+}
+
+DWORD EventMaskOf(TEvents events) {
+  static constexpr DWORD kBits[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
+                                    EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD};
+  DWORD mask = 0;
+  for (int e = evRxChar; e <= evRLSD; ++e) {
+    if (events.Contains(static_cast<TEvent>(e))) mask |= kBits[e];
+  }
+  return mask;
+}
+
+// --- TComThread ----------------------------------------------------------------------------------
+
+FW_IMPLEMENT_CLASS(TComThread)
+
+TComThread::TComThread(TCustComPort* port)
+    : TThread(true), port_(port), handle_(port->handle_), maskBits_(EventMaskOf(port->Events)) {
+  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!stopEvent_) {
+    const DWORD error = GetLastError();
+    throw EComState(WithError("Unable to set com state: ", error), error);
+  }
+  SetCommMask(handle_, maskBits_);
+}
+
+void TComThread::AfterConstruction() {
+  inherited::AfterConstruction();
+  Resume();
+}
+
+void TComThread::Destroy() {
+  StopWaiting();
+  inherited::Destroy();  // terminates and waits unless the thread frees itself
+  if (stopEvent_) CloseHandle(stopEvent_);
+  stopEvent_ = nullptr;
+}
+
+void TComThread::StopWaiting() {
+  if (stopEvent_) SetEvent(stopEvent_);
+}
+
+void TComThread::Orphan() {
+  ownsHandle_ = true;
+  port_ = nullptr;
+  FreeOnTerminate = true;
+  Terminate();
+  StopWaiting();
+}
+
+void TComThread::Execute() {
+  WaitWithDriver();
+  if (polling_) PollInput();
+  PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+  if (ownsHandle_) CloseHandle(handle_);
+}
+
+void TComThread::WaitWithDriver() {
+  // A driver that reports success with an empty mask over and over is not
+  // waiting for anything either.
+  int emptyInARow = 0;
+  for (;;) {
+    auto* io = new TPendingIo;
+    if (!io->ov.hEvent) {
+      delete io;
+      polling_ = true;
+      return;
+    }
+    if (!WaitCommEvent(handle_, &io->mask, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
+      // No line-event wait on this driver (a pseudo-terminal under Wine, or a
+      // mask it does not support).
+      delete io;
+      polling_ = true;
+      return;
+    }
+    const HANDLE handles[2] = {stopEvent_, io->ov.hEvent};
+    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+      Release(handle_, io, true);
+      return;
+    }
+    DWORD unused = 0;
+    const bool ok = GetOverlappedResult(handle_, &io->ov, &unused, FALSE);
+    const DWORD mask = io->mask;
+    delete io;
+    if (!ok) {
+      // Aborted at once: the driver cannot wait for events either.
+      polling_ = true;
+      return;
+    }
+    if (mask == 0) {
+      if (++emptyInARow >= 3) {
+        polling_ = true;
+        return;
+      }
+      continue;
+    }
+    emptyInARow = 0;
+    Deliver(mask);
+  }
+}
+
+void TComThread::PollInput() {
+  int last = 0;
+  DWORD lastReport = 0;
+  while (WaitForSingleObject(stopEvent_, kPollIntervalMs) == WAIT_TIMEOUT) {
+    const int queued = QueuedBytes(handle_);
+    if (queued <= 0) {
+      last = 0;
+      continue;
+    }
+    if (queued == last && GetTickCount() - lastReport < kPollRepeatMs) continue;
+    Deliver(EV_RXCHAR);
+    last = QueuedBytes(handle_);
+    lastReport = GetTickCount();
+  }
+}
+
+void TComThread::Deliver(DWORD mask) {
+  if (TCustComPort* port = port_.load()) {
+    if (port->lineEvent_) SetEvent(port->lineEvent_);
+  }
+  mask &= maskBits_;
+  if (mask == 0 || Terminated()) return;
+  eventMask_ = mask;
+  Synchronize([this] { DispatchEvents(); });
+}
+
+void TComThread::DispatchEvents() {
+  // Runs on the main thread while this thread waits in Synchronize. A port that
+  // is closing (or gone) runs no more handlers; a handler may close it.
+  inDispatch_ = true;
+  struct TReset {
+    bool& flag;
+    ~TReset() { flag = false; }
+  } reset{inDispatch_};
+  const auto live = [this]() -> TCustComPort* {
+    TCustComPort* port = port_.load();
+    return port && !port->closing_ && !Terminated() ? port : nullptr;
+  };
+  const DWORD mask = eventMask_;
+  if (mask & EV_RXCHAR) {
+    if (TCustComPort* p = live(); p && p->OnRxChar) p->OnRxChar(p, p->InputCount());
+  }
+  const struct {
+    DWORD bit;
+    TNotifyEvent TCustComPort::*handler;
+  } kOthers[] = {{EV_TXEMPTY, &TCustComPort::OnTxEmpty}, {EV_BREAK, &TCustComPort::OnBreak},
+                 {EV_RING, &TCustComPort::OnRing},       {EV_CTS, &TCustComPort::OnCTS},
+                 {EV_DSR, &TCustComPort::OnDSR},         {EV_RXFLAG, &TCustComPort::OnRxFlag},
+                 {EV_RLSD, &TCustComPort::OnRLSD},       {EV_ERR, &TCustComPort::OnError}};
+  for (const auto& other : kOthers) {
+    if (!(mask & other.bit)) continue;
+    if (TCustComPort* p = live(); p && p->*other.handler) (p->*other.handler)(p);
+  }
+}
+
+// --- TCustComPort --------------------------------------------------------------------------------
+
+FW_BEGIN_CLASS(TCustComPort)
+  FW_PROP(BaudRate, BaudRate, BaudRate)
+  FW_PROP(Port, Port, Port)
+  FW_PROP(Parity, Parity, Parity)
+  FW_PROP(StopBits, StopBits, StopBits)
+  FW_PROP(FlowControl, FlowControl, FlowControl)
+  FW_PROP(DataBits, GetDataBits, StoreDataBits)
+  FW_PROP(Events, Events, Events)
+  FW_PROP(EnableDTR, EnableDTR, EnableDTR)
+  FW_PROP(WriteBufSize, WriteBufSize, WriteBufSize)
+  FW_PROP(ReadBufSize, ReadBufSize, ReadBufSize)
+  FW_EVENT(OnRxChar, OnRxChar)
+  FW_EVENT(OnTxEmpty, OnTxEmpty)
+  FW_EVENT(OnBreak, OnBreak)
+  FW_EVENT(OnRing, OnRing)
+  FW_EVENT(OnCTS, OnCTS)
+  FW_EVENT(OnDSR, OnDSR)
+  FW_EVENT(OnRLSD, OnRLSD)
+  FW_EVENT(OnRxFlag, OnRxFlag)
+  FW_EVENT(OnError, OnError)
+  FW_EVENT(OnOpen, OnOpen)
+  FW_EVENT(OnClose, OnClose)
+  FW_PROP(DTR, GetDTR, StoreDTR)
+  FW_PROP(RTS, GetRTS, StoreRTS)
+FW_END_CLASS
+
+TCustComPort::TCustComPort(TComponent* owner) : TComponent(owner) {
+  lineEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+
+void TCustComPort::Destroy() {
+  ClosePort();
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  if (lineEvent_) CloseHandle(lineEvent_);
+  lineEvent_ = nullptr;
+  inherited::Destroy();
+}
+
+std::string TCustComPort::DeviceName() const { return "\\\\.\\COM" + std::to_string(Port); }
+
+void TCustComPort::OpenPort() {
+  ClosePort();
+  closing_ = false;
+  CreateHandle();
+  try {
+    ApplySettings();
+    thread_ = New<TComThread>(this);
+  } catch (...) {
+    // A port left open here would stay "in use" until the program ends.
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+    throw;
+  }
+  connected_ = true;
+  if (OnOpen) OnOpen(this);
+}
+
+void TCustComPort::ClosePort() {
+  if (!connected_) return;
+  closing_ = true;
+  if (thread_ && thread_->inDispatch_) {
+    // Closed from one of this port's own handlers: the thread is waiting for
+    // that handler to return, so it cannot be waited for here.
+    thread_->Orphan();
+    thread_ = nullptr;
+    handle_ = INVALID_HANDLE_VALUE;
+  } else {
+    FreeAndNil(thread_);
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  connected_ = false;
+  if (OnClose) OnClose(this);
+}
+
+void TCustComPort::CreateHandle() {
+  const std::string name = DeviceName();
+  handle_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                        nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    throw EComHandle(WithError("Unable to open com port: ", error), error);
+  }
+}
+
+void TCustComPort::ApplySettings() {
+  const auto fail = [] {
+    const DWORD error = GetLastError();
+    throw EComState(WithError("Unable to set com state: ", error), error);
+  };
+  DCB dcb{};
+  dcb.DCBlength = sizeof(dcb);
+  dcb.fBinary = 1;
+  dcb.XonLim = static_cast<WORD>(std::clamp(WriteBufSize / 4, 0, 0xFFFF));
+  dcb.XoffLim = 1;
+  switch (FlowControl) {
+    case fcRtsCts:
+      dcb.fOutxCtsFlow = 1;
+      dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+      break;
+    case fcXonXoff:
+      dcb.fOutX = 1;
+      dcb.fInX = 1;
+      break;
+    case fcDLR:
+      dcb.fDtrControl = DTR_CONTROL_ENABLE;
+      dcb.fRtsControl = RTS_CONTROL_ENABLE;
+      break;
+    default:
+      dcb.fDtrControl = DTR_CONTROL_DISABLE;
+      dcb.fRtsControl = RTS_CONTROL_DISABLE;
+      break;
+  }
+  dcb.Parity = static_cast<BYTE>(Parity);
+  dcb.StopBits = static_cast<BYTE>(StopBits);
+  dcb.BaudRate = BaudRateValue(BaudRate);
+  dcb.ByteSize = dataBits_;
+  if (!SetCommState(handle_, &dcb)) fail();
+  COMMTIMEOUTS timeouts{};
+  if (!GetCommTimeouts(handle_, &timeouts)) fail();
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 1000;
+  timeouts.WriteTotalTimeoutConstant = 1500;
+  if (!SetCommTimeouts(handle_, &timeouts)) fail();
+  if (!SetupComm(handle_, static_cast<DWORD>(ReadBufSize), static_cast<DWORD>(WriteBufSize))) fail();
+}
+
+int TCustComPort::WriteData(const std::string& data) {
+  auto* io = new TPendingIo;
+  if (!io->ov.hEvent) {
+    delete io;
+    return 0;
+  }
+  io->buffer = data;  // the system reads from here until the write has ended
+  const auto size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 0x7FFFFFFF));
+  if (!WriteFile(handle_, io->buffer.data(), size, nullptr, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
+    delete io;
+    return 0;
+  }
+  const DWORD waitMs = std::clamp<DWORD>(size * 3, 100, 3200);
+  DWORD written = 0;
+  if (WaitForSingleObject(io->ov.hEvent, waitMs) != WAIT_OBJECT_0) {
+    Release(handle_, io, true);
+    return 0;
+  }
+  if (!GetOverlappedResult(handle_, &io->ov, &written, FALSE)) written = 0;
+  delete io;
+  return static_cast<int>(written);
+}
+
+int TCustComPort::ReadData(std::string& data, int count) {
+  data.clear();
+  // Only what is queued: on some drivers a read of an empty queue would wait
+  // for the next byte despite the read time-outs.
+  const int size = std::min(count, InputCount());
+  if (size <= 0) return 0;
+  auto* io = new TPendingIo;
+  if (!io->ov.hEvent) {
+    const DWORD error = GetLastError();
+    delete io;
+    throw EComRead(WithError("Unable to read com port: ", error), error);
+  }
+  io->buffer.assign(static_cast<std::size_t>(size), '\0');
+  if (!ReadFile(handle_, io->buffer.data(), static_cast<DWORD>(size), nullptr, &io->ov) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    const DWORD error = GetLastError();
+    delete io;
+    throw EComRead(WithError("Unable to read com port: ", error), error);
+  }
+  if (WaitForSingleObject(io->ov.hEvent, kReadWaitMs) != WAIT_OBJECT_0 && !CancelOverlappedIo(handle_, &io->ov)) {
+    return 0;  // the system still owns the record: it stays alive
+  }
+  DWORD got = 0;
+  if (!GetOverlappedResult(handle_, &io->ov, &got, FALSE)) {
+    const DWORD error = GetLastError();
+    delete io;
+    if (error == ERROR_OPERATION_ABORTED) return 0;
+    throw EComRead(WithError("Unable to read com port: ", error), error);
+  }
+  data.assign(io->buffer.data(), std::min<std::size_t>(got, io->buffer.size()));
+  delete io;
+  return static_cast<int>(data.size());
+}
+
+bool TCustComPort::WaitForEvent() {
+  if (thread_) {
+    // The event thread has its own wait pending on the handle; it signals what it sees.
+    ResetEvent(lineEvent_);
+    if (InputCount() > 0) return true;
+    return WaitForSingleObject(lineEvent_, kLineEventWaitMs) == WAIT_OBJECT_0;
+  }
+  auto* io = new TPendingIo;
+  if (!io->ov.hEvent) {
+    delete io;
+    return false;
+  }
+  if (!WaitCommEvent(handle_, &io->mask, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
+    delete io;
+    return false;
+  }
+  if (WaitForSingleObject(io->ov.hEvent, kLineEventWaitMs) != WAIT_OBJECT_0) {
+    Release(handle_, io, true);
+    return false;
+  }
+  DWORD unused = 0;
+  const bool ok = GetOverlappedResult(handle_, &io->ov, &unused, FALSE);
+  delete io;
+  return ok;
+}
+
+void TCustComPort::PurgeInput() { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR); }
+void TCustComPort::PurgeOutput() { PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR); }
+void TCustComPort::PurgeAll() { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR); }
+void TCustComPort::RaiseDTR() { EscapeCommFunction(handle_, SETDTR); }
+void TCustComPort::LowerRTS() { EscapeCommFunction(handle_, CLRRTS); }
+
+void TCustComPort::ClearLineErrors() {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ClearCommError(handle_, &errors, &stat);
+}
+
+int TCustComPort::InputCount() { return QueuedBytes(handle_); }
+
+void TCustComPort::StoreDataBits(std::uint8_t value) {
+  if (value == dataBits_) return;
+  dataBits_ = std::clamp<std::uint8_t>(value, 5, 8);
+}
+
+void TCustComPort::StoreDTR(bool value) {
+  if (value == dtr_) return;
+  if (!connected_ || EscapeCommFunction(handle_, value ? SETDTR : CLRDTR)) dtr_ = value;
+}
+
+void TCustComPort::StoreRTS(bool value) {
+  if (value == rts_) return;
+  if (!connected_ || EscapeCommFunction(handle_, value ? SETRTS : CLRRTS)) rts_ = value;
+}
