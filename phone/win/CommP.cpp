@@ -199,11 +199,11 @@ void TComThread::Deliver(DWORD mask) {
 void TComThread::DispatchEvents() {
   // Runs on the main thread while this thread waits in Synchronize. A port that
   // is closing (or gone) runs no more handlers; a handler may close it.
-  inDispatch_ = true;
+  dispatchingThread_ = GetCurrentThreadId();
   struct TReset {
-    bool& flag;
-    ~TReset() { flag = false; }
-  } reset{inDispatch_};
+    std::atomic<DWORD>& id;
+    ~TReset() { id = 0; }
+  } reset{dispatchingThread_};
   const auto live = [this]() -> TCustComPort* {
     TCustComPort* port = port_.load();
     return port && !port->closing_ && !Terminated() ? port : nullptr;
@@ -288,7 +288,7 @@ void TCustComPort::OpenPort() {
 void TCustComPort::ClosePort() {
   if (!connected_) return;
   closing_ = true;
-  if (thread_ && thread_->inDispatch_) {
+  if (thread_ && thread_->dispatchingThread_.load() == GetCurrentThreadId()) {
     // Closed from one of this port's own handlers: the thread is waiting for
     // that handler to return, so it cannot be waited for here.
     thread_->Orphan();

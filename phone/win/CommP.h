@@ -86,7 +86,8 @@ private:
   DWORD eventMask_ = 0;  // the last event mask, written by WaitCommEvent
   std::atomic<bool> polling_{false};
   std::atomic<bool> ownsHandle_{false};
-  bool inDispatch_ = false;  // main thread only
+  // The thread running this thread's handlers right now (0: none).
+  std::atomic<DWORD> dispatchingThread_{0};
 };
 
 class TCustComPort : public TComponent {

@@ -141,6 +141,22 @@ TEST_F(PhoneSimPort, OpensWritesAndReceivesOnTheMainThread) {
   EXPECT_FALSE(port_->Connected());
 }
 
+TEST_F(PhoneSimPort, FailedSettingsCloseTheHandle) {
+  port_->StopBits = static_cast<TStopBits>(7);  // no such setting
+  try {
+    port_->OpenPort();
+    ADD_FAILURE() << "the driver took stop-bit code 7";
+  } catch (const EComState& e) {
+    EXPECT_EQ(e.Message, "Unable to set com state: " + std::to_string(e.ErrorCode));
+    EXPECT_NE(e.ErrorCode, 0u);
+  }
+  EXPECT_FALSE(port_->Connected());
+  EXPECT_EQ(port_->Handle(), INVALID_HANDLE_VALUE) << "the handle was left open";
+  port_->StopBits = sbOneStopBit;
+  port_->OpenPort();
+  EXPECT_TRUE(port_->Connected());
+}
+
 TEST_F(PhoneSimPort, ReadsOnlyWhatIsQueuedAndWaitsBoundedForEvents) {
   port_->OpenPort();
   std::string data;

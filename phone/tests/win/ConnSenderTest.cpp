@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <thread>
 
 #include "Thread.h"
@@ -77,15 +78,20 @@ protected:
     if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
     from_ = SimulatorLog().size();
   }
-  void TearDown() override {
-    if (sender_) sender_->Free();
-    // The simulator has seen the line close before the next test opens it.
-    if (SimulatorPort()) WaitForLogLine(from_, "CLOSE");
+  void TearDown() override { CloseSender(); }
+  // Frees the sender; the simulator has seen the line close before the next test opens it.
+  void CloseSender() {
+    if (!sender_) return;
+    FreeAndNil(sender_);
+    WaitForLogLine(from_, "CLOSE", 3000, sim_);
   }
-  std::uint16_t Open(std::uint8_t method) {
+  std::uint16_t Open(std::uint8_t method, TSim sim = TSim::Answering, const std::string& inLog = "",
+                     const std::string& outLog = "") {
     std::uint16_t code = 0xFFFF;
-    sender_ = New<TConnectionSender>(method, sink_.Handler(), "", "", 0, static_cast<std::uint8_t>(SimulatorPort()),
-                                     code);
+    sim_ = sim;
+    from_ = SimulatorLog(sim).size();
+    sender_ = New<TConnectionSender>(method, sink_.Handler(), inLog, outLog, 0,
+                                     static_cast<std::uint8_t>(SimulatorPort(sim)), code);
     return code;
   }
   std::vector<std::string> LogSinceOpen() {
@@ -95,6 +101,7 @@ protected:
   }
 
   std::size_t from_ = 0;
+  TSim sim_ = TSim::Answering;
   TFrameSink sink_;
   TConnectionSender* sender_ = nullptr;
 };
@@ -148,6 +155,60 @@ TEST_F(PhoneSimSender, BluetoothSendsTheSetUpFrameAndPhonetFrames) {
   EXPECT_FALSE(sink_.offMainThread);
 }
 
+std::vector<std::string> FileLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool HasLineEndingWith(const std::vector<std::string>& lines, const std::string& tail) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.size() > tail.size() && l.compare(l.size() - tail.size(), tail.size(), tail) == 0;
+  });
+}
+
+TEST_F(PhoneSimSender, HexLogsHoldEveryFrameSentAndReceived) {
+  char dir[MAX_PATH];
+  ASSERT_GT(GetTempPathA(sizeof(dir), dir), 0u);
+  const std::string in = std::string(dir) + "pellory-frames-in.log";
+  const std::string out = std::string(dir) + "pellory-frames-out.log";
+  DeleteFileA(in.c_str());
+  DeleteFileA(out.c_str());
+  ASSERT_EQ(Open(kLinkFbusCable, TSim::Answering, in, out), 0);
+  EXPECT_TRUE(FileLines(in).empty()) << "the logs are created empty";
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  ASSERT_TRUE(WaitUntil([&] { return sink_.Find(0xD2) != nullptr; }));
+  const auto sent = FileLines(out);
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_TRUE(HasLineEndingWith(sent, ">> [1E][00][10][D1][00][07][00][01][00][03][00][01][60][00][6E][D5]"))
+      << sent[0];
+  EXPECT_TRUE(HasLineEndingWith(sent, ">> " + HexDumpText(*FbusAckFor(*sink_.Find(0xD2)))));
+  for (const auto& line : sent) EXPECT_EQ(line.find("[55]"), std::string::npos) << "the preamble is not logged";
+  EXPECT_TRUE(HasLineEndingWith(FileLines(in), "-- " + HexDumpText(*sink_.Find(0xD2))));
+  CloseSender();
+  DeleteFileA(in.c_str());
+  DeleteFileA(out.c_str());
+}
+
+TEST_F(PhoneSimSender, FramesWithBadChecksumsAreDroppedUnacknowledged) {
+  if (SimulatorPort(TSim::Corrupting) == 0) GTEST_SKIP() << "no corrupting simulator";
+  ASSERT_EQ(Open(kLinkFbusCable, TSim::Corrupting), 0);
+  const std::size_t from = from_;
+  sender_->SendPhoneMessage(0xD1, kModelRead);
+  ASSERT_GE(WaitForLogLine(from, "1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5", 3000, TSim::Corrupting), 0);
+  DelayWithMessages(500);  // the phone's acknowledgement and reply have come in
+  EXPECT_TRUE(sink_.frames.empty()) << "dispatched " << Hex(sink_.frames.front());
+  const auto lines = SimulatorLog(TSim::Corrupting);
+  for (std::size_t i = from; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].rfind("1E 00 10 7F", 0), 0u) << "acknowledged a corrupt frame: " << lines[i];
+  }
+}
+
 TEST_F(PhoneSimSender, FreeingFromTheFrameHandlerIsSafe) {
   struct TFreer {
     TConnectionSender** sender;
@@ -166,6 +227,7 @@ TEST_F(PhoneSimSender, FreeingFromTheFrameHandlerIsSafe) {
   ASSERT_TRUE(WaitUntil([&] { return sender_ == nullptr; }));
   DelayWithMessages(100);
   EXPECT_EQ(freer.calls, 1);
+  EXPECT_GE(WaitForLogLine(from_, "CLOSE"), 0) << "the port was closed";
 }
 
 }  // namespace

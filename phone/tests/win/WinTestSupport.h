@@ -22,16 +22,21 @@ bool WaitUntil(F done, int ms = 3000) {
   return done();
 }
 
-// The COM number the simulator is mapped to, 0 when the tests run without it.
-inline int SimulatorPort() {
-  const char* port = std::getenv("PELLORY_PHONESIM_PORT");
+// The simulators the test driver starts: one that answers, and one that
+// corrupts the checksum of every frame it sends.
+enum class TSim { Answering, Corrupting };
+
+// The COM number a simulator is mapped to, 0 when the tests run without it.
+inline int SimulatorPort(TSim sim = TSim::Answering) {
+  const char* port =
+      std::getenv(sim == TSim::Answering ? "PELLORY_PHONESIM_PORT" : "PELLORY_PHONESIM_CORRUPT_PORT");
   return port ? std::atoi(port) : 0;
 }
 
-// Every line of the simulator's log so far.
-inline std::vector<std::string> SimulatorLog() {
+// Every line of a simulator's log so far.
+inline std::vector<std::string> SimulatorLog(TSim sim = TSim::Answering) {
   std::vector<std::string> lines;
-  const char* path = std::getenv("PELLORY_PHONESIM_LOG");
+  const char* path = std::getenv(sim == TSim::Answering ? "PELLORY_PHONESIM_LOG" : "PELLORY_PHONESIM_CORRUPT_LOG");
   if (!path) return lines;
   std::string windowsPath = std::string("Z:") + path;
   for (char& ch : windowsPath) {
@@ -48,11 +53,11 @@ inline std::vector<std::string> SimulatorLog() {
 
 // Waits up to `ms` for a log line equal to `line` among the lines from `from`
 // on; its index, or -1.
-inline int WaitForLogLine(std::size_t from, const std::string& line, int ms = 3000) {
+inline int WaitForLogLine(std::size_t from, const std::string& line, int ms = 3000, TSim sim = TSim::Answering) {
   int found = -1;
   WaitUntil(
       [&] {
-        const auto lines = SimulatorLog();
+        const auto lines = SimulatorLog(sim);
         for (std::size_t i = from; i < lines.size(); ++i) {
           if (lines[i] == line) {
             found = static_cast<int>(i);
