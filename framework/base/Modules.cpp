@@ -29,7 +29,12 @@ std::vector<LibModule>* g_modules = nullptr;  // created on first registration
 
 }  // namespace
 
-std::string ResourceId::ToString() const { return isId ? "#" + std::to_string(id) : name; }
+std::string ResourceId::ToString() const {
+  if (!isId) return name;
+  std::string s(1, '#');
+  s += std::to_string(id);
+  return s;
+}
 
 bool operator==(const ResourceId& a, const ResourceId& b) {
   if (a.isId != b.isId) return false;

@@ -43,9 +43,8 @@ std::string LoadResString(const ResString& rs);
 std::string LoadStr(ModuleHandle module, std::uint16_t id);
 inline std::string LoadStr(std::uint16_t id) { return LoadStr(0, id); }
 
-// UTF-16 to ANSI conversion used for resource strings. The default maps to
-// Windows-1252 ('?' for characters it lacks); the Win32 platform layer
-// installs the system code page's conversion.
-using WideToAnsiFunc = std::string (*)(std::u16string_view);
+// UTF-16 to ANSI conversion used for resource strings. The default is
+// WideToAnsi (Windows-1252, '?' for characters it lacks); the Win32 platform
+// layer installs the system code page's conversion.
+using WideToAnsiFunc = std::string (*)(const std::u16string&);
 void SetResStringConverter(WideToAnsiFunc fn);  // null restores the default
-std::string WideToAnsi1252(std::u16string_view text);
