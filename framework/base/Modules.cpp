@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "SysUtils.h"
+
 namespace {
 
 int CompareNoCase(std::string_view a, std::string_view b) {
@@ -151,4 +153,17 @@ void EnumModules(const std::function<bool(const LibModule&)>& fn) {
   // Walk a copy, so the callback may change the list.
   for (const LibModule& m : ModuleListSnapshot())
     if (!fn(m)) return;
+}
+
+FW_IMPLEMENT_CLASS(TResourceStream)
+
+TResourceStream::TResourceStream(ModuleHandle instance, const ResourceId& name, const ResourceId& type)
+    : TResourceStream(Locate(instance, name, type)) {}
+
+TResourceStream::TResourceStream(std::string_view data) : TReadOnlyMemoryStream(data.data(), data.size()) {}
+
+std::string_view TResourceStream::Locate(ModuleHandle instance, const ResourceId& name, const ResourceId& type) {
+  std::optional<std::string_view> data = FindResourceData(instance, type, name);
+  if (!data) throw EResNotFound(Format("Resource %s not found", name.ToString()));
+  return *data;
 }

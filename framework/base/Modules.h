@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Streams.h"
+
 using ModuleHandle = std::uintptr_t;  // an HINSTANCE/HMODULE value; 0 = none
 
 // Resource types (the values of the RT_* constants).
@@ -114,3 +116,17 @@ std::optional<ModuleHandle> SetModuleResourceInstance(ModuleHandle instance, Mod
 std::vector<LibModule> ModuleListSnapshot();
 // Calls `fn` for each listed module in order until it returns false.
 void EnumModules(const std::function<bool(const LibModule&)>& fn);
+
+// A read-only stream over a resource of a module (the instance is used as
+// given; pass FindResourceHInstance(...) to follow a language library).
+// Raises EResNotFound "Resource <name> not found" when it is missing.
+class TResourceStream : public TReadOnlyMemoryStream {
+  FW_CLASS(TResourceStream, TReadOnlyMemoryStream)
+
+public:
+  TResourceStream(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
+
+private:
+  explicit TResourceStream(std::string_view data);
+  static std::string_view Locate(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
+};

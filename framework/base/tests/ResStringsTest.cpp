@@ -58,6 +58,23 @@ TEST_F(ResStringsTest, StringsFollowTheResourceInstanceOfTheirModule) {
   EXPECT_EQ(FindResourceHInstance(0x1234), 0x1234u);
 }
 
+TEST_F(ResStringsTest, ResourceStreamReadsThroughTheResourceSource) {
+  source.Add(kProgram, rtRcData, "TWIZARDFORM", "TPF0data");
+  auto* s = New<TResourceStream>(FindResourceHInstance(kProgram), "twizardform", rtRcData);
+  EXPECT_EQ(s->Size(), 8);
+  char buf[4];
+  s->ReadBuffer(buf, 4);
+  EXPECT_EQ(std::string(buf, 4), "TPF0");
+  EXPECT_THROW(s->WriteBuffer(buf, 1), EStreamError);
+  s->Free();
+  try {
+    New<TResourceStream>(kProgram, "TMISSING", rtRcData);
+    FAIL() << "no exception";
+  } catch (const EResNotFound& e) {
+    EXPECT_EQ(e.Message, "Resource TMISSING not found");
+  }
+}
+
 TEST(StringBlockWalk, MalformedBlocksReadAsMissing) {
   const std::u16string two[2] = {u"ab", u"c"};
   const std::string good = MakeStringBlock(two, 2);
