@@ -48,8 +48,7 @@ bool operator<(const ResourceId& a, const ResourceId& b) {
   return a.isId ? a.id < b.id : CompareNoCase(a.name, b.name) < 0;
 }
 
-void MemoryResourceSource::Add(ModuleHandle module, const ResourceId& type, const ResourceId& name,
-                               std::string bytes) {
+void MemoryResourceSource::Add(ModuleHandle module, const ResourceId& type, const ResourceId& name, std::string bytes) {
   std::lock_guard<std::mutex> g(lock_);
   modules_[module][type][name] = std::move(bytes);
 }
@@ -91,18 +90,25 @@ std::vector<ResourceId> MemoryResourceSource::EnumNames(ModuleHandle module, con
   return out;
 }
 
-void SetResourceSource(ResourceSource* source) { g_source.store(source); }
-ResourceSource* GetResourceSource() { return g_source.load(); }
+void SetResourceSource(ResourceSource* source) {
+  g_source.store(source);
+}
+ResourceSource* GetResourceSource() {
+  return g_source.load();
+}
 
-std::optional<std::string_view> FindResourceData(ModuleHandle module, const ResourceId& type,
-                                                 const ResourceId& name) {
+std::optional<std::string_view> FindResourceData(ModuleHandle module, const ResourceId& type, const ResourceId& name) {
   ResourceSource* s = g_source.load();
   if (!s) return std::nullopt;
   return s->Find(module, type, name);
 }
 
-void SetMainInstance(ModuleHandle instance) { g_mainInstance.store(instance); }
-ModuleHandle MainInstance() { return g_mainInstance.load(); }
+void SetMainInstance(ModuleHandle instance) {
+  g_mainInstance.store(instance);
+}
+ModuleHandle MainInstance() {
+  return g_mainInstance.load();
+}
 
 void RegisterModule(ModuleHandle instance) {
   std::lock_guard<std::mutex> g(ModuleLock());

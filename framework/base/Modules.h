@@ -52,12 +52,11 @@ struct ResourceId {
 };
 
 class ResourceSource {
-public:
+ public:
   virtual ~ResourceSource() = default;
   // The bytes of a resource of the module (in any language), or nothing. The
   // bytes stay valid while the module stays loaded; they are untrusted.
-  virtual std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type,
-                                               const ResourceId& name) = 0;
+  virtual std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type, const ResourceId& name) = 0;
   // The names of the module's resources of one type.
   virtual std::vector<ResourceId> EnumNames(ModuleHandle module, const ResourceId& type) = 0;
 };
@@ -65,7 +64,7 @@ public:
 // An in-memory resource source: fake modules for tests and for data built at
 // run time.
 class MemoryResourceSource : public ResourceSource {
-public:
+ public:
   void Add(ModuleHandle module, const ResourceId& type, const ResourceId& name, std::string bytes);
   void Remove(ModuleHandle module, const ResourceId& type, const ResourceId& name);
   void RemoveModule(ModuleHandle module);
@@ -73,7 +72,7 @@ public:
   std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type, const ResourceId& name) override;
   std::vector<ResourceId> EnumNames(ModuleHandle module, const ResourceId& type) override;
 
-private:
+ private:
   std::mutex lock_;
   std::map<ModuleHandle, std::map<ResourceId, std::map<ResourceId, std::string>>> modules_;
 };
@@ -123,10 +122,10 @@ void EnumModules(const std::function<bool(const LibModule&)>& fn);
 class TResourceStream : public TReadOnlyMemoryStream {
   FW_CLASS(TResourceStream, TReadOnlyMemoryStream)
 
-public:
+ public:
   TResourceStream(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
 
-private:
+ private:
   explicit TResourceStream(std::string_view data);
   static std::string_view Locate(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
 };

@@ -43,7 +43,9 @@ std::string MakeStringBlock(const std::u16string* strings, std::size_t count) {
   return out;
 }
 
-void SetResStringConverter(WideToAnsiFunc fn) { g_converter.store(fn); }
+void SetResStringConverter(WideToAnsiFunc fn) {
+  g_converter.store(fn);
+}
 
 std::u16string LoadStrW(ModuleHandle module, std::uint16_t id) {
   if (module == 0) module = MainInstance();
@@ -53,7 +55,9 @@ std::u16string LoadStrW(ModuleHandle module, std::uint16_t id) {
   return StringBlockEntry(*block, StringBlockIndex(id)).value_or(std::u16string());
 }
 
-std::u16string LoadResStringW(const ResString& rs) { return LoadStrW(rs.module, rs.id); }
+std::u16string LoadResStringW(const ResString& rs) {
+  return LoadStrW(rs.module, rs.id);
+}
 
 std::string LoadStr(ModuleHandle module, std::uint16_t id) {
   std::u16string w = LoadStrW(module, id);
@@ -61,4 +65,6 @@ std::string LoadStr(ModuleHandle module, std::uint16_t id) {
   return fn ? fn(w) : WideToAnsi(w);
 }
 
-std::string LoadResString(const ResString& rs) { return LoadStr(rs.module, rs.id); }
+std::string LoadResString(const ResString& rs) {
+  return LoadStr(rs.module, rs.id);
+}

@@ -15,17 +15,17 @@ std::atomic<int> g_destroyedThreads{0};
 
 // A thread that runs a function object as its Execute.
 class TTestThread : public TThread {
-public:
+ public:
   TTestThread(bool suspended, std::function<void(TTestThread&)> body) : TThread(suspended), body_(std::move(body)) {}
   ~TTestThread() override { ++g_destroyedThreads; }
   using TThread::CheckSuspended;
   using TThread::SetReturnValue;
   using TThread::Synchronize;
 
-protected:
+ protected:
   void Execute() override { body_(*this); }
 
-private:
+ private:
   std::function<void(TTestThread&)> body_;
 };
 
