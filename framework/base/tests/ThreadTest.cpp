@@ -155,6 +155,17 @@ TEST_F(ThreadTest, CooperativeSuspendStopsAtSafePointsAndFreeingTerminatesAndWai
   t->Free();  // terminates a paused thread and waits for it
 }
 
+TEST_F(ThreadTest, FreeingAThreadThatWaitsInSynchronizeServesTheCallInsteadOfDeadlocking) {
+  std::atomic<int> calls{0};
+  auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+    while (!self.Terminated()) self.Synchronize([&] { ++calls; });
+  });
+  while (!SynchronizePending()) std::this_thread::yield();
+  t->Free();  // terminates, then waits while serving the pending call
+  EXPECT_GE(calls, 1);
+  EXPECT_FALSE(SynchronizePending());
+}
+
 TEST_F(ThreadTest, EventAndRecursiveLock) {
   auto* ev = New<TSimpleEvent>();
   EXPECT_EQ(ev->WaitFor(1), TWaitResult::wrTimeout);
