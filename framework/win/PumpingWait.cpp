@@ -31,7 +31,7 @@ bool PumpPending(bool mainThread, PendingQuit& quit) {
       }
       continue;
     }
-    if (ThreadMessageProcessor p = g_processor.load()) {
+    if (ThreadMessageProcessor p = mainThread ? g_processor.load() : nullptr) {
       p(msg);
     } else {
       TranslateMessage(&msg);

@@ -36,7 +36,8 @@ int PumpingWaitForObjects(const HANDLE* handles, unsigned count, std::uint32_t t
 
 // How a pumping loop hands over one message. The application installs its own
 // processing (hooks, dialog keys) here; the default translates and dispatches.
-// It is called for every message but WM_QUIT.
+// It is called on the main thread for every message but WM_QUIT; other
+// threads always translate and dispatch.
 using ThreadMessageProcessor = void (*)(MSG& msg);
 void SetThreadMessageProcessor(ThreadMessageProcessor processor);  // null restores the default
 
