@@ -639,7 +639,11 @@ std::string FormatTime(std::string_view format, TDateTime value) {
   for (std::size_t i = 0; i + 1 < format.size(); ++i)
     if ((format[i] == 'A' || format[i] == 'a') && (format.substr(i, 5) == "AM/PM" || format.substr(i, 5) == "am/pm"))
       twelve = true;
-  auto two = [](int v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  auto two = [](int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return std::string(buf);
+  };
   std::string out;
   std::size_t i = 0;
   while (i < format.size()) {
