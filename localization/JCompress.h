@@ -18,12 +18,9 @@
 #include <string>
 #include <string_view>
 
-#include "LocException.h"
+#include "Exceptions.h"
 
-class EJCompressError : public LocException {
- public:
-  using LocException::LocException;
-};
+FW_EXCEPTION(EJCompressError, Exception);
 
 inline constexpr char kLzjMagic[] = "LZJ00";
 inline constexpr std::size_t kLzjMagicSize = 5;

@@ -6,6 +6,7 @@
 
 #include "JStrings.h"
 #include "LocaleServices.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -288,35 +289,21 @@ std::string LocaleFileAbbreviation(std::uint32_t locale) {
 
 std::uint32_t LocaleFromAbbreviation(std::string_view abbreviation) {
   for (const auto& [name, locale] : CachedList(llmWithPrimaries))
-    if (JAnsiCompareText(LocaleFileAbbreviation(locale), abbreviation) == 0) return locale;
+    if (AnsiCompareText(LocaleFileAbbreviation(locale), abbreviation) == 0) return locale;
   return 0;
-}
-
-std::u16string DefaultAnsiToWide(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (char c : text) out.push_back(static_cast<unsigned char>(c));
-  return out;
-}
-
-std::string DefaultWideToAnsi(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char16_t c : text) out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
-  return out;
 }
 
 std::u16string AnsiToWideCodePage(const std::string& text, std::uint32_t codePage) {
   std::u16string out;
   if (text.empty()) return out;
-  if (!LocaleServices().AnsiToWide(codePage, text, out)) return DefaultAnsiToWide(text);
+  if (!LocaleServices().AnsiToWide(codePage, text, out)) return AnsiToWide(text);
   return out;
 }
 
 std::string WideToAnsiCodePage(const std::u16string& text, std::uint32_t codePage) {
   std::string out;
   if (text.empty()) return out;
-  if (!LocaleServices().WideToAnsi(codePage, text, out)) return DefaultWideToAnsi(text);
+  if (!LocaleServices().WideToAnsi(codePage, text, out)) return WideToAnsi(text);
   return out;
 }
 

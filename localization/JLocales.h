@@ -12,12 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "LocException.h"
+#include "Exceptions.h"
 
-class ELocalesError : public LocException {
- public:
-  using LocException::LocException;
-};
+FW_EXCEPTION(ELocalesError, Exception);
 
 // One entry of a locale list: the name and the locale (or primary language) it carries.
 using TLocaleListEntry = std::pair<std::string, std::uint32_t>;
@@ -45,11 +42,6 @@ inline std::uint32_t PrimaryLanguageOf(std::uint32_t locale) {
   return locale & 0x3FF;
 }
 bool IsRightToLeftLocale(std::uint32_t locale);
-
-// The plain conversions used when the code page is unknown: bytes as
-// Latin-1 characters, and characters above 0xFF as "?".
-std::u16string DefaultAnsiToWide(std::string_view text);
-std::string DefaultWideToAnsi(std::u16string_view text);
 
 // Drops the cached locale lists (they are rebuilt on the next request).
 void ResetLocaleListCache();

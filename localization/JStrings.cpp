@@ -2,22 +2,11 @@
 
 #include <charconv>
 
+#include "SysUtils.h"
+
 namespace {
 
-unsigned char LowerByte(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  // Latin-1 capitals of the Western code page (not the multiplication sign).
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  return c;
-}
-
-unsigned char UpperByte(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
-  return c;
-}
-
-std::string_view Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
   while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
@@ -34,29 +23,6 @@ std::size_t NextWildcard(std::string_view mask, std::size_t from) {
 }
 
 }  // namespace
-
-std::string JAnsiLowerCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(LowerByte(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string JAnsiUpperCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(UpperByte(static_cast<unsigned char>(c)));
-  return out;
-}
-
-int JAnsiCompareText(std::string_view a, std::string_view b) {
-  std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    int ca = LowerByte(static_cast<unsigned char>(a[i]));
-    int cb = LowerByte(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca - cb;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
 
 bool ContainsLetters(std::string_view text) {
   for (char ch : text) {
@@ -81,7 +47,7 @@ int FindOccurrence(std::string_view sub, std::string_view text, int start, int n
 }
 
 int FindTextNoCase(std::string_view sub, std::string_view text) {
-  std::string s = JAnsiLowerCase(sub), t = JAnsiLowerCase(text);
+  std::string s = AnsiLowerCase(sub), t = AnsiLowerCase(text);
   std::size_t pos = t.find(s);
   return pos == std::string::npos ? 0 : static_cast<int>(pos) + 1;
 }
@@ -103,11 +69,11 @@ std::string SubstituteAllText(std::string_view text, std::string_view oldText, s
 std::string TextBeforeDelimiter(std::string_view delimiter, std::string_view text) {
   std::size_t pos = delimiter.empty() ? std::string_view::npos : text.find(delimiter);
   if (pos == std::string_view::npos) return std::string(text);
-  return std::string(Trim(text.substr(0, pos)));
+  return std::string(TrimView(text.substr(0, pos)));
 }
 
 int TextToIntOrZero(std::string_view text) {
-  std::string_view t = Trim(text);
+  std::string_view t = TrimView(text);
   if (!t.empty() && t.front() == '+') t.remove_prefix(1);
   if (t.empty()) return 0;
   int value = 0;
@@ -124,7 +90,7 @@ int HexDigitValue(char c) {
 }
 
 std::uint32_t HexTextToInt(std::string_view text) {
-  std::string upper = JAnsiUpperCase(text);
+  std::string upper = AnsiUpperCase(text);
   std::uint32_t result = 0, weight = 1;
   for (std::size_t i = upper.size(); i-- > 0;) {
     result += static_cast<std::uint32_t>(HexDigitValue(upper[i])) * weight;
@@ -187,7 +153,7 @@ std::string QuoteFormString(std::string_view text, char quote) {
 
 int IndexOfTextNoCase(const std::vector<std::string>& list, std::string_view text) {
   for (std::size_t i = 0; i < list.size(); ++i)
-    if (JAnsiCompareText(list[i], text) == 0) return static_cast<int>(i);
+    if (AnsiCompareText(list[i], text) == 0) return static_cast<int>(i);
   return -1;
 }
 
@@ -240,5 +206,5 @@ bool MatchMask(std::string_view text, std::string_view mask) {
 
 bool MatchWildcard(std::string_view text, std::string_view mask, bool caseSensitive) {
   if (caseSensitive) return MatchMask(text, mask);
-  return MatchMask(JAnsiLowerCase(text), JAnsiLowerCase(mask));
+  return MatchMask(AnsiLowerCase(text), AnsiLowerCase(mask));
 }

@@ -9,19 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "LocException.h"
+#include "Exceptions.h"
 
 // Raised by the hexadecimal conversion.
-class EJStringsError : public LocException {
- public:
-  using LocException::LocException;
-};
-
-// Lower-cases an ANSI text (ASCII and the Latin-1 letters of the Western code page).
-std::string JAnsiLowerCase(std::string_view text);
-std::string JAnsiUpperCase(std::string_view text);
-// Case-insensitive ANSI comparison: <0, 0 or >0.
-int JAnsiCompareText(std::string_view a, std::string_view b);
+FW_EXCEPTION(EJStringsError, Exception);
 
 bool ContainsLetters(std::string_view text);
 std::string SpacesString(int count);

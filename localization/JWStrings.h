@@ -1,5 +1,4 @@
-// Small routines under the engine's platform code: its own system error
-// class, a wide-text comparison that works on both Windows lines, a test for
+// Small routines under the engine's platform code: a wide-text comparison that works on both Windows lines, a test for
 // texts made only of digits and punctuation, and the record of the running
 // system's version.
 #pragma once
@@ -8,17 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "LocException.h"
+#include "Exceptions.h"
 
-// A failed system call: the message and the system error code.
-class EOSError : public LocException {
- public:
-  EOSError(const std::string& message, std::uint32_t code) : LocException(message), code_(code) {}
-  std::uint32_t ErrorCode() const { return code_; }
-
- private:
-  std::uint32_t code_;
-};
+// A failed system call raises the framework's EOSError (message and code).
 
 // -1, 0 or 1 in the user's default locale (through LocaleServices()).
 int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase);

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include "Exceptions.h"
 
 namespace {
 
@@ -52,8 +52,8 @@ TEST(PackedStrings, LengthEncodings) {
 
 TEST(PackedStrings, LengthsThatDoNotFitAreRefused) {
   std::string out;
-  EXPECT_THROW(WritePackedLength(out, 0x10000, 5), std::exception);
-  EXPECT_THROW(WritePackedLength(out, 0x40000000, 6), std::exception);
+  EXPECT_THROW(WritePackedLength(out, 0x10000, 5), EWriteError);
+  EXPECT_THROW(WritePackedLength(out, 0x40000000, 6), EWriteError);
   EXPECT_TRUE(out.empty());
 }
 
@@ -123,8 +123,8 @@ TEST(PackedStrings, LyingLengthsAreRejected) {
     SCOPED_TRACE(c.name);
     ByteReader r(c.bytes);
     if (c.wide)
-      EXPECT_THROW(ReadPackedWideString(r, c.format), EByteRange);
+      EXPECT_THROW(ReadPackedWideString(r, c.format), EReadError);
     else
-      EXPECT_THROW(ReadPackedAnsiString(r, c.format), EByteRange);
+      EXPECT_THROW(ReadPackedAnsiString(r, c.format), EReadError);
   }
 }

@@ -31,7 +31,7 @@ BOOL PsapiEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD
 }
 
 [[noreturn]] void RaiseSystemError(DWORD code) {
-  if (code == 0) throw EOSError("A call to an OS function failed", 0);
+  if (code == 0) throw EOSError("A call to an OS function failed", 0u);
   char* text = nullptr;
   DWORD n =
       ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -40,7 +40,7 @@ BOOL PsapiEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD
   if (text) ::LocalFree(text);
   char head[64];
   std::snprintf(head, sizeof head, "System Error. Code: %lu.\r\n", static_cast<unsigned long>(code));
-  throw EOSError(head + systemText, code);
+  throw EOSError(head + systemText, static_cast<unsigned>(code));
 }
 
 [[noreturn]] void RaiseLastSystemError() {

@@ -63,7 +63,7 @@ TEST(WinPlatform, SystemErrors) {
   try {
     RaiseSystemError(ERROR_FILE_NOT_FOUND);
   } catch (const EOSError& e) {
-    EXPECT_EQ(e.ErrorCode(), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(e.ErrorCode, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(std::string(e.what()).rfind("System Error. Code: 2.\r\n", 0), 0u) << e.what();
   }
   try {
