@@ -230,12 +230,14 @@ public:
     info_.parent = parent;
     if constexpr (std::is_abstract_v<T>) {
       info_.family = ClassInfo::Family::None;
-    } else if constexpr (std::is_constructible_v<T, TComponent*>) {
+    } else if constexpr (FamilyOf() == 1) {
       info_.family = ClassInfo::Family::Component;
       info_.create = [](TObject* owner) -> TObject* { return New<T>(fw_detail::LateCast<TComponent, T>(owner)); };
-    } else if constexpr (std::is_constructible_v<T, TCollection*>) {
+    } else if constexpr (FamilyOf() == 2) {
       info_.family = ClassInfo::Family::CollectionItem;
-      info_.create = [](TObject* collection) -> TObject* { return New<T>(fw_detail::LateCast<TCollection, T>(collection)); };
+      info_.create = [](TObject* collection) -> TObject* {
+        return New<T>(fw_detail::LateCast<TCollection, T>(collection));
+      };
     } else if constexpr (std::is_default_constructible_v<T>) {
       info_.family = ClassInfo::Family::Plain;
       info_.create = [](TObject*) -> TObject* { return New<T>(); };
@@ -346,6 +348,13 @@ public:
   ClassInfo Build() { return std::move(info_); }
 
 private:
+  // TComponent descendants declare FwFamily = 1, collection items FwFamily = 2.
+  static constexpr int FamilyOf() {
+    if constexpr (requires { T::FwFamily; })
+      return T::FwFamily;
+    else
+      return 0;
+  }
   template <auto G, class V>
   static V Get(const TObject* o) {
     const T* self = static_cast<const T*>(o);

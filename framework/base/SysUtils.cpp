@@ -56,14 +56,21 @@ unsigned char FoldAnsi(unsigned char c) {
   return c;
 }
 
+// Like the system's locale comparison: letters compare without case first;
+// only when the texts are otherwise equal does case decide (lower case first).
 int DefaultLocaleCompare(std::string_view a, std::string_view b, bool ignoreCase) {
   std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (ignoreCase) x = FoldAnsi(x), y = FoldAnsi(y);
+    unsigned char x = FoldAnsi(static_cast<unsigned char>(a[i])), y = FoldAnsi(static_cast<unsigned char>(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  if (ignoreCase) return 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x > y ? -1 : 1;  // the lower-case letter has the higher code and sorts first
+  }
+  return 0;
 }
 
 bool IsDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
