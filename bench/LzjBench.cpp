@@ -17,11 +17,11 @@ namespace {
 // punctuation and line breaks.
 std::string MakeText(std::size_t size) {
   static const char* const words[] = {
-      "the",    "phone",   "connection", "was",      "not",     "established", "press",   "help",
+      "the",    "phone",   "connection", "was",      "not",     "established", "press",    "help",
       "button", "for",     "more",       "cable",    "serial",  "port",        "infrared", "Bluetooth",
-      "next",   "finish",  "wizard",     "language", "select",  "please",      "wait",    "searching",
-      "found",  "model",   "IMEI",       "software", "version", "Caption",     "Hint",    "Form1",
-      "Label1", "Button2", "Cancel",     "OK",       "close",   "are",         "you",     "sure"};
+      "next",   "finish",  "wizard",     "language", "select",  "please",      "wait",     "searching",
+      "found",  "model",   "IMEI",       "software", "version", "Caption",     "Hint",     "Form1",
+      "Label1", "Button2", "Cancel",     "OK",       "close",   "are",         "you",      "sure"};
   std::mt19937 rng(42);
   std::string text;
   text.reserve(size + 32);

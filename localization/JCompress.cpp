@@ -294,3 +294,139 @@ std::string LzjDecompress(std::string_view stream, bool prefix) {
   }
   return LzjDecodeTokens(stream.substr(kLzjHeaderSize), prefix);
 }
+
+// ---- Streams ----
+
+namespace {
+
+class TStreamSource : public TLzjSource {
+ public:
+  explicit TStreamSource(TStream& stream) : stream_(stream), size_(stream.Size()) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t count) override {
+    std::int64_t got = stream_.Read(buffer, static_cast<std::int64_t>(count));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  std::uint64_t Position() const override { return static_cast<std::uint64_t>(stream_.Position()); }
+  std::uint64_t Size() const override { return static_cast<std::uint64_t>(size_); }
+
+ private:
+  TStream& stream_;
+  std::int64_t size_;
+};
+
+class TStreamSink : public TLzjSink {
+ public:
+  explicit TStreamSink(TStream& stream) : stream_(stream) {}
+  void Write(const std::uint8_t* data, std::size_t count) override {
+    stream_.WriteBuffer(data, static_cast<std::int64_t>(count));
+  }
+
+ private:
+  TStream& stream_;
+};
+
+}  // namespace
+
+FW_IMPLEMENT_CLASS(TJCompressor)
+FW_IMPLEMENT_CLASS(TLZJCompressor)
+
+void TJCompressor::CheckStreams() {
+  if (!Source) throw EJCompressError("Source stream is not defined");
+  if (!Destination) throw EJCompressError("Destination stream is not defined");
+}
+
+void TJCompressor::CompressStreams() {
+  CheckStreams();
+  WriteHeader();
+  Compress();
+}
+
+void TJCompressor::DecompressStreams() {
+  CheckStreams();
+  ReadHeader();
+  Decompress();
+}
+
+void TJCompressor::DoProgress(std::int64_t position, std::int64_t size) {
+  if (OnProgress) OnProgress(this, position, size);
+}
+
+void TLZJCompressor::ReadHeader() {
+  char magic[kLzjMagicSize];
+  if (Source->Read(magic, kLzjMagicSize) != static_cast<std::int64_t>(kLzjMagicSize) ||
+      std::string_view(magic, kLzjMagicSize) != std::string_view(kLzjMagic, kLzjMagicSize))
+    throw EJCompressError(kWrongFormat);
+  std::uint8_t size[4];
+  std::int64_t got = Source->Read(size, 4);
+  if (got != 4) {
+    if (Prefix) return;
+    throw EJCompressError(kWrongFormat);
+  }
+  SizeField = static_cast<std::uint32_t>(size[0]) | static_cast<std::uint32_t>(size[1]) << 8 |
+              static_cast<std::uint32_t>(size[2]) << 16 | static_cast<std::uint32_t>(size[3]) << 24;
+}
+
+void TLZJCompressor::WriteHeader() {
+  Destination->WriteBuffer(kLzjMagic, kLzjMagicSize);
+  Destination->WriteU32(SizeField);
+}
+
+void TLZJCompressor::Compress() {
+  TStreamSource source(*Source);
+  TStreamSink sink(*Destination);
+  TLzjProgress progress;
+  if (OnProgress)
+    progress = [this](std::uint64_t p, std::uint64_t s) {
+      DoProgress(static_cast<std::int64_t>(p), static_cast<std::int64_t>(s));
+    };
+  LzjEncodeCore(source, sink, progress);
+}
+
+void TLZJCompressor::Decompress() {
+  TStreamSource source(*Source);
+  TStreamSink sink(*Destination);
+  TLzjProgress progress;
+  if (OnProgress)
+    progress = [this](std::uint64_t p, std::uint64_t s) {
+      DoProgress(static_cast<std::int64_t>(p), static_cast<std::int64_t>(s));
+    };
+  LzjDecodeCore(source, sink, Prefix, progress);
+}
+
+bool IsCompressedStream(TStream& stream) {
+  std::int64_t position = stream.Position();
+  char magic[kLzjMagicSize];
+  bool match = stream.Read(magic, kLzjMagicSize) == static_cast<std::int64_t>(kLzjMagicSize) &&
+               std::string_view(magic, kLzjMagicSize) == std::string_view(kLzjMagic, kLzjMagicSize);
+  stream.SetPosition(position);
+  return match;
+}
+
+void DecompressStream(TStream* source, TStream* destination, TJProgressEvent onProgress, bool prefix) {
+  if (source) source->SetPosition(0);
+  DecompressFromPosition(source, destination, onProgress, prefix);
+}
+
+void DecompressFromPosition(TStream* source, TStream* destination, TJProgressEvent onProgress, bool prefix) {
+  TLZJCompressor* compressor = New<TLZJCompressor>(source, destination, onProgress);
+  compressor->Prefix = prefix;
+  try {
+    compressor->DecompressStreams();
+  } catch (...) {
+    compressor->Free();
+    throw;
+  }
+  compressor->Free();
+}
+
+void CompressStream(TStream* source, TStream* destination, TJProgressEvent onProgress, std::uint32_t sizeField) {
+  TLZJCompressor* compressor = New<TLZJCompressor>(source, destination, onProgress);
+  compressor->SizeField = sizeField;
+  try {
+    compressor->CompressStreams();
+  } catch (...) {
+    compressor->Free();
+    throw;
+  }
+  compressor->Free();
+}

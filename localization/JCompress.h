@@ -19,6 +19,9 @@
 #include <string_view>
 
 #include "Exceptions.h"
+#include "Method.h"
+#include "Object.h"
+#include "Streams.h"
 
 FW_EXCEPTION(EJCompressError, Exception);
 
@@ -64,3 +67,58 @@ class TLzjSink {
 
 void LzjDecodeCore(TLzjSource& source, TLzjSink& sink, bool prefix, const TLzjProgress& progress);
 void LzjEncodeCore(TLzjSource& source, TLzjSink& sink, const TLzjProgress& progress);
+
+// ---- Streams ----
+
+// Progress of a run: the sender, the source position and the source size.
+using TJProgressEvent = Method<void(TObject* sender, std::int64_t position, std::int64_t size)>;
+
+// A compressor between two streams (not owned). The decoded bytes are
+// appended to the destination at its current position.
+class TJCompressor : public TObject {
+  FW_CLASS(TJCompressor, TObject)
+ public:
+  TJCompressor(TStream* source, TStream* destination, TJProgressEvent onProgress = nullptr)
+      : Source(source), Destination(destination), OnProgress(onProgress) {}
+
+  TStream* Source;
+  TStream* Destination;
+  TJProgressEvent OnProgress;
+  // The header's size field: written as held, read and kept, never needed for decoding.
+  std::uint32_t SizeField = 0;
+  // Stops cleanly at a token cut off by the end of the source.
+  bool Prefix = false;
+
+  void CompressStreams();
+  void DecompressStreams();
+
+  virtual void ReadHeader() = 0;
+  virtual void WriteHeader() = 0;
+  virtual void Compress() = 0;
+  virtual void Decompress() = 0;
+
+ protected:
+  void DoProgress(std::int64_t position, std::int64_t size);
+  void CheckStreams();
+};
+
+class TLZJCompressor : public TJCompressor {
+  FW_CLASS(TLZJCompressor, TJCompressor)
+ public:
+  using TJCompressor::TJCompressor;
+  void ReadHeader() override;
+  void WriteHeader() override;
+  void Compress() override;
+  void Decompress() override;
+};
+
+// True when the stream holds "LZJ00" at its position; the position is kept.
+bool IsCompressedStream(TStream& stream);
+// Decompresses the whole source (from position 0) into the destination.
+void DecompressStream(TStream* source, TStream* destination, TJProgressEvent onProgress = nullptr, bool prefix = false);
+// Decompresses from the source's current position.
+void DecompressFromPosition(TStream* source, TStream* destination, TJProgressEvent onProgress = nullptr,
+                            bool prefix = false);
+// Compresses the source from its current position to its end, header first.
+void CompressStream(TStream* source, TStream* destination, TJProgressEvent onProgress = nullptr,
+                    std::uint32_t sizeField = 0);

@@ -40,6 +40,8 @@ class TLocaleServices {
   virtual bool StringTypeC2(std::uint32_t locale, const char* text, int length, std::uint16_t* types) = 0;
   // True on the NT line.
   virtual bool IsNtPlatform() = 0;
+  // GetUserDefaultLangID.
+  virtual std::uint16_t UserDefaultLangId() = 0;
   // CompareStringW in the user's default locale: -1, 0 or 1; raises EOSError
   // when the system cannot compare.
   virtual int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase) = 0;
@@ -65,6 +67,7 @@ class TTableLocaleServices : public TLocaleServices {
   int MapSortKey(std::uint32_t locale, const char* text, int length, char* buffer, int size) override;
   bool StringTypeC2(std::uint32_t locale, const char* text, int length, std::uint16_t* types) override;
   bool IsNtPlatform() override { return nt_; }
+  std::uint16_t UserDefaultLangId() override { return 0x0409; }
   // Code-unit order, with ASCII and Latin-1 letters folded when ignoring case.
   int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase) override;
 

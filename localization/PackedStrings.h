@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "ByteReader.h"
+#include "Streams.h"
 
 inline constexpr std::uint32_t kMaxPackedLength = 0x3FFFFFFF;
 inline constexpr std::uint32_t kMaxShortPackedLength = 0xFFFF;
@@ -35,3 +36,13 @@ void WritePackedWideString(std::string& out, std::u16string_view text, int forma
 
 // Encoded size of a length.
 std::size_t PackedLengthSize(std::uint64_t length, int format);
+
+// The same on streams, from and at the current position. A length that asks
+// for more bytes than remain before the stream's end raises EReadError.
+std::uint32_t ReadPackedLength(TStream& stream, int format);
+std::string ReadPackedAnsiString(TStream& stream, int format);
+std::u16string ReadPackedWideString(TStream& stream, int format);
+std::string ReadResourceAnsiString(int format, TStream& stream);
+std::u16string ReadResourceWideString(int format, TStream& stream);
+void WritePackedAnsiString(TStream& stream, std::string_view text, int format);
+void WritePackedWideString(TStream& stream, std::u16string_view text, int format);

@@ -89,6 +89,10 @@ bool TWinLocaleServices::IsNtPlatform() {
   return info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+std::uint16_t TWinLocaleServices::UserDefaultLangId() {
+  return ::GetUserDefaultLangID();
+}
+
 int TWinLocaleServices::CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase) {
   DWORD flags = ignoreCase ? NORM_IGNORECASE : 0;
   ::SetLastError(0);

@@ -15,6 +15,7 @@ class TWinLocaleServices : public TLocaleServices {
   int MapSortKey(std::uint32_t locale, const char* text, int length, char* buffer, int size) override;
   bool StringTypeC2(std::uint32_t locale, const char* text, int length, std::uint16_t* types) override;
   bool IsNtPlatform() override;
+  std::uint16_t UserDefaultLangId() override;
   int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase) override;
 };
 
