@@ -220,7 +220,8 @@ TLocaleNameList WithPrimaries(TLocaleNameList list) {
   return list;
 }
 
-const TLocaleNameList& CachedList(int mode) {
+// A copy of the cached list of a mode, built on the first request.
+TLocaleNameList CachedList(int mode) {
   std::size_t slot = mode == 0 ? 0 : mode == 2 ? 2 : 1;
   std::lock_guard<std::mutex> lock(gListsLock);
   if (!gLists[slot]) {
