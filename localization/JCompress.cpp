@@ -293,7 +293,8 @@ std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProg
       if (d == 0 || d > pos) throw EJCompressError(kWrongFormat);
       out.resize(pos + len);
       char* o = out.data() + pos;
-      for (std::size_t i = 0; i < len; ++i) o[i] = o[i - d];
+      const char* from = o - d;  // overlaps the output when d < len
+      for (std::size_t i = 0; i < len; ++i) o[i] = from[i];
     } else {
       std::size_t n = t >> 1;
       std::size_t take = std::min(n, static_cast<std::size_t>(end - p));
