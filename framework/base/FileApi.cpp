@@ -1,0 +1,83 @@
+#include "FileApi.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+class StdioFileApi : public FileApi {
+public:
+  Handle Open(const std::string& name, unsigned mode, std::string& error) override {
+    const char* how;
+    if (mode == fmCreate || (mode & 0xFF00) == fmCreate)
+      how = "w+b";
+    else if ((mode & 3) == fmOpenRead)
+      how = "rb";
+    else
+      how = "r+b";
+    std::FILE* f = std::fopen(name.c_str(), how);
+    if (!f) {
+      error = std::strerror(errno);
+      return nullptr;
+    }
+    return f;
+  }
+  void Close(Handle h) override { std::fclose(static_cast<std::FILE*>(h)); }
+  std::int64_t Read(Handle h, void* buffer, std::size_t count) override {
+    auto* f = static_cast<std::FILE*>(h);
+    std::fseek(f, 0, SEEK_CUR);  // switching from writing to reading
+    std::size_t n = std::fread(buffer, 1, count, f);
+    if (n < count && std::ferror(f)) return -1;
+    return static_cast<std::int64_t>(n);
+  }
+  std::int64_t Write(Handle h, const void* buffer, std::size_t count) override {
+    auto* f = static_cast<std::FILE*>(h);
+    std::fseek(f, 0, SEEK_CUR);
+    std::size_t n = std::fwrite(buffer, 1, count, f);
+    if (n < count && std::ferror(f)) return n == 0 ? -1 : static_cast<std::int64_t>(n);
+    return static_cast<std::int64_t>(n);
+  }
+  std::int64_t Seek(Handle h, std::int64_t offset, SeekOrigin origin) override {
+    auto* f = static_cast<std::FILE*>(h);
+    int whence = origin == SeekOrigin::Beginning ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+#if defined(_WIN32)
+    if (_fseeki64(f, offset, whence) != 0) return -1;
+    return _ftelli64(f);
+#else
+    if (fseeko(f, static_cast<off_t>(offset), whence) != 0) return -1;
+    return static_cast<std::int64_t>(ftello(f));
+#endif
+  }
+  bool SetSize(Handle h, std::int64_t size) override {
+    auto* f = static_cast<std::FILE*>(h);
+    std::fflush(f);
+#if defined(_WIN32)
+    return _chsize_s(_fileno(f), size) == 0;
+#else
+    return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+#endif
+  }
+  bool FileExists(const std::string& name) override {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
+  }
+  bool DeleteFile(const std::string& name) override { return std::remove(name.c_str()) == 0; }
+};
+
+StdioFileApi g_stdio;
+FileApi* g_api = nullptr;
+
+}  // namespace
+
+FileApi& GetFileApi() { return g_api ? *g_api : g_stdio; }
+void SetFileApi(FileApi* api) { g_api = api; }
+
+bool FileExists(const std::string& name) { return GetFileApi().FileExists(name); }
+bool DeleteFile(const std::string& name) { return GetFileApi().DeleteFile(name); }

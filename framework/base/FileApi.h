@@ -1,0 +1,45 @@
+// The small interface through which the portable code reaches files. The
+// default implementation uses the C library; the Windows build may install
+// one with the system's share modes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// File open modes (the access in the low bits, the sharing in bits 4-6).
+constexpr unsigned fmOpenRead = 0x0000;
+constexpr unsigned fmOpenWrite = 0x0001;
+constexpr unsigned fmOpenReadWrite = 0x0002;
+constexpr unsigned fmShareCompat = 0x0000;
+constexpr unsigned fmShareExclusive = 0x0010;
+constexpr unsigned fmShareDenyWrite = 0x0020;
+constexpr unsigned fmShareDenyRead = 0x0030;
+constexpr unsigned fmShareDenyNone = 0x0040;
+constexpr unsigned fmCreate = 0xFF00;
+
+enum class SeekOrigin { Beginning = 0, Current = 1, End = 2 };
+
+class FileApi {
+public:
+  using Handle = void*;  // null = invalid
+  virtual ~FileApi() = default;
+  // Opens (or with fmCreate creates/truncates) a file; on failure returns null and sets `error`.
+  virtual Handle Open(const std::string& name, unsigned mode, std::string& error) = 0;
+  virtual void Close(Handle h) = 0;
+  // Bytes moved, or -1 on an error.
+  virtual std::int64_t Read(Handle h, void* buffer, std::size_t count) = 0;
+  virtual std::int64_t Write(Handle h, const void* buffer, std::size_t count) = 0;
+  // The new position, or -1 on an error.
+  virtual std::int64_t Seek(Handle h, std::int64_t offset, SeekOrigin origin) = 0;
+  virtual bool SetSize(Handle h, std::int64_t size) = 0;
+  virtual bool FileExists(const std::string& name) = 0;
+  virtual bool DeleteFile(const std::string& name) = 0;
+};
+
+FileApi& GetFileApi();
+// Installs another implementation (null restores the default); the caller keeps ownership.
+void SetFileApi(FileApi* api);
+
+bool FileExists(const std::string& name);
+bool DeleteFile(const std::string& name);

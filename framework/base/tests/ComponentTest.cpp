@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Collection.h"
+#include "Component.h"
+#include "Lists.h"
+
+namespace {
+
+std::vector<std::string> g_events;
+
+class TPart : public TComponent {
+  FW_CLASS(TPart, TComponent)
+public:
+  using TComponent::TComponent;
+  void Destroy() override {
+    g_events.push_back("destroy " + Name());
+    inherited::Destroy();
+  }
+  TComponent* Peer = nullptr;
+  void SetPeer(TComponent* p) {
+    Peer = p;
+    if (p) p->FreeNotification(this);
+  }
+
+protected:
+  void Notification(TComponent* c, TOperation op) override {
+    inherited::Notification(c, op);
+    if (op == opRemove && c == Peer) {
+      g_events.push_back(Name() + " drops " + c->Name());
+      Peer = nullptr;
+    }
+  }
+};
+
+class THolder : public TComponent {
+  FW_CLASS(THolder, TComponent)
+public:
+  using TComponent::TComponent;
+  void Destroy() override {
+    g_events.push_back("holder own clean-up, state destroying=" + std::to_string(IsDestroying()));
+    inherited::Destroy();
+  }
+  TPart* OkButton = nullptr;
+  TPart* Timer = nullptr;
+};
+
+class TItem : public TCollectionItem {
+  FW_CLASS(TItem, TCollectionItem)
+public:
+  using TCollectionItem::TCollectionItem;
+  int Width = 0;
+  void Assign(TPersistent* src) override {
+    if (auto* o = dynamic_cast<TItem*>(src)) {
+      Width = o->Width;
+      return;
+    }
+    inherited::Assign(src);
+  }
+};
+
+class TCounted : public TCollection {
+  FW_CLASS(TCounted, TCollection)
+public:
+  TCounted() : TCollection(TItem::StaticClass()) {}
+  int updates = 0;
+
+protected:
+  void Update(TCollectionItem*) override { ++updates; }
+};
+
+}  // namespace
+
+FW_IMPLEMENT_CLASS(TPart)
+FW_BEGIN_CLASS(THolder)
+  FW_FIELD(OkButton)
+  FW_FIELD(Timer)
+FW_END_CLASS
+FW_IMPLEMENT_CLASS(TItem)
+FW_IMPLEMENT_CLASS(TCounted)
+
+TEST(Component, NameBindsTheOwnersFieldAndIsUnique) {
+  THolder* h = New<THolder>(nullptr);
+  TPart* a = New<TPart>(h);
+  a->SetName("OkButton");
+  EXPECT_EQ(h->OkButton, a);
+  EXPECT_EQ(h->FindComponent("okbutton"), a);
+  a->SetName("Other");
+  EXPECT_EQ(h->OkButton, nullptr) << "renaming clears the old field";
+  TPart* b = New<TPart>(h);
+  EXPECT_THROW(b->SetName("other"), EComponentError) << "names compare case-insensitively";
+  EXPECT_THROW(b->SetName("1bad"), EComponentError);
+  b->SetName("Timer");
+  EXPECT_EQ(h->Timer, b);
+  b->Free();
+  EXPECT_EQ(h->Timer, nullptr) << "a freed component leaves the owner's field";
+  EXPECT_EQ(h->ComponentCount(), 1);
+  EXPECT_EQ(a->ComponentIndex(), 0);
+  EXPECT_THROW(h->Components(1), EListError);
+  h->Free();
+}
+
+TEST(Component, DestroyOrderAndNotifications) {
+  g_events.clear();
+  THolder* h = New<THolder>(nullptr);
+  TPart* first = New<TPart>(h);
+  first->SetName("First");
+  TPart* second = New<TPart>(h);
+  second->SetName("Second");
+  second->SetPeer(first);
+
+  TPart* outsider = New<TPart>(nullptr);
+  outsider->SetName("Outsider");
+  outsider->SetPeer(second);  // free notification across owners
+
+  h->Free();
+  std::vector<std::string> want = {
+      "holder own clean-up, state destroying=1",  // own clean-up first
+      "destroy Second",                           // owned components last first
+      "Outsider drops Second",                    // free notification
+      "destroy First",
+  };
+  EXPECT_EQ(g_events, want);
+  EXPECT_EQ(outsider->Peer, nullptr);
+  outsider->Free();
+
+  g_events.clear();
+  TPart* owner = New<TPart>(nullptr);
+  TPart* x = New<TPart>(owner);
+  x->SetName("X");
+  TPart* y = New<TPart>(owner);
+  y->SetName("Y");
+  y->SetPeer(x);
+  x->Free();  // sibling hears through the owner
+  EXPECT_EQ(y->Peer, nullptr);
+  EXPECT_EQ(g_events, (std::vector<std::string>{"destroy X", "Y drops X"}));
+  owner->Free();
+}
+
+TEST(Component, CreatedByClassWithOwner) {
+  THolder* h = New<THolder>(nullptr);
+  EXPECT_EQ(TPart::StaticClass().family, ClassInfo::Family::Component);
+  TObject* made = TPart::StaticClass().create(h);
+  EXPECT_EQ(static_cast<TComponent*>(made)->Owner(), h);
+  EXPECT_EQ(h->ComponentCount(), 1);
+  h->Free();
+}
+
+TEST(Lists, ObjectListOwnsItsObjects) {
+  g_events.clear();
+  TObjectList* list = New<TObjectList>();
+  for (const char* n : {"a", "b", "c"}) {
+    TPart* p = New<TPart>(nullptr);
+    p->SetName(n);
+    list->Add(p);
+  }
+  TObject* kept = list->Extract(list->Items(1));
+  list->Delete(0);
+  EXPECT_EQ(g_events, std::vector<std::string>{"destroy a"});
+  EXPECT_THROW(list->Get(5), EListError);
+  list->Free();
+  EXPECT_EQ(g_events, (std::vector<std::string>{"destroy a", "destroy c"}));
+  kept->Free();
+}
+
+TEST(Collection, ItemsUpdatesAndAssign) {
+  TCounted* c = New<TCounted>();
+  auto* one = static_cast<TItem*>(c->Add());
+  one->Width = 10;
+  c->BeginUpdate();
+  static_cast<TItem*>(c->Add())->Width = 20;
+  c->Add();
+  int before = c->updates;
+  c->EndUpdate();
+  EXPECT_EQ(c->updates, before + 1) << "one update at the end of a batch";
+  EXPECT_EQ(c->Count(), 3);
+  c->Items(2)->SetIndex(0);
+  EXPECT_EQ(c->Items(1), one);
+  EXPECT_EQ(c->FindItemID(one->ID()), one);
+
+  TCounted* copy = New<TCounted>();
+  copy->Assign(c);
+  ASSERT_EQ(copy->Count(), 3);
+  EXPECT_EQ(static_cast<TItem*>(copy->Items(1))->Width, 10);
+  c->Delete(1);
+  EXPECT_EQ(c->Count(), 2);
+  EXPECT_THROW(c->Items(2), EListError);
+  TPersistent* plain = New<TPersistent>();
+  try {
+    copy->Assign(plain);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message, "Cannot assign a TPersistent to a TCounted");
+  }
+  plain->Free();
+  copy->Free();
+  c->Free();
+}

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Object.h"
+#include "SysUtils.h"
+
+namespace {
+
+std::vector<std::string> g_log;
+
+FW_ENUM(TShade, shLight, shMedium, shDark);
+using TShades = Set<TShade>;
+
+class TBase : public TObject {
+  FW_CLASS(TBase, TObject)
+public:
+  TBase() { g_log.push_back("ctor TBase"); }
+  ~TBase() override { g_log.push_back("~TBase"); }
+  void AfterConstruction() override { g_log.push_back(std::string("after ") + Kind()); }
+  void BeforeDestruction() override { g_log.push_back("before"); }
+  void Destroy() override {
+    g_log.push_back(std::string("destroy TBase sees ") + Kind());
+    inherited::Destroy();
+  }
+  virtual const char* Kind() const { return "base"; }
+
+  int Count = 0;
+  AnsiString GetTitle() const { return title_; }
+  void SetTitle(const AnsiString& t) { title_ = t; }
+  TShade Shade = shLight;
+  TShades Shades;
+  bool Flag = false;
+  double Ratio = 0;
+  WideString Wide;
+  TNotifyEvent OnPing;
+
+private:
+  AnsiString title_;
+};
+
+class TDerived : public TBase {
+  FW_CLASS(TDerived, TBase)
+public:
+  void Destroy() override {
+    g_log.push_back("destroy TDerived");
+    inherited::Destroy();
+  }
+  const char* Kind() const override { return "derived"; }
+  void Ping(TObject*) { ++pings; }
+  void Pong(TObject*) { pongs += 2; }
+  int pings = 0, pongs = 0;
+  TBase* Link = nullptr;
+};
+
+class TFailing : public TBase {
+  FW_CLASS(TFailing, TBase)
+public:
+  void AfterConstruction() override { throw EConvertError("no"); }
+};
+
+}  // namespace
+
+FW_BEGIN_CLASS(TBase)
+  FW_PROP(Count, Count, Count) FW_DEFAULT(0)
+  FW_PROP(Title, GetTitle, SetTitle)
+  FW_PROP(Shade, Shade, Shade)
+  FW_PROP(Shades, Shades, Shades)
+  FW_PROP(Flag, Flag, Flag)
+  FW_PROP(Ratio, Ratio, Ratio)
+  FW_PROP(Wide, Wide, Wide)
+  FW_EVENT(OnPing, OnPing)
+FW_END_CLASS
+
+FW_BEGIN_CLASS(TDerived)
+  FW_PROP(Link, Link, Link)
+  FW_METHOD(Ping)
+  FW_METHOD(Pong)
+FW_END_CLASS
+
+FW_IMPLEMENT_CLASS(TFailing)
+
+TEST(Object, TwoPhaseLifecycleSeesTheFinalClass) {
+  g_log.clear();
+  TDerived* d = New<TDerived>();
+  d->Free();
+  std::vector<std::string> want = {"ctor TBase", "after derived", "before", "destroy TDerived",
+                                   "destroy TBase sees derived", "~TBase"};
+  EXPECT_EQ(g_log, want);
+
+  g_log.clear();
+  EXPECT_THROW(New<TFailing>(), EConvertError);
+  EXPECT_EQ(g_log.back(), "~TBase") << "a failed AfterConstruction frees the object";
+}
+
+TEST(Object, ClassMetadataAndRegistry) {
+  TDerived* d = New<TDerived>();
+  EXPECT_STREQ(d->ClassName(), "TDerived");
+  EXPECT_EQ(d->ClassParent(), &TBase::StaticClass());
+  EXPECT_TRUE(d->Is<TBase>());
+  EXPECT_TRUE(d->InheritsFrom(TObject::StaticClass()));
+  EXPECT_FALSE(d->Is<TFailing>());
+  EXPECT_THROW(As<TFailing>(d), EInvalidCast);
+
+  EXPECT_EQ(GetClass("TDerived"), nullptr);
+  RegisterClasses({&TDerived::StaticClass(), &TBase::StaticClass()});
+  EXPECT_EQ(GetClass("tderived"), &TDerived::StaticClass());
+  TObject* made = FindClass("TDerived").create(nullptr);
+  EXPECT_STREQ(made->ClassName(), "TDerived");
+  made->Free();
+  UnRegisterClass(TDerived::StaticClass());
+  try {
+    FindClass("TDerived");
+    FAIL();
+  } catch (const EClassNotFound& e) {
+    EXPECT_STREQ(e.what(), "Class TDerived not found");
+  }
+  d->Free();
+}
+
+TEST(Object, PropertiesByNameAndKind) {
+  TDerived* d = New<TDerived>();
+  auto list = GetPropList(TDerived::StaticClass());
+  ASSERT_EQ(list.size(), 9u);
+  EXPECT_EQ(list.front()->name, "Count") << "ancestors first, declaration order";
+  EXPECT_EQ(list.back()->name, "Link");
+
+  SetOrdProp(d, "count", 42);
+  EXPECT_EQ(d->Count, 42);
+  SetStrProp(d, "Title", "Hello");
+  EXPECT_EQ(GetStrProp(d, "TITLE"), "Hello");
+  const PropInfo* shade = GetPropInfo(d, "Shade");
+  EXPECT_EQ(GetEnumValue(*shade->type, "shdark"), 2);
+  SetOrdProp(d, *shade, 2);
+  EXPECT_EQ(d->Shade, shDark);
+  EXPECT_THROW(SetOrdProp(d, *shade, 3), EPropertyError);
+  const PropInfo* shades = GetPropInfo(d, "Shades");
+  SetOrdProp(d, *shades, static_cast<std::int64_t>(StringToSet(*shades->type, "[shLight, shDark]")));
+  EXPECT_TRUE(d->Shades.Contains(shDark) && !d->Shades.Contains(shMedium));
+  EXPECT_EQ(SetToString(*shades->type, d->Shades.Bits()), "[shLight,shDark]");
+  EXPECT_EQ(GetPropInfo(d, "Flag")->type->names[1], "True");
+  SetFloatProp(d, *GetPropInfo(d, "Ratio"), 1.5);
+  EXPECT_EQ(d->Ratio, 1.5);
+  SetStrProp(d, "Wide", "caf\xE9");
+  EXPECT_EQ(d->Wide, u"caf\u00E9");
+  EXPECT_THROW(SetOrdProp(d, "Title", 1), EPropertyError);
+  EXPECT_THROW(SetOrdProp(d, "Missing", 1), EPropertyError);
+
+  TBase* other = New<TBase>();
+  SetObjectProp(d, *GetPropInfo(d, "Link"), other);
+  EXPECT_EQ(d->Link, other);
+  TObject* plain = New<TObject>();
+  EXPECT_THROW(SetObjectProp(d, *GetPropInfo(d, "Link"), plain), EPropertyError) << "a class property checks the class";
+  plain->Free();
+  other->Free();
+
+  // handlers bound by name
+  MethodRef ping = d->MethodAddress("ping");
+  ASSERT_TRUE(ping);
+  SetMethodProp(d, *GetPropInfo(d, "OnPing"), ping);
+  d->OnPing(d);
+  EXPECT_EQ(d->pings, 1);
+  EXPECT_EQ(d->ClassType().MethodName(GetMethodProp(d, *GetPropInfo(d, "OnPing")), d), "Ping");
+  d->Free();
+}
+
+TEST(Method, EqualityNamesObjectAndHandler) {
+  TDerived* a = New<TDerived>();
+  TDerived* b = New<TDerived>();
+  auto aPing = TNotifyEvent::Bind<&TDerived::Ping>(a);
+  struct Case {
+    TNotifyEvent x, y;
+    bool equal;
+  } cases[] = {
+      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(a), true},
+      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(b), false},
+      {aPing, TNotifyEvent::Bind<&TDerived::Pong>(a), false},
+      {aPing, TNotifyEvent(), false},
+      {TNotifyEvent(), nullptr, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.x == c.y, c.equal);
+  EXPECT_FALSE(TNotifyEvent());
+  MethodRef r = aPing.Ref();
+  EXPECT_EQ(TNotifyEvent::FromRef(r), aPing);
+  EXPECT_FALSE(Method<void(int)>::FromRef(r)) << "a reference of another delegate type does not convert";
+  a->Free();
+  b->Free();
+}
+
+TEST(SysUtils, FormatAndConversions) {
+  struct Case {
+    std::string got, want;
+  } cases[] = {
+      {Format("%s has %d items", "list", 3), "list has 3 items"},
+      {Format("%.8X|%x|%5d|%-5d|", 0xBEEFu, -1, 42, 42), "0000BEEF|FFFFFFFF|   42|42   |"},
+      {Format("%1:s %0:s %%", "a", "b"), "b a %"},
+      {Format("%.2f %n", 3.14159, 1234567.0), "3.14 1,234,567.00"},
+      {Format("%*d", 4, 7), "   7"},
+      {IntToHex(255, 4), "00FF"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+  EXPECT_THROW(Format("%d", "text"), EConvertError);
+  EXPECT_THROW(Format("%s %s", "one"), EConvertError);
+  EXPECT_EQ(StrToInt(" $1F "), 31);
+  EXPECT_EQ(StrToInt("-12"), -12);
+  EXPECT_EQ(StrToIntDef("12a", -1), -1);
+  EXPECT_THROW(StrToInt("99999999999"), EConvertError);
+  try {
+    StrToInt("x");
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message, "'x' is not a valid integer value");
+  }
+  EXPECT_EQ(StrToFloat(FloatToStr(0.1)), 0.1);
+  EXPECT_LT(CompareText("abc", "ABD"), 0);
+  EXPECT_TRUE(AnsiSameText("\xC9t\xE9", "\xE9T\xC9"));
+  EXPECT_EQ(ExtractFileName("C:\\dir\\file.txt"), "file.txt");
+  EXPECT_EQ(ExtractFilePath("C:\\dir\\file.txt"), "C:\\dir\\");
+  EXPECT_EQ(ChangeFileExt("a.b\\c.txt", ".ini"), "a.b\\c.ini");
+  EXPECT_EQ(WideToUtf8(Utf8ToWide("\xF0\x9F\x98\x80 \xC3\xA9")), "\xF0\x9F\x98\x80 \xC3\xA9");
+  EXPECT_EQ(Utf8ToWide("\xC0\x80"), u"\uFFFD\uFFFD") << "overlong forms are refused";
+  EXPECT_EQ(WideToAnsi(AnsiToWide("\x80\xE9")), "\x80\xE9");
+}
+
+TEST(Exceptions, ClassNamesAndAbort) {
+  try {
+    Abort();
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.ClassName(), "EAbort");
+  }
+  EReadError r("Stream read error");
+  const EStreamError& base = r;
+  EXPECT_STREQ(base.ClassName(), "EReadError");
+  EXPECT_THROW(FW_ASSERT(false, "broken"), EAssertionFailed);
+}
