@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Filer.h"
 #include "SysUtils.h"
 
 FW_BEGIN_CLASS(TComponent)
@@ -169,8 +170,18 @@ void TComponent::DestroyComponents() {
   }
 }
 
+void TComponent::DefineProperties(TFiler& filer) {
+  inherited::DefineProperties(filer);
+  filer.DefineProperty(
+      "Left", [this](TReader& r) { DesignLeft = r.ReadInteger(); },
+      [this](TWriter& w) { w.WriteInteger(DesignLeft); }, DesignLeft != 0);
+  filer.DefineProperty(
+      "Top", [this](TReader& r) { DesignTop = r.ReadInteger(); }, [this](TWriter& w) { w.WriteInteger(DesignTop); },
+      DesignTop != 0);
+}
+
 void TComponent::Loaded() { state_.Exclude(csLoading); }
 
-void TComponent::ReadState(TReader&) {}
+void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
 
 void TComponent::GetChildren(const Method<void(TComponent*)>&, TComponent*) {}

@@ -1,0 +1,191 @@
+#include "Thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::atomic<int> g_destroyedThreads{0};
+
+// A thread that runs a function object as its Execute.
+class TTestThread : public TThread {
+ public:
+  TTestThread(bool suspended, std::function<void(TTestThread&)> body) : TThread(suspended), body_(std::move(body)) {}
+  ~TTestThread() override { ++g_destroyedThreads; }
+  using TThread::CheckSuspended;
+  using TThread::SetReturnValue;
+  using TThread::Synchronize;
+
+ protected:
+  void Execute() override { body_(*this); }
+
+ private:
+  std::function<void(TTestThread&)> body_;
+};
+
+struct ThreadTest : ::testing::Test {
+  void SetUp() override { SetMainThreadID(CurrentThreadID()); }
+};
+
+TEST_F(ThreadTest, SynchronizeFromSeveralThreadsCarriesExceptionsBackAndWaitForServesTheQueue) {
+  constexpr int kThreads = 4, kCalls = 20;
+  const ThreadId mainId = CurrentThreadID();
+  std::atomic<int> ranOnMain{0}, caught{0};
+  std::vector<TTestThread*> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.push_back(New<TTestThread>(false, [&, t](TTestThread& self) {
+      for (int i = 0; i < kCalls; ++i) {
+        try {
+          self.Synchronize([&, i] {
+            if (CurrentThreadID() == mainId) ++ranOnMain;
+            if (i % 4 == 0) throw EConvertError("call " + std::to_string(t));
+          });
+        } catch (const EConvertError& e) {
+          if (e.Message == "call " + std::to_string(t)) ++caught;
+        }
+      }
+      self.SetReturnValue(t + 100);
+    }));
+  // Nothing pumps but WaitFor: it must serve every thread's calls, not only its own thread's.
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(threads[t]->WaitFor(), t + 100);
+    EXPECT_FALSE(threads[t]->FatalException());
+    threads[t]->Free();
+  }
+  EXPECT_EQ(ranOnMain, kThreads * kCalls);
+  EXPECT_EQ(caught, kThreads * kCalls / 4);
+  EXPECT_FALSE(SynchronizePending());
+}
+
+TEST_F(ThreadTest, NestedRequestIsServedWhileTheMainThreadPumpsInsideASynchronousCall) {
+  std::atomic<bool> outerRunning{false}, innerDone{false};
+  std::string order;
+  auto* outer = New<TTestThread>(false, [&](TTestThread& self) {
+    self.Synchronize([&] {
+      order += "outer{";
+      outerRunning = true;
+      while (!innerDone) CheckSynchronize(10);  // pumping, as a handler inside a modal loop does
+      order += "}";
+    });
+  });
+  auto* inner = New<TTestThread>(false, [&](TTestThread& self) {
+    while (!outerRunning) std::this_thread::yield();
+    self.Synchronize([&] { order += "inner"; });
+    innerDone = true;
+  });
+  outer->WaitFor();
+  inner->WaitFor();
+  EXPECT_EQ(order, "outer{inner}");
+  outer->Free();
+  inner->Free();
+}
+
+struct TerminateSink {
+  std::atomic<int> calls{0};
+  ThreadId on = 0;
+  void Terminated(TObject*) {
+    on = CurrentThreadID();
+    ++calls;
+  }
+};
+
+TEST_F(ThreadTest, LifecycleSuspendedStartFatalExceptionAndOnTerminateOnTheMainThread) {
+  // Created suspended: nothing runs until Resume.
+  std::atomic<bool> ran{false};
+  auto* t = New<TTestThread>(true, [&](TTestThread&) { ran = true; });
+  EXPECT_TRUE(t->Suspended());
+  EXPECT_THROW(t->WaitFor(), EThread);
+  EXPECT_FALSE(ran);
+  t->Resume();
+  t->WaitFor();
+  EXPECT_TRUE(ran);
+  t->Free();
+
+  // An escaping exception is kept; OnTerminate runs on the main thread.
+  TerminateSink sink;
+  t = New<TTestThread>(true, [](TTestThread&) { throw std::runtime_error("boom"); });
+  t->OnTerminate = TNotifyEvent::Bind<&TerminateSink::Terminated>(&sink);
+  t->Resume();
+  t->WaitFor();
+  EXPECT_EQ(sink.calls, 1);
+  EXPECT_EQ(sink.on, CurrentThreadID());
+  ASSERT_TRUE(t->FatalException());
+  EXPECT_THROW(std::rethrow_exception(t->FatalException()), std::runtime_error);
+  t->Free();
+
+  // A self-freeing thread frees itself after OnTerminate; its last call is served by pumping.
+  TerminateSink sink2;
+  const int destroyedBefore = g_destroyedThreads;
+  t = New<TTestThread>(true, [](TTestThread&) {});
+  t->FreeOnTerminate = true;
+  t->OnTerminate = TNotifyEvent::Bind<&TerminateSink::Terminated>(&sink2);
+  t->Resume();
+  while (sink2.calls == 0) CheckSynchronize(10);
+  while (g_destroyedThreads == destroyedBefore) std::this_thread::yield();
+}
+
+TEST_F(ThreadTest, CooperativeSuspendStopsAtSafePointsAndFreeingTerminatesAndWaits) {
+  std::atomic<int> ticks{0};
+  auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+    while (!self.Terminated()) {
+      self.CheckSuspended();
+      ++ticks;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  while (ticks < 3) std::this_thread::yield();
+  t->Suspend();
+  t->Suspend();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it reach the safe point
+  const int paused = ticks;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_LE(ticks - paused, 0);
+  t->Resume();
+  EXPECT_TRUE(t->Suspended());  // two suspends need two resumes
+  t->Resume();
+  EXPECT_FALSE(t->Suspended());
+  while (ticks < paused + 3) std::this_thread::yield();
+  t->Suspend();
+  t->Free();  // terminates a paused thread and waits for it
+}
+
+TEST_F(ThreadTest, FreeingAThreadThatWaitsInSynchronizeServesTheCallInsteadOfDeadlocking) {
+  std::atomic<int> calls{0};
+  auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+    while (!self.Terminated()) self.Synchronize([&] { ++calls; });
+  });
+  while (!SynchronizePending()) std::this_thread::yield();
+  t->Free();  // terminates, then waits while serving the pending call
+  EXPECT_GE(calls, 1);
+  EXPECT_FALSE(SynchronizePending());
+}
+
+TEST_F(ThreadTest, EventAndRecursiveLock) {
+  auto* ev = New<TSimpleEvent>();
+  EXPECT_EQ(ev->WaitFor(1), TWaitResult::wrTimeout);
+  std::thread setter([ev] { ev->SetEvent(); });
+  EXPECT_EQ(ev->WaitFor(), TWaitResult::wrSignaled);
+  setter.join();
+  EXPECT_EQ(ev->WaitFor(0), TWaitResult::wrSignaled);  // manual reset
+  ev->ResetEvent();
+  EXPECT_EQ(ev->WaitFor(0), TWaitResult::wrTimeout);
+  ev->Free();
+
+  auto* cs = New<TCriticalSection>();
+  cs->Enter();
+  EXPECT_TRUE(cs->TryEnter());  // re-entrant
+  bool otherGot = true;
+  std::thread([&] { otherGot = cs->TryEnter(); }).join();
+  EXPECT_FALSE(otherGot);
+  cs->Leave();
+  cs->Leave();
+  cs->Free();
+}
+
+}  // namespace
