@@ -247,12 +247,12 @@ int LocaleCompare(std::string_view a, std::string_view b, bool ignoreCase) {
   return r - CSTR_EQUAL;
 }
 
-std::string WideToAnsiCp(std::u16string_view text) {
+std::string WideToAnsiCp(const std::u16string& text) {
   if (text.empty()) return {};
   auto src = reinterpret_cast<const wchar_t*>(text.data());
   int len = ClampLength(text.size());
   int n = WideCharToMultiByte(CP_ACP, 0, src, len, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return WideToAnsi1252(text);
+  if (n <= 0) return WideToAnsi(text);
   std::string out(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, src, len, out.data(), n, nullptr, nullptr);
   return out;

@@ -1,0 +1,27 @@
+// Message dialogs on the system's message box. The box's own modal loop
+// keeps dispatching the main thread's messages, so synchronous calls from
+// other threads are served while it is open. The Help button calls
+// Application->HelpContext with the dialog's help context.
+#pragma once
+
+#include <string>
+
+#include "Forms.h"
+
+FW_ENUM(TMsgDlgType, mtWarning, mtError, mtInformation, mtConfirmation, mtCustom);
+FW_ENUM(TMsgDlgBtn, mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp);
+using TMsgDlgButtons = Set<TMsgDlgBtn>;
+
+constexpr int mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
+              mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
+
+// The box has the type's icon and caption ("Warning", "Error", "Information",
+// "Confirm"; the application's title for mtCustom) and the system's buttons
+// closest to `buttons`: OK, OK+Cancel, Yes+No, Yes+No+Cancel,
+// Abort+Retry+Ignore or Retry+Cancel, with Help when mbHelp is included.
+// It is owned by the active form's window, else by the application window.
+// Returns the mr* value of the button pressed.
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
+
+// The caption MessageDlg uses for a dialog type.
+std::string MessageDlgCaption(TMsgDlgType type);

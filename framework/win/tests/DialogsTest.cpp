@@ -1,0 +1,97 @@
+// MessageDlg: synchronous calls are served while it is open; Help reaches the application.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "Dialogs.h"
+#include "Thread.h"
+#include "Win32Platform.h"
+
+namespace {
+
+struct HelpSink {
+  std::atomic<int> calls{0};
+  std::atomic<std::intptr_t> data{0};
+  bool OnHelp(std::uint16_t command, std::intptr_t d, bool& callHelp) {
+    if (command == HELP_CONTEXT) {
+      data = d;
+      ++calls;
+    }
+    callHelp = false;
+    return true;
+  }
+};
+
+struct BoxSearch {
+  const char* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchBox(HWND w, LPARAM p) {
+  auto* s = reinterpret_cast<BoxSearch*>(p);
+  char cls[16] = {}, text[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  GetWindowTextA(w, text, sizeof text);
+  if (std::string(cls) == "#32770" && std::string(text) == s->caption) {
+    s->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND FindMessageBox(DWORD thread, const char* caption) {
+  BoxSearch s{caption, nullptr};
+  EnumThreadWindows(thread, &MatchBox, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+TEST(DialogsTest, SynchronousCallsAreServedAndHelpReachesTheApplication) {
+  InitForms();
+  HelpSink sink;
+  Application->OnHelp = THelpEvent::Bind<&HelpSink::OnHelp>(&sink);
+  const DWORD mainThread = GetCurrentThreadId();
+  std::atomic<bool> served{false}, servedOnMain{false}, found{false};
+  std::thread worker([&] {
+    HWND box = nullptr;
+    for (int i = 0; i < 500 && !box; ++i) {
+      box = FindMessageBox(mainThread, "Information");
+      if (!box) Sleep(10);
+    }
+    if (!box) return;
+    found = true;
+    TThread::Synchronize(nullptr, [&] {
+      served = true;
+      servedOnMain = GetCurrentThreadId() == mainThread;
+    });
+    if (HWND help = GetDlgItem(box, IDHELP)) SendMessageA(help, BM_CLICK, 0, 0);
+    for (int i = 0; i < 200 && sink.calls == 0; ++i) Sleep(10);
+    SendMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+  });
+  const int result = MessageDlg("Phone found", mtInformation, {mbOK, mbHelp}, 4711);
+  worker.join();
+  Application->OnHelp = nullptr;
+  EXPECT_TRUE(found.load());
+  EXPECT_TRUE(served.load());
+  EXPECT_TRUE(servedOnMain.load());
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(sink.calls.load(), 1);
+  EXPECT_EQ(sink.data.load(), 4711);
+}
+
+TEST(DialogsTest, ButtonsAndCaptions) {
+  InitForms();
+  std::thread worker([] {
+    HWND box = nullptr;
+    for (int i = 0; i < 500 && !box; ++i) {
+      box = FindMessageBox(MainThreadID(), "Confirm");
+      if (!box) Sleep(10);
+    }
+    if (box) SendMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+  });
+  EXPECT_EQ(MessageDlg("Close the wizard?", mtConfirmation, {mbYes, mbNo}, 0), mrNo);
+  worker.join();
+  EXPECT_EQ(MessageDlgCaption(mtError), "Error");
+}
+
+}  // namespace
