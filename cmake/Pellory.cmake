@@ -76,12 +76,6 @@ function(pellory_target_options target)
   if(PELLORY_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13
-     AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
-    # GCC 12 reports overlaps that cannot happen inside inlined std::string
-    # concatenation when optimising (GCC bug 105329).
-    target_compile_options(${target} PRIVATE -Wno-restrict)
-  endif()
 endfunction()
 
 function(pellory_test name)
