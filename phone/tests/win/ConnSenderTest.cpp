@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -153,6 +154,41 @@ TEST_F(PhoneSimSender, BluetoothSendsTheSetUpFrameAndPhonetFrames) {
   ASSERT_TRUE(WaitUntil([&] { return sink_.Find(0xD2) != nullptr; }));
   EXPECT_EQ(sink_.Find(0xD2)->substr(0, 3), Bytes({0x19, 0x10, 0x00}));
   EXPECT_FALSE(sink_.offMainThread);
+}
+
+TEST_F(PhoneSimSender, FramesFromTwoThreadsGoOutWhole) {
+  // The search thread sends requests while the main thread acknowledges the
+  // replies: an acknowledgement never lands between a preamble and its frame.
+  ASSERT_EQ(Open(kLinkFbusCable), 0);
+  constexpr int kMessages = 12;
+  std::atomic<bool> sent{false};
+  std::thread search([&] {
+    for (int i = 0; i < kMessages; ++i) sender_->SendPhoneMessage(0xD1, kModelRead);
+    sent = true;
+  });
+  const bool allReplies = WaitUntil(
+      [&] {
+        return sent && std::count_if(sink_.frames.begin(), sink_.frames.end(),
+                                     [](const std::string& f) { return f[3] == '\xD2'; }) == kMessages;
+      },
+      10000);
+  search.join();
+  EXPECT_TRUE(allReplies);
+  EXPECT_FALSE(sink_.offMainThread);
+  DelayWithMessages(200);  // the last acknowledgement has reached the phone
+  const auto lines = LogSinceOpen();
+  int requests = 0, acks = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_NE(lines[i].rfind("BAD", 0), 0u) << lines[i];
+    if (lines[i].rfind("1E 00 10 D1 ", 0) == 0) {
+      ++requests;
+      ASSERT_GT(i, 0u);
+      EXPECT_EQ(lines[i - 1], "SKIP 55*200 C1") << "before " << lines[i];
+    }
+    if (lines[i].rfind("1E 00 10 7F 00 02 D2 ", 0) == 0) ++acks;
+  }
+  EXPECT_EQ(requests, kMessages);
+  EXPECT_EQ(acks, kMessages);
 }
 
 std::vector<std::string> FileLines(const std::string& path) {
