@@ -37,7 +37,9 @@ void Release(HANDLE handle, TPendingIo* io, bool pending) {
   delete io;
 }
 
-std::string WithError(const char* text, DWORD error) { return text + std::to_string(error); }
+std::string WithError(const char* text, DWORD error) {
+  return text + std::to_string(error);
+}
 
 int QueuedBytes(HANDLE handle) {
   DWORD errors = 0;
@@ -227,6 +229,7 @@ void TComThread::DispatchEvents() {
 
 // --- TCustComPort --------------------------------------------------------------------------------
 
+// clang-format off
 FW_BEGIN_CLASS(TCustComPort)
   FW_PROP(BaudRate, BaudRate, BaudRate)
   FW_PROP(Port, Port, Port)
@@ -252,6 +255,7 @@ FW_BEGIN_CLASS(TCustComPort)
   FW_PROP(DTR, GetDTR, StoreDTR)
   FW_PROP(RTS, GetRTS, StoreRTS)
 FW_END_CLASS
+// clang-format on
 
 TCustComPort::TCustComPort(TComponent* owner) : TComponent(owner) {
   lineEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -266,7 +270,9 @@ void TCustComPort::Destroy() {
   inherited::Destroy();
 }
 
-std::string TCustComPort::DeviceName() const { return "\\\\.\\COM" + std::to_string(Port); }
+std::string TCustComPort::DeviceName() const {
+  return "\\\\.\\COM" + std::to_string(Port);
+}
 
 void TCustComPort::OpenPort() {
   ClosePort();
@@ -305,8 +311,8 @@ void TCustComPort::ClosePort() {
 
 void TCustComPort::CreateHandle() {
   const std::string name = DeviceName();
-  handle_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                        nullptr);
+  handle_ =
+      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     throw EComHandle(WithError("Unable to open com port: ", error), error);
@@ -440,11 +446,21 @@ bool TCustComPort::WaitForEvent() {
   return ok;
 }
 
-void TCustComPort::PurgeInput() { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR); }
-void TCustComPort::PurgeOutput() { PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR); }
-void TCustComPort::PurgeAll() { PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR); }
-void TCustComPort::RaiseDTR() { EscapeCommFunction(handle_, SETDTR); }
-void TCustComPort::LowerRTS() { EscapeCommFunction(handle_, CLRRTS); }
+void TCustComPort::PurgeInput() {
+  PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR);
+}
+void TCustComPort::PurgeOutput() {
+  PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+void TCustComPort::PurgeAll() {
+  PurgeComm(handle_, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+}
+void TCustComPort::RaiseDTR() {
+  EscapeCommFunction(handle_, SETDTR);
+}
+void TCustComPort::LowerRTS() {
+  EscapeCommFunction(handle_, CLRRTS);
+}
 
 void TCustComPort::ClearLineErrors() {
   DWORD errors = 0;
@@ -452,7 +468,9 @@ void TCustComPort::ClearLineErrors() {
   ClearCommError(handle_, &errors, &stat);
 }
 
-int TCustComPort::InputCount() { return QueuedBytes(handle_); }
+int TCustComPort::InputCount() {
+  return QueuedBytes(handle_);
+}
 
 void TCustComPort::StoreDataBits(std::uint8_t value) {
   if (value == dataBits_) return;

@@ -27,17 +27,17 @@ using TRxCharEvent = Method<void(TObject* sender, int inQue)>;
 // The port's failures carry the Windows error number both in the message text
 // ("Unable to open com port: 2") and as ErrorCode.
 class EComHandle : public EOSError {
-public:
+ public:
   EComHandle(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
   const char* ClassName() const override { return "EComHandle"; }
 };
 class EComState : public EOSError {
-public:
+ public:
   EComState(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
   const char* ClassName() const override { return "EComState"; }
 };
 class EComRead : public EOSError {
-public:
+ public:
   EComRead(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
   const char* ClassName() const override { return "EComRead"; }
 };
@@ -55,7 +55,7 @@ class TCustComPort;
 // every few milliseconds and reports received bytes as EV_RXCHAR instead.
 class TComThread : public TThread {
   FW_CLASS(TComThread, TThread)
-public:
+ public:
   explicit TComThread(TCustComPort* port);
   void AfterConstruction() override;
   void Destroy() override;
@@ -64,12 +64,11 @@ public:
   // True once the thread has given up on WaitCommEvent and polls the input queue.
   bool Polling() const { return polling_.load(); }
 
-protected:
+ protected:
   void Execute() override;
 
-private:
+ private:
   friend class TCustComPort;
-  struct TWaitRecord;
   void DispatchEvents();
   void Deliver(DWORD mask);
   void WaitWithDriver();
@@ -92,7 +91,7 @@ private:
 
 class TCustComPort : public TComponent {
   FW_CLASS(TCustComPort, TComponent)
-public:
+ public:
   explicit TCustComPort(TComponent* owner);
   void Destroy() override;
 
@@ -136,10 +135,10 @@ public:
   // The event thread while the port is open (null while closed).
   TComThread* EventThread() const { return thread_; }
 
-protected:
+ protected:
   void CreateHandle();
 
-private:
+ private:
   friend class TComThread;
   // Line events seen by the event thread: WaitForEvent waits for this signal
   // instead of a second WaitCommEvent on the handle (only one may be pending).

@@ -25,7 +25,7 @@ using TLinkClosedEvent = Method<void(TConnectionSender* sender)>;
 
 class TConnectionSender : public TObject {
   FW_CLASS(TConnectionSender, TObject)
-public:
+ public:
   // Sets the link up. `linkHandle` is the socket or DKU-2 handle (methods 2
   // and 5), `comNumber` the serial port (methods 0, 1, 3). `failureCode` is 0
   // when the link came up; otherwise 10 (the AT switch wrote nothing), 11 (port
@@ -58,7 +58,7 @@ public:
   TFrameEvent OnFrame;
   TLinkClosedEvent OnLinkClosed;
 
-private:
+ private:
   std::uint16_t SetUpSerial(std::uint8_t comNumber);
   void SwitchToFbus();
   // Writes the preamble (if any) and the frame back to back under the send

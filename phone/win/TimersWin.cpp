@@ -8,7 +8,9 @@
 
 namespace {
 
-std::uint32_t MultimediaMilliseconds() { return timeGetTime(); }
+std::uint32_t MultimediaMilliseconds() {
+  return timeGetTime();
+}
 
 const bool gClockInstalled = (UseMultimediaClock(), true);
 
@@ -26,9 +28,13 @@ DWORD MillisecondsToExpiry(const TTickTimer& timer) {
 
 }  // namespace
 
-void UseMultimediaClock() { SetMillisecondClock(&MultimediaMilliseconds); }
+void UseMultimediaClock() {
+  SetMillisecondClock(&MultimediaMilliseconds);
+}
 
-void ProcessPendingMessages() { ProcessThreadMessages(); }
+void ProcessPendingMessages() {
+  ProcessThreadMessages();
+}
 
 bool WaitWithMessages(const std::function<bool()>& done, const TTickTimer& timer, HANDLE wake) {
   (void)gClockInstalled;

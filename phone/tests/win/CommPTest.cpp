@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "WinTestSupport.h"
 #include "Win32Platform.h"
+#include "WinTestSupport.h"
 
 namespace {
 
 class TWin32Environment : public ::testing::Environment {
-public:
+ public:
   void SetUp() override { InitWin32Platform(); }
 };
 [[maybe_unused]] const ::testing::Environment* gEnvironment =
@@ -97,7 +97,7 @@ TEST(CommP, ClosedPortIoFailsQuietly) {
 // --- With the simulated phone ------------------------------------------------------------------
 
 class PhoneSimPort : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
     port_ = New<TCustComPort>(nullptr);

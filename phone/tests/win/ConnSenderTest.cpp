@@ -74,7 +74,7 @@ TEST(Timers, DelayWithMessagesServesSynchronousCallsAndMessages) {
 // --- With the simulated phone ------------------------------------------------------------------
 
 class PhoneSimSender : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
     from_ = SimulatorLog().size();

@@ -28,8 +28,7 @@ enum class TSim { Answering, Corrupting };
 
 // The COM number a simulator is mapped to, 0 when the tests run without it.
 inline int SimulatorPort(TSim sim = TSim::Answering) {
-  const char* port =
-      std::getenv(sim == TSim::Answering ? "PELLORY_PHONESIM_PORT" : "PELLORY_PHONESIM_CORRUPT_PORT");
+  const char* port = std::getenv(sim == TSim::Answering ? "PELLORY_PHONESIM_PORT" : "PELLORY_PHONESIM_CORRUPT_PORT");
   return port ? std::atoi(port) : 0;
 }
 
