@@ -73,6 +73,12 @@ DWORD BaudRateValue(TBaudRate rate) {
   return i < std::size(kRates) ? kRates[i] : 9600;
 }
 
+DWORD WriteWaitMilliseconds(std::size_t bytes) {
+  constexpr DWORD kLeast = 100, kMost = 3200;
+  if (bytes > kMost / 3) return kMost;
+  return std::max(static_cast<DWORD>(bytes) * 3, kLeast);
+}
+
 DWORD EventMaskOf(TEvents events) {
   static constexpr DWORD kBits[] = {EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_RING, EV_BREAK,
                                     EV_CTS,    EV_DSR,     EV_ERR,    EV_RLSD};
@@ -375,9 +381,8 @@ int TCustComPort::WriteData(const std::string& data) {
     delete io;
     return 0;
   }
-  const DWORD waitMs = std::clamp<DWORD>(size * 3, 100, 3200);
   DWORD written = 0;
-  if (WaitForSingleObject(io->ov.hEvent, waitMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(io->ov.hEvent, WriteWaitMilliseconds(size)) != WAIT_OBJECT_0) {
     Release(handle_, io, true);
     return 0;
   }

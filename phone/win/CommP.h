@@ -44,6 +44,8 @@ class EComRead : public EOSError {
 
 // The bits per second a TBaudRate stands for.
 DWORD BaudRateValue(TBaudRate rate);
+// How long a write of `bytes` bytes may take: 3 ms a byte, 100 to 3200 ms.
+DWORD WriteWaitMilliseconds(std::size_t bytes);
 // The Win32 event mask of a set of events.
 DWORD EventMaskOf(TEvents events);
 
