@@ -191,6 +191,41 @@ TEST_F(PhoneSimSender, FramesFromTwoThreadsGoOutWhole) {
   EXPECT_EQ(acks, kMessages);
 }
 
+TEST_F(PhoneSimSender, FreeingOnTheSearchThreadWhileRepliesArriveIsSafe) {
+  // The search thread sends and frees the sender at once, while the replies
+  // are on their way to the main thread: none reaches the freed sender.
+  struct TLateSink {
+    std::atomic<bool> freed{false};
+    std::atomic<int> frames{0}, late{0};
+    void OnFrame(std::uint8_t, const std::string&) {
+      ++frames;
+      if (freed) ++late;
+    }
+  } sink;
+  for (int round = 0; round < 4; ++round) {
+    sink.freed = false;
+    std::uint16_t code = 0xFFFF;
+    TConnectionSender* sender = New<TConnectionSender>(kLinkFbusCable, TFrameEvent::Bind<&TLateSink::OnFrame>(&sink),
+                                                       "", "", 0, static_cast<std::uint8_t>(SimulatorPort()), code);
+    ASSERT_EQ(code, 0);
+    std::atomic<bool> done{false};
+    std::thread search([&] {
+      for (int i = 0; i < 3; ++i) sender->SendPhoneMessage(0xD1, kModelRead);
+      DelayWithMessages(round * 10);
+      sender->Free();
+      sink.freed = true;
+      done = true;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 10000));
+    search.join();
+    DelayWithMessages(100);  // anything still queued is served now
+    EXPECT_GE(WaitForLogLine(from_, "CLOSE"), 0);
+    from_ = SimulatorLog().size();
+  }
+  EXPECT_EQ(sink.late, 0);
+  EXPECT_GT(sink.frames, 0) << "replies reached the handler in the later rounds";
+}
+
 std::vector<std::string> FileLines(const std::string& path) {
   std::vector<std::string> lines;
   std::ifstream in(path, std::ios::binary);
