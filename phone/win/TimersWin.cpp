@@ -32,10 +32,6 @@ void UseMultimediaClock() {
   SetMillisecondClock(&MultimediaMilliseconds);
 }
 
-void ProcessPendingMessages() {
-  ProcessThreadMessages();
-}
-
 bool WaitWithMessages(const std::function<bool()>& done, const TTickTimer& timer, HANDLE wake) {
   (void)gClockInstalled;
   for (;;) {
@@ -53,5 +49,6 @@ bool WaitWithMessages(const std::function<bool()>& done, const TTickTimer& timer
 void DelayWithMessages(std::int32_t ms) {
   TTickTimer timer;
   StartTickTimer(timer, MillisecondsToTicks(ms));
+  ProcessThreadMessages();  // at least once, even for a deadline already past
   WaitWithMessages([] { return false; }, timer, nullptr);
 }

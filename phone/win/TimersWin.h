@@ -20,10 +20,6 @@ void UseMultimediaClock();
 // instead of spinning.
 void DelayWithMessages(std::int32_t ms);
 
-// Handles the messages waiting in the calling thread's queue and, on the main
-// thread, the queued synchronous calls. Leaves WM_QUIT in the queue.
-void ProcessPendingMessages();
-
 // Waits, handling messages as DelayWithMessages does, until `done()` is true or
 // `timer` has expired; `wake` (may be null) is a kernel object whose signal
 // makes the wait look at `done()` again. True when `done()` became true.
