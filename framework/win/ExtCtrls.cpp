@@ -17,6 +17,12 @@ FW_BEGIN_CLASS(TRadioGroup)
   FW_PROP(Columns, GetColumns, SetColumns) FW_DEFAULT(1)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TPage)
+FW_BEGIN_CLASS(TImage)
+  FW_PROP(Picture, GetPicture, SetPicture)
+  FW_PROP(Center, GetCenter, SetCenter) FW_DEFAULT(0)
+  FW_PROP(Stretch, GetStretch, SetStretch) FW_DEFAULT(0)
+  FW_PROP(Transparent, GetTransparent, SetTransparent) FW_DEFAULT(0)
+FW_END_CLASS
 FW_BEGIN_CLASS(TNotebook)
   FW_PROP(PageIndex, GetPageIndex, SetPageIndex) FW_DEFAULT(0)
   FW_PROP(ActivePage, GetActivePage, SetActivePage) FW_NOT_STORED
@@ -309,4 +315,63 @@ void TNotebook::Loaded() {
 void TNotebook::SetBounds(int left, int top, int width, int height) {
   inherited::SetBounds(left, top, width, height);
   if (!IsLoading()) ShowPage();
+}
+
+// --- TImage ------------------------------------------------------------------------------------
+
+TImage::TImage(TComponent* owner) : TGraphicControl(owner) {
+  picture_ = New<TPicture>();
+  picture_->OnChange = TNotifyEvent::Bind<&TImage::PictureChanged>(this);
+  SetBounds(0, 0, 105, 105);
+}
+
+void TImage::Destroy() {
+  picture_->OnChange = nullptr;
+  FreeAndNil(picture_);
+  inherited::Destroy();
+}
+
+void TImage::SetCenter(bool v) {
+  center_ = v;
+  Invalidate();
+}
+void TImage::SetStretch(bool v) {
+  stretch_ = v;
+  Invalidate();
+}
+void TImage::SetTransparent(bool v) {
+  transparent_ = v;
+  if (picture_->Graphic()) picture_->Graphic()->SetTransparent(v);
+  Invalidate();
+}
+
+void TImage::PictureChanged(TObject*) {
+  if (TGraphic* g = picture_->Graphic(); g && g->GetTransparent() != transparent_)
+    g->SetTransparent(transparent_);  // reports a change again, then matches
+  Invalidate();
+}
+
+void TImage::Paint(HDC dc) {
+  TGraphic* g = picture_->Graphic();
+  if (!g || g->Empty()) return;
+  RECT r;
+  const int w = GetWidth(), h = GetHeight();
+  if (stretch_) {
+    r = RECT{0, 0, w, h};
+  } else {
+    const int gw = g->GetWidth(), gh = g->GetHeight();
+    const int x = center_ ? (w - gw) / 2 : 0, y = center_ ? (h - gh) / 2 : 0;
+    r = RECT{x, y, x + gw, y + gh};
+  }
+  TCanvas* canvas = New<TCanvas>();
+  canvas->SetHandle(dc);
+  try {
+    g->Draw(*canvas, r);
+  } catch (...) {
+    canvas->SetHandle(nullptr);
+    canvas->Free();
+    throw;
+  }
+  canvas->SetHandle(nullptr);
+  canvas->Free();
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "Graphics.h"
 #include "Messages.h"
 #include "StdCtrls.h"
 #include "Strings.h"
@@ -132,4 +133,26 @@ private:
   std::vector<TPage*> PageList() const;
   void ShowPage();
   int pageIndex_ = 0;
+};
+
+// A picture on the parent's window.
+class TImage : public TGraphicControl {
+  FW_CLASS(TImage, TGraphicControl)
+public:
+  explicit TImage(TComponent* owner);
+  void Destroy() override;
+  TPicture* GetPicture() const { return picture_; }
+  void SetPicture(TPicture* v) { picture_->Assign(v); }
+  bool GetCenter() const { return center_; }
+  void SetCenter(bool v);
+  bool GetStretch() const { return stretch_; }
+  void SetStretch(bool v);
+  bool GetTransparent() const { return transparent_; }
+  void SetTransparent(bool v);
+  void Paint(HDC dc) override;
+
+private:
+  void PictureChanged(TObject*);
+  TPicture* picture_ = nullptr;
+  bool center_ = false, stretch_ = false, transparent_ = false;
 };

@@ -4,6 +4,7 @@
 
 #include "ExtCtrls.h"
 #include "Filer.h"
+#include "ImgList.h"
 #include "StdCtrls.h"
 #include "Modules.h"
 #include "PumpingWait.h"
@@ -549,7 +550,9 @@ void InitForms() {
   RegisterClasses({&TForm::StaticClass(), &TButton::StaticClass(), &TRadioButton::StaticClass(),
                    &TGroupBox::StaticClass(), &TLabel::StaticClass(), &TPanel::StaticClass(),
                    &TRadioGroup::StaticClass(), &TNotebook::StaticClass(), &TPage::StaticClass(),
-                   &TTimer::StaticClass()});
+                   &TTimer::StaticClass(), &TImage::StaticClass(), &TImageList::StaticClass()});
+  RegisterGraphicClasses();
+  InitCommonControls();
   if (!Screen) Screen = New<TScreen>(nullptr);
   if (!Application) Application = New<TApplication>(nullptr);
 }
