@@ -28,6 +28,7 @@ FW_BEGIN_CLASS(TWinControl)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TGraphicControl)
+FW_IMPLEMENT_CLASS(TCustomControl)
 
 namespace {
 
@@ -612,4 +613,30 @@ void TGraphicControl::Dispatch(TMessage& msg) {
     return;
   }
   TControl::Dispatch(msg);
+}
+
+// --- TCustomControl ----------------------------------------------------------------------------
+
+TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
+
+void TCustomControl::Paint(HDC dc) {
+  RECT r = ClientRect();
+  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void TCustomControl::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_PAINT) {
+    PAINTSTRUCT ps;
+    HDC dc = msg.WParam ? reinterpret_cast<HDC>(msg.WParam) : BeginPaint(WindowHandle(), &ps);
+    Paint(dc);
+    PaintControls(dc);
+    if (!msg.WParam) EndPaint(WindowHandle(), &ps);
+    msg.Result = 0;
+    return;
+  }
+  if (msg.Msg == WM_ERASEBKGND) {
+    msg.Result = 1;  // Paint fills the background
+    return;
+  }
+  inherited::Dispatch(msg);
 }

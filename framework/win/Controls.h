@@ -222,6 +222,17 @@ public:
   void Dispatch(TMessage& msg) override;
 };
 
+// A windowed control that paints itself (Paint) with its graphic children on top.
+class TCustomControl : public TWinControl {
+  FW_CLASS(TCustomControl, TWinControl)
+public:
+  explicit TCustomControl(TComponent* owner);
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  virtual void Paint(HDC dc);
+};
+
 // The control whose window `wnd` is (null for a foreign window).
 TWinControl* FindControl(HWND wnd);
 // The framework's control record for window procedures (the creation control).

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 
+#include "ExtCtrls.h"
+#include "Filer.h"
+#include "ImgList.h"
+#include "StdCtrls.h"
+#include "Modules.h"
 #include "PumpingWait.h"
+#include "Streams.h"
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
@@ -43,7 +49,44 @@ TCustomForm* GetParentForm(TControl* control) {
 
 // --- TCustomForm -------------------------------------------------------------------------------
 
+namespace {
+thread_local bool t_skipResource = false;
+}
+
+void SkipNextFormResource() { t_skipResource = true; }
+
+bool InitInheritedComponent(TComponent* instance, const ClassInfo& stopClass) {
+  std::vector<const ClassInfo*> chain;
+  for (const ClassInfo* c = &instance->ClassType(); c && c != &stopClass; c = c->parent) chain.push_back(c);
+  bool found = false;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const ClassInfo* cls = *it;
+    ModuleHandle module = cls->module ? reinterpret_cast<ModuleHandle>(cls->module) : MainInstance();
+    auto data = FindResourceData(FindResourceHInstance(module), rtRcData, UpperCase(cls->name));
+    if (!data) continue;
+    TReadOnlyMemoryStream* stream = New<TReadOnlyMemoryStream>(data->data(), data->size());
+    try {
+      TReader* reader = New<TReader>(*stream);
+      try {
+        reader->ReadRootComponent(instance);
+      } catch (...) {
+        reader->Free();
+        throw;
+      }
+      reader->Free();
+    } catch (...) {
+      stream->Free();
+      throw;
+    }
+    stream->Free();
+    found = true;
+  }
+  return found;
+}
+
 TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+  createNew_ = t_skipResource;
+  t_skipResource = false;
   TControl::SetVisible(false);
   SetBounds(0, 0, 320, 240);
   if (Screen) Screen->AddForm(this);
@@ -51,6 +94,17 @@ TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
 
 void TCustomForm::AfterConstruction() {
   inherited::AfterConstruction();
+  if (!createNew_ && &ClassType() != &TForm::StaticClass() && &ClassType() != &TCustomForm::StaticClass()) {
+    FormState.Include(fsCreating);
+    try {
+      if (!InitInheritedComponent(this, TForm::StaticClass()))
+        throw EResNotFound(Format("Resource %s not found", ClassName()));
+    } catch (...) {
+      FormState.Exclude(fsCreating);
+      throw;
+    }
+    FormState.Exclude(fsCreating);
+  }
   DoCreate();
 }
 
@@ -493,6 +547,12 @@ void TScreen::RemoveForm(TCustomForm* form) { forms_.erase(std::remove(forms_.be
 
 void InitForms() {
   InitWin32Platform();
+  RegisterClasses({&TForm::StaticClass(), &TButton::StaticClass(), &TRadioButton::StaticClass(),
+                   &TGroupBox::StaticClass(), &TLabel::StaticClass(), &TPanel::StaticClass(),
+                   &TRadioGroup::StaticClass(), &TNotebook::StaticClass(), &TPage::StaticClass(),
+                   &TTimer::StaticClass(), &TImage::StaticClass(), &TImageList::StaticClass()});
+  RegisterGraphicClasses();
+  InitCommonControls();
   if (!Screen) Screen = New<TScreen>(nullptr);
   if (!Application) Application = New<TApplication>(nullptr);
 }

@@ -33,11 +33,25 @@ using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
 using THelpEvent = Method<bool(std::uint16_t command, std::intptr_t data, bool& callHelp)>;
 using TMessageEvent = Method<void(MSG& msg, bool& handled)>;
 
+// Reads the form resources of `instance`'s classes below `stopClass`, from
+// the top one down: RCDATA named by the upper-case class name, in the
+// resource module of the module that defines the class. False when none was found.
+bool InitInheritedComponent(TComponent* instance, const ClassInfo& stopClass);
+// The next form constructed on this thread skips its form resource.
+void SkipNextFormResource();
+
 class TCustomForm : public TWinControl {
   FW_CLASS(TCustomForm, TWinControl)
 public:
-  // A form without a form resource (the "CreateNew" constructor).
+  // A form class below TForm is read from its form resource in
+  // AfterConstruction (EResNotFound "Resource %s not found" when it has
+  // none), then OnCreate fires. CreateNew makes one without its resource.
   explicit TCustomForm(TComponent* owner);
+  template <class T>
+  static T* CreateNew(TComponent* owner) {
+    SkipNextFormResource();
+    return New<T>(owner);
+  }
   void AfterConstruction() override;
   void BeforeDestruction() override;
   void Destroy() override;
@@ -83,6 +97,7 @@ protected:
 private:
   bool HandleDialogKey(MSG& msg);
   friend class TApplication;
+  bool createNew_ = false;
   TFormBorderStyle borderStyle_ = bsSizeable;
   TPosition position_ = poDesigned;
   std::string helpFile_;

@@ -10,6 +10,11 @@ FW_BEGIN_CLASS(TRadioButton)
   FW_PROP(Checked, GetChecked, SetChecked) FW_DEFAULT(0)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TGroupBox)
+FW_BEGIN_CLASS(TLabel)
+  FW_PROP(AutoSize, GetAutoSize, SetAutoSize) FW_DEFAULT(1)
+  FW_PROP(Alignment, GetAlignment, SetAlignment) FW_DEFAULT(taLeftJustify)
+  FW_PROP(WordWrap, GetWordWrap, SetWordWrap) FW_DEFAULT(0)
+FW_END_CLASS
 
 TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
@@ -122,5 +127,71 @@ void TGroupBox::CreateParams(TCreateParams& params) {
 
 void TGroupBox::Dispatch(TMessage& msg) {
   // A group box passes its children's notifications on like any container.
+  inherited::Dispatch(msg);
+}
+
+// --- TLabel ------------------------------------------------------------------------------------
+
+TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 13); }
+
+void TLabel::SetAutoSize(bool v) {
+  autoSize_ = v;
+  AdjustBounds();
+}
+
+void TLabel::SetAlignment(TAlignment v) {
+  alignment_ = v;
+  Invalidate();
+}
+
+void TLabel::SetWordWrap(bool v) {
+  wordWrap_ = v;
+  AdjustBounds();
+}
+
+void TLabel::SetFontColor(COLORREF v) {
+  fontColor_ = v;
+  Invalidate();
+}
+
+void TLabel::Loaded() {
+  inherited::Loaded();
+  AdjustBounds();
+}
+
+void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
+  std::string text = GetCaption();
+  if ((flags & DT_CALCRECT) && text.empty()) text = " ";
+  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  if (!GetEnabled()) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rect, flags);
+  SelectObject(dc, oldFont);
+}
+
+void TLabel::Paint(HDC dc) {
+  RECT r = ClientRect();
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, fontColor_ != CLR_INVALID ? fontColor_ : GetSysColor(COLOR_BTNTEXT));
+  UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
+  flags |= alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT;
+  DoDrawText(dc, r, flags);
+}
+
+void TLabel::AdjustBounds() {
+  if (!autoSize_ || IsLoading()) return;
+  HDC dc = GetDC(nullptr);
+  RECT r{0, 0, wordWrap_ ? GetWidth() : 0, 0};
+  DoDrawText(dc, r, DT_CALCRECT | DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0));
+  ReleaseDC(nullptr, dc);
+  int left = GetLeft();
+  if (alignment_ == taRightJustify) left += GetWidth() - r.right;
+  SetBounds(left, GetTop(), r.right, r.bottom);
+}
+
+void TLabel::Dispatch(TMessage& msg) {
+  if (msg.Msg == CM_TEXTCHANGED) {
+    AdjustBounds();
+    Invalidate();
+  }
   inherited::Dispatch(msg);
 }

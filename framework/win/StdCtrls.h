@@ -51,6 +51,37 @@ private:
   bool checked_ = false;
 };
 
+FW_ENUM(TAlignment, taLeftJustify, taRightJustify, taCenter);
+
+// A caption painted on the parent's window (no window of its own).
+class TLabel : public TGraphicControl {
+  FW_CLASS(TLabel, TGraphicControl)
+public:
+  explicit TLabel(TComponent* owner);
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
+  TAlignment GetAlignment() const { return alignment_; }
+  void SetAlignment(TAlignment v);
+  bool GetWordWrap() const { return wordWrap_; }
+  void SetWordWrap(bool v);
+  COLORREF GetFontColor() const { return fontColor_; }
+  void SetFontColor(COLORREF v);
+  void Paint(HDC dc) override;
+  void Loaded() override;
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  // Draws the caption into `rect` with DrawText `flags` (DT_CALCRECT measures).
+  virtual void DoDrawText(HDC dc, RECT& rect, UINT flags);
+  void AdjustBounds();
+
+private:
+  bool autoSize_ = true;
+  bool wordWrap_ = false;
+  TAlignment alignment_ = taLeftJustify;
+  COLORREF fontColor_ = CLR_INVALID;
+};
+
 class TGroupBox : public TWinControl {
   FW_CLASS(TGroupBox, TWinControl)
 public:

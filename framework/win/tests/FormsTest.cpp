@@ -104,7 +104,7 @@ FW_IMPLEMENT_CLASS(TProbeForm)
 
 TEST_F(FormsTest, FormWindowIsFoundByHandleAndDispatchesThroughItsClass) {
   const int before = Screen->FormCount();
-  auto* form = New<TProbeForm>(Application);
+  auto* form = TCustomForm::CreateNew<TProbeForm>(Application);
   EXPECT_EQ(Screen->FormCount(), before + 1);
   form->SetCaption("Probe");
   form->Show();

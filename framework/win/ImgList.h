@@ -1,0 +1,55 @@
+// Image lists: equal-sized images (with masks) in one system image list.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "Component.h"
+#include "Graphics.h"
+
+// Form data ("Bitmap"): u32 count, width, height, flags, background colour,
+// then the image strip and the mask strip, each a u32 size and a BMP file.
+class TCustomImageList : public TComponent {
+  FW_CLASS(TCustomImageList, TComponent)
+public:
+  explicit TCustomImageList(TComponent* owner);
+  void Destroy() override;
+
+  int GetWidth() const { return width_; }
+  void SetWidth(int v);
+  int GetHeight() const { return height_; }
+  void SetHeight(int v);
+  bool GetMasked() const { return masked_; }
+  void SetMasked(bool v) { masked_ = v; }
+  TColor GetBkColor() const { return bkColor_; }
+  void SetBkColor(TColor v);
+  int Count();
+  HIMAGELIST Handle();
+
+  // Adds the images of a strip (width a multiple of Width); returns the first index.
+  int Add(TBitmap* image, TBitmap* mask);
+  int AddMasked(TBitmap* image, TColor maskColor);
+  void Delete(int index);
+  void Clear();
+  // The image drawn on a bitmap of the list's size (over the background colour, or clBtnFace).
+  void GetBitmap(int index, TBitmap* image);
+  void Draw(TCanvas* canvas, int x, int y, int index, bool enabled = true);
+  void DefineProperties(TFiler& filer) override;
+  TNotifyEvent OnChange;
+
+private:
+  void ReadData(TStream& stream);
+  void WriteData(TStream& stream);
+  void Changed();
+  HIMAGELIST handle_ = nullptr;
+  int width_ = 16, height_ = 16;
+  bool masked_ = true;
+  TColor bkColor_ = clNone;
+};
+
+class TImageList : public TCustomImageList {
+  FW_CLASS(TImageList, TCustomImageList)
+public:
+  explicit TImageList(TComponent* owner) : TCustomImageList(owner) {}
+};

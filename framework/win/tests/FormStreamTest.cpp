@@ -1,0 +1,152 @@
+// A form created from its RCDATA form resource (made by formc at build time).
+#include <gtest/gtest.h>
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "StdCtrls.h"
+
+namespace {
+
+class TTestForm : public TForm {
+  FW_CLASS(TTestForm, TForm)
+public:
+  explicit TTestForm(TComponent* owner) : TForm(owner) {}
+  TNotebook* NB = nullptr;
+  TRadioGroup* rgType = nullptr;
+  TPanel* PanelModel = nullptr;
+  TLabel* LabelHelp = nullptr;
+  TButton* NextButton = nullptr;
+  TTimer* Timer = nullptr;
+
+  int created = 0, pageChanges = 0, typeClicks = 0, nextClicks = 0, labelClicks = 0;
+  int typeSeen = -2;
+  bool throwInNext = false;
+
+  void FormCreate(TObject*) { ++created; }
+  void NBPageChanged(TObject*) { ++pageChanges; }
+  void rgTypeClick(TObject*) {
+    ++typeClicks;
+    typeSeen = rgType->GetItemIndex();
+  }
+  void NextButtonClick(TObject*) {
+    ++nextClicks;
+    if (throwInNext) throw EConvertError("next failed");
+    NB->SetPageIndex(NB->GetPageIndex() + 1);
+  }
+  void LabelHelpClick(TObject*) { ++labelClicks; }
+  void TimerTimer(TObject*) {}
+};
+
+FW_BEGIN_CLASS(TTestForm)
+  FW_FIELD(NB)
+  FW_FIELD(rgType)
+  FW_FIELD(PanelModel)
+  FW_FIELD(LabelHelp)
+  FW_FIELD(NextButton)
+  FW_FIELD(Timer)
+  FW_METHOD(FormCreate)
+  FW_METHOD(NBPageChanged)
+  FW_METHOD(rgTypeClick)
+  FW_METHOD(NextButtonClick)
+  FW_METHOD(LabelHelpClick)
+  FW_METHOD(TimerTimer)
+FW_END_CLASS
+
+struct ErrorSink {
+  int count = 0;
+  std::string last;
+  void OnException(TObject*, const Exception& e) {
+    ++count;
+    last = e.Message;
+  }
+};
+
+TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
+  InitForms();
+  ErrorSink errors;
+  Application->OnException = TExceptionEvent::Bind<&ErrorSink::OnException>(&errors);
+  auto* form = New<TTestForm>(Application);
+  EXPECT_EQ(form->created, 1);  // OnCreate came from the resource
+  ASSERT_NE(form->NB, nullptr);
+  ASSERT_NE(form->rgType, nullptr);
+  ASSERT_NE(form->PanelModel, nullptr);
+  ASSERT_NE(form->LabelHelp, nullptr);
+  ASSERT_NE(form->NextButton, nullptr);
+  ASSERT_NE(form->Timer, nullptr);
+  EXPECT_EQ(form->GetHelpContext(), 100);
+  EXPECT_EQ(form->NB->PageCount(), 2);
+  EXPECT_EQ(form->NB->Pages(0)->Owner(), form->NB);
+  EXPECT_EQ(form->NB->GetActivePage(), "Type");
+  EXPECT_EQ(form->rgType->GetItems()->Count(), 3);
+  EXPECT_EQ(form->rgType->GetItemIndex(), -1);
+  EXPECT_FALSE(form->Timer->GetEnabled());
+  EXPECT_EQ(form->Timer->GetInterval(), 90000u);
+  EXPECT_EQ(form->PanelModel->GetBevelOuter(), bvLowered);
+
+  form->Show();
+  char text[64] = {};
+  GetWindowTextA(form->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "Test form");
+  GetWindowTextA(form->NextButton->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "Next >");
+  ASSERT_EQ(form->rgType->ButtonCount(), 3);
+  GetWindowTextA(form->rgType->Buttons(1)->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "Infrared");
+
+  // The radio group's selection reaches its handler.
+  SendMessageA(form->rgType->Buttons(2)->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->typeClicks, 1);
+  EXPECT_EQ(form->typeSeen, 2);
+  EXPECT_TRUE(form->rgType->Buttons(2)->GetChecked());
+  EXPECT_FALSE(form->rgType->Buttons(0)->GetChecked());
+
+  // A click on Next changes the page: OnPageChanged fires and the page shows.
+  SendMessageA(form->NextButton->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->nextClicks, 1);
+  EXPECT_EQ(form->pageChanges, 1);
+  EXPECT_EQ(form->NB->GetPageIndex(), 1);
+  EXPECT_TRUE(IsWindowVisible(form->NB->Pages(1)->WindowHandle()));
+  EXPECT_FALSE(IsWindowVisible(form->NB->Pages(0)->WindowHandle()));
+
+  // A label has no window; a click on it reaches its handler through the parent.
+  form->LabelHelp->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+  form->LabelHelp->Perform(WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  EXPECT_EQ(form->labelClicks, 1);
+
+  // An exception in a click handler is handled and the form keeps working.
+  form->throwInNext = true;
+  SendMessageA(form->NextButton->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(errors.count, 1);
+  EXPECT_EQ(errors.last, "next failed");
+  form->throwInNext = false;
+  form->NB->SetPageIndex(0);
+  SendMessageA(form->NextButton->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->NB->GetPageIndex(), 1);
+  EXPECT_EQ(form->nextClicks, 3);
+
+  form->Free();
+  Application->OnException = nullptr;
+}
+
+class TMissingForm : public TForm {
+  FW_CLASS(TMissingForm, TForm)
+public:
+  explicit TMissingForm(TComponent* owner) : TForm(owner) {}
+};
+FW_IMPLEMENT_CLASS(TMissingForm)
+
+TEST(FormStreamTest, AFormClassWithoutResourceRaises) {
+  InitForms();
+  const int before = Screen->FormCount();
+  try {
+    New<TMissingForm>(Application);
+    FAIL() << "no exception";
+  } catch (const EResNotFound& e) {
+    EXPECT_EQ(e.Message, "Resource TMissingForm not found");
+  }
+  EXPECT_EQ(Screen->FormCount(), before);
+  auto* f = TCustomForm::CreateNew<TMissingForm>(Application);
+  f->Free();
+}
+
+}  // namespace

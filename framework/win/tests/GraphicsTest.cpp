@@ -1,0 +1,105 @@
+// Graphics: bitmaps on the portable DIB with a GDI canvas, pictures, image lists, fonts.
+#include <gtest/gtest.h>
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "Graphics.h"
+#include "ImgList.h"
+#include "Streams.h"
+
+namespace {
+
+class GraphicsTest : public ::testing::Test {
+protected:
+  void SetUp() override { InitForms(); }
+};
+
+TEST_F(GraphicsTest, CanvasDrawingReachesTheDibAndBmpRoundTrips) {
+  TBitmap* bmp = New<TBitmap>();
+  EXPECT_THROW(bmp->Handle(), EInvalidGraphic);
+  bmp->SetDib(TDib(10, 8, 24));
+  bmp->Canvas()->Brush()->SetColor(clRed);
+  bmp->Canvas()->FillRect(RECT{0, 0, 5, 8});
+  bmp->Canvas()->SetPixel(9, 7, clBlue);
+  EXPECT_EQ(bmp->Dib().Pixel(2, 3), static_cast<std::uint32_t>(clRed));
+  EXPECT_EQ(bmp->Dib().Pixel(7, 3), 0u);
+  EXPECT_EQ(bmp->Dib().Pixel(9, 7), static_cast<std::uint32_t>(clBlue));
+  EXPECT_EQ(bmp->Canvas()->Pixel(2, 3), clRed);
+  EXPECT_EQ(bmp->GetPixelFormat(), pf24bit);
+
+  TMemoryStream* s = New<TMemoryStream>();
+  bmp->SaveToStream(*s);
+  s->SetPosition(0);
+  TBitmap* copy = New<TBitmap>();
+  copy->LoadFromStream(*s);
+  EXPECT_TRUE(copy->Dib() == bmp->Dib());
+  s->Free();
+
+  // A handle from elsewhere (LoadBitmap and the like) is adopted.
+  HDC screen = GetDC(nullptr);
+  HBITMAP h = CreateCompatibleBitmap(screen, 4, 3);
+  HDC mem = CreateCompatibleDC(screen);
+  HGDIOBJ old = SelectObject(mem, h);
+  RECT all{0, 0, 4, 3};
+  HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+  FillRect(mem, &all, green);
+  DeleteObject(green);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  copy->SetHandle(h);
+  EXPECT_EQ(copy->GetWidth(), 4);
+  EXPECT_EQ(copy->GetHeight(), 3);
+  EXPECT_EQ(copy->Dib().Pixel(1, 1), static_cast<std::uint32_t>(clLime));
+  copy->Free();
+  bmp->Free();
+}
+
+TEST_F(GraphicsTest, PictureCopiesItsGraphicAndImageListGivesBitmaps) {
+  TBitmap* bmp = New<TBitmap>();
+  bmp->SetDib(TDib(48, 48, 24));
+  bmp->Canvas()->Brush()->SetColor(clYellow);
+  bmp->Canvas()->FillRect(RECT{0, 0, 48, 48});
+  TPicture* pic = New<TPicture>();
+  pic->Assign(bmp);
+  ASSERT_NE(pic->Graphic(), nullptr);
+  EXPECT_NE(pic->Graphic(), bmp);
+  EXPECT_EQ(pic->Width(), 48);
+  EXPECT_EQ(pic->Bitmap()->Dib().Pixel(10, 10), static_cast<std::uint32_t>(clYellow));
+
+  TImageList* list = New<TImageList>(nullptr);
+  list->SetWidth(48);
+  list->SetHeight(48);
+  EXPECT_EQ(list->AddMasked(bmp, clFuchsia), 0);
+  EXPECT_EQ(list->Count(), 1);
+  TBitmap* out = New<TBitmap>();
+  list->GetBitmap(0, out);
+  EXPECT_EQ(out->GetWidth(), 48);
+  EXPECT_EQ(out->Dib().Pixel(20, 20), static_cast<std::uint32_t>(clYellow));
+  EXPECT_THROW(list->GetBitmap(3, out), EListError);
+  out->Free();
+  list->Free();
+  pic->Free();
+  bmp->Free();
+}
+
+TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
+  TBitmap* bmp = New<TBitmap>();
+  bmp->SetDib(TDib(100, 30, 32));
+  TCanvas* c = bmp->Canvas();
+  c->Font()->SetName("Arial");
+  c->Font()->SetHeight(-19);
+  c->Font()->SetStyle({fsBold});
+  const int bold = c->TextWidth("Pellory");
+  c->Font()->SetHeight(-9);
+  const int small = c->TextWidth("Pellory");
+  EXPECT_GT(bold, small);
+  EXPECT_GT(small, 0);
+  c->Font()->SetColor(clBlue);
+  c->Brush()->SetStyle(bsClear);
+  c->TextOut(0, 0, "Pellory");
+  EXPECT_EQ(ColorToRGB(clBtnFace), GetSysColor(COLOR_BTNFACE));
+  bmp->Free();
+}
+
+}  // namespace
