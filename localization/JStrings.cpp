@@ -151,6 +151,12 @@ std::string QuoteFormString(std::string_view text, char quote) {
   return out;
 }
 
+int IndexOfTextNoCase(const TStrings& list, std::string_view text) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (AnsiCompareText(list.Get(i), text) == 0) return i;
+  return -1;
+}
+
 int IndexOfTextNoCase(const std::vector<std::string>& list, std::string_view text) {
   for (std::size_t i = 0; i < list.size(); ++i)
     if (AnsiCompareText(list[i], text) == 0) return static_cast<int>(i);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "Strings.h"
 
 // Raised by the hexadecimal conversion.
 FW_EXCEPTION(EJStringsError, Exception);
@@ -27,6 +28,7 @@ std::string JoinWithSeparator(std::string_view first, std::string_view second, c
 std::string ConcatPath(std::string_view first, std::string_view second);
 std::string JoinWithDot(std::string_view first, std::string_view second);
 std::string QuoteFormString(std::string_view text, char quote);
+int IndexOfTextNoCase(const TStrings& list, std::string_view text);
 int IndexOfTextNoCase(const std::vector<std::string>& list, std::string_view text);
 void SplitAtSeparator(std::string_view separator, std::string_view text, std::string& before, std::string& after);
 bool TextInList(std::string_view text, const std::vector<std::string>& list);

@@ -36,8 +36,14 @@ TEST(JStrings, SearchReplaceSplit) {
   EXPECT_TRUE(ContainsLetters("12a"));
   EXPECT_TRUE(ContainsLetters("1\xE9"));
   EXPECT_FALSE(ContainsLetters("12-!"));
-  EXPECT_EQ(IndexOfTextNoCase({"One", "Two", "two"}, "TWO"), 1);
-  EXPECT_EQ(IndexOfTextNoCase({"One"}, "Three"), -1);
+  EXPECT_EQ(IndexOfTextNoCase(std::vector<std::string>{"One", "Two", "two"}, "TWO"), 1);
+  EXPECT_EQ(IndexOfTextNoCase(std::vector<std::string>{"One"}, "Three"), -1);
+  TStringList* list = New<TStringList>();
+  list->Add("Deutsch");
+  list->Add("English");
+  EXPECT_EQ(IndexOfTextNoCase(*list, "ENGLISH"), 1);
+  EXPECT_EQ(IndexOfTextNoCase(*list, "Russian"), -1);
+  list->Free();
   EXPECT_TRUE(TextInList("ntv", {"exe", "NTV"}));
   EXPECT_FALSE(TextInList("deu", {"exe", "ntv"}));
 }
