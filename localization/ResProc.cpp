@@ -433,7 +433,8 @@ void TResRCData::WriteTree(TStream& stream, std::uint32_t offset) const {
       entries.push_back({id, 0, 0});
     } else {
       ++named;
-      std::u16string wide = WideName(item->GetName());
+      // Stored upper-cased: the system upper-cases the name it looks for and compares exactly.
+      std::u16string wide = UpperWide(WideName(item->GetName()));
       entries.push_back({kHighBit | (namesStart + static_cast<std::uint32_t>(names.size())), 0, 0});
       Put16(names, static_cast<std::uint32_t>(wide.size()));
       PutWide(names, wide);

@@ -5,7 +5,8 @@
 // The written directories are sorted the way the system loader's binary
 // search expects: the root by type, named entries before numbered ones,
 // names by their upper-cased UTF-16 text, numbers ascending, string groups
-// ascending. The image's size covers its one section.
+// ascending. Names are stored upper-cased, as the system looks them up. The
+// image's size covers its one section.
 #pragma once
 
 #include <array>

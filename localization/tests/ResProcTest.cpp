@@ -181,7 +181,7 @@ TEST(ResProc, WritesDirectoriesSortedForTheLoadersSearch) {
   for (int i = 0; i < items->Count(); ++i) order += items->Item(i)->GetName() + "=" +
                                                     std::string(items->Item(i)->GetDataView()) + " ";
   // Upper-cased UTF-16 order: "AB" < "A_" ('B' 0x42 < '_' 0x5F) < "B" < "WQM_X", then 5 and 300.
-  EXPECT_EQ(order, "AB=AB A_=A_ b=b WQM_X=WQM_X 5=5 300=300 ");
+  EXPECT_EQ(order, "AB=AB A_=A_ B=b WQM_X=WQM_X 5=5 300=300 ");  // names stored upper-cased
   const ByteReader& rsrc = reader->ResourceSection();
   std::uint32_t dir = root->Item(1)->OffsetField() & 0x7FFFFFFF;
   EXPECT_EQ(rsrc.U16LEAt(dir + 12), 4u);
