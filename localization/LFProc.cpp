@@ -19,14 +19,18 @@ struct TFree {
   }
 };
 
-[[noreturn]] void RaiseReadError() { throw EReadError("Stream read error"); }
+[[noreturn]] void RaiseReadError() {
+  throw EReadError("Stream read error");
+}
 
 std::string ReadAll(TStream& stream) {
   stream.SetPosition(0);
   return stream.ReadBytes(stream.Size());
 }
 
-std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+std::u16string Widen(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
 
 // One record's common tail: stamp and change time.
 struct TRecordTail {
@@ -50,8 +54,7 @@ void RaiseMax(std::uint32_t& max, std::uint32_t id) {
 class TBodyLoader {
  public:
   TBodyLoader(TLangFile& file, TLangResource* store, std::uint32_t options, int index)
-      : file_(file), store_(store), options_(options), index_(index), create_(index < 0),
-        format_(file.FormatVersion) {}
+      : file_(file), store_(store), options_(options), index_(index), create_(index < 0), format_(file.FormatVersion) {}
 
   void Load(ByteReader& r) {
     props_.reset(New<TLinearPropertyList>());
@@ -62,18 +65,21 @@ class TBodyLoader {
     store_->ExtGroups()->CollectItems(exts_.get(), true);
 
     ReadUnits(r);
-    if (create_) Renumber(consts_.get(), file_.ConstMaxID, [&](TLinearItemList* l) {
-      store_->Units()->CollectConstants(static_cast<TLinearConstantList*>(l), true);
-    });
+    if (create_)
+      Renumber(consts_.get(), file_.ConstMaxID, [&](TLinearItemList* l) {
+        store_->Units()->CollectConstants(static_cast<TLinearConstantList*>(l), true);
+      });
     ReadForms(r);
-    if (create_) Renumber(props_.get(), file_.PropertyMaxID, [&](TLinearItemList* l) {
-      store_->Forms()->CollectProperties(static_cast<TLinearPropertyList*>(l), true);
-    });
+    if (create_)
+      Renumber(props_.get(), file_.PropertyMaxID, [&](TLinearItemList* l) {
+        store_->Forms()->CollectProperties(static_cast<TLinearPropertyList*>(l), true);
+      });
     if (format_ > 6) {
       ReadGroups(r);
-      if (create_) Renumber(exts_.get(), file_.ExtItemMaxID, [&](TLinearItemList* l) {
-        store_->ExtGroups()->CollectItems(static_cast<TLinearExternalList*>(l), true);
-      });
+      if (create_)
+        Renumber(exts_.get(), file_.ExtItemMaxID, [&](TLinearItemList* l) {
+          store_->ExtGroups()->CollectItems(static_cast<TLinearExternalList*>(l), true);
+        });
     }
   }
 

@@ -87,8 +87,7 @@ class TLangFile : public TObject {
   void LoadIntoResource(TLangResource* store, int langIndex, std::uint32_t options);
   void CheckTarget(TLangResource* store, int langIndex);
   // Loads the body into the store: create mode for a negative index, else the translation at that index.
-  void LoadBody(std::string_view bytes, TLangResource* store, std::uint32_t options, int langIndex,
-                bool storeHeader);
+  void LoadBody(std::string_view bytes, TLangResource* store, std::uint32_t options, int langIndex, bool storeHeader);
 
   bool HasAttribute(std::uint16_t mask) const { return (Attributes & mask) != 0; }
   void SetLocale(std::uint32_t langId) { LangID = langId; }

@@ -16,9 +16,8 @@ FW_IMPLEMENT_CLASS(TPEReader)
 namespace {
 
 constexpr std::array<const char*, 17> kTypeNames = {
-    "Unknown0", "CursorEntry", "Bitmap",       "IconEntry", "Menu",      "Dialog",    "String",
-    "FontDir",  "Font",        "Accelerators", "RCData",    "MessageTable", "Cursor", "Unknown13",
-    "Icon",     "Unknown15",   "Version"};
+    "Unknown0",     "CursorEntry", "Bitmap",       "IconEntry", "Menu",      "Dialog", "String",    "FontDir", "Font",
+    "Accelerators", "RCData",      "MessageTable", "Cursor",    "Unknown13", "Icon",   "Unknown15", "Version"};
 
 constexpr std::uint32_t kHighBit = 0x80000000u;
 
@@ -37,7 +36,9 @@ std::string SectionName(const ByteReader& image, std::size_t header) {
 
 }  // namespace
 
-std::string ResourceTypeName(std::uint32_t id) { return id < kTypeNames.size() ? kTypeNames[id] : ""; }
+std::string ResourceTypeName(std::uint32_t id) {
+  return id < kTypeNames.size() ? kTypeNames[id] : "";
+}
 
 // ---- TPEReader ----
 
@@ -58,7 +59,9 @@ TPEReader::TPEReader(FromImageTag, std::string image) : TComponent(nullptr) {
   SetImage(std::move(image));
 }
 
-TPEReader* TPEReader::FromImage(std::string image) { return New<TPEReader>(FromImageTag{}, std::move(image)); }
+TPEReader* TPEReader::FromImage(std::string image) {
+  return New<TPEReader>(FromImageTag{}, std::move(image));
+}
 
 void TPEReader::SetImage(std::string image) {
   image_ = std::move(image);
@@ -85,7 +88,9 @@ void TPEReader::CheckHeaders() {
   }
 }
 
-int TPEReader::SectionCount() const { return sectionCount_; }
+int TPEReader::SectionCount() const {
+  return sectionCount_;
+}
 
 TPESection TPEReader::Section(int index) const {
   ByteReader image(image_);
@@ -129,12 +134,14 @@ TPEResourceList* TPEReader::GetResources() {
   return root_;
 }
 
-void TPEReader::RaiseBadResources() { throw EExeError(kExeBadResources); }
+void TPEReader::RaiseBadResources() {
+  throw EExeError(kExeBadResources);
+}
 
 // ---- TPEResourceList ----
 
-TPEResourceList::TPEResourceList(TComponent* owner, TPEReader* reader, std::uint32_t directory,
-                                 std::uint32_t resType, int depth)
+TPEResourceList::TPEResourceList(TComponent* owner, TPEReader* reader, std::uint32_t directory, std::uint32_t resType,
+                                 int depth)
     : TComponent(owner), reader_(reader), directory_(directory), resType_(resType), depth_(depth) {}
 
 void TPEResourceList::GetItems() {
@@ -168,10 +175,12 @@ TPEResourceItem* TPEResourceList::Item(int index) {
 
 // ---- TPEResourceItem ----
 
-TPEResourceItem::TPEResourceItem(TPEResourceList* list, std::uint32_t entry) : TComponent(list), list_(list),
-                                                                                entry_(entry) {}
+TPEResourceItem::TPEResourceItem(TPEResourceList* list, std::uint32_t entry)
+    : TComponent(list), list_(list), entry_(entry) {}
 
-std::uint32_t TPEResourceItem::NameField() const { return list_->Reader()->ResourceSection().U32LEAt(entry_); }
+std::uint32_t TPEResourceItem::NameField() const {
+  return list_->Reader()->ResourceSection().U32LEAt(entry_);
+}
 std::uint32_t TPEResourceItem::OffsetField() const {
   return list_->Reader()->ResourceSection().U32LEAt(entry_ + 4);
 }

@@ -45,7 +45,9 @@ void WriteOut(TStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
-std::u16string WideName(const std::string& name) { return AnsiToWideCodePage(name, LocaleServices().AnsiCodePage()); }
+std::u16string WideName(const std::string& name) {
+  return AnsiToWideCodePage(name, LocaleServices().AnsiCodePage());
+}
 
 // Upper case as the loader folds a resource name before its search (ASCII, Latin-1, Cyrillic).
 std::u16string UpperWide(std::u16string s) {
@@ -93,7 +95,9 @@ struct TReaderGuard {
 
 }  // namespace
 
-std::uint32_t AlignUp(std::uint32_t x, std::uint32_t m) { return x % m == 0 ? x : (x / m + 1) * m; }
+std::uint32_t AlignUp(std::uint32_t x, std::uint32_t m) {
+  return x % m == 0 ? x : (x / m + 1) * m;
+}
 
 std::uint32_t PEUnixTime(int year, int month, int day, int hour, int minute, int second, int millisecond) {
   std::int64_t ms = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400000 +
@@ -111,8 +115,8 @@ std::uint32_t PEUnixTimeNow() {
 #else
   localtime_r(&now, &local);
 #endif
-  return PEUnixTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                    local.tm_sec, 0);
+  return PEUnixTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                    0);
 }
 
 // ---- TResStringGroup ----
@@ -156,11 +160,15 @@ void TResRCDataItem::LoadData(TStream& stream) {
   data_ = stream.ReadBytes(stream.Size());
 }
 
-void TResRCDataItem::SaveData(TStream& stream) const { WriteOut(stream, data_); }
+void TResRCDataItem::SaveData(TStream& stream) const {
+  WriteOut(stream, data_);
+}
 
 // ---- TResBlock ----
 
-std::uint32_t TResBlock::TimeStamp() const { return processor_ ? processor_->TimeStamp : 0; }
+std::uint32_t TResBlock::TimeStamp() const {
+  return processor_ ? processor_->TimeStamp : 0;
+}
 
 void TResBlock::WriteDirectories(std::string& out, std::uint32_t offset, std::uint16_t named,
                                  const std::vector<TTreeEntry>& entries) const {
@@ -357,7 +365,9 @@ void TResRCData::Destroy() {
   inherited::Destroy();
 }
 
-void TResRCData::Clear() { items_->Clear(); }
+void TResRCData::Clear() {
+  items_->Clear();
+}
 
 TResRCDataItem* TResRCData::AddItem(const std::string& name, bool numbered) {
   TResRCDataItem* item = New<TResRCDataItem>(name, numbered);
@@ -505,7 +515,9 @@ void TResProcessor::Destroy() {
   inherited::Destroy();
 }
 
-void TResProcessor::AddBlock(TResBlock* block) { blocks_->Add(block); }
+void TResProcessor::AddBlock(TResBlock* block) {
+  blocks_->Add(block);
+}
 
 TResBlock* TResProcessor::FindBlock(std::uint16_t type) const {
   for (int i = 0; i < blocks_->Count(); ++i)
@@ -513,9 +525,13 @@ TResBlock* TResProcessor::FindBlock(std::uint16_t type) const {
   return nullptr;
 }
 
-void TResProcessor::Clear() { blocks_->Clear(); }
+void TResProcessor::Clear() {
+  blocks_->Clear();
+}
 
-void TResProcessor::SetModuleResourceReader(TModuleResourceReader reader) { ModuleReader() = std::move(reader); }
+void TResProcessor::SetModuleResourceReader(TModuleResourceReader reader) {
+  ModuleReader() = std::move(reader);
+}
 
 void TResProcessor::LoadFromModule(void* module) {
   if (!ModuleReader()) throw EInvalidOperation("Module resources cannot be read on this platform");
@@ -679,4 +695,6 @@ std::string TResProcessor::ResourceDLLImage() const {
   return image;
 }
 
-void TResProcessor::WriteResourceDLL(TStream& stream) const { WriteOut(stream, ResourceDLLImage()); }
+void TResProcessor::WriteResourceDLL(TStream& stream) const {
+  WriteOut(stream, ResourceDLLImage());
+}

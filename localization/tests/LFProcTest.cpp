@@ -63,8 +63,8 @@ std::string Dump(const TLangResource& s) {
     if (auto* c = dynamic_cast<TLResConstantItem*>(item)) out += " s" + std::to_string(c->StringID());
     for (int i = 0; i < item->Values()->Count(); ++i) {
       TLResValue* v = item->GetValue(i);
-      out += " [" + std::string(v->WideText().begin(), v->WideText().end()) + "/" + std::to_string(v->Stamp()) +
-             "/" + std::to_string(v->Flags()) + "]";
+      out += " [" + std::string(v->WideText().begin(), v->WideText().end()) + "/" + std::to_string(v->Stamp()) + "/" +
+             std::to_string(v->Flags()) + "]";
     }
     out += "\n";
   });
@@ -123,12 +123,18 @@ TEST(LFProc, EveryFormatLoadsBackPlainAndCompressed) {
       std::string f = format > 1 ? "256" : "0";
       std::string number = format > 3 ? "100" : "";
       std::string real = format > 3 ? "1.5" : "";
-      std::string expected = "2 Main.SESN #2 s65265 [ESN:/5/0] [DE ESN:/5/0]\n"
-                             "2 Main.SIMEI #1 s65264 [IMEI:/5/" + f + "] [DE IMEI:/5/0]\n"
-                             "2 TWizardForm.Caption #1 [Pellory/5/0] [DE Pellory/5/0]\n"
-                             "1 TWizardForm.HelpContext #2 [" + number + "/5/0] [" + number + "/5/0]\n"
-                             "2 TWizardForm.BackButton.Caption #3 [< Back/5/0] [DE < Back/5/0]\n"
-                             "0 TWizardForm.ImageMain.Scale #4 [" + real + "/5/0] [" + real + "/5/0]\n";
+      std::string expected =
+          "2 Main.SESN #2 s65265 [ESN:/5/0] [DE ESN:/5/0]\n"
+          "2 Main.SIMEI #1 s65264 [IMEI:/5/" +
+          f +
+          "] [DE IMEI:/5/0]\n"
+          "2 TWizardForm.Caption #1 [Pellory/5/0] [DE Pellory/5/0]\n"
+          "1 TWizardForm.HelpContext #2 [" +
+          number + "/5/0] [" + number +
+          "/5/0]\n"
+          "2 TWizardForm.BackButton.Caption #3 [< Back/5/0] [DE < Back/5/0]\n"
+          "0 TWizardForm.ImageMain.Scale #4 [" +
+          real + "/5/0] [" + real + "/5/0]\n";
       if (format > 6) expected += "2 Help.Topic #1 [Help topic/5/0] [DE Help topic/5/0]\n";
       EXPECT_EQ(Dump(*store), expected);
       EXPECT_EQ(store->Units()->GetUnit(0)->Flags(), format > 1 ? 3 : 0);
@@ -199,8 +205,10 @@ TEST(LFProc, CreateModeStampsIdsAndOutdatedFlags) {
   nf->LoadFromBytes(native, store.get(), lfoRenumberUsedIDs, -1);
   EXPECT_EQ(store->FindConstantByID(2)->GetNativeValue()->Stamp(), 92);  // negative stamp: the file's version
   // "SDup" is read after "SIMEI" took ID 1 ("Main" < "Other"): it gets a fresh number, as does "SNew".
-  TLResConstantItem* dup = static_cast<TLResConstantItem*>(store->Units()->FindOrAdd("Other")->Constants()->FindItem("SDup"));
-  TLResConstantItem* fresh = static_cast<TLResConstantItem*>(store->Units()->FindOrAdd("Other")->Constants()->FindItem("SNew"));
+  TLResConstantItem* dup =
+      static_cast<TLResConstantItem*>(store->Units()->FindOrAdd("Other")->Constants()->FindItem("SDup"));
+  TLResConstantItem* fresh =
+      static_cast<TLResConstantItem*>(store->Units()->FindOrAdd("Other")->Constants()->FindItem("SNew"));
   EXPECT_EQ(nf->ConstMaxID, 4u);
   EXPECT_TRUE((dup->ID() == 3 && fresh->ID() == 4) || (dup->ID() == 4 && fresh->ID() == 3));
 

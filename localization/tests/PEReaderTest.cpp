@@ -17,7 +17,9 @@ struct TFree {
 };
 using TReaderPtr = std::unique_ptr<TPEReader, TFree>;
 
-TReaderPtr Open(std::string image) { return TReaderPtr(TPEReader::FromImage(std::move(image))); }
+TReaderPtr Open(std::string image) {
+  return TReaderPtr(TPEReader::FromImage(std::move(image)));
+}
 
 TPEResourceItem* FindItem(TPEResourceList* list, const std::string& name) {
   for (int i = 0; i < list->Count(); ++i)
@@ -177,23 +179,19 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
 
   std::string badName = fixture;
   Put32(badName, base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }),
-            kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }), kExeBadResources);
 
   std::string badChild = fixture;
   Put32(badChild, base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
-            kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
 
   // Data that runs past the section.
   TPEResourceItem* item = probe->GetResources()->Item(1)->GetList()->Item(0);
   std::uint32_t langDir = item->OffsetField() & 0x7FFFFFFF;
-  std::uint32_t dataEntry = static_cast<std::uint32_t>(
-      probe->ResourceSection().U32LEAt(langDir + 16 + 4));
+  std::uint32_t dataEntry = static_cast<std::uint32_t>(probe->ResourceSection().U32LEAt(langDir + 16 + 4));
   std::string longData = fixture;
   Put32(longData, base + dataEntry + 4, 0x7FFFFFFF);
-  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
-            kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
   std::string lowRva = fixture;
   Put32(lowRva, base + dataEntry, 0x10);
   EXPECT_EQ(ErrorOf([&] { Open(lowRva)->GetResources()->Item(1)->GetList()->Item(0)->GetDataSize(); }),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "ByteReader.h"
@@ -56,7 +57,9 @@ std::string Dump(TResProcessor* p) {
   return out;
 }
 
-std::uint32_t U32(const std::string& image, std::size_t at) { return ByteReader(image).U32LEAt(at); }
+std::uint32_t U32(const std::string& image, std::size_t at) {
+  return ByteReader(image).U32LEAt(at);
+}
 
 TEST(ResProc, AlignUpAndTimeStamps) {
   EXPECT_EQ(AlignUp(0, 512), 0u);
@@ -178,8 +181,8 @@ TEST(ResProc, WritesDirectoriesSortedForTheLoadersSearch) {
   EXPECT_EQ(root->Item(1)->GetName(), "RCData");
   TPEResourceList* items = root->Item(1)->GetList();
   std::string order;
-  for (int i = 0; i < items->Count(); ++i) order += items->Item(i)->GetName() + "=" +
-                                                    std::string(items->Item(i)->GetDataView()) + " ";
+  for (int i = 0; i < items->Count(); ++i)
+    order += items->Item(i)->GetName() + "=" + std::string(items->Item(i)->GetDataView()) + " ";
   // Upper-cased UTF-16 order: "AB" < "A_" ('B' 0x42 < '_' 0x5F) < "B" < "WQM_X", then 5 and 300.
   EXPECT_EQ(order, "AB=AB A_=A_ B=b WQM_X=WQM_X 5=5 300=300 ");  // names stored upper-cased
   const ByteReader& rsrc = reader->ResourceSection();
@@ -293,3 +296,46 @@ TEST(ResProc, ResFileEntriesArePaddedToFourBytes) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+namespace {
+
+// The resource tree as the mingw object dumper lists it: types and names with
+// the sizes of their data, without offsets, addresses and languages.
+std::string ObjdumpTree(const std::string& image, const std::string& name) {
+  std::string path = testing::TempDir() + name;
+  {
+    TFileStream f(path, fmCreate);
+    f.WriteBytes(image);
+  }
+  std::string out;
+  if (FILE* p = popen(("x86_64-w64-mingw32-objdump -p '" + path + "' 2>/dev/null").c_str(), "r")) {
+    char line[512];
+    while (fgets(line, sizeof line, p)) {
+      std::string l = line;
+      std::size_t entry = l.find("Entry: ");
+      std::size_t leaf = l.find("Leaf: ");
+      if (entry != std::string::npos && l.find("Value: 0x8") != std::string::npos) {
+        std::size_t colon = l.rfind(": ", l.find(", Value"));
+        out += l.substr(colon + 2, l.find(", Value") - colon - 2) + " ";
+      } else if (leaf != std::string::npos) {
+        out += "size " + l.substr(l.find("Size: ") + 6, 8) + "\n";
+      }
+    }
+    pclose(p);
+  }
+  std::remove(path.c_str());
+  return out;
+}
+
+TEST(ResProc, ObjectDumperShowsTheSameTreeInTheWrittenLibrary) {
+  std::string fixture = LocFixture32();
+  std::string expected = ObjdumpTree(fixture, "resproc-fixture.dll");
+  if (expected.empty()) GTEST_SKIP() << "x86_64-w64-mingw32-objdump is not available";
+  EXPECT_NE(expected.find("TWIZARDFORM size 0x00001d"), std::string::npos) << expected;
+  TProcessorPtr p = Load(fixture);
+  EXPECT_EQ(ObjdumpTree(p->ResourceDLLImage(), "resproc-written.dll"), expected);
+}
+
+}  // namespace
+#endif

@@ -29,10 +29,11 @@ struct TOptions {
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
-  std::cerr << "pellory_langdata: " << problem << "\n"
-            << "usage: pellory_langdata lng NATIVE [TRANSLATION] [--format N] [--compress] -o FILE\n"
-            << "       pellory_langdata list NATIVE [TRANSLATION...] [--list-format K] [--format N] [--compress] -o FILE\n"
-            << "       pellory_langdata settings NATIVE --kind exe|lib -o FILE\n";
+  std::cerr
+      << "pellory_langdata: " << problem << "\n"
+      << "usage: pellory_langdata lng NATIVE [TRANSLATION] [--format N] [--compress] -o FILE\n"
+      << "       pellory_langdata list NATIVE [TRANSLATION...] [--list-format K] [--format N] [--compress] -o FILE\n"
+      << "       pellory_langdata settings NATIVE --kind exe|lib -o FILE\n";
   std::exit(2);
 }
 
@@ -106,7 +107,8 @@ int Run(const TOptions& o) {
       list.push_back({src.Header.LangID, src.Header.EnglishName, src.Header.LocalizedName,
                       Image(src, *store, static_cast<int>(i), o)});
     }
-    WriteFile(o.output, WriteEmbeddedLanguageList(list, static_cast<std::uint16_t>(o.listFormat), native.Header.Version));
+    WriteFile(o.output,
+              WriteEmbeddedLanguageList(list, static_cast<std::uint16_t>(o.listFormat), native.Header.Version));
   } else if (o.command == "settings") {
     if (o.kind != "exe" && o.kind != "lib") Usage("--kind must be exe or lib");
     const TLangFileHeader& h = native.Header;

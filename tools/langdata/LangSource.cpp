@@ -33,12 +33,23 @@ TLangStatement Tokenize(const std::string& line, int number, const std::string& 
           if (i >= line.size()) break;
           char e = line[i++];
           switch (e) {
-            case 'n': text += '\n'; break;
-            case 'r': text += '\r'; break;
-            case 't': text += '\t'; break;
-            case '"': text += '"'; break;
-            case '\\': text += '\\'; break;
-            default: Fail(file, number, std::string("unknown escape \\") + e);
+            case 'n':
+              text += '\n';
+              break;
+            case 'r':
+              text += '\r';
+              break;
+            case 't':
+              text += '\t';
+              break;
+            case '"':
+              text += '"';
+              break;
+            case '\\':
+              text += '\\';
+              break;
+            default:
+              Fail(file, number, std::string("unknown escape \\") + e);
           }
         } else {
           text += d;

@@ -98,13 +98,15 @@ TEST(ResourceDLL, EveryNameAndNumberIsFoundWhateverTheOrderOfAdding) {
   p->AddBlock(r);
   // Sorted by their upper-cased text ("AB" before "A_B", "_X" after every letter) and stored upper-cased,
   // as the system's search expects; a name added in lower case is found too.
-  const char* names[] = {"ZULU", "M_N", "ab2", "A_B", "_X", "WQM_LOC_LANGS_", "A", "AB", "WQM_EXESETTINGS_",
+  const char* names[] = {"ZULU",        "M_N", "ab2", "A_B", "_X", "WQM_LOC_LANGS_", "A", "AB", "WQM_EXESETTINGS_",
                          "TWIZARDFORM", "Q1"};
   for (const char* n : names) r->AddItem(n, false)->SetData(std::string(n) + "!");
-  for (int id : {900, 7, 65535, 42}) r->AddItem(std::to_string(id), true)->SetData(std::string(static_cast<std::size_t>(id % 50 + 1), 'n'));
+  for (int id : {900, 7, 65535, 42})
+    r->AddItem(std::to_string(id), true)->SetData(std::string(static_cast<std::size_t>(id % 50 + 1), 'n'));
   TResString* s = New<TResString>(p.get());
   p->AddBlock(s);
-  for (int id : {4000, 12, 65534, 300, 1}) s->AddString(id, u"s" + std::u16string(1, static_cast<char16_t>(u'0' + id % 10)));
+  for (int id : {4000, 12, 65534, 300, 1})
+    s->AddString(id, u"s" + std::u16string(1, static_cast<char16_t>(u'0' + id % 10)));
   // A section large enough to span several pages.
   r->AddItem("BIG", false)->SetData(std::string(20000, 'b'));
 
@@ -118,7 +120,8 @@ TEST(ResourceDLL, EveryNameAndNumberIsFoundWhateverTheOrderOfAdding) {
     EXPECT_EQ(RCDataSize(lib.Module(), MAKEINTRESOURCEW(id)), static_cast<DWORD>(id % 50 + 1)) << id;
   EXPECT_EQ(RCDataSize(lib.Module(), L"BIG"), 20000u);
   for (int id : {4000, 12, 65534, 300, 1})
-    EXPECT_EQ(LoadWide(lib.Module(), static_cast<UINT>(id)), L"s" + std::wstring(1, static_cast<wchar_t>(L'0' + id % 10)))
+    EXPECT_EQ(LoadWide(lib.Module(), static_cast<UINT>(id)),
+              L"s" + std::wstring(1, static_cast<wchar_t>(L'0' + id % 10)))
         << id;
 }
 

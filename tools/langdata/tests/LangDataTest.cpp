@@ -154,8 +154,8 @@ TEST(LangData, SourceErrorsNameTheFileAndLine) {
   TDataSet data;
   TLangSource bad = ParseLangSource("language 7 \"German\" \"Deutsch\"\n\nconst 99 \"x\"\n", "de.txt");
   EXPECT_EQ(ErrorOf([&] { AddTranslation(bad, *data.store); }), "de.txt:3: const 99 is not in the native source");
-  TLangSource dup = ParseLangSource("language 9 \"E\" \"E\"\nnative\nunit U\nconst A 1 1 \"a\"\nconst B 2 1 \"b\"\n",
-                                    "n.txt");
+  TLangSource dup =
+      ParseLangSource("language 9 \"E\" \"E\"\nnative\nunit U\nconst A 1 1 \"a\"\nconst B 2 1 \"b\"\n", "n.txt");
   TStorePtr store(New<TLangResource>());
   EXPECT_EQ(ErrorOf([&] { BuildNativeStore(dup, *store); }), "n.txt:5: constant ID 1 used twice");
   EXPECT_EQ(Utf8ToUtf16("a\xC3\xA4\xE2\x80\x9E\xF0\x9F\x98\x80"), u"a\u00E4\u201E\U0001F600");
