@@ -269,9 +269,43 @@ std::string LzjEncodeTokens(std::string_view data, const TLzjProgress& progress)
 
 std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProgress& progress) {
   std::string out;
-  TStringSource source(tokens);
-  TStringSink sink(out);
-  LzjDecodeCore(source, sink, prefix, progress);
+  if (progress) {
+    TStringSource source(tokens);
+    TStringSink sink(out);
+    LzjDecodeCore(source, sink, prefix, progress);
+    return out;
+  }
+  // The output itself is the window: the same checks as LzjDecodeCore, without the ring.
+  out.reserve(tokens.size() * 2);
+  const auto* p = reinterpret_cast<const std::uint8_t*>(tokens.data());
+  const std::uint8_t* end = p + tokens.size();
+  while (p < end) {
+    std::uint8_t t = *p++;
+    if (t & 1) {
+      if (p == end) {
+        if (prefix) break;
+        throw EJCompressError(kWrongFormat);
+      }
+      unsigned w = static_cast<unsigned>(*p++) << 8 | t;
+      std::size_t d = (w & 0x0FFF) >> 1;
+      std::size_t len = (w >> 12) + kLzjMinMatch;
+      std::size_t pos = out.size();
+      if (d == 0 || d > pos) throw EJCompressError(kWrongFormat);
+      out.resize(pos + len);
+      char* o = out.data() + pos;
+      const char* from = o - d;  // overlaps the output when d < len
+      for (std::size_t i = 0; i < len; ++i) o[i] = from[i];
+    } else {
+      std::size_t n = t >> 1;
+      std::size_t take = std::min(n, static_cast<std::size_t>(end - p));
+      out.append(reinterpret_cast<const char*>(p), take);
+      p += take;
+      if (take < n) {
+        if (prefix) break;
+        throw EJCompressError(kWrongFormat);
+      }
+    }
+  }
   return out;
 }
 

@@ -282,6 +282,12 @@ void LocaleList(TLocaleNameList& list, int mode) {
   list = CachedList(mode);
 }
 
+void LocaleList(TStrings& list, int mode) {
+  list.Clear();
+  for (const auto& [name, locale] : CachedList(mode))
+    list.AddObject(name, reinterpret_cast<TObject*>(static_cast<std::uintptr_t>(locale)));
+}
+
 std::string LocaleFileAbbreviation(std::uint32_t locale) {
   std::string text = GetLocaleText(locale, kLocaleSAbbrevLangName);
   if (locale == PrimaryLanguageOf(locale)) text = text.substr(0, 2);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Exceptions.h"
+#include "Strings.h"
 
 FW_EXCEPTION(ELocalesError, Exception);
 
@@ -26,6 +27,12 @@ std::string GetLocaleText(std::uint32_t locale, std::uint32_t lcType);
 std::string LanguageNameFromTable(std::uint16_t langId);
 // Fills `list` (replacing its contents) with the supported locales in the given mode.
 void LocaleList(TLocaleNameList& list, int mode);
+// The same into a string list: each name carries its locale in its object slot
+// (read it back with LocaleOfListObject).
+void LocaleList(TStrings& list, int mode);
+inline std::uint32_t LocaleOfListObject(TObject* object) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(object));
+}
 std::uint32_t LocaleFromAbbreviation(std::string_view abbreviation);
 std::string LocaleFileAbbreviation(std::uint32_t locale);
 

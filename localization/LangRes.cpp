@@ -173,9 +173,12 @@ int TLResNamedItemList::IndexOfName(std::string_view name) const {
 }
 
 bool TLResNamedItemList::Locate(std::string_view name, int& index) {
-  if (lastFound_ >= 0 && lastFound_ < Count() && CompareText(GetNamedItem(lastFound_)->Name(), name) == 0) {
-    index = lastFound_;
-    return true;
+  // Names usually come in sorted order: the cached item, then the one after it.
+  for (int candidate : {lastFound_, lastFound_ + 1}) {
+    if (candidate >= 0 && candidate < Count() && CompareText(GetNamedItem(candidate)->Name(), name) == 0) {
+      index = lastFound_ = candidate;
+      return true;
+    }
   }
   bool found = Find(name, index);
   lastFound_ = index;

@@ -38,6 +38,14 @@ std::string Random(std::size_t size, unsigned seed, int alphabet) {
   return out;
 }
 
+// Both decoders: the byte-string one, and the streaming one (taken when progress is asked for).
+std::string DecodeBoth(const std::string& tokens, bool prefix = false) {
+  std::string fast = LzjDecodeTokens(tokens, prefix);
+  std::string streamed = LzjDecodeTokens(tokens, prefix, [](std::uint64_t, std::uint64_t) {});
+  EXPECT_EQ(fast, streamed);
+  return fast;
+}
+
 }  // namespace
 
 TEST(Lzj, EncoderVectors) {
@@ -66,7 +74,7 @@ TEST(Lzj, EncoderVectors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Hex(LzjEncodeTokens(c.input)), Hex(c.tokens));
-    EXPECT_EQ(LzjDecodeTokens(c.tokens), c.input);
+    EXPECT_EQ(DecodeBoth(c.tokens), c.input);
   }
 }
 
@@ -99,11 +107,16 @@ TEST(Lzj, RejectsBadTokens) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    try {
-      LzjDecodeTokens(c.tokens);
-      FAIL() << "accepted";
-    } catch (const EJCompressError& e) {
-      EXPECT_STREQ(e.what(), "Wrong stream format");
+    for (bool streaming : {false, true}) {
+      try {
+        if (streaming)
+          LzjDecodeTokens(c.tokens, false, [](std::uint64_t, std::uint64_t) {});
+        else
+          LzjDecodeTokens(c.tokens);
+        FAIL() << "accepted";
+      } catch (const EJCompressError& e) {
+        EXPECT_STREQ(e.what(), "Wrong stream format");
+      }
     }
   }
 }
@@ -112,11 +125,11 @@ TEST(Lzj, PrefixModeStopsAtCutToken) {
   std::string tokens = LzjEncodeTokens("Hello, Hello, Hello! This text is long enough to be cut anywhere.");
   std::string full = LzjDecodeTokens(tokens);
   for (std::size_t cut = 0; cut <= tokens.size(); ++cut) {
-    std::string part = LzjDecodeTokens(tokens.substr(0, cut), true);
+    std::string part = DecodeBoth(tokens.substr(0, cut), true);
     EXPECT_EQ(part, full.substr(0, part.size())) << cut;
   }
-  EXPECT_EQ(LzjDecodeTokens(Bytes({0x08, 'a', 'b'}), true), "ab");
-  EXPECT_EQ(LzjDecodeTokens(Bytes({0x02, 'a', 0x03}), true), "a");
+  EXPECT_EQ(DecodeBoth(Bytes({0x08, 'a', 'b'}), true), "ab");
+  EXPECT_EQ(DecodeBoth(Bytes({0x02, 'a', 0x03}), true), "a");
   // Bad distances stay errors in prefix mode.
   EXPECT_THROW(LzjDecodeTokens(CopyToken(1, 3), true), EJCompressError);
   // A cut header yields nothing in prefix mode.
@@ -132,7 +145,7 @@ TEST(Lzj, AcceptsEmptyLiteralRunAndLongDistances) {
     tokens += char(run.size() * 2) + run;
   }
   tokens += CopyToken(2047, 18);  // reaches back to the very first byte
-  EXPECT_EQ(LzjDecodeTokens(tokens), data + data.substr(data.size() - 2047, 18));
+  EXPECT_EQ(DecodeBoth(tokens), data + data.substr(data.size() - 2047, 18));
 }
 
 TEST(Lzj, RoundTrips) {
@@ -150,6 +163,7 @@ TEST(Lzj, RoundTrips) {
     SCOPED_TRACE(c.name);
     std::string packed = LzjCompress(c.data);
     EXPECT_EQ(LzjDecompress(packed), c.data);
+    EXPECT_EQ(DecodeBoth(packed.substr(kLzjHeaderSize)), c.data);
   }
 }
 

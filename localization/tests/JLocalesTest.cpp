@@ -89,6 +89,16 @@ TEST_F(JLocalesTest, Lists) {
   EXPECT_EQ(find(primaries, 7) + 1, find(primaries, 0x0407));
   EXPECT_EQ(primaries[static_cast<std::size_t>(find(primaries, 7))].first, "German");
   EXPECT_EQ(find(primaries, 0x19), -1);
+
+  TStringList* strings = New<TStringList>();
+  strings->Add("old entry");
+  LocaleList(*strings, llmWithPrimaries);
+  ASSERT_EQ(strings->Count(), static_cast<int>(primaries.size()));
+  for (int i = 0; i < strings->Count(); ++i) {
+    EXPECT_EQ(strings->Strings(i), primaries[static_cast<std::size_t>(i)].first);
+    EXPECT_EQ(LocaleOfListObject(strings->Objects(i)), primaries[static_cast<std::size_t>(i)].second);
+  }
+  strings->Free();
 }
 
 TEST_F(JLocalesTest, CodePagesAndConversions) {

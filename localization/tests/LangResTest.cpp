@@ -71,6 +71,11 @@ TEST_F(LangResTest, NamedListsStaySortedAndCacheTheLastPosition) {
   EXPECT_EQ(index, 2);  // insertion position
   EXPECT_EQ(units->IndexOfName("alpha"), 0);
   EXPECT_EQ(units->IndexOfName("zulu"), -1);
+  // Existing names read in sorted order move the cache along.
+  units->FindOrAdd("alpha");
+  EXPECT_EQ(units->LastFound(), 0);
+  EXPECT_EQ(units->FindOrAdd("beta"), b);
+  EXPECT_EQ(units->LastFound(), 1);
   units->Clear();
   EXPECT_EQ(units->LastFound(), -1);
   EXPECT_EQ(units->Count(), 0);
