@@ -88,14 +88,20 @@ TEST(LangData, NativeGermanAndRussianFilesLoadBackInFormats1To7) {
   }
 }
 
-TEST(LangData, EveryNativeTextIsTranslated) {
+TEST(LangData, EveryNativeTextIsTranslatedInEveryLanguage) {
   TDataSet data;
+  AddTranslation(LoadLangSource(kDir + "/Pellory.fr.txt"), *data.store);
+  AddTranslation(LoadLangSource(kDir + "/Pellory.ro.txt"), *data.store);
+  ASSERT_EQ(data.store->GetLanguageCount(), 5);
   std::string missing;
   data.store->ForEachItem([&](TLResItem* item) {
-    for (int i = 1; i <= 2; ++i)
-      if (item->GetValue(i)->Stamp() < 0) missing += item->GetFullName() + "/" + std::to_string(i) + " ";
+    for (int i = 1; i < 5; ++i)
+      if (item->GetValue(i)->Stamp() < 0 || item->GetValue(i)->WideText().empty())
+        missing += item->GetFullName() + "/" + std::to_string(i) + " ";
   });
   EXPECT_EQ(missing, "");
+  EXPECT_EQ(data.store->FindConstantByID(12)->GetValue(3)->WideText(), u"Terminer");
+  EXPECT_EQ(data.store->FindConstantByID(12)->GetValue(4)->WideText(), u"Terminare");
 }
 
 TEST(LangData, EmbeddedListAndSettingsResources) {
