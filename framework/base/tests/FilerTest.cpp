@@ -437,9 +437,20 @@ TEST_F(Filer, WriterWritesWhatTheReaderRead) {
       "  end",
       "  object Button2: TTestControl",
       "  end",
+      "  object Plain: TComponent",
+      "    Tag = 7",
+      "    Left = 8",
+      "    Top = 16",
+      "  end",
       "end",
   });
+  RegisterClass(TComponent::StaticClass());
   TTestForm* form = Load(text);
+  UnRegisterClass(TComponent::StaticClass());
+  TComponent* plain = form->FindComponent("Plain");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->DesignLeft, 8) << "a non-visual component keeps its design position";
+  EXPECT_EQ(plain->DesignTop, 16);
   TMemoryStream* m = New<TMemoryStream>();
   TWriter* w = New<TWriter>(*m);
   w->WriteRootComponent(form);
