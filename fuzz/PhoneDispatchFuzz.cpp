@@ -23,11 +23,11 @@ class TFuzzPhone : public TNokiaPhone {
 
 const char* const kCodes[] = {"NSE-3", "NHM-5NX", "NSE-5", "NPE-4", "NPW-2", "RHV-3", "RH-21", "NHM-7", "", "RM-233"};
 
-const char* const kKeys[] = {"SMS_INITNEW", "STAT_INFO", "7110_SIG", "TIME_SET",  "TIME_GET", "ALARM_SET",
-                             "ALARM_GET",   "7110_BAT",  "8310_BAT", "ALARMSTATE_GET", "6360_IMEI", "8310_IMEI",
-                             "7110_IMEI",   "8310_HW",   "GET_PNAME", "5110_INIT", "NET_MON",  "5110_IMEI",
-                             "5110_HW",     "GET_CAMERA", "SYS_GET", "GET_SECCODE", "GET_BT", "APP3",
-                             "APP2",        "DA_CHECK",  "APP1"};
+const char* const kKeys[] = {"SMS_INITNEW", "STAT_INFO",  "7110_SIG",  "TIME_SET",       "TIME_GET",  "ALARM_SET",
+                             "ALARM_GET",   "7110_BAT",   "8310_BAT",  "ALARMSTATE_GET", "6360_IMEI", "8310_IMEI",
+                             "7110_IMEI",   "8310_HW",    "GET_PNAME", "5110_INIT",      "NET_MON",   "5110_IMEI",
+                             "5110_HW",     "GET_CAMERA", "SYS_GET",   "GET_SECCODE",    "GET_BT",    "APP3",
+                             "APP2",        "DA_CHECK",   "APP1"};
 
 TFuzzPhone** Phones() {
   static TFuzzPhone* phones[sizeof(kCodes) / sizeof(kCodes[0])] = {};

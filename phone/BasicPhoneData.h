@@ -22,10 +22,10 @@ class TBasicPhoneData : public TComponent {
   virtual std::string GetHWVersion() = 0;
   virtual TDateTime GetDateTime() = 0;
   virtual void SetDateTime(TDateTime value) = 0;
-  virtual TDateTime GetAlarm();              // 0
-  virtual void SetAlarm(TDateTime value);    // nothing
-  virtual int GetPort();                     // 0
-  virtual void SetPort(int comPort);         // nothing
+  virtual TDateTime GetAlarm();            // 0
+  virtual void SetAlarm(TDateTime value);  // nothing
+  virtual int GetPort();                   // 0
+  virtual void SetPort(int comPort);       // nothing
   virtual int GetModelNumber() = 0;
 
   int BatteryLevel() const { return batteryLevel_.load(); }

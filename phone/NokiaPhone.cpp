@@ -79,8 +79,8 @@ TDateTime NowDateTime() {
 #else
   localtime_r(&t, &local);
 #endif
-  return PhoneEncodeDateTime(TPhoneDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                            local.tm_min, local.tm_sec});
+  return PhoneEncodeDateTime(
+      TPhoneDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
 std::optional<int> ByteAt(const std::string& frame, std::size_t offset) {

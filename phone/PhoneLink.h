@@ -23,8 +23,8 @@ using TPhoneLinkClosedEvent = Method<void()>;
 // What a link is made with.
 struct TPhoneLinkParams {
   std::uint8_t linkMethod = 0;
-  std::string inLogName;   // log of frames received, empty for none
-  std::string outLogName;  // log of frames sent, empty for none
+  std::string inLogName;     // log of frames received, empty for none
+  std::string outLogName;    // log of frames sent, empty for none
   std::intptr_t socket = 0;  // infrared socket or DKU-2 handle
   int comPort = 0;           // COM number of the serial links
   // Called on the main thread for every received frame the phone should see.

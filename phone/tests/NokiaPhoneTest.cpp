@@ -480,9 +480,9 @@ TEST(NokiaPhone, KeepAliveChecksAndReadsStatus) {
   ASSERT_TRUE(phone->Connect(false));
   env.ClearSent();
   phone->KeepAlive(nullptr);
-  EXPECT_EQ(env.CountSent(0xDA, ""), 1);             // DA_CHECK
+  EXPECT_EQ(env.CountSent(0xDA, ""), 1);                     // DA_CHECK
   EXPECT_EQ(env.CountSent(0x1B, Hex("00 01 00 00 41")), 1);  // identity
-  EXPECT_EQ(env.CountSent(0x17, ""), 1);             // battery
+  EXPECT_EQ(env.CountSent(0x17, ""), 1);                     // battery
   EXPECT_EQ(phone->BatteryLevel(), 75);
   EXPECT_EQ(phone.events.battery, 1);
   EXPECT_TRUE(phone->KeepAliveTimer().Enabled());
@@ -611,4 +611,37 @@ TEST(NokiaPhoneThreads, DisconnectFromTheMainThreadDuringAConnect) {
   EXPECT_FALSE(phone->IsActive());
   thread->Free();
   EXPECT_EQ(env.LinksAlive(), 0);
+}
+
+namespace {
+// A holder on another thread that was handed a connected phone and ignores it.
+class TFreeThread : public TThread {
+ public:
+  explicit TFreeThread(TNokiaPhone* phone) : TThread(true), phone_(phone) {}
+
+ protected:
+  void Execute() override {
+    phone_->Disconnect();
+    phone_->Free();
+  }
+
+ private:
+  TNokiaPhone* phone_;
+};
+}  // namespace
+
+TEST(NokiaPhoneThreads, PhoneFreedOnTheSearchThreadReleasesItsLinkOnTheMainThread) {
+  TMainThreadScope main;
+  TFakeEnv env(true);
+  ScriptNpe4(env);
+  TNokiaPhone* phone = New<TNokiaPhone>(static_cast<TComponent*>(nullptr), static_cast<TPhonePlatform&>(env));
+  phone->LinkMethod = kLinkFbusCable;
+  phone->SetPort(2);
+  ASSERT_TRUE(phone->Connect(false));
+  auto* thread = New<TFreeThread>(phone);
+  thread->Resume();
+  thread->WaitFor();
+  thread->Free();
+  EXPECT_EQ(env.LinksAlive(), 0);
+  EXPECT_EQ(env.CountSent(0x10, Hex("00 01 00 10 00")), 1);
 }
