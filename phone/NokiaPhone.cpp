@@ -244,7 +244,8 @@ bool TNokiaPhone::Request(std::uint8_t msgType, const std::string& payload, bool
 
       TTickTimer deadline;
       StartTickTimer(deadline, RequestDeadlineTicks(msgType, timeoutSec));
-      const auto answered = [&] { return requests_.State(key) != kBusy || TickTimerExpired(deadline); };
+      // Also ends when the phone is disconnected meanwhile (by the other thread).
+      const auto answered = [&] { return requests_.State(key) != kBusy || TickTimerExpired(deadline) || !IsActive(); };
       while (!answered()) wait_->WaitUntil(answered, MsUntilExpired(deadline));
 
       std::string state = requests_.State(key);
@@ -423,6 +424,10 @@ void TNokiaPhone::Disconnect() {
   }
   connected_.store(false);
   connecting_.store(false);
+  try {
+    wait_->Signal();  // a request waiting on another thread gives up at once
+  } catch (...) {
+  }
   try {
     std::shared_ptr<TPhoneLink> link = TakeLink();
     link.reset();

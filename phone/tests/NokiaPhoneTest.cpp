@@ -645,3 +645,38 @@ TEST(NokiaPhoneThreads, PhoneFreedOnTheSearchThreadReleasesItsLinkOnTheMainThrea
   EXPECT_EQ(env.LinksAlive(), 0);
   EXPECT_EQ(env.CountSent(0x10, Hex("00 01 00 10 00")), 1);
 }
+
+TEST(NokiaPhone, HardwareVersionStatusAndAlarmOfTheOlderFamilies) {
+  {
+    TFakeEnv env;
+    ScriptNse3(env);
+    env.On(0x40, Hex("00 01 C8 05"), {Reply(0x40, Hex("00 01 C8 05 01") + "0501" + '\0')});
+    env.On(0x11, Hex("00 01 00 6D"), {Reply(0x11, Hex("00 01 00 6E 01 20 03 01 02 07 1E 00"))});
+    TPhoneHolder phone(env);
+    ASSERT_TRUE(phone->Connect(false));
+    EXPECT_EQ(phone->GetHWVersion(), "0501");
+    phone->UpdateStatus();  // "STAT_INFO": battery 3 bars, signal 2 bars
+    EXPECT_EQ(phone->BatteryLevel(), 75);
+    EXPECT_EQ(phone->SignalLevel(), 50);
+    const TDateTime alarm = phone->GetAlarm();
+    EXPECT_NEAR(alarm - std::floor(alarm), (7 * 60 + 30) / 1440.0, 1e-9);
+  }
+  {
+    TFakeEnv env;
+    ScriptNse5(env);
+    env.On(0x17, Hex("00 01 00 02"), {Reply(0x17, Hex("00 01 00 03 01 4B 00"))});
+    env.On(0x0A, Hex("00 01 00 81"), {Reply(0x0A, Hex("00 01 00 82 32 00"))});
+    TPhoneHolder phone(env);
+    ASSERT_TRUE(phone->Connect(false));
+    EXPECT_EQ(env.CountSent(0x02, Hex("00 01 00 67 1F")), 1);  // SMS_INIT7110
+    phone->UpdateStatus();
+    EXPECT_EQ(phone->BatteryLevel(), 75);
+    EXPECT_EQ(phone->SignalLevel(), 50);
+    EXPECT_EQ(phone.events.battery, 1);
+    EXPECT_EQ(phone.events.signal, 1);
+  }
+  {
+    TConnected c;
+    EXPECT_EQ(c.phone->GetHWVersion(), "0800");
+  }
+}
