@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 char DecimalSeparator = '.';
 
@@ -553,3 +555,150 @@ std::string WideToAnsi(const WideString& s) {
   }
   return out;
 }
+
+// --- dates and times ---------------------------------------------------------------------------
+
+std::string LongTimeFormat = "hh:nn:ss";
+
+namespace {
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// Days from 0001-01-01 to the given date (proleptic Gregorian).
+long long DaysFromCivil(int y, int m, int d) {
+  static const int before[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  long long yy = y - 1;
+  long long days = yy * 365 + yy / 4 - yy / 100 + yy / 400 + before[m - 1] + (d - 1);
+  if (m > 2 && IsLeap(y)) ++days;
+  return days;
+}
+
+const long long kDelphiEpoch = DaysFromCivil(1899, 12, 30);
+
+}  // namespace
+
+TDateTime EncodeDate(int year, int month, int day) {
+  static const int len[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > len[month - 1] + (month == 2 && IsLeap(year) ? 1 : 0))
+    throw EConvertError("Invalid argument to date encode");
+  return static_cast<double>(DaysFromCivil(year, month, day) - kDelphiEpoch);
+}
+
+TDateTime EncodeTime(int hour, int minute, int second, int msec) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 || msec > 999)
+    throw EConvertError("Invalid argument to time encode");
+  return (hour * 3600000.0 + minute * 60000.0 + second * 1000.0 + msec) / 86400000.0;
+}
+
+void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+  long long days = static_cast<long long>(std::floor(value)) + kDelphiEpoch;
+  if (days < 0 || days >= DaysFromCivil(10000, 1, 1)) {
+    year = month = day = 0;
+    return;
+  }
+  int y = static_cast<int>(days / 366) + 1;
+  while (DaysFromCivil(y + 1, 1, 1) <= days) ++y;
+  int m = 1;
+  while (m < 12 && DaysFromCivil(y, m + 1, 1) <= days) ++m;
+  year = y;
+  month = m;
+  day = static_cast<int>(days - DaysFromCivil(y, m, 1)) + 1;
+}
+
+void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec) {
+  double frac = value - std::floor(value);
+  long long ms = static_cast<long long>(std::llround(frac * 86400000.0));
+  if (ms >= 86400000) ms = 86399999;
+  hour = static_cast<int>(ms / 3600000);
+  minute = static_cast<int>(ms / 60000 % 60);
+  second = static_cast<int>(ms / 1000 % 60);
+  msec = static_cast<int>(ms % 1000);
+}
+
+TDateTime Now() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  int millis = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  if (millis < 0) millis += 1000;
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+         EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), millis);
+}
+
+std::string FormatTime(std::string_view format, TDateTime value) {
+  int h, n, sec, ms;
+  DecodeTime(value, h, n, sec, ms);
+  bool twelve = false;
+  for (std::size_t i = 0; i + 1 < format.size(); ++i)
+    if ((format[i] == 'A' || format[i] == 'a') && (format.substr(i, 5) == "AM/PM" || format.substr(i, 5) == "am/pm"))
+      twelve = true;
+  auto two = [](int v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return std::string(buf);
+  };
+  std::string out;
+  std::size_t i = 0;
+  while (i < format.size()) {
+    char c = format[i];
+    auto run = [&](char ch) {
+      std::size_t k = i;
+      while (k < format.size() && (format[k] | 0x20) == ch) ++k;
+      std::size_t len = k - i;
+      i = k;
+      return len;
+    };
+    switch (c | 0x20) {
+      case 'h': {
+        int hh = twelve ? (h % 12 == 0 ? 12 : h % 12) : h;
+        out += run('h') >= 2 ? two(hh) : std::to_string(hh);
+        break;
+      }
+      case 'n':
+        out += run('n') >= 2 ? two(n) : std::to_string(n);
+        break;
+      case 's':
+        out += run('s') >= 2 ? two(sec) : std::to_string(sec);
+        break;
+      case 'z': {
+        std::size_t len = run('z');
+        std::string z = std::to_string(ms);
+        if (len >= 3) z.insert(0, 3 - z.size(), '0');
+        out += z;
+        break;
+      }
+      case 'a':
+        if (format.substr(i, 5) == "AM/PM" || format.substr(i, 5) == "am/pm") {
+          bool upper = format[i] == 'A';
+          out += h < 12 ? (upper ? "AM" : "am") : (upper ? "PM" : "pm");
+          i += 5;
+        } else {
+          out += c;
+          ++i;
+        }
+        break;
+      case '\'': case '"': {
+        char quote = c;
+        std::size_t end = format.find(quote, i + 1);
+        if (end == std::string_view::npos) end = format.size();
+        out += std::string(format.substr(i + 1, end - i - 1));
+        i = end + 1;
+        break;
+      }
+      default:
+        out += c;
+        ++i;
+        break;
+    }
+  }
+  return out;
+}
+
+std::string TimeToStr(TDateTime value) { return FormatTime(LongTimeFormat, value); }

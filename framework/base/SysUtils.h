@@ -89,6 +89,18 @@ std::string ChangeFileExt(std::string_view name, std::string_view ext);
 std::string IncludeTrailingPathDelimiter(std::string_view path);
 std::string ExcludeTrailingPathDelimiter(std::string_view path);
 
+// Dates and times: TDateTime counts days since 1899-12-30; the fraction is the time of day.
+TDateTime EncodeDate(int year, int month, int day);  // raises EConvertError for an invalid date
+TDateTime EncodeTime(int hour, int minute, int second, int msec);
+void DecodeDate(TDateTime value, int& year, int& month, int& day);
+void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec);
+TDateTime Now();  // local time
+// The time as LongTimeFormat gives it: h/hh hours, n/nn minutes, s/ss seconds, z/zzz
+// milliseconds, AM/PM; other characters are copied, text in quotes verbatim.
+extern std::string LongTimeFormat;
+std::string FormatTime(std::string_view format, TDateTime value);
+std::string TimeToStr(TDateTime value);
+
 // UTF-8 and Windows-1252 conversions (the native build's ANSI code page).
 WideString Utf8ToWide(std::string_view s);  // invalid sequences become U+FFFD
 std::string WideToUtf8(const WideString& s);

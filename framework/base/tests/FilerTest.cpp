@@ -395,6 +395,16 @@ TEST_F(Filer, ReadsAFormIntoLiveComponents) {
   form->Free();
 }
 
+TEST_F(Filer, SecondInstanceOfAFormGetsANumberedName) {
+  std::string text = Lines({"object Main: TTestForm", "end"});
+  TComponent* app = New<TComponent>(nullptr);
+  TTestForm* one = Load(text, New<TTestForm>(app));
+  TTestForm* two = Load(text, New<TTestForm>(app));
+  EXPECT_EQ(one->Name(), "Main");
+  EXPECT_EQ(two->Name(), "Main_1");
+  app->Free();
+}
+
 TEST_F(Filer, LoadedRunsAfterFixupsInReadingOrder) {
   std::string text = Lines({
       "object Main: TTestForm",

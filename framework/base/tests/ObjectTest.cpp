@@ -234,3 +234,21 @@ TEST(Exceptions, ClassNamesAndAbort) {
   EXPECT_STREQ(base.ClassName(), "EReadError");
   EXPECT_THROW(FW_ASSERT(false, "broken"), EAssertionFailed);
 }
+
+TEST(SysUtils, DatesAndTimes) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(2000, 1, 1), 36526.0);
+  EXPECT_EQ(EncodeDate(1600, 3, 1), EncodeDate(1600, 2, 29) + 1) << "1600 is a leap year";
+  EXPECT_THROW(EncodeDate(1900, 2, 29), EConvertError);
+  int y, m, d, h, n, s, ms;
+  DecodeDate(EncodeDate(2024, 12, 31) + 0.75, y, m, d);
+  EXPECT_EQ(y * 10000 + m * 100 + d, 20241231);
+  DecodeDate(-1.5, y, m, d);  // before the epoch: the floor is the day
+  EXPECT_EQ(y * 10000 + m * 100 + d, 18991228);
+  TDateTime t = EncodeTime(13, 5, 9, 7);
+  DecodeTime(t, h, n, s, ms);
+  EXPECT_EQ(h * 10000000 + n * 100000 + s * 1000 + ms, 130509007);
+  EXPECT_EQ(TimeToStr(t), "13:05:09");
+  EXPECT_EQ(FormatTime("h:nn:ss.zzz AM/PM 'at'", t), "1:05:09.007 PM at");
+  EXPECT_GT(Now(), EncodeDate(2020, 1, 1));
+}
