@@ -4,11 +4,10 @@
 #include "LinkFrames.h"
 #include "NokiaUtils.h"
 #include "PhoneFamilies.h"
+#include "SysUtils.h"
 #include "Timers.h"
 
-#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <stdexcept>
 
 FW_BEGIN_CLASS(TNokiaPhone)
@@ -46,43 +45,6 @@ class TBusyGuard {
   std::atomic<bool>& busy_;
 };
 
-// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-// 1899-12-30 counted from 1970-01-01.
-constexpr std::int64_t kDayCountEpoch = -25569;
-
-TDateTime NowDateTime() {
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
-  return PhoneEncodeDateTime(
-      TPhoneDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
-}
-
 std::optional<int> ByteAt(const std::string& frame, std::size_t offset) {
   if (offset >= frame.size()) return std::nullopt;
   return static_cast<unsigned char>(frame[offset]);
@@ -91,21 +53,18 @@ std::optional<int> ByteAt(const std::string& frame, std::size_t offset) {
 }  // namespace
 
 TDateTime PhoneEncodeDateTime(const TPhoneDateTime& v) {
-  if (v.month < 1 || v.month > 12 || v.day < 1 || v.day > 31) return 0;
-  const std::int64_t days = DaysFromCivil(v.year, static_cast<unsigned>(v.month), static_cast<unsigned>(v.day));
-  const double time = (v.hour * 3600.0 + v.minute * 60.0 + v.second) / 86400.0;
-  return static_cast<double>(days - kDayCountEpoch) + time;
+  try {
+    return EncodeDate(v.year, v.month, v.day) + EncodeTime(v.hour, v.minute, v.second, 0);
+  } catch (const Exception&) {
+    return 0;  // not a date
+  }
 }
 
 TPhoneDateTime PhoneDecodeDateTime(TDateTime value) {
   TPhoneDateTime r;
-  const double day = std::floor(value);
-  CivilFromDays(static_cast<std::int64_t>(day) + kDayCountEpoch, r.year, r.month, r.day);
-  int seconds = static_cast<int>(std::lround((value - day) * 86400.0));
-  if (seconds >= 86400) seconds = 86399;
-  r.hour = seconds / 3600;
-  r.minute = seconds / 60 % 60;
-  r.second = seconds % 60;
+  int msec = 0;
+  DecodeDate(value, r.year, r.month, r.day);
+  DecodeTime(value, r.hour, r.minute, r.second, msec);
   return r;
 }
 
@@ -368,7 +327,7 @@ bool TNokiaPhone::Connect(bool syncClock) {
   bool result = false;
   const auto finish = [&] {
     try {
-      if (syncClock) SetDateTime(NowDateTime());
+      if (syncClock) SetDateTime(Now());
     } catch (...) {
     }
     timer_->SetEnabled(true);
@@ -608,7 +567,7 @@ TDateTime TNokiaPhone::GetAlarm() {
   try {
     if (!IsActive() || !CanReadAlarm(GetModelNumber())) return 0;
     const int family = Family();
-    const TDateTime today = std::floor(NowDateTime());
+    const TDateTime today = std::floor(Now());
     std::string reply;
     if (family >= 1 && family <= 3) {
       if (!Request(*AlarmGetRequest(family), reply)) return 0;
