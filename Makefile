@@ -19,10 +19,12 @@ $(SETUP_STAMP): scripts/setup
 
 setup: $(SETUP_STAMP)
 
-build/%/build.ninja: $(SETUP_STAMP) CMakePresets.json
-	cmake --preset $* >/dev/null
-
-configure: build/native/build.ninja build/win64/build.ninja build/win32/build.ninja
+# Configuring again each time is cheap and picks up module and tool folders
+# added since the last run.
+configure: $(SETUP_STAMP)
+	cmake --preset native >/dev/null
+	cmake --preset win64 >/dev/null
+	cmake --preset win32 >/dev/null
 
 build: configure
 	cmake --build --preset native -j $(JOBS)
