@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Filer.h"
 #include "SysUtils.h"
 
 FW_BEGIN_CLASS(TComponent)
@@ -171,6 +172,6 @@ void TComponent::DestroyComponents() {
 
 void TComponent::Loaded() { state_.Exclude(csLoading); }
 
-void TComponent::ReadState(TReader&) {}
+void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
 
 void TComponent::GetChildren(const Method<void(TComponent*)>&, TComponent*) {}

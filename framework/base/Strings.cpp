@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Filer.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
@@ -76,7 +77,30 @@ void TStrings::Assign(TPersistent* source) {
   inherited::Assign(source);
 }
 
-void TStrings::DefineProperties(TFiler& filer) { inherited::DefineProperties(filer); }
+void TStrings::DefineProperties(TFiler& filer) {
+  inherited::DefineProperties(filer);
+  filer.DefineProperty(
+      "Strings",
+      [this](TReader& reader) {
+        reader.ReadListBegin();
+        BeginUpdate();
+        try {
+          Clear();
+          while (!reader.EndOfList()) Add(reader.ReadString());
+          reader.ReadListEnd();
+        } catch (...) {
+          EndUpdate();
+          throw;
+        }
+        EndUpdate();
+      },
+      [this](TWriter& writer) {
+        writer.WriteListBegin();
+        for (int i = 0; i < GetCount(); ++i) writer.WriteString(Get(i));
+        writer.WriteListEnd();
+      },
+      GetCount() > 0);
+}
 
 void TStrings::BeginUpdate() {
   if (updateCount_ == 0) SetUpdateState(true);
