@@ -170,6 +170,16 @@ void TComponent::DestroyComponents() {
   }
 }
 
+void TComponent::DefineProperties(TFiler& filer) {
+  inherited::DefineProperties(filer);
+  filer.DefineProperty(
+      "Left", [this](TReader& r) { DesignLeft = r.ReadInteger(); },
+      [this](TWriter& w) { w.WriteInteger(DesignLeft); }, DesignLeft != 0);
+  filer.DefineProperty(
+      "Top", [this](TReader& r) { DesignTop = r.ReadInteger(); }, [this](TWriter& w) { w.WriteInteger(DesignTop); },
+      DesignTop != 0);
+}
+
 void TComponent::Loaded() { state_.Exclude(csLoading); }
 
 void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }

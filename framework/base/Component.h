@@ -7,6 +7,7 @@
 // owned components are freed (last first), and the component leaves its owner.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ public:
   // one of the new name set.
   virtual void SetName(const std::string& name);
   int Tag = 0;
+  // Where a non-visual component sits on its form in the designer: "Left" and
+  // "Top" in form data, kept so that forms read and write them unchanged.
+  std::int32_t DesignLeft = 0;
+  std::int32_t DesignTop = 0;
+  void DefineProperties(TFiler& filer) override;
 
   TComponentState ComponentState() const { return state_; }
   bool IsLoading() const { return state_.Contains(csLoading); }

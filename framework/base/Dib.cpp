@@ -15,9 +15,13 @@ constexpr std::uint32_t kMask555[3] = {0x7C00, 0x03E0, 0x001F};
 constexpr std::uint32_t kMask565[3] = {0xF800, 0x07E0, 0x001F};
 constexpr std::uint32_t kMask888[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic("Bitmap image is not valid"); }
+[[noreturn]] void Invalid() {
+  throw EInvalidGraphic("Bitmap image is not valid");
+}
 
-bool ValidBitCount(int b) { return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32; }
+bool ValidBitCount(int b) {
+  return b == 1 || b == 4 || b == 8 || b == 16 || b == 24 || b == 32;
+}
 
 std::uint8_t Extract(std::uint32_t v, std::uint32_t mask) {
   if (mask == 0) return 0;
@@ -78,17 +82,23 @@ TDib::TDib(int width, int height, int bitCount) {
 
 TDib TDib::WithFormat(int width, int height, TPixelFormat format) {
   switch (format) {
-    case pf1bit: return TDib(width, height, 1);
-    case pf4bit: return TDib(width, height, 4);
-    case pf8bit: return TDib(width, height, 8);
-    case pf15bit: return TDib(width, height, 16);
+    case pf1bit:
+      return TDib(width, height, 1);
+    case pf4bit:
+      return TDib(width, height, 4);
+    case pf8bit:
+      return TDib(width, height, 8);
+    case pf15bit:
+      return TDib(width, height, 16);
     case pf16bit: {
       TDib d(width, height, 16);
       std::copy(kMask565, kMask565 + 3, d.masks_);
       return d;
     }
-    case pf32bit: return TDib(width, height, 32);
-    default: return TDib(width, height, 24);
+    case pf32bit:
+      return TDib(width, height, 32);
+    default:
+      return TDib(width, height, 24);
   }
 }
 
@@ -100,9 +110,12 @@ void TDib::Allocate(int width, int height, int bitCount) {
   bitCount_ = bitCount;
   stride_ = ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32) * 4;
   bits_.assign(stride_ * static_cast<std::size_t>(height), 0);
-  if (bitCount == 16) std::copy(kMask555, kMask555 + 3, masks_);
-  else if (bitCount == 32) std::copy(kMask888, kMask888 + 3, masks_);
-  else std::fill(masks_, masks_ + 3, 0u);
+  if (bitCount == 16)
+    std::copy(kMask555, kMask555 + 3, masks_);
+  else if (bitCount == 32)
+    std::copy(kMask888, kMask888 + 3, masks_);
+  else
+    std::fill(masks_, masks_ + 3, 0u);
 }
 
 bool TDib::HasMasks() const {
@@ -113,16 +126,22 @@ bool TDib::HasMasks() const {
 
 TPixelFormat TDib::PixelFormat() const {
   switch (bitCount_) {
-    case 1: return pf1bit;
-    case 4: return pf4bit;
-    case 8: return pf8bit;
+    case 1:
+      return pf1bit;
+    case 4:
+      return pf4bit;
+    case 8:
+      return pf8bit;
     case 16:
       if (std::equal(masks_, masks_ + 3, kMask555)) return pf15bit;
       if (std::equal(masks_, masks_ + 3, kMask565)) return pf16bit;
       return pfCustom;
-    case 24: return pf24bit;
-    case 32: return HasMasks() ? pfCustom : pf32bit;
-    default: return pfDevice;
+    case 24:
+      return pf24bit;
+    case 32:
+      return HasMasks() ? pfCustom : pf32bit;
+    default:
+      return pfDevice;
   }
 }
 
@@ -160,7 +179,9 @@ void TDib::SetSize(int width, int height) {
   *this = std::move(target);
 }
 
-std::size_t TDib::RowOffset(int y) const { return static_cast<std::size_t>(height_ - 1 - y) * stride_; }
+std::size_t TDib::RowOffset(int y) const {
+  return static_cast<std::size_t>(height_ - 1 - y) * stride_;
+}
 
 std::uint8_t* TDib::ScanLine(int y) {
   if (y < 0 || y >= height_) throw EInvalidGraphicOperation("Scan line index out of range");
@@ -176,9 +197,12 @@ unsigned TDib::PixelIndex(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_ || bitCount_ > 8) return 0;
   const std::uint8_t* row = bits_.data() + RowOffset(y);
   switch (bitCount_) {
-    case 1: return (row[x / 8] >> (7 - x % 8)) & 1u;
-    case 4: return (row[x / 2] >> (x % 2 ? 0 : 4)) & 0xFu;
-    default: return row[x];
+    case 1:
+      return (row[x / 8] >> (7 - x % 8)) & 1u;
+    case 4:
+      return (row[x / 2] >> (x % 2 ? 0 : 4)) & 0xFu;
+    default:
+      return row[x];
   }
 }
 
@@ -197,7 +221,9 @@ void TDib::SetPixelIndex(int x, int y, unsigned index) {
                   : static_cast<std::uint8_t>((b & 0x0F) | ((index & 0xF) << 4));
       break;
     }
-    default: row[x] = static_cast<std::uint8_t>(index); break;
+    default:
+      row[x] = static_cast<std::uint8_t>(index);
+      break;
   }
 }
 
@@ -318,13 +344,19 @@ TDib TDib::LoadFromDibData(std::string_view data, std::size_t bitsOffset) {
     if (planes != 1 || !ValidBitCount(bitCount) || width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX)
       Invalid();
     switch (compression) {
-      case kBiRgb: break;
-      case kBiRle8: if (bitCount != 8 || topDown) Invalid(); break;
-      case kBiRle4: if (bitCount != 4 || topDown) Invalid(); break;
+      case kBiRgb:
+        break;
+      case kBiRle8:
+        if (bitCount != 8 || topDown) Invalid();
+        break;
+      case kBiRle4:
+        if (bitCount != 4 || topDown) Invalid();
+        break;
       case kBiBitfields:
         if ((bitCount != 16 && bitCount != 32) || (masks[0] | masks[1] | masks[2]) == 0) Invalid();
         break;
-      default: Invalid();
+      default:
+        Invalid();
     }
 
     // The palette.
@@ -347,9 +379,9 @@ TDib TDib::LoadFromDibData(std::string_view data, std::size_t bitsOffset) {
     if (bitsOffset) r.Seek(bitsOffset);
 
     // Uncompressed rows must all be there before anything is allocated for them.
-    const std::size_t stride =
-        ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32) * 4;
-    if ((compression == kBiRgb || compression == kBiBitfields) && static_cast<std::size_t>(height) > r.Remaining() / stride)
+    const std::size_t stride = ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32) * 4;
+    if ((compression == kBiRgb || compression == kBiBitfields) &&
+        static_cast<std::size_t>(height) > r.Remaining() / stride)
       Invalid();
 
     TDib dib;
@@ -463,8 +495,7 @@ std::string TDib::SaveToBmp() const {
 }
 
 bool operator==(const TDib& a, const TDib& b) {
-  if (a.width_ != b.width_ || a.height_ != b.height_ || a.bitCount_ != b.bitCount_ || a.bits_ != b.bits_)
-    return false;
+  if (a.width_ != b.width_ || a.height_ != b.height_ || a.bitCount_ != b.bitCount_ || a.bits_ != b.bits_) return false;
   if (a.bitCount_ <= 8) return a.palette_ == b.palette_;
   return std::equal(a.masks_, a.masks_ + 3, b.masks_);
 }

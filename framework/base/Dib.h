@@ -27,7 +27,7 @@ constexpr std::uint32_t DibRGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 }
 
 class TDib {
-public:
+ public:
   static constexpr std::int64_t kMaxPixels = std::int64_t{1} << 26;  // refuses absurd sizes
 
   TDib() = default;
@@ -83,7 +83,7 @@ public:
 
   friend bool operator==(const TDib& a, const TDib& b);
 
-private:
+ private:
   void Allocate(int width, int height, int bitCount);
   std::size_t RowOffset(int y) const;
 

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "Component.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TList)
 FW_IMPLEMENT_CLASS(TObjectList)
+FW_IMPLEMENT_CLASS(TComponentList)
+FW_IMPLEMENT_CLASS(TThreadList)
 
 void TList::Destroy() {
   Clear();
@@ -99,4 +102,89 @@ void TList::Notify(void*, TListNotification) {}
 void TObjectList::Notify(void* item, TListNotification action) {
   if (OwnsObjects && action == lnDeleted) static_cast<TObject*>(item)->Free();
   TList::Notify(item, action);
+}
+
+// The helper that receives the free notifications of a TComponentList's components.
+class TComponentListNexus : public TComponent {
+  FW_CLASS(TComponentListNexus, TComponent)
+public:
+  explicit TComponentListNexus(TComponent* owner) : TComponent(owner) {}
+  TComponentList* list_ = nullptr;
+
+protected:
+  void Notification(TComponent* c, TOperation op) override {
+    if (op == opRemove && list_) list_->ComponentFreed(c);
+    inherited::Notification(c, op);
+  }
+};
+FW_IMPLEMENT_CLASS(TComponentListNexus)
+
+TComponentList::TComponentList(bool ownsObjects) : TObjectList(ownsObjects) {}
+
+void TComponentList::Destroy() {
+  inherited::Destroy();  // clears the list (freeing owned components)
+  FreeAndNil(nexus_);
+}
+
+TComponent* TComponentList::Items(int index) const {
+  return static_cast<TComponent*>(static_cast<TObject*>(Get(index)));
+}
+
+int TComponentList::Add(TComponent* item) { return TList::Add(static_cast<TObject*>(item)); }
+
+int TComponentList::IndexOf(const TComponent* item) const { return TList::IndexOf(static_cast<const TObject*>(item)); }
+
+void TComponentList::ComponentFreed(TComponent* c) {
+  // the component is going away on its own: drop it without freeing it again
+  while (Extract(static_cast<TObject*>(c))) {
+  }
+}
+
+void TComponentList::Notify(void* item, TListNotification action) {
+  auto* c = static_cast<TComponent*>(static_cast<TObject*>(item));
+  if (action == lnAdded) {
+    if (!nexus_) {
+      auto* nexus = New<TComponentListNexus>(nullptr);
+      nexus->list_ = this;
+      nexus_ = nexus;
+    }
+    c->FreeNotification(nexus_);
+  } else if (nexus_ && IndexOf(c) < 0) {
+    c->RemoveFreeNotification(nexus_);
+  }
+  inherited::Notify(item, action);
+}
+
+void TThreadList::Destroy() {
+  {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    FreeAndNil(list_);
+  }
+  inherited::Destroy();
+}
+
+TList* TThreadList::LockList() {
+  lock_.lock();
+  if (!list_) list_ = New<TList>();
+  return list_;
+}
+
+void TThreadList::UnlockList() { lock_.unlock(); }
+
+void TThreadList::Add(void* item) {
+  TList* l = LockList();
+  if (l->IndexOf(item) < 0) l->Add(item);
+  UnlockList();
+}
+
+void TThreadList::Remove(void* item) {
+  TList* l = LockList();
+  l->Remove(item);
+  UnlockList();
+}
+
+void TThreadList::Clear() {
+  TList* l = LockList();
+  l->Clear();
+  UnlockList();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <mutex>
 #include <vector>
 
 #include "Object.h"
@@ -59,4 +60,43 @@ public:
 
 protected:
   void Notify(void* item, TListNotification action) override;
+};
+
+class TComponent;
+
+// A list of components that drops a component freed elsewhere (it asks each
+// for a free notification through a hidden helper component).
+class TComponentList : public TObjectList {
+  FW_CLASS(TComponentList, TObjectList)
+public:
+  explicit TComponentList(bool ownsObjects = true);
+  void Destroy() override;
+  TComponent* Items(int index) const;
+  int Add(TComponent* item);
+  int IndexOf(const TComponent* item) const;
+
+protected:
+  void Notify(void* item, TListNotification action) override;
+
+private:
+  friend class TComponentListNexus;
+  void ComponentFreed(TComponent* c);
+  TComponent* nexus_ = nullptr;
+};
+
+// A pointer list shared between threads: LockList gives the list under the lock.
+class TThreadList : public TObject {
+  FW_CLASS(TThreadList, TObject)
+public:
+  TThreadList() = default;
+  void Destroy() override;
+  void Add(void* item);  // dupIgnore semantics: an item already present is not added again
+  void Remove(void* item);
+  void Clear();
+  TList* LockList();
+  void UnlockList();
+
+private:
+  std::recursive_mutex lock_;
+  TList* list_ = nullptr;
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
+#include "SysUtils.h"
+
 namespace {
 
 int CompareNoCase(std::string_view a, std::string_view b) {
@@ -29,7 +31,12 @@ std::vector<LibModule>* g_modules = nullptr;  // created on first registration
 
 }  // namespace
 
-std::string ResourceId::ToString() const { return isId ? "#" + std::to_string(id) : name; }
+std::string ResourceId::ToString() const {
+  if (!isId) return name;
+  std::string s(1, '#');
+  s += std::to_string(id);
+  return s;
+}
 
 bool operator==(const ResourceId& a, const ResourceId& b) {
   if (a.isId != b.isId) return false;
@@ -41,8 +48,7 @@ bool operator<(const ResourceId& a, const ResourceId& b) {
   return a.isId ? a.id < b.id : CompareNoCase(a.name, b.name) < 0;
 }
 
-void MemoryResourceSource::Add(ModuleHandle module, const ResourceId& type, const ResourceId& name,
-                               std::string bytes) {
+void MemoryResourceSource::Add(ModuleHandle module, const ResourceId& type, const ResourceId& name, std::string bytes) {
   std::lock_guard<std::mutex> g(lock_);
   modules_[module][type][name] = std::move(bytes);
 }
@@ -84,18 +90,25 @@ std::vector<ResourceId> MemoryResourceSource::EnumNames(ModuleHandle module, con
   return out;
 }
 
-void SetResourceSource(ResourceSource* source) { g_source.store(source); }
-ResourceSource* GetResourceSource() { return g_source.load(); }
+void SetResourceSource(ResourceSource* source) {
+  g_source.store(source);
+}
+ResourceSource* GetResourceSource() {
+  return g_source.load();
+}
 
-std::optional<std::string_view> FindResourceData(ModuleHandle module, const ResourceId& type,
-                                                 const ResourceId& name) {
+std::optional<std::string_view> FindResourceData(ModuleHandle module, const ResourceId& type, const ResourceId& name) {
   ResourceSource* s = g_source.load();
   if (!s) return std::nullopt;
   return s->Find(module, type, name);
 }
 
-void SetMainInstance(ModuleHandle instance) { g_mainInstance.store(instance); }
-ModuleHandle MainInstance() { return g_mainInstance.load(); }
+void SetMainInstance(ModuleHandle instance) {
+  g_mainInstance.store(instance);
+}
+ModuleHandle MainInstance() {
+  return g_mainInstance.load();
+}
 
 void RegisterModule(ModuleHandle instance) {
   std::lock_guard<std::mutex> g(ModuleLock());
@@ -146,4 +159,17 @@ void EnumModules(const std::function<bool(const LibModule&)>& fn) {
   // Walk a copy, so the callback may change the list.
   for (const LibModule& m : ModuleListSnapshot())
     if (!fn(m)) return;
+}
+
+FW_IMPLEMENT_CLASS(TResourceStream)
+
+TResourceStream::TResourceStream(ModuleHandle instance, const ResourceId& name, const ResourceId& type)
+    : TResourceStream(Locate(instance, name, type)) {}
+
+TResourceStream::TResourceStream(std::string_view data) : TReadOnlyMemoryStream(data.data(), data.size()) {}
+
+std::string_view TResourceStream::Locate(ModuleHandle instance, const ResourceId& name, const ResourceId& type) {
+  std::optional<std::string_view> data = FindResourceData(instance, type, name);
+  if (!data) throw EResNotFound(Format("Resource %s not found", name.ToString()));
+  return *data;
 }

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Streams.h"
+
 using ModuleHandle = std::uintptr_t;  // an HINSTANCE/HMODULE value; 0 = none
 
 // Resource types (the values of the RT_* constants).
@@ -50,12 +52,11 @@ struct ResourceId {
 };
 
 class ResourceSource {
-public:
+ public:
   virtual ~ResourceSource() = default;
   // The bytes of a resource of the module (in any language), or nothing. The
   // bytes stay valid while the module stays loaded; they are untrusted.
-  virtual std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type,
-                                               const ResourceId& name) = 0;
+  virtual std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type, const ResourceId& name) = 0;
   // The names of the module's resources of one type.
   virtual std::vector<ResourceId> EnumNames(ModuleHandle module, const ResourceId& type) = 0;
 };
@@ -63,7 +64,7 @@ public:
 // An in-memory resource source: fake modules for tests and for data built at
 // run time.
 class MemoryResourceSource : public ResourceSource {
-public:
+ public:
   void Add(ModuleHandle module, const ResourceId& type, const ResourceId& name, std::string bytes);
   void Remove(ModuleHandle module, const ResourceId& type, const ResourceId& name);
   void RemoveModule(ModuleHandle module);
@@ -71,7 +72,7 @@ public:
   std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type, const ResourceId& name) override;
   std::vector<ResourceId> EnumNames(ModuleHandle module, const ResourceId& type) override;
 
-private:
+ private:
   std::mutex lock_;
   std::map<ModuleHandle, std::map<ResourceId, std::map<ResourceId, std::string>>> modules_;
 };
@@ -114,3 +115,17 @@ std::optional<ModuleHandle> SetModuleResourceInstance(ModuleHandle instance, Mod
 std::vector<LibModule> ModuleListSnapshot();
 // Calls `fn` for each listed module in order until it returns false.
 void EnumModules(const std::function<bool(const LibModule&)>& fn);
+
+// A read-only stream over a resource of a module (the instance is used as
+// given; pass FindResourceHInstance(...) to follow a language library).
+// Raises EResNotFound "Resource <name> not found" when it is missing.
+class TResourceStream : public TReadOnlyMemoryStream {
+  FW_CLASS(TResourceStream, TReadOnlyMemoryStream)
+
+ public:
+  TResourceStream(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
+
+ private:
+  explicit TResourceStream(std::string_view data);
+  static std::string_view Locate(ModuleHandle instance, const ResourceId& name, const ResourceId& type);
+};

@@ -230,15 +230,15 @@ public:
     info_.parent = parent;
     if constexpr (std::is_abstract_v<T>) {
       info_.family = ClassInfo::Family::None;
-    } else if constexpr (FamilyOf() == 1) {
+    } else if constexpr (FamilyOf() == 1 && std::is_constructible_v<T, TComponent*>) {
       info_.family = ClassInfo::Family::Component;
       info_.create = [](TObject* owner) -> TObject* { return New<T>(fw_detail::LateCast<TComponent, T>(owner)); };
-    } else if constexpr (FamilyOf() == 2) {
+    } else if constexpr (FamilyOf() == 2 && std::is_constructible_v<T, TCollection*>) {
       info_.family = ClassInfo::Family::CollectionItem;
       info_.create = [](TObject* collection) -> TObject* {
         return New<T>(fw_detail::LateCast<TCollection, T>(collection));
       };
-    } else if constexpr (std::is_default_constructible_v<T>) {
+    } else if constexpr (FamilyOf() == 0 && std::is_default_constructible_v<T>) {
       info_.family = ClassInfo::Family::Plain;
       info_.create = [](TObject*) -> TObject* { return New<T>(); };
     }

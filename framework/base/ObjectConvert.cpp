@@ -108,7 +108,9 @@ private:
         run += '\'';
         Put(run);
       } else {
-        Put("#" + std::to_string(static_cast<unsigned>(units[i])));
+        std::string code = std::to_string(static_cast<unsigned>(units[i]));
+        code.insert(code.begin(), '#');
+        Put(code);
         ++i;
         if (i - lineStart >= kLineLength) lineBreak = true;
       }
@@ -145,7 +147,8 @@ private:
 
   static std::string CurrencyText(std::int64_t scaled) {
     std::uint64_t mag = scaled < 0 ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
-    std::string s = (scaled < 0 ? "-" : "") + std::to_string(mag / 10000);
+    std::string s = std::to_string(mag / 10000);
+    if (scaled < 0) s.insert(s.begin(), '-');
     unsigned frac = static_cast<unsigned>(mag % 10000);
     if (frac) {
       char buf[8];
@@ -367,7 +370,8 @@ private:
     while (parser_->Token() == '.') {
       parser_->NextToken();
       parser_->CheckToken(toSymbol);
-      name += "." + parser_->TokenString();
+      name += '.';
+      name += parser_->TokenString();
       parser_->NextToken();
     }
     WriteName(name);

@@ -1,5 +1,6 @@
 #include "Parser.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -146,6 +147,7 @@ char TParser::NextToken() {
     }
     if (isFloat) {
       float_ = std::strtod(raw_.c_str(), nullptr);
+      if (!std::isfinite(float_)) Error("Invalid floating point value: " + raw_);
       return token_ = toFloat;
     }
     std::int64_t v;

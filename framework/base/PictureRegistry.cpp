@@ -102,7 +102,9 @@ const ClassInfo* FindGraphicClassForClipboardFormat(std::uint32_t format) {
   return nullptr;
 }
 
-bool SupportsPictureClipboardFormat(std::uint32_t format) { return FindGraphicClassForClipboardFormat(format); }
+bool SupportsPictureClipboardFormat(std::uint32_t format) {
+  return FindGraphicClassForClipboardFormat(format);
+}
 
 std::vector<PictureFileFormat> PictureFileFormats() {
   std::lock_guard<std::mutex> g(Lock());
@@ -133,6 +135,7 @@ std::string GraphicFilter(const ClassInfo& base) {
   if (formats.empty()) return {};
   const std::string all = GraphicFileMask(base);
   std::string filter = "All (" + all + ")|" + all;
-  for (const PictureFileFormat& f : formats) filter += "|" + f.description + " (*." + f.extension + ")|*." + f.extension;
+  for (const PictureFileFormat& f : formats)
+    filter += "|" + f.description + " (*." + f.extension + ")|*." + f.extension;
   return filter;
 }

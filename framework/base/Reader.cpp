@@ -623,7 +623,14 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
     try {
       root->SetState(csLoading, true);
       root->SetState(csReading, true);
-      if (!name.empty()) root->SetName(name);
+      if (!name.empty()) {
+        // a second instance of a form under the same owner gets a numbered name
+        std::string unique = name;
+        TComponent* owner = root->Owner();
+        for (int i = 1; owner && owner->FindComponent(unique) && owner->FindComponent(unique) != root; ++i)
+          unique = name + "_" + std::to_string(i);
+        root->SetName(unique);
+      }
       loaded_.push_back(root);
       root->ReadState(*this);
       root->SetState(csReading, false);

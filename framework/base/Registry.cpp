@@ -21,7 +21,9 @@ std::vector<std::string> SplitPath(std::string_view path) {
   return parts;
 }
 
-bool IsRoot(RegKey key) { return key >= RegClassesRoot && key <= 0x80000006u; }
+bool IsRoot(RegKey key) {
+  return key >= RegClassesRoot && key <= 0x80000006u;
+}
 
 std::string StringData(std::string_view s) {
   std::string d(s);
@@ -155,8 +157,12 @@ std::size_t MemoryRegistryBackend::OpenHandleCount() {
   return handles_.size();
 }
 
-void SetRegistryBackend(RegistryBackend* backend) { g_backend.store(backend); }
-RegistryBackend* GetRegistryBackend() { return g_backend.load(); }
+void SetRegistryBackend(RegistryBackend* backend) {
+  g_backend.store(backend);
+}
+RegistryBackend* GetRegistryBackend() {
+  return g_backend.load();
+}
 
 // --- TRegistry ---------------------------------------------------------------------------------
 
@@ -197,9 +203,13 @@ bool TRegistry::OpenWith(std::string_view key, std::uint32_t access, bool canCre
   return true;
 }
 
-bool TRegistry::OpenKey(std::string_view key, bool canCreate) { return OpenWith(key, Access, canCreate); }
+bool TRegistry::OpenKey(std::string_view key, bool canCreate) {
+  return OpenWith(key, Access, canCreate);
+}
 
-bool TRegistry::OpenKeyReadOnly(std::string_view key) { return OpenWith(key, RegKeyRead, false); }
+bool TRegistry::OpenKeyReadOnly(std::string_view key) {
+  return OpenWith(key, RegKeyRead, false);
+}
 
 bool TRegistry::CreateKey(std::string_view key) {
   const bool relative = key.empty() || key.front() != '\\';
@@ -266,17 +276,24 @@ bool TRegistry::ValueExists(std::string_view name) {
   return backend_->QueryValue(currentKey_, name, v) == RegOk;
 }
 
-bool TRegistry::DeleteValue(std::string_view name) { return backend_->DeleteValue(currentKey_, name) == RegOk; }
+bool TRegistry::DeleteValue(std::string_view name) {
+  return backend_->DeleteValue(currentKey_, name) == RegOk;
+}
 
 TRegDataType TRegistry::GetDataType(std::string_view name) {
   RegValue v;
   if (backend_->QueryValue(currentKey_, name, v) != RegOk) return rdUnknown;
   switch (v.type) {
-    case RegTypeSz: return rdString;
-    case RegTypeExpandSz: return rdExpandString;
-    case RegTypeDword: return rdInteger;
-    case RegTypeBinary: return rdBinary;
-    default: return rdUnknown;
+    case RegTypeSz:
+      return rdString;
+    case RegTypeExpandSz:
+      return rdExpandString;
+    case RegTypeDword:
+      return rdInteger;
+    case RegTypeBinary:
+      return rdBinary;
+    default:
+      return rdUnknown;
   }
 }
 
@@ -297,7 +314,9 @@ int TRegistry::ReadInteger(std::string_view name) {
   return static_cast<int>(u);
 }
 
-bool TRegistry::ReadBool(std::string_view name) { return ReadInteger(name) != 0; }
+bool TRegistry::ReadBool(std::string_view name) {
+  return ReadInteger(name) != 0;
+}
 
 void TRegistry::Put(std::string_view name, const RegValue& v) {
   if (backend_->SetValue(currentKey_, name, v) != RegOk)
@@ -319,14 +338,15 @@ void TRegistry::WriteInteger(std::string_view name, int value) {
   Put(name, RegValue{RegTypeDword, d});
 }
 
-void TRegistry::WriteBool(std::string_view name, bool value) { WriteInteger(name, value ? 1 : 0); }
+void TRegistry::WriteBool(std::string_view name, bool value) {
+  WriteInteger(name, value ? 1 : 0);
+}
 
 // --- TRegistryIniFile --------------------------------------------------------------------------
 
 FW_IMPLEMENT_CLASS(TRegistryIniFile)
 
-TRegistryIniFile::TRegistryIniFile(std::string fileName, std::uint32_t access, RegKey root,
-                                   RegistryBackend* backend)
+TRegistryIniFile::TRegistryIniFile(std::string fileName, std::uint32_t access, RegKey root, RegistryBackend* backend)
     : fileName_(std::move(fileName)) {
   reg_ = New<TRegistry>(access, backend);
   reg_->SetRootKey(root);
@@ -345,8 +365,7 @@ void TRegistryIniFile::Destroy() {
 
 RegKey TRegistryIniFile::OpenSection(std::string_view section, bool create) {
   RegKey k = 0;
-  long rc = reg_->Backend().OpenKey(reg_->CurrentKey(), section, create ? reg_->Access : RegKeyRead,
-                                    create, k);
+  long rc = reg_->Backend().OpenKey(reg_->CurrentKey(), section, create ? reg_->Access : RegKeyRead, create, k);
   if (rc != RegOk) {
     if (create) throw ERegistryException(Format("Failed to create key %s", std::string(section)));
     return 0;
@@ -365,8 +384,7 @@ struct SectionKey {
 };
 }  // namespace
 
-std::string TRegistryIniFile::ReadString(std::string_view section, std::string_view ident,
-                                         std::string_view fallback) {
+std::string TRegistryIniFile::ReadString(std::string_view section, std::string_view ident, std::string_view fallback) {
   SectionKey s{reg_->Backend(), OpenSection(section, false)};
   RegValue v;
   if (!s.key || s.backend.QueryValue(s.key, ident, v) != RegOk) return std::string(fallback);
@@ -438,7 +456,9 @@ void TRegistryIniFile::ReadSection(std::string_view section, TStrings* strings) 
   strings->EndUpdate();
 }
 
-void TRegistryIniFile::ReadSections(TStrings* strings) { reg_->GetKeyNames(strings); }
+void TRegistryIniFile::ReadSections(TStrings* strings) {
+  reg_->GetKeyNames(strings);
+}
 
 void TRegistryIniFile::ReadSectionValues(std::string_view section, TStrings* strings) {
   SectionKey s{reg_->Backend(), OpenSection(section, false)};

@@ -42,7 +42,7 @@ struct RegValue {
 };
 
 class RegistryBackend {
-public:
+ public:
   virtual ~RegistryBackend() = default;
   // Opens (or with `create`, creates) `subKey` below `parent`; path parts are
   // separated by "\". An empty subKey opens `parent` again.
@@ -60,7 +60,7 @@ public:
 // A registry in memory: names compare without regard to case; access masks
 // are enforced (a key opened for reading refuses writes).
 class MemoryRegistryBackend : public RegistryBackend {
-public:
+ public:
   long OpenKey(RegKey parent, std::string_view subKey, std::uint32_t access, bool create, RegKey& out) override;
   void CloseKey(RegKey key) override;
   long DeleteKey(RegKey parent, std::string_view subKey) override;
@@ -72,7 +72,7 @@ public:
 
   std::size_t OpenHandleCount();
 
-private:
+ private:
   struct NoCase {
     bool operator()(const std::string& a, const std::string& b) const;
   };
@@ -102,7 +102,7 @@ enum TRegDataType { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
 class TRegistry : public TObject {
   FW_CLASS(TRegistry, TObject)
 
-public:
+ public:
   // Raises ERegistryException when no backend is given or set.
   explicit TRegistry(std::uint32_t access = RegKeyAllAccess, RegistryBackend* backend = nullptr);
   void Destroy() override;
@@ -142,7 +142,7 @@ public:
   void WriteInteger(std::string_view name, int value);
   void WriteBool(std::string_view name, bool value);
 
-private:
+ private:
   bool OpenWith(std::string_view key, std::uint32_t access, bool canCreate);
   void Put(std::string_view name, const RegValue& v);
   long DeleteTree(RegKey parent, const std::string& subKey);
@@ -159,7 +159,7 @@ private:
 class TRegistryIniFile : public TObject {
   FW_CLASS(TRegistryIniFile, TObject)
 
-public:
+ public:
   // Opens `fileName` (a key path below `root`), creating it; raises
   // ERegistryException "Failed to create key <path>" when that fails.
   TRegistryIniFile(std::string fileName, std::uint32_t access = RegKeyAllAccess, RegKey root = RegCurrentUser,
@@ -181,11 +181,11 @@ public:
   void EraseSection(std::string_view section);
   bool SectionExists(std::string_view section);
   bool ValueExists(std::string_view section, std::string_view ident);
-  void ReadSection(std::string_view section, TStrings* strings);  // the value names
-  void ReadSections(TStrings* strings);                            // the subkey names
+  void ReadSection(std::string_view section, TStrings* strings);        // the value names
+  void ReadSections(TStrings* strings);                                 // the subkey names
   void ReadSectionValues(std::string_view section, TStrings* strings);  // name=value lines
 
-private:
+ private:
   // Opens the section's key (0 when it does not exist and `create` is false).
   RegKey OpenSection(std::string_view section, bool create);
 

@@ -23,8 +23,12 @@ struct ResString {
 };
 
 // The RT_STRING block that holds `id`, and the string's index in it.
-constexpr std::uint16_t StringBlockId(std::uint16_t id) { return static_cast<std::uint16_t>(id / 16 + 1); }
-constexpr unsigned StringBlockIndex(std::uint16_t id) { return id % 16u; }
+constexpr std::uint16_t StringBlockId(std::uint16_t id) {
+  return static_cast<std::uint16_t>(id / 16 + 1);
+}
+constexpr unsigned StringBlockIndex(std::uint16_t id) {
+  return id % 16u;
+}
 
 // Walks a block to entry `index` (0..15). Nothing when the block ends before
 // the entry or the entry runs past the block.
@@ -41,11 +45,12 @@ std::u16string LoadStrW(ModuleHandle module, std::uint16_t id);
 // The same converted to ANSI (the active code page).
 std::string LoadResString(const ResString& rs);
 std::string LoadStr(ModuleHandle module, std::uint16_t id);
-inline std::string LoadStr(std::uint16_t id) { return LoadStr(0, id); }
+inline std::string LoadStr(std::uint16_t id) {
+  return LoadStr(0, id);
+}
 
-// UTF-16 to ANSI conversion used for resource strings. The default maps to
-// Windows-1252 ('?' for characters it lacks); the Win32 platform layer
-// installs the system code page's conversion.
-using WideToAnsiFunc = std::string (*)(std::u16string_view);
+// UTF-16 to ANSI conversion used for resource strings. The default is
+// WideToAnsi (Windows-1252, '?' for characters it lacks); the Win32 platform
+// layer installs the system code page's conversion.
+using WideToAnsiFunc = std::string (*)(const std::u16string&);
 void SetResStringConverter(WideToAnsiFunc fn);  // null restores the default
-std::string WideToAnsi1252(std::u16string_view text);

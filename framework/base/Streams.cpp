@@ -1,6 +1,7 @@
 #include "Streams.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -20,6 +21,11 @@ std::size_t NewPosition(std::int64_t base, std::int64_t offset, std::int64_t& re
   if (static_cast<std::uint64_t>(result) > std::numeric_limits<std::size_t>::max())
     throw EStreamError("Stream seek error");
   return static_cast<std::size_t>(result);
+}
+
+// The smaller of a requested count and what is available, without truncating on 32-bit builds.
+std::size_t Clamp(std::int64_t count, std::size_t available) {
+  return static_cast<std::uint64_t>(count) < available ? static_cast<std::size_t>(count) : available;
 }
 
 }  // namespace
@@ -46,6 +52,7 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count < 0) throw EReadError("Stream read error");
   std::int64_t total = count;
   std::vector<char> buf(static_cast<std::size_t>(std::min<std::int64_t>(count, 65536)) + 1);
   while (count > 0) {
@@ -91,7 +98,7 @@ std::string TStream::ReadBytes(std::int64_t count) {
   if (count < 0) throw EReadError("Stream read error");
   // never allocate more than the stream can hold
   std::int64_t left = Size() - Position();
-  if (count > left) throw EReadError("Stream read error");
+  if (count > left || static_cast<std::uint64_t>(count) > SIZE_MAX / 2) throw EReadError("Stream read error");
   std::string s(static_cast<std::size_t>(count), '\0');
   ReadBuffer(s.data(), count);
   return s;
@@ -106,7 +113,7 @@ void TCustomMemoryStream::SetPointer(const std::uint8_t* data, std::size_t size)
 
 std::int64_t TCustomMemoryStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0 || pos_ >= size_) return 0;
-  std::size_t n = std::min(static_cast<std::size_t>(std::min<std::int64_t>(count, INT64_MAX)), size_ - pos_);
+  std::size_t n = Clamp(count, size_ - pos_);
   std::memcpy(buffer, data_ + pos_, n);
   pos_ += n;
   return static_cast<std::int64_t>(n);
@@ -152,9 +159,10 @@ void TMemoryStream::Sync() { SetPointer(buffer_.data(), size_); }
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
+  if (static_cast<std::uint64_t>(count) > SIZE_MAX) throw EWriteError("Stream write error");
   std::size_t n = static_cast<std::size_t>(count);
+  if (n > SIZE_MAX - pos_) throw EWriteError("Stream write error");
   std::size_t end = pos_ + n;
-  if (end < pos_) throw EWriteError("Stream write error");
   if (end > buffer_.size()) {
     try {
       buffer_.resize(std::max(end, buffer_.size() + buffer_.size() / 2));
@@ -170,7 +178,7 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
-  if (size < 0) throw EStreamError("Invalid stream size");
+  if (size < 0 || static_cast<std::uint64_t>(size) > SIZE_MAX / 2) throw EStreamError("Invalid stream size");
   std::size_t n = static_cast<std::size_t>(size);
   try {
     buffer_.resize(n);
@@ -212,7 +220,7 @@ void TMemoryStream::LoadFromFile(const std::string& fileName) {
 
 std::int64_t TStringStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0 || pos_ >= data_.size()) return 0;
-  std::size_t n = std::min(static_cast<std::size_t>(count), data_.size() - pos_);
+  std::size_t n = Clamp(count, data_.size() - pos_);
   std::memcpy(buffer, data_.data() + pos_, n);
   pos_ += n;
   return static_cast<std::int64_t>(n);
@@ -220,6 +228,7 @@ std::int64_t TStringStream::Read(void* buffer, std::int64_t count) {
 
 std::int64_t TStringStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
+  if (static_cast<std::uint64_t>(count) > SIZE_MAX - pos_) throw EWriteError("Stream write error");
   std::size_t n = static_cast<std::size_t>(count);
   if (pos_ + n > data_.size()) data_.resize(pos_ + n);
   std::memcpy(data_.data() + pos_, buffer, n);
@@ -238,14 +247,14 @@ std::int64_t TStringStream::Seek(std::int64_t offset, SeekOrigin origin) {
 }
 
 void TStringStream::SetSize(std::int64_t size) {
-  if (size < 0) throw EStreamError("Invalid stream size");
+  if (size < 0 || static_cast<std::uint64_t>(size) > SIZE_MAX / 2) throw EStreamError("Invalid stream size");
   data_.resize(static_cast<std::size_t>(size));
   pos_ = std::min(pos_, data_.size());
 }
 
 std::string TStringStream::ReadString(std::int64_t count) {
   if (count < 0) count = 0;
-  std::size_t n = std::min(static_cast<std::size_t>(count), data_.size() - std::min(pos_, data_.size()));
+  std::size_t n = Clamp(count, data_.size() - std::min(pos_, data_.size()));
   std::string s = data_.substr(pos_, n);
   pos_ += n;
   return s;
@@ -269,13 +278,13 @@ TFileStream::~TFileStream() {
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  std::int64_t n = GetFileApi().Read(handle_, buffer, static_cast<std::size_t>(count));
+  std::int64_t n = GetFileApi().Read(handle_, buffer, Clamp(count, SIZE_MAX));
   return n < 0 ? 0 : n;
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  std::int64_t n = GetFileApi().Write(handle_, buffer, static_cast<std::size_t>(count));
+  std::int64_t n = GetFileApi().Write(handle_, buffer, Clamp(count, SIZE_MAX));
   return n < 0 ? 0 : n;
 }
 

@@ -7,11 +7,10 @@
 #include <mutex>
 #include <thread>
 
-
 namespace {
 
 class StdNativeThread : public NativeThread {
-public:
+ public:
   StdNativeThread(void (*entry)(void*), void* arg) {
     std::atomic<ThreadId> id{0};
     std::mutex m;
@@ -41,7 +40,7 @@ public:
   std::uintptr_t Handle() const override { return id_; }
   void SetPriority(int) override {}
 
-private:
+ private:
   std::thread thread_;
   ThreadId id_ = 0;
 };
@@ -80,7 +79,9 @@ ThreadId NativeThreadApi::CurrentThreadId() {
   return id;
 }
 
-void SetThreadApi(ThreadApi* api) { g_threadApi.store(api); }
+void SetThreadApi(ThreadApi* api) {
+  g_threadApi.store(api);
+}
 
 ThreadApi& GetThreadApi() {
   if (ThreadApi* api = g_threadApi.load()) return *api;
@@ -88,11 +89,19 @@ ThreadApi& GetThreadApi() {
   return native;
 }
 
-void SetMainThreadWaker(MainThreadWaker* waker) { g_waker.store(waker); }
+void SetMainThreadWaker(MainThreadWaker* waker) {
+  g_waker.store(waker);
+}
 
-ThreadId CurrentThreadID() { return GetThreadApi().CurrentThreadId(); }
-void SetMainThreadID(ThreadId id) { g_mainThreadId.store(id); }
-ThreadId MainThreadID() { return g_mainThreadId.load(); }
+ThreadId CurrentThreadID() {
+  return GetThreadApi().CurrentThreadId();
+}
+void SetMainThreadID(ThreadId id) {
+  g_mainThreadId.store(id);
+}
+ThreadId MainThreadID() {
+  return g_mainThreadId.load();
+}
 bool IsMainThread() {
   ThreadId main = g_mainThreadId.load();
   return main != 0 && main == CurrentThreadID();
@@ -279,8 +288,12 @@ int TThread::WaitFor() {
   return returnValue_;
 }
 
-ThreadId TThread::ThreadID() const { return started_ ? native_->Id() : 0; }
-std::uintptr_t TThread::Handle() const { return started_ ? native_->Handle() : 0; }
+ThreadId TThread::ThreadID() const {
+  return started_ ? native_->Id() : 0;
+}
+std::uintptr_t TThread::Handle() const {
+  return started_ ? native_->Handle() : 0;
+}
 
 void TThread::SetPriority(TThreadPriority p) {
   priority_ = p;
@@ -291,7 +304,9 @@ void TThread::Synchronize(TThread*, TThreadMethod method) {
   SynchronizeCall([&method] { method(); });
 }
 
-void TThread::Synchronize(TThread*, const std::function<void()>& call) { SynchronizeCall(call); }
+void TThread::Synchronize(TThread*, const std::function<void()>& call) {
+  SynchronizeCall(call);
+}
 
 // --- TSimpleEvent ------------------------------------------------------------------------------
 
@@ -315,5 +330,5 @@ TWaitResult TSimpleEvent::WaitFor(unsigned timeoutMs) {
     return TWaitResult::wrSignaled;
   }
   return cv_.wait_for(lk, std::chrono::milliseconds(timeoutMs), [this] { return signaled_; }) ? TWaitResult::wrSignaled
-                                                                                             : TWaitResult::wrTimeout;
+                                                                                              : TWaitResult::wrTimeout;
 }

@@ -27,7 +27,7 @@ using ThreadId = std::uint32_t;
 // --- Platform interface ------------------------------------------------------------------------
 
 class NativeThread {
-public:
+ public:
   virtual ~NativeThread() = default;
   virtual void Join() = 0;    // waits for the thread to end (never called on the thread itself)
   virtual void Detach() = 0;  // lets the thread end on its own
@@ -37,7 +37,7 @@ public:
 };
 
 class ThreadApi {
-public:
+ public:
   virtual ~ThreadApi() = default;
   // Starts a thread running entry(arg). Throws when the thread cannot be created.
   virtual std::unique_ptr<NativeThread> Start(void (*entry)(void*), void* arg) = 0;
@@ -46,14 +46,14 @@ public:
 
 // Wakes the main thread after a synchronous call was queued.
 class MainThreadWaker {
-public:
+ public:
   virtual ~MainThreadWaker() = default;
   virtual void Wake() = 0;
 };
 
 // The std::thread implementation.
 class NativeThreadApi : public ThreadApi {
-public:
+ public:
   std::unique_ptr<NativeThread> Start(void (*entry)(void*), void* arg) override;
   ThreadId CurrentThreadId() override;
 };
@@ -108,7 +108,7 @@ using TThreadMethod = Method<void()>;
 class TThread : public TObject {
   FW_CLASS(TThread, TObject)
 
-public:
+ public:
   explicit TThread(bool createSuspended);
   ~TThread() override;
   void AfterConstruction() override;
@@ -139,7 +139,7 @@ public:
   bool FreeOnTerminate = false;
   TNotifyEvent OnTerminate;
 
-protected:
+ protected:
   virtual void Execute() = 0;
   virtual void DoTerminate();  // calls OnTerminate through Synchronize
   void Synchronize(TThreadMethod method) { Synchronize(this, method); }
@@ -148,7 +148,7 @@ protected:
   void CheckSuspended();
   void SetReturnValue(int v) { returnValue_ = v; }
 
-private:
+ private:
   static void ThreadProc(void* self);
   void Start();
 
@@ -171,14 +171,14 @@ private:
 class TCriticalSection : public TObject {
   FW_CLASS(TCriticalSection, TObject)
 
-public:
+ public:
   void Acquire() { lock_.lock(); }
   void Release() { lock_.unlock(); }
   void Enter() { Acquire(); }
   void Leave() { Release(); }
   bool TryEnter() { return lock_.try_lock(); }
 
-private:
+ private:
   std::recursive_mutex lock_;
 };
 
@@ -189,12 +189,12 @@ constexpr unsigned kWaitInfinite = ~0u;
 class TSimpleEvent : public TObject {
   FW_CLASS(TSimpleEvent, TObject)
 
-public:
+ public:
   void SetEvent();
   void ResetEvent();
   TWaitResult WaitFor(unsigned timeoutMs = kWaitInfinite);
 
-private:
+ private:
   std::mutex lock_;
   std::condition_variable cv_;
   bool signaled_ = false;

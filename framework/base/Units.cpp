@@ -18,9 +18,15 @@ void SetUnitTable(UnitEntry* entries, std::size_t count) {
   g_initStarted = false;
 }
 
-UnitEntry* UnitTableEntries() { return g_entries; }
-std::size_t UnitTableCount() { return g_count; }
-std::size_t InitializedUnitCount() { return g_initialized; }
+UnitEntry* UnitTableEntries() {
+  return g_entries;
+}
+std::size_t UnitTableCount() {
+  return g_count;
+}
+std::size_t InitializedUnitCount() {
+  return g_initialized;
+}
 
 void RunUnitInitializations() {
   if (g_initStarted) return;

@@ -198,3 +198,32 @@ TEST(Collection, ItemsUpdatesAndAssign) {
   copy->Free();
   c->Free();
 }
+
+TEST(Lists, ComponentListDropsComponentsFreedElsewhere) {
+  g_events.clear();
+  TComponentList* list = New<TComponentList>(false);
+  TPart* a = New<TPart>(nullptr);
+  a->SetName("a");
+  TPart* b = New<TPart>(nullptr);
+  b->SetName("b");
+  list->Add(a);
+  list->Add(b);
+  a->Free();
+  ASSERT_EQ(list->Count(), 1);
+  EXPECT_EQ(list->Items(0), b);
+  list->Free();
+  EXPECT_EQ(g_events, std::vector<std::string>{"destroy a"}) << "a list that does not own leaves b alone";
+  b->Free();
+
+  TComponentList* owning = New<TComponentList>();
+  owning->Add(New<TPart>(nullptr));
+  owning->Free();  // frees its component without a dangling notification
+
+  TThreadList* shared = New<TThreadList>();
+  int x = 0;
+  shared->Add(&x);
+  shared->Add(&x);
+  EXPECT_EQ(shared->LockList()->Count(), 1);
+  shared->UnlockList();
+  shared->Free();
+}

@@ -15,8 +15,9 @@ void Fill(TDib& d) {
       if (d.BitCount() <= 8)
         d.SetPixelIndex(x, y, static_cast<unsigned>(x * 7 + y * 3) % (1u << d.BitCount()));
       else
-        d.SetPixel(x, y, DibRGB(static_cast<std::uint8_t>(x * 40), static_cast<std::uint8_t>(y * 50),
-                                static_cast<std::uint8_t>(255 - x * 10)));
+        d.SetPixel(x, y,
+                   DibRGB(static_cast<std::uint8_t>(x * 40), static_cast<std::uint8_t>(y * 50),
+                          static_cast<std::uint8_t>(255 - x * 10)));
     }
 }
 
@@ -48,7 +49,9 @@ std::string Le32(std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
   return s;
 }
-std::string Le16(std::uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string Le16(std::uint16_t v) {
+  return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
 
 // A BITMAPINFOHEADER for hand-made images.
 std::string InfoHeader(std::int32_t w, std::int32_t h, std::uint16_t bpp, std::uint32_t compression,
@@ -56,7 +59,9 @@ std::string InfoHeader(std::int32_t w, std::int32_t h, std::uint16_t bpp, std::u
   return Le32(40) + Le32(static_cast<std::uint32_t>(w)) + Le32(static_cast<std::uint32_t>(h)) + Le16(planes) +
          Le16(bpp) + Le32(compression) + Le32(0) + Le32(0) + Le32(0) + Le32(colours) + Le32(0);
 }
-std::string Grey2() { return std::string("\0\0\0\0\xFF\xFF\xFF\0", 8); }
+std::string Grey2() {
+  return std::string("\0\0\0\0\xFF\xFF\xFF\0", 8);
+}
 
 TEST(Dib, ReadsTopDownCoreAndRunLengthImages) {
   // 2x2 top-down 8 bit, two palette entries: top row 0 1, bottom row 1 0.

@@ -395,6 +395,16 @@ TEST_F(Filer, ReadsAFormIntoLiveComponents) {
   form->Free();
 }
 
+TEST_F(Filer, SecondInstanceOfAFormGetsANumberedName) {
+  std::string text = Lines({"object Main: TTestForm", "end"});
+  TComponent* app = New<TComponent>(nullptr);
+  TTestForm* one = Load(text, New<TTestForm>(app));
+  TTestForm* two = Load(text, New<TTestForm>(app));
+  EXPECT_EQ(one->Name(), "Main");
+  EXPECT_EQ(two->Name(), "Main_1");
+  app->Free();
+}
+
 TEST_F(Filer, LoadedRunsAfterFixupsInReadingOrder) {
   std::string text = Lines({
       "object Main: TTestForm",
@@ -437,9 +447,20 @@ TEST_F(Filer, WriterWritesWhatTheReaderRead) {
       "  end",
       "  object Button2: TTestControl",
       "  end",
+      "  object Plain: TComponent",
+      "    Tag = 7",
+      "    Left = 8",
+      "    Top = 16",
+      "  end",
       "end",
   });
+  RegisterClass(TComponent::StaticClass());
   TTestForm* form = Load(text);
+  UnRegisterClass(TComponent::StaticClass());
+  TComponent* plain = form->FindComponent("Plain");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->DesignLeft, 8) << "a non-visual component keeps its design position";
+  EXPECT_EQ(plain->DesignTop, 16);
   TMemoryStream* m = New<TMemoryStream>();
   TWriter* w = New<TWriter>(*m);
   w->WriteRootComponent(form);

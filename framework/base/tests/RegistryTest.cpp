@@ -43,8 +43,10 @@ TEST_F(RegistryTest, IniWrapperWritesStringsCreatesSectionsAndDeletesSilently) {
   struct Expect {
     const char* name;
     std::string data;  // empty = absent
-  } expected[] = {{"IrDA", std::string("0\0", 2)}, {"COM3", std::string("3\0", 2)},
-                  {"Other", std::string("kept\0", 5)}, {"DKU-2", ""}};
+  } expected[] = {{"IrDA", std::string("0\0", 2)},
+                  {"COM3", std::string("3\0", 2)},
+                  {"Other", std::string("kept\0", 5)},
+                  {"DKU-2", ""}};
   for (const Expect& e : expected) {
     RegValue v = Raw("Software\\Talvex\\Corvessa\\Options\\Common", e.name);
     EXPECT_EQ(v.data, e.data) << e.name;

@@ -26,7 +26,8 @@ struct ResStringsTest : ::testing::Test {
     RegisterModule(kOtherLib);
     // 65264 = 4079 * 16: block 4080, index 0.
     source.Add(kProgram, rtString, StringBlockId(65264), Block({{0, u"IMEI:"}, {2, u"Connection"}}));
-    source.Add(kLanguageLib, rtString, StringBlockId(65264), Block({{0, u"IMEI (de):"}, {1, u"\u20ACuro \u00E4\u4E2D"}}));
+    source.Add(kLanguageLib, rtString, StringBlockId(65264),
+               Block({{0, u"IMEI (de):"}, {1, u"\u20ACuro \u00E4\u4E2D"}}));
     source.Add(kOtherLib, rtString, StringBlockId(17), Block({{1, u"other"}}));
   }
   void TearDown() override {
@@ -49,13 +50,30 @@ TEST_F(ResStringsTest, StringsFollowTheResourceInstanceOfTheirModule) {
   EXPECT_EQ(LoadResString(imei), "IMEI (de):");
   EXPECT_EQ(LoadResString({65265}), "\x80uro \xE4?");  // converted to ANSI
   EXPECT_EQ(LoadResStringW({65265}), u"\u20ACuro \u00E4\u4E2D");
-  EXPECT_EQ(LoadResString({65266}), "");              // the library lacks it
+  EXPECT_EQ(LoadResString({65266}), "");               // the library lacks it
   EXPECT_EQ(LoadResString({17, kOtherLib}), "other");  // other modules keep their own
 
   SetModuleResourceInstance(kProgram, kProgram);
   EXPECT_EQ(LoadResString(imei), "IMEI:");
   EXPECT_FALSE(SetModuleResourceInstance(0x1234, kLanguageLib).has_value());
   EXPECT_EQ(FindResourceHInstance(0x1234), 0x1234u);
+}
+
+TEST_F(ResStringsTest, ResourceStreamReadsThroughTheResourceSource) {
+  source.Add(kProgram, rtRcData, "TWIZARDFORM", "TPF0data");
+  auto* s = New<TResourceStream>(FindResourceHInstance(kProgram), "twizardform", rtRcData);
+  EXPECT_EQ(s->Size(), 8);
+  char buf[4];
+  s->ReadBuffer(buf, 4);
+  EXPECT_EQ(std::string(buf, 4), "TPF0");
+  EXPECT_THROW(s->WriteBuffer(buf, 1), EStreamError);
+  s->Free();
+  try {
+    New<TResourceStream>(kProgram, "TMISSING", rtRcData);
+    FAIL() << "no exception";
+  } catch (const EResNotFound& e) {
+    EXPECT_EQ(e.Message, "Resource TMISSING not found");
+  }
 }
 
 TEST(StringBlockWalk, MalformedBlocksReadAsMissing) {
@@ -73,8 +91,16 @@ TEST(StringBlockWalk, MalformedBlocksReadAsMissing) {
   } cases[] = {
       {"empty block", "", 0},
       {"odd length byte", std::string("\x01", 1), 0},
-      {"length past the end", std::string("\x05\x00" "a\0", 4), 0},
-      {"entry after a truncated one", std::string("\xFF\xFF" "a\0", 4), 1},
+      {"length past the end",
+       std::string("\x05\x00"
+                   "a\0",
+                   4),
+       0},
+      {"entry after a truncated one",
+       std::string("\xFF\xFF"
+                   "a\0",
+                   4),
+       1},
       {"block shorter than the index", std::string("\x00\x00", 2), 3},
   };
   for (const Case& c : cases) EXPECT_FALSE(StringBlockEntry(c.block, c.index).has_value()) << c.what;

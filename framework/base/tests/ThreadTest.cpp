@@ -15,17 +15,17 @@ std::atomic<int> g_destroyedThreads{0};
 
 // A thread that runs a function object as its Execute.
 class TTestThread : public TThread {
-public:
+ public:
   TTestThread(bool suspended, std::function<void(TTestThread&)> body) : TThread(suspended), body_(std::move(body)) {}
   ~TTestThread() override { ++g_destroyedThreads; }
   using TThread::CheckSuspended;
   using TThread::SetReturnValue;
   using TThread::Synchronize;
 
-protected:
+ protected:
   void Execute() override { body_(*this); }
 
-private:
+ private:
   std::function<void(TTestThread&)> body_;
 };
 
@@ -153,6 +153,17 @@ TEST_F(ThreadTest, CooperativeSuspendStopsAtSafePointsAndFreeingTerminatesAndWai
   while (ticks < paused + 3) std::this_thread::yield();
   t->Suspend();
   t->Free();  // terminates a paused thread and waits for it
+}
+
+TEST_F(ThreadTest, FreeingAThreadThatWaitsInSynchronizeServesTheCallInsteadOfDeadlocking) {
+  std::atomic<int> calls{0};
+  auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+    while (!self.Terminated()) self.Synchronize([&] { ++calls; });
+  });
+  while (!SynchronizePending()) std::this_thread::yield();
+  t->Free();  // terminates, then waits while serving the pending call
+  EXPECT_GE(calls, 1);
+  EXPECT_FALSE(SynchronizePending());
 }
 
 TEST_F(ThreadTest, EventAndRecursiveLock) {

@@ -10,8 +10,12 @@ namespace {
 std::string g_log;
 bool g_failInit = false;
 
-void InitA() { g_log += "+A"; }
-void FiniA() { g_log += "-A"; }
+void InitA() {
+  g_log += "+A";
+}
+void FiniA() {
+  g_log += "-A";
+}
 void InitB() {
   if (g_failInit) throw std::runtime_error("B failed");
   g_log += "+B";
@@ -20,8 +24,12 @@ void FiniB() {
   g_log += "-B";
   throw std::runtime_error("fini B");
 }
-void InitC() { g_log += "+C"; }
-void FiniC() { g_log += "-C"; }
+void InitC() {
+  g_log += "+C";
+}
+void FiniC() {
+  g_log += "-C";
+}
 
 struct UnitTableTest : ::testing::Test {
   UnitEntry table[4] = {{"A", InitA, FiniA}, {"NoOps", nullptr, nullptr}, {"B", InitB, FiniB}, {"C", InitC, FiniC}};
