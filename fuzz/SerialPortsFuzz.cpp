@@ -40,7 +40,7 @@ void Put(RegistryBackend& r, const std::string& path, std::string_view name, con
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   std::vector<std::string_view> lines;
-  while (!text.empty() && lines.size() < 16) {
+  while (!text.empty() && lines.size() < 8) {
     std::size_t end = text.find('\n');
     if (end == std::string_view::npos) end = text.size();
     lines.push_back(text.substr(0, end));
