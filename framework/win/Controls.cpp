@@ -1,0 +1,615 @@
+#include "Controls.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "SysUtils.h"
+#include "Thread.h"
+#include "Win32Platform.h"
+
+FW_BEGIN_CLASS(TControl)
+  FW_PROP(Left, GetLeft, SetLeft)
+  FW_PROP(Top, GetTop, SetTop)
+  FW_PROP(Width, GetWidth, SetWidth)
+  FW_PROP(Height, GetHeight, SetHeight)
+  FW_PROP(Caption, GetCaption, SetCaption)
+  FW_PROP(Visible, GetVisible, SetVisible) FW_DEFAULT(1)
+  FW_PROP(Enabled, GetEnabled, SetEnabled) FW_DEFAULT(1)
+  FW_PROP(Hint, GetHint, SetHint)
+  FW_PROP(HelpContext, GetHelpContext, SetHelpContext) FW_DEFAULT(0)
+  FW_PROP(Cursor, GetCursor, SetCursor) FW_DEFAULT(0)
+  FW_EVENT(OnClick, OnClick)
+FW_END_CLASS
+
+FW_BEGIN_CLASS(TWinControl)
+  FW_PROP(TabStop, GetTabStop, SetTabStop) FW_DEFAULT(0)
+  FW_PROP(TabOrder, GetTabOrder, SetTabOrder) FW_NOT_STORED
+FW_END_CLASS
+
+FW_IMPLEMENT_CLASS(TGraphicControl)
+
+namespace {
+
+thread_local TWinControl* t_creationControl = nullptr;
+
+ATOM g_controlAtom = 0;
+ATOM g_windowAtom = 0;
+
+void EnsureAtoms() {
+  if (g_controlAtom) return;
+  char name[64];
+  std::snprintf(name, sizeof name, "Lunder%.8lX", static_cast<unsigned long>(GetCurrentProcessId()));
+  g_windowAtom = GlobalAddAtomA(name);
+  std::snprintf(name, sizeof name, "ControlOfs%.8lX%.8lX",
+                static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(MainHInstance()) & 0xFFFFFFFFu),
+                static_cast<unsigned long>(MainThreadID() ? MainThreadID() : GetCurrentThreadId()));
+  g_controlAtom = GlobalAddAtomA(name);
+}
+
+}  // namespace
+
+ATOM ControlAtom() {
+  EnsureAtoms();
+  return g_controlAtom;
+}
+ATOM WindowAtom() {
+  EnsureAtoms();
+  return g_windowAtom;
+}
+TWinControl* CreationControl() { return t_creationControl; }
+
+TWinControl* FindControl(HWND wnd) {
+  if (!wnd) return nullptr;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  if (pid != GetCurrentProcessId()) return nullptr;
+  return static_cast<TWinControl*>(GetPropA(wnd, MAKEINTATOM(ControlAtom())));
+}
+
+LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  TWinControl* control = t_creationControl;
+  if (!control) return DefWindowProcA(wnd, msg, wp, lp);
+  t_creationControl = nullptr;
+  control->handle_ = wnd;
+  SetPropA(wnd, MAKEINTATOM(ControlAtom()), control);
+  SetPropA(wnd, MAKEINTATOM(WindowAtom()), control);
+  SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control->objectInstance_));
+  return CallWindowProcA(control->objectInstance_, wnd, msg, wp, lp);
+}
+
+HCURSOR CursorHandle(TCursor cursor) {
+  LPCSTR id;
+  switch (cursor) {
+    case crNone: return nullptr;
+    case crCross: id = IDC_CROSS; break;
+    case crIBeam: id = IDC_IBEAM; break;
+    case crSizeNESW: id = IDC_SIZENESW; break;
+    case crSizeNS: case crVSplit: id = IDC_SIZENS; break;
+    case crSizeNWSE: id = IDC_SIZENWSE; break;
+    case crSizeWE: case crHSplit: id = IDC_SIZEWE; break;
+    case crUpArrow: id = IDC_UPARROW; break;
+    case crHourGlass: case crSQLWait: id = IDC_WAIT; break;
+    case crNo: case crNoDrop: id = IDC_NO; break;
+    case crAppStart: id = IDC_APPSTARTING; break;
+    case crHelp: id = IDC_HELP; break;
+    case crHandPoint: id = IDC_HAND; break;
+    case crSizeAll: id = IDC_SIZEALL; break;
+    default: id = IDC_ARROW; break;
+  }
+  return LoadCursorA(nullptr, id);
+}
+
+int FindHelpContext(TControl* control) {
+  for (TControl* c = control; c; c = c->Parent())
+    if (c->GetHelpContext() != 0) return c->GetHelpContext();
+  return 0;
+}
+
+// --- TControl ----------------------------------------------------------------------------------
+
+TControl::TControl(TComponent* owner) : TComponent(owner) {
+  WindowProc = TWndMethod::Bind<&TControl::WndProc>(this);
+  ControlStyle = {csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
+}
+
+void TControl::Destroy() {
+  if (parent_) parent_->RemoveControl(this);
+  inherited::Destroy();
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent_ == parent) return;
+  if (parent == this) throw EInvalidOperation("A control cannot have itself as its parent");
+  if (parent_) parent_->RemoveControl(this);
+  if (parent) parent->InsertControl(this);
+}
+
+TComponent* TControl::GetParentComponent() const { return parent_; }
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (!parent) {
+    SetParent(nullptr);
+    return;
+  }
+  SetParent(As<TWinControl>(parent));
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  if (!Is<TWinControl>()) Invalidate();
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  if (!Is<TWinControl>()) Invalidate();
+}
+
+void TControl::SetVisible(bool v) {
+  if (visible_ == v) return;
+  VisibleChanging();
+  visible_ = v;
+  Invalidate();
+  Perform(CM_VISIBLECHANGED, v);
+}
+
+void TControl::SetEnabled(bool v) {
+  if (enabled_ == v) return;
+  enabled_ = v;
+  Invalidate();
+  Perform(CM_ENABLEDCHANGED);
+}
+
+void TControl::SetCursor(TCursor v) { cursor_ = v; }
+
+std::string TControl::GetText() const {
+  auto* self = const_cast<TControl*>(this);
+  if (auto* w = dynamic_cast<TWinControl*>(self); w && w->HandleAllocated()) {
+    LRESULT len = self->Perform(WM_GETTEXTLENGTH);
+    if (len <= 0) return {};
+    std::string buf(static_cast<std::size_t>(len) + 1, '\0');
+    LRESULT got = self->Perform(WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()));
+    buf.resize(got < 0 ? 0 : std::min(static_cast<std::size_t>(got), static_cast<std::size_t>(len)));
+    return buf;
+  }
+  return text_;
+}
+
+void TControl::SetText(const std::string& text) {
+  if (GetText() == text) return;
+  text_ = text;
+  auto* w = dynamic_cast<TWinControl*>(this);
+  if (w && w->HandleAllocated())
+    Perform(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text_.c_str()));
+  else
+    Invalidate();
+  Perform(CM_TEXTCHANGED);
+}
+
+LRESULT TControl::Perform(UINT msg, WPARAM wp, LPARAM lp) {
+  TMessage m{msg, wp, lp, 0};
+  WindowProc(m);
+  return m.Result;
+}
+
+void TControl::WndProc(TMessage& msg) {
+  if (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) {
+    if (ControlStyle.Contains(csClickEvents)) ControlState.Include(csClicked);
+  } else if (msg.Msg == WM_LBUTTONUP) {
+    if (ControlState.Contains(csClicked)) {
+      ControlState.Exclude(csClicked);
+      const int x = static_cast<short>(LOWORD(msg.LParam)), y = static_cast<short>(HIWORD(msg.LParam));
+      if (x >= 0 && y >= 0 && x < width_ && y < height_) {
+        Dispatch(msg);
+        Click();
+        return;
+      }
+    }
+  }
+  Dispatch(msg);
+}
+
+void TControl::Dispatch(TMessage& msg) { DefaultHandler(msg); }
+
+void TControl::DefaultHandler(TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_GETTEXTLENGTH:
+      msg.Result = static_cast<LRESULT>(text_.size());
+      break;
+    case WM_GETTEXT: {
+      auto* buf = reinterpret_cast<char*>(msg.LParam);
+      const std::size_t cap = msg.WParam;
+      if (!buf || cap == 0) {
+        msg.Result = 0;
+        break;
+      }
+      const std::size_t n = std::min(cap - 1, text_.size());
+      text_.copy(buf, n);
+      buf[n] = '\0';
+      msg.Result = static_cast<LRESULT>(n);
+      break;
+    }
+    case WM_SETTEXT:
+      text_ = msg.LParam ? reinterpret_cast<const char*>(msg.LParam) : "";
+      msg.Result = TRUE;
+      break;
+    default:
+      msg.Result = 0;
+  }
+}
+
+void TControl::Invalidate() {
+  if (parent_ && parent_->HandleAllocated() && visible_) {
+    RECT r = BoundsRect();
+    InvalidateRect(parent_->WindowHandle(), &r, TRUE);
+  }
+}
+
+void TControl::Update() {
+  if (parent_) parent_->Update();
+}
+
+void TControl::Repaint() {
+  Invalidate();
+  Update();
+}
+
+POINT TControl::ClientToScreen(POINT p) const {
+  if (auto* w = dynamic_cast<const TWinControl*>(this); w && w->HandleAllocated()) {
+    ::ClientToScreen(w->WindowHandle(), &p);
+    return p;
+  }
+  p.x += left_;
+  p.y += top_;
+  return parent_ ? parent_->ClientToScreen(p) : p;
+}
+
+POINT TControl::ScreenToClient(POINT p) const {
+  if (auto* w = dynamic_cast<const TWinControl*>(this); w && w->HandleAllocated()) {
+    ::ScreenToClient(w->WindowHandle(), &p);
+    return p;
+  }
+  if (parent_) p = parent_->ScreenToClient(p);
+  p.x -= left_;
+  p.y -= top_;
+  return p;
+}
+
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+// --- TWinControl -------------------------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {
+  objectInstance_ = MakeObjectInstance(TWndMethod::Bind<&TWinControl::MainWndProc>(this));
+}
+
+void TWinControl::Destroy() {
+  DestroyHandle();
+  // A parent frees its children, whoever owns them.
+  while (!controls_.empty()) {
+    TControl* c = controls_.back();
+    RemoveControl(c);
+    c->Free();
+  }
+  inherited::Destroy();
+  FreeObjectInstance(objectInstance_);
+  objectInstance_ = nullptr;
+}
+
+HWND TWinControl::Handle() {
+  if (!handle_) CreateHandle();
+  return handle_;
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  if (control->parent_) control->parent_->RemoveControl(control);
+  controls_.push_back(control);
+  control->parent_ = this;
+  if (auto* w = dynamic_cast<TWinControl*>(control)) {
+    tabList_.push_back(w);
+    if (handle_) w->UpdateShowing();
+  } else {
+    control->Invalidate();
+  }
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  auto it = std::find(controls_.begin(), controls_.end(), control);
+  if (it == controls_.end()) return;
+  control->Invalidate();
+  controls_.erase(it);
+  if (auto* w = dynamic_cast<TWinControl*>(control)) {
+    tabList_.erase(std::remove(tabList_.begin(), tabList_.end(), w), tabList_.end());
+    w->DestroyHandle();
+  }
+  control->parent_ = nullptr;
+}
+
+int TWinControl::GetTabOrder() const {
+  if (!Parent()) return -1;
+  const auto& list = Parent()->tabList_;
+  auto it = std::find(list.begin(), list.end(), this);
+  return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+}
+
+void TWinControl::SetTabOrder(int v) {
+  if (!Parent()) return;
+  auto& list = Parent()->tabList_;
+  auto it = std::find(list.begin(), list.end(), this);
+  if (it == list.end()) return;
+  list.erase(it);
+  if (v < 0 || v > static_cast<int>(list.size())) v = static_cast<int>(list.size());
+  list.insert(list.begin() + v, this);
+}
+
+std::vector<TWinControl*> TWinControl::TabList() const { return tabList_; }
+
+bool TWinControl::CanFocus() const {
+  for (const TControl* c = this; c; c = c->Parent())
+    if (!c->GetVisible() || !c->GetEnabled()) return false;
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (!CanFocus()) throw EInvalidOperation("Cannot focus a disabled or invisible window");
+  ::SetFocus(Handle());
+}
+
+bool TWinControl::Focused() const { return handle_ && GetFocus() == handle_; }
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  TControl::SetBounds(left, top, width, height);
+  if (handle_) SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWinControl::SetVisible(bool v) {
+  TControl::SetVisible(v);
+  UpdateShowing();
+}
+
+void TWinControl::SetEnabled(bool v) {
+  TControl::SetEnabled(v);
+  if (handle_) EnableWindow(handle_, v);
+}
+
+RECT TWinControl::ClientRect() const {
+  RECT r{0, 0, GetWidth(), GetHeight()};
+  if (handle_) GetClientRect(handle_, &r);
+  return r;
+}
+
+void TWinControl::Invalidate() {
+  if (handle_) InvalidateRect(handle_, nullptr, TRUE);
+}
+
+void TWinControl::Update() {
+  if (handle_) UpdateWindow(handle_);
+}
+
+void TWinControl::UpdateShowing() {
+  // A child's window exists while its parent's does; it is shown when Visible.
+  const bool parentReady = Parent() ? Parent()->HandleAllocated() : true;
+  if (!parentReady) return;
+  if (GetVisible() || handle_) {
+    HWND h = Handle();
+    ShowWindow(h, GetVisible() ? (Parent() ? SW_SHOWNOACTIVATE : SW_SHOW) : SW_HIDE);
+  }
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+  params = TCreateParams{};
+  params.Caption = text_.c_str();
+  params.Style = WS_CHILD | WS_CLIPSIBLINGS;
+  if (GetTabStop()) params.Style |= WS_TABSTOP;
+  if (!GetEnabled()) params.Style |= WS_DISABLED;
+  params.X = GetLeft();
+  params.Y = GetTop();
+  params.Width = GetWidth();
+  params.Height = GetHeight();
+  if (Parent())
+    params.WndParent = Parent()->Handle();
+  else
+    params.WndParent = parentWindow_;
+  params.WindowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  params.WindowClass.lpfnWndProc = &DefWindowProcA;
+  params.WindowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  params.WindowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  params.WindowClass.hInstance = MainHInstance();
+  std::snprintf(params.WinClassName, sizeof params.WinClassName, "%s", ClassName());
+}
+
+void TWinControl::CreateSubClass(TCreateParams& params, const char* className) {
+  WNDCLASSA wc;
+  if (GetClassInfoA(nullptr, className, &wc)) {
+    params.WindowClass = wc;
+    params.WindowClass.hInstance = MainHInstance();
+  }
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if ((params.Style & WS_CHILD) && !params.WndParent)
+    throw EInvalidOperation(Format("Control '%s' has no parent window", Name()));
+  DefWndProc = params.WindowClass.lpfnWndProc;
+  WNDCLASSA existing;
+  if (!GetClassInfoA(MainHInstance(), params.WinClassName, &existing) ||
+      existing.lpfnWndProc != &InitWndProc) {
+    if (existing.lpfnWndProc && existing.lpfnWndProc != &InitWndProc) UnregisterClassA(params.WinClassName, MainHInstance());
+    WNDCLASSA wc = params.WindowClass;
+    wc.lpfnWndProc = &InitWndProc;
+    wc.hInstance = MainHInstance();
+    wc.lpszClassName = params.WinClassName;
+    if (!RegisterClassA(&wc)) throw EOutOfResources("Cannot register window class " + std::string(params.WinClassName));
+  }
+  t_creationControl = this;
+  try {
+    CreateWindowHandle(params);
+  } catch (...) {
+    t_creationControl = nullptr;
+    throw;
+  }
+  t_creationControl = nullptr;
+  if (!handle_) {
+    const unsigned err = GetLastError();
+    throw EOSError("Error creating window: " + SysErrorMessage(err), err);
+  }
+}
+
+void TWinControl::CreateWindowHandle(const TCreateParams& params) {
+  HWND h = CreateWindowExA(params.ExStyle, params.WinClassName, params.Caption, params.Style, params.X, params.Y,
+                           params.Width, params.Height, params.WndParent, nullptr, MainHInstance(), params.Param);
+  if (h && !handle_) handle_ = h;
+}
+
+void TWinControl::CreateHandle() {
+  if (handle_) return;
+  CreateWnd();
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  RECT r;
+  GetWindowRect(handle_, &r);
+  if (Parent()) MapWindowPoints(nullptr, Parent()->handle_, reinterpret_cast<POINT*>(&r), 2);
+  TControl::SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  for (TWinControl* w : tabList_) w->UpdateShowing();
+  HWND prev = HWND_TOP;
+  for (TWinControl* w : tabList_)  // z-order follows the tab order
+    if (w->handle_) {
+      SetWindowPos(w->handle_, prev, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      prev = w->handle_;
+    }
+}
+
+void TWinControl::DestroyWnd() {
+  text_ = GetText();
+  DestroyWindowHandle();
+}
+
+void TWinControl::DestroyWindowHandle() {
+  ControlState.Include(csDestroyingHandle);
+  if (handle_) DestroyWindow(handle_);
+  ControlState.Exclude(csDestroyingHandle);
+  handle_ = nullptr;
+}
+
+void TWinControl::DestroyHandle() {
+  if (!handle_) return;
+  for (TWinControl* w : tabList_) w->DestroyHandle();
+  DestroyWnd();
+}
+
+void TWinControl::RecreateWnd() {
+  if (!handle_) return;
+  DestroyHandle();
+  UpdateShowing();
+}
+
+void TWinControl::MainWndProc(TMessage& msg) {
+  try {
+    WindowProc(msg);
+  } catch (...) {
+    HandleCallbackException(std::current_exception());
+  }
+}
+
+void TWinControl::Dispatch(TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY: {
+      HWND from = msg.Msg == WM_COMMAND ? reinterpret_cast<HWND>(msg.LParam)
+                                        : (msg.LParam ? reinterpret_cast<NMHDR*>(msg.LParam)->hwndFrom : nullptr);
+      TWinControl* child = from && from != handle_ ? FindControl(from) : nullptr;
+      if (child) {
+        msg.Result = child->Perform(CN_BASE + msg.Msg, msg.WParam, msg.LParam);
+        return;
+      }
+      break;
+    }
+    case WM_HELP: {
+      int ctx = FindHelpContext(this);
+      if (ctx != 0) {
+        extern void ApplicationHelpContext(int context);
+        ApplicationHelpContext(ctx);
+        msg.Result = TRUE;
+        return;
+      }
+      if (Parent()) {
+        msg.Result = 0;  // the system passes WM_HELP on to the parent
+        break;
+      }
+      msg.Result = TRUE;
+      return;
+    }
+    case WM_SETCURSOR:
+      if (HCURSOR forced = ForcedCursor()) {
+        ::SetCursor(forced);
+        msg.Result = TRUE;
+        return;
+      }
+      if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ &&
+          GetCursor() != crDefault) {
+        ::SetCursor(CursorHandle(GetCursor()));
+        msg.Result = TRUE;
+        return;
+      }
+      break;
+    case WM_PAINT:
+      if (!controls_.empty() && controls_.size() != tabList_.size()) {
+        DefaultHandler(msg);  // the window paints itself, then the graphic children on top
+        HDC dc = GetDC(handle_);
+        PaintControls(dc);
+        ReleaseDC(handle_, dc);
+        return;
+      }
+      break;
+    case WM_NCDESTROY:
+      DefaultHandler(msg);
+      RemovePropA(handle_, MAKEINTATOM(ControlAtom()));
+      RemovePropA(handle_, MAKEINTATOM(WindowAtom()));
+      handle_ = nullptr;
+      return;
+    default:
+      break;
+  }
+  TControl::Dispatch(msg);
+}
+
+void TWinControl::DefaultHandler(TMessage& msg) {
+  if (handle_ && DefWndProc)
+    msg.Result = CallWindowProcA(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam);
+  else
+    TControl::DefaultHandler(msg);
+}
+
+void TWinControl::PaintWindow(HDC dc) {
+  TMessage m{WM_PAINT, reinterpret_cast<WPARAM>(dc), 0, 0};
+  DefaultHandler(m);
+}
+
+void TWinControl::PaintControls(HDC dc) {
+  for (TControl* c : controls_) {
+    auto* g = dynamic_cast<TGraphicControl*>(c);
+    if (!g || !g->GetVisible()) continue;
+    const int saved = SaveDC(dc);
+    SetWindowOrgEx(dc, -g->GetLeft(), -g->GetTop(), nullptr);
+    IntersectClipRect(dc, 0, 0, g->GetWidth(), g->GetHeight());
+    g->Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc));
+    RestoreDC(dc, saved);
+  }
+}
+
+// --- TGraphicControl ---------------------------------------------------------------------------
+
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {}
+
+void TGraphicControl::Paint(HDC) {}
+
+void TGraphicControl::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_PAINT && msg.WParam) {
+    Paint(reinterpret_cast<HDC>(msg.WParam));
+    msg.Result = 0;
+    return;
+  }
+  TControl::Dispatch(msg);
+}

@@ -1,0 +1,239 @@
+// Controls: TControl (a visual component with a parent), TWinControl (one
+// with a window of its own) and TGraphicControl (one that paints on its
+// parent's window).
+//
+// Messages: a control's WindowProc (replaceable, bound to the virtual WndProc
+// by default) receives every message. WndProc does the generic work and calls
+// the virtual Dispatch, where each class handles its messages in a switch and
+// passes the rest to inherited::Dispatch; the last stop is DefaultHandler,
+// which for a windowed control is the window class's own procedure
+// (DefWndProc) called with CallWindowProc. Perform sends a message through
+// WindowProc.
+//
+// Windows: CreateHandle -> CreateWnd -> CreateParams fills a TCreateParams;
+// the class is registered (ANSI) with InitWndProc as its procedure; the
+// control is recorded as the creation control; CreateWindowHandle makes the
+// window; InitWndProc, on its first message, binds the handle, sets the two
+// window properties by which FindControl finds the control, and installs the
+// control's object instance (MakeObjectInstance(MainWndProc)) as the window
+// procedure. MainWndProc hands any exception to the application.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Component.h"
+#include "Messages.h"
+#include "WndProc.h"
+
+class TWinControl;
+
+using TCursor = int;
+constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
+                  crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12,
+                  crNoDrop = -13, crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18,
+                  crAppStart = -19, crHelp = -20, crHandPoint = -21, crSizeAll = -22;
+
+// Notifications reflected from a parent to the child control that sent them.
+constexpr UINT CN_BASE = 0xBC00;
+constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;
+constexpr UINT CN_NOTIFY = CN_BASE + WM_NOTIFY;
+
+FW_ENUM(TControlStyleItem, csAcceptsControls, csCaptureMouse, csDesignInteractive, csClickEvents, csFramed,
+        csSetCaption, csOpaque, csDoubleClicks, csFixedWidth, csFixedHeight, csNoDesignVisible, csReplicatable,
+        csNoStdEvents, csDisplayDragImage, csReflector, csActionClient, csMenuEvents);
+using TControlStyle = Set<TControlStyleItem>;
+
+FW_ENUM(TControlStateItem, csLButtonDown, csClicked, csPalette, csReadingState, csAlignmentNeeded, csFocusing,
+        csCreating, csPaintCopy, csCustomPaint, csDestroyingHandle, csDocking);
+using TControlState = Set<TControlStateItem>;
+
+struct TCreateParams {
+  const char* Caption = "";
+  DWORD Style = 0;
+  DWORD ExStyle = 0;
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  HWND WndParent = nullptr;
+  void* Param = nullptr;
+  WNDCLASSA WindowClass{};
+  char WinClassName[64] = {};
+};
+
+class TControl : public TComponent {
+  FW_CLASS(TControl, TComponent)
+public:
+  explicit TControl(TComponent* owner);
+  void Destroy() override;
+
+  TWinControl* Parent() const { return parent_; }
+  virtual void SetParent(TWinControl* parent);
+  TComponent* GetParentComponent() const override;
+  bool HasParent() const override { return true; }
+  void SetParentComponent(TComponent* parent) override;
+
+  int GetLeft() const { return left_; }
+  int GetTop() const { return top_; }
+  int GetWidth() const { return width_; }
+  int GetHeight() const { return height_; }
+  void SetLeft(int v) { SetBounds(v, top_, width_, height_); }
+  void SetTop(int v) { SetBounds(left_, v, width_, height_); }
+  void SetWidth(int v) { SetBounds(left_, top_, v, height_); }
+  void SetHeight(int v) { SetBounds(left_, top_, width_, v); }
+  virtual void SetBounds(int left, int top, int width, int height);
+  RECT BoundsRect() const { return RECT{left_, top_, left_ + width_, top_ + height_}; }
+  virtual RECT ClientRect() const { return RECT{0, 0, width_, height_}; }
+  int ClientWidth() const { return ClientRect().right; }
+  int ClientHeight() const { return ClientRect().bottom; }
+
+  bool GetVisible() const { return visible_; }
+  virtual void SetVisible(bool v);
+  void Show() { SetVisible(true); }
+  void Hide() { SetVisible(false); }
+  bool GetEnabled() const { return enabled_; }
+  virtual void SetEnabled(bool v);
+
+  // The caption (windowed controls read and write it through WM_GETTEXT / WM_SETTEXT).
+  std::string GetText() const;
+  void SetText(const std::string& text);
+  std::string GetCaption() const { return GetText(); }
+  void SetCaption(const std::string& text) { SetText(text); }
+
+  std::string GetHint() const { return hint_; }
+  void SetHint(const std::string& v) { hint_ = v; }
+  int GetHelpContext() const { return helpContext_; }
+  void SetHelpContext(int v) { helpContext_ = v; }
+  TCursor GetCursor() const { return cursor_; }
+  virtual void SetCursor(TCursor v);
+
+  TControlStyle ControlStyle;
+  TControlState ControlState;
+
+  // The message entry; replaceable (subclassing keeps the old value and calls it).
+  TWndMethod WindowProc;
+  LRESULT Perform(UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+  virtual void WndProc(TMessage& msg);
+  virtual void Dispatch(TMessage& msg);
+  virtual void DefaultHandler(TMessage& msg);
+
+  virtual void Invalidate();
+  virtual void Update();
+  void Repaint();
+  void Refresh() { Repaint(); }
+
+  POINT ClientToScreen(POINT p) const;
+  POINT ScreenToClient(POINT p) const;
+
+  TNotifyEvent OnClick;
+  virtual void Click();
+
+protected:
+  virtual void Changed() {}
+  virtual void VisibleChanging() {}
+  std::string text_;
+
+private:
+  friend class TWinControl;
+  TWinControl* parent_ = nullptr;
+  int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  bool visible_ = true;
+  bool enabled_ = true;
+  std::string hint_;
+  int helpContext_ = 0;
+  TCursor cursor_ = crDefault;
+};
+
+class TWinControl : public TControl {
+  FW_CLASS(TWinControl, TControl)
+public:
+  explicit TWinControl(TComponent* owner);
+  void Destroy() override;
+
+  HWND Handle();  // creates the window when needed
+  HWND WindowHandle() const { return handle_; }
+  bool HandleAllocated() const { return handle_ != nullptr; }
+  void HandleNeeded() { Handle(); }
+  // The window of the parent: the parent control's, or the one set for a parentless child.
+  HWND ParentWindow() const { return parentWindow_; }
+  void SetParentWindow(HWND wnd) { parentWindow_ = wnd; }
+
+  int ControlCount() const { return static_cast<int>(controls_.size()); }
+  TControl* Controls(int index) const { return controls_.at(static_cast<std::size_t>(index)); }
+  void InsertControl(TControl* control);
+  void RemoveControl(TControl* control);
+
+  bool GetTabStop() const { return tabStop_; }
+  void SetTabStop(bool v) { tabStop_ = v; }
+  int GetTabOrder() const;
+  void SetTabOrder(int v);
+  virtual bool CanFocus() const;
+  virtual void SetFocus();
+  bool Focused() const;
+
+  void SetBounds(int left, int top, int width, int height) override;
+  void SetVisible(bool v) override;
+  void SetEnabled(bool v) override;
+  RECT ClientRect() const override;
+  void Invalidate() override;
+  void Update() override;
+
+  void Dispatch(TMessage& msg) override;
+  void DefaultHandler(TMessage& msg) override;
+  // The object-instance entry: WindowProc with exceptions handed to the application.
+  void MainWndProc(TMessage& msg);
+  WNDPROC DefWndProc = nullptr;
+
+  void RecreateWnd();
+  void DestroyHandle();
+
+protected:
+  virtual void CreateParams(TCreateParams& params);
+  // Copies a system window class (BUTTON, STATIC, ...) so the control wraps it.
+  void CreateSubClass(TCreateParams& params, const char* className);
+  virtual void CreateWnd();
+  virtual void CreateWindowHandle(const TCreateParams& params);
+  virtual void DestroyWnd();
+  virtual void DestroyWindowHandle();
+  void CreateHandle();
+  // Windowed children in tab order.
+  std::vector<TWinControl*> TabList() const;
+  // Paints the graphic children into a device context.
+  void PaintControls(HDC dc);
+  virtual void PaintWindow(HDC dc);
+
+private:
+  friend LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  void UpdateShowing();
+  HWND handle_ = nullptr;
+  HWND parentWindow_ = nullptr;
+  WNDPROC objectInstance_ = nullptr;
+  std::vector<TControl*> controls_;  // every child, in insertion order
+  std::vector<TWinControl*> tabList_;
+  bool tabStop_ = false;
+};
+
+class TGraphicControl : public TControl {
+  FW_CLASS(TGraphicControl, TControl)
+public:
+  explicit TGraphicControl(TComponent* owner);
+  // Paints into `dc`, whose origin is the control's top-left corner.
+  virtual void Paint(HDC dc);
+  void Dispatch(TMessage& msg) override;
+};
+
+// The control whose window `wnd` is (null for a foreign window).
+TWinControl* FindControl(HWND wnd);
+// The framework's control record for window procedures (the creation control).
+TWinControl* CreationControl();
+// The atoms of the two window properties.
+ATOM ControlAtom();
+ATOM WindowAtom();
+LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// The cursor forced over every window (Screen.Cursor); set by the screen.
+HCURSOR ForcedCursor();
+HCURSOR CursorHandle(TCursor cursor);
+
+// The help context of a control or its nearest parent that has one.
+int FindHelpContext(TControl* control);

@@ -1,0 +1,503 @@
+#include "Forms.h"
+
+#include <algorithm>
+
+#include "PumpingWait.h"
+#include "SysUtils.h"
+#include "Thread.h"
+#include "Win32Platform.h"
+
+FW_BEGIN_CLASS(TCustomForm)
+  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle) FW_DEFAULT(bsSizeable)
+  FW_PROP(Position, GetPosition, SetPosition) FW_DEFAULT(poDesigned)
+  FW_PROP(ClientWidth, GetClientWidth, SetClientWidth) FW_NOT_STORED
+  FW_PROP(ClientHeight, GetClientHeight, SetClientHeight) FW_NOT_STORED
+  FW_PROP(HelpFile, GetHelpFile, SetHelpFile)
+  FW_EVENT(OnCreate, OnCreate)
+  FW_EVENT(OnShow, OnShow)
+  FW_EVENT(OnDestroy, OnDestroy)
+  FW_EVENT(OnClose, OnClose)
+  FW_EVENT(OnCloseQuery, OnCloseQuery)
+FW_END_CLASS
+FW_IMPLEMENT_CLASS(TForm)
+FW_IMPLEMENT_CLASS(TApplication)
+FW_IMPLEMENT_CLASS(TScreen)
+
+TApplication* Application = nullptr;
+TScreen* Screen = nullptr;
+
+void ApplicationHelpContext(int context) {
+  if (Application) Application->HelpContext(context);
+}
+
+HCURSOR ForcedCursor() {
+  if (!Screen || Screen->Cursor() == crDefault) return nullptr;
+  return Screen->Cursors(Screen->Cursor());
+}
+
+TCustomForm* GetParentForm(TControl* control) {
+  if (!control) return nullptr;
+  while (control->Parent()) control = control->Parent();
+  return dynamic_cast<TCustomForm*>(control);
+}
+
+// --- TCustomForm -------------------------------------------------------------------------------
+
+TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+  TControl::SetVisible(false);
+  SetBounds(0, 0, 320, 240);
+  if (Screen) Screen->AddForm(this);
+}
+
+void TCustomForm::AfterConstruction() {
+  inherited::AfterConstruction();
+  DoCreate();
+}
+
+void TCustomForm::DoCreate() {
+  if (OnCreate) OnCreate(this);
+}
+
+void TCustomForm::BeforeDestruction() {
+  inherited::BeforeDestruction();
+  if (OnDestroy) {
+    try {
+      OnDestroy(this);
+    } catch (...) {
+      if (Application) Application->HandleException(this);
+    }
+  }
+}
+
+void TCustomForm::Destroy() {
+  if (Screen) {
+    Screen->RemoveForm(this);
+    if (Screen->ActiveForm() == this) Screen->SetActiveForm(nullptr);
+  }
+  if (Application && Application->MainForm() == this) Application->SetMainForm(nullptr);
+  inherited::Destroy();
+}
+
+void TCustomForm::SetClientWidth(int v) {
+  if (HandleAllocated()) {
+    SetWidth(GetWidth() - ClientWidth() + v);
+  } else {
+    RECT r{0, 0, v, 0};
+    AdjustWindowRectEx(&r, WS_CAPTION | WS_THICKFRAME, FALSE, 0);
+    SetWidth(r.right - r.left);
+  }
+}
+
+void TCustomForm::SetClientHeight(int v) {
+  if (HandleAllocated()) {
+    SetHeight(GetHeight() - ClientHeight() + v);
+  } else {
+    RECT r{0, 0, 0, v};
+    AdjustWindowRectEx(&r, WS_CAPTION | WS_THICKFRAME, FALSE, 0);
+    SetHeight(r.bottom - r.top);
+  }
+}
+
+bool TCustomForm::Active() const { return WindowHandle() && GetActiveWindow() == WindowHandle(); }
+
+void TCustomForm::SetActiveControl(TWinControl* control) {
+  activeControl_ = control;
+  if (control && HandleAllocated() && Active() && control->CanFocus()) control->SetFocus();
+}
+
+void TCustomForm::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  params.Style &= ~(WS_CHILD | WS_TABSTOP);
+  params.Style |= WS_CLIPCHILDREN;
+  params.WndParent = nullptr;
+  switch (borderStyle_) {
+    case bsNone: params.Style |= WS_POPUP; break;
+    case bsSingle: params.Style |= WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_BORDER; break;
+    case bsDialog:
+      params.Style |= WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+      params.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+      break;
+    case bsToolWindow:
+      params.Style |= WS_CAPTION | WS_SYSMENU;
+      params.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+    default: params.Style |= WS_OVERLAPPEDWINDOW; break;
+  }
+  if (position_ == poScreenCenter || position_ == poDesktopCenter || position_ == poMainFormCenter ||
+      position_ == poOwnerFormCenter) {
+    params.X = (GetSystemMetrics(SM_CXSCREEN) - params.Width) / 2;
+    params.Y = (GetSystemMetrics(SM_CYSCREEN) - params.Height) / 2;
+  } else if (position_ == poDefault || position_ == poDefaultPosOnly) {
+    params.X = CW_USEDEFAULT;
+    params.Y = CW_USEDEFAULT;
+  }
+}
+
+void TCustomForm::CreateWnd() { inherited::CreateWnd(); }
+
+void TCustomForm::Show() {
+  SetVisible(true);
+  if (HandleAllocated()) {
+    if (OnShow) OnShow(this);
+  }
+}
+
+bool TCustomForm::CloseQuery() {
+  bool canClose = true;
+  if (OnCloseQuery) OnCloseQuery(this, canClose);
+  return canClose;
+}
+
+void TCustomForm::DoClose(TCloseAction& action) {
+  if (OnClose) OnClose(this, action);
+}
+
+void TCustomForm::Close() {
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  if (action == caNone) return;
+  if (Application && Application->MainForm() == this) {
+    Application->Terminate();
+    return;
+  }
+  switch (action) {
+    case caHide: Hide(); break;
+    case caMinimize:
+      if (HandleAllocated()) ShowWindow(WindowHandle(), SW_MINIMIZE);
+      break;
+    default: Release(); break;
+  }
+}
+
+void TCustomForm::Release() {
+  if (HandleAllocated())
+    PostMessageA(WindowHandle(), CM_RELEASE, 0, 0);
+  else
+    Free();
+}
+
+namespace {
+
+void CollectTabStops(TWinControl* parent, std::vector<TWinControl*>& out) {
+  for (TWinControl* w : [&] {
+         std::vector<TWinControl*> list;
+         for (int i = 0; i < parent->ControlCount(); ++i)
+           if (auto* c = dynamic_cast<TWinControl*>(parent->Controls(i))) list.push_back(c);
+         std::stable_sort(list.begin(), list.end(),
+                          [](TWinControl* a, TWinControl* b) { return a->GetTabOrder() < b->GetTabOrder(); });
+         return list;
+       }()) {
+    if (!w->GetVisible() || !w->GetEnabled()) continue;
+    if (w->GetTabStop()) out.push_back(w);
+    CollectTabStops(w, out);
+  }
+}
+
+}  // namespace
+
+void TCustomForm::SelectNext(bool forward) {
+  std::vector<TWinControl*> stops;
+  CollectTabStops(this, stops);
+  if (stops.empty()) return;
+  HWND focus = GetFocus();
+  std::size_t at = stops.size();
+  for (std::size_t i = 0; i < stops.size(); ++i)
+    if (stops[i]->WindowHandle() == focus) at = i;
+  std::size_t next;
+  if (at == stops.size())
+    next = forward ? 0 : stops.size() - 1;
+  else
+    next = forward ? (at + 1) % stops.size() : (at + stops.size() - 1) % stops.size();
+  activeControl_ = stops[next];
+  stops[next]->SetFocus();
+}
+
+bool TCustomForm::HandleDialogKey(MSG& msg) {
+  if (msg.message != WM_KEYDOWN) return false;
+  const WPARAM key = msg.wParam;
+  if (key == VK_TAB) {
+    if (GetKeyState(VK_CONTROL) < 0) return false;
+    SelectNext(GetKeyState(VK_SHIFT) >= 0);
+    return true;
+  }
+  if (key == VK_RETURN || key == VK_ESCAPE) {
+    // The focused control may want the key itself (a button takes Enter as its click).
+    if (TWinControl* focused = FindControl(msg.hwnd))
+      if (focused->Perform(CM_DIALOGKEY, key, msg.lParam) != 0) return true;
+    std::vector<TWinControl*> all;
+    std::vector<TWinControl*> pending{this};
+    while (!pending.empty()) {
+      TWinControl* w = pending.back();
+      pending.pop_back();
+      for (int i = 0; i < w->ControlCount(); ++i)
+        if (auto* c = dynamic_cast<TWinControl*>(w->Controls(i))) {
+          all.push_back(c);
+          pending.push_back(c);
+        }
+    }
+    for (TWinControl* w : all)
+      if (w->GetVisible() && w->GetEnabled() && w->Perform(CM_DIALOGKEY, key, msg.lParam) != 0) return true;
+  }
+  return false;
+}
+
+void TCustomForm::Dispatch(TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_CLOSE:
+      Close();
+      msg.Result = 0;
+      return;
+    case CM_RELEASE:
+      Free();
+      return;
+    case WM_ACTIVATE:
+      if (LOWORD(msg.WParam) != WA_INACTIVE) {
+        if (Screen) Screen->SetActiveForm(this);
+        if (activeControl_ && activeControl_->CanFocus()) {
+          activeControl_->SetFocus();
+          msg.Result = 0;
+          return;
+        }
+      }
+      break;
+    case WM_SETFOCUS:
+      if (activeControl_ && activeControl_->CanFocus() && activeControl_ != this) {
+        activeControl_->SetFocus();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  inherited::Dispatch(msg);
+}
+
+// --- TApplication ------------------------------------------------------------------------------
+
+THandleExceptionProc HandleExceptionHook = &DefaultHandleException;
+TShowExceptionProc ShowExceptionHook = &DefaultShowException;
+
+void DefaultHandleException(TApplication* app, TObject* sender, std::exception_ptr error) {
+  if (!error) return;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EAbort&) {
+    return;
+  } catch (const Exception& e) {
+    if (app->OnException) {
+      app->OnException(sender, e);
+      return;
+    }
+  } catch (const std::exception& e) {
+    if (app->OnException) {
+      app->OnException(sender, Exception(e.what()));
+      return;
+    }
+  } catch (...) {
+    if (app->OnException) {
+      app->OnException(sender, Exception("Unknown exception"));
+      return;
+    }
+  }
+  app->ShowException(error);
+}
+
+void DefaultShowException(TApplication* app, std::exception_ptr error) {
+  char text[2048];
+  const char* msg = ExceptionMessage(error, text, sizeof text);
+  if (!*msg) return;
+  std::string title = app ? app->Title() : std::string();
+  MessageBoxA(nullptr, msg, title.c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+}
+
+namespace {
+
+void RouteCallbackException(std::exception_ptr error) {
+  if (Application)
+    Application->HandleException(nullptr, error);
+  else
+    DefaultShowException(nullptr, error);
+}
+
+void RouteMessage(MSG& msg) {
+  if (Application)
+    Application->DispatchOne(msg);
+  else {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void RouteQuit(int) {
+  if (Application) Application->Terminate();
+}
+
+}  // namespace
+
+TApplication::TApplication(TComponent* owner) : TComponent(owner) {
+  SetApplicationWindowHandler(&TApplication::AppWindowHandler, this);
+  SetCallbackExceptionHandler(&RouteCallbackException);
+  SetThreadMessageProcessor(&RouteMessage);
+  SetQuitMessageHandler(&RouteQuit);
+}
+
+void TApplication::Destroy() {
+  SetQuitMessageHandler(nullptr);
+  SetThreadMessageProcessor(nullptr);
+  SetApplicationWindowHandler(nullptr, nullptr);
+  inherited::Destroy();
+  SetCallbackExceptionHandler(nullptr);
+}
+
+HWND TApplication::Handle() const { return ApplicationWindow(); }
+
+std::string TApplication::Title() const {
+  char buf[512] = {};
+  if (Handle()) GetWindowTextA(Handle(), buf, sizeof buf);
+  return buf;
+}
+
+void TApplication::SetTitle(const std::string& title) {
+  if (Handle()) SetWindowTextA(Handle(), title.c_str());
+}
+
+bool TApplication::AppWindowHandler(void* data, TMessage& msg) {
+  auto* app = static_cast<TApplication*>(data);
+  if (msg.Msg == WM_CLOSE) {
+    if (app->mainForm_) app->mainForm_->Close();
+    msg.Result = 0;
+    return true;
+  }
+  return false;
+}
+
+void TApplication::Run() {
+  if (mainForm_ && !mainForm_->GetVisible()) mainForm_->Show();
+  while (!terminated_) HandleMessage();
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+  if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  if (msg.message == WM_QUIT)
+    terminated_ = true;
+  else
+    DispatchOne(msg);
+  return true;
+}
+
+void TApplication::DispatchOne(MSG& msg) {
+  bool handled = false;
+  if (OnMessage) OnMessage(msg, handled);
+  if (handled) return;
+  if (msg.message == WM_KEYDOWN) {
+    if (msg.wParam == VK_F1) {
+      PostMessageA(msg.hwnd, WM_HELP, 0, 0);
+    }
+    TWinControl* target = FindControl(msg.hwnd);
+    if (TCustomForm* form = GetParentForm(target ? target : nullptr))
+      if (form->HandleDialogKey(msg)) return;
+  }
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+}
+
+void TApplication::HandleMessage() {
+  MSG msg;
+  if (!ProcessMessage(msg)) Idle();
+}
+
+void TApplication::Idle() {
+  if (OnIdle) OnIdle(this);
+  if (CheckSynchronize()) return;
+  if (terminated_) return;
+  HANDLE ev = SynchronizeEvent();
+  MsgWaitForMultipleObjectsEx(ev ? 1 : 0, ev ? &ev : nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void TApplication::ProcessMessages() {
+  if (IsMainThread()) {
+    MSG msg;
+    while (ProcessMessage(msg)) {
+    }
+    CheckSynchronize();
+  } else {
+    ProcessThreadMessages();
+  }
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  if (Handle()) PostMessageA(Handle(), WM_NULL, 0, 0);  // wakes an idle loop
+}
+
+void TApplication::HandleException(TObject* sender) { HandleException(sender, std::current_exception()); }
+
+void TApplication::HandleException(TObject* sender, std::exception_ptr error) {
+  HandleExceptionHook(this, sender, error);
+}
+
+void TApplication::ShowException(std::exception_ptr error) { ShowExceptionHook(this, error); }
+
+std::string TApplication::CurrentHelpFile() const {
+  if (Screen && Screen->ActiveForm() && !Screen->ActiveForm()->GetHelpFile().empty())
+    return Screen->ActiveForm()->GetHelpFile();
+  return HelpFile;
+}
+
+bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
+
+bool TApplication::HelpCommand(std::uint16_t command, std::intptr_t data) {
+  bool callHelp = true;
+  bool result = false;
+  if (OnHelp) result = OnHelp(command, data, callHelp);
+  if (callHelp) {
+    std::string file = CurrentHelpFile();
+    if (!file.empty()) result = WinHelpA(Handle(), file.c_str(), command, static_cast<ULONG_PTR>(data)) != 0;
+  }
+  return result;
+}
+
+// --- TScreen -----------------------------------------------------------------------------------
+
+TScreen::TScreen(TComponent* owner) : TComponent(owner) {}
+
+void TScreen::SetCursor(TCursor cursor) {
+  cursor_ = cursor;
+  ::SetCursor(Cursors(cursor == crDefault ? crArrow : cursor));
+  POINT p;
+  if (GetCursorPos(&p)) SetCursorPos(p.x, p.y);  // lets the window under the mouse set its own
+}
+
+HCURSOR TScreen::Cursors(TCursor id) const {
+  auto it = cursors_.find(id);
+  return it != cursors_.end() ? it->second : CursorHandle(id);
+}
+
+void TScreen::SetCursors(TCursor id, HCURSOR cursor) { cursors_[id] = cursor; }
+
+int TScreen::PixelsPerInch() const {
+  HDC dc = GetDC(nullptr);
+  int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi;
+}
+
+void TScreen::AddForm(TCustomForm* form) {
+  if (std::find(forms_.begin(), forms_.end(), form) == forms_.end()) forms_.push_back(form);
+}
+
+void TScreen::RemoveForm(TCustomForm* form) { forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end()); }
+
+// --- The unit ----------------------------------------------------------------------------------
+
+void InitForms() {
+  InitWin32Platform();
+  if (!Screen) Screen = New<TScreen>(nullptr);
+  if (!Application) Application = New<TApplication>(nullptr);
+}
+
+void DoneForms() {
+  FreeAndNil(Application);
+  FreeAndNil(Screen);
+}

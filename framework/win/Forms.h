@@ -1,0 +1,207 @@
+// Forms, the application and the screen.
+//
+// Application (TApplication) owns the hidden "TApplication" window made by the
+// platform layer, runs the message loop, routes every exception caught at a
+// callback boundary to HandleException, and answers help requests. Screen
+// (TScreen) keeps the list of forms, the active form and the cursor forced
+// over the whole program. Both are created by InitForms (the framework's forms
+// unit initialization, after InitWin32Platform) and freed by DoneForms.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Controls.h"
+
+class TCustomForm;
+
+FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
+FW_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin);
+FW_ENUM(TPosition, poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
+        poMainFormCenter, poOwnerFormCenter);
+FW_ENUM(TFormStateItem, fsCreating, fsVisible, fsShowing, fsModal, fsCreatedMDIChild, fsActivated);
+using TFormState = Set<TFormStateItem>;
+
+using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
+using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
+using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
+using THelpEvent = Method<bool(std::uint16_t command, std::intptr_t data, bool& callHelp)>;
+using TMessageEvent = Method<void(MSG& msg, bool& handled)>;
+
+class TCustomForm : public TWinControl {
+  FW_CLASS(TCustomForm, TWinControl)
+public:
+  // A form without a form resource (the "CreateNew" constructor).
+  explicit TCustomForm(TComponent* owner);
+  void AfterConstruction() override;
+  void BeforeDestruction() override;
+  void Destroy() override;
+
+  TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TFormBorderStyle v) { borderStyle_ = v; }
+  TPosition GetPosition() const { return position_; }
+  void SetPosition(TPosition v) { position_ = v; }
+  int GetClientWidth() const { return ClientWidth(); }
+  void SetClientWidth(int v);
+  int GetClientHeight() const { return ClientHeight(); }
+  void SetClientHeight(int v);
+  std::string GetHelpFile() const { return helpFile_; }
+  void SetHelpFile(const std::string& v) { helpFile_ = v; }
+  TFormState FormState;
+
+  bool Active() const;
+  TWinControl* ActiveControl() const { return activeControl_; }
+  void SetActiveControl(TWinControl* control);
+
+  // The close protocol: OnCloseQuery may refuse; OnClose picks the action
+  // (hide; free; or, for the main form, end the application).
+  void Close();
+  virtual bool CloseQuery();
+  void Release();  // frees the form once the messages under way are handled
+  void Show();
+
+  // Focus moves to the next (or previous) tab stop.
+  void SelectNext(bool forward);
+
+  TNotifyEvent OnCreate, OnShow, OnDestroy;
+  TCloseEvent OnClose;
+  TCloseQueryEvent OnCloseQuery;
+
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
+  virtual void DoCreate();
+  virtual void DoClose(TCloseAction& action);
+
+private:
+  bool HandleDialogKey(MSG& msg);
+  friend class TApplication;
+  TFormBorderStyle borderStyle_ = bsSizeable;
+  TPosition position_ = poDesigned;
+  std::string helpFile_;
+  TWinControl* activeControl_ = nullptr;
+};
+
+class TForm : public TCustomForm {
+  FW_CLASS(TForm, TCustomForm)
+public:
+  explicit TForm(TComponent* owner) : TCustomForm(owner) {}
+};
+
+// Replaceable slots for the application's exception handling (the error
+// reporting library fills them). The defaults: HandleException ignores
+// EAbort, then calls OnException when set, else ShowException; ShowException
+// shows the message in a message box (safe from any thread).
+class TApplication;
+using THandleExceptionProc = void (*)(TApplication* app, TObject* sender, std::exception_ptr error);
+using TShowExceptionProc = void (*)(TApplication* app, std::exception_ptr error);
+extern THandleExceptionProc HandleExceptionHook;
+extern TShowExceptionProc ShowExceptionHook;
+void DefaultHandleException(TApplication* app, TObject* sender, std::exception_ptr error);
+void DefaultShowException(TApplication* app, std::exception_ptr error);
+
+class TApplication : public TComponent {
+  FW_CLASS(TApplication, TComponent)
+public:
+  explicit TApplication(TComponent* owner);
+  void Destroy() override;
+
+  HWND Handle() const;
+  std::string Title() const;
+  void SetTitle(const std::string& title);
+  TCustomForm* MainForm() const { return mainForm_; }
+
+  void Initialize() {}
+  // Creates a form owned by the application; the first one becomes the main form.
+  template <class T>
+  T* CreateForm() {
+    T* form = New<T>(this);
+    if (!mainForm_) mainForm_ = form;
+    return form;
+  }
+  void SetMainForm(TCustomForm* form) { mainForm_ = form; }
+
+  // The message loop: until Terminate (or the main form closes).
+  void Run();
+  // Handles one message, or idles (serving synchronous calls) until one comes.
+  void HandleMessage();
+  // Handles every pending message. On the main thread it also serves the
+  // synchronous calls; on any other thread it pumps only that thread's queue
+  // and never runs synchronous calls.
+  void ProcessMessages();
+  void Terminate();
+  bool Terminated() const { return terminated_; }
+
+  // Called inside a catch block (or with an exception) from any entry point.
+  void HandleException(TObject* sender);
+  void HandleException(TObject* sender, std::exception_ptr error);
+  void ShowException(std::exception_ptr error);
+  TExceptionEvent OnException;
+
+  // Help: OnHelp first; when it leaves CallHelp true, the help file is asked
+  // (the active form's HelpFile, else the application's).
+  bool HelpContext(int context);
+  bool HelpCommand(std::uint16_t command, std::intptr_t data);
+  std::string HelpFile;
+  std::string CurrentHelpFile() const;
+  THelpEvent OnHelp;
+
+  TMessageEvent OnMessage;
+  TNotifyEvent OnIdle;
+
+  // One message through the application's processing (hooks, dialog keys, dispatch).
+  void DispatchOne(MSG& msg);
+
+private:
+  bool ProcessMessage(MSG& msg);
+  void Idle();
+  static bool AppWindowHandler(void* data, TMessage& msg);
+  TCustomForm* mainForm_ = nullptr;
+  bool terminated_ = false;
+};
+
+class TScreen : public TComponent {
+  FW_CLASS(TScreen, TComponent)
+public:
+  explicit TScreen(TComponent* owner);
+
+  int FormCount() const { return static_cast<int>(forms_.size()); }
+  TCustomForm* Forms(int index) const { return forms_.at(static_cast<std::size_t>(index)); }
+  int CustomFormCount() const { return FormCount(); }
+  TCustomForm* CustomForms(int index) const { return Forms(index); }
+  TCustomForm* ActiveForm() const { return activeForm_; }
+
+  // A cursor other than crDefault shows over every window of the program.
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor cursor);
+  HCURSOR Cursors(TCursor id) const;
+  void SetCursors(TCursor id, HCURSOR cursor);
+  int PixelsPerInch() const;
+
+  void AddForm(TCustomForm* form);
+  void RemoveForm(TCustomForm* form);
+  void SetActiveForm(TCustomForm* form) { activeForm_ = form; }
+
+private:
+  std::vector<TCustomForm*> forms_;
+  TCustomForm* activeForm_ = nullptr;
+  TCursor cursor_ = crDefault;
+  std::map<TCursor, HCURSOR> cursors_;
+};
+
+extern TApplication* Application;
+extern TScreen* Screen;
+
+// The forms unit: creates Application and Screen (after InitWin32Platform) and frees them.
+void InitForms();
+void DoneForms();
+
+// The form that contains a control (null when none).
+TCustomForm* GetParentForm(TControl* control);

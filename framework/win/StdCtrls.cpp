@@ -1,0 +1,126 @@
+#include "StdCtrls.h"
+
+FW_IMPLEMENT_CLASS(TButtonControl)
+FW_BEGIN_CLASS(TButton)
+  FW_PROP(Default, GetDefault, SetDefault) FW_DEFAULT(0)
+  FW_PROP(Cancel, GetCancel, SetCancel) FW_DEFAULT(0)
+  FW_PROP(ModalResult, GetModalResult, SetModalResult) FW_DEFAULT(0)
+FW_END_CLASS
+FW_BEGIN_CLASS(TRadioButton)
+  FW_PROP(Checked, GetChecked, SetChecked) FW_DEFAULT(0)
+FW_END_CLASS
+FW_IMPLEMENT_CLASS(TGroupBox)
+
+TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
+  SetTabStop(true);
+  ControlStyle.Exclude(csClickEvents);  // the system control reports its clicks (BN_CLICKED)
+}
+
+// --- TButton -----------------------------------------------------------------------------------
+
+TButton::TButton(TComponent* owner) : TButtonControl(owner) { SetBounds(0, 0, 75, 25); }
+
+void TButton::SetDefault(bool v) {
+  default_ = v;
+  if (HandleAllocated()) SendMessageA(WindowHandle(), BM_SETSTYLE, v ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+}
+
+void TButton::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  CreateSubClass(params, "BUTTON");
+  params.Style |= default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+}
+
+void TButton::Dispatch(TMessage& msg) {
+  switch (msg.Msg) {
+    case CN_COMMAND:
+      if (HIWORD(msg.WParam) == BN_CLICKED) {
+        Click();
+        msg.Result = 0;
+        return;
+      }
+      break;
+    case CM_DIALOGKEY: {
+      const bool mine = (msg.WParam == VK_RETURN && (Focused() || default_)) || (msg.WParam == VK_ESCAPE && cancel_);
+      if (mine && GetVisible() && GetEnabled()) {
+        Click();
+        msg.Result = 1;
+        return;
+      }
+      msg.Result = 0;
+      return;
+    }
+    default:
+      break;
+  }
+  inherited::Dispatch(msg);
+}
+
+// --- TRadioButton ------------------------------------------------------------------------------
+
+TRadioButton::TRadioButton(TComponent* owner) : TButtonControl(owner) { SetBounds(0, 0, 113, 17); }
+
+void TRadioButton::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  CreateSubClass(params, "BUTTON");
+  params.Style |= BS_AUTORADIOBUTTON;
+}
+
+void TRadioButton::CreateWnd() {
+  inherited::CreateWnd();
+  SendMessageA(WindowHandle(), BM_SETCHECK, checked_ ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool TRadioButton::GetChecked() const {
+  if (WindowHandle()) return SendMessageA(WindowHandle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return checked_;
+}
+
+void TRadioButton::SetChecked(bool v) {
+  if (GetChecked() == v) return;
+  checked_ = v;
+  if (WindowHandle()) SendMessageA(WindowHandle(), BM_SETCHECK, v ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (v && Parent()) {
+    for (int i = 0; i < Parent()->ControlCount(); ++i)
+      if (auto* other = dynamic_cast<TRadioButton*>(Parent()->Controls(i)); other && other != this)
+        other->SetChecked(false);
+  }
+  Click();
+}
+
+void TRadioButton::Dispatch(TMessage& msg) {
+  if (msg.Msg == CN_COMMAND) {
+    if (HIWORD(msg.WParam) == BN_CLICKED) {
+      const bool now = SendMessageA(WindowHandle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+      if (now != checked_ || now) {
+        checked_ = now;
+        if (now && Parent())
+          for (int i = 0; i < Parent()->ControlCount(); ++i)
+            if (auto* other = dynamic_cast<TRadioButton*>(Parent()->Controls(i)); other && other != this)
+              other->checked_ = false;
+        Click();
+      }
+    }
+    msg.Result = 0;
+    return;
+  }
+  inherited::Dispatch(msg);
+}
+
+// --- TGroupBox ---------------------------------------------------------------------------------
+
+TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner) {
+  SetBounds(0, 0, 185, 105);
+  ControlStyle.Exclude(csClickEvents);
+}
+
+void TGroupBox::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  CreateSubClass(params, "BUTTON");
+  params.Style |= BS_GROUPBOX | WS_CLIPCHILDREN;
+}
+
+void TGroupBox::Dispatch(TMessage& msg) {
+  // A group box passes its children's notifications on like any container.
+  inherited::Dispatch(msg);
+}

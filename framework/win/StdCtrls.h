@@ -1,0 +1,62 @@
+// Standard controls that wrap the system's own window classes (so their text
+// is read and written with WM_GETTEXT / WM_SETTEXT): TButton, TRadioButton,
+// TGroupBox; and TLabel, which paints on its parent.
+#pragma once
+
+#include "Controls.h"
+
+class TButtonControl : public TWinControl {
+  FW_CLASS(TButtonControl, TWinControl)
+public:
+  explicit TButtonControl(TComponent* owner);
+};
+
+// A push button. Enter clicks the focused button, else the Default one; Esc
+// clicks the Cancel button.
+class TButton : public TButtonControl {
+  FW_CLASS(TButton, TButtonControl)
+public:
+  explicit TButton(TComponent* owner);
+  bool GetDefault() const { return default_; }
+  void SetDefault(bool v);
+  bool GetCancel() const { return cancel_; }
+  void SetCancel(bool v) { cancel_ = v; }
+  int GetModalResult() const { return modalResult_; }
+  void SetModalResult(int v) { modalResult_ = v; }
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  void CreateParams(TCreateParams& params) override;
+
+private:
+  bool default_ = false;
+  bool cancel_ = false;
+  int modalResult_ = 0;
+};
+
+// An automatic radio button: checking one clears its siblings.
+class TRadioButton : public TButtonControl {
+  FW_CLASS(TRadioButton, TButtonControl)
+public:
+  explicit TRadioButton(TComponent* owner);
+  bool GetChecked() const;
+  void SetChecked(bool v);
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
+
+private:
+  bool checked_ = false;
+};
+
+class TGroupBox : public TWinControl {
+  FW_CLASS(TGroupBox, TWinControl)
+public:
+  explicit TGroupBox(TComponent* owner);
+  void Dispatch(TMessage& msg) override;
+
+protected:
+  void CreateParams(TCreateParams& params) override;
+};

@@ -1,0 +1,300 @@
+// Window procedures, controls, the application and the screen.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "Forms.h"
+#include "PumpingWait.h"
+#include "StdCtrls.h"
+#include "Thread.h"
+#include "Win32Platform.h"
+
+namespace {
+
+struct Recorder {
+  int exceptions = 0;
+  std::string lastMessage;
+  TObject* lastSender = nullptr;
+  int clicks = 0;
+  bool throwOnClick = false;
+  std::uint16_t helpCommand = 0;
+  std::intptr_t helpData = 0;
+
+  void OnException(TObject* sender, const Exception& e) {
+    ++exceptions;
+    lastMessage = e.Message;
+    lastSender = sender;
+  }
+  void Click(TObject*) {
+    ++clicks;
+    if (throwOnClick) throw EConvertError("click failed");
+  }
+  bool OnHelp(std::uint16_t command, std::intptr_t data, bool& callHelp) {
+    helpCommand = command;
+    helpData = data;
+    callHelp = false;
+    return true;
+  }
+};
+
+class FormsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    InitForms();
+    Application->OnException = TExceptionEvent::Bind<&Recorder::OnException>(&rec);
+    Application->OnHelp = THelpEvent::Bind<&Recorder::OnHelp>(&rec);
+  }
+  void TearDown() override {
+    Application->OnException = nullptr;
+    Application->OnHelp = nullptr;
+    Screen->SetCursor(crDefault);
+  }
+  Recorder rec;
+};
+
+struct ThunkTarget {
+  TMessage seen{};
+  bool throwIt = false;
+  void Handle(TMessage& msg) {
+    seen = msg;
+    if (throwIt) throw EInvalidOperation("thunk target failed");
+    msg.Result = 42;
+  }
+};
+
+TEST_F(FormsTest, ObjectInstanceCallsItsMethodAndContainsExceptions) {
+  ThunkTarget target;
+  WNDPROC proc = MakeObjectInstance(TWndMethod::Bind<&ThunkTarget::Handle>(&target));
+  EXPECT_EQ(CallWindowProcA(proc, reinterpret_cast<HWND>(0x1234), WM_APP + 3, 5, 6), 42);
+  EXPECT_EQ(target.seen.Msg, static_cast<UINT>(WM_APP + 3));
+  EXPECT_EQ(target.seen.WParam, 5u);
+  EXPECT_EQ(target.seen.LParam, 6);
+
+  target.throwIt = true;
+  EXPECT_EQ(CallWindowProcA(proc, nullptr, WM_APP, 0, 0), 0);
+  EXPECT_EQ(rec.exceptions, 1);
+  EXPECT_EQ(rec.lastMessage, "thunk target failed");
+
+  // Many instances at once, each reaching its own target.
+  std::vector<ThunkTarget> targets(300);
+  std::vector<WNDPROC> procs;
+  for (auto& t : targets) procs.push_back(MakeObjectInstance(TWndMethod::Bind<&ThunkTarget::Handle>(&t)));
+  for (std::size_t i = 0; i < procs.size(); ++i) CallWindowProcA(procs[i], nullptr, WM_APP, i, 0);
+  for (std::size_t i = 0; i < targets.size(); ++i) EXPECT_EQ(targets[i].seen.WParam, i);
+  for (WNDPROC p : procs) FreeObjectInstance(p);
+  FreeObjectInstance(proc);
+}
+
+class TProbeForm : public TForm {
+  FW_CLASS(TProbeForm, TForm)
+public:
+  explicit TProbeForm(TComponent* owner) : TForm(owner) {}
+  int appMessages = 0;
+  void Dispatch(TMessage& msg) override {
+    if (msg.Msg == WM_APP + 7) {
+      ++appMessages;
+      msg.Result = 99;
+      return;
+    }
+    inherited::Dispatch(msg);
+  }
+};
+FW_IMPLEMENT_CLASS(TProbeForm)
+
+TEST_F(FormsTest, FormWindowIsFoundByHandleAndDispatchesThroughItsClass) {
+  const int before = Screen->FormCount();
+  auto* form = New<TProbeForm>(Application);
+  EXPECT_EQ(Screen->FormCount(), before + 1);
+  form->SetCaption("Probe");
+  form->Show();
+  HWND wnd = form->WindowHandle();
+  ASSERT_NE(wnd, nullptr);
+  EXPECT_EQ(FindControl(wnd), form);
+  EXPECT_EQ(FindControl(ApplicationWindow()), nullptr);
+  char text[32] = {};
+  GetWindowTextA(wnd, text, sizeof text);
+  EXPECT_STREQ(text, "Probe");
+  SetWindowTextA(wnd, "Changed");
+  EXPECT_EQ(form->GetCaption(), "Changed");
+  EXPECT_EQ(SendMessageA(wnd, WM_APP + 7, 0, 0), 99);
+  EXPECT_EQ(form->Perform(WM_APP + 7), 99);
+  EXPECT_EQ(form->appMessages, 2);
+  form->Free();
+  EXPECT_EQ(Screen->FormCount(), before);
+  EXPECT_FALSE(IsWindow(wnd));
+}
+
+TEST_F(FormsTest, AThrowingClickHandlerIsHandledAndTheFormKeepsWorking) {
+  auto* form = New<TForm>(Application);
+  auto* button = New<TButton>(form);
+  button->SetParent(form);
+  button->SetCaption("&Next >");
+  button->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&rec);
+  form->Show();
+  HWND bw = button->WindowHandle();
+  ASSERT_NE(bw, nullptr);
+  char cls[32] = {}, text[32] = {};
+  GetWindowTextA(bw, text, sizeof text);
+  EXPECT_STREQ(text, "&Next >");
+  GetClassNameA(bw, cls, sizeof cls);
+  EXPECT_STREQ(cls, "TButton");
+
+  rec.throwOnClick = true;
+  SendMessageA(bw, BM_CLICK, 0, 0);
+  EXPECT_EQ(rec.clicks, 1);
+  EXPECT_EQ(rec.exceptions, 1);
+  EXPECT_EQ(rec.lastMessage, "click failed");
+
+  rec.throwOnClick = false;
+  SendMessageA(bw, BM_CLICK, 0, 0);
+  EXPECT_EQ(rec.clicks, 2);
+  EXPECT_EQ(rec.exceptions, 1);
+  EXPECT_TRUE(IsWindow(form->WindowHandle()));
+  form->Free();
+}
+
+TEST_F(FormsTest, EnterAndEscapeReachTheDefaultAndCancelButtons) {
+  auto* form = New<TForm>(Application);
+  auto* ok = New<TButton>(form);
+  ok->SetParent(form);
+  ok->SetDefault(true);
+  Recorder okRec, cancelRec;
+  ok->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&okRec);
+  auto* cancel = New<TButton>(form);
+  cancel->SetParent(form);
+  cancel->SetCancel(true);
+  cancel->SetLeft(100);
+  cancel->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&cancelRec);
+  form->Show();
+  MSG esc{cancel->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+  Application->DispatchOne(esc);
+  EXPECT_EQ(cancelRec.clicks, 1);
+  EXPECT_EQ(okRec.clicks, 0);
+  MSG enter{cancel->WindowHandle(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+  SetFocus(form->WindowHandle());
+  Application->DispatchOne(enter);
+  EXPECT_EQ(okRec.clicks, 1);
+  form->Free();
+}
+
+TEST_F(FormsTest, HelpGoesThroughOnHelpWithTheNearestHelpContext) {
+  EXPECT_TRUE(Application->HelpContext(123));
+  EXPECT_EQ(rec.helpCommand, HELP_CONTEXT);
+  EXPECT_EQ(rec.helpData, 123);
+
+  auto* form = New<TForm>(Application);
+  form->SetHelpContext(77);
+  auto* button = New<TButton>(form);
+  button->SetParent(form);
+  form->Show();
+  HELPINFO info = {};
+  info.cbSize = sizeof info;
+  SendMessageA(button->WindowHandle(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(rec.helpData, 77);
+  button->SetHelpContext(5);
+  SendMessageA(button->WindowHandle(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(rec.helpData, 5);
+  form->Free();
+}
+
+TEST_F(FormsTest, ExceptionHandlingSkipsAbortAndGoesThroughTheHookSlot) {
+  try {
+    Abort();
+  } catch (...) {
+    Application->HandleException(nullptr);
+  }
+  EXPECT_EQ(rec.exceptions, 0);
+  try {
+    throw std::runtime_error("plain");
+  } catch (...) {
+    Application->HandleException(Application);
+  }
+  EXPECT_EQ(rec.exceptions, 1);
+  EXPECT_EQ(rec.lastMessage, "plain");
+  EXPECT_EQ(rec.lastSender, Application);
+
+  static int hooked = 0;
+  THandleExceptionProc saved = HandleExceptionHook;
+  HandleExceptionHook = [](TApplication*, TObject*, std::exception_ptr) { ++hooked; };
+  try {
+    throw EConvertError("x");
+  } catch (...) {
+    Application->HandleException(nullptr);
+  }
+  HandleExceptionHook = saved;
+  EXPECT_EQ(hooked, 1);
+  EXPECT_EQ(rec.exceptions, 1);
+
+  // An exception escaping a worker thread's entry reaches the application too.
+  auto thread = GetThreadApi().Start([](void*) { throw EConvertError("from a thread"); }, nullptr);
+  thread->Join();
+  EXPECT_EQ(rec.exceptions, 2);
+  EXPECT_EQ(rec.lastMessage, "from a thread");
+}
+
+TEST_F(FormsTest, TitleAndForcedCursor) {
+  Application->SetTitle("Pellory");
+  EXPECT_EQ(Application->Title(), "Pellory");
+  char cls[32] = {};
+  GetClassNameA(Application->Handle(), cls, sizeof cls);
+  EXPECT_STREQ(cls, "TApplication");
+
+  auto* form = New<TForm>(Application);
+  auto* button = New<TButton>(form);
+  button->SetParent(form);
+  form->Show();
+  Screen->SetCursor(crHourGlass);
+  HWND bw = button->WindowHandle();
+  EXPECT_EQ(SendMessageA(bw, WM_SETCURSOR, reinterpret_cast<WPARAM>(bw), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+  EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
+  Screen->SetCursor(crDefault);
+  form->Free();
+}
+
+TEST_F(FormsTest, ProcessMessagesOnAWorkerNeverRunsSynchronousCalls) {
+  std::atomic<bool> syncRan{false}, ranDuringWorker{false};
+  std::thread requester([&] { SynchronizeCall([&] { syncRan = true; }); });
+  Sleep(20);
+  std::thread worker([&] {
+    for (int i = 0; i < 10; ++i) {
+      Application->ProcessMessages();
+      Sleep(5);
+    }
+    ranDuringWorker = syncRan.load();
+  });
+  worker.join();
+  EXPECT_FALSE(ranDuringWorker.load());
+  for (int i = 0; i < 200 && !syncRan; ++i) {
+    Application->ProcessMessages();
+    Sleep(5);
+  }
+  EXPECT_TRUE(syncRan.load());
+  requester.join();
+}
+
+TEST_F(FormsTest, CloseQueryCanRefuseAndClosingTheMainFormEndsRun) {
+  struct Closer {
+    bool allow = false;
+    int closes = 0;
+    void Query(TObject*, bool& canClose) { canClose = allow; }
+    void Close(TObject*, TCloseAction&) { ++closes; }
+  } closer;
+  auto* form = New<TForm>(Application);
+  form->OnCloseQuery = TCloseQueryEvent::Bind<&Closer::Query>(&closer);
+  form->OnClose = TCloseEvent::Bind<&Closer::Close>(&closer);
+  Application->SetMainForm(form);
+  form->Show();
+  form->Close();
+  EXPECT_EQ(closer.closes, 0);
+  EXPECT_FALSE(Application->Terminated());
+  closer.allow = true;
+  PostMessageA(form->WindowHandle(), WM_CLOSE, 0, 0);
+  Application->Run();  // returns once the main form has closed
+  EXPECT_EQ(closer.closes, 1);
+  EXPECT_TRUE(Application->Terminated());
+  form->Free();
+  EXPECT_EQ(Application->MainForm(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+// The Win32 platform layer: threads, the waker, files, resources, locale and registry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+
+#include "FileApi.h"
+#include "Modules.h"
+#include "ResStrings.h"
+#include "SysUtils.h"
+#include "Thread.h"
+#include "Win32Platform.h"
+#include "Win32Registry.h"
+
+namespace {
+
+class Win32PlatformTest : public ::testing::Test {
+protected:
+  void SetUp() override { InitWin32Platform(); }
+};
+
+std::atomic<int> g_handled{0};
+std::string g_lastMessage;
+
+void RecordException(std::exception_ptr e) {
+  char buf[256];
+  g_lastMessage = ExceptionMessage(e, buf, sizeof buf);
+  ++g_handled;
+}
+
+class SyncThread : public TThread {
+public:
+  SyncThread() : TThread(false) {}
+  std::atomic<DWORD> ranOn{0};
+  std::atomic<DWORD> executeOn{0};
+
+protected:
+  void Execute() override {
+    executeOn = GetCurrentThreadId();
+    Synchronize([this] { ranOn = GetCurrentThreadId(); });
+    PostMessageA(ApplicationWindow(), WM_NULL, 0, 0);  // let the plain loop below look at its condition
+  }
+};
+
+TEST_F(Win32PlatformTest, SynchronousCallIsServedByAPlainMessageLoop) {
+  ASSERT_NE(ApplicationWindow(), nullptr);
+  char cls[64] = {};
+  GetClassNameA(ApplicationWindow(), cls, sizeof cls);
+  EXPECT_STREQ(cls, "TApplication");
+  SyncThread* t = New<SyncThread>();
+  // Nothing here calls CheckSynchronize: the posted wake message must do it.
+  MSG msg;
+  while (t->ranOn == 0 && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  EXPECT_EQ(t->ranOn.load(), GetCurrentThreadId());
+  EXPECT_NE(t->executeOn.load(), GetCurrentThreadId());
+  EXPECT_EQ(t->ThreadID(), t->executeOn.load());
+  EXPECT_NE(t->Handle(), 0u);
+  t->WaitFor();
+  t->Free();
+}
+
+TEST_F(Win32PlatformTest, ThreadEntryCatchesAnEscapingException) {
+  SetCallbackExceptionHandler(&RecordException);
+  g_handled = 0;
+  auto thread = GetThreadApi().Start([](void*) { throw EConvertError("bad value"); }, nullptr);
+  thread->Join();
+  SetCallbackExceptionHandler(nullptr);
+  EXPECT_EQ(g_handled.load(), 1);
+  EXPECT_EQ(g_lastMessage, "bad value");
+}
+
+TEST_F(Win32PlatformTest, FilesHonourShareModes) {
+  char dir[MAX_PATH];
+  GetTempPathA(sizeof dir, dir);
+  std::string name = std::string(dir) + "pellory-fileapi.tmp";
+  FileApi& api = GetFileApi();
+  std::string error;
+  FileApi::Handle h = api.Open(name, fmCreate, error);
+  ASSERT_NE(h, nullptr) << error;
+  EXPECT_EQ(api.Write(h, "hello world", 11), 11);
+  EXPECT_EQ(api.Seek(h, 6, SeekOrigin::Beginning), 6);
+  char buf[16] = {};
+  EXPECT_EQ(api.Read(h, buf, sizeof buf), 5);
+  EXPECT_STREQ(buf, "world");
+  EXPECT_TRUE(api.SetSize(h, 5));
+  EXPECT_EQ(api.Seek(h, 0, SeekOrigin::End), 5);
+  api.Close(h);
+
+  h = api.Open(name, fmOpenRead | fmShareDenyWrite, error);
+  ASSERT_NE(h, nullptr) << error;
+  std::string error2;
+  EXPECT_EQ(api.Open(name, fmOpenWrite | fmShareDenyNone, error2), nullptr);
+  EXPECT_FALSE(error2.empty());
+  FileApi::Handle reader = api.Open(name, fmOpenRead | fmShareDenyNone, error2);
+  EXPECT_NE(reader, nullptr);
+  if (reader) api.Close(reader);
+  api.Close(h);
+
+  EXPECT_TRUE(FileExists(name));
+  EXPECT_TRUE(DeleteFile(name));
+  EXPECT_FALSE(FileExists(name));
+  EXPECT_EQ(api.Open(name, fmOpenRead, error), nullptr);
+}
+
+TEST_F(Win32PlatformTest, ResourceStringsAreReadThroughTheResourceSection) {
+  // user32 carries string tables; our own block walk must agree with the system's loader.
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  ASSERT_NE(user32, nullptr);
+  auto module = reinterpret_cast<ModuleHandle>(user32);
+  std::vector<ResourceId> blocks = GetResourceSource()->EnumNames(module, rtString);
+  ASSERT_FALSE(blocks.empty());
+  int compared = 0;
+  for (const ResourceId& block : blocks) {
+    if (!block.isId) continue;
+    for (unsigned i = 0; i < 16; ++i) {
+      auto id = static_cast<std::uint16_t>((block.id - 1) * 16 + i);
+      wchar_t* text = nullptr;
+      int n = LoadStringW(user32, id, reinterpret_cast<LPWSTR>(&text), 0);
+      std::u16string expected = n > 0 ? std::u16string(reinterpret_cast<const char16_t*>(text), n) : u"";
+      EXPECT_EQ(LoadStrW(module, id), expected) << id;
+      ++compared;
+    }
+    if (compared > 64) break;
+  }
+  EXPECT_FALSE(FindResourceData(module, rtRcData, "NO-SUCH-RESOURCE").has_value());
+}
+
+TEST_F(Win32PlatformTest, LocaleComparisonFoldsAccentedLetters) {
+  EXPECT_LT(AnsiCompareText("abc", "ABD"), 0);
+  EXPECT_EQ(AnsiCompareText("Straße", "STRASSE") == 0, CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "Straße",
+                                                                       -1, "STRASSE", -1) == CSTR_EQUAL);
+  EXPECT_TRUE(AnsiSameText("\xC9t\xE9", "\xE9T\xC9"));  // Windows-1252 E acute in both cases
+  EXPECT_NE(AnsiCompareStr("a", "A"), 0);
+}
+
+#ifdef PELLORY_HAVE_REGISTRY
+TEST_F(Win32PlatformTest, RegistryBackendCreatesWritesReadsAndDeletes) {
+  RegistryBackend* reg = GetRegistryBackend();
+  ASSERT_NE(reg, nullptr);
+  RegKey key = 0;
+  ASSERT_EQ(reg->OpenKey(RegCurrentUser, "Software\\Pellory\\BackendTest", RegKeyAllAccess, true, key), RegOk);
+  RegValue v;
+  v.type = RegTypeSz;
+  v.data = std::string("COM21\0", 6);
+  EXPECT_EQ(reg->SetValue(key, "Port", v), RegOk);
+  RegValue got;
+  ASSERT_EQ(reg->QueryValue(key, "Port", got), RegOk);
+  EXPECT_EQ(got.type, RegTypeSz);
+  EXPECT_EQ(got.data, v.data);
+  std::vector<std::string> names;
+  EXPECT_EQ(reg->EnumValues(key, names), RegOk);
+  EXPECT_EQ(names, std::vector<std::string>{"Port"});
+  EXPECT_EQ(reg->DeleteValue(key, "Port"), RegOk);
+  EXPECT_EQ(reg->QueryValue(key, "Port", got), RegNotFound);
+  reg->CloseKey(key);
+
+  RegKey parent = 0;
+  ASSERT_EQ(reg->OpenKey(RegCurrentUser, "Software\\Pellory", RegKeyAllAccess, false, parent), RegOk);
+  EXPECT_EQ(reg->EnumKeys(parent, names), RegOk);
+  EXPECT_NE(std::find(names.begin(), names.end(), "BackendTest"), names.end());
+  EXPECT_EQ(reg->DeleteKey(parent, "BackendTest"), RegOk);
+  reg->CloseKey(parent);
+  EXPECT_EQ(reg->OpenKey(RegCurrentUser, "Software\\Pellory\\BackendTest", RegKeyRead, false, key), RegNotFound);
+}
+
+TEST_F(Win32PlatformTest, RegistryIniFileWritesStringValues) {
+  TRegistryIniFile* ini = new TRegistryIniFile("Software\\Pellory\\IniTest");
+  ini->WriteInteger("Common", "Count", 3);
+  ini->WriteBool("Common", "On", true);
+  ini->WriteString("Common", "COM1", "6110");
+  EXPECT_EQ(ini->ReadString("Common", "Count", ""), "3");
+  EXPECT_EQ(ini->ReadString("Common", "On", ""), "1");
+  EXPECT_EQ(ini->ReadString("Common", "COM1", ""), "6110");
+  ini->DeleteKey("Common", "COM1");
+  ini->DeleteKey("Common", "COM1");  // silent when missing
+  ini->DeleteKey("Missing", "COM1");
+  EXPECT_FALSE(ini->ValueExists("Common", "COM1"));
+  ini->Free();
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest\\Common", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "Count", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  RegCloseKey(key);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest\\Common");
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest");
+}
+#endif
+
+}  // namespace
