@@ -1,0 +1,215 @@
+#include "LangFileWriter.h"
+
+#include <cstring>
+
+#include "Exceptions.h"
+#include "JStrings.h"
+#include "LFProc.h"
+#include "PackedStrings.h"
+#include "SysUtils.h"
+
+namespace {
+
+void Put16(std::string& out, std::uint32_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+void Put32(std::string& out, std::uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+void PutCount(std::string& out, int count) {
+  if (count > 0xFFFF) throw EWriteError("Stream write error: more than 65535 entries in one list");
+  Put16(out, static_cast<std::uint32_t>(count));
+}
+
+std::string Narrow(const std::u16string& text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+class TImageWriter {
+ public:
+  TImageWriter(const TLangFileHeader& header, const TLangResource& store, int index)
+      : h_(header), store_(store), index_(index), f_(header.Format) {}
+
+  std::string Write() {
+    if (f_ < 1 || f_ > kLangFileNewestFormat)
+      throw EWriteError("Stream write error: language file format " + std::to_string(f_) + " cannot be written");
+    std::string body;
+    WriteUnits(body);
+    WriteForms(body);
+    if (f_ > 6) WriteGroups(body);
+
+    std::string out;
+    Put16(out, kLangFileMagic);
+    Put16(out, static_cast<std::uint32_t>(f_));
+    Put32(out, h_.Version);
+    if (f_ > 4) Put32(out, h_.Build);
+    Put16(out, h_.LangID);
+    if (f_ > 2) Put16(out, h_.BasedOnLangID);
+    WritePackedAnsiString(out, h_.EnglishName, kPackedHeaderFormat);
+    WritePackedWideString(out, h_.LocalizedName, kPackedHeaderFormat);
+    Put16(out, h_.IsNative ? 1 : 0);
+    if (f_ > 1) Put16(out, h_.Attributes);
+    Put32(out, constMax_);
+    Put32(out, propMax_);
+    if (f_ > 6) Put32(out, extMax_);
+    return out + body;
+  }
+
+ private:
+  void Flags(std::string& out, std::uint16_t flags) {
+    if (f_ > 1) Put16(out, flags);
+  }
+  void Tail(std::string& out, const TLResValue* value) {
+    Put32(out, static_cast<std::uint32_t>(value->Stamp()));
+    out.append(reinterpret_cast<const char*>(value->ChangeTime().data()), 8);
+  }
+  static void Max(std::uint32_t& max, std::int32_t id) {
+    if (static_cast<std::uint32_t>(id) > max) max = static_cast<std::uint32_t>(id);
+  }
+
+  void WriteUnits(std::string& out) {
+    const TLResUnitList* units = store_.Units();
+    PutCount(out, units->Count());
+    for (int u = 0; u < units->Count(); ++u) {
+      TLResUnitItem* unit = units->GetUnit(u);
+      WritePackedAnsiString(out, unit->Name(), f_);
+      Flags(out, unit->Flags());
+      TLResConstantList* constants = unit->Constants();
+      PutCount(out, constants->Count());
+      for (int c = 0; c < constants->Count(); ++c) {
+        TLResConstantItem* item = constants->GetConstant(c);
+        TLResValue* value = item->GetValue(index_);
+        WritePackedAnsiString(out, item->Name(), f_);
+        Flags(out, value->Flags());
+        Put16(out, static_cast<std::uint32_t>(item->StringID()));
+        Put32(out, static_cast<std::uint32_t>(item->ID()));
+        WritePackedWideString(out, value->WideText(), f_);
+        Tail(out, value);
+        Max(constMax_, item->ID());
+      }
+    }
+  }
+
+  void WriteProperties(std::string& out, TLResPropertyList* props) {
+    PutCount(out, props->Count());
+    for (int p = 0; p < props->Count(); ++p) {
+      TLResPropertyItem* item = props->GetProperty(p);
+      TLResValue* value = item->GetValue(index_);
+      std::uint8_t kind = item->GetValueKind();
+      WritePackedAnsiString(out, item->Name(), f_);
+      Flags(out, value->Flags());
+      Put32(out, static_cast<std::uint32_t>(item->ID()));
+      Put32(out, kind);
+      if (kind == lvkWideString || kind == lvkWideString4) {
+        WritePackedWideString(out, value->WideText(), f_);
+      } else if (kind == lvkFloat && f_ > 3) {
+        double v = 0;
+        TryStrToFloat(Narrow(value->WideText()), v);
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Put32(out, static_cast<std::uint32_t>(bits));
+        Put32(out, static_cast<std::uint32_t>(bits >> 32));
+      } else if (kind == lvkInteger && f_ > 3) {
+        Put32(out, static_cast<std::uint32_t>(TextToIntOrZero(Narrow(value->WideText()))));
+      }
+      Tail(out, value);
+      Max(propMax_, item->ID());
+    }
+  }
+
+  void WriteForms(std::string& out) {
+    const TLResFormList* forms = store_.Forms();
+    PutCount(out, forms->Count());
+    for (int f = 0; f < forms->Count(); ++f) {
+      TLResFormItem* form = forms->GetForm(f);
+      WritePackedAnsiString(out, form->Name(), f_);
+      Flags(out, form->Flags());
+      WriteProperties(out, form->Properties());
+      TLResComponentList* components = form->Components();
+      PutCount(out, components->Count());
+      for (int c = 0; c < components->Count(); ++c) {
+        TLResComponentItem* component = components->GetComponent(c);
+        WritePackedAnsiString(out, component->Name(), f_);
+        Flags(out, component->Flags());
+        WriteProperties(out, component->Properties());
+      }
+    }
+  }
+
+  void WriteGroups(std::string& out) {
+    const TLResExtGroupList* groups = store_.ExtGroups();
+    PutCount(out, groups->Count());
+    for (int g = 0; g < groups->Count(); ++g) {
+      TLResExtGroupItem* group = groups->GetGroup(g);
+      WritePackedAnsiString(out, group->Name(), f_);
+      Put16(out, 0);
+      TLResExternalList* items = group->Items();
+      PutCount(out, items->Count());
+      for (int i = 0; i < items->Count(); ++i) {
+        TLResExternalItem* item = items->GetExternal(i);
+        TLResValue* value = item->GetValue(index_);
+        WritePackedAnsiString(out, item->Name(), f_);
+        Put16(out, value->Flags());
+        Put32(out, static_cast<std::uint32_t>(item->ID()));
+        WritePackedWideString(out, value->WideText(), f_);
+        Tail(out, value);
+        Max(extMax_, item->ID());
+      }
+    }
+  }
+
+  const TLangFileHeader& h_;
+  const TLangResource& store_;
+  int index_;
+  int f_;
+  std::uint32_t constMax_ = 0, propMax_ = 0, extMax_ = 0;
+};
+
+}  // namespace
+
+std::string WriteLangFileImage(const TLangFileHeader& header, const TLangResource& store, int langIndex) {
+  return TImageWriter(header, store, langIndex).Write();
+}
+
+std::string WriteEmbeddedLanguageList(const std::vector<TEmbeddedLanguage>& languages, std::uint16_t listFormat,
+                                      std::uint32_t version) {
+  std::string out = "JLL";
+  Put16(out, listFormat);
+  Put32(out, version);
+  PutCount(out, static_cast<int>(languages.size()));
+  for (const TEmbeddedLanguage& l : languages) {
+    Put16(out, l.LangID);
+    if (listFormat >= 3) WritePackedAnsiString(out, l.EnglishName, 6);
+    if (listFormat >= 4) WritePackedWideString(out, l.LocalizedName, 6);
+  }
+  for (const TEmbeddedLanguage& l : languages) {
+    if (listFormat <= 1) {
+      if (l.Image.size() > 0xFFFF) throw EWriteError("Stream write error: language image too large for list format 1");
+      Put16(out, static_cast<std::uint32_t>(l.Image.size()));
+    } else {
+      Put32(out, static_cast<std::uint32_t>(l.Image.size()));
+    }
+    out += l.Image;
+  }
+  return out;
+}
+
+std::string WriteSettingsResource(const std::string& signature, std::uint32_t version, std::uint16_t langId,
+                                  const std::string& englishName, const std::u16string& localizedName,
+                                  std::uint16_t kind, std::uint32_t build) {
+  std::string out = signature.substr(0, 4);
+  out.resize(4, ' ');
+  Put32(out, version);
+  Put16(out, langId);
+  WritePackedAnsiString(out, englishName, kPackedHeaderFormat);
+  WritePackedWideString(out, localizedName, kPackedHeaderFormat);
+  Put16(out, kind);
+  Put16(out, 0);
+  Put32(out, build);
+  out.push_back('\0');
+  return out;
+}

@@ -1,0 +1,228 @@
+#include "PEReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "JCompress.h"
+#include "LocFixtures.h"
+#include "Streams.h"
+
+namespace {
+
+struct TFree {
+  void operator()(TObject* o) const { o->Free(); }
+};
+using TReaderPtr = std::unique_ptr<TPEReader, TFree>;
+
+TReaderPtr Open(std::string image) {
+  return TReaderPtr(TPEReader::FromImage(std::move(image)));
+}
+
+TPEResourceItem* FindItem(TPEResourceList* list, const std::string& name) {
+  for (int i = 0; i < list->Count(); ++i)
+    if (list->Item(i)->GetName() == name) return list->Item(i);
+  return nullptr;
+}
+
+std::uint32_t RsrcPointer(const std::string& image) {
+  TReaderPtr r = Open(image);
+  TPESection s;
+  EXPECT_TRUE(r->FindSection(".RSRC", s));
+  return s.PointerToRawData;
+}
+
+void Put32(std::string& s, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void Put16(std::string& s, std::size_t at, std::uint16_t v) {
+  s[at] = static_cast<char>(v & 0xFF);
+  s[at + 1] = static_cast<char>(v >> 8);
+}
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const EExeError& e) {
+    return e.Message;
+  }
+  return "(no error)";
+}
+
+// Walks the fixture's tree the way the resource processor does.
+void ExpectFixtureTree(TPEReader* reader) {
+  TPEResourceList* root = reader->GetResources();
+  ASSERT_EQ(root->Count(), 2);
+  TPEResourceItem* strings = root->Item(0);
+  TPEResourceItem* rcdata = root->Item(1);
+  EXPECT_EQ(strings->GetName(), "String");
+  EXPECT_EQ(rcdata->GetName(), "RCData");
+  EXPECT_TRUE(strings->IsList());
+  EXPECT_EQ(strings->GetDataSize(), 0u);
+
+  TPEResourceList* blocks = strings->GetList();
+  ASSERT_EQ(blocks->Count(), 4);
+  EXPECT_EQ(blocks->Item(0)->GetName(), "1");
+  EXPECT_EQ(blocks->Item(3)->GetName(), "4081");
+  EXPECT_EQ(blocks->ResType(), 6u);
+  EXPECT_FALSE(blocks->Item(0)->IsList());
+  EXPECT_EQ(ErrorOf([&] { blocks->Item(0)->GetList(); }), kExeNotAList);
+
+  TPEResourceList* items = rcdata->GetList();
+  ASSERT_EQ(items->Count(), 4);
+  TPEResourceItem* form = FindItem(items, "TWIZARDFORM");
+  ASSERT_NE(form, nullptr);
+  EXPECT_FALSE(form->IsNumbered());
+  ASSERT_EQ(form->GetDataSize(), 29u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(form->GetData()), 4), "TPF0");
+  TPEResourceItem* numbered = FindItem(items, "300");
+  ASSERT_NE(numbered, nullptr);
+  EXPECT_TRUE(numbered->IsNumbered());
+  EXPECT_EQ(numbered->GetDataView(), "numbered");
+  EXPECT_NE(FindItem(items, "MIXED_CASE"), nullptr);
+  EXPECT_EQ(FindItem(items, "WQM_LIBSETTINGS_")->GetDataSize(), 44u);
+}
+
+TEST(PEReader, ReadsTheFixtureLibraryTree) {
+  TReaderPtr r = Open(LocFixture32());
+  ExpectFixtureTree(r.get());
+}
+
+TEST(PEReader, FindsTheSectionTableAfterA64BitOptionalHeader) {
+  TReaderPtr r = Open(LocFixture64());
+  ExpectFixtureTree(r.get());
+}
+
+TEST(PEReader, ReadsAnLzjCompressedCopyLikeTheFile) {
+  TReaderPtr r = Open(LzjCompress(LocFixture32()));
+  ExpectFixtureTree(r.get());
+}
+
+TEST(PEReader, OpensFilesAndReportsMissingOnes) {
+  std::string path = testing::TempDir() + "pereader-fixture.dll";
+  {
+    TFileStream f(path, fmCreate);
+    f.WriteBytes(LocFixture32());
+  }
+  TReaderPtr r(New<TPEReader>(path));
+  EXPECT_EQ(r->FileName(), path);
+  ExpectFixtureTree(r.get());
+  std::remove(path.c_str());
+  std::string missing = testing::TempDir() + "no-such-library.dll";
+  EXPECT_EQ(ErrorOf([&] { New<TPEReader>(missing)->Free(); }), "Couldn't open file: " + missing);
+}
+
+TEST(PEReader, RefusesBrokenHeaders) {
+  std::string fixture = LocFixture32();
+  std::string badLfanew = fixture;
+  Put32(badLfanew, 60, static_cast<std::uint32_t>(fixture.size() - 100));
+  std::string hugeLfanew = fixture;
+  Put32(hugeLfanew, 60, 0xFFFFFFF0u);
+  std::string badSignature = fixture;
+  std::uint32_t nt = static_cast<std::uint32_t>(static_cast<unsigned char>(fixture[60]) |
+                                                (static_cast<unsigned char>(fixture[61]) << 8));
+  badSignature[nt + 2] = 'X';
+  std::string manySections = fixture;
+  Put16(manySections, nt + 6, 0xFFFF);
+  struct Case {
+    const char* what;
+    std::string image;
+    const char* error;
+  } cases[] = {
+      {"empty", "", kExeEmptyImage},
+      {"not MZ", "ZM" + fixture.substr(2), kExeUnrecognized},
+      {"MZ only", "MZ", kExeNotPE},
+      {"NT headers past the end", badLfanew, kExeNotPE},
+      {"NT headers offset wraps", hugeLfanew, kExeNotPE},
+      {"signature", badSignature, kExeNotPE},
+      {"section table past the end", manySections, kExeNotPE},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorOf([&] { Open(c.image); }), c.error) << c.what;
+}
+
+TEST(PEReader, ASectionOutsideTheFileOrNoResourcesFailOnlyWhenAsked) {
+  std::string fixture = LocFixture32();
+  TReaderPtr r = Open(fixture);
+  int rsrc = -1;
+  for (int i = 0; i < r->SectionCount(); ++i)
+    if (r->Section(i).Name == ".rsrc") rsrc = i;
+  ASSERT_GE(rsrc, 0);
+  std::uint32_t nt = static_cast<std::uint32_t>(r->NtHeaders());
+  std::uint16_t optional = static_cast<std::uint16_t>(static_cast<unsigned char>(fixture[nt + 20]) |
+                                                      (static_cast<unsigned char>(fixture[nt + 21]) << 8));
+  std::size_t header = nt + 24 + optional + 40 * static_cast<std::size_t>(rsrc);
+
+  std::string renamed = fixture;
+  renamed[header + 1] = 'x';  // ".xsrc"
+  TReaderPtr noRes = Open(renamed);
+  EXPECT_EQ(ErrorOf([&] { noRes->GetResources(); }), kExeNoResources);
+
+  std::string outside = fixture;
+  Put32(outside, header + 20, static_cast<std::uint32_t>(fixture.size()) - 16);
+  TReaderPtr bad = Open(outside);
+  EXPECT_EQ(ErrorOf([&] { bad->GetResources(); }), kExeNotPE);
+}
+
+TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
+  const std::string fixture = LocFixture32();
+  const std::uint32_t base = RsrcPointer(fixture);
+  // The RCData type's name directory (root entry 1) and its first item's entry.
+  TReaderPtr probe = Open(fixture);
+  std::uint32_t rcdataDir = probe->GetResources()->Item(1)->OffsetField() & 0x7FFFFFFF;
+  std::uint32_t firstEntry = rcdataDir + 16;
+
+  std::string hugeRoot = fixture;
+  Put16(hugeRoot, base + 14, 0xFFFF);
+  EXPECT_EQ(ErrorOf([&] { Open(hugeRoot)->GetResources()->Count(); }), kExeBadResources);
+
+  std::string badName = fixture;
+  Put32(badName, base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
+  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }), kExeBadResources);
+
+  std::string badChild = fixture;
+  Put32(badChild, base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
+  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
+
+  // Data that runs past the section.
+  TPEResourceItem* item = probe->GetResources()->Item(1)->GetList()->Item(0);
+  std::uint32_t langDir = item->OffsetField() & 0x7FFFFFFF;
+  std::uint32_t dataEntry = static_cast<std::uint32_t>(probe->ResourceSection().U32LEAt(langDir + 16 + 4));
+  std::string longData = fixture;
+  Put32(longData, base + dataEntry + 4, 0x7FFFFFFF);
+  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
+  std::string lowRva = fixture;
+  Put32(lowRva, base + dataEntry, 0x10);
+  EXPECT_EQ(ErrorOf([&] { Open(lowRva)->GetResources()->Item(1)->GetList()->Item(0)->GetDataSize(); }),
+            kExeBadResources);
+
+  // An empty language directory: neither a list nor data.
+  std::string empty = fixture;
+  Put16(empty, base + langDir + 14, 0);
+  TReaderPtr r = Open(empty);
+  TPEResourceItem* leaf = r->GetResources()->Item(1)->GetList()->Item(0);
+  EXPECT_FALSE(leaf->IsList());
+  EXPECT_EQ(leaf->GetData(), nullptr);
+  EXPECT_EQ(leaf->GetDataSize(), 0u);
+  // An empty type directory is no list either.
+  std::string emptyType = fixture;
+  Put16(emptyType, base + rcdataDir + 12, 0);
+  Put16(emptyType, base + rcdataDir + 14, 0);
+  TReaderPtr r2 = Open(emptyType);
+  EXPECT_FALSE(r2->GetResources()->Item(1)->IsList());
+  EXPECT_EQ(ErrorOf([&] { r2->GetResources()->Item(1)->GetList(); }), kExeNotAList);
+}
+
+TEST(PEReader, NamesTypesByTheStandardTableOrByNumber) {
+  std::string fixture = LocFixture32();
+  std::uint32_t base = RsrcPointer(fixture);
+  Put32(fixture, base + 24, 24);  // the RCData type entry becomes type 24
+  TReaderPtr r = Open(fixture);
+  EXPECT_EQ(r->GetResources()->Item(1)->GetName(), "24");
+  EXPECT_EQ(r->GetResources()->Item(1)->GetList()->ResType(), 24u);
+  EXPECT_EQ(ResourceTypeName(14), "Icon");
+  EXPECT_EQ(ResourceTypeName(16), "Version");
+}
+
+}  // namespace
