@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "Win32Platform.h"
 #include "WinTestSupport.h"
 
@@ -59,7 +61,7 @@ TEST(CommP, WritesWaitThreeMillisecondsAByteWithinBounds) {
     DWORD ms;
   } const cases[] = {{0, 100},     {10, 100},    {33, 100},
                      {34, 102},    {500, 1500},  {1066, 3198},
-                     {1067, 3200}, {2000, 3200}, {std::size_t{1} << 40, 3200}};
+                     {1067, 3200}, {2000, 3200}, {SIZE_MAX, 3200}};
   for (const auto& c : cases) EXPECT_EQ(WriteWaitMilliseconds(c.bytes), c.ms) << c.bytes << " bytes";
 }
 
