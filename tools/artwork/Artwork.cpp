@@ -479,7 +479,7 @@ void WaitStrip(TCanvas& cv) {
       double a = 2 * kPi * d / frames - kPi / 2;
       int age = (f - d + frames) % frames;  // 0: the bright dot
       double t = std::max(0.0, 1.0 - age / 6.0);
-      Circle(cv, cx + std::cos(a) * 11.5, cy + std::sin(a) * 11.5, 1.9 + 1.0 * t,
+      Circle(cv, cx + std::cos(a) * 11.5, cy + std::sin(a) * 11.5, 2.1 + 0.9 * t,
              Mix(Rgb(176, 188, 208), Rgb(20, 90, 200), t));
     }
   }
