@@ -1,0 +1,107 @@
+// The program's resources as Windows sees them: this test carries the same
+// resource object as Pellory.exe, and loads "tlq_img.dll" from the program's
+// folder the way the wizard does.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string ThisFolder() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+struct TBitmapSize {
+  LONG Width = 0, Height = 0;
+};
+
+TBitmapSize SizeOf(HBITMAP bitmap) {
+  BITMAP info{};
+  TBitmapSize size;
+  if (bitmap && GetObjectA(bitmap, sizeof(info), &info) == static_cast<int>(sizeof(info))) {
+    size.Width = info.bmWidth;
+    size.Height = info.bmHeight;
+  }
+  return size;
+}
+
+TEST(PictureLibrary, LoadsBesideTheProgramAndServesThePagePictures) {
+  // The build puts the library into the program's folder, <build>/wizard.
+  std::string path = ThisFolder() + "..\\wizard\\tlq_img.dll";
+  HMODULE library = LoadLibraryA(path.c_str());
+  ASSERT_NE(library, nullptr) << path << " error " << GetLastError();
+  for (const char* name : {"PAGE1", "PAGE2", "PAGE3", "PAGE4"}) {
+    SCOPED_TRACE(name);
+    HBITMAP bitmap = LoadBitmapA(library, name);
+    ASSERT_NE(bitmap, nullptr);
+    TBitmapSize size = SizeOf(bitmap);
+    EXPECT_EQ(size.Width, 200);
+    EXPECT_EQ(size.Height, 312);
+    DeleteObject(bitmap);
+  }
+  EXPECT_EQ(LoadBitmapA(library, "PAGE5"), nullptr);
+  EXPECT_EQ(FindResourceA(library, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16)) != nullptr, true);  // version
+  FreeLibrary(library);
+}
+
+TEST(ProgramResources, StringsFormPicturesIconManifestAndVersion) {
+  HINSTANCE self = GetModuleHandleA(nullptr);
+  struct {
+    UINT id;
+    const wchar_t* text;
+  } const kStrings[] = {
+      {65264, L"IMEI:"},
+      {65265, L"ESN:"},
+      {65266, L"Connection was not established. Press Help button for more information."},
+      {65286, L"Are you sure that you want to close Pellory?"},
+      {65288, L"Unknown"},
+      {65294, L"Finish"},
+      {65295, L"Next >"},
+  };
+  for (const auto& s : kStrings) {
+    wchar_t buffer[256] = {};
+    int n = LoadStringW(self, s.id, buffer, 256);
+    EXPECT_EQ(std::wstring(buffer, n > 0 ? n : 0), s.text) << s.id;
+  }
+  wchar_t none[8] = {};
+  EXPECT_EQ(LoadStringW(self, 65270, none, 8), 0);  // the table has gaps
+
+  HRSRC form = FindResourceA(self, "TWIZARDFORM", MAKEINTRESOURCEA(10));  // RCDATA
+  ASSERT_NE(form, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(self, form)));
+  ASSERT_GE(SizeofResource(self, form), 4u);
+  EXPECT_EQ(std::string(data, 4), "TPF0");
+
+  for (const char* name : {"PHONE0", "PHONE1"}) {
+    HBITMAP bitmap = LoadBitmapA(self, name);
+    TBitmapSize size = SizeOf(bitmap);
+    EXPECT_EQ(size.Width, 48) << name;
+    EXPECT_EQ(size.Height, 48) << name;
+    DeleteObject(bitmap);
+  }
+  HBITMAP wait = LoadBitmapA(self, "WAITGLYPH");
+  EXPECT_EQ(SizeOf(wait).Width, 15 * 32);
+  EXPECT_EQ(SizeOf(wait).Height, 32);
+  DeleteObject(wait);
+
+  HICON icon = static_cast<HICON>(LoadImageA(self, "MAINICON", IMAGE_ICON, 32, 32, 0));
+  EXPECT_NE(icon, nullptr);
+  if (icon) DestroyIcon(icon);
+  EXPECT_NE(FindResourceA(self, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)), nullptr);  // manifest
+
+  HRSRC version = FindResourceA(self, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  ASSERT_NE(version, nullptr);
+  const auto* info = static_cast<const char*>(LockResource(LoadResource(self, version)));
+  // VS_VERSIONINFO: length, value length, type, "VS_VERSION_INFO", then VS_FIXEDFILEINFO on a 32-bit boundary.
+  const auto* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(info + 40);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+}
+
+}  // namespace
