@@ -108,9 +108,9 @@ class TFinderEvent {
 
 // What a finder works with; null members stand for the installed ones.
 struct TFinderSetup {
-  TPhonePlatform* phones = nullptr;    // links, waits and timers of the phone objects
-  TFinderDevices* devices = nullptr;   // infrared discovery and DKU-2 devices
-  RegistryBackend* registry = nullptr; // where the DKU-5 ports are read from
+  TPhonePlatform* phones = nullptr;     // links, waits and timers of the phone objects
+  TFinderDevices* devices = nullptr;    // infrared discovery and DKU-2 devices
+  RegistryBackend* registry = nullptr;  // where the DKU-5 ports are read from
 };
 
 // Connection kinds the wizard marks ports with.

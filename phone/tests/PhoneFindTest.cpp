@@ -184,9 +184,8 @@ TEST(PhoneFinder, MarkedPortsAreTriedTwiceEveryPassWithTheirLinkMethod) {
     std::uint8_t mark;
     std::uint8_t linkMethod;
   };
-  const Case cases[] = {{7, kMarkFbusCable, kLinkFbusCable},
-                        {8, kMarkDlr3Cable, kLinkAtSwitch},
-                        {9, kMarkBluetooth, kLinkBluetooth}};
+  const Case cases[] = {
+      {7, kMarkFbusCable, kLinkFbusCable}, {8, kMarkDlr3Cable, kLinkAtSwitch}, {9, kMarkBluetooth, kLinkBluetooth}};
   for (const Case& c : cases) env.Port(c.port, TPortAnswer::Mute);
   env.Port(10, TPortAnswer::Phone);
   TFinderHolder f(env);
@@ -212,8 +211,7 @@ TEST(PhoneFinder, MarkedPortsAreTriedTwiceEveryPassWithTheirLinkMethod) {
       }
   EXPECT_EQ(env.AttemptsOn(10), 0);
   // Each report carries the passes that tried something, rising by one.
-  for (std::size_t i = 1; i < f.events.passes.size(); ++i)
-    EXPECT_EQ(f.events.passes[i], f.events.passes[i - 1] + 1);
+  for (std::size_t i = 1; i < f.events.passes.size(); ++i) EXPECT_EQ(f.events.passes[i], f.events.passes[i - 1] + 1);
 }
 
 TEST(PhoneFinder, Dku5PortFoundThroughTheAtSwitch) {
