@@ -180,6 +180,8 @@ void TPhoneFinder::Shutdown() {
     thread->Free();
   } catch (...) {
   }
+  // Also when the thread was stopped before its loop began.
+  finished_ = true;
 }
 
 // --- TFindThread -------------------------------------------------------------------------------
