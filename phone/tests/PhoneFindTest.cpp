@@ -173,6 +173,14 @@ TEST(PhoneFinder, PhoneOnOnePortAndAnAbsentPort) {
   EXPECT_EQ(f.events.passes.back(), 1);
   EXPECT_EQ(f->PassCount(), 1);
   for (const auto& a : env.Attempts()) EXPECT_EQ(a.linkMethod, kLinkFbusCable);
+
+  // Enabled anew, the absent port is tried again; its unchanged code is not reported again.
+  f->SetPortEnabled(5, 1);
+  ASSERT_TRUE(ServeUntil([&] { return env.AttemptsOn(5) >= 2; }));
+  ASSERT_TRUE(f.Passes(1));
+  EXPECT_EQ(f->GetPortEnabled(5), 0);
+  EXPECT_EQ(f.events.failures.size(), 1u);
+  EXPECT_EQ(env.AttemptsOn(3), 1);
   EXPECT_FALSE(f.events.offMainThread);
 }
 
