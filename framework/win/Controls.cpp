@@ -19,6 +19,9 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Hint, GetHint, SetHint)
   FW_PROP(HelpContext, GetHelpContext, SetHelpContext) FW_DEFAULT(0)
   FW_PROP(Cursor, GetCursor, SetCursor) FW_DEFAULT(0)
+  FW_PROP(Font, GetFont, SetFont)
+  FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
+  FW_PROP(Color, GetColor, SetColor)
   FW_EVENT(OnClick, OnClick)
 FW_END_CLASS
 
@@ -111,12 +114,50 @@ int FindHelpContext(TControl* control) {
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
   WindowProc = TWndMethod::Bind<&TControl::WndProc>(this);
+  font_ = New<TFont>();
+  font_->OnChange = TNotifyEvent::Bind<&TControl::FontChange>(this);
   ControlStyle = {csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
 }
 
 void TControl::Destroy() {
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();
+  font_->OnChange = nullptr;
+  FreeAndNil(font_);
+}
+
+void TControl::FontChange(TObject*) {
+  if (!fontFromParent_) parentFont_ = false;
+  FontChanged();
+}
+
+void TControl::FontChanged() {
+  Invalidate();
+  Perform(CM_FONTCHANGED);
+}
+
+void TControl::TakeParentFont() {
+  if (!parentFont_ || !parent_) return;
+  fontFromParent_ = true;
+  try {
+    font_->Assign(parent_->GetFont());
+  } catch (...) {
+    fontFromParent_ = false;
+    throw;
+  }
+  fontFromParent_ = false;
+}
+
+void TControl::SetParentFont(bool v) {
+  parentFont_ = v;
+  if (v) TakeParentFont();
+}
+
+void TControl::SetColor(TColor v) {
+  if (color_ == v) return;
+  color_ = v;
+  Invalidate();
+  Perform(CM_COLORCHANGED);
 }
 
 void TControl::SetParent(TWinControl* parent) {
@@ -308,6 +349,7 @@ void TWinControl::InsertControl(TControl* control) {
   if (control->parent_) control->parent_->RemoveControl(control);
   controls_.push_back(control);
   control->parent_ = this;
+  control->TakeParentFont();
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
     tabList_.push_back(w);
     if (handle_) w->UpdateShowing();
@@ -468,7 +510,7 @@ void TWinControl::CreateWindowHandle(const TCreateParams& params) {
 void TWinControl::CreateHandle() {
   if (handle_) return;
   CreateWnd();
-  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), 0);
   RECT r;
   GetWindowRect(handle_, &r);
   if (Parent()) MapWindowPoints(nullptr, Parent()->handle_, reinterpret_cast<POINT*>(&r), 2);
@@ -504,6 +546,12 @@ void TWinControl::RecreateWnd() {
   if (!handle_) return;
   DestroyHandle();
   UpdateShowing();
+}
+
+void TWinControl::FontChanged() {
+  if (handle_) SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), TRUE);
+  TControl::FontChanged();
+  for (TControl* c : controls_) c->TakeParentFont();
 }
 
 void TWinControl::MainWndProc(TMessage& msg) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "Graphics.h"
 #include "Messages.h"
 #include "WndProc.h"
 
@@ -106,6 +107,14 @@ public:
   void SetHelpContext(int v) { helpContext_ = v; }
   TCursor GetCursor() const { return cursor_; }
   virtual void SetCursor(TCursor v);
+  // The font; with ParentFont (the default) it follows the parent's, and
+  // changing it clears ParentFont.
+  TFont* GetFont() const { return font_; }
+  void SetFont(TFont* v) { font_->Assign(v); }
+  bool GetParentFont() const { return parentFont_; }
+  void SetParentFont(bool v);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor v);
 
   TControlStyle ControlStyle;
   TControlState ControlState;
@@ -131,6 +140,7 @@ public:
 protected:
   virtual void Changed() {}
   virtual void VisibleChanging() {}
+  virtual void FontChanged();  // the font's attributes changed
   std::string text_;
 
 private:
@@ -142,6 +152,12 @@ private:
   std::string hint_;
   int helpContext_ = 0;
   TCursor cursor_ = crDefault;
+  TFont* font_ = nullptr;
+  bool parentFont_ = true;
+  bool fontFromParent_ = false;
+  TColor color_ = clBtnFace;
+  void FontChange(TObject*);
+  void TakeParentFont();
 };
 
 class TWinControl : public TControl {
@@ -186,6 +202,7 @@ public:
 
   void RecreateWnd();
   void DestroyHandle();
+  void FontChanged() override;
 
 protected:
   virtual void CreateParams(TCreateParams& params);

@@ -149,11 +149,6 @@ void TLabel::SetWordWrap(bool v) {
   AdjustBounds();
 }
 
-void TLabel::SetFontColor(COLORREF v) {
-  fontColor_ = v;
-  Invalidate();
-}
-
 void TLabel::Loaded() {
   inherited::Loaded();
   AdjustBounds();
@@ -162,7 +157,7 @@ void TLabel::Loaded() {
 void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
   std::string text = GetCaption();
   if ((flags & DT_CALCRECT) && text.empty()) text = " ";
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ oldFont = SelectObject(dc, GetFont()->Handle());
   if (!GetEnabled()) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rect, flags);
   SelectObject(dc, oldFont);
@@ -171,7 +166,7 @@ void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
 void TLabel::Paint(HDC dc) {
   RECT r = ClientRect();
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, fontColor_ != CLR_INVALID ? fontColor_ : GetSysColor(COLOR_BTNTEXT));
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
   flags |= alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT;
   DoDrawText(dc, r, flags);
@@ -189,7 +184,7 @@ void TLabel::AdjustBounds() {
 }
 
 void TLabel::Dispatch(TMessage& msg) {
-  if (msg.Msg == CM_TEXTCHANGED) {
+  if (msg.Msg == CM_TEXTCHANGED || msg.Msg == CM_FONTCHANGED) {
     AdjustBounds();
     Invalidate();
   }

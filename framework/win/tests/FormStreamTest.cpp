@@ -82,6 +82,14 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_FALSE(form->Timer->GetEnabled());
   EXPECT_EQ(form->Timer->GetInterval(), 90000u);
   EXPECT_EQ(form->PanelModel->GetBevelOuter(), bvLowered);
+  // Fonts: the form's reaches the children that keep ParentFont; the link label has its own.
+  EXPECT_EQ(form->GetFont()->GetName(), "Arial");
+  EXPECT_TRUE(form->NextButton->GetParentFont());
+  EXPECT_EQ(form->NextButton->GetFont()->GetName(), "Arial");
+  EXPECT_EQ(form->NextButton->GetFont()->GetHeight(), -12);
+  EXPECT_FALSE(form->LabelHelp->GetParentFont());
+  EXPECT_EQ(form->LabelHelp->GetFont()->GetColor(), clBlue);
+  EXPECT_TRUE(form->LabelHelp->GetFont()->GetStyle().Contains(fsUnderline));
 
   form->Show();
   char text[64] = {};
