@@ -445,9 +445,8 @@ void TApplication::DispatchOne(MSG& msg) {
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
   if (msg.message == WM_KEYDOWN) {
-    if (msg.wParam == VK_F1) {
-      PostMessageA(msg.hwnd, WM_HELP, 0, 0);
-    }
+    // F1 needs nothing here: the system turns it into WM_HELP for the focused
+    // window, and each control answers with its (or its parents') help context.
     TWinControl* target = FindControl(msg.hwnd);
     if (TCustomForm* form = GetParentForm(target ? target : nullptr))
       if (form->HandleDialogKey(msg)) return;
