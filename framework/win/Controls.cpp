@@ -361,6 +361,7 @@ void TWinControl::InsertControl(TControl* control) {
 void TWinControl::RemoveControl(TControl* control) {
   auto it = std::find(controls_.begin(), controls_.end(), control);
   if (it == controls_.end()) return;
+  if (mouseCapture_ == control) mouseCapture_ = nullptr;
   control->Invalidate();
   controls_.erase(it);
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
@@ -562,6 +563,40 @@ void TWinControl::MainWndProc(TMessage& msg) {
   }
 }
 
+TControl* TWinControl::ControlAtPos(POINT p) const {
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+    TControl* c = *it;
+    if (dynamic_cast<TWinControl*>(c) || !c->GetVisible() || !c->GetEnabled()) continue;
+    const RECT r = c->BoundsRect();
+    if (PtInRect(&r, p)) return c;
+  }
+  return nullptr;
+}
+
+void TWinControl::WndProc(TMessage& msg) {
+  // Mouse messages over a graphic child go to that child (in its coordinates);
+  // the child that got a button press keeps the mouse until the release.
+  if (msg.Msg >= WM_MOUSEFIRST && msg.Msg <= WM_MBUTTONDBLCLK && msg.Msg != WM_MOUSEWHEEL) {
+    POINT p{static_cast<short>(LOWORD(msg.LParam)), static_cast<short>(HIWORD(msg.LParam))};
+    TControl* target = mouseCapture_ ? mouseCapture_ : ControlAtPos(p);
+    if (target) {
+      if (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_RBUTTONDOWN || msg.Msg == WM_MBUTTONDOWN) {
+        mouseCapture_ = target;
+        if (handle_) SetCapture(handle_);
+      }
+      const bool release = msg.Msg == WM_LBUTTONUP || msg.Msg == WM_RBUTTONUP || msg.Msg == WM_MBUTTONUP;
+      if (release) {
+        mouseCapture_ = nullptr;
+        if (handle_ && GetCapture() == handle_) ReleaseCapture();
+      }
+      msg.Result = target->Perform(msg.Msg, msg.WParam, MAKELPARAM(p.x - target->GetLeft(), p.y - target->GetTop()));
+      return;
+    }
+  }
+  if (msg.Msg == WM_CAPTURECHANGED) mouseCapture_ = nullptr;
+  TControl::WndProc(msg);
+}
+
 void TWinControl::Dispatch(TMessage& msg) {
   switch (msg.Msg) {
     case WM_COMMAND:
@@ -595,6 +630,17 @@ void TWinControl::Dispatch(TMessage& msg) {
         ::SetCursor(forced);
         msg.Result = TRUE;
         return;
+      }
+      if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_) {
+        // The graphic child under the mouse may have its own cursor.
+        POINT p;
+        GetCursorPos(&p);
+        ::ScreenToClient(handle_, &p);
+        if (TControl* c = ControlAtPos(p); c && c->GetCursor() != crDefault) {
+          ::SetCursor(CursorHandle(c->GetCursor()));
+          msg.Result = TRUE;
+          return;
+        }
       }
       if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ &&
           GetCursor() != crDefault) {

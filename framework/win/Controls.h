@@ -203,6 +203,9 @@ public:
   void RecreateWnd();
   void DestroyHandle();
   void FontChanged() override;
+  void WndProc(TMessage& msg) override;
+  // The visible, enabled graphic child at a client point (the topmost), or null.
+  TControl* ControlAtPos(POINT p) const;
 
 protected:
   virtual void CreateParams(TCreateParams& params);
@@ -224,6 +227,7 @@ private:
   void UpdateShowing();
   HWND handle_ = nullptr;
   HWND parentWindow_ = nullptr;
+  TControl* mouseCapture_ = nullptr;  // the graphic child that got the button press
   WNDPROC objectInstance_ = nullptr;
   std::vector<TControl*> controls_;  // every child, in insertion order
   std::vector<TWinControl*> tabList_;

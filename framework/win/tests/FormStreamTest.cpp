@@ -116,9 +116,14 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_TRUE(IsWindowVisible(form->NB->Pages(1)->WindowHandle()));
   EXPECT_FALSE(IsWindowVisible(form->NB->Pages(0)->WindowHandle()));
 
-  // A label has no window; a click on it reaches its handler through the parent.
-  form->LabelHelp->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-  form->LabelHelp->Perform(WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  // A label has no window; a click on it reaches its handler through the parent's window.
+  HWND page = form->LabelHelp->Parent()->WindowHandle();
+  const LPARAM at = MAKELPARAM(form->LabelHelp->GetLeft() + 2, form->LabelHelp->GetTop() + 2);
+  SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(page, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(form->labelClicks, 1);
+  SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 180));  // beside the label
+  SendMessageA(page, WM_LBUTTONUP, 0, MAKELPARAM(300, 180));
   EXPECT_EQ(form->labelClicks, 1);
 
   // An exception in a click handler is handled and the form keeps working.
