@@ -104,6 +104,19 @@ HCURSOR CursorHandle(TCursor cursor) {
   return LoadCursorA(nullptr, id);
 }
 
+bool IsAccel(unsigned ch, const std::string& caption) {
+  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<unsigned char>(caption[i + 1])))) ==
+           CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(ch & 0xFF)));
+  }
+  return false;
+}
+
 int FindHelpContext(TControl* control) {
   for (TControl* c = control; c; c = c->Parent())
     if (c->GetHelpContext() != 0) return c->GetHelpContext();

@@ -267,5 +267,8 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 HCURSOR ForcedCursor();
 HCURSOR CursorHandle(TCursor cursor);
 
+// True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
+bool IsAccel(unsigned ch, const std::string& caption);
+
 // The help context of a control or its nearest parent that has one.
 int FindHelpContext(TControl* control);

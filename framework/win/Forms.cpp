@@ -296,6 +296,26 @@ bool TCustomForm::HandleDialogKey(MSG& msg) {
   return false;
 }
 
+bool TCustomForm::HandleDialogChar(MSG& msg) {
+  // Alt+letter anywhere; a plain letter while a button has the focus.
+  if (msg.message == WM_CHAR) {
+    TWinControl* focused = FindControl(msg.hwnd);
+    if (!dynamic_cast<TButtonControl*>(focused)) return false;
+  } else if (msg.message != WM_SYSCHAR) {
+    return false;
+  }
+  std::vector<TWinControl*> pending{this};
+  while (!pending.empty()) {
+    TWinControl* w = pending.back();
+    pending.pop_back();
+    if (!w->GetVisible() || !w->GetEnabled()) continue;
+    if (w != this && w->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0) return true;
+    for (int i = w->ControlCount() - 1; i >= 0; --i)
+      if (auto* c = dynamic_cast<TWinControl*>(w->Controls(i))) pending.push_back(c);
+  }
+  return false;
+}
+
 void TCustomForm::Dispatch(TMessage& msg) {
   switch (msg.Msg) {
     case WM_CLOSE:
@@ -450,6 +470,10 @@ void TApplication::DispatchOne(MSG& msg) {
     TWinControl* target = FindControl(msg.hwnd);
     if (TCustomForm* form = GetParentForm(target ? target : nullptr))
       if (form->HandleDialogKey(msg)) return;
+  } else if (msg.message == WM_SYSCHAR || msg.message == WM_CHAR) {
+    TWinControl* target = FindControl(msg.hwnd);
+    if (TCustomForm* form = GetParentForm(target ? target : nullptr))
+      if (form->HandleDialogChar(msg)) return;
   }
   TranslateMessage(&msg);
   DispatchMessageA(&msg);

@@ -45,6 +45,15 @@ void TButton::Dispatch(TMessage& msg) {
         return;
       }
       break;
+    case CM_DIALOGCHAR:
+      if (IsAccel(static_cast<unsigned>(msg.WParam), GetCaption()) && CanFocus()) {
+        SetFocus();
+        Click();
+        msg.Result = 1;
+      } else {
+        msg.Result = 0;
+      }
+      return;
     case CM_DIALOGKEY: {
       const bool mine = (msg.WParam == VK_RETURN && (Focused() || default_)) || (msg.WParam == VK_ESCAPE && cancel_);
       if (mine && GetVisible() && GetEnabled()) {
@@ -94,6 +103,15 @@ void TRadioButton::SetChecked(bool v) {
 }
 
 void TRadioButton::Dispatch(TMessage& msg) {
+  if (msg.Msg == CM_DIALOGCHAR) {
+    msg.Result = 0;
+    if (IsAccel(static_cast<unsigned>(msg.WParam), GetCaption()) && CanFocus()) {
+      SetFocus();
+      SendMessageA(WindowHandle(), BM_CLICK, 0, 0);
+      msg.Result = 1;
+    }
+    return;
+  }
   if (msg.Msg == CN_COMMAND) {
     if (HIWORD(msg.WParam) == BN_CLICKED) {
       const bool now = SendMessageA(WindowHandle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
