@@ -23,6 +23,9 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
   FW_PROP(Color, GetColor, SetColor)
   FW_EVENT(OnClick, OnClick)
+  FW_EVENT(OnMouseDown, OnMouseDown)
+  FW_EVENT(OnMouseUp, OnMouseUp)
+  FW_EVENT(OnMouseMove, OnMouseMove)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TWinControl)
@@ -264,7 +267,41 @@ void TControl::WndProc(TMessage& msg) {
   Dispatch(msg);
 }
 
-void TControl::Dispatch(TMessage& msg) { DefaultHandler(msg); }
+TShiftState MouseShiftState(WPARAM keys) {
+  TShiftState s;
+  if (keys & MK_SHIFT) s.Include(ssShift);
+  if (keys & MK_CONTROL) s.Include(ssCtrl);
+  if (keys & MK_LBUTTON) s.Include(ssLeft);
+  if (keys & MK_RBUTTON) s.Include(ssRight);
+  if (keys & MK_MBUTTON) s.Include(ssMiddle);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  return s;
+}
+
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
+}
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseUp) OnMouseUp(this, button, shift, x, y);
+}
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+
+void TControl::Dispatch(TMessage& msg) {
+  const int x = static_cast<short>(LOWORD(msg.LParam)), y = static_cast<short>(HIWORD(msg.LParam));
+  switch (msg.Msg) {
+    case WM_MOUSEMOVE: MouseMove(MouseShiftState(msg.WParam), x, y); break;
+    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y); break;
+    case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: MouseDown(mbRight, MouseShiftState(msg.WParam), x, y); break;
+    case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: MouseDown(mbMiddle, MouseShiftState(msg.WParam), x, y); break;
+    case WM_LBUTTONUP: MouseUp(mbLeft, MouseShiftState(msg.WParam), x, y); break;
+    case WM_RBUTTONUP: MouseUp(mbRight, MouseShiftState(msg.WParam), x, y); break;
+    case WM_MBUTTONUP: MouseUp(mbMiddle, MouseShiftState(msg.WParam), x, y); break;
+    default: break;
+  }
+  DefaultHandler(msg);
+}
 
 void TControl::DefaultHandler(TMessage& msg) {
   switch (msg.Msg) {

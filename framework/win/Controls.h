@@ -51,6 +51,15 @@ FW_ENUM(TControlStateItem, csLButtonDown, csClicked, csPalette, csReadingState, 
         csCreating, csPaintCopy, csCustomPaint, csDestroyingHandle, csDocking);
 using TControlState = Set<TControlStateItem>;
 
+FW_ENUM(TShiftStateItem, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble);
+using TShiftState = Set<TShiftStateItem>;
+FW_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle);
+using TMouseEvent = Method<void(TObject* sender, TMouseButton button, TShiftState shift, int x, int y)>;
+using TMouseMoveEvent = Method<void(TObject* sender, TShiftState shift, int x, int y)>;
+
+// The shift state of a mouse message's key flags (and the Alt key's state).
+TShiftState MouseShiftState(WPARAM keys);
+
 struct TCreateParams {
   const char* Caption = "";
   DWORD Style = 0;
@@ -135,12 +144,17 @@ public:
   POINT ScreenToClient(POINT p) const;
 
   TNotifyEvent OnClick;
+  TMouseEvent OnMouseDown, OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
   virtual void Click();
 
 protected:
   virtual void Changed() {}
   virtual void VisibleChanging() {}
   virtual void FontChanged();  // the font's attributes changed
+  virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void MouseMove(TShiftState shift, int x, int y);
   std::string text_;
 
 private:

@@ -34,6 +34,11 @@ public:
     NB->SetPageIndex(NB->GetPageIndex() + 1);
   }
   void LabelHelpClick(TObject*) { ++labelClicks; }
+  int moves = 0, lastX = -1;
+  void HelpLabelMouseMove(TObject*, TShiftState, int x, int) {
+    ++moves;
+    lastX = x;
+  }
   void TimerTimer(TObject*) {}
 };
 
@@ -49,6 +54,7 @@ FW_BEGIN_CLASS(TTestForm)
   FW_METHOD(rgTypeClick)
   FW_METHOD(NextButtonClick)
   FW_METHOD(LabelHelpClick)
+  FW_METHOD(HelpLabelMouseMove)
   FW_METHOD(TimerTimer)
 FW_END_CLASS
 
@@ -89,6 +95,7 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_EQ(form->NextButton->GetFont()->GetHeight(), -12);
   EXPECT_FALSE(form->LabelHelp->GetParentFont());
   EXPECT_EQ(form->LabelHelp->GetFont()->GetColor(), clBlue);
+  EXPECT_EQ(form->LabelHelp->GetCursor(), crHandPoint);
   EXPECT_TRUE(form->LabelHelp->GetFont()->GetStyle().Contains(fsUnderline));
 
   form->Show();
@@ -122,6 +129,9 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, at);
   SendMessageA(page, WM_LBUTTONUP, 0, at);
   EXPECT_EQ(form->labelClicks, 1);
+  SendMessageA(page, WM_MOUSEMOVE, 0, MAKELPARAM(form->LabelHelp->GetLeft() + 5, form->LabelHelp->GetTop() + 2));
+  EXPECT_EQ(form->moves, 1);
+  EXPECT_EQ(form->lastX, 5);  // in the label's own coordinates
   SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 180));  // beside the label
   SendMessageA(page, WM_LBUTTONUP, 0, MAKELPARAM(300, 180));
   EXPECT_EQ(form->labelClicks, 1);
