@@ -613,6 +613,11 @@ void TWinControl::MainWndProc(TMessage& msg) {
   }
 }
 
+void TWinControl::GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) {
+  for (TControl* c : controls_)
+    if (c->Owner() == root) proc(c);
+}
+
 TControl* TWinControl::ControlAtPos(POINT p) const {
   for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
     TControl* c = *it;

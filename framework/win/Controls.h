@@ -218,6 +218,8 @@ public:
   void DestroyHandle();
   void FontChanged() override;
   void WndProc(TMessage& msg) override;
+  // For writing: the child controls that `root` owns.
+  void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
   // The visible, enabled graphic child at a client point (the topmost), or null.
   TControl* ControlAtPos(POINT p) const;
 

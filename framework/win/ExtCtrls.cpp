@@ -262,6 +262,10 @@ std::vector<TPage*> TNotebook::PageList() const {
   return pages;
 }
 
+void TNotebook::GetChildren(const Method<void(TComponent*)>& proc, TComponent*) {
+  for (TPage* page : PageList()) proc(page);
+}
+
 int TNotebook::PageCount() const { return static_cast<int>(PageList().size()); }
 
 TPage* TNotebook::Pages(int index) const {

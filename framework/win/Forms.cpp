@@ -296,6 +296,13 @@ bool TCustomForm::HandleDialogKey(MSG& msg) {
   return false;
 }
 
+void TCustomForm::GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) {
+  inherited::GetChildren(proc, root);
+  if (root != this) return;
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (!Components(i)->HasParent()) proc(Components(i));
+}
+
 bool TCustomForm::HandleDialogChar(MSG& msg) {
   // Alt+letter anywhere; a plain letter while a button has the focus.
   if (msg.message == WM_CHAR) {
