@@ -11,7 +11,7 @@
 namespace {
 
 class GraphicsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitForms(); }
 };
 

@@ -15,7 +15,7 @@
 namespace {
 
 class Win32PlatformTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitWin32Platform(); }
 };
 
@@ -29,12 +29,12 @@ void RecordException(std::exception_ptr e) {
 }
 
 class SyncThread : public TThread {
-public:
+ public:
   SyncThread() : TThread(false) {}
   std::atomic<DWORD> ranOn{0};
   std::atomic<DWORD> executeOn{0};
 
-protected:
+ protected:
   void Execute() override {
     executeOn = GetCurrentThreadId();
     Synchronize([this] { ranOn = GetCurrentThreadId(); });
@@ -127,8 +127,8 @@ TEST_F(Win32PlatformTest, ResourceStringsAreReadThroughTheResourceSection) {
 
 TEST_F(Win32PlatformTest, LocaleComparisonFoldsAccentedLetters) {
   EXPECT_LT(AnsiCompareText("abc", "ABD"), 0);
-  EXPECT_EQ(AnsiCompareText("Straße", "STRASSE") == 0, CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "Straße",
-                                                                       -1, "STRASSE", -1) == CSTR_EQUAL);
+  EXPECT_EQ(AnsiCompareText("Straße", "STRASSE") == 0,
+            CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "Straße", -1, "STRASSE", -1) == CSTR_EQUAL);
   EXPECT_TRUE(AnsiSameText("\xC9t\xE9", "\xE9T\xC9"));  // Windows-1252 E acute in both cases
   EXPECT_NE(AnsiCompareStr("a", "A"), 0);
 }
