@@ -61,8 +61,8 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
     GetClassNameA(wnd, cls, sizeof cls);
     if (lstrcmpA(cls, "#32770") == 0) {
       s->box = wnd;
-      s->original = reinterpret_cast<WNDPROC>(
-          SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+      s->original =
+          reinterpret_cast<WNDPROC>(SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
     }
   }
   return CallNextHookEx(s ? s->hook : nullptr, code, wp, lp);
@@ -84,11 +84,16 @@ UINT ButtonStyle(TMsgDlgButtons b) {
 
 UINT IconStyle(TMsgDlgType type) {
   switch (type) {
-    case mtWarning: return MB_ICONWARNING;
-    case mtError: return MB_ICONERROR;
-    case mtInformation: return MB_ICONINFORMATION;
-    case mtConfirmation: return MB_ICONQUESTION;
-    default: return 0;
+    case mtWarning:
+      return MB_ICONWARNING;
+    case mtError:
+      return MB_ICONERROR;
+    case mtInformation:
+      return MB_ICONINFORMATION;
+    case mtConfirmation:
+      return MB_ICONQUESTION;
+    default:
+      return 0;
   }
 }
 
@@ -96,11 +101,16 @@ UINT IconStyle(TMsgDlgType type) {
 
 std::string MessageDlgCaption(TMsgDlgType type) {
   switch (type) {
-    case mtWarning: return "Warning";
-    case mtError: return "Error";
-    case mtInformation: return "Information";
-    case mtConfirmation: return "Confirm";
-    default: return Application ? Application->Title() : std::string();
+    case mtWarning:
+      return "Warning";
+    case mtError:
+      return "Error";
+    case mtInformation:
+      return "Information";
+    case mtConfirmation:
+      return "Confirm";
+    default:
+      return Application ? Application->Title() : std::string();
   }
 }
 

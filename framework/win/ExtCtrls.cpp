@@ -138,8 +138,8 @@ void TPanel::Paint(HDC dc) {
   if (text.empty()) return;
   InflateRect(&r, -2, 0);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
   UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
                (alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT);
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
@@ -260,6 +260,10 @@ std::vector<TPage*> TNotebook::PageList() const {
   for (int i = 0; i < ControlCount(); ++i)
     if (auto* p = dynamic_cast<TPage*>(Controls(i))) pages.push_back(p);
   return pages;
+}
+
+void TNotebook::GetChildren(const Method<void(TComponent*)>& proc, TComponent*) {
+  for (TPage* page : PageList()) proc(page);
 }
 
 int TNotebook::PageCount() const { return static_cast<int>(PageList().size()); }

@@ -125,6 +125,7 @@ public:
   int PageCount() const;
   TPage* Pages(int index) const;
   TComponent* GetChildOwner() override { return this; }
+  void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
   void Loaded() override;
   void SetBounds(int left, int top, int width, int height) override;
   TNotifyEvent OnPageChanged;

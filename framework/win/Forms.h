@@ -87,6 +87,8 @@ public:
   TCloseQueryEvent OnCloseQuery;
 
   void Dispatch(TMessage& msg) override;
+  // For writing: the child controls, then the owned components that have no parent.
+  void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
 
 protected:
   void CreateParams(TCreateParams& params) override;
@@ -96,6 +98,7 @@ protected:
 
 private:
   bool HandleDialogKey(MSG& msg);
+  bool HandleDialogChar(MSG& msg);
   friend class TApplication;
   bool createNew_ = false;
   TFormBorderStyle borderStyle_ = bsSizeable;
@@ -215,6 +218,7 @@ extern TApplication* Application;
 extern TScreen* Screen;
 
 // The forms unit: creates Application and Screen (after InitWin32Platform) and frees them.
+// Its unit-table entry is {"Forms", &InitForms, &DoneForms}, placed after the framework's base units.
 void InitForms();
 void DoneForms();
 

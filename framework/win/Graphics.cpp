@@ -588,6 +588,17 @@ void TBitmap::LoadFromStream(TStream& stream) {
 
 void TBitmap::SaveToStream(TStream& stream) { stream.WriteBytes(Dib().SaveToBmp()); }
 
+void TBitmap::ReadData(TStream& stream) {
+  const std::uint32_t size = stream.ReadU32();
+  SetDib(TDib::LoadFromBmp(stream.ReadBytes(size)));
+}
+
+void TBitmap::WriteData(TStream& stream) {
+  const std::string bmp = Dib().SaveToBmp();
+  stream.WriteU32(static_cast<std::uint32_t>(bmp.size()));
+  stream.WriteBytes(bmp);
+}
+
 void TBitmap::LoadFromResourceName(HINSTANCE module, const std::string& name) {
   auto data = FindResourceData(FindResourceHInstance(reinterpret_cast<ModuleHandle>(module)), rtBitmap, name);
   if (!data) throw EResNotFound(Format("Resource %s not found", name));
@@ -769,7 +780,7 @@ void TPicture::DefineProperties(TFiler& filer) {
           throw EReadError("Class " + className + " not found");
         auto* g = static_cast<TGraphic*>(cls->create(nullptr));
         try {
-          g->LoadFromStream(s);
+          g->ReadData(s);
         } catch (...) {
           g->Free();
           throw;
@@ -780,7 +791,7 @@ void TPicture::DefineProperties(TFiler& filer) {
         const std::string name = graphic_ ? graphic_->ClassName() : "";
         s.WriteU8(static_cast<std::uint8_t>(name.size()));
         s.WriteBytes(name);
-        if (graphic_) graphic_->SaveToStream(s);
+        if (graphic_) graphic_->WriteData(s);
       },
       graphic_ != nullptr && !graphic_->Empty());
 }

@@ -206,8 +206,10 @@ public:
   TNotifyEvent OnChange;
 
 protected:
+  friend class TPicture;
   virtual void Changed();
-  virtual void ReadData(TStream& stream);   // the "Data" value
+  // The graphic's form data (its part of the "Data" value); by default its file format.
+  virtual void ReadData(TStream& stream);
   virtual void WriteData(TStream& stream);
 
 private:
@@ -256,6 +258,11 @@ public:
   void SetDib(TDib dib);
 
   TColor GetTransparentColor();
+
+protected:
+  // Form data: a u32 size, then a BMP file.
+  void ReadData(TStream& stream) override;
+  void WriteData(TStream& stream) override;
 
 private:
   void FreeImage();

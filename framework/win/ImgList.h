@@ -12,7 +12,7 @@
 // then the image strip and the mask strip, each a u32 size and a BMP file.
 class TCustomImageList : public TComponent {
   FW_CLASS(TCustomImageList, TComponent)
-public:
+ public:
   explicit TCustomImageList(TComponent* owner);
   void Destroy() override;
 
@@ -38,7 +38,7 @@ public:
   void DefineProperties(TFiler& filer) override;
   TNotifyEvent OnChange;
 
-private:
+ private:
   void ReadData(TStream& stream);
   void WriteData(TStream& stream);
   void Changed();
@@ -50,6 +50,6 @@ private:
 
 class TImageList : public TCustomImageList {
   FW_CLASS(TImageList, TCustomImageList)
-public:
+ public:
   explicit TImageList(TComponent* owner) : TCustomImageList(owner) {}
 };

@@ -101,7 +101,9 @@ bool ProcessThreadMessages() {
   return any;
 }
 
-void PumpingWait(std::uint32_t timeoutMs) { PumpLoop(timeoutMs, nullptr, nullptr, 0); }
+void PumpingWait(std::uint32_t timeoutMs) {
+  PumpLoop(timeoutMs, nullptr, nullptr, 0);
+}
 
 bool PumpingWaitUntil(std::uint32_t timeoutMs, const std::function<bool()>& done) {
   return PumpLoop(timeoutMs, &done, nullptr, 0) == 0;
@@ -112,5 +114,9 @@ int PumpingWaitForObjects(const HANDLE* handles, unsigned count, std::uint32_t t
   return PumpLoop(timeoutMs, nullptr, handles, count);
 }
 
-void SetThreadMessageProcessor(ThreadMessageProcessor processor) { g_processor = processor; }
-void SetQuitMessageHandler(QuitMessageHandler handler) { g_quitHandler = handler; }
+void SetThreadMessageProcessor(ThreadMessageProcessor processor) {
+  g_processor = processor;
+}
+void SetQuitMessageHandler(QuitMessageHandler handler) {
+  g_quitHandler = handler;
+}

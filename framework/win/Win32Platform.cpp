@@ -37,7 +37,7 @@ DWORD WINAPI ThreadEntry(LPVOID param) {
 }
 
 class Win32NativeThread : public NativeThread {
-public:
+ public:
   Win32NativeThread(HANDLE handle, DWORD id) : handle_(handle), id_(id) {}
   ~Win32NativeThread() override {
     if (handle_) CloseHandle(handle_);
@@ -52,20 +52,20 @@ public:
   ThreadId Id() const override { return id_; }
   std::uintptr_t Handle() const override { return reinterpret_cast<std::uintptr_t>(handle_); }
   void SetPriority(int priority) override {
-    static const int kPriorities[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST, THREAD_PRIORITY_BELOW_NORMAL,
-                                      THREAD_PRIORITY_NORMAL,       THREAD_PRIORITY_ABOVE_NORMAL,
-                                      THREAD_PRIORITY_HIGHEST,      THREAD_PRIORITY_TIME_CRITICAL};
+    static const int kPriorities[] = {
+        THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+        THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_TIME_CRITICAL};
     if (handle_ && priority >= 0 && priority < static_cast<int>(sizeof kPriorities / sizeof kPriorities[0]))
       SetThreadPriority(handle_, kPriorities[priority]);
   }
 
-private:
+ private:
   HANDLE handle_;
   DWORD id_;
 };
 
 class Win32ThreadApi : public ThreadApi {
-public:
+ public:
   std::unique_ptr<NativeThread> Start(void (*entry)(void*), void* arg) override {
     auto* start = new ThreadStart{entry, arg};
     DWORD id = 0;
@@ -89,7 +89,7 @@ AppWindowHandler g_appHandler = nullptr;
 void* g_appHandlerData = nullptr;
 
 class Win32Waker : public MainThreadWaker {
-public:
+ public:
   void Wake() override {
     if (g_syncEvent) SetEvent(g_syncEvent);
     HWND wnd = g_appWnd.load();
@@ -121,7 +121,7 @@ LRESULT CALLBACK AppWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 // --- Files -------------------------------------------------------------------------------------
 
 class Win32FileApi : public FileApi {
-public:
+ public:
   Handle Open(const std::string& name, unsigned mode, std::string& error) override {
     static const DWORD kShare[] = {0, 0, FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE};
     const unsigned shareIndex = (mode >> 4) & 7;
@@ -132,9 +132,15 @@ public:
       disposition = CREATE_ALWAYS;
     } else {
       switch (mode & 3) {
-        case fmOpenRead: access = GENERIC_READ; break;
-        case fmOpenWrite: access = GENERIC_WRITE; break;
-        case fmOpenReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+        case fmOpenRead:
+          access = GENERIC_READ;
+          break;
+        case fmOpenWrite:
+          access = GENERIC_WRITE;
+          break;
+        case fmOpenReadWrite:
+          access = GENERIC_READ | GENERIC_WRITE;
+          break;
         default:
           error = "Invalid file open mode";
           return nullptr;
@@ -216,7 +222,7 @@ BOOL CALLBACK EnumNamesProc(HMODULE, LPCSTR, LPSTR name, LONG_PTR param) {
 }
 
 class Win32ResourceSource : public ResourceSource {
-public:
+ public:
   std::optional<std::string_view> Find(ModuleHandle module, const ResourceId& type, const ResourceId& name) override {
     auto m = reinterpret_cast<HMODULE>(module);
     HRSRC info = FindResourceA(m, ResName(name), ResName(type));
@@ -238,7 +244,9 @@ public:
 
 // --- Locale and code page ----------------------------------------------------------------------
 
-int ClampLength(std::size_t n) { return n > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n); }
+int ClampLength(std::size_t n) {
+  return n > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
+}
 
 int LocaleCompare(std::string_view a, std::string_view b, bool ignoreCase) {
   int r = CompareStringA(LOCALE_USER_DEFAULT, ignoreCase ? NORM_IGNORECASE : 0, a.data(), ClampLength(a.size()),
@@ -255,6 +263,32 @@ std::string WideToAnsiCp(const std::u16string& text) {
   if (n <= 0) return WideToAnsi(text);
   std::string out(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, src, len, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// The user locale's time format in the framework's notation (h, n, s, AM/PM).
+std::string LocaleTimeFormat() {
+  char buf[80] = {};
+  if (!GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, buf, sizeof buf)) return {};
+  std::string out;
+  for (const char* p = buf; *p; ++p) {
+    const char c = *p;
+    if (c == '\'') {  // quoted text stays as it is, quotes included
+      out += c;
+      while (*++p && *p != '\'') out += *p;
+      if (!*p) break;
+      out += '\'';
+    } else if (c == 'H' || c == 'h') {
+      out += 'h';
+    } else if (c == 'm') {
+      out += 'n';
+    } else if (c == 't') {
+      if (p[1] == 't') ++p;
+      out += "AM/PM";
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 
@@ -300,6 +334,10 @@ void InitWin32Platform() {
   AnsiCompareHook = &LocaleCompare;
   SetResStringConverter(&WideToAnsiCp);
   InstallWin32RegistryBackend(true);
+  char sep[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, sizeof sep) && sep[0]) DecimalSeparator = sep[0];
+  std::string timeFormat = LocaleTimeFormat();
+  if (!timeFormat.empty()) LongTimeFormat = timeFormat;
 
   if (!g_syncEvent) g_syncEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   WNDCLASSA wc = {};
@@ -334,20 +372,30 @@ void DoneWin32Platform() {
   g_active = false;
 }
 
-bool Win32PlatformActive() { return g_active; }
+bool Win32PlatformActive() {
+  return g_active;
+}
 
-HINSTANCE MainHInstance() { return GetModuleHandleA(nullptr); }
+HINSTANCE MainHInstance() {
+  return GetModuleHandleA(nullptr);
+}
 
-HWND ApplicationWindow() { return g_appWnd.load(); }
+HWND ApplicationWindow() {
+  return g_appWnd.load();
+}
 
 void SetApplicationWindowHandler(AppWindowHandler handler, void* data) {
   g_appHandler = handler;
   g_appHandlerData = data;
 }
 
-HANDLE SynchronizeEvent() { return g_syncEvent; }
+HANDLE SynchronizeEvent() {
+  return g_syncEvent;
+}
 
-void SetCallbackExceptionHandler(CallbackExceptionHandler handler) { g_exceptionHandler = handler; }
+void SetCallbackExceptionHandler(CallbackExceptionHandler handler) {
+  g_exceptionHandler = handler;
+}
 
 void HandleCallbackException(std::exception_ptr error) noexcept {
   try {
@@ -400,5 +448,6 @@ std::uint64_t MonotonicMilliseconds() {
   }();
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
-  return static_cast<std::uint64_t>(now.QuadPart / freq.QuadPart * 1000 + (now.QuadPart % freq.QuadPart) * 1000 / freq.QuadPart);
+  return static_cast<std::uint64_t>(now.QuadPart / freq.QuadPart * 1000 +
+                                    (now.QuadPart % freq.QuadPart) * 1000 / freq.QuadPart);
 }

@@ -13,7 +13,9 @@ HKEY ToHkey(RegKey key) {
   return reinterpret_cast<HKEY>(key);
 }
 
-RegKey FromHkey(HKEY key) { return reinterpret_cast<RegKey>(key); }
+RegKey FromHkey(HKEY key) {
+  return reinterpret_cast<RegKey>(key);
+}
 
 Win32RegistryBackend* g_backend = nullptr;
 

@@ -13,7 +13,7 @@ void InstallWin32RegistryBackend(bool install);
 // Key paths and value names are ANSI; predefined roots use their HKEY numbers
 // (sign-extended on 64-bit Windows, as the system defines them).
 class Win32RegistryBackend : public RegistryBackend {
-public:
+ public:
   long OpenKey(RegKey parent, std::string_view subKey, std::uint32_t access, bool create, RegKey& out) override;
   void CloseKey(RegKey key) override;
   long DeleteKey(RegKey parent, std::string_view subKey) override;

@@ -23,7 +23,6 @@ TEST(AppResourcesTest, ManifestVersionAndFormsAreEmbedded) {
   EXPECT_NE(version->find(wide), std::string_view::npos);
 
   EXPECT_TRUE(FindResourceData(MainInstance(), rtRcData, "TTESTFORM").has_value());
-
 }
 
 }  // namespace

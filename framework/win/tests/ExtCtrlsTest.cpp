@@ -11,7 +11,7 @@
 namespace {
 
 class TimerTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitWin32Platform(); }
 };
 
@@ -27,7 +27,9 @@ struct TimerSink {
 };
 
 std::atomic<int> g_handled{0};
-void CountException(std::exception_ptr) { ++g_handled; }
+void CountException(std::exception_ptr) {
+  ++g_handled;
+}
 
 TEST_F(TimerTest, EnabledFromAWorkerThreadFiresOnTheMainThread) {
   TimerSink sink;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ExtCtrls.h"
+#include "Filer.h"
 #include "Forms.h"
 #include "Graphics.h"
 #include "ImgList.h"
@@ -10,7 +11,7 @@
 namespace {
 
 class GraphicsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitForms(); }
 };
 
@@ -80,6 +81,52 @@ TEST_F(GraphicsTest, PictureCopiesItsGraphicAndImageListGivesBitmaps) {
   out->Free();
   list->Free();
   pic->Free();
+  bmp->Free();
+}
+
+TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
+  auto* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetName("F");
+  auto* image = New<TImage>(form);
+  image->SetName("Img");
+  image->SetParent(form);
+  TBitmap* bmp = New<TBitmap>();
+  bmp->SetDib(TDib(6, 4, 24));
+  bmp->Canvas()->Brush()->SetColor(clTeal);
+  bmp->Canvas()->FillRect(RECT{0, 0, 6, 4});
+  image->GetPicture()->Assign(bmp);
+  auto* list = New<TImageList>(form);
+  list->SetName("Images");
+  list->SetWidth(6);
+  list->SetHeight(4);
+  list->AddMasked(bmp, clFuchsia);
+  list->AddMasked(bmp, clFuchsia);
+
+  TMemoryStream* s = New<TMemoryStream>();
+  TWriter* w = New<TWriter>(*s);
+  w->WriteRootComponent(form);
+  w->Free();
+  form->Free();
+
+  s->SetPosition(0);
+  auto* copy = TCustomForm::CreateNew<TForm>(nullptr);
+  TReader* r = New<TReader>(*s);
+  r->ReadRootComponent(copy);
+  r->Free();
+  s->Free();
+  auto* img = dynamic_cast<TImage*>(copy->FindComponent("Img"));
+  ASSERT_NE(img, nullptr);
+  ASSERT_NE(img->GetPicture()->Graphic(), nullptr);
+  EXPECT_STREQ(img->GetPicture()->Graphic()->ClassName(), "TBitmap");
+  EXPECT_EQ(img->GetPicture()->Bitmap()->Dib().Pixel(3, 2), static_cast<std::uint32_t>(clTeal));
+  auto* images = dynamic_cast<TImageList*>(copy->FindComponent("Images"));
+  ASSERT_NE(images, nullptr);
+  EXPECT_EQ(images->Count(), 2);
+  TBitmap* out = New<TBitmap>();
+  images->GetBitmap(1, out);
+  EXPECT_EQ(out->Dib().Pixel(3, 2), static_cast<std::uint32_t>(clTeal));
+  out->Free();
+  copy->Free();
   bmp->Free();
 }
 

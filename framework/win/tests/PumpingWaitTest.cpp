@@ -12,7 +12,7 @@
 namespace {
 
 class PumpingWaitTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitWin32Platform(); }
 };
 

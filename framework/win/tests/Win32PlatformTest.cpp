@@ -15,7 +15,7 @@
 namespace {
 
 class Win32PlatformTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { InitWin32Platform(); }
 };
 
@@ -29,12 +29,12 @@ void RecordException(std::exception_ptr e) {
 }
 
 class SyncThread : public TThread {
-public:
+ public:
   SyncThread() : TThread(false) {}
   std::atomic<DWORD> ranOn{0};
   std::atomic<DWORD> executeOn{0};
 
-protected:
+ protected:
   void Execute() override {
     executeOn = GetCurrentThreadId();
     Synchronize([this] { ranOn = GetCurrentThreadId(); });
@@ -127,10 +127,23 @@ TEST_F(Win32PlatformTest, ResourceStringsAreReadThroughTheResourceSection) {
 
 TEST_F(Win32PlatformTest, LocaleComparisonFoldsAccentedLetters) {
   EXPECT_LT(AnsiCompareText("abc", "ABD"), 0);
-  EXPECT_EQ(AnsiCompareText("Straße", "STRASSE") == 0, CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "Straße",
-                                                                       -1, "STRASSE", -1) == CSTR_EQUAL);
+  EXPECT_EQ(AnsiCompareText("Straße", "STRASSE") == 0,
+            CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "Straße", -1, "STRASSE", -1) == CSTR_EQUAL);
   EXPECT_TRUE(AnsiSameText("\xC9t\xE9", "\xE9T\xC9"));  // Windows-1252 E acute in both cases
   EXPECT_NE(AnsiCompareStr("a", "A"), 0);
+}
+
+TEST_F(Win32PlatformTest, TimeFormatFollowsTheUserLocale) {
+  char buf[64] = {};
+  SYSTEMTIME st = {};
+  st.wYear = 2026;
+  st.wMonth = 12;
+  st.wDay = 9;
+  st.wHour = 14;
+  st.wMinute = 5;
+  st.wSecond = 7;
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, buf, sizeof buf);
+  EXPECT_EQ(TimeToStr(EncodeTime(14, 5, 7, 0)), buf);
 }
 
 #ifdef PELLORY_HAVE_REGISTRY
