@@ -1,5 +1,7 @@
 #include "PhonetCutter.h"
 
+#include <algorithm>
+
 #include "ByteReader.h"
 #include "LinkFrames.h"
 
@@ -27,7 +29,8 @@ bool TPhonetCutter::EmptyPoll() {
 }
 
 // Brings the buffer to start with the resync sequence. False when it holds no
-// whole sequence: then only a tail that may be the sequence's first bytes is kept.
+// whole sequence: then only a tail that may be the sequence's first bytes is
+// kept, so garbage never lingers and no split sequence is lost.
 bool TPhonetCutter::Resync() {
   const std::size_t at = buffer_.find(resync_);
   if (at != std::string::npos) {
@@ -38,7 +41,7 @@ bool TPhonetCutter::Resync() {
     return true;
   }
   // The sequence may be split between this read and the next: keep its start.
-  std::size_t keep = resync_.size() - 1;
+  std::size_t keep = std::min(buffer_.size(), resync_.size() - 1);
   while (keep > 0 && buffer_.compare(buffer_.size() - keep, keep, resync_, 0, keep) != 0) --keep;
   buffer_.erase(0, buffer_.size() - keep);
   expected_ = 0;
@@ -50,15 +53,14 @@ std::vector<std::string> TPhonetCutter::Feed(std::string_view bytes) {
   if (bytes.empty()) return frames;
   emptyPolls_ = 0;
   buffer_.append(bytes);
-  while (true) {
-    if (buffer_.size() >= resync_.size() && !Resync()) break;
+  while (!buffer_.empty()) {
+    if (!Resync()) break;
     if (expected_ == 0 && buffer_.size() >= kHeader) expected_ = ByteReader(buffer_).U16BEAt(4);
     if (buffer_.size() < kHeader || buffer_.size() < expected_ + kHeader) break;
     const std::size_t whole = expected_ + kHeader;
     frames.push_back(buffer_.substr(0, whole));
     buffer_.erase(0, whole);
     expected_ = 0;
-    if (buffer_.size() < kHeader) break;
   }
   return frames;
 }

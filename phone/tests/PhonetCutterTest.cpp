@@ -56,6 +56,8 @@ TEST(PhonetCutter, CutsFramesWhateverTheReads) {
       {"garbage between frames", {a + "junk" + b}, {a, b}, ""},
       {"another media byte is garbage", {PhoneFrame(0x1B, 0x10, "abc") + a}, {a}, ""},
       {"garbage alone is emptied", {"garbage"}, {}, ""},
+      {"short garbage is not held", {"ab"}, {}, ""},
+      {"the start of a sequence is held", {"\x14"}, {}, "\x14"},
       {"garbage ending in the first byte keeps it", {"garbage\x14"}, {}, "\x14"},
       {"garbage ending in two bytes of the sequence keeps them", {std::string("garbage\x14\x10")}, {},
        std::string("\x14\x10")},
