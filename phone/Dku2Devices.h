@@ -37,7 +37,9 @@ bool Dku2ClassListed(std::size_t classIndex, bool filtered);
 // The device path in a device-interface detail record: the text from
 // `pathOffset` (the offset of the path field after the record's size field) to
 // the first zero byte or the end of the record. Empty when the record is too
-// short to hold the field.
+// short to hold the field. The record's sizes differ between 32- and 64-bit
+// builds: a provider takes them from the platform's own record types (sizeof,
+// offsetof), never from fixed numbers.
 std::string Dku2DetailPath(std::string_view record, std::size_t pathOffset);
 
 // Lists the paths of the present devices of the driver's interface classes.
