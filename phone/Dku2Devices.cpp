@@ -25,6 +25,28 @@ std::string Dku2DetailPath(std::string_view record, std::size_t pathOffset) {
   return std::string(path.substr(0, path.find('\0')));
 }
 
+std::vector<std::string> CollectDku2DevicePaths(TDku2DeviceSource& source, bool filtered) {
+  std::vector<std::string> paths;
+  for (std::size_t c = 0; c < kDku2InterfaceClasses.size(); ++c) {
+    if (!source.OpenClass(kDku2InterfaceClasses[c])) break;
+    try {
+      for (std::size_t m = 0;; ++m) {
+        std::string record;
+        std::size_t offset = 0;
+        const TDku2DeviceSource::TMember got = source.Member(m, record, offset);
+        if (got == TDku2DeviceSource::TMember::mbEnd) break;
+        if (got == TDku2DeviceSource::TMember::mbRecord && Dku2ClassListed(c, filtered))
+          paths.push_back(Dku2DetailPath(record, offset));
+      }
+    } catch (...) {
+      source.CloseClass();
+      throw;
+    }
+    source.CloseClass();
+  }
+  return paths;
+}
+
 void SetDku2Provider(TDku2Provider* provider) {
   g_provider.store(provider);
 }

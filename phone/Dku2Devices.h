@@ -51,6 +51,29 @@ class TDku2Provider {
   virtual std::vector<std::string> ListDevicePaths(bool filtered) = 0;
 };
 
+// The platform's device-installation interface, one interface class at a time
+// (SetupAPI on Windows). CollectDku2DevicePaths walks it.
+class TDku2DeviceSource {
+ public:
+  enum class TMember {
+    mbEnd,     // no such member, or its interface or detail size cannot be had: the class ends
+    mbSkip,    // its detail record could not be fetched: go on with the next member
+    mbRecord,  // `record` holds its detail record, the path at `pathOffset`
+  };
+  virtual ~TDku2DeviceSource() = default;
+  // Makes the set of present devices of the class; false when it cannot be made.
+  virtual bool OpenClass(const TDku2InterfaceClass& cls) = 0;
+  // Member `index` (0, 1, 2, ...) of the open class.
+  virtual TMember Member(std::size_t index, std::string& record, std::size_t& pathOffset) = 0;
+  // Releases the set made by a successful OpenClass.
+  virtual void CloseClass() = 0;
+};
+
+// The device paths of every class in table order (`filtered`: only the classes
+// marked so). A class whose set cannot be made ends the listing with what was
+// found so far; a member that ends its class ends that class only.
+std::vector<std::string> CollectDku2DevicePaths(TDku2DeviceSource& source, bool filtered);
+
 // A provider that lists the paths it was given (every one, filtered or not).
 class TDku2PathListProvider : public TDku2Provider {
  public:

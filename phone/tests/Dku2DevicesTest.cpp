@@ -2,7 +2,51 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
+
+namespace {
+
+using TMember = TDku2DeviceSource::TMember;
+
+// Scripted classes: per class identifier, whether its set can be made and its members.
+class TFakeSource : public TDku2DeviceSource {
+ public:
+  struct TClass {
+    bool opens = true;
+    std::vector<std::pair<TMember, std::string>> members;  // path of each record
+  };
+  std::map<std::string, TClass> classes;
+  std::vector<std::string> opened;
+  int open = 0;
+
+  bool OpenClass(const TDku2InterfaceClass& cls) override {
+    opened.push_back(cls.guid);
+    current_ = &classes[cls.guid];
+    if (!current_->opens) return false;
+    ++open;
+    return true;
+  }
+  TMember Member(std::size_t index, std::string& record, std::size_t& pathOffset) override {
+    if (index >= current_->members.size()) return TMember::mbEnd;
+    const auto& [kind, path] = current_->members[index];
+    // A record laid out like the platform's: a size field, then the path.
+    record = std::string(8, '\x05') + path + std::string(1, '\0');
+    pathOffset = 8;
+    return kind;
+  }
+  void CloseClass() override { --open; }
+
+ private:
+  TClass* current_ = nullptr;
+};
+
+std::string Guid(std::size_t i) {
+  return kDku2InterfaceClasses[i].guid;
+}
+
+}  // namespace
 
 TEST(Dku2Devices, ClassFilter) {
   const bool filtered[] = {false, true, false, true};
@@ -41,4 +85,26 @@ TEST(Dku2Devices, Providers) {
   EXPECT_EQ(ListDku2DevicePaths(true), (std::vector<std::string>{"/dev/one", "COM21"}));
   SetDku2Provider(nullptr);
   EXPECT_TRUE(ListDku2DevicePaths(false).empty());
+}
+
+TEST(Dku2Devices, CollectsPathsClassByClass) {
+  TFakeSource src;
+  src.classes[Guid(0)].members = {{TMember::mbRecord, "dev-a"}};
+  src.classes[Guid(1)].members = {{TMember::mbRecord, "dev-a"}, {TMember::mbSkip, "x"}, {TMember::mbRecord, "dev-b"},
+                                  {TMember::mbEnd, ""}, {TMember::mbRecord, "after the end"}};
+  src.classes[Guid(3)].members = {{TMember::mbRecord, "dev-c"}};
+  // A device present under classes 0 and 1: once when filtered, twice when not.
+  EXPECT_EQ(CollectDku2DevicePaths(src, true), (std::vector<std::string>{"dev-a", "dev-b", "dev-c"}));
+  EXPECT_EQ(CollectDku2DevicePaths(src, false), (std::vector<std::string>{"dev-a", "dev-a", "dev-b", "dev-c"}));
+  EXPECT_EQ(src.open, 0);
+
+  // A class whose set cannot be made ends the listing.
+  src.classes[Guid(2)].opens = false;
+  src.opened.clear();
+  EXPECT_EQ(CollectDku2DevicePaths(src, false), (std::vector<std::string>{"dev-a", "dev-a", "dev-b"}));
+  EXPECT_EQ(src.opened, (std::vector<std::string>{Guid(0), Guid(1), Guid(2)}));
+  EXPECT_EQ(src.open, 0);
+
+  TFakeSource none;
+  EXPECT_TRUE(CollectDku2DevicePaths(none, true).empty());
 }
