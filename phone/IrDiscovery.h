@@ -49,8 +49,8 @@ struct TIrDevice {
 // holds no device.
 std::vector<TIrDevice> ParseIrDeviceList(std::string_view list);
 // One device-list record as the stack lays it out (for providers and fakes).
-std::string BuildIrDeviceRecord(const std::array<std::uint8_t, 4>& id, std::string_view name,
-                                std::uint8_t hints1 = 0, std::uint8_t hints2 = 0, std::uint8_t charSet = 0);
+std::string BuildIrDeviceRecord(const std::array<std::uint8_t, 4>& id, std::string_view name, std::uint8_t hints1 = 0,
+                                std::uint8_t hints2 = 0, std::uint8_t charSet = 0);
 // A whole device list of these records.
 std::string BuildIrDeviceList(const std::vector<std::string>& records);
 // True when the name holds "nokia" in any case.

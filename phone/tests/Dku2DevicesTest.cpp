@@ -90,8 +90,11 @@ TEST(Dku2Devices, Providers) {
 TEST(Dku2Devices, CollectsPathsClassByClass) {
   TFakeSource src;
   src.classes[Guid(0)].members = {{TMember::mbRecord, "dev-a"}};
-  src.classes[Guid(1)].members = {{TMember::mbRecord, "dev-a"}, {TMember::mbSkip, "x"}, {TMember::mbRecord, "dev-b"},
-                                  {TMember::mbEnd, ""}, {TMember::mbRecord, "after the end"}};
+  src.classes[Guid(1)].members = {{TMember::mbRecord, "dev-a"},
+                                  {TMember::mbSkip, "x"},
+                                  {TMember::mbRecord, "dev-b"},
+                                  {TMember::mbEnd, ""},
+                                  {TMember::mbRecord, "after the end"}};
   src.classes[Guid(3)].members = {{TMember::mbRecord, "dev-c"}};
   // A device present under classes 0 and 1: once when filtered, twice when not.
   EXPECT_EQ(CollectDku2DevicePaths(src, true), (std::vector<std::string>{"dev-a", "dev-b", "dev-c"}));

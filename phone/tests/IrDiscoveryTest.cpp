@@ -20,7 +20,7 @@ class TFakeIrProvider : public TIrProvider {
   bool socketOk = true;
   bool enumerateOk = true;
   bool throwOnEnumerate = false;
-  std::string list;               // the device list the stack returns
+  std::string list;                     // the device list the stack returns
   std::map<std::uint32_t, int> refuse;  // device key -> connect error
   int cleanups = 0;
   TIrSocket next = 100;
@@ -123,8 +123,7 @@ TEST(IrEnumerator, FailureCodes) {
       {"enumeration fails", [](TFakeIrProvider& p) { p.enumerateOk = false; }, kIrEnumerationFailed},
       {"nothing in range", [](TFakeIrProvider& p) { p.list = BuildIrDeviceList({}); }, kIrNoDevice},
       {"a short list", [](TFakeIrProvider& p) { p.list = "\x01"; }, kIrNoDevice},
-      {"only other devices", [](TFakeIrProvider& p) { p.list = BuildIrDeviceList({Rec(1, "Laptop")}); },
-       kIrNoError},
+      {"only other devices", [](TFakeIrProvider& p) { p.list = BuildIrDeviceList({Rec(1, "Laptop")}); }, kIrNoError},
       {"the phone refuses",
        [](TFakeIrProvider& p) {
          p.list = BuildIrDeviceList({Rec(1, "Nokia 6310")});

@@ -93,9 +93,14 @@ TEST(SimOptions, TcpPlaysAnInfraredPhone) {
   EXPECT_EQ(o.TcpPort, -1);
   EXPECT_EQ(o.Link.PhonetMedia, 0x19);
 
-  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--tcp", "65536"}, {"--tcp", "-1"}, {"--tcp", "x"}, {"--tcp"}, {"--tcp", "1", "--fd", "3"},
-           {"--tcp", "1", "--path", "/dev/null"}, {"--tcp", "1", "--symlink", "/tmp/x"}}) {
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--tcp", "65536"},
+                                             {"--tcp", "-1"},
+                                             {"--tcp", "x"},
+                                             {"--tcp"},
+                                             {"--tcp", "1", "--fd", "3"},
+                                             {"--tcp", "1", "--path", "/dev/null"},
+                                             {"--tcp", "1", "--symlink", "/tmp/x"}}) {
     EXPECT_FALSE(SimParseOptions(bad, o, error)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
   }
 }
