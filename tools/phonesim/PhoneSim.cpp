@@ -1,5 +1,5 @@
-// phonesim: a simulated Nokia phone on a pseudo-terminal, for tests of the
-// link layer and the phone engine. See README.md for the options.
+// phonesim: a simulated Nokia phone on a pseudo-terminal (or a loopback TCP
+// port for infrared), for tests of the link layer and the phone engine. See README.md for the options.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
   std::string linked;
   try {
     std::unique_ptr<TSimTransport> transport;
-    if (options.Fd >= 0)
+    if (options.TcpPort >= 0)
+      transport = SimListenTcp(options.TcpPort);
+    else if (options.Fd >= 0)
       transport = SimAdoptFd(options.Fd);
     else if (!options.Path.empty())
       transport = SimOpenPath(options.Path);

@@ -61,6 +61,9 @@ Faults:
 Line:
   --path PATH          use this existing device instead of creating a pty
   --fd N               use this inherited descriptor instead of creating a pty
+  --tcp PORT           listen on 127.0.0.1:PORT instead (0: any free port; the
+                       first line shows it) and play an infrared phone: PhoNet
+                       with media 14 unless --link or --media say otherwise
   --symlink PATH       also create PATH as a symlink to the pty (removed at exit)
   --resync-ms MS       give up a partial frame after MS quiet ms (default 300)
   --exit-on-close[=MS] exit when the host has closed the line (for MS ms)
@@ -89,6 +92,8 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
   out.Persona = *SimFindPersona("NPE-4");
   // Persona overrides apply after the persona is chosen, whatever their order.
   std::vector<std::pair<std::string, std::string>> overrides;
+  bool linkGiven = false;
+  bool mediaGiven = false;
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
@@ -151,12 +156,14 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
         error = "unknown link kind: " + value;
         return false;
       }
+      linkGiven = true;
     } else if (name == "--media") {
       if (!need()) return false;
       if (!ParseByte(value, out.Link.PhonetMedia)) {
         error = "--media: not a hex byte: " + value;
         return false;
       }
+      mediaGiven = true;
     } else if (name == "--seq-start") {
       if (!number(0, 7, v)) return false;
       out.Link.SeqStart = static_cast<std::uint8_t>(v);
@@ -206,6 +213,9 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
     } else if (name == "--fd") {
       if (!number(0, 65535, v)) return false;
       out.Fd = static_cast<int>(v);
+    } else if (name == "--tcp") {
+      if (!number(0, 65535, v)) return false;
+      out.TcpPort = static_cast<int>(v);
     } else if (name == "--symlink") {
       if (!need()) return false;
       out.Symlink = value;
@@ -242,9 +252,18 @@ bool SimParseOptions(const std::vector<std::string>& args, TSimOptions& out, std
     error = "--path and --fd exclude each other";
     return false;
   }
-  if (!out.Symlink.empty() && (!out.Path.empty() || out.Fd >= 0)) {
+  if (out.TcpPort >= 0 && (!out.Path.empty() || out.Fd >= 0)) {
+    error = "--tcp excludes --path and --fd";
+    return false;
+  }
+  if (!out.Symlink.empty() && (!out.Path.empty() || out.Fd >= 0 || out.TcpPort >= 0)) {
     error = "--symlink goes with the simulator's own pty only";
     return false;
+  }
+  if (out.TcpPort >= 0) {
+    // A TCP connection stands in for an infrared socket: PhoNet, media 0x14.
+    if (!linkGiven) out.Link.Kind = TSimLinkKind::lkPhonet;
+    if (!mediaGiven) out.Link.PhonetMedia = 0x14;
   }
 
   TSimPersonaData& p = out.Persona;

@@ -13,6 +13,7 @@ struct TSimOptions {
   TSimLinkOptions Link;
   std::string Path;     // open this device instead of creating a pty
   int Fd = -1;          // use this inherited descriptor instead of creating a pty
+  int TcpPort = -1;     // when >= 0: listen on 127.0.0.1 at this port (0: any free one) instead
   std::string Symlink;  // also make this symlink to the pty's slave side
   std::string LogFile;
   bool LogSent = false;

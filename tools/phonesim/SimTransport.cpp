@@ -1,8 +1,11 @@
 #include "SimTransport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
@@ -84,7 +87,80 @@ class TPtyTransport : public TFdTransport {
     MakeRaw(fd_);
   }
 };
+
+// A listening socket on the loopback address and the one connection it serves.
+// The host's close (end of stream, reset) ends the session; closing our side
+// on DiscardQueued tells the host that the link is gone, and the listener
+// then takes the next connection.
+class TTcpTransport : public TSimTransport {
+ public:
+  TTcpTransport(int listener, int port) : listener_(listener), port_(port) {}
+  ~TTcpTransport() override {
+    CloseConnection();
+    close(listener_);
+  }
+  std::string Describe() const override { return "127.0.0.1:" + std::to_string(port_); }
+  int Fd() const override { return conn_; }
+  bool CanReattach() const override { return true; }
+  bool PeerPresent() override {
+    if (conn_ >= 0 && !gone_) return true;
+    CloseConnection();
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return false;
+    conn_ = fd;
+    gone_ = false;
+    return true;
+  }
+  ssize_t Read(char* buf, std::size_t size) override {
+    if (conn_ < 0) return -1;
+    const ssize_t n = recv(conn_, buf, size, 0);
+    if (n > 0) return n;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+    gone_ = true;
+    return -1;
+  }
+  ssize_t Write(const char* buf, std::size_t size) override {
+    if (conn_ < 0) return -1;
+    const ssize_t n = send(conn_, buf, size, MSG_NOSIGNAL);
+    if (n >= 0) return n;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+    gone_ = true;
+    return -1;
+  }
+  void DiscardQueued() override { CloseConnection(); }
+
+ private:
+  void CloseConnection() {
+    if (conn_ >= 0) close(conn_);
+    conn_ = -1;
+  }
+
+  int listener_;
+  int port_;
+  int conn_ = -1;
+  bool gone_ = false;
+};
 }  // namespace
+
+std::unique_ptr<TSimTransport> SimListenTcp(int port) {
+  if (port < 0 || port > 65535) throw ESimTransport("TCP port out of range: " + std::to_string(port));
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw ESimTransport(ErrorText("socket"));
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never reachable from another machine
+  addr.sin_port = htons(static_cast<std::uint16_t>(port));
+  socklen_t len = sizeof addr;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    const std::string msg = ErrorText("cannot listen on 127.0.0.1:" + std::to_string(port));
+    close(fd);
+    throw ESimTransport(msg);
+  }
+  return std::make_unique<TTcpTransport>(fd, ntohs(addr.sin_port));
+}
 
 std::unique_ptr<TSimTransport> SimOpenPty() {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);

@@ -1,9 +1,8 @@
 // Where the simulated phone's bytes travel. A transport hands the runner a
 // file descriptor to wait on while a host is attached, reads and writes
 // bytes, and tells when the host comes and goes. The pseudo-terminal
-// transport is the serial line a Wine COM port maps to; other transports
-// (a TCP socket for infrared PhoNet, another pty for DKU-2) fit the same
-// interface.
+// transport is the serial line a Wine COM port maps to (also the DKU-2 link);
+// the TCP transport stands in for an infrared socket.
 #pragma once
 
 #include <sys/types.h>
@@ -46,3 +45,7 @@ std::unique_ptr<TSimTransport> SimOpenPty();
 std::unique_ptr<TSimTransport> SimOpenPath(const std::string& path);
 // A descriptor the simulator inherited (a socketpair, a pty master, a tty).
 std::unique_ptr<TSimTransport> SimAdoptFd(int fd);
+// A TCP listener on 127.0.0.1 only (port 0: any free port). One host at a time
+// is served; when it disconnects the next connection is taken. Describe()
+// gives "127.0.0.1:PORT" with the port actually bound.
+std::unique_ptr<TSimTransport> SimListenTcp(int port);

@@ -1,7 +1,9 @@
 // Drives the phonesim program itself over its pseudo-terminal, as the host
 // program under Wine will: golden frames in, acknowledgements and replies
 // out, the log, the fault modes, reopening the line and the ways it ends.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -87,6 +89,18 @@ class Sim {
     fd_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     return fd_ >= 0;
   }
+  // Connects to the "127.0.0.1:PORT" the program printed (or `address` again).
+  bool Connect(const std::string& address = "") {
+    if (address.empty()) path_ = Path();
+    const std::string prefix = "127.0.0.1:";
+    if (path_.compare(0, prefix.size(), prefix) != 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(path_.substr(prefix.size()))));
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+  }
   void CloseLine() {
     close(fd_);
     fd_ = -1;
@@ -114,6 +128,18 @@ class Sim {
       if (more.empty()) break;
       got += more;
       frames = HostCutFbus(got);
+    }
+    return frames;
+  }
+  // Reads whole PhoNet frames of this media byte until `count` came.
+  std::vector<HostFrame> PhonetFrames(std::size_t count, std::uint8_t media, int quietMs = 1000) {
+    std::string got;
+    std::vector<HostFrame> frames;
+    while (frames.size() < count) {
+      const std::string more = Read(1, quietMs);
+      if (more.empty()) break;
+      got += more;
+      frames = HostCutPhonet(got, media);
     }
     return frames;
   }
@@ -220,6 +246,40 @@ TEST(PhoneSim, BluetoothPhonet) {
   const auto frames = HostCutPhonet(sim.Read(6 + 16 + 11 + 1));
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].Bytes.substr(16, 11), "A1234567890");
+}
+
+TEST(PhoneSim, InfraredPhonetOverLoopbackTcp) {
+  const std::string log = TempPath("tcp.log");
+  std::remove(log.c_str());
+  Sim sim({"--tcp", "0", "--persona", "NPE-4", "--log", log});
+  ASSERT_TRUE(sim.Connect()) << sim.path();
+  const std::string modelRead = HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x14);
+  const std::string imeiRead = HostPhonet(0x1B, Hex("00 01 00 00 41"), 0x14);
+  // No set-up frame on infrared: the first request is answered, with media 0x14.
+  sim.Write(modelRead);
+  auto frames = sim.PhonetFrames(1, 0x14);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].Type, 0xD2);
+  EXPECT_EQ(ModelLines(frames[0].Bytes), (std::vector<std::string>{"V 05.10", "12-03-02", "NPE-4"}));
+  // A request split over two writes.
+  sim.Write(imeiRead.substr(0, 4));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  sim.Write(imeiRead.substr(4));
+  frames = sim.PhonetFrames(1, 0x14);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].Bytes.substr(16, 15), "350612345678901");
+  sim.CloseLine();
+  ASSERT_TRUE(WaitForLine(log, "CLOSE"));
+
+  // The next connection is a fresh session on the same port.
+  ASSERT_TRUE(sim.Connect(sim.path()));
+  sim.Write(modelRead);
+  EXPECT_EQ(sim.PhonetFrames(1, 0x14).size(), 1u);
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"OPEN", SimHex(modelRead), SimHex(imeiRead), "CLOSE", "OPEN",
+                                                      SimHex(modelRead)}));
+  std::remove(log.c_str());
 }
 
 TEST(PhoneSim, MuteAndCorruptModesAndTheirSignals) {

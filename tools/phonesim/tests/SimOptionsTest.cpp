@@ -77,3 +77,30 @@ TEST(SimOptions, PersonaListNamesEveryPersona) {
   const std::string list = SimPersonaList();
   for (const char* name : {"NSE-3", "NSE-5", "NPE-4", "NPW-2", "RHV-3"}) EXPECT_NE(list.find(name), std::string::npos);
 }
+
+TEST(SimOptions, TcpPlaysAnInfraredPhone) {
+  TSimOptions o;
+  std::string error;
+  ASSERT_TRUE(SimParseOptions({"--tcp", "0"}, o, error)) << error;
+  EXPECT_EQ(o.TcpPort, 0);
+  EXPECT_EQ(o.Link.Kind, TSimLinkKind::lkPhonet);
+  EXPECT_EQ(o.Link.PhonetMedia, 0x14);
+  ASSERT_TRUE(SimParseOptions({"--media", "1B", "--tcp=4001", "--link", "auto"}, o, error)) << error;
+  EXPECT_EQ(o.TcpPort, 4001);
+  EXPECT_EQ(o.Link.Kind, TSimLinkKind::lkAuto);
+  EXPECT_EQ(o.Link.PhonetMedia, 0x1B);
+  ASSERT_TRUE(SimParseOptions({}, o, error)) << error;
+  EXPECT_EQ(o.TcpPort, -1);
+  EXPECT_EQ(o.Link.PhonetMedia, 0x19);
+
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--tcp", "65536"},
+                                             {"--tcp", "-1"},
+                                             {"--tcp", "x"},
+                                             {"--tcp"},
+                                             {"--tcp", "1", "--fd", "3"},
+                                             {"--tcp", "1", "--path", "/dev/null"},
+                                             {"--tcp", "1", "--symlink", "/tmp/x"}}) {
+    EXPECT_FALSE(SimParseOptions(bad, o, error)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+  }
+}
