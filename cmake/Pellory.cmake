@@ -86,6 +86,7 @@ function(pellory_test name)
   add_executable(${name} ${T_SOURCES})
   pellory_target_options(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PELLORY_ROOT}/tests/support)
   if(WIN32)
     # The emulator (scripts/run-test --wine) is put in front of the target by CTest.
     add_test(NAME ${name} COMMAND ${name} ${T_ARGS})

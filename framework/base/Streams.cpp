@@ -133,14 +133,7 @@ void TCustomMemoryStream::SaveToStream(TStream& stream) {
 }
 
 void TCustomMemoryStream::SaveToFile(const std::string& fileName) {
-  TFileStream* f = New<TFileStream>(fileName, fmCreate);
-  try {
-    SaveToStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmCreate, [this](TStream& f) { SaveToStream(f); });
 }
 
 TReadOnlyMemoryStream::TReadOnlyMemoryStream(const void* data, std::size_t size) {
@@ -206,14 +199,7 @@ void TMemoryStream::LoadFromStream(TStream& stream) {
 }
 
 void TMemoryStream::LoadFromFile(const std::string& fileName) {
-  TFileStream* f = New<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
-  try {
-    LoadFromStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TStream& f) { LoadFromStream(f); });
 }
 
 // --- string ----------------------------------------------------------------------------------

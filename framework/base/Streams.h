@@ -117,3 +117,17 @@ private:
   std::string fileName_;
   FileApi::Handle handle_ = nullptr;
 };
+
+// Opens `fileName` as a file stream in `mode`, hands it to `use` and frees the
+// stream again, also when `use` throws.
+template <class F>
+void WithFileStream(const std::string& fileName, unsigned mode, F&& use) {
+  TFileStream* f = New<TFileStream>(fileName, mode);
+  try {
+    use(*f);
+  } catch (...) {
+    f->Free();
+    throw;
+  }
+  f->Free();
+}

@@ -336,25 +336,11 @@ void TStrings::LoadFromStream(TStream& stream) {
 void TStrings::SaveToStream(TStream& stream) const { stream.WriteBytes(Text()); }
 
 void TStrings::LoadFromFile(const std::string& fileName) {
-  TFileStream* f = New<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
-  try {
-    LoadFromStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TStream& f) { LoadFromStream(f); });
 }
 
 void TStrings::SaveToFile(const std::string& fileName) const {
-  TFileStream* f = New<TFileStream>(fileName, fmCreate);
-  try {
-    SaveToStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmCreate, [this](TStream& f) { SaveToStream(f); });
 }
 
 // --- TStringList -----------------------------------------------------------------------------

@@ -358,25 +358,11 @@ void TCanvas::SetPixel(int x, int y, TColor color) {
 // --- TGraphic ----------------------------------------------------------------------------------
 
 void TGraphic::LoadFromFile(const std::string& fileName) {
-  TFileStream* f = New<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
-  try {
-    LoadFromStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TStream& f) { LoadFromStream(f); });
 }
 
 void TGraphic::SaveToFile(const std::string& fileName) {
-  TFileStream* f = New<TFileStream>(fileName, fmCreate);
-  try {
-    SaveToStream(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  WithFileStream(fileName, fmCreate, [this](TStream& f) { SaveToStream(f); });
 }
 
 void TGraphic::SetTransparent(bool v) {

@@ -7,24 +7,9 @@
 #include <random>
 #include <sstream>
 
+#include "TestBytes.h"
+
 namespace {
-
-std::string Hex(std::string_view bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
 
 std::string CopyToken(unsigned distance, unsigned length) {
   unsigned w = distance * 2 + 1 + (length - 3) * 4096;

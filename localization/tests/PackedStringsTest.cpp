@@ -3,21 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
-
-namespace {
-
-std::string Hex(std::string_view bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-}  // namespace
+#include "TestBytes.h"
 
 TEST(PackedStrings, LengthEncodings) {
   struct Case {

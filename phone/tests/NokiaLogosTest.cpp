@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TestBytes.h"
+
 namespace {
 
 // A picture with an irregular pattern, so that a swapped bit order, a lost
@@ -29,12 +31,6 @@ TMonoBitmap Filled(int width, int height) {
     for (int x = 0; x < width; ++x) picture.SetPixel(x, y, true);
   }
   return picture;
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
 }
 
 std::string Name(TLogoFormat format) {

@@ -7,17 +7,13 @@
 #include <map>
 #include <string>
 
+#include "TestBytes.h"
+
 void PrintTo(const TKeyOutcome& o, std::ostream* os) {
   *os << o.key << (o.ok ? "=OK" : "=FAILED");
 }
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
 
 // A frame as the phone sends it on the cable: header, payload with the blocks-left
 // and sequence bytes, padding and checksum.

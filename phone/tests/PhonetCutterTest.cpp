@@ -5,13 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "TestBytes.h"
 
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+namespace {
 
 // A frame as the phone sends it: media 10 00 type len payload.
 std::string PhoneFrame(std::uint8_t media, std::uint8_t type, const std::string& payload) {
