@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "Win32Platform.h"
 #include "WinTestSupport.h"
 
