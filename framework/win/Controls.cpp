@@ -19,6 +19,9 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Hint, GetHint, SetHint)
   FW_PROP(HelpContext, GetHelpContext, SetHelpContext) FW_DEFAULT(0)
   FW_PROP(Cursor, GetCursor, SetCursor) FW_DEFAULT(0)
+  FW_PROP(Font, GetFont, SetFont)
+  FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
+  FW_PROP(Color, GetColor, SetColor)
   FW_EVENT(OnClick, OnClick)
 FW_END_CLASS
 
@@ -101,6 +104,19 @@ HCURSOR CursorHandle(TCursor cursor) {
   return LoadCursorA(nullptr, id);
 }
 
+bool IsAccel(unsigned ch, const std::string& caption) {
+  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<unsigned char>(caption[i + 1])))) ==
+           CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(ch & 0xFF)));
+  }
+  return false;
+}
+
 int FindHelpContext(TControl* control) {
   for (TControl* c = control; c; c = c->Parent())
     if (c->GetHelpContext() != 0) return c->GetHelpContext();
@@ -111,12 +127,50 @@ int FindHelpContext(TControl* control) {
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
   WindowProc = TWndMethod::Bind<&TControl::WndProc>(this);
+  font_ = New<TFont>();
+  font_->OnChange = TNotifyEvent::Bind<&TControl::FontChange>(this);
   ControlStyle = {csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
 }
 
 void TControl::Destroy() {
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();
+  font_->OnChange = nullptr;
+  FreeAndNil(font_);
+}
+
+void TControl::FontChange(TObject*) {
+  if (!fontFromParent_) parentFont_ = false;
+  FontChanged();
+}
+
+void TControl::FontChanged() {
+  Invalidate();
+  Perform(CM_FONTCHANGED);
+}
+
+void TControl::TakeParentFont() {
+  if (!parentFont_ || !parent_) return;
+  fontFromParent_ = true;
+  try {
+    font_->Assign(parent_->GetFont());
+  } catch (...) {
+    fontFromParent_ = false;
+    throw;
+  }
+  fontFromParent_ = false;
+}
+
+void TControl::SetParentFont(bool v) {
+  parentFont_ = v;
+  if (v) TakeParentFont();
+}
+
+void TControl::SetColor(TColor v) {
+  if (color_ == v) return;
+  color_ = v;
+  Invalidate();
+  Perform(CM_COLORCHANGED);
 }
 
 void TControl::SetParent(TWinControl* parent) {
@@ -308,6 +362,7 @@ void TWinControl::InsertControl(TControl* control) {
   if (control->parent_) control->parent_->RemoveControl(control);
   controls_.push_back(control);
   control->parent_ = this;
+  control->TakeParentFont();
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
     tabList_.push_back(w);
     if (handle_) w->UpdateShowing();
@@ -319,6 +374,7 @@ void TWinControl::InsertControl(TControl* control) {
 void TWinControl::RemoveControl(TControl* control) {
   auto it = std::find(controls_.begin(), controls_.end(), control);
   if (it == controls_.end()) return;
+  if (mouseCapture_ == control) mouseCapture_ = nullptr;
   control->Invalidate();
   controls_.erase(it);
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
@@ -468,7 +524,7 @@ void TWinControl::CreateWindowHandle(const TCreateParams& params) {
 void TWinControl::CreateHandle() {
   if (handle_) return;
   CreateWnd();
-  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), 0);
   RECT r;
   GetWindowRect(handle_, &r);
   if (Parent()) MapWindowPoints(nullptr, Parent()->handle_, reinterpret_cast<POINT*>(&r), 2);
@@ -506,12 +562,52 @@ void TWinControl::RecreateWnd() {
   UpdateShowing();
 }
 
+void TWinControl::FontChanged() {
+  if (handle_) SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), TRUE);
+  TControl::FontChanged();
+  for (TControl* c : controls_) c->TakeParentFont();
+}
+
 void TWinControl::MainWndProc(TMessage& msg) {
   try {
     WindowProc(msg);
   } catch (...) {
     HandleCallbackException(std::current_exception());
   }
+}
+
+TControl* TWinControl::ControlAtPos(POINT p) const {
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+    TControl* c = *it;
+    if (dynamic_cast<TWinControl*>(c) || !c->GetVisible() || !c->GetEnabled()) continue;
+    const RECT r = c->BoundsRect();
+    if (PtInRect(&r, p)) return c;
+  }
+  return nullptr;
+}
+
+void TWinControl::WndProc(TMessage& msg) {
+  // Mouse messages over a graphic child go to that child (in its coordinates);
+  // the child that got a button press keeps the mouse until the release.
+  if (msg.Msg >= WM_MOUSEFIRST && msg.Msg <= WM_MBUTTONDBLCLK && msg.Msg != WM_MOUSEWHEEL) {
+    POINT p{static_cast<short>(LOWORD(msg.LParam)), static_cast<short>(HIWORD(msg.LParam))};
+    TControl* target = mouseCapture_ ? mouseCapture_ : ControlAtPos(p);
+    if (target) {
+      if (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_RBUTTONDOWN || msg.Msg == WM_MBUTTONDOWN) {
+        mouseCapture_ = target;
+        if (handle_) SetCapture(handle_);
+      }
+      const bool release = msg.Msg == WM_LBUTTONUP || msg.Msg == WM_RBUTTONUP || msg.Msg == WM_MBUTTONUP;
+      if (release) {
+        mouseCapture_ = nullptr;
+        if (handle_ && GetCapture() == handle_) ReleaseCapture();
+      }
+      msg.Result = target->Perform(msg.Msg, msg.WParam, MAKELPARAM(p.x - target->GetLeft(), p.y - target->GetTop()));
+      return;
+    }
+  }
+  if (msg.Msg == WM_CAPTURECHANGED) mouseCapture_ = nullptr;
+  TControl::WndProc(msg);
 }
 
 void TWinControl::Dispatch(TMessage& msg) {
@@ -547,6 +643,17 @@ void TWinControl::Dispatch(TMessage& msg) {
         ::SetCursor(forced);
         msg.Result = TRUE;
         return;
+      }
+      if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_) {
+        // The graphic child under the mouse may have its own cursor.
+        POINT p;
+        GetCursorPos(&p);
+        ::ScreenToClient(handle_, &p);
+        if (TControl* c = ControlAtPos(p); c && c->GetCursor() != crDefault) {
+          ::SetCursor(CursorHandle(c->GetCursor()));
+          msg.Result = TRUE;
+          return;
+        }
       }
       if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ &&
           GetCursor() != crDefault) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "Graphics.h"
 #include "Messages.h"
 #include "WndProc.h"
 
@@ -106,6 +107,14 @@ public:
   void SetHelpContext(int v) { helpContext_ = v; }
   TCursor GetCursor() const { return cursor_; }
   virtual void SetCursor(TCursor v);
+  // The font; with ParentFont (the default) it follows the parent's, and
+  // changing it clears ParentFont.
+  TFont* GetFont() const { return font_; }
+  void SetFont(TFont* v) { font_->Assign(v); }
+  bool GetParentFont() const { return parentFont_; }
+  void SetParentFont(bool v);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor v);
 
   TControlStyle ControlStyle;
   TControlState ControlState;
@@ -131,6 +140,7 @@ public:
 protected:
   virtual void Changed() {}
   virtual void VisibleChanging() {}
+  virtual void FontChanged();  // the font's attributes changed
   std::string text_;
 
 private:
@@ -142,6 +152,12 @@ private:
   std::string hint_;
   int helpContext_ = 0;
   TCursor cursor_ = crDefault;
+  TFont* font_ = nullptr;
+  bool parentFont_ = true;
+  bool fontFromParent_ = false;
+  TColor color_ = clBtnFace;
+  void FontChange(TObject*);
+  void TakeParentFont();
 };
 
 class TWinControl : public TControl {
@@ -186,6 +202,10 @@ public:
 
   void RecreateWnd();
   void DestroyHandle();
+  void FontChanged() override;
+  void WndProc(TMessage& msg) override;
+  // The visible, enabled graphic child at a client point (the topmost), or null.
+  TControl* ControlAtPos(POINT p) const;
 
 protected:
   virtual void CreateParams(TCreateParams& params);
@@ -207,6 +227,7 @@ private:
   void UpdateShowing();
   HWND handle_ = nullptr;
   HWND parentWindow_ = nullptr;
+  TControl* mouseCapture_ = nullptr;  // the graphic child that got the button press
   WNDPROC objectInstance_ = nullptr;
   std::vector<TControl*> controls_;  // every child, in insertion order
   std::vector<TWinControl*> tabList_;
@@ -245,6 +266,9 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 // The cursor forced over every window (Screen.Cursor); set by the screen.
 HCURSOR ForcedCursor();
 HCURSOR CursorHandle(TCursor cursor);
+
+// True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
+bool IsAccel(unsigned ch, const std::string& caption);
 
 // The help context of a control or its nearest parent that has one.
 int FindHelpContext(TControl* control);

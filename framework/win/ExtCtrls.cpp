@@ -138,8 +138,8 @@ void TPanel::Paint(HDC dc) {
   if (text.empty()) return;
   InflateRect(&r, -2, 0);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
   UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
                (alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT);
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);

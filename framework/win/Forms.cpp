@@ -296,6 +296,26 @@ bool TCustomForm::HandleDialogKey(MSG& msg) {
   return false;
 }
 
+bool TCustomForm::HandleDialogChar(MSG& msg) {
+  // Alt+letter anywhere; a plain letter while a button has the focus.
+  if (msg.message == WM_CHAR) {
+    TWinControl* focused = FindControl(msg.hwnd);
+    if (!dynamic_cast<TButtonControl*>(focused)) return false;
+  } else if (msg.message != WM_SYSCHAR) {
+    return false;
+  }
+  std::vector<TWinControl*> pending{this};
+  while (!pending.empty()) {
+    TWinControl* w = pending.back();
+    pending.pop_back();
+    if (!w->GetVisible() || !w->GetEnabled()) continue;
+    if (w != this && w->Perform(CM_DIALOGCHAR, msg.wParam, msg.lParam) != 0) return true;
+    for (int i = w->ControlCount() - 1; i >= 0; --i)
+      if (auto* c = dynamic_cast<TWinControl*>(w->Controls(i))) pending.push_back(c);
+  }
+  return false;
+}
+
 void TCustomForm::Dispatch(TMessage& msg) {
   switch (msg.Msg) {
     case WM_CLOSE:
@@ -445,12 +465,15 @@ void TApplication::DispatchOne(MSG& msg) {
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
   if (msg.message == WM_KEYDOWN) {
-    if (msg.wParam == VK_F1) {
-      PostMessageA(msg.hwnd, WM_HELP, 0, 0);
-    }
+    // F1 needs nothing here: the system turns it into WM_HELP for the focused
+    // window, and each control answers with its (or its parents') help context.
     TWinControl* target = FindControl(msg.hwnd);
     if (TCustomForm* form = GetParentForm(target ? target : nullptr))
       if (form->HandleDialogKey(msg)) return;
+  } else if (msg.message == WM_SYSCHAR || msg.message == WM_CHAR) {
+    TWinControl* target = FindControl(msg.hwnd);
+    if (TCustomForm* form = GetParentForm(target ? target : nullptr))
+      if (form->HandleDialogChar(msg)) return;
   }
   TranslateMessage(&msg);
   DispatchMessageA(&msg);

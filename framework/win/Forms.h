@@ -96,6 +96,7 @@ protected:
 
 private:
   bool HandleDialogKey(MSG& msg);
+  bool HandleDialogChar(MSG& msg);
   friend class TApplication;
   bool createNew_ = false;
   TFormBorderStyle borderStyle_ = bsSizeable;

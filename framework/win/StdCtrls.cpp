@@ -45,6 +45,15 @@ void TButton::Dispatch(TMessage& msg) {
         return;
       }
       break;
+    case CM_DIALOGCHAR:
+      if (IsAccel(static_cast<unsigned>(msg.WParam), GetCaption()) && CanFocus()) {
+        SetFocus();
+        Click();
+        msg.Result = 1;
+      } else {
+        msg.Result = 0;
+      }
+      return;
     case CM_DIALOGKEY: {
       const bool mine = (msg.WParam == VK_RETURN && (Focused() || default_)) || (msg.WParam == VK_ESCAPE && cancel_);
       if (mine && GetVisible() && GetEnabled()) {
@@ -94,6 +103,15 @@ void TRadioButton::SetChecked(bool v) {
 }
 
 void TRadioButton::Dispatch(TMessage& msg) {
+  if (msg.Msg == CM_DIALOGCHAR) {
+    msg.Result = 0;
+    if (IsAccel(static_cast<unsigned>(msg.WParam), GetCaption()) && CanFocus()) {
+      SetFocus();
+      SendMessageA(WindowHandle(), BM_CLICK, 0, 0);
+      msg.Result = 1;
+    }
+    return;
+  }
   if (msg.Msg == CN_COMMAND) {
     if (HIWORD(msg.WParam) == BN_CLICKED) {
       const bool now = SendMessageA(WindowHandle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -149,11 +167,6 @@ void TLabel::SetWordWrap(bool v) {
   AdjustBounds();
 }
 
-void TLabel::SetFontColor(COLORREF v) {
-  fontColor_ = v;
-  Invalidate();
-}
-
 void TLabel::Loaded() {
   inherited::Loaded();
   AdjustBounds();
@@ -162,7 +175,7 @@ void TLabel::Loaded() {
 void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
   std::string text = GetCaption();
   if ((flags & DT_CALCRECT) && text.empty()) text = " ";
-  HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ oldFont = SelectObject(dc, GetFont()->Handle());
   if (!GetEnabled()) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rect, flags);
   SelectObject(dc, oldFont);
@@ -171,7 +184,7 @@ void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
 void TLabel::Paint(HDC dc) {
   RECT r = ClientRect();
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, fontColor_ != CLR_INVALID ? fontColor_ : GetSysColor(COLOR_BTNTEXT));
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
   flags |= alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT;
   DoDrawText(dc, r, flags);
@@ -189,7 +202,7 @@ void TLabel::AdjustBounds() {
 }
 
 void TLabel::Dispatch(TMessage& msg) {
-  if (msg.Msg == CM_TEXTCHANGED) {
+  if (msg.Msg == CM_TEXTCHANGED || msg.Msg == CM_FONTCHANGED) {
     AdjustBounds();
     Invalidate();
   }

@@ -64,8 +64,6 @@ public:
   void SetAlignment(TAlignment v);
   bool GetWordWrap() const { return wordWrap_; }
   void SetWordWrap(bool v);
-  COLORREF GetFontColor() const { return fontColor_; }
-  void SetFontColor(COLORREF v);
   void Paint(HDC dc) override;
   void Loaded() override;
   void Dispatch(TMessage& msg) override;
@@ -79,7 +77,6 @@ private:
   bool autoSize_ = true;
   bool wordWrap_ = false;
   TAlignment alignment_ = taLeftJustify;
-  COLORREF fontColor_ = CLR_INVALID;
 };
 
 class TGroupBox : public TWinControl {

@@ -258,6 +258,32 @@ std::string WideToAnsiCp(const std::u16string& text) {
   return out;
 }
 
+// The user locale's time format in the framework's notation (h, n, s, AM/PM).
+std::string LocaleTimeFormat() {
+  char buf[80] = {};
+  if (!GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, buf, sizeof buf)) return {};
+  std::string out;
+  for (const char* p = buf; *p; ++p) {
+    const char c = *p;
+    if (c == '\'') {  // quoted text stays as it is, quotes included
+      out += c;
+      while (*++p && *p != '\'') out += *p;
+      if (!*p) break;
+      out += '\'';
+    } else if (c == 'H' || c == 'h') {
+      out += 'h';
+    } else if (c == 'm') {
+      out += 'n';
+    } else if (c == 't') {
+      if (p[1] == 't') ++p;
+      out += "AM/PM";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // --- State -------------------------------------------------------------------------------------
 
 std::atomic<CallbackExceptionHandler> g_exceptionHandler{nullptr};
@@ -300,6 +326,10 @@ void InitWin32Platform() {
   AnsiCompareHook = &LocaleCompare;
   SetResStringConverter(&WideToAnsiCp);
   InstallWin32RegistryBackend(true);
+  char sep[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, sep, sizeof sep) && sep[0]) DecimalSeparator = sep[0];
+  std::string timeFormat = LocaleTimeFormat();
+  if (!timeFormat.empty()) LongTimeFormat = timeFormat;
 
   if (!g_syncEvent) g_syncEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   WNDCLASSA wc = {};

@@ -82,6 +82,14 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_FALSE(form->Timer->GetEnabled());
   EXPECT_EQ(form->Timer->GetInterval(), 90000u);
   EXPECT_EQ(form->PanelModel->GetBevelOuter(), bvLowered);
+  // Fonts: the form's reaches the children that keep ParentFont; the link label has its own.
+  EXPECT_EQ(form->GetFont()->GetName(), "Arial");
+  EXPECT_TRUE(form->NextButton->GetParentFont());
+  EXPECT_EQ(form->NextButton->GetFont()->GetName(), "Arial");
+  EXPECT_EQ(form->NextButton->GetFont()->GetHeight(), -12);
+  EXPECT_FALSE(form->LabelHelp->GetParentFont());
+  EXPECT_EQ(form->LabelHelp->GetFont()->GetColor(), clBlue);
+  EXPECT_TRUE(form->LabelHelp->GetFont()->GetStyle().Contains(fsUnderline));
 
   form->Show();
   char text[64] = {};
@@ -108,9 +116,14 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_TRUE(IsWindowVisible(form->NB->Pages(1)->WindowHandle()));
   EXPECT_FALSE(IsWindowVisible(form->NB->Pages(0)->WindowHandle()));
 
-  // A label has no window; a click on it reaches its handler through the parent.
-  form->LabelHelp->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-  form->LabelHelp->Perform(WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+  // A label has no window; a click on it reaches its handler through the parent's window.
+  HWND page = form->LabelHelp->Parent()->WindowHandle();
+  const LPARAM at = MAKELPARAM(form->LabelHelp->GetLeft() + 2, form->LabelHelp->GetTop() + 2);
+  SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageA(page, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(form->labelClicks, 1);
+  SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 180));  // beside the label
+  SendMessageA(page, WM_LBUTTONUP, 0, MAKELPARAM(300, 180));
   EXPECT_EQ(form->labelClicks, 1);
 
   // An exception in a click handler is handled and the form keeps working.

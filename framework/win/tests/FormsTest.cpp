@@ -178,6 +178,32 @@ TEST_F(FormsTest, EnterAndEscapeReachTheDefaultAndCancelButtons) {
   form->Free();
 }
 
+TEST_F(FormsTest, AltAndTheMarkedLetterClicksTheButton) {
+  auto* form = TCustomForm::CreateNew<TForm>(Application);
+  auto* next = New<TButton>(form);
+  next->SetParent(form);
+  next->SetCaption("&Next >");
+  auto* back = New<TButton>(form);
+  back->SetParent(form);
+  back->SetCaption("< &Back");
+  back->SetLeft(100);
+  Recorder nextRec, backRec;
+  next->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&nextRec);
+  back->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&backRec);
+  form->Show();
+  MSG altN{next->WindowHandle(), WM_SYSCHAR, 'n', 0, 0, {}};
+  Application->DispatchOne(altN);
+  EXPECT_EQ(nextRec.clicks, 1);
+  EXPECT_EQ(backRec.clicks, 0);
+  MSG altB{next->WindowHandle(), WM_SYSCHAR, 'B', 0, 0, {}};
+  Application->DispatchOne(altB);
+  EXPECT_EQ(backRec.clicks, 1);
+  EXPECT_TRUE(IsAccel('n', "&Next"));
+  EXPECT_FALSE(IsAccel('x', "&Next"));
+  EXPECT_FALSE(IsAccel('b', "R&&B"));
+  form->Free();
+}
+
 TEST_F(FormsTest, HelpGoesThroughOnHelpWithTheNearestHelpContext) {
   EXPECT_TRUE(Application->HelpContext(123));
   EXPECT_EQ(rec.helpCommand, HELP_CONTEXT);

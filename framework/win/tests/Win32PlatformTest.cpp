@@ -133,6 +133,19 @@ TEST_F(Win32PlatformTest, LocaleComparisonFoldsAccentedLetters) {
   EXPECT_NE(AnsiCompareStr("a", "A"), 0);
 }
 
+TEST_F(Win32PlatformTest, TimeFormatFollowsTheUserLocale) {
+  char buf[64] = {};
+  SYSTEMTIME st = {};
+  st.wYear = 2026;
+  st.wMonth = 12;
+  st.wDay = 9;
+  st.wHour = 14;
+  st.wMinute = 5;
+  st.wSecond = 7;
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, buf, sizeof buf);
+  EXPECT_EQ(TimeToStr(EncodeTime(14, 5, 7, 0)), buf);
+}
+
 #ifdef PELLORY_HAVE_REGISTRY
 TEST_F(Win32PlatformTest, RegistryBackendCreatesWritesReadsAndDeletes) {
   RegistryBackend* reg = GetRegistryBackend();
