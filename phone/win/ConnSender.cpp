@@ -276,3 +276,35 @@ void TConnectionSender::ReaderTerminated(TObject* /*sender*/) {
   } catch (...) {
   }
 }
+
+// --- TSenderPhoneLink ----------------------------------------------------------------------------
+
+TSenderPhoneLink::TSenderPhoneLink(const TPhoneLinkParams& params, std::uint16_t& failureCode)
+    : onLinkClosed_(params.onLinkClosed) {
+  sender_ = New<TConnectionSender>(params.linkMethod, params.onFrame, params.inLogName, params.outLogName,
+                                   params.socket, static_cast<std::uint8_t>(params.comPort), failureCode);
+  sender_->OnLinkClosed = TLinkClosedEvent::Bind<&TSenderPhoneLink::LinkClosed>(this);
+}
+
+TSenderPhoneLink::~TSenderPhoneLink() {
+  try {
+    FreeAndNil(sender_);
+  } catch (...) {
+  }
+}
+
+void TSenderPhoneLink::SendPhoneMessage(std::uint8_t msgType, const std::string& payload) {
+  sender_->SendPhoneMessage(msgType, payload);
+}
+
+bool TSenderPhoneLink::Sending() const {
+  return sender_->Sending();
+}
+
+void TSenderPhoneLink::ClearReceived() {
+  sender_->ClearReceived();
+}
+
+void TSenderPhoneLink::LinkClosed(TConnectionSender* /*sender*/) {
+  if (onLinkClosed_) onLinkClosed_();
+}

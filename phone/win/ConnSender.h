@@ -18,6 +18,7 @@
 #include "Debug.h"
 #include "LinkFrames.h"
 #include "Object.h"
+#include "PhoneLink.h"
 
 class TConnectionSender;
 using TFrameEvent = Method<void(std::uint8_t msgType, const std::string& frame)>;
@@ -88,4 +89,25 @@ class TConnectionSender : public TObject {
   std::shared_ptr<std::atomic<bool>> alive_;
   std::string inLogName_, outLogName_;
   bool inLogEnabled_ = false, outLogEnabled_ = false;
+};
+
+// The phone engine's link over a link sender: what the Windows phone platform
+// hands out for each connect attempt.
+class TSenderPhoneLink : public TPhoneLink {
+ public:
+  TSenderPhoneLink(const TPhoneLinkParams& params, std::uint16_t& failureCode);
+  ~TSenderPhoneLink() override;
+  TSenderPhoneLink(const TSenderPhoneLink&) = delete;
+  TSenderPhoneLink& operator=(const TSenderPhoneLink&) = delete;
+
+  void SendPhoneMessage(std::uint8_t msgType, const std::string& payload) override;
+  bool Sending() const override;
+  void ClearReceived() override;
+  TConnectionSender* Sender() const { return sender_; }
+
+ private:
+  void LinkClosed(TConnectionSender* sender);
+
+  TPhoneLinkClosedEvent onLinkClosed_;
+  TConnectionSender* sender_ = nullptr;
 };

@@ -59,9 +59,8 @@ TEST(CommP, WritesWaitThreeMillisecondsAByteWithinBounds) {
   struct {
     std::size_t bytes;
     DWORD ms;
-  } const cases[] = {{0, 100},     {10, 100},    {33, 100},
-                     {34, 102},    {500, 1500},  {1066, 3198},
-                     {1067, 3200}, {2000, 3200}, {SIZE_MAX, 3200}};
+  } const cases[] = {{0, 100},     {10, 100},    {33, 100},    {34, 102},       {500, 1500},
+                     {1066, 3198}, {1067, 3200}, {2000, 3200}, {SIZE_MAX, 3200}};
   for (const auto& c : cases) EXPECT_EQ(WriteWaitMilliseconds(c.bytes), c.ms) << c.bytes << " bytes";
 }
 

@@ -56,6 +56,23 @@ TEST(ConnSender, SetUpFailuresGiveTheirCodes) {
   }
 }
 
+TEST(ConnSender, PhoneLinkOverASender) {
+  TFrameSink sink;
+  TPhoneLinkParams params;
+  params.linkMethod = kLinkBluetooth;
+  params.comPort = 250;
+  params.onFrame = sink.Handler();
+  std::uint16_t code = 0;
+  TSenderPhoneLink link(params, code);
+  EXPECT_EQ(code, kFailNoDevice);
+  ASSERT_NE(link.Sender(), nullptr);
+  EXPECT_EQ(link.Sender()->LinkMethod(), kLinkBluetooth);
+  EXPECT_EQ(link.Sender()->OnFrame, sink.Handler());
+  EXPECT_FALSE(link.Sending());
+  link.SendPhoneMessage(0xD1, "x");
+  link.ClearReceived();
+}
+
 TEST(Timers, DelayWithMessagesServesSynchronousCallsAndMessages) {
   TTickTimer before;
   StartTickTimer(before, 0);
