@@ -32,10 +32,11 @@ inline int SimulatorPort(TSim sim = TSim::Answering) {
   return port ? std::atoi(port) : 0;
 }
 
-// Every line of a simulator's log so far.
-inline std::vector<std::string> SimulatorLog(TSim sim = TSim::Answering) {
+// Every line so far of the log of the simulator whose log path is in the
+// environment variable `logVariable`.
+inline std::vector<std::string> SimulatorLogIn(const char* logVariable) {
   std::vector<std::string> lines;
-  const char* path = std::getenv(sim == TSim::Answering ? "PELLORY_PHONESIM_LOG" : "PELLORY_PHONESIM_CORRUPT_LOG");
+  const char* path = std::getenv(logVariable);
   if (!path) return lines;
   std::string windowsPath = std::string("Z:") + path;
   for (char& ch : windowsPath) {
@@ -48,6 +49,11 @@ inline std::vector<std::string> SimulatorLog(TSim sim = TSim::Answering) {
     lines.push_back(line);
   }
   return lines;
+}
+
+// Every line of a simulator's log so far.
+inline std::vector<std::string> SimulatorLog(TSim sim = TSim::Answering) {
+  return SimulatorLogIn(sim == TSim::Answering ? "PELLORY_PHONESIM_LOG" : "PELLORY_PHONESIM_CORRUPT_LOG");
 }
 
 // Waits up to `ms` for a log line equal to `line` among the lines from `from`
