@@ -45,6 +45,12 @@ void WriteOut(TStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
+// Resource entries of a .res file start on 4-byte boundaries.
+void PadToDword(TStream& stream) {
+  const std::int64_t size = stream.Size();
+  WriteOut(stream, std::string(static_cast<std::size_t>((4 - size % 4) % 4), '\0'));
+}
+
 std::u16string WideName(const std::string& name) {
   return AnsiToWideCodePage(name, LocaleServices().AnsiCodePage());
 }
@@ -333,9 +339,7 @@ void TResString::WriteResFile(TStream& stream) const {
     Put32(out, 0);
     g->WriteData(out);
     WriteOut(stream, out);
-    std::int64_t size = stream.Size();
-    std::string pad(static_cast<std::size_t>((4 - size % 4) % 4), '\0');
-    WriteOut(stream, pad);
+    PadToDword(stream);
   }
 }
 
@@ -485,9 +489,7 @@ void TResRCData::WriteResFile(TStream& stream) const {
     Put32(out, 0);
     out += item->Data();
     WriteOut(stream, out);
-    std::int64_t size = stream.Size();
-    std::string pad(static_cast<std::size_t>((4 - size % 4) % 4), '\0');
-    WriteOut(stream, pad);
+    PadToDword(stream);
   }
 }
 

@@ -107,6 +107,14 @@ inline void FreeObject(TObject* obj) {
   if (obj) obj->Free();
 }
 
+// Owns a framework object for the length of a block: frees it on the way out,
+// also when an exception passes. `TOwned<TStringStream> s(New<TStringStream>());`
+struct FreeDeleter {
+  void operator()(TObject* obj) const { FreeObject(obj); }
+};
+template <class T>
+using TOwned = std::unique_ptr<T, FreeDeleter>;
+
 // The class registry, used to create objects by class name. Registration is
 // explicit (a unit's initialization); names compare case-insensitively.
 void RegisterClass(const ClassInfo& cls);

@@ -627,33 +627,15 @@ void ObjectTextToResource(TStream& input, TStream& output) {
 }
 
 std::string ObjectTextToBinary(const std::string& text) {
-  TStringStream* in = New<TStringStream>(text);
-  TStringStream* out = New<TStringStream>();
-  try {
-    ObjectTextToBinary(*in, *out);
-  } catch (...) {
-    in->Free();
-    out->Free();
-    throw;
-  }
-  std::string r = out->DataString();
-  in->Free();
-  out->Free();
-  return r;
+  TOwned<TStringStream> in(New<TStringStream>(text));
+  TOwned<TStringStream> out(New<TStringStream>());
+  ObjectTextToBinary(*in, *out);
+  return out->DataString();
 }
 
 std::string ObjectBinaryToText(const std::string& binary) {
-  TReadOnlyMemoryStream* in = New<TReadOnlyMemoryStream>(binary.data(), binary.size());
-  TStringStream* out = New<TStringStream>();
-  try {
-    ObjectBinaryToText(*in, *out);
-  } catch (...) {
-    in->Free();
-    out->Free();
-    throw;
-  }
-  std::string r = out->DataString();
-  in->Free();
-  out->Free();
-  return r;
+  TOwned<TReadOnlyMemoryStream> in(New<TReadOnlyMemoryStream>(binary.data(), binary.size()));
+  TOwned<TStringStream> out(New<TStringStream>());
+  ObjectBinaryToText(*in, *out);
+  return out->DataString();
 }

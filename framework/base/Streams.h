@@ -122,12 +122,6 @@ private:
 // stream again, also when `use` throws.
 template <class F>
 void WithFileStream(const std::string& fileName, unsigned mode, F&& use) {
-  TFileStream* f = New<TFileStream>(fileName, mode);
-  try {
-    use(*f);
-  } catch (...) {
-    f->Free();
-    throw;
-  }
-  f->Free();
+  TOwned<TFileStream> f(New<TFileStream>(fileName, mode));
+  use(*f);
 }
