@@ -12,8 +12,6 @@ std::uint32_t MultimediaMilliseconds() {
   return timeGetTime();
 }
 
-const bool gClockInstalled = (UseMultimediaClock(), true);
-
 // Longest single block of a wait: a deadline across the millisecond counter's
 // wrap, or a clock that a test replaced, is looked at again this often.
 constexpr DWORD kLongestBlockMs = 1000;
@@ -33,7 +31,6 @@ void UseMultimediaClock() {
 }
 
 bool WaitWithMessages(const std::function<bool()>& done, const TTickTimer& timer, HANDLE wake) {
-  (void)gClockInstalled;
   for (;;) {
     if (done()) return true;
     if (TickTimerExpired(timer)) return false;

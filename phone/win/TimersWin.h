@@ -10,8 +10,9 @@
 
 #include "Timers.h"
 
-// Makes timeGetTime the millisecond counter of the tick clock. Done at start-up
-// by this unit; callable again after a test replaced the clock.
+// Makes timeGetTime the millisecond counter of the tick clock. The start-up
+// block calls it once on Windows (no static initializer does it); tests may
+// call it again after replacing the clock.
 void UseMultimediaClock();
 
 // Waits until the tick deadline of `ms` milliseconds has passed (it ends at the
