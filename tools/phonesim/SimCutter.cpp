@@ -80,20 +80,31 @@ TSimCutter::TScan TSimCutter::ScanOne(TOut& out) {
     Skip(1, out);
     return TScan::scConsumed;
   }
-  if (fbus_ && b == kSimFbusStart) {
+  // The header FBUS and PhoNet frames share: start byte, phone and host
+  // addresses, a big-endian length at offset 4. Garbage is skipped as soon as
+  // it shows, not held back. False (with what to return) when no frame starts.
+  auto header = [&](std::size_t maxLen, std::size_t& len, TScan& scan) {
     if (avail < 6) {
-      // Check what is there already so that garbage is not held back.
       if ((avail >= 2 && r.U8At(1) != kSimPhoneAddr) || (avail >= 3 && r.U8At(2) != kSimHostAddr)) {
         Skip(1, out);
-        return TScan::scConsumed;
+        scan = TScan::scConsumed;
+      } else {
+        scan = TScan::scNeedMore;
       }
-      return TScan::scNeedMore;
+      return false;
     }
-    const std::size_t len = r.U16BEAt(4);
-    if (r.U8At(1) != kSimPhoneAddr || r.U8At(2) != kSimHostAddr || len > kMaxFbusBlock) {
+    len = r.U16BEAt(4);
+    if (r.U8At(1) != kSimPhoneAddr || r.U8At(2) != kSimHostAddr || len > maxLen) {
       Skip(1, out);
-      return TScan::scConsumed;
+      scan = TScan::scConsumed;
+      return false;
     }
+    return true;
+  };
+  if (fbus_ && b == kSimFbusStart) {
+    std::size_t len = 0;
+    TScan scan{};
+    if (!header(kMaxFbusBlock, len, scan)) return scan;
     const std::size_t total = 6 + len + (len % 2) + 2;
     if (avail < total) return TScan::scNeedMore;
     const std::string frame = buf_.substr(pos_, total);
@@ -109,18 +120,9 @@ TSimCutter::TScan TSimCutter::ScanOne(TOut& out) {
     return TScan::scConsumed;
   }
   if (phonet_ && b == media_) {
-    if (avail < 6) {
-      if ((avail >= 2 && r.U8At(1) != kSimPhoneAddr) || (avail >= 3 && r.U8At(2) != kSimHostAddr)) {
-        Skip(1, out);
-        return TScan::scConsumed;
-      }
-      return TScan::scNeedMore;
-    }
-    const std::size_t len = r.U16BEAt(4);
-    if (r.U8At(1) != kSimPhoneAddr || r.U8At(2) != kSimHostAddr || len > kMaxPhonetPayload) {
-      Skip(1, out);
-      return TScan::scConsumed;
-    }
+    std::size_t len = 0;
+    TScan scan{};
+    if (!header(kMaxPhonetPayload, len, scan)) return scan;
     if (avail < 6 + len) return TScan::scNeedMore;
     Emit(TSimEventKind::seFrame, buf_.substr(pos_, 6 + len), out);
     Consume(6 + len);
