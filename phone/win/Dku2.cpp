@@ -23,8 +23,8 @@ bool HexValue(const std::string& text, std::size_t at, std::size_t digits, unsig
 
 bool ParseGuidText(const std::string& text, GUID& guid) {
   // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' ||
-      text[19] != '-' || text[24] != '-')
+  if (text.size() != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' || text[14] != '-' || text[19] != '-' ||
+      text[24] != '-')
     return false;
   unsigned long long v = 0;
   if (!HexValue(text, 1, 8, v)) return false;
@@ -73,8 +73,8 @@ TDku2DeviceSource::TMember TSetupApiDku2Source::Member(std::size_t index, std::s
       GetLastError() != ERROR_INSUFFICIENT_BUFFER)
     return TMember::mbEnd;
   // At least the record's fixed part, in storage aligned for it.
-  const std::size_t size = required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? required
-                                                                                : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  const std::size_t size =
+      required > sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) ? required : sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
   std::vector<std::uint64_t> storage((size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t), 0);
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);  // the fixed part only, as the call expects
@@ -124,6 +124,7 @@ HANDLE OpenDku2Device(const std::string& path, std::uint32_t& systemError) {
     systemError = GetLastError();
     return INVALID_HANDLE_VALUE;
   }
-  for (const std::uint32_t code : kDku2OpenRequests) SendDku2Request(device, code, kDku2RequestOutputSize, kDku2RequestWaitMs);
+  for (const std::uint32_t code : kDku2OpenRequests)
+    SendDku2Request(device, code, kDku2RequestOutputSize, kDku2RequestWaitMs);
   return device;
 }

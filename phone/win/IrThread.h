@@ -10,8 +10,8 @@
 // notice reaches a freed sender).
 #pragma once
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "FakeLinkDevices.h"
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cstdlib>
 #include <memory>
@@ -43,8 +43,7 @@ int TFakeIrProvider::Connect(TIrSocket s, const std::array<std::uint8_t, 4>& dev
   addr.sin_family = AF_INET;
   addr.sin_port = htons(tcpPort_);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(WinSocketOf(s), reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr))) == 0)
-    return 0;
+  if (connect(WinSocketOf(s), reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr))) == 0) return 0;
   const int error = WSAGetLastError();
   return error != 0 ? error : WSAECONNREFUSED;
 }
@@ -71,11 +70,10 @@ std::intptr_t TFakeDku2FinderDevices::OpenDku2Device(const std::string& path, st
     std::lock_guard<std::mutex> g(lock_);
     opened_.push_back(path);
   }
-  // A read returns as soon as bytes have arrived, and after 100 ms without any.
+  // A read returns at once with the bytes that have arrived, if any (the
+  // reader polls every 30 ms).
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-  timeouts.ReadTotalTimeoutConstant = 100;
   SetCommTimeouts(reinterpret_cast<HANDLE>(handle), &timeouts);
   return handle;
 }

@@ -1,8 +1,8 @@
 // The infrared and DKU-2 links on Windows: the reader thread over a loopback
 // socket and a named pipe, the real device providers under Wine, and (LinkSim*,
 // run by with-link-sims) the finder against simulated phones behind the fakes.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +49,7 @@ struct TLinkSink {
   std::vector<int> types;
   int closed = 0;
   bool offMainThread = false;
+  TConnectionSender** releaseOnClose = nullptr;  // the end notice releases this sender
   void Frame(std::uint8_t type, const std::string& frame) {
     offMainThread |= !IsMainThread();
     types.push_back(type);
@@ -57,6 +58,7 @@ struct TLinkSink {
   void Closed(TConnectionSender*) {
     offMainThread |= !IsMainThread();
     ++closed;
+    if (releaseOnClose) FreeAndNil(*releaseOnClose);
   }
 };
 
@@ -191,25 +193,34 @@ struct TFinderRecorder {
   }
 };
 
-TPhoneFinder* NewFinder(TFinderRecorder& rec) {
-  TPhoneFinder* finder = New<TPhoneFinder>(false);
-  finder->OnFound = TPhoneFoundEvent::Bind<&TFinderRecorder::Found>(&rec);
-  finder->OnFailure = TPhoneFailureEvent::Bind<&TFinderRecorder::Failure>(&rec);
-  finder->OnPass = TFinderPassEvent::Bind<&TFinderRecorder::Pass>(&rec);
-  return finder;
-}
+// A finder whose events go to a recorder; shut down and freed at the end of
+// the scope, before the found phones are.
+class TFinderScope {
+ public:
+  TFinderScope() {
+    finder = New<TPhoneFinder>(false);
+    finder->OnFound = TPhoneFoundEvent::Bind<&TFinderRecorder::Found>(&rec);
+    finder->OnFailure = TPhoneFailureEvent::Bind<&TFinderRecorder::Failure>(&rec);
+    finder->OnPass = TFinderPassEvent::Bind<&TFinderRecorder::Pass>(&rec);
+  }
+  ~TFinderScope() { End(); }
+  void End() {
+    if (!finder) return;
+    finder->Shutdown();
+    EXPECT_TRUE(finder->Finished());
+    FreeAndNil(finder);
+  }
 
-void EndFinder(TPhoneFinder* finder) {
-  finder->Shutdown();
-  EXPECT_TRUE(finder->Finished());
-  finder->Free();
-}
+  TFinderRecorder rec;
+  TPhoneFinder* finder = nullptr;
+};
 
 TEST(WinFinderDevices, UnderWineIrdaFailsWithCode2AndDku2WithCode12) {
   UseWinFinderDevices();
   UseWinPhonePlatform();
-  TFinderRecorder rec;
-  TPhoneFinder* finder = NewFinder(rec);
+  TFinderScope scope;
+  TFinderRecorder& rec = scope.rec;
+  TPhoneFinder* finder = scope.finder;
   finder->ScanIrDA = true;
   finder->ScanDku2 = true;
   finder->SetActive(true);
@@ -218,7 +229,7 @@ TEST(WinFinderDevices, UnderWineIrdaFailsWithCode2AndDku2WithCode12) {
   EXPECT_EQ(finder->IrDAState.load(), 255) << "IrDA is not tried again after code 2";
   EXPECT_TRUE(rec.phones.empty());
   EXPECT_FALSE(rec.offMainThread);
-  EndFinder(finder);
+  scope.End();
 }
 
 // --- The reader on a socket (link method 2) --------------------------------------------------------
@@ -296,8 +307,8 @@ struct TPipe {
   HANDLE client = INVALID_HANDLE_VALUE;  // opened as a DKU-2 device is: overlapped
   TPipe() {
     static std::atomic<int> serial{0};
-    const std::string name = "\\\\.\\pipe\\pellory-dku2-" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(++serial);
+    const std::string name =
+        "\\\\.\\pipe\\pellory-dku2-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
     server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
                               65536, 65536, 0, nullptr);
     client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -395,14 +406,32 @@ TEST(Dku2Reader, ReleasingTheSenderCancelsThePendingReadAndClosesTheDeviceOnce) 
   }
 }
 
+TEST(Dku2Reader, TheEndNoticeMayReleaseTheSender) {
+  TPipe pipe;
+  ASSERT_TRUE(pipe.Ok());
+  TLinkSink sink;
+  std::uint16_t code = 99;
+  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  ASSERT_EQ(code, 0);
+  sink.releaseOnClose = &sender;
+  CloseHandle(pipe.server);
+  pipe.server = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(WaitUntil([&] { return sender == nullptr; }, 5000));
+  DelayWithMessages(100);
+  EXPECT_EQ(sink.closed, 1);
+  if (sender) sender->Free();
+}
+
 // --- The finder against simulated phones behind the fakes (with-link-sims) ---------------------------
 
 TEST(LinkSimIrda, TheFinderFindsThe6310AndDoesNotTryIrdaAgain) {
-  if (!UseFakeLinkDevices() || !FakeIrProvider()) GTEST_SKIP() << "no simulated infrared phone (run through with-link-sims)";
+  if (!UseFakeLinkDevices() || !FakeIrProvider())
+    GTEST_SKIP() << "no simulated infrared phone (run through with-link-sims)";
   UseWinPhonePlatform();
   TFakeIrProvider& ir = *FakeIrProvider();
-  TFinderRecorder rec;
-  TPhoneFinder* finder = NewFinder(rec);
+  TFinderScope scope;
+  TFinderRecorder& rec = scope.rec;
+  TPhoneFinder* finder = scope.finder;
   finder->ScanIrDA = true;
   finder->SetActive(true);
   ASSERT_TRUE(WaitUntil([&] { return !rec.phones.empty(); }, 60000)) << "no phone found over IrDA";
@@ -425,16 +454,17 @@ TEST(LinkSimIrda, TheFinderFindsThe6310AndDoesNotTryIrdaAgain) {
   int phonet = 0;
   for (const std::string& line : SimulatorLogIn("PELLORY_FAKE_IRDA_LOG")) phonet += line.rfind("14 00 10 ", 0) == 0;
   EXPECT_GT(phonet, 0);
-  EndFinder(finder);
 }
 
 TEST(LinkSimDku2, TheFinderFindsThePhoneAndNeverRetriesItsPath) {
-  if (!UseFakeLinkDevices() || !FakeDku2Devices()) GTEST_SKIP() << "no simulated DKU-2 phone (run through with-link-sims)";
+  if (!UseFakeLinkDevices() || !FakeDku2Devices())
+    GTEST_SKIP() << "no simulated DKU-2 phone (run through with-link-sims)";
   UseWinPhonePlatform();
   const std::string path = ComDevicePath(std::atoi(std::getenv("PELLORY_FAKE_DKU2_PORT")));
   TFakeDku2FinderDevices& dku2 = *FakeDku2Devices();
-  TFinderRecorder rec;
-  TPhoneFinder* finder = NewFinder(rec);
+  TFinderScope scope;
+  TFinderRecorder& rec = scope.rec;
+  TPhoneFinder* finder = scope.finder;
   finder->ScanDku2 = true;
   finder->SetActive(true);
   ASSERT_TRUE(WaitUntil([&] { return !rec.phones.empty(); }, 60000)) << "no phone found over DKU-2";
@@ -449,7 +479,7 @@ TEST(LinkSimDku2, TheFinderFindsThePhoneAndNeverRetriesItsPath) {
   EXPECT_EQ(dku2.Opened().size(), opened) << "the found path was tried again";
   EXPECT_EQ(rec.phones.size(), 1u);
   EXPECT_FALSE(rec.offMainThread);
-  EndFinder(finder);
+  scope.End();
 
   // Once the phone lets go of the link, its reader has closed the device.
   phone->Disconnect();
