@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ConnSender.h"
@@ -113,6 +114,18 @@ std::string ReceiveSome(SOCKET s, std::size_t want, int ms, bool* peerClosed = n
       },
       ms);
   return got;
+}
+
+// Runs `work` on a thread of its own while this thread handles messages.
+template <class F>
+void RunOnOtherThread(F work) {
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    work();
+    finished = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return finished.load(); }, 30000));
+  worker.join();
 }
 
 // --- IrDA addresses, interface class identifiers ---------------------------------------------------
@@ -305,12 +318,12 @@ TEST(IrReader, AnUnusableHandleFailsTheLinkSetUp) {
 struct TPipe {
   HANDLE server = INVALID_HANDLE_VALUE;  // plays the phone (blocking)
   HANDLE client = INVALID_HANDLE_VALUE;  // opened as a DKU-2 device is: overlapped
-  TPipe() {
+  explicit TPipe(DWORD bufferSize = 65536) {
     static std::atomic<int> serial{0};
     const std::string name =
         "\\\\.\\pipe\\pellory-dku2-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
     server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1,
-                              65536, 65536, 0, nullptr);
+                              bufferSize, bufferSize, 0, nullptr);
     client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
   }
@@ -404,6 +417,27 @@ TEST(Dku2Reader, ReleasingTheSenderCancelsThePendingReadAndClosesTheDeviceOnce) 
     EXPECT_EQ(sink.closed, 0) << "a released sender gets no end notice";
     EXPECT_LE(sink.frames.size(), 1u);
   }
+}
+
+TEST(Dku2Reader, AWriteTheDeviceDoesNotTakeIsCancelledAndTheLinkStaysUsable) {
+  TPipe pipe(1);  // the phone reads nothing: a long frame cannot go through
+  ASSERT_TRUE(pipe.Ok());
+  TLinkSink sink;
+  std::uint16_t code = 99;
+  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  ASSERT_EQ(code, 0);
+  std::atomic<bool> sent{false};
+  RunOnOtherThread([&] {
+    sender->SendPhoneMessage(0x40, std::string(60000, 'w'));
+    sent = true;
+  });
+  EXPECT_TRUE(sent.load());
+  EXPECT_FALSE(sender->Sending());
+  // Frames still arrive, and the link is released cleanly.
+  pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
+  EXPECT_TRUE(WaitUntil([&] { return !sink.frames.empty(); }, 5000));
+  FreeAndNil(sender);
+  EXPECT_TRUE(WaitUntil([&] { return pipe.ClientClosed(); }, 5000));
 }
 
 TEST(Dku2Reader, TheEndNoticeMayReleaseTheSender) {
