@@ -367,7 +367,7 @@ void TFindThread::IrDeviceConnected(const std::string& name, std::intptr_t socke
   TNokiaPhone& phone = Phone();
   // Device names carry the model number in characters 7 to 10 ("Nokia 6310").
   if (name.size() > 6) phone.ModelNumberHint = StrToIntDef(Trim(name.substr(6, 4)), phone.ModelNumberHint);
-  phone.Socket = static_cast<std::int32_t>(socket);
+  phone.Socket = socket;
   phone.LinkMethod = kLinkInfrared;
   ConnectAndHandOver();
 }
@@ -405,7 +405,7 @@ void TFindThread::TryDku2(bool& tried) {
       phone.Disconnect();
       finder_.currentPort_ = 0;
       phone.LinkMethod = kLinkDku2;
-      phone.Socket = static_cast<std::int32_t>(handle);
+      phone.Socket = handle;
       phone.Dku2Path = path;
       if (phone.Connect(false) && !phone.GetIMEI().empty() && finder_.OnFound) {
         finder_.FoundDku2List().Add(path);
