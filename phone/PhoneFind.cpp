@@ -136,6 +136,10 @@ void TPhoneFinder::SetLastCode(int index, std::uint16_t code) {
   if (index >= 0 && index <= kLastFinderPort) lastCodes_[static_cast<std::size_t>(index)] = code;
 }
 
+ThreadId TPhoneFinder::SearchThreadID() const {
+  return thread_ ? thread_->ThreadID() : 0;
+}
+
 std::vector<std::int32_t> TPhoneFinder::UsbComPorts() const {
   std::lock_guard<std::mutex> g(usbLock_);
   return usbComPorts_;

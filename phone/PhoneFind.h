@@ -156,6 +156,8 @@ class TPhoneFinder : public TObject {
   std::int32_t CurrentPort() const { return currentPort_.load(); }
   // True once the search thread's loop has ended.
   bool Finished() const { return finished_.load(); }
+  // The search thread's id; 0 after Shutdown. Main thread only.
+  ThreadId SearchThreadID() const;
 
   // The DKU-5 ports as last listed.
   std::vector<std::int32_t> UsbComPorts() const;
