@@ -61,10 +61,20 @@ class TNoFinderDevices : public TFinderDevices {
 
 std::atomic<TFinderDevices*> g_devices{nullptr};
 
+void ServeSynchronousCallsUntil(const std::function<bool()>& done) {
+  ServeSynchronizeUntil(done);
+}
+
+std::atomic<TFinderMainWait> g_mainWait{nullptr};
+
 }  // namespace
 
 void SetFinderDevices(TFinderDevices* devices) {
   g_devices.store(devices);
+}
+
+void SetFinderMainWait(TFinderMainWait wait) {
+  g_mainWait.store(wait);
 }
 
 TFinderDevices& GetFinderDevices() {
@@ -176,7 +186,11 @@ void TPhoneFinder::Shutdown() {
   try {
     thread->Stop();
     // Serves the thread's last synchronous calls (the release of its links)
-    // while it ends; blocks between them.
+    // and, on Windows, the main thread's messages while the thread ends. The
+    // thread wakes this wait once its loop is over; one that was stopped
+    // before its loop began is finished as a thread.
+    const TFinderMainWait wait = g_mainWait.load();
+    (wait ? wait : &ServeSynchronousCallsUntil)([&] { return finished_.load() || thread->Finished(); });
     thread->WaitFor();
   } catch (...) {
   }
@@ -295,6 +309,11 @@ void TFindThread::Execute() {
   } catch (...) {
   }
   finder_.finished_ = true;
+  // Wakes the main thread's wait in Shutdown.
+  try {
+    OnMainThread([] {});
+  } catch (...) {
+  }
 }
 
 void TFindThread::RunPass() {

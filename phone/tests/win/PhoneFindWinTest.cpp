@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "TimersWin.h"
 #include "Win32Platform.h"
 #include "WinTestSupport.h"
+#include "WndProc.h"
 
 namespace {
 
@@ -110,6 +112,8 @@ class FinderProgram : public ::testing::Test {
   }
   void TearDown() override {
     PhoneFindFinalization();
+    SetFinderDevices(nullptr);
+    SetFinderMainWait(nullptr);
     SetPhonePlatform(nullptr);
     SetMillisecondClock(nullptr);
   }
@@ -299,6 +303,60 @@ TEST_F(PhoneFinderClose, EndsTheSearchThreadAtOnceOrAfterAWhile) {
   }
   // Finalization without the unit (already ended) does nothing.
   PhoneFindFinalization();
+}
+
+// DKU-2 devices whose listing, once the program is closing, needs an answer
+// from a window of the main thread (as a driver call that sends the main
+// thread a message does).
+class TDevicesAskingTheMainThread : public TFinderDevices {
+ public:
+  TDevicesAskingTheMainThread() : closing_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    window_ = AllocateHWnd(TWndMethod::Bind<&TDevicesAskingTheMainThread::WndProc>(this));
+  }
+  ~TDevicesAskingTheMainThread() override {
+    DeallocateHWnd(window_);
+    CloseHandle(closing_);
+  }
+  std::unique_ptr<TIrDiscovery> CreateIrDiscovery() override { return nullptr; }
+  std::vector<std::string> ListDku2DevicePaths() override {
+    listing = true;
+    if (WaitForSingleObject(closing_, 30000) == WAIT_OBJECT_0 && !asked.exchange(true)) {
+      DWORD_PTR result = 0;
+      answered = SendMessageTimeoutA(window_, WM_APP, 0, 0, SMTO_NORMAL, 10000, &result) != 0 && result == 1;
+    }
+    return {};
+  }
+  std::intptr_t OpenDku2Device(const std::string&, std::uint32_t& systemError) override {
+    systemError = 2;
+    return 0;
+  }
+  void Closing() { SetEvent(closing_); }
+
+  std::atomic<bool> listing{false};
+  std::atomic<bool> asked{false};
+  std::atomic<bool> answered{false};
+
+ private:
+  void WndProc(TMessage& msg) {
+    if (msg.Msg == WM_APP)
+      msg.Result = 1;
+    else
+      HandleDefault(window_, msg);
+  }
+
+  HANDLE closing_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(PhoneFinderClose, HandlesTheMainThreadsMessagesWhileTheSearchEnds) {
+  TDevicesAskingTheMainThread devices;
+  SetFinderDevices(&devices);
+  PhoneFinder->ScanDku2 = true;
+  ASSERT_TRUE(WaitUntil([&] { return devices.listing.load(); }, kSearchMs));
+  devices.Closing();
+  PhoneFindFinalization();
+  EXPECT_TRUE(devices.asked.load());
+  EXPECT_TRUE(devices.answered.load()) << "the main thread's window did not answer during the shut-down";
 }
 
 TEST_F(PhoneSimFinder, ClosingWhileConnectingEndsTheSearchAndClosesThePort) {
