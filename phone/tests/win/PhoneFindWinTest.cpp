@@ -264,6 +264,28 @@ TEST_F(PhoneSimFinder, FindsThePhoneOnADku5PortThroughTheAtSwitch) {
   EXPECT_EQ(LogLinesEqualTo(log, logFrom, "AT at*nokiafbus"), 1) << "the cable is switched to FBUS once";
 }
 
+// --- Without a phone ----------------------------------------------------------------------------------
+
+using PhoneFinderWin = FinderProgram;
+
+TEST_F(PhoneFinderWin, IrDAAndDku2PassesReportTheirCodesOnce) {
+  events_.Hook(*PhoneFinder);
+  PhoneFinder->ScanIrDA = true;
+  PhoneFinder->ScanDku2 = true;
+  ASSERT_TRUE(WaitUntil([&] { return events_.FailuresOf(0) > 0 && events_.FailuresOf(-2) > 0; }, kSearchMs));
+  ASSERT_TRUE(Passes(3));
+  ASSERT_EQ(events_.FailuresOf(0), 1);
+  ASSERT_EQ(events_.FailuresOf(-2), 1);
+  for (const auto& f : events_.failures) {
+    EXPECT_EQ(f.code, f.port == 0 ? 2 : 12) << "port " << f.port;
+    EXPECT_TRUE(f.onMainThread);
+  }
+  EXPECT_EQ(PhoneFinder->IrDAState.load(), 255) << "IrDA is not tried again until the state is cleared";
+  EXPECT_EQ(PhoneFinder->IrDALastCode(), 2);
+  EXPECT_EQ(PhoneFinder->LastCode(0), 12);
+  EXPECT_GE(PhoneFinder->PassCount(), 3) << "the DKU-2 step counts as a try in every pass";
+}
+
 // --- Closing the program while a search runs ---------------------------------------------------------
 
 // Ends the unit at once or after a while, with nothing marked, an absent port
