@@ -18,6 +18,7 @@
 // ports and 100 ms at its end, so the idle thread costs next to nothing.
 #pragma once
 
+#include "IrDiscovery.h"
 #include "NokiaPhone.h"
 #include "Object.h"
 #include "Thread.h"
@@ -37,9 +38,6 @@ class TStringList;
 class TFindThread;
 
 // --- Devices the finder discovers itself -------------------------------------------------------
-
-// A connected infrared device: its name and the socket connected to it.
-using TIrDeviceConnectedEvent = Method<void(const std::string& name, std::intptr_t socket)>;
 
 // Infrared discovery as the finder uses it: finds the devices in range and
 // connects a socket to each, calling OnDeviceConnected on the calling thread
