@@ -24,6 +24,9 @@ FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
 FW_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin);
 FW_ENUM(TPosition, poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
         poMainFormCenter, poOwnerFormCenter);
+FW_ENUM(TBorderIcon, biSystemMenu, biMinimize, biMaximize, biHelp);
+using TBorderIcons = Set<TBorderIcon>;
+FW_ENUM(TWindowState, wsNormal, wsMinimized, wsMaximized);
 FW_ENUM(TFormStateItem, fsCreating, fsVisible, fsShowing, fsModal, fsCreatedMDIChild, fsActivated);
 using TFormState = Set<TFormStateItem>;
 
@@ -57,9 +60,21 @@ public:
   void Destroy() override;
 
   TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
-  void SetBorderStyle(TFormBorderStyle v) { borderStyle_ = v; }
+  void SetBorderStyle(TFormBorderStyle v);
+  TBorderIcons GetBorderIcons() const { return borderIcons_; }
+  void SetBorderIcons(TBorderIcons v);
   TPosition GetPosition() const { return position_; }
   void SetPosition(TPosition v) { position_ = v; }
+  TWindowState GetWindowState() const;
+  void SetWindowState(TWindowState v);
+  // Settings form files carry, kept as read: the form is not rescaled for
+  // another PixelsPerInch, and OnCreate always fires after the form is read.
+  bool KeyPreview = false;
+  bool Scaled = true;
+  bool OldCreateOrder = false;
+  int GetPixelsPerInch() const { return pixelsPerInch_; }
+  void SetPixelsPerInch(int v) { pixelsPerInch_ = v; }
+  int TextHeight = 13;
   int GetClientWidth() const { return ClientWidth(); }
   void SetClientWidth(int v);
   int GetClientHeight() const { return ClientHeight(); }
@@ -87,6 +102,8 @@ public:
   TCloseQueryEvent OnCloseQuery;
 
   void Dispatch(TMessage& msg) override;
+  // Without a window: the bounds less the frame the form's window will have.
+  RECT ClientRect() const override;
   // For writing: the child controls, then the owned components that have no parent.
   void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
 
@@ -101,8 +118,15 @@ private:
   bool HandleDialogChar(MSG& msg);
   friend class TApplication;
   bool createNew_ = false;
+  // The frame around the client area for the current border style and icons.
+  SIZE FrameSize() const;
+  void ApplyClientSize();
   TFormBorderStyle borderStyle_ = bsSizeable;
+  TBorderIcons borderIcons_{biSystemMenu, biMinimize, biMaximize};
   TPosition position_ = poDesigned;
+  TWindowState windowState_ = wsNormal;
+  int pixelsPerInch_ = 96;
+  int clientWidth_ = -1, clientHeight_ = -1;  // asked for before the window exists
   std::string helpFile_;
   TWinControl* activeControl_ = nullptr;
 };

@@ -143,6 +143,18 @@ void TGroupBox::CreateParams(TCreateParams& params) {
   params.Style |= BS_GROUPBOX | WS_CLIPCHILDREN;
 }
 
+void TGroupBox::AdjustClientRect(RECT& rect) {
+  inherited::AdjustClientRect(rect);
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  TEXTMETRICA tm{};
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  rect.top += tm.tmHeight;
+  InflateRect(&rect, -2, -2);
+}
+
 void TGroupBox::Dispatch(TMessage& msg) {
   // A group box passes its children's notifications on like any container.
   inherited::Dispatch(msg);

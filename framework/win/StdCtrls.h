@@ -87,4 +87,5 @@ public:
 
 protected:
   void CreateParams(TCreateParams& params) override;
+  void AdjustClientRect(RECT& rect) override;  // inside the frame, below the caption
 };
