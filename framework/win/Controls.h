@@ -323,5 +323,8 @@ bool IdentToCursor(const std::string& ident, std::int64_t& cursor);
 // True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
 bool IsAccel(unsigned ch, const std::string& caption);
 
+// Sets the ModalResult of the form that holds `control` (set up by the forms unit).
+void SetParentFormModalResult(TControl* control, int result);
+
 // The help context of a control or its nearest parent that has one.
 int FindHelpContext(TControl* control);

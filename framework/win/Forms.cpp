@@ -48,6 +48,10 @@ HCURSOR ForcedCursor() {
   return Screen->Cursors(Screen->Cursor());
 }
 
+void SetParentFormModalResult(TControl* control, int result) {
+  if (TCustomForm* form = GetParentForm(control)) form->SetModalResult(result);
+}
+
 TCustomForm* GetParentForm(TControl* control) {
   if (!control) return nullptr;
   while (control->Parent()) control = control->Parent();
@@ -280,6 +284,10 @@ void TCustomForm::DoClose(TCloseAction& action) {
 }
 
 void TCustomForm::Close() {
+  if (FormState.Contains(fsModal)) {
+    modalResult_ = mrCancel;  // the modal loop runs the close protocol
+    return;
+  }
   if (!CloseQuery()) return;
   TCloseAction action = caHide;
   DoClose(action);
@@ -294,6 +302,93 @@ void TCustomForm::Close() {
       if (HandleAllocated()) ShowWindow(WindowHandle(), SW_MINIMIZE);
       break;
     default: Release(); break;
+  }
+}
+
+namespace {
+
+// The thread's enabled, visible top-level windows (but `except`), disabled
+// while a modal form runs and enabled again afterwards.
+struct TaskWindows {
+  HWND except;
+  std::vector<HWND> disabled;
+  static BOOL CALLBACK Disable(HWND wnd, LPARAM data) {
+    auto* self = reinterpret_cast<TaskWindows*>(data);
+    if (wnd != self->except && IsWindowVisible(wnd) && IsWindowEnabled(wnd)) {
+      EnableWindow(wnd, FALSE);
+      self->disabled.push_back(wnd);
+    }
+    return TRUE;
+  }
+  void DisableAll() { EnumThreadWindows(GetCurrentThreadId(), &TaskWindows::Disable, reinterpret_cast<LPARAM>(this)); }
+  void EnableAll() {
+    for (HWND wnd : disabled)
+      if (IsWindow(wnd)) EnableWindow(wnd, TRUE);
+    disabled.clear();
+  }
+};
+
+}  // namespace
+
+TModalResult TCustomForm::ShowModal() {
+  if (GetVisible() || FormState.Contains(fsModal) || !GetEnabled())
+    throw EInvalidOperation("Cannot make a visible window modal");
+  if (!IsMainThread()) throw EInvalidOperation("A modal form runs on the main thread");
+  if (GetCapture()) SendMessageA(GetCapture(), WM_CANCELMODE, 0, 0);
+  ReleaseCapture();
+  HWND previous = GetActiveWindow();
+  FormState.Include(fsModal);
+  modalResult_ = mrNone;
+  TaskWindows others{nullptr, {}};
+  // The form stays above the window it was called from.
+  auto restore = [&] {
+    others.EnableAll();
+    FormState.Exclude(fsModal);
+    if (previous && IsWindow(previous)) SetActiveWindow(previous);
+  };
+  try {
+    HandleNeeded();
+    if (previous && previous != WindowHandle())
+      SetWindowLongPtrA(WindowHandle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(previous));
+    others.except = WindowHandle();
+    others.DisableAll();
+    Show();
+    SetActiveWindow(WindowHandle());
+    for (;;) {
+      try {
+        Application->HandleMessage();
+      } catch (...) {
+        Application->HandleException(this);
+      }
+      if (Application->Terminated()) {
+        modalResult_ = mrCancel;
+        break;
+      }
+      if (modalResult_ != mrNone) {
+        CloseModal();
+        if (modalResult_ != mrNone) break;
+      }
+    }
+  } catch (...) {
+    restore();
+    if (HandleAllocated()) Hide();
+    throw;
+  }
+  const TModalResult result = modalResult_;
+  restore();
+  return result;
+}
+
+void TCustomForm::CloseModal() {
+  TCloseAction action = caNone;
+  if (CloseQuery()) {
+    action = caHide;
+    DoClose(action);
+  }
+  switch (action) {
+    case caNone: modalResult_ = mrNone; return;
+    case caFree: Hide(); Release(); return;
+    default: Hide(); return;
   }
 }
 

@@ -30,6 +30,11 @@ FW_ENUM(TWindowState, wsNormal, wsMinimized, wsMaximized);
 FW_ENUM(TFormStateItem, fsCreating, fsVisible, fsShowing, fsModal, fsCreatedMDIChild, fsActivated);
 using TFormState = Set<TFormStateItem>;
 
+// The result of a modal form: set by a button's ModalResult or the form's own.
+using TModalResult = int;
+constexpr TModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
+                       mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
+
 using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
 using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
@@ -93,6 +98,14 @@ public:
   virtual bool CloseQuery();
   void Release();  // frees the form once the messages under way are handled
   void Show();
+  // Shows the form modal: the program's other windows are disabled and
+  // messages (and synchronous calls from threads) are handled until
+  // ModalResult is set (a button's ModalResult, Close: mrCancel) and the
+  // close protocol agrees; then the form hides (OnClose may free it, caFree)
+  // and the result is returned. The application ending ends it with mrCancel.
+  TModalResult ShowModal();
+  TModalResult GetModalResult() const { return modalResult_; }
+  void SetModalResult(TModalResult v) { modalResult_ = v; }
 
   // Focus moves to the next (or previous) tab stop.
   void SelectNext(bool forward);
@@ -114,6 +127,7 @@ protected:
   virtual void DoClose(TCloseAction& action);
 
 private:
+  void CloseModal();
   bool HandleDialogKey(MSG& msg);
   bool HandleDialogChar(MSG& msg);
   friend class TApplication;
@@ -127,6 +141,7 @@ private:
   TWindowState windowState_ = wsNormal;
   int pixelsPerInch_ = 96;
   int clientWidth_ = -1, clientHeight_ = -1;  // asked for before the window exists
+  TModalResult modalResult_ = mrNone;
   std::string helpFile_;
   TWinControl* activeControl_ = nullptr;
 };

@@ -30,6 +30,11 @@ void TButton::SetDefault(bool v) {
   if (HandleAllocated()) SendMessageA(WindowHandle(), BM_SETSTYLE, v ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
 }
 
+void TButton::Click() {
+  if (modalResult_ != 0) SetParentFormModalResult(this, modalResult_);
+  inherited::Click();
+}
+
 void TButton::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
   CreateSubClass(params, "BUTTON");
