@@ -321,10 +321,13 @@ struct TaskWindows {
   std::vector<HWND> disabled;
   static BOOL CALLBACK Disable(HWND wnd, LPARAM data) {
     auto* self = reinterpret_cast<TaskWindows*>(data);
-    if (wnd != self->except && IsWindowVisible(wnd) && IsWindowEnabled(wnd)) {
-      EnableWindow(wnd, FALSE);
-      self->disabled.push_back(wnd);
+    if (wnd == self->except || !IsWindowVisible(wnd) || !IsWindowEnabled(wnd)) return TRUE;
+    try {
+      self->disabled.push_back(wnd);  // recorded first, so it is enabled again whatever happens
+    } catch (...) {
+      return FALSE;  // out of memory: the rest stay enabled
     }
+    EnableWindow(wnd, FALSE);
     return TRUE;
   }
   void DisableAll() { EnumThreadWindows(GetCurrentThreadId(), &TaskWindows::Disable, reinterpret_cast<LPARAM>(this)); }
