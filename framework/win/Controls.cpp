@@ -1010,7 +1010,7 @@ TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
 
 void TCustomControl::Paint(HDC dc) {
   RECT r = ClientRect();
-  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  FillRectColor(dc, r, GetColor());
 }
 
 void TCustomControl::Dispatch(TMessage& msg) {

@@ -510,6 +510,13 @@ void TCustomForm::Dispatch(TMessage& msg) {
     case CM_RELEASE:
       Free();
       return;
+    case WM_ERASEBKGND:
+      if (msg.WParam && GetColor() != clBtnFace) {  // the window class paints clBtnFace itself
+        FillRectColor(reinterpret_cast<HDC>(msg.WParam), ClientRect(), GetColor());
+        msg.Result = 1;
+        return;
+      }
+      break;
     case WM_ACTIVATE:
       if (LOWORD(msg.WParam) != WA_INACTIVE) {
         if (Screen) Screen->SetActiveForm(this);
@@ -644,9 +651,7 @@ void THintWindow::ReleaseHint() {
 
 void THintWindow::Paint(HDC dc) {
   RECT r = ClientRect();
-  HBRUSH brush = CreateSolidBrush(ColorToRGB(GetColor()));
-  FillRect(dc, &r, brush);
-  DeleteObject(brush);
+  FillRectColor(dc, r, GetColor());
   InflateRect(&r, -2, -1);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));

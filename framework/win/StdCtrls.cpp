@@ -221,11 +221,7 @@ void TCustomLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
 
 void TCustomLabel::Paint(HDC dc) {
   RECT r = ClientRect();
-  if (!transparent_) {
-    HBRUSH brush = CreateSolidBrush(ColorToRGB(GetColor()));
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-  }
+  if (!transparent_) FillRectColor(dc, r, GetColor());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
