@@ -12,6 +12,7 @@
 // EReadError naming the property or class.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -170,6 +171,10 @@ private:
   std::vector<TComponent*> loaded_;
   bool collecting_ = false;
 };
+
+// Reads a whole form from binary form data held in memory, as ReadRootComponent
+// does (`root` null creates it from the data's class); returns the root.
+TComponent* ReadComponentData(const void* data, std::size_t size, TComponent* root);
 
 class TWriter : public TFiler {
   FW_CLASS(TWriter, TFiler)

@@ -651,3 +651,9 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
   }
   return root;
 }
+
+TComponent* ReadComponentData(const void* data, std::size_t size, TComponent* root) {
+  TOwned<TReadOnlyMemoryStream> stream(New<TReadOnlyMemoryStream>(data, size));
+  TOwned<TReader> reader(New<TReader>(*stream));
+  return reader->ReadRootComponent(root);
+}

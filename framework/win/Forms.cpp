@@ -82,21 +82,7 @@ bool InitInheritedComponent(TComponent* instance, const ClassInfo& stopClass) {
     ModuleHandle module = cls->module ? reinterpret_cast<ModuleHandle>(cls->module) : MainInstance();
     auto data = FindResourceData(FindResourceHInstance(module), rtRcData, UpperCase(cls->name));
     if (!data) continue;
-    TReadOnlyMemoryStream* stream = New<TReadOnlyMemoryStream>(data->data(), data->size());
-    try {
-      TReader* reader = New<TReader>(*stream);
-      try {
-        reader->ReadRootComponent(instance);
-      } catch (...) {
-        reader->Free();
-        throw;
-      }
-      reader->Free();
-    } catch (...) {
-      stream->Free();
-      throw;
-    }
-    stream->Free();
+    ReadComponentData(data->data(), data->size(), instance);
     found = true;
   }
   return found;

@@ -154,19 +154,7 @@ protected:
   }
   static TTestForm* Load(const std::string& text, TTestForm* root = nullptr) {
     std::string bin = ObjectTextToBinary(text);
-    TReadOnlyMemoryStream* in = New<TReadOnlyMemoryStream>(bin.data(), bin.size());
-    TReader* r = New<TReader>(*in);
-    TComponent* c = nullptr;
-    try {
-      c = r->ReadRootComponent(root);
-    } catch (...) {
-      r->Free();
-      in->Free();
-      throw;
-    }
-    r->Free();
-    in->Free();
-    return static_cast<TTestForm*>(c);
+    return static_cast<TTestForm*>(ReadComponentData(bin.data(), bin.size(), root));
   }
 };
 

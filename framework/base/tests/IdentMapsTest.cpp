@@ -63,19 +63,7 @@ FW_DEFAULT(shLight) FW_PROP(Border, GetBorder, SetBorder) FW_PROP(Plain, Plain, 
 
     static TShaded* Load(const std::string& props) {
       std::string bin = ObjectTextToBinary("object S: TShaded\r\n" + props + "end\r\n");
-      TReadOnlyMemoryStream* in = New<TReadOnlyMemoryStream>(bin.data(), bin.size());
-      TReader* r = New<TReader>(*in);
-      TComponent* c = nullptr;
-      try {
-        c = r->ReadRootComponent(nullptr);
-      } catch (...) {
-        r->Free();
-        in->Free();
-        throw;
-      }
-      r->Free();
-      in->Free();
-      return static_cast<TShaded*>(c);
+      return static_cast<TShaded*>(ReadComponentData(bin.data(), bin.size(), nullptr));
     }
   };
 

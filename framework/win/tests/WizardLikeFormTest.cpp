@@ -209,18 +209,12 @@ namespace {
 TForm* ReadForm(const std::string& text) {
   std::string bin = ObjectTextToBinary(text);
   TForm* form = TCustomForm::CreateNew<TForm>(Application);
-  TReadOnlyMemoryStream* in = New<TReadOnlyMemoryStream>(bin.data(), bin.size());
-  TReader* r = New<TReader>(*in);
   try {
-    r->ReadRootComponent(form);
+    ReadComponentData(bin.data(), bin.size(), form);
   } catch (...) {
-    r->Free();
-    in->Free();
     form->Free();
     throw;
   }
-  r->Free();
-  in->Free();
   return form;
 }
 
