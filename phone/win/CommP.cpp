@@ -196,6 +196,9 @@ void TComThread::PollInput() {
 
 void TComThread::Deliver(DWORD mask) {
   if (TCustComPort* port = port_.load()) {
+    // Counted before the signal: a waiter that finds the count unchanged is
+    // sure to see the signal.
+    port->lineEvents_.fetch_add(1);
     if (port->lineEvent_) SetEvent(port->lineEvent_);
   }
   mask &= maskBits_;
@@ -283,6 +286,7 @@ std::string TCustComPort::DeviceName() const {
 void TCustComPort::OpenPort() {
   ClosePort();
   closing_ = false;
+  answerMark_ = lineEvents_.load();
   CreateHandle();
   try {
     ApplySettings();
@@ -370,6 +374,8 @@ void TCustComPort::ApplySettings() {
 }
 
 int TCustComPort::WriteData(const std::string& data) {
+  // What the line does from here on answers this write.
+  answerMark_ = lineEvents_.load();
   auto* io = new TPendingIo;
   if (!io->ov.hEvent) {
     delete io;
@@ -427,10 +433,19 @@ int TCustComPort::ReadData(std::string& data, int count) {
 
 bool TCustComPort::WaitForEvent() {
   if (thread_) {
-    // The event thread has its own wait pending on the handle; it signals what it sees.
-    ResetEvent(lineEvent_);
-    if (InputCount() > 0) return true;
-    return WaitForSingleObject(lineEvent_, kLineEventWaitMs) == WAIT_OBJECT_0;
+    // The event thread has its own wait pending on the handle; it counts and
+    // signals what it sees. The answer to the last write may have come, and
+    // been read by OnRxChar, while the caller paused handling messages: it
+    // ends the wait at once. A signal left from before the mark ends nothing.
+    if (TakeLineEvent() || InputCount() > 0) return true;
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < kLineEventWaitMs; waited = GetTickCount() - start) {
+      const DWORD result = WaitForSingleObject(lineEvent_, kLineEventWaitMs - waited);
+      if (TakeLineEvent()) return true;
+      if (result == WAIT_FAILED) break;  // no signal to wait for: no spinning either
+    }
+    ++waitsRunOut_;
+    return false;
   }
   auto* io = new TPendingIo;
   if (!io->ov.hEvent) {
@@ -443,12 +458,20 @@ bool TCustComPort::WaitForEvent() {
   }
   if (WaitForSingleObject(io->ov.hEvent, kLineEventWaitMs) != WAIT_OBJECT_0) {
     Release(handle_, io, true);
+    ++waitsRunOut_;
     return false;
   }
   DWORD unused = 0;
   const bool ok = GetOverlappedResult(handle_, &io->ov, &unused, FALSE);
   delete io;
   return ok;
+}
+
+bool TCustComPort::TakeLineEvent() {
+  const std::uint32_t seen = lineEvents_.load();
+  if (seen == answerMark_.load()) return false;
+  answerMark_ = seen;
+  return true;
 }
 
 void TCustComPort::PurgeInput() {

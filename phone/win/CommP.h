@@ -136,6 +136,8 @@ class TCustComPort : public TComponent {
 
   // The event thread while the port is open (null while closed).
   TComThread* EventThread() const { return thread_; }
+  // How many line-event waits ran out their bound without a line event.
+  int LineEventWaitsRunOut() const { return waitsRunOut_.load(); }
 
  protected:
   void CreateHandle();
@@ -145,6 +147,13 @@ class TCustComPort : public TComponent {
   // Line events seen by the event thread: WaitForEvent waits for this signal
   // instead of a second WaitCommEvent on the handle (only one may be pending).
   HANDLE lineEvent_ = nullptr;
+  // Line events seen by the event thread, and their count at the last write
+  // (or at the last wait that took one): a line event after the mark is the
+  // answer to that write, even when OnRxChar has read its bytes already.
+  std::atomic<std::uint32_t> lineEvents_{0};
+  std::atomic<std::uint32_t> answerMark_{0};
+  std::atomic<int> waitsRunOut_{0};
+  bool TakeLineEvent();
   // Set while the port closes: handlers of events that were already on their
   // way to the main thread are not run any more.
   std::atomic<bool> closing_{false};

@@ -177,6 +177,42 @@ TEST_F(PhoneSimPort, ReadsOnlyWhatIsQueuedAndWaitsBoundedForEvents) {
   EXPECT_TRUE(WaitUntil([&] { return port_->WaitForEvent(); }));
 }
 
+// The answer to the last write ends a line-event wait even when OnRxChar has
+// already read it during a pause that handled messages; one answer ends one
+// wait, and an answer to an earlier write ends none.
+TEST_F(PhoneSimPort, AnAnswerReadBeforeTheWaitStillEndsIt) {
+  TRxLog rx;
+  port_->OnRxChar = TRxCharEvent::Bind<&TRxLog::OnRxChar>(&rx);
+  port_->OpenPort();
+  EXPECT_EQ(port_->LineEventWaitsRunOut(), 0);
+  const std::string setup = Bytes({0x19, 0x00, 0x10, 0xD0, 0x00, 0x01, 0x04});
+  struct {
+    const char* what;
+    bool answeredWrite;  // write the set-up frame and let the handler read the answer
+    bool silentWrite;    // then write a byte the phone does not answer
+    bool seen;
+    int runOut;  // waits run out so far
+  } const steps[] = {
+      {"the answer to the last write, read already", true, false, true, 0},
+      {"no write since the last wait", false, false, false, 1},
+      {"an answer to an earlier write", true, true, false, 2},
+      {"the answer again", true, false, true, 2},
+  };
+  for (const auto& s : steps) {
+    if (s.answeredWrite) {
+      const std::size_t before = rx.bytes.size();
+      ASSERT_EQ(port_->WriteData(setup), 7) << s.what;
+      ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= before + 7; })) << s.what << ": " << Hex(rx.bytes);
+      ASSERT_EQ(port_->InputCount(), 0) << s.what << ": the handler left bytes in the queue";
+    }
+    if (s.silentWrite) {
+      ASSERT_EQ(port_->WriteData(std::string(1, '\0')), 1) << s.what;
+    }
+    EXPECT_EQ(port_->WaitForEvent(), s.seen) << s.what;
+    EXPECT_EQ(port_->LineEventWaitsRunOut(), s.runOut) << s.what;
+  }
+}
+
 TEST_F(PhoneSimPort, ClosingFromItsOwnHandlerNeitherHangsNorRunsLaterHandlers) {
   struct TCloser {
     TCustComPort* port;

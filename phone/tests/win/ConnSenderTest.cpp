@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -161,6 +163,47 @@ TEST_F(PhoneSimSender, AtSwitchThenFbusWithoutPreamble) {
   for (const auto& l : lines) all += l + "\n";
   EXPECT_NE(all.find("55*8"), std::string::npos) << all;
   EXPECT_EQ(all.find("55*200"), std::string::npos) << "no preamble after the AT switch:\n" << all;
+}
+
+// The AT switch waits for the phone's "OK" after each of its two commands: a
+// phone that answers ends both waits (also when the answer was read during the
+// pause before the wait), a silent one lets each run out its bound; the link
+// comes up either way.
+TEST_F(PhoneSimSender, AtSwitchWaitsEndWhenThePhoneAnswers) {
+  struct {
+    const char* what;
+    const char* portVariable;
+    const char* logVariable;
+    int waitsRunOut;
+  } const cases[] = {
+      {"a phone that answers", "PELLORY_PHONESIM_PORT", "PELLORY_PHONESIM_LOG", 0},
+      {"a silent phone", "PELLORY_PHONESIM_MUTE_PORT", "PELLORY_PHONESIM_MUTE_LOG", 2},
+  };
+  for (const auto& c : cases) {
+    const char* portText = std::getenv(c.portVariable);
+    if (!portText) {
+      std::printf("skipped: %s (%s is not set)\n", c.what, c.portVariable);
+      continue;
+    }
+    const std::size_t from = SimulatorLogIn(c.logVariable).size();
+    const auto logged = [&](const std::string& line) {
+      return WaitUntil([&] {
+        const auto lines = SimulatorLogIn(c.logVariable);
+        return std::find(lines.begin() + static_cast<std::ptrdiff_t>(std::min(from, lines.size())), lines.end(),
+                         line) != lines.end();
+      });
+    };
+    std::uint16_t code = 0xFFFF;
+    TConnectionSender* sender = New<TConnectionSender>(kLinkAtSwitch, sink_.Handler(), "", "", 0,
+                                                       static_cast<std::uint8_t>(std::atoi(portText)), code);
+    EXPECT_EQ(code, 0) << c.what;
+    ASSERT_NE(sender->ComPort(), nullptr);
+    EXPECT_EQ(sender->ComPort()->LineEventWaitsRunOut(), c.waitsRunOut) << c.what;
+    EXPECT_TRUE(logged("AT at&f")) << c.what;
+    EXPECT_TRUE(logged("AT at*nokiafbus")) << c.what;
+    sender->Free();
+    EXPECT_TRUE(logged("CLOSE")) << c.what;
+  }
 }
 
 TEST_F(PhoneSimSender, BluetoothSendsTheSetUpFrameAndPhonetFrames) {
