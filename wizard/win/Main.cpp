@@ -102,7 +102,42 @@ std::string ProgramFolder() {
 using TOwnedBitmap = TOwned<TBitmap>;
 using TOwnedList = TOwned<TStringList>;
 
+// A component owned by `owner` or, below it, by one of its components.
+TComponent* FindNamed(const TComponent* owner, const std::string& name) {
+  if (TComponent* c = owner->FindComponent(name)) return c;
+  for (int i = 0; i < owner->ComponentCount(); ++i)
+    if (TComponent* c = FindNamed(owner->Components(i), name)) return c;
+  return nullptr;
+}
+
+std::string DescribeControl(const TComponent* component) {
+  auto* control = dynamic_cast<const TControl*>(component);
+  if (!control) return "";
+  bool shown = true;
+  for (const TControl* c = control; c; c = c->Parent()) shown = shown && c->GetVisible();
+  return std::string("visible=") + (shown ? "1" : "0") + ";enabled=" + (control->GetEnabled() ? "1" : "0") +
+         ";text=" + control->GetText();
+}
+
 }  // namespace
+
+void TWizardForm::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_COPYDATA) {
+    const auto* query = reinterpret_cast<const COPYDATASTRUCT*>(msg.LParam);
+    if (query && query->dwData == kControlQuery && query->cbData <= 256 && (query->lpData || !query->cbData)) {
+      const std::string name(static_cast<const char*>(query->lpData), query->cbData);
+      const std::string answer = name.empty() ? "" : DescribeControl(FindNamed(this, name));
+      COPYDATASTRUCT reply{kControlAnswer, static_cast<DWORD>(answer.size()), const_cast<char*>(answer.data())};
+      HWND to = reinterpret_cast<HWND>(msg.WParam);
+      if (IsWindow(to)) SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(WindowHandle()),
+                                     reinterpret_cast<LPARAM>(&reply));
+      msg.Result = 1;
+      return;
+    }
+  }
+  inherited::Dispatch(msg);
+}
+
 
 void SetWizardMessageDlg(TWizardMessageDlg dialog) { g_messageDlg = dialog; }
 
@@ -209,12 +244,24 @@ void TWizardForm::UpdateControls() {
         LabelHelp2->SetVisible(searchStarted_ && !Timer->GetEnabled() && !connected_);
       break;
     }
-    case 4:
+    case 4: {
       NextButton->SetCaption(Str(SFinish));
       NextButton->Tag = 1;  // the finish page was shown in this run
+      // Disconnecting waits for the phone with messages handled: Finish and
+      // "Next phone" wait until the phone is released.
+      NextButton->SetEnabled(false);
+      NexPhoneButton->SetEnabled(false);
+      struct TEnableAgain {
+        TWizardForm* form;
+        ~TEnableAgain() {
+          form->NextButton->SetEnabled(true);
+          form->NexPhoneButton->SetEnabled(true);
+        }
+      } enableAgain{this};
       DisconnectPhone();
       ResetFinder();
       break;
+    }
     default: break;
   }
   THTMLabel* instruction = nullptr;
@@ -469,7 +516,15 @@ void TWizardForm::SearchFailed() {
 
 void TWizardForm::DisconnectPhone() {
   try {
-    if (phone_) phone_->Disconnect();
+    if (phone_) {
+      // The phone must not be freed while it says goodbye (the wait handles messages).
+      struct TBusy {
+        int& count;
+        explicit TBusy(int& c) : count(c) { ++count; }
+        ~TBusy() { --count; }
+      } busy(disconnecting_);
+      phone_->Disconnect();
+    }
     if (PhoneFinder) PhoneFinder->IrDAState = 0;
     ResetFinder();
   } catch (...) {
@@ -526,7 +581,7 @@ void TWizardForm::FormCloseQuery(TObject*, bool& canClose) {
     canClose = true;
     return;
   }
-  canClose = !readingPhone_;
+  canClose = !readingPhone_ && disconnecting_ == 0;
   if (canClose && NextButton->Tag != 1)
     canClose = ShowDialog(Str(SConfirmClose), mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, 0) == mrYes;
 }
