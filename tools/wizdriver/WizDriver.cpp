@@ -44,6 +44,19 @@ constexpr const char* kCommonKey = "Software\\Talvex\\Corvessa\\Options\\Common"
 
 DWORD g_timeout = 20000;
 HANDLE g_process = nullptr;
+DWORD g_processId = 0;
+
+// The wizard's window: of the program this driver started, else any.
+HWND FindWizard() {
+  HWND found = nullptr;
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TWizardForm", nullptr); wnd;
+       wnd = FindWindowExA(nullptr, wnd, "TWizardForm", nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    if (!g_processId || pid == g_processId) found = wnd;
+  }
+  return found;
+}
 HWND g_wizard = nullptr;
 HWND g_receiver = nullptr;
 std::string g_answer;
@@ -190,8 +203,10 @@ bool SaveShot(const std::string& file) {
   bool ok = false;
   if (dib) {
     HGDIOBJ old = SelectObject(mem, dib);
-    // The window's own drawing first; the screen where the system cannot print it.
-    if (!PrintWindow(g_wizard, mem, 0)) BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    // What the screen shows there (the wizard is brought to the top first).
+    SetForegroundWindow(g_wizard);
+    Pump(200);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     SelectObject(mem, old);
     GdiFlush();
     const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
@@ -262,8 +277,17 @@ int RunStep(const std::string& step) {
   if (verb == "serialport") {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
       return Fail(step, "cannot open the serial-port map");
+    // Only the port of this run: ports listed by earlier runs go.
+    std::vector<std::string> stale;
+    for (DWORD i = 0;; ++i) {
+      char valueName[256];
+      DWORD len = sizeof valueName;
+      if (RegEnumValueA(key, i, valueName, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (std::string(valueName, len).rfind("\\Device\\PelloryTest", 0) == 0) stale.emplace_back(valueName, len);
+    }
+    for (const std::string& v : stale) RegDeleteValueA(key, v.c_str());
     const std::string name = "\\Device\\PelloryTest" + arg;
     const LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(arg.c_str()),
                                    static_cast<DWORD>(arg.size() + 1));
@@ -278,6 +302,7 @@ int RunStep(const std::string& step) {
       return Fail(step, "cannot start the program (error " + std::to_string(GetLastError()) + ")");
     CloseHandle(pi.hThread);
     g_process = pi.hProcess;
+    g_processId = pi.dwProcessId;
   } else if (verb == "regclear") {
     RegDeleteKeyA(HKEY_CURRENT_USER, kCommonKey);
   } else if (verb == "regprint") {
@@ -292,7 +317,7 @@ int RunStep(const std::string& step) {
       return Fail(step, "\"Common\" holds " + (text.empty() ? std::string("nothing") : text));
     }
   } else if (verb == "window") {
-    if (!WaitFor([] { return (g_wizard = FindWindowA("TWizardForm", nullptr)) && IsWindowVisible(g_wizard); },
+    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); },
                  g_timeout))
       return Fail(step, "no wizard window");
   } else if (verb == "timeout") {
@@ -378,6 +403,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (int i = 1; i < argc; ++i)
-    if (int rc = RunStep(argv[i])) return rc;
+    if (int rc = RunStep(argv[i])) {
+      // A program this run started does not outlive a failed run.
+      if (g_process) TerminateProcess(g_process, 3);
+      return rc;
+    }
   return 0;
 }
