@@ -20,7 +20,7 @@
 //   nodialog=MS             no message box may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
 //   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
-//   shot=FILE.bmp           save a picture of the wizard's window
+//   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it)
 //   sleep=MS                pause
 //   timeout=MS              how long later steps wait (default 20000)
 //
@@ -185,8 +185,9 @@ bool Query(const std::string& name, std::string& answer) {
 }
 
 bool SaveShot(const std::string& file) {
-  RECT r;
-  if (!g_wizard || !GetWindowRect(g_wizard, &r)) return false;
+  RECT r;  // the client area on the screen
+  if (!g_wizard || !GetClientRect(g_wizard, &r)) return false;
+  MapWindowPoints(g_wizard, nullptr, reinterpret_cast<POINT*>(&r), 2);
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
   HDC screen = GetDC(nullptr);
