@@ -157,6 +157,7 @@ class TWizardForm : public TForm {
   const std::string& SWVersion() const { return swVersion_; }
   HMODULE ImageLibrary() const { return imageLibrary_; }
   TStringList* PortList() const { return portList_; }
+  std::uint16_t PassCountAtConnect() const { return passCountAtConnect_; }
 
   // The COM port numbers of the port list for the serial cables (no
   // "BLUETOOTH" in the entry) or for Bluetooth; new lists the caller frees.
