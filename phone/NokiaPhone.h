@@ -81,7 +81,7 @@ class TNokiaPhone : public TBasicPhoneData {
   std::string RequestResult(const std::string& key) const;
 
   // Published.
-  std::int32_t Socket = 0;  // infrared socket or DKU-2 device handle
+  std::intptr_t Socket = 0;  // infrared socket or DKU-2 device handle
   std::string InLogName;
   std::string OutLogName;
   TDateTime ExpireDate = 0;

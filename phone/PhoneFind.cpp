@@ -61,10 +61,20 @@ class TNoFinderDevices : public TFinderDevices {
 
 std::atomic<TFinderDevices*> g_devices{nullptr};
 
+void ServeSynchronousCallsUntil(const std::function<bool()>& done) {
+  ServeSynchronizeUntil(done);
+}
+
+std::atomic<TFinderMainWait> g_mainWait{nullptr};
+
 }  // namespace
 
 void SetFinderDevices(TFinderDevices* devices) {
   g_devices.store(devices);
+}
+
+void SetFinderMainWait(TFinderMainWait wait) {
+  g_mainWait.store(wait);
 }
 
 TFinderDevices& GetFinderDevices() {
@@ -136,6 +146,10 @@ void TPhoneFinder::SetLastCode(int index, std::uint16_t code) {
   if (index >= 0 && index <= kLastFinderPort) lastCodes_[static_cast<std::size_t>(index)] = code;
 }
 
+ThreadId TPhoneFinder::SearchThreadID() const {
+  return thread_ ? thread_->ThreadID() : 0;
+}
+
 std::vector<std::int32_t> TPhoneFinder::UsbComPorts() const {
   std::lock_guard<std::mutex> g(usbLock_);
   return usbComPorts_;
@@ -172,7 +186,11 @@ void TPhoneFinder::Shutdown() {
   try {
     thread->Stop();
     // Serves the thread's last synchronous calls (the release of its links)
-    // while it ends; blocks between them.
+    // and, on Windows, the main thread's messages while the thread ends. The
+    // thread wakes this wait once its loop is over; one that was stopped
+    // before its loop began is finished as a thread.
+    const TFinderMainWait wait = g_mainWait.load();
+    (wait ? wait : &ServeSynchronousCallsUntil)([&] { return finished_.load() || thread->Finished(); });
     thread->WaitFor();
   } catch (...) {
   }
@@ -291,6 +309,11 @@ void TFindThread::Execute() {
   } catch (...) {
   }
   finder_.finished_ = true;
+  // Wakes the main thread's wait in Shutdown.
+  try {
+    OnMainThread([] {});
+  } catch (...) {
+  }
 }
 
 void TFindThread::RunPass() {
@@ -367,7 +390,7 @@ void TFindThread::IrDeviceConnected(const std::string& name, std::intptr_t socke
   TNokiaPhone& phone = Phone();
   // Device names carry the model number in characters 7 to 10 ("Nokia 6310").
   if (name.size() > 6) phone.ModelNumberHint = StrToIntDef(Trim(name.substr(6, 4)), phone.ModelNumberHint);
-  phone.Socket = static_cast<std::int32_t>(socket);
+  phone.Socket = socket;
   phone.LinkMethod = kLinkInfrared;
   ConnectAndHandOver();
 }
@@ -405,7 +428,7 @@ void TFindThread::TryDku2(bool& tried) {
       phone.Disconnect();
       finder_.currentPort_ = 0;
       phone.LinkMethod = kLinkDku2;
-      phone.Socket = static_cast<std::int32_t>(handle);
+      phone.Socket = handle;
       phone.Dku2Path = path;
       if (phone.Connect(false) && !phone.GetIMEI().empty() && finder_.OnFound) {
         finder_.FoundDku2List().Add(path);

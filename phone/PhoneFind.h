@@ -18,6 +18,7 @@
 // ports and 100 ms at its end, so the idle thread costs next to nothing.
 #pragma once
 
+#include "IrDiscovery.h"
 #include "NokiaPhone.h"
 #include "Object.h"
 #include "Thread.h"
@@ -26,6 +27,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,9 +38,6 @@ class TStringList;
 class TFindThread;
 
 // --- Devices the finder discovers itself -------------------------------------------------------
-
-// A connected infrared device: its name and the socket connected to it.
-using TIrDeviceConnectedEvent = Method<void(const std::string& name, std::intptr_t socket)>;
 
 // Infrared discovery as the finder uses it: finds the devices in range and
 // connects a socket to each, calling OnDeviceConnected on the calling thread
@@ -73,6 +72,13 @@ class TFinderDevices {
 
 void SetFinderDevices(TFinderDevices* devices);  // null restores the default
 TFinderDevices& GetFinderDevices();
+
+// How the main thread waits, in Shutdown, until the search thread has ended:
+// it returns once `done()` holds, serving the thread's synchronous calls
+// meanwhile. The default blocks between synchronous calls; the Windows
+// program installs a wait that also handles the main thread's messages.
+using TFinderMainWait = void (*)(const std::function<bool()>& done);
+void SetFinderMainWait(TFinderMainWait wait);  // null restores the default
 
 // --- The finder --------------------------------------------------------------------------------
 
@@ -156,6 +162,8 @@ class TPhoneFinder : public TObject {
   std::int32_t CurrentPort() const { return currentPort_.load(); }
   // True once the search thread's loop has ended.
   bool Finished() const { return finished_.load(); }
+  // The search thread's id; 0 after Shutdown. Main thread only.
+  ThreadId SearchThreadID() const;
 
   // The DKU-5 ports as last listed.
   std::vector<std::int32_t> UsbComPorts() const;

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 FW_IMPLEMENT_CLASS(TFiler)
 
@@ -51,42 +50,4 @@ double ExtendedToDouble(const std::uint8_t in[10]) {
     v = std::ldexp(static_cast<double>(mant), exp - 16383 - 63);
   }
   return negative ? -v : v;
-}
-
-namespace {
-
-struct IntConsts {
-  const TypeInfo* type;
-  IdentToIntFunc identToInt;
-  IntToIdentFunc intToIdent;
-};
-
-std::mutex& ConstsLock() {
-  static std::mutex m;
-  return m;
-}
-std::vector<IntConsts>& Consts() {
-  static std::vector<IntConsts> v;
-  return v;
-}
-
-}  // namespace
-
-void RegisterIntegerConsts(const TypeInfo* type, IdentToIntFunc identToInt, IntToIdentFunc intToIdent) {
-  std::lock_guard<std::mutex> g(ConstsLock());
-  Consts().push_back({type, identToInt, intToIdent});
-}
-
-bool FindIdentToInt(const TypeInfo* type, const std::string& ident, std::int64_t& value) {
-  std::lock_guard<std::mutex> g(ConstsLock());
-  for (const IntConsts& c : Consts())
-    if (c.type == type && c.identToInt && c.identToInt(ident, value)) return true;
-  return false;
-}
-
-bool FindIntToIdent(const TypeInfo* type, std::int64_t value, std::string& ident) {
-  std::lock_guard<std::mutex> g(ConstsLock());
-  for (const IntConsts& c : Consts())
-    if (c.type == type && c.intToIdent && c.intToIdent(value, ident)) return true;
-  return false;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "IdentMaps.h"
 #include "Streams.h"
 
 class TCollection;
@@ -89,11 +90,6 @@ public:
 protected:
   TStream* stream_;
 };
-
-// Maps identifiers of integer properties (colour names and the like) to values.
-using IdentToIntFunc = bool (*)(const std::string& ident, std::int64_t& value);
-using IntToIdentFunc = bool (*)(std::int64_t value, std::string& ident);
-void RegisterIntegerConsts(const TypeInfo* type, IdentToIntFunc identToInt, IntToIdentFunc intToIdent);
 
 class TReader : public TFiler {
   FW_CLASS(TReader, TFiler)

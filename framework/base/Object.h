@@ -175,9 +175,17 @@ To* LateCast(TObject* p) {
   return static_cast<To*>(p);
 }
 
+// An integer type with type information of its own (TNamedInt: TColor, TCursor).
+template <class V>
+constexpr bool IsNamedInt = requires {
+  V::FwTypeInfo();
+};
+
 template <class V>
 const TypeInfo* TypeOf() {
-  if constexpr (std::is_same_v<V, bool>) {
+  if constexpr (IsNamedInt<V>) {
+    return V::FwTypeInfo();
+  } else if constexpr (std::is_same_v<V, bool>) {
     return BooleanTypeInfo();
   } else if constexpr (std::is_same_v<V, char>) {
     return CharTypeInfo();
@@ -215,6 +223,8 @@ template <class V>
 std::int64_t ToOrd(const V& v) {
   if constexpr (IsSet<V>::value)
     return static_cast<std::int64_t>(v.Bits());
+  else if constexpr (IsNamedInt<V>)
+    return static_cast<std::int64_t>(static_cast<typename V::RepType>(v));
   else
     return static_cast<std::int64_t>(v);
 }
@@ -224,6 +234,8 @@ V FromOrd(std::int64_t o) {
     return V::FromBits(static_cast<std::uint64_t>(o));
   else if constexpr (std::is_same_v<V, bool>)
     return o != 0;
+  else if constexpr (IsNamedInt<V>)
+    return V(static_cast<typename V::RepType>(o));
   else
     return static_cast<V>(o);
 }
@@ -264,7 +276,8 @@ public:
     switch (p.type->kind) {
       case TypeKind::Integer: case TypeKind::Int64: case TypeKind::Char: case TypeKind::WChar:
       case TypeKind::Enumeration: case TypeKind::Set:
-        if constexpr (std::is_arithmetic_v<V> || std::is_enum_v<V> || fw_detail::IsSet<V>::value) {
+        if constexpr (std::is_arithmetic_v<V> || std::is_enum_v<V> || fw_detail::IsSet<V>::value ||
+                      fw_detail::IsNamedInt<V>) {
           p.getOrd = [](const TObject* o) { return fw_detail::ToOrd<V>(Get<G, V>(o)); };
           if constexpr (hasSet) p.setOrd = [](TObject* o, std::int64_t v) { Put<S, V>(o, fw_detail::FromOrd<V>(v)); };
         }

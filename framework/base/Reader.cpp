@@ -7,8 +7,6 @@
 
 FW_IMPLEMENT_CLASS(TReader)
 
-bool FindIdentToInt(const TypeInfo* type, const std::string& ident, std::int64_t& value);
-
 namespace {
 
 struct DepthGuard {

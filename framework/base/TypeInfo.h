@@ -3,6 +3,7 @@
 // name (form streaming, re-translation by property path, wide extras).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,12 @@ struct ClassInfo;
 enum class TypeKind { Unknown, Integer, Char, Enumeration, Float, String, Set, Class, Method, WChar, WString, Int64 };
 enum class FloatType { Single, Double, Extended, Comp, Currency };
 
+// One identifier of an integer type's map ("clBlue" for a TColor).
+struct TIdentMapEntry {
+  std::int64_t value;
+  const char* name;
+};
+
 struct TypeInfo {
   std::string name;
   TypeKind kind = TypeKind::Unknown;
@@ -28,6 +35,8 @@ struct TypeInfo {
   const void* sig = nullptr;                   // method: the delegate type's identity
   FloatType floatType = FloatType::Double;     // float
   std::int64_t minValue = 0, maxValue = 0;     // ordinal range
+  const TIdentMapEntry* idents = nullptr;     // integer: the type's own identifiers (may be null)
+  std::size_t identCount = 0;
 };
 
 struct PropInfo {

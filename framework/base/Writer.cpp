@@ -7,8 +7,6 @@
 
 FW_IMPLEMENT_CLASS(TWriter)
 
-bool FindIntToIdent(const TypeInfo* type, std::int64_t value, std::string& ident);
-
 void TWriter::WriteSignature() { Write(kFilerSignature, 4); }
 
 void TWriter::WritePrefix(std::uint8_t flags, int childPos) {

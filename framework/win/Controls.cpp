@@ -3,10 +3,37 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
+
+namespace {
+const TIdentMapEntry kCursorNames[] = {
+    {crDefault, "crDefault"},     {crNone, "crNone"},           {crArrow, "crArrow"},
+    {crCross, "crCross"},         {crIBeam, "crIBeam"},         {crSizeNESW, "crSizeNESW"},
+    {crSizeNS, "crSizeNS"},       {crSizeNWSE, "crSizeNWSE"},   {crSizeWE, "crSizeWE"},
+    {crUpArrow, "crUpArrow"},     {crHourGlass, "crHourGlass"}, {crDrag, "crDrag"},
+    {crNoDrop, "crNoDrop"},       {crHSplit, "crHSplit"},       {crVSplit, "crVSplit"},
+    {crMultiDrag, "crMultiDrag"}, {crSQLWait, "crSQLWait"},     {crNo, "crNo"},
+    {crAppStart, "crAppStart"},   {crHelp, "crHelp"},           {crHandPoint, "crHandPoint"},
+    {crSizeAll, "crSizeAll"},     {crSize, "crSize"},
+};
+}  // namespace
+
+const TypeInfo* TCursorTag::Info() {
+  static const TypeInfo info =
+      MakeIntegerTypeInfo("TCursor", INT16_MIN, INT16_MAX, kCursorNames, std::size(kCursorNames));
+  return &info;
+}
+
+bool CursorToIdent(std::int64_t cursor, std::string& ident) {
+  return IntToIdent(cursor, ident, kCursorNames);
+}
+bool IdentToCursor(const std::string& ident, std::int64_t& cursor) {
+  return IdentToInt(ident, cursor, kCursorNames);
+}
 
 FW_BEGIN_CLASS(TControl)
   FW_PROP(Left, GetLeft, SetLeft)
@@ -22,6 +49,7 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Font, GetFont, SetFont)
   FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
   FW_PROP(Color, GetColor, SetColor)
+  FW_PROP(Align, GetAlign, SetAlign) FW_DEFAULT(alNone)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
@@ -198,9 +226,28 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   if (!Is<TWinControl>()) Invalidate();
   left_ = left;
   top_ = top;
-  width_ = width;
-  height_ = height;
+  width_ = width < 0 ? 0 : width;
+  height_ = height < 0 ? 0 : height;
   if (!Is<TWinControl>()) Invalidate();
+  RequestAlign();
+}
+
+void TControl::SetAlign(TAlign v) {
+  if (align_ == v) return;
+  const bool was = align_ != alNone;
+  align_ = v;
+  if (was || v != alNone) {
+    if (parent_) parent_->AlignFor(this);
+  }
+}
+
+void TControl::RequestAlign() {
+  if (align_ != alNone && parent_) parent_->AlignFor(this);
+}
+
+void TControl::Loaded() {
+  inherited::Loaded();
+  RequestAlign();
 }
 
 void TControl::SetVisible(bool v) {
@@ -209,6 +256,7 @@ void TControl::SetVisible(bool v) {
   visible_ = v;
   Invalidate();
   Perform(CM_VISIBLECHANGED, v);
+  RequestAlign();
 }
 
 void TControl::SetEnabled(bool v) {
@@ -400,6 +448,7 @@ void TWinControl::InsertControl(TControl* control) {
   controls_.push_back(control);
   control->parent_ = this;
   control->TakeParentFont();
+  if (control->align_ != alNone) AlignFor(control);
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
     tabList_.push_back(w);
     if (handle_) w->UpdateShowing();
@@ -411,6 +460,13 @@ void TWinControl::InsertControl(TControl* control) {
 void TWinControl::RemoveControl(TControl* control) {
   auto it = std::find(controls_.begin(), controls_.end(), control);
   if (it == controls_.end()) return;
+  struct Realigner {
+    TWinControl* self;
+    bool aligned;
+    ~Realigner() {
+      if (aligned && !self->ComponentState().Contains(csDestroying)) self->AlignFor(nullptr);
+    }
+  } realign{this, control->align_ != alNone};
   if (mouseCapture_ == control) mouseCapture_ = nullptr;
   control->Invalidate();
   controls_.erase(it);
@@ -454,8 +510,106 @@ void TWinControl::SetFocus() {
 bool TWinControl::Focused() const { return handle_ && GetFocus() == handle_; }
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
+  const int oldWidth = GetWidth(), oldHeight = GetHeight();
   TControl::SetBounds(left, top, width, height);
-  if (handle_) SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (handle_)
+    SetWindowPos(handle_, nullptr, GetLeft(), GetTop(), GetWidth(), GetHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+  if (GetWidth() != oldWidth || GetHeight() != oldHeight) Realign();
+}
+
+// --- Alignment ---------------------------------------------------------------------------------
+
+void TWinControl::AlignFor(TControl* control) {
+  if (aligning_) return;  // the placing under way sets these bounds
+  if (alignDisabled_ > 0 || IsLoading() || ComponentState().Contains(csDestroying)) {
+    ControlState.Include(csAlignmentNeeded);
+    return;
+  }
+  ControlState.Exclude(csAlignmentNeeded);
+  RECT r = ClientRect();
+  AdjustClientRect(r);
+  AlignControls(control, r);
+}
+
+void TWinControl::Realign() {
+  AlignFor(nullptr);
+}
+
+void TWinControl::EnableAlign() {
+  if (alignDisabled_ > 0 && --alignDisabled_ == 0 && ControlState.Contains(csAlignmentNeeded)) Realign();
+}
+
+void TWinControl::Loaded() {
+  inherited::Loaded();
+  Realign();
+}
+
+void TWinControl::AdjustClientRect(RECT&) {}
+
+void TWinControl::AlignControls(TControl* control, RECT& rect) {
+  aligning_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{aligning_};
+  for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient}) {
+    std::vector<TControl*> list;
+    for (TControl* c : controls_)
+      if (c->align_ == align && c->GetVisible()) list.push_back(c);
+    if (list.empty()) continue;
+    // Docked controls stack in the order of their positions; the one that
+    // asked goes first among equals, so moving it moves it in the stack.
+    auto key = [align](const TControl* c) {
+      switch (align) {
+        case alTop:
+          return c->top_;
+        case alBottom:
+          return -(c->top_ + c->height_);
+        case alLeft:
+          return c->left_;
+        case alRight:
+          return -(c->left_ + c->width_);
+        default:
+          return 0;
+      }
+    };
+    std::stable_sort(list.begin(), list.end(), [&](const TControl* a, const TControl* b) {
+      return key(a) < key(b) || (key(a) == key(b) && a == control && b != control);
+    });
+    for (TControl* c : list) {
+      const int width = std::max(0, static_cast<int>(rect.right - rect.left));
+      const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
+      switch (align) {
+        case alTop: {
+          const int h = std::min(c->height_, height);
+          c->SetBounds(rect.left, rect.top, width, c->height_);
+          rect.top += h;
+          break;
+        }
+        case alBottom: {
+          const int h = std::min(c->height_, height);
+          c->SetBounds(rect.left, rect.bottom - c->height_, width, c->height_);
+          rect.bottom -= h;
+          break;
+        }
+        case alLeft: {
+          const int w = std::min(c->width_, width);
+          c->SetBounds(rect.left, rect.top, c->width_, height);
+          rect.left += w;
+          break;
+        }
+        case alRight: {
+          const int w = std::min(c->width_, width);
+          c->SetBounds(rect.right - c->width_, rect.top, c->width_, height);
+          rect.right -= w;
+          break;
+        }
+        default:
+          c->SetBounds(rect.left, rect.top, width, height);
+          break;
+      }
+    }
+  }
 }
 
 void TWinControl::SetVisible(bool v) {
@@ -566,6 +720,7 @@ void TWinControl::CreateHandle() {
   GetWindowRect(handle_, &r);
   if (Parent()) MapWindowPoints(nullptr, Parent()->handle_, reinterpret_cast<POINT*>(&r), 2);
   TControl::SetBounds(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  Realign();  // the client area is known now
   for (TWinControl* w : tabList_) w->UpdateShowing();
   HWND prev = HWND_TOP;
   for (TWinControl* w : tabList_)  // z-order follows the tab order
@@ -713,6 +868,18 @@ void TWinControl::Dispatch(TMessage& msg) {
         return;
       }
       break;
+    case WM_WINDOWPOSCHANGED: {
+      // The window moved or changed size (say the user resized a form): the bounds follow it.
+      DefaultHandler(msg);
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(msg.LParam);
+      if (IsIconic(handle_)) return;  // a minimized form keeps the bounds it is restored to
+      if (pos && !(pos->flags & SWP_NOSIZE) && (pos->cx != GetWidth() || pos->cy != GetHeight()))
+        SetBounds(pos->flags & SWP_NOMOVE ? GetLeft() : pos->x, pos->flags & SWP_NOMOVE ? GetTop() : pos->y, pos->cx,
+                  pos->cy);
+      else if (pos && !(pos->flags & SWP_NOMOVE))
+        TControl::SetBounds(pos->x, pos->y, GetWidth(), GetHeight());
+      return;
+    }
     case WM_NCDESTROY:
       DefaultHandler(msg);
       RemovePropA(handle_, MAKEINTATOM(ControlAtom()));

@@ -31,11 +31,16 @@
 
 class TWinControl;
 
-using TCursor = int;
+// A cursor: the standard ones are negative (crHandPoint), the program's own
+// (Screen->SetCursors) positive. Form data names them ("crHandPoint").
+struct TCursorTag {
+  static const TypeInfo* Info();
+};
+using TCursor = TNamedInt<TCursorTag, std::int16_t>;
 constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
                   crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12,
                   crNoDrop = -13, crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18,
-                  crAppStart = -19, crHelp = -20, crHandPoint = -21, crSizeAll = -22;
+                  crAppStart = -19, crHelp = -20, crHandPoint = -21, crSizeAll = -22, crSize = crSizeAll;
 
 // Notifications reflected from a parent to the child control that sent them.
 constexpr UINT CN_BASE = 0xBC00;
@@ -50,6 +55,11 @@ using TControlStyle = Set<TControlStyleItem>;
 FW_ENUM(TControlStateItem, csLButtonDown, csClicked, csPalette, csReadingState, csAlignmentNeeded, csFocusing,
         csCreating, csPaintCopy, csCustomPaint, csDestroyingHandle, csDocking);
 using TControlState = Set<TControlStateItem>;
+
+// Where a control sits in its parent: docked to a side (in the order top,
+// bottom, left, right, then the client area that is left), or where its
+// bounds put it (alNone).
+FW_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom);
 
 FW_ENUM(TShiftStateItem, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble);
 using TShiftState = Set<TShiftStateItem>;
@@ -96,6 +106,9 @@ public:
   virtual RECT ClientRect() const { return RECT{0, 0, width_, height_}; }
   int ClientWidth() const { return ClientRect().right; }
   int ClientHeight() const { return ClientRect().bottom; }
+
+  TAlign GetAlign() const { return align_; }
+  void SetAlign(TAlign v);
 
   bool GetVisible() const { return visible_; }
   virtual void SetVisible(bool v);
@@ -148,9 +161,13 @@ public:
   TMouseMoveEvent OnMouseMove;
   virtual void Click();
 
+  void Loaded() override;
+
 protected:
   virtual void Changed() {}
   virtual void VisibleChanging() {}
+  // Asks the parent to place its aligned controls again (when this one is aligned).
+  void RequestAlign();
   virtual void FontChanged();  // the font's attributes changed
   virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
   virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
@@ -161,6 +178,7 @@ private:
   friend class TWinControl;
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  TAlign align_ = alNone;
   bool visible_ = true;
   bool enabled_ = true;
   std::string hint_;
@@ -214,6 +232,13 @@ public:
   void MainWndProc(TMessage& msg);
   WNDPROC DefWndProc = nullptr;
 
+  // Places the aligned children in the client area (Align); held off while
+  // the control is loading or DisableAlign is in force, and done afterwards.
+  void Realign();
+  void DisableAlign() { ++alignDisabled_; }
+  void EnableAlign();
+  void Loaded() override;
+
   void RecreateWnd();
   void DestroyHandle();
   void FontChanged() override;
@@ -224,6 +249,11 @@ public:
   TControl* ControlAtPos(POINT p) const;
 
 protected:
+  // The area aligned children share (a group box leaves out its frame and caption).
+  virtual void AdjustClientRect(RECT& rect);
+  // Places the children with an Align in `rect` (what is left of it is the client part);
+  // `control` is the one whose change asked for it, which wins ties of position.
+  virtual void AlignControls(TControl* control, RECT& rect);
   virtual void CreateParams(TCreateParams& params);
   // Copies a system window class (BUTTON, STATIC, ...) so the control wraps it.
   void CreateSubClass(TCreateParams& params, const char* className);
@@ -248,6 +278,10 @@ private:
   std::vector<TControl*> controls_;  // every child, in insertion order
   std::vector<TWinControl*> tabList_;
   bool tabStop_ = false;
+  int alignDisabled_ = 0;
+  bool aligning_ = false;
+  friend class TControl;
+  void AlignFor(TControl* control);
 };
 
 class TGraphicControl : public TControl {
@@ -282,9 +316,15 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 // The cursor forced over every window (Screen.Cursor); set by the screen.
 HCURSOR ForcedCursor();
 HCURSOR CursorHandle(TCursor cursor);
+// Cursor identifiers ("crHandPoint") and back.
+bool CursorToIdent(std::int64_t cursor, std::string& ident);
+bool IdentToCursor(const std::string& ident, std::int64_t& cursor);
 
 // True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
 bool IsAccel(unsigned ch, const std::string& caption);
+
+// Sets the ModalResult of the form that holds `control` (set up by the forms unit).
+void SetParentFormModalResult(TControl* control, int result);
 
 // The help context of a control or its nearest parent that has one.
 int FindHelpContext(TControl* control);

@@ -12,8 +12,9 @@ FW_ENUM(TMsgDlgType, mtWarning, mtError, mtInformation, mtConfirmation, mtCustom
 FW_ENUM(TMsgDlgBtn, mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp);
 using TMsgDlgButtons = Set<TMsgDlgBtn>;
 
-constexpr int mrNone = 0, mrOk = IDOK, mrCancel = IDCANCEL, mrAbort = IDABORT, mrRetry = IDRETRY,
-              mrIgnore = IDIGNORE, mrYes = IDYES, mrNo = IDNO, mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
+// The results (mrOk ...) are the modal results of Forms.h, equal to the message box's IDOK ...
+static_assert(mrOk == IDOK && mrCancel == IDCANCEL && mrAbort == IDABORT && mrRetry == IDRETRY &&
+              mrIgnore == IDIGNORE && mrYes == IDYES && mrNo == IDNO);
 
 // The box has the type's icon and caption ("Warning", "Error", "Information",
 // "Confirm"; the application's title for mtCustom) and the system's buttons

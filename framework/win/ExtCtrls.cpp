@@ -113,15 +113,23 @@ TPanel::TPanel(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185,
 
 void TPanel::SetBevelOuter(TBevelCut v) {
   bevelOuter_ = v;
+  Realign();
   Invalidate();
 }
 void TPanel::SetBevelInner(TBevelCut v) {
   bevelInner_ = v;
+  Realign();
   Invalidate();
 }
 void TPanel::SetAlignment(TAlignment v) {
   alignment_ = v;
   Invalidate();
+}
+
+void TPanel::AdjustClientRect(RECT& rect) {
+  inherited::AdjustClientRect(rect);
+  const int bevels = (bevelOuter_ != bvNone ? 1 : 0) + (bevelInner_ != bvNone ? 1 : 0);
+  InflateRect(&rect, -bevels, -bevels);
 }
 
 void TPanel::Paint(HDC dc) {

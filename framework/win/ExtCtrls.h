@@ -65,6 +65,7 @@ public:
 
 protected:
   void Paint(HDC dc) override;
+  void AdjustClientRect(RECT& rect) override;  // inside the bevels
 
 private:
   TBevelCut bevelOuter_ = bvRaised;

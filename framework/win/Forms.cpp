@@ -14,8 +14,15 @@
 #include "Win32Platform.h"
 
 FW_BEGIN_CLASS(TCustomForm)
+  FW_PROP(BorderIcons, GetBorderIcons, SetBorderIcons) FW_DEFAULT(7)
   FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle) FW_DEFAULT(bsSizeable)
   FW_PROP(Position, GetPosition, SetPosition) FW_DEFAULT(poDesigned)
+  FW_PROP(WindowState, GetWindowState, SetWindowState) FW_DEFAULT(wsNormal)
+  FW_PROP(KeyPreview, KeyPreview, KeyPreview) FW_DEFAULT(0)
+  FW_PROP(OldCreateOrder, OldCreateOrder, OldCreateOrder)
+  FW_PROP(Scaled, Scaled, Scaled) FW_DEFAULT(1)
+  FW_PROP(PixelsPerInch, GetPixelsPerInch, SetPixelsPerInch)
+  FW_PROP(TextHeight, TextHeight, TextHeight)
   FW_PROP(ClientWidth, GetClientWidth, SetClientWidth) FW_NOT_STORED
   FW_PROP(ClientHeight, GetClientHeight, SetClientHeight) FW_NOT_STORED
   FW_PROP(HelpFile, GetHelpFile, SetHelpFile)
@@ -39,6 +46,10 @@ void ApplicationHelpContext(int context) {
 HCURSOR ForcedCursor() {
   if (!Screen || Screen->Cursor() == crDefault) return nullptr;
   return Screen->Cursors(Screen->Cursor());
+}
+
+void SetParentFormModalResult(TControl* control, int result) {
+  if (TCustomForm* form = GetParentForm(control)) form->SetModalResult(result);
 }
 
 TCustomForm* GetParentForm(TControl* control) {
@@ -132,13 +143,35 @@ void TCustomForm::Destroy() {
   inherited::Destroy();
 }
 
+SIZE TCustomForm::FrameSize() const {
+  TCreateParams params;
+  const_cast<TCustomForm*>(this)->CreateParams(params);
+  RECT r{0, 0, 0, 0};
+  AdjustWindowRectEx(&r, params.Style, FALSE, params.ExStyle);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+RECT TCustomForm::ClientRect() const {
+  if (HandleAllocated()) return inherited::ClientRect();
+  const SIZE frame = FrameSize();
+  return RECT{0, 0, std::max(0, GetWidth() - static_cast<int>(frame.cx)),
+              std::max(0, GetHeight() - static_cast<int>(frame.cy))};
+}
+
+void TCustomForm::ApplyClientSize() {
+  // The window's size follows from the client size asked for and the frame of the style in force.
+  if (HandleAllocated()) return;
+  const SIZE frame = FrameSize();
+  SetBounds(GetLeft(), GetTop(), clientWidth_ >= 0 ? clientWidth_ + static_cast<int>(frame.cx) : GetWidth(),
+            clientHeight_ >= 0 ? clientHeight_ + static_cast<int>(frame.cy) : GetHeight());
+}
+
 void TCustomForm::SetClientWidth(int v) {
   if (HandleAllocated()) {
     SetWidth(GetWidth() - ClientWidth() + v);
   } else {
-    RECT r{0, 0, v, 0};
-    AdjustWindowRectEx(&r, WS_CAPTION | WS_THICKFRAME, FALSE, 0);
-    SetWidth(r.right - r.left);
+    clientWidth_ = v;
+    ApplyClientSize();
   }
 }
 
@@ -146,10 +179,38 @@ void TCustomForm::SetClientHeight(int v) {
   if (HandleAllocated()) {
     SetHeight(GetHeight() - ClientHeight() + v);
   } else {
-    RECT r{0, 0, 0, v};
-    AdjustWindowRectEx(&r, WS_CAPTION | WS_THICKFRAME, FALSE, 0);
-    SetHeight(r.bottom - r.top);
+    clientHeight_ = v;
+    ApplyClientSize();
   }
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle v) {
+  if (borderStyle_ == v) return;
+  borderStyle_ = v;
+  ApplyClientSize();
+  RecreateWnd();
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons v) {
+  if (borderIcons_ == v) return;
+  borderIcons_ = v;
+  ApplyClientSize();
+  RecreateWnd();
+}
+
+TWindowState TCustomForm::GetWindowState() const {
+  if (HandleAllocated()) {
+    if (IsIconic(WindowHandle())) return wsMinimized;
+    if (IsZoomed(WindowHandle())) return wsMaximized;
+    return wsNormal;
+  }
+  return windowState_;
+}
+
+void TCustomForm::SetWindowState(TWindowState v) {
+  windowState_ = v;
+  if (HandleAllocated() && GetVisible())
+    ShowWindow(WindowHandle(), v == wsMinimized ? SW_MINIMIZE : v == wsMaximized ? SW_MAXIMIZE : SW_RESTORE);
 }
 
 bool TCustomForm::Active() const { return WindowHandle() && GetActiveWindow() == WindowHandle(); }
@@ -166,16 +227,31 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   params.WndParent = nullptr;
   switch (borderStyle_) {
     case bsNone: params.Style |= WS_POPUP; break;
-    case bsSingle: params.Style |= WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_BORDER; break;
+    case bsSingle: params.Style |= WS_CAPTION | WS_BORDER; break;
     case bsDialog:
-      params.Style |= WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+      params.Style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME;
       params.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
       break;
     case bsToolWindow:
-      params.Style |= WS_CAPTION | WS_SYSMENU;
+      params.Style |= WS_CAPTION;
       params.ExStyle |= WS_EX_TOOLWINDOW;
       break;
-    default: params.Style |= WS_OVERLAPPEDWINDOW; break;
+    case bsSizeToolWin:
+      params.Style |= WS_CAPTION | WS_THICKFRAME;
+      params.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+    default: params.Style |= WS_CAPTION | WS_THICKFRAME; break;
+  }
+  // The caption's buttons: a dialog has no minimize or maximize box, but may have a help button.
+  if (borderStyle_ != bsNone && borderIcons_.Contains(biSystemMenu)) {
+    params.Style |= WS_SYSMENU;
+    if (borderStyle_ == bsSingle || borderStyle_ == bsSizeable) {
+      if (borderIcons_.Contains(biMinimize)) params.Style |= WS_MINIMIZEBOX;
+      if (borderIcons_.Contains(biMaximize)) params.Style |= WS_MAXIMIZEBOX;
+    }
+    if (borderIcons_.Contains(biHelp) &&
+        (borderStyle_ == bsDialog || (!borderIcons_.Contains(biMinimize) && !borderIcons_.Contains(biMaximize))))
+      params.ExStyle |= WS_EX_CONTEXTHELP;
   }
   if (position_ == poScreenCenter || position_ == poDesktopCenter || position_ == poMainFormCenter ||
       position_ == poOwnerFormCenter) {
@@ -191,6 +267,7 @@ void TCustomForm::CreateWnd() { inherited::CreateWnd(); }
 
 void TCustomForm::Show() {
   SetVisible(true);
+  if (HandleAllocated() && windowState_ != wsNormal) SetWindowState(windowState_);
   if (HandleAllocated()) {
     if (OnShow) OnShow(this);
   }
@@ -207,6 +284,10 @@ void TCustomForm::DoClose(TCloseAction& action) {
 }
 
 void TCustomForm::Close() {
+  if (FormState.Contains(fsModal)) {
+    modalResult_ = mrCancel;  // the modal loop runs the close protocol
+    return;
+  }
   if (!CloseQuery()) return;
   TCloseAction action = caHide;
   DoClose(action);
@@ -221,6 +302,93 @@ void TCustomForm::Close() {
       if (HandleAllocated()) ShowWindow(WindowHandle(), SW_MINIMIZE);
       break;
     default: Release(); break;
+  }
+}
+
+namespace {
+
+// The thread's enabled, visible top-level windows (but `except`), disabled
+// while a modal form runs and enabled again afterwards.
+struct TaskWindows {
+  HWND except;
+  std::vector<HWND> disabled;
+  static BOOL CALLBACK Disable(HWND wnd, LPARAM data) {
+    auto* self = reinterpret_cast<TaskWindows*>(data);
+    if (wnd != self->except && IsWindowVisible(wnd) && IsWindowEnabled(wnd)) {
+      EnableWindow(wnd, FALSE);
+      self->disabled.push_back(wnd);
+    }
+    return TRUE;
+  }
+  void DisableAll() { EnumThreadWindows(GetCurrentThreadId(), &TaskWindows::Disable, reinterpret_cast<LPARAM>(this)); }
+  void EnableAll() {
+    for (HWND wnd : disabled)
+      if (IsWindow(wnd)) EnableWindow(wnd, TRUE);
+    disabled.clear();
+  }
+};
+
+}  // namespace
+
+TModalResult TCustomForm::ShowModal() {
+  if (GetVisible() || FormState.Contains(fsModal) || !GetEnabled())
+    throw EInvalidOperation("Cannot make a visible window modal");
+  if (!IsMainThread()) throw EInvalidOperation("A modal form runs on the main thread");
+  if (GetCapture()) SendMessageA(GetCapture(), WM_CANCELMODE, 0, 0);
+  ReleaseCapture();
+  HWND previous = GetActiveWindow();
+  FormState.Include(fsModal);
+  modalResult_ = mrNone;
+  TaskWindows others{nullptr, {}};
+  // The form stays above the window it was called from.
+  auto restore = [&] {
+    others.EnableAll();
+    FormState.Exclude(fsModal);
+    if (previous && IsWindow(previous)) SetActiveWindow(previous);
+  };
+  try {
+    HandleNeeded();
+    if (previous && previous != WindowHandle())
+      SetWindowLongPtrA(WindowHandle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(previous));
+    others.except = WindowHandle();
+    others.DisableAll();
+    Show();
+    SetActiveWindow(WindowHandle());
+    for (;;) {
+      try {
+        Application->HandleMessage();
+      } catch (...) {
+        Application->HandleException(this);
+      }
+      if (Application->Terminated()) {
+        modalResult_ = mrCancel;
+        break;
+      }
+      if (modalResult_ != mrNone) {
+        CloseModal();
+        if (modalResult_ != mrNone) break;
+      }
+    }
+  } catch (...) {
+    restore();
+    if (HandleAllocated()) Hide();
+    throw;
+  }
+  const TModalResult result = modalResult_;
+  restore();
+  return result;
+}
+
+void TCustomForm::CloseModal() {
+  TCloseAction action = caNone;
+  if (CloseQuery()) {
+    action = caHide;
+    DoClose(action);
+  }
+  switch (action) {
+    case caNone: modalResult_ = mrNone; return;
+    case caFree: Hide(); Release(); return;
+    default: Hide(); return;
   }
 }
 

@@ -24,8 +24,16 @@ FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
 FW_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin);
 FW_ENUM(TPosition, poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
         poMainFormCenter, poOwnerFormCenter);
+FW_ENUM(TBorderIcon, biSystemMenu, biMinimize, biMaximize, biHelp);
+using TBorderIcons = Set<TBorderIcon>;
+FW_ENUM(TWindowState, wsNormal, wsMinimized, wsMaximized);
 FW_ENUM(TFormStateItem, fsCreating, fsVisible, fsShowing, fsModal, fsCreatedMDIChild, fsActivated);
 using TFormState = Set<TFormStateItem>;
+
+// The result of a modal form: set by a button's ModalResult or the form's own.
+using TModalResult = int;
+constexpr TModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry = 4, mrIgnore = 5, mrYes = 6, mrNo = 7,
+                       mrAll = 8, mrNoToAll = 9, mrYesToAll = 10;
 
 using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
@@ -57,9 +65,21 @@ public:
   void Destroy() override;
 
   TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
-  void SetBorderStyle(TFormBorderStyle v) { borderStyle_ = v; }
+  void SetBorderStyle(TFormBorderStyle v);
+  TBorderIcons GetBorderIcons() const { return borderIcons_; }
+  void SetBorderIcons(TBorderIcons v);
   TPosition GetPosition() const { return position_; }
   void SetPosition(TPosition v) { position_ = v; }
+  TWindowState GetWindowState() const;
+  void SetWindowState(TWindowState v);
+  // Settings form files carry, kept as read: the form is not rescaled for
+  // another PixelsPerInch, and OnCreate always fires after the form is read.
+  bool KeyPreview = false;
+  bool Scaled = true;
+  bool OldCreateOrder = false;
+  int GetPixelsPerInch() const { return pixelsPerInch_; }
+  void SetPixelsPerInch(int v) { pixelsPerInch_ = v; }
+  int TextHeight = 13;
   int GetClientWidth() const { return ClientWidth(); }
   void SetClientWidth(int v);
   int GetClientHeight() const { return ClientHeight(); }
@@ -78,6 +98,14 @@ public:
   virtual bool CloseQuery();
   void Release();  // frees the form once the messages under way are handled
   void Show();
+  // Shows the form modal: the program's other windows are disabled and
+  // messages (and synchronous calls from threads) are handled until
+  // ModalResult is set (a button's ModalResult, Close: mrCancel) and the
+  // close protocol agrees; then the form hides (OnClose may free it, caFree)
+  // and the result is returned. The application ending ends it with mrCancel.
+  TModalResult ShowModal();
+  TModalResult GetModalResult() const { return modalResult_; }
+  void SetModalResult(TModalResult v) { modalResult_ = v; }
 
   // Focus moves to the next (or previous) tab stop.
   void SelectNext(bool forward);
@@ -87,6 +115,8 @@ public:
   TCloseQueryEvent OnCloseQuery;
 
   void Dispatch(TMessage& msg) override;
+  // Without a window: the bounds less the frame the form's window will have.
+  RECT ClientRect() const override;
   // For writing: the child controls, then the owned components that have no parent.
   void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
 
@@ -97,12 +127,21 @@ protected:
   virtual void DoClose(TCloseAction& action);
 
 private:
+  void CloseModal();
   bool HandleDialogKey(MSG& msg);
   bool HandleDialogChar(MSG& msg);
   friend class TApplication;
   bool createNew_ = false;
+  // The frame around the client area for the current border style and icons.
+  SIZE FrameSize() const;
+  void ApplyClientSize();
   TFormBorderStyle borderStyle_ = bsSizeable;
+  TBorderIcons borderIcons_{biSystemMenu, biMinimize, biMaximize};
   TPosition position_ = poDesigned;
+  TWindowState windowState_ = wsNormal;
+  int pixelsPerInch_ = 96;
+  int clientWidth_ = -1, clientHeight_ = -1;  // asked for before the window exists
+  TModalResult modalResult_ = mrNone;
   std::string helpFile_;
   TWinControl* activeControl_ = nullptr;
 };

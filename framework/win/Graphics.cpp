@@ -1,6 +1,7 @@
 #include "Graphics.h"
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "ByteReader.h"
@@ -42,39 +43,100 @@ COLORREF ColorToRGB(TColor color) {
 }
 
 namespace {
-struct ColorName {
-  TColor value;
-  const char* name;
+// The first name of a value is the one written.
+const TIdentMapEntry kColorNames[] = {
+    {clBlack, "clBlack"},
+    {clMaroon, "clMaroon"},
+    {clGreen, "clGreen"},
+    {clOlive, "clOlive"},
+    {clNavy, "clNavy"},
+    {clPurple, "clPurple"},
+    {clTeal, "clTeal"},
+    {clGray, "clGray"},
+    {clSilver, "clSilver"},
+    {clRed, "clRed"},
+    {clLime, "clLime"},
+    {clYellow, "clYellow"},
+    {clBlue, "clBlue"},
+    {clFuchsia, "clFuchsia"},
+    {clAqua, "clAqua"},
+    {clWhite, "clWhite"},
+    {clLtGray, "clLtGray"},
+    {clDkGray, "clDkGray"},
+    {clMoneyGreen, "clMoneyGreen"},
+    {clSkyBlue, "clSkyBlue"},
+    {clCream, "clCream"},
+    {clMedGray, "clMedGray"},
+    {clNone, "clNone"},
+    {clDefault, "clDefault"},
+    {clScrollBar, "clScrollBar"},
+    {clBackground, "clBackground"},
+    {clActiveCaption, "clActiveCaption"},
+    {clInactiveCaption, "clInactiveCaption"},
+    {clMenu, "clMenu"},
+    {clWindow, "clWindow"},
+    {clWindowFrame, "clWindowFrame"},
+    {clMenuText, "clMenuText"},
+    {clWindowText, "clWindowText"},
+    {clCaptionText, "clCaptionText"},
+    {clActiveBorder, "clActiveBorder"},
+    {clInactiveBorder, "clInactiveBorder"},
+    {clAppWorkSpace, "clAppWorkSpace"},
+    {clHighlight, "clHighlight"},
+    {clHighlightText, "clHighlightText"},
+    {clBtnFace, "clBtnFace"},
+    {clBtnShadow, "clBtnShadow"},
+    {clGrayText, "clGrayText"},
+    {clBtnText, "clBtnText"},
+    {clInactiveCaptionText, "clInactiveCaptionText"},
+    {clBtnHighlight, "clBtnHighlight"},
+    {cl3DDkShadow, "cl3DDkShadow"},
+    {cl3DLight, "cl3DLight"},
+    {clInfoText, "clInfoText"},
+    {clInfoBk, "clInfoBk"},
+    {clHotLight, "clHotLight"},
+    {clGradientActiveCaption, "clGradientActiveCaption"},
+    {clGradientInactiveCaption, "clGradientInactiveCaption"},
+    {clMenuHighlight, "clMenuHighlight"},
+    {clMenuBar, "clMenuBar"},
 };
-const ColorName kColorNames[] = {
-    {clBlack, "clBlack"},     {clMaroon, "clMaroon"},       {clGreen, "clGreen"},         {clOlive, "clOlive"},
-    {clNavy, "clNavy"},       {clPurple, "clPurple"},       {clTeal, "clTeal"},           {clGray, "clGray"},
-    {clSilver, "clSilver"},   {clRed, "clRed"},             {clLime, "clLime"},           {clYellow, "clYellow"},
-    {clBlue, "clBlue"},       {clFuchsia, "clFuchsia"},     {clAqua, "clAqua"},           {clWhite, "clWhite"},
-    {clNone, "clNone"},       {clDefault, "clDefault"},     {clWindow, "clWindow"},       {clWindowText, "clWindowText"},
-    {clBtnFace, "clBtnFace"}, {clBtnShadow, "clBtnShadow"}, {clGrayText, "clGrayText"},   {clBtnText, "clBtnText"},
-    {clBtnHighlight, "clBtnHighlight"}, {clHighlight, "clHighlight"}, {clHighlightText, "clHighlightText"},
-    {clInfoBk, "clInfoBk"},   {clInfoText, "clInfoText"},
+
+const TIdentMapEntry kCharsetNames[] = {
+    {ANSI_CHARSET, "ANSI_CHARSET"},
+    {DEFAULT_CHARSET, "DEFAULT_CHARSET"},
+    {SYMBOL_CHARSET, "SYMBOL_CHARSET"},
+    {MAC_CHARSET, "MAC_CHARSET"},
+    {SHIFTJIS_CHARSET, "SHIFTJIS_CHARSET"},
+    {HANGEUL_CHARSET, "HANGEUL_CHARSET"},
+    {JOHAB_CHARSET, "JOHAB_CHARSET"},
+    {GB2312_CHARSET, "GB2312_CHARSET"},
+    {CHINESEBIG5_CHARSET, "CHINESEBIG5_CHARSET"},
+    {GREEK_CHARSET, "GREEK_CHARSET"},
+    {TURKISH_CHARSET, "TURKISH_CHARSET"},
+    {VIETNAMESE_CHARSET, "VIETNAMESE_CHARSET"},
+    {HEBREW_CHARSET, "HEBREW_CHARSET"},
+    {ARABIC_CHARSET, "ARABIC_CHARSET"},
+    {BALTIC_CHARSET, "BALTIC_CHARSET"},
+    {RUSSIAN_CHARSET, "RUSSIAN_CHARSET"},
+    {THAI_CHARSET, "THAI_CHARSET"},
+    {EASTEUROPE_CHARSET, "EASTEUROPE_CHARSET"},
+    {OEM_CHARSET, "OEM_CHARSET"},
 };
 }  // namespace
 
-bool ColorToIdent(std::int64_t color, std::string& ident) {
-  for (const ColorName& c : kColorNames)
-    if (c.value == color) {
-      ident = c.name;
-      return true;
-    }
-  return false;
+const TypeInfo* TColorTag::Info() {
+  static const TypeInfo info = MakeIntegerTypeInfo("TColor", INT32_MIN, INT32_MAX, kColorNames, std::size(kColorNames));
+  return &info;
 }
 
-bool IdentToColor(const std::string& ident, std::int64_t& color) {
-  for (const ColorName& c : kColorNames)
-    if (SameText(ident, c.name)) {
-      color = c.value;
-      return true;
-    }
-  return false;
+const TypeInfo* TFontCharsetTag::Info() {
+  static const TypeInfo info = MakeIntegerTypeInfo("TFontCharset", 0, 255, kCharsetNames, std::size(kCharsetNames));
+  return &info;
 }
+
+bool ColorToIdent(std::int64_t color, std::string& ident) { return IntToIdent(color, ident, kColorNames); }
+
+bool IdentToColor(const std::string& ident, std::int64_t& color) { return IdentToInt(ident, color, kColorNames); }
 
 // --- GDI objects -------------------------------------------------------------------------------
 
@@ -168,7 +230,7 @@ void TFont::SetStyle(TFontStyles v) {
   style_ = v;
   Changed();
 }
-void TFont::SetCharset(int v) {
+void TFont::SetCharset(TFontCharset v) {
   charset_ = v;
   Changed();
 }

@@ -9,27 +9,49 @@
 #include <string>
 
 #include "Dib.h"
+#include "IdentMaps.h"
 #include "Persistent.h"
 #include "Thread.h"
 #include "Types.h"
 
 class TStream;
 
-// $00BBGGRR; system colours are $80000000 + the COLOR_* index.
-using TColor = std::int32_t;
-constexpr TColor clSystemColor = static_cast<TColor>(0x80000000u);
-constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clOlive = 0x008080,
-                 clNavy = 0x800000, clPurple = 0x800080, clTeal = 0x808000, clGray = 0x808080,
-                 clSilver = 0xC0C0C0, clRed = 0x0000FF, clLime = 0x00FF00, clYellow = 0x00FFFF,
-                 clBlue = 0xFF0000, clFuchsia = 0xFF00FF, clAqua = 0xFFFF00, clWhite = 0xFFFFFF;
+// $00BBGGRR; system colours are $80000000 + the COLOR_* index. A TColor is
+// an integer with the colour identifiers ("clBtnFace") as its names in form data.
+struct TColorTag {
+  static const TypeInfo* Info();
+};
+using TColor = TNamedInt<TColorTag, std::int32_t>;
+constexpr TColor clSystemColor = static_cast<std::int32_t>(0x80000000u);
+constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008000, clOlive = 0x008080, clNavy = 0x800000,
+                 clPurple = 0x800080, clTeal = 0x808000, clGray = 0x808080, clSilver = 0xC0C0C0, clRed = 0x0000FF,
+                 clLime = 0x00FF00, clYellow = 0x00FFFF, clBlue = 0xFF0000, clFuchsia = 0xFF00FF, clAqua = 0xFFFF00,
+                 clWhite = 0xFFFFFF, clLtGray = clSilver, clDkGray = clGray, clMoneyGreen = 0xC0DCC0,
+                 clSkyBlue = 0xF0CAA6, clCream = 0xF0FBFF, clMedGray = 0xA4A0A0;
 constexpr TColor clNone = 0x1FFFFFFF, clDefault = 0x20000000;
 constexpr TColor clScrollBar = clSystemColor | COLOR_SCROLLBAR, clBackground = clSystemColor | COLOR_BACKGROUND,
-                 clWindow = clSystemColor | COLOR_WINDOW, clWindowText = clSystemColor | COLOR_WINDOWTEXT,
-                 clBtnFace = clSystemColor | COLOR_BTNFACE, clBtnShadow = clSystemColor | COLOR_BTNSHADOW,
-                 clGrayText = clSystemColor | COLOR_GRAYTEXT, clBtnText = clSystemColor | COLOR_BTNTEXT,
-                 clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT,
-                 clHighlight = clSystemColor | COLOR_HIGHLIGHT, clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT,
-                 clInfoBk = clSystemColor | COLOR_INFOBK, clInfoText = clSystemColor | COLOR_INFOTEXT;
+                 clActiveCaption = clSystemColor | COLOR_ACTIVECAPTION,
+                 clInactiveCaption = clSystemColor | COLOR_INACTIVECAPTION, clMenu = clSystemColor | COLOR_MENU,
+                 clWindow = clSystemColor | COLOR_WINDOW, clWindowFrame = clSystemColor | COLOR_WINDOWFRAME,
+                 clMenuText = clSystemColor | COLOR_MENUTEXT, clWindowText = clSystemColor | COLOR_WINDOWTEXT,
+                 clCaptionText = clSystemColor | COLOR_CAPTIONTEXT, clActiveBorder = clSystemColor | COLOR_ACTIVEBORDER,
+                 clInactiveBorder = clSystemColor | COLOR_INACTIVEBORDER,
+                 clAppWorkSpace = clSystemColor | COLOR_APPWORKSPACE, clHighlight = clSystemColor | COLOR_HIGHLIGHT,
+                 clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT, clBtnFace = clSystemColor | COLOR_BTNFACE,
+                 clBtnShadow = clSystemColor | COLOR_BTNSHADOW, clGrayText = clSystemColor | COLOR_GRAYTEXT,
+                 clBtnText = clSystemColor | COLOR_BTNTEXT,
+                 clInactiveCaptionText = clSystemColor | COLOR_INACTIVECAPTIONTEXT,
+                 clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT, cl3DDkShadow = clSystemColor | COLOR_3DDKSHADOW,
+                 cl3DLight = clSystemColor | COLOR_3DLIGHT, clInfoText = clSystemColor | COLOR_INFOTEXT,
+                 clInfoBk = clSystemColor | COLOR_INFOBK, clHotLight = clSystemColor | 26,
+                 clGradientActiveCaption = clSystemColor | 27, clGradientInactiveCaption = clSystemColor | 28,
+                 clMenuHighlight = clSystemColor | 29, clMenuBar = clSystemColor | 30;
+
+// A font's character set (0-255), named by the system's identifiers ("DEFAULT_CHARSET") in form data.
+struct TFontCharsetTag {
+  static const TypeInfo* Info();
+};
+using TFontCharset = TNamedInt<TFontCharsetTag, std::uint8_t>;
 
 // System colours through the system; others as they are.
 COLORREF ColorToRGB(TColor color);
@@ -72,8 +94,8 @@ public:
   void SetColor(TColor v);
   TFontStyles GetStyle() const { return style_; }
   void SetStyle(TFontStyles v);
-  int GetCharset() const { return charset_; }
-  void SetCharset(int v);
+  TFontCharset GetCharset() const { return charset_; }
+  void SetCharset(TFontCharset v);
 
 protected:
   void FreeHandle() override;
@@ -83,7 +105,7 @@ private:
   int height_ = -11;
   TColor color_ = clWindowText;
   TFontStyles style_;
-  int charset_ = DEFAULT_CHARSET;
+  TFontCharset charset_ = DEFAULT_CHARSET;
   HFONT handle_ = nullptr;
 };
 

@@ -101,7 +101,7 @@ void TCustomImageList::Draw(TCanvas* canvas, int x, int y, int index, bool enabl
 }
 
 void TCustomImageList::DefineProperties(TFiler& filer) {
-  inherited::DefineProperties(filer);  // the designer position ("Left", "Top")
+  inherited::DefineProperties(filer);  // Left and Top on the form
   filer.DefineBinaryProperty(
       "Bitmap", [this](TStream& s) { ReadData(s); }, [this](TStream& s) { WriteData(s); }, Count() > 0);
 }

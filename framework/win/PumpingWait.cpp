@@ -117,6 +117,6 @@ int PumpingWaitForObjects(const HANDLE* handles, unsigned count, std::uint32_t t
 void SetThreadMessageProcessor(ThreadMessageProcessor processor) {
   g_processor = processor;
 }
-void SetQuitMessageHandler(QuitMessageHandler handler) {
-  g_quitHandler = handler;
+QuitMessageHandler SetQuitMessageHandler(QuitMessageHandler handler) {
+  return g_quitHandler.exchange(handler);
 }

@@ -45,4 +45,4 @@ void SetThreadMessageProcessor(ThreadMessageProcessor processor);  // null resto
 // (the application ends its loop). Without a handler the quit message is
 // posted again when the wait ends, so an outer loop still sees it.
 using QuitMessageHandler = void (*)(int exitCode);
-void SetQuitMessageHandler(QuitMessageHandler handler);
+QuitMessageHandler SetQuitMessageHandler(QuitMessageHandler handler);  // returns the one it replaces

@@ -30,6 +30,11 @@ void TButton::SetDefault(bool v) {
   if (HandleAllocated()) SendMessageA(WindowHandle(), BM_SETSTYLE, v ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
 }
 
+void TButton::Click() {
+  if (modalResult_ != 0) SetParentFormModalResult(this, modalResult_);
+  inherited::Click();
+}
+
 void TButton::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
   CreateSubClass(params, "BUTTON");
@@ -141,6 +146,18 @@ void TGroupBox::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
   CreateSubClass(params, "BUTTON");
   params.Style |= BS_GROUPBOX | WS_CLIPCHILDREN;
+}
+
+void TGroupBox::AdjustClientRect(RECT& rect) {
+  inherited::AdjustClientRect(rect);
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  TEXTMETRICA tm{};
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  rect.top += tm.tmHeight;
+  InflateRect(&rect, -2, -2);
 }
 
 void TGroupBox::Dispatch(TMessage& msg) {

@@ -24,6 +24,7 @@ public:
   int GetModalResult() const { return modalResult_; }
   void SetModalResult(int v) { modalResult_ = v; }
   void Dispatch(TMessage& msg) override;
+  void Click() override;  // hands its ModalResult to its form first
 
 protected:
   void CreateParams(TCreateParams& params) override;
@@ -87,4 +88,5 @@ public:
 
 protected:
   void CreateParams(TCreateParams& params) override;
+  void AdjustClientRect(RECT& rect) override;  // inside the frame, below the caption
 };

@@ -393,8 +393,8 @@ HANDLE SynchronizeEvent() {
   return g_syncEvent;
 }
 
-void SetCallbackExceptionHandler(CallbackExceptionHandler handler) {
-  g_exceptionHandler = handler;
+CallbackExceptionHandler SetCallbackExceptionHandler(CallbackExceptionHandler handler) {
+  return g_exceptionHandler.exchange(handler);
 }
 
 void HandleCallbackException(std::exception_ptr error) noexcept {

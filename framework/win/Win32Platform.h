@@ -51,7 +51,7 @@ HANDLE SynchronizeEvent();
 
 using CallbackExceptionHandler = void (*)(std::exception_ptr error);
 // Installs the handler (null restores the default: the message goes to the debug output).
-void SetCallbackExceptionHandler(CallbackExceptionHandler handler);
+CallbackExceptionHandler SetCallbackExceptionHandler(CallbackExceptionHandler handler);  // returns the one it replaces
 // Hands an exception caught at a callback boundary to the handler. Never throws.
 void HandleCallbackException(std::exception_ptr error) noexcept;
 // The text of an exception for displays and logs ("" for EAbort).

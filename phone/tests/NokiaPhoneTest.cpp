@@ -192,6 +192,42 @@ TEST(NokiaPhone, FamilyFourInitAndTheAtSwitchDaMessage) {
   EXPECT_EQ(env.CountSent(0x1B, Hex("00 01 00 00 41")), 1);
 }
 
+// A phone that answers at once costs a connect only the fixed waits of its road
+// (virtual time): the pauses of 20 ms before the initialisation and 30 ms before
+// the identity, and a full deadline of 5 ticks (275 to 330 ms on the tick clock)
+// for each message sent without waiting that no reply of its own can end:
+// "SMS_INIT7110", "SMS_INITSMS", the messages with the empty key. Answered
+// requests, "5110_INIT" included, end at their reply; none runs out a time-out.
+TEST(NokiaPhone, ConnectCostsOnlyTheFixedWaitsOfItsRoad) {
+  struct Case {
+    const char* name;
+    void (*script)(TFakeEnv&);
+    std::uint8_t link;
+    int unansweredMessages;
+  };
+  const Case cases[] = {
+      {"NSE-3", ScriptNse3, kLinkFbusCable, 0},
+      {"NSE-3 AT switch", ScriptNse3, kLinkAtSwitch, 1},  // the DA message with the empty key
+      {"NSE-5", ScriptNse5, kLinkFbusCable, 3},
+      {"NPE-4", ScriptNpe4, kLinkFbusCable, 3},
+      {"NPE-4 AT switch", ScriptNpe4, kLinkAtSwitch, 4},
+      {"NPE-4 Bluetooth", ScriptNpe4, kLinkBluetooth, 3},
+      {"NPW-2", ScriptNpw2, kLinkFbusCable, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeEnv env;
+    c.script(env);
+    TPhoneHolder phone(env, c.link);
+    const std::uint32_t start = g_fakeMs;
+    ASSERT_TRUE(phone->Connect(false));
+    const std::uint32_t spent = g_fakeMs - start;
+    EXPECT_GE(spent, 50u + c.unansweredMessages * 5u * 55u);
+    EXPECT_LE(spent, 50u + c.unansweredMessages * 6u * 55u);
+    EXPECT_EQ(phone->TimeoutCount(), 0);
+  }
+}
+
 TEST(NokiaPhone, InfraredConnectsWithoutReadingTheIdentity) {
   TFakeEnv env;
   ScriptNpe4(env);

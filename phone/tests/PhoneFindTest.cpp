@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <stdexcept>
@@ -393,6 +394,40 @@ TEST(PhoneFinder, ShutdownOfASuspendedFinderAndTwice) {
   // Unhooked: nothing more is reported.
   EXPECT_FALSE(f->OnFound);
   EXPECT_FALSE(f->OnPass);
+}
+
+// The installed main-thread wait: counts its calls and serves as the default does.
+std::atomic<int> g_mainWaits{0};
+void CountingMainWait(const std::function<bool()>& done) {
+  ++g_mainWaits;
+  ServeSynchronizeUntil(done);
+}
+
+TEST(PhoneFinder, ShutdownWaitsWithTheInstalledMainWait) {
+  TMainThreadScope main;
+  SetFinderMainWait(&CountingMainWait);
+  struct {
+    const char* name;
+    bool searching;  // a marked port: the thread is in its synchronous calls
+  } const cases[] = {{"idle", false}, {"searching", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_mainWaits = 0;
+    TFinderFakeEnv env;
+    env.Port(3, TPortAnswer::Absent);
+    {
+      TFinderHolder f(env);
+      if (c.searching) {
+        f->SetPortMethod(3, kMarkFbusCable);
+        ASSERT_TRUE(ServeUntil([&] { return f.events.FailuresOf(3) > 0; }));
+      }
+      f->Shutdown();
+      EXPECT_TRUE(f->Finished());
+      EXPECT_EQ(g_mainWaits.load(), 1);
+    }
+    EXPECT_EQ(g_mainWaits.load(), 1) << "a finder shut down once is not waited for again";
+  }
+  SetFinderMainWait(nullptr);
 }
 
 TEST(PhoneFinder, MarksWrittenWhileTheSearchRuns) {

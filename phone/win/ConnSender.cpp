@@ -1,9 +1,13 @@
 #include "ConnSender.h"
 
 #include "Debug.h"
+#include "IrThread.h"
 #include "TimersWin.h"
 
 namespace {
+
+// How long releasing a sender waits for its reader thread to end.
+constexpr std::uint32_t kReaderEndWaitMs = 200;
 
 std::string LongTimeText() {
   char text[64];
@@ -20,7 +24,7 @@ void LogToDebugEngine(const std::string& text) {
 FW_IMPLEMENT_CLASS(TConnectionSender)
 
 TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFrame, const std::string& inLogName,
-                                     const std::string& outLogName, std::intptr_t /*linkHandle*/,
+                                     const std::string& outLogName, std::intptr_t linkHandle,
                                      std::uint8_t comNumber, std::uint16_t& failureCode)
     : OnFrame(onFrame),
       linkMethod_(linkMethod),
@@ -41,11 +45,29 @@ TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFram
     case kLinkBluetooth:
       failureCode = SetUpSerial(comNumber);
       break;
+    case kLinkInfrared:
+    case kLinkDku2:
+      failureCode = StartReader(linkHandle);
+      break;
     default:
-      // The infrared and DKU-2 links come with their reader thread.
       failureCode = kFailLinkSetup;
       break;
   }
+}
+
+std::uint16_t TConnectionSender::StartReader(std::intptr_t linkHandle) {
+  // The handle belongs to the reader from here on, which closes it when it ends.
+  reader_ = std::make_shared<TIrReaderLink>(linkHandle, linkMethod_ == kLinkInfrared ? kIrReaderSocket : kIrReaderDku2,
+                                            TIrFrameEvent::Bind<&TConnectionSender::ReaderFrame>(this),
+                                            TNotifyEvent::Bind<&TConnectionSender::ReaderTerminated>(this));
+  readerRunning_ = true;
+  if (!TIrThread::StartReader(reader_)) {
+    readerRunning_ = false;
+    reader_->Detach();
+    reader_->CloseAndEnd();
+    return kFailLinkSetup;
+  }
+  return 0;
 }
 
 std::uint16_t TConnectionSender::SetUpSerial(std::uint8_t comNumber) {
@@ -130,6 +152,15 @@ void TConnectionSender::SwitchToFbus() {
 
 void TConnectionSender::Destroy() {
   alive_->store(false);
+  if (reader_) {
+    // No frame or end notice reaches this sender from here on; the reader ends
+    // and closes the link by itself (waited for a moment, so that the device
+    // is free again for the next attempt).
+    reader_->Detach();
+    reader_->Stop();
+    if (readerRunning_.exchange(false)) reader_->WaitEnded(kReaderEndWaitMs);
+    reader_.reset();
+  }
   if (port_) {
     // Closing waits for the event thread, and so for a handler of this sender
     // that is running on the main thread; events still queued are dropped.
@@ -190,6 +221,20 @@ void TConnectionSender::ReleaseSendLock() {
 }
 
 void TConnectionSender::WriteWireFrame(const TWireFrame& wire) {
+  if (reader_) {
+    // Infrared and DKU-2 frames: PhoNet, no preamble. A failed write is
+    // noticed by the phone's time-outs.
+    AcquireSendLock();
+    try {
+      reader_->Write(wire.frame);
+    } catch (...) {
+      ReleaseSendLock();
+      throw;
+    }
+    ReleaseSendLock();
+    LogFrame(TLinkLogDirection::ldSent, wire.frame);
+    return;
+  }
   if (!port_) return;
   AcquireSendLock();
   try {
@@ -272,7 +317,17 @@ void TConnectionSender::HandleFrame(const std::string& frame) {
 
 void TConnectionSender::ReaderTerminated(TObject* /*sender*/) {
   try {
+    readerRunning_ = false;
+    // The handler may release this sender: nothing of it is touched afterwards.
     if (*alive_ && OnLinkClosed) OnLinkClosed(this);
+  } catch (...) {
+  }
+}
+
+void TConnectionSender::ReaderFrame(std::uint8_t msgType, const std::string& frame) {
+  // Straight to the phone: no acknowledgement, no automatic reply, no log of frames received.
+  try {
+    if (*alive_ && OnFrame) OnFrame(msgType, frame);
   } catch (...) {
   }
 }

@@ -21,6 +21,7 @@
 #include "PhoneLink.h"
 
 class TConnectionSender;
+class TIrReaderLink;
 using TFrameEvent = Method<void(std::uint8_t msgType, const std::string& frame)>;
 using TLinkClosedEvent = Method<void(TConnectionSender* sender)>;
 
@@ -48,8 +49,12 @@ class TConnectionSender : public TObject {
 
   // The serial port's OnRxChar handler (main thread).
   void ReceiveChars(TObject* sender, int inQue);
-  // The reader thread's OnTerminate handler (link methods 2 and 5).
+  // The reader thread's OnTerminate handler (link methods 2 and 5), on the main thread.
   void ReaderTerminated(TObject* sender);
+  // The reader thread's frame handler (link methods 2 and 5), on the main thread.
+  void ReaderFrame(std::uint8_t msgType, const std::string& frame);
+  // True while the reader thread of link methods 2 and 5 runs.
+  bool ReaderRunning() const { return readerRunning_.load(); }
 
   // True while a frame is being written.
   bool Sending() const { return sendOwner_.load() != 0; }
@@ -61,6 +66,7 @@ class TConnectionSender : public TObject {
 
  private:
   std::uint16_t SetUpSerial(std::uint8_t comNumber);
+  std::uint16_t StartReader(std::intptr_t linkHandle);
   void SwitchToFbus();
   // Writes the preamble (if any) and the frame back to back under the send
   // lock, waiting for it with messages handled; then logs the frame.
@@ -72,6 +78,9 @@ class TConnectionSender : public TObject {
 
   std::uint8_t linkMethod_;
   TCustComPort* port_ = nullptr;
+  // Link methods 2 and 5: what this sender shares with its reader thread.
+  std::shared_ptr<TIrReaderLink> reader_;
+  std::atomic<bool> readerRunning_{false};
   TFrameEncoder encoder_;
   std::mutex encoderLock_;
   // The send lock: the id of the thread writing a frame (0: free), and an

@@ -4,6 +4,7 @@
 
 #include "ConnSender.h"
 #include "ExtCtrls.h"
+#include "PhoneFindWin.h"
 #include "PumpingWait.h"
 #include "Win32Platform.h"
 
@@ -102,4 +103,5 @@ std::unique_ptr<TPhoneTimer> TWinPhonePlatform::CreateTimer(std::uint32_t interv
 void UseWinPhonePlatform() {
   static TWinPhonePlatform platform;
   SetPhonePlatform(&platform);
+  UseWinFinderWait();  // the finder's shut-down keeps the messages flowing too
 }

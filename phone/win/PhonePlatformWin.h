@@ -63,5 +63,6 @@ class TWinPhonePlatform : public TPhonePlatform {
   std::unique_ptr<TPhoneTimer> CreateTimer(std::uint32_t intervalMs, TNotifyEvent onTimer) override;
 };
 
-// Makes the Windows platform the one new phone objects use.
+// Makes the Windows platform the one new phone objects use, and the finder's
+// shut-down wait one that handles messages (UseWinFinderWait).
 void UseWinPhonePlatform();

@@ -95,8 +95,11 @@ TEST_F(PumpingWaitTest, WaitForObjectsReturnsTheSignalledHandle) {
 }
 
 TEST_F(PumpingWaitTest, AQuitMessageTakenDuringTheWaitIsPostedAgain) {
+  // Without an application loop to end (one made by another test is set aside).
+  QuitMessageHandler saved = SetQuitMessageHandler(nullptr);
   PostQuitMessage(7);
   PumpingWait(20);
+  SetQuitMessageHandler(saved);
   MSG msg;
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(msg.wParam, 7u);

@@ -60,11 +60,11 @@ TEST_F(Win32PlatformTest, SynchronousCallIsServedByAPlainMessageLoop) {
 }
 
 TEST_F(Win32PlatformTest, ThreadEntryCatchesAnEscapingException) {
-  SetCallbackExceptionHandler(&RecordException);
+  CallbackExceptionHandler saved = SetCallbackExceptionHandler(&RecordException);
   g_handled = 0;
   auto thread = GetThreadApi().Start([](void*) { throw EConvertError("bad value"); }, nullptr);
   thread->Join();
-  SetCallbackExceptionHandler(nullptr);
+  SetCallbackExceptionHandler(saved);
   EXPECT_EQ(g_handled.load(), 1);
   EXPECT_EQ(g_lastMessage, "bad value");
 }

@@ -1,0 +1,204 @@
+// A form with the wizard's framework controls and property values (colour,
+// cursor and character-set identifiers, aligned and auto-sized labels, a
+// dialog frame around a given client size) loads from its RCDATA and shows.
+#include <gtest/gtest.h>
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "ImgList.h"
+#include "StdCtrls.h"
+
+namespace {
+
+class TWizardLike : public TForm {
+  FW_CLASS(TWizardLike, TForm)
+ public:
+  explicit TWizardLike(TComponent* owner) : TForm(owner) {}
+  TImage* ImageMain = nullptr;
+  TLabel* QvLabel1 = nullptr;
+  TNotebook* NB = nullptr;
+  TNotebook* NBConnect = nullptr;
+  TLabel* lbIrDAConnect = nullptr;
+  TLabel* LabelHelp = nullptr;
+  TRadioGroup* rgCableType = nullptr;
+  TGroupBox* gbPhoneInfo = nullptr;
+  TPanel* PanelModel = nullptr;
+  TPanel* WaitPanel = nullptr;
+  TImage* AnimatedImage = nullptr;
+  TButton* NextButton = nullptr;
+  TButton* CancelButton = nullptr;
+  TImageList* ImageList = nullptr;
+  TTimer* Timer = nullptr;
+
+  int created = 0, shown = 0, pageChanges = 0, closes = 0, destroyed = 0, nextClicks = 0, moves = 0;
+  int* destroyedOut = nullptr;
+  void FormCreate(TObject*) { ++created; }
+  void FormShow(TObject*) { ++shown; }
+  void FormClose(TObject*, TCloseAction& action) {
+    ++closes;
+    action = caFree;
+  }
+  void FormCloseQuery(TObject*, bool& canClose) { canClose = true; }
+  void FormDestroy(TObject*) {
+    if (destroyedOut) ++*destroyedOut;
+  }
+  void NBPageChanged(TObject*) { ++pageChanges; }
+  void rgConnectionTypeClick(TObject*) {}
+  void rgCableTypeClick(TObject*) {}
+  void LabelHelpClick(TObject*) {}
+  void LabelHelp2Click(TObject*) {}
+  void HelpLabelMouseMove(TObject* sender, TShiftState, int, int) {
+    ++moves;
+    static_cast<TControl*>(sender)->SetCursor(crHandPoint);
+  }
+  void ConnectButtonClick(TObject*) {}
+  void NexPhoneButtonClick(TObject*) {}
+  void HelpButtonClick(TObject*) {}
+  void BackButtonClick(TObject*) { NB->SetPageIndex(NB->GetPageIndex() - 1); }
+  void NextButtonClick(TObject*) {
+    ++nextClicks;
+    NB->SetPageIndex(NB->GetPageIndex() + 1);
+  }
+  void CancelButtonClick(TObject*) { Close(); }
+  void TimerTimer(TObject*) {}
+};
+
+}  // namespace
+
+FW_BEGIN_CLASS(TWizardLike)
+FW_FIELD(ImageMain)
+FW_FIELD(QvLabel1)
+FW_FIELD(NB)
+FW_FIELD(NBConnect)
+FW_FIELD(lbIrDAConnect)
+FW_FIELD(LabelHelp)
+FW_FIELD(rgCableType)
+FW_FIELD(gbPhoneInfo)
+FW_FIELD(PanelModel)
+FW_FIELD(WaitPanel)
+FW_FIELD(AnimatedImage)
+FW_FIELD(NextButton)
+FW_FIELD(CancelButton)
+FW_FIELD(ImageList)
+FW_FIELD(Timer)
+FW_METHOD(FormCreate)
+FW_METHOD(FormShow)
+FW_METHOD(FormClose)
+FW_METHOD(FormCloseQuery)
+FW_METHOD(FormDestroy)
+FW_METHOD(NBPageChanged)
+FW_METHOD(rgConnectionTypeClick)
+FW_METHOD(rgCableTypeClick)
+FW_METHOD(LabelHelpClick)
+FW_METHOD(LabelHelp2Click)
+FW_METHOD(HelpLabelMouseMove)
+FW_METHOD(ConnectButtonClick)
+FW_METHOD(NexPhoneButtonClick)
+FW_METHOD(HelpButtonClick)
+FW_METHOD(BackButtonClick)
+FW_METHOD(NextButtonClick)
+FW_METHOD(CancelButtonClick)
+FW_METHOD(TimerTimer)
+FW_END_CLASS
+
+namespace {
+
+SIZE TextSize(TFont* font, const std::string& text) {
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font->Handle());
+  RECT r{0, 0, 0, 0};
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return SIZE{r.right, r.bottom};
+}
+
+TEST(WizardLikeFormTest, LoadsWithNamedValuesAndShowsLaidOut) {
+  InitForms();
+  auto* form = New<TWizardLike>(Application);
+  int destroyed = 0;
+  form->destroyedOut = &destroyed;
+  ASSERT_EQ(form->created, 1);
+  ASSERT_TRUE(form->NB && form->NBConnect && form->lbIrDAConnect && form->LabelHelp && form->WaitPanel &&
+              form->AnimatedImage && form->ImageList && form->Timer && form->QvLabel1 && form->gbPhoneInfo);
+
+  // Identifiers of colours, cursors and character sets became their values.
+  EXPECT_EQ(form->GetColor(), clBtnFace);
+  EXPECT_EQ(form->GetFont()->GetColor(), clWindowText);
+  EXPECT_EQ(form->GetFont()->GetCharset(), DEFAULT_CHARSET);
+  EXPECT_EQ(form->QvLabel1->GetFont()->GetColor(), clBlue);
+  EXPECT_EQ(form->QvLabel1->GetFont()->GetHeight(), -19);
+  EXPECT_EQ(form->LabelHelp->GetCursor(), crHandPoint);
+  EXPECT_EQ(form->ImageList->GetBkColor(), clNone);
+  EXPECT_EQ(form->ImageList->GetWidth(), 48);
+  EXPECT_EQ(form->ImageList->DesignLeft, 16);
+  EXPECT_EQ(form->GetBorderStyle(), bsDialog);
+  EXPECT_EQ(form->GetPosition(), poScreenCenter);
+  EXPECT_FALSE(form->Timer->GetEnabled());
+  EXPECT_EQ(form->Timer->GetInterval(), 90000u);
+  EXPECT_FALSE(form->WaitPanel->GetVisible());
+  EXPECT_EQ(form->rgCableType->GetHelpContext(), 300);
+  EXPECT_EQ(form->NBConnect->PageCount(), 4);
+
+  // Alignment: the connect texts fill their pages; the animation docks left in the wait panel.
+  for (int i = 0; i < form->NBConnect->PageCount(); ++i) {
+    TPage* page = form->NBConnect->Pages(i);
+    ASSERT_EQ(page->ControlCount(), 1);
+    TControl* text = page->Controls(0);
+    EXPECT_EQ(text->GetAlign(), alClient);
+    EXPECT_EQ(text->GetLeft(), 0);
+    EXPECT_EQ(text->GetTop(), 0);
+    EXPECT_EQ(text->GetWidth(), page->ClientWidth());
+    EXPECT_EQ(text->GetHeight(), page->ClientHeight());
+  }
+  EXPECT_EQ(form->AnimatedImage->GetAlign(), alLeft);
+  EXPECT_EQ(form->AnimatedImage->GetLeft(), 0);
+  EXPECT_EQ(form->AnimatedImage->GetWidth(), 32);
+  EXPECT_EQ(form->AnimatedImage->GetHeight(), form->WaitPanel->ClientHeight());
+
+  // An auto-sized label fits its caption; a fixed one keeps its bounds.
+  const SIZE help = TextSize(form->LabelHelp->GetFont(), form->LabelHelp->GetCaption());
+  EXPECT_EQ(form->LabelHelp->GetWidth(), help.cx);
+  EXPECT_EQ(form->LabelHelp->GetHeight(), help.cy);
+  EXPECT_EQ(form->QvLabel1->GetWidth(), 371);
+  EXPECT_EQ(form->QvLabel1->GetHeight(), 24);
+
+  form->Show();
+  EXPECT_EQ(form->shown, 1);
+  ASSERT_TRUE(IsWindowVisible(form->WindowHandle()));
+  RECT client;
+  GetClientRect(form->WindowHandle(), &client);
+  EXPECT_EQ(client.right, 595) << "ClientWidth holds for the dialog frame";
+  EXPECT_EQ(client.bottom, 379);
+  EXPECT_EQ(form->ClientWidth(), 595);
+  const LONG style = GetWindowLongA(form->WindowHandle(), GWL_STYLE);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(style & WS_MINIMIZEBOX);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  char text[64] = {};
+  GetWindowTextA(form->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "Pellory");
+  GetWindowTextA(form->NextButton->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "Next >");
+
+  // Walk the pages with Next; the aligned texts still fill theirs after the walk.
+  for (int i = 0; i < 4; ++i) SendMessageA(form->NextButton->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->NB->GetPageIndex(), 4);
+  EXPECT_EQ(form->pageChanges, 4);
+  EXPECT_EQ(form->lbIrDAConnect->GetWidth(), 371);
+
+  // The cursor of a link label shows over it.
+  HWND page = form->LabelHelp->Parent()->WindowHandle();
+  form->NB->SetPageIndex(2);
+  SendMessageA(page, WM_MOUSEMOVE, 0, MAKELPARAM(form->LabelHelp->GetLeft() + 3, form->LabelHelp->GetTop() + 3));
+  EXPECT_EQ(form->moves, 1);
+
+  // Cancel closes; OnClose frees the form.
+  SendMessageA(form->CancelButton->WindowHandle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(form->closes, 1);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) Application->DispatchOne(msg);
+  EXPECT_EQ(destroyed, 1);
+}
+
+}  // namespace

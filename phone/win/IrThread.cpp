@@ -1,0 +1,351 @@
+#include "IrThread.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "CommP.h"
+#include "Debug.h"
+#include "LinkFrames.h"
+#include "PumpingWait.h"
+
+FW_IMPLEMENT_CLASS(TIrThread)
+
+namespace {
+
+void Log(const std::string& text) {
+  if (DebugEngine) DebugEngine->LogEvent(text, 0, 0);
+}
+
+bool IsOpenValue(std::intptr_t handle) {
+  return handle != 0 && handle != -1;
+}
+
+}  // namespace
+
+// --- TIrReaderLink -------------------------------------------------------------------------------
+
+TIrReaderLink::TIrReaderLink(std::intptr_t handle, std::uint8_t mode, TIrFrameEvent onFrame, TNotifyEvent onEnded)
+    : mode_(mode), handle_(handle), onFrame_(onFrame), onEnded_(onEnded) {
+  cancel_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ended_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (mode_ == kIrReaderSocket) {
+    // The socket layer stays up while the link lives, whoever made the socket.
+    WSADATA data;
+    winsockStarted_ = WSAStartup(MAKEWORD(1, 1), &data) == 0;
+  }
+}
+
+TIrReaderLink::~TIrReaderLink() {
+  try {
+    CloseAndEnd();
+  } catch (...) {
+  }
+  for (HANDLE h : {cancel_, started_, ended_}) {
+    if (h) CloseHandle(h);
+  }
+  if (winsockStarted_) WSACleanup();
+}
+
+std::uint8_t TIrReaderLink::Media() const {
+  return mode_ == kIrReaderSocket ? kPhonetMediaInfrared : kPhonetMediaDku2;
+}
+
+bool TIrReaderLink::Usable() const {
+  return IsOpenValue(handle_) && cancel_ && started_ && ended_ && (mode_ == kIrReaderDku2 || winsockStarted_);
+}
+
+void TIrReaderLink::Stop() {
+  if (cancel_) SetEvent(cancel_);
+}
+
+bool TIrReaderLink::Stopping() const {
+  return !cancel_ || WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0;
+}
+
+void TIrReaderLink::Detach() {
+  std::lock_guard<std::recursive_mutex> g(handlerLock_);
+  onFrame_ = TIrFrameEvent();
+  onEnded_ = TNotifyEvent();
+}
+
+bool TIrReaderLink::HasHandlers() const {
+  std::lock_guard<std::recursive_mutex> g(handlerLock_);
+  return static_cast<bool>(onFrame_) || static_cast<bool>(onEnded_);
+}
+
+bool TIrReaderLink::WaitEnded(std::uint32_t ms) {
+  if (!ended_) return false;
+  if (Ended()) return true;
+  return PumpingWaitForObjects(&ended_, 1, ms) == 0;
+}
+
+bool TIrReaderLink::Ended() const {
+  return ended_ && WaitForSingleObject(ended_, 0) == WAIT_OBJECT_0;
+}
+
+void TIrReaderLink::MarkStarted() {
+  if (started_) SetEvent(started_);
+}
+
+bool TIrReaderLink::WaitStarted(std::uint32_t ms) {
+  return started_ && WaitForSingleObject(started_, ms) == WAIT_OBJECT_0;
+}
+
+bool TIrReaderLink::Pause() {
+  if (!cancel_) {
+    Sleep(kIrPollMs);
+    return false;
+  }
+  return WaitForSingleObject(cancel_, kIrPollMs) == WAIT_TIMEOUT;
+}
+
+void TIrReaderLink::CloseAndEnd() {
+  {
+    std::lock_guard<std::mutex> io(ioLock_);
+    if (open_) {
+      open_ = false;
+      if (IsOpenValue(handle_)) {
+        if (mode_ == kIrReaderSocket)
+          closesocket(static_cast<SOCKET>(handle_));
+        else
+          CloseHandle(reinterpret_cast<HANDLE>(handle_));
+      }
+    }
+  }
+  if (ended_) SetEvent(ended_);
+}
+
+int TIrReaderLink::Write(const std::string& data) {
+  std::lock_guard<std::mutex> io(ioLock_);
+  if (!open_ || !IsOpenValue(handle_)) return -static_cast<int>(ERROR_INVALID_HANDLE);
+  if (data.empty()) return 0;
+  return mode_ == kIrReaderSocket ? SendSocket(data) : WriteDku2(data);
+}
+
+int TIrReaderLink::WriteDku2(const std::string& data) {
+  const HANDLE device = reinterpret_cast<HANDLE>(handle_);
+  const DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 0x7FFFFFFF));
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!done) return -static_cast<int>(GetLastError());
+  OVERLAPPED ov;
+  std::memset(&ov, 0, sizeof(ov));
+  ov.hEvent = done;
+  DWORD written = 0;
+  DWORD error = 0;
+  if (WriteFile(device, data.data(), size, nullptr, &ov)) {
+    if (!GetOverlappedResult(device, &ov, &written, FALSE)) error = GetLastError();
+  } else {
+    error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      error = 0;
+      if (WaitForSingleObject(done, WriteWaitMilliseconds(size)) != WAIT_OBJECT_0) CancelIo(device);
+      // Collected in every case: the record and the bytes stay alive until the
+      // driver is done with them.
+      if (!GetOverlappedResult(device, &ov, &written, TRUE)) error = GetLastError();
+    }
+  }
+  CloseHandle(done);
+  return error ? -static_cast<int>(error & 0x7FFFFFFF) : static_cast<int>(written);
+}
+
+int TIrReaderLink::SendSocket(const std::string& data) {
+  const SOCKET s = static_cast<SOCKET>(handle_);
+  const DWORD start = GetTickCount();
+  const DWORD budget = WriteWaitMilliseconds(data.size());
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const int chunk = static_cast<int>(std::min<std::size_t>(data.size() - sent, INT_MAX));
+    const int n = send(s, data.data() + sent, chunk, 0);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    const int error = WSAGetLastError();
+    if (n == 0 || error != WSAEWOULDBLOCK) return -(error ? error : WSAECONNRESET);
+    // The reader made the socket non-blocking: wait until it takes more.
+    const DWORD used = GetTickCount() - start;
+    if (used >= budget) return -WSAETIMEDOUT;
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    timeval left{static_cast<long>((budget - used) / 1000), static_cast<long>((budget - used) % 1000 * 1000)};
+    if (select(0, nullptr, &writable, nullptr, &left) == SOCKET_ERROR) return -WSAGetLastError();
+  }
+  return static_cast<int>(std::min<std::size_t>(sent, INT_MAX));
+}
+
+int TIrReaderLink::ReadDku2(std::string& data, int count) {
+  data.assign(static_cast<std::size_t>(std::max(count, 1)), '\0');
+  const HANDLE device = reinterpret_cast<HANDLE>(handle_);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!done) {
+    data.clear();
+    return -static_cast<int>(GetLastError());
+  }
+  OVERLAPPED ov;
+  std::memset(&ov, 0, sizeof(ov));
+  ov.hEvent = done;
+  DWORD read = 0;
+  DWORD error = 0;
+  if (ReadFile(device, &data[0], static_cast<DWORD>(data.size()), nullptr, &ov)) {
+    if (!GetOverlappedResult(device, &ov, &read, FALSE)) error = GetLastError();
+  } else {
+    error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+      error = 0;
+      const HANDLE objects[2] = {done, cancel_};
+      const DWORD woke = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+      if (woke == WAIT_OBJECT_0) {
+        if (!GetOverlappedResult(device, &ov, &read, FALSE)) error = GetLastError();
+      } else {
+        error = woke == WAIT_OBJECT_0 + 1 ? 1 : GetLastError();
+        if (error == 0) error = 1;
+        // Cancelled and collected before the record and the buffer go.
+        CancelIo(device);
+        GetOverlappedResult(device, &ov, &read, TRUE);
+        read = 0;
+      }
+    }
+  }
+  CloseHandle(done);
+  data.resize(error ? 0 : std::min<std::size_t>(read, data.size()));
+  return error ? -static_cast<int>(error & 0x7FFFFFFF) : static_cast<int>(data.size());
+}
+
+void TIrReaderLink::Deliver(std::uint8_t msgType, const std::string& frame) {
+  std::lock_guard<std::recursive_mutex> g(handlerLock_);
+  const TIrFrameEvent handler = onFrame_;
+  if (handler) handler(msgType, frame);
+}
+
+void TIrReaderLink::NotifyEnded(TObject* sender) {
+  std::lock_guard<std::recursive_mutex> g(handlerLock_);
+  const TNotifyEvent handler = onEnded_;
+  onEnded_ = TNotifyEvent();  // told once
+  if (handler) handler(sender);
+}
+
+// --- TIrThread -----------------------------------------------------------------------------------
+
+TIrThread::TIrThread(std::shared_ptr<TIrReaderLink> link)
+    : TThread(false), link_(std::move(link)), cutter_(link_ ? link_->Media() : kPhonetMediaInfrared) {
+  FreeOnTerminate = true;
+}
+
+void TIrThread::AfterConstruction() {
+  // The thread may end and free itself as soon as it runs: only the link is
+  // used from here on.
+  const std::shared_ptr<TIrReaderLink> link = link_;
+  inherited::AfterConstruction();
+  if (link) link->WaitStarted(kIrStartWaitMs);
+}
+
+bool TIrThread::StartReader(const std::shared_ptr<TIrReaderLink>& link) {
+  if (!link || !link->Usable()) return false;
+  try {
+    New<TIrThread>(link);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TIrThread::Execute() {
+  const std::shared_ptr<TIrReaderLink> link = link_;
+  link->MarkStarted();
+  try {
+    bool running = true;
+    while (running && !Terminated() && !link->Stopping()) {
+      cutter_.Clear();
+      try {
+        while (!Terminated() && link->Pause()) {
+          if (!Cycle()) {
+            running = false;
+            break;
+          }
+        }
+        if (Terminated() || link->Stopping()) break;
+      } catch (...) {
+        // The cycle's error is dropped with the partial frame; the reading goes on.
+      }
+    }
+  } catch (...) {
+  }
+  link->CloseAndEnd();
+}
+
+bool TIrThread::Cycle() {
+  const std::shared_ptr<TIrReaderLink>& link = link_;
+  std::string bytes;
+  int result = 0;
+  int error = 0;
+  if (link->Mode() == kIrReaderSocket) {
+    const SOCKET s = static_cast<SOCKET>(link->Handle());
+    u_long waiting = 0;
+    if (ioctlsocket(s, FIONREAD, &waiting) == SOCKET_ERROR) {
+      result = -1;
+      error = WSAGetLastError();
+    } else if (waiting == 0) {
+      if (cutter_.EmptyPoll()) Log("Partial frame dropped");
+      return true;
+    } else {
+      u_long nonBlocking = 1;
+      ioctlsocket(s, FIONBIO, &nonBlocking);
+      char buffer[kIrReceiveSize];
+      result = recv(s, buffer, kIrReceiveSize, 0);
+      if (result > 0) {
+        bytes.assign(buffer, static_cast<std::size_t>(result));
+      } else if (result < 0) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) return true;  // nothing after all: poll again
+      }
+    }
+  } else {
+    result = link->ReadDku2(bytes, kDku2ReadSize);
+    if (result < 0) error = -result;
+  }
+
+  if (result < 0) {
+    if (!(link->Mode() == kIrReaderDku2 && link->Stopping()))
+      Log("Error #" + std::to_string(error) + ": " + HexDumpText(cutter_.Pending()));
+    return false;
+  }
+  if (result == 0) return true;
+  Log("(" + std::to_string(result) + "/" + std::to_string(cutter_.Pending().size() + bytes.size()) +
+      "):" + HexDumpText(bytes));
+  for (const std::string& frame : cutter_.Feed(bytes)) DeliverFrame(frame);
+  return true;
+}
+
+void TIrThread::DeliverFrame(const std::string& frame) {
+  if (frame.size() <= 3) return;
+  const std::shared_ptr<TIrReaderLink> link = link_;
+  if (!link->HasHandlers()) return;
+  try {
+    Synchronize([link, &frame] {
+      try {
+        link->Deliver(static_cast<std::uint8_t>(frame[3]), frame);
+      } catch (...) {
+      }
+    });
+  } catch (...) {
+  }
+}
+
+void TIrThread::DoTerminate() {
+  const std::shared_ptr<TIrReaderLink> link = link_;
+  if (!link || !link->HasHandlers()) return;
+  TObject* self = this;
+  try {
+    Synchronize([link, self] {
+      try {
+        link->NotifyEnded(self);
+      } catch (...) {
+      }
+    });
+  } catch (...) {
+  }
+}
