@@ -63,28 +63,29 @@ HWND Wizard() {
   return nullptr;
 }
 
+struct TSearch {
+  const std::string* text;
+  bool button;
+  HWND found;
+};
+
+BOOL CALLBACK FindIn(HWND wnd, LPARAM data) {
+  auto* s = reinterpret_cast<TSearch*>(data);
+  char cls[64] = {};
+  GetClassNameA(wnd, cls, sizeof cls);
+  if (IsWindowVisible(wnd) && (!s->button || std::strstr(cls, "Button")) && TextOf(wnd) == *s->text) {
+    s->found = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible window of the wizard with exactly this text (buttons: class *Button*).
 HWND Find(const std::string& text, bool button) {
   HWND wizard = Wizard();
   if (!wizard) return nullptr;
-  struct TSearch {
-    const std::string* text;
-    bool button;
-    HWND found;
-  } search{&text, button, nullptr};
-  EnumChildWindows(
-      wizard,
-      [](HWND wnd, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<TSearch*>(data);
-        char cls[64] = {};
-        GetClassNameA(wnd, cls, sizeof cls);
-        if (IsWindowVisible(wnd) && (!s->button || std::strstr(cls, "Button")) && TextOf(wnd) == *s->text) {
-          s->found = wnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TSearch search{&text, button, nullptr};
+  EnumChildWindows(wizard, FindIn, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

@@ -106,26 +106,25 @@ bool WaitFor(F done, DWORD ms) {
   }
 }
 
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM data) {
+  reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
+  if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
 std::vector<HWND> Descendants(HWND parent) {
   std::vector<HWND> all;
-  EnumChildWindows(
-      parent,
-      [](HWND wnd, LPARAM data) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
 std::vector<HWND> Dialogs() {
   std::vector<HWND> all;
-  EnumWindows(
-      [](HWND wnd, LPARAM data) -> BOOL {
-        if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
