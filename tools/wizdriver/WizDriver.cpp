@@ -245,8 +245,9 @@ std::vector<std::string> CommonValues() {
     DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
     if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
     data[dataLen] = 0;
-    std::string text = type == REG_SZ ? std::string(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), dataLen))
-                                      : "<type " + std::to_string(type) + ">";
+    std::string text = type == REG_SZ
+                           ? std::string(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), dataLen))
+                           : "<type " + std::to_string(type) + ">";
     values.push_back(std::string(name, nameLen) + "=" + text);
   }
   RegCloseKey(key);
@@ -317,8 +318,7 @@ int RunStep(const std::string& step) {
       return Fail(step, "\"Common\" holds " + (text.empty() ? std::string("nothing") : text));
     }
   } else if (verb == "window") {
-    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); },
-                 g_timeout))
+    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); }, g_timeout))
       return Fail(step, "no wizard window");
   } else if (verb == "timeout") {
     g_timeout = static_cast<DWORD>(std::atoi(arg.c_str()));

@@ -21,12 +21,14 @@
 #include "TimersWin.h"
 #include "UcxStdCtrls.h"
 #include "Units.h"
-#include "WinLocaleServices.h"
 #include "Win32Platform.h"
+#include "WinLocaleServices.h"
 
 namespace {
 
-void RestorePhonePlatform() { SetPhonePlatform(nullptr); }
+void RestorePhonePlatform() {
+  SetPhonePlatform(nullptr);
+}
 
 // The units in the order their initializations run: the framework, the locale
 // services, the form components, the string and platform routines, the phone
