@@ -41,7 +41,7 @@ test: build
 	fi
 
 run: configure
-	cmake --build --preset win64 -j $(JOBS) --target Pellory
+	cmake --build --preset win64 -j $(JOBS) --target Pellory wizdriver pellory_tools
 	cmake --build --preset win32 -j $(JOBS) --target Pellory
 	scripts/run-wizard build/win32/wizard/Pellory.exe build/win64/wizard/Pellory.exe
 

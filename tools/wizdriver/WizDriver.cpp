@@ -1,0 +1,412 @@
+// wizdriver STEP...
+//
+// Finds the running wizard's window, walks it step by step the way a user
+// does (button clicks are window messages), and checks what it shows. Texts
+// of windows are read with WM_GETTEXT; the state of a control that has no
+// window of its own (a label) is asked from the wizard by the control's name
+// (WM_COPYDATA query). Steps, one argument each:
+//
+//   serialport=COMn         list COMn in the system's serial-port map (for this session)
+//   start=EXE [ARGS]        start the program
+//   regclear                delete the phone manager's "Common" settings
+//   regexpect=N=V;N=V...    "Common" holds exactly these string values (empty: none at all)
+//   regprint                print the values of "Common"
+//   window                  wait for the wizard's window
+//   click=CAPTION           click the visible, enabled button (or radio button) with that caption
+//   hastext=TEXT            wait for a visible window of the wizard with exactly that text
+//   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...")
+//                           contains PART
+//   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
+//   nodialog=MS             no message box may appear within MS milliseconds
+//   close                   ask the wizard to close (as its title bar's close box does)
+//   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
+//   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it)
+//   sleep=MS                pause
+//   timeout=MS              how long later steps wait (default 20000)
+//
+// Prints one line per step; exits 0 when every step passed, 1 at the first
+// that failed, 2 for a step it does not know.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr ULONG_PTR kControlQuery = 0x50514331;
+constexpr ULONG_PTR kControlAnswer = 0x50514332;
+
+constexpr const char* kCommonKey = "Software\\Talvex\\Corvessa\\Options\\Common";
+
+DWORD g_timeout = 20000;
+HANDLE g_process = nullptr;
+DWORD g_processId = 0;
+
+// The wizard's window: of the program this driver started, else any.
+HWND FindWizard() {
+  HWND found = nullptr;
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TWizardForm", nullptr); wnd;
+       wnd = FindWindowExA(nullptr, wnd, "TWizardForm", nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    if (!g_processId || pid == g_processId) found = wnd;
+  }
+  return found;
+}
+HWND g_wizard = nullptr;
+HWND g_receiver = nullptr;
+std::string g_answer;
+bool g_answered = false;
+
+std::string TextOf(HWND wnd) {
+  char buffer[1024];
+  const LRESULT n = SendMessageTimeoutA(wnd, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
+                                        SMTO_ABORTIFHUNG, 2000, nullptr)
+                        ? static_cast<LRESULT>(strnlen(buffer, sizeof buffer - 1))
+                        : 0;
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string WithoutAmpersands(const std::string& s) {
+  std::string out;
+  for (char ch : s)
+    if (ch != '&') out += ch;
+  return out;
+}
+
+std::string ClassOf(HWND wnd) {
+  char name[256] = {};
+  GetClassNameA(wnd, name, sizeof name);
+  return name;
+}
+
+// Handles this thread's messages for `ms` milliseconds.
+void Pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+  }
+}
+
+template <class F>
+bool WaitFor(F done, DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= ms) return false;
+    Pump(50);
+  }
+}
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM data) {
+  reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
+  if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+std::vector<HWND> Descendants(HWND parent) {
+  std::vector<HWND> all;
+  EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+std::vector<HWND> Dialogs() {
+  std::vector<HWND> all;
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
+// The text of a message box: its static texts (the icon has none).
+std::string DialogText(HWND dialog) {
+  std::string text;
+  for (HWND child : Descendants(dialog))
+    if (ClassOf(child) == "Static") {
+      const std::string t = TextOf(child);
+      if (!t.empty()) text += (text.empty() ? "" : " ") + t;
+    }
+  return text;
+}
+
+HWND FindVisibleWithText(const std::string& text, bool buttonsOnly) {
+  if (!g_wizard) return nullptr;
+  for (HWND wnd : Descendants(g_wizard)) {
+    if (!IsWindowVisible(wnd)) continue;
+    if (buttonsOnly && ClassOf(wnd).find("Button") == std::string::npos) continue;
+    const std::string t = TextOf(wnd);
+    if (t == text || (buttonsOnly && WithoutAmpersands(t) == text)) return wnd;
+  }
+  return nullptr;
+}
+
+LRESULT CALLBACK ReceiverProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COPYDATA) {
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+    if (data && data->dwData == kControlAnswer) {
+      g_answer.assign(static_cast<const char*>(data->lpData), data->cbData);
+      g_answered = true;
+      return 1;
+    }
+  }
+  return DefWindowProcA(wnd, msg, wp, lp);
+}
+
+// The state of a named control, as the wizard describes it ("" for none).
+bool Query(const std::string& name, std::string& answer) {
+  if (!g_receiver) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ReceiverProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PelloryWizDriver";
+    RegisterClassA(&wc);
+    g_receiver = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  }
+  g_answered = false;
+  COPYDATASTRUCT query{kControlQuery, static_cast<DWORD>(name.size()), const_cast<char*>(name.data())};
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(g_wizard, WM_COPYDATA, reinterpret_cast<WPARAM>(g_receiver),
+                           reinterpret_cast<LPARAM>(&query), SMTO_ABORTIFHUNG, 5000, &result) ||
+      !g_answered)
+    return false;
+  answer = g_answer;
+  return true;
+}
+
+bool SaveShot(const std::string& file) {
+  RECT r;  // the client area on the screen
+  if (!g_wizard || !GetClientRect(g_wizard, &r)) return false;
+  MapWindowPoints(g_wizard, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  bool ok = false;
+  if (dib) {
+    HGDIOBJ old = SelectObject(mem, dib);
+    // What the screen shows there (the wizard is brought to the top first).
+    SetForegroundWindow(g_wizard);
+    Pump(200);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(mem, old);
+    GdiFlush();
+    const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
+    const DWORD size = stride * static_cast<DWORD>(h);
+    BITMAPFILEHEADER fh{};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    fh.bfSize = fh.bfOffBits + size;
+    if (FILE* out = std::fopen(file.c_str(), "wb")) {
+      ok = std::fwrite(&fh, sizeof fh, 1, out) == 1 && std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, out) == 1 &&
+           std::fwrite(bits, 1, size, out) == size;
+      ok = std::fclose(out) == 0 && ok;
+    }
+    DeleteObject(dib);
+  }
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+// Splits "A:B" at the first colon.
+void SplitAt(const std::string& s, char sep, std::string& a, std::string& b) {
+  const std::size_t at = s.find(sep);
+  a = s.substr(0, at);
+  b = at == std::string::npos ? "" : s.substr(at + 1);
+}
+
+// The values of "Common" as "name=value" in the system's order ("name=<type N>" for a non-string).
+std::vector<std::string> CommonValues() {
+  std::vector<std::string> values;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kCommonKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return values;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    BYTE data[1024];
+    DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
+    if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
+    data[dataLen] = 0;
+    std::string text = type == REG_SZ
+                           ? std::string(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), dataLen))
+                           : "<type " + std::to_string(type) + ">";
+    values.push_back(std::string(name, nameLen) + "=" + text);
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+std::vector<std::string> SplitList(const std::string& s, char sep) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  while (from < s.size()) {
+    std::size_t at = s.find(sep, from);
+    if (at == std::string::npos) at = s.size();
+    if (at > from) parts.push_back(s.substr(from, at - from));
+    from = at + 1;
+  }
+  return parts;
+}
+
+int Fail(const std::string& step, const std::string& why) {
+  std::printf("FAIL %s: %s\n", step.c_str(), why.c_str());
+  std::fflush(stdout);
+  return 1;
+}
+
+int RunStep(const std::string& step) {
+  std::string verb, arg;
+  SplitAt(step, '=', verb, arg);
+  if (verb == "serialport") {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+      return Fail(step, "cannot open the serial-port map");
+    // Only the port of this run: ports listed by earlier runs go.
+    std::vector<std::string> stale;
+    for (DWORD i = 0;; ++i) {
+      char valueName[256];
+      DWORD len = sizeof valueName;
+      if (RegEnumValueA(key, i, valueName, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (std::string(valueName, len).rfind("\\Device\\PelloryTest", 0) == 0) stale.emplace_back(valueName, len);
+    }
+    for (const std::string& v : stale) RegDeleteValueA(key, v.c_str());
+    const std::string name = "\\Device\\PelloryTest" + arg;
+    const LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(arg.c_str()),
+                                   static_cast<DWORD>(arg.size() + 1));
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return Fail(step, "cannot write the serial-port map");
+  } else if (verb == "start") {
+    std::string command = arg;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return Fail(step, "cannot start the program (error " + std::to_string(GetLastError()) + ")");
+    CloseHandle(pi.hThread);
+    g_process = pi.hProcess;
+    g_processId = pi.dwProcessId;
+  } else if (verb == "regclear") {
+    RegDeleteKeyA(HKEY_CURRENT_USER, kCommonKey);
+  } else if (verb == "regprint") {
+    for (const std::string& v : CommonValues()) std::printf("  %s\n", v.c_str());
+  } else if (verb == "regexpect") {
+    std::vector<std::string> want = SplitList(arg, ';'), have = CommonValues();
+    std::sort(want.begin(), want.end());
+    std::sort(have.begin(), have.end());
+    if (want != have) {
+      std::string text;
+      for (const std::string& v : have) text += (text.empty() ? "" : ";") + v;
+      return Fail(step, "\"Common\" holds " + (text.empty() ? std::string("nothing") : text));
+    }
+  } else if (verb == "window") {
+    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); }, g_timeout))
+      return Fail(step, "no wizard window");
+  } else if (verb == "timeout") {
+    g_timeout = static_cast<DWORD>(std::atoi(arg.c_str()));
+  } else if (verb == "sleep") {
+    Pump(static_cast<DWORD>(std::atoi(arg.c_str())));
+  } else if (verb == "click") {
+    HWND target = nullptr;
+    if (!WaitFor([&] { return (target = FindVisibleWithText(arg, true)) && IsWindowEnabled(target); }, g_timeout))
+      return Fail(step, target ? "the control stays disabled" : "no such control shown");
+    PostMessageA(target, BM_CLICK, 0, 0);
+    Pump(100);
+  } else if (verb == "hastext") {
+    if (!WaitFor([&] { return FindVisibleWithText(arg, false) != nullptr; }, g_timeout))
+      return Fail(step, "no window shows this text");
+  } else if (verb == "wait") {
+    std::string name, part, answer;
+    SplitAt(arg, ':', name, part);
+    if (!WaitFor([&] { return Query(name, answer) && answer.find(part) != std::string::npos; }, g_timeout))
+      return Fail(step, "the control shows \"" + answer + "\"");
+  } else if (verb == "dialog") {
+    std::string part, button;
+    SplitAt(arg, ':', part, button);
+    HWND dialog = nullptr;
+    if (!WaitFor(
+            [&] {
+              for (HWND d : Dialogs())
+                if (DialogText(d).find(part) != std::string::npos) return (dialog = d) != nullptr;
+              return false;
+            },
+            g_timeout))
+      return Fail(step, "no such message box");
+    std::printf("dialog: %s\n", DialogText(dialog).c_str());
+    HWND press = nullptr;
+    for (HWND child : Descendants(dialog))
+      if (ClassOf(child) == "Button" && WithoutAmpersands(TextOf(child)) == button) press = child;
+    if (!press) return Fail(step, "the message box has no button " + button);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED), reinterpret_cast<LPARAM>(press));
+    if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, g_timeout))
+      return Fail(step, "the message box stays open");
+  } else if (verb == "nodialog") {
+    std::string seen;
+    if (WaitFor(
+            [&] {
+              for (HWND d : Dialogs()) {
+                seen = DialogText(d);
+                return true;
+              }
+              return false;
+            },
+            static_cast<DWORD>(std::atoi(arg.c_str()))))
+      return Fail(step, "a message box appeared: " + seen);
+  } else if (verb == "close") {
+    PostMessageA(g_wizard, WM_CLOSE, 0, 0);
+    Pump(100);
+  } else if (verb == "exit") {
+    if (!WaitFor([] { return !IsWindow(g_wizard); }, g_timeout)) return Fail(step, "the wizard stays open");
+    if (g_process) {
+      if (!WaitFor([] { return WaitForSingleObject(g_process, 0) == WAIT_OBJECT_0; }, g_timeout))
+        return Fail(step, "the program does not end");
+      DWORD code = 0;
+      GetExitCodeProcess(g_process, &code);
+      CloseHandle(g_process);
+      g_process = nullptr;
+      if (code != 0) return Fail(step, "the program ended with exit code " + std::to_string(code));
+    }
+  } else if (verb == "shot") {
+    if (!SaveShot(arg)) return Fail(step, "cannot save the picture");
+  } else {
+    std::printf("unknown step: %s\n", step.c_str());
+    return 2;
+  }
+  std::printf("ok %s\n", step.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::printf("usage: wizdriver STEP...\n");
+    return 2;
+  }
+  for (int i = 1; i < argc; ++i)
+    if (int rc = RunStep(argv[i])) {
+      // A program this run started does not outlive a failed run.
+      if (g_process) TerminateProcess(g_process, 3);
+      return rc;
+    }
+  return 0;
+}

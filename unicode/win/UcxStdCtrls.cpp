@@ -1,0 +1,7 @@
+#include "UcxStdCtrls.h"
+
+FW_IMPLEMENT_CLASS(TUcxLabel)
+
+void InitUcxStdCtrls() {
+  RegisterClasses({&TUcxLabel::StaticClass()});
+}

@@ -1,0 +1,381 @@
+// The wizard form read from the program's own form resource, driven through
+// its handlers: navigation, the page-3 states, the search's end, the found
+// phone, closing and the hand-over. The finder is a real one whose candidates
+// fail at once (no links); the registry is in memory.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Animate.h"
+#include "Forms.h"
+#include "HTMLabel.h"
+#include "Main.h"
+#include "NokiaPhone.h"
+#include "PhoneFind.h"
+#include "PhoneList.h"
+#include "QVCtrls.h"
+#include "QhrContextMap.h"
+#include "QhrHelpRouter.h"
+#include "Registry.h"
+#include "ResStrings.h"
+#include "UcxStdCtrls.h"
+
+// A found phone with a fixed identity that tells when it is freed.
+class TFakePhone : public TNokiaPhone {
+  FW_CLASS(TFakePhone, TNokiaPhone)
+ public:
+  explicit TFakePhone(TComponent* owner) : TNokiaPhone(owner) {}
+  std::string GetModel() override { return code; }
+  std::string GetIMEI() override { return imei; }
+  std::string GetSWVersion() override { return sw; }
+  int GetPort() override { return port; }
+  void Destroy() override {
+    if (freed) *freed = true;
+    inherited::Destroy();
+  }
+  std::string code = "NPE-4", imei = "350612345678901", sw = "V 05.10";
+  int port = 3;
+  bool* freed = nullptr;
+};
+FW_IMPLEMENT_CLASS(TFakePhone)
+
+namespace {
+
+struct TShownDialog {
+  std::string text;
+  TMsgDlgType type;
+  int helpContext;
+};
+std::vector<TShownDialog> g_dialogs;
+int g_answer = mrYes;
+
+int RecordDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons, int helpContext) {
+  g_dialogs.push_back({text, type, helpContext});
+  return g_answer;
+}
+
+struct THelpSink {
+  std::vector<int> contexts;
+  bool OnHelp(std::uint16_t, std::intptr_t data, bool& callHelp) {
+    contexts.push_back(static_cast<int>(data));
+    callHelp = false;
+    return true;
+  }
+};
+
+// A registry whose every write fails.
+class TFailingRegistry : public MemoryRegistryBackend {
+ public:
+  long SetValue(RegKey, std::string_view, const RegValue&) override { return 5; }
+};
+
+const std::string kCommon = std::string(CorvessaOptionsKey) + "\\" + std::string(CorvessaCommonSection);
+
+class WizardForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitForms();
+    InitHTMLabel();
+    InitQVCtrls();
+    InitAnimate();
+    InitUcxStdCtrls();
+    InitQhrContextMap();
+    InitQhrHelpRouter();
+    InitMain();
+    savedRegistry_ = GetRegistryBackend();
+    SetRegistryBackend(&registry_);
+    PutValue(RegLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial2", "COM3");
+    TFinderSetup setup;
+    setup.registry = &registry_;
+    PhoneFinder = New<TPhoneFinder>(false, setup);
+    g_dialogs.clear();
+    g_answer = mrYes;
+    SetWizardMessageDlg(RecordDialog);
+    Application->OnHelp = THelpEvent::Bind<&THelpSink::OnHelp>(&help_);
+    form_ = New<TWizardForm>(Application);
+    form_->FormShow(form_);
+  }
+  void TearDown() override {
+    FreeAndNil(form_);
+    PhoneFinder->Shutdown();
+    FreeAndNil(PhoneFinder);
+    Application->OnHelp = nullptr;
+    SetWizardMessageDlg(nullptr);
+    SetRegistryBackend(savedRegistry_);
+  }
+
+  void PutValue(RegKey root, const std::string& key, const std::string& name, const std::string& text) {
+    TRegistry reg(RegKeyAllAccess, &registry_);
+    reg.SetRootKey(root);
+    ASSERT_TRUE(reg.OpenKey(key, true));
+    reg.WriteString(name, text);
+  }
+  std::string CommonValue(const std::string& name, RegistryBackend* backend = nullptr) {
+    TRegistry reg(RegKeyRead, backend ? backend : &registry_);
+    reg.SetRootKey(RegCurrentUser);
+    if (!reg.OpenKeyReadOnly(kCommon) || !reg.ValueExists(name)) return "<none>";
+    return reg.ReadString(name);
+  }
+
+  int Page() const { return form_->NB->GetPageIndex(); }
+  void Next() { form_->NextButtonClick(form_->NextButton); }
+  void Back() { form_->BackButtonClick(form_->BackButton); }
+  // From the Welcome page to page 3 with connection type `type` and, for the
+  // data cable, cable type `cable`.
+  void ToConnectPage(int type, int cable = 0) {
+    Next();
+    form_->rgConnectionType->SetItemIndex(type);
+    ASSERT_TRUE(form_->NextButton->GetEnabled()) << "page " << Page() << " kind " << int(form_->ConnectionKind());
+    Next();
+    if (type == 0) {
+      form_->rgCableType->SetItemIndex(cable);
+      Next();
+    }
+    ASSERT_EQ(Page(), 3);
+  }
+  TFakePhone* Found(std::string imei = "350612345678901", bool* freed = nullptr) {
+    auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
+    phone->imei = std::move(imei);
+    phone->freed = freed;
+    form_->PhoneFound(phone);
+    return phone;
+  }
+
+  MemoryRegistryBackend registry_;
+  RegistryBackend* savedRegistry_ = nullptr;
+  THelpSink help_;
+  TWizardForm* form_ = nullptr;
+};
+
+TEST_F(WizardForm, TypeAndCablePagesWaitForAChoiceAndInfraredSkipsTheCablePage) {
+  EXPECT_EQ(Page(), 0);
+  EXPECT_FALSE(form_->BackButton->GetEnabled());
+  Next();
+  EXPECT_EQ(Page(), 1);
+  EXPECT_FALSE(form_->NextButton->GetEnabled()) << "no connection type chosen yet";
+  form_->rgConnectionType->SetItemIndex(1);  // Infrared
+  EXPECT_TRUE(form_->NextButton->GetEnabled());
+  Next();
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(form_->NBConnect->GetPageIndex(), 0);
+  EXPECT_EQ(form_->lbIrDAConnect->GetText(), LoadStr(SIrDAInstruction));
+  Back();
+  EXPECT_EQ(Page(), 1);
+
+  form_->rgConnectionType->SetItemIndex(0);  // Data cable
+  Next();
+  EXPECT_EQ(Page(), 2);
+  EXPECT_FALSE(form_->NextButton->GetEnabled()) << "no cable type chosen yet";
+  form_->rgCableType->SetItemIndex(3);  // DKU-5
+  Next();
+  EXPECT_EQ(Page(), 3);
+  EXPECT_EQ(form_->ConnectionKind(), ConnDku5);
+  EXPECT_EQ(form_->NBConnect->GetPageIndex(), 1);
+  Back();
+  EXPECT_EQ(Page(), 2);
+  EXPECT_EQ(form_->rgCableType->GetItemIndex(), -1) << "coming back shows no cable selected";
+}
+
+TEST_F(WizardForm, AFoundPhoneIsShownAndRecorded) {
+  ToConnectPage(0, 1);  // DLR-3
+  EXPECT_EQ(form_->lbIMEI->GetCaption(), "IMEI:") << "no identity yet";
+  EXPECT_EQ(form_->PanelModel->GetCaption(), "Unknown");
+  form_->ConnectButtonClick(form_->ConnectButton);
+  EXPECT_TRUE(form_->Timer->GetEnabled());
+  EXPECT_FALSE(form_->ConnectButton->GetEnabled());
+  EXPECT_FALSE(form_->BackButton->GetEnabled());
+  EXPECT_EQ(PhoneFinder->GetPortMethod(3), ConnDlr3Cable) << "the listed port is marked";
+  EXPECT_EQ(PhoneFinder->GetPortEnabled(3), 1);
+
+  TFakePhone* phone = Found();
+  EXPECT_TRUE(form_->Connected());
+  EXPECT_FALSE(form_->Timer->GetEnabled());
+  EXPECT_EQ(form_->PanelModel->GetCaption(), "Nokia 6310");
+  EXPECT_EQ(form_->PanelIMEI->GetCaption(), "350612345678901");
+  EXPECT_EQ(form_->PanelSW->GetCaption(), "V 05.10");
+  EXPECT_EQ(form_->lbDLRConnect->GetText(), LoadStr(SPhoneConnected));
+  EXPECT_TRUE(form_->NextButton->GetEnabled());
+  EXPECT_FALSE(form_->BackButton->GetEnabled());
+  EXPECT_FALSE(form_->ConnectButton->GetEnabled());
+  EXPECT_EQ(PhoneFinder->GetPortMethod(3), 0) << "the search is disarmed";
+  EXPECT_EQ(form_->Phone(), phone);
+  ASSERT_EQ(form_->Phones()->PhoneCount(), 1);
+  const TPhone* entry = form_->Phones()->PhoneAt(0);
+  EXPECT_EQ(entry->Model, "6310");
+  EXPECT_EQ(entry->Kind, ConnDlr3Cable);
+  EXPECT_EQ(entry->Port, 3);
+}
+
+TEST_F(WizardForm, TheIdentityLabelFollowsItsLength) {
+  const struct {
+    const char* imei;
+    const char* label;
+  } cases[] = {{"350612345678901", "IMEI:"}, {"12345678901", "ESN:"}, {"1234567890123456", "ESN:"}};
+  ToConnectPage(0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.imei);
+    Found(c.imei);
+    EXPECT_EQ(form_->lbIMEI->GetCaption(), c.label);
+  }
+}
+
+TEST_F(WizardForm, APhoneWithoutIdentityIsFreedAndAReplacedPhoneToo) {
+  ToConnectPage(0);
+  bool emptyFreed = false;
+  Found("", &emptyFreed);
+  EXPECT_TRUE(emptyFreed) << "a phone that is not taken is released";
+  EXPECT_FALSE(form_->Connected());
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 0);
+
+  bool firstFreed = false;
+  Found("350612345678901", &firstFreed);
+  EXPECT_FALSE(firstFreed);
+  Found("350612345678902");
+  EXPECT_TRUE(firstFreed) << "the phone replaced by a later find is freed";
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 2);
+}
+
+TEST_F(WizardForm, OnlyAPassCountedAfterConnectEndsTheSearch) {
+  ToConnectPage(0);
+  for (int search = 0; search < 2; ++search) {
+    SCOPED_TRACE(search);
+    form_->ConnectButtonClick(form_->ConnectButton);
+    const std::uint16_t start = form_->PassCountAtConnect();
+    form_->SearchPassDone(0);
+    form_->SearchPassDone(start);  // a pass that was under way at Connect
+    EXPECT_TRUE(g_dialogs.empty());
+    EXPECT_TRUE(form_->Timer->GetEnabled()) << "the search goes on";
+    EXPECT_TRUE(form_->WaitPanel->GetVisible());
+    form_->SearchPassDone(static_cast<std::uint16_t>(start + 1));
+    ASSERT_EQ(g_dialogs.size(), 1u);
+    EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
+    EXPECT_EQ(g_dialogs[0].type, mtError);
+    EXPECT_EQ(g_dialogs[0].helpContext, 610);
+    EXPECT_FALSE(form_->Timer->GetEnabled());
+    EXPECT_FALSE(form_->WaitPanel->GetVisible());
+    EXPECT_TRUE(form_->ConnectButton->GetEnabled());
+    EXPECT_TRUE(form_->LabelHelp2->GetVisible());
+    g_dialogs.clear();
+  }
+}
+
+TEST_F(WizardForm, TheTimeOutNamesTheHelpOfTheInstructionPage) {
+  const struct {
+    int type;
+    int helpContext;
+  } cases[] = {{0, 610}, {1, 620}, {2, 630}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    form_->NB->SetPageIndex(0);
+    form_->FormShow(form_);
+    ToConnectPage(c.type);
+    form_->ConnectButtonClick(form_->ConnectButton);
+    form_->TimerTimer(form_->Timer);
+    ASSERT_EQ(g_dialogs.size(), 1u);
+    EXPECT_EQ(g_dialogs[0].helpContext, c.helpContext);
+    form_->LabelHelp2Click(form_->LabelHelp2);
+    ASSERT_FALSE(help_.contexts.empty());
+    EXPECT_EQ(help_.contexts.back(), c.helpContext);
+    g_dialogs.clear();
+  }
+}
+
+TEST_F(WizardForm, HelpButtonByPageAndKind) {
+  const struct {
+    int type;
+    int helpContext;
+  } cases[] = {{0, 300}, {1, 400}, {2, 500}};
+  form_->HelpButtonClick(nullptr);
+  EXPECT_EQ(help_.contexts, std::vector<int>{100});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    form_->NB->SetPageIndex(0);
+    form_->FormShow(form_);
+    ToConnectPage(c.type);
+    form_->HelpButtonClick(nullptr);
+    EXPECT_EQ(help_.contexts.back(), c.helpContext);
+  }
+}
+
+TEST_F(WizardForm, CloseIsConfirmedOnlyBeforeTheFinishPage) {
+  bool canClose = true;
+  g_answer = mrNo;
+  form_->FormCloseQuery(form_, canClose);
+  EXPECT_FALSE(canClose) << "No keeps the wizard open";
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].text, "Are you sure that you want to close Pellory?");
+  EXPECT_EQ(g_dialogs[0].type, mtConfirmation);
+  g_answer = mrYes;
+  form_->FormCloseQuery(form_, canClose);
+  EXPECT_TRUE(canClose);
+
+  ToConnectPage(0);
+  Found();
+  Next();
+  ASSERT_EQ(Page(), 4);
+  EXPECT_FALSE(form_->Connected()) << "the finish page releases the phone";
+  EXPECT_EQ(form_->NextButton->GetCaption(), "Finish");
+  g_dialogs.clear();
+  form_->FormCloseQuery(form_, canClose);
+  EXPECT_TRUE(canClose);
+  EXPECT_TRUE(g_dialogs.empty()) << "no question once the finish page was shown";
+  form_->NexPhoneButtonClick(nullptr);
+  EXPECT_EQ(Page(), 1);
+  form_->FormCloseQuery(form_, canClose);
+  EXPECT_TRUE(g_dialogs.empty()) << "nor later in the run";
+}
+
+TEST_F(WizardForm, ClosingHandsTheFoundPhonesOverAndNothingWithoutOne) {
+  PutValue(RegCurrentUser, kCommon, "COM7", "2");
+  TCloseAction action = caHide;
+  {
+    form_->FormClose(form_, action);
+    EXPECT_EQ(CommonValue("COM7"), "2") << "no phone found: the earlier values stay";
+    EXPECT_EQ(CommonValue("IrDA"), "<none>");
+  }
+  FreeAndNil(form_);
+  form_ = New<TWizardForm>(Application);
+  ToConnectPage(0);
+  Found();
+  form_->FormClose(form_, action);
+  EXPECT_EQ(CommonValue("COM3"), "1");
+  EXPECT_EQ(CommonValue("COM7"), "<none>");
+  EXPECT_EQ(CommonValue("IrDA"), "0");
+  EXPECT_EQ(CommonValue("DKU-2"), "0");
+  EXPECT_EQ(CommonValue("DKU-5"), "0");
+  EXPECT_TRUE(g_dialogs.empty());
+}
+
+TEST_F(WizardForm, AFailedSaveIsReported) {
+  TFailingRegistry failing;
+  ToConnectPage(0);
+  Found();
+  SetRegistryBackend(&failing);
+  TCloseAction action = caHide;
+  form_->FormClose(form_, action);
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].type, mtError);
+  EXPECT_NE(g_dialogs[0].text.find("could not be saved"), std::string::npos);
+  EXPECT_EQ(form_->Phone(), nullptr);
+  EXPECT_EQ(form_->Phones(), nullptr);
+}
+
+TEST(HtmlToPlainText, BreaksBecomeLineEndsAndOtherMarkUpGoes) {
+  const struct {
+    const char* html;
+    const char* plain;
+  } cases[] = {
+      {"Finish. <BR><BR>Next phone", "Finish. \r\n\r\nNext phone"},
+      {"<b>bold</b> &amp; &lt;tag&gt;", "bold & <tag>"},
+      {"a <br/> b <BRX> c", "a \r\n b  c"},
+      {"open < tag", "open < tag"},
+      {"&unknown;", "&unknown;"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HtmlToPlainText(c.html), c.plain) << c.html;
+}
+
+}  // namespace

@@ -1,0 +1,699 @@
+#include "Main.h"
+
+#include <memory>
+
+#include "Animate.h"
+#include "Exceptions.h"
+#include "HTMLabel.h"
+#include "NokiaPhone.h"
+#include "NokiaUtils.h"
+#include "PhoneFind.h"
+#include "PhoneList.h"
+#include "QVCtrls.h"
+#include "QhrContextMap.h"
+#include "QhrHelpRouter.h"
+#include "Registry.h"
+#include "ResStrings.h"
+#include "SerialPorts.h"
+#include "Strings.h"
+#include "SysUtils.h"
+#include "UcxStdCtrls.h"
+
+// clang-format off
+FW_BEGIN_CLASS(TWizardForm)
+  FW_FIELD(ImageMain)
+  FW_FIELD(QvLabel1)
+  FW_FIELD(NB)
+  FW_FIELD(HTMLabel1)
+  FW_FIELD(WarningLabel)
+  FW_FIELD(HTMLabel5)
+  FW_FIELD(rgConnectionType)
+  FW_FIELD(HTMLabel2)
+  FW_FIELD(rgCableType)
+  FW_FIELD(LabelHelp)
+  FW_FIELD(NBConnect)
+  FW_FIELD(lbIrDAConnect)
+  FW_FIELD(lbDKUConnect)
+  FW_FIELD(lbBTConnect)
+  FW_FIELD(lbDLRConnect)
+  FW_FIELD(gbPhoneInfo)
+  FW_FIELD(ImagePhone)
+  FW_FIELD(lbIMEI)
+  FW_FIELD(PanelModel)
+  FW_FIELD(PanelSW)
+  FW_FIELD(PanelIMEI)
+  FW_FIELD(ConnectButton)
+  FW_FIELD(WaitPanel)
+  FW_FIELD(AnimatedImage)
+  FW_FIELD(lblWait)
+  FW_FIELD(LabelHelp2)
+  FW_FIELD(HTMLabel3)
+  FW_FIELD(NexPhoneButton)
+  FW_FIELD(HelpButton)
+  FW_FIELD(BackButton)
+  FW_FIELD(NextButton)
+  FW_FIELD(CancelButton)
+  FW_FIELD(ImageList)
+  FW_FIELD(Timer)
+  FW_FIELD(TLQHelpContextMap)
+  FW_FIELD(TLQHelpRouter)
+  FW_METHOD(FormCreate)
+  FW_METHOD(FormShow)
+  FW_METHOD(FormCloseQuery)
+  FW_METHOD(FormClose)
+  FW_METHOD(FormDestroy)
+  FW_METHOD(NextButtonClick)
+  FW_METHOD(BackButtonClick)
+  FW_METHOD(CancelButtonClick)
+  FW_METHOD(HelpButtonClick)
+  FW_METHOD(rgConnectionTypeClick)
+  FW_METHOD(rgCableTypeClick)
+  FW_METHOD(ConnectButtonClick)
+  FW_METHOD(NexPhoneButtonClick)
+  FW_METHOD(NBPageChanged)
+  FW_METHOD(TimerTimer)
+  FW_METHOD(LabelHelpClick)
+  FW_METHOD(LabelHelp2Click)
+  FW_METHOD(HelpLabelMouseMove)
+  FW_METHOD(cbPortsClick)
+  FW_METHOD(cbPortsExit)
+  FW_METHOD(cbPortsKeyUp)
+FW_END_CLASS
+// clang-format on
+
+namespace {
+
+TWizardMessageDlg g_messageDlg = nullptr;
+
+int ShowDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  if (g_messageDlg) return g_messageDlg(text, type, buttons, helpContext);
+  return MessageDlg(text, type, buttons, helpContext);
+}
+
+bool IsCableKind(std::uint8_t kind) {
+  return kind == ConnFbusCable || kind == ConnDlr3Cable || kind == ConnDku5 || kind == ConnDku2;
+}
+
+// The folder of the program file, with its trailing separator.
+std::string ProgramFolder() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return ExtractFilePath(std::string(path, n < MAX_PATH ? n : 0));
+}
+
+using TOwnedBitmap = TOwned<TBitmap>;
+using TOwnedList = TOwned<TStringList>;
+
+// A component owned by `owner` or, below it, by one of its components.
+TComponent* FindNamed(const TComponent* owner, const std::string& name) {
+  if (TComponent* c = owner->FindComponent(name)) return c;
+  for (int i = 0; i < owner->ComponentCount(); ++i)
+    if (TComponent* c = FindNamed(owner->Components(i), name)) return c;
+  return nullptr;
+}
+
+std::string DescribeControl(const TComponent* component) {
+  auto* control = dynamic_cast<const TControl*>(component);
+  if (!control) return "";
+  bool shown = true;
+  for (const TControl* c = control; c; c = c->Parent()) shown = shown && c->GetVisible();
+  return std::string("visible=") + (shown ? "1" : "0") + ";enabled=" + (control->GetEnabled() ? "1" : "0") +
+         ";text=" + control->GetText();
+}
+
+}  // namespace
+
+void TWizardForm::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_COPYDATA) {
+    const auto* query = reinterpret_cast<const COPYDATASTRUCT*>(msg.LParam);
+    if (query && query->dwData == kControlQuery && query->cbData <= 256 && (query->lpData || !query->cbData)) {
+      const std::string name(static_cast<const char*>(query->lpData), query->cbData);
+      const std::string answer = name.empty() ? "" : DescribeControl(FindNamed(this, name));
+      COPYDATASTRUCT reply{kControlAnswer, static_cast<DWORD>(answer.size()), const_cast<char*>(answer.data())};
+      HWND to = reinterpret_cast<HWND>(msg.WParam);
+      if (IsWindow(to))
+        SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(WindowHandle()), reinterpret_cast<LPARAM>(&reply));
+      msg.Result = 1;
+      return;
+    }
+  }
+  inherited::Dispatch(msg);
+}
+
+void SetWizardMessageDlg(TWizardMessageDlg dialog) {
+  g_messageDlg = dialog;
+}
+
+std::string TWizardForm::Str(std::uint16_t id) const {
+  return LoadStr(id);
+}
+
+// --- Creation and the pages ----------------------------------------------------------------------
+
+void TWizardForm::FormCreate(TObject*) {
+  phone_ = New<TNokiaPhone>(static_cast<TComponent*>(nullptr));
+  phones_ = New<TMobilePhones>();
+  LoadPictures();
+  if (!PhoneFinder) return;
+  PhoneFinder->OnFound = TPhoneFoundEvent::Bind<&TWizardForm::PhoneFound>(this);
+  PhoneFinder->OnFailure = TPhoneFailureEvent::Bind<&TWizardForm::PhoneFailed>(this);
+  PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
+  imageLibrary_ = LoadLibraryA("tlq_img.dll");
+  const std::string helpPath = ProgramFolder() + "connect.chm";
+  if (GetFileAttributesA(helpPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (TLQHelpContextMap) TLQHelpContextMap->FileName = helpPath;
+    if (TLQHelpRouter && TLQHelpContextMap) TLQHelpRouter->Helpfile = TLQHelpContextMap->FileName;
+  }
+  ResetWizard();
+  NBPageChanged(NB);  // the first page's picture
+}
+
+// The image list's two phone pictures and the waiting animation's frames come
+// from the program's bitmaps; magenta is transparent.
+void TWizardForm::LoadPictures() {
+  const HINSTANCE self = GetModuleHandleA(nullptr);
+  try {
+    for (const char* name : {"PHONE0", "PHONE1"}) {
+      TOwnedBitmap bitmap(New<TBitmap>());
+      bitmap->LoadFromResourceName(self, name);
+      ImageList->AddMasked(bitmap.get(), clFuchsia);
+    }
+  } catch (const Exception&) {
+    // Without its pictures the list stays empty and the phone picture blank.
+  }
+  try {
+    TOwnedBitmap glyph(New<TBitmap>());
+    glyph->LoadFromResourceName(self, "WAITGLYPH");
+    AnimatedImage->SetGlyph(glyph.get());
+  } catch (const Exception&) {
+  }
+}
+
+void TWizardForm::ResetWizard() {
+  model_ = Str(SUnknown);
+  imei_.clear();
+  swVersion_.clear();
+  connectionKind_ = ConnNone;
+  connected_ = false;
+  searchStarted_ = false;
+  closing_ = false;
+  NB->SetPageIndex(0);
+  TStringList* ports = ListSerialPorts();
+  FreeAndNil(portList_);
+  portList_ = ports;
+}
+
+void TWizardForm::FormShow(TObject*) {
+  RefreshControls();
+}
+
+void TWizardForm::RefreshControls() {
+  UpdateControls();
+}
+
+void TWizardForm::UpdateControls() {
+  const int page = NB->GetPageIndex();
+  BackButton->SetEnabled(page >= 1 && page <= 3 && !(page == 3 && connected_));
+  NextButton->SetEnabled(page != 1 || rgConnectionType->GetItemIndex() >= 0);
+  CancelButton->SetEnabled(page != 4);
+  switch (page) {
+    case 1:
+      LabelHelp2->Hide();
+      searchStarted_ = false;
+      NextButton->SetCaption(Str(SNext));
+      ResetFinder();
+      break;
+    case 2:
+      NextButton->SetEnabled(rgCableType->GetItemIndex() >= 0);
+      LabelHelp2->Hide();
+      searchStarted_ = false;
+      ResetFinder();
+      break;
+    case 3: {
+      PanelModel->SetCaption(connected_ ? Str(SNokia) + " " + model_ : model_);
+      PanelSW->SetCaption(swVersion_);
+      PanelIMEI->SetCaption(imei_);
+      TOwnedBitmap picture(GetPhoneImage());
+      SetPhoneImage(picture.get());
+      NextButton->SetEnabled(connected_);
+      rgCableType->SetItemIndex(-1);
+      switch (connectionKind_) {
+        case ConnFbusCable:
+        case ConnDlr3Cable:
+          NBConnect->SetPageIndex(3);
+          break;
+        case ConnBluetooth:
+          NBConnect->SetPageIndex(2);
+          break;
+        case ConnDku5:
+        case ConnDku2:
+          NBConnect->SetPageIndex(1);
+          break;
+        case ConnIrDA:
+          NBConnect->SetPageIndex(0);
+          break;
+        default:
+          break;
+      }
+      lbIMEI->SetCaption(Str(!imei_.empty() && imei_.size() != 15 ? SESN : SIMEI));
+      ConnectButton->SetEnabled(!Timer->GetEnabled() && !connected_);
+      BackButton->SetEnabled(!searchStarted_ || (!connected_ && ConnectButton->GetEnabled()));
+      if (!LabelHelp2->GetVisible() || connected_)
+        LabelHelp2->SetVisible(searchStarted_ && !Timer->GetEnabled() && !connected_);
+      break;
+    }
+    case 4: {
+      NextButton->SetCaption(Str(SFinish));
+      NextButton->Tag = 1;  // the finish page was shown in this run
+      // Disconnecting waits for the phone with messages handled: Finish and
+      // "Next phone" wait until the phone is released.
+      NextButton->SetEnabled(false);
+      NexPhoneButton->SetEnabled(false);
+      struct TEnableAgain {
+        TWizardForm* form;
+        ~TEnableAgain() {
+          form->NextButton->SetEnabled(true);
+          form->NexPhoneButton->SetEnabled(true);
+        }
+      } enableAgain{this};
+      DisconnectPhone();
+      ResetFinder();
+      break;
+    }
+    default:
+      break;
+  }
+  THTMLabel* instruction = nullptr;
+  std::uint16_t text = 0;
+  switch (connectionKind_) {
+    case ConnFbusCable:
+    case ConnDlr3Cable:
+      instruction = lbDLRConnect, text = SCableInstruction;
+      break;
+    case ConnBluetooth:
+      instruction = lbBTConnect, text = SBluetoothInstruction;
+      break;
+    case ConnDku5:
+    case ConnDku2:
+      instruction = lbDKUConnect, text = SDkuInstruction;
+      break;
+    case ConnIrDA:
+      instruction = lbIrDAConnect, text = SIrDAInstruction;
+      break;
+    default:
+      break;
+  }
+  if (instruction) instruction->SetHTMLText(Str(connected_ ? SPhoneConnected : text));
+}
+
+// --- Navigation ----------------------------------------------------------------------------------
+
+void TWizardForm::rgConnectionTypeClick(TObject*) {
+  static constexpr std::uint8_t kKinds[] = {ConnFbusCable, ConnIrDA, ConnBluetooth};
+  const int item = rgConnectionType->GetItemIndex();
+  connectionKind_ = item >= 0 && item < 3 ? kKinds[item] : ConnNone;
+  UpdateControls();
+}
+
+void TWizardForm::rgCableTypeClick(TObject*) {
+  static constexpr std::uint8_t kKinds[] = {ConnFbusCable, ConnDlr3Cable, ConnDku2, ConnDku5};
+  const int item = rgCableType->GetItemIndex();
+  connectionKind_ = item >= 0 && item < 4 ? kKinds[item] : ConnNone;
+  UpdateControls();
+}
+
+void TWizardForm::NextButtonClick(TObject*) {
+  const int page = NB->GetPageIndex();
+  if (page == 4) {
+    Close();
+    return;
+  }
+  if (!NextButton->GetEnabled()) return;  // a key press may reach a disabled default button
+  NB->SetPageIndex(page == 1 && !IsCableKind(connectionKind_) ? page + 2 : page + 1);
+  UpdateControls();
+}
+
+void TWizardForm::BackButtonClick(TObject*) {
+  const int page = NB->GetPageIndex();
+  if (page == 0 || page == 4) return;
+  if (page == 3)
+    NB->SetPageIndex(IsCableKind(connectionKind_) ? 2 : 1);
+  else
+    NB->SetPageIndex(page - 1);
+  UpdateControls();
+}
+
+void TWizardForm::NexPhoneButtonClick(TObject*) {
+  NB->SetPageIndex(1);
+  rgConnectionType->SetItemIndex(-1);
+  UpdateControls();
+}
+
+void TWizardForm::CancelButtonClick(TObject*) {
+  Close();
+}
+
+void TWizardForm::NBPageChanged(TObject*) {
+  TOwnedBitmap picture(GetMainImage());
+  SetMainImage(picture.get());
+}
+
+void TWizardForm::cbPortsClick(TObject*) {
+  UpdateControls();
+}
+void TWizardForm::cbPortsExit(TObject*) {
+  UpdateControls();
+}
+void TWizardForm::cbPortsKeyUp(TObject*, std::uint16_t&, TShiftState) {
+  UpdateControls();
+}
+
+// --- Pictures ------------------------------------------------------------------------------------
+
+TBitmap* TWizardForm::GetMainImage() {
+  TOwnedBitmap bitmap(New<TBitmap>());
+  bitmap->SetPixelFormat(pf32bit);
+  if (imageLibrary_) {
+    try {
+      const int page = NB->GetPageIndex();
+      const int n = page <= 2 ? page + 1 : page;
+      if (HBITMAP handle = LoadBitmapA(imageLibrary_, ("PAGE" + IntToStr(n)).c_str())) bitmap->SetHandle(handle);
+    } catch (const Exception&) {
+    }
+  }
+  return bitmap.release();
+}
+
+TBitmap* TWizardForm::GetPhoneImage() {
+  TOwnedBitmap bitmap(New<TBitmap>());
+  const int index = connected_ ? 1 : 0;
+  if (index < ImageList->Count()) ImageList->GetBitmap(index, bitmap.get());
+  return bitmap.release();
+}
+
+void TWizardForm::SetMainImage(TBitmap* image) {
+  if (!image) return;
+  ImageMain->GetPicture()->Assign(image);
+  ImageMain->Refresh();
+}
+
+void TWizardForm::SetPhoneImage(TBitmap* image) {
+  if (!image) return;
+  ImagePhone->GetPicture()->Assign(image);
+  ImagePhone->Refresh();
+}
+
+void TWizardForm::SetMobilePhone(TNokiaPhone* phone) {
+  if (phone == phone_) return;
+  TNokiaPhone* old = phone_;
+  phone_ = phone;
+  if (old) {
+    old->Disconnect();
+    old->Free();
+  }
+}
+
+// --- The search ----------------------------------------------------------------------------------
+
+TStringList* TWizardForm::PortNumbers(bool bluetooth) {
+  TOwnedList numbers(New<TStringList>());
+  if (!portList_) return numbers.release();
+  for (int i = 0; i < portList_->Count(); ++i) {
+    const std::string entry = ReplaceSubstring(portList_->Strings(i), "COM", "");
+    const bool isBluetooth = UpperCase(entry).find("BLUETOOTH") != std::string::npos;
+    if (isBluetooth != bluetooth) continue;
+    int port = 0;
+    if (TryStrToInt(ExtractNthField(1, entry, "="), port)) numbers->Add(IntToStr(port));
+  }
+  return numbers.release();
+}
+
+TStringList* TWizardForm::CablePortNumbers() {
+  return PortNumbers(false);
+}
+TStringList* TWizardForm::BluetoothPortNumbers() {
+  return PortNumbers(true);
+}
+
+void TWizardForm::ResetFinder() {
+  if (!PhoneFinder) return;
+  for (int port = kFirstFinderPort; port <= kLastFinderPort; ++port) {
+    PhoneFinder->SetPortEnabled(port, 0);
+    PhoneFinder->SetPortMethod(port, 0);
+  }
+  PhoneFinder->ScanIrDA = false;
+  PhoneFinder->ScanDku5 = false;
+  PhoneFinder->ScanDku2 = false;
+  PhoneFinder->IrDAState = 0;
+  PhoneFinder->OnPass = nullptr;
+}
+
+void TWizardForm::ConnectButtonClick(TObject*) {
+  ResetFinder();
+  if (PhoneFinder) {
+    // Passes counted up to now, and the one under way, may have tried none of
+    // the candidates set up below.
+    passCountAtConnect_ = PhoneFinder->PassCount();
+    PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
+    switch (connectionKind_) {
+      case ConnFbusCable:
+      case ConnDlr3Cable:
+      case ConnBluetooth: {
+        const bool bluetooth = connectionKind_ == ConnBluetooth;
+        TOwnedList ports(bluetooth ? BluetoothPortNumbers() : CablePortNumbers());
+        for (int i = 0; i < ports->Count(); ++i) {
+          int port = 0;
+          if (!TryStrToInt(ports->Strings(i), port)) continue;
+          PhoneFinder->SetPortMethod(port, connectionKind_);
+          PhoneFinder->SetPortEnabled(port, 1);
+        }
+        break;
+      }
+      case ConnDku5:
+        PhoneFinder->ScanDku5 = true;
+        break;
+      case ConnIrDA:
+        PhoneFinder->ScanIrDA = true;
+        break;
+      case ConnDku2:
+        PhoneFinder->ScanDku2 = true;
+        break;
+      default:
+        break;
+    }
+    PhoneFinder->SetActive(true);
+  }
+  searchStarted_ = true;
+  Timer->SetInterval(kSearchTimeoutMs);
+  Timer->SetEnabled(true);
+  SetCursor(crHourGlass);
+  WaitPanel->Show();
+  UpdateControls();
+}
+
+void TWizardForm::PhoneFound(TNokiaPhone* phone) {
+  if (!phone) return;
+  std::string imei;
+  try {
+    imei = phone->GetIMEI();
+  } catch (const Exception&) {
+  }
+  if (imei.empty() || closing_ || !phones_) {
+    // Not taken: the phone's port is released with it.
+    phone->Disconnect();
+    phone->Free();
+    return;
+  }
+  Timer->SetEnabled(false);
+  ResetFinder();
+  SetMobilePhone(phone);
+  readingPhone_ = true;
+  connected_ = true;
+  try {
+    model_ = ModelNameFromCode(phone->GetModel(), 0);
+    if (model_.empty()) model_ = Str(SUnknown);
+    imei_ = phone->GetIMEI();
+    swVersion_ = phone->GetSWVersion();
+  } catch (...) {
+    readingPhone_ = false;
+    throw;
+  }
+  readingPhone_ = false;
+  TOwned<TPhone> entry(New<TPhone>());
+  entry->Model = model_;
+  entry->IMEI = imei_;
+  entry->SWVersion = swVersion_;
+  entry->Kind = connectionKind_;
+  entry->Port = phone->GetPort();
+  phones_->AddPhone(entry.release());
+  SetCursor(crDefault);
+  WaitPanel->Hide();
+  UpdateControls();
+}
+
+void TWizardForm::PhoneFailed(std::int32_t, std::uint16_t) {}
+
+void TWizardForm::SearchPassDone(std::uint16_t count) {
+  // Only a pass counted after Connect tried the candidates of this search.
+  if (count == 0 || count == passCountAtConnect_) return;
+  SearchFailed();
+}
+
+void TWizardForm::TimerTimer(TObject*) {
+  SearchFailed();
+}
+
+int TWizardForm::InstructionHelpContext() const {
+  switch (NBConnect->GetPageIndex()) {
+    case 0:
+      return 620;
+    case 1:
+    case 3:
+      return 610;
+    case 2:
+      return 630;
+    default:
+      return 600;
+  }
+}
+
+void TWizardForm::SearchFailed() {
+  Timer->SetEnabled(false);
+  ResetFinder();
+  WaitPanel->Hide();
+  SetCursor(crDefault);
+  UpdateControls();
+  ShowDialog(Str(SConnectionFailed), mtError, TMsgDlgButtons{mbOK, mbHelp}, InstructionHelpContext());
+  UpdateControls();
+}
+
+void TWizardForm::DisconnectPhone() {
+  try {
+    if (phone_) {
+      // The phone must not be freed while it says goodbye (the wait handles messages).
+      struct TBusy {
+        int& count;
+        explicit TBusy(int& c) : count(c) { ++count; }
+        ~TBusy() { --count; }
+      } busy(disconnecting_);
+      phone_->Disconnect();
+    }
+    if (PhoneFinder) PhoneFinder->IrDAState = 0;
+    ResetFinder();
+  } catch (...) {
+    connected_ = false;
+    model_ = Str(SUnknown);
+    swVersion_.clear();
+    imei_.clear();
+    throw;
+  }
+  connected_ = false;
+  model_ = Str(SUnknown);
+  swVersion_.clear();
+  imei_.clear();
+}
+
+// --- Help ----------------------------------------------------------------------------------------
+
+void TWizardForm::HelpButtonClick(TObject*) {
+  int context = 0;
+  switch (NB->GetPageIndex()) {
+    case 0:
+    case 1:
+      context = 100;
+      break;
+    case 2:
+    case 3:
+      if (connectionKind_ == ConnBluetooth)
+        context = 500;
+      else if (connectionKind_ == ConnIrDA)
+        context = 400;
+      else if (connectionKind_ != ConnNone)
+        context = 300;
+      break;
+    default:
+      break;
+  }
+  if (context && Application) Application->HelpContext(context);
+}
+
+void TWizardForm::LabelHelpClick(TObject*) {
+  if (Application) Application->HelpContext(300);
+}
+
+void TWizardForm::LabelHelp2Click(TObject*) {
+  const int context = InstructionHelpContext();
+  if (context != 600 && Application) Application->HelpContext(context);
+}
+
+void TWizardForm::HelpLabelMouseMove(TObject* sender, TShiftState, int, int) {
+  if (auto* label = dynamic_cast<TControl*>(sender)) label->SetCursor(crHandPoint);
+}
+
+// --- Closing -------------------------------------------------------------------------------------
+
+void TWizardForm::FormCloseQuery(TObject*, bool& canClose) {
+  if (closing_) {
+    canClose = true;
+    return;
+  }
+  canClose = !readingPhone_ && disconnecting_ == 0;
+  if (canClose && NextButton->Tag != 1)
+    canClose = ShowDialog(Str(SConfirmClose), mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, 0) == mrYes;
+}
+
+void TWizardForm::FormClose(TObject*, TCloseAction&) {
+  if (closing_) return;
+  closing_ = true;
+  if (phone_) {
+    try {
+      phone_->Disconnect();
+      FreeAndNil(phone_);
+    } catch (...) {
+    }
+  }
+  if (phones_) {
+    try {
+      if (phones_->PhoneCount() >= 1) SaveConnections();
+    } catch (const Exception& e) {
+      // The finish page said the settings were saved: say that they were not.
+      ShowDialog("The connection settings could not be saved for Corvessa.\n\n" + e.Message, mtError,
+                 TMsgDlgButtons{mbOK}, 0);
+    } catch (...) {
+      ShowDialog("The connection settings could not be saved for Corvessa.", mtError, TMsgDlgButtons{mbOK}, 0);
+    }
+    FreeAndNil(phones_);
+  }
+  connected_ = false;
+}
+
+void TWizardForm::FormDestroy(TObject*) {
+  // The finder outlives the form: it must not call it any more.
+  if (PhoneFinder) {
+    ResetFinder();
+    PhoneFinder->OnFound = nullptr;
+    PhoneFinder->OnFailure = nullptr;
+  }
+  if (phone_) {
+    phone_->Disconnect();
+    FreeAndNil(phone_);
+  }
+  FreeAndNil(phones_);
+  FreeAndNil(portList_);
+  if (imageLibrary_) {
+    FreeLibrary(imageLibrary_);
+    imageLibrary_ = nullptr;
+  }
+}
+
+void TWizardForm::SaveConnections() {
+  ::SaveConnections(*phones_);
+}
+
+void TWizardForm::ClearSavedConnections(TRegistryIniFile* ini) {
+  ::ClearSavedConnections(ini);
+}
+
+void InitMain() {
+  RegisterClasses({&TWizardForm::StaticClass()});
+}

@@ -1,0 +1,197 @@
+// The wizard form: five pages (Welcome, connection type, cable type,
+// connection, finish) that lead the user to choose a link, set the phone
+// finder to work on it, show the phone it found, and hand the found phones to
+// the phone manager's registry values when the wizard closes.
+//
+// Everything here runs on the main thread. The finder's events arrive as
+// synchronous calls from its search thread, which waits meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Dialogs.h"
+#include "ExtCtrls.h"
+#include "Forms.h"
+#include "ImgList.h"
+#include "StdCtrls.h"
+
+class TAnimatedImage;
+class THelpContextMap;
+class THelpRouter;
+class THTMLabel;
+class TMobilePhones;
+class TNokiaPhone;
+class TQvLabel;
+class TRegistryIniFile;
+class TStringList;
+class TUcxLabel;
+
+// Resource strings of the form.
+constexpr std::uint16_t SIMEI = 65264;              // "IMEI:"
+constexpr std::uint16_t SESN = 65265;               // "ESN:"
+constexpr std::uint16_t SConnectionFailed = 65266;  // "Connection was not established. ..."
+constexpr std::uint16_t SConfirmClose = 65286;      // "Are you sure that you want to close Pellory?"
+constexpr std::uint16_t SNokia = 65287;             // "Nokia"
+constexpr std::uint16_t SUnknown = 65288;           // "Unknown"
+constexpr std::uint16_t SPhoneConnected = 65289;    // instruction once connected
+constexpr std::uint16_t SIrDAInstruction = 65290;
+constexpr std::uint16_t SBluetoothInstruction = 65291;
+constexpr std::uint16_t SDkuInstruction = 65292;
+constexpr std::uint16_t SCableInstruction = 65293;
+constexpr std::uint16_t SFinish = 65294;  // Next button on the finish page
+constexpr std::uint16_t SNext = 65295;    // Next button elsewhere
+
+// How long one search may take before it counts as failed.
+constexpr unsigned kSearchTimeoutMs = 90000;
+
+// The dialogs the form shows (the failure message, the close confirmation, a
+// failed save) go through this function; tests replace it.
+using TWizardMessageDlg = int (*)(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
+void SetWizardMessageDlg(TWizardMessageDlg dialog);  // null restores MessageDlg
+
+class TWizardForm : public TForm {
+  FW_CLASS(TWizardForm, TForm)
+ public:
+  explicit TWizardForm(TComponent* owner) : TForm(owner) {}
+
+  // Components (names as in the form resource).
+  TImage* ImageMain = nullptr;
+  TQvLabel* QvLabel1 = nullptr;
+  TNotebook* NB = nullptr;
+  THTMLabel* HTMLabel1 = nullptr;
+  THTMLabel* WarningLabel = nullptr;
+  THTMLabel* HTMLabel5 = nullptr;
+  TRadioGroup* rgConnectionType = nullptr;
+  THTMLabel* HTMLabel2 = nullptr;
+  TRadioGroup* rgCableType = nullptr;
+  TLabel* LabelHelp = nullptr;
+  TNotebook* NBConnect = nullptr;
+  THTMLabel* lbIrDAConnect = nullptr;
+  THTMLabel* lbDKUConnect = nullptr;
+  THTMLabel* lbBTConnect = nullptr;
+  THTMLabel* lbDLRConnect = nullptr;
+  TGroupBox* gbPhoneInfo = nullptr;
+  TImage* ImagePhone = nullptr;
+  TLabel* lbIMEI = nullptr;
+  TPanel* PanelModel = nullptr;
+  TPanel* PanelSW = nullptr;
+  TPanel* PanelIMEI = nullptr;
+  TButton* ConnectButton = nullptr;
+  TPanel* WaitPanel = nullptr;
+  TAnimatedImage* AnimatedImage = nullptr;
+  TUcxLabel* lblWait = nullptr;
+  TLabel* LabelHelp2 = nullptr;
+  THTMLabel* HTMLabel3 = nullptr;
+  TButton* NexPhoneButton = nullptr;
+  TButton* HelpButton = nullptr;
+  TButton* BackButton = nullptr;
+  TButton* NextButton = nullptr;
+  TButton* CancelButton = nullptr;
+  TImageList* ImageList = nullptr;
+  TTimer* Timer = nullptr;
+  THelpContextMap* TLQHelpContextMap = nullptr;
+  THelpRouter* TLQHelpRouter = nullptr;
+
+  // Handlers the form resource binds.
+  void FormCreate(TObject* sender);
+  void FormShow(TObject* sender);
+  void FormCloseQuery(TObject* sender, bool& canClose);
+  void FormClose(TObject* sender, TCloseAction& action);
+  void FormDestroy(TObject* sender);
+  void NextButtonClick(TObject* sender);
+  void BackButtonClick(TObject* sender);
+  void CancelButtonClick(TObject* sender);
+  void HelpButtonClick(TObject* sender);
+  void rgConnectionTypeClick(TObject* sender);
+  void rgCableTypeClick(TObject* sender);
+  void ConnectButtonClick(TObject* sender);
+  void NexPhoneButtonClick(TObject* sender);
+  void NBPageChanged(TObject* sender);
+  void TimerTimer(TObject* sender);
+  void LabelHelpClick(TObject* sender);
+  void LabelHelp2Click(TObject* sender);
+  void HelpLabelMouseMove(TObject* sender, TShiftState shift, int x, int y);
+  void cbPortsClick(TObject* sender);
+  void cbPortsExit(TObject* sender);
+  void cbPortsKeyUp(TObject* sender, std::uint16_t& key, TShiftState shift);
+
+  // The page picture and the phone picture: new bitmaps the caller frees.
+  TBitmap* GetMainImage();
+  TBitmap* GetPhoneImage();
+  // Show a copy of `image` (nothing for null); the caller keeps `image`.
+  void SetMainImage(TBitmap* image);
+  void SetPhoneImage(TBitmap* image);
+  // Makes `phone` the form's phone object; the form owns it from now on.
+  void SetMobilePhone(TNokiaPhone* phone);
+
+  // The finder's events.
+  void PhoneFound(TNokiaPhone* phone);
+  void PhoneFailed(std::int32_t port, std::uint16_t code);
+  void SearchPassDone(std::uint16_t count);
+
+  // The hand-over of the found phones to the phone manager.
+  void SaveConnections();
+  void ClearSavedConnections(TRegistryIniFile* ini);
+
+  // An automation query: test drivers and accessibility tools send
+  // WM_COPYDATA with dwData kControlQuery and a component's name, and get the
+  // answer sent back to the window in wParam as WM_COPYDATA with dwData
+  // kControlAnswer: "visible=0|1;enabled=0|1;text=<caption or text>" ("" when
+  // no component has that name). Visible means shown on screen: the control
+  // and all its parents are visible.
+  static constexpr ULONG_PTR kControlQuery = 0x50514331;   // "PQC1"
+  static constexpr ULONG_PTR kControlAnswer = 0x50514332;  // "PQC2"
+  void Dispatch(TMessage& msg) override;
+
+  // State, for the program's own checks.
+  bool Connected() const { return connected_; }
+  bool ReadingPhone() const { return readingPhone_; }
+  bool SearchStarted() const { return searchStarted_; }
+  std::uint8_t ConnectionKind() const { return connectionKind_; }
+  TNokiaPhone* Phone() const { return phone_; }
+  TMobilePhones* Phones() const { return phones_; }
+  const std::string& Model() const { return model_; }
+  const std::string& IMEI() const { return imei_; }
+  const std::string& SWVersion() const { return swVersion_; }
+  HMODULE ImageLibrary() const { return imageLibrary_; }
+  TStringList* PortList() const { return portList_; }
+  std::uint16_t PassCountAtConnect() const { return passCountAtConnect_; }
+
+  // The COM port numbers of the port list for the serial cables (no
+  // "BLUETOOTH" in the entry) or for Bluetooth; new lists the caller frees.
+  TStringList* CablePortNumbers();
+  TStringList* BluetoothPortNumbers();
+
+ private:
+  void UpdateControls();
+  void RefreshControls();
+  void ResetWizard();
+  void ResetFinder();
+  void DisconnectPhone();
+  // The search ended without a phone (a pass that tried something, or the time-out).
+  void SearchFailed();
+  // The help context of the instruction page shown: 620 IrDA, 610 cables, 630 Bluetooth, else 600.
+  int InstructionHelpContext() const;
+  TStringList* PortNumbers(bool bluetooth);
+  void LoadPictures();
+  std::string Str(std::uint16_t id) const;
+
+  TNokiaPhone* phone_ = nullptr;
+  TMobilePhones* phones_ = nullptr;
+  std::uint8_t connectionKind_ = 0;
+  bool connected_ = false;
+  bool readingPhone_ = false;
+  int disconnecting_ = 0;  // DisconnectPhone is waiting for the phone
+  bool closing_ = false;
+  bool searchStarted_ = false;
+  // The finder's pass count when Connect was pressed: only a pass counted after
+  // it ends the search.
+  std::uint16_t passCountAtConnect_ = 0;
+  TStringList* portList_ = nullptr;
+  std::string model_, imei_, swVersion_;
+  HMODULE imageLibrary_ = nullptr;
+};
+
+// The unit's initialization: registers the form class.
+void InitMain();

@@ -1,0 +1,106 @@
+#include "Pellory.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <exception>
+#include <iterator>
+
+#include "Animate.h"
+#include "Forms.h"
+#include "HTMLabel.h"
+#include "Main.h"
+#include "NokiaUtilsWin.h"
+#include "PhoneFind.h"
+#include "PhoneLink.h"
+#include "PhonePlatformWin.h"
+#include "PlatformIdWin.h"
+#include "QVCtrls.h"
+#include "QhrContextMap.h"
+#include "QhrHelpRouter.h"
+#include "TimersWin.h"
+#include "UcxStdCtrls.h"
+#include "Units.h"
+#include "Win32Platform.h"
+#include "WinLocaleServices.h"
+
+namespace {
+
+void RestorePhonePlatform() {
+  SetPhonePlatform(nullptr);
+}
+
+// The units in the order their initializations run: the framework, the locale
+// services, the form components, the string and platform routines, the phone
+// engine with the finder (whose search thread starts here), the animation and
+// Unicode label, the help components, and the wizard last.
+UnitEntry g_units[] = {
+    {"Forms", InitForms, DoneForms},
+    {"WinLocaleServices", InstallWinLocaleServices, nullptr},
+    {"HTMLabel", InitHTMLabel, nullptr},
+    {"QVCtrls", InitQVCtrls, nullptr},
+    {"PlatformIdWin", InitPlatformId, nullptr},
+    {"TimersWin", UseMultimediaClock, nullptr},
+    {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},
+    {"NokiaUtilsWin", InitNokiaUtilsWin, DoneNokiaUtilsWin},
+    {"PhoneFind", PhoneFindInitialization, PhoneFindFinalization},
+    {"Animate", InitAnimate, nullptr},
+    {"UcxStdCtrls", InitUcxStdCtrls, nullptr},
+    {"QhrContextMap", InitQhrContextMap, nullptr},
+    {"QhrHelpRouter", InitQhrHelpRouter, nullptr},
+    {"Main", InitMain, nullptr},
+};
+
+void ShowStartupError(std::exception_ptr error) {
+  char buffer[1024];
+  const char* text = ExceptionMessage(error, buffer, sizeof buffer);
+  MessageBoxA(nullptr, text && *text ? text : "The program could not start.", "Pellory", MB_OK | MB_ICONERROR);
+}
+
+void Finalize() {
+  try {
+    RunUnitFinalizations();
+  } catch (...) {
+    // Every unit has had its turn; nothing is left to report to.
+  }
+}
+
+}  // namespace
+
+int RunPellory(TPelloryStartupHook beforeUnits) {
+  try {
+    if (beforeUnits) beforeUnits();
+    SetUnitTable(g_units, std::size(g_units));
+    RunUnitInitializations();
+  } catch (...) {
+    ShowStartupError(std::current_exception());
+    Finalize();
+    return 1;
+  }
+  int exitCode = 0;
+  try {
+    Application->Initialize();
+    Application->SetTitle("Pellory");
+    Application->CreateForm<TWizardForm>();
+    Application->Run();
+  } catch (...) {
+    if (Application)
+      Application->HandleException(nullptr, std::current_exception());
+    else
+      ShowStartupError(std::current_exception());
+    exitCode = 1;
+  }
+  // The form goes before the units end: the finder's shut-down must find no
+  // form to call.
+  try {
+    if (Application) {
+      TCustomForm* form = Application->MainForm();
+      Application->SetMainForm(nullptr);
+      FreeObject(form);
+    }
+  } catch (...) {
+    exitCode = 1;
+  }
+  Finalize();
+  return exitCode;
+}
