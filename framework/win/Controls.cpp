@@ -44,16 +44,21 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Visible, GetVisible, SetVisible) FW_DEFAULT(1)
   FW_PROP(Enabled, GetEnabled, SetEnabled) FW_DEFAULT(1)
   FW_PROP(Hint, GetHint, SetHint)
+  FW_PROP(ParentShowHint, GetParentShowHint, SetParentShowHint) FW_DEFAULT(1)
+  FW_PROP(ShowHint, GetShowHint, SetShowHint) FW_STORED(IsShowHintStored)
   FW_PROP(HelpContext, GetHelpContext, SetHelpContext) FW_DEFAULT(0)
   FW_PROP(Cursor, GetCursor, SetCursor) FW_DEFAULT(0)
   FW_PROP(Font, GetFont, SetFont)
   FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
-  FW_PROP(Color, GetColor, SetColor)
+  FW_PROP(ParentColor, GetParentColor, SetParentColor) FW_DEFAULT(0)
+  FW_PROP(Color, GetColor, SetColor) FW_STORED(IsColorStored)
   FW_PROP(Align, GetAlign, SetAlign) FW_DEFAULT(alNone)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
   FW_EVENT(OnMouseMove, OnMouseMove)
+  FW_EVENT(OnMouseEnter, OnMouseEnter)
+  FW_EVENT(OnMouseLeave, OnMouseLeave)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TWinControl)
@@ -67,6 +72,7 @@ FW_IMPLEMENT_CLASS(TCustomControl)
 namespace {
 
 thread_local TWinControl* t_creationControl = nullptr;
+TControl* g_mouseControl = nullptr;
 
 ATOM g_controlAtom = 0;
 ATOM g_windowAtom = 0;
@@ -93,6 +99,18 @@ ATOM WindowAtom() {
   return g_windowAtom;
 }
 TWinControl* CreationControl() { return t_creationControl; }
+
+TControl* MouseControl() { return g_mouseControl; }
+
+void SetMouseControl(TControl* control) {
+  if (control == g_mouseControl) return;
+  TControl* old = g_mouseControl;
+  g_mouseControl = control;
+  if (old) old->Perform(CM_MOUSELEAVE);
+  // The leave handler may have moved on already (or freed the new control's parent).
+  if (control && g_mouseControl == control) control->Perform(CM_MOUSEENTER);
+  MouseControlChanged(g_mouseControl);
+}
 
 TWinControl* FindControl(HWND wnd) {
   if (!wnd) return nullptr;
@@ -164,6 +182,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 }
 
 void TControl::Destroy() {
+  if (g_mouseControl == this) g_mouseControl = nullptr;
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();
   font_->OnChange = nullptr;
@@ -198,10 +217,38 @@ void TControl::SetParentFont(bool v) {
 }
 
 void TControl::SetColor(TColor v) {
+  if (!colorFromParent_) parentColor_ = false;
   if (color_ == v) return;
   color_ = v;
   Invalidate();
   Perform(CM_COLORCHANGED);
+  if (auto* w = dynamic_cast<TWinControl*>(this))
+    for (TControl* c : w->controls_) c->TakeParentColor();
+}
+
+void TControl::TakeParentColor() {
+  if (!parentColor_ || !parent_) return;
+  colorFromParent_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{colorFromParent_};
+  SetColor(parent_->GetColor());
+}
+
+void TControl::SetParentColor(bool v) {
+  parentColor_ = v;
+  if (v) TakeParentColor();
+}
+
+bool TControl::GetShowHint() const {
+  if (parentShowHint_ && parent_) return parent_->GetShowHint();
+  return showHint_;
+}
+
+void TControl::SetShowHint(bool v) {
+  showHint_ = v;
+  parentShowHint_ = false;
 }
 
 void TControl::SetParent(TWinControl* parent) {
@@ -335,6 +382,12 @@ void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
 void TControl::MouseMove(TShiftState shift, int x, int y) {
   if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }
+void TControl::MouseEnter() {
+  if (OnMouseEnter) OnMouseEnter(this);
+}
+void TControl::MouseLeave() {
+  if (OnMouseLeave) OnMouseLeave(this);
+}
 
 void TControl::Dispatch(TMessage& msg) {
   const int x = static_cast<short>(LOWORD(msg.LParam)), y = static_cast<short>(HIWORD(msg.LParam));
@@ -346,6 +399,8 @@ void TControl::Dispatch(TMessage& msg) {
     case WM_LBUTTONUP: MouseUp(mbLeft, MouseShiftState(msg.WParam), x, y); break;
     case WM_RBUTTONUP: MouseUp(mbRight, MouseShiftState(msg.WParam), x, y); break;
     case WM_MBUTTONUP: MouseUp(mbMiddle, MouseShiftState(msg.WParam), x, y); break;
+    case CM_MOUSEENTER: MouseEnter(); break;
+    case CM_MOUSELEAVE: MouseLeave(); break;
     default: break;
   }
   DefaultHandler(msg);
@@ -448,6 +503,7 @@ void TWinControl::InsertControl(TControl* control) {
   controls_.push_back(control);
   control->parent_ = this;
   control->TakeParentFont();
+  control->TakeParentColor();
   if (control->align_ != alNone) AlignFor(control);
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
     tabList_.push_back(w);
@@ -784,6 +840,23 @@ TControl* TWinControl::ControlAtPos(POINT p) const {
 }
 
 void TWinControl::WndProc(TMessage& msg) {
+  // The control under the mouse: a graphic child or this one. The window asks
+  // to be told when the mouse leaves it.
+  if (msg.Msg == WM_MOUSEMOVE && handle_) {
+    POINT p{static_cast<short>(LOWORD(msg.LParam)), static_cast<short>(HIWORD(msg.LParam))};
+    TControl* over = mouseCapture_ ? mouseCapture_ : ControlAtPos(p);
+    if (!trackingLeave_) {
+      TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, handle_, 0};
+      trackingLeave_ = TrackMouseEvent(&track) != 0;
+    }
+    SetMouseControl(over ? over : this);
+    if (ComponentState().Contains(csDestroying)) return;
+  } else if (msg.Msg == WM_MOUSELEAVE) {
+    trackingLeave_ = false;
+    // Only when the mouse control is still this window's (it may be over a child window by now).
+    if (TControl* c = MouseControl(); c == this || (c && c->Parent() == this && !dynamic_cast<TWinControl*>(c)))
+      SetMouseControl(nullptr);
+  }
   // Mouse messages over a graphic child go to that child (in its coordinates);
   // the child that got a button press keeps the mouse until the release.
   if (msg.Msg >= WM_MOUSEFIRST && msg.Msg <= WM_MBUTTONDBLCLK && msg.Msg != WM_MOUSEWHEEL) {
@@ -847,14 +920,14 @@ void TWinControl::Dispatch(TMessage& msg) {
         GetCursorPos(&p);
         ::ScreenToClient(handle_, &p);
         if (TControl* c = ControlAtPos(p); c && c->GetCursor() != crDefault) {
-          ::SetCursor(CursorHandle(c->GetCursor()));
+          ::SetCursor(ScreenCursorHandle(c->GetCursor()));
           msg.Result = TRUE;
           return;
         }
       }
       if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ &&
           GetCursor() != crDefault) {
-        ::SetCursor(CursorHandle(GetCursor()));
+        ::SetCursor(ScreenCursorHandle(GetCursor()));
         msg.Result = TRUE;
         return;
       }
@@ -937,7 +1010,7 @@ TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
 
 void TCustomControl::Paint(HDC dc) {
   RECT r = ClientRect();
-  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  FillRectColor(dc, r, GetColor());
 }
 
 void TCustomControl::Dispatch(TMessage& msg) {

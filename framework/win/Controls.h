@@ -125,6 +125,14 @@ public:
 
   std::string GetHint() const { return hint_; }
   void SetHint(const std::string& v) { hint_ = v; }
+  // Whether the hint shows when the mouse rests on the control; with
+  // ParentShowHint (the default) the parent's setting counts, and setting
+  // ShowHint clears ParentShowHint.
+  bool GetShowHint() const;
+  void SetShowHint(bool v);
+  bool GetParentShowHint() const { return parentShowHint_; }
+  void SetParentShowHint(bool v) { parentShowHint_ = v; }
+  bool IsShowHintStored() const { return !parentShowHint_; }
   int GetHelpContext() const { return helpContext_; }
   void SetHelpContext(int v) { helpContext_ = v; }
   TCursor GetCursor() const { return cursor_; }
@@ -137,6 +145,10 @@ public:
   void SetParentFont(bool v);
   TColor GetColor() const { return color_; }
   void SetColor(TColor v);
+  // With ParentColor the control takes its parent's colour; setting Color clears it.
+  bool GetParentColor() const { return parentColor_; }
+  void SetParentColor(bool v);
+  bool IsColorStored() const { return !parentColor_; }
 
   TControlStyle ControlStyle;
   TControlState ControlState;
@@ -159,6 +171,8 @@ public:
   TNotifyEvent OnClick;
   TMouseEvent OnMouseDown, OnMouseUp;
   TMouseMoveEvent OnMouseMove;
+  // The mouse came over the control or left it (CM_MOUSEENTER / CM_MOUSELEAVE).
+  TNotifyEvent OnMouseEnter, OnMouseLeave;
   virtual void Click();
 
   void Loaded() override;
@@ -172,6 +186,8 @@ protected:
   virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
   virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
   virtual void MouseMove(TShiftState shift, int x, int y);
+  virtual void MouseEnter();
+  virtual void MouseLeave();
   std::string text_;
 
 private:
@@ -182,6 +198,11 @@ private:
   bool visible_ = true;
   bool enabled_ = true;
   std::string hint_;
+  bool showHint_ = false;
+  bool parentShowHint_ = true;
+  bool parentColor_ = false;
+  bool colorFromParent_ = false;
+  void TakeParentColor();
   int helpContext_ = 0;
   TCursor cursor_ = crDefault;
   TFont* font_ = nullptr;
@@ -280,6 +301,7 @@ private:
   bool tabStop_ = false;
   int alignDisabled_ = 0;
   bool aligning_ = false;
+  bool trackingLeave_ = false;  // a WM_MOUSELEAVE is asked for
   friend class TControl;
   void AlignFor(TControl* control);
 };
@@ -315,10 +337,20 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // The cursor forced over every window (Screen.Cursor); set by the screen.
 HCURSOR ForcedCursor();
-HCURSOR CursorHandle(TCursor cursor);
+HCURSOR CursorHandle(TCursor cursor);  // the system's cursor for a standard one
+// The cursor shown for `cursor`: Screen->Cursors (the program's own cursors too) once the screen exists.
+HCURSOR ScreenCursorHandle(TCursor cursor);
+// Tells the application (hints) that the mouse control changed; set up by the forms unit.
+void MouseControlChanged(TControl* control);
 // Cursor identifiers ("crHandPoint") and back.
 bool CursorToIdent(std::int64_t cursor, std::string& ident);
 bool IdentToCursor(const std::string& ident, std::int64_t& cursor);
+
+// The control the mouse is over (a graphic control, or a windowed one), on
+// the main thread; windows track it with TrackMouseEvent. A change sends
+// CM_MOUSELEAVE to the old control and CM_MOUSEENTER to the new one.
+TControl* MouseControl();
+void SetMouseControl(TControl* control);
 
 // True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
 bool IsAccel(unsigned ch, const std::string& caption);

@@ -134,7 +134,7 @@ void TPanel::AdjustClientRect(RECT& rect) {
 
 void TPanel::Paint(HDC dc) {
   RECT r = ClientRect();
-  FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
+  FillRectColor(dc, r, GetColor());
   auto edge = [&](TBevelCut cut) {
     if (cut == bvLowered) DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
     if (cut == bvRaised) DrawEdge(dc, &r, BDR_RAISEDINNER, BF_RECT | BF_ADJUST);

@@ -35,12 +35,19 @@ FW_END_CLASS
 FW_IMPLEMENT_CLASS(TForm)
 FW_IMPLEMENT_CLASS(TApplication)
 FW_IMPLEMENT_CLASS(TScreen)
+FW_IMPLEMENT_CLASS(THintWindow)
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
 
 void ApplicationHelpContext(int context) {
   if (Application) Application->HelpContext(context);
+}
+
+HCURSOR ScreenCursorHandle(TCursor cursor) { return Screen ? Screen->Cursors(cursor) : CursorHandle(cursor); }
+
+void MouseControlChanged(TControl* control) {
+  if (Application) Application->HintMouseChanged(control);
 }
 
 HCURSOR ForcedCursor() {
@@ -314,10 +321,13 @@ struct TaskWindows {
   std::vector<HWND> disabled;
   static BOOL CALLBACK Disable(HWND wnd, LPARAM data) {
     auto* self = reinterpret_cast<TaskWindows*>(data);
-    if (wnd != self->except && IsWindowVisible(wnd) && IsWindowEnabled(wnd)) {
-      EnableWindow(wnd, FALSE);
-      self->disabled.push_back(wnd);
+    if (wnd == self->except || !IsWindowVisible(wnd) || !IsWindowEnabled(wnd)) return TRUE;
+    try {
+      self->disabled.push_back(wnd);  // recorded first, so it is enabled again whatever happens
+    } catch (...) {
+      return FALSE;  // out of memory: the rest stay enabled
     }
+    EnableWindow(wnd, FALSE);
     return TRUE;
   }
   void DisableAll() { EnumThreadWindows(GetCurrentThreadId(), &TaskWindows::Disable, reinterpret_cast<LPARAM>(this)); }
@@ -500,6 +510,13 @@ void TCustomForm::Dispatch(TMessage& msg) {
     case CM_RELEASE:
       Free();
       return;
+    case WM_ERASEBKGND:
+      if (msg.WParam && GetColor() != clBtnFace) {  // the window class paints clBtnFace itself
+        FillRectColor(reinterpret_cast<HDC>(msg.WParam), ClientRect(), GetColor());
+        msg.Result = 1;
+        return;
+      }
+      break;
     case WM_ACTIVATE:
       if (LOWORD(msg.WParam) != WA_INACTIVE) {
         if (Screen) Screen->SetActiveForm(this);
@@ -584,7 +601,120 @@ void RouteQuit(int) {
 
 }  // namespace
 
+// --- Hints -------------------------------------------------------------------------------------
+
+THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
+  TControl::SetVisible(false);
+  SetColor(Application ? Application->HintColor : clInfoBk);
+  GetFont()->SetColor(clInfoText);
+}
+
+void THintWindow::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  params.Style = WS_POPUP | WS_BORDER;
+  params.ExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+  params.WndParent = nullptr;
+  params.WindowClass.style |= CS_SAVEBITS;
+}
+
+RECT THintWindow::CalcHintRect(int maxWidth, const std::string& text) {
+  RECT r{0, 0, maxWidth, 0};
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  r.right += 6;
+  r.bottom += 2;
+  return r;
+}
+
+void THintWindow::ActivateHint(RECT rect, const std::string& text) {
+  SetCaption(text);
+  // Kept on the screen.
+  const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+  if (rect.right > sw) OffsetRect(&rect, sw - rect.right, 0);
+  if (rect.bottom > sh) OffsetRect(&rect, 0, sh - rect.bottom);
+  if (rect.left < 0) OffsetRect(&rect, -rect.left, 0);
+  if (rect.top < 0) OffsetRect(&rect, 0, -rect.top);
+  SetBounds(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  SetWindowPos(Handle(), HWND_TOPMOST, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+               SWP_SHOWWINDOW | SWP_NOACTIVATE);
+  TControl::SetVisible(true);
+  Invalidate();
+}
+
+void THintWindow::ReleaseHint() {
+  if (HandleAllocated()) ShowWindow(WindowHandle(), SW_HIDE);
+  TControl::SetVisible(false);
+}
+
+void THintWindow::Paint(HDC dc) {
+  RECT r = ClientRect();
+  FillRectColor(dc, r, GetColor());
+  InflateRect(&r, -2, -1);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  const std::string text = GetCaption();
+  DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+namespace {
+constexpr UINT_PTR kHintShowTimer = 1, kHintHideTimer = 2;
+}
+
+void TApplication::HintMouseChanged(TControl* control) {
+  CancelHint();
+  hintControl_ = control;
+  const std::string text = control ? control->GetHint() : std::string();
+  if (Hint != text) {
+    Hint = text;
+    if (OnHint) OnHint(this);
+  }
+  if (!control || !ShowHint || !control->GetShowHint() || text.empty() || !hintTimerWnd_) return;
+  SetTimer(hintTimerWnd_, kHintShowTimer, HintPause ? HintPause : 1, nullptr);
+}
+
+void TApplication::CancelHint() {
+  if (hintTimerWnd_) {
+    KillTimer(hintTimerWnd_, kHintShowTimer);
+    KillTimer(hintTimerWnd_, kHintHideTimer);
+  }
+  if (hintWindow_) hintWindow_->ReleaseHint();
+}
+
+void TApplication::ActivateHint() {
+  TControl* control = hintControl_;
+  if (!control || control != MouseControl()) return;
+  POINT cursor;
+  GetCursorPos(&cursor);
+  THintInfo info{control, control->ScreenToClient(cursor), control->GetHint(), POINT{cursor.x, cursor.y + 20},
+                 GetSystemMetrics(SM_CXSCREEN) / 2};
+  if (control->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) != 0 || info.HintStr.empty()) return;
+  if (!hintWindow_) hintWindow_ = New<THintWindow>(this);
+  hintWindow_->SetColor(HintColor);
+  RECT r = hintWindow_->CalcHintRect(info.HintMaxWidth > 0 ? info.HintMaxWidth : 300, info.HintStr);
+  OffsetRect(&r, info.HintPos.x, info.HintPos.y);
+  hintWindow_->ActivateHint(r, info.HintStr);
+  if (HintHidePause) SetTimer(hintTimerWnd_, kHintHideTimer, HintHidePause, nullptr);
+}
+
+void TApplication::HintTimerProc(TMessage& msg) {
+  if (msg.Msg != WM_TIMER) {
+    HandleDefault(hintTimerWnd_, msg);
+    return;
+  }
+  KillTimer(hintTimerWnd_, msg.WParam);
+  if (msg.WParam == kHintShowTimer)
+    ActivateHint();
+  else if (msg.WParam == kHintHideTimer && hintWindow_)
+    hintWindow_->ReleaseHint();
+}
+
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {
+  hintTimerWnd_ = AllocateHWnd(TWndMethod::Bind<&TApplication::HintTimerProc>(this));
   SetApplicationWindowHandler(&TApplication::AppWindowHandler, this);
   SetCallbackExceptionHandler(&RouteCallbackException);
   SetThreadMessageProcessor(&RouteMessage);
@@ -592,6 +722,10 @@ TApplication::TApplication(TComponent* owner) : TComponent(owner) {
 }
 
 void TApplication::Destroy() {
+  CancelHint();
+  hintControl_ = nullptr;
+  if (hintTimerWnd_) DeallocateHWnd(hintTimerWnd_);
+  hintTimerWnd_ = nullptr;
   SetQuitMessageHandler(nullptr);
   SetThreadMessageProcessor(nullptr);
   SetApplicationWindowHandler(nullptr, nullptr);
@@ -639,6 +773,13 @@ void TApplication::DispatchOne(MSG& msg) {
   bool handled = false;
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
+  switch (msg.message) {
+    case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN: case WM_NCRBUTTONDOWN:
+      CancelHint();  // a press ends the hint
+      break;
+    default: break;
+  }
   if (msg.message == WM_KEYDOWN) {
     // F1 needs nothing here: the system turns it into WM_HELP for the focused
     // window, and each control answers with its (or its parents') help context.

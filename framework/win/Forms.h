@@ -152,6 +152,32 @@ public:
   explicit TForm(TComponent* owner) : TCustomForm(owner) {}
 };
 
+// A hint: a small window with the hint text by the mouse.
+class THintWindow : public TCustomControl {
+  FW_CLASS(THintWindow, TCustomControl)
+public:
+  explicit THintWindow(TComponent* owner);
+  // Shows `text` in `rect` (screen coordinates) without taking the focus.
+  void ActivateHint(RECT rect, const std::string& text);
+  // The rectangle `text` needs (at 0, 0), at most `maxWidth` wide.
+  RECT CalcHintRect(int maxWidth, const std::string& text);
+  void ReleaseHint();  // hides it
+
+protected:
+  void CreateParams(TCreateParams& params) override;
+  void Paint(HDC dc) override;
+};
+
+// What CM_HINTSHOW hands the control (LParam: THintInfo*), which may change
+// the text and the place or refuse the hint (answering non-zero).
+struct THintInfo {
+  TControl* HintControl;
+  POINT CursorPos;  // in the control's coordinates
+  std::string HintStr;
+  POINT HintPos;  // screen coordinates of the window's top-left corner
+  int HintMaxWidth;
+};
+
 // Replaceable slots for the application's exception handling (the error
 // reporting library fills them). The defaults: HandleException ignores
 // EAbort, then calls OnException when set, else ShowException; ShowException
@@ -213,6 +239,20 @@ public:
   TMessageEvent OnMessage;
   TNotifyEvent OnIdle;
 
+  // Hints: when the mouse rests HintPause ms on a control with ShowHint and a
+  // Hint, the hint shows for HintHidePause ms (or until the mouse moves on, a
+  // button or key is pressed). Hint holds the text of the control under the mouse.
+  bool ShowHint = true;
+  unsigned HintPause = 500;
+  unsigned HintHidePause = 2500;
+  TColor HintColor = clInfoBk;
+  std::string Hint;
+  TNotifyEvent OnHint;
+  void CancelHint();
+  THintWindow* HintWindow() const { return hintWindow_; }
+  // The mouse control changed (the controls unit tells).
+  void HintMouseChanged(TControl* control);
+
   // One message through the application's processing (hooks, dialog keys, dispatch).
   void DispatchOne(MSG& msg);
 
@@ -220,7 +260,12 @@ private:
   bool ProcessMessage(MSG& msg);
   void Idle();
   static bool AppWindowHandler(void* data, TMessage& msg);
+  void HintTimerProc(TMessage& msg);
+  void ActivateHint();
   TCustomForm* mainForm_ = nullptr;
+  HWND hintTimerWnd_ = nullptr;
+  THintWindow* hintWindow_ = nullptr;
+  TControl* hintControl_ = nullptr;
   bool terminated_ = false;
 };
 

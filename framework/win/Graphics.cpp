@@ -42,6 +42,16 @@ COLORREF ColorToRGB(TColor color) {
   return static_cast<COLORREF>(color);
 }
 
+void FillRectColor(HDC dc, const RECT& r, TColor color) {
+  if (color < 0) {
+    FillRect(dc, &r, GetSysColorBrush(color & 0xFF));
+    return;
+  }
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(color));
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+}
+
 namespace {
 // The first name of a value is the one written.
 const TIdentMapEntry kColorNames[] = {

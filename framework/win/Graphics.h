@@ -55,6 +55,8 @@ using TFontCharset = TNamedInt<TFontCharsetTag, std::uint8_t>;
 
 // System colours through the system; others as they are.
 COLORREF ColorToRGB(TColor color);
+// Fills `r` with a colour (a system colour with the system's brush).
+void FillRectColor(HDC dc, const RECT& r, TColor color);
 // Colour identifiers ("clBlue") for form text.
 bool ColorToIdent(std::int64_t color, std::string& ident);
 bool IdentToColor(const std::string& ident, std::int64_t& color);

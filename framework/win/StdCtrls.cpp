@@ -10,11 +10,15 @@ FW_BEGIN_CLASS(TRadioButton)
   FW_PROP(Checked, GetChecked, SetChecked) FW_DEFAULT(0)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TGroupBox)
-FW_BEGIN_CLASS(TLabel)
+FW_BEGIN_CLASS(TCustomLabel)
   FW_PROP(AutoSize, GetAutoSize, SetAutoSize) FW_DEFAULT(1)
   FW_PROP(Alignment, GetAlignment, SetAlignment) FW_DEFAULT(taLeftJustify)
   FW_PROP(WordWrap, GetWordWrap, SetWordWrap) FW_DEFAULT(0)
+  FW_PROP(Layout, GetLayout, SetLayout) FW_DEFAULT(tlTop)
+  FW_PROP(ShowAccelChar, GetShowAccelChar, SetShowAccelChar) FW_DEFAULT(1)
+  FW_PROP(Transparent, GetTransparent, SetTransparent) FW_DEFAULT(0)
 FW_END_CLASS
+FW_IMPLEMENT_CLASS(TLabel)
 
 TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
@@ -165,49 +169,74 @@ void TGroupBox::Dispatch(TMessage& msg) {
   inherited::Dispatch(msg);
 }
 
-// --- TLabel ------------------------------------------------------------------------------------
+// --- TCustomLabel ------------------------------------------------------------------------------------------
 
-TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 13); }
+TCustomLabel::TCustomLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 13); }
 
-void TLabel::SetAutoSize(bool v) {
+void TCustomLabel::SetAutoSize(bool v) {
   autoSize_ = v;
   AdjustBounds();
 }
 
-void TLabel::SetAlignment(TAlignment v) {
+void TCustomLabel::SetAlignment(TAlignment v) {
   alignment_ = v;
   Invalidate();
 }
 
-void TLabel::SetWordWrap(bool v) {
+void TCustomLabel::SetWordWrap(bool v) {
   wordWrap_ = v;
   AdjustBounds();
 }
 
-void TLabel::Loaded() {
+void TCustomLabel::SetLayout(TTextLayout v) {
+  layout_ = v;
+  Invalidate();
+}
+
+void TCustomLabel::SetShowAccelChar(bool v) {
+  showAccelChar_ = v;
+  AdjustBounds();
+  Invalidate();
+}
+
+void TCustomLabel::SetTransparent(bool v) {
+  transparent_ = v;
+  Invalidate();
+}
+
+void TCustomLabel::Loaded() {
   inherited::Loaded();
   AdjustBounds();
 }
 
-void TLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
+void TCustomLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
   std::string text = GetCaption();
   if ((flags & DT_CALCRECT) && text.empty()) text = " ";
+  if (!showAccelChar_) flags |= DT_NOPREFIX;
   HGDIOBJ oldFont = SelectObject(dc, GetFont()->Handle());
   if (!GetEnabled()) SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &rect, flags);
   SelectObject(dc, oldFont);
 }
 
-void TLabel::Paint(HDC dc) {
+void TCustomLabel::Paint(HDC dc) {
   RECT r = ClientRect();
+  if (!transparent_) FillRectColor(dc, r, GetColor());
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
   flags |= alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT;
+  if (layout_ != tlTop) {
+    // Measure the text, then move it down to the middle or the bottom.
+    RECT calc = r;
+    DoDrawText(dc, calc, flags | DT_CALCRECT);
+    const int room = (r.bottom - r.top) - (calc.bottom - calc.top);
+    if (room > 0) r.top += layout_ == tlCenter ? room / 2 : room;
+  }
   DoDrawText(dc, r, flags);
 }
 
-void TLabel::AdjustBounds() {
+void TCustomLabel::AdjustBounds() {
   if (!autoSize_ || IsLoading()) return;
   HDC dc = GetDC(nullptr);
   RECT r{0, 0, wordWrap_ ? GetWidth() : 0, 0};
@@ -218,7 +247,7 @@ void TLabel::AdjustBounds() {
   SetBounds(left, GetTop(), r.right, r.bottom);
 }
 
-void TLabel::Dispatch(TMessage& msg) {
+void TCustomLabel::Dispatch(TMessage& msg) {
   if (msg.Msg == CM_TEXTCHANGED || msg.Msg == CM_FONTCHANGED) {
     AdjustBounds();
     Invalidate();

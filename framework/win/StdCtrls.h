@@ -54,17 +54,28 @@ private:
 
 FW_ENUM(TAlignment, taLeftJustify, taRightJustify, taCenter);
 
-// A caption painted on the parent's window (no window of its own).
-class TLabel : public TGraphicControl {
-  FW_CLASS(TLabel, TGraphicControl)
+FW_ENUM(TTextLayout, tlTop, tlCenter, tlBottom);
+
+// A caption painted on the parent's window (no window of its own): the base
+// of the framework's label and of labels that draw their text themselves.
+class TCustomLabel : public TGraphicControl {
+  FW_CLASS(TCustomLabel, TGraphicControl)
 public:
-  explicit TLabel(TComponent* owner);
+  explicit TCustomLabel(TComponent* owner);
   bool GetAutoSize() const { return autoSize_; }
   void SetAutoSize(bool v);
   TAlignment GetAlignment() const { return alignment_; }
   void SetAlignment(TAlignment v);
   bool GetWordWrap() const { return wordWrap_; }
   void SetWordWrap(bool v);
+  TTextLayout GetLayout() const { return layout_; }
+  void SetLayout(TTextLayout v);
+  // Without ShowAccelChar "&" is drawn as it is instead of underlining the next letter.
+  bool GetShowAccelChar() const { return showAccelChar_; }
+  void SetShowAccelChar(bool v);
+  // A transparent label leaves its background to the parent; else it fills it with Color.
+  bool GetTransparent() const { return transparent_; }
+  void SetTransparent(bool v);
   void Paint(HDC dc) override;
   void Loaded() override;
   void Dispatch(TMessage& msg) override;
@@ -77,7 +88,16 @@ protected:
 private:
   bool autoSize_ = true;
   bool wordWrap_ = false;
+  bool showAccelChar_ = true;
+  bool transparent_ = false;
   TAlignment alignment_ = taLeftJustify;
+  TTextLayout layout_ = tlTop;
+};
+
+class TLabel : public TCustomLabel {
+  FW_CLASS(TLabel, TCustomLabel)
+public:
+  explicit TLabel(TComponent* owner) : TCustomLabel(owner) {}
 };
 
 class TGroupBox : public TWinControl {

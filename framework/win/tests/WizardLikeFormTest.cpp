@@ -6,6 +6,7 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "ImgList.h"
+#include "ObjectConvert.h"
 #include "StdCtrls.h"
 
 namespace {
@@ -199,6 +200,90 @@ TEST(WizardLikeFormTest, LoadsWithNamedValuesAndShowsLaidOut) {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) Application->DispatchOne(msg);
   EXPECT_EQ(destroyed, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TForm* ReadForm(const std::string& text) {
+  std::string bin = ObjectTextToBinary(text);
+  TForm* form = TCustomForm::CreateNew<TForm>(Application);
+  TReadOnlyMemoryStream* in = New<TReadOnlyMemoryStream>(bin.data(), bin.size());
+  TReader* r = New<TReader>(*in);
+  try {
+    r->ReadRootComponent(form);
+  } catch (...) {
+    r->Free();
+    in->Free();
+    form->Free();
+    throw;
+  }
+  r->Free();
+  in->Free();
+  return form;
+}
+
+TEST(WizardLikeFormTest, FormFileSettingsLoad) {
+  InitForms();
+  TForm* form = ReadForm(
+      "object F: TForm\r\n"
+      "  BorderIcons = [biSystemMenu, biHelp]\r\n"
+      "  BorderStyle = bsSingle\r\n"
+      "  ClientHeight = 100\r\n"
+      "  ClientWidth = 200\r\n"
+      "  Color = clWindow\r\n"
+      "  Font.Charset = RUSSIAN_CHARSET\r\n"
+      "  KeyPreview = True\r\n"
+      "  OldCreateOrder = False\r\n"
+      "  Scaled = False\r\n"
+      "  ShowHint = True\r\n"
+      "  WindowState = wsNormal\r\n"
+      "  PixelsPerInch = 120\r\n"
+      "  TextHeight = 16\r\n"
+      "  object L: TLabel\r\n"
+      "    Cursor = crHelp\r\n"
+      "    Hint = 'a hint'\r\n"
+      "    Layout = tlCenter\r\n"
+      "    ParentColor = False\r\n"
+      "    Color = clInfoBk\r\n"
+      "    Transparent = True\r\n"
+      "    OnMouseEnter = nil\r\n"
+      "  end\r\n"
+      "end\r\n");
+  EXPECT_TRUE(form->GetBorderIcons() == (TBorderIcons{biSystemMenu, biHelp}));
+  EXPECT_EQ(form->GetColor(), clWindow);
+  EXPECT_EQ(form->GetFont()->GetCharset(), RUSSIAN_CHARSET);
+  EXPECT_TRUE(form->KeyPreview);
+  EXPECT_FALSE(form->Scaled);
+  EXPECT_TRUE(form->GetShowHint());
+  EXPECT_EQ(form->GetPixelsPerInch(), 120);
+  EXPECT_EQ(form->TextHeight, 16);
+  ASSERT_EQ(form->ControlCount(), 1);
+  auto* label = static_cast<TLabel*>(form->Controls(0));
+  EXPECT_EQ(label->GetCursor(), crHelp);
+  EXPECT_TRUE(label->GetShowHint()) << "from the form";
+  EXPECT_EQ(label->GetLayout(), tlCenter);
+  EXPECT_EQ(label->GetColor(), clInfoBk);
+  EXPECT_TRUE(label->GetTransparent());
+  form->Show();
+  RECT client;
+  GetClientRect(form->WindowHandle(), &client);
+  EXPECT_EQ(client.right, 200);
+  EXPECT_EQ(client.bottom, 100);
+  const LONG style = GetWindowLongA(form->WindowHandle(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+  EXPECT_TRUE(GetWindowLongA(form->WindowHandle(), GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
+  form->Free();
+
+  // A colour or cursor name the maps do not know is an error naming the property.
+  try {
+    ReadForm("object F: TForm\r\n  Color = clChartreuse\r\nend\r\n")->Free();
+    ADD_FAILURE() << "no error";
+  } catch (const EReadError& e) {
+    EXPECT_NE(e.Message.find("F.Color"), std::string::npos) << e.Message;
+  }
 }
 
 }  // namespace
