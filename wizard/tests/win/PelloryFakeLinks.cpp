@@ -8,8 +8,12 @@
 
 namespace {
 
-void InstallFakeLinkDevices() { UseFakeLinkDevices(); }
+void InstallFakeLinkDevices() {
+  UseFakeLinkDevices();
+}
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunPellory(InstallFakeLinkDevices); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return RunPellory(InstallFakeLinkDevices);
+}
