@@ -63,28 +63,29 @@ HWND Wizard() {
   return nullptr;
 }
 
+struct TSearch {
+  const std::string* text;
+  bool button;
+  HWND found;
+};
+
+BOOL CALLBACK FindIn(HWND wnd, LPARAM data) {
+  auto* s = reinterpret_cast<TSearch*>(data);
+  char cls[64] = {};
+  GetClassNameA(wnd, cls, sizeof cls);
+  if (IsWindowVisible(wnd) && (!s->button || std::strstr(cls, "Button")) && TextOf(wnd) == *s->text) {
+    s->found = wnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible window of the wizard with exactly this text (buttons: class *Button*).
 HWND Find(const std::string& text, bool button) {
   HWND wizard = Wizard();
   if (!wizard) return nullptr;
-  struct TSearch {
-    const std::string* text;
-    bool button;
-    HWND found;
-  } search{&text, button, nullptr};
-  EnumChildWindows(
-      wizard,
-      [](HWND wnd, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<TSearch*>(data);
-        char cls[64] = {};
-        GetClassNameA(wnd, cls, sizeof cls);
-        if (IsWindowVisible(wnd) && (!s->button || std::strstr(cls, "Button")) && TextOf(wnd) == *s->text) {
-          s->found = wnd;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TSearch search{&text, button, nullptr};
+  EnumChildWindows(wizard, FindIn, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
@@ -136,7 +137,8 @@ void MapOnly(int port) {
     DWORD nameLen = sizeof name, dataLen = sizeof data, type = 0;
     if (RegEnumValueA(key, 0, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
     const std::string n(name, nameLen);
-    if (n.rfind("\\Device\\PelloryBench", 0) != 0) g_saved.push_back({n, std::vector<BYTE>(data, data + dataLen), type});
+    if (n.rfind("\\Device\\PelloryBench", 0) != 0)
+      g_saved.push_back({n, std::vector<BYTE>(data, data + dataLen), type});
     RegDeleteValueA(key, name);
   }
   const std::string value = "COM" + std::to_string(port);
@@ -208,10 +210,10 @@ void Search(const char* persona, const char* portVariable, const std::string& mo
     std::printf("%s: the model never showed\n", persona);
     return;
   }
-  std::printf("%s (Nokia %s): Connect to model shown median %.0f ms, best %.0f ms (%zu runs); prescribed waits %.0f ms"
-              " + up to 200 ms until the search thread's next pass\n",
-              persona, model.c_str(), Median(times), *std::min_element(times.begin(), times.end()), times.size(),
-              prescribed);
+  std::printf(
+      "%s (Nokia %s): Connect to model shown median %.0f ms, best %.0f ms (%zu runs); prescribed waits %.0f ms"
+      " + up to 200 ms until the search thread's next pass\n",
+      persona, model.c_str(), Median(times), *std::min_element(times.begin(), times.end()), times.size(), prescribed);
 }
 
 }  // namespace

@@ -106,26 +106,25 @@ bool WaitFor(F done, DWORD ms) {
   }
 }
 
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM data) {
+  reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
+  if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
 std::vector<HWND> Descendants(HWND parent) {
   std::vector<HWND> all;
-  EnumChildWindows(
-      parent,
-      [](HWND wnd, LPARAM data) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
 std::vector<HWND> Dialogs() {
   std::vector<HWND> all;
-  EnumWindows(
-      [](HWND wnd, LPARAM data) -> BOOL {
-        if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
@@ -246,8 +245,9 @@ std::vector<std::string> CommonValues() {
     DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
     if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, data, &dataLen) != ERROR_SUCCESS) break;
     data[dataLen] = 0;
-    std::string text = type == REG_SZ ? std::string(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), dataLen))
-                                      : "<type " + std::to_string(type) + ">";
+    std::string text = type == REG_SZ
+                           ? std::string(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), dataLen))
+                           : "<type " + std::to_string(type) + ">";
     values.push_back(std::string(name, nameLen) + "=" + text);
   }
   RegCloseKey(key);
@@ -318,8 +318,7 @@ int RunStep(const std::string& step) {
       return Fail(step, "\"Common\" holds " + (text.empty() ? std::string("nothing") : text));
     }
   } else if (verb == "window") {
-    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); },
-                 g_timeout))
+    if (!WaitFor([] { return (g_wizard = FindWizard()) && IsWindowVisible(g_wizard); }, g_timeout))
       return Fail(step, "no wizard window");
   } else if (verb == "timeout") {
     g_timeout = static_cast<DWORD>(std::atoi(arg.c_str()));

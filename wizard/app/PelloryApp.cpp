@@ -3,4 +3,6 @@
 
 #include "Pellory.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return RunPellory(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return RunPellory();
+}

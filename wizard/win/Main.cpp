@@ -19,6 +19,7 @@
 #include "SysUtils.h"
 #include "UcxStdCtrls.h"
 
+// clang-format off
 FW_BEGIN_CLASS(TWizardForm)
   FW_FIELD(ImageMain)
   FW_FIELD(QvLabel1)
@@ -78,6 +79,7 @@ FW_BEGIN_CLASS(TWizardForm)
   FW_METHOD(cbPortsExit)
   FW_METHOD(cbPortsKeyUp)
 FW_END_CLASS
+// clang-format on
 
 namespace {
 
@@ -129,8 +131,8 @@ void TWizardForm::Dispatch(TMessage& msg) {
       const std::string answer = name.empty() ? "" : DescribeControl(FindNamed(this, name));
       COPYDATASTRUCT reply{kControlAnswer, static_cast<DWORD>(answer.size()), const_cast<char*>(answer.data())};
       HWND to = reinterpret_cast<HWND>(msg.WParam);
-      if (IsWindow(to)) SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(WindowHandle()),
-                                     reinterpret_cast<LPARAM>(&reply));
+      if (IsWindow(to))
+        SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(WindowHandle()), reinterpret_cast<LPARAM>(&reply));
       msg.Result = 1;
       return;
     }
@@ -138,10 +140,13 @@ void TWizardForm::Dispatch(TMessage& msg) {
   inherited::Dispatch(msg);
 }
 
+void SetWizardMessageDlg(TWizardMessageDlg dialog) {
+  g_messageDlg = dialog;
+}
 
-void SetWizardMessageDlg(TWizardMessageDlg dialog) { g_messageDlg = dialog; }
-
-std::string TWizardForm::Str(std::uint16_t id) const { return LoadStr(id); }
+std::string TWizardForm::Str(std::uint16_t id) const {
+  return LoadStr(id);
+}
 
 // --- Creation and the pages ----------------------------------------------------------------------
 
@@ -198,9 +203,13 @@ void TWizardForm::ResetWizard() {
   portList_ = ports;
 }
 
-void TWizardForm::FormShow(TObject*) { RefreshControls(); }
+void TWizardForm::FormShow(TObject*) {
+  RefreshControls();
+}
 
-void TWizardForm::RefreshControls() { UpdateControls(); }
+void TWizardForm::RefreshControls() {
+  UpdateControls();
+}
 
 void TWizardForm::UpdateControls() {
   const int page = NB->GetPageIndex();
@@ -230,12 +239,21 @@ void TWizardForm::UpdateControls() {
       rgCableType->SetItemIndex(-1);
       switch (connectionKind_) {
         case ConnFbusCable:
-        case ConnDlr3Cable: NBConnect->SetPageIndex(3); break;
-        case ConnBluetooth: NBConnect->SetPageIndex(2); break;
+        case ConnDlr3Cable:
+          NBConnect->SetPageIndex(3);
+          break;
+        case ConnBluetooth:
+          NBConnect->SetPageIndex(2);
+          break;
         case ConnDku5:
-        case ConnDku2: NBConnect->SetPageIndex(1); break;
-        case ConnIrDA: NBConnect->SetPageIndex(0); break;
-        default: break;
+        case ConnDku2:
+          NBConnect->SetPageIndex(1);
+          break;
+        case ConnIrDA:
+          NBConnect->SetPageIndex(0);
+          break;
+        default:
+          break;
       }
       lbIMEI->SetCaption(Str(!imei_.empty() && imei_.size() != 15 ? SESN : SIMEI));
       ConnectButton->SetEnabled(!Timer->GetEnabled() && !connected_);
@@ -262,18 +280,28 @@ void TWizardForm::UpdateControls() {
       ResetFinder();
       break;
     }
-    default: break;
+    default:
+      break;
   }
   THTMLabel* instruction = nullptr;
   std::uint16_t text = 0;
   switch (connectionKind_) {
     case ConnFbusCable:
-    case ConnDlr3Cable: instruction = lbDLRConnect, text = SCableInstruction; break;
-    case ConnBluetooth: instruction = lbBTConnect, text = SBluetoothInstruction; break;
+    case ConnDlr3Cable:
+      instruction = lbDLRConnect, text = SCableInstruction;
+      break;
+    case ConnBluetooth:
+      instruction = lbBTConnect, text = SBluetoothInstruction;
+      break;
     case ConnDku5:
-    case ConnDku2: instruction = lbDKUConnect, text = SDkuInstruction; break;
-    case ConnIrDA: instruction = lbIrDAConnect, text = SIrDAInstruction; break;
-    default: break;
+    case ConnDku2:
+      instruction = lbDKUConnect, text = SDkuInstruction;
+      break;
+    case ConnIrDA:
+      instruction = lbIrDAConnect, text = SIrDAInstruction;
+      break;
+    default:
+      break;
   }
   if (instruction) instruction->SetHTMLText(Str(connected_ ? SPhoneConnected : text));
 }
@@ -321,16 +349,24 @@ void TWizardForm::NexPhoneButtonClick(TObject*) {
   UpdateControls();
 }
 
-void TWizardForm::CancelButtonClick(TObject*) { Close(); }
+void TWizardForm::CancelButtonClick(TObject*) {
+  Close();
+}
 
 void TWizardForm::NBPageChanged(TObject*) {
   TOwnedBitmap picture(GetMainImage());
   SetMainImage(picture.get());
 }
 
-void TWizardForm::cbPortsClick(TObject*) { UpdateControls(); }
-void TWizardForm::cbPortsExit(TObject*) { UpdateControls(); }
-void TWizardForm::cbPortsKeyUp(TObject*, std::uint16_t&, TShiftState) { UpdateControls(); }
+void TWizardForm::cbPortsClick(TObject*) {
+  UpdateControls();
+}
+void TWizardForm::cbPortsExit(TObject*) {
+  UpdateControls();
+}
+void TWizardForm::cbPortsKeyUp(TObject*, std::uint16_t&, TShiftState) {
+  UpdateControls();
+}
 
 // --- Pictures ------------------------------------------------------------------------------------
 
@@ -392,8 +428,12 @@ TStringList* TWizardForm::PortNumbers(bool bluetooth) {
   return numbers.release();
 }
 
-TStringList* TWizardForm::CablePortNumbers() { return PortNumbers(false); }
-TStringList* TWizardForm::BluetoothPortNumbers() { return PortNumbers(true); }
+TStringList* TWizardForm::CablePortNumbers() {
+  return PortNumbers(false);
+}
+TStringList* TWizardForm::BluetoothPortNumbers() {
+  return PortNumbers(true);
+}
 
 void TWizardForm::ResetFinder() {
   if (!PhoneFinder) return;
@@ -429,10 +469,17 @@ void TWizardForm::ConnectButtonClick(TObject*) {
         }
         break;
       }
-      case ConnDku5: PhoneFinder->ScanDku5 = true; break;
-      case ConnIrDA: PhoneFinder->ScanIrDA = true; break;
-      case ConnDku2: PhoneFinder->ScanDku2 = true; break;
-      default: break;
+      case ConnDku5:
+        PhoneFinder->ScanDku5 = true;
+        break;
+      case ConnIrDA:
+        PhoneFinder->ScanIrDA = true;
+        break;
+      case ConnDku2:
+        PhoneFinder->ScanDku2 = true;
+        break;
+      default:
+        break;
     }
     PhoneFinder->SetActive(true);
   }
@@ -492,15 +539,21 @@ void TWizardForm::SearchPassDone(std::uint16_t count) {
   SearchFailed();
 }
 
-void TWizardForm::TimerTimer(TObject*) { SearchFailed(); }
+void TWizardForm::TimerTimer(TObject*) {
+  SearchFailed();
+}
 
 int TWizardForm::InstructionHelpContext() const {
   switch (NBConnect->GetPageIndex()) {
-    case 0: return 620;
+    case 0:
+      return 620;
     case 1:
-    case 3: return 610;
-    case 2: return 630;
-    default: return 600;
+    case 3:
+      return 610;
+    case 2:
+      return 630;
+    default:
+      return 600;
   }
 }
 
@@ -546,7 +599,9 @@ void TWizardForm::HelpButtonClick(TObject*) {
   int context = 0;
   switch (NB->GetPageIndex()) {
     case 0:
-    case 1: context = 100; break;
+    case 1:
+      context = 100;
+      break;
     case 2:
     case 3:
       if (connectionKind_ == ConnBluetooth)
@@ -556,7 +611,8 @@ void TWizardForm::HelpButtonClick(TObject*) {
       else if (connectionKind_ != ConnNone)
         context = 300;
       break;
-    default: break;
+    default:
+      break;
   }
   if (context && Application) Application->HelpContext(context);
 }
@@ -630,8 +686,14 @@ void TWizardForm::FormDestroy(TObject*) {
   }
 }
 
-void TWizardForm::SaveConnections() { ::SaveConnections(*phones_); }
+void TWizardForm::SaveConnections() {
+  ::SaveConnections(*phones_);
+}
 
-void TWizardForm::ClearSavedConnections(TRegistryIniFile* ini) { ::ClearSavedConnections(ini); }
+void TWizardForm::ClearSavedConnections(TRegistryIniFile* ini) {
+  ::ClearSavedConnections(ini);
+}
 
-void InitMain() { RegisterClasses({&TWizardForm::StaticClass()}); }
+void InitMain() {
+  RegisterClasses({&TWizardForm::StaticClass()});
+}

@@ -28,27 +28,26 @@ class TStringList;
 class TUcxLabel;
 
 // Resource strings of the form.
-constexpr std::uint16_t SIMEI = 65264;                // "IMEI:"
-constexpr std::uint16_t SESN = 65265;                 // "ESN:"
-constexpr std::uint16_t SConnectionFailed = 65266;    // "Connection was not established. ..."
-constexpr std::uint16_t SConfirmClose = 65286;        // "Are you sure that you want to close Pellory?"
-constexpr std::uint16_t SNokia = 65287;               // "Nokia"
-constexpr std::uint16_t SUnknown = 65288;             // "Unknown"
-constexpr std::uint16_t SPhoneConnected = 65289;      // instruction once connected
+constexpr std::uint16_t SIMEI = 65264;              // "IMEI:"
+constexpr std::uint16_t SESN = 65265;               // "ESN:"
+constexpr std::uint16_t SConnectionFailed = 65266;  // "Connection was not established. ..."
+constexpr std::uint16_t SConfirmClose = 65286;      // "Are you sure that you want to close Pellory?"
+constexpr std::uint16_t SNokia = 65287;             // "Nokia"
+constexpr std::uint16_t SUnknown = 65288;           // "Unknown"
+constexpr std::uint16_t SPhoneConnected = 65289;    // instruction once connected
 constexpr std::uint16_t SIrDAInstruction = 65290;
 constexpr std::uint16_t SBluetoothInstruction = 65291;
 constexpr std::uint16_t SDkuInstruction = 65292;
 constexpr std::uint16_t SCableInstruction = 65293;
-constexpr std::uint16_t SFinish = 65294;              // Next button on the finish page
-constexpr std::uint16_t SNext = 65295;                // Next button elsewhere
+constexpr std::uint16_t SFinish = 65294;  // Next button on the finish page
+constexpr std::uint16_t SNext = 65295;    // Next button elsewhere
 
 // How long one search may take before it counts as failed.
 constexpr unsigned kSearchTimeoutMs = 90000;
 
 // The dialogs the form shows (the failure message, the close confirmation, a
 // failed save) go through this function; tests replace it.
-using TWizardMessageDlg = int (*)(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons,
-                                  int helpContext);
+using TWizardMessageDlg = int (*)(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 void SetWizardMessageDlg(TWizardMessageDlg dialog);  // null restores MessageDlg
 
 class TWizardForm : public TForm {

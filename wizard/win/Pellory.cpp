@@ -22,12 +22,14 @@
 #include "TimersWin.h"
 #include "UcxStdCtrls.h"
 #include "Units.h"
-#include "WinLocaleServices.h"
 #include "Win32Platform.h"
+#include "WinLocaleServices.h"
 
 namespace {
 
-void RestorePhonePlatform() { SetPhonePlatform(nullptr); }
+void RestorePhonePlatform() {
+  SetPhonePlatform(nullptr);
+}
 
 TPelloryStartupHook g_deviceHook = nullptr;
 
