@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "Animate.h"
+#include "FinderDevicesWin.h"
 #include "Forms.h"
 #include "HTMLabel.h"
 #include "Main.h"
@@ -30,6 +31,15 @@ void RestorePhonePlatform() {
   SetPhonePlatform(nullptr);
 }
 
+TPelloryStartupHook g_deviceHook = nullptr;
+
+// The real infrared and DKU-2 devices for the finder; then the start-up hook,
+// which may put others in their place before the finder is made.
+void InstallFinderDevices() {
+  UseWinFinderDevices();
+  if (g_deviceHook) g_deviceHook();
+}
+
 // The units in the order their initializations run: the framework, the locale
 // services, the form components, the string and platform routines, the phone
 // engine with the finder (whose search thread starts here), the animation and
@@ -43,6 +53,7 @@ UnitEntry g_units[] = {
     {"TimersWin", UseMultimediaClock, nullptr},
     {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},
     {"NokiaUtilsWin", InitNokiaUtilsWin, DoneNokiaUtilsWin},
+    {"FinderDevicesWin", InstallFinderDevices, nullptr},
     {"PhoneFind", PhoneFindInitialization, PhoneFindFinalization},
     {"Animate", InitAnimate, nullptr},
     {"UcxStdCtrls", InitUcxStdCtrls, nullptr},
@@ -67,9 +78,9 @@ void Finalize() {
 
 }  // namespace
 
-int RunPellory(TPelloryStartupHook beforeUnits) {
+int RunPellory(TPelloryStartupHook installDevices) {
+  g_deviceHook = installDevices;
   try {
-    if (beforeUnits) beforeUnits();
     SetUnitTable(g_units, std::size(g_units));
     RunUnitInitializations();
   } catch (...) {

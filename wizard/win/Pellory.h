@@ -3,9 +3,10 @@
 // reverse order once the form is gone.
 #pragma once
 
-// Runs before the unit initializations (the finder and its search thread are
-// made there), e.g. to install other device providers for the finder.
+// Runs during the unit initializations, right after the real infrared and
+// DKU-2 devices are installed and before the finder and its search thread are
+// made, e.g. to install other devices for the finder in their place.
 using TPelloryStartupHook = void (*)();
 
 // Runs the whole program; the process's exit code.
-int RunPellory(TPelloryStartupHook beforeUnits = nullptr);
+int RunPellory(TPelloryStartupHook installDevices = nullptr);
