@@ -207,6 +207,14 @@ std::vector<TPersonaRoad> Roads() {
 
 // --- Measuring -----------------------------------------------------------------------------------
 
+// Sorts the run times (for least, median and most) and gives their mean.
+double SortedMean(std::vector<double>& times) {
+  std::sort(times.begin(), times.end());
+  double mean = 0;
+  for (double t : times) mean += t;
+  return mean / static_cast<double>(times.size());
+}
+
 void PrintTrace(const TTrace& trace) {
   for (const TTraceEvent& e : trace.Events()) {
     std::printf("    %8.1f ms  %s %02X  %s\n", e.ms, e.sent ? ">>" : "<<", e.type, Hex(e.bytes).c_str());
@@ -270,10 +278,7 @@ bool Measure(const TPersonaRoad& road, bool verbose) {
     }
     times.push_back(ms);
   }
-  std::sort(times.begin(), times.end());
-  double mean = 0;
-  for (double t : times) mean += t;
-  mean /= static_cast<double>(times.size());
+  const double mean = SortedMean(times);
   const double deviation = (mean - nominal) / nominal;
   const bool met = deviation <= kGoal;
   std::printf("  %-76s %6.1f ms  (%d runs: least %.0f, median %.0f, most %.0f) -> %+.0f%%\n",
@@ -345,10 +350,7 @@ bool MeasureAtSwitch() {
     }
     times.push_back(ms);
   }
-  std::sort(times.begin(), times.end());
-  double mean = 0;
-  for (double t : times) mean += t;
-  mean /= static_cast<double>(times.size());
+  const double mean = SortedMean(times);
   const bool met = runOut == 0 && mean <= most * (1.0 + kGoal);
   std::printf("  %-76s %6.1f ms  (%d runs: least %.0f, median %.0f, most %.0f) -> %.0f%% of the longest\n",
               "link set-up, mean", mean, kRuns, times.front(), times[times.size() / 2], times.back(),

@@ -38,7 +38,11 @@ bool TWinsockIrProvider::EnumerateDevices(TIrSocket s, std::string& list) {
 
 int TWinsockIrProvider::Connect(TIrSocket s, const std::array<std::uint8_t, 4>& deviceId, const std::string& service) {
   const TIrdaSockAddr addr = MakeIrdaAddress(deviceId, service);
-  if (connect(WinSocketOf(s), reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr))) == 0) return 0;
+  return ConnectTo(s, reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr)));
+}
+
+int TWinsockIrProvider::ConnectTo(TIrSocket s, const sockaddr* address, int length) {
+  if (connect(WinSocketOf(s), address, length) == 0) return 0;
   const int error = WSAGetLastError();
   return error != 0 ? error : WSAECONNREFUSED;
 }

@@ -36,6 +36,10 @@ class TWinsockIrProvider : public TIrProvider {
   int Connect(TIrSocket socket, const std::array<std::uint8_t, 4>& deviceId, const std::string& service) override;
   void CloseSocket(TIrSocket socket) override;
   int LastError() override;
+
+ protected:
+  // Connects `socket` to `address`: 0, or the socket error.
+  static int ConnectTo(TIrSocket socket, const sockaddr* address, int length);
 };
 
 // A socket value as the provider seam carries it, and back.

@@ -13,15 +13,6 @@
 TFakeIrProvider::TFakeIrProvider(std::uint16_t tcpPort, std::string deviceName, std::array<std::uint8_t, 4> deviceId)
     : tcpPort_(tcpPort), deviceName_(std::move(deviceName)), deviceId_(deviceId) {}
 
-bool TFakeIrProvider::Startup() {
-  WSADATA data;
-  return WSAStartup(MAKEWORD(1, 1), &data) == 0;
-}
-
-void TFakeIrProvider::Cleanup() {
-  WSACleanup();
-}
-
 TIrSocket TFakeIrProvider::OpenSocket() {
   return IrSocketOf(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
 }
@@ -43,17 +34,7 @@ int TFakeIrProvider::Connect(TIrSocket s, const std::array<std::uint8_t, 4>& dev
   addr.sin_family = AF_INET;
   addr.sin_port = htons(tcpPort_);
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(WinSocketOf(s), reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr))) == 0) return 0;
-  const int error = WSAGetLastError();
-  return error != 0 ? error : WSAECONNREFUSED;
-}
-
-void TFakeIrProvider::CloseSocket(TIrSocket s) {
-  if (s != kNoIrSocket) closesocket(WinSocketOf(s));
-}
-
-int TFakeIrProvider::LastError() {
-  return WSAGetLastError();
+  return ConnectTo(s, reinterpret_cast<const sockaddr*>(&addr), static_cast<int>(sizeof(addr)));
 }
 
 std::vector<std::string> TFakeIrProvider::Services() const {

@@ -23,19 +23,18 @@
 #include "Dku2Devices.h"
 #include "FinderDevicesWin.h"
 #include "IrDiscovery.h"
+#include "IrdaWin.h"
 
-class TFakeIrProvider : public TIrProvider {
+// Winsock as the real provider uses it, with TCP sockets in place of infrared
+// ones: one device is listed, and its connect goes to the loopback port.
+class TFakeIrProvider : public TWinsockIrProvider {
  public:
   explicit TFakeIrProvider(std::uint16_t tcpPort, std::string deviceName = "Nokia 6310",
                            std::array<std::uint8_t, 4> deviceId = {0x12, 0x34, 0x56, 0x78});
 
-  bool Startup() override;
-  void Cleanup() override;
   TIrSocket OpenSocket() override;
   bool EnumerateDevices(TIrSocket socket, std::string& list) override;
   int Connect(TIrSocket socket, const std::array<std::uint8_t, 4>& deviceId, const std::string& service) override;
-  void CloseSocket(TIrSocket socket) override;
-  int LastError() override;
 
   // Discovery passes that listed the devices, and connects made.
   int Enumerations() const { return enumerations_.load(); }
