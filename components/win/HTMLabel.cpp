@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "StdCtrls.h"
+#include "SysUtils.h"
 
 FW_BEGIN_CLASS(THTMLabel)
   FW_PROP(HTMLText, GetHTMLText, SetHTMLText)
@@ -21,11 +22,7 @@ FW_END_CLASS
 namespace {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
+  return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace

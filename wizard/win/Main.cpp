@@ -405,12 +405,10 @@ void TWizardForm::SetPhoneImage(TBitmap* image) {
 
 void TWizardForm::SetMobilePhone(TNokiaPhone* phone) {
   if (phone == phone_) return;
-  TNokiaPhone* old = phone_;
+  // The old phone is freed even when its goodbye fails.
+  TOwned<TNokiaPhone> old(phone_);
   phone_ = phone;
-  if (old) {
-    old->Disconnect();
-    old->Free();
-  }
+  if (old) old->Disconnect();
 }
 
 // --- The search ----------------------------------------------------------------------------------
@@ -491,10 +489,22 @@ void TWizardForm::ConnectButtonClick(TObject*) {
   UpdateControls();
 }
 
+namespace {
+
+// Marks the form busy while it asks the phone (the ask handles messages).
+struct TReadingPhone {
+  bool& flag;
+  explicit TReadingPhone(bool& f) : flag(f) { flag = true; }
+  ~TReadingPhone() { flag = false; }
+};
+
+}  // namespace
+
 void TWizardForm::PhoneFound(TNokiaPhone* phone) {
   if (!phone) return;
   std::string imei;
   try {
+    TReadingPhone reading(readingPhone_);
     imei = phone->GetIMEI();
   } catch (const Exception&) {
   }
@@ -507,18 +517,31 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
   Timer->SetEnabled(false);
   ResetFinder();
   SetMobilePhone(phone);
-  readingPhone_ = true;
   connected_ = true;
   try {
+    TReadingPhone reading(readingPhone_);
     model_ = ModelNameFromCode(phone->GetModel(), 0);
     if (model_.empty()) model_ = Str(SUnknown);
     imei_ = phone->GetIMEI();
     swVersion_ = phone->GetSWVersion();
   } catch (...) {
-    readingPhone_ = false;
-    throw;
+    // The search is over and the phone could not be read: it is released, the
+    // page is ready for another Connect, and the error is shown.
+    const std::exception_ptr error = std::current_exception();
+    connected_ = false;
+    model_ = Str(SUnknown);
+    imei_.clear();
+    swVersion_.clear();
+    try {
+      SetMobilePhone(nullptr);
+    } catch (...) {
+    }
+    SetCursor(crDefault);
+    WaitPanel->Hide();
+    UpdateControls();
+    if (Application) Application->HandleException(this, error);
+    return;
   }
-  readingPhone_ = false;
   TOwned<TPhone> entry(New<TPhone>());
   entry->Model = model_;
   entry->IMEI = imei_;
@@ -534,12 +557,16 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
 void TWizardForm::PhoneFailed(std::int32_t, std::uint16_t) {}
 
 void TWizardForm::SearchPassDone(std::uint16_t count) {
+  if (closing_) return;
   // Only a pass counted after Connect tried the candidates of this search.
   if (count == 0 || count == passCountAtConnect_) return;
   SearchFailed();
 }
 
 void TWizardForm::TimerTimer(TObject*) {
+  // While a found phone is being asked, its answer decides; a search that goes
+  // on after it ends at its next pass report or the next tick.
+  if (closing_ || readingPhone_) return;
   SearchFailed();
 }
 
@@ -645,10 +672,14 @@ void TWizardForm::FormCloseQuery(TObject*, bool& canClose) {
 void TWizardForm::FormClose(TObject*, TCloseAction&) {
   if (closing_) return;
   closing_ = true;
+  // A search under way ends here: nothing it reports reaches a closing form.
+  Timer->SetEnabled(false);
+  ResetFinder();
   if (phone_) {
+    TOwned<TNokiaPhone> phone(phone_);
+    phone_ = nullptr;
     try {
-      phone_->Disconnect();
-      FreeAndNil(phone_);
+      phone->Disconnect();
     } catch (...) {
     }
   }
@@ -675,8 +706,9 @@ void TWizardForm::FormDestroy(TObject*) {
     PhoneFinder->OnFailure = nullptr;
   }
   if (phone_) {
-    phone_->Disconnect();
-    FreeAndNil(phone_);
+    TOwned<TNokiaPhone> phone(phone_);
+    phone_ = nullptr;
+    phone->Disconnect();
   }
   FreeAndNil(phones_);
   FreeAndNil(portList_);

@@ -28,7 +28,10 @@ class TFakePhone : public TNokiaPhone {
   FW_CLASS(TFakePhone, TNokiaPhone)
  public:
   explicit TFakePhone(TComponent* owner) : TNokiaPhone(owner) {}
-  std::string GetModel() override { return code; }
+  std::string GetModel() override {
+    if (lineLost) throw Exception("The phone stopped answering");
+    return code;
+  }
   std::string GetIMEI() override { return imei; }
   std::string GetSWVersion() override { return sw; }
   int GetPort() override { return port; }
@@ -38,6 +41,7 @@ class TFakePhone : public TNokiaPhone {
   }
   std::string code = "NPE-4", imei = "350612345678901", sw = "V 05.10";
   int port = 3;
+  bool lineLost = false;
   bool* freed = nullptr;
 };
 FW_IMPLEMENT_CLASS(TFakePhone)
@@ -136,10 +140,11 @@ class WizardForm : public ::testing::Test {
     }
     ASSERT_EQ(Page(), 3);
   }
-  TFakePhone* Found(std::string imei = "350612345678901", bool* freed = nullptr) {
+  TFakePhone* Found(std::string imei = "350612345678901", bool* freed = nullptr, bool lineLost = false) {
     auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
     phone->imei = std::move(imei);
     phone->freed = freed;
+    phone->lineLost = lineLost;
     form_->PhoneFound(phone);
     return phone;
   }
@@ -260,6 +265,53 @@ TEST_F(WizardForm, OnlyAPassCountedAfterConnectEndsTheSearch) {
     EXPECT_TRUE(form_->LabelHelp2->GetVisible());
     g_dialogs.clear();
   }
+}
+
+// Errors handed to the application, by message.
+std::vector<std::string> g_handled;
+void RecordHandled(TApplication*, TObject*, std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    g_handled.push_back(e.Message);
+  } catch (...) {
+    g_handled.push_back("?");
+  }
+}
+
+TEST_F(WizardForm, APhoneThatCannotBeReadIsReleasedAndThePageIsReadyAgain) {
+  const THandleExceptionProc saved = HandleExceptionHook;
+  HandleExceptionHook = RecordHandled;
+  g_handled.clear();
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  bool freed = false;
+  Found("350612345678901", &freed, true);
+  HandleExceptionHook = saved;
+  EXPECT_EQ(g_handled, std::vector<std::string>{"The phone stopped answering"});
+  EXPECT_TRUE(freed) << "the phone's port is released";
+  EXPECT_EQ(form_->Phone(), nullptr);
+  EXPECT_FALSE(form_->Connected());
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 0);
+  EXPECT_FALSE(form_->WaitPanel->GetVisible());
+  EXPECT_TRUE(form_->ConnectButton->GetEnabled()) << "another Connect can be tried";
+  EXPECT_TRUE(form_->BackButton->GetEnabled());
+  bool canClose = false;
+  form_->FormCloseQuery(form_, canClose);
+  EXPECT_TRUE(canClose);
+}
+
+TEST_F(WizardForm, ClosingEndsASearchUnderWay) {
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  const std::uint16_t start = form_->PassCountAtConnect();
+  TCloseAction action = caHide;
+  form_->FormClose(form_, action);
+  EXPECT_FALSE(form_->Timer->GetEnabled());
+  EXPECT_EQ(PhoneFinder->GetPortMethod(3), 0) << "the search is disarmed";
+  form_->SearchPassDone(static_cast<std::uint16_t>(start + 1));
+  form_->TimerTimer(form_->Timer);
+  EXPECT_TRUE(g_dialogs.empty()) << "no failure message over a closing form";
 }
 
 TEST_F(WizardForm, TheTimeOutNamesTheHelpOfTheInstructionPage) {
