@@ -231,7 +231,9 @@ void TFindThread::Stop() {
   { std::lock_guard<std::mutex> g(pauseLock_); }
   pauseWake_.notify_all();
   // A connect attempt under way gives up at once. The events are unhooked
-  // by now, so no hand-over takes the phone meanwhile.
+  // by now, so no hand-over takes the phone meanwhile; that order matters, as
+  // the disconnect's wait serves synchronous calls and the hand-over's call
+  // would take phoneLock_ again on this thread.
   std::lock_guard<std::mutex> g(phoneLock_);
   if (phone_) {
     try {

@@ -5,7 +5,7 @@
 
 // --- TEnumeratorIrDiscovery ----------------------------------------------------------------------
 
-TEnumeratorIrDiscovery::TEnumeratorIrDiscovery(TIrProvider& provider) : enumerator_(provider) {
+TEnumeratorIrDiscovery::TEnumeratorIrDiscovery(TIrProvider& provider) : provider_(provider), enumerator_(provider) {
   enumerator_.OnDeviceConnected = ::TIrDeviceConnectedEvent::Bind<&TEnumeratorIrDiscovery::DeviceConnected>(this);
 }
 
@@ -21,7 +21,7 @@ void TEnumeratorIrDiscovery::DeviceConnected(const std::string& name, TIrSocket 
   if (OnDeviceConnected) {
     OnDeviceConnected(name, socket);
   } else {
-    GetIrProvider().CloseSocket(socket);  // nobody takes it
+    provider_.CloseSocket(socket);  // nobody takes it
   }
 }
 

@@ -24,6 +24,7 @@ class TEnumeratorIrDiscovery : public TIrDiscovery {
  private:
   void DeviceConnected(const std::string& name, TIrSocket socket);
 
+  TIrProvider& provider_;
   TIrEnumerator enumerator_;
 };
 

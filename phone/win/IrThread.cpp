@@ -255,6 +255,12 @@ bool TIrThread::StartReader(const std::shared_ptr<TIrReaderLink>& link) {
 
 void TIrThread::Execute() {
   const std::shared_ptr<TIrReaderLink> link = link_;
+  if (link->Mode() == kIrReaderSocket) {
+    // Before anything is sent: a send to a phone that stopped reading must end
+    // within its time budget instead of blocking with the link's locks held.
+    u_long nonBlocking = 1;
+    ioctlsocket(static_cast<SOCKET>(link->Handle()), FIONBIO, &nonBlocking);
+  }
   link->MarkStarted();
   try {
     bool running = true;
@@ -292,8 +298,6 @@ bool TIrThread::Cycle() {
       if (cutter_.EmptyPoll()) Log("Partial frame dropped");
       return true;
     } else {
-      u_long nonBlocking = 1;
-      ioctlsocket(s, FIONBIO, &nonBlocking);
       char buffer[kIrReceiveSize];
       result = recv(s, buffer, kIrReceiveSize, 0);
       if (result > 0) {
