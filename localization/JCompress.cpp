@@ -442,25 +442,13 @@ void DecompressStream(TStream* source, TStream* destination, TJProgressEvent onP
 }
 
 void DecompressFromPosition(TStream* source, TStream* destination, TJProgressEvent onProgress, bool prefix) {
-  TLZJCompressor* compressor = New<TLZJCompressor>(source, destination, onProgress);
+  TOwned<TLZJCompressor> compressor(New<TLZJCompressor>(source, destination, onProgress));
   compressor->Prefix = prefix;
-  try {
-    compressor->DecompressStreams();
-  } catch (...) {
-    compressor->Free();
-    throw;
-  }
-  compressor->Free();
+  compressor->DecompressStreams();
 }
 
 void CompressStream(TStream* source, TStream* destination, TJProgressEvent onProgress, std::uint32_t sizeField) {
-  TLZJCompressor* compressor = New<TLZJCompressor>(source, destination, onProgress);
+  TOwned<TLZJCompressor> compressor(New<TLZJCompressor>(source, destination, onProgress));
   compressor->SizeField = sizeField;
-  try {
-    compressor->CompressStreams();
-  } catch (...) {
-    compressor->Free();
-    throw;
-  }
-  compressor->Free();
+  compressor->CompressStreams();
 }

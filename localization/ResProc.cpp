@@ -45,6 +45,16 @@ void WriteOut(TStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
+// The end of a .res entry's header, after its type and name: data version,
+// memory flags (discardable), neutral language, version and characteristics.
+void PutResHeaderTail(std::string& out) {
+  Put32(out, 0);
+  Put16(out, 0x1000);
+  Put16(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+}
+
 // Resource entries of a .res file start on 4-byte boundaries.
 void PadToDword(TStream& stream) {
   const std::int64_t size = stream.Size();
@@ -332,11 +342,7 @@ void TResString::WriteResFile(TStream& stream) const {
     Put16(out, kRTString);
     Put16(out, 0xFFFF);
     Put16(out, static_cast<std::uint32_t>(g->GroupID()));
-    Put32(out, 0);
-    Put16(out, 0x1000);
-    Put16(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
+    PutResHeaderTail(out);
     g->WriteData(out);
     WriteOut(stream, out);
     PadToDword(stream);
@@ -482,11 +488,7 @@ void TResRCData::WriteResFile(TStream& stream) const {
     Put16(name, 0);
     name.resize(c, '\0');
     out += name;
-    Put32(out, 0);
-    Put16(out, 0x1000);
-    Put16(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
+    PutResHeaderTail(out);
     out += item->Data();
     WriteOut(stream, out);
     PadToDword(stream);
