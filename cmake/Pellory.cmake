@@ -87,6 +87,8 @@ function(pellory_test name)
   pellory_target_options(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PELLORY_ROOT}/tests/support)
+  # Tests that read files of the source tree find it here (an absolute path; under Wine on drive Z:).
+  target_compile_definitions(${name} PRIVATE PELLORY_SOURCE_DIR="${PELLORY_ROOT}")
   if(WIN32)
     # The emulator (scripts/run-test --wine) is put in front of the target by CTest.
     add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
@@ -122,30 +124,35 @@ function(pellory_bench name)
   pellory_target_options(${name})
   target_link_libraries(${name} PRIVATE ${B_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  set_property(GLOBAL APPEND PROPERTY PELLORY_BENCHMARKS ${name})
 endfunction()
 
 # --- Host tools -----------------------------------------------------------------------------------
 # Tools that run on the build machine (the form compiler, the phone simulator) are built natively
-# even in the Windows presets: there the whole tree is configured a second time for the host with
-# PELLORY_HOST_TOOLS=ON into <build>/host, which builds only the portable framework and tools/.
+# even in the Windows presets: there the tree is configured once more for the host with
+# PELLORY_HOST_TOOLS=ON, which builds only the portable framework and tools/. Both Windows presets
+# share that host tree (build/host); its build runs under a lock, so the two presets may build at
+# the same time.
 #
-#   pellory_host_tool(<name> SOURCES ... [LIBS ...])   declares a tool (built into <build>/bin)
+#   pellory_host_tool(<name> SOURCES ... [LIBS ...])   declares a tool (built into <host tree>/bin)
 #   pellory_tool_path(<name> <var>)                     path of the tool's executable on the build machine
 #   pellory_tools                                       target to depend on before running a tool
 option(PELLORY_HOST_TOOLS "Build only the host tools" OFF)
 
 if(CMAKE_CROSSCOMPILING)
   include(ExternalProject)
+  set(PELLORY_HOST_TREE ${PELLORY_ROOT}/build/host)
   ExternalProject_Add(pellory_host_build
     SOURCE_DIR ${PELLORY_ROOT}
-    BINARY_DIR ${CMAKE_BINARY_DIR}/host
+    BINARY_DIR ${PELLORY_HOST_TREE}
     CMAKE_ARGS -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
                -DPELLORY_WERROR=${PELLORY_WERROR}
+    BUILD_COMMAND flock ${PELLORY_ROOT}/build/host.lock ${CMAKE_COMMAND} --build ${PELLORY_HOST_TREE}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON)
   add_custom_target(pellory_tools DEPENDS pellory_host_build)
-  set(PELLORY_HOST_BIN ${CMAKE_BINARY_DIR}/host/bin)
+  set(PELLORY_HOST_BIN ${PELLORY_HOST_TREE}/bin)
 else()
   add_custom_target(pellory_tools)
   set(PELLORY_HOST_BIN ${CMAKE_BINARY_DIR}/bin)

@@ -331,7 +331,7 @@ std::string ObjdumpTree(const std::string& image, const std::string& name) {
 TEST(ResProc, ObjectDumperShowsTheSameTreeInTheWrittenLibrary) {
   std::string fixture = LocFixture32();
   std::string expected = ObjdumpTree(fixture, "resproc-fixture.dll");
-  if (expected.empty()) GTEST_SKIP() << "x86_64-w64-mingw32-objdump is not available";
+  if (expected.empty()) GTEST_FAIL() << "x86_64-w64-mingw32-objdump is not available (scripts/setup installs it)";
   EXPECT_NE(expected.find("TWIZARDFORM size 0x00001d"), std::string::npos) << expected;
   TProcessorPtr p = Load(fixture);
   EXPECT_EQ(ObjdumpTree(p->ResourceDLLImage(), "resproc-written.dll"), expected);

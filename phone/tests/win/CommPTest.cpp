@@ -110,7 +110,7 @@ TEST(CommP, ClosedPortIoFailsQuietly) {
 class PhoneSimPort : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
+    if (SimulatorPort() == 0) GTEST_FAIL() << "no simulated phone: run this test through phone/tests/win/with-phonesim";
     port_ = New<TCustComPort>(nullptr);
     port_->Port = static_cast<std::uint8_t>(SimulatorPort());
     port_->BaudRate = br115200;

@@ -95,7 +95,7 @@ TEST(Timers, DelayWithMessagesServesSynchronousCallsAndMessages) {
 class PhoneSimSender : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)";
+    if (SimulatorPort() == 0) GTEST_FAIL() << "no simulated phone: run this test through phone/tests/win/with-phonesim";
     from_ = SimulatorLog().size();
   }
   void TearDown() override { CloseSender(); }
@@ -327,7 +327,8 @@ TEST_F(PhoneSimSender, HexLogsHoldEveryFrameSentAndReceived) {
 }
 
 TEST_F(PhoneSimSender, FramesWithBadChecksumsAreDroppedUnacknowledged) {
-  if (SimulatorPort(TSim::Corrupting) == 0) GTEST_SKIP() << "no corrupting simulator";
+  if (SimulatorPort(TSim::Corrupting) == 0)
+    GTEST_FAIL() << "no corrupting simulated phone: run this test through phone/tests/win/with-phonesim";
   ASSERT_EQ(Open(kLinkFbusCable, TSim::Corrupting), 0);
   const std::size_t from = from_;
   sender_->SendPhoneMessage(0xD1, kModelRead);

@@ -460,7 +460,7 @@ TEST(Dku2Reader, TheEndNoticeMayReleaseTheSender) {
 
 TEST(LinkSimIrda, TheFinderFindsThe6310AndDoesNotTryIrdaAgain) {
   if (!UseFakeLinkDevices() || !FakeIrProvider())
-    GTEST_SKIP() << "no simulated infrared phone (run through with-link-sims)";
+    GTEST_FAIL() << "no simulated infrared phone: run this test through phone/tests/win/with-link-sims";
   UseWinPhonePlatform();
   TFakeIrProvider& ir = *FakeIrProvider();
   TFinderScope scope;
@@ -492,7 +492,7 @@ TEST(LinkSimIrda, TheFinderFindsThe6310AndDoesNotTryIrdaAgain) {
 
 TEST(LinkSimDku2, TheFinderFindsThePhoneAndNeverRetriesItsPath) {
   if (!UseFakeLinkDevices() || !FakeDku2Devices())
-    GTEST_SKIP() << "no simulated DKU-2 phone (run through with-link-sims)";
+    GTEST_FAIL() << "no simulated DKU-2 phone: run this test through phone/tests/win/with-link-sims";
   UseWinPhonePlatform();
   const std::string path = ComDevicePath(std::atoi(std::getenv("PELLORY_FAKE_DKU2_PORT")));
   TFakeDku2FinderDevices& dku2 = *FakeDku2Devices();

@@ -127,9 +127,10 @@ class FinderProgram : public ::testing::Test {
   TFinderEvents events_;
 };
 
-#define SIMULATOR_OR_SKIP()                                                                     \
-  do {                                                                                          \
-    if (SimulatorPort() == 0) GTEST_SKIP() << "no simulated phone (run through with-phonesim)"; \
+#define SIMULATOR_OR_FAIL()                                                                      \
+  do {                                                                                           \
+    if (SimulatorPort() == 0)                                                                    \
+      GTEST_FAIL() << "no simulated phone: run this test through phone/tests/win/with-phonesim"; \
   } while (0)
 
 // --- With the simulated phone ----------------------------------------------------------------------
@@ -137,7 +138,7 @@ class FinderProgram : public ::testing::Test {
 using PhoneSimFinder = FinderProgram;
 
 TEST_F(PhoneSimFinder, FindsThePhoneAndDisablesTheAbsentPort) {
-  SIMULATOR_OR_SKIP();
+  SIMULATOR_OR_FAIL();
   const int simPort = SimulatorPort();
   const std::size_t logFrom = SimulatorLog().size();
   events_.Hook(*PhoneFinder);
@@ -241,7 +242,7 @@ class TDku5Seed {
 };
 
 TEST_F(PhoneSimFinder, FindsThePhoneOnADku5PortThroughTheAtSwitch) {
-  SIMULATOR_OR_SKIP();
+  SIMULATOR_OR_FAIL();
   const int simPort = SimulatorPort();
   TDku5Seed seed(simPort);
   const std::size_t logFrom = SimulatorLog().size();
@@ -382,7 +383,7 @@ TEST_F(PhoneFinderClose, HandlesTheMainThreadsMessagesWhileTheSearchEnds) {
 }
 
 TEST_F(PhoneSimFinder, ClosingWhileConnectingEndsTheSearchAndClosesThePort) {
-  SIMULATOR_OR_SKIP();
+  SIMULATOR_OR_FAIL();
   PhoneFindFinalization();
   const int simPort = SimulatorPort();
   for (int afterMs : {0, 30, 150, 400, 2000}) {
@@ -403,7 +404,7 @@ TEST_F(PhoneSimFinder, ClosingWhileConnectingEndsTheSearchAndClosesThePort) {
 // cuts the wait short, and nothing more reaches the phone after the port closed.
 TEST_F(PhoneSimFinder, ClosingWhileWaitingForAMutePhone) {
   const char* port = std::getenv("PELLORY_PHONESIM_MUTE_PORT");
-  if (!port) GTEST_SKIP() << "no mute simulated phone (run through with-phonesim)";
+  if (!port) GTEST_FAIL() << "no mute simulated phone: run this test through phone/tests/win/with-phonesim";
   PhoneFindFinalization();
   const int mutePort = std::atoi(port);
   const char* const logVariable = "PELLORY_PHONESIM_MUTE_LOG";

@@ -231,13 +231,13 @@ class PhoneSimPlatform : public ::testing::Test {
   std::size_t from_ = 0;
 };
 
-#define OPEN_OR_SKIP(sim, method)                                                             \
-  do {                                                                                        \
-    if (!Open(sim, method)) GTEST_SKIP() << "no simulated phone (run through with-phonesim)"; \
+#define OPEN_OR_FAIL(sim, method)                                                                                      \
+  do {                                                                                                                 \
+    if (!Open(sim, method)) GTEST_FAIL() << "no simulated phone: run this test through phone/tests/win/with-phonesim"; \
   } while (0)
 
 TEST_F(PhoneSimPlatform, Npe4IdentifiesOnTheFbusCable) {
-  OPEN_OR_SKIP(kNpe4, kLinkFbusCable);
+  OPEN_OR_FAIL(kNpe4, kLinkFbusCable);
   ASSERT_TRUE(phone_->Connect(false)) << "failure code " << int(phone_->FailureCode());
   EXPECT_TRUE(phone_->Connected());
   EXPECT_EQ(phone_->FailureCode(), 0);
@@ -253,7 +253,7 @@ TEST_F(PhoneSimPlatform, Npe4IdentifiesOnTheFbusCable) {
 }
 
 TEST_F(PhoneSimPlatform, Nse3ConnectsFromTheSearchThreadWithThe5110Requests) {
-  OPEN_OR_SKIP(kNse3, kLinkFbusCable);
+  OPEN_OR_FAIL(kNse3, kLinkFbusCable);
   bool connected = false;
   RunOnWorker([&] { connected = phone_->Connect(false); });
   ASSERT_TRUE(connected) << "failure code " << int(phone_->FailureCode());
@@ -266,7 +266,7 @@ TEST_F(PhoneSimPlatform, Nse3ConnectsFromTheSearchThreadWithThe5110Requests) {
 }
 
 TEST_F(PhoneSimPlatform, Npw2GivesAnElevenCharacterEsn) {
-  OPEN_OR_SKIP(kNpw2, kLinkFbusCable);
+  OPEN_OR_FAIL(kNpw2, kLinkFbusCable);
   ASSERT_TRUE(phone_->Connect(false)) << "failure code " << int(phone_->FailureCode());
   EXPECT_EQ(phone_->GetModel(), "NPW-2");
   EXPECT_EQ(phone_->Family(), 4);
@@ -276,7 +276,7 @@ TEST_F(PhoneSimPlatform, Npw2GivesAnElevenCharacterEsn) {
 }
 
 TEST_F(PhoneSimPlatform, AMutePhoneFailsWithCode13) {
-  OPEN_OR_SKIP(kMute, kLinkFbusCable);
+  OPEN_OR_FAIL(kMute, kLinkFbusCable);
   bool connected = true;
   RunOnWorker([&] { connected = phone_->Connect(false); });
   EXPECT_FALSE(connected);
@@ -297,7 +297,7 @@ TEST_F(PhoneSimPlatform, AMutePhoneFailsWithCode13) {
 }
 
 TEST_F(PhoneSimPlatform, AtSwitchIdentifiesNse3) {
-  OPEN_OR_SKIP(kNse3, kLinkAtSwitch);
+  OPEN_OR_FAIL(kNse3, kLinkAtSwitch);
   ASSERT_TRUE(phone_->Connect(false)) << "failure code " << int(phone_->FailureCode());
   EXPECT_EQ(phone_->GetModel(), "NSE-3");
   EXPECT_EQ(phone_->GetIMEI(), "449123456789012");
@@ -306,7 +306,7 @@ TEST_F(PhoneSimPlatform, AtSwitchIdentifiesNse3) {
 }
 
 TEST_F(PhoneSimPlatform, BluetoothPhonetIdentifiesNpe4) {
-  OPEN_OR_SKIP(kNpe4, kLinkBluetooth);
+  OPEN_OR_FAIL(kNpe4, kLinkBluetooth);
   ASSERT_TRUE(phone_->Connect(false)) << "failure code " << int(phone_->FailureCode());
   EXPECT_EQ(phone_->GetModel(), "NPE-4");
   EXPECT_EQ(phone_->GetSWVersion(), "V 05.10");
