@@ -8,7 +8,10 @@
 namespace {
 
 constexpr std::size_t kIoChunk = 64 * 1024;
-const char kWrongFormat[] = "Wrong stream format";
+
+[[noreturn]] void RaiseWrongStreamFormat() {
+  throw EJCompressError(LoadResString(SWrongStreamFormat));
+}
 
 // Buffered reads over a token source.
 class TInBuffer {
@@ -139,12 +142,12 @@ void LzjDecodeCore(TLzjSource& source, TLzjSink& sink, bool prefix, const TLzjPr
     if (t & 1) {
       if (!in.More()) {
         if (prefix) break;
-        throw EJCompressError(kWrongFormat);
+        RaiseWrongStreamFormat();
       }
       unsigned w = static_cast<unsigned>(in.Byte()) << 8 | t;
       std::size_t d = (w & 0x0FFF) >> 1;
       std::size_t len = (w >> 12) + kLzjMinMatch;
-      if (d == 0 || d > total) throw EJCompressError(kWrongFormat);
+      if (d == 0 || d > total) RaiseWrongStreamFormat();
       for (std::size_t i = 0; i < len; ++i) {
         std::uint8_t b = window[(end - d) & (kLzjWindowSize - 1)];
         window[end] = b;
@@ -165,7 +168,7 @@ void LzjDecodeCore(TLzjSource& source, TLzjSink& sink, bool prefix, const TLzjPr
       if (got < n) {
         if (prefix) break;
         out.Flush();
-        throw EJCompressError(kWrongFormat);
+        RaiseWrongStreamFormat();
       }
     }
     if (progress) progress(in.Position(), in.Size());
@@ -284,13 +287,13 @@ std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProg
     if (t & 1) {
       if (p == end) {
         if (prefix) break;
-        throw EJCompressError(kWrongFormat);
+        RaiseWrongStreamFormat();
       }
       unsigned w = static_cast<unsigned>(*p++) << 8 | t;
       std::size_t d = (w & 0x0FFF) >> 1;
       std::size_t len = (w >> 12) + kLzjMinMatch;
       std::size_t pos = out.size();
-      if (d == 0 || d > pos) throw EJCompressError(kWrongFormat);
+      if (d == 0 || d > pos) RaiseWrongStreamFormat();
       out.resize(pos + len);
       char* o = out.data() + pos;
       const char* from = o - d;  // overlaps the output when d < len
@@ -302,7 +305,7 @@ std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProg
       p += take;
       if (take < n) {
         if (prefix) break;
-        throw EJCompressError(kWrongFormat);
+        RaiseWrongStreamFormat();
       }
     }
   }
@@ -321,10 +324,10 @@ std::string LzjCompress(std::string_view data, std::uint32_t sizeField) {
 }
 
 std::string LzjDecompress(std::string_view stream, bool prefix) {
-  if (!IsLzjData(stream)) throw EJCompressError(kWrongFormat);
+  if (!IsLzjData(stream)) RaiseWrongStreamFormat();
   if (stream.size() < kLzjHeaderSize) {
     if (prefix) return std::string();
-    throw EJCompressError(kWrongFormat);
+    RaiseWrongStreamFormat();
   }
   return LzjDecodeTokens(stream.substr(kLzjHeaderSize), prefix);
 }
@@ -365,8 +368,8 @@ FW_IMPLEMENT_CLASS(TJCompressor)
 FW_IMPLEMENT_CLASS(TLZJCompressor)
 
 void TJCompressor::CheckStreams() {
-  if (!Source) throw EJCompressError("Source stream is not defined");
-  if (!Destination) throw EJCompressError("Destination stream is not defined");
+  if (!Source) throw EJCompressError(LoadResString(SSourceStreamNotDefined));
+  if (!Destination) throw EJCompressError(LoadResString(SDestinationStreamNotDefined));
 }
 
 void TJCompressor::CompressStreams() {
@@ -389,12 +392,12 @@ void TLZJCompressor::ReadHeader() {
   char magic[kLzjMagicSize];
   if (Source->Read(magic, kLzjMagicSize) != static_cast<std::int64_t>(kLzjMagicSize) ||
       std::string_view(magic, kLzjMagicSize) != std::string_view(kLzjMagic, kLzjMagicSize))
-    throw EJCompressError(kWrongFormat);
+    RaiseWrongStreamFormat();
   std::uint8_t size[4];
   std::int64_t got = Source->Read(size, 4);
   if (got != 4) {
     if (Prefix) return;
-    throw EJCompressError(kWrongFormat);
+    RaiseWrongStreamFormat();
   }
   SizeField = static_cast<std::uint32_t>(size[0]) | static_cast<std::uint32_t>(size[1]) << 8 |
               static_cast<std::uint32_t>(size[2]) << 16 | static_cast<std::uint32_t>(size[3]) << 24;

@@ -21,9 +21,15 @@
 #include "Exceptions.h"
 #include "Method.h"
 #include "Object.h"
+#include "ResStrings.h"
 #include "Streams.h"
 
 FW_EXCEPTION(EJCompressError, Exception);
+
+// The compressor's error texts, resource strings of the program.
+inline constexpr ResString SWrongStreamFormat{65232, 0, "Wrong stream format"};
+inline constexpr ResString SSourceStreamNotDefined{65233, 0, "Source stream is not defined"};
+inline constexpr ResString SDestinationStreamNotDefined{65234, 0, "Destination stream is not defined"};
 
 inline constexpr char kLzjMagic[] = "LZJ00";
 inline constexpr std::size_t kLzjMagicSize = 5;

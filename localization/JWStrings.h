@@ -8,8 +8,13 @@
 #include <string_view>
 
 #include "Exceptions.h"
+#include "ResStrings.h"
 
 // A failed system call raises the framework's EOSError (message and code).
+// Its texts, resource strings of the program: with a code, the code and the
+// system's text for it; without one, the plain failure.
+inline constexpr ResString SSystemErrorCode{65237, 0, "System Error. Code: %d.\r\n%s"};
+inline constexpr ResString SOSFunctionFailed{65238, 0, "A call to an OS function failed"};
 
 // -1, 0 or 1 in the user's default locale (through LocaleServices()).
 int CompareWideText(std::u16string_view a, std::u16string_view b, bool ignoreCase);

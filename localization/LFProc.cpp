@@ -6,6 +6,7 @@
 
 #include "FileApi.h"
 #include "JCompress.h"
+#include "LocStreamErrors.h"
 #include "PackedStrings.h"
 #include "SysUtils.h"
 
@@ -20,7 +21,7 @@ struct TFree {
 };
 
 [[noreturn]] void RaiseReadError() {
-  throw EReadError("Stream read error");
+  RaisePackedReadError();
 }
 
 std::string ReadAll(TStream& stream) {
@@ -327,8 +328,8 @@ std::size_t TLangFile::ReadHeader(std::string_view bytes, bool checkOnly) {
   try {
     std::uint16_t magic = r.U16LE();
     std::uint16_t format = r.U16LE();
-    if (magic != kLangFileMagic || format == 0) throw ELFProcError(kLFInvalidFormat);
-    if (format > kLangFileNewestFormat) throw ELFProcError(kLFTooNew);
+    if (magic != kLangFileMagic || format == 0) throw ELFProcError(LoadResString(SLFInvalidFormat));
+    if (format > kLangFileNewestFormat) throw ELFProcError(LoadResString(SLFTooNew));
     std::uint32_t version = r.U32LE();
     std::uint32_t build = format > 4 ? r.U32LE() : 0;
     std::uint16_t langId = r.U16LE();
@@ -361,13 +362,13 @@ std::size_t TLangFile::ReadHeader(std::string_view bytes, bool checkOnly) {
 }
 
 void TLangFile::CheckTarget(TLangResource* store, int langIndex) {
-  if (!store) throw ELFProcError(kLFInvalidStore);
+  if (!store) throw ELFProcError(LoadResString(SLFInvalidStore));
   if (langIndex < 0) {
     store->Forms()->Clear();
     store->Units()->Clear();
     store->ExtGroups()->Clear();
   } else if (langIndex >= store->GetLanguageCount()) {
-    throw ELFProcError(kLFInvalidIndex);
+    throw ELFProcError(LoadResString(SLFInvalidIndex));
   }
 }
 

@@ -20,14 +20,17 @@
 #include "Exceptions.h"
 #include "LangRes.h"
 #include "Object.h"
+#include "ResStrings.h"
 #include "Streams.h"
 
 FW_EXCEPTION(ELFProcError, Exception);
 
-inline constexpr char kLFInvalidFormat[] = "Invalid file format";
-inline constexpr char kLFTooNew[] = "The language file can not be read. You need to download the latest Orvandel";
-inline constexpr char kLFInvalidStore[] = "Invalid LangResources";
-inline constexpr char kLFInvalidIndex[] = "Invalid index";
+// The reader's error texts, resource strings of the program.
+inline constexpr ResString SLFInvalidFormat{65249, 0, "Invalid file format"};
+inline constexpr ResString SLFTooNew{65250, 0,
+                                     "The language file can not be read. You need to download the latest Orvandel"};
+inline constexpr ResString SLFInvalidStore{65251, 0, "Invalid LangResources"};
+inline constexpr ResString SLFInvalidIndex{65252, 0, "Invalid index"};
 
 inline constexpr std::uint16_t kLangFileMagic = 0x464C;  // "LF"
 inline constexpr std::uint16_t kLangFileNewestFormat = 7;

@@ -595,8 +595,8 @@ int TLangResource::IndexOfLocale(std::uint16_t langId) const {
 
 int TLangResource::AddLanguage(int baseIndex, std::uint16_t langId) {
   int count = languages_->Count();
-  if (count == 0) throw ELangResError("Empty dictionary");
-  if (baseIndex < 0 || baseIndex >= count) throw ELangResError("Could not add language");
+  if (count == 0) throw ELangResError(LoadResString(SEmptyDictionary));
+  if (baseIndex < 0 || baseIndex >= count) throw ELangResError(LoadResString(SCouldNotAddLanguage));
   languages_->AddLocale(langId);
   ForEachItem([&](TLResItem* item) {
     TLResValue* base = item->GetValue(baseIndex);
@@ -612,7 +612,7 @@ int TLangResource::AddLanguage(int baseIndex, std::uint16_t langId) {
 
 void TLangResource::RemoveLanguage(int index) {
   int count = languages_->Count();
-  if (count <= 1 || index <= 0 || index >= count) throw ELangResError("Could not remove language");
+  if (count <= 1 || index <= 0 || index >= count) throw ELangResError(LoadResString(SCouldNotRemoveLanguage));
   languages_->Delete(index);
   ForEachItem([&](TLResItem* item) {
     if (index < item->Values()->Count()) item->Values()->FreeAndDelete(index);

@@ -18,10 +18,16 @@
 #include "JUtils.h"
 #include "Lists.h"
 #include "Object.h"
+#include "ResStrings.h"
 #include "Strings.h"
 #include "Types.h"
 
 FW_EXCEPTION(ELangResError, Exception);
+
+// The store's error texts, resource strings of the program.
+inline constexpr ResString SEmptyDictionary{65239, 0, "Empty dictionary"};
+inline constexpr ResString SCouldNotAddLanguage{65240, 0, "Could not add language"};
+inline constexpr ResString SCouldNotRemoveLanguage{65241, 0, "Could not remove language"};
 
 class TLangResource;
 class TLResValueList;

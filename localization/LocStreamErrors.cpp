@@ -3,11 +3,12 @@
 #include <string>
 
 #include "Exceptions.h"
+#include "SysUtils.h"
 
 [[noreturn]] void RaisePackedReadError() {
-  throw EReadError("Stream read error");
+  throw EReadError(LoadResString(SStreamReadError));
 }
 
 [[noreturn]] void RaisePackedWriteError(std::uint64_t length) {
-  throw EWriteError("Stream write error: a packed length of " + std::to_string(length) + " does not fit");
+  throw EWriteError(Format(LoadResString(SPackedLengthTooLarge), length));
 }

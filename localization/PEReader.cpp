@@ -49,7 +49,7 @@ TPEReader::TPEReader(const std::string& fileName) : TComponent(nullptr), fileNam
     image = file.ReadBytes(file.Size());
     if (IsLzjData(image)) image = LzjDecompress(image);
   } catch (const std::exception&) {
-    throw EExeError(Format(kExeOpenError, fileName));
+    throw EExeError(Format(LoadResString(SExeOpenError), fileName));
   }
   SetImage(std::move(image));
 }
@@ -69,22 +69,22 @@ void TPEReader::SetImage(std::string image) {
 }
 
 void TPEReader::CheckHeaders() {
-  if (image_.empty()) throw EExeError(kExeEmptyImage);
+  if (image_.empty()) throw EExeError(LoadResString(SExeEmptyImage));
   ByteReader image(image_);
-  if (image_.size() < 2 || image_[0] != 'M' || image_[1] != 'Z') throw EExeError(kExeUnrecognized);
+  if (image_.size() < 2 || image_[0] != 'M' || image_[1] != 'Z') throw EExeError(LoadResString(SExeUnrecognized));
   try {
     ntHeaders_ = image.U32LEAt(60);
-    if (!image.Fits(ntHeaders_, kPENtHeaders32Size)) throw EExeError(kExeNotPE);
-    if (image.U32LEAt(ntHeaders_) != 0x00004550u) throw EExeError(kExeNotPE);
+    if (!image.Fits(ntHeaders_, kPENtHeaders32Size)) throw EExeError(LoadResString(SExeNotPE));
+    if (image.U32LEAt(ntHeaders_) != 0x00004550u) throw EExeError(LoadResString(SExeNotPE));
     sectionCount_ = image.U16LEAt(ntHeaders_ + kPEFileHeaderOffset + 2);
     // The section table follows the optional header, whose size the file header gives
     // (0xE0 in a 32-bit image, which puts the table 248 bytes after the signature).
     std::size_t optionalSize = image.U16LEAt(ntHeaders_ + kPEFileHeaderOffset + 16);
     sectionTable_ = ntHeaders_ + 24 + optionalSize;
     if (!image.Fits(sectionTable_, kPESectionHeaderSize * static_cast<std::size_t>(sectionCount_)))
-      throw EExeError(kExeNotPE);
+      throw EExeError(LoadResString(SExeNotPE));
   } catch (const EByteRange&) {
-    throw EExeError(kExeNotPE);
+    throw EExeError(LoadResString(SExeNotPE));
   }
 }
 
@@ -104,7 +104,7 @@ TPESection TPEReader::Section(int index) const {
     s.PointerToRawData = image.U32LEAt(h + 20);
     s.Characteristics = image.U32LEAt(h + 36);
   } catch (const EByteRange&) {
-    throw EExeError(kExeNotPE);
+    throw EExeError(LoadResString(SExeNotPE));
   }
   return s;
 }
@@ -124,9 +124,9 @@ bool TPEReader::FindSection(std::string_view name, TPESection& section) const {
 TPEResourceList* TPEReader::GetResources() {
   if (root_) return root_;
   TPESection s;
-  if (!FindSection(".rsrc", s)) throw EExeError(kExeNoResources);
+  if (!FindSection(".rsrc", s)) throw EExeError(LoadResString(SExeNoResources));
   ByteReader image(image_);
-  if (!image.Fits(s.PointerToRawData, s.SizeOfRawData)) throw EExeError(kExeNotPE);
+  if (!image.Fits(s.PointerToRawData, s.SizeOfRawData)) throw EExeError(LoadResString(SExeNotPE));
   rsrcBase_ = reinterpret_cast<const std::uint8_t*>(image_.data()) + s.PointerToRawData;
   rsrc_ = ByteReader(rsrcBase_, s.SizeOfRawData);
   rsrcVA_ = s.VirtualAddress;
@@ -135,7 +135,7 @@ TPEResourceList* TPEReader::GetResources() {
 }
 
 void TPEReader::RaiseBadResources() {
-  throw EExeError(kExeBadResources);
+  throw EExeError(LoadResString(SExeBadResources));
 }
 
 // ---- TPEResourceList ----
@@ -230,7 +230,7 @@ bool TPEResourceItem::IsList() {
 }
 
 TPEResourceList* TPEResourceItem::GetList() {
-  if (!IsList()) throw EExeError(kExeNotAList);
+  if (!IsList()) throw EExeError(LoadResString(SExeNotAList));
   if (!child_) {
     std::uint32_t type = list_->Depth() == 0 ? NameField() : list_->ResType();
     child_ = New<TPEResourceList>(this, list_->Reader(), ChildDirectory(), type, list_->Depth() + 1);

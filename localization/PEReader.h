@@ -20,16 +20,19 @@
 #include "ByteReader.h"
 #include "Component.h"
 #include "Exceptions.h"
+#include "ResStrings.h"
 
 FW_EXCEPTION(EExeError, Exception);
 
-inline constexpr char kExeOpenError[] = "Couldn't open file: %s";
-inline constexpr char kExeEmptyImage[] = "MapViewOfFile failed";
-inline constexpr char kExeUnrecognized[] = "Unrecognized file format";
-inline constexpr char kExeNotPE[] = "Not a PE (WIN32 Executable) file";
-inline constexpr char kExeNoResources[] = "No resources in this file.";
-inline constexpr char kExeNotAList[] = "ResourceItem is not a list";
-inline constexpr char kExeBadResources[] = "Invalid resource directory";
+// The reader's error texts, resource strings of the program; the first takes
+// the file name.
+inline constexpr ResString SExeOpenError{65242, 0, "Couldn't open file: %s"};
+inline constexpr ResString SExeEmptyImage{65243, 0, "MapViewOfFile failed"};
+inline constexpr ResString SExeUnrecognized{65244, 0, "Unrecognized file format"};
+inline constexpr ResString SExeNotPE{65245, 0, "Not a PE (WIN32 Executable) file"};
+inline constexpr ResString SExeNoResources{65246, 0, "No resources in this file."};
+inline constexpr ResString SExeNotAList{65247, 0, "ResourceItem is not a list"};
+inline constexpr ResString SExeBadResources{65248, 0, "Invalid resource directory"};
 
 // Sizes of the PE structures the reader walks.
 inline constexpr std::size_t kPESectionHeaderSize = 40;

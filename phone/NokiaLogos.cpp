@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "ByteReader.h"
+#include "FileApi.h"
+#include "Streams.h"
 
 // --- TMonoBitmap ----------------------------------------------------------------------------------
 
@@ -97,14 +99,9 @@ void PutU16BE(std::string& out, unsigned value) {
   PutU8(out, value);
 }
 
-// NOL and NGG: a 16-bit size whose high byte must be 0.
-int ReadTextSize(const char* what, const ByteReader& r, std::size_t offset, const char* name) {
-  unsigned value = r.U16LEAt(offset);
-  if (value > static_cast<unsigned>(kLogoMaxSide)) {
-    Fail(what,
-         std::string("the ") + name + " " + std::to_string(value) + " is larger than " + std::to_string(kLogoMaxSide));
-  }
-  return static_cast<int>(value);
+// NOL and NGG: a 16-bit size of which only the low byte counts.
+int ReadTextSize(const ByteReader& r, std::size_t offset) {
+  return r.U8At(offset);
 }
 
 TMonoBitmap ReadTextPixels(const char* what, std::string_view data, std::size_t sizeOffset, std::size_t pixelOffset) {
@@ -114,8 +111,8 @@ TMonoBitmap ReadTextPixels(const char* what, std::string_view data, std::size_t 
       Fail(what, "the file holds " + std::to_string(data.size()) + " bytes, shorter than its " +
                      std::to_string(pixelOffset) + "-byte header");
     }
-    int width = ReadTextSize(what, r, sizeOffset, "width");
-    int height = ReadTextSize(what, r, sizeOffset + 2, "height");
+    int width = ReadTextSize(r, sizeOffset);
+    int height = ReadTextSize(r, sizeOffset + 2);
     std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     r.Seek(pixelOffset);
     NeedBytes(what, width, height, count, r.Remaining());
@@ -424,4 +421,71 @@ std::string WriteNslLogo(const TMonoBitmap& picture) {
   PutU16BE(out, static_cast<unsigned>(body.size()));
   out.append(body);
   return out;
+}
+
+// --- Files ----------------------------------------------------------------------------------------
+
+std::string ReadFileBytes(const std::string& fileName) {
+  std::string data;
+  if (!FileExists(fileName)) return data;
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite,
+                 [&data](TStream& f) { data = f.ReadBytes(f.Size() - f.Position()); });
+  return data;
+}
+
+std::optional<TMonoBitmap> LoadLogoFile(TLogoFormat format, const std::string& fileName) {
+  if (!FileExists(fileName)) return std::nullopt;
+  return ReadLogo(format, ReadFileBytes(fileName));
+}
+
+std::optional<TMonoBitmap> LoadNolFile(const std::string& fileName) {
+  return LoadLogoFile(TLogoFormat::Nol, fileName);
+}
+
+std::optional<TMonoBitmap> LoadNggFile(const std::string& fileName) {
+  return LoadLogoFile(TLogoFormat::Ngg, fileName);
+}
+
+std::optional<TMonoBitmap> LoadNlmFile(const std::string& fileName) {
+  return LoadLogoFile(TLogoFormat::Nlm, fileName);
+}
+
+std::optional<TMonoBitmap> LoadOtaFile(const std::string& fileName) {
+  return LoadLogoFile(TLogoFormat::Ota, fileName);
+}
+
+std::optional<TMonoBitmap> LoadNslFile(const std::string& fileName) {
+  return LoadLogoFile(TLogoFormat::Nsl, fileName);
+}
+
+namespace {
+
+void WriteFileBytes(const std::string& fileName, const std::string& bytes) {
+  WithFileStream(fileName, fmCreate, [&bytes](TStream& f) { f.WriteBytes(bytes); });
+}
+
+}  // namespace
+
+void SaveLogoFile(TLogoFormat format, const std::string& fileName, const TMonoBitmap& picture) {
+  WriteFileBytes(fileName, WriteLogo(format, picture));
+}
+
+void SaveNolFile(const std::string& fileName, const TMonoBitmap& picture) {
+  WriteFileBytes(fileName, WriteNolLogo(picture));
+}
+
+void SaveNggFile(const std::string& fileName, const TMonoBitmap& picture) {
+  WriteFileBytes(fileName, WriteNggLogo(picture));
+}
+
+void SaveNlmFile(const std::string& fileName, const TMonoBitmap& picture, std::uint8_t kind) {
+  WriteFileBytes(fileName, WriteNlmLogo(picture, kind));
+}
+
+void SaveOtaFile(const std::string& fileName, const TMonoBitmap& picture) {
+  WriteFileBytes(fileName, WriteOtaLogo(picture));
+}
+
+void SaveNslFile(const std::string& fileName, const TMonoBitmap& picture) {
+  WriteFileBytes(fileName, WriteNslLogo(picture));
 }

@@ -8,11 +8,15 @@
 // Every reader checks the data against the sizes it announces and raises
 // ENokiaLogoError instead of reading past the end; every writer raises
 // ENokiaLogoError for a picture that its format cannot hold instead of writing
-// a damaged file.
+// a damaged file. The file routines at the end do the same on files.
+//
+// NOL and NGG files keep the width and height in 16 bits, but only the low
+// byte counts: the writers put 0 in the high byte and the readers ignore it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -94,7 +98,8 @@ inline constexpr int kStartupLogoHeight = 48;
 // The comment that ends every NOL and NGG file written here.
 inline constexpr std::string_view kLogoComment = "Picture saved by Pellory, the phone connection wizard.";
 
-// The formats one by one.
+// The formats one by one. A NOL or NGG reader takes the low byte of each size
+// and ignores the high one.
 TMonoBitmap ReadNolLogo(std::string_view data);
 TMonoBitmap ReadNggLogo(std::string_view data);
 TMonoBitmap ReadNlmLogo(std::string_view data);
@@ -121,3 +126,31 @@ TMonoBitmap UnpackBandBits(int width, int height, std::string_view data);
 std::string PackRowBits(const TMonoBitmap& picture);
 std::string PackPaddedRowBits(const TMonoBitmap& picture);
 std::string PackBandBits(const TMonoBitmap& picture);
+
+// --- Files -----------------------------------------------------------------------------------------
+// Files are reached through the framework's file streams, so a file that
+// cannot be opened or written raises the stream errors (EFOpenError,
+// EFCreateError, EWriteError).
+
+// The whole file as bytes, opened for reading (others may read it meanwhile);
+// empty when the file does not exist.
+std::string ReadFileBytes(const std::string& fileName);
+
+// Reads a logo file: nothing when the file does not exist; ENokiaLogoError
+// when its bytes cannot be decoded.
+std::optional<TMonoBitmap> LoadLogoFile(TLogoFormat format, const std::string& fileName);
+std::optional<TMonoBitmap> LoadNolFile(const std::string& fileName);
+std::optional<TMonoBitmap> LoadNggFile(const std::string& fileName);
+std::optional<TMonoBitmap> LoadNlmFile(const std::string& fileName);
+std::optional<TMonoBitmap> LoadOtaFile(const std::string& fileName);
+std::optional<TMonoBitmap> LoadNslFile(const std::string& fileName);  // always 84 x 48
+
+// Writes a picture to a new file, replacing any old one (an NLM file of
+// SaveLogoFile with picture kind 1). The picture is encoded first: one that
+// its format cannot hold raises ENokiaLogoError and leaves the file alone.
+void SaveLogoFile(TLogoFormat format, const std::string& fileName, const TMonoBitmap& picture);
+void SaveNolFile(const std::string& fileName, const TMonoBitmap& picture);
+void SaveNggFile(const std::string& fileName, const TMonoBitmap& picture);
+void SaveNlmFile(const std::string& fileName, const TMonoBitmap& picture, std::uint8_t kind);
+void SaveOtaFile(const std::string& fileName, const TMonoBitmap& picture);
+void SaveNslFile(const std::string& fileName, const TMonoBitmap& picture);  // only 84 x 48

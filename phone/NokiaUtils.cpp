@@ -1,8 +1,12 @@
 #include "NokiaUtils.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <initializer_list>
+
+#include "SerialPorts.h"
+#include "SysUtils.h"
 
 std::string RemoveChar(std::string_view s, char ch) {
   std::string out;
@@ -78,13 +82,106 @@ std::uint8_t ClassifyLocaleIds(std::uint32_t userLcid, std::uint32_t systemLcid)
   return r;
 }
 
+// --- Locales -------------------------------------------------------------------------------------
+
+namespace {
+
+// English (United States) with code page 1252 everywhere; comparisons fold
+// ASCII letters and then go by character code.
+class TStandInLocaleCalls : public TLocaleCalls {
+ public:
+  std::string DefaultAnsiCodePageText(std::uint32_t) override { return "1252"; }
+  std::uint32_t AnsiCodePage() override { return 1252; }
+  bool WideToAnsi(std::uint32_t codePage, std::u16string_view text, std::string& out) override {
+    if (codePage != 1252 && codePage != 0) return false;
+    out = ::WideToAnsi(WideString(text));
+    return true;
+  }
+  int CompareAnsiIgnoreCase(std::uint32_t, std::string_view a, std::string_view b) override {
+    return Compare(a, b, [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)); });
+  }
+  int CompareWideIgnoreCase(std::uint32_t, std::u16string_view a, std::u16string_view b) override {
+    return Compare(a, b, [](char16_t c) { return static_cast<unsigned>(c); });
+  }
+  std::uint32_t UserDefaultLcid() override { return 0x0409; }
+  std::uint32_t SystemDefaultLcid() override { return 0x0409; }
+
+ private:
+  template <typename Text, typename Code>
+  static int Compare(Text a, Text b, Code code) {
+    auto folded = [&code](auto c) {
+      unsigned u = code(c);
+      return u >= 'a' && u <= 'z' ? u - 'a' + 'A' : u;
+    };
+    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                                   [&folded](auto x, auto y) { return folded(x) < folded(y); });
+    const bool greater = std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(),
+                                                      [&folded](auto x, auto y) { return folded(x) < folded(y); });
+    return less ? 1 : greater ? 3 : 2;
+  }
+};
+
+TStandInLocaleCalls g_standInLocaleCalls;
+std::atomic<TLocaleCalls*> g_localeCalls{nullptr};
+
+}  // namespace
+
+TLocaleCalls& LocaleCalls() {
+  TLocaleCalls* calls = g_localeCalls.load();
+  return calls ? *calls : g_standInLocaleCalls;
+}
+
+TLocaleCalls* SetLocaleCalls(TLocaleCalls* calls) {
+  return g_localeCalls.exchange(calls);
+}
+
+int LocaleCodePage(std::uint32_t locale) {
+  TLocaleCalls& calls = LocaleCalls();
+  const std::string text = calls.DefaultAnsiCodePageText(locale);
+  int codePage = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, codePage);
+  if (text.empty() || ec != std::errc() || stop != end || codePage < 0) return static_cast<int>(calls.AnsiCodePage());
+  return codePage;
+}
+
+int CompareWideTextAnsi(std::u16string_view a, std::u16string_view b, std::uint32_t locale) {
+  TLocaleCalls& calls = LocaleCalls();
+  const auto codePage = static_cast<std::uint32_t>(LocaleCodePage(locale));
+  std::string ansiA, ansiB;
+  if (!calls.WideToAnsi(codePage, a, ansiA) || !calls.WideToAnsi(codePage, b, ansiB)) return -2;
+  return calls.CompareAnsiIgnoreCase(locale, ansiA, ansiB) - 2;
+}
+
+int CompareWideTextNative(std::u16string_view a, std::u16string_view b, std::uint32_t locale) {
+  return LocaleCalls().CompareWideIgnoreCase(locale, a, b) - 2;
+}
+
+TWideTextCompare WideTextCompareFor(int platformId) {
+  return platformId == PlatformNT ? CompareWideTextNative : CompareWideTextAnsi;
+}
+
+TWideTextCompare WideTextCompare = CompareWideTextNative;
+
+std::uint8_t ClassifyLocale() {
+  TLocaleCalls& calls = LocaleCalls();
+  return ClassifyLocaleIds(calls.UserDefaultLcid(), calls.SystemDefaultLcid());
+}
+
+void InitNokiaUtils() {
+  WideTextCompare = WideTextCompareFor(GetPlatformId());
+}
+
+// --- Model table ---------------------------------------------------------------------------------
+
 namespace {
 
 bool In(int n, std::initializer_list<int> list) {
   return std::find(list.begin(), list.end(), n) != list.end();
 }
 
-bool SameText(std::string_view a, std::string_view b) {
+// Product codes compare with ASCII letters folded.
+bool SameCode(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
@@ -490,7 +587,7 @@ const std::vector<TModelEntry>& ModelTable() {
 std::string ModelNameFromCode(std::string_view code, int hintNumber) {
   std::string name;
   for (const TModelEntry& e : ModelTable()) {
-    if (SameText(e.code, code)) {
+    if (SameCode(e.code, code)) {
       name = e.name;
       break;
     }

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <utility>
+#include <vector>
 
 // `s` with every occurrence of `ch` deleted.
 std::string RemoveChar(std::string_view s, char ch);
@@ -30,10 +30,64 @@ bool IsProductCode(std::string_view s);
 // side only), 0 any other.
 std::uint8_t ClassifyLocaleIds(std::uint32_t userLcid, std::uint32_t systemLcid);
 
+// --- Locales -------------------------------------------------------------------------------------
+
+// The system's national-language calls that the locale routines make. The
+// Win32 ones are installed by the unit's Win32 initialization
+// (InitNokiaUtilsWin); until then a stand-in serves that knows one locale,
+// English (United States), whose code page 1252 it gives for every locale.
+class TLocaleCalls {
+ public:
+  virtual ~TLocaleCalls() = default;
+  // The locale's default ANSI code page as the system writes it (decimal
+  // text of at most five digits); empty when the system cannot tell.
+  virtual std::string DefaultAnsiCodePageText(std::uint32_t locale) = 0;
+  // The system's ANSI code page.
+  virtual std::uint32_t AnsiCodePage() = 0;
+  // The whole of `text` in `codePage`; false when it cannot be converted.
+  virtual bool WideToAnsi(std::uint32_t codePage, std::u16string_view text, std::string& out) = 0;
+  // Case-insensitive comparisons in `locale`: 1 less, 2 equal, 3 greater, 0
+  // when the system cannot compare.
+  virtual int CompareAnsiIgnoreCase(std::uint32_t locale, std::string_view a, std::string_view b) = 0;
+  virtual int CompareWideIgnoreCase(std::uint32_t locale, std::u16string_view a, std::u16string_view b) = 0;
+  // The user's and the system's default locale identifiers.
+  virtual std::uint32_t UserDefaultLcid() = 0;
+  virtual std::uint32_t SystemDefaultLcid() = 0;
+};
+
+// The calls in use, and the installer (not owned; null puts the stand-in
+// back). Returns the calls installed before.
+TLocaleCalls& LocaleCalls();
+TLocaleCalls* SetLocaleCalls(TLocaleCalls* calls);
+
+// The locale's default ANSI code page; the system's ANSI code page when the
+// locale's is not a decimal number.
+int LocaleCodePage(std::uint32_t locale);
+// Case-insensitive comparisons of two texts in `locale`: -1 less, 0 equal, 1
+// greater, -2 when the comparison fails. The ANSI one converts both texts to
+// the locale's code page first (a text that cannot be converted fails the
+// comparison); the native one compares the wide texts.
+int CompareWideTextAnsi(std::u16string_view a, std::u16string_view b, std::uint32_t locale);
+int CompareWideTextNative(std::u16string_view a, std::u16string_view b, std::uint32_t locale);
+
+// The comparison the platform line can do: CompareWideTextNative on the NT
+// line (platform identifier 2), CompareWideTextAnsi on any other.
+using TWideTextCompare = int (*)(std::u16string_view a, std::u16string_view b, std::uint32_t locale);
+TWideTextCompare WideTextCompareFor(int platformId);
+// The comparison of the running platform line, chosen once by the unit's
+// initialization (InitNokiaUtils); the NT line's until then.
+extern TWideTextCompare WideTextCompare;
+
+// ClassifyLocaleIds of the user's and the system's default locales.
+std::uint8_t ClassifyLocale();
+
+// The unit's initialization: chooses WideTextCompare for the platform line
+// that GetPlatformId reports, so it runs after the platform line is known.
+void InitNokiaUtils();
+
 // The product-code model table: product codes as phones report them ("NPE-4")
 // to the model names users know ("6310"), model numbers parsed from either, and
 // the model classes and special cases the phone engine sorts phones by.
-
 
 // One line of the model table: product code and model name.
 struct TModelEntry {

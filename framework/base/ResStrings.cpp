@@ -56,7 +56,9 @@ std::u16string LoadStrW(ModuleHandle module, std::uint16_t id) {
 }
 
 std::u16string LoadResStringW(const ResString& rs) {
-  return LoadStrW(rs.module, rs.id);
+  std::u16string text = LoadStrW(rs.module, rs.id);
+  if (text.empty() && rs.native) return AnsiToWide(rs.native);
+  return text;
 }
 
 std::string LoadStr(ModuleHandle module, std::uint16_t id) {
@@ -66,5 +68,7 @@ std::string LoadStr(ModuleHandle module, std::uint16_t id) {
 }
 
 std::string LoadResString(const ResString& rs) {
-  return LoadStr(rs.module, rs.id);
+  std::string text = LoadStr(rs.module, rs.id);
+  if (text.empty() && rs.native) return rs.native;
+  return text;
 }

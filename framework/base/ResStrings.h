@@ -20,6 +20,9 @@
 struct ResString {
   std::uint16_t id = 0;
   ModuleHandle module = 0;  // the module whose string table holds it; 0 = the program
+  // The text the string was written with, in ASCII. It serves when no string
+  // table holds the id: a tool or a test that carries no program resources.
+  const char* native = nullptr;
 };
 
 // The RT_STRING block that holds `id`, and the string's index in it.
@@ -38,7 +41,8 @@ std::optional<std::u16string> StringBlockEntry(std::string_view block, unsigned 
 std::string MakeStringBlock(const std::u16string* strings, std::size_t count);
 
 // The text of a resource string as UTF-16, read from the resource instance of
-// its module; empty when the block or entry is missing or malformed.
+// its module; when the block or entry is missing, malformed or empty, the
+// string's native text, or empty when it has none.
 std::u16string LoadResStringW(const ResString& rs);
 std::u16string LoadStrW(ModuleHandle module, std::uint16_t id);
 

@@ -573,7 +573,8 @@ long long DaysFromCivil(int y, int m, int d) {
   return days;
 }
 
-const long long kDelphiEpoch = DaysFromCivil(1899, 12, 30);
+// Day 0 of TDateTime: the OLE Automation date's day zero, 30 December 1899.
+const long long kOleDateDayZero = DaysFromCivil(1899, 12, 30);
 
 }  // namespace
 
@@ -582,7 +583,7 @@ TDateTime EncodeDate(int year, int month, int day) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > len[month - 1] + (month == 2 && IsLeap(year) ? 1 : 0))
     throw EConvertError("Invalid argument to date encode");
-  return static_cast<double>(DaysFromCivil(year, month, day) - kDelphiEpoch);
+  return static_cast<double>(DaysFromCivil(year, month, day) - kOleDateDayZero);
 }
 
 TDateTime EncodeTime(int hour, int minute, int second, int msec) {
@@ -592,7 +593,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec) {
 }
 
 void DecodeDate(TDateTime value, int& year, int& month, int& day) {
-  long long days = static_cast<long long>(std::floor(value)) + kDelphiEpoch;
+  long long days = static_cast<long long>(std::floor(value)) + kOleDateDayZero;
   if (days < 0 || days >= DaysFromCivil(10000, 1, 1)) {
     year = month = day = 0;
     return;

@@ -35,9 +35,12 @@ struct TVarRec {
   TVarRec(const void* v) : kind(Kind::Ptr), p(v) {}
 };
 
-// Delphi-style formatting: %[index:][-][width][.precision]type with the types
-// d u x X e f g n m p s c and %% ; "*" takes a width or precision from the
-// arguments. A bad format or argument raises EConvertError.
+// Formats `args` into `format`. Every specifier has the shape
+// %[index:][-][width][.precision]type: "index:" picks the argument by its
+// zero-based position (the ones after it follow on from there), "-" aligns to
+// the left within the width, and the type is one of d u x X e f g n m p s c;
+// "%%" is a percent sign, and "*" as width or precision takes it from the next
+// (integer) argument. A bad format or argument raises EConvertError.
 std::string FormatV(std::string_view format, const std::vector<TVarRec>& args);
 template <class... A>
 std::string Format(std::string_view format, A&&... args) {
@@ -89,7 +92,8 @@ std::string ChangeFileExt(std::string_view name, std::string_view ext);
 std::string IncludeTrailingPathDelimiter(std::string_view path);
 std::string ExcludeTrailingPathDelimiter(std::string_view path);
 
-// Dates and times: TDateTime counts days since 1899-12-30; the fraction is the time of day.
+// Dates and times: TDateTime counts days since the OLE Automation date's day
+// zero, 30 December 1899; the fraction is the time of day.
 TDateTime EncodeDate(int year, int month, int day);  // raises EConvertError for an invalid date
 TDateTime EncodeTime(int hour, int minute, int second, int msec);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);

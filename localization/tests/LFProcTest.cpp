@@ -243,10 +243,10 @@ TEST(LFProc, RefusesBadHeadersAndTargets) {
     std::string bytes;
     std::string error;
   } cases[] = {
-      {"format 0", format0, std::string("ELFProcError: ") + kLFInvalidFormat},
-      {"format 8", format8, std::string("ELFProcError: ") + kLFTooNew},
-      {"magic", magic, std::string("ELFProcError: ") + kLFInvalidFormat},
-      {"format 8 compressed", LzjCompress(format8), std::string("ELFProcError: ") + kLFTooNew},
+      {"format 0", format0, std::string("ELFProcError: ") + SLFInvalidFormat.native},
+      {"format 8", format8, std::string("ELFProcError: ") + SLFTooNew.native},
+      {"magic", magic, std::string("ELFProcError: ") + SLFInvalidFormat.native},
+      {"format 8 compressed", LzjCompress(format8), std::string("ELFProcError: ") + SLFTooNew.native},
       {"cut header", good.substr(0, 20), "EReadError: Stream read error"},
       {"cut body", good.substr(0, good.size() - 3), "EReadError: Stream read error"},
       {"empty", "", "EReadError: Stream read error"},
@@ -257,8 +257,8 @@ TEST(LFProc, RefusesBadHeadersAndTargets) {
     EXPECT_EQ(ErrorOf([&] { f->LoadFromBytes(c.bytes, target.get(), 0, -1); }), c.error) << c.what;
   }
   TFilePtr f(New<TLangFile>());
-  EXPECT_EQ(ErrorOf([&] { f->CheckTarget(nullptr, 0); }), std::string("ELFProcError: ") + kLFInvalidStore);
-  EXPECT_EQ(ErrorOf([&] { f->CheckTarget(store.get(), 1); }), std::string("ELFProcError: ") + kLFInvalidIndex);
+  EXPECT_EQ(ErrorOf([&] { f->CheckTarget(nullptr, 0); }), std::string("ELFProcError: ") + SLFInvalidStore.native);
+  EXPECT_EQ(ErrorOf([&] { f->CheckTarget(store.get(), 1); }), std::string("ELFProcError: ") + SLFInvalidIndex.native);
   TMemoryStream* m = New<TMemoryStream>();
   m->WriteBytes(good);
   EXPECT_EQ(f->ReadHeader(*m, true), f->ReadHeader(good, true));

@@ -68,7 +68,7 @@ void ExpectFixtureTree(TPEReader* reader) {
   EXPECT_EQ(blocks->Item(3)->GetName(), "4081");
   EXPECT_EQ(blocks->ResType(), 6u);
   EXPECT_FALSE(blocks->Item(0)->IsList());
-  EXPECT_EQ(ErrorOf([&] { blocks->Item(0)->GetList(); }), kExeNotAList);
+  EXPECT_EQ(ErrorOf([&] { blocks->Item(0)->GetList(); }), SExeNotAList.native);
 
   TPEResourceList* items = rcdata->GetList();
   ASSERT_EQ(items->Count(), 4);
@@ -131,13 +131,13 @@ TEST(PEReader, RefusesBrokenHeaders) {
     std::string image;
     const char* error;
   } cases[] = {
-      {"empty", "", kExeEmptyImage},
-      {"not MZ", "ZM" + fixture.substr(2), kExeUnrecognized},
-      {"MZ only", "MZ", kExeNotPE},
-      {"NT headers past the end", badLfanew, kExeNotPE},
-      {"NT headers offset wraps", hugeLfanew, kExeNotPE},
-      {"signature", badSignature, kExeNotPE},
-      {"section table past the end", manySections, kExeNotPE},
+      {"empty", "", SExeEmptyImage.native},
+      {"not MZ", "ZM" + fixture.substr(2), SExeUnrecognized.native},
+      {"MZ only", "MZ", SExeNotPE.native},
+      {"NT headers past the end", badLfanew, SExeNotPE.native},
+      {"NT headers offset wraps", hugeLfanew, SExeNotPE.native},
+      {"signature", badSignature, SExeNotPE.native},
+      {"section table past the end", manySections, SExeNotPE.native},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf([&] { Open(c.image); }), c.error) << c.what;
 }
@@ -157,12 +157,12 @@ TEST(PEReader, ASectionOutsideTheFileOrNoResourcesFailOnlyWhenAsked) {
   std::string renamed = fixture;
   renamed[header + 1] = 'x';  // ".xsrc"
   TReaderPtr noRes = Open(renamed);
-  EXPECT_EQ(ErrorOf([&] { noRes->GetResources(); }), kExeNoResources);
+  EXPECT_EQ(ErrorOf([&] { noRes->GetResources(); }), SExeNoResources.native);
 
   std::string outside = fixture;
   Put32(outside, header + 20, static_cast<std::uint32_t>(fixture.size()) - 16);
   TReaderPtr bad = Open(outside);
-  EXPECT_EQ(ErrorOf([&] { bad->GetResources(); }), kExeNotPE);
+  EXPECT_EQ(ErrorOf([&] { bad->GetResources(); }), SExeNotPE.native);
 }
 
 TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
@@ -175,15 +175,17 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
 
   std::string hugeRoot = fixture;
   Put16(hugeRoot, base + 14, 0xFFFF);
-  EXPECT_EQ(ErrorOf([&] { Open(hugeRoot)->GetResources()->Count(); }), kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(hugeRoot)->GetResources()->Count(); }), SExeBadResources.native);
 
   std::string badName = fixture;
   Put32(badName, base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }), kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }),
+            SExeBadResources.native);
 
   std::string badChild = fixture;
   Put32(badChild, base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
+            SExeBadResources.native);
 
   // Data that runs past the section.
   TPEResourceItem* item = probe->GetResources()->Item(1)->GetList()->Item(0);
@@ -191,11 +193,12 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
   std::uint32_t dataEntry = static_cast<std::uint32_t>(probe->ResourceSection().U32LEAt(langDir + 16 + 4));
   std::string longData = fixture;
   Put32(longData, base + dataEntry + 4, 0x7FFFFFFF);
-  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), kExeBadResources);
+  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
+            SExeBadResources.native);
   std::string lowRva = fixture;
   Put32(lowRva, base + dataEntry, 0x10);
   EXPECT_EQ(ErrorOf([&] { Open(lowRva)->GetResources()->Item(1)->GetList()->Item(0)->GetDataSize(); }),
-            kExeBadResources);
+            SExeBadResources.native);
 
   // An empty language directory: neither a list nor data.
   std::string empty = fixture;
@@ -211,7 +214,7 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
   Put16(emptyType, base + rcdataDir + 14, 0);
   TReaderPtr r2 = Open(emptyType);
   EXPECT_FALSE(r2->GetResources()->Item(1)->IsList());
-  EXPECT_EQ(ErrorOf([&] { r2->GetResources()->Item(1)->GetList(); }), kExeNotAList);
+  EXPECT_EQ(ErrorOf([&] { r2->GetResources()->Item(1)->GetList(); }), SExeNotAList.native);
 }
 
 TEST(PEReader, NamesTypesByTheStandardTableOrByNumber) {

@@ -1,9 +1,9 @@
 #include "WinPlatform.h"
 
-#include <cstdio>
 #include <string>
 
 #include "JWStrings.h"
+#include "SysUtils.h"
 
 void InitPlatformInfo() {
   TPlatformInfo& info = PlatformInfo();
@@ -31,16 +31,15 @@ BOOL PsapiEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD
 }
 
 [[noreturn]] void RaiseSystemError(DWORD code) {
-  if (code == 0) throw EOSError("A call to an OS function failed", 0u);
+  if (code == 0) throw EOSError(LoadResString(SOSFunctionFailed), 0u);
   char* text = nullptr;
   DWORD n =
       ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
   std::string systemText = n && text ? std::string(text, n) : std::string();
   if (text) ::LocalFree(text);
-  char head[64];
-  std::snprintf(head, sizeof head, "System Error. Code: %lu.\r\n", static_cast<unsigned long>(code));
-  throw EOSError(head + systemText, static_cast<unsigned>(code));
+  throw EOSError(Format(LoadResString(SSystemErrorCode), static_cast<unsigned>(code), systemText),
+                 static_cast<unsigned>(code));
 }
 
 [[noreturn]] void RaiseLastSystemError() {

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Exceptions.h"
 #include "TestBytes.h"
 
 namespace {
@@ -283,10 +288,8 @@ TEST(NokiaLogos, LyingHeadersRaiseThePictureError) {
   } cases[] = {
       {"NOL 200 x 200 with 4 pixels", TLogoFormat::Nol,
        Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 200, 0, 200, 0, 1, 0, 1, 0, 0x3B, 0}) + "1010"},
-      {"NOL width 256", TLogoFormat::Nol,
-       Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 0, 1, 1, 0, 1, 0, 1, 0, 0x3B, 0}) + std::string(300, '1')},
-      {"NOL height 0xFFFF", TLogoFormat::Nol,
-       Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 1, 0, 0xFF, 0xFF, 1, 0, 1, 0, 0x3B, 0}) + std::string(300, '1')},
+      {"NOL 3 x 0x1FF (high byte ignored) with 300 pixels", TLogoFormat::Nol,
+       Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 3, 0, 0xFF, 0x01, 1, 0, 1, 0, 0x3B, 0}) + std::string(300, '1')},
       {"NGG 255 x 255 with no pixels", TLogoFormat::Ngg,
        Bytes({'N', 'G', 'G', 0, 1, 0, 255, 0, 255, 0, 1, 0, 1, 0, 0x49, 0})},
       {"NGG header cut", TLogoFormat::Ngg, Bytes({'N', 'G', 'G', 0, 1, 0, 2, 0})},
@@ -329,4 +332,127 @@ TEST(NokiaLogos, UnpackersCheckTheirData) {
   EXPECT_THROW(UnpackRowBits(-1, 1, ""), ENokiaLogoError);
   EXPECT_THROW(UnpackBandBits(1 << 30, 1 << 30, Bytes({1})), ENokiaLogoError) << "no huge picture for a tiny input";
   EXPECT_EQ(UnpackRowBits(4, 2, Bytes({0xA5, 0xFF})), UnpackPaddedRowBits(4, 2, Bytes({0xA0, 0x50})));
+}
+
+// Only the low byte of a NOL or NGG size counts: the high byte is ignored on
+// reading, so a size of 0x148 reads as 0x48.
+TEST(NokiaLogos, TextSizesIgnoreTheirHighByte) {
+  const struct {
+    const char* what;
+    TLogoFormat format;
+    std::string header;
+    int width, height;
+  } cases[] = {
+      {"NOL width 0x148", TLogoFormat::Nol,
+       Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 0x48, 0x01, 14, 0, 1, 0, 1, 0, 0x3B, 0}), 72, 14},
+      {"NOL height 0xFF0E", TLogoFormat::Nol,
+       Bytes({'N', 'O', 'L', 0, 1, 0, 0xFA, 0, 1, 0, 72, 0, 0x0E, 0xFF, 1, 0, 1, 0, 0x3B, 0}), 72, 14},
+      {"NGG 0x100 x 0x10E", TLogoFormat::Ngg,
+       Bytes({'N', 'G', 'G', 0, 1, 0, 0x00, 0x01, 0x0E, 0x01, 1, 0, 1, 0, 0x49, 0}), 0, 14},
+      {"NGG 0xFFFF x 0x20A", TLogoFormat::Ngg,
+       Bytes({'N', 'G', 'G', 0, 1, 0, 0xFF, 0xFF, 0x0A, 0x02, 1, 0, 1, 0, 0x49, 0}), 255, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMonoBitmap picture = Pattern(c.width, c.height, 3);
+    std::string pixels = WriteLogo(c.format, picture).substr(c.header.size());
+    TMonoBitmap back;
+    ASSERT_NO_THROW(back = ReadLogo(c.format, c.header + pixels));
+    EXPECT_EQ(back, picture);
+  }
+}
+
+// --- Files ----------------------------------------------------------------------------------------
+
+namespace {
+
+class NokiaLogoFiles : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const std::string& name : written_) std::remove(name.c_str());
+  }
+  std::string Path(const std::string& name) {
+    std::string path = ::testing::TempDir() + "pellory-logo-" + name;
+    written_.push_back(path);
+    return path;
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static void Put(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+ private:
+  std::vector<std::string> written_;
+};
+
+}  // namespace
+
+// Each file writer writes its format's bytes, replacing an older and longer
+// file; each file reader reads them back.
+TEST_F(NokiaLogoFiles, EveryFormatSavesAndLoadsAsAFile) {
+  using TSave = void (*)(const std::string&, const TMonoBitmap&);
+  using TLoad = std::optional<TMonoBitmap> (*)(const std::string&);
+  const struct {
+    TLogoFormat format;
+    TSave save;
+    TLoad load;
+    int width, height;
+  } cases[] = {
+      {TLogoFormat::Nol, SaveNolFile, LoadNolFile, 72, 14},
+      {TLogoFormat::Ngg, SaveNggFile, LoadNggFile, 72, 28},
+      {TLogoFormat::Nlm, [](const std::string& f, const TMonoBitmap& p) { SaveNlmFile(f, p, 1); }, LoadNlmFile, 84, 48},
+      {TLogoFormat::Ota, SaveOtaFile, LoadOtaFile, 5, 3},
+      {TLogoFormat::Nsl, SaveNslFile, LoadNslFile, 84, 48},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Name(c.format));
+    const std::string path = Path("every." + Name(c.format));
+    Put(path, std::string(70000, 'x'));
+    const TMonoBitmap picture = Pattern(c.width, c.height, 5);
+    c.save(path, picture);
+    EXPECT_EQ(Slurp(path), WriteLogo(c.format, picture));
+    std::optional<TMonoBitmap> back = c.load(path);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(*back, picture);
+    EXPECT_EQ(LoadLogoFile(c.format, path), back);
+    SaveLogoFile(c.format, path, picture);
+    EXPECT_EQ(Slurp(path), WriteLogo(c.format, picture));
+  }
+  SaveNlmFile(Path("kind.nlm"), Pattern(8, 2), 7);
+  EXPECT_EQ(Slurp(Path("kind.nlm"))[5], 7) << "the picture kind byte";
+}
+
+TEST_F(NokiaLogoFiles, AMissingFileLoadsNothingAndReadsEmpty) {
+  const std::string path = Path("absent.nol");
+  std::remove(path.c_str());
+  EXPECT_EQ(ReadFileBytes(path), "");
+  EXPECT_FALSE(LoadNolFile(path).has_value());
+  EXPECT_FALSE(LoadNggFile(path).has_value());
+  EXPECT_FALSE(LoadNlmFile(path).has_value());
+  EXPECT_FALSE(LoadOtaFile(path).has_value());
+  EXPECT_FALSE(LoadNslFile(path).has_value());
+  Put(path, std::string("\0\1\2", 3));
+  EXPECT_EQ(ReadFileBytes(path), std::string("\0\1\2", 3));
+}
+
+TEST_F(NokiaLogoFiles, ADamagedFileRaisesThePictureError) {
+  const std::string path = Path("short.ota");
+  Put(path, Bytes({0, 72, 14, 1, 0xFF}));
+  EXPECT_THROW(LoadOtaFile(path), ENokiaLogoError);
+  Put(path, "");
+  EXPECT_THROW(LoadOtaFile(path), ENokiaLogoError) << "an empty file is no picture";
+}
+
+// A picture that its format cannot hold is refused before the file is
+// touched; a file that cannot be written is an error, never a silent success.
+TEST_F(NokiaLogoFiles, WritingFailuresAreReported) {
+  const std::string path = Path("keep.ota");
+  Put(path, "old");
+  EXPECT_THROW(SaveOtaFile(path, TMonoBitmap(256, 1)), ENokiaLogoError);
+  EXPECT_THROW(SaveNslFile(path, TMonoBitmap(72, 14)), ENokiaLogoError);
+  EXPECT_EQ(Slurp(path), "old");
+  EXPECT_THROW(SaveNolFile(::testing::TempDir() + "no/such/folder/logo.nol", Pattern(72, 14)), EFCreateError);
 }

@@ -11,9 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "JCompress.h"
+#include "JWStrings.h"
+#include "LFProc.h"
+#include "LangRes.h"
 #include "LangSource.h"
+#include "LocStreamErrors.h"
 #include "ObjectConvert.h"
+#include "PEReader.h"
 #include "Parser.h"
+#include "ResStrings.h"
+#include "WizardTexts.h"
 
 namespace {
 
@@ -388,6 +396,20 @@ TEST_F(WizardForm, TextsMatchTheEnglishLanguageData) {
   }
 }
 
+// The escapes of a string-table text: \r, \n and \\.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char e = text[++i];
+    out += e == 'r' ? '\r' : e == 'n' ? '\n' : e;
+  }
+  return out;
+}
+
 // "  <id>, "<text>"" lines of the string table.
 std::map<int, std::string> StringTable() {
   std::map<int, std::string> table;
@@ -398,7 +420,7 @@ std::map<int, std::string> StringTable() {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::smatch m;
     if (!std::regex_match(line, m, entry)) continue;
-    std::string text = std::regex_replace(m[2].str(), std::regex("\"\""), "\"");
+    std::string text = Unescape(std::regex_replace(m[2].str(), std::regex("\"\""), "\""));
     EXPECT_TRUE(table.emplace(std::stoi(m[1]), text).second) << "id " << m[1] << " twice";
   }
   return table;
@@ -410,6 +432,7 @@ TEST(StringTable, HoldsTheWizardStringsWithTheirIds) {
       {65264, "IMEI:"},
       {65265, "ESN:"},
       {65266, "Connection was not established. Press Help button for more information."},
+      {65267, "The connection settings could not be saved for Corvessa."},
       {65286, "Are you sure that you want to close Pellory?"},
       {65287, "Nokia"},
       {65288, "Unknown"},
@@ -425,7 +448,59 @@ TEST(StringTable, HoldsTheWizardStringsWithTheirIds) {
       {65294, "Finish"},
       {65295, "Next >"},
   };
-  EXPECT_EQ(table, kExpected);
+  std::map<int, std::string> wizard;
+  for (const auto& [id, text] : table)
+    if (id >= 65264) wizard.emplace(id, text);
+  EXPECT_EQ(wizard, kExpected);
+}
+
+// The resource strings written with their native texts (they read the same
+// where no string table holds them). The language data does not translate them
+// yet.
+const std::vector<ResString>& NativeTextStrings() {
+  static const std::vector<ResString> strings = {
+      SConnectionsNotSaved,
+      SWrongStreamFormat,
+      SSourceStreamNotDefined,
+      SDestinationStreamNotDefined,
+      SStreamReadError,
+      SPackedLengthTooLarge,
+      SSystemErrorCode,
+      SOSFunctionFailed,
+      SEmptyDictionary,
+      SCouldNotAddLanguage,
+      SCouldNotRemoveLanguage,
+      SExeOpenError,
+      SExeEmptyImage,
+      SExeUnrecognized,
+      SExeNotPE,
+      SExeNoResources,
+      SExeNotAList,
+      SExeBadResources,
+      SLFInvalidFormat,
+      SLFTooNew,
+      SLFInvalidStore,
+      SLFInvalidIndex,
+  };
+  return strings;
+}
+
+// The table holds each with its native text, and nothing else below the
+// wizard's strings.
+TEST(StringTable, HoldsTheResourceStringsThatCarryTheirTexts) {
+  std::map<int, std::string> table = StringTable();
+  std::map<int, std::string> expected;
+  for (const ResString& rs : NativeTextStrings()) {
+    SCOPED_TRACE(rs.native);
+    EXPECT_TRUE(expected.emplace(rs.id, rs.native).second) << "id " << rs.id << " twice";
+    ASSERT_EQ(table.count(rs.id), 1u);
+    EXPECT_EQ(table.at(rs.id), rs.native);
+  }
+  EXPECT_EQ(table.at(65237), "System Error. Code: %d.\r\n%s");
+  for (const auto& [id, text] : table)
+    if (id < 65264) {
+      EXPECT_EQ(expected.count(id), 1u) << "id " << id << " " << text;
+    }
 }
 
 TEST(StringTable, MatchesTheEnglishLanguageData) {
@@ -443,10 +518,14 @@ TEST(StringTable, MatchesTheEnglishLanguageData) {
     ASSERT_EQ(table.count(id), 1u);
     EXPECT_EQ(table.at(id), text);
   }
+  // Every other string of the table has language data, and the table holds
+  // nothing else.
+  std::map<int, std::string> awaiting;
+  for (const ResString& rs : NativeTextStrings()) awaiting.emplace(rs.id, rs.native);
   for (const auto& [id, text] : table) {
-    EXPECT_GE(id, 65264);
+    EXPECT_GE(id, 65232);
     EXPECT_LE(id, 65295);
-    EXPECT_EQ(data.count(id), 1u) << "id " << id << " has no language data";
+    EXPECT_EQ(data.count(id) + awaiting.count(id), 1u) << "id " << id << " " << text;
   }
 }
 

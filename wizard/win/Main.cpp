@@ -18,6 +18,7 @@
 #include "Strings.h"
 #include "SysUtils.h"
 #include "UcxStdCtrls.h"
+#include "WizardTexts.h"
 
 // clang-format off
 FW_BEGIN_CLASS(TWizardForm)
@@ -688,10 +689,9 @@ void TWizardForm::FormClose(TObject*, TCloseAction&) {
       if (phones_->PhoneCount() >= 1) SaveConnections();
     } catch (const Exception& e) {
       // The finish page said the settings were saved: say that they were not.
-      ShowDialog("The connection settings could not be saved for Corvessa.\n\n" + e.Message, mtError,
-                 TMsgDlgButtons{mbOK}, 0);
+      ShowDialog(LoadResString(SConnectionsNotSaved) + "\n\n" + e.Message, mtError, TMsgDlgButtons{mbOK}, 0);
     } catch (...) {
-      ShowDialog("The connection settings could not be saved for Corvessa.", mtError, TMsgDlgButtons{mbOK}, 0);
+      ShowDialog(LoadResString(SConnectionsNotSaved), mtError, TMsgDlgButtons{mbOK}, 0);
     }
     FreeAndNil(phones_);
   }

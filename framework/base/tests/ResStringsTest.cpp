@@ -59,6 +59,31 @@ TEST_F(ResStringsTest, StringsFollowTheResourceInstanceOfTheirModule) {
   EXPECT_EQ(FindResourceHInstance(0x1234), 0x1234u);
 }
 
+// A string written with a native text gives the string table's text when the
+// table has one (translated when a language library serves the program), and
+// its native text when no table holds it.
+TEST_F(ResStringsTest, TheNativeTextServesWhereNoTableHoldsTheString) {
+  const struct {
+    ResString rs;
+    const char* text;
+    const char16_t* wide;
+  } cases[] = {
+      {{65264, 0, "IMEI native"}, "IMEI:", u"IMEI:"},
+      {{65265, 0, "Euro native"}, "Euro native", u"Euro native"},  // an unused id in a present block
+      {{100, 0, "No block"}, "No block", u"No block"},
+      {{18, kOtherLib, "Other native"}, "Other native", u"Other native"},
+      {{100}, "", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LoadResString(c.rs), c.text) << c.rs.id;
+    EXPECT_EQ(LoadResStringW(c.rs), c.wide) << c.rs.id;
+  }
+  SetModuleResourceInstance(kProgram, kLanguageLib);
+  EXPECT_EQ(LoadResString({65264, 0, "IMEI native"}), "IMEI (de):");
+  EXPECT_EQ(LoadResString({65266, 0, "Connection native"}), "Connection native") << "the library lacks it";
+  SetModuleResourceInstance(kProgram, kProgram);
+}
+
 TEST_F(ResStringsTest, ResourceStreamReadsThroughTheResourceSource) {
   source.Add(kProgram, rtRcData, "TWIZARDFORM", "TPF0data");
   auto* s = New<TResourceStream>(FindResourceHInstance(kProgram), "twizardform", rtRcData);

@@ -2,6 +2,8 @@
 
 #include "JLocales.h"
 #include "JWStrings.h"
+#include "Modules.h"
+#include "ResStrings.h"
 #include "WinLocaleServices.h"
 #include "WinPlatform.h"
 
@@ -70,5 +72,40 @@ TEST(WinPlatform, SystemErrors) {
     RaiseSystemError(0);
   } catch (const EOSError& e) {
     EXPECT_STREQ(e.what(), "A call to an OS function failed");
+  }
+}
+
+// Both texts are resource strings: a table that translates them gives the
+// translation, with the code and the system's text in their places. Codes
+// with the top bit set read as unsigned numbers.
+TEST(WinPlatform, SystemErrorTextsComeFromTheStringTable) {
+  try {
+    RaiseSystemError(0xC0000005u);
+  } catch (const EOSError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("System Error. Code: 3221225477.\r\n", 0), 0u) << e.what();
+  }
+
+  std::u16string texts[16];
+  texts[StringBlockIndex(SSystemErrorCode.id)] = u"Systemfehler %d: %s";
+  texts[StringBlockIndex(SOSFunctionFailed.id)] = u"Ein Systemaufruf ist fehlgeschlagen";
+  ASSERT_EQ(StringBlockId(SSystemErrorCode.id), StringBlockId(SOSFunctionFailed.id));
+  MemoryResourceSource translated;
+  translated.Add(FindResourceHInstance(MainInstance()), rtString, StringBlockId(SSystemErrorCode.id),
+                 MakeStringBlock(texts, 16));
+  struct TRestore {
+    ResourceSource* previous = GetResourceSource();
+    ~TRestore() { SetResourceSource(previous); }
+  } restore;
+  SetResourceSource(&translated);
+  try {
+    RaiseSystemError(ERROR_FILE_NOT_FOUND);
+  } catch (const EOSError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Systemfehler 2: ", 0), 0u) << e.what();
+    EXPECT_GT(std::string(e.what()).size(), std::string("Systemfehler 2: ").size()) << "the system's text follows";
+  }
+  try {
+    RaiseSystemError(0);
+  } catch (const EOSError& e) {
+    EXPECT_STREQ(e.what(), "Ein Systemaufruf ist fehlgeschlagen");
   }
 }

@@ -62,6 +62,10 @@ TEST(ProgramResources, StringsFormPicturesIconManifestAndVersion) {
       {65288, L"Unknown"},
       {65294, L"Finish"},
       {65295, L"Next >"},
+      {65267, L"The connection settings could not be saved for Corvessa."},
+      {65232, L"Wrong stream format"},
+      {65237, L"System Error. Code: %d.\r\n%s"},
+      {65252, L"Invalid index"},
   };
   for (const auto& s : kStrings) {
     wchar_t buffer[256] = {};

@@ -22,6 +22,7 @@
 #include "Registry.h"
 #include "ResStrings.h"
 #include "UcxStdCtrls.h"
+#include "WizardTexts.h"
 
 // A found phone with a fixed identity that tells when it is freed.
 class TFakePhone : public TNokiaPhone {
@@ -413,6 +414,32 @@ TEST_F(WizardForm, AFailedSaveIsReported) {
   EXPECT_NE(g_dialogs[0].text.find("could not be saved"), std::string::npos);
   EXPECT_EQ(form_->Phone(), nullptr);
   EXPECT_EQ(form_->Phones(), nullptr);
+}
+
+// The message is a resource string: the program's string table has it, and a
+// table that translates it (a language library's) gives the translation.
+TEST_F(WizardForm, AFailedSaveIsReportedInTheLanguageOfTheStringTable) {
+  EXPECT_EQ(LoadResString(SConnectionsNotSaved), "The connection settings could not be saved for Corvessa.");
+  std::u16string texts[16];
+  texts[StringBlockIndex(SConnectionsNotSaved.id)] = u"Die Verbindungseinstellungen wurden nicht gespeichert.";
+  MemoryResourceSource translated;
+  translated.Add(FindResourceHInstance(MainInstance()), rtString, StringBlockId(SConnectionsNotSaved.id),
+                 MakeStringBlock(texts, 16));
+  TFailingRegistry failing;
+  ToConnectPage(0);
+  Found();
+  SetRegistryBackend(&failing);
+
+  struct TRestore {
+    ResourceSource* previous = GetResourceSource();
+    ~TRestore() { SetResourceSource(previous); }
+  } restore;
+  SetResourceSource(&translated);
+  TCloseAction action = caHide;
+  form_->FormClose(form_, action);
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].text.rfind("Die Verbindungseinstellungen wurden nicht gespeichert.\n\n", 0), 0u)
+      << g_dialogs[0].text;
 }
 
 TEST(HtmlToPlainText, BreaksBecomeLineEndsAndOtherMarkUpGoes) {
