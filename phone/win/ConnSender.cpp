@@ -2,6 +2,7 @@
 
 #include "Debug.h"
 #include "IrThread.h"
+#include "Scope.h"
 #include "Swallow.h"
 #include "TimersWin.h"
 
@@ -228,26 +229,20 @@ void TConnectionSender::WriteWireFrame(const TWireFrame& wire) {
     // Infrared and DKU-2 frames: PhoNet, no preamble. A failed write is
     // noticed by the phone's time-outs.
     AcquireSendLock();
-    try {
+    {
+      TScopeExit release([this] { ReleaseSendLock(); });
       reader_->Write(wire.frame);
-    } catch (...) {
-      ReleaseSendLock();
-      throw;
     }
-    ReleaseSendLock();
     LogFrame(TLinkLogDirection::ldSent, wire.frame);
     return;
   }
   if (!port_) return;
   AcquireSendLock();
-  try {
+  {
+    TScopeExit release([this] { ReleaseSendLock(); });
     if (!wire.preamble.empty()) port_->WriteData(wire.preamble);
     port_->WriteData(wire.frame);
-  } catch (...) {
-    ReleaseSendLock();
-    throw;
   }
-  ReleaseSendLock();
   LogFrame(TLinkLogDirection::ldSent, wire.frame);
 }
 
