@@ -7,6 +7,7 @@
 #include "JLocales.h"
 #include "LocaleServices.h"
 #include "PEReader.h"
+#include "Scope.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TResStringItem)
@@ -102,12 +103,6 @@ TModuleResourceReader& ModuleReader() {
   static TModuleResourceReader reader;
   return reader;
 }
-
-// Frees a reader whatever happens.
-struct TReaderGuard {
-  TPEReader* reader;
-  ~TReaderGuard() { FreeObject(reader); }
-};
 
 }  // namespace
 
@@ -588,14 +583,16 @@ void TResProcessor::LoadFromReader(TPEReader* reader) {
 
 void TResProcessor::LoadFromPEFile(const std::string& fileName) {
   Clear();
-  TReaderGuard guard{New<TPEReader>(fileName)};
-  LoadFromReader(guard.reader);
+  TPEReader* reader = New<TPEReader>(fileName);
+  TScopeExit freeReader([reader] { FreeObject(reader); });
+  LoadFromReader(reader);
 }
 
 void TResProcessor::LoadFromPEImage(std::string image) {
   Clear();
-  TReaderGuard guard{TPEReader::FromImage(std::move(image))};
-  LoadFromReader(guard.reader);
+  TPEReader* reader = TPEReader::FromImage(std::move(image));
+  TScopeExit freeReader([reader] { FreeObject(reader); });
+  LoadFromReader(reader);
 }
 
 std::uint32_t TResProcessor::GetSectionSize() const {

@@ -5,6 +5,7 @@
 
 #include "ByteReader.h"
 #include "Debug.h"
+#include "Swallow.h"
 
 namespace {
 class TNoIrProvider : public TIrProvider {
@@ -98,6 +99,7 @@ TIrEnumerator::~TIrEnumerator() {
   try {
     provider_.Cleanup();
   } catch (...) {
+    SwallowException("TIrEnumerator.Destroy: cleaning up the infrared provider");
   }
 }
 
@@ -135,6 +137,7 @@ bool TIrEnumerator::ConnectNextDevice(std::uint8_t passIndex) {
     try {
       provider_.CloseSocket(socket);
     } catch (...) {
+      SwallowException("TIrEnumerator.ConnectNextDevice: closing the socket nobody took");
     }
   }
   return connected;

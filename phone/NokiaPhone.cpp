@@ -4,6 +4,8 @@
 #include "LinkFrames.h"
 #include "NokiaUtils.h"
 #include "PhoneFamilies.h"
+#include "Scope.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 #include "Timers.h"
 
@@ -32,18 +34,6 @@ std::uint32_t MsUntilExpired(const TTickTimer& t) {
   const std::int32_t left = static_cast<std::int32_t>(end - CurrentMilliseconds());
   return left > 0 ? static_cast<std::uint32_t>(left) : 1u;
 }
-
-// Clears the busy flag when a try ends, whatever happens.
-class TBusyGuard {
- public:
-  explicit TBusyGuard(std::atomic<bool>& busy) : busy_(busy) {}
-  ~TBusyGuard() { busy_.store(false); }
-  TBusyGuard(const TBusyGuard&) = delete;
-  TBusyGuard& operator=(const TBusyGuard&) = delete;
-
- private:
-  std::atomic<bool>& busy_;
-};
 
 std::optional<int> ByteAt(const std::string& frame, std::size_t offset) {
   if (offset >= frame.size()) return std::nullopt;
@@ -119,14 +109,17 @@ void TNokiaPhone::Destroy() {
   try {
     timer_->SetEnabled(false);
   } catch (...) {
+    SwallowException("TNokiaPhone.Destroy: stopping the keep-alive timer");
   }
   try {
     Disconnect();
   } catch (...) {
+    SwallowException("TNokiaPhone.Destroy: disconnecting");
   }
   try {
     timer_.reset();
   } catch (...) {
+    SwallowException("TNokiaPhone.Destroy: freeing the keep-alive timer");
   }
   inherited::Destroy();
 }
@@ -178,7 +171,8 @@ bool TNokiaPhone::Request(std::uint8_t msgType, const std::string& payload, bool
   const int tries = RequestTries(msgType);
   bool result = false;
   for (int attempt = 0; attempt < tries; ++attempt) {
-    TBusyGuard guard(busy_);
+    // The busy flag is cleared when a try ends, whatever happens.
+    TScopeExit clearBusy([this] { busy_.store(false); });
     try {
       result = false;
       const std::shared_ptr<TPhoneLink> link = Link();
@@ -227,11 +221,13 @@ bool TNokiaPhone::Request(std::uint8_t msgType, const std::string& payload, bool
         try {
           if (link) link->ClearReceived();
         } catch (...) {
+          SwallowException("TNokiaPhone.Request: clearing the link's received bytes before the probe");
         }
         if (msgType != 0xD1) {
           try {
             if (!ReadModel(true).empty()) reconnectOk_.store(true);
           } catch (...) {
+            SwallowException("TNokiaPhone.Request: reading the model as the reconnect probe");
           }
         }
         reconnecting_.store(false);
@@ -254,6 +250,7 @@ bool TNokiaPhone::Request(std::uint8_t msgType, const std::string& payload, bool
       if (timeouts_.load() == 0 || key == "SYS_GET") return result;
     } catch (...) {
       // the next try follows
+      SwallowException("TNokiaPhone.Request: a failed try (the next one follows)");
     }
   }
   return result;
@@ -277,6 +274,7 @@ void TNokiaPhone::DispatchFrame(std::uint8_t msgType, const std::string& frame) 
     if (d.signal) ChangeSignal(*d.signal, true);
   } catch (...) {
     // a handler of the link: nothing escapes
+    SwallowException("TNokiaPhone.DispatchFrame: decoding a frame from the link");
   }
 }
 
@@ -315,6 +313,7 @@ bool TNokiaPhone::Connect(bool syncClock) {
       try {
         CallOnMainThread([l] { delete l; });
       } catch (...) {
+        SwallowException("TNokiaPhone.Connect: releasing the link on the main thread");
       }
     });
     std::lock_guard<std::mutex> g(linkLock_);
@@ -329,6 +328,7 @@ bool TNokiaPhone::Connect(bool syncClock) {
     try {
       if (syncClock) SetDateTime(Now());
     } catch (...) {
+      SwallowException("TNokiaPhone.Connect: setting the phone's clock");
     }
     timer_->SetEnabled(true);
   };
@@ -379,6 +379,7 @@ void TNokiaPhone::Disconnect() {
     try {
       DeinitFamily();
     } catch (...) {
+      SwallowException("TNokiaPhone.Disconnect: closing the family's session");
     }
   }
   connected_.store(false);
@@ -386,11 +387,13 @@ void TNokiaPhone::Disconnect() {
   try {
     wait_->Signal();  // a request waiting on another thread gives up at once
   } catch (...) {
+    SwallowException("TNokiaPhone.Disconnect: waking a waiting request");
   }
   try {
     std::shared_ptr<TPhoneLink> link = TakeLink();
     link.reset();
   } catch (...) {
+    SwallowException("TNokiaPhone.Disconnect: releasing the link");
   }
 }
 
@@ -409,6 +412,7 @@ void TNokiaPhone::FireDisconnect() {
       if (OnDisconnect) OnDisconnect(this);
     });
   } catch (...) {
+    SwallowException("TNokiaPhone.FireDisconnect: calling OnDisconnect on the main thread");
   }
 }
 
@@ -417,6 +421,7 @@ void TNokiaPhone::LinkClosed() {
     if (!connected_.load()) return;
     GiveUp();
   } catch (...) {
+    SwallowException("TNokiaPhone.LinkClosed: giving the phone up");
   }
 }
 
@@ -444,6 +449,7 @@ void TNokiaPhone::KeepAlive(TObject*) {
     if (!disconnecting_.load()) timer_->SetEnabled(true);
   } catch (...) {
     // a timer handler: nothing escapes
+    SwallowException("TNokiaPhone.KeepAlive: keep-alive and status tick");
   }
 }
 
@@ -602,5 +608,6 @@ void TNokiaPhone::SetAlarm(TDateTime value) {
     Request(*request, reply);
     if (family == 1 || family == 2 || family == 4) alarmOn_.store(true);
   } catch (...) {
+    SwallowException("TNokiaPhone.SetAlarm: setting the alarm");
   }
 }

@@ -39,6 +39,7 @@
 #include "LinkFrames.h"
 #include "NokiaPhone.h"
 #include "PhonePlatformWin.h"
+#include "Swallow.h"
 #include "Timers.h"
 #include "TimersWin.h"
 #include "Win32Platform.h"
@@ -258,6 +259,7 @@ bool Measure(const TPersonaRoad& road, bool verbose) {
       try {
         connected = phone->Connect(false);
       } catch (...) {
+        SwallowException("ConnectTimeBench: connecting the phone");
       }
       ms = static_cast<double>(MonotonicMilliseconds() - t0);
       finished = true;
@@ -335,6 +337,7 @@ bool MeasureAtSwitch() {
       try {
         sender = New<TConnectionSender>(kLinkAtSwitch, TFrameEvent(), "", "", 0, static_cast<std::uint8_t>(port), code);
       } catch (...) {
+        SwallowException("ConnectTimeBench: opening the AT-switch link");
       }
       ms = static_cast<double>(MonotonicMilliseconds() - t0);
       finished = true;

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include "Scope.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TCollectionItem)
 FW_IMPLEMENT_CLASS(TCollection)
 FW_IMPLEMENT_CLASS(TOwnedCollection)
 
-TCollectionItem::TCollectionItem(TCollection* collection) { SetCollection(collection); }
+TCollectionItem::TCollectionItem(TCollection* collection) {
+  SetCollection(collection);
+}
 
 void TCollectionItem::Destroy() {
   SetCollection(nullptr);
@@ -35,7 +38,9 @@ void TCollectionItem::SetIndex(int index) {
   }
 }
 
-TPersistent* TCollectionItem::GetOwner() { return collection_; }
+TPersistent* TCollectionItem::GetOwner() {
+  return collection_;
+}
 
 std::string TCollectionItem::GetNamePath() {
   if (!collection_) return ClassName();
@@ -70,31 +75,20 @@ TCollectionItem* TCollection::Add() {
 
 TCollectionItem* TCollection::Insert(int index) {
   if (index < 0 || index > Count()) throw EListError(Format("List index out of bounds (%d)", index));
-  BeginUpdate();
-  TCollectionItem* item = nullptr;
-  try {
-    item = Add();
-    item->SetIndex(index);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TUpdateScope update(*this);
+  TCollectionItem* item = Add();
+  item->SetIndex(index);
   return item;
 }
 
-void TCollection::Delete(int index) { Items(index)->Free(); }
+void TCollection::Delete(int index) {
+  Items(index)->Free();
+}
 
 void TCollection::Clear() {
   if (items_.empty()) return;
-  BeginUpdate();
-  try {
-    while (!items_.empty()) items_.back()->Free();
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TUpdateScope update(*this);
+  while (!items_.empty()) items_.back()->Free();
 }
 
 TCollectionItem* TCollection::FindItemID(int id) const {
@@ -107,21 +101,17 @@ void TCollection::Assign(TPersistent* source) {
   if (source && source->Is<TCollection>()) {
     auto* src = static_cast<TCollection*>(source);
     if (src == this) return;
-    BeginUpdate();
-    try {
-      Clear();
-      for (TCollectionItem* it : src->items_) Add()->Assign(it);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    TUpdateScope update(*this);
+    Clear();
+    for (TCollectionItem* it : src->items_) Add()->Assign(it);
     return;
   }
   inherited::Assign(source);
 }
 
-void TCollection::BeginUpdate() { ++updateCount_; }
+void TCollection::BeginUpdate() {
+  ++updateCount_;
+}
 
 void TCollection::EndUpdate() {
   if (updateCount_ > 0 && --updateCount_ == 0) Changed();

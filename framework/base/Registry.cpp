@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "Scope.h"
 #include "Strings.h"
 #include "SysUtils.h"
 
@@ -256,19 +257,17 @@ bool TRegistry::HasSubKeys() {
 void TRegistry::GetKeyNames(TStrings* strings) {
   std::vector<std::string> names;
   backend_->EnumKeys(currentKey_, names);
-  strings->BeginUpdate();
+  TUpdateScope update(*strings);
   strings->Clear();
   for (const std::string& n : names) strings->Add(n);
-  strings->EndUpdate();
 }
 
 void TRegistry::GetValueNames(TStrings* strings) {
   std::vector<std::string> names;
   backend_->EnumValues(currentKey_, names);
-  strings->BeginUpdate();
+  TUpdateScope update(*strings);
   strings->Clear();
   for (const std::string& n : names) strings->Add(n);
-  strings->EndUpdate();
 }
 
 bool TRegistry::ValueExists(std::string_view name) {
@@ -450,10 +449,9 @@ void TRegistryIniFile::ReadSection(std::string_view section, TStrings* strings) 
   SectionKey s{reg_->Backend(), OpenSection(section, false)};
   std::vector<std::string> names;
   if (s.key) s.backend.EnumValues(s.key, names);
-  strings->BeginUpdate();
+  TUpdateScope update(*strings);
   strings->Clear();
   for (const std::string& n : names) strings->Add(n);
-  strings->EndUpdate();
 }
 
 void TRegistryIniFile::ReadSections(TStrings* strings) {
@@ -464,7 +462,7 @@ void TRegistryIniFile::ReadSectionValues(std::string_view section, TStrings* str
   SectionKey s{reg_->Backend(), OpenSection(section, false)};
   std::vector<std::string> names;
   if (s.key) s.backend.EnumValues(s.key, names);
-  strings->BeginUpdate();
+  TUpdateScope update(*strings);
   strings->Clear();
   for (const std::string& n : names) {
     RegValue v;
@@ -473,5 +471,4 @@ void TRegistryIniFile::ReadSectionValues(std::string_view section, TStrings* str
       text = StripZeros(std::move(v.data));
     strings->Add(n + "=" + text);
   }
-  strings->EndUpdate();
 }

@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "Filer.h"
+#include "Scope.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TStrings)
+// clang-format off
 FW_BEGIN_CLASS(TStringList)
   FW_PROP(Sorted, Sorted, SetSorted) FW_DEFAULT(false)
   FW_PROP(CaseSensitive, CaseSensitive, SetCaseSensitive) FW_DEFAULT(false)
@@ -18,8 +20,11 @@ FW_END_CLASS
 void TStrings::Error(const char* message, int index) const {
   throw EStringListError(Format(message, index));
 }
+// clang-format on
 
-TObject* TStrings::GetObject(int) const { return nullptr; }
+TObject* TStrings::GetObject(int) const {
+  return nullptr;
+}
 void TStrings::PutObject(int, TObject*) {}
 
 void TStrings::Put(int index, const std::string& s) {
@@ -46,32 +51,20 @@ int TStrings::AddObject(const std::string& s, TObject* obj) {
 }
 
 void TStrings::AddStrings(const TStrings& other) {
-  BeginUpdate();
-  try {
-    for (int i = 0; i < other.GetCount(); ++i) AddObject(other.Get(i), other.GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TUpdateScope update(*this);
+  for (int i = 0; i < other.GetCount(); ++i) AddObject(other.Get(i), other.GetObject(i));
 }
 
 void TStrings::Assign(TPersistent* source) {
   if (source && source->Is<TStrings>()) {
     auto* src = static_cast<TStrings*>(source);
     if (src == this) return;
-    BeginUpdate();
-    try {
-      Clear();
-      Delimiter = src->Delimiter;
-      QuoteChar = src->QuoteChar;
-      NameValueSeparator = src->NameValueSeparator;
-      AddStrings(*src);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    TUpdateScope update(*this);
+    Clear();
+    Delimiter = src->Delimiter;
+    QuoteChar = src->QuoteChar;
+    NameValueSeparator = src->NameValueSeparator;
+    AddStrings(*src);
     return;
   }
   inherited::Assign(source);
@@ -83,16 +76,10 @@ void TStrings::DefineProperties(TFiler& filer) {
       "Strings",
       [this](TReader& reader) {
         reader.ReadListBegin();
-        BeginUpdate();
-        try {
-          Clear();
-          while (!reader.EndOfList()) Add(reader.ReadString());
-          reader.ReadListEnd();
-        } catch (...) {
-          EndUpdate();
-          throw;
-        }
-        EndUpdate();
+        TUpdateScope update(*this);
+        Clear();
+        while (!reader.EndOfList()) Add(reader.ReadString());
+        reader.ReadListEnd();
       },
       [this](TWriter& writer) {
         writer.WriteListBegin();
@@ -113,7 +100,9 @@ void TStrings::EndUpdate() {
 
 void TStrings::SetUpdateState(bool) {}
 
-int TStrings::CompareStrings(const std::string& a, const std::string& b) const { return AnsiCompareText(a, b); }
+int TStrings::CompareStrings(const std::string& a, const std::string& b) const {
+  return AnsiCompareText(a, b);
+}
 
 int TStrings::IndexOf(const std::string& s) const {
   for (int i = 0; i < GetCount(); ++i)
@@ -137,34 +126,22 @@ int TStrings::IndexOfObject(const TObject* obj) const {
 }
 
 void TStrings::Exchange(int a, int b) {
-  BeginUpdate();
-  try {
-    std::string sa = Get(a), sb = Get(b);
-    TObject *oa = GetObject(a), *ob = GetObject(b);
-    Put(a, sb);
-    Put(b, sa);
-    PutObject(a, ob);
-    PutObject(b, oa);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TUpdateScope update(*this);
+  std::string sa = Get(a), sb = Get(b);
+  TObject *oa = GetObject(a), *ob = GetObject(b);
+  Put(a, sb);
+  Put(b, sa);
+  PutObject(a, ob);
+  PutObject(b, oa);
 }
 
 void TStrings::Move(int from, int to) {
   if (from == to) return;
-  BeginUpdate();
-  try {
-    std::string s = Get(from);
-    TObject* obj = GetObject(from);
-    Delete(from);
-    InsertObject(to, s, obj);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TUpdateScope update(*this);
+  std::string s = Get(from);
+  TObject* obj = GetObject(from);
+  Delete(from);
+  InsertObject(to, s, obj);
 }
 
 bool TStrings::Equals(const TStrings& other) const {
@@ -214,23 +191,17 @@ std::string TStrings::Text() const {
 }
 
 void TStrings::SetText(const std::string& text) {
-  BeginUpdate();
-  try {
-    Clear();
-    std::size_t i = 0;
-    while (i < text.size()) {
-      std::size_t j = i;
-      while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
-      Add(text.substr(i, j - i));
-      if (j < text.size() && text[j] == '\r') ++j;
-      if (j < text.size() && text[j] == '\n') ++j;
-      i = j;
-    }
-  } catch (...) {
-    EndUpdate();
-    throw;
+  TUpdateScope update(*this);
+  Clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t j = i;
+    while (j < text.size() && text[j] != '\r' && text[j] != '\n') ++j;
+    Add(text.substr(i, j - i));
+    if (j < text.size() && text[j] == '\r') ++j;
+    if (j < text.size() && text[j] == '\n') ++j;
+    i = j;
   }
-  EndUpdate();
 }
 
 std::string TStrings::DelimitedText() const {
@@ -259,73 +230,64 @@ std::string TStrings::DelimitedText() const {
 
 void TStrings::SetDelimitedText(const std::string& text) {
   auto blank = [](char c) { return c != '\0' && static_cast<unsigned char>(c) <= ' '; };
-  BeginUpdate();
-  try {
-    Clear();
-    std::size_t p = 0, n = text.size();
-    while (p < n && blank(text[p])) ++p;
-    while (p < n) {
-      std::string s;
-      if (text[p] == QuoteChar) {
-        ++p;
-        while (p < n) {
-          if (text[p] == QuoteChar) {
-            if (p + 1 < n && text[p + 1] == QuoteChar) {
-              s += QuoteChar;
-              p += 2;
-              continue;
-            }
-            ++p;
-            break;
+  TUpdateScope update(*this);
+  Clear();
+  std::size_t p = 0, n = text.size();
+  while (p < n && blank(text[p])) ++p;
+  while (p < n) {
+    std::string s;
+    if (text[p] == QuoteChar) {
+      ++p;
+      while (p < n) {
+        if (text[p] == QuoteChar) {
+          if (p + 1 < n && text[p + 1] == QuoteChar) {
+            s += QuoteChar;
+            p += 2;
+            continue;
           }
-          s += text[p++];
-        }
-      } else {
-        std::size_t start = p;
-        while (p < n && !blank(text[p]) && text[p] != Delimiter && text[p] != '\0') ++p;
-        s = text.substr(start, p - start);
-        if (p < n && text[p] == '\0') p = n;  // text ends at a NUL
-      }
-      Add(s);
-      while (p < n && blank(text[p])) ++p;
-      if (p < n && text[p] == Delimiter) {
-        if (p + 1 == n) Add("");
-        do {
           ++p;
-        } while (p < n && blank(text[p]));
+          break;
+        }
+        s += text[p++];
       }
+    } else {
+      std::size_t start = p;
+      while (p < n && !blank(text[p]) && text[p] != Delimiter && text[p] != '\0') ++p;
+      s = text.substr(start, p - start);
+      if (p < n && text[p] == '\0') p = n;  // text ends at a NUL
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
+    Add(s);
+    while (p < n && blank(text[p])) ++p;
+    if (p < n && text[p] == Delimiter) {
+      if (p + 1 == n) Add("");
+      do {
+        ++p;
+      } while (p < n && blank(text[p]));
+    }
   }
-  EndUpdate();
 }
 
 std::string TStrings::CommaText() const {
   TStrings* self = const_cast<TStrings*>(this);
-  char d = Delimiter, q = QuoteChar;
+  const char d = Delimiter, q = QuoteChar;
+  TScopeExit restore([self, d, q] {
+    self->Delimiter = d;
+    self->QuoteChar = q;
+  });
   self->Delimiter = ',';
   self->QuoteChar = '"';
-  std::string r = DelimitedText();
-  self->Delimiter = d;
-  self->QuoteChar = q;
-  return r;
+  return DelimitedText();
 }
 
 void TStrings::SetCommaText(const std::string& text) {
-  char d = Delimiter, q = QuoteChar;
-  Delimiter = ',';
-  QuoteChar = '"';
-  try {
-    SetDelimitedText(text);
-  } catch (...) {
+  const char d = Delimiter, q = QuoteChar;
+  TScopeExit restore([this, d, q] {
     Delimiter = d;
     QuoteChar = q;
-    throw;
-  }
-  Delimiter = d;
-  QuoteChar = q;
+  });
+  Delimiter = ',';
+  QuoteChar = '"';
+  SetDelimitedText(text);
 }
 
 void TStrings::LoadFromStream(TStream& stream) {
@@ -333,7 +295,9 @@ void TStrings::LoadFromStream(TStream& stream) {
   SetText(stream.ReadBytes(left < 0 ? 0 : left));
 }
 
-void TStrings::SaveToStream(TStream& stream) const { stream.WriteBytes(Text()); }
+void TStrings::SaveToStream(TStream& stream) const {
+  stream.WriteBytes(Text());
+}
 
 void TStrings::LoadFromFile(const std::string& fileName) {
   WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TStream& f) { LoadFromStream(f); });
@@ -390,7 +354,9 @@ void TStringList::InsertItem(int index, const std::string& s, TObject* obj) {
   Changed();
 }
 
-void TStringList::Insert(int index, const std::string& s) { InsertObject(index, s, nullptr); }
+void TStringList::Insert(int index, const std::string& s) {
+  InsertObject(index, s, nullptr);
+}
 
 void TStringList::InsertObject(int index, const std::string& s, TObject* obj) {
   if (sorted_) Error("Operation not allowed on sorted list", 0);
@@ -398,7 +364,9 @@ void TStringList::InsertObject(int index, const std::string& s, TObject* obj) {
   InsertItem(index, s, obj);
 }
 
-int TStringList::Add(const std::string& s) { return AddObject(s, nullptr); }
+int TStringList::Add(const std::string& s) {
+  return AddObject(s, nullptr);
+}
 
 int TStringList::AddObject(const std::string& s, TObject* obj) {
   int index;

@@ -12,6 +12,7 @@
 #include "FileApi.h"
 #include "Modules.h"
 #include "ResStrings.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Registry.h"
@@ -313,6 +314,15 @@ void DefaultExceptionReport(std::exception_ptr error) {
   std::fputs(line, stderr);
 }
 
+// An error dropped on purpose leaves a line in the debug log.
+void LogSwallowedException(const char* where, const std::exception_ptr& error) {
+  char text[1024];
+  char line[1200];
+  std::snprintf(line, sizeof line, "Swallowed exception in %s: %s\n", where,
+                ExceptionMessage(error, text, sizeof text));
+  OutputDebugStringA(line);
+}
+
 }  // namespace
 
 void InitWin32Platform() {
@@ -325,6 +335,7 @@ void InitWin32Platform() {
   }
   SetThreadApi(g_threadApi);
   SetMainThreadID(GetCurrentThreadId());
+  if (!GetSwallowedExceptionHook()) SetSwallowedExceptionHook(&LogSwallowedException);
   SetFileApi(g_fileApi);
   SetResourceSource(g_resources);
   ModuleHandle self = reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr));

@@ -3,9 +3,11 @@
 #include "FakePhoneLink.h"
 #include "LinkFrames.h"
 #include "PhoneFamilies.h"
+#include "Swallow.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -332,6 +334,42 @@ TEST(NokiaPhone, ThreeUnansweredRequestsDisconnectOnce) {
     EXPECT_EQ(env.Sent().size(), sent);
     EXPECT_EQ(phone.events.disconnects, 1);
   }
+}
+
+namespace {
+std::vector<std::pair<std::string, std::string>> g_swallowed;
+void RecordSwallowed(const char* where, const std::exception_ptr& error) {
+  std::string message;
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    message = e.Message;
+  } catch (...) {
+  }
+  g_swallowed.emplace_back(where, message);
+}
+struct TRaisingHandler {
+  void Disconnected(TObject*) { throw EInvalidOperation("the window is gone"); }
+};
+}  // namespace
+
+TEST(NokiaPhone, AnErrorOfTheDisconnectHandlerIsNamedAndDoesNotStopTheDisconnection) {
+  const TSwallowedExceptionHook previous = SetSwallowedExceptionHook(&RecordSwallowed);
+  g_swallowed.clear();
+  TFakeEnv env;
+  ScriptNpe4(env);
+  TPhoneHolder phone(env);
+  TRaisingHandler handler;
+  phone->OnDisconnect = TNotifyEvent::Bind<&TRaisingHandler::Disconnected>(&handler);
+  ASSERT_TRUE(phone->Connect(false));
+  env.Mute(true);
+  phone->UpdateStatus();
+  EXPECT_FALSE(phone->Connected());
+  EXPECT_FALSE(phone->HasLink());
+  SetSwallowedExceptionHook(previous);
+  const std::pair<std::string, std::string> expected{
+      "TNokiaPhone.FireDisconnect: calling OnDisconnect on the main thread", "the window is gone"};
+  EXPECT_EQ(std::count(g_swallowed.begin(), g_swallowed.end(), expected), 1);
 }
 
 TEST(NokiaPhone, PhoneAnsweringTheProbeStaysConnected) {

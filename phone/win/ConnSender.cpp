@@ -2,6 +2,8 @@
 
 #include "Debug.h"
 #include "IrThread.h"
+#include "Scope.h"
+#include "Swallow.h"
 #include "TimersWin.h"
 
 namespace {
@@ -24,8 +26,8 @@ void LogToDebugEngine(const std::string& text) {
 FW_IMPLEMENT_CLASS(TConnectionSender)
 
 TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFrame, const std::string& inLogName,
-                                     const std::string& outLogName, std::intptr_t linkHandle,
-                                     std::uint8_t comNumber, std::uint16_t& failureCode)
+                                     const std::string& outLogName, std::intptr_t linkHandle, std::uint8_t comNumber,
+                                     std::uint16_t& failureCode)
     : OnFrame(onFrame),
       linkMethod_(linkMethod),
       encoder_(linkMethod),
@@ -184,6 +186,7 @@ bool TConnectionSender::SendPhoneMessage(std::uint8_t msgType, const std::string
     for (const TWireFrame& wire : frames) WriteWireFrame(wire);
   } catch (...) {
     // The phone notices a dead link by its time-outs.
+    SwallowException("TConnectionSender.SendPhoneMessage: writing the message's frames");
   }
   return true;
 }
@@ -199,6 +202,7 @@ void TConnectionSender::SendFrame(std::uint8_t msgType, const std::string& block
     }
     WriteWireFrame(wire);
   } catch (...) {
+    SwallowException("TConnectionSender.SendFrame: writing a frame");
   }
 }
 
@@ -225,26 +229,20 @@ void TConnectionSender::WriteWireFrame(const TWireFrame& wire) {
     // Infrared and DKU-2 frames: PhoNet, no preamble. A failed write is
     // noticed by the phone's time-outs.
     AcquireSendLock();
-    try {
+    {
+      TScopeExit release([this] { ReleaseSendLock(); });
       reader_->Write(wire.frame);
-    } catch (...) {
-      ReleaseSendLock();
-      throw;
     }
-    ReleaseSendLock();
     LogFrame(TLinkLogDirection::ldSent, wire.frame);
     return;
   }
   if (!port_) return;
   AcquireSendLock();
-  try {
+  {
+    TScopeExit release([this] { ReleaseSendLock(); });
     if (!wire.preamble.empty()) port_->WriteData(wire.preamble);
     port_->WriteData(wire.frame);
-  } catch (...) {
-    ReleaseSendLock();
-    throw;
   }
-  ReleaseSendLock();
   LogFrame(TLinkLogDirection::ldSent, wire.frame);
 }
 
@@ -268,6 +266,7 @@ void TConnectionSender::ClearReceived() {
     std::lock_guard<std::mutex> guard(receiveLock_);
     cutter_.Clear();
   } catch (...) {
+    SwallowException("TConnectionSender.ClearReceived: clearing the bytes received");
   }
 }
 
@@ -294,6 +293,7 @@ void TConnectionSender::ReceiveChars(TObject* /*sender*/, int inQue) {
       try {
         HandleFrame(frame);
       } catch (...) {
+        SwallowException("TConnectionSender.ReceiveChars: handling a received frame");
       }
     }
     if (*alive) handlingFrames_ = false;
@@ -321,6 +321,7 @@ void TConnectionSender::ReaderTerminated(TObject* /*sender*/) {
     // The handler may release this sender: nothing of it is touched afterwards.
     if (*alive_ && OnLinkClosed) OnLinkClosed(this);
   } catch (...) {
+    SwallowException("TConnectionSender.ReaderTerminated: reporting the closed link");
   }
 }
 
@@ -329,6 +330,7 @@ void TConnectionSender::ReaderFrame(std::uint8_t msgType, const std::string& fra
   try {
     if (*alive_ && OnFrame) OnFrame(msgType, frame);
   } catch (...) {
+    SwallowException("TConnectionSender.ReaderFrame: handing a frame to the phone");
   }
 }
 
@@ -345,6 +347,7 @@ TSenderPhoneLink::~TSenderPhoneLink() {
   try {
     FreeAndNil(sender_);
   } catch (...) {
+    SwallowException("TSenderPhoneLink.Destroy: freeing the sender");
   }
 }
 

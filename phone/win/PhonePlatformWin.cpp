@@ -6,6 +6,7 @@
 #include "ExtCtrls.h"
 #include "PhoneFindWin.h"
 #include "PumpingWait.h"
+#include "Swallow.h"
 #include "Win32Platform.h"
 
 // --- TPumpingPhoneWait -----------------------------------------------------------------------------
@@ -67,6 +68,7 @@ TWinPhoneTimer::~TWinPhoneTimer() {
   try {
     FreeAndNil(timer_);
   } catch (...) {
+    SwallowException("TWinPhoneTimer.Destroy: freeing the timer");
   }
 }
 

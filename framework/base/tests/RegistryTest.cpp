@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "BrittleStrings.h"
 #include "Strings.h"
 
 namespace {
@@ -111,6 +112,46 @@ TEST_F(RegistryTest, RegistryReadsStringsAndRaisesOnOtherTypes) {
   EXPECT_FALSE(reg->KeyExists("\\HARDWARE"));
   EXPECT_EQ(reg->ReadString("\\Device\\Serial0"), "");  // the open key was deleted under us
   reg->Free();
+}
+
+TEST_F(RegistryTest, AListThatRefusesAnEntryIsNotLeftInItsUpdate) {
+  struct Readers {
+    TRegistryIniFile* ini;  // at the options key: sections "Common" and "Other"
+    TRegistry* options;     // the same key
+    TRegistry* common;      // its section "Common": values COM1 and COM2
+  } r{New<TRegistryIniFile>(kOptions), New<TRegistry>(), New<TRegistry>()};
+  r.ini->WriteString("Common", "COM1", "1");
+  r.ini->WriteString("Common", "COM2", "2");
+  r.ini->WriteString("Other", "x", "3");
+  ASSERT_TRUE(r.options->OpenKey(kOptions, false));
+  ASSERT_TRUE(r.common->OpenKey(std::string(kOptions) + "\\Common", false));
+  const std::size_t openKeys = backend.OpenHandleCount();
+
+  struct Case {
+    const char* name;
+    void (*read)(const Readers& r, TStrings* list);
+  } cases[] = {
+      {"ReadSection", [](const Readers& r, TStrings* list) { r.ini->ReadSection("Common", list); }},
+      {"ReadSectionValues", [](const Readers& r, TStrings* list) { r.ini->ReadSectionValues("Common", list); }},
+      {"ReadSections", [](const Readers& r, TStrings* list) { r.ini->ReadSections(list); }},
+      {"GetKeyNames", [](const Readers& r, TStrings* list) { r.options->GetKeyNames(list); }},
+      {"GetValueNames", [](const Readers& r, TStrings* list) { r.common->GetValueNames(list); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* list = New<TBrittleTarget>();
+    EXPECT_THROW(c.read(r, list), EStringListError);
+    EXPECT_EQ(list->UpdateCount(), 0);
+    EXPECT_EQ(list->Count(), 1);
+    EXPECT_EQ(backend.OpenHandleCount(), openKeys) << "the section key is closed";
+    list->room = 10;
+    c.read(r, list);
+    EXPECT_EQ(list->Count(), 2);
+    list->Free();
+  }
+  r.common->Free();
+  r.options->Free();
+  r.ini->Free();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BrittleStrings.h"
 #include "Streams.h"
 #include "Strings.h"
 
@@ -153,4 +154,109 @@ TEST(Streams, ExactReadsRaiseReadError) {
   std::remove(path.c_str());
   back->Free();
   m->Free();
+}
+
+namespace {
+
+// A list left out of its update reports the next change at once.
+void ExpectNotStuck(TStringList* list, ChangeCounter& counter) {
+  EXPECT_EQ(list->UpdateCount(), 0);
+  EXPECT_EQ(counter.changing, counter.changes) << "every OnChanging is followed by an OnChange";
+  const int before = counter.changes;
+  list->Add("later");
+  EXPECT_EQ(counter.changes, before + 1) << "a change after the error is reported";
+}
+
+}  // namespace
+
+TEST(StringList, AnErrorInTheMiddleOfABatchEndsTheUpdate) {
+  struct Case {
+    const char* name;
+    void (*run)(TStringList* list);
+  } cases[] = {
+      {"Assign from a source that fails on its second entry",
+       [](TStringList* list) {
+         auto* src = New<TBrittleSource>();
+         src->SetText("one\ntwo\nthree");
+         try {
+           list->Assign(src);
+         } catch (...) {
+           src->Free();
+           throw;
+         }
+         src->Free();
+       }},
+      {"AddStrings from a source that fails on its second entry",
+       [](TStringList* list) {
+         auto* src = New<TBrittleSource>();
+         src->SetText("one\ntwo");
+         try {
+           list->AddStrings(*src);
+         } catch (...) {
+           src->Free();
+           throw;
+         }
+         src->Free();
+       }},
+      {"SetText with a duplicate in a list that refuses them",
+       [](TStringList* list) {
+         list->SetSorted(true);
+         list->Duplicates = dupError;
+         list->SetText("a\nb\nA");
+       }},
+      {"SetCommaText with a duplicate in a list that refuses them",
+       [](TStringList* list) {
+         list->SetSorted(true);
+         list->Duplicates = dupError;
+         list->SetCommaText("a,b,a");
+       }},
+      {"Move from an index out of bounds", [](TStringList* list) { list->Move(7, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChangeCounter counter;
+    TStringList* list = New<TStringList>();
+    list->Add("old");
+    list->OnChange = TNotifyEvent::Bind<&ChangeCounter::OnChange>(&counter);
+    list->OnChanging = TNotifyEvent::Bind<&ChangeCounter::OnChanging>(&counter);
+    EXPECT_THROW(c.run(list), EStringListError);
+    list->SetSorted(false);
+    ExpectNotStuck(list, counter);
+    list->Free();
+  }
+}
+
+TEST(StringList, AssignKeepsWhatWasCopiedBeforeTheError) {
+  auto* src = New<TBrittleSource>();
+  src->SetText("one\ntwo\nthree");
+  TStringList* list = New<TStringList>();
+  list->SetText("old");
+  EXPECT_THROW(list->Assign(src), EStringListError);
+  EXPECT_EQ(Items(*list), std::vector<std::string>{"one"});
+  EXPECT_EQ(list->UpdateCount(), 0);
+  list->Free();
+  src->Free();
+}
+
+TEST(StringList, CommaTextKeepsTheListsDelimiterAndQuoteAfterAnError) {
+  auto* src = New<TBrittleSource>();
+  src->SetText("one\ntwo");
+  src->Delimiter = ';';
+  src->QuoteChar = '\'';
+  EXPECT_THROW(src->CommaText(), EStringListError);
+  EXPECT_EQ(src->Delimiter, ';');
+  EXPECT_EQ(src->QuoteChar, '\'');
+  src->failAt = -1;
+  EXPECT_EQ(src->CommaText(), "one,two");
+  EXPECT_EQ(src->DelimitedText(), "one;two");
+
+  TStringList* list = New<TStringList>();
+  list->SetSorted(true);
+  list->Duplicates = dupError;
+  list->Delimiter = ';';
+  EXPECT_THROW(list->SetCommaText("a,a"), EStringListError);
+  EXPECT_EQ(list->Delimiter, ';');
+  EXPECT_EQ(list->QuoteChar, '"');
+  list->Free();
+  src->Free();
 }
