@@ -78,6 +78,9 @@ std::string Trim(std::string_view s);  // removes characters up to and including
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 std::string QuotedStr(std::string_view s);
+// Every occurrence of `from` in `s`, found case-sensitively from left to right
+// without overlapping, replaced by `to` (the inserted text is not searched
+// again). An empty `from` leaves `s` as it is.
 std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to);
 
 // File names (both '\\' and '/' separate folders; ':' ends a drive).
