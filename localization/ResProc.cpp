@@ -106,13 +106,7 @@ std::uint32_t PEUnixTime(int year, int month, int day, int hour, int minute, int
 }
 
 std::uint32_t PEUnixTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalTime(std::time(nullptr));
   return PEUnixTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                     0);
 }

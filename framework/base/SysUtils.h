@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec);
 TDateTime Now();  // local time
+// The calendar fields of `t` in the local time zone.
+std::tm LocalTime(std::time_t t);
 // The time as LongTimeFormat gives it: h/hh hours, n/nn minutes, s/ss seconds, z/zzz
 // milliseconds, AM/PM; other characters are copied, text in quotes verbatim.
 extern std::string LongTimeFormat;
