@@ -296,12 +296,13 @@ std::size_t DecodedSize(const std::uint8_t* p, const std::uint8_t* end) {
 }
 
 // The byte-string decoder: the output itself is the window. The same checks as
-// LzjDecodeCore; only the way the bytes are moved differs.
-std::string DecodeTokens(std::string_view tokens, bool prefix) {
+// LzjDecodeCore; only the way the bytes are moved differs. `out` is sized once
+// (its storage is reused when large enough): no token can write past the
+// counted size and the slack.
+void DecodeTokens(std::string_view tokens, bool prefix, std::string& out) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(tokens.data());
   const std::uint8_t* const end = p + tokens.size();
-  // Sized once: no token can write past the counted size and the slack.
-  std::string out(DecodedSize(p, end) + kDecodeSlack, '\0');
+  out.resize(DecodedSize(p, end) + kDecodeSlack);
   char* const base = out.data();
   std::size_t size = 0;
   while (p < end) {
@@ -344,14 +345,25 @@ std::string DecodeTokens(std::string_view tokens, bool prefix) {
     }
   }
   out.resize(size);
-  return out;
 }
 
 }  // namespace
 
+void LzjDecodeTokensInto(std::string_view tokens, std::string& out, bool prefix) {
+  try {
+    DecodeTokens(tokens, prefix, out);
+  } catch (...) {
+    out.clear();
+    throw;
+  }
+}
+
 std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProgress& progress) {
-  if (!progress) return DecodeTokens(tokens, prefix);
   std::string out;
+  if (!progress) {
+    DecodeTokens(tokens, prefix, out);
+    return out;
+  }
   TStringSource source(tokens);
   TStringSink sink(out);
   LzjDecodeCore(source, sink, prefix, progress);
@@ -370,12 +382,19 @@ std::string LzjCompress(std::string_view data, std::uint32_t sizeField) {
 }
 
 std::string LzjDecompress(std::string_view stream, bool prefix) {
+  std::string out;
+  LzjDecompressInto(stream, out, prefix);
+  return out;
+}
+
+void LzjDecompressInto(std::string_view stream, std::string& out, bool prefix) {
+  out.clear();
   if (!IsLzjData(stream)) throw EJCompressError(kWrongFormat);
   if (stream.size() < kLzjHeaderSize) {
-    if (prefix) return std::string();
+    if (prefix) return;
     throw EJCompressError(kWrongFormat);
   }
-  return LzjDecodeTokens(stream.substr(kLzjHeaderSize), prefix);
+  LzjDecodeTokensInto(stream.substr(kLzjHeaderSize), out, prefix);
 }
 
 // ---- Streams ----

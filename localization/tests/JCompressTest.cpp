@@ -164,6 +164,28 @@ TEST(Lzj, DecodesLongRunsOfLongestTokens) {
   EXPECT_EQ(DecodeBoth(tokens.substr(0, tokens.size() - 50), true), expected.substr(0, expected.size() - 50));
 }
 
+TEST(Lzj, DecompressIntoReusesTheCallersStorage) {
+  const std::string data = Random(20000, 11, 5);
+  const std::string packed = LzjCompress(data);
+  std::string out(50000, '?');  // longer than the result: nothing of it may remain
+  LzjDecompressInto(packed, out);
+  EXPECT_EQ(out, data);
+  const char* storage = out.data();
+  LzjDecompressInto(packed, out);
+  EXPECT_EQ(out, data);
+  EXPECT_EQ(out.data(), storage) << "a second decode of the same size must not allocate";
+
+  LzjDecompressInto(LzjCompress("abc"), out);
+  EXPECT_EQ(out, "abc");
+  EXPECT_THROW(LzjDecompressInto(packed.substr(0, packed.size() - 1), out), EJCompressError);
+  EXPECT_EQ(out, "") << "an error leaves nothing behind";
+  EXPECT_THROW(LzjDecompressInto("LZJ01", out), EJCompressError);
+  LzjDecompressInto(packed.substr(0, packed.size() - 1), out, true);
+  EXPECT_EQ(out, data.substr(0, out.size()));
+  LzjDecodeTokensInto(Bytes({0x04, 'h', 'i'}) + CopyToken(2, 4), out);
+  EXPECT_EQ(out, "hihihi");
+}
+
 TEST(Lzj, RoundTrips) {
   struct Case {
     const char* name;
