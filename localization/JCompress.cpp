@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "ByteWriter.h"
+
 namespace {
 
 constexpr std::size_t kIoChunk = 64 * 1024;
@@ -270,45 +272,104 @@ std::string LzjEncodeTokens(std::string_view data, const TLzjProgress& progress)
   return out;
 }
 
-std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProgress& progress) {
-  std::string out;
-  if (progress) {
-    TStringSource source(tokens);
-    TStringSink sink(out);
-    LzjDecodeCore(source, sink, prefix, progress);
-    return out;
-  }
-  // The output itself is the window: the same checks as LzjDecodeCore, without the ring.
-  out.reserve(tokens.size() * 2);
-  const auto* p = reinterpret_cast<const std::uint8_t*>(tokens.data());
-  const std::uint8_t* end = p + tokens.size();
+namespace {
+
+// Room kept free at the end of the output before each token: a literal run is
+// copied in 16-byte pieces (at most 128 bytes) and a copy in 8-byte pieces (at
+// most 24 bytes). The bytes written past a token's end are overwritten by the
+// next token or cut off at the end.
+constexpr std::size_t kDecodeSlack = 128;
+
+// The bytes the tokens would decode to, counted without checking them: a cut
+// final token counts with what is present of it.
+std::size_t DecodedSize(const std::uint8_t* p, const std::uint8_t* end) {
+  std::size_t size = 0;
   while (p < end) {
-    std::uint8_t t = *p++;
+    const std::uint8_t t = *p++;
+    if (t & 1) {
+      if (p == end) break;
+      size += (*p++ >> 4) + kLzjMinMatch;
+    } else {
+      const std::size_t n = std::min<std::size_t>(t >> 1, static_cast<std::size_t>(end - p));
+      p += n;
+      size += n;
+    }
+  }
+  return size;
+}
+
+// The byte-string decoder: the output itself is the window. The same checks as
+// LzjDecodeCore; only the way the bytes are moved differs. `out` is sized once
+// (its storage is reused when large enough): no token can write past the
+// counted size and the slack.
+void DecodeTokens(std::string_view tokens, bool prefix, std::string& out) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(tokens.data());
+  const std::uint8_t* const end = p + tokens.size();
+  out.resize(DecodedSize(p, end) + kDecodeSlack);
+  char* const base = out.data();
+  std::size_t size = 0;
+  while (p < end) {
+    char* o = base + size;
+    const std::uint8_t t = *p++;
     if (t & 1) {
       if (p == end) {
         if (prefix) break;
         RaiseWrongStreamFormat();
       }
-      unsigned w = static_cast<unsigned>(*p++) << 8 | t;
-      std::size_t d = (w & 0x0FFF) >> 1;
-      std::size_t len = (w >> 12) + kLzjMinMatch;
-      std::size_t pos = out.size();
-      if (d == 0 || d > pos) RaiseWrongStreamFormat();
-      out.resize(pos + len);
-      char* o = out.data() + pos;
-      const char* from = o - d;  // overlaps the output when d < len
-      for (std::size_t i = 0; i < len; ++i) o[i] = from[i];
+      const unsigned w = static_cast<unsigned>(*p++) << 8 | t;
+      const std::size_t d = (w & 0x0FFF) >> 1;
+      const std::size_t len = (w >> 12) + kLzjMinMatch;
+      if (d == 0 || d > size) RaiseWrongStreamFormat();
+      const char* from = o - d;
+      if (d >= 8) {
+        // Each piece reads only bytes written before it.
+        std::memcpy(o, from, 8);
+        std::memcpy(o + 8, from + 8, 8);
+        if (len > 16) std::memcpy(o + 16, from + 16, 8);
+      } else {
+        for (std::size_t i = 0; i < len; ++i) o[i] = from[i];  // a repeating pattern
+      }
+      size += len;
     } else {
-      std::size_t n = t >> 1;
-      std::size_t take = std::min(n, static_cast<std::size_t>(end - p));
-      out.append(reinterpret_cast<const char*>(p), take);
-      p += take;
-      if (take < n) {
+      const std::size_t n = t >> 1;
+      const std::size_t left = static_cast<std::size_t>(end - p);
+      if (left >= kDecodeSlack) {
+        for (std::size_t i = 0; i < n; i += 16) std::memcpy(o + i, p + i, 16);
+      } else if (n <= left) {
+        std::memcpy(o, p, n);
+      } else {
+        std::memcpy(o, p, left);
+        size += left;
         if (prefix) break;
         RaiseWrongStreamFormat();
       }
+      p += n;
+      size += n;
     }
   }
+  out.resize(size);
+}
+
+}  // namespace
+
+void LzjDecodeTokensInto(std::string_view tokens, std::string& out, bool prefix) {
+  try {
+    DecodeTokens(tokens, prefix, out);
+  } catch (...) {
+    out.clear();
+    throw;
+  }
+}
+
+std::string LzjDecodeTokens(std::string_view tokens, bool prefix, const TLzjProgress& progress) {
+  std::string out;
+  if (!progress) {
+    DecodeTokens(tokens, prefix, out);
+    return out;
+  }
+  TStringSource source(tokens);
+  TStringSink sink(out);
+  LzjDecodeCore(source, sink, prefix, progress);
   return out;
 }
 
@@ -318,18 +379,25 @@ bool IsLzjData(std::string_view bytes) {
 
 std::string LzjCompress(std::string_view data, std::uint32_t sizeField) {
   std::string out(kLzjMagic, kLzjMagicSize);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((sizeField >> (8 * i)) & 0xFF));
+  ByteWriter(out).U32LE(sizeField);
   out += LzjEncodeTokens(data);
   return out;
 }
 
 std::string LzjDecompress(std::string_view stream, bool prefix) {
+  std::string out;
+  LzjDecompressInto(stream, out, prefix);
+  return out;
+}
+
+void LzjDecompressInto(std::string_view stream, std::string& out, bool prefix) {
+  out.clear();
   if (!IsLzjData(stream)) RaiseWrongStreamFormat();
   if (stream.size() < kLzjHeaderSize) {
-    if (prefix) return std::string();
+    if (prefix) return;
     RaiseWrongStreamFormat();
   }
-  return LzjDecodeTokens(stream.substr(kLzjHeaderSize), prefix);
+  LzjDecodeTokensInto(stream.substr(kLzjHeaderSize), out, prefix);
 }
 
 // ---- Streams ----

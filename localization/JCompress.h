@@ -48,9 +48,15 @@ std::string LzjEncodeTokens(std::string_view data, const TLzjProgress& progress 
 // Decodes LZJ tokens (no header).
 std::string LzjDecodeTokens(std::string_view tokens, bool prefix = false, const TLzjProgress& progress = {});
 
+// Decodes LZJ tokens (no header) into `out`, replacing what it held; its storage
+// is reused when large enough, so a caller decoding again and again touches no
+// fresh memory. After an error `out` is empty.
+void LzjDecodeTokensInto(std::string_view tokens, std::string& out, bool prefix = false);
+
 // Whole streams with header.
 std::string LzjCompress(std::string_view data, std::uint32_t sizeField = 0);
 std::string LzjDecompress(std::string_view stream, bool prefix = false);
+void LzjDecompressInto(std::string_view stream, std::string& out, bool prefix = false);
 // True when the bytes start with the magic "LZJ00".
 bool IsLzjData(std::string_view bytes);
 

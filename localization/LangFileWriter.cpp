@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ByteWriter.h"
 #include "Exceptions.h"
 #include "JStrings.h"
 #include "LFProc.h"
@@ -10,17 +11,9 @@
 
 namespace {
 
-void Put16(std::string& out, std::uint32_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(std::string& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 void PutCount(std::string& out, int count) {
   if (count > 0xFFFF) throw EWriteError("Stream write error: more than 65535 entries in one list");
-  Put16(out, static_cast<std::uint32_t>(count));
+  ByteWriter(out).U16LE(static_cast<std::uint16_t>(count));
 }
 
 std::string Narrow(const std::u16string& text) {
@@ -43,35 +36,38 @@ class TImageWriter {
     if (f_ > 6) WriteGroups(body);
 
     std::string out;
-    Put16(out, kLangFileMagic);
-    Put16(out, static_cast<std::uint32_t>(f_));
-    Put32(out, h_.Version);
-    if (f_ > 4) Put32(out, h_.Build);
-    Put16(out, h_.LangID);
-    if (f_ > 2) Put16(out, h_.BasedOnLangID);
+    ByteWriter w(out);
+    w.U16LE(kLangFileMagic);
+    w.U16LE(static_cast<std::uint16_t>(f_));
+    w.U32LE(h_.Version);
+    if (f_ > 4) w.U32LE(h_.Build);
+    w.U16LE(h_.LangID);
+    if (f_ > 2) w.U16LE(h_.BasedOnLangID);
     WritePackedAnsiString(out, h_.EnglishName, kPackedHeaderFormat);
     WritePackedWideString(out, h_.LocalizedName, kPackedHeaderFormat);
-    Put16(out, h_.IsNative ? 1 : 0);
-    if (f_ > 1) Put16(out, h_.Attributes);
-    Put32(out, constMax_);
-    Put32(out, propMax_);
-    if (f_ > 6) Put32(out, extMax_);
+    w.U16LE(static_cast<std::uint16_t>(h_.IsNative ? 1 : 0));
+    if (f_ > 1) w.U16LE(h_.Attributes);
+    w.U32LE(constMax_);
+    w.U32LE(propMax_);
+    if (f_ > 6) w.U32LE(extMax_);
     return out + body;
   }
 
  private:
   void Flags(std::string& out, std::uint16_t flags) {
-    if (f_ > 1) Put16(out, flags);
+    if (f_ > 1) ByteWriter(out).U16LE(flags);
   }
   void Tail(std::string& out, const TLResValue* value) {
-    Put32(out, static_cast<std::uint32_t>(value->Stamp()));
-    out.append(reinterpret_cast<const char*>(value->ChangeTime().data()), 8);
+    ByteWriter w(out);
+    w.U32LE(static_cast<std::uint32_t>(value->Stamp()));
+    w.Bytes(value->ChangeTime().data(), 8);
   }
   static void Max(std::uint32_t& max, std::int32_t id) {
     if (static_cast<std::uint32_t>(id) > max) max = static_cast<std::uint32_t>(id);
   }
 
   void WriteUnits(std::string& out) {
+    ByteWriter w(out);
     const TLResUnitList* units = store_.Units();
     PutCount(out, units->Count());
     for (int u = 0; u < units->Count(); ++u) {
@@ -85,8 +81,8 @@ class TImageWriter {
         TLResValue* value = item->GetValue(index_);
         WritePackedAnsiString(out, item->Name(), f_);
         Flags(out, value->Flags());
-        Put16(out, static_cast<std::uint32_t>(item->StringID()));
-        Put32(out, static_cast<std::uint32_t>(item->ID()));
+        w.U16LE(static_cast<std::uint16_t>(item->StringID()));
+        w.U32LE(static_cast<std::uint32_t>(item->ID()));
         WritePackedWideString(out, value->WideText(), f_);
         Tail(out, value);
         Max(constMax_, item->ID());
@@ -95,6 +91,7 @@ class TImageWriter {
   }
 
   void WriteProperties(std::string& out, TLResPropertyList* props) {
+    ByteWriter w(out);
     PutCount(out, props->Count());
     for (int p = 0; p < props->Count(); ++p) {
       TLResPropertyItem* item = props->GetProperty(p);
@@ -102,8 +99,8 @@ class TImageWriter {
       std::uint8_t kind = item->GetValueKind();
       WritePackedAnsiString(out, item->Name(), f_);
       Flags(out, value->Flags());
-      Put32(out, static_cast<std::uint32_t>(item->ID()));
-      Put32(out, kind);
+      w.U32LE(static_cast<std::uint32_t>(item->ID()));
+      w.U32LE(kind);
       if (kind == lvkWideString || kind == lvkWideString4) {
         WritePackedWideString(out, value->WideText(), f_);
       } else if (kind == lvkFloat && f_ > 3) {
@@ -111,10 +108,9 @@ class TImageWriter {
         TryStrToFloat(Narrow(value->WideText()), v);
         std::uint64_t bits;
         std::memcpy(&bits, &v, sizeof bits);
-        Put32(out, static_cast<std::uint32_t>(bits));
-        Put32(out, static_cast<std::uint32_t>(bits >> 32));
+        w.U64LE(bits);
       } else if (kind == lvkInteger && f_ > 3) {
-        Put32(out, static_cast<std::uint32_t>(TextToIntOrZero(Narrow(value->WideText()))));
+        w.U32LE(static_cast<std::uint32_t>(TextToIntOrZero(Narrow(value->WideText()))));
       }
       Tail(out, value);
       Max(propMax_, item->ID());
@@ -141,20 +137,21 @@ class TImageWriter {
   }
 
   void WriteGroups(std::string& out) {
+    ByteWriter w(out);
     const TLResExtGroupList* groups = store_.ExtGroups();
     PutCount(out, groups->Count());
     for (int g = 0; g < groups->Count(); ++g) {
       TLResExtGroupItem* group = groups->GetGroup(g);
       WritePackedAnsiString(out, group->Name(), f_);
-      Put16(out, 0);
+      w.U16LE(0);
       TLResExternalList* items = group->Items();
       PutCount(out, items->Count());
       for (int i = 0; i < items->Count(); ++i) {
         TLResExternalItem* item = items->GetExternal(i);
         TLResValue* value = item->GetValue(index_);
         WritePackedAnsiString(out, item->Name(), f_);
-        Put16(out, value->Flags());
-        Put32(out, static_cast<std::uint32_t>(item->ID()));
+        w.U16LE(value->Flags());
+        w.U32LE(static_cast<std::uint32_t>(item->ID()));
         WritePackedWideString(out, value->WideText(), f_);
         Tail(out, value);
         Max(extMax_, item->ID());
@@ -178,22 +175,23 @@ std::string WriteLangFileImage(const TLangFileHeader& header, const TLangResourc
 std::string WriteEmbeddedLanguageList(const std::vector<TEmbeddedLanguage>& languages, std::uint16_t listFormat,
                                       std::uint32_t version) {
   std::string out = "JLL";
-  Put16(out, listFormat);
-  Put32(out, version);
+  ByteWriter w(out);
+  w.U16LE(listFormat);
+  w.U32LE(version);
   PutCount(out, static_cast<int>(languages.size()));
   for (const TEmbeddedLanguage& l : languages) {
-    Put16(out, l.LangID);
+    w.U16LE(l.LangID);
     if (listFormat >= 3) WritePackedAnsiString(out, l.EnglishName, 6);
     if (listFormat >= 4) WritePackedWideString(out, l.LocalizedName, 6);
   }
   for (const TEmbeddedLanguage& l : languages) {
     if (listFormat <= 1) {
       if (l.Image.size() > 0xFFFF) throw EWriteError("Stream write error: language image too large for list format 1");
-      Put16(out, static_cast<std::uint32_t>(l.Image.size()));
+      w.U16LE(static_cast<std::uint16_t>(l.Image.size()));
     } else {
-      Put32(out, static_cast<std::uint32_t>(l.Image.size()));
+      w.U32LE(static_cast<std::uint32_t>(l.Image.size()));
     }
-    out += l.Image;
+    w.Bytes(l.Image);
   }
   return out;
 }
@@ -203,13 +201,14 @@ std::string WriteSettingsResource(const std::string& signature, std::uint32_t ve
                                   std::uint16_t kind, std::uint32_t build) {
   std::string out = signature.substr(0, 4);
   out.resize(4, ' ');
-  Put32(out, version);
-  Put16(out, langId);
+  ByteWriter w(out);
+  w.U32LE(version);
+  w.U16LE(langId);
   WritePackedAnsiString(out, englishName, kPackedHeaderFormat);
   WritePackedWideString(out, localizedName, kPackedHeaderFormat);
-  Put16(out, kind);
-  Put16(out, 0);
-  Put32(out, build);
-  out.push_back('\0');
+  w.U16LE(kind);
+  w.U16LE(0);
+  w.U32LE(build);
+  w.U8(0);
   return out;
 }

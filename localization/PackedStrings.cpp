@@ -1,5 +1,6 @@
 #include "PackedStrings.h"
 
+#include "ByteWriter.h"
 #include "LocStreamErrors.h"
 
 std::uint32_t ReadPackedLength(ByteReader& reader, int format) {
@@ -45,22 +46,20 @@ std::size_t PackedLengthSize(std::uint64_t length, int format) {
 }
 
 void WritePackedLength(std::string& out, std::uint64_t length, int format) {
+  ByteWriter w(out);
   if (format < 6) {
     if (length > kMaxShortPackedLength) RaisePackedWriteError(length);
-    out.push_back(static_cast<char>(length & 0xFF));
-    out.push_back(static_cast<char>(length >> 8));
+    w.U16LE(static_cast<std::uint16_t>(length));
   } else if (length < 0x80) {
-    out.push_back(static_cast<char>(length));
+    w.U8(static_cast<std::uint8_t>(length));
   } else if (length < 0x4000) {
-    out.push_back(static_cast<char>((length & 0x7F) | 0x80));
-    out.push_back(static_cast<char>(length >> 7));
+    w.U8(static_cast<std::uint8_t>((length & 0x7F) | 0x80));
+    w.U8(static_cast<std::uint8_t>(length >> 7));
   } else {
     if (length > kMaxPackedLength) RaisePackedWriteError(length);
-    out.push_back(static_cast<char>((length & 0x7F) | 0x80));
-    out.push_back(static_cast<char>(((length >> 7) & 0x7F) | 0x80));
-    std::uint64_t w = length >> 14;
-    out.push_back(static_cast<char>(w & 0xFF));
-    out.push_back(static_cast<char>(w >> 8));
+    w.U8(static_cast<std::uint8_t>((length & 0x7F) | 0x80));
+    w.U8(static_cast<std::uint8_t>(((length >> 7) & 0x7F) | 0x80));
+    w.U16LE(static_cast<std::uint16_t>(length >> 14));
   }
 }
 
@@ -71,10 +70,7 @@ void WritePackedAnsiString(std::string& out, std::string_view text, int format) 
 
 void WritePackedWideString(std::string& out, std::u16string_view text, int format) {
   WritePackedLength(out, text.size(), format);
-  for (char16_t c : text) {
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
-  }
+  ByteWriter(out).WideLE(text);
 }
 
 namespace {

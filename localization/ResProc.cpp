@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 #include "JLocales.h"
 #include "LocaleServices.h"
 #include "PEReader.h"
@@ -23,37 +24,18 @@ namespace {
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::int32_t kMaxStringID = 0xFFFF;
 
-void Put16(std::string& out, std::uint32_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-void Put32(std::string& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-void PutAt16(std::string& out, std::size_t at, std::uint32_t v) {
-  out[at] = static_cast<char>(v & 0xFF);
-  out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-void PutAt32(std::string& out, std::size_t at, std::uint32_t v) {
-  PutAt16(out, at, v & 0xFFFF);
-  PutAt16(out, at + 2, v >> 16);
-}
-void PutWide(std::string& out, std::u16string_view text) {
-  for (char16_t c : text) Put16(out, c);
-}
 void WriteOut(TStream& stream, const std::string& bytes) {
   stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
 // The end of a .res entry's header, after its type and name: data version,
 // memory flags (discardable), neutral language, version and characteristics.
-void PutResHeaderTail(std::string& out) {
-  Put32(out, 0);
-  Put16(out, 0x1000);
-  Put16(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
+void PutResHeaderTail(ByteWriter& w) {
+  w.U32LE(0);
+  w.U16LE(0x1000);
+  w.U16LE(0);
+  w.U32LE(0);
+  w.U32LE(0);
 }
 
 // Resource entries of a .res file start on 4-byte boundaries.
@@ -119,13 +101,7 @@ std::uint32_t PEUnixTime(int year, int month, int day, int hour, int minute, int
 }
 
 std::uint32_t PEUnixTimeNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalTime(std::time(nullptr));
   return PEUnixTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                     0);
 }
@@ -146,14 +122,15 @@ std::uint32_t TResStringGroup::DataSize() const {
 }
 
 void TResStringGroup::WriteData(std::string& out) const {
+  ByteWriter w(out);
   for (std::int32_t id : slots_) {
     TResStringItem* item = id < 0 ? nullptr : owner_->FindString(id);
     if (!item) {
-      Put16(out, 0);
+      w.U16LE(0);
       continue;
     }
-    Put16(out, static_cast<std::uint32_t>(item->Text.size()));
-    PutWide(out, item->Text);
+    w.U16LE(static_cast<std::uint16_t>(item->Text.size()));
+    w.WideLE(item->Text);
   }
 }
 
@@ -184,31 +161,32 @@ std::uint32_t TResBlock::TimeStamp() const {
 void TResBlock::WriteDirectories(std::string& out, std::uint32_t offset, std::uint16_t named,
                                  const std::vector<TTreeEntry>& entries) const {
   const std::uint32_t n = static_cast<std::uint32_t>(entries.size());
+  ByteWriter w(out);
   // Name directory.
-  Put32(out, 0);
-  Put32(out, TimeStamp());
-  Put32(out, 0);
-  Put16(out, named);
-  Put16(out, n - named);
+  w.U32LE(0);
+  w.U32LE(TimeStamp());
+  w.U32LE(0);
+  w.U16LE(named);
+  w.U16LE(static_cast<std::uint16_t>(n - named));
   for (std::uint32_t i = 0; i < n; ++i) {
-    Put32(out, entries[i].Name);
-    Put32(out, kHighBit | (offset + 16 + 8 * n + 24 * i));
+    w.U32LE(entries[i].Name);
+    w.U32LE(kHighBit | (offset + 16 + 8 * n + 24 * i));
   }
   // One language directory per resource, one language-neutral entry each.
   for (std::uint32_t i = 0; i < n; ++i) {
-    Put32(out, 0);
-    Put32(out, TimeStamp());
-    Put32(out, 0);
-    Put16(out, 0);
-    Put16(out, 1);
-    Put32(out, 0);
-    Put32(out, offset + 16 + 32 * n + 16 * i);
+    w.U32LE(0);
+    w.U32LE(TimeStamp());
+    w.U32LE(0);
+    w.U16LE(0);
+    w.U16LE(1);
+    w.U32LE(0);
+    w.U32LE(offset + 16 + 32 * n + 16 * i);
   }
   for (std::uint32_t i = 0; i < n; ++i) {
-    Put32(out, kResSectionRVA + entries[i].DataOffset);
-    Put32(out, entries[i].DataSize);
-    Put32(out, 0);
-    Put32(out, 0);
+    w.U32LE(kResSectionRVA + entries[i].DataOffset);
+    w.U32LE(entries[i].DataSize);
+    w.U32LE(0);
+    w.U32LE(0);
   }
 }
 
@@ -331,13 +309,14 @@ void TResString::WriteResFile(TStream& stream) const {
   for (int i = 0; i < GetCount(); ++i) {
     TResStringGroup* g = GetGroup(i);
     std::string out;
-    Put32(out, g->DataSize());
-    Put32(out, 32);
-    Put16(out, 0xFFFF);
-    Put16(out, kRTString);
-    Put16(out, 0xFFFF);
-    Put16(out, static_cast<std::uint32_t>(g->GroupID()));
-    PutResHeaderTail(out);
+    ByteWriter w(out);
+    w.U32LE(g->DataSize());
+    w.U32LE(32);
+    w.U16LE(0xFFFF);
+    w.U16LE(kRTString);
+    w.U16LE(0xFFFF);
+    w.U16LE(static_cast<std::uint16_t>(g->GroupID()));
+    PutResHeaderTail(w);
     g->WriteData(out);
     WriteOut(stream, out);
     PadToDword(stream);
@@ -439,6 +418,7 @@ void TResRCData::WriteTree(TStream& stream, std::uint32_t offset) const {
   std::vector<const TResRCDataItem*> order = WrittenOrder();
   const std::uint32_t n = static_cast<std::uint32_t>(order.size());
   std::string names;
+  ByteWriter nameWriter(names);
   std::uint32_t namesStart = offset + GetTreeSize();
   std::uint16_t named = 0;
   std::vector<TTreeEntry> entries;
@@ -451,8 +431,8 @@ void TResRCData::WriteTree(TStream& stream, std::uint32_t offset) const {
       // Stored upper-cased: the system upper-cases the name it looks for and compares exactly.
       std::u16string wide = UpperWide(WideName(item->GetName()));
       entries.push_back({kHighBit | (namesStart + static_cast<std::uint32_t>(names.size())), 0, 0});
-      Put16(names, static_cast<std::uint32_t>(wide.size()));
-      PutWide(names, wide);
+      nameWriter.U16LE(static_cast<std::uint16_t>(wide.size()));
+      nameWriter.WideLE(wide);
     }
   }
   std::uint32_t data = namesStart + static_cast<std::uint32_t>(names.size());
@@ -474,17 +454,17 @@ void TResRCData::WriteResFile(TStream& stream) const {
     std::u16string wide = WideName(item->GetName());
     std::uint32_t c = AlignUp(2 * static_cast<std::uint32_t>(wide.size()) + 2, 4);
     std::string out;
-    Put32(out, static_cast<std::uint32_t>(item->Data().size()));
-    Put32(out, 28 + c);
-    Put16(out, 0xFFFF);
-    Put16(out, kRTRCData);
-    std::string name;
-    PutWide(name, wide);
-    Put16(name, 0);
-    name.resize(c, '\0');
-    out += name;
-    PutResHeaderTail(out);
-    out += item->Data();
+    ByteWriter w(out);
+    w.U32LE(static_cast<std::uint32_t>(item->Data().size()));
+    w.U32LE(28 + c);
+    w.U16LE(0xFFFF);
+    w.U16LE(kRTRCData);
+    const std::size_t nameStart = w.Size();
+    w.WideLE(wide);
+    w.U16LE(0);
+    w.Zeros(nameStart + c - w.Size());
+    PutResHeaderTail(w);
+    w.Bytes(item->Data());
     WriteOut(stream, out);
     PadToDword(stream);
   }
@@ -614,75 +594,75 @@ std::string TResProcessor::ResourceDLLImage() const {
   const std::uint32_t S = GetSectionSize();
   const std::uint32_t raw = AlignUp(S, kResFileAlign);
   std::string image(kResHeadersSize, '\0');
+  ByteWriter w(image);
 
   // DOS header and stub.
-  image[0] = 'M';
-  image[1] = 'Z';
-  PutAt16(image, 2, 0x0050);
-  PutAt16(image, 4, 0x0002);
-  PutAt16(image, 8, 0x0004);
-  PutAt16(image, 10, 0x000F);
-  PutAt16(image, 12, 0xFFFF);
-  PutAt16(image, 16, 0x00B8);
-  PutAt16(image, 24, 0x0040);
-  PutAt16(image, 26, 0x001A);
-  PutAt32(image, 60, 0x100);
+  w.BytesAt(0, "MZ");
+  w.U16LEAt(2, 0x0050);
+  w.U16LEAt(4, 0x0002);
+  w.U16LEAt(8, 0x0004);
+  w.U16LEAt(10, 0x000F);
+  w.U16LEAt(12, 0xFFFF);
+  w.U16LEAt(16, 0x00B8);
+  w.U16LEAt(24, 0x0040);
+  w.U16LEAt(26, 0x001A);
+  w.U32LEAt(60, 0x100);
   static const unsigned char kStubCode[16] = {0xBA, 0x10, 0x00, 0x0E, 0x1F, 0xB4, 0x09, 0xCD,
                                               0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21, 0x90, 0x90};
   std::string stub(reinterpret_cast<const char*>(kStubCode), sizeof kStubCode);
   stub += "This program must be run under Win32";
   stub += "\x0D\x0A\x24\x37";
-  image.replace(64, stub.size(), stub);
+  w.BytesAt(64, stub);
 
   // NT headers: signature, file header, optional header.
-  image.replace(256, 4, std::string("PE\0\0", 4));
-  PutAt16(image, 260, 0x014C);
-  PutAt16(image, 262, 1);
-  PutAt32(image, 264, TimeStamp);
-  PutAt16(image, 276, 0x00E0);
-  PutAt16(image, 278, 0xA18E);
-  PutAt16(image, 280, 0x010B);
-  image[282] = 1;
-  image[283] = 0;
-  PutAt32(image, 308, 0x00400000);
-  PutAt32(image, 312, kResSectionAlign);
-  PutAt32(image, 316, kResFileAlign);
-  PutAt16(image, 320, 1);
-  PutAt16(image, 324, 1);
-  PutAt16(image, 328, 4);
+  w.BytesAt(256, std::string_view("PE\0\0", 4));
+  w.U16LEAt(260, 0x014C);
+  w.U16LEAt(262, 1);
+  w.U32LEAt(264, TimeStamp);
+  w.U16LEAt(276, 0x00E0);
+  w.U16LEAt(278, 0xA18E);
+  w.U16LEAt(280, 0x010B);
+  w.U8At(282, 1);
+  w.U8At(283, 0);
+  w.U32LEAt(308, 0x00400000);
+  w.U32LEAt(312, kResSectionAlign);
+  w.U32LEAt(316, kResFileAlign);
+  w.U16LEAt(320, 1);
+  w.U16LEAt(324, 1);
+  w.U16LEAt(328, 4);
   // The image spans the headers' page, the page before the section and the section itself.
-  PutAt32(image, 336, kResSectionRVA + AlignUp(S, kResSectionAlign));
-  PutAt32(image, 340, kResHeadersSize);
-  PutAt16(image, 348, 2);
-  PutAt16(image, 350, 0x0001);
-  PutAt32(image, 352, 0x1000);
-  PutAt32(image, 356, 0x100);
-  PutAt32(image, 360, 0x1000);
-  PutAt32(image, 364, 0x100);
-  PutAt32(image, 372, 16);
-  PutAt32(image, 376 + 2 * 8, kResSectionRVA);
-  PutAt32(image, 376 + 2 * 8 + 4, raw);
+  w.U32LEAt(336, kResSectionRVA + AlignUp(S, kResSectionAlign));
+  w.U32LEAt(340, kResHeadersSize);
+  w.U16LEAt(348, 2);
+  w.U16LEAt(350, 0x0001);
+  w.U32LEAt(352, 0x1000);
+  w.U32LEAt(356, 0x100);
+  w.U32LEAt(360, 0x1000);
+  w.U32LEAt(364, 0x100);
+  w.U32LEAt(372, 16);
+  w.U32LEAt(376 + 2 * 8, kResSectionRVA);
+  w.U32LEAt(376 + 2 * 8 + 4, raw);
 
   // Section header.
-  image.replace(504, 8, std::string(".rsrc\0\0\0", 8));
-  PutAt32(image, 512, S);
-  PutAt32(image, 516, kResSectionRVA);
-  PutAt32(image, 520, raw);
-  PutAt32(image, 524, kResHeadersSize);
-  PutAt32(image, 540, 0x40000000);
+  w.BytesAt(504, std::string_view(".rsrc\0\0\0", 8));
+  w.U32LEAt(512, S);
+  w.U32LEAt(516, kResSectionRVA);
+  w.U32LEAt(520, raw);
+  w.U32LEAt(524, kResHeadersSize);
+  w.U32LEAt(540, 0x40000000);
 
   // Resource section: root directory, one entry per block, the blocks' subtrees.
   std::vector<const TResBlock*> blocks = WrittenBlocks();
   const std::uint32_t count = static_cast<std::uint32_t>(blocks.size());
-  Put32(image, 0);
-  Put32(image, TimeStamp);
-  Put32(image, 0);
-  Put16(image, 0);
-  Put16(image, count);
+  w.U32LE(0);
+  w.U32LE(TimeStamp);
+  w.U32LE(0);
+  w.U16LE(0);
+  w.U16LE(static_cast<std::uint16_t>(count));
   std::uint32_t offset = 16 + 8 * count;
   for (const TResBlock* block : blocks) {
-    Put32(image, block->GetResType() & 0x7F);
-    Put32(image, kHighBit | offset);
+    w.U32LE(static_cast<std::uint32_t>(block->GetResType() & 0x7F));
+    w.U32LE(kHighBit | offset);
     offset += block->GetSize();
   }
   TStringStream trees;
@@ -691,7 +671,7 @@ std::string TResProcessor::ResourceDLLImage() const {
     block->WriteTree(trees, offset);
     offset += block->GetSize();
   }
-  image += trees.DataString();
+  w.Bytes(trees.DataString());
   image.resize(kResHeadersSize + raw, '\0');
   return image;
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 #include "Debug.h"
 #include "Swallow.h"
 
@@ -70,10 +71,10 @@ std::string BuildIrDeviceRecord(const std::array<std::uint8_t, 4>& id, std::stri
 }
 
 std::string BuildIrDeviceList(const std::vector<std::string>& records) {
-  const std::uint32_t n = static_cast<std::uint32_t>(records.size());
-  std::string list = {static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
-                      static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
-  for (const std::string& rec : records) list += rec;
+  std::string list;
+  ByteWriter w(list);
+  w.U32LE(static_cast<std::uint32_t>(records.size()));
+  for (const std::string& rec : records) w.Bytes(rec);
   return list;
 }
 

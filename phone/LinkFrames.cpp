@@ -1,24 +1,21 @@
 #include "LinkFrames.h"
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 
 namespace {
 
 constexpr std::size_t kFrameHeader = 6;
 
-void AppendU16BE(std::string& s, std::size_t value) {
-  s += static_cast<char>((value >> 8) & 0xFF);
-  s += static_cast<char>(value & 0xFF);
-}
-
 std::string Header(std::uint8_t start, std::uint8_t msgType, std::size_t length) {
   if (length > 0xFFFF) throw EFrameTooLong("frame block of " + std::to_string(length) + " bytes");
   std::string h;
-  h += static_cast<char>(start);
-  h += static_cast<char>(kDevicePhone);
-  h += static_cast<char>(kDeviceHost);
-  h += static_cast<char>(msgType);
-  AppendU16BE(h, length);
+  ByteWriter w(h);
+  w.U8(start);
+  w.U8(kDevicePhone);
+  w.U8(kDeviceHost);
+  w.U8(msgType);
+  w.U16BE(static_cast<std::uint16_t>(length));
   return h;
 }
 

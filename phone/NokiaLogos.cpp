@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 #include "FileApi.h"
 #include "Streams.h"
 
@@ -85,18 +86,6 @@ void CheckFitsByteSizes(const char* what, const TMonoBitmap& picture) {
 
 std::uint64_t Bytes(std::uint64_t bits) {
   return (bits + 7) / 8;
-}
-
-void PutU8(std::string& out, unsigned value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-}
-void PutU16LE(std::string& out, unsigned value) {
-  PutU8(out, value);
-  PutU8(out, value >> 8);
-}
-void PutU16BE(std::string& out, unsigned value) {
-  PutU8(out, value >> 8);
-  PutU8(out, value);
 }
 
 // NOL and NGG: a 16-bit size of which only the low byte counts.
@@ -245,12 +234,12 @@ std::string PackRowBits(const TMonoBitmap& picture) {
     for (int x = 0; x < picture.Width(); ++x) {
       acc = (acc << 1) | (picture.Pixel(x, y) ? 1u : 0u);
       if (++count % 8 == 0) {
-        PutU8(out, acc);
+        ByteWriter(out).U8(static_cast<std::uint8_t>(acc));
         acc = 0;
       }
     }
   }
-  if (count % 8 != 0) PutU8(out, acc << (8 - count % 8));
+  if (count % 8 != 0) ByteWriter(out).U8(static_cast<std::uint8_t>(acc << (8 - count % 8)));
   return out;
 }
 
@@ -262,12 +251,12 @@ std::string PackPaddedRowBits(const TMonoBitmap& picture) {
     for (int x = 0; x < picture.Width(); ++x) {
       acc = (acc << 1) | (picture.Pixel(x, y) ? 1u : 0u);
       if (++count == 8) {
-        PutU8(out, acc);
+        ByteWriter(out).U8(static_cast<std::uint8_t>(acc));
         acc = 0;
         count = 0;
       }
     }
-    if (count != 0) PutU8(out, acc << (8 - count));
+    if (count != 0) ByteWriter(out).U8(static_cast<std::uint8_t>(acc << (8 - count)));
   }
   return out;
 }
@@ -280,7 +269,7 @@ std::string PackBandBits(const TMonoBitmap& picture) {
       for (int bit = 0; bit < 8 && top + bit < picture.Height(); ++bit) {
         if (picture.Pixel(x, top + bit)) byte |= 1u << bit;
       }
-      PutU8(out, byte);
+      ByteWriter(out).U8(static_cast<std::uint8_t>(byte));
     }
   }
   return out;
@@ -302,10 +291,11 @@ TMonoBitmap ReadNggLogo(std::string_view data) {
 std::string WriteNolLogo(const TMonoBitmap& picture) {
   CheckFitsByteSizes("NOL file", picture);
   std::string out("NOL\x00\x01\x00", 6);
-  PutU16LE(out, 250);  // mobile country code
-  PutU16LE(out, 1);    // network code
-  PutU16LE(out, static_cast<unsigned>(picture.Width()));
-  PutU16LE(out, static_cast<unsigned>(picture.Height()));
+  ByteWriter w(out);
+  w.U16LE(250);  // mobile country code
+  w.U16LE(1);    // network code
+  w.U16LE(static_cast<std::uint16_t>(picture.Width()));
+  w.U16LE(static_cast<std::uint16_t>(picture.Height()));
   out.append("\x01\x00\x01\x00\x3B\x00", 6);
   PutTextPixels(out, picture);
   out.append(kLogoComment);
@@ -315,8 +305,9 @@ std::string WriteNolLogo(const TMonoBitmap& picture) {
 std::string WriteNggLogo(const TMonoBitmap& picture) {
   CheckFitsByteSizes("NGG file", picture);
   std::string out("NGG\x00\x01\x00", 6);
-  PutU16LE(out, static_cast<unsigned>(picture.Width()));
-  PutU16LE(out, static_cast<unsigned>(picture.Height()));
+  ByteWriter w(out);
+  w.U16LE(static_cast<std::uint16_t>(picture.Width()));
+  w.U16LE(static_cast<std::uint16_t>(picture.Height()));
   out.append("\x01\x00\x01\x00\x49\x00", 6);
   PutTextPixels(out, picture);
   out.append(kLogoComment);
@@ -342,11 +333,12 @@ TMonoBitmap ReadNlmLogo(std::string_view data) {
 std::string WriteNlmLogo(const TMonoBitmap& picture, std::uint8_t kind) {
   CheckFitsByteSizes("NLM file", picture);
   std::string out("NLM \x01", 5);
-  PutU8(out, kind);
-  PutU8(out, 0);
-  PutU8(out, static_cast<unsigned>(picture.Width()));
-  PutU8(out, static_cast<unsigned>(picture.Height()));
-  PutU8(out, 1);
+  ByteWriter w(out);
+  w.U8(kind);
+  w.U8(0);
+  w.U8(static_cast<std::uint8_t>(picture.Width()));
+  w.U8(static_cast<std::uint8_t>(picture.Height()));
+  w.U8(1);
   out.append(PackPaddedRowBits(picture));
   return out;
 }
@@ -370,10 +362,11 @@ TMonoBitmap ReadOtaLogo(std::string_view data) {
 std::string WriteOtaLogo(const TMonoBitmap& picture) {
   CheckFitsByteSizes("OTA file", picture);
   std::string out;
-  PutU8(out, 0);
-  PutU8(out, static_cast<unsigned>(picture.Width()));
-  PutU8(out, static_cast<unsigned>(picture.Height()));
-  PutU8(out, 1);
+  ByteWriter w(out);
+  w.U8(0);
+  w.U8(static_cast<std::uint8_t>(picture.Width()));
+  w.U8(static_cast<std::uint8_t>(picture.Height()));
+  w.U8(1);
   out.append(PackRowBits(picture));
   return out;
 }
@@ -406,19 +399,20 @@ std::string WriteNslLogo(const TMonoBitmap& picture) {
   }
   std::string bands = PackBandBits(picture);
   std::string body;
+  ByteWriter w(body);
   body.append("VERS");
-  PutU16BE(body, 8);
+  w.U16BE(8);
   body.append("Corvessa");
   body.append("MODL");
-  PutU16BE(body, 4);
+  w.U16BE(4);
   body.append("6310");
   body.append("NSLD");
-  PutU16BE(body, static_cast<unsigned>(bands.size()));
+  w.U16BE(static_cast<std::uint16_t>(bands.size()));
   body.append(bands);
   body.append("COMM");
-  PutU16BE(body, 0);
+  w.U16BE(0);
   std::string out("FORM");
-  PutU16BE(out, static_cast<unsigned>(body.size()));
+  ByteWriter(out).U16BE(static_cast<std::uint16_t>(body.size()));
   out.append(body);
   return out;
 }

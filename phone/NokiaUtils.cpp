@@ -17,21 +17,6 @@ std::string RemoveChar(std::string_view s, char ch) {
   return out;
 }
 
-std::string ReplaceSubstring(std::string_view s, std::string_view oldPattern, std::string_view newPattern) {
-  if (s.empty() || oldPattern.empty()) return {};
-  std::string out;
-  std::size_t from = 0;
-  for (;;) {
-    const std::size_t at = s.find(oldPattern, from);
-    if (at == std::string_view::npos) break;
-    out.append(s.substr(from, at - from));
-    out.append(newPattern);
-    from = at + oldPattern.size();
-  }
-  out.append(s.substr(from));
-  return out;
-}
-
 std::string TrimLeftSpaces(std::string_view s) {
   const std::size_t first = s.find_first_not_of(' ');
   return first == std::string_view::npos ? std::string() : std::string(s.substr(first));

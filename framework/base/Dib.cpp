@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 #include "Exceptions.h"
 
 namespace {
@@ -40,14 +41,6 @@ std::uint32_t Insert(std::uint8_t c, std::uint32_t mask) {
   const int bits = std::bit_width(field);
   std::uint32_t v = bits >= 8 ? (static_cast<std::uint32_t>(c) << (bits - 8)) : (c * field + 127) / 255;
   return (v << shift) & mask;
-}
-
-void Put16(std::string& out, std::uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
 }  // namespace
@@ -457,28 +450,29 @@ TDib TDib::LoadFromDibData(std::string_view data, std::size_t bitsOffset) {
 std::string TDib::SaveToDibData() const {
   std::string out;
   if (Empty()) return out;
+  ByteWriter w(out);
   const bool masked = HasMasks();
   const std::size_t colours = bitCount_ <= 8 ? palette_.size() : 0;
-  Put32(out, 40);
-  Put32(out, static_cast<std::uint32_t>(width_));
-  Put32(out, static_cast<std::uint32_t>(height_));
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint16_t>(bitCount_));
-  Put32(out, masked ? kBiBitfields : kBiRgb);
-  Put32(out, static_cast<std::uint32_t>(bits_.size()));
-  Put32(out, static_cast<std::uint32_t>(XPelsPerMeter));
-  Put32(out, static_cast<std::uint32_t>(YPelsPerMeter));
-  Put32(out, static_cast<std::uint32_t>(colours));
-  Put32(out, 0);
+  w.U32LE(40);
+  w.U32LE(static_cast<std::uint32_t>(width_));
+  w.U32LE(static_cast<std::uint32_t>(height_));
+  w.U16LE(1);
+  w.U16LE(static_cast<std::uint16_t>(bitCount_));
+  w.U32LE(masked ? kBiBitfields : kBiRgb);
+  w.U32LE(static_cast<std::uint32_t>(bits_.size()));
+  w.U32LE(static_cast<std::uint32_t>(XPelsPerMeter));
+  w.U32LE(static_cast<std::uint32_t>(YPelsPerMeter));
+  w.U32LE(static_cast<std::uint32_t>(colours));
+  w.U32LE(0);
   if (masked)
-    for (std::uint32_t m : masks_) Put32(out, m);
+    for (std::uint32_t m : masks_) w.U32LE(m);
   for (std::size_t i = 0; i < colours; ++i) {
-    out.push_back(static_cast<char>(palette_[i].rgbBlue));
-    out.push_back(static_cast<char>(palette_[i].rgbGreen));
-    out.push_back(static_cast<char>(palette_[i].rgbRed));
-    out.push_back(0);
+    w.U8(palette_[i].rgbBlue);
+    w.U8(palette_[i].rgbGreen);
+    w.U8(palette_[i].rgbRed);
+    w.U8(0);
   }
-  out.append(reinterpret_cast<const char*>(bits_.data()), bits_.size());
+  w.Bytes(bits_.data(), bits_.size());
   return out;
 }
 
@@ -487,10 +481,11 @@ std::string TDib::SaveToBmp() const {
   const std::string dib = SaveToDibData();
   const std::size_t headerBytes = dib.size() - bits_.size();
   std::string out = "BM";
-  Put32(out, static_cast<std::uint32_t>(14 + dib.size()));
-  Put32(out, 0);
-  Put32(out, static_cast<std::uint32_t>(14 + headerBytes));
-  out += dib;
+  ByteWriter w(out);
+  w.U32LE(static_cast<std::uint32_t>(14 + dib.size()));
+  w.U32LE(0);
+  w.U32LE(static_cast<std::uint32_t>(14 + headerBytes));
+  w.Bytes(dib);
   return out;
 }
 

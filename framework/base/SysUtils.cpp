@@ -617,18 +617,23 @@ void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec)
   msec = static_cast<int>(ms % 1000);
 }
 
-TDateTime Now() {
-  auto now = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(now);
-  int millis = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  if (millis < 0) millis += 1000;
+std::tm LocalTime(std::time_t t) {
   std::tm local{};
 #if defined(_WIN32)
   localtime_s(&local, &t);
 #else
   localtime_r(&t, &local);
 #endif
+  return local;
+}
+
+TDateTime Now() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  int millis = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  if (millis < 0) millis += 1000;
+  const std::tm local = LocalTime(t);
   return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
          EncodeTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), millis);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,9 @@ std::string Trim(std::string_view s);  // removes characters up to and including
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
 std::string QuotedStr(std::string_view s);
+// Every occurrence of `from` in `s`, found case-sensitively from left to right
+// without overlapping, replaced by `to` (the inserted text is not searched
+// again). An empty `from` leaves `s` as it is.
 std::string StringReplaceAll(std::string_view s, std::string_view from, std::string_view to);
 
 // File names (both '\\' and '/' separate folders; ':' ends a drive).
@@ -99,6 +103,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
 void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& msec);
 TDateTime Now();  // local time
+// The calendar fields of `t` in the local time zone.
+std::tm LocalTime(std::time_t t);
 // The time as LongTimeFormat gives it: h/hh hours, n/nn minutes, s/ss seconds, z/zzz
 // milliseconds, AM/PM; other characters are copied, text in quotes verbatim.
 extern std::string LongTimeFormat;

@@ -2,8 +2,6 @@
 
 #include <string>
 
-#ifdef PELLORY_HAVE_REGISTRY
-
 namespace {
 
 HKEY ToHkey(RegKey key) {
@@ -108,9 +106,3 @@ void InstallWin32RegistryBackend(bool install) {
     SetRegistryBackend(nullptr);
   }
 }
-
-#else
-
-void InstallWin32RegistryBackend(bool) {}
-
-#endif

@@ -3,12 +3,11 @@
 
 #include <windows.h>
 
+#include "Registry.h"
+
 // Makes the advapi32 backend the process's registry backend (or removes it).
 // Called by InitWin32Platform.
 void InstallWin32RegistryBackend(bool install);
-
-#if __has_include("Registry.h")
-#include "Registry.h"
 
 // Key paths and value names are ANSI; predefined roots use their HKEY numbers
 // (sign-extended on 64-bit Windows, as the system defines them).
@@ -23,6 +22,3 @@ class Win32RegistryBackend : public RegistryBackend {
   long SetValue(RegKey key, std::string_view name, const RegValue& value) override;
   long DeleteValue(RegKey key, std::string_view name) override;
 };
-
-#define PELLORY_HAVE_REGISTRY 1
-#endif

@@ -133,6 +133,59 @@ TEST(Lzj, AcceptsEmptyLiteralRunAndLongDistances) {
   EXPECT_EQ(DecodeBoth(tokens), data + data.substr(data.size() - 2047, 18));
 }
 
+TEST(Lzj, CopiesEveryShortDistanceAndLength) {
+  // Overlapping copies (distance below the length) repeat a pattern. Each
+  // combination ends a stream once and is followed by more tokens once, so
+  // bytes written past a token's end would show either way.
+  const std::string start = Random(127, 4, 256);
+  for (unsigned d = 1; d <= 40; ++d) {
+    for (unsigned len = 3; len <= 18; ++len) {
+      std::string once = start, twice;
+      for (unsigned i = 0; i < len; ++i) once.push_back(once[once.size() - d]);
+      twice = once;
+      for (unsigned i = 0; i < len; ++i) twice.push_back(twice[twice.size() - d]);
+      const std::string tokens = char(127 * 2) + start + CopyToken(d, len);
+      ASSERT_EQ(DecodeBoth(tokens), once) << "distance " << d << ", length " << len;
+      ASSERT_EQ(DecodeBoth(tokens + CopyToken(d, len) + Bytes({0x02, 'z'})), twice + "z")
+          << "distance " << d << ", length " << len;
+    }
+  }
+}
+
+TEST(Lzj, DecodesLongRunsOfLongestTokens) {
+  // Thousands of 18-byte copies and of 127-byte literal runs back to back.
+  std::string tokens = Bytes({0x02, 'x'}), expected = "x";
+  for (int i = 0; i < 3000; ++i) tokens += CopyToken(1, 18);
+  expected.append(3000 * 18, 'x');
+  const std::string text = Random(127 * 300, 5, 256);
+  for (std::size_t i = 0; i < text.size(); i += 127) tokens += char(127 * 2) + text.substr(i, 127);
+  expected += text;
+  EXPECT_EQ(DecodeBoth(tokens), expected);
+  EXPECT_EQ(DecodeBoth(tokens.substr(0, tokens.size() - 50), true), expected.substr(0, expected.size() - 50));
+}
+
+TEST(Lzj, DecompressIntoReusesTheCallersStorage) {
+  const std::string data = Random(20000, 11, 5);
+  const std::string packed = LzjCompress(data);
+  std::string out(50000, '?');  // longer than the result: nothing of it may remain
+  LzjDecompressInto(packed, out);
+  EXPECT_EQ(out, data);
+  const char* storage = out.data();
+  LzjDecompressInto(packed, out);
+  EXPECT_EQ(out, data);
+  EXPECT_EQ(out.data(), storage) << "a second decode of the same size must not allocate";
+
+  LzjDecompressInto(LzjCompress("abc"), out);
+  EXPECT_EQ(out, "abc");
+  EXPECT_THROW(LzjDecompressInto(packed.substr(0, packed.size() - 1), out), EJCompressError);
+  EXPECT_EQ(out, "") << "an error leaves nothing behind";
+  EXPECT_THROW(LzjDecompressInto("LZJ01", out), EJCompressError);
+  LzjDecompressInto(packed.substr(0, packed.size() - 1), out, true);
+  EXPECT_EQ(out, data.substr(0, out.size()));
+  LzjDecodeTokensInto(Bytes({0x04, 'h', 'i'}) + CopyToken(2, 4), out);
+  EXPECT_EQ(out, "hihihi");
+}
+
 TEST(Lzj, RoundTrips) {
   struct Case {
     const char* name;

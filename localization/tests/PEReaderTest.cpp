@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "ByteWriter.h"
 #include "JCompress.h"
 #include "LocFixtures.h"
 #include "Streams.h"
@@ -32,14 +33,6 @@ std::uint32_t RsrcPointer(const std::string& image) {
   TPESection s;
   EXPECT_TRUE(r->FindSection(".RSRC", s));
   return s.PointerToRawData;
-}
-
-void Put32(std::string& s, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void Put16(std::string& s, std::size_t at, std::uint16_t v) {
-  s[at] = static_cast<char>(v & 0xFF);
-  s[at + 1] = static_cast<char>(v >> 8);
 }
 
 std::string ErrorOf(const std::function<void()>& f) {
@@ -117,15 +110,15 @@ TEST(PEReader, OpensFilesAndReportsMissingOnes) {
 TEST(PEReader, RefusesBrokenHeaders) {
   std::string fixture = LocFixture32();
   std::string badLfanew = fixture;
-  Put32(badLfanew, 60, static_cast<std::uint32_t>(fixture.size() - 100));
+  ByteWriter(badLfanew).U32LEAt(60, static_cast<std::uint32_t>(fixture.size() - 100));
   std::string hugeLfanew = fixture;
-  Put32(hugeLfanew, 60, 0xFFFFFFF0u);
+  ByteWriter(hugeLfanew).U32LEAt(60, 0xFFFFFFF0u);
   std::string badSignature = fixture;
   std::uint32_t nt = static_cast<std::uint32_t>(static_cast<unsigned char>(fixture[60]) |
                                                 (static_cast<unsigned char>(fixture[61]) << 8));
   badSignature[nt + 2] = 'X';
   std::string manySections = fixture;
-  Put16(manySections, nt + 6, 0xFFFF);
+  ByteWriter(manySections).U16LEAt(nt + 6, 0xFFFF);
   struct Case {
     const char* what;
     std::string image;
@@ -160,7 +153,7 @@ TEST(PEReader, ASectionOutsideTheFileOrNoResourcesFailOnlyWhenAsked) {
   EXPECT_EQ(ErrorOf([&] { noRes->GetResources(); }), SExeNoResources.native);
 
   std::string outside = fixture;
-  Put32(outside, header + 20, static_cast<std::uint32_t>(fixture.size()) - 16);
+  ByteWriter(outside).U32LEAt(header + 20, static_cast<std::uint32_t>(fixture.size()) - 16);
   TReaderPtr bad = Open(outside);
   EXPECT_EQ(ErrorOf([&] { bad->GetResources(); }), SExeNotPE.native);
 }
@@ -174,35 +167,32 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
   std::uint32_t firstEntry = rcdataDir + 16;
 
   std::string hugeRoot = fixture;
-  Put16(hugeRoot, base + 14, 0xFFFF);
+  ByteWriter(hugeRoot).U16LEAt(base + 14, 0xFFFF);
   EXPECT_EQ(ErrorOf([&] { Open(hugeRoot)->GetResources()->Count(); }), SExeBadResources.native);
 
   std::string badName = fixture;
-  Put32(badName, base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }),
-            SExeBadResources.native);
+  ByteWriter(badName).U32LEAt(base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
+  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }), SExeBadResources.native);
 
   std::string badChild = fixture;
-  Put32(badChild, base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
-            SExeBadResources.native);
+  ByteWriter(badChild).U32LEAt(base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
+  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), SExeBadResources.native);
 
   // Data that runs past the section.
   TPEResourceItem* item = probe->GetResources()->Item(1)->GetList()->Item(0);
   std::uint32_t langDir = item->OffsetField() & 0x7FFFFFFF;
   std::uint32_t dataEntry = static_cast<std::uint32_t>(probe->ResourceSection().U32LEAt(langDir + 16 + 4));
   std::string longData = fixture;
-  Put32(longData, base + dataEntry + 4, 0x7FFFFFFF);
-  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
-            SExeBadResources.native);
+  ByteWriter(longData).U32LEAt(base + dataEntry + 4, 0x7FFFFFFF);
+  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), SExeBadResources.native);
   std::string lowRva = fixture;
-  Put32(lowRva, base + dataEntry, 0x10);
+  ByteWriter(lowRva).U32LEAt(base + dataEntry, 0x10);
   EXPECT_EQ(ErrorOf([&] { Open(lowRva)->GetResources()->Item(1)->GetList()->Item(0)->GetDataSize(); }),
             SExeBadResources.native);
 
   // An empty language directory: neither a list nor data.
   std::string empty = fixture;
-  Put16(empty, base + langDir + 14, 0);
+  ByteWriter(empty).U16LEAt(base + langDir + 14, 0);
   TReaderPtr r = Open(empty);
   TPEResourceItem* leaf = r->GetResources()->Item(1)->GetList()->Item(0);
   EXPECT_FALSE(leaf->IsList());
@@ -210,8 +200,8 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
   EXPECT_EQ(leaf->GetDataSize(), 0u);
   // An empty type directory is no list either.
   std::string emptyType = fixture;
-  Put16(emptyType, base + rcdataDir + 12, 0);
-  Put16(emptyType, base + rcdataDir + 14, 0);
+  ByteWriter(emptyType).U16LEAt(base + rcdataDir + 12, 0);
+  ByteWriter(emptyType).U16LEAt(base + rcdataDir + 14, 0);
   TReaderPtr r2 = Open(emptyType);
   EXPECT_FALSE(r2->GetResources()->Item(1)->IsList());
   EXPECT_EQ(ErrorOf([&] { r2->GetResources()->Item(1)->GetList(); }), SExeNotAList.native);
@@ -220,7 +210,7 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
 TEST(PEReader, NamesTypesByTheStandardTableOrByNumber) {
   std::string fixture = LocFixture32();
   std::uint32_t base = RsrcPointer(fixture);
-  Put32(fixture, base + 24, 24);  // the RCData type entry becomes type 24
+  ByteWriter(fixture).U32LEAt(base + 24, 24);  // the RCData type entry becomes type 24
   TReaderPtr r = Open(fixture);
   EXPECT_EQ(r->GetResources()->Item(1)->GetName(), "24");
   EXPECT_EQ(r->GetResources()->Item(1)->GetList()->ResType(), 24u);

@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "ByteWriter.h"
+
 namespace {
 
 constexpr int kScale = 4;
@@ -269,15 +271,6 @@ void PageBackground(TCanvas& cv, TRgb top, TRgb bottom) {
 
 // --- Files ----------------------------------------------------------------------------------------
 
-void Put16(std::string& s, std::uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& s, std::uint32_t v) {
-  Put16(s, v & 0xFFFF);
-  Put16(s, v >> 16);
-}
-
 std::uint8_t Byte(double v) {
   return static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
 }
@@ -288,17 +281,18 @@ std::string Dib24(const TCanvas& cv, const TRgb* key, TRgb edge) {
   int w = cv.Width(), h = cv.Height();
   std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~static_cast<std::size_t>(3);
   std::string s;
-  Put32(s, 40);
-  Put32(s, static_cast<std::uint32_t>(w));
-  Put32(s, static_cast<std::uint32_t>(h));
-  Put16(s, 1);
-  Put16(s, 24);
-  Put32(s, 0);
-  Put32(s, static_cast<std::uint32_t>(stride * h));
-  Put32(s, 2835);
-  Put32(s, 2835);
-  Put32(s, 0);
-  Put32(s, 0);
+  ByteWriter out(s);
+  out.U32LE(40);
+  out.U32LE(static_cast<std::uint32_t>(w));
+  out.U32LE(static_cast<std::uint32_t>(h));
+  out.U16LE(1);
+  out.U16LE(24);
+  out.U32LE(0);
+  out.U32LE(static_cast<std::uint32_t>(stride * static_cast<std::size_t>(h)));
+  out.U32LE(2835);
+  out.U32LE(2835);
+  out.U32LE(0);
+  out.U32LE(0);
   for (int y = h - 1; y >= 0; --y) {
     std::size_t start = s.size();
     for (int x = 0; x < w; ++x) {
@@ -313,21 +307,23 @@ std::string Dib24(const TCanvas& cv, const TRgb* key, TRgb edge) {
       } else {
         c = Mix(edge, c, cover);
       }
-      s += static_cast<char>(Byte(c.B));
-      s += static_cast<char>(Byte(c.G));
-      s += static_cast<char>(Byte(c.R));
+      out.U8(Byte(c.B));
+      out.U8(Byte(c.G));
+      out.U8(Byte(c.R));
     }
-    while (s.size() - start < stride) s += '\0';
+    out.Zeros(stride - (s.size() - start));
   }
   return s;
 }
 
 std::string BmpFile(const std::string& dib) {
   std::string s = "BM";
-  Put32(s, static_cast<std::uint32_t>(14 + dib.size()));
-  Put32(s, 0);
-  Put32(s, 14 + 40);
-  return s + dib;
+  ByteWriter out(s);
+  out.U32LE(static_cast<std::uint32_t>(14 + dib.size()));
+  out.U32LE(0);
+  out.U32LE(14 + 40);
+  out.Bytes(dib);
+  return s;
 }
 
 // An icon image: 32-bit BGRA bottom-up with a doubled height, then the AND mask.
@@ -335,14 +331,15 @@ std::string IconImage(const TCanvas& cv) {
   int w = cv.Width(), h = cv.Height();
   std::size_t maskStride = ((static_cast<std::size_t>(w) + 31) / 32) * 4;
   std::string s;
-  Put32(s, 40);
-  Put32(s, static_cast<std::uint32_t>(w));
-  Put32(s, static_cast<std::uint32_t>(h * 2));
-  Put16(s, 1);
-  Put16(s, 32);
-  Put32(s, 0);
-  Put32(s, static_cast<std::uint32_t>(w * h * 4 + maskStride * h));
-  for (int i = 0; i < 4; ++i) Put32(s, 0);
+  ByteWriter out(s);
+  out.U32LE(40);
+  out.U32LE(static_cast<std::uint32_t>(w));
+  out.U32LE(static_cast<std::uint32_t>(h * 2));
+  out.U16LE(1);
+  out.U16LE(32);
+  out.U32LE(0);
+  out.U32LE(static_cast<std::uint32_t>(static_cast<std::size_t>(w * h * 4) + maskStride * static_cast<std::size_t>(h)));
+  for (int i = 0; i < 4; ++i) out.U32LE(0);
   std::string mask;
   for (int y = h - 1; y >= 0; --y) {
     std::string row(maskStride, '\0');
@@ -350,10 +347,10 @@ std::string IconImage(const TCanvas& cv) {
       TRgb c;
       double cover;
       cv.Resolve(x, y, c, cover);
-      s += static_cast<char>(Byte(c.B));
-      s += static_cast<char>(Byte(c.G));
-      s += static_cast<char>(Byte(c.R));
-      s += static_cast<char>(Byte(cover));
+      out.U8(Byte(c.B));
+      out.U8(Byte(c.G));
+      out.U8(Byte(c.R));
+      out.U8(Byte(cover));
       if (cover < 0.5) row[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
     }
     mask += row;
@@ -363,20 +360,21 @@ std::string IconImage(const TCanvas& cv) {
 
 std::string IcoFile(const std::vector<const TCanvas*>& images) {
   std::string head, body;
-  Put16(head, 0);
-  Put16(head, 1);
-  Put16(head, static_cast<std::uint32_t>(images.size()));
+  ByteWriter out(head);
+  out.U16LE(0);
+  out.U16LE(1);
+  out.U16LE(static_cast<std::uint16_t>(images.size()));
   std::uint32_t offset = 6 + 16 * static_cast<std::uint32_t>(images.size());
   for (const TCanvas* cv : images) {
     std::string img = IconImage(*cv);
-    head += static_cast<char>(cv->Width() >= 256 ? 0 : cv->Width());
-    head += static_cast<char>(cv->Height() >= 256 ? 0 : cv->Height());
-    head += '\0';  // colours
-    head += '\0';  // reserved
-    Put16(head, 1);
-    Put16(head, 32);
-    Put32(head, static_cast<std::uint32_t>(img.size()));
-    Put32(head, offset);
+    out.U8(static_cast<std::uint8_t>(cv->Width() >= 256 ? 0 : cv->Width()));
+    out.U8(static_cast<std::uint8_t>(cv->Height() >= 256 ? 0 : cv->Height()));
+    out.U8(0);  // colours
+    out.U8(0);  // reserved
+    out.U16LE(1);
+    out.U16LE(32);
+    out.U32LE(static_cast<std::uint32_t>(img.size()));
+    out.U32LE(offset);
     offset += static_cast<std::uint32_t>(img.size());
     body += img;
   }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "SimFrames.h"
+#include "SysUtils.h"
 
 namespace {
 // Frame offsets on the wire count the 6 header bytes; payload index = offset - 6.
@@ -157,8 +158,7 @@ std::vector<TSimMessage> TSimPersona::AnswerOldIdentity(std::uint8_t type, std::
 std::vector<TSimMessage> TSimPersona::AnswerOldClock(std::uint8_t type, std::string_view p, std::time_t wallNow) {
   if (StartsWith(p, {0x00, 0x01, 0x00, 0x62})) {
     const std::time_t t = PhoneTime(wallNow);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = LocalTime(t);
     const int year = tm.tm_year + 1900;
     return One(type, TReply(SimBytes({0x00, 0x01, 0x00, 0x63, 0x01, 0x01, 0x07, 0x01}))
                          .Put(14, year >> 8)
@@ -268,8 +268,7 @@ std::vector<TSimMessage> TSimPersona::AnswerFamily4(std::uint8_t type, std::stri
   if (type != 0x19) return {};
   if (StartsWith(p, {0x00, 0x01, 0x00, 0x0A, 0x00, 0x00})) {
     const std::time_t t = PhoneTime(wallNow);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm = LocalTime(t);
     const int year = tm.tm_year + 1900;
     return One(0x19, TReply(SimBytes({0x00, 0x01, 0x00, 0x0B, 0x00, 0x01, 0x01, 0x0C, 0x01, 0x03}))
                          .Put(16, year >> 8)

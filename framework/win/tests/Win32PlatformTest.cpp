@@ -146,7 +146,6 @@ TEST_F(Win32PlatformTest, TimeFormatFollowsTheUserLocale) {
   EXPECT_EQ(TimeToStr(EncodeTime(14, 5, 7, 0)), buf);
 }
 
-#ifdef PELLORY_HAVE_REGISTRY
 TEST_F(Win32PlatformTest, RegistryBackendCreatesWritesReadsAndDeletes) {
   RegistryBackend* reg = GetRegistryBackend();
   ASSERT_NE(reg, nullptr);
@@ -198,6 +197,5 @@ TEST_F(Win32PlatformTest, RegistryIniFileWritesStringValues) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest\\Common");
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest");
 }
-#endif
 
 }  // namespace

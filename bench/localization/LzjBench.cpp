@@ -1,6 +1,12 @@
 // LZJ compression and decompression throughput on 1 MB of text, beside zlib
 // (default level) on the same input. LZJ trades ratio for speed: a 2048-byte
 // window, 40 positions per byte value and an early stop after 8 matching bytes.
+//
+// Decompression is measured twice for each: into a buffer kept from run to run
+// (zlib's uncompress into its sized buffer, LzjDecompressInto), and into fresh
+// memory each run (LzjDecompress returns a new string; zlib gets a new buffer).
+// Fresh memory costs its page faults, which under Wine outweigh the decoding;
+// the goal compares the decoders in the reused buffers.
 #include <zlib.h>
 
 #include <chrono>
@@ -56,9 +62,16 @@ int main() {
   std::string lzj;
   double lzjCompress = Seconds([&] { lzj = LzjCompress(text); }, repeat);
   std::string back;
-  double lzjDecompress = Seconds([&] { back = LzjDecompress(lzj); }, repeat);
+  double lzjDecompressFresh = Seconds([&] { back = LzjDecompress(lzj); }, repeat);
   if (back != text) {
     std::printf("LZJ round trip failed\n");
+    return 1;
+  }
+  std::string reused;
+  LzjDecompressInto(lzj, reused);
+  double lzjDecompress = Seconds([&] { LzjDecompressInto(lzj, reused); }, repeat);
+  if (reused != text) {
+    std::printf("LZJ round trip into a kept buffer failed\n");
     return 1;
   }
 
@@ -77,6 +90,14 @@ int main() {
         uncompress(reinterpret_cast<Bytef*>(zBack.data()), &outSize, z.data(), zSize);
       },
       repeat);
+  double zDecompressFresh = Seconds(
+      [&] {
+        std::string fresh(text.size(), '\0');
+        uLongf outSize = static_cast<uLongf>(fresh.size());
+        uncompress(reinterpret_cast<Bytef*>(fresh.data()), &outSize, z.data(), zSize);
+        zBack.swap(fresh);
+      },
+      repeat);
   if (zBack != text) {
     std::printf("zlib round trip failed\n");
     return 1;
@@ -85,7 +106,11 @@ int main() {
   std::printf("1 MB of text, average of %d runs\n", repeat);
   Row("LZJ", text.size(), lzj.size(), lzjCompress, lzjDecompress);
   Row("zlib", text.size(), zSize, zCompress, zDecompress);
-  std::printf("LZJ/zlib: compress speed %.2fx, decompress speed %.2fx, size %.2fx\n", zCompress / lzjCompress,
-              zDecompress / lzjDecompress, static_cast<double>(lzj.size()) / static_cast<double>(zSize));
+  double mb = static_cast<double>(text.size()) / (1024.0 * 1024.0);
+  std::printf("into fresh memory: LZJ decompress %7.1f MB/s, zlib decompress %7.1f MB/s\n", mb / lzjDecompressFresh,
+              mb / zDecompressFresh);
+  std::printf("LZJ/zlib: compress speed %.2fx, decompress speed %.2fx (goal: at least 1.00x), size %.2fx\n",
+              zCompress / lzjCompress, zDecompress / lzjDecompress,
+              static_cast<double>(lzj.size()) / static_cast<double>(zSize));
   return 0;
 }

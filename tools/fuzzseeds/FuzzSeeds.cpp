@@ -1,0 +1,223 @@
+// Writes a few small valid inputs per fuzz target, made with the program's own
+// writers, so that short fuzzing runs start past the headers. Each target's
+// seeds go to <folder>/<target>/seed-<n>.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ByteWriter.h"
+#include "Dib.h"
+#include "JCompress.h"
+#include "LangFileWriter.h"
+#include "LangRes.h"
+#include "ObjectConvert.h"
+#include "PackedStrings.h"
+#include "ResProc.h"
+#ifdef PELLORY_SEEDS_PHONE
+#include "LinkFrames.h"
+#include "NokiaLogos.h"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool g_ok = true;
+
+void Seed(const fs::path& folder, const char* target, const std::vector<std::string>& inputs) {
+  const fs::path dir = folder / target;
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const fs::path file = dir / ("seed-" + std::to_string(i + 1));
+    std::ofstream out(file, std::ios::binary);
+    out.write(inputs[i].data(), static_cast<std::streamsize>(inputs[i].size()));
+    if (!out) {
+      std::fprintf(stderr, "pellory_fuzzseeds: cannot write %s\n", file.string().c_str());
+      g_ok = false;
+    }
+  }
+}
+
+std::string Text(std::size_t size) {
+  static const char* const words[] = {"the", "phone", "cable", "port", "Caption", "Next", "IMEI:", "wizard"};
+  std::string s;
+  for (std::size_t i = 0; s.size() < size; ++i) s += std::string(words[(i * 7 + i / 3) % 8]) + (i % 5 ? " " : ".\r\n");
+  s.resize(size);
+  return s;
+}
+
+const char kFormText[] =
+    "object FuzzForm: TFuzzForm\n"
+    "  Caption = 'Pellory'\n"
+    "  Left = 10\n"
+    "  Width = 320\n"
+    "  Kind = fkTwo\n"
+    "  Kinds = [fkOne, fkThree]\n"
+    "  object Part1: TFuzzPart\n"
+    "    Items.Strings = (\n"
+    "      'one'\n"
+    "      'two')\n"
+    "    Columns = <\n"
+    "      item\n"
+    "        Width = 40\n"
+    "        Text = 'first'\n"
+    "      end>\n"
+    "    Data = {0102030405}\n"
+    "  end\n"
+    "end\n";
+
+const char kSmallFormText[] =
+    "object Form1: TFuzzForm\n"
+    "  Caption = 'x'#1078\n"
+    "  Scale = 1.5\n"
+    "end\n";
+
+void Framework(const fs::path& folder) {
+  std::string records;
+  ByteWriter w(records);
+  for (std::uint8_t kind = 0; kind < 8; ++kind) {
+    w.U8(kind);
+    w.U32LE(0x01020304u);
+    w.U16BE(0x0506);
+    w.Bytes("abcdefgh");
+  }
+  Seed(folder, "fuzz_byte_reader", {records, std::string("\x03\x04\x00\x00\x00wxyz", 9)});
+
+  std::vector<std::string> bmps;
+  for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit}) {
+    TDib dib;
+    dib.SetPixelFormat(format);
+    dib.SetSize(5, 3);
+    dib.SetPixel(1, 1, DibRGB(255, 255, 255));
+    dib.SetPixel(4, 2, DibRGB(255, 0, 0));
+    bmps.push_back(dib.SaveToBmp());
+  }
+  Seed(folder, "fuzz_dib_bmp", bmps);
+
+  Seed(folder, "fuzz_form_parser", {kFormText, kSmallFormText});
+  Seed(folder, "fuzz_form_reader", {ObjectTextToBinary(kFormText), ObjectTextToBinary(kSmallFormText)});
+
+  std::string block;
+  ByteWriter b(block);
+  for (int i = 0; i < 16; ++i) {
+    const std::u16string s = i % 3 ? u"" : u"Text " + std::u16string(1, static_cast<char16_t>(u'A' + i));
+    b.U16LE(static_cast<std::uint16_t>(s.size()));
+    b.WideLE(s);
+  }
+  Seed(folder, "fuzz_res_string_block", {block, std::string("\x02\x00h\x00i\x00", 6)});
+}
+
+void SetValue(TLResItem* item, int index, const std::u16string& text) {
+  TLResValue* v = item->GetValue(index);
+  v->SetWideText(text);
+  v->SetStamp(5);
+}
+
+std::string LangFile(std::uint16_t format, bool compressed) {
+  TLangResource* store = New<TLangResource>();
+  store->SetNativeLocale(9);
+  TLResUnitItem* unit = store->Units()->FindOrAdd("Main");
+  SetValue(unit->Constants()->FindOrAdd(1, "SIMEI", 65264), 0, u"IMEI:");
+  TLResFormItem* form = store->Forms()->FindOrAdd("TWizardForm");
+  SetValue(form->AddProperty("", 1, "Caption", lvkWideString), 0, u"Pellory");
+  SetValue(form->AddProperty("NextButton", 2, "Caption", lvkWideString), 0, u"Next >");
+  SetValue(store->ExtGroups()->FindOrAdd("Help")->Items()->FindOrAdd(1, "Topic"), 0, u"Help");
+  TLangFileHeader h;
+  h.Format = format;
+  h.LangID = 0x0409;
+  h.EnglishName = "English";
+  h.LocalizedName = u"English";
+  h.IsNative = true;
+  std::string image = WriteLangFileImage(h, *store, 0);
+  store->Free();
+  return compressed ? LzjCompress(image) : image;
+}
+
+void Localization(const fs::path& folder) {
+  const std::string text = Text(600);
+  Seed(folder, "fuzz_lzj_decode",
+       {LzjEncodeTokens(text), LzjEncodeTokens("abcabcabcabcabc"), LzjEncodeTokens(std::string(300, 'x'))});
+
+  std::vector<std::string> packed;
+  for (int format : {3, 6}) {
+    std::string s(1, static_cast<char>(format | 0x28));  // format, then a mix of ANSI and wide strings
+    for (int i = 0; i < 5; ++i) {
+      if ((0x28 >> (3 + i)) & 1)
+        WritePackedWideString(s, u"Wide \u0416", format);
+      else
+        WritePackedAnsiString(s, i == 4 ? Text(200) : "ansi", format);
+    }
+    packed.push_back(s);
+  }
+  Seed(folder, "fuzz_packed_strings", packed);
+
+  Seed(folder, "fuzz_lang_file", {LangFile(7, false), LangFile(4, false), LangFile(7, true)});
+
+  TResProcessor* processor = New<TResProcessor>();
+  processor->TimeStamp = 0;
+  TResString* strings = New<TResString>(processor);
+  strings->AddString(65264, u"IMEI:");
+  strings->AddString(1, u"Pellory");
+  processor->AddBlock(strings);
+  TResRCData* rcdata = New<TResRCData>(processor);
+  rcdata->AddItem("TWIZARDFORM", false)->SetData(ObjectTextToBinary(kSmallFormText));
+  processor->AddBlock(rcdata);
+  const std::string dll = processor->ResourceDLLImage();
+  processor->Free();
+  Seed(folder, "fuzz_pe_reader", {dll});
+}
+
+#ifdef PELLORY_SEEDS_PHONE
+void Phone(const fs::path& folder) {
+  const std::string model = std::string("\x00\x01\x00\x03\x00\x01\x60\x00", 8);
+  const std::string fbus = BuildFbusFrame(0xD1, model) + BuildFbusAck(0x7F, 0x41);
+  Seed(folder, "fuzz_phone_frames",
+       {std::string("\x00\x05", 2) + fbus, std::string("\x01\x01", 2) + "AT*NOKIAFBUS\r\r\nOK\r\n" + fbus,
+        std::string("\x02\x03", 2) + BuildPhonetFrame(0x14, 0xD2, model)});
+  Seed(folder, "fuzz_irda",
+       {std::string("\x00\x04", 2) + BuildPhonetFrame(0x14, 0xD2, model) + BuildPhonetFrame(0x14, 0x1B, "\x01"),
+        std::string("\x01\x07", 2) + BuildPhonetFrame(0x1B, 0x7F, "\x02\x01")});
+  const std::string reply = std::string("\x01\x00\x07\x00\x01\x00\x03\x00\x01\x60\x00", 11);
+  Seed(folder, "fuzz_phone_replies", {std::string(1, '\xD2') + reply, std::string("\x1B\x00\x01\x00\x03", 5)});
+  Seed(folder, "fuzz_phone_dispatch", {std::string(1, '\xD2') + reply, std::string("\x1B\x00\x01\x00\x03", 5)});
+  Seed(folder, "fuzz_serial_ports",
+       {"COM1\nCOM2\nNokia USB Phone Parent (COM5)\nCOM5\n", "\\Device\\Serial0=COM1\nDKU-5=COM7\n"});
+  Seed(folder, "fuzz_phonesim",
+       {std::string("\x04\x07", 2) + FbusPreamble() + fbus, std::string("\x01\x05", 2) + "AT\r\nAT*NOKIAFBUS\r\n",
+        std::string("\x02\x09", 2) + BuildPhonetFrame(0x19, 0xD1, model)});
+
+  TMonoBitmap small(8, 4), logo(72, 14), startup(kStartupLogoWidth, kStartupLogoHeight);
+  for (int i = 0; i < 8; ++i) small.SetPixel(i, i % 4, true);
+  for (int x = 0; x < 72; ++x) logo.SetPixel(x, (x * 3) % 14, true);
+  for (int x = 0; x < kStartupLogoWidth; ++x) startup.SetPixel(x, x % kStartupLogoHeight, true);
+  Seed(folder, "fuzz_logo_nol", {WriteNolLogo(logo), WriteNolLogo(small)});
+  Seed(folder, "fuzz_logo_ngg", {WriteNggLogo(logo), WriteNggLogo(small)});
+  Seed(folder, "fuzz_logo_nlm", {WriteNlmLogo(logo, 0), WriteNlmLogo(small, 2)});
+  Seed(folder, "fuzz_logo_ota", {WriteOtaLogo(logo), WriteOtaLogo(small)});
+  Seed(folder, "fuzz_logo_nsl", {WriteNslLogo(startup)});
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: pellory_fuzzseeds FOLDER\n");
+    return 2;
+  }
+  const fs::path folder = argv[1];
+  try {
+    Framework(folder);
+    Localization(folder);
+#ifdef PELLORY_SEEDS_PHONE
+    Phone(folder);
+#endif
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pellory_fuzzseeds: %s\n", e.what());
+    return 1;
+  }
+  return g_ok ? 0 : 1;
+}
