@@ -449,9 +449,6 @@ void TWizardForm::ResetFinder() {
 void TWizardForm::ConnectButtonClick(TObject*) {
   ResetFinder();
   if (PhoneFinder) {
-    // Passes counted up to now, and the one under way, may have tried none of
-    // the candidates set up below.
-    passCountAtConnect_ = PhoneFinder->PassCount();
     PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
     switch (connectionKind_) {
       case ConnFbusCable:
@@ -479,6 +476,9 @@ void TWizardForm::ConnectButtonClick(TObject*) {
       default:
         break;
     }
+    // The pass under way began before these marks and may have tried none of
+    // them: its report must not end this search.
+    searchGeneration_ = PhoneFinder->NewMarkGeneration();
     PhoneFinder->SetActive(true);
   }
   searchStarted_ = true;
@@ -556,11 +556,16 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
 
 void TWizardForm::PhoneFailed(std::int32_t, std::uint16_t) {}
 
-void TWizardForm::SearchPassDone(std::uint16_t count) {
+void TWizardForm::SearchPassDone(const TFinderPass& pass) {
   if (closing_) return;
-  // Only a pass counted after Connect tried the candidates of this search.
-  if (count == 0 || count == passCountAtConnect_) return;
-  SearchFailed();
+  // Only a pass that began after Connect had set its marks saw this search's
+  // candidates; one that was under way may have tried others only (a find in
+  // it is taken all the same). Such a pass ends the search when it tried the
+  // candidates, or passed them over because earlier attempts disabled them
+  // (found, absent, or infrared with no device enumeration): nothing more
+  // would come of waiting.
+  if (pass.MarkGeneration != searchGeneration_) return;
+  if (pass.Tried || pass.PassedOver) SearchFailed();
 }
 
 void TWizardForm::TimerTimer(TObject*) {

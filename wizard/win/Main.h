@@ -26,6 +26,7 @@ class TQvLabel;
 class TRegistryIniFile;
 class TStringList;
 class TUcxLabel;
+struct TFinderPass;
 
 // Resource strings of the form.
 constexpr std::uint16_t SIMEI = 65264;              // "IMEI:"
@@ -128,7 +129,7 @@ class TWizardForm : public TForm {
   // The finder's events.
   void PhoneFound(TNokiaPhone* phone);
   void PhoneFailed(std::int32_t port, std::uint16_t code);
-  void SearchPassDone(std::uint16_t count);
+  void SearchPassDone(const TFinderPass& pass);
 
   // The hand-over of the found phones to the phone manager.
   void SaveConnections();
@@ -156,7 +157,8 @@ class TWizardForm : public TForm {
   const std::string& SWVersion() const { return swVersion_; }
   HMODULE ImageLibrary() const { return imageLibrary_; }
   TStringList* PortList() const { return portList_; }
-  std::uint16_t PassCountAtConnect() const { return passCountAtConnect_; }
+  // The finder's mark generation of the last Connect.
+  std::uint32_t SearchGeneration() const { return searchGeneration_; }
 
   // The COM port numbers of the port list for the serial cables (no
   // "BLUETOOTH" in the entry) or for Bluetooth; new lists the caller frees.
@@ -185,9 +187,9 @@ class TWizardForm : public TForm {
   int disconnecting_ = 0;  // DisconnectPhone is waiting for the phone
   bool closing_ = false;
   bool searchStarted_ = false;
-  // The finder's pass count when Connect was pressed: only a pass counted after
-  // it ends the search.
-  std::uint16_t passCountAtConnect_ = 0;
+  // The finder's mark generation once Connect had set its marks: only a pass
+  // that began with it can end the search.
+  std::uint32_t searchGeneration_ = 0;
   TStringList* portList_ = nullptr;
   std::string model_, imei_, swVersion_;
   HMODULE imageLibrary_ = nullptr;
