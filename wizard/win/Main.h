@@ -43,6 +43,23 @@ constexpr std::uint16_t SCableInstruction = 65293;
 constexpr std::uint16_t SFinish = 65294;  // Next button on the finish page
 constexpr std::uint16_t SNext = 65295;    // Next button elsewhere
 
+// The wizard's pages (NB).
+enum TWizardPage : int {
+  wpWelcome = 0,
+  wpConnectionType = 1,
+  wpCableType = 2,  // serial and USB cables only
+  wpConnect = 3,
+  wpFinish = 4,
+};
+
+// The instruction pages of the connect page (NBConnect).
+enum TConnectPage : int {
+  cpIrDA = 0,
+  cpDku = 1,  // DKU-2 and DKU-5
+  cpBluetooth = 2,
+  cpSerialCable = 3,  // DAU-9P/FBUS and DLR-3
+};
+
 // How long one search may take before it counts as failed.
 constexpr unsigned kSearchTimeoutMs = 90000;
 
