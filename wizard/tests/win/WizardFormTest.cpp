@@ -302,6 +302,59 @@ TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
   }
 }
 
+TEST_F(WizardForm, PortsSplitIntoCableAndBluetoothAndConnectMarksThemByKind) {
+  // The port list as the serial-port map gives it: a port without a friendly
+  // name counts as a cable port; a name that is not a port number is skipped.
+  TStringList* ports = form_->PortList();
+  ports->Clear();
+  for (const char* line :
+       {"1=Communications Port (COM1)", "5=", "12=Standard Serial over Bluetooth link (COM12)", "abc=x"})
+    ports->Add(line);
+  const auto numbers = [](TStringList* list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->Count(); ++i) out.push_back(list->Strings(i));
+    list->Free();
+    return out;
+  };
+  EXPECT_EQ(numbers(form_->CablePortNumbers()), (std::vector<std::string>{"1", "5"}));
+  EXPECT_EQ(numbers(form_->BluetoothPortNumbers()), (std::vector<std::string>{"12"}));
+
+  const struct {
+    const char* name;
+    int type, cable;
+    std::vector<std::pair<int, std::uint8_t>> marks;  // port and link kind
+    bool irda, dku5, dku2;
+  } cases[] = {
+      {"DAU9P/FBUS", 0, 0, {{1, kMarkFbusCable}, {5, kMarkFbusCable}}, false, false, false},
+      {"DLR-3", 0, 1, {{1, kMarkDlr3Cable}, {5, kMarkDlr3Cable}}, false, false, false},
+      {"Bluetooth", 2, -1, {{12, kMarkBluetooth}}, false, false, false},
+      {"DKU-5", 0, 3, {}, false, true, false},
+      {"infrared", 1, -1, {}, true, false, false},
+      {"DKU-2", 0, 2, {}, false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_->NB->SetPageIndex(wpWelcome);
+    form_->FormShow(form_);
+    ToConnectPage(c.type, c.cable);
+    form_->ConnectButtonClick(form_->ConnectButton);
+    for (int port = kFirstFinderPort; port <= kLastFinderPort; ++port) {
+      std::uint8_t mark = 0;
+      for (const auto& [p, m] : c.marks)
+        if (p == port) mark = m;
+      ASSERT_EQ(PhoneFinder->GetPortMethod(port), mark) << "COM" << port;
+      // A marked port may have been tried and disabled by now; no other is enabled.
+      if (!mark) {
+        ASSERT_EQ(PhoneFinder->GetPortEnabled(port), 0) << "COM" << port;
+      }
+    }
+    EXPECT_EQ(PhoneFinder->ScanIrDA.load(), c.irda);
+    EXPECT_EQ(PhoneFinder->ScanDku5.load(), c.dku5);
+    EXPECT_EQ(PhoneFinder->ScanDku2.load(), c.dku2);
+    EXPECT_TRUE(PhoneFinder->OnPass.Assigned());
+  }
+}
+
 // Errors handed to the application, by message.
 std::vector<std::string> g_handled;
 void RecordHandled(TApplication*, TObject*, std::exception_ptr error) {
