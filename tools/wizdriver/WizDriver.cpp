@@ -3,8 +3,9 @@
 // Finds the running wizard's window, walks it step by step the way a user
 // does (button clicks are window messages), and checks what it shows. Texts
 // of windows are read with WM_GETTEXT; the state of a control that has no
-// window of its own (a label) is asked from the wizard by the control's name
-// (WM_COPYDATA query). Steps, one argument each:
+// window of its own (a label) is asked by the control's name from a test
+// build of the wizard, which answers a WM_COPYDATA query (the shipped program
+// does not). Steps, one argument each:
 //
 //   serialport=COMn[,COMm]  list these ports, and no other of the driver's, in the system's serial-port
 //                           map (for this session); forgets the Bluetooth ports of earlier runs
@@ -18,7 +19,10 @@
 //   click=CAPTION           click the visible, enabled button (or radio button) with that caption
 //   hastext=TEXT            wait for a visible window of the wizard with exactly that text
 //   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...")
-//                           contains PART
+//                           contains PART (a test build of the wizard only)
+//   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
+//                           window itself shows it
+//   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
 //   nodialog=MS             no message box may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
@@ -82,6 +86,14 @@ std::string WithoutAmpersands(const std::string& s) {
   for (char ch : s)
     if (ch != '&') out += ch;
   return out;
+}
+
+std::string ClassOf(HWND wnd);
+
+// The state of a window as the query gives it: "visible=0|1;enabled=0|1;text=...".
+std::string WindowState(HWND wnd) {
+  return std::string("visible=") + (IsWindowVisible(wnd) ? "1" : "0") +
+         ";enabled=" + (IsWindowEnabled(wnd) ? "1" : "0") + ";text=" + TextOf(wnd);
 }
 
 std::string ClassOf(HWND wnd) {
@@ -381,6 +393,20 @@ int RunStep(const std::string& step) {
     SplitAt(arg, ':', name, part);
     if (!WaitFor([&] { return Query(name, answer) && answer.find(part) != std::string::npos; }, g_timeout))
       return Fail(step, "the control shows \"" + answer + "\"");
+  } else if (verb == "state") {
+    std::string text, part, state;
+    SplitAt(arg, ':', text, part);
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (WithoutAmpersands(TextOf(wnd)) == text) return (state = WindowState(wnd)).find(part) != std::string::npos;
+      return false;
+    };
+    if (!WaitFor(find, g_timeout))
+      return Fail(step, state.empty() ? "no window shows this text" : "the window shows \"" + state + "\"");
+  } else if (verb == "noquery") {
+    std::string answer;
+    if (Query(arg, answer)) return Fail(step, "the wizard answers \"" + answer + "\"");
   } else if (verb == "dialog") {
     std::string part, button;
     SplitAt(arg, ':', part, button);

@@ -152,16 +152,6 @@ class TWizardForm : public TForm {
   void SaveConnections();
   void ClearSavedConnections(TRegistryIniFile* ini);
 
-  // An automation query: test drivers and accessibility tools send
-  // WM_COPYDATA with dwData kControlQuery and a component's name, and get the
-  // answer sent back to the window in wParam as WM_COPYDATA with dwData
-  // kControlAnswer: "visible=0|1;enabled=0|1;text=<caption or text>" ("" when
-  // no component has that name). Visible means shown on screen: the control
-  // and all its parents are visible.
-  static constexpr ULONG_PTR kControlQuery = 0x50514331;   // "PQC1"
-  static constexpr ULONG_PTR kControlAnswer = 0x50514332;  // "PQC2"
-  void Dispatch(TMessage& msg) override;
-
   // State, for the program's own checks.
   bool Connected() const { return connected_; }
   bool ReadingPhone() const { return readingPhone_; }
