@@ -92,7 +92,8 @@ struct TFinderPass {
   // The passes so far in which at least one candidate was tried.
   std::uint16_t Count = 0;
   // The mark generation when the pass began (see TPhoneFinder::NewMarkGeneration):
-  // the pass saw the marks of that generation, and of none before it.
+  // every mark set before that generation was reached was in place for the
+  // whole pass.
   std::uint32_t MarkGeneration = 0;
   // This pass tried a candidate.
   bool Tried = false;
