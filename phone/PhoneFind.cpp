@@ -319,21 +319,28 @@ void TFindThread::Execute() {
 }
 
 void TFindThread::RunPass() {
-  bool tried = false;
-  TryComPorts(tried);
+  TFinderPass pass;
+  pass.MarkGeneration = finder_.markGeneration_.load();
+  finder_.passGeneration_ = pass.MarkGeneration;
+  TryComPorts(pass);
   Pause(kPassPauseMs);
   if (Terminated()) return;
-  if (finder_.ScanIrDA && finder_.IrDAState == 0) TryIrDA(tried);
+  if (finder_.ScanIrDA) {
+    if (finder_.IrDAState == 0)
+      TryIrDA(pass);
+    else
+      pass.PassedOver = true;
+  }
   if (Terminated()) return;
-  if (finder_.ScanDku2) TryDku2(tried);
+  if (finder_.ScanDku2) TryDku2(pass);
   if (Terminated()) return;
-  if (finder_.ScanDku5) TryDku5(tried);
+  if (finder_.ScanDku5) TryDku5(pass);
   Pause(kPassPauseMs);
   if (Terminated()) return;
-  if (tried) ++finder_.passCount_;
+  if (pass.Tried) ++finder_.passCount_;
   if (finder_.OnPass) {
     try {
-      SyncPass();
+      SyncPass(pass);
     } catch (...) {
     }
   }
@@ -346,15 +353,19 @@ bool TFindThread::ConnectAndHandOver() {
   return SyncFound();
 }
 
-void TFindThread::TryComPorts(bool& tried) {
+void TFindThread::TryComPorts(TFinderPass& pass) {
   for (int n = kFirstFinderPort; n <= kLastFinderPort; ++n) {
     for (int k = 1; k <= kAttemptsPerPort; ++k) {
       if (Terminated()) return;
       // Read for each attempt: the wizard may clear the marks meanwhile.
       const std::uint8_t mark = finder_.GetPortMethod(n);
       const std::uint8_t linkMethod = LinkMethodOfMark(mark);
-      if (mark == 0 || mark == kMarkDku5 || linkMethod == 0xFF || !finder_.GetPortEnabled(n)) break;
-      tried = true;
+      if (mark == 0 || mark == kMarkDku5 || linkMethod == 0xFF) break;
+      if (!finder_.GetPortEnabled(n)) {
+        if (k == 1) pass.PassedOver = true;
+        break;
+      }
+      pass.Tried = true;
       Log("Trying to connect to COM" + std::to_string(n) + " using method " + std::to_string(mark & 0x7F) +
           " (attempt" + std::to_string(k) + ")");
       finder_.currentPort_ = n;
@@ -375,8 +386,8 @@ void TFindThread::TryComPorts(bool& tried) {
   }
 }
 
-void TFindThread::TryIrDA(bool& tried) {
-  tried = true;
+void TFindThread::TryIrDA(TFinderPass& pass) {
+  pass.Tried = true;
   Log("Trying to connect to IR");
   Phone().Disconnect();
   finder_.currentPort_ = 0;
@@ -397,8 +408,8 @@ void TFindThread::IrDeviceConnected(const std::string& name, std::intptr_t socke
   ConnectAndHandOver();
 }
 
-void TFindThread::TryDku2(bool& tried) {
-  tried = true;
+void TFindThread::TryDku2(TFinderPass& pass) {
+  pass.Tried = true;
   finder_.currentPort_ = kDku2Port;
   TFinderDevices& devices = Devices();
   const std::vector<std::string> paths = devices.ListDku2DevicePaths();
@@ -443,7 +454,7 @@ void TFindThread::TryDku2(bool& tried) {
   }
 }
 
-void TFindThread::TryDku5(bool& tried) {
+void TFindThread::TryDku5(TFinderPass& pass) {
   finder_.CollectUsbVspPorts(true);
   finder_.CollectCa42Ports(false);
   for (const std::int32_t p : finder_.UsbComPorts()) {
@@ -455,8 +466,11 @@ void TFindThread::TryDku5(bool& tried) {
     }
     for (int k = 1; k <= kAttemptsPerPort; ++k) {
       if (Terminated()) return;
-      if (!finder_.GetPortEnabled(p)) break;
-      tried = true;
+      if (!finder_.GetPortEnabled(p)) {
+        if (k == 1) pass.PassedOver = true;
+        break;
+      }
+      pass.Tried = true;
       Log("Trying to connect to COM" + std::to_string(p) + " using DKU " + " (attempt" + std::to_string(k) + ")");
       finder_.currentPort_ = p;
       TNokiaPhone& phone = Phone();
@@ -529,12 +543,13 @@ void TFindThread::SyncFailure(std::uint16_t code) {
   });
 }
 
-void TFindThread::SyncPass() {
-  OnMainThread([this] {
+void TFindThread::SyncPass(TFinderPass pass) {
+  OnMainThread([this, &pass] {
     const TFinderPassEvent onPass = finder_.OnPass.Get();
     if (!onPass) return;
+    pass.Count = finder_.passCount_.load();
     try {
-      onPass(finder_.passCount_.load());
+      onPass(pass);
     } catch (...) {
     }
   });

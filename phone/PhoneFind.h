@@ -87,8 +87,23 @@ using TPhoneFoundEvent = Method<void(TNokiaPhone* phone)>;
 // A candidate failed with a code other than the last one reported for it.
 // Port: the COM port, 0 for IrDA (and DKU-2 once a device was opened), -2 for DKU-2.
 using TPhoneFailureEvent = Method<void(std::int32_t port, std::uint16_t code)>;
-// A pass ended; Count: the passes so far in which at least one candidate was tried.
-using TFinderPassEvent = Method<void(std::uint16_t count)>;
+// What a pass reports when it ends.
+struct TFinderPass {
+  // The passes so far in which at least one candidate was tried.
+  std::uint16_t Count = 0;
+  // The mark generation when the pass began (see TPhoneFinder::NewMarkGeneration):
+  // every mark set before that generation was reached was in place for the
+  // whole pass.
+  std::uint32_t MarkGeneration = 0;
+  // This pass tried a candidate.
+  bool Tried = false;
+  // This pass met marked candidates that it passed over because they are
+  // disabled: a port found or absent before, IrDA after a find or a failed
+  // device enumeration.
+  bool PassedOver = false;
+};
+// A pass ended.
+using TFinderPassEvent = Method<void(const TFinderPass& pass)>;
 
 // An event that one thread hooks while another tests whether it is hooked.
 template <class Sig>
@@ -157,6 +172,14 @@ class TPhoneFinder : public TObject {
   std::uint16_t LastCode(int index) const;
   std::uint16_t IrDALastCode() const { return irdaLastCode_.load(); }
   std::uint16_t PassCount() const { return passCount_.load(); }
+  // The generation of the marks. Whoever sets up a search advances it once its
+  // marks and flags are set; a pass copies it when it begins and reports it
+  // when it ends, so a report tells whether its pass can have seen those marks.
+  std::uint32_t MarkGeneration() const { return markGeneration_.load(); }
+  // Advances the generation; returns the new one.
+  std::uint32_t NewMarkGeneration() { return ++markGeneration_; }
+  // The generation the pass under way (or the last one) began with.
+  std::uint32_t PassGeneration() const { return passGeneration_.load(); }
   // The candidate being tried: the COM port, 0 during IrDA, -2 in the DKU-2
   // step until a device has been opened.
   std::int32_t CurrentPort() const { return currentPort_.load(); }
@@ -192,7 +215,7 @@ class TPhoneFinder : public TObject {
 
   TFinderEvent<void(TNokiaPhone*)> OnFound;
   TFinderEvent<void(std::int32_t, std::uint16_t)> OnFailure;
-  TFinderEvent<void(std::uint16_t)> OnPass;
+  TFinderEvent<void(const TFinderPass&)> OnPass;
 
  private:
   friend class TFindThread;
@@ -211,6 +234,8 @@ class TPhoneFinder : public TObject {
   std::array<std::atomic<std::uint16_t>, kLastFinderPort + 1> lastCodes_{};
   std::atomic<std::uint16_t> irdaLastCode_{kNoFailureYet};
   std::atomic<std::uint16_t> passCount_{0};
+  std::atomic<std::uint32_t> markGeneration_{0};
+  std::atomic<std::uint32_t> passGeneration_{0};
   std::atomic<std::int32_t> currentPort_{0};
   mutable std::mutex usbLock_;
   std::vector<std::int32_t> usbComPorts_;
@@ -236,10 +261,10 @@ class TFindThread : public TThread {
 
  private:
   void RunPass();
-  void TryComPorts(bool& tried);
-  void TryIrDA(bool& tried);
-  void TryDku2(bool& tried);
-  void TryDku5(bool& tried);
+  void TryComPorts(TFinderPass& pass);
+  void TryIrDA(TFinderPass& pass);
+  void TryDku2(TFinderPass& pass);
+  void TryDku5(TFinderPass& pass);
   // Connects the phone as set up; true when it answered with an IMEI and was
   // handed over.
   bool ConnectAndHandOver();
@@ -252,7 +277,7 @@ class TFindThread : public TThread {
   // The main-thread hand-overs.
   bool SyncFound();
   void SyncFailure(std::uint16_t code);
-  void SyncPass();
+  void SyncPass(TFinderPass pass);
   void OnMainThread(const std::function<void()>& call);
 
   TPhoneFinder& finder_;

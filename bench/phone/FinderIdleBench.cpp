@@ -26,7 +26,7 @@ double ProcessCpuMs() {
 
 struct TPassCounter {
   int passes = 0;
-  void Pass(std::uint16_t) { ++passes; }
+  void Pass(const TFinderPass&) { ++passes; }
 };
 
 double Measure(const char* label, bool hookPass, int seconds) {

@@ -45,7 +45,7 @@ double ThreadCpuMs(HANDLE thread) {
 
 struct TPassCounter {
   int passes = 0;
-  void Pass(std::uint16_t) { ++passes; }
+  void Pass(const TFinderPass&) { ++passes; }
 };
 
 // The search thread's CPU share in percent of the wall time; -1 when it cannot be measured.

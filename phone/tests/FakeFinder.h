@@ -13,6 +13,7 @@
 #include "PhoneFind.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,6 +26,7 @@ enum class TPortAnswer {
   InUse,      // port in use: code 11
   Alternate,  // codes 11 and 20 by turns
   Mute,       // the link comes up, the phone says nothing
+  Held,       // opening the link waits until Release() (20 s at most), then the port is absent
 };
 
 struct TLinkAttempt {
@@ -65,6 +67,20 @@ class TFinderFakeEnv : public TPhonePlatform {
   }
   int LinksAlive() const { return linksAlive_.load(); }
 
+  // An attempt on a Held port is waiting for Release().
+  bool Holding() const {
+    std::lock_guard<std::mutex> g(lock_);
+    return holding_ > 0;
+  }
+  // Lets held attempts (and later ones) go on.
+  void Release() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      released_ = true;
+    }
+    releasedWake_.notify_all();
+  }
+
   // --- TPhonePlatform ---
   std::unique_ptr<TPhoneLink> CreateLink(const TPhoneLinkParams& params, std::uint16_t& failureCode) override;
   std::unique_ptr<TPhoneWait> CreateWait() override;
@@ -85,6 +101,9 @@ class TFinderFakeEnv : public TPhonePlatform {
   std::map<std::intptr_t, TAnswer> sockets_;
   std::vector<TLinkAttempt> attempts_;
   int alternate_ = 0;
+  int holding_ = 0;
+  bool released_ = false;
+  std::condition_variable releasedWake_;
 };
 
 // The 6310 (NPE-4) as it answers the connect sequence on every link.
@@ -138,7 +157,7 @@ inline std::unique_ptr<TPhoneLink> TFinderFakeEnv::CreateLink(const TPhoneLinkPa
                                                               std::uint16_t& failureCode) {
   TAnswer answer;
   {
-    std::lock_guard<std::mutex> g(lock_);
+    std::unique_lock<std::mutex> g(lock_);
     const bool bySocket = params.linkMethod == kLinkInfrared || params.linkMethod == kLinkDku2;
     attempts_.push_back({params.linkMethod, bySocket ? 0 : params.comPort, bySocket ? params.socket : 0,
                          std::chrono::steady_clock::now()});
@@ -146,6 +165,12 @@ inline std::unique_ptr<TPhoneLink> TFinderFakeEnv::CreateLink(const TPhoneLinkPa
       if (auto it = sockets_.find(params.socket); it != sockets_.end()) answer = it->second;
     } else if (auto it = ports_.find(params.comPort); it != ports_.end()) {
       answer = it->second;
+    }
+    if (answer.answer == TPortAnswer::Held) {
+      ++holding_;
+      releasedWake_.wait_for(g, std::chrono::seconds(20), [this] { return released_; });
+      --holding_;
+      answer.answer = TPortAnswer::Absent;
     }
     if (answer.answer == TPortAnswer::Alternate) {
       failureCode = (alternate_++ % 2) ? 20 : 11;

@@ -52,6 +52,10 @@ struct TRecorder {
   std::vector<TFound> found;
   std::vector<TFailure> failures;
   std::vector<std::uint16_t> passes;
+  std::vector<TFinderPass> reports;
+  // Looked at when each pass reports, if set.
+  std::function<int()> probe;
+  std::vector<int> probed;
   bool offMainThread = false;
   bool throwOnFailure = false;
 
@@ -65,9 +69,11 @@ struct TRecorder {
     failures.push_back({port, code});
     if (throwOnFailure) throw std::runtime_error("handler failed");
   }
-  void Pass(std::uint16_t count) {
+  void Pass(const TFinderPass& pass) {
     offMainThread |= !IsMainThread();
-    passes.push_back(count);
+    passes.push_back(pass.Count);
+    reports.push_back(pass);
+    probed.push_back(probe ? probe() : -1);
   }
   int FailuresOf(std::int32_t port) const {
     int n = 0;
@@ -451,6 +457,118 @@ TEST(PhoneFinder, MarksWrittenWhileTheSearchRuns) {
   ASSERT_TRUE(ServeUntil([&] { return !env.Attempts().empty(); }));
   ASSERT_TRUE(f.Passes(1));
   EXPECT_FALSE(f.events.offMainThread);
+}
+
+// A report of each pass, by the mark generation it began with: the pass under
+// way when new marks are set reports the generation before them, even when it
+// goes on to try them; the next pass reports theirs.
+TEST(PhoneFinder, APassReportsTheMarkGenerationItBeganWith) {
+  TMainThreadScope main;
+  TFinderFakeEnv env;
+  env.Port(1, TPortAnswer::Held);
+  env.Port(3, TPortAnswer::Mute);
+  TFinderHolder f(env);
+  f.events.probe = [&] { return env.AttemptsOn(3); };
+  f->SetPortMethod(1, kMarkFbusCable);
+  ASSERT_TRUE(ServeUntil([&] { return env.Holding(); }));
+  const std::uint32_t before = f->PassGeneration();
+  EXPECT_EQ(before, f->MarkGeneration());
+  const std::size_t reportsBefore = f.events.reports.size();
+  // The pass is held in its attempt on port 1 while the next search is set up.
+  f->SetPortMethod(1, 0);
+  f->SetPortMethod(3, kMarkFbusCable);
+  const std::uint32_t marks = f->NewMarkGeneration();
+  EXPECT_EQ(marks, before + 1);
+  EXPECT_EQ(f->MarkGeneration(), marks);
+  env.Release();
+  ASSERT_TRUE(f.Passes(2));
+  ASSERT_GE(f.events.reports.size(), reportsBefore + 2);
+  const TFinderPass& underWay = f.events.reports[reportsBefore];
+  const TFinderPass& next = f.events.reports[reportsBefore + 1];
+  EXPECT_EQ(underWay.MarkGeneration, before);
+  EXPECT_TRUE(underWay.Tried);
+  EXPECT_EQ(next.MarkGeneration, marks);
+  EXPECT_TRUE(next.Tried);
+  EXPECT_EQ(next.Count, underWay.Count + 1);
+  // Port 3 was tried in both passes, twice each.
+  EXPECT_EQ(f.events.probed[reportsBefore], 2);
+  EXPECT_EQ(f.events.probed[reportsBefore + 1], 4);
+}
+
+// What a pass says it did with the candidates marked for it, once the first
+// attempts have had their effect: tried them, or passed them over because they
+// are disabled (absent, found, IrDA without device enumeration), or neither
+// when nothing is marked.
+TEST(PhoneFinder, APassSaysWhetherItTriedOrPassedOverItsCandidates) {
+  TMainThreadScope main;
+  PlatformScope nt(PlatformNT);
+  MemoryRegistryBackend reg;
+  // A DKU-5 port, COM6, as the USB serial driver and the serial-port map list it.
+  const std::string vsp = "SYSTEM\\CurrentControlSet\\Enum\\USBVSP\\Vid_0421&Pid_0802\\5&1";
+  PutValue(reg, RegLocalMachine, vsp, "FriendlyName", Sz("Nokia 6230 USB Modem"));
+  PutValue(reg, RegLocalMachine, vsp + "\\Device Parameters", "PortName", Sz("COM6"));
+  PutValue(reg, RegLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\UsbSer0", Sz("COM6"));
+  const std::string dev = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0421&Pid_0802\\1";
+  PutValue(reg, RegLocalMachine, dev, "FriendlyName", Sz("Nokia 6230 USB Modem (COM6)"));
+  PutValue(reg, RegLocalMachine, dev + "\\Device Parameters", "PortName", Sz("COM6"));
+
+  enum class TMark { Nothing, Port3, IrDA, Dku2, Dku5 };
+  const struct {
+    const char* name;
+    TMark mark;
+    TPortAnswer answer;      // of the port (COM3 or COM6)
+    std::uint16_t irCode;    // of infrared discovery
+    bool tried, passedOver;  // in a pass after the first attempts
+  } cases[] = {
+      {"nothing marked", TMark::Nothing, TPortAnswer::Mute, 3, false, false},
+      {"mute port", TMark::Port3, TPortAnswer::Mute, 3, true, false},
+      {"absent port", TMark::Port3, TPortAnswer::Absent, 3, false, true},
+      {"port with a phone", TMark::Port3, TPortAnswer::Phone, 3, false, true},
+      {"no infrared device in range", TMark::IrDA, TPortAnswer::Mute, 3, true, false},
+      {"no infrared device enumeration", TMark::IrDA, TPortAnswer::Mute, 2, false, true},
+      {"no DKU-2 device", TMark::Dku2, TPortAnswer::Mute, 3, true, false},
+      {"mute DKU-5 port", TMark::Dku5, TPortAnswer::Mute, 3, true, false},
+      {"absent DKU-5 port", TMark::Dku5, TPortAnswer::Absent, 3, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFinderFakeEnv env;
+    env.Port(3, c.answer);
+    env.Port(6, c.answer);
+    TFakeFinderDevices devices;
+    devices.irCode = c.irCode;
+    TFinderHolder f(env, &devices, &reg);
+    switch (c.mark) {
+      case TMark::Port3:
+        f->SetPortMethod(3, kMarkFbusCable);
+        break;
+      case TMark::IrDA:
+        f->ScanIrDA = true;
+        break;
+      case TMark::Dku2:
+        f->ScanDku2 = true;
+        break;
+      case TMark::Dku5:
+        f->ScanDku5 = true;
+        break;
+      case TMark::Nothing:
+        break;
+    }
+    const std::uint32_t marks = f->NewMarkGeneration();
+    // The first pass with these marks may find them tried already by the one
+    // under way; the second sees what the attempts left.
+    ASSERT_TRUE(ServeUntil([&] {
+      int n = 0;
+      for (const TFinderPass& r : f.events.reports) n += r.MarkGeneration == marks;
+      return n >= 2;
+    }));
+    std::vector<TFinderPass> ours;
+    for (const TFinderPass& r : f.events.reports)
+      if (r.MarkGeneration == marks) ours.push_back(r);
+    EXPECT_TRUE(ours[0].Tried || ours[0].PassedOver || c.mark == TMark::Nothing);
+    EXPECT_EQ(ours[1].Tried, c.tried);
+    EXPECT_EQ(ours[1].PassedOver, c.passedOver);
+  }
 }
 
 TEST(PhoneFinder, UnitMakesAndFreesTheGlobals) {

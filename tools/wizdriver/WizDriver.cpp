@@ -3,10 +3,14 @@
 // Finds the running wizard's window, walks it step by step the way a user
 // does (button clicks are window messages), and checks what it shows. Texts
 // of windows are read with WM_GETTEXT; the state of a control that has no
-// window of its own (a label) is asked from the wizard by the control's name
-// (WM_COPYDATA query). Steps, one argument each:
+// window of its own (a label) is asked by the control's name from a test
+// build of the wizard, which answers a WM_COPYDATA query (the shipped program
+// does not). Steps, one argument each:
 //
-//   serialport=COMn         list COMn in the system's serial-port map (for this session)
+//   serialport=COMn[,COMm]  list these ports, and no other of the driver's, in the system's serial-port
+//                           map (for this session); forgets the Bluetooth ports of earlier runs
+//   bluetooth=COMn          make COMn a Bluetooth serial port: a device in the enumeration tree with
+//                           that port name and a Bluetooth friendly name
 //   start=EXE [ARGS]        start the program
 //   regclear                delete the phone manager's "Common" settings
 //   regexpect=N=V;N=V...    "Common" holds exactly these string values (empty: none at all)
@@ -15,7 +19,10 @@
 //   click=CAPTION           click the visible, enabled button (or radio button) with that caption
 //   hastext=TEXT            wait for a visible window of the wizard with exactly that text
 //   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...")
-//                           contains PART
+//                           contains PART (a test build of the wizard only)
+//   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
+//                           window itself shows it
+//   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
 //   nodialog=MS             no message box may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
@@ -33,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -41,6 +49,8 @@ constexpr ULONG_PTR kControlQuery = 0x50514331;
 constexpr ULONG_PTR kControlAnswer = 0x50514332;
 
 constexpr const char* kCommonKey = "Software\\Talvex\\Corvessa\\Options\\Common";
+// Where the driver's Bluetooth serial ports stand in the enumeration tree.
+constexpr const char* kBluetoothKey = "SYSTEM\\CurrentControlSet\\Enum\\BTHENUM\\PelloryTest";
 
 DWORD g_timeout = 20000;
 HANDLE g_process = nullptr;
@@ -76,6 +86,14 @@ std::string WithoutAmpersands(const std::string& s) {
   for (char ch : s)
     if (ch != '&') out += ch;
   return out;
+}
+
+std::string ClassOf(HWND wnd);
+
+// The state of a window as the query gives it: "visible=0|1;enabled=0|1;text=...".
+std::string WindowState(HWND wnd) {
+  return std::string("visible=") + (IsWindowVisible(wnd) ? "1" : "0") +
+         ";enabled=" + (IsWindowEnabled(wnd) ? "1" : "0") + ";text=" + TextOf(wnd);
 }
 
 std::string ClassOf(HWND wnd) {
@@ -266,6 +284,22 @@ std::vector<std::string> SplitList(const std::string& s, char sep) {
   return parts;
 }
 
+// Deletes a key with all its subkeys.
+void DeleteKeyTree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  std::vector<std::string> subkeys;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD len = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    subkeys.emplace_back(name, len);
+  }
+  RegCloseKey(key);
+  for (const std::string& sub : subkeys) DeleteKeyTree(root, path + "\\" + sub);
+  RegDeleteKeyA(root, path.c_str());
+}
+
 int Fail(const std::string& step, const std::string& why) {
   std::printf("FAIL %s: %s\n", step.c_str(), why.c_str());
   std::fflush(stdout);
@@ -289,11 +323,32 @@ int RunStep(const std::string& step) {
       if (std::string(valueName, len).rfind("\\Device\\PelloryTest", 0) == 0) stale.emplace_back(valueName, len);
     }
     for (const std::string& v : stale) RegDeleteValueA(key, v.c_str());
-    const std::string name = "\\Device\\PelloryTest" + arg;
-    const LONG rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(arg.c_str()),
-                                   static_cast<DWORD>(arg.size() + 1));
+    LONG rc = ERROR_SUCCESS;
+    for (const std::string& port : SplitList(arg, ',')) {
+      const std::string name = "\\Device\\PelloryTest" + port;
+      if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                            static_cast<DWORD>(port.size() + 1));
+    }
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) return Fail(step, "cannot write the serial-port map");
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kBluetoothKey);
+  } else if (verb == "bluetooth") {
+    // A device key with the friendly name, and its port name under "Device Parameters".
+    const std::string device = std::string(kBluetoothKey) + "\\" + arg;
+    const std::string friendly = "Standard Serial over Bluetooth link (" + arg + ")";
+    bool ok = true;
+    for (const auto& [path, value, data] :
+         {std::tuple{device, "FriendlyName", friendly}, std::tuple{device + "\\Device Parameters", "PortName", arg}}) {
+      HKEY key = nullptr;
+      ok = ok && RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE,
+                                 nullptr, &key, nullptr) == ERROR_SUCCESS;
+      if (!key) continue;
+      ok = ok && RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+      RegCloseKey(key);
+    }
+    if (!ok) return Fail(step, "cannot write the enumeration tree");
   } else if (verb == "start") {
     std::string command = arg;
     STARTUPINFOA si{};
@@ -338,6 +393,20 @@ int RunStep(const std::string& step) {
     SplitAt(arg, ':', name, part);
     if (!WaitFor([&] { return Query(name, answer) && answer.find(part) != std::string::npos; }, g_timeout))
       return Fail(step, "the control shows \"" + answer + "\"");
+  } else if (verb == "state") {
+    std::string text, part, state;
+    SplitAt(arg, ':', text, part);
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (WithoutAmpersands(TextOf(wnd)) == text) return (state = WindowState(wnd)).find(part) != std::string::npos;
+      return false;
+    };
+    if (!WaitFor(find, g_timeout))
+      return Fail(step, state.empty() ? "no window shows this text" : "the window shows \"" + state + "\"");
+  } else if (verb == "noquery") {
+    std::string answer;
+    if (Query(arg, answer)) return Fail(step, "the wizard answers \"" + answer + "\"");
   } else if (verb == "dialog") {
     std::string part, button;
     SplitAt(arg, ':', part, button);

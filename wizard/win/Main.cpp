@@ -91,8 +91,59 @@ int ShowDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons
   return MessageDlg(text, type, buttons, helpContext);
 }
 
+// What Connect asks of the finder for a connection kind.
+enum class TFinderSetUp {
+  CablePorts,      // the cable ports of the port list, marked with the kind
+  BluetoothPorts,  // the Bluetooth ports of the port list, marked with the kind
+  ScanDku5,
+  ScanIrDA,
+  ScanDku2,
+};
+
+// Everything the form does by connection kind.
+struct TConnectionKindInfo {
+  std::uint8_t kind;
+  // The item of the connection-type radio group, and of the cable-type one,
+  // that chooses the kind; -1 for none.
+  int typeItem;
+  int cableItem;
+  TConnectPage connectPage;
+  THTMLabel* TWizardForm::*instructionLabel;  // on the connect page
+  std::uint16_t instructionText;
+  bool cable;  // chosen on the cable-type page
+  TFinderSetUp finderSetUp;
+  int helpContext;  // of the cable-type and connect pages
+};
+
+// clang-format off
+constexpr TConnectionKindInfo kConnectionKinds[] = {
+//  kind           type cable connect page   instruction label              text                   cable  finder set-up                 help
+  {ConnFbusCable,   0,   0,   cpSerialCable, &TWizardForm::lbDLRConnect,  SCableInstruction,     true,  TFinderSetUp::CablePorts,     300},
+  {ConnDlr3Cable,  -1,   1,   cpSerialCable, &TWizardForm::lbDLRConnect,  SCableInstruction,     true,  TFinderSetUp::CablePorts,     300},
+  {ConnBluetooth,   2,  -1,   cpBluetooth,   &TWizardForm::lbBTConnect,   SBluetoothInstruction, false, TFinderSetUp::BluetoothPorts, 500},
+  {ConnDku5,       -1,   3,   cpDku,         &TWizardForm::lbDKUConnect,  SDkuInstruction,       true,  TFinderSetUp::ScanDku5,       300},
+  {ConnIrDA,        1,  -1,   cpIrDA,        &TWizardForm::lbIrDAConnect, SIrDAInstruction,      false, TFinderSetUp::ScanIrDA,       400},
+  {ConnDku2,       -1,   2,   cpDku,         &TWizardForm::lbDKUConnect,  SDkuInstruction,       true,  TFinderSetUp::ScanDku2,       300},
+};
+// clang-format on
+
+// The entry of a kind; null for none (ConnNone).
+const TConnectionKindInfo* KindInfo(std::uint8_t kind) {
+  for (const TConnectionKindInfo& k : kConnectionKinds)
+    if (k.kind == kind) return &k;
+  return nullptr;
+}
+
+// The kind that an item of the connection-type (or cable-type) radio group chooses; ConnNone for none.
+std::uint8_t KindOfItem(int TConnectionKindInfo::*group, int item) {
+  for (const TConnectionKindInfo& k : kConnectionKinds)
+    if (item >= 0 && k.*group == item) return k.kind;
+  return ConnNone;
+}
+
 bool IsCableKind(std::uint8_t kind) {
-  return kind == ConnFbusCable || kind == ConnDlr3Cable || kind == ConnDku5 || kind == ConnDku2;
+  const TConnectionKindInfo* info = KindInfo(kind);
+  return info && info->cable;
 }
 
 // The folder of the program file, with its trailing separator.
@@ -105,41 +156,7 @@ std::string ProgramFolder() {
 using TOwnedBitmap = TOwned<TBitmap>;
 using TOwnedList = TOwned<TStringList>;
 
-// A component owned by `owner` or, below it, by one of its components.
-TComponent* FindNamed(const TComponent* owner, const std::string& name) {
-  if (TComponent* c = owner->FindComponent(name)) return c;
-  for (int i = 0; i < owner->ComponentCount(); ++i)
-    if (TComponent* c = FindNamed(owner->Components(i), name)) return c;
-  return nullptr;
-}
-
-std::string DescribeControl(const TComponent* component) {
-  auto* control = dynamic_cast<const TControl*>(component);
-  if (!control) return "";
-  bool shown = true;
-  for (const TControl* c = control; c; c = c->Parent()) shown = shown && c->GetVisible();
-  return std::string("visible=") + (shown ? "1" : "0") + ";enabled=" + (control->GetEnabled() ? "1" : "0") +
-         ";text=" + control->GetText();
-}
-
 }  // namespace
-
-void TWizardForm::Dispatch(TMessage& msg) {
-  if (msg.Msg == WM_COPYDATA) {
-    const auto* query = reinterpret_cast<const COPYDATASTRUCT*>(msg.LParam);
-    if (query && query->dwData == kControlQuery && query->cbData <= 256 && (query->lpData || !query->cbData)) {
-      const std::string name(static_cast<const char*>(query->lpData), query->cbData);
-      const std::string answer = name.empty() ? "" : DescribeControl(FindNamed(this, name));
-      COPYDATASTRUCT reply{kControlAnswer, static_cast<DWORD>(answer.size()), const_cast<char*>(answer.data())};
-      HWND to = reinterpret_cast<HWND>(msg.WParam);
-      if (IsWindow(to))
-        SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(WindowHandle()), reinterpret_cast<LPARAM>(&reply));
-      msg.Result = 1;
-      return;
-    }
-  }
-  inherited::Dispatch(msg);
-}
 
 void SetWizardMessageDlg(TWizardMessageDlg dialog) {
   g_messageDlg = dialog;
@@ -198,7 +215,7 @@ void TWizardForm::ResetWizard() {
   connected_ = false;
   searchStarted_ = false;
   closing_ = false;
-  NB->SetPageIndex(0);
+  NB->SetPageIndex(wpWelcome);
   TStringList* ports = ListSerialPorts();
   FreeAndNil(portList_);
   portList_ = ports;
@@ -214,23 +231,24 @@ void TWizardForm::RefreshControls() {
 
 void TWizardForm::UpdateControls() {
   const int page = NB->GetPageIndex();
-  BackButton->SetEnabled(page >= 1 && page <= 3 && !(page == 3 && connected_));
-  NextButton->SetEnabled(page != 1 || rgConnectionType->GetItemIndex() >= 0);
-  CancelButton->SetEnabled(page != 4);
+  const TConnectionKindInfo* kind = KindInfo(connectionKind_);
+  BackButton->SetEnabled(page >= wpConnectionType && page <= wpConnect && !(page == wpConnect && connected_));
+  NextButton->SetEnabled(page != wpConnectionType || rgConnectionType->GetItemIndex() >= 0);
+  CancelButton->SetEnabled(page != wpFinish);
   switch (page) {
-    case 1:
+    case wpConnectionType:
       LabelHelp2->Hide();
       searchStarted_ = false;
       NextButton->SetCaption(Str(SNext));
       ResetFinder();
       break;
-    case 2:
+    case wpCableType:
       NextButton->SetEnabled(rgCableType->GetItemIndex() >= 0);
       LabelHelp2->Hide();
       searchStarted_ = false;
       ResetFinder();
       break;
-    case 3: {
+    case wpConnect: {
       PanelModel->SetCaption(connected_ ? Str(SNokia) + " " + model_ : model_);
       PanelSW->SetCaption(swVersion_);
       PanelIMEI->SetCaption(imei_);
@@ -238,24 +256,7 @@ void TWizardForm::UpdateControls() {
       SetPhoneImage(picture.get());
       NextButton->SetEnabled(connected_);
       rgCableType->SetItemIndex(-1);
-      switch (connectionKind_) {
-        case ConnFbusCable:
-        case ConnDlr3Cable:
-          NBConnect->SetPageIndex(3);
-          break;
-        case ConnBluetooth:
-          NBConnect->SetPageIndex(2);
-          break;
-        case ConnDku5:
-        case ConnDku2:
-          NBConnect->SetPageIndex(1);
-          break;
-        case ConnIrDA:
-          NBConnect->SetPageIndex(0);
-          break;
-        default:
-          break;
-      }
+      if (kind) NBConnect->SetPageIndex(kind->connectPage);
       lbIMEI->SetCaption(Str(!imei_.empty() && imei_.size() != 15 ? SESN : SIMEI));
       ConnectButton->SetEnabled(!Timer->GetEnabled() && !connected_);
       BackButton->SetEnabled(!searchStarted_ || (!connected_ && ConnectButton->GetEnabled()));
@@ -263,7 +264,7 @@ void TWizardForm::UpdateControls() {
         LabelHelp2->SetVisible(searchStarted_ && !Timer->GetEnabled() && !connected_);
       break;
     }
-    case 4: {
+    case wpFinish: {
       NextButton->SetCaption(Str(SFinish));
       NextButton->Tag = 1;  // the finish page was shown in this run
       // Disconnecting waits for the phone with messages handled: Finish and
@@ -284,68 +285,48 @@ void TWizardForm::UpdateControls() {
     default:
       break;
   }
-  THTMLabel* instruction = nullptr;
-  std::uint16_t text = 0;
-  switch (connectionKind_) {
-    case ConnFbusCable:
-    case ConnDlr3Cable:
-      instruction = lbDLRConnect, text = SCableInstruction;
-      break;
-    case ConnBluetooth:
-      instruction = lbBTConnect, text = SBluetoothInstruction;
-      break;
-    case ConnDku5:
-    case ConnDku2:
-      instruction = lbDKUConnect, text = SDkuInstruction;
-      break;
-    case ConnIrDA:
-      instruction = lbIrDAConnect, text = SIrDAInstruction;
-      break;
-    default:
-      break;
+  if (kind) {
+    if (THTMLabel* instruction = this->*kind->instructionLabel)
+      instruction->SetHTMLText(Str(connected_ ? SPhoneConnected : kind->instructionText));
   }
-  if (instruction) instruction->SetHTMLText(Str(connected_ ? SPhoneConnected : text));
 }
 
 // --- Navigation ----------------------------------------------------------------------------------
 
 void TWizardForm::rgConnectionTypeClick(TObject*) {
-  static constexpr std::uint8_t kKinds[] = {ConnFbusCable, ConnIrDA, ConnBluetooth};
-  const int item = rgConnectionType->GetItemIndex();
-  connectionKind_ = item >= 0 && item < 3 ? kKinds[item] : ConnNone;
+  connectionKind_ = KindOfItem(&TConnectionKindInfo::typeItem, rgConnectionType->GetItemIndex());
   UpdateControls();
 }
 
 void TWizardForm::rgCableTypeClick(TObject*) {
-  static constexpr std::uint8_t kKinds[] = {ConnFbusCable, ConnDlr3Cable, ConnDku2, ConnDku5};
-  const int item = rgCableType->GetItemIndex();
-  connectionKind_ = item >= 0 && item < 4 ? kKinds[item] : ConnNone;
+  connectionKind_ = KindOfItem(&TConnectionKindInfo::cableItem, rgCableType->GetItemIndex());
   UpdateControls();
 }
 
 void TWizardForm::NextButtonClick(TObject*) {
   const int page = NB->GetPageIndex();
-  if (page == 4) {
+  if (page == wpFinish) {
     Close();
     return;
   }
   if (!NextButton->GetEnabled()) return;  // a key press may reach a disabled default button
-  NB->SetPageIndex(page == 1 && !IsCableKind(connectionKind_) ? page + 2 : page + 1);
+  // Infrared and Bluetooth skip the cable-type page.
+  NB->SetPageIndex(page == wpConnectionType && !IsCableKind(connectionKind_) ? wpConnect : page + 1);
   UpdateControls();
 }
 
 void TWizardForm::BackButtonClick(TObject*) {
   const int page = NB->GetPageIndex();
-  if (page == 0 || page == 4) return;
-  if (page == 3)
-    NB->SetPageIndex(IsCableKind(connectionKind_) ? 2 : 1);
+  if (page == wpWelcome || page == wpFinish) return;
+  if (page == wpConnect)
+    NB->SetPageIndex(IsCableKind(connectionKind_) ? wpCableType : wpConnectionType);
   else
     NB->SetPageIndex(page - 1);
   UpdateControls();
 }
 
 void TWizardForm::NexPhoneButtonClick(TObject*) {
-  NB->SetPageIndex(1);
+  NB->SetPageIndex(wpConnectionType);
   rgConnectionType->SetItemIndex(-1);
   UpdateControls();
 }
@@ -377,7 +358,8 @@ TBitmap* TWizardForm::GetMainImage() {
   if (imageLibrary_) {
     try {
       const int page = NB->GetPageIndex();
-      const int n = page <= 2 ? page + 1 : page;
+      // The connect page shares the cable-type page's picture.
+      const int n = page <= wpCableType ? page + 1 : page;
       if (HBITMAP handle = LoadBitmapA(imageLibrary_, ("PAGE" + IntToStr(n)).c_str())) bitmap->SetHandle(handle);
     } catch (const Exception&) {
     }
@@ -450,36 +432,35 @@ void TWizardForm::ResetFinder() {
 void TWizardForm::ConnectButtonClick(TObject*) {
   ResetFinder();
   if (PhoneFinder) {
-    // Passes counted up to now, and the one under way, may have tried none of
-    // the candidates set up below.
-    passCountAtConnect_ = PhoneFinder->PassCount();
     PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
-    switch (connectionKind_) {
-      case ConnFbusCable:
-      case ConnDlr3Cable:
-      case ConnBluetooth: {
-        const bool bluetooth = connectionKind_ == ConnBluetooth;
-        TOwnedList ports(bluetooth ? BluetoothPortNumbers() : CablePortNumbers());
-        for (int i = 0; i < ports->Count(); ++i) {
-          int port = 0;
-          if (!TryStrToInt(ports->Strings(i), port)) continue;
-          PhoneFinder->SetPortMethod(port, connectionKind_);
-          PhoneFinder->SetPortEnabled(port, 1);
+    if (const TConnectionKindInfo* kind = KindInfo(connectionKind_)) {
+      switch (kind->finderSetUp) {
+        case TFinderSetUp::CablePorts:
+        case TFinderSetUp::BluetoothPorts: {
+          TOwnedList ports(kind->finderSetUp == TFinderSetUp::BluetoothPorts ? BluetoothPortNumbers()
+                                                                             : CablePortNumbers());
+          for (int i = 0; i < ports->Count(); ++i) {
+            int port = 0;
+            if (!TryStrToInt(ports->Strings(i), port)) continue;
+            PhoneFinder->SetPortMethod(port, connectionKind_);
+            PhoneFinder->SetPortEnabled(port, 1);
+          }
+          break;
         }
-        break;
+        case TFinderSetUp::ScanDku5:
+          PhoneFinder->ScanDku5 = true;
+          break;
+        case TFinderSetUp::ScanIrDA:
+          PhoneFinder->ScanIrDA = true;
+          break;
+        case TFinderSetUp::ScanDku2:
+          PhoneFinder->ScanDku2 = true;
+          break;
       }
-      case ConnDku5:
-        PhoneFinder->ScanDku5 = true;
-        break;
-      case ConnIrDA:
-        PhoneFinder->ScanIrDA = true;
-        break;
-      case ConnDku2:
-        PhoneFinder->ScanDku2 = true;
-        break;
-      default:
-        break;
     }
+    // The pass under way began before these marks and may have tried none of
+    // them: its report must not end this search.
+    searchGeneration_ = PhoneFinder->NewMarkGeneration();
     PhoneFinder->SetActive(true);
   }
   searchStarted_ = true;
@@ -557,11 +538,16 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
 
 void TWizardForm::PhoneFailed(std::int32_t, std::uint16_t) {}
 
-void TWizardForm::SearchPassDone(std::uint16_t count) {
+void TWizardForm::SearchPassDone(const TFinderPass& pass) {
   if (closing_) return;
-  // Only a pass counted after Connect tried the candidates of this search.
-  if (count == 0 || count == passCountAtConnect_) return;
-  SearchFailed();
+  // Only a pass that began after Connect had set its marks saw this search's
+  // candidates; one that was under way may have tried others only (a find in
+  // it is taken all the same). Such a pass ends the search when it tried the
+  // candidates, or passed them over because earlier attempts disabled them
+  // (found, absent, or infrared with no device enumeration): nothing more
+  // would come of waiting.
+  if (pass.MarkGeneration != searchGeneration_) return;
+  if (pass.Tried || pass.PassedOver) SearchFailed();
 }
 
 void TWizardForm::TimerTimer(TObject*) {
@@ -573,12 +559,12 @@ void TWizardForm::TimerTimer(TObject*) {
 
 int TWizardForm::InstructionHelpContext() const {
   switch (NBConnect->GetPageIndex()) {
-    case 0:
+    case cpIrDA:
       return 620;
-    case 1:
-    case 3:
+    case cpDku:
+    case cpSerialCable:
       return 610;
-    case 2:
+    case cpBluetooth:
       return 630;
     default:
       return 600;
@@ -626,18 +612,13 @@ void TWizardForm::DisconnectPhone() {
 void TWizardForm::HelpButtonClick(TObject*) {
   int context = 0;
   switch (NB->GetPageIndex()) {
-    case 0:
-    case 1:
+    case wpWelcome:
+    case wpConnectionType:
       context = 100;
       break;
-    case 2:
-    case 3:
-      if (connectionKind_ == ConnBluetooth)
-        context = 500;
-      else if (connectionKind_ == ConnIrDA)
-        context = 400;
-      else if (connectionKind_ != ConnNone)
-        context = 300;
+    case wpCableType:
+    case wpConnect:
+      if (const TConnectionKindInfo* kind = KindInfo(connectionKind_)) context = kind->helpContext;
       break;
     default:
       break;

@@ -26,6 +26,7 @@ class TQvLabel;
 class TRegistryIniFile;
 class TStringList;
 class TUcxLabel;
+struct TFinderPass;
 
 // Resource strings of the form.
 constexpr std::uint16_t SIMEI = 65264;              // "IMEI:"
@@ -41,6 +42,23 @@ constexpr std::uint16_t SDkuInstruction = 65292;
 constexpr std::uint16_t SCableInstruction = 65293;
 constexpr std::uint16_t SFinish = 65294;  // Next button on the finish page
 constexpr std::uint16_t SNext = 65295;    // Next button elsewhere
+
+// The wizard's pages (NB).
+enum TWizardPage : int {
+  wpWelcome = 0,
+  wpConnectionType = 1,
+  wpCableType = 2,  // serial and USB cables only
+  wpConnect = 3,
+  wpFinish = 4,
+};
+
+// The instruction pages of the connect page (NBConnect).
+enum TConnectPage : int {
+  cpIrDA = 0,
+  cpDku = 1,  // DKU-2 and DKU-5
+  cpBluetooth = 2,
+  cpSerialCable = 3,  // DAU-9P/FBUS and DLR-3
+};
 
 // How long one search may take before it counts as failed.
 constexpr unsigned kSearchTimeoutMs = 90000;
@@ -128,21 +146,11 @@ class TWizardForm : public TForm {
   // The finder's events.
   void PhoneFound(TNokiaPhone* phone);
   void PhoneFailed(std::int32_t port, std::uint16_t code);
-  void SearchPassDone(std::uint16_t count);
+  void SearchPassDone(const TFinderPass& pass);
 
   // The hand-over of the found phones to the phone manager.
   void SaveConnections();
   void ClearSavedConnections(TRegistryIniFile* ini);
-
-  // An automation query: test drivers and accessibility tools send
-  // WM_COPYDATA with dwData kControlQuery and a component's name, and get the
-  // answer sent back to the window in wParam as WM_COPYDATA with dwData
-  // kControlAnswer: "visible=0|1;enabled=0|1;text=<caption or text>" ("" when
-  // no component has that name). Visible means shown on screen: the control
-  // and all its parents are visible.
-  static constexpr ULONG_PTR kControlQuery = 0x50514331;   // "PQC1"
-  static constexpr ULONG_PTR kControlAnswer = 0x50514332;  // "PQC2"
-  void Dispatch(TMessage& msg) override;
 
   // State, for the program's own checks.
   bool Connected() const { return connected_; }
@@ -156,7 +164,8 @@ class TWizardForm : public TForm {
   const std::string& SWVersion() const { return swVersion_; }
   HMODULE ImageLibrary() const { return imageLibrary_; }
   TStringList* PortList() const { return portList_; }
-  std::uint16_t PassCountAtConnect() const { return passCountAtConnect_; }
+  // The finder's mark generation of the last Connect.
+  std::uint32_t SearchGeneration() const { return searchGeneration_; }
 
   // The COM port numbers of the port list for the serial cables (no
   // "BLUETOOTH" in the entry) or for Bluetooth; new lists the caller frees.
@@ -185,9 +194,9 @@ class TWizardForm : public TForm {
   int disconnecting_ = 0;  // DisconnectPhone is waiting for the phone
   bool closing_ = false;
   bool searchStarted_ = false;
-  // The finder's pass count when Connect was pressed: only a pass counted after
-  // it ends the search.
-  std::uint16_t passCountAtConnect_ = 0;
+  // The finder's mark generation once Connect had set its marks: only a pass
+  // that began with it can end the search.
+  std::uint32_t searchGeneration_ = 0;
   TStringList* portList_ = nullptr;
   std::string model_, imei_, swVersion_;
   HMODULE imageLibrary_ = nullptr;

@@ -78,7 +78,7 @@ void Finalize() {
 
 }  // namespace
 
-int RunPellory(TPelloryStartupHook installDevices) {
+int RunPellory(TPelloryStartupHook installDevices, TPelloryFormHook formMade) {
   g_deviceHook = installDevices;
   try {
     SetUnitTable(g_units, std::size(g_units));
@@ -92,7 +92,8 @@ int RunPellory(TPelloryStartupHook installDevices) {
   try {
     Application->Initialize();
     Application->SetTitle("Pellory");
-    Application->CreateForm<TWizardForm>();
+    TWizardForm* form = Application->CreateForm<TWizardForm>();
+    if (formMade) formMade(form);
     Application->Run();
   } catch (...) {
     if (Application)

@@ -8,5 +8,9 @@
 // made, e.g. to install other devices for the finder in their place.
 using TPelloryStartupHook = void (*)();
 
+// Runs once the wizard form is made, before the message loop starts.
+class TCustomForm;
+using TPelloryFormHook = void (*)(TCustomForm* form);
+
 // Runs the whole program; the process's exit code.
-int RunPellory(TPelloryStartupHook installDevices = nullptr);
+int RunPellory(TPelloryStartupHook installDevices = nullptr, TPelloryFormHook formMade = nullptr);

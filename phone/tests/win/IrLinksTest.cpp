@@ -189,9 +189,9 @@ struct TFinderRecorder {
     offMainThread |= !IsMainThread();
     failures.emplace_back(port, code);
   }
-  void Pass(std::uint16_t count) {
+  void Pass(const TFinderPass& pass) {
     offMainThread |= !IsMainThread();
-    passes.push_back(count);
+    passes.push_back(pass.Count);
   }
   bool Failed(std::int32_t port, std::uint16_t code) const {
     for (const auto& f : failures)

@@ -81,9 +81,9 @@ struct TFinderEvents {
   void Failure(std::int32_t port, std::uint16_t code) {
     failures.push_back({port, code, GetCurrentThreadId() == mainThread});
   }
-  void Pass(std::uint16_t count) {
+  void Pass(const TFinderPass& pass) {
     passOffMainThread |= GetCurrentThreadId() != mainThread;
-    passes.push_back(count);
+    passes.push_back(pass.Count);
   }
   int FailuresOf(std::int32_t port) const {
     return static_cast<int>(

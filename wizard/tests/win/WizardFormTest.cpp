@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "Animate.h"
+#include "FakeFinder.h"
 #include "Forms.h"
 #include "HTMLabel.h"
 #include "Main.h"
@@ -53,12 +56,19 @@ struct TShownDialog {
   std::string text;
   TMsgDlgType type;
   int helpContext;
+  // The mark generation of the finder's pass under way (the one reporting, when
+  // a report shows the message), and how often the search's candidate had
+  // been tried then (see g_tries).
+  std::uint32_t passGeneration;
+  int tries;
 };
 std::vector<TShownDialog> g_dialogs;
 int g_answer = mrYes;
+int (*g_tries)() = nullptr;
 
 int RecordDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons, int helpContext) {
-  g_dialogs.push_back({text, type, helpContext});
+  g_dialogs.push_back(
+      {text, type, helpContext, PhoneFinder ? PhoneFinder->PassGeneration() : 0, g_tries ? g_tries() : 0});
   return g_answer;
 }
 
@@ -95,6 +105,8 @@ class WizardForm : public ::testing::Test {
     PutValue(RegLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial2", "COM3");
     TFinderSetup setup;
     setup.registry = &registry_;
+    setup.phones = finderPhones_;
+    setup.devices = finderDevices_;
     PhoneFinder = New<TPhoneFinder>(false, setup);
     g_dialogs.clear();
     g_answer = mrYes;
@@ -109,6 +121,7 @@ class WizardForm : public ::testing::Test {
     FreeAndNil(PhoneFinder);
     Application->OnHelp = nullptr;
     SetWizardMessageDlg(nullptr);
+    g_tries = nullptr;
     SetRegistryBackend(savedRegistry_);
   }
 
@@ -152,6 +165,9 @@ class WizardForm : public ::testing::Test {
 
   MemoryRegistryBackend registry_;
   RegistryBackend* savedRegistry_ = nullptr;
+  // The finder's phone platform and devices; null for the installed ones.
+  TPhonePlatform* finderPhones_ = nullptr;
+  TFinderDevices* finderDevices_ = nullptr;
   THelpSink help_;
   TWizardForm* form_ = nullptr;
 };
@@ -244,18 +260,37 @@ TEST_F(WizardForm, APhoneWithoutIdentityIsFreedAndAReplacedPhoneToo) {
   EXPECT_EQ(form_->Phones()->PhoneCount(), 2);
 }
 
-TEST_F(WizardForm, OnlyAPassCountedAfterConnectEndsTheSearch) {
+TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
   ToConnectPage(0);
   for (int search = 0; search < 2; ++search) {
     SCOPED_TRACE(search);
     form_->ConnectButtonClick(form_->ConnectButton);
-    const std::uint16_t start = form_->PassCountAtConnect();
-    form_->SearchPassDone(0);
-    form_->SearchPassDone(start);  // a pass that was under way at Connect
+    const std::uint32_t marks = form_->SearchGeneration();
+    EXPECT_EQ(marks, PhoneFinder->MarkGeneration());
+    const struct {
+      std::uint32_t generation;
+      bool tried, passedOver;
+    } goOn[] = {
+        {marks - 1, true, false},  // under way at Connect: tried the earlier candidates only
+        {marks - 1, false, true},  // under way at Connect: passed over earlier ones
+        {marks, false, false},     // began after Connect, with nothing to try
+        {marks + 1, true, false},  // a later search's
+    };
+    for (const auto& r : goOn) {
+      TFinderPass pass;
+      pass.Count = 7;
+      pass.MarkGeneration = r.generation;
+      pass.Tried = r.tried;
+      pass.PassedOver = r.passedOver;
+      form_->SearchPassDone(pass);
+    }
     EXPECT_TRUE(g_dialogs.empty());
     EXPECT_TRUE(form_->Timer->GetEnabled()) << "the search goes on";
     EXPECT_TRUE(form_->WaitPanel->GetVisible());
-    form_->SearchPassDone(static_cast<std::uint16_t>(start + 1));
+    TFinderPass ends;
+    ends.MarkGeneration = marks;
+    (search == 0 ? ends.Tried : ends.PassedOver) = true;
+    form_->SearchPassDone(ends);
     ASSERT_EQ(g_dialogs.size(), 1u);
     EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
     EXPECT_EQ(g_dialogs[0].type, mtError);
@@ -265,6 +300,59 @@ TEST_F(WizardForm, OnlyAPassCountedAfterConnectEndsTheSearch) {
     EXPECT_TRUE(form_->ConnectButton->GetEnabled());
     EXPECT_TRUE(form_->LabelHelp2->GetVisible());
     g_dialogs.clear();
+  }
+}
+
+TEST_F(WizardForm, PortsSplitIntoCableAndBluetoothAndConnectMarksThemByKind) {
+  // The port list as the serial-port map gives it: a port without a friendly
+  // name counts as a cable port; a name that is not a port number is skipped.
+  TStringList* ports = form_->PortList();
+  ports->Clear();
+  for (const char* line :
+       {"1=Communications Port (COM1)", "5=", "12=Standard Serial over Bluetooth link (COM12)", "abc=x"})
+    ports->Add(line);
+  const auto numbers = [](TStringList* list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->Count(); ++i) out.push_back(list->Strings(i));
+    list->Free();
+    return out;
+  };
+  EXPECT_EQ(numbers(form_->CablePortNumbers()), (std::vector<std::string>{"1", "5"}));
+  EXPECT_EQ(numbers(form_->BluetoothPortNumbers()), (std::vector<std::string>{"12"}));
+
+  const struct {
+    const char* name;
+    int type, cable;
+    std::vector<std::pair<int, std::uint8_t>> marks;  // port and link kind
+    bool irda, dku5, dku2;
+  } cases[] = {
+      {"DAU9P/FBUS", 0, 0, {{1, kMarkFbusCable}, {5, kMarkFbusCable}}, false, false, false},
+      {"DLR-3", 0, 1, {{1, kMarkDlr3Cable}, {5, kMarkDlr3Cable}}, false, false, false},
+      {"Bluetooth", 2, -1, {{12, kMarkBluetooth}}, false, false, false},
+      {"DKU-5", 0, 3, {}, false, true, false},
+      {"infrared", 1, -1, {}, true, false, false},
+      {"DKU-2", 0, 2, {}, false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_->NB->SetPageIndex(wpWelcome);
+    form_->FormShow(form_);
+    ToConnectPage(c.type, c.cable);
+    form_->ConnectButtonClick(form_->ConnectButton);
+    for (int port = kFirstFinderPort; port <= kLastFinderPort; ++port) {
+      std::uint8_t mark = 0;
+      for (const auto& [p, m] : c.marks)
+        if (p == port) mark = m;
+      ASSERT_EQ(PhoneFinder->GetPortMethod(port), mark) << "COM" << port;
+      // A marked port may have been tried and disabled by now; no other is enabled.
+      if (!mark) {
+        ASSERT_EQ(PhoneFinder->GetPortEnabled(port), 0) << "COM" << port;
+      }
+    }
+    EXPECT_EQ(PhoneFinder->ScanIrDA.load(), c.irda);
+    EXPECT_EQ(PhoneFinder->ScanDku5.load(), c.dku5);
+    EXPECT_EQ(PhoneFinder->ScanDku2.load(), c.dku2);
+    EXPECT_TRUE(PhoneFinder->OnPass.Assigned());
   }
 }
 
@@ -305,12 +393,14 @@ TEST_F(WizardForm, APhoneThatCannotBeReadIsReleasedAndThePageIsReadyAgain) {
 TEST_F(WizardForm, ClosingEndsASearchUnderWay) {
   ToConnectPage(0);
   form_->ConnectButtonClick(form_->ConnectButton);
-  const std::uint16_t start = form_->PassCountAtConnect();
   TCloseAction action = caHide;
   form_->FormClose(form_, action);
   EXPECT_FALSE(form_->Timer->GetEnabled());
   EXPECT_EQ(PhoneFinder->GetPortMethod(3), 0) << "the search is disarmed";
-  form_->SearchPassDone(static_cast<std::uint16_t>(start + 1));
+  TFinderPass pass;
+  pass.MarkGeneration = form_->SearchGeneration();
+  pass.Tried = true;
+  form_->SearchPassDone(pass);
   form_->TimerTimer(form_->Timer);
   EXPECT_TRUE(g_dialogs.empty()) << "no failure message over a closing form";
 }
@@ -441,6 +531,210 @@ TEST_F(WizardForm, AFailedSaveIsReportedInTheLanguageOfTheStringTable) {
   EXPECT_EQ(g_dialogs[0].text.rfind("Die Verbindungseinstellungen wurden nicht gespeichert.\n\n", 0), 0u)
       << g_dialogs[0].text;
 }
+
+// --- A search started while the finder's pass is under way ----------------------------------------
+//
+// A real finder thread over fake links that answer in virtual time. The pass
+// under way is held in its attempt on port 1, the previous search's candidate,
+// while Connect sets up the next search; then it goes on and meets this
+// search's candidate too. Its end report must not end the search; the report
+// of the next pass, which began after Connect, does. A phone it finds is taken.
+
+enum class TLink { Cable, Bluetooth, Dku5, Infrared, Dku2 };
+
+struct TSearchCase {
+  const char* name;
+  TLink link;
+  TPortAnswer answer;  // how this search's candidate answers
+  // When the failure message shows: how often the candidate had been tried
+  // (attempts on its COM port, infrared discoveries, DKU-2 device lists).
+  int triesAtFailure;
+};
+
+void PrintTo(const TSearchCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+constexpr int kCablePort = 3, kBluetoothPort = 12, kDku5Port = 6, kHeldPort = 1;
+constexpr std::intptr_t kIrSocket = 77, kDku2Handle = 42;
+
+TFinderFakeEnv* g_env = nullptr;
+TFakeFinderDevices* g_devices = nullptr;
+TLink g_link = TLink::Cable;
+
+int CandidateTries() {
+  switch (g_link) {
+    case TLink::Cable:
+      return g_env->AttemptsOn(kCablePort);
+    case TLink::Bluetooth:
+      return g_env->AttemptsOn(kBluetoothPort);
+    case TLink::Dku5:
+      return g_env->AttemptsOn(kDku5Port);
+    case TLink::Infrared:
+      return g_devices->irCalls.load();
+    case TLink::Dku2:
+      return g_devices->dku2Lists.load();
+  }
+  return 0;
+}
+
+// Hands the finder's finds to the form, noting the generation of the pass that found.
+struct TFoundSpy {
+  TWizardForm* form = nullptr;
+  std::vector<std::uint32_t> generations;
+  void Found(TNokiaPhone* phone) {
+    generations.push_back(PhoneFinder->PassGeneration());
+    form->PhoneFound(phone);
+  }
+};
+
+class WizardSearch : public WizardForm, public ::testing::WithParamInterface<TSearchCase> {
+ protected:
+  void SetUp() override {
+    const TSearchCase& c = GetParam();
+    g_env = &env_;
+    g_devices = &devices_;
+    g_link = c.link;
+    finderPhones_ = &env_;
+    finderDevices_ = &devices_;
+    // The DKU-5 port as the USB serial driver and the serial-port map list it.
+    const std::string vsp = "SYSTEM\\CurrentControlSet\\Enum\\USBVSP\\Vid_0421&Pid_0802\\5&1";
+    PutValue(RegLocalMachine, vsp, "FriendlyName", "Nokia 6230 USB Modem");
+    PutValue(RegLocalMachine, vsp + "\\Device Parameters", "PortName", "COM6");
+    PutValue(RegLocalMachine, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\UsbSer0", "COM6");
+    const std::string dev = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0421&Pid_0802\\1";
+    PutValue(RegLocalMachine, dev, "FriendlyName", "Nokia 6230 USB Modem (COM6)");
+    PutValue(RegLocalMachine, dev + "\\Device Parameters", "PortName", "COM6");
+    env_.Port(kHeldPort, TPortAnswer::Held);
+    switch (c.link) {
+      case TLink::Cable:
+        env_.Port(kCablePort, c.answer);
+        break;
+      case TLink::Bluetooth:
+        env_.Port(kBluetoothPort, c.answer);
+        break;
+      case TLink::Dku5:
+        env_.Port(kDku5Port, c.answer);
+        break;
+      case TLink::Infrared:
+        if (c.answer == TPortAnswer::Absent) {
+          devices_.irCode = 2;  // no device enumeration: IrDA is off until the state is cleared
+        } else {
+          devices_.irDevices = {{"Nokia 6310", kIrSocket}};
+          env_.Socket(kIrSocket, c.answer);
+        }
+        break;
+      case TLink::Dku2:
+        if (c.answer != TPortAnswer::Absent) {
+          devices_.dku2 = {{"usb#dku2", kDku2Handle, 0}};
+          env_.Socket(kDku2Handle, c.answer);
+        }
+        break;
+    }
+    WizardForm::SetUp();
+    g_tries = &CandidateTries;
+    // The cable port and the Bluetooth port of the system's serial-port map.
+    form_->PortList()->Clear();
+    form_->PortList()->Add("3=Communications Port (COM3)");
+    form_->PortList()->Add("12=Standard Serial over Bluetooth link (COM12)");
+    spy_.form = form_;
+    PhoneFinder->OnFound = TPhoneFoundEvent::Bind<&TFoundSpy::Found>(&spy_);
+  }
+  void TearDown() override {
+    env_.Release();  // never leaves the finder's thread held, whatever failed
+    WizardForm::TearDown();
+    g_env = nullptr;
+    g_devices = nullptr;
+  }
+
+  // Serves the finder's synchronous calls until `done` holds (false after 20 s).
+  static bool Serve(const std::function<bool()>& done) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+      if (GetTickCount() - start > 20000) return false;
+      CheckSynchronize(5);
+    }
+    return true;
+  }
+
+  void ToLinkPage(TLink link) {
+    switch (link) {
+      case TLink::Cable:
+        return ToConnectPage(0, 0);
+      case TLink::Bluetooth:
+        return ToConnectPage(2);
+      case TLink::Dku5:
+        return ToConnectPage(0, 3);
+      case TLink::Infrared:
+        return ToConnectPage(1);
+      case TLink::Dku2:
+        return ToConnectPage(0, 2);
+    }
+  }
+
+  TFinderFakeEnv env_;
+  TFakeFinderDevices devices_;
+  TFoundSpy spy_;
+};
+
+TEST_P(WizardSearch, APassUnderWayAtConnectDoesNotEndTheSearch) {
+  const TSearchCase& c = GetParam();
+  // The previous search's candidate holds the pass under way.
+  PhoneFinder->SetPortMethod(kHeldPort, kMarkFbusCable);
+  PhoneFinder->SetPortEnabled(kHeldPort, 1);
+  ASSERT_TRUE(Serve([&] { return env_.Holding(); }));
+  const std::uint32_t underWay = PhoneFinder->PassGeneration();
+  ASSERT_NO_FATAL_FAILURE(ToLinkPage(c.link));
+  form_->ConnectButtonClick(form_->ConnectButton);
+  const std::uint32_t marks = form_->SearchGeneration();
+  ASSERT_NE(marks, underWay);
+  env_.Release();
+
+  if (c.answer == TPortAnswer::Phone) {
+    // The pass under way tries the new candidate and finds the phone: taken.
+    ASSERT_TRUE(Serve([&] { return form_->Connected(); }));
+    EXPECT_EQ(spy_.generations, std::vector<std::uint32_t>{underWay});
+    EXPECT_FALSE(form_->Timer->GetEnabled());
+    EXPECT_FALSE(form_->WaitPanel->GetVisible());
+    EXPECT_EQ(form_->PanelIMEI->GetCaption(), "350612345678901");
+    ASSERT_EQ(form_->Phones()->PhoneCount(), 1);
+    EXPECT_EQ(form_->Phones()->PhoneAt(0)->Kind, form_->ConnectionKind());
+    EXPECT_TRUE(g_dialogs.empty());
+    return;
+  }
+  // Ended by a report, not by the time-out: the timer's message is never
+  // handled here.
+  ASSERT_TRUE(Serve([&] { return !g_dialogs.empty(); }));
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
+  EXPECT_EQ(g_dialogs[0].passGeneration, marks) << "ended by the report of a pass that began after Connect";
+  EXPECT_EQ(g_dialogs[0].tries, c.triesAtFailure);
+  EXPECT_FALSE(form_->Timer->GetEnabled());
+  EXPECT_TRUE(form_->ConnectButton->GetEnabled());
+  EXPECT_TRUE(spy_.generations.empty());
+}
+
+// Per pass, a mute candidate is tried twice on a COM port (a DKU-5 port, once
+// marked by the finder, also in the COM-port step), once by discovery or
+// device list; an absent one once in all, after which it is passed over
+// (DKU-2 lists its devices in every pass).
+INSTANTIATE_TEST_SUITE_P(
+    Links, WizardSearch,
+    ::testing::Values(TSearchCase{"cable, mute phone", TLink::Cable, TPortAnswer::Mute, 4},
+                      TSearchCase{"cable, no such port", TLink::Cable, TPortAnswer::Absent, 1},
+                      TSearchCase{"cable, phone", TLink::Cable, TPortAnswer::Phone, 0},
+                      TSearchCase{"Bluetooth, mute phone", TLink::Bluetooth, TPortAnswer::Mute, 4},
+                      TSearchCase{"Bluetooth, no such port", TLink::Bluetooth, TPortAnswer::Absent, 1},
+                      TSearchCase{"Bluetooth, phone", TLink::Bluetooth, TPortAnswer::Phone, 0},
+                      TSearchCase{"DKU-5, mute phone", TLink::Dku5, TPortAnswer::Mute, 6},
+                      TSearchCase{"DKU-5, no such port", TLink::Dku5, TPortAnswer::Absent, 1},
+                      TSearchCase{"DKU-5, phone", TLink::Dku5, TPortAnswer::Phone, 0},
+                      TSearchCase{"infrared, mute phone", TLink::Infrared, TPortAnswer::Mute, 2},
+                      TSearchCase{"infrared, no device enumeration", TLink::Infrared, TPortAnswer::Absent, 1},
+                      TSearchCase{"infrared, phone", TLink::Infrared, TPortAnswer::Phone, 0},
+                      TSearchCase{"DKU-2, mute phone", TLink::Dku2, TPortAnswer::Mute, 2},
+                      TSearchCase{"DKU-2, no device", TLink::Dku2, TPortAnswer::Absent, 2},
+                      TSearchCase{"DKU-2, phone", TLink::Dku2, TPortAnswer::Phone, 0}));
 
 TEST(HtmlToPlainText, BreaksBecomeLineEndsAndOtherMarkUpGoes) {
   const struct {

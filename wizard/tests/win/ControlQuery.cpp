@@ -1,0 +1,62 @@
+#include "ControlQuery.h"
+
+#include <string>
+
+#include "Controls.h"
+#include "Forms.h"
+
+namespace {
+
+// A component owned by `owner` or, below it, by one of its components.
+TComponent* FindNamed(const TComponent* owner, const std::string& name) {
+  if (TComponent* c = owner->FindComponent(name)) return c;
+  for (int i = 0; i < owner->ComponentCount(); ++i)
+    if (TComponent* c = FindNamed(owner->Components(i), name)) return c;
+  return nullptr;
+}
+
+std::string DescribeControl(const TComponent* component) {
+  auto* control = dynamic_cast<const TControl*>(component);
+  if (!control) return "";
+  bool shown = true;
+  for (const TControl* c = control; c; c = c->Parent()) shown = shown && c->GetVisible();
+  return std::string("visible=") + (shown ? "1" : "0") + ";enabled=" + (control->GetEnabled() ? "1" : "0") +
+         ";text=" + control->GetText();
+}
+
+// Stands in front of the form's message handling; answers the query and
+// passes every other message on.
+struct TControlQueryHook {
+  TCustomForm* form = nullptr;
+  TWndMethod formProc;
+
+  void WindowProc(TMessage& msg) {
+    if (msg.Msg == WM_COPYDATA) {
+      const auto* query = reinterpret_cast<const COPYDATASTRUCT*>(msg.LParam);
+      if (query && query->dwData == kControlQuery && query->cbData <= 256 && (query->lpData || !query->cbData)) {
+        const std::string name(static_cast<const char*>(query->lpData), query->cbData);
+        const std::string answer = name.empty() ? "" : DescribeControl(FindNamed(form, name));
+        COPYDATASTRUCT reply{kControlAnswer, static_cast<DWORD>(answer.size()), const_cast<char*>(answer.data())};
+        HWND to = reinterpret_cast<HWND>(msg.WParam);
+        if (IsWindow(to))
+          SendMessageA(to, WM_COPYDATA, reinterpret_cast<WPARAM>(form->WindowHandle()),
+                       reinterpret_cast<LPARAM>(&reply));
+        msg.Result = 1;
+        return;
+      }
+    }
+    formProc(msg);
+  }
+};
+
+// One wizard form per program.
+TControlQueryHook g_hook;
+
+}  // namespace
+
+void AnswerControlQueries(TCustomForm* form) {
+  if (!form) return;
+  g_hook.form = form;
+  g_hook.formProc = form->WindowProc;
+  form->WindowProc = TWndMethod::Bind<&TControlQueryHook::WindowProc>(&g_hook);
+}
