@@ -4,7 +4,6 @@
 
 #include "ConnSender.h"
 #include "ExtCtrls.h"
-#include "PhoneFindWin.h"
 #include "PumpingWait.h"
 #include "Win32Platform.h"
 
@@ -103,5 +102,4 @@ std::unique_ptr<TPhoneTimer> TWinPhonePlatform::CreateTimer(std::uint32_t interv
 void UseWinPhonePlatform() {
   static TWinPhonePlatform platform;
   SetPhonePlatform(&platform);
-  UseWinFinderWait();  // the finder's shut-down keeps the messages flowing too
 }
