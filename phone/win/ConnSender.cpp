@@ -24,8 +24,8 @@ void LogToDebugEngine(const std::string& text) {
 FW_IMPLEMENT_CLASS(TConnectionSender)
 
 TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFrame, const std::string& inLogName,
-                                     const std::string& outLogName, std::intptr_t linkHandle,
-                                     std::uint8_t comNumber, std::uint16_t& failureCode)
+                                     const std::string& outLogName, std::intptr_t linkHandle, std::uint8_t comNumber,
+                                     std::uint16_t& failureCode)
     : OnFrame(onFrame),
       linkMethod_(linkMethod),
       encoder_(linkMethod),
@@ -34,7 +34,6 @@ TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFram
       inLogName_(inLogName),
       outLogName_(outLogName) {
   failureCode = 0;
-  sendFree_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   inLogEnabled_ = !inLogName_.empty();
   outLogEnabled_ = !outLogName_.empty();
   if (inLogEnabled_) TouchLinkLog(inLogName_);
@@ -167,8 +166,6 @@ void TConnectionSender::Destroy() {
     port_->Free();
     port_ = nullptr;
   }
-  if (sendFree_) CloseHandle(sendFree_);
-  sendFree_ = nullptr;
   inherited::Destroy();
 }
 
@@ -217,7 +214,7 @@ void TConnectionSender::AcquireSendLock() {
 
 void TConnectionSender::ReleaseSendLock() {
   sendOwner_.store(0);
-  if (sendFree_) SetEvent(sendFree_);
+  sendFree_.Set();
 }
 
 void TConnectionSender::WriteWireFrame(const TWireFrame& wire) {
