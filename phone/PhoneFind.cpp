@@ -61,20 +61,10 @@ class TNoFinderDevices : public TFinderDevices {
 
 std::atomic<TFinderDevices*> g_devices{nullptr};
 
-void ServeSynchronousCallsUntil(const std::function<bool()>& done) {
-  ServeSynchronizeUntil(done);
-}
-
-std::atomic<TFinderMainWait> g_mainWait{nullptr};
-
 }  // namespace
 
 void SetFinderDevices(TFinderDevices* devices) {
   g_devices.store(devices);
-}
-
-void SetFinderMainWait(TFinderMainWait wait) {
-  g_mainWait.store(wait);
 }
 
 TFinderDevices& GetFinderDevices() {
@@ -185,12 +175,12 @@ void TPhoneFinder::Shutdown() {
   if (!thread) return;
   try {
     thread->Stop();
-    // Serves the thread's last synchronous calls (the release of its links)
-    // and, on Windows, the main thread's messages while the thread ends. The
-    // thread wakes this wait once its loop is over; one that was stopped
-    // before its loop began is finished as a thread.
-    const TFinderMainWait wait = g_mainWait.load();
-    (wait ? wait : &ServeSynchronousCallsUntil)([&] { return finished_.load() || thread->Finished(); });
+    // The framework's main-thread wait serves the thread's last synchronous
+    // calls (the release of its links) and, on Windows, the main thread's
+    // messages while the thread ends. The thread wakes this wait once its loop
+    // is over; one that was stopped before its loop began is finished as a
+    // thread.
+    ServeSynchronizeUntil([&] { return finished_.load() || thread->Finished(); });
     thread->WaitFor();
   } catch (...) {
   }

@@ -73,13 +73,6 @@ class TFinderDevices {
 void SetFinderDevices(TFinderDevices* devices);  // null restores the default
 TFinderDevices& GetFinderDevices();
 
-// How the main thread waits, in Shutdown, until the search thread has ended:
-// it returns once `done()` holds, serving the thread's synchronous calls
-// meanwhile. The default blocks between synchronous calls; the Windows
-// program installs a wait that also handles the main thread's messages.
-using TFinderMainWait = void (*)(const std::function<bool()>& done);
-void SetFinderMainWait(TFinderMainWait wait);  // null restores the default
-
 // --- The finder --------------------------------------------------------------------------------
 
 // Phone: a phone that answered with its identity; the handler owns it from then on.

@@ -48,12 +48,16 @@ class StdNativeThread : public NativeThread {
 std::atomic<ThreadId> g_nextThreadId{1};
 std::atomic<ThreadApi*> g_threadApi{nullptr};
 std::atomic<MainThreadWaker*> g_waker{nullptr};
+std::atomic<MainThreadWaiter*> g_waiter{nullptr};
 std::atomic<ThreadId> g_mainThreadId{0};
 
+// A synchronous request lives on its caller's stack until it is done; a
+// queued one is owned by the queue and freed once it has run.
 struct SyncRequest {
   const std::function<void()>* call;
   std::exception_ptr error;
   bool done = false;
+  std::function<void()> queued;
 };
 
 struct SyncQueue {
@@ -93,6 +97,10 @@ void SetMainThreadWaker(MainThreadWaker* waker) {
   g_waker.store(waker);
 }
 
+void SetMainThreadWaiter(MainThreadWaiter* waiter) {
+  g_waiter.store(waiter);
+}
+
 ThreadId CurrentThreadID() {
   return GetThreadApi().CurrentThreadId();
 }
@@ -113,7 +121,7 @@ void SynchronizeCall(const std::function<void()>& call) {
     return;
   }
   SyncQueue& q = Queue();
-  SyncRequest req{&call, nullptr, false};
+  SyncRequest req{&call, nullptr, false, {}};
   {
     std::lock_guard<std::mutex> g(q.lock);
     q.requests.push_back(&req);
@@ -138,6 +146,17 @@ bool CheckSynchronize(int timeoutMs) {
     SyncRequest* req = q.requests.front();
     q.requests.pop_front();
     lk.unlock();
+    if (!req->call) {
+      // A queued call: nobody waits for it, nobody is told of its failure.
+      try {
+        req->queued();
+      } catch (...) {
+      }
+      delete req;
+      ran = true;
+      lk.lock();
+      continue;
+    }
     std::exception_ptr error;
     try {
       (*req->call)();
@@ -153,6 +172,20 @@ bool CheckSynchronize(int timeoutMs) {
   return ran;
 }
 
+void QueueMainThreadCall(std::function<void()> call) {
+  SyncQueue& q = Queue();
+  auto req = std::make_unique<SyncRequest>();
+  req->call = nullptr;
+  req->queued = std::move(call);
+  {
+    std::lock_guard<std::mutex> g(q.lock);
+    q.requests.push_back(req.get());
+  }
+  req.release();  // the queue's now
+  q.signal.notify_all();
+  if (MainThreadWaker* w = g_waker.load()) w->Wake();
+}
+
 bool SynchronizePending() {
   SyncQueue& q = Queue();
   std::lock_guard<std::mutex> g(q.lock);
@@ -162,6 +195,12 @@ bool SynchronizePending() {
 void ServeSynchronizeUntil(const std::function<bool()>& done) {
   SyncQueue& q = Queue();
   const bool main = IsMainThread();
+  if (main) {
+    if (MainThreadWaiter* waiter = g_waiter.load()) {
+      waiter->WaitUntil(done);
+      return;
+    }
+  }
   for (;;) {
     {
       std::unique_lock<std::mutex> lk(q.lock);
@@ -176,6 +215,7 @@ void SignalSyncWaiters() {
   SyncQueue& q = Queue();
   { std::lock_guard<std::mutex> g(q.lock); }
   q.signal.notify_all();
+  if (MainThreadWaker* w = g_waker.load()) w->Wake();
 }
 
 // --- TThread -----------------------------------------------------------------------------------
@@ -208,12 +248,14 @@ void TThread::ThreadProc(void* self) {
   } catch (...) {
     t->fatal_ = std::current_exception();
   }
-  const bool freeThread = t->FreeOnTerminate;
   try {
     t->DoTerminate();
   } catch (...) {
     if (!t->fatal_) t->fatal_ = std::current_exception();
   }
+  // Read while the object surely lives: a thread that is not self-freeing may
+  // be freed by its waiter as soon as it is marked finished.
+  const bool freeThread = t->FreeOnTerminate.load();
   t->finished_ = true;  // from here on a waiter may free the object
   SignalSyncWaiters();
   if (freeThread) {
@@ -283,6 +325,8 @@ void TThread::Terminate() {
 
 int TThread::WaitFor() {
   if (!started_) throw EThread("Cannot wait for a thread that was never started");
+  // It may free itself (and its finished flag with it) while we wait.
+  if (FreeOnTerminate.load()) throw EThread("Cannot wait for a thread that frees itself");
   if (!finished_ && ThreadID() == CurrentThreadID()) throw EThread("A thread cannot wait for itself");
   ServeSynchronizeUntil([this] { return finished_.load(); });
   return returnValue_;

@@ -44,11 +44,26 @@ class ThreadApi {
   virtual ThreadId CurrentThreadId() = 0;
 };
 
-// Wakes the main thread after a synchronous call was queued.
+// Wakes the main thread after a synchronous call was queued, and whenever a
+// condition the main thread may be waiting for changed (SignalSyncWaiters).
 class MainThreadWaker {
  public:
   virtual ~MainThreadWaker() = default;
   virtual void Wake() = 0;
+};
+
+// How the main thread waits for other threads (WaitFor, freeing a running
+// thread, ServeSynchronizeUntil). The default serves synchronous calls and
+// blocks in between; a platform with window messages installs one that
+// handles them too, so that a worker that sends a message to a main-thread
+// window is answered while the main thread waits for it.
+class MainThreadWaiter {
+ public:
+  virtual ~MainThreadWaiter() = default;
+  // Returns once done() holds, serving synchronous calls meanwhile. It is
+  // woken through the MainThreadWaker for every queued call and every
+  // SignalSyncWaiters.
+  virtual void WaitUntil(const std::function<bool()>& done) = 0;
 };
 
 // The std::thread implementation.
@@ -61,7 +76,8 @@ class NativeThreadApi : public ThreadApi {
 // The process's thread API (the native one until another is set).
 void SetThreadApi(ThreadApi* api);
 ThreadApi& GetThreadApi();
-void SetMainThreadWaker(MainThreadWaker* waker);  // null: no wake-up besides the queue's own signal
+void SetMainThreadWaker(MainThreadWaker* waker);     // null: no wake-up besides the queue's own signal
+void SetMainThreadWaiter(MainThreadWaiter* waiter);  // null restores the default
 
 ThreadId CurrentThreadID();
 // The main thread: the one that serves synchronous calls. Set at start-up.
@@ -80,12 +96,17 @@ void SynchronizeCall(const std::function<void()>& call);
 // True when at least one ran.
 bool CheckSynchronize(int timeoutMs = 0);
 
-// True when a request waits in the queue.
+// Queues `call` for the main thread without waiting for it (on the main
+// thread too: it runs at the next CheckSynchronize). The call must handle its
+// own errors: an exception that escapes it is dropped.
+void QueueMainThreadCall(std::function<void()> call);
+
+// True when a request (synchronous or queued) waits in the queue.
 bool SynchronizePending();
 
-// Main thread: serves synchronous calls until `done()` is true. Elsewhere: just
-// waits until it is. `done` is evaluated under the queue's lock; whoever makes
-// it true calls SignalSyncWaiters() afterwards.
+// Main thread: waits with the installed MainThreadWaiter (synchronous calls,
+// and on Windows messages) until `done()` is true. Elsewhere: just waits until
+// it is. Whoever makes `done` true calls SignalSyncWaiters() afterwards.
 void ServeSynchronizeUntil(const std::function<bool()>& done);
 void SignalSyncWaiters();
 
@@ -105,6 +126,10 @@ using TThreadMethod = Method<void()>;
 // thread runs OnTerminate on the main thread, is marked finished, and frees
 // itself when FreeOnTerminate is set. Freeing a running thread terminates it
 // and waits for it.
+//
+// A self-freeing thread may be gone at any moment after its Execute ends: it
+// cannot be waited for (WaitFor raises EThread) and nobody else frees it.
+// FreeOnTerminate may be set from any thread until Execute has returned.
 class TThread : public TObject {
   FW_CLASS(TThread, TObject)
 
@@ -120,8 +145,9 @@ class TThread : public TObject {
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
   // Waits until the thread has finished and returns its ReturnValue. On the
-  // main thread synchronous calls are served meanwhile. Raises EThread for a
-  // thread that waits for itself or that was never started.
+  // main thread synchronous calls (and on Windows messages) are served
+  // meanwhile. Raises EThread for a thread that waits for itself, that was
+  // never started, or that frees itself.
   int WaitFor();
   bool Finished() const { return finished_.load(); }
   std::exception_ptr FatalException() const { return fatal_; }
@@ -136,7 +162,7 @@ class TThread : public TObject {
   static void Synchronize(TThread* thread, TThreadMethod method);
   static void Synchronize(TThread* thread, const std::function<void()>& call);
 
-  bool FreeOnTerminate = false;
+  std::atomic<bool> FreeOnTerminate{false};
   TNotifyEvent OnTerminate;
 
  protected:

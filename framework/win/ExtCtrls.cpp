@@ -6,6 +6,7 @@
 #include "Win32Platform.h"
 #include "WndProc.h"
 
+// clang-format off
 FW_BEGIN_CLASS(TPanel)
   FW_PROP(BevelOuter, GetBevelOuter, SetBevelOuter) FW_DEFAULT(bvRaised)
   FW_PROP(BevelInner, GetBevelInner, SetBevelInner) FW_DEFAULT(bvNone)
@@ -37,6 +38,7 @@ FW_END_CLASS
 namespace {
 constexpr UINT_PTR kTimerId = 1;
 }
+// clang-format on
 
 TTimer::TTimer(TComponent* owner) : TComponent(owner) {
   // The window must belong to the main thread, which runs the timer.
@@ -45,9 +47,7 @@ TTimer::TTimer(TComponent* owner) : TComponent(owner) {
 
 void TTimer::Destroy() {
   enabled_ = false;
-  if (wnd_) {
-    HWND wnd = wnd_;
-    wnd_ = nullptr;
+  if (HWND wnd = wnd_.exchange(nullptr)) {
     SynchronizeCall([wnd] {
       KillTimer(wnd, kTimerId);
       DeallocateHWnd(wnd);
@@ -64,25 +64,36 @@ void TTimer::SetInterval(unsigned value) {
   if (interval_.exchange(value) != value) Changed();
 }
 
+TNotifyEvent TTimer::GetOnTimer() const {
+  std::lock_guard<std::mutex> g(handlerLock_);
+  return onTimer_;
+}
+
 void TTimer::SetOnTimer(TNotifyEvent value) {
-  onTimer_ = value;
+  {
+    std::lock_guard<std::mutex> g(handlerLock_);
+    onTimer_ = value;
+  }
   Changed();
 }
 
 void TTimer::Changed() {
-  if (!wnd_) return;
+  const HWND wnd = wnd_.load();
+  if (!wnd) return;
   if (IsMainThread())
     UpdateTimer();
   else
-    PostMessageA(wnd_, CM_TIMERUPDATE, 0, 0);
+    PostMessageA(wnd, CM_TIMERUPDATE, 0, 0);
 }
 
 void TTimer::UpdateTimer() {
-  if (armed_) KillTimer(wnd_, kTimerId);
+  const HWND wnd = wnd_.load();
+  if (!wnd) return;
+  if (armed_) KillTimer(wnd, kTimerId);
   armed_ = false;
   const unsigned interval = interval_.load();
-  if (enabled_.load() && interval != 0 && onTimer_) {
-    if (!SetTimer(wnd_, kTimerId, interval, nullptr)) {
+  if (enabled_.load() && interval != 0 && GetOnTimer()) {
+    if (!SetTimer(wnd, kTimerId, interval, nullptr)) {
       enabled_ = false;
       throw EOutOfResources("Not enough timers available");
     }
@@ -91,7 +102,8 @@ void TTimer::UpdateTimer() {
 }
 
 void TTimer::Timer() {
-  if (onTimer_) onTimer_(this);
+  // A copy: the handler may set another handler, or one may be set elsewhere meanwhile.
+  if (const TNotifyEvent handler = GetOnTimer()) handler(this);
 }
 
 void TTimer::WndProc(TMessage& msg) {
@@ -103,13 +115,15 @@ void TTimer::WndProc(TMessage& msg) {
       UpdateTimer();
       break;
     default:
-      HandleDefault(wnd_, msg);
+      HandleDefault(wnd_.load(), msg);
   }
 }
 
 // --- TPanel ------------------------------------------------------------------------------------
 
-TPanel::TPanel(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185, 41); }
+TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
+  SetBounds(0, 0, 185, 41);
+}
 
 void TPanel::SetBevelOuter(TBevelCut v) {
   bevelOuter_ = v;
@@ -149,7 +163,9 @@ void TPanel::Paint(HDC dc) {
   SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
   UINT flags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX |
-               (alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT);
+               (alignment_ == taCenter         ? DT_CENTER
+                : alignment_ == taRightJustify ? DT_RIGHT
+                                               : DT_LEFT);
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
   SelectObject(dc, old);
 }
@@ -173,7 +189,9 @@ void TRadioGroup::Destroy() {
   FreeAndNil(items_);
 }
 
-void TRadioGroup::SetItems(TStrings* v) { items_->Assign(v); }
+void TRadioGroup::SetItems(TStrings* v) {
+  items_->Assign(v);
+}
 
 void TRadioGroup::SetColumns(int v) {
   columns_ = v < 1 ? 1 : v > 16 ? 16 : v;
@@ -259,9 +277,13 @@ void TRadioGroup::ButtonClick(TObject* sender) {
 
 // --- TNotebook ---------------------------------------------------------------------------------
 
-TPage::TPage(TComponent* owner) : TCustomControl(owner) { TControl::SetVisible(false); }
+TPage::TPage(TComponent* owner) : TCustomControl(owner) {
+  TControl::SetVisible(false);
+}
 
-TNotebook::TNotebook(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 150, 150); }
+TNotebook::TNotebook(TComponent* owner) : TCustomControl(owner) {
+  SetBounds(0, 0, 150, 150);
+}
 
 std::vector<TPage*> TNotebook::PageList() const {
   std::vector<TPage*> pages;
@@ -274,7 +296,9 @@ void TNotebook::GetChildren(const Method<void(TComponent*)>& proc, TComponent*) 
   for (TPage* page : PageList()) proc(page);
 }
 
-int TNotebook::PageCount() const { return static_cast<int>(PageList().size()); }
+int TNotebook::PageCount() const {
+  return static_cast<int>(PageList().size());
+}
 
 TPage* TNotebook::Pages(int index) const {
   auto pages = PageList();
@@ -295,8 +319,9 @@ void TNotebook::SetPageIndex(int v) {
 
 std::string TNotebook::GetActivePage() const {
   auto pages = PageList();
-  return pageIndex_ >= 0 && pageIndex_ < static_cast<int>(pages.size()) ? pages[static_cast<std::size_t>(pageIndex_)]->GetCaption()
-                                                                       : std::string();
+  return pageIndex_ >= 0 && pageIndex_ < static_cast<int>(pages.size())
+             ? pages[static_cast<std::size_t>(pageIndex_)]->GetCaption()
+             : std::string();
 }
 
 void TNotebook::SetActivePage(const std::string& caption) {
@@ -315,7 +340,8 @@ void TNotebook::ShowPage() {
     pages[i]->SetBounds(0, 0, r.right, r.bottom);
     if (static_cast<int>(i) != pageIndex_) pages[i]->SetVisible(false);
   }
-  if (pageIndex_ >= 0 && pageIndex_ < static_cast<int>(pages.size())) pages[static_cast<std::size_t>(pageIndex_)]->SetVisible(true);
+  if (pageIndex_ >= 0 && pageIndex_ < static_cast<int>(pages.size()))
+    pages[static_cast<std::size_t>(pageIndex_)]->SetVisible(true);
 }
 
 void TNotebook::Loaded() {

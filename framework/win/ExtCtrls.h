@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "Component.h"
@@ -16,11 +17,12 @@
 // while Enabled. Its hidden window belongs to the main thread, and only that
 // thread calls SetTimer/KillTimer: Enabled and Interval may be changed from
 // any thread, and a change made elsewhere posts a request that the main
-// thread carries out (OnTimer is set on the main thread). A WM_TIMER that arrives after the timer was
-// disabled is ignored.
+// thread carries out. OnTimer may be set from any thread too (it is kept under
+// a lock and read by the main thread when the timer fires). A WM_TIMER that
+// arrives after the timer was disabled is ignored.
 class TTimer : public TComponent {
   FW_CLASS(TTimer, TComponent)
-public:
+ public:
   explicit TTimer(TComponent* owner);
   void Destroy() override;
 
@@ -28,24 +30,25 @@ public:
   void SetEnabled(bool value);
   unsigned GetInterval() const { return interval_.load(); }
   void SetInterval(unsigned value);
-  TNotifyEvent GetOnTimer() const { return onTimer_; }
+  TNotifyEvent GetOnTimer() const;
   void SetOnTimer(TNotifyEvent value);
 
-  HWND WindowHandle() const { return wnd_; }
+  HWND WindowHandle() const { return wnd_.load(); }
 
-protected:
+ protected:
   virtual void Timer();  // fires OnTimer
 
-private:
+ private:
   void WndProc(TMessage& msg);
   void Changed();      // carries out the settings (on the main thread) or posts a request
   void UpdateTimer();  // main thread only
 
-  HWND wnd_ = nullptr;
+  std::atomic<HWND> wnd_{nullptr};  // made and destroyed on the main thread, read anywhere
   std::atomic<bool> enabled_{true};
   std::atomic<unsigned> interval_{1000};
-  TNotifyEvent onTimer_;
-  bool armed_ = false;
+  mutable std::mutex handlerLock_;
+  TNotifyEvent onTimer_;  // under handlerLock_
+  bool armed_ = false;    // main thread only
 };
 
 FW_ENUM(TBevelCut, bvNone, bvLowered, bvRaised, bvSpace);
@@ -53,7 +56,7 @@ FW_ENUM(TBevelCut, bvNone, bvLowered, bvRaised, bvSpace);
 // A panel: a bevelled frame with a caption, and a container for controls.
 class TPanel : public TCustomControl {
   FW_CLASS(TPanel, TCustomControl)
-public:
+ public:
   explicit TPanel(TComponent* owner);
   TBevelCut GetBevelOuter() const { return bevelOuter_; }
   void SetBevelOuter(TBevelCut v);
@@ -63,11 +66,11 @@ public:
   void SetAlignment(TAlignment v);
   void Dispatch(TMessage& msg) override;
 
-protected:
+ protected:
   void Paint(HDC dc) override;
   void AdjustClientRect(RECT& rect) override;  // inside the bevels
 
-private:
+ private:
   TBevelCut bevelOuter_ = bvRaised;
   TBevelCut bevelInner_ = bvNone;
   TAlignment alignment_ = taCenter;
@@ -77,7 +80,7 @@ private:
 // OnClick fires when a button is checked (by the user or by setting ItemIndex).
 class TRadioGroup : public TGroupBox {
   FW_CLASS(TRadioGroup, TGroupBox)
-public:
+ public:
   explicit TRadioGroup(TComponent* owner);
   void Destroy() override;
   TStrings* GetItems() const { return items_; }
@@ -91,7 +94,7 @@ public:
   void Loaded() override;
   void SetBounds(int left, int top, int width, int height) override;
 
-private:
+ private:
   void ItemsChanged(TObject* sender);
   void ButtonClick(TObject* sender);
   void UpdateButtons();
@@ -109,7 +112,7 @@ class TNotebook;
 // One page of a notebook (unnamed in form text: "object TPage").
 class TPage : public TCustomControl {
   FW_CLASS(TPage, TCustomControl)
-public:
+ public:
   explicit TPage(TComponent* owner);
 };
 
@@ -117,7 +120,7 @@ public:
 // from a form are owned by the notebook.
 class TNotebook : public TCustomControl {
   FW_CLASS(TNotebook, TCustomControl)
-public:
+ public:
   explicit TNotebook(TComponent* owner);
   int GetPageIndex() const { return pageIndex_; }
   void SetPageIndex(int v);
@@ -131,7 +134,7 @@ public:
   void SetBounds(int left, int top, int width, int height) override;
   TNotifyEvent OnPageChanged;
 
-private:
+ private:
   std::vector<TPage*> PageList() const;
   void ShowPage();
   int pageIndex_ = 0;
@@ -140,7 +143,7 @@ private:
 // A picture on the parent's window.
 class TImage : public TGraphicControl {
   FW_CLASS(TImage, TGraphicControl)
-public:
+ public:
   explicit TImage(TComponent* owner);
   void Destroy() override;
   TPicture* GetPicture() const { return picture_; }
@@ -153,7 +156,7 @@ public:
   void SetTransparent(bool v);
   void Paint(HDC dc) override;
 
-private:
+ private:
   void PictureChanged(TObject*);
   TPicture* picture_ = nullptr;
   bool center_ = false, stretch_ = false, transparent_ = false;

@@ -114,6 +114,25 @@ int PumpingWaitForObjects(const HANDLE* handles, unsigned count, std::uint32_t t
   return PumpLoop(timeoutMs, nullptr, handles, count);
 }
 
+namespace {
+
+class TPumpingMainThreadWaiter : public MainThreadWaiter {
+ public:
+  void WaitUntil(const std::function<bool()>& done) override {
+    // Every queued call and every SignalSyncWaiters sets the synchronize
+    // event, which ends the block; the condition is looked at after each.
+    while (!PumpingWaitUntil(0x7FFFFFFFu, done)) {
+    }
+  }
+};
+
+}  // namespace
+
+MainThreadWaiter& PumpingMainThreadWaiter() {
+  static TPumpingMainThreadWaiter waiter;
+  return waiter;
+}
+
 void SetThreadMessageProcessor(ThreadMessageProcessor processor) {
   g_processor = processor;
 }

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "Thread.h"
+
 // Processes every message waiting in the calling thread's queue (translated
 // and dispatched), and on the main thread the queued synchronous calls;
 // returns at once when nothing is pending. True when anything was processed.
@@ -33,6 +35,12 @@ bool PumpingWaitUntil(std::uint32_t timeoutMs, const std::function<bool()>& done
 // or `timeoutMs` has passed: returns the handle's index, or -1 on time-out or
 // an invalid handle.
 int PumpingWaitForObjects(const HANDLE* handles, unsigned count, std::uint32_t timeoutMs);
+
+// The main thread's wait for other threads (TThread::WaitFor, freeing a
+// running thread, ServeSynchronizeUntil): it handles messages and synchronous
+// calls until the condition holds, woken by the synchronize event. The Win32
+// platform set-up installs it.
+MainThreadWaiter& PumpingMainThreadWaiter();
 
 // How a pumping loop hands over one message. The application installs its own
 // processing (hooks, dialog keys) here; the default translates and dispatches.

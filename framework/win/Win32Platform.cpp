@@ -11,6 +11,7 @@
 #include "Exceptions.h"
 #include "FileApi.h"
 #include "Modules.h"
+#include "PumpingWait.h"
 #include "ResStrings.h"
 #include "Swallow.h"
 #include "SysUtils.h"
@@ -296,7 +297,7 @@ std::string LocaleTimeFormat() {
 // --- State -------------------------------------------------------------------------------------
 
 std::atomic<CallbackExceptionHandler> g_exceptionHandler{nullptr};
-bool g_active = false;
+std::atomic<bool> g_active{false};
 Win32ThreadApi* g_threadApi = nullptr;
 Win32Waker* g_waker = nullptr;
 Win32FileApi* g_fileApi = nullptr;
@@ -364,11 +365,13 @@ void InitWin32Platform() {
   g_appWnd = wnd;
   g_wakePosted = false;
   SetMainThreadWaker(g_waker);
+  SetMainThreadWaiter(&PumpingMainThreadWaiter());
   g_active = true;
 }
 
 void DoneWin32Platform() {
   if (!g_active) return;
+  SetMainThreadWaiter(nullptr);
   SetMainThreadWaker(nullptr);
   HWND wnd = g_appWnd.exchange(nullptr);
   if (wnd) DestroyWindow(wnd);
@@ -409,6 +412,17 @@ CallbackExceptionHandler SetCallbackExceptionHandler(CallbackExceptionHandler ha
 }
 
 void HandleCallbackException(std::exception_ptr error) noexcept {
+  // The handler shows messages and runs the application's OnException: that
+  // is the main thread's work. Another thread queues the error for it and
+  // goes on; without a main thread to serve the queue the error is reported
+  // here.
+  if (g_active && MainThreadID() != 0 && !IsMainThread()) {
+    try {
+      QueueMainThreadCall([error] { HandleCallbackException(error); });
+      return;
+    } catch (...) {
+    }
+  }
   try {
     if (CallbackExceptionHandler h = g_exceptionHandler.load())
       h(error);

@@ -11,8 +11,11 @@
 //
 // No C++ exception may leave a Win32 callback or a thread entry. Every such
 // entry point catches and passes the exception to HandleCallbackException,
-// which hands it to the application's handler (TApplication installs itself;
-// until then the message is written to the debug output).
+// which hands it to the application's handler on the main thread (TApplication
+// installs itself; until then the message is written to the debug output).
+//
+// The main thread's waits for other threads handle its messages too
+// (PumpingMainThreadWaiter, installed here).
 #pragma once
 
 #include <windows.h>
@@ -52,7 +55,9 @@ HANDLE SynchronizeEvent();
 using CallbackExceptionHandler = void (*)(std::exception_ptr error);
 // Installs the handler (null restores the default: the message goes to the debug output).
 CallbackExceptionHandler SetCallbackExceptionHandler(CallbackExceptionHandler handler);  // returns the one it replaces
-// Hands an exception caught at a callback boundary to the handler. Never throws.
+// Hands an exception caught at a callback boundary to the handler, on the main
+// thread: from another thread it is queued for the main thread (served with
+// the synchronous calls) and this returns at once. Never throws.
 void HandleCallbackException(std::exception_ptr error) noexcept;
 // The text of an exception for displays and logs ("" for EAbort).
 const char* ExceptionMessage(const std::exception_ptr& error, char* buffer, std::size_t size) noexcept;

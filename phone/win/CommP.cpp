@@ -2,40 +2,17 @@
 
 #include <algorithm>
 
+#include "OverlappedIo.h"
+
 namespace {
 
 // How often the event thread looks at the input queue when the driver cannot
 // wait for line events, and how soon unread bytes are reported again.
 constexpr DWORD kPollIntervalMs = 10;
 constexpr DWORD kPollRepeatMs = 100;
-// How long a cancelled operation may take to come back.
-constexpr DWORD kCancelWaitMs = 2000;
 // Bound of a read of bytes already queued, and of a line-event wait.
 constexpr DWORD kReadWaitMs = 1000;
 constexpr DWORD kLineEventWaitMs = 500;
-
-// An overlapped operation with everything the system may still touch while it
-// is pending: the record, its event, the data buffer and the event mask. When a
-// cancelled operation does not come back, the whole record is left alive.
-struct TPendingIo {
-  OVERLAPPED ov{};
-  std::string buffer;
-  DWORD mask = 0;
-
-  TPendingIo() { ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
-  ~TPendingIo() {
-    if (ov.hEvent) CloseHandle(ov.hEvent);
-  }
-  TPendingIo(const TPendingIo&) = delete;
-  TPendingIo& operator=(const TPendingIo&) = delete;
-};
-
-// Releases the record once the system no longer uses it; cancels it first
-// when it is still pending, and leaks it when the cancel does not come back.
-void Release(HANDLE handle, TPendingIo* io, bool pending) {
-  if (pending && !CancelOverlappedIo(handle, &io->ov)) return;  // the system still owns it
-  delete io;
-}
 
 std::string WithError(const char* text, DWORD error) {
   return text + std::to_string(error);
@@ -49,22 +26,6 @@ int QueuedBytes(HANDLE handle) {
 }
 
 }  // namespace
-
-bool CancelOverlappedIo(HANDLE handle, OVERLAPPED* ov) {
-  using TCancelIoEx = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
-  static const TCancelIoEx cancelIoEx = reinterpret_cast<TCancelIoEx>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CancelIoEx")));
-  if (HasOverlappedIoCompleted(ov)) return true;
-  // Without CancelIoEx (before Vista) CancelIo reaches the calling thread's
-  // operations, which is where every caller here issued its own.
-  if (cancelIoEx) {
-    cancelIoEx(handle, ov);
-  } else {
-    CancelIo(handle);
-  }
-  if (ov->hEvent) WaitForSingleObject(ov->hEvent, kCancelWaitMs);
-  return HasOverlappedIoCompleted(ov);
-}
 
 DWORD BaudRateValue(TBaudRate rate) {
   static constexpr DWORD kRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,
@@ -95,9 +56,8 @@ FW_IMPLEMENT_CLASS(TComThread)
 
 TComThread::TComThread(TCustComPort* port)
     : TThread(true), port_(port), handle_(port->handle_), maskBits_(EventMaskOf(port->Events)) {
-  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!stopEvent_) {
-    const DWORD error = GetLastError();
+  if (!stopEvent_.Valid()) {
+    const DWORD error = stopEvent_.CreateError();
     throw EComState(WithError("Unable to set com state: ", error), error);
   }
   SetCommMask(handle_, maskBits_);
@@ -111,12 +71,10 @@ void TComThread::AfterConstruction() {
 void TComThread::Destroy() {
   StopWaiting();
   inherited::Destroy();  // terminates and waits unless the thread frees itself
-  if (stopEvent_) CloseHandle(stopEvent_);
-  stopEvent_ = nullptr;
 }
 
 void TComThread::StopWaiting() {
-  if (stopEvent_) SetEvent(stopEvent_);
+  stopEvent_.Set();
 }
 
 void TComThread::Orphan() {
@@ -139,33 +97,17 @@ void TComThread::WaitWithDriver() {
   // waiting for anything either.
   int emptyInARow = 0;
   for (;;) {
-    auto* io = new TPendingIo;
-    if (!io->ov.hEvent) {
-      delete io;
-      polling_ = true;
-      return;
-    }
-    if (!WaitCommEvent(handle_, &io->mask, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
+    TOverlappedIo io(handle_);
+    const TIoResult r =
+        io.Run([&](OVERLAPPED* ov) { return WaitCommEvent(handle_, &io.Mask(), ov); }, INFINITE, stopEvent_);
+    if (r.end == TIoResult::ioStopped) return;
+    if (r.end != TIoResult::ioDone) {
       // No line-event wait on this driver (a pseudo-terminal under Wine, or a
-      // mask it does not support).
-      delete io;
+      // mask it does not support), or one aborted at once: poll instead.
       polling_ = true;
       return;
     }
-    const HANDLE handles[2] = {stopEvent_, io->ov.hEvent};
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-      Release(handle_, io, true);
-      return;
-    }
-    DWORD unused = 0;
-    const bool ok = GetOverlappedResult(handle_, &io->ov, &unused, FALSE);
-    const DWORD mask = io->mask;
-    delete io;
-    if (!ok) {
-      // Aborted at once: the driver cannot wait for events either.
-      polling_ = true;
-      return;
-    }
+    const DWORD mask = io.Mask();
     if (mask == 0) {
       if (++emptyInARow >= 3) {
         polling_ = true;
@@ -199,7 +141,7 @@ void TComThread::Deliver(DWORD mask) {
     // Counted before the signal: a waiter that finds the count unchanged is
     // sure to see the signal.
     port->lineEvents_.fetch_add(1);
-    if (port->lineEvent_) SetEvent(port->lineEvent_);
+    port->lineEvent_.Set();
   }
   mask &= maskBits_;
   if (mask == 0 || Terminated()) return;
@@ -266,16 +208,12 @@ FW_BEGIN_CLASS(TCustComPort)
 FW_END_CLASS
 // clang-format on
 
-TCustComPort::TCustComPort(TComponent* owner) : TComponent(owner) {
-  lineEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-}
+TCustComPort::TCustComPort(TComponent* owner) : TComponent(owner) {}
 
 void TCustComPort::Destroy() {
   ClosePort();
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
-  if (lineEvent_) CloseHandle(lineEvent_);
-  lineEvent_ = nullptr;
   inherited::Destroy();
 }
 
@@ -376,25 +314,12 @@ void TCustComPort::ApplySettings() {
 int TCustComPort::WriteData(const std::string& data) {
   // What the line does from here on answers this write.
   answerMark_ = lineEvents_.load();
-  auto* io = new TPendingIo;
-  if (!io->ov.hEvent) {
-    delete io;
-    return 0;
-  }
-  io->buffer = data;  // the system reads from here until the write has ended
+  TOverlappedIo io(handle_);
+  io.Buffer() = data;  // the system reads from here until the write has ended
   const auto size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 0x7FFFFFFF));
-  if (!WriteFile(handle_, io->buffer.data(), size, nullptr, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
-    delete io;
-    return 0;
-  }
-  DWORD written = 0;
-  if (WaitForSingleObject(io->ov.hEvent, WriteWaitMilliseconds(size)) != WAIT_OBJECT_0) {
-    Release(handle_, io, true);
-    return 0;
-  }
-  if (!GetOverlappedResult(handle_, &io->ov, &written, FALSE)) written = 0;
-  delete io;
-  return static_cast<int>(written);
+  const TIoResult r = io.Run([&](OVERLAPPED* ov) { return WriteFile(handle_, io.Buffer().data(), size, nullptr, ov); },
+                             WriteWaitMilliseconds(size));
+  return r.end == TIoResult::ioDone ? static_cast<int>(r.bytes) : 0;
 }
 
 int TCustComPort::ReadData(std::string& data, int count) {
@@ -403,31 +328,18 @@ int TCustComPort::ReadData(std::string& data, int count) {
   // for the next byte despite the read time-outs.
   const int size = std::min(count, InputCount());
   if (size <= 0) return 0;
-  auto* io = new TPendingIo;
-  if (!io->ov.hEvent) {
-    const DWORD error = GetLastError();
-    delete io;
-    throw EComRead(WithError("Unable to read com port: ", error), error);
+  TOverlappedIo io(handle_);
+  io.Buffer().assign(static_cast<std::size_t>(size), '\0');
+  const TIoResult r = io.Run(
+      [&](OVERLAPPED* ov) { return ReadFile(handle_, io.Buffer().data(), static_cast<DWORD>(size), nullptr, ov); },
+      kReadWaitMs);
+  if (r.givenUp) return 0;  // the system still owns the record: it stays alive
+  if (r.error != 0) {
+    if (r.error == ERROR_OPERATION_ABORTED) return 0;
+    throw EComRead(WithError("Unable to read com port: ", r.error), r.error);
   }
-  io->buffer.assign(static_cast<std::size_t>(size), '\0');
-  if (!ReadFile(handle_, io->buffer.data(), static_cast<DWORD>(size), nullptr, &io->ov) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    const DWORD error = GetLastError();
-    delete io;
-    throw EComRead(WithError("Unable to read com port: ", error), error);
-  }
-  if (WaitForSingleObject(io->ov.hEvent, kReadWaitMs) != WAIT_OBJECT_0 && !CancelOverlappedIo(handle_, &io->ov)) {
-    return 0;  // the system still owns the record: it stays alive
-  }
-  DWORD got = 0;
-  if (!GetOverlappedResult(handle_, &io->ov, &got, FALSE)) {
-    const DWORD error = GetLastError();
-    delete io;
-    if (error == ERROR_OPERATION_ABORTED) return 0;
-    throw EComRead(WithError("Unable to read com port: ", error), error);
-  }
-  data.assign(io->buffer.data(), std::min<std::size_t>(got, io->buffer.size()));
-  delete io;
+  // What came, also when the read completed while it was being cancelled.
+  data.assign(io.Buffer().data(), std::min<std::size_t>(r.bytes, io.Buffer().size()));
   return static_cast<int>(data.size());
 }
 
@@ -447,24 +359,13 @@ bool TCustComPort::WaitForEvent() {
     ++waitsRunOut_;
     return false;
   }
-  auto* io = new TPendingIo;
-  if (!io->ov.hEvent) {
-    delete io;
-    return false;
-  }
-  if (!WaitCommEvent(handle_, &io->mask, &io->ov) && GetLastError() != ERROR_IO_PENDING) {
-    delete io;
-    return false;
-  }
-  if (WaitForSingleObject(io->ov.hEvent, kLineEventWaitMs) != WAIT_OBJECT_0) {
-    Release(handle_, io, true);
+  TOverlappedIo io(handle_);
+  const TIoResult r = io.Run([&](OVERLAPPED* ov) { return WaitCommEvent(handle_, &io.Mask(), ov); }, kLineEventWaitMs);
+  if (r.end == TIoResult::ioTimedOut) {
     ++waitsRunOut_;
     return false;
   }
-  DWORD unused = 0;
-  const bool ok = GetOverlappedResult(handle_, &io->ov, &unused, FALSE);
-  delete io;
-  return ok;
+  return r.end == TIoResult::ioDone;
 }
 
 bool TCustComPort::TakeLineEvent() {

@@ -12,6 +12,7 @@
 
 #include "Component.h"
 #include "Exceptions.h"
+#include "KernelHandles.h"
 #include "Thread.h"
 
 FW_ENUM(TBaudRate, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000, br57600,
@@ -83,7 +84,7 @@ class TComThread : public TThread {
   std::atomic<TCustComPort*> port_;
   HANDLE handle_;
   DWORD maskBits_;
-  HANDLE stopEvent_ = nullptr;
+  TManualResetEvent stopEvent_;
   DWORD eventMask_ = 0;  // the last event mask, written by WaitCommEvent
   std::atomic<bool> polling_{false};
   std::atomic<bool> ownsHandle_{false};
@@ -146,7 +147,7 @@ class TCustComPort : public TComponent {
   friend class TComThread;
   // Line events seen by the event thread: WaitForEvent waits for this signal
   // instead of a second WaitCommEvent on the handle (only one may be pending).
-  HANDLE lineEvent_ = nullptr;
+  TAutoResetEvent lineEvent_;
   // Line events seen by the event thread, and their count at the last write
   // (or at the last wait that took one): a line event after the mark is the
   // answer to that write, even when OnRxChar has read its bytes already.
@@ -165,8 +166,3 @@ class TCustComPort : public TComponent {
   bool dtr_ = false;
   bool rts_ = false;
 };
-
-// Cancels the overlapped operation `ov` on `handle` and waits until the system
-// has finished with it. False when it did not finish in time: the caller must
-// then keep `ov`, its event and its buffer alive for good.
-bool CancelOverlappedIo(HANDLE handle, OVERLAPPED* ov);

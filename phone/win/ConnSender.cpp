@@ -36,7 +36,6 @@ TConnectionSender::TConnectionSender(std::uint8_t linkMethod, TFrameEvent onFram
       inLogName_(inLogName),
       outLogName_(outLogName) {
   failureCode = 0;
-  sendFree_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   inLogEnabled_ = !inLogName_.empty();
   outLogEnabled_ = !outLogName_.empty();
   if (inLogEnabled_) TouchLinkLog(inLogName_);
@@ -169,8 +168,6 @@ void TConnectionSender::Destroy() {
     port_->Free();
     port_ = nullptr;
   }
-  if (sendFree_) CloseHandle(sendFree_);
-  sendFree_ = nullptr;
   inherited::Destroy();
 }
 
@@ -221,7 +218,7 @@ void TConnectionSender::AcquireSendLock() {
 
 void TConnectionSender::ReleaseSendLock() {
   sendOwner_.store(0);
-  if (sendFree_) SetEvent(sendFree_);
+  sendFree_.Set();
 }
 
 void TConnectionSender::WriteWireFrame(const TWireFrame& wire) {

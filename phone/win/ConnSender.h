@@ -16,6 +16,7 @@
 
 #include "CommP.h"
 #include "Debug.h"
+#include "KernelHandles.h"
 #include "LinkFrames.h"
 #include "Object.h"
 #include "PhoneLink.h"
@@ -86,7 +87,7 @@ class TConnectionSender : public TObject {
   // The send lock: the id of the thread writing a frame (0: free), and an
   // event set whenever it is released.
   std::atomic<DWORD> sendOwner_{0};
-  HANDLE sendFree_ = nullptr;
+  TAutoResetEvent sendFree_;
   // Received bytes: the cutter is shared with the thread that reads or clears
   // the frame being assembled; complete frames are handled on the main thread
   // in arrival order, also when a handler's wait lets more bytes in.

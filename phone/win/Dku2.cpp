@@ -2,9 +2,12 @@
 
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstring>
+
+#include "OverlappedIo.h"
 
 namespace {
 
@@ -98,22 +101,13 @@ std::vector<std::string> TSetupApiDku2Provider::ListDevicePaths(bool filtered) {
 // --- Opening a device ------------------------------------------------------------------------------
 
 bool SendDku2Request(HANDLE device, std::uint32_t code, std::size_t outputSize, std::uint32_t waitMs) {
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!done) return false;
-  std::vector<char> output(outputSize, 0);
-  OVERLAPPED ov;
-  std::memset(&ov, 0, sizeof(ov));
-  ov.hEvent = done;
-  DWORD bytes = 0;
-  bool ok = DeviceIoControl(device, code, nullptr, 0, output.data(), static_cast<DWORD>(output.size()), &bytes, &ov);
-  if (!ok && GetLastError() == ERROR_IO_PENDING) {
-    if (WaitForSingleObject(done, waitMs) != WAIT_OBJECT_0) CancelIo(device);
-    // Collected in every case: the record and the buffer stay alive until the
-    // driver is done with them.
-    ok = GetOverlappedResult(device, &ov, &bytes, TRUE);
-  }
-  CloseHandle(done);
-  return ok;
+  TOverlappedIo io(device);
+  io.Buffer().assign(outputSize, '\0');
+  const DWORD size = static_cast<DWORD>(std::min<std::size_t>(io.Buffer().size(), 0x7FFFFFFF));
+  const TIoResult r = io.Run(
+      [&](OVERLAPPED* ov) { return DeviceIoControl(device, code, nullptr, 0, io.Buffer().data(), size, nullptr, ov); },
+      waitMs);
+  return r.Succeeded();
 }
 
 HANDLE OpenDku2Device(const std::string& path, std::uint32_t& systemError) {

@@ -50,6 +50,7 @@ HANDLE OpenDku2Device(const std::string& path, std::uint32_t& systemError);
 // Sends one driver request with no input and a zero-filled output buffer of
 // `outputSize` bytes, waiting at most `waitMs` for it. A request the driver
 // refuses at once is not waited for; one still running after the wait is
-// cancelled and collected before its buffer is released. True when it
-// completed successfully.
+// cancelled and collected, or given up with its buffer when the driver does
+// not let go of it (the overlapped I/O policy). True when it completed
+// successfully.
 bool SendDku2Request(HANDLE device, std::uint32_t code, std::size_t outputSize, std::uint32_t waitMs);

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <vector>
 
 #include "CommP.h"
 #include "Debug.h"
 #include "LinkFrames.h"
+#include "OverlappedIo.h"
 #include "PumpingWait.h"
 
 FW_IMPLEMENT_CLASS(TIrThread)
@@ -28,9 +28,6 @@ bool IsOpenValue(std::intptr_t handle) {
 
 TIrReaderLink::TIrReaderLink(std::intptr_t handle, std::uint8_t mode, TIrFrameEvent onFrame, TNotifyEvent onEnded)
     : mode_(mode), handle_(handle), onFrame_(onFrame), onEnded_(onEnded) {
-  cancel_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ended_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (mode_ == kIrReaderSocket) {
     // The socket layer stays up while the link lives, whoever made the socket.
     WSADATA data;
@@ -43,9 +40,6 @@ TIrReaderLink::~TIrReaderLink() {
     CloseAndEnd();
   } catch (...) {
   }
-  for (HANDLE h : {cancel_, started_, ended_}) {
-    if (h) CloseHandle(h);
-  }
   if (winsockStarted_) WSACleanup();
 }
 
@@ -54,15 +48,16 @@ std::uint8_t TIrReaderLink::Media() const {
 }
 
 bool TIrReaderLink::Usable() const {
-  return IsOpenValue(handle_) && cancel_ && started_ && ended_ && (mode_ == kIrReaderDku2 || winsockStarted_);
+  return IsOpenValue(handle_) && cancel_.Valid() && started_.Valid() && ended_.Valid() &&
+         (mode_ == kIrReaderDku2 || winsockStarted_);
 }
 
 void TIrReaderLink::Stop() {
-  if (cancel_) SetEvent(cancel_);
+  cancel_.Set();
 }
 
 bool TIrReaderLink::Stopping() const {
-  return !cancel_ || WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0;
+  return !cancel_.Valid() || cancel_.Signalled();
 }
 
 void TIrReaderLink::Detach() {
@@ -77,25 +72,29 @@ bool TIrReaderLink::HasHandlers() const {
 }
 
 bool TIrReaderLink::WaitEnded(std::uint32_t ms) {
-  if (!ended_) return false;
+  if (!ended_.Valid()) return false;
   if (Ended()) return true;
-  return PumpingWaitForObjects(&ended_, 1, ms) == 0;
+  return PumpingWaitForObjects(ended_.Address(), 1, ms) == 0;
 }
 
 bool TIrReaderLink::Ended() const {
-  return ended_ && WaitForSingleObject(ended_, 0) == WAIT_OBJECT_0;
+  return ended_.Signalled();
 }
 
 void TIrReaderLink::MarkStarted() {
-  if (started_) SetEvent(started_);
+  started_.Set();
 }
 
 bool TIrReaderLink::WaitStarted(std::uint32_t ms) {
-  return started_ && WaitForSingleObject(started_, ms) == WAIT_OBJECT_0;
+  if (!started_.Valid()) return false;
+  if (started_.Signalled()) return true;
+  // The creator's messages (and on the main thread synchronous calls) keep
+  // flowing while the thread starts.
+  return PumpingWaitForObjects(started_.Address(), 1, ms) == 0;
 }
 
 bool TIrReaderLink::Pause() {
-  if (!cancel_) {
+  if (!cancel_.Valid()) {
     Sleep(kIrPollMs);
     return false;
   }
@@ -115,7 +114,7 @@ void TIrReaderLink::CloseAndEnd() {
       }
     }
   }
-  if (ended_) SetEvent(ended_);
+  ended_.Set();
 }
 
 int TIrReaderLink::Write(const std::string& data) {
@@ -128,27 +127,13 @@ int TIrReaderLink::Write(const std::string& data) {
 int TIrReaderLink::WriteDku2(const std::string& data) {
   const HANDLE device = reinterpret_cast<HANDLE>(handle_);
   const DWORD size = static_cast<DWORD>(std::min<std::size_t>(data.size(), 0x7FFFFFFF));
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!done) return -static_cast<int>(GetLastError());
-  OVERLAPPED ov;
-  std::memset(&ov, 0, sizeof(ov));
-  ov.hEvent = done;
-  DWORD written = 0;
-  DWORD error = 0;
-  if (WriteFile(device, data.data(), size, nullptr, &ov)) {
-    if (!GetOverlappedResult(device, &ov, &written, FALSE)) error = GetLastError();
-  } else {
-    error = GetLastError();
-    if (error == ERROR_IO_PENDING) {
-      error = 0;
-      if (WaitForSingleObject(done, WriteWaitMilliseconds(size)) != WAIT_OBJECT_0) CancelIo(device);
-      // Collected in every case: the record and the bytes stay alive until the
-      // driver is done with them.
-      if (!GetOverlappedResult(device, &ov, &written, TRUE)) error = GetLastError();
-    }
-  }
-  CloseHandle(done);
-  return error ? -static_cast<int>(error & 0x7FFFFFFF) : static_cast<int>(written);
+  TOverlappedIo io(device);
+  io.Buffer() = data;  // the record's own copy: it outlives a write that is given up
+  const TIoResult r = io.Run([&](OVERLAPPED* ov) { return WriteFile(device, io.Buffer().data(), size, nullptr, ov); },
+                             WriteWaitMilliseconds(size));
+  // A write that ran out of time was cancelled: what it wrote meanwhile counts.
+  if (r.error) return -static_cast<int>(r.error & 0x7FFFFFFF);
+  return static_cast<int>(r.bytes);
 }
 
 int TIrReaderLink::SendSocket(const std::string& data) {
@@ -178,41 +163,19 @@ int TIrReaderLink::SendSocket(const std::string& data) {
 }
 
 int TIrReaderLink::ReadDku2(std::string& data, int count) {
-  data.assign(static_cast<std::size_t>(std::max(count, 1)), '\0');
+  data.clear();
   const HANDLE device = reinterpret_cast<HANDLE>(handle_);
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!done) {
-    data.clear();
-    return -static_cast<int>(GetLastError());
-  }
-  OVERLAPPED ov;
-  std::memset(&ov, 0, sizeof(ov));
-  ov.hEvent = done;
-  DWORD read = 0;
-  DWORD error = 0;
-  if (ReadFile(device, &data[0], static_cast<DWORD>(data.size()), nullptr, &ov)) {
-    if (!GetOverlappedResult(device, &ov, &read, FALSE)) error = GetLastError();
-  } else {
-    error = GetLastError();
-    if (error == ERROR_IO_PENDING) {
-      error = 0;
-      const HANDLE objects[2] = {done, cancel_};
-      const DWORD woke = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
-      if (woke == WAIT_OBJECT_0) {
-        if (!GetOverlappedResult(device, &ov, &read, FALSE)) error = GetLastError();
-      } else {
-        error = woke == WAIT_OBJECT_0 + 1 ? 1 : GetLastError();
-        if (error == 0) error = 1;
-        // Cancelled and collected before the record and the buffer go.
-        CancelIo(device);
-        GetOverlappedResult(device, &ov, &read, TRUE);
-        read = 0;
-      }
-    }
-  }
-  CloseHandle(done);
-  data.resize(error ? 0 : std::min<std::size_t>(read, data.size()));
-  return error ? -static_cast<int>(error & 0x7FFFFFFF) : static_cast<int>(data.size());
+  TOverlappedIo io(device);
+  io.Buffer().assign(static_cast<std::size_t>(std::max(count, 1)), '\0');
+  const TIoResult r = io.Run(
+      [&](OVERLAPPED* ov) {
+        return ReadFile(device, &io.Buffer()[0], static_cast<DWORD>(io.Buffer().size()), nullptr, ov);
+      },
+      INFINITE, cancel_);
+  if (r.end == TIoResult::ioStopped) return -1;  // cancelled, collected or given up: nothing read
+  if (r.end != TIoResult::ioDone) return -static_cast<int>((r.error ? r.error : 1) & 0x7FFFFFFF);
+  data.assign(io.Buffer(), 0, std::min<std::size_t>(r.bytes, io.Buffer().size()));
+  return static_cast<int>(data.size());
 }
 
 void TIrReaderLink::Deliver(std::uint8_t msgType, const std::string& frame) {

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "KernelHandles.h"
 #include "Method.h"
 #include "PhonetCutter.h"
 #include "Thread.h"
@@ -62,17 +63,21 @@ class TIrReaderLink {
   bool WaitEnded(std::uint32_t ms);
   bool Ended() const;
   // Writes a frame: on the socket (its send), or on the DKU-2 device (an
-  // overlapped write waited for 3 ms a byte, 100 to 3200 ms, cancelled and
-  // collected when it does not finish). Bytes written, or minus the error.
+  // overlapped write waited for 3 ms a byte, 100 to 3200 ms, then cancelled
+  // and collected, or given up, under the overlapped I/O policy). Bytes
+  // written, or minus the error.
   int Write(const std::string& data);
 
   // --- The reader thread ---
   void MarkStarted();
+  // The creator's wait: handles the creator's messages (and on the main
+  // thread synchronous calls) until the thread runs or `ms` passed.
   bool WaitStarted(std::uint32_t ms);
   // Sleeps one poll interval; false when the link was stopped meanwhile.
   bool Pause();
   // One overlapped read of up to `count` bytes, ended by data or by Stop (then
-  // cancelled and collected; the result is -1). Bytes read or minus the error.
+  // cancelled and collected, or given up when the driver does not let go; the
+  // result is -1). Bytes read or minus the error.
   int ReadDku2(std::string& data, int count);
   // Closes the handle (once) and marks the reader ended.
   void CloseAndEnd();
@@ -92,10 +97,10 @@ class TIrReaderLink {
   std::intptr_t handle_;
   bool open_ = true;
   bool winsockStarted_ = false;
-  HANDLE cancel_ = nullptr;   // manual reset: set by Stop
-  HANDLE started_ = nullptr;  // manual reset: set when the thread runs
-  HANDLE ended_ = nullptr;    // manual reset: set once the handle is closed
-  std::mutex ioLock_;         // writes and the close take turns
+  TManualResetEvent cancel_;   // set by Stop
+  TManualResetEvent started_;  // set when the thread runs
+  TManualResetEvent ended_;    // set once the handle is closed
+  std::mutex ioLock_;          // writes and the close take turns
   mutable std::recursive_mutex handlerLock_;
   TIrFrameEvent onFrame_;
   TNotifyEvent onEnded_;
@@ -108,8 +113,8 @@ class TIrThread : public TThread {
   // Takes a share of `link`, frees itself when it ends. The constructor's
   // caller waits (see AfterConstruction) until the thread runs.
   explicit TIrThread(std::shared_ptr<TIrReaderLink> link);
-  // Starts the thread and waits on an event until Execute runs. The object may
-  // be gone once this returns: keep the link, not the thread.
+  // Starts the thread and waits, handling messages, until Execute runs. The
+  // object may be gone once this returns: keep the link, not the thread.
   void AfterConstruction() override;
 
   // Starts a reader on `link`; false when no thread could be made (the handle

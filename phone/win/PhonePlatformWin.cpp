@@ -4,7 +4,7 @@
 
 #include "ConnSender.h"
 #include "ExtCtrls.h"
-#include "PhoneFindWin.h"
+#include "KernelHandles.h"
 #include "PumpingWait.h"
 #include "Swallow.h"
 #include "Win32Platform.h"
@@ -13,22 +13,21 @@
 
 void TPumpingPhoneWait::WaitUntil(const std::function<bool()>& done, std::uint32_t timeoutMs) {
   if (done()) return;
-  HANDLE changed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (!changed) {
+  const TAutoResetEvent changed;
+  if (!changed.Valid()) {
     // Without an event only messages and the time-out end the wait.
     PumpingWaitUntil(timeoutMs, done);
     return;
   }
   {
     std::lock_guard<std::mutex> g(lock_);
-    waiters_.push_back(changed);
+    waiters_.push_back(changed.Get());
   }
   const auto forget = [&] {
     {
       std::lock_guard<std::mutex> g(lock_);
-      waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), changed), waiters_.end());
+      waiters_.erase(std::remove(waiters_.begin(), waiters_.end(), changed.Get()), waiters_.end());
     }
-    CloseHandle(changed);
   };
   try {
     const std::uint64_t end = MonotonicMilliseconds() + timeoutMs;
@@ -36,7 +35,8 @@ void TPumpingPhoneWait::WaitUntil(const std::function<bool()>& done, std::uint32
       const std::uint64_t now = MonotonicMilliseconds();
       if (now >= end) break;
       const std::uint64_t left = end - now;
-      PumpingWaitForObjects(&changed, 1, static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 0x7FFFFFFFu)));
+      PumpingWaitForObjects(changed.Address(), 1,
+                            static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 0x7FFFFFFFu)));
     }
   } catch (...) {
     forget();
@@ -105,5 +105,4 @@ std::unique_ptr<TPhoneTimer> TWinPhonePlatform::CreateTimer(std::uint32_t interv
 void UseWinPhonePlatform() {
   static TWinPhonePlatform platform;
   SetPhonePlatform(&platform);
-  UseWinFinderWait();  // the finder's shut-down keeps the messages flowing too
 }

@@ -63,6 +63,5 @@ class TWinPhonePlatform : public TPhonePlatform {
   std::unique_ptr<TPhoneTimer> CreateTimer(std::uint32_t intervalMs, TNotifyEvent onTimer) override;
 };
 
-// Makes the Windows platform the one new phone objects use, and the finder's
-// shut-down wait one that handles messages (UseWinFinderWait).
+// Makes the Windows platform the one new phone objects use.
 void UseWinPhonePlatform();

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -163,6 +166,124 @@ TEST_F(ThreadTest, FreeingAThreadThatWaitsInSynchronizeServesTheCallInsteadOfDea
   while (!SynchronizePending()) std::this_thread::yield();
   t->Free();  // terminates, then waits while serving the pending call
   EXPECT_GE(calls, 1);
+  EXPECT_FALSE(SynchronizePending());
+}
+
+// A platform's main-thread wait: blocks on its own signal (the waker's), serving
+// synchronous calls between wake-ups. A wait that was never woken within 5 s
+// is counted as lost.
+struct TestWaiter : MainThreadWaiter, MainThreadWaker {
+  std::atomic<int> waits{0}, wakes{0}, lost{0};
+  std::mutex m;
+  std::condition_variable cv;
+  bool woken = false;
+  void Wake() override {
+    {
+      std::lock_guard<std::mutex> g(m);
+      woken = true;
+    }
+    ++wakes;
+    cv.notify_all();
+  }
+  void WaitUntil(const std::function<bool()>& done) override {
+    ++waits;
+    for (;;) {
+      CheckSynchronize();
+      if (done()) return;
+      std::unique_lock<std::mutex> lk(m);
+      if (!cv.wait_for(lk, std::chrono::seconds(5), [&] { return woken; })) ++lost;
+      woken = false;
+    }
+  }
+};
+
+struct InstalledWaiter {
+  TestWaiter waiter;
+  InstalledWaiter() {
+    SetMainThreadWaker(&waiter);
+    SetMainThreadWaiter(&waiter);
+  }
+  ~InstalledWaiter() {
+    SetMainThreadWaiter(nullptr);
+    SetMainThreadWaker(nullptr);
+  }
+};
+
+TEST_F(ThreadTest, WaitForAndFreeOnTheMainThreadWaitWithThePlatformsWaiterAndAreWokenAtTheEnd) {
+  enum Way { waitFor, freeRunning };
+  for (const Way way : {waitFor, freeRunning}) {
+    SCOPED_TRACE(way == waitFor ? "WaitFor" : "Free");
+    InstalledWaiter installed;
+    std::atomic<bool> release{false}, running{false};
+    std::atomic<int> calls{0};
+    auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+      running = true;
+      while (!release && !self.Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      self.Synchronize([&] { ++calls; });
+      self.SetReturnValue(7);
+    });
+    while (!running) std::this_thread::yield();
+    if (way == waitFor) {
+      release = true;
+      EXPECT_EQ(t->WaitFor(), 7);
+      t->Free();
+    } else {
+      t->Free();  // terminates it, then waits
+    }
+    EXPECT_EQ(installed.waiter.waits.load(), 1);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(installed.waiter.lost.load(), 0) << "the thread's end did not wake the waiter";
+  }
+  // Off the main thread the waiter is not used.
+  InstalledWaiter installed;
+  auto* t = New<TTestThread>(false, [](TTestThread&) {});
+  std::thread([t] { t->WaitFor(); }).join();
+  t->Free();  // finished: nothing to wait for
+  EXPECT_EQ(installed.waiter.waits.load(), 0);
+}
+
+TEST_F(ThreadTest, ASelfFreeingThreadCannotBeWaitedForAndMayBeMadeSelfFreeingWhileItRuns) {
+  const int destroyedBefore = g_destroyedThreads;
+  std::atomic<bool> release{false};
+  auto* t = New<TTestThread>(false, [&](TTestThread&) {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  t->FreeOnTerminate = true;  // set by another thread while the worker runs
+  EXPECT_THROW(t->WaitFor(), EThread);
+  release = true;
+  // It frees itself; nothing here touches it any more.
+  for (int i = 0; i < 5000 && g_destroyedThreads == destroyedBefore; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(g_destroyedThreads, destroyedBefore + 1);
+}
+
+TEST_F(ThreadTest, QueuedCallsRunOnTheMainThreadInOrderWithoutBlockingTheCaller) {
+  const ThreadId mainId = CurrentThreadID();
+  std::vector<std::string> order;
+  std::atomic<bool> queued{false};
+  std::atomic<ThreadId> ranOn{0};
+  auto* t = New<TTestThread>(false, [&](TTestThread& self) {
+    QueueMainThreadCall([&] {
+      ranOn = CurrentThreadID();
+      order.push_back("first");
+    });
+    QueueMainThreadCall([] { throw std::runtime_error("dropped"); });
+    queued = true;  // reached without the main thread serving anything
+    self.Synchronize([&] { order.push_back("sync"); });
+  });
+  while (!queued) std::this_thread::yield();
+  EXPECT_TRUE(order.empty());
+  t->WaitFor();
+  t->Free();
+  EXPECT_EQ(ranOn.load(), mainId);
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "sync"}));
+  // Queued on the main thread itself: runs at the next serving, not at once.
+  bool ran = false;
+  QueueMainThreadCall([&] { ran = true; });
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(SynchronizePending());
+  EXPECT_TRUE(CheckSynchronize());
+  EXPECT_TRUE(ran);
   EXPECT_FALSE(SynchronizePending());
 }
 

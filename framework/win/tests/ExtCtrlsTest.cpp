@@ -66,6 +66,31 @@ TEST_F(TimerTest, AThrowingHandlerIsHandledAndTheTimerGoesOn) {
   EXPECT_GE(g_handled.load(), 3);
 }
 
+TEST_F(TimerTest, AHandlerSetFromAWorkerThreadWhileTheTimerFiresTakesOver) {
+  TimerSink first, second;
+  const TNotifyEvent toFirst = TNotifyEvent::Bind<&TimerSink::OnTimer>(&first);
+  const TNotifyEvent toSecond = TNotifyEvent::Bind<&TimerSink::OnTimer>(&second);
+  TTimer* timer = New<TTimer>(nullptr);
+  timer->SetInterval(5);
+  timer->SetOnTimer(toFirst);
+  EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return first.fired.load() >= 1; }));
+  std::atomic<bool> done{false};
+  std::thread setter([&] {
+    for (int i = 0; i < 200; ++i) timer->SetOnTimer(i % 2 ? toFirst : toSecond);
+    timer->SetOnTimer(toSecond);
+    done = true;
+  });
+  EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return done.load(); }));  // fires meanwhile
+  setter.join();
+  EXPECT_EQ(timer->GetOnTimer(), toSecond);
+  const int firstAfter = first.fired.load();
+  const int secondAfter = second.fired.load();
+  EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return second.fired.load() >= secondAfter + 2; }));
+  EXPECT_EQ(first.fired.load(), firstAfter);
+  EXPECT_EQ(second.thread.load(), GetCurrentThreadId());
+  timer->Free();
+}
+
 TEST_F(TimerTest, CreatedAndFreedOnAWorkerThreadStillRunsOnTheMainThread) {
   TimerSink sink;
   std::atomic<TTimer*> timer{nullptr};

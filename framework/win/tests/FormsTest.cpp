@@ -39,7 +39,7 @@ struct Recorder {
 };
 
 class FormsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     InitForms();
     Application->OnException = TExceptionEvent::Bind<&Recorder::OnException>(&rec);
@@ -88,7 +88,7 @@ TEST_F(FormsTest, ObjectInstanceCallsItsMethodAndContainsExceptions) {
 
 class TProbeForm : public TForm {
   FW_CLASS(TProbeForm, TForm)
-public:
+ public:
   explicit TProbeForm(TComponent* owner) : TForm(owner) {}
   int appMessages = 0;
   void Dispatch(TMessage& msg) override {
@@ -252,9 +252,11 @@ TEST_F(FormsTest, ExceptionHandlingSkipsAbortAndGoesThroughTheHookSlot) {
   EXPECT_EQ(hooked, 1);
   EXPECT_EQ(rec.exceptions, 1);
 
-  // An exception escaping a worker thread's entry reaches the application too.
+  // An exception escaping a worker thread's entry reaches the application too,
+  // on the main thread.
   auto thread = GetThreadApi().Start([](void*) { throw EConvertError("from a thread"); }, nullptr);
   thread->Join();
+  EXPECT_TRUE(PumpingWaitUntil(5000, [&] { return rec.exceptions == 2; }));
   EXPECT_EQ(rec.exceptions, 2);
   EXPECT_EQ(rec.lastMessage, "from a thread");
 }

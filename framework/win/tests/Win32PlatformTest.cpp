@@ -6,11 +6,13 @@
 
 #include "FileApi.h"
 #include "Modules.h"
+#include "PumpingWait.h"
 #include "ResStrings.h"
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
 #include "Win32Registry.h"
+#include "WndProc.h"
 
 namespace {
 
@@ -20,11 +22,13 @@ class Win32PlatformTest : public ::testing::Test {
 };
 
 std::atomic<int> g_handled{0};
+std::atomic<DWORD> g_handledOn{0};
 std::string g_lastMessage;
 
 void RecordException(std::exception_ptr e) {
   char buf[256];
   g_lastMessage = ExceptionMessage(e, buf, sizeof buf);
+  g_handledOn = GetCurrentThreadId();
   ++g_handled;
 }
 
@@ -59,14 +63,65 @@ TEST_F(Win32PlatformTest, SynchronousCallIsServedByAPlainMessageLoop) {
   t->Free();
 }
 
-TEST_F(Win32PlatformTest, ThreadEntryCatchesAnEscapingException) {
+TEST_F(Win32PlatformTest, ThreadEntryCatchesAnEscapingExceptionAndTheMainThreadHandlesIt) {
   CallbackExceptionHandler saved = SetCallbackExceptionHandler(&RecordException);
   g_handled = 0;
   auto thread = GetThreadApi().Start([](void*) { throw EConvertError("bad value"); }, nullptr);
   thread->Join();
+  EXPECT_EQ(g_handled.load(), 0) << "handled on the worker thread";
+  EXPECT_TRUE(PumpingWaitUntil(5000, [] { return g_handled.load() > 0; }));
   SetCallbackExceptionHandler(saved);
   EXPECT_EQ(g_handled.load(), 1);
+  EXPECT_EQ(g_handledOn.load(), GetCurrentThreadId());
   EXPECT_EQ(g_lastMessage, "bad value");
+}
+
+// A worker that sends a message to a main-thread window (as a driver call or
+// a window operation of a worker does) while the main thread waits for it.
+class SendingThread : public TThread {
+ public:
+  SendingThread(HWND target, bool untilTerminated, std::atomic<bool>& running, std::atomic<bool>& answered)
+      : TThread(false), target_(target), untilTerminated_(untilTerminated), running_(running), answered_(answered) {}
+
+ protected:
+  void Execute() override {
+    running_ = true;
+    while (untilTerminated_ && !Terminated()) Sleep(1);
+    DWORD_PTR result = 0;
+    answered_ = SendMessageTimeoutA(target_, WM_APP, 0, 0, SMTO_NORMAL, 5000, &result) != 0 && result == 42;
+  }
+
+ private:
+  HWND target_;
+  bool untilTerminated_;
+  std::atomic<bool>& running_;
+  std::atomic<bool>& answered_;
+};
+
+struct AnsweringWindow {
+  HWND wnd = nullptr;
+  AnsweringWindow() { wnd = AllocateHWnd(TWndMethod::Bind<&AnsweringWindow::WndProc>(this)); }
+  ~AnsweringWindow() { DeallocateHWnd(wnd); }
+  void WndProc(TMessage& msg) {
+    if (msg.Msg == WM_APP)
+      msg.Result = 42;
+    else
+      HandleDefault(wnd, msg);
+  }
+};
+
+TEST_F(Win32PlatformTest, TheMainThreadsWaitForAThreadAnswersItsMessages) {
+  AnsweringWindow window;
+  ASSERT_NE(window.wnd, nullptr);
+  for (const bool byFree : {false, true}) {
+    SCOPED_TRACE(byFree ? "freeing a running thread" : "WaitFor");
+    std::atomic<bool> running{false}, answered{false};
+    SendingThread* t = New<SendingThread>(window.wnd, byFree, running, answered);
+    while (!running) Sleep(1);
+    if (!byFree) t->WaitFor();
+    t->Free();  // a running thread is terminated and waited for
+    EXPECT_TRUE(answered.load()) << "the main thread's window did not answer while it waited";
+  }
 }
 
 TEST_F(Win32PlatformTest, FilesHonourShareModes) {

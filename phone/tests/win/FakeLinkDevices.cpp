@@ -7,6 +7,38 @@
 #include <memory>
 
 #include "IrdaWin.h"
+#include "OverlappedIo.h"
+
+// --- TDeafToCancelDku2Device ----------------------------------------------------------------------
+
+namespace {
+
+std::atomic<HANDLE> g_deafHandle{nullptr};
+std::atomic<int> g_ignoredCancels{0};
+
+void DeafCancel(HANDLE handle, OVERLAPPED* /*record*/) {
+  if (handle == g_deafHandle.load()) {
+    ++g_ignoredCancels;
+    return;
+  }
+  CancelIo(handle);
+}
+
+}  // namespace
+
+TDeafToCancelDku2Device::TDeafToCancelDku2Device(HANDLE handle) {
+  g_deafHandle = handle;
+  SetIoCanceller(&DeafCancel);
+}
+
+TDeafToCancelDku2Device::~TDeafToCancelDku2Device() {
+  SetIoCanceller(nullptr);
+  g_deafHandle = nullptr;
+}
+
+int TDeafToCancelDku2Device::Ignored() {
+  return g_ignoredCancels.load();
+}
 
 // --- TFakeIrProvider -----------------------------------------------------------------------------
 

@@ -65,6 +65,20 @@ class TFakeDku2FinderDevices : public TWinFinderDevices {
   std::vector<std::string> opened_;
 };
 
+// A DKU-2 device whose driver never completes a cancelled request: while it
+// is installed, cancels of requests on `handle` are ignored (those on other
+// handles go to the system), so a pending read stays pending until the handle
+// is closed. Restores the system's cancel when it goes.
+class TDeafToCancelDku2Device {
+ public:
+  explicit TDeafToCancelDku2Device(HANDLE handle);
+  ~TDeafToCancelDku2Device();
+  TDeafToCancelDku2Device(const TDeafToCancelDku2Device&) = delete;
+  TDeafToCancelDku2Device& operator=(const TDeafToCancelDku2Device&) = delete;
+  // Cancels ignored so far.
+  static int Ignored();
+};
+
 // The DKU-2 device path of a COM port.
 std::string ComDevicePath(int comNumber);
 

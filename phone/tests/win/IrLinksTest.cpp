@@ -19,10 +19,12 @@
 #include "IrdaWin.h"
 #include "LinkFrames.h"
 #include "NokiaPhone.h"
+#include "OverlappedIo.h"
 #include "PhoneFind.h"
 #include "PhonePlatformWin.h"
 #include "Win32Platform.h"
 #include "WinTestSupport.h"
+#include "WndProc.h"
 
 namespace {
 
@@ -436,6 +438,124 @@ TEST(Dku2Reader, AWriteTheDeviceDoesNotTakeIsCancelledAndTheLinkStaysUsable) {
   // Frames still arrive, and the link is released cleanly.
   pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
   EXPECT_TRUE(WaitUntil([&] { return !sink.frames.empty(); }, 5000));
+  FreeAndNil(sender);
+  EXPECT_TRUE(WaitUntil([&] { return pipe.ClientClosed(); }, 5000));
+}
+
+// The driver ignores the cancel of the pending read: the reader gives the read
+// up after its bound, ends and closes the device, instead of waiting for ever.
+TEST(Dku2Reader, ADriverThatNeverCompletesACancelledReadDoesNotHoldTheReader) {
+  TPipe pipe;
+  ASSERT_TRUE(pipe.Ok());
+  TDeafToCancelDku2Device deaf(pipe.client);
+  const int ignoredBefore = TDeafToCancelDku2Device::Ignored();
+  const int givenUpBefore = OverlappedRecordsGivenUp();
+  TLinkSink sink;
+  std::uint16_t code = 99;
+  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  ASSERT_EQ(code, 0);
+  // One frame through, then the reader is back in its next read (after one
+  // poll pause) and stays there: nothing more comes.
+  pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
+  ASSERT_TRUE(WaitUntil([&] { return !sink.frames.empty(); }, 5000));
+  DelayWithMessages(300);
+  FreeAndNil(sender);
+  EXPECT_TRUE(WaitUntil([&] { return pipe.ClientClosed(); }, static_cast<int>(kIoCancelWaitMs) + 5000))
+      << "the reader still waits for the cancelled read";
+  EXPECT_EQ(TDeafToCancelDku2Device::Ignored(), ignoredBefore + 1);
+  EXPECT_EQ(OverlappedRecordsGivenUp(), givenUpBefore + 1);
+  EXPECT_EQ(sink.closed, 0);
+}
+
+// A driver request that is not answered in time, and whose cancel is ignored,
+// is given up within the bound too.
+TEST(WinDku2, ADriverRequestWhoseCancelIsIgnoredIsGivenUp) {
+  TPipe pipe;
+  ASSERT_TRUE(pipe.Ok());
+  TDeafToCancelDku2Device deaf(pipe.client);
+  // A read on the empty pipe stands in for a driver request that stays pending.
+  std::atomic<bool> back{false};
+  TIoResult result;
+  std::thread worker([&] {
+    TOverlappedIo io(pipe.client);
+    io.Buffer().assign(16, '\0');
+    result = io.Run([&](OVERLAPPED* ov) { return ReadFile(pipe.client, &io.Buffer()[0], 16, nullptr, ov); }, 20);
+    back = true;
+  });
+  EXPECT_TRUE(WaitUntil([&] { return back.load(); }, static_cast<int>(kIoCancelWaitMs) + 5000));
+  worker.join();
+  EXPECT_EQ(result.end, TIoResult::ioTimedOut);
+  EXPECT_TRUE(result.givenUp);
+  EXPECT_FALSE(result.Succeeded());
+  // The request ends when the device goes; it writes into the record kept for it.
+  CloseHandle(pipe.client);
+  pipe.client = INVALID_HANDLE_VALUE;
+  DelayWithMessages(50);
+}
+
+// Threads that, before they run, ask a window of the creating thread for an
+// answer (as a thread whose start needs the main thread does): the reader's
+// creator must handle its messages while it waits for the reader to start.
+class TAskingThreadApi : public ThreadApi {
+ public:
+  TAskingThreadApi(ThreadApi& real, HWND window) : real_(real), window_(window) {}
+  std::unique_ptr<NativeThread> Start(void (*entry)(void*), void* arg) override {
+    auto* start = new TStart{this, entry, arg};
+    try {
+      return real_.Start(&Run, start);
+    } catch (...) {
+      delete start;
+      throw;
+    }
+  }
+  ThreadId CurrentThreadId() override { return real_.CurrentThreadId(); }
+  std::atomic<bool> answered{false};
+
+ private:
+  struct TStart {
+    TAskingThreadApi* api;
+    void (*entry)(void*);
+    void* arg;
+  };
+  static void Run(void* p) {
+    const TStart start = *static_cast<TStart*>(p);
+    delete static_cast<TStart*>(p);
+    DWORD_PTR result = 0;
+    start.api->answered =
+        SendMessageTimeoutA(start.api->window_, WM_APP, 0, 0, SMTO_NORMAL, 5000, &result) != 0 && result == 1;
+    start.entry(start.arg);
+  }
+  ThreadApi& real_;
+  HWND window_;
+};
+
+struct TAnsweringWindow {
+  HWND wnd = nullptr;
+  TAnsweringWindow() { wnd = AllocateHWnd(TWndMethod::Bind<&TAnsweringWindow::WndProc>(this)); }
+  ~TAnsweringWindow() { DeallocateHWnd(wnd); }
+  void WndProc(TMessage& msg) {
+    if (msg.Msg == WM_APP)
+      msg.Result = 1;
+    else
+      HandleDefault(wnd, msg);
+  }
+};
+
+TEST(Dku2Reader, TheReadersStartHandlesTheCreatorsMessages) {
+  TPipe pipe;
+  ASSERT_TRUE(pipe.Ok());
+  TAnsweringWindow window;
+  ASSERT_NE(window.wnd, nullptr);
+  ThreadApi& real = GetThreadApi();
+  TAskingThreadApi asking(real, window.wnd);
+  SetThreadApi(&asking);
+  TLinkSink sink;
+  std::uint16_t code = 99;
+  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  SetThreadApi(&real);
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(asking.answered.load()) << "the creator did not answer while the reader started";
+  EXPECT_TRUE(sender->ReaderRunning());
   FreeAndNil(sender);
   EXPECT_TRUE(WaitUntil([&] { return pipe.ClientClosed(); }, 5000));
 }

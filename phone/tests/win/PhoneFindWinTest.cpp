@@ -113,7 +113,6 @@ class FinderProgram : public ::testing::Test {
   void TearDown() override {
     PhoneFindFinalization();
     SetFinderDevices(nullptr);
-    SetFinderMainWait(nullptr);
     SetPhonePlatform(nullptr);
     SetMillisecondClock(nullptr);
   }
