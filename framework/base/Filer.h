@@ -150,6 +150,7 @@ private:
     const PropInfo* prop;
     std::string name;
     std::string path;
+    std::vector<const TObject*> items;  // the collection items being read when it was queued, outermost first
   };
   void ReadDataInner(TComponent* instance);
   void ReadPropValue(TPersistent* instance, const PropInfo& prop);
@@ -158,6 +159,7 @@ private:
   std::uint32_t ReadLength();
   void CheckLeft(std::uint64_t count);
   void FixupReferences();
+  void DropFixupsWithin(const TCollection* collection);
   [[noreturn]] void PropValueError();
   void Enter();
   void Leave() { --depth_; }
@@ -168,6 +170,7 @@ private:
   TValueType peek_ = vaNull;
   int depth_ = 0;
   std::vector<Fixup> fixups_;
+  std::vector<const TObject*> items_;  // the collection items being read, outermost first
   std::vector<TComponent*> loaded_;
   bool collecting_ = false;
 };
