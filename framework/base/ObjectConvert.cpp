@@ -1,5 +1,6 @@
 #include "ObjectConvert.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -185,9 +186,12 @@ private:
       case vaInt8: case vaInt16: case vaInt32: case vaInt64:
         Put(std::to_string(reader_->ReadInt64()));
         break;
-      case vaExtended:
-        Put(FloatText(reader_->ReadFloat()));
+      case vaExtended: {
+        TExtended v = reader_->ReadExtended();
+        if (!v.IsFinite()) throw EReadError("Invalid floating point value");
+        Put(ExtendedToText(v));
         break;
+      }
       case vaSingle:
         Put(SingleText(reader_->ReadSingle()) + "s");
         break;
@@ -446,6 +450,7 @@ private:
       case toFloat:
         switch (p.FloatType()) {
           case 's':
+            if (std::fabs(p.TokenFloat()) > FLT_MAX) p.Error("Invalid floating point value: " + p.TokenString());
             writer_->WriteSingle(static_cast<float>(p.TokenFloat()));
             break;
           case 'c':
@@ -455,7 +460,7 @@ private:
             writer_->WriteDate(p.TokenFloat());
             break;
           default:
-            writer_->WriteFloat(p.TokenFloat());
+            writer_->WriteExtended(p.TokenExtended());
             break;
         }
         break;

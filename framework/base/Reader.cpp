@@ -252,6 +252,14 @@ double TReader::ReadFloat() {
   }
 }
 
+TExtended TReader::ReadExtended() {
+  if (NextValue() != vaExtended) return DoubleToExtended(ReadFloat());
+  ReadValue();
+  std::uint8_t b[10];
+  stream_->ReadBuffer(b, 10);
+  return TExtended::FromBytes(b);
+}
+
 float TReader::ReadSingle() { return static_cast<float>(ReadFloat()); }
 
 double TReader::ReadCurrency() { return ReadFloat(); }
