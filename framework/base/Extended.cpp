@@ -388,29 +388,43 @@ bool TryTextToExtended(std::string_view text, TExtended& out) {
 
 std::string ExtendedToText(const TExtended& value) {
   if (!value.IsFinite()) throw EConvertError("Invalid floating point value");
-  std::string text = value.IsNegative() ? "-" : "";
+  std::string text;
+  if (value.IsNegative()) text.push_back('-');
   std::uint64_t q;
   int e2;
   Canonical(value, q, e2);
-  if (q == 0) return text + "0.0";
+  if (q == 0) {
+    text.append("0.0");
+    return text;
+  }
   std::string digits;
   int k;
   ShortestDigits(q, e2, 64, kMinExp2, digits, k);
   int point = k - 1;  // the decimal exponent of the first digit
-  int count = static_cast<int>(digits.size());
+  std::size_t count = digits.size();
   if (point >= -5 && point < 18) {
     if (point < 0) {
-      text += "0." + std::string(static_cast<std::size_t>(-point - 1), '0') + digits;
-    } else if (count > point + 1) {
-      text += digits.substr(0, static_cast<std::size_t>(point + 1)) + "." +
-              digits.substr(static_cast<std::size_t>(point + 1));
+      text.append("0.");
+      text.append(static_cast<std::size_t>(-point - 1), '0');
+      text.append(digits);
     } else {
-      text += digits + std::string(static_cast<std::size_t>(point + 1 - count), '0') + ".0";
+      std::size_t whole = static_cast<std::size_t>(point) + 1;
+      text.append(digits, 0, std::min(whole, count));
+      if (count < whole) text.append(whole - count, '0');
+      text.push_back('.');
+      if (count > whole)
+        text.append(digits, whole, std::string::npos);
+      else
+        text.push_back('0');
     }
   } else {
-    text += digits.substr(0, 1);
-    if (count > 1) text += "." + digits.substr(1);
-    text += "E" + std::to_string(point);
+    text.push_back(digits[0]);
+    if (count > 1) {
+      text.push_back('.');
+      text.append(digits, 1, std::string::npos);
+    }
+    text.push_back('E');
+    text.append(std::to_string(point));
   }
   return text;
 }

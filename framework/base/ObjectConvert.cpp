@@ -1,6 +1,5 @@
 #include "ObjectConvert.h"
 
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -450,7 +449,9 @@ private:
       case toFloat:
         switch (p.FloatType()) {
           case 's':
-            if (std::fabs(p.TokenFloat()) > FLT_MAX) p.Error("Invalid floating point value: " + p.TokenString());
+            // from the largest single value plus half a step on, the value would round to infinity
+            if (std::fabs(p.TokenFloat()) >= 0x1.ffffffp127)
+              p.Error("Invalid floating point value: " + p.TokenString());
             writer_->WriteSingle(static_cast<float>(p.TokenFloat()));
             break;
           case 'c':

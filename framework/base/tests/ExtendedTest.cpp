@@ -256,9 +256,10 @@ TEST(Extended, ConvertsToTheNearestDouble) {
 }
 
 TEST(Extended, FormTextTakesValuesBeyondTheDoubleRange) {
-  std::string bin = ObjectTextToBinary(Lines({"object F: TForm", "  Big = 1E400", "  Small = -1E-400", "end"}));
-  EXPECT_EQ(ObjectBinaryToText(bin), Lines({"object F: TForm", "  Big = 1E400", "  Small = -1E-400", "end"}));
-  for (const char* bad : {"1E5000", "1E400d", "1E39s"}) {
+  std::string text =
+      Lines({"object F: TForm", "  Big = 1E400", "  Small = -1E-400", "  LargestSingle = 3.4028235E+38s", "end"});
+  EXPECT_EQ(ObjectBinaryToText(ObjectTextToBinary(text)), text);
+  for (const char* bad : {"1E5000", "1E400d", "1E39s", "-3.4028236E38s"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(ObjectTextToBinary(Lines({"object F: TForm", std::string("  X = ") + bad, "end"})), EParserError);
   }
