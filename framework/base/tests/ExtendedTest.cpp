@@ -168,7 +168,7 @@ TEST(Extended, EveryFiniteValueReadsBackFromItsText) {
     std::uint64_t m = next();
     std::uint16_t field = i < 100 ? fields[i % 8] : static_cast<std::uint16_t>(next() % 0x7FFF);
     if (field != 0) m |= std::uint64_t{1} << 63;
-    if (field == 0) m >>= next() % 64;
+    if (field == 0) m = (m >> 1) >> (next() % 63);  // below the integer bit: a true denormal
     if (i % 50 == 0) m = field ? std::uint64_t{1} << 63 : 1;
     if (i % 50 == 1) m = ~std::uint64_t{0} >> (field ? 0 : 1);
     TExtended v = Bits(m, static_cast<std::uint16_t>(field | ((i & 1) << 15)));
