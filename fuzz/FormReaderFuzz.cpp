@@ -14,12 +14,15 @@ namespace {
 FW_ENUM(TFuzzKind, fkOne, fkTwo, fkThree);
 using TFuzzKinds = Set<TFuzzKind>;
 
+class TFuzzPart;
+
 class TFuzzItem : public TCollectionItem {
   FW_CLASS(TFuzzItem, TCollectionItem)
 public:
   using TCollectionItem::TCollectionItem;
   int Width = 0;
   WideString Text;
+  TFuzzPart* Link = nullptr;  // a component reference, fixed up after the form is read
 };
 
 class TFuzzPart : public TComponent {
@@ -75,6 +78,7 @@ public:
 FW_BEGIN_CLASS(TFuzzItem)
   FW_PROP(Width, Width, Width)
   FW_PROP(Text, Text, Text)
+  FW_PROP(Link, Link, Link)
 FW_END_CLASS
 FW_BEGIN_CLASS(TFuzzPart)
   FW_PROP(Left, Left, Left)

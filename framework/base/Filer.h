@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Component.h"
+#include "Extended.h"
 #include "IdentMaps.h"
 #include "Streams.h"
 
@@ -61,7 +62,8 @@ extern const char kFilerSignature[4];  // "TPF0"
 // The deepest nesting of objects, lists and collections a stream may have.
 constexpr int kMaxFilerDepth = 64;
 
-// x87 80-bit extended floats, converted by hand so every build agrees.
+// The ten bytes of an extended value (see Extended.h) from a double, exactly, and back to
+// the nearest double.
 void DoubleToExtended(double value, std::uint8_t out[10]);
 double ExtendedToDouble(const std::uint8_t in[10]);
 
@@ -129,6 +131,7 @@ public:
   char ReadChar();
   char16_t ReadWideChar();
   double ReadFloat();     // extended, double-like values and integers
+  TExtended ReadExtended();  // an extended value as it stands; other numbers converted
   float ReadSingle();
   double ReadCurrency();  // the currency value (stored times 10000)
   TDateTime ReadDate();
@@ -150,6 +153,7 @@ private:
     const PropInfo* prop;
     std::string name;
     std::string path;
+    std::vector<const TObject*> items;  // the collection items being read when it was queued, outermost first
   };
   void ReadDataInner(TComponent* instance);
   void ReadPropValue(TPersistent* instance, const PropInfo& prop);
@@ -158,6 +162,7 @@ private:
   std::uint32_t ReadLength();
   void CheckLeft(std::uint64_t count);
   void FixupReferences();
+  void DropFixupsWithin(const TCollection* collection);
   [[noreturn]] void PropValueError();
   void Enter();
   void Leave() { --depth_; }
@@ -168,6 +173,7 @@ private:
   TValueType peek_ = vaNull;
   int depth_ = 0;
   std::vector<Fixup> fixups_;
+  std::vector<const TObject*> items_;  // the collection items being read, outermost first
   std::vector<TComponent*> loaded_;
   bool collecting_ = false;
 };
@@ -207,6 +213,7 @@ public:
   void WriteChar(char c) { WriteString(std::string(1, c)); }
   void WriteWideChar(char16_t c);
   void WriteFloat(double value);  // extended
+  void WriteExtended(const TExtended& value);
   void WriteSingle(float value);
   void WriteCurrency(double value);  // stored times 10000
   void WriteCurrencyRaw(std::int64_t scaled);  // the stored value itself

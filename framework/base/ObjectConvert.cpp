@@ -185,9 +185,12 @@ private:
       case vaInt8: case vaInt16: case vaInt32: case vaInt64:
         Put(std::to_string(reader_->ReadInt64()));
         break;
-      case vaExtended:
-        Put(FloatText(reader_->ReadFloat()));
+      case vaExtended: {
+        TExtended v = reader_->ReadExtended();
+        if (!v.IsFinite()) throw EReadError("Invalid floating point value");
+        Put(ExtendedToText(v));
         break;
+      }
       case vaSingle:
         Put(SingleText(reader_->ReadSingle()) + "s");
         break;
@@ -446,6 +449,9 @@ private:
       case toFloat:
         switch (p.FloatType()) {
           case 's':
+            // from the largest single value plus half a step on, the value would round to infinity
+            if (std::fabs(p.TokenFloat()) >= 0x1.ffffffp127)
+              p.Error("Invalid floating point value: " + p.TokenString());
             writer_->WriteSingle(static_cast<float>(p.TokenFloat()));
             break;
           case 'c':
@@ -455,7 +461,7 @@ private:
             writer_->WriteDate(p.TokenFloat());
             break;
           default:
-            writer_->WriteFloat(p.TokenFloat());
+            writer_->WriteExtended(p.TokenExtended());
             break;
         }
         break;

@@ -7,7 +7,10 @@
 // characters, broken into 64-character pieces joined by +; lists in ( ),
 // sets in [ ], binary values in { } (32 bytes of hex per line), collections
 // in < item ... end >, floats with "." and the suffixes s (single),
-// c (currency) and d (date).
+// c (currency) and d (date). A float without suffix is an extended value:
+// text is read to the nearest 80-bit value and written as the shortest text
+// that reads back to the same bits (Extended.h), so binary -> text -> binary
+// keeps every bit.
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "Extended.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
@@ -146,8 +147,13 @@ char TParser::NextToken() {
       }
     }
     if (isFloat) {
-      float_ = std::strtod(raw_.c_str(), nullptr);
-      if (!std::isfinite(float_)) Error("Invalid floating point value: " + raw_);
+      if (floatType_ == 0) {  // extended: read exactly, to all 64 bits
+        if (!TryTextToExtended(raw_, extended_)) Error("Invalid floating point value: " + raw_);
+        float_ = ExtendedToDouble(extended_);
+      } else {
+        float_ = std::strtod(raw_.c_str(), nullptr);
+        if (!std::isfinite(float_)) Error("Invalid floating point value: " + raw_);
+      }
       return token_ = toFloat;
     }
     std::int64_t v;

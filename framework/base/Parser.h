@@ -1,7 +1,8 @@
 // The tokenizer of the form text. Tokens: toEOF, toSymbol (identifiers),
 // toString / toWString (quoted runs and #n codes; a code above 255 makes the
 // string wide), toInteger (decimal, or hexadecimal after $), toFloat (with
-// "." and an optional suffix c, d or s), and any other character as itself.
+// "." or an exponent, and an optional suffix c, d or s; without a suffix the
+// value must fit an extended float), and any other character as itself.
 // Errors raise EParserError "<message> on line <n>".
 #pragma once
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "Extended.h"
 #include "Object.h"
 #include "Types.h"
 
@@ -34,7 +36,9 @@ public:
   std::string TokenString() const;    // a symbol's or number's text, or a string's ANSI value
   WideString TokenWideString() const;  // a string's value as UTF-16
   std::int64_t TokenInt() const { return int_; }
-  double TokenFloat() const { return float_; }
+  double TokenFloat() const { return float_; }  // the nearest double (an infinity beyond its range)
+  // A float without suffix as the extended value nearest to its text.
+  const TExtended& TokenExtended() const { return extended_; }
   char FloatType() const { return floatType_; }  // 'c', 'd', 's' (lower case) or 0
   bool TokenSymbolIs(std::string_view s) const;
   // The symbol with any ".Name" parts that follow; leaves the last part as the token.
@@ -58,5 +62,6 @@ private:
   std::string rawMask_;       // per unit: 1 when it is a raw byte from a quoted run
   std::int64_t int_ = 0;
   double float_ = 0;
+  TExtended extended_;
   char floatType_ = 0;
 };

@@ -252,6 +252,14 @@ double TReader::ReadFloat() {
   }
 }
 
+TExtended TReader::ReadExtended() {
+  if (NextValue() != vaExtended) return DoubleToExtended(ReadFloat());
+  ReadValue();
+  std::uint8_t b[10];
+  stream_->ReadBuffer(b, 10);
+  return TExtended::FromBytes(b);
+}
+
 float TReader::ReadSingle() { return static_cast<float>(ReadFloat()); }
 
 double TReader::ReadCurrency() { return ReadFloat(); }
@@ -449,7 +457,7 @@ void TReader::ReadPropValue(TPersistent* instance, const PropInfo& prop) {
         SetObjectProp(instance, prop, nullptr);
       } else if (t == vaIdent) {
         if (!prop.setObj) throw EReadError("Property " + prop.name + " is read-only");
-        fixups_.push_back(Fixup{instance, &prop, ReadIdent(), InstanceName(instance) + "." + prop.name});
+        fixups_.push_back(Fixup{instance, &prop, ReadIdent(), InstanceName(instance) + "." + prop.name, items_});
       } else if (t == vaCollection) {
         ReadValue();
         TObject* held = GetObjectProp(instance, prop);
@@ -479,20 +487,43 @@ void TReader::ReadPropValue(TPersistent* instance, const PropInfo& prop) {
   }
 }
 
+// A value for a collection replaces its items. References queued while an
+// earlier value's items were read die with those items: they are dropped
+// before the items are freed.
+void TReader::DropFixupsWithin(const TCollection* collection) {
+  std::vector<const TObject*> freed;
+  for (int i = 0; i < collection->Count(); ++i) freed.push_back(collection->Items(i));
+  if (freed.empty()) return;
+  std::sort(freed.begin(), freed.end());
+  auto inFreed = [&](const Fixup& f) {
+    for (const TObject* item : f.items)
+      if (std::binary_search(freed.begin(), freed.end(), item)) return true;
+    return false;
+  };
+  fixups_.erase(std::remove_if(fixups_.begin(), fixups_.end(), inFreed), fixups_.end());
+}
+
 void TReader::ReadCollection(TCollection* collection) {
   DepthGuard g(depth_);
+  std::size_t itemDepth = items_.size();
   collection->BeginUpdate();
   try {
-    if (!EndOfList()) collection->Clear();
+    if (!EndOfList()) {
+      DropFixupsWithin(collection);
+      collection->Clear();
+    }
     while (!EndOfList()) {
       if (IsIntType(NextValue())) ReadInt64();
       TCollectionItem* item = collection->Add();
+      items_.push_back(item);
       ReadListBegin();
       while (!EndOfList()) ReadProperty(item);
       ReadListEnd();
+      items_.pop_back();
     }
     ReadListEnd();
   } catch (...) {
+    items_.resize(itemDepth);
     collection->EndUpdate();
     throw;
   }
@@ -617,6 +648,7 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
   Owner = root;
   loaded_.clear();
   fixups_.clear();
+  items_.clear();
   try {
     try {
       root->SetState(csLoading, true);

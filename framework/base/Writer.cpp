@@ -46,8 +46,12 @@ void TWriter::WriteInteger(std::int64_t value) {
 void TWriter::WriteWideChar(char16_t c) { WriteWideString(WideString(1, c)); }
 
 void TWriter::WriteFloat(double value) {
+  WriteExtended(DoubleToExtended(value));
+}
+
+void TWriter::WriteExtended(const TExtended& value) {
   std::uint8_t b[10];
-  DoubleToExtended(value, b);
+  value.ToBytes(b);
   WriteValue(vaExtended);
   Write(b, 10);
 }

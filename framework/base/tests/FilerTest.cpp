@@ -34,12 +34,15 @@ public:
   TTestOptions Style;
 };
 
+class TTestControl;
+
 class TTestItem : public TCollectionItem {
   FW_CLASS(TTestItem, TCollectionItem)
 public:
   using TCollectionItem::TCollectionItem;
   int Width = 0;
   WideString Caption;
+  TTestControl* Target = nullptr;
 };
 
 class TTestControl : public TComponent {
@@ -119,6 +122,7 @@ FW_END_CLASS
 FW_BEGIN_CLASS(TTestItem)
   FW_PROP(Width, Width, Width) FW_DEFAULT(0)
   FW_PROP(Caption, Caption, Caption)
+  FW_PROP(Target, Target, Target)
 FW_END_CLASS
 FW_BEGIN_CLASS(TTestControl)
   FW_PROP(Left, Left, Left) FW_DEFAULT(0)
@@ -381,6 +385,45 @@ TEST_F(Filer, ReadsAFormIntoLiveComponents) {
   EXPECT_EQ(form->clicks, 1);
   EXPECT_FALSE(form->ComponentState().Contains(csLoading));
   form->Free();
+}
+
+TEST_F(Filer, ALaterCollectionValueDropsTheReferencesOfTheItemsItReplaces) {
+  // The first value's item refers to a later component; the second value frees that item
+  // before references are fixed up.
+  struct Case {
+    const char* second;
+    const char* target;  // what the surviving item refers to, or null
+  } cases[] = {
+      {"        Width = 3", nullptr},
+      {"        Target = Button1", "Button1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    std::string text = Lines({
+        "object Main: TTestForm",
+        "  object Button1: TTestControl",
+        "    Columns = <",
+        "      item",
+        "        Target = Button2",
+        "      end",
+        "      item",
+        "        Target = Button1",
+        "      end>",
+        "    Columns = <",
+        "      item",
+        c.second,
+        "      end>",
+        "  end",
+        "  object Button2: TTestControl",
+        "  end",
+        "end",
+    });
+    TTestForm* form = Load(text);
+    ASSERT_EQ(form->Button1->Columns->Count(), 1);
+    auto* item = static_cast<TTestItem*>(form->Button1->Columns->Items(0));
+    EXPECT_EQ(item->Target, c.target ? form->FindComponent(c.target) : nullptr);
+    form->Free();
+  }
 }
 
 TEST_F(Filer, SecondInstanceOfAFormGetsANumberedName) {
