@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ByteReader.h"
+#include "EngineErrorTexts.h"
 #include "Exceptions.h"
 #include "JCompress.h"
 #include "JWStrings.h"
@@ -33,40 +34,12 @@ struct TFree {
 template <class T>
 using TPtr = std::unique_ptr<T, TFree>;
 
-// Every error text of the engine.
-const std::vector<ResString>& EngineTexts() {
-  static const std::vector<ResString> texts = {
-      SWrongStreamFormat,
-      SSourceStreamNotDefined,
-      SDestinationStreamNotDefined,
-      SStreamReadError,
-      SPackedLengthTooLarge,
-      SSystemErrorCode,
-      SOSFunctionFailed,
-      SEmptyDictionary,
-      SCouldNotAddLanguage,
-      SCouldNotRemoveLanguage,
-      SExeOpenError,
-      SExeEmptyImage,
-      SExeUnrecognized,
-      SExeNotPE,
-      SExeNoResources,
-      SExeNotAList,
-      SExeBadResources,
-      SLFInvalidFormat,
-      SLFTooNew,
-      SLFInvalidStore,
-      SLFInvalidIndex,
-  };
-  return texts;
-}
-
 // The translation of a text in the program's string table below.
 std::string Translated(const ResString& rs) {
   return std::string("[de] ") + rs.native;
 }
 
-class EngineErrorTexts : public ::testing::Test {
+class EngineTexts : public ::testing::Test {
  protected:
   void SetUp() override {
     SetResourceSource(&source_);
@@ -83,7 +56,7 @@ class EngineErrorTexts : public ::testing::Test {
   // Puts the translated texts into the program's string table.
   void Translate() {
     std::map<std::uint16_t, std::u16string[16]> blocks;
-    for (const ResString& rs : EngineTexts())
+    for (const ResString& rs : EngineErrorTexts())
       blocks[StringBlockId(rs.id)][StringBlockIndex(rs.id)] = AnsiToWide(Translated(rs));
     for (const auto& [block, strings] : blocks) source_.Add(kProgram, rtString, block, MakeStringBlock(strings, 16));
   }
@@ -101,19 +74,19 @@ class EngineErrorTexts : public ::testing::Test {
   MemoryResourceSource source_;
 };
 
-TEST_F(EngineErrorTexts, HaveDistinctIdsAndTheirTexts) {
+TEST_F(EngineTexts, HaveDistinctIdsAndTheirTexts) {
   std::map<std::uint16_t, const char*> seen;
-  for (const ResString& rs : EngineTexts()) {
+  for (const ResString& rs : EngineErrorTexts()) {
     EXPECT_TRUE(seen.emplace(rs.id, rs.native).second) << "id " << rs.id << " twice";
     EXPECT_EQ(rs.module, 0u) << rs.native;
     EXPECT_EQ(LoadResString(rs), rs.native) << "no table: the text as written";
   }
   Translate();
-  for (const ResString& rs : EngineTexts()) EXPECT_EQ(LoadResString(rs), Translated(rs));
+  for (const ResString& rs : EngineErrorTexts()) EXPECT_EQ(LoadResString(rs), Translated(rs));
 }
 
 // Each error, raised with and without a translating string table.
-TEST_F(EngineErrorTexts, ErrorsCarryTheTextOfTheStringTable) {
+TEST_F(EngineTexts, ErrorsCarryTheTextOfTheStringTable) {
   const std::string missing = ::testing::TempDir() + "no-such-module.exe";
   const struct {
     const char* what;

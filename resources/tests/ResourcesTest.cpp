@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineErrorTexts.h"
 #include "JCompress.h"
 #include "JWStrings.h"
 #include "LFProc.h"
@@ -458,30 +459,11 @@ TEST(StringTable, HoldsTheWizardStringsWithTheirIds) {
 // where no string table holds them). The language data does not translate them
 // yet.
 const std::vector<ResString>& NativeTextStrings() {
-  static const std::vector<ResString> strings = {
-      SConnectionsNotSaved,
-      SWrongStreamFormat,
-      SSourceStreamNotDefined,
-      SDestinationStreamNotDefined,
-      SStreamReadError,
-      SPackedLengthTooLarge,
-      SSystemErrorCode,
-      SOSFunctionFailed,
-      SEmptyDictionary,
-      SCouldNotAddLanguage,
-      SCouldNotRemoveLanguage,
-      SExeOpenError,
-      SExeEmptyImage,
-      SExeUnrecognized,
-      SExeNotPE,
-      SExeNoResources,
-      SExeNotAList,
-      SExeBadResources,
-      SLFInvalidFormat,
-      SLFTooNew,
-      SLFInvalidStore,
-      SLFInvalidIndex,
-  };
+  static const std::vector<ResString> strings = [] {
+    std::vector<ResString> all{SConnectionsNotSaved};
+    all.insert(all.end(), EngineErrorTexts().begin(), EngineErrorTexts().end());
+    return all;
+  }();
   return strings;
 }
 
