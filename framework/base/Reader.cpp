@@ -3,6 +3,7 @@
 
 #include "Collection.h"
 #include "Filer.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TReader)
@@ -26,6 +27,7 @@ std::string InstanceName(TPersistent* instance) {
   try {
     path = instance->GetNamePath();
   } catch (...) {
+    SwallowException("TReader.InstanceName: asking the instance for its name path");
   }
   return path.empty() ? instance->ClassName() : path;
 }

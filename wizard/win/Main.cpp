@@ -16,6 +16,7 @@
 #include "ResStrings.h"
 #include "SerialPorts.h"
 #include "Strings.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 #include "UcxStdCtrls.h"
 #include "WizardTexts.h"
@@ -517,6 +518,7 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
     try {
       SetMobilePhone(nullptr);
     } catch (...) {
+      SwallowException("TWizardForm.PhoneFound: releasing the phone that could not be read");
     }
     SetCursor(crDefault);
     WaitPanel->Hide();
@@ -663,6 +665,7 @@ void TWizardForm::FormClose(TObject*, TCloseAction&) {
     try {
       phone->Disconnect();
     } catch (...) {
+      SwallowException("TWizardForm.FormClose: disconnecting the phone");
     }
   }
   if (phones_) {
