@@ -4,6 +4,7 @@
 #include "Dku5Ports.h"
 #include "LinkFrames.h"
 #include "Strings.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 #include <chrono>
@@ -183,10 +184,12 @@ void TPhoneFinder::Shutdown() {
     ServeSynchronizeUntil([&] { return finished_.load() || thread->Finished(); });
     thread->WaitFor();
   } catch (...) {
+    SwallowException("TPhoneFinder.Shutdown: stopping the find thread");
   }
   try {
     thread->Free();
   } catch (...) {
+    SwallowException("TPhoneFinder.Shutdown: freeing the find thread");
   }
   // Also when the thread was stopped before its loop began.
   finished_ = true;
@@ -204,6 +207,7 @@ void TFindThread::Destroy() {
     try {
       WaitFor();
     } catch (...) {
+      SwallowException("TFindThread.Destroy: waiting for the thread");
     }
   }
   // A thread that never ran still holds the phone made for it.
@@ -229,6 +233,7 @@ void TFindThread::Stop() {
     try {
       phone_->Disconnect();
     } catch (...) {
+      SwallowException("TFindThread.Stop: disconnecting the phone");
     }
   }
 }
@@ -283,6 +288,7 @@ void TFindThread::Execute() {
     } catch (...) {
       // The pass ends here. It keeps its pause, so a lasting error cannot
       // turn the search into a busy loop.
+      SwallowException("TFindThread.Execute: a search pass");
       Pause(kPassPauseMs);
     }
   }
@@ -295,16 +301,19 @@ void TFindThread::Execute() {
   try {
     FreeObject(phone);
   } catch (...) {
+    SwallowException("TFindThread.Execute: freeing the thread's phone");
   }
   try {
     irDiscovery_.reset();
   } catch (...) {
+    SwallowException("TFindThread.Execute: freeing the infrared discovery");
   }
   finder_.finished_ = true;
   // Wakes the main thread's wait in Shutdown.
   try {
     OnMainThread([] {});
   } catch (...) {
+    SwallowException("TFindThread.Execute: waking the main thread's wait");
   }
 }
 
@@ -332,6 +341,7 @@ void TFindThread::RunPass() {
     try {
       SyncPass(pass);
     } catch (...) {
+      SwallowException("TFindThread.RunPass: reporting the pass");
     }
   }
 }
@@ -440,6 +450,7 @@ void TFindThread::TryDku2(TFinderPass& pass) {
       code = Phone().FailureCode();
     } catch (...) {
       // this device is passed over; the others are still tried
+      SwallowException("TFindThread.TryDku2: trying a DKU-2 device");
     }
   }
 }
@@ -506,6 +517,7 @@ bool TFindThread::SyncFound() {
     try {
       onFound(found);  // the handler owns the phone from here on
     } catch (...) {
+      SwallowException("TFindThread.SyncFound: the OnFound handler");
     }
   });
   if (handedOver) {
@@ -541,6 +553,7 @@ void TFindThread::SyncPass(TFinderPass pass) {
     try {
       onPass(pass);
     } catch (...) {
+      SwallowException("TFindThread.SyncPass: the OnPass handler");
     }
   });
 }
@@ -559,13 +572,16 @@ void PhoneFindFinalization() {
   try {
     if (PhoneFinder) PhoneFinder->Shutdown();
   } catch (...) {
+    SwallowException("PhoneFindFinalization: shutting the finder down");
   }
   try {
     FreeAndNil(PhoneFinder);
   } catch (...) {
+    SwallowException("PhoneFindFinalization: freeing the finder");
   }
   try {
     FreeAndNil(FoundDku2Paths);
   } catch (...) {
+    SwallowException("PhoneFindFinalization: freeing the DKU-2 path list");
   }
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Parser.h"
+#include "Scope.h"
 #include "SysUtils.h"
 
 namespace {
@@ -27,16 +28,12 @@ public:
   }
 
 private:
-  struct Depth {
-    int& d;
-    explicit Depth(int& depth) : d(depth) {
-      if (++d > kMaxFilerDepth) {
-        --d;
-        throw EReadError("Form data is nested too deeply");
-      }
-    }
-    ~Depth() { --d; }
-  };
+  // One more level of nesting until the block ends.
+  [[nodiscard]] auto EnterNesting() {
+    if (depth_ >= kMaxFilerDepth) throw EReadError("Form data is nested too deeply");
+    ++depth_;
+    return TScopeExit([this]() noexcept { --depth_; });
+  }
 
   void Put(const std::string& s) {
     buf_ += s;
@@ -53,7 +50,7 @@ private:
   }
 
   void ConvertObject(int level) {
-    Depth guard(depth_);
+    const auto nesting = EnterNesting();
     std::uint8_t flags;
     int childPos;
     reader_->ReadPrefix(flags, childPos);
@@ -171,7 +168,7 @@ private:
     TValueType t = reader_->NextValue();
     switch (t) {
       case vaList: {
-        Depth guard(depth_);
+        const auto nesting = EnterNesting();
         reader_->ReadValue();
         Put("(");
         while (!reader_->EndOfList()) {
@@ -216,7 +213,7 @@ private:
         Put(reader_->ReadIdent());
         break;
       case vaBinary: {
-        Depth guard(depth_);
+        const auto nesting = EnterNesting();
         std::string bytes = reader_->ReadBinary();
         Put("{");
         static const char* hex = "0123456789ABCDEF";
@@ -248,7 +245,7 @@ private:
         break;
       }
       case vaCollection: {
-        Depth guard(depth_);
+        const auto nesting = EnterNesting();
         reader_->ReadValue();
         Put("<");
         while (!reader_->EndOfList()) {
@@ -295,17 +292,12 @@ public:
   }
 
 private:
-  struct Depth {
-    TParser& p;
-    int& d;
-    Depth(TParser& parser, int& depth) : p(parser), d(depth) {
-      if (++d > kMaxFilerDepth) {
-        --d;
-        p.Error("Form text is nested too deeply");
-      }
-    }
-    ~Depth() { --d; }
-  };
+  // One more level of nesting until the block ends.
+  [[nodiscard]] auto EnterNesting() {
+    if (depth_ >= kMaxFilerDepth) parser_->Error("Form text is nested too deeply");
+    ++depth_;
+    return TScopeExit([this]() noexcept { --depth_; });
+  }
 
   void WriteName(const std::string& s) {
     if (s.size() > 255) parser_->Error("Identifier too long");
@@ -313,7 +305,7 @@ private:
   }
 
   void ConvertObject() {
-    Depth guard(*parser_, depth_);
+    const auto nesting = EnterNesting();
     bool isInherited = false, isInline = false;
     if (parser_->TokenSymbolIs("INHERITED"))
       isInherited = true;
@@ -482,7 +474,7 @@ private:
         break;
       }
       case '(': {
-        Depth guard(p, depth_);
+        const auto nesting = EnterNesting();
         p.NextToken();
         writer_->WriteListBegin();
         while (p.Token() != ')') {
@@ -496,7 +488,7 @@ private:
         writer_->WriteBinary(p.HexToBinary());
         break;
       case '<': {
-        Depth guard(p, depth_);
+        const auto nesting = EnterNesting();
         p.NextToken();
         writer_->WriteValue(vaCollection);
         while (p.Token() != '>') {

@@ -3,22 +3,21 @@
 
 #include "Collection.h"
 #include "Filer.h"
+#include "Scope.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TReader)
 
 namespace {
 
-struct DepthGuard {
-  int& depth;
-  explicit DepthGuard(int& d) : depth(d) {
-    if (++depth > kMaxFilerDepth) {
-      --depth;
-      throw EReadError("Form data is nested too deeply");
-    }
-  }
-  ~DepthGuard() { --depth; }
-};
+// Counts one more level of nesting until the block ends; data nested deeper
+// than the filer allows is an error.
+[[nodiscard]] auto EnterNesting(int& depth) {
+  if (depth >= kMaxFilerDepth) throw EReadError("Form data is nested too deeply");
+  ++depth;
+  return TScopeExit([&depth]() noexcept { --depth; });
+}
 
 std::string InstanceName(TPersistent* instance) {
   if (!instance) return "?";
@@ -26,6 +25,7 @@ std::string InstanceName(TPersistent* instance) {
   try {
     path = instance->GetNamePath();
   } catch (...) {
+    SwallowException("TReader.InstanceName: asking the instance for its name path");
   }
   return path.empty() ? instance->ClassName() : path;
 }
@@ -312,7 +312,7 @@ void TReader::SkipValue() {
     case vaNull: case vaFalse: case vaTrue: case vaNil:
       break;
     case vaList: {
-      DepthGuard g(depth_);
+      const auto nesting = EnterNesting(depth_);
       while (!EndOfList()) SkipValue();
       ReadListEnd();
       break;
@@ -329,7 +329,7 @@ void TReader::SkipValue() {
       ReadSet(nullptr);
       break;
     case vaCollection: {
-      DepthGuard g(depth_);
+      const auto nesting = EnterNesting(depth_);
       while (!EndOfList()) {
         if (IsIntType(NextValue())) ReadInt64();
         ReadListBegin();
@@ -504,36 +504,31 @@ void TReader::DropFixupsWithin(const TCollection* collection) {
 }
 
 void TReader::ReadCollection(TCollection* collection) {
-  DepthGuard g(depth_);
-  std::size_t itemDepth = items_.size();
-  collection->BeginUpdate();
-  try {
-    if (!EndOfList()) {
-      DropFixupsWithin(collection);
-      collection->Clear();
-    }
-    while (!EndOfList()) {
-      if (IsIntType(NextValue())) ReadInt64();
-      TCollectionItem* item = collection->Add();
-      items_.push_back(item);
-      ReadListBegin();
-      while (!EndOfList()) ReadProperty(item);
-      ReadListEnd();
-      items_.pop_back();
-    }
-    ReadListEnd();
-  } catch (...) {
-    items_.resize(itemDepth);
-    collection->EndUpdate();
-    throw;
+  const auto nesting = EnterNesting(depth_);
+  const std::size_t itemDepth = items_.size();
+  TUpdateScope update(*collection);
+  // An item left half read is no longer the current one.
+  TScopeExit dropItems([this, itemDepth]() noexcept { items_.resize(itemDepth); });
+  if (!EndOfList()) {
+    DropFixupsWithin(collection);
+    collection->Clear();
   }
-  collection->EndUpdate();
+  while (!EndOfList()) {
+    if (IsIntType(NextValue())) ReadInt64();
+    TCollectionItem* item = collection->Add();
+    items_.push_back(item);
+    ReadListBegin();
+    while (!EndOfList()) ReadProperty(item);
+    ReadListEnd();
+    items_.pop_back();
+  }
+  ReadListEnd();
 }
 
 // --- components --------------------------------------------------------------------------------
 
 void TReader::ReadData(TComponent* instance) {
-  DepthGuard g(depth_);
+  const auto nesting = EnterNesting(depth_);
   ReadDataInner(instance);
 }
 

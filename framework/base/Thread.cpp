@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "Swallow.h"
+
 namespace {
 
 class StdNativeThread : public NativeThread {
@@ -151,6 +153,7 @@ bool CheckSynchronize(int timeoutMs) {
       try {
         req->queued();
       } catch (...) {
+        SwallowException("CheckSynchronize: running a queued call");
       }
       delete req;
       ran = true;
@@ -262,6 +265,7 @@ void TThread::ThreadProc(void* self) {
     try {
       t->Free();
     } catch (...) {
+      SwallowException("TThread.ThreadProc: freeing a self-freeing thread");
     }
   }
 }

@@ -5,6 +5,8 @@
 #include <exception>
 #include <iterator>
 
+#include "Scope.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
@@ -229,10 +231,7 @@ void TControl::SetColor(TColor v) {
 void TControl::TakeParentColor() {
   if (!parentColor_ || !parent_) return;
   colorFromParent_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{colorFromParent_};
+  TScopeExit reset([this]() noexcept { colorFromParent_ = false; });
   SetColor(parent_->GetColor());
 }
 
@@ -516,13 +515,18 @@ void TWinControl::InsertControl(TControl* control) {
 void TWinControl::RemoveControl(TControl* control) {
   auto it = std::find(controls_.begin(), controls_.end(), control);
   if (it == controls_.end()) return;
-  struct Realigner {
-    TWinControl* self;
-    bool aligned;
-    ~Realigner() {
-      if (aligned && !self->ComponentState().Contains(csDestroying)) self->AlignFor(nullptr);
+  // The remaining controls close the gap, also when the removal fails half way.
+  const bool aligned = control->align_ != alNone;
+  const auto realign = [this, aligned] {
+    if (aligned && !ComponentState().Contains(csDestroying)) AlignFor(nullptr);
+  };
+  TScopeExit realignOnError([&realign]() noexcept {
+    try {
+      realign();
+    } catch (...) {
+      SwallowException("TWinControl.RemoveControl: realigning while an earlier error unwinds");
     }
-  } realign{this, control->align_ != alNone};
+  });
   if (mouseCapture_ == control) mouseCapture_ = nullptr;
   control->Invalidate();
   controls_.erase(it);
@@ -531,6 +535,8 @@ void TWinControl::RemoveControl(TControl* control) {
     w->DestroyHandle();
   }
   control->parent_ = nullptr;
+  realignOnError.Release();
+  realign();  // an error of the realignment itself reaches the caller
 }
 
 int TWinControl::GetTabOrder() const {
@@ -604,10 +610,7 @@ void TWinControl::AdjustClientRect(RECT&) {}
 
 void TWinControl::AlignControls(TControl* control, RECT& rect) {
   aligning_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{aligning_};
+  TScopeExit reset([this]() noexcept { aligning_ = false; });
   for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient}) {
     std::vector<TControl*> list;
     for (TControl* c : controls_)

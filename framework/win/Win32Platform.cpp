@@ -421,6 +421,8 @@ void HandleCallbackException(std::exception_ptr error) noexcept {
       QueueMainThreadCall([error] { HandleCallbackException(error); });
       return;
     } catch (...) {
+      // The error is reported here instead, below.
+      SwallowException("HandleCallbackException: queueing the error for the main thread");
     }
   }
   try {
@@ -432,6 +434,8 @@ void HandleCallbackException(std::exception_ptr error) noexcept {
     try {
       DefaultExceptionReport(std::current_exception());
     } catch (...) {
+      // The swallowed-error hook only logs; it never comes back here.
+      SwallowException("HandleCallbackException: the default report failed");
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "OverlappedIo.h"
+#include "Scope.h"
 
 namespace {
 
@@ -153,10 +154,7 @@ void TComThread::DispatchEvents() {
   // Runs on the main thread while this thread waits in Synchronize. A port that
   // is closing (or gone) runs no more handlers; a handler may close it.
   dispatchingThread_ = GetCurrentThreadId();
-  struct TReset {
-    std::atomic<DWORD>& id;
-    ~TReset() { id = 0; }
-  } reset{dispatchingThread_};
+  TScopeExit reset([this]() noexcept { dispatchingThread_ = 0; });
   const auto live = [this]() -> TCustComPort* {
     TCustComPort* port = port_.load();
     return port && !port->closing_ && !Terminated() ? port : nullptr;

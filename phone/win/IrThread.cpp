@@ -9,6 +9,7 @@
 #include "LinkFrames.h"
 #include "OverlappedIo.h"
 #include "PumpingWait.h"
+#include "Swallow.h"
 
 FW_IMPLEMENT_CLASS(TIrThread)
 
@@ -39,6 +40,7 @@ TIrReaderLink::~TIrReaderLink() {
   try {
     CloseAndEnd();
   } catch (...) {
+    SwallowException("TIrReaderLink.Destroy: closing the link");
   }
   if (winsockStarted_) WSACleanup();
 }
@@ -239,9 +241,11 @@ void TIrThread::Execute() {
         if (Terminated() || link->Stopping()) break;
       } catch (...) {
         // The cycle's error is dropped with the partial frame; the reading goes on.
+        SwallowException("TIrThread.Execute: a reading cycle");
       }
     }
   } catch (...) {
+    SwallowException("TIrThread.Execute: the reading loop");
   }
   link->CloseAndEnd();
 }
@@ -296,9 +300,11 @@ void TIrThread::DeliverFrame(const std::string& frame) {
       try {
         link->Deliver(static_cast<std::uint8_t>(frame[3]), frame);
       } catch (...) {
+        SwallowException("TIrThread.DeliverFrame: handing a frame to the link");
       }
     });
   } catch (...) {
+    SwallowException("TIrThread.DeliverFrame: synchronizing with the main thread");
   }
 }
 
@@ -311,8 +317,10 @@ void TIrThread::DoTerminate() {
       try {
         link->NotifyEnded(self);
       } catch (...) {
+        SwallowException("TIrThread.DoTerminate: reporting the ended link");
       }
     });
   } catch (...) {
+    SwallowException("TIrThread.DoTerminate: synchronizing with the main thread");
   }
 }

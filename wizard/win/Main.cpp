@@ -14,8 +14,10 @@
 #include "QhrHelpRouter.h"
 #include "Registry.h"
 #include "ResStrings.h"
+#include "Scope.h"
 #include "SerialPorts.h"
 #include "Strings.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 #include "UcxStdCtrls.h"
 #include "WizardTexts.h"
@@ -271,15 +273,21 @@ void TWizardForm::UpdateControls() {
       // "Next phone" wait until the phone is released.
       NextButton->SetEnabled(false);
       NexPhoneButton->SetEnabled(false);
-      struct TEnableAgain {
-        TWizardForm* form;
-        ~TEnableAgain() {
-          form->NextButton->SetEnabled(true);
-          form->NexPhoneButton->SetEnabled(true);
+      const auto enableAgain = [this] {
+        NextButton->SetEnabled(true);
+        NexPhoneButton->SetEnabled(true);
+      };
+      TScopeExit enableOnError([&enableAgain]() noexcept {
+        try {
+          enableAgain();
+        } catch (...) {
+          SwallowException("TWizardForm.UpdateControls: enabling the buttons while an earlier error unwinds");
         }
-      } enableAgain{this};
+      });
       DisconnectPhone();
       ResetFinder();
+      enableOnError.Release();
+      enableAgain();  // an error of the buttons themselves reaches the caller
       break;
     }
     default:
@@ -471,22 +479,13 @@ void TWizardForm::ConnectButtonClick(TObject*) {
   UpdateControls();
 }
 
-namespace {
-
-// Marks the form busy while it asks the phone (the ask handles messages).
-struct TReadingPhone {
-  bool& flag;
-  explicit TReadingPhone(bool& f) : flag(f) { flag = true; }
-  ~TReadingPhone() { flag = false; }
-};
-
-}  // namespace
-
 void TWizardForm::PhoneFound(TNokiaPhone* phone) {
   if (!phone) return;
   std::string imei;
   try {
-    TReadingPhone reading(readingPhone_);
+    // The form is busy while it asks the phone (the ask handles messages).
+    readingPhone_ = true;
+    TScopeExit reading([this]() noexcept { readingPhone_ = false; });
     imei = phone->GetIMEI();
   } catch (const Exception&) {
   }
@@ -501,7 +500,9 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
   SetMobilePhone(phone);
   connected_ = true;
   try {
-    TReadingPhone reading(readingPhone_);
+    // The form is busy while it asks the phone (the ask handles messages).
+    readingPhone_ = true;
+    TScopeExit reading([this]() noexcept { readingPhone_ = false; });
     model_ = ModelNameFromCode(phone->GetModel(), 0);
     if (model_.empty()) model_ = Str(SUnknown);
     imei_ = phone->GetIMEI();
@@ -517,6 +518,7 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
     try {
       SetMobilePhone(nullptr);
     } catch (...) {
+      SwallowException("TWizardForm.PhoneFound: releasing the phone that could not be read");
     }
     SetCursor(crDefault);
     WaitPanel->Hide();
@@ -585,11 +587,8 @@ void TWizardForm::DisconnectPhone() {
   try {
     if (phone_) {
       // The phone must not be freed while it says goodbye (the wait handles messages).
-      struct TBusy {
-        int& count;
-        explicit TBusy(int& c) : count(c) { ++count; }
-        ~TBusy() { --count; }
-      } busy(disconnecting_);
+      ++disconnecting_;
+      TScopeExit busy([this]() noexcept { --disconnecting_; });
       phone_->Disconnect();
     }
     if (PhoneFinder) PhoneFinder->IrDAState = 0;
@@ -663,6 +662,7 @@ void TWizardForm::FormClose(TObject*, TCloseAction&) {
     try {
       phone->Disconnect();
     } catch (...) {
+      SwallowException("TWizardForm.FormClose: disconnecting the phone");
     }
   }
   if (phones_) {

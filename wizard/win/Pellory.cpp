@@ -19,6 +19,7 @@
 #include "QVCtrls.h"
 #include "QhrContextMap.h"
 #include "QhrHelpRouter.h"
+#include "Swallow.h"
 #include "TimersWin.h"
 #include "UcxStdCtrls.h"
 #include "Units.h"
@@ -72,7 +73,8 @@ void Finalize() {
   try {
     RunUnitFinalizations();
   } catch (...) {
-    // Every unit has had its turn; nothing is left to report to.
+    // Every unit has had its turn; only the debug log is left to tell.
+    SwallowException("Pellory.Finalize: ending the units");
   }
 }
 
