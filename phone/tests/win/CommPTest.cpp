@@ -144,9 +144,9 @@ TEST_F(PhoneSimPort, OpensWritesAndReceivesOnTheMainThread) {
   // The simulator answers the Bluetooth set-up frame.
   const std::string setup = Bytes({0x19, 0x00, 0x10, 0xD0, 0x00, 0x01, 0x04});
   EXPECT_EQ(port_->WriteData(setup), 7);
-  EXPECT_GE(WaitForLogLine(from, Hex(setup)), 0);
-  ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 7; })) << "received " << Hex(rx.bytes);
-  EXPECT_EQ(Hex(rx.bytes), "19 10 00 D0 00 01 05");
+  EXPECT_GE(WaitForLogLine(from, ToHex(setup)), 0);
+  ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 7; })) << "received " << ToHex(rx.bytes);
+  EXPECT_EQ(ToHex(rx.bytes), "19 10 00 D0 00 01 05");
   EXPECT_FALSE(rx.offMainThread);
   port_->ClosePort();
   EXPECT_FALSE(port_->Connected());
@@ -202,7 +202,7 @@ TEST_F(PhoneSimPort, AnAnswerReadBeforeTheWaitStillEndsIt) {
     if (s.answeredWrite) {
       const std::size_t before = rx.bytes.size();
       ASSERT_EQ(port_->WriteData(setup), 7) << s.what;
-      ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= before + 7; })) << s.what << ": " << Hex(rx.bytes);
+      ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= before + 7; })) << s.what << ": " << ToHex(rx.bytes);
       ASSERT_EQ(port_->InputCount(), 0) << s.what << ": the handler left bytes in the queue";
     }
     if (s.silentWrite) {

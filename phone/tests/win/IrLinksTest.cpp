@@ -287,7 +287,7 @@ TEST(IrReader, SocketFramesReachTheMainThreadWholeAndInOrder) {
   // Frames go out as PhoNet with the infrared media byte.
   sender->SendPhoneMessage(0xD1, Bytes({0x00, 0x01, 0x00, 0x03, 0x00}));
   const std::string expected = Bytes({0x14, 0x00, 0x10, 0xD1, 0x00, 0x05, 0x00, 0x01, 0x00, 0x03, 0x00});
-  EXPECT_EQ(Hex(ReceiveSome(theirs, expected.size(), 5000)), Hex(expected));
+  EXPECT_EQ(ToHex(ReceiveSome(theirs, expected.size(), 5000)), ToHex(expected));
 
   // Releasing the sender ends the reader, which closes the socket; the freed
   // sender hears nothing of it.
@@ -386,7 +386,7 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
 
   sender->SendPhoneMessage(0xD1, Bytes({0x00, 0x01, 0x00, 0x03, 0x00}));
   const std::string expected = Bytes({0x1B, 0x00, 0x10, 0xD1, 0x00, 0x05, 0x00, 0x01, 0x00, 0x03, 0x00});
-  EXPECT_EQ(Hex(pipe.Read(expected.size())), Hex(expected));
+  EXPECT_EQ(ToHex(pipe.Read(expected.size())), ToHex(expected));
 
   // The device goes away: the reader ends, closes the handle and tells the sender once.
   CloseHandle(pipe.server);

@@ -7,24 +7,7 @@
 #include <string_view>
 #include <vector>
 
-inline std::string Hex(std::string_view text) {
-  std::string out;
-  int high = -1;
-  for (char c : text) {
-    int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out += static_cast<char>(high * 16 + v);
-      high = -1;
-    }
-  }
-  return out;
-}
+#include "TestBytes.h"
 
 inline std::uint8_t U8(std::string_view s, std::size_t i) {
   return static_cast<std::uint8_t>(s.at(i));
@@ -114,9 +97,4 @@ inline std::vector<std::string> ModelLines(const std::string& frame) {
     }
   }
   return lines;  // only complete lines (ended by 0A)
-}
-
-inline std::string SimHexByte(std::uint8_t b) {
-  static const char d[] = "0123456789ABCDEF";
-  return std::string{d[b >> 4], d[b & 15]};
 }
