@@ -2,6 +2,7 @@
 
 #include "FakePhoneLink.h"
 #include "LinkFrames.h"
+#include "MainThreadScope.h"
 #include "PhoneFamilies.h"
 #include "Swallow.h"
 
@@ -639,15 +640,6 @@ class TConnectThread : public TThread {
 
  private:
   TNokiaPhone* phone_;
-};
-
-class TMainThreadScope {
- public:
-  TMainThreadScope() : saved_(MainThreadID()) { SetMainThreadID(CurrentThreadID()); }
-  ~TMainThreadScope() { SetMainThreadID(saved_); }
-
- private:
-  ThreadId saved_;
 };
 
 }  // namespace

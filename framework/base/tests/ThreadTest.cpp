@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "MainThreadScope.h"
+
 namespace {
 
 std::atomic<int> g_destroyedThreads{0};
@@ -33,7 +35,7 @@ class TTestThread : public TThread {
 };
 
 struct ThreadTest : ::testing::Test {
-  void SetUp() override { SetMainThreadID(CurrentThreadID()); }
+  TMainThreadScope mainThread;
 };
 
 TEST_F(ThreadTest, SynchronizeFromSeveralThreadsCarriesExceptionsBackAndWaitForServesTheQueue) {
