@@ -12,6 +12,7 @@
 #include "LinkFrames.h"
 #include "PhoneLink.h"
 #include "TestBytes.h"
+#include "TestFrames.h"
 #include "Thread.h"
 #include "Timers.h"
 
@@ -27,18 +28,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-// A frame as the phone sends it on FBUS: 1E 10 00, type, length, payload,
-// padding and checksum.
-inline std::string PhoneFrame(std::uint8_t type, const std::string& payload) {
-  std::string f = FromHex("1E 10 00");
-  f += static_cast<char>(type);
-  f += static_cast<char>((payload.size() >> 8) & 0xFF);
-  f += static_cast<char>(payload.size() & 0xFF);
-  f += payload;
-  if (payload.size() % 2) f += '\0';
-  return f + FbusChecksum(f);
-}
 
 struct TFakeReply {
   std::uint8_t type;

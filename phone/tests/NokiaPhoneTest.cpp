@@ -16,7 +16,7 @@ namespace {
 // --- Recorded replies of the phones ------------------------------------------------------------------
 
 TFakeReply Reply(std::uint8_t type, const std::string& payload) {
-  return {type, PhoneFrame(type, payload)};
+  return {type, PhoneFbusFrame(type, payload)};
 }
 
 TFakeReply SysGetReply(const char* sw, const char* date, const char* code) {
@@ -401,7 +401,7 @@ TEST(NokiaPhone, RequestOutcomes) {
 
   // An answered request gives the whole frame.
   EXPECT_TRUE(c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
-  EXPECT_EQ(reply, PhoneFrame(0x17, FromHex("00 01 00 0B 00 01 00 00 64 4B 00")));
+  EXPECT_EQ(reply, PhoneFbusFrame(0x17, FromHex("00 01 00 0B 00 01 00 00 64 4B 00")));
 
   // Fire-and-forget: true even when nothing answers, after about 5 ticks.
   c.env.ClearSent();
@@ -487,19 +487,19 @@ TEST(NokiaPhone, DispatcherLevelsAndRecords) {
   TConnected c;
   TNokiaPhone* p = c.phone.phone;
   // Type 04, [9] = 05: levels change, "STAT_INFO" does not.
-  p->DispatchFrame(0x04, PhoneFrame(0x04, FromHex("00 01 00 05 01 02 00 01 03 00")));
+  p->DispatchFrame(0x04, PhoneFbusFrame(0x04, FromHex("00 01 00 05 01 02 00 01 03 00")));
   EXPECT_EQ(p->BatteryLevel(), 75);
   EXPECT_EQ(p->SignalLevel(), 50);
   EXPECT_EQ(p->RequestState("STAT_INFO"), "");
   EXPECT_EQ(c.phone.events.battery, 1);
   EXPECT_EQ(c.phone.events.signal, 1);
   // The same levels again fire nothing.
-  p->DispatchFrame(0x04, PhoneFrame(0x04, FromHex("00 01 00 02 01 02 00 01 03 00")));
+  p->DispatchFrame(0x04, PhoneFbusFrame(0x04, FromHex("00 01 00 02 01 02 00 01 03 00")));
   EXPECT_EQ(c.phone.events.battery, 1);
   EXPECT_EQ(c.phone.events.signal, 1);
   EXPECT_EQ(p->RequestState("STAT_INFO"), "OK");
   // A camera frame is recorded whole.
-  const std::string camera = PhoneFrame(0x61, FromHex("00 01 00 01"));
+  const std::string camera = PhoneFbusFrame(0x61, FromHex("00 01 00 01"));
   p->DispatchFrame(0x61, camera);
   EXPECT_EQ(p->RequestResult("GET_CAMERA"), camera);
   // Frames too short for their rows change nothing and read nothing beyond them.
@@ -508,8 +508,8 @@ TEST(NokiaPhone, DispatcherLevelsAndRecords) {
   p->DispatchFrame(0x40, "");
   EXPECT_EQ(p->BatteryLevel(), 75);
   // An identity reply keeps its tail.
-  p->DispatchFrame(0x1B, PhoneFrame(0x1B, FromHex("00 01 00 01 00 01 41")));
-  EXPECT_EQ(p->RawIdentity(), PhoneFrame(0x1B, FromHex("00 01 00 01 00 01 41")).substr(9));
+  p->DispatchFrame(0x1B, PhoneFbusFrame(0x1B, FromHex("00 01 00 01 00 01 41")));
+  EXPECT_EQ(p->RawIdentity(), PhoneFbusFrame(0x1B, FromHex("00 01 00 01 00 01 41")).substr(9));
 }
 
 TEST(NokiaPhone, ImeiChangeIsReported) {

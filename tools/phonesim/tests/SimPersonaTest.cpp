@@ -9,13 +9,7 @@
 namespace {
 // The reply as the host sees it: a frame whose payload starts at offset 6.
 std::string AsFrame(const TSimMessage& m) {
-  std::string f = {'\x1E',
-                   '\x10',
-                   '\x00',
-                   static_cast<char>(m.Type),
-                   static_cast<char>(m.Payload.size() >> 8),
-                   static_cast<char>(m.Payload.size() & 0xFF)};
-  return f + m.Payload;
+  return FrameHeader(0x1E, kTestHostAddress, kTestPhoneAddress, m.Type, m.Payload.size()) + m.Payload;
 }
 
 TSimPersona Make(const char* name) {

@@ -8,40 +8,10 @@
 #include <vector>
 
 #include "TestBytes.h"
+#include "TestFrames.h"
 
 inline std::uint8_t U8(std::string_view s, std::size_t i) {
   return static_cast<std::uint8_t>(s.at(i));
-}
-
-// A frame built the way the host builds it: 1E 00 10 type len block [pad] checksum.
-inline std::string HostFbus(std::uint8_t type, std::string_view payload, std::uint8_t seq) {
-  std::string block(payload);
-  block += '\x01';
-  block += static_cast<char>(seq);
-  std::string f = {'\x1E',
-                   '\x00',
-                   '\x10',
-                   static_cast<char>(type),
-                   static_cast<char>(block.size() >> 8),
-                   static_cast<char>(block.size() & 0xFF)};
-  f += block;
-  if (block.size() % 2) f += '\0';
-  std::uint8_t a = 0, b = 0;
-  for (std::size_t i = 0; i < f.size(); ++i) (i % 2 ? b : a) ^= static_cast<std::uint8_t>(f[i]);
-  f += static_cast<char>(a);
-  f += static_cast<char>(b);
-  return f;
-}
-
-inline std::string HostPhonet(std::uint8_t type, std::string_view payload, std::uint8_t media = 0x19) {
-  std::string f = {static_cast<char>(media),
-                   '\x00',
-                   '\x10',
-                   static_cast<char>(type),
-                   static_cast<char>(payload.size() >> 8),
-                   static_cast<char>(payload.size() & 0xFF)};
-  f += payload;
-  return f;
 }
 
 struct HostFrame {
@@ -62,9 +32,7 @@ inline std::vector<HostFrame> HostCutFbus(std::string_view in, std::string* rest
     HostFrame f;
     f.Type = U8(in, i + 3);
     f.Bytes = std::string(in.substr(i, total));
-    std::uint8_t a = 0, b = 0;
-    for (std::size_t k = 0; k + 2 < total; ++k) (k % 2 ? b : a) ^= U8(f.Bytes, k);
-    f.ChecksumOk = a == U8(f.Bytes, total - 2) && b == U8(f.Bytes, total - 1);
+    f.ChecksumOk = FbusChecksumOf(f.Bytes.substr(0, total - 2)) == f.Bytes.substr(total - 2);
     out.push_back(f);
     i += total;
   }
