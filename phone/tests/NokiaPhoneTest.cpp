@@ -108,7 +108,7 @@ class TPlainPhone : public TBasicPhoneData {
 }  // namespace
 
 TEST(BasicPhoneData, Defaults) {
-  TPlainPhone* p = New<TPlainPhone>(static_cast<TComponent*>(nullptr));
+  TOwned<TPlainPhone> p(New<TPlainPhone>(static_cast<TComponent*>(nullptr)));
   EXPECT_EQ(p->BatteryLevel(), 0);
   EXPECT_EQ(p->SignalLevel(), 0);
   EXPECT_EQ(p->State(), 0);
@@ -118,7 +118,6 @@ TEST(BasicPhoneData, Defaults) {
   p->SetPort(5);
   EXPECT_EQ(p->GetPort(), 0);
   EXPECT_TRUE(p->InheritsFrom(TComponent::StaticClass()));
-  p->Free();
 }
 
 TEST(NokiaPhone, DateTimeConversion) {

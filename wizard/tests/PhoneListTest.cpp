@@ -174,7 +174,7 @@ TEST(SaveConnections, ReplacesOnlyThePortValuesAndFlags) {
 }
 
 TEST(SaveConnections, FailureAnywhereLosesNoEarlierValue) {
-  TMobilePhones* list = NewList({{ConnDlr3Cable, 3}, {ConnIrDA, 0}, {ConnBluetooth, 7}});
+  TOwned<TMobilePhones> list(NewList({{ConnDlr3Cable, 3}, {ConnIrDA, 0}, {ConnBluetooth, 7}}));
   MemoryRegistryBackend ref;
   SeedOldSettings(ref);
   const auto before = Values(ref);
@@ -220,7 +220,6 @@ TEST(SaveConnections, FailureAnywhereLosesNoEarlierValue) {
   }
   // Five writes (IrDA, DKU-2, DKU-5, COM3, COM7), then three removals (COM1, com9, COM255).
   EXPECT_EQ(failures, 8);
-  list->Free();
 }
 
 TEST(SaveConnections, KeyThatCannotBeOpenedRaises) {

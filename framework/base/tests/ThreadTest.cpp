@@ -300,7 +300,7 @@ TEST_F(ThreadTest, EventAndRecursiveLock) {
   EXPECT_EQ(ev->WaitFor(0), TWaitResult::wrTimeout);
   ev->Free();
 
-  auto* cs = New<TCriticalSection>();
+  TOwned<TCriticalSection> cs(New<TCriticalSection>());
   cs->Enter();
   EXPECT_TRUE(cs->TryEnter());  // re-entrant
   bool otherGot = true;
@@ -308,7 +308,6 @@ TEST_F(ThreadTest, EventAndRecursiveLock) {
   EXPECT_FALSE(otherGot);
   cs->Leave();
   cs->Leave();
-  cs->Free();
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ TEST_F(TimerTest, AHandlerSetFromAWorkerThreadWhileTheTimerFiresTakesOver) {
   TimerSink first, second;
   const TNotifyEvent toFirst = TNotifyEvent::Bind<&TimerSink::OnTimer>(&first);
   const TNotifyEvent toSecond = TNotifyEvent::Bind<&TimerSink::OnTimer>(&second);
-  TTimer* timer = New<TTimer>(nullptr);
+  TOwned<TTimer> timer(New<TTimer>(nullptr));
   timer->SetInterval(5);
   timer->SetOnTimer(toFirst);
   EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return first.fired.load() >= 1; }));
@@ -88,7 +88,6 @@ TEST_F(TimerTest, AHandlerSetFromAWorkerThreadWhileTheTimerFiresTakesOver) {
   EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return second.fired.load() >= secondAfter + 2; }));
   EXPECT_EQ(first.fired.load(), firstAfter);
   EXPECT_EQ(second.thread.load(), GetCurrentThreadId());
-  timer->Free();
 }
 
 TEST_F(TimerTest, CreatedAndFreedOnAWorkerThreadStillRunsOnTheMainThread) {

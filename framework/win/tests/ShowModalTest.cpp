@@ -144,11 +144,10 @@ private:
 };
 
 TEST_F(ShowModalTest, SynchronousCallsAreServedWhileModal) {
-  auto* t = New<ResultThread>(form);
+  TOwned<ResultThread> t(New<ResultThread>(form));
   EXPECT_EQ(form->ShowModal(), 42);
   EXPECT_EQ(t->ranOn.load(), GetCurrentThreadId());
   t->WaitFor();
-  t->Free();
 }
 
 TEST_F(ShowModalTest, AVisibleFormCannotBeMadeModal) {

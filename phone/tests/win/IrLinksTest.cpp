@@ -361,7 +361,7 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
   ASSERT_TRUE(pipe.Ok());
   TLinkSink sink;
   std::uint16_t code = 99;
-  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  TOwned<TConnectionSender> sender(NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code));
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(sender->ReaderRunning());
 
@@ -391,7 +391,6 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
   EXPECT_FALSE(sender->ReaderRunning());
   EXPECT_FALSE(sink.offMainThread);
   sender->SendPhoneMessage(0xD1, "x");  // the link is gone: swallowed
-  sender->Free();
 }
 
 TEST(Dku2Reader, ReleasingTheSenderCancelsThePendingReadAndClosesTheDeviceOnce) {
