@@ -53,7 +53,7 @@ TEST(StringList, SortingDuplicatesAndCase) {
       {dupIgnore, true, {"alpha", "beta", "Beta", "gamma"}},
   };
   for (const Case& c : cases) {
-    TStringList* s = New<TStringList>();
+    TOwned<TStringList> s(New<TStringList>());
     s->SetCaseSensitive(c.caseSensitive);
     s->Duplicates = c.dup;
     s->SetSorted(true);
@@ -62,9 +62,8 @@ TEST(StringList, SortingDuplicatesAndCase) {
     int at = -1;
     EXPECT_TRUE(s->Find("GAMMA", at) || c.caseSensitive);
     EXPECT_THROW(s->Insert(0, "x"), EStringListError);
-    s->Free();
   }
-  TStringList* s = New<TStringList>();
+  TOwned<TStringList> s(New<TStringList>());
   s->Duplicates = dupError;
   s->SetSorted(true);
   s->Add("a");
@@ -80,7 +79,6 @@ TEST(StringList, SortingDuplicatesAndCase) {
   s->SetSorted(true);
   EXPECT_EQ(Items(*s), (std::vector<std::string>{"0", "a", "b"})) << "turning Sorted on sorts";
   EXPECT_THROW(s->Get(3), EStringListError);
-  s->Free();
 }
 
 TEST(StringList, CommaTextObjectsAndChangeEvents) {

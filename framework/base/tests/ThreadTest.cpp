@@ -71,24 +71,22 @@ TEST_F(ThreadTest, SynchronizeFromSeveralThreadsCarriesExceptionsBackAndWaitForS
 TEST_F(ThreadTest, NestedRequestIsServedWhileTheMainThreadPumpsInsideASynchronousCall) {
   std::atomic<bool> outerRunning{false}, innerDone{false};
   std::string order;
-  auto* outer = New<TTestThread>(false, [&](TTestThread& self) {
+  TOwned<TTestThread> outer(New<TTestThread>(false, [&](TTestThread& self) {
     self.Synchronize([&] {
       order += "outer{";
       outerRunning = true;
       while (!innerDone) CheckSynchronize(10);  // pumping, as a handler inside a modal loop does
       order += "}";
     });
-  });
-  auto* inner = New<TTestThread>(false, [&](TTestThread& self) {
+  }));
+  TOwned<TTestThread> inner(New<TTestThread>(false, [&](TTestThread& self) {
     while (!outerRunning) std::this_thread::yield();
     self.Synchronize([&] { order += "inner"; });
     innerDone = true;
-  });
+  }));
   outer->WaitFor();
   inner->WaitFor();
   EXPECT_EQ(order, "outer{inner}");
-  outer->Free();
-  inner->Free();
 }
 
 struct TerminateSink {
