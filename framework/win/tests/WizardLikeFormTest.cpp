@@ -213,31 +213,31 @@ TForm* ReadForm(const std::string& text) {
 
 TEST(WizardLikeFormTest, FormFileSettingsLoad) {
   InitForms();
-  TForm* form = ReadForm(
-      "object F: TForm\r\n"
-      "  BorderIcons = [biSystemMenu, biHelp]\r\n"
-      "  BorderStyle = bsSingle\r\n"
-      "  ClientHeight = 100\r\n"
-      "  ClientWidth = 200\r\n"
-      "  Color = clWindow\r\n"
-      "  Font.Charset = RUSSIAN_CHARSET\r\n"
-      "  KeyPreview = True\r\n"
-      "  OldCreateOrder = False\r\n"
-      "  Scaled = False\r\n"
-      "  ShowHint = True\r\n"
-      "  WindowState = wsNormal\r\n"
-      "  PixelsPerInch = 120\r\n"
-      "  TextHeight = 16\r\n"
-      "  object L: TLabel\r\n"
-      "    Cursor = crHelp\r\n"
-      "    Hint = 'a hint'\r\n"
-      "    Layout = tlCenter\r\n"
-      "    ParentColor = False\r\n"
-      "    Color = clInfoBk\r\n"
-      "    Transparent = True\r\n"
-      "    OnMouseEnter = nil\r\n"
-      "  end\r\n"
-      "end\r\n");
+  TOwned<TForm> form(
+      ReadForm("object F: TForm\r\n"
+               "  BorderIcons = [biSystemMenu, biHelp]\r\n"
+               "  BorderStyle = bsSingle\r\n"
+               "  ClientHeight = 100\r\n"
+               "  ClientWidth = 200\r\n"
+               "  Color = clWindow\r\n"
+               "  Font.Charset = RUSSIAN_CHARSET\r\n"
+               "  KeyPreview = True\r\n"
+               "  OldCreateOrder = False\r\n"
+               "  Scaled = False\r\n"
+               "  ShowHint = True\r\n"
+               "  WindowState = wsNormal\r\n"
+               "  PixelsPerInch = 120\r\n"
+               "  TextHeight = 16\r\n"
+               "  object L: TLabel\r\n"
+               "    Cursor = crHelp\r\n"
+               "    Hint = 'a hint'\r\n"
+               "    Layout = tlCenter\r\n"
+               "    ParentColor = False\r\n"
+               "    Color = clInfoBk\r\n"
+               "    Transparent = True\r\n"
+               "    OnMouseEnter = nil\r\n"
+               "  end\r\n"
+               "end\r\n"));
   EXPECT_TRUE(form->GetBorderIcons() == (TBorderIcons{biSystemMenu, biHelp}));
   EXPECT_EQ(form->GetColor(), clWindow);
   EXPECT_EQ(form->GetFont()->GetCharset(), RUSSIAN_CHARSET);
@@ -262,7 +262,7 @@ TEST(WizardLikeFormTest, FormFileSettingsLoad) {
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
   EXPECT_TRUE(GetWindowLongA(form->WindowHandle(), GWL_EXSTYLE) & WS_EX_CONTEXTHELP);
-  form->Free();
+  form.reset();
 
   // A colour or cursor name the maps do not know is an error naming the property.
   try {
