@@ -58,14 +58,14 @@ TEST(Lzj, EncoderVectors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Hex(LzjEncodeTokens(c.input)), Hex(c.tokens));
+    EXPECT_EQ(ToHex(LzjEncodeTokens(c.input)), ToHex(c.tokens));
     EXPECT_EQ(DecodeBoth(c.tokens), c.input);
   }
 }
 
 TEST(Lzj, Header) {
   std::string stream = LzjCompress("abcabcabc", 9);
-  EXPECT_EQ(Hex(stream.substr(0, 9)), "4C 5A 4A 30 30 09 00 00 00");
+  EXPECT_EQ(ToHex(stream.substr(0, 9)), "4C 5A 4A 30 30 09 00 00 00");
   EXPECT_TRUE(IsLzjData(stream));
   EXPECT_EQ(LzjDecompress(stream), "abcabcabc");
   EXPECT_EQ(LzjDecompress(std::string("LZJ00\0\0\0\0", 9)), "");

@@ -90,7 +90,7 @@ TEST_F(JLocalesTest, Lists) {
   EXPECT_EQ(primaries[static_cast<std::size_t>(find(primaries, 7))].first, "German");
   EXPECT_EQ(find(primaries, 0x19), -1);
 
-  TStringList* strings = New<TStringList>();
+  TOwned<TStringList> strings(New<TStringList>());
   strings->Add("old entry");
   LocaleList(*strings, llmWithPrimaries);
   ASSERT_EQ(strings->Count(), static_cast<int>(primaries.size()));
@@ -98,7 +98,6 @@ TEST_F(JLocalesTest, Lists) {
     EXPECT_EQ(strings->Strings(i), primaries[static_cast<std::size_t>(i)].first);
     EXPECT_EQ(LocaleOfListObject(strings->Objects(i)), primaries[static_cast<std::size_t>(i)].second);
   }
-  strings->Free();
 }
 
 TEST_F(JLocalesTest, CodePagesAndConversions) {

@@ -70,9 +70,8 @@ TEST(TJObjectList, EventsAndOwnership) {
 }
 
 TEST(TJObjectList, IndexErrors) {
-  TJObjectList* list = New<TJObjectList>();
+  TOwned<TJObjectList> list(New<TJObjectList>());
   EXPECT_THROW(list->GetItem(0), EListError);
   EXPECT_THROW(list->FreeAndDelete(0), EListError);
   EXPECT_THROW(list->DeleteAt(-1), EListError);
-  list->Free();
 }

@@ -259,11 +259,10 @@ TEST(LFProc, RefusesBadHeadersAndTargets) {
   TFilePtr f(New<TLangFile>());
   EXPECT_EQ(ErrorOf([&] { f->CheckTarget(nullptr, 0); }), std::string("ELFProcError: ") + SLFInvalidStore.native);
   EXPECT_EQ(ErrorOf([&] { f->CheckTarget(store.get(), 1); }), std::string("ELFProcError: ") + SLFInvalidIndex.native);
-  TMemoryStream* m = New<TMemoryStream>();
+  TOwned<TMemoryStream> m(New<TMemoryStream>());
   m->WriteBytes(good);
   EXPECT_EQ(f->ReadHeader(*m, true), f->ReadHeader(good, true));
   EXPECT_EQ(f->EnglishName, "");  // check only: nothing stored
-  m->Free();
 }
 
 TEST(LFProc, ConstructorScansTheHeaderOfAFile) {

@@ -44,12 +44,11 @@ class LangResTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(LangResTest, NewStore) {
-  TLangResource* fresh = New<TLangResource>();
+  TOwned<TLangResource> fresh(New<TLangResource>());
   EXPECT_EQ(fresh->GetLanguageCount(), 1);
   EXPECT_EQ(fresh->GetLanguageLocale(0), table_.UserDefaultLangId());
   EXPECT_EQ(fresh->GetLanguageLocale(1), 0);
   EXPECT_EQ(fresh->GetLanguageLocale(-1), 0);
-  fresh->Free();
 }
 
 TEST_F(LangResTest, NamedListsStaySortedAndCacheTheLastPosition) {
@@ -220,7 +219,7 @@ TEST_F(LangResTest, StampRules) {
 }
 
 TEST_F(LangResTest, SameAsByKind) {
-  auto* list = New<TLResValueList>(lvkFloat);
+  TOwned<TLResValueList> list(New<TLResValueList>(lvkFloat));
   TLResValue* v = list->GetValue(0);
   struct Case {
     std::uint8_t kind;
@@ -247,7 +246,6 @@ TEST_F(LangResTest, SameAsByKind) {
   list->SetKind(lvkInteger);
   v->SetWideText(u"seven");
   EXPECT_THROW(v->SameAs(u"7"), EConvertError);
-  list->Free();
 }
 
 TEST_F(LangResTest, ValueTextsAndFlags) {
@@ -353,10 +351,9 @@ TEST_F(LangResTest, LinearLists) {
   clist->Free();
 
   store_->ExtGroups()->FindOrAdd("G")->Items()->FindOrAdd(9, "X");
-  TLinearExternalList* elist = New<TLinearExternalList>();
-  store_->ExtGroups()->CollectItems(elist, false);
+  TOwned<TLinearExternalList> elist(New<TLinearExternalList>());
+  store_->ExtGroups()->CollectItems(elist.get(), false);
   EXPECT_EQ(elist->IndexOfID(9), 0);
-  elist->Free();
 }
 
 TEST_F(LangResTest, ModifiedAndPack) {

@@ -15,7 +15,7 @@ TMemoryStream* StreamOf(const std::string& bytes) {
 }  // namespace
 
 TEST(PackedStreams, RoundTripOnStreams) {
-  TMemoryStream* s = New<TMemoryStream>();
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
   for (int format : {5, 6}) {
     s->Clear();
     WritePackedAnsiString(*s, "Caption", format);
@@ -27,7 +27,6 @@ TEST(PackedStreams, RoundTripOnStreams) {
     EXPECT_EQ(ReadResourceAnsiString(format, *s), std::string(300, 'x'));
     EXPECT_EQ(s->Position(), s->Size());
   }
-  s->Free();
 }
 
 TEST(PackedStreams, LyingLengthsRaiseTheReadError) {

@@ -28,7 +28,7 @@ TEST(PackedStrings, LengthEncodings) {
     SCOPED_TRACE(c.length);
     std::string out;
     WritePackedLength(out, c.length, c.format);
-    EXPECT_EQ(Hex(out), c.hex);
+    EXPECT_EQ(ToHex(out), c.hex);
     EXPECT_EQ(out.size(), PackedLengthSize(c.length, c.format));
     ByteReader r(out);
     EXPECT_EQ(ReadPackedLength(r, c.format), c.length);
@@ -65,7 +65,7 @@ TEST(PackedStrings, RoundTrips) {
   }
   std::string out;
   WritePackedWideString(out, u"ab", 6);
-  EXPECT_EQ(Hex(out), "02 61 00 62 00");
+  EXPECT_EQ(ToHex(out), "02 61 00 62 00");
 }
 
 TEST(PackedStrings, LyingLengthsAreRejected) {

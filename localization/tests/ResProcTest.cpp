@@ -270,11 +270,10 @@ TEST(ResProc, ModuleResourcesFillStringsFirstAndKeepOnlyNonEmptyBlocks) {
   s->LoadFromResList(resources);
   EXPECT_EQ(s->StringCount(), 1);
   s->Free();
-  TResRCData* r = New<TResRCData>(p.get());
+  TOwned<TResRCData> r(New<TResRCData>(p.get()));
   r->LoadFromResList(resources);
   ASSERT_EQ(r->GetCount(), 2);
   EXPECT_FALSE(r->GetItem(1)->Numbered());
-  r->Free();
 }
 
 TEST(ResProc, ResFileEntriesArePaddedToFourBytes) {

@@ -108,12 +108,12 @@ class TFinderFakeEnv : public TPhonePlatform {
 
 // The 6310 (NPE-4) as it answers the connect sequence on every link.
 inline std::vector<TFakeReply> Npe4Replies(std::uint8_t type, const std::string& payload, const std::string& imei) {
-  const auto reply = [](std::uint8_t t, const std::string& p) { return TFakeReply{t, PhoneFrame(t, p)}; };
-  const auto starts = [&](std::uint8_t t, const char* hex) { return type == t && payload.rfind(Hex(hex), 0) == 0; };
-  if (starts(0xD1, "00 01 00 03")) return {reply(0xD2, Hex("00 01 00 03") + "V 05.10\n12-03-02\nNPE-4\n")};
+  const auto reply = [](std::uint8_t t, const std::string& p) { return TFakeReply{t, PhoneFbusFrame(t, p)}; };
+  const auto starts = [&](std::uint8_t t, const char* hex) { return type == t && payload.rfind(FromHex(hex), 0) == 0; };
+  if (starts(0xD1, "00 01 00 03")) return {reply(0xD2, FromHex("00 01 00 03") + "V 05.10\n12-03-02\nNPE-4\n")};
   if (starts(0x1B, "00 01 00 00 41"))
-    return {reply(0x1B, Hex("00 01 00 01 00 01 41 00 00") + static_cast<char>(imei.size()) + imei + '\0')};
-  if (starts(0xDA, "00 01 00 00")) return {reply(0xDA, Hex("00 01 00 01"))};
+    return {reply(0x1B, FromHex("00 01 00 01 00 01 41 00 00") + static_cast<char>(imei.size()) + imei + '\0')};
+  if (starts(0xDA, "00 01 00 00")) return {reply(0xDA, FromHex("00 01 00 01"))};
   return {};
 }
 

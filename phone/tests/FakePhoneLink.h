@@ -11,6 +11,8 @@
 
 #include "LinkFrames.h"
 #include "PhoneLink.h"
+#include "TestBytes.h"
+#include "TestFrames.h"
 #include "Thread.h"
 #include "Timers.h"
 
@@ -26,42 +28,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-inline std::string Hex(const char* hex) {
-  std::string out;
-  int nibbles = 0, value = 0;
-  for (const char* p = hex; *p; ++p) {
-    const char c = *p;
-    int v;
-    if (c >= '0' && c <= '9') {
-      v = c - '0';
-    } else if (c >= 'A' && c <= 'F') {
-      v = c - 'A' + 10;
-    } else if (c >= 'a' && c <= 'f') {
-      v = c - 'a' + 10;
-    } else {
-      continue;
-    }
-    value = value * 16 + v;
-    if (++nibbles == 2) {
-      out += static_cast<char>(value);
-      nibbles = value = 0;
-    }
-  }
-  return out;
-}
-
-// A frame as the phone sends it on FBUS: 1E 10 00, type, length, payload,
-// padding and checksum.
-inline std::string PhoneFrame(std::uint8_t type, const std::string& payload) {
-  std::string f = Hex("1E 10 00");
-  f += static_cast<char>(type);
-  f += static_cast<char>((payload.size() >> 8) & 0xFF);
-  f += static_cast<char>(payload.size() & 0xFF);
-  f += payload;
-  if (payload.size() % 2) f += '\0';
-  return f + FbusChecksum(f);
-}
 
 struct TFakeReply {
   std::uint8_t type;

@@ -6,20 +6,9 @@
 #include <vector>
 
 #include "TestBytes.h"
+#include "TestFrames.h"
 
-namespace {
-
-// A frame as the phone sends it: 1E 10 00 type len block [pad] checksum.
-std::string PhoneFrame(std::uint8_t type, const std::string& block) {
-  std::string f =
-      Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
-  f += block;
-  if (block.size() % 2) f += '\0';
-  f += FbusChecksum(f);
-  return f;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(LinkFrames, FirstSysGetOnTheCable) {
   TFbusSequence seq;
@@ -120,7 +109,7 @@ TEST(LinkFrames, EmptyPayloadIsOneBlock) {
 TEST(LinkFrames, AcknowledgementOfAD2Frame) {
   const std::string ack = Bytes({0x1E, 0x00, 0x10, 0x7F, 0x00, 0x02, 0xD2, 0x01, 0xDC, 0x7C});
   EXPECT_EQ(BuildFbusAck(0xD2, 0x41), ack);
-  const std::string reply = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03, 'V', ' ', '5', 0x01, 0x41}));
+  const std::string reply = PhoneFbusFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03, 'V', ' ', '5', 0x01, 0x41}));
   EXPECT_EQ(FbusAckFor(reply), ack);
   EXPECT_FALSE(FbusAckFor(Bytes({0x1E, 0x10, 0x00, 0xD2, 0x00, 0x00, 0x00, 0x00})).has_value());
   EXPECT_FALSE(FbusAckFor(Bytes({0x1E, 0x10, 0x00, 0xD2, 0x00, 0x09, 0x00})).has_value());
@@ -171,18 +160,13 @@ TEST(LinkFrames, SetupFailureCodes) {
 
 TEST(FrameCutter, CompleteFramesByLength) {
   // Odd length 9: 6 + 9 + pad + 2 = 18 bytes.
-  const std::string odd = PhoneFrame(0xD2, Bytes({1, 2, 3, 4, 5, 6, 7, 0x01, 0x41}));
+  const std::string odd = PhoneFbusFrame(0xD2, Bytes({1, 2, 3, 4, 5, 6, 7, 0x01, 0x41}));
   ASSERT_EQ(odd.size(), 18u);
-  const std::string even = PhoneFrame(0x40, Bytes({0x01, 0x01, 0x00, 0x01, 0x01, 0x42}));
-  const std::string ack = PhoneFrame(kMsgAck, Bytes({0xD1, 0x00}));  // the phone's acknowledgement
+  const std::string even = PhoneFbusFrame(0x40, Bytes({0x01, 0x01, 0x00, 0x01, 0x01, 0x42}));
+  const std::string ack = PhoneFbusFrame(kMsgAck, Bytes({0xD1, 0x00}));  // the phone's acknowledgement
   std::string long300(300, 'z');
-  const std::string big = PhoneFrame(0x1B, long300);  // length above 255: the high byte counts
-  const std::string fixed40 = [] {
-    std::string f = Bytes({0x1E, 0x10, 0x00, 0xF1, 0x00, 0x20});
-    f += std::string(32, 'q');
-    f += FbusChecksum(f);
-    return f;
-  }();
+  const std::string big = PhoneFbusFrame(0x1B, long300);  // length above 255: the high byte counts
+  const std::string fixed40 = PhoneFbusFrame(0xF1, std::string(32, 'q'));
 
   TFrameCutter cutter(kLinkFbusCable);
   const auto frames = cutter.Feed(odd + even + big + fixed40 + ack);
@@ -192,8 +176,8 @@ TEST(FrameCutter, CompleteFramesByLength) {
 }
 
 TEST(FrameCutter, SplitReadsGiveTheSameFrames) {
-  const std::string a = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03, 'V', 0x0A, 0x01, 0x42}));
-  const std::string b = PhoneFrame(0x1B, std::string(150, '7'));
+  const std::string a = PhoneFbusFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03, 'V', 0x0A, 0x01, 0x42}));
+  const std::string b = PhoneFbusFrame(0x1B, std::string(150, '7'));
   const std::string stream = a + b + a;
   for (std::size_t step : {1u, 2u, 3u, 7u, 64u}) {
     TFrameCutter cutter(kLinkAtSwitch);
@@ -206,8 +190,8 @@ TEST(FrameCutter, SplitReadsGiveTheSameFrames) {
 }
 
 TEST(FrameCutter, GarbageBeforeAndBetweenFrames) {
-  const std::string a = PhoneFrame(0xD2, Bytes({0x01, 0x41}));
-  const std::string b = PhoneFrame(0x40, Bytes({0x01, 0x42}));
+  const std::string a = PhoneFbusFrame(0xD2, Bytes({0x01, 0x41}));
+  const std::string b = PhoneFbusFrame(0x40, Bytes({0x01, 0x42}));
   struct Case {
     const char* name;
     std::string stream;
@@ -231,7 +215,7 @@ TEST(FrameCutter, GarbageBeforeAndBetweenFrames) {
 }
 
 TEST(FrameCutter, DropsFramesWithBadChecksums) {
-  const std::string good = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x01, 0x41}));
+  const std::string good = PhoneFbusFrame(0xD2, Bytes({0x00, 0x01, 0x01, 0x41}));
   std::string bad = good;
   bad[7] ^= 0x20;
   std::string badSum = good;
@@ -243,7 +227,7 @@ TEST(FrameCutter, DropsFramesWithBadChecksums) {
 }
 
 TEST(FrameCutter, KeepsThePartialFrame) {
-  const std::string f = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x01, 0x41}));
+  const std::string f = PhoneFbusFrame(0xD2, Bytes({0x00, 0x01, 0x01, 0x41}));
   TFrameCutter cutter(kLinkFbusCable);
   EXPECT_TRUE(cutter.Feed(f.substr(0, 7)).empty());
   EXPECT_EQ(cutter.Pending(), f.substr(0, 7));
@@ -263,7 +247,7 @@ TEST(FrameCutter, BluetoothFrames) {
 // --- Decisions on received frames --------------------------------------------------------------------
 
 TEST(ReceivedFrames, AckAndAutoReply) {
-  const std::string d9 = PhoneFrame(0xD9, Bytes({0x00, 0x01, 0x00, 0x42, 0x00, 0x01, 0x44}));
+  const std::string d9 = PhoneFbusFrame(0xD9, Bytes({0x00, 0x01, 0x00, 0x42, 0x00, 0x01, 0x44}));
   const TReceivedFrameAction onCable = DecideReceivedFrame(kLinkFbusCable, d9);
   EXPECT_TRUE(onCable.dispatch);
   EXPECT_EQ(onCable.ack, BuildFbusAck(0xD9, 0x44));
@@ -273,8 +257,7 @@ TEST(ReceivedFrames, AckAndAutoReply) {
   EXPECT_FALSE(ackFromPhone.dispatch);
   EXPECT_FALSE(ackFromPhone.ack.has_value());
 
-  std::string f1 = Bytes({0x1E, 0x10, 0x00, 0xF1, 0x00, 0x20}) + std::string(32, 'q');
-  f1 += FbusChecksum(f1);
+  const std::string f1 = PhoneFbusFrame(0xF1, std::string(32, 'q'));
   const TReceivedFrameAction fixed = DecideReceivedFrame(kLinkAtSwitch, f1);
   EXPECT_TRUE(fixed.dispatch);
   EXPECT_FALSE(fixed.ack.has_value());

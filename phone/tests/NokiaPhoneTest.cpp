@@ -2,6 +2,7 @@
 
 #include "FakePhoneLink.h"
 #include "LinkFrames.h"
+#include "MainThreadScope.h"
 #include "PhoneFamilies.h"
 #include "Swallow.h"
 
@@ -15,45 +16,46 @@ namespace {
 // --- Recorded replies of the phones ------------------------------------------------------------------
 
 TFakeReply Reply(std::uint8_t type, const std::string& payload) {
-  return {type, PhoneFrame(type, payload)};
+  return {type, PhoneFbusFrame(type, payload)};
 }
 
 TFakeReply SysGetReply(const char* sw, const char* date, const char* code) {
-  return Reply(0xD2, Hex("00 01 00 03") + sw + "\n" + date + "\n" + code + "\n");
+  return Reply(0xD2, FromHex("00 01 00 03") + sw + "\n" + date + "\n" + code + "\n");
 }
 
 void ScriptNpe4(TFakeEnv& env) {  // 6310, family 4
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 05.10", "12-03-02", "NPE-4")});
-  env.On(0x1B, Hex("00 01 00 00 41"),
-         {Reply(0x1B, Hex("00 01 00 01 00 01 41 00 00 0F") + "350612345678901" + std::string(1, '\0'))});
-  env.On(0x17, Hex("00 01 00 0A 02 00"), {Reply(0x17, Hex("00 01 00 0B 00 01 00 00 64 4B 00"))});
-  env.On(0x1B, Hex("00 01 00 07 00 02"), {Reply(0x1B, Hex("00 01 00 08 00 01 00 00 00 04") + "0800" + '\0')});
-  env.On(0xDA, Hex("00 01 00 00"), {Reply(0xDA, Hex("00 01 00 01"))});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 05.10", "12-03-02", "NPE-4")});
+  env.On(0x1B, FromHex("00 01 00 00 41"),
+         {Reply(0x1B, FromHex("00 01 00 01 00 01 41 00 00 0F") + "350612345678901" + std::string(1, '\0'))});
+  env.On(0x17, FromHex("00 01 00 0A 02 00"), {Reply(0x17, FromHex("00 01 00 0B 00 01 00 00 64 4B 00"))});
+  env.On(0x1B, FromHex("00 01 00 07 00 02"), {Reply(0x1B, FromHex("00 01 00 08 00 01 00 00 00 04") + "0800" + '\0')});
+  env.On(0xDA, FromHex("00 01 00 00"), {Reply(0xDA, FromHex("00 01 00 01"))});
 }
 
 void ScriptNse3(TFakeEnv& env) {  // 6110, family 1
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 05.24", "30-06-98", "NSE-3")});
-  env.On(0x40, Hex("00 01 64"), {Reply(0x40, Hex("00 01 64 00"))});
-  env.On(0x40, Hex("00 01 66"), {Reply(0x40, Hex("00 01 66 01") + "449123456789012" + std::string(1, '\0'))});
-  env.On(0x04, Hex("00 01 00 01"), {Reply(0x04, Hex("00 01 00 02 01 02 00 01 03 00"))});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 05.24", "30-06-98", "NSE-3")});
+  env.On(0x40, FromHex("00 01 64"), {Reply(0x40, FromHex("00 01 64 00"))});
+  env.On(0x40, FromHex("00 01 66"), {Reply(0x40, FromHex("00 01 66 01") + "449123456789012" + std::string(1, '\0'))});
+  env.On(0x04, FromHex("00 01 00 01"), {Reply(0x04, FromHex("00 01 00 02 01 02 00 01 03 00"))});
 }
 
 void ScriptNpw2(TFakeEnv& env) {  // 6360, identity by ESN
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 04.60", "05-09-01", "NPW-2")});
-  env.On(0x1B, Hex("00 01 00 00 44"),
-         {Reply(0x1B, Hex("00 01 00 01 00 01 44 00 00 0B") + "12345678901" + std::string(1, '\0'))});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 04.60", "05-09-01", "NPW-2")});
+  env.On(0x1B, FromHex("00 01 00 00 44"),
+         {Reply(0x1B, FromHex("00 01 00 01 00 01 44 00 00 0B") + "12345678901" + std::string(1, '\0'))});
 }
 
 void ScriptNse5(TFakeEnv& env) {  // 7110, family 3
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 04.94", "16-03-00", "NSE-5")});
-  env.On(0x1B, Hex("00 01 00 01"), {Reply(0x1B, Hex("00 01 00 02") + "449234567890123" + std::string(1, '\0'))});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 04.94", "16-03-00", "NSE-5")});
+  env.On(0x1B, FromHex("00 01 00 01"),
+         {Reply(0x1B, FromHex("00 01 00 02") + "449234567890123" + std::string(1, '\0'))});
 }
 
 void ScriptRhv3(TFakeEnv& env) {  // 9998, family 4, needs the DA check
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 03.10", "20-11-06", "RHV-3")});
-  env.On(0x1B, Hex("00 01 00 00 41"),
-         {Reply(0x1B, Hex("00 01 00 01 00 01 41 00 00 0F") + "357123456789012" + std::string(1, '\0'))});
-  env.On(0xDA, Hex("00 01 00 00"), {Reply(0xDA, Hex("00 01 00 01"))});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 03.10", "20-11-06", "RHV-3")});
+  env.On(0x1B, FromHex("00 01 00 00 41"),
+         {Reply(0x1B, FromHex("00 01 00 01 00 01 41 00 00 0F") + "357123456789012" + std::string(1, '\0'))});
+  env.On(0xDA, FromHex("00 01 00 00"), {Reply(0xDA, FromHex("00 01 00 01"))});
 }
 
 struct TEvents {
@@ -106,7 +108,7 @@ class TPlainPhone : public TBasicPhoneData {
 }  // namespace
 
 TEST(BasicPhoneData, Defaults) {
-  TPlainPhone* p = New<TPlainPhone>(static_cast<TComponent*>(nullptr));
+  TOwned<TPlainPhone> p(New<TPlainPhone>(static_cast<TComponent*>(nullptr)));
   EXPECT_EQ(p->BatteryLevel(), 0);
   EXPECT_EQ(p->SignalLevel(), 0);
   EXPECT_EQ(p->State(), 0);
@@ -116,7 +118,6 @@ TEST(BasicPhoneData, Defaults) {
   p->SetPort(5);
   EXPECT_EQ(p->GetPort(), 0);
   EXPECT_TRUE(p->InheritsFrom(TComponent::StaticClass()));
-  p->Free();
 }
 
 TEST(NokiaPhone, DateTimeConversion) {
@@ -172,11 +173,11 @@ TEST(NokiaPhone, FamilyOneSendsTheOldInitAndIdentity) {
   ScriptNse3(env);
   TPhoneHolder phone(env);
   ASSERT_TRUE(phone->Connect(false));
-  EXPECT_EQ(env.CountSent(0x40, Hex("00 01 64 01")), 1);  // 5110_INIT
-  EXPECT_EQ(env.CountSent(0x40, Hex("00 01 66")), 1);     // 5110_IMEI
+  EXPECT_EQ(env.CountSent(0x40, FromHex("00 01 64 01")), 1);  // 5110_INIT
+  EXPECT_EQ(env.CountSent(0x40, FromHex("00 01 66")), 1);     // 5110_IMEI
   EXPECT_EQ(env.CountSent(0x1B, ""), 0);
   // The FBUS cable reads the model with one extra "SYS_GET" first.
-  EXPECT_EQ(env.CountSent(0xD1, Hex("00 01 00 03 00")), 2);
+  EXPECT_EQ(env.CountSent(0xD1, FromHex("00 01 00 03 00")), 2);
 }
 
 TEST(NokiaPhone, FamilyFourInitAndTheAtSwitchDaMessage) {
@@ -188,10 +189,10 @@ TEST(NokiaPhone, FamilyFourInitAndTheAtSwitchDaMessage) {
   ASSERT_GE(sent.size(), 6u);
   EXPECT_EQ(sent[0].type, 0xDA);  // before the model read
   EXPECT_EQ(sent[1].type, 0xD1);
-  EXPECT_EQ(env.CountSent(0x10, Hex("00 01 00 10 06")), 1);  // SMS_INITSMS
-  EXPECT_EQ(env.CountSent(0x02, Hex("00 01 00 1A 00 01")), 1);
-  EXPECT_EQ(env.CountSent(0x02, Hex("00 01 00 1A 01 00")), 1);
-  EXPECT_EQ(env.CountSent(0x1B, Hex("00 01 00 00 41")), 1);
+  EXPECT_EQ(env.CountSent(0x10, FromHex("00 01 00 10 06")), 1);  // SMS_INITSMS
+  EXPECT_EQ(env.CountSent(0x02, FromHex("00 01 00 1A 00 01")), 1);
+  EXPECT_EQ(env.CountSent(0x02, FromHex("00 01 00 1A 01 00")), 1);
+  EXPECT_EQ(env.CountSent(0x1B, FromHex("00 01 00 00 41")), 1);
 }
 
 // A phone that answers at once costs a connect only the fixed waits of its road
@@ -289,7 +290,7 @@ TEST(NokiaPhone, MuteSerialPhoneFailsWithCode13) {
 
 TEST(NokiaPhone, PhoneWithoutImeiFailsWithCode13) {
   TFakeEnv env;
-  env.On(0xD1, Hex("00 01 00 03"), {SysGetReply("V 05.10", "12-03-02", "NPE-4")});
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 05.10", "12-03-02", "NPE-4")});
   TPhoneHolder phone(env);
   EXPECT_FALSE(phone->Connect(false));
   EXPECT_EQ(phone->FailureCode(), 13);
@@ -378,7 +379,7 @@ TEST(NokiaPhone, PhoneAnsweringTheProbeStaysConnected) {
   TFakeEnv& env = c.env;
   std::string reply;
   env.ClearSent();
-  EXPECT_FALSE(c.phone->Request(0x17, Hex("00 01 00 02"), false, reply, 1, "7110_BAT"));
+  EXPECT_FALSE(c.phone->Request(0x17, FromHex("00 01 00 02"), false, reply, 1, "7110_BAT"));
   EXPECT_EQ(env.CountSent(0x17, ""), 3);
   EXPECT_TRUE(c.phone->Connected());
   EXPECT_EQ(c.phone.events.disconnects, 0);
@@ -389,27 +390,27 @@ TEST(NokiaPhone, RequestOutcomes) {
   TConnected c;
   std::string reply = "stale";
   // A reply decoded as FAILED returns at once.
-  c.env.On(0x17, Hex("00 01 00 02"), {Reply(0x17, Hex("00 01 00 04 00"))});
+  c.env.On(0x17, FromHex("00 01 00 02"), {Reply(0x17, FromHex("00 01 00 04 00"))});
   const std::uint32_t start = g_fakeMs;
-  EXPECT_FALSE(c.phone->Request(0x17, Hex("00 01 00 02"), false, reply, 1, "7110_BAT"));
+  EXPECT_FALSE(c.phone->Request(0x17, FromHex("00 01 00 02"), false, reply, 1, "7110_BAT"));
   EXPECT_EQ(reply, "");
   EXPECT_EQ(g_fakeMs, start);
   EXPECT_EQ(c.phone->RequestState("7110_BAT"), "NONE");
   EXPECT_EQ(c.phone->TimeoutCount(), 0);
 
   // An answered request gives the whole frame.
-  EXPECT_TRUE(c.phone->Request(0x17, Hex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
-  EXPECT_EQ(reply, PhoneFrame(0x17, Hex("00 01 00 0B 00 01 00 00 64 4B 00")));
+  EXPECT_TRUE(c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
+  EXPECT_EQ(reply, PhoneFbusFrame(0x17, FromHex("00 01 00 0B 00 01 00 00 64 4B 00")));
 
   // Fire-and-forget: true even when nothing answers, after about 5 ticks.
   c.env.ClearSent();
-  EXPECT_TRUE(c.phone->Request(0x10, Hex("00 01 00 10 00"), false, reply, 0, "7110_DEINIT"));
+  EXPECT_TRUE(c.phone->Request(0x10, FromHex("00 01 00 10 00"), false, reply, 0, "7110_DEINIT"));
   EXPECT_EQ(c.env.CountSent(0x10, ""), 1);
   EXPECT_EQ(c.phone->TimeoutCount(), 0);
 
   // Type D9 is tried once.
   c.env.ClearSent();
-  EXPECT_FALSE(c.phone->Request(0xD9, Hex("00 01 00 60"), false, reply, 1, "APP3"));
+  EXPECT_FALSE(c.phone->Request(0xD9, FromHex("00 01 00 60"), false, reply, 1, "APP3"));
   EXPECT_EQ(c.env.CountSent(0xD9, ""), 1);
   EXPECT_TRUE(c.phone->Connected());
 
@@ -421,7 +422,7 @@ TEST(NokiaPhone, RequestOutcomes) {
   // Not while a frame is being written.
   c.env.sending = true;
   reply = "x";
-  EXPECT_FALSE(c.phone->Request(0x17, Hex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
+  EXPECT_FALSE(c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
   EXPECT_EQ(reply, "");
   c.env.sending = false;
   EXPECT_FALSE(c.phone->Busy());
@@ -434,11 +435,11 @@ TEST(NokiaPhone, SameKeyWhileBusyIsRefusedAndSendsNothing) {
   int sentDuring = -1;
   c.env.duringWait = [&] {
     const int before = c.env.CountSent(0x17, "");
-    inner = c.phone->Request(0x17, Hex("00 01 00 0A 02 00"), false, innerReply, 1, "8310_BAT");
+    inner = c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, innerReply, 1, "8310_BAT");
     sentDuring = c.env.CountSent(0x17, "") - before;
   };
   std::string reply;
-  EXPECT_TRUE(c.phone->Request(0x17, Hex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
+  EXPECT_TRUE(c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
   EXPECT_FALSE(inner);
   EXPECT_EQ(innerReply, "");
   EXPECT_EQ(sentDuring, 0);
@@ -447,9 +448,10 @@ TEST(NokiaPhone, SameKeyWhileBusyIsRefusedAndSendsNothing) {
 TEST(NokiaPhone, TimedOutRequestIsNotTurnedIntoSuccess) {
   TConnected c;
   // The phone sends only a cut-off frame for this request and answers the probe.
-  c.env.On(0x1B, Hex("00 01 00 07"), {{0x1B, Hex("1E 10 00 1B 00")}, {0x1B, Hex("1E 10 00 1B 00 0A 00 01 00")}});
+  c.env.On(0x1B, FromHex("00 01 00 07"),
+           {{0x1B, FromHex("1E 10 00 1B 00")}, {0x1B, FromHex("1E 10 00 1B 00 0A 00 01 00")}});
   std::string reply = "stale";
-  EXPECT_FALSE(c.phone->Request(0x1B, Hex("00 01 00 07 00 02"), false, reply, 1, "8310_HW"));
+  EXPECT_FALSE(c.phone->Request(0x1B, FromHex("00 01 00 07 00 02"), false, reply, 1, "8310_HW"));
   EXPECT_EQ(reply, "");
   EXPECT_EQ(c.phone->RequestResult("8310_HW"), "");
   EXPECT_EQ(c.phone->RequestState("8310_HW"), "NONE");
@@ -460,7 +462,7 @@ TEST(NokiaPhone, SendFailureDisconnectsAndReportsOnce) {
   TConnected c;
   c.env.failSends = true;
   std::string reply;
-  EXPECT_FALSE(c.phone->Request(0x17, Hex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
+  EXPECT_FALSE(c.phone->Request(0x17, FromHex("00 01 00 0A 02 00"), false, reply, 1, "8310_BAT"));
   EXPECT_FALSE(c.phone->Connected());
   EXPECT_EQ(c.phone.events.disconnects, 1);
   EXPECT_EQ(c.env.LinksAlive(), 0);
@@ -470,7 +472,7 @@ TEST(NokiaPhone, NotConnectedRequestsReturnAtOnce) {
   TFakeEnv env;
   TPhoneHolder phone(env);
   std::string reply = "untouched";
-  EXPECT_FALSE(phone->Request(0xD1, Hex("00 01 00 03 00"), false, reply, 1, "SYS_GET"));
+  EXPECT_FALSE(phone->Request(0xD1, FromHex("00 01 00 03 00"), false, reply, 1, "SYS_GET"));
   EXPECT_EQ(reply, "untouched");
   EXPECT_EQ(phone->GetIMEI(), "");
   EXPECT_EQ(phone->GetHWVersion(), "");
@@ -484,37 +486,37 @@ TEST(NokiaPhone, DispatcherLevelsAndRecords) {
   TConnected c;
   TNokiaPhone* p = c.phone.phone;
   // Type 04, [9] = 05: levels change, "STAT_INFO" does not.
-  p->DispatchFrame(0x04, PhoneFrame(0x04, Hex("00 01 00 05 01 02 00 01 03 00")));
+  p->DispatchFrame(0x04, PhoneFbusFrame(0x04, FromHex("00 01 00 05 01 02 00 01 03 00")));
   EXPECT_EQ(p->BatteryLevel(), 75);
   EXPECT_EQ(p->SignalLevel(), 50);
   EXPECT_EQ(p->RequestState("STAT_INFO"), "");
   EXPECT_EQ(c.phone.events.battery, 1);
   EXPECT_EQ(c.phone.events.signal, 1);
   // The same levels again fire nothing.
-  p->DispatchFrame(0x04, PhoneFrame(0x04, Hex("00 01 00 02 01 02 00 01 03 00")));
+  p->DispatchFrame(0x04, PhoneFbusFrame(0x04, FromHex("00 01 00 02 01 02 00 01 03 00")));
   EXPECT_EQ(c.phone.events.battery, 1);
   EXPECT_EQ(c.phone.events.signal, 1);
   EXPECT_EQ(p->RequestState("STAT_INFO"), "OK");
   // A camera frame is recorded whole.
-  const std::string camera = PhoneFrame(0x61, Hex("00 01 00 01"));
+  const std::string camera = PhoneFbusFrame(0x61, FromHex("00 01 00 01"));
   p->DispatchFrame(0x61, camera);
   EXPECT_EQ(p->RequestResult("GET_CAMERA"), camera);
   // Frames too short for their rows change nothing and read nothing beyond them.
-  p->DispatchFrame(0x1B, Hex("1E 10 00 1B"));
-  p->DispatchFrame(0x04, Hex("1E"));
+  p->DispatchFrame(0x1B, FromHex("1E 10 00 1B"));
+  p->DispatchFrame(0x04, FromHex("1E"));
   p->DispatchFrame(0x40, "");
   EXPECT_EQ(p->BatteryLevel(), 75);
   // An identity reply keeps its tail.
-  p->DispatchFrame(0x1B, PhoneFrame(0x1B, Hex("00 01 00 01 00 01 41")));
-  EXPECT_EQ(p->RawIdentity(), PhoneFrame(0x1B, Hex("00 01 00 01 00 01 41")).substr(9));
+  p->DispatchFrame(0x1B, PhoneFbusFrame(0x1B, FromHex("00 01 00 01 00 01 41")));
+  EXPECT_EQ(p->RawIdentity(), PhoneFbusFrame(0x1B, FromHex("00 01 00 01 00 01 41")).substr(9));
 }
 
 TEST(NokiaPhone, ImeiChangeIsReported) {
   TConnected c;
   EXPECT_EQ(c.phone->GetIMEI(), "350612345678901");
   EXPECT_TRUE(c.phone.events.changes.empty());
-  c.env.On(0x1B, Hex("00 01 00 00 41"),
-           {Reply(0x1B, Hex("00 01 00 01 00 01 41 00 00 0F") + "350612345678902" + std::string(1, '\0'))});
+  c.env.On(0x1B, FromHex("00 01 00 00 41"),
+           {Reply(0x1B, FromHex("00 01 00 01 00 01 41 00 00 0F") + "350612345678902" + std::string(1, '\0'))});
   EXPECT_EQ(c.phone->GetIMEI(), "350612345678902");
   ASSERT_EQ(c.phone.events.changes.size(), 1u);
   EXPECT_EQ(c.phone.events.changes[0].first, "350612345678901");
@@ -549,14 +551,14 @@ TEST(NokiaPhone, KeepAliveInterval) {
 TEST(NokiaPhone, KeepAliveChecksAndReadsStatus) {
   TFakeEnv env;
   ScriptRhv3(env);
-  env.On(0x17, Hex("00 01 00 0A 02 00"), {Reply(0x17, Hex("00 01 00 0B 00 01 00 00 64 4B 00"))});
+  env.On(0x17, FromHex("00 01 00 0A 02 00"), {Reply(0x17, FromHex("00 01 00 0B 00 01 00 00 64 4B 00"))});
   TPhoneHolder phone(env, kLinkAtSwitch);
   ASSERT_TRUE(phone->Connect(false));
   env.ClearSent();
   phone->KeepAlive(nullptr);
-  EXPECT_EQ(env.CountSent(0xDA, ""), 1);                     // DA_CHECK
-  EXPECT_EQ(env.CountSent(0x1B, Hex("00 01 00 00 41")), 1);  // identity
-  EXPECT_EQ(env.CountSent(0x17, ""), 1);                     // battery
+  EXPECT_EQ(env.CountSent(0xDA, ""), 1);                         // DA_CHECK
+  EXPECT_EQ(env.CountSent(0x1B, FromHex("00 01 00 00 41")), 1);  // identity
+  EXPECT_EQ(env.CountSent(0x17, ""), 1);                         // battery
   EXPECT_EQ(phone->BatteryLevel(), 75);
   EXPECT_EQ(phone.events.battery, 1);
   EXPECT_TRUE(phone->KeepAliveTimer().Enabled());
@@ -571,12 +573,12 @@ TEST(NokiaPhone, DisconnectTwiceAndFreeWhileConnected) {
   {
     TConnected c;
     c.phone->Disconnect();
-    EXPECT_EQ(c.env.CountSent(0x10, Hex("00 01 00 10 00")), 1);  // 7110_DEINIT of family 4
+    EXPECT_EQ(c.env.CountSent(0x10, FromHex("00 01 00 10 00")), 1);  // 7110_DEINIT of family 4
     EXPECT_FALSE(c.phone->IsActive());
     EXPECT_TRUE(c.phone->Disconnecting());
     EXPECT_EQ(c.env.LinksAlive(), 0);
     c.phone->Disconnect();
-    EXPECT_EQ(c.env.CountSent(0x10, Hex("00 01 00 10 00")), 1);
+    EXPECT_EQ(c.env.CountSent(0x10, FromHex("00 01 00 10 00")), 1);
     EXPECT_EQ(c.phone.events.disconnects, 0);
   }
   {
@@ -589,7 +591,7 @@ TEST(NokiaPhone, DisconnectTwiceAndFreeWhileConnected) {
     ASSERT_TRUE(phone->Connect(false));
     phone->Free();
     EXPECT_EQ(env.LinksAlive(), 0);
-    EXPECT_EQ(env.CountSent(0x10, Hex("00 01 00 10 00")), 1);
+    EXPECT_EQ(env.CountSent(0x10, FromHex("00 01 00 10 00")), 1);
   }
 }
 
@@ -604,15 +606,16 @@ TEST(NokiaPhone, LinkClosedReportsOnce) {
 
 TEST(NokiaPhone, ClockAndAlarmFamily4) {
   TConnected c;
-  c.env.On(0x19, Hex("00 01 00 0A 00 00"), {Reply(0x19, Hex("00 01 00 0B 00 01 01 0C 01 03 07 EA 03 0F 0A 1E 2D 00"))});
-  c.env.On(0x19, Hex("00 01 00 01 00 01 01 0C 01 03"), {Reply(0x19, Hex("00 01 00 02 00"))});
+  c.env.On(0x19, FromHex("00 01 00 0A 00 00"),
+           {Reply(0x19, FromHex("00 01 00 0B 00 01 01 0C 01 03 07 EA 03 0F 0A 1E 2D 00"))});
+  c.env.On(0x19, FromHex("00 01 00 01 00 01 01 0C 01 03"), {Reply(0x19, FromHex("00 01 00 02 00"))});
   const TPhoneDateTime t = PhoneDecodeDateTime(c.phone->GetDateTime());
   EXPECT_EQ(t, (TPhoneDateTime{2026, 3, 15, 10, 30, 45}));
   c.env.ClearSent();
   c.phone->SetDateTime(PhoneEncodeDateTime({2026, 4, 1, 8, 5, 7}));
   const auto sent = c.env.Sent();
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].payload, Hex("00 01 00 01 00 01 01 0C 01 03 07 EA 04 01 08 05 07 00"));
+  EXPECT_EQ(sent[0].payload, FromHex("00 01 00 01 00 01 01 0C 01 03 07 EA 04 01 08 05 07 00"));
   // A clock set that fails raises.
   c.env.Mute(true);
   EXPECT_ANY_THROW(c.phone->SetDateTime(PhoneEncodeDateTime({2026, 4, 1, 8, 5, 7})));
@@ -636,15 +639,6 @@ class TConnectThread : public TThread {
 
  private:
   TNokiaPhone* phone_;
-};
-
-class TMainThreadScope {
- public:
-  TMainThreadScope() : saved_(MainThreadID()) { SetMainThreadID(CurrentThreadID()); }
-  ~TMainThreadScope() { SetMainThreadID(saved_); }
-
- private:
-  ThreadId saved_;
 };
 
 }  // namespace
@@ -717,15 +711,15 @@ TEST(NokiaPhoneThreads, PhoneFreedOnTheSearchThreadReleasesItsLinkOnTheMainThrea
   thread->WaitFor();
   thread->Free();
   EXPECT_EQ(env.LinksAlive(), 0);
-  EXPECT_EQ(env.CountSent(0x10, Hex("00 01 00 10 00")), 1);
+  EXPECT_EQ(env.CountSent(0x10, FromHex("00 01 00 10 00")), 1);
 }
 
 TEST(NokiaPhone, HardwareVersionStatusAndAlarmOfTheOlderFamilies) {
   {
     TFakeEnv env;
     ScriptNse3(env);
-    env.On(0x40, Hex("00 01 C8 05"), {Reply(0x40, Hex("00 01 C8 05 01") + "0501" + '\0')});
-    env.On(0x11, Hex("00 01 00 6D"), {Reply(0x11, Hex("00 01 00 6E 01 20 03 01 02 07 1E 00"))});
+    env.On(0x40, FromHex("00 01 C8 05"), {Reply(0x40, FromHex("00 01 C8 05 01") + "0501" + '\0')});
+    env.On(0x11, FromHex("00 01 00 6D"), {Reply(0x11, FromHex("00 01 00 6E 01 20 03 01 02 07 1E 00"))});
     TPhoneHolder phone(env);
     ASSERT_TRUE(phone->Connect(false));
     EXPECT_EQ(phone->GetHWVersion(), "0501");
@@ -738,11 +732,11 @@ TEST(NokiaPhone, HardwareVersionStatusAndAlarmOfTheOlderFamilies) {
   {
     TFakeEnv env;
     ScriptNse5(env);
-    env.On(0x17, Hex("00 01 00 02"), {Reply(0x17, Hex("00 01 00 03 01 4B 00"))});
-    env.On(0x0A, Hex("00 01 00 81"), {Reply(0x0A, Hex("00 01 00 82 32 00"))});
+    env.On(0x17, FromHex("00 01 00 02"), {Reply(0x17, FromHex("00 01 00 03 01 4B 00"))});
+    env.On(0x0A, FromHex("00 01 00 81"), {Reply(0x0A, FromHex("00 01 00 82 32 00"))});
     TPhoneHolder phone(env);
     ASSERT_TRUE(phone->Connect(false));
-    EXPECT_EQ(env.CountSent(0x02, Hex("00 01 00 67 1F")), 1);  // SMS_INIT7110
+    EXPECT_EQ(env.CountSent(0x02, FromHex("00 01 00 67 1F")), 1);  // SMS_INIT7110
     phone->UpdateStatus();
     EXPECT_EQ(phone->BatteryLevel(), 75);
     EXPECT_EQ(phone->SignalLevel(), 50);

@@ -1,6 +1,7 @@
 #include "PhoneFind.h"
 
 #include "FakeFinder.h"
+#include "MainThreadScope.h"
 #include "RegistrySeed.h"
 #include "Strings.h"
 
@@ -13,15 +14,6 @@
 #include <thread>
 
 namespace {
-
-class TMainThreadScope {
- public:
-  TMainThreadScope() : saved_(MainThreadID()) { SetMainThreadID(CurrentThreadID()); }
-  ~TMainThreadScope() { SetMainThreadID(saved_); }
-
- private:
-  ThreadId saved_;
-};
 
 // Serves the search thread's synchronous calls until `done` holds (false after 20 s).
 bool ServeUntil(const std::function<bool()>& done) {

@@ -8,24 +8,13 @@
 #include <string>
 
 #include "TestBytes.h"
+#include "TestFrames.h"
 
 void PrintTo(const TKeyOutcome& o, std::ostream* os) {
   *os << o.key << (o.ok ? "=OK" : "=FAILED");
 }
 
 namespace {
-
-// A frame as the phone sends it on the cable: header, payload with the blocks-left
-// and sequence bytes, padding and checksum.
-std::string PhoneFrame(std::uint8_t type, const std::string& payload) {
-  const std::string block = payload + Bytes({0x01, 0x42});
-  std::string f =
-      Bytes({0x1E, 0x10, 0x00, type, static_cast<int>(block.size() >> 8), static_cast<int>(block.size() & 0xFF)});
-  f += block;
-  if (block.size() % 2) f += '\0';
-  f += FbusChecksum(f);
-  return f;
-}
 
 // A frame whose bytes at the given offsets are set, `size` bytes long.
 std::string Frame(std::uint8_t type, std::size_t size, const std::map<std::size_t, int>& bytes) {
@@ -240,31 +229,35 @@ TEST(PhoneMessages, LevelsFromReplies) {
 
 TEST(PhoneMessages, IdentityReplies) {
   // 5110 style: type 40, [9] = 01, the IMEI at offset 10.
-  const std::string r5110 = PhoneFrame(0x40, Bytes({0x01, 0x01, 0x67, 0x01}) + "350612345678901" + Bytes({0x00}));
+  const std::string r5110 =
+      PhoneFbusMessage(0x40, Bytes({0x01, 0x01, 0x67, 0x01}) + "350612345678901" + Bytes({0x00}), 0x42);
   TDecodedReply d = DecodeReply(0x40, r5110, kStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"5110_IMEI", true}}));
   EXPECT_EQ(d.rawIdentity, r5110.substr(3));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir5110, r5110), "350612345678901");
 
   // 7110 style: type 1B, [9] = 02, eleven digits ended by NUL, padded to 15.
-  const std::string r7110 = PhoneFrame(0x1B, Bytes({0x01, 0x01, 0x00, 0x02}) + "35061234567" + Bytes({0, 0, 0, 0, 0}));
+  const std::string r7110 =
+      PhoneFbusMessage(0x1B, Bytes({0x01, 0x01, 0x00, 0x02}) + "35061234567" + Bytes({0, 0, 0, 0, 0}), 0x42);
   d = DecodeReply(0x1B, r7110, kStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"7110_IMEI", true}}));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir7110, r7110), "350612345670000");
-  const std::string r7110full = PhoneFrame(0x1B, Bytes({0x01, 0x01, 0x00, 0x02}) + "350612345678901" + Bytes({0}));
+  const std::string r7110full =
+      PhoneFbusMessage(0x1B, Bytes({0x01, 0x01, 0x00, 0x02}) + "350612345678901" + Bytes({0}), 0x42);
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir7110, r7110full), "350612345678901");
 
   // 8310 style: type 1B, [9] = 01, the IMEI at offset 16.
-  const std::string r8310 = PhoneFrame(
-      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x41, 0x01, 0x00, 0x10, 0x00}) + "350612345678901" + Bytes({0x00}));
+  const std::string r8310 = PhoneFbusMessage(
+      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x41, 0x01, 0x00, 0x10, 0x00}) + "350612345678901" + Bytes({0x00}),
+      0x42);
   d = DecodeReply(0x1B, r8310, kStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"8310_IMEI", true}}));
   EXPECT_EQ(d.rawIdentity, r8310.substr(9));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir8310, r8310), "350612345678901");
 
   // 6360 style: type 1B, [9] = 01, [12] = 44, an 11-character ESN at offset 16.
-  const std::string r6360 = PhoneFrame(
-      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x44, 0x00, 0x0B, 0x00}) + "A1B2C3D4E5F" + Bytes({0x00}));
+  const std::string r6360 = PhoneFbusMessage(
+      0x1B, Bytes({0x01, 0x01, 0x00, 0x01, 0x00, 0x00, 0x44, 0x00, 0x0B, 0x00}) + "A1B2C3D4E5F" + Bytes({0x00}), 0x42);
   d = DecodeReply(0x1B, r6360, kNonStandard);
   EXPECT_EQ(d.outcomes, (std::vector<TKeyOutcome>{{"6360_IMEI", true}, {"8310_IMEI", true}}));
   EXPECT_EQ(ImeiFromReply(TIdentityRequest::ir6360, r6360), "A1B2C3D4E5F");
@@ -285,7 +278,8 @@ TEST(PhoneMessages, ShortIdentityReplies) {
 // --- Other reply fields -----------------------------------------------------------------------------------
 
 TEST(PhoneMessages, SysGetReply) {
-  const std::string frame = PhoneFrame(0xD2, Bytes({0x00, 0x01, 0x00, 0x03}) + "V 05.10\n12-03-02\nNPE-4\n(c) NMP.");
+  const std::string frame =
+      PhoneFbusMessage(0xD2, Bytes({0x00, 0x01, 0x00, 0x03}) + "V 05.10\n12-03-02\nNPE-4\n(c) NMP.", 0x42);
   const TSysGetReply r = ParseSysGetReply(frame);
   EXPECT_EQ(r.swVersion, "V 05.10");
   EXPECT_EQ(r.date, "12-03-02");

@@ -6,15 +6,9 @@
 #include <vector>
 
 #include "TestBytes.h"
+#include "TestFrames.h"
 
 namespace {
-
-// A frame as the phone sends it: media 10 00 type len payload.
-std::string PhoneFrame(std::uint8_t media, std::uint8_t type, const std::string& payload) {
-  std::string f =
-      Bytes({media, 0x10, 0x00, type, static_cast<int>(payload.size() >> 8), static_cast<int>(payload.size() & 0xFF)});
-  return f + payload;
-}
 
 using Frames = std::vector<std::string>;
 
@@ -30,9 +24,9 @@ Frames FeedAll(TPhonetCutter& c, const std::vector<std::string>& reads) {
 }  // namespace
 
 TEST(PhonetCutter, CutsFramesWhateverTheReads) {
-  const std::string a = PhoneFrame(0x14, 0xD2, Bytes({0x01, 0x00, 0x03, 0x00, 0x56, 0x20}));
-  const std::string b = PhoneFrame(0x14, 0x1B, std::string(300, 'x'));
-  const std::string empty = PhoneFrame(0x14, 0x7F, "");
+  const std::string a = PhonePhonetFrame(0x14, 0xD2, Bytes({0x01, 0x00, 0x03, 0x00, 0x56, 0x20}));
+  const std::string b = PhonePhonetFrame(0x14, 0x1B, std::string(300, 'x'));
+  const std::string empty = PhonePhonetFrame(0x14, 0x7F, "");
   struct Case {
     const char* name;
     std::vector<std::string> reads;
@@ -50,7 +44,7 @@ TEST(PhonetCutter, CutsFramesWhateverTheReads) {
       {"a frame and the start of the next", {a + b.substr(0, 7)}, {a}, b.substr(0, 7)},
       {"garbage before a frame is dropped", {Bytes({0x55, 0x55, 0x14, 0x00, 0x10}) + a}, {a}, ""},
       {"garbage between frames", {a + "junk" + b}, {a, b}, ""},
-      {"another media byte is garbage", {PhoneFrame(0x1B, 0x10, "abc") + a}, {a}, ""},
+      {"another media byte is garbage", {PhonePhonetFrame(0x1B, 0x10, "abc") + a}, {a}, ""},
       {"garbage alone is emptied", {"garbage"}, {}, ""},
       {"short garbage is not held", {"ab"}, {}, ""},
       {"the start of a sequence is held", {"\x14"}, {}, "\x14"},
@@ -71,8 +65,8 @@ TEST(PhonetCutter, CutsFramesWhateverTheReads) {
 }
 
 TEST(PhonetCutter, EveryReadSizeGivesTheSameFrames) {
-  const std::string a = PhoneFrame(0x1B, 0xD2, "hello");
-  const std::string b = PhoneFrame(0x1B, 0x1B, std::string(40, '\x1B'));
+  const std::string a = PhonePhonetFrame(0x1B, 0xD2, "hello");
+  const std::string b = PhonePhonetFrame(0x1B, 0x1B, std::string(40, '\x1B'));
   const std::string stream = "\x1B\x10" + a + "noise\x1B" + b + a + "\x1B";
   for (std::size_t step = 1; step <= stream.size(); ++step) {
     TPhonetCutter cutter(0x1B);
@@ -84,7 +78,7 @@ TEST(PhonetCutter, EveryReadSizeGivesTheSameFrames) {
 
 TEST(PhonetCutter, LengthIsBigEndianAndTakenOncePerFrame) {
   TPhonetCutter cutter(0x14);
-  const std::string big = PhoneFrame(0x14, 0x40, std::string(0x0102, 'p'));
+  const std::string big = PhonePhonetFrame(0x14, 0x40, std::string(0x0102, 'p'));
   EXPECT_TRUE(cutter.Feed(big.substr(0, 6)).empty());
   EXPECT_EQ(cutter.ExpectedLength(), 0x0102u);
   EXPECT_TRUE(cutter.Feed(big.substr(6, 0x100)).empty());
@@ -94,7 +88,7 @@ TEST(PhonetCutter, LengthIsBigEndianAndTakenOncePerFrame) {
 
 TEST(PhonetCutter, PartialFrameGivenUpAfterTheEmptyPollLimit) {
   TPhonetCutter cutter(0x14);
-  const std::string a = PhoneFrame(0x14, 0xD2, "abcdef");
+  const std::string a = PhonePhonetFrame(0x14, 0xD2, "abcdef");
   cutter.Feed(a.substr(0, 8));
   for (int i = 0; i < kIrEmptyPollLimit; ++i) EXPECT_FALSE(cutter.EmptyPoll());
   EXPECT_EQ(cutter.Pending(), a.substr(0, 8));

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "ForwardingRegistry.h"
 #include "Registry.h"
 #include "SerialPorts.h"
 
@@ -38,7 +39,7 @@ inline void PutKey(RegistryBackend& reg, RegKey root, std::string_view path) {
 
 // A registry as a standard user sees HKEY_LOCAL_MACHINE: keys there open for
 // reading only; asking for more is refused with access denied.
-class StandardUserRegistry : public RegistryBackend {
+class StandardUserRegistry : public TForwardingRegistry {
  public:
   long OpenKey(RegKey parent, std::string_view subKey, std::uint32_t access, bool create, RegKey& out) override {
     ++opens;
@@ -47,19 +48,9 @@ class StandardUserRegistry : public RegistryBackend {
       out = 0;
       return RegAccessDenied;
     }
-    return mem.OpenKey(parent, subKey, access, create, out);
+    return TForwardingRegistry::OpenKey(parent, subKey, access, create, out);
   }
-  void CloseKey(RegKey key) override { mem.CloseKey(key); }
-  long DeleteKey(RegKey parent, std::string_view subKey) override { return mem.DeleteKey(parent, subKey); }
-  long EnumKeys(RegKey key, std::vector<std::string>& names) override { return mem.EnumKeys(key, names); }
-  long EnumValues(RegKey key, std::vector<std::string>& names) override { return mem.EnumValues(key, names); }
-  long QueryValue(RegKey key, std::string_view name, RegValue& out) override { return mem.QueryValue(key, name, out); }
-  long SetValue(RegKey key, std::string_view name, const RegValue& value) override {
-    return mem.SetValue(key, name, value);
-  }
-  long DeleteValue(RegKey key, std::string_view name) override { return mem.DeleteValue(key, name); }
 
-  MemoryRegistryBackend mem;  // seed through this one
   int opens = 0;
   int refused = 0;
 };

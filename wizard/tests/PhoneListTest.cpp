@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ForwardingRegistry.h"
 #include "Registry.h"
 #include "Strings.h"
 
@@ -26,26 +27,17 @@ RegValue Dword(std::uint32_t v) {
 
 // A registry whose n-th value write or delete fails (0: none fails); it also
 // counts the changes it let through.
-class FaultyRegistry : public RegistryBackend {
+class FaultyRegistry : public TForwardingRegistry {
  public:
-  long OpenKey(RegKey parent, std::string_view subKey, std::uint32_t access, bool create, RegKey& out) override {
-    return mem.OpenKey(parent, subKey, access, create, out);
-  }
-  void CloseKey(RegKey key) override { mem.CloseKey(key); }
-  long DeleteKey(RegKey parent, std::string_view subKey) override { return mem.DeleteKey(parent, subKey); }
-  long EnumKeys(RegKey key, std::vector<std::string>& names) override { return mem.EnumKeys(key, names); }
-  long EnumValues(RegKey key, std::vector<std::string>& names) override { return mem.EnumValues(key, names); }
-  long QueryValue(RegKey key, std::string_view name, RegValue& out) override { return mem.QueryValue(key, name, out); }
   long SetValue(RegKey key, std::string_view name, const RegValue& value) override {
     if (++changes == failAt) return RegAccessDenied;
-    return mem.SetValue(key, name, value);
+    return TForwardingRegistry::SetValue(key, name, value);
   }
   long DeleteValue(RegKey key, std::string_view name) override {
     if (++changes == failAt) return RegAccessDenied;
-    return mem.DeleteValue(key, name);
+    return TForwardingRegistry::DeleteValue(key, name);
   }
 
-  MemoryRegistryBackend mem;
   int failAt = 0;
   int changes = 0;
 };
@@ -182,7 +174,7 @@ TEST(SaveConnections, ReplacesOnlyThePortValuesAndFlags) {
 }
 
 TEST(SaveConnections, FailureAnywhereLosesNoEarlierValue) {
-  TMobilePhones* list = NewList({{ConnDlr3Cable, 3}, {ConnIrDA, 0}, {ConnBluetooth, 7}});
+  TOwned<TMobilePhones> list(NewList({{ConnDlr3Cable, 3}, {ConnIrDA, 0}, {ConnBluetooth, 7}}));
   MemoryRegistryBackend ref;
   SeedOldSettings(ref);
   const auto before = Values(ref);
@@ -228,7 +220,6 @@ TEST(SaveConnections, FailureAnywhereLosesNoEarlierValue) {
   }
   // Five writes (IrDA, DKU-2, DKU-5, COM3, COM7), then three removals (COM1, com9, COM255).
   EXPECT_EQ(failures, 8);
-  list->Free();
 }
 
 TEST(SaveConnections, KeyThatCannotBeOpenedRaises) {

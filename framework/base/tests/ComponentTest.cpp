@@ -82,14 +82,14 @@ FW_IMPLEMENT_CLASS(TItem)
 FW_IMPLEMENT_CLASS(TCounted)
 
 TEST(Component, NameBindsTheOwnersFieldAndIsUnique) {
-  THolder* h = New<THolder>(nullptr);
-  TPart* a = New<TPart>(h);
+  TOwned<THolder> h(New<THolder>(nullptr));
+  TPart* a = New<TPart>(h.get());
   a->SetName("OkButton");
   EXPECT_EQ(h->OkButton, a);
   EXPECT_EQ(h->FindComponent("okbutton"), a);
   a->SetName("Other");
   EXPECT_EQ(h->OkButton, nullptr) << "renaming clears the old field";
-  TPart* b = New<TPart>(h);
+  TPart* b = New<TPart>(h.get());
   EXPECT_THROW(b->SetName("other"), EComponentError) << "names compare case-insensitively";
   EXPECT_THROW(b->SetName("1bad"), EComponentError);
   b->SetName("Timer");
@@ -99,7 +99,6 @@ TEST(Component, NameBindsTheOwnersFieldAndIsUnique) {
   EXPECT_EQ(h->ComponentCount(), 1);
   EXPECT_EQ(a->ComponentIndex(), 0);
   EXPECT_THROW(h->Components(1), EListError);
-  h->Free();
 }
 
 TEST(Component, DestroyOrderAndNotifications) {
@@ -127,25 +126,23 @@ TEST(Component, DestroyOrderAndNotifications) {
   outsider->Free();
 
   g_events.clear();
-  TPart* owner = New<TPart>(nullptr);
-  TPart* x = New<TPart>(owner);
+  TOwned<TPart> owner(New<TPart>(nullptr));
+  TPart* x = New<TPart>(owner.get());
   x->SetName("X");
-  TPart* y = New<TPart>(owner);
+  TPart* y = New<TPart>(owner.get());
   y->SetName("Y");
   y->SetPeer(x);
   x->Free();  // sibling hears through the owner
   EXPECT_EQ(y->Peer, nullptr);
   EXPECT_EQ(g_events, (std::vector<std::string>{"destroy X", "Y drops X"}));
-  owner->Free();
 }
 
 TEST(Component, CreatedByClassWithOwner) {
-  THolder* h = New<THolder>(nullptr);
+  TOwned<THolder> h(New<THolder>(nullptr));
   EXPECT_EQ(TPart::StaticClass().family, ClassInfo::Family::Component);
-  TObject* made = TPart::StaticClass().create(h);
-  EXPECT_EQ(static_cast<TComponent*>(made)->Owner(), h);
+  TObject* made = TPart::StaticClass().create(h.get());
+  EXPECT_EQ(static_cast<TComponent*>(made)->Owner(), h.get());
   EXPECT_EQ(h->ComponentCount(), 1);
-  h->Free();
 }
 
 TEST(Lists, ObjectListOwnsItsObjects) {
@@ -156,17 +153,16 @@ TEST(Lists, ObjectListOwnsItsObjects) {
     p->SetName(n);
     list->Add(p);
   }
-  TObject* kept = list->Extract(list->Items(1));
+  TOwned<TObject> kept(list->Extract(list->Items(1)));
   list->Delete(0);
   EXPECT_EQ(g_events, std::vector<std::string>{"destroy a"});
   EXPECT_THROW(list->Get(5), EListError);
   list->Free();
   EXPECT_EQ(g_events, (std::vector<std::string>{"destroy a", "destroy c"}));
-  kept->Free();
 }
 
 TEST(Collection, ItemsUpdatesAndAssign) {
-  TCounted* c = New<TCounted>();
+  TOwned<TCounted> c(New<TCounted>());
   auto* one = static_cast<TItem*>(c->Add());
   one->Width = 10;
   c->BeginUpdate();
@@ -180,23 +176,20 @@ TEST(Collection, ItemsUpdatesAndAssign) {
   EXPECT_EQ(c->Items(1), one);
   EXPECT_EQ(c->FindItemID(one->ID()), one);
 
-  TCounted* copy = New<TCounted>();
-  copy->Assign(c);
+  TOwned<TCounted> copy(New<TCounted>());
+  copy->Assign(c.get());
   ASSERT_EQ(copy->Count(), 3);
   EXPECT_EQ(static_cast<TItem*>(copy->Items(1))->Width, 10);
   c->Delete(1);
   EXPECT_EQ(c->Count(), 2);
   EXPECT_THROW(c->Items(2), EListError);
-  TPersistent* plain = New<TPersistent>();
+  TOwned<TPersistent> plain(New<TPersistent>());
   try {
-    copy->Assign(plain);
+    copy->Assign(plain.get());
     FAIL();
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message, "Cannot assign a TPersistent to a TCounted");
   }
-  plain->Free();
-  copy->Free();
-  c->Free();
 }
 
 TEST(Lists, ComponentListDropsComponentsFreedElsewhere) {
@@ -219,11 +212,10 @@ TEST(Lists, ComponentListDropsComponentsFreedElsewhere) {
   owning->Add(New<TPart>(nullptr));
   owning->Free();  // frees its component without a dangling notification
 
-  TThreadList* shared = New<TThreadList>();
+  TOwned<TThreadList> shared(New<TThreadList>());
   int x = 0;
   shared->Add(&x);
   shared->Add(&x);
   EXPECT_EQ(shared->LockList()->Count(), 1);
   shared->UnlockList();
-  shared->Free();
 }

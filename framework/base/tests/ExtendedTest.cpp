@@ -10,6 +10,7 @@
 
 #include "ObjectConvert.h"
 #include "Parser.h"
+#include "TestBytes.h"
 
 namespace {
 
@@ -20,16 +21,11 @@ TExtended Bits(std::uint64_t mantissa, std::uint16_t signExp) {
   return v;
 }
 
-std::string Hex(const TExtended& v) {
+// The ten bytes of the value as they are stored, in hex.
+std::string ToHex(const TExtended& v) {
   std::uint8_t b[10];
   v.ToBytes(b);
-  std::string s;
-  char buf[4];
-  for (int i = 0; i < 10; ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", b[i]);
-    s += buf;
-  }
-  return s;
+  return ::ToHex(std::string_view(reinterpret_cast<const char*>(b), sizeof b));
 }
 
 std::string Lines(std::initializer_list<std::string> lines) {
@@ -73,23 +69,6 @@ const FreePascalRow kFreePascal[] = {
     // clang-format on
 };
 
-std::string HexBytes(const std::string& bytes) {
-  std::string s;
-  char buf[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", static_cast<unsigned char>(bytes[i]));
-    s += buf;
-  }
-  return s;
-}
-
-std::string FromHex(const char* hex) {
-  std::string out;
-  for (const char* p = hex; *p; p += (p[2] ? 3 : 2))
-    out += static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16));
-  return out;
-}
-
 }  // namespace
 
 TEST(Extended, DecimalTextReadsAsFreePascalReadsIt) {
@@ -97,11 +76,11 @@ TEST(Extended, DecimalTextReadsAsFreePascalReadsIt) {
     SCOPED_TRACE(row.text);
     TExtended v;
     ASSERT_TRUE(TryTextToExtended(row.text, v));
-    EXPECT_EQ(Hex(v), row.bytes);
+    EXPECT_EQ(ToHex(v), row.bytes);
     std::string text = ExtendedToText(v);
     TExtended back;
     ASSERT_TRUE(TryTextToExtended(text, back)) << text;
-    EXPECT_EQ(Hex(back), row.bytes) << "written as " << text;
+    EXPECT_EQ(ToHex(back), row.bytes) << "written as " << text;
   }
 }
 
@@ -117,9 +96,9 @@ TEST(Extended, FormTextConvertsAsFreePascalConvertsIt) {
   text += "end\r\n";
   want += std::string(2, '\0');
   std::string binary = ObjectTextToBinary(text);
-  EXPECT_EQ(HexBytes(binary), HexBytes(want));
+  EXPECT_EQ(ToHex(binary), ToHex(want));
   std::string again = ObjectTextToBinary(ObjectBinaryToText(want));
-  EXPECT_EQ(HexBytes(again), HexBytes(want)) << "binary -> text -> binary keeps every bit";
+  EXPECT_EQ(ToHex(again), ToHex(want)) << "binary -> text -> binary keeps every bit";
 }
 
 TEST(Extended, WritesTheShortestTextThatReadsBack) {
@@ -175,7 +154,7 @@ TEST(Extended, EveryFiniteValueReadsBackFromItsText) {
     std::string text = ExtendedToText(v);
     TExtended back;
     ASSERT_TRUE(TryTextToExtended(text, back)) << text;
-    ASSERT_EQ(Hex(back), Hex(v)) << text;
+    ASSERT_EQ(ToHex(back), ToHex(v)) << text;
   }
 }
 
@@ -197,7 +176,7 @@ TEST(Extended, TiesGoToEvenAndEveryDigitCounts) {
     SCOPED_TRACE(c.text.substr(0, 80) + "... (" + std::to_string(c.text.size()) + " characters)");
     TExtended v;
     ASSERT_TRUE(TryTextToExtended(c.text, v));
-    EXPECT_EQ(Hex(v), Hex(Bits(c.mantissa, 0x3FFF)));
+    EXPECT_EQ(ToHex(v), ToHex(Bits(c.mantissa, 0x3FFF)));
   }
 }
 
@@ -218,7 +197,7 @@ TEST(Extended, TextThatIsNoFiniteValueIsRefused) {
   for (const auto& c : tiny) {
     TExtended v;
     ASSERT_TRUE(TryTextToExtended(c.text, v)) << c.text;
-    EXPECT_EQ(Hex(v), c.bytes) << c.text;
+    EXPECT_EQ(ToHex(v), c.bytes) << c.text;
   }
 }
 

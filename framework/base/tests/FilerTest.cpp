@@ -283,8 +283,8 @@ TEST(FormText, TextToBinaryToTextIsIdentity) {
   EXPECT_EQ(ObjectBinaryToText(bin), text);
 
   // the same through the resource wrapper
-  TStringStream* in = New<TStringStream>(text);
-  TMemoryStream* res = New<TMemoryStream>();
+  TOwned<TStringStream> in(New<TStringStream>(text));
+  TOwned<TMemoryStream> res(New<TMemoryStream>());
   ObjectTextToResource(*in, *res);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(res->Memory()), 3), std::string("\xFF\x0A\x00", 3));
   res->SetPosition(0);
@@ -293,12 +293,9 @@ TEST(FormText, TextToBinaryToTextIsIdentity) {
   EXPECT_EQ(ReadResourceHeader(*res, name), bin.size());
   EXPECT_EQ(name, "TTESTFORM");
   res->SetPosition(0);
-  TStringStream* back = New<TStringStream>();
+  TOwned<TStringStream> back(New<TStringStream>());
   ObjectResourceToText(*res, *back);
   EXPECT_EQ(back->DataString(), text);
-  back->Free();
-  res->Free();
-  in->Free();
 }
 
 TEST(FormText, ParserErrorsNameTheLine) {
@@ -359,8 +356,8 @@ TEST_F(Filer, ReadsAFormIntoLiveComponents) {
       "  end",
       "end",
   });
-  TTestForm* form = Load(text);
-  ASSERT_NE(form, nullptr);
+  TOwned<TTestForm> form(Load(text));
+  ASSERT_NE(form.get(), nullptr);
   EXPECT_EQ(form->Name(), "Main");
   ASSERT_NE(form->Button1, nullptr) << "the name binds the form's field";
   TTestControl* b = form->Button1;
@@ -380,11 +377,10 @@ TEST_F(Filer, ReadsAFormIntoLiveComponents) {
   EXPECT_EQ(static_cast<TTestItem*>(b->Columns->Items(0))->Width, 10);
   EXPECT_EQ(b->Buddy, form->Button2) << "a reference to a later component is fixed up";
   EXPECT_EQ(b->Data, "\xCA\xFE");
-  EXPECT_EQ(b->ParentSeen, form);
+  EXPECT_EQ(b->ParentSeen, form.get());
   b->OnClick(b);
   EXPECT_EQ(form->clicks, 1);
   EXPECT_FALSE(form->ComponentState().Contains(csLoading));
-  form->Free();
 }
 
 TEST_F(Filer, ALaterCollectionValueDropsTheReferencesOfTheItemsItReplaces) {
@@ -428,12 +424,11 @@ TEST_F(Filer, ALaterCollectionValueDropsTheReferencesOfTheItemsItReplaces) {
 
 TEST_F(Filer, SecondInstanceOfAFormGetsANumberedName) {
   std::string text = Lines({"object Main: TTestForm", "end"});
-  TComponent* app = New<TComponent>(nullptr);
-  TTestForm* one = Load(text, New<TTestForm>(app));
-  TTestForm* two = Load(text, New<TTestForm>(app));
+  TOwned<TComponent> app(New<TComponent>(nullptr));
+  TTestForm* one = Load(text, New<TTestForm>(app.get()));
+  TTestForm* two = Load(text, New<TTestForm>(app.get()));
   EXPECT_EQ(one->Name(), "Main");
   EXPECT_EQ(two->Name(), "Main_1");
-  app->Free();
 }
 
 TEST_F(Filer, LoadedRunsAfterFixupsInReadingOrder) {
@@ -446,9 +441,8 @@ TEST_F(Filer, LoadedRunsAfterFixupsInReadingOrder) {
       "  end",
       "end",
   });
-  TTestForm* form = Load(text);
+  TOwned<TTestForm> form(Load(text));
   EXPECT_EQ(g_loaded, (std::vector<std::string>{"form", "Button1 buddy=Button2", "Button2"}));
-  form->Free();
 }
 
 TEST_F(Filer, WriterWritesWhatTheReaderRead) {
@@ -486,19 +480,17 @@ TEST_F(Filer, WriterWritesWhatTheReaderRead) {
       "end",
   });
   RegisterClass(TComponent::StaticClass());
-  TTestForm* form = Load(text);
+  TOwned<TTestForm> form(Load(text));
   UnRegisterClass(TComponent::StaticClass());
   TComponent* plain = form->FindComponent("Plain");
   ASSERT_NE(plain, nullptr);
   EXPECT_EQ(plain->DesignLeft, 8) << "a non-visual component keeps its design position";
   EXPECT_EQ(plain->DesignTop, 16);
-  TMemoryStream* m = New<TMemoryStream>();
+  TOwned<TMemoryStream> m(New<TMemoryStream>());
   TWriter* w = New<TWriter>(*m);
-  w->WriteRootComponent(form);
+  w->WriteRootComponent(form.get());
   w->Free();
   EXPECT_EQ(ObjectBinaryToText(m->DataString()), text);
-  m->Free();
-  form->Free();
 }
 
 TEST_F(Filer, BadFormDataRaisesReadErrorsNamingTheCulprit) {

@@ -95,13 +95,13 @@ TEST(Object, TwoPhaseLifecycleSeesTheFinalClass) {
 }
 
 TEST(Object, ClassMetadataAndRegistry) {
-  TDerived* d = New<TDerived>();
+  TOwned<TDerived> d(New<TDerived>());
   EXPECT_STREQ(d->ClassName(), "TDerived");
   EXPECT_EQ(d->ClassParent(), &TBase::StaticClass());
   EXPECT_TRUE(d->Is<TBase>());
   EXPECT_TRUE(d->InheritsFrom(TObject::StaticClass()));
   EXPECT_FALSE(d->Is<TFailing>());
-  EXPECT_THROW(As<TFailing>(d), EInvalidCast);
+  EXPECT_THROW(As<TFailing>(d.get()), EInvalidCast);
 
   EXPECT_EQ(GetClass("TDerived"), nullptr);
   RegisterClasses({&TDerived::StaticClass(), &TBase::StaticClass()});
@@ -116,66 +116,65 @@ TEST(Object, ClassMetadataAndRegistry) {
   } catch (const EClassNotFound& e) {
     EXPECT_STREQ(e.what(), "Class TDerived not found");
   }
-  d->Free();
 }
 
 TEST(Object, PropertiesByNameAndKind) {
-  TDerived* d = New<TDerived>();
+  TOwned<TDerived> d(New<TDerived>());
   auto list = GetPropList(TDerived::StaticClass());
   ASSERT_EQ(list.size(), 9u);
   EXPECT_EQ(list.front()->name, "Count") << "ancestors first, declaration order";
   EXPECT_EQ(list.back()->name, "Link");
 
-  SetOrdProp(d, "count", 42);
+  SetOrdProp(d.get(), "count", 42);
   EXPECT_EQ(d->Count, 42);
-  SetStrProp(d, "Title", "Hello");
-  EXPECT_EQ(GetStrProp(d, "TITLE"), "Hello");
-  const PropInfo* shade = GetPropInfo(d, "Shade");
+  SetStrProp(d.get(), "Title", "Hello");
+  EXPECT_EQ(GetStrProp(d.get(), "TITLE"), "Hello");
+  const PropInfo* shade = GetPropInfo(d.get(), "Shade");
   EXPECT_EQ(GetEnumValue(*shade->type, "shdark"), 2);
-  SetOrdProp(d, *shade, 2);
+  SetOrdProp(d.get(), *shade, 2);
   EXPECT_EQ(d->Shade, shDark);
-  EXPECT_THROW(SetOrdProp(d, *shade, 3), EPropertyError);
-  const PropInfo* shades = GetPropInfo(d, "Shades");
-  SetOrdProp(d, *shades, static_cast<std::int64_t>(StringToSet(*shades->type, "[shLight, shDark]")));
+  EXPECT_THROW(SetOrdProp(d.get(), *shade, 3), EPropertyError);
+  const PropInfo* shades = GetPropInfo(d.get(), "Shades");
+  SetOrdProp(d.get(), *shades, static_cast<std::int64_t>(StringToSet(*shades->type, "[shLight, shDark]")));
   EXPECT_TRUE(d->Shades.Contains(shDark) && !d->Shades.Contains(shMedium));
   EXPECT_EQ(SetToString(*shades->type, d->Shades.Bits()), "[shLight,shDark]");
-  EXPECT_EQ(GetPropInfo(d, "Flag")->type->names[1], "True");
-  SetFloatProp(d, *GetPropInfo(d, "Ratio"), 1.5);
+  EXPECT_EQ(GetPropInfo(d.get(), "Flag")->type->names[1], "True");
+  SetFloatProp(d.get(), *GetPropInfo(d.get(), "Ratio"), 1.5);
   EXPECT_EQ(d->Ratio, 1.5);
-  SetStrProp(d, "Wide", "caf\xE9");
+  SetStrProp(d.get(), "Wide", "caf\xE9");
   EXPECT_EQ(d->Wide, u"caf\u00E9");
-  EXPECT_THROW(SetOrdProp(d, "Title", 1), EPropertyError);
-  EXPECT_THROW(SetOrdProp(d, "Missing", 1), EPropertyError);
+  EXPECT_THROW(SetOrdProp(d.get(), "Title", 1), EPropertyError);
+  EXPECT_THROW(SetOrdProp(d.get(), "Missing", 1), EPropertyError);
 
   TBase* other = New<TBase>();
-  SetObjectProp(d, *GetPropInfo(d, "Link"), other);
+  SetObjectProp(d.get(), *GetPropInfo(d.get(), "Link"), other);
   EXPECT_EQ(d->Link, other);
   TObject* plain = New<TObject>();
-  EXPECT_THROW(SetObjectProp(d, *GetPropInfo(d, "Link"), plain), EPropertyError) << "a class property checks the class";
+  EXPECT_THROW(SetObjectProp(d.get(), *GetPropInfo(d.get(), "Link"), plain), EPropertyError)
+      << "a class property checks the class";
   plain->Free();
   other->Free();
 
   // handlers bound by name
   MethodRef ping = d->MethodAddress("ping");
   ASSERT_TRUE(ping);
-  SetMethodProp(d, *GetPropInfo(d, "OnPing"), ping);
-  d->OnPing(d);
+  SetMethodProp(d.get(), *GetPropInfo(d.get(), "OnPing"), ping);
+  d->OnPing(d.get());
   EXPECT_EQ(d->pings, 1);
-  EXPECT_EQ(d->ClassType().MethodName(GetMethodProp(d, *GetPropInfo(d, "OnPing")), d), "Ping");
-  d->Free();
+  EXPECT_EQ(d->ClassType().MethodName(GetMethodProp(d.get(), *GetPropInfo(d.get(), "OnPing")), d.get()), "Ping");
 }
 
 TEST(Method, EqualityNamesObjectAndHandler) {
-  TDerived* a = New<TDerived>();
-  TDerived* b = New<TDerived>();
-  auto aPing = TNotifyEvent::Bind<&TDerived::Ping>(a);
+  TOwned<TDerived> a(New<TDerived>());
+  TOwned<TDerived> b(New<TDerived>());
+  auto aPing = TNotifyEvent::Bind<&TDerived::Ping>(a.get());
   struct Case {
     TNotifyEvent x, y;
     bool equal;
   } cases[] = {
-      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(a), true},
-      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(b), false},
-      {aPing, TNotifyEvent::Bind<&TDerived::Pong>(a), false},
+      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(a.get()), true},
+      {aPing, TNotifyEvent::Bind<&TDerived::Ping>(b.get()), false},
+      {aPing, TNotifyEvent::Bind<&TDerived::Pong>(a.get()), false},
       {aPing, TNotifyEvent(), false},
       {TNotifyEvent(), nullptr, true},
   };
@@ -184,8 +183,6 @@ TEST(Method, EqualityNamesObjectAndHandler) {
   MethodRef r = aPing.Ref();
   EXPECT_EQ(TNotifyEvent::FromRef(r), aPing);
   EXPECT_FALSE(Method<void(int)>::FromRef(r)) << "a reference of another delegate type does not convert";
-  a->Free();
-  b->Free();
 }
 
 TEST(SysUtils, FormatAndConversions) {

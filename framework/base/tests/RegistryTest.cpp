@@ -28,7 +28,7 @@ struct RegistryTest : ::testing::Test {
 constexpr const char* kOptions = "Software\\Talvex\\Corvessa\\Options";
 
 TEST_F(RegistryTest, IniWrapperWritesStringsCreatesSectionsAndDeletesSilently) {
-  auto* ini = New<TRegistryIniFile>(kOptions);
+  TOwned<TRegistryIniFile> ini(New<TRegistryIniFile>(kOptions));
   // Deleting from a missing section or a missing value does nothing.
   ini->DeleteKey("Common", "COM1");
   EXPECT_FALSE(ini->SectionExists("Common"));
@@ -61,16 +61,14 @@ TEST_F(RegistryTest, IniWrapperWritesStringsCreatesSectionsAndDeletesSilently) {
   EXPECT_EQ(ini->ReadString("Common", "Other", "d"), "kept");
   EXPECT_EQ(ini->ReadString("Common", "Nope", "d"), "d");
 
-  auto* names = New<TStringList>();
-  ini->ReadSection("Common", names);
+  TOwned<TStringList> names(New<TStringList>());
+  ini->ReadSection("Common", names.get());
   EXPECT_EQ(names->Count(), 3);
-  ini->ReadSections(names);
+  ini->ReadSections(names.get());
   ASSERT_EQ(names->Count(), 1);
   EXPECT_EQ(names->Strings(0), "Common");
   ini->EraseSection("Common");
   EXPECT_FALSE(ini->SectionExists("Common"));
-  names->Free();
-  ini->Free();
 }
 
 TEST_F(RegistryTest, IniWrapperRefusesAKeyItCannotOpenAndReportsFailedWrites) {
@@ -79,14 +77,13 @@ TEST_F(RegistryTest, IniWrapperRefusesAKeyItCannotOpenAndReportsFailedWrites) {
   auto* writer = New<TRegistryIniFile>("Software\\Present");
   writer->WriteString("S", "v", "1");
   writer->Free();
-  auto* reader = New<TRegistryIniFile>("Software\\Present", RegKeyRead);
+  TOwned<TRegistryIniFile> reader(New<TRegistryIniFile>("Software\\Present", RegKeyRead));
   EXPECT_EQ(reader->ReadString("S", "v", ""), "1");
   EXPECT_THROW(reader->WriteString("S", "v", "2"), ERegistryException);
-  reader->Free();
 }
 
 TEST_F(RegistryTest, RegistryReadsStringsAndRaisesOnOtherTypes) {
-  auto* reg = New<TRegistry>(RegKeyAllAccess);
+  TOwned<TRegistry> reg(New<TRegistry>(RegKeyAllAccess));
   reg->SetRootKey(RegLocalMachine);
   EXPECT_FALSE(reg->OpenKey("HARDWARE\\DEVICEMAP\\SERIALCOMM", false));
   ASSERT_TRUE(reg->OpenKey("\\HARDWARE\\DEVICEMAP\\SERIALCOMM", true));
@@ -111,7 +108,6 @@ TEST_F(RegistryTest, RegistryReadsStringsAndRaisesOnOtherTypes) {
   EXPECT_TRUE(reg->DeleteKey("\\HARDWARE"));  // with its subkeys
   EXPECT_FALSE(reg->KeyExists("\\HARDWARE"));
   EXPECT_EQ(reg->ReadString("\\Device\\Serial0"), "");  // the open key was deleted under us
-  reg->Free();
 }
 
 TEST_F(RegistryTest, AListThatRefusesAnEntryIsNotLeftInItsUpdate) {

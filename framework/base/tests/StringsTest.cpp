@@ -25,7 +25,7 @@ std::vector<std::string> Items(const TStrings& s) {
 }  // namespace
 
 TEST(StringList, ValuesAndNames) {
-  TStringList* s = New<TStringList>();
+  TOwned<TStringList> s(New<TStringList>());
   s->SetText("Port=COM1\r\nspeed=115200\nNoValue\rEmpty=");
   EXPECT_EQ(s->Count(), 4);
   EXPECT_EQ(s->Values("port"), "COM1");
@@ -40,7 +40,6 @@ TEST(StringList, ValuesAndNames) {
   s->SetValue("speed", "");
   EXPECT_EQ(s->IndexOfName("speed"), -1) << "an empty value removes the entry";
   EXPECT_EQ(s->Text(), "Port=COM2\r\nNoValue\r\nEmpty=\r\nNew=1\r\n");
-  s->Free();
 }
 
 TEST(StringList, SortingDuplicatesAndCase) {
@@ -54,7 +53,7 @@ TEST(StringList, SortingDuplicatesAndCase) {
       {dupIgnore, true, {"alpha", "beta", "Beta", "gamma"}},
   };
   for (const Case& c : cases) {
-    TStringList* s = New<TStringList>();
+    TOwned<TStringList> s(New<TStringList>());
     s->SetCaseSensitive(c.caseSensitive);
     s->Duplicates = c.dup;
     s->SetSorted(true);
@@ -63,9 +62,8 @@ TEST(StringList, SortingDuplicatesAndCase) {
     int at = -1;
     EXPECT_TRUE(s->Find("GAMMA", at) || c.caseSensitive);
     EXPECT_THROW(s->Insert(0, "x"), EStringListError);
-    s->Free();
   }
-  TStringList* s = New<TStringList>();
+  TOwned<TStringList> s(New<TStringList>());
   s->Duplicates = dupError;
   s->SetSorted(true);
   s->Add("a");
@@ -81,11 +79,10 @@ TEST(StringList, SortingDuplicatesAndCase) {
   s->SetSorted(true);
   EXPECT_EQ(Items(*s), (std::vector<std::string>{"0", "a", "b"})) << "turning Sorted on sorts";
   EXPECT_THROW(s->Get(3), EStringListError);
-  s->Free();
 }
 
 TEST(StringList, CommaTextObjectsAndChangeEvents) {
-  TStringList* s = New<TStringList>();
+  TOwned<TStringList> s(New<TStringList>());
   ChangeCounter counter;
   s->OnChange = TNotifyEvent::Bind<&ChangeCounter::OnChange>(&counter);
   s->OnChanging = TNotifyEvent::Bind<&ChangeCounter::OnChanging>(&counter);
@@ -107,11 +104,10 @@ TEST(StringList, CommaTextObjectsAndChangeEvents) {
   EXPECT_EQ(copy->Objects(0), owner->Objects(0));
   copy->Free();
   owner->Free();  // frees the attached list
-  s->Free();
 }
 
 TEST(Streams, ExactReadsRaiseReadError) {
-  TMemoryStream* m = New<TMemoryStream>();
+  TOwned<TMemoryStream> m(New<TMemoryStream>());
   m->WriteU32(0x01020304);
   m->WriteBytes("xy");
   EXPECT_EQ(m->Size(), 6);
@@ -141,7 +137,7 @@ TEST(Streams, ExactReadsRaiseReadError) {
 
   std::string path = ::testing::TempDir() + "fw_stream_test.bin";
   m->SaveToFile(path);
-  TMemoryStream* back = New<TMemoryStream>();
+  TOwned<TMemoryStream> back(New<TMemoryStream>());
   back->LoadFromFile(path);
   EXPECT_EQ(back->DataString(), m->DataString());
   TFileStream* f = New<TFileStream>(path, fmOpenReadWrite);
@@ -152,8 +148,6 @@ TEST(Streams, ExactReadsRaiseReadError) {
   f->Free();
   EXPECT_THROW(New<TFileStream>(path + ".missing/none", fmOpenRead), EFOpenError);
   std::remove(path.c_str());
-  back->Free();
-  m->Free();
 }
 
 namespace {
@@ -227,19 +221,17 @@ TEST(StringList, AnErrorInTheMiddleOfABatchEndsTheUpdate) {
 }
 
 TEST(StringList, AssignKeepsWhatWasCopiedBeforeTheError) {
-  auto* src = New<TBrittleSource>();
+  TOwned<TBrittleSource> src(New<TBrittleSource>());
   src->SetText("one\ntwo\nthree");
-  TStringList* list = New<TStringList>();
+  TOwned<TStringList> list(New<TStringList>());
   list->SetText("old");
-  EXPECT_THROW(list->Assign(src), EStringListError);
+  EXPECT_THROW(list->Assign(src.get()), EStringListError);
   EXPECT_EQ(Items(*list), std::vector<std::string>{"one"});
   EXPECT_EQ(list->UpdateCount(), 0);
-  list->Free();
-  src->Free();
 }
 
 TEST(StringList, CommaTextKeepsTheListsDelimiterAndQuoteAfterAnError) {
-  auto* src = New<TBrittleSource>();
+  TOwned<TBrittleSource> src(New<TBrittleSource>());
   src->SetText("one\ntwo");
   src->Delimiter = ';';
   src->QuoteChar = '\'';
@@ -250,13 +242,11 @@ TEST(StringList, CommaTextKeepsTheListsDelimiterAndQuoteAfterAnError) {
   EXPECT_EQ(src->CommaText(), "one,two");
   EXPECT_EQ(src->DelimitedText(), "one;two");
 
-  TStringList* list = New<TStringList>();
+  TOwned<TStringList> list(New<TStringList>());
   list->SetSorted(true);
   list->Duplicates = dupError;
   list->Delimiter = ';';
   EXPECT_THROW(list->SetCommaText("a,a"), EStringListError);
   EXPECT_EQ(list->Delimiter, ';');
   EXPECT_EQ(list->QuoteChar, '"');
-  list->Free();
-  src->Free();
 }

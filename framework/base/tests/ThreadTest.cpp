@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "MainThreadScope.h"
+
 namespace {
 
 std::atomic<int> g_destroyedThreads{0};
@@ -33,7 +35,7 @@ class TTestThread : public TThread {
 };
 
 struct ThreadTest : ::testing::Test {
-  void SetUp() override { SetMainThreadID(CurrentThreadID()); }
+  TMainThreadScope mainThread;
 };
 
 TEST_F(ThreadTest, SynchronizeFromSeveralThreadsCarriesExceptionsBackAndWaitForServesTheQueue) {
@@ -69,24 +71,22 @@ TEST_F(ThreadTest, SynchronizeFromSeveralThreadsCarriesExceptionsBackAndWaitForS
 TEST_F(ThreadTest, NestedRequestIsServedWhileTheMainThreadPumpsInsideASynchronousCall) {
   std::atomic<bool> outerRunning{false}, innerDone{false};
   std::string order;
-  auto* outer = New<TTestThread>(false, [&](TTestThread& self) {
+  TOwned<TTestThread> outer(New<TTestThread>(false, [&](TTestThread& self) {
     self.Synchronize([&] {
       order += "outer{";
       outerRunning = true;
       while (!innerDone) CheckSynchronize(10);  // pumping, as a handler inside a modal loop does
       order += "}";
     });
-  });
-  auto* inner = New<TTestThread>(false, [&](TTestThread& self) {
+  }));
+  TOwned<TTestThread> inner(New<TTestThread>(false, [&](TTestThread& self) {
     while (!outerRunning) std::this_thread::yield();
     self.Synchronize([&] { order += "inner"; });
     innerDone = true;
-  });
+  }));
   outer->WaitFor();
   inner->WaitFor();
   EXPECT_EQ(order, "outer{inner}");
-  outer->Free();
-  inner->Free();
 }
 
 struct TerminateSink {
@@ -298,7 +298,7 @@ TEST_F(ThreadTest, EventAndRecursiveLock) {
   EXPECT_EQ(ev->WaitFor(0), TWaitResult::wrTimeout);
   ev->Free();
 
-  auto* cs = New<TCriticalSection>();
+  TOwned<TCriticalSection> cs(New<TCriticalSection>());
   cs->Enter();
   EXPECT_TRUE(cs->TryEnter());  // re-entrant
   bool otherGot = true;
@@ -306,7 +306,6 @@ TEST_F(ThreadTest, EventAndRecursiveLock) {
   EXPECT_FALSE(otherGot);
   cs->Leave();
   cs->Leave();
-  cs->Free();
 }
 
 }  // namespace

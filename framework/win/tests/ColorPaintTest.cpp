@@ -24,12 +24,12 @@ COLORREF PaintedAt(TControl* control, int x, int y) {
 
 TEST(ColorPaintTest, ControlsPaintTheirColourAndChildrenMayFollowTheParent) {
   InitForms();
-  TForm* form = TCustomForm::CreateNew<TForm>(Application);
-  auto* panel = New<TPanel>(form);
-  panel->SetParent(form);
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(Application));
+  auto* panel = New<TPanel>(form.get());
+  panel->SetParent(form.get());
   panel->SetBevelOuter(bvNone);
   panel->SetBounds(0, 0, 100, 50);
-  auto* label = New<TLabel>(form);
+  auto* label = New<TLabel>(form.get());
   label->SetAutoSize(false);
   label->SetBounds(0, 0, 40, 20);
   label->SetCaption("");
@@ -60,7 +60,6 @@ TEST(ColorPaintTest, ControlsPaintTheirColourAndChildrenMayFollowTheParent) {
   EXPECT_EQ(PaintedAt(label, 5, 5), RGB(0, 0, 255));
   label->SetTransparent(true);
   EXPECT_NE(PaintedAt(label, 5, 5), RGB(0, 0, 255)) << "a transparent label leaves its background";
-  form->Free();
 }
 
 }  // namespace

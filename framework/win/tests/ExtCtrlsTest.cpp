@@ -33,23 +33,22 @@ void CountException(std::exception_ptr) {
 
 TEST_F(TimerTest, EnabledFromAWorkerThreadFiresOnTheMainThread) {
   TimerSink sink;
-  TTimer* timer = New<TTimer>(nullptr);
+  TOwned<TTimer> timer(New<TTimer>(nullptr));
   timer->SetEnabled(false);
   timer->SetInterval(20);
   timer->SetOnTimer(TNotifyEvent::Bind<&TimerSink::OnTimer>(&sink));
   PumpingWait(60);
   EXPECT_EQ(sink.fired.load(), 0);
 
-  std::thread([timer] { timer->SetEnabled(true); }).join();
+  std::thread([&timer] { timer->SetEnabled(true); }).join();
   EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return sink.fired.load() >= 2; }));
   EXPECT_EQ(sink.thread.load(), GetCurrentThreadId());
 
-  std::thread([timer] { timer->SetEnabled(false); }).join();
+  std::thread([&timer] { timer->SetEnabled(false); }).join();
   PumpingWait(60);  // the request is served; a WM_TIMER already queued is ignored
   const int stopped = sink.fired.load();
   PumpingWait(100);
   EXPECT_EQ(sink.fired.load(), stopped);
-  timer->Free();
 }
 
 TEST_F(TimerTest, AThrowingHandlerIsHandledAndTheTimerGoesOn) {
@@ -70,7 +69,7 @@ TEST_F(TimerTest, AHandlerSetFromAWorkerThreadWhileTheTimerFiresTakesOver) {
   TimerSink first, second;
   const TNotifyEvent toFirst = TNotifyEvent::Bind<&TimerSink::OnTimer>(&first);
   const TNotifyEvent toSecond = TNotifyEvent::Bind<&TimerSink::OnTimer>(&second);
-  TTimer* timer = New<TTimer>(nullptr);
+  TOwned<TTimer> timer(New<TTimer>(nullptr));
   timer->SetInterval(5);
   timer->SetOnTimer(toFirst);
   EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return first.fired.load() >= 1; }));
@@ -88,7 +87,6 @@ TEST_F(TimerTest, AHandlerSetFromAWorkerThreadWhileTheTimerFiresTakesOver) {
   EXPECT_TRUE(PumpingWaitUntil(3000, [&] { return second.fired.load() >= secondAfter + 2; }));
   EXPECT_EQ(first.fired.load(), firstAfter);
   EXPECT_EQ(second.thread.load(), GetCurrentThreadId());
-  timer->Free();
 }
 
 TEST_F(TimerTest, CreatedAndFreedOnAWorkerThreadStillRunsOnTheMainThread) {

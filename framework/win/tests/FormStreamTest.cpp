@@ -168,8 +168,7 @@ TEST(FormStreamTest, AFormClassWithoutResourceRaises) {
     EXPECT_EQ(e.Message, "Resource TMissingForm not found");
   }
   EXPECT_EQ(Screen->FormCount(), before);
-  auto* f = TCustomForm::CreateNew<TMissingForm>(Application);
-  f->Free();
+  TOwned<TMissingForm> f(TCustomForm::CreateNew<TMissingForm>(Application));
 }
 
 }  // namespace

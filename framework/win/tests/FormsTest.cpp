@@ -126,9 +126,9 @@ TEST_F(FormsTest, FormWindowIsFoundByHandleAndDispatchesThroughItsClass) {
 }
 
 TEST_F(FormsTest, AThrowingClickHandlerIsHandledAndTheFormKeepsWorking) {
-  auto* form = New<TForm>(Application);
-  auto* button = New<TButton>(form);
-  button->SetParent(form);
+  TOwned<TForm> form(New<TForm>(Application));
+  auto* button = New<TButton>(form.get());
+  button->SetParent(form.get());
   button->SetCaption("&Next >");
   button->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&rec);
   form->Show();
@@ -151,18 +151,17 @@ TEST_F(FormsTest, AThrowingClickHandlerIsHandledAndTheFormKeepsWorking) {
   EXPECT_EQ(rec.clicks, 2);
   EXPECT_EQ(rec.exceptions, 1);
   EXPECT_TRUE(IsWindow(form->WindowHandle()));
-  form->Free();
 }
 
 TEST_F(FormsTest, EnterAndEscapeReachTheDefaultAndCancelButtons) {
-  auto* form = New<TForm>(Application);
-  auto* ok = New<TButton>(form);
-  ok->SetParent(form);
+  TOwned<TForm> form(New<TForm>(Application));
+  auto* ok = New<TButton>(form.get());
+  ok->SetParent(form.get());
   ok->SetDefault(true);
   Recorder okRec, cancelRec;
   ok->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&okRec);
-  auto* cancel = New<TButton>(form);
-  cancel->SetParent(form);
+  auto* cancel = New<TButton>(form.get());
+  cancel->SetParent(form.get());
   cancel->SetCancel(true);
   cancel->SetLeft(100);
   cancel->OnClick = TNotifyEvent::Bind<&Recorder::Click>(&cancelRec);
@@ -175,16 +174,15 @@ TEST_F(FormsTest, EnterAndEscapeReachTheDefaultAndCancelButtons) {
   SetFocus(form->WindowHandle());
   Application->DispatchOne(enter);
   EXPECT_EQ(okRec.clicks, 1);
-  form->Free();
 }
 
 TEST_F(FormsTest, AltAndTheMarkedLetterClicksTheButton) {
-  auto* form = TCustomForm::CreateNew<TForm>(Application);
-  auto* next = New<TButton>(form);
-  next->SetParent(form);
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(Application));
+  auto* next = New<TButton>(form.get());
+  next->SetParent(form.get());
   next->SetCaption("&Next >");
-  auto* back = New<TButton>(form);
-  back->SetParent(form);
+  auto* back = New<TButton>(form.get());
+  back->SetParent(form.get());
   back->SetCaption("< &Back");
   back->SetLeft(100);
   Recorder nextRec, backRec;
@@ -201,7 +199,6 @@ TEST_F(FormsTest, AltAndTheMarkedLetterClicksTheButton) {
   EXPECT_TRUE(IsAccel('n', "&Next"));
   EXPECT_FALSE(IsAccel('x', "&Next"));
   EXPECT_FALSE(IsAccel('b', "R&&B"));
-  form->Free();
 }
 
 TEST_F(FormsTest, HelpGoesThroughOnHelpWithTheNearestHelpContext) {
@@ -209,10 +206,10 @@ TEST_F(FormsTest, HelpGoesThroughOnHelpWithTheNearestHelpContext) {
   EXPECT_EQ(rec.helpCommand, HELP_CONTEXT);
   EXPECT_EQ(rec.helpData, 123);
 
-  auto* form = New<TForm>(Application);
+  TOwned<TForm> form(New<TForm>(Application));
   form->SetHelpContext(77);
-  auto* button = New<TButton>(form);
-  button->SetParent(form);
+  auto* button = New<TButton>(form.get());
+  button->SetParent(form.get());
   form->Show();
   HELPINFO info = {};
   info.cbSize = sizeof info;
@@ -221,7 +218,6 @@ TEST_F(FormsTest, HelpGoesThroughOnHelpWithTheNearestHelpContext) {
   button->SetHelpContext(5);
   SendMessageA(button->WindowHandle(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
   EXPECT_EQ(rec.helpData, 5);
-  form->Free();
 }
 
 TEST_F(FormsTest, ExceptionHandlingSkipsAbortAndGoesThroughTheHookSlot) {
@@ -268,16 +264,15 @@ TEST_F(FormsTest, TitleAndForcedCursor) {
   GetClassNameA(Application->Handle(), cls, sizeof cls);
   EXPECT_STREQ(cls, "TApplication");
 
-  auto* form = New<TForm>(Application);
-  auto* button = New<TButton>(form);
-  button->SetParent(form);
+  TOwned<TForm> form(New<TForm>(Application));
+  auto* button = New<TButton>(form.get());
+  button->SetParent(form.get());
   form->Show();
   Screen->SetCursor(crHourGlass);
   HWND bw = button->WindowHandle();
   EXPECT_EQ(SendMessageA(bw, WM_SETCURSOR, reinterpret_cast<WPARAM>(bw), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
   EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
   Screen->SetCursor(crDefault);
-  form->Free();
 }
 
 TEST_F(FormsTest, ProcessMessagesOnAWorkerNeverRunsSynchronousCalls) {

@@ -16,7 +16,7 @@ class GraphicsTest : public ::testing::Test {
 };
 
 TEST_F(GraphicsTest, CanvasDrawingReachesTheDibAndBmpRoundTrips) {
-  TBitmap* bmp = New<TBitmap>();
+  TOwned<TBitmap> bmp(New<TBitmap>());
   EXPECT_THROW(bmp->Handle(), EInvalidGraphic);
   bmp->SetDib(TDib(10, 8, 24));
   bmp->Canvas()->Brush()->SetColor(clRed);
@@ -31,7 +31,7 @@ TEST_F(GraphicsTest, CanvasDrawingReachesTheDibAndBmpRoundTrips) {
   TMemoryStream* s = New<TMemoryStream>();
   bmp->SaveToStream(*s);
   s->SetPosition(0);
-  TBitmap* copy = New<TBitmap>();
+  TOwned<TBitmap> copy(New<TBitmap>());
   copy->LoadFromStream(*s);
   EXPECT_TRUE(copy->Dib() == bmp->Dib());
   s->Free();
@@ -52,36 +52,30 @@ TEST_F(GraphicsTest, CanvasDrawingReachesTheDibAndBmpRoundTrips) {
   EXPECT_EQ(copy->GetWidth(), 4);
   EXPECT_EQ(copy->GetHeight(), 3);
   EXPECT_EQ(copy->Dib().Pixel(1, 1), static_cast<std::uint32_t>(clLime));
-  copy->Free();
-  bmp->Free();
 }
 
 TEST_F(GraphicsTest, PictureCopiesItsGraphicAndImageListGivesBitmaps) {
-  TBitmap* bmp = New<TBitmap>();
+  TOwned<TBitmap> bmp(New<TBitmap>());
   bmp->SetDib(TDib(48, 48, 24));
   bmp->Canvas()->Brush()->SetColor(clYellow);
   bmp->Canvas()->FillRect(RECT{0, 0, 48, 48});
-  TPicture* pic = New<TPicture>();
-  pic->Assign(bmp);
+  TOwned<TPicture> pic(New<TPicture>());
+  pic->Assign(bmp.get());
   ASSERT_NE(pic->Graphic(), nullptr);
-  EXPECT_NE(pic->Graphic(), bmp);
+  EXPECT_NE(pic->Graphic(), bmp.get());
   EXPECT_EQ(pic->Width(), 48);
   EXPECT_EQ(pic->Bitmap()->Dib().Pixel(10, 10), static_cast<std::uint32_t>(clYellow));
 
-  TImageList* list = New<TImageList>(nullptr);
+  TOwned<TImageList> list(New<TImageList>(nullptr));
   list->SetWidth(48);
   list->SetHeight(48);
-  EXPECT_EQ(list->AddMasked(bmp, clFuchsia), 0);
+  EXPECT_EQ(list->AddMasked(bmp.get(), clFuchsia), 0);
   EXPECT_EQ(list->Count(), 1);
-  TBitmap* out = New<TBitmap>();
-  list->GetBitmap(0, out);
+  TOwned<TBitmap> out(New<TBitmap>());
+  list->GetBitmap(0, out.get());
   EXPECT_EQ(out->GetWidth(), 48);
   EXPECT_EQ(out->Dib().Pixel(20, 20), static_cast<std::uint32_t>(clYellow));
-  EXPECT_THROW(list->GetBitmap(3, out), EListError);
-  out->Free();
-  list->Free();
-  pic->Free();
-  bmp->Free();
+  EXPECT_THROW(list->GetBitmap(3, out.get()), EListError);
 }
 
 TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
@@ -90,17 +84,17 @@ TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
   auto* image = New<TImage>(form);
   image->SetName("Img");
   image->SetParent(form);
-  TBitmap* bmp = New<TBitmap>();
+  TOwned<TBitmap> bmp(New<TBitmap>());
   bmp->SetDib(TDib(6, 4, 24));
   bmp->Canvas()->Brush()->SetColor(clTeal);
   bmp->Canvas()->FillRect(RECT{0, 0, 6, 4});
-  image->GetPicture()->Assign(bmp);
+  image->GetPicture()->Assign(bmp.get());
   auto* list = New<TImageList>(form);
   list->SetName("Images");
   list->SetWidth(6);
   list->SetHeight(4);
-  list->AddMasked(bmp, clFuchsia);
-  list->AddMasked(bmp, clFuchsia);
+  list->AddMasked(bmp.get(), clFuchsia);
+  list->AddMasked(bmp.get(), clFuchsia);
 
   TMemoryStream* s = New<TMemoryStream>();
   TWriter* w = New<TWriter>(*s);
@@ -109,9 +103,9 @@ TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
   form->Free();
 
   s->SetPosition(0);
-  auto* copy = TCustomForm::CreateNew<TForm>(nullptr);
+  TOwned<TForm> copy(TCustomForm::CreateNew<TForm>(nullptr));
   TReader* r = New<TReader>(*s);
-  r->ReadRootComponent(copy);
+  r->ReadRootComponent(copy.get());
   r->Free();
   s->Free();
   auto* img = dynamic_cast<TImage*>(copy->FindComponent("Img"));
@@ -122,16 +116,13 @@ TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
   auto* images = dynamic_cast<TImageList*>(copy->FindComponent("Images"));
   ASSERT_NE(images, nullptr);
   EXPECT_EQ(images->Count(), 2);
-  TBitmap* out = New<TBitmap>();
-  images->GetBitmap(1, out);
+  TOwned<TBitmap> out(New<TBitmap>());
+  images->GetBitmap(1, out.get());
   EXPECT_EQ(out->Dib().Pixel(3, 2), static_cast<std::uint32_t>(clTeal));
-  out->Free();
-  copy->Free();
-  bmp->Free();
 }
 
 TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
-  TBitmap* bmp = New<TBitmap>();
+  TOwned<TBitmap> bmp(New<TBitmap>());
   bmp->SetDib(TDib(100, 30, 32));
   TCanvas* c = bmp->Canvas();
   c->Font()->SetName("Arial");
@@ -146,7 +137,6 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
   c->Brush()->SetStyle(bsClear);
   c->TextOut(0, 0, "Pellory");
   EXPECT_EQ(ColorToRGB(clBtnFace), GetSysColor(COLOR_BTNFACE));
-  bmp->Free();
 }
 
 }  // namespace

@@ -76,9 +76,9 @@ protected:
 };
 
 TEST_F(ShowModalTest, AButtonsModalResultEndsItAndOtherWindowsAreDisabledMeanwhile) {
-  TForm* other = TCustomForm::CreateNew<TForm>(Application);
+  TOwned<TForm> other(TCustomForm::CreateNew<TForm>(Application));
   other->Show();
-  probe.other = other;
+  probe.other = other.get();
   PostMessageA(plain->WindowHandle(), BM_CLICK, 0, 0);  // a button without a result leaves it running
   PostMessageA(ok->WindowHandle(), BM_CLICK, 0, 0);
   EXPECT_EQ(form->ShowModal(), mrOk);
@@ -93,7 +93,6 @@ TEST_F(ShowModalTest, AButtonsModalResultEndsItAndOtherWindowsAreDisabledMeanwhi
   // It can run again.
   PostMessageA(ok->WindowHandle(), BM_CLICK, 0, 0);
   EXPECT_EQ(form->ShowModal(), mrOk);
-  other->Free();
 }
 
 TEST_F(ShowModalTest, ClosingGivesCancelAndTheCloseProtocolCanRefuse) {
@@ -144,11 +143,10 @@ private:
 };
 
 TEST_F(ShowModalTest, SynchronousCallsAreServedWhileModal) {
-  auto* t = New<ResultThread>(form);
+  TOwned<ResultThread> t(New<ResultThread>(form));
   EXPECT_EQ(form->ShowModal(), 42);
   EXPECT_EQ(t->ranOn.load(), GetCurrentThreadId());
   t->WaitFor();
-  t->Free();
 }
 
 TEST_F(ShowModalTest, AVisibleFormCannotBeMadeModal) {

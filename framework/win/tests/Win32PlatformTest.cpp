@@ -51,7 +51,7 @@ TEST_F(Win32PlatformTest, SynchronousCallIsServedByAPlainMessageLoop) {
   char cls[64] = {};
   GetClassNameA(ApplicationWindow(), cls, sizeof cls);
   EXPECT_STREQ(cls, "TApplication");
-  SyncThread* t = New<SyncThread>();
+  TOwned<SyncThread> t(New<SyncThread>());
   // Nothing here calls CheckSynchronize: the posted wake message must do it.
   MSG msg;
   while (t->ranOn == 0 && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
@@ -60,7 +60,6 @@ TEST_F(Win32PlatformTest, SynchronousCallIsServedByAPlainMessageLoop) {
   EXPECT_EQ(t->ThreadID(), t->executeOn.load());
   EXPECT_NE(t->Handle(), 0u);
   t->WaitFor();
-  t->Free();
 }
 
 TEST_F(Win32PlatformTest, ThreadEntryCatchesAnEscapingExceptionAndTheMainThreadHandlesIt) {

@@ -20,7 +20,7 @@ class TWin32Environment : public ::testing::Environment {
 constexpr std::uint8_t kMissingPort = 250;
 
 TEST(CommP, ConstructorValues) {
-  TCustComPort* port = New<TCustComPort>(nullptr);
+  TOwned<TCustComPort> port(New<TCustComPort>(nullptr));
   EXPECT_EQ(port->BaudRate, br9600);
   EXPECT_EQ(port->Port, 1);
   EXPECT_EQ(port->GetDataBits(), 8);
@@ -31,28 +31,25 @@ TEST(CommP, ConstructorValues) {
   EXPECT_FALSE(port->GetDTR());
   EXPECT_FALSE(port->Connected());
   EXPECT_EQ(port->DeviceName(), "\\\\.\\COM1");
-  port->Free();
 }
 
 TEST(CommP, DataBitsAreKeptBetweenFiveAndEight) {
   struct {
     int in, stored;
   } const cases[] = {{4, 5}, {0, 5}, {5, 5}, {7, 7}, {8, 8}, {9, 8}, {255, 8}};
-  TCustComPort* port = New<TCustComPort>(nullptr);
+  TOwned<TCustComPort> port(New<TCustComPort>(nullptr));
   for (const auto& c : cases) {
     port->StoreDataBits(static_cast<std::uint8_t>(c.in));
     EXPECT_EQ(port->GetDataBits(), c.stored) << "DataBits := " << c.in;
   }
-  port->Free();
 }
 
 TEST(CommP, LinesOfAClosedPortAreOnlyStored) {
-  TCustComPort* port = New<TCustComPort>(nullptr);
+  TOwned<TCustComPort> port(New<TCustComPort>(nullptr));
   port->StoreDTR(true);
   port->StoreRTS(true);
   EXPECT_TRUE(port->GetDTR());
   EXPECT_TRUE(port->GetRTS());
-  port->Free();
 }
 
 TEST(CommP, WritesWaitThreeMillisecondsAByteWithinBounds) {
@@ -75,7 +72,7 @@ TEST(CommP, EnumerationsMapToTheirWin32Values) {
 }
 
 TEST(CommP, OpeningAMissingPortRaisesWithTheErrorNumber) {
-  TCustComPort* port = New<TCustComPort>(nullptr);
+  TOwned<TCustComPort> port(New<TCustComPort>(nullptr));
   port->Port = kMissingPort;
   bool opened = false;
   port->OnOpen = TNotifyEvent::FromFunction(&opened, [](void* flag, TObject*) { *static_cast<bool*>(flag) = true; });
@@ -90,11 +87,10 @@ TEST(CommP, OpeningAMissingPortRaisesWithTheErrorNumber) {
   EXPECT_FALSE(opened);
   EXPECT_EQ(port->Handle(), INVALID_HANDLE_VALUE);
   port->ClosePort();  // nothing to do
-  port->Free();
 }
 
 TEST(CommP, ClosedPortIoFailsQuietly) {
-  TCustComPort* port = New<TCustComPort>(nullptr);
+  TOwned<TCustComPort> port(New<TCustComPort>(nullptr));
   std::string data = "left";
   EXPECT_EQ(port->WriteData("abc"), 0);
   EXPECT_EQ(port->InputCount(), 0);
@@ -102,7 +98,6 @@ TEST(CommP, ClosedPortIoFailsQuietly) {
   EXPECT_TRUE(data.empty());
   EXPECT_FALSE(port->WaitForEvent());
   EXPECT_THROW(port->ApplySettings(), EComState);
-  port->Free();
 }
 
 // --- With the simulated phone ------------------------------------------------------------------
@@ -144,9 +139,9 @@ TEST_F(PhoneSimPort, OpensWritesAndReceivesOnTheMainThread) {
   // The simulator answers the Bluetooth set-up frame.
   const std::string setup = Bytes({0x19, 0x00, 0x10, 0xD0, 0x00, 0x01, 0x04});
   EXPECT_EQ(port_->WriteData(setup), 7);
-  EXPECT_GE(WaitForLogLine(from, Hex(setup)), 0);
-  ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 7; })) << "received " << Hex(rx.bytes);
-  EXPECT_EQ(Hex(rx.bytes), "19 10 00 D0 00 01 05");
+  EXPECT_GE(WaitForLogLine(from, ToHex(setup)), 0);
+  ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 7; })) << "received " << ToHex(rx.bytes);
+  EXPECT_EQ(ToHex(rx.bytes), "19 10 00 D0 00 01 05");
   EXPECT_FALSE(rx.offMainThread);
   port_->ClosePort();
   EXPECT_FALSE(port_->Connected());
@@ -202,7 +197,7 @@ TEST_F(PhoneSimPort, AnAnswerReadBeforeTheWaitStillEndsIt) {
     if (s.answeredWrite) {
       const std::size_t before = rx.bytes.size();
       ASSERT_EQ(port_->WriteData(setup), 7) << s.what;
-      ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= before + 7; })) << s.what << ": " << Hex(rx.bytes);
+      ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= before + 7; })) << s.what << ": " << ToHex(rx.bytes);
       ASSERT_EQ(port_->InputCount(), 0) << s.what << ": the handler left bytes in the queue";
     }
     if (s.silentWrite) {

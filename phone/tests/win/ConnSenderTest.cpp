@@ -139,7 +139,7 @@ TEST_F(PhoneSimSender, FbusCableSendsTheGoldenBytesAndAcknowledgesTheReply) {
   EXPECT_EQ(sink_.Find(kMsgAck), nullptr) << "the phone's acknowledgements are not handed on";
   const auto ack = FbusAckFor(*sink_.Find(0xD2));
   ASSERT_TRUE(ack);
-  EXPECT_GE(WaitForLogLine(from_, Hex(*ack)), 0) << "the D2 reply was acknowledged";
+  EXPECT_GE(WaitForLogLine(from_, ToHex(*ack)), 0) << "the D2 reply was acknowledged";
   // Exactly the preamble, the sync byte and the frame went out before it.
   const auto lines = SimulatorLog();
   ASSERT_GE(frameLine, 2);
@@ -147,7 +147,7 @@ TEST_F(PhoneSimSender, FbusCableSendsTheGoldenBytesAndAcknowledgesTheReply) {
   EXPECT_EQ(lines[static_cast<std::size_t>(frameLine) - 2], "OPEN");
   // The second message carries sequence 0x41.
   sender_->SendPhoneMessage(0xD1, kModelRead);
-  EXPECT_GE(WaitForLogLine(from_, Hex(BuildFbusFrame(0xD1, kModelRead + Bytes({0x01, 0x41})))), 0);
+  EXPECT_GE(WaitForLogLine(from_, ToHex(BuildFbusFrame(0xD1, kModelRead + Bytes({0x01, 0x41})))), 0);
 }
 
 TEST_F(PhoneSimSender, AtSwitchThenFbusWithoutPreamble) {
@@ -334,7 +334,7 @@ TEST_F(PhoneSimSender, FramesWithBadChecksumsAreDroppedUnacknowledged) {
   sender_->SendPhoneMessage(0xD1, kModelRead);
   ASSERT_GE(WaitForLogLine(from, "1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5", 3000, TSim::Corrupting), 0);
   DelayWithMessages(500);  // the phone's acknowledgement and reply have come in
-  EXPECT_TRUE(sink_.frames.empty()) << "dispatched " << Hex(sink_.frames.front());
+  EXPECT_TRUE(sink_.frames.empty()) << "dispatched " << ToHex(sink_.frames.front());
   const auto lines = SimulatorLog(TSim::Corrupting);
   for (std::size_t i = from; i < lines.size(); ++i) {
     EXPECT_NE(lines[i].rfind("1E 00 10 7F", 0), 0u) << "acknowledged a corrupt frame: " << lines[i];

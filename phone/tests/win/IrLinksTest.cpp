@@ -22,6 +22,7 @@
 #include "OverlappedIo.h"
 #include "PhoneFind.h"
 #include "PhonePlatformWin.h"
+#include "TestFrames.h"
 #include "Win32Platform.h"
 #include "WinTestSupport.h"
 #include "WndProc.h"
@@ -38,13 +39,6 @@ class TLinksEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] const ::testing::Environment* gLinksEnvironment =
     ::testing::AddGlobalTestEnvironment(new TLinksEnvironment);
-
-// A frame as the phone sends it: media 10 00 type len payload.
-std::string PhoneFrame(std::uint8_t media, std::uint8_t type, const std::string& payload) {
-  return Bytes({media, 0x10, 0x00, type, static_cast<int>(payload.size() >> 8),
-                static_cast<int>(payload.size() & 0xFF)}) +
-         payload;
-}
 
 // What the link sender hands on (on the main thread, by the reader thread's synchronous call).
 struct TLinkSink {
@@ -257,9 +251,9 @@ TEST(IrReader, SocketFramesReachTheMainThreadWholeAndInOrder) {
   TConnectionSender* sender = NewLinkSender(kLinkInfrared, static_cast<std::intptr_t>(ours), sink, code);
   EXPECT_EQ(code, 0);
 
-  const std::string a = PhoneFrame(0x14, 0xD2, Bytes({0x01, 0x00, 0x03, 0x00}));
-  const std::string b = PhoneFrame(0x14, 0x1B, std::string(2500, 'b'));  // more than one receive
-  const std::string c = PhoneFrame(0x14, 0x7F, "");
+  const std::string a = PhonePhonetFrame(0x14, 0xD2, Bytes({0x01, 0x00, 0x03, 0x00}));
+  const std::string b = PhonePhonetFrame(0x14, 0x1B, std::string(2500, 'b'));  // more than one receive
+  const std::string c = PhonePhonetFrame(0x14, 0x7F, "");
   const struct {
     const char* name;
     std::vector<std::string> sends;
@@ -287,7 +281,7 @@ TEST(IrReader, SocketFramesReachTheMainThreadWholeAndInOrder) {
   // Frames go out as PhoNet with the infrared media byte.
   sender->SendPhoneMessage(0xD1, Bytes({0x00, 0x01, 0x00, 0x03, 0x00}));
   const std::string expected = Bytes({0x14, 0x00, 0x10, 0xD1, 0x00, 0x05, 0x00, 0x01, 0x00, 0x03, 0x00});
-  EXPECT_EQ(Hex(ReceiveSome(theirs, expected.size(), 5000)), Hex(expected));
+  EXPECT_EQ(ToHex(ReceiveSome(theirs, expected.size(), 5000)), ToHex(expected));
 
   // Releasing the sender ends the reader, which closes the socket; the freed
   // sender hears nothing of it.
@@ -367,14 +361,14 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
   ASSERT_TRUE(pipe.Ok());
   TLinkSink sink;
   std::uint16_t code = 99;
-  TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
+  TOwned<TConnectionSender> sender(NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code));
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(sender->ReaderRunning());
 
-  const std::string a = PhoneFrame(0x1B, 0xD2, Bytes({0x01, 0x02}));
-  const std::string b = PhoneFrame(0x1B, 0x1B, Bytes({0x07}));
+  const std::string a = PhonePhonetFrame(0x1B, 0xD2, Bytes({0x01, 0x02}));
+  const std::string b = PhonePhonetFrame(0x1B, 0x1B, Bytes({0x07}));
   // The infrared media byte is garbage on this link.
-  pipe.Write("zz" + PhoneFrame(0x14, 0xD2, "q") + a);
+  pipe.Write("zz" + PhonePhonetFrame(0x14, 0xD2, "q") + a);
   DelayWithMessages(80);
   pipe.Write(b.substr(0, 4));
   DelayWithMessages(80);
@@ -386,7 +380,7 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
 
   sender->SendPhoneMessage(0xD1, Bytes({0x00, 0x01, 0x00, 0x03, 0x00}));
   const std::string expected = Bytes({0x1B, 0x00, 0x10, 0xD1, 0x00, 0x05, 0x00, 0x01, 0x00, 0x03, 0x00});
-  EXPECT_EQ(Hex(pipe.Read(expected.size())), Hex(expected));
+  EXPECT_EQ(ToHex(pipe.Read(expected.size())), ToHex(expected));
 
   // The device goes away: the reader ends, closes the handle and tells the sender once.
   CloseHandle(pipe.server);
@@ -397,7 +391,6 @@ TEST(Dku2Reader, DeviceFramesArriveAndFramesGoOutWithTheUsbMediaByte) {
   EXPECT_FALSE(sender->ReaderRunning());
   EXPECT_FALSE(sink.offMainThread);
   sender->SendPhoneMessage(0xD1, "x");  // the link is gone: swallowed
-  sender->Free();
 }
 
 TEST(Dku2Reader, ReleasingTheSenderCancelsThePendingReadAndClosesTheDeviceOnce) {
@@ -408,9 +401,9 @@ TEST(Dku2Reader, ReleasingTheSenderCancelsThePendingReadAndClosesTheDeviceOnce) 
     std::uint16_t code = 99;
     TConnectionSender* sender = NewLinkSender(kLinkDku2, reinterpret_cast<std::intptr_t>(pipe.client), sink, code);
     ASSERT_EQ(code, 0);
-    if (round == 1) pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));  // a frame on its way during release
+    if (round == 1) pipe.Write(PhonePhonetFrame(0x1B, 0xD2, "a"));  // a frame on its way during release
     if (round == 2) {
-      pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
+      pipe.Write(PhonePhonetFrame(0x1B, 0xD2, "a"));
       WaitUntil([&] { return !sink.frames.empty(); }, 5000);
     }
     FreeAndNil(sender);
@@ -436,7 +429,7 @@ TEST(Dku2Reader, AWriteTheDeviceDoesNotTakeIsCancelledAndTheLinkStaysUsable) {
   EXPECT_TRUE(sent.load());
   EXPECT_FALSE(sender->Sending());
   // Frames still arrive, and the link is released cleanly.
-  pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
+  pipe.Write(PhonePhonetFrame(0x1B, 0xD2, "a"));
   EXPECT_TRUE(WaitUntil([&] { return !sink.frames.empty(); }, 5000));
   FreeAndNil(sender);
   EXPECT_TRUE(WaitUntil([&] { return pipe.ClientClosed(); }, 5000));
@@ -456,7 +449,7 @@ TEST(Dku2Reader, ADriverThatNeverCompletesACancelledReadDoesNotHoldTheReader) {
   ASSERT_EQ(code, 0);
   // One frame through, then the reader is back in its next read (after one
   // poll pause) and stays there: nothing more comes.
-  pipe.Write(PhoneFrame(0x1B, 0xD2, "a"));
+  pipe.Write(PhonePhonetFrame(0x1B, 0xD2, "a"));
   ASSERT_TRUE(WaitUntil([&] { return !sink.frames.empty(); }, 5000));
   DelayWithMessages(300);
   FreeAndNil(sender);

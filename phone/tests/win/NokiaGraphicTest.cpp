@@ -85,7 +85,7 @@ TEST_F(NokiaGraphicTest, TheFiveExtensionsAreRegisteredInOrder) {
 
 TEST_F(NokiaGraphicTest, AnOperatorLogoLoadsIntoAPictureByItsExtension) {
   WriteFile(Path("logo.nol"), SmallNol());
-  TPicture* pic = New<TPicture>();
+  TOwned<TPicture> pic(New<TPicture>());
   pic->LoadFromFile(Path("logo.nol"));
   auto* g = dynamic_cast<TNokiaGraphic*>(pic->Graphic());
   ASSERT_NE(g, nullptr);
@@ -95,13 +95,12 @@ TEST_F(NokiaGraphicTest, AnOperatorLogoLoadsIntoAPictureByItsExtension) {
   const std::uint32_t want[2][3] = {{black, white, white}, {white, black, black}};
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 3; ++x) EXPECT_EQ(g->Dib().Pixel(x, y), want[y][x]) << x << "," << y;
-  pic->Free();
 }
 
 TEST_F(NokiaGraphicTest, SavingAsNlmAndLoadingBackRoundTrips) {
   const TMonoBitmap logo = Pattern(84, 48);
   WriteFile(Path("logo.nol"), WriteLogo(TLogoFormat::Nol, Pattern(72, 14)));
-  TPicture* pic = New<TPicture>();
+  TOwned<TPicture> pic(New<TPicture>());
   pic->LoadFromFile(Path("logo.nol"));
   ExpectPixels(static_cast<TBitmap*>(pic->Graphic()), Pattern(72, 14));
 
@@ -118,36 +117,32 @@ TEST_F(NokiaGraphicTest, SavingAsNlmAndLoadingBackRoundTrips) {
   EXPECT_EQ(bytes.size(), 10u + 48u * 11u);
   EXPECT_EQ(bytes, WriteLogo(TLogoFormat::Nlm, logo));
 
-  TPicture* back = New<TPicture>();
+  TOwned<TPicture> back(New<TPicture>());
   back->LoadFromFile(Path("logo.nlm"));
   ASSERT_NE(dynamic_cast<TNokiaGraphic*>(back->Graphic()), nullptr);
   ExpectPixels(static_cast<TBitmap*>(back->Graphic()), logo);
-  back->Free();
-  pic->Free();
 }
 
 TEST_F(NokiaGraphicTest, OtherExtensionsAreOrdinaryBitmapFiles) {
-  TNokiaGraphic* g = New<TNokiaGraphic>();
+  TOwned<TNokiaGraphic> g(New<TNokiaGraphic>());
   TDib dib(5, 4, 24);
   dib.SetPixel(1, 2, 0x00FF00);
   g->SetDib(dib);
   g->SaveToFile(Path("plain.bmp"));
   EXPECT_EQ(ReadFile(Path("plain.bmp")).substr(0, 2), "BM");
 
-  TNokiaGraphic* back = New<TNokiaGraphic>();
+  TOwned<TNokiaGraphic> back(New<TNokiaGraphic>());
   back->LoadFromFile(Path("plain.bmp"));
   EXPECT_TRUE(back->Dib() == g->Dib());
   // A missing file loads nothing and raises nothing, whatever its extension.
   EXPECT_NO_THROW(back->LoadFromFile(Path("absent.bmp")));
   EXPECT_TRUE(back->Dib() == g->Dib());
-  back->Free();
-  g->Free();
 }
 
 TEST_F(NokiaGraphicTest, ADamagedLogoFileGivesAnEmptyPictureAndThePictureError) {
   std::string truncated = SmallNol().substr(0, 23);  // three of the six pixel characters
   WriteFile(Path("short.nol"), truncated);
-  TNokiaGraphic* g = New<TNokiaGraphic>();
+  TOwned<TNokiaGraphic> g(New<TNokiaGraphic>());
   g->SetDib(TDib(4, 4, 24));
   EXPECT_THROW(g->LoadFromFile(Path("short.nol")), EInvalidGraphic);
   EXPECT_TRUE(g->Empty());
@@ -166,15 +161,13 @@ TEST_F(NokiaGraphicTest, ADamagedLogoFileGivesAnEmptyPictureAndThePictureError) 
   g->SetDib(TDib(2, 2, 24));
   EXPECT_NO_THROW(g->LoadFromFile(Path("absent.nol")));
   EXPECT_EQ(g->GetWidth(), 2);
-  g->Free();
 }
 
 TEST_F(NokiaGraphicTest, APictureTheFormatCannotHoldIsRefusedBeforeTheFileIsWritten) {
-  TNokiaGraphic* g = New<TNokiaGraphic>();
+  TOwned<TNokiaGraphic> g(New<TNokiaGraphic>());
   g->SetDib(TDib(256, 2, 1));
   EXPECT_THROW(g->SaveToFile(Path("wide.ota")), EInvalidGraphic);
   EXPECT_EQ(GetFileAttributesA(Path("wide.ota").c_str()), INVALID_FILE_ATTRIBUTES);
-  g->Free();
 }
 
 }  // namespace

@@ -53,11 +53,10 @@ void RemoveSeeds() {
     for (const char* name : kMapValues) ::RegDeleteValueA(key, name);
     ::RegCloseKey(key);
   }
-  TRegistry* reg = New<TRegistry>();
+  TOwned<TRegistry> reg(New<TRegistry>());
   reg->SetRootKey(RegLocalMachine);
   reg->DeleteKey(kTestTree);
   reg->DeleteKey(kVspTree);
-  reg->Free();
 }
 
 class SerialPortsWin : public ::testing::Test {

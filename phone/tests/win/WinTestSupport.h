@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "TestBytes.h"
 #include "TimersWin.h"
 
 // Waits (handling messages) up to `ms` for `done()`.
@@ -73,22 +73,4 @@ inline int WaitForLogLine(std::size_t from, const std::string& line, int ms = 30
       },
       ms);
   return found;
-}
-
-// Bytes in the simulator log's form: "1E 00 10".
-inline std::string Hex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned char b : bytes) {
-    if (!text.empty()) text += ' ';
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
-
-inline std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
 }

@@ -27,8 +27,8 @@ extern char** environ;
 
 namespace {
 const std::string kPreamble = std::string(200, 'U') + "\xC1";
-const std::string kSysGet = Hex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
-const std::string kAckD2 = Hex("1E 00 10 7F 00 02 D2 01 DC 7C");
+const std::string kSysGet = FromHex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
+const std::string kAckD2 = FromHex("1E 00 10 7F 00 02 D2 01 DC 7C");
 
 std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
@@ -196,7 +196,7 @@ TEST(PhoneSim, MethodZeroGoldenExchangeAndLog) {
   EXPECT_TRUE(frames[1].ChecksumOk);
   EXPECT_EQ(ModelLines(frames[1].Bytes), (std::vector<std::string>{"V 05.10", "12-03-02", "NPE-4"}));
   sim.Write(kAckD2);
-  sim.Write(HostFbus(0x1B, Hex("00 01 00 00 41"), 0x41));
+  sim.Write(HostFbusMessage(0x1B, FromHex("00 01 00 00 41"), 0x41));
   const auto imei = sim.Frames(2);
   ASSERT_EQ(imei.size(), 2u);
   EXPECT_EQ(imei[1].Bytes.substr(16, 15), "350612345678901");
@@ -204,8 +204,9 @@ TEST(PhoneSim, MethodZeroGoldenExchangeAndLog) {
   ASSERT_TRUE(WaitForLine(log, "CLOSE"));
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
-  EXPECT_EQ(ReadLines(log), (std::vector<std::string>{"OPEN", "SKIP 55*200 C1", SimHex(kSysGet), SimHex(kAckD2),
-                                                      SimHex(HostFbus(0x1B, Hex("00 01 00 00 41"), 0x41)), "CLOSE"}));
+  EXPECT_EQ(ReadLines(log),
+            (std::vector<std::string>{"OPEN", "SKIP 55*200 C1", SimHex(kSysGet), SimHex(kAckD2),
+                                      SimHex(HostFbusMessage(0x1B, FromHex("00 01 00 00 41"), 0x41)), "CLOSE"}));
   std::remove(log.c_str());
 }
 
@@ -240,9 +241,9 @@ TEST(PhoneSim, ReopenedLineStartsAFreshSession) {
 TEST(PhoneSim, BluetoothPhonet) {
   Sim sim({"--persona", "NPW-2", "--link", "phonet", "--imei", "A1234567890"});
   ASSERT_TRUE(sim.Open());
-  sim.Write(Hex("19 00 10 D0 00 01 04"));
-  EXPECT_EQ(sim.Read(7), Hex("19 10 00 D0 00 01 05"));
-  sim.Write(HostPhonet(0x1B, Hex("00 01 00 00 44")));
+  sim.Write(FromHex("19 00 10 D0 00 01 04"));
+  EXPECT_EQ(sim.Read(7), FromHex("19 10 00 D0 00 01 05"));
+  sim.Write(HostPhonetFrame(0x19, 0x1B, FromHex("00 01 00 00 44")));
   const auto frames = HostCutPhonet(sim.Read(6 + 16 + 11 + 1));
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].Bytes.substr(16, 11), "A1234567890");
@@ -253,8 +254,8 @@ TEST(PhoneSim, InfraredPhonetOverLoopbackTcp) {
   std::remove(log.c_str());
   Sim sim({"--tcp", "0", "--persona", "NPE-4", "--log", log});
   ASSERT_TRUE(sim.Connect()) << sim.path();
-  const std::string modelRead = HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x14);
-  const std::string imeiRead = HostPhonet(0x1B, Hex("00 01 00 00 41"), 0x14);
+  const std::string modelRead = HostPhonetFrame(0x14, 0xD1, FromHex("00 01 00 03 00"));
+  const std::string imeiRead = HostPhonetFrame(0x14, 0x1B, FromHex("00 01 00 00 41"));
   // No set-up frame on infrared: the first request is answered, with media 0x14.
   sim.Write(modelRead);
   auto frames = sim.PhonetFrames(1, 0x14);
@@ -324,7 +325,7 @@ TEST(PhoneSim, ResynchronisesOnGarbageAndStalledFrames) {
   bad[8] ^= 0x40;
   // Noise, a damaged frame, a frame that stops half-way (its length is
   // larger than what follows), then, after a quiet spell, a good frame.
-  sim.Write(Hex("00 1E 1E 00 FF 55") + bad + Hex("1E 00 10 D1 00 20 00 01"));
+  sim.Write(FromHex("00 1E 1E 00 FF 55") + bad + FromHex("1E 00 10 D1 00 20 00 01"));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   sim.Write(kSysGet);
   EXPECT_EQ(sim.Frames(2).size(), 2u);

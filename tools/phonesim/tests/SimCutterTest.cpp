@@ -39,14 +39,14 @@ std::vector<std::string> CutAll(TSimCutter& c, const std::string& in, std::size_
   return Text(all);
 }
 
-const std::string kGolden = Hex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
+const std::string kGolden = FromHex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
 const std::string kGoldenText = "F 1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5";
 }  // namespace
 
 TEST(SimCutter, CutsFramesOutOfNoiseWhateverTheReadSizes) {
   std::string badCs = kGolden;
   badCs.back() ^= 1;
-  const std::string ack = Hex("1E 00 10 7F 00 02 D2 01 DC 7C");
+  const std::string ack = FromHex("1E 00 10 7F 00 02 D2 01 DC 7C");
   struct Case {
     const char* name;
     std::string in;
@@ -54,12 +54,12 @@ TEST(SimCutter, CutsFramesOutOfNoiseWhateverTheReadSizes) {
   } cases[] = {
       {"preamble", std::string(200, 'U') + "\xC1" + kGolden, {"S 55*200 C1", kGoldenText}},
       {"two frames", kGolden + ack, {kGoldenText, "F " + SimHex(ack)}},
-      {"garbage around", Hex("00 FF 1E") + kGolden + Hex("13"), {"S 00 FF 1E", kGoldenText, "S 13"}},
-      {"a 1E that addresses no one", Hex("1E 1E 10") + kGolden, {"S 1E 1E 10", kGoldenText}},
+      {"garbage around", FromHex("00 FF 1E") + kGolden + FromHex("13"), {"S 00 FF 1E", kGoldenText, "S 13"}},
+      {"a 1E that addresses no one", FromHex("1E 1E 10") + kGolden, {"S 1E 1E 10", kGoldenText}},
       {"host-bound header is not ours",
-       Hex("1E 10 00 D2 00 02 01 40 00 00") + kGolden,
+       FromHex("1E 10 00 D2 00 02 01 40 00 00") + kGolden,
        {"S 1E 10 00 D2 00 02 01 40 00 00", kGoldenText}},
-      {"over-long length is no frame", Hex("1E 00 10 D1 FF FF") + kGolden, {"S 1E 00 10 D1 FF FF", kGoldenText}},
+      {"over-long length is no frame", FromHex("1E 00 10 D1 FF FF") + kGolden, {"S 1E 00 10 D1 FF FF", kGoldenText}},
       {"bad checksum then a good frame", badCs + kGolden, {"B " + SimHex(badCs), kGoldenText}},
       // A frame cut short: its length swallows the next frame's start, the
       // checksum fails, and the rescan still finds the whole frame inside.
@@ -86,7 +86,7 @@ TEST(SimCutter, GivesUpAPartialFrameOnlyWhenFlushed) {
   EXPECT_FALSE(c.Pending());
   // A long header that stalls, with a whole frame queued behind it, is found on the flush.
   TSimCutter d;
-  const std::string in = Hex("1E 00 10 D1 00 40 00 01") + kGolden;
+  const std::string in = FromHex("1E 00 10 D1 00 40 00 01") + kGolden;
   EXPECT_TRUE(d.Feed(in).empty());
   EXPECT_EQ(Text(d.Flush()), (std::vector<std::string>{"S 1E 00 10 D1 00 40 00 01", kGoldenText}));
 }
@@ -96,7 +96,7 @@ TEST(SimCutter, AtLinesAndPhonetFrames) {
   c.AcceptAtLines(true);
   c.AcceptPhonet(true, 0x19);
   const std::string in = std::string("at&f\r\n\0", 7) + std::string("AT*NokiaFBUS\r\n\0", 15) + "UUUUUUUU" +
-                         Hex("19 00 10 D0 00 01 04") + kGolden;
+                         FromHex("19 00 10 D0 00 01 04") + kGolden;
   for (std::size_t step : {std::size_t{1}, in.size()}) {
     TSimCutter cc = c;
     EXPECT_EQ(CutAll(cc, in, step),
@@ -106,7 +106,7 @@ TEST(SimCutter, AtLinesAndPhonetFrames) {
   TSimCutter p;
   p.AcceptFbus(false);
   p.AcceptPhonet(true, 0x19);
-  EXPECT_EQ(Text(p.Feed(kGolden + Hex("19 00 10 D1 00 00"))),
+  EXPECT_EQ(Text(p.Feed(kGolden + FromHex("19 00 10 D1 00 00"))),
             (std::vector<std::string>{"S " + SimHex(kGolden), "F 19 00 10 D1 00 00"}));
   // A line that never ends is not held forever: the frame behind it is found.
   TSimCutter a;

@@ -7,7 +7,7 @@
 
 namespace {
 const std::string kPreamble = std::string(200, 'U') + "\xC1";
-const std::string kSysGet = Hex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
+const std::string kSysGet = FromHex("1E 00 10 D1 00 07 00 01 00 03 00 01 60 00 6E D5");
 
 struct Harness {
   explicit Harness(TSimLinkOptions o = {}, const char* persona = "NPE-4")
@@ -48,14 +48,14 @@ TEST(SimLink, MethodZeroModelReadIsAcknowledgedAndAnswered) {
   const std::size_t len = (U8(d2, 4) << 8) | U8(d2, 5);
   EXPECT_EQ(U8(d2, 6 + len - 2), 0x01);
   EXPECT_EQ(U8(d2, 6 + len - 1), 0x40);
-  const auto second = HostCutFbus(h.Send(HostFbus(0xD1, Hex("00 01 00 03 00"), 0x41)));
+  const auto second = HostCutFbus(h.Send(HostFbusMessage(0xD1, FromHex("00 01 00 03 00"), 0x41)));
   ASSERT_EQ(second.size(), 2u);
   EXPECT_EQ(U8(second[0].Bytes, 7), 0x01);
   EXPECT_EQ(U8(second[1].Bytes, second[1].Bytes.size() - 3 - (len % 2)), 0x41);
   // The host's acknowledgement of that reply is logged and not answered.
-  EXPECT_TRUE(h.Send(Hex("1E 00 10 7F 00 02 D2 01 DC 7C")).empty());
+  EXPECT_TRUE(h.Send(FromHex("1E 00 10 7F 00 02 D2 01 DC 7C")).empty());
   EXPECT_EQ(h.log, (std::vector<std::string>{"SKIP 55*200 C1", SimHex(kSysGet),
-                                             SimHex(HostFbus(0xD1, Hex("00 01 00 03 00"), 0x41)),
+                                             SimHex(HostFbusMessage(0xD1, FromHex("00 01 00 03 00"), 0x41)),
                                              "1E 00 10 7F 00 02 D2 01 DC 7C"}));
 }
 
@@ -68,16 +68,16 @@ TEST(SimLink, AtSwitchThenFbus) {
   EXPECT_EQ(h.Send(std::string("at&f\r\n\0", 7)), "\r\nOK\r\n");
   EXPECT_EQ(h.Send(std::string("at+cgmi\r\n\0", 10)), "\r\nERROR\r\n");
   EXPECT_EQ(h.Send(std::string("at*nokiafbus\r\n\0", 15)), "\r\nOK\r\n");
-  const auto frames = HostCutFbus(h.Send("UUUUUUUU" + HostFbus(0x1B, Hex("00 01 00 00 41"), 0x42)));
+  const auto frames = HostCutFbus(h.Send("UUUUUUUU" + HostFbusMessage(0x1B, FromHex("00 01 00 00 41"), 0x42)));
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1].Type, 0x1B);
   EXPECT_EQ(frames[1].Bytes.substr(16, 15), "350612345678901");
   // Once in FBUS, AT lines are noise.
   EXPECT_EQ(h.Send(std::string("at&f\r\n\0", 7)), "");
   h.link.Idle(0, 0);
-  EXPECT_EQ(h.log, (std::vector<std::string>{"SKIP " + SimHex(kSysGet), "AT at&f", "AT at+cgmi", "AT at*nokiafbus",
-                                             "SKIP 55*8", SimHex(HostFbus(0x1B, Hex("00 01 00 00 41"), 0x42)),
-                                             "SKIP 61 74 26 66 0D 0A 00"}));
+  EXPECT_EQ(h.log, (std::vector<std::string>{
+                       "SKIP " + SimHex(kSysGet), "AT at&f", "AT at+cgmi", "AT at*nokiafbus", "SKIP 55*8",
+                       SimHex(HostFbusMessage(0x1B, FromHex("00 01 00 00 41"), 0x42)), "SKIP 61 74 26 66 0D 0A 00"}));
 }
 
 TEST(SimLink, AutoModeFollowsTheHost) {
@@ -86,10 +86,11 @@ TEST(SimLink, AutoModeFollowsTheHost) {
   Harness fbus;
   EXPECT_EQ(HostCutFbus(fbus.Send(kPreamble + kSysGet)).size(), 2u);
   Harness bt;
-  const std::string out = bt.Send(Hex("19 00 10 D0 00 01 04") + HostPhonet(0xD1, Hex("00 01 00 03 00")));
+  const std::string out =
+      bt.Send(FromHex("19 00 10 D0 00 01 04") + HostPhonetFrame(0x19, 0xD1, FromHex("00 01 00 03 00")));
   const auto frames = HostCutPhonet(out);
   ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].Bytes, Hex("19 10 00 D0 00 01 05"));
+  EXPECT_EQ(frames[0].Bytes, FromHex("19 10 00 D0 00 01 05"));
   EXPECT_EQ(frames[1].Type, 0xD2);
   EXPECT_EQ(ModelLines(frames[1].Bytes).at(2), "NPE-4");
   // Only the PhoNet frame's own bytes: no block, sequence or checksum.
@@ -100,10 +101,10 @@ TEST(SimLink, BluetoothAnswersAfterTheSetupFrame) {
   TSimLinkOptions o;
   o.Kind = TSimLinkKind::lkPhonet;
   Harness h(o);
-  EXPECT_EQ(h.Send(HostPhonet(0xD1, Hex("00 01 00 03 00"))), "");
+  EXPECT_EQ(h.Send(HostPhonetFrame(0x19, 0xD1, FromHex("00 01 00 03 00"))), "");
   EXPECT_EQ(h.Send(kSysGet), "");  // FBUS is noise on this link
-  EXPECT_EQ(h.Send(Hex("19 00 10 D0 00 01 04")), Hex("19 10 00 D0 00 01 05"));
-  EXPECT_EQ(HostCutPhonet(h.Send(HostPhonet(0x1B, Hex("00 01 00 00 41")))).at(0).Bytes.substr(16, 15),
+  EXPECT_EQ(h.Send(FromHex("19 00 10 D0 00 01 04")), FromHex("19 10 00 D0 00 01 05"));
+  EXPECT_EQ(HostCutPhonet(h.Send(HostPhonetFrame(0x19, 0x1B, FromHex("00 01 00 00 41")))).at(0).Bytes.substr(16, 15),
             "350612345678901");
 }
 
@@ -165,7 +166,7 @@ TEST(SimLink, FaultModes) {
     TSimLinkOptions o;
     o.Ignore = {0x1B};
     Harness h(o);
-    const auto frames = HostCutFbus(h.Send(HostFbus(0x1B, Hex("00 01 00 00 41"), 0x41)));
+    const auto frames = HostCutFbus(h.Send(HostFbusMessage(0x1B, FromHex("00 01 00 00 41"), 0x41)));
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].Type, 0x7F);
   }
@@ -188,15 +189,15 @@ TEST(SimLink, BadChecksumsAreNeitherAcknowledgedNorAnswered) {
   EXPECT_EQ(h.log.at(0), "BAD " + SimHex(bad));
   EXPECT_EQ(h.link.BadFrames(), 1);
   // The line recovers at once.
-  EXPECT_EQ(HostCutFbus(h.Send(Hex("00 FF") + kSysGet)).size(), 2u);
+  EXPECT_EQ(HostCutFbus(h.Send(FromHex("00 FF") + kSysGet)).size(), 2u);
 }
 
 TEST(SimLink, MultiBlockMessagesAreJoined) {
   Harness h;
   // A model request split into two blocks (02 then 01), each acknowledged; answered once.
-  std::string block1 = Hex("00 01 00");
-  std::string f1 = SimBuildFbusFrame(0x00, 0x10, 0xD1, block1 + Hex("02 41"));
-  std::string f2 = SimBuildFbusFrame(0x00, 0x10, 0xD1, Hex("03 00") + Hex("01 02"));
+  std::string block1 = FromHex("00 01 00");
+  std::string f1 = SimBuildFbusFrame(0x00, 0x10, 0xD1, block1 + FromHex("02 41"));
+  std::string f2 = SimBuildFbusFrame(0x00, 0x10, 0xD1, FromHex("03 00") + FromHex("01 02"));
   const auto a = HostCutFbus(h.Send(f1));
   ASSERT_EQ(a.size(), 1u);
   EXPECT_EQ(a[0].Type, 0x7F);
@@ -211,7 +212,7 @@ TEST(SimLink, ResetStartsANewSession) {
   o.ReplyDelayMs = 100;
   Harness h(o);
   h.Send(std::string("at*nokiafbus\r\n\0", 15));
-  EXPECT_EQ(HostCutFbus(h.Send(HostFbus(0xD1, Hex("00 01 00 03 00"), 0x41))).size(), 1u);
+  EXPECT_EQ(HostCutFbus(h.Send(HostFbusMessage(0xD1, FromHex("00 01 00 03 00"), 0x41))).size(), 1u);
   h.Send(kSysGet.substr(0, 5));
   EXPECT_TRUE(h.link.HasPartial());
   h.link.Reset();
@@ -228,7 +229,7 @@ TEST(SimLink, ResetStartsANewSession) {
 
 TEST(SimLink, PushesUnsolicitedMessagesOncePerSession) {
   TSimLinkOptions o;
-  o.Push = {{0xD9, Hex("00 01 00 42"), 100}};
+  o.Push = {{0xD9, FromHex("00 01 00 42"), 100}};
   Harness h(o);
   EXPECT_EQ(HostCutFbus(h.Send(kSysGet)).size(), 2u);
   const auto pushed = HostCutFbus(h.Due(100));
@@ -248,8 +249,8 @@ TEST(SimLink, OtherPhonetMediaNeedNoSetupFrame) {
   o.Kind = TSimLinkKind::lkPhonet;
   o.PhonetMedia = 0x1B;
   Harness h(o);
-  EXPECT_EQ(h.Send(HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x19)), "");  // another medium is noise
-  const auto frames = HostCutPhonet(h.Send(HostPhonet(0xD1, Hex("00 01 00 03 00"), 0x1B)), 0x1B);
+  EXPECT_EQ(h.Send(HostPhonetFrame(0x19, 0xD1, FromHex("00 01 00 03 00"))), "");  // another medium is noise
+  const auto frames = HostCutPhonet(h.Send(HostPhonetFrame(0x1B, 0xD1, FromHex("00 01 00 03 00"))), 0x1B);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].Type, 0xD2);
 }

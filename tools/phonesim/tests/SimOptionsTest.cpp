@@ -36,7 +36,7 @@ TEST(SimOptions, DefaultsAndOverrides) {
   EXPECT_EQ(o.CloseGraceMs, 500);
   ASSERT_EQ(o.Link.Push.size(), 1u);
   EXPECT_EQ(o.Link.Push[0].Type, 0xD9);
-  EXPECT_EQ(o.Link.Push[0].Payload, Hex("00 01 00 42"));
+  EXPECT_EQ(o.Link.Push[0].Payload, FromHex("00 01 00 42"));
   EXPECT_EQ(o.Link.Push[0].DelayMs, 250);
   EXPECT_TRUE(o.Link.Mute);
   EXPECT_EQ(o.Link.CorruptEvery, 3);

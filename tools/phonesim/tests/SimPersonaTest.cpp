@@ -9,13 +9,7 @@
 namespace {
 // The reply as the host sees it: a frame whose payload starts at offset 6.
 std::string AsFrame(const TSimMessage& m) {
-  std::string f = {'\x1E',
-                   '\x10',
-                   '\x00',
-                   static_cast<char>(m.Type),
-                   static_cast<char>(m.Payload.size() >> 8),
-                   static_cast<char>(m.Payload.size() & 0xFF)};
-  return f + m.Payload;
+  return FrameHeader(0x1E, kTestHostAddress, kTestPhoneAddress, m.Type, m.Payload.size()) + m.Payload;
 }
 
 TSimPersona Make(const char* name) {
@@ -25,7 +19,7 @@ TSimPersona Make(const char* name) {
 const std::time_t kWall = 1700000000;
 
 std::vector<TSimMessage> Ask(TSimPersona& p, std::uint8_t type, const char* hex, std::int64_t nowMs = 0) {
-  return p.Answer(type, Hex(hex), nowMs, kWall);
+  return p.Answer(type, FromHex(hex), nowMs, kWall);
 }
 
 using Check = std::function<void(const std::string& frame)>;
@@ -181,7 +175,7 @@ TEST(SimPersona, ClockAndAlarmRoundTrips) {
     EXPECT_EQ(U8(AsFrame(Ask(p, t, "00 01 00 60 01 01 07 07 D4 0D 01 00 00 00").at(0)), 10), 0x00);
 
     const std::uint8_t kind = t == 0x11 ? 0x20 : 0x32;
-    const std::string on = "00 01 00 6B 01 " + SimHexByte(kind) + " 03 02 06 2D 00";
+    const std::string on = "00 01 00 6B 01 " + ToHex(Bytes({kind})) + " 03 02 06 2D 00";
     EXPECT_EQ(U8(AsFrame(Ask(p, t, on.c_str()).at(0)), 10), 0x01);
     const std::string alarm = AsFrame(Ask(p, t, "00 01 00 6D").at(0));
     EXPECT_EQ(U8(alarm, 9), 0x6E);

@@ -7,58 +7,11 @@
 #include <string_view>
 #include <vector>
 
-inline std::string Hex(std::string_view text) {
-  std::string out;
-  int high = -1;
-  for (char c : text) {
-    int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      out += static_cast<char>(high * 16 + v);
-      high = -1;
-    }
-  }
-  return out;
-}
+#include "TestBytes.h"
+#include "TestFrames.h"
 
 inline std::uint8_t U8(std::string_view s, std::size_t i) {
   return static_cast<std::uint8_t>(s.at(i));
-}
-
-// A frame built the way the host builds it: 1E 00 10 type len block [pad] checksum.
-inline std::string HostFbus(std::uint8_t type, std::string_view payload, std::uint8_t seq) {
-  std::string block(payload);
-  block += '\x01';
-  block += static_cast<char>(seq);
-  std::string f = {'\x1E',
-                   '\x00',
-                   '\x10',
-                   static_cast<char>(type),
-                   static_cast<char>(block.size() >> 8),
-                   static_cast<char>(block.size() & 0xFF)};
-  f += block;
-  if (block.size() % 2) f += '\0';
-  std::uint8_t a = 0, b = 0;
-  for (std::size_t i = 0; i < f.size(); ++i) (i % 2 ? b : a) ^= static_cast<std::uint8_t>(f[i]);
-  f += static_cast<char>(a);
-  f += static_cast<char>(b);
-  return f;
-}
-
-inline std::string HostPhonet(std::uint8_t type, std::string_view payload, std::uint8_t media = 0x19) {
-  std::string f = {static_cast<char>(media),
-                   '\x00',
-                   '\x10',
-                   static_cast<char>(type),
-                   static_cast<char>(payload.size() >> 8),
-                   static_cast<char>(payload.size() & 0xFF)};
-  f += payload;
-  return f;
 }
 
 struct HostFrame {
@@ -79,9 +32,7 @@ inline std::vector<HostFrame> HostCutFbus(std::string_view in, std::string* rest
     HostFrame f;
     f.Type = U8(in, i + 3);
     f.Bytes = std::string(in.substr(i, total));
-    std::uint8_t a = 0, b = 0;
-    for (std::size_t k = 0; k + 2 < total; ++k) (k % 2 ? b : a) ^= U8(f.Bytes, k);
-    f.ChecksumOk = a == U8(f.Bytes, total - 2) && b == U8(f.Bytes, total - 1);
+    f.ChecksumOk = FbusChecksumOf(f.Bytes.substr(0, total - 2)) == f.Bytes.substr(total - 2);
     out.push_back(f);
     i += total;
   }
@@ -114,9 +65,4 @@ inline std::vector<std::string> ModelLines(const std::string& frame) {
     }
   }
   return lines;  // only complete lines (ended by 0A)
-}
-
-inline std::string SimHexByte(std::uint8_t b) {
-  static const char d[] = "0123456789ABCDEF";
-  return std::string{d[b >> 4], d[b & 15]};
 }

@@ -47,9 +47,8 @@ std::map<std::string, std::string> CommonValues() {
 }
 
 void RemoveKey() {
-  TRegistry* reg = New<TRegistry>();
+  TOwned<TRegistry> reg(New<TRegistry>());
   reg->DeleteKey("Software\\Talvex");
-  reg->Free();
 }
 
 TEST(PhoneListWin, SaveConnectionsLeavesExactlyTheStringValues) {
