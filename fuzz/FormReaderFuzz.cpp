@@ -18,7 +18,7 @@ class TFuzzPart;
 
 class TFuzzItem : public TCollectionItem {
   FW_CLASS(TFuzzItem, TCollectionItem)
-public:
+ public:
   using TCollectionItem::TCollectionItem;
   int Width = 0;
   WideString Text;
@@ -27,7 +27,7 @@ public:
 
 class TFuzzPart : public TComponent {
   FW_CLASS(TFuzzPart, TComponent)
-public:
+ public:
   explicit TFuzzPart(TComponent* owner) : TComponent(owner) {
     Items = New<TStringList>();
     Columns = New<TCollection>(TFuzzItem::StaticClass());
@@ -66,7 +66,7 @@ public:
 
 class TFuzzForm : public TComponent {
   FW_CLASS(TFuzzForm, TComponent)
-public:
+ public:
   using TComponent::TComponent;
   TFuzzPart* Part1 = nullptr;
   void Part1Click(TObject*) {}

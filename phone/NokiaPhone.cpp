@@ -13,12 +13,12 @@
 #include <stdexcept>
 
 FW_BEGIN_CLASS(TNokiaPhone)
-FW_EVENT(Socket, Socket)
-FW_EVENT(InLogName, InLogName)
-FW_EVENT(OutLogName, OutLogName)
-FW_EVENT(ExpireDate, ExpireDate)
-FW_EVENT(OnChangePhone, OnChangePhone)
-FW_EVENT(OnMMSReceived, OnMMSReceived)
+  FW_EVENT(Socket, Socket)
+  FW_EVENT(InLogName, InLogName)
+  FW_EVENT(OutLogName, OutLogName)
+  FW_EVENT(ExpireDate, ExpireDate)
+  FW_EVENT(OnChangePhone, OnChangePhone)
+  FW_EVENT(OnMMSReceived, OnMMSReceived)
 FW_END_CLASS
 
 namespace {

@@ -1,7 +1,7 @@
 #include "PhoneFamilies.h"
 
-#include "NokiaUtils.h"
 #include "LinkFrames.h"
+#include "NokiaUtils.h"
 
 #include <initializer_list>
 

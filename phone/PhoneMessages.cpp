@@ -1,7 +1,7 @@
 #include "PhoneMessages.h"
 
-#include "NokiaUtils.h"
 #include "ByteReader.h"
+#include "NokiaUtils.h"
 #include "Timers.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 // A test binary whose only test fails; the harness must report it.
 #include <gtest/gtest.h>
 
-TEST(Harness, FailingTestIsReported) { EXPECT_EQ(1, 2); }
+TEST(Harness, FailingTestIsReported) {
+  EXPECT_EQ(1, 2);
+}

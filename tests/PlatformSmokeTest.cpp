@@ -3,8 +3,8 @@
 // libraries built for mingw (libjpeg, minizip) link and run.
 #include <windows.h>
 
-#include <cstdio>
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <string>
 
 extern "C" {
@@ -21,8 +21,7 @@ TEST(PlatformSmoke, RegistryValueRoundTrips) {
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const char value[] = "1";
-  ASSERT_EQ(RegSetValueExA(key, "COM21", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "COM21", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value), ERROR_SUCCESS);
   char buf[16] = {};
   DWORD type = 0, size = sizeof buf;
   ASSERT_EQ(RegQueryValueExA(key, "COM21", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);

@@ -3,13 +3,19 @@
 #include <algorithm>
 
 FW_BEGIN_CLASS(TAnimatedImage)
-  FW_PROP(Active, GetActive, SetActive) FW_DEFAULT(0)
+  FW_PROP(Active, GetActive, SetActive)
+  FW_DEFAULT(0)
   FW_PROP(Glyph, GetGlyph, SetGlyph)
-  FW_PROP(GlyphNum, GetGlyphNum, SetGlyphNum) FW_DEFAULT(0)
-  FW_PROP(NumGlyphs, GetNumGlyphs, SetNumGlyphs) FW_DEFAULT(1)
-  FW_PROP(Interval, GetInterval, SetInterval) FW_DEFAULT(100)
-  FW_PROP(Orientation, Orientation, Orientation) FW_DEFAULT(goHorizontal)
-  FW_PROP(InactiveGlyph, InactiveGlyph, InactiveGlyph) FW_DEFAULT(-1)
+  FW_PROP(GlyphNum, GetGlyphNum, SetGlyphNum)
+  FW_DEFAULT(0)
+  FW_PROP(NumGlyphs, GetNumGlyphs, SetNumGlyphs)
+  FW_DEFAULT(1)
+  FW_PROP(Interval, GetInterval, SetInterval)
+  FW_DEFAULT(100)
+  FW_PROP(Orientation, Orientation, Orientation)
+  FW_DEFAULT(goHorizontal)
+  FW_PROP(InactiveGlyph, InactiveGlyph, InactiveGlyph)
+  FW_DEFAULT(-1)
 FW_END_CLASS
 
 TAnimatedImage::TAnimatedImage(TComponent* owner) : TGraphicControl(owner) {
@@ -49,9 +55,13 @@ void TAnimatedImage::SetNumGlyphs(int v) {
   Invalidate();
 }
 
-unsigned TAnimatedImage::GetInterval() const { return timer_->GetInterval(); }
+unsigned TAnimatedImage::GetInterval() const {
+  return timer_->GetInterval();
+}
 
-void TAnimatedImage::SetInterval(unsigned v) { timer_->SetInterval(v); }
+void TAnimatedImage::SetInterval(unsigned v) {
+  timer_->SetInterval(v);
+}
 
 void TAnimatedImage::Loaded() {
   inherited::Loaded();

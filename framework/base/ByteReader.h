@@ -11,15 +11,14 @@
 #include <string_view>
 
 class EByteRange : public std::out_of_range {
-public:
+ public:
   using std::out_of_range::out_of_range;
 };
 
 class ByteReader {
-public:
+ public:
   ByteReader() = default;
-  ByteReader(const void* data, std::size_t size)
-      : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
+  ByteReader(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
   explicit ByteReader(std::string_view bytes) : ByteReader(bytes.data(), bytes.size()) {}
 
   std::size_t Size() const { return size_; }
@@ -86,11 +85,9 @@ public:
     return static_cast<std::uint16_t>((data_[offset] << 8) | data_[offset + 1]);
   }
   // True when `count` bytes starting at `offset` lie inside the data.
-  bool Fits(std::size_t offset, std::size_t count) const {
-    return offset <= size_ && count <= size_ - offset;
-  }
+  bool Fits(std::size_t offset, std::size_t count) const { return offset <= size_ && count <= size_ - offset; }
 
-private:
+ private:
   void Need(std::size_t count) const {
     if (count > size_ - pos_) Fail(pos_, count);
   }

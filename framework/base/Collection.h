@@ -12,7 +12,7 @@ class TCollection;
 
 class TCollectionItem : public TPersistent {
   FW_CLASS(TCollectionItem, TPersistent)
-public:
+ public:
   static constexpr int FwFamily = 2;  // created from metadata with its collection
   explicit TCollectionItem(TCollection* collection);
   void Destroy() override;
@@ -26,11 +26,11 @@ public:
   TPersistent* GetOwner() override;
   std::string GetNamePath() override;
 
-protected:
+ protected:
   // Reports a change of this item (or, with allItems, of the whole collection).
   void Changed(bool allItems);
 
-private:
+ private:
   friend class TCollection;
   TCollection* collection_ = nullptr;
   int id_ = 0;
@@ -38,7 +38,7 @@ private:
 
 class TCollection : public TPersistent {
   FW_CLASS(TCollection, TPersistent)
-public:
+ public:
   explicit TCollection(const ClassInfo& itemClass);
   void Destroy() override;
 
@@ -61,12 +61,12 @@ public:
   // The property name under which the owner publishes this collection (for the name path).
   std::string PropName;
 
-protected:
+ protected:
   // Called after a change of `item`, or of the whole collection when null.
   virtual void Update(TCollectionItem* item);
   void Changed();
 
-private:
+ private:
   friend class TCollectionItem;
   void InsertItem(TCollectionItem* item);
   void RemoveItem(TCollectionItem* item);
@@ -81,10 +81,10 @@ private:
 // A collection that knows the persistent object holding it.
 class TOwnedCollection : public TCollection {
   FW_CLASS(TOwnedCollection, TCollection)
-public:
+ public:
   TOwnedCollection(TPersistent* owner, const ClassInfo& itemClass) : TCollection(itemClass), owner_(owner) {}
   TPersistent* GetOwner() override { return owner_; }
 
-private:
+ private:
   TPersistent* owner_;
 };

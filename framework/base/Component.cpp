@@ -6,8 +6,10 @@
 #include "SysUtils.h"
 
 FW_BEGIN_CLASS(TComponent)
-  FW_PROP(Name, GetName, SetName) FW_NOT_STORED
-  FW_PROP(Tag, Tag, Tag) FW_DEFAULT(0)
+  FW_PROP(Name, GetName, SetName)
+  FW_NOT_STORED
+  FW_PROP(Tag, Tag, Tag)
+  FW_DEFAULT(0)
 FW_END_CLASS
 
 bool IsValidIdent(const std::string& ident) {
@@ -52,14 +54,12 @@ void TComponent::SetState(TComponentStateItem item, bool on) {
 void TComponent::ValidateRename(TComponent* component, const std::string& curName, const std::string& newName) {
   if (!component || newName.empty() || SameText(curName, newName)) return;
   TComponent* existing = FindComponent(newName);
-  if (existing && existing != component)
-    throw EComponentError("A component named " + newName + " already exists");
+  if (existing && existing != component) throw EComponentError("A component named " + newName + " already exists");
 }
 
 void TComponent::SetName(const std::string& name) {
   if (name_ == name) return;
-  if (!name.empty() && !IsValidIdent(name))
-    throw EComponentError("'" + name + "' is not a valid component name");
+  if (!name.empty() && !IsValidIdent(name)) throw EComponentError("'" + name + "' is not a valid component name");
   if (owner_)
     owner_->ValidateRename(this, name_, name);
   else
@@ -173,15 +173,19 @@ void TComponent::DestroyComponents() {
 void TComponent::DefineProperties(TFiler& filer) {
   inherited::DefineProperties(filer);
   filer.DefineProperty(
-      "Left", [this](TReader& r) { DesignLeft = r.ReadInteger(); },
-      [this](TWriter& w) { w.WriteInteger(DesignLeft); }, DesignLeft != 0);
+      "Left", [this](TReader& r) { DesignLeft = r.ReadInteger(); }, [this](TWriter& w) { w.WriteInteger(DesignLeft); },
+      DesignLeft != 0);
   filer.DefineProperty(
       "Top", [this](TReader& r) { DesignTop = r.ReadInteger(); }, [this](TWriter& w) { w.WriteInteger(DesignTop); },
       DesignTop != 0);
 }
 
-void TComponent::Loaded() { state_.Exclude(csLoading); }
+void TComponent::Loaded() {
+  state_.Exclude(csLoading);
+}
 
-void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
+void TComponent::ReadState(TReader& reader) {
+  reader.ReadData(this);
+}
 
 void TComponent::GetChildren(const Method<void(TComponent*)>&, TComponent*) {}

@@ -24,7 +24,7 @@ FW_ENUM(TOperation, opInsert, opRemove);
 
 class TComponent : public TPersistent {
   FW_CLASS(TComponent, TPersistent)
-public:
+ public:
   static constexpr int FwFamily = 1;  // created from metadata with an owner
   explicit TComponent(TComponent* owner);
 
@@ -34,7 +34,7 @@ public:
   TComponent* Owner() const { return owner_; }
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   TComponent* Components(int index) const;  // raises EListError out of range
-  int ComponentIndex() const;                // position in the owner's list, -1 without owner
+  int ComponentIndex() const;               // position in the owner's list, -1 without owner
   // An owned component by name (case-insensitive); null when none.
   TComponent* FindComponent(const std::string& name) const;
 
@@ -83,11 +83,11 @@ public:
   // State changes made by the form reader and writer.
   void SetState(TComponentStateItem item, bool on);
 
-protected:
+ protected:
   virtual void Notification(TComponent* component, TOperation operation);
   void SetReference(bool enable);
 
-private:
+ private:
   void Insert(TComponent* component);
   void Remove(TComponent* component);
   void NotifyAll(TComponent* component, TOperation operation);

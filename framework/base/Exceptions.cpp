@@ -1,6 +1,8 @@
 #include "Exceptions.h"
 
-void Abort() { throw EAbort("Operation aborted"); }
+void Abort() {
+  throw EAbort("Operation aborted");
+}
 
 void Assert(bool condition, const std::string& message, const char* file, int line) {
   if (condition) return;

@@ -7,7 +7,7 @@
 #include <string>
 
 class Exception : public std::exception {
-public:
+ public:
   Exception() = default;
   explicit Exception(std::string message, int helpContext = 0)
       : Message(std::move(message)), HelpContext(helpContext) {}
@@ -21,11 +21,11 @@ public:
 };
 
 // Declares an exception class that takes its base's constructors.
-#define FW_EXCEPTION(Cls, Base)                                 \
-  class Cls : public Base {                                     \
-  public:                                                       \
-    using Base::Base;                                           \
-    const char* ClassName() const override { return #Cls; }     \
+#define FW_EXCEPTION(Cls, Base)                             \
+  class Cls : public Base {                                 \
+   public:                                                  \
+    using Base::Base;                                       \
+    const char* ClassName() const override { return #Cls; } \
   }
 
 FW_EXCEPTION(EAbort, Exception);
@@ -60,7 +60,7 @@ FW_EXCEPTION(EInvalidGraphicOperation, Exception);
 
 // An operating-system error with its error code.
 class EOSError : public Exception {
-public:
+ public:
   using Exception::Exception;
   EOSError(std::string message, unsigned errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
   unsigned ErrorCode = 0;
@@ -69,7 +69,7 @@ public:
 
 // A run-time I/O error with its error code.
 class EInOutError : public Exception {
-public:
+ public:
   using Exception::Exception;
   EInOutError(std::string message, int errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
   int ErrorCode = 0;

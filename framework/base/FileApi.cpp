@@ -1,9 +1,9 @@
 #include "FileApi.h"
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -13,7 +13,7 @@
 namespace {
 
 class StdioFileApi : public FileApi {
-public:
+ public:
   Handle Open(const std::string& name, unsigned mode, std::string& error) override {
     const char* how;
     if (mode == fmCreate || (mode & 0xFF00) == fmCreate)
@@ -68,7 +68,9 @@ public:
     struct stat st;
     return ::stat(name.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
   }
-  bool DeleteFile(const std::string& name) override { return std::remove(name.c_str()) == 0; }
+  bool DeleteFile(const std::string& name) override {
+    return std::remove(name.c_str()) == 0;
+  }
 };
 
 StdioFileApi g_stdio;
@@ -76,8 +78,16 @@ FileApi* g_api = nullptr;
 
 }  // namespace
 
-FileApi& GetFileApi() { return g_api ? *g_api : g_stdio; }
-void SetFileApi(FileApi* api) { g_api = api; }
+FileApi& GetFileApi() {
+  return g_api ? *g_api : g_stdio;
+}
+void SetFileApi(FileApi* api) {
+  g_api = api;
+}
 
-bool FileExists(const std::string& name) { return GetFileApi().FileExists(name); }
-bool DeleteFile(const std::string& name) { return GetFileApi().DeleteFile(name); }
+bool FileExists(const std::string& name) {
+  return GetFileApi().FileExists(name);
+}
+bool DeleteFile(const std::string& name) {
+  return GetFileApi().DeleteFile(name);
+}

@@ -21,7 +21,7 @@ constexpr unsigned fmCreate = 0xFF00;
 enum class SeekOrigin { Beginning = 0, Current = 1, End = 2 };
 
 class FileApi {
-public:
+ public:
   using Handle = void*;  // null = invalid
   virtual ~FileApi() = default;
   // Opens (or with fmCreate creates/truncates) a file; on failure returns null and sets `error`.

@@ -69,7 +69,7 @@ double ExtendedToDouble(const std::uint8_t in[10]);
 
 class TFiler : public TObject {
   FW_CLASS(TFiler, TObject)
-public:
+ public:
   using ReaderProc = std::function<void(TReader&)>;
   using WriterProc = std::function<void(TWriter&)>;
   using StreamProc = std::function<void(TStream&)>;
@@ -90,17 +90,16 @@ public:
   TPersistent* Ancestor = nullptr;  // always null: nothing streams against an ancestor
   bool IgnoreChildren = false;
 
-protected:
+ protected:
   TStream* stream_;
 };
 
 class TReader : public TFiler {
   FW_CLASS(TReader, TFiler)
-public:
+ public:
   explicit TReader(TStream& stream) : TFiler(stream) {}
 
-  void DefineProperty(const std::string& name, const ReaderProc& read, const WriterProc& write,
-                      bool hasData) override;
+  void DefineProperty(const std::string& name, const ReaderProc& read, const WriterProc& write, bool hasData) override;
   void DefineBinaryProperty(const std::string& name, const StreamProc& read, const StreamProc& write,
                             bool hasData) override;
 
@@ -130,16 +129,16 @@ public:
   bool ReadBoolean();
   char ReadChar();
   char16_t ReadWideChar();
-  double ReadFloat();     // extended, double-like values and integers
+  double ReadFloat();        // extended, double-like values and integers
   TExtended ReadExtended();  // an extended value as it stands; other numbers converted
   float ReadSingle();
   double ReadCurrency();  // the currency value (stored times 10000)
   TDateTime ReadDate();
-  std::string ReadString();      // any string kind, as ANSI
-  WideString ReadWideString();   // any string kind, as UTF-16
-  std::string ReadIdent();       // identifiers and False, True, nil, Null
-  std::string ReadStr();         // a raw short string (names)
-  std::string ReadBinary();      // a vaBinary value's bytes
+  std::string ReadString();                        // any string kind, as ANSI
+  WideString ReadWideString();                     // any string kind, as UTF-16
+  std::string ReadIdent();                         // identifiers and False, True, nil, Null
+  std::string ReadStr();                           // a raw short string (names)
+  std::string ReadBinary();                        // a vaBinary value's bytes
   std::uint64_t ReadSet(const TypeInfo* setType);  // the value type must have been read
   void SkipValue();
 
@@ -147,7 +146,7 @@ public:
   const std::string& PropName() const { return propName_; }
   std::int64_t Position() { return stream_->Position(); }
 
-private:
+ private:
   struct Fixup {
     TPersistent* instance;
     const PropInfo* prop;
@@ -184,11 +183,10 @@ TComponent* ReadComponentData(const void* data, std::size_t size, TComponent* ro
 
 class TWriter : public TFiler {
   FW_CLASS(TWriter, TFiler)
-public:
+ public:
   explicit TWriter(TStream& stream) : TFiler(stream) {}
 
-  void DefineProperty(const std::string& name, const ReaderProc& read, const WriterProc& write,
-                      bool hasData) override;
+  void DefineProperty(const std::string& name, const ReaderProc& read, const WriterProc& write, bool hasData) override;
   void DefineBinaryProperty(const std::string& name, const StreamProc& read, const StreamProc& write,
                             bool hasData) override;
 
@@ -215,7 +213,7 @@ public:
   void WriteFloat(double value);  // extended
   void WriteExtended(const TExtended& value);
   void WriteSingle(float value);
-  void WriteCurrency(double value);  // stored times 10000
+  void WriteCurrency(double value);            // stored times 10000
   void WriteCurrencyRaw(std::int64_t scaled);  // the stored value itself
   void WriteDate(TDateTime value);
   void WriteString(const std::string& s);  // vaString up to 255 bytes, else vaLString
@@ -226,7 +224,6 @@ public:
   void WriteSet(const TypeInfo* setType, std::uint64_t bits);
   void Write(const void* data, std::size_t count) { stream_->WriteBuffer(data, static_cast<std::int64_t>(count)); }
 
-private:
+ private:
   std::string propPath_;
 };
-

@@ -87,7 +87,9 @@ void TList::Move(int from, int to) {
   items_.insert(items_.begin() + to, item);
 }
 
-void TList::Pack() { items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end()); }
+void TList::Pack() {
+  items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end());
+}
 
 void TList::Clear() {
   while (!items_.empty()) Delete(Count() - 1);
@@ -107,11 +109,11 @@ void TObjectList::Notify(void* item, TListNotification action) {
 // The helper that receives the free notifications of a TComponentList's components.
 class TComponentListNexus : public TComponent {
   FW_CLASS(TComponentListNexus, TComponent)
-public:
+ public:
   explicit TComponentListNexus(TComponent* owner) : TComponent(owner) {}
   TComponentList* list_ = nullptr;
 
-protected:
+ protected:
   void Notification(TComponent* c, TOperation op) override {
     if (op == opRemove && list_) list_->ComponentFreed(c);
     inherited::Notification(c, op);
@@ -130,9 +132,13 @@ TComponent* TComponentList::Items(int index) const {
   return static_cast<TComponent*>(static_cast<TObject*>(Get(index)));
 }
 
-int TComponentList::Add(TComponent* item) { return TList::Add(static_cast<TObject*>(item)); }
+int TComponentList::Add(TComponent* item) {
+  return TList::Add(static_cast<TObject*>(item));
+}
 
-int TComponentList::IndexOf(const TComponent* item) const { return TList::IndexOf(static_cast<const TObject*>(item)); }
+int TComponentList::IndexOf(const TComponent* item) const {
+  return TList::IndexOf(static_cast<const TObject*>(item));
+}
 
 void TComponentList::ComponentFreed(TComponent* c) {
   // the component is going away on its own: drop it without freeing it again
@@ -169,7 +175,9 @@ TList* TThreadList::LockList() {
   return list_;
 }
 
-void TThreadList::UnlockList() { lock_.unlock(); }
+void TThreadList::UnlockList() {
+  lock_.unlock();
+}
 
 void TThreadList::Add(void* item) {
   TList* l = LockList();

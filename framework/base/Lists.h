@@ -12,7 +12,7 @@ FW_ENUM(TListNotification, lnAdded, lnExtracted, lnDeleted);
 
 class TList : public TObject {
   FW_CLASS(TList, TObject)
-public:
+ public:
   TList() = default;
   void Destroy() override;
 
@@ -23,7 +23,7 @@ public:
   int Add(void* item);
   void Insert(int index, void* item);
   void Delete(int index);
-  int Remove(void* item);    // index it had, or -1
+  int Remove(void* item);     // index it had, or -1
   void* Extract(void* item);  // removes without "deleting" (lnExtracted)
   int IndexOf(const void* item) const;
   void Exchange(int a, int b);
@@ -36,18 +36,18 @@ public:
   void Sort(int (*compare)(void*, void*));
   const std::vector<void*>& List() const { return items_; }
 
-protected:
+ protected:
   virtual void Notify(void* item, TListNotification action);
   void CheckIndex(int index, bool allowEnd = false) const;
 
-private:
+ private:
   std::vector<void*> items_;
 };
 
 // A list of objects; when OwnsObjects (the default) it frees the objects it deletes or clears.
 class TObjectList : public TList {
   FW_CLASS(TObjectList, TList)
-public:
+ public:
   explicit TObjectList(bool ownsObjects = true) : OwnsObjects(ownsObjects) {}
   bool OwnsObjects;
 
@@ -58,7 +58,7 @@ public:
   TObject* Extract(TObject* item) { return static_cast<TObject*>(TList::Extract(item)); }
   int IndexOf(const TObject* item) const { return TList::IndexOf(item); }
 
-protected:
+ protected:
   void Notify(void* item, TListNotification action) override;
 };
 
@@ -68,17 +68,17 @@ class TComponent;
 // for a free notification through a hidden helper component).
 class TComponentList : public TObjectList {
   FW_CLASS(TComponentList, TObjectList)
-public:
+ public:
   explicit TComponentList(bool ownsObjects = true);
   void Destroy() override;
   TComponent* Items(int index) const;
   int Add(TComponent* item);
   int IndexOf(const TComponent* item) const;
 
-protected:
+ protected:
   void Notify(void* item, TListNotification action) override;
 
-private:
+ private:
   friend class TComponentListNexus;
   void ComponentFreed(TComponent* c);
   TComponent* nexus_ = nullptr;
@@ -87,7 +87,7 @@ private:
 // A pointer list shared between threads: LockList gives the list under the lock.
 class TThreadList : public TObject {
   FW_CLASS(TThreadList, TObject)
-public:
+ public:
   TThreadList() = default;
   void Destroy() override;
   void Add(void* item);  // dupIgnore semantics: an item already present is not added again
@@ -96,7 +96,7 @@ public:
   TList* LockList();
   void UnlockList();
 
-private:
+ private:
   std::recursive_mutex lock_;
   TList* list_ = nullptr;
 };

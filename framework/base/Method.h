@@ -21,7 +21,7 @@ class Method;
 
 template <class R, class... A>
 class Method<R(A...)> {
-public:
+ public:
   using Code = R (*)(void*, A...);
 
   Method() = default;
@@ -69,7 +69,7 @@ public:
     return m;
   }
 
-private:
+ private:
   template <auto MF, class C>
   static R Thunk(void* d, A... a) {
     return (static_cast<C*>(d)->*MF)(std::forward<A>(a)...);

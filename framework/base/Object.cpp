@@ -50,7 +50,9 @@ const ClassInfo& TObject::StaticClass() {
   return info;
 }
 
-bool TObject::ClassNameIs(std::string_view name) const { return SameText(ClassName(), name); }
+bool TObject::ClassNameIs(std::string_view name) const {
+  return SameText(ClassName(), name);
+}
 
 MethodRef TObject::MethodAddress(std::string_view name) {
   const MethodEntry* e = ClassType().FindMethod(name);

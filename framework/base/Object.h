@@ -51,13 +51,13 @@ struct ClassInfo {
 
   const char* Name() const { return name.c_str(); }
   bool InheritsFrom(const ClassInfo& other) const;
-  const FieldEntry* FindField(std::string_view fieldName) const;     // own class, then ancestors
-  const MethodEntry* FindMethod(std::string_view methodName) const;  // own class, then ancestors
+  const FieldEntry* FindField(std::string_view fieldName) const;          // own class, then ancestors
+  const MethodEntry* FindMethod(std::string_view methodName) const;       // own class, then ancestors
   std::string MethodName(const MethodRef& m, const TObject* root) const;  // "" when not published
 };
 
 class TObject {
-public:
+ public:
   TObject() = default;
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
@@ -120,7 +120,7 @@ using TOwned = std::unique_ptr<T, FreeDeleter>;
 void RegisterClass(const ClassInfo& cls);
 void RegisterClasses(std::initializer_list<const ClassInfo*> classes);
 void UnRegisterClass(const ClassInfo& cls);
-const ClassInfo* GetClass(std::string_view name);  // null when unknown
+const ClassInfo* GetClass(std::string_view name);   // null when unknown
 const ClassInfo& FindClass(std::string_view name);  // raises EClassNotFound "Class %s not found"
 
 // Checked cast: raises EInvalidCast "Invalid class typecast" when obj is not a T.
@@ -130,13 +130,15 @@ T* As(TObject* obj) {
   return static_cast<T*>(obj);
 }
 
-#define FW_CLASS(Cls, Base)                                           \
-public:                                                               \
-  using inherited = Base;                                             \
-  static const ClassInfo& StaticClass();                              \
-  const ClassInfo& ClassType() const override { return StaticClass(); } \
-                                                                      \
-private:
+#define FW_CLASS(Cls, Base)                     \
+ public:                                        \
+  using inherited = Base;                       \
+  static const ClassInfo& StaticClass();        \
+  const ClassInfo& ClassType() const override { \
+    return StaticClass();                       \
+  }                                             \
+                                                \
+ private:
 
 // --- Building the tables ----------------------------------------------------------------------
 
@@ -244,7 +246,7 @@ V FromOrd(std::int64_t o) {
 
 template <class T>
 class ClassBuilder {
-public:
+ public:
   ClassBuilder(const char* name, const ClassInfo* parent) {
     info_.name = name;
     info_.parent = parent;
@@ -274,8 +276,12 @@ public:
     p.type = fw_detail::TypeOf<V>();
     constexpr bool hasSet = !std::is_same_v<decltype(S), std::nullptr_t>;
     switch (p.type->kind) {
-      case TypeKind::Integer: case TypeKind::Int64: case TypeKind::Char: case TypeKind::WChar:
-      case TypeKind::Enumeration: case TypeKind::Set:
+      case TypeKind::Integer:
+      case TypeKind::Int64:
+      case TypeKind::Char:
+      case TypeKind::WChar:
+      case TypeKind::Enumeration:
+      case TypeKind::Set:
         if constexpr (std::is_arithmetic_v<V> || std::is_enum_v<V> || fw_detail::IsSet<V>::value ||
                       fw_detail::IsNamedInt<V>) {
           p.getOrd = [](const TObject* o) { return fw_detail::ToOrd<V>(Get<G, V>(o)); };
@@ -302,7 +308,9 @@ public:
         break;
       case TypeKind::Class:
         if constexpr (std::is_pointer_v<V>) {
-          p.getObj = [](const TObject* o) -> TObject* { return const_cast<TObject*>(static_cast<const TObject*>(Get<G, V>(o))); };
+          p.getObj = [](const TObject* o) -> TObject* {
+            return const_cast<TObject*>(static_cast<const TObject*>(Get<G, V>(o)));
+          };
           if constexpr (hasSet)
             p.setObj = [](TObject* o, TObject* v) {
               using C = std::remove_cv_t<std::remove_pointer_t<V>>;
@@ -368,7 +376,7 @@ public:
 
   ClassInfo Build() { return std::move(info_); }
 
-private:
+ private:
   // TComponent descendants declare FwFamily = 1, collection items FwFamily = 2.
   static constexpr int FamilyOf() {
     if constexpr (requires { T::FwFamily; })
@@ -396,9 +404,9 @@ private:
   ClassInfo info_;
 };
 
-#define FW_BEGIN_CLASS(Cls)                                                   \
-  const ClassInfo& Cls::StaticClass() {                                       \
-    using Self [[maybe_unused]] = Cls;                                        \
+#define FW_BEGIN_CLASS(Cls)             \
+  const ClassInfo& Cls::StaticClass() { \
+    using Self [[maybe_unused]] = Cls;  \
     static const ClassInfo info = ClassBuilder<Cls>(#Cls, &Cls::inherited::StaticClass())
 #define FW_PROP(Name, Getter, Setter) .Prop<&Self::Getter, &Self::Setter>(#Name)
 #define FW_PROP_RO(Name, Getter) .Prop<&Self::Getter, nullptr>(#Name)
@@ -413,4 +421,6 @@ private:
   return info;       \
   }
 // A class without published members.
-#define FW_IMPLEMENT_CLASS(Cls) FW_BEGIN_CLASS(Cls) FW_END_CLASS
+#define FW_IMPLEMENT_CLASS(Cls) \
+  FW_BEGIN_CLASS(Cls)           \
+  FW_END_CLASS

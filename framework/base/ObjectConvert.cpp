@@ -17,7 +17,7 @@ const char kLineBreak[] = "\r\n";
 // --- binary -> text ------------------------------------------------------------------------------
 
 class BinaryToText {
-public:
+ public:
   BinaryToText(TStream& input, TStream& output) : reader_(New<TReader>(input)), out_(output) {}
   ~BinaryToText() { reader_->Free(); }
 
@@ -27,7 +27,7 @@ public:
     Flush();
   }
 
-private:
+ private:
   // One more level of nesting until the block ends.
   [[nodiscard]] auto EnterNesting() {
     if (depth_ >= kMaxFilerDepth) throw EReadError("Form data is nested too deeply");
@@ -179,7 +179,10 @@ private:
         Put(")");
         break;
       }
-      case vaInt8: case vaInt16: case vaInt32: case vaInt64:
+      case vaInt8:
+      case vaInt16:
+      case vaInt32:
+      case vaInt64:
         Put(std::to_string(reader_->ReadInt64()));
         break;
       case vaExtended: {
@@ -198,7 +201,8 @@ private:
       case vaDate:
         Put(FloatText(reader_->ReadFloat()) + "d");
         break;
-      case vaString: case vaLString: {
+      case vaString:
+      case vaLString: {
         std::string s = reader_->ReadString();
         std::u16string units;
         units.reserve(s.size());
@@ -206,10 +210,15 @@ private:
         WriteString(units, false, level);
         break;
       }
-      case vaWString: case vaUTF8String:
+      case vaWString:
+      case vaUTF8String:
         WriteString(reader_->ReadWideString(), true, level);
         break;
-      case vaIdent: case vaFalse: case vaTrue: case vaNil: case vaNull:
+      case vaIdent:
+      case vaFalse:
+      case vaTrue:
+      case vaNil:
+      case vaNull:
         Put(reader_->ReadIdent());
         break;
       case vaBinary: {
@@ -278,7 +287,7 @@ private:
 // --- text -> binary ------------------------------------------------------------------------------
 
 class TextToBinary {
-public:
+ public:
   TextToBinary(TStream& input, TStream& output) : parser_(New<TParser>(input)), writer_(New<TWriter>(output)) {}
   ~TextToBinary() {
     parser_->Free();
@@ -291,7 +300,7 @@ public:
     if (parser_->Token() != toEOF) parser_->Error("End of file expected");
   }
 
-private:
+ private:
   // One more level of nesting until the block ends.
   [[nodiscard]] auto EnterNesting() {
     if (depth_ >= kMaxFilerDepth) parser_->Error("Form text is nested too deeply");
@@ -344,8 +353,8 @@ private:
     writer_->WritePrefix(flags, static_cast<int>(position));
     WriteName(className);
     WriteName(name);
-    while (!(parser_->TokenSymbolIs("END") || parser_->TokenSymbolIs("OBJECT") ||
-             parser_->TokenSymbolIs("INHERITED") || parser_->TokenSymbolIs("INLINE"))) {
+    while (!(parser_->TokenSymbolIs("END") || parser_->TokenSymbolIs("OBJECT") || parser_->TokenSymbolIs("INHERITED") ||
+             parser_->TokenSymbolIs("INLINE"))) {
       if (parser_->Token() == toEOF) parser_->Error("end expected");
       ConvertProperty();
     }

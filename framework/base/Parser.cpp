@@ -12,8 +12,12 @@ FW_IMPLEMENT_CLASS(TParser)
 
 namespace {
 
-bool IsAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -29,9 +33,13 @@ TParser::TParser(TStream& stream) {
   Start();
 }
 
-TParser::TParser(std::string text) : text_(std::move(text)) { Start(); }
+TParser::TParser(std::string text) : text_(std::move(text)) {
+  Start();
+}
 
-void TParser::Start() { NextToken(); }
+void TParser::Start() {
+  NextToken();
+}
 
 void TParser::Error(const std::string& message) const {
   throw EParserError(message + " on line " + std::to_string(tokenLine_));
@@ -188,7 +196,9 @@ WideString TParser::TokenWideString() const {
   return w;
 }
 
-bool TParser::TokenSymbolIs(std::string_view s) const { return token_ == toSymbol && SameText(raw_, s); }
+bool TParser::TokenSymbolIs(std::string_view s) const {
+  return token_ == toSymbol && SameText(raw_, s);
+}
 
 std::string TParser::TokenComponentIdent() {
   CheckToken(toSymbol);

@@ -25,7 +25,7 @@ constexpr char toWString = 5;
 
 class TParser : public TObject {
   FW_CLASS(TParser, TObject)
-public:
+ public:
   explicit TParser(TStream& stream);  // reads the stream from its position to the end
   explicit TParser(std::string text);
 
@@ -33,7 +33,7 @@ public:
   char NextToken();
   int SourceLine() const { return tokenLine_; }
 
-  std::string TokenString() const;    // a symbol's or number's text, or a string's ANSI value
+  std::string TokenString() const;     // a symbol's or number's text, or a string's ANSI value
   WideString TokenWideString() const;  // a string's value as UTF-16
   std::int64_t TokenInt() const { return int_; }
   double TokenFloat() const { return float_; }  // the nearest double (an infinity beyond its range)
@@ -50,16 +50,16 @@ public:
   // After a '{' token: reads hexadecimal digit pairs (blanks allowed) up to '}', which becomes the token.
   std::string HexToBinary();
 
-private:
+ private:
   void Start();
   std::string text_;
   std::size_t pos_ = 0;
   int line_ = 1;
   int tokenLine_ = 1;
   char token_ = toEOF;
-  std::string raw_;           // symbol/number text
-  std::u16string units_;      // string value: units; raw quoted bytes stay bytes
-  std::string rawMask_;       // per unit: 1 when it is a raw byte from a quoted run
+  std::string raw_;       // symbol/number text
+  std::u16string units_;  // string value: units; raw quoted bytes stay bytes
+  std::string rawMask_;   // per unit: 1 when it is a raw byte from a quoted run
   std::int64_t int_ = 0;
   double float_ = 0;
   TExtended extended_;

@@ -9,7 +9,9 @@ void TPersistent::Assign(TPersistent* source) {
     AssignError(nullptr);
 }
 
-void TPersistent::AssignTo(TPersistent* dest) { dest->AssignError(this); }
+void TPersistent::AssignTo(TPersistent* dest) {
+  dest->AssignError(this);
+}
 
 void TPersistent::AssignError(TPersistent* source) {
   std::string from = source ? source->ClassName() : "nil";

@@ -9,7 +9,7 @@ class TFiler;
 
 class TPersistent : public TObject {
   FW_CLASS(TPersistent, TObject)
-public:
+ public:
   // Copies `source` into this object; falls back to source->AssignTo(this).
   // An unsuitable pair raises EConvertError "Cannot assign a X to a Y".
   virtual void Assign(TPersistent* source);
@@ -20,7 +20,7 @@ public:
   // A dotted path naming this object from its owners ("Form1.Button1", "Tree.Columns[2]").
   virtual std::string GetNamePath();
 
-protected:
+ protected:
   virtual void AssignTo(TPersistent* dest);
   [[noreturn]] void AssignError(TPersistent* source);
 };

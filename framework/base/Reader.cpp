@@ -30,7 +30,9 @@ std::string InstanceName(TPersistent* instance) {
   return path.empty() ? instance->ClassName() : path;
 }
 
-bool IsIntType(TValueType t) { return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64; }
+bool IsIntType(TValueType t) {
+  return t == vaInt8 || t == vaInt16 || t == vaInt32 || t == vaInt64;
+}
 
 // Wraps any error met while reading a property in an EReadError naming it.
 [[noreturn]] void RethrowNamed(const std::string& where) {
@@ -57,7 +59,9 @@ void TReader::CheckLeft(std::uint64_t count) {
   if (left < 0 || count > static_cast<std::uint64_t>(left)) throw EReadError("Stream read error");
 }
 
-void TReader::PropValueError() { throw EReadError("Invalid property value"); }
+void TReader::PropValueError() {
+  throw EReadError("Invalid property value");
+}
 
 TValueType TReader::ReadValue() {
   std::uint8_t b = stream_->ReadU8();
@@ -81,8 +85,12 @@ void TReader::CheckValue(TValueType expected) {
   if (ReadValue() != expected) PropValueError();
 }
 
-void TReader::ReadListBegin() { CheckValue(vaList); }
-void TReader::ReadListEnd() { CheckValue(vaNull); }
+void TReader::ReadListBegin() {
+  CheckValue(vaList);
+}
+void TReader::ReadListEnd() {
+  CheckValue(vaNull);
+}
 
 void TReader::ReadSignature() {
   char sig[4];
@@ -130,7 +138,9 @@ std::int32_t TReader::ReadInteger() {
   return static_cast<std::int32_t>(v);
 }
 
-std::int64_t TReader::ReadInt64() { return ReadIntegerValue(ReadValue()); }
+std::int64_t TReader::ReadInt64() {
+  return ReadIntegerValue(ReadValue());
+}
 
 bool TReader::ReadBoolean() {
   TValueType t = ReadValue();
@@ -138,7 +148,9 @@ bool TReader::ReadBoolean() {
   return t == vaTrue;
 }
 
-std::uint32_t TReader::ReadLength() { return stream_->ReadU32(); }
+std::uint32_t TReader::ReadLength() {
+  return stream_->ReadU32();
+}
 
 std::string TReader::ReadStr() {
   std::uint8_t n = stream_->ReadU8();
@@ -260,10 +272,16 @@ TExtended TReader::ReadExtended() {
   return TExtended::FromBytes(b);
 }
 
-float TReader::ReadSingle() { return static_cast<float>(ReadFloat()); }
+float TReader::ReadSingle() {
+  return static_cast<float>(ReadFloat());
+}
 
-double TReader::ReadCurrency() { return ReadFloat(); }
-TDateTime TReader::ReadDate() { return ReadFloat(); }
+double TReader::ReadCurrency() {
+  return ReadFloat();
+}
+TDateTime TReader::ReadDate() {
+  return ReadFloat();
+}
 
 std::string TReader::ReadIdent() {
   switch (ReadValue()) {
@@ -309,7 +327,10 @@ void TReader::SkipValue() {
   };
   TValueType t = ReadValue();
   switch (t) {
-    case vaNull: case vaFalse: case vaTrue: case vaNil:
+    case vaNull:
+    case vaFalse:
+    case vaTrue:
+    case vaNil:
       break;
     case vaList: {
       const auto nesting = EnterNesting(depth_);
@@ -317,14 +338,36 @@ void TReader::SkipValue() {
       ReadListEnd();
       break;
     }
-    case vaInt8: skip(1); break;
-    case vaInt16: skip(2); break;
-    case vaInt32: case vaSingle: skip(4); break;
-    case vaInt64: case vaCurrency: case vaDate: skip(8); break;
-    case vaExtended: skip(10); break;
-    case vaString: case vaIdent: skip(stream_->ReadU8()); break;
-    case vaBinary: case vaLString: case vaUTF8String: skip(ReadLength()); break;
-    case vaWString: skip(std::uint64_t{ReadLength()} * 2); break;
+    case vaInt8:
+      skip(1);
+      break;
+    case vaInt16:
+      skip(2);
+      break;
+    case vaInt32:
+    case vaSingle:
+      skip(4);
+      break;
+    case vaInt64:
+    case vaCurrency:
+    case vaDate:
+      skip(8);
+      break;
+    case vaExtended:
+      skip(10);
+      break;
+    case vaString:
+    case vaIdent:
+      skip(stream_->ReadU8());
+      break;
+    case vaBinary:
+    case vaLString:
+    case vaUTF8String:
+      skip(ReadLength());
+      break;
+    case vaWString:
+      skip(std::uint64_t{ReadLength()} * 2);
+      break;
     case vaSet:
       ReadSet(nullptr);
       break;

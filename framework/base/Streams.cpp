@@ -148,7 +148,9 @@ void TReadOnlyMemoryStream::SetSize(std::int64_t) {
   throw EStreamError("Can't write to a read-only resource stream");
 }
 
-void TMemoryStream::Sync() { SetPointer(buffer_.data(), size_); }
+void TMemoryStream::Sync() {
+  SetPointer(buffer_.data(), size_);
+}
 
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;

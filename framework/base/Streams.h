@@ -13,7 +13,7 @@
 
 class TStream : public TObject {
   FW_CLASS(TStream, TObject)
-public:
+ public:
   virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
   virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
@@ -41,7 +41,7 @@ public:
 // A stream over memory that it does not own; the base of memory streams.
 class TCustomMemoryStream : public TStream {
   FW_CLASS(TCustomMemoryStream, TStream)
-public:
+ public:
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Size() override { return static_cast<std::int64_t>(size_); }
@@ -49,7 +49,7 @@ public:
   void SaveToStream(TStream& stream);
   void SaveToFile(const std::string& fileName);
 
-protected:
+ protected:
   void SetPointer(const std::uint8_t* data, std::size_t size);
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
@@ -59,7 +59,7 @@ protected:
 // Reads memory owned by someone else (a resource, a mapped image); writes raise EStreamError.
 class TReadOnlyMemoryStream : public TCustomMemoryStream {
   FW_CLASS(TReadOnlyMemoryStream, TCustomMemoryStream)
-public:
+ public:
   TReadOnlyMemoryStream(const void* data, std::size_t size);
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   void SetSize(std::int64_t size) override;
@@ -67,7 +67,7 @@ public:
 
 class TMemoryStream : public TCustomMemoryStream {
   FW_CLASS(TMemoryStream, TCustomMemoryStream)
-public:
+ public:
   TMemoryStream() = default;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   void SetSize(std::int64_t size) override;
@@ -77,7 +77,7 @@ public:
   std::uint8_t* Memory() { return buffer_.data(); }
   std::string DataString() const { return std::string(reinterpret_cast<const char*>(data_), size_); }
 
-private:
+ private:
   void Sync();
   std::vector<std::uint8_t> buffer_;
 };
@@ -85,7 +85,7 @@ private:
 // A stream over a byte string.
 class TStringStream : public TStream {
   FW_CLASS(TStringStream, TStream)
-public:
+ public:
   explicit TStringStream(std::string data = {}) : data_(std::move(data)) {}
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
@@ -95,7 +95,7 @@ public:
   void WriteString(const std::string& s) { Write(s.data(), static_cast<std::int64_t>(s.size())); }
   const std::string& DataString() const { return data_; }
 
-private:
+ private:
   std::string data_;
   std::size_t pos_ = 0;
 };
@@ -104,7 +104,7 @@ private:
 // "Cannot open file \"%s\". <reason>" / "Cannot create file \"%s\". <reason>".
 class TFileStream : public TStream {
   FW_CLASS(TFileStream, TStream)
-public:
+ public:
   TFileStream(const std::string& fileName, unsigned mode);
   ~TFileStream() override;
   std::int64_t Read(void* buffer, std::int64_t count) override;
@@ -113,7 +113,7 @@ public:
   void SetSize(std::int64_t size) override;
   const std::string& FileName() const { return fileName_; }
 
-private:
+ private:
   std::string fileName_;
   FileApi::Handle handle_ = nullptr;
 };

@@ -14,7 +14,7 @@ FW_ENUM(TDuplicates, dupIgnore, dupAccept, dupError);
 
 class TStrings : public TPersistent {
   FW_CLASS(TStrings, TPersistent)
-public:
+ public:
   // The storage operations that descendants provide.
   virtual std::string Get(int index) const = 0;
   virtual int GetCount() const = 0;
@@ -71,12 +71,12 @@ public:
   void LoadFromFile(const std::string& fileName);
   void SaveToFile(const std::string& fileName) const;
 
-protected:
+ protected:
   virtual void SetUpdateState(bool updating);
   virtual int CompareStrings(const std::string& a, const std::string& b) const;
   [[noreturn]] void Error(const char* message, int index) const;
 
-private:
+ private:
   int updateCount_ = 0;
 };
 
@@ -85,7 +85,7 @@ using TStringListSortCompare = int (*)(TStringList* list, int a, int b);
 
 class TStringList : public TStrings {
   FW_CLASS(TStringList, TStrings)
-public:
+ public:
   TStringList() = default;
   void Destroy() override;
 
@@ -118,13 +118,13 @@ public:
   TNotifyEvent OnChange;
   TNotifyEvent OnChanging;
 
-protected:
+ protected:
   virtual void Changed();
   virtual void Changing();
   void SetUpdateState(bool updating) override;
   int CompareStrings(const std::string& a, const std::string& b) const override;
 
-private:
+ private:
   struct Item {
     std::string s;
     TObject* obj = nullptr;

@@ -75,7 +75,9 @@ int DefaultLocaleCompare(std::string_view a, std::string_view b, bool ignoreCase
   return 0;
 }
 
-bool IsDelimiter(char c) { return c == '\\' || c == '/' || c == ':'; }
+bool IsDelimiter(char c) {
+  return c == '\\' || c == '/' || c == ':';
+}
 
 std::size_t LastDelimiter(std::string_view name) {
   for (std::size_t i = name.size(); i > 0; --i)
@@ -155,7 +157,8 @@ std::string FormatV(std::string_view format, const std::vector<TVarRec>& args) {
     std::string body;
     char buf[512];
     switch (type) {
-      case 'd': case 'D':
+      case 'd':
+      case 'D':
         if (a.kind != TVarRec::Kind::Int && a.kind != TVarRec::Kind::UInt) BadFormat(format);
         body = a.kind == TVarRec::Kind::UInt ? std::to_string(static_cast<std::uint64_t>(a.i)) : std::to_string(a.i);
         if (prec > 0) {
@@ -165,13 +168,15 @@ std::string FormatV(std::string_view format, const std::vector<TVarRec>& args) {
           body = (neg ? "-" : "") + digits;
         }
         break;
-      case 'u': case 'U':
+      case 'u':
+      case 'U':
         if (a.kind != TVarRec::Kind::Int && a.kind != TVarRec::Kind::UInt) BadFormat(format);
         body = std::to_string(a.kind == TVarRec::Kind::Int ? static_cast<std::uint32_t>(a.i)
-                                                            : static_cast<std::uint64_t>(a.i));
+                                                           : static_cast<std::uint64_t>(a.i));
         if (prec > 0 && body.size() < static_cast<std::size_t>(prec)) body.insert(0, prec - body.size(), '0');
         break;
-      case 'x': case 'X': {
+      case 'x':
+      case 'X': {
         if (a.kind != TVarRec::Kind::Int && a.kind != TVarRec::Kind::UInt) BadFormat(format);
         std::uint64_t v = static_cast<std::uint64_t>(a.i);
         if (a.kind == TVarRec::Kind::Int && a.i < 0 && a.i >= INT32_MIN) v &= 0xFFFFFFFFu;
@@ -180,11 +185,23 @@ std::string FormatV(std::string_view format, const std::vector<TVarRec>& args) {
         if (prec > 0 && body.size() < static_cast<std::size_t>(prec)) body.insert(0, prec - body.size(), '0');
         break;
       }
-      case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'n': case 'N': case 'm': case 'M': {
+      case 'e':
+      case 'E':
+      case 'f':
+      case 'F':
+      case 'g':
+      case 'G':
+      case 'n':
+      case 'N':
+      case 'm':
+      case 'M': {
         double v;
-        if (a.kind == TVarRec::Kind::Float) v = a.f;
-        else if (a.kind == TVarRec::Kind::Int) v = static_cast<double>(a.i);
-        else BadFormat(format);
+        if (a.kind == TVarRec::Kind::Float)
+          v = a.f;
+        else if (a.kind == TVarRec::Kind::Int)
+          v = static_cast<double>(a.i);
+        else
+          BadFormat(format);
         char t = static_cast<char>(type | 0x20);
         if (t == 'e') {
           std::snprintf(buf, sizeof buf, "%.*E", prec < 0 ? 14 : std::max(prec - 1, 0), v);
@@ -198,18 +215,21 @@ std::string FormatV(std::string_view format, const std::vector<TVarRec>& args) {
         body = LocalDecimal(body);
         break;
       }
-      case 'p': case 'P':
+      case 'p':
+      case 'P':
         if (a.kind != TVarRec::Kind::Ptr) BadFormat(format);
         std::snprintf(buf, sizeof buf, "%0*llX", static_cast<int>(sizeof(void*) * 2),
                       static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(a.p)));
         body = buf;
         break;
-      case 's': case 'S':
+      case 's':
+      case 'S':
         if (a.kind != TVarRec::Kind::Str && a.kind != TVarRec::Kind::Char) BadFormat(format);
         body = a.s;
         if (prec >= 0 && body.size() > static_cast<std::size_t>(prec)) body.resize(prec);
         break;
-      case 'c': case 'C':
+      case 'c':
+      case 'C':
         if (a.kind != TVarRec::Kind::Char && a.kind != TVarRec::Kind::Int) BadFormat(format);
         body = a.kind == TVarRec::Kind::Char ? a.s : std::string(1, static_cast<char>(a.i));
         break;
@@ -221,7 +241,9 @@ std::string FormatV(std::string_view format, const std::vector<TVarRec>& args) {
   return out;
 }
 
-std::string IntToStr(std::int64_t value) { return std::to_string(value); }
+std::string IntToStr(std::int64_t value) {
+  return std::to_string(value);
+}
 
 std::string IntToHex(std::uint64_t value, int digits) {
   char buf[32];
@@ -321,8 +343,7 @@ bool TryStrToFloat(std::string_view text, double& value) {
 
 double StrToFloat(std::string_view text) {
   double v;
-  if (!TryStrToFloat(text, v))
-    throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
+  if (!TryStrToFloat(text, v)) throw EConvertError("'" + std::string(text) + "' is not a valid floating point value");
   return v;
 }
 
@@ -356,11 +377,19 @@ int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return a.size() == b.size() && CompareText(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
 
-int AnsiCompareText(std::string_view a, std::string_view b) { return AnsiCompareHook(a, b, true); }
-int AnsiCompareStr(std::string_view a, std::string_view b) { return AnsiCompareHook(a, b, false); }
-bool AnsiSameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
+int AnsiCompareText(std::string_view a, std::string_view b) {
+  return AnsiCompareHook(a, b, true);
+}
+int AnsiCompareStr(std::string_view a, std::string_view b) {
+  return AnsiCompareHook(a, b, false);
+}
+bool AnsiSameText(std::string_view a, std::string_view b) {
+  return AnsiCompareText(a, b) == 0;
+}
 
 std::string AnsiUpperCase(std::string_view s) {
   std::string r(s);
@@ -372,15 +401,20 @@ std::string AnsiLowerCase(std::string_view s) {
   std::string r(s);
   for (char& c : r) {
     unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) u = static_cast<unsigned char>(u + 32);
-    else if (u == 0x8A || u == 0x8C || u == 0x8E) u = static_cast<unsigned char>(u + 16);
-    else if (u == 0x9F) u = 0xFF;
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
+      u = static_cast<unsigned char>(u + 32);
+    else if (u == 0x8A || u == 0x8C || u == 0x8E)
+      u = static_cast<unsigned char>(u + 16);
+    else if (u == 0x9F)
+      u = 0xFF;
     c = static_cast<char>(u);
   }
   return r;
 }
 
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
+std::string Trim(std::string_view s) {
+  return TrimLeft(TrimRight(s));
+}
 
 std::string TrimLeft(std::string_view s) {
   std::size_t i = 0;
@@ -468,10 +502,14 @@ WideString Utf8ToWide(std::string_view s) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     std::uint32_t cp;
     std::size_t len;
-    if (c < 0x80) cp = c, len = 1;
-    else if ((c & 0xE0) == 0xC0) cp = c & 0x1F, len = 2;
-    else if ((c & 0xF0) == 0xE0) cp = c & 0x0F, len = 3;
-    else if ((c & 0xF8) == 0xF0) cp = c & 0x07, len = 4;
+    if (c < 0x80)
+      cp = c, len = 1;
+    else if ((c & 0xE0) == 0xC0)
+      cp = c & 0x1F, len = 2;
+    else if ((c & 0xF0) == 0xE0)
+      cp = c & 0x0F, len = 3;
+    else if ((c & 0xF8) == 0xF0)
+      cp = c & 0x07, len = 4;
     else {
       out += u'\xFFFD';
       ++i;
@@ -480,8 +518,10 @@ WideString Utf8ToWide(std::string_view s) {
     bool ok = i + len <= s.size();
     for (std::size_t k = 1; ok && k < len; ++k) {
       unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (d & 0x3F);
+      if ((d & 0xC0) != 0x80)
+        ok = false;
+      else
+        cp = (cp << 6) | (d & 0x3F);
     }
     static const std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
     if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
@@ -562,7 +602,9 @@ std::string LongTimeFormat = "hh:nn:ss";
 
 namespace {
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // Days from 0001-01-01 to the given date (proleptic Gregorian).
 long long DaysFromCivil(int y, int m, int d) {
@@ -630,8 +672,8 @@ std::tm LocalTime(std::time_t t) {
 TDateTime Now() {
   auto now = std::chrono::system_clock::now();
   std::time_t t = std::chrono::system_clock::to_time_t(now);
-  int millis = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  int millis =
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   if (millis < 0) millis += 1000;
   const std::tm local = LocalTime(t);
   return EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
@@ -690,7 +732,8 @@ std::string FormatTime(std::string_view format, TDateTime value) {
           ++i;
         }
         break;
-      case '\'': case '"': {
+      case '\'':
+      case '"': {
         char quote = c;
         std::size_t end = format.find(quote, i + 1);
         if (end == std::string_view::npos) end = format.size();
@@ -707,4 +750,6 @@ std::string FormatTime(std::string_view format, TDateTime value) {
   return out;
 }
 
-std::string TimeToStr(TDateTime value) { return FormatTime(LongTimeFormat, value); }
+std::string TimeToStr(TDateTime value) {
+  return FormatTime(LongTimeFormat, value);
+}

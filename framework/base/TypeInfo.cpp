@@ -110,7 +110,9 @@ std::vector<const PropInfo*> GetPropList(const ClassInfo& cls) {
   return out;
 }
 
-bool IsPublishedProp(const TObject* obj, std::string_view name) { return GetPropInfo(obj, name) != nullptr; }
+bool IsPublishedProp(const TObject* obj, std::string_view name) {
+  return GetPropInfo(obj, name) != nullptr;
+}
 
 bool IsStoredProp(const TObject* obj, const PropInfo& prop) {
   return prop.stored ? prop.stored(obj) : prop.storedFlag;
@@ -213,13 +215,21 @@ void SetMethodProp(TObject* obj, const PropInfo& prop, const MethodRef& value) {
   prop.setMethod(obj, value);
 }
 
-std::int64_t GetOrdProp(const TObject* obj, std::string_view name) { return GetOrdProp(obj, Need(obj, name)); }
-void SetOrdProp(TObject* obj, std::string_view name, std::int64_t value) { SetOrdProp(obj, Need(obj, name), value); }
-AnsiString GetStrProp(const TObject* obj, std::string_view name) { return GetStrProp(obj, Need(obj, name)); }
+std::int64_t GetOrdProp(const TObject* obj, std::string_view name) {
+  return GetOrdProp(obj, Need(obj, name));
+}
+void SetOrdProp(TObject* obj, std::string_view name, std::int64_t value) {
+  SetOrdProp(obj, Need(obj, name), value);
+}
+AnsiString GetStrProp(const TObject* obj, std::string_view name) {
+  return GetStrProp(obj, Need(obj, name));
+}
 void SetStrProp(TObject* obj, std::string_view name, const AnsiString& value) {
   SetStrProp(obj, Need(obj, name), value);
 }
-TObject* GetObjectProp(const TObject* obj, std::string_view name) { return GetObjectProp(obj, Need(obj, name)); }
+TObject* GetObjectProp(const TObject* obj, std::string_view name) {
+  return GetObjectProp(obj, Need(obj, name));
+}
 
 std::string GetEnumName(const TypeInfo& type, std::int64_t value) {
   if (value < 0 || static_cast<std::uint64_t>(value) >= type.names.size()) return std::to_string(value);

@@ -30,11 +30,11 @@ struct TypeInfo {
   std::string name;
   TypeKind kind = TypeKind::Unknown;
   std::vector<std::string> names;             // enumeration: value names, ordinal = position
-  const TypeInfo* elemType = nullptr;          // set: the element enumeration
-  const ClassInfo& (*classType)() = nullptr;   // class: the declared class
-  const void* sig = nullptr;                   // method: the delegate type's identity
-  FloatType floatType = FloatType::Double;     // float
-  std::int64_t minValue = 0, maxValue = 0;     // ordinal range
+  const TypeInfo* elemType = nullptr;         // set: the element enumeration
+  const ClassInfo& (*classType)() = nullptr;  // class: the declared class
+  const void* sig = nullptr;                  // method: the delegate type's identity
+  FloatType floatType = FloatType::Double;    // float
+  std::int64_t minValue = 0, maxValue = 0;    // ordinal range
   const TIdentMapEntry* idents = nullptr;     // integer: the type's own identifiers (may be null)
   std::size_t identCount = 0;
 };
@@ -90,7 +90,7 @@ bool IsStoredProp(const TObject* obj, const PropInfo& prop);
 // Accessors; a kind mismatch or a missing accessor raises EPropertyError.
 std::int64_t GetOrdProp(const TObject* obj, const PropInfo& prop);
 void SetOrdProp(TObject* obj, const PropInfo& prop, std::int64_t value);
-AnsiString GetStrProp(const TObject* obj, const PropInfo& prop);    // String, WString (narrowed), Char, WChar
+AnsiString GetStrProp(const TObject* obj, const PropInfo& prop);  // String, WString (narrowed), Char, WChar
 void SetStrProp(TObject* obj, const PropInfo& prop, const AnsiString& value);  // widens for WString
 WideString GetWideStrProp(const TObject* obj, const PropInfo& prop);
 void SetWideStrProp(TObject* obj, const PropInfo& prop, const WideString& value);
@@ -129,9 +129,9 @@ const TypeInfo* WideStringTypeInfo();
 
 // Declares an enumeration together with its value names, for streaming:
 //   FW_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient);
-#define FW_ENUM(Name, ...)                                                 \
-  enum Name : int { __VA_ARGS__ };                                         \
-  inline const TypeInfo* FwEnumTypeInfo(Name*) {                           \
-    static const TypeInfo info = MakeEnumTypeInfo(#Name, #__VA_ARGS__);    \
-    return &info;                                                          \
+#define FW_ENUM(Name, ...)                                              \
+  enum Name : int { __VA_ARGS__ };                                      \
+  inline const TypeInfo* FwEnumTypeInfo(Name*) {                        \
+    static const TypeInfo info = MakeEnumTypeInfo(#Name, #__VA_ARGS__); \
+    return &info;                                                       \
   }

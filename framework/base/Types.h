@@ -13,7 +13,7 @@ using TDateTime = double;  // days since 1899-12-30, fraction = time of day
 // A set of up to 64 elements of the enumeration E (elements 0..63).
 template <class E>
 class Set {
-public:
+ public:
   constexpr Set() = default;
   constexpr Set(std::initializer_list<E> items) {
     for (E e : items) bits_ |= Bit(e);
@@ -47,7 +47,7 @@ public:
   }
   friend constexpr bool operator==(Set a, Set b) { return a.bits_ == b.bits_; }
 
-private:
+ private:
   static constexpr std::uint64_t Bit(E e) {
     auto v = static_cast<unsigned>(e);
     return v < 64 ? (std::uint64_t{1} << v) : 0;

@@ -7,7 +7,9 @@
 
 FW_IMPLEMENT_CLASS(TWriter)
 
-void TWriter::WriteSignature() { Write(kFilerSignature, 4); }
+void TWriter::WriteSignature() {
+  Write(kFilerSignature, 4);
+}
 
 void TWriter::WritePrefix(std::uint8_t flags, int childPos) {
   if (flags == 0) return;
@@ -15,7 +17,9 @@ void TWriter::WritePrefix(std::uint8_t flags, int childPos) {
   if (flags & ffChildPos) WriteInteger(childPos);
 }
 
-void TWriter::WriteValue(TValueType value) { stream_->WriteU8(value); }
+void TWriter::WriteValue(TValueType value) {
+  stream_->WriteU8(value);
+}
 
 void TWriter::WriteStr(const std::string& s) {
   if (s.size() > 255) throw EWriteError("Name is too long for a form stream: \"" + s.substr(0, 64) + "...\"");
@@ -23,7 +27,9 @@ void TWriter::WriteStr(const std::string& s) {
   Write(s.data(), s.size());
 }
 
-void TWriter::WritePropName(const std::string& name) { WriteStr(propPath_ + name); }
+void TWriter::WritePropName(const std::string& name) {
+  WriteStr(propPath_ + name);
+}
 
 void TWriter::WriteInteger(std::int64_t value) {
   if (value >= INT8_MIN && value <= INT8_MAX) {
@@ -43,7 +49,9 @@ void TWriter::WriteInteger(std::int64_t value) {
   }
 }
 
-void TWriter::WriteWideChar(char16_t c) { WriteWideString(WideString(1, c)); }
+void TWriter::WriteWideChar(char16_t c) {
+  WriteWideString(WideString(1, c));
+}
 
 void TWriter::WriteFloat(double value) {
   WriteExtended(DoubleToExtended(value));
@@ -153,8 +161,7 @@ void TWriter::DefineProperty(const std::string& name, const ReaderProc&, const W
   write(*this);
 }
 
-void TWriter::DefineBinaryProperty(const std::string& name, const StreamProc&, const StreamProc& write,
-                                   bool hasData) {
+void TWriter::DefineBinaryProperty(const std::string& name, const StreamProc&, const StreamProc& write, bool hasData) {
   if (!hasData || !write) return;
   TMemoryStream* ms = New<TMemoryStream>();
   try {
@@ -170,7 +177,9 @@ void TWriter::DefineBinaryProperty(const std::string& name, const StreamProc&, c
 
 // --- objects -----------------------------------------------------------------------------------
 
-void TWriter::WriteRootComponent(TComponent* root) { WriteDescendent(root, nullptr); }
+void TWriter::WriteRootComponent(TComponent* root) {
+  WriteDescendent(root, nullptr);
+}
 
 void TWriter::WriteDescendent(TComponent* root, TComponent* ancestor) {
   Root = root;
@@ -191,8 +200,7 @@ void TWriter::WriteComponent(TComponent* component) {
     WriteProperties(component);
     propPath_ = savedPath;
     WriteListEnd();
-    if (!IgnoreChildren)
-      component->GetChildren(Method<void(TComponent*)>::Bind<&TWriter::WriteComponent>(this), Root);
+    if (!IgnoreChildren) component->GetChildren(Method<void(TComponent*)>::Bind<&TWriter::WriteComponent>(this), Root);
     WriteListEnd();
   } catch (...) {
     component->SetState(csWriting, false);

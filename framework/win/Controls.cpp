@@ -43,18 +43,28 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Width, GetWidth, SetWidth)
   FW_PROP(Height, GetHeight, SetHeight)
   FW_PROP(Caption, GetCaption, SetCaption)
-  FW_PROP(Visible, GetVisible, SetVisible) FW_DEFAULT(1)
-  FW_PROP(Enabled, GetEnabled, SetEnabled) FW_DEFAULT(1)
+  FW_PROP(Visible, GetVisible, SetVisible)
+  FW_DEFAULT(1)
+  FW_PROP(Enabled, GetEnabled, SetEnabled)
+  FW_DEFAULT(1)
   FW_PROP(Hint, GetHint, SetHint)
-  FW_PROP(ParentShowHint, GetParentShowHint, SetParentShowHint) FW_DEFAULT(1)
-  FW_PROP(ShowHint, GetShowHint, SetShowHint) FW_STORED(IsShowHintStored)
-  FW_PROP(HelpContext, GetHelpContext, SetHelpContext) FW_DEFAULT(0)
-  FW_PROP(Cursor, GetCursor, SetCursor) FW_DEFAULT(0)
+  FW_PROP(ParentShowHint, GetParentShowHint, SetParentShowHint)
+  FW_DEFAULT(1)
+  FW_PROP(ShowHint, GetShowHint, SetShowHint)
+  FW_STORED(IsShowHintStored)
+  FW_PROP(HelpContext, GetHelpContext, SetHelpContext)
+  FW_DEFAULT(0)
+  FW_PROP(Cursor, GetCursor, SetCursor)
+  FW_DEFAULT(0)
   FW_PROP(Font, GetFont, SetFont)
-  FW_PROP(ParentFont, GetParentFont, SetParentFont) FW_DEFAULT(1)
-  FW_PROP(ParentColor, GetParentColor, SetParentColor) FW_DEFAULT(0)
-  FW_PROP(Color, GetColor, SetColor) FW_STORED(IsColorStored)
-  FW_PROP(Align, GetAlign, SetAlign) FW_DEFAULT(alNone)
+  FW_PROP(ParentFont, GetParentFont, SetParentFont)
+  FW_DEFAULT(1)
+  FW_PROP(ParentColor, GetParentColor, SetParentColor)
+  FW_DEFAULT(0)
+  FW_PROP(Color, GetColor, SetColor)
+  FW_STORED(IsColorStored)
+  FW_PROP(Align, GetAlign, SetAlign)
+  FW_DEFAULT(alNone)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
@@ -64,8 +74,10 @@ FW_BEGIN_CLASS(TControl)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TWinControl)
-  FW_PROP(TabStop, GetTabStop, SetTabStop) FW_DEFAULT(0)
-  FW_PROP(TabOrder, GetTabOrder, SetTabOrder) FW_NOT_STORED
+  FW_PROP(TabStop, GetTabStop, SetTabStop)
+  FW_DEFAULT(0)
+  FW_PROP(TabOrder, GetTabOrder, SetTabOrder)
+  FW_NOT_STORED
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TGraphicControl)
@@ -100,9 +112,13 @@ ATOM WindowAtom() {
   EnsureAtoms();
   return g_windowAtom;
 }
-TWinControl* CreationControl() { return t_creationControl; }
+TWinControl* CreationControl() {
+  return t_creationControl;
+}
 
-TControl* MouseControl() { return g_mouseControl; }
+TControl* MouseControl() {
+  return g_mouseControl;
+}
 
 void SetMouseControl(TControl* control) {
   if (control == g_mouseControl) return;
@@ -136,21 +152,54 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 HCURSOR CursorHandle(TCursor cursor) {
   LPCSTR id;
   switch (cursor) {
-    case crNone: return nullptr;
-    case crCross: id = IDC_CROSS; break;
-    case crIBeam: id = IDC_IBEAM; break;
-    case crSizeNESW: id = IDC_SIZENESW; break;
-    case crSizeNS: case crVSplit: id = IDC_SIZENS; break;
-    case crSizeNWSE: id = IDC_SIZENWSE; break;
-    case crSizeWE: case crHSplit: id = IDC_SIZEWE; break;
-    case crUpArrow: id = IDC_UPARROW; break;
-    case crHourGlass: case crSQLWait: id = IDC_WAIT; break;
-    case crNo: case crNoDrop: id = IDC_NO; break;
-    case crAppStart: id = IDC_APPSTARTING; break;
-    case crHelp: id = IDC_HELP; break;
-    case crHandPoint: id = IDC_HAND; break;
-    case crSizeAll: id = IDC_SIZEALL; break;
-    default: id = IDC_ARROW; break;
+    case crNone:
+      return nullptr;
+    case crCross:
+      id = IDC_CROSS;
+      break;
+    case crIBeam:
+      id = IDC_IBEAM;
+      break;
+    case crSizeNESW:
+      id = IDC_SIZENESW;
+      break;
+    case crSizeNS:
+    case crVSplit:
+      id = IDC_SIZENS;
+      break;
+    case crSizeNWSE:
+      id = IDC_SIZENWSE;
+      break;
+    case crSizeWE:
+    case crHSplit:
+      id = IDC_SIZEWE;
+      break;
+    case crUpArrow:
+      id = IDC_UPARROW;
+      break;
+    case crHourGlass:
+    case crSQLWait:
+      id = IDC_WAIT;
+      break;
+    case crNo:
+    case crNoDrop:
+      id = IDC_NO;
+      break;
+    case crAppStart:
+      id = IDC_APPSTARTING;
+      break;
+    case crHelp:
+      id = IDC_HELP;
+      break;
+    case crHandPoint:
+      id = IDC_HAND;
+      break;
+    case crSizeAll:
+      id = IDC_SIZEALL;
+      break;
+    default:
+      id = IDC_ARROW;
+      break;
   }
   return LoadCursorA(nullptr, id);
 }
@@ -162,7 +211,8 @@ bool IsAccel(unsigned ch, const std::string& caption) {
       ++i;
       continue;
     }
-    return CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<unsigned char>(caption[i + 1])))) ==
+    return CharUpperA(
+               reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(static_cast<unsigned char>(caption[i + 1])))) ==
            CharUpperA(reinterpret_cast<LPSTR>(static_cast<std::uintptr_t>(ch & 0xFF)));
   }
   return false;
@@ -257,7 +307,9 @@ void TControl::SetParent(TWinControl* parent) {
   if (parent) parent->InsertControl(this);
 }
 
-TComponent* TControl::GetParentComponent() const { return parent_; }
+TComponent* TControl::GetParentComponent() const {
+  return parent_;
+}
 
 void TControl::SetParentComponent(TComponent* parent) {
   if (!parent) {
@@ -312,7 +364,9 @@ void TControl::SetEnabled(bool v) {
   Perform(CM_ENABLEDCHANGED);
 }
 
-void TControl::SetCursor(TCursor v) { cursor_ = v; }
+void TControl::SetCursor(TCursor v) {
+  cursor_ = v;
+}
 
 std::string TControl::GetText() const {
   auto* self = const_cast<TControl*>(this);
@@ -391,16 +445,38 @@ void TControl::MouseLeave() {
 void TControl::Dispatch(TMessage& msg) {
   const int x = static_cast<short>(LOWORD(msg.LParam)), y = static_cast<short>(HIWORD(msg.LParam));
   switch (msg.Msg) {
-    case WM_MOUSEMOVE: MouseMove(MouseShiftState(msg.WParam), x, y); break;
-    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y); break;
-    case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: MouseDown(mbRight, MouseShiftState(msg.WParam), x, y); break;
-    case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: MouseDown(mbMiddle, MouseShiftState(msg.WParam), x, y); break;
-    case WM_LBUTTONUP: MouseUp(mbLeft, MouseShiftState(msg.WParam), x, y); break;
-    case WM_RBUTTONUP: MouseUp(mbRight, MouseShiftState(msg.WParam), x, y); break;
-    case WM_MBUTTONUP: MouseUp(mbMiddle, MouseShiftState(msg.WParam), x, y); break;
-    case CM_MOUSEENTER: MouseEnter(); break;
-    case CM_MOUSELEAVE: MouseLeave(); break;
-    default: break;
+    case WM_MOUSEMOVE:
+      MouseMove(MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+      MouseDown(mbRight, MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+      MouseDown(mbMiddle, MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_LBUTTONUP:
+      MouseUp(mbLeft, MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_RBUTTONUP:
+      MouseUp(mbRight, MouseShiftState(msg.WParam), x, y);
+      break;
+    case WM_MBUTTONUP:
+      MouseUp(mbMiddle, MouseShiftState(msg.WParam), x, y);
+      break;
+    case CM_MOUSEENTER:
+      MouseEnter();
+      break;
+    case CM_MOUSELEAVE:
+      MouseLeave();
+      break;
+    default:
+      break;
   }
   DefaultHandler(msg);
 }
@@ -556,7 +632,9 @@ void TWinControl::SetTabOrder(int v) {
   list.insert(list.begin() + v, this);
 }
 
-std::vector<TWinControl*> TWinControl::TabList() const { return tabList_; }
+std::vector<TWinControl*> TWinControl::TabList() const {
+  return tabList_;
+}
 
 bool TWinControl::CanFocus() const {
   for (const TControl* c = this; c; c = c->Parent())
@@ -569,7 +647,9 @@ void TWinControl::SetFocus() {
   ::SetFocus(Handle());
 }
 
-bool TWinControl::Focused() const { return handle_ && GetFocus() == handle_; }
+bool TWinControl::Focused() const {
+  return handle_ && GetFocus() == handle_;
+}
 
 void TWinControl::SetBounds(int left, int top, int width, int height) {
   const int oldWidth = GetWidth(), oldHeight = GetHeight();
@@ -742,9 +822,9 @@ void TWinControl::CreateWnd() {
     throw EInvalidOperation(Format("Control '%s' has no parent window", Name()));
   DefWndProc = params.WindowClass.lpfnWndProc;
   WNDCLASSA existing;
-  if (!GetClassInfoA(MainHInstance(), params.WinClassName, &existing) ||
-      existing.lpfnWndProc != &InitWndProc) {
-    if (existing.lpfnWndProc && existing.lpfnWndProc != &InitWndProc) UnregisterClassA(params.WinClassName, MainHInstance());
+  if (!GetClassInfoA(MainHInstance(), params.WinClassName, &existing) || existing.lpfnWndProc != &InitWndProc) {
+    if (existing.lpfnWndProc && existing.lpfnWndProc != &InitWndProc)
+      UnregisterClassA(params.WinClassName, MainHInstance());
     WNDCLASSA wc = params.WindowClass;
     wc.lpfnWndProc = &InitWndProc;
     wc.hInstance = MainHInstance();
@@ -928,8 +1008,7 @@ void TWinControl::Dispatch(TMessage& msg) {
           return;
         }
       }
-      if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ &&
-          GetCursor() != crDefault) {
+      if (LOWORD(msg.LParam) == HTCLIENT && reinterpret_cast<HWND>(msg.WParam) == handle_ && GetCursor() != crDefault) {
         ::SetCursor(ScreenCursorHandle(GetCursor()));
         msg.Result = TRUE;
         return;

@@ -37,10 +37,10 @@ struct TCursorTag {
   static const TypeInfo* Info();
 };
 using TCursor = TNamedInt<TCursorTag, std::int16_t>;
-constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
-                  crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12,
-                  crNoDrop = -13, crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18,
-                  crAppStart = -19, crHelp = -20, crHandPoint = -21, crSizeAll = -22, crSize = crSizeAll;
+constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6, crSizeNS = -7,
+                  crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13,
+                  crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19,
+                  crHelp = -20, crHandPoint = -21, crSizeAll = -22, crSize = crSizeAll;
 
 // Notifications reflected from a parent to the child control that sent them.
 constexpr UINT CN_BASE = 0xBC00;
@@ -83,7 +83,7 @@ struct TCreateParams {
 
 class TControl : public TComponent {
   FW_CLASS(TControl, TComponent)
-public:
+ public:
   explicit TControl(TComponent* owner);
   void Destroy() override;
 
@@ -177,7 +177,7 @@ public:
 
   void Loaded() override;
 
-protected:
+ protected:
   virtual void Changed() {}
   virtual void VisibleChanging() {}
   // Asks the parent to place its aligned controls again (when this one is aligned).
@@ -190,7 +190,7 @@ protected:
   virtual void MouseLeave();
   std::string text_;
 
-private:
+ private:
   friend class TWinControl;
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -215,7 +215,7 @@ private:
 
 class TWinControl : public TControl {
   FW_CLASS(TWinControl, TControl)
-public:
+ public:
   explicit TWinControl(TComponent* owner);
   void Destroy() override;
 
@@ -269,7 +269,7 @@ public:
   // The visible, enabled graphic child at a client point (the topmost), or null.
   TControl* ControlAtPos(POINT p) const;
 
-protected:
+ protected:
   // The area aligned children share (a group box leaves out its frame and caption).
   virtual void AdjustClientRect(RECT& rect);
   // Places the children with an Align in `rect` (what is left of it is the client part);
@@ -289,7 +289,7 @@ protected:
   void PaintControls(HDC dc);
   virtual void PaintWindow(HDC dc);
 
-private:
+ private:
   friend LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   void UpdateShowing();
   HWND handle_ = nullptr;
@@ -308,7 +308,7 @@ private:
 
 class TGraphicControl : public TControl {
   FW_CLASS(TGraphicControl, TControl)
-public:
+ public:
   explicit TGraphicControl(TComponent* owner);
   // Paints into `dc`, whose origin is the control's top-left corner.
   virtual void Paint(HDC dc);
@@ -318,11 +318,11 @@ public:
 // A windowed control that paints itself (Paint) with its graphic children on top.
 class TCustomControl : public TWinControl {
   FW_CLASS(TCustomControl, TWinControl)
-public:
+ public:
   explicit TCustomControl(TComponent* owner);
   void Dispatch(TMessage& msg) override;
 
-protected:
+ protected:
   virtual void Paint(HDC dc);
 };
 

@@ -5,26 +5,34 @@
 #include "ExtCtrls.h"
 #include "Filer.h"
 #include "ImgList.h"
-#include "StdCtrls.h"
 #include "Modules.h"
 #include "PumpingWait.h"
+#include "StdCtrls.h"
 #include "Streams.h"
 #include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
 
 FW_BEGIN_CLASS(TCustomForm)
-  FW_PROP(BorderIcons, GetBorderIcons, SetBorderIcons) FW_DEFAULT(7)
-  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle) FW_DEFAULT(bsSizeable)
-  FW_PROP(Position, GetPosition, SetPosition) FW_DEFAULT(poDesigned)
-  FW_PROP(WindowState, GetWindowState, SetWindowState) FW_DEFAULT(wsNormal)
-  FW_PROP(KeyPreview, KeyPreview, KeyPreview) FW_DEFAULT(0)
+  FW_PROP(BorderIcons, GetBorderIcons, SetBorderIcons)
+  FW_DEFAULT(7)
+  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle)
+  FW_DEFAULT(bsSizeable)
+  FW_PROP(Position, GetPosition, SetPosition)
+  FW_DEFAULT(poDesigned)
+  FW_PROP(WindowState, GetWindowState, SetWindowState)
+  FW_DEFAULT(wsNormal)
+  FW_PROP(KeyPreview, KeyPreview, KeyPreview)
+  FW_DEFAULT(0)
   FW_PROP(OldCreateOrder, OldCreateOrder, OldCreateOrder)
-  FW_PROP(Scaled, Scaled, Scaled) FW_DEFAULT(1)
+  FW_PROP(Scaled, Scaled, Scaled)
+  FW_DEFAULT(1)
   FW_PROP(PixelsPerInch, GetPixelsPerInch, SetPixelsPerInch)
   FW_PROP(TextHeight, TextHeight, TextHeight)
-  FW_PROP(ClientWidth, GetClientWidth, SetClientWidth) FW_NOT_STORED
-  FW_PROP(ClientHeight, GetClientHeight, SetClientHeight) FW_NOT_STORED
+  FW_PROP(ClientWidth, GetClientWidth, SetClientWidth)
+  FW_NOT_STORED
+  FW_PROP(ClientHeight, GetClientHeight, SetClientHeight)
+  FW_NOT_STORED
   FW_PROP(HelpFile, GetHelpFile, SetHelpFile)
   FW_EVENT(OnCreate, OnCreate)
   FW_EVENT(OnShow, OnShow)
@@ -44,7 +52,9 @@ void ApplicationHelpContext(int context) {
   if (Application) Application->HelpContext(context);
 }
 
-HCURSOR ScreenCursorHandle(TCursor cursor) { return Screen ? Screen->Cursors(cursor) : CursorHandle(cursor); }
+HCURSOR ScreenCursorHandle(TCursor cursor) {
+  return Screen ? Screen->Cursors(cursor) : CursorHandle(cursor);
+}
 
 void MouseControlChanged(TControl* control) {
   if (Application) Application->HintMouseChanged(control);
@@ -71,7 +81,9 @@ namespace {
 thread_local bool t_skipResource = false;
 }
 
-void SkipNextFormResource() { t_skipResource = true; }
+void SkipNextFormResource() {
+  t_skipResource = true;
+}
 
 bool InitInheritedComponent(TComponent* instance, const ClassInfo& stopClass) {
   std::vector<const ClassInfo*> chain;
@@ -206,7 +218,9 @@ void TCustomForm::SetWindowState(TWindowState v) {
     ShowWindow(WindowHandle(), v == wsMinimized ? SW_MINIMIZE : v == wsMaximized ? SW_MAXIMIZE : SW_RESTORE);
 }
 
-bool TCustomForm::Active() const { return WindowHandle() && GetActiveWindow() == WindowHandle(); }
+bool TCustomForm::Active() const {
+  return WindowHandle() && GetActiveWindow() == WindowHandle();
+}
 
 void TCustomForm::SetActiveControl(TWinControl* control) {
   activeControl_ = control;
@@ -219,8 +233,12 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   params.Style |= WS_CLIPCHILDREN;
   params.WndParent = nullptr;
   switch (borderStyle_) {
-    case bsNone: params.Style |= WS_POPUP; break;
-    case bsSingle: params.Style |= WS_CAPTION | WS_BORDER; break;
+    case bsNone:
+      params.Style |= WS_POPUP;
+      break;
+    case bsSingle:
+      params.Style |= WS_CAPTION | WS_BORDER;
+      break;
     case bsDialog:
       params.Style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME;
       params.ExStyle |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
@@ -233,7 +251,9 @@ void TCustomForm::CreateParams(TCreateParams& params) {
       params.Style |= WS_CAPTION | WS_THICKFRAME;
       params.ExStyle |= WS_EX_TOOLWINDOW;
       break;
-    default: params.Style |= WS_CAPTION | WS_THICKFRAME; break;
+    default:
+      params.Style |= WS_CAPTION | WS_THICKFRAME;
+      break;
   }
   // The caption's buttons: a dialog has no minimize or maximize box, but may have a help button.
   if (borderStyle_ != bsNone && borderIcons_.Contains(biSystemMenu)) {
@@ -256,7 +276,9 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   }
 }
 
-void TCustomForm::CreateWnd() { inherited::CreateWnd(); }
+void TCustomForm::CreateWnd() {
+  inherited::CreateWnd();
+}
 
 void TCustomForm::Show() {
   SetVisible(true);
@@ -290,11 +312,15 @@ void TCustomForm::Close() {
     return;
   }
   switch (action) {
-    case caHide: Hide(); break;
+    case caHide:
+      Hide();
+      break;
     case caMinimize:
       if (HandleAllocated()) ShowWindow(WindowHandle(), SW_MINIMIZE);
       break;
-    default: Release(); break;
+    default:
+      Release();
+      break;
   }
 }
 
@@ -382,9 +408,16 @@ void TCustomForm::CloseModal() {
     DoClose(action);
   }
   switch (action) {
-    case caNone: modalResult_ = mrNone; return;
-    case caFree: Hide(); Release(); return;
-    default: Hide(); return;
+    case caNone:
+      modalResult_ = mrNone;
+      return;
+    case caFree:
+      Hide();
+      Release();
+      return;
+    default:
+      Hide();
+      return;
   }
 }
 
@@ -719,7 +752,9 @@ void TApplication::Destroy() {
   SetCallbackExceptionHandler(nullptr);
 }
 
-HWND TApplication::Handle() const { return ApplicationWindow(); }
+HWND TApplication::Handle() const {
+  return ApplicationWindow();
+}
 
 std::string TApplication::Title() const {
   char buf[512] = {};
@@ -760,11 +795,17 @@ void TApplication::DispatchOne(MSG& msg) {
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
   switch (msg.message) {
-    case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_LBUTTONDOWN: case WM_RBUTTONDOWN: case WM_MBUTTONDOWN:
-    case WM_NCLBUTTONDOWN: case WM_NCRBUTTONDOWN:
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
       CancelHint();  // a press ends the hint
       break;
-    default: break;
+    default:
+      break;
   }
   if (msg.message == WM_KEYDOWN) {
     // F1 needs nothing here: the system turns it into WM_HELP for the focused
@@ -810,13 +851,17 @@ void TApplication::Terminate() {
   if (Handle()) PostMessageA(Handle(), WM_NULL, 0, 0);  // wakes an idle loop
 }
 
-void TApplication::HandleException(TObject* sender) { HandleException(sender, std::current_exception()); }
+void TApplication::HandleException(TObject* sender) {
+  HandleException(sender, std::current_exception());
+}
 
 void TApplication::HandleException(TObject* sender, std::exception_ptr error) {
   HandleExceptionHook(this, sender, error);
 }
 
-void TApplication::ShowException(std::exception_ptr error) { ShowExceptionHook(this, error); }
+void TApplication::ShowException(std::exception_ptr error) {
+  ShowExceptionHook(this, error);
+}
 
 std::string TApplication::CurrentHelpFile() const {
   if (Screen && Screen->ActiveForm() && !Screen->ActiveForm()->GetHelpFile().empty())
@@ -824,7 +869,9 @@ std::string TApplication::CurrentHelpFile() const {
   return HelpFile;
 }
 
-bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
+bool TApplication::HelpContext(int context) {
+  return HelpCommand(HELP_CONTEXT, context);
+}
 
 bool TApplication::HelpCommand(std::uint16_t command, std::intptr_t data) {
   bool callHelp = true;
@@ -853,7 +900,9 @@ HCURSOR TScreen::Cursors(TCursor id) const {
   return it != cursors_.end() ? it->second : CursorHandle(id);
 }
 
-void TScreen::SetCursors(TCursor id, HCURSOR cursor) { cursors_[id] = cursor; }
+void TScreen::SetCursors(TCursor id, HCURSOR cursor) {
+  cursors_[id] = cursor;
+}
 
 int TScreen::PixelsPerInch() const {
   HDC dc = GetDC(nullptr);
@@ -866,7 +915,9 @@ void TScreen::AddForm(TCustomForm* form) {
   if (std::find(forms_.begin(), forms_.end(), form) == forms_.end()) forms_.push_back(form);
 }
 
-void TScreen::RemoveForm(TCustomForm* form) { forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end()); }
+void TScreen::RemoveForm(TCustomForm* form) {
+  forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
+}
 
 // --- The unit ----------------------------------------------------------------------------------
 

@@ -50,7 +50,7 @@ void SkipNextFormResource();
 
 class TCustomForm : public TWinControl {
   FW_CLASS(TCustomForm, TWinControl)
-public:
+ public:
   // A form class below TForm is read from its form resource in
   // AfterConstruction (EResNotFound "Resource %s not found" when it has
   // none), then OnCreate fires. CreateNew makes one without its resource.
@@ -120,13 +120,13 @@ public:
   // For writing: the child controls, then the owned components that have no parent.
   void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
 
-protected:
+ protected:
   void CreateParams(TCreateParams& params) override;
   void CreateWnd() override;
   virtual void DoCreate();
   virtual void DoClose(TCloseAction& action);
 
-private:
+ private:
   void CloseModal();
   bool HandleDialogKey(MSG& msg);
   bool HandleDialogChar(MSG& msg);
@@ -148,14 +148,14 @@ private:
 
 class TForm : public TCustomForm {
   FW_CLASS(TForm, TCustomForm)
-public:
+ public:
   explicit TForm(TComponent* owner) : TCustomForm(owner) {}
 };
 
 // A hint: a small window with the hint text by the mouse.
 class THintWindow : public TCustomControl {
   FW_CLASS(THintWindow, TCustomControl)
-public:
+ public:
   explicit THintWindow(TComponent* owner);
   // Shows `text` in `rect` (screen coordinates) without taking the focus.
   void ActivateHint(RECT rect, const std::string& text);
@@ -163,7 +163,7 @@ public:
   RECT CalcHintRect(int maxWidth, const std::string& text);
   void ReleaseHint();  // hides it
 
-protected:
+ protected:
   void CreateParams(TCreateParams& params) override;
   void Paint(HDC dc) override;
 };
@@ -192,7 +192,7 @@ void DefaultShowException(TApplication* app, std::exception_ptr error);
 
 class TApplication : public TComponent {
   FW_CLASS(TApplication, TComponent)
-public:
+ public:
   explicit TApplication(TComponent* owner);
   void Destroy() override;
 
@@ -256,7 +256,7 @@ public:
   // One message through the application's processing (hooks, dialog keys, dispatch).
   void DispatchOne(MSG& msg);
 
-private:
+ private:
   bool ProcessMessage(MSG& msg);
   void Idle();
   static bool AppWindowHandler(void* data, TMessage& msg);
@@ -271,7 +271,7 @@ private:
 
 class TScreen : public TComponent {
   FW_CLASS(TScreen, TComponent)
-public:
+ public:
   explicit TScreen(TComponent* owner);
 
   int FormCount() const { return static_cast<int>(forms_.size()); }
@@ -291,7 +291,7 @@ public:
   void RemoveForm(TCustomForm* form);
   void SetActiveForm(TCustomForm* form) { activeForm_ = form; }
 
-private:
+ private:
   std::vector<TCustomForm*> forms_;
   TCustomForm* activeForm_ = nullptr;
   TCursor cursor_ = crDefault;

@@ -15,19 +15,23 @@ FW_IMPLEMENT_CLASS(TGraphicsObject)
 FW_BEGIN_CLASS(TFont)
   FW_PROP(Name, GetName, SetName)
   FW_PROP(Height, GetHeight, SetHeight)
-  FW_PROP(Size, GetSize, SetSize) FW_NOT_STORED
+  FW_PROP(Size, GetSize, SetSize)
+  FW_NOT_STORED
   FW_PROP(Color, GetColor, SetColor)
   FW_PROP(Style, GetStyle, SetStyle)
   FW_PROP(Charset, GetCharset, SetCharset)
 FW_END_CLASS
 FW_BEGIN_CLASS(TPen)
   FW_PROP(Color, GetColor, SetColor)
-  FW_PROP(Width, GetWidth, SetWidth) FW_DEFAULT(1)
-  FW_PROP(Style, GetStyle, SetStyle) FW_DEFAULT(psSolid)
+  FW_PROP(Width, GetWidth, SetWidth)
+  FW_DEFAULT(1)
+  FW_PROP(Style, GetStyle, SetStyle)
+  FW_DEFAULT(psSolid)
 FW_END_CLASS
 FW_BEGIN_CLASS(TBrush)
   FW_PROP(Color, GetColor, SetColor)
-  FW_PROP(Style, GetStyle, SetStyle) FW_DEFAULT(bsSolid)
+  FW_PROP(Style, GetStyle, SetStyle)
+  FW_DEFAULT(bsSolid)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TCanvas)
 FW_IMPLEMENT_CLASS(TGraphic)
@@ -144,9 +148,13 @@ const TypeInfo* TFontCharsetTag::Info() {
   return &info;
 }
 
-bool ColorToIdent(std::int64_t color, std::string& ident) { return IntToIdent(color, ident, kColorNames); }
+bool ColorToIdent(std::int64_t color, std::string& ident) {
+  return IntToIdent(color, ident, kColorNames);
+}
 
-bool IdentToColor(const std::string& ident, std::int64_t& color) { return IdentToInt(ident, color, kColorNames); }
+bool IdentToColor(const std::string& ident, std::int64_t& color) {
+  return IdentToInt(ident, color, kColorNames);
+}
 
 // --- GDI objects -------------------------------------------------------------------------------
 
@@ -230,8 +238,12 @@ void TFont::SetHeight(int v) {
   height_ = v;
   Changed();
 }
-int TFont::GetSize() const { return -MulDiv(height_, 72, ScreenDpi()); }
-void TFont::SetSize(int v) { SetHeight(-MulDiv(v, ScreenDpi(), 72)); }
+int TFont::GetSize() const {
+  return -MulDiv(height_, 72, ScreenDpi());
+}
+void TFont::SetSize(int v) {
+  SetHeight(-MulDiv(v, ScreenDpi(), 72));
+}
 void TFont::SetColor(TColor v) {
   color_ = v;
   Changed();
@@ -298,7 +310,8 @@ HBRUSH TBrush::Handle() {
       handle_ = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
       return handle_;
     } else {
-      static const int kHatches[] = {0, 0, HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL, HS_CROSS, HS_DIAGCROSS};
+      static const int kHatches[] = {0,        0,           HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL,
+                                     HS_CROSS, HS_DIAGCROSS};
       handle_ = CreateHatchBrush(kHatches[style_], ColorToRGB(color_));
     }
   }
@@ -387,7 +400,9 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   ::Rectangle(Handle(), x1, y1, x2, y2);
   Changed();
 }
-void TCanvas::MoveTo(int x, int y) { MoveToEx(Handle(), x, y, nullptr); }
+void TCanvas::MoveTo(int x, int y) {
+  MoveToEx(Handle(), x, y, nullptr);
+}
 void TCanvas::LineTo(int x, int y) {
   ::LineTo(Handle(), x, y);
   Changed();
@@ -421,7 +436,9 @@ void TCanvas::StretchDraw(const RECT& r, TGraphic* graphic) {
   graphic->Draw(*this, r);
   Changed();
 }
-TColor TCanvas::Pixel(int x, int y) { return static_cast<TColor>(GetPixel(Handle(), x, y)); }
+TColor TCanvas::Pixel(int x, int y) {
+  return static_cast<TColor>(GetPixel(Handle(), x, y));
+}
 void TCanvas::SetPixel(int x, int y, TColor color) {
   ::SetPixel(Handle(), x, y, ColorToRGB(color));
   Changed();
@@ -447,8 +464,12 @@ void TGraphic::Changed() {
   if (OnChange) OnChange(this);
 }
 
-void TGraphic::ReadData(TStream& stream) { LoadFromStream(stream); }
-void TGraphic::WriteData(TStream& stream) { SaveToStream(stream); }
+void TGraphic::ReadData(TStream& stream) {
+  LoadFromStream(stream);
+}
+void TGraphic::WriteData(TStream& stream) {
+  SaveToStream(stream);
+}
 
 void TGraphic::DefineProperties(TFiler& filer) {
   filer.DefineBinaryProperty(
@@ -458,7 +479,7 @@ void TGraphic::DefineProperties(TFiler& filer) {
 // --- TBitmap -----------------------------------------------------------------------------------
 
 class TBitmapCanvas : public TCanvas {
-public:
+ public:
   explicit TBitmapCanvas(TBitmap* bitmap) : bitmap_(bitmap) {}
   void Destroy() override {
     FreeContext();
@@ -472,7 +493,7 @@ public:
     memDc_ = nullptr;
   }
 
-protected:
+ protected:
   void CreateHandle() override {
     HBITMAP bmp = bitmap_->Handle();
     memDc_ = CreateCompatibleDC(nullptr);
@@ -480,7 +501,7 @@ protected:
     SetHandle(memDc_);
   }
 
-private:
+ private:
   TBitmap* bitmap_;
   HDC memDc_ = nullptr;
   HGDIOBJ oldBitmap_ = nullptr;
@@ -532,8 +553,8 @@ HBITMAP TBitmap::Handle() {
   if (packed.size() < bitsSize + sizeof(BITMAPINFOHEADER)) throw EInvalidGraphic("Bitmap image is not valid");
   std::string info = packed.substr(0, packed.size() - bitsSize);
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &bits,
-                                 nullptr, 0);
+  HBITMAP bmp =
+      CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!bmp || !bits) throw EOutOfResources("Out of system resources");
   std::memcpy(bits, dib_.Bits().data(), bitsSize);
   handle_ = bmp;
@@ -614,9 +635,15 @@ void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
   DeleteDC(src);
 }
 
-bool TBitmap::Empty() const { return dib_.Empty(); }
-int TBitmap::GetWidth() const { return dib_.Width(); }
-int TBitmap::GetHeight() const { return dib_.Height(); }
+bool TBitmap::Empty() const {
+  return dib_.Empty();
+}
+int TBitmap::GetWidth() const {
+  return dib_.Width();
+}
+int TBitmap::GetHeight() const {
+  return dib_.Height();
+}
 
 void TBitmap::SetSize(int width, int height) {
   SyncFromHandle();
@@ -627,10 +654,16 @@ void TBitmap::SetSize(int width, int height) {
     dib_.SetSize(width, height);
   Changed();
 }
-void TBitmap::SetWidth(int v) { SetSize(v, GetHeight()); }
-void TBitmap::SetHeight(int v) { SetSize(GetWidth(), v); }
+void TBitmap::SetWidth(int v) {
+  SetSize(v, GetHeight());
+}
+void TBitmap::SetHeight(int v) {
+  SetSize(GetWidth(), v);
+}
 
-TPixelFormat TBitmap::GetPixelFormat() { return Dib().PixelFormat(); }
+TPixelFormat TBitmap::GetPixelFormat() {
+  return Dib().PixelFormat();
+}
 
 void TBitmap::SetPixelFormat(TPixelFormat f) {
   SyncFromHandle();
@@ -644,7 +677,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
   SetDib(TDib::LoadFromBmp(stream.ReadBytes(left < 0 ? 0 : left)));
 }
 
-void TBitmap::SaveToStream(TStream& stream) { stream.WriteBytes(Dib().SaveToBmp()); }
+void TBitmap::SaveToStream(TStream& stream) {
+  stream.WriteBytes(Dib().SaveToBmp());
+}
 
 void TBitmap::ReadData(TStream& stream) {
   const std::uint32_t size = stream.ReadU32();
@@ -721,7 +756,8 @@ int TIcon::GetHeight() const {
 }
 
 void TIcon::Draw(TCanvas& canvas, const RECT& r) {
-  if (handle_) DrawIconEx(canvas.Handle(), r.left, r.top, handle_, r.right - r.left, r.bottom - r.top, 0, nullptr, DI_NORMAL);
+  if (handle_)
+    DrawIconEx(canvas.Handle(), r.left, r.top, handle_, r.right - r.left, r.bottom - r.top, 0, nullptr, DI_NORMAL);
 }
 
 void TIcon::LoadFromStream(TStream& stream) {
@@ -738,8 +774,8 @@ void TIcon::LoadFromStream(TStream& stream) {
     const std::uint32_t offset = r.U32LE();
     if (offset > data.size() || size > data.size() - offset || size < sizeof(BITMAPINFOHEADER))
       throw EInvalidGraphic("Icon image is not valid");
-    HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(data.data() + offset), size, TRUE, 0x00030000, 0,
-                                          0, LR_DEFAULTCOLOR);
+    HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(data.data() + offset), size, TRUE, 0x00030000, 0, 0,
+                                          LR_DEFAULTCOLOR);
     if (!icon) throw EInvalidGraphic("Icon image is not valid");
     SetHandle(icon);
     data_ = std::move(data);

@@ -68,18 +68,18 @@ FW_ENUM(TBrushStyle, bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bs
 
 class TGraphicsObject : public TPersistent {
   FW_CLASS(TGraphicsObject, TPersistent)
-public:
+ public:
   void Destroy() override;
   TNotifyEvent OnChange;
 
-protected:
-  void Changed();          // drops the handle and reports the change
+ protected:
+  void Changed();  // drops the handle and reports the change
   virtual void FreeHandle() {}
 };
 
 class TFont : public TGraphicsObject {
   FW_CLASS(TFont, TGraphicsObject)
-public:
+ public:
   TFont();
   void Assign(TPersistent* source) override;
   HFONT Handle();
@@ -99,10 +99,10 @@ public:
   TFontCharset GetCharset() const { return charset_; }
   void SetCharset(TFontCharset v);
 
-protected:
+ protected:
   void FreeHandle() override;
 
-private:
+ private:
   std::string name_ = "MS Sans Serif";
   int height_ = -11;
   TColor color_ = clWindowText;
@@ -113,7 +113,7 @@ private:
 
 class TPen : public TGraphicsObject {
   FW_CLASS(TPen, TGraphicsObject)
-public:
+ public:
   void Assign(TPersistent* source) override;
   HPEN Handle();
   TColor GetColor() const { return color_; }
@@ -123,10 +123,10 @@ public:
   TPenStyle GetStyle() const { return style_; }
   void SetStyle(TPenStyle v);
 
-protected:
+ protected:
   void FreeHandle() override;
 
-private:
+ private:
   TColor color_ = clBlack;
   int width_ = 1;
   TPenStyle style_ = psSolid;
@@ -135,7 +135,7 @@ private:
 
 class TBrush : public TGraphicsObject {
   FW_CLASS(TBrush, TGraphicsObject)
-public:
+ public:
   void Assign(TPersistent* source) override;
   HBRUSH Handle();
   TColor GetColor() const { return color_; }
@@ -143,10 +143,10 @@ public:
   TBrushStyle GetStyle() const { return style_; }
   void SetStyle(TBrushStyle v);
 
-protected:
+ protected:
   void FreeHandle() override;
 
-private:
+ private:
   TColor color_ = clWhite;
   TBrushStyle style_ = bsSolid;
   HBRUSH handle_ = nullptr;
@@ -158,7 +158,7 @@ class TGraphic;
 // context when it is used; Lock/Unlock serialise drawing between threads.
 class TCanvas : public TPersistent {
   FW_CLASS(TCanvas, TPersistent)
-public:
+ public:
   TCanvas();
   void Destroy() override;
 
@@ -192,13 +192,13 @@ public:
   bool TryLock() { return lock_.TryEnter(); }
   TNotifyEvent OnChange;
 
-protected:
+ protected:
   // Descendants make a context on demand (a memory DC for a bitmap).
   virtual void CreateHandle() {}
   void Changed();
   void RequireState();  // selects the font, pen and brush
 
-private:
+ private:
   void ObjectChanged(TObject*);
   HDC dc_ = nullptr;
   TFont* font_;
@@ -213,7 +213,7 @@ private:
 // graphic's own file format.
 class TGraphic : public TPersistent {
   FW_CLASS(TGraphic, TPersistent)
-public:
+ public:
   virtual void Draw(TCanvas& canvas, const RECT& r) = 0;
   virtual bool Empty() const = 0;
   virtual int GetWidth() const = 0;
@@ -229,14 +229,14 @@ public:
   void DefineProperties(TFiler& filer) override;
   TNotifyEvent OnChange;
 
-protected:
+ protected:
   friend class TPicture;
   virtual void Changed();
   // The graphic's form data (its part of the "Data" value); by default its file format.
   virtual void ReadData(TStream& stream);
   virtual void WriteData(TStream& stream);
 
-private:
+ private:
   bool transparent_ = false;
 };
 
@@ -246,7 +246,7 @@ class TBitmapCanvas;
 // canvas are made on demand. While a handle exists it holds the pixels.
 class TBitmap : public TGraphic {
   FW_CLASS(TBitmap, TGraphic)
-public:
+ public:
   TBitmap();
   void Destroy() override;
   void Assign(TPersistent* source) override;
@@ -283,12 +283,12 @@ public:
 
   TColor GetTransparentColor();
 
-protected:
+ protected:
   // Form data: a u32 size, then a BMP file.
   void ReadData(TStream& stream) override;
   void WriteData(TStream& stream) override;
 
-private:
+ private:
   void FreeImage();
   void SyncFromHandle();
   TDib dib_;
@@ -300,7 +300,7 @@ private:
 // An icon; its stream format is the icon file.
 class TIcon : public TGraphic {
   FW_CLASS(TIcon, TGraphic)
-public:
+ public:
   void Destroy() override;
   void Assign(TPersistent* source) override;
   void Draw(TCanvas& canvas, const RECT& r) override;
@@ -312,7 +312,7 @@ public:
   HICON Handle() const { return handle_; }
   void SetHandle(HICON icon);  // the icon owns it
 
-private:
+ private:
   HICON handle_ = nullptr;
   std::string data_;  // the icon file it was loaded from
 };
@@ -320,7 +320,7 @@ private:
 // Holds one graphic of any registered kind.
 class TPicture : public TPersistent {
   FW_CLASS(TPicture, TPersistent)
-public:
+ public:
   void Destroy() override;
   void Assign(TPersistent* source) override;
   TGraphic* Graphic() const { return graphic_; }
@@ -335,7 +335,7 @@ public:
   void DefineProperties(TFiler& filer) override;  // "Data": class name, then the graphic's data
   TNotifyEvent OnChange;
 
-private:
+ private:
   void GraphicChanged(TObject*);
   void Adopt(TGraphic* graphic);
   TGraphic* graphic_ = nullptr;

@@ -4,10 +4,14 @@
 #include "Streams.h"
 
 FW_BEGIN_CLASS(TCustomImageList)
-  FW_PROP(Width, GetWidth, SetWidth) FW_DEFAULT(16)
-  FW_PROP(Height, GetHeight, SetHeight) FW_DEFAULT(16)
-  FW_PROP(Masked, GetMasked, SetMasked) FW_DEFAULT(1)
-  FW_PROP(BkColor, GetBkColor, SetBkColor) FW_DEFAULT(clNone)
+  FW_PROP(Width, GetWidth, SetWidth)
+  FW_DEFAULT(16)
+  FW_PROP(Height, GetHeight, SetHeight)
+  FW_DEFAULT(16)
+  FW_PROP(Masked, GetMasked, SetMasked)
+  FW_DEFAULT(1)
+  FW_PROP(BkColor, GetBkColor, SetBkColor)
+  FW_DEFAULT(clNone)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TImageList)
 
@@ -47,7 +51,9 @@ HIMAGELIST TCustomImageList::Handle() {
   return handle_;
 }
 
-int TCustomImageList::Count() { return handle_ ? ImageList_GetImageCount(handle_) : 0; }
+int TCustomImageList::Count() {
+  return handle_ ? ImageList_GetImageCount(handle_) : 0;
+}
 
 void TCustomImageList::Changed() {
   if (OnChange) OnChange(this);

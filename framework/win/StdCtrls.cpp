@@ -2,21 +2,31 @@
 
 FW_IMPLEMENT_CLASS(TButtonControl)
 FW_BEGIN_CLASS(TButton)
-  FW_PROP(Default, GetDefault, SetDefault) FW_DEFAULT(0)
-  FW_PROP(Cancel, GetCancel, SetCancel) FW_DEFAULT(0)
-  FW_PROP(ModalResult, GetModalResult, SetModalResult) FW_DEFAULT(0)
+  FW_PROP(Default, GetDefault, SetDefault)
+  FW_DEFAULT(0)
+  FW_PROP(Cancel, GetCancel, SetCancel)
+  FW_DEFAULT(0)
+  FW_PROP(ModalResult, GetModalResult, SetModalResult)
+  FW_DEFAULT(0)
 FW_END_CLASS
 FW_BEGIN_CLASS(TRadioButton)
-  FW_PROP(Checked, GetChecked, SetChecked) FW_DEFAULT(0)
+  FW_PROP(Checked, GetChecked, SetChecked)
+  FW_DEFAULT(0)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TGroupBox)
 FW_BEGIN_CLASS(TCustomLabel)
-  FW_PROP(AutoSize, GetAutoSize, SetAutoSize) FW_DEFAULT(1)
-  FW_PROP(Alignment, GetAlignment, SetAlignment) FW_DEFAULT(taLeftJustify)
-  FW_PROP(WordWrap, GetWordWrap, SetWordWrap) FW_DEFAULT(0)
-  FW_PROP(Layout, GetLayout, SetLayout) FW_DEFAULT(tlTop)
-  FW_PROP(ShowAccelChar, GetShowAccelChar, SetShowAccelChar) FW_DEFAULT(1)
-  FW_PROP(Transparent, GetTransparent, SetTransparent) FW_DEFAULT(0)
+  FW_PROP(AutoSize, GetAutoSize, SetAutoSize)
+  FW_DEFAULT(1)
+  FW_PROP(Alignment, GetAlignment, SetAlignment)
+  FW_DEFAULT(taLeftJustify)
+  FW_PROP(WordWrap, GetWordWrap, SetWordWrap)
+  FW_DEFAULT(0)
+  FW_PROP(Layout, GetLayout, SetLayout)
+  FW_DEFAULT(tlTop)
+  FW_PROP(ShowAccelChar, GetShowAccelChar, SetShowAccelChar)
+  FW_DEFAULT(1)
+  FW_PROP(Transparent, GetTransparent, SetTransparent)
+  FW_DEFAULT(0)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TLabel)
 
@@ -27,7 +37,9 @@ TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
 
 // --- TButton -----------------------------------------------------------------------------------
 
-TButton::TButton(TComponent* owner) : TButtonControl(owner) { SetBounds(0, 0, 75, 25); }
+TButton::TButton(TComponent* owner) : TButtonControl(owner) {
+  SetBounds(0, 0, 75, 25);
+}
 
 void TButton::SetDefault(bool v) {
   default_ = v;
@@ -81,7 +93,9 @@ void TButton::Dispatch(TMessage& msg) {
 
 // --- TRadioButton ------------------------------------------------------------------------------
 
-TRadioButton::TRadioButton(TComponent* owner) : TButtonControl(owner) { SetBounds(0, 0, 113, 17); }
+TRadioButton::TRadioButton(TComponent* owner) : TButtonControl(owner) {
+  SetBounds(0, 0, 113, 17);
+}
 
 void TRadioButton::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
@@ -171,7 +185,9 @@ void TGroupBox::Dispatch(TMessage& msg) {
 
 // --- TCustomLabel ------------------------------------------------------------------------------------------
 
-TCustomLabel::TCustomLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 13); }
+TCustomLabel::TCustomLabel(TComponent* owner) : TGraphicControl(owner) {
+  SetBounds(0, 0, 65, 13);
+}
 
 void TCustomLabel::SetAutoSize(bool v) {
   autoSize_ = v;

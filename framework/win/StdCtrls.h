@@ -7,7 +7,7 @@
 
 class TButtonControl : public TWinControl {
   FW_CLASS(TButtonControl, TWinControl)
-public:
+ public:
   explicit TButtonControl(TComponent* owner);
 };
 
@@ -15,7 +15,7 @@ public:
 // clicks the Cancel button.
 class TButton : public TButtonControl {
   FW_CLASS(TButton, TButtonControl)
-public:
+ public:
   explicit TButton(TComponent* owner);
   bool GetDefault() const { return default_; }
   void SetDefault(bool v);
@@ -26,10 +26,10 @@ public:
   void Dispatch(TMessage& msg) override;
   void Click() override;  // hands its ModalResult to its form first
 
-protected:
+ protected:
   void CreateParams(TCreateParams& params) override;
 
-private:
+ private:
   bool default_ = false;
   bool cancel_ = false;
   int modalResult_ = 0;
@@ -38,17 +38,17 @@ private:
 // An automatic radio button: checking one clears its siblings.
 class TRadioButton : public TButtonControl {
   FW_CLASS(TRadioButton, TButtonControl)
-public:
+ public:
   explicit TRadioButton(TComponent* owner);
   bool GetChecked() const;
   void SetChecked(bool v);
   void Dispatch(TMessage& msg) override;
 
-protected:
+ protected:
   void CreateParams(TCreateParams& params) override;
   void CreateWnd() override;
 
-private:
+ private:
   bool checked_ = false;
 };
 
@@ -60,7 +60,7 @@ FW_ENUM(TTextLayout, tlTop, tlCenter, tlBottom);
 // of the framework's label and of labels that draw their text themselves.
 class TCustomLabel : public TGraphicControl {
   FW_CLASS(TCustomLabel, TGraphicControl)
-public:
+ public:
   explicit TCustomLabel(TComponent* owner);
   bool GetAutoSize() const { return autoSize_; }
   void SetAutoSize(bool v);
@@ -80,12 +80,12 @@ public:
   void Loaded() override;
   void Dispatch(TMessage& msg) override;
 
-protected:
+ protected:
   // Draws the caption into `rect` with DrawText `flags` (DT_CALCRECT measures).
   virtual void DoDrawText(HDC dc, RECT& rect, UINT flags);
   void AdjustBounds();
 
-private:
+ private:
   bool autoSize_ = true;
   bool wordWrap_ = false;
   bool showAccelChar_ = true;
@@ -96,17 +96,17 @@ private:
 
 class TLabel : public TCustomLabel {
   FW_CLASS(TLabel, TCustomLabel)
-public:
+ public:
   explicit TLabel(TComponent* owner) : TCustomLabel(owner) {}
 };
 
 class TGroupBox : public TWinControl {
   FW_CLASS(TGroupBox, TWinControl)
-public:
+ public:
   explicit TGroupBox(TComponent* owner);
   void Dispatch(TMessage& msg) override;
 
-protected:
+ protected:
   void CreateParams(TCreateParams& params) override;
   void AdjustClientRect(RECT& rect) override;  // inside the frame, below the caption
 };

@@ -172,11 +172,13 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
 
   std::string badName = fixture;
   ByteWriter(badName).U32LEAt(base + firstEntry, 0x80000000u | 0x7FFFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }), SExeBadResources.native);
+  EXPECT_EQ(ErrorOf([&] { Open(badName)->GetResources()->Item(1)->GetList()->Item(0)->GetName(); }),
+            SExeBadResources.native);
 
   std::string badChild = fixture;
   ByteWriter(badChild).U32LEAt(base + firstEntry + 4, 0x80000000u | 0x00FFFFF0u);
-  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), SExeBadResources.native);
+  EXPECT_EQ(ErrorOf([&] { Open(badChild)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
+            SExeBadResources.native);
 
   // Data that runs past the section.
   TPEResourceItem* item = probe->GetResources()->Item(1)->GetList()->Item(0);
@@ -184,7 +186,8 @@ TEST(PEReader, BoundsEveryDirectoryNameAndDataEntry) {
   std::uint32_t dataEntry = static_cast<std::uint32_t>(probe->ResourceSection().U32LEAt(langDir + 16 + 4));
   std::string longData = fixture;
   ByteWriter(longData).U32LEAt(base + dataEntry + 4, 0x7FFFFFFF);
-  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }), SExeBadResources.native);
+  EXPECT_EQ(ErrorOf([&] { Open(longData)->GetResources()->Item(1)->GetList()->Item(0)->GetData(); }),
+            SExeBadResources.native);
   std::string lowRva = fixture;
   ByteWriter(lowRva).U32LEAt(base + dataEntry, 0x10);
   EXPECT_EQ(ErrorOf([&] { Open(lowRva)->GetResources()->Item(1)->GetList()->Item(0)->GetDataSize(); }),

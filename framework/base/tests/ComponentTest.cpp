@@ -13,7 +13,7 @@ std::vector<std::string> g_events;
 
 class TPart : public TComponent {
   FW_CLASS(TPart, TComponent)
-public:
+ public:
   using TComponent::TComponent;
   void Destroy() override {
     g_events.push_back("destroy " + Name());
@@ -25,7 +25,7 @@ public:
     if (p) p->FreeNotification(this);
   }
 
-protected:
+ protected:
   void Notification(TComponent* c, TOperation op) override {
     inherited::Notification(c, op);
     if (op == opRemove && c == Peer) {
@@ -37,7 +37,7 @@ protected:
 
 class THolder : public TComponent {
   FW_CLASS(THolder, TComponent)
-public:
+ public:
   using TComponent::TComponent;
   void Destroy() override {
     g_events.push_back("holder own clean-up, state destroying=" + std::to_string(IsDestroying()));
@@ -49,7 +49,7 @@ public:
 
 class TItem : public TCollectionItem {
   FW_CLASS(TItem, TCollectionItem)
-public:
+ public:
   using TCollectionItem::TCollectionItem;
   int Width = 0;
   void Assign(TPersistent* src) override {
@@ -63,11 +63,11 @@ public:
 
 class TCounted : public TCollection {
   FW_CLASS(TCounted, TCollection)
-public:
+ public:
   TCounted() : TCollection(TItem::StaticClass()) {}
   int updates = 0;
 
-protected:
+ protected:
   void Update(TCollectionItem*) override { ++updates; }
 };
 

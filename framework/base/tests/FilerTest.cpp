@@ -28,7 +28,7 @@ std::vector<std::string> g_loaded;
 
 class TTestFont : public TPersistent {
   FW_CLASS(TTestFont, TPersistent)
-public:
+ public:
   AnsiString Name;
   int Size = 8;
   TTestOptions Style;
@@ -38,7 +38,7 @@ class TTestControl;
 
 class TTestItem : public TCollectionItem {
   FW_CLASS(TTestItem, TCollectionItem)
-public:
+ public:
   using TCollectionItem::TCollectionItem;
   int Width = 0;
   WideString Caption;
@@ -47,7 +47,7 @@ public:
 
 class TTestControl : public TComponent {
   FW_CLASS(TTestControl, TComponent)
-public:
+ public:
   explicit TTestControl(TComponent* owner) : TComponent(owner) {
     Font = New<TTestFont>();
     Items = New<TStringList>();
@@ -67,8 +67,8 @@ public:
   void DefineProperties(TFiler& filer) override {
     inherited::DefineProperties(filer);
     filer.DefineBinaryProperty(
-        "Data", [this](TStream& s) { Data = s.ReadBytes(s.Size()); },
-        [this](TStream& s) { s.WriteBytes(Data); }, !Data.empty());
+        "Data", [this](TStream& s) { Data = s.ReadBytes(s.Size()); }, [this](TStream& s) { s.WriteBytes(Data); },
+        !Data.empty());
   }
 
   int Left = 0;
@@ -96,7 +96,7 @@ public:
 
 class TTestForm : public TComponent {
   FW_CLASS(TTestForm, TComponent)
-public:
+ public:
   using TComponent::TComponent;
   TTestControl* Button1 = nullptr;
   TTestControl* Button2 = nullptr;
@@ -116,24 +116,33 @@ public:
 
 FW_BEGIN_CLASS(TTestFont)
   FW_PROP(Name, Name, Name)
-  FW_PROP(Size, Size, Size) FW_DEFAULT(8)
-  FW_PROP(Style, Style, Style) FW_DEFAULT(0)
+  FW_PROP(Size, Size, Size)
+  FW_DEFAULT(8)
+  FW_PROP(Style, Style, Style)
+  FW_DEFAULT(0)
 FW_END_CLASS
 FW_BEGIN_CLASS(TTestItem)
-  FW_PROP(Width, Width, Width) FW_DEFAULT(0)
+  FW_PROP(Width, Width, Width)
+  FW_DEFAULT(0)
   FW_PROP(Caption, Caption, Caption)
   FW_PROP(Target, Target, Target)
 FW_END_CLASS
 FW_BEGIN_CLASS(TTestControl)
-  FW_PROP(Left, Left, Left) FW_DEFAULT(0)
-  FW_PROP(Align, Align, Align) FW_DEFAULT(taNone)
-  FW_PROP(Visible, Visible, Visible) FW_DEFAULT(true)
+  FW_PROP(Left, Left, Left)
+  FW_DEFAULT(0)
+  FW_PROP(Align, Align, Align)
+  FW_DEFAULT(taNone)
+  FW_PROP(Visible, Visible, Visible)
+  FW_DEFAULT(true)
   FW_PROP(Ratio, Ratio, Ratio)
   FW_PROP(Caption, Caption, Caption)
   FW_PROP(Hint, Hint, Hint)
-  FW_PROP(Accel, Accel, Accel) FW_DEFAULT(0)
-  FW_PROP(Big, Big, Big) FW_DEFAULT(0)
-  FW_PROP(Options, Options, Options) FW_DEFAULT(0)
+  FW_PROP(Accel, Accel, Accel)
+  FW_DEFAULT(0)
+  FW_PROP(Big, Big, Big)
+  FW_DEFAULT(0)
+  FW_PROP(Options, Options, Options)
+  FW_DEFAULT(0)
   FW_PROP(Font, GetFont, SetFont)
   FW_PROP_RO(Items, GetItems)
   FW_PROP_RO(Columns, GetColumns)
@@ -147,7 +156,7 @@ FW_BEGIN_CLASS(TTestForm)
 FW_END_CLASS
 
 class Filer : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     RegisterClasses({&TTestForm::StaticClass(), &TTestControl::StaticClass()});
     g_loaded.clear();
@@ -169,28 +178,94 @@ TEST_F(Filer, ReaderWriterRoundTripPerValueKind) {
     std::function<void(TReader&)> check;
   } cases[] = {
       {"int8", [](TWriter& w) { w.WriteInteger(-128); }, [](TReader& r) { EXPECT_EQ(r.ReadInteger(), -128); }},
-      {"int16", [](TWriter& w) { w.WriteInteger(-129); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaInt16); EXPECT_EQ(r.ReadInteger(), -129); }},
-      {"int32", [](TWriter& w) { w.WriteInteger(70000); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaInt32); EXPECT_EQ(r.ReadInteger(), 70000); }},
-      {"int64", [](TWriter& w) { w.WriteInteger(-5000000000LL); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaInt64); EXPECT_EQ(r.ReadInt64(), -5000000000LL); }},
-      {"extended", [](TWriter& w) { w.WriteFloat(-1234.5e-300); }, [](TReader& r) { EXPECT_EQ(r.ReadFloat(), -1234.5e-300); }},
+      {"int16", [](TWriter& w) { w.WriteInteger(-129); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaInt16);
+         EXPECT_EQ(r.ReadInteger(), -129);
+       }},
+      {"int32", [](TWriter& w) { w.WriteInteger(70000); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaInt32);
+         EXPECT_EQ(r.ReadInteger(), 70000);
+       }},
+      {"int64", [](TWriter& w) { w.WriteInteger(-5000000000LL); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaInt64);
+         EXPECT_EQ(r.ReadInt64(), -5000000000LL);
+       }},
+      {"extended", [](TWriter& w) { w.WriteFloat(-1234.5e-300); },
+       [](TReader& r) { EXPECT_EQ(r.ReadFloat(), -1234.5e-300); }},
       {"single", [](TWriter& w) { w.WriteSingle(2.25f); }, [](TReader& r) { EXPECT_EQ(r.ReadSingle(), 2.25f); }},
-      {"currency", [](TWriter& w) { w.WriteCurrency(12.3456); }, [](TReader& r) { EXPECT_DOUBLE_EQ(r.ReadCurrency(), 12.3456); }},
+      {"currency", [](TWriter& w) { w.WriteCurrency(12.3456); },
+       [](TReader& r) { EXPECT_DOUBLE_EQ(r.ReadCurrency(), 12.3456); }},
       {"date", [](TWriter& w) { w.WriteDate(45000.25); }, [](TReader& r) { EXPECT_EQ(r.ReadDate(), 45000.25); }},
-      {"string", [](TWriter& w) { w.WriteString("abc"); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaString); EXPECT_EQ(r.ReadString(), "abc"); }},
-      {"long string", [](TWriter& w) { w.WriteString(std::string(300, 'x')); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaLString); EXPECT_EQ(r.ReadString(), std::string(300, 'x')); }},
-      {"wide string", [](TWriter& w) { w.WriteWideString(u"\u0424x"); }, [](TReader& r) { EXPECT_EQ(r.ReadWideString(), u"\u0424x"); }},
-      {"utf8 string", [](TWriter& w) { w.WriteUTF8String("\xD0\xA4"); }, [](TReader& r) { EXPECT_EQ(r.ReadWideString(), u"\u0424"); }},
+      {"string", [](TWriter& w) { w.WriteString("abc"); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaString);
+         EXPECT_EQ(r.ReadString(), "abc");
+       }},
+      {"long string", [](TWriter& w) { w.WriteString(std::string(300, 'x')); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaLString);
+         EXPECT_EQ(r.ReadString(), std::string(300, 'x'));
+       }},
+      {"wide string", [](TWriter& w) { w.WriteWideString(u"\u0424x"); },
+       [](TReader& r) { EXPECT_EQ(r.ReadWideString(), u"\u0424x"); }},
+      {"utf8 string", [](TWriter& w) { w.WriteUTF8String("\xD0\xA4"); },
+       [](TReader& r) { EXPECT_EQ(r.ReadWideString(), u"\u0424"); }},
       {"ident", [](TWriter& w) { w.WriteIdent("taLeft"); }, [](TReader& r) { EXPECT_EQ(r.ReadIdent(), "taLeft"); }},
-      {"booleans", [](TWriter& w) { w.WriteBoolean(true); w.WriteIdent("false"); }, [](TReader& r) { EXPECT_TRUE(r.ReadBoolean()); EXPECT_FALSE(r.ReadBoolean()); }},
-      {"nil", [](TWriter& w) { w.WriteIdent("nil"); }, [](TReader& r) { EXPECT_EQ(r.NextValue(), vaNil); EXPECT_EQ(r.ReadIdent(), "nil"); }},
-      {"binary", [](TWriter& w) { w.WriteBinary(std::string("\0\1\xFF", 3)); }, [](TReader& r) { EXPECT_EQ(r.ReadBinary(), std::string("\0\1\xFF", 3)); }},
+      {"booleans",
+       [](TWriter& w) {
+         w.WriteBoolean(true);
+         w.WriteIdent("false");
+       },
+       [](TReader& r) {
+         EXPECT_TRUE(r.ReadBoolean());
+         EXPECT_FALSE(r.ReadBoolean());
+       }},
+      {"nil", [](TWriter& w) { w.WriteIdent("nil"); },
+       [](TReader& r) {
+         EXPECT_EQ(r.NextValue(), vaNil);
+         EXPECT_EQ(r.ReadIdent(), "nil");
+       }},
+      {"binary", [](TWriter& w) { w.WriteBinary(std::string("\0\1\xFF", 3)); },
+       [](TReader& r) { EXPECT_EQ(r.ReadBinary(), std::string("\0\1\xFF", 3)); }},
       {"set", [](TWriter& w) { w.WriteSet(GetPropInfo(TTestControl::StaticClass(), "Options")->type, 5); },
-       [](TReader& r) { r.CheckValue(vaSet); EXPECT_EQ(r.ReadSet(GetPropInfo(TTestControl::StaticClass(), "Options")->type), 5u); }},
-      {"list", [](TWriter& w) { w.WriteListBegin(); w.WriteInteger(1); w.WriteString("s"); w.WriteListEnd(); },
-       [](TReader& r) { r.ReadListBegin(); EXPECT_EQ(r.ReadInteger(), 1); EXPECT_EQ(r.ReadString(), "s"); EXPECT_TRUE(r.EndOfList()); r.ReadListEnd(); }},
-      {"wide char", [](TWriter& w) { w.WriteWideChar(u'\u0424'); }, [](TReader& r) { EXPECT_EQ(r.ReadWideChar(), u'\u0424'); }},
-      {"skip", [](TWriter& w) { w.WriteValue(vaCollection); w.WriteInteger(1); w.WriteListBegin(); w.WritePropName("A"); w.WriteBinary("xy"); w.WriteListEnd(); w.WriteListEnd(); w.WriteInteger(7); },
-       [](TReader& r) { r.SkipValue(); EXPECT_EQ(r.ReadInteger(), 7); }},
+       [](TReader& r) {
+         r.CheckValue(vaSet);
+         EXPECT_EQ(r.ReadSet(GetPropInfo(TTestControl::StaticClass(), "Options")->type), 5u);
+       }},
+      {"list",
+       [](TWriter& w) {
+         w.WriteListBegin();
+         w.WriteInteger(1);
+         w.WriteString("s");
+         w.WriteListEnd();
+       },
+       [](TReader& r) {
+         r.ReadListBegin();
+         EXPECT_EQ(r.ReadInteger(), 1);
+         EXPECT_EQ(r.ReadString(), "s");
+         EXPECT_TRUE(r.EndOfList());
+         r.ReadListEnd();
+       }},
+      {"wide char", [](TWriter& w) { w.WriteWideChar(u'\u0424'); },
+       [](TReader& r) { EXPECT_EQ(r.ReadWideChar(), u'\u0424'); }},
+      {"skip",
+       [](TWriter& w) {
+         w.WriteValue(vaCollection);
+         w.WriteInteger(1);
+         w.WriteListBegin();
+         w.WritePropName("A");
+         w.WriteBinary("xy");
+         w.WriteListEnd();
+         w.WriteListEnd();
+         w.WriteInteger(7);
+       },
+       [](TReader& r) {
+         r.SkipValue();
+         EXPECT_EQ(r.ReadInteger(), 7);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -498,8 +573,10 @@ TEST_F(Filer, BadFormDataRaisesReadErrorsNamingTheCulprit) {
     std::string text;
     std::string message;
   } cases[] = {
-      {Lines({"object Main: TTestForm", "  Colour = 1", "end"}), "Error reading Main.Colour: Property Colour does not exist"},
-      {Lines({"object Main: TTestForm", "  object B: TNoSuchClass", "  end", "end"}), "Error reading B: Class TNoSuchClass not found"},
+      {Lines({"object Main: TTestForm", "  Colour = 1", "end"}),
+       "Error reading Main.Colour: Property Colour does not exist"},
+      {Lines({"object Main: TTestForm", "  object B: TNoSuchClass", "  end", "end"}),
+       "Error reading B: Class TNoSuchClass not found"},
       {Lines({"object Main: TTestForm", "  object B: TTestControl", "    Left = 'x'", "  end", "end"}),
        "Error reading B.Left: Invalid property value"},
       {Lines({"object Main: TTestForm", "  object B: TTestControl", "    Align = taMiddle", "  end", "end"}),
@@ -512,11 +589,13 @@ TEST_F(Filer, BadFormDataRaisesReadErrorsNamingTheCulprit) {
        "Error reading B.Buddy: Component Ghost not found"},
       {Lines({"object Main: TTestForm", "  object B: TTestControl", "    Columns.Count = 1", "  end", "end"}),
        "Error reading B.Columns.Count: Property Columns.Count does not exist"},
-      {Lines({"object Main: TTestForm", "  object B: TTestControl", "  end", "  object B: TTestControl", "  end", "end"}),
+      {Lines(
+           {"object Main: TTestForm", "  object B: TTestControl", "  end", "  object B: TTestControl", "  end", "end"}),
        "Error reading B: A component named B already exists"},
       {Lines({"object Main: TTestForm", "  object B: TTestControl", "    Buddy = Main", "  end", "end"}),
        "Error reading B.Buddy: Invalid property value: Buddy cannot hold a TTestForm"},
-      {Lines({"object Main: TTestControl", "end"}), "Error reading Main: the stream holds a TTestControl, not a TTestForm"},
+      {Lines({"object Main: TTestControl", "end"}),
+       "Error reading Main: the stream holds a TTestControl, not a TTestForm"},
   };
   for (const Case& c : cases) {
     TTestForm* root = New<TTestForm>(nullptr);

@@ -15,7 +15,7 @@ using TShades = Set<TShade>;
 
 class TBase : public TObject {
   FW_CLASS(TBase, TObject)
-public:
+ public:
   TBase() { g_log.push_back("ctor TBase"); }
   ~TBase() override { g_log.push_back("~TBase"); }
   void AfterConstruction() override { g_log.push_back(std::string("after ") + Kind()); }
@@ -36,13 +36,13 @@ public:
   WideString Wide;
   TNotifyEvent OnPing;
 
-private:
+ private:
   AnsiString title_;
 };
 
 class TDerived : public TBase {
   FW_CLASS(TDerived, TBase)
-public:
+ public:
   void Destroy() override {
     g_log.push_back("destroy TDerived");
     inherited::Destroy();
@@ -56,14 +56,15 @@ public:
 
 class TFailing : public TBase {
   FW_CLASS(TFailing, TBase)
-public:
+ public:
   void AfterConstruction() override { throw EConvertError("no"); }
 };
 
 }  // namespace
 
 FW_BEGIN_CLASS(TBase)
-  FW_PROP(Count, Count, Count) FW_DEFAULT(0)
+  FW_PROP(Count, Count, Count)
+  FW_DEFAULT(0)
   FW_PROP(Title, GetTitle, SetTitle)
   FW_PROP(Shade, Shade, Shade)
   FW_PROP(Shades, Shades, Shades)
@@ -85,8 +86,8 @@ TEST(Object, TwoPhaseLifecycleSeesTheFinalClass) {
   g_log.clear();
   TDerived* d = New<TDerived>();
   d->Free();
-  std::vector<std::string> want = {"ctor TBase", "after derived", "before", "destroy TDerived",
-                                   "destroy TBase sees derived", "~TBase"};
+  std::vector<std::string> want = {
+      "ctor TBase", "after derived", "before", "destroy TDerived", "destroy TBase sees derived", "~TBase"};
   EXPECT_EQ(g_log, want);
 
   g_log.clear();

@@ -9,7 +9,7 @@ namespace {
 
 class TTestForm : public TForm {
   FW_CLASS(TTestForm, TForm)
-public:
+ public:
   explicit TTestForm(TComponent* owner) : TForm(owner) {}
   TNotebook* NB = nullptr;
   TRadioGroup* rgType = nullptr;
@@ -131,7 +131,7 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
   EXPECT_EQ(form->labelClicks, 1);
   SendMessageA(page, WM_MOUSEMOVE, 0, MAKELPARAM(form->LabelHelp->GetLeft() + 5, form->LabelHelp->GetTop() + 2));
   EXPECT_EQ(form->moves, 1);
-  EXPECT_EQ(form->lastX, 5);  // in the label's own coordinates
+  EXPECT_EQ(form->lastX, 5);                                             // in the label's own coordinates
   SendMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 180));  // beside the label
   SendMessageA(page, WM_LBUTTONUP, 0, MAKELPARAM(300, 180));
   EXPECT_EQ(form->labelClicks, 1);
@@ -153,7 +153,7 @@ TEST(FormStreamTest, FormIsReadFromItsResourceWithFieldsAndHandlersBound) {
 
 class TMissingForm : public TForm {
   FW_CLASS(TMissingForm, TForm)
-public:
+ public:
   explicit TMissingForm(TComponent* owner) : TForm(owner) {}
 };
 FW_IMPLEMENT_CLASS(TMissingForm)

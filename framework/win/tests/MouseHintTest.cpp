@@ -17,7 +17,7 @@ struct EventLog {
 };
 
 class MouseHintTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     InitForms();
     form = TCustomForm::CreateNew<TForm>(Application);

@@ -44,7 +44,7 @@ struct ModalProbe {
 };
 
 class ShowModalTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     InitForms();
     Application->OnException = TExceptionEvent::Bind<&ModalProbe::OnException>(&probe);
@@ -125,11 +125,11 @@ TEST_F(ShowModalTest, AnExceptionInAHandlerIsHandledAndTheLoopGoesOn) {
 }
 
 class ResultThread : public TThread {
-public:
+ public:
   ResultThread(TForm* form) : TThread(false), form_(form) {}
   std::atomic<DWORD> ranOn{0};
 
-protected:
+ protected:
   void Execute() override {
     Sleep(50);  // the modal loop is idle by now
     Synchronize([this] {
@@ -138,7 +138,7 @@ protected:
     });
   }
 
-private:
+ private:
   TForm* form_;
 };
 
