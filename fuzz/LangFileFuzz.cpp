@@ -10,15 +10,7 @@
 #include "LFProc.h"
 #include "LangFileWriter.h"
 
-namespace {
-
-struct TFree {
-  void operator()(TObject* o) const {
-    if (o) o->Free();
-  }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);

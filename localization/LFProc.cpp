@@ -14,12 +14,6 @@ FW_IMPLEMENT_CLASS(TLangFile)
 
 namespace {
 
-struct TFree {
-  void operator()(TObject* o) const {
-    if (o) o->Free();
-  }
-};
-
 [[noreturn]] void RaiseReadError() {
   RaisePackedReadError();
 }
@@ -241,9 +235,9 @@ class TBodyLoader {
   int index_;
   bool create_;
   int format_;
-  std::unique_ptr<TLinearPropertyList, TFree> props_;
-  std::unique_ptr<TLinearConstantList, TFree> consts_;
-  std::unique_ptr<TLinearExternalList, TFree> exts_;
+  TOwned<TLinearPropertyList> props_;
+  TOwned<TLinearConstantList> consts_;
+  TOwned<TLinearExternalList> exts_;
 };
 
 }  // namespace

@@ -28,12 +28,6 @@ namespace {
 
 constexpr ModuleHandle kProgram = 0x400000;
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-template <class T>
-using TPtr = std::unique_ptr<T, TFree>;
-
 // The translation of a text in the program's string table below.
 std::string Translated(const ResString& rs) {
   return std::string("[de] ") + rs.native;
@@ -97,14 +91,14 @@ TEST_F(EngineTexts, ErrorsCarryTheTextOfTheStringTable) {
       {"LZJ header", SWrongStreamFormat, nullptr, [] { LzjDecompress("LZJ01 and more"); }},
       {"LZJ no source", SSourceStreamNotDefined, nullptr,
        [] {
-         TPtr<TMemoryStream> out(New<TMemoryStream>());
-         TPtr<TLZJCompressor> c(New<TLZJCompressor>(nullptr, out.get()));
+         TOwned<TMemoryStream> out(New<TMemoryStream>());
+         TOwned<TLZJCompressor> c(New<TLZJCompressor>(nullptr, out.get()));
          c->DecompressStreams();
        }},
       {"LZJ no destination", SDestinationStreamNotDefined, nullptr,
        [] {
-         TPtr<TMemoryStream> in(New<TMemoryStream>());
-         TPtr<TLZJCompressor> c(New<TLZJCompressor>(in.get(), nullptr));
+         TOwned<TMemoryStream> in(New<TMemoryStream>());
+         TOwned<TLZJCompressor> c(New<TLZJCompressor>(in.get(), nullptr));
          c->DecompressStreams();
        }},
       {"packed string cut", SStreamReadError, nullptr,
@@ -120,43 +114,43 @@ TEST_F(EngineTexts, ErrorsCarryTheTextOfTheStringTable) {
        }},
       {"empty store", SEmptyDictionary, nullptr,
        [] {
-         TPtr<TLangResource> store(New<TLangResource>());
+         TOwned<TLangResource> store(New<TLangResource>());
          store->Languages()->Clear();
          store->AddLanguage(0, 0x0407);
        }},
       {"no such base language", SCouldNotAddLanguage, nullptr,
        [] {
-         TPtr<TLangResource> store(New<TLangResource>());
+         TOwned<TLangResource> store(New<TLangResource>());
          store->SetNativeLocale(0x0409);
          store->AddLanguage(3, 0x0407);
        }},
       {"native language", SCouldNotRemoveLanguage, nullptr,
        [] {
-         TPtr<TLangResource> store(New<TLangResource>());
+         TOwned<TLangResource> store(New<TLangResource>());
          store->SetNativeLocale(0x0409);
          store->RemoveLanguage(0);
        }},
       {"missing module", SExeOpenError, [missing](const std::string& format) { return Format(format, missing); },
        [missing] { New<TPEReader>(missing)->Free(); }},
-      {"empty image", SExeEmptyImage, nullptr, [] { TPtr<TPEReader>(TPEReader::FromImage("")); }},
-      {"no MZ", SExeUnrecognized, nullptr, [] { TPtr<TPEReader>(TPEReader::FromImage("ZM and more")); }},
-      {"MZ only", SExeNotPE, nullptr, [] { TPtr<TPEReader>(TPEReader::FromImage("MZ")); }},
+      {"empty image", SExeEmptyImage, nullptr, [] { TOwned<TPEReader>(TPEReader::FromImage("")); }},
+      {"no MZ", SExeUnrecognized, nullptr, [] { TOwned<TPEReader>(TPEReader::FromImage("ZM and more")); }},
+      {"MZ only", SExeNotPE, nullptr, [] { TOwned<TPEReader>(TPEReader::FromImage("MZ")); }},
       {"language file magic", SLFInvalidFormat, nullptr,
        [] {
-         TPtr<TLangResource> store(New<TLangResource>());
-         TPtr<TLangFile> f(New<TLangFile>());
+         TOwned<TLangResource> store(New<TLangResource>());
+         TOwned<TLangFile> f(New<TLangFile>());
          f->LoadFromBytes(std::string(64, 'X'), store.get(), 0, -1);
        }},
       {"no store", SLFInvalidStore, nullptr,
        [] {
-         TPtr<TLangFile> f(New<TLangFile>());
+         TOwned<TLangFile> f(New<TLangFile>());
          f->CheckTarget(nullptr, 0);
        }},
       {"no such language", SLFInvalidIndex, nullptr,
        [] {
-         TPtr<TLangResource> store(New<TLangResource>());
+         TOwned<TLangResource> store(New<TLangResource>());
          store->SetNativeLocale(0x0409);
-         TPtr<TLangFile> f(New<TLangFile>());
+         TOwned<TLangFile> f(New<TLangFile>());
          f->CheckTarget(store.get(), 1);
        }},
   };

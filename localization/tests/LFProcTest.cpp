@@ -12,11 +12,8 @@
 
 namespace {
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-using TStorePtr = std::unique_ptr<TLangResource, TFree>;
-using TFilePtr = std::unique_ptr<TLangFile, TFree>;
+using TStorePtr = TOwned<TLangResource>;
+using TFilePtr = TOwned<TLangFile>;
 
 constexpr std::uint16_t kGerman = 0x0407;
 

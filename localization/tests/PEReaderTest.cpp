@@ -13,10 +13,7 @@
 
 namespace {
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-using TReaderPtr = std::unique_ptr<TPEReader, TFree>;
+using TReaderPtr = TOwned<TPEReader>;
 
 TReaderPtr Open(std::string image) {
   return TReaderPtr(TPEReader::FromImage(std::move(image)));

@@ -12,11 +12,8 @@
 
 namespace {
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-using TProcessorPtr = std::unique_ptr<TResProcessor, TFree>;
-using TReaderPtr = std::unique_ptr<TPEReader, TFree>;
+using TProcessorPtr = TOwned<TResProcessor>;
+using TReaderPtr = TOwned<TPEReader>;
 
 TProcessorPtr NewProcessor() {
   TProcessorPtr p(New<TResProcessor>());

@@ -74,10 +74,6 @@ void WriteFile(const std::string& name, const std::string& bytes) {
   if (!out) throw ELangSourceError("cannot write " + name);
 }
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-
 std::string Image(const TLangSource& src, const TLangResource& store, int index, const TOptions& o) {
   TLangFileHeader h = src.Header;
   h.Format = static_cast<std::uint16_t>(o.format);
@@ -89,7 +85,7 @@ std::string Image(const TLangSource& src, const TLangResource& store, int index,
 int Run(const TOptions& o) {
   TLangSource native = LoadLangSource(o.sources[0]);
   if (!native.Header.IsNative) throw ELangSourceError(o.sources[0] + ": not a native source (no \"native\" line)");
-  std::unique_ptr<TLangResource, TFree> store(New<TLangResource>());
+  TOwned<TLangResource> store(New<TLangResource>());
   BuildNativeStore(native, *store);
   std::vector<TLangSource> translations;
   for (std::size_t i = 1; i < o.sources.size(); ++i) {

@@ -15,10 +15,7 @@
 
 namespace {
 
-struct TFree {
-  void operator()(TObject* o) const { o->Free(); }
-};
-using TProcessorPtr = std::unique_ptr<TResProcessor, TFree>;
+using TProcessorPtr = TOwned<TResProcessor>;
 
 std::string TempPath(const char* name) {
   char dir[MAX_PATH];
