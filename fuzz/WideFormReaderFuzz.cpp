@@ -1,0 +1,66 @@
+// The binary form reader on a component with wide properties and their
+// extra "W" and "_UTF7" entries: bad data raises a framework exception, never
+// more.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "Component.h"
+#include "Streams.h"
+#include "UcxClasses.h"
+
+namespace {
+
+class TFuzzWidePart : public TComponent {
+  FW_CLASS(TFuzzWidePart, TComponent)
+ public:
+  using TComponent::TComponent;
+  void DefineProperties(TFiler& filer) override {
+    inherited::DefineProperties(filer);
+    DefineWideProperties(filer, this);
+  }
+  WideString Caption;
+  WideString Hint;
+  char16_t Accel = u'A';
+};
+
+class TFuzzWideForm : public TComponent {
+  FW_CLASS(TFuzzWideForm, TComponent)
+ public:
+  using TComponent::TComponent;
+  void DefineProperties(TFiler& filer) override {
+    inherited::DefineProperties(filer);
+    DefineWideProperties(filer, this);
+  }
+  WideString Caption;
+  TFuzzWidePart* Part1 = nullptr;
+};
+
+}  // namespace
+
+FW_BEGIN_CLASS(TFuzzWidePart)
+  FW_PROP(Caption, Caption, Caption)
+  FW_PROP(Hint, Hint, Hint)
+  FW_PROP(Accel, Accel, Accel)
+  FW_DEFAULT(u'A')
+FW_END_CLASS
+FW_BEGIN_CLASS(TFuzzWideForm)
+  FW_PROP(Caption, Caption, Caption)
+  FW_FIELD(Part1)
+FW_END_CLASS
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool registered = [] {
+    RegisterClasses({&TFuzzWideForm::StaticClass(), &TFuzzWidePart::StaticClass()});
+    return true;
+  }();
+  (void)registered;
+  TOwned<TReadOnlyMemoryStream> in(New<TReadOnlyMemoryStream>(data, size));
+  TOwned<TReader> reader(New<TReader>(*in));
+  TOwned<TFuzzWideForm> root(New<TFuzzWideForm>(nullptr));
+  try {
+    reader->ReadRootComponent(root.get());
+  } catch (const Exception&) {
+  }
+  return 0;
+}
