@@ -1,6 +1,7 @@
 #include "UcxClasses.h"
 
 #include "Component.h"
+#include "Scope.h"
 #include "TypeInfo.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
@@ -47,21 +48,16 @@ void DefineWideProperties(TFiler& filer, TPersistent* instance) {
 void TUcxWideStringPropertyFiler::DefineProperties(TFiler& filer, TPersistent* instance, const std::string& propName) {
   instance_ = instance;
   prop_ = FindPropOfKind(instance, propName, TypeKind::WString);
-  try {
-    if (prop_) {
-      filer.DefineProperty(
-          propName + "W", [this](TReader& r) { ReadUtf8(r); }, nullptr, false);
-      filer.DefineProperty(
-          propName + "_UTF7", [this](TReader& r) { ReadUtf7(r); }, [this](TWriter& w) { WriteUtf7(w); },
-          HasUtf7Data(filer));
-    }
-  } catch (...) {
+  TScopeExit clear([this]() noexcept {
     instance_ = nullptr;
     prop_ = nullptr;
-    throw;
-  }
-  instance_ = nullptr;
-  prop_ = nullptr;
+  });
+  if (!prop_) return;
+  filer.DefineProperty(
+      propName + "W", [this](TReader& r) { ReadUtf8(r); }, nullptr, false);
+  filer.DefineProperty(
+      propName + "_UTF7", [this](TReader& r) { ReadUtf7(r); }, [this](TWriter& w) { WriteUtf7(w); },
+      HasUtf7Data(filer));
 }
 
 bool TUcxWideStringPropertyFiler::HasUtf7Data(TFiler& filer) const {
@@ -96,22 +92,16 @@ void TUcxWideCharPropertyFiler::DefineProperties(TFiler& filer, TPersistent* ins
   instance_ = instance;
   prop_ = FindPropOfKind(instance, propName, TypeKind::WChar);
   writer_ = filer.Is<TWriter>() ? static_cast<TWriter*>(&filer) : nullptr;
-  try {
-    if (prop_) {
-      filer.DefineProperty(
-          propName + "W", [this](TReader& r) { ReadW(r); }, [this](TWriter& w) { WriteW(w); }, HasWData(filer));
-      filer.DefineProperty(
-          propName + "_UTF7", [this](TReader& r) { ReadUtf7(r); }, nullptr, false);
-    }
-  } catch (...) {
+  TScopeExit clear([this]() noexcept {
     instance_ = nullptr;
     prop_ = nullptr;
     writer_ = nullptr;
-    throw;
-  }
-  instance_ = nullptr;
-  prop_ = nullptr;
-  writer_ = nullptr;
+  });
+  if (!prop_) return;
+  filer.DefineProperty(
+      propName + "W", [this](TReader& r) { ReadW(r); }, [this](TWriter& w) { WriteW(w); }, HasWData(filer));
+  filer.DefineProperty(
+      propName + "_UTF7", [this](TReader& r) { ReadUtf7(r); }, nullptr, false);
 }
 
 bool TUcxWideCharPropertyFiler::HasWData(TFiler& filer) const {

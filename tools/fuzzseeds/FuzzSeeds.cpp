@@ -212,7 +212,7 @@ std::string Utf16Bytes(const std::u16string& s) {
 }
 
 const char kWideFormText[] =
-    "object FuzzWideForm: TFuzzWideForm\n"
+    "object FuzzWideForm: TFuzzWidePart\n"
     "  Caption = 'Pellory'\n"
     "  Caption_UTF7 = '+BBYENAQ4BEIENQ'\n"
     "  object Part1: TFuzzWidePart\n"

@@ -21,13 +21,14 @@ std::u16string Units(std::string_view hex) {
   return out;
 }
 
-struct Utf7Case {
+// A text and its bytes in one of the encodings.
+struct CodecCase {
   std::u16string text;
   const char* bytes;
 };
 
 TEST(Utf7, EncodesWithOptionalDirectCharactersAndNoClosingMinusAtTheEnd) {
-  const Utf7Case cases[] = {
+  const CodecCase cases[] = {
       {u"A+B", "41 2B 2D 42"},
       {u"\u00A31", "2B 41 4B 4D 2D 31"},
       {u"\u00A3", "2B 41 4B 4D"},
@@ -45,7 +46,7 @@ TEST(Utf7, EncodesWithOptionalDirectCharactersAndNoClosingMinusAtTheEnd) {
 }
 
 TEST(Utf7, DecodesRunsAndTheEscapedPlus) {
-  const Utf7Case cases[] = {
+  const CodecCase cases[] = {
       {u"\u00A31", "2B 41 4B 4D 2D 31"},
       {u"+", "2B 2D"},
       {u"\u00A3", "2B 41 4B 4D 2D"},   // a closing "-" at the end is dropped
@@ -116,13 +117,8 @@ TEST(Utf7, TablesAreBuiltOnceWhileThreadsConvert) {
   for (int t = 0; t < 4; ++t) EXPECT_TRUE(ok[t]) << t;
 }
 
-struct Utf8Case {
-  std::u16string text;
-  const char* bytes;
-};
-
 TEST(Utf8, EncodesEachUtf16UnitByItself) {
-  const Utf8Case cases[] = {
+  const CodecCase cases[] = {
       {u"A", "41"},
       {u"\u00A3", "C2 A3"},
       {u"\u07FF", "DF BF"},
@@ -139,7 +135,7 @@ TEST(Utf8, EncodesEachUtf16UnitByItself) {
 }
 
 TEST(Utf8, DecoderAcceptsOverlongFormsAndStrayLeadsButNotBrokenSequences) {
-  const Utf8Case cases[] = {
+  const CodecCase cases[] = {
       {u"/", "C0 AF"},          // overlong
       {u"\u0001", "80 81"},     // a continuation byte as lead: two-byte form
       {u"\u0041", "F0 81 81"},  // a four-byte lead takes the three-byte form
