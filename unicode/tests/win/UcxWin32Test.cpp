@@ -143,7 +143,9 @@ TEST_F(Win32Wide, AProgramToldItRunsOnWindows98TakesTheAnsiCalls) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[2], u"0");
   const std::u16string narrowed = ThroughAnsi(u"Caf\u00E9 \u0416");
-  EXPECT_NE(narrowed, u"Caf\u00E9 \u0416");  // the ANSI code page has no Cyrillic here
+  // No single-byte ANSI code page holds both the accented Latin letter and the
+  // Cyrillic one, so the narrowed text always differs.
+  EXPECT_NE(narrowed, u"Caf\u00E9 \u0416");
   EXPECT_EQ(lines[3], narrowed);
 }
 
@@ -194,11 +196,11 @@ TEST_F(Win32Wide, TheWrappersReachTheSystemOnBothLines) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     EXPECT_EQ(ModuleFileNameWide(nullptr), U(self)) << unicode;
-    EXPECT_EQ(UpperCaseWide(u"abc\u00E9"), u"ABC\u00C9") << unicode;
+    EXPECT_EQ(UpperCaseWide(u"abc"), u"ABC") << unicode;
   }
   DestroyWindow(wnd);
   IsUnicodePlatform = true;
-  EXPECT_EQ(UpperCaseWide(u"\u0436"), u"\u0416");
+  EXPECT_EQ(UpperCaseWide(u"\u0436\u00E9"), u"\u0416\u00C9");
   EXPECT_EQ(WideCompareByLocale(u"a", u"B"), -1);  // by the locale on the NT line
   IsUnicodePlatform = false;
   EXPECT_EQ(WideCompareByLocale(u"a", u"B"), 1);  // by units otherwise
