@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "Component.h"
 #include "ObjectConvert.h"
 #include "Streams.h"
@@ -107,6 +110,33 @@ TEST_F(WideStreaming, ACaptionWithCyrillicIsWrittenAsUtf7AndReadBack) {
   // The extra entry alone carries the value.
   EXPECT_EQ(ReadText(PartText("    Caption = 'x'\n    Caption_UTF7 = '+BBYENAQ4BEIENQ'\n"))->Caption,
             u"\u0416\u0434\u0438\u0442\u0435");
+}
+
+std::string FileBytes(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string WithoutCarriageReturns(std::string s) {
+  std::erase(s, '\r');
+  return s;
+}
+
+// The form text compiled by formc at build time reads into the components and
+// writes back to the same text.
+TEST_F(WideStreaming, AFormCompiledByFormcReadsAndWritesBack) {
+  const std::string binary = FileBytes(UNICODE_WIDE_PROPS_BIN);
+  ASSERT_FALSE(binary.empty());
+  TOwned<TWidePropsForm> form(New<TWidePropsForm>(nullptr));
+  ReadComponentData(binary.data(), binary.size(), form.get());
+  ASSERT_NE(form->Part1, nullptr);
+  EXPECT_EQ(form->Part1->Caption, u"\u0416\u0434\u0438\u0442\u0435");
+  EXPECT_EQ(form->Part1->Accel, u'\u0416');
+  EXPECT_EQ(form->Part1->Mark, u'x');
+  EXPECT_EQ(WithoutCarriageReturns(ObjectBinaryToText(WriteRoot(form.get(), nullptr))),
+            WithoutCarriageReturns(FileBytes(UNICODE_WIDE_PROPS_FORM)));
 }
 
 TEST_F(WideStreaming, OnlyValuesBeyondAsciiGetTheExtraEntry) {
