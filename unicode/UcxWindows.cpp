@@ -17,11 +17,14 @@ std::u16string_view Counted(const char16_t* s, int n) {
 }
 
 // The 9x line's upper case of one unit: through the ANSI call when the unit
-// has a one-byte ANSI form that comes back as one unit.
+// fits the conversion code page and has a one-byte ANSI form that comes back
+// as one unit. (A unit that fits a conversion code page other than the ANSI
+// one would narrow to the default character and come back as that.)
 char16_t UpperOneUnit(char16_t c) {
   if (!WideCharFitsAnsi(c)) return c;
-  const std::string ansi = NarrowToAnsi(std::u16string_view(&c, 1));
-  if (ansi.size() != 1) return c;
+  bool usedDefault = true;
+  const std::string ansi = CurrentWidePlatform().ToAnsi(kCodePageAnsi, std::u16string_view(&c, 1), &usedDefault);
+  if (usedDefault || ansi.size() != 1) return c;
   const auto byte = static_cast<unsigned char>(ansi[0]);
   char* upper = CurrentWidePlatform().CharUpperA(reinterpret_cast<char*>(static_cast<std::uintptr_t>(byte)));
   const char back = static_cast<char>(reinterpret_cast<std::uintptr_t>(upper) & 0xFF);

@@ -204,6 +204,12 @@ TEST_F(Win32Wide, TheWrappersReachTheSystemOnBothLines) {
   EXPECT_EQ(WideCompareByLocale(u"a", u"B"), -1);  // by the locale on the NT line
   IsUnicodePlatform = false;
   EXPECT_EQ(WideCompareByLocale(u"a", u"B"), 1);  // by units otherwise
+  // A character that fits the conversion code page but not the ANSI one is
+  // left as it is, not turned into the default character.
+  const char16_t outside = GetACP() == 1251 ? u'\u00E9' : u'\u0436';
+  ConversionCodePage = GetACP() == 1251 ? 1252 : 1251;
+  EXPECT_TRUE(WideCharFitsAnsi(outside));
+  EXPECT_EQ(UpperCaseWide(std::u16string(1, outside) + u"a"), std::u16string(1, outside) + u"A");
   EXPECT_EQ(WideCompareByLocaleNoCase(u"a", u"A"), 0);
 }
 
