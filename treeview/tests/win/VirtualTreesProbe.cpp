@@ -45,6 +45,7 @@ void Report() {
 }  // namespace
 
 int main() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line out at once, also when the probe dies
   try {
     InitWin32Platform();
     InitVirtualTrees();
