@@ -373,6 +373,52 @@ TEST(FormText, TextToBinaryToTextIsIdentity) {
   EXPECT_EQ(back->DataString(), text);
 }
 
+// A writer that keeps every string as a wide one, and counts the strings it was given.
+class TWideOnlyWriter : public TWriter {
+  FW_CLASS(TWideOnlyWriter, TWriter)
+ public:
+  using TWriter::TWriter;
+  void WriteString(const std::string& s) override {
+    ++strings;
+    TWriter::WriteWideString(AnsiToWide(s));
+  }
+  void WriteWideString(const WideString& s) override {
+    ++wides;
+    TWriter::WriteWideString(s);
+  }
+  int strings = 0, wides = 0;
+};
+FW_IMPLEMENT_CLASS(TWideOnlyWriter)
+
+TEST(FormText, TextToBinaryWritesThroughTheCallersWriter) {
+  std::string text = Lines({"object A: TA", "  S = 'ab'", "  W = #1060", "  L = (", "    'x')", "  N = 5", "end"});
+  TOwned<TStringStream> in(New<TStringStream>(text));
+  TOwned<TStringStream> out(New<TStringStream>());
+  TOwned<TWideOnlyWriter> writer(New<TWideOnlyWriter>(*out));
+  ObjectTextToBinary(*in, *writer);
+  EXPECT_EQ(writer->strings, 2);
+  EXPECT_EQ(writer->wides, 1);
+  const std::string& bin = out->DataString();
+  // 'ab' went in as a wide string: type 18, length 2, UTF-16 units.
+  EXPECT_NE(bin.find(std::string("\x01S\x12\x02\0\0\0a\0b\0", 11)), std::string::npos);
+  EXPECT_EQ(ObjectBinaryToText(bin), text);
+}
+
+TEST(FormText, SkipLineGivesUpTheRestOfTheLineAndAlwaysMovesOn) {
+  TOwned<TParser> p(New<TParser>(std::string("a b c\r\nd 'open\r\nz\n\nlast")));
+  EXPECT_EQ(p->SkipLine(), toSymbol);
+  EXPECT_EQ(p->TokenString(), "d");
+  EXPECT_THROW(p->NextToken(), EParserError);  // after the error the reading stands inside the line
+  EXPECT_EQ(p->SkipLine(), toSymbol);
+  EXPECT_EQ(p->TokenString(), "z");
+  EXPECT_EQ(p->SourceLine(), 3);
+  EXPECT_EQ(p->SkipLine(), toSymbol);  // the empty line is passed too
+  EXPECT_EQ(p->TokenString(), "last");
+  EXPECT_EQ(p->SourceLine(), 5);
+  EXPECT_EQ(p->SkipLine(), toEOF);
+  EXPECT_EQ(p->SkipLine(), toEOF);
+}
+
 TEST(FormText, ParserErrorsNameTheLine) {
   struct Case {
     const char* text;
