@@ -377,7 +377,8 @@ void TFormProcessor::WalkProperties(const std::string& path) {
     while (parser_->Token() == '.') {
       parser_->NextToken();
       if (parser_->Token() != toSymbol) RaiseFormError(SWrongDfmFormat);
-      name += "." + parser_->TokenString();
+      name += '.';
+      name += parser_->TokenString();
       parser_->NextToken();
     }
     if (parser_->Token() != '=') RaiseFormError(SWrongDfmFormat);
