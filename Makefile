@@ -10,6 +10,16 @@ FUZZ_SECONDS ?= 30
 JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 
+# Compiles go through ccache when it is installed (scripts/setup installs it).
+# Paths below the checkout are hashed relative to it, so another clone of the
+# same sources on this machine reuses the cache. A build tree takes the
+# launcher when it is first configured.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+export CMAKE_C_COMPILER_LAUNCHER ?= ccache
+export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+export CCACHE_BASEDIR ?= $(CURDIR)
+endif
+
 .PHONY: all setup configure build test run bench fuzz format format-check clean
 
 all: build
@@ -33,9 +43,9 @@ build: configure
 	cmake --build --preset win32 -j $(JOBS)
 
 # The win32 tests run the shipped 32-bit program's code, under 32-bit Wine
-# (scripts/setup installs it; a missing wine32 is an error). Some machines'
-# kernels refuse 32-bit executables: there the win32 set is built but cannot
-# run, and the reason is printed.
+# (scripts/setup installs it; a missing wine32 is an error). A machine whose
+# kernel refuses 32-bit executables builds the win32 set but cannot run it:
+# there the reason is printed.
 test: build
 	ctest --preset native
 	ctest --preset win64

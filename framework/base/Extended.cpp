@@ -298,7 +298,13 @@ double ExtendedToDouble(const TExtended& value) {
       std::uint64_t half = std::uint64_t{1} << (shift - 1);
       if (rest > half || (rest == half && (m & 1))) ++m;
     }
-    result = std::ldexp(static_cast<double>(m), target);  // exact, or an overflow to infinity
+    // Overflow is decided here, not left to ldexp: on the x87 the call's result
+    // keeps the extended exponent range and would not become infinity.
+    if (m != 0 && BitLength64(m) + target > 1024) {
+      result = HUGE_VAL;
+    } else {
+      result = std::ldexp(static_cast<double>(m), target);  // exact
+    }
   }
   return value.IsNegative() ? -result : result;
 }

@@ -218,6 +218,36 @@ void Phone(const fs::path& folder) {
 
 }  // namespace
 
+// UTF-16 text as little-endian bytes.
+std::string Utf16Bytes(const std::u16string& s) {
+  std::string out;
+  ByteWriter w(out);
+  w.WideLE(s);
+  return out;
+}
+
+const char kWideFormText[] =
+    "object FuzzWideForm: TFuzzWidePart\n"
+    "  Caption = 'Pellory'\n"
+    "  Caption_UTF7 = '+BBYENAQ4BEIENQ'\n"
+    "  object Part1: TFuzzWidePart\n"
+    "    Caption = #1046#1076\n"
+    "    CaptionW = #208#150#208#180\n"
+    "    Hint_UTF7 = 'x+AH4-y'\n"
+    "    AccelW = #1046\n"
+    "    Accel_UTF7 = '+BBY'\n"
+    "  end\n"
+    "end\n";
+
+void Unicode(const fs::path& folder) {
+  Seed(folder, "fuzz_utf7", {"A+-B", "+AKM-1", "x+AH4-y", "+BBYENAQ4BEIENQ", "+2D3eAA-!"});
+  Seed(folder, "fuzz_utf8", {"\xE2\x82\xAC", "\xED\xA0\xBD\xED\xB8\x80", "A\xC3\xA9\xD0\x96"});
+  Seed(folder, "fuzz_wide_param",
+       {Utf16Bytes(u"\"C:\\Program Files\\w.exe\" 1049 \"\u041F\u0440\u0438\u0432\u0435\u0442 \u043C\u0438\u0440\""),
+        Utf16Bytes(u"a\"b c\"d \"\" e")});
+  Seed(folder, "fuzz_wide_form_reader", {ObjectTextToBinary(kWideFormText)});
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: pellory_fuzzseeds FOLDER\n");
@@ -227,6 +257,7 @@ int main(int argc, char** argv) {
   try {
     Framework(folder);
     Localization(folder);
+    Unicode(folder);
 #ifdef PELLORY_SEEDS_PHONE
     Phone(folder);
 #endif
