@@ -5,6 +5,9 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ByteReader.h"
 #include "LangRes.h"
@@ -241,47 +244,35 @@ void FillFormStore(TLangResource* s, int index) {
   AddProp(s, "Frame1.Edit1", "Text", lvkWideString, u"in frame", index, u"im Rahmen");
 }
 
-const std::string kGermanForm = Lines({
-    "object Form1: TForm1",
-    "  Caption = 'Hallo'",
-    "          Font.Charset = ANSI_CHARSET",
-    "  Tag = 7",
-    "  Ratio = 1.5",
-    "  HelpFile = 'hilfe.chm'",
-    "  object Button1: TButton",
-    "    Caption = 'Gut'",
-    "          Font.Charset = ANSI_CHARSET",
-    "    Hint = 'keep'",
-    "  end",
-    "  object Label1: TLabel",
-    "  end",
-    "  object Memo1: TMemo",
-    "    Lines.Strings = (",
-    "      'eins'",
-    "      'zwei'",
-    "      'drei')",
-    "  end",
-    "  object NB: TNotebook",
-    "    object TPage",
-    "      Caption = 'Seite'",
-    "    end",
-    "  end",
-    "  object Grid: TGrid",
-    "    Columns = <",
-    "      item",
-    "        Title = 'A'",
-    "      end",
-    "      item [5]",
-    "        Title = 'Bee'",
-    "      end>",
-    "  end",
-    "  inline Frame1: TFrame1",
-    "    inherited Edit1: TEdit",
-    "      Text = 'im Rahmen'",
-    "    end",
-    "  end",
-    "end",
-});
+// kForm with each of its lines named here given way to the lines after it (none: the line goes).
+std::string Edited(const std::string& form,
+                   std::initializer_list<std::pair<std::string, std::vector<std::string>>> edits) {
+  std::string out = form;
+  for (const auto& [line, replacement] : edits) {
+    std::string with;
+    for (const std::string& l : replacement) with += l + "\r\n";
+    std::size_t at = out.find(line + "\r\n");
+    EXPECT_NE(at, std::string::npos) << line;
+    if (at != std::string::npos) out.replace(at, line.size() + 2, with);
+  }
+  return out;
+}
+
+const std::string kGermanForm =
+    Edited(kForm, {
+                      {"  Caption = 'Hello'", {"  Caption = 'Hallo'"}},
+                      {"  Font.Charset = DEFAULT_CHARSET", {"          Font.Charset = ANSI_CHARSET"}},
+                      {"  Tag = 1", {"  Tag = 7"}},
+                      {"  Ratio = 1.5", {"  Ratio = 1.5", "  HelpFile = 'hilfe.chm'"}},
+                      {"    Caption = 'OK'", {"    Caption = 'Gut'"}},
+                      {"    Font.Charset = DEFAULT_CHARSET", {"          Font.Charset = ANSI_CHARSET"}},
+                      {"    Caption = 'Gone'", {}},
+                      {"      'two')", {"      'zwei'", "      'drei')"}},
+                      {"      'one'", {"      'eins'"}},
+                      {"      Caption = 'Page'", {"      Caption = 'Seite'"}},
+                      {"        Title = 'B'", {"        Title = 'Bee'"}},
+                      {"      Text = 'in frame'", {"      Text = 'im Rahmen'"}},
+                  });
 
 TEST(FormProcessor, TranslatesPropertiesChildrenCollectionsAndFrames) {
   for (TKind kind : {kText, kBinary, kResource}) {
