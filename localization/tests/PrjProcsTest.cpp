@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ByteReader.h"
+#include "FormTextSamples.h"
 #include "LangRes.h"
 #include "ObjectConvert.h"
 #include "ResProc.h"
@@ -101,61 +102,7 @@ std::string ErrorOf(const std::function<void()>& f) {
   return "(no error)";
 }
 
-// A form with every value type the form text has.
-const std::string kEveryValue = Lines({
-    "object Form1: TTestForm",
-    "  Small = 10",
-    "  Medium = -129",
-    "  Wide32 = 100000",
-    "  Big = 5000000000",
-    "  Ratio = 1.5",
-    "  Single = 2.25s",
-    "  Money = -12.3456c",
-    "  When = 45000.5d",
-    "  Caption = 'Hello ''world'''",
-    "  Unicode = 'caf'#233' '#1060#1099",
-    "  Tab = 'a'#9'b'",
-    "  Long = ",
-    "    '0123456789012345678901234567890123456789012345678901234567890123' +",
-    "    '456789'",
-    "  Flag = True",
-    "  Nothing = nil",
-    "  Align = taLeft",
-    "  Buddy = Form1.Button2",
-    "  Options = [toBold, toUnderline]",
-    "  Empty = []",
-    "  Items.Strings = (",
-    "    'one'",
-    "    'two')",
-    "  Nested = (",
-    "    1",
-    "    (",
-    "      'x')",
-    "    ())",
-    "  Data = {",
-    "    000102FF}",
-    "  Columns = <",
-    "    item",
-    "      Width = 10",
-    "    end",
-    "    item [3]",
-    "      Width = 20",
-    "    end>",
-    "  NoItems = <>",
-    "  object Button1: TTestControl",
-    "    OnClick = Button1Click",
-    "  end",
-    "  inherited Button2: TTestControl [1]",
-    "  end",
-    "  inline Frame1: TTestFrame",
-    "    inherited Edit1: TTestControl",
-    "      Text = 'in frame'",
-    "    end",
-    "  end",
-    "  object TTestControl [0]",
-    "  end",
-    "end",
-});
+const std::string kEveryValue = kEveryValueFormText;
 
 TEST(FormProcessor, UntouchedFormsComeBackByteForByteInTheirOwnKind) {
   const std::string wizard = ReadSourceFile("resources/WizardForm.form");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Collection.h"
+#include "FormTextSamples.h"
 #include "ObjectConvert.h"
 #include "Parser.h"
 #include "Strings.h"
@@ -299,60 +300,7 @@ TEST(FilerFloat, ExtendedConversionIsExact) {
 }
 
 TEST(FormText, TextToBinaryToTextIsIdentity) {
-  std::string text = Lines({
-      "object Form1: TTestForm",
-      "  Caption = 'Hello ''world'''",
-      "  Left = 10",
-      "  Big = 5000000000",
-      "  Neg = -129",
-      "  Ratio = 1.5",
-      "  Single = 2.25s",
-      "  Money = -12.3456c",
-      "  When = 45000.5d",
-      "  Flag = True",
-      "  Off = False",
-      "  Nothing = nil",
-      "  Align = taLeft",
-      "  Options = [toBold, toUnderline]",
-      "  Empty = []",
-      "  Wide = 'caf'#233' '#1060#1099",
-      "  Accel = #1060",
-      "  Tab = 'a'#9'b'",
-      "  Font.Name = 'Arial'",
-      "  Items.Strings = (",
-      "    'one'",
-      "    'two')",
-      "  Nested = (",
-      "    1",
-      "    (",
-      "      'x')",
-      "    ())",
-      "  Data = {",
-      "    000102FF}",
-      "  Long = ",
-      "    '0123456789012345678901234567890123456789012345678901234567890123' +",
-      "    '456789'",
-      "  Columns = <",
-      "    item",
-      "      Width = 10",
-      "    end",
-      "    item [3]",
-      "      Width = 20",
-      "      Caption = 'c'",
-      "    end>",
-      "  NoItems = <>",
-      "  Buddy = Form1.Button2",
-      "  object Button1: TTestControl",
-      "    OnClick = Button1Click",
-      "  end",
-      "  inherited Button2: TTestControl [1]",
-      "  end",
-      "  inline Frame1: TTestFrame",
-      "  end",
-      "  object TTestControl",
-      "  end",
-      "end",
-  });
+  std::string text = kEveryValueFormText;
   std::string bin = ObjectTextToBinary(text);
   EXPECT_EQ(bin.substr(0, 4), "TPF0");
   EXPECT_EQ(ObjectBinaryToText(bin), text);
