@@ -384,6 +384,7 @@ void TFormProcessor::WalkProperties(const std::string& path) {
     if (parser_->Token() != '=') RaiseFormError(SWrongDfmFormat);
     dropProperty_ = false;
     bool collection = false;
+    const int depth = depth_;
     try {
       parser_->NextToken();
       collection = parser_->Token() == '<';
@@ -391,7 +392,7 @@ void TFormProcessor::WalkProperties(const std::string& path) {
     } catch (const EParserError&) {
       // A value that does not parse: the rest of its line goes, and so does the property.
       dropProperty_ = true;
-      depth_ = std::min(depth_, kMaxFilerDepth);
+      depth_ = depth;  // the lists the error left open
       parser_->SkipLine();
     }
     if (collection) {

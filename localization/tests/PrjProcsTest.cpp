@@ -281,6 +281,7 @@ TEST(FormProcessor, ValuesTheFormTextCannotTakeAsTheyStandKeepTheirLines) {
   AddProp(store.get(), "", "Cursor", kLResKindIdentifier, u"crDefault", kGerman, u"crArrow end");
   AddProp(store.get(), "", "Hint", lvkWideString, u"h", kGerman, u"Tipp");
   AddProp(store.get(), "", "Caption", lvkWideString, u"x", kGerman, u"y");
+  AddProp(store.get(), "", "L", lvkWideString4, u"a", kGerman, u"b");
   TProcessorPtr p = MakeProcessor(store.get(), kGerman);
   p->ApplyBiDiMode = false;
   EXPECT_EQ(Translate(*p, form), Lines({
@@ -291,6 +292,12 @@ TEST(FormProcessor, ValuesTheFormTextCannotTakeAsTheyStandKeepTheirLines) {
                                      "  Caption = 'y'",
                                      "end",
                                  }));
+  // Values broken inside lists, more of them than the nesting allows, leave no nesting behind.
+  std::string lists = "object Form1: TForm1\r\n";
+  for (int i = 0; i < 100; ++i) lists += "  L = (('open\r\n";
+  lists += "  object B: TB\r\n    Caption = 'x'\r\n  end\r\nend\r\n";
+  EXPECT_EQ(Translate(*p, lists), "object Form1: TForm1\r\n  object B: TB\r\n    Caption = 'x'\r\n  end\r\nend\r\n")
+      << "(the broken lines go only when the store has an item; here it has L)";
   // Without a store item the broken line stays as it was.
   TStorePtr empty = MakeStore();
   TProcessorPtr q = MakeProcessor(empty.get(), kGerman);
