@@ -15,6 +15,7 @@
 #include "ObjectConvert.h"
 #include "PackedStrings.h"
 #include "ResProc.h"
+#include "Streams.h"
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -155,6 +156,20 @@ void Localization(const fs::path& folder) {
   Seed(folder, "fuzz_packed_strings", packed);
 
   Seed(folder, "fuzz_lang_file", {LangFile(7, false), LangFile(4, false), LangFile(7, true)});
+
+  // A settings byte, then a form in each of its three kinds.
+  const std::string translatable =
+      "object Form1: TFuzzForm\r\n  Caption = 'x'\r\n  Font.Charset = DEFAULT_CHARSET\r\n  Tag = 1\r\n"
+      "  object Memo1: TMemo\r\n    Lines.Strings = (\r\n      'a')\r\n    Columns = <\r\n      item\r\n"
+      "        Width = 2\r\n      end>\r\n  end\r\nend\r\n";
+  TStringStream* source = New<TStringStream>(translatable);
+  TStringStream* resource = New<TStringStream>();
+  ObjectTextToResource(*source, *resource);
+  Seed(folder, "fuzz_form_translate",
+       {std::string("\x19") + translatable, std::string("\x0D") + ObjectTextToBinary(translatable),
+        std::string("\x3E") + resource->DataString()});
+  resource->Free();
+  source->Free();
 
   TResProcessor* processor = New<TResProcessor>();
   processor->TimeStamp = 0;
