@@ -144,6 +144,8 @@ TEST_F(LiveFormsTest, Paths) {
   Put("rgType", "Items.Strings", u"Кабель\r\nИК-порт");
   Put("Book.TTabPage2", "Caption", u"Вторая");
   Put("Book.TTabPage7", "Caption", u"Новая");
+  Put("Book.TTabPage0", "Caption", u"no page 0");  // skipped, as is a page part that is no number
+  Put("Book.TTabPagex", "Caption", u"no number");
   std::vector<std::string> custom;
   struct Recorder {
     std::vector<std::string>* out;
