@@ -171,6 +171,12 @@ void Localization(const fs::path& folder) {
   resource->Free();
   source->Free();
 
+  // component<TAB>property<TAB>value[<TAB>stamp] lines for the fake tree of live components
+  Seed(folder, "fuzz_live_forms",
+       {"Panel1\tCaption\tHello\nPanel1.Font\tCharset\t204\nrgType\tItems.Strings\ta\r\nb\n",
+        "Grid.Columns[1]\tCaption\tx\nGrid.Columns[0].Lines[2]\tCaption\ty\nGrid.Columns[1\tCaption\tz\n",
+        "Book.TTabPage2\tCaption\tpage\nStyled\tCaption\ts\t7\nThing.Parts[3]\tCaption\te\nPanel1\tAlign\t9\n"});
+
   TResProcessor* processor = New<TResProcessor>();
   processor->TimeStamp = 0;
   TResString* strings = New<TResString>(processor);
