@@ -40,6 +40,10 @@ bool IsCatchingEnabled();
 constexpr std::uint32_t kDataBlockMagic = 0x100FAB10u;
 constexpr std::uint32_t kDataBlockMagicOld = 0x000FAB10u;
 bool IsDataBlockMagic(std::uint32_t value);
+// Whether a block's raw version word is this library's data version or later.
+inline bool DataBlockVersionIsCurrent(std::uint16_t raw) {
+  return raw >= kCurrentDataVersion;
+}
 // The older numbering 600-602 read as 6000-6002; other values unchanged.
 std::uint16_t NormalizeDataVersion(std::uint16_t raw);
 

@@ -329,7 +329,7 @@ std::uint16_t GetDataBlockVersion(HMODULE module) {
 }
 
 bool ModuleDataBlockIsCurrent(HMODULE module) {
-  return ModuleHasDataBlock(module) && GetDataBlockVersion(module) >= kCurrentDataVersion;
+  return ModuleHasDataBlock(module) && DataBlockVersionIsCurrent(GetDataBlockVersion(module));
 }
 
 bool LoadModuleDataBlock(TVantorModuleInfo& entry) {
