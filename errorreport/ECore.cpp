@@ -69,12 +69,12 @@ class PortableCoreSystem : public CoreSystemApi {
     std::string name;
     return GetEnvironment("HOSTNAME", name) ? name.substr(0, 15) : std::string("LOCALHOST");
   }
-  ModuleHandle ModuleHandleOf(const std::string&) override { return nullptr; }
+  ModuleHandle ModuleHandleOf(const std::string&) override { return 0; }
 };
 
 PortableCoreSystem g_portableSystem;
 CoreSystemApi* g_system = &g_portableSystem;
-ModuleHandle g_libraryModule = nullptr;
+ModuleHandle g_libraryModule = 0;
 bool g_hostedByIde = false;
 TErrorHook g_errorHook = nullptr;
 int g_ecoreInits = 0;
@@ -545,7 +545,7 @@ const char* const kDefaultHtmlTemplate =
 
 TVantorModuleOptions::TVantorModuleOptions(const std::string& moduleName)
     : fOwnerModuleName(moduleName),
-      fOwnerModuleHandle(moduleName.empty() ? nullptr : GetCoreSystemApi().ModuleHandleOf(moduleName)),
+      fOwnerModuleHandle(moduleName.empty() ? 0 : GetCoreSystemApi().ModuleHandleOf(moduleName)),
       fFilterList(new TVantorExceptionsFilters(this)),
       fTexts(kCustomTextCount) {
   TVantorModuleOptions::SetDefaults();

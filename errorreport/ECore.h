@@ -15,6 +15,7 @@
 
 #include "Exceptions.h"
 #include "Lists.h"
+#include "Modules.h"
 #include "Object.h"
 #include "Streams.h"
 #include "Strings.h"
@@ -24,7 +25,6 @@
 FW_EXCEPTION(EIgnoreException, Exception);
 
 // --- The system, as the core sees it --------------------------------------------------------------
-using ModuleHandle = void*;
 
 class CoreSystemApi {
  public:
@@ -46,7 +46,7 @@ class CoreSystemApi {
   virtual bool CanOpenForWriting(const std::string& fileName) = 0;
   virtual bool CanOpenForReading(const std::string& fileName) = 0;
   virtual std::string ComputerName() = 0;
-  // The handle of a loaded module by file name (null when not loaded or empty).
+  // The handle of a loaded module by file name (0 when not loaded or empty).
   virtual ModuleHandle ModuleHandleOf(const std::string& name) = 0;
 };
 
@@ -288,7 +288,7 @@ class TVantorModuleOptions : public TObject {
   void ReadStream(TStream& stream);
   std::int32_t fUpdateDepth = 0;
   std::string fOwnerModuleName;
-  ModuleHandle fOwnerModuleHandle = nullptr;
+  ModuleHandle fOwnerModuleHandle = 0;
   bool fFreezeCheck = false;
   bool fActiveFlag = true;
   std::int32_t fMaxLoggedErrors = 32;

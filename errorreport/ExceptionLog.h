@@ -101,7 +101,7 @@ class TVantorModuleOptionsEx : public TVantorModuleOptions {
 
 // --- Module entries -------------------------------------------------------------------------------
 struct TVantorModuleInfo {
-  ModuleHandle Handle = nullptr;
+  ModuleHandle Handle = 0;
   std::string FileName;
   std::string Description;
   std::string Version;

@@ -50,7 +50,7 @@ class ScriptedSystem : public CoreSystemApi {
   }
   bool CanOpenForReading(const std::string& fileName) override { return files.count(fileName) > 0; }
   std::string ComputerName() override { return "PC:1/A"; }
-  ModuleHandle ModuleHandleOf(const std::string&) override { return nullptr; }
+  ModuleHandle ModuleHandleOf(const std::string&) override { return 0; }
 };
 
 class Core : public ::testing::Test {

@@ -318,8 +318,8 @@ TEST(Options, OlderStreamsLoadWithTheirMigrations) {
 TEST(Options, UpdatesPublishOnceAndAssignCopies) {
   TOwned<CountingOptions> own(New<CountingOptions>("own.dll"));
   int dummy = 0;
-  own->AssignModuleHandle(&dummy);
-  SetLibraryModuleHandle(&dummy);
+  own->AssignModuleHandle(reinterpret_cast<ModuleHandle>(&dummy));
+  SetLibraryModuleHandle(reinterpret_cast<ModuleHandle>(&dummy));
   own->published = 0;
   own->SetMailHost("a");
   EXPECT_EQ(own->published, 1);
@@ -353,7 +353,7 @@ TEST(Options, UpdatesPublishOnceAndAssignCopies) {
   own->FilterList()->GetFilter(0)->ExceptionClass = "EChanged";
   EXPECT_EQ(source->FilterList()->GetFilter(0)->ExceptionClass, "EOne");
   EXPECT_THROW(own->Assign(nullptr), EConvertError);
-  SetLibraryModuleHandle(nullptr);
+  SetLibraryModuleHandle(0);
 }
 
 FW_EXCEPTION(EBaseFault, Exception);

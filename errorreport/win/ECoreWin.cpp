@@ -91,7 +91,7 @@ class Win32CoreSystem : public CoreSystemApi {
     return GetComputerNameA(buf, &size) ? std::string(buf, size) : std::string();
   }
   ModuleHandle ModuleHandleOf(const std::string& name) override {
-    return name.empty() ? nullptr : reinterpret_cast<ModuleHandle>(GetModuleHandleA(name.c_str()));
+    return name.empty() ? 0 : reinterpret_cast<ModuleHandle>(GetModuleHandleA(name.c_str()));
   }
 };
 

@@ -224,7 +224,7 @@ void StartupBody() {
   const bool oldHand = vi.dwMajorVersion == 4 && vi.dwMinorVersion == 0;
   g_handCursor = oldHand ? 32512 : 32649;
   SetGuardedStepErrorHook(ReportInternalFailure);
-  SetLibraryModuleHandle(ThisModule());
+  SetLibraryModuleHandle(reinterpret_cast<ModuleHandle>(ThisModule()));
   SetPublishedOptionsStore(&g_sharedStore);
 
   HMODULE mainModule = GetModuleHandleA(nullptr);
@@ -356,7 +356,7 @@ bool LoadModuleDataBlock(TVantorModuleInfo& entry) {
 
 bool BuildModuleEntry(HMODULE module, const std::string& fileName, bool full) {
   auto* entry = new TVantorModuleInfo;
-  entry->Handle = module;
+  entry->Handle = reinterpret_cast<ModuleHandle>(module);
   entry->FileName = fileName;
   entry->FileTime = GetFileModifiedTime(fileName);
   entry->FileSize = FileSizeOf(fileName);
@@ -422,7 +422,7 @@ TVantorModuleOptionsEx* DefaultVantorLogOptions() {
 }
 
 TVantorModuleOptionsEx* CurrentVantorLogOptions() {
-  TVantorModuleInfo* entry = g_modules ? g_modules->FindModule(ThisModule()) : nullptr;
+  TVantorModuleInfo* entry = g_modules ? g_modules->FindModule(reinterpret_cast<ModuleHandle>(ThisModule())) : nullptr;
   if (!entry || !entry->Options) {
     throw EAssertionFailed(
         Format("\r\nCannot use 'CurrentVantorLogOptions' function in module \"%s\" without activate VantorLog.\r\nTo "

@@ -9,12 +9,16 @@
 
 #include "ByteWriter.h"
 #include "Dib.h"
+#include "EBase64.h"
+#include "ECore.h"
 #include "JCompress.h"
 #include "LangFileWriter.h"
 #include "LangRes.h"
 #include "ObjectConvert.h"
 #include "PackedStrings.h"
 #include "ResProc.h"
+#include "Streams.h"
+#include "VLDataWriter.h"
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -203,6 +207,28 @@ void Phone(const fs::path& folder) {
 
 }  // namespace
 
+void ErrorReport(const fs::path& folder) {
+  TOwned<TVantorModuleOptions> options(New<TVantorModuleOptions>(""));
+  options->SetMailHost("mx.example.com");
+  auto* filter = new TVantorExceptionFilter;
+  filter->ExceptionClass = "EAccessViolation";
+  options->FilterList()->AddFilter(filter);
+  TOwned<TStringStream> stream(New<TStringStream>());
+  options->SaveToStream(*stream);
+  const std::string current = stream->DataString();
+  TVLDataInput in;
+  in.options = current;
+  in.debugData = "debug";
+  in.symbols = {{0, 16, 0}};
+  in.password = "pw";
+  std::string trailer = "MZ" + MakeTrailerBlock(in);
+  Seed(folder, "fuzz_vldata_block", {std::string(1, '\0') + MakeResourceBlock(in), std::string(1, '\1') + trailer});
+  Seed(folder, "fuzz_option_stream", {std::string("\x86\x17", 2) + current});
+  std::string b64;
+  Base64EncodeText("Basic user:password", b64);
+  Seed(folder, "fuzz_base64", {b64, "QQ==", "QUI="});
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: pellory_fuzzseeds FOLDER\n");
@@ -212,6 +238,7 @@ int main(int argc, char** argv) {
   try {
     Framework(folder);
     Localization(folder);
+    ErrorReport(folder);
 #ifdef PELLORY_SEEDS_PHONE
     Phone(folder);
 #endif
