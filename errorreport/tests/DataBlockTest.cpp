@@ -201,14 +201,16 @@ TEST(DataBlock, LyingBlocksCountAsNoBlock) {
 
   // A trailer whose length points before the file, or past its data.
   std::string trailer = MakeTrailerBlock(Input(6022, CurrentOptions("t")));
-  std::string lying = "MZ" + trailer;
+  std::string lying = "MZ";
+  lying += trailer;
   PatchU32(lying, lying.size() - 8, 0xFFFFFF00u);
   TOwned<TStringStream> f1(New<TStringStream>(lying));
   std::uint16_t found;
   EXPECT_FALSE(FindTrailerDataBlock(*f1, found));
   Entry t;
   EXPECT_FALSE(ReadTrailerDataBlock(*f1, t.info, {}));
-  std::string shortT = "MZ" + trailer;
+  std::string shortT = "MZ";
+  shortT += trailer;
   PatchU32(shortT, shortT.size() - 8, 12);
   TOwned<TStringStream> f2(New<TStringStream>(shortT));
   Entry t2;

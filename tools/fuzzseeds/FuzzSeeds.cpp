@@ -221,9 +221,13 @@ void ErrorReport(const fs::path& folder) {
   in.debugData = "debug";
   in.symbols = {{0, 16, 0}};
   in.password = "pw";
-  std::string trailer = "MZ" + MakeTrailerBlock(in);
-  Seed(folder, "fuzz_vldata_block", {std::string(1, '\0') + MakeResourceBlock(in), std::string(1, '\1') + trailer});
-  Seed(folder, "fuzz_option_stream", {std::string("\x86\x17", 2) + current});
+  // The first byte chooses the form; the trailer follows a module's bytes.
+  std::string resource(1, '\0'), trailer("\1MZ"), optionStream("\x86\x17");
+  resource.append(MakeResourceBlock(in));
+  trailer.append(MakeTrailerBlock(in));
+  optionStream.append(current);
+  Seed(folder, "fuzz_vldata_block", {resource, trailer});
+  Seed(folder, "fuzz_option_stream", {optionStream});
   std::string b64;
   Base64EncodeText("Basic user:password", b64);
   Seed(folder, "fuzz_base64", {b64, "QQ==", "QUI="});

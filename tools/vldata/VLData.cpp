@@ -4,10 +4,13 @@
 //          [--leak-main BYTE] [--symbol ID:OFFSET:VALUE]... [--debug FILE]
 //          --options FILE (--block OUT | --rc OUT.rc BLOCK_OUT | --append MODULE)
 //
+//   vldata --default-options OUT [--mail-host HOST] [--freeze-seconds N] [--text N=TEXT]...
+//
 // --options names an option file (the options' SaveToFile form, in the format
 // of the version). --block writes the resource form, --rc also writes a
 // resource script that embeds it as RCDATA "VLDATA", --append adds the
-// trailer form to the end of a linked module.
+// trailer form to the end of a linked module. --default-options writes an
+// option file of the factory defaults with the given fields changed.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "ECore.h"
 #include "VLDataWriter.h"
 
 namespace {
@@ -47,10 +51,33 @@ int Usage() {
   return 2;
 }
 
+int DefaultOptions(int argc, char** argv) {
+  TOwned<TVantorModuleOptions> options(New<TVantorModuleOptions>(""));
+  for (int i = 3; i + 1 < argc; i += 2) {
+    const std::string arg = argv[i], value = argv[i + 1];
+    if (arg == "--mail-host") {
+      options->SetMailHost(value);
+    } else if (arg == "--freeze-seconds") {
+      options->SetFreezeSeconds(static_cast<std::int32_t>(Number(value)));
+    } else if (arg == "--text") {
+      const std::size_t eq = value.find('=');
+      const unsigned long index = Number(value.substr(0, eq));
+      if (eq == std::string::npos || index >= kCustomTextCount) throw std::runtime_error("bad text: " + value);
+      options->SetCustomText(static_cast<int>(index), value.substr(eq + 1));
+    } else {
+      return Usage();
+    }
+  }
+  if (argc % 2 == 0) return Usage();
+  options->SaveToFile(argv[2]);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
+    if (argc >= 3 && std::string(argv[1]) == "--default-options") return DefaultOptions(argc, argv);
     TVLDataInput input;
     std::string optionsFile, block, rc, append;
     bool haveOptions = false;
