@@ -31,8 +31,8 @@ const char* const kDefaultCustomTexts[kCustomTextCount] = {
     "Restart application.",
     "Terminate application.",
     "Please tell us about this problem.",
-    "We have created an error report that you can send to us. We will treat this report as confidential and "
-    "anonymous.",  // 30
+    ("We have created an error report that you can send to us. We will treat this report as confidential and "
+     "anonymous."),  // 30
     "To see what data the error report contains,",
     "click here.",
     "What were you doing when the problem happened (optional)?",
