@@ -406,11 +406,15 @@ TExceptionIdentity IdentifyException(const std::exception_ptr& error) {
   return id;
 }
 
-void TVantorExceptionsFilters::Destroy() {
+void TVantorExceptionsFilters::FreeAll() {
   while (Count() > 0) {
     delete GetFilter(0);
     TList::Delete(0);
   }
+}
+
+void TVantorExceptionsFilters::Destroy() {
+  FreeAll();
   inherited::Destroy();
 }
 
@@ -432,10 +436,7 @@ void TVantorExceptionsFilters::DeleteFilter(int index) {
 }
 
 void TVantorExceptionsFilters::ClearFilters() {
-  while (Count() > 0) {
-    delete GetFilter(0);
-    TList::Delete(0);
-  }
+  FreeAll();
   Changed();
 }
 
@@ -459,10 +460,7 @@ int TVantorExceptionsFilters::FindMatchingExceptionFilter(const TExceptionIdenti
 
 void TVantorExceptionsFilters::CopyFrom(const TVantorExceptionsFilters& other) {
   if (&other == this) return;
-  while (Count() > 0) {
-    delete GetFilter(0);
-    TList::Delete(0);
-  }
+  FreeAll();
   for (int i = 0; i < other.Count(); ++i) Add(new TVantorExceptionFilter(*other.GetFilter(i)));
   Changed();
 }

@@ -153,6 +153,8 @@ class TVantorExceptionsFilters : public TList {
 
  private:
   void Changed();
+  // Frees every record, the first first, without telling the owner.
+  void FreeAll();
   TVantorModuleOptions* owner_;
 };
 
