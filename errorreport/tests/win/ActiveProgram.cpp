@@ -3,7 +3,9 @@
 // dormant, the options of its own module entry, whether the unit table was
 // wrapped, the start-up-running and shut-down-begun flags at the probe's
 // initialization and finalization), one "key=value" a line, ending in "end".
-// With --write-options FILE it saves a set of changed options (SaveToFile) and ends.
+// With --write-options FILE it saves a set of changed options (SaveToFile) and
+// ends; with --load-dll DLL it loads the DLL and prints the options that the
+// DLL published in its shared block.
 #include <windows.h>
 
 #include <cstdio>
@@ -45,6 +47,19 @@ int main(int argc, char** argv) {
     options->SetFreezeSeconds(42);
     options->SetCustomText(3, "Probe error");
     options->SaveToFile(argv[2]);
+    return 0;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--load-dll") == 0) {
+    UseWin32CoreSystem();
+    HMODULE dll = LoadLibraryA(argv[2]);
+    Line("dll-loaded", dll ? "1" : "0");
+    TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
+    published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));
+    LoadPublishedModuleOptions(*published);
+    Line("dll-mail-host", published->MailHost());
+    Line("dll-block-name", SharedBlockName(GetCurrentProcessId(), dll));
+    if (dll) FreeLibrary(dll);
+    std::printf("end\n");
     return 0;
   }
   SetUnitTable(g_units, std::size(g_units));
