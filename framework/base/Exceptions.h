@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 class Exception : public std::exception {
  public:
@@ -18,14 +19,28 @@ class Exception : public std::exception {
   const char* what() const noexcept override { return Message.c_str(); }
   // The exception's class name, as exception reports show it.
   virtual const char* ClassName() const { return "Exception"; }
+  // The names of the exception's class and its ancestors, own class first
+  // (filters match an exception by any of them).
+  virtual std::vector<std::string> ClassNameChain() const { return {"Exception"}; }
 };
 
+// The name members of an exception class derived from Base (in the class body).
+#define FW_EXCEPTION_NAMES(Cls, Base)                        \
+  const char* ClassName() const override {                   \
+    return #Cls;                                             \
+  }                                                          \
+  std::vector<std::string> ClassNameChain() const override { \
+    std::vector<std::string> names = Base::ClassNameChain(); \
+    names.insert(names.begin(), #Cls);                       \
+    return names;                                            \
+  }
+
 // Declares an exception class that takes its base's constructors.
-#define FW_EXCEPTION(Cls, Base)                             \
-  class Cls : public Base {                                 \
-   public:                                                  \
-    using Base::Base;                                       \
-    const char* ClassName() const override { return #Cls; } \
+#define FW_EXCEPTION(Cls, Base)   \
+  class Cls : public Base {       \
+   public:                        \
+    using Base::Base;             \
+    FW_EXCEPTION_NAMES(Cls, Base) \
   }
 
 FW_EXCEPTION(EAbort, Exception);
@@ -64,7 +79,7 @@ class EOSError : public Exception {
   using Exception::Exception;
   EOSError(std::string message, unsigned errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
   unsigned ErrorCode = 0;
-  const char* ClassName() const override { return "EOSError"; }
+  FW_EXCEPTION_NAMES(EOSError, Exception)
 };
 
 // A run-time I/O error with its error code.
@@ -73,7 +88,7 @@ class EInOutError : public Exception {
   using Exception::Exception;
   EInOutError(std::string message, int errorCode) : Exception(std::move(message)), ErrorCode(errorCode) {}
   int ErrorCode = 0;
-  const char* ClassName() const override { return "EInOutError"; }
+  FW_EXCEPTION_NAMES(EInOutError, Exception)
 };
 
 // Ends the current operation silently (raises EAbort "Operation aborted").

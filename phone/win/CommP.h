@@ -30,17 +30,17 @@ using TRxCharEvent = Method<void(TObject* sender, int inQue)>;
 class EComHandle : public EOSError {
  public:
   EComHandle(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
-  const char* ClassName() const override { return "EComHandle"; }
+  FW_EXCEPTION_NAMES(EComHandle, EOSError)
 };
 class EComState : public EOSError {
  public:
   EComState(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
-  const char* ClassName() const override { return "EComState"; }
+  FW_EXCEPTION_NAMES(EComState, EOSError)
 };
 class EComRead : public EOSError {
  public:
   EComRead(std::string message, DWORD error) : EOSError(std::move(message), static_cast<unsigned>(error)) {}
-  const char* ClassName() const override { return "EComRead"; }
+  FW_EXCEPTION_NAMES(EComRead, EOSError)
 };
 
 // The bits per second a TBaudRate stands for.

@@ -9,6 +9,8 @@
 
 #include "ByteWriter.h"
 #include "Dib.h"
+#include "EBase64.h"
+#include "ECore.h"
 #include "JCompress.h"
 #include "LangFileWriter.h"
 #include "LangRes.h"
@@ -16,6 +18,7 @@
 #include "PackedStrings.h"
 #include "ResProc.h"
 #include "Streams.h"
+#include "VLDataWriter.h"
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -254,6 +257,32 @@ void Unicode(const fs::path& folder) {
   Seed(folder, "fuzz_wide_form_reader", {ObjectTextToBinary(kWideFormText)});
 }
 
+void ErrorReport(const fs::path& folder) {
+  TOwned<TVantorModuleOptions> options(New<TVantorModuleOptions>(""));
+  options->SetMailHost("mx.example.com");
+  auto* filter = new TVantorExceptionFilter;
+  filter->ExceptionClass = "EAccessViolation";
+  options->FilterList()->AddFilter(filter);
+  TOwned<TStringStream> stream(New<TStringStream>());
+  options->SaveToStream(*stream);
+  const std::string current = stream->DataString();
+  TVLDataInput in;
+  in.options = current;
+  in.debugData = "debug";
+  in.symbols = {{0, 16, 0}};
+  in.password = "pw";
+  // The first byte chooses the form; the trailer follows a module's bytes.
+  std::string resource(1, '\0'), trailer("\1MZ"), optionStream("\x86\x17");
+  resource.append(MakeResourceBlock(in));
+  trailer.append(MakeTrailerBlock(in));
+  optionStream.append(current);
+  Seed(folder, "fuzz_vldata_block", {resource, trailer});
+  Seed(folder, "fuzz_option_stream", {optionStream});
+  std::string b64;
+  Base64EncodeText("Basic user:password", b64);
+  Seed(folder, "fuzz_base64", {b64, "QQ==", "QUI="});
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: pellory_fuzzseeds FOLDER\n");
@@ -264,6 +293,7 @@ int main(int argc, char** argv) {
     Framework(folder);
     Localization(folder);
     Unicode(folder);
+    ErrorReport(folder);
 #ifdef PELLORY_SEEDS_PHONE
     Phone(folder);
 #endif

@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "Animate.h"
+#include "ECoreWin.h"
+#include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
 #include "Forms.h"
 #include "HTMLabel.h"
@@ -48,6 +50,9 @@ void InstallFinderDevices() {
 // Unicode label, the tree view (its shared resources only; no tree is made),
 // the help components, and the wizard last.
 UnitEntry g_units[] = {
+    // The exception-reporting library: without a data block it only installs its filter.
+    {"ECore", InitECoreWin, DoneECoreWin},
+    {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},
     {"HTMLabel", InitHTMLabel, nullptr},

@@ -1,0 +1,1026 @@
+#include "ECore.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <system_error>
+
+#include "FileApi.h"
+#include "SysUtils.h"
+
+FW_IMPLEMENT_CLASS(TVantorExceptionsFilters)
+FW_IMPLEMENT_CLASS(TVantorModuleOptions)
+
+// --- The portable system ---------------------------------------------------------------------------
+namespace {
+
+class PortableCoreSystem : public CoreSystemApi {
+ public:
+  bool GetEnvironment(const std::string& name, std::string& value) override {
+    if (name.empty()) return false;
+    const char* v = std::getenv(name.c_str());
+    if (!v) return false;
+    value = v;
+    return true;
+  }
+  std::string CurrentDateText() override {
+    std::tm t = LocalTime(std::time(nullptr));
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d", &t);
+    return buf;
+  }
+  std::string CurrentTimeText() override { return TimeToStr(Now()); }
+  std::string CurrentDirectory() override {
+    std::error_code ec;
+    return std::filesystem::current_path(ec).string();
+  }
+  std::string ExeFileName() override {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  }
+  std::string ShellAppDataFolder() override { return {}; }
+  std::string WindowsFolder() override { return {}; }
+  bool IsWin9x() override { return false; }
+  bool IsExistingFolder(const std::string& path) override {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+  }
+  bool CreateFolder(const std::string& path) override {
+    std::error_code ec;
+    return std::filesystem::create_directory(path, ec);
+  }
+  bool CanOpenForWriting(const std::string& fileName) override {
+    bool existed = ::FileExists(fileName);
+    std::fstream f(fileName, std::ios::in | std::ios::out | std::ios::binary | std::ios::app);
+    bool ok = f.is_open();
+    f.close();
+    if (ok && !existed) ::DeleteFile(fileName);
+    return ok;
+  }
+  bool CanOpenForReading(const std::string& fileName) override {
+    std::ifstream f(fileName, std::ios::binary);
+    return f.is_open();
+  }
+  std::string ComputerName() override {
+    std::string name;
+    return GetEnvironment("HOSTNAME", name) ? name.substr(0, 15) : std::string("LOCALHOST");
+  }
+  ModuleHandle ModuleHandleOf(const std::string&) override { return 0; }
+};
+
+PortableCoreSystem g_portableSystem;
+CoreSystemApi* g_system = &g_portableSystem;
+ModuleHandle g_libraryModule = 0;
+bool g_hostedByIde = false;
+TErrorHook g_errorHook = nullptr;
+int g_ecoreInits = 0;
+std::uint16_t g_optionStreamVersion = kCurrentDataVersion;
+
+bool IsVariableNameChar(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z');
+}
+
+}  // namespace
+
+CoreSystemApi& GetCoreSystemApi() {
+  return *g_system;
+}
+void SetCoreSystemApi(CoreSystemApi* api) {
+  g_system = api ? api : &g_portableSystem;
+}
+ModuleHandle LibraryModuleHandle() {
+  return g_libraryModule;
+}
+void SetLibraryModuleHandle(ModuleHandle module) {
+  g_libraryModule = module;
+}
+
+// --- Text and version routines -------------------------------------------------------------------
+std::string PadVersionPart(std::string_view text) {
+  std::string s(text);
+  if (s.size() < 5) s.insert(0, 5 - s.size(), '0');
+  return s;
+}
+
+std::string NormalizeVersionText(std::string_view text) {
+  if (text.empty()) return {};
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t dot = text.find('.', start);
+    std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    std::size_t blank = part.find(' ');
+    if (blank == std::string_view::npos)
+      parts.push_back(PadVersionPart(part));
+    else
+      parts.push_back(PadVersionPart(part.substr(0, blank)) + std::string(part.substr(blank)));
+    if (dot == std::string_view::npos) break;
+    start = dot + 1;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i) out += '.';
+    out += parts[i];
+  }
+  for (std::size_t n = parts.size(); n < 4; ++n) out += ".00000";
+  return out;
+}
+
+bool IsVersionGreater(std::string_view a, std::string_view b) {
+  std::string na = NormalizeVersionText(a), nb = NormalizeVersionText(b);
+  if (na.empty() || nb.empty()) return false;
+  return CompareStr(nb, na) > 0;
+}
+
+std::size_t FindTextFrom(std::string_view sub, std::string_view text, std::size_t from) {
+  if (from == 0) from = 1;
+  if (sub.empty() || from > text.size()) return 0;
+  std::size_t at = text.find(sub, from - 1);
+  return at == std::string_view::npos ? 0 : at + 1;
+}
+
+std::string ReplaceAllText(std::string_view text, std::string_view find, std::string_view replacement) {
+  if (find.empty()) return std::string(text);
+  return StringReplaceAll(text, find, replacement);
+}
+
+std::string StripVsHostSuffix(std::string_view fileName) {
+  return ReplaceAllText(fileName, ".vshost", "");
+}
+
+void SplitTextAtChars(std::string_view text, TStrings& list, std::string_view charSet, bool keepSeparators,
+                      bool addEmpty) {
+  std::string whole = keepSeparators ? std::string(text) : Trim(text);
+  std::string piece;
+  for (char c : whole) {
+    if (charSet.find(c) == std::string_view::npos) {
+      piece += c;
+      continue;
+    }
+    if (keepSeparators)
+      piece += c;
+    else
+      piece = Trim(piece);
+    if (!piece.empty() || addEmpty) list.Add(piece);
+    piece.clear();
+  }
+  if (!keepSeparators) piece = Trim(piece);
+  if (!piece.empty()) list.Add(piece);
+}
+
+void SplitTrimmedAtChars(std::string_view charSet, std::string_view text, TStrings& list) {
+  std::size_t i = 0;
+  while (i < text.size() && charSet.find(text[i]) != std::string_view::npos) ++i;
+  if (i >= text.size()) return;
+  std::string piece;
+  for (; i < text.size(); ++i) {
+    if (charSet.find(text[i]) == std::string_view::npos) {
+      piece += text[i];
+      continue;
+    }
+    list.Add(Trim(piece));
+    piece.clear();
+  }
+  std::string last = Trim(piece);
+  if (!last.empty()) list.Add(last);
+}
+
+std::size_t EncodeUtf8Buffer(char* destination, std::size_t capacity, const char16_t* source, std::size_t count) {
+  if (!source) return 0;
+  if (!destination) {
+    std::size_t need = 0;
+    for (std::size_t i = 0; i < count; ++i) need += source[i] < 0x80 ? 1 : source[i] < 0x800 ? 2 : 3;
+    return need + 1;
+  }
+  if (capacity == 0) return 0;
+  std::size_t out = 0;
+  const std::size_t limit = capacity - 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned u = source[i];
+    std::size_t len = u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    if (out + len > limit) break;
+    if (len == 1) {
+      destination[out++] = static_cast<char>(u);
+    } else if (len == 2) {
+      destination[out++] = static_cast<char>(0xC0 | (u >> 6));
+      destination[out++] = static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      destination[out++] = static_cast<char>(0xE0 | (u >> 12));
+      destination[out++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      destination[out++] = static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  destination[out] = '\0';
+  return out + 1;
+}
+
+std::string EncodeUtf8Text(std::string_view ansiText) {
+  if (ansiText.empty()) return {};
+  std::u16string wide = AnsiToWide(ansiText);
+  if (wide.empty()) return {};
+  std::string buf(wide.size() * 3 + 1, '\0');
+  std::size_t n = EncodeUtf8Buffer(buf.data(), buf.size(), wide.data(), wide.size());
+  if (n == 0) return {};
+  buf.resize(n - 1);
+  return buf;
+}
+
+std::string& PrepareText(std::string& text) {
+  return text;
+}
+
+// --- Percent variables ---------------------------------------------------------------------------
+std::string GetEnvironmentText(const std::string& name) {
+  std::string value;
+  if (GetCoreSystemApi().GetEnvironment(name, value) && !value.empty()) return value;
+  if (SameText(name, "date")) return GetCoreSystemApi().CurrentDateText();
+  if (SameText(name, "time")) return GetCoreSystemApi().CurrentTimeText();
+  if (SameText(name, "cd")) return GetCoreSystemApi().CurrentDirectory();
+  return {};
+}
+
+std::string ExpandPercentVariables(std::string_view source) {
+  std::string text(source);
+  std::size_t a = 0;  // 0-based
+  while (a < text.size()) {
+    if (text[a] != '%') {
+      ++a;
+      continue;
+    }
+    std::size_t i = a + 1;
+    while (i + 1 < text.size() && IsVariableNameChar(text[i])) ++i;
+    if (i < text.size() && text[i] == '%') {
+      std::string value = GetEnvironmentText(text.substr(a + 1, i - a - 1));
+      text.replace(a, i - a + 1, value);
+      a += value.size();
+    } else {
+      a = i + 1;
+    }
+  }
+  return text;
+}
+
+// --- Folders and files ---------------------------------------------------------------------------
+std::string GetExeFileName() {
+  return GetCoreSystemApi().ExeFileName();
+}
+
+std::string GetAppDataFolder() {
+  std::string folder = GetCoreSystemApi().ShellAppDataFolder();
+  if (folder.empty()) GetCoreSystemApi().GetEnvironment("AppData", folder);
+  if (folder.empty()) folder = "\\";
+  return PrepareText(folder);
+}
+
+std::string GetVantorDataFolder() {
+  return GetAppDataFolder() + "\\VantorLog";
+}
+
+std::string GetDataFolder() {
+  if (GetCoreSystemApi().IsWin9x()) return GetCoreSystemApi().WindowsFolder();
+  return GetVantorDataFolder();
+}
+
+std::string AddTrailingBackslash(std::string_view folder) {
+  std::string s(folder);
+  if (s.empty() || s.back() != '\\') s += '\\';
+  return s;
+}
+
+std::string DropTrailingBackslash(std::string_view path) {
+  std::string s(path);
+  if (!s.empty() && s.back() == '\\') s.pop_back();
+  return s;
+}
+
+bool IsExistingFolder(const std::string& path) {
+  return GetCoreSystemApi().IsExistingFolder(path);
+}
+
+bool ForceDirectoryPath(std::string_view pathIn) {
+  std::string path = ExpandPercentVariables(DropTrailingBackslash(pathIn));
+  if (path.empty()) return false;
+  if (path.size() < 3 || IsExistingFolder(path)) return true;
+  std::string parent = ExtractFileDir(path);
+  if (parent == path) return true;
+  return ForceDirectoryPath(parent) && GetCoreSystemApi().CreateFolder(path);
+}
+
+bool CanUseFile(const std::string& fileName, bool readOnly) {
+  return readOnly ? GetCoreSystemApi().CanOpenForReading(fileName) : GetCoreSystemApi().CanOpenForWriting(fileName);
+}
+
+namespace {
+bool EnsureFolder(const std::string& folder) {
+  return IsExistingFolder(folder) || GetCoreSystemApi().CreateFolder(folder);
+}
+}  // namespace
+
+bool ResolveWritableFile(std::string& fileName, bool useExeSubfolder, bool readOnly) {
+  fileName = ExpandPercentVariables(fileName);
+  if (CanUseFile(fileName, readOnly)) return true;
+  std::string folder = GetVantorDataFolder();
+  if (!EnsureFolder(folder)) return false;
+  if (useExeSubfolder) {
+    folder += "\\" + ChangeFileExt(ExtractFileName(GetExeFileName()), "");
+    if (!EnsureFolder(folder)) return false;
+  }
+  std::string candidate = folder + "\\" + ExtractFileName(fileName);
+  if (!CanUseFile(candidate, readOnly)) return false;
+  fileName = candidate;
+  return true;
+}
+
+// --- IDE mode and guarded steps ------------------------------------------------------------------
+bool IsHostedByIde() {
+  return g_hostedByIde;
+}
+void SetHostedByIde(bool value) {
+  g_hostedByIde = value;
+}
+bool IsIdeHostExecutable() {
+  return UpperCase(ExtractFileName(GetExeFileName())) == kIdeHostExecutable;
+}
+
+void SetGuardedStepErrorHook(TErrorHook hook) {
+  g_errorHook = hook;
+}
+TErrorHook GuardedStepErrorHook() {
+  return g_errorHook;
+}
+
+void RunGuardedStep(TGuardedStep step, const char* stepName) {
+  try {
+    step();
+  } catch (const EIgnoreException&) {
+    throw;
+  } catch (const Exception& e) {
+    if (g_errorHook) {
+      g_errorHook(Format("%s (Address: %s)", stepName,
+                         IntToHex(reinterpret_cast<std::uintptr_t>(reinterpret_cast<void*>(step)), 8)));
+      Abort();
+    }
+    std::string message = e.Message;
+    PrepareText(message);
+    throw Exception(Format("Critical error at: \"%s\"\r\nError: \"%s\".", stepName, message));
+  }
+}
+
+namespace {
+void ECoreInitStep() {
+  SetHostedByIde(IsIdeHostExecutable());
+}
+void ECoreDoneStep() {}
+}  // namespace
+
+void InitECore() {
+  if (g_ecoreInits++ == 0) RunGuardedStep(ECoreInitStep, "ECore.Init");
+}
+
+void DoneECore() {
+  if (g_ecoreInits == 0) return;
+  if (--g_ecoreInits == 0) RunGuardedStep(ECoreDoneStep, "ECore.Done");
+}
+
+// --- Exception filters ---------------------------------------------------------------------------
+TExceptionIdentity IdentifyException(const std::exception_ptr& error) {
+  TExceptionIdentity id;
+  if (!error) return id;
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    id.ClassChain = e.ClassNameChain();
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    if (type) {
+      int status = 0;
+      std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status),
+                                                  std::free);
+      id.ClassChain.push_back(status == 0 && name ? name.get() : type->name());
+    }
+  }
+  return id;
+}
+
+void TVantorExceptionsFilters::FreeAll() {
+  while (Count() > 0) {
+    delete GetFilter(0);
+    TList::Delete(0);
+  }
+}
+
+void TVantorExceptionsFilters::Destroy() {
+  FreeAll();
+  inherited::Destroy();
+}
+
+void TVantorExceptionsFilters::Changed() {
+  if (owner_) owner_->Changed();
+}
+
+int TVantorExceptionsFilters::AddFilter(TVantorExceptionFilter* filter) {
+  int index = Add(filter);
+  Changed();
+  return index;
+}
+
+void TVantorExceptionsFilters::DeleteFilter(int index) {
+  TVantorExceptionFilter* filter = GetFilter(index);
+  TList::Delete(index);
+  delete filter;
+  Changed();
+}
+
+void TVantorExceptionsFilters::ClearFilters() {
+  FreeAll();
+  Changed();
+}
+
+int TVantorExceptionsFilters::FindMatchingExceptionFilter(const TExceptionIdentity& exception, bool handled) const {
+  for (int i = 0; i < Count(); ++i) {
+    const TVantorExceptionFilter* f = GetFilter(i);
+    if (!f->Enabled) continue;
+    if (exception.IsActiveX) {
+      for (const std::string& name : exception.ActiveXClassNames)
+        if (name == f->ExceptionClass) return i;
+      continue;
+    }
+    bool applies = f->AppliesTo == 0 || (f->AppliesTo == 1 && handled) || (f->AppliesTo == 2 && !handled);
+    if (!applies) continue;
+    std::string wanted = Trim(f->ExceptionClass);
+    for (const std::string& name : exception.ClassChain)
+      if (SameText(name, wanted)) return i;
+  }
+  return -1;
+}
+
+void TVantorExceptionsFilters::CopyFrom(const TVantorExceptionsFilters& other) {
+  if (&other == this) return;
+  FreeAll();
+  for (int i = 0; i < other.Count(); ++i) Add(new TVantorExceptionFilter(*other.GetFilter(i)));
+  Changed();
+}
+
+// --- Option strings and fields -------------------------------------------------------------------
+namespace {
+constexpr std::uint8_t kOptionKey = 0xB9;
+
+std::uint8_t ReadByte(TStream& s) {
+  return s.ReadU8();
+}
+std::uint16_t ReadWord(TStream& s) {
+  return s.ReadU16();
+}
+std::int32_t ReadInt(TStream& s) {
+  return static_cast<std::int32_t>(s.ReadU32());
+}
+void WriteInt(TStream& s, std::int32_t v) {
+  s.WriteU32(static_cast<std::uint32_t>(v));
+}
+}  // namespace
+
+std::uint16_t OptionStreamVersion() {
+  return g_optionStreamVersion;
+}
+void SetOptionStreamVersion(std::uint16_t version) {
+  g_optionStreamVersion = version;
+}
+
+void WriteOptionString(TStream& stream, std::string_view text) {
+  if (text.size() > 1) {
+    std::size_t firstBreak = text.find("\r\n");
+    if (firstBreak != std::string_view::npos && firstBreak == text.size() - 2) text.remove_suffix(2);
+  }
+  std::string bytes(text);
+  for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kOptionKey);
+  WriteInt(stream, static_cast<std::int32_t>(bytes.size()));
+  stream.WriteBytes(bytes);
+}
+
+std::string ReadOptionString(TStream& stream) {
+  std::int32_t n = ReadInt(stream);
+  if (n <= 0) return {};
+  std::int64_t left = stream.Size() - stream.Position();
+  if (n > left) throw EReadError("Stream read error");
+  std::string bytes = stream.ReadBytes(n);
+  for (char& c : bytes) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kOptionKey);
+  return bytes;
+}
+
+std::string ReportFieldsToBits(const std::uint8_t (&fields)[6]) {
+  std::string bits(48, '0');
+  for (int k = 0; k < 48; ++k)
+    if (fields[k / 8] & (1u << (k % 8))) bits[static_cast<std::size_t>(k)] = '1';
+  return bits;
+}
+
+void BitsToReportFields(std::string_view bits, std::uint8_t (&fields)[6]) {
+  for (std::size_t k = 0; k < 48 && k < bits.size(); ++k)
+    if (bits[k] == '1') fields[k / 8] = static_cast<std::uint8_t>(fields[k / 8] | (1u << (k % 8)));
+}
+
+// --- Module options ------------------------------------------------------------------------------
+const char* const kDefaultHtmlTemplate =
+    "<html>\r\n"
+    "  <head>\r\n"
+    "  </head>\r\n"
+    "  <body TopMargin=10 LeftMargin=10>\r\n"
+    "    <table width=\"100%\" border=\"0\">\r\n"
+    "      <tr>\r\n"
+    "        <td nowrap>\r\n"
+    "          <font face=\"Lucida Console, Courier\" size=\"2\">\r\n"
+    "            <%HTML_TAG%>\r\n"
+    "          </font>\r\n"
+    "        </td>\r\n"
+    "      </tr>\r\n"
+    "    </table>\r\n"
+    "  </body>\r\n"
+    "</html>";
+
+TVantorModuleOptions::TVantorModuleOptions(const std::string& moduleName)
+    : fOwnerModuleName(moduleName),
+      fOwnerModuleHandle(moduleName.empty() ? 0 : GetCoreSystemApi().ModuleHandleOf(moduleName)),
+      fFilterList(new TVantorExceptionsFilters(this)),
+      fTexts(kCustomTextCount) {
+  TVantorModuleOptions::SetDefaults();
+  fUpdateDepth = 0;
+}
+
+void TVantorModuleOptions::Destroy() {
+  BeginUpdate();
+  FreeAndNil(fFilterList);
+  inherited::Destroy();
+}
+
+void TVantorModuleOptions::Changed() {
+  if (fUpdateDepth > 0) return;
+  if (fOwnerModuleHandle && fOwnerModuleHandle == LibraryModuleHandle()) PublishOptions();
+}
+
+void TVantorModuleOptions::SetActiveFlag(bool value) {
+  fActiveFlag = value;
+  Changed();
+}
+
+void TVantorModuleOptions::SetFreezeCheck(bool value) {
+  fFreezeCheck = value;
+  Changed();
+}
+
+void TVantorModuleOptions::SetMaxLoggedErrors(std::int32_t value) {
+  fMaxLoggedErrors = value == 0 ? 1 : value;
+  Changed();
+}
+
+void TVantorModuleOptions::SetReportFields(const std::uint8_t (&fields)[6]) {
+  for (int i = 0; i < 6; ++i) fReportFields[i] = fields[i];
+  Changed();
+}
+
+std::string TVantorModuleOptions::GetCustomText(int index) const {
+  return ExpandPercentVariables(fTexts.at(static_cast<std::size_t>(index)));
+}
+
+void TVantorModuleOptions::SetCustomText(int index, const std::string& text) {
+  fTexts.at(static_cast<std::size_t>(index)) = text;
+  Changed();
+}
+
+void TVantorModuleOptions::SetDefaults() {
+  BeginUpdate();
+  fMailFrom = kDefaultMailFrom;
+  PrepareText(fMailFrom);
+  fMailHost.clear();
+  fMailUser.clear();
+  fMailPass.clear();
+  fMailHostPort = 25;
+  fProxyHost.clear();
+  fProxyUser.clear();
+  fProxyPass.clear();
+  fProxyHostPort = 8080;
+  fTrackerUser.clear();
+  fTrackerPass.clear();
+  fTrackerAssignee.clear();
+  fTrackerProjectName.clear();
+  fTrackerCategoryName.clear();
+  fTrackerTrialCode.clear();
+  fZipPass.clear();
+  fBuildStartCommand.clear();
+  fBuildSuccessCommand.clear();
+  fBuildFailureCommand.clear();
+  fCompiledFileFlags = 1;
+  fTerminateAction = 2;
+  fFreezeCheck = false;
+  fFreezeSeconds = 60;
+  for (auto& b : fReportFields) b = 0xFF;
+  fDialogKind = 2;
+  for (int i = 0; i < kCustomTextCount; ++i) {
+    fTexts[static_cast<std::size_t>(i)] = kDefaultCustomTexts[i];
+    PrepareText(fTexts[static_cast<std::size_t>(i)]);
+  }
+  fTextSetName = "English";
+  PrepareText(fTextSetName);
+  fLogEnabled = false;
+  fCatchEnabled = true;
+  fReportInMailBody = false;
+  fWriteLogFile = true;
+  fLogFlags = 0x30;
+  fSendFlags = 0x51;
+  fStartTab = 0;
+  fMaxLoggedErrors = 32;
+  fTerminateButtonAfter = 3;
+  fLogLocation.clear();
+  fMailRecipients.clear();
+  fMailSubject.clear();
+  fMailBody.clear();
+  fMailMode = 0;
+  fWebMode = 0;
+  fExtraFiles.clear();
+  fDialogFlags = 0x018F;
+  fDialogAutoCloseSeconds = 0;
+  fSupportPage.clear();
+  fHtmlTemplate = kDefaultHtmlTemplate;
+  PrepareText(fHtmlTemplate);
+  fCrashAction = 2;
+  fCrashCount = 10;
+  fCrashMinutes = 1;
+  fStackFlags = 15;
+  fBehaviourFlags = 0x58;
+  fLeakFlags = 0x1E;
+  fWebAddress.clear();
+  fWebHostPort = 0;
+  fWebPass.clear();
+  fWebUser.clear();
+  fReproduceSteps.clear();
+  fActiveFlag = true;
+  fFilterList->ClearFilters();
+  EndUpdate();
+  Changed();
+}
+
+void TVantorModuleOptions::Assign(const TVantorModuleOptions* source) {
+  if (!source) throw EConvertError("Impossible to assign nil as TVantorModuleOptions.");
+  if (source == this) return;
+  BeginUpdate();
+  try {
+    fFilterList->CopyFrom(*source->fFilterList);
+    fTexts = source->fTexts;
+    SetTextSetName(source->fTextSetName);
+    SetLogEnabled(source->fLogEnabled);
+    SetWriteLogFile(source->fWriteLogFile);
+    SetFreezeCheck(source->fFreezeCheck);
+    SetFreezeSeconds(source->fFreezeSeconds);
+    SetMailFrom(source->fMailFrom);
+    SetMailHost(source->fMailHost);
+    SetMailHostPort(source->fMailHostPort);
+    SetMailUser(source->fMailUser);
+    SetMailPass(source->fMailPass);
+    SetStartTab(source->fStartTab);
+    SetCatchEnabled(source->fCatchEnabled);
+    SetReportInMailBody(source->fReportInMailBody);
+    SetTerminateAction(source->fTerminateAction);
+    SetLogFlags(source->fLogFlags);
+    SetMaxLoggedErrors(source->fMaxLoggedErrors);
+    SetTerminateButtonAfter(source->fTerminateButtonAfter);
+    SetLogLocation(source->fLogLocation);
+    SetMailRecipients(source->fMailRecipients);
+    SetMailSubject(source->fMailSubject);
+    SetMailBody(source->fMailBody);
+    SetMailMode(source->fMailMode);
+    SetReportFields(source->fReportFields);
+    SetWebMode(source->fWebMode);
+    SetWebAddress(source->fWebAddress);
+    SetWebUser(source->fWebUser);
+    SetWebPass(source->fWebPass);
+    SetWebHostPort(source->fWebHostPort);
+    SetSendFlags(source->fSendFlags);
+    SetExtraFiles(source->fExtraFiles);
+    SetDialogFlags(source->fDialogFlags);
+    SetDialogAutoCloseSeconds(source->fDialogAutoCloseSeconds);
+    SetSupportPage(source->fSupportPage);
+    SetHtmlTemplate(source->fHtmlTemplate);
+    SetStackFlags(source->fStackFlags);
+    SetBehaviourFlags(source->fBehaviourFlags);
+    SetCrashAction(source->fCrashAction);
+    SetCrashCount(source->fCrashCount);
+    SetCrashMinutes(source->fCrashMinutes);
+    SetProxyHost(source->fProxyHost);
+    SetProxyUser(source->fProxyUser);
+    SetProxyPass(source->fProxyPass);
+    SetProxyHostPort(source->fProxyHostPort);
+    SetTrackerUser(source->fTrackerUser);
+    SetTrackerPass(source->fTrackerPass);
+    SetTrackerAssignee(source->fTrackerAssignee);
+    SetTrackerProjectName(source->fTrackerProjectName);
+    SetTrackerCategoryName(source->fTrackerCategoryName);
+    SetTrackerTrialCode(source->fTrackerTrialCode);
+    SetZipPass(source->fZipPass);
+    SetBuildStartCommand(source->fBuildStartCommand);
+    SetBuildSuccessCommand(source->fBuildSuccessCommand);
+    SetBuildFailureCommand(source->fBuildFailureCommand);
+    SetCompiledFileFlags(source->fCompiledFileFlags);
+    SetDialogKind(source->fDialogKind);
+    fLeakFlags = source->fLeakFlags;
+    fReproduceSteps = source->fReproduceSteps;
+  } catch (...) {
+    EndUpdate();
+    Changed();
+    throw;
+  }
+  EndUpdate();
+  Changed();
+}
+
+void TVantorModuleOptions::SaveToStream(TStream& s) const {
+  s.WriteU8(fLogEnabled);
+  s.WriteU8(fCatchEnabled);
+  s.WriteU8(fLogFlags);
+  s.WriteU8(fReportInMailBody);
+  s.WriteU8(fWriteLogFile);
+  s.WriteU8(fStartTab);
+  s.WriteU8(fFreezeCheck);
+  WriteInt(s, fFreezeSeconds);
+  WriteOptionString(s, fMailFrom);
+  WriteOptionString(s, fMailHost);
+  s.WriteU16(static_cast<std::uint16_t>(fMailHostPort));
+  WriteOptionString(s, fMailUser);
+  WriteOptionString(s, fMailPass);
+  s.WriteU8(fTerminateAction);
+  WriteInt(s, fMaxLoggedErrors);
+  WriteInt(s, fTerminateButtonAfter);
+  WriteOptionString(s, fMailRecipients);
+  WriteOptionString(s, fMailSubject);
+  s.WriteU8(fMailMode);
+  s.WriteBuffer(fReportFields, 6);
+  WriteOptionString(s, fLogLocation);
+  s.WriteU8(fWebMode);
+  WriteOptionString(s, fWebAddress);
+  WriteOptionString(s, fWebUser);
+  WriteOptionString(s, fWebPass);
+  WriteInt(s, fWebHostPort);
+  WriteOptionString(s, fExtraFiles);
+  s.WriteU16(fSendFlags);
+  s.WriteU16(fDialogFlags);
+  WriteInt(s, fDialogAutoCloseSeconds);
+  WriteOptionString(s, fSupportPage);
+  WriteOptionString(s, fHtmlTemplate);
+  s.WriteU8(fStackFlags);
+  s.WriteU16(fBehaviourFlags);
+  s.WriteU8(fLeakFlags);
+  s.WriteU8(fCrashAction);
+  WriteInt(s, fCrashCount);
+  WriteInt(s, fCrashMinutes);
+  s.WriteU8(fCompiledFileFlags);
+  s.WriteU8(fDialogKind);
+  WriteOptionString(s, fProxyHost);
+  WriteOptionString(s, fProxyUser);
+  WriteOptionString(s, fProxyPass);
+  s.WriteU16(fProxyHostPort);
+  WriteOptionString(s, fTrackerUser);
+  WriteOptionString(s, fTrackerPass);
+  WriteOptionString(s, fTrackerAssignee);
+  WriteOptionString(s, fTrackerProjectName);
+  WriteOptionString(s, fTrackerCategoryName);
+  WriteOptionString(s, fTrackerTrialCode);
+  WriteOptionString(s, fZipPass);
+  WriteInt(s, fFilterList->Count());
+  for (int i = 0; i < fFilterList->Count(); ++i) {
+    const TVantorExceptionFilter* f = fFilterList->GetFilter(i);
+    s.WriteU8(f->Enabled);
+    WriteOptionString(s, f->ExceptionClass);
+    WriteOptionString(s, f->ExceptionMessage);
+    s.WriteU8(f->AppliesTo);
+    s.WriteU8(f->DialogChoice);
+    s.WriteU8(f->HandlerKind);
+    s.WriteU8(f->ActionAfter);
+  }
+  WriteOptionString(s, fMailBody);
+  for (const std::string& text : fTexts) WriteOptionString(s, text);
+  WriteOptionString(s, fTextSetName);
+}
+
+void TVantorModuleOptions::SaveToFile(const std::string& fileName) const {
+  WithFileStream(fileName, fmCreate, [&](TFileStream& f) { SaveToStream(f); });
+}
+
+void TVantorModuleOptions::LoadFromFile(const std::string& fileName) {
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [&](TFileStream& f) { LoadFromStream(f); });
+}
+
+void TVantorModuleOptions::LoadFromStream(TStream& stream) {
+  BeginUpdate();
+  try {
+    ReadStream(stream);
+  } catch (...) {
+    EndUpdate();
+    Changed();
+    throw;
+  }
+  EndUpdate();
+  Changed();
+}
+
+namespace {
+
+// Whether a stream of data version v carries custom text i.
+bool StreamHasText(int i, unsigned v) {
+  auto in = [i](std::initializer_list<std::pair<int, int>> ranges) {
+    for (auto [lo, hi] : ranges)
+      if (i >= lo && i <= hi) return true;
+    return false;
+  };
+  if (in({{0, 1}, {3, 8}, {37, 40}, {44, 46}, {49, 50}, {61, 67}, {69, 71}, {78, 80}, {82, 82}, {92, 97}})) return true;
+  if (i == 20) return v >= 420;
+  if (i == 19) return v >= 421;
+  if (in({{9, 10},
+          {15, 16},
+          {22, 24},
+          {47, 48},
+          {68, 68},
+          {81, 81},
+          {110, 112},
+          {114, 116},
+          {123, 130},
+          {132, 132},
+          {141, 143}}))
+    return v >= 450;
+  if (in({{25, 25}, {42, 42}, {72, 77}, {84, 91}, {98, 104}, {131, 131}, {144, 145}})) return v >= 500;
+  if (in({{17, 18}})) return v < 500 || v >= 6000;
+  return v >= 6000;
+}
+
+void SetBit(std::uint16_t& flags, std::uint16_t bit, bool on) {
+  flags = static_cast<std::uint16_t>(on ? flags | bit : flags & ~bit);
+}
+
+std::string InsertRuns(std::string bits, std::initializer_list<std::pair<int, int>> runs) {
+  for (auto [count, position] : runs)
+    bits.insert(static_cast<std::size_t>(position - 1), static_cast<std::size_t>(count), '1');
+  return bits;
+}
+
+}  // namespace
+
+void TVantorModuleOptions::ReadStream(TStream& s) {
+  const unsigned v = OptionStreamVersion();
+  fLogEnabled = ReadByte(s) != 0;
+  fCatchEnabled = ReadByte(s) != 0;
+  fLogFlags = ReadByte(s);
+  if (v < 500) {
+    std::uint8_t shown = ReadByte(s);
+    if (v < 450) shown = shown ? 0 : 1;
+    if (shown == 0) fDialogKind = 0;
+  }
+  fReportInMailBody = ReadByte(s) != 0;
+  if (v >= 450 && v < 500) {
+    SetBit(fSendFlags, 4, ReadByte(s) != 0);
+    SetBit(fSendFlags, 0x10, ReadByte(s) != 0);
+    SetBit(fSendFlags, 1, ReadByte(s) != 0);
+  }
+  if (v > 400) {
+    fWriteLogFile = ReadByte(s) != 0;
+    fStartTab = ReadByte(s);
+    if (v < 6000 && fStartTab == 3) fStartTab = 5;
+  }
+  if (v > 402 && v < 500) SetBit(fDialogFlags, 0x40, ReadByte(s) != 0);
+  std::string oldHangMessage;
+  if (v >= 420) {
+    fFreezeCheck = ReadByte(s) != 0;
+    fFreezeSeconds = ReadInt(s);
+    if (v < 422) fFreezeSeconds /= 1000;
+    if (v < 6000) oldHangMessage = ReadOptionString(s);
+    if (v >= 450) fMailFrom = ReadOptionString(s);
+    fMailHost = ReadOptionString(s);
+  }
+  if (v >= 450) fMailHostPort = static_cast<std::int16_t>(ReadWord(s));
+  if (v > 420) {
+    fMailUser = ReadOptionString(s);
+    fMailPass = ReadOptionString(s);
+    fTerminateAction = ReadByte(s);
+  }
+  if (v < 6000 && ReadByte(s) == 0) fTerminateAction = 0;
+  fMaxLoggedErrors = ReadInt(s);
+  fTerminateButtonAfter = ReadInt(s);
+  fMailRecipients = ReadOptionString(s);
+  fMailSubject = ReadOptionString(s);
+  fMailMode = ReadByte(s);
+  if (v < 450 && fMailMode != 0) fMailMode = fMailHost.empty() ? 1 : 2;
+  for (auto& b : fReportFields) b = 0;
+  if (v >= 6000) {
+    s.ReadBuffer(fReportFields, 6);
+  } else {
+    std::uint8_t old[6] = {};
+    s.ReadBuffer(old, v >= 500 ? 5 : 4);
+    std::string bits = ReportFieldsToBits(old);
+    if (v >= 500)
+      bits = InsertRuns(bits, {{1, 6}, {1, 10}, {4, 13}, {4, 23}, {3, 34}, {1, 41}, {1, 48}});
+    else
+      bits = InsertRuns(bits, {{2, 5}, {1, 10}, {4, 13}, {4, 23}, {6, 31}, {7, 42}});
+    BitsToReportFields(bits, fReportFields);
+  }
+  if (v < 450) ReadByte(s);
+  fLogLocation = ReadOptionString(s);
+  if (v >= 500) {
+    fWebMode = ReadByte(s);
+    fWebAddress = ReadOptionString(s);
+    fWebUser = ReadOptionString(s);
+    fWebPass = ReadOptionString(s);
+    fWebHostPort = ReadInt(s);
+    fExtraFiles = ReadOptionString(s);
+    fSendFlags = ReadWord(s);
+    if (v < 6000) fSendFlags = static_cast<std::uint16_t>(fSendFlags & ~0x200);
+    fDialogFlags = v < 6000 ? ReadByte(s) : ReadWord(s);
+    fDialogAutoCloseSeconds = ReadInt(s);
+    fSupportPage = ReadOptionString(s);
+    fHtmlTemplate = ReadOptionString(s);
+    fStackFlags = ReadByte(s);
+    if (v < 6000) fStackFlags = static_cast<std::uint8_t>(fStackFlags | 0x10);
+    if (v < 6000) {
+      fBehaviourFlags = ReadByte(s);
+    } else {
+      fBehaviourFlags = ReadWord(s);
+      fLeakFlags = ReadByte(s);
+    }
+    fCrashAction = ReadByte(s);
+    fCrashCount = ReadInt(s);
+    fCrashMinutes = ReadInt(s);
+    if (v >= 6000) {
+      fCompiledFileFlags = ReadByte(s);
+      fDialogKind = ReadByte(s);
+      fProxyHost = ReadOptionString(s);
+      fProxyUser = ReadOptionString(s);
+      fProxyPass = ReadOptionString(s);
+      fProxyHostPort = ReadWord(s);
+      fTrackerUser = ReadOptionString(s);
+      fTrackerPass = ReadOptionString(s);
+      fTrackerAssignee = ReadOptionString(s);
+      fTrackerProjectName = ReadOptionString(s);
+      fTrackerCategoryName = ReadOptionString(s);
+      fTrackerTrialCode = ReadOptionString(s);
+      fZipPass = ReadOptionString(s);
+    }
+  }
+  fFilterList->ClearFilters();
+  const std::int32_t filters = ReadInt(s);
+  for (std::int32_t i = 0; i < filters; ++i) {
+    auto filter = std::make_unique<TVantorExceptionFilter>();
+    filter->Enabled = v >= 6000 ? ReadByte(s) != 0 : true;
+    filter->ExceptionClass = ReadOptionString(s);
+    filter->ExceptionMessage = ReadOptionString(s);
+    if (v >= 6000) {
+      filter->AppliesTo = ReadByte(s);
+      filter->DialogChoice = ReadByte(s);
+      filter->HandlerKind = ReadByte(s);
+      filter->ActionAfter = ReadByte(s);
+    } else {
+      filter->AppliesTo = 2;
+      filter->DialogChoice = filter->ExceptionMessage.empty() ? 0 : 2;
+      filter->HandlerKind = 0;
+      filter->ActionAfter = 0;
+    }
+    fFilterList->AddFilter(filter.release());
+  }
+  fMailBody = ReadOptionString(s);
+  for (int i = 0; i < kCustomTextCount; ++i) {
+    if (i == 68 && v < 6000) ReadOptionString(s);
+    if (StreamHasText(i, v)) fTexts[static_cast<std::size_t>(i)] = ReadOptionString(s);
+  }
+  if (v >= 6000) fTextSetName = ReadOptionString(s);
+  if (!oldHangMessage.empty()) fTexts[156] = oldHangMessage;
+}
+
+// --- The log file --------------------------------------------------------------------------------
+std::string CleanComputerName() {
+  std::string name = GetCoreSystemApi().ComputerName();
+  for (char& c : name)
+    if (std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos) c = '_';
+  return name;
+}
+
+std::string ResolveLogPath(const TVantorModuleOptions& options, const std::string& name) {
+  std::string path;
+  if (LowerCase(ExtractFileExt(options.LogLocation())) == ".vlf") {
+    path = options.LogLocation();
+  } else {
+    std::string folder = options.LogLocation().empty() ? ExtractFilePath(name) : options.LogLocation();
+    path = AddTrailingBackslash(folder) + ExtractFileName(name);
+  }
+  ForceDirectoryPath(ExtractFileDir(path));
+  ResolveWritableFile(path, true, false);
+  return path;
+}
+
+std::string GetLogFilePath(const TVantorModuleOptions& options, const std::string& nameIn) {
+  std::string name = nameIn.empty() ? StripVsHostSuffix(options.OwnerModuleName()) : nameIn;
+  name = ChangeFileExt(name, ".vlf");
+  std::string path = ResolveLogPath(options, name);
+  if (options.LogFlags() & 8) {
+    std::string ext = ExtractFileExt(path);
+    path = path.substr(0, path.size() - ext.size()) + "_" + CleanComputerName() + ext;
+  }
+  return path;
+}

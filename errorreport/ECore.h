@@ -1,0 +1,313 @@
+// The library's core unit: text and version routines, %NAME% variables, the
+// per-user data folder and the placing of files there, the log file's name,
+// the guarded runner of each unit's start-up and shut-down step, the module
+// options (TVantorModuleOptions) with their option stream, and the exception
+// filters (TVantorExceptionsFilters). The system is reached through
+// CoreSystemApi; the Win32 half installs its implementation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Exceptions.h"
+#include "Lists.h"
+#include "Modules.h"
+#include "Object.h"
+#include "Streams.h"
+#include "Strings.h"
+#include "VantorLogConsts.h"
+
+// Passes through a guarded step unchanged.
+FW_EXCEPTION(EIgnoreException, Exception);
+
+// --- The system, as the core sees it --------------------------------------------------------------
+
+class CoreSystemApi {
+ public:
+  virtual ~CoreSystemApi() = default;
+  // The variable's value; false when it is missing.
+  virtual bool GetEnvironment(const std::string& name, std::string& value) = 0;
+  virtual std::string CurrentDateText() = 0;
+  virtual std::string CurrentTimeText() = 0;
+  virtual std::string CurrentDirectory() = 0;
+  virtual std::string ExeFileName() = 0;
+  // The per-user application-data folder from the shell; empty when unknown.
+  virtual std::string ShellAppDataFolder() = 0;
+  virtual std::string WindowsFolder() = 0;
+  virtual bool IsWin9x() = 0;
+  virtual bool IsExistingFolder(const std::string& path) = 0;
+  virtual bool CreateFolder(const std::string& path) = 0;
+  // Opens for reading and writing (shared), creating the file when missing;
+  // a file made only for the test is deleted again.
+  virtual bool CanOpenForWriting(const std::string& fileName) = 0;
+  virtual bool CanOpenForReading(const std::string& fileName) = 0;
+  virtual std::string ComputerName() = 0;
+  // The handle of a loaded module by file name (0 when not loaded or empty).
+  virtual ModuleHandle ModuleHandleOf(const std::string& name) = 0;
+};
+
+CoreSystemApi& GetCoreSystemApi();
+// Installs another implementation (null restores the portable one); the caller keeps ownership.
+void SetCoreSystemApi(CoreSystemApi* api);
+
+// The module that holds this copy of the library (set by the Win32 start-up).
+ModuleHandle LibraryModuleHandle();
+void SetLibraryModuleHandle(ModuleHandle module);
+
+// --- Text and version routines -------------------------------------------------------------------
+std::string PadVersionPart(std::string_view text);
+std::string NormalizeVersionText(std::string_view text);
+// True when b is a later version than a; false when either is empty.
+bool IsVersionGreater(std::string_view a, std::string_view b);
+// 1-based position of `sub` in `text` at or after `from`; 0 when none.
+std::size_t FindTextFrom(std::string_view sub, std::string_view text, std::size_t from);
+std::string ReplaceAllText(std::string_view text, std::string_view find, std::string_view replacement);
+std::string StripVsHostSuffix(std::string_view fileName);
+void SplitTextAtChars(std::string_view text, TStrings& list, std::string_view charSet, bool keepSeparators,
+                      bool addEmpty);
+void SplitTrimmedAtChars(std::string_view charSet, std::string_view text, TStrings& list);
+// Encodes `count` UTF-16 units as UTF-8 (each unit alone) with a terminating
+// zero; returns the bytes written plus one, or with no destination the bytes
+// needed plus one; no source gives 0.
+std::size_t EncodeUtf8Buffer(char* destination, std::size_t capacity, const char16_t* source, std::size_t count);
+std::string EncodeUtf8Text(std::string_view ansiText);
+std::string& PrepareText(std::string& text);
+
+// --- Percent variables ---------------------------------------------------------------------------
+// The environment variable's value; "date", "time" and "cd" (any case) stand
+// for today's date, the time and the current folder when no variable is set.
+std::string GetEnvironmentText(const std::string& name);
+std::string ExpandPercentVariables(std::string_view text);
+
+// --- Folders and files ---------------------------------------------------------------------------
+std::string GetExeFileName();
+std::string GetAppDataFolder();
+std::string GetVantorDataFolder();
+std::string GetDataFolder();
+std::string AddTrailingBackslash(std::string_view folder);
+std::string DropTrailingBackslash(std::string_view path);
+bool IsExistingFolder(const std::string& path);
+bool ForceDirectoryPath(std::string_view path);
+bool CanUseFile(const std::string& fileName, bool readOnly);
+bool ResolveWritableFile(std::string& fileName, bool useExeSubfolder, bool readOnly);
+
+// --- IDE mode and guarded steps ------------------------------------------------------------------
+// The development environment's executable, in upper case.
+constexpr const char* kIdeHostExecutable = "VANTORIDE.EXE";
+bool IsHostedByIde();
+bool IsIdeHostExecutable();
+// For tests and for the start-up that decides it.
+void SetHostedByIde(bool value);
+
+using TErrorHook = void (*)(const std::string& text);
+void SetGuardedStepErrorHook(TErrorHook hook);
+TErrorHook GuardedStepErrorHook();
+using TGuardedStep = void (*)();
+void RunGuardedStep(TGuardedStep step, const char* stepName);
+
+// The core unit's start-up ("ECore.Init") and shut-down ("ECore.Done"); nested calls count.
+void InitECore();
+void DoneECore();
+
+// --- Exception filters ---------------------------------------------------------------------------
+class TVantorModuleOptions;
+
+struct TVantorExceptionFilter {
+  bool Enabled = true;
+  std::string ExceptionClass;
+  std::string ExceptionMessage;
+  std::uint8_t AppliesTo = 0;     // 0 every exception, 1 handled ones, 2 unhandled ones
+  std::uint8_t DialogChoice = 1;  // 0 none, 1 the options' kind, 2 box, 3 short, 4 detailed
+  std::uint8_t HandlerKind = 2;   // 0 not handled, 1 handled without report, 2 reported
+  std::uint8_t ActionAfter = 0;   // 0 nothing, 1 terminate, 2 restart
+};
+
+// What a filter matches on: the class names from the exception's own class
+// to its root, and for an automation wrapper the class names it carries.
+struct TExceptionIdentity {
+  std::vector<std::string> ClassChain;
+  bool IsActiveX = false;
+  std::vector<std::string> ActiveXClassNames;
+};
+// The identity of an exception: a framework exception names its class and
+// ancestors, any other C++ exception its demangled type.
+TExceptionIdentity IdentifyException(const std::exception_ptr& error);
+
+class TVantorExceptionsFilters : public TList {
+  FW_CLASS(TVantorExceptionsFilters, TList)
+ public:
+  explicit TVantorExceptionsFilters(TVantorModuleOptions* owner) : owner_(owner) {}
+  void Destroy() override;
+  // Takes over the record; its index.
+  int AddFilter(TVantorExceptionFilter* filter);
+  void DeleteFilter(int index);
+  void ClearFilters();
+  TVantorExceptionFilter* GetFilter(int index) const { return static_cast<TVantorExceptionFilter*>(Get(index)); }
+  // Index of the first enabled filter that matches, or -1.
+  int FindMatchingExceptionFilter(const TExceptionIdentity& exception, bool handled) const;
+  void CopyFrom(const TVantorExceptionsFilters& other);
+
+ private:
+  void Changed();
+  // Frees every record, the first first, without telling the owner.
+  void FreeAll();
+  TVantorModuleOptions* owner_;
+};
+
+// --- Module options ------------------------------------------------------------------------------
+// The data version of the current option stream format.
+constexpr std::uint16_t kCurrentDataVersion = 6022;
+// The version of the stream that LoadFromStream reads next.
+std::uint16_t OptionStreamVersion();
+void SetOptionStreamVersion(std::uint16_t version);
+
+// Option strings: int32 length, bytes XORed with 0xB9.
+void WriteOptionString(TStream& stream, std::string_view text);
+// A length beyond the bytes left in the stream raises EReadError.
+std::string ReadOptionString(TStream& stream);
+
+// The 48 report-field bits as 48 "0"/"1" characters, and back (ORed in).
+std::string ReportFieldsToBits(const std::uint8_t (&fields)[6]);
+void BitsToReportFields(std::string_view bits, std::uint8_t (&fields)[6]);
+
+#define VL_OPTION(Type, Name)         \
+ public:                              \
+  const Type& Name() const {          \
+    return f##Name;                   \
+  }                                   \
+  void Set##Name(const Type& value) { \
+    f##Name = value;                  \
+    Changed();                        \
+  }                                   \
+                                      \
+ private:                             \
+  Type f##Name{};
+
+class TVantorModuleOptions : public TObject {
+  FW_CLASS(TVantorModuleOptions, TObject)
+ public:
+  explicit TVantorModuleOptions(const std::string& moduleName);
+  void Destroy() override;
+
+  virtual void SetActiveFlag(bool value);
+  virtual void SetFreezeCheck(bool value);
+  virtual void Assign(const TVantorModuleOptions* source);
+  virtual void SetDefaults();
+  virtual void SaveToStream(TStream& stream) const;
+  virtual void SaveToFile(const std::string& fileName) const;
+  virtual void LoadFromStream(TStream& stream);
+  virtual void LoadFromFile(const std::string& fileName);
+  virtual void PublishOptions() {}
+  virtual void ReloadOptions() {}
+
+  void BeginUpdate() { ++fUpdateDepth; }
+  void EndUpdate() { --fUpdateDepth; }
+  void Changed();
+  std::int32_t UpdateDepth() const { return fUpdateDepth; }
+
+  // The text with its percent variables expanded.
+  std::string GetCustomText(int index) const;
+  // The stored text, unexpanded.
+  const std::string& RawCustomText(int index) const { return fTexts.at(static_cast<std::size_t>(index)); }
+  void SetCustomText(int index, const std::string& text);
+
+  bool ActiveFlag() const { return fActiveFlag; }
+  bool FreezeCheck() const { return fFreezeCheck; }
+  void SetMaxLoggedErrors(std::int32_t value);
+  std::int32_t MaxLoggedErrors() const { return fMaxLoggedErrors; }
+  const std::uint8_t* ReportFields() const { return fReportFields; }
+  void SetReportFields(const std::uint8_t (&fields)[6]);
+  std::uint8_t LeakFlags() const { return fLeakFlags; }
+  TVantorExceptionsFilters* FilterList() const { return fFilterList; }
+  const std::string& OwnerModuleName() const { return fOwnerModuleName; }
+  ModuleHandle OwnerModuleHandle() const { return fOwnerModuleHandle; }
+  void AssignModuleName(const std::string& name) { fOwnerModuleName = name; }
+  void AssignModuleHandle(ModuleHandle handle) { fOwnerModuleHandle = handle; }
+
+  VL_OPTION(std::string, MailFrom)
+  VL_OPTION(std::string, MailHost)
+  VL_OPTION(std::string, MailUser)
+  VL_OPTION(std::string, MailPass)
+  VL_OPTION(std::int16_t, MailHostPort)
+  VL_OPTION(std::string, ProxyHost)
+  VL_OPTION(std::string, ProxyUser)
+  VL_OPTION(std::string, ProxyPass)
+  VL_OPTION(std::uint16_t, ProxyHostPort)
+  VL_OPTION(std::string, TrackerUser)
+  VL_OPTION(std::string, TrackerPass)
+  VL_OPTION(std::string, TrackerAssignee)
+  VL_OPTION(std::string, TrackerProjectName)
+  VL_OPTION(std::string, TrackerCategoryName)
+  VL_OPTION(std::string, TrackerTrialCode)
+  VL_OPTION(std::string, ZipPass)
+  VL_OPTION(std::string, BuildStartCommand)
+  VL_OPTION(std::string, BuildSuccessCommand)
+  VL_OPTION(std::string, BuildFailureCommand)
+  VL_OPTION(std::uint8_t, CompiledFileFlags)
+  VL_OPTION(std::uint8_t, TerminateAction)
+  VL_OPTION(std::int32_t, FreezeSeconds)
+  VL_OPTION(std::uint8_t, DialogKind)
+  VL_OPTION(std::string, TextSetName)
+  VL_OPTION(bool, LogEnabled)
+  VL_OPTION(bool, CatchEnabled)
+  VL_OPTION(bool, ReportInMailBody)
+  VL_OPTION(bool, WriteLogFile)
+  VL_OPTION(std::uint8_t, LogFlags)
+  VL_OPTION(std::uint16_t, SendFlags)
+  VL_OPTION(std::uint8_t, StartTab)
+  VL_OPTION(std::int32_t, TerminateButtonAfter)
+  VL_OPTION(std::string, LogLocation)
+  VL_OPTION(std::string, MailRecipients)
+  VL_OPTION(std::string, MailSubject)
+  VL_OPTION(std::string, MailBody)
+  VL_OPTION(std::uint8_t, MailMode)
+  VL_OPTION(std::uint8_t, WebMode)
+  VL_OPTION(std::string, ExtraFiles)
+  VL_OPTION(std::uint16_t, DialogFlags)
+  VL_OPTION(std::int32_t, DialogAutoCloseSeconds)
+  VL_OPTION(std::string, SupportPage)
+  VL_OPTION(std::string, HtmlTemplate)
+  VL_OPTION(std::uint8_t, CrashAction)
+  VL_OPTION(std::int32_t, CrashCount)
+  VL_OPTION(std::int32_t, CrashMinutes)
+  VL_OPTION(std::uint8_t, StackFlags)
+  VL_OPTION(std::uint16_t, BehaviourFlags)
+  VL_OPTION(std::string, WebAddress)
+  VL_OPTION(std::int32_t, WebHostPort)
+  VL_OPTION(std::string, WebPass)
+  VL_OPTION(std::string, WebUser)
+  VL_OPTION(std::string, ReproduceSteps)
+
+ protected:
+  void StoreActiveFlag(bool value) { fActiveFlag = value; }
+  void StoreFreezeCheck(bool value) { fFreezeCheck = value; }
+
+ private:
+  void ReadStream(TStream& stream);
+  std::int32_t fUpdateDepth = 0;
+  std::string fOwnerModuleName;
+  ModuleHandle fOwnerModuleHandle = 0;
+  bool fFreezeCheck = false;
+  bool fActiveFlag = true;
+  std::int32_t fMaxLoggedErrors = 32;
+  std::uint8_t fReportFields[6] = {};
+  std::uint8_t fLeakFlags = 0x1E;
+  TVantorExceptionsFilters* fFilterList = nullptr;
+  std::vector<std::string> fTexts;
+};
+
+#undef VL_OPTION
+
+// The default of HtmlTemplate.
+extern const char* const kDefaultHtmlTemplate;
+// The factory sender address of MailFrom.
+constexpr const char* kDefaultMailFrom = "error-report@example.com";
+
+// --- The log file --------------------------------------------------------------------------------
+std::string CleanComputerName();
+std::string ResolveLogPath(const TVantorModuleOptions& options, const std::string& name);
+std::string GetLogFilePath(const TVantorModuleOptions& options, const std::string& name);

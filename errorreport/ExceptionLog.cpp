@@ -1,0 +1,332 @@
+#include "ExceptionLog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "ByteReader.h"
+#include "EEncrypt.h"
+#include "EZlib2.h"
+
+FW_IMPLEMENT_CLASS(TVantorFunctionsList)
+FW_IMPLEMENT_CLASS(TVantorModuleOptionsEx)
+FW_IMPLEMENT_CLASS(TVantorModulesList)
+
+namespace {
+TVantorLogFlags g_flags;
+std::string g_blockPassword;
+PublishedOptionsStore* g_store = nullptr;
+}  // namespace
+
+TVantorLogFlags& VantorLogFlags() {
+  return g_flags;
+}
+void SetCatchingEnabled(bool value) {
+  g_flags.CatchingEnabled = value ? 1 : 0;
+}
+bool IsCatchingEnabled() {
+  return g_flags.CatchingEnabled != 0;
+}
+
+bool IsDataBlockMagic(std::uint32_t value) {
+  return value == kDataBlockMagic || value == kDataBlockMagicOld;
+}
+
+std::uint16_t NormalizeDataVersion(std::uint16_t raw) {
+  if (raw >= 600 && raw <= 602) return static_cast<std::uint16_t>(6000 + raw % 600);
+  return raw;
+}
+
+const std::string& CurrentBlockPassword() {
+  return g_blockPassword;
+}
+
+// --- Exports --------------------------------------------------------------------------------------
+void TVantorFunctionsList::Destroy() {
+  Clear();
+  inherited::Destroy();
+}
+
+void TVantorFunctionsList::Clear() {
+  for (int i = 0; i < Count(); ++i) delete Items(i);
+  TList::Clear();
+}
+
+int TVantorFunctionsList::AddFunction(const std::string& name, std::uintptr_t address, std::uint32_t flag) {
+  return Add(new TVantorFunctionInfo{name, address, flag});
+}
+
+void TVantorFunctionsList::DeleteFunction(int index) {
+  TVantorFunctionInfo* info = Items(index);
+  TList::Delete(index);
+  delete info;
+}
+
+void TVantorFunctionsList::SortByAddress() {
+  Sort([](void* a, void* b) {
+    auto x = static_cast<TVantorFunctionInfo*>(a)->Address, y = static_cast<TVantorFunctionInfo*>(b)->Address;
+    return x < y ? -1 : x > y ? 1 : 0;
+  });
+}
+
+bool ReadExportTableFromImage(const std::uint8_t* image, std::size_t imageSize, std::uintptr_t moduleBase,
+                              TVantorFunctionsList& list,
+                              const std::function<std::uintptr_t(const std::string&)>& resolveForwarded) {
+  try {
+    ByteReader r(image, imageSize);
+    if (r.U16LEAt(0) != 0x5A4D) return false;
+    const std::size_t pe = r.U32LEAt(0x3C);
+    if (r.U32LEAt(pe) != 0x00004550) return false;
+    const std::size_t fileHeader = pe + 4;
+    const unsigned sections = r.U16LEAt(fileHeader + 2);
+    const std::size_t optSize = r.U16LEAt(fileHeader + 16);
+    const std::size_t opt = fileHeader + 20;
+    const std::uint16_t magic = r.U16LEAt(opt);
+    std::size_t dirs;
+    if (magic == 0x10B)
+      dirs = opt + 96;
+    else if (magic == 0x20B)
+      dirs = opt + 112;
+    else
+      return false;
+    const std::uint32_t codeSize = r.U32LEAt(opt + 4);
+    const std::uint32_t codeStart = r.U32LEAt(opt + 20);
+    (void)codeSize;
+    const std::uint32_t dirCount = r.U32LEAt(dirs - 4);
+    if (dirCount < 1) return false;
+    const std::uint32_t expRva = r.U32LEAt(dirs);
+    const std::uint32_t expSize = r.U32LEAt(dirs + 4);
+    if (expRva == 0) return false;
+    // The directory must lie inside one of the sections.
+    const std::size_t sectionTable = opt + optSize;
+    bool inside = false;
+    for (unsigned i = 0; i < sections; ++i) {
+      const std::size_t sh = sectionTable + i * 40;
+      const std::uint32_t va = r.U32LEAt(sh + 12), vsize = r.U32LEAt(sh + 8);
+      if (va <= expRva && expRva < static_cast<std::uint64_t>(va) + vsize) inside = true;
+    }
+    if (!inside) return false;
+    if (r.U32LEAt(expRva) != 0) return false;  // Characteristics
+    const std::uint32_t functions = r.U32LEAt(expRva + 20);
+    const std::uint32_t names = r.U32LEAt(expRva + 24);
+    const std::uint32_t addressOfFunctions = r.U32LEAt(expRva + 28);
+    const std::uint32_t addressOfNames = r.U32LEAt(expRva + 32);
+    const std::uint32_t addressOfOrdinals = r.U32LEAt(expRva + 36);
+    const std::uint32_t count = std::min(functions, names);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t nameRva = r.U32LEAt(addressOfNames + std::size_t{4} * i);
+      if (nameRva >= imageSize) return false;
+      const std::size_t maxLen = std::min<std::size_t>(256, imageSize - nameRva);
+      const char* text = reinterpret_cast<const char*>(image + nameRva);
+      std::string name(text, strnlen(text, maxLen));
+      const std::uint16_t ordinal = r.U16LEAt(addressOfOrdinals + std::size_t{2} * i);
+      if (ordinal >= functions) return false;
+      const std::uint32_t rva = r.U32LEAt(addressOfFunctions + std::size_t{4} * ordinal);
+      std::uintptr_t address = moduleBase + rva;
+      if (rva >= expRva && rva < static_cast<std::uint64_t>(expRva) + expSize)
+        address = resolveForwarded ? resolveForwarded(name) : 0;
+      list.AddFunction(name, address, address < moduleBase + codeStart ? 1 : 0);
+    }
+    list.SortByAddress();
+    return true;
+  } catch (const EByteRange&) {
+    list.Clear();
+    return false;
+  }
+}
+
+// --- Options of a module entry --------------------------------------------------------------------
+void SetPublishedOptionsStore(PublishedOptionsStore* store) {
+  g_store = store;
+}
+PublishedOptionsStore* GetPublishedOptionsStore() {
+  return g_store;
+}
+
+// The hang detector that these switches start and stop is not part of this
+// build; the switches are stored.
+void TVantorModuleOptionsEx::SetActiveFlag(bool value) {
+  StoreActiveFlag(value);
+}
+void TVantorModuleOptionsEx::SetFreezeCheck(bool value) {
+  StoreFreezeCheck(value);
+}
+void TVantorModuleOptionsEx::PublishOptions() {
+  if (g_store) g_store->Publish(*this);
+}
+void TVantorModuleOptionsEx::ReloadOptions() {
+  if (g_store) g_store->Load(*this);
+}
+
+// --- Module entries -------------------------------------------------------------------------------
+void FreeModuleInfo(TVantorModuleInfo* info) {
+  if (!info) return;
+  FreeAndNil(info->Exports);
+  FreeAndNil(info->Options);
+  FreeAndNil(info->DebugSource);
+  FreeAndNil(info->DebugData);
+  delete info;
+}
+
+void TVantorModulesList::Destroy() {
+  Clear();
+  inherited::Destroy();
+}
+
+void TVantorModulesList::Clear() {
+  for (int i = 0; i < Count(); ++i) FreeModuleInfo(Items(i));
+  TList::Clear();
+}
+
+void TVantorModulesList::DeleteModule(int index) {
+  TVantorModuleInfo* info = Items(index);
+  TList::Delete(index);
+  FreeModuleInfo(info);
+}
+
+TVantorModuleInfo* TVantorModulesList::FindModule(ModuleHandle handle) const {
+  for (int i = 0; i < Count(); ++i)
+    if (Items(i)->Handle == handle) return Items(i);
+  return nullptr;
+}
+
+// --- Reading a block ------------------------------------------------------------------------------
+namespace {
+
+double ReadDouble(ByteReader& r) {
+  std::uint64_t bits = r.U64LE();
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// Loads the entry's options from `bytes` under data version `version`; the
+// bytes read.
+std::size_t LoadOptionsFrom(std::string_view bytes, TVantorModuleInfo& entry, std::uint16_t version) {
+  if (!entry.Options) entry.Options = New<TVantorModuleOptionsEx>(entry.FileName);
+  SetOptionStreamVersion(version);
+  TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(bytes.data(), bytes.size()));
+  entry.Options->LoadFromStream(*s);
+  return static_cast<std::size_t>(s->Position());
+}
+
+std::string InflateOrEmpty(std::string_view bytes) {
+  std::string out;
+  try {
+    InflateBuffer(bytes.data(), bytes.size(), out);
+  } catch (const EZLibError&) {
+    out.clear();
+  }
+  return out;
+}
+
+void ReadDebugData(ByteReader& r, TVantorModuleInfo& entry) {
+  const std::uint32_t size = r.U32LE();
+  std::string_view data = r.View(size);
+  FreeAndNil(entry.DebugData);
+  if (size > 0) {
+    entry.DebugData = New<TMemoryStream>();
+    entry.DebugData->WriteBuffer(data.data(), static_cast<std::int64_t>(data.size()));
+    entry.DebugData->SetPosition(0);
+  }
+}
+
+bool CheckPassword(std::string_view fourBytes, const std::function<std::string()>& source, TVantorModuleInfo& entry) {
+  std::string password = source ? source() : std::string();
+  entry.Password = password;
+  g_blockPassword = password;
+  SetCipherPassword(password);
+  std::uint8_t plain[4];
+  DecryptBufferCbc(reinterpret_cast<const std::uint8_t*>(fourBytes.data()), plain, 4);
+  const std::uint32_t value = static_cast<std::uint32_t>(plain[0]) | (static_cast<std::uint32_t>(plain[1]) << 8) |
+                              (static_cast<std::uint32_t>(plain[2]) << 16) |
+                              (static_cast<std::uint32_t>(plain[3]) << 24);
+  return IsDataBlockMagic(value);
+}
+
+}  // namespace
+
+bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, const TDataBlockReading& how) {
+  try {
+    ByteReader r(block);
+    r.U32LE();  // magic, checked by whoever found the block
+    const std::uint16_t version = NormalizeDataVersion(r.U16LE());
+    if (version > kCurrentDataVersion) return false;
+    entry.DataVersion = version;
+    entry.BuildTime = ReadDouble(r);
+    if (version >= 6000) r.Skip(2);
+    if (version >= 500) {
+      const std::uint32_t symbols = r.U32LE();
+      r.Skip(symbols);
+      const std::uint32_t packed = r.U32LE();
+      std::string options = InflateOrEmpty(r.View(packed));
+      if (options.empty()) return false;
+      LoadOptionsFrom(options, entry, version);
+      if (!how.LightScan) {
+        std::string_view check = r.View(4);
+        bool accepted = CheckPassword(check, how.FirstPasswordSource, entry);
+        if (!accepted && !how.IsOwnModule) accepted = CheckPassword(check, how.SecondPasswordSource, entry);
+        entry.PasswordAccepted = accepted ? 1 : 0;
+      }
+    }
+    std::string inflated;
+    std::string_view rest = block.substr(r.Position());
+    if (!(version < 450 || (version >= 500 && how.LightScan))) {
+      inflated = InflateOrEmpty(rest);
+      if (inflated.empty()) return false;
+      rest = inflated;
+    }
+    ByteReader body(rest);
+    if (version < 500) body.Skip(LoadOptionsFrom(rest, entry, version));
+    if (how.LightScan)
+      FreeAndNil(entry.DebugData);
+    else
+      ReadDebugData(body, entry);
+    return true;
+  } catch (const EByteRange&) {
+    return false;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+bool FindTrailerDataBlock(TStream& file, std::uint16_t& version) {
+  try {
+    const std::int64_t size = file.Size();
+    if (size < 8 + 2) return false;
+    file.SetPosition(size - 8);
+    const std::uint32_t t = file.ReadU32();
+    const std::uint32_t magic = file.ReadU32();
+    if (!IsDataBlockMagic(magic) || t < 2 || t > size - 8) return false;
+    file.SetPosition(size - 8 - t);
+    version = file.ReadU16();
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+bool ReadTrailerDataBlock(TStream& file, TVantorModuleInfo& entry, const TDataBlockReading& how) {
+  try {
+    std::uint16_t version = 0;
+    if (!FindTrailerDataBlock(file, version)) return false;
+    const std::int64_t size = file.Size();
+    file.SetPosition(size - 8);
+    const std::uint32_t t = file.ReadU32();
+    file.SetPosition(size - 8 - t);
+    std::string bytes = file.ReadBytes(t);
+    ByteReader r(bytes);
+    entry.DataVersion = r.U16LE();
+    entry.BuildTime = ReadDouble(r);
+    r.Skip(LoadOptionsFrom(std::string_view(bytes).substr(r.Position()), entry, entry.DataVersion));
+    if (how.LightScan)
+      FreeAndNil(entry.DebugData);
+    else
+      ReadDebugData(r, entry);
+    return true;
+  } catch (const EByteRange&) {
+    return false;
+  } catch (const Exception&) {
+    return false;
+  }
+}

@@ -1,0 +1,151 @@
+// The library's spine, portable half: the library-wide flags, the module
+// entries and their lists, the options object of a module entry, the data
+// block VLDATA (resource form and file-trailer form) and the export table of
+// a module image. The Win32 half (win/ExceptionLogWin.h) finds blocks and
+// images in loaded modules, runs start-up and shut-down and installs the
+// unhandled-exception filter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "ECore.h"
+#include "Lists.h"
+#include "Streams.h"
+
+// --- Library-wide state ---------------------------------------------------------------------------
+struct TVantorLogFlags {
+  std::uint8_t Initialized = 0;
+  std::uint8_t StartupRunning = 0;
+  std::uint8_t ShutdownBegun = 0;
+  std::uint8_t HooksAllowed = 1;
+  std::uint8_t MainModuleHasLibrary = 0;
+  std::uint8_t ReportOnFaultingThread = 0;
+  std::uint8_t LeakReportRunning = 0;
+  std::uint8_t PendingStartupException = 0;
+  std::uint8_t CatchingEnabled = 1;
+  std::uint8_t TerminationRequested = 0;
+  // Whether a light scan of the modules is running (no exports, no debug data).
+  bool LightScan = false;
+};
+TVantorLogFlags& VantorLogFlags();
+
+void SetCatchingEnabled(bool value);
+bool IsCatchingEnabled();
+
+// --- Data block -----------------------------------------------------------------------------------
+constexpr std::uint32_t kDataBlockMagic = 0x100FAB10u;
+constexpr std::uint32_t kDataBlockMagicOld = 0x000FAB10u;
+bool IsDataBlockMagic(std::uint32_t value);
+// Whether a block's raw version word is this library's data version or later.
+inline bool DataBlockVersionIsCurrent(std::uint16_t raw) {
+  return raw >= kCurrentDataVersion;
+}
+// The older numbering 600-602 read as 6000-6002; other values unchanged.
+std::uint16_t NormalizeDataVersion(std::uint16_t raw);
+
+// The password under which the last protected block part was opened.
+const std::string& CurrentBlockPassword();
+
+// --- Exports --------------------------------------------------------------------------------------
+struct TVantorFunctionInfo {
+  std::string Name;
+  std::uintptr_t Address = 0;
+  std::uint32_t Flag = 0;  // 1 when the address lies below the module's code section
+};
+
+class TVantorFunctionsList : public TList {
+  FW_CLASS(TVantorFunctionsList, TList)
+ public:
+  void Destroy() override;
+  void Clear() override;
+  int AddFunction(const std::string& name, std::uintptr_t address, std::uint32_t flag);
+  TVantorFunctionInfo* Items(int index) const { return static_cast<TVantorFunctionInfo*>(Get(index)); }
+  void DeleteFunction(int index);
+  void SortByAddress();
+};
+
+// Fills `list` from the export directory of a module image laid out as the
+// loader maps it (RVAs are offsets into `image`); `moduleBase` is the address
+// the exports are listed at. `resolveForwarded` gives the address of a
+// forwarded export by name (0 when unknown). A directory outside the image's
+// sections, a non-zero Characteristics field or any table that points outside
+// the image lists nothing (false).
+bool ReadExportTableFromImage(const std::uint8_t* image, std::size_t imageSize, std::uintptr_t moduleBase,
+                              TVantorFunctionsList& list,
+                              const std::function<std::uintptr_t(const std::string&)>& resolveForwarded);
+
+// --- Options of a module entry --------------------------------------------------------------------
+// Where modules publish their options for the other modules of the process.
+class PublishedOptionsStore {
+ public:
+  virtual ~PublishedOptionsStore() = default;
+  virtual void Publish(const TVantorModuleOptions& options) = 0;
+  virtual void Load(TVantorModuleOptions& options) = 0;
+};
+void SetPublishedOptionsStore(PublishedOptionsStore* store);
+PublishedOptionsStore* GetPublishedOptionsStore();
+
+class TVantorModuleOptionsEx : public TVantorModuleOptions {
+  FW_CLASS(TVantorModuleOptionsEx, TVantorModuleOptions)
+ public:
+  using TVantorModuleOptions::TVantorModuleOptions;
+  void SetActiveFlag(bool value) override;
+  void SetFreezeCheck(bool value) override;
+  void PublishOptions() override;
+  void ReloadOptions() override;
+};
+
+// --- Module entries -------------------------------------------------------------------------------
+struct TVantorModuleInfo {
+  ModuleHandle Handle = 0;
+  std::string FileName;
+  std::string Description;
+  std::string Version;
+  std::uint32_t FileSize = 0;
+  TVantorFunctionsList* Exports = nullptr;
+  std::uint8_t Kind = 0;  // 0 not gathered, 1 program, 2 run-time package, 3 other DLL
+  std::uint16_t DataVersion = kCurrentDataVersion;
+  double BuildTime = 0;
+  TVantorModuleOptionsEx* Options = nullptr;
+  TMemoryStream* DebugData = nullptr;
+  TObject* DebugSource = nullptr;
+  double FileTime = 0;
+  std::string Password;
+  std::uint8_t PasswordAccepted = 1;
+};
+
+class TVantorModulesList : public TList {
+  FW_CLASS(TVantorModulesList, TList)
+ public:
+  void Destroy() override;
+  void Clear() override;
+  int AddModule(TVantorModuleInfo* info) { return Add(info); }
+  TVantorModuleInfo* Items(int index) const { return static_cast<TVantorModuleInfo*>(Get(index)); }
+  void DeleteModule(int index);
+  // The entry of a module handle, or null.
+  TVantorModuleInfo* FindModule(ModuleHandle handle) const;
+};
+void FreeModuleInfo(TVantorModuleInfo* info);
+
+// --- Reading a block ------------------------------------------------------------------------------
+struct TDataBlockReading {
+  bool LightScan = false;
+  bool IsOwnModule = true;
+  // The password sources: the answer kept from the module's handlers, then
+  // (for another module) the password-request event.
+  std::function<std::string()> FirstPasswordSource;
+  std::function<std::string()> SecondPasswordSource;
+};
+
+// Reads the resource form into the entry (version, build time, options,
+// password check, debug data). False for a newer version, a part that does
+// not inflate, or any length that lies about the bytes it counts.
+bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, const TDataBlockReading& how);
+// Reads the trailer at the end of a module file.
+bool ReadTrailerDataBlock(TStream& file, TVantorModuleInfo& entry, const TDataBlockReading& how);
+// The version word and magic of a trailer, when the file ends in one.
+bool FindTrailerDataBlock(TStream& file, std::uint16_t& version);

@@ -1,0 +1,96 @@
+// VantorLogProbe.exe: a program with the library's units and one probe unit
+// last, for the start-up tests: it prints what the library decided (active or
+// dormant, the options of its own module entry, whether the unit table was
+// wrapped, the start-up-running and shut-down-begun flags at the probe's
+// initialization and finalization), one "key=value" a line, ending in "end".
+// With --write-options FILE it saves a set of changed options (SaveToFile) and
+// ends; with --load-dll DLL it loads the DLL and prints the options that the
+// DLL published in its shared block.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "ECoreWin.h"
+#include "ExceptionLogWin.h"
+#include "Units.h"
+
+namespace {
+
+void Line(const char* key, const std::string& value) {
+  std::printf("%s=%s\n", key, value.c_str());
+  std::fflush(stdout);
+}
+
+void ProbeInit() {
+  Line("startup-running-in-last-init", std::to_string(VantorLogFlags().StartupRunning));
+}
+
+void ProbeFini() {
+  Line("shutdown-begun-in-last-fini", std::to_string(VantorLogFlags().ShutdownBegun));
+}
+
+UnitEntry g_units[] = {
+    {"ECore", InitECoreWin, DoneECoreWin},
+    {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
+    {"Probe", ProbeInit, ProbeFini},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--write-options") == 0) {
+    TOwned<TVantorModuleOptions> options(New<TVantorModuleOptions>(""));
+    options->SetMailHost("mx.probe.example.com");
+    options->SetFreezeSeconds(42);
+    options->SetCustomText(3, "Probe error");
+    options->SaveToFile(argv[2]);
+    return 0;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--load-dll") == 0) {
+    UseWin32CoreSystem();
+    HMODULE dll = LoadLibraryA(argv[2]);
+    Line("dll-loaded", dll ? "1" : "0");
+    TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
+    published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));
+    LoadPublishedModuleOptions(*published);
+    Line("dll-mail-host", published->MailHost());
+    Line("dll-block-name", SharedBlockName(GetCurrentProcessId(), dll));
+    if (dll) FreeLibrary(dll);
+    std::printf("end\n");
+    return 0;
+  }
+  SetUnitTable(g_units, std::size(g_units));
+  RunUnitInitializations();
+  Line("initialized", std::to_string(VantorLogFlags().Initialized));
+  Line("hosted-by-ide", IsHostedByIde() ? "1" : "0");
+  Line("startup-running-after", std::to_string(VantorLogFlags().StartupRunning));
+  Line("fini-wrapped", g_units[2].fini != ProbeFini ? "1" : "0");
+  try {
+    TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
+    Line("mail-host", options->MailHost());
+    Line("freeze-seconds", std::to_string(options->FreezeSeconds()));
+    Line("text-3", options->RawCustomText(3));
+    TVantorModuleInfo* entry =
+        VantorModulesList()->FindModule(reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr)));
+    Line("data-version", std::to_string(entry ? entry->DataVersion : 0));
+    Line("debug-data", entry && entry->DebugData ? entry->DebugData->DataString() : "");
+    // The options this module published, read back through the shared block.
+    TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
+    published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr)));
+    options->SetMailSubject("published subject");
+    LoadPublishedModuleOptions(*published);
+    Line("published-subject", published->MailSubject());
+  } catch (const Exception& e) {
+    std::string message = e.Message;
+    for (char& c : message)
+      if (c == '\r' || c == '\n') c = ' ';
+    Line("options-error", message);
+  }
+  RunUnitFinalizations();
+  Line("initialized-after-shutdown", std::to_string(VantorLogFlags().Initialized));
+  std::printf("end\n");
+  return 0;
+}

@@ -1,0 +1,31 @@
+// The Win32 half of the core unit: the system behind CoreSystemApi, memory
+// readability, import jumps, INI and registry reads and a few system facts.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Installs the Win32 implementation of CoreSystemApi (idempotent).
+void UseWin32CoreSystem();
+// The core unit's entries in a program: the Win32 system, then ECore's start-up; its shut-down.
+void InitECoreWin();
+void DoneECoreWin();
+
+// Bytes readable from `address` on (committed, readable protection, across
+// regions) when at least `length` are; else 0.
+std::size_t ReadableRangeLength(const void* address, std::size_t length);
+bool IsReadableMemory(const void* address, std::size_t length);
+// The target of an indirect jump through an import slot at `address`, else `address`.
+const void* FollowImportJump(const void* address);
+
+bool ReadIniValue(std::string fileName, const std::string& section, const std::string& key, std::string& result,
+                  const std::string& fallback);
+bool WriteIniValue(std::string fileName, const std::string& section, const std::string& key, const std::string& value);
+std::string ReadRegistryText(HKEY rootKey, std::string subKey, const std::string& valueName);
+int GetUtcOffsetHours();
+int GetLocaleCharset();
+// The file's last-write time in local time (two-second steps); 0 when unknown.
+double GetFileModifiedTime(const std::string& fileName);

@@ -1,0 +1,518 @@
+#include "ExceptionLogWin.h"
+
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "ECore.h"
+#include "ECoreWin.h"
+#include "Swallow.h"
+#include "SysUtils.h"
+#include "Units.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+HMODULE ThisModule() {
+  return reinterpret_cast<HMODULE>(&__ImageBase);
+}
+
+constexpr std::size_t kStackSnapshotSize = 102400;
+constexpr SIZE_T kEmergencyReserve = 0x500000;
+
+int g_initCount = 0;
+int g_handCursor = 32649;
+std::string g_startDirectory;
+double g_startTime = 0;
+std::uint8_t* g_snapshotBuffer = nullptr;
+CRITICAL_SECTION g_scanCacheLock;
+bool g_scanCacheLockMade = false;
+std::uint8_t g_scanCacheDone = 0;
+CRITICAL_SECTION g_reportLock;
+bool g_reportLockMade = false;
+bool g_reportRunning = false;
+void* g_emergencyReserve = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
+bool g_filterInstalled = false;
+TVantorModulesList* g_modules = nullptr;
+TVantorModuleOptionsEx* g_defaultOptions = nullptr;
+
+// --- Unit-table wrapping ---
+UnitEntry* g_wrappedInitCell = nullptr;
+void (*g_keptInit)() = nullptr;
+UnitEntry* g_wrappedFiniCell = nullptr;
+void (*g_keptFini)() = nullptr;
+
+void StartupEndHook() {
+  void (*kept)() = g_keptInit;
+  UnitEntry* cell = g_wrappedInitCell;
+  auto done = [&] {
+    VantorLogFlags().StartupRunning = 0;
+    if (cell) cell->init = kept;
+    g_wrappedInitCell = nullptr;
+  };
+  try {
+    if (kept) kept();
+  } catch (...) {
+    done();
+    throw;
+  }
+  done();
+}
+
+void ShutdownBeginHook() {
+  VantorLogFlags().ShutdownBegun = 1;
+  if (g_keptFini) g_keptFini();
+}
+
+void WrapLastUnitEntries() {
+  UnitEntry* table = UnitTableEntries();
+  const std::size_t count = UnitTableCount();
+  if (!table) return;
+  for (std::size_t i = count; i-- > 0;) {
+    if (!table[i].init) continue;
+    if (table[i].init != StartupEndHook) {
+      g_keptInit = table[i].init;
+      g_wrappedInitCell = &table[i];
+      table[i].init = StartupEndHook;
+    }
+    break;
+  }
+  for (std::size_t i = count; i-- > 0;) {
+    if (!table[i].fini) continue;
+    if (table[i].fini != ShutdownBeginHook) {
+      g_keptFini = table[i].fini;
+      g_wrappedFiniCell = &table[i];
+      table[i].fini = ShutdownBeginHook;
+    }
+    break;
+  }
+}
+
+void UnwrapUnitEntries() {
+  if (g_wrappedInitCell && g_wrappedInitCell->init == StartupEndHook) g_wrappedInitCell->init = g_keptInit;
+  if (g_wrappedFiniCell && g_wrappedFiniCell->fini == ShutdownBeginHook) g_wrappedFiniCell->fini = g_keptFini;
+  g_wrappedInitCell = g_wrappedFiniCell = nullptr;
+}
+
+// --- Internal failures ---
+void ReportInternalFailure(const std::string& text) {
+  std::string line = "[ERROR] - Section: " + text + "\r\n";
+  OutputDebugStringA(line.c_str());
+}
+
+// --- Shared options blocks ---
+struct SharedBlock {
+  HANDLE mapping = nullptr;
+  std::uint8_t* view = nullptr;
+  std::uint32_t dataSize = 0;
+  std::uint8_t* Data() const { return view ? view + 4 : nullptr; }
+};
+
+void CloseSharedBlock(SharedBlock& block) {
+  if (block.view) UnmapViewOfFile(block.view);
+  if (block.mapping) CloseHandle(block.mapping);
+  block = SharedBlock{};
+}
+
+// Bytes that the view of a mapping really holds.
+std::size_t ViewSize(const void* view) {
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!view || VirtualQuery(view, &mbi, sizeof mbi) == 0) return 0;
+  return mbi.RegionSize;
+}
+
+// Opens (or with size > 0 creates) the block of a module; the stored size is
+// trusted only as far as the mapping reaches.
+SharedBlock OpenSharedBlock(HMODULE module, std::uint32_t size) {
+  SharedBlock block;
+  const std::string name = SharedBlockName(GetCurrentProcessId(), module);
+  bool existed = true;
+  if (size == 0) {
+    block.mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+  } else {
+    block.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size + 4, name.c_str());
+    existed = block.mapping && GetLastError() == ERROR_ALREADY_EXISTS;
+  }
+  if (!block.mapping) return SharedBlock{};
+  block.view = static_cast<std::uint8_t*>(MapViewOfFile(block.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+  const std::size_t reach = ViewSize(block.view);
+  if (!block.view || reach < 4) {
+    CloseSharedBlock(block);
+    return block;
+  }
+  std::uint32_t stored;
+  std::memcpy(&stored, block.view, 4);
+  if (existed) {
+    if (stored < 4 || stored > reach) {
+      CloseSharedBlock(block);
+      return block;
+    }
+    block.dataSize = stored - 4;
+  } else {
+    if (size + 4u > reach) {
+      CloseSharedBlock(block);
+      return block;
+    }
+    stored = size + 4;
+    std::memcpy(block.view, &stored, 4);
+    block.dataSize = size;
+  }
+  return block;
+}
+
+SharedBlock g_ownShared;
+
+class SharedMemoryOptionsStore : public PublishedOptionsStore {
+ public:
+  void Publish(const TVantorModuleOptions& options) override { PublishModuleOptions(options); }
+  void Load(TVantorModuleOptions& options) override { LoadPublishedModuleOptions(options); }
+};
+SharedMemoryOptionsStore g_sharedStore;
+
+// --- Data blocks in modules ---
+bool FindResourceBlock(HMODULE module, std::string_view& bytes) {
+  HRSRC res = FindResourceA(module, "VLDATA", MAKEINTRESOURCEA(10));
+  if (!res) return false;
+  const DWORD size = SizeofResource(module, res);
+  HGLOBAL loaded = LoadResource(module, res);
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data || size < 4) return false;
+  std::uint32_t magic;
+  std::memcpy(&magic, data, 4);
+  if (!IsDataBlockMagic(magic)) return false;
+  bytes = std::string_view(static_cast<const char*>(data), size);
+  return true;
+}
+
+std::string ModuleFileName(HMODULE module) {
+  char buf[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(module, buf, MAX_PATH);
+  return std::string(buf, n);
+}
+
+bool FindTrailer(const std::string& fileName, std::uint16_t& version) {
+  try {
+    TOwned<TFileStream> f(New<TFileStream>(fileName, fmOpenRead | fmShareDenyNone));
+    return FindTrailerDataBlock(*f, version);
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+std::uint32_t FileSizeOf(const std::string& fileName) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExA(fileName.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+std::uint8_t ModuleKind(HMODULE module) {
+  auto base = reinterpret_cast<const std::uint8_t*>(module);
+  if (!IsReadableMemory(base, sizeof(IMAGE_DOS_HEADER))) return 0;
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  if (!IsReadableMemory(nt, sizeof(IMAGE_NT_HEADERS))) return 0;
+  return (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) ? 3 : 1;
+}
+
+// --- Start-up and shut-down bodies ---
+void StartupBody() {
+  TVantorLogFlags& flags = VantorLogFlags();
+  OSVERSIONINFOA vi{};
+  vi.dwOSVersionInfoSize = sizeof vi;
+  GetVersionExA(&vi);
+  const bool oldHand = vi.dwMajorVersion == 4 && vi.dwMinorVersion == 0;
+  g_handCursor = oldHand ? 32512 : 32649;
+  SetGuardedStepErrorHook(ReportInternalFailure);
+  SetLibraryModuleHandle(reinterpret_cast<ModuleHandle>(ThisModule()));
+  SetPublishedOptionsStore(&g_sharedStore);
+
+  HMODULE mainModule = GetModuleHandleA(nullptr);
+  flags.MainModuleHasLibrary = mainModule != ThisModule() && ModuleDataBlockIsCurrent(mainModule);
+  flags.HooksAllowed = 1;
+
+  flags.Initialized = 1;
+  flags.PendingStartupException = 0;
+  flags.LeakReportRunning = 0;
+  flags.ReportOnFaultingThread = 0;
+  g_startDirectory = GetCoreSystemApi().CurrentDirectory();
+  flags.StartupRunning = 1;
+  flags.ShutdownBegun = 0;
+
+  g_snapshotBuffer = new std::uint8_t[kStackSnapshotSize]();
+  InitializeCriticalSection(&g_scanCacheLock);
+  g_scanCacheLockMade = true;
+  g_scanCacheDone = 0;
+
+  if (!IsHostedByIde()) {
+    WrapLastUnitEntries();
+    if (!ModuleHasDataBlock(ThisModule())) {
+      flags.Initialized = 0;
+      return;
+    }
+  }
+
+  g_modules = New<TVantorModulesList>();
+  g_ownShared = OpenSharedBlock(ThisModule(), 1);
+  if (g_ownShared.Data() && g_ownShared.dataSize >= 1) g_ownShared.Data()[0] = 0;
+  g_defaultOptions = New<TVantorModuleOptionsEx>(std::string());
+  flags.TerminationRequested = 0;
+  g_startTime = Now();
+  flags.CatchingEnabled = 1;
+  InitializeCriticalSection(&g_reportLock);
+  g_reportLockMade = true;
+  AddModuleEntry(ThisModule());
+}
+
+void FreeStartupState() {
+  delete[] g_snapshotBuffer;
+  g_snapshotBuffer = nullptr;
+  if (g_scanCacheLockMade) DeleteCriticalSection(&g_scanCacheLock);
+  g_scanCacheLockMade = false;
+}
+
+void ShutdownBody() {
+  TVantorLogFlags& flags = VantorLogFlags();
+  if (flags.Initialized == 0) {
+    FreeStartupState();
+    return;
+  }
+  try {
+    if (g_reportLockMade) {
+      EnterCriticalSection(&g_reportLock);
+      LeaveCriticalSection(&g_reportLock);
+      DeleteCriticalSection(&g_reportLock);
+      g_reportLockMade = false;
+    }
+    FreeAndNil(g_modules);
+    FreeAndNil(g_defaultOptions);
+    CloseSharedBlock(g_ownShared);
+    flags.Initialized = 0;
+  } catch (...) {
+    FreeStartupState();
+    throw;
+  }
+  FreeStartupState();
+}
+
+void ReserveEmergencyMemory() {
+  if (!g_emergencyReserve) g_emergencyReserve = VirtualAlloc(nullptr, kEmergencyReserve, MEM_RESERVE, PAGE_NOACCESS);
+}
+
+void ReleaseEmergencyMemory() {
+  if (g_emergencyReserve) VirtualFree(g_emergencyReserve, 0, MEM_RELEASE);
+  g_emergencyReserve = nullptr;
+}
+
+}  // namespace
+
+// --- Interfaces -----------------------------------------------------------------------------------
+std::string SharedBlockName(DWORD processId, HMODULE module) {
+  return IntToHex(processId, 8) + IntToHex(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module)), 8);
+}
+
+bool ModuleHasDataBlock(HMODULE module) {
+  std::string_view bytes;
+  if (FindResourceBlock(module, bytes)) return true;
+  std::uint16_t version;
+  return FindTrailer(ModuleFileName(module), version);
+}
+
+std::uint16_t GetDataBlockVersion(HMODULE module) {
+  std::string_view bytes;
+  if (FindResourceBlock(module, bytes)) {
+    if (bytes.size() < 6) return 0;
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[4]) | (static_cast<std::uint8_t>(bytes[5]) << 8));
+  }
+  std::uint16_t version = 0;
+  return FindTrailer(ModuleFileName(module), version) ? version : 0;
+}
+
+bool ModuleDataBlockIsCurrent(HMODULE module) {
+  return ModuleHasDataBlock(module) && DataBlockVersionIsCurrent(GetDataBlockVersion(module));
+}
+
+bool LoadModuleDataBlock(TVantorModuleInfo& entry) {
+  try {
+    HMODULE module = reinterpret_cast<HMODULE>(entry.Handle);
+    TDataBlockReading how;
+    how.LightScan = VantorLogFlags().LightScan;
+    how.IsOwnModule = module == ThisModule();
+    bool ok = false;
+    std::string_view bytes;
+    std::uint16_t version;
+    if (FindResourceBlock(module, bytes)) {
+      ok = ReadResourceDataBlock(bytes, entry, how);
+    } else if (FindTrailer(entry.FileName, version)) {
+      TOwned<TFileStream> f(New<TFileStream>(entry.FileName, fmOpenRead | fmShareDenyNone));
+      ok = ReadTrailerDataBlock(*f, entry, how);
+    }
+    if (ok && !how.IsOwnModule && entry.Options) LoadPublishedModuleOptions(*entry.Options);
+    return ok;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool BuildModuleEntry(HMODULE module, const std::string& fileName, bool full) {
+  auto* entry = new TVantorModuleInfo;
+  entry->Handle = reinterpret_cast<ModuleHandle>(module);
+  entry->FileName = fileName;
+  entry->FileTime = GetFileModifiedTime(fileName);
+  entry->FileSize = FileSizeOf(fileName);
+  entry->Exports = New<TVantorFunctionsList>();
+  const bool light = VantorLogFlags().LightScan;
+  if (full && !light) {
+    if (module != GetModuleHandleA(nullptr)) ReadExportTable(module, *entry->Exports);
+    entry->Kind = ModuleKind(module);
+  }
+  entry->Options = New<TVantorModuleOptionsEx>(fileName);
+  if (!full || !LoadModuleDataBlock(*entry)) {
+    entry->DataVersion = kCurrentDataVersion;
+    entry->BuildTime = 0;
+    FreeAndNil(entry->DebugData);
+    entry->Options->SetDefaults();
+  }
+  if (!g_modules) g_modules = New<TVantorModulesList>();
+  g_modules->AddModule(entry);
+  return true;
+}
+
+bool AddModuleEntry(HMODULE module) {
+  const std::string fileName = ModuleFileName(module);
+  return BuildModuleEntry(module, fileName, !fileName.empty());
+}
+
+bool ReadExportTable(HMODULE module, TVantorFunctionsList& list) {
+  auto base = reinterpret_cast<const std::uint8_t*>(module);
+  if (!module || !IsReadableMemory(base, 64)) return false;
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0) return false;
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  if (!IsReadableMemory(nt, sizeof(IMAGE_NT_HEADERS)) || nt->Signature != IMAGE_NT_SIGNATURE) return false;
+  const std::size_t imageSize = nt->OptionalHeader.SizeOfImage;
+  if (!IsReadableMemory(base + nt->OptionalHeader.BaseOfCode, nt->OptionalHeader.SizeOfCode)) return false;
+  if (!IsReadableMemory(base, imageSize)) return false;
+  const bool win9x = GetCoreSystemApi().IsWin9x();
+  bool ok = ReadExportTableFromImage(
+      base, imageSize, reinterpret_cast<std::uintptr_t>(base), list, [module](const std::string& name) {
+        return reinterpret_cast<std::uintptr_t>(reinterpret_cast<void*>(GetProcAddress(module, name.c_str())));
+      });
+  if (ok && win9x) {
+    // Exports of the 9x line may point at a push-then-jump stub.
+    for (int i = 0; i < list.Count(); ++i) {
+      auto p = reinterpret_cast<const std::uint8_t*>(list.Items(i)->Address);
+      if (IsReadableMemory(p, 10) && p[0] == 0x68 && p[5] == 0xE9) {
+        std::uint32_t pushed;
+        std::memcpy(&pushed, p + 1, 4);
+        list.Items(i)->Address = pushed;
+      }
+    }
+    list.SortByAddress();
+  }
+  return ok;
+}
+
+TVantorModulesList* VantorModulesList() {
+  return g_modules;
+}
+
+TVantorModuleOptionsEx* DefaultVantorLogOptions() {
+  return g_defaultOptions;
+}
+
+TVantorModuleOptionsEx* CurrentVantorLogOptions() {
+  TVantorModuleInfo* entry = g_modules ? g_modules->FindModule(reinterpret_cast<ModuleHandle>(ThisModule())) : nullptr;
+  if (!entry || !entry->Options) {
+    throw EAssertionFailed(
+        Format("\r\nCannot use 'CurrentVantorLogOptions' function in module \"%s\" without activate VantorLog.\r\nTo "
+               "activate VantorLog use the new IDE \"Project/VantorLog Options...\" menu. (ExceptionLog)",
+               ExtractFileName(ModuleFileName(ThisModule()))));
+  }
+  return entry->Options;
+}
+
+void PublishModuleOptions(const TVantorModuleOptions& options) {
+  if (!options.OwnerModuleHandle()) return;
+  try {
+    TOwned<TMemoryStream> s(New<TMemoryStream>());
+    s->WriteU8(1);
+    options.SaveToStream(*s);
+    HMODULE module = reinterpret_cast<HMODULE>(options.OwnerModuleHandle());
+    if (module == ThisModule()) CloseSharedBlock(g_ownShared);
+    SharedBlock block = OpenSharedBlock(module, static_cast<std::uint32_t>(s->Size()));
+    if (block.Data() && block.dataSize >= s->Size())
+      std::memcpy(block.Data(), s->Memory(), static_cast<std::size_t>(s->Size()));
+    if (module == ThisModule())
+      g_ownShared = block;
+    else
+      CloseSharedBlock(block);
+  } catch (...) {
+    SwallowException("ExceptionLog.PublishModuleOptions");
+  }
+}
+
+void LoadPublishedModuleOptions(TVantorModuleOptions& options) {
+  SharedBlock block = OpenSharedBlock(reinterpret_cast<HMODULE>(options.OwnerModuleHandle()), 0);
+  if (!block.Data() || block.dataSize < 1 || block.Data()[0] == 0) {
+    CloseSharedBlock(block);
+    return;
+  }
+  const std::uint16_t saved = OptionStreamVersion();
+  SetOptionStreamVersion(kCurrentDataVersion);
+  try {
+    TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(block.Data() + 1, block.dataSize - 1));
+    options.LoadFromStream(*s);
+  } catch (...) {
+    SwallowException("ExceptionLog.LoadPublishedModuleOptions");
+  }
+  SetOptionStreamVersion(saved);
+  CloseSharedBlock(block);
+}
+
+void SetCloseAction(std::uint8_t action) {
+  if (VantorLogFlags().Initialized != 1) return;
+  VantorLogFlags().TerminationRequested = 1;
+  TVantorModuleOptionsEx* options = g_reportRunning ? g_defaultOptions : CurrentVantorLogOptions();
+  if (options) options->SetTerminateAction(action);
+}
+
+LONG WINAPI VantorLogUnhandledFilter(EXCEPTION_POINTERS* info) {
+  VantorLogFlags().ReportOnFaultingThread = 1;
+  const DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
+  // Nothing is allocated here: the heap may be what failed. With the library
+  // active the report pipeline takes its turn at this point.
+  TerminateProcess(GetCurrentProcess(), code);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void InitExceptionLog() {
+  if (g_initCount++ > 0) return;
+  try {
+    RunGuardedStep(StartupBody, "ExceptionLog.Init");
+  } catch (const EAbort&) {
+    // Reported through the internal-failure hook; the library stays off.
+    VantorLogFlags().Initialized = 0;
+  }
+  ReserveEmergencyMemory();
+  g_previousFilter = SetUnhandledExceptionFilter(VantorLogUnhandledFilter);
+  g_filterInstalled = true;
+}
+
+void DoneExceptionLog() {
+  if (g_initCount == 0 || --g_initCount > 0) return;
+  try {
+    RunGuardedStep(ShutdownBody, "ExceptionLog.Done");
+  } catch (const EAbort&) {
+    VantorLogFlags().Initialized = 0;
+  }
+  UnwrapUnitEntries();
+  ReleaseEmergencyMemory();
+  g_startDirectory.clear();
+  if (g_filterInstalled) {
+    // A module that is unloaded must not leave its filter behind.
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_previousFilter);
+    if (current != VantorLogUnhandledFilter) SetUnhandledExceptionFilter(current);
+    g_filterInstalled = false;
+  }
+}

@@ -1,0 +1,4 @@
+# Exception-reporting library: the data block (both forms), the option stream and Base64.
+pellory_fuzzer(fuzz_vldata_block SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DataBlockFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_option_stream SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/OptionStreamFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_base64 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Base64Fuzz.cpp LIBS errorreport_core)
