@@ -388,32 +388,33 @@ int MedianCutReduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pix
   return used;
 }
 
-void Trunc784Reduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pixels, TReducedPalette& palette) {
+namespace {
+
+// A fixed palette of R × G × B levels: entry r × G × B + g × B + b; the
+// entries past them are 128 in all four bytes. Each pixel takes the nearest
+// level per channel.
+template <std::size_t R, std::size_t G, std::size_t B>
+void TruncReduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pixels, TReducedPalette& palette,
+                 const TLevels<R>& red, const TLevels<G>& green, const TLevels<B>& blue) {
   TRows rows = RowsOf(header, pixels.size());
   palette.fill(TRGBQuad{128, 128, 128, 128});
-  for (unsigned r = 0; r < 7; ++r)
-    for (unsigned g = 0; g < 8; ++g)
-      for (unsigned b = 0; b < 4; ++b)
-        palette[r * 32 + g * 4 + b] = Quad(kLevels7.level[r], kLevels8.level[g], kLevels4.level[b]);
-  ForEachPixel(rows, pixels.data(), [](const std::uint8_t* in, std::uint8_t* out, int, int) {
-    *out =
-        static_cast<std::uint8_t>(kLevels7.nearest[in[2]] * 32 + kLevels8.nearest[in[1]] * 4 + kLevels4.nearest[in[0]]);
+  for (unsigned r = 0; r < R; ++r)
+    for (unsigned g = 0; g < G; ++g)
+      for (unsigned b = 0; b < B; ++b) palette[(r * G + g) * B + b] = Quad(red.level[r], green.level[g], blue.level[b]);
+  ForEachPixel(rows, pixels.data(), [&](const std::uint8_t* in, std::uint8_t* out, int, int) {
+    *out = static_cast<std::uint8_t>((red.nearest[in[2]] * G + green.nearest[in[1]]) * B + blue.nearest[in[0]]);
   });
   ClearRowPadding(rows, pixels.data());
 }
 
+}  // namespace
+
+void Trunc784Reduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pixels, TReducedPalette& palette) {
+  TruncReduce(header, pixels, palette, kLevels7, kLevels8, kLevels4);
+}
+
 void Trunc666Reduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pixels, TReducedPalette& palette) {
-  TRows rows = RowsOf(header, pixels.size());
-  palette.fill(TRGBQuad{128, 128, 128, 128});
-  for (unsigned r = 0; r < 6; ++r)
-    for (unsigned g = 0; g < 6; ++g)
-      for (unsigned b = 0; b < 6; ++b)
-        palette[r * 36 + g * 6 + b] = Quad(kLevels6.level[r], kLevels6.level[g], kLevels6.level[b]);
-  ForEachPixel(rows, pixels.data(), [](const std::uint8_t* in, std::uint8_t* out, int, int) {
-    *out =
-        static_cast<std::uint8_t>(kLevels6.nearest[in[2]] * 36 + kLevels6.nearest[in[1]] * 6 + kLevels6.nearest[in[0]]);
-  });
-  ClearRowPadding(rows, pixels.data());
+  TruncReduce(header, pixels, palette, kLevels6, kLevels6, kLevels6);
 }
 
 void ChannelCycleReduce(const TBitmapInfoHeader& header, std::span<std::uint8_t> pixels, TReducedPalette& palette) {

@@ -144,132 +144,48 @@ TEST(GifLzw, SubBlocksAreFullExceptTheLast) {
 }
 
 TEST(GifLzw, DecoderEdgeCases) {
+  enum { kPlain = 0, kInterlaced = 1, kDamageAccepted = 2, kIn4Bits = 4 };
   struct Case {
     const char* name;
     std::string raster;
-    int width, height, colorBits;
-    bool interlaced, acceptDamage;
+    int width, height, colorBits, flags;
     std::vector<unsigned> pixels;  // top row first
-    bool corrupt;
   };
-  const unsigned k8 = 9;  // code width after a clear at minimum code size 8
-  std::vector<Case> cases = {
-      {"interlaced height 1",
-       TCodeStream(8).Code(256, k8).Code(7, k8).Code(257, k8).Stream(),
-       1,
-       1,
-       8,
-       true,
-       false,
-       {7},
-       false},
-      {"interlaced height 5: rows 0, 4, 2, 1, 3",
-       TCodeStream(8)
-           .Code(256, k8)
-           .Code(10, k8)
-           .Code(14, k8)
-           .Code(12, k8)
-           .Code(11, k8)
-           .Code(13, k8)
-           .Code(257, k8)
-           .Stream(),
-       1,
-       5,
-       8,
-       true,
-       false,
-       {10, 11, 12, 13, 14},
-       false},
-      {"no clear first: previous code and first index 0",
-       TCodeStream(2).Code(1, 3).Code(6, 3).Code(5, 4).Stream(),
-       3,
-       1,
-       2,
-       false,
-       false,
-       {1, 0, 1},
-       false},
-      {"clear then end writes one pixel and goes on",
-       TCodeStream(2).Code(4, 3).Code(5, 3).Code(1, 3).Code(5, 3).Stream(),
-       3,
-       1,
-       2,
-       false,
-       false,
-       {1, 1, 0},
-       false},
-      {"code between colour mask and clear gives two zeros",
-       TCodeStream(4).Code(16, 5).Code(2, 5).Code(9, 5).Code(17, 5).Stream(),
-       4,
-       1,
-       2,
-       false,
-       false,
-       {2, 0, 0, 0},
-       false},
-      {"minimum code size 1 accepted as damage: stops at the first other code",
-       TCodeStream(1).Code(4, 3).Code(1, 3).Code(2, 3).Code(5, 3).Stream(),
-       3,
-       1,
-       2,
-       false,
-       true,
-       {1, 0, 0},
-       true},
-      {"minimum code size 10 accepted as damage: decoded as 9",
-       TCodeStream(10).Code(512, 10).Code(3, 10).Code(513, 10).Stream(),
-       2,
-       1,
-       8,
-       false,
-       true,
-       {3, 0},
-       true},
-      {"pixels below the last row are dropped",
-       TCodeStream(8).Code(256, k8).Code(1, k8).Code(2, k8).Code(3, k8).Code(4, k8).Code(5, k8).Stream(),
-       2,
-       1,
-       8,
-       false,
-       false,
-       {1, 2},
-       false},
-      {"all rows decoded: a missing end code is no error",
-       TCodeStream(8).Code(256, k8).Code(1, k8).Code(2, k8).Stream(),
-       2,
-       1,
-       8,
-       false,
-       false,
-       {1, 2},
-       false},
-      {"1-bit rows",
-       TCodeStream(2).Code(4, 3).Code(1, 3).Code(0, 3).Code(6, 3).Code(5, 4).Stream(),
-       9,
-       2,
-       1,
-       false,
-       false,
-       {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-       false},
-      {"a wider index than the pixel holds keeps its neighbours",
-       TCodeStream(8).Code(256, k8).Code(0x12, k8).Code(0x37, k8).Code(257, k8).Stream(),
-       2,
-       1,
-       8,
-       false,
-       false,
-       {0x2, 0x7},
-       false},
+  auto at8 = [](std::initializer_list<unsigned> codes) {
+    TCodeStream s(8);
+    for (unsigned c : codes) s.Code(c, 9);  // 9 bits after a clear at minimum code size 8
+    return s.Stream();
   };
-  // The last case decodes 8-bit indexes into 4-bit pixels.
+  auto C = [](const char* name, std::string raster, int w, int h, int bits, int flags, std::vector<unsigned> px) {
+    return Case{name, std::move(raster), w, h, bits, flags, std::move(px)};
+  };
+  const Case cases[] = {
+      C("interlaced height 1", at8({256, 7, 257}), 1, 1, 8, kInterlaced, {7}),
+      C("interlaced height 5: rows 0, 4, 2, 1, 3", at8({256, 10, 14, 12, 11, 13, 257}), 1, 5, 8, kInterlaced,
+        {10, 11, 12, 13, 14}),
+      C("no clear first: previous code and first index 0", TCodeStream(2).Code(1, 3).Code(6, 3).Code(5, 4).Stream(), 3,
+        1, 2, kPlain, {1, 0, 1}),
+      C("clear then end writes one pixel and goes on",
+        TCodeStream(2).Code(4, 3).Code(5, 3).Code(1, 3).Code(5, 3).Stream(), 3, 1, 2, kPlain, {1, 1, 0}),
+      C("code between colour mask and clear gives two zeros",
+        TCodeStream(4).Code(16, 5).Code(2, 5).Code(9, 5).Code(17, 5).Stream(), 4, 1, 2, kPlain, {2, 0, 0, 0}),
+      C("minimum code size 1 accepted as damage: stops at the first other code",
+        TCodeStream(1).Code(4, 3).Code(1, 3).Code(2, 3).Code(5, 3).Stream(), 3, 1, 2, kDamageAccepted, {1, 0, 0}),
+      C("minimum code size 10 accepted as damage: decoded as 9",
+        TCodeStream(10).Code(512, 10).Code(3, 10).Code(513, 10).Stream(), 2, 1, 8, kDamageAccepted, {3, 0}),
+      C("pixels below the last row are dropped", at8({256, 1, 2, 3, 4, 5}), 2, 1, 8, kPlain, {1, 2}),
+      C("all rows decoded: a missing end code is no error", at8({256, 1, 2}), 2, 1, 8, kPlain, {1, 2}),
+      C("1-bit rows", TCodeStream(2).Code(4, 3).Code(1, 3).Code(0, 3).Code(6, 3).Code(5, 4).Stream(), 9, 2, 1, kPlain,
+        {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+      C("an index wider than the pixel keeps its neighbours", at8({256, 0x12, 0x37, 257}), 2, 1, 8, kIn4Bits,
+        {0x2, 0x7}),
+  };
   for (const Case& c : cases) {
-    bool wide = std::string(c.name).rfind("a wider", 0) == 0;
-    TBitmapInfoHeader h = Header(c.width, c.height, wide ? 4 : BufferBits(c.colorBits));
-    bool corrupt = false;
-    std::vector<std::uint8_t> px = Decode(h, c.raster, c.interlaced, c.colorBits, &corrupt, c.acceptDamage);
+    TBitmapInfoHeader h = Header(c.width, c.height, (c.flags & kIn4Bits) ? 4 : BufferBits(c.colorBits));
+    bool accept = (c.flags & kDamageAccepted) != 0, corrupt = !accept;
+    std::vector<std::uint8_t> px = Decode(h, c.raster, (c.flags & kInterlaced) != 0, c.colorBits, &corrupt, accept);
     EXPECT_EQ(Indexes(px, h), c.pixels) << c.name;
-    EXPECT_EQ(corrupt, c.corrupt) << c.name;
+    EXPECT_EQ(corrupt, accept) << c.name;
   }
 }
 
