@@ -112,27 +112,29 @@ TEST(QvGraph, HistogramKeepsFewColoursMostFrequentFirst) {
 TEST(QvGraph, HistogramDropsMaskBitsUntilTheColoursFit) {
   struct Case {
     int bases;                      // distinct colours before the low bits vary
-    int variants;                   // 2: blue's low bit varies; 4: red's too
+    int variants;                   // 2: blue's low bit varies; 4: red's too; 8: green's too
     std::uint8_t red, green, blue;  // the masks counting ends with
+    std::size_t distinct;           // masked colours then
   };
   const Case cases[] = {
-      {1100, 2, 0xFF, 0xFF, 0xFE},  // 2200 colours, 1100 after blue loses a bit
-      {1100, 4, 0xFE, 0xFF, 0xFE},  // 4400, then 2200, then 1100 after red
-      {1000, 1, 0xFF, 0xFF, 0xFF},  // fits at once
+      {1100, 2, 0xFF, 0xFF, 0xFE, 1100},  // 2200 colours, 1100 after blue loses a bit
+      {1100, 4, 0xFE, 0xFF, 0xFE, 1100},  // 4400, then 2200, then 1100 after red
+      {600, 8, 0xFE, 0xFF, 0xFE, 1200},   // 4800, 2400, then 1200 after red: green keeps its bit
+      {1000, 1, 0xFF, 0xFF, 0xFF, 1000},  // fits at once
   };
   for (const Case& c : cases) {
     int n = c.bases * c.variants;
     TPicture p(n, 1, [&](int x, int) {
       int base = x / c.variants, v = x % c.variants;
-      return TColor{static_cast<std::uint8_t>(((base % 64) << 2) | (v >> 1)), static_cast<std::uint8_t>(base / 64 * 8),
-                    static_cast<std::uint8_t>(v & 1)};
+      return TColor{static_cast<std::uint8_t>(((base % 64) << 2) | ((v >> 1) & 1)),
+                    static_cast<std::uint8_t>(base / 64 * 8 | (v >> 2)), static_cast<std::uint8_t>(v & 1)};
     });
     std::vector<TColor> before = p.Colors();
     TReducedPalette pal;
     PopularityReduce(p.header, pal, p.pixels, 0xFF, 0xFF, 0xFF, 256);
     std::set<TColor> masked;
     for (TColor col : before) masked.insert(Masked(col, c.red, c.green, c.blue));
-    ASSERT_EQ(masked.size(), static_cast<std::size_t>(c.bases));
+    ASSERT_EQ(masked.size(), c.distinct);
     std::vector<TColor> after = Mapped(p, pal);
     for (std::size_t i = 0; i < before.size(); ++i) {
       TColor m = Masked(before[i], c.red, c.green, c.blue);
