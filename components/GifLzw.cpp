@@ -133,14 +133,31 @@ class TPixelSink {
       else
         b = static_cast<std::uint8_t>(b | (index << shift));
     }
-    if (++x_ == width_) {
-      x_ = 0;
-      y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
-      StartRow();
+    if (++x_ == width_) NextRow();
+  }
+
+  // Puts stack[count - 1] down to stack[0].
+  void PutStack(const std::uint16_t* stack, unsigned count) {
+    if constexpr (Bits == 8) {
+      // The whole string within the current row: no row end to watch for.
+      if (row_ && static_cast<unsigned>(width_ - x_) >= count) {
+        std::uint8_t* out = row_ + x_;
+        for (unsigned i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(stack[count - 1 - i]);
+        x_ += static_cast<int>(count);
+        if (x_ == width_) NextRow();
+        return;
+      }
     }
+    while (count > 0) PutPixel(stack[--count]);
   }
 
  private:
+  void NextRow() {
+    x_ = 0;
+    y_ = interlaced_ ? NextInterlacedRow(y_, height_, pass_) : y_ + 1;
+    StartRow();
+  }
+
   void StartRow() { row_ = y_ < height_ ? pixels_ + static_cast<std::size_t>(height_ - y_ - 1) * stride_ : nullptr; }
 
   std::uint8_t* pixels_;
@@ -223,7 +240,7 @@ void DecodeCodes(TStream& source, TLzwBitReader& reader, const TGeometry& g, boo
       if (corrupt) return;
       first = cur & colorMask;
       stack[count++] = static_cast<std::uint16_t>(first);
-      while (count > 0) sink.PutPixel(stack[--count]);
+      sink.PutStack(stack.data(), count);
       if (!tableFull) {
         prefix[nextFree] = static_cast<std::uint16_t>(previous);
         suffix[nextFree] = static_cast<std::uint16_t>(first);
