@@ -14,10 +14,67 @@
 #include <string_view>
 #include <vector>
 
+#include "ByteReader.h"
+#include "ByteWriter.h"
+
 struct TRGBQuad {
   std::uint8_t rgbBlue = 0, rgbGreen = 0, rgbRed = 0, rgbReserved = 0;
   friend bool operator==(const TRGBQuad&, const TRGBQuad&) = default;
 };
+
+// The 40-byte info header of a device-independent bitmap, as the codecs that
+// fill or read DIB rows pass it around.
+struct TBitmapInfoHeader {
+  std::uint32_t biSize = 40;
+  std::int32_t biWidth = 0;
+  std::int32_t biHeight = 0;
+  std::uint16_t biPlanes = 1;
+  std::uint16_t biBitCount = 0;
+  std::uint32_t biCompression = 0;
+  std::uint32_t biSizeImage = 0;
+  std::int32_t biXPelsPerMeter = 0;
+  std::int32_t biYPelsPerMeter = 0;
+  std::uint32_t biClrUsed = 0;
+  std::uint32_t biClrImportant = 0;
+  friend bool operator==(const TBitmapInfoHeader&, const TBitmapInfoHeader&) = default;
+};
+inline constexpr std::uint32_t kBitmapInfoHeaderSize = 40;
+inline constexpr std::uint32_t kBitmapFileHeaderSize = 14;
+
+// Bytes per row of a device-independent bitmap: width × bits rounded up to 32 bits.
+constexpr std::uint64_t DibRowStride(std::uint64_t width, unsigned bitCount) {
+  return (width * bitCount + 31) / 32 * 4;
+}
+
+// The header's 40 bytes, little-endian, whatever its biSize says.
+inline void WriteInfoHeader(ByteWriter& w, const TBitmapInfoHeader& h) {
+  w.U32LE(h.biSize);
+  w.U32LE(static_cast<std::uint32_t>(h.biWidth));
+  w.U32LE(static_cast<std::uint32_t>(h.biHeight));
+  w.U16LE(h.biPlanes);
+  w.U16LE(h.biBitCount);
+  w.U32LE(h.biCompression);
+  w.U32LE(h.biSizeImage);
+  w.U32LE(static_cast<std::uint32_t>(h.biXPelsPerMeter));
+  w.U32LE(static_cast<std::uint32_t>(h.biYPelsPerMeter));
+  w.U32LE(h.biClrUsed);
+  w.U32LE(h.biClrImportant);
+}
+inline TBitmapInfoHeader ReadInfoHeader(ByteReader& r) {
+  TBitmapInfoHeader h;
+  h.biSize = r.U32LE();
+  h.biWidth = r.I32LE();
+  h.biHeight = r.I32LE();
+  h.biPlanes = r.U16LE();
+  h.biBitCount = r.U16LE();
+  h.biCompression = r.U32LE();
+  h.biSizeImage = r.U32LE();
+  h.biXPelsPerMeter = r.I32LE();
+  h.biYPelsPerMeter = r.I32LE();
+  h.biClrUsed = r.U32LE();
+  h.biClrImportant = r.U32LE();
+  return h;
+}
 
 enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 

@@ -19,6 +19,9 @@
 #include "ResProc.h"
 #include "Streams.h"
 #include "VLDataWriter.h"
+#ifdef PELLORY_SEEDS_COMPONENTS
+#include "GifLzw.h"
+#endif
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -225,6 +228,34 @@ void Phone(const fs::path& folder) {
 }
 #endif
 
+#ifdef PELLORY_SEEDS_COMPONENTS
+// GIF raster data: the five-byte picture choice of fuzz_gif_lzw, then a raster
+// stream of a small picture.
+std::string GifRaster(std::uint8_t flags, int width, int height, unsigned bits, bool interlaced) {
+  TBitmapInfoHeader h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = static_cast<std::uint16_t>(bits);
+  std::vector<std::uint8_t> pixels(LzwPixelBufferSize(h));
+  for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>((i * 37) ^ (i / 5));
+  TOwned<TMemoryStream> out(New<TMemoryStream>());
+  LZWEncode(*out, h, interlaced, nullptr, pixels);
+  std::string seed;
+  ByteWriter w(seed);
+  w.U8(flags);
+  w.U16LE(static_cast<std::uint16_t>(width));
+  w.U16LE(static_cast<std::uint16_t>(height));
+  return seed + out->DataString();
+}
+
+void Components(const fs::path& folder) {
+  // Flags: bit 0 interlaced, bits 2-3 the pixel bits, bits 4-6 the colour bits less one.
+  Seed(folder, "fuzz_gif_lzw",
+       {GifRaster(0x78, 16, 9, 8, false), GifRaster(0x35, 7, 11, 4, true), GifRaster(0x00, 33, 3, 1, false),
+        GifRaster(0x7A, 40, 40, 8, false)});
+}
+#endif
+
 }  // namespace
 
 // UTF-16 text as little-endian bytes.
@@ -296,6 +327,9 @@ int main(int argc, char** argv) {
     ErrorReport(folder);
 #ifdef PELLORY_SEEDS_PHONE
     Phone(folder);
+#endif
+#ifdef PELLORY_SEEDS_COMPONENTS
+    Components(folder);
 #endif
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pellory_fuzzseeds: %s\n", e.what());
