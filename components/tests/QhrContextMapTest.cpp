@@ -2,6 +2,7 @@
 // FileName writer and the "FileData" property in form data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -222,6 +223,7 @@ TEST_F(HelpContextMap, IncludesThatAreMissingCyclicOrTooDeepAreSkippedWithOneMes
       std::string t = text;
       std::string folder = dir_.string();
       if (auto at = t.find(folder); at != std::string::npos) t.replace(at, folder.size(), "@");
+      std::replace(t.begin(), t.end(), '\\', '/');
       texts.push_back(t);
     }
     EXPECT_EQ(texts, c.messages);
