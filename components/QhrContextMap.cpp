@@ -142,6 +142,11 @@ class MapParser {
 
   void Include(const std::string& includingPath, const std::string& name) {
     std::string full = ExpandIncludeName(ExtractFilePath(includingPath), name);
+    if (includesRead_ >= MaxMapIncludeFiles) {
+      if (!tooMany_) HelpMapMessage(HelpMapMessageKind::Error, "Include file \"" + full + "\" is one too many!");
+      tooMany_ = true;
+      return;
+    }
     const char* problem = nullptr;
     if (std::any_of(chain_.begin(), chain_.end(), [&](const std::string& p) { return SameText(p, full); }))
       problem = " is already being read!";
@@ -153,11 +158,14 @@ class MapParser {
       HelpMapMessage(HelpMapMessageKind::Error, "Include file \"" + full + "\"" + problem);
       return;
     }
+    ++includesRead_;
     Parse(full, true);
   }
 
   std::vector<THelpMapEntry>& entries_;
   std::vector<std::string> chain_;  // the files being read, the main one first
+  int includesRead_ = 0;
+  bool tooMany_ = false;  // told once
 };
 
 }  // namespace

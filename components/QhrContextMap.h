@@ -9,7 +9,8 @@
 //   - a line beginning "[" ends the file;
 //   - "#include <name>" reads the file of that name (relative names against the
 //     including file's folder) as a part of the map; a file already being read,
-//     or one nested deeper than MaxMapIncludeDepth, is skipped with a message;
+//     or one nested deeper than MaxMapIncludeDepth, is skipped with a message
+//     (as is, once, every include past MaxMapIncludeFiles);
 //   - "#define" is dropped in front of a name;
 //   - otherwise the line gives a name and a value split at the first blank or
 //     tab after the name, or at "="; blanks and tabs are dropped, "#" and ";"
@@ -35,6 +36,10 @@ struct THelpMapEntry {
 int CompareMapEntries(const THelpMapEntry& a, const THelpMapEntry& b);
 
 constexpr int MaxMapIncludeDepth = 16;
+// Include files read for one map at most (files that include one another
+// many times over would otherwise take exponential time); past it every
+// further include is skipped, with one message.
+constexpr int MaxMapIncludeFiles = 4096;
 
 // Appends the records of a map file (`included`: read as an include file,
 // which needs no "[MAP]" line). A file that cannot be read raises EInOutError.

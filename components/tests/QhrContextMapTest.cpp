@@ -239,6 +239,20 @@ TEST_F(HelpContextMap, IncludesThatAreMissingCyclicOrTooDeepAreSkippedWithOneMes
   EXPECT_EQ(table.size(), static_cast<std::size_t>(MaxMapIncludeDepth + 1));
   ASSERT_EQ(g_messages.size(), 1u);
   EXPECT_NE(g_messages[0].second.find("nested too deeply"), std::string::npos) << g_messages[0].second;
+
+  // Files that include one another many times over stop at the limit of include files read.
+  g_messages.clear();
+  std::string includeC, includeB;
+  for (int i = 0; i < 70; ++i) {
+    includeC += "#include c.h\n";
+    includeB += "#include b.h\n";
+  }
+  Write("c.h", "IDH_C 3\n");
+  Write("b.h", includeC + "IDH_B 2\n");
+  table = Parse(Write("a.h", "[MAP]\nIDH_A 1\n" + includeB));
+  EXPECT_EQ(table.size(), static_cast<std::size_t>(MaxMapIncludeFiles + 1));
+  ASSERT_EQ(g_messages.size(), 1u);
+  EXPECT_NE(g_messages[0].second.find("one too many"), std::string::npos) << g_messages[0].second;
 }
 
 TEST_F(HelpContextMap, TheFileNameWriter) {
