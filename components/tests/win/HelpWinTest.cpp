@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "FormFromText.h"
 #include "Forms.h"
-#include "ObjectConvert.h"
 #include "PumpingWait.h"
 #include "QhrContextMap.h"
 #include "QhrHelpRouter.h"
@@ -85,7 +85,7 @@ const HtmlHelpLibraryApi g_recordingLibrary = {
     }};
 
 TForm* ReadHelpForm() {
-  std::string bin = ObjectTextToBinary(
+  return ReadFormText(
       "object HelpForm: TForm\r\n"
       "  object TLQHelpContextMap: THelpContextMap\r\n"
       "  end\r\n"
@@ -96,14 +96,6 @@ TForm* ReadHelpForm() {
       "    ValidateID = False\r\n"
       "  end\r\n"
       "end\r\n");
-  TForm* form = TCustomForm::CreateNew<TForm>(Application);
-  try {
-    ReadComponentData(bin.data(), bin.size(), form);
-  } catch (...) {
-    form->Free();
-    throw;
-  }
-  return form;
 }
 
 class HelpWin : public ::testing::Test {
