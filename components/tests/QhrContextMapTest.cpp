@@ -287,6 +287,17 @@ TEST_F(HelpContextMap, TheFileNameWriter) {
     map->SetState(state, false);
   }
 
+  // A file that fails while it is read raises the I/O error; the table stays.
+  struct FailingRead : WatchingFileApi {
+    using WatchingFileApi::WatchingFileApi;
+    std::int64_t Read(Handle, void*, std::size_t) override { return -1; }
+  } failing(GetFileApi());
+  SetFileApi(&failing);
+  EXPECT_THROW(map->SetFileName(good), EInOutError);
+  SetFileApi(nullptr);
+  EXPECT_EQ(map->Count(), 2);
+  EXPECT_EQ(map->GetFileName(), missing) << "the name of the failed file is not kept";
+
   // A folder is no file.
   EXPECT_THROW(map->SetFileName(dir_.string()), Exception);
   EXPECT_EQ(map->Count(), 2);

@@ -153,6 +153,15 @@ TEST_F(HelpWin, AContextOpensTheHelpWindowAndQuitClosesIt) {
   Application->HelpCommand(HELP_QUIT, 0);
   PumpingWaitUntil(5000, [] { return HelpWindows().empty(); });
   EXPECT_TRUE(HelpWindows().empty()) << "HELP_QUIT closes it";
+
+  // The unit's finalization closes what is open before the library goes.
+  EXPECT_TRUE(Application->HelpContext(300));
+  PumpingWaitUntil(5000, [] { return !HelpWindows().empty(); });
+  ASSERT_FALSE(HelpWindows().empty());
+  DoneQhrHhApiWin();
+  PumpingWaitUntil(5000, [] { return HelpWindows().empty(); });
+  EXPECT_TRUE(HelpWindows().empty());
+  EXPECT_EQ(GetModuleHandleA("hhctrl.ocx"), nullptr);
 }
 
 TEST_F(HelpWin, ContextPopupsAskForTheTopicFileInsideTheHelpFile) {
