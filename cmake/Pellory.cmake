@@ -23,6 +23,12 @@ if(PELLORY_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+option(PELLORY_SANITIZE_THREAD "Build with ThreadSanitizer (not together with PELLORY_SANITIZE)" OFF)
+if(PELLORY_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(PELLORY_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -12,7 +12,8 @@
 
 namespace {
 
-std::atomic<int> g_platformId{PlatformNT};
+// Set once SetPlatformId has named a line, 0 (unknown) included.
+std::atomic<bool> g_platformSet{false};
 
 constexpr std::string_view kSerialPortMap = "hardware\\devicemap\\serialcomm";
 constexpr std::string_view kEnum9x = "Enum";
@@ -119,10 +120,11 @@ std::string TrimControls(std::string_view s) {
 }  // namespace
 
 int GetPlatformId() {
-  return g_platformId.load();
+  return g_platformSet.load() || Win32Platform != 0 ? Win32Platform : PlatformNT;
 }
 void SetPlatformId(int id) {
-  g_platformId.store(id);
+  Win32Platform = id;
+  g_platformSet.store(true);
 }
 
 TStringList* ListSerialPorts(RegistryBackend* backend) {

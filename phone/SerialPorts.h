@@ -12,15 +12,14 @@
 #include <string>
 #include <string_view>
 
+#include "SysUtils.h"
+
 class RegistryBackend;
 class TStringList;
 
-// Platform identifiers of the operating-system version query.
-constexpr int PlatformWin9x = 1;
-constexpr int PlatformNT = 2;
-
-// 1 on the Windows 9x line, 2 on the NT line. The Win32 layer sets it at
-// start-up (InitPlatformId); until then the NT line is assumed.
+// 1 on the Windows 9x line, 2 on the NT line: the framework's Win32Platform
+// (PlatformWin9x, PlatformNT), read by the Win32 layer at start-up; until
+// then the NT line is assumed. SetPlatformId sets the framework's value.
 int GetPlatformId();
 void SetPlatformId(int id);
 

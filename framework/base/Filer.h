@@ -216,8 +216,10 @@ class TWriter : public TFiler {
   void WriteCurrency(double value);            // stored times 10000
   void WriteCurrencyRaw(std::int64_t scaled);  // the stored value itself
   void WriteDate(TDateTime value);
-  void WriteString(const std::string& s);  // vaString up to 255 bytes, else vaLString
-  void WriteWideString(const WideString& s);
+  // The two string steps may be overridden: a writer that stores strings in another encoding
+  // replaces them, and the form converters and component writing follow.
+  virtual void WriteString(const std::string& s);  // vaString up to 255 bytes, else vaLString
+  virtual void WriteWideString(const WideString& s);
   void WriteUTF8String(const std::string& utf8);
   void WriteIdent(const std::string& ident);  // False, True, nil and Null get their own codes
   void WriteBinary(const std::string& bytes);

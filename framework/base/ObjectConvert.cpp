@@ -288,11 +288,8 @@ class BinaryToText {
 
 class TextToBinary {
  public:
-  TextToBinary(TStream& input, TStream& output) : parser_(New<TParser>(input)), writer_(New<TWriter>(output)) {}
-  ~TextToBinary() {
-    parser_->Free();
-    writer_->Free();
-  }
+  TextToBinary(TStream& input, TWriter& writer) : parser_(New<TParser>(input)), writer_(&writer) {}
+  ~TextToBinary() { parser_->Free(); }
 
   void Run() {
     writer_->WriteSignature();
@@ -573,7 +570,12 @@ void ObjectBinaryToText(TStream& input, TStream& output) {
 }
 
 void ObjectTextToBinary(TStream& input, TStream& output) {
-  TextToBinary converter(input, output);
+  TOwned<TWriter> writer(New<TWriter>(output));
+  ObjectTextToBinary(input, *writer);
+}
+
+void ObjectTextToBinary(TStream& input, TWriter& writer) {
+  TextToBinary converter(input, writer);
   converter.Run();
 }
 

@@ -22,6 +22,10 @@ enum TStreamOriginalFormat { sofUnknown, sofBinary, sofText, sofResource };
 TStreamOriginalFormat TestStreamFormat(TStream& stream);  // keeps the position
 void ObjectBinaryToText(TStream& input, TStream& output);
 void ObjectTextToBinary(TStream& input, TStream& output);
+// The same through a writer of the caller's (on the caller's stream): the signature and
+// every value go through `writer`, so a writer that overrides the string steps decides how
+// strings are stored.
+void ObjectTextToBinary(TStream& input, TWriter& writer);
 void ObjectResourceToText(TStream& input, TStream& output);
 void ObjectTextToResource(TStream& input, TStream& output);
 // Writes the 16-bit resource header for a binary form of `size` bytes named `name`.

@@ -257,3 +257,12 @@ std::string TParser::HexToBinary() {
   tokenLine_ = line_;
   return out;
 }
+
+char TParser::SkipLine() {
+  while (pos_ < text_.size() && text_[pos_] != '\0' && text_[pos_] != '\n') ++pos_;
+  if (pos_ < text_.size() && text_[pos_] == '\n') {
+    ++pos_;
+    ++line_;
+  }
+  return NextToken();
+}

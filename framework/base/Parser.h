@@ -49,6 +49,9 @@ class TParser : public TObject {
   [[noreturn]] void Error(const std::string& message) const;
   // After a '{' token: reads hexadecimal digit pairs (blanks allowed) up to '}', which becomes the token.
   std::string HexToBinary();
+  // Gives up the rest of the line the reading stands on (also after an error): the next token is
+  // the first one on a later line, or toEOF. Always moves forward.
+  char SkipLine();
 
  private:
   void Start();

@@ -753,3 +753,12 @@ std::string FormatTime(std::string_view format, TDateTime value) {
 std::string TimeToStr(TDateTime value) {
   return FormatTime(LongTimeFormat, value);
 }
+
+int Win32Platform = 0;
+int Win32MajorVersion = 0;
+int Win32MinorVersion = 0;
+
+bool IsNTVersionAtLeast(int major, int minor) {
+  if (Win32Platform != PlatformNT) return false;
+  return Win32MajorVersion > major || (Win32MajorVersion == major && Win32MinorVersion >= minor);
+}

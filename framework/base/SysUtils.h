@@ -116,3 +116,15 @@ WideString Utf8ToWide(std::string_view s);  // invalid sequences become U+FFFD
 std::string WideToUtf8(const WideString& s);
 WideString AnsiToWide(std::string_view s);
 std::string WideToAnsi(const WideString& s);  // unmappable characters become '?'
+
+// The running system's platform and version, as the operating-system version
+// query reports them: Win32Platform 1 on the Windows 9x line, 2 on the NT
+// line; 0 (and version 0.0) until the Win32 layer has read them at start-up
+// (InitPlatformVersion), and on a system without that query.
+constexpr int PlatformWin9x = 1;
+constexpr int PlatformNT = 2;
+extern int Win32Platform;
+extern int Win32MajorVersion;
+extern int Win32MinorVersion;
+// True when the version read is at least major.minor on the NT line.
+bool IsNTVersionAtLeast(int major, int minor);

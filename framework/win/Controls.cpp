@@ -65,6 +65,8 @@ FW_BEGIN_CLASS(TControl)
   FW_STORED(IsColorStored)
   FW_PROP(Align, GetAlign, SetAlign)
   FW_DEFAULT(alNone)
+  FW_PROP(BiDiMode, GetBiDiMode, SetBiDiMode)
+  FW_DEFAULT(bdLeftToRight)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
@@ -328,6 +330,29 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   height_ = height < 0 ? 0 : height;
   if (!Is<TWinControl>()) Invalidate();
   RequestAlign();
+}
+
+void TControl::ScaleBy(int multiplier, int divisor) {
+  if (multiplier <= 0 || divisor <= 0 || multiplier == divisor) return;
+  ChangeScale(multiplier, divisor);
+}
+
+void TControl::ChangeScale(int multiplier, int divisor) {
+  SetBounds(MulDiv(left_, multiplier, divisor), MulDiv(top_, multiplier, divisor), MulDiv(width_, multiplier, divisor),
+            MulDiv(height_, multiplier, divisor));
+  if (!parentFont_) font_->SetHeight(MulDiv(font_->GetHeight(), multiplier, divisor));
+}
+
+void TWinControl::ChangeScale(int multiplier, int divisor) {
+  DisableAlign();
+  try {
+    for (TControl* c : controls_) c->ChangeScale(multiplier, divisor);
+    TControl::ChangeScale(multiplier, divisor);
+  } catch (...) {
+    EnableAlign();
+    throw;
+  }
+  EnableAlign();
 }
 
 void TControl::SetAlign(TAlign v) {

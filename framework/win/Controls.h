@@ -61,6 +61,10 @@ using TControlState = Set<TControlStateItem>;
 // bounds put it (alNone).
 FW_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom);
 
+// Reading order and layout: a form set to bdRightToLeft gets the window's
+// right-to-left reading and layout (mirrored) style.
+FW_ENUM(TBiDiMode, bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly);
+
 FW_ENUM(TShiftStateItem, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble);
 using TShiftState = Set<TShiftStateItem>;
 FW_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle);
@@ -109,6 +113,12 @@ class TControl : public TComponent {
 
   TAlign GetAlign() const { return align_; }
   void SetAlign(TAlign v);
+  TBiDiMode GetBiDiMode() const { return biDiMode_; }
+  virtual void SetBiDiMode(TBiDiMode v) { biDiMode_ = v; }
+
+  // Scales position, size and font height (unless the font follows the
+  // parent's) by multiplier / divisor; a windowed control scales its children too.
+  void ScaleBy(int multiplier, int divisor);
 
   bool GetVisible() const { return visible_; }
   virtual void SetVisible(bool v);
@@ -183,6 +193,7 @@ class TControl : public TComponent {
   // Asks the parent to place its aligned controls again (when this one is aligned).
   void RequestAlign();
   virtual void FontChanged();  // the font's attributes changed
+  virtual void ChangeScale(int multiplier, int divisor);
   virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
   virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
   virtual void MouseMove(TShiftState shift, int x, int y);
@@ -195,6 +206,7 @@ class TControl : public TComponent {
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   TAlign align_ = alNone;
+  TBiDiMode biDiMode_ = bdLeftToRight;
   bool visible_ = true;
   bool enabled_ = true;
   std::string hint_;
@@ -270,6 +282,7 @@ class TWinControl : public TControl {
   TControl* ControlAtPos(POINT p) const;
 
  protected:
+  void ChangeScale(int multiplier, int divisor) override;
   // The area aligned children share (a group box leaves out its frame and caption).
   virtual void AdjustClientRect(RECT& rect);
   // Places the children with an Align in `rect` (what is left of it is the client part);

@@ -44,6 +44,8 @@ FW_IMPLEMENT_CLASS(TForm)
 FW_IMPLEMENT_CLASS(TApplication)
 FW_IMPLEMENT_CLASS(TScreen)
 FW_IMPLEMENT_CLASS(THintWindow)
+FW_IMPLEMENT_CLASS(TDataModule)
+FW_IMPLEMENT_CLASS(TCustomFrame)
 
 TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
@@ -122,6 +124,49 @@ void TCustomForm::AfterConstruction() {
     FormState.Exclude(fsCreating);
   }
   DoCreate();
+}
+
+void TCustomForm::ChangeScale(int multiplier, int divisor) {
+  const int left = GetLeft(), top = GetTop();
+  const int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+  DisableAlign();
+  try {
+    for (int i = 0; i < ControlCount(); ++i) Controls(i)->ScaleBy(multiplier, divisor);
+    if (!GetParentFont()) GetFont()->SetHeight(MulDiv(GetFont()->GetHeight(), multiplier, divisor));
+    SetLeft(left);
+    SetTop(top);
+    SetClientWidth(MulDiv(clientWidth, multiplier, divisor));
+    SetClientHeight(MulDiv(clientHeight, multiplier, divisor));
+  } catch (...) {
+    EnableAlign();
+    throw;
+  }
+  EnableAlign();
+}
+
+void TCustomForm::SetBiDiMode(TBiDiMode v) {
+  if (v == GetBiDiMode()) return;
+  inherited::SetBiDiMode(v);
+  if (!HandleAllocated()) return;
+  LONG_PTR ex = GetWindowLongPtrA(WindowHandle(), GWL_EXSTYLE);
+  constexpr LONG_PTR rtl = WS_EX_RTLREADING | WS_EX_LAYOUTRTL;
+  ex = v == bdRightToLeft ? (ex | rtl) : (ex & ~rtl);
+  SetWindowLongPtrA(WindowHandle(), GWL_EXSTYLE, ex);
+  InvalidateRect(WindowHandle(), nullptr, TRUE);
+}
+
+TDataModule::TDataModule(TComponent* owner) : TComponent(owner) {
+  if (Screen) Screen->AddDataModule(this);
+}
+
+void TDataModule::Destroy() {
+  if (Screen) Screen->RemoveDataModule(this);
+  inherited::Destroy();
+}
+
+TCustomFrame::TCustomFrame(TComponent* owner) : TWinControl(owner) {
+  ControlStyle.Include(csAcceptsControls);
+  SetBounds(0, 0, 320, 240);
 }
 
 void TCustomForm::DoCreate() {
@@ -232,6 +277,7 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   params.Style &= ~(WS_CHILD | WS_TABSTOP);
   params.Style |= WS_CLIPCHILDREN;
   params.WndParent = nullptr;
+  if (GetBiDiMode() == bdRightToLeft) params.ExStyle |= WS_EX_RTLREADING | WS_EX_LAYOUTRTL;
   switch (borderStyle_) {
     case bsNone:
       params.Style |= WS_POPUP;
@@ -628,6 +674,10 @@ THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
   GetFont()->SetColor(clInfoText);
 }
 
+TFont* THintWindow::TextFont() const {
+  return Screen ? Screen->HintFont() : GetFont();
+}
+
 void THintWindow::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
   params.Style = WS_POPUP | WS_BORDER;
@@ -639,7 +689,7 @@ void THintWindow::CreateParams(TCreateParams& params) {
 RECT THintWindow::CalcHintRect(int maxWidth, const std::string& text) {
   RECT r{0, 0, maxWidth, 0};
   HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  HGDIOBJ old = SelectObject(dc, TextFont()->Handle());
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
@@ -673,8 +723,9 @@ void THintWindow::Paint(HDC dc) {
   FillRectColor(dc, r, GetColor());
   InflateRect(&r, -2, -1);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
-  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  TFont* font = TextFont();
+  SetTextColor(dc, ColorToRGB(font->GetColor()));
+  HGDIOBJ old = SelectObject(dc, font->Handle());
   const std::string text = GetCaption();
   DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
   SelectObject(dc, old);
@@ -886,7 +937,40 @@ bool TApplication::HelpCommand(std::uint16_t command, std::intptr_t data) {
 
 // --- TScreen -----------------------------------------------------------------------------------
 
-TScreen::TScreen(TComponent* owner) : TComponent(owner) {}
+namespace {
+TFont* FontFromLog(const LOGFONTA& log) {
+  TFont* font = New<TFont>();
+  if (HFONT handle = CreateFontIndirectA(&log)) font->SetHandle(handle);
+  return font;
+}
+}  // namespace
+
+TScreen::TScreen(TComponent* owner) : TComponent(owner) {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof(metrics);
+  LOGFONTA icon{};
+  const bool haveMetrics = SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  const bool haveIcon = SystemParametersInfoA(SPI_GETICONTITLELOGFONT, sizeof(icon), &icon, 0);
+  iconFont_ = haveIcon ? FontFromLog(icon) : New<TFont>();
+  hintFont_ = haveMetrics ? FontFromLog(metrics.lfStatusFont) : New<TFont>();
+  menuFont_ = haveMetrics ? FontFromLog(metrics.lfMenuFont) : New<TFont>();
+  hintFont_->SetColor(clInfoText);
+}
+
+void TScreen::Destroy() {
+  FreeAndNil(iconFont_);
+  FreeAndNil(hintFont_);
+  FreeAndNil(menuFont_);
+  inherited::Destroy();
+}
+
+void TScreen::AddDataModule(TDataModule* module) {
+  if (std::find(dataModules_.begin(), dataModules_.end(), module) == dataModules_.end()) dataModules_.push_back(module);
+}
+
+void TScreen::RemoveDataModule(TDataModule* module) {
+  dataModules_.erase(std::remove(dataModules_.begin(), dataModules_.end(), module), dataModules_.end());
+}
 
 void TScreen::SetCursor(TCursor cursor) {
   cursor_ = cursor;

@@ -108,6 +108,8 @@ class TCustomForm : public TWinControl {
 
   // Focus moves to the next (or previous) tab stop.
   void SelectNext(bool forward);
+  // bdRightToLeft gives the window the right-to-left reading and layout style.
+  void SetBiDiMode(TBiDiMode v) override;
 
   TNotifyEvent OnCreate, OnShow, OnDestroy;
   TCloseEvent OnClose;
@@ -122,6 +124,8 @@ class TCustomForm : public TWinControl {
  protected:
   void CreateParams(TCreateParams& params) override;
   void CreateWnd() override;
+  // A form keeps its position: its children, client size and font are scaled.
+  void ChangeScale(int multiplier, int divisor) override;
   virtual void DoCreate();
   virtual void DoClose(TCloseAction& action);
 
@@ -151,7 +155,25 @@ class TForm : public TCustomForm {
   explicit TForm(TComponent* owner) : TCustomForm(owner) {}
 };
 
-// A hint: a small window with the hint text by the mouse.
+// A non-visual container of components (no window): it is in the screen's
+// list of data modules from its construction to its destruction.
+class TDataModule : public TComponent {
+  FW_CLASS(TDataModule, TComponent)
+ public:
+  explicit TDataModule(TComponent* owner);
+  void Destroy() override;
+};
+
+// A container control that a form owns; in form text it is an "inline"
+// object, and the components inside it belong to the frame.
+class TCustomFrame : public TWinControl {
+  FW_CLASS(TCustomFrame, TWinControl)
+ public:
+  explicit TCustomFrame(TComponent* owner);
+  TComponent* GetChildOwner() override { return this; }
+};
+
+// A hint: a small window with the hint text by the mouse (in the screen's hint font).
 class THintWindow : public TCustomControl {
   FW_CLASS(THintWindow, TCustomControl)
  public:
@@ -161,6 +183,8 @@ class THintWindow : public TCustomControl {
   // The rectangle `text` needs (at 0, 0), at most `maxWidth` wide.
   RECT CalcHintRect(int maxWidth, const std::string& text);
   void ReleaseHint();  // hides it
+  // The font the text is measured and drawn with: the screen's hint font.
+  TFont* TextFont() const;
 
  protected:
   void CreateParams(TCreateParams& params) override;
@@ -290,8 +314,23 @@ class TScreen : public TComponent {
   void RemoveForm(TCustomForm* form);
   void SetActiveForm(TCustomForm* form) { activeForm_ = form; }
 
+  int DataModuleCount() const { return static_cast<int>(dataModules_.size()); }
+  TDataModule* DataModules(int index) const { return dataModules_.at(static_cast<std::size_t>(index)); }
+  void AddDataModule(TDataModule* module);
+  void RemoveDataModule(TDataModule* module);
+
+  // The system's fonts for icon titles, hints (status texts) and menus, read at creation.
+  TFont* IconFont() const { return iconFont_; }
+  TFont* HintFont() const { return hintFont_; }
+  TFont* MenuFont() const { return menuFont_; }
+  void Destroy() override;
+
  private:
   std::vector<TCustomForm*> forms_;
+  std::vector<TDataModule*> dataModules_;
+  TFont* iconFont_ = nullptr;
+  TFont* hintFont_ = nullptr;
+  TFont* menuFont_ = nullptr;
   TCustomForm* activeForm_ = nullptr;
   TCursor cursor_ = crDefault;
   std::map<TCursor, HCURSOR> cursors_;

@@ -115,36 +115,17 @@ const TIdentMapEntry kColorNames[] = {
     {clMenuBar, "clMenuBar"},
 };
 
-const TIdentMapEntry kCharsetNames[] = {
-    {ANSI_CHARSET, "ANSI_CHARSET"},
-    {DEFAULT_CHARSET, "DEFAULT_CHARSET"},
-    {SYMBOL_CHARSET, "SYMBOL_CHARSET"},
-    {MAC_CHARSET, "MAC_CHARSET"},
-    {SHIFTJIS_CHARSET, "SHIFTJIS_CHARSET"},
-    {HANGEUL_CHARSET, "HANGEUL_CHARSET"},
-    {JOHAB_CHARSET, "JOHAB_CHARSET"},
-    {GB2312_CHARSET, "GB2312_CHARSET"},
-    {CHINESEBIG5_CHARSET, "CHINESEBIG5_CHARSET"},
-    {GREEK_CHARSET, "GREEK_CHARSET"},
-    {TURKISH_CHARSET, "TURKISH_CHARSET"},
-    {VIETNAMESE_CHARSET, "VIETNAMESE_CHARSET"},
-    {HEBREW_CHARSET, "HEBREW_CHARSET"},
-    {ARABIC_CHARSET, "ARABIC_CHARSET"},
-    {BALTIC_CHARSET, "BALTIC_CHARSET"},
-    {RUSSIAN_CHARSET, "RUSSIAN_CHARSET"},
-    {THAI_CHARSET, "THAI_CHARSET"},
-    {EASTEUROPE_CHARSET, "EASTEUROPE_CHARSET"},
-    {OEM_CHARSET, "OEM_CHARSET"},
-};
+// The portable charset names (FontCharsets.cpp) carry the system's numbers.
+static_assert(ANSI_CHARSET == 0 && DEFAULT_CHARSET == 1 && SYMBOL_CHARSET == 2 && MAC_CHARSET == 77 &&
+              SHIFTJIS_CHARSET == 128 && HANGEUL_CHARSET == 129 && JOHAB_CHARSET == 130 && GB2312_CHARSET == 134 &&
+              CHINESEBIG5_CHARSET == 136 && GREEK_CHARSET == 161 && TURKISH_CHARSET == 162 &&
+              VIETNAMESE_CHARSET == 163 && HEBREW_CHARSET == 177 && ARABIC_CHARSET == 178 && BALTIC_CHARSET == 186 &&
+              RUSSIAN_CHARSET == 204 && THAI_CHARSET == 222 && EASTEUROPE_CHARSET == 238 && OEM_CHARSET == 255);
+
 }  // namespace
 
 const TypeInfo* TColorTag::Info() {
   static const TypeInfo info = MakeIntegerTypeInfo("TColor", INT32_MIN, INT32_MAX, kColorNames, std::size(kColorNames));
-  return &info;
-}
-
-const TypeInfo* TFontCharsetTag::Info() {
-  static const TypeInfo info = MakeIntegerTypeInfo("TFontCharset", 0, 255, kCharsetNames, std::size(kCharsetNames));
   return &info;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Dib.h"
+#include "FontCharsets.h"
 #include "IdentMaps.h"
 #include "Persistent.h"
 #include "Thread.h"
@@ -47,11 +48,7 @@ constexpr TColor clScrollBar = clSystemColor | COLOR_SCROLLBAR, clBackground = c
                  clGradientActiveCaption = clSystemColor | 27, clGradientInactiveCaption = clSystemColor | 28,
                  clMenuHighlight = clSystemColor | 29, clMenuBar = clSystemColor | 30;
 
-// A font's character set (0-255), named by the system's identifiers ("DEFAULT_CHARSET") in form data.
-struct TFontCharsetTag {
-  static const TypeInfo* Info();
-};
-using TFontCharset = TNamedInt<TFontCharsetTag, std::uint8_t>;
+// A font's character set: TFontCharset (FontCharsets.h), named by the system's identifiers in form data.
 
 // System colours through the system; others as they are.
 COLORREF ColorToRGB(TColor color);

@@ -51,6 +51,20 @@ HIMAGELIST TCustomImageList::Handle() {
   return handle_;
 }
 
+void TCustomImageList::SetHandle(HIMAGELIST list) {
+  if (list == handle_) return;
+  if (handle_) ImageList_Destroy(handle_);
+  handle_ = list;
+  if (handle_) {
+    int cx = 0, cy = 0;
+    if (ImageList_GetIconSize(handle_, &cx, &cy) && cx > 0 && cy > 0) {
+      width_ = cx;
+      height_ = cy;
+    }
+  }
+  Changed();
+}
+
 int TCustomImageList::Count() {
   return handle_ ? ImageList_GetImageCount(handle_) : 0;
 }

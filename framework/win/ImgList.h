@@ -26,6 +26,10 @@ class TCustomImageList : public TComponent {
   void SetBkColor(TColor v);
   int Count();
   HIMAGELIST Handle();
+  // Adopts a system image list made elsewhere (with flags of its own, such
+  // as a colour depth); the list owns it and takes its image size. The old
+  // handle is destroyed. Null drops the handle.
+  void SetHandle(HIMAGELIST list);
 
   // Adds the images of a strip (width a multiple of Width); returns the first index.
   int Add(TBitmap* image, TBitmap* mask);

@@ -15,6 +15,7 @@
 #include "ResStrings.h"
 #include "Swallow.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 #include "Thread.h"
 #include "Win32Registry.h"
 
@@ -336,6 +337,7 @@ void InitWin32Platform() {
   }
   SetThreadApi(g_threadApi);
   SetMainThreadID(GetCurrentThreadId());
+  InitPlatformVersion();
   if (!GetSwallowedExceptionHook()) SetSwallowedExceptionHook(&LogSwallowedException);
   SetFileApi(g_fileApi);
   SetResourceSource(g_resources);

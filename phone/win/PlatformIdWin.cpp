@@ -1,11 +1,7 @@
 #include "PlatformIdWin.h"
 
-#include <windows.h>
-
-#include "SerialPorts.h"
+#include "SysUtilsWin.h"
 
 void InitPlatformId() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  if (::GetVersionExA(&info)) SetPlatformId(static_cast<int>(info.dwPlatformId));
+  InitPlatformVersion();
 }

@@ -1,7 +1,7 @@
 // The platform line (GetPlatformId) from the operating-system version query.
 #pragma once
 
-// Sets GetPlatformId to the system's platform identifier (1 on the Windows 9x
-// line, 2 on the NT line); called once at start-up. Leaves it unchanged when
-// the query fails.
+// Reads the framework's platform and version variables from the system (1 on
+// the Windows 9x line, 2 on the NT line), which GetPlatformId reports; called
+// once at start-up. Leaves them unchanged when the query fails.
 void InitPlatformId();

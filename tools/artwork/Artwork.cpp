@@ -6,7 +6,8 @@
 // wizard pages), phone0.bmp and phone1.bmp (48 x 48, 24-bit, magenta
 // $FF00FF where transparent; an unconnected and a connected phone),
 // wait.bmp (a strip of 15 frames of 32 x 32, magenta where transparent)
-// and Pellory.ico (16, 32 and 48 pixels, 32-bit with alpha).
+// and Pellory.ico (16, 32 and 48 pixels, 32-bit with alpha), and the tree
+// view's "VT_" strips and cursors (TreeArtwork.h).
 //
 // Shapes are drawn on a canvas four times finer than the picture and
 // averaged down, which smooths their edges.
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "ByteWriter.h"
+#include "TreeArtwork.h"
 
 namespace {
 
@@ -515,5 +517,6 @@ int main(int argc, char** argv) {
     ProgramIcon(i48);
     ok &= WriteFile(dir + "Pellory.ico", IcoFile({&i48, &i32, &i16}));
   }
+  ok &= WriteTreeArtwork(dir, WriteFile);
   return ok ? 0 : 1;
 }

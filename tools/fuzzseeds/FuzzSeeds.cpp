@@ -15,6 +15,7 @@
 #include "ObjectConvert.h"
 #include "PackedStrings.h"
 #include "ResProc.h"
+#include "Streams.h"
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -169,6 +170,26 @@ void Localization(const fs::path& folder) {
 
   Seed(folder, "fuzz_lang_file", {LangFile(7, false), LangFile(4, false), LangFile(7, true)});
 
+  // A settings byte, then a form in each of its three kinds.
+  const std::string translatable =
+      "object Form1: TFuzzForm\r\n  Caption = 'x'\r\n  Font.Charset = DEFAULT_CHARSET\r\n  Tag = 1\r\n"
+      "  object Memo1: TMemo\r\n    Lines.Strings = (\r\n      'a')\r\n    Columns = <\r\n      item\r\n"
+      "        Width = 2\r\n      end>\r\n  end\r\nend\r\n";
+  TStringStream* source = New<TStringStream>(translatable);
+  TStringStream* resource = New<TStringStream>();
+  ObjectTextToResource(*source, *resource);
+  Seed(folder, "fuzz_form_translate",
+       {std::string("\x19") + translatable, std::string("\x0D") + ObjectTextToBinary(translatable),
+        std::string("\x3E") + resource->DataString()});
+  resource->Free();
+  source->Free();
+
+  // component<TAB>property<TAB>value[<TAB>stamp] lines for the fake tree of live components
+  Seed(folder, "fuzz_live_forms",
+       {"Panel1\tCaption\tHello\nPanel1.Font\tCharset\t204\nrgType\tItems.Strings\ta\r\nb\n",
+        "Grid.Columns[1]\tCaption\tx\nGrid.Columns[0].Lines[2]\tCaption\ty\nGrid.Columns[1\tCaption\tz\n",
+        "Book.TTabPage2\tCaption\tpage\nStyled\tCaption\ts\t7\nThing.Parts[3]\tCaption\te\nPanel1\tAlign\t9\n"});
+
   TResProcessor* processor = New<TResProcessor>();
   processor->TimeStamp = 0;
   TResString* strings = New<TResString>(processor);
@@ -216,6 +237,36 @@ void Phone(const fs::path& folder) {
 
 }  // namespace
 
+// UTF-16 text as little-endian bytes.
+std::string Utf16Bytes(const std::u16string& s) {
+  std::string out;
+  ByteWriter w(out);
+  w.WideLE(s);
+  return out;
+}
+
+const char kWideFormText[] =
+    "object FuzzWideForm: TFuzzWidePart\n"
+    "  Caption = 'Pellory'\n"
+    "  Caption_UTF7 = '+BBYENAQ4BEIENQ'\n"
+    "  object Part1: TFuzzWidePart\n"
+    "    Caption = #1046#1076\n"
+    "    CaptionW = #208#150#208#180\n"
+    "    Hint_UTF7 = 'x+AH4-y'\n"
+    "    AccelW = #1046\n"
+    "    Accel_UTF7 = '+BBY'\n"
+    "  end\n"
+    "end\n";
+
+void Unicode(const fs::path& folder) {
+  Seed(folder, "fuzz_utf7", {"A+-B", "+AKM-1", "x+AH4-y", "+BBYENAQ4BEIENQ", "+2D3eAA-!"});
+  Seed(folder, "fuzz_utf8", {"\xE2\x82\xAC", "\xED\xA0\xBD\xED\xB8\x80", "A\xC3\xA9\xD0\x96"});
+  Seed(folder, "fuzz_wide_param",
+       {Utf16Bytes(u"\"C:\\Program Files\\w.exe\" 1049 \"\u041F\u0440\u0438\u0432\u0435\u0442 \u043C\u0438\u0440\""),
+        Utf16Bytes(u"a\"b c\"d \"\" e")});
+  Seed(folder, "fuzz_wide_form_reader", {ObjectTextToBinary(kWideFormText)});
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: pellory_fuzzseeds FOLDER\n");
@@ -226,6 +277,7 @@ int main(int argc, char** argv) {
     Framework(folder);
     Components(folder);
     Localization(folder);
+    Unicode(folder);
 #ifdef PELLORY_SEEDS_PHONE
     Phone(folder);
 #endif

@@ -11,9 +11,12 @@
 //   based-on <LANGID>      flags <n> (value flags for the statements that follow)
 //   unit <name> [<flags>]
 //     const <name> <string-table id> <ID> "<text>"
-//   form <name> [<flags>]
+//   form <name> [<flags>]          (the form's object name, as its form text names it)
 //     component <name> [<flags>]     (flags of a component)
 //     prop [<component>.]<property> <ID> <kind> "<text>"
+//                                    (the property as the form text streams it, dots and all:
+//                                     "rgCableType.Items.Strings" is property "Items.Strings"
+//                                     of the component "rgCableType")
 //   group <name>
 //     item <name> <ID> "<text>"
 //

@@ -23,6 +23,7 @@
 #include "TimersWin.h"
 #include "UcxStdCtrls.h"
 #include "Units.h"
+#include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 #include "WinLocaleServices.h"
 
@@ -44,7 +45,8 @@ void InstallFinderDevices() {
 // The units in the order their initializations run: the framework, the locale
 // services, the form components, the string and platform routines, the phone
 // engine with the finder (whose search thread starts here), the animation and
-// Unicode label, the help components, and the wizard last.
+// Unicode label, the tree view (its shared resources only; no tree is made),
+// the help components, and the wizard last.
 UnitEntry g_units[] = {
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},
@@ -58,6 +60,7 @@ UnitEntry g_units[] = {
     {"PhoneFind", PhoneFindInitialization, PhoneFindFinalization},
     {"Animate", InitAnimate, nullptr},
     {"UcxStdCtrls", InitUcxStdCtrls, nullptr},
+    {"VirtualTrees", InitVirtualTrees, DoneVirtualTrees},
     {"QhrContextMap", InitQhrContextMap, nullptr},
     {"QhrHelpRouter", InitQhrHelpRouter, nullptr},
     {"Main", InitMain, nullptr},

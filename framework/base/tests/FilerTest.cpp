@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Collection.h"
+#include "FormTextSamples.h"
 #include "ObjectConvert.h"
 #include "Parser.h"
 #include "Strings.h"
@@ -299,60 +300,7 @@ TEST(FilerFloat, ExtendedConversionIsExact) {
 }
 
 TEST(FormText, TextToBinaryToTextIsIdentity) {
-  std::string text = Lines({
-      "object Form1: TTestForm",
-      "  Caption = 'Hello ''world'''",
-      "  Left = 10",
-      "  Big = 5000000000",
-      "  Neg = -129",
-      "  Ratio = 1.5",
-      "  Single = 2.25s",
-      "  Money = -12.3456c",
-      "  When = 45000.5d",
-      "  Flag = True",
-      "  Off = False",
-      "  Nothing = nil",
-      "  Align = taLeft",
-      "  Options = [toBold, toUnderline]",
-      "  Empty = []",
-      "  Wide = 'caf'#233' '#1060#1099",
-      "  Accel = #1060",
-      "  Tab = 'a'#9'b'",
-      "  Font.Name = 'Arial'",
-      "  Items.Strings = (",
-      "    'one'",
-      "    'two')",
-      "  Nested = (",
-      "    1",
-      "    (",
-      "      'x')",
-      "    ())",
-      "  Data = {",
-      "    000102FF}",
-      "  Long = ",
-      "    '0123456789012345678901234567890123456789012345678901234567890123' +",
-      "    '456789'",
-      "  Columns = <",
-      "    item",
-      "      Width = 10",
-      "    end",
-      "    item [3]",
-      "      Width = 20",
-      "      Caption = 'c'",
-      "    end>",
-      "  NoItems = <>",
-      "  Buddy = Form1.Button2",
-      "  object Button1: TTestControl",
-      "    OnClick = Button1Click",
-      "  end",
-      "  inherited Button2: TTestControl [1]",
-      "  end",
-      "  inline Frame1: TTestFrame",
-      "  end",
-      "  object TTestControl",
-      "  end",
-      "end",
-  });
+  std::string text = kEveryValueFormText;
   std::string bin = ObjectTextToBinary(text);
   EXPECT_EQ(bin.substr(0, 4), "TPF0");
   EXPECT_EQ(ObjectBinaryToText(bin), text);
@@ -371,6 +319,52 @@ TEST(FormText, TextToBinaryToTextIsIdentity) {
   TOwned<TStringStream> back(New<TStringStream>());
   ObjectResourceToText(*res, *back);
   EXPECT_EQ(back->DataString(), text);
+}
+
+// A writer that keeps every string as a wide one, and counts the strings it was given.
+class TWideOnlyWriter : public TWriter {
+  FW_CLASS(TWideOnlyWriter, TWriter)
+ public:
+  using TWriter::TWriter;
+  void WriteString(const std::string& s) override {
+    ++strings;
+    TWriter::WriteWideString(AnsiToWide(s));
+  }
+  void WriteWideString(const WideString& s) override {
+    ++wides;
+    TWriter::WriteWideString(s);
+  }
+  int strings = 0, wides = 0;
+};
+FW_IMPLEMENT_CLASS(TWideOnlyWriter)
+
+TEST(FormText, TextToBinaryWritesThroughTheCallersWriter) {
+  std::string text = Lines({"object A: TA", "  S = 'ab'", "  W = #1060", "  L = (", "    'x')", "  N = 5", "end"});
+  TOwned<TStringStream> in(New<TStringStream>(text));
+  TOwned<TStringStream> out(New<TStringStream>());
+  TOwned<TWideOnlyWriter> writer(New<TWideOnlyWriter>(*out));
+  ObjectTextToBinary(*in, *writer);
+  EXPECT_EQ(writer->strings, 2);
+  EXPECT_EQ(writer->wides, 1);
+  const std::string& bin = out->DataString();
+  // 'ab' went in as a wide string: type 18, length 2, UTF-16 units.
+  EXPECT_NE(bin.find(std::string("\x01S\x12\x02\0\0\0a\0b\0", 11)), std::string::npos);
+  EXPECT_EQ(ObjectBinaryToText(bin), text);
+}
+
+TEST(FormText, SkipLineGivesUpTheRestOfTheLineAndAlwaysMovesOn) {
+  TOwned<TParser> p(New<TParser>(std::string("a b c\r\nd 'open\r\nz\n\nlast")));
+  EXPECT_EQ(p->SkipLine(), toSymbol);
+  EXPECT_EQ(p->TokenString(), "d");
+  EXPECT_THROW(p->NextToken(), EParserError);  // after the error the reading stands inside the line
+  EXPECT_EQ(p->SkipLine(), toSymbol);
+  EXPECT_EQ(p->TokenString(), "z");
+  EXPECT_EQ(p->SourceLine(), 3);
+  EXPECT_EQ(p->SkipLine(), toSymbol);  // the empty line is passed too
+  EXPECT_EQ(p->TokenString(), "last");
+  EXPECT_EQ(p->SourceLine(), 5);
+  EXPECT_EQ(p->SkipLine(), toEOF);
+  EXPECT_EQ(p->SkipLine(), toEOF);
 }
 
 TEST(FormText, ParserErrorsNameTheLine) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Filer.h"
+#include "FontCharsets.h"
 #include "IdentMaps.h"
 #include "ObjectConvert.h"
 #include "SysUtils.h"
@@ -166,6 +167,25 @@ TEST(IdentMapLookup, MapsWorkBothWays) {
   EXPECT_EQ(name, "shSystem");
   EXPECT_FALSE(IntToIdent(1, name, kShades));
   EXPECT_FALSE(FindIdentToInt(nullptr, "shDark", v));
+}
+
+TEST(IdentMapLookup, CharsetsAreNamedByTheSystemIdentifiers) {
+  struct Case {
+    std::int64_t charset;
+    const char* ident;
+  } cases[] = {{0, "ANSI_CHARSET"},      {1, "DEFAULT_CHARSET"},      {177, "HEBREW_CHARSET"},
+               {204, "RUSSIAN_CHARSET"}, {238, "EASTEUROPE_CHARSET"}, {255, "OEM_CHARSET"}};
+  for (const Case& c : cases) {
+    std::string ident;
+    EXPECT_TRUE(CharsetToIdent(c.charset, ident));
+    EXPECT_EQ(ident, c.ident);
+    std::int64_t back = -1;
+    EXPECT_TRUE(IdentToCharset(c.ident, back));
+    EXPECT_EQ(back, c.charset);
+  }
+  std::string ident;
+  EXPECT_FALSE(CharsetToIdent(3, ident));  // a number without a name
+  EXPECT_FALSE(CharsetToIdent(204 + 256, ident));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "ExtCtrls.h"
 #include "Forms.h"
+#include "ObjectConvert.h"
 #include "StdCtrls.h"
 
 namespace {
@@ -172,3 +173,44 @@ TEST(FormStreamTest, AFormClassWithoutResourceRaises) {
 }
 
 }  // namespace
+
+namespace {
+
+class TTestFrame : public TCustomFrame {
+  FW_CLASS(TTestFrame, TCustomFrame)
+ public:
+  explicit TTestFrame(TComponent* owner) : TCustomFrame(owner) {}
+  TLabel* Label1 = nullptr;
+};
+
+}  // namespace
+
+FW_BEGIN_CLASS(TTestFrame)
+  FW_FIELD(Label1)
+FW_END_CLASS
+
+TEST(FormStreamTest, AnInlineFrameOwnsTheComponentsInsideIt) {
+  InitForms();
+  RegisterClasses({&TTestFrame::StaticClass()});
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(nullptr));
+  const std::string data = ObjectTextToBinary(
+      "object Host: TForm\r\n"
+      "  inline Frame1: TTestFrame\r\n"
+      "    Left = 4\r\n"
+      "    object Label1: TLabel\r\n"
+      "      Caption = 'In the frame'\r\n"
+      "    end\r\n"
+      "  end\r\n"
+      "end\r\n");
+  ReadComponentData(data.data(), data.size(), form.get());
+  auto* frame = dynamic_cast<TTestFrame*>(form->FindComponent("Frame1"));
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->Parent(), form.get());
+  EXPECT_EQ(frame->GetLeft(), 4);
+  ASSERT_NE(frame->Label1, nullptr);
+  EXPECT_EQ(frame->Label1->Owner(), frame);
+  EXPECT_EQ(frame->Label1->Parent(), frame);
+  EXPECT_EQ(frame->Label1->GetCaption(), "In the frame");
+  EXPECT_EQ(form->FindComponent("Label1"), nullptr);
+  UnRegisterClass(TTestFrame::StaticClass());
+}

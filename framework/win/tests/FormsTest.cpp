@@ -4,6 +4,7 @@
 #include <atomic>
 #include <thread>
 
+#include "ExtCtrls.h"
 #include "Forms.h"
 #include "PumpingWait.h"
 #include "StdCtrls.h"
@@ -321,3 +322,62 @@ TEST_F(FormsTest, CloseQueryCanRefuseAndClosingTheMainFormEndsRun) {
 }
 
 }  // namespace
+
+TEST_F(FormsTest, ScreenFontsAndTheHintWindowDrawingWithTheHintFont) {
+  for (TFont* font : {Screen->IconFont(), Screen->HintFont(), Screen->MenuFont()}) {
+    ASSERT_NE(font, nullptr);
+    EXPECT_FALSE(font->GetName().empty());
+  }
+  TOwned<THintWindow> hint(New<THintWindow>(nullptr));
+  EXPECT_EQ(hint->TextFont(), Screen->HintFont());
+  const int height = Screen->HintFont()->GetHeight();
+  const RECT small = hint->CalcHintRect(400, "Hint text");
+  Screen->HintFont()->SetHeight(height * 3);
+  const RECT large = hint->CalcHintRect(400, "Hint text");
+  Screen->HintFont()->SetHeight(height);
+  EXPECT_GT(large.bottom, small.bottom * 2);
+}
+
+TEST_F(FormsTest, ScaleByScalesTheTreeAndAFormKeepsItsPosition) {
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(nullptr));
+  form->SetBounds(50, 60, 400, 300);
+  form->SetClientWidth(380);
+  form->SetClientHeight(250);
+  form->GetFont()->SetHeight(-15);
+  auto* panel = New<TPanel>(form.get());
+  panel->SetParent(form.get());
+  panel->SetBounds(10, 20, 200, 100);
+  auto* own = New<TButton>(form.get());  // a font of its own
+  own->SetParent(panel);
+  own->SetBounds(5, 10, 80, 25);
+  own->GetFont()->SetHeight(-20);
+  auto* follower = New<TButton>(form.get());  // the parent's font
+  follower->SetParent(panel);
+  form->ScaleBy(4, 5);
+  EXPECT_EQ(form->GetLeft(), 50);
+  EXPECT_EQ(form->GetTop(), 60);
+  EXPECT_EQ(form->ClientWidth(), 304);
+  EXPECT_EQ(form->ClientHeight(), 200);
+  EXPECT_EQ(form->GetFont()->GetHeight(), -12);
+  EXPECT_EQ(panel->BoundsRect().left, 8);
+  EXPECT_EQ(panel->BoundsRect().top, 16);
+  EXPECT_EQ(panel->GetWidth(), 160);
+  EXPECT_EQ(own->BoundsRect().left, 4);
+  EXPECT_EQ(own->GetWidth(), 64);
+  EXPECT_EQ(own->GetFont()->GetHeight(), -16);
+  EXPECT_EQ(follower->GetFont()->GetHeight(), -12);
+  form->ScaleBy(1, 0);  // no scale: nothing changes
+  EXPECT_EQ(panel->GetWidth(), 160);
+}
+
+TEST_F(FormsTest, RightToLeftFormWindowStyle) {
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(nullptr));
+  EXPECT_EQ(form->GetBiDiMode(), bdLeftToRight);
+  const PropInfo* prop = GetPropInfo(form.get(), "BiDiMode");
+  ASSERT_NE(prop, nullptr);
+  SetOrdProp(form.get(), *prop, bdRightToLeft);  // as form data sets it, before the window exists
+  EXPECT_TRUE(GetWindowLongPtrA(form->Handle(), GWL_EXSTYLE) & WS_EX_LAYOUTRTL);
+  EXPECT_TRUE(GetWindowLongPtrA(form->Handle(), GWL_EXSTYLE) & WS_EX_RTLREADING);
+  form->SetBiDiMode(bdLeftToRight);
+  EXPECT_FALSE(GetWindowLongPtrA(form->Handle(), GWL_EXSTYLE) & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING));
+}

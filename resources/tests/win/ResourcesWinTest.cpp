@@ -108,4 +108,31 @@ TEST(ProgramResources, StringsFormPicturesIconManifestAndVersion) {
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
+TEST(ProgramResources, TheTreeViewsStripsButtonsAndCursors) {
+  HINSTANCE self = GetModuleHandleA(nullptr);
+  struct {
+    const char* name;
+    LONG width, height;
+    WORD bits;  // 8: a palette the system colours are mapped into
+  } const kBitmaps[] = {
+      {"VT_CHECK_LIGHT", 25 * 16, 16, 8}, {"VT_CHECK_DARK", 25 * 16, 16, 8}, {"VT_TICK_LIGHT", 25 * 16, 16, 8},
+      {"VT_TICK_DARK", 25 * 16, 16, 8},   {"VT_FLAT", 25 * 16, 16, 8},       {"VT_XP", 25 * 16, 16, 24},
+      {"VT_UTILITIES", 9 * 16, 16, 8},    {"VT_XPBUTTONPLUS", 9, 9, 24},     {"VT_XPBUTTONMINUS", 9, 9, 24},
+      {"VT_MOVEALL", 32, 32, 24},         {"VT_MOVEEW", 32, 32, 24},         {"VT_MOVENS", 32, 32, 24},
+  };
+  for (const auto& b : kBitmaps) {
+    HRSRC found = FindResourceA(self, b.name, MAKEINTRESOURCEA(2));  // RT_BITMAP
+    ASSERT_NE(found, nullptr) << b.name;
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(self, found)));
+    EXPECT_EQ(header->biWidth, b.width) << b.name;
+    EXPECT_EQ(header->biHeight, b.height) << b.name;
+    EXPECT_EQ(header->biBitCount, b.bits) << b.name;
+  }
+  for (const char* name : {"VT_MOVEALL", "VT_MOVEEW", "VT_MOVENS", "VT_MOVEN", "VT_MOVES", "VT_MOVEE", "VT_MOVEW",
+                           "VT_MOVENE", "VT_MOVENW", "VT_MOVESE", "VT_MOVESW"}) {
+    HCURSOR cursor = LoadCursorA(self, name);
+    EXPECT_NE(cursor, nullptr) << name;
+  }
+}
+
 }  // namespace

@@ -77,7 +77,7 @@ TEST(LangData, NativeGermanAndRussianFilesLoadBackInFormats1To7) {
       EXPECT_EQ(close->GetValue(2)->WideText(), u"Вы действительно хотите закрыть Pellory?");
       EXPECT_EQ(close->GetValue(2)->Stamp(), 92);
       TLResPropertyItem* items = store->FindPropertyByID(8);
-      EXPECT_EQ(items->GetFullName(), "TWizardForm.rgConnectionType.Items");
+      EXPECT_EQ(items->GetFullName(), "WizardForm.rgConnectionType.Items.Strings");
       EXPECT_EQ(items->GetValueKind(), lvkWideString4);
       EXPECT_EQ(items->GetValue(2)->WideText(), u"Кабель передачи данных\r\nИнфракрасный порт\r\nBluetooth");
       EXPECT_EQ(store->FindPropertyByID(5)->GetValue(1)->WideText(), u"Abbrechen");

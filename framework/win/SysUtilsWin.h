@@ -1,0 +1,16 @@
+// The Win32 half of the system routines: the platform and version variables
+// (Win32Platform, Win32MajorVersion, Win32MinorVersion of SysUtils.h) from
+// the system, and the framework's error for a failed system call.
+#pragma once
+
+#include <windows.h>
+
+// Reads the platform and version variables from GetVersionExA; leaves them
+// unchanged when the query fails. InitWin32Platform calls it; calling it again
+// reads them again.
+void InitPlatformVersion();
+
+// Raises EOSError for the calling thread's last system error: "System Error.
+// Code: N." and the system's text, the code in ErrorCode.
+[[noreturn]] void RaiseLastOSError();
+[[noreturn]] void RaiseOSError(DWORD code);

@@ -1,0 +1,336 @@
+#include "VirtualTreesWin.h"
+
+#include <ole2.h>
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "MappedBitmaps.h"
+#include "SysUtils.h"
+#include "SysUtilsWin.h"
+#include "Themes.h"
+#include "Thread.h"
+
+FW_IMPLEMENT_CLASS(TBaseVirtualTree)
+FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
+
+TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {}
+
+TCustomVirtualStringTree::TCustomVirtualStringTree(TComponent* owner) : TBaseVirtualTree(owner) {}
+
+bool IsWinNT = false;
+bool IsWin2K = false;
+bool IsWinXP = false;
+
+TImageList* LightCheckImages = nullptr;
+TImageList* DarkCheckImages = nullptr;
+TImageList* LightTickImages = nullptr;
+TImageList* DarkTickImages = nullptr;
+TImageList* FlatImages = nullptr;
+TImageList* XPImages = nullptr;
+TImageList* UtilityImages = nullptr;
+
+namespace {
+
+TImageList** const kImageLists[kTreeImageListCount] = {
+    &LightCheckImages, &DarkCheckImages, &LightTickImages, &DarkTickImages, &FlatImages, &XPImages, &UtilityImages};
+constexpr const char* kImageListResources[kTreeImageListCount] = {
+    "VT_CHECK_LIGHT", "VT_CHECK_DARK", "VT_TICK_LIGHT", "VT_TICK_DARK", "VT_FLAT", "VT_XP", "VT_UTILITIES"};
+constexpr int kXPList = 5;
+
+int g_initCount = 0;
+TCriticalSection* g_lock = nullptr;
+bool g_oleInitialized = false;
+bool g_timerPeriod = false;
+bool g_themeLoaded = false;
+Win32ClipboardFormatApi g_formatApi;
+
+HINSTANCE TreeModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&TreeModule), &module))
+    module = GetModuleHandleA(nullptr);
+  return module;
+}
+
+// Undoes whatever start-up got done, in shut-down order.
+void ReleaseUnitResources() {
+  FreeClipboardFormats();
+  if (GetClipboardFormatApi() == &g_formatApi) SetClipboardFormatApi(nullptr);
+  ForgetVirtualTreeFormats();
+  if (g_timerPeriod) timeEndPeriod(1);
+  g_timerPeriod = false;
+  for (TImageList** list : kImageLists) FreeAndNil(*list);
+  if (g_oleInitialized) OleUninitialize();
+  g_oleInitialized = false;
+  FreeAndNil(g_lock);
+  if (g_themeLoaded) FreeThemeLibrary();
+  g_themeLoaded = false;
+}
+
+void StartUnit() {
+  g_lock = New<TCriticalSection>();
+  MMXAvailable();
+  if (Win32Platform == 0) InitPlatformVersion();
+  IsWinNT = Win32Platform == PlatformNT;
+  IsWin2K = IsNTVersionAtLeast(5, 0);
+  // XP and every later version: 5.1, 5.2, 6.x and 10.0.
+  IsWinXP = IsNTVersionAtLeast(5, 1);
+
+  const HRESULT ole = OleInitialize(nullptr);
+  if (FAILED(ole)) RaiseOSError(static_cast<DWORD>(ole));
+  g_oleInitialized = true;
+
+  if (!GetClipboardFormatApi()) SetClipboardFormatApi(&g_formatApi);
+  CF_VTREFERENCE = GetClipboardFormatApi()->Register("Virtual Tree Reference");
+
+  const UINT colour = IsWinNT ? ILC_COLOR32 : ILC_COLOR16;
+  for (int i = 0; i < kTreeImageListCount; ++i) {
+    TImageList* list = New<TImageList>(nullptr);
+    *kImageLists[i] = list;
+    list->SetHandle(ImageList_Create(16, 16, ILC_MASK | colour, 0, 8));
+    LoadImageListStrip(list, kImageListResources[i], i != kXPList);
+  }
+
+  timeBeginPeriod(1);
+  g_timerPeriod = true;
+
+  CreateClipboardFormats();
+
+  if (IsWinXP) {
+    InitThemeLibrary();
+    g_themeLoaded = true;
+  }
+
+  RegisterVirtualTreeFormats(TBaseVirtualTree::StaticClass(), TCustomVirtualStringTree::StaticClass());
+}
+
+}  // namespace
+
+void InitVirtualTrees() {
+  if (++g_initCount != 1) return;
+  try {
+    StartUnit();
+  } catch (...) {
+    ReleaseUnitResources();
+    g_initCount = 0;
+    throw;
+  }
+}
+
+void DoneVirtualTrees() {
+  if (g_initCount == 0 || --g_initCount != 0) return;
+  ReleaseUnitResources();
+}
+
+bool VirtualTreesInitialized() {
+  return g_initCount > 0;
+}
+
+TImageList* TreeImageList(int index) {
+  return index >= 0 && index < kTreeImageListCount ? *kImageLists[index] : nullptr;
+}
+
+const char* TreeImageListResource(int index) {
+  return index >= 0 && index < kTreeImageListCount ? kImageListResources[index] : nullptr;
+}
+
+void LoadImageListStrip(TCustomImageList* list, const char* name, bool remap) {
+  if (!list) return;
+  struct Hold {
+    TCriticalSection* lock;
+    explicit Hold(TCriticalSection* l) : lock(l) {
+      if (lock) lock->Acquire();
+    }
+    ~Hold() {
+      if (lock) lock->Release();
+    }
+  } hold(g_lock);
+  const HINSTANCE module = TreeModule();
+  HBITMAP strip = remap ? CreateMappedRes(module, name) : LoadBitmapA(module, name);
+  list->Clear();
+  if (!strip) return;
+  BITMAP info{};
+  GetObjectA(strip, sizeof info, &info);
+  const int cell = info.bmHeight;
+  if (cell > 0 && info.bmWidth >= cell) {
+    list->SetWidth(cell);
+    list->SetHeight(cell);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, strip);
+    const COLORREF mask = GetPixel(dc, 0, 0);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    // The list cuts the strip into bitmap width div cell size images.
+    ImageList_AddMasked(list->Handle(), strip, mask);
+  }
+  DeleteObject(strip);
+}
+
+void ReloadTreeImageLists() {
+  for (int i = 0; i < kTreeImageListCount; ++i)
+    if (i != kXPList && *kImageLists[i]) LoadImageListStrip(*kImageLists[i], kImageListResources[i], true);
+}
+
+std::uint32_t ColorToImageListRGB(TColor color) {
+  if (color == clNone) return CLR_NONE;
+  if (color == clDefault) return CLR_DEFAULT;
+  return ColorToRGB(color);
+}
+
+// --- Drawing ---------------------------------------------------------------------------------------
+
+namespace {
+
+const wchar_t* Wide(std::u16string_view text) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  return reinterpret_cast<const wchar_t*>(text.data());
+}
+
+int TextWidth(HDC dc, std::u16string_view text) {
+  SIZE size{};
+  if (!text.empty()) GetTextExtentPoint32W(dc, Wide(text), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
+}  // namespace
+
+void DrawWideTextLines(HDC dc, std::u16string_view text, bool measureWidth, UINT flags, RECT& bounds) {
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  const int lineHeight = metrics.tmHeight;
+  const bool measuring = (flags & DT_CALCRECT) != 0;
+
+  int x = bounds.left;
+  UINT align = TA_LEFT;
+  if (flags & DT_RIGHT) {
+    x = bounds.right;
+    align = TA_RIGHT;
+  } else if (flags & DT_CENTER) {
+    x = (bounds.left + bounds.right) / 2;
+    align = TA_CENTER;
+  }
+  int y = bounds.top;
+  if ((flags & DT_VCENTER) && !measuring) y = (bounds.top + bounds.bottom - lineHeight) / 2;
+  UINT options = 0;
+  if (!(flags & DT_NOCLIP)) options |= ETO_CLIPPED;
+  if (flags & DT_RTLREADING) options |= ETO_RTLREADING;
+
+  std::vector<std::u16string_view> lines;
+  if (flags & DT_SINGLELINE)
+    lines.push_back(text);
+  else
+    lines = SplitWideTextLines(text);
+
+  const UINT oldAlign = measuring ? 0 : SetTextAlign(dc, (GetTextAlign(dc) & ~(TA_CENTER | TA_RIGHT)) | align);
+  int widest = 0;
+  for (std::u16string_view line : lines) {
+    if (measuring) {
+      widest = std::max(widest, TextWidth(dc, line));
+    } else {
+      if (y >= bounds.bottom) break;
+      RECT clip = (flags & DT_SINGLELINE) ? bounds : RECT{bounds.left, y, bounds.right, y + lineHeight};
+      ExtTextOutW(dc, x, y, options, &clip, Wide(line), static_cast<UINT>(line.size()), nullptr);
+    }
+    y += lineHeight;
+  }
+  if (measuring) {
+    bounds.bottom = y;
+    if (measureWidth) bounds.right = bounds.left + widest;
+  } else if (oldAlign != GDI_ERROR) {
+    SetTextAlign(dc, oldAlign);
+  }
+}
+
+std::u16string ShortenWideText(HDC dc, std::u16string_view text, int width, int ellipsisWidth, bool rightToLeft) {
+  return ShortenWideText([dc](std::u16string_view part) { return TextWidth(dc, part); }, text, width, ellipsisWidth,
+                         rightToLeft && !IsWin2K);
+}
+
+namespace {
+
+struct DibRows {
+  std::uint8_t* bits = nullptr;
+  int width = 0, height = 0;
+  std::ptrdiff_t stride = 0;
+  bool bottomUp = false;
+  std::uint32_t* Row(int y) const {
+    const int row = bottomUp ? height - 1 - y : y;
+    return reinterpret_cast<std::uint32_t*>(bits + row * stride);
+  }
+};
+
+// The 32-bit DIB section selected into the context.
+bool DibOf(HDC dc, DibRows& rows) {
+  if (!dc) return false;
+  HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP);
+  DIBSECTION section{};
+  if (!bitmap || GetObjectA(bitmap, sizeof section, &section) != sizeof section) return false;
+  if (!section.dsBm.bmBits || section.dsBm.bmBitsPixel != 32) return false;
+  rows.bits = static_cast<std::uint8_t*>(section.dsBm.bmBits);
+  rows.width = section.dsBm.bmWidth;
+  rows.height = section.dsBm.bmHeight;
+  rows.stride = section.dsBm.bmWidthBytes;
+  rows.bottomUp = section.dsBmih.biHeight > 0;
+  // The system reports a positive height for top-down sections too: find
+  // where the pixel at device (0, 0) lives by marking both end rows.
+  POINT origin{0, 0};
+  if (rows.height > 1 && DPtoLP(dc, &origin, 1)) {
+    std::uint32_t* first = rows.Row(0);
+    std::uint32_t* last = rows.Row(rows.height - 1);
+    const std::uint32_t savedFirst = *first, savedLast = *last;
+    GdiFlush();
+    *first = 0x00123456;
+    *last = 0x00654321;
+    const COLORREF probe = GetPixel(dc, origin.x, origin.y);
+    *first = savedFirst;
+    *last = savedLast;
+    if (probe == RGB(0x65, 0x43, 0x21)) rows.bottomUp = !rows.bottomUp;  // the other end is the top
+  }
+  return true;
+}
+
+}  // namespace
+
+void AlphaBlendRect(HDC source, HDC destination, const RECT& bounds, POINT target, int mode, int constantAlpha,
+                    int bias) {
+  if (bounds.right <= bounds.left || bounds.bottom <= bounds.top || mode < 0 || mode > 3) return;
+  DibRows dst, src;
+  if (!DibOf(destination, dst)) return;
+  const bool needsSource = mode != 3;
+  if (needsSource && !DibOf(source, src)) return;
+  GdiFlush();
+  // Clip the rectangle to the destination (and the source) bitmap.
+  const int tx = static_cast<int>(target.x), ty = static_cast<int>(target.y);
+  int x0 = 0, y0 = 0, x1 = bounds.right - bounds.left, y1 = bounds.bottom - bounds.top;
+  x0 = std::max(x0, -tx);
+  y0 = std::max(y0, -ty);
+  x1 = std::min(x1, dst.width - tx);
+  y1 = std::min(y1, dst.height - ty);
+  if (needsSource) {
+    x0 = std::max(x0, -static_cast<int>(bounds.left));
+    y0 = std::max(y0, -static_cast<int>(bounds.top));
+    x1 = std::min(x1, src.width - static_cast<int>(bounds.left));
+    y1 = std::min(y1, src.height - static_cast<int>(bounds.top));
+  }
+  if (x1 <= x0 || y1 <= y0) return;
+  for (int y = y0; y < y1; ++y) {
+    std::uint32_t* d = dst.Row(ty + y) + tx + x0;
+    const std::uint32_t* s = needsSource ? src.Row(bounds.top + y) + bounds.left + x0 : nullptr;
+    AlphaBlendLine(s, d, x1 - x0, mode, constantAlpha, bias);
+  }
+}
+
+// --- Clipboard format names ------------------------------------------------------------------------
+
+std::uint16_t Win32ClipboardFormatApi::Register(const std::string& name) {
+  return static_cast<std::uint16_t>(RegisterClipboardFormatA(name.c_str()));
+}
+
+std::string Win32ClipboardFormatApi::Name(std::uint16_t id) {
+  char buffer[2049];
+  const int n = GetClipboardFormatNameA(id, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}

@@ -1,0 +1,101 @@
+// The tree view's unit, Win32 half: the tree classes, the unit's start-up and
+// shut-down with the process-wide resources (OLE, the timer resolution, the
+// seven image lists, the clipboard formats, the visual-styles library), and
+// the routines that draw through GDI.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Controls.h"
+#include "Graphics.h"
+#include "ImgList.h"
+#include "VirtualTrees.h"
+
+// The base of every virtual tree: a windowed control that paints itself.
+class TBaseVirtualTree : public TCustomControl {
+  FW_CLASS(TBaseVirtualTree, TCustomControl)
+ public:
+  explicit TBaseVirtualTree(TComponent* owner);
+};
+
+// The tree whose nodes carry text in columns.
+class TCustomVirtualStringTree : public TBaseVirtualTree {
+  FW_CLASS(TCustomVirtualStringTree, TBaseVirtualTree)
+ public:
+  explicit TCustomVirtualStringTree(TComponent* owner);
+};
+
+// --- The unit --------------------------------------------------------------------------------------
+
+// Start-up, in this order: the global lock, the MMX flag, the platform flags,
+// OleInitialize (a failure raises EOSError), the "Virtual Tree Reference"
+// format, the seven image lists, timeBeginPeriod(1), the format list, the
+// visual-styles library (on NT from version 5.1 on), the tree formats. Counted:
+// only the first of several calls does the work. A failing step undoes the
+// steps before it and passes the error on.
+void InitVirtualTrees();
+// Shut-down, reversing start-up; the last of the counted calls does the work.
+void DoneVirtualTrees();
+bool VirtualTreesInitialized();
+
+// The platform flags: the NT line; NT from version 5; NT from version 5.1 (XP
+// or later, Vista and 10 included).
+extern bool IsWinNT;
+extern bool IsWin2K;
+extern bool IsWinXP;
+
+// The seven 16 x 16 image lists, in this order (null outside start-up and
+// shut-down): light check marks, dark check marks, light ticks, dark ticks,
+// flat, themed look (no colour remapping), utilities.
+constexpr int kTreeImageListCount = 7;
+extern TImageList* LightCheckImages;
+extern TImageList* DarkCheckImages;
+extern TImageList* LightTickImages;
+extern TImageList* DarkTickImages;
+extern TImageList* FlatImages;
+extern TImageList* XPImages;
+extern TImageList* UtilityImages;
+TImageList* TreeImageList(int index);          // 0..6, else null
+const char* TreeImageListResource(int index);  // "VT_CHECK_LIGHT" ... "VT_UTILITIES"
+
+// Fills `list` from the bitmap strip resource `name` of the module that
+// holds the tree classes: cells as wide as the bitmap is high, cut from left
+// to right, masked with the colour of the top-left pixel. With `remap`, a
+// strip of 8 bits per pixel or less gets the system's colours for white,
+// silver, grey and black. A missing resource leaves the list empty.
+void LoadImageListStrip(TCustomImageList* list, const char* name, bool remap);
+// Refills lists 0 to 4 and 6 with remapping (after the system colours changed).
+void ReloadTreeImageLists();
+
+// The colour for an image list: clNone gives CLR_NONE (0xFFFFFFFF), clDefault
+// CLR_DEFAULT (0xFF000000), others their RGB value.
+std::uint32_t ColorToImageListRGB(TColor color);
+
+// --- Drawing ---------------------------------------------------------------------------------------
+
+// Draws wide text with ExtTextOutW, line by line (or as one line with
+// DT_SINGLELINE), one font height apart. Honours DT_CENTER, DT_RIGHT,
+// DT_VCENTER, DT_NOCLIP, DT_RTLREADING and DT_CALCRECT; with DT_CALCRECT
+// nothing is drawn: the bottom becomes the y below the last line and, with
+// `measureWidth`, the right edge left plus the widest line.
+void DrawWideTextLines(HDC dc, std::u16string_view text, bool measureWidth, UINT flags, RECT& bounds);
+// ShortenWideText measured in the DC's font; "..." goes in front for
+// right-to-left text on systems before NT 5.
+std::u16string ShortenWideText(HDC dc, std::u16string_view text, int width, int ellipsisWidth, bool rightToLeft);
+// Blends `bounds` of the 32-bit DIB section selected into `source` onto the
+// one in `destination` at `target` (mode 3 needs no source), with the line
+// modes of AlphaBlendLine. Nothing for an empty rectangle, a context without
+// a 32-bit DIB section, or a rectangle outside the bitmaps (it is clipped).
+void AlphaBlendRect(HDC source, HDC destination, const RECT& bounds, POINT target, int mode, int constantAlpha,
+                    int bias);
+
+// The system's clipboard format names (RegisterClipboardFormatA, GetClipboardFormatNameA).
+class Win32ClipboardFormatApi : public ClipboardFormatApi {
+ public:
+  std::uint16_t Register(const std::string& name) override;
+  std::string Name(std::uint16_t id) override;
+};
