@@ -84,6 +84,12 @@ void TComponent::SetReference(bool enable) {
 void TComponent::Insert(TComponent* component) {
   components_.push_back(component);
   component->owner_ = this;
+  if (state_.Contains(csDesigning)) component->SetDesigning(true);
+}
+
+void TComponent::SetDesigning(bool on) {
+  SetState(csDesigning, on);
+  for (TComponent* c : components_) c->SetDesigning(on);
 }
 
 void TComponent::Remove(TComponent* component) {

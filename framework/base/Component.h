@@ -82,6 +82,9 @@ class TComponent : public TPersistent {
 
   // State changes made by the form reader and writer.
   void SetState(TComponentStateItem item, bool on);
+  // Marks (or unmarks) this component and the ones it owns as being designed.
+  // A component inserted into a designed owner is designed too.
+  void SetDesigning(bool on);
 
  protected:
   virtual void Notification(TComponent* component, TOperation operation);

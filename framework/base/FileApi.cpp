@@ -1,9 +1,11 @@
 #include "FileApi.h"
 
 #include <sys/stat.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #if defined(_WIN32)
 #include <io.h>
 #else
@@ -90,4 +92,63 @@ bool FileExists(const std::string& name) {
 }
 bool DeleteFile(const std::string& name) {
   return GetFileApi().DeleteFile(name);
+}
+
+void MemoryFileApi::Add(const std::string& name, std::string bytes) {
+  std::lock_guard<std::mutex> guard(lock_);
+  files_[name] = std::move(bytes);
+}
+
+FileApi::Handle MemoryFileApi::Open(const std::string& name, unsigned mode, std::string& error) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = files_.find(name);
+  if ((mode & 0xFF00) == fmCreate || (mode & 3) != fmOpenRead) {
+    error = "Access denied";
+    return nullptr;
+  }
+  if (it == files_.end()) {
+    error = "File not found";
+    return nullptr;
+  }
+  return new OpenFile{it->second, 0};  // a copy: the file may be replaced while open
+}
+
+void MemoryFileApi::Close(Handle h) {
+  delete static_cast<OpenFile*>(h);
+}
+
+std::int64_t MemoryFileApi::Read(Handle h, void* buffer, std::size_t count) {
+  auto* f = static_cast<OpenFile*>(h);
+  std::size_t n = f->position < f->bytes.size() ? std::min(count, f->bytes.size() - f->position) : 0;
+  if (n) std::memcpy(buffer, f->bytes.data() + f->position, n);
+  f->position += n;
+  return static_cast<std::int64_t>(n);
+}
+
+std::int64_t MemoryFileApi::Write(Handle, const void*, std::size_t) {
+  return -1;
+}
+
+std::int64_t MemoryFileApi::Seek(Handle h, std::int64_t offset, SeekOrigin origin) {
+  auto* f = static_cast<OpenFile*>(h);
+  std::int64_t base = origin == SeekOrigin::Beginning ? 0
+                      : origin == SeekOrigin::Current ? static_cast<std::int64_t>(f->position)
+                                                      : static_cast<std::int64_t>(f->bytes.size());
+  if (offset < -base || offset > INT64_MAX - base) return -1;
+  f->position = static_cast<std::size_t>(base + offset);
+  return base + offset;
+}
+
+bool MemoryFileApi::SetSize(Handle, std::int64_t) {
+  return false;
+}
+
+bool MemoryFileApi::FileExists(const std::string& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return files_.count(name) != 0;
+}
+
+bool MemoryFileApi::DeleteFile(const std::string& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return files_.erase(name) != 0;
 }

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 
 // File open modes (the access in the low bits, the sharing in bits 4-6).
@@ -43,3 +45,26 @@ void SetFileApi(FileApi* api);
 
 bool FileExists(const std::string& name);
 bool DeleteFile(const std::string& name);
+
+// Read-only files held in memory, for tests and fuzz targets that feed a
+// reader of files without touching the disk. Names match exactly.
+class MemoryFileApi : public FileApi {
+ public:
+  void Add(const std::string& name, std::string bytes);
+  Handle Open(const std::string& name, unsigned mode, std::string& error) override;
+  void Close(Handle h) override;
+  std::int64_t Read(Handle h, void* buffer, std::size_t count) override;
+  std::int64_t Write(Handle h, const void* buffer, std::size_t count) override;
+  std::int64_t Seek(Handle h, std::int64_t offset, SeekOrigin origin) override;
+  bool SetSize(Handle h, std::int64_t size) override;
+  bool FileExists(const std::string& name) override;
+  bool DeleteFile(const std::string& name) override;
+
+ private:
+  struct OpenFile {
+    std::string bytes;
+    std::size_t position = 0;
+  };
+  std::mutex lock_;
+  std::map<std::string, std::string> files_;
+};

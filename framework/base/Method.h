@@ -4,6 +4,7 @@
 // reader pass around; its `sig` identifies the delegate type.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 struct MethodRef {
@@ -95,3 +96,6 @@ struct MethodOf<R (C::*)(A...) const> {
 
 class TObject;
 using TNotifyEvent = Method<void(TObject*)>;
+// A help request (a help command and its data); clearing callHelp keeps the
+// application from performing it itself. The result tells whether it was served.
+using THelpEvent = Method<bool(std::uint16_t command, std::intptr_t data, bool& callHelp)>;

@@ -38,7 +38,6 @@ constexpr TModalResult mrNone = 0, mrOk = 1, mrCancel = 2, mrAbort = 3, mrRetry 
 using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
 using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
-using THelpEvent = Method<bool(std::uint16_t command, std::intptr_t data, bool& callHelp)>;
 using TMessageEvent = Method<void(MSG& msg, bool& handled)>;
 
 // Reads the form resources of `instance`'s classes below `stopClass`, from

@@ -117,6 +117,19 @@ void Framework(const fs::path& folder) {
   Seed(folder, "fuzz_res_string_block", {block, std::string("\x02\x00h\x00i\x00", 6)});
 }
 
+// Help-project map files (the main file, then include files after "\xFF\xFE")
+// and FileData values: a length and 8-byte records.
+void HelpMaps(const fs::path& folder) {
+  Seed(folder, "fuzz_help_map",
+       {"[MAP]\r\n#define IDH_A 10\r\nIDH_B=1a\r\nIDH_C $14\r\n; note\r\n[END]\r\n",
+        "[MAP]\n#include b.h\nIDH_MAIN 1\n\xFF\xFEIDH_B 2\n#include c.h\n\xFF\xFE#define IDH_C 3\n#include a.h\n"});
+  std::string table;
+  ByteWriter t(table);
+  t.U32LE(16u);
+  for (std::uint32_t v : {0xFFFFFFF0u, 10u, 17u, 20u}) t.U32LE(v);
+  Seed(folder, "fuzz_help_file_data", {table, std::string(4, '\0')});
+}
+
 void SetValue(TLResItem* item, int index, const std::u16string& text) {
   TLResValue* v = item->GetValue(index);
   v->SetWideText(text);
@@ -322,6 +335,7 @@ int main(int argc, char** argv) {
   const fs::path folder = argv[1];
   try {
     Framework(folder);
+    HelpMaps(folder);
     Localization(folder);
     Unicode(folder);
     ErrorReport(folder);

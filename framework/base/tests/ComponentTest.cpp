@@ -145,6 +145,22 @@ TEST(Component, CreatedByClassWithOwner) {
   EXPECT_EQ(h->ComponentCount(), 1);
 }
 
+TEST(Component, DesigningReachesOwnedComponentsAndNewOnes) {
+  TOwned<THolder> h(New<THolder>(nullptr));
+  TPart* before = New<TPart>(h.get());
+  TPart* grandchild = New<TPart>(before);
+  h->SetDesigning(true);
+  for (TComponent* c :
+       {static_cast<TComponent*>(h.get()), static_cast<TComponent*>(before), static_cast<TComponent*>(grandchild)})
+    EXPECT_TRUE(c->ComponentState().Contains(csDesigning));
+  TPart* after = New<TPart>(h.get());
+  EXPECT_TRUE(after->ComponentState().Contains(csDesigning)) << "known while the new component is made";
+  h->SetDesigning(false);
+  EXPECT_FALSE(grandchild->ComponentState().Contains(csDesigning));
+  TOwned<THolder> running(New<THolder>(nullptr));
+  EXPECT_FALSE(New<TPart>(running.get())->ComponentState().Contains(csDesigning));
+}
+
 TEST(Lists, ObjectListOwnsItsObjects) {
   g_events.clear();
   TObjectList* list = New<TObjectList>();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ExtCtrls.h"
+#include "FormFromText.h"
 #include "Forms.h"
 #include "ImgList.h"
 #include "ObjectConvert.h"
@@ -199,45 +200,33 @@ TEST(WizardLikeFormTest, LoadsWithNamedValuesAndShowsLaidOut) {
 
 namespace {
 
-TForm* ReadForm(const std::string& text) {
-  std::string bin = ObjectTextToBinary(text);
-  TForm* form = TCustomForm::CreateNew<TForm>(Application);
-  try {
-    ReadComponentData(bin.data(), bin.size(), form);
-  } catch (...) {
-    form->Free();
-    throw;
-  }
-  return form;
-}
-
 TEST(WizardLikeFormTest, FormFileSettingsLoad) {
   InitForms();
   TOwned<TForm> form(
-      ReadForm("object F: TForm\r\n"
-               "  BorderIcons = [biSystemMenu, biHelp]\r\n"
-               "  BorderStyle = bsSingle\r\n"
-               "  ClientHeight = 100\r\n"
-               "  ClientWidth = 200\r\n"
-               "  Color = clWindow\r\n"
-               "  Font.Charset = RUSSIAN_CHARSET\r\n"
-               "  KeyPreview = True\r\n"
-               "  OldCreateOrder = False\r\n"
-               "  Scaled = False\r\n"
-               "  ShowHint = True\r\n"
-               "  WindowState = wsNormal\r\n"
-               "  PixelsPerInch = 120\r\n"
-               "  TextHeight = 16\r\n"
-               "  object L: TLabel\r\n"
-               "    Cursor = crHelp\r\n"
-               "    Hint = 'a hint'\r\n"
-               "    Layout = tlCenter\r\n"
-               "    ParentColor = False\r\n"
-               "    Color = clInfoBk\r\n"
-               "    Transparent = True\r\n"
-               "    OnMouseEnter = nil\r\n"
-               "  end\r\n"
-               "end\r\n"));
+      ReadFormText("object F: TForm\r\n"
+                   "  BorderIcons = [biSystemMenu, biHelp]\r\n"
+                   "  BorderStyle = bsSingle\r\n"
+                   "  ClientHeight = 100\r\n"
+                   "  ClientWidth = 200\r\n"
+                   "  Color = clWindow\r\n"
+                   "  Font.Charset = RUSSIAN_CHARSET\r\n"
+                   "  KeyPreview = True\r\n"
+                   "  OldCreateOrder = False\r\n"
+                   "  Scaled = False\r\n"
+                   "  ShowHint = True\r\n"
+                   "  WindowState = wsNormal\r\n"
+                   "  PixelsPerInch = 120\r\n"
+                   "  TextHeight = 16\r\n"
+                   "  object L: TLabel\r\n"
+                   "    Cursor = crHelp\r\n"
+                   "    Hint = 'a hint'\r\n"
+                   "    Layout = tlCenter\r\n"
+                   "    ParentColor = False\r\n"
+                   "    Color = clInfoBk\r\n"
+                   "    Transparent = True\r\n"
+                   "    OnMouseEnter = nil\r\n"
+                   "  end\r\n"
+                   "end\r\n"));
   EXPECT_TRUE(form->GetBorderIcons() == (TBorderIcons{biSystemMenu, biHelp}));
   EXPECT_EQ(form->GetColor(), clWindow);
   EXPECT_EQ(form->GetFont()->GetCharset(), RUSSIAN_CHARSET);
@@ -266,7 +255,7 @@ TEST(WizardLikeFormTest, FormFileSettingsLoad) {
 
   // A colour or cursor name the maps do not know is an error naming the property.
   try {
-    ReadForm("object F: TForm\r\n  Color = clChartreuse\r\nend\r\n")->Free();
+    ReadFormText("object F: TForm\r\n  Color = clChartreuse\r\nend\r\n")->Free();
     ADD_FAILURE() << "no error";
   } catch (const EReadError& e) {
     EXPECT_NE(e.Message.find("F.Color"), std::string::npos) << e.Message;

@@ -1,0 +1,22 @@
+// Windows tests: a form read from form text, owned by the application.
+#pragma once
+
+#include <string>
+
+#include "Filer.h"
+#include "Forms.h"
+#include "ObjectConvert.h"
+
+// The form text turned into binary form data and read into a new TForm
+// (freed again when the reading fails).
+inline TForm* ReadFormText(const std::string& text) {
+  std::string bin = ObjectTextToBinary(text);
+  TForm* form = TCustomForm::CreateNew<TForm>(Application);
+  try {
+    ReadComponentData(bin.data(), bin.size(), form);
+  } catch (...) {
+    form->Free();
+    throw;
+  }
+  return form;
+}
