@@ -183,8 +183,10 @@ void TAnimatedImage::Destroy() {
   OnStop = TNotifyEvent();
   glyph_->OnChange = TNotifyEvent();
   SetActive(false);
-  // The timer's thread ends before anything it may draw with goes away.
-  FreeAndNil(timer_);
+  // The timer's thread ends before anything it may draw with goes away; a
+  // step under way still reaches the timer until Free has waited for it.
+  timer_->Free();
+  timer_ = nullptr;
   picture_ = nullptr;
   FreeAndNil(glyph_);
   inherited::Destroy();
@@ -374,7 +376,8 @@ void TAnimatedImage::SetNumGlyphs(int v) {
   ImageUpdated();
 }
 
-void TAnimatedImage::StepFrame(TObject*) {
+void TAnimatedImage::StepFrame(TObject* sender) {
+  auto* timer = static_cast<TQvTimer*>(sender);
   bool notifyOnMainThread;
   {
     TImageLock hold(this);
@@ -388,7 +391,7 @@ void TAnimatedImage::StepFrame(TObject*) {
   // No lock is held while the main thread is waited for: it may be painting or
   // writing a property, and would wait for this step in turn.
   if (notifyOnMainThread)
-    timer_->CallSynchronized([this] { NotifyFrameChanged(); });
+    timer->CallSynchronized([this] { NotifyFrameChanged(); });
   else
     NotifyFrameChanged();
   TImageLock hold(this);

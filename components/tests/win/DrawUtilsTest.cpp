@@ -202,6 +202,13 @@ BOOL CALLBACK FindInformationBox(HWND w, LPARAM p) {
   return FALSE;
 }
 
+BOOL CALLBACK FindImplementedText(HWND child, LPARAM p) {
+  char text[128] = {};
+  GetWindowTextA(child, text, sizeof text);
+  if (std::string(text).find("implemented") != std::string::npos) *reinterpret_cast<std::string*>(p) = text;
+  return TRUE;
+}
+
 TEST(DrawUtilsTest, NotImplementedShowsTheResourceTextAndAbortsSilently) {
   InitForms();
   EXPECT_EQ(LoadStr(61257), "Function not yet implemented") << "the string table carries it";
@@ -215,15 +222,7 @@ TEST(DrawUtilsTest, NotImplementedShowsTheResourceTextAndAbortsSilently) {
       if (!box) Sleep(10);
     }
     if (!box) return;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM p) -> BOOL {
-          char text[128] = {};
-          GetWindowTextA(child, text, sizeof text);
-          if (std::string(text).find("implemented") != std::string::npos) *reinterpret_cast<std::string*>(p) = text;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&shown));
+    EnumChildWindows(box, &FindImplementedText, reinterpret_cast<LPARAM>(&shown));
     SendMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
   });
   EXPECT_THROW(ReportNotImplemented(), EAbort);
