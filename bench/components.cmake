@@ -10,3 +10,7 @@ if(NOT WIN32 AND NOT PELLORY_FUZZ)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/components/ColorReductionBench.cpp
     LIBS components_core)
 endif()
+# Component benchmarks (Windows: the animation draws through GDI).
+pellory_bench(bench_components_animation WINDOWS_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/components/AnimationBench.cpp
+  LIBS components_win)

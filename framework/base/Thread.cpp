@@ -60,6 +60,8 @@ struct SyncRequest {
   std::exception_ptr error;
   bool done = false;
   std::function<void()> queued;
+  const void* owner = nullptr;  // the object the call belongs to (RemoveQueuedCalls)
+  bool dropped = false;         // removed unrun
 };
 
 struct SyncQueue {
@@ -118,12 +120,16 @@ bool IsMainThread() {
 }
 
 void SynchronizeCall(const std::function<void()>& call) {
+  SynchronizeCallFor(nullptr, call);
+}
+
+bool SynchronizeCallFor(const void* owner, const std::function<void()>& call) {
   if (IsMainThread()) {
     call();
-    return;
+    return true;
   }
   SyncQueue& q = Queue();
-  SyncRequest req{&call, nullptr, false, {}};
+  SyncRequest req{&call, nullptr, false, {}, owner, false};
   {
     std::lock_guard<std::mutex> g(q.lock);
     q.requests.push_back(&req);
@@ -135,6 +141,30 @@ void SynchronizeCall(const std::function<void()>& call) {
     q.done.wait(lk, [&] { return req.done; });
   }
   if (req.error) std::rethrow_exception(req.error);
+  return !req.dropped;
+}
+
+void RemoveQueuedCalls(const void* owner) {
+  if (!owner) return;
+  SyncQueue& q = Queue();
+  {
+    std::lock_guard<std::mutex> g(q.lock);
+    for (auto it = q.requests.begin(); it != q.requests.end();) {
+      SyncRequest* req = *it;
+      if (req->owner != owner) {
+        ++it;
+        continue;
+      }
+      it = q.requests.erase(it);
+      if (!req->call) {
+        delete req;
+        continue;
+      }
+      req->dropped = true;
+      req->done = true;
+    }
+  }
+  q.done.notify_all();
 }
 
 bool CheckSynchronize(int timeoutMs) {

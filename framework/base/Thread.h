@@ -90,6 +90,12 @@ bool IsMainThread();
 // Runs `call` on the main thread and waits for it; on the main thread it runs
 // at once. An exception from the call is re-thrown here.
 void SynchronizeCall(const std::function<void()>& call);
+// The same for a call that belongs to `owner`: false when RemoveQueuedCalls
+// dropped it before it ran.
+bool SynchronizeCallFor(const void* owner, const std::function<void()>& call);
+// Drops the waiting calls that belong to `owner` (an object being freed):
+// their callers go on without them having run.
+void RemoveQueuedCalls(const void* owner);
 
 // Main thread only (elsewhere it does nothing and returns false): waits up to
 // `timeoutMs` for a request, then runs the queued requests one at a time.

@@ -66,7 +66,7 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(Align, GetAlign, SetAlign)
   FW_DEFAULT(alNone)
   FW_PROP(BiDiMode, GetBiDiMode, SetBiDiMode)
-  FW_DEFAULT(bdLeftToRight)
+  FW_STORED(IsBiDiModeStored)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
@@ -322,6 +322,7 @@ void TControl::SetParentComponent(TComponent* parent) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+  if (autoSize_ && !IsLoading()) CanAutoSize(width, height);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
   if (!Is<TWinControl>()) Invalidate();
   left_ = left;
@@ -353,6 +354,55 @@ void TWinControl::ChangeScale(int multiplier, int divisor) {
     throw;
   }
   EnableAlign();
+}
+
+void TControl::SetAutoSize(bool v) {
+  if (autoSize_ == v) return;
+  autoSize_ = v;
+  if (v) AdjustSize();
+}
+
+bool TControl::CanAutoSize(int&, int&) {
+  return false;
+}
+
+void TControl::AdjustSize() {
+  if (!autoSize_ || IsLoading()) return;
+  SetBounds(left_, top_, width_, height_);
+}
+
+TBiDiMode TControl::GetBiDiMode() const {
+  return parentBiDiMode_ && parent_ ? parent_->GetBiDiMode() : biDiMode_;
+}
+
+void TControl::SetBiDiMode(TBiDiMode v) {
+  parentBiDiMode_ = false;
+  if (biDiMode_ == v) return;
+  biDiMode_ = v;
+  Invalidate();
+  Perform(CM_BIDIMODECHANGED);
+}
+
+void TControl::SetParentBiDiMode(bool v) {
+  if (parentBiDiMode_ == v) return;
+  const TBiDiMode old = GetBiDiMode();
+  if (!v) biDiMode_ = old;  // keeps what it showed
+  parentBiDiMode_ = v;
+  if (GetBiDiMode() != old) {
+    Invalidate();
+    Perform(CM_BIDIMODECHANGED);
+  }
+}
+
+UINT TControl::DrawTextBiDiModeFlags(UINT flags) const {
+  if (UseRightToLeftAlignment()) {
+    if (flags & DT_RIGHT)
+      flags &= ~static_cast<UINT>(DT_RIGHT);
+    else if (!(flags & DT_CENTER))
+      flags |= DT_RIGHT;
+  }
+  if (UseRightToLeftReading()) flags |= DT_RTLREADING;
+  return flags;
 }
 
 void TControl::SetAlign(TAlign v) {
@@ -536,7 +586,8 @@ void TControl::DefaultHandler(TMessage& msg) {
 void TControl::Invalidate() {
   if (parent_ && parent_->HandleAllocated() && visible_) {
     RECT r = BoundsRect();
-    InvalidateRect(parent_->WindowHandle(), &r, TRUE);
+    // An opaque control covers its area: the parent need not erase it first.
+    InvalidateRect(parent_->WindowHandle(), &r, ControlStyle.Contains(csOpaque) ? FALSE : TRUE);
   }
 }
 
@@ -745,27 +796,27 @@ void TWinControl::AlignControls(TControl* control, RECT& rect) {
       const int height = std::max(0, static_cast<int>(rect.bottom - rect.top));
       switch (align) {
         case alTop: {
-          const int h = std::min(c->height_, height);
           c->SetBounds(rect.left, rect.top, width, c->height_);
-          rect.top += h;
+          rect.top += std::min(c->height_, height);
           break;
         }
         case alBottom: {
-          const int h = std::min(c->height_, height);
-          c->SetBounds(rect.left, rect.bottom - c->height_, width, c->height_);
-          rect.bottom -= h;
+          int h = c->height_;
+          if (int w = width; c->autoSize_) c->CanAutoSize(w, h);
+          c->SetBounds(rect.left, rect.bottom - h, width, h);
+          rect.bottom -= std::min(c->height_, height);
           break;
         }
         case alLeft: {
-          const int w = std::min(c->width_, width);
           c->SetBounds(rect.left, rect.top, c->width_, height);
-          rect.left += w;
+          rect.left += std::min(c->width_, width);  // after SetBounds: auto-sizing may change the width
           break;
         }
         case alRight: {
-          const int w = std::min(c->width_, width);
-          c->SetBounds(rect.right - c->width_, rect.top, c->width_, height);
-          rect.right -= w;
+          int w = c->width_;
+          if (int h = height; c->autoSize_) c->CanAutoSize(w, h);
+          c->SetBounds(rect.right - w, rect.top, w, height);
+          rect.right -= std::min(c->width_, width);
           break;
         }
         default:
@@ -937,10 +988,10 @@ void TWinControl::GetChildren(const Method<void(TComponent*)>& proc, TComponent*
     if (c->Owner() == root) proc(c);
 }
 
-TControl* TWinControl::ControlAtPos(POINT p) const {
+TControl* TWinControl::ControlAtPos(POINT p, bool allowDisabled) const {
   for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
     TControl* c = *it;
-    if (dynamic_cast<TWinControl*>(c) || !c->GetVisible() || !c->GetEnabled()) continue;
+    if (dynamic_cast<TWinControl*>(c) || !c->GetVisible() || (!allowDisabled && !c->GetEnabled())) continue;
     const RECT r = c->BoundsRect();
     if (PtInRect(&r, p)) return c;
   }
@@ -1098,13 +1149,26 @@ void TWinControl::PaintControls(HDC dc) {
 
 // --- TGraphicControl ---------------------------------------------------------------------------
 
-TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {}
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner), canvas_(New<TCanvas>()) {}
+
+void TGraphicControl::Destroy() {
+  FreeAndNil(canvas_);
+  inherited::Destroy();
+}
 
 void TGraphicControl::Paint(HDC) {}
 
 void TGraphicControl::Dispatch(TMessage& msg) {
   if (msg.Msg == WM_PAINT && msg.WParam) {
-    Paint(reinterpret_cast<HDC>(msg.WParam));
+    HDC dc = reinterpret_cast<HDC>(msg.WParam);
+    canvas_->Lock();
+    HDC outer = canvas_->HandleAllocated() ? canvas_->Handle() : nullptr;  // a nested paint into another context
+    canvas_->SetHandle(dc);
+    TScopeExit detach([this, outer]() noexcept {
+      canvas_->SetHandle(outer);
+      canvas_->Unlock();
+    });
+    Paint(dc);
     msg.Result = 0;
     return;
   }
@@ -1118,6 +1182,10 @@ TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
 void TCustomControl::Paint(HDC dc) {
   RECT r = ClientRect();
   FillRectColor(dc, r, GetColor());
+}
+
+void TCustomControl::PaintWindow(HDC dc) {
+  Paint(dc);
 }
 
 void TCustomControl::Dispatch(TMessage& msg) {
@@ -1135,4 +1203,15 @@ void TCustomControl::Dispatch(TMessage& msg) {
     return;
   }
   inherited::Dispatch(msg);
+}
+
+TControl* FindDragTarget(POINT screenPos, bool allowDisabled) {
+  HWND wnd = WindowFromPoint(screenPos);
+  TWinControl* control = nullptr;
+  while (wnd && !(control = FindControl(wnd))) wnd = GetParent(wnd);
+  if (!control) return nullptr;
+  POINT p = screenPos;
+  ::ScreenToClient(control->WindowHandle(), &p);
+  if (TControl* child = control->ControlAtPos(p, allowDisabled)) return child;
+  return control;
 }

@@ -61,8 +61,8 @@ using TControlState = Set<TControlStateItem>;
 // bounds put it (alNone).
 FW_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom);
 
-// Reading order and layout: a form set to bdRightToLeft gets the window's
-// right-to-left reading and layout (mirrored) style.
+// Reading order and alignment: left to right, or right to left (alignment
+// mirrored and text read right to left, or only one of the two).
 FW_ENUM(TBiDiMode, bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly);
 
 FW_ENUM(TShiftStateItem, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble);
@@ -113,8 +113,6 @@ class TControl : public TComponent {
 
   TAlign GetAlign() const { return align_; }
   void SetAlign(TAlign v);
-  TBiDiMode GetBiDiMode() const { return biDiMode_; }
-  virtual void SetBiDiMode(TBiDiMode v) { biDiMode_ = v; }
 
   // Scales position, size and font height (unless the font follows the
   // parent's) by multiplier / divisor; a windowed control scales its children too.
@@ -163,6 +161,29 @@ class TControl : public TComponent {
   TControlStyle ControlStyle;
   TControlState ControlState;
 
+  // Auto-sizing: while AutoSize is on, every SetBounds asks CanAutoSize for
+  // the size the control wants (it may change either dimension and answers
+  // whether it did); alignment sets bounds through SetBounds, so an aligned
+  // control keeps the dimension its alignment leaves free to it. AdjustSize
+  // applies the wanted size at once.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
+  virtual bool CanAutoSize(int& newWidth, int& newHeight);
+  virtual void AdjustSize();
+
+  // With ParentBiDiMode (the default) the control reads its parent's mode;
+  // setting BiDiMode clears it.
+  TBiDiMode GetBiDiMode() const;
+  virtual void SetBiDiMode(TBiDiMode v);
+  bool GetParentBiDiMode() const { return parentBiDiMode_; }
+  void SetParentBiDiMode(bool v);
+  bool IsBiDiModeStored() const { return !parentBiDiMode_; }
+  bool UseRightToLeftAlignment() const { return GetBiDiMode() == bdRightToLeft; }
+  bool UseRightToLeftReading() const { return GetBiDiMode() != bdLeftToRight; }
+  // DrawText flags for the mode: left and right alignment swapped when the
+  // alignment is mirrored, DT_RTLREADING when reading right to left.
+  UINT DrawTextBiDiModeFlags(UINT flags) const;
+
   // The message entry; replaceable (subclassing keeps the old value and calls it).
   TWndMethod WindowProc;
   LRESULT Perform(UINT msg, WPARAM wp = 0, LPARAM lp = 0);
@@ -206,7 +227,9 @@ class TControl : public TComponent {
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   TAlign align_ = alNone;
+  bool autoSize_ = false;
   TBiDiMode biDiMode_ = bdLeftToRight;
+  bool parentBiDiMode_ = true;
   bool visible_ = true;
   bool enabled_ = true;
   std::string hint_;
@@ -276,10 +299,14 @@ class TWinControl : public TControl {
   void DestroyHandle();
   void FontChanged() override;
   void WndProc(TMessage& msg) override;
+  // Paints the window itself (not its graphic children) into `dc`; with
+  // WM_ERASEBKGND first this gives what the window shows behind its children.
+  virtual void PaintWindow(HDC dc);
   // For writing: the child controls that `root` owns.
   void GetChildren(const Method<void(TComponent*)>& proc, TComponent* root) override;
-  // The visible, enabled graphic child at a client point (the topmost), or null.
-  TControl* ControlAtPos(POINT p) const;
+  // The visible, enabled graphic child at a client point (the topmost), or null;
+  // with `allowDisabled` disabled ones count too.
+  TControl* ControlAtPos(POINT p, bool allowDisabled = false) const;
 
  protected:
   void ChangeScale(int multiplier, int divisor) override;
@@ -300,7 +327,6 @@ class TWinControl : public TControl {
   std::vector<TWinControl*> TabList() const;
   // Paints the graphic children into a device context.
   void PaintControls(HDC dc);
-  virtual void PaintWindow(HDC dc);
 
  private:
   friend LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -323,9 +349,16 @@ class TGraphicControl : public TControl {
   FW_CLASS(TGraphicControl, TControl)
  public:
   explicit TGraphicControl(TComponent* owner);
+  void Destroy() override;
   // Paints into `dc`, whose origin is the control's top-left corner.
   virtual void Paint(HDC dc);
   void Dispatch(TMessage& msg) override;
+  // Attached to the paint context (and locked) while the control paints; lock
+  // it to draw from another thread.
+  TCanvas* Canvas() const { return canvas_; }
+
+ private:
+  TCanvas* canvas_ = nullptr;
 };
 
 // A windowed control that paints itself (Paint) with its graphic children on top.
@@ -334,6 +367,7 @@ class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner);
   void Dispatch(TMessage& msg) override;
+  void PaintWindow(HDC dc) override;  // Paint
 
  protected:
   virtual void Paint(HDC dc);
@@ -341,6 +375,9 @@ class TCustomControl : public TWinControl {
 
 // The control whose window `wnd` is (null for a foreign window).
 TWinControl* FindControl(HWND wnd);
+// The control at a screen point: the graphic child there (disabled ones too
+// with `allowDisabled`), else the window's control; null over foreign windows.
+TControl* FindDragTarget(POINT screenPos, bool allowDisabled);
 // The framework's control record for window procedures (the creation control).
 TWinControl* CreationControl();
 // The atoms of the two window properties.

@@ -1,13 +1,17 @@
 #include "Graphics.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <vector>
 
 #include "ByteReader.h"
 #include "Filer.h"
 #include "Modules.h"
 #include "PictureRegistry.h"
+#include "Scope.h"
 #include "Streams.h"
 #include "SysUtils.h"
 
@@ -492,6 +496,7 @@ TBitmap::TBitmap() = default;
 
 void TBitmap::Destroy() {
   FreeImage();
+  FreePalette();
   FreeAndNil(canvas_);
   inherited::Destroy();
 }
@@ -581,6 +586,7 @@ void TBitmap::Assign(TPersistent* source) {
     return;
   }
   if (auto* b = dynamic_cast<TBitmap*>(source)) {
+    transparentColor_ = b->transparentColor_;
     SetDib(b->Dib());
     SetTransparent(b->GetTransparent());
     return;
@@ -588,8 +594,30 @@ void TBitmap::Assign(TPersistent* source) {
   inherited::Assign(source);
 }
 
+namespace {
+std::atomic<bool> g_lockedBitmapDraw{false};
+}  // namespace
+
+void SetLockedBitmapDraw(bool on) {
+  g_lockedBitmapDraw.store(on);
+}
+bool LockedBitmapDraw() {
+  return g_lockedBitmapDraw.load();
+}
+
 void TBitmap::Draw(TCanvas& canvas, const RECT& r) {
   if (Empty()) return;
+  if (g_lockedBitmapDraw.load() && &ClassType() == &TBitmap::StaticClass()) {
+    TCanvas* own = Canvas();
+    own->Lock();
+    TScopeExit unlock([own]() noexcept { own->Unlock(); });
+    DrawUnlocked(canvas, r);
+    return;
+  }
+  DrawUnlocked(canvas, r);
+}
+
+void TBitmap::DrawUnlocked(TCanvas& canvas, const RECT& r) {
   if (&canvas == canvas_) throw EInvalidGraphicOperation("A bitmap cannot be drawn on its own canvas");
   ReleaseCanvasContext();
   HDC dst = canvas.Handle();
@@ -686,7 +714,51 @@ void TBitmap::LoadFromResourceID(HINSTANCE module, int id) {
   SetDib(TDib::LoadFromDibData(*data));
 }
 
+void TBitmap::SetTransparentColor(TColor color) {
+  if (transparentColor_ == color) return;
+  transparentColor_ = color;
+  Changed();
+}
+
+bool TBitmap::GetMonochrome() const {
+  return dib_.BitCount() == 1;
+}
+
+void TBitmap::SetMonochrome(bool v) {
+  if (Empty() || GetMonochrome() == v) return;
+  SetPixelFormat(v ? pf1bit : pf24bit);
+}
+
+void TBitmap::FreePalette() {
+  if (palette_) DeleteObject(palette_);
+  palette_ = nullptr;
+}
+
+void TBitmap::Changed() {
+  FreePalette();  // made again from the new colour table
+  inherited::Changed();
+}
+
+HPALETTE TBitmap::Palette() {
+  if (palette_) return palette_;
+  const TDib& d = Dib();
+  if (d.Empty() || d.BitCount() > 8 || d.Palette().empty()) return nullptr;
+  const std::size_t n = std::min<std::size_t>(d.Palette().size(), 256);
+  std::vector<std::uint8_t> buf(sizeof(LOGPALETTE) + n * sizeof(PALETTEENTRY));
+  auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
+  lp->palVersion = 0x300;
+  lp->palNumEntries = static_cast<WORD>(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const TRGBQuad& q = d.Palette()[i];
+    lp->palPalEntry[i] = PALETTEENTRY{q.rgbRed, q.rgbGreen, q.rgbBlue, 0};
+  }
+  palette_ = CreatePalette(lp);
+  if (palette_) paletteModified_ = true;
+  return palette_;
+}
+
 TColor TBitmap::GetTransparentColor() {
+  if (transparentColor_ != clDefault) return transparentColor_;
   const TDib& d = Dib();
   return d.Empty() ? clDefault : static_cast<TColor>(d.Pixel(0, d.Height() - 1));
 }

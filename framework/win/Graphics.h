@@ -278,21 +278,49 @@ class TBitmap : public TGraphic {
   const TDib& Dib();
   void SetDib(TDib dib);
 
+  // The colour left out by transparent drawing: the one set, or with
+  // clDefault (the default) the colour of the bottom-left pixel.
   TColor GetTransparentColor();
+  void SetTransparentColor(TColor color);
+
+  // A monochrome bitmap has one bit a pixel (black and white); setting it
+  // converts the pixels (to 1 bit, or back to 24).
+  bool GetMonochrome() const;
+  void SetMonochrome(bool v);
+
+  // A logical palette made from the colour table of a palettised bitmap (null
+  // for the others and for an empty one); the bitmap owns it. A new palette
+  // (new pixels) sets the palette-modified mark, which its user clears once it
+  // has realized the palette.
+  HPALETTE Palette();
+  bool GetPaletteModified() const { return paletteModified_; }
+  void SetPaletteModified(bool v) { paletteModified_ = v; }
 
  protected:
   // Form data: a u32 size, then a BMP file.
   void ReadData(TStream& stream) override;
   void WriteData(TStream& stream) override;
+  void Changed() override;
 
  private:
+  void FreePalette();
+  void DrawUnlocked(TCanvas& canvas, const RECT& r);
   void FreeImage();
   void SyncFromHandle();
   TDib dib_;
   HBITMAP handle_ = nullptr;
   void* sectionBits_ = nullptr;
   TBitmapCanvas* canvas_ = nullptr;
+  TColor transparentColor_ = clDefault;
+  HPALETTE palette_ = nullptr;
+  bool paletteModified_ = false;
 };
+
+// A process-wide switch (off at start): while it is on, every Draw of a plain
+// TBitmap (not of a descendant class) holds the bitmap's own canvas lock, so
+// that two threads drawing one bitmap take turns.
+void SetLockedBitmapDraw(bool on);
+bool LockedBitmapDraw();
 
 // An icon; its stream format is the icon file.
 class TIcon : public TGraphic {

@@ -6,8 +6,10 @@
 // wizard pages), phone0.bmp and phone1.bmp (48 x 48, 24-bit, magenta
 // $FF00FF where transparent; an unconnected and a connected phone),
 // wait.bmp (a strip of 15 frames of 32 x 32, magenta where transparent)
-// and Pellory.ico (16, 32 and 48 pixels, 32-bit with alpha), and the tree
-// view's "VT_" strips and cursors (TreeArtwork.h).
+// Pellory.ico (16, 32 and 48 pixels, 32-bit with alpha), the component
+// library's cursors handcur.cur (a pointing hand, hot spot at the finger tip)
+// and dragcur.cur (an arrow carrying a sheet), 32 x 32, 32-bit with alpha, and
+// the tree view's "VT_" strips and cursors (TreeArtwork.h).
 //
 // Shapes are drawn on a canvas four times finer than the picture and
 // averaged down, which smooths their edges.
@@ -485,6 +487,47 @@ void WaitStrip(TCanvas& cv) {
   }
 }
 
+// A cursor file of one 32-bit image with its hot spot.
+std::string CurFile(const TCanvas& cv, int hotX, int hotY) {
+  std::string head;
+  ByteWriter out(head);
+  out.U16LE(0);
+  out.U16LE(2);  // a cursor
+  out.U16LE(1);
+  const std::string img = IconImage(cv);
+  out.U8(static_cast<std::uint8_t>(cv.Width()));
+  out.U8(static_cast<std::uint8_t>(cv.Height()));
+  out.U8(0);
+  out.U8(0);
+  out.U16LE(static_cast<std::uint16_t>(hotX));
+  out.U16LE(static_cast<std::uint16_t>(hotY));
+  out.U32LE(static_cast<std::uint32_t>(img.size()));
+  out.U32LE(6 + 16);
+  return head + img;
+}
+
+// A white shape with a black outline: the shape drawn black, then white one pixel inside.
+void OutlinedRect(TCanvas& cv, double x0, double y0, double x1, double y1, double r) {
+  RoundRect(cv, x0, y0, x1, y1, r, Rgb(0, 0, 0));
+  RoundRect(cv, x0 + 1, y0 + 1, x1 - 1, y1 - 1, std::max(0.0, r - 1), Rgb(255, 255, 255));
+}
+
+void HandCursor(TCanvas& cv) {
+  OutlinedRect(cv, 7, 0, 12, 17, 2.5);  // the pointing finger
+  for (int f = 0; f < 3; ++f) OutlinedRect(cv, 11 + f * 4.0, 7, 16 + f * 4.0, 18, 2.5);
+  OutlinedRect(cv, 2, 12, 9, 18, 3);   // the thumb
+  OutlinedRect(cv, 5, 14, 24, 28, 4);  // the palm
+  RoundRect(cv, 8, 1, 11, 16, 1.5, Rgb(255, 255, 255));
+}
+
+void DragCursor(TCanvas& cv) {
+  OutlinedRect(cv, 10, 14, 26, 30, 1);  // the sheet
+  cv.Fill([](double x, double y) { return y >= 0 && y <= 17 && x >= 0 && x <= y * 0.65; },
+          [](double, double) { return Rgb(0, 0, 0); });
+  cv.Fill([](double x, double y) { return y >= 2 && y <= 15 && x >= 1 && x <= (y - 1) * 0.55; },
+          [](double, double) { return Rgb(255, 255, 255); });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -518,5 +561,12 @@ int main(int argc, char** argv) {
     ok &= WriteFile(dir + "Pellory.ico", IcoFile({&i48, &i32, &i16}));
   }
   ok &= WriteTreeArtwork(dir, WriteFile);
+  {
+    TCanvas hand(32, 32), drag(32, 32);
+    HandCursor(hand);
+    DragCursor(drag);
+    ok &= WriteFile(dir + "handcur.cur", CurFile(hand, 9, 0));
+    ok &= WriteFile(dir + "dragcur.cur", CurFile(drag, 0, 0));
+  }
   return ok ? 0 : 1;
 }

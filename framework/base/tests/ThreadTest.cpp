@@ -287,6 +287,35 @@ TEST_F(ThreadTest, QueuedCallsRunOnTheMainThreadInOrderWithoutBlockingTheCaller)
   EXPECT_FALSE(SynchronizePending());
 }
 
+TEST_F(ThreadTest, RemovingAnOwnersQueuedCallsReleasesItsCallersUnrunAndKeepsOtherOwnersCalls) {
+  int owner = 0, other = 0;
+  std::atomic<int> waiting{0};
+  std::atomic<bool> ownerRan{false}, otherRan{false}, ownerResult{true}, otherResult{false};
+  auto* a = New<TTestThread>(false, [&](TTestThread&) {
+    ++waiting;
+    ownerResult = SynchronizeCallFor(&owner, [&] { ownerRan = true; });
+  });
+  auto* b = New<TTestThread>(false, [&](TTestThread&) {
+    ++waiting;
+    otherResult = SynchronizeCallFor(&other, [&] { otherRan = true; });
+  });
+  // Both calls are queued (nothing serves the queue yet).
+  while (waiting < 2 || !SynchronizePending()) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  RemoveQueuedCalls(&owner);
+  RemoveQueuedCalls(nullptr);  // no owner: nothing is dropped
+  a->WaitFor();
+  b->WaitFor();
+  a->Free();
+  b->Free();
+  EXPECT_FALSE(ownerRan);
+  EXPECT_FALSE(ownerResult) << "the caller learns that its call was dropped";
+  EXPECT_TRUE(otherRan);
+  EXPECT_TRUE(otherResult);
+  EXPECT_TRUE(SynchronizeCallFor(&owner, [] {})) << "on the main thread the call runs at once";
+  EXPECT_FALSE(SynchronizePending());
+}
+
 TEST_F(ThreadTest, EventAndRecursiveLock) {
   auto* ev = New<TSimpleEvent>();
   EXPECT_EQ(ev->WaitFor(1), TWaitResult::wrTimeout);
