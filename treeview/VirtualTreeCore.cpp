@@ -67,6 +67,30 @@ class RemovalScope {
 
 }  // namespace
 
+// Brackets every change to the nodes: the outermost one first takes the tree
+// away from the worker (the worker reads links, states and heights), and at
+// its end hands the tree back when the cache needs validation.
+class TVirtualTreeCore::WorkScope {
+ public:
+  explicit WorkScope(TVirtualTreeCore& tree) : tree_(tree) {
+    if (tree_.busy_++ == 0) tree_.StopBackgroundValidation();
+  }
+  ~WorkScope() {
+    if (--tree_.busy_ != 0 || tree_.updateCount_ != 0 || tree_.shutDown_) return;
+    if (!tree_.HasTreeState(tsValidationNeeded)) return;
+    try {
+      tree_.QueueCacheValidation();
+    } catch (...) {
+      // Without the worker the cache stays invalid and lookups walk the tree.
+    }
+  }
+  WorkScope(const WorkScope&) = delete;
+  WorkScope& operator=(const WorkScope&) = delete;
+
+ private:
+  TVirtualTreeCore& tree_;
+};
+
 // --- The pool --------------------------------------------------------------------------------------
 
 TVTNodePool::~TVTNodePool() {
@@ -213,6 +237,7 @@ TVTNode* TVirtualTreeCore::AllocateNode() {
 // --- Linking ---------------------------------------------------------------------------------------
 
 void TVirtualTreeCore::LinkNode(TVTNode* node, TVTNode* destination, int mode) {
+  WorkScope work(*this);
   if (!node || mode < 1 || mode > 4) return;
   destination = Real(destination);
   if ((mode == 1 || mode == 2) && destination == root_) return;
@@ -286,6 +311,7 @@ void TVirtualTreeCore::LinkNode(TVTNode* node, TVTNode* destination, int mode) {
 }
 
 void TVirtualTreeCore::UnlinkNode(TVTNode* node, bool keepFocus) {
+  WorkScope work(*this);
   if (!node || node == root_) return;
   StopBackgroundValidation();
   if (node == focusedNode_ && !keepFocus) {
@@ -315,6 +341,7 @@ void TVirtualTreeCore::UnlinkNode(TVTNode* node, bool keepFocus) {
 }
 
 void TVirtualTreeCore::PropagateTotalCount(TVTNode* node, std::int64_t value, bool relative) {
+  WorkScope work(*this);
   if (!node) return;
   const std::int64_t difference = relative ? value : value - std::int64_t(node->TotalCount);
   if (difference == 0) return;
@@ -322,6 +349,7 @@ void TVirtualTreeCore::PropagateTotalCount(TVTNode* node, std::int64_t value, bo
 }
 
 void TVirtualTreeCore::PropagateTotalHeight(TVTNode* node, std::int64_t value, bool relative) {
+  WorkScope work(*this);
   if (!node) return;
   const std::int64_t difference = relative ? value : value - std::int64_t(node->TotalHeight);
   if (difference == 0) return;
@@ -414,6 +442,7 @@ std::uint32_t TVirtualTreeCore::ChildCount(const TVTNode* node) const {
 }
 
 void TVirtualTreeCore::SetChildCount(TVTNode* node, std::uint32_t count) {
+  WorkScope work(*this);
   TVTNode* n = Real(node);
   RemovalScope scope(removalDepth_, freeNodeError_);
   if (count == 0) {
@@ -484,6 +513,7 @@ void TVirtualTreeCore::ApplyLoadedRootCount() {
 }
 
 void TVirtualTreeCore::SetDefaultNodeHeight(int height) {
+  WorkScope work(*this);
   if (height == 0) height = 18;
   if (height < 0 || height > 0xFFFF || height == defaultNodeHeight_) return;
   StopBackgroundValidation();
@@ -501,6 +531,7 @@ void TVirtualTreeCore::SetDefaultNodeHeight(int height) {
 }
 
 void TVirtualTreeCore::SetNodeDataSize(int size) {
+  WorkScope work(*this);
   if (size < -1) size = -1;
   if (size == nodeDataSize_) return;
   nodeDataSize_ = size;
@@ -521,6 +552,7 @@ void TVirtualTreeCore::SetNodeDataSize(int size) {
 // --- On-demand initialisation ----------------------------------------------------------------------
 
 void TVirtualTreeCore::InitializeNodeOnDemand(TVTNode* node) {
+  WorkScope work(*this);
   if (!node || node == root_) return;
   std::uint8_t initStates = 0;
   DoInitNode(Public(node->Parent), node, initStates);
@@ -541,6 +573,7 @@ void TVirtualTreeCore::InitializeNodeOnDemand(TVTNode* node) {
 }
 
 void TVirtualTreeCore::QueryChildCount(TVTNode* node) {
+  WorkScope work(*this);
   if (!node || node == root_ || !(node->States & vsHasChildren)) return;
   std::uint32_t count = node->ChildCount;
   DoInitChildren(node, count);
@@ -557,6 +590,7 @@ void TVirtualTreeCore::SetExpanded(TVTNode* node, bool expanded) {
 }
 
 void TVirtualTreeCore::ToggleExpansion(TVTNode* node) {
+  WorkScope work(*this);
   if (!node || node == root_) return;
   StopBackgroundValidation();
   if (node->States & vsExpanded) {
@@ -582,6 +616,7 @@ void TVirtualTreeCore::ToggleExpansion(TVTNode* node) {
 // --- Removal ---------------------------------------------------------------------------------------
 
 void TVirtualTreeCore::RemoveAllChildren(TVTNode* node, bool clearHasChildren) {
+  WorkScope work(*this);
   TVTNode* n = Real(node);
   if (n->ChildCount == 0 && !n->FirstChild) {
     if (clearHasChildren && n != root_) n->States &= ~vsHasChildren;
@@ -619,6 +654,7 @@ void TVirtualTreeCore::RemoveAllChildren(TVTNode* node, bool clearHasChildren) {
 }
 
 void TVirtualTreeCore::RemoveNode(TVTNode* node) {
+  WorkScope work(*this);
   if (!node || node == root_) return;
   RemovalScope scope(removalDepth_, freeNodeError_);
   RemoveNodeBody(node);
@@ -700,6 +736,7 @@ void TVirtualTreeCore::AfterStructureChange(int oldOffsetX, int oldOffsetY) {
 // --- Check states ----------------------------------------------------------------------------------
 
 bool TVirtualTreeCore::ApplyCheckState(TVTNode* node, std::uint8_t newState) {
+  WorkScope work(*this);
   if (!node || node == root_) return false;
   node->States |= vsChecking;
   bool result = true;
@@ -758,6 +795,7 @@ bool TVirtualTreeCore::ApplyCheckState(TVTNode* node, std::uint8_t newState) {
 }
 
 void TVirtualTreeCore::SetCheckState(TVTNode* node, std::uint8_t newState) {
+  WorkScope work(*this);
   if (!node || node == root_ || node->CheckState == newState) return;
   std::uint8_t state = newState;
   if (!DoChecking(node, state)) return;
@@ -889,6 +927,8 @@ void TVirtualTreeCore::QueueCacheValidation() {
   StopBackgroundValidation();
   validCacheEntries_ = 0;
   if (!(workerStates_.load() & WorkerBit(tsValidationNeeded))) return;
+  // In the middle of a change the outermost WorkScope queues the tree once the nodes are whole.
+  if (busy_ != 0) return;
   if (WorkerThread())
     QueueWithWorker(this);
   else
@@ -1128,6 +1168,7 @@ bool TVirtualTreeCore::FindInSelection(const TVTNode* node, std::ptrdiff_t& inde
 }
 
 bool TVirtualTreeCore::MergeIntoSelection(TVTNode** nodes, std::size_t count, bool forced) {
+  WorkScope work(*this);
   if (!nodes || count == 0) return false;
   std::vector<TVTNode*> batch;
   batch.reserve(count);
@@ -1185,6 +1226,7 @@ void TVirtualTreeCore::DropMarkedEntries() {
 }
 
 void TVirtualTreeCore::DropAllSelected() {
+  WorkScope work(*this);
   if (updateCount_ > 0) DropMarkedEntries();
   for (std::size_t i = 0; i < selectionCount_; ++i) {
     if (!Tagged(selection_[i])) selection_[i]->States &= ~vsSelected;
@@ -1196,6 +1238,7 @@ void TVirtualTreeCore::DropAllSelected() {
 }
 
 void TVirtualTreeCore::RemoveFromSelectionArray(TVTNode* node) {
+  WorkScope work(*this);
   std::ptrdiff_t index;
   if (!FindInSelection(node, index, -1, -1)) return;
   node->States &= ~vsSelected;
@@ -1203,6 +1246,7 @@ void TVirtualTreeCore::RemoveFromSelectionArray(TVTNode* node) {
 }
 
 void TVirtualTreeCore::RemoveFromSelectionAndNotify(TVTNode* node) {
+  WorkScope work(*this);
   if (!node || !(node->States & vsSelected)) return;
   node->States &= ~vsSelected;
   std::ptrdiff_t index;
@@ -1228,6 +1272,7 @@ std::vector<TVTNode*> TVirtualTreeCore::Selection() const {
 }
 
 void TVirtualTreeCore::SelectNodeRange(TVTNode* from, TVTNode* to, bool keepSelection) {
+  WorkScope work(*this);
   tempNodes_.clear();
   if (!from || !NodeFullyShown(from)) from = PreviousVisibleNodeRaw(from);
   if (!from) from = FirstNodeRaw();
@@ -1245,6 +1290,7 @@ void TVirtualTreeCore::SelectNodeRange(TVTNode* from, TVTNode* to, bool keepSele
 }
 
 void TVirtualTreeCore::ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd) {
+  WorkScope work(*this);
   if (!oldEnd)
     oldEnd = FirstNodeRaw();
   else if (!NodeFullyShown(oldEnd))
@@ -1278,6 +1324,7 @@ void TVirtualTreeCore::ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd) {
 }
 
 void TVirtualTreeCore::MarkSelectionForClipboard() {
+  WorkScope work(*this);
   for (std::size_t i = 0; i < selectionCount_; ++i) {
     TVTNode* node = selection_[i];
     if (!Tagged(node) && !(node->States & vsDisabled)) node->States |= vsCutOrCopy;

@@ -330,6 +330,7 @@ class TVirtualTreeCore : public WorkerTree {
   void SetFreeNodeVirtual(bool on) { freeNodeVirtual_ = on; }
 
  private:
+  class WorkScope;
   void AllocateRootNode();
   void FreeRootNode();
   void MarkCacheStale();
@@ -382,4 +383,5 @@ class TVirtualTreeCore : public WorkerTree {
   // The first exception a free-node handler raised during a removal.
   std::exception_ptr freeNodeError_;
   int removalDepth_ = 0;
+  int busy_ = 0;  // nesting of changes to the nodes
 };

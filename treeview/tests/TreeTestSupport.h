@@ -103,16 +103,20 @@ inline std::uint32_t CheckTreeInvariants(const TVirtualTreeCore& tree) {
   }
   std::uint32_t visible = 0;
   std::uint32_t selectedBits = 0;
+  std::string fault;  // the first broken invariant
+  auto expect = [&fault](bool ok, const char* what, const TVTNode* node) {
+    if (!ok && fault.empty()) fault = std::string(what) + " at node index " + std::to_string(node->Index);
+  };
   std::function<std::pair<std::uint32_t, std::uint32_t>(TVTNode*, bool)> visit =
       [&](TVTNode* node, bool shown) -> std::pair<std::uint32_t, std::uint32_t> {
     std::uint32_t count = 1, height = node->NodeHeight, children = 0;
     const bool expanded = node->States & vsExpanded;
     TVTNode* previous = nullptr;
     for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
-      EXPECT_EQ(c->Parent, node);
-      EXPECT_EQ(c->PrevSibling, previous);
-      EXPECT_EQ(c->Index, children);
-      EXPECT_EQ(c->States & (vsDeleting | vsClearing), 0);
+      expect(c->Parent == node, "Parent link", c);
+      expect(c->PrevSibling == previous, "PrevSibling link", c);
+      expect(c->Index == children, "Index", c);
+      expect((c->States & (vsDeleting | vsClearing)) == 0, "left-over removal bits", c);
       const bool childShown = shown && expanded && (c->States & vsVisible);
       if (childShown) ++visible;
       if (c->States & vsSelected) ++selectedBits;
@@ -122,14 +126,15 @@ inline std::uint32_t CheckTreeInvariants(const TVirtualTreeCore& tree) {
       previous = c;
       ++children;
     }
-    EXPECT_EQ(node->LastChild, previous);
-    EXPECT_EQ(node->ChildCount, children);
-    EXPECT_EQ(node->TotalCount, count);
-    EXPECT_EQ(node->TotalHeight, height);
+    expect(node->LastChild == previous, "LastChild link", node);
+    expect(node->ChildCount == children, "ChildCount", node);
+    expect(node->TotalCount == count, "TotalCount", node);
+    expect(node->TotalHeight == height, "TotalHeight", node);
     return {count, height};
   };
   auto [count, height] = visit(root, true);
   (void)height;
+  EXPECT_EQ(fault, "");
   EXPECT_EQ(tree.VisibleCount(), visible);
   const std::vector<TVTNode*> selection = tree.Selection();
   EXPECT_EQ(selection.size(), selectedBits);
