@@ -16,7 +16,75 @@
 FW_IMPLEMENT_CLASS(TBaseVirtualTree)
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
-TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {}
+TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
+  ControlStyle.Include(csCaptureMouse);
+  ControlStyle.Include(csOpaque);
+  ControlStyle.Include(csReplicatable);
+  ControlStyle.Include(csDisplayDragImage);
+  ControlStyle.Include(csReflector);
+  ControlStyle.Exclude(csSetCaption);
+  SetBounds(GetLeft(), GetTop(), 200, 100);
+  SetTabStop(true);
+  SetParentColor(false);
+  // Last: the core allocates the root and joins the worker thread.
+  core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
+}
+
+TBaseVirtualTree::~TBaseVirtualTree() = default;
+
+void TBaseVirtualTree::Destroy() {
+  if (core_) {
+    try {
+      core_->Shutdown();
+    } catch (...) {
+      // A failing free-node handler: the nodes are gone all the same; destruction goes on.
+    }
+  }
+  inherited::Destroy();
+}
+
+void TBaseVirtualTree::Loaded() {
+  inherited::Loaded();
+  core_->ApplyLoadedRootCount();
+}
+
+void TBaseVirtualTree::SetIndent(int indent) {
+  if (indent == indent_) return;
+  indent_ = indent;
+  if (!IsLoading() && core_->UpdateCount() == 0 && HandleAllocated()) {
+    host_.UpdateScrollBars(true);
+    Invalidate();
+  }
+}
+
+TImageList* TBaseVirtualTree::LightCheckImages() {
+  return ::LightCheckImages;
+}
+
+void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
+    core_->TimerFired(int(msg.WParam));
+    msg.Result = 0;
+    return;
+  }
+  inherited::Dispatch(msg);
+}
+
+void TBaseVirtualTree::Host::Invalidate() {
+  if (!tree_.IsDestroying()) tree_.Invalidate();
+}
+
+void TBaseVirtualTree::Host::StartTimer(int id, unsigned milliseconds) {
+  if (tree_.HandleAllocated()) SetTimer(tree_.WindowHandle(), UINT_PTR(id), milliseconds, nullptr);
+}
+
+void TBaseVirtualTree::Host::StopTimer(int id) {
+  if (tree_.HandleAllocated()) KillTimer(tree_.WindowHandle(), UINT_PTR(id));
+}
+
+std::uint64_t TBaseVirtualTree::Host::Milliseconds() const {
+  return GetTickCount();
+}
 
 TCustomVirtualStringTree::TCustomVirtualStringTree(TComponent* owner) : TBaseVirtualTree(owner) {}
 

@@ -13,13 +13,85 @@
 #include "Controls.h"
 #include "Graphics.h"
 #include "ImgList.h"
+#include "VirtualTreeCore.h"
 #include "VirtualTrees.h"
 
-// The base of every virtual tree: a windowed control that paints itself.
+// The base of every virtual tree: a windowed control that paints itself. The
+// nodes, their events and the selection live in the portable core (Tree());
+// the control is its host.
 class TBaseVirtualTree : public TCustomControl {
   FW_CLASS(TBaseVirtualTree, TCustomControl)
  public:
   explicit TBaseVirtualTree(TComponent* owner);
+  ~TBaseVirtualTree() override;
+  // Stops background validation, clears the nodes, then the window, the root
+  // and the worker reference go.
+  void Destroy() override;
+  void Loaded() override;
+
+  TVirtualTreeCore& Tree() { return *core_; }
+  const TVirtualTreeCore& Tree() const { return *core_; }
+  int GetDefaultNodeHeight() const { return core_->DefaultNodeHeight(); }
+  void SetDefaultNodeHeight(int height) { core_->SetDefaultNodeHeight(height); }
+  int GetIndent() const { return indent_; }
+  // Refreshes the scroll bars and repaints outside loading and update blocks.
+  void SetIndent(int indent);
+  std::uint32_t GetRootNodeCount() const { return core_->RootChildCount(); }
+  void SetRootNodeCount(std::uint32_t count) { core_->SetRootChildCount(count); }
+
+  // Construction defaults of the parts that later pieces use.
+  int Margin = 4;
+  int TextMargin = 4;
+  unsigned AutoExpandDelay = 1000;
+  unsigned AutoScrollDelay = 1000;
+  unsigned AutoScrollInterval = 1;
+  unsigned IncrementalSearchTimeout = 1000;
+  unsigned EditDelay = 1000;
+  unsigned AnimationDuration = 200;
+  int DragWidth = 200;
+  int DragHeight = 350;
+  int NodeAlignment = 2;           // proportional
+  int IncrementalSearchStart = 2;  // from the focused node
+  int IncrementalSearch = 1;       // typed characters do not search
+  int LineStyle = 1;               // dotted
+  int ClipboardPasteMode = 4;      // as the focused node's last child
+  int DragType = 0;                // OLE
+  int CheckImageKind = 0;          // light check marks
+  int ButtonStyle = 0;
+  int ButtonFillMode = 0;
+  int DragImageKind = 0;
+  bool DoubleBuffered = false;
+  TImageList* CheckImages() const { return LightCheckImages(); }
+
+ protected:
+  // Dispatches the core's timers (change and structure-change events).
+  void Dispatch(TMessage& msg) override;
+
+ private:
+  static TImageList* LightCheckImages();
+  // The host: what the core asks of the window.
+  class Host : public TVirtualTreeHost {
+   public:
+    explicit Host(TBaseVirtualTree& tree) : tree_(tree) {}
+    void Invalidate() override;
+    void InvalidateToBottom(TVTNode*) override { Invalidate(); }
+    void InvalidateNode(TVTNode*) override { Invalidate(); }
+    void UpdateScrollBars(bool) override {}  // the scroll bars come with scrolling
+    bool HandleAllocated() const override { return tree_.HandleAllocated(); }
+    bool Loading() const override { return tree_.IsLoading(); }
+    bool Designing() const override { return tree_.ComponentState().Contains(csDesigning); }
+    bool Destroying() const override { return tree_.IsDestroying(); }
+    void StartTimer(int id, unsigned milliseconds) override;
+    void StopTimer(int id) override;
+    std::uint64_t Milliseconds() const override;
+
+   private:
+    TBaseVirtualTree& tree_;
+  };
+
+  Host host_{*this};
+  std::unique_ptr<TVirtualTreeCore> core_;
+  int indent_ = 18;
 };
 
 // The tree whose nodes carry text in columns.
