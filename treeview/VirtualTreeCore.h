@@ -93,6 +93,12 @@ class TVirtualTreeHost {
   virtual void StartTimer(int id, unsigned milliseconds) = 0;
   virtual void StopTimer(int id) = 0;
   virtual std::uint64_t Milliseconds() const = 0;
+  // Builds the window anew (new styles or class styles).
+  virtual void RecreateWindow() = 0;
+  // Tells the window that its theme use changed (WM_THEMECHANGED).
+  virtual void ThemeChanged() = 0;
+  // Registers or revokes the window as an OLE drop target.
+  virtual void SetDropTargetRegistered(bool registered) = 0;
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -229,6 +235,10 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* FocusedNode() const { return focusedNode_; }
   void SetFocusedNode(TVTNode* node);
   int FocusedColumn() const { return focusedColumn_; }
+  // Stores the focused column without events.
+  void SetFocusedColumnRaw(int column) { focusedColumn_ = column; }
+  // The header's main column; no header, no column (-1). The header overrides it.
+  virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
   void SetHotNode(TVTNode* node) { hotNode_ = node; }
 

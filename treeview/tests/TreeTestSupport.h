@@ -27,6 +27,12 @@ class RecordingHost : public TVirtualTreeHost {
   void StopTimer(int id) override { timers.erase(id); }
   std::uint64_t Milliseconds() const override { return clock; }
   bool TimerRunning(int id) const { return timers.count(id) != 0; }
+  void RecreateWindow() override { ++recreations; }
+  void ThemeChanged() override { ++themeChanges; }
+  void SetDropTargetRegistered(bool registered) override { dropTarget = registered; }
+  int recreations = 0;
+  int themeChanges = 0;
+  bool dropTarget = false;
 
   int invalidations = 0;
   int scrollBarUpdates = 0;

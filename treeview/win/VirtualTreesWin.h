@@ -84,6 +84,10 @@ class TBaseVirtualTree : public TCustomControl {
     void StartTimer(int id, unsigned milliseconds) override;
     void StopTimer(int id) override;
     std::uint64_t Milliseconds() const override;
+    void RecreateWindow() override { tree_.RecreateWnd(); }
+    void ThemeChanged() override;
+    // The drop target itself comes with the drag manager; nothing registers before.
+    void SetDropTargetRegistered(bool) override {}
 
    private:
     TBaseVirtualTree& tree_;
