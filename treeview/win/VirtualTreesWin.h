@@ -14,7 +14,81 @@
 #include "Graphics.h"
 #include "ImgList.h"
 #include "VirtualTreeCore.h"
+#include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
+
+class TBaseVirtualTree;
+
+FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
+FW_ENUM(TScrollBarStyle, sbmRegular, sbmFlat);
+
+// The scroll bars of a tree. AlwaysVisible and ScrollBars rebuild the tree's
+// window when they change (not while loading, nor without a window).
+class TScrollBarOptions : public TPersistent {
+  FW_CLASS(TScrollBarOptions, TPersistent)
+
+ public:
+  explicit TScrollBarOptions(TBaseVirtualTree* owner) : owner_(owner) {}
+  bool GetAlwaysVisible() const { return alwaysVisible_; }
+  void SetAlwaysVisible(bool value);
+  TScrollStyle GetScrollBars() const { return scrollBars_; }
+  void SetScrollBars(TScrollStyle value);
+  TScrollBarStyle ScrollBarStyle = sbmRegular;
+  int HorizontalIncrement = 20;  // 1..10000
+  int VerticalIncrement = 20;
+  TPersistent* GetOwner() override;
+  void Assign(TPersistent* source) override;
+
+ private:
+  void Rebuild();
+  TBaseVirtualTree* owner_;
+  bool alwaysVisible_ = false;
+  TScrollStyle scrollBars_ = ssBoth;
+};
+
+// The tree's fourteen colours. A change repaints the tree (unless it is
+// loading or has no window); the border colour also redraws the frame.
+class TVTColors : public TPersistent {
+  FW_CLASS(TVTColors, TPersistent)
+
+ public:
+  static constexpr int kCount = 14;
+  enum Index {
+    DisabledColor,
+    DropMarkColor,
+    DropTargetColor,
+    FocusedSelectionColor,
+    GridLineColor,
+    TreeLineColor,
+    UnfocusedSelectionColor,
+    BorderColor,
+    HotColor,
+    FocusedSelectionBorderColor,
+    UnfocusedSelectionBorderColor,
+    DropTargetBorderColor,
+    SelectionRectangleBlendColor,
+    SelectionRectangleBorderColor
+  };
+  static const TColor kDefaults[kCount];
+
+  explicit TVTColors(TBaseVirtualTree* owner);
+  TColor ColorAt(int index) const { return colors_[index]; }
+  void SetColorAt(int index, TColor color);
+  template <int I>
+  TColor Get() const {
+    return colors_[I];
+  }
+  template <int I>
+  void Set(TColor color) {
+    SetColorAt(I, color);
+  }
+  // From another TVTColors: all fourteen, then a repaint outside update blocks.
+  void Assign(TPersistent* source) override;
+
+ private:
+  TBaseVirtualTree* owner_;
+  TColor colors_[kCount];
+};
 
 // The base of every virtual tree: a windowed control that paints itself. The
 // nodes, their events and the selection live in the portable core (Tree());
@@ -63,6 +137,21 @@ class TBaseVirtualTree : public TCustomControl {
   bool DoubleBuffered = false;
   TImageList* CheckImages() const { return LightCheckImages(); }
 
+  // The option sets; made after construction through OptionsClass, so that
+  // descendants give their own.
+  TCustomVirtualTreeOptions* TreeOptions() const { return options_; }
+  void SetTreeOptions(TCustomVirtualTreeOptions* options) {
+    if (options_ && options) options_->Assign(options);
+  }
+  TVTColors* Colors() const { return colors_; }
+  TScrollBarOptions* ScrollBarOptions() const { return scrollBarOptions_; }
+  TClipboardFormats* ClipboardFormatNames() const { return clipboardFormats_; }
+  void AfterConstruction() override;
+  // Reads the legacy "Options" property of older forms.
+  void DefineProperties(TFiler& filer) override;
+  // The class of the option sets (virtual class-of-options).
+  virtual TCustomVirtualTreeOptions* CreateOptions();
+
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
@@ -96,6 +185,10 @@ class TBaseVirtualTree : public TCustomControl {
   Host host_{*this};
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;
+  TCustomVirtualTreeOptions* options_ = nullptr;
+  TVTColors* colors_ = nullptr;
+  TScrollBarOptions* scrollBarOptions_ = nullptr;
+  TClipboardFormats* clipboardFormats_ = nullptr;
 };
 
 // The tree whose nodes carry text in columns.

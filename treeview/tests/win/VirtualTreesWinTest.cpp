@@ -336,6 +336,13 @@ TEST_F(VirtualTreesWinTest, ATreeOnAFormHasItsConstructionDefaults) {
     EXPECT_EQ(tree->Tree().NodeDataSize(), -1);
     EXPECT_EQ(tree->Tree().FocusedColumn(), -1);
     EXPECT_EQ(tree->Tree().LastSelectionLevel(), -1);
+    ASSERT_NE(tree->TreeOptions(), nullptr);
+    EXPECT_EQ(tree->TreeOptions()->PaintOptions(), kDefaultPaintOptions);
+    EXPECT_EQ(tree->TreeOptions()->MiscOptions(), kDefaultMiscOptions);
+    EXPECT_EQ(tree->Colors()->ColorAt(TVTColors::BorderColor), clBtnFace);
+    EXPECT_EQ(tree->Colors()->ColorAt(TVTColors::HotColor), clWindowText);
+    EXPECT_EQ(tree->ScrollBarOptions()->GetScrollBars(), ssBoth);
+    EXPECT_EQ(tree->ScrollBarOptions()->VerticalIncrement, 20);
     tree->SetRootNodeCount(5000);
     EXPECT_EQ(OwnerTreeOfNode(tree->Tree().FirstNodeRaw()), tree);
     EXPECT_EQ(tree->Tree().VisibleCount(), 5000u);
