@@ -936,6 +936,9 @@ void TVirtualTreeCore::QueueCacheValidation() {
 }
 
 void TVirtualTreeCore::StopBackgroundValidation() {
+  // Inside a change the outermost WorkScope has taken the tree away already,
+  // and nothing hands it back before that scope ends.
+  if (busy_ > 1) return;
   TWorkerThread* worker = WorkerThread();
   if (!worker) return;
   bool wasValidating = false;
