@@ -796,7 +796,7 @@ bool TVirtualTreeCore::ApplyCheckState(TVTNode* node, std::uint8_t newState) {
 
 void TVirtualTreeCore::SetCheckState(TVTNode* node, std::uint8_t newState) {
   WorkScope work(*this);
-  if (!node || node == root_ || node->CheckState == newState) return;
+  if (!node || node == root_ || node->CheckState == newState || (node->States & vsDisabled)) return;
   std::uint8_t state = newState;
   if (!DoChecking(node, state)) return;
   if (ApplyCheckState(node, state)) DoChecked(node);
@@ -1324,6 +1324,24 @@ void TVirtualTreeCore::ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd) {
   if (rangeAnchor_ && !(rangeAnchor_->States & vsSelected)) AppendToTempNodeArray(rangeAnchor_);
   MergeIntoSelection(tempNodes_.data(), tempNodes_.size(), false);
   tempNodes_.clear();
+}
+
+void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
+  if (!node || node == root_ || bool(node->States & vsSelected) == selected) return;
+  WorkScope work(*this);
+  if (selected) {
+    if (Selection().empty())
+      rangeAnchor_ = node;
+    else if (!multiSelect_)
+      DropAllSelected();
+    // Moving the focused column to a visible column comes with the header.
+    if (AddOneToSelection(node, false)) ScheduleChangeEvent(node);
+    if (!rangeAnchor_) rangeAnchor_ = node;
+  } else {
+    RemoveFromSelectionAndNotify(node);
+    if (Selection().empty()) rangeAnchor_ = focusedNode_;
+  }
+  if (host_ && NodeFullyShown(node)) host_->InvalidateNode(node);
 }
 
 void TVirtualTreeCore::MarkSelectionForClipboard() {

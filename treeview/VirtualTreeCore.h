@@ -293,6 +293,8 @@ class TVirtualTreeCore : public WorkerTree {
   void SelectNodeRange(TVTNode* from, TVTNode* to, bool keepSelection);
   void ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd);
   void MarkSelectionForClipboard();
+  // Selects or deselects one node with the change event.
+  void SetNodeSelected(TVTNode* node, bool selected);
   // Packs the tagged entries out of the selection array.
   void DropMarkedEntries();
   std::size_t SelectedCount() const { return selectionCount_; }
@@ -331,8 +333,15 @@ class TVirtualTreeCore : public WorkerTree {
   virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);
   virtual void DoChecked(TVTNode* node);
   virtual int DoGetNodeDataSize();
-  // Ends an edit of the node being removed; the editor's issue fills it.
+  // Ends an edit of the node being removed; the in-place editor fills it.
   virtual void CancelEditNode() { EditNode = nullptr; }
+
+ public:
+  // Forgets what is cached about nodes: the base cancels editing; the
+  // string tree also forgets its text widths.
+  virtual void ResetNodeCaches() { CancelEditNode(); }
+
+ protected:
   // Gives the node's memory back; the free-node event fires first.
   virtual void ReleaseNode(TVTNode* node);
   bool HasFreeNodeHandler() const { return OnFreeNode.Assigned() || freeNodeVirtual_; }

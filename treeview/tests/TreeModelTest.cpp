@@ -266,6 +266,22 @@ TEST(TreeSelection, LazyRemovalAndRanges) {
   tree.MarkSelectionForClipboard();
   EXPECT_TRUE(nodes[5]->States & vsCutOrCopy);
   EXPECT_FALSE(nodes[3]->States & vsCutOrCopy);
+  // One node at a time: without multi-select a new one replaces the old.
+  tree.DropAllSelected();
+  tree.changes.clear();
+  tree.SetMultiSelect(true);
+  tree.SetNodeSelected(nodes[0], true);
+  tree.SetNodeSelected(nodes[1], true);
+  EXPECT_EQ(tree.Selection().size(), 2u);
+  tree.SetMultiSelect(false);
+  tree.SetNodeSelected(nodes[4], true);
+  EXPECT_EQ(tree.Selection(), std::vector<TVTNode*>{nodes[4]});
+  tree.SetNodeSelected(nodes[4], false);
+  EXPECT_TRUE(tree.Selection().empty());
+  EXPECT_EQ(tree.RangeAnchor(), tree.FocusedNode());
+  EXPECT_EQ(tree.changes.back(), nodes[4]);
+  tree.SetMultiSelect(true);
+  tree.SetNodeSelected(nodes[5], true);
   // Removing a selected node inside an update only tags it.
   tree.BeginUpdate();
   tree.RemoveNode(nodes[5]);

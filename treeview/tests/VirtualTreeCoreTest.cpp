@@ -302,6 +302,13 @@ TEST(TreeChecks, RadioSiblingsClearWithoutEvents) {
   EXPECT_EQ(tree.events, (std::vector<std::string>{"checking", "checked"}));
   EXPECT_EQ(a->CheckState, csUncheckedNormal);
   EXPECT_EQ(b->CheckState, csCheckedNormal);
+  // A disabled node keeps its state and asks nothing.
+  TVTNode* c = Child(tree, nullptr, 2);
+  c->States |= vsDisabled;
+  tree.events.clear();
+  tree.SetCheckState(c, csCheckedNormal);
+  EXPECT_TRUE(tree.events.empty());
+  EXPECT_EQ(b->CheckState, csCheckedNormal);
 }
 
 TEST(TreeChecks, TriStateParentFollowsItsBoxes) {
