@@ -125,20 +125,26 @@ TEST(TreeOptions, SelectionChangesClearTheSelectionAndReachTheTree) {
   CheckTreeInvariants(tree);
 }
 
+// Reads a form text into a new holder.
+TOwned<TLegacyHolder> ReadHolder(const std::string& text) {
+  const std::string binary = ObjectTextToBinary(text);
+  TOwned<TReadOnlyMemoryStream> in(New<TReadOnlyMemoryStream>(binary.data(), binary.size()));
+  TOwned<TReader> reader(New<TReader>(*in));
+  TOwned<TLegacyHolder> holder(New<TLegacyHolder>(nullptr));
+  reader->ReadRootComponent(holder.get());
+  return holder;
+}
+
 TEST(TreeOptions, LegacyNamesMapToTheirSetsAndBits) {
   for (int i = 0; i < kLegacyOptionCount; ++i) EXPECT_EQ(FindLegacyOption(kLegacyOptions[i].Name), &kLegacyOptions[i]);
   EXPECT_EQ(FindLegacyOption("voNothing"), nullptr);
 
   RegisterClasses({&TLegacyHolder::StaticClass()});
-  const std::string binary = ObjectTextToBinary(
+  TOwned<TLegacyHolder> holder = ReadHolder(
       "object Holder: TLegacyHolder\n"
       "  Options = [voAcceptOLEDrop, voAnimatedToggle, voAutoTristateTracking, voMultiSelect, voNotKnown, "
       "voShowRoot, voShowVertGridLines, voSiblingSelectConstraint, voToggleOnDblClick]\n"
       "end\n");
-  TOwned<TReadOnlyMemoryStream> in(New<TReadOnlyMemoryStream>(binary.data(), binary.size()));
-  TOwned<TReader> reader(New<TReader>(*in));
-  TOwned<TLegacyHolder> holder(New<TLegacyHolder>(nullptr));
-  reader->ReadRootComponent(holder.get());
   const TCustomVirtualTreeOptions& o = holder->options;
   EXPECT_EQ(o.PaintOptions(), voShowRoot | voShowVertGridLines);
   EXPECT_EQ(o.AnimationOptions(), voAnimatedToggle);
@@ -147,15 +153,11 @@ TEST(TreeOptions, LegacyNamesMapToTheirSetsAndBits) {
   EXPECT_EQ(o.MiscOptions(), voAcceptOLEDrop | voToggleOnDblClick);
 
   // A value that is no set changes nothing and the rest of the form still reads.
-  const std::string other = ObjectTextToBinary(
+  TOwned<TLegacyHolder> fresh = ReadHolder(
       "object Holder: TLegacyHolder\n"
       "  Options = 5\n"
       "  Tag = 7\n"
       "end\n");
-  TOwned<TReadOnlyMemoryStream> in2(New<TReadOnlyMemoryStream>(other.data(), other.size()));
-  TOwned<TReader> reader2(New<TReader>(*in2));
-  TOwned<TLegacyHolder> fresh(New<TLegacyHolder>(nullptr));
-  reader2->ReadRootComponent(fresh.get());
   EXPECT_EQ(fresh->options.PaintOptions(), kDefaultPaintOptions);
   EXPECT_EQ(fresh->Tag, 7);
 }
