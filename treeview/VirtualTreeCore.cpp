@@ -215,7 +215,7 @@ std::size_t TVirtualTreeCore::ReserveInternalNodeData(std::size_t bytes) {
 }
 
 void* TVirtualTreeCore::NodeData(TVTNode* node) const {
-  if (!node || node == root_ || nodeDataSize_ <= 0) return nullptr;
+  if (!node || node == root_ || nodeDataSize_ <= 0 || (host_ && host_->Designing())) return nullptr;
   return reinterpret_cast<char*>(node) + sizeof(TVTNode) + internalDataSize_;
 }
 

@@ -71,6 +71,14 @@ TEST(TreeNode, SettersNormaliseTheirValues) {
   tree.SetRootChildCount(2);
   EXPECT_EQ(tree.NodeBlockSize(), sizeof(TVTNode) + 12);
   EXPECT_NE(tree.NodeData(tree.FirstNodeRaw()), nullptr);
+  // At design time nodes carry no user data.
+  RecordingHost host;
+  host.designing = true;
+  RecordingTree designed(nullptr, &host);
+  designed.SetNodeDataSize(12);
+  designed.SetRootChildCount(1);
+  EXPECT_EQ(designed.NodeBlockSize(), sizeof(TVTNode));
+  EXPECT_EQ(designed.NodeData(designed.FirstNodeRaw()), nullptr);
 }
 
 TEST(TreeNode, InternalDataIsReservedOnlyWhileTheTreeIsEmpty) {
