@@ -20,7 +20,7 @@ void RaiseTreeError(const std::u16string& message, int code) {
 TObject* OwnerTreeOfNode(const TVTNode* node) {
   if (!node) return nullptr;
   while (node->NextSibling != node) node = node->Parent;
-  return reinterpret_cast<TObject*>(node->Parent);
+  return reinterpret_cast<const TVTRootPrefix*>(reinterpret_cast<const char*>(node) - sizeof(TVTRootPrefix))->Tree;
 }
 
 // --- Rectangles and sorting ------------------------------------------------------------------------

@@ -43,8 +43,9 @@ FW_EXCEPTION(EVirtualTreeError, Exception);
 // --- Nodes -----------------------------------------------------------------------------------------
 
 // The header of a node's memory block. The internal data areas and the user
-// data follow it. The hidden root node's Parent holds the tree object, and
-// both of its sibling links point to the root itself.
+// data follow it. Both sibling links of the hidden root node point to the
+// root itself; its Parent is null, and its block starts with a
+// TVTRootPrefix that names the tree.
 struct TVTNode {
   std::uint32_t Index;
   std::uint32_t ChildCount;
@@ -62,8 +63,15 @@ struct TVTNode {
   TVTNode* LastChild;
 };
 
-// The tree that owns the node: the Parent of the root reached by climbing
-// Parent links (the root is the node that is its own NextSibling). Null for null.
+// What comes in front of the root's header in its block.
+struct TVTRootPrefix {
+  TObject* Tree;
+};
+static_assert(sizeof(TVTRootPrefix) % alignof(TVTNode) == 0);
+
+// The tree that owns the node: the tree named in front of the root reached by
+// climbing Parent links (the root is the node that is its own NextSibling).
+// Null for null.
 TObject* OwnerTreeOfNode(const TVTNode* node);
 
 // --- Rectangles and sorting ------------------------------------------------------------------------

@@ -12,8 +12,12 @@ namespace {
 
 TEST(OwnerTreeOfNode, ClimbsToTheRootAndAnswersItsParent) {
   TObject tree;
-  TVTNode root{}, top{}, child{}, grandchild{};
-  root.Parent = reinterpret_cast<TVTNode*>(&tree);
+  struct {
+    TVTRootPrefix prefix;
+    TVTNode node;
+  } rootBlock{{&tree}, {}};
+  TVTNode& root = rootBlock.node;
+  TVTNode top{}, child{}, grandchild{};
   root.NextSibling = root.PrevSibling = &root;
   top.Parent = &root;
   child.Parent = &top;

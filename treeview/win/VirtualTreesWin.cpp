@@ -13,10 +13,202 @@
 #include "Themes.h"
 #include "Thread.h"
 
-FW_IMPLEMENT_CLASS(TBaseVirtualTree)
+FW_BEGIN_CLASS(TBaseVirtualTree)
+  FW_PROP_RO(Colors, Colors)
+  FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
+  FW_DEFAULT(18)
+  FW_PROP(Indent, GetIndent, SetIndent)
+  FW_DEFAULT(18)
+  FW_PROP(RootNodeCount, GetRootNodeCount, SetRootNodeCount)
+  FW_DEFAULT(0)
+  FW_PROP_RO(ScrollBarOptions, ScrollBarOptions)
+FW_END_CLASS
+
+FW_BEGIN_CLASS(TScrollBarOptions)
+  FW_PROP(AlwaysVisible, GetAlwaysVisible, SetAlwaysVisible)
+  FW_DEFAULT(0)
+  FW_PROP(HorizontalIncrement, HorizontalIncrement, HorizontalIncrement)
+  FW_DEFAULT(20)
+  FW_PROP(ScrollBars, GetScrollBars, SetScrollBars)
+  FW_DEFAULT(ssBoth)
+  FW_PROP(ScrollBarStyle, ScrollBarStyle, ScrollBarStyle)
+  FW_DEFAULT(sbmRegular)
+  FW_PROP(VerticalIncrement, VerticalIncrement, VerticalIncrement)
+  FW_DEFAULT(20)
+FW_END_CLASS
+
+FW_BEGIN_CLASS(TVTColors)
+  FW_PROP(BorderColor, Get<7>, Set<7>)
+  FW_PROP(DisabledColor, Get<0>, Set<0>)
+  FW_PROP(DropMarkColor, Get<1>, Set<1>)
+  FW_PROP(DropTargetColor, Get<2>, Set<2>)
+  FW_PROP(DropTargetBorderColor, Get<11>, Set<11>)
+  FW_PROP(FocusedSelectionColor, Get<3>, Set<3>)
+  FW_PROP(FocusedSelectionBorderColor, Get<9>, Set<9>)
+  FW_PROP(GridLineColor, Get<4>, Set<4>)
+  FW_PROP(HotColor, Get<8>, Set<8>)
+  FW_PROP(SelectionRectangleBlendColor, Get<12>, Set<12>)
+  FW_PROP(SelectionRectangleBorderColor, Get<13>, Set<13>)
+  FW_PROP(TreeLineColor, Get<5>, Set<5>)
+  FW_PROP(UnfocusedSelectionColor, Get<6>, Set<6>)
+  FW_PROP(UnfocusedSelectionBorderColor, Get<10>, Set<10>)
+FW_END_CLASS
+
+const TColor TVTColors::kDefaults[TVTColors::kCount] = {
+    clBtnShadow, clHighlight,  clHighlight, clHighlight, clBtnFace,   clBtnShadow, clBtnFace,
+    clBtnFace,   clWindowText, clHighlight, clBtnFace,   clHighlight, clHighlight, clHighlight};
+
+TVTColors::TVTColors(TBaseVirtualTree* owner) : owner_(owner) {
+  for (int i = 0; i < kCount; ++i) colors_[i] = kDefaults[i];
+}
+
+void TVTColors::SetColorAt(int index, TColor color) {
+  if (index < 0 || index >= kCount || colors_[index] == color) return;
+  colors_[index] = color;
+  if (!owner_ || owner_->IsLoading() || !owner_->HandleAllocated()) return;
+  owner_->Invalidate();
+  if (index == BorderColor)
+    RedrawWindow(owner_->WindowHandle(), nullptr, nullptr, RDW_FRAME | RDW_NOCHILDREN | RDW_NOERASE | RDW_INVALIDATE);
+}
+
+void TVTColors::Assign(TPersistent* source) {
+  if (auto* other = dynamic_cast<TVTColors*>(source)) {
+    for (int i = 0; i < kCount; ++i) colors_[i] = other->colors_[i];
+    if (owner_ && owner_->Tree().UpdateCount() == 0 && owner_->HandleAllocated()) owner_->Invalidate();
+    return;
+  }
+  inherited::Assign(source);
+}
+
+void TScrollBarOptions::Rebuild() {
+  if (owner_ && !owner_->IsLoading() && owner_->HandleAllocated()) owner_->RecreateWnd();
+}
+
+void TScrollBarOptions::SetAlwaysVisible(bool value) {
+  if (value == alwaysVisible_) return;
+  alwaysVisible_ = value;
+  Rebuild();
+}
+
+void TScrollBarOptions::SetScrollBars(TScrollStyle value) {
+  if (value == scrollBars_) return;
+  scrollBars_ = value;
+  Rebuild();
+}
+
+TPersistent* TScrollBarOptions::GetOwner() {
+  return owner_;
+}
+
+void TScrollBarOptions::Assign(TPersistent* source) {
+  if (auto* other = dynamic_cast<TScrollBarOptions*>(source)) {
+    SetAlwaysVisible(other->alwaysVisible_);
+    HorizontalIncrement = other->HorizontalIncrement;
+    SetScrollBars(other->scrollBars_);
+    ScrollBarStyle = other->ScrollBarStyle;
+    VerticalIncrement = other->VerticalIncrement;
+    return;
+  }
+  inherited::Assign(source);
+}
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
-TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {}
+TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
+  ControlStyle.Include(csCaptureMouse);
+  ControlStyle.Include(csOpaque);
+  ControlStyle.Include(csReplicatable);
+  ControlStyle.Include(csDisplayDragImage);
+  ControlStyle.Include(csReflector);
+  ControlStyle.Exclude(csSetCaption);
+  SetBounds(GetLeft(), GetTop(), 200, 100);
+  SetTabStop(true);
+  SetParentColor(false);
+  scrollBarOptions_ = New<TScrollBarOptions>(this);
+  colors_ = New<TVTColors>(this);
+  clipboardFormats_ = New<TClipboardFormats>(&ClassType());
+  // Last: the core allocates the root and joins the worker thread.
+  core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
+}
+
+TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
+  return New<TCustomVirtualTreeOptions>(core_.get());
+}
+
+void TBaseVirtualTree::AfterConstruction() {
+  inherited::AfterConstruction();
+  if (!options_) options_ = CreateOptions();
+}
+
+void TBaseVirtualTree::DefineProperties(TFiler& filer) {
+  inherited::DefineProperties(filer);
+  filer.DefineProperty(
+      "Options",
+      [this](TReader& reader) {
+        if (options_) ReadLegacyOptions(reader, *options_);
+      },
+      nullptr, false);
+}
+
+TBaseVirtualTree::~TBaseVirtualTree() = default;
+
+void TBaseVirtualTree::Destroy() {
+  if (core_) core_->StopBackgroundValidation();
+  FreeAndNil(options_);
+  FreeAndNil(clipboardFormats_);
+  if (core_) {
+    try {
+      core_->Shutdown();  // clears the nodes and leaves the worker
+    } catch (...) {
+      // A failing free-node handler: the nodes are gone all the same; destruction goes on.
+    }
+  }
+  FreeAndNil(colors_);
+  FreeAndNil(scrollBarOptions_);
+  inherited::Destroy();
+}
+
+void TBaseVirtualTree::Loaded() {
+  inherited::Loaded();
+  core_->ApplyLoadedRootCount();
+}
+
+void TBaseVirtualTree::SetIndent(int indent) {
+  if (indent == indent_) return;
+  indent_ = indent;
+  if (!IsLoading() && core_->UpdateCount() == 0 && HandleAllocated()) {
+    host_.UpdateScrollBars(true);
+    Invalidate();
+  }
+}
+
+TImageList* TBaseVirtualTree::LightCheckImages() {
+  return ::LightCheckImages;
+}
+
+void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
+    core_->TimerFired(int(msg.WParam));
+    msg.Result = 0;
+    return;
+  }
+  inherited::Dispatch(msg);
+}
+
+void TBaseVirtualTree::Host::Invalidate() {
+  if (!tree_.IsDestroying()) tree_.Invalidate();
+}
+
+void TBaseVirtualTree::Host::StartTimer(int id, unsigned milliseconds) {
+  if (tree_.HandleAllocated()) SetTimer(tree_.WindowHandle(), UINT_PTR(id), milliseconds, nullptr);
+}
+
+void TBaseVirtualTree::Host::StopTimer(int id) {
+  if (tree_.HandleAllocated()) KillTimer(tree_.WindowHandle(), UINT_PTR(id));
+}
+
+std::uint64_t TBaseVirtualTree::Host::Milliseconds() const {
+  return GetTickCount();
+}
 
 TCustomVirtualStringTree::TCustomVirtualStringTree(TComponent* owner) : TBaseVirtualTree(owner) {}
 
@@ -333,4 +525,8 @@ std::string Win32ClipboardFormatApi::Name(std::uint16_t id) {
   char buffer[2049];
   const int n = GetClipboardFormatNameA(id, buffer, sizeof buffer);
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+void TBaseVirtualTree::Host::ThemeChanged() {
+  if (tree_.HandleAllocated()) SendMessageA(tree_.WindowHandle(), WM_THEMECHANGED, 0, 0);
 }

@@ -13,13 +13,182 @@
 #include "Controls.h"
 #include "Graphics.h"
 #include "ImgList.h"
+#include "VirtualTreeCore.h"
+#include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
 
-// The base of every virtual tree: a windowed control that paints itself.
+class TBaseVirtualTree;
+
+FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
+FW_ENUM(TScrollBarStyle, sbmRegular, sbmFlat);
+
+// The scroll bars of a tree. AlwaysVisible and ScrollBars rebuild the tree's
+// window when they change (not while loading, nor without a window).
+class TScrollBarOptions : public TPersistent {
+  FW_CLASS(TScrollBarOptions, TPersistent)
+
+ public:
+  explicit TScrollBarOptions(TBaseVirtualTree* owner) : owner_(owner) {}
+  bool GetAlwaysVisible() const { return alwaysVisible_; }
+  void SetAlwaysVisible(bool value);
+  TScrollStyle GetScrollBars() const { return scrollBars_; }
+  void SetScrollBars(TScrollStyle value);
+  TScrollBarStyle ScrollBarStyle = sbmRegular;
+  int HorizontalIncrement = 20;  // 1..10000
+  int VerticalIncrement = 20;
+  TPersistent* GetOwner() override;
+  void Assign(TPersistent* source) override;
+
+ private:
+  void Rebuild();
+  TBaseVirtualTree* owner_;
+  bool alwaysVisible_ = false;
+  TScrollStyle scrollBars_ = ssBoth;
+};
+
+// The tree's fourteen colours. A change repaints the tree (unless it is
+// loading or has no window); the border colour also redraws the frame.
+class TVTColors : public TPersistent {
+  FW_CLASS(TVTColors, TPersistent)
+
+ public:
+  static constexpr int kCount = 14;
+  enum Index {
+    DisabledColor,
+    DropMarkColor,
+    DropTargetColor,
+    FocusedSelectionColor,
+    GridLineColor,
+    TreeLineColor,
+    UnfocusedSelectionColor,
+    BorderColor,
+    HotColor,
+    FocusedSelectionBorderColor,
+    UnfocusedSelectionBorderColor,
+    DropTargetBorderColor,
+    SelectionRectangleBlendColor,
+    SelectionRectangleBorderColor
+  };
+  static const TColor kDefaults[kCount];
+
+  explicit TVTColors(TBaseVirtualTree* owner);
+  TColor ColorAt(int index) const { return colors_[index]; }
+  void SetColorAt(int index, TColor color);
+  template <int I>
+  TColor Get() const {
+    return colors_[I];
+  }
+  template <int I>
+  void Set(TColor color) {
+    SetColorAt(I, color);
+  }
+  // From another TVTColors: all fourteen, then a repaint outside update blocks.
+  void Assign(TPersistent* source) override;
+
+ private:
+  TBaseVirtualTree* owner_;
+  TColor colors_[kCount];
+};
+
+// The base of every virtual tree: a windowed control that paints itself. The
+// nodes, their events and the selection live in the portable core (Tree());
+// the control is its host.
 class TBaseVirtualTree : public TCustomControl {
   FW_CLASS(TBaseVirtualTree, TCustomControl)
  public:
   explicit TBaseVirtualTree(TComponent* owner);
+  ~TBaseVirtualTree() override;
+  // Stops background validation, clears the nodes, then the window, the root
+  // and the worker reference go.
+  void Destroy() override;
+  void Loaded() override;
+
+  TVirtualTreeCore& Tree() { return *core_; }
+  const TVirtualTreeCore& Tree() const { return *core_; }
+  int GetDefaultNodeHeight() const { return core_->DefaultNodeHeight(); }
+  void SetDefaultNodeHeight(int height) { core_->SetDefaultNodeHeight(height); }
+  int GetIndent() const { return indent_; }
+  // Refreshes the scroll bars and repaints outside loading and update blocks.
+  void SetIndent(int indent);
+  std::uint32_t GetRootNodeCount() const { return core_->RootChildCount(); }
+  void SetRootNodeCount(std::uint32_t count) { core_->SetRootChildCount(count); }
+
+  // Construction defaults of the parts that later pieces use.
+  int Margin = 4;
+  int TextMargin = 4;
+  unsigned AutoExpandDelay = 1000;
+  unsigned AutoScrollDelay = 1000;
+  unsigned AutoScrollInterval = 1;
+  unsigned IncrementalSearchTimeout = 1000;
+  unsigned EditDelay = 1000;
+  unsigned AnimationDuration = 200;
+  int DragWidth = 200;
+  int DragHeight = 350;
+  int NodeAlignment = 2;           // proportional
+  int IncrementalSearchStart = 2;  // from the focused node
+  int IncrementalSearch = 1;       // typed characters do not search
+  int LineStyle = 1;               // dotted
+  int ClipboardPasteMode = 4;      // as the focused node's last child
+  int DragType = 0;                // OLE
+  int CheckImageKind = 0;          // light check marks
+  int ButtonStyle = 0;
+  int ButtonFillMode = 0;
+  int DragImageKind = 0;
+  bool DoubleBuffered = false;
+  TImageList* CheckImages() const { return LightCheckImages(); }
+
+  // The option sets; made after construction through OptionsClass, so that
+  // descendants give their own.
+  TCustomVirtualTreeOptions* TreeOptions() const { return options_; }
+  void SetTreeOptions(TCustomVirtualTreeOptions* options) {
+    if (options_ && options) options_->Assign(options);
+  }
+  TVTColors* Colors() const { return colors_; }
+  TScrollBarOptions* ScrollBarOptions() const { return scrollBarOptions_; }
+  TClipboardFormats* ClipboardFormatNames() const { return clipboardFormats_; }
+  void AfterConstruction() override;
+  // Reads the legacy "Options" property of older forms.
+  void DefineProperties(TFiler& filer) override;
+  // The class of the option sets (virtual class-of-options).
+  virtual TCustomVirtualTreeOptions* CreateOptions();
+
+ protected:
+  // Dispatches the core's timers (change and structure-change events).
+  void Dispatch(TMessage& msg) override;
+
+ private:
+  static TImageList* LightCheckImages();
+  // The host: what the core asks of the window.
+  class Host : public TVirtualTreeHost {
+   public:
+    explicit Host(TBaseVirtualTree& tree) : tree_(tree) {}
+    void Invalidate() override;
+    void InvalidateToBottom(TVTNode*) override { Invalidate(); }
+    void InvalidateNode(TVTNode*) override { Invalidate(); }
+    void UpdateScrollBars(bool) override {}  // the scroll bars come with scrolling
+    bool HandleAllocated() const override { return tree_.HandleAllocated(); }
+    bool Loading() const override { return tree_.IsLoading(); }
+    bool Designing() const override { return tree_.ComponentState().Contains(csDesigning); }
+    bool Destroying() const override { return tree_.IsDestroying(); }
+    void StartTimer(int id, unsigned milliseconds) override;
+    void StopTimer(int id) override;
+    std::uint64_t Milliseconds() const override;
+    void RecreateWindow() override { tree_.RecreateWnd(); }
+    void ThemeChanged() override;
+    // The drop target itself comes with the drag manager; nothing registers before.
+    void SetDropTargetRegistered(bool) override {}
+
+   private:
+    TBaseVirtualTree& tree_;
+  };
+
+  Host host_{*this};
+  std::unique_ptr<TVirtualTreeCore> core_;
+  int indent_ = 18;
+  TCustomVirtualTreeOptions* options_ = nullptr;
+  TVTColors* colors_ = nullptr;
+  TScrollBarOptions* scrollBarOptions_ = nullptr;
+  TClipboardFormats* clipboardFormats_ = nullptr;
 };
 
 // The tree whose nodes carry text in columns.

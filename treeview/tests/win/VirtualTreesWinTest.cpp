@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Forms.h"
 #include "SysUtils.h"
 #include "Themes.h"
 #include "VirtualTreesWin.h"
@@ -312,6 +313,56 @@ TEST_F(VirtualTreesWinTest, AlphaBlendRectFindsTheRowsOfTopDownAndBottomUpSectio
     DeleteObject(bitmap);
     DeleteDC(dc);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(VirtualTreesWinTest, ATreeOnAFormHasItsConstructionDefaults) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    auto* tree = New<TBaseVirtualTree>(form.get());
+    tree->SetParent(form.get());
+    EXPECT_EQ(tree->GetWidth(), 200);
+    EXPECT_EQ(tree->GetHeight(), 100);
+    EXPECT_TRUE(tree->GetTabStop());
+    EXPECT_FALSE(tree->GetParentColor());
+    EXPECT_EQ(tree->GetDefaultNodeHeight(), 18);
+    EXPECT_EQ(tree->GetIndent(), 18);
+    EXPECT_TRUE(tree->ControlStyle.Contains(csOpaque));
+    EXPECT_FALSE(tree->ControlStyle.Contains(csSetCaption));
+    EXPECT_EQ(tree->Tree().NodeDataSize(), -1);
+    EXPECT_EQ(tree->Tree().FocusedColumn(), -1);
+    EXPECT_EQ(tree->Tree().LastSelectionLevel(), -1);
+    ASSERT_NE(tree->TreeOptions(), nullptr);
+    EXPECT_EQ(tree->TreeOptions()->PaintOptions(), kDefaultPaintOptions);
+    EXPECT_EQ(tree->TreeOptions()->MiscOptions(), kDefaultMiscOptions);
+    EXPECT_EQ(tree->Colors()->ColorAt(TVTColors::BorderColor), clBtnFace);
+    EXPECT_EQ(tree->Colors()->ColorAt(TVTColors::HotColor), clWindowText);
+    EXPECT_EQ(tree->ScrollBarOptions()->GetScrollBars(), ssBoth);
+    EXPECT_EQ(tree->ScrollBarOptions()->VerticalIncrement, 20);
+    tree->SetRootNodeCount(5000);
+    EXPECT_EQ(OwnerTreeOfNode(tree->Tree().FirstNodeRaw()), tree);
+    EXPECT_EQ(tree->Tree().VisibleCount(), 5000u);
+  }
+  DoneVirtualTrees();
+}
+
+TEST_F(VirtualTreesWinTest, TwoTreesLeaveNoWorkerBehind) {
+  EXPECT_EQ(WorkerThread(), nullptr);
+  TBaseVirtualTree* a = New<TBaseVirtualTree>(nullptr);
+  TBaseVirtualTree* b = New<TCustomVirtualStringTree>(nullptr);
+  EXPECT_NE(WorkerThread(), nullptr);
+  EXPECT_EQ(WorkerThreadReferences(), 2);
+  a->SetRootNodeCount(10000);  // keeps the worker busy with a cache
+  b->SetRootNodeCount(3);
+  a->Free();
+  EXPECT_NE(WorkerThread(), nullptr);
+  b->Free();
+  EXPECT_EQ(WorkerThread(), nullptr);
+  EXPECT_EQ(WorkerEvent(), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,1353 @@
+#include "VirtualTreeCore.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <thread>
+
+namespace {
+
+constexpr std::uint64_t kWorkerStateMask =
+    (1ull << tsStopValidation) | (1ull << tsValidated) | (1ull << tsValidating) | (1ull << tsValidationNeeded);
+
+// The worker-owned states live in a 32-bit atomic word: bit 27 stays bit 27,
+// bits 32, 34 and 35 move to 28, 29 and 30.
+std::uint32_t WorkerBit(int bit) {
+  switch (bit) {
+    case tsStopValidation:
+      return 1u << 27;
+    case tsValidated:
+      return 1u << 28;
+    case tsValidating:
+      return 1u << 29;
+    default:
+      return 1u << 30;  // tsValidationNeeded
+  }
+}
+
+bool IsWorkerState(int bit) {
+  return bit >= 0 && bit < 64 && (kWorkerStateMask >> bit) & 1;
+}
+
+constexpr std::size_t kSlabBytes = 1u << 20;
+
+std::size_t RoundUp(std::size_t value, std::size_t to) {
+  return (value + to - 1) / to * to;
+}
+
+std::uintptr_t Addr(const void* p) {
+  return reinterpret_cast<std::uintptr_t>(p);
+}
+bool Tagged(const TVTNode* p) {
+  return Addr(p) & 1;
+}
+TVTNode* Tag(TVTNode* p) {
+  return reinterpret_cast<TVTNode*>(Addr(p) | 1);
+}
+
+// Counts a removal's nesting; the outermost one re-raises the first error a
+// free-node handler raised once the structure is whole again.
+class RemovalScope {
+ public:
+  RemovalScope(int& depth, std::exception_ptr& error) : depth_(depth), error_(error) { ++depth_; }
+  ~RemovalScope() { --depth_; }
+  void Finish() {
+    if (depth_ == 1 && error_) {
+      std::exception_ptr e = error_;
+      error_ = nullptr;
+      std::rethrow_exception(e);
+    }
+  }
+
+ private:
+  int& depth_;
+  std::exception_ptr& error_;
+};
+
+}  // namespace
+
+// Brackets every change to the nodes: the outermost one first takes the tree
+// away from the worker (the worker reads links, states and heights), and at
+// its end hands the tree back when the cache needs validation.
+class TVirtualTreeCore::WorkScope {
+ public:
+  explicit WorkScope(TVirtualTreeCore& tree) : tree_(tree) {
+    if (tree_.busy_++ == 0) tree_.StopBackgroundValidation();
+  }
+  ~WorkScope() {
+    if (--tree_.busy_ != 0 || tree_.updateCount_ != 0 || tree_.shutDown_) return;
+    if (!tree_.HasTreeState(tsValidationNeeded)) return;
+    try {
+      tree_.QueueCacheValidation();
+    } catch (...) {
+      // Without the worker the cache stays invalid and lookups walk the tree.
+    }
+  }
+  WorkScope(const WorkScope&) = delete;
+  WorkScope& operator=(const WorkScope&) = delete;
+
+ private:
+  TVirtualTreeCore& tree_;
+};
+
+// --- The pool --------------------------------------------------------------------------------------
+
+TVTNodePool::~TVTNodePool() {
+  FreeSlabs();
+}
+
+void TVTNodePool::FreeSlabs() {
+  for (char* slab : slabs_) ::operator delete(slab, std::align_val_t(alignof(TVTNode)));
+  slabs_.clear();
+  cursor_ = slabEnd_ = nullptr;
+  freeList_ = nullptr;
+  slabBytes_ = 0;
+}
+
+void TVTNodePool::SetBlockSize(std::size_t size) {
+  size = RoundUp(std::max(size, sizeof(void*)), alignof(TVTNode));
+  if (size == blockSize_) return;
+  if (outstanding_ != 0) RaiseTreeError(u"Node blocks cannot change size while nodes exist.", 2000);
+  FreeSlabs();
+  blockSize_ = size;
+}
+
+void* TVTNodePool::Allocate() {
+  void* block;
+  if (freeList_) {
+    block = freeList_;
+    freeList_ = *static_cast<void**>(freeList_);
+  } else {
+    if (cursor_ == slabEnd_) {
+      const std::size_t bytes = std::max(kSlabBytes, blockSize_) / blockSize_ * blockSize_;
+      char* slab = static_cast<char*>(::operator new(bytes, std::align_val_t(alignof(TVTNode))));
+      slabs_.push_back(slab);
+      slabBytes_ += bytes;
+      cursor_ = slab;
+      slabEnd_ = slab + bytes;
+    }
+    block = cursor_;
+    cursor_ += blockSize_;
+  }
+  std::memset(block, 0, blockSize_);
+  ++outstanding_;
+  return block;
+}
+
+void TVTNodePool::Release(void* block) {
+  if (!block) return;
+  *static_cast<void**>(block) = freeList_;
+  freeList_ = block;
+  // The last block back: the slabs go too, so clearing a large tree returns its memory.
+  if (--outstanding_ == 0) FreeSlabs();
+}
+
+// --- Construction ----------------------------------------------------------------------------------
+
+TVirtualTreeCore::TVirtualTreeCore(TObject* owner, TVirtualTreeHost* host) : owner_(owner), host_(host) {
+  AllocateRootNode();
+  AcquireWorkerThread();
+}
+
+TVirtualTreeCore::~TVirtualTreeCore() {
+  try {
+    Shutdown();
+  } catch (...) {
+    // A free-node handler failing at destruction: the memory is given back regardless.
+  }
+  FreeRootNode();
+}
+
+void TVirtualTreeCore::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  StopBackgroundValidation();
+  std::exception_ptr error;
+  try {
+    RemoveAllChildren(nullptr, true);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  ReleaseWorkerThread(this);
+  if (error) std::rethrow_exception(error);
+}
+
+// The block in front of the root's header names the tree.
+void TVirtualTreeCore::AllocateRootNode() {
+  const std::size_t size = sizeof(TVTRootPrefix) + sizeof(TVTNode) + internalDataSize_;
+  void* block = ::operator new(size, std::align_val_t(alignof(TVTNode)));
+  std::memset(block, 0, size);
+  if (rootBlock_) {
+    std::memcpy(block, rootBlock_, sizeof(TVTRootPrefix) + sizeof(TVTNode));
+    FreeRootNode();
+  }
+  rootBlock_ = block;
+  static_cast<TVTRootPrefix*>(block)->Tree = owner_;
+  root_ = reinterpret_cast<TVTNode*>(static_cast<char*>(block) + sizeof(TVTRootPrefix));
+  root_->Parent = nullptr;
+  root_->PrevSibling = root_->NextSibling = root_;
+  root_->States = vsInitialized | vsExpanded | vsHasChildren | vsVisible;
+  if (root_->TotalCount == 0) root_->TotalCount = 1;
+  root_->NodeHeight = static_cast<std::uint16_t>(defaultNodeHeight_);
+  if (root_->TotalHeight == 0) root_->TotalHeight = root_->NodeHeight;
+  root_->Align = 50;
+}
+
+void TVirtualTreeCore::FreeRootNode() {
+  ::operator delete(rootBlock_, std::align_val_t(alignof(TVTNode)));
+  rootBlock_ = nullptr;
+  root_ = nullptr;
+}
+
+std::size_t TVirtualTreeCore::NodeBlockSize() const {
+  const std::size_t user = (host_ && host_->Designing()) || nodeDataSize_ < 0 ? 0 : std::size_t(nodeDataSize_);
+  return sizeof(TVTNode) + internalDataSize_ + user;
+}
+
+std::size_t TVirtualTreeCore::ReserveInternalNodeData(std::size_t bytes) {
+  if (root_->FirstChild || pool_.Outstanding() != 0)
+    RaiseTreeError(u"Internal node data can only be reserved while the tree has no nodes.", 2000);
+  const std::size_t offset = sizeof(TVTNode) + internalDataSize_;
+  internalDataSize_ += RoundUp(bytes, 4);
+  AllocateRootNode();
+  return offset;
+}
+
+void* TVirtualTreeCore::NodeData(TVTNode* node) const {
+  if (!node || node == root_ || nodeDataSize_ <= 0 || (host_ && host_->Designing())) return nullptr;
+  return reinterpret_cast<char*>(node) + sizeof(TVTNode) + internalDataSize_;
+}
+
+TVTNode* TVirtualTreeCore::AllocateNode() {
+  if (nodeDataSize_ < 0) {
+    const int size = DoGetNodeDataSize();
+    nodeDataSize_ = size < 0 ? 0 : size;
+  }
+  if (pool_.Outstanding() == 0) pool_.SetBlockSize(NodeBlockSize());
+  auto* node = static_cast<TVTNode*>(pool_.Allocate());
+  node->TotalCount = 1;
+  node->NodeHeight = static_cast<std::uint16_t>(defaultNodeHeight_);
+  node->TotalHeight = node->NodeHeight;
+  node->States = vsVisible;
+  node->Align = 50;
+  return node;
+}
+
+// --- Linking ---------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::LinkNode(TVTNode* node, TVTNode* destination, int mode) {
+  WorkScope work(*this);
+  if (!node || mode < 1 || mode > 4) return;
+  destination = Real(destination);
+  if ((mode == 1 || mode == 2) && destination == root_) return;
+  StopBackgroundValidation();
+  TVTNode* parent;
+  switch (mode) {
+    case 1: {
+      parent = destination->Parent;
+      node->Parent = parent;
+      node->PrevSibling = destination->PrevSibling;
+      node->NextSibling = destination;
+      node->Index = destination->Index;
+      if (destination->PrevSibling)
+        destination->PrevSibling->NextSibling = node;
+      else
+        parent->FirstChild = node;
+      destination->PrevSibling = node;
+      for (TVTNode* n = destination; n; n = n->NextSibling) ++n->Index;
+      break;
+    }
+    case 2: {
+      parent = destination->Parent;
+      node->Parent = parent;
+      node->NextSibling = destination->NextSibling;
+      node->PrevSibling = destination;
+      if (destination->NextSibling)
+        destination->NextSibling->PrevSibling = node;
+      else
+        parent->LastChild = node;
+      destination->NextSibling = node;
+      node->Index = destination->Index;
+      for (TVTNode* n = node; n; n = n->NextSibling) ++n->Index;
+      break;
+    }
+    case 3: {
+      parent = destination;
+      node->Parent = parent;
+      node->PrevSibling = nullptr;
+      node->NextSibling = parent->FirstChild;
+      if (parent->FirstChild)
+        parent->FirstChild->PrevSibling = node;
+      else
+        parent->LastChild = node;
+      parent->FirstChild = node;
+      node->Index = 0;
+      for (TVTNode* n = node->NextSibling; n; n = n->NextSibling) ++n->Index;
+      break;
+    }
+    default: {
+      parent = destination;
+      node->Parent = parent;
+      node->NextSibling = nullptr;
+      node->PrevSibling = parent->LastChild;
+      if (parent->LastChild)
+        parent->LastChild->NextSibling = node;
+      else
+        parent->FirstChild = node;
+      parent->LastChild = node;
+      node->Index = node->PrevSibling ? node->PrevSibling->Index + 1 : 0;
+      break;
+    }
+  }
+  ++parent->ChildCount;
+  parent->States |= vsHasChildren;
+  PropagateTotalCount(parent, node->TotalCount, true);
+  // An invisible node adds no height: the parent's total counts visible children only.
+  if ((parent->States & vsExpanded) && (node->States & vsVisible))
+    PropagateTotalHeight(parent, node->TotalHeight, true);
+  if (NodeFullyShown(node)) visibleCount_ += CountVisibleDescendants(node) + 1;
+  MarkCacheStale();
+}
+
+void TVirtualTreeCore::UnlinkNode(TVTNode* node, bool keepFocus) {
+  WorkScope work(*this);
+  if (!node || node == root_) return;
+  StopBackgroundValidation();
+  if (node == focusedNode_ && !keepFocus) {
+    focusedNode_ = nullptr;
+    DoFocusChange(nullptr, focusedColumn_);
+  }
+  if (node == rangeAnchor_) ReanchorRangeAtFocus();
+  if (node->States & vsDeleting) return;
+  node->States &= ~vsChecking;
+  TVTNode* parent = node->Parent;
+  if (--parent->ChildCount == 0) parent->States &= ~vsHasChildren;
+  PropagateTotalCount(parent, -std::int64_t(node->TotalCount), true);
+  if ((parent->States & vsExpanded) && (node->States & vsVisible))
+    PropagateTotalHeight(parent, -std::int64_t(node->TotalHeight), true);
+  if (NodeFullyShown(node)) visibleCount_ -= CountVisibleDescendants(node) + 1;
+  if (node->PrevSibling)
+    node->PrevSibling->NextSibling = node->NextSibling;
+  else
+    parent->FirstChild = node->NextSibling;
+  if (node->NextSibling)
+    node->NextSibling->PrevSibling = node->PrevSibling;
+  else
+    parent->LastChild = node->PrevSibling;
+  for (TVTNode* n = node->NextSibling; n; n = n->NextSibling) --n->Index;
+  node->PrevSibling = node->NextSibling = nullptr;
+  MarkCacheStale();
+}
+
+void TVirtualTreeCore::PropagateTotalCount(TVTNode* node, std::int64_t value, bool relative) {
+  WorkScope work(*this);
+  if (!node) return;
+  const std::int64_t difference = relative ? value : value - std::int64_t(node->TotalCount);
+  if (difference == 0) return;
+  for (TVTNode* n = node; n; n = n->Parent) n->TotalCount = std::uint32_t(std::int64_t(n->TotalCount) + difference);
+}
+
+void TVirtualTreeCore::PropagateTotalHeight(TVTNode* node, std::int64_t value, bool relative) {
+  WorkScope work(*this);
+  if (!node) return;
+  const std::int64_t difference = relative ? value : value - std::int64_t(node->TotalHeight);
+  if (difference == 0) return;
+  for (TVTNode* n = node;;) {
+    n->TotalHeight = std::uint32_t(std::int64_t(n->TotalHeight) + difference);
+    if (!(n->States & vsVisible) || n == root_) break;
+    n = n->Parent;
+    if (!n || !(n->States & vsExpanded)) break;
+  }
+}
+
+bool TVirtualTreeCore::NodeFullyShown(const TVTNode* node) const {
+  if (!node) return false;
+  if (node == root_) return node->States & vsVisible;
+  if (!(node->States & vsVisible)) return false;
+  for (const TVTNode* p = node->Parent; p; p = p == root_ ? nullptr : p->Parent) {
+    if ((p->States & (vsVisible | vsExpanded)) != (vsVisible | vsExpanded)) return false;
+  }
+  return true;
+}
+
+std::uint32_t TVirtualTreeCore::CountVisibleDescendants(const TVTNode* node) const {
+  if (!node || !(node->States & vsExpanded)) return 0;
+  std::uint32_t count = 0;
+  for (const TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
+    if (c->States & vsVisible) count += 1 + CountVisibleDescendants(c);
+  }
+  return count;
+}
+
+bool TVirtualTreeCore::VisibleSiblingFollows(const TVTNode* node) const {
+  if (!node) return false;
+  for (const TVTNode* n = node->NextSibling; n; n = n->NextSibling) {
+    if (n->States & vsVisible) return true;
+  }
+  return false;
+}
+
+bool TVirtualTreeCore::IsFirstVisibleChild(const TVTNode* parent, const TVTNode* node) const {
+  const TVTNode* p = parent ? parent : root_;
+  for (const TVTNode* c = p->FirstChild; c; c = c->NextSibling) {
+    if (c->States & vsVisible) return c == node;
+  }
+  return false;
+}
+
+bool TVirtualTreeCore::IsLastVisibleChild(const TVTNode* parent, const TVTNode* node) const {
+  const TVTNode* p = parent ? parent : root_;
+  for (const TVTNode* c = p->LastChild; c; c = c->PrevSibling) {
+    if (c->States & vsVisible) return c == node;
+  }
+  return false;
+}
+
+int TVirtualTreeCore::NodeLevel(const TVTNode* node) const {
+  int level = 0;
+  if (!node || node == root_) return 0;
+  for (const TVTNode* p = node->Parent; p && p != root_; p = p->Parent) ++level;
+  return level;
+}
+
+int TVirtualTreeCore::CompareNodeOrder(const TVTNode* a, const TVTNode* b) const {
+  if (a == b) return 0;
+  if (!a) return -1;
+  if (!b) return 1;
+  int levelA = NodeLevel(a), levelB = NodeLevel(b);
+  const TVTNode* x = a;
+  const TVTNode* y = b;
+  while (levelA > levelB) {
+    x = x->Parent;
+    --levelA;
+  }
+  if (x == b) return 1;
+  while (levelB > levelA) {
+    y = y->Parent;
+    --levelB;
+  }
+  if (y == a) return -1;
+  while (x->Parent != y->Parent) {
+    x = x->Parent;
+    y = y->Parent;
+  }
+  return int(std::int64_t(x->Index) - std::int64_t(y->Index));
+}
+
+// --- Counts and sizes ------------------------------------------------------------------------------
+
+std::uint32_t TVirtualTreeCore::ChildCount(const TVTNode* node) const {
+  return (node ? node : root_)->ChildCount;
+}
+
+void TVirtualTreeCore::SetChildCount(TVTNode* node, std::uint32_t count) {
+  WorkScope work(*this);
+  TVTNode* n = Real(node);
+  RemovalScope scope(removalDepth_, freeNodeError_);
+  if (count == 0) {
+    RemoveAllChildren(node, false);
+    scope.Finish();
+    return;
+  }
+  if (count == n->ChildCount) return;
+  StopBackgroundValidation();
+  const int oldX = offsetX_, oldY = offsetY_;
+  while (n->ChildCount > count) RemoveNode(n->LastChild);
+  if (count > n->ChildCount) {
+    const std::uint32_t added = count - n->ChildCount;
+    std::uint32_t index = n->LastChild ? n->LastChild->Index + 1 : 0;
+    if (!n->LastChild) n->States |= vsHasChildren;
+    std::int64_t heights = 0;
+    TVTNode* last = n->LastChild;
+    for (std::uint32_t i = 0; i < added; ++i) {
+      TVTNode* child = AllocateNode();
+      child->Index = index++;
+      child->Parent = n;
+      child->PrevSibling = last;
+      if (last)
+        last->NextSibling = child;
+      else
+        n->FirstChild = child;
+      last = child;
+      heights += child->NodeHeight;
+    }
+    n->LastChild = last;
+    if (n->States & vsExpanded) {
+      PropagateTotalHeight(n, heights, true);
+      if (NodeFullyShown(n)) visibleCount_ += added;
+    }
+    PropagateTotalCount(n, added, true);
+    n->ChildCount = count;
+    MarkCacheStale();
+  }
+  AfterStructureChange(oldX, oldY);
+  ScheduleStructureChangeEvent(Public(n), crChildAdded);
+  scope.Finish();
+}
+
+// While loading, the count waits beside the root (whose ChildCount keeps
+// counting the nodes that exist) until ApplyLoadedRootCount.
+void TVirtualTreeCore::SetRootChildCount(std::uint32_t count) {
+  if (host_ && host_->Loading()) {
+    pendingRootCount_ = count;
+    SetTreeState(tsNeedRootCountUpdate, true);
+    return;
+  }
+  if (count == root_->ChildCount) return;
+  BeginUpdate();
+  try {
+    StopBackgroundValidation();
+    SetChildCount(nullptr, count);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TVirtualTreeCore::ApplyLoadedRootCount() {
+  if (!HasTreeState(tsNeedRootCountUpdate)) return;
+  SetTreeState(tsNeedRootCountUpdate, false);
+  SetRootChildCount(pendingRootCount_);
+}
+
+void TVirtualTreeCore::SetDefaultNodeHeight(int height) {
+  WorkScope work(*this);
+  if (height == 0) height = 18;
+  if (height < 0 || height > 0xFFFF || height == defaultNodeHeight_) return;
+  StopBackgroundValidation();
+  const int difference = height - defaultNodeHeight_;
+  root_->TotalHeight = std::uint32_t(std::int64_t(root_->TotalHeight) + difference);
+  root_->NodeHeight = std::uint16_t(root_->NodeHeight + difference);
+  defaultNodeHeight_ = height;
+  MarkCacheStale();
+  if (updateCount_ == 0 && host_ && host_->HandleAllocated() && !host_->Loading()) {
+    QueueCacheValidation();
+    host_->UpdateScrollBars(true);
+    // Bringing the focused node into view belongs to the scrolling part.
+    host_->Invalidate();
+  }
+}
+
+void TVirtualTreeCore::SetNodeDataSize(int size) {
+  WorkScope work(*this);
+  if (size < -1) size = -1;
+  if (size == nodeDataSize_) return;
+  nodeDataSize_ = size;
+  if (host_ && (host_->Loading() || host_->Designing())) return;
+  const std::uint32_t count = root_->ChildCount;
+  BeginUpdate();
+  try {
+    RemoveAllChildren(nullptr, true);
+    pool_.SetBlockSize(NodeBlockSize());
+    SetChildCount(nullptr, count);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+// --- On-demand initialisation ----------------------------------------------------------------------
+
+void TVirtualTreeCore::InitializeNodeOnDemand(TVTNode* node) {
+  WorkScope work(*this);
+  if (!node || node == root_) return;
+  std::uint8_t initStates = 0;
+  DoInitNode(Public(node->Parent), node, initStates);
+  node->States |= vsInitialized;
+  if (initStates & ivsDisabled) node->States |= vsDisabled;
+  if (initStates & ivsHasChildren) node->States |= vsHasChildren;
+  if (initStates & ivsSelected) {
+    TVTNode* single[1] = {node};
+    MergeIntoSelection(single, 1, false);
+  }
+  const bool wantExpanded = initStates & ivsExpanded;
+  if (wantExpanded != bool(node->States & vsExpanded)) {
+    if (wantExpanded)
+      ToggleExpansion(node);
+    else if (node->States & vsHasChildren)
+      QueryChildCount(node);
+  }
+}
+
+void TVirtualTreeCore::QueryChildCount(TVTNode* node) {
+  WorkScope work(*this);
+  if (!node || node == root_ || !(node->States & vsHasChildren)) return;
+  std::uint32_t count = node->ChildCount;
+  DoInitChildren(node, count);
+  if (count != 0) {
+    SetChildCount(node, count);
+  } else {
+    RemoveAllChildren(node, true);
+    node->States &= ~vsHasChildren;
+  }
+}
+
+void TVirtualTreeCore::SetExpanded(TVTNode* node, bool expanded) {
+  if (node && node != root_ && bool(node->States & vsExpanded) != expanded) ToggleExpansion(node);
+}
+
+void TVirtualTreeCore::ToggleExpansion(TVTNode* node) {
+  WorkScope work(*this);
+  if (!node || node == root_) return;
+  StopBackgroundValidation();
+  if (node->States & vsExpanded) {
+    if (NodeFullyShown(node)) visibleCount_ -= CountVisibleDescendants(node);
+    node->States &= ~vsExpanded;
+    PropagateTotalHeight(node, node->NodeHeight, false);
+  } else {
+    if ((node->States & vsHasChildren) && node->ChildCount == 0) QueryChildCount(node);
+    // A node without children stays collapsed until it gets some.
+    if (node->ChildCount == 0) return;
+    node->States |= vsExpanded;
+    std::int64_t height = node->NodeHeight;
+    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
+      if (c->States & vsVisible) height += c->TotalHeight;
+    }
+    PropagateTotalHeight(node, height, false);
+    if (NodeFullyShown(node)) visibleCount_ += CountVisibleDescendants(node);
+  }
+  MarkCacheStale();
+  AfterStructureChange(offsetX_, offsetY_);
+}
+
+// --- Removal ---------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::RemoveAllChildren(TVTNode* node, bool clearHasChildren) {
+  WorkScope work(*this);
+  TVTNode* n = Real(node);
+  if (n->ChildCount == 0 && !n->FirstChild) {
+    if (clearHasChildren && n != root_) n->States &= ~vsHasChildren;
+    return;
+  }
+  RemovalScope scope(removalDepth_, freeNodeError_);
+  StopBackgroundValidation();
+  const int oldX = offsetX_, oldY = offsetY_;
+  const bool shown = n == root_ || (NodeFullyShown(n) && (n->States & vsExpanded));
+  n->States |= vsClearing;
+  for (TVTNode* child = n->LastChild; child;) {
+    TVTNode* previous = child->PrevSibling;
+    if (shown && (child->States & vsVisible)) --visibleCount_;
+    child->States |= vsDeleting;
+    if (previous) previous->NextSibling = nullptr;
+    RemoveNode(child);
+    child = previous;
+  }
+  n->States &= ~vsClearing;
+  if (clearHasChildren && n != root_) n->States &= ~vsHasChildren;
+  if (n != root_) n->States &= ~vsExpanded;
+  n->ChildCount = 0;
+  if (n == root_ || (n->States & vsDeleting)) {
+    n->TotalHeight = n->NodeHeight;
+    n->TotalCount = 1;
+  } else {
+    PropagateTotalHeight(n, n->NodeHeight, false);
+    PropagateTotalCount(n, 1, false);
+  }
+  n->FirstChild = n->LastChild = nullptr;
+  MarkCacheStale();
+  AfterStructureChange(oldX, oldY);
+  ScheduleStructureChangeEvent(Public(n), crChildDeleted);
+  scope.Finish();
+}
+
+void TVirtualTreeCore::RemoveNode(TVTNode* node) {
+  WorkScope work(*this);
+  if (!node || node == root_) return;
+  RemovalScope scope(removalDepth_, freeNodeError_);
+  RemoveNodeBody(node);
+  scope.Finish();
+}
+
+void TVirtualTreeCore::RemoveNodeBody(TVTNode* node) {
+  TVTNode* parent = node->Parent;
+  if (!(parent->States & vsClearing)) ScheduleStructureChangeEvent(Public(parent), crChildDeleted);
+  const int oldX = offsetX_, oldY = offsetY_;
+  if (node->States & vsSelected) {
+    if (updateCount_ > 0) {
+      RemoveFromSelectionArray(node);
+    } else {
+      const bool synch = HasTreeState(tsSynchMode);
+      SetTreeState(tsSynchMode, true);
+      try {
+        RemoveFromSelectionAndNotify(node);
+      } catch (...) {
+        SetTreeState(tsSynchMode, synch);
+        throw;
+      }
+      SetTreeState(tsSynchMode, synch);
+    }
+  }
+  if (host_) host_->InvalidateToBottom(Public(parent));
+  SetTreeState(tsHint, false);
+  RemoveAllChildren(node, false);
+  UnlinkNode(node, false);
+  ReleaseNode(node);
+  MarkCacheStale();
+  AfterStructureChange(oldX, oldY);
+}
+
+void TVirtualTreeCore::ReleaseNode(TVTNode* node) {
+  ForgetReleasedNode(node);
+  if (HasFreeNodeHandler() && (node->States & (vsInitialized | vsReleaseCall))) {
+    try {
+      DoFreeNode(node);
+    } catch (...) {
+      // The removal finishes first; its outermost call re-raises this.
+      if (!freeNodeError_) freeNodeError_ = std::current_exception();
+      if (removalDepth_ == 0) {
+        pool_.Release(node);
+        std::exception_ptr e = freeNodeError_;
+        freeNodeError_ = nullptr;
+        std::rethrow_exception(e);
+      }
+    }
+  }
+  pool_.Release(node);
+}
+
+void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
+  if (hotNode_ == node) hotNode_ = nullptr;
+  if (focusedNode_ == node) focusedNode_ = nullptr;
+  if (rangeAnchor_ == node) rangeAnchor_ = nullptr;
+  // A pending structure change for a node that goes is one of its parent's.
+  if (pendingStructureNode_ == node) pendingStructureNode_ = Public(node->Parent);
+  if (pendingChangeNode_ == node) pendingChangeNode_ = nullptr;
+  if (SearchNode == node) SearchNode = nullptr;
+  if (DropTargetNode == node) DropTargetNode = nullptr;
+  if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
+  if (EditNode == node) CancelEditNode();
+  for (TVTNode*& entry : tempNodes_) {
+    if (entry == node) entry = Tag(node);
+  }
+}
+
+void TVirtualTreeCore::AfterStructureChange(int oldOffsetX, int oldOffsetY) {
+  if (updateCount_ != 0) return;
+  QueueCacheValidation();
+  if (host_) {
+    host_->UpdateScrollBars(true);
+    if (oldOffsetX != offsetX_ || oldOffsetY != offsetY_) host_->Invalidate();
+  }
+}
+
+// --- Check states ----------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::ApplyCheckState(TVTNode* node, std::uint8_t newState) {
+  WorkScope work(*this);
+  if (!node || node == root_) return false;
+  node->States |= vsChecking;
+  bool result = true;
+  try {
+    if (node->CheckType == ctTriStateCheckBox && autoTriState_ &&
+        (newState == csUncheckedNormal || newState == csCheckedNormal)) {
+      if (node->ChildCount == 0 && (node->States & vsHasChildren)) QueryChildCount(node);
+      for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
+        if (c->CheckType == ctTriStateCheckBox || c->CheckType == ctCheckBox) SetCheckState(c, newState);
+      }
+    }
+    if (node->CheckType == ctRadioButton && newState == csCheckedNormal) {
+      for (TVTNode* s = node->Parent->FirstChild; s; s = s->NextSibling) {
+        if (s->CheckType == ctRadioButton) s->CheckState = csUncheckedNormal;
+      }
+      if (host_) host_->Invalidate();
+    }
+    TVTNode* parent = node->Parent;
+    if (parent != root_ && !(parent->States & vsInitialized)) InitializeNodeOnDemand(parent);
+    if (autoTriState_ && !(parent->States & (vsDisabled | vsChecking)) &&
+        (node->CheckType == ctTriStateCheckBox || node->CheckType == ctCheckBox) && parent != root_ &&
+        parent->CheckType == ctTriStateCheckBox) {
+      // The parent's state follows from its children with this node's new state.
+      const std::uint8_t old = node->CheckState;
+      node->CheckState = newState;
+      int boxes = 0, checked = 0, mixed = 0;
+      for (TVTNode* c = parent->FirstChild; c; c = c->NextSibling) {
+        if (c->CheckType != ctTriStateCheckBox && c->CheckType != ctCheckBox) continue;
+        ++boxes;
+        if (c->CheckState == csCheckedNormal || c->CheckState == csCheckedPressed) ++checked;
+        if (c->CheckState == csMixedNormal || c->CheckState == csMixedPressed) ++mixed;
+      }
+      node->CheckState = old;
+      std::uint8_t parentState = csUncheckedNormal;
+      if (boxes > 0 && checked == boxes)
+        parentState = csCheckedNormal;
+      else if (checked > 0 || mixed > 0)
+        parentState = csMixedNormal;
+      if (parentState != parent->CheckState) {
+        std::uint8_t asked = parentState;
+        result = DoChecking(parent, asked);
+        if (result) result = ApplyCheckState(parent, parentState);
+        if (result) DoChecked(parent);
+      }
+    }
+    if (result) {
+      node->CheckState = newState;
+      if (host_) host_->InvalidateNode(node);
+    }
+  } catch (...) {
+    node->States &= ~vsChecking;
+    throw;
+  }
+  node->States &= ~vsChecking;
+  return result;
+}
+
+void TVirtualTreeCore::SetCheckState(TVTNode* node, std::uint8_t newState) {
+  WorkScope work(*this);
+  if (!node || node == root_ || node->CheckState == newState || (node->States & vsDisabled)) return;
+  std::uint8_t state = newState;
+  if (!DoChecking(node, state)) return;
+  if (ApplyCheckState(node, state)) DoChecked(node);
+}
+
+void TVirtualTreeCore::SetCheckType(TVTNode* node, std::uint8_t type) {
+  if (!node || node == root_ || node->CheckType == type) return;
+  node->CheckType = type;
+  node->CheckState = csUncheckedNormal;
+  if (host_) host_->InvalidateNode(node);
+}
+
+// --- Raw walks -------------------------------------------------------------------------------------
+
+TVTNode* TVirtualTreeCore::FirstNodeRaw() const {
+  return root_->FirstChild;
+}
+
+TVTNode* TVirtualTreeCore::NextNodeRaw(const TVTNode* node) const {
+  if (!node) return nullptr;
+  if (node->FirstChild) return node->FirstChild;
+  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
+    if (n->NextSibling) return n->NextSibling;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstVisibleNodeRaw() const {
+  for (TVTNode* c = root_->FirstChild; c; c = c->NextSibling) {
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::NextVisibleNodeRaw(const TVTNode* node) const {
+  if (!node) return nullptr;
+  if (node->States & vsExpanded) {
+    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
+      if (c->States & vsVisible) return c;
+    }
+  }
+  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
+    for (TVTNode* s = n->NextSibling; s; s = s->NextSibling) {
+      if (s->States & vsVisible) return s;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleNodeRaw(const TVTNode* node) const {
+  const TVTNode* n = node;
+  while (n && n != root_) {
+    if (n->PrevSibling) {
+      n = n->PrevSibling;
+      while (n->LastChild) n = n->LastChild;
+    } else {
+      n = n->Parent;
+    }
+    if (n == root_) return nullptr;
+    if (NodeFullyShown(n)) return const_cast<TVTNode*>(n);
+  }
+  return nullptr;
+}
+
+// --- Focus -----------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::SetFocusedNode(TVTNode* node) {
+  node = Public(node);
+  if (node == focusedNode_) return;
+  focusedNode_ = node;
+  DoFocusChange(node, focusedColumn_);
+}
+
+// --- Position cache --------------------------------------------------------------------------------
+
+std::uint32_t TVirtualTreeCore::CacheEntryCount() const {
+  if (visibleCount_ <= 1) return 0;
+  return (visibleCount_ + kCacheThreshold - 1) / kCacheThreshold;
+}
+
+void TVirtualTreeCore::MarkCacheStale() {
+  workerStates_.fetch_and(~WorkerBit(tsValidated));
+  workerStates_.fetch_or(WorkerBit(tsValidationNeeded));
+}
+
+std::vector<TVTCacheEntry> TVirtualTreeCore::ComputePositionCache() const {
+  std::vector<TVTCacheEntry> cache;
+  if (visibleCount_ <= kCacheThreshold) return cache;
+  std::uint32_t y = 0, counter = 0;
+  for (TVTNode* n = FirstVisibleNodeRaw(); n; n = NextVisibleNodeRaw(n), ++counter) {
+    if (counter % kCacheThreshold == 0) cache.push_back({n, y});
+    y += n->NodeHeight;
+  }
+  return cache;
+}
+
+void TVirtualTreeCore::RebuildPositionCache() {
+  workerStates_.fetch_or(WorkerBit(tsValidating));
+  workerStates_.fetch_and(~(WorkerBit(tsStopValidation) | WorkerBit(tsValidated) | WorkerBit(tsValidationNeeded)));
+  auto stopped = [this] { return workerStates_.load() & WorkerBit(tsStopValidation); };
+  positionCache_.clear();
+  validCacheEntries_ = 0;
+  bool wasStopped = false;
+  if (visibleCount_ > kCacheThreshold) {
+    positionCache_.resize(CacheEntryCount());
+    std::uint32_t y = 0, counter = 0, filled = 0;
+    for (TVTNode* n = FirstVisibleNodeRaw(); n && filled < positionCache_.size(); n = NextVisibleNodeRaw(n)) {
+      if ((counter & 1023) == 0 && stopped()) {
+        wasStopped = true;
+        break;
+      }
+      if (counter % kCacheThreshold == 0) positionCache_[filled++] = {n, y};
+      y += n->NodeHeight;
+      ++counter;
+    }
+    if (wasStopped) {
+      positionCache_.clear();
+    } else {
+      positionCache_.resize(filled);
+      validCacheEntries_ = filled;
+    }
+  }
+  if (!wasStopped) workerStates_.fetch_or(WorkerBit(tsValidated));
+  workerStates_.fetch_and(~(WorkerBit(tsStopValidation) | WorkerBit(tsValidating)));
+}
+
+void TVirtualTreeCore::QueueCacheValidation() {
+  StopBackgroundValidation();
+  validCacheEntries_ = 0;
+  if (!(workerStates_.load() & WorkerBit(tsValidationNeeded))) return;
+  // In the middle of a change the outermost WorkScope queues the tree once the nodes are whole.
+  if (busy_ != 0) return;
+  if (WorkerThread())
+    QueueWithWorker(this);
+  else
+    RebuildPositionCache();
+}
+
+void TVirtualTreeCore::StopBackgroundValidation() {
+  // Inside a change the outermost WorkScope has taken the tree away already,
+  // and nothing hands it back before that scope ends.
+  if (busy_ > 1) return;
+  TWorkerThread* worker = WorkerThread();
+  if (!worker) return;
+  bool wasValidating = false;
+  worker->TakeTreeAway(this, [&] {
+    wasValidating = true;
+    workerStates_.fetch_or(WorkerBit(tsStopValidation));
+  });
+  if (wasValidating) {
+    workerStates_.fetch_and(~(WorkerBit(tsStopValidation) | WorkerBit(tsValidating) | WorkerBit(tsValidated)));
+    workerStates_.fetch_or(WorkerBit(tsValidationNeeded));
+  }
+}
+
+void TVirtualTreeCore::WaitForBackgroundValidation() {
+  TWorkerThread* worker = WorkerThread();
+  if (!worker) return;
+  while (worker->IsWaiting(this)) std::this_thread::yield();
+  worker->WaitWhileValidating(this);
+}
+
+bool TVirtualTreeCore::CacheEntryBeforeNode(const TVTNode* node, TVTNode*& entryNode, std::uint32_t& entryTop) const {
+  entryNode = nullptr;
+  entryTop = 0;
+  if (!HasTreeState(tsValidated) || validCacheEntries_ == 0 || !node) return false;
+  std::size_t low = 0, high = validCacheEntries_;
+  while (low < high) {
+    const std::size_t mid = (low + high) / 2;
+    if (CompareNodeOrder(positionCache_[mid].Node, node) <= 0)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  if (low == 0) return false;
+  entryNode = positionCache_[low - 1].Node;
+  entryTop = positionCache_[low - 1].AbsoluteTop;
+  return true;
+}
+
+bool TVirtualTreeCore::CacheEntryAtPosition(std::uint32_t y, TVTNode*& entryNode, std::uint32_t& entryTop) const {
+  entryNode = nullptr;
+  entryTop = 0;
+  if (!HasTreeState(tsValidated) || validCacheEntries_ == 0) return false;
+  std::size_t low = 0, high = validCacheEntries_;
+  while (low < high) {
+    const std::size_t mid = (low + high) / 2;
+    if (positionCache_[mid].AbsoluteTop <= y)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  if (low == 0) return false;
+  entryNode = positionCache_[low - 1].Node;
+  entryTop = positionCache_[low - 1].AbsoluteTop;
+  return true;
+}
+
+// --- Tree states -----------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::HasTreeState(int bit) const {
+  if (IsWorkerState(bit)) return workerStates_.load() & WorkerBit(bit);
+  return bit >= 0 && bit < 48 && ((states_ >> bit) & 1);
+}
+
+void TVirtualTreeCore::SetTreeState(int bit, bool on) {
+  if (IsWorkerState(bit)) {
+    if (on)
+      workerStates_.fetch_or(WorkerBit(bit));
+    else
+      workerStates_.fetch_and(~WorkerBit(bit));
+    return;
+  }
+  if (bit < 0 || bit >= 48) return;
+  if (on)
+    states_ |= 1ull << bit;
+  else
+    states_ &= ~(1ull << bit);
+}
+
+// --- Update blocks ---------------------------------------------------------------------------------
+// The plain nesting; sorting and the repaint bookkeeping come with navigation.
+
+void TVirtualTreeCore::BeginUpdate() {
+  if (updateCount_++ == 0) FireUpdating(0);
+}
+
+void TVirtualTreeCore::EndUpdate() {
+  if (updateCount_ == 0) return;
+  if (--updateCount_ != 0) return;
+  DropMarkedEntries();
+  QueueCacheValidation();
+  if (host_) {
+    host_->UpdateScrollBars(true);
+    host_->Invalidate();
+  }
+  if (HasTreeState(tsStructureChangePending)) FireStructureChange(pendingStructureNode_, pendingStructureReason_);
+  if (HasTreeState(tsChangePending)) FireChange(pendingChangeNode_);
+  FireUpdating(1);
+}
+
+// --- Change events ---------------------------------------------------------------------------------
+
+void TVirtualTreeCore::ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason) {
+  node = Public(node);
+  if (HasTreeState(tsStructureChangePending)) {
+    if (host_) host_->StopTimer(kStructureChangeTimer);
+    if (pendingStructureReason_ == crIgnore)
+      pendingStructureReason_ = reason;
+    else if (reason != crIgnore)
+      pendingStructureReason_ = crAccumulated;
+  } else {
+    SetTreeState(tsStructureChangePending, true);
+    pendingStructureReason_ = reason;
+  }
+  pendingStructureNode_ = node;
+  if (updateCount_ > 0) return;
+  if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
+    FireStructureChange(pendingStructureNode_, pendingStructureReason_);
+  else
+    host_->StartTimer(kStructureChangeTimer, changeDelay_);
+}
+
+void TVirtualTreeCore::FireStructureChange(TVTNode* node, std::uint8_t reason) {
+  if (host_) host_->StopTimer(kStructureChangeTimer);
+  SetTreeState(tsStructureChangePending, false);
+  pendingStructureNode_ = nullptr;
+  pendingStructureReason_ = crIgnore;
+  DoStructureChange(Public(node), reason);
+}
+
+void TVirtualTreeCore::ScheduleChangeEvent(TVTNode* node) {
+  node = Public(node);
+  if (HasTreeState(tsChangePending)) {
+    if (host_) host_->StopTimer(kChangeTimer);
+  } else {
+    SetTreeState(tsChangePending, true);
+  }
+  pendingChangeNode_ = node;
+  if (updateCount_ > 0) return;
+  if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
+    FireChange(node);
+  else
+    host_->StartTimer(kChangeTimer, changeDelay_);
+}
+
+void TVirtualTreeCore::FireChange(TVTNode* node) {
+  if (host_) host_->StopTimer(kChangeTimer);
+  SetTreeState(tsChangePending, false);
+  pendingChangeNode_ = nullptr;
+  DoChange(Public(node));
+}
+
+void TVirtualTreeCore::FireUpdating(int state) {
+  if (OnUpdating) OnUpdating(owner_, state);
+}
+
+void TVirtualTreeCore::TimerFired(int id) {
+  if (id == kStructureChangeTimer && HasTreeState(tsStructureChangePending))
+    FireStructureChange(pendingStructureNode_, pendingStructureReason_);
+  else if (id == kChangeTimer && HasTreeState(tsChangePending))
+    FireChange(pendingChangeNode_);
+  else if (host_)
+    host_->StopTimer(id);
+}
+
+// --- Events ----------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::DoInitNode(TVTNode* parent, TVTNode* node, std::uint8_t& initStates) {
+  if (OnInitNode) OnInitNode(owner_, parent, node, initStates);
+}
+
+void TVirtualTreeCore::DoInitChildren(TVTNode* node, std::uint32_t& childCount) {
+  if (OnInitChildren) OnInitChildren(owner_, node, childCount);
+}
+
+void TVirtualTreeCore::DoFreeNode(TVTNode* node) {
+  if (OnFreeNode) OnFreeNode(owner_, node);
+}
+
+void TVirtualTreeCore::DoFocusChange(TVTNode* node, int column) {
+  if (OnFocusChanged) OnFocusChanged(owner_, node, column);
+}
+
+void TVirtualTreeCore::DoStructureChange(TVTNode* node, std::uint8_t reason) {
+  if (OnStructureChange) OnStructureChange(owner_, node, reason);
+}
+
+void TVirtualTreeCore::DoChange(TVTNode* node) {
+  if (OnChange) OnChange(owner_, node);
+}
+
+bool TVirtualTreeCore::DoChecking(TVTNode* node, std::uint8_t& newState) {
+  bool allowed = true;
+  if (OnChecking) OnChecking(owner_, node, newState, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::DoChecked(TVTNode* node) {
+  if (OnChecked) OnChecked(owner_, node);
+}
+
+int TVirtualTreeCore::DoGetNodeDataSize() {
+  int size = 0;
+  if (OnGetNodeDataSize) OnGetNodeDataSize(owner_, size);
+  return size;
+}
+
+// --- Selection -------------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::FindInSelection(const TVTNode* node, std::ptrdiff_t& index, std::ptrdiff_t high,
+                                       std::ptrdiff_t low) const {
+  index = 0;
+  if (!node) return false;
+  if (low < 0) low = 0;
+  if (high < 0) high = std::ptrdiff_t(selectionCount_) - 1;
+  const std::uintptr_t key = Addr(node);
+  while (low <= high) {
+    const std::ptrdiff_t mid = low + (high - low) / 2;
+    const std::uintptr_t value = Addr(selection_[std::size_t(mid)]);
+    if (value == key) {
+      index = mid;
+      return true;
+    }
+    if (value < key)
+      low = mid + 1;
+    else
+      high = mid - 1;
+  }
+  index = low;
+  return false;
+}
+
+bool TVirtualTreeCore::MergeIntoSelection(TVTNode** nodes, std::size_t count, bool forced) {
+  WorkScope work(*this);
+  if (!nodes || count == 0) return false;
+  std::vector<TVTNode*> batch;
+  batch.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    TVTNode* node = nodes[i];
+    if (!node || Tagged(node) || node == root_) continue;
+    if (node->States & vsSelected) continue;  // already in the array, forced or not
+    if (!forced) {
+      if (levelConstraint_ && lastSelectionLevel_ < 0) lastSelectionLevel_ = NodeLevel(node);
+      if (siblingConstraint_ && !rangeAnchor_) rangeAnchor_ = node;
+      if (node->States & vsDisabled) continue;
+      if (levelConstraint_ && NodeLevel(node) != lastSelectionLevel_) continue;
+      if (siblingConstraint_ && node->Parent != rangeAnchor_->Parent) continue;
+    }
+    node->States |= vsSelected;
+    batch.push_back(node);
+  }
+  if (batch.empty()) return false;
+  if (batch.size() > 1) QuickSortPointers(reinterpret_cast<void**>(batch.data()), 0, std::ptrdiff_t(batch.size()) - 1);
+  const std::size_t total = selectionCount_ + batch.size();
+  if (selection_.size() < total) selection_.resize(total);
+  std::ptrdiff_t i = std::ptrdiff_t(selectionCount_) - 1;
+  std::ptrdiff_t j = std::ptrdiff_t(batch.size()) - 1;
+  std::ptrdiff_t k = std::ptrdiff_t(total) - 1;
+  while (j >= 0) {
+    if (i >= 0 && Addr(selection_[std::size_t(i)]) > Addr(batch[std::size_t(j)]))
+      selection_[std::size_t(k--)] = selection_[std::size_t(i--)];
+    else
+      selection_[std::size_t(k--)] = batch[std::size_t(j--)];
+  }
+  selectionCount_ = total;
+  return true;
+}
+
+bool TVirtualTreeCore::AddOneToSelection(TVTNode* node, bool forced) {
+  TVTNode* one[1] = {node};
+  return MergeIntoSelection(one, 1, forced);
+}
+
+void TVirtualTreeCore::AppendToTempNodeArray(TVTNode* node) {
+  if (tempNodes_.size() == tempNodes_.capacity()) {
+    const std::size_t capacity = tempNodes_.capacity();
+    tempNodes_.reserve(capacity < 100 ? 100 : capacity + capacity / 10);
+  }
+  tempNodes_.push_back(node);
+}
+
+void TVirtualTreeCore::DropMarkedEntries() {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    if (!Tagged(selection_[i])) selection_[kept++] = selection_[i];
+  }
+  selectionCount_ = kept;
+  selection_.resize(kept);
+}
+
+void TVirtualTreeCore::DropAllSelected() {
+  WorkScope work(*this);
+  if (updateCount_ > 0) DropMarkedEntries();
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    if (!Tagged(selection_[i])) selection_[i]->States &= ~vsSelected;
+  }
+  ReanchorRangeAtFocus();
+  selection_.clear();
+  selection_.shrink_to_fit();
+  selectionCount_ = 0;
+}
+
+void TVirtualTreeCore::RemoveFromSelectionArray(TVTNode* node) {
+  WorkScope work(*this);
+  std::ptrdiff_t index;
+  if (!FindInSelection(node, index, -1, -1)) return;
+  node->States &= ~vsSelected;
+  selection_[std::size_t(index)] = Tag(node);
+}
+
+void TVirtualTreeCore::RemoveFromSelectionAndNotify(TVTNode* node) {
+  WorkScope work(*this);
+  if (!node || !(node->States & vsSelected)) return;
+  node->States &= ~vsSelected;
+  std::ptrdiff_t index;
+  if (FindInSelection(node, index, -1, -1)) {
+    selection_.erase(selection_.begin() + index);
+    --selectionCount_;
+  }
+  if (selectionCount_ == 0) ReanchorRangeAtFocus();
+  ScheduleChangeEvent(node);
+}
+
+void TVirtualTreeCore::ReanchorRangeAtFocus() {
+  rangeAnchor_ = focusedNode_;
+  lastSelectionLevel_ = -1;
+}
+
+std::vector<TVTNode*> TVirtualTreeCore::Selection() const {
+  std::vector<TVTNode*> result;
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    if (!Tagged(selection_[i])) result.push_back(selection_[i]);
+  }
+  return result;
+}
+
+void TVirtualTreeCore::SelectNodeRange(TVTNode* from, TVTNode* to, bool keepSelection) {
+  WorkScope work(*this);
+  tempNodes_.clear();
+  if (!from || !NodeFullyShown(from)) from = PreviousVisibleNodeRaw(from);
+  if (!from) from = FirstNodeRaw();
+  if (!from || !to) return;
+  if (CompareNodeOrder(from, to) > 0) std::swap(from, to);
+  TVTNode* anchor = rangeAnchor_;
+  if (!keepSelection) DropAllSelected();
+  for (TVTNode* n = from; n; n = NextVisibleNodeRaw(n)) {
+    AppendToTempNodeArray(n);
+    if (n == to) break;
+  }
+  MergeIntoSelection(tempNodes_.data(), tempNodes_.size(), false);
+  tempNodes_.clear();
+  if (anchor && (anchor->States & vsSelected)) rangeAnchor_ = anchor;
+}
+
+void TVirtualTreeCore::ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd) {
+  WorkScope work(*this);
+  if (!oldEnd)
+    oldEnd = FirstNodeRaw();
+  else if (!NodeFullyShown(oldEnd))
+    oldEnd = PreviousVisibleNodeRaw(oldEnd);
+  if (!oldEnd || !newEnd) return;
+  const int order = CompareNodeOrder(oldEnd, newEnd);
+  if (order == 0) return;
+  tempNodes_.clear();
+  TVTNode* first = order < 0 ? oldEnd : newEnd;
+  TVTNode* last = order < 0 ? newEnd : oldEnd;
+  auto toggle = [this](TVTNode* n) {
+    if (n->States & vsSelected)
+      RemoveFromSelectionArray(n);
+    else
+      AppendToTempNodeArray(n);
+  };
+  for (TVTNode* n = first; n; n = NextVisibleNodeRaw(n)) {
+    if (n == first) {
+      if (rangeAnchor_ && CompareNodeOrder(n, rangeAnchor_) < 0) toggle(n);
+    } else if (n == last) {
+      if (rangeAnchor_ && CompareNodeOrder(n, rangeAnchor_) > 0) toggle(n);
+      break;
+    } else {
+      toggle(n);
+    }
+  }
+  DropMarkedEntries();
+  if (rangeAnchor_ && !(rangeAnchor_->States & vsSelected)) AppendToTempNodeArray(rangeAnchor_);
+  MergeIntoSelection(tempNodes_.data(), tempNodes_.size(), false);
+  tempNodes_.clear();
+}
+
+void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
+  if (!node || node == root_ || bool(node->States & vsSelected) == selected) return;
+  WorkScope work(*this);
+  if (selected) {
+    if (Selection().empty())
+      rangeAnchor_ = node;
+    else if (!multiSelect_)
+      DropAllSelected();
+    // Moving the focused column to a visible column comes with the header.
+    if (AddOneToSelection(node, false)) ScheduleChangeEvent(node);
+    if (!rangeAnchor_) rangeAnchor_ = node;
+  } else {
+    RemoveFromSelectionAndNotify(node);
+    if (Selection().empty()) rangeAnchor_ = focusedNode_;
+  }
+  if (host_ && NodeFullyShown(node)) host_->InvalidateNode(node);
+}
+
+void TVirtualTreeCore::MarkSelectionForClipboard() {
+  WorkScope work(*this);
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    TVTNode* node = selection_[i];
+    if (!Tagged(node) && !(node->States & vsDisabled)) node->States |= vsCutOrCopy;
+  }
+}

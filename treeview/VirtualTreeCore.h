@@ -1,0 +1,406 @@
+// The portable core of a virtual tree: the node blocks and their pool, the
+// hidden root, linking, counts and heights, on-demand initialisation, removal,
+// check states, the position cache built by the shared worker thread, the
+// structure-change and change events, and the selection array.
+//
+// The core reaches its window only through TVirtualTreeHost (repaints, scroll
+// bars, window and loading flags, timers, a clock). Events are virtual
+// operations (Do...) whose base versions call the assigned handlers.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <vector>
+
+#include "Method.h"
+#include "Object.h"
+#include "VirtualTrees.h"
+
+// --- Node state bits -------------------------------------------------------------------------------
+
+constexpr std::uint16_t vsInitialized = 0x0001;
+constexpr std::uint16_t vsChecking = 0x0002;
+constexpr std::uint16_t vsCutOrCopy = 0x0004;
+constexpr std::uint16_t vsDisabled = 0x0008;
+constexpr std::uint16_t vsDeleting = 0x0010;  // removed as part of its parent's whole child list
+constexpr std::uint16_t vsExpanded = 0x0020;
+constexpr std::uint16_t vsHasChildren = 0x0040;
+constexpr std::uint16_t vsVisible = 0x0080;
+constexpr std::uint16_t vsSelected = 0x0100;
+constexpr std::uint16_t vsReleaseCall = 0x0200;
+constexpr std::uint16_t vsClearing = 0x0800;  // its children are being deleted
+
+// The initial states an init-node handler may return.
+constexpr std::uint8_t ivsDisabled = 0x01;
+constexpr std::uint8_t ivsExpanded = 0x02;
+constexpr std::uint8_t ivsHasChildren = 0x04;
+constexpr std::uint8_t ivsSelected = 0x08;
+
+// Check states and types.
+constexpr std::uint8_t csUncheckedNormal = 0, csUncheckedPressed = 1, csCheckedNormal = 2, csCheckedPressed = 3,
+                       csMixedNormal = 4, csMixedPressed = 5;
+constexpr std::uint8_t ctNone = 0, ctTriStateCheckBox = 1, ctCheckBox = 2, ctRadioButton = 3, ctButton = 4;
+
+// Structure-change reasons.
+constexpr std::uint8_t crIgnore = 0, crAccumulated = 1, crChildAdded = 2, crChildDeleted = 3;
+
+// Tree state bits (a 48-bit set).
+enum TVirtualTreeState : int {
+  tsChangePending = 0,
+  tsCollapsing = 1,
+  tsCopyPending = 4,
+  tsCutPending = 5,
+  tsEditing = 8,
+  tsEditPending = 9,
+  tsExpanding = 10,
+  tsHint = 11,
+  tsNeedRootCountUpdate = 19,
+  tsOLEDragging = 20,
+  tsOLEDragPending = 21,
+  tsStopValidation = 27,
+  tsStructureChangePending = 28,
+  tsSynchMode = 29,
+  tsUpdating = 31,
+  tsValidated = 32,
+  tsUseThemes = 33,
+  tsValidating = 34,
+  tsValidationNeeded = 35,
+  tsVCLDragging = 37,
+};
+
+// Timers the core arms through its host.
+constexpr int kChangeTimer = 5;
+constexpr int kStructureChangeTimer = 6;
+
+// Visible nodes per position cache entry.
+constexpr std::uint32_t kCacheThreshold = 2000;
+
+// What the core needs of its window.
+class TVirtualTreeHost {
+ public:
+  virtual ~TVirtualTreeHost() = default;
+  virtual void Invalidate() = 0;
+  // From the node's row downward (null: the whole client area).
+  virtual void InvalidateToBottom(TVTNode* node) = 0;
+  virtual void InvalidateNode(TVTNode* node) = 0;
+  virtual void UpdateScrollBars(bool repaint) = 0;
+  virtual bool HandleAllocated() const = 0;
+  virtual bool Loading() const = 0;
+  virtual bool Designing() const = 0;
+  virtual bool Destroying() const = 0;
+  virtual void StartTimer(int id, unsigned milliseconds) = 0;
+  virtual void StopTimer(int id) = 0;
+  virtual std::uint64_t Milliseconds() const = 0;
+  // Builds the window anew (new styles or class styles).
+  virtual void RecreateWindow() = 0;
+  // Tells the window that its theme use changed (WM_THEMECHANGED).
+  virtual void ThemeChanged() = 0;
+  // Registers or revokes the window as an OLE drop target.
+  virtual void SetDropTargetRegistered(bool registered) = 0;
+};
+
+// A pool of equally sized zero-filled blocks, carved from large slabs, with
+// a free list; no per-block overhead.
+class TVTNodePool {
+ public:
+  TVTNodePool() = default;
+  TVTNodePool(const TVTNodePool&) = delete;
+  TVTNodePool& operator=(const TVTNodePool&) = delete;
+  ~TVTNodePool();
+  // Sets the block size; only while no block is out.
+  void SetBlockSize(std::size_t size);
+  std::size_t BlockSize() const { return blockSize_; }
+  void* Allocate();
+  void Release(void* block);
+  std::size_t Outstanding() const { return outstanding_; }
+  // The memory the slabs take, in bytes.
+  std::size_t SlabBytes() const { return slabBytes_; }
+
+ private:
+  void FreeSlabs();
+  std::size_t blockSize_ = 0;
+  std::vector<char*> slabs_;
+  char* cursor_ = nullptr;
+  char* slabEnd_ = nullptr;
+  void* freeList_ = nullptr;
+  std::size_t outstanding_ = 0;
+  std::size_t slabBytes_ = 0;
+};
+
+using TVTInitNodeEvent = Method<void(TObject*, TVTNode*, TVTNode*, std::uint8_t&)>;
+using TVTInitChildrenEvent = Method<void(TObject*, TVTNode*, std::uint32_t&)>;
+using TVTNodeEvent = Method<void(TObject*, TVTNode*)>;
+using TVTFocusChangeEvent = Method<void(TObject*, TVTNode*, int)>;
+using TVTStructureChangeEvent = Method<void(TObject*, TVTNode*, std::uint8_t)>;
+using TVTCheckChangingEvent = Method<void(TObject*, TVTNode*, std::uint8_t&, bool&)>;
+using TVTGetNodeDataSizeEvent = Method<void(TObject*, int&)>;
+using TVTUpdatingEvent = Method<void(TObject*, int)>;
+
+struct TVTCacheEntry {
+  TVTNode* Node = nullptr;
+  std::uint32_t AbsoluteTop = 0;
+};
+
+class TVirtualTreeCore : public WorkerTree {
+ public:
+  // `owner` is the tree object the nodes name as theirs and the events'
+  // sender. Joins the worker thread.
+  TVirtualTreeCore(TObject* owner, TVirtualTreeHost* host);
+  TVirtualTreeCore(const TVirtualTreeCore&) = delete;
+  TVirtualTreeCore& operator=(const TVirtualTreeCore&) = delete;
+  virtual ~TVirtualTreeCore();
+  // Removes every node (free-node events included) and leaves the worker.
+  // Called by the owner before it goes; the destructor does it otherwise.
+  void Shutdown();
+
+  // --- Events ---
+  TVTInitNodeEvent OnInitNode;
+  TVTInitChildrenEvent OnInitChildren;
+  TVTNodeEvent OnFreeNode;
+  TVTFocusChangeEvent OnFocusChanged;
+  TVTStructureChangeEvent OnStructureChange;
+  TVTNodeEvent OnChange;
+  TVTCheckChangingEvent OnChecking;
+  TVTNodeEvent OnChecked;
+  TVTGetNodeDataSizeEvent OnGetNodeDataSize;
+  TVTUpdatingEvent OnUpdating;
+
+  // --- Nodes ---
+  // The block size of a node: header, internal data and user data.
+  std::size_t NodeBlockSize() const;
+  TVTNode* AllocateNode();
+  void LinkNode(TVTNode* node, TVTNode* destination, int mode);
+  void UnlinkNode(TVTNode* node, bool keepFocus);
+  void PropagateTotalCount(TVTNode* node, std::int64_t value, bool relative);
+  void PropagateTotalHeight(TVTNode* node, std::int64_t value, bool relative);
+  bool NodeFullyShown(const TVTNode* node) const;
+  std::uint32_t CountVisibleDescendants(const TVTNode* node) const;
+  bool VisibleSiblingFollows(const TVTNode* node) const;
+  bool IsFirstVisibleChild(const TVTNode* parent, const TVTNode* node) const;
+  bool IsLastVisibleChild(const TVTNode* parent, const TVTNode* node) const;
+  int CompareNodeOrder(const TVTNode* a, const TVTNode* b) const;
+  int NodeLevel(const TVTNode* node) const;
+  // Null stands for the root.
+  void SetChildCount(TVTNode* node, std::uint32_t count);
+  std::uint32_t ChildCount(const TVTNode* node) const;
+  void SetRootChildCount(std::uint32_t count);
+  std::uint32_t RootChildCount() const {
+    return HasTreeState(tsNeedRootCountUpdate) ? pendingRootCount_ : root_->ChildCount;
+  }
+  // Applies a root child count set while loading.
+  void ApplyLoadedRootCount();
+  // The root's ChildCount and TotalCount include the root itself: the number of nodes below it.
+  std::uint32_t TotalNodeCount() const { return root_->TotalCount - 1; }
+  std::uint32_t TotalHeight() const { return root_->TotalHeight - root_->NodeHeight; }
+  std::uint32_t VisibleCount() const { return visibleCount_; }
+  void SetDefaultNodeHeight(int height);
+  int DefaultNodeHeight() const { return defaultNodeHeight_; }
+  void SetNodeDataSize(int size);
+  int NodeDataSize() const { return nodeDataSize_; }
+  // Reserves `bytes` (rounded up to 4) of internal data in every node; the
+  // offset of the block in the node. Only while the tree has no nodes.
+  std::size_t ReserveInternalNodeData(std::size_t bytes);
+  std::size_t InternalDataSize() const { return internalDataSize_; }
+  // The user data of a node (null for null).
+  void* NodeData(TVTNode* node) const;
+
+  void InitializeNodeOnDemand(TVTNode* node);
+  void QueryChildCount(TVTNode* node);
+  void RemoveAllChildren(TVTNode* node, bool clearHasChildren);
+  void RemoveNode(TVTNode* node);
+  // Expands or collapses a node (without animation); a collapsed node with
+  // children not yet created asks for them first.
+  void ToggleExpansion(TVTNode* node);
+  void SetExpanded(TVTNode* node, bool expanded);
+
+  // Check states.
+  bool ApplyCheckState(TVTNode* node, std::uint8_t newState);
+  // Asks the checking event, then applies the state and fires checked.
+  void SetCheckState(TVTNode* node, std::uint8_t newState);
+  void SetCheckType(TVTNode* node, std::uint8_t type);
+  bool AutoTriStateTracking() const { return autoTriState_; }
+  void SetAutoTriStateTracking(bool on) { autoTriState_ = on; }
+
+  // Raw walks (no events).
+  TVTNode* FirstNodeRaw() const;
+  TVTNode* NextNodeRaw(const TVTNode* node) const;
+  TVTNode* FirstVisibleNodeRaw() const;
+  TVTNode* NextVisibleNodeRaw(const TVTNode* node) const;
+  // The nearest fully shown node before `node` in tree order, or null.
+  TVTNode* PreviousVisibleNodeRaw(const TVTNode* node) const;
+
+  // --- Focus and hot node ---
+  TVTNode* FocusedNode() const { return focusedNode_; }
+  void SetFocusedNode(TVTNode* node);
+  int FocusedColumn() const { return focusedColumn_; }
+  // Stores the focused column without events.
+  void SetFocusedColumnRaw(int column) { focusedColumn_ = column; }
+  // The header's main column; no header, no column (-1). The header overrides it.
+  virtual int MainColumn() const { return -1; }
+  TVTNode* HotNode() const { return hotNode_; }
+  void SetHotNode(TVTNode* node) { hotNode_ = node; }
+
+  // --- Position cache ---
+  std::uint32_t CacheEntryCount() const;
+  void RebuildPositionCache();
+  void QueueCacheValidation();
+  void StopBackgroundValidation() override;
+  void ValidateCache() override { RebuildPositionCache(); }
+  // Blocks until the worker is neither holding nor validating this tree.
+  void WaitForBackgroundValidation();
+  bool CacheEntryBeforeNode(const TVTNode* node, TVTNode*& entryNode, std::uint32_t& entryTop) const;
+  bool CacheEntryAtPosition(std::uint32_t y, TVTNode*& entryNode, std::uint32_t& entryTop) const;
+  const std::vector<TVTCacheEntry>& PositionCache() const { return positionCache_; }
+  std::uint32_t ValidCacheEntries() const { return validCacheEntries_; }
+  // The recomputed cache, for comparing (walks the visible nodes).
+  std::vector<TVTCacheEntry> ComputePositionCache() const;
+
+  // --- Tree states ---
+  bool HasTreeState(int bit) const;
+  void SetTreeState(int bit, bool on);
+
+  // --- Update blocks ---
+  void BeginUpdate();
+  void EndUpdate();
+  int UpdateCount() const { return updateCount_; }
+
+  // --- Change events ---
+  void ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason);
+  virtual void FireStructureChange(TVTNode* node, std::uint8_t reason);
+  void ScheduleChangeEvent(TVTNode* node);
+  void FireChange(TVTNode* node);
+  virtual void FireUpdating(int state);
+  // Timer 5 and 6 expiry.
+  void TimerFired(int id);
+  unsigned ChangeDelay() const { return changeDelay_; }
+  void SetChangeDelay(unsigned ms) { changeDelay_ = ms; }
+  TVTNode* PendingStructureChangeNode() const { return pendingStructureNode_; }
+  std::uint8_t PendingStructureChangeReason() const { return pendingStructureReason_; }
+  TVTNode* PendingChangeNode() const { return pendingChangeNode_; }
+
+  // --- Selection ---
+  bool FindInSelection(const TVTNode* node, std::ptrdiff_t& index, std::ptrdiff_t high, std::ptrdiff_t low) const;
+  bool MergeIntoSelection(TVTNode** nodes, std::size_t count, bool forced);
+  bool AddOneToSelection(TVTNode* node, bool forced);
+  void AppendToTempNodeArray(TVTNode* node);
+  void ClearTempNodeArray() { tempNodes_.clear(); }
+  void DropAllSelected();
+  void RemoveFromSelectionArray(TVTNode* node);
+  void RemoveFromSelectionAndNotify(TVTNode* node);
+  void ReanchorRangeAtFocus();
+  void SelectNodeRange(TVTNode* from, TVTNode* to, bool keepSelection);
+  void ResizeRangeSelection(TVTNode* oldEnd, TVTNode* newEnd);
+  void MarkSelectionForClipboard();
+  // Selects or deselects one node with the change event.
+  void SetNodeSelected(TVTNode* node, bool selected);
+  // Packs the tagged entries out of the selection array.
+  void DropMarkedEntries();
+  std::size_t SelectedCount() const { return selectionCount_; }
+  // The untagged entries, in address order.
+  std::vector<TVTNode*> Selection() const;
+  TVTNode* RangeAnchor() const { return rangeAnchor_; }
+  void SetRangeAnchor(TVTNode* node) { rangeAnchor_ = node; }
+  int LastSelectionLevel() const { return lastSelectionLevel_; }
+  bool MultiSelect() const { return multiSelect_; }
+  void SetMultiSelect(bool on) { multiSelect_ = on; }
+  bool LevelSelectConstraint() const { return levelConstraint_; }
+  void SetLevelSelectConstraint(bool on) { levelConstraint_ = on; }
+  bool SiblingSelectConstraint() const { return siblingConstraint_; }
+  void SetSiblingSelectConstraint(bool on) { siblingConstraint_ = on; }
+
+  // --- Nodes other parts hold ---
+  // Every field that holds a node forgets it as the node is released; later
+  // parts override this to clear theirs and call the base.
+  virtual void ForgetReleasedNode(TVTNode* node);
+  TVTNode* SearchNode = nullptr;      // the incremental search's last found node
+  TVTNode* DropTargetNode = nullptr;  // the node under a drag
+  TVTNode* SpaceCheckNode = nullptr;  // the node whose check the space key holds
+  TVTNode* EditNode = nullptr;        // the node being edited
+
+  TObject* Owner() const { return owner_; }
+  TVirtualTreeHost* Host() const { return host_; }
+
+ protected:
+  // --- Virtual operations that fire the events ---
+  virtual void DoInitNode(TVTNode* parent, TVTNode* node, std::uint8_t& initStates);
+  virtual void DoInitChildren(TVTNode* node, std::uint32_t& childCount);
+  virtual void DoFreeNode(TVTNode* node);
+  virtual void DoFocusChange(TVTNode* node, int column);
+  virtual void DoStructureChange(TVTNode* node, std::uint8_t reason);
+  virtual void DoChange(TVTNode* node);
+  virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);
+  virtual void DoChecked(TVTNode* node);
+  virtual int DoGetNodeDataSize();
+  // Ends an edit of the node being removed; the in-place editor fills it.
+  virtual void CancelEditNode() { EditNode = nullptr; }
+
+ public:
+  // Forgets what is cached about nodes: the base cancels editing; the
+  // string tree also forgets its text widths.
+  virtual void ResetNodeCaches() { CancelEditNode(); }
+
+ protected:
+  // Gives the node's memory back; the free-node event fires first.
+  virtual void ReleaseNode(TVTNode* node);
+  bool HasFreeNodeHandler() const { return OnFreeNode.Assigned() || freeNodeVirtual_; }
+  // Descendants that handle freeing themselves say so here.
+  void SetFreeNodeVirtual(bool on) { freeNodeVirtual_ = on; }
+
+ private:
+  class WorkScope;
+  void AllocateRootNode();
+  void FreeRootNode();
+  void MarkCacheStale();
+  void AfterStructureChange(int oldOffsetX, int oldOffsetY);
+  void RemoveNodeBody(TVTNode* node);
+  void PropagateCheckStateUp(TVTNode* node);
+  void SetCheckStateInternal(TVTNode* node, std::uint8_t state);
+  bool IsRoot(const TVTNode* node) const { return node == root_; }
+  TVTNode* Real(TVTNode* node) const { return node ? node : root_; }
+  TVTNode* Public(TVTNode* node) const { return node == root_ ? nullptr : node; }
+
+  TObject* owner_;
+  TVirtualTreeHost* host_;
+  TVTNodePool pool_;
+  TVTNode* root_ = nullptr;
+  void* rootBlock_ = nullptr;
+  int defaultNodeHeight_ = 18;
+  std::uint32_t pendingRootCount_ = 0;
+  int nodeDataSize_ = -1;
+  std::size_t internalDataSize_ = 0;
+  std::uint32_t visibleCount_ = 0;
+  std::uint64_t states_ = 0;                    // main thread bits
+  std::atomic<std::uint32_t> workerStates_{0};  // bits 27, 32, 34 and 35
+  int updateCount_ = 0;
+  int offsetX_ = 0, offsetY_ = 0;
+  TVTNode* focusedNode_ = nullptr;
+  int focusedColumn_ = -1;
+  TVTNode* hotNode_ = nullptr;
+  bool autoTriState_ = true;
+  bool freeNodeVirtual_ = false;
+  bool shutDown_ = false;
+
+  std::vector<TVTCacheEntry> positionCache_;
+  std::uint32_t validCacheEntries_ = 0;
+
+  unsigned changeDelay_ = 0;
+  TVTNode* pendingStructureNode_ = nullptr;
+  std::uint8_t pendingStructureReason_ = crIgnore;
+  TVTNode* pendingChangeNode_ = nullptr;
+
+  std::vector<TVTNode*> selection_;
+  std::size_t selectionCount_ = 0;
+  std::vector<TVTNode*> tempNodes_;
+  TVTNode* rangeAnchor_ = nullptr;
+  int lastSelectionLevel_ = -1;
+  bool multiSelect_ = false;
+  bool levelConstraint_ = false;
+  bool siblingConstraint_ = false;
+
+  // The first exception a free-node handler raised during a removal.
+  std::exception_ptr freeNodeError_;
+  int removalDepth_ = 0;
+  int busy_ = 0;  // nesting of changes to the nodes
+};
