@@ -1,0 +1,48 @@
+// Wide captions and hints of framework controls, and real Unicode windows for
+// the layer's windowed controls on the NT line.
+//
+// A windowed control of the layer makes its window through CreateUnicodeHandle:
+// a Unicode copy of its window class ("<class>.UnicodeClass"), then a trap
+// (TWinControlTrap) that sits between the ANSI framework and the Unicode
+// window. The trap lets the window's own messages through as they are, sends
+// the text messages the framework raises itself to the window with the ANSI
+// call (so the system converts), packs a character above 255 into the high
+// word of WM_CHAR for the framework's 8-bit key handling and unpacks it on the
+// way to the window's default procedure, and keeps the wide text in the
+// control's holder while the control has no window.
+#pragma once
+
+#include <windows.h>
+
+#include "Controls.h"
+#include "Types.h"
+#include "UcxControlsCore.h"
+
+using TWideCaption = WideString;
+
+WideString WideControlGetText(TControl* control);
+void WideControlSetText(TControl* control, const WideString& text);
+WideString WideControlGetHint(TControl* control);
+void WideControlSetHint(TControl* control, const WideString& hint);
+// The first non-empty wide hint of the control and then of its parents.
+WideString WideControlGetInheritedHint(TControl* control);
+
+// Makes the control's window: on the 9x line the framework's ANSI window; on
+// the NT line a Unicode window of the wide copy of the parameters' class, whose
+// default procedure is that of the system class `className` (null: DefWindowProcW).
+void CreateUnicodeHandle(TWinControl* control, const TCreateParams& params, const char16_t* className);
+// Registers the wide copy of the parameters' class; `wideClassName` gets its name.
+void RegisterUnicodeClass(const TCreateParams& params, WideString& wideClassName);
+// Puts the control's Unicode window behind a trap and gives it the wide caption
+// (the holder's, else `ansiCaption` widened). Raises EUcxInternalError for an ANSI window.
+void SubClassUnicodeControl(TWinControl* control, const char* ansiCaption);
+// The control whose window CreateUnicodeHandle is making (null otherwise).
+TWinControl* UnicodeCreationControl();
+
+// WM_CHAR and the framework's 8-bit characters: a character of 256 or more
+// travels in the high word with 255 in the low word.
+WPARAM PackWideCharParam(WPARAM wp);
+WPARAM UnpackWideCharParam(WPARAM wp);
+
+// The layer's finalization: frees the holders and traps; never raises.
+void DoneUcxControls() noexcept;
