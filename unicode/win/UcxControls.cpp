@@ -4,7 +4,9 @@
 #include <exception>
 #include <vector>
 
+#include "Scope.h"
 #include "Swallow.h"
+#include "UcxGraphics.h"
 #include "UcxSysUtils.h"
 #include "UcxWindows.h"
 #include "Win32Platform.h"
@@ -13,6 +15,7 @@
 namespace {
 
 TWinControl* g_unicodeCreationControl = nullptr;
+THintInfo* g_hintMarker = nullptr;  // the last hint PrepareWideHint marked
 bool g_finalized = false;
 
 constexpr char16_t kUnicodeClassSuffix[] = u".UnicodeClass";
@@ -164,6 +167,7 @@ void TWinControlTrap::TrapWindowProc(TMessage& msg) {
   }
   const UINT recorded = lastMsg_;
   lastMsg_ = 0;
+  if (msg.Msg == CM_HINTSHOW) PrepareWideHint(reinterpret_cast<THintInfo*>(msg.LParam));
   const bool textMessage = msg.Msg == WM_SETTEXT || msg.Msg == WM_GETTEXT || msg.Msg == WM_GETTEXTLENGTH;
   if (recorded != 0 || !textMessage) {
     if (msg.Msg == WM_CHAR) msg.WParam = PackWideCharParam(msg.WParam);
@@ -350,6 +354,7 @@ void SubClassUnicodeControl(TWinControl* control, const char* ansiCaption) {
 
 void DoneUcxControls() noexcept {
   g_finalized = true;
+  g_hintMarker = nullptr;
   auto& traps = Traps();
   while (!traps.empty()) {
     TWinControlTrap* trap = traps.back();
@@ -361,4 +366,119 @@ void DoneUcxControls() noexcept {
     }
   }
   FreeWideCaptionHolders();
+}
+
+// --- Wide hints --------------------------------------------------------------------------------
+
+FW_IMPLEMENT_CLASS(TUcxCustomHintWindow)
+
+void PrepareWideHint(THintInfo* info) {
+  if (!IsUnicodePlatform || !info) return;
+  if (info->HintWindowClass == &THintWindow::StaticClass())
+    info->HintWindowClass = &TUcxCustomHintWindow::StaticClass();
+  if (!info->HintWindowClass || !info->HintWindowClass->InheritsFrom(TUcxCustomHintWindow::StaticClass())) return;
+  info->HintData = info;
+  g_hintMarker = info;
+  info->HintStr = NarrowToAnsi(WideGetShortHint(WideControlGetInheritedHint(info->HintControl)));
+}
+
+bool IsLayerHintMarker(void* data) {
+  return data && data == g_hintMarker && g_hintMarker->HintData == data && g_hintMarker->HintWindowClass &&
+         g_hintMarker->HintWindowClass->InheritsFrom(TUcxCustomHintWindow::StaticClass());
+}
+
+namespace {
+
+// The wide text of a marked hint: the control's wide short hint when the ANSI
+// hint still is its ANSI form, else the ANSI hint widened.
+WideString MarkedHintText(const THintInfo& info) {
+  if (!info.HintStr.empty() && info.HintControl) {
+    const WideString shortHint = WideGetShortHint(WideControlGetInheritedHint(info.HintControl));
+    if (NarrowToAnsi(shortHint) == info.HintStr) return shortHint;
+  }
+  return WidenFromAnsi(info.HintStr);
+}
+
+constexpr UINT kHintTextFlags = DT_NOPREFIX | DT_WORDBREAK;
+
+}  // namespace
+
+void TUcxCustomHintWindow::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  if (IsXPOrLater) params.WindowClass.style |= CS_DROPSHADOW;
+}
+
+void TUcxCustomHintWindow::CreateWindowHandle(const TCreateParams& params) {
+  CreateUnicodeHandle(this, params, nullptr);
+}
+
+void TUcxCustomHintWindow::Paint(HDC dc) {
+  if (!IsUnicodePlatform) {
+    inherited::Paint(dc);
+    return;
+  }
+  if (paintSuppressed_) return;
+  RECT r = ClientRect();
+  FillRectColor(dc, r, GetColor());
+  r.left += 2;
+  r.top += 2;
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  const WideString text = WideControlGetText(this);
+  DrawTextWide(dc, text.c_str(), static_cast<int>(text.size()), &r, kHintTextFlags);
+  SelectObject(dc, old);
+}
+
+void TUcxCustomHintWindow::Dispatch(TMessage& msg) {
+  if (msg.Msg == CM_TEXTCHANGED && !activating_) {
+    HDC dc = GetDC(nullptr);
+    const WideString text = WideControlGetText(this);
+    SIZE size;
+    WideCanvasTextExtent(dc, GetFont(), text, size);
+    ReleaseDC(nullptr, dc);
+    SetWidth(size.cx + 6);
+    SetHeight(size.cy + 6);
+  }
+  inherited::Dispatch(msg);
+}
+
+void TUcxCustomHintWindow::ActivateHint(RECT rect, const std::string& text) {
+  activating_ = true;
+  TScopeExit reset([this]() noexcept { activating_ = false; });
+  inherited::ActivateHint(rect, text);
+}
+
+void TUcxCustomHintWindow::ActivateHintData(RECT rect, const std::string& text, void* data) {
+  if (!IsUnicodePlatform || !IsLayerHintMarker(data)) {
+    inherited::ActivateHintData(rect, text, data);
+    return;
+  }
+  const WideString wide = MarkedHintText(*static_cast<THintInfo*>(data));
+  g_hintMarker = nullptr;  // used up: the record lives only while the hint is being shown
+  paintSuppressed_ = true;
+  activating_ = true;
+  {
+    TScopeExit reset([this]() noexcept {
+      paintSuppressed_ = false;
+      activating_ = false;
+    });
+    WideControlSetText(this, wide);
+    THintWindow::ActivateHint(rect, text);
+  }
+  Invalidate();
+}
+
+RECT TUcxCustomHintWindow::CalcHintRect(int maxWidth, const std::string& text, void* data) {
+  if (!IsUnicodePlatform || !IsLayerHintMarker(data)) return inherited::CalcHintRect(maxWidth, text, data);
+  const WideString wide = MarkedHintText(*static_cast<THintInfo*>(data));
+  RECT r{0, 0, maxWidth, 0};
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  DrawTextWide(dc, wide.c_str(), static_cast<int>(wide.size()), &r, DT_CALCRECT | kHintTextFlags);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  r.right += 6;
+  r.bottom += 2;
+  return r;
 }

@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "Controls.h"
+#include "Forms.h"
 #include "Types.h"
 #include "UcxControlsCore.h"
 
@@ -43,6 +44,36 @@ TWinControl* UnicodeCreationControl();
 // travels in the high word with 255 in the low word.
 WPARAM PackWideCharParam(WPARAM wp);
 WPARAM UnpackWideCharParam(WPARAM wp);
+
+// CM_HINTSHOW on the NT line: the framework's hint window becomes a
+// TUcxCustomHintWindow, and a hint for such a window is marked as the layer's
+// (its data is the record itself) and gets the ANSI form of the control's
+// inherited wide short hint.
+void PrepareWideHint(THintInfo* info);
+// The data is the mark PrepareWideHint made for the hint now showing. Only the
+// mark the layer made itself is recognised; other data is never read.
+bool IsLayerHintMarker(void* data);
+
+// A hint window of a Unicode window that shows the wide hint of a marked hint.
+class TUcxCustomHintWindow : public THintWindow {
+  FW_CLASS(TUcxCustomHintWindow, THintWindow)
+ public:
+  explicit TUcxCustomHintWindow(TComponent* owner) : THintWindow(owner) {}
+  void ActivateHint(RECT rect, const std::string& text) override;
+  void ActivateHintData(RECT rect, const std::string& text, void* data) override;
+  RECT CalcHintRect(int maxWidth, const std::string& text, void* data) override;
+  using THintWindow::CalcHintRect;
+  void Dispatch(TMessage& msg) override;
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWindowHandle(const TCreateParams& params) override;
+  void Paint(HDC dc) override;
+
+ private:
+  bool paintSuppressed_ = false;
+  bool activating_ = false;
+};
 
 // The layer's finalization: frees the holders and traps; never raises.
 void DoneUcxControls() noexcept;

@@ -143,6 +143,7 @@ void TUcxCustomLabel::DoDrawText(HDC dc, RECT& rect, UINT flags) {
 }
 
 void TUcxCustomLabel::Dispatch(TMessage& msg) {
+  if (msg.Msg == CM_HINTSHOW) PrepareWideHint(reinterpret_cast<THintInfo*>(msg.LParam));
   if (msg.Msg == CM_DIALOGCHAR && focusControl_ && GetEnabled() && GetShowAccelChar() &&
       IsWideCharAccel(static_cast<unsigned>(msg.WParam & 0xFFFFFFFFu), GetLabelText()) && focusControl_->CanFocus()) {
     focusControl_->SetFocus();

@@ -8,6 +8,7 @@
 #include "../RecordingWidePlatform.h"
 #include "Forms.h"
 #include "ObjectConvert.h"
+#include "PumpingWait.h"
 #include "Streams.h"
 #include "UcxControls.h"
 #include "UcxGraphics.h"
@@ -322,6 +323,49 @@ TEST_F(UnicodeControls, TheLabelsAcceleratorFocusesItsFocusControl) {
   edit->Free();  // the label lets go of it
   EXPECT_EQ(label->GetFocusControl(), nullptr);
   EXPECT_EQ(label->Perform(CM_DIALOGCHAR, 'n'), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UnicodeControls, AWideHintShowsInAUnicodeHintWindow) {
+  auto* label = Add<TUcxLabel>(10);
+  auto* edit = Add<TProbeEdit>(60);
+  label->SetWideCaption(u"label");
+  form_->SetShowHint(true);
+  form_->Show();
+  Application->HintPause = 1;
+  struct {
+    TControl* control;
+    WideString hint, shown;
+  } const cases[] = {
+      {label, kWait + u"|long", kWait},
+      {edit, u"\u4E2D|x", u"\u4E2D"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control->ClassName());
+    Application->CancelHint();
+    SendMessageA(form_->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(390, 290));  // off every control
+    WideControlSetHint(c.control, c.hint);
+    const POINT at = c.control->ClientToScreen(POINT{3, 3});
+    SetCursorPos(at.x, at.y);
+    if (c.control == label)
+      SendMessageA(form_->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(label->GetLeft() + 3, label->GetTop() + 3));
+    else
+      SendMessageW(edit->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
+    PumpingWaitUntil(5000, [] { return Application->HintWindow() && Application->HintWindow()->GetVisible(); });
+    THintWindow* hint = Application->HintWindow();
+    ASSERT_NE(hint, nullptr);
+    ASSERT_TRUE(hint->GetVisible());
+    EXPECT_TRUE(hint->Is<TUcxCustomHintWindow>());
+    EXPECT_TRUE(IsWindowUnicode(hint->WindowHandle()));
+    wchar_t text[64] = {};
+    GetWindowTextW(hint->WindowHandle(), text, 64);
+    EXPECT_EQ(WideString(reinterpret_cast<const char16_t*>(text)), c.shown);
+    EXPECT_FALSE(IsLayerHintMarker(hint)) << "only the layer's own marks count";
+  }
+  Application->CancelHint();
 }
 
 }  // namespace
