@@ -183,8 +183,11 @@ void TGroupBox::CreateParams(TCreateParams& params) {
 
 void TGroupBox::AdjustClientRect(RECT& rect) {
   inherited::AdjustClientRect(rect);
+  // A copy of the font: while the font reports a change its handle is still the old one.
+  TOwned<TFont> font(New<TFont>());
+  font->Assign(GetFont());
   HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  HGDIOBJ old = SelectObject(dc, font->Handle());
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   SelectObject(dc, old);
@@ -315,8 +318,11 @@ void TCustomEdit::CreateWnd() {
 
 void TCustomEdit::AdjustHeight() {
   if (!autoSize_ || IsLoading()) return;
+  // A copy of the font: while the font reports a change its handle is still the old one.
+  TOwned<TFont> font(New<TFont>());
+  font->Assign(GetFont());
   HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  HGDIOBJ old = SelectObject(dc, font->Handle());
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   SelectObject(dc, old);
