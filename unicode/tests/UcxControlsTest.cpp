@@ -122,7 +122,8 @@ TEST(WideCaptionHolders, SortedThroughInsertsAndRemovalsOneHolderAControl) {
     ASSERT_TRUE(HoldersSorted());
   }
   EXPECT_EQ(WideCaptionHolders().Count(), 24);
-  FindWideCaptionHolder(parts[5], false)->Caption = u"\u0416";
+  const WideString zhe(1, u'\u0416');
+  FindWideCaptionHolder(parts[5], false)->Caption = zhe;
   // Freeing a control frees its holder.
   for (int i = 0; i < 24; i += 3) {
     parts[static_cast<std::size_t>(i)]->Free();
@@ -130,7 +131,7 @@ TEST(WideCaptionHolders, SortedThroughInsertsAndRemovalsOneHolderAControl) {
     ASSERT_TRUE(HoldersSorted());
   }
   EXPECT_EQ(WideCaptionHolders().Count(), 16);
-  EXPECT_EQ(FindWideCaptionHolder(parts[5], false)->Caption, u"\u0416");
+  EXPECT_EQ(FindWideCaptionHolder(parts[5], false)->Caption, zhe);
   FreeWideCaptionHolders();
   EXPECT_EQ(WideCaptionHolders().Count(), 0);
   for (TComponent* c : parts)
