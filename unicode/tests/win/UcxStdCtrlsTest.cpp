@@ -369,3 +369,35 @@ TEST_F(UnicodeControls, AWideHintShowsInAUnicodeHintWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The 9x line: the framework's ANSI window, the wide values converted at the boundary.
+TEST_F(UnicodeControls, OnThe9xLineTheEditAndLabelFallBackToAnsi) {
+  IsUnicodePlatform = false;
+  auto* edit = Add<TProbeEdit>(40);
+  auto* label = Add<TUcxLabel>(10);
+  HWND wnd = edit->Handle();
+  EXPECT_FALSE(IsWindowUnicode(wnd));
+  WideControlSetText(edit, u"Caf\u00E9 \u0416");
+  EXPECT_EQ(edit->GetText(), "Caf\xE9 ?");
+  EXPECT_EQ(edit->GetWideText(), u"Caf\u00E9 ?");
+  edit->SetSelStart(2);
+  edit->SetSelLength(3);
+  EXPECT_EQ(edit->GetSelStart(), 2);
+  EXPECT_EQ(edit->GetSelLength(), 3);
+  EXPECT_EQ(edit->GetSelText(), u"f\u00E9 ");
+  edit->SetWidePasswordChar(0x25CF);
+  EXPECT_EQ(SendMessageA(wnd, EM_GETPASSWORDCHAR, 0, 0), '*');
+
+  label->SetWideCaption(kWait);
+  EXPECT_EQ(label->GetCaption(), "?????");
+  EXPECT_EQ(FindWideCaptionHolder(label, false), nullptr);
+  RECT r{0, 0, 100, 20};
+  HDC dc = GetDC(nullptr);
+  EXPECT_FALSE(label->DrawWideText(dc, r, DT_CALCRECT, kWait));
+  ReleaseDC(nullptr, dc);
+  IsUnicodePlatform = true;
+}
+
+}  // namespace
