@@ -363,7 +363,13 @@ TEST_F(UnicodeControls, AWideHintShowsInAUnicodeHintWindow) {
     wchar_t text[64] = {};
     GetWindowTextW(hint->WindowHandle(), text, 64);
     EXPECT_EQ(WideString(reinterpret_cast<const char16_t*>(text)), c.shown);
-    EXPECT_FALSE(IsLayerHintMarker(hint)) << "only the layer's own marks count";
+    // Only the marks the layer made count; other data is never read.
+    THintInfo forged{c.control, POINT{}, "x", POINT{}, 100};
+    forged.HintWindowClass = &TUcxCustomHintWindow::StaticClass();
+    forged.HintData = &forged;
+    EXPECT_FALSE(IsLayerHintMarker(&forged));
+    EXPECT_FALSE(IsLayerHintMarker(reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x10))));
+    EXPECT_FALSE(IsLayerHintMarker(hint));
   }
   Application->CancelHint();
 }
