@@ -6,6 +6,7 @@
 
 bool IsUnicodePlatform = false;
 bool IsXPOrLater = false;
+bool IsFarEastSystem = false;
 
 namespace {
 
@@ -14,6 +15,7 @@ constexpr unsigned kMaxPath = 260;
 }  // namespace
 
 void InitUcxSysUtils() {
+  IsFarEastSystem = CurrentWidePlatform().DbcsEnabled();
   WideVersionInfo v;
   if (!CurrentWidePlatform().Version(v)) {
     IsUnicodePlatform = false;

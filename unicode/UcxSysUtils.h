@@ -18,6 +18,8 @@
 extern bool IsUnicodePlatform;
 // Version 5.1 or later.
 extern bool IsXPOrLater;
+// The system uses a double-byte character set (hot keys may be written "(&X)").
+extern bool IsFarEastSystem;
 
 // The unit's start: reads the version from the installed platform. A failed
 // query leaves both flags off.

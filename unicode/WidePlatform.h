@@ -67,6 +67,8 @@ class WidePlatform {
   // of `maxChars` characters (terminator included); empty when it fails.
   virtual std::string LocaleInfoA(unsigned locale, unsigned type, int maxChars) = 0;
   virtual unsigned AnsiCodePage() = 0;
+  // The system's double-byte character set is enabled (a Far East system).
+  virtual bool DbcsEnabled() = 0;
 };
 
 // The platform in use; never null.
@@ -99,6 +101,7 @@ class PortableWidePlatform : public WidePlatform {
   std::uintptr_t KeyboardLayout() override { return 0x04090409; }
   std::string LocaleInfoA(unsigned locale, unsigned type, int maxChars) override;
   unsigned AnsiCodePage() override { return 1252; }
+  bool DbcsEnabled() override { return false; }
 
  protected:
   unsigned lastError_ = 0;

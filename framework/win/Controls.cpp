@@ -147,6 +147,11 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   control->handle_ = wnd;
   SetPropA(wnd, MAKEINTATOM(ControlAtom()), control);
   SetPropA(wnd, MAKEINTATOM(WindowAtom()), control);
+  // A window of a Unicode class stays Unicode: its procedure is set and called by the wide calls.
+  if (IsWindowUnicode(wnd)) {
+    SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control->objectInstance_));
+    return CallWindowProcW(control->objectInstance_, wnd, msg, wp, lp);
+  }
   SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control->objectInstance_));
   return CallWindowProcA(control->objectInstance_, wnd, msg, wp, lp);
 }
@@ -1125,7 +1130,8 @@ void TWinControl::Dispatch(TMessage& msg) {
 
 void TWinControl::DefaultHandler(TMessage& msg) {
   if (handle_ && DefWndProc)
-    msg.Result = CallWindowProcA(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam);
+    msg.Result = IsWindowUnicode(handle_) ? CallWindowProcW(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam)
+                                          : CallWindowProcA(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam);
   else
     TControl::DefaultHandler(msg);
 }

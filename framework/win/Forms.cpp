@@ -686,7 +686,7 @@ void THintWindow::CreateParams(TCreateParams& params) {
   params.WindowClass.style |= CS_SAVEBITS;
 }
 
-RECT THintWindow::CalcHintRect(int maxWidth, const std::string& text) {
+RECT THintWindow::CalcHintRect(int maxWidth, const std::string& text, void*) {
   RECT r{0, 0, maxWidth, 0};
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, TextFont()->Handle());
@@ -711,6 +711,10 @@ void THintWindow::ActivateHint(RECT rect, const std::string& text) {
                SWP_SHOWWINDOW | SWP_NOACTIVATE);
   TControl::SetVisible(true);
   Invalidate();
+}
+
+void THintWindow::ActivateHintData(RECT rect, const std::string& text, void*) {
+  ActivateHint(rect, text);
 }
 
 void THintWindow::ReleaseHint() {
@@ -762,12 +766,19 @@ void TApplication::ActivateHint() {
   GetCursorPos(&cursor);
   THintInfo info{control, control->ScreenToClient(cursor), control->GetHint(), POINT{cursor.x, cursor.y + 20},
                  GetSystemMetrics(SM_CXSCREEN) / 2};
+  info.HintWindowClass = &THintWindow::StaticClass();
   if (control->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) != 0 || info.HintStr.empty()) return;
-  if (!hintWindow_) hintWindow_ = New<THintWindow>(this);
+  // The window is of the class the control asked for (a THintWindow descendant).
+  const ClassInfo* cls = info.HintWindowClass && info.HintWindowClass->InheritsFrom(THintWindow::StaticClass()) &&
+                                 info.HintWindowClass->create
+                             ? info.HintWindowClass
+                             : &THintWindow::StaticClass();
+  if (hintWindow_ && &hintWindow_->ClassType() != cls) FreeAndNil(hintWindow_);
+  if (!hintWindow_) hintWindow_ = As<THintWindow>(cls->create(this));
   hintWindow_->SetColor(HintColor);
-  RECT r = hintWindow_->CalcHintRect(info.HintMaxWidth > 0 ? info.HintMaxWidth : 300, info.HintStr);
+  RECT r = hintWindow_->CalcHintRect(info.HintMaxWidth > 0 ? info.HintMaxWidth : 300, info.HintStr, info.HintData);
   OffsetRect(&r, info.HintPos.x, info.HintPos.y);
-  hintWindow_->ActivateHint(r, info.HintStr);
+  hintWindow_->ActivateHintData(r, info.HintStr, info.HintData);
   if (HintHidePause) SetTimer(hintTimerWnd_, kHintHideTimer, HintHidePause, nullptr);
 }
 

@@ -179,9 +179,12 @@ class THintWindow : public TCustomControl {
  public:
   explicit THintWindow(TComponent* owner);
   // Shows `text` in `rect` (screen coordinates) without taking the focus.
-  void ActivateHint(RECT rect, const std::string& text);
+  virtual void ActivateHint(RECT rect, const std::string& text);
+  // The same with the hint data a control put in its THintInfo (may be null).
+  virtual void ActivateHintData(RECT rect, const std::string& text, void* data);
   // The rectangle `text` needs (at 0, 0), at most `maxWidth` wide.
-  RECT CalcHintRect(int maxWidth, const std::string& text);
+  RECT CalcHintRect(int maxWidth, const std::string& text) { return CalcHintRect(maxWidth, text, nullptr); }
+  virtual RECT CalcHintRect(int maxWidth, const std::string& text, void* data);
   void ReleaseHint();  // hides it
   // The font the text is measured and drawn with: the screen's hint font.
   TFont* TextFont() const;
@@ -199,6 +202,10 @@ struct THintInfo {
   std::string HintStr;
   POINT HintPos;  // screen coordinates of the window's top-left corner
   int HintMaxWidth;
+  // The class of the window that shows the hint (a THintWindow descendant) and
+  // data the control hands that window.
+  const ClassInfo* HintWindowClass = nullptr;
+  void* HintData = nullptr;
 };
 
 // Replaceable slots for the application's exception handling (the error

@@ -29,6 +29,21 @@ FW_BEGIN_CLASS(TCustomLabel)
   FW_DEFAULT(0)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TLabel)
+FW_BEGIN_CLASS(TCustomEdit)
+  FW_PROP(AutoSize, GetAutoSize, SetAutoSize)
+  FW_DEFAULT(1)
+  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle)
+  FW_DEFAULT(bsSingle)
+  FW_PROP(MaxLength, GetMaxLength, SetMaxLength)
+  FW_DEFAULT(0)
+  FW_PROP(PasswordChar, GetPasswordChar, SetPasswordChar)
+  FW_DEFAULT(0)
+  FW_PROP(ReadOnly, GetReadOnly, SetReadOnly)
+  FW_DEFAULT(0)
+  FW_PROP(Text, GetText, SetText)
+  FW_EVENT(OnChange, OnChange)
+FW_END_CLASS
+FW_IMPLEMENT_CLASS(TEdit)
 
 TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
@@ -168,8 +183,11 @@ void TGroupBox::CreateParams(TCreateParams& params) {
 
 void TGroupBox::AdjustClientRect(RECT& rect) {
   inherited::AdjustClientRect(rect);
+  // A copy of the font: while the font reports a change its handle is still the old one.
+  TOwned<TFont> font(New<TFont>());
+  font->Assign(GetFont());
   HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+  HGDIOBJ old = SelectObject(dc, font->Handle());
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   SelectObject(dc, old);
@@ -268,5 +286,138 @@ void TCustomLabel::Dispatch(TMessage& msg) {
     AdjustBounds();
     Invalidate();
   }
+  inherited::Dispatch(msg);
+}
+
+// --- TCustomEdit -------------------------------------------------------------------------------
+
+TCustomEdit::TCustomEdit(TComponent* owner) : TWinControl(owner) {
+  SetBounds(0, 0, 121, 25);
+  SetTabStop(true);
+  SetColor(clWindow);
+  ControlStyle.Exclude(csSetCaption);
+}
+
+void TCustomEdit::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  CreateSubClass(params, "EDIT");
+  params.Style |= ES_AUTOHSCROLL | ES_AUTOVSCROLL;
+  if (passwordChar_) params.Style |= ES_PASSWORD;
+  if (readOnly_) params.Style |= ES_READONLY;
+  if (borderStyle_ == bsSingle) params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TCustomEdit::CreateWnd() {
+  inherited::CreateWnd();
+  HWND h = WindowHandle();
+  SendMessageA(h, EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+  SendMessageA(h, EM_SETMODIFY, modified_, 0);
+  if (passwordChar_) SendMessageA(h, EM_SETPASSWORDCHAR, static_cast<unsigned char>(passwordChar_), 0);
+  AdjustHeight();
+}
+
+void TCustomEdit::AdjustHeight() {
+  if (!autoSize_ || IsLoading()) return;
+  // A copy of the font: while the font reports a change its handle is still the old one.
+  TOwned<TFont> font(New<TFont>());
+  font->Assign(GetFont());
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font->Handle());
+  TEXTMETRICA tm{};
+  GetTextMetricsA(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  const int frame = borderStyle_ == bsSingle ? GetSystemMetrics(SM_CYEDGE) * 4 : 4;
+  SetHeight(tm.tmHeight + frame);
+}
+
+bool TCustomEdit::GetModified() const {
+  if (WindowHandle()) return SendMessageA(WindowHandle(), EM_GETMODIFY, 0, 0) != 0;
+  return modified_;
+}
+
+void TCustomEdit::SetModified(bool v) {
+  modified_ = v;
+  if (WindowHandle()) SendMessageA(WindowHandle(), EM_SETMODIFY, v, 0);
+}
+
+void TCustomEdit::SelectAll() {
+  if (WindowHandle()) SendMessageA(WindowHandle(), EM_SETSEL, 0, -1);
+}
+
+int TCustomEdit::GetSelStart() {
+  DWORD start = 0;
+  SendMessageA(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+  return static_cast<int>(start);
+}
+
+void TCustomEdit::SetSelStart(int v) {
+  SendMessageA(Handle(), EM_SETSEL, static_cast<WPARAM>(v), v);
+}
+
+int TCustomEdit::GetSelLength() {
+  DWORD start = 0, end = 0;
+  SendMessageA(Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  return end > start ? static_cast<int>(end - start) : 0;
+}
+
+void TCustomEdit::SetSelLength(int v) {
+  const int start = GetSelStart();
+  SendMessageA(Handle(), EM_SETSEL, static_cast<WPARAM>(start), start + (v < 0 ? 0 : v));
+}
+
+std::string TCustomEdit::GetSelText() {
+  const std::string text = GetText();
+  const auto start = static_cast<std::size_t>(GetSelStart());
+  if (start >= text.size()) return {};
+  return text.substr(start, static_cast<std::size_t>(GetSelLength()));
+}
+
+void TCustomEdit::SetSelText(const std::string& v) {
+  SendMessageA(Handle(), EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(v.c_str()));
+}
+
+void TCustomEdit::SetPasswordChar(char v) {
+  if (passwordChar_ == v) return;
+  passwordChar_ = v;
+  if (WindowHandle()) {
+    SendMessageA(WindowHandle(), EM_SETPASSWORDCHAR, static_cast<unsigned char>(v), 0);
+    Invalidate();
+  }
+}
+
+void TCustomEdit::SetReadOnly(bool v) {
+  readOnly_ = v;
+  if (WindowHandle()) SendMessageA(WindowHandle(), EM_SETREADONLY, v, 0);
+}
+
+void TCustomEdit::SetMaxLength(int v) {
+  maxLength_ = v < 0 ? 0 : v;
+  if (WindowHandle()) SendMessageA(WindowHandle(), EM_LIMITTEXT, static_cast<WPARAM>(maxLength_), 0);
+}
+
+void TCustomEdit::SetBorderStyle(TBorderStyle v) {
+  if (borderStyle_ == v) return;
+  borderStyle_ = v;
+  AdjustHeight();
+  RecreateWnd();
+}
+
+void TCustomEdit::SetAutoSize(bool v) {
+  autoSize_ = v;
+  AdjustHeight();
+}
+
+void TCustomEdit::Change() {
+  if (OnChange) OnChange(this);
+}
+
+void TCustomEdit::Dispatch(TMessage& msg) {
+  if (msg.Msg == CN_COMMAND && HIWORD(msg.WParam) == EN_CHANGE) {
+    Change();
+    msg.Result = 0;
+    return;
+  }
+  if (msg.Msg == CM_FONTCHANGED) AdjustHeight();
   inherited::Dispatch(msg);
 }

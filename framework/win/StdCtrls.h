@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Controls.h"
+#include "Forms.h"
 
 class TButtonControl : public TWinControl {
   FW_CLASS(TButtonControl, TWinControl)
@@ -109,4 +110,60 @@ class TGroupBox : public TWinControl {
  protected:
   void CreateParams(TCreateParams& params) override;
   void AdjustClientRect(RECT& rect) override;  // inside the frame, below the caption
+};
+
+// --- Edit boxes --------------------------------------------------------------------------------
+
+// An edit box has a border (bsSingle) or none (bsNone); the form's border styles name both.
+using TBorderStyle = TFormBorderStyle;
+
+// A one-line edit box over the system EDIT class. Its text is the control's
+// caption. A descendant may extend CreateParams and handle the edit's own
+// messages (keys, WM_GETDLGCODE, the reflected EN_CHANGE / EN_UPDATE as CN_COMMAND).
+class TCustomEdit : public TWinControl {
+  FW_CLASS(TCustomEdit, TWinControl)
+ public:
+  explicit TCustomEdit(TComponent* owner);
+  bool GetModified() const;
+  void SetModified(bool v);
+  void SelectAll();
+  int GetSelStart();
+  void SetSelStart(int v);
+  int GetSelLength();
+  void SetSelLength(int v);
+  std::string GetSelText();
+  void SetSelText(const std::string& v);
+  char GetPasswordChar() const { return passwordChar_; }
+  void SetPasswordChar(char v);
+  bool GetReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool v);
+  int GetMaxLength() const { return maxLength_; }
+  void SetMaxLength(int v);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle v);
+  // Fits the height to the font when set.
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool v);
+  TNotifyEvent OnChange;
+  void Dispatch(TMessage& msg) override;
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
+  virtual void Change();
+  void AdjustHeight();
+
+ private:
+  char passwordChar_ = 0;
+  bool readOnly_ = false;
+  int maxLength_ = 0;
+  TBorderStyle borderStyle_ = bsSingle;
+  bool autoSize_ = true;
+  bool modified_ = false;  // kept while there is no window
+};
+
+class TEdit : public TCustomEdit {
+  FW_CLASS(TEdit, TCustomEdit)
+ public:
+  explicit TEdit(TComponent* owner) : TCustomEdit(owner) {}
 };

@@ -146,3 +146,7 @@ void UseWin32WidePlatform() {
   static Win32WidePlatform platform;
   SetWidePlatform(&platform);
 }
+
+bool Win32WidePlatform::DbcsEnabled() {
+  return GetSystemMetrics(SM_DBCSENABLED) != 0;
+}

@@ -29,6 +29,7 @@ class Win32WidePlatform : public WidePlatform {
   std::uintptr_t KeyboardLayout() override;
   std::string LocaleInfoA(unsigned locale, unsigned type, int maxChars) override;
   unsigned AnsiCodePage() override;
+  bool DbcsEnabled() override;
 };
 
 // Makes the Win32 platform the one the Unicode layer uses.
