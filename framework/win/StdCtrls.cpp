@@ -260,6 +260,7 @@ void TCustomLabel::Paint(HDC dc) {
   SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
   UINT flags = DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0);
   flags |= alignment_ == taCenter ? DT_CENTER : alignment_ == taRightJustify ? DT_RIGHT : DT_LEFT;
+  flags = DrawTextBiDiModeFlags(flags);  // right to left: alignment mirrored, text read right to left
   if (layout_ != tlTop) {
     // Measure the text, then move it down to the middle or the bottom.
     RECT calc = r;

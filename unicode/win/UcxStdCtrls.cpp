@@ -13,6 +13,8 @@ FW_BEGIN_CLASS(TUcxCustomLabel)
 FW_END_CLASS
 FW_BEGIN_CLASS(TUcxLabel)
   FW_PROP(Caption, GetWideCaption, SetWideCaption)
+  FW_PROP(ParentBiDiMode, GetParentBiDiMode, SetParentBiDiMode)
+  FW_DEFAULT(1)
 FW_END_CLASS
 
 // --- TUcxCustomEdit ----------------------------------------------------------------------------

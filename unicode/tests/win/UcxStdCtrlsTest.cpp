@@ -204,6 +204,31 @@ TEST_F(UnicodeControls, TheLabelDrawsAndMeasuresItsWideCaption) {
   }
 }
 
+// Right to left mirrors the alignment: a left-justified caption is drawn at the
+// right edge, and a label that takes its parent's mode follows the form.
+TEST_F(UnicodeControls, TheLabelDrawsItsCaptionInItsReadingOrder) {
+  auto* label = Add<TUcxLabel>(10);
+  label->SetAutoSize(false);
+  label->SetBounds(10, 10, 200, 24);
+  label->SetColor(clBlack);
+  label->GetFont()->SetColor(clWhite);
+  label->SetWideCaption(u"AB");
+  int leftToRight = 0;
+  Painted(label, [&](HDC dc) { leftToRight = ColourBox(dc, 200, 24, RGB(255, 255, 255)).maxX; });
+  ASSERT_GT(leftToRight, 0);
+  EXPECT_LT(leftToRight, 100);
+
+  label->SetBiDiMode(bdRightToLeft);
+  EXPECT_FALSE(label->GetParentBiDiMode());
+  Painted(label, [&](HDC dc) { EXPECT_GT(ColourBox(dc, 200, 24, RGB(255, 255, 255)).maxX, 190); });
+
+  label->SetParentBiDiMode(true);
+  EXPECT_EQ(label->GetBiDiMode(), bdLeftToRight);
+  form_->SetBiDiMode(bdRightToLeft);
+  EXPECT_EQ(label->GetBiDiMode(), bdRightToLeft);
+  Painted(label, [&](HDC dc) { EXPECT_GT(ColourBox(dc, 200, 24, RGB(255, 255, 255)).maxX, 190); });
+}
+
 TEST_F(UnicodeControls, TheEditsWindowIsUnicodeAndItsCharactersPassThePackedFrameworkSide) {
   auto* edit = Add<TProbeEdit>(40);
   HWND wnd = edit->Handle();
