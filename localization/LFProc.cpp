@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "ByteWriter.h"
 #include "FileApi.h"
 #include "JCompress.h"
+#include "LangFileWriter.h"
 #include "LocStreamErrors.h"
 #include "PackedStrings.h"
 #include "PrjProcs.h"
@@ -477,18 +477,11 @@ void TLangFile::DropExeResources(TResProcessor* resources) {
 
 void TLangFile::WriteLibSettings(TResProcessor* resources, std::uint16_t libraryKind) const {
   TResRCDataItem* item = resources->RCData()->FindItem(kLibSettingsName);
-  // The template was checked to hold the signature and the version.
-  std::string data(kLibSettingsSignature, 4);
-  data += item->Data().substr(4, 4);
-  ByteWriter w(data);
-  w.U16LE(static_cast<std::uint16_t>(LangID));
-  WritePackedAnsiString(data, EnglishName, kPackedHeaderFormat);
-  WritePackedWideString(data, LocalizedName, kPackedHeaderFormat);
-  w.U16LE(libraryKind);
-  w.U16LE(0);  // reserved
-  w.U32LE(Build);
-  w.U8(0);
-  item->SetData(std::move(data));
+  // The template was checked to hold the signature and the version, which the library keeps.
+  ByteReader templateData(item->Data());
+  templateData.Skip(4);
+  item->SetData(WriteSettingsResource(kLibSettingsSignature, templateData.U32LE(), static_cast<std::uint16_t>(LangID),
+                                      EnglishName, LocalizedName, libraryKind, Build));
 }
 
 void TLangFile::BuildLanguageDLL(void* module, TStream& stream, bool /*checkSync*/, TLangResource* store,

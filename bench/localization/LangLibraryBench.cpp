@@ -9,12 +9,11 @@
 #include <sstream>
 #include <string>
 
-#include "ByteWriter.h"
 #include "LFProc.h"
+#include "LangFileWriter.h"
 #include "LangSource.h"
 #include "LocUtils.h"
 #include "ObjectConvert.h"
-#include "PackedStrings.h"
 #include "ResProc.h"
 
 namespace {
@@ -68,16 +67,7 @@ int main() {
   for (int i = 0; i < constants->Count(); ++i)
     strings->AddString(constants->GetItem(i)->StringID(), constants->GetItem(i)->GetNativeValue()->WideText());
   rcdata->AddItem("TWIZARDFORM", false)->SetData(ObjectTextToBinary(ReadAll(dir + "WizardForm.form")));
-  std::string settings("LDLL", 4);
-  ByteWriter w(settings);
-  w.U32LE(92);
-  w.U16LE(9);
-  WritePackedAnsiString(settings, "English", kPackedHeaderFormat);
-  WritePackedWideString(settings, u"English", kPackedHeaderFormat);
-  w.U16LE(6);
-  w.U16LE(0);
-  w.U32LE(0);
-  w.U8(0);
+  std::string settings = WriteSettingsResource("LDLL", 92, 9, "English", u"English", 6, 0);
   rcdata->AddItem(kLibSettingsName, false)->SetData(settings);
   const std::string nativePath = "/tmp/pellory-bench-native.dll", libraryPath = "/tmp/pellory-bench-german.dll";
   std::ofstream(nativePath, std::ios::binary) << native->ResourceDLLImage();

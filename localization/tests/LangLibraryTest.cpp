@@ -11,6 +11,7 @@
 #include "ByteReader.h"
 #include "ByteWriter.h"
 #include "LFProc.h"
+#include "LangFileWriter.h"
 #include "LangRes.h"
 #include "LocFixtures.h"
 #include "ObjectConvert.h"
@@ -26,17 +27,7 @@ using TResPtr = TOwned<TResProcessor>;
 const std::string kForm = "object WizardForm: TWizardForm\r\n  Caption = 'Pellory'\r\nend\r\n";
 
 std::string Settings(const char* signature, std::uint32_t version, std::uint16_t kind) {
-  std::string s(signature, 4);
-  ByteWriter w(s);
-  w.U32LE(version);
-  w.U16LE(9);
-  WritePackedAnsiString(s, "English", kPackedHeaderFormat);
-  WritePackedWideString(s, u"English", kPackedHeaderFormat);
-  w.U16LE(kind);
-  w.U16LE(0);
-  w.U32LE(0);
-  w.U8(0);
-  return s;
+  return WriteSettingsResource(signature, version, 9, "English", u"English", kind, 0);
 }
 
 // The fixture library with a translatable form, the program's two extra RCDATA

@@ -5,11 +5,10 @@
 #include <functional>
 #include <map>
 
-#include "ByteWriter.h"
 #include "LFProc.h"
+#include "LangFileWriter.h"
 #include "LocUtils.h"
 #include "Modules.h"
-#include "PackedStrings.h"
 
 namespace {
 
@@ -18,17 +17,7 @@ constexpr ModuleHandle kOther = 0x500000;
 
 std::string Settings(const char* signature, std::uint32_t version, std::uint16_t langId, const std::string& english,
                      const std::u16string& localized, std::uint32_t build) {
-  std::string s(signature, 4);
-  ByteWriter w(s);
-  w.U32LE(version);
-  w.U16LE(langId);
-  WritePackedAnsiString(s, english, kPackedHeaderFormat);
-  WritePackedWideString(s, localized, kPackedHeaderFormat);
-  w.U16LE(6);
-  w.U16LE(0);
-  w.U32LE(build);
-  w.U8(0);
-  return s;
+  return WriteSettingsResource(signature, version, langId, english, localized, 6, build);
 }
 
 const std::string kProgram = Settings("JEXE", 92, 9, "English", u"English", 0);

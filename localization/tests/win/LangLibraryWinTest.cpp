@@ -10,13 +10,12 @@
 #include <string>
 
 #include "../LocFixtures.h"
-#include "ByteWriter.h"
 #include "LFProc.h"
+#include "LangFileWriter.h"
 #include "LangRes.h"
 #include "LocUtils.h"
 #include "ModuleResources.h"
 #include "ObjectConvert.h"
-#include "PackedStrings.h"
 #include "ResProc.h"
 #include "Win32Platform.h"
 #include "WinLocUtils.h"
@@ -38,17 +37,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::string Settings(const char* signature, std::uint32_t version) {
-  std::string s(signature, 4);
-  ByteWriter w(s);
-  w.U32LE(version);
-  w.U16LE(9);
-  WritePackedAnsiString(s, "English", kPackedHeaderFormat);
-  WritePackedWideString(s, u"English", kPackedHeaderFormat);
-  w.U16LE(6);
-  w.U16LE(0);
-  w.U32LE(0);
-  w.U8(0);
-  return s;
+  return WriteSettingsResource(signature, version, 9, "English", u"English", 6, 0);
 }
 
 // A native library like the program's resources: strings, a form, both settings and the language list.
