@@ -7,3 +7,9 @@ if(TARGET bench_live_forms)
   target_include_directories(bench_live_forms PRIVATE ${PELLORY_ROOT}/localization/tests)
   target_compile_definitions(bench_live_forms PRIVATE PELLORY_SOURCE_DIR="${PELLORY_ROOT}")
 endif()
+# Localization: building the German language library and installing it (both paid at the first start in a language).
+pellory_bench(bench_lang_library NATIVE_ONLY SOURCES ${CMAKE_CURRENT_LIST_DIR}/localization/LangLibraryBench.cpp
+  LIBS localization_core langdata_core)
+if(TARGET bench_lang_library)
+  target_compile_definitions(bench_lang_library PRIVATE PELLORY_SOURCE_DIR="${PELLORY_ROOT}")
+endif()

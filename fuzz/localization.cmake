@@ -8,3 +8,5 @@ pellory_fuzzer(fuzz_live_forms SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LiveFormsFuzz
 if(TARGET fuzz_live_forms)
   target_include_directories(fuzz_live_forms PRIVATE ${PELLORY_ROOT}/localization/tests)
 endif()
+pellory_fuzzer(fuzz_loc_settings SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LocSettingsFuzz.cpp LIBS localization_core)
+pellory_fuzzer(fuzz_lang_library SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LangLibraryFuzz.cpp LIBS localization_core)

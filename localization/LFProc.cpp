@@ -6,8 +6,11 @@
 
 #include "FileApi.h"
 #include "JCompress.h"
+#include "LangFileWriter.h"
 #include "LocStreamErrors.h"
 #include "PackedStrings.h"
+#include "PrjProcs.h"
+#include "ResProc.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TLangFile)
@@ -409,4 +412,100 @@ void TLangFile::LoadBody(std::string_view bytes, TLangResource* store, std::uint
   } catch (const EByteRange&) {
     RaiseReadError();
   }
+}
+
+// --- Language libraries ---------------------------------------------------------------------------
+
+bool TLangFile::ReadLibSettingsTemplate(TResProcessor* resources, std::uint16_t& libraryKind) const {
+  TResRCData* rcdata = resources ? resources->RCData() : nullptr;
+  TResRCDataItem* item = rcdata ? rcdata->FindItem(kLibSettingsName) : nullptr;
+  if (!item) return false;
+  ByteReader reader(item->Data());
+  try {
+    if (reader.Bytes(4) != kLibSettingsSignature) throw ELFProcError(SLFInvalidNativeDLL);
+    reader.Skip(4 + 2);  // version, LANGID
+    ReadPackedAnsiString(reader, kPackedHeaderFormat);
+    ReadPackedWideString(reader, kPackedHeaderFormat);
+    if (reader.Remaining() >= 2) libraryKind = reader.U16LE();
+  } catch (const EByteRange&) {
+    throw ELFProcError(SLFInvalidNativeDLL);
+  } catch (const ELFProcError&) {
+    throw;
+  } catch (const Exception&) {
+    throw ELFProcError(SLFInvalidNativeDLL);
+  }
+  return true;
+}
+
+void TLangFile::TranslateResources(TResProcessor* resources, TLangResource* store) const {
+  if (!store) throw ELFProcError(LoadResString(SLFInvalidStore));
+  if (LangIndex < 0 || LangIndex >= store->GetLanguageCount()) throw ELFProcError(LoadResString(SLFInvalidIndex));
+  if (TResString* strings = resources->Strings()) {
+    TOwned<TLinearConstantList> constants(New<TLinearConstantList>());
+    store->Units()->CollectConstants(constants.get(), false);
+    const bool useOutdated = HasAttribute(lfaUseOutdated);
+    for (int i = 0; i < constants->Count(); ++i) {
+      TLResConstantItem* constant = constants->GetItem(i);
+      TResStringItem* entry = strings->FindString(constant->StringID());
+      if (!entry) continue;
+      TLResValue* native = constant->GetNativeValue();
+      TLResValue* translation = LangIndex < constant->Values()->Count() ? constant->GetValue(LangIndex) : nullptr;
+      if (translation && (useOutdated || translation->Stamp() == native->Stamp()))
+        entry->SetText(translation->WideText());
+      else
+        entry->SetText(native->WideText());
+    }
+  }
+  TOwned<TFormProcessor> forms(New<TFormProcessor>());
+  forms->UseUTF8 = HasAttribute(lfaNoCharsetAdjust);
+  forms->ApplyCharset = !forms->UseUTF8;
+  forms->ApplyBiDiMode = HasAttribute(lfaBiDiAdjust);
+  forms->ShowOutdated = HasAttribute(lfaUseOutdated);
+  forms->Store = store;
+  for (int i = 0; i < store->Forms()->Count(); ++i) forms->FormNames()->Add(store->Forms()->GetForm(i)->Name());
+  forms->LanguageIndex = LangIndex;
+  forms->TargetLocale = static_cast<std::uint16_t>(LangID);
+  forms->ProcessForms(resources);
+}
+
+void TLangFile::DropExeResources(TResProcessor* resources) {
+  if (TResRCData* rcdata = resources ? resources->RCData() : nullptr) {
+    rcdata->RemoveItem(kExeSettingsName);
+    rcdata->RemoveItem(kLocLangsName);
+  }
+}
+
+void TLangFile::WriteLibSettings(TResProcessor* resources, std::uint16_t libraryKind) const {
+  TResRCDataItem* item = resources->RCData()->FindItem(kLibSettingsName);
+  // The template was checked to hold the signature and the version, which the library keeps.
+  ByteReader templateData(item->Data());
+  templateData.Skip(4);
+  item->SetData(WriteSettingsResource(kLibSettingsSignature, templateData.U32LE(), static_cast<std::uint16_t>(LangID),
+                                      EnglishName, LocalizedName, libraryKind, Build));
+}
+
+void TLangFile::BuildLanguageDLL(void* module, TStream& stream, bool /*checkSync*/, TLangResource* store,
+                                 const std::string& nativeFileName) {
+  TOwned<TResProcessor> resources(New<TResProcessor>());
+  if (LibraryTimeStamp) resources->TimeStamp = *LibraryTimeStamp;
+  if (module)
+    resources->LoadFromModule(module);
+  else
+    resources->LoadFromPEFile(nativeFileName);
+  std::uint16_t libraryKind = kDefaultLibraryKind;
+  if (store) {
+    if (!ReadLibSettingsTemplate(resources.get(), libraryKind)) throw ELFProcError(SLFInvalidNativeDLL);
+    TranslateResources(resources.get(), store);
+    DropExeResources(resources.get());
+    WriteLibSettings(resources.get(), libraryKind);
+  }
+  resources->WriteResourceDLL(stream);
+}
+
+void TLangFile::SaveLanguageDLL(void* module, const std::string& fileName, bool checkSync, TLangResource* store,
+                                const std::string& nativeFileName) {
+  TOwned<TMemoryStream> image(New<TMemoryStream>());
+  BuildLanguageDLL(module, *image, checkSync, store, nativeFileName);
+  TFileStream file(fileName, fmCreate);
+  file.WriteBytes(image->DataString());
 }

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,18 @@ inline constexpr std::uint32_t lfoRenumberUsedIDs = 0x0002;
 // 1 a 32-bit integer, 2 and 4 a packed wide string; no bytes for other kinds,
 // nor for kinds 0 and 1 below format 4. `text` is left alone when nothing is read.
 bool ReadTypedValue(ByteReader& reader, std::uint8_t kind, int format, std::u16string& text);
+
+class TResProcessor;
+
+// The settings resources and the embedded language list, RCDATA items of the program.
+inline constexpr char kExeSettingsName[] = "WQM_EXESETTINGS_";
+inline constexpr char kLibSettingsName[] = "WQM_LIBSETTINGS_";
+inline constexpr char kLocLangsName[] = "WQM_LOC_LANGS_";
+inline constexpr char kExeSettingsSignature[] = "JEXE";
+inline constexpr char kLibSettingsSignature[] = "LDLL";
+// The library kind word when the native settings carry none.
+inline constexpr std::uint16_t kDefaultLibraryKind = 6;
+inline constexpr char SLFInvalidNativeDLL[] = "Can't create DLL. The native DLL is invalid";
 
 class TLangFile : public TObject {
   FW_CLASS(TLangFile, TObject)
@@ -91,6 +104,23 @@ class TLangFile : public TObject {
   void CheckTarget(TLangResource* store, int langIndex);
   // Loads the body into the store: create mode for a negative index, else the translation at that index.
   void LoadBody(std::string_view bytes, TLangResource* store, std::uint32_t options, int langIndex, bool storeHeader);
+
+  // Language libraries: the string table and forms of the native module translated into
+  // LangIndex of the store, with this file's settings. The module (when given) is read
+  // through the installed module reader, else the native library file.
+  void BuildLanguageDLL(void* module, TStream& stream, bool checkSync, TLangResource* store,
+                        const std::string& nativeFileName);
+  // Builds the image in memory, then replaces the target file with it.
+  void SaveLanguageDLL(void* module, const std::string& fileName, bool checkSync, TLangResource* store,
+                       const std::string& nativeFileName);
+  // True with the kind word when the processor holds a usable "WQM_LIBSETTINGS_"; a
+  // present but malformed one raises ELFProcError.
+  bool ReadLibSettingsTemplate(TResProcessor* resources, std::uint16_t& libraryKind) const;
+  void TranslateResources(TResProcessor* resources, TLangResource* store) const;
+  static void DropExeResources(TResProcessor* resources);
+  void WriteLibSettings(TResProcessor* resources, std::uint16_t libraryKind) const;
+  // The time stamp of written libraries; none: the current time.
+  std::optional<std::uint32_t> LibraryTimeStamp;
 
   bool HasAttribute(std::uint16_t mask) const { return (Attributes & mask) != 0; }
   void SetLocale(std::uint32_t langId) { LangID = langId; }

@@ -27,6 +27,7 @@
 #include "Units.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
+#include "WinLocUtils.h"
 #include "WinLocaleServices.h"
 
 namespace {
@@ -45,7 +46,7 @@ void InstallFinderDevices() {
 }
 
 // The units in the order their initializations run: the framework, the locale
-// services, the form components, the string and platform routines, the phone
+// services and the language-library swap, the form components, the string and platform routines, the phone
 // engine with the finder (whose search thread starts here), the animation and
 // Unicode label, the tree view (its shared resources only; no tree is made),
 // the help components, and the wizard last.
@@ -55,6 +56,7 @@ UnitEntry g_units[] = {
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},
+    {"LocUtils", InitWinLocUtils, DoneLocUtils},
     {"HTMLabel", InitHTMLabel, nullptr},
     {"QVCtrls", InitQVCtrls, nullptr},
     {"PlatformIdWin", InitPlatformId, nullptr},

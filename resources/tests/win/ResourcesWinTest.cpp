@@ -135,4 +135,22 @@ TEST(ProgramResources, TheTreeViewsStripsButtonsAndCursors) {
   }
 }
 
+TEST(ProgramResources, TheLanguageData) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  auto bytes = [&](const char* name) {
+    HRSRC r = FindResourceA(self, name, MAKEINTRESOURCEA(10));
+    HGLOBAL h = r ? LoadResource(self, r) : nullptr;
+    const char* p = h ? static_cast<const char*>(LockResource(h)) : nullptr;
+    return p ? std::string(p, SizeofResource(self, r)) : std::string();
+  };
+  // Version 92, LANGID 9, "English" twice, kind 6, build 0.
+  std::string settings("\x5C\0\0\0\x09\0\x07\0English\x07\0", 17);
+  for (char c : std::string("English")) settings += std::string{c, '\0'};
+  settings += std::string("\x06\0\0\0\0\0\0\0\0", 9);
+  EXPECT_EQ(bytes("WQM_EXESETTINGS_"), "JEXE" + settings);
+  EXPECT_EQ(bytes("WQM_LIBSETTINGS_"), "LDLL" + settings);
+  EXPECT_EQ(bytes("WQM_EXESETTINGS_").size(), 44u);
+  EXPECT_FALSE(bytes("WQM_LOC_LANGS_").empty());
+}
+
 }  // namespace

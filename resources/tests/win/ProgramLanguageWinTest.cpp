@@ -1,0 +1,91 @@
+// A German library built from this program's own resources with the German
+// language file, installed as the program's resource module and taken back.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "LFProc.h"
+#include "LangRes.h"
+#include "LocUtils.h"
+#include "ModuleResources.h"
+#include "ObjectConvert.h"
+#include "Win32Platform.h"
+#include "WinLocUtils.h"
+#include "WinLocaleServices.h"
+
+namespace {
+
+std::string Folder() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+std::wstring LoadWide(ModuleHandle m, UINT id) {
+  wchar_t buffer[512];
+  int n = LoadStringW(reinterpret_cast<HMODULE>(m), id, buffer, 512);
+  return std::wstring(buffer, static_cast<std::size_t>(n > 0 ? n : 0));
+}
+
+TEST(ProgramLanguage, GermanLibraryFromTheRunningProgram) {
+  InitWin32Platform();
+  InstallWinLocaleServices();
+  InstallModuleResourceReader();
+  InitWinLocUtils();
+  TJLocUtils* utils = JLocUtils();
+  ASSERT_NE(utils, nullptr);
+  const ModuleHandle self = reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr));
+  ASSERT_EQ(utils->AppInstance, self);
+
+  TOwned<TLangResource> store(New<TLangResource>());
+  TOwned<TLangFile> native(New<TLangFile>(Folder() + "Pellory.ntv.lng", true));
+  native->LoadIntoResource(store.get(), -1, 0);
+  TOwned<TLangFile> german(New<TLangFile>(Folder() + "Pellory.deu.lng", true));
+  ASSERT_EQ(german->LangID, 0x0407u);
+  german->LangIndex = store->AddLanguage(0, 0x0407);
+  german->LoadIntoResource(store.get(), german->LangIndex, 0);
+
+  const std::string library = Folder() + "Pellory.deu";
+  german->SaveLanguageDLL(reinterpret_cast<void*>(self), library, true, store.get(), "");
+  const std::wstring english65264 = LoadWide(self, 65264), english65295 = LoadWide(self, 65295);
+  utils->UseResourceFile(library);
+  const ModuleHandle res = FindResourceHInstance(self);
+  ASSERT_NE(res, self);
+  EXPECT_EQ(LoadWide(res, 65264), L"IMEI:");
+  EXPECT_EQ(LoadWide(res, 65295), L"Weiter >");
+  int present = 0;
+  for (UINT id = 65264; id <= 65295; ++id) {
+    if (LoadWide(self, id).empty()) continue;
+    ++present;
+    EXPECT_FALSE(LoadWide(res, id).empty()) << id;
+  }
+  EXPECT_GE(present, 12);
+  EXPECT_NE(LoadWide(res, 65286), LoadWide(self, 65286));
+  EXPECT_EQ(LoadWide(res, 65294), L"Fertig stellen");
+  auto form = FindResourceData(res, rtRcData, "TWIZARDFORM");
+  ASSERT_TRUE(form.has_value());
+  EXPECT_NE(ObjectBinaryToText(std::string(*form)).find("Abbrechen"), std::string::npos);
+  EXPECT_FALSE(FindResourceData(res, rtRcData, "WQM_EXESETTINGS_").has_value());
+  // Pictures stay the program's own.
+  HANDLE phone = LoadImageA(GetModuleHandleA(nullptr), "PHONE0", IMAGE_BITMAP, 0, 0, 0);
+  EXPECT_NE(phone, nullptr);
+  if (phone) DeleteObject(phone);
+  TDLLInfoItem* info = utils->GetCurrentDLLInfo();
+  EXPECT_EQ(info->Locale, 0x0407u);
+  EXPECT_EQ(info->EnglishName, "German");
+  EXPECT_EQ(info->Build, german->Build);
+
+  utils->RestoreAllModules();
+  EXPECT_EQ(FindResourceHInstance(self), self);
+  EXPECT_EQ(LoadWide(FindResourceHInstance(self), 65264), english65264);
+  EXPECT_EQ(LoadWide(FindResourceHInstance(self), 65295), english65295);
+  EXPECT_EQ(utils->GetCurrentDLLInfo()->Locale, 9u);
+  EXPECT_TRUE(DeleteFileA(library.c_str()));
+}
+
+}  // namespace
