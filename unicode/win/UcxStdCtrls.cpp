@@ -15,6 +15,7 @@ FW_BEGIN_CLASS(TUcxLabel)
   FW_PROP(Caption, GetWideCaption, SetWideCaption)
   FW_PROP(ParentBiDiMode, GetParentBiDiMode, SetParentBiDiMode)
   FW_DEFAULT(1)
+  FW_PROP(FocusControl, GetFocusControl, SetFocusControl)
 FW_END_CLASS
 
 // --- TUcxCustomEdit ----------------------------------------------------------------------------

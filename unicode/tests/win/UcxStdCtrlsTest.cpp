@@ -154,6 +154,7 @@ TEST_F(UnicodeControls, AFormStreamWithAWideLabelAndAnEditDescendantLoads) {
     edit->SetName("Edit1");
     edit->SetParent(source.get());
     edit->Extra = 7;
+    label->SetFocusControl(edit);
     binary = WriteRoot(source.get());
   }
   const std::string text = ObjectBinaryToText(binary);
@@ -165,6 +166,7 @@ TEST_F(UnicodeControls, AFormStreamWithAWideLabelAndAnEditDescendantLoads) {
   ASSERT_NE(form->Edit1, nullptr);
   EXPECT_EQ(form->Label1->GetWideCaption(), kWait);
   EXPECT_EQ(form->Edit1->Extra, 7);
+  EXPECT_EQ(form->Label1->GetFocusControl(), form->Edit1);
   HWND edit = form->Edit1->Handle();
   EXPECT_TRUE(IsWindowUnicode(edit));
   EXPECT_TRUE(GetWindowLongPtrW(edit, GWL_STYLE) & ES_CENTER);
