@@ -67,7 +67,7 @@ enum TVirtualTreeState : int {
   tsUseThemes = 33,
   tsValidating = 34,
   tsValidationNeeded = 35,
-  tsVCLDragging = 37,
+  tsFrameworkDragging = 37,  // the framework's own drag operation is running
 };
 
 // Timers the core arms through its host.
