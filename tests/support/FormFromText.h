@@ -7,11 +7,12 @@
 #include "Forms.h"
 #include "ObjectConvert.h"
 
-// The form text turned into binary form data and read into a new TForm
-// (freed again when the reading fails).
-inline TForm* ReadFormText(const std::string& text) {
+// The form text turned into binary form data and read into a new form of
+// class F (freed again when the reading fails).
+template <class F = TForm>
+F* ReadFormText(const std::string& text) {
   std::string bin = ObjectTextToBinary(text);
-  TForm* form = TCustomForm::CreateNew<TForm>(Application);
+  F* form = TCustomForm::CreateNew<F>(Application);
   try {
     ReadComponentData(bin.data(), bin.size(), form);
   } catch (...) {

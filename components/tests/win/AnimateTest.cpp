@@ -10,6 +10,7 @@
 
 #include "ExtCtrls.h"
 #include "Filer.h"
+#include "FormFromText.h"
 #include "Forms.h"
 #include "ObjectConvert.h"
 #include "PumpingWait.h"
@@ -95,15 +96,7 @@ std::string FormText(bool async) {
 
 TAnimForm* ReadForm(bool async) {
   RegisterAnimateClasses();
-  const std::string bin = ObjectTextToBinary(FormText(async));
-  auto* form = TCustomForm::CreateNew<TAnimForm>(Application);
-  try {
-    ReadComponentData(bin.data(), bin.size(), form);
-  } catch (...) {
-    form->Free();
-    throw;
-  }
-  return form;
+  return ReadFormText<TAnimForm>(FormText(async));
 }
 
 COLORREF WindowPixel(TWinControl* w, int x, int y) {
