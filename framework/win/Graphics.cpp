@@ -14,6 +14,7 @@
 #include "Scope.h"
 #include "Streams.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 
 FW_IMPLEMENT_CLASS(TGraphicsObject)
 FW_BEGIN_CLASS(TFont)
@@ -628,7 +629,7 @@ void TBitmap::DrawUnlocked(TCanvas& canvas, const RECT& r) {
   if (GetTransparent()) {
     using TransparentBltFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, UINT);
     static TransparentBltFn transparentBlt = [] {
-      HMODULE m = LoadLibraryA("msimg32.dll");
+      HMODULE m = LoadSystemLibrary("msimg32.dll");
       return m ? reinterpret_cast<TransparentBltFn>(reinterpret_cast<void*>(GetProcAddress(m, "TransparentBlt")))
                : nullptr;
     }();

@@ -9,6 +9,7 @@
 #include "PumpingWait.h"
 #include "ResStrings.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 #include "Thread.h"
 #include "Win32Platform.h"
 #include "Win32Registry.h"
@@ -250,6 +251,23 @@ TEST_F(Win32PlatformTest, RegistryIniFileWritesStringValues) {
   RegCloseKey(key);
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest\\Common");
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest");
+}
+
+TEST_F(Win32PlatformTest, SystemLibrariesAreLoadedFromTheSystemFolderByFullName) {
+  char folder[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  const std::string path = SystemLibraryPath("msimg32.dll");
+  EXPECT_EQ(path, std::string(folder, n) + "\\msimg32.dll");
+  for (const char* name : {"msimg32.dll", "uxtheme.dll", "PSAPI.dll"}) {
+    HMODULE m = LoadSystemLibrary(name);
+    ASSERT_NE(m, nullptr) << name;
+    char loaded[MAX_PATH];
+    const DWORD len = GetModuleFileNameA(m, loaded, MAX_PATH);
+    EXPECT_TRUE(SameText(std::string(loaded, len), SystemLibraryPath(name))) << loaded;
+    FreeLibrary(m);
+  }
+  EXPECT_EQ(LoadSystemLibrary("no-such-library.dll"), nullptr);
 }
 
 }  // namespace
