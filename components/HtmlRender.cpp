@@ -212,12 +212,12 @@ void Renderer::RenderLine(Pass pass, std::string& text, std::string* consumed, H
         if (st_.shadow) {
           const HtmlColor color = s_.Font().color;
           SetFontColor(o_.shadowColor);
-          s_.DrawText(run, HtmlRect{r.left + o_.shadowOffset, r.top + o_.shadowOffset, r.right + o_.shadowOffset,
+          s_.DrawRun(run, HtmlRect{r.left + o_.shadowOffset, r.top + o_.shadowOffset, r.right + o_.shadowOffset,
                                     r.bottom + o_.shadowOffset},
                       RunFlags(false));
           SetFontColor(color);
         }
-        s_.DrawText(run, r, RunFlags(false));
+        s_.DrawRun(run, r, RunFlags(false));
         runWidth = s_.MeasureText(run, r, RunFlags(true)).cx;
         width_ += runWidth;
         if (error_) {
@@ -552,7 +552,7 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
           const std::string name = f.name;
           f.name = "Symbol";
           s_.SetFont(f);
-          s_.DrawText(st_.listLevel % 2 ? "\xB7" : "o", draw_, RunFlags(false));
+          s_.DrawRun(st_.listLevel % 2 ? "\xB7" : "o", draw_, RunFlags(false));
           f = s_.Font();
           f.name = name;
           s_.SetFont(f);

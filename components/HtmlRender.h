@@ -62,7 +62,7 @@ class HtmlSurface {
   // The system's DrawText with prefix processing: with kDtCalcRect the size
   // of `text` laid into `rect`, otherwise the text is drawn into it.
   virtual HtmlSize MeasureText(std::string_view text, const HtmlRect& rect, unsigned flags) = 0;
-  virtual void DrawText(std::string_view text, const HtmlRect& rect, unsigned flags) = 0;
+  virtual void DrawRun(std::string_view text, const HtmlRect& rect, unsigned flags) = 0;
   // Fills with the colour (brush and pen); nothing for kHtmlClNone.
   virtual void FillRect(const HtmlRect& rect, HtmlColor color) = 0;
   // A 1-pixel line from (x0, y0) to (x1, y1), the end point left out.

@@ -73,7 +73,7 @@ class FakeHtmlSurface : public HtmlSurface {
     lastMeasureFlags = flags;
     return {Shown(text) * CharWidth(font_), Height(font_)};
   }
-  void DrawText(std::string_view text, const HtmlRect& rect, unsigned flags) override {
+  void DrawRun(std::string_view text, const HtmlRect& rect, unsigned flags) override {
     texts.push_back({std::string(text), rect, flags, font_, brush_, rotatedLive > 0});
   }
   void FillRect(const HtmlRect& rect, HtmlColor color) override {
