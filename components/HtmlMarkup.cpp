@@ -38,9 +38,8 @@ std::size_t FindNoCase(std::string_view text, std::string_view what, std::size_t
 std::string PrepareHtmlText(std::string_view input) {
   static const struct {
     std::string_view entity, text;
-  } kEntities[] = {{"&amp;", "&&"},      {"&quot;", "\""},    {"&sect;", "\xA7"},
-                   {"&permil;", "\x89"}, {"&reg;", "\xAE"},   {"&copy;", "\xA9"},
-                   {"&para;", "\xB6"},   {"&trade;", "\x99"}, {"&euro;", "\x80"}};
+  } kEntities[] = {{"&amp;", "&&"},    {"&quot;", "\""},   {"&sect;", "\xA7"},  {"&permil;", "\x89"}, {"&reg;", "\xAE"},
+                   {"&copy;", "\xA9"}, {"&para;", "\xB6"}, {"&trade;", "\x99"}, {"&euro;", "\x80"}};
   std::string text(input);
   if (text.find('&') != std::string::npos) {
     // Every replacement shortens the text, so the passes end.
@@ -98,22 +97,34 @@ HtmlColor ColorFromName(std::string_view input) {
   static const struct {
     std::string_view name;
     std::uint32_t color;
-  } kPlain[] = {{"clred", 0x0000FF},    {"clblack", 0x000000}, {"clblue", 0xFF0000},   {"clgreen", 0x008000},
-                {"claqua", 0xFFFF00},   {"clyellow", 0x00FFFF}, {"clfuchsia", 0xFF00FF}, {"clwhite", 0xFFFFFF},
-                {"cllime", 0x00FF00},   {"clsilver", 0xC0C0C0}, {"clgray", 0x808080},   {"clolive", 0x008080},
-                {"clnavy", 0x800000},   {"clpurple", 0x800080}, {"clteal", 0x808000},   {"clmaroon", 0x000080}},
-    kSystem[] = {{"clbackground", 0x80000001},      {"clactivecaption", 0x80000002},
-                 {"clinactivecaption", 0x80000003}, {"clmenu", 0x80000004},
-                 {"clwindow", 0x80000005},          {"clwindowframe", 0x80000006},
-                 {"clmenutext", 0x80000007},        {"clwindowtext", 0x80000008},
-                 {"clcaptiontext", 0x80000009},     {"clactiveborder", 0x8000000A},
-                 {"clinactiveborder", 0x8000000B},  {"clappworkspace", 0x8000000C},
-                 {"clhighlight", 0x8000000D},       {"clhighlighttext", 0x8000000E},
-                 {"clbtnface", 0x8000000F},         {"clbtnshadow", 0x80000010},
-                 {"clgraytext", 0x80000011},        {"clbtntext", 0x80000012},
-                 {"clinactivecaptiontext", 0x80000013}, {"clbtnhighlight", 0x80000014},
-                 {"cl3ddkshadow", 0x80000015},      {"cl3dlight", 0x80000016},
-                 {"clinfotext", 0x80000017},        {"clinfobk", 0x80000018}};
+  } kPlain[] = {{"clred", 0x0000FF},  {"clblack", 0x000000},  {"clblue", 0xFF0000},    {"clgreen", 0x008000},
+                {"claqua", 0xFFFF00}, {"clyellow", 0x00FFFF}, {"clfuchsia", 0xFF00FF}, {"clwhite", 0xFFFFFF},
+                {"cllime", 0x00FF00}, {"clsilver", 0xC0C0C0}, {"clgray", 0x808080},    {"clolive", 0x008080},
+                {"clnavy", 0x800000}, {"clpurple", 0x800080}, {"clteal", 0x808000},    {"clmaroon", 0x000080}},
+    kSystem[] = {{"clbackground", 0x80000001},
+                 {"clactivecaption", 0x80000002},
+                 {"clinactivecaption", 0x80000003},
+                 {"clmenu", 0x80000004},
+                 {"clwindow", 0x80000005},
+                 {"clwindowframe", 0x80000006},
+                 {"clmenutext", 0x80000007},
+                 {"clwindowtext", 0x80000008},
+                 {"clcaptiontext", 0x80000009},
+                 {"clactiveborder", 0x8000000A},
+                 {"clinactiveborder", 0x8000000B},
+                 {"clappworkspace", 0x8000000C},
+                 {"clhighlight", 0x8000000D},
+                 {"clhighlighttext", 0x8000000E},
+                 {"clbtnface", 0x8000000F},
+                 {"clbtnshadow", 0x80000010},
+                 {"clgraytext", 0x80000011},
+                 {"clbtntext", 0x80000012},
+                 {"clinactivecaptiontext", 0x80000013},
+                 {"clbtnhighlight", 0x80000014},
+                 {"cl3ddkshadow", 0x80000015},
+                 {"cl3dlight", 0x80000016},
+                 {"clinfotext", 0x80000017},
+                 {"clinfobk", 0x80000018}};
   std::string name;
   for (char c : input) name += Lower(c);
   if (name.compare(0, 2, "cl") != 0) name = "cl" + name;
@@ -206,12 +217,18 @@ int TagSizeValue(std::string_view tagText) {
 
 int FontSizePoints(int size) {
   switch (size) {
-    case 1: return 8;
-    case 2: return 10;
-    case 3: return 12;
-    case 4: return 14;
-    case 5: return 16;
-    default: return size;
+    case 1:
+      return 8;
+    case 2:
+      return 10;
+    case 3:
+      return 12;
+    case 4:
+      return 14;
+    case 5:
+      return 16;
+    default:
+      return size;
   }
 }
 

@@ -164,7 +164,8 @@ void Renderer::RenderLine(Pass pass, std::string& text, std::string* consumed, H
   lineText_.clear();
   lineEnd_ = stop_ = anchorTextHit_ = imageHit_ = false;
   const int lineWidth = line.right - line.left;
-  if (paraBg_ && paint) s_.FillRect(HtmlRect{rect_.left, line.top, rect_.right, line.top + lineHeight_}, s_.BrushColor());
+  if (paraBg_ && paint)
+    s_.FillRect(HtmlRect{rect_.left, line.top, rect_.right, line.top + lineHeight_}, s_.BrushColor());
 
   while (!text.empty() && !lineEnd_ && !stop_) {
     if (text[0] != '<') {
@@ -212,9 +213,10 @@ void Renderer::RenderLine(Pass pass, std::string& text, std::string* consumed, H
         if (st_.shadow) {
           const HtmlColor color = s_.Font().color;
           SetFontColor(o_.shadowColor);
-          s_.DrawRun(run, HtmlRect{r.left + o_.shadowOffset, r.top + o_.shadowOffset, r.right + o_.shadowOffset,
-                                    r.bottom + o_.shadowOffset},
-                      RunFlags(false));
+          s_.DrawRun(run,
+                     HtmlRect{r.left + o_.shadowOffset, r.top + o_.shadowOffset, r.right + o_.shadowOffset,
+                              r.bottom + o_.shadowOffset},
+                     RunFlags(false));
           SetFontColor(color);
         }
         s_.DrawRun(run, r, RunFlags(false));
@@ -238,8 +240,8 @@ void Renderer::RenderLine(Pass pass, std::string& text, std::string* consumed, H
       draw_.bottom = line.bottom;
 
       const bool hadText = !lineText_.empty();
-      const bool fits = pass == Pass::Second || width_ < lineWidth || runWidth >= lineWidth ||
-                        (hadText && lineText_.back() != ' ');
+      const bool fits =
+          pass == Pass::Second || width_ < lineWidth || runWidth >= lineWidth || (hadText && lineText_.back() != ' ');
       lineText_ += run;
       if (fits || !o_.wordWrap) {
         if (consumed) consumed->append(text, 0, length);
@@ -264,7 +266,8 @@ void Renderer::FillBandGradient(const HtmlRect& r, HtmlColor from, HtmlColor to,
   const auto bands = GradientBands(s_.ColorToRGB(from), s_.ColorToRGB(to), horizontal ? r.left : r.top,
                                    horizontal ? r.right : r.bottom, 64);
   for (const auto& b : bands) {
-    const HtmlRect band = horizontal ? HtmlRect{b.start, r.top, b.end, r.bottom} : HtmlRect{r.left, b.start, r.right, b.end};
+    const HtmlRect band =
+        horizontal ? HtmlRect{b.start, r.top, b.end, r.bottom} : HtmlRect{r.left, b.start, r.right, b.end};
     s_.FillRect(band, static_cast<HtmlColor>(b.color));
   }
 }
@@ -277,7 +280,8 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
     return true;
   }
   const std::size_t close = text.find('>');
-  const std::string_view tag = close == std::string::npos ? std::string_view(text) : std::string_view(text).substr(0, close + 1);
+  const std::string_view tag =
+      close == std::string::npos ? std::string_view(text) : std::string_view(text).substr(0, close + 1);
   const std::string_view inner = close == std::string::npos ? tag : tag.substr(0, close);
   auto attrs = [&](std::size_t from) { return from < inner.size() ? UpperText(inner.substr(from)) : std::string(); };
   const char c1 = Upper(text[1]), c2 = Upper(text[2]);
@@ -326,8 +330,12 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
             s_.SetBrushColor(savedHiBrush_);
           }
           break;
-        case 'I': SetStyle(kHtmlItalic, false); break;
-        case 'L': lineEnd_ = true; break;
+        case 'I':
+          SetStyle(kHtmlItalic, false);
+          break;
+        case 'L':
+          lineEnd_ = true;
+          break;
         case 'P':
           lineEnd_ = true;
           if (paint) {
@@ -357,8 +365,11 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
           else
             SetStyle(kHtmlUnderline, false);
           break;
-        case 'Z': st_.hidden = false; break;
-        default: break;
+        case 'Z':
+          st_.hidden = false;
+          break;
+        default:
+          break;
       }
   } else {
     switch (c1) {
@@ -523,9 +534,10 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
             if (kind == ShellIcon) s_.DrawShellIcon(src, large, x, top);
             if (pic.handle && !pic.empty) {
               if (natural)
-                s_.DrawPicture(pic, HtmlRect{x + pic.frameLeft, top + pic.frameTop, x + pic.frameLeft + iw,
-                                             top + pic.frameTop + ih},
-                               false, rect_);
+                s_.DrawPicture(
+                    pic,
+                    HtmlRect{x + pic.frameLeft, top + pic.frameTop, x + pic.frameLeft + iw, top + pic.frameTop + ih},
+                    false, rect_);
               else
                 s_.DrawPicture(pic, HtmlRect{x, top, x + w, top + h}, true, rect_);
             }
@@ -608,8 +620,11 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
           lineEnd_ = true;
         }
         break;
-      case 'Z': st_.hidden = true; break;
-      default: break;
+      case 'Z':
+        st_.hidden = true;
+        break;
+      default:
+        break;
     }
   }
   if (close == std::string::npos) {

@@ -42,8 +42,8 @@ inline constexpr unsigned kHtmlRunFlags = kDtSingleLine | kDtBottom | kDtExpandT
 struct HtmlPicture {
   void* handle = nullptr;
   bool empty = true;
-  int width = 0, height = 0;          // its display size at 96 dots per inch
-  int frameLeft = 0, frameTop = 0;    // the shown frame's offset
+  int width = 0, height = 0;        // its display size at 96 dots per inch
+  int frameLeft = 0, frameTop = 0;  // the shown frame's offset
 };
 
 class HtmlSurface {

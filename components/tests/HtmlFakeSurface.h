@@ -50,8 +50,10 @@ class FakeHtmlSurface : public HtmlSurface {
     int n = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] == '&') {
-        if (i + 1 < text.size() && text[i + 1] == '&') ++i;
-        else continue;
+        if (i + 1 < text.size() && text[i + 1] == '&')
+          ++i;
+        else
+          continue;
       }
       ++n;
     }

@@ -41,9 +41,9 @@ TEST(HtmlMarkup, NumbersReadDecimalAndHexAndStopAtABadCharacter) {
     int value;
     bool whole;
   } cases[] = {
-      {"12", 12, true},       {"  7", 7, true},     {"$1F", 31, true},  {"x1f", 31, true},
-      {"X10", 16, true},      {"12a", 12, false},   {"-5", -5, true},   {"-5a", 5, false},
-      {"$FFFFFFFF", -1, true}, {"", 0, false},      {"abc", 0, false},  {"1 2", 1, false},
+      {"12", 12, true},        {"  7", 7, true},   {"$1F", 31, true}, {"x1f", 31, true},
+      {"X10", 16, true},       {"12a", 12, false}, {"-5", -5, true},  {"-5a", 5, false},
+      {"$FFFFFFFF", -1, true}, {"", 0, false},     {"abc", 0, false}, {"1 2", 1, false},
   };
   for (const auto& c : cases) {
     int v = 99;
@@ -57,12 +57,26 @@ TEST(HtmlMarkup, ColoursByHexAndByName) {
     std::string in;
     std::uint32_t color;
   } cases[] = {
-      {"#ff0000", 0x0000FF},      {"#FF0000", 0x0000FF},     {"#00Ff00", 0x00FF00},  {"#0000FF", 0xFF0000},
-      {"#F", 0},                  {"#12345", 0x003412},            {"RED", 0x0000FF},
-      {"clred", 0x0000FF},        {"ClBlue", 0xFF0000},      {"unknown", 0},         {"clblack", 0},
-      {"clbtnface", 0x8000000F},  {"BTNSHADOW", 0x80000010}, {"cl3ddkshadow", 0x80000015},
-      {"clinfobk", 0x80000018},   {"clbackground", 0x80000001}, {"clmaroon", 0x000080},
-      {"clinactivecaptiontext", 0x80000013}, {"clteal", 0x808000}, {"clhighlighttext", 0x8000000E},
+      {"#ff0000", 0x0000FF},
+      {"#FF0000", 0x0000FF},
+      {"#00Ff00", 0x00FF00},
+      {"#0000FF", 0xFF0000},
+      {"#F", 0},
+      {"#12345", 0x003412},
+      {"RED", 0x0000FF},
+      {"clred", 0x0000FF},
+      {"ClBlue", 0xFF0000},
+      {"unknown", 0},
+      {"clblack", 0},
+      {"clbtnface", 0x8000000F},
+      {"BTNSHADOW", 0x80000010},
+      {"cl3ddkshadow", 0x80000015},
+      {"clinfobk", 0x80000018},
+      {"clbackground", 0x80000001},
+      {"clmaroon", 0x000080},
+      {"clinactivecaptiontext", 0x80000013},
+      {"clteal", 0x808000},
+      {"clhighlighttext", 0x8000000E},
   };
   for (const auto& c : cases) EXPECT_EQ(static_cast<std::uint32_t>(HtmlColorValue(c.in)), c.color) << c.in;
   EXPECT_EQ(HexPairValue("1F"), 31);
@@ -72,13 +86,26 @@ TEST(HtmlMarkup, ColoursByHexAndByName) {
 }
 
 TEST(HtmlMarkup, TheFortyColourNamesAllResolve) {
-  const char* names[] = {"clred", "clblue", "clgreen", "claqua", "clyellow", "clfuchsia", "clwhite", "cllime",
-                         "clsilver", "clgray", "clolive", "clnavy", "clpurple", "clteal", "clmaroon",
-                         "clbackground", "clactivecaption", "clinactivecaption", "clmenu", "clwindow",
-                         "clwindowframe", "clmenutext", "clwindowtext", "clcaptiontext", "clactiveborder",
-                         "clinactiveborder", "clappworkspace", "clhighlight", "clhighlighttext", "clbtnface",
-                         "clbtnshadow", "clgraytext", "clbtntext", "clinactivecaptiontext", "clbtnhighlight",
-                         "cl3ddkshadow", "cl3dlight", "clinfotext", "clinfobk"};
+  const char* names[] = {"clred",           "clblue",
+                         "clgreen",         "claqua",
+                         "clyellow",        "clfuchsia",
+                         "clwhite",         "cllime",
+                         "clsilver",        "clgray",
+                         "clolive",         "clnavy",
+                         "clpurple",        "clteal",
+                         "clmaroon",        "clbackground",
+                         "clactivecaption", "clinactivecaption",
+                         "clmenu",          "clwindow",
+                         "clwindowframe",   "clmenutext",
+                         "clwindowtext",    "clcaptiontext",
+                         "clactiveborder",  "clinactiveborder",
+                         "clappworkspace",  "clhighlight",
+                         "clhighlighttext", "clbtnface",
+                         "clbtnshadow",     "clgraytext",
+                         "clbtntext",       "clinactivecaptiontext",
+                         "clbtnhighlight",  "cl3ddkshadow",
+                         "cl3dlight",       "clinfotext",
+                         "clinfobk"};
   std::vector<HtmlColor> seen;
   for (const char* n : names) {
     const HtmlColor c = ColorFromName(n);
@@ -119,8 +146,7 @@ TEST(HtmlMarkup, StripHtmlGivesThePlainText) {
 TEST(HtmlMarkup, GradientBandsRoundHalfToEven) {
   const auto bands = GradientBands(0x0000FF, 0xFF0000, 0, 10, 4);  // red to blue, 2.5 pixels a band
   ASSERT_EQ(bands.size(), 4u);
-  const GradientBand expected[] = {
-      {0x0000FF, 0, 3}, {0x4000BF, 2, 5}, {0x80007F, 5, 8}, {0xBF0040, 8, 10}};
+  const GradientBand expected[] = {{0x0000FF, 0, 3}, {0x4000BF, 2, 5}, {0x80007F, 5, 8}, {0xBF0040, 8, 10}};
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(bands[i].color, expected[i].color) << i;
     EXPECT_EQ(bands[i].start, expected[i].start) << i;

@@ -264,8 +264,7 @@ TEST(HtmlRender, RotationNeverLeavesARotatedFontBehind) {
   const struct {
     std::string text;
     int rotations;
-  } cases[] = {
-      {"<R a=\"90\">x</R>y", 2}, {"</R>x", 0}, {"<R a=\"10\">a<R a=\"20\">b", 4}, {"<R a=\"45\">open", 2}};
+  } cases[] = {{"<R a=\"90\">x</R>y", 2}, {"</R>x", 0}, {"<R a=\"10\">a<R a=\"20\">b", 4}, {"<R a=\"45\">open", 2}};
   for (const auto& c : cases) {
     FakeHtmlSurface s;
     Render(s, c.text);
@@ -316,9 +315,8 @@ TEST(HtmlRender, TagsAndEntitiesAsTheLanguageReadsThem) {
   const struct {
     std::string text, drawn;
   } cases[] = {
-      {"&lt;B&gt;x", "<B>x"}, {"ab<B", "ab"},        {"ab<", "ab"},          {"ab<BX", "ab"},
-      {"a<BRX>b", "ab"},      {"a<Z>hide</Z>b", "ab"}, {"&amp;", "&&"},       {"a<FOO>b", "ab"},
-      {"a</>b", "ab"},        {"x<#n>", "x#n"},
+      {"&lt;B&gt;x", "<B>x"},  {"ab<B", "ab"},  {"ab<", "ab"},     {"ab<BX", "ab"}, {"a<BRX>b", "ab"},
+      {"a<Z>hide</Z>b", "ab"}, {"&amp;", "&&"}, {"a<FOO>b", "ab"}, {"a</>b", "ab"}, {"x<#n>", "x#n"},
   };
   for (const auto& c : cases) {
     FakeHtmlSurface s;

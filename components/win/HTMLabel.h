@@ -132,8 +132,7 @@ class THTMLabel : public TCustomLabel {
   TBevelCut bevelInner_ = bvNone, bevelOuter_ = bvNone;
   int bevelWidth_ = 1, borderWidth_ = 0, lineWidth_ = 0, shadowOffset_ = 2;
   TFormBorderStyle borderStyle_ = bsNone;
-  TColor colorTo_ = clNone, hoverColor_ = clNone, hoverFontColor_ = clNone, shadowColor_ = clGray,
-         urlColor_ = clBlue;
+  TColor colorTo_ = clNone, hoverColor_ = clNone, hoverFontColor_ = clNone, shadowColor_ = clGray, urlColor_ = clBlue;
   TGradientType gradientType_ = gtFullHorizontal;
   TVAlignment vAlignment_ = tvaTop;
   std::string lastAnchor_;

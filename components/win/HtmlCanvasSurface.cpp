@@ -26,8 +26,8 @@ HIMAGELIST SystemIcon(std::string_view source, bool large, int& index) {
   int number = 0;
   if (!text.empty() && HtmlWholeNumber(text, number)) {
     index = number;
-    return reinterpret_cast<HIMAGELIST>(
-        shell.GetFileInfo("", FILE_ATTRIBUTE_NORMAL, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | size));
+    return reinterpret_cast<HIMAGELIST>(shell.GetFileInfo("", FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                                                          SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | size));
   }
   const bool onDisk = !text.empty() && GetFileAttributesA(text.c_str()) != INVALID_FILE_ATTRIBUTES;
   const DWORD_PTR list = shell.GetFileInfo(text.c_str(), onDisk ? 0 : FILE_ATTRIBUTE_NORMAL, &info, sizeof info,

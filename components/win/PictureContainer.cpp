@@ -302,8 +302,7 @@ void TPictureItem::Assign(TPersistent* source) {
 TPictureCollection::TPictureCollection(TPictureContainer* owner)
     : TOwnedCollection(owner, TPictureItem::StaticClass()), container_(owner) {}
 
-TPictureContainer::TPictureContainer(TComponent* owner)
-    : TComponent(owner), items_(New<TPictureCollection>(this)) {
+TPictureContainer::TPictureContainer(TComponent* owner) : TComponent(owner), items_(New<TPictureCollection>(this)) {
   items_->PropName = "Items";
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -300,8 +301,7 @@ std::string LabelForm(const std::string& lines, const std::string& extra = "") {
          "    PictureContainer = Pictures\r\n"
          "    URLColor = clLime\r\n"
          "    OnAnchorClick = Clicked\r\n    OnAnchorEnter = Enter\r\n    OnAnchorExit = Exit\r\n" +
-         extra +
-         "    HTMLText.Strings = (\r\n" + lines +
+         extra + "    HTMLText.Strings = (\r\n" + lines +
          "  end\r\n"
          "end\r\n";
 }
@@ -460,7 +460,8 @@ struct ShellCalls {
 TEST_F(HtmlLabelTest, AnchorsUnderTheMouse) {
   THtmlForm* f = Read(
       "      '<A HREF=\"one\">first</A><A HREF=\"two\">second</A> plain<BR>'\r\n"
-      "      '<A HREF=\"mailto:someone@example.invalid\">mail</A> <A HREF=\"file://c:/windows/notepad.exe\">file</A>')\r\n");
+      "      '<A HREF=\"mailto:someone@example.invalid\">mail</A> <A "
+      "HREF=\"file://c:/windows/notepad.exe\">file</A>')\r\n");
   THTMLabel* label = f->Label;
   // Where each anchor lies on its line.
   auto find = [&](const std::string& want, int y) {
@@ -504,7 +505,8 @@ TEST_F(HtmlLabelTest, AnchorsUnderTheMouse) {
 }
 
 TEST_F(HtmlLabelTest, HintsShowTheAnchorOrTheWholeText) {
-  THtmlForm* f = Read("      '<A HREF=\"target\">anchor</A> and <B>more</B><BR>next')\r\n", "    Hint = 'plain hint'\r\n");
+  THtmlForm* f =
+      Read("      '<A HREF=\"target\">anchor</A> and <B>more</B><BR>next')\r\n", "    Hint = 'plain hint'\r\n");
   THTMLabel* label = f->Label;
   f->Show();
   auto hint = [&](int x, int y) {
@@ -652,6 +654,55 @@ TEST_F(HtmlLabelTest, APictureItemStreamsItsBytesThroughFormData) {
   ASSERT_EQ(copy->Pictures->GetItems()->Count(), 1);
   EXPECT_EQ(copy->Pictures->GetItems()->Items(0)->GetPicture()->Data(), gif);
   EXPECT_EQ(copy->Label->GetDisplayText(), "x");
+}
+
+struct ShellInfoCalls {
+  static std::vector<std::string>& Calls() {
+    static std::vector<std::string> calls;
+    return calls;
+  }
+  static DWORD_PTR WINAPI GetFileInfo(LPCSTR path, DWORD attributes, SHFILEINFOA* info, UINT size, UINT flags) {
+    Calls().push_back(std::string(path) + ((flags & SHGFI_USEFILEATTRIBUTES) ? " by name" : " on disk") +
+                      ((flags & SHGFI_SMALLICON) ? " small" : " large"));
+    return SHGetFileInfoA(path, attributes, info, size, flags);
+  }
+};
+
+TEST_F(HtmlLabelTest, ImagesFromTheImageListAndTheShell) {
+  THtmlForm* f = Read("      '<IMG SRC=\"IDX:0\"><IMG SRC=\"IDX:$FFFFFFFF\">x')\r\n");
+  TOwned<TImageList> images(New<TImageList>(nullptr));
+  TOwned<TBitmap> red(New<TBitmap>());
+  TDib dib(16, 16, 24);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) dib.SetPixel(x, y, 0x0000FF);
+  red->SetDib(std::move(dib));
+  images->AddMasked(red.get(), clFuchsia);
+  f->Label->SetImages(images.get());
+  const TPainted p = Paint(f->Label);
+  EXPECT_EQ(p.At(1, 0), RGB(255, 0, 0));
+  EXPECT_EQ(p.At(16, 15), RGB(255, 0, 0));
+  EXPECT_NE(p.At(17, 8), RGB(255, 0, 0));
+  // The index read as -1 takes no room.
+  const int withBad = f->Label->PaintedTextSize().cx;
+  f->Label->GetHTMLText()->Clear();
+  f->Label->GetHTMLText()->Add("<IMG SRC=\"IDX:0\">x");
+  Paint(f->Label);
+  EXPECT_EQ(withBad, f->Label->PaintedTextSize().cx);
+  EXPECT_GT(withBad, 16);
+
+  HtmlShellApi saved = GetHtmlShellApi();
+  GetHtmlShellApi().GetFileInfo = &ShellInfoCalls::GetFileInfo;
+  ShellInfoCalls::Calls().clear();
+  f->Label->GetHTMLText()->Clear();
+  f->Label->GetHTMLText()->Add("<IMG SRC=\"SSYS:c:\\windows\"><IMG SRC=\"LSYS:readme.txt\"><IMG SRC=\"ssys:3\">");
+  Paint(f->Label);
+  GetHtmlShellApi() = saved;
+  const auto& calls = ShellInfoCalls::Calls();
+  auto seen = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) != calls.end(); };
+  EXPECT_TRUE(seen("c:\\windows on disk small"));
+  EXPECT_TRUE(seen("readme.txt by name large"));
+  EXPECT_TRUE(seen(" by name small"));  // a number is the index itself: only the list is asked for
+  for (const auto& c : calls) EXPECT_EQ(c.find("3 "), std::string::npos) << c;
 }
 
 TEST_F(HtmlLabelTest, RemovedImagesAndContainersAreForgotten) {
