@@ -272,6 +272,9 @@ TEST(HtmlRender, RotationNeverLeavesARotatedFontBehind) {
     EXPECT_EQ(s.rotatedLive, 0) << c.text;
     EXPECT_EQ(s.strayEnds, 0) << c.text;
   }
+  FakeHtmlSurface huge;  // whole turns are dropped, so any angle fits in tenths
+  Render(huge, "<R a=\"$7FFFFFFF\">x");
+  EXPECT_EQ(huge.lastAngle, 0x7FFFFFFF % 360 * 10);
   FakeHtmlSurface s;
   Render(s, "<R a=\"90\">x</R>y");
   EXPECT_EQ(s.lastAngle, 900);
@@ -450,6 +453,17 @@ TEST(HtmlRender, BackgroundsOfBodyAndParagraph) {
     Render(s, "<BODY BACKGROUND=\"t\">");
     ASSERT_EQ(s.pictures.size(), 6u);
     EXPECT_EQ(s.pictures[5].dest, (HtmlRect{160, 60, 240, 120}));
+  }
+  {
+    // A rectangle grown far past what can be seen (as auto-sizing grows it):
+    // only the visible cells are drawn.
+    FakeHtmlSurface s;
+    static int dot;
+    s.named["DOT"] = HtmlPicture{&dot, false, 1, 1, 0, 0};
+    s.clip = HtmlRect{10, 20, 30, 25};
+    Render(s, "<BODY BACKGROUND=\"dot\">", {0, 0, 65735, 65635});
+    ASSERT_EQ(s.pictures.size(), 100u);
+    EXPECT_EQ(s.pictures[0].dest, (HtmlRect{10, 20, 11, 21}));
   }
   FakeHtmlSurface s;
   Render(s, "<P BGCOLOR=\"#00FF00\">a<BR>b</P>c");
