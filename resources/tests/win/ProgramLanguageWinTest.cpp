@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "Graphics.h"
 #include "LFProc.h"
 #include "LangRes.h"
 #include "LocUtils.h"
@@ -71,10 +72,11 @@ TEST(ProgramLanguage, GermanLibraryFromTheRunningProgram) {
   ASSERT_TRUE(form.has_value());
   EXPECT_NE(ObjectBinaryToText(std::string(*form)).find("Abbrechen"), std::string::npos);
   EXPECT_FALSE(FindResourceData(res, rtRcData, "WQM_EXESETTINGS_").has_value());
-  // Pictures stay the program's own.
-  HANDLE phone = LoadImageA(GetModuleHandleA(nullptr), "PHONE0", IMAGE_BITMAP, 0, 0, 0);
-  EXPECT_NE(phone, nullptr);
-  if (phone) DeleteObject(phone);
+  // Pictures stay the program's own: the framework's bitmap reads them from the module as given.
+  TOwned<TBitmap> phone(New<TBitmap>());
+  EXPECT_NO_THROW(phone->LoadFromResourceName(GetModuleHandleA(nullptr), "PHONE0"));
+  EXPECT_EQ(phone->GetWidth(), 48);
+  EXPECT_EQ(phone->GetHeight(), 48);
   TDLLInfoItem* info = utils->GetCurrentDLLInfo();
   EXPECT_EQ(info->Locale, 0x0407u);
   EXPECT_EQ(info->EnglishName, "German");
