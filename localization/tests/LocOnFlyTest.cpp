@@ -201,8 +201,11 @@ class TDiskLoader : public TLibraryLoader {
   }
   std::string ModuleFileName(ModuleHandle module) override {
     auto n = names_.find(module);
-    return n != names_.end() ? n->second : module == kApp ? kExe : "";
+    if (n != names_.end()) return n->second;
+    auto o = others.find(module);
+    return o != others.end() ? o->second : module == kApp ? kExe : "";
   }
+  std::map<ModuleHandle, std::string> others;  // file names of other modules
   int loads = 0;
   int frees = 0;
   std::vector<std::string> loaded;
@@ -746,6 +749,35 @@ TEST_F(LocOnFly, KeepOneLanguageDropsTheOldColumn) {
   EXPECT_EQ(l->Store()->GetLanguageCount(), 2);
   EXPECT_EQ(l->Store()->GetLanguageLocale(1), 0x0419);
   EXPECT_EQ(Str(65264), kTexts.at(0x0419).imei);
+}
+
+// Another module of the framework's list with settings and an embedded list
+// of its own gets its own German library when SwitchModules is on.
+TEST_F(LocOnFly, SwitchModulesGivesAListedModuleItsOwnLibrary) {
+  constexpr ModuleHandle kPlugin = 0x500000;
+  RegisterModule(kPlugin);
+  loader.others[kPlugin] = "C:\\Pellory\\Plugin.dll";
+  std::u16string block[16];
+  block[StringBlockIndex(65264)] = u"IMEI:";
+  source.Add(kPlugin, rtString, StringBlockId(65264), MakeStringBlock(block, 16));
+  source.Add(kPlugin, rtRcData, kExeSettingsName, Settings("JEXE"));
+  source.Add(kPlugin, rtRcData, kLibSettingsName, Settings("LDLL"));
+  source.Add(kPlugin, rtRcData, kLocLangsName, WriteEmbeddedLanguageList(Embedded(false), 4, 92));
+  TJLocalizerOnFly* l = Started();
+  l->ErrorMode = 0;
+  l->SwitchToLocale(0x0407);
+  EXPECT_EQ(FindResourceHInstance(kPlugin), kPlugin) << "SwitchModules is off";
+  l->SwitchModules = true;
+  l->SwitchToLocale(0x0419);
+  l->SwitchToLocale(0x0407);
+  EXPECT_TRUE(disk.FileExists("C:\\Pellory\\Plugin.DEU"));
+  ASSERT_NE(FindResourceHInstance(kPlugin), kPlugin);
+  EXPECT_EQ(LoadStrW(kPlugin, 65264), u"IMEI-Nr.:");
+  EXPECT_EQ(Str(65264), u"IMEI-Nr.:");
+  EXPECT_EQ(l->Languages()->Count(), 3);  // the module's languages stay out of the program's list
+  l->SwitchToLocale(9);
+  EXPECT_EQ(FindResourceHInstance(kPlugin), kPlugin);
+  EXPECT_EQ(Resources(), kApp);
 }
 
 TEST_F(LocOnFly, UnitMakesTheGlobalAndSetsTheBuildersMode) {

@@ -19,7 +19,7 @@ using TEnumProcessModulesProc = BOOL(WINAPI*)(HANDLE process, HMODULE* modules, 
 constexpr DWORD kMaxProcessModules = 1024;
 constexpr DWORD kProcessQueryAndRead = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x410
 
-bool UseProcessStatus() {
+bool NtBeforeFive() {
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof version;
   if (!GetVersionExA(&version)) return false;
@@ -32,6 +32,10 @@ void TWinLocOnFlyPlatform::ShowErrorBox(const std::string& message, const std::s
   HWND owner = nullptr;
   if (Application && Application->MainForm()) owner = Application->MainForm()->Handle();
   MessageBoxA(owner, message.c_str(), caption.c_str(), MB_OK);
+}
+
+bool TWinLocOnFlyPlatform::UsesProcessStatus() {
+  return NtBeforeFive();
 }
 
 std::vector<ModuleHandle> TWinLocOnFlyPlatform::SnapshotModules() {
@@ -67,7 +71,7 @@ std::vector<ModuleHandle> TWinLocOnFlyPlatform::ProcessStatusModules() {
 }
 
 std::vector<ModuleHandle> TWinLocOnFlyPlatform::ProcessModules() {
-  return UseProcessStatus() ? ProcessStatusModules() : SnapshotModules();
+  return UsesProcessStatus() ? ProcessStatusModules() : SnapshotModules();
 }
 
 bool TWinLocOnFlyPlatform::HasExport(ModuleHandle module, const char* name) {

@@ -14,6 +14,9 @@ class TWinLocOnFlyPlatform : public TLocOnFlyPlatform {
   bool HasExport(ModuleHandle module, const char* name) override;
   bool SwitchToFile(ModuleHandle module, const std::string& path, TSwitchRecord& record) override;
   void BackToModuleRes(ModuleHandle module) override;
+  // True on the NT line before 5.0, where the walk uses the process-status
+  // enumeration.
+  static bool UsesProcessStatus();
   // The walk's two roads, for tests.
   static std::vector<ModuleHandle> SnapshotModules();
   static std::vector<ModuleHandle> ProcessStatusModules();

@@ -233,4 +233,71 @@ TEST_F(LocOnFlyWin, ModuleWalkFindsTheProgramOnBothRoads) {
   EXPECT_FALSE(TWinLocOnFlyPlatform().HasExport(self, "SwitchToFile"));
 }
 
+// A module that switches itself through its exports: the localizer walks the
+// process's modules, calls "SwitchToFile" with the module's library and, with
+// no language file for the module, gives it its own resources back.
+TEST_F(LocOnFlyWin, ModulesWithExportsSwitchThemselves) {
+  HMODULE plugin = LoadLibraryA("onfly_plugin.dll");
+  ASSERT_NE(plugin, nullptr) << GetLastError();
+  using TCalls = int(WINAPI*)(int, char*);
+  auto calls = reinterpret_cast<TCalls>(reinterpret_cast<void*>(GetProcAddress(plugin, "PluginCalls")));
+  ASSERT_NE(calls, nullptr);
+  char path[MAX_PATH];
+  GetModuleFileNameA(plugin, path, MAX_PATH);
+  const std::string library = std::string(path).substr(0, std::string(path).find_last_of('.')) + ".DEU";
+  std::ofstream(library, std::ios::binary) << "a library";
+  localizer->Initialize(languages);
+  localizer->ErrorMode = 0;
+  localizer->SwitchModules = true;
+  localizer->SwitchToLocale(0x0407);
+  char last[MAX_PATH] = {};
+  EXPECT_EQ(calls(0, last), 1);
+  EXPECT_EQ(std::string(last), library);
+  EXPECT_EQ(calls(1, nullptr), 1);
+  EXPECT_EQ(LoadStr(65264), "Hallo");
+  localizer->SwitchModules = false;
+  DeleteFileA(library.c_str());
+  FreeLibrary(plugin);
+}
+
+// The walk takes its road by the system's version: run as NT 4.0 (Wine's
+// per-program version setting) this program's modules come from the
+// process-status enumeration. The test runs itself again in that setting.
+TEST_F(LocOnFlyWin, ModuleWalkRoadFollowsTheSystemVersion) {
+  char expectNt4[8] = {};
+  const bool child = GetEnvironmentVariableA("PELLORY_ONFLY_NT40", expectNt4, sizeof expectNt4) > 0;
+  EXPECT_EQ(TWinLocOnFlyPlatform::UsesProcessStatus(), child);
+  const std::vector<ModuleHandle> modules = TWinLocOnFlyPlatform().ProcessModules();
+  EXPECT_NE(std::find(modules.begin(), modules.end(), self), modules.end());
+  if (child) return;
+
+  char exe[MAX_PATH];
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string name = exe;
+  name = name.substr(name.find_last_of("\\/") + 1);
+  const std::string key = "Software\\Wine\\AppDefaults\\" + name;
+  HKEY h = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(h, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt40"), 5);
+  RegCloseKey(h);
+  SetEnvironmentVariableA("PELLORY_ONFLY_NT40", "1");
+  std::string command = "\"" + std::string(exe) + "\" --gtest_filter=LocOnFlyWin.ModuleWalkRoadFollowsTheSystemVersion";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  DWORD exitCode = 1;
+  if (started) {
+    WaitForSingleObject(pi.hProcess, 60000);
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  SetEnvironmentVariableA("PELLORY_ONFLY_NT40", nullptr);
+  RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+  ASSERT_TRUE(started) << GetLastError();
+  EXPECT_EQ(exitCode, 0u);
+}
+
 }  // namespace
