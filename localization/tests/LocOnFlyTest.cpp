@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -301,7 +302,7 @@ std::string ErrorOf(const std::function<void()>& f) {
 }
 
 class LocOnFly : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     SetFileApi(&disk);
     SetResourceSource(&source);
@@ -382,6 +383,7 @@ class LocOnFly : public ::testing::Test {
   }
   void Switched(TObject*, TLFInfo* info) { events.push_back("switched " + info->EnglishName); }
   void SwitchStarted(TObject*) { events.push_back("start"); }
+  void Throw(TObject*) { throw std::runtime_error("not the framework's"); }
 
   std::u16string Str(std::uint16_t id) { return LoadStrW(0, id); }
   ModuleHandle Resources() { return FindResourceHInstance(kApp); }
@@ -622,11 +624,14 @@ TEST_F(LocOnFly, ANewerLanguageFileWinsAndHasTheLibraryRebuilt) {
 }
 
 TEST_F(LocOnFly, SwitchLoopAndErrorReactions) {
-  TJLocalizerOnFly* l = Started();
-  // The native locale with no file of its abbreviation falls back to "ntv".
+  // The native locale has a file, "Pellory.ntv.lng", but none of its
+  // abbreviation ("EN"): the loop tries again with "ntv".
   disk.Put(kLangDir + "\\Pellory.ntv.lng", Image(9));
+  TJLocalizerOnFly* l = Started();
+  ASSERT_FALSE(l->Languages()->IsEmbedded(9));
+  l->ErrorMode = 0;
   l->SwitchToAbbreviation("EN");
-  EXPECT_EQ(events.back(), "switched English");
+  EXPECT_EQ(events, (std::vector<std::string>{"start", "switched English"}));
   EXPECT_EQ(Resources(), kApp);
 
   // 1033 has neither a file nor a block.
@@ -649,6 +654,15 @@ TEST_F(LocOnFly, SwitchLoopAndErrorReactions) {
   EXPECT_EQ(Resources(), kApp);
   EXPECT_EQ(ErrorOf([&] { l->SwitchFromFile(kLangDir + "\\none.lng"); }),
             "Language file \"C:\\Pellory\\Languages\\none.lng\" is not found");
+}
+
+// Only the framework's exceptions meet the error reaction.
+TEST_F(LocOnFly, OtherExceptionsPassUntouched) {
+  TJLocalizerOnFly* l = Started();
+  l->ErrorMode = 2;
+  l->OnSwitchStart = TNotifyEvent::Bind<&LocOnFly::Throw>(this);
+  EXPECT_THROW(l->SwitchToLocale(0x0407), std::runtime_error);
+  EXPECT_TRUE(platform.boxes.empty());
 }
 
 TEST_F(LocOnFly, MessagesAreTheProgramsStrings) {

@@ -109,7 +109,8 @@ class LocOnFlyWin : public ::testing::Test {
     Clean();
   }
   void Clean() {
-    for (const char* name : {"\\Languages\\OnFly.DEU.lng", "\\OnFly.DEU", "\\OnFly.RUS", "\\OnFly.EN"}) {
+    for (const char* name : {"\\Languages\\OnFly.DEU.lng", "\\Languages\\OnFly.DEU", "\\Languages\\OnFly.RUS",
+                             "\\OnFly.DEU", "\\OnFly.RUS"}) {
       SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileA((folder + name).c_str());
     }
@@ -131,14 +132,16 @@ class LocOnFlyWin : public ::testing::Test {
 };
 
 TEST_F(LocOnFlyWin, GermanRussianAndBack) {
+  // As the program sets it up: languages and libraries in one folder.
   localizer->Initialize(languages);
+  localizer->SetDLLFolder(languages);
   EXPECT_TRUE(localizer->Initialized);
   EXPECT_TRUE(switched.empty());
   localizer->ErrorMode = 2;
   EXPECT_EQ(Caption(), "Settings");
 
   localizer->SwitchToLocale(0x0407);
-  const std::string library = folder + "\\OnFly.DEU";
+  const std::string library = languages + "\\OnFly.DEU";
   ASSERT_NE(GetFileAttributesA(library.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(FindResourceHInstance(self), self);
   EXPECT_EQ(LoadStr(65264), "Hallo");
