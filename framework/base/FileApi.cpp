@@ -104,7 +104,9 @@ class StdioFileApi : public FileApi {
     std::filesystem::path full = std::filesystem::absolute(name, error);
     if (error) return name;
     std::string out = full.lexically_normal().string();
-    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    // No trailing separator, except for a root ("/", "C:\\").
+    while (out.size() > 1 && (out.back() == '/' || out.back() == '\\') && !(out.size() == 3 && out[1] == ':'))
+      out.pop_back();
     return out;
   }
 };

@@ -21,6 +21,11 @@
 #include "ModuleResources.h"
 #include "ResStrings.h"
 #include "StdCtrls.h"
+#include "UcxStdCtrls.h"
+#include "UcxSysUtils.h"
+#include "UcxSystem.h"
+#include "Win32WidePlatform.h"
+#include "WidePlatform.h"
 #include "Win32Platform.h"
 #include "WinLocOnFly.h"
 #include "WinLocUtils.h"
@@ -33,12 +38,14 @@ class TOnFlyForm : public TForm {
  public:
   explicit TOnFlyForm(TComponent* owner) : TForm(owner) {}
   TLabel* Label1 = nullptr;
+  TUcxLabel* UcxLabel1 = nullptr;
 };
 
 }  // namespace
 
 FW_BEGIN_CLASS(TOnFlyForm)
   FW_FIELD(Label1)
+  FW_FIELD(UcxLabel1)
 FW_END_CLASS
 
 namespace {
@@ -81,6 +88,13 @@ class LocOnFlyWin : public ::testing::Test {
     InstallWinLocaleServices();
     InstallModuleResourceReader();
     InitForms();
+    // The Unicode label of the form, on the NT line.
+    oldWide = SetWidePlatform(&widePlatform);
+    savedUnicode = IsUnicodePlatform;
+    IsUnicodePlatform = true;
+    InitUcxSysUtils();
+    InitUcxSystem();
+    RegisterClasses({&TUcxLabel::StaticClass()});
     InitWinLocUtils();
     utils = JLocUtils();
     self = reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr));
@@ -104,6 +118,9 @@ class LocOnFlyWin : public ::testing::Test {
     FreeObject(form);
     DoneLocOnFly();
     SetLocOnFlyPlatform(nullptr);
+    DoneUcxSystem();
+    IsUnicodePlatform = savedUnicode;
+    SetWidePlatform(oldWide);
     utils->RestoreAllModules();
     utils->AppFileName = savedName;
     Clean();
@@ -122,6 +139,9 @@ class LocOnFlyWin : public ::testing::Test {
   std::string Label() { return form->Label1->GetCaption(); }
   std::string Ansi(const std::u16string& text, std::uint16_t locale) { return WideToAnsiForLocale(text, locale); }
 
+  Win32WidePlatform widePlatform;
+  WidePlatform* oldWide = nullptr;
+  bool savedUnicode = false;
   TJLocUtils* utils = nullptr;
   ModuleHandle self = 0;
   std::string folder, languages, savedName;
@@ -147,12 +167,14 @@ TEST_F(LocOnFlyWin, GermanRussianAndBack) {
   EXPECT_EQ(LoadStr(65264), "Hallo");
   EXPECT_EQ(Caption(), "Einstellungen");
   EXPECT_EQ(Label(), "Kabeltyp:");
+  EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Bitte warten");
   EXPECT_EQ(switched, (std::vector<std::uint32_t>{0x0407}));
 
   localizer->SwitchToLocale(0x0419);
   EXPECT_EQ(Caption(), Ansi(u"Настройки", 0x0419));
   EXPECT_EQ(Label(), Ansi(u"Тип кабеля:", 0x0419));
-  EXPECT_EQ(LoadStrW(0, 65295), u"До свидания");  // the string table keeps the wide text exactly
+  EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Подождите");  // a wide property takes the wide text exactly
+  EXPECT_EQ(LoadStrW(0, 65295), u"До свидания");
   for (TFont* font : {Screen->IconFont(), Screen->HintFont(), Screen->MenuFont()}) EXPECT_EQ(font->GetCharset(), 204);
 
   localizer->SwitchToLocale(9);
@@ -160,6 +182,7 @@ TEST_F(LocOnFlyWin, GermanRussianAndBack) {
   EXPECT_EQ(LoadStr(65264), "Hello");
   EXPECT_EQ(Caption(), "Settings");
   EXPECT_EQ(Label(), "Cable type:");
+  EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Please wait");
   EXPECT_EQ(switched.size(), 3u);
 
   // German again: the library is reused as it is.
