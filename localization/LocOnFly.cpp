@@ -404,9 +404,14 @@ void TJLocalizerOnFly::ApplyLanguageFile(TLangFile& file) {
   }
   if (!(inSync && Initializing && !DataOnly)) {
     int index = StoreIndexOf(store_, file.LangID);
+    const bool fromDisk = !file.FileName.empty() && FileExists(file.FileName);
     if (index < 0) {
       if (KeepOneLanguage && store_->GetLanguageCount() > 1) store_->RemoveLanguage(1);
       index = store_->AddLanguage(0, static_cast<std::uint16_t>(file.LangID));
+      file.LoadIntoResource(store_, index, 0);
+    } else if (fromDisk) {
+      // The column may hold the embedded block's texts: the file's are the ones
+      // its version and build stand for, and the library is built from them.
       file.LoadIntoResource(store_, index, 0);
     }
     CurrentLanguageIndex = index;

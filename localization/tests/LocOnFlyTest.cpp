@@ -616,11 +616,15 @@ TEST_F(LocOnFly, ANewerLanguageFileWinsAndHasTheLibraryRebuilt) {
   TJLocalizerOnFly* l = Started();
   l->SwitchToLocale(0x0407);
   l->SwitchToLocale(9);
-  disk.Put(kLangDir + "\\Pellory.DEU.lng", Image(0x0407, 5));
+  // The file's texts, not the embedded block's already in the store, go into the library.
+  TOwned<TLangResource> newer = SourceStore();
+  newer->FindConstantByID(1)->GetValue(1)->SetWideText(u"IMEI (neu):");
+  disk.Put(kLangDir + "\\Pellory.DEU.lng", WriteLangFileImage(Header(0x0407, 5), *newer, 1));
   l->SwitchToLocale(0x0407);
   EXPECT_EQ(disk.Writes(Library("DEU")), 2);
   EXPECT_EQ(JLocUtils()->GetCurrentDLLInfo()->Build, 5u);
-  EXPECT_EQ(Str(65264), u"IMEI-Nr.:");
+  EXPECT_EQ(Str(65264), u"IMEI (neu):");
+  EXPECT_EQ(Str(65295), u"Weiter >");
 }
 
 TEST_F(LocOnFly, SwitchLoopAndErrorReactions) {
