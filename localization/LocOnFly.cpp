@@ -372,7 +372,8 @@ void TJLocalizerOnFly::SwitchFromResource(std::uint32_t locale) {
   TOwned<TLangFile> file(New<TLangFile>());
   file->SetLocale(locale);
   if (!ExtractIntoStore(Utils().AppInstance, locale, lefAddToList, store_, *file))
-    throw ELocOnFlyError(Format(SLocCannotLoadFromResources, LanguageNameFromTable(static_cast<std::uint16_t>(locale))));
+    throw ELocOnFlyError(
+        Format(SLocCannotLoadFromResources, LanguageNameFromTable(static_cast<std::uint16_t>(locale))));
   ApplyLanguageFile(*file);
 }
 
@@ -518,7 +519,8 @@ bool TJLocalizerOnFly::ExtractEmbeddedLanguage(ModuleHandle module, std::uint32_
         info->Native = i == 0;
         info->Locale = h.LangID;
         info->EnglishName = format >= 3 ? h.EnglishName : LanguageNameFromTable(h.LangID);
-        info->LocalizedName = format >= 4 ? h.LocalizedName : AnsiToWide(GetLocaleText(h.LangID, kLocaleSNativeLangName));
+        info->LocalizedName =
+            format >= 4 ? h.LocalizedName : AnsiToWide(GetLocaleText(h.LangID, kLocaleSNativeLangName));
         languages_->AddSorted(info.release());
       }
     }
@@ -659,7 +661,8 @@ void TJLocalizerOnFly::SwitchModuleLanguage(ModuleHandle module, const std::stri
   if (file) {
     TOwned<TLangResource> store(New<TLangResource>());
     std::string nativeName = ChangeFileExt(moduleFile, ".ntv.lng");
-    if (!FileExists(nativeName)) nativeName = IncludeTrailingPathDelimiter(GetLanguagesPath()) + ExtractFileName(nativeName);
+    if (!FileExists(nativeName))
+      nativeName = IncludeTrailingPathDelimiter(GetLanguagesPath()) + ExtractFileName(nativeName);
     bool haveNative = false;
     if (FileExists(nativeName)) {
       TOwned<TLangFile> n(New<TLangFile>(nativeName, true));

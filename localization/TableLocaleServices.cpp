@@ -27,11 +27,15 @@ const TLocaleEntry kLocales[] = {
     {0x0409, "English (United States)", "English", "ENU", 1252},
     {0x0809, "English (United Kingdom)", "English", "ENG", 1252},
     {0x0C09, "English (Australia)", "English", "ENA", 1252},
-    {0x040C, "French (France)", "French", "FRA", 1252, "fran\xE7" "ais"},
+    {0x040C, "French (France)", "French", "FRA", 1252,
+     "fran\xE7"
+     "ais"},
     {0x040D, "Hebrew", "Hebrew", "HEB", 1255},
     {0x0411, "Japanese", "Japanese", "JPN", 932},
     {0x0415, "Polish", "Polish", "PLK", 1250},
-    {0x0418, "Romanian", "Romanian", "ROM", 1250, "rom\xE2" "n\xE3"},
+    {0x0418, "Romanian", "Romanian", "ROM", 1250,
+     "rom\xE2"
+     "n\xE3"},
     {0x0419, "Russian", "Russian", "RUS", 1251, "\xF0\xF3\xF1\xF1\xEA\xE8\xE9"},
     {0x041F, "Turkish", "Turkish", "TRK", 1254},
     {0x0425, "Estonian", "Estonian", "ETI", 1257},

@@ -2,10 +2,10 @@
 
 #include <sys/stat.h>
 #include <algorithm>
-#include <filesystem>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #if defined(_WIN32)
 #include <io.h>

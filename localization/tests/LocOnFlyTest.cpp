@@ -237,14 +237,17 @@ struct TTexts {
 const std::map<std::uint16_t, TTexts> kTexts = {
     {9, {u"IMEI:", u"Next >", u"Pellory"}},
     {0x0407, {u"IMEI-Nr.:", u"Weiter >", u"Pellory DE"}},
-    {0x0419, {u"\u0418\u041C\u0415\u0418:", u"\u0414\u0430\u043B\u0435\u0435 >", u"\u041F\u0435\u043B\u043B\u043E\u0440\u0438"}},
+    {0x0419,
+     {u"\u0418\u041C\u0415\u0418:", u"\u0414\u0430\u043B\u0435\u0435 >",
+      u"\u041F\u0435\u043B\u043B\u043E\u0440\u0438"}},
 };
 
 TOwned<TLangResource> SourceStore() {
   TOwned<TLangResource> s(New<TLangResource>());
   s->SetNativeLocale(9);
   TLResUnitItem* main = s->Units()->FindOrAdd("Main");
-  TLResItem* items[] = {main->Constants()->FindOrAdd(1, "SIMEI", 65264), main->Constants()->FindOrAdd(2, "SNext", 65295),
+  TLResItem* items[] = {main->Constants()->FindOrAdd(1, "SIMEI", 65264),
+                        main->Constants()->FindOrAdd(2, "SNext", 65295),
                         s->Forms()->FindOrAdd("Form1")->AddProperty("", 1, "Caption", lvkWideString)};
   int index = 0;
   for (std::uint16_t lang : {9, 0x0407, 0x0419}) {
@@ -267,7 +270,9 @@ TLangFileHeader Header(std::uint16_t lang, std::uint32_t build = 0, std::uint32_
   h.BasedOnLangID = 9;
   h.IsNative = lang == 9;
   h.EnglishName = lang == 9 ? "English" : lang == 0x0407 ? "German" : "Russian";
-  h.LocalizedName = lang == 9 ? u"English" : lang == 0x0407 ? u"Deutsch" : u"\u0420\u0443\u0441\u0441\u043A\u0438\u0439";
+  h.LocalizedName = lang == 9        ? u"English"
+                    : lang == 0x0407 ? u"Deutsch"
+                                     : u"\u0420\u0443\u0441\u0441\u043A\u0438\u0439";
   return h;
 }
 
@@ -450,7 +455,8 @@ TEST_F(LocOnFly, WithoutNativeDataInitializeReportsTheNativeFile) {
   EXPECT_FALSE(l->Initialized);
   EXPECT_FALSE(l->Initializing);
   ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0], "Localizer Error: Language file \"C:\\Pellory\\Languages\\Pellory.ntv.lng\" is not found");
+  EXPECT_EQ(platform.boxes[0],
+            "Localizer Error: Language file \"C:\\Pellory\\Languages\\Pellory.ntv.lng\" is not found");
   EXPECT_EQ(ErrorOf([&] { l->ErrorMode = 0, l->SwitchToLocale(0x0407); }), "Localizer is not initialized");
 
   // A native file alone serves.
@@ -465,7 +471,7 @@ TEST_F(LocOnFly, EmbeddedListInEveryFormat) {
   struct Case {
     std::uint16_t format;
     bool compress;
-    const char* german;   // English name in the list
+    const char* german;       // English name in the list
     const char16_t* deutsch;  // localized name
   } cases[] = {
       {1, false, "German (Germany)", u"Deutsch"},
@@ -650,7 +656,8 @@ TEST_F(LocOnFly, SwitchLoopAndErrorReactions) {
   EXPECT_TRUE(platform.boxes.empty());
   l->ErrorMode = 1;
   l->SwitchToLocale(1033);
-  EXPECT_EQ(platform.boxes, (std::vector<std::string>{"Localizer Error: Language \"English (United States)\" is not found"}));
+  EXPECT_EQ(platform.boxes,
+            (std::vector<std::string>{"Localizer Error: Language \"English (United States)\" is not found"}));
   // A library no switch can delete.
   disk.Put(Library("DEU"), "stale library", true);
   l->ErrorMode = 0;
@@ -714,8 +721,10 @@ TEST_F(LocOnFly, ApplyLanguageFileDecisions) {
       if (c.library != inSync) {
         TOwned<TResProcessor> p(New<TResProcessor>());
         p->LoadFromPEImage(disk.Bytes(Library("DEU")));
-        p->RCData()->FindItem(kLibSettingsName)->SetData(WriteSettingsResource(
-            "LDLL", c.library == versionDiffers ? 91 : 92, 0x0407, "German", u"Deutsch", 6, c.library == buildDiffers ? 9 : 0));
+        p->RCData()
+            ->FindItem(kLibSettingsName)
+            ->SetData(WriteSettingsResource("LDLL", c.library == versionDiffers ? 91 : 92, 0x0407, "German", u"Deutsch",
+                                            6, c.library == buildDiffers ? 9 : 0));
         disk.Put(Library("DEU"), p->ResourceDLLImage());
       }
     }

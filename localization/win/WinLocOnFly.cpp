@@ -1,6 +1,7 @@
 #include "WinLocOnFly.h"
 
 #include <windows.h>
+// The tool-help declarations need <windows.h> first.
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -54,8 +55,8 @@ std::vector<ModuleHandle> TWinLocOnFlyPlatform::ProcessStatusModules() {
   std::vector<ModuleHandle> out;
   HMODULE psapi = LoadLibraryA("psapi.dll");
   if (!psapi) return out;
-  auto enumModules = reinterpret_cast<TEnumProcessModulesProc>(
-      reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcessModules")));
+  auto enumModules =
+      reinterpret_cast<TEnumProcessModulesProc>(reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcessModules")));
   HANDLE process = enumModules ? OpenProcess(kProcessQueryAndRead, FALSE, GetCurrentProcessId()) : nullptr;
   if (process) {
     std::vector<HMODULE> modules(kMaxProcessModules);

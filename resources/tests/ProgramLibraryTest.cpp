@@ -66,8 +66,8 @@ std::map<std::string, std::string> ReadObjResources(const std::string& path) {
     return rest.substr(0, rest.find(' '));
   };
   while (std::getline(lines, line)) {
-    std::string trimmed = line.substr(line.find_first_not_of(' ') == std::string::npos ? line.size()
-                                                                                       : line.find_first_not_of(' '));
+    std::string trimmed =
+        line.substr(line.find_first_not_of(' ') == std::string::npos ? line.size() : line.find_first_not_of(' '));
     if (trimmed.rfind("Type:", 0) == 0) {
       type = idOf(trimmed);
     } else if (trimmed.rfind("Name:", 0) == 0) {
@@ -197,8 +197,7 @@ TEST_P(ProgramLibrary, FileRoadGivesTheGermanLibrary) {
   EXPECT_EQ(obj["10/WQM_LIBSETTINGS_"], settings);
   EXPECT_EQ(obj["10/TWIZARDFORM"], lib->RCData()->FindItem("TWIZARDFORM")->Data());
   EXPECT_EQ(Utf16(obj["6/" + std::to_string(65295 / 16 + 1)], 65295), u"Weiter >");
-  EXPECT_EQ(Utf16(obj["6/" + std::to_string(65264 / 16 + 1)], 65264),
-            lib->Strings()->FindString(65264)->GetText());
+  EXPECT_EQ(Utf16(obj["6/" + std::to_string(65264 / 16 + 1)], 65264), lib->Strings()->FindString(65264)->GetText());
   EXPECT_EQ(obj.count("6/" + std::to_string(400 / 16 + 1)), 0u);
   const std::string headers = RunTool(std::string(PELLORY_LLVM_READOBJ) + " --file-headers '" + libPath + "'");
   EXPECT_NE(headers.find("(0x14C)"), std::string::npos) << headers;

@@ -51,11 +51,16 @@ TEST(FileMask, MatchesLikeTheSystemsSearch) {
     const char* mask;
     bool match;
   } cases[] = {
-      {"Pellory.DEU.lng", "Pellory.*.lng", true}, {"pellory.ntv.LNG", "Pellory.*.lng", true},
-      {"Pellory.lng", "Pellory.*.lng", false},    {"Pellory.DEU.lng.bak", "Pellory.*.lng", false},
-      {"Pellory.a.b.lng", "Pellory.*.lng", true}, {"abc", "a?c", true},
-      {"ac", "a?c", false},                       {"", "*", true},
-      {"x", "", false},                           {"aaab", "*a*b", true},
+      {"Pellory.DEU.lng", "Pellory.*.lng", true},
+      {"pellory.ntv.LNG", "Pellory.*.lng", true},
+      {"Pellory.lng", "Pellory.*.lng", false},
+      {"Pellory.DEU.lng.bak", "Pellory.*.lng", false},
+      {"Pellory.a.b.lng", "Pellory.*.lng", true},
+      {"abc", "a?c", true},
+      {"ac", "a?c", false},
+      {"", "*", true},
+      {"x", "", false},
+      {"aaab", "*a*b", true},
   };
   for (const Case& c : cases) EXPECT_EQ(MatchesFileMask(c.name, c.mask), c.match) << c.name << " " << c.mask;
 }

@@ -183,7 +183,8 @@ TEST_F(Win32PlatformTest, FoldersAreSearchedByMaskAndNamesMadeFull) {
   EXPECT_TRUE(FindFiles(dir + "\\none\\*", faAnyFile).empty());
   EXPECT_EQ(FullPathName(dir + "\\a\\..\\.\\Pellory.exe"), dir + "\\Pellory.exe");
 
-  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"}) DeleteFileA((dir + "\\" + name).c_str());
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"})
+    DeleteFileA((dir + "\\" + name).c_str());
   RemoveDirectoryA((dir + "\\Pellory.sub.lng").c_str());
   RemoveDirectoryA(dir.c_str());
 }

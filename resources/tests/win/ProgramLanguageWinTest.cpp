@@ -11,11 +11,11 @@
 #include "Graphics.h"
 #include "LFProc.h"
 #include "LangFileWriter.h"
-#include "ResProc.h"
 #include "LangRes.h"
 #include "LocUtils.h"
 #include "ModuleResources.h"
 #include "ObjectConvert.h"
+#include "ResProc.h"
 #include "Win32Platform.h"
 #include "WinLocUtils.h"
 #include "WinLocaleServices.h"
@@ -115,8 +115,9 @@ TEST(ProgramLanguage, GermanLibraryFromTheRunningProgram) {
   // program keeps its own resources.
   TOwned<TResProcessor> stale(New<TResProcessor>());
   stale->LoadFromPEFile(library);
-  stale->RCData()->FindItem("WQM_LIBSETTINGS_")->SetData(
-      WriteSettingsResource("LDLL", 91, 0x0407, "German", u"Deutsch", 6, german->Build));
+  stale->RCData()
+      ->FindItem("WQM_LIBSETTINGS_")
+      ->SetData(WriteSettingsResource("LDLL", 91, 0x0407, "German", u"Deutsch", 6, german->Build));
   std::ofstream(fromFile, std::ios::binary | std::ios::trunc) << stale->ResourceDLLImage();
   const bool onTheFly = utils->OnTheFly;
   utils->OnTheFly = true;
