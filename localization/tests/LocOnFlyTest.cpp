@@ -766,6 +766,17 @@ TEST_F(LocOnFly, DestroyingSwitchesBackAndDeletesTheLibrary) {
   EXPECT_EQ(form->GetCaption(), "unchanged");  // nothing re-translated while destroying
 }
 
+// Switching again to the language in use keeps its library, though the
+// previous language's library goes.
+TEST_F(LocOnFly, DeleteOldLibrariesKeepsTheLibraryInUse) {
+  TJLocalizerOnFly* l = Started();
+  l->DeleteOldLibraries = true;
+  l->SwitchToLocale(0x0407);
+  l->SwitchToLocale(0x0407);
+  EXPECT_TRUE(disk.FileExists(Library("DEU")));
+  EXPECT_EQ(Str(65264), u"IMEI-Nr.:");
+}
+
 TEST_F(LocOnFly, KeepOneLanguageDropsTheOldColumn) {
   TJLocalizerOnFly* l = Started();
   l->KeepOneLanguage = true;
