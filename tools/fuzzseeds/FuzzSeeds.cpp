@@ -176,6 +176,12 @@ void Localization(const fs::path& folder) {
 
   Seed(folder, "fuzz_lang_file", {LangFile(7, false), LangFile(4, false), LangFile(7, true)});
 
+  // Embedded language lists: u16 sizes and plain blocks, u32 sizes and compressed blocks with names.
+  std::vector<TEmbeddedLanguage> languages = {{9, "English", u"English", LangFile(7, false)},
+                                              {0x0407, "German", u"Deutsch", LangFile(4, true)}};
+  Seed(folder, "fuzz_loc_langs",
+       {WriteEmbeddedLanguageList(languages, 1, 92), WriteEmbeddedLanguageList(languages, 4, 92)});
+
   // A settings byte, then a form in each of its three kinds.
   const std::string translatable =
       "object Form1: TFuzzForm\r\n  Caption = 'x'\r\n  Font.Charset = DEFAULT_CHARSET\r\n  Tag = 1\r\n"

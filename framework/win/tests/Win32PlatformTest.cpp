@@ -1,8 +1,10 @@
 // The Win32 platform layer: threads, the waker, files, resources, locale and registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "FileApi.h"
 #include "Modules.h"
@@ -155,6 +157,37 @@ TEST_F(Win32PlatformTest, FilesHonourShareModes) {
   EXPECT_TRUE(DeleteFile(name));
   EXPECT_FALSE(FileExists(name));
   EXPECT_EQ(api.Open(name, fmOpenRead, error), nullptr);
+}
+
+TEST_F(Win32PlatformTest, FoldersAreSearchedByMaskAndNamesMadeFull) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  const std::string dir = std::string(temp) + "pellory-search";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CreateDirectoryA((dir + "\\Pellory.sub.lng").c_str(), nullptr);
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"}) {
+    HANDLE f = CreateFileA((dir + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+  }
+  EXPECT_TRUE(DirectoryExists(dir));
+  EXPECT_FALSE(DirectoryExists(dir + "\\Pellory.exe"));
+  EXPECT_FALSE(DirectoryExists(dir + "\\none"));
+  std::vector<std::string> all, files;
+  for (const TSearchEntry& e : FindFiles(dir + "\\Pellory.*.lng", faAnyFile))
+    all.push_back(e.Name + ((e.Attributes & faDirectory) ? "/" : ""));
+  for (const TSearchEntry& e : FindFiles(dir + "\\Pellory.*.lng", 0)) files.push_back(e.Name);
+  std::sort(all.begin(), all.end());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(all, (std::vector<std::string>{"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.sub.lng/"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"Pellory.DEU.lng", "Pellory.ntv.lng"}));
+  EXPECT_TRUE(FindFiles(dir + "\\none\\*", faAnyFile).empty());
+  EXPECT_EQ(FullPathName(dir + "\\a\\..\\.\\Pellory.exe"), dir + "\\Pellory.exe");
+
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"})
+    DeleteFileA((dir + "\\" + name).c_str());
+  RemoveDirectoryA((dir + "\\Pellory.sub.lng").c_str());
+  RemoveDirectoryA(dir.c_str());
 }
 
 TEST_F(Win32PlatformTest, ResourceStringsAreReadThroughTheResourceSection) {
