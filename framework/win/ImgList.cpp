@@ -1,5 +1,7 @@
 #include "ImgList.h"
 
+#include <algorithm>
+
 #include "Filer.h"
 #include "Streams.h"
 
@@ -14,10 +16,22 @@ FW_BEGIN_CLASS(TCustomImageList)
   FW_DEFAULT(clNone)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TImageList)
+FW_IMPLEMENT_CLASS(TChangeLink)
+
+void TChangeLink::Destroy() {
+  if (Sender) Sender->UnRegisterChanges(this);
+  inherited::Destroy();
+}
+
+void TChangeLink::Change() {
+  if (Sender && OnChange) OnChange(Sender);
+}
 
 TCustomImageList::TCustomImageList(TComponent* owner) : TComponent(owner) {}
 
 void TCustomImageList::Destroy() {
+  for (TChangeLink* link : links_) link->Sender = nullptr;
+  links_.clear();
   if (handle_) ImageList_Destroy(handle_);
   handle_ = nullptr;
   inherited::Destroy();
@@ -71,6 +85,25 @@ int TCustomImageList::Count() {
 
 void TCustomImageList::Changed() {
   if (OnChange) OnChange(this);
+  // A link's handler may unregister links: walk a copy, skipping those gone meanwhile.
+  const std::vector<TChangeLink*> links = links_;
+  for (TChangeLink* link : links) {
+    if (std::find(links_.begin(), links_.end(), link) != links_.end()) link->Change();
+  }
+}
+
+void TCustomImageList::RegisterChanges(TChangeLink* link) {
+  if (!link || std::find(links_.begin(), links_.end(), link) != links_.end()) return;
+  if (link->Sender && link->Sender != this) link->Sender->UnRegisterChanges(link);
+  link->Sender = this;
+  links_.push_back(link);
+}
+
+void TCustomImageList::UnRegisterChanges(TChangeLink* link) {
+  auto it = std::find(links_.begin(), links_.end(), link);
+  if (it == links_.end()) return;
+  links_.erase(it);
+  link->Sender = nullptr;
 }
 
 int TCustomImageList::Add(TBitmap* image, TBitmap* mask) {

@@ -5,8 +5,26 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "Component.h"
 #include "Graphics.h"
+
+class TCustomImageList;
+
+// A link through which one client hears of an image list's changes. The
+// client owns the link and registers it with the list (RegisterChanges);
+// the list calls Change on every change and forgets its links when it goes
+// (Sender then turns null). Freeing a registered link unregisters it.
+class TChangeLink : public TObject {
+  FW_CLASS(TChangeLink, TObject)
+ public:
+  void Destroy() override;
+  // Fires OnChange with the list as sender.
+  virtual void Change();
+  TCustomImageList* Sender = nullptr;
+  TNotifyEvent OnChange;
+};
 
 // Form data ("Bitmap"): u32 count, width, height, flags, background colour,
 // then the image strip and the mask strip, each a u32 size and a BMP file.
@@ -41,6 +59,9 @@ class TCustomImageList : public TComponent {
   void Draw(TCanvas* canvas, int x, int y, int index, bool enabled = true);
   void DefineProperties(TFiler& filer) override;
   TNotifyEvent OnChange;
+  // Links that hear of every change; a link is registered once.
+  void RegisterChanges(TChangeLink* link);
+  void UnRegisterChanges(TChangeLink* link);
 
  private:
   void ReadData(TStream& stream);
@@ -50,6 +71,7 @@ class TCustomImageList : public TComponent {
   int width_ = 16, height_ = 16;
   bool masked_ = true;
   TColor bkColor_ = clNone;
+  std::vector<TChangeLink*> links_;
 };
 
 class TImageList : public TCustomImageList {

@@ -14,14 +14,27 @@
 #include "Thread.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
+  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle)
+  FW_DEFAULT(bsSingle)
+  FW_PROP(CheckImageKind, GetCheckImageKind, SetCheckImageKind)
+  FW_DEFAULT(0)
   FW_PROP_RO(Colors, Colors)
+  FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(Images, GetImages, SetImages)
   FW_PROP(Indent, GetIndent, SetIndent)
   FW_DEFAULT(18)
+  FW_PROP(Margin, GetMargin, SetMargin)
+  FW_DEFAULT(4)
+  FW_PROP(NodeAlignment, GetNodeAlignment, SetNodeAlignment)
+  FW_DEFAULT(2)
   FW_PROP(RootNodeCount, GetRootNodeCount, SetRootNodeCount)
   FW_DEFAULT(0)
   FW_PROP_RO(ScrollBarOptions, ScrollBarOptions)
+  FW_PROP(SelectionCornerRadius, GetSelectionCornerRadius, SetSelectionCornerRadius)
+  FW_DEFAULT(0)
+  FW_PROP(StateImages, GetStateImages, SetStateImages)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TScrollBarOptions)
@@ -125,6 +138,12 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   SetParentColor(false);
   scrollBarOptions_ = New<TScrollBarOptions>(this);
   colors_ = New<TVTColors>(this);
+  imageLink_ = New<TChangeLink>();
+  stateImageLink_ = New<TChangeLink>();
+  customCheckLink_ = New<TChangeLink>();
+  for (TChangeLink* link : {imageLink_, stateImageLink_, customCheckLink_})
+    link->OnChange = TNotifyEvent::Bind<&TBaseVirtualTree::ImageListChange>(this);
+  background_ = New<TPicture>();
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
@@ -163,8 +182,174 @@ void TBaseVirtualTree::Destroy() {
     }
   }
   FreeAndNil(colors_);
+  FreeAndNil(background_);
+  // A registered link leaves its list as it goes.
+  FreeAndNil(imageLink_);
+  FreeAndNil(stateImageLink_);
+  FreeAndNil(customCheckLink_);
   FreeAndNil(scrollBarOptions_);
   inherited::Destroy();
+}
+
+// --- Image lists and the writers -------------------------------------------------------------------
+
+void TBaseVirtualTree::ImageListChange(TObject*) {
+  if (!IsDestroying()) Invalidate();
+}
+
+void TBaseVirtualTree::LinkImages(TCustomImageList*& field, TChangeLink* link, TCustomImageList* list) {
+  if (field) {
+    field->UnRegisterChanges(link);
+    field->RemoveFreeNotification(this);
+  }
+  field = list;
+  if (list) {
+    list->RegisterChanges(link);
+    list->FreeNotification(this);
+  }
+}
+
+TCustomImageList* TBaseVirtualTree::CheckImages() const {
+  if (CheckImageKind >= 0 && CheckImageKind <= 5) return TreeImageList(CheckImageKind);
+  return customCheckImages_;
+}
+
+void TBaseVirtualTree::SetCheckImageKind(int kind) {
+  if (kind == CheckImageKind) return;
+  CheckImageKind = kind;
+  if (HandleAllocated() && core_->UpdateCount() == 0 && !IsLoading()) InvalidateRect(WindowHandle(), nullptr, FALSE);
+}
+
+void TBaseVirtualTree::SetImages(TCustomImageList* list) {
+  if (list == images_) return;
+  LinkImages(images_, imageLink_, list);
+  if (!IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetStateImages(TCustomImageList* list) {
+  if (list == stateImages_) return;
+  LinkImages(stateImages_, stateImageLink_, list);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetCustomCheckImages(TCustomImageList* list) {
+  if (list == customCheckImages_) return;
+  LinkImages(customCheckImages_, customCheckLink_, list);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetMargin(int margin) {
+  if (margin == Margin) return;
+  Margin = margin;
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetSelectionCornerRadius(int radius) {
+  if (radius == selectionCornerRadius_) return;
+  selectionCornerRadius_ = radius;
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetNodeAlignment(int mode) {
+  if (mode == NodeAlignment) return;
+  NodeAlignment = mode;
+  if (HandleAllocated() && !ComponentState().Contains(csReading)) Invalidate();
+}
+
+void TBaseVirtualTree::SetBorderStyle(TBorderStyle style) {
+  if (style == borderStyle_) return;
+  borderStyle_ = style;
+  RecreateWnd();
+}
+
+void TBaseVirtualTree::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  if (borderStyle_ != bsNone) params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
+  background_->Assign(picture);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::LockWindowRedraw(bool lock) {
+  if (GetVisible() && HandleAllocated()) SendMessageA(WindowHandle(), WM_SETREDRAW, lock ? 0 : 1, 0);
+}
+
+void TBaseVirtualTree::KillTreeTimer(int id) {
+  if (HandleAllocated()) KillTimer(WindowHandle(), UINT_PTR(id));
+}
+
+bool TBaseVirtualTree::PopupApplies(TVTNode* node, int column, POINT point) {
+  if (PopupMenu) return true;
+  if (!OnGetPopupMenu) return false;
+  bool askParent = true;
+  TComponent* menu = nullptr;
+  OnGetPopupMenu(this, node, column, point, askParent, menu);
+  return menu != nullptr;
+}
+
+RECT TBaseVirtualTree::ComputeHeaderArea() const {
+  RECT r{0, 0, 0, 0};
+  if (!HeaderVisible()) return r;
+  r = RECT{0, 0, GetWidth(), GetHeight()};
+  if (HandleAllocated()) {
+    RECT w;
+    GetWindowRect(WindowHandle(), &w);
+    r = RECT{0, 0, w.right - w.left, w.bottom - w.top};
+    const LONG style = GetWindowLongA(WindowHandle(), GWL_STYLE);
+    const LONG exStyle = GetWindowLongA(WindowHandle(), GWL_EXSTYLE);
+    int frame = 0;
+    if (style & WS_BORDER) frame += 1;
+    if (style & WS_THICKFRAME) frame += 3;
+    if (exStyle & WS_EX_CLIENTEDGE) frame += 2;
+    InflateRect(&r, -frame, -frame);
+  }
+  r.bottom = r.top + HeaderHeight();
+  return r;
+}
+
+void TBaseVirtualTree::SetBiDiMode(TBiDiMode mode) {
+  inherited::SetBiDiMode(mode);
+  if (HandleAllocated()) RecreateWnd();
+}
+
+void TBaseVirtualTree::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation != opRemove) return;
+  bool forgot = false;
+  if (component == images_) {
+    images_->UnRegisterChanges(imageLink_);
+    images_ = nullptr;
+    forgot = true;
+  }
+  if (component == stateImages_) {
+    stateImages_->UnRegisterChanges(stateImageLink_);
+    stateImages_ = nullptr;
+    forgot = true;
+  }
+  if (component == customCheckImages_) {
+    customCheckImages_->UnRegisterChanges(customCheckLink_);
+    customCheckImages_ = nullptr;
+    forgot = true;
+  }
+  if (component == PopupMenu) PopupMenu = nullptr;
+  // The header's images and popup menu are forgotten by the header.
+  if (forgot && !IsDestroying()) Invalidate();
+}
+
+void TBaseVirtualTree::WndProc(TMessage& msg) {
+  if (HeaderHandlesMessage(msg, true)) return;
+  const bool designing = ComponentState().Contains(csDesigning);
+  // The tree starts automatic drags itself in its mouse handling; the
+  // framework has no automatic drag start, so a press simply goes on to the
+  // tree's dispatch below.
+  if (!HeaderHandlesMessage(msg, false)) {
+    if (!designing && (msg.Msg == WM_NCLBUTTONDOWN || msg.Msg == WM_NCRBUTTONDOWN || msg.Msg == WM_NCMBUTTONDOWN)) {
+      if (!Focused() && CanFocus()) SetFocus();
+    }
+    inherited::WndProc(msg);
+  }
 }
 
 void TBaseVirtualTree::Loaded() {

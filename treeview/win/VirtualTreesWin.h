@@ -13,6 +13,7 @@
 #include "Controls.h"
 #include "Graphics.h"
 #include "ImgList.h"
+#include "StdCtrls.h"
 #include "VirtualTreeCore.h"
 #include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
@@ -135,7 +136,52 @@ class TBaseVirtualTree : public TCustomControl {
   int ButtonFillMode = 0;
   int DragImageKind = 0;
   bool DoubleBuffered = false;
-  TImageList* CheckImages() const { return LightCheckImages(); }
+  // The check images: kinds 0 to 5 pick the unit's lists 0 to 5, any other
+  // kind the custom check images.
+  TCustomImageList* CheckImages() const;
+  int GetCheckImageKind() const { return CheckImageKind; }
+  void SetCheckImageKind(int kind);
+
+  // The image lists; each is followed through a change link whose changes
+  // repaint the tree, and forgotten when it is freed.
+  TCustomImageList* GetImages() const { return images_; }
+  void SetImages(TCustomImageList* list);
+  TCustomImageList* GetStateImages() const { return stateImages_; }
+  void SetStateImages(TCustomImageList* list);
+  TCustomImageList* GetCustomCheckImages() const { return customCheckImages_; }
+  void SetCustomCheckImages(TCustomImageList* list);
+
+  int GetMargin() const { return Margin; }
+  void SetMargin(int margin);
+  int GetSelectionCornerRadius() const { return selectionCornerRadius_; }
+  void SetSelectionCornerRadius(int radius);
+  int GetNodeAlignment() const { return NodeAlignment; }
+  void SetNodeAlignment(int mode);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  // Rebuilds the window (the frame is a window style).
+  void SetBorderStyle(TBorderStyle style);
+  TPicture* GetBackgroundPicture() const { return background_; }
+  void SetBackgroundPicture(TPicture* picture);
+  // WM_SETREDRAW with the inverse of `lock`, for a visible control with a window.
+  void LockWindowRedraw(bool lock);
+  void KillTreeTimer(int id);
+
+  // The popup menu; a node's popup applies when one is assigned or the
+  // get-popup event gives one.
+  TComponent* PopupMenu = nullptr;
+  Method<void(TObject*, TVTNode*, int, POINT, bool&, TComponent*&)> OnGetPopupMenu;
+  virtual bool PopupApplies(TVTNode* node, int column, POINT point);
+
+  // The header's rectangle in window coordinates: empty while no header is
+  // shown. The window rectangle less the frame: 1 for a border style, 3 for
+  // a thick frame, 2 for a client edge (then the header height below the top).
+  RECT ComputeHeaderArea() const;
+  // Whether a header is shown and its height: the header part fills these.
+  virtual bool HeaderVisible() const { return false; }
+  virtual int HeaderHeight() const { return 0; }
+
+  void SetBiDiMode(TBiDiMode mode) override;
+  void Notification(TComponent* component, TOperation operation) override;
 
   // The option sets; made after construction through OptionsClass, so that
   // descendants give their own.
@@ -155,6 +201,13 @@ class TBaseVirtualTree : public TCustomControl {
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
+  // The front of the window procedure: the header's turn (while it tracks or
+  // drags, and otherwise after the tree's own handling), the tree's own
+  // start of an automatic drag, and focus on non-client button presses.
+  void WndProc(TMessage& msg) override;
+  // The header's turn at a message; true when it handled it. No header yet.
+  virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  void CreateParams(TCreateParams& params) override;
 
  private:
   static TImageList* LightCheckImages();
@@ -182,7 +235,19 @@ class TBaseVirtualTree : public TCustomControl {
     TBaseVirtualTree& tree_;
   };
 
+  void ImageListChange(TObject* sender);
+  void LinkImages(TCustomImageList*& field, TChangeLink* link, TCustomImageList* list);
+
   Host host_{*this};
+  TCustomImageList* images_ = nullptr;
+  TCustomImageList* stateImages_ = nullptr;
+  TCustomImageList* customCheckImages_ = nullptr;
+  TChangeLink* imageLink_ = nullptr;
+  TChangeLink* stateImageLink_ = nullptr;
+  TChangeLink* customCheckLink_ = nullptr;
+  TPicture* background_ = nullptr;
+  int selectionCornerRadius_ = 0;
+  TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;
   TCustomVirtualTreeOptions* options_ = nullptr;

@@ -140,3 +140,55 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ChangeCounter {
+  void Changed(TObject* sender) {
+    ++count;
+    last = sender;
+  }
+  int count = 0;
+  TObject* last = nullptr;
+};
+
+}  // namespace
+
+TEST_F(GraphicsTest, ChangeLinksHearTheirListUntilEitherGoes) {
+  TOwned<TBitmap> bmp(New<TBitmap>());
+  bmp->SetDib(TDib(16, 16, 24));
+  ChangeCounter a, b;
+  TOwned<TChangeLink> first(New<TChangeLink>());
+  TOwned<TChangeLink> second(New<TChangeLink>());
+  first->OnChange = TNotifyEvent::Bind<&ChangeCounter::Changed>(&a);
+  second->OnChange = TNotifyEvent::Bind<&ChangeCounter::Changed>(&b);
+  auto* list = New<TImageList>(nullptr);
+  list->RegisterChanges(first.get());
+  list->RegisterChanges(first.get());  // once only
+  list->RegisterChanges(second.get());
+  EXPECT_EQ(first->Sender, list);
+  list->AddMasked(bmp.get(), clFuchsia);
+  EXPECT_EQ(a.count, 1);
+  EXPECT_EQ(b.count, 1);
+  EXPECT_EQ(a.last, list);
+
+  // A link moved to another list leaves the first one.
+  auto* other = New<TImageList>(nullptr);
+  other->RegisterChanges(second.get());
+  list->Clear();
+  EXPECT_EQ(a.count, 2);
+  EXPECT_EQ(b.count, 1);
+  list->UnRegisterChanges(first.get());
+  EXPECT_EQ(first->Sender, nullptr);
+  list->AddMasked(bmp.get(), clFuchsia);
+  EXPECT_EQ(a.count, 2);
+
+  // The list going first leaves its links without a sender; freeing a link afterwards is safe.
+  other->Free();
+  EXPECT_EQ(second->Sender, nullptr);
+  list->RegisterChanges(first.get());
+  first.reset();  // frees the link, which unregisters it
+  list->Clear();
+  EXPECT_EQ(a.count, 2);
+  list->Free();
+}

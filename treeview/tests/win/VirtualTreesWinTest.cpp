@@ -365,4 +365,76 @@ TEST_F(VirtualTreesWinTest, TwoTreesLeaveNoWorkerBehind) {
   EXPECT_EQ(WorkerEvent(), nullptr);
 }
 
+// Whether the window has a pending repaint; the pending one is taken away.
+bool TakeRepaint(TBaseVirtualTree* tree) {
+  RECT r;
+  const bool pending = GetUpdateRect(tree->WindowHandle(), &r, FALSE);
+  ValidateRect(tree->WindowHandle(), nullptr);
+  return pending;
+}
+
+TEST_F(VirtualTreesWinTest, ImageListChangesRepaintEveryTreeThatShowsThem) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    auto* a = New<TBaseVirtualTree>(form.get());
+    auto* b = New<TBaseVirtualTree>(form.get());
+    a->SetParent(form.get());
+    b->SetParent(form.get());
+    form->Show();
+    auto* shared = New<TImageList>(form.get());
+    a->SetImages(shared);
+    b->SetStateImages(shared);
+    a->SetCustomCheckImages(shared);
+    TakeRepaint(a);
+    TakeRepaint(b);
+    TOwned<TBitmap> bmp(New<TBitmap>());
+    bmp->SetDib(TDib(16, 16, 24));
+    shared->AddMasked(bmp.get(), clFuchsia);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(TakeRepaint(b));
+
+    // Unlinked lists no longer reach the tree.
+    b->SetStateImages(nullptr);
+    TakeRepaint(b);
+    shared->Clear();
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_FALSE(TakeRepaint(b));
+
+    // Removing the list from the form makes the trees forget it, and repaints them.
+    b->SetImages(shared);
+    TakeRepaint(a);
+    TakeRepaint(b);
+    shared->Free();
+    EXPECT_EQ(a->GetImages(), nullptr);
+    EXPECT_EQ(a->GetCustomCheckImages(), nullptr);
+    EXPECT_EQ(b->GetImages(), nullptr);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(TakeRepaint(b));
+
+    // The check image kinds pick the unit's lists, others the custom list.
+    EXPECT_EQ(a->CheckImages(), LightCheckImages);
+    a->SetCheckImageKind(4);
+    EXPECT_EQ(a->CheckImages(), FlatImages);
+    EXPECT_TRUE(TakeRepaint(a));
+    a->SetCheckImageKind(6);
+    EXPECT_EQ(a->CheckImages(), nullptr);
+    TakeRepaint(a);
+
+    // Writers repaint only on a change; the border style rebuilds the window.
+    a->SetMargin(4);
+    EXPECT_FALSE(TakeRepaint(a));
+    a->SetMargin(6);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(GetWindowLongA(a->WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    a->SetBorderStyle(bsNone);
+    EXPECT_FALSE(GetWindowLongA(a->WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    // No header is shown yet: its area is empty.
+    const RECT header = a->ComputeHeaderArea();
+    EXPECT_TRUE(IsRectEmpty(&header));
+    EXPECT_FALSE(a->PopupApplies(nullptr, -1, POINT{0, 0}));
+  }
+  DoneVirtualTrees();
+}
+
 }  // namespace
