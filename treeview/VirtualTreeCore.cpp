@@ -2526,3 +2526,32 @@ bool TVirtualTreeCore::EditNode(TVTNode* node, int column) {
   }
   return HasTreeState(tsEditing);
 }
+
+// --- Focus and editing -----------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn) {
+  bool allowed = true;
+  if (OnFocusChanging) OnFocusChanging(owner_, oldNode, newNode, oldColumn, newColumn, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::SetFocusedColumn(int column) {
+  if (column == focusedColumn_) return;
+  if (!DoFocusChanging(focusedNode_, focusedNode_, focusedColumn_, column)) return;
+  CancelEditingIfActive();
+  focusedColumn_ = column;
+  if (focusedNode_) {
+    BringNodeIntoView(focusedNode_, true, false);
+    InvalidateNodeArea(focusedNode_);
+  }
+  DoFocusChange(focusedNode_, column);
+}
+
+bool TVirtualTreeCore::CancelEditingIfActive() {
+  if (HasTreeState(tsEditPending)) {
+    if (host_) host_->StopTimer(2);
+    SetTreeState(tsEditPending, false);
+  }
+  if (HasTreeState(tsEditing)) CancelEditNode();
+  return !HasTreeState(tsEditing);
+}

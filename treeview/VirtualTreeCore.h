@@ -252,6 +252,7 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNodeEvent OnExpanded;
   TVTNodeEvent OnCollapsed;
   TVTCompareEvent OnCompareNodes;
+  Method<void(TObject*, TVTNode*, TVTNode*, int, int, bool&)> OnFocusChanging;
 
   // Mirrors of the tree's option sets (kept by TCustomVirtualTreeOptions).
   struct TOptionBits {
@@ -442,6 +443,12 @@ class TVirtualTreeCore : public WorkerTree {
   int FocusedColumn() const { return focusedColumn_; }
   // Stores the focused column without events.
   void SetFocusedColumnRaw(int column) { focusedColumn_ = column; }
+  // Asks the focus-changing event, cancels an edit, stores the column, brings
+  // the focused node into view (centred when it has to scroll), repaints its
+  // row and fires focus-changed.
+  void SetFocusedColumn(int column);
+  // Cancels an active or pending edit; true when none is left.
+  bool CancelEditingIfActive();
   // The header's main column; no header, no column (-1). The header overrides it.
   virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
@@ -537,6 +544,7 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoInitChildren(TVTNode* node, std::uint32_t& childCount);
   virtual void DoFreeNode(TVTNode* node);
   virtual void DoFocusChange(TVTNode* node, int column);
+  virtual bool DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn);
   virtual void DoStructureChange(TVTNode* node, std::uint8_t reason);
   virtual void DoChange(TVTNode* node);
   virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);

@@ -94,7 +94,13 @@ void TVTColors::Assign(TPersistent* source) {
 }
 
 void TScrollBarOptions::Rebuild() {
-  if (owner_ && !owner_->IsLoading() && owner_->HandleAllocated()) owner_->RecreateWnd();
+  if (!owner_) return;
+  owner_->Tree().ScrollBars = int(scrollBars_);
+  owner_->Tree().ScrollBarsAlwaysVisible = alwaysVisible_;
+  if (!owner_->IsLoading() && owner_->HandleAllocated()) {
+    owner_->RecreateWnd();
+    owner_->Tree().RefreshScrollBars(true);
+  }
 }
 
 void TScrollBarOptions::SetAlwaysVisible(bool value) {
@@ -241,6 +247,7 @@ void TBaseVirtualTree::SetCustomCheckImages(TCustomImageList* list) {
 void TBaseVirtualTree::SetMargin(int margin) {
   if (margin == Margin) return;
   Margin = margin;
+  core_->Margin = margin;
   if (HandleAllocated() && !IsLoading()) Invalidate();
 }
 
@@ -360,10 +367,148 @@ void TBaseVirtualTree::Loaded() {
 void TBaseVirtualTree::SetIndent(int indent) {
   if (indent == indent_) return;
   indent_ = indent;
+  core_->Indent = indent;
   if (!IsLoading() && core_->UpdateCount() == 0 && HandleAllocated()) {
-    host_.UpdateScrollBars(true);
+    core_->RefreshScrollBars(true);
     Invalidate();
   }
+}
+
+void TBaseVirtualTree::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TBaseVirtualTree*>(source);
+  if (!other) {
+    inherited::Assign(source);
+    return;
+  }
+  SetAlign(other->GetAlign());
+  AutoScrollDelay = other->AutoScrollDelay;
+  AutoScrollInterval = other->AutoScrollInterval;
+  SetAutoSize(other->GetAutoSize());
+  SetBackgroundPicture(other->GetBackgroundPicture());
+  if (!other->GetParentBiDiMode()) SetBiDiMode(other->GetBiDiMode());
+  SetBorderStyle(other->GetBorderStyle());
+  core_->SetChangeDelay(other->core_->ChangeDelay());
+  SetCheckImageKind(other->GetCheckImageKind());
+  SetColor(other->GetColor());
+  colors_->Assign(other->colors_);
+  SetDefaultNodeHeight(other->GetDefaultNodeHeight());
+  ClipboardPasteMode = other->ClipboardPasteMode;
+  DragImageKind = other->DragImageKind;
+  SetEnabled(other->GetEnabled());
+  SetFont(other->GetFont());
+  SetImages(other->GetImages());
+  SetIndent(other->GetIndent());
+  SetMargin(other->GetMargin());
+  SetNodeAlignment(other->GetNodeAlignment());
+  core_->SetNodeDataSize(other->core_->NodeDataSize());
+  if (options_ && other->options_) options_->Assign(other->options_);
+  SetParentBiDiMode(other->GetParentBiDiMode());
+  SetParentColor(other->GetParentColor());
+  SetParentFont(other->GetParentFont());
+  SetParentShowHint(other->GetParentShowHint());
+  PopupMenu = other->PopupMenu;
+  SetRootNodeCount(other->GetRootNodeCount());
+  scrollBarOptions_->Assign(other->scrollBarOptions_);
+  SetShowHint(other->GetShowHint());
+  SetStateImages(other->GetStateImages());
+  SetTabOrder(other->GetTabOrder());
+  SetTabStop(other->GetTabStop());
+  SetVisible(other->GetVisible());
+  SetSelectionCornerRadius(other->GetSelectionCornerRadius());
+}
+
+// --- The host: scroll bars and repaints ------------------------------------------------------------
+
+int TBaseVirtualTree::Host::ClientWidth() const {
+  if (!tree_.HandleAllocated()) return tree_.ClientRect().right;
+  RECT r;
+  GetClientRect(tree_.WindowHandle(), &r);
+  return r.right - r.left;
+}
+
+int TBaseVirtualTree::Host::ClientHeight() const {
+  if (!tree_.HandleAllocated()) return tree_.ClientRect().bottom;
+  RECT r;
+  GetClientRect(tree_.WindowHandle(), &r);
+  return r.bottom - r.top;
+}
+
+int TBaseVirtualTree::Host::SetScrollBar(bool horizontal, bool show, const TVTScrollBarInfo& info, bool redraw) {
+  if (!tree_.HandleAllocated()) return show ? info.Position : 0;
+  HWND window = tree_.WindowHandle();
+  const int bar = horizontal ? SB_HORZ : SB_VERT;
+  SCROLLINFO si{};
+  si.cbSize = sizeof si;
+  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;  // 0x17
+  GetScrollInfo(window, bar, &si);
+  if (!show) {
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+    si.nMin = si.nMax = 0;
+    si.nPage = 0;
+    si.nPos = 0;
+    SetScrollInfo(window, bar, &si, FALSE);
+    ShowScrollBar(window, bar, FALSE);
+    return 0;
+  }
+  ShowScrollBar(window, bar, TRUE);
+  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS | (info.DisableNoScroll ? SIF_DISABLENOSCROLL : 0);
+  si.nMin = info.Min;
+  si.nMax = info.Max;
+  si.nPage = UINT(info.Page);
+  si.nPos = info.Position;
+  SetScrollInfo(window, bar, &si, redraw ? TRUE : FALSE);
+  si.fMask = SIF_POS;
+  GetScrollInfo(window, bar, &si);
+  return si.nPos;
+}
+
+void TBaseVirtualTree::Host::InvalidateRect(const TVTRect& rect) {
+  if (!tree_.HandleAllocated() || tree_.IsDestroying()) return;
+  const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+  ::InvalidateRect(tree_.WindowHandle(), &r, FALSE);
+}
+
+void TBaseVirtualTree::Host::RedrawRect(const TVTRect& rect) {
+  if (!tree_.HandleAllocated() || tree_.IsDestroying()) return;
+  const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+  RedrawWindow(tree_.WindowHandle(), &r, nullptr, 0x169);
+}
+
+void TBaseVirtualTree::Host::UpdateWindow() {
+  if (tree_.HandleAllocated()) ::UpdateWindow(tree_.WindowHandle());
+}
+
+// Moves the rows below `top` in steps over the duration, each step one
+// ScrollDC of the client area beneath the toggled row.
+void TBaseVirtualTree::Host::AnimateToggle(int top, int pixels, bool expanding, unsigned duration) {
+  if (!tree_.HandleAllocated() || pixels <= 0) return;
+  HWND window = tree_.WindowHandle();
+  RECT client;
+  GetClientRect(window, &client);
+  RECT area{client.left, top, client.right, client.bottom};
+  if (IsRectEmpty(&area)) return;
+  const int steps = std::max(1, std::min(pixels, 16));
+  const DWORD pause = steps > 0 ? DWORD(duration / unsigned(steps)) : 0;
+  HDC dc = GetDC(window);
+  if (!dc) return;
+  int moved = 0;
+  for (int i = 1; i <= steps; ++i) {
+    const int target = pixels * i / steps;
+    const int dy = target - moved;
+    moved = target;
+    ScrollDC(dc, 0, expanding ? dy : -dy, &area, &area, nullptr, nullptr);
+    if (pause) Sleep(pause);
+  }
+  ReleaseDC(window, dc);
+}
+
+bool TBaseVirtualTree::Host::SetClipboard(bool empty) {
+  if (empty) return OleSetClipboard(nullptr) == S_OK;
+  IDataObject* data = tree_.CreateClipboardDataObject();
+  if (!data) return false;
+  const HRESULT result = OleSetClipboard(data);
+  data->Release();
+  return result == S_OK;
 }
 
 TImageList* TBaseVirtualTree::LightCheckImages() {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <ole2.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -111,6 +113,18 @@ class TBaseVirtualTree : public TCustomControl {
   int GetIndent() const { return indent_; }
   // Refreshes the scroll bars and repaints outside loading and update blocks.
   void SetIndent(int indent);
+  int GetOffsetX() const { return core_->OffsetX(); }
+  void SetOffsetX(int x) { core_->SetOffsetX(x); }
+  int GetOffsetY() const { return core_->OffsetY(); }
+  void SetOffsetY(int y) { core_->SetOffsetY(y); }
+  void ShowNodeAtTop(TVTNode* node) { core_->ShowNodeAtTop(node); }
+  int GetFocusedColumn() const { return core_->FocusedColumn(); }
+  void SetFocusedColumn(int column) { core_->SetFocusedColumn(column); }
+  // The data object that copy and cut put on the clipboard (the transfer
+  // part makes it); null: nothing goes on the clipboard.
+  virtual IDataObject* CreateClipboardDataObject() { return nullptr; }
+  // Copies the settings of another tree through the writers.
+  void Assign(TPersistent* source) override;
   std::uint32_t GetRootNodeCount() const { return core_->RootChildCount(); }
   void SetRootNodeCount(std::uint32_t count) { core_->SetRootChildCount(count); }
 
@@ -218,7 +232,7 @@ class TBaseVirtualTree : public TCustomControl {
     void Invalidate() override;
     void InvalidateToBottom(TVTNode*) override { Invalidate(); }
     void InvalidateNode(TVTNode*) override { Invalidate(); }
-    void UpdateScrollBars(bool) override {}  // the scroll bars come with scrolling
+    void UpdateScrollBars(bool) override {}  // the core has set the bars already
     bool HandleAllocated() const override { return tree_.HandleAllocated(); }
     bool Loading() const override { return tree_.IsLoading(); }
     bool Designing() const override { return tree_.ComponentState().Contains(csDesigning); }
@@ -230,6 +244,16 @@ class TBaseVirtualTree : public TCustomControl {
     void ThemeChanged() override;
     // The drop target itself comes with the drag manager; nothing registers before.
     void SetDropTargetRegistered(bool) override {}
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    void SetRedraw(bool on) override { tree_.LockWindowRedraw(!on); }
+    int SetScrollBar(bool horizontal, bool show, const TVTScrollBarInfo& info, bool redraw) override;
+    int HorizontalScrollBarHeight() const override { return GetSystemMetrics(SM_CYHSCROLL); }
+    void InvalidateRect(const TVTRect& rect) override;
+    void RedrawRect(const TVTRect& rect) override;
+    void UpdateWindow() override;
+    void AnimateToggle(int top, int pixels, bool expanding, unsigned duration) override;
+    bool SetClipboard(bool empty) override;
 
    private:
     TBaseVirtualTree& tree_;

@@ -437,4 +437,78 @@ TEST_F(VirtualTreesWinTest, ImageListChangesRepaintEveryTreeThatShowsThem) {
   DoneVirtualTrees();
 }
 
+TEST_F(VirtualTreesWinTest, ScrollBarsFollowTheNodesAndOffsetsStayInTheirRange) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    form->SetBounds(0, 0, 400, 400);
+    auto* tree = New<TBaseVirtualTree>(form.get());
+    tree->SetParent(form.get());
+    tree->SetBounds(0, 0, 300, 200);
+    form->Show();
+    tree->SetRootNodeCount(1000);
+    HWND window = tree->WindowHandle();
+    RECT client;
+    GetClientRect(window, &client);
+    const int clientHeight = client.bottom;
+    ASSERT_GT(clientHeight, 100);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
+    ASSERT_TRUE(GetScrollInfo(window, SB_VERT, &si));
+    EXPECT_EQ(si.nMin, 0);
+    EXPECT_EQ(si.nMax, 1000 * 18);  // the root's total height below its own row
+    EXPECT_EQ(int(si.nPage), clientHeight + 1);
+    EXPECT_EQ(si.nPos, 0);
+
+    // An offset far past the end stops at the last page, as the bottom of the bar.
+    tree->SetOffsetY(-10000000);
+    EXPECT_EQ(tree->GetOffsetY(), clientHeight - 1000 * 18);
+    si.fMask = SIF_POS;
+    GetScrollInfo(window, SB_VERT, &si);
+    EXPECT_EQ(si.nPos, -tree->GetOffsetY());
+    tree->SetOffsetY(500);
+    EXPECT_EQ(tree->GetOffsetY(), 0);
+
+    // Node 900 comes into view: its row lies inside the client area.
+    TVTNode* node = tree->Tree().FirstNodeRaw();
+    for (int i = 0; i < 900; ++i) node = node->NextSibling;
+    EXPECT_TRUE(tree->Tree().BringNodeIntoView(node, false, false));
+    const TVTRect row = tree->Tree().ComputeNodeCellRect(node, NoColumn, false, false);
+    EXPECT_GE(row.Top, 0);
+    EXPECT_LE(row.Bottom, clientHeight);
+    GetScrollInfo(window, SB_VERT, &si);
+    EXPECT_EQ(si.nPos, -tree->GetOffsetY());
+
+    // Fewer rows than fit: no bar; with AlwaysVisible a disabled one.
+    tree->SetRootNodeCount(3);
+    EXPECT_EQ(tree->GetOffsetY(), 0);
+    EXPECT_FALSE(GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    tree->ScrollBarOptions()->SetAlwaysVisible(true);
+    window = tree->WindowHandle();
+    EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+
+    // Update blocks switch the window's redrawing off and on.
+    tree->Tree().BeginUpdate();
+    tree->Tree().BeginUpdate();
+    tree->Tree().EndUpdate();
+    tree->Tree().EndUpdate();
+    EXPECT_EQ(tree->Tree().UpdateCount(), 0);
+
+    // Another tree takes the settings through the writers.
+    auto* copy = New<TBaseVirtualTree>(form.get());
+    copy->SetParent(form.get());
+    tree->SetIndent(24);
+    tree->SetMargin(7);
+    tree->SetBorderStyle(bsNone);
+    copy->Assign(tree);
+    EXPECT_EQ(copy->GetIndent(), 24);
+    EXPECT_EQ(copy->GetMargin(), 7);
+    EXPECT_EQ(copy->GetBorderStyle(), bsNone);
+    EXPECT_EQ(copy->GetRootNodeCount(), 3u);
+    EXPECT_TRUE(copy->ScrollBarOptions()->GetAlwaysVisible());
+  }
+  DoneVirtualTrees();
+}
+
 }  // namespace
