@@ -1230,13 +1230,19 @@ void TVirtualTreeCore::AppendToTempNodeArray(TVTNode* node) {
   tempNodes_.push_back(node);
 }
 
-void TVirtualTreeCore::DropMarkedEntries() {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < selectionCount_; ++i) {
-    if (!Tagged(selection_[i])) selection_[kept++] = selection_[i];
+std::ptrdiff_t TVirtualTreeCore::DropMarkedEntries(TVTNode** nodes, std::ptrdiff_t count) {
+  if (!nodes || count <= 0) return -1;
+  std::ptrdiff_t kept = 0;
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    if (!Tagged(nodes[i])) nodes[kept++] = nodes[i];
   }
-  selectionCount_ = kept;
-  selection_.resize(kept);
+  return kept;
+}
+
+void TVirtualTreeCore::DropMarkedEntries() {
+  const std::ptrdiff_t kept = DropMarkedEntries(selection_.data(), std::ptrdiff_t(selectionCount_));
+  selectionCount_ = kept < 0 ? 0 : std::size_t(kept);
+  selection_.resize(selectionCount_);
 }
 
 void TVirtualTreeCore::DropAllSelected() {
@@ -2554,4 +2560,30 @@ bool TVirtualTreeCore::CancelEditingIfActive() {
   }
   if (HasTreeState(tsEditing)) CancelEditNode();
   return !HasTreeState(tsEditing);
+}
+
+bool TVirtualTreeCore::EndEditingIfActive() {
+  if (HasTreeState(tsEditPending)) {
+    if (host_) host_->StopTimer(2);
+    SetTreeState(tsEditPending, false);
+  }
+  if (HasTreeState(tsEditing)) return EndEditNode();
+  return true;
+}
+
+// --- Dragging --------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::InitiateDrag(bool immediately, int threshold) {
+  if (DragType == 1) {
+    SetTreeState(tsFrameworkDragging, true);
+    if (host_) host_->BeginFrameworkDrag(immediately, threshold);
+    return;
+  }
+  if (HasTreeState(tsOLEDragPending) || HasTreeState(tsOLEDragging)) return;
+  dragThreshold_ = threshold >= 0 ? threshold : (host_ ? host_->SystemDragThreshold() : 5);
+  if (immediately) {
+    if (host_) host_->StartOleDrag();
+  } else {
+    SetTreeState(tsOLEDragPending, true);
+  }
 }

@@ -178,6 +178,11 @@ class TVirtualTreeHost {
   // Puts the tree's data object on the clipboard (true on success), or, for
   // `empty`, takes whatever is there away.
   virtual bool SetClipboard(bool /*empty*/) { return false; }
+  // Dragging: the framework's drag start, the system's drag threshold, and
+  // the start of an OLE drag (the drag manager carries it out).
+  virtual void BeginFrameworkDrag(bool /*immediately*/, int /*threshold*/) {}
+  virtual int SystemDragThreshold() const { return 5; }
+  virtual void StartOleDrag() {}
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -449,6 +454,19 @@ class TVirtualTreeCore : public WorkerTree {
   void SetFocusedColumn(int column);
   // Cancels an active or pending edit; true when none is left.
   bool CancelEditingIfActive();
+  // Ends an active edit; true when none is left.
+  bool EndEditingIfActive();
+
+  // --- Dragging ---
+  // 0 OLE drag, 1 the framework's drag.
+  int DragType = 0;
+  // Starts a drag: the framework's at once, an OLE drag at once or once the
+  // mouse has moved beyond the threshold (negative: the system's).
+  void InitiateDrag(bool immediately, int threshold);
+  bool IsDragInProgress() const {
+    return HasTreeState(tsOLEDragging) || HasTreeState(tsOLEDragPending) || HasTreeState(tsFrameworkDragging);
+  }
+  int DragThreshold() const { return dragThreshold_; }
   // The header's main column; no header, no column (-1). The header overrides it.
   virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
@@ -512,6 +530,9 @@ class TVirtualTreeCore : public WorkerTree {
   void SetNodeSelected(TVTNode* node, bool selected);
   // Packs the tagged entries out of the selection array.
   void DropMarkedEntries();
+  // Removes, in place and in order, every entry of `nodes` tagged for
+  // removal (lowest address bit set); the new count, or -1 for an empty array.
+  static std::ptrdiff_t DropMarkedEntries(TVTNode** nodes, std::ptrdiff_t count);
   std::size_t SelectedCount() const { return selectionCount_; }
   // The untagged entries, in address order.
   std::vector<TVTNode*> Selection() const;
@@ -631,6 +652,7 @@ class TVirtualTreeCore : public WorkerTree {
   int offsetX_ = 0, offsetY_ = 0;
   int rangeX_ = 0, rangeY_ = 0;
   int editColumn_ = NoColumn;
+  int dragThreshold_ = 5;
   std::uint64_t comparisons_ = 0;
   TVTNode* focusedNode_ = nullptr;
   int focusedColumn_ = -1;

@@ -743,3 +743,71 @@ TEST(TreeSelection, SelectEveryNodeAndClearingTheSelection) {
   EXPECT_EQ(tree.changes, (std::vector<TVTNode*>{nullptr}));
   CheckTreeInvariants(tree);
 }
+
+TEST(TreeSelection, DropMarkedEntriesKeepsTheOrderOfTheRest) {
+  TVTNode nodes[5]{};
+  auto tag = [](TVTNode* n) { return reinterpret_cast<TVTNode*>(reinterpret_cast<std::uintptr_t>(n) | 1); };
+  TVTNode* array[5] = {&nodes[0], tag(&nodes[1]), &nodes[2], tag(&nodes[3]), &nodes[4]};
+  EXPECT_EQ(TVirtualTreeCore::DropMarkedEntries(array, 5), 3);
+  EXPECT_EQ(array[0], &nodes[0]);
+  EXPECT_EQ(array[1], &nodes[2]);
+  EXPECT_EQ(array[2], &nodes[4]);
+  EXPECT_EQ(TVirtualTreeCore::DropMarkedEntries(array, 0), -1);
+  TVTNode* allTagged[2] = {tag(&nodes[0]), tag(&nodes[1])};
+  EXPECT_EQ(TVirtualTreeCore::DropMarkedEntries(allTagged, 2), 0);
+}
+
+TEST(TreeDragging, InitiateDragWaitsForTheThresholdOrStartsTheFrameworksDrag) {
+  RecordingTree tree;
+  tree.InitiateDrag(false, -1);
+  EXPECT_TRUE(tree.HasTreeState(tsOLEDragPending));
+  EXPECT_TRUE(tree.IsDragInProgress());
+  EXPECT_EQ(tree.DragThreshold(), 5);  // the system's
+  tree.InitiateDrag(false, 12);        // one pending already: nothing changes
+  EXPECT_EQ(tree.DragThreshold(), 5);
+  tree.SetTreeState(tsOLEDragPending, false);
+  tree.InitiateDrag(false, 12);
+  EXPECT_EQ(tree.DragThreshold(), 12);
+  tree.SetTreeState(tsOLEDragPending, false);
+  tree.DragType = 1;
+  tree.InitiateDrag(true, 0);
+  EXPECT_TRUE(tree.HasTreeState(tsFrameworkDragging));
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragPending));
+}
+
+TEST(TreeSorting, SortingAndTogglingStopTheWorkerFirst) {
+  // The worker builds the cache of a large tree while the main thread sorts
+  // and toggles; every change takes the tree from the worker first, so the
+  // cache always ends equal to a recomputed one (run under ThreadSanitizer too).
+  GeometryTree tree;
+  tree.record = false;
+  tree.SetNodeDataSize(sizeof(int));
+  tree.compare = [&](TVTNode* a, TVTNode* b) {
+    return *static_cast<int*>(tree.NodeData(a)) - *static_cast<int*>(tree.NodeData(b));
+  };
+  tree.SetRootChildCount(30000);
+  std::mt19937 random(2);
+  TVTNode* parent = tree.FirstNodeRaw();
+  tree.SetChildCount(parent, 3000);
+  for (TVTNode* n = tree.FirstNodeRaw(); n; n = tree.NextNodeRaw(n))
+    *static_cast<int*>(tree.NodeData(n)) = std::uniform_int_distribution<int>(0, 1000)(random);
+  for (int round = 0; round < 20; ++round) {
+    tree.QueueCacheValidation();  // the worker starts on the tree
+    if (round % 2)
+      tree.SortChildren(nullptr, 0, round % 4 == 1 ? sdAscending : sdDescending, false);
+    else
+      tree.ToggleExpansion(parent);
+  }
+  tree.WaitForBackgroundValidation();
+  if (!tree.HasTreeState(tsValidated)) {
+    tree.QueueCacheValidation();
+    tree.WaitForBackgroundValidation();
+  }
+  const std::vector<TVTCacheEntry> expected = tree.ComputePositionCache();
+  ASSERT_EQ(tree.PositionCache().size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(tree.PositionCache()[i].Node, expected[i].Node);
+    EXPECT_EQ(tree.PositionCache()[i].AbsoluteTop, expected[i].AbsoluteTop);
+  }
+  CheckTreeInvariants(tree);
+}
