@@ -14,6 +14,16 @@
 #include "Thread.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
+  FW_PROP(BevelEdges, BevelEdges, BevelEdges)
+  FW_STORED(IsBevelEdgesStored)
+  FW_PROP(BevelInner, BevelInner, BevelInner)
+  FW_DEFAULT(bvRaised)
+  FW_PROP(BevelKind, BevelKind, BevelKind)
+  FW_DEFAULT(bkNone)
+  FW_PROP(BevelOuter, BevelOuter, BevelOuter)
+  FW_DEFAULT(bvLowered)
+  FW_PROP(BevelWidth, BevelWidth, BevelWidth)
+  FW_DEFAULT(1)
   FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle)
   FW_DEFAULT(bsSingle)
   FW_PROP(CheckImageKind, GetCheckImageKind, SetCheckImageKind)
@@ -22,6 +32,8 @@ FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(HotCursor, HotCursor, HotCursor)
+  FW_DEFAULT(0)
   FW_PROP(Images, GetImages, SetImages)
   FW_PROP(Indent, GetIndent, SetIndent)
   FW_DEFAULT(18)
@@ -312,6 +324,13 @@ RECT TBaseVirtualTree::ComputeHeaderArea() const {
     if (exStyle & WS_EX_CLIENTEDGE) frame += 2;
     InflateRect(&r, -frame, -frame);
   }
+  InflateRect(&r, -GetBorderWidth(), -GetBorderWidth());
+  if (BevelKind != bkNone) {
+    const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+    if (BevelEdges.Contains(beLeft)) r.left += bevel;
+    if (BevelEdges.Contains(beTop)) r.top += bevel;
+    if (BevelEdges.Contains(beRight)) r.right -= bevel;
+  }
   r.bottom = r.top + HeaderHeight();
   return r;
 }
@@ -381,21 +400,34 @@ void TBaseVirtualTree::Assign(TPersistent* source) {
     return;
   }
   SetAlign(other->GetAlign());
+  SetAnchors(other->GetAnchors());
   AutoScrollDelay = other->AutoScrollDelay;
   AutoScrollInterval = other->AutoScrollInterval;
   SetAutoSize(other->GetAutoSize());
   SetBackgroundPicture(other->GetBackgroundPicture());
+  BevelEdges = other->BevelEdges;
+  BevelInner = other->BevelInner;
+  BevelKind = other->BevelKind;
+  BevelOuter = other->BevelOuter;
+  BevelWidth = other->BevelWidth;
   if (!other->GetParentBiDiMode()) SetBiDiMode(other->GetBiDiMode());
   SetBorderStyle(other->GetBorderStyle());
+  SetBorderWidth(other->GetBorderWidth());
   core_->SetChangeDelay(other->core_->ChangeDelay());
   SetCheckImageKind(other->GetCheckImageKind());
   SetColor(other->GetColor());
   colors_->Assign(other->colors_);
+  SetConstraints(other->GetConstraints());
+  if (!other->GetParentCtl3D()) SetCtl3D(other->GetCtl3D());
   SetDefaultNodeHeight(other->GetDefaultNodeHeight());
   ClipboardPasteMode = other->ClipboardPasteMode;
+  SetDragCursor(other->GetDragCursor());
   DragImageKind = other->DragImageKind;
+  SetDragKind(other->GetDragKind());
+  SetDragMode(other->GetDragMode());
   SetEnabled(other->GetEnabled());
   SetFont(other->GetFont());
+  HotCursor = other->HotCursor;
   SetImages(other->GetImages());
   SetIndent(other->GetIndent());
   SetMargin(other->GetMargin());
@@ -404,6 +436,7 @@ void TBaseVirtualTree::Assign(TPersistent* source) {
   if (options_ && other->options_) options_->Assign(other->options_);
   SetParentBiDiMode(other->GetParentBiDiMode());
   SetParentColor(other->GetParentColor());
+  SetParentCtl3D(other->GetParentCtl3D());
   SetParentFont(other->GetParentFont());
   SetParentShowHint(other->GetParentShowHint());
   PopupMenu = other->PopupMenu;

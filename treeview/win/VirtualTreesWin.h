@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "Controls.h"
+#include "ExtCtrls.h"
 #include "Graphics.h"
 #include "ImgList.h"
 #include "StdCtrls.h"
@@ -23,6 +24,10 @@
 class TBaseVirtualTree;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
+// The bevel around a tree's client area.
+FW_ENUM(TBevelEdge, beLeft, beTop, beRight, beBottom);
+using TBevelEdges = Set<TBevelEdge>;
+FW_ENUM(TBevelKind, bkNone, bkTile, bkSoft, bkFlat);
 FW_ENUM(TScrollBarStyle, sbmRegular, sbmFlat);
 
 // The scroll bars of a tree. AlwaysVisible and ScrollBars rebuild the tree's
@@ -174,6 +179,15 @@ class TBaseVirtualTree : public TCustomControl {
   TBorderStyle GetBorderStyle() const { return borderStyle_; }
   // Rebuilds the window (the frame is a window style).
   void SetBorderStyle(TBorderStyle style);
+  // The bevel (drawn with the frame later); it narrows the header's area.
+  TBevelEdges BevelEdges{beLeft, beTop, beRight, beBottom};
+  TBevelCut BevelInner = bvRaised;
+  TBevelCut BevelOuter = bvLowered;
+  TBevelKind BevelKind = bkNone;
+  int BevelWidth = 1;
+  bool IsBevelEdgesStored() const { return !(BevelEdges == TBevelEdges{beLeft, beTop, beRight, beBottom}); }
+  // The cursor over a hot node (0: the default).
+  TCursor HotCursor = crDefault;
   TPicture* GetBackgroundPicture() const { return background_; }
   void SetBackgroundPicture(TPicture* picture);
   // WM_SETREDRAW with the inverse of `lock`, for a visible control with a window.
