@@ -921,8 +921,9 @@ void TVirtualTreeCore::RebuildPositionCache() {
 
 void TVirtualTreeCore::QueueCacheValidation() {
   StopBackgroundValidation();
-  validCacheEntries_ = 0;
+  // A cache that is valid and needs no validation stays as it is.
   if (!(workerStates_.load() & WorkerBit(tsValidationNeeded))) return;
+  validCacheEntries_ = 0;
   // In the middle of a change the outermost WorkScope queues the tree once the nodes are whole.
   if (busy_ != 0) return;
   if (WorkerThread())
@@ -2585,5 +2586,48 @@ void TVirtualTreeCore::InitiateDrag(bool immediately, int threshold) {
     if (host_) host_->StartOleDrag();
   } else {
     SetTreeState(tsOLEDragPending, true);
+  }
+}
+
+// --- Auto-scrolling --------------------------------------------------------------------------------
+
+void TVirtualTreeCore::AutoScrollTick() {
+  if (!host_) return;
+  int x = 0, y = 0;
+  if (!host_->CursorPos(x, y)) return;
+  const int width = ClientWidth(), height = ClientHeight();
+  const bool inside = x >= 0 && y >= 0 && x < width && y < height;
+  const bool panning = HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling);
+  const bool selecting = HasTreeState(tsDrawSelecting);
+  if (!selecting && !inside && !panning) AutoScrollDirections = 0;
+  const int vertical = std::min(host_->ScrollIncrement(false), height);
+  const int horizontal = host_->ScrollIncrement(true);
+  int dx = 0, dy = 0;
+  // A direction whose end is reached is dropped.
+  if ((AutoScrollDirections & 2) && offsetY_ >= 0) AutoScrollDirections &= std::uint8_t(~2);
+  if ((AutoScrollDirections & 8) && offsetY_ <= std::min(0, height - rangeY_)) AutoScrollDirections &= std::uint8_t(~8);
+  if ((AutoScrollDirections & 1) && offsetX_ >= 0) AutoScrollDirections &= std::uint8_t(~1);
+  if ((AutoScrollDirections & 4) && offsetX_ <= std::min(0, width - rangeX_)) AutoScrollDirections &= std::uint8_t(~4);
+  if (AutoScrollDirections & 2)
+    dy = panning ? PanningAnchorY - y - 8 : inside ? vertical : vertical * -y;
+  if (AutoScrollDirections & 8)
+    dy = panning ? PanningAnchorY - y + 8 : inside ? -vertical : -vertical * (y - height);
+  if (AutoScrollDirections & 1)
+    dx = panning ? PanningAnchorX - x - 8 : inside ? horizontal : horizontal * -x;
+  if (AutoScrollDirections & 4)
+    dx = panning ? PanningAnchorX - x + 8 : inside ? -horizontal : -horizontal * (x - width);
+  if (selecting) {
+    if (dx || dy) {
+      SetOffsetXY(offsetX_ + dx, offsetY_ + dy);
+      host_->Invalidate();
+    }
+  } else if ((dx || dy) && !host_->DropTargetHelperScrolls()) {
+    SetOffsetXY(offsetX_ + dx, offsetY_ + dy);
+  }
+  host_->UpdateWindow();
+  if (AutoScrollDirections == 0 && !panning) {
+    host_->StopTimer(kScrollTimer);
+    SetTreeState(tsScrollPending, false);
+    SetTreeState(tsScrolling, false);
   }
 }

@@ -59,6 +59,9 @@ enum TVirtualTreeState : int {
   tsNeedRootCountUpdate = 19,
   tsOLEDragging = 20,
   tsOLEDragPending = 21,
+  tsDrawSelecting = 7,   // a selection rectangle is being drawn
+  tsScrollPending = 24,  // auto-scrolling waits for its delay
+  tsScrolling = 25,      // auto-scrolling runs (timer 4)
   tsStopValidation = 27,
   tsStructureChangePending = 28,
   tsSynchMode = 29,
@@ -68,11 +71,15 @@ enum TVirtualTreeState : int {
   tsValidating = 34,
   tsValidationNeeded = 35,
   tsFrameworkDragging = 37,  // the framework's own drag operation is running
+  tsWheelPanning = 38,
+  tsWheelScrolling = 39,
 };
 
 // Timers the core arms through its host.
 constexpr int kChangeTimer = 5;
 constexpr int kStructureChangeTimer = 6;
+constexpr int kScrollTimer = 4;
+constexpr int kEditTimer = 2;
 
 // Visible nodes per position cache entry.
 constexpr std::uint32_t kCacheThreshold = 2000;
@@ -183,6 +190,12 @@ class TVirtualTreeHost {
   virtual void BeginFrameworkDrag(bool /*immediately*/, int /*threshold*/) {}
   virtual int SystemDragThreshold() const { return 5; }
   virtual void StartOleDrag() {}
+  // The mouse position in client coordinates; false when unknown.
+  virtual bool CursorPos(int& /*x*/, int& /*y*/) const { return false; }
+  // The scroll bars' line increments.
+  virtual int ScrollIncrement(bool /*horizontal*/) const { return 20; }
+  // Whether the drag manager's drop-target helper scrolls the window itself.
+  virtual bool DropTargetHelperScrolls() const { return false; }
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -435,6 +448,12 @@ class TVirtualTreeCore : public WorkerTree {
   // What the scroll bars are to show: 0 none, 1 horizontal, 2 vertical, 3 both.
   int ScrollBars = 3;
   bool ScrollBarsAlwaysVisible = false;
+  // Auto-scrolling (timer 4): the directions (1 left, 2 up, 4 right, 8 down)
+  // and the panning anchor in client coordinates.
+  std::uint8_t AutoScrollDirections = 0;
+  int PanningAnchorX = 0, PanningAnchorY = 0;
+  // One step of auto-scrolling or wheel panning.
+  void AutoScrollTick();
 
   // --- Invalidation ---
   virtual void InvalidateNodeArea(TVTNode* node);

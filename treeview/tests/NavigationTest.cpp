@@ -811,3 +811,70 @@ TEST(TreeSorting, SortingAndTogglingStopTheWorkerFirst) {
   }
   CheckTreeInvariants(tree);
 }
+
+namespace {
+
+class CursorHost : public RecordingHost {
+ public:
+  bool CursorPos(int& px, int& py) const override {
+    px = x;
+    py = y;
+    return true;
+  }
+  int x = 0, y = 0;
+};
+
+}  // namespace
+
+TEST(TreeScrolling, AutoScrollTickStepsByDirectionAndStopsAtTheEnds) {
+  CursorHost host;
+  host.clientWidth = 200;
+  host.clientHeight = 100;
+  RecordingTree tree(nullptr, &host);
+  tree.SetRootChildCount(100);  // 1800 pixels of rows
+  tree.SetTreeState(tsScrolling, true);
+  host.timers[kScrollTimer] = 20;
+  struct Case {
+    std::uint8_t directions;
+    int x, y, start, offset;
+    const char* what;
+  } cases[] = {
+      {8, 50, 90, 0, -20, "down, inside: one increment"},
+      {8, 50, 103, 0, -60, "down, outside: the increment per pixel below"},
+      {2, 50, 5, -200, -180, "up, inside"},
+      {2, 50, -2, -200, -160, "up, outside"},
+      {2, 50, 5, 0, 0, "up at the top: dropped"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    tree.SetOffsetY(c.start);
+    tree.SetTreeState(tsDrawSelecting, true);  // a selection rectangle keeps scrolling outside the window
+    tree.AutoScrollDirections = c.directions;
+    host.x = c.x;
+    host.y = c.y;
+    tree.AutoScrollTick();
+    EXPECT_EQ(tree.OffsetY(), c.offset);
+  }
+  // With no direction left and no panning the timer stops.
+  EXPECT_FALSE(host.TimerRunning(kScrollTimer));
+  EXPECT_FALSE(tree.HasTreeState(tsScrolling));
+  // Panning follows the distance from the anchor.
+  tree.SetTreeState(tsDrawSelecting, false);
+  tree.SetTreeState(tsWheelPanning, true);
+  tree.SetOffsetY(-500);
+  tree.PanningAnchorX = 50;
+  tree.PanningAnchorY = 50;
+  tree.AutoScrollDirections = 8;
+  host.x = 50;
+  host.y = 80;
+  tree.AutoScrollTick();
+  EXPECT_EQ(tree.OffsetY(), -500 + 50 - 80 + 8);
+  // At the bottom end the direction is dropped.
+  tree.SetTreeState(tsWheelPanning, false);
+  tree.SetOffsetY(-100000);
+  tree.AutoScrollDirections = 8;
+  host.y = 50;
+  tree.AutoScrollTick();
+  EXPECT_EQ(tree.AutoScrollDirections, 0);
+  EXPECT_EQ(tree.OffsetY(), 100 - 1800);
+}

@@ -189,7 +189,10 @@ void TBaseVirtualTree::DefineProperties(TFiler& filer) {
 TBaseVirtualTree::~TBaseVirtualTree() = default;
 
 void TBaseVirtualTree::Destroy() {
-  if (core_) core_->StopBackgroundValidation();
+  if (core_) {
+    core_->StopBackgroundValidation();
+    core_->CancelEditingIfActive();
+  }
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
   if (core_) {
@@ -535,6 +538,20 @@ void TBaseVirtualTree::Host::AnimateToggle(int top, int pixels, bool expanding, 
   ReleaseDC(window, dc);
 }
 
+bool TBaseVirtualTree::Host::CursorPos(int& x, int& y) const {
+  POINT p;
+  if (!tree_.HandleAllocated() || !GetCursorPos(&p) || !::ScreenToClient(tree_.WindowHandle(), &p)) return false;
+  x = p.x;
+  y = p.y;
+  return true;
+}
+
+int TBaseVirtualTree::Host::ScrollIncrement(bool horizontal) const {
+  const TScrollBarOptions* options = tree_.ScrollBarOptions();
+  if (!options) return 20;
+  return horizontal ? options->HorizontalIncrement : options->VerticalIncrement;
+}
+
 bool TBaseVirtualTree::Host::SetClipboard(bool empty) {
   if (empty) return OleSetClipboard(nullptr) == S_OK;
   IDataObject* data = tree_.CreateClipboardDataObject();
@@ -551,6 +568,11 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
 void TBaseVirtualTree::Dispatch(TMessage& msg) {
   if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
     core_->TimerFired(int(msg.WParam));
+    msg.Result = 0;
+    return;
+  }
+  if (msg.Msg == WM_TIMER && msg.WParam == kScrollTimer) {
+    core_->AutoScrollTick();
     msg.Result = 0;
     return;
   }

@@ -268,6 +268,8 @@ class TBaseVirtualTree : public TCustomControl {
     void UpdateWindow() override;
     void AnimateToggle(int top, int pixels, bool expanding, unsigned duration) override;
     bool SetClipboard(bool empty) override;
+    bool CursorPos(int& x, int& y) const override;
+    int ScrollIncrement(bool horizontal) const override;
 
    private:
     TBaseVirtualTree& tree_;
