@@ -878,3 +878,13 @@ TEST(TreeScrolling, AutoScrollTickStepsByDirectionAndStopsAtTheEnds) {
   EXPECT_EQ(tree.AutoScrollDirections, 0);
   EXPECT_EQ(tree.OffsetY(), 100 - 1800);
 }
+
+TEST(TreeGeometry, ContentWidthsTakeTheWidestRow) {
+  HitTree h;
+  // The child at level 1 with the root shown: two indents, its check box, both images and the text, plus both margins.
+  EXPECT_EQ(h.tree.MeasureColumnContentWidth(NoColumn), 36 + 18 + 18 + 18 + 50 + 8);
+  EXPECT_EQ(h.tree.MeasureVisibleContentWidth(), 36 + 18 + 18 + 18 + 50 + 8);
+  // Collapsed, the level-1 rows no longer count.
+  h.tree.ToggleExpansion(h.parent);
+  EXPECT_EQ(h.tree.MeasureColumnContentWidth(NoColumn), 18 + 18 + 18 + 18 + 50 + 8);
+}
