@@ -1946,8 +1946,7 @@ TVTHitInfo TVirtualTreeCore::HitTestPoint(int x, int y, bool relative) {
   return hit;
 }
 
-void TVirtualTreeCore::ClassifyRowHit(TVTHitInfo& hit, int x, int width, int column, bool rightToLeft,
-                                      int alignment) {
+void TVirtualTreeCore::ClassifyRowHit(TVTHitInfo& hit, int x, int width, int column, bool rightToLeft, int alignment) {
   TVTNode* node = hit.HitNode;
   if (!node) return;
   if (rightToLeft) {
@@ -2608,12 +2607,9 @@ void TVirtualTreeCore::AutoScrollTick() {
   if ((AutoScrollDirections & 8) && offsetY_ <= std::min(0, height - rangeY_)) AutoScrollDirections &= std::uint8_t(~8);
   if ((AutoScrollDirections & 1) && offsetX_ >= 0) AutoScrollDirections &= std::uint8_t(~1);
   if ((AutoScrollDirections & 4) && offsetX_ <= std::min(0, width - rangeX_)) AutoScrollDirections &= std::uint8_t(~4);
-  if (AutoScrollDirections & 2)
-    dy = panning ? PanningAnchorY - y - 8 : inside ? vertical : vertical * -y;
-  if (AutoScrollDirections & 8)
-    dy = panning ? PanningAnchorY - y + 8 : inside ? -vertical : -vertical * (y - height);
-  if (AutoScrollDirections & 1)
-    dx = panning ? PanningAnchorX - x - 8 : inside ? horizontal : horizontal * -x;
+  if (AutoScrollDirections & 2) dy = panning ? PanningAnchorY - y - 8 : inside ? vertical : vertical * -y;
+  if (AutoScrollDirections & 8) dy = panning ? PanningAnchorY - y + 8 : inside ? -vertical : -vertical * (y - height);
+  if (AutoScrollDirections & 1) dx = panning ? PanningAnchorX - x - 8 : inside ? horizontal : horizontal * -x;
   if (AutoScrollDirections & 4)
     dx = panning ? PanningAnchorX - x + 8 : inside ? -horizontal : -horizontal * (x - width);
   if (selecting) {

@@ -96,8 +96,8 @@ struct TVTScrollBarInfo {
 // Hit positions (a 16-bit set).
 constexpr std::uint16_t hiAbove = 0x0001, hiBelow = 0x0002, hiNowhere = 0x0004, hiOnItem = 0x0008,
                         hiOnItemButton = 0x0010, hiOnItemCheckbox = 0x0020, hiOnItemIndent = 0x0040,
-                        hiOnItemLabel = 0x0080, hiOnItemLeft = 0x0100, hiOnItemRight = 0x0200,
-                        hiOnNormalIcon = 0x0400, hiOnStateIcon = 0x0800, hiToLeft = 0x1000, hiToRight = 0x2000;
+                        hiOnItemLabel = 0x0080, hiOnItemLeft = 0x0100, hiOnItemRight = 0x0200, hiOnNormalIcon = 0x0400,
+                        hiOnStateIcon = 0x0800, hiToLeft = 0x1000, hiToRight = 0x2000;
 
 struct TVTHitInfo {
   TVTNode* HitNode = nullptr;

@@ -104,7 +104,8 @@ inline void Run(TVirtualTreeCore& tree, const char* where, const std::function<s
   tree.SetDefaultNodeHeight(18);
   const std::size_t uncachedCalls = 200;
   t = clock::now();
-  for (std::size_t i = 0; i < uncachedCalls; ++i) g_sink = reinterpret_cast<std::uintptr_t>(tree.NodeAtOffset(ys[i], false));
+  for (std::size_t i = 0; i < uncachedCalls; ++i)
+    g_sink = reinterpret_cast<std::uintptr_t>(tree.NodeAtOffset(ys[i], false));
   const double atOffsetPlain = Seconds(t) / double(uncachedCalls);
   t = clock::now();
   for (std::size_t i = 0; i < uncachedCalls; ++i)

@@ -153,7 +153,8 @@ TEST(TreeNavigation, BothWalkFamiliesFollowTheModel) {
       EXPECT_FALSE(tree.NodeHasAncestor(n, nullptr));
       // Siblings.
       TVTNode* nextShownSibling = n->NextSibling;
-      while (nextShownSibling && !(nextShownSibling->States & vsVisible)) nextShownSibling = nextShownSibling->NextSibling;
+      while (nextShownSibling && !(nextShownSibling->States & vsVisible))
+        nextShownSibling = nextShownSibling->NextSibling;
       TVTNode* previousShownSibling = n->PrevSibling;
       while (previousShownSibling && !(previousShownSibling->States & vsVisible))
         previousShownSibling = previousShownSibling->PrevSibling;
@@ -183,7 +184,8 @@ TEST(TreeNavigation, BothWalkFamiliesFollowTheModel) {
     tree.SetMultiSelect(true);
     std::vector<TVTNode*> selected;
     for (TVTNode* n : m.order) {
-      if (std::uniform_int_distribution<int>(0, 3)(random) == 0 && tree.AddOneToSelection(n, false)) selected.push_back(n);
+      if (std::uniform_int_distribution<int>(0, 3)(random) == 0 && tree.AddOneToSelection(n, false))
+        selected.push_back(n);
     }
     std::vector<TVTNode*> walked;
     for (TVTNode* n = tree.FirstSelectedNode(); n; n = tree.NextSelectedNode(n)) walked.push_back(n);
