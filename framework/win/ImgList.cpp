@@ -32,6 +32,8 @@ TCustomImageList::TCustomImageList(TComponent* owner) : TComponent(owner) {}
 
 void TCustomImageList::RegisterChanges(TChangeLink* link) {
   if (!link) return;
+  // A link hears of one list: registering it here takes it off the one before.
+  if (link->Sender && link->Sender != this) link->Sender->UnRegisterChanges(link);
   if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
   link->Sender = this;
 }

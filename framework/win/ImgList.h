@@ -14,7 +14,7 @@ class TCustomImageList;
 
 // One client's link to an image list: the list calls Change on every link
 // registered with it after each change, and clears Sender when it goes.
-// Freeing a link takes it off its list.
+// Freeing a link takes it off its list; a link hears of one list at a time.
 class TChangeLink : public TObject {
   FW_CLASS(TChangeLink, TObject)
  public:

@@ -112,14 +112,25 @@ TEST_F(GraphicsTest, ImageListsTellEveryRegisteredLinkOfTheirChanges) {
   EXPECT_EQ(a.changes, 1);
   EXPECT_EQ(b.changes, 2);
 
+  // A link moved to another list leaves the first one.
+  auto* other = New<TImageList>(nullptr);
+  other->RegisterChanges(second.get());
+  list->Clear();
+  EXPECT_EQ(b.changes, 2);
+  list->RegisterChanges(second.get());
+
   second.reset();  // a freed link leaves its list
   list->AddMasked(bmp.get(), clFuchsia);
   EXPECT_EQ(b.changes, 2);
-  EXPECT_EQ(own.changes, 3);
+  EXPECT_EQ(own.changes, 4);
 
   TOwned<TChangeLink> third(New<TChangeLink>());
   list->RegisterChanges(third.get());
-  list->Free();  // the list going clears its links' sender
+  other->RegisterChanges(first.get());
+  other->Free();  // the list going clears its links' sender; freeing the link afterwards is safe
+  EXPECT_EQ(first->Sender, nullptr);
+  first.reset();
+  list->Free();
   EXPECT_EQ(third->Sender, nullptr);
 }
 
@@ -185,3 +196,4 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
+
