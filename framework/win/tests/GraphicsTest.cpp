@@ -115,8 +115,10 @@ TEST_F(GraphicsTest, ImageListsTellEveryRegisteredLinkOfTheirChanges) {
   // A link moved to another list leaves the first one.
   auto* other = New<TImageList>(nullptr);
   other->RegisterChanges(second.get());
-  list->Clear();
+  EXPECT_EQ(second->Sender, other);
+  list->AddMasked(bmp.get(), clFuchsia);
   EXPECT_EQ(b.changes, 2);
+  EXPECT_EQ(own.changes, 3);
   list->RegisterChanges(second.get());
 
   second.reset();  // a freed link leaves its list
