@@ -298,6 +298,7 @@ std::size_t GetTrampolineSize(const std::uint8_t* code, std::size_t length) {
       pos += 1;
       continue;
     }
+    if (pos + static_cast<std::size_t>(d.length) > length) break;  // the last instruction is cut off
     if (!d.twoByte && IsShortJump(d.opcode)) {
       const auto disp = static_cast<std::int8_t>(code[pos + static_cast<std::size_t>(d.length) - 1]);
       const std::int64_t target = static_cast<std::int64_t>(pos) + d.length + disp;

@@ -125,6 +125,9 @@ TEST(Trampolines, ShortConditionalJumpGoesThroughAStub) {
   EXPECT_EQ(t.Code[10], 0xE9);
   EXPECT_EQ(Rel32Target(t.Code, 10, 5, tramp), entry + 2 + 0x10);
   EXPECT_EQ(GetTrampolineSize(t.Saved.data(), t.Saved.size()), 10u);
+  // A short jump cut off at the end of the measured bytes is not read past them.
+  const Bytes cut = {0x90, 0x74};
+  EXPECT_EQ(GetTrampolineSize(cut.data(), cut.size()), 2u);
 }
 
 TEST(Trampolines, Rel32FormsKeepTheirTargets) {
