@@ -32,6 +32,9 @@ class ActiveLibrary : public ::testing::Test {
   static void SetUpTestSuite() {
     InitECoreWin();
     SetHostedByIde(true);
+    // Left over from before: start-up clears this thread's saved exception state.
+    std::memset(&CurrentThreadBlock().SavedContext, 0xAB, sizeof(CONTEXT));
+    std::memset(&CurrentThreadBlock().SavedRecord, 0xAB, sizeof(EXCEPTION_RECORD));
     InitExceptionLog();
   }
   static void TearDownTestSuite() {
@@ -108,6 +111,11 @@ TEST_F(ActiveLibrary, ThreadsListHasTheMainThreadsRecord) {
   EXPECT_TRUE(IsOwnUnitName("ExceptionLog.cpp"));
   EXPECT_TRUE(IsOwnUnitName("EHook"));
   EXPECT_FALSE(IsOwnUnitName("Forms.cpp"));
+  // The saved exception state of the thread that started the library is clear.
+  const auto* context = reinterpret_cast<const std::uint8_t*>(&CurrentThreadBlock().SavedContext);
+  const auto* record = reinterpret_cast<const std::uint8_t*>(&CurrentThreadBlock().SavedRecord);
+  EXPECT_TRUE(std::all_of(context, context + sizeof(CONTEXT), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(record, record + sizeof(EXCEPTION_RECORD), [](std::uint8_t b) { return b == 0; }));
   // The runtime's handlers were found.
   EXPECT_NE(RuntimeHandlerAddresses().CatchAll, nullptr);
   EXPECT_NE(RuntimeHandlerAddresses().Typed, nullptr);
