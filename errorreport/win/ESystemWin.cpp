@@ -374,6 +374,10 @@ void RefreshModulesList() {
   });
 }
 
+UnitEntry* GetUnitInitTable() {
+  return UnitTableEntries();
+}
+
 TVantorProcessesList* VantorProcessesList() {
   return g_processes;
 }

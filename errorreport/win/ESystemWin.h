@@ -12,6 +12,7 @@
 #include "ESystem.h"
 #include "ExceptionLog.h"
 #include "Streams.h"
+#include "Units.h"
 
 // --- Windows ---
 HWND FindProcessMainWindow(DWORD processId);
@@ -50,6 +51,8 @@ bool IsModuleDll(HMODULE module);
 // 0 unreadable header, 1 program, 2 run-time package, 3 other library.
 std::uint8_t GetModuleKind(HMODULE module);
 void RefreshModulesList();
+// The program's table of unit initialization and finalization entries.
+UnitEntry* GetUnitInitTable();
 void RefreshProcessesList();
 // The library's processes list (null while dormant).
 TVantorProcessesList* VantorProcessesList();
