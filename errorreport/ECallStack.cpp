@@ -43,8 +43,8 @@ class Scanner {
     entry->FirstEntry = first ? 1 : 0;
     const bool listed = entry->Kind <= 7 && ((scan_.Kinds >> entry->Kind) & 1) != 0;
     if (listed) {
-      const bool allowed = (scan_.SkipCount < 0 || candidates_ >= scan_.SkipCount) &&
-                           (scan_.MaxCount < 0 || added_ < scan_.MaxCount);
+      const bool allowed =
+          (scan_.SkipCount < 0 || candidates_ >= scan_.SkipCount) && (scan_.MaxCount < 0 || added_ < scan_.MaxCount);
       ++candidates_;
       if (allowed) {
         list_.AddEntry(entry);
@@ -100,7 +100,8 @@ class Scanner {
   void Walk() {
     if (scan_.StartAddress) Add(scan_.StartAddress, true);
     std::uint64_t top = scan_.StackTop;
-    if (top > std::uint64_t{scan_.StackStart} + kMaxScannedStack) top = std::uint64_t{scan_.StackStart} + kMaxScannedStack;
+    if (top > std::uint64_t{scan_.StackStart} + kMaxScannedStack)
+      top = std::uint64_t{scan_.StackStart} + kMaxScannedStack;
     std::size_t blockLeft = 0;
     for (std::uint64_t address = scan_.StackStart; address + 4 <= top; address += 4) {
       if (blockLeft == 0) {

@@ -106,7 +106,16 @@ constexpr std::uint8_t kTwoByteMap[256] = {
 
 bool IsPrefix(std::uint8_t b) {
   switch (b) {
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65: case 0x66: case 0x67: case 0xF0: case 0xF2:
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
+    case 0x66:
+    case 0x67:
+    case 0xF0:
+    case 0xF2:
     case 0xF3:
       return true;
     default:
@@ -176,8 +185,8 @@ Decoded Decode(const std::uint8_t* code, std::size_t available) {
       d.length = 0;
       return d;
     }
-    const int operand = GetOperandBytes(code + modrm, available - modrm, d.twoByte, d.opcode, d.operandSize16,
-                                        addressSize16);
+    const int operand =
+        GetOperandBytes(code + modrm, available - modrm, d.twoByte, d.opcode, d.operandSize16, addressSize16);
     if (operand < 0) {
       d.truncated = true;
       d.length = 0;
@@ -202,10 +211,18 @@ int GetOperandBytes(const std::uint8_t* modrm, std::size_t available, bool twoBy
   int n = 0;
   if (addressSize16) {
     switch (mod) {
-      case 0: n = rm == 6 ? 2 : 0; break;
-      case 1: n = 1; break;
-      case 2: n = 2; break;
-      default: n = 0; break;
+      case 0:
+        n = rm == 6 ? 2 : 0;
+        break;
+      case 1:
+        n = 1;
+        break;
+      case 2:
+        n = 2;
+        break;
+      default:
+        n = 0;
+        break;
     }
   } else {
     switch (mod) {
@@ -217,17 +234,31 @@ int GetOperandBytes(const std::uint8_t* modrm, std::size_t available, bool twoBy
           n = rm == 5 ? 4 : 0;
         }
         break;
-      case 1: n = rm == 4 ? 2 : 1; break;
-      case 2: n = rm == 4 ? 5 : 4; break;
-      default: n = 0; break;
+      case 1:
+        n = rm == 4 ? 2 : 1;
+        break;
+      case 2:
+        n = rm == 4 ? 5 : 4;
+        break;
+      default:
+        n = 0;
+        break;
     }
   }
   if (!twoByteOpcode) {
     switch (opcode) {
-      case 0x6B: case 0x80: case 0x82: case 0x83: case 0xC0: case 0xC1: case 0xC6:
+      case 0x6B:
+      case 0x80:
+      case 0x82:
+      case 0x83:
+      case 0xC0:
+      case 0xC1:
+      case 0xC6:
         n += 1;
         break;
-      case 0x69: case 0x81: case 0xC7:
+      case 0x69:
+      case 0x81:
+      case 0xC7:
         n += operandSize16 ? 2 : 4;
         break;
       case 0xF6:
@@ -241,7 +272,16 @@ int GetOperandBytes(const std::uint8_t* modrm, std::size_t available, bool twoBy
     }
   } else {
     switch (opcode) {
-      case 0x70: case 0x71: case 0x72: case 0x73: case 0xA4: case 0xAC: case 0xBA: case 0xC2: case 0xC4: case 0xC5:
+      case 0x70:
+      case 0x71:
+      case 0x72:
+      case 0x73:
+      case 0xA4:
+      case 0xAC:
+      case 0xBA:
+      case 0xC2:
+      case 0xC4:
+      case 0xC5:
       case 0xC6:
         n += 1;
         break;
@@ -333,8 +373,8 @@ void RelocateCopiedCode(std::uint8_t* copy, std::uint32_t copyAddress, std::uint
       throw EHookingError(Format(kHookingErrorMessage, name));
     const auto len = static_cast<std::size_t>(d.length);
     const bool shortJump = !d.twoByte && IsShortJump(d.opcode);
-    const bool rel32 = (!d.twoByte && (d.opcode == 0xE8 || d.opcode == 0xE9)) ||
-                       (d.twoByte && d.opcode >= 0x80 && d.opcode <= 0x8F);
+    const bool rel32 =
+        (!d.twoByte && (d.opcode == 0xE8 || d.opcode == 0xE9)) || (d.twoByte && d.opcode >= 0x80 && d.opcode <= 0x8F);
     if ((shortJump || rel32) && d.operandSize16) throw EHookingError(Format(kHookingErrorMessage, name));
     if (shortJump) {
       const auto disp = static_cast<std::int8_t>(copy[pos + len - 1]);
@@ -352,7 +392,8 @@ void RelocateCopiedCode(std::uint8_t* copy, std::uint32_t copyAddress, std::uint
       const std::int64_t rel = ReadRel32(copy + pos + len - 4);
       const std::int64_t target = static_cast<std::int64_t>(pos + len) + rel;
       if (target < 0 || target >= static_cast<std::int64_t>(length)) {
-        const std::uint32_t absolute = original + static_cast<std::uint32_t>(pos + len) + static_cast<std::uint32_t>(rel);
+        const std::uint32_t absolute =
+            original + static_cast<std::uint32_t>(pos + len) + static_cast<std::uint32_t>(rel);
         WriteRel32(copy + pos + len - 4, absolute - (copyAddress + static_cast<std::uint32_t>(pos + len)));
       }
     }
@@ -378,7 +419,8 @@ TCodeTrampoline BuildCodeTrampoline(MemoryReader& memory, std::uint32_t entry, s
   const std::size_t size = GetTrampolineSize(head, n) + 5;
   t.Code.assign(size, 0xCC);
   std::memcpy(t.Code.data(), head, n);
-  const std::vector<std::uint8_t> back = JumpBytes(trampoline + static_cast<std::uint32_t>(n), entry + static_cast<std::uint32_t>(n));
+  const std::vector<std::uint8_t> back =
+      JumpBytes(trampoline + static_cast<std::uint32_t>(n), entry + static_cast<std::uint32_t>(n));
   std::memcpy(t.Code.data() + n, back.data(), back.size());
   RelocateCopiedCode(t.Code.data(), trampoline, entry, n, n + 5, name);
   return t;

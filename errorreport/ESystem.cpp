@@ -1,6 +1,5 @@
 #include "ESystem.h"
 
-
 std::string GetFolderOfPath(std::string_view path) {
   if (path.substr(0, 4) == "\\??\\") path.remove_prefix(4);
   const std::size_t sep = path.find_last_of("\\/");
@@ -31,13 +30,20 @@ std::string MaskVersionBuild(std::string_view version) {
 
 std::string GetPriorityClassName(std::uint32_t priorityClass) {
   switch (priorityClass) {
-    case 32: return "Normal";
-    case 64: return "Low";
-    case 128: return "High";
-    case 256: return "Real-Time";
-    case 0x4000: return "Below-Normal";
-    case 0x8000: return "Above-Normal";
-    default: return {};
+    case 32:
+      return "Normal";
+    case 64:
+      return "Low";
+    case 128:
+      return "High";
+    case 256:
+      return "Real-Time";
+    case 0x4000:
+      return "Below-Normal";
+    case 0x8000:
+      return "Above-Normal";
+    default:
+      return {};
   }
 }
 

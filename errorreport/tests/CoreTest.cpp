@@ -243,7 +243,9 @@ TEST(LongPathNames, EachComponentReplacedUntilTheFirstUnknownOne) {
       {"C:\\Program Files\\Pellory Wizard\\README~1.TXT", "readme first.txt"},
       {"\\\\srv\\share\\LONGNA~1", "Long Name"},
   };
-  auto absolute = [](const std::string& p) { return p.rfind("C:", 0) == 0 || p.rfind("\\\\", 0) == 0 ? p : "C:\\Work\\" + p; };
+  auto absolute = [](const std::string& p) {
+    return p.rfind("C:", 0) == 0 || p.rfind("\\\\", 0) == 0 ? p : "C:\\Work\\" + p;
+  };
   auto find = [&](const std::string& p, std::string& name) {
     auto it = tree.find(p);
     if (it != tree.end()) {
@@ -252,8 +254,8 @@ TEST(LongPathNames, EachComponentReplacedUntilTheFirstUnknownOne) {
     }
     // Components that are long already are found under their own name.
     const std::size_t sep = p.find_last_of('\\');
-    if (p.find('~') == std::string::npos && (p == "C:\\Work" || p == "C:\\Program Files" ||
-                                             p == "C:\\Program Files\\Pellory Wizard")) {
+    if (p.find('~') == std::string::npos &&
+        (p == "C:\\Work" || p == "C:\\Program Files" || p == "C:\\Program Files\\Pellory Wizard")) {
       name = p.substr(sep + 1);
       return true;
     }

@@ -30,8 +30,8 @@ std::vector<std::uint64_t> Addresses(const TVantorStackList& list) {
 
 struct CallForm {
   const char* name;
-  Bytes call;    // the bytes that end at the return address
-  int callAt;    // where the call instruction starts in them (-1: not listed)
+  Bytes call;  // the bytes that end at the return address
+  int callAt;  // where the call instruction starts in them (-1: not listed)
 };
 
 TEST(StackScanner, TheNineCallForms) {
@@ -154,7 +154,7 @@ TEST(StackScanner, BoundsOfAScan) {
   }
   {  // Unreadable pages are skipped; a short readable piece is probed 4 bytes at a time.
     CallSite s;
-    s.memory.AddRegion(kStack, Dwords({s.v, 0}));                      // 8 bytes, then a gap
+    s.memory.AddRegion(kStack, Dwords({s.v, 0}));  // 8 bytes, then a gap
     s.memory.AddRegion(kStack + 0x1000, Dwords(std::vector<std::uint32_t>(256, 0)));
     s.memory.AddRegion(kStack + 0x2000, Dwords({0, 0, s.v}));
     TVantorStackList* list = New<TVantorStackList>();

@@ -29,30 +29,30 @@ struct LengthCase {
 
 TEST(InstructionLength, ExamplesAndForms) {
   const LengthCase cases[] = {
-      {{0x66, 0xB8, 0x34, 0x12}, true, 4},                    // mov ax, imm16
-      {{0xB8, 1, 2, 3, 4}, true, 5},                          // mov eax, imm32
-      {{0x0F, 0x84, 1, 2, 3, 4}, true, 6},                    // jz rel32
-      {{0x8B, 0x44, 0x24, 0x08}, true, 4},                    // mov eax, [esp+8]
-      {{0x0F, 0x0F, 0xC0, 0x00}, false, 1},                   // refused by the tables
-      {{0x55}, true, 1},                                      // push ebp
-      {{0x8B, 0xEC}, true, 2},                                // mov ebp, esp
-      {{0xC2, 0x08, 0x00}, true, 3},                          // ret 8
-      {{0xC8, 0x10, 0x00, 0x00}, true, 4},                    // enter
-      {{0xEA, 1, 2, 3, 4, 5, 6}, true, 7},                    // jmp far ptr16:32
-      {{0x66, 0xEA, 1, 2, 3, 4}, true, 6},                    // jmp far ptr16:16
-      {{0x81, 0x84, 0x24, 1, 2, 3, 4, 5, 6, 7, 8}, true, 11}, // add [esp+disp32], imm32
-      {{0x66, 0x81, 0xC0, 1, 2}, true, 5},                    // add ax, imm16
-      {{0x8B, 0x04, 0x25, 1, 2, 3, 4}, true, 7},              // SIB with no base: disp32
-      {{0x67, 0x8B, 0x06, 1, 2}, true, 5},                    // 16-bit addressing, disp16
-      {{0x67, 0x8B, 0x40, 1}, true, 4},                       // 16-bit addressing, disp8
-      {{0xF6, 0xC0, 0x01}, true, 3},                          // test al, imm8
-      {{0xF6, 0xD0}, true, 2},                                // not al: no immediate
-      {{0xF7, 0x05, 1, 2, 3, 4, 5, 6, 7, 8}, true, 10},       // test [abs32], imm32
-      {{0x0F, 0xBA, 0xE0, 0x03}, true, 4},                    // bt eax, 3
-      {{0x2E, 0x3E, 0x74, 0x10}, true, 4},                    // prefixes count
-      {{0x26}, false, 0},                                     // runs past the bytes
-      {{0x8B}, false, 0},                                     // ModRM missing
-      {{0x8B, 0x04}, false, 0},                               // SIB missing
+      {{0x66, 0xB8, 0x34, 0x12}, true, 4},                     // mov ax, imm16
+      {{0xB8, 1, 2, 3, 4}, true, 5},                           // mov eax, imm32
+      {{0x0F, 0x84, 1, 2, 3, 4}, true, 6},                     // jz rel32
+      {{0x8B, 0x44, 0x24, 0x08}, true, 4},                     // mov eax, [esp+8]
+      {{0x0F, 0x0F, 0xC0, 0x00}, false, 1},                    // refused by the tables
+      {{0x55}, true, 1},                                       // push ebp
+      {{0x8B, 0xEC}, true, 2},                                 // mov ebp, esp
+      {{0xC2, 0x08, 0x00}, true, 3},                           // ret 8
+      {{0xC8, 0x10, 0x00, 0x00}, true, 4},                     // enter
+      {{0xEA, 1, 2, 3, 4, 5, 6}, true, 7},                     // jmp far ptr16:32
+      {{0x66, 0xEA, 1, 2, 3, 4}, true, 6},                     // jmp far ptr16:16
+      {{0x81, 0x84, 0x24, 1, 2, 3, 4, 5, 6, 7, 8}, true, 11},  // add [esp+disp32], imm32
+      {{0x66, 0x81, 0xC0, 1, 2}, true, 5},                     // add ax, imm16
+      {{0x8B, 0x04, 0x25, 1, 2, 3, 4}, true, 7},               // SIB with no base: disp32
+      {{0x67, 0x8B, 0x06, 1, 2}, true, 5},                     // 16-bit addressing, disp16
+      {{0x67, 0x8B, 0x40, 1}, true, 4},                        // 16-bit addressing, disp8
+      {{0xF6, 0xC0, 0x01}, true, 3},                           // test al, imm8
+      {{0xF6, 0xD0}, true, 2},                                 // not al: no immediate
+      {{0xF7, 0x05, 1, 2, 3, 4, 5, 6, 7, 8}, true, 10},        // test [abs32], imm32
+      {{0x0F, 0xBA, 0xE0, 0x03}, true, 4},                     // bt eax, 3
+      {{0x2E, 0x3E, 0x74, 0x10}, true, 4},                     // prefixes count
+      {{0x26}, false, 0},                                      // runs past the bytes
+      {{0x8B}, false, 0},                                      // ModRM missing
+      {{0x8B, 0x04}, false, 0},                                // SIB missing
   };
   for (const LengthCase& c : cases) {
     int length = -1;
@@ -67,14 +67,14 @@ TEST(MeasureCodeToReturn, CountsUpToTheFirstReturn) {
     std::size_t maxLength;
     std::size_t expected;
   } cases[] = {
-      {{0x55, 0x8B, 0xEC, 0x5D, 0xC3}, 64, 5},                          // push, mov, pop, ret
-      {{0x90, 0x90, 0xC2, 0x08, 0x00}, 3, 5},                           // a return starting inside the limit
-      {{0x90, 0x90, 0x90, 0xC3}, 3, 1},                                 // the return starts past the limit
-      {{0xC7, 0x45, 0xFC, 1, 0, 0, 0, 0xC9, 0xC3}, 64, 9},              // mov [ebp-4], imm and leave are no returns
-      {{0xC6, 0x00, 0x01, 0xC4, 0x00, 0xC5, 0x00, 0xCB}, 64, 8},        // nor mov r/m8, les, lds; retf is one
-      {{0x0F, 0x38, 0xC0, 0xC3}, 64, 4},                                // an undecodable byte counts 1
-      {{0x66, 0xC3}, 64, 2},                                            // prefixed return
-      {{0x90, 0x90}, 64, 1},                                            // the readable bytes end first
+      {{0x55, 0x8B, 0xEC, 0x5D, 0xC3}, 64, 5},                    // push, mov, pop, ret
+      {{0x90, 0x90, 0xC2, 0x08, 0x00}, 3, 5},                     // a return starting inside the limit
+      {{0x90, 0x90, 0x90, 0xC3}, 3, 1},                           // the return starts past the limit
+      {{0xC7, 0x45, 0xFC, 1, 0, 0, 0, 0xC9, 0xC3}, 64, 9},        // mov [ebp-4], imm and leave are no returns
+      {{0xC6, 0x00, 0x01, 0xC4, 0x00, 0xC5, 0x00, 0xCB}, 64, 8},  // nor mov r/m8, les, lds; retf is one
+      {{0x0F, 0x38, 0xC0, 0xC3}, 64, 4},                          // an undecodable byte counts 1
+      {{0x66, 0xC3}, 64, 2},                                      // prefixed return
+      {{0x90, 0x90}, 64, 1},                                      // the readable bytes end first
       {{0xC3}, 0, 0},
   };
   for (const Case& c : cases) {
@@ -94,7 +94,8 @@ std::vector<Bytes> Instructions(const Bytes& code, std::size_t length) {
     int n = 0;
     EXPECT_TRUE(GetInstructionLength(code.data() + pos, code.size() - pos, n));
     if (n <= 0) break;
-    out.emplace_back(code.begin() + static_cast<std::ptrdiff_t>(pos), code.begin() + static_cast<std::ptrdiff_t>(pos) + n);
+    out.emplace_back(code.begin() + static_cast<std::ptrdiff_t>(pos),
+                     code.begin() + static_cast<std::ptrdiff_t>(pos) + n);
     pos += static_cast<std::size_t>(n);
   }
   return out;
@@ -180,8 +181,8 @@ TEST(Trampolines, EntriesThatCannotBeMovedAreRefused) {
 
 TEST(ImportJumps, FollowedOnlyWhenJumpAndSlotAreReadable) {
   RegionMemoryReader memory;
-  memory.AddRegion(0x401000, {0xFF, 0x25, 0x00, 0x30, 0x40, 0x00, 0x90, 0x90, 0xFF, 0x25, 0x00, 0x00, 0x99, 0x00,
-                              0x90, 0x90});
+  memory.AddRegion(0x401000,
+                   {0xFF, 0x25, 0x00, 0x30, 0x40, 0x00, 0x90, 0x90, 0xFF, 0x25, 0x00, 0x00, 0x99, 0x00, 0x90, 0x90});
   memory.AddRegion(0x403000, {0x78, 0x56, 0x34, 0x12});
   EXPECT_EQ(FollowImportJumpIn(memory, 0x401000), 0x12345678u);
   EXPECT_EQ(FollowImportJumpIn(memory, 0x401008), 0x401008u);  // the slot is unreadable
@@ -327,8 +328,8 @@ std::string Hex(const Bytes& b) {
 bool KnownDifference(const Bytes& code) {
   std::size_t i = 0;
   bool addressSize16 = false;
-  while (i < code.size() && (code[i] == 0x66 || code[i] == 0x67 || code[i] == 0x2E || code[i] == 0x64 ||
-                             code[i] == 0xF3)) {
+  while (i < code.size() &&
+         (code[i] == 0x66 || code[i] == 0x67 || code[i] == 0x2E || code[i] == 0x64 || code[i] == 0xF3)) {
     if (code[i] == 0x67) addressSize16 = true;
     ++i;
   }
@@ -373,8 +374,7 @@ TEST(InstructionLength, AgreesWithObjdumpOnAGeneratedCorpus) {
       continue;
     }
     if (ours != it->second && !KnownDifference(corpus.cases[i])) {
-      if (++mismatches <= 60)
-        ADD_FAILURE() << Hex(corpus.cases[i]) << ": ours " << ours << ", objdump " << it->second;
+      if (++mismatches <= 60) ADD_FAILURE() << Hex(corpus.cases[i]) << ": ours " << ours << ", objdump " << it->second;
     }
     ++compared;
   }

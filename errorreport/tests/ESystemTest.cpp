@@ -35,8 +35,8 @@ TEST(ListTexts, SizesVersionsFoldersAndPriorities) {
   EXPECT_EQ(FormatNumberOrUnknown(0), "??");
   EXPECT_EQ(FormatNumberOrUnknown(12), "12");
 
-  const std::pair<int, std::uint32_t> bases[] = {{0, 0},       {1, 64},      {5, 64},   {6, 0x4000}, {8, 32},
-                                                 {9, 32},      {10, 0x8000}, {13, 128}, {23, 128},   {24, 256}};
+  const std::pair<int, std::uint32_t> bases[] = {{0, 0},  {1, 64},      {5, 64},   {6, 0x4000}, {8, 32},
+                                                 {9, 32}, {10, 0x8000}, {13, 128}, {23, 128},   {24, 256}};
   for (auto [base, cls] : bases) EXPECT_EQ(PriorityClassFromBasePriority(base), cls) << base;
   EXPECT_EQ(CodeAddressFromOffset(0x400000, 0x20), 0x401020u);
 }

@@ -269,10 +269,9 @@ void* PatchImportInModule(HMODULE module, const std::string& dllName, void* oldP
   std::uint32_t stubPush = 0;
   const bool stub = GetCoreSystemApi().IsWin9x() && IsPushJumpStub(oldProc, stubPush);
   const IMAGE_NT_HEADERS* nt = GetPeNtHeaders(module);
-  const IMAGE_DATA_DIRECTORY* dir =
-      nt && nt->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_IMPORT
-          ? &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
-          : nullptr;
+  const IMAGE_DATA_DIRECTORY* dir = nt && nt->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_IMPORT
+                                        ? &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                        : nullptr;
   if (!dir || dir->VirtualAddress == 0) {
     if (!noError) throw EHookingError(Format(kHookingErrorMessage, label));
     return nullptr;

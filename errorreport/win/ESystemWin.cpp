@@ -445,10 +445,9 @@ void ReadVersionInfo(const std::string& fileName, std::string& description, std:
   if (VerQueryValueA(data.data(), "\\", &p, &len) && p && len >= sizeof(VS_FIXEDFILEINFO)) {
     VS_FIXEDFILEINFO fixed;
     std::memcpy(&fixed, p, sizeof fixed);
-    const std::string text = std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." +
-                             std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
-                             std::to_string(HIWORD(fixed.dwFileVersionLS)) + "." +
-                             std::to_string(LOWORD(fixed.dwFileVersionLS));
+    const std::string text =
+        std::to_string(HIWORD(fixed.dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed.dwFileVersionMS)) + "." +
+        std::to_string(HIWORD(fixed.dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed.dwFileVersionLS));
     if (text != "0.0.0.0") version = text;
   }
 }

@@ -51,9 +51,8 @@ thread_local TVantorThreadBlock t_threadBlock;
 
 // The library's own source units, whose frames a report hides.
 const char* const kOwnUnitNames[] = {
-    "EBase64",        "ECallStack",       "ECore",   "ECoreWin",      "EEncrypt",        "EHash",
-    "EHook",          "EHookWin",         "ESystem", "ESystemWin",    "EZip",            "EZlib2",
-    "ExceptionLog",   "ExceptionLogWin",  "VantorLogConsts",
+    "EBase64", "ECallStack", "ECore", "ECoreWin", "EEncrypt",     "EHash",           "EHook",           "EHookWin",
+    "ESystem", "ESystemWin", "EZip",  "EZlib2",   "ExceptionLog", "ExceptionLogWin", "VantorLogConsts",
 };
 
 void LoadOwnUnitNames() {
@@ -360,8 +359,8 @@ void StartupBody() {
   if (IsModuleDll(ThisModule()) && !g_mainInstance && g_modules) {
     RefreshModulesList();
     g_mainInstance = ChooseMainInstance();
-    flags.MainModuleHasLibrary = g_mainInstance && g_mainInstance != ThisModule() &&
-                                 ModuleDataBlockIsCurrent(g_mainInstance);
+    flags.MainModuleHasLibrary =
+        g_mainInstance && g_mainInstance != ThisModule() && ModuleDataBlockIsCurrent(g_mainInstance);
   }
 }
 

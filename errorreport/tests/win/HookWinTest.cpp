@@ -100,7 +100,7 @@ TEST(CodeBytes, WritingRestoresTheProtection) {
 
 #if defined(__i386__)
 extern "C" int __attribute__((fastcall)) HookTarget(int x);
-using TargetFn = int(__attribute__((fastcall))*)(int);
+using TargetFn = int(__attribute__((fastcall)) *)(int);
 TargetFn g_original = nullptr;
 
 int __attribute__((fastcall)) Replacement(int x) {
@@ -125,8 +125,9 @@ TEST(CodeHooks, AnEntryWithAShortConditionalJump) {
   EXPECT_EQ(target(7), 20);
   EXPECT_EQ(g_original(0), 1);
   // Hooking the entry again gives the same trampoline.
-  EXPECT_EQ(HookProcedureCode(reinterpret_cast<void*>(&HookTarget), reinterpret_cast<void*>(&Replacement), "HookTarget"),
-            reinterpret_cast<void*>(g_original));
+  EXPECT_EQ(
+      HookProcedureCode(reinterpret_cast<void*>(&HookTarget), reinterpret_cast<void*>(&Replacement), "HookTarget"),
+      reinterpret_cast<void*>(g_original));
 
   EXPECT_TRUE(UnhookProcedureCode(reinterpret_cast<void*>(&HookTarget)));
   EXPECT_EQ(std::memcmp(before, reinterpret_cast<void*>(&HookTarget), sizeof before), 0);

@@ -77,8 +77,8 @@ TEST_F(ActiveLibrary, ModulesListHoldsTheProgramKernel32AndNtdll) {
   EXPECT_TRUE(IsModuleDll(kernel32));
   EXPECT_EQ(GetModuleKind(nullptr), 0);
   // The program's code starts where code offsets count from.
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const std::uint8_t*>(program) +
-                                                             reinterpret_cast<const IMAGE_DOS_HEADER*>(program)->e_lfanew);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      reinterpret_cast<const std::uint8_t*>(program) + reinterpret_cast<const IMAGE_DOS_HEADER*>(program)->e_lfanew);
   EXPECT_EQ(nt->OptionalHeader.BaseOfCode, kCodeStartRva);
 }
 
