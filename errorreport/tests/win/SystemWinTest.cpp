@@ -164,6 +164,9 @@ TEST(Windows, MainWindowSearchAndBounds) {
   EXPECT_EQ(bounds.right, 600);
   EXPECT_FALSE(IsIdeProcess(GetCurrentProcessId()));
   EXPECT_FALSE(IsIdeProcess(0));
+  HWND ide = MakeWindow(kIdeMainWindowClass, WS_POPUP, 0, nullptr, 0);
+  EXPECT_TRUE(IsIdeProcess(GetCurrentProcessId()));
+  DestroyWindow(ide);
   SnapshotProcessWindows();
   EXPECT_FALSE(IsWindowNotInSnapshot(form));
   HWND later = MakeWindow("TLater", WS_POPUP, 0, nullptr, 0);
