@@ -344,6 +344,10 @@ void ErrorReport(const fs::path& folder) {
   std::string b64;
   Base64EncodeText("Basic user:password", b64);
   Seed(folder, "fuzz_base64", {b64, "QQ==", "QUI="});
+  // Procedure entries: a frame prologue up to its return, a short jump first, a rel32 call first.
+  Seed(folder, "fuzz_code_decoder",
+       {std::string("\x40\x55\x8B\xEC\x8B\x45\x08\x5D\xC2\x08\x00", 11), std::string("\x20\x74\x10\x8B\x45\x08\xC3", 7),
+        std::string("\x10\xE8\x00\x10\x00\x00\x90\xC3", 8)});
 }
 
 int main(int argc, char** argv) {
