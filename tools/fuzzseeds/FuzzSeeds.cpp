@@ -21,6 +21,7 @@
 #include "VLDataWriter.h"
 #ifdef PELLORY_SEEDS_COMPONENTS
 #include "GifLzw.h"
+#include "IcoList.h"
 #endif
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
@@ -309,7 +310,15 @@ std::string AniFile(std::uint32_t frames, bool withRates, bool withSequence, boo
   return AniChunk("RIFF", "ACON" + chunks);
 }
 
+std::string IconsLayout(const std::vector<std::string>& files) {
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
+  WriteIconsLayout(*s, files);
+  return s->DataString();
+}
+
 void Components(const fs::path& folder) {
+  Seed(folder, "fuzz_icons_layout",
+       {IconsLayout({}), IconsLayout({AniIconFile(1, 16, 4), "", AniIconFile(1, 32, 8)}), IconsLayout({""})});
   Seed(folder, "fuzz_ani_file",
        {AniFile(3, false, false, true), AniFile(4, true, true, false), AniFile(1, false, false, false)});
   // Flags: bit 0 interlaced, bits 2-3 the pixel bits, bits 4-6 the colour bits less one.
