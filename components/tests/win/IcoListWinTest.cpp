@@ -7,8 +7,10 @@
 #include <string>
 
 #include "ByteWriter.h"
+#include "ClipIcon.h"
 #include "Exceptions.h"
 #include "Filer.h"
+#include "PictureRegistry.h"
 #include "Strings.h"
 
 namespace {
@@ -231,6 +233,16 @@ TEST(IconList, DamagedIconsDataKeepsWhatWasRead) {
   TOwned<TStringStream> c(New<TStringStream>(cut));
   EXPECT_THROW(list->ReadIcons(*c), EReadError);
   EXPECT_EQ(list->IconCount(), 0);
+}
+
+TEST(IconList, IconsHaveAClipboardFormatOfTheirOwn) {
+  InitClipIcon();
+  const std::uint32_t format = IconClipboardFormat();
+  ASSERT_NE(format, 0u);
+  EXPECT_EQ(format, RegisterClipboardFormatA("Lunder Icon"));
+  EXPECT_EQ(FindGraphicClassForClipboardFormat(format), &TIcon::StaticClass());
+  InitClipIcon();
+  EXPECT_EQ(IconClipboardFormat(), format);
 }
 
 }  // namespace
