@@ -22,6 +22,7 @@
 #ifdef PELLORY_SEEDS_COMPONENTS
 #include "GifLzw.h"
 #include "IcoList.h"
+#include "QvGIF.h"
 #endif
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
@@ -316,7 +317,34 @@ std::string IconsLayout(const std::vector<std::string>& files) {
   return s->DataString();
 }
 
+// A GIF file of `frames` frames compressed from 4- or 8-bit pictures, with a
+// delay, a transparent colour, a frame comment, a global comment and the loop
+// block; the leading byte of fuzz_gif_file (1: damaged data accepted).
+std::string GifFile(int frames, unsigned bits) {
+  TGifContainer gif;
+  gif.FileVersion = 2;
+  gif.Looping = true;
+  gif.LoopCount = 3;
+  gif.CommentText = {"seed"};
+  for (int i = 0; i < frames; ++i) {
+    TDib dib(9 + i, 5, static_cast<int>(bits));
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 9 + i; ++x) dib.SetPixelIndex(x, y, static_cast<unsigned>((x * 3 + y + i) % (1 << bits)));
+    gif.Frames.emplace_back();
+    TGifFrameData& f = gif.Frames.back();
+    CompressDIBToGifFrame(dib.SaveToBmp(), f, gif, nullptr);
+    f.DelayTime = 100 * static_cast<std::uint32_t>(i + 1);
+    f.TransparentColor = gif.GlobalColors.ColorOf(1);
+    TGifExtension comment;
+    comment.HasData = true;
+    comment.Data = {"frame " + std::to_string(i)};
+    f.ExtensionBlocks.push_back(comment);
+  }
+  return std::string(1, '\1') + StoreGifData(gif);
+}
+
 void Components(const fs::path& folder) {
+  Seed(folder, "fuzz_gif_file", {GifFile(1, 4), GifFile(3, 8), GifFile(2, 1)});
   Seed(folder, "fuzz_icons_layout",
        {IconsLayout({}), IconsLayout({AniIconFile(1, 16, 4), "", AniIconFile(1, 32, 8)}), IconsLayout({""})});
   Seed(folder, "fuzz_ani_file",
