@@ -174,6 +174,19 @@ TEST(IconList, EntriesAndAssignment) {
   EXPECT_FALSE(list->IconAt(2)->Empty()) << "a system icon by resource name";
   list->InsertResourceIcon(0, nullptr, IDI_ERROR);
   EXPECT_EQ(list->IconCount(), 4);
+  {
+    // Icons made from handles stream too.
+    TOwned<TMemoryStream> s(New<TMemoryStream>());
+    list->WriteIcons(*s);
+    s->SetPosition(0);
+    TOwned<TIconList> read(New<TIconList>());
+    read->ReadIcons(*s);
+    ASSERT_EQ(read->IconCount(), 4);
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_NE(read->IconAt(i), nullptr);
+      EXPECT_EQ(read->IconAt(i)->GetWidth(), list->IconAt(i)->GetWidth());
+    }
+  }
 
   // Another list: its entries copied, an absent one as an empty icon.
   TOwned<TIconList> other(New<TIconList>());
