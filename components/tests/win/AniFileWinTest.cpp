@@ -136,6 +136,73 @@ TEST(AnimatedCursor, FramesAgreeWithTheSystemsCursorLoader) {
   DeleteFileA(plainPath.c_str());
 }
 
+std::string Fixture(const std::string& name) {
+  FILE* f = std::fopen((std::string(PELLORY_SOURCE_DIR) + "/components/tests/fixtures/ani/" + name).c_str(), "rb");
+  std::string data;
+  if (!f) return data;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+  std::fclose(f);
+  return data;
+}
+
+// The fixtures built from Debian's icons: frame counts and rates beside what
+// the system's loader reports. The system reads a "rate" chunk as one value
+// per step; this reader, as the file layout it follows has it, takes the
+// first value of each "rate" chunk for one frame, so only step 0 keeps the
+// chunk's rate and the others the header's.
+TEST(AnimatedCursor, DebianIconFixturesAgreeWithTheSystemsCursorLoader) {
+  using FrameInfo = HCURSOR(WINAPI*)(HCURSOR, DWORD, DWORD, DWORD*, DWORD*);
+  auto frameInfo = reinterpret_cast<FrameInfo>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetCursorFrameInfo")));
+  ASSERT_NE(frameInfo, nullptr);
+  struct Case {
+    const char* file;
+    std::vector<std::uint32_t> ours;    // per-step rates
+    std::vector<std::uint32_t> system;  // per-step rates the system reports
+  };
+  const Case cases[] = {{"busy.ani", {6, 10, 10}, {6, 12, 30}}, {"plain.ani", {8, 8, 8}, {8, 8, 8}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string bytes = Fixture(c.file);
+    ASSERT_FALSE(bytes.empty());
+    const std::string path = TempFile(std::string("pellory-") + c.file, bytes);
+    TOwned<TAnimatedCursorImage> image(New<TAnimatedCursorImage>());
+    image->LoadCursorFile(path);
+    HCURSOR cursor = static_cast<HCURSOR>(LoadImageA(nullptr, path.c_str(), IMAGE_CURSOR, 0, 0, LR_LOADFROMFILE));
+    ASSERT_NE(cursor, nullptr);
+    ASSERT_EQ(image->GetFrameCount(), 3);
+    for (DWORD step = 0; step < 3; ++step) {
+      SCOPED_TRACE(step);
+      DWORD rate = 0, steps = 0;
+      ASSERT_NE(frameInfo(cursor, 0, step, &rate, &steps), nullptr);
+      EXPECT_EQ(steps, static_cast<DWORD>(image->GetFrameCount()));
+      EXPECT_EQ(rate, c.system[step]);
+      EXPECT_EQ(image->GetFrame(static_cast<int>(step))->Rate, c.ours[step]);
+    }
+    DestroyCursor(cursor);
+    DeleteFileA(path.c_str());
+
+    EXPECT_EQ(image->MaxImageColors, 16);
+    EXPECT_TRUE(image->GetFrame(0)->FromIconResource);
+    EXPECT_FALSE(image->GetFrame(1)->FromIconResource);
+    EXPECT_EQ(image->GetFrame(1)->HotSpot, (TAniHotSpot{5, 7}));
+    EXPECT_EQ(image->GetFrame(0)->HotSpot, (TAniHotSpot{8, 8}));
+    EXPECT_EQ(image->GetFrameIcon(0)->GetWidth(), 16);
+    EXPECT_EQ(image->GetFrameIcon(2)->GetWidth(), 32) << "an icon file's first image";
+    TOwned<TBitmap> strip(New<TBitmap>());
+    strip->Assign(image.get());
+    EXPECT_EQ(strip->GetWidth(), 48);
+    EXPECT_EQ(strip->GetHeight(), 16);
+    EXPECT_EQ(strip->GetPixelFormat(), pf4bit) << "a strip of 16 colours, the frames' depth";
+  }
+  TOwned<TAnimatedCursorImage> busy(New<TAnimatedCursorImage>());
+  LoadBytes(*busy, Fixture("busy.ani"));
+  EXPECT_EQ(busy->NameText, "Busy");
+  EXPECT_EQ(busy->ArtistText, "Pellory");
+}
+
 TEST(AnimatedCursor, LoadsTextsIconsAndHotSpots) {
   TOwned<TAnimatedCursorImage> image(New<TAnimatedCursorImage>());
   LoadBytes(*image, ThreeFrames());
