@@ -245,4 +245,3 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
-
