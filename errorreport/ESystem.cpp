@@ -61,6 +61,13 @@ std::uint32_t PriorityClassFromBasePriority(std::int32_t basePriority) {
   return 256;
 }
 
+TProcessListRoad ProcessListRoadFor(int platform, int major) {
+  constexpr int kNtPlatform = 2;
+  if (platform == kNtPlatform && major == 4) return TProcessListRoad::ProcessStatus;
+  if (platform == kNtPlatform && major >= 6) return TProcessListRoad::Snapshot;
+  return TProcessListRoad::SnapshotOpeningEach;
+}
+
 std::uintptr_t CodeAddressFromOffset(ModuleHandle module, std::uint32_t offset) {
   return static_cast<std::uintptr_t>(module) + kCodeStartRva + offset;
 }

@@ -23,6 +23,11 @@ std::string GetPriorityClassName(std::uint32_t priorityClass);
 std::string FormatNumberOrUnknown(std::int64_t n);
 // The priority class of a process's base priority (as the process snapshot gives it).
 std::uint32_t PriorityClassFromBasePriority(std::int32_t basePriority);
+// How the processes list is read on a system: NT 4 has only the process status library; the other
+// systems take a process snapshot, whose entries stand on their own from Vista on, while before it
+// each process is opened for its path, priority and memory.
+enum class TProcessListRoad { ProcessStatus, SnapshotOpeningEach, Snapshot };
+TProcessListRoad ProcessListRoadFor(int platform, int major);
 // The relative address where a module's code starts, which code offsets count from.
 constexpr std::uint32_t kCodeStartRva = 0x1000;
 // A code offset of the debug data taken as an address in the module.

@@ -39,6 +39,12 @@ TEST(ListTexts, SizesVersionsFoldersAndPriorities) {
                                                  {9, 32}, {10, 0x8000}, {13, 128}, {23, 128},   {24, 256}};
   for (auto [base, cls] : bases) EXPECT_EQ(PriorityClassFromBasePriority(base), cls) << base;
   EXPECT_EQ(CodeAddressFromOffset(0x400000, 0x20), 0x401020u);
+
+  EXPECT_EQ(ProcessListRoadFor(2, 4), TProcessListRoad::ProcessStatus);
+  EXPECT_EQ(ProcessListRoadFor(2, 5), TProcessListRoad::SnapshotOpeningEach);  // 2000, XP, 2003
+  EXPECT_EQ(ProcessListRoadFor(1, 4), TProcessListRoad::SnapshotOpeningEach);  // the 9x line
+  EXPECT_EQ(ProcessListRoadFor(2, 6), TProcessListRoad::Snapshot);
+  EXPECT_EQ(ProcessListRoadFor(2, 10), TProcessListRoad::Snapshot);
 }
 
 TEST(ThreadsList, RecordsSearchesAndSnapshots) {

@@ -1,14 +1,17 @@
 #include "ESystemWin.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "ECoreWin.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -386,40 +389,183 @@ void SetVantorProcessesList(TVantorProcessesList* list) {
   g_processes = list;
 }
 
+namespace {
+
+// The process status library and the tool-help functions, looked up at run time: NT 4 has no
+// tool help, the 9x line no process status library.
+struct TProcessApis {
+  using TEnumProcesses = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+  using TGetModuleFileNameEx = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+  using TGetProcessMemoryInfo = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
+  using TCreateSnapshot = HANDLE(WINAPI*)(DWORD, DWORD);
+  using TProcessWalk = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
+  using TThreadWalk = BOOL(WINAPI*)(HANDLE, THREADENTRY32*);
+  using TModuleWalk = BOOL(WINAPI*)(HANDLE, MODULEENTRY32*);
+
+  TProcessApis() {
+    psapi = LoadSystemLibrary("PSAPI.dll");
+    if (psapi) {
+      enumProcesses = Find<TEnumProcesses>(psapi, "EnumProcesses");
+      moduleFileName = Find<TGetModuleFileNameEx>(psapi, "GetModuleFileNameExA");
+      memoryInfo = Find<TGetProcessMemoryInfo>(psapi, "GetProcessMemoryInfo");
+    }
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    createSnapshot = Find<TCreateSnapshot>(kernel, "CreateToolhelp32Snapshot");
+    processFirst = Find<TProcessWalk>(kernel, "Process32First");
+    processNext = Find<TProcessWalk>(kernel, "Process32Next");
+    threadFirst = Find<TThreadWalk>(kernel, "Thread32First");
+    threadNext = Find<TThreadWalk>(kernel, "Thread32Next");
+    moduleFirst = Find<TModuleWalk>(kernel, "Module32First");
+    moduleNext = Find<TModuleWalk>(kernel, "Module32Next");
+  }
+  ~TProcessApis() {
+    if (psapi) FreeLibrary(psapi);
+  }
+  TProcessApis(const TProcessApis&) = delete;
+  TProcessApis& operator=(const TProcessApis&) = delete;
+
+  template <class F>
+  static F Find(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+  }
+  bool HasProcessSnapshot() const { return createSnapshot && processFirst && processNext; }
+  bool HasThreadSnapshot() const { return createSnapshot && threadFirst && threadNext; }
+
+  HMODULE psapi = nullptr;
+  TEnumProcesses enumProcesses = nullptr;
+  TGetModuleFileNameEx moduleFileName = nullptr;
+  TGetProcessMemoryInfo memoryInfo = nullptr;
+  TCreateSnapshot createSnapshot = nullptr;
+  TProcessWalk processFirst = nullptr, processNext = nullptr;
+  TThreadWalk threadFirst = nullptr, threadNext = nullptr;
+  TModuleWalk moduleFirst = nullptr, moduleNext = nullptr;
+};
+
+// Opens a process for its path (kept when the system gives none), priority class and working set;
+// false when it cannot be opened.
+bool ReadOpenedProcess(const TProcessApis& apis, DWORD id, TVantorProcessInfo& info) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+  if (!process) return false;
+  if (apis.moduleFileName) {
+    char path[MAX_PATH + 1] = {};
+    const DWORD n = apis.moduleFileName(process, nullptr, path, MAX_PATH);
+    const std::string trimmed = Trim(std::string(path, std::min<DWORD>(n, MAX_PATH)));
+    if (!trimmed.empty()) info.FileName = trimmed;
+  }
+  info.PriorityClass = GetPriorityClass(process);
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  if (apis.memoryInfo && apis.memoryInfo(process, &memory, sizeof memory)) info.Memory = memory.WorkingSetSize;
+  CloseHandle(process);
+  return true;
+}
+
+// The full path of the module of that name in a module snapshot of the process, or the name.
+std::string FullPathInProcess(const TProcessApis& apis, DWORD id, const std::string& name) {
+  if (!apis.createSnapshot || !apis.moduleFirst || !apis.moduleNext) return name;
+  HANDLE modules = apis.createSnapshot(TH32CS_SNAPMODULE, id);
+  if (modules == INVALID_HANDLE_VALUE) return name;
+  std::string path = name;
+  MODULEENTRY32 m{};
+  m.dwSize = sizeof m;
+  for (BOOL more = apis.moduleFirst(modules, &m); more; more = apis.moduleNext(modules, &m)) {
+    if (SameText(m.szModule, name)) {
+      path = m.szExePath;
+      break;
+    }
+  }
+  CloseHandle(modules);
+  return path;
+}
+
+void AddProcess(TVantorProcessesList& list, TVantorProcessInfo* info) {
+  try {
+    list.AddProcess(info);
+  } catch (...) {
+    delete info;
+    throw;
+  }
+}
+
+void ListByProcessStatus(const TProcessApis& apis, TVantorProcessesList& list) {
+  if (!apis.enumProcesses) return;
+  std::vector<DWORD> ids(1025);
+  DWORD bytes = 0;
+  if (!apis.enumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) return;
+  ids.resize(std::min<std::size_t>(bytes / sizeof(DWORD), ids.size()));
+  for (DWORD id : ids) {
+    auto info = std::make_unique<TVantorProcessInfo>();
+    info->ProcessId = id;
+    if (!ReadOpenedProcess(apis, id, *info) || info->FileName.empty()) continue;
+    ReadVersionInfo(info->FileName, info->Description, info->Version);
+    AddProcess(list, info.release());
+  }
+}
+
+// Returns whether the entries carried their thread counts.
+bool ListBySnapshot(const TProcessApis& apis, TVantorProcessesList& list, bool openEach) {
+  if (!apis.HasProcessSnapshot()) return false;
+  HANDLE snap = apis.createSnapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = apis.processFirst(snap, &entry); ok; ok = apis.processNext(snap, &entry)) {
+    auto info = std::make_unique<TVantorProcessInfo>();
+    info->ProcessId = entry.th32ProcessID;
+    info->FileName = entry.szExeFile;
+    if (openEach) {
+      if (!ReadOpenedProcess(apis, entry.th32ProcessID, *info)) continue;
+      ReadVersionInfo(info->FileName, info->Description, info->Version);
+    } else {
+      info->PriorityClass = PriorityClassFromBasePriority(entry.pcPriClassBase);
+      info->Threads = entry.cntThreads;
+      if (!ExtractFileExt(info->FileName).empty()) {
+        info->FileName = FullPathInProcess(apis, entry.th32ProcessID, info->FileName);
+        ReadVersionInfo(info->FileName, info->Description, info->Version);
+      }
+    }
+    AddProcess(list, info.release());
+  }
+  CloseHandle(snap);
+  return !openEach;
+}
+
+// Counts each process's threads from a thread snapshot (the list sorted by id).
+void CountThreads(const TProcessApis& apis, TVantorProcessesList& list) {
+  if (!apis.HasThreadSnapshot()) return;
+  HANDLE snap = apis.createSnapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  TVantorProcessInfo* owner = nullptr;
+  for (BOOL ok = apis.threadFirst(snap, &entry); ok; ok = apis.threadNext(snap, &entry)) {
+    if (!owner || owner->ProcessId != entry.th32OwnerProcessID) {
+      const int i = list.IndexOfId(entry.th32OwnerProcessID);
+      owner = i >= 0 ? list.Items(i) : nullptr;
+    }
+    if (owner) ++owner->Threads;
+  }
+  CloseHandle(snap);
+}
+
+}  // namespace
+
 void RefreshProcessesList() {
+  RefreshProcessesList(ProcessListRoadFor(Win32Platform, Win32MajorVersion));
+}
+
+void RefreshProcessesList(TProcessListRoad road) {
   TVantorProcessesList* list = g_processes;
   if (!list) return;
   list->Clear();
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL ok = Process32First(snap, &entry); ok; ok = Process32Next(snap, &entry)) {
-    auto* info = new TVantorProcessInfo;
-    info->ProcessId = entry.th32ProcessID;
-    info->FileName = entry.szExeFile;
-    info->PriorityClass = PriorityClassFromBasePriority(entry.pcPriClassBase);
-    info->Threads = entry.cntThreads;
-    if (!ExtractFileExt(info->FileName).empty()) {
-      // The full path from a module snapshot of that process, when it can be taken.
-      HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, entry.th32ProcessID);
-      if (modules != INVALID_HANDLE_VALUE) {
-        MODULEENTRY32 m{};
-        m.dwSize = sizeof m;
-        for (BOOL more = Module32First(modules, &m); more; more = Module32Next(modules, &m)) {
-          if (SameText(m.szModule, info->FileName)) {
-            info->FileName = m.szExePath;
-            break;
-          }
-        }
-        CloseHandle(modules);
-      }
-      ReadVersionInfo(info->FileName, info->Description, info->Version);
-    }
-    list->AddProcess(info);
-  }
-  CloseHandle(snap);
+  const TProcessApis apis;
+  bool threadsKnown = false;
+  if (road == TProcessListRoad::ProcessStatus)
+    ListByProcessStatus(apis, *list);
+  else
+    threadsKnown = ListBySnapshot(apis, *list, road == TProcessListRoad::SnapshotOpeningEach);
   list->SortById();
+  if (!threadsKnown) CountThreads(apis, *list);
 }
 
 // --- Files --------------------------------------------------------------------------------------------

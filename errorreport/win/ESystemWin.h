@@ -53,7 +53,9 @@ std::uint8_t GetModuleKind(HMODULE module);
 void RefreshModulesList();
 // The program's table of unit initialization and finalization entries.
 UnitEntry* GetUnitInitTable();
+// Refills the processes list the way this system allows (ProcessListRoadFor), or the way given.
 void RefreshProcessesList();
+void RefreshProcessesList(TProcessListRoad road);
 // The library's processes list (null while dormant).
 TVantorProcessesList* VantorProcessesList();
 // Set by the library's start-up and shut-down.

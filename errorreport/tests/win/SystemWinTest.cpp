@@ -82,16 +82,38 @@ TEST_F(ActiveLibrary, ModulesListHoldsTheProgramKernel32AndNtdll) {
   EXPECT_EQ(nt->OptionalHeader.BaseOfCode, kCodeStartRva);
 }
 
-TEST_F(ActiveLibrary, ProcessesListHoldsThisProcessWithItsThreads) {
+TEST_F(ActiveLibrary, ProcessesListHoldsThisProcessWithItsThreadsOnEveryRoad) {
   ASSERT_NE(VantorProcessesList(), nullptr);
   HANDLE worker = CreateThread(nullptr, 0, SleepingThread, nullptr, 0, nullptr);
-  RefreshProcessesList();
-  const int i = VantorProcessesList()->IndexOfId(GetCurrentProcessId());
-  ASSERT_GE(i, 0);
-  TVantorProcessInfo* self = VantorProcessesList()->Items(i);
-  EXPECT_GE(self->Threads, 2u);
-  EXPECT_TRUE(EndsText(".exe", self->FileName)) << self->FileName;
-  EXPECT_NE(GetPriorityClassName(self->PriorityClass), "");
+  char exe[MAX_PATH];
+  const std::string ownPath(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH));
+  const struct {
+    TProcessListRoad road;
+    const char* name;
+    bool memory;  // the working set is read from the opened process
+  } roads[] = {{TProcessListRoad::ProcessStatus, "process status", true},
+               {TProcessListRoad::SnapshotOpeningEach, "snapshot, opening each", true},
+               {TProcessListRoad::Snapshot, "snapshot", false}};
+  for (const auto& r : roads) {
+    RefreshProcessesList(r.road);
+    TVantorProcessesList* list = VantorProcessesList();
+    for (int k = 1; k < list->Count(); ++k)
+      ASSERT_LT(list->Items(k - 1)->ProcessId, list->Items(k)->ProcessId) << r.name;
+    const int i = list->IndexOfId(GetCurrentProcessId());
+    ASSERT_GE(i, 0) << r.name;
+    TVantorProcessInfo* self = list->Items(i);
+    EXPECT_GE(self->Threads, 2u) << r.name;
+    EXPECT_TRUE(SameText(self->FileName, ownPath)) << r.name << ": " << self->FileName;
+    // An opened process tells its class; the snapshot's base priority maps to one (Wine's
+    // snapshot reports a base that maps to Idle for a normal process).
+    if (r.memory)
+      EXPECT_EQ(self->PriorityClass, static_cast<std::uint32_t>(NORMAL_PRIORITY_CLASS)) << r.name;
+    else
+      EXPECT_NE(GetPriorityClassName(self->PriorityClass), "") << r.name;
+    EXPECT_EQ(self->Memory > 0, r.memory) << r.name;
+  }
+  RefreshProcessesList();  // this system's own road
+  EXPECT_GE(VantorProcessesList()->IndexOfId(GetCurrentProcessId()), 0);
   TerminateThread(worker, 0);
   CloseHandle(worker);
 }

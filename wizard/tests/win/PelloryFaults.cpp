@@ -9,6 +9,7 @@
 // initialization (the library's among them) left the process with the threads
 // it had on entry, else 0x78 plus the number of threads added.
 #include <windows.h>
+// after windows.h
 #include <tlhelp32.h>
 
 #include <cstdlib>
