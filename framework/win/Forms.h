@@ -39,6 +39,8 @@ using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
 using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
 using TMessageEvent = Method<void(MSG& msg, bool& handled)>;
+// A hook on the application window: true when it handled the message (msg.Result is the answer).
+using TWindowHook = Method<bool(TMessage& msg)>;
 
 // Reads the form resources of `instance`'s classes below `stopClass`, from
 // the top one down: RCDATA named by the upper-case class name, in the
@@ -106,6 +108,10 @@ class TCustomForm : public TWinControl {
   TModalResult GetModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult v) { modalResult_ = v; }
 
+  // The idle-time update of the actions of the form's visible controls (the
+  // form first, then its controls, depth first).
+  virtual void UpdateActions();
+
   // Focus moves to the next (or previous) tab stop.
   void SelectNext(bool forward);
   // bdRightToLeft gives the window the right-to-left reading and layout style.
@@ -131,6 +137,8 @@ class TCustomForm : public TWinControl {
 
  private:
   void CloseModal();
+  // CM_ACTIONEXECUTE / CM_ACTIONUPDATE: the active control, the form, then its visible controls.
+  bool DispatchAction(UINT msg, TBasicAction* action);
   bool HandleDialogKey(MSG& msg);
   bool HandleDialogChar(MSG& msg);
   friend class TApplication;
@@ -276,8 +284,13 @@ class TApplication : public TComponent {
   unsigned HintPause = 500;
   unsigned HintHidePause = 2500;
   TColor HintColor = clInfoBk;
-  std::string Hint;
+  std::string GetHint() const { return hint_; }
+  // A new hint fires OnHint; without a handler a hint action carrying it is executed.
+  void SetHint(const std::string& value);
   TNotifyEvent OnHint;
+  // Shown hints of actions with a shortcut name the shortcut ("Save (Ctrl+S)").
+  bool GetHintShortCuts() const { return ActionHintShortCuts; }
+  void SetHintShortCuts(bool v) { ActionHintShortCuts = v; }
   void CancelHint();
   THintWindow* HintWindow() const { return hintWindow_; }
   // The mouse control changed (the controls unit tells).
@@ -285,6 +298,22 @@ class TApplication : public TComponent {
 
   // One message through the application's processing (hooks, dialog keys, dispatch).
   void DispatchOne(MSG& msg);
+
+  // Hooks on the application window, asked first (the last hooked first is not
+  // promised: they are asked in the order they were added) until one handles it.
+  void HookMainWindow(const TWindowHook& hook);
+  void UnhookMainWindow(const TWindowHook& hook);
+  // A modeless dialog window whose messages go through IsDialogMessage (null: none).
+  HWND DialogHandle = nullptr;
+
+  // Actions: the application's own handlers (asked after an action's list).
+  TActionEvent OnActionExecute, OnActionUpdate;
+  bool ExecuteAction(TBasicAction* action);
+  bool UpdateAction(TBasicAction* action);
+  // CM_ACTIONEXECUTE / CM_ACTIONUPDATE: the active form, then the main form.
+  bool DispatchAction(UINT msg, TBasicAction* action);
+  // The idle-time update of the actions of every visible, enabled form.
+  void UpdateFormActions();
 
  private:
   bool ProcessMessage(MSG& msg);
@@ -297,6 +326,8 @@ class TApplication : public TComponent {
   THintWindow* hintWindow_ = nullptr;
   TControl* hintControl_ = nullptr;
   bool terminated_ = false;
+  std::string hint_;
+  std::vector<TWindowHook> hooks_;
 };
 
 class TScreen : public TComponent {
