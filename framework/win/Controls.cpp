@@ -227,6 +227,16 @@ bool IsAccel(unsigned ch, const std::string& caption) {
   return false;
 }
 
+std::string GetShortHint(const std::string& hint) {
+  const auto bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(0, bar);
+}
+
+std::string GetLongHint(const std::string& hint) {
+  const auto bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(bar + 1);
+}
+
 int FindHelpContext(TControl* control) {
   for (TControl* c = control; c; c = c->Parent())
     if (c->GetHelpContext() != 0) return c->GetHelpContext();

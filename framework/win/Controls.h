@@ -457,6 +457,10 @@ bool IdentToCursor(const std::string& ident, std::int64_t& cursor);
 TControl* MouseControl();
 void SetMouseControl(TControl* control);
 
+// The part of a hint before / after the first "|" (the whole hint without one).
+std::string GetShortHint(const std::string& hint);
+std::string GetLongHint(const std::string& hint);
+
 // True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
 bool IsAccel(unsigned ch, const std::string& caption);
 

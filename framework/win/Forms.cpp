@@ -5,6 +5,7 @@
 #include "ExtCtrls.h"
 #include "Filer.h"
 #include "ImgList.h"
+#include "Menus.h"
 #include "Modules.h"
 #include "PumpingWait.h"
 #include "ShortCuts.h"
@@ -36,6 +37,7 @@ FW_BEGIN_CLASS(TCustomForm)
   FW_PROP(ClientHeight, GetClientHeight, SetClientHeight)
   FW_NOT_STORED
   FW_PROP(HelpFile, GetHelpFile, SetHelpFile)
+  FW_PROP(Menu, GetMenu, SetMenu)
   FW_EVENT(OnCreate, OnCreate)
   FW_EVENT(OnShow, OnShow)
   FW_EVENT(OnDestroy, OnDestroy)
@@ -326,6 +328,32 @@ void TCustomForm::CreateParams(TCreateParams& params) {
 
 void TCustomForm::CreateWnd() {
   inherited::CreateWnd();
+  if (menu_) ::SetMenu(WindowHandle(), menu_->Handle());
+}
+
+void TCustomForm::SetMenu(TMainMenu* value) {
+  if (value == menu_) return;
+  if (menu_) {
+    menu_->RemoveFreeNotification(this);
+    menu_->SetForm(nullptr);
+  }
+  menu_ = value;
+  if (menu_) {
+    menu_->FreeNotification(this);
+    menu_->SetForm(this);
+  }
+  if (HandleAllocated()) {
+    ::SetMenu(WindowHandle(), menu_ ? menu_->Handle() : nullptr);
+    DrawMenuBar(WindowHandle());
+  }
+}
+
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation == opRemove && component && component == menu_) {
+    menu_ = nullptr;
+    if (HandleAllocated() && !IsDestroying()) ::SetMenu(WindowHandle(), nullptr);
+  }
 }
 
 void TCustomForm::Show() {
@@ -590,6 +618,7 @@ bool TCustomForm::DispatchAction(UINT msg, TBasicAction* action) {
 void TCustomForm::UpdateActions() {
   if (ComponentState().Contains(csDesigning)) return;
   InitiateAction();
+  if (menu_) menu_->Items()->InitiateAction();
   struct Walk {
     static void Clients(TWinControl* container) {
       for (int i = 0; i < container->ControlCount(); ++i) {
@@ -609,6 +638,47 @@ void TCustomForm::Dispatch(TMessage& msg) {
     case CM_ACTIONUPDATE:
       msg.Result = DispatchAction(msg.Msg, reinterpret_cast<TBasicAction*>(msg.LParam)) ? 1 : 0;
       return;
+    case WM_COMMAND:
+      if (msg.LParam == 0 && HIWORD(msg.WParam) == 0 && menu_ && menu_->DispatchCommand(LOWORD(msg.WParam))) {
+        msg.Result = 0;
+        return;
+      }
+      break;
+    case WM_INITMENUPOPUP:
+      if (menu_) menu_->DispatchPopup(reinterpret_cast<HMENU>(msg.WParam));
+      break;
+    case WM_MENUSELECT:
+      if (menu_) {
+        const UINT flags = HIWORD(msg.WParam);
+        TMenuItem* item = nullptr;
+        if (!(flags == 0xFFFF && msg.LParam == 0)) {
+          if (flags & MF_POPUP) {
+            HMENU sub = GetSubMenu(reinterpret_cast<HMENU>(msg.LParam), LOWORD(msg.WParam));
+            if (sub) item = menu_->FindItem(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sub)), fkHandle);
+          } else {
+            item = menu_->FindItem(LOWORD(msg.WParam), fkCommand);
+          }
+        }
+        if (Application) Application->SetHint(item ? GetLongHint(item->GetHint()) : std::string());
+        msg.Result = 0;
+        return;
+      }
+      break;
+    case WM_MEASUREITEM:
+    case WM_DRAWITEM: {
+      const bool isMenu = msg.Msg == WM_MEASUREITEM
+                              ? reinterpret_cast<MEASUREITEMSTRUCT*>(msg.LParam)->CtlType == ODT_MENU
+                              : reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam)->CtlType == ODT_MENU;
+      if (isMenu && menu_) {
+        const UINT id = msg.Msg == WM_MEASUREITEM ? reinterpret_cast<MEASUREITEMSTRUCT*>(msg.LParam)->itemID
+                                                  : reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam)->itemID;
+        if (TMenuItem* item = menu_->FindItem(id, fkCommand)) {
+          HandleMenuOwnerDraw(item, msg);
+          return;
+        }
+      }
+      break;
+    }
     case WM_CLOSE:
       Close();
       msg.Result = 0;
@@ -1167,9 +1237,11 @@ void InitForms() {
   InitCommonControls();
   if (!Screen) Screen = New<TScreen>(nullptr);
   if (!Application) Application = New<TApplication>(nullptr);
+  InitMenus();
 }
 
 void DoneForms() {
+  DoneMenus();
   FreeAndNil(Application);
   FreeAndNil(Screen);
 }

@@ -19,6 +19,7 @@
 #include "Controls.h"
 
 class TCustomForm;
+class TMainMenu;
 
 FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
 FW_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin);
@@ -108,6 +109,10 @@ class TCustomForm : public TWinControl {
   TModalResult GetModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult v) { modalResult_ = v; }
 
+  // The menu bar (a main menu the form owns or refers to).
+  TMainMenu* GetMenu() const { return menu_; }
+  void SetMenu(TMainMenu* value);
+
   // The idle-time update of the actions of the form's visible controls (the
   // form first, then its controls, depth first).
   virtual void UpdateActions();
@@ -134,6 +139,7 @@ class TCustomForm : public TWinControl {
   void ChangeScale(int multiplier, int divisor) override;
   virtual void DoCreate();
   virtual void DoClose(TCloseAction& action);
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void CloseModal();
@@ -155,6 +161,7 @@ class TCustomForm : public TWinControl {
   TModalResult modalResult_ = mrNone;
   std::string helpFile_;
   TWinControl* activeControl_ = nullptr;
+  TMainMenu* menu_ = nullptr;
 };
 
 class TForm : public TCustomForm {
