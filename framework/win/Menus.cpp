@@ -4,6 +4,7 @@
 #include <set>
 
 #include "Forms.h"
+#include "SysUtils.h"
 #include "WndProc.h"
 
 FW_BEGIN_CLASS(TMenuItem)
@@ -201,6 +202,9 @@ HMENU TMenuItem::Handle() {
     if (!handle_) throw EOutOfResources("Cannot create a menu");
     for (TMenuItem* child : items_)
       if (child->visible_) child->AppendTo(handle_);
+    // Each child is told that its system item exists now.
+    for (TMenuItem* child : std::vector<TMenuItem*>(items_))
+      if (child->visible_) child->MenuChanged(false);
   }
   return handle_;
 }
@@ -247,7 +251,7 @@ void TMenuItem::RebuildHandle() {
   while (GetMenuItemCount(handle_) > 0) RemoveMenu(handle_, 0, MF_BYPOSITION);
   for (TMenuItem* child : items_)
     if (child->visible_) child->AppendTo(handle_);
-  // Each child is told that its system item was made again.
+  // Each child is told that its system item was made again (a descendant may write more into it).
   for (TMenuItem* child : std::vector<TMenuItem*>(items_))
     if (child->visible_) child->MenuChanged(false);
 }
@@ -804,7 +808,9 @@ void TMenuActionLink::AssignClient(TObject* client) {
 }
 
 bool TMenuActionLink::IsCaptionLinked() {
-  return inherited::IsCaptionLinked() && client_->GetCaption() == CustomAction()->GetCaption();
+  // A menu caption may differ from the action's in its hot key and letter case.
+  return inherited::IsCaptionLinked() &&
+         AnsiSameText(StripHotkey(client_->GetCaption()), StripHotkey(CustomAction()->GetCaption()));
 }
 bool TMenuActionLink::IsCheckedLinked() {
   return inherited::IsCheckedLinked() && client_->GetChecked() == CustomAction()->GetChecked();
