@@ -114,13 +114,19 @@ TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
   if (Screen) Screen->AddForm(this);
 }
 
+const ClassInfo& TCustomForm::InheritedResourceStop() const {
+  return TForm::StaticClass();
+}
+
 void TCustomForm::AfterConstruction() {
   inherited::AfterConstruction();
-  if (!createNew_ && &ClassType() != &TForm::StaticClass() && &ClassType() != &TCustomForm::StaticClass()) {
+  const ClassInfo& stop = InheritedResourceStop();
+  if (!createNew_ && !ComponentState().Contains(csDesigning) && &ClassType() != &stop &&
+      &ClassType() != &TForm::StaticClass() && &ClassType() != &TCustomForm::StaticClass()) {
+    std::unique_lock<std::shared_mutex> lock(GlobalNameSpace());
     FormState.Include(fsCreating);
     try {
-      if (!InitInheritedComponent(this, TForm::StaticClass()))
-        throw EResNotFound(Format("Resource %s not found", ClassName()));
+      if (!InitInheritedComponent(this, stop)) throw EResNotFound(Format("Resource %s not found", ClassName()));
     } catch (...) {
       FormState.Exclude(fsCreating);
       throw;
@@ -974,12 +980,14 @@ HWND TApplication::Handle() const {
 }
 
 std::string TApplication::Title() const {
+  if (!Handle()) return title_;
   char buf[512] = {};
-  if (Handle()) GetWindowTextA(Handle(), buf, sizeof buf);
+  GetWindowTextA(Handle(), buf, sizeof buf);
   return buf;
 }
 
 void TApplication::SetTitle(const std::string& title) {
+  title_ = title;
   if (Handle()) SetWindowTextA(Handle(), title.c_str());
 }
 

@@ -139,6 +139,9 @@ class TCustomForm : public TWinControl {
   void ChangeScale(int multiplier, int divisor) override;
   virtual void DoCreate();
   virtual void DoClose(TCloseAction& action);
+  // The class at which the search for the form's resources stops (its own
+  // resources and those of the classes between are read): TForm.
+  virtual const ClassInfo& InheritedResourceStop() const;
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
@@ -333,6 +336,7 @@ class TApplication : public TComponent {
   THintWindow* hintWindow_ = nullptr;
   TControl* hintControl_ = nullptr;
   bool terminated_ = false;
+  std::string title_;  // kept while there is no window
   std::string hint_;
   std::vector<TWindowHook> hooks_;
 };
