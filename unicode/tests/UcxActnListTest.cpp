@@ -140,7 +140,7 @@ TEST_F(UcxActnList, ControlTextsComeThroughTheInstalledReader) {
   action->Assign(New<TAction>(owner));  // nothing to copy from a plain empty action
   SetControlWideTextReader([](TPersistent* p, WideString& text, WideString& hint) {
     if (!dynamic_cast<TComponent*>(p)) return false;
-    text = u"\u00C4rger " + kFile;
+    text = u"\u00C4rger \u0424\u0430\u0439\u043B";
     hint = u"h";
     return true;
   });

@@ -1,7 +1,5 @@
 #include "UcxForms.h"
 
-#include <commctrl.h>
-
 #include <vector>
 
 #include "Swallow.h"
@@ -76,7 +74,14 @@ void TUcxForm::CreateWindowHandle(const TCreateParams& params) {
 }
 
 void TUcxForm::DestroyWindowHandle() {
-  if (IsUnicodePlatform && HandleAllocated()) UninitializeFlatSB(WindowHandle());
+  if (IsUnicodePlatform && HandleAllocated()) {
+    // Looked up at run time: not every import library of the common controls carries it.
+    using UninitializeFlatSBProc = HRESULT(WINAPI*)(HWND);
+    if (HMODULE comctl = GetModuleHandleA("comctl32.dll"))
+      if (auto proc = reinterpret_cast<UninitializeFlatSBProc>(
+              reinterpret_cast<void*>(GetProcAddress(comctl, "UninitializeFlatSB"))))
+        proc(WindowHandle());
+  }
   inherited::DestroyWindowHandle();
 }
 
