@@ -13,3 +13,9 @@ pellory_bench(bench_lang_library NATIVE_ONLY SOURCES ${CMAKE_CURRENT_LIST_DIR}/l
 if(TARGET bench_lang_library)
   target_compile_definitions(bench_lang_library PRIVATE PELLORY_SOURCE_DIR="${PELLORY_ROOT}")
 endif()
+# Localization: switching the running program to German, with the library built and with it reused.
+pellory_bench(bench_loc_on_fly NATIVE_ONLY SOURCES ${CMAKE_CURRENT_LIST_DIR}/localization/LocOnFlyBench.cpp
+  LIBS localization_core langdata_core)
+if(TARGET bench_loc_on_fly)
+  target_compile_definitions(bench_loc_on_fly PRIVATE PELLORY_SOURCE_DIR="${PELLORY_ROOT}")
+endif()

@@ -268,6 +268,17 @@ bool ReadTypedValue(ByteReader& reader, std::uint8_t kind, int format, std::u16s
   }
 }
 
+namespace {
+bool g_languageDllOnTheFly = false;
+}  // namespace
+
+void SetLanguageDLLOnTheFly(bool on) {
+  g_languageDllOnTheFly = on;
+}
+bool LanguageDLLOnTheFly() {
+  return g_languageDllOnTheFly;
+}
+
 void TLangFile::Init() {
   FormatVersion = kLangFileNewestFormat;
   LangID = 0;

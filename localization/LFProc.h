@@ -64,6 +64,11 @@ inline constexpr char kLibSettingsSignature[] = "LDLL";
 inline constexpr std::uint16_t kDefaultLibraryKind = 6;
 inline constexpr char SLFInvalidNativeDLL[] = "Can't create DLL. The native DLL is invalid";
 
+// The library builder's on-the-fly mode: set by the on-the-fly localizer's
+// unit, whose libraries are built for the running program.
+void SetLanguageDLLOnTheFly(bool on);
+bool LanguageDLLOnTheFly();
+
 class TLangFile : public TObject {
   FW_CLASS(TLangFile, TObject)
  public:

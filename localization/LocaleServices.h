@@ -13,6 +13,7 @@
 // LCTYPE values used by the engine.
 inline constexpr std::uint32_t kLocaleSLanguage = 0x0002;
 inline constexpr std::uint32_t kLocaleSAbbrevLangName = 0x0003;
+inline constexpr std::uint32_t kLocaleSNativeLangName = 0x0004;
 inline constexpr std::uint32_t kLocaleSEnglishLanguage = 0x1001;
 inline constexpr std::uint32_t kLocaleIDefaultAnsiCodePage = 0x1004;
 inline constexpr std::uint16_t kC2RightToLeft = 2;

@@ -14,23 +14,29 @@ struct TLocaleEntry {
   const char* englishName;  // LOCALE_SENGLANGUAGE
   const char* abbreviation;
   std::uint32_t codePage;
+  const char* nativeName = nullptr;  // LOCALE_SNATIVELANGNAME in the code page; the English name when null
 };
 
 // The first entry of a primary language is its default sublanguage.
 const TLocaleEntry kLocales[] = {
     {0x0401, "Arabic (Saudi Arabia)", "Arabic", "ARA", 1256},
     {0x0405, "Czech", "Czech", "CSY", 1250},
-    {0x0407, "German (Germany)", "German", "DEU", 1252},
-    {0x0807, "German (Switzerland)", "German", "DES", 1252},
+    {0x0407, "German (Germany)", "German", "DEU", 1252, "Deutsch"},
+    {0x0807, "German (Switzerland)", "German", "DES", 1252, "Deutsch"},
     {0x0408, "Greek", "Greek", "ELL", 1253},
     {0x0409, "English (United States)", "English", "ENU", 1252},
     {0x0809, "English (United Kingdom)", "English", "ENG", 1252},
     {0x0C09, "English (Australia)", "English", "ENA", 1252},
-    {0x040C, "French (France)", "French", "FRA", 1252},
+    {0x040C, "French (France)", "French", "FRA", 1252,
+     "fran\xE7"
+     "ais"},
     {0x040D, "Hebrew", "Hebrew", "HEB", 1255},
     {0x0411, "Japanese", "Japanese", "JPN", 932},
     {0x0415, "Polish", "Polish", "PLK", 1250},
-    {0x0419, "Russian", "Russian", "RUS", 1251},
+    {0x0418, "Romanian", "Romanian", "ROM", 1250,
+     "rom\xE2"
+     "n\xE3"},
+    {0x0419, "Russian", "Russian", "RUS", 1251, "\xF0\xF3\xF1\xF1\xEA\xE8\xE9"},
     {0x041F, "Turkish", "Turkish", "TRK", 1254},
     {0x0425, "Estonian", "Estonian", "ETI", 1257},
     {0x0481, "Maori (New Zealand)", "Maori", "MRI", 1252},
@@ -187,6 +193,8 @@ int TTableLocaleServices::QueryLocaleInfo(std::uint32_t locale, std::uint32_t lc
       return CopyOut(e->englishName, buffer, size);
     case kLocaleSAbbrevLangName:
       return CopyOut(e->abbreviation, buffer, size);
+    case kLocaleSNativeLangName:
+      return CopyOut(e->nativeName ? e->nativeName : e->englishName, buffer, size);
     case kLocaleIDefaultAnsiCodePage:
       return CopyOut(std::to_string(e->codePage), buffer, size);
     default:

@@ -524,8 +524,8 @@ void TVirtualTreeCore::SetDefaultNodeHeight(int height) {
   MarkCacheStale();
   if (updateCount_ == 0 && host_ && host_->HandleAllocated() && !host_->Loading()) {
     QueueCacheValidation();
-    host_->UpdateScrollBars(true);
-    // Bringing the focused node into view belongs to the scrolling part.
+    RefreshScrollBars(true);
+    if (focusedNode_) BringNodeIntoView(focusedNode_, true, false);
     host_->Invalidate();
   }
 }
@@ -590,27 +590,73 @@ void TVirtualTreeCore::SetExpanded(TVTNode* node, bool expanded) {
 }
 
 void TVirtualTreeCore::ToggleExpansion(TVTNode* node) {
+  // The scope stops a running validation before any link or height changes.
   WorkScope work(*this);
-  if (!node || node == root_) return;
+  if (!node || node == root_ || (node->States & vsDeleting)) return;
   StopBackgroundValidation();
+  const bool outside = updateCount_ == 0;
+  TVTNode* topNode = outside && host_ ? TopmostNode() : nullptr;
+  const bool animate = (OptionBits.Animation & 1) && outside && host_ && host_->HandleAllocated() &&
+                       !HasTreeState(tsCollapsing) && !HasTreeState(tsExpanding);
   if (node->States & vsExpanded) {
+    if (!DoCollapsing(node)) return;
+    if (animate && NodeFullyShown(node)) {
+      const TVTRect row = ComputeNodeCellRect(node, NoColumn, false, false);
+      const int pixels = std::min<int>(int(node->TotalHeight) - node->NodeHeight, ClientHeight() - row.Bottom + 1);
+      if (pixels > 0) {
+        SetTreeState(tsHint, false);
+        host_->UpdateWindow();
+        host_->AnimateToggle(row.Bottom, pixels, false, AnimationDuration);
+      }
+    }
     if (NodeFullyShown(node)) visibleCount_ -= CountVisibleDescendants(node);
     node->States &= ~vsExpanded;
     PropagateTotalHeight(node, node->NodeHeight, false);
+    MarkCacheStale();
+    DoCollapsed(node);
   } else {
-    if ((node->States & vsHasChildren) && node->ChildCount == 0) QueryChildCount(node);
-    // A node without children stays collapsed until it gets some.
-    if (node->ChildCount == 0) return;
-    node->States |= vsExpanded;
-    std::int64_t height = node->NodeHeight;
-    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
-      if (c->States & vsVisible) height += c->TotalHeight;
+    if (!DoExpanding(node)) return;
+    InitIfNeeded(node);
+    CreateChildrenIfNeeded(node);
+    if (node->ChildCount == 0) {
+      // A node without children stays collapsed until it gets some.
+      if (outside) InvalidateNodeArea(node);
+      return;
     }
-    PropagateTotalHeight(node, height, false);
+    std::int64_t sum = 0;
+    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
+      if (c->States & vsVisible) sum += c->TotalHeight;
+    }
+    if (animate && NodeFullyShown(node)) {
+      const TVTRect row = ComputeNodeCellRect(node, NoColumn, false, false);
+      if (row.Bottom < ClientHeight() && NextVisibleNodeRaw(node)) {
+        const int pixels = int(std::min<std::int64_t>(ClientHeight() - row.Bottom + 1, sum));
+        SetTreeState(tsHint, false);
+        host_->UpdateWindow();
+        host_->AnimateToggle(row.Bottom, pixels, true, AnimationDuration);
+      }
+    }
+    node->States |= vsExpanded;
+    PropagateTotalHeight(node, sum, true);
     if (NodeFullyShown(node)) visibleCount_ += CountVisibleDescendants(node);
+    MarkCacheStale();
+    DoExpanded(node);
   }
-  MarkCacheStale();
-  AfterStructureChange(offsetX_, offsetY_);
+  if (!outside || !host_) return;
+  QueueCacheValidation();
+  RefreshScrollBars(true);
+  // Scrolling the opened subtree into view is for a node that is shown; a
+  // hidden one does not open its ancestors.
+  if ((OptionBits.Auto & (1u << 3)) && (node->States & vsExpanded) && NodeFullyShown(node)) {
+    if (int(node->TotalHeight) > ClientHeight())
+      ShowNodeAtTop(node);
+    else if (TVTNode* last = LastVisibleChildOfRaw(node))
+      BringNodeIntoView(last, false, false);
+  }
+  if (TopmostNode() == topNode)
+    host_->InvalidateToBottom(node);
+  else
+    host_->Invalidate();
 }
 
 // --- Removal ---------------------------------------------------------------------------------------
@@ -680,7 +726,7 @@ void TVirtualTreeCore::RemoveNodeBody(TVTNode* node) {
       SetTreeState(tsSynchMode, synch);
     }
   }
-  if (host_) host_->InvalidateToBottom(Public(parent));
+  InvalidateFromNode(Public(parent));
   SetTreeState(tsHint, false);
   RemoveAllChildren(node, false);
   UnlinkNode(node, false);
@@ -718,17 +764,19 @@ void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
   if (SearchNode == node) SearchNode = nullptr;
   if (DropTargetNode == node) DropTargetNode = nullptr;
   if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
-  if (EditNode == node) CancelEditNode();
+  if (EditedNode == node) CancelEditNode();
   for (TVTNode*& entry : tempNodes_) {
     if (entry == node) entry = Tag(node);
   }
 }
 
 void TVirtualTreeCore::AfterStructureChange(int oldOffsetX, int oldOffsetY) {
-  if (updateCount_ != 0) return;
+  // Inside a larger change (a removal of many nodes) the structure is not
+  // whole yet: the outermost change does this once it is.
+  if (updateCount_ != 0 || busy_ > 1) return;
   QueueCacheValidation();
   if (host_) {
-    host_->UpdateScrollBars(true);
+    RefreshScrollBars(true);
     if (oldOffsetX != offsetX_ || oldOffsetY != offsetY_) host_->Invalidate();
   }
 }
@@ -809,58 +857,6 @@ void TVirtualTreeCore::SetCheckType(TVTNode* node, std::uint8_t type) {
   if (host_) host_->InvalidateNode(node);
 }
 
-// --- Raw walks -------------------------------------------------------------------------------------
-
-TVTNode* TVirtualTreeCore::FirstNodeRaw() const {
-  return root_->FirstChild;
-}
-
-TVTNode* TVirtualTreeCore::NextNodeRaw(const TVTNode* node) const {
-  if (!node) return nullptr;
-  if (node->FirstChild) return node->FirstChild;
-  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
-    if (n->NextSibling) return n->NextSibling;
-  }
-  return nullptr;
-}
-
-TVTNode* TVirtualTreeCore::FirstVisibleNodeRaw() const {
-  for (TVTNode* c = root_->FirstChild; c; c = c->NextSibling) {
-    if (c->States & vsVisible) return c;
-  }
-  return nullptr;
-}
-
-TVTNode* TVirtualTreeCore::NextVisibleNodeRaw(const TVTNode* node) const {
-  if (!node) return nullptr;
-  if (node->States & vsExpanded) {
-    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling) {
-      if (c->States & vsVisible) return c;
-    }
-  }
-  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
-    for (TVTNode* s = n->NextSibling; s; s = s->NextSibling) {
-      if (s->States & vsVisible) return s;
-    }
-  }
-  return nullptr;
-}
-
-TVTNode* TVirtualTreeCore::PreviousVisibleNodeRaw(const TVTNode* node) const {
-  const TVTNode* n = node;
-  while (n && n != root_) {
-    if (n->PrevSibling) {
-      n = n->PrevSibling;
-      while (n->LastChild) n = n->LastChild;
-    } else {
-      n = n->Parent;
-    }
-    if (n == root_) return nullptr;
-    if (NodeFullyShown(n)) return const_cast<TVTNode*>(n);
-  }
-  return nullptr;
-}
-
 // --- Focus -----------------------------------------------------------------------------------------
 
 void TVirtualTreeCore::SetFocusedNode(TVTNode* node) {
@@ -925,8 +921,9 @@ void TVirtualTreeCore::RebuildPositionCache() {
 
 void TVirtualTreeCore::QueueCacheValidation() {
   StopBackgroundValidation();
-  validCacheEntries_ = 0;
+  // A cache that is valid and needs no validation stays as it is.
   if (!(workerStates_.load() & WorkerBit(tsValidationNeeded))) return;
+  validCacheEntries_ = 0;
   // In the middle of a change the outermost WorkScope queues the tree once the nodes are whole.
   if (busy_ != 0) return;
   if (WorkerThread())
@@ -1021,21 +1018,36 @@ void TVirtualTreeCore::SetTreeState(int bit, bool on) {
 // The plain nesting; sorting and the repaint bookkeeping come with navigation.
 
 void TVirtualTreeCore::BeginUpdate() {
-  if (updateCount_++ == 0) FireUpdating(0);
+  if (!host_ || !host_->Destroying()) {
+    if (updateCount_ == 0) {
+      FireUpdating(usBegin);
+      if (host_) host_->SetRedraw(false);
+    } else {
+      FireUpdating(usUpdate);
+    }
+  }
+  ++updateCount_;
+  SetTreeState(tsUpdating, true);
 }
 
 void TVirtualTreeCore::EndUpdate() {
   if (updateCount_ == 0) return;
-  if (--updateCount_ != 0) return;
-  DropMarkedEntries();
-  QueueCacheValidation();
-  if (host_) {
-    host_->UpdateScrollBars(true);
-    host_->Invalidate();
+  --updateCount_;
+  if (host_ && host_->Destroying()) return;
+  if (updateCount_ == 0 && HasTreeState(tsUpdating)) {
+    SetTreeState(tsUpdating, false);
+    DropMarkedEntries();
+    QueueCacheValidation();
+    if (host_ && host_->HandleAllocated()) RefreshScrollBars(false);
+    if (HasTreeState(tsStructureChangePending)) FireStructureChange(pendingStructureNode_, pendingStructureReason_);
+    if (HasTreeState(tsChangePending)) FireChange(pendingChangeNode_);
+    if (OptionBits.Auto & (1u << 4)) SortAllLevels(SortColumn(), SortDirection(), true);
+    if (host_) {
+      host_->SetRedraw(true);
+      if (host_->HandleAllocated()) host_->Invalidate();
+    }
   }
-  if (HasTreeState(tsStructureChangePending)) FireStructureChange(pendingStructureNode_, pendingStructureReason_);
-  if (HasTreeState(tsChangePending)) FireChange(pendingChangeNode_);
-  FireUpdating(1);
+  FireUpdating(updateCount_ == 0 ? usEnd : usUpdate);
 }
 
 // --- Change events ---------------------------------------------------------------------------------
@@ -1219,13 +1231,19 @@ void TVirtualTreeCore::AppendToTempNodeArray(TVTNode* node) {
   tempNodes_.push_back(node);
 }
 
-void TVirtualTreeCore::DropMarkedEntries() {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < selectionCount_; ++i) {
-    if (!Tagged(selection_[i])) selection_[kept++] = selection_[i];
+std::ptrdiff_t TVirtualTreeCore::DropMarkedEntries(TVTNode** nodes, std::ptrdiff_t count) {
+  if (!nodes || count <= 0) return -1;
+  std::ptrdiff_t kept = 0;
+  for (std::ptrdiff_t i = 0; i < count; ++i) {
+    if (!Tagged(nodes[i])) nodes[kept++] = nodes[i];
   }
-  selectionCount_ = kept;
-  selection_.resize(kept);
+  return kept;
+}
+
+void TVirtualTreeCore::DropMarkedEntries() {
+  const std::ptrdiff_t kept = DropMarkedEntries(selection_.data(), std::ptrdiff_t(selectionCount_));
+  selectionCount_ = kept < 0 ? 0 : std::size_t(kept);
+  selection_.resize(selectionCount_);
 }
 
 void TVirtualTreeCore::DropAllSelected() {
@@ -1349,5 +1367,1263 @@ void TVirtualTreeCore::MarkSelectionForClipboard() {
   for (std::size_t i = 0; i < selectionCount_; ++i) {
     TVTNode* node = selection_[i];
     if (!Tagged(node) && !(node->States & vsDisabled)) node->States |= vsCutOrCopy;
+  }
+}
+
+// --- Columns ---------------------------------------------------------------------------------------
+
+const TVTColumnInfo* TVTColumnLayout::Find(int index) const {
+  for (const TVTColumnInfo& c : Columns) {
+    if (c.Index == index) return &c;
+  }
+  return nullptr;
+}
+
+int TVTColumnLayout::TotalWidth() const {
+  return Columns.empty() ? 0 : Columns.back().Left + Columns.back().Width;
+}
+
+int TVTColumnLayout::ColumnAtPoint(int x, int y, bool scrolled, int offsetX) const {
+  // The point is in header coordinates: below the header's own height it
+  // lies in no column.
+  if (x < 0 || y < 0 || y > HeaderHeight) return InvalidColumn;
+  int left, right;
+  return ColumnAndBoundsAtX(x, scrolled, offsetX, left, right);
+}
+
+int TVTColumnLayout::ColumnAndBoundsAtX(int x, bool scrolled, int offsetX, int& left, int& right) const {
+  left = right = 0;
+  if (x < 0) return InvalidColumn;
+  int edge = scrolled ? offsetX : 0;
+  for (const TVTColumnInfo& c : Columns) {
+    const int next = edge + c.Width;
+    if (x < next) {
+      left = edge;
+      right = next;
+      return c.Index;
+    }
+    edge = next;
+  }
+  return InvalidColumn;
+}
+
+// --- Events of this part ---------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoExpanding(TVTNode* node) {
+  bool allowed = true;
+  if (OnExpanding) OnExpanding(owner_, node, allowed);
+  return allowed;
+}
+
+bool TVirtualTreeCore::DoCollapsing(TVTNode* node) {
+  bool allowed = true;
+  if (OnCollapsing) OnCollapsing(owner_, node, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::DoExpanded(TVTNode* node) {
+  if (OnExpanded) OnExpanded(owner_, node);
+}
+
+void TVirtualTreeCore::DoCollapsed(TVTNode* node) {
+  if (OnCollapsed) OnCollapsed(owner_, node);
+}
+
+int TVirtualTreeCore::DoCompare(TVTNode* a, TVTNode* b, int column) {
+  int result = 0;
+  if (OnCompareNodes) OnCompareNodes(owner_, a, b, column, result);
+  return result;
+}
+
+// --- Navigation ------------------------------------------------------------------------------------
+
+TVTNode* TVirtualTreeCore::FirstNode() {
+  TVTNode* n = root_->FirstChild;
+  InitIfNeeded(n);
+  return n;
+}
+
+TVTNode* TVirtualTreeCore::FirstNodeRaw() const {
+  return root_->FirstChild;
+}
+
+TVTNode* TVirtualTreeCore::FirstChildOf(TVTNode* node) {
+  TVTNode* n = Real(node);
+  InitIfNeeded(n);
+  CreateChildrenIfNeeded(n);
+  TVTNode* c = n->FirstChild;
+  InitIfNeeded(c);
+  return c;
+}
+
+TVTNode* TVirtualTreeCore::LastChildOf(TVTNode* node) {
+  TVTNode* n = Real(node);
+  InitIfNeeded(n);
+  CreateChildrenIfNeeded(n);
+  TVTNode* c = n->LastChild;
+  InitIfNeeded(c);
+  return c;
+}
+
+TVTNode* TVirtualTreeCore::LastChildOfRaw(const TVTNode* node) const {
+  return (node ? node : root_)->LastChild;
+}
+
+TVTNode* TVirtualTreeCore::LastNodeOf(TVTNode* node) {
+  TVTNode* n = Real(node);
+  TVTNode* result = nullptr;
+  for (;;) {
+    CreateChildrenIfNeeded(n);
+    if (!n->LastChild) break;
+    n = n->LastChild;
+    InitIfNeeded(n);
+    result = n;
+  }
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::LastNodeOfRaw(const TVTNode* node) const {
+  const TVTNode* n = node ? node : root_;
+  TVTNode* result = nullptr;
+  while (n->LastChild) {
+    result = n->LastChild;
+    n = result;
+  }
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::NextNode(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  CreateChildrenIfNeeded(node);
+  TVTNode* result = node->FirstChild;
+  if (!result) result = NextNodeRaw(node);
+  InitIfNeeded(result);
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::NextNodeRaw(const TVTNode* node) const {
+  if (!node || node == root_) return nullptr;
+  if (node->FirstChild) return node->FirstChild;
+  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
+    if (n->NextSibling) return n->NextSibling;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::PreviousNode(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  TVTNode* result = node->PrevSibling;
+  if (!result) return Public(node->Parent);
+  InitIfNeeded(result);
+  for (;;) {
+    CreateChildrenIfNeeded(result);
+    if (!result->LastChild) break;
+    result = result->LastChild;
+    InitIfNeeded(result);
+  }
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::PreviousNodeRaw(const TVTNode* node) const {
+  if (!node || node == root_) return nullptr;
+  TVTNode* result = node->PrevSibling;
+  if (!result) return Public(node->Parent);
+  while (result->LastChild) result = result->LastChild;
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::FirstVisibleNode() {
+  if (root_->ChildCount == 0) return nullptr;
+  for (TVTNode* c = root_->FirstChild; c; c = c->NextSibling) {
+    InitIfNeeded(c);
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstVisibleNodeRaw() const {
+  for (TVTNode* c = root_->FirstChild; c; c = c->NextSibling) {
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstVisibleChild(TVTNode* node) {
+  TVTNode* n = Real(node);
+  CreateChildrenIfNeeded(n);
+  for (TVTNode* c = n->FirstChild; c; c = c->NextSibling) {
+    InitIfNeeded(c);
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::LastVisibleChildOf(TVTNode* node) {
+  TVTNode* n = Real(node);
+  if (n != root_ && (!NodeFullyShown(n) || !(n->States & vsExpanded))) return nullptr;
+  CreateChildrenIfNeeded(n);
+  for (TVTNode* c = n->LastChild; c; c = c->PrevSibling) {
+    InitIfNeeded(c);
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::LastVisibleChildOfRaw(const TVTNode* node) const {
+  const TVTNode* n = node ? node : root_;
+  if (n != root_ && (!NodeFullyShown(n) || !(n->States & vsExpanded))) return nullptr;
+  for (TVTNode* c = n->LastChild; c; c = c->PrevSibling) {
+    if (c->States & vsVisible) return c;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::LastVisibleNodeOf(TVTNode* node) {
+  TVTNode* result = nullptr;
+  for (TVTNode* c = LastVisibleChildOf(node); c; c = LastVisibleChildOf(c)) result = c;
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::LastVisibleNodeOfRaw(const TVTNode* node) const {
+  TVTNode* result = nullptr;
+  for (TVTNode* c = LastVisibleChildOfRaw(node); c; c = LastVisibleChildOfRaw(c)) result = c;
+  return result;
+}
+
+TVTNode* TVirtualTreeCore::VisibleAncestorOf(const TVTNode* node) const {
+  if (!node || node == root_) return nullptr;
+  for (TVTNode* p = node->Parent; p && p != root_; p = p->Parent) {
+    if (NodeFullyShown(p)) return p;
+  }
+  return nullptr;
+}
+
+// The next shown node after `node` in tree order. A hidden start counts
+// from its place: behind its collapsed shown ancestor, or behind the hidden
+// node on its path below an expanded one.
+TVTNode* TVirtualTreeCore::NextVisibleAfter(const TVTNode* node, bool init) {
+  if (!node || node == root_) return nullptr;
+  const TVTNode* from = node;
+  if (!NodeFullyShown(node)) {
+    TVTNode* ancestor = VisibleAncestorOf(node);
+    TVTNode* a = Real(ancestor);
+    const TVTNode* onPath = node;
+    while (onPath->Parent != a) onPath = onPath->Parent;
+    from = (a != root_ && !(a->States & vsExpanded)) ? a : onPath;
+  } else {
+    TVTNode* n = const_cast<TVTNode*>(node);
+    if (init && (n->States & vsExpanded)) CreateChildrenIfNeeded(n);
+    if ((n->States & vsExpanded) && n->FirstChild) {
+      TVTNode* c = n->FirstChild;
+      if (init) InitIfNeeded(c);
+      if (c->States & vsVisible) return c;
+      from = c;
+    }
+  }
+  for (const TVTNode* x = from; x && x != root_; x = x->Parent) {
+    for (TVTNode* s = x->NextSibling; s; s = s->NextSibling) {
+      if (init) InitIfNeeded(s);
+      if (s->States & vsVisible) return s;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleBefore(const TVTNode* node, bool init) {
+  if (!node || node == root_) return nullptr;
+  const TVTNode* x = node;
+  if (!NodeFullyShown(node)) {
+    TVTNode* ancestor = VisibleAncestorOf(node);
+    TVTNode* a = Real(ancestor);
+    if (a != root_ && !(a->States & vsExpanded)) return a;
+    while (x->Parent != a) x = x->Parent;
+  }
+  for (TVTNode* s = x->PrevSibling; s; s = s->PrevSibling) {
+    if (init) InitIfNeeded(s);
+    if (s->States & vsVisible) {
+      TVTNode* deepest = init ? LastVisibleNodeOf(s) : LastVisibleNodeOfRaw(s);
+      return deepest ? deepest : s;
+    }
+  }
+  return Public(x->Parent);
+}
+
+TVTNode* TVirtualTreeCore::NextVisibleNode(TVTNode* node) {
+  return NextVisibleAfter(node, true);
+}
+
+TVTNode* TVirtualTreeCore::NextVisibleNodeRaw(const TVTNode* node) const {
+  return const_cast<TVirtualTreeCore*>(this)->NextVisibleAfter(node, false);
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleNode(TVTNode* node) {
+  return PreviousVisibleBefore(node, true);
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleNodeRaw(const TVTNode* node) const {
+  return const_cast<TVirtualTreeCore*>(this)->PreviousVisibleBefore(node, false);
+}
+
+TVTNode* TVirtualTreeCore::NextSiblingOf(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  TVTNode* s = node->NextSibling;
+  InitIfNeeded(s);
+  return s;
+}
+
+TVTNode* TVirtualTreeCore::PreviousSiblingOf(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  TVTNode* s = node->PrevSibling;
+  InitIfNeeded(s);
+  return s;
+}
+
+TVTNode* TVirtualTreeCore::NextVisibleSibling(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  for (TVTNode* s = node->NextSibling; s; s = s->NextSibling) {
+    InitIfNeeded(s);
+    if (s->States & vsVisible) return s;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleSibling(TVTNode* node) {
+  if (!node || node == root_) return nullptr;
+  for (TVTNode* s = node->PrevSibling; s; s = s->PrevSibling) {
+    InitIfNeeded(s);
+    if (s->States & vsVisible) return s;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::PreviousVisibleSiblingRaw(const TVTNode* node) const {
+  if (!node || node == root_) return nullptr;
+  for (TVTNode* s = node->PrevSibling; s; s = s->PrevSibling) {
+    if (s->States & vsVisible) return s;
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstSelectedNode() {
+  if (Selection().empty()) return nullptr;
+  for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) {
+    if (n->States & vsSelected) {
+      InitIfNeeded(n);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::NextSelectedNode(TVTNode* node) {
+  if (Selection().empty()) return nullptr;
+  for (TVTNode* n = NextNodeRaw(node); n; n = NextNodeRaw(n)) {
+    if (n->States & vsSelected) {
+      InitIfNeeded(n);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstClipboardMarkedNode() {
+  if (!HasTreeState(tsCopyPending) && !HasTreeState(tsCutPending)) return nullptr;
+  for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) {
+    if (n->States & vsCutOrCopy) {
+      InitIfNeeded(n);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::NextClipboardMarkedNode(TVTNode* node) {
+  if (!HasTreeState(tsCopyPending) && !HasTreeState(tsCutPending)) return nullptr;
+  for (TVTNode* n = NextNodeRaw(node); n; n = NextNodeRaw(n)) {
+    if (n->States & vsCutOrCopy) {
+      InitIfNeeded(n);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
+TVTNode* TVirtualTreeCore::FirstInitializedNode() const {
+  TVTNode* n = FirstNodeRaw();
+  while (n && !(n->States & vsInitialized)) n = NextNodeRaw(n);
+  return n;
+}
+
+TVTNode* TVirtualTreeCore::NextInitializedNode(const TVTNode* node) const {
+  TVTNode* n = NextNodeRaw(node);
+  while (n && !(n->States & vsInitialized)) n = NextNodeRaw(n);
+  return n;
+}
+
+bool TVirtualTreeCore::NodeHasAncestor(const TVTNode* node, const TVTNode* ancestor) const {
+  if (!node || !ancestor || node == ancestor || node == root_) return false;
+  for (const TVTNode* p = node->Parent; p; p = p == root_ ? nullptr : p->Parent) {
+    if (p == ancestor) return true;
+  }
+  return false;
+}
+
+// --- Geometry --------------------------------------------------------------------------------------
+
+// The top of a shown node's row in tree coordinates: from the cache entry
+// before it, or summed up over its ancestors and their earlier siblings.
+int TVirtualTreeCore::NodeTop(TVTNode* node) {
+  TVTNode* entry;
+  std::uint32_t entryTop;
+  if (CacheEntryBeforeNode(node, entry, entryTop)) {
+    std::int64_t y = entryTop;
+    for (TVTNode* n = entry; n && n != node; n = NextVisibleNodeRaw(n)) y += n->NodeHeight;
+    return int(y);
+  }
+  std::int64_t y = 0;
+  for (const TVTNode* n = node; n && n != root_; n = n->Parent) {
+    for (const TVTNode* s = n->PrevSibling; s; s = s->PrevSibling) {
+      if (s->States & vsVisible) y += s->TotalHeight;
+    }
+    if (n->Parent != root_) y += n->Parent->NodeHeight;
+  }
+  return int(y);
+}
+
+TVTNode* TVirtualTreeCore::NodeAtOffset(int y, bool relative, int* nodeTop) {
+  if (relative) y -= offsetY_;
+  if (y < 0) y = 0;
+  TVTNode* n = nullptr;
+  std::uint32_t entryTop = 0;
+  if (!CacheEntryAtPosition(std::uint32_t(y), n, entryTop)) {
+    n = FirstVisibleNodeRaw();
+    entryTop = 0;
+  }
+  std::int64_t top = entryTop;
+  while (n) {
+    if (y < top + std::int64_t(n->TotalHeight)) {
+      if (y < top + n->NodeHeight || !n->FirstChild || !(n->States & vsExpanded)) break;
+      TVTNode* child = n->FirstChild;
+      while (child && !(child->States & vsVisible)) child = child->NextSibling;
+      if (!child) break;
+      top += n->NodeHeight;
+      n = child;
+      continue;
+    }
+    top += n->TotalHeight;
+    // The next shown node behind n's subtree.
+    const TVTNode* x = n;
+    n = nullptr;
+    for (; x && x != root_ && !n; x = x->Parent) {
+      for (TVTNode* s = x->NextSibling; s; s = s->NextSibling) {
+        if (s->States & vsVisible) {
+          n = s;
+          break;
+        }
+      }
+    }
+  }
+  if (nodeTop) *nodeTop = n ? int(top) + (relative ? offsetY_ : 0) : 0;
+  return n;
+}
+
+TVTRect TVirtualTreeCore::ComputeNodeCellRect(TVTNode* node, int column, bool textOnly, bool unclipped) {
+  TVTRect r;
+  if (!node || node == root_) return r;
+  InitIfNeeded(node);
+  if (!NodeFullyShown(node)) return r;
+  const bool hasColumns = ColumnLayout.HasColumns();
+  if (!hasColumns) column = NoColumn;
+  const bool main = column == NoColumn || column == ColumnLayout.MainColumn;
+  const int indent = main ? NodeLevel(node) * Indent : 0;
+  const int top = NodeTop(node);
+  r = {0, top, std::max(ClientWidth(), rangeX_), top + node->NodeHeight};
+  bool rightToLeft = RightToLeft;
+  int alignment = Alignment;
+  if (column == NoColumn) {
+    r.Left += offsetX_;
+    r.Right += offsetX_;
+  } else {
+    const TVTColumnInfo* info = ColumnLayout.Find(column);
+    if (!info) return TVTRect{};
+    r.Left = info->Left;
+    r.Right = info->Left + info->Width - 1;
+    rightToLeft = info->RightToLeft;
+    alignment = info->Alignment;
+  }
+  r.Top += offsetY_;
+  r.Bottom += offsetY_;
+  if (!textOnly) return r;
+  int inner = Margin;
+  if (main) {
+    inner += indent;
+    if (OptionBits.Paint & (1u << 8)) inner += Indent;
+    if ((OptionBits.Misc & (1u << 1)) && CheckImageWidth() > 0 && node->CheckType != ctNone)
+      inner += CheckImageWidth() + 2;
+  }
+  if (const int w = NodeImageWidth(node, column, true); w > 0) inner += w + 2;
+  if (const int w = NodeImageWidth(node, column, false); w > 0) inner += w + 2;
+  if (rightToLeft)
+    r.Right -= inner;
+  else
+    r.Left += inner;
+  const int text = DoGetNodeWidth(node, column);
+  if (rightToLeft && alignment != kAlignCenter) alignment = alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+  const int space = r.Width();
+  if (text < space) {
+    switch (alignment) {
+      case kAlignRight:
+        r.Left = r.Right - text;
+        break;
+      case kAlignCenter:
+        r.Left += (space - text) / 2;
+        r.Right = r.Left + text;
+        break;
+      default:
+        r.Right = r.Left + text;
+        break;
+    }
+  } else if (unclipped) {
+    if (rightToLeft)
+      r.Left = r.Right - text;
+    else
+      r.Right = r.Left + text;
+  }
+  return r;
+}
+
+TVTHitInfo TVirtualTreeCore::HitTestPoint(int x, int y, bool relative) {
+  TVTHitInfo hit;
+  if (relative) {
+    x -= offsetX_;
+    y -= offsetY_;
+  }
+  if (x < 0)
+    hit.HitPositions |= hiToLeft;
+  else if (x > std::max(ClientWidth(), rangeX_))
+    hit.HitPositions |= hiToRight;
+  if (y < 0)
+    hit.HitPositions |= hiAbove;
+  else if (y > std::max(ClientHeight(), rangeY_))
+    hit.HitPositions |= hiBelow;
+  if (hit.HitPositions) return hit;
+  int top = 0;
+  hit.HitNode = NodeAtOffset(y, false, &top);
+  if (!hit.HitNode) {
+    hit.HitPositions = hiNowhere;
+    return hit;
+  }
+  int width = std::max(ClientWidth(), rangeX_);
+  bool rightToLeft = RightToLeft;
+  int alignment = Alignment;
+  if (ColumnLayout.HasColumns()) {
+    int left, right;
+    hit.HitColumn = ColumnLayout.ColumnAndBoundsAtX(x, false, 0, left, right);
+    if (hit.HitColumn == InvalidColumn) {
+      hit.HitPositions = hiNowhere;
+      return hit;
+    }
+    if (OptionBits.Auto & (1u << 5)) {
+      // Widen over the neighbours the cell's text spans into.
+      std::size_t at = 0;
+      while (ColumnLayout.Columns[at].Index != hit.HitColumn) ++at;
+      std::size_t first = at, last = at;
+      while (first > 0 && ColumnIsEmpty(hit.HitNode, ColumnLayout.Columns[first].Index)) --first;
+      while (last + 1 < ColumnLayout.Columns.size() && ColumnIsEmpty(hit.HitNode, ColumnLayout.Columns[last + 1].Index))
+        ++last;
+      if (first != at) hit.HitColumn = ColumnLayout.Columns[first].Index;
+      left = ColumnLayout.Columns[first].Left;
+      right = ColumnLayout.Columns[last].Left + ColumnLayout.Columns[last].Width;
+    }
+    const TVTColumnInfo* info = ColumnLayout.Find(hit.HitColumn);
+    rightToLeft = info->RightToLeft;
+    alignment = info->Alignment;
+    x -= left;
+    width = right - left;
+  }
+  hit.HitPositions = hiOnItem;
+  ClassifyRowHit(hit, x, width, hit.HitColumn, rightToLeft, alignment);
+  return hit;
+}
+
+void TVirtualTreeCore::ClassifyRowHit(TVTHitInfo& hit, int x, int width, int column, bool rightToLeft, int alignment) {
+  TVTNode* node = hit.HitNode;
+  if (!node) return;
+  if (rightToLeft) {
+    // The mirror: measured from the cell's right edge, alignments swapped.
+    x = width - 1 - x;
+    if (alignment != kAlignCenter) alignment = alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+  }
+  const bool main = column == NoColumn || column == ColumnLayout.MainColumn;
+  int indentEnd = 0;
+  if (main) indentEnd = NodeLevel(node) * Indent + ((OptionBits.Paint & (1u << 8)) ? Indent : 0);
+  if (x < indentEnd) {
+    if ((OptionBits.Paint & (1u << 5)) && (node->States & vsHasChildren) && x >= indentEnd - Indent)
+      hit.HitPositions |= hiOnItemButton;
+    // On an item is set already, so a hit in the indentation adds nothing more.
+    if (hit.HitPositions == 0) hit.HitPositions |= hiOnItemIndent;
+    return;
+  }
+  if (!main && (OptionBits.Misc & (1u << 6))) return;
+  int p = indentEnd;
+  if (main && (OptionBits.Misc & (1u << 1)) && CheckImageWidth() > 0 && node->CheckType != ctNone) {
+    p += CheckImageWidth() + 2;
+    if (x < p) {
+      hit.HitPositions = hiOnItem | hiOnItemCheckbox;
+      return;
+    }
+  }
+  if (const int w = NodeImageWidth(node, column, true); w > 0) {
+    p += w + 2;
+    if (x < p) {
+      hit.HitPositions |= hiOnStateIcon;
+      return;
+    }
+  }
+  if (const int w = NodeImageWidth(node, column, false); w > 0) {
+    p += w + 2;
+    if (x < p) {
+      hit.HitPositions |= hiOnNormalIcon;
+      return;
+    }
+  }
+  const int text = DoGetNodeWidth(node, column);
+  if (width - p < text) {
+    hit.HitPositions |= hiOnItemLabel;
+    return;
+  }
+  switch (alignment) {
+    case kAlignRight:
+      hit.HitPositions |= x < width - text ? hiOnItemLeft : hiOnItemLabel;
+      break;
+    case kAlignCenter: {
+      const int left = (width + p - text) / 2;
+      hit.HitPositions |= x < left ? hiOnItemLeft : x < left + text ? hiOnItemLabel : hiOnItemRight;
+      break;
+    }
+    default:
+      hit.HitPositions |= x < p + text ? hiOnItemLabel : hiOnItemRight;
+      break;
+  }
+}
+
+int TVirtualTreeCore::MeasureColumnContentWidth(int column) {
+  if (!ColumnLayout.HasColumns()) column = NoColumn;
+  const bool main = column == NoColumn || column == ColumnLayout.MainColumn;
+  const bool checks = (OptionBits.Misc & (1u << 1)) && CheckImageWidth() > 0;
+  const int showRoot = (OptionBits.Paint & (1u << 8)) ? 1 : 0;
+  int result = 0;
+  for (TVTNode* n = FirstVisibleNode(); n; n = NextVisibleNode(n)) {
+    int x = main ? (NodeLevel(n) + showRoot) * Indent : 0;
+    if (main && checks && n->CheckType != ctNone) x += CheckImageWidth() + 2;
+    x += 2 * Margin;
+    if (const int w = NodeImageWidth(n, column, true); w > 0) x += w + 2;
+    if (const int w = NodeImageWidth(n, column, false); w > 0) x += w + 2;
+    x += DoGetNodeWidth(n, column);
+    result = std::max(result, x);
+  }
+  return result;
+}
+
+int TVirtualTreeCore::MeasureVisibleContentWidth() {
+  const bool checks = (OptionBits.Misc & (1u << 1)) && CheckImageWidth() > 0;
+  const int showRoot = (OptionBits.Paint & (1u << 8)) ? 1 : 0;
+  int top = 0;
+  TVTNode* n = NodeAtOffset(0, true, &top);
+  int widest = 0;
+  while (n && top < ClientHeight()) {
+    InitIfNeeded(n);
+    int x = (NodeLevel(n) + showRoot) * Indent;
+    if (const int w = NodeImageWidth(n, NoColumn, true); w > 0) x += w + 2;
+    if (const int w = NodeImageWidth(n, NoColumn, false); w > 0) x += w + 2;
+    if (checks && n->CheckType != ctNone) x += CheckImageWidth() + 2;
+    x += DoGetNodeWidth(n, NoColumn);
+    widest = std::max(widest, x);
+    top += n->NodeHeight;
+    n = NextVisibleNode(n);
+  }
+  return widest + 2 * Margin;
+}
+
+// --- Scrolling -------------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::SetOffsetXY(int x, int y) {
+  x = std::max(std::min(x, 0), std::min(0, ClientWidth() - rangeX_));
+  y = std::max(std::min(y, 0), std::min(0, ClientHeight() - rangeY_));
+  if (x == offsetX_ && y == offsetY_) return false;
+  offsetX_ = x;
+  offsetY_ = y;
+  if (host_ && updateCount_ == 0) {
+    RefreshScrollBars(true);
+    host_->Invalidate();
+  }
+  return true;
+}
+
+void TVirtualTreeCore::RefreshScrollBars(bool redraw) {
+  RefreshHorzScrollBar(redraw);
+  RefreshVertScrollBar(redraw);
+  if (host_) host_->UpdateScrollBars(redraw);
+}
+
+void TVirtualTreeCore::RefreshHorzScrollBar(bool redraw) {
+  rangeX_ = ColumnLayout.HasColumns() ? ColumnLayout.TotalWidth() : MeasureVisibleContentWidth();
+  const int client = ClientWidth();
+  int position = -offsetX_;
+  if (ScrollBars != 1 && ScrollBars != 3) {
+    if (host_) host_->SetScrollBar(true, false, TVTScrollBarInfo{}, false);
+  } else if (client < rangeX_ || ScrollBarsAlwaysVisible) {
+    TVTScrollBarInfo info{0, rangeX_, std::max(0, client + 1), -offsetX_, ScrollBarsAlwaysVisible};
+    if (host_) position = host_->SetScrollBar(true, true, info, redraw);
+  } else {
+    if (host_) host_->SetScrollBar(true, false, TVTScrollBarInfo{}, false);
+    position = 0;
+  }
+  offsetX_ = std::max(std::min(-position, 0), std::min(0, client - rangeX_));
+}
+
+void TVirtualTreeCore::RefreshVertScrollBar(bool redraw) {
+  rangeY_ = int(std::max<std::uint32_t>(root_->TotalHeight, std::uint32_t(defaultNodeHeight_)) - root_->NodeHeight);
+  const int client = ClientHeight();
+  int position = -offsetY_;
+  if (ScrollBars != 2 && ScrollBars != 3) {
+    if (host_) host_->SetScrollBar(false, false, TVTScrollBarInfo{}, false);
+  } else if (client < rangeY_ || ScrollBarsAlwaysVisible) {
+    TVTScrollBarInfo info{0, rangeY_, std::max(0, client + 1), -offsetY_, ScrollBarsAlwaysVisible};
+    if (host_) position = host_->SetScrollBar(false, true, info, redraw);
+  } else {
+    if (host_) host_->SetScrollBar(false, false, TVTScrollBarInfo{}, false);
+    position = 0;
+  }
+  offsetY_ = std::max(std::min(-position, 0), std::min(0, client - rangeY_));
+}
+
+bool TVirtualTreeCore::BringNodeIntoView(TVTNode* node, bool center, bool horizontally) {
+  if (!node || node == root_) return false;
+  std::vector<TVTNode*> collapsed;
+  for (TVTNode* p = node->Parent; p && p != root_; p = p->Parent) {
+    if (!(p->States & vsExpanded)) collapsed.push_back(p);
+  }
+  for (auto it = collapsed.rbegin(); it != collapsed.rend(); ++it) ToggleExpansion(*it);
+  if (!NodeFullyShown(node)) return false;
+  const bool hasColumns = ColumnLayout.HasColumns();
+  const int column = hasColumns ? focusedColumn_ : NoColumn;
+  const TVTRect r = ComputeNodeCellRect(node, column, false, false);
+  const int clientHeight = ClientHeight();
+  const bool horizontalBarBefore = rangeX_ > ClientWidth();
+  bool result = false;
+  if (r.Top < 0) {
+    SetOffsetY(offsetY_ - r.Top + (center ? clientHeight / 2 : 0));
+    result = true;
+  } else if (r.Bottom > clientHeight) {
+    int y = (center ? clientHeight / 2 : clientHeight) + offsetY_ - r.Bottom;
+    if (!hasColumns && !horizontalBarBefore && rangeX_ > ClientWidth() && host_)
+      y -= host_->HorizontalScrollBarHeight();
+    SetOffsetY(y);
+    result = true;
+  }
+  if (horizontally) {
+    const TVTRect text = ComputeNodeCellRect(node, column, true, true);
+    if (text.Right > ClientWidth()) {
+      SetOffsetX(ClientWidth() + offsetX_ - text.Right);
+      result = true;
+    } else if (text.Left < 0) {
+      SetOffsetX(offsetX_ - text.Left);
+      result = true;
+    }
+  }
+  return result;
+}
+
+void TVirtualTreeCore::ShowNodeAtTop(TVTNode* node) {
+  if (!node || node == root_) return;
+  std::vector<TVTNode*> collapsed;
+  for (TVTNode* p = node->Parent; p && p != root_; p = p->Parent) {
+    if (!(p->States & vsExpanded)) collapsed.push_back(p);
+  }
+  for (auto it = collapsed.rbegin(); it != collapsed.rend(); ++it) ToggleExpansion(*it);
+  if (NodeFullyShown(node)) SetOffsetY(-NodeTop(node));
+}
+
+// --- Invalidation ----------------------------------------------------------------------------------
+
+void TVirtualTreeCore::InvalidateNodeArea(TVTNode* node) {
+  if (node && host_ && updateCount_ == 0 && host_->HandleAllocated()) host_->InvalidateNode(node);
+}
+
+void TVirtualTreeCore::InvalidateFromNode(TVTNode* node) {
+  if (!host_) return;
+  if (!node || node == root_) {
+    host_->Invalidate();
+  } else if ((node->States & (vsVisible | vsInitialized)) == (vsVisible | vsInitialized)) {
+    host_->InvalidateToBottom(node);
+  }
+}
+
+void TVirtualTreeCore::RedrawNodeNow(TVTNode* node) {
+  if (!host_ || !node) return;
+  const TVTRect r = ComputeNodeCellRect(node, NoColumn, false, false);
+  if (!r.IsEmpty()) host_->RedrawRect(r);
+}
+
+void TVirtualTreeCore::RepaintColumnStrip(int column) {
+  if (!host_ || updateCount_ != 0) return;
+  const TVTColumnInfo* info = ColumnLayout.Find(column);
+  if (!info) return;
+  host_->InvalidateRect(TVTRect{info->Left + offsetX_, 0, info->Left + info->Width + offsetX_, ClientHeight()});
+}
+
+// --- Sorting ---------------------------------------------------------------------------------------
+
+// A top-down merge sort of `count` siblings from `list` (linked by
+// NextSibling); equal nodes keep their order. The sorted chain's head.
+TVTNode* TVirtualTreeCore::SortSiblings(TVTNode* list, std::uint32_t count, int column, int direction) {
+  struct Sorter {
+    TVirtualTreeCore& tree;
+    int column, direction;
+    TVTNode* head;
+    TVTNode* Sort(std::uint32_t n) {
+      if (n == 1) {
+        TVTNode* one = head;
+        head = head->NextSibling;
+        one->NextSibling = nullptr;
+        return one;
+      }
+      TVTNode* a = Sort(n / 2);
+      TVTNode* b = Sort((n + 1) / 2);
+      return Merge(a, b);
+    }
+    TVTNode* Merge(TVTNode* a, TVTNode* b) {
+      TVTNode first{};
+      TVTNode* tail = &first;
+      while (a && b) {
+        const int order = tree.DoCompare(a, b, column);
+        ++tree.comparisons_;
+        const bool takeB = direction == sdAscending ? order > 0 : order < 0;
+        if (takeB) {
+          tail->NextSibling = b;
+          b = b->NextSibling;
+        } else {
+          tail->NextSibling = a;
+          a = a->NextSibling;
+        }
+        tail = tail->NextSibling;
+      }
+      tail->NextSibling = a ? a : b;
+      return first.NextSibling;
+    }
+  } sorter{*this, column, direction, list};
+  return sorter.Sort(count);
+}
+
+void TVirtualTreeCore::SortChildren(TVTNode* node, int column, int direction, bool doInit) {
+  // The merge rewrites sibling links: the worker must be off the tree first.
+  WorkScope work(*this);
+  if (HasTreeState(tsEditPending)) {
+    if (host_) host_->StopTimer(2);
+    SetTreeState(tsEditPending, false);
+  }
+  if (HasTreeState(tsEditing) && !EndEditNode()) return;
+  TVTNode* n = Real(node);
+  if (n != root_ && !(n->States & vsHasChildren)) return;
+  if (doInit) {
+    if (n->ChildCount == 0) QueryChildCount(n);
+    if (n->ChildCount > 1) {
+      for (TVTNode* c = n->FirstChild; c; c = c->NextSibling) InitIfNeeded(c);
+    }
+  }
+  if (n->ChildCount <= 1) return;
+  StopBackgroundValidation();
+  TVTNode* first = SortSiblings(n->FirstChild, n->ChildCount, column, direction);
+  TVTNode* previous = nullptr;
+  std::uint32_t index = 0;
+  for (TVTNode* c = first; c; c = c->NextSibling) {
+    c->PrevSibling = previous;
+    c->Index = index++;
+    previous = c;
+  }
+  n->FirstChild = first;
+  n->LastChild = previous;
+  MarkCacheStale();
+  if (updateCount_ == 0 && host_) host_->Invalidate();
+}
+
+void TVirtualTreeCore::SortLevel(TVTNode* node, int column, int direction, bool doInit) {
+  std::vector<TVTNode*> pending{node};
+  while (!pending.empty()) {
+    TVTNode* n = pending.back();
+    pending.pop_back();
+    SortChildren(n, column, direction, doInit);
+    for (TVTNode* c = Real(n)->LastChild; c; c = c->PrevSibling) {
+      if (doInit) InitIfNeeded(c);
+      if ((c->States & vsInitialized) && c->FirstChild) pending.push_back(c);
+    }
+  }
+}
+
+void TVirtualTreeCore::SortAllLevels(int column, int direction, bool doInit) {
+  WorkScope work(*this);
+  ++updateCount_;
+  auto finish = [this] {
+    MarkCacheStale();
+    if (--updateCount_ == 0) {
+      QueueCacheValidation();
+      if (host_) host_->Invalidate();
+    }
+  };
+  try {
+    if (column >= NoColumn) SortLevel(nullptr, column, direction, doInit);
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+// --- Initialisation again --------------------------------------------------------------------------
+
+void TVirtualTreeCore::InitChildren(TVTNode* node, bool recursive) {
+  TVTNode* n = Real(node);
+  CreateChildrenIfNeeded(n);
+  for (TVTNode* c = n->FirstChild; c; c = c->NextSibling) {
+    InitIfNeeded(c);
+    if (recursive) InitChildren(c, true);
+  }
+}
+
+void TVirtualTreeCore::RedoNodeInitialization(TVTNode* node, bool recursive) {
+  if (node && node != root_) {
+    node->States &= std::uint16_t(~(vsChecking | vsCutOrCopy | vsDeleting));
+    InitializeNodeOnDemand(node);
+  }
+  if (recursive) ReinitChildren(node, true);
+}
+
+void TVirtualTreeCore::ReinitChildren(TVTNode* node, bool recursive) {
+  TVTNode* n = Real(node);
+  if (n != root_ && (n->States & vsHasChildren)) QueryChildCount(n);
+  for (TVTNode* c = n->FirstChild; c;) {
+    TVTNode* next = c->NextSibling;
+    RedoNodeInitialization(c, recursive);
+    c = next;
+  }
+}
+
+void TVirtualTreeCore::ResetNode(TVTNode* node) {
+  CancelEditNode();
+  if (!node || node == root_) {
+    Clear();
+    return;
+  }
+  WorkScope work(*this);
+  if (HasFreeNodeHandler() && (node->States & (vsInitialized | vsReleaseCall))) DoFreeNode(node);
+  RemoveAllChildren(node, false);
+  node->States &= std::uint16_t(~0x77);
+  InvalidateNodeArea(node);
+}
+
+// --- Whole-tree operations -------------------------------------------------------------------------
+
+void TVirtualTreeCore::ClearSelectionAndRepaint() {
+  const std::vector<TVTNode*> selected = Selection();
+  if (selected.empty() || (host_ && host_->Destroying())) return;
+  if (updateCount_ == 0 && host_ && host_->HandleAllocated() && visibleCount_ > 0) {
+    std::size_t done = 0;
+    int top = 0;
+    for (TVTNode* n = NodeAtOffset(0, true, &top); n && done < selected.size() && top < ClientHeight();
+         n = NextVisibleNodeRaw(n)) {
+      if (n->States & vsSelected) {
+        host_->InvalidateNode(n);
+        ++done;
+      }
+      top += n->NodeHeight;
+    }
+  }
+  DropAllSelected();
+  ScheduleChangeEvent(nullptr);
+}
+
+void TVirtualTreeCore::Clear() {
+  WorkScope work(*this);
+  BeginUpdate();
+  try {
+    StopBackgroundValidation();
+    if (HasTreeState(tsEditing)) CancelEditNode();
+    if (HasTreeState(tsCopyPending) || HasTreeState(tsCutPending)) {
+      if (host_) host_->SetClipboard(true);
+      SetTreeState(tsCopyPending, false);
+      SetTreeState(tsCutPending, false);
+    }
+    ClearSelectionAndRepaint();
+    focusedNode_ = nullptr;
+    hotNode_ = nullptr;
+    RemoveAllChildren(nullptr, true);
+    root_->FirstChild = root_->LastChild = nullptr;
+    visibleCount_ = 0;
+    offsetX_ = offsetY_ = 0;
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+std::vector<TVTNode*> TVirtualTreeCore::CollectSelectedNodes(bool skipDescendants) const {
+  std::vector<TVTNode*> nodes = Selection();
+  std::stable_sort(nodes.begin(), nodes.end(),
+                   [this](const TVTNode* a, const TVTNode* b) { return CompareNodeOrder(a, b) < 0; });
+  if (!skipDescendants) return nodes;
+  // In tree order a node's descendants follow it directly.
+  std::vector<TVTNode*> kept;
+  kept.reserve(nodes.size());
+  for (TVTNode* n : nodes) {
+    if (kept.empty() || !NodeHasAncestor(n, kept.back())) kept.push_back(n);
+  }
+  return kept;
+}
+
+std::vector<TVTNode*> TVirtualTreeCore::CollectClipboardMarkedNodes(bool skipDescendants) const {
+  std::vector<TVTNode*> nodes;
+  for (TVTNode* n = FirstNodeRaw(); n;) {
+    if (n->States & vsCutOrCopy) {
+      if (nodes.size() == nodes.capacity()) nodes.reserve(nodes.size() < 100 ? 100 : nodes.size() + nodes.size() / 10);
+      nodes.push_back(n);
+      if (skipDescendants) {
+        // Behind the subtree.
+        const TVTNode* x = n;
+        n = nullptr;
+        for (; x && x != root_ && !n; x = x->Parent) n = x->NextSibling;
+        continue;
+      }
+    }
+    n = NextNodeRaw(n);
+  }
+  return nodes;
+}
+
+// Removes nodes of which none is another's descendant, last first.
+void TVirtualTreeCore::RemoveNodes(std::vector<TVTNode*>& nodes) {
+  BeginUpdate();
+  try {
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) RemoveNode(*it);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TVirtualTreeCore::DeleteSelectedNodes() {
+  WorkScope work(*this);
+  // Descendants of selected nodes go with their ancestor: none is freed twice.
+  std::vector<TVTNode*> nodes = CollectSelectedNodes(true);
+  RemoveNodes(nodes);
+}
+
+void TVirtualTreeCore::CancelClipboardMarks() {
+  if (!HasTreeState(tsCopyPending) && !HasTreeState(tsCutPending)) return;
+  for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) n->States &= std::uint16_t(~vsCutOrCopy);
+  SetTreeState(tsCopyPending, false);
+  SetTreeState(tsCutPending, false);
+}
+
+void TVirtualTreeCore::DeleteCutNodes() {
+  if (!HasTreeState(tsCutPending)) return;
+  WorkScope work(*this);
+  // Collected first (descendants of marked nodes go with them), removed last to first.
+  std::vector<TVTNode*> nodes = CollectClipboardMarkedNodes(true);
+  RemoveNodes(nodes);
+  SetTreeState(tsCutPending, false);
+}
+
+void TVirtualTreeCore::CopyToClipboard() {
+  if (Selection().empty() || !host_) return;
+  if (!host_->SetClipboard(false)) return;
+  CancelClipboardMarks();
+  MarkSelectionForClipboard();
+  SetTreeState(tsCopyPending, true);
+  host_->Invalidate();
+}
+
+void TVirtualTreeCore::CutToClipboard() {
+  if (Selection().empty() || !host_) return;
+  if (!host_->SetClipboard(false)) return;
+  CancelClipboardMarks();
+  MarkSelectionForClipboard();
+  SetTreeState(tsCutPending, true);
+  host_->Invalidate();
+}
+
+void TVirtualTreeCore::FullExpand(TVTNode* node) {
+  if (root_->TotalCount < 2) return;
+  WorkScope work(*this);
+  SetTreeState(tsExpanding, true);
+  BeginUpdate();
+  auto finish = [this] {
+    EndUpdate();
+    SetTreeState(tsExpanding, false);
+  };
+  try {
+    TVTNode* stop = nullptr;
+    for (TVTNode* x = node; x && x != root_ && !stop; x = x->Parent) stop = x->NextSibling;
+    TVTNode* n = node && node != root_ ? node : FirstNode();
+    InitIfNeeded(n);
+    for (; n && n != stop; n = NextNode(n)) {
+      if (!(n->States & vsExpanded)) ToggleExpansion(n);
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void TVirtualTreeCore::FullCollapse(TVTNode* node) {
+  if (root_->TotalCount < 2) return;
+  WorkScope work(*this);
+  SetTreeState(tsCollapsing, true);
+  BeginUpdate();
+  auto finish = [this] {
+    EndUpdate();
+    SetTreeState(tsCollapsing, false);
+  };
+  try {
+    TVTNode* start = node == root_ ? nullptr : node;
+    TVTNode* n = LastNodeOfRaw(start);
+    if (!n) n = start;
+    while (n) {
+      if ((n->States & vsExpanded) && n->ChildCount > 0) ToggleExpansion(n);
+      if (n == start) break;
+      n = PreviousNodeRaw(n);
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
+
+void TVirtualTreeCore::SelectEveryNode(bool visibleOnly) {
+  if (!multiSelect_) return;
+  WorkScope work(*this);
+  tempNodes_.clear();
+  if (visibleOnly) {
+    for (TVTNode* n = FirstVisibleNodeRaw(); n; n = NextVisibleNodeRaw(n)) {
+      if (!(n->States & vsSelected)) AppendToTempNodeArray(n);
+    }
+  } else {
+    for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) {
+      if (!(n->States & vsSelected)) AppendToTempNodeArray(n);
+    }
+  }
+  const bool added = MergeIntoSelection(tempNodes_.data(), tempNodes_.size(), false);
+  tempNodes_.clear();
+  if (added) ScheduleChangeEvent(nullptr);
+  if (host_ && updateCount_ == 0) host_->Invalidate();
+}
+
+bool TVirtualTreeCore::EditNode(TVTNode* node, int column) {
+  if (HasTreeState(tsEditing)) return true;
+  SetFocusedNode(node);
+  if (node && node == focusedNode_ && DoCanEdit(node, column)) {
+    editColumn_ = column;
+    InitIfNeeded(node);
+    DoEdit();
+  }
+  return HasTreeState(tsEditing);
+}
+
+// --- Focus and editing -----------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn) {
+  bool allowed = true;
+  if (OnFocusChanging) OnFocusChanging(owner_, oldNode, newNode, oldColumn, newColumn, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::SetFocusedColumn(int column) {
+  if (column == focusedColumn_) return;
+  if (!DoFocusChanging(focusedNode_, focusedNode_, focusedColumn_, column)) return;
+  CancelEditingIfActive();
+  focusedColumn_ = column;
+  if (focusedNode_) {
+    BringNodeIntoView(focusedNode_, true, false);
+    InvalidateNodeArea(focusedNode_);
+  }
+  DoFocusChange(focusedNode_, column);
+}
+
+bool TVirtualTreeCore::CancelEditingIfActive() {
+  if (HasTreeState(tsEditPending)) {
+    if (host_) host_->StopTimer(2);
+    SetTreeState(tsEditPending, false);
+  }
+  if (HasTreeState(tsEditing)) CancelEditNode();
+  return !HasTreeState(tsEditing);
+}
+
+bool TVirtualTreeCore::EndEditingIfActive() {
+  if (HasTreeState(tsEditPending)) {
+    if (host_) host_->StopTimer(2);
+    SetTreeState(tsEditPending, false);
+  }
+  if (HasTreeState(tsEditing)) return EndEditNode();
+  return true;
+}
+
+// --- Dragging --------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::InitiateDrag(bool immediately, int threshold) {
+  if (DragType == 1) {
+    SetTreeState(tsFrameworkDragging, true);
+    if (host_) host_->BeginFrameworkDrag(immediately, threshold);
+    return;
+  }
+  if (HasTreeState(tsOLEDragPending) || HasTreeState(tsOLEDragging)) return;
+  dragThreshold_ = threshold >= 0 ? threshold : (host_ ? host_->SystemDragThreshold() : 5);
+  if (immediately) {
+    if (host_) host_->StartOleDrag();
+  } else {
+    SetTreeState(tsOLEDragPending, true);
+  }
+}
+
+// --- Auto-scrolling --------------------------------------------------------------------------------
+
+void TVirtualTreeCore::AutoScrollTick() {
+  if (!host_) return;
+  int x = 0, y = 0;
+  if (!host_->CursorPos(x, y)) return;
+  const int width = ClientWidth(), height = ClientHeight();
+  const bool inside = x >= 0 && y >= 0 && x < width && y < height;
+  const bool panning = HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling);
+  const bool selecting = HasTreeState(tsDrawSelecting);
+  if (!selecting && !inside && !panning) AutoScrollDirections = 0;
+  const int vertical = std::min(host_->ScrollIncrement(false), height);
+  const int horizontal = host_->ScrollIncrement(true);
+  int dx = 0, dy = 0;
+  // A direction whose end is reached is dropped.
+  if ((AutoScrollDirections & 2) && offsetY_ >= 0) AutoScrollDirections &= std::uint8_t(~2);
+  if ((AutoScrollDirections & 8) && offsetY_ <= std::min(0, height - rangeY_)) AutoScrollDirections &= std::uint8_t(~8);
+  if ((AutoScrollDirections & 1) && offsetX_ >= 0) AutoScrollDirections &= std::uint8_t(~1);
+  if ((AutoScrollDirections & 4) && offsetX_ <= std::min(0, width - rangeX_)) AutoScrollDirections &= std::uint8_t(~4);
+  if (AutoScrollDirections & 2) dy = panning ? PanningAnchorY - y - 8 : inside ? vertical : vertical * -y;
+  if (AutoScrollDirections & 8) dy = panning ? PanningAnchorY - y + 8 : inside ? -vertical : -vertical * (y - height);
+  if (AutoScrollDirections & 1) dx = panning ? PanningAnchorX - x - 8 : inside ? horizontal : horizontal * -x;
+  if (AutoScrollDirections & 4)
+    dx = panning ? PanningAnchorX - x + 8 : inside ? -horizontal : -horizontal * (x - width);
+  if (selecting) {
+    if (dx || dy) {
+      SetOffsetXY(offsetX_ + dx, offsetY_ + dy);
+      host_->Invalidate();
+    }
+  } else if ((dx || dy) && !host_->DropTargetHelperScrolls()) {
+    SetOffsetXY(offsetX_ + dx, offsetY_ + dy);
+  }
+  host_->UpdateWindow();
+  if (AutoScrollDirections == 0 && !panning) {
+    host_->StopTimer(kScrollTimer);
+    SetTreeState(tsScrollPending, false);
+    SetTreeState(tsScrolling, false);
   }
 }

@@ -59,6 +59,9 @@ enum TVirtualTreeState : int {
   tsNeedRootCountUpdate = 19,
   tsOLEDragging = 20,
   tsOLEDragPending = 21,
+  tsDrawSelecting = 7,   // a selection rectangle is being drawn
+  tsScrollPending = 24,  // auto-scrolling waits for its delay
+  tsScrolling = 25,      // auto-scrolling runs (timer 4)
   tsStopValidation = 27,
   tsStructureChangePending = 28,
   tsSynchMode = 29,
@@ -68,14 +71,74 @@ enum TVirtualTreeState : int {
   tsValidating = 34,
   tsValidationNeeded = 35,
   tsFrameworkDragging = 37,  // the framework's own drag operation is running
+  tsWheelPanning = 38,
+  tsWheelScrolling = 39,
 };
 
 // Timers the core arms through its host.
 constexpr int kChangeTimer = 5;
 constexpr int kStructureChangeTimer = 6;
+constexpr int kScrollTimer = 4;
+constexpr int kEditTimer = 2;
 
 // Visible nodes per position cache entry.
 constexpr std::uint32_t kCacheThreshold = 2000;
+
+// One scroll bar's range, page and position (the SCROLLINFO fields the tree sets).
+struct TVTScrollBarInfo {
+  int Min = 0;
+  int Max = 0;
+  int Page = 0;
+  int Position = 0;
+  bool DisableNoScroll = false;  // disable the bar instead of hiding it
+};
+
+// Hit positions (a 16-bit set).
+constexpr std::uint16_t hiAbove = 0x0001, hiBelow = 0x0002, hiNowhere = 0x0004, hiOnItem = 0x0008,
+                        hiOnItemButton = 0x0010, hiOnItemCheckbox = 0x0020, hiOnItemIndent = 0x0040,
+                        hiOnItemLabel = 0x0080, hiOnItemLeft = 0x0100, hiOnItemRight = 0x0200, hiOnNormalIcon = 0x0400,
+                        hiOnStateIcon = 0x0800, hiToLeft = 0x1000, hiToRight = 0x2000;
+
+struct TVTHitInfo {
+  TVTNode* HitNode = nullptr;
+  std::uint16_t HitPositions = 0;
+  int HitColumn = -1;
+};
+
+// Column indexes: no columns, no column at a point.
+constexpr int NoColumn = -1, InvalidColumn = -2;
+// Text alignment of a cell (as the framework's TAlignment: left, right, centre).
+constexpr int kAlignLeft = 0, kAlignRight = 1, kAlignCenter = 2;
+// Sort directions.
+constexpr int sdAscending = 0, sdDescending = 1;
+// Update states the updating event reports.
+constexpr int usBegin = 0, usBeginSynch = 1, usSynch = 2, usUpdate = 3, usEnd = 4, usEndSynch = 5;
+
+// The visible columns of the header in position order, as the hit tests and
+// cell rectangles need them (the header keeps it current; empty without
+// columns).
+struct TVTColumnInfo {
+  int Index = 0;
+  int Left = 0;  // unscrolled
+  int Width = 0;
+  int Alignment = kAlignLeft;
+  bool RightToLeft = false;
+};
+class TVTColumnLayout {
+ public:
+  std::vector<TVTColumnInfo> Columns;  // visible ones, in position order
+  int MainColumn = NoColumn;
+  int HeaderHeight = 0;  // 0 while the header is hidden
+  bool HasColumns() const { return !Columns.empty(); }
+  const TVTColumnInfo* Find(int index) const;
+  int TotalWidth() const;
+  // The column under a point in header coordinates: -2 left or above the
+  // header, below the header's height, or beyond the last column. With
+  // `scrolled` the edges start at the horizontal offset.
+  int ColumnAtPoint(int x, int y, bool scrolled, int offsetX) const;
+  // The column under x and its edges; -2 when none.
+  int ColumnAndBoundsAtX(int x, bool scrolled, int offsetX, int& left, int& right) const;
+};
 
 // What the core needs of its window.
 class TVirtualTreeHost {
@@ -99,6 +162,40 @@ class TVirtualTreeHost {
   virtual void ThemeChanged() = 0;
   // Registers or revokes the window as an OLE drop target.
   virtual void SetDropTargetRegistered(bool registered) = 0;
+
+  // --- Scrolling and repainting (defaults for hosts without a window) ---
+  virtual int ClientWidth() const { return 0; }
+  virtual int ClientHeight() const { return 0; }
+  // Switches the window's redrawing (WM_SETREDRAW) for a visible control with a window.
+  virtual void SetRedraw(bool /*on*/) {}
+  // Shows (with `info`) or hides one scroll bar; the bar's position afterwards.
+  virtual int SetScrollBar(bool /*horizontal*/, bool /*show*/, const TVTScrollBarInfo& info, bool /*redraw*/) {
+    return info.Position;
+  }
+  // The system's height of a horizontal scroll bar.
+  virtual int HorizontalScrollBarHeight() const { return 0; }
+  // Invalidates a client rectangle.
+  virtual void InvalidateRect(const TVTRect&) { Invalidate(); }
+  // Repaints a client rectangle at once (invalidate, no erase, update now).
+  virtual void RedrawRect(const TVTRect& rect) { InvalidateRect(rect); }
+  virtual void UpdateWindow() {}
+  // The toggle animation: the client area below `top` moves by `pixels`
+  // (down when expanding) over `duration` ms.
+  virtual void AnimateToggle(int /*top*/, int /*pixels*/, bool /*expanding*/, unsigned /*duration*/) {}
+  // Puts the tree's data object on the clipboard (true on success), or, for
+  // `empty`, takes whatever is there away.
+  virtual bool SetClipboard(bool /*empty*/) { return false; }
+  // Dragging: the framework's drag start, the system's drag threshold, and
+  // the start of an OLE drag (the drag manager carries it out).
+  virtual void BeginFrameworkDrag(bool /*immediately*/, int /*threshold*/) {}
+  virtual int SystemDragThreshold() const { return 5; }
+  virtual void StartOleDrag() {}
+  // The mouse position in client coordinates; false when unknown.
+  virtual bool CursorPos(int& /*x*/, int& /*y*/) const { return false; }
+  // The scroll bars' line increments.
+  virtual int ScrollIncrement(bool /*horizontal*/) const { return 20; }
+  // Whether the drag manager's drop-target helper scrolls the window itself.
+  virtual bool DropTargetHelperScrolls() const { return false; }
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -137,6 +234,8 @@ using TVTStructureChangeEvent = Method<void(TObject*, TVTNode*, std::uint8_t)>;
 using TVTCheckChangingEvent = Method<void(TObject*, TVTNode*, std::uint8_t&, bool&)>;
 using TVTGetNodeDataSizeEvent = Method<void(TObject*, int&)>;
 using TVTUpdatingEvent = Method<void(TObject*, int)>;
+using TVTAllowEvent = Method<void(TObject*, TVTNode*, bool&)>;
+using TVTCompareEvent = Method<void(TObject*, TVTNode*, TVTNode*, int, int&)>;
 
 struct TVTCacheEntry {
   TVTNode* Node = nullptr;
@@ -166,6 +265,29 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNodeEvent OnChecked;
   TVTGetNodeDataSizeEvent OnGetNodeDataSize;
   TVTUpdatingEvent OnUpdating;
+  TVTAllowEvent OnExpanding;
+  TVTAllowEvent OnCollapsing;
+  TVTNodeEvent OnExpanded;
+  TVTNodeEvent OnCollapsed;
+  TVTCompareEvent OnCompareNodes;
+  Method<void(TObject*, TVTNode*, TVTNode*, int, int, bool&)> OnFocusChanging;
+
+  // Mirrors of the tree's option sets (kept by TCustomVirtualTreeOptions).
+  struct TOptionBits {
+    std::uint16_t Paint = 0x1B60;
+    std::uint8_t Animation = 0;
+    std::uint16_t Auto = 0x0149;
+    std::uint16_t Selection = 0;
+    std::uint16_t Misc = 0x01A9;
+  } OptionBits;
+  // The header's columns (empty without columns).
+  TVTColumnLayout ColumnLayout;
+  int Indent = 18;
+  int Margin = 4;
+  // The tree's own text alignment and reading order (for column -1).
+  int Alignment = kAlignLeft;
+  bool RightToLeft = false;
+  unsigned AnimationDuration = 200;
 
   // --- Nodes ---
   // The block size of a node: header, internal data and user data.
@@ -210,10 +332,40 @@ class TVirtualTreeCore : public WorkerTree {
   void QueryChildCount(TVTNode* node);
   void RemoveAllChildren(TVTNode* node, bool clearHasChildren);
   void RemoveNode(TVTNode* node);
-  // Expands or collapses a node (without animation); a collapsed node with
-  // children not yet created asks for them first.
+  // Expands a collapsed node or collapses an expanded one, asking the
+  // expanding or collapsing event first; a node being deleted is left alone.
   void ToggleExpansion(TVTNode* node);
   void SetExpanded(TVTNode* node, bool expanded);
+  // Counts the children when needed and initialises each (recursively when asked).
+  void InitChildren(TVTNode* node, bool recursive);
+  virtual void RedoNodeInitialization(TVTNode* node, bool recursive);
+  virtual void ReinitChildren(TVTNode* node, bool recursive);
+  // The free-node event, the children removed, the node uninitialised; null clears the tree.
+  virtual void ResetNode(TVTNode* node);
+
+  // --- Sorting ---
+  // A stable merge sort of one node's children through the compare event.
+  virtual void SortChildren(TVTNode* node, int column, int direction, bool doInit);
+  // Sorts every initialised level.
+  void SortAllLevels(int column, int direction, bool doInit);
+  // Comparisons made by the sorts since the tree was made (for measuring).
+  std::uint64_t Comparisons() const { return comparisons_; }
+
+  // --- Whole-tree operations ---
+  virtual void Clear();
+  void DeleteSelectedNodes();
+  void CancelClipboardMarks();
+  void DeleteCutNodes();
+  virtual void CopyToClipboard();
+  virtual void CutToClipboard();
+  virtual void FullExpand(TVTNode* node = nullptr);
+  virtual void FullCollapse(TVTNode* node = nullptr);
+  void SelectEveryNode(bool visibleOnly);
+  void ClearSelectionAndRepaint();
+  // Starts editing the node in the column; whether an edit is active now.
+  virtual bool EditNode(TVTNode* node, int column);
+  std::vector<TVTNode*> CollectSelectedNodes(bool skipDescendants) const;
+  std::vector<TVTNode*> CollectClipboardMarkedNodes(bool skipDescendants) const;
 
   // Check states.
   bool ApplyCheckState(TVTNode* node, std::uint8_t newState);
@@ -223,13 +375,91 @@ class TVirtualTreeCore : public WorkerTree {
   bool AutoTriStateTracking() const { return autoTriState_; }
   void SetAutoTriStateTracking(bool on) { autoTriState_ = on; }
 
-  // Raw walks (no events).
+  // --- Navigation ---
+  // Two families: the initialising walks hand out initialised nodes (and
+  // create children before entering them); the raw walks fire no events.
+  // Null stands for the root where a parent is asked for; the root itself is
+  // never returned.
+  TVTNode* FirstNode();
   TVTNode* FirstNodeRaw() const;
+  TVTNode* FirstChildOf(TVTNode* node);
+  TVTNode* LastChildOf(TVTNode* node);
+  TVTNode* LastChildOfRaw(const TVTNode* node) const;
+  TVTNode* LastNodeOf(TVTNode* node);
+  TVTNode* LastNodeOfRaw(const TVTNode* node) const;
+  TVTNode* NextNode(TVTNode* node);
   TVTNode* NextNodeRaw(const TVTNode* node) const;
+  TVTNode* PreviousNode(TVTNode* node);
+  TVTNode* PreviousNodeRaw(const TVTNode* node) const;
+  TVTNode* FirstVisibleNode();
   TVTNode* FirstVisibleNodeRaw() const;
+  TVTNode* FirstVisibleChild(TVTNode* node);
+  TVTNode* LastVisibleChildOf(TVTNode* node);
+  TVTNode* LastVisibleChildOfRaw(const TVTNode* node) const;
+  TVTNode* LastVisibleNodeOf(TVTNode* node);
+  TVTNode* LastVisibleNodeOfRaw(const TVTNode* node) const;
+  // The next (previous) shown node in tree order; a hidden start counts from its place.
+  TVTNode* NextVisibleNode(TVTNode* node);
   TVTNode* NextVisibleNodeRaw(const TVTNode* node) const;
-  // The nearest fully shown node before `node` in tree order, or null.
+  TVTNode* PreviousVisibleNode(TVTNode* node);
   TVTNode* PreviousVisibleNodeRaw(const TVTNode* node) const;
+  TVTNode* NextSiblingOf(TVTNode* node);
+  TVTNode* PreviousSiblingOf(TVTNode* node);
+  TVTNode* NextVisibleSibling(TVTNode* node);
+  TVTNode* PreviousVisibleSibling(TVTNode* node);
+  TVTNode* PreviousVisibleSiblingRaw(const TVTNode* node) const;
+  TVTNode* FirstSelectedNode();
+  TVTNode* NextSelectedNode(TVTNode* node);
+  TVTNode* FirstClipboardMarkedNode();
+  TVTNode* NextClipboardMarkedNode(TVTNode* node);
+  TVTNode* FirstInitializedNode() const;
+  TVTNode* NextInitializedNode(const TVTNode* node) const;
+  bool NodeHasAncestor(const TVTNode* node, const TVTNode* ancestor) const;
+  // The nearest fully shown ancestor; null for the root.
+  TVTNode* VisibleAncestorOf(const TVTNode* node) const;
+
+  // --- Geometry ---
+  // The shown node whose row covers y, and its row's top. Relative: y and the
+  // top are client coordinates. A negative y counts as 0.
+  TVTNode* NodeAtOffset(int y, bool relative, int* nodeTop = nullptr);
+  TVTRect ComputeNodeCellRect(TVTNode* node, int column, bool textOnly, bool unclipped);
+  TVTHitInfo HitTestPoint(int x, int y, bool relative);
+  int MeasureColumnContentWidth(int column);
+  int MeasureVisibleContentWidth();
+  // The topmost node at client y = 0.
+  TVTNode* TopmostNode() { return NodeAtOffset(0, true); }
+
+  // --- Scrolling ---
+  int ClientWidth() const { return host_ ? host_->ClientWidth() : 0; }
+  int ClientHeight() const { return host_ ? host_->ClientHeight() : 0; }
+  int OffsetX() const { return offsetX_; }
+  int OffsetY() const { return offsetY_; }
+  // Scrolls to the offsets (clamped to the ranges); true when one changed.
+  bool SetOffsetXY(int x, int y);
+  void SetOffsetX(int x) { SetOffsetXY(x, offsetY_); }
+  void SetOffsetY(int y) { SetOffsetXY(offsetX_, y); }
+  int RangeX() const { return rangeX_; }
+  int RangeY() const { return rangeY_; }
+  bool BringNodeIntoView(TVTNode* node, bool center, bool horizontally);
+  void ShowNodeAtTop(TVTNode* node);
+  void RefreshScrollBars(bool redraw);
+  void RefreshHorzScrollBar(bool redraw);
+  void RefreshVertScrollBar(bool redraw);
+  // What the scroll bars are to show: 0 none, 1 horizontal, 2 vertical, 3 both.
+  int ScrollBars = 3;
+  bool ScrollBarsAlwaysVisible = false;
+  // Auto-scrolling (timer 4): the directions (1 left, 2 up, 4 right, 8 down)
+  // and the panning anchor in client coordinates.
+  std::uint8_t AutoScrollDirections = 0;
+  int PanningAnchorX = 0, PanningAnchorY = 0;
+  // One step of auto-scrolling or wheel panning.
+  void AutoScrollTick();
+
+  // --- Invalidation ---
+  virtual void InvalidateNodeArea(TVTNode* node);
+  void InvalidateFromNode(TVTNode* node);
+  void RedrawNodeNow(TVTNode* node);
+  void RepaintColumnStrip(int column);
 
   // --- Focus and hot node ---
   TVTNode* FocusedNode() const { return focusedNode_; }
@@ -237,6 +467,25 @@ class TVirtualTreeCore : public WorkerTree {
   int FocusedColumn() const { return focusedColumn_; }
   // Stores the focused column without events.
   void SetFocusedColumnRaw(int column) { focusedColumn_ = column; }
+  // Asks the focus-changing event, cancels an edit, stores the column, brings
+  // the focused node into view (centred when it has to scroll), repaints its
+  // row and fires focus-changed.
+  void SetFocusedColumn(int column);
+  // Cancels an active or pending edit; true when none is left.
+  bool CancelEditingIfActive();
+  // Ends an active edit; true when none is left.
+  bool EndEditingIfActive();
+
+  // --- Dragging ---
+  // 0 OLE drag, 1 the framework's drag.
+  int DragType = 0;
+  // Starts a drag: the framework's at once, an OLE drag at once or once the
+  // mouse has moved beyond the threshold (negative: the system's).
+  void InitiateDrag(bool immediately, int threshold);
+  bool IsDragInProgress() const {
+    return HasTreeState(tsOLEDragging) || HasTreeState(tsOLEDragPending) || HasTreeState(tsFrameworkDragging);
+  }
+  int DragThreshold() const { return dragThreshold_; }
   // The header's main column; no header, no column (-1). The header overrides it.
   virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
@@ -262,8 +511,11 @@ class TVirtualTreeCore : public WorkerTree {
   void SetTreeState(int bit, bool on);
 
   // --- Update blocks ---
+  // Nest; the outermost end does the deferred work once.
   void BeginUpdate();
   void EndUpdate();
+  void EnterUpdateBlock() { BeginUpdate(); }
+  void LeaveUpdateBlock() { EndUpdate(); }
   int UpdateCount() const { return updateCount_; }
 
   // --- Change events ---
@@ -297,6 +549,9 @@ class TVirtualTreeCore : public WorkerTree {
   void SetNodeSelected(TVTNode* node, bool selected);
   // Packs the tagged entries out of the selection array.
   void DropMarkedEntries();
+  // Removes, in place and in order, every entry of `nodes` tagged for
+  // removal (lowest address bit set); the new count, or -1 for an empty array.
+  static std::ptrdiff_t DropMarkedEntries(TVTNode** nodes, std::ptrdiff_t count);
   std::size_t SelectedCount() const { return selectionCount_; }
   // The untagged entries, in address order.
   std::vector<TVTNode*> Selection() const;
@@ -317,7 +572,8 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* SearchNode = nullptr;      // the incremental search's last found node
   TVTNode* DropTargetNode = nullptr;  // the node under a drag
   TVTNode* SpaceCheckNode = nullptr;  // the node whose check the space key holds
-  TVTNode* EditNode = nullptr;        // the node being edited
+  TVTNode* EditedNode = nullptr;      // the node being edited
+  int EditColumn() const { return editColumn_; }
 
   TObject* Owner() const { return owner_; }
   TVirtualTreeHost* Host() const { return host_; }
@@ -328,13 +584,38 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoInitChildren(TVTNode* node, std::uint32_t& childCount);
   virtual void DoFreeNode(TVTNode* node);
   virtual void DoFocusChange(TVTNode* node, int column);
+  virtual bool DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn);
   virtual void DoStructureChange(TVTNode* node, std::uint8_t reason);
   virtual void DoChange(TVTNode* node);
   virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);
   virtual void DoChecked(TVTNode* node);
   virtual int DoGetNodeDataSize();
+  virtual bool DoExpanding(TVTNode* node);
+  virtual bool DoCollapsing(TVTNode* node);
+  virtual void DoExpanded(TVTNode* node);
+  virtual void DoCollapsed(TVTNode* node);
+  virtual int DoCompare(TVTNode* a, TVTNode* b, int column);
+  // The width of the node's text in a column; the string tree measures it.
+  virtual int DoGetNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
+  // The width of the node's normal (state) image in a column, 0 when it has none.
+  virtual int NodeImageWidth(TVTNode* /*node*/, int /*column*/, bool /*state*/) { return 0; }
+  // The check images' width, 0 without a check image list.
+  virtual int CheckImageWidth() const { return 0; }
+  virtual bool DoCanEdit(TVTNode* /*node*/, int /*column*/) { return false; }
+  // Whether a cell shows no text, so that a neighbour's text may span into it.
+  virtual bool ColumnIsEmpty(TVTNode* /*node*/, int /*column*/) { return false; }
+  // Starts the in-place editor (the edit link comes with the editor).
+  virtual void DoEdit() {}
+  // Ends a running edit; false when the editor refuses.
+  virtual bool EndEditNode() { return true; }
+  // The sort column and direction for the auto sort (the header's).
+  virtual int SortColumn() const { return NoColumn; }
+  virtual int SortDirection() const { return sdAscending; }
   // Ends an edit of the node being removed; the in-place editor fills it.
-  virtual void CancelEditNode() { EditNode = nullptr; }
+  virtual void CancelEditNode() {
+    EditedNode = nullptr;
+    SetTreeState(tsEditing, false);
+  }
 
  public:
   // Forgets what is cached about nodes: the base cancels editing; the
@@ -356,6 +637,19 @@ class TVirtualTreeCore : public WorkerTree {
   void AfterStructureChange(int oldOffsetX, int oldOffsetY);
   void RemoveNodeBody(TVTNode* node);
   void PropagateCheckStateUp(TVTNode* node);
+  void ClassifyRowHit(TVTHitInfo& hit, int x, int columnWidth, int column, bool rightToLeft, int alignment);
+  TVTNode* SortSiblings(TVTNode* list, std::uint32_t count, int column, int direction);
+  void SortLevel(TVTNode* node, int column, int direction, bool doInit);
+  void RemoveNodes(std::vector<TVTNode*>& nodes);
+  TVTNode* NextVisibleAfter(const TVTNode* node, bool init);
+  TVTNode* PreviousVisibleBefore(const TVTNode* node, bool init);
+  void InitIfNeeded(TVTNode* node) {
+    if (node && node != root_ && !(node->States & vsInitialized)) InitializeNodeOnDemand(node);
+  }
+  void CreateChildrenIfNeeded(TVTNode* node) {
+    if (node && node != root_ && (node->States & vsHasChildren) && node->ChildCount == 0) QueryChildCount(node);
+  }
+  int NodeTop(TVTNode* node);
   void SetCheckStateInternal(TVTNode* node, std::uint8_t state);
   bool IsRoot(const TVTNode* node) const { return node == root_; }
   TVTNode* Real(TVTNode* node) const { return node ? node : root_; }
@@ -375,6 +669,10 @@ class TVirtualTreeCore : public WorkerTree {
   std::atomic<std::uint32_t> workerStates_{0};  // bits 27, 32, 34 and 35
   int updateCount_ = 0;
   int offsetX_ = 0, offsetY_ = 0;
+  int rangeX_ = 0, rangeY_ = 0;
+  int editColumn_ = NoColumn;
+  int dragThreshold_ = 5;
+  std::uint64_t comparisons_ = 0;
   TVTNode* focusedNode_ = nullptr;
   int focusedColumn_ = -1;
   TVTNode* hotNode_ = nullptr;

@@ -7,6 +7,7 @@ FW_IMPLEMENT_CLASS(TClipboardFormats)
 
 TCustomVirtualTreeOptions::TCustomVirtualTreeOptions(TVirtualTreeCore* owner) : owner_(owner) {
   if (owner_) {
+    owner_->OptionBits = {paint_, animation_, auto_, selection_, misc_};
     owner_->SetAutoTriStateTracking(auto_ & voAutoTristateTracking);
     owner_->SetMultiSelect(selection_ & voMultiSelect);
     owner_->SetLevelSelectConstraint(selection_ & voLevelSelectConstraint);
@@ -23,6 +24,7 @@ void TCustomVirtualTreeOptions::SetPaintOptions(std::uint16_t value) {
   if (value == paint_) return;
   const std::uint16_t changed = value ^ paint_;
   paint_ = value;
+  if (owner_) owner_->OptionBits.Paint = value;
   if (!Reactive()) return;
   if (changed & voPaintThemed) owner_->Host()->ThemeChanged();
   if (changed & ~voPaintThemed) owner_->Host()->Invalidate();
@@ -30,12 +32,14 @@ void TCustomVirtualTreeOptions::SetPaintOptions(std::uint16_t value) {
 
 void TCustomVirtualTreeOptions::SetAnimationOptions(std::uint8_t value) {
   animation_ = value;
+  if (owner_) owner_->OptionBits.Animation = value;
 }
 
 void TCustomVirtualTreeOptions::SetAutoOptions(std::uint16_t value) {
   if (value == auto_) return;
   const std::uint16_t changed = value ^ auto_;
   auto_ = value;
+  if (owner_) owner_->OptionBits.Auto = value;
   if (owner_) owner_->SetAutoTriStateTracking(auto_ & voAutoTristateTracking);
   if ((changed & voAutoSpanColumns) && Reactive()) owner_->Host()->Invalidate();
 }
@@ -45,6 +49,7 @@ void TCustomVirtualTreeOptions::SetSelectionOptions(std::uint16_t value) {
   const std::uint16_t changed = value ^ selection_;
   const std::uint16_t added = value & ~selection_;
   selection_ = value;
+  if (owner_) owner_->OptionBits.Selection = value;
   if (!owner_) return;
   owner_->SetMultiSelect(value & voMultiSelect);
   owner_->SetLevelSelectConstraint(value & voLevelSelectConstraint);
@@ -66,6 +71,7 @@ void TCustomVirtualTreeOptions::SetMiscOptions(std::uint16_t value) {
   if (value == misc_) return;
   const std::uint16_t changed = value ^ misc_;
   misc_ = value;
+  if (owner_) owner_->OptionBits.Misc = value;
   if (!Reactive()) return;
   TVirtualTreeHost* host = owner_->Host();
   if (changed & voCheckSupport) host->Invalidate();

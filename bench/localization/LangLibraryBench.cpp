@@ -78,7 +78,18 @@ int main() {
   file->LocalizedName = germanSource.Header.LocalizedName;
   file->LangIndex = german;
   const int repeat = 200;
+  // The reference: the native library read and written back unchanged, the
+  // floor under any build that starts from it.
   auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < repeat; ++i) {
+    TOwned<TResProcessor> copy(New<TResProcessor>());
+    copy->LoadFromPEImage(ReadAll(nativePath));
+    std::ofstream(libraryPath, std::ios::binary) << copy->ResourceDLLImage();
+  }
+  const double copyUs =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / repeat;
+
+  start = std::chrono::steady_clock::now();
   for (int i = 0; i < repeat; ++i) file->SaveLanguageDLL(nullptr, libraryPath, true, store.get(), nativePath);
   const double buildUs =
       std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / repeat;
@@ -104,7 +115,8 @@ int main() {
     std::printf("the German library was not installed\n");
     return 1;
   }
-  std::printf("building the German language library: %.1f us; loading and installing it: %.1f us\n", buildUs,
-              installUs);
+  std::printf("building the German language library: %.1f us (reference, the native library read and written "
+              "back: %.1f us); loading and installing it: %.1f us\n",
+              buildUs, copyUs, installUs);
   return 0;
 }

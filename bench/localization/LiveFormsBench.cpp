@@ -35,10 +35,24 @@ FW_IMPLEMENT_CLASS(TWizardForm)
 
 int main() {
   const std::string dir = PELLORY_SOURCE_DIR "/resources/languages/";
-  TOwned<TLangResource> store(New<TLangResource>());
   TLangSource native = LoadLangSource(dir + "Pellory.ntv.txt");
+  TLangSource german = LoadLangSource(dir + "Pellory.de.txt");
+
+  // The reference: making the store from the two parsed sources, which a
+  // switch has done before it re-translates anything.
+  const int storeRepeat = 50;
+  auto storeStart = std::chrono::steady_clock::now();
+  for (int i = 0; i < storeRepeat; ++i) {
+    TOwned<TLangResource> s(New<TLangResource>());
+    BuildNativeStore(native, *s);
+    AddTranslation(german, *s);
+  }
+  const double storeUs =
+      std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - storeStart).count() / storeRepeat;
+
+  TOwned<TLangResource> store(New<TLangResource>());
   BuildNativeStore(native, *store);
-  store->CurrentLanguage = AddTranslation(LoadLangSource(dir + "Pellory.de.txt"), *store);
+  store->CurrentLanguage = AddTranslation(german, *store);
 
   TLResFormList* forms = store->Forms();
   int formIndex = forms->IndexOfName("WizardForm");
@@ -62,7 +76,8 @@ int main() {
     std::printf("the wizard form was not translated\n");
     return 1;
   }
-  std::printf("re-translating the wizard form (%d components) from German: %.1f us (goal: under 2000 us)\n",
-              items->Count(), us);
+  std::printf("re-translating the wizard form (%d components) from German: %.1f us (goal: under 2000 us); "
+              "reference, making the language store it reads: %.1f us\n",
+              items->Count(), us, storeUs);
   return us < 2000 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "QhrHhApi.h"
+#include "SysUtilsWin.h"
 
 // The portable popup record is the system's, field for field.
 static_assert(sizeof(HhPopup) == sizeof(HH_POPUP));
@@ -51,12 +52,7 @@ const HtmlHelpLibraryApi g_library = {&Load, &Find, &Free, &Call};
 }  // namespace
 
 std::string HtmlHelpLibraryPath() {
-  char folder[MAX_PATH];
-  UINT n = GetSystemDirectoryA(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  std::string path(folder, n);
-  if (path.back() != '\\') path += '\\';
-  return path + "HHCTRL.OCX";
+  return SystemLibraryPath("HHCTRL.OCX");
 }
 
 void InitQhrHhApiWin() {

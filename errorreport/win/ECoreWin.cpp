@@ -6,6 +6,7 @@
 
 #include "ECore.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ class Win32CoreSystem : public CoreSystemApi {
     return std::string(buf, n);
   }
   std::string ShellAppDataFolder() override {
-    HMODULE lib = LoadLibraryA("shfolder.dll");
+    HMODULE lib = LoadSystemLibrary("shfolder.dll");
     if (!lib) return {};
     using Fn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
     auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(lib, "SHGetFolderPathA")));

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #if defined(_WIN32)
 #include <io.h>
@@ -73,6 +74,41 @@ class StdioFileApi : public FileApi {
   bool DeleteFile(const std::string& name) override {
     return std::remove(name.c_str()) == 0;
   }
+  bool DirectoryExists(const std::string& name) override {
+    struct stat st;
+    return ::stat(name.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+  }
+  std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes) override {
+    namespace fs = std::filesystem;
+    std::vector<TSearchEntry> out;
+    std::size_t cut = pattern.find_last_of("/\\");
+    const std::string folder = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
+    const std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    std::error_code error;
+    fs::directory_iterator it(folder, error), end;
+    for (; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (!MatchesFileMask(name, mask)) continue;
+      std::error_code statError;
+      const bool directory = it->is_directory(statError);
+      unsigned attr = directory ? faDirectory : faArchive;
+      if (!name.empty() && name[0] == '.') attr |= faHidden;
+      if ((attr & (faHidden | faSysFile | faDirectory)) & ~attributes) continue;
+      out.push_back({name, attr});
+    }
+    std::sort(out.begin(), out.end(), [](const TSearchEntry& a, const TSearchEntry& b) { return a.Name < b.Name; });
+    return out;
+  }
+  std::string FullPathName(const std::string& name) override {
+    std::error_code error;
+    std::filesystem::path full = std::filesystem::absolute(name, error);
+    if (error) return name;
+    std::string out = full.lexically_normal().string();
+    // No trailing separator, except for a root ("/", "C:\\").
+    while (out.size() > 1 && (out.back() == '/' || out.back() == '\\') && !(out.size() == 3 && out[1] == ':'))
+      out.pop_back();
+    return out;
+  }
 };
 
 StdioFileApi g_stdio;
@@ -92,6 +128,47 @@ bool FileExists(const std::string& name) {
 }
 bool DeleteFile(const std::string& name) {
   return GetFileApi().DeleteFile(name);
+}
+bool DirectoryExists(const std::string& name) {
+  return GetFileApi().DirectoryExists(name);
+}
+std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes) {
+  return GetFileApi().FindFiles(pattern, attributes);
+}
+std::string FullPathName(const std::string& name) {
+  return GetFileApi().FullPathName(name);
+}
+
+bool FileApi::DirectoryExists(const std::string&) {
+  return false;
+}
+std::vector<TSearchEntry> FileApi::FindFiles(const std::string&, unsigned) {
+  return {};
+}
+std::string FileApi::FullPathName(const std::string& name) {
+  return name;
+}
+
+bool MatchesFileMask(std::string_view name, std::string_view mask) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  // Greedy matching with one back-track point: the last "*" seen.
+  std::size_t n = 0, m = 0, starMask = std::string_view::npos, starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || lower(mask[m]) == lower(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == '*') {
+      starMask = m++;
+      starName = n;
+    } else if (starMask != std::string_view::npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
 }
 
 void MemoryFileApi::Add(const std::string& name, std::string bytes) {

@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // File open modes (the access in the low bits, the sharing in bits 4-6).
 constexpr unsigned fmOpenRead = 0x0000;
@@ -21,6 +23,21 @@ constexpr unsigned fmShareDenyNone = 0x0040;
 constexpr unsigned fmCreate = 0xFF00;
 
 enum class SeekOrigin { Beginning = 0, Current = 1, End = 2 };
+
+// File attributes of a search; faAnyFile (63) finds every entry.
+constexpr unsigned faReadOnly = 0x01;
+constexpr unsigned faHidden = 0x02;
+constexpr unsigned faSysFile = 0x04;
+constexpr unsigned faVolumeID = 0x08;
+constexpr unsigned faDirectory = 0x10;
+constexpr unsigned faArchive = 0x20;
+constexpr unsigned faAnyFile = 0x3F;
+
+// One entry found by a search: its bare name and attributes.
+struct TSearchEntry {
+  std::string Name;
+  unsigned Attributes = 0;
+};
 
 class FileApi {
  public:
@@ -37,6 +54,16 @@ class FileApi {
   virtual bool SetSize(Handle h, std::int64_t size) = 0;
   virtual bool FileExists(const std::string& name) = 0;
   virtual bool DeleteFile(const std::string& name) = 0;
+  // True when the name is an existing directory.
+  virtual bool DirectoryExists(const std::string& name);
+  // The entries of a folder whose names match the mask ("*" and "?", without
+  // regard to case) given as the pattern's last part; hidden, system and
+  // directory entries only when the attribute mask has their bits. "." and
+  // ".." are not entries. Nothing when the folder cannot be read.
+  virtual std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes);
+  // The name made absolute against the current directory, "." and ".."
+  // parts resolved; the name itself when that cannot be done.
+  virtual std::string FullPathName(const std::string& name);
 };
 
 FileApi& GetFileApi();
@@ -45,6 +72,12 @@ void SetFileApi(FileApi* api);
 
 bool FileExists(const std::string& name);
 bool DeleteFile(const std::string& name);
+bool DirectoryExists(const std::string& name);
+std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes);
+std::string FullPathName(const std::string& name);
+// A file name matches a search mask: "*" any run, "?" any one character,
+// ASCII letters compared without regard to case.
+bool MatchesFileMask(std::string_view name, std::string_view mask);
 
 // Read-only files held in memory, for tests and fuzz targets that feed a
 // reader of files without touching the disk. Names match exactly.

@@ -67,6 +67,15 @@ FW_BEGIN_CLASS(TControl)
   FW_DEFAULT(alNone)
   FW_PROP(BiDiMode, GetBiDiMode, SetBiDiMode)
   FW_STORED(IsBiDiModeStored)
+  FW_PROP(Anchors, GetAnchors, SetAnchors)
+  FW_STORED(IsAnchorsStored)
+  FW_PROP_RO(Constraints, GetConstraints)
+  FW_PROP(DragCursor, GetDragCursor, SetDragCursor)
+  FW_DEFAULT(crDrag)
+  FW_PROP(DragKind, GetDragKind, SetDragKind)
+  FW_DEFAULT(dkDrag)
+  FW_PROP(DragMode, GetDragMode, SetDragMode)
+  FW_DEFAULT(dmManual)
   FW_EVENT(OnClick, OnClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
@@ -80,7 +89,35 @@ FW_BEGIN_CLASS(TWinControl)
   FW_DEFAULT(0)
   FW_PROP(TabOrder, GetTabOrder, SetTabOrder)
   FW_NOT_STORED
+  FW_PROP(BorderWidth, GetBorderWidth, SetBorderWidth)
+  FW_DEFAULT(0)
+  FW_PROP(Ctl3D, GetCtl3D, SetCtl3D)
+  FW_STORED(IsCtl3DStored)
+  FW_PROP(ParentCtl3D, GetParentCtl3D, SetParentCtl3D)
+  FW_DEFAULT(1)
 FW_END_CLASS
+
+FW_BEGIN_CLASS(TSizeConstraints)
+  FW_PROP(MaxHeight, MaxHeight, MaxHeight)
+  FW_DEFAULT(0)
+  FW_PROP(MaxWidth, MaxWidth, MaxWidth)
+  FW_DEFAULT(0)
+  FW_PROP(MinHeight, MinHeight, MinHeight)
+  FW_DEFAULT(0)
+  FW_PROP(MinWidth, MinWidth, MinWidth)
+  FW_DEFAULT(0)
+FW_END_CLASS
+
+void TSizeConstraints::Assign(TPersistent* source) {
+  if (auto* other = dynamic_cast<TSizeConstraints*>(source)) {
+    MaxHeight = other->MaxHeight;
+    MaxWidth = other->MaxWidth;
+    MinHeight = other->MinHeight;
+    MinWidth = other->MinWidth;
+    return;
+  }
+  inherited::Assign(source);
+}
 
 FW_IMPLEMENT_CLASS(TControlActionLink)
 FW_IMPLEMENT_CLASS(TWinControlActionLink)
@@ -249,6 +286,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
   WindowProc = TWndMethod::Bind<&TControl::WndProc>(this);
   font_ = New<TFont>();
   font_->OnChange = TNotifyEvent::Bind<&TControl::FontChange>(this);
+  constraints_ = New<TSizeConstraints>();
   ControlStyle = {csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
 }
 
@@ -259,6 +297,7 @@ void TControl::Destroy() {
   inherited::Destroy();
   font_->OnChange = nullptr;
   FreeAndNil(font_);
+  FreeAndNil(constraints_);
 }
 
 void TControl::FontChange(TObject*) {

@@ -67,6 +67,24 @@ FW_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom);
 // mirrored and text read right to left, or only one of the two).
 FW_ENUM(TBiDiMode, bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly);
 
+// Generic control properties that forms store and components copy; the
+// framework keeps them and gives them no effect of its own yet.
+FW_ENUM(TAnchorKind, akLeft, akTop, akRight, akBottom);
+using TAnchors = Set<TAnchorKind>;
+FW_ENUM(TDragKind, dkDrag, dkDock);
+FW_ENUM(TDragMode, dmManual, dmAutomatic);
+
+// The size limits of a control (0: no limit).
+class TSizeConstraints : public TPersistent {
+  FW_CLASS(TSizeConstraints, TPersistent)
+ public:
+  int MaxHeight = 0;
+  int MaxWidth = 0;
+  int MinHeight = 0;
+  int MinWidth = 0;
+  void Assign(TPersistent* source) override;
+};
+
 FW_ENUM(TShiftStateItem, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble);
 using TShiftState = Set<TShiftStateItem>;
 FW_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle);
@@ -159,6 +177,19 @@ class TControl : public TComponent {
   bool GetParentColor() const { return parentColor_; }
   void SetParentColor(bool v);
   bool IsColorStored() const { return !parentColor_; }
+
+  // Kept, without effect yet (see TAnchors).
+  TAnchors GetAnchors() const { return anchors_; }
+  void SetAnchors(TAnchors v) { anchors_ = v; }
+  bool IsAnchorsStored() const { return !(anchors_ == TAnchors{akLeft, akTop}); }
+  TSizeConstraints* GetConstraints() const { return constraints_; }
+  void SetConstraints(TSizeConstraints* v) { constraints_->Assign(v); }
+  TCursor GetDragCursor() const { return dragCursor_; }
+  void SetDragCursor(TCursor v) { dragCursor_ = v; }
+  TDragKind GetDragKind() const { return dragKind_; }
+  void SetDragKind(TDragKind v) { dragKind_ = v; }
+  TDragMode GetDragMode() const { return dragMode_; }
+  void SetDragMode(TDragMode v) { dragMode_ = v; }
 
   TControlStyle ControlStyle;
   TControlState ControlState;
@@ -258,6 +289,11 @@ class TControl : public TComponent {
   void TakeParentColor();
   int helpContext_ = 0;
   TCursor cursor_ = crDefault;
+  TAnchors anchors_{akLeft, akTop};
+  TSizeConstraints* constraints_ = nullptr;
+  TCursor dragCursor_ = crDrag;
+  TDragKind dragKind_ = dkDrag;
+  TDragMode dragMode_ = dmManual;
   TFont* font_ = nullptr;
   bool parentFont_ = true;
   bool fontFromParent_ = false;
@@ -322,6 +358,17 @@ class TWinControl : public TControl {
 
   bool GetTabStop() const { return tabStop_; }
   void SetTabStop(bool v) { tabStop_ = v; }
+  // Kept, without effect yet (see TAnchors).
+  bool GetCtl3D() const { return ctl3D_; }
+  void SetCtl3D(bool v) {
+    ctl3D_ = v;
+    parentCtl3D_ = false;
+  }
+  bool GetParentCtl3D() const { return parentCtl3D_; }
+  void SetParentCtl3D(bool v) { parentCtl3D_ = v; }
+  bool IsCtl3DStored() const { return !parentCtl3D_; }
+  int GetBorderWidth() const { return borderWidth_; }
+  void SetBorderWidth(int v) { borderWidth_ = v < 0 ? 0 : v; }
   int GetTabOrder() const;
   void SetTabOrder(int v);
   virtual bool CanFocus() const;
@@ -393,6 +440,9 @@ class TWinControl : public TControl {
   std::vector<TControl*> controls_;  // every child, in insertion order
   std::vector<TWinControl*> tabList_;
   bool tabStop_ = false;
+  bool ctl3D_ = true;
+  bool parentCtl3D_ = true;
+  int borderWidth_ = 0;
   int alignDisabled_ = 0;
   bool aligning_ = false;
   bool trackingLeave_ = false;  // a WM_MOUSELEAVE is asked for

@@ -14,6 +14,7 @@
 #include "Scope.h"
 #include "Streams.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 
 FW_IMPLEMENT_CLASS(TGraphicsObject)
 FW_BEGIN_CLASS(TFont)
@@ -628,7 +629,7 @@ void TBitmap::DrawUnlocked(TCanvas& canvas, const RECT& r) {
   if (GetTransparent()) {
     using TransparentBltFn = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int, UINT);
     static TransparentBltFn transparentBlt = [] {
-      HMODULE m = LoadLibraryA("msimg32.dll");
+      HMODULE m = LoadSystemLibrary("msimg32.dll");
       return m ? reinterpret_cast<TransparentBltFn>(reinterpret_cast<void*>(GetProcAddress(m, "TransparentBlt")))
                : nullptr;
     }();
@@ -701,15 +702,16 @@ void TBitmap::WriteData(TStream& stream) {
   stream.WriteBytes(bmp);
 }
 
+// Pictures are read from the module as given: a language library carries only
+// string tables and RCDATA, so following the resource instance would lose them.
 void TBitmap::LoadFromResourceName(HINSTANCE module, const std::string& name) {
-  auto data = FindResourceData(FindResourceHInstance(reinterpret_cast<ModuleHandle>(module)), rtBitmap, name);
+  auto data = FindResourceData(reinterpret_cast<ModuleHandle>(module), rtBitmap, name);
   if (!data) throw EResNotFound(Format("Resource %s not found", name));
   SetDib(TDib::LoadFromDibData(*data));
 }
 
 void TBitmap::LoadFromResourceID(HINSTANCE module, int id) {
-  auto data = FindResourceData(FindResourceHInstance(reinterpret_cast<ModuleHandle>(module)), rtBitmap,
-                               static_cast<std::uint16_t>(id));
+  auto data = FindResourceData(reinterpret_cast<ModuleHandle>(module), rtBitmap, static_cast<std::uint16_t>(id));
   if (!data) throw EResNotFound(Format("Resource #%d not found", id));
   SetDib(TDib::LoadFromDibData(*data));
 }

@@ -259,7 +259,8 @@ class TBitmap : public TGraphic {
   void SetPixelFormat(TPixelFormat f);
   void LoadFromStream(TStream& stream) override;  // a BMP file
   void SaveToStream(TStream& stream) override;
-  // An RT_BITMAP resource of a module; raises EResNotFound when missing.
+  // An RT_BITMAP resource of the module as given (not of its language
+  // library); raises EResNotFound when missing.
   void LoadFromResourceName(HINSTANCE module, const std::string& name);
   void LoadFromResourceID(HINSTANCE module, int id);
 

@@ -1,5 +1,7 @@
 #include "ImgList.h"
 
+#include <algorithm>
+
 #include "Filer.h"
 #include "Streams.h"
 
@@ -15,9 +17,37 @@ FW_BEGIN_CLASS(TCustomImageList)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TImageList)
 
+FW_IMPLEMENT_CLASS(TChangeLink)
+
+void TChangeLink::Destroy() {
+  if (Sender) Sender->UnRegisterChanges(this);
+  inherited::Destroy();
+}
+
+void TChangeLink::Change() {
+  if (OnChange) OnChange(Sender);
+}
+
 TCustomImageList::TCustomImageList(TComponent* owner) : TComponent(owner) {}
 
+void TCustomImageList::RegisterChanges(TChangeLink* link) {
+  if (!link) return;
+  // A link hears of one list: registering it here takes it off the one before.
+  if (link->Sender && link->Sender != this) link->Sender->UnRegisterChanges(link);
+  if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
+  link->Sender = this;
+}
+
+void TCustomImageList::UnRegisterChanges(TChangeLink* link) {
+  const auto it = std::find(links_.begin(), links_.end(), link);
+  if (it == links_.end()) return;
+  links_.erase(it);
+  link->Sender = nullptr;
+}
+
 void TCustomImageList::Destroy() {
+  for (TChangeLink* link : links_) link->Sender = nullptr;
+  links_.clear();
   if (handle_) ImageList_Destroy(handle_);
   handle_ = nullptr;
   inherited::Destroy();
@@ -70,6 +100,10 @@ int TCustomImageList::Count() {
 }
 
 void TCustomImageList::Changed() {
+  // A link may unregister itself (or another) while told: walk a copy, skipping the gone.
+  const std::vector<TChangeLink*> links = links_;
+  for (TChangeLink* link : links)
+    if (std::find(links_.begin(), links_.end(), link) != links_.end()) link->Change();
   if (OnChange) OnChange(this);
 }
 

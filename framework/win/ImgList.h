@@ -5,8 +5,24 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "Component.h"
 #include "Graphics.h"
+
+class TCustomImageList;
+
+// One client's link to an image list: the list calls Change on every link
+// registered with it after each change, and clears Sender when it goes.
+// Freeing a link takes it off its list; a link hears of one list at a time.
+class TChangeLink : public TObject {
+  FW_CLASS(TChangeLink, TObject)
+ public:
+  void Destroy() override;
+  TCustomImageList* Sender = nullptr;
+  TNotifyEvent OnChange;
+  virtual void Change();
+};
 
 // Form data ("Bitmap"): u32 count, width, height, flags, background colour,
 // then the image strip and the mask strip, each a u32 size and a BMP file.
@@ -41,8 +57,12 @@ class TCustomImageList : public TComponent {
   void Draw(TCanvas* canvas, int x, int y, int index, bool enabled = true);
   void DefineProperties(TFiler& filer) override;
   TNotifyEvent OnChange;
+  // Links told of every change, besides OnChange (registering twice is one link).
+  void RegisterChanges(TChangeLink* link);
+  void UnRegisterChanges(TChangeLink* link);
 
  private:
+  std::vector<TChangeLink*> links_;
   void ReadData(TStream& stream);
   void WriteData(TStream& stream);
   void Changed();

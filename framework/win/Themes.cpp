@@ -1,5 +1,7 @@
 #include "Themes.h"
 
+#include "SysUtilsWin.h"
+
 namespace {
 
 using TOpenThemeData = HTHEME(WINAPI*)(HWND, LPCWSTR);
@@ -31,7 +33,7 @@ F Bind(const char* name) {
 void InitThemeLibrary() {
   ++g_references;
   if (g_library || g_references != 1) return;
-  g_library = ::LoadLibraryA("uxtheme.dll");
+  g_library = LoadSystemLibrary("uxtheme.dll");
   if (!g_library) return;
   g_entries.open = Bind<TOpenThemeData>("OpenThemeData");
   g_entries.close = Bind<TCloseThemeData>("CloseThemeData");

@@ -203,6 +203,35 @@ class Win32FileApi : public FileApi {
     return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
   }
   bool DeleteFile(const std::string& name) override { return DeleteFileA(name.c_str()) != 0; }
+  bool DirectoryExists(const std::string& name) override {
+    DWORD attr = GetFileAttributesA(name.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes) override {
+    std::vector<TSearchEntry> out;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    constexpr unsigned kExcluded = faHidden | faSysFile | faDirectory;
+    do {
+      const std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      const unsigned attr = found.dwFileAttributes & faAnyFile;
+      if ((attr & kExcluded) & ~attributes) continue;
+      out.push_back({name, attr});
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return out;
+  }
+  std::string FullPathName(const std::string& name) override {
+    DWORD n = GetFullPathNameA(name.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return name;
+    std::string out(n, '\0');
+    DWORD got = GetFullPathNameA(name.c_str(), n, out.data(), nullptr);
+    if (got == 0 || got >= n) return name;
+    out.resize(got);
+    return out;
+  }
 };
 
 // --- Resources ---------------------------------------------------------------------------------

@@ -68,7 +68,7 @@ TEST_F(JLocalesTest, Lists) {
   LocaleList(primaries, llmWithPrimaries);
   // Japanese (code page 932) is not a valid code page in the table and is left out.
   for (const auto& e : all) EXPECT_NE(e.second, 0x0411u);
-  ASSERT_EQ(all.size(), 15u);
+  ASSERT_EQ(all.size(), 16u);
   EXPECT_EQ(all[2], TLocaleListEntry("German (Germany)", 0x0407));
 
   auto find = [](const TLocaleNameList& l, std::uint32_t locale) {

@@ -4,6 +4,7 @@
 
 #include "JWStrings.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 
 void InitPlatformInfo() {
   TPlatformInfo& info = PlatformInfo();
@@ -21,7 +22,7 @@ void InitPlatformInfo() {
 
 BOOL PsapiEnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, DWORD* needed) {
   using TEnum = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
-  HMODULE library = ::LoadLibraryA("PSAPI.dll");
+  HMODULE library = LoadSystemLibrary("PSAPI.dll");
   if (reinterpret_cast<std::uintptr_t>(library) < 32) return FALSE;
   BOOL result = FALSE;
   auto entry = reinterpret_cast<TEnum>(reinterpret_cast<void*>(::GetProcAddress(library, "EnumProcessModules")));

@@ -481,6 +481,13 @@ TEST(StringTable, HoldsTheResourceStringsThatCarryTheirTexts) {
     ASSERT_EQ(table.count(rs.id), 1u);
     EXPECT_EQ(table.at(rs.id), rs.native);
   }
+  // The localizer's texts too; the language data translates them.
+  for (const ResString& rs : LocalizerErrorTexts()) {
+    SCOPED_TRACE(rs.native);
+    EXPECT_TRUE(expected.emplace(rs.id, rs.native).second) << "id " << rs.id << " twice";
+    ASSERT_EQ(table.count(rs.id), 1u);
+    EXPECT_EQ(table.at(rs.id), rs.native);
+  }
   EXPECT_EQ(table.at(65237), "System Error. Code: %d.\r\n%s");
   for (const auto& [id, text] : table)
     if (id < 65264) {

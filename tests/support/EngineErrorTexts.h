@@ -8,6 +8,7 @@
 #include "JWStrings.h"
 #include "LFProc.h"
 #include "LangRes.h"
+#include "LocOnFly.h"
 #include "LocStreamErrors.h"
 #include "PEReader.h"
 #include "PackedStrings.h"
@@ -36,6 +37,16 @@ inline const std::vector<ResString>& EngineErrorTexts() {
       SLFTooNew,
       SLFInvalidStore,
       SLFInvalidIndex,
+  };
+  return texts;
+}
+
+// The on-the-fly localizer's texts: in the string table, and translated by the
+// language data.
+inline const std::vector<ResString>& LocalizerErrorTexts() {
+  static const std::vector<ResString> texts = {
+      SLocNotInitialized, SLocFileNotFound,  SLocPathNotExists, SLocLanguageNotFound,
+      SLocCannotDelete,   SLocInvalidJLangs, SLocFileNotExists,
   };
   return texts;
 }

@@ -176,6 +176,12 @@ void Localization(const fs::path& folder) {
 
   Seed(folder, "fuzz_lang_file", {LangFile(7, false), LangFile(4, false), LangFile(7, true)});
 
+  // Embedded language lists: u16 sizes and plain blocks, u32 sizes and compressed blocks with names.
+  std::vector<TEmbeddedLanguage> languages = {{9, "English", u"English", LangFile(7, false)},
+                                              {0x0407, "German", u"Deutsch", LangFile(4, true)}};
+  Seed(folder, "fuzz_loc_langs",
+       {WriteEmbeddedLanguageList(languages, 1, 92), WriteEmbeddedLanguageList(languages, 4, 92)});
+
   // A settings byte, then a form in each of its three kinds.
   const std::string translatable =
       "object Form1: TFuzzForm\r\n  Caption = 'x'\r\n  Font.Charset = DEFAULT_CHARSET\r\n  Tag = 1\r\n"
@@ -266,6 +272,19 @@ void Components(const fs::path& folder) {
   Seed(folder, "fuzz_gif_lzw",
        {GifRaster(0x78, 16, 9, 8, false), GifRaster(0x35, 7, 11, 4, true), GifRaster(0x00, 33, 3, 1, false),
         GifRaster(0x7A, 40, 40, 8, false)});
+  // Options byte, rectangle width, point; then the mark-up text.
+  Seed(folder, "fuzz_html_render",
+       {std::string("\x00\x78\x21") + "Hello <B>bold</B> &amp; <A HREF=\"x\">link</A><BR><IMG SRC=\"LOGO\">",
+        std::string("\x0B\x40\x10") + "<UL><LI>one<LI>two</UL><P ALIGN=\"RIGHT\">r<SUB>s</SUB><HR><R a=\"90\">t",
+        std::string("\x15\x30\x05") + "<BODY BGCOLOR=\"#FF0000\" BGCOLORTO=\"clBlue\"><FONT SIZE=\"2\" "
+                                      "COLOR=\"red\">a</FONT><E>e</E><SHAD>s</SHAD><IND x=\"20\"><Z>z</Z>"});
+  // Frame number, then GIF data: a screen of 20 x 10 and two frames with control extensions.
+  std::string gif = std::string("\x02") + "GIF89a" + std::string("\x14\x00\x0A\x00\x00\x00\x00", 7);
+  for (int f = 0; f < 2; ++f)
+    gif +=
+        std::string("\x21\xF9\x04\x00\x00\x00\x00\x00\x2C\x01\x00\x02\x00\x03\x00\x04\x00\x00\x02\x02\x44\x01\x00", 23);
+  gif += ';';
+  Seed(folder, "fuzz_html_gif_frames", {gif, std::string("\x01") + "GIF87a\x01\x00\x01\x00"});
 }
 #endif
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +34,30 @@ class RecordingHost : public TVirtualTreeHost {
   int recreations = 0;
   int themeChanges = 0;
   bool dropTarget = false;
+
+  int ClientWidth() const override { return clientWidth; }
+  int ClientHeight() const override { return clientHeight; }
+  void SetRedraw(bool on) override { redraw.push_back(on); }
+  int SetScrollBar(bool horizontal, bool show, const TVTScrollBarInfo& info, bool) override {
+    ScrollBar& bar = horizontal ? horizontalBar : verticalBar;
+    bar.shown = show;
+    if (show) bar.info = info;
+    // The bar keeps its position within the range, as the system's does.
+    const int top = std::max(0, info.Max - std::max(info.Page, 1) + 1);
+    return show ? std::clamp(info.Position, 0, top) : 0;
+  }
+  bool SetClipboard(bool empty) override {
+    clipboardCalls.push_back(empty);
+    return empty || clipboardWorks;
+  }
+  struct ScrollBar {
+    bool shown = false;
+    TVTScrollBarInfo info;
+  } horizontalBar, verticalBar;
+  int clientWidth = 0, clientHeight = 0;
+  std::vector<bool> redraw;
+  std::vector<bool> clipboardCalls;
+  bool clipboardWorks = true;
 
   int invalidations = 0;
   int scrollBarUpdates = 0;

@@ -14,14 +14,39 @@
 #include "Thread.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
+  FW_PROP(BevelEdges, BevelEdges, BevelEdges)
+  FW_STORED(IsBevelEdgesStored)
+  FW_PROP(BevelInner, BevelInner, BevelInner)
+  FW_DEFAULT(bvRaised)
+  FW_PROP(BevelKind, BevelKind, BevelKind)
+  FW_DEFAULT(bkNone)
+  FW_PROP(BevelOuter, BevelOuter, BevelOuter)
+  FW_DEFAULT(bvLowered)
+  FW_PROP(BevelWidth, BevelWidth, BevelWidth)
+  FW_DEFAULT(1)
+  FW_PROP(BorderStyle, GetBorderStyle, SetBorderStyle)
+  FW_DEFAULT(bsSingle)
+  FW_PROP(CheckImageKind, GetCheckImageKind, SetCheckImageKind)
+  FW_DEFAULT(0)
   FW_PROP_RO(Colors, Colors)
+  FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(HotCursor, HotCursor, HotCursor)
+  FW_DEFAULT(0)
+  FW_PROP(Images, GetImages, SetImages)
   FW_PROP(Indent, GetIndent, SetIndent)
   FW_DEFAULT(18)
+  FW_PROP(Margin, GetMargin, SetMargin)
+  FW_DEFAULT(4)
+  FW_PROP(NodeAlignment, GetNodeAlignment, SetNodeAlignment)
+  FW_DEFAULT(2)
   FW_PROP(RootNodeCount, GetRootNodeCount, SetRootNodeCount)
   FW_DEFAULT(0)
   FW_PROP_RO(ScrollBarOptions, ScrollBarOptions)
+  FW_PROP(SelectionCornerRadius, GetSelectionCornerRadius, SetSelectionCornerRadius)
+  FW_DEFAULT(0)
+  FW_PROP(StateImages, GetStateImages, SetStateImages)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TScrollBarOptions)
@@ -81,7 +106,13 @@ void TVTColors::Assign(TPersistent* source) {
 }
 
 void TScrollBarOptions::Rebuild() {
-  if (owner_ && !owner_->IsLoading() && owner_->HandleAllocated()) owner_->RecreateWnd();
+  if (!owner_) return;
+  owner_->Tree().ScrollBars = int(scrollBars_);
+  owner_->Tree().ScrollBarsAlwaysVisible = alwaysVisible_;
+  if (!owner_->IsLoading() && owner_->HandleAllocated()) {
+    owner_->RecreateWnd();
+    owner_->Tree().RefreshScrollBars(true);
+  }
 }
 
 void TScrollBarOptions::SetAlwaysVisible(bool value) {
@@ -125,6 +156,12 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   SetParentColor(false);
   scrollBarOptions_ = New<TScrollBarOptions>(this);
   colors_ = New<TVTColors>(this);
+  imageLink_ = New<TChangeLink>();
+  stateImageLink_ = New<TChangeLink>();
+  customCheckLink_ = New<TChangeLink>();
+  for (TChangeLink* link : {imageLink_, stateImageLink_, customCheckLink_})
+    link->OnChange = TNotifyEvent::Bind<&TBaseVirtualTree::ImageListChange>(this);
+  background_ = New<TPicture>();
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
@@ -152,7 +189,10 @@ void TBaseVirtualTree::DefineProperties(TFiler& filer) {
 TBaseVirtualTree::~TBaseVirtualTree() = default;
 
 void TBaseVirtualTree::Destroy() {
-  if (core_) core_->StopBackgroundValidation();
+  if (core_) {
+    core_->StopBackgroundValidation();
+    core_->CancelEditingIfActive();
+  }
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
   if (core_) {
@@ -163,8 +203,182 @@ void TBaseVirtualTree::Destroy() {
     }
   }
   FreeAndNil(colors_);
+  FreeAndNil(background_);
+  // A registered link leaves its list as it goes.
+  FreeAndNil(imageLink_);
+  FreeAndNil(stateImageLink_);
+  FreeAndNil(customCheckLink_);
   FreeAndNil(scrollBarOptions_);
   inherited::Destroy();
+}
+
+// --- Image lists and the writers -------------------------------------------------------------------
+
+void TBaseVirtualTree::ImageListChange(TObject*) {
+  if (!IsDestroying()) Invalidate();
+}
+
+void TBaseVirtualTree::LinkImages(TCustomImageList*& field, TChangeLink* link, TCustomImageList* list) {
+  if (field) {
+    field->UnRegisterChanges(link);
+    field->RemoveFreeNotification(this);
+  }
+  field = list;
+  if (list) {
+    list->RegisterChanges(link);
+    list->FreeNotification(this);
+  }
+}
+
+TCustomImageList* TBaseVirtualTree::CheckImages() const {
+  if (CheckImageKind >= 0 && CheckImageKind <= 5) return TreeImageList(CheckImageKind);
+  return customCheckImages_;
+}
+
+void TBaseVirtualTree::SetCheckImageKind(int kind) {
+  if (kind == CheckImageKind) return;
+  CheckImageKind = kind;
+  if (HandleAllocated() && core_->UpdateCount() == 0 && !IsLoading()) InvalidateRect(WindowHandle(), nullptr, FALSE);
+}
+
+void TBaseVirtualTree::SetImages(TCustomImageList* list) {
+  if (list == images_) return;
+  LinkImages(images_, imageLink_, list);
+  if (!IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetStateImages(TCustomImageList* list) {
+  if (list == stateImages_) return;
+  LinkImages(stateImages_, stateImageLink_, list);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetCustomCheckImages(TCustomImageList* list) {
+  if (list == customCheckImages_) return;
+  LinkImages(customCheckImages_, customCheckLink_, list);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetMargin(int margin) {
+  if (margin == Margin) return;
+  Margin = margin;
+  core_->Margin = margin;
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetSelectionCornerRadius(int radius) {
+  if (radius == selectionCornerRadius_) return;
+  selectionCornerRadius_ = radius;
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::SetNodeAlignment(int mode) {
+  if (mode == NodeAlignment) return;
+  NodeAlignment = mode;
+  if (HandleAllocated() && !ComponentState().Contains(csReading)) Invalidate();
+}
+
+void TBaseVirtualTree::SetBorderStyle(TBorderStyle style) {
+  if (style == borderStyle_) return;
+  borderStyle_ = style;
+  RecreateWnd();
+}
+
+void TBaseVirtualTree::CreateParams(TCreateParams& params) {
+  inherited::CreateParams(params);
+  if (borderStyle_ != bsNone) params.ExStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
+  background_->Assign(picture);
+  if (HandleAllocated() && !IsLoading()) Invalidate();
+}
+
+void TBaseVirtualTree::LockWindowRedraw(bool lock) {
+  if (GetVisible() && HandleAllocated()) SendMessageA(WindowHandle(), WM_SETREDRAW, lock ? 0 : 1, 0);
+}
+
+void TBaseVirtualTree::KillTreeTimer(int id) {
+  if (HandleAllocated()) KillTimer(WindowHandle(), UINT_PTR(id));
+}
+
+bool TBaseVirtualTree::PopupApplies(TVTNode* node, int column, POINT point) {
+  if (PopupMenu) return true;
+  if (!OnGetPopupMenu) return false;
+  bool askParent = true;
+  TComponent* menu = nullptr;
+  OnGetPopupMenu(this, node, column, point, askParent, menu);
+  return menu != nullptr;
+}
+
+RECT TBaseVirtualTree::ComputeHeaderArea() const {
+  RECT r{0, 0, 0, 0};
+  if (!HeaderVisible()) return r;
+  r = RECT{0, 0, GetWidth(), GetHeight()};
+  if (HandleAllocated()) {
+    RECT w;
+    GetWindowRect(WindowHandle(), &w);
+    r = RECT{0, 0, w.right - w.left, w.bottom - w.top};
+    const LONG style = GetWindowLongA(WindowHandle(), GWL_STYLE);
+    const LONG exStyle = GetWindowLongA(WindowHandle(), GWL_EXSTYLE);
+    int frame = 0;
+    if (style & WS_BORDER) frame += 1;
+    if (style & WS_THICKFRAME) frame += 3;
+    if (exStyle & WS_EX_CLIENTEDGE) frame += 2;
+    InflateRect(&r, -frame, -frame);
+  }
+  InflateRect(&r, -GetBorderWidth(), -GetBorderWidth());
+  if (BevelKind != bkNone) {
+    const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+    if (BevelEdges.Contains(beLeft)) r.left += bevel;
+    if (BevelEdges.Contains(beTop)) r.top += bevel;
+    if (BevelEdges.Contains(beRight)) r.right -= bevel;
+  }
+  r.bottom = r.top + HeaderHeight();
+  return r;
+}
+
+void TBaseVirtualTree::SetBiDiMode(TBiDiMode mode) {
+  inherited::SetBiDiMode(mode);
+  if (HandleAllocated()) RecreateWnd();
+}
+
+void TBaseVirtualTree::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation != opRemove) return;
+  bool forgot = false;
+  if (component == images_) {
+    images_->UnRegisterChanges(imageLink_);
+    images_ = nullptr;
+    forgot = true;
+  }
+  if (component == stateImages_) {
+    stateImages_->UnRegisterChanges(stateImageLink_);
+    stateImages_ = nullptr;
+    forgot = true;
+  }
+  if (component == customCheckImages_) {
+    customCheckImages_->UnRegisterChanges(customCheckLink_);
+    customCheckImages_ = nullptr;
+    forgot = true;
+  }
+  if (component == PopupMenu) PopupMenu = nullptr;
+  // The header's images and popup menu are forgotten by the header.
+  if (forgot && !IsDestroying()) Invalidate();
+}
+
+void TBaseVirtualTree::WndProc(TMessage& msg) {
+  if (HeaderHandlesMessage(msg, true)) return;
+  const bool designing = ComponentState().Contains(csDesigning);
+  // The tree starts automatic drags itself in its mouse handling; the
+  // framework has no automatic drag start, so a press simply goes on to the
+  // tree's dispatch below.
+  if (!HeaderHandlesMessage(msg, false)) {
+    if (!designing && (msg.Msg == WM_NCLBUTTONDOWN || msg.Msg == WM_NCRBUTTONDOWN || msg.Msg == WM_NCMBUTTONDOWN)) {
+      if (!Focused() && CanFocus()) SetFocus();
+    }
+    inherited::WndProc(msg);
+  }
 }
 
 void TBaseVirtualTree::Loaded() {
@@ -175,10 +389,176 @@ void TBaseVirtualTree::Loaded() {
 void TBaseVirtualTree::SetIndent(int indent) {
   if (indent == indent_) return;
   indent_ = indent;
+  core_->Indent = indent;
   if (!IsLoading() && core_->UpdateCount() == 0 && HandleAllocated()) {
-    host_.UpdateScrollBars(true);
+    core_->RefreshScrollBars(true);
     Invalidate();
   }
+}
+
+void TBaseVirtualTree::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TBaseVirtualTree*>(source);
+  if (!other) {
+    inherited::Assign(source);
+    return;
+  }
+  SetAlign(other->GetAlign());
+  SetAnchors(other->GetAnchors());
+  AutoScrollDelay = other->AutoScrollDelay;
+  AutoScrollInterval = other->AutoScrollInterval;
+  SetAutoSize(other->GetAutoSize());
+  SetBackgroundPicture(other->GetBackgroundPicture());
+  BevelEdges = other->BevelEdges;
+  BevelInner = other->BevelInner;
+  BevelKind = other->BevelKind;
+  BevelOuter = other->BevelOuter;
+  BevelWidth = other->BevelWidth;
+  if (!other->GetParentBiDiMode()) SetBiDiMode(other->GetBiDiMode());
+  SetBorderStyle(other->GetBorderStyle());
+  SetBorderWidth(other->GetBorderWidth());
+  core_->SetChangeDelay(other->core_->ChangeDelay());
+  SetCheckImageKind(other->GetCheckImageKind());
+  SetColor(other->GetColor());
+  colors_->Assign(other->colors_);
+  SetConstraints(other->GetConstraints());
+  if (!other->GetParentCtl3D()) SetCtl3D(other->GetCtl3D());
+  SetDefaultNodeHeight(other->GetDefaultNodeHeight());
+  ClipboardPasteMode = other->ClipboardPasteMode;
+  SetDragCursor(other->GetDragCursor());
+  DragImageKind = other->DragImageKind;
+  SetDragKind(other->GetDragKind());
+  SetDragMode(other->GetDragMode());
+  SetEnabled(other->GetEnabled());
+  SetFont(other->GetFont());
+  HotCursor = other->HotCursor;
+  SetImages(other->GetImages());
+  SetIndent(other->GetIndent());
+  SetMargin(other->GetMargin());
+  SetNodeAlignment(other->GetNodeAlignment());
+  core_->SetNodeDataSize(other->core_->NodeDataSize());
+  if (options_ && other->options_) options_->Assign(other->options_);
+  SetParentBiDiMode(other->GetParentBiDiMode());
+  SetParentColor(other->GetParentColor());
+  SetParentCtl3D(other->GetParentCtl3D());
+  SetParentFont(other->GetParentFont());
+  SetParentShowHint(other->GetParentShowHint());
+  PopupMenu = other->PopupMenu;
+  SetRootNodeCount(other->GetRootNodeCount());
+  scrollBarOptions_->Assign(other->scrollBarOptions_);
+  SetShowHint(other->GetShowHint());
+  SetStateImages(other->GetStateImages());
+  SetTabOrder(other->GetTabOrder());
+  SetTabStop(other->GetTabStop());
+  SetVisible(other->GetVisible());
+  SetSelectionCornerRadius(other->GetSelectionCornerRadius());
+}
+
+// --- The host: scroll bars and repaints ------------------------------------------------------------
+
+int TBaseVirtualTree::Host::ClientWidth() const {
+  if (!tree_.HandleAllocated()) return tree_.ClientRect().right;
+  RECT r;
+  GetClientRect(tree_.WindowHandle(), &r);
+  return r.right - r.left;
+}
+
+int TBaseVirtualTree::Host::ClientHeight() const {
+  if (!tree_.HandleAllocated()) return tree_.ClientRect().bottom;
+  RECT r;
+  GetClientRect(tree_.WindowHandle(), &r);
+  return r.bottom - r.top;
+}
+
+int TBaseVirtualTree::Host::SetScrollBar(bool horizontal, bool show, const TVTScrollBarInfo& info, bool redraw) {
+  if (!tree_.HandleAllocated()) return show ? info.Position : 0;
+  HWND window = tree_.WindowHandle();
+  const int bar = horizontal ? SB_HORZ : SB_VERT;
+  SCROLLINFO si{};
+  si.cbSize = sizeof si;
+  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;  // 0x17
+  GetScrollInfo(window, bar, &si);
+  if (!show) {
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+    si.nMin = si.nMax = 0;
+    si.nPage = 0;
+    si.nPos = 0;
+    SetScrollInfo(window, bar, &si, FALSE);
+    ShowScrollBar(window, bar, FALSE);
+    return 0;
+  }
+  ShowScrollBar(window, bar, TRUE);
+  si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS | (info.DisableNoScroll ? SIF_DISABLENOSCROLL : 0);
+  si.nMin = info.Min;
+  si.nMax = info.Max;
+  si.nPage = UINT(info.Page);
+  si.nPos = info.Position;
+  SetScrollInfo(window, bar, &si, redraw ? TRUE : FALSE);
+  si.fMask = SIF_POS;
+  GetScrollInfo(window, bar, &si);
+  return si.nPos;
+}
+
+void TBaseVirtualTree::Host::InvalidateRect(const TVTRect& rect) {
+  if (!tree_.HandleAllocated() || tree_.IsDestroying()) return;
+  const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+  ::InvalidateRect(tree_.WindowHandle(), &r, FALSE);
+}
+
+void TBaseVirtualTree::Host::RedrawRect(const TVTRect& rect) {
+  if (!tree_.HandleAllocated() || tree_.IsDestroying()) return;
+  const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+  RedrawWindow(tree_.WindowHandle(), &r, nullptr, 0x169);
+}
+
+void TBaseVirtualTree::Host::UpdateWindow() {
+  if (tree_.HandleAllocated()) ::UpdateWindow(tree_.WindowHandle());
+}
+
+// Moves the rows below `top` in steps over the duration, each step one
+// ScrollDC of the client area beneath the toggled row.
+void TBaseVirtualTree::Host::AnimateToggle(int top, int pixels, bool expanding, unsigned duration) {
+  if (!tree_.HandleAllocated() || pixels <= 0) return;
+  HWND window = tree_.WindowHandle();
+  RECT client;
+  GetClientRect(window, &client);
+  RECT area{client.left, top, client.right, client.bottom};
+  if (IsRectEmpty(&area)) return;
+  const int steps = std::max(1, std::min(pixels, 16));
+  const DWORD pause = steps > 0 ? DWORD(duration / unsigned(steps)) : 0;
+  HDC dc = GetDC(window);
+  if (!dc) return;
+  int moved = 0;
+  for (int i = 1; i <= steps; ++i) {
+    const int target = pixels * i / steps;
+    const int dy = target - moved;
+    moved = target;
+    ScrollDC(dc, 0, expanding ? dy : -dy, &area, &area, nullptr, nullptr);
+    if (pause) Sleep(pause);
+  }
+  ReleaseDC(window, dc);
+}
+
+bool TBaseVirtualTree::Host::CursorPos(int& x, int& y) const {
+  POINT p;
+  if (!tree_.HandleAllocated() || !GetCursorPos(&p) || !::ScreenToClient(tree_.WindowHandle(), &p)) return false;
+  x = p.x;
+  y = p.y;
+  return true;
+}
+
+int TBaseVirtualTree::Host::ScrollIncrement(bool horizontal) const {
+  const TScrollBarOptions* options = tree_.ScrollBarOptions();
+  if (!options) return 20;
+  return horizontal ? options->HorizontalIncrement : options->VerticalIncrement;
+}
+
+bool TBaseVirtualTree::Host::SetClipboard(bool empty) {
+  if (empty) return OleSetClipboard(nullptr) == S_OK;
+  IDataObject* data = tree_.CreateClipboardDataObject();
+  if (!data) return false;
+  const HRESULT result = OleSetClipboard(data);
+  data->Release();
+  return result == S_OK;
 }
 
 TImageList* TBaseVirtualTree::LightCheckImages() {
@@ -188,6 +568,11 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
 void TBaseVirtualTree::Dispatch(TMessage& msg) {
   if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
     core_->TimerFired(int(msg.WParam));
+    msg.Result = 0;
+    return;
+  }
+  if (msg.Msg == WM_TIMER && msg.WParam == kScrollTimer) {
+    core_->AutoScrollTick();
     msg.Result = 0;
     return;
   }

@@ -6,13 +6,17 @@
 
 #include <windows.h>
 
+#include <ole2.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "Controls.h"
+#include "ExtCtrls.h"
 #include "Graphics.h"
 #include "ImgList.h"
+#include "StdCtrls.h"
 #include "VirtualTreeCore.h"
 #include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
@@ -20,6 +24,10 @@
 class TBaseVirtualTree;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
+// The bevel around a tree's client area.
+FW_ENUM(TBevelEdge, beLeft, beTop, beRight, beBottom);
+using TBevelEdges = Set<TBevelEdge>;
+FW_ENUM(TBevelKind, bkNone, bkTile, bkSoft, bkFlat);
 FW_ENUM(TScrollBarStyle, sbmRegular, sbmFlat);
 
 // The scroll bars of a tree. AlwaysVisible and ScrollBars rebuild the tree's
@@ -110,6 +118,18 @@ class TBaseVirtualTree : public TCustomControl {
   int GetIndent() const { return indent_; }
   // Refreshes the scroll bars and repaints outside loading and update blocks.
   void SetIndent(int indent);
+  int GetOffsetX() const { return core_->OffsetX(); }
+  void SetOffsetX(int x) { core_->SetOffsetX(x); }
+  int GetOffsetY() const { return core_->OffsetY(); }
+  void SetOffsetY(int y) { core_->SetOffsetY(y); }
+  void ShowNodeAtTop(TVTNode* node) { core_->ShowNodeAtTop(node); }
+  int GetFocusedColumn() const { return core_->FocusedColumn(); }
+  void SetFocusedColumn(int column) { core_->SetFocusedColumn(column); }
+  // The data object that copy and cut put on the clipboard (the transfer
+  // part makes it); null: nothing goes on the clipboard.
+  virtual IDataObject* CreateClipboardDataObject() { return nullptr; }
+  // Copies the settings of another tree through the writers.
+  void Assign(TPersistent* source) override;
   std::uint32_t GetRootNodeCount() const { return core_->RootChildCount(); }
   void SetRootNodeCount(std::uint32_t count) { core_->SetRootChildCount(count); }
 
@@ -135,7 +155,61 @@ class TBaseVirtualTree : public TCustomControl {
   int ButtonFillMode = 0;
   int DragImageKind = 0;
   bool DoubleBuffered = false;
-  TImageList* CheckImages() const { return LightCheckImages(); }
+  // The check images: kinds 0 to 5 pick the unit's lists 0 to 5, any other
+  // kind the custom check images.
+  TCustomImageList* CheckImages() const;
+  int GetCheckImageKind() const { return CheckImageKind; }
+  void SetCheckImageKind(int kind);
+
+  // The image lists; each is followed through a change link whose changes
+  // repaint the tree, and forgotten when it is freed.
+  TCustomImageList* GetImages() const { return images_; }
+  void SetImages(TCustomImageList* list);
+  TCustomImageList* GetStateImages() const { return stateImages_; }
+  void SetStateImages(TCustomImageList* list);
+  TCustomImageList* GetCustomCheckImages() const { return customCheckImages_; }
+  void SetCustomCheckImages(TCustomImageList* list);
+
+  int GetMargin() const { return Margin; }
+  void SetMargin(int margin);
+  int GetSelectionCornerRadius() const { return selectionCornerRadius_; }
+  void SetSelectionCornerRadius(int radius);
+  int GetNodeAlignment() const { return NodeAlignment; }
+  void SetNodeAlignment(int mode);
+  TBorderStyle GetBorderStyle() const { return borderStyle_; }
+  // Rebuilds the window (the frame is a window style).
+  void SetBorderStyle(TBorderStyle style);
+  // The bevel (drawn with the frame later); it narrows the header's area.
+  TBevelEdges BevelEdges{beLeft, beTop, beRight, beBottom};
+  TBevelCut BevelInner = bvRaised;
+  TBevelCut BevelOuter = bvLowered;
+  TBevelKind BevelKind = bkNone;
+  int BevelWidth = 1;
+  bool IsBevelEdgesStored() const { return !(BevelEdges == TBevelEdges{beLeft, beTop, beRight, beBottom}); }
+  // The cursor over a hot node (0: the default).
+  TCursor HotCursor = crDefault;
+  TPicture* GetBackgroundPicture() const { return background_; }
+  void SetBackgroundPicture(TPicture* picture);
+  // WM_SETREDRAW with the inverse of `lock`, for a visible control with a window.
+  void LockWindowRedraw(bool lock);
+  void KillTreeTimer(int id);
+
+  // The popup menu; a node's popup applies when one is assigned or the
+  // get-popup event gives one.
+  TComponent* PopupMenu = nullptr;
+  Method<void(TObject*, TVTNode*, int, POINT, bool&, TComponent*&)> OnGetPopupMenu;
+  virtual bool PopupApplies(TVTNode* node, int column, POINT point);
+
+  // The header's rectangle in window coordinates: empty while no header is
+  // shown. The window rectangle less the frame: 1 for a border style, 3 for
+  // a thick frame, 2 for a client edge (then the header height below the top).
+  RECT ComputeHeaderArea() const;
+  // Whether a header is shown and its height: the header part fills these.
+  virtual bool HeaderVisible() const { return false; }
+  virtual int HeaderHeight() const { return 0; }
+
+  void SetBiDiMode(TBiDiMode mode) override;
+  void Notification(TComponent* component, TOperation operation) override;
 
   // The option sets; made after construction through OptionsClass, so that
   // descendants give their own.
@@ -155,6 +229,13 @@ class TBaseVirtualTree : public TCustomControl {
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
+  // The front of the window procedure: the header's turn (while it tracks or
+  // drags, and otherwise after the tree's own handling), the tree's own
+  // start of an automatic drag, and focus on non-client button presses.
+  void WndProc(TMessage& msg) override;
+  // The header's turn at a message; true when it handled it. No header yet.
+  virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  void CreateParams(TCreateParams& params) override;
 
  private:
   static TImageList* LightCheckImages();
@@ -165,7 +246,7 @@ class TBaseVirtualTree : public TCustomControl {
     void Invalidate() override;
     void InvalidateToBottom(TVTNode*) override { Invalidate(); }
     void InvalidateNode(TVTNode*) override { Invalidate(); }
-    void UpdateScrollBars(bool) override {}  // the scroll bars come with scrolling
+    void UpdateScrollBars(bool) override {}  // the core has set the bars already
     bool HandleAllocated() const override { return tree_.HandleAllocated(); }
     bool Loading() const override { return tree_.IsLoading(); }
     bool Designing() const override { return tree_.ComponentState().Contains(csDesigning); }
@@ -177,12 +258,36 @@ class TBaseVirtualTree : public TCustomControl {
     void ThemeChanged() override;
     // The drop target itself comes with the drag manager; nothing registers before.
     void SetDropTargetRegistered(bool) override {}
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    void SetRedraw(bool on) override { tree_.LockWindowRedraw(!on); }
+    int SetScrollBar(bool horizontal, bool show, const TVTScrollBarInfo& info, bool redraw) override;
+    int HorizontalScrollBarHeight() const override { return GetSystemMetrics(SM_CYHSCROLL); }
+    void InvalidateRect(const TVTRect& rect) override;
+    void RedrawRect(const TVTRect& rect) override;
+    void UpdateWindow() override;
+    void AnimateToggle(int top, int pixels, bool expanding, unsigned duration) override;
+    bool SetClipboard(bool empty) override;
+    bool CursorPos(int& x, int& y) const override;
+    int ScrollIncrement(bool horizontal) const override;
 
    private:
     TBaseVirtualTree& tree_;
   };
 
+  void ImageListChange(TObject* sender);
+  void LinkImages(TCustomImageList*& field, TChangeLink* link, TCustomImageList* list);
+
   Host host_{*this};
+  TCustomImageList* images_ = nullptr;
+  TCustomImageList* stateImages_ = nullptr;
+  TCustomImageList* customCheckImages_ = nullptr;
+  TChangeLink* imageLink_ = nullptr;
+  TChangeLink* stateImageLink_ = nullptr;
+  TChangeLink* customCheckLink_ = nullptr;
+  TPicture* background_ = nullptr;
+  int selectionCornerRadius_ = 0;
+  TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;
   TCustomVirtualTreeOptions* options_ = nullptr;

@@ -27,6 +27,7 @@
 #include "Units.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
+#include "WinLocOnFly.h"
 #include "WinLocUtils.h"
 #include "WinLocaleServices.h"
 
@@ -46,7 +47,8 @@ void InstallFinderDevices() {
 }
 
 // The units in the order their initializations run: the framework, the locale
-// services and the language-library swap, the form components, the string and platform routines, the phone
+// services, the language-library swap and the on-the-fly localizer, the form
+// components, the string and platform routines, the phone
 // engine with the finder (whose search thread starts here), the animation and
 // Unicode label, the tree view (its shared resources only; no tree is made),
 // the help components, and the wizard last.
@@ -57,6 +59,7 @@ UnitEntry g_units[] = {
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},
     {"LocUtils", InitWinLocUtils, DoneLocUtils},
+    {"LocOnFly", InitWinLocOnFly, DoneLocOnFly},
     {"HTMLabel", InitHTMLabel, nullptr},
     {"QVCtrls", InitQVCtrls, nullptr},
     {"PlatformIdWin", InitPlatformId, nullptr},

@@ -1,8 +1,12 @@
-// Files held in memory behind the file interface.
+// Files held in memory behind the file interface; the C library's searches
+// and full path names.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "FileApi.h"
 #include "Streams.h"
@@ -39,4 +43,55 @@ TEST(MemoryFileApi, ServesItsFilesReadOnly) {
   EXPECT_TRUE(DeleteFile("a.txt"));
   EXPECT_FALSE(FileExists("a.txt"));
   SetFileApi(nullptr);
+}
+
+TEST(FileMask, MatchesLikeTheSystemsSearch) {
+  struct Case {
+    const char* name;
+    const char* mask;
+    bool match;
+  } cases[] = {
+      {"Pellory.DEU.lng", "Pellory.*.lng", true},
+      {"pellory.ntv.LNG", "Pellory.*.lng", true},
+      {"Pellory.lng", "Pellory.*.lng", false},
+      {"Pellory.DEU.lng.bak", "Pellory.*.lng", false},
+      {"Pellory.a.b.lng", "Pellory.*.lng", true},
+      {"abc", "a?c", true},
+      {"ac", "a?c", false},
+      {"", "*", true},
+      {"x", "", false},
+      {"aaab", "*a*b", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MatchesFileMask(c.name, c.mask), c.match) << c.name << " " << c.mask;
+}
+
+// The C library's file interface: directory test, search by mask, full path.
+TEST(StdioFileApi, FindsFilesByMaskAndResolvesFullPaths) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / "pellory_fileapi_search";
+  fs::remove_all(dir);
+  fs::create_directories(dir / "Pellory.sub.lng");
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe", ".Pellory.h.lng"})
+    std::ofstream(dir / name) << "x";
+  EXPECT_TRUE(DirectoryExists(dir.string()));
+  EXPECT_FALSE(DirectoryExists((dir / "Pellory.exe").string()));
+  EXPECT_FALSE(DirectoryExists((dir / "none").string()));
+
+  auto names = [](const std::vector<TSearchEntry>& entries) {
+    std::string out;
+    for (const TSearchEntry& e : entries) out += e.Name + ((e.Attributes & faDirectory) ? "/ " : " ");
+    return out;
+  };
+  EXPECT_EQ(names(FindFiles((dir / "Pellory.*.lng").string(), faAnyFile)),
+            "Pellory.DEU.lng Pellory.ntv.lng Pellory.sub.lng/ ");
+  EXPECT_EQ(names(FindFiles((dir / "Pellory.*.lng").string(), 0)), "Pellory.DEU.lng Pellory.ntv.lng ");
+  // A name with a leading dot counts as hidden.
+  EXPECT_EQ(names(FindFiles((dir / "*.lng").string(), faHidden)), ".Pellory.h.lng Pellory.DEU.lng Pellory.ntv.lng ");
+  EXPECT_TRUE(FindFiles((dir / "none" / "*").string(), faAnyFile).empty());
+
+  EXPECT_EQ(FullPathName((dir / "a" / ".." / "Pellory.exe").string()), (dir / "Pellory.exe").string());
+  EXPECT_EQ(FullPathName(dir.string() + "/./"), dir.string());
+  const fs::path cwd = fs::current_path();
+  EXPECT_EQ(FullPathName("x/../y"), (cwd / "y").string());
+  fs::remove_all(dir);
 }

@@ -214,3 +214,43 @@ TEST(FormStreamTest, AnInlineFrameOwnsTheComponentsInsideIt) {
   EXPECT_EQ(form->FindComponent("Label1"), nullptr);
   UnRegisterClass(TTestFrame::StaticClass());
 }
+
+TEST(FormStreamTest, GenericControlPropertiesAreReadAndKept) {
+  InitForms();
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(nullptr));
+  const std::string data = ObjectTextToBinary(
+      "object Host: TForm\r\n"
+      "  object Panel1: TPanel\r\n"
+      "    Anchors = [akLeft, akTop, akRight]\r\n"
+      "    BevelOuter = bvNone\r\n"
+      "    BorderWidth = 3\r\n"
+      "    Constraints.MinWidth = 20\r\n"
+      "    Constraints.MaxHeight = 300\r\n"
+      "    Ctl3D = False\r\n"
+      "    DragCursor = crHandPoint\r\n"
+      "    DragKind = dkDock\r\n"
+      "    DragMode = dmAutomatic\r\n"
+      "  end\r\n"
+      "end\r\n");
+  ReadComponentData(data.data(), data.size(), form.get());
+  auto* panel = dynamic_cast<TPanel*>(form->FindComponent("Panel1"));
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->GetAnchors(), (TAnchors{akLeft, akTop, akRight}));
+  EXPECT_EQ(panel->GetBevelOuter(), bvNone);  // the panel's own bevel
+  EXPECT_EQ(panel->GetBorderWidth(), 3);
+  EXPECT_EQ(panel->GetConstraints()->MinWidth, 20);
+  EXPECT_EQ(panel->GetConstraints()->MaxHeight, 300);
+  EXPECT_FALSE(panel->GetCtl3D());
+  EXPECT_FALSE(panel->GetParentCtl3D());
+  EXPECT_EQ(panel->GetDragCursor(), crHandPoint);
+  EXPECT_EQ(panel->GetDragKind(), dkDock);
+  EXPECT_EQ(panel->GetDragMode(), dmAutomatic);
+  // The defaults of a new control, and copying the limits.
+  TOwned<TPanel> fresh(New<TPanel>(nullptr));
+  EXPECT_EQ(fresh->GetAnchors(), (TAnchors{akLeft, akTop}));
+  EXPECT_TRUE(fresh->GetCtl3D());
+  EXPECT_EQ(fresh->GetDragCursor(), crDrag);
+  EXPECT_EQ(fresh->GetDragMode(), dmManual);
+  fresh->SetConstraints(panel->GetConstraints());
+  EXPECT_EQ(fresh->GetConstraints()->MinWidth, 20);
+}

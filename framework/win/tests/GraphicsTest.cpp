@@ -78,6 +78,62 @@ TEST_F(GraphicsTest, PictureCopiesItsGraphicAndImageListGivesBitmaps) {
   EXPECT_THROW(list->GetBitmap(3, out.get()), EListError);
 }
 
+struct LinkCounter : TObject {
+  int changes = 0;
+  TObject* sender = nullptr;
+  void Changed(TObject* s) {
+    ++changes;
+    sender = s;
+  }
+};
+
+TEST_F(GraphicsTest, ImageListsTellEveryRegisteredLinkOfTheirChanges) {
+  LinkCounter a, b, own;
+  TOwned<TChangeLink> first(New<TChangeLink>()), second(New<TChangeLink>());
+  first->OnChange = TNotifyEvent::Bind<&LinkCounter::Changed>(&a);
+  second->OnChange = TNotifyEvent::Bind<&LinkCounter::Changed>(&b);
+  auto* list = New<TImageList>(nullptr);
+  list->OnChange = TNotifyEvent::Bind<&LinkCounter::Changed>(&own);
+  list->RegisterChanges(first.get());
+  list->RegisterChanges(second.get());
+  list->RegisterChanges(second.get());
+  EXPECT_EQ(second->Sender, list);
+  TOwned<TBitmap> bmp(New<TBitmap>());
+  bmp->SetDib(TDib(16, 16, 24));
+  list->AddMasked(bmp.get(), clFuchsia);
+  EXPECT_EQ(a.changes, 1);
+  EXPECT_EQ(b.changes, 1);
+  EXPECT_EQ(own.changes, 1);
+  EXPECT_EQ(a.sender, list);
+
+  list->UnRegisterChanges(first.get());
+  EXPECT_EQ(first->Sender, nullptr);
+  list->Clear();
+  EXPECT_EQ(a.changes, 1);
+  EXPECT_EQ(b.changes, 2);
+
+  // A link moved to another list leaves the first one.
+  auto* other = New<TImageList>(nullptr);
+  other->RegisterChanges(second.get());
+  list->Clear();
+  EXPECT_EQ(b.changes, 2);
+  list->RegisterChanges(second.get());
+
+  second.reset();  // a freed link leaves its list
+  list->AddMasked(bmp.get(), clFuchsia);
+  EXPECT_EQ(b.changes, 2);
+  EXPECT_EQ(own.changes, 4);
+
+  TOwned<TChangeLink> third(New<TChangeLink>());
+  list->RegisterChanges(third.get());
+  other->RegisterChanges(first.get());
+  other->Free();  // the list going clears its links' sender; freeing the link afterwards is safe
+  EXPECT_EQ(first->Sender, nullptr);
+  first.reset();
+  list->Free();
+  EXPECT_EQ(third->Sender, nullptr);
+}
+
 TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
   auto* form = TCustomForm::CreateNew<TForm>(nullptr);
   form->SetName("F");
@@ -140,3 +196,4 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
+

@@ -1,14 +1,17 @@
 // The Win32 platform layer: threads, the waker, files, resources, locale and registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "FileApi.h"
 #include "Modules.h"
 #include "PumpingWait.h"
 #include "ResStrings.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 #include "Thread.h"
 #include "Win32Platform.h"
 #include "Win32Registry.h"
@@ -156,6 +159,37 @@ TEST_F(Win32PlatformTest, FilesHonourShareModes) {
   EXPECT_EQ(api.Open(name, fmOpenRead, error), nullptr);
 }
 
+TEST_F(Win32PlatformTest, FoldersAreSearchedByMaskAndNamesMadeFull) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  const std::string dir = std::string(temp) + "pellory-search";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CreateDirectoryA((dir + "\\Pellory.sub.lng").c_str(), nullptr);
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"}) {
+    HANDLE f = CreateFileA((dir + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+  }
+  EXPECT_TRUE(DirectoryExists(dir));
+  EXPECT_FALSE(DirectoryExists(dir + "\\Pellory.exe"));
+  EXPECT_FALSE(DirectoryExists(dir + "\\none"));
+  std::vector<std::string> all, files;
+  for (const TSearchEntry& e : FindFiles(dir + "\\Pellory.*.lng", faAnyFile))
+    all.push_back(e.Name + ((e.Attributes & faDirectory) ? "/" : ""));
+  for (const TSearchEntry& e : FindFiles(dir + "\\Pellory.*.lng", 0)) files.push_back(e.Name);
+  std::sort(all.begin(), all.end());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(all, (std::vector<std::string>{"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.sub.lng/"}));
+  EXPECT_EQ(files, (std::vector<std::string>{"Pellory.DEU.lng", "Pellory.ntv.lng"}));
+  EXPECT_TRUE(FindFiles(dir + "\\none\\*", faAnyFile).empty());
+  EXPECT_EQ(FullPathName(dir + "\\a\\..\\.\\Pellory.exe"), dir + "\\Pellory.exe");
+
+  for (const char* name : {"Pellory.DEU.lng", "Pellory.ntv.lng", "Pellory.exe"})
+    DeleteFileA((dir + "\\" + name).c_str());
+  RemoveDirectoryA((dir + "\\Pellory.sub.lng").c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
 TEST_F(Win32PlatformTest, ResourceStringsAreReadThroughTheResourceSection) {
   // user32 carries string tables; our own block walk must agree with the system's loader.
   HMODULE user32 = GetModuleHandleA("user32.dll");
@@ -250,6 +284,23 @@ TEST_F(Win32PlatformTest, RegistryIniFileWritesStringValues) {
   RegCloseKey(key);
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest\\Common");
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Pellory\\IniTest");
+}
+
+TEST_F(Win32PlatformTest, SystemLibrariesAreLoadedFromTheSystemFolderByFullName) {
+  char folder[MAX_PATH];
+  const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  const std::string path = SystemLibraryPath("msimg32.dll");
+  EXPECT_EQ(path, std::string(folder, n) + "\\msimg32.dll");
+  for (const char* name : {"msimg32.dll", "uxtheme.dll", "PSAPI.dll"}) {
+    HMODULE m = LoadSystemLibrary(name);
+    ASSERT_NE(m, nullptr) << name;
+    char loaded[MAX_PATH];
+    const DWORD len = GetModuleFileNameA(m, loaded, MAX_PATH);
+    EXPECT_TRUE(SameText(std::string(loaded, len), SystemLibraryPath(name))) << loaded;
+    FreeLibrary(m);
+  }
+  EXPECT_EQ(LoadSystemLibrary("no-such-library.dll"), nullptr);
 }
 
 }  // namespace

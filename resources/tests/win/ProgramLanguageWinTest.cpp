@@ -8,11 +8,14 @@
 #include <sstream>
 #include <string>
 
+#include "Graphics.h"
 #include "LFProc.h"
+#include "LangFileWriter.h"
 #include "LangRes.h"
 #include "LocUtils.h"
 #include "ModuleResources.h"
 #include "ObjectConvert.h"
+#include "ResProc.h"
 #include "Win32Platform.h"
 #include "WinLocUtils.h"
 #include "WinLocaleServices.h"
@@ -24,6 +27,13 @@ std::string Folder() {
   DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string s(path, n);
   return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::wstring LoadWide(ModuleHandle m, UINT id) {
@@ -71,10 +81,11 @@ TEST(ProgramLanguage, GermanLibraryFromTheRunningProgram) {
   ASSERT_TRUE(form.has_value());
   EXPECT_NE(ObjectBinaryToText(std::string(*form)).find("Abbrechen"), std::string::npos);
   EXPECT_FALSE(FindResourceData(res, rtRcData, "WQM_EXESETTINGS_").has_value());
-  // Pictures stay the program's own.
-  HANDLE phone = LoadImageA(GetModuleHandleA(nullptr), "PHONE0", IMAGE_BITMAP, 0, 0, 0);
-  EXPECT_NE(phone, nullptr);
-  if (phone) DeleteObject(phone);
+  // Pictures stay the program's own: the framework's bitmap reads them from the module as given.
+  TOwned<TBitmap> phone(New<TBitmap>());
+  EXPECT_NO_THROW(phone->LoadFromResourceName(GetModuleHandleA(nullptr), "PHONE0"));
+  EXPECT_EQ(phone->GetWidth(), 48);
+  EXPECT_EQ(phone->GetHeight(), 48);
   TDLLInfoItem* info = utils->GetCurrentDLLInfo();
   EXPECT_EQ(info->Locale, 0x0407u);
   EXPECT_EQ(info->EnglishName, "German");
@@ -85,7 +96,39 @@ TEST(ProgramLanguage, GermanLibraryFromTheRunningProgram) {
   EXPECT_EQ(LoadWide(FindResourceHInstance(self), 65264), english65264);
   EXPECT_EQ(LoadWide(FindResourceHInstance(self), 65295), english65295);
   EXPECT_EQ(utils->GetCurrentDLLInfo()->Locale, 9u);
+
+  // The module road and the file road agree: a native library written from
+  // this program's string table and RCDATA gives the same library, byte for byte.
+  german->LibraryTimeStamp = 0x2A2A2A2A;
+  german->SaveLanguageDLL(reinterpret_cast<void*>(self), library, true, store.get(), "");
+  TOwned<TResProcessor> own(New<TResProcessor>());
+  own->LoadFromModule(reinterpret_cast<void*>(self));
+  own->TimeStamp = 0x2A2A2A2A;
+  const std::string nativeFile = Folder() + "Pellory.native-copy.dll";
+  std::ofstream(nativeFile, std::ios::binary) << own->ResourceDLLImage();
+  const std::string fromFile = Folder() + "Pellory.deu-from-file";
+  german->SaveLanguageDLL(nullptr, fromFile, true, store.get(), nativeFile);
+  EXPECT_EQ(ReadAll(fromFile), ReadAll(library));
+  EXPECT_FALSE(ReadAll(library).empty());
+
+  // A library whose settings carry another version is out of step: the
+  // program keeps its own resources.
+  TOwned<TResProcessor> stale(New<TResProcessor>());
+  stale->LoadFromPEFile(library);
+  stale->RCData()
+      ->FindItem("WQM_LIBSETTINGS_")
+      ->SetData(WriteSettingsResource("LDLL", 91, 0x0407, "German", u"Deutsch", 6, german->Build));
+  std::ofstream(fromFile, std::ios::binary | std::ios::trunc) << stale->ResourceDLLImage();
+  const bool onTheFly = utils->OnTheFly;
+  utils->OnTheFly = true;
+  utils->UseResourceFile(fromFile);
+  utils->OnTheFly = onTheFly;
+  EXPECT_EQ(FindResourceHInstance(self), self);
+  EXPECT_EQ(LoadWide(self, 65295), english65295);
+
   EXPECT_TRUE(DeleteFileA(library.c_str()));
+  EXPECT_TRUE(DeleteFileA(fromFile.c_str()));
+  EXPECT_TRUE(DeleteFileA(nativeFile.c_str()));
 }
 
 }  // namespace

@@ -365,4 +365,150 @@ TEST_F(VirtualTreesWinTest, TwoTreesLeaveNoWorkerBehind) {
   EXPECT_EQ(WorkerEvent(), nullptr);
 }
 
+// Whether the window has a pending repaint; the pending one is taken away.
+bool TakeRepaint(TBaseVirtualTree* tree) {
+  RECT r;
+  const bool pending = GetUpdateRect(tree->WindowHandle(), &r, FALSE);
+  ValidateRect(tree->WindowHandle(), nullptr);
+  return pending;
+}
+
+TEST_F(VirtualTreesWinTest, ImageListChangesRepaintEveryTreeThatShowsThem) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    auto* a = New<TBaseVirtualTree>(form.get());
+    auto* b = New<TBaseVirtualTree>(form.get());
+    a->SetParent(form.get());
+    b->SetParent(form.get());
+    form->Show();
+    auto* shared = New<TImageList>(form.get());
+    a->SetImages(shared);
+    b->SetStateImages(shared);
+    a->SetCustomCheckImages(shared);
+    TakeRepaint(a);
+    TakeRepaint(b);
+    TOwned<TBitmap> bmp(New<TBitmap>());
+    bmp->SetDib(TDib(16, 16, 24));
+    shared->AddMasked(bmp.get(), clFuchsia);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(TakeRepaint(b));
+
+    // Unlinked lists no longer reach the tree.
+    b->SetStateImages(nullptr);
+    TakeRepaint(b);
+    shared->Clear();
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_FALSE(TakeRepaint(b));
+
+    // Removing the list from the form makes the trees forget it, and repaints them.
+    b->SetImages(shared);
+    TakeRepaint(a);
+    TakeRepaint(b);
+    shared->Free();
+    EXPECT_EQ(a->GetImages(), nullptr);
+    EXPECT_EQ(a->GetCustomCheckImages(), nullptr);
+    EXPECT_EQ(b->GetImages(), nullptr);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(TakeRepaint(b));
+
+    // The check image kinds pick the unit's lists, others the custom list.
+    EXPECT_EQ(a->CheckImages(), LightCheckImages);
+    a->SetCheckImageKind(4);
+    EXPECT_EQ(a->CheckImages(), FlatImages);
+    EXPECT_TRUE(TakeRepaint(a));
+    a->SetCheckImageKind(6);
+    EXPECT_EQ(a->CheckImages(), nullptr);
+    TakeRepaint(a);
+
+    // Writers repaint only on a change; the border style rebuilds the window.
+    a->SetMargin(4);
+    EXPECT_FALSE(TakeRepaint(a));
+    a->SetMargin(6);
+    EXPECT_TRUE(TakeRepaint(a));
+    EXPECT_TRUE(GetWindowLongA(a->WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    a->SetBorderStyle(bsNone);
+    EXPECT_FALSE(GetWindowLongA(a->WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    // No header is shown yet: its area is empty.
+    const RECT header = a->ComputeHeaderArea();
+    EXPECT_TRUE(IsRectEmpty(&header));
+    EXPECT_FALSE(a->PopupApplies(nullptr, -1, POINT{0, 0}));
+  }
+  DoneVirtualTrees();
+}
+
+TEST_F(VirtualTreesWinTest, ScrollBarsFollowTheNodesAndOffsetsStayInTheirRange) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    form->SetBounds(0, 0, 400, 400);
+    auto* tree = New<TBaseVirtualTree>(form.get());
+    tree->SetParent(form.get());
+    tree->SetBounds(0, 0, 300, 200);
+    form->Show();
+    tree->SetRootNodeCount(1000);
+    HWND window = tree->WindowHandle();
+    RECT client;
+    GetClientRect(window, &client);
+    const int clientHeight = client.bottom;
+    ASSERT_GT(clientHeight, 100);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
+    ASSERT_TRUE(GetScrollInfo(window, SB_VERT, &si));
+    EXPECT_EQ(si.nMin, 0);
+    EXPECT_EQ(si.nMax, 1000 * 18);  // the root's total height below its own row
+    EXPECT_EQ(int(si.nPage), clientHeight + 1);
+    EXPECT_EQ(si.nPos, 0);
+
+    // An offset far past the end stops at the last page, as the bottom of the bar.
+    tree->SetOffsetY(-10000000);
+    EXPECT_EQ(tree->GetOffsetY(), clientHeight - 1000 * 18);
+    si.fMask = SIF_POS;
+    GetScrollInfo(window, SB_VERT, &si);
+    EXPECT_EQ(si.nPos, -tree->GetOffsetY());
+    tree->SetOffsetY(500);
+    EXPECT_EQ(tree->GetOffsetY(), 0);
+
+    // Node 900 comes into view: its row lies inside the client area.
+    TVTNode* node = tree->Tree().FirstNodeRaw();
+    for (int i = 0; i < 900; ++i) node = node->NextSibling;
+    EXPECT_TRUE(tree->Tree().BringNodeIntoView(node, false, false));
+    const TVTRect row = tree->Tree().ComputeNodeCellRect(node, NoColumn, false, false);
+    EXPECT_GE(row.Top, 0);
+    EXPECT_LE(row.Bottom, clientHeight);
+    GetScrollInfo(window, SB_VERT, &si);
+    EXPECT_EQ(si.nPos, -tree->GetOffsetY());
+
+    // Fewer rows than fit: no bar; with AlwaysVisible a disabled one.
+    tree->SetRootNodeCount(3);
+    EXPECT_EQ(tree->GetOffsetY(), 0);
+    EXPECT_FALSE(GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    tree->ScrollBarOptions()->SetAlwaysVisible(true);
+    window = tree->WindowHandle();
+    EXPECT_TRUE(GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+
+    // Update blocks switch the window's redrawing off and on.
+    tree->Tree().BeginUpdate();
+    tree->Tree().BeginUpdate();
+    tree->Tree().EndUpdate();
+    tree->Tree().EndUpdate();
+    EXPECT_EQ(tree->Tree().UpdateCount(), 0);
+
+    // Another tree takes the settings through the writers.
+    auto* copy = New<TBaseVirtualTree>(form.get());
+    copy->SetParent(form.get());
+    tree->SetIndent(24);
+    tree->SetMargin(7);
+    tree->SetBorderStyle(bsNone);
+    copy->Assign(tree);
+    EXPECT_EQ(copy->GetIndent(), 24);
+    EXPECT_EQ(copy->GetMargin(), 7);
+    EXPECT_EQ(copy->GetBorderStyle(), bsNone);
+    EXPECT_EQ(copy->GetRootNodeCount(), 3u);
+    EXPECT_TRUE(copy->ScrollBarOptions()->GetAlwaysVisible());
+  }
+  DoneVirtualTrees();
+}
+
 }  // namespace
