@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -289,6 +290,44 @@ std::string AddTrailingBackslash(std::string_view folder) {
   std::string s(folder);
   if (s.empty() || s.back() != '\\') s += '\\';
   return s;
+}
+
+std::string ExpandLongPathNameWith(std::string_view path,
+                                   const std::function<std::string(const std::string&)>& makeAbsolute,
+                                   const std::function<bool(const std::string&, std::string&)>& findLongName) {
+  if (path.find('~') == std::string_view::npos) return std::string(path);
+  std::string full = makeAbsolute ? makeAbsolute(std::string(path)) : std::string(path);
+  if (full.empty()) return std::string(path);
+  // The drive part and the separator after it.
+  std::size_t start = 0;
+  if (full.size() >= 2 && full[1] == ':') {
+    start = 2;
+    if (start < full.size() && (full[start] == '\\' || full[start] == '/')) ++start;
+  } else if (full.size() >= 2 && full[0] == '\\' && full[1] == '\\') {
+    // \\server\share\ : two components belong to the drive part.
+    std::size_t pos = 2;
+    for (int part = 0; part < 2 && pos <= full.size(); ++part) {
+      std::size_t sep = full.find('\\', pos);
+      pos = sep == std::string::npos ? full.size() : sep + 1;
+    }
+    start = std::min(pos, full.size());
+  }
+  std::string result = full.substr(0, start);
+  std::size_t pos = start;
+  while (pos < full.size()) {
+    std::size_t sep = full.find_first_of("\\/", pos);
+    const std::string component = full.substr(pos, sep == std::string::npos ? std::string::npos : sep - pos);
+    std::string longName;
+    if (component.empty() || !findLongName || !findLongName(result + component, longName) || longName.empty()) {
+      result += full.substr(pos);
+      return result;
+    }
+    result += longName;
+    if (sep == std::string::npos) break;
+    result += full[sep];
+    pos = sep + 1;
+  }
+  return result;
 }
 
 std::string DropTrailingBackslash(std::string_view path) {

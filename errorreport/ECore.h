@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,14 @@ bool IsExistingFolder(const std::string& path);
 bool ForceDirectoryPath(std::string_view path);
 bool CanUseFile(const std::string& fileName, bool readOnly);
 bool ResolveWritableFile(std::string& fileName, bool useExeSubfolder, bool readOnly);
+// The long form of a path that holds short ("~") names. `makeAbsolute` gives
+// the full path; `findLongName` gives the long name of the last component of
+// an existing path (false when there is none). After the drive part ("C:\" or
+// "\\server\share\") each component is replaced in turn; from the first one
+// not found the rest is kept as it stands. A path without "~" is returned as is.
+std::string ExpandLongPathNameWith(std::string_view path,
+                                   const std::function<std::string(const std::string&)>& makeAbsolute,
+                                   const std::function<bool(const std::string&, std::string&)>& findLongName);
 
 // --- IDE mode and guarded steps ------------------------------------------------------------------
 // The development environment's executable, in upper case.

@@ -11,6 +11,8 @@
 FW_IMPLEMENT_CLASS(TVantorFunctionsList)
 FW_IMPLEMENT_CLASS(TVantorModuleOptionsEx)
 FW_IMPLEMENT_CLASS(TVantorModulesList)
+FW_IMPLEMENT_CLASS(TVantorProcessesList)
+FW_IMPLEMENT_CLASS(TVantorThreadsList)
 
 namespace {
 TVantorLogFlags g_flags;
@@ -188,6 +190,147 @@ TVantorModuleInfo* TVantorModulesList::FindModule(ModuleHandle handle) const {
   for (int i = 0; i < Count(); ++i)
     if (Items(i)->Handle == handle) return Items(i);
   return nullptr;
+}
+
+// --- Processes ------------------------------------------------------------------------------------
+void TVantorProcessesList::Destroy() {
+  Clear();
+  inherited::Destroy();
+}
+
+void TVantorProcessesList::Clear() {
+  for (int i = 0; i < Count(); ++i) delete Items(i);
+  TList::Clear();
+}
+
+void TVantorProcessesList::DeleteProcess(int index) {
+  TVantorProcessInfo* info = Items(index);
+  TList::Delete(index);
+  delete info;
+}
+
+void TVantorProcessesList::SortById() {
+  Sort([](void* a, void* b) {
+    auto x = static_cast<TVantorProcessInfo*>(a)->ProcessId, y = static_cast<TVantorProcessInfo*>(b)->ProcessId;
+    return x < y ? -1 : x > y ? 1 : 0;
+  });
+}
+
+int TVantorProcessesList::IndexOfId(std::uint32_t processId) const {
+  int lo = 0, hi = Count() - 1;
+  while (lo <= hi) {
+    const int mid = lo + (hi - lo) / 2;
+    const std::uint32_t id = Items(mid)->ProcessId;
+    if (id == processId) return mid;
+    if (id < processId)
+      lo = mid + 1;
+    else
+      hi = mid - 1;
+  }
+  return -1;
+}
+
+// --- Threads --------------------------------------------------------------------------------------
+TVantorThreadsList::TVantorThreadsList() : lock_(std::make_unique<std::shared_mutex>()) {}
+
+TVantorThreadsList::TVantorThreadsList(TVantorThreadsList* source) {
+  if (!source) return;
+  source->LockForRead();
+  try {
+    for (int i = 0; i < source->Count(); ++i) Add(new TVantorThreadInfo(*source->GetThreadInfo(i)));
+  } catch (...) {
+    source->UnlockRead();
+    throw;
+  }
+  source->UnlockRead();
+}
+
+void TVantorThreadsList::Destroy() {
+  Clear();
+  inherited::Destroy();
+}
+
+void TVantorThreadsList::FreeRecord(TVantorThreadInfo* info) {
+  if (!info) return;
+  if (!IsSnapshot() && !info->Forwarded) delete[] info->ResumerStack;
+  delete info;
+}
+
+void TVantorThreadsList::Clear() {
+  for (int i = 0; i < Count(); ++i) FreeRecord(GetThreadInfo(i));
+  TList::Clear();
+}
+
+TVantorThreadInfo* TVantorThreadsList::NewThreadInfo(bool add) {
+  auto* info = new TVantorThreadInfo;
+  if (add) Add(info);
+  return info;
+}
+
+int TVantorThreadsList::IndexOfHandle(std::uintptr_t handle) const {
+  for (int i = Count() - 1; i >= 0; --i)
+    if (GetThreadInfo(i)->ThreadHandle == handle) return i;
+  return -1;
+}
+
+int TVantorThreadsList::IndexOfThreadObject(const TObject* thread) const {
+  for (int i = Count() - 1; i >= 0; --i)
+    if (GetThreadInfo(i)->ThreadObject == thread) return i;
+  return -1;
+}
+
+int TVantorThreadsList::IndexOfThreadId(std::uint32_t threadId) const {
+  for (int i = Count() - 1; i >= 0; --i)
+    if (GetThreadInfo(i)->ThreadId == threadId) return i;
+  return -1;
+}
+
+void TVantorThreadsList::DeleteThread(int index) {
+  TVantorThreadInfo* info = GetThreadInfo(index);
+  TList::Delete(index);
+  FreeRecord(info);
+}
+
+void TVantorThreadsList::LockForRead() {
+  if (lock_) lock_->lock_shared();
+}
+void TVantorThreadsList::UnlockRead() {
+  if (lock_) lock_->unlock_shared();
+}
+void TVantorThreadsList::LockForWrite() {
+  if (lock_) lock_->lock();
+}
+void TVantorThreadsList::UnlockWrite() {
+  if (lock_) lock_->unlock();
+}
+
+void TVantorThreadsList::RemoveCurrentThread(std::uint32_t threadId) {
+  LockForWrite();
+  const int i = IndexOfThreadId(threadId);
+  if (i >= 0) DeleteThread(i);
+  UnlockWrite();
+}
+
+void TVantorThreadsList::RemoveEndedThreads(const std::function<bool(const TVantorThreadInfo&)>& isActive) {
+  LockForWrite();
+  try {
+    for (int i = Count() - 1; i >= 0; --i)
+      if (!isActive(*GetThreadInfo(i))) DeleteThread(i);
+  } catch (...) {
+    UnlockWrite();
+    throw;
+  }
+  UnlockWrite();
+}
+
+bool IsMainThreadRecord(const TVantorThreadInfo& record) {
+  return record.ThreadId == g_flags.MainThreadId;
+}
+bool IsFrameworkThreadRecord(const TVantorThreadInfo& record) {
+  return IsMainThreadRecord(record) || record.ThreadObject != nullptr;
+}
+bool IsPlainWindowsThreadRecord(const TVantorThreadInfo& record) {
+  return !IsFrameworkThreadRecord(record);
 }
 
 // --- Reading a block ------------------------------------------------------------------------------

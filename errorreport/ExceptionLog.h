@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,10 @@ struct TVantorLogFlags {
   std::uint8_t TerminationRequested = 0;
   // Whether a light scan of the modules is running (no exports, no debug data).
   bool LightScan = false;
+  // The runtime's debugger-hook flag (set for console programs at start-up).
+  std::uint8_t DebugHook = 0;
+  // The main thread's id (its record in the threads list).
+  std::uint32_t MainThreadId = 0;
 };
 TVantorLogFlags& VantorLogFlags();
 
@@ -130,6 +136,88 @@ class TVantorModulesList : public TList {
   TVantorModuleInfo* FindModule(ModuleHandle handle) const;
 };
 void FreeModuleInfo(TVantorModuleInfo* info);
+
+// --- Processes ------------------------------------------------------------------------------------
+struct TVantorProcessInfo {
+  std::uint32_t ProcessId = 0;
+  std::string FileName;
+  std::string Description;
+  std::string Version;
+  std::uint32_t PriorityClass = 0;
+  std::uint64_t Memory = 0;  // the working set in use
+  std::uint32_t Threads = 0;
+};
+
+class TVantorProcessesList : public TList {
+  FW_CLASS(TVantorProcessesList, TList)
+ public:
+  void Destroy() override;
+  void Clear() override;
+  int AddProcess(TVantorProcessInfo* info) { return Add(info); }
+  TVantorProcessInfo* Items(int index) const { return static_cast<TVantorProcessInfo*>(Get(index)); }
+  void DeleteProcess(int index);
+  void SortById();
+  // The index of a process id in a list sorted by id, or -1.
+  int IndexOfId(std::uint32_t processId) const;
+};
+
+// --- Threads --------------------------------------------------------------------------------------
+constexpr std::uint32_t kThreadPriorityUnknown = 0x80000000u;
+
+struct TVantorThreadInfo {
+  std::uint32_t ThreadId = 0;
+  std::uintptr_t ThreadHandle = 0;
+  std::uint32_t ResumerThreadId = 0;
+  std::uint32_t Priority = kThreadPriorityUnknown;
+  TObject* ThreadObject = nullptr;
+  std::uintptr_t StackTop = 0;
+  void* OriginalExecute = nullptr;
+  void* FrameworkThreadFunction = nullptr;
+  void* StartRoutine = nullptr;
+  void* StartParameter = nullptr;
+  std::uint32_t ResumerStackSize = 0;
+  std::uint8_t* ResumerStack = nullptr;  // new[]; owned by the live list unless Forwarded
+  std::uint8_t Forwarded = 0;
+};
+
+// The live list (with its multi-reader lock) or a snapshot of one (copies of
+// the records, no lock, never freeing the stack copies it shares).
+class TVantorThreadsList : public TList {
+  FW_CLASS(TVantorThreadsList, TList)
+ public:
+  TVantorThreadsList();
+  // A snapshot of `source`, copied under its read lock.
+  explicit TVantorThreadsList(TVantorThreadsList* source);
+  void Destroy() override;
+  void Clear() override;
+  bool IsSnapshot() const { return !lock_; }
+
+  // A zeroed record with the priority unknown; appended when `add` is set.
+  TVantorThreadInfo* NewThreadInfo(bool add);
+  TVantorThreadInfo* GetThreadInfo(int index) const { return static_cast<TVantorThreadInfo*>(Get(index)); }
+  // Searches run from the last record to the first; -1 when absent.
+  int IndexOfHandle(std::uintptr_t handle) const;
+  int IndexOfThreadObject(const TObject* thread) const;
+  int IndexOfThreadId(std::uint32_t threadId) const;
+  void DeleteThread(int index);
+
+  void LockForRead();
+  void UnlockRead();
+  void LockForWrite();
+  void UnlockWrite();
+  // Under the write lock: the record of the thread `threadId` (the caller's).
+  void RemoveCurrentThread(std::uint32_t threadId);
+  // Under the write lock: every record whose thread is gone.
+  void RemoveEndedThreads(const std::function<bool(const TVantorThreadInfo&)>& isActive);
+
+ private:
+  void FreeRecord(TVantorThreadInfo* info);
+  std::unique_ptr<std::shared_mutex> lock_;
+};
+
+bool IsMainThreadRecord(const TVantorThreadInfo& record);
+bool IsFrameworkThreadRecord(const TVantorThreadInfo& record);
+bool IsPlainWindowsThreadRecord(const TVantorThreadInfo& record);
 
 // --- Reading a block ------------------------------------------------------------------------------
 struct TDataBlockReading {

@@ -2,3 +2,5 @@
 pellory_fuzzer(fuzz_vldata_block SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DataBlockFuzz.cpp LIBS errorreport_core)
 pellory_fuzzer(fuzz_option_stream SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/OptionStreamFuzz.cpp LIBS errorreport_core)
 pellory_fuzzer(fuzz_base64 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Base64Fuzz.cpp LIBS errorreport_core)
+# The length decoder, code measuring and trampoline building over random code.
+pellory_fuzzer(fuzz_code_decoder SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CodeDecoderFuzz.cpp LIBS errorreport_core)

@@ -115,8 +115,9 @@ int main() {
     std::printf("the German library was not installed\n");
     return 1;
   }
-  std::printf("building the German language library: %.1f us (reference, the native library read and written "
-              "back: %.1f us); loading and installing it: %.1f us\n",
-              buildUs, copyUs, installUs);
+  std::printf(
+      "building the German language library: %.1f us (reference, the native library read and written "
+      "back: %.1f us); loading and installing it: %.1f us\n",
+      buildUs, copyUs, installUs);
   return 0;
 }

@@ -76,8 +76,9 @@ int main() {
     std::printf("the wizard form was not translated\n");
     return 1;
   }
-  std::printf("re-translating the wizard form (%d components) from German: %.1f us (goal: under 2000 us); "
-              "reference, making the language store it reads: %.1f us\n",
-              items->Count(), us, storeUs);
+  std::printf(
+      "re-translating the wizard form (%d components) from German: %.1f us (goal: under 2000 us); "
+      "reference, making the language store it reads: %.1f us\n",
+      items->Count(), us, storeUs);
   return us < 2000 ? 0 : 1;
 }

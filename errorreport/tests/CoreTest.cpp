@@ -235,4 +235,47 @@ TEST_F(Core, IdeModeComparesTheExecutableName) {
   EXPECT_FALSE(IsIdeHostExecutable());
 }
 
+// Long path names over a scripted directory tree of short -> long names.
+TEST(LongPathNames, EachComponentReplacedUntilTheFirstUnknownOne) {
+  const std::map<std::string, std::string> tree = {
+      {"C:\\PROGRA~1", "Program Files"},
+      {"C:\\Program Files\\PELLOR~1", "Pellory Wizard"},
+      {"C:\\Program Files\\Pellory Wizard\\README~1.TXT", "readme first.txt"},
+      {"\\\\srv\\share\\LONGNA~1", "Long Name"},
+  };
+  auto absolute = [](const std::string& p) {
+    return p.rfind("C:", 0) == 0 || p.rfind("\\\\", 0) == 0 ? p : "C:\\Work\\" + p;
+  };
+  auto find = [&](const std::string& p, std::string& name) {
+    auto it = tree.find(p);
+    if (it != tree.end()) {
+      name = it->second;
+      return true;
+    }
+    // Components that are long already are found under their own name.
+    const std::size_t sep = p.find_last_of('\\');
+    if (p.find('~') == std::string::npos &&
+        (p == "C:\\Work" || p == "C:\\Program Files" || p == "C:\\Program Files\\Pellory Wizard")) {
+      name = p.substr(sep + 1);
+      return true;
+    }
+    return false;
+  };
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"C:\\PROGRA~1\\PELLOR~1\\README~1.TXT", "C:\\Program Files\\Pellory Wizard\\readme first.txt"},
+      {"C:\\PROGRA~1\\PELLOR~1\\", "C:\\Program Files\\Pellory Wizard\\"},
+      {"C:\\PROGRA~1\\MISSIN~1\\README~1.TXT", "C:\\Program Files\\MISSIN~1\\README~1.TXT"},
+      {"C:\\Program Files\\PELLOR~1", "C:\\Program Files\\Pellory Wizard"},
+      {"\\\\srv\\share\\LONGNA~1\\x~y", "\\\\srv\\share\\Long Name\\x~y"},
+      {"C:\\PLAIN\\NAME.TXT", "C:\\PLAIN\\NAME.TXT"},  // no "~": not even looked up
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ExpandLongPathNameWith(c.in, absolute, find), c.out) << c.in;
+  // A relative short path is made absolute first.
+  EXPECT_EQ(ExpandLongPathNameWith("A~1", absolute, find), "C:\\Work\\A~1");
+}
+
 }  // namespace

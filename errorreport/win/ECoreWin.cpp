@@ -245,3 +245,21 @@ double GetFileModifiedTime(const std::string& fileName) {
     return 0;
   }
 }
+
+std::string ExpandLongPathName(const std::string& path) {
+  return ExpandLongPathNameWith(
+      path,
+      [](const std::string& p) {
+        char buf[MAX_PATH + 1];
+        DWORD n = GetFullPathNameA(p.c_str(), sizeof buf, buf, nullptr);
+        return n > 0 && n < sizeof buf ? std::string(buf, n) : p;
+      },
+      [](const std::string& p, std::string& longName) {
+        WIN32_FIND_DATAA data;
+        HANDLE h = FindFirstFileA(p.c_str(), &data);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        FindClose(h);
+        longName = data.cFileName;
+        return true;
+      });
+}

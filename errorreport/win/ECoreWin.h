@@ -29,3 +29,6 @@ int GetUtcOffsetHours();
 int GetLocaleCharset();
 // The file's last-write time in local time (two-second steps); 0 when unknown.
 double GetFileModifiedTime(const std::string& fileName);
+// The long form of a path that holds short ("~") names: made absolute, each
+// component looked up with a directory search; unchanged without "~".
+std::string ExpandLongPathName(const std::string& path);

@@ -6,6 +6,7 @@
 
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "ESystemWin.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -37,6 +38,70 @@ LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
 bool g_filterInstalled = false;
 TVantorModulesList* g_modules = nullptr;
 TVantorModuleOptionsEx* g_defaultOptions = nullptr;
+TVantorThreadsList* g_threads = nullptr;
+HANDLE g_mainThreadHandle = nullptr;
+std::uintptr_t g_mainStackTop = 0;
+TStringList* g_ownUnitNames = nullptr;
+HMODULE g_mainInstance = nullptr;
+TRuntimeHandlerAddresses g_handlers;
+CRITICAL_SECTION g_exclusionLock;
+CRITICAL_SECTION g_snapshotLock;
+bool g_otherLocksMade = false;
+thread_local TVantorThreadBlock t_threadBlock;
+
+// The library's own source units, whose frames a report hides.
+const char* const kOwnUnitNames[] = {
+    "EBase64", "ECallStack", "ECore", "ECoreWin", "EEncrypt",     "EHash",           "EHook",           "EHookWin",
+    "ESystem", "ESystemWin", "EZip",  "EZlib2",   "ExceptionLog", "ExceptionLogWin", "VantorLogConsts",
+};
+
+void LoadOwnUnitNames() {
+  g_ownUnitNames = New<TStringList>();
+  for (const char* name : kOwnUnitNames) g_ownUnitNames->Add(name);
+  g_ownUnitNames->SetSorted(true);
+}
+
+// The stack top of the calling thread, from its thread information block.
+std::uintptr_t CurrentStackTop() {
+  std::uintptr_t top = 0;
+#if defined(__i386__)
+  asm volatile("movl %%fs:4, %0" : "=r"(top));  // NT_TIB.StackBase
+#elif defined(__x86_64__)
+  asm volatile("movq %%gs:8, %0" : "=r"(top));
+#endif
+  return top;
+}
+
+// Step 6: the runtime's handler entry points, each after its import jump.
+extern "C" void* __cxa_begin_catch(void*) noexcept;
+extern "C" void __cxa_end_catch();
+#if defined(__SEH__)
+extern "C" int __gxx_personality_seh0(...);
+#define PELLORY_PERSONALITY __gxx_personality_seh0
+#else
+extern "C" int __gxx_personality_v0(...);
+#define PELLORY_PERSONALITY __gxx_personality_v0
+#endif
+
+void FindRuntimeHandlers() {
+  g_handlers.CatchAll = FollowImportJump(reinterpret_cast<const void*>(&__cxa_begin_catch));
+  g_handlers.Typed = FollowImportJump(reinterpret_cast<const void*>(&PELLORY_PERSONALITY));
+  g_handlers.EndExcept = FollowImportJump(reinterpret_cast<const void*>(&__cxa_end_catch));
+  // The safecall handler is the one a safe object's method hands its exceptions to.
+  TSafeObject probe;
+  (void)probe;
+  g_handlers.SafeCall = FollowImportJump(reinterpret_cast<const void*>(&SafeCallExceptionHandler));
+}
+
+// Step 18: the first loaded program module that carries a data block.
+HMODULE ChooseMainInstance() {
+  if (!g_modules) return nullptr;
+  for (int i = 0; i < g_modules->Count(); ++i) {
+    HMODULE m = reinterpret_cast<HMODULE>(g_modules->Items(i)->Handle);
+    if (!IsModuleDll(m) && ModuleHasDataBlock(m)) return m;
+  }
+  return nullptr;
+}
 
 // --- Unit-table wrapping ---
 UnitEntry* g_wrappedInitCell = nullptr;
@@ -206,15 +271,6 @@ std::uint32_t FileSizeOf(const std::string& fileName) {
   return GetFileAttributesExA(fileName.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
 }
 
-std::uint8_t ModuleKind(HMODULE module) {
-  auto base = reinterpret_cast<const std::uint8_t*>(module);
-  if (!IsReadableMemory(base, sizeof(IMAGE_DOS_HEADER))) return 0;
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  if (!IsReadableMemory(nt, sizeof(IMAGE_NT_HEADERS))) return 0;
-  return (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) ? 3 : 1;
-}
-
 // --- Start-up and shut-down bodies ---
 void StartupBody() {
   TVantorLogFlags& flags = VantorLogFlags();
@@ -227,10 +283,13 @@ void StartupBody() {
   SetLibraryModuleHandle(reinterpret_cast<ModuleHandle>(ThisModule()));
   SetPublishedOptionsStore(&g_sharedStore);
 
+  // 2. A program module that carries the library owns the process-wide hooks.
   HMODULE mainModule = GetModuleHandleA(nullptr);
+  g_mainInstance = IsModuleDll(ThisModule()) ? reinterpret_cast<HMODULE>(MainInstance()) : ThisModule();
   flags.MainModuleHasLibrary = mainModule != ThisModule() && ModuleDataBlockIsCurrent(mainModule);
   flags.HooksAllowed = 1;
 
+  // 3.
   flags.Initialized = 1;
   flags.PendingStartupException = 0;
   flags.LeakReportRunning = 0;
@@ -239,11 +298,22 @@ void StartupBody() {
   flags.StartupRunning = 1;
   flags.ShutdownBegun = 0;
 
+  // 4. This thread's saved exception state.
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  std::memset(&block.SavedContext, 0, sizeof block.SavedContext);
+  std::memset(&block.SavedRecord, 0, sizeof block.SavedRecord);
+
+  // 5.
   g_snapshotBuffer = new std::uint8_t[kStackSnapshotSize]();
   InitializeCriticalSection(&g_scanCacheLock);
   g_scanCacheLockMade = true;
   g_scanCacheDone = 0;
 
+  // 6. 7.
+  FindRuntimeHandlers();
+  if (IsConsoleApp() && !IsWebApp()) flags.DebugHook = 1;
+
+  // 8.
   if (!IsHostedByIde()) {
     WrapLastUnitEntries();
     if (!ModuleHasDataBlock(ThisModule())) {
@@ -252,16 +322,46 @@ void StartupBody() {
     }
   }
 
-  g_modules = New<TVantorModulesList>();
+  // 9.
+  if (!g_modules) g_modules = New<TVantorModulesList>();
+  SetVantorProcessesList(New<TVantorProcessesList>());
   g_ownShared = OpenSharedBlock(ThisModule(), 1);
   if (g_ownShared.Data() && g_ownShared.dataSize >= 1) g_ownShared.Data()[0] = 0;
+  // 10.
   g_defaultOptions = New<TVantorModuleOptionsEx>(std::string());
+  g_mainStackTop = CurrentStackTop();
+  // 11.
   flags.TerminationRequested = 0;
   g_startTime = Now();
+  g_mainThreadHandle = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThreadHandle, 74, FALSE, 0);
+  // 12.
+  g_threads = New<TVantorThreadsList>();
+  flags.MainThreadId = GetCurrentThreadId();
+  TVantorThreadInfo* main = g_threads->NewThreadInfo(true);
+  main->ThreadId = flags.MainThreadId;
+  main->ThreadHandle = reinterpret_cast<std::uintptr_t>(g_mainThreadHandle);
+  main->StackTop = g_mainStackTop;
+  // 13.
+  InitializeCriticalSection(&g_exclusionLock);
+  InitializeCriticalSection(&g_snapshotLock);
+  g_otherLocksMade = true;
+  LoadOwnUnitNames();
+  // 14.
   flags.CatchingEnabled = 1;
   InitializeCriticalSection(&g_reportLock);
   g_reportLockMade = true;
   AddModuleEntry(ThisModule());
+
+  // 17.
+  if (IsHostedByIde()) RefreshModulesList();
+  // 18.
+  if (IsModuleDll(ThisModule()) && !g_mainInstance && g_modules) {
+    RefreshModulesList();
+    g_mainInstance = ChooseMainInstance();
+    flags.MainModuleHasLibrary =
+        g_mainInstance && g_mainInstance != ThisModule() && ModuleDataBlockIsCurrent(g_mainInstance);
+  }
 }
 
 void FreeStartupState() {
@@ -284,7 +384,19 @@ void ShutdownBody() {
       DeleteCriticalSection(&g_reportLock);
       g_reportLockMade = false;
     }
+    if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
+    g_mainThreadHandle = nullptr;
+    if (g_otherLocksMade) {
+      DeleteCriticalSection(&g_exclusionLock);
+      DeleteCriticalSection(&g_snapshotLock);
+      g_otherLocksMade = false;
+    }
+    FreeAndNil(g_ownUnitNames);
+    FreeAndNil(g_threads);
     FreeAndNil(g_modules);
+    TVantorProcessesList* processes = VantorProcessesList();
+    SetVantorProcessesList(nullptr);
+    FreeAndNil(processes);
     FreeAndNil(g_defaultOptions);
     CloseSharedBlock(g_ownShared);
     flags.Initialized = 0;
@@ -307,6 +419,64 @@ void ReleaseEmergencyMemory() {
 }  // namespace
 
 // --- Interfaces -----------------------------------------------------------------------------------
+TVantorThreadBlock& CurrentThreadBlock() {
+  return t_threadBlock;
+}
+
+const TRuntimeHandlerAddresses& RuntimeHandlerAddresses() {
+  return g_handlers;
+}
+
+long SafeCallExceptionHandler() noexcept {
+  return static_cast<long>(0x8000FFFFu);  // E_UNEXPECTED
+}
+
+long TSafeObject::SafeCallMethod(void (*body)()) {
+  try {
+    if (body) body();
+    return 0;
+  } catch (...) {
+    return SafeCallExceptionHandler();
+  }
+}
+
+bool IsConsoleApp() {
+  const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      reinterpret_cast<const std::uint8_t*>(GetModuleHandleA(nullptr)) +
+      reinterpret_cast<const IMAGE_DOS_HEADER*>(GetModuleHandleA(nullptr))->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+bool IsWebApp() {
+  // An ISAPI extension: a library exporting HttpExtensionProc.
+  if (IsModuleDll(ThisModule()) && GetProcAddress(ThisModule(), "HttpExtensionProc")) return true;
+  // A CGI program: a console program started with a request method.
+  return IsConsoleApp() && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) != 0;
+}
+
+std::string StartupDirectory() {
+  return g_startDirectory;
+}
+
+HANDLE MainThreadHandle() {
+  return g_mainThreadHandle;
+}
+
+TVantorThreadsList* VantorThreadsList() {
+  return g_threads;
+}
+
+bool IsOwnUnitName(const std::string& unitName) {
+  if (!g_ownUnitNames) return false;
+  const std::string name = ChangeFileExt(ExtractFileName(unitName), "");
+  int index;
+  return g_ownUnitNames->Find(name, index);
+}
+
+HMODULE VantorMainInstance() {
+  return g_mainInstance;
+}
+
 std::string SharedBlockName(DWORD processId, HMODULE module) {
   return IntToHex(processId, 8) + IntToHex(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module)), 8);
 }
@@ -359,12 +529,13 @@ bool BuildModuleEntry(HMODULE module, const std::string& fileName, bool full) {
   entry->Handle = reinterpret_cast<ModuleHandle>(module);
   entry->FileName = fileName;
   entry->FileTime = GetFileModifiedTime(fileName);
+  ReadVersionInfo(fileName, entry->Description, entry->Version);
   entry->FileSize = FileSizeOf(fileName);
   entry->Exports = New<TVantorFunctionsList>();
   const bool light = VantorLogFlags().LightScan;
   if (full && !light) {
     if (module != GetModuleHandleA(nullptr)) ReadExportTable(module, *entry->Exports);
-    entry->Kind = ModuleKind(module);
+    entry->Kind = GetModuleKind(module);
   }
   entry->Options = New<TVantorModuleOptionsEx>(fileName);
   if (!full || !LoadModuleDataBlock(*entry)) {

@@ -39,5 +39,61 @@ std::string SharedBlockName(DWORD processId, HMODULE module);
 
 void SetCloseAction(std::uint8_t action);
 
+// Per-thread data of the library (each thread has its own; all start zeroed).
+struct TVantorThreadBlock {
+  void* RecordedStackPosition = nullptr;
+  void* RaiseStackPosition = nullptr;
+  std::uintptr_t RaiseEcx = 0;
+  CONTEXT SavedContext{};
+  EXCEPTION_RECORD SavedRecord{};
+  std::uint8_t InReport = 0;
+  std::uint8_t Reporting = 0;
+  std::uint8_t CaptureReentry = 0;
+  char LastExceptionClass[65] = {};
+  void* LastExceptionAddress = nullptr;
+};
+TVantorThreadBlock& CurrentThreadBlock();
+
+// The runtime's exception-handling entry points, found at start-up: the
+// catch-all handler (entering a catch clause), the typed handler (the
+// personality routine that matches a clause by type), the safecall handler
+// (which turns an exception into an error code at an interface boundary) and
+// the end-of-except procedure (leaving a catch clause).
+struct TRuntimeHandlerAddresses {
+  const void* CatchAll = nullptr;
+  const void* Typed = nullptr;
+  const void* SafeCall = nullptr;
+  const void* EndExcept = nullptr;
+};
+const TRuntimeHandlerAddresses& RuntimeHandlerAddresses();
+
+// The object whose safecall method names the safecall handler.
+class TSafeObject {
+ public:
+  virtual ~TSafeObject() = default;
+  // Runs `body`; an exception becomes the error code of the safecall handler.
+  virtual long SafeCallMethod(void (*body)());
+};
+// The safecall handler: the error code of an exception that reached an interface boundary.
+long SafeCallExceptionHandler() noexcept;
+
+// Whether the program is a console program, and one that answers web-server
+// requests (an ISAPI extension module or a CGI program).
+bool IsConsoleApp();
+bool IsWebApp();
+
+// The folder that was current when the library started.
+std::string StartupDirectory();
+// The handle of the main thread duplicated at start-up (null while dormant).
+HANDLE MainThreadHandle();
+// The live threads list (null while dormant).
+TVantorThreadsList* VantorThreadsList();
+// Whether a unit name (a file name, its extension ignored) is one of the library's own.
+bool IsOwnUnitName(const std::string& unitName);
+// The main program module as the library knows it: this program, or for a
+// DLL in a process whose runtime names no main module, the first loaded
+// program module that carries a data block (null when there is none).
+HMODULE VantorMainInstance();
+
 // The filter installed at every start-up: ends the process with the exception code.
 LONG WINAPI VantorLogUnhandledFilter(EXCEPTION_POINTERS* info);

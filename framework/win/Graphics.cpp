@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ByteReader.h"
+#include "ByteWriter.h"
 #include "Filer.h"
 #include "Modules.h"
 #include "PictureRegistry.h"
@@ -839,9 +840,92 @@ void TIcon::LoadFromStream(TStream& stream) {
   }
 }
 
+namespace {
+
+// The rows of a bitmap as a bottom-up DIB of `bits` per pixel and `height` rows.
+std::string BitmapRows(HDC dc, HBITMAP bitmap, int width, int height, unsigned bits) {
+  std::vector<std::uint32_t> info((sizeof(BITMAPINFOHEADER) + 2 * sizeof(RGBQUAD) + 3) / 4, 0);
+  auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
+  h->biSize = sizeof(BITMAPINFOHEADER);
+  h->biWidth = width;
+  h->biHeight = height;
+  h->biPlanes = 1;
+  h->biBitCount = static_cast<WORD>(bits);
+  std::string rows(static_cast<std::size_t>(DibRowStride(static_cast<std::uint64_t>(width), bits)) *
+                       static_cast<std::size_t>(height),
+                   '\0');
+  if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), rows.data(), reinterpret_cast<BITMAPINFO*>(info.data()),
+                DIB_RGB_COLORS) != height)
+    throw EInvalidGraphic("Icon image is not valid");
+  return rows;
+}
+
+// An icon file of one image made from an icon handle: a 32-bit colour image
+// and its mask, or a monochrome image (mask and colour halves) when the icon
+// has no colour bitmap.
+std::string IconFileOf(HICON icon) {
+  ICONINFO info{};
+  if (!GetIconInfo(icon, &info)) throw EInvalidGraphic("Icon image is not valid");
+  TScopeExit freeBitmaps([&]() noexcept {
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+  });
+  BITMAP bm{};
+  if (!info.hbmMask || !GetObjectA(info.hbmMask, sizeof bm, &bm)) throw EInvalidGraphic("Icon image is not valid");
+  const int width = bm.bmWidth;
+  const int height = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
+  if (width <= 0 || height <= 0 || width > 256 || height > 256) throw EInvalidGraphic("Icon image is not valid");
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) throw EOutOfResources("Out of system resources");
+  TScopeExit freeDc([&]() noexcept { DeleteDC(dc); });
+  const unsigned bits = info.hbmColor ? 32 : 1;
+  std::string image;
+  if (info.hbmColor) {
+    image = BitmapRows(dc, info.hbmColor, width, height, 32) + BitmapRows(dc, info.hbmMask, width, height, 1);
+  } else {
+    // The mask bitmap holds the AND half on top of the XOR half: bottom-up
+    // rows give the XOR half first, as the icon file has it.
+    image = BitmapRows(dc, info.hbmMask, width, 2 * height, 1);
+  }
+  std::string file;
+  ByteWriter w(file);
+  w.U16LE(0);
+  w.U16LE(1);
+  w.U16LE(1);
+  w.U8(static_cast<std::uint8_t>(width & 0xFF));  // 256 is written as 0
+  w.U8(static_cast<std::uint8_t>(height & 0xFF));
+  w.U8(bits == 1 ? std::uint8_t{2} : std::uint8_t{0});
+  w.U8(0);
+  w.U16LE(1);
+  w.U16LE(static_cast<std::uint16_t>(bits));
+  const std::uint32_t palette = bits == 1 ? 8 : 0;
+  w.U32LE(static_cast<std::uint32_t>(40 + palette + image.size()));
+  w.U32LE(22);
+  w.U32LE(40);
+  w.U32LE(static_cast<std::uint32_t>(width));
+  w.U32LE(static_cast<std::uint32_t>(2 * height));
+  w.U16LE(1);
+  w.U16LE(static_cast<std::uint16_t>(bits));
+  w.U32LE(0);
+  w.U32LE(static_cast<std::uint32_t>(image.size()));
+  for (int i = 0; i < 4; ++i) w.U32LE(0);
+  if (bits == 1) {
+    w.U32LE(0);
+    w.U32LE(0x00FFFFFF);
+  }
+  w.Bytes(image);
+  return file;
+}
+
+}  // namespace
+
 void TIcon::SaveToStream(TStream& stream) {
-  if (data_.empty()) throw EInvalidGraphicOperation("Cannot save an icon that was not loaded from an icon file");
-  stream.WriteBytes(data_);
+  if (!data_.empty()) {
+    stream.WriteBytes(data_);
+    return;
+  }
+  if (!handle_) throw EInvalidGraphicOperation("Cannot save an empty icon");
+  stream.WriteBytes(IconFileOf(handle_));
 }
 
 // --- TPicture ----------------------------------------------------------------------------------

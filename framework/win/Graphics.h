@@ -323,7 +323,9 @@ class TBitmap : public TGraphic {
 void SetLockedBitmapDraw(bool on);
 bool LockedBitmapDraw();
 
-// An icon; its stream format is the icon file.
+// An icon; its stream format is the icon file. An icon loaded from a file
+// saves that file; one made from a handle (LoadIcon and the like) saves an
+// icon file of its image: 32 bits and a mask, or 1 bit for a monochrome icon.
 class TIcon : public TGraphic {
   FW_CLASS(TIcon, TGraphic)
  public:

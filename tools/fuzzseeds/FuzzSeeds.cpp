@@ -21,6 +21,8 @@
 #include "VLDataWriter.h"
 #ifdef PELLORY_SEEDS_COMPONENTS
 #include "GifLzw.h"
+#include "IcoList.h"
+#include "QvGIF.h"
 #endif
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
@@ -267,7 +269,92 @@ std::string GifRaster(std::uint8_t flags, int width, int height, unsigned bits, 
   return seed + out->DataString();
 }
 
+// An animated cursor file: a chunk is an id, a size and a body padded to an
+// even length; the frames' icon files hold a directory and 40-byte image
+// headers.
+std::string AniChunk(const std::string& id, const std::string& body) {
+  std::string s = id;
+  ByteWriter(s).U32LE(static_cast<std::uint32_t>(body.size()));
+  s += body;
+  if (body.size() % 2) s.push_back('\0');
+  return s;
+}
+
+std::string AniIconFile(std::uint16_t type, std::uint8_t size, std::uint16_t bits) {
+  std::string s;
+  ByteWriter w(s);
+  w.U16LE(0);
+  w.U16LE(type);
+  w.U16LE(1);
+  w.U8(size);
+  w.U8(size);
+  w.U16LE(0);
+  w.U16LE(3);  // the cursor's hot spot
+  w.U16LE(4);
+  w.U32LE(40);
+  w.U32LE(22);
+  std::string header(40, '\0');
+  header[0] = 40;
+  header[14] = static_cast<char>(bits);
+  return s + header;
+}
+
+std::string AniFile(std::uint32_t frames, bool withRates, bool withSequence, bool withInfo) {
+  std::string anih;
+  ByteWriter w(anih);
+  for (std::uint32_t v : {36u, frames, frames, 32u, 32u, 0u, 0u, 10u, withSequence ? 3u : 1u}) w.U32LE(v);
+  std::string chunks = AniChunk("anih", anih);
+  std::string values;
+  for (std::uint32_t i = 0; i < frames; ++i) ByteWriter(values).U32LE(frames - 1 - i);
+  if (withRates) chunks += AniChunk("rate", values);
+  if (withSequence) chunks += AniChunk("seq ", values);
+  if (withInfo) chunks += AniChunk("LIST", "INFO" + AniChunk("INAM", "Busy") + AniChunk("IART", "Pellory"));
+  std::string icons;
+  for (std::uint32_t i = 0; i < frames; ++i)
+    icons += AniChunk("icon", AniIconFile(i % 2 ? 2 : 1, static_cast<std::uint8_t>(16 + 16 * (i % 2)),
+                                          static_cast<std::uint16_t>(i % 3 == 0 ? 4 : 8)));
+  chunks += AniChunk("LIST", "fram" + icons);
+  return AniChunk("RIFF", "ACON" + chunks);
+}
+
+std::string IconsLayout(const std::vector<std::string>& files) {
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
+  WriteIconsLayout(*s, files);
+  return s->DataString();
+}
+
+// A GIF file of `frames` frames compressed from 4- or 8-bit pictures, with a
+// delay, a transparent colour, a frame comment, a global comment and the loop
+// block; the leading byte of fuzz_gif_file (1: damaged data accepted).
+std::string GifFile(int frames, unsigned bits) {
+  TGifContainer gif;
+  gif.FileVersion = 2;
+  gif.Looping = true;
+  gif.LoopCount = 3;
+  gif.CommentText = {"seed"};
+  for (int i = 0; i < frames; ++i) {
+    TDib dib(9 + i, 5, static_cast<int>(bits));
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 9 + i; ++x) dib.SetPixelIndex(x, y, static_cast<unsigned>((x * 3 + y + i) % (1 << bits)));
+    gif.Frames.emplace_back();
+    TGifFrameData& f = gif.Frames.back();
+    CompressDIBToGifFrame(dib.SaveToBmp(), f, gif, nullptr);
+    f.DelayTime = 100 * static_cast<std::uint32_t>(i + 1);
+    f.TransparentColor = gif.GlobalColors.ColorOf(1);
+    TGifExtension comment;
+    comment.HasData = true;
+    comment.Data = {"frame " + std::to_string(i)};
+    f.ExtensionBlocks.push_back(comment);
+  }
+  return std::string(1, '\1') + StoreGifData(gif);
+}
+
 void Components(const fs::path& folder) {
+  Seed(folder, "fuzz_gif_file", {GifFile(1, 4), GifFile(3, 8), GifFile(2, 1)});
+  Seed(folder, "fuzz_icons_layout",
+       {IconsLayout({}), IconsLayout({AniIconFile(1, 16, 4), "", AniIconFile(1, 32, 8)}), IconsLayout({""})});
+  Seed(folder, "fuzz_ani_file",
+       {AniFile(3, false, false, true), AniFile(4, true, true, false), AniFile(1, false, false, false)});
   // Flags: bit 0 interlaced, bits 2-3 the pixel bits, bits 4-6 the colour bits less one.
   Seed(folder, "fuzz_gif_lzw",
        {GifRaster(0x78, 16, 9, 8, false), GifRaster(0x35, 7, 11, 4, true), GifRaster(0x00, 33, 3, 1, false),
@@ -344,6 +431,10 @@ void ErrorReport(const fs::path& folder) {
   std::string b64;
   Base64EncodeText("Basic user:password", b64);
   Seed(folder, "fuzz_base64", {b64, "QQ==", "QUI="});
+  // Procedure entries: a frame prologue up to its return, a short jump first, a rel32 call first.
+  Seed(folder, "fuzz_code_decoder",
+       {std::string("\x40\x55\x8B\xEC\x8B\x45\x08\x5D\xC2\x08\x00", 11), std::string("\x20\x74\x10\x8B\x45\x08\xC3", 7),
+        std::string("\x10\xE8\x00\x10\x00\x00\x90\xC3", 8)});
 }
 
 int main(int argc, char** argv) {

@@ -90,6 +90,9 @@ struct UpdateRecorder {
 // A tree with images, check boxes and a fixed text width, for the geometry.
 class GeometryTree : public RecordingTree {
  public:
+  // The worker may be validating this tree: it stops before this class's
+  // members and overrides go.
+  ~GeometryTree() override { Shutdown(); }
   int textWidth = 50;
   int stateWidth = 16, normalWidth = 16, checkWidth = 16;
   std::function<int(TVTNode*, TVTNode*)> compare;

@@ -69,7 +69,8 @@ class RecordingHost : public TVirtualTreeHost {
 };
 
 // A tree whose events are recorded as text lines and whose init handlers
-// are plain functions.
+// are plain functions. A class derived from it calls Shutdown in its own
+// destructor, so the worker never calls into a half-destroyed tree.
 class RecordingTree : public TVirtualTreeCore {
  public:
   explicit RecordingTree(TObject* owner = nullptr, RecordingHost* host = nullptr)

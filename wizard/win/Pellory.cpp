@@ -8,6 +8,7 @@
 
 #include "Animate.h"
 #include "ECoreWin.h"
+#include "EHookWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
 #include "Forms.h"
@@ -55,6 +56,7 @@ void InstallFinderDevices() {
 UnitEntry g_units[] = {
     // The exception-reporting library: without a data block it only installs its filter.
     {"ECore", InitECoreWin, DoneECoreWin},
+    {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},

@@ -53,6 +53,14 @@ int main(int argc, char** argv) {
     UseWin32CoreSystem();
     HMODULE dll = LoadLibraryA(argv[2]);
     Line("dll-loaded", dll ? "1" : "0");
+    using Probe = int (*)();
+    auto mainInstance =
+        dll ? reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(dll, "ProbeMainInstance"))) : nullptr;
+    auto hasLibrary =
+        dll ? reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(dll, "ProbeMainModuleHasLibrary")))
+            : nullptr;
+    Line("dll-main-instance", mainInstance ? std::to_string(mainInstance()) : "?");
+    Line("dll-main-has-library", hasLibrary ? std::to_string(hasLibrary()) : "?");
     TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
     published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));
     LoadPublishedModuleOptions(*published);

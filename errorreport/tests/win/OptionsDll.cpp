@@ -20,3 +20,13 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   }
   return TRUE;
 }
+
+// The DLL's choice of the main program module: 1 when it is the program that
+// loaded it, 0 when none was chosen; and whether that module carries the library.
+extern "C" __declspec(dllexport) int ProbeMainInstance() {
+  HMODULE main = VantorMainInstance();
+  return main == nullptr ? 0 : main == GetModuleHandleA(nullptr) ? 1 : 2;
+}
+extern "C" __declspec(dllexport) int ProbeMainModuleHasLibrary() {
+  return VantorLogFlags().MainModuleHasLibrary;
+}

@@ -1,6 +1,8 @@
 // Graphics: bitmaps on the portable DIB with a GDI canvas, pictures, image lists, fonts.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "ExtCtrls.h"
 #include "Filer.h"
 #include "Forms.h"
@@ -115,8 +117,10 @@ TEST_F(GraphicsTest, ImageListsTellEveryRegisteredLinkOfTheirChanges) {
   // A link moved to another list leaves the first one.
   auto* other = New<TImageList>(nullptr);
   other->RegisterChanges(second.get());
-  list->Clear();
+  EXPECT_EQ(second->Sender, other);
+  list->AddMasked(bmp.get(), clFuchsia);
   EXPECT_EQ(b.changes, 2);
+  EXPECT_EQ(own.changes, 3);
   list->RegisterChanges(second.get());
 
   second.reset();  // a freed link leaves its list
@@ -177,6 +181,51 @@ TEST_F(GraphicsTest, ImagePictureAndImageListSurviveAFormStreamRoundTrip) {
   EXPECT_EQ(out->Dib().Pixel(3, 2), static_cast<std::uint32_t>(clTeal));
 }
 
+// The icon drawn on white and on black: its colours and its transparent part.
+std::vector<std::uint32_t> IconPixels(TIcon* icon) {
+  std::vector<std::uint32_t> px;
+  for (TColor back : {clWhite, clBlack}) {
+    TOwned<TBitmap> b(New<TBitmap>());
+    b->SetDib(TDib(icon->GetWidth(), icon->GetHeight(), 24));
+    b->Canvas()->Brush()->SetColor(back);
+    b->Canvas()->FillRect(RECT{0, 0, icon->GetWidth(), icon->GetHeight()});
+    b->Canvas()->Draw(0, 0, icon);
+    for (int y = 0; y < icon->GetHeight(); ++y)
+      for (int x = 0; x < icon->GetWidth(); ++x) px.push_back(b->Dib().Pixel(x, y));
+  }
+  return px;
+}
+
+TEST_F(GraphicsTest, IconsMadeFromHandlesSaveAsIconFiles) {
+  // A system icon in colour, and a monochrome one made from two masks.
+  const BYTE andMask[32 * 4] = {0x0F, 0xF0, 0xFF, 0x00};
+  BYTE xorMask[32 * 4] = {};
+  for (int i = 0; i < 32 * 4; i += 3) xorMask[i] = 0xA5;
+  const HICON handles[] = {CopyIcon(LoadIconA(nullptr, IDI_APPLICATION)),
+                           CreateIcon(nullptr, 32, 32, 1, 1, andMask, xorMask)};
+  for (HICON handle : handles) {
+    ASSERT_NE(handle, nullptr);
+    TOwned<TIcon> icon(New<TIcon>());
+    icon->SetHandle(handle);
+    TOwned<TMemoryStream> s(New<TMemoryStream>());
+    icon->SaveToStream(*s);
+    const std::string file = s->DataString();
+    s->SetPosition(0);
+    TOwned<TIcon> back(New<TIcon>());
+    back->LoadFromStream(*s);
+    EXPECT_EQ(back->GetWidth(), icon->GetWidth());
+    EXPECT_EQ(back->GetHeight(), icon->GetHeight());
+    EXPECT_EQ(IconPixels(back.get()), IconPixels(icon.get()));
+    // Loaded from its file, it saves that file.
+    TOwned<TMemoryStream> again(New<TMemoryStream>());
+    back->SaveToStream(*again);
+    EXPECT_EQ(again->DataString(), file);
+  }
+  TOwned<TIcon> empty(New<TIcon>());
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
+  EXPECT_THROW(empty->SaveToStream(*s), EInvalidGraphicOperation);
+}
+
 TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
   TOwned<TBitmap> bmp(New<TBitmap>());
   bmp->SetDib(TDib(100, 30, 32));
@@ -196,4 +245,3 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
-

@@ -5,7 +5,11 @@
 // PELLORY_FAULT_THREAD=worker raises it on a thread of its own. Without a
 // fault the program closes its form at once and ends 0 when every unit was
 // shut down and the library saw its shut-down begin, else 0x55.
+// PELLORY_FAULT=threads ends the start-up with 0x77 when every unit's
+// initialization (the library's among them) left the process with the threads
+// it had on entry, else 0x78 plus the number of threads added.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +25,19 @@ volatile int g_zero = 0;
 volatile int g_hundred = 100;
 volatile int* volatile g_nowhere = nullptr;
 volatile bool g_stop = false;
+int g_threadsOnEntry = 0;
+
+int CountOwnThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+  return count;
+}
 
 __attribute__((noinline)) int Recurse(int depth) {
   volatile char frame[4096];
@@ -44,6 +61,10 @@ DWORD WINAPI FaultThread(void* fault) {
 void FaultAtStartup() {
   const char* fault = std::getenv("PELLORY_FAULT");
   if (!fault || !*fault) return;
+  if (std::strcmp(fault, "threads") == 0) {
+    const int added = CountOwnThreads() - g_threadsOnEntry;
+    ExitProcess(g_threadsOnEntry > 0 && added == 0 ? 0x77 : 0x78 + (added > 0 ? added : 0));
+  }
   const char* where = std::getenv("PELLORY_FAULT_THREAD");
   if (where && std::strcmp(where, "worker") == 0) {
     HANDLE thread = CreateThread(nullptr, 0, FaultThread, const_cast<char*>(fault), 0, nullptr);
@@ -64,6 +85,7 @@ void CloseAtOnce(TCustomForm*) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  g_threadsOnEntry = CountOwnThreads();
   int code = RunPellory(FaultAtStartup, CloseAtOnce);
   if (code != 0) return code;
   const bool allShutDown = InitializedUnitCount() == 0 && VantorLogFlags().ShutdownBegun == 1 &&

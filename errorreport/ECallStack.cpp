@@ -1,0 +1,213 @@
+#include "ECallStack.h"
+
+#include <cstring>
+
+#include "ECore.h"
+
+FW_IMPLEMENT_CLASS(TVantorStackList)
+
+void TVantorStackList::Destroy() {
+  Clear();
+  inherited::Destroy();
+}
+
+void TVantorStackList::Clear() {
+  for (int i = 0; i < Count(); ++i) delete Items(i);
+  TList::Clear();
+}
+
+void TVantorStackList::DeleteEntry(int index) {
+  TVLLocationInfo* entry = Items(index);
+  TList::Delete(index);
+  delete entry;
+}
+
+namespace {
+
+class Scanner {
+ public:
+  Scanner(TVantorStackList& list, MemoryReader& memory, StackEntryMaker* maker, const TStackScan& scan)
+      : list_(list), memory_(memory), maker_(maker), scan_(scan) {}
+
+  void Add(std::uint64_t address, bool first) {
+    if (list_.Count() >= kMaxStackEntries) return;
+    auto* entry = new TVLLocationInfo;
+    if (maker_) {
+      maker_->Make(address, scan_.Details, *entry);
+    } else {
+      entry->Kind = 1;
+    }
+    entry->Address = address;
+    entry->ThreadId = scan_.ThreadId;
+    entry->FaultingThread = scan_.FaultingThread ? 1 : 0;
+    entry->FirstEntry = first ? 1 : 0;
+    const bool listed = entry->Kind <= 7 && ((scan_.Kinds >> entry->Kind) & 1) != 0;
+    if (listed) {
+      const bool allowed =
+          (scan_.SkipCount < 0 || candidates_ >= scan_.SkipCount) && (scan_.MaxCount < 0 || added_ < scan_.MaxCount);
+      ++candidates_;
+      if (allowed) {
+        list_.AddEntry(entry);
+        ++added_;
+        return;
+      }
+    }
+    delete entry;
+  }
+
+  // The call forms before a candidate return address V, in the order they
+  // are tested; the first form whose bytes match ends the testing.
+  void TestDword(std::uint32_t v) {
+    if (v < 7) return;
+    std::uint8_t b[7];
+    if (!memory_.Read(v - 7u, b, sizeof b)) return;
+    auto at = [&](int k) { return b[7 - k]; };  // the byte k below V
+    auto rel32 = [&] {
+      std::uint32_t r;
+      std::memcpy(&r, b + 3, 4);
+      return r;
+    };
+    if (at(5) == 0xE8) {
+      const std::uint32_t target = v + rel32();
+      if (memory_.IsReadable(target, 1)) {
+        if (scan_.FollowCalls) {
+          const std::uint32_t real = FollowImportJumpIn(memory_, target);
+          std::uint8_t head[5];
+          if (memory_.Read(real, head, sizeof head) && head[0] != 0xE8) Add(real, false);
+        }
+        Add(v - 5u, false);
+      }
+      return;
+    }
+    if (at(2) == 0xFF && at(1) >= 0xD0 && at(1) <= 0xD7) return Add(v - 2u, false);
+    if (at(2) == 0xFF && ((at(1) >= 0x10 && at(1) <= 0x13) || at(1) == 0x16 || at(1) == 0x17))
+      return Add(v - 2u, false);
+    if (at(3) == 0xFF && ((at(2) >= 0x50 && at(2) <= 0x53) || (at(2) >= 0x55 && at(2) <= 0x57))) {
+      if (at(5) == 0x8B || at(6) == 0x8B) Add(v - 3u, false);
+      return;
+    }
+    if (at(6) == 0xFF && ((at(5) >= 0x90 && at(5) <= 0x93) || (at(5) >= 0x95 && at(5) <= 0x97)))
+      return Add(v - 6u, false);
+    if (at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return Add(v - 3u, false);
+    if (at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return Add(v - 4u, false);
+    if (at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return Add(v - 7u, false);
+    if (at(6) == 0xFF && at(5) == 0x15) {
+      if (memory_.IsReadable(rel32(), 4)) Add(v - 6u, false);
+      return;
+    }
+  }
+
+  void Walk() {
+    if (scan_.StartAddress) Add(scan_.StartAddress, true);
+    std::uint64_t top = scan_.StackTop;
+    if (top > std::uint64_t{scan_.StackStart} + kMaxScannedStack)
+      top = std::uint64_t{scan_.StackStart} + kMaxScannedStack;
+    std::size_t blockLeft = 0;
+    for (std::uint64_t address = scan_.StackStart; address + 4 <= top; address += 4) {
+      if (blockLeft == 0) {
+        if (memory_.IsReadable(address, 400))
+          blockLeft = 400;
+        else if (memory_.IsReadable(address, 4))
+          blockLeft = 4;
+        else
+          continue;
+      }
+      blockLeft -= 4;
+      std::uint32_t value;
+      if (!memory_.Read(address, &value, 4)) {
+        blockLeft = 0;
+        continue;
+      }
+      TestDword(value);
+    }
+  }
+
+ private:
+  TVantorStackList& list_;
+  MemoryReader& memory_;
+  StackEntryMaker* maker_;
+  const TStackScan& scan_;
+  int candidates_ = 0;
+  int added_ = 0;
+};
+
+bool IsNamed(const TVLLocationInfo* e) {
+  return e->Kind >= 2 && e->Kind <= 4;
+}
+
+// Whether F stands for the same line-level place as E (names alike, F with a line).
+bool SamePlace(const TVLLocationInfo* f, const TVLLocationInfo* e) {
+  return f->Kind == 4 && f->UnitName == e->UnitName && f->ClassName == e->ClassName &&
+         f->ProcedureName == e->ProcedureName;
+}
+
+}  // namespace
+
+void ScanStackForCalls(TVantorStackList& list, MemoryReader& memory, StackEntryMaker* maker, const TStackScan& scan) {
+  const int first = list.Count();
+  Scanner(list, memory, maker, scan).Walk();
+  PruneStackEntries(list, first, scan.Details);
+}
+
+TVantorStackList* CollectCallStack(MemoryReader& memory, StackEntryMaker* maker, TStackScan scan) {
+  TVantorStackList* list = New<TVantorStackList>();
+  scan.FollowCalls = true;
+  try {
+    ScanStackForCalls(*list, memory, maker, scan);
+  } catch (...) {
+    list->Free();
+    throw;
+  }
+  return list;
+}
+
+void PruneStackEntries(TVantorStackList& list, int first, bool details) {
+  if (first < 0) first = 0;
+  if (IsHostedByIde() && details) {
+    for (int i = list.Count() - 1; i >= first; --i) {
+      const TVLLocationInfo* e = list.Items(i);
+      if (!IsNamed(e) || e->ProcedureName.find("HandleException") != std::string::npos) list.DeleteEntry(i);
+    }
+  }
+  const int count = list.Count();
+  // Duplicates: an entry whose address comes again at the next or the one
+  // after the next named entry of its module.
+  for (int j = count - 2; j >= first; --j) {
+    TVLLocationInfo* e = list.Items(j);
+    if (!IsNamed(e)) continue;
+    auto nextOfModule = [&](int from) {
+      for (int k = from + 1; k < count; ++k)
+        if (IsNamed(list.Items(k)) && list.Items(k)->Module == e->Module) return k;
+      return -1;
+    };
+    const int k = nextOfModule(j);
+    if (k < 0) continue;
+    if (list.Items(k)->Address == e->Address) {
+      e->Kind = 0;
+      continue;
+    }
+    const int k2 = nextOfModule(k);
+    if (k2 >= 0 && list.Items(k2)->Address == e->Address) e->Kind = 0;
+  }
+  // Loops and recursion: the frames between two entries of one place.
+  for (int i = count - 1; i >= first + 1; --i) {
+    const TVLLocationInfo* e = list.Items(i);
+    if (e->Kind != 4 || e->Line != 0) continue;
+    for (int f = i - 1; f >= first; --f) {
+      const TVLLocationInfo* candidate = list.Items(f);
+      if (candidate->ThreadId != e->ThreadId || candidate->FaultingThread != e->FaultingThread) break;
+      if (SamePlace(candidate, e)) {
+        if (f != first)
+          for (int h = f + 1; h < i; ++h) list.Items(h)->Kind = 0;
+        break;
+      }
+    }
+  }
+}
+
+std::uint8_t GetListedStackEntryKinds(const TVantorModuleOptions& options) {
+  std::uint8_t kinds = 1u << 4;
+  if (options.StackFlags() & 0x01) kinds |= 1u << 2;
+  if (options.StackFlags() & 0x02) kinds |= 1u << 3;
+  return kinds;
+}

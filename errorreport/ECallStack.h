@@ -1,0 +1,80 @@
+// Call stacks without frame chains: a thread's raw stack is scanned for
+// dwords that are return addresses (the bytes before them form a CALL), each
+// hit becomes a call-stack entry, and the scan is pruned of duplicates and of
+// the repeated frames of loops. Memory is read through MemoryReader (EHook.h),
+// so the scanner runs on fake images as well as on a suspended thread's stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "EHook.h"
+#include "Lists.h"
+
+class TVantorModuleOptions;
+struct TVantorModuleInfo;
+
+// The location of one code address.
+struct TVLLocationInfo {
+  std::uint8_t Kind = 0;  // 0 hidden, 1 module only, 2 procedure, 3 unit and procedure, 4 with line
+  TVantorModuleInfo* Module = nullptr;
+  std::int32_t ThreadId = 0;
+  std::uint8_t FaultingThread = 0;  // the caller's flag: the entry belongs to the faulting thread
+  std::uint8_t FirstEntry = 0;      // the entry of the exception address itself
+  std::uint8_t LeakEntry = 0;
+  std::uint64_t Address = 0;
+  std::string UnitName;
+  std::string ClassName;
+  std::string ProcedureName;
+  std::int32_t Line = 0;
+  std::int32_t LineInProcedure = 0;
+};
+
+class TVantorStackList : public TList {
+  FW_CLASS(TVantorStackList, TList)
+ public:
+  void Destroy() override;
+  void Clear() override;
+  TVLLocationInfo* Items(int index) const { return static_cast<TVLLocationInfo*>(Get(index)); }
+  // Takes over the entry; its index.
+  int AddEntry(TVLLocationInfo* entry) { return Add(entry); }
+  void DeleteEntry(int index);
+};
+
+// Makes the entry of one code address: with details its location, else a
+// bare entry (kind 1) naming the module that holds the address.
+class StackEntryMaker {
+ public:
+  virtual ~StackEntryMaker() = default;
+  virtual void Make(std::uint64_t address, bool details, TVLLocationInfo& entry) = 0;
+};
+
+// The stack bytes scanned at most, and the entries a list takes at most.
+constexpr std::uint32_t kMaxScannedStack = 102400;
+constexpr int kMaxStackEntries = 1024;
+
+struct TStackScan {
+  std::uint32_t StartAddress = 0;  // the exception address, listed first; 0 for none
+  std::uint32_t StackStart = 0;
+  std::uint32_t StackTop = 0;
+  std::uint8_t Kinds = 31;  // bit n: entries of kind n are listed
+  int MaxCount = -1;        // -1: no limit
+  int SkipCount = -1;       // -1: none skipped
+  bool Details = false;
+  bool FollowCalls = false;  // for a direct call, list its target too
+  bool FaultingThread = false;
+  std::int32_t ThreadId = 0;
+};
+
+// Appends the return addresses found on the stack to `list`, then prunes
+// what this scan appended. `maker` null makes bare entries of kind 1.
+void ScanStackForCalls(TVantorStackList& list, MemoryReader& memory, StackEntryMaker* maker, const TStackScan& scan);
+// A new list filled by ScanStackForCalls with FollowCalls set.
+TVantorStackList* CollectCallStack(MemoryReader& memory, StackEntryMaker* maker, TStackScan scan);
+// Hides the duplicates and the frames repeated by loops and recursion among
+// the entries from `first` on (and in IDE mode, with details, removes the
+// unnamed entries and those of exception handlers).
+void PruneStackEntries(TVantorStackList& list, int first, bool details);
+// The kinds a report lists: 4 always, 2 and 3 when the options ask for them.
+std::uint8_t GetListedStackEntryKinds(const TVantorModuleOptions& options);
