@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "UcxMenus.h"
+#include "UcxMenusCore.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
 

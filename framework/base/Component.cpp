@@ -195,3 +195,8 @@ void TComponent::ReadState(TReader& reader) {
 }
 
 void TComponent::GetChildren(const Method<void(TComponent*)>&, TComponent*) {}
+
+std::shared_mutex& GlobalNameSpace() {
+  static std::shared_mutex lock;
+  return lock;
+}

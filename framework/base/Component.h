@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -104,3 +105,7 @@ class TComponent : public TPersistent {
 };
 
 bool IsValidIdent(const std::string& ident);
+
+// The lock on the component name space: taken for writing while a form or
+// module is constructed and read from its resources.
+std::shared_mutex& GlobalNameSpace();

@@ -119,6 +119,8 @@ void TSizeConstraints::Assign(TPersistent* source) {
   inherited::Assign(source);
 }
 
+FW_IMPLEMENT_CLASS(TControlActionLink)
+FW_IMPLEMENT_CLASS(TWinControlActionLink)
 FW_IMPLEMENT_CLASS(TGraphicControl)
 FW_IMPLEMENT_CLASS(TCustomControl)
 
@@ -262,6 +264,16 @@ bool IsAccel(unsigned ch, const std::string& caption) {
   return false;
 }
 
+std::string GetShortHint(const std::string& hint) {
+  const auto bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(0, bar);
+}
+
+std::string GetLongHint(const std::string& hint) {
+  const auto bar = hint.find('|');
+  return bar == std::string::npos ? hint : hint.substr(bar + 1);
+}
+
 int FindHelpContext(TControl* control) {
   for (TControl* c = control; c; c = c->Parent())
     if (c->GetHelpContext() != 0) return c->GetHelpContext();
@@ -279,6 +291,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 }
 
 void TControl::Destroy() {
+  FreeAndNil(actionLink_);
   if (g_mouseControl == this) g_mouseControl = nullptr;
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();
@@ -666,7 +679,122 @@ POINT TControl::ScreenToClient(POINT p) const {
 }
 
 void TControl::Click() {
-  if (OnClick) OnClick(this);
+  // A handler of its own (not the action's) runs instead of the action.
+  if (OnClick && actionLink_ && actionLink_->Action() && !(OnClick == actionLink_->Action()->GetOnExecute()))
+    OnClick(this);
+  else if (actionLink_ && actionLink_->Action() && !ComponentState().Contains(csDesigning))
+    actionLink_->Execute(this);
+  else if (OnClick)
+    OnClick(this);
+}
+
+// --- Actions -----------------------------------------------------------------------------------
+
+TBasicAction* TControl::GetAction() const {
+  return actionLink_ ? actionLink_->Action() : nullptr;
+}
+
+void TControl::SetAction(TBasicAction* value) {
+  if (!value) {
+    FreeAndNil(actionLink_);
+    return;
+  }
+  if (!actionLink_) actionLink_ = As<TControlActionLink>(CreateActionLink(GetActionLinkClass(), this));
+  actionLink_->SetAction(value);
+  actionLink_->OnChange = TNotifyEvent::Bind<&TControl::DoActionChange>(this);
+  ActionChange(value, value->ComponentState().Contains(csLoading));
+  value->FreeNotification(this);
+}
+
+TBasicActionLinkClass TControl::GetActionLinkClass() {
+  return &TControlActionLink::StaticClass();
+}
+
+void TControl::DoActionChange(TObject* sender) {
+  if (actionLink_ && sender == actionLink_->Action()) ActionChange(sender, false);
+}
+
+void TControl::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* action = dynamic_cast<TCustomAction*>(sender);
+  if (!action) return;
+  if (!checkDefaults || GetCaption().empty() || GetCaption() == Name()) SetCaption(action->GetCaption());
+  if (!checkDefaults || GetEnabled()) SetEnabled(action->GetEnabled());
+  if (!checkDefaults || GetHint().empty()) SetHint(action->GetHint());
+  if (!checkDefaults || GetVisible()) SetVisible(action->GetVisible());
+  if (!checkDefaults || !OnClick) OnClick = action->GetOnExecute();
+}
+
+void TControl::InitiateAction() {
+  if (actionLink_) actionLink_->Update();
+}
+
+bool TControl::ExecuteAction(TBasicAction* action) {
+  if (!action || !action->HandlesTarget(this)) return false;
+  action->ExecuteTarget(this);
+  return true;
+}
+
+bool TControl::UpdateAction(TBasicAction* action) {
+  if (!action || !action->HandlesTarget(this)) return false;
+  action->UpdateTarget(this);
+  return true;
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation == opRemove && component && component == GetAction()) SetAction(nullptr);
+}
+
+TBasicActionLinkClass TWinControl::GetActionLinkClass() {
+  return &TWinControlActionLink::StaticClass();
+}
+
+void TWinControl::ActionChange(TObject* sender, bool checkDefaults) {
+  inherited::ActionChange(sender, checkDefaults);
+  if (auto* action = dynamic_cast<TCustomAction*>(sender))
+    if (!checkDefaults || GetHelpContext() == 0) SetHelpContext(action->GetHelpContext());
+}
+
+void TControlActionLink::AssignClient(TObject* client) {
+  client_ = As<TControl>(client);
+}
+
+bool TControlActionLink::IsCaptionLinked() {
+  return inherited::IsCaptionLinked() && client_->GetCaption() == CustomAction()->GetCaption();
+}
+bool TControlActionLink::IsEnabledLinked() {
+  return inherited::IsEnabledLinked() && client_->GetEnabled() == CustomAction()->GetEnabled();
+}
+bool TControlActionLink::IsHintLinked() {
+  return inherited::IsHintLinked() && client_->GetHint() == CustomAction()->GetHint();
+}
+bool TControlActionLink::IsVisibleLinked() {
+  return inherited::IsVisibleLinked() && client_->GetVisible() == CustomAction()->GetVisible();
+}
+bool TControlActionLink::IsOnExecuteLinked() {
+  return action_ && client_->OnClick == action_->GetOnExecute();
+}
+void TControlActionLink::SetCaption(const std::string& value) {
+  if (IsCaptionLinked()) client_->SetCaption(value);
+}
+void TControlActionLink::SetEnabled(bool value) {
+  if (IsEnabledLinked()) client_->SetEnabled(value);
+}
+void TControlActionLink::SetHint(const std::string& value) {
+  if (IsHintLinked()) client_->SetHint(value);
+}
+void TControlActionLink::SetVisible(bool value) {
+  if (IsVisibleLinked()) client_->SetVisible(value);
+}
+void TControlActionLink::SetOnExecute(const TNotifyEvent& value) {
+  if (IsOnExecuteLinked()) client_->OnClick = value;
+}
+
+bool TWinControlActionLink::IsHelpContextLinked() {
+  return inherited::IsHelpContextLinked() && client_->GetHelpContext() == CustomAction()->GetHelpContext();
+}
+void TWinControlActionLink::SetHelpContext(int value) {
+  if (IsHelpContextLinked()) client_->SetHelpContext(value);
 }
 
 // --- TWinControl -------------------------------------------------------------------------------

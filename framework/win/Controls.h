@@ -24,12 +24,14 @@
 #include <string>
 #include <vector>
 
+#include "ActnList.h"
 #include "Component.h"
 #include "Graphics.h"
 #include "Messages.h"
 #include "WndProc.h"
 
 class TWinControl;
+class TControlActionLink;
 
 // A cursor: the standard ones are negative (crHandPoint), the program's own
 // (Screen->SetCursors) positive. Form data names them ("crHandPoint").
@@ -239,7 +241,23 @@ class TControl : public TComponent {
 
   void Loaded() override;
 
+  // The action the control follows (caption, enabled, hint, visible, click);
+  // the link is made of GetActionLinkClass. Null clears it.
+  TBasicAction* GetAction() const;
+  void SetAction(TBasicAction* value);
+  TControlActionLink* ActionLink() const { return actionLink_; }
+  // Updates the action (the application's idle time calls it on visible controls).
+  virtual void InitiateAction();
+  // Runs or updates `action` on this control when the action handles it as a target.
+  virtual bool ExecuteAction(TBasicAction* action);
+  virtual bool UpdateAction(TBasicAction* action);
+
  protected:
+  // The action (or one of its properties) changed. With checkDefaults (the
+  // action was set while loading) a value the control already has is kept.
+  virtual void ActionChange(TObject* sender, bool checkDefaults);
+  virtual TBasicActionLinkClass GetActionLinkClass();
+  void Notification(TComponent* component, TOperation operation) override;
   virtual void Changed() {}
   virtual void VisibleChanging() {}
   // Asks the parent to place its aligned controls again (when this one is aligned).
@@ -282,6 +300,41 @@ class TControl : public TComponent {
   TColor color_ = clBtnFace;
   void FontChange(TObject*);
   void TakeParentFont();
+  void DoActionChange(TObject* sender);
+  TControlActionLink* actionLink_ = nullptr;
+};
+
+// The link of a control: caption, enabled state, hint, visibility and the
+// click handler follow the action while the control's value is the action's.
+class TControlActionLink : public TActionLink {
+  FW_CLASS(TControlActionLink, TActionLink)
+ public:
+  TControlActionLink() = default;
+  void AssignClient(TObject* client) override;
+  TControl* Client() const { return client_; }
+  bool IsCaptionLinked() override;
+  bool IsEnabledLinked() override;
+  bool IsHintLinked() override;
+  bool IsVisibleLinked() override;
+  bool IsOnExecuteLinked() override;
+  void SetCaption(const std::string& value) override;
+  void SetEnabled(bool value) override;
+  void SetHint(const std::string& value) override;
+  void SetVisible(bool value) override;
+  void SetOnExecute(const TNotifyEvent& value) override;
+
+ protected:
+  TCustomAction* CustomAction() const { return dynamic_cast<TCustomAction*>(action_); }
+  TControl* client_ = nullptr;
+};
+
+// The link of a windowed control: the help context follows too.
+class TWinControlActionLink : public TControlActionLink {
+  FW_CLASS(TWinControlActionLink, TControlActionLink)
+ public:
+  TWinControlActionLink() = default;
+  bool IsHelpContextLinked() override;
+  void SetHelpContext(int value) override;
 };
 
 class TWinControl : public TControl {
@@ -346,6 +399,8 @@ class TWinControl : public TControl {
   void DestroyHandle();
   void FontChanged() override;
   void WndProc(TMessage& msg) override;
+  TBasicActionLinkClass GetActionLinkClass() override;
+  void ActionChange(TObject* sender, bool checkDefaults) override;
   // Paints the window itself (not its graphic children) into `dc`; with
   // WM_ERASEBKGND first this gives what the window shows behind its children.
   virtual void PaintWindow(HDC dc);
@@ -451,6 +506,10 @@ bool IdentToCursor(const std::string& ident, std::int64_t& cursor);
 // CM_MOUSELEAVE to the old control and CM_MOUSEENTER to the new one.
 TControl* MouseControl();
 void SetMouseControl(TControl* control);
+
+// The part of a hint before / after the first "|" (the whole hint without one).
+std::string GetShortHint(const std::string& hint);
+std::string GetLongHint(const std::string& hint);
 
 // True when `caption` marks `ch` as its accelerator ("&Next" for N or n).
 bool IsAccel(unsigned ch, const std::string& caption);

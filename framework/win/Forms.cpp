@@ -5,8 +5,11 @@
 #include "ExtCtrls.h"
 #include "Filer.h"
 #include "ImgList.h"
+#include "Menus.h"
 #include "Modules.h"
 #include "PumpingWait.h"
+#include "ShortCuts.h"
+#include "StdActns.h"
 #include "StdCtrls.h"
 #include "Streams.h"
 #include "SysUtils.h"
@@ -34,6 +37,7 @@ FW_BEGIN_CLASS(TCustomForm)
   FW_PROP(ClientHeight, GetClientHeight, SetClientHeight)
   FW_NOT_STORED
   FW_PROP(HelpFile, GetHelpFile, SetHelpFile)
+  FW_PROP(Menu, GetMenu, SetMenu)
   FW_EVENT(OnCreate, OnCreate)
   FW_EVENT(OnShow, OnShow)
   FW_EVENT(OnDestroy, OnDestroy)
@@ -110,13 +114,19 @@ TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
   if (Screen) Screen->AddForm(this);
 }
 
+const ClassInfo& TCustomForm::InheritedResourceStop() const {
+  return TForm::StaticClass();
+}
+
 void TCustomForm::AfterConstruction() {
   inherited::AfterConstruction();
-  if (!createNew_ && &ClassType() != &TForm::StaticClass() && &ClassType() != &TCustomForm::StaticClass()) {
+  const ClassInfo& stop = InheritedResourceStop();
+  if (!createNew_ && !ComponentState().Contains(csDesigning) && &ClassType() != &stop &&
+      &ClassType() != &TForm::StaticClass() && &ClassType() != &TCustomForm::StaticClass()) {
+    std::unique_lock<std::shared_mutex> lock(GlobalNameSpace());
     FormState.Include(fsCreating);
     try {
-      if (!InitInheritedComponent(this, TForm::StaticClass()))
-        throw EResNotFound(Format("Resource %s not found", ClassName()));
+      if (!InitInheritedComponent(this, stop)) throw EResNotFound(Format("Resource %s not found", ClassName()));
     } catch (...) {
       FormState.Exclude(fsCreating);
       throw;
@@ -324,6 +334,32 @@ void TCustomForm::CreateParams(TCreateParams& params) {
 
 void TCustomForm::CreateWnd() {
   inherited::CreateWnd();
+  if (menu_) ::SetMenu(WindowHandle(), menu_->Handle());
+}
+
+void TCustomForm::SetMenu(TMainMenu* value) {
+  if (value == menu_) return;
+  if (menu_) {
+    menu_->RemoveFreeNotification(this);
+    menu_->SetForm(nullptr);
+  }
+  menu_ = value;
+  if (menu_) {
+    menu_->FreeNotification(this);
+    menu_->SetForm(this);
+  }
+  if (HandleAllocated()) {
+    ::SetMenu(WindowHandle(), menu_ ? menu_->Handle() : nullptr);
+    DrawMenuBar(WindowHandle());
+  }
+}
+
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation == opRemove && component && component == menu_) {
+    menu_ = nullptr;
+    if (HandleAllocated() && !IsDestroying()) ::SetMenu(WindowHandle(), nullptr);
+  }
 }
 
 void TCustomForm::Show() {
@@ -566,8 +602,89 @@ bool TCustomForm::HandleDialogChar(MSG& msg) {
   return false;
 }
 
+bool TCustomForm::DispatchAction(UINT msg, TBasicAction* action) {
+  auto process = [&](TControl* control) {
+    if (!control) return false;
+    return msg == CM_ACTIONEXECUTE ? control->ExecuteAction(action) : control->UpdateAction(action);
+  };
+  struct Walk {
+    static bool Clients(TWinControl* container, const decltype(process)& p) {
+      for (int i = 0; i < container->ControlCount(); ++i) {
+        TControl* c = container->Controls(i);
+        if (!c->GetVisible()) continue;
+        if (p(c)) return true;
+        if (auto* w = dynamic_cast<TWinControl*>(c); w && Clients(w, p)) return true;
+      }
+      return false;
+    }
+  };
+  return process(activeControl_) || process(this) || Walk::Clients(this, process);
+}
+
+void TCustomForm::UpdateActions() {
+  if (ComponentState().Contains(csDesigning)) return;
+  InitiateAction();
+  if (menu_) menu_->Items()->InitiateAction();
+  struct Walk {
+    static void Clients(TWinControl* container) {
+      for (int i = 0; i < container->ControlCount(); ++i) {
+        TControl* c = container->Controls(i);
+        if (!c->GetVisible()) continue;
+        c->InitiateAction();
+        if (auto* w = dynamic_cast<TWinControl*>(c)) Clients(w);
+      }
+    }
+  };
+  Walk::Clients(this);
+}
+
 void TCustomForm::Dispatch(TMessage& msg) {
   switch (msg.Msg) {
+    case CM_ACTIONEXECUTE:
+    case CM_ACTIONUPDATE:
+      msg.Result = DispatchAction(msg.Msg, reinterpret_cast<TBasicAction*>(msg.LParam)) ? 1 : 0;
+      return;
+    case WM_COMMAND:
+      if (msg.LParam == 0 && HIWORD(msg.WParam) == 0 && menu_ && menu_->DispatchCommand(LOWORD(msg.WParam))) {
+        msg.Result = 0;
+        return;
+      }
+      break;
+    case WM_INITMENUPOPUP:
+      if (menu_) menu_->DispatchPopup(reinterpret_cast<HMENU>(msg.WParam));
+      break;
+    case WM_MENUSELECT:
+      if (menu_) {
+        const UINT flags = HIWORD(msg.WParam);
+        TMenuItem* item = nullptr;
+        if (!(flags == 0xFFFF && msg.LParam == 0)) {
+          if (flags & MF_POPUP) {
+            HMENU sub = GetSubMenu(reinterpret_cast<HMENU>(msg.LParam), LOWORD(msg.WParam));
+            if (sub) item = menu_->FindItem(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sub)), fkHandle);
+          } else {
+            item = menu_->FindItem(LOWORD(msg.WParam), fkCommand);
+          }
+        }
+        if (Application) Application->SetHint(item ? GetLongHint(item->GetHint()) : std::string());
+        msg.Result = 0;
+        return;
+      }
+      break;
+    case WM_MEASUREITEM:
+    case WM_DRAWITEM: {
+      const bool isMenu = msg.Msg == WM_MEASUREITEM
+                              ? reinterpret_cast<MEASUREITEMSTRUCT*>(msg.LParam)->CtlType == ODT_MENU
+                              : reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam)->CtlType == ODT_MENU;
+      if (isMenu && menu_) {
+        const UINT id = msg.Msg == WM_MEASUREITEM ? reinterpret_cast<MEASUREITEMSTRUCT*>(msg.LParam)->itemID
+                                                  : reinterpret_cast<DRAWITEMSTRUCT*>(msg.LParam)->itemID;
+        if (TMenuItem* item = menu_->FindItem(id, fkCommand)) {
+          HandleMenuOwnerDraw(item, msg);
+          return;
+        }
+      }
+      break;
+    }
     case WM_CLOSE:
       Close();
       msg.Result = 0;
@@ -743,12 +860,27 @@ void TApplication::HintMouseChanged(TControl* control) {
   CancelHint();
   hintControl_ = control;
   const std::string text = control ? control->GetHint() : std::string();
-  if (Hint != text) {
-    Hint = text;
-    if (OnHint) OnHint(this);
-  }
+  SetHint(text);
   if (!control || !ShowHint || !control->GetShowHint() || text.empty() || !hintTimerWnd_) return;
   SetTimer(hintTimerWnd_, kHintShowTimer, HintPause ? HintPause : 1, nullptr);
+}
+
+void TApplication::SetHint(const std::string& value) {
+  if (hint_ == value) return;
+  hint_ = value;
+  if (OnHint) {
+    OnHint(this);
+    return;
+  }
+  THintAction* action = New<THintAction>(this);
+  try {
+    action->SetHint(value);
+    action->Execute();
+  } catch (...) {
+    action->Free();
+    throw;
+  }
+  action->Free();
 }
 
 void TApplication::CancelHint() {
@@ -767,6 +899,8 @@ void TApplication::ActivateHint() {
   THintInfo info{control, control->ScreenToClient(cursor), control->GetHint(), POINT{cursor.x, cursor.y + 20},
                  GetSystemMetrics(SM_CXSCREEN) / 2};
   info.HintWindowClass = &THintWindow::StaticClass();
+  if (TControlActionLink* link = control->ActionLink())
+    if (!link->DoShowHint(info.HintStr)) return;
   if (control->Perform(CM_HINTSHOW, 0, reinterpret_cast<LPARAM>(&info)) != 0 || info.HintStr.empty()) return;
   // The window is of the class the control asked for (a THintWindow descendant).
   const ClassInfo* cls = info.HintWindowClass && info.HintWindowClass->InheritsFrom(THintWindow::StaticClass()) &&
@@ -794,7 +928,31 @@ void TApplication::HintTimerProc(TMessage& msg) {
     hintWindow_->ReleaseHint();
 }
 
+namespace {
+// The application's part in running actions, installed while it exists.
+class FormsActionApplication : public ActionApplication {
+ public:
+  bool ExecuteAction(TBasicAction* action) override { return Application && Application->ExecuteAction(action); }
+  bool UpdateAction(TBasicAction* action) override { return Application && Application->UpdateAction(action); }
+  bool DispatchExecute(TBasicAction* action) override { return Send(CM_ACTIONEXECUTE, action); }
+  bool DispatchUpdate(TBasicAction* action) override { return Send(CM_ACTIONUPDATE, action); }
+
+ private:
+  static bool Send(UINT msg, TBasicAction* action) {
+    return Application && Application->Handle() &&
+           SendMessageA(Application->Handle(), msg, 0, reinterpret_cast<LPARAM>(action)) == 1;
+  }
+};
+FormsActionApplication g_formsActions;
+
+std::string ActionShortCutText(TShortCut shortCut) {
+  return ShortCutToText(shortCut);
+}
+}  // namespace
+
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {
+  SetActionApplication(&g_formsActions);
+  SetActionShortCutText(&ActionShortCutText);
   hintTimerWnd_ = AllocateHWnd(TWndMethod::Bind<&TApplication::HintTimerProc>(this));
   SetApplicationWindowHandler(&TApplication::AppWindowHandler, this);
   SetCallbackExceptionHandler(&RouteCallbackException);
@@ -810,7 +968,10 @@ void TApplication::Destroy() {
   SetQuitMessageHandler(nullptr);
   SetThreadMessageProcessor(nullptr);
   SetApplicationWindowHandler(nullptr, nullptr);
+  hooks_.clear();
   inherited::Destroy();
+  SetActionShortCutText(nullptr);
+  if (CurrentActionApplication() == &g_formsActions) SetActionApplication(nullptr);
   SetCallbackExceptionHandler(nullptr);
 }
 
@@ -819,17 +980,61 @@ HWND TApplication::Handle() const {
 }
 
 std::string TApplication::Title() const {
+  if (!Handle()) return title_;
   char buf[512] = {};
-  if (Handle()) GetWindowTextA(Handle(), buf, sizeof buf);
+  GetWindowTextA(Handle(), buf, sizeof buf);
   return buf;
 }
 
 void TApplication::SetTitle(const std::string& title) {
+  title_ = title;
   if (Handle()) SetWindowTextA(Handle(), title.c_str());
+}
+
+void TApplication::HookMainWindow(const TWindowHook& hook) {
+  if (std::find(hooks_.begin(), hooks_.end(), hook) == hooks_.end()) hooks_.push_back(hook);
+}
+
+void TApplication::UnhookMainWindow(const TWindowHook& hook) {
+  hooks_.erase(std::remove(hooks_.begin(), hooks_.end(), hook), hooks_.end());
+}
+
+bool TApplication::ExecuteAction(TBasicAction* action) {
+  bool handled = false;
+  if (OnActionExecute) OnActionExecute(action, handled);
+  return handled;
+}
+
+bool TApplication::UpdateAction(TBasicAction* action) {
+  bool handled = false;
+  if (OnActionUpdate) OnActionUpdate(action, handled);
+  return handled;
+}
+
+bool TApplication::DispatchAction(UINT msg, TBasicAction* action) {
+  TCustomForm* form = Screen ? Screen->ActiveForm() : nullptr;
+  if (form && form->Perform(msg, 0, reinterpret_cast<LPARAM>(action)) == 1) return true;
+  return mainForm_ && mainForm_ != form && mainForm_->Perform(msg, 0, reinterpret_cast<LPARAM>(action)) == 1;
+}
+
+void TApplication::UpdateFormActions() {
+  if (!Screen) return;
+  for (int i = 0; i < Screen->FormCount(); ++i) {
+    TCustomForm* form = Screen->Forms(i);
+    if (form->HandleAllocated() && IsWindowVisible(form->WindowHandle()) && IsWindowEnabled(form->WindowHandle()))
+      form->UpdateActions();
+  }
 }
 
 bool TApplication::AppWindowHandler(void* data, TMessage& msg) {
   auto* app = static_cast<TApplication*>(data);
+  // A hook may unhook itself (or others) while it is asked.
+  for (const TWindowHook& hook : std::vector<TWindowHook>(app->hooks_))
+    if (std::find(app->hooks_.begin(), app->hooks_.end(), hook) != app->hooks_.end() && hook(msg)) return true;
+  if (msg.Msg == CM_ACTIONEXECUTE || msg.Msg == CM_ACTIONUPDATE) {
+    msg.Result = app->DispatchAction(msg.Msg, reinterpret_cast<TBasicAction*>(msg.LParam)) ? 1 : 0;
+    return true;
+  }
   if (msg.Msg == WM_CLOSE) {
     if (app->mainForm_) app->mainForm_->Close();
     msg.Result = 0;
@@ -856,6 +1061,7 @@ void TApplication::DispatchOne(MSG& msg) {
   bool handled = false;
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
+  if (DialogHandle && IsDialogMessageA(DialogHandle, &msg)) return;
   switch (msg.message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
@@ -891,6 +1097,7 @@ void TApplication::HandleMessage() {
 
 void TApplication::Idle() {
   if (OnIdle) OnIdle(this);
+  UpdateFormActions();
   if (CheckSynchronize()) return;
   if (terminated_) return;
   HANDLE ev = SynchronizeEvent();
@@ -1016,8 +1223,20 @@ void TScreen::RemoveForm(TCustomForm* form) {
 
 // --- The unit ----------------------------------------------------------------------------------
 
+namespace {
+// The keyboard's own name of a key without a fixed shortcut text.
+std::string KeyboardKeyName(std::uint8_t key) {
+  const UINT scan = MapVirtualKeyA(key, 0);
+  if (!scan) return {};
+  char name[256] = {};
+  const int len = GetKeyNameTextA(static_cast<LONG>(scan << 16), name, sizeof name);
+  return len > 0 ? std::string(name, static_cast<std::size_t>(len)) : std::string();
+}
+}  // namespace
+
 void InitForms() {
   InitWin32Platform();
+  SetShortCutKeyNames(&KeyboardKeyName);
   RegisterClasses({&TForm::StaticClass(), &TButton::StaticClass(), &TRadioButton::StaticClass(),
                    &TGroupBox::StaticClass(), &TLabel::StaticClass(), &TPanel::StaticClass(),
                    &TRadioGroup::StaticClass(), &TNotebook::StaticClass(), &TPage::StaticClass(),
@@ -1026,9 +1245,11 @@ void InitForms() {
   InitCommonControls();
   if (!Screen) Screen = New<TScreen>(nullptr);
   if (!Application) Application = New<TApplication>(nullptr);
+  InitMenus();
 }
 
 void DoneForms() {
+  DoneMenus();
   FreeAndNil(Application);
   FreeAndNil(Screen);
 }

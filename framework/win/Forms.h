@@ -19,6 +19,7 @@
 #include "Controls.h"
 
 class TCustomForm;
+class TMainMenu;
 
 FW_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize);
 FW_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin);
@@ -39,6 +40,8 @@ using TCloseEvent = Method<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = Method<void(TObject* sender, bool& canClose)>;
 using TExceptionEvent = Method<void(TObject* sender, const Exception& e)>;
 using TMessageEvent = Method<void(MSG& msg, bool& handled)>;
+// A hook on the application window: true when it handled the message (msg.Result is the answer).
+using TWindowHook = Method<bool(TMessage& msg)>;
 
 // Reads the form resources of `instance`'s classes below `stopClass`, from
 // the top one down: RCDATA named by the upper-case class name, in the
@@ -106,6 +109,14 @@ class TCustomForm : public TWinControl {
   TModalResult GetModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult v) { modalResult_ = v; }
 
+  // The menu bar (a main menu the form owns or refers to).
+  TMainMenu* GetMenu() const { return menu_; }
+  void SetMenu(TMainMenu* value);
+
+  // The idle-time update of the actions of the form's visible controls (the
+  // form first, then its controls, depth first).
+  virtual void UpdateActions();
+
   // Focus moves to the next (or previous) tab stop.
   void SelectNext(bool forward);
   // bdRightToLeft gives the window the right-to-left reading and layout style.
@@ -128,9 +139,15 @@ class TCustomForm : public TWinControl {
   void ChangeScale(int multiplier, int divisor) override;
   virtual void DoCreate();
   virtual void DoClose(TCloseAction& action);
+  // The class at which the search for the form's resources stops (its own
+  // resources and those of the classes between are read): TForm.
+  virtual const ClassInfo& InheritedResourceStop() const;
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void CloseModal();
+  // CM_ACTIONEXECUTE / CM_ACTIONUPDATE: the active control, the form, then its visible controls.
+  bool DispatchAction(UINT msg, TBasicAction* action);
   bool HandleDialogKey(MSG& msg);
   bool HandleDialogChar(MSG& msg);
   friend class TApplication;
@@ -147,6 +164,7 @@ class TCustomForm : public TWinControl {
   TModalResult modalResult_ = mrNone;
   std::string helpFile_;
   TWinControl* activeControl_ = nullptr;
+  TMainMenu* menu_ = nullptr;
 };
 
 class TForm : public TCustomForm {
@@ -276,8 +294,13 @@ class TApplication : public TComponent {
   unsigned HintPause = 500;
   unsigned HintHidePause = 2500;
   TColor HintColor = clInfoBk;
-  std::string Hint;
+  std::string GetHint() const { return hint_; }
+  // A new hint fires OnHint; without a handler a hint action carrying it is executed.
+  void SetHint(const std::string& value);
   TNotifyEvent OnHint;
+  // Shown hints of actions with a shortcut name the shortcut ("Save (Ctrl+S)").
+  bool GetHintShortCuts() const { return ActionHintShortCuts; }
+  void SetHintShortCuts(bool v) { ActionHintShortCuts = v; }
   void CancelHint();
   THintWindow* HintWindow() const { return hintWindow_; }
   // The mouse control changed (the controls unit tells).
@@ -285,6 +308,22 @@ class TApplication : public TComponent {
 
   // One message through the application's processing (hooks, dialog keys, dispatch).
   void DispatchOne(MSG& msg);
+
+  // Hooks on the application window, asked first (the last hooked first is not
+  // promised: they are asked in the order they were added) until one handles it.
+  void HookMainWindow(const TWindowHook& hook);
+  void UnhookMainWindow(const TWindowHook& hook);
+  // A modeless dialog window whose messages go through IsDialogMessage (null: none).
+  HWND DialogHandle = nullptr;
+
+  // Actions: the application's own handlers (asked after an action's list).
+  TActionEvent OnActionExecute, OnActionUpdate;
+  bool ExecuteAction(TBasicAction* action);
+  bool UpdateAction(TBasicAction* action);
+  // CM_ACTIONEXECUTE / CM_ACTIONUPDATE: the active form, then the main form.
+  bool DispatchAction(UINT msg, TBasicAction* action);
+  // The idle-time update of the actions of every visible, enabled form.
+  void UpdateFormActions();
 
  private:
   bool ProcessMessage(MSG& msg);
@@ -297,6 +336,9 @@ class TApplication : public TComponent {
   THintWindow* hintWindow_ = nullptr;
   TControl* hintControl_ = nullptr;
   bool terminated_ = false;
+  std::string title_;  // kept while there is no window
+  std::string hint_;
+  std::vector<TWindowHook> hooks_;
 };
 
 class TScreen : public TComponent {

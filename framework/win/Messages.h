@@ -33,6 +33,7 @@ constexpr UINT CM_HINTSHOW = CM_BASE + 0x30;
 constexpr UINT CM_BIDIMODECHANGED = CM_BASE + 0x3C;
 constexpr UINT CM_HINTSHOWPAUSE = CM_BASE + 0x41;
 constexpr UINT CM_MOUSEWHEEL = CM_BASE + 0x43;
+constexpr UINT CM_ACTIONUPDATE = CM_BASE + 0x44;
 constexpr UINT CM_ACTIONEXECUTE = CM_BASE + 0x45;
 // Private: a synchronous call is waiting (posted to the application window).
 constexpr UINT CM_SYNCHRONIZE = CM_BASE + 0x100;

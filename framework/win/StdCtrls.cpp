@@ -45,6 +45,21 @@ FW_BEGIN_CLASS(TCustomEdit)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TEdit)
 
+FW_IMPLEMENT_CLASS(TButtonActionLink)
+
+TBasicActionLinkClass TButtonControl::GetActionLinkClass() {
+  return &TButtonActionLink::StaticClass();
+}
+
+bool TButtonActionLink::IsCheckedLinked() {
+  auto* button = dynamic_cast<TButtonControl*>(client_);
+  return inherited::IsCheckedLinked() && button && button->GetCheckedState() == CustomAction()->GetChecked();
+}
+
+void TButtonActionLink::SetChecked(bool value) {
+  if (IsCheckedLinked()) static_cast<TButtonControl*>(client_)->SetCheckedState(value);
+}
+
 TButtonControl::TButtonControl(TComponent* owner) : TWinControl(owner) {
   SetTabStop(true);
   ControlStyle.Exclude(csClickEvents);  // the system control reports its clicks (BN_CLICKED)

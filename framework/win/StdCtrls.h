@@ -10,6 +10,19 @@ class TButtonControl : public TWinControl {
   FW_CLASS(TButtonControl, TWinControl)
  public:
   explicit TButtonControl(TComponent* owner);
+  TBasicActionLinkClass GetActionLinkClass() override;
+  // Buttons that can be checked (radio buttons) follow the action's Checked.
+  virtual bool GetCheckedState() const { return false; }
+  virtual void SetCheckedState(bool) {}
+};
+
+// The link of a button: the checked state follows the action too.
+class TButtonActionLink : public TWinControlActionLink {
+  FW_CLASS(TButtonActionLink, TWinControlActionLink)
+ public:
+  TButtonActionLink() = default;
+  bool IsCheckedLinked() override;
+  void SetChecked(bool value) override;
 };
 
 // A push button. Enter clicks the focused button, else the Default one; Esc
@@ -43,6 +56,8 @@ class TRadioButton : public TButtonControl {
   explicit TRadioButton(TComponent* owner);
   bool GetChecked() const;
   void SetChecked(bool v);
+  bool GetCheckedState() const override { return GetChecked(); }
+  void SetCheckedState(bool v) override { SetChecked(v); }
   void Dispatch(TMessage& msg) override;
 
  protected:

@@ -6,7 +6,7 @@
 
 #include "RecordingWidePlatform.h"
 #include "UcxControlsCore.h"
-#include "UcxMenus.h"
+#include "UcxMenusCore.h"
 #include "UcxStdCtrlsCore.h"
 #include "UcxSystem.h"
 

@@ -155,3 +155,23 @@ void TUcxCustomLabel::Dispatch(TMessage& msg) {
   }
   inherited::Dispatch(msg);
 }
+
+// --- Actions -----------------------------------------------------------------------------------
+
+void TUcxCustomEdit::ActionChange(TObject* sender, bool checkDefaults) {
+  ApplyActionToControl(this, sender, checkDefaults);
+  inherited::ActionChange(sender, checkDefaults);
+}
+
+TBasicActionLinkClass TUcxCustomEdit::GetActionLinkClass() {
+  return WideActionLinkClassFor(this, inherited::GetActionLinkClass());
+}
+
+void TUcxCustomLabel::ActionChange(TObject* sender, bool checkDefaults) {
+  ApplyActionToControl(this, sender, checkDefaults);
+  inherited::ActionChange(sender, checkDefaults);
+}
+
+TBasicActionLinkClass TUcxCustomLabel::GetActionLinkClass() {
+  return WideActionLinkClassFor(this, inherited::GetActionLinkClass());
+}

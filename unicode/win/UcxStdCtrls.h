@@ -5,6 +5,7 @@
 #pragma once
 
 #include "StdCtrls.h"
+#include "UcxActnList.h"
 #include "UcxControls.h"
 
 class TUcxCustomEdit : public TCustomEdit {
@@ -36,6 +37,9 @@ class TUcxCustomEdit : public TCustomEdit {
  protected:
   void CreateWindowHandle(const TCreateParams& params) override;
   void CreateWnd() override;
+  // A wide action's texts first, then the framework's handling.
+  void ActionChange(TObject* sender, bool checkDefaults) override;
+  TBasicActionLinkClass GetActionLinkClass() override;
 
  private:
   char16_t widePasswordChar_ = 0;
@@ -69,6 +73,8 @@ class TUcxCustomLabel : public TCustomLabel {
 
  protected:
   void DoDrawText(HDC dc, RECT& rect, UINT flags) override;
+  void ActionChange(TObject* sender, bool checkDefaults) override;
+  TBasicActionLinkClass GetActionLinkClass() override;
   void Notification(TComponent* component, TOperation operation) override;
 
  private:

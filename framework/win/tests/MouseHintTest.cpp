@@ -124,7 +124,7 @@ TEST_F(MouseHintTest, AHintShowsWhenTheMouseRestsAndGoesWhenItMovesOn) {
   POINT at = label->ClientToScreen(POINT{5, 5});
   SetCursorPos(at.x, at.y);
   Move(form->WindowHandle(), label->GetLeft() + 5, label->GetTop() + 5);
-  EXPECT_EQ(Application->Hint, "Not sure what type is yours?");
+  EXPECT_EQ(Application->GetHint(), "Not sure what type is yours?");
   PumpingWaitUntil(5000, [] { return Application->HintWindow() && Application->HintWindow()->GetVisible(); });
   ASSERT_NE(Application->HintWindow(), nullptr);
   THintWindow* hint = Application->HintWindow();
@@ -137,7 +137,7 @@ TEST_F(MouseHintTest, AHintShowsWhenTheMouseRestsAndGoesWhenItMovesOn) {
 
   Move(form->WindowHandle(), 200, 150);  // onto the form, which has no hint
   EXPECT_FALSE(IsWindowVisible(hint->WindowHandle()));
-  EXPECT_EQ(Application->Hint, "");
+  EXPECT_EQ(Application->GetHint(), "");
   label->WindowProc = changer.original;
 }
 
