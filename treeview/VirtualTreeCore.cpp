@@ -6,6 +6,8 @@
 #include <new>
 #include <thread>
 
+#include "StdActns.h"
+
 namespace {
 
 constexpr std::uint64_t kWorkerStateMask =
@@ -2501,6 +2503,36 @@ void TVirtualTreeCore::FullCollapse(TVTNode* node) {
     throw;
   }
   finish();
+}
+
+bool TVirtualTreeCore::ExecuteEditAction(TBasicAction* action) {
+  if (dynamic_cast<TEditCut*>(action))
+    CutToClipboard();
+  else if (dynamic_cast<TEditCopy*>(action))
+    CopyToClipboard();
+  else if (dynamic_cast<TEditPaste*>(action))
+    PasteFromClipboard();
+  else if (dynamic_cast<TEditDelete*>(action))
+    DeleteSelectedNodes();
+  else if (dynamic_cast<TEditSelectAll*>(action))
+    SelectEveryNode(false);
+  else
+    return false;
+  return true;
+}
+
+bool TVirtualTreeCore::UpdateEditAction(TBasicAction* action) {
+  auto* edit = dynamic_cast<TEditAction*>(action);
+  if (!edit) return false;
+  if (dynamic_cast<TEditCut*>(edit) || dynamic_cast<TEditCopy*>(edit) || dynamic_cast<TEditDelete*>(edit))
+    edit->SetEnabled(SelectedCount() > 0);
+  else if (dynamic_cast<TEditPaste*>(edit))
+    edit->SetEnabled(true);
+  else if (dynamic_cast<TEditSelectAll*>(edit))
+    edit->SetEnabled(multiSelect_ && VisibleCount() > 0);
+  else
+    return false;
+  return true;
 }
 
 void TVirtualTreeCore::SelectEveryNode(bool visibleOnly) {

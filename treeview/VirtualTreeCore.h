@@ -18,6 +18,8 @@
 #include "Object.h"
 #include "VirtualTrees.h"
 
+class TBasicAction;
+
 // --- Node state bits -------------------------------------------------------------------------------
 
 constexpr std::uint16_t vsInitialized = 0x0001;
@@ -362,6 +364,12 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void FullCollapse(TVTNode* node = nullptr);
   void SelectEveryNode(bool visibleOnly);
   void ClearSelectionAndRepaint();
+  // Pastes the clipboard's nodes into the tree; the transfer side fills it in.
+  virtual void PasteFromClipboard() {}
+  // The five edit actions (cut, copy, paste, delete, select all): carries one
+  // out, or sets whether it can run now; false for any other action.
+  bool ExecuteEditAction(TBasicAction* action);
+  bool UpdateEditAction(TBasicAction* action);
   // Starts editing the node in the column; whether an edit is active now.
   virtual bool EditNode(TVTNode* node, int column);
   std::vector<TVTNode*> CollectSelectedNodes(bool skipDescendants) const;

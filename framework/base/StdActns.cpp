@@ -1,5 +1,11 @@
 #include "StdActns.h"
 
 FW_BEGIN_CLASS(THintAction)
-FW_PROP(Hint, GetHint, SetHint)
+  FW_PROP(Hint, GetHint, SetHint)
 FW_END_CLASS
+FW_IMPLEMENT_CLASS(TEditAction)
+FW_IMPLEMENT_CLASS(TEditCut)
+FW_IMPLEMENT_CLASS(TEditCopy)
+FW_IMPLEMENT_CLASS(TEditPaste)
+FW_IMPLEMENT_CLASS(TEditDelete)
+FW_IMPLEMENT_CLASS(TEditSelectAll)

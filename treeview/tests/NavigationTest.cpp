@@ -9,6 +9,8 @@
 #include <random>
 #include <set>
 
+#include "ActnList.h"
+#include "StdActns.h"
 #include "TreeTestSupport.h"
 
 namespace {
@@ -746,6 +748,48 @@ TEST(TreeSelection, SelectEveryNodeAndClearingTheSelection) {
   tree.ClearSelectionAndRepaint();
   EXPECT_TRUE(tree.Selection().empty());
   EXPECT_EQ(tree.changes, (std::vector<TVTNode*>{nullptr}));
+  CheckTreeInvariants(tree);
+}
+
+TEST(TreeActions, TheEditActionsActOnTheTreeAndFollowItsState) {
+  RecordingTree tree;
+  tree.SetRootChildCount(10);
+  tree.SetMultiSelect(true);
+  TOwned<TEditCut> cut(New<TEditCut>(nullptr));
+  TOwned<TEditCopy> copy(New<TEditCopy>(nullptr));
+  TOwned<TEditPaste> paste(New<TEditPaste>(nullptr));
+  TOwned<TEditDelete> del(New<TEditDelete>(nullptr));
+  TOwned<TEditSelectAll> all(New<TEditSelectAll>(nullptr));
+  TOwned<TAction> other(New<TAction>(nullptr));
+  TEditAction* const edits[] = {cut.get(), copy.get(), paste.get(), del.get(), all.get()};
+  auto enabled = [&] {
+    std::string e;
+    for (TEditAction* a : edits) {
+      EXPECT_TRUE(tree.UpdateEditAction(a));
+      e += a->GetEnabled() ? '1' : '0';
+    }
+    return e;
+  };
+  EXPECT_EQ(enabled(), "00101");  // nothing selected: paste and select-all only
+  tree.SetMultiSelect(false);
+  EXPECT_EQ(enabled(), "00100");
+  tree.SetMultiSelect(true);
+  EXPECT_FALSE(tree.UpdateEditAction(other.get()));
+  EXPECT_FALSE(tree.ExecuteEditAction(other.get()));
+  EXPECT_FALSE(tree.ExecuteEditAction(nullptr));
+
+  ASSERT_TRUE(tree.ExecuteEditAction(all.get()));
+  EXPECT_EQ(tree.SelectedCount(), 10u);
+  EXPECT_EQ(enabled(), "11111");
+  ASSERT_TRUE(tree.ExecuteEditAction(copy.get()));
+  EXPECT_TRUE(tree.HasTreeState(tsCopyPending));
+  EXPECT_NE(tree.FirstClipboardMarkedNode(), nullptr);
+  ASSERT_TRUE(tree.ExecuteEditAction(cut.get()));
+  EXPECT_TRUE(tree.HasTreeState(tsCutPending));
+  EXPECT_TRUE(tree.ExecuteEditAction(paste.get()));
+  ASSERT_TRUE(tree.ExecuteEditAction(del.get()));
+  EXPECT_EQ(tree.RootChildCount(), 0u);
+  EXPECT_EQ(enabled(), "00100");  // an empty tree has nothing to select
   CheckTreeInvariants(tree);
 }
 

@@ -381,6 +381,14 @@ void TBaseVirtualTree::WndProc(TMessage& msg) {
   }
 }
 
+bool TBaseVirtualTree::ExecuteAction(TBasicAction* action) {
+  return inherited::ExecuteAction(action) || core_->ExecuteEditAction(action);
+}
+
+bool TBaseVirtualTree::UpdateAction(TBasicAction* action) {
+  return inherited::UpdateAction(action) || core_->UpdateEditAction(action);
+}
+
 void TBaseVirtualTree::Loaded() {
   inherited::Loaded();
   core_->ApplyLoadedRootCount();

@@ -110,6 +110,9 @@ class TBaseVirtualTree : public TCustomControl {
   // and the worker reference go.
   void Destroy() override;
   void Loaded() override;
+  // The framework's handling first, then the edit actions the tree carries out.
+  bool ExecuteAction(TBasicAction* action) override;
+  bool UpdateAction(TBasicAction* action) override;
 
   TVirtualTreeCore& Tree() { return *core_; }
   const TVirtualTreeCore& Tree() const { return *core_; }

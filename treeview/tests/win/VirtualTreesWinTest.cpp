@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Forms.h"
+#include "StdActns.h"
 #include "SysUtils.h"
 #include "Themes.h"
 #include "VirtualTreesWin.h"
@@ -346,6 +347,33 @@ TEST_F(VirtualTreesWinTest, ATreeOnAFormHasItsConstructionDefaults) {
     tree->SetRootNodeCount(5000);
     EXPECT_EQ(OwnerTreeOfNode(tree->Tree().FirstNodeRaw()), tree);
     EXPECT_EQ(tree->Tree().VisibleCount(), 5000u);
+  }
+  DoneVirtualTrees();
+}
+
+TEST_F(VirtualTreesWinTest, TheFormHandsTheEditActionsToItsTree) {
+  InitVirtualTrees();
+  {
+    TOwned<TForm> form(New<TForm>(Application));
+    auto* tree = New<TBaseVirtualTree>(form.get());
+    tree->SetParent(form.get());
+    tree->SetRootNodeCount(5);
+    tree->Tree().SetMultiSelect(true);
+    TOwned<TEditSelectAll> all(New<TEditSelectAll>(nullptr));
+    TOwned<TEditDelete> del(New<TEditDelete>(nullptr));
+    const auto send = [&](UINT msg, TBasicAction* action) {
+      return SendMessageA(form->Handle(), msg, 0, reinterpret_cast<LPARAM>(action));
+    };
+    EXPECT_EQ(send(CM_ACTIONUPDATE, del.get()), 1);
+    EXPECT_FALSE(del->GetEnabled());
+    EXPECT_EQ(send(CM_ACTIONEXECUTE, all.get()), 1);
+    EXPECT_EQ(tree->Tree().SelectedCount(), 5u);
+    EXPECT_EQ(send(CM_ACTIONUPDATE, del.get()), 1);
+    EXPECT_TRUE(del->GetEnabled());
+    EXPECT_EQ(send(CM_ACTIONEXECUTE, del.get()), 1);
+    EXPECT_EQ(tree->Tree().RootChildCount(), 0u);
+    TOwned<TAction> other(New<TAction>(nullptr));
+    EXPECT_EQ(send(CM_ACTIONEXECUTE, other.get()), 0);  // nobody on the form takes it
   }
   DoneVirtualTrees();
 }
