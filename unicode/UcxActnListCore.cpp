@@ -7,8 +7,8 @@
 FW_IMPLEMENT_CLASS(TCustomActionHelper)
 
 FW_BEGIN_CLASS(TUcxAction)
-FW_PROP(Caption, ReadCaption, SetWideCaption)
-FW_PROP(Hint, ReadHint, SetWideHint)
+  FW_PROP(Caption, ReadCaption, SetWideCaption)
+  FW_PROP(Hint, ReadHint, SetWideHint)
 FW_END_CLASS
 
 namespace {

@@ -43,9 +43,9 @@ class TCustomActionHelper : public TComponent {
 
  private:
   struct TextState {
-    WideString synced;      // paired with the action's ANSI value
-    bool setting = false;   // a new value is being set
-    WideString previous;    // what readers get meanwhile
+    WideString synced;     // paired with the action's ANSI value
+    bool setting = false;  // a new value is being set
+    WideString previous;   // what readers get meanwhile
     std::string ansiBeingSet;
   };
   std::string AnsiCaption() const { return Action ? Action->GetCaption() : std::string(); }

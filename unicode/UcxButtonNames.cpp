@@ -13,7 +13,7 @@ WideString UcxButtonName(int index) {
 
 void InitUcxButtonNames() {
   if (g_names) return;
-  g_names = new std::vector<WideString>{u"Yes",   u"No",  u"OK",      u"Cancel",   u"Abort", u"Retry",
+  g_names = new std::vector<WideString>{u"Yes",    u"No",  u"OK",      u"Cancel",   u"Abort", u"Retry",
                                         u"Ignore", u"All", u"NoToAll", u"YesToAll", u"Help"};
 }
 

@@ -90,8 +90,7 @@ WideString SyncHotKeyPosition(const WideString& ansiCaption, const WideString& s
   }
   if (j < plain.size()) result += plain.substr(j);
   const std::string a = NarrowToAnsi(ansiCaption), b = NarrowToAnsi(result);
-  if (a != b)
-    throw EUcxInternalError(Format("Internal Error: SyncHotKeyPosition Failed (\"%s\" <> \"%s\").", a, b));
+  if (a != b) throw EUcxInternalError(Format("Internal Error: SyncHotKeyPosition Failed (\"%s\" <> \"%s\").", a, b));
   return result;
 }
 

@@ -3,7 +3,7 @@
 #include "UcxClasses.h"
 
 FW_BEGIN_CLASS(TUcxHintAction)
-FW_PROP(Hint, ReadHint, SetWideHint)
+  FW_PROP(Hint, ReadHint, SetWideHint)
 FW_END_CLASS
 
 void TUcxHintAction::DefineProperties(TFiler& filer) {

@@ -660,7 +660,8 @@ void TCustomForm::Dispatch(TMessage& msg) {
         if (!(flags == 0xFFFF && msg.LParam == 0)) {
           if (flags & MF_POPUP) {
             HMENU sub = GetSubMenu(reinterpret_cast<HMENU>(msg.LParam), LOWORD(msg.WParam));
-            if (sub) item = menu_->FindItem(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sub)), fkHandle);
+            if (sub)
+              item = menu_->FindItem(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(sub)), fkHandle);
           } else {
             item = menu_->FindItem(LOWORD(msg.WParam), fkCommand);
           }

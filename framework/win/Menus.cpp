@@ -8,49 +8,49 @@
 #include "WndProc.h"
 
 FW_BEGIN_CLASS(TMenuItem)
-FW_PROP(Action, GetAction, SetAction)
-FW_PROP(Bitmap, GetBitmap, SetBitmap)
-FW_STORED(HasBitmap)
-FW_PROP(Caption, GetCaption, SetCaption)
-FW_PROP(Checked, GetChecked, SetChecked)
-FW_DEFAULT(false)
-FW_PROP(Default, GetDefault, SetDefault)
-FW_DEFAULT(false)
-FW_PROP(Enabled, GetEnabled, SetEnabled)
-FW_DEFAULT(true)
-FW_PROP(GroupIndex, GetGroupIndex, SetGroupIndex)
-FW_DEFAULT(0)
-FW_PROP(HelpContext, GetHelpContext, SetHelpContext)
-FW_DEFAULT(0)
-FW_PROP(Hint, GetHint, SetHint)
-FW_PROP(ImageIndex, GetImageIndex, SetImageIndex)
-FW_DEFAULT(-1)
-FW_PROP(RadioItem, GetRadioItem, SetRadioItem)
-FW_DEFAULT(false)
-FW_PROP(ShortCut, GetShortCut, SetShortCut)
-FW_DEFAULT(0)
-FW_PROP(Visible, GetVisible, SetVisible)
-FW_DEFAULT(true)
-FW_EVENT(OnClick, OnClick)
-FW_EVENT(OnDrawItem, OnDrawItem)
-FW_EVENT(OnMeasureItem, OnMeasureItem)
+  FW_PROP(Action, GetAction, SetAction)
+  FW_PROP(Bitmap, GetBitmap, SetBitmap)
+  FW_STORED(HasBitmap)
+  FW_PROP(Caption, GetCaption, SetCaption)
+  FW_PROP(Checked, GetChecked, SetChecked)
+  FW_DEFAULT(false)
+  FW_PROP(Default, GetDefault, SetDefault)
+  FW_DEFAULT(false)
+  FW_PROP(Enabled, GetEnabled, SetEnabled)
+  FW_DEFAULT(true)
+  FW_PROP(GroupIndex, GetGroupIndex, SetGroupIndex)
+  FW_DEFAULT(0)
+  FW_PROP(HelpContext, GetHelpContext, SetHelpContext)
+  FW_DEFAULT(0)
+  FW_PROP(Hint, GetHint, SetHint)
+  FW_PROP(ImageIndex, GetImageIndex, SetImageIndex)
+  FW_DEFAULT(-1)
+  FW_PROP(RadioItem, GetRadioItem, SetRadioItem)
+  FW_DEFAULT(false)
+  FW_PROP(ShortCut, GetShortCut, SetShortCut)
+  FW_DEFAULT(0)
+  FW_PROP(Visible, GetVisible, SetVisible)
+  FW_DEFAULT(true)
+  FW_EVENT(OnClick, OnClick)
+  FW_EVENT(OnDrawItem, OnDrawItem)
+  FW_EVENT(OnMeasureItem, OnMeasureItem)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TMenu)
 
 FW_BEGIN_CLASS(TMainMenu)
-FW_PROP(Images, GetImages, SetImages)
-FW_PROP(OwnerDraw, GetOwnerDraw, SetOwnerDraw)
-FW_DEFAULT(false)
+  FW_PROP(Images, GetImages, SetImages)
+  FW_PROP(OwnerDraw, GetOwnerDraw, SetOwnerDraw)
+  FW_DEFAULT(false)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TPopupMenu)
-FW_PROP(Alignment, GetAlignment, SetAlignment)
-FW_DEFAULT(paLeft)
-FW_PROP(Images, GetImages, SetImages)
-FW_PROP(OwnerDraw, GetOwnerDraw, SetOwnerDraw)
-FW_DEFAULT(false)
-FW_EVENT(OnPopup, OnPopup)
+  FW_PROP(Alignment, GetAlignment, SetAlignment)
+  FW_DEFAULT(paLeft)
+  FW_PROP(Images, GetImages, SetImages)
+  FW_PROP(OwnerDraw, GetOwnerDraw, SetOwnerDraw)
+  FW_DEFAULT(false)
+  FW_EVENT(OnPopup, OnPopup)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TPopupList)
@@ -468,8 +468,8 @@ void TMenuItem::DoDrawText(TCanvas* canvas, const std::string& caption, RECT& re
       SetTextColor(dc, ColorToRGB(clBtnHighlight));
       DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &shifted, flags);
     }
-    SetTextColor(dc, ColorToRGB(selected && ColorToRGB(clHighlight) == ColorToRGB(clBtnShadow) ? clBtnHighlight
-                                                                                                : clBtnShadow));
+    SetTextColor(
+        dc, ColorToRGB(selected && ColorToRGB(clHighlight) == ColorToRGB(clBtnShadow) ? clBtnHighlight : clBtnShadow));
   } else if (!(flags & DT_CALCRECT)) {
     SetTextColor(dc, ColorToRGB(selected ? clHighlightText : clMenuText));
   }
@@ -497,8 +497,7 @@ void TMenuItem::AdvancedDrawItem(TCanvas* canvas, RECT rect, TOwnerDrawState sta
   if (!topLevel) {
     if (menu && menu->GetImages()) {
       glyph = menu->GetImages()->GetWidth();
-      if (imageIndex_ >= 0)
-        menu->GetImages()->Draw(canvas, rect.left + 1, rect.top + 1, imageIndex_, enabled_);
+      if (imageIndex_ >= 0) menu->GetImages()->Draw(canvas, rect.left + 1, rect.top + 1, imageIndex_, enabled_);
     } else if (HasBitmap()) {
       glyph = 16;
       canvas->Draw(rect.left + 1, rect.top + 1, bitmap_);

@@ -36,8 +36,8 @@ class TMenuActionLink;
 using TMenuMeasureItemEvent = Method<void(TObject* sender, TCanvas* canvas, int& width, int& height)>;
 using TMenuDrawItemEvent = Method<void(TObject* sender, TCanvas* canvas, RECT rect, bool selected)>;
 
-FW_ENUM(TOwnerDrawStateItem, odSelected, odGrayed, odDisabled, odChecked, odFocused, odDefault, odHotLight,
-        odInactive, odNoAccel, odNoFocusRect, odReserved1, odReserved2, odComboBoxEdit);
+FW_ENUM(TOwnerDrawStateItem, odSelected, odGrayed, odDisabled, odChecked, odFocused, odDefault, odHotLight, odInactive,
+        odNoAccel, odNoFocusRect, odReserved1, odReserved2, odComboBoxEdit);
 using TOwnerDrawState = Set<TOwnerDrawStateItem>;
 // The owner-draw state of a WM_DRAWITEM record's itemState.
 TOwnerDrawState OwnerDrawStateOf(UINT itemState);

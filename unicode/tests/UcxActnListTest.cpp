@@ -34,7 +34,7 @@ FW_IMPLEMENT_CLASS(TWideRecordingLink)
 
 namespace {
 
-const WideString kFile = u"\u0424\u0430\u0439\u043B";        // "Файл": Windows-1252 cannot hold it
+const WideString kFile = u"\u0424\u0430\u0439\u043B";              // "Файл": Windows-1252 cannot hold it
 const WideString kEdit = u"\u041F\u0440\u0430\u0432\u043A\u0430";  // "Правка"
 
 int HelperCount(TComponent* c) {
@@ -162,7 +162,6 @@ TEST(UcxMenusRules, SyncHotKeyPositionMovesTheMarkTheFrameworkMoved) {
   // Same ANSI forms: nothing to do; other captions: left alone.
   EXPECT_EQ(SyncHotKeyPosition(u"&????", u"&" + kFile), u"&" + kFile);
   EXPECT_EQ(SyncHotKeyPosition(u"&Other", u"&" + kFile), u"&" + kFile);
-
 }
 
 // A locale that calls different captions the same (as linguistic comparisons
@@ -188,7 +187,10 @@ TEST(UcxMenusRules, SyncHotKeyPositionKeepsFarEastGroupsWhole) {
   WidePlatformScope scope(&platform, true);
   const bool farEast = IsFarEastSystem;
   IsFarEastSystem = true;
-  EXPECT_EQ(SyncHotKeyPosition(u"????" u"(&F)", kFile), kFile + u"(&F)");
+  EXPECT_EQ(SyncHotKeyPosition(u"????"
+                               u"(&F)",
+                               kFile),
+            kFile + u"(&F)");
   IsFarEastSystem = farEast;
 }
 
@@ -207,8 +209,8 @@ TEST(UcxMenusRules, WideShortCutTextsTakeTheKeyboardsCharactersAndNames) {
   } cases[] = {
       {scShift | scCtrl | 'Z', u"Shift+Ctrl+\u042F"},  // the keyboard's character for Z
       {scAlt | '5', u"Alt+5"},
-      {0x61, u"a"},                     // the numeric pad: the mapped character too
-      {scCtrl | 0x2E, u"Ctrl+Del"},     // named keys: the framework's text
+      {0x61, u"a"},                  // the numeric pad: the mapped character too
+      {scCtrl | 0x2E, u"Ctrl+Del"},  // named keys: the framework's text
       {scShift | 0x7B, u"Shift+F12"},
       {scCtrl | 0xBA, u"Ctrl+\u0416"},  // other keys: the keyboard's name
       {scCtrl | 0xBB, u""},             // no name: no text

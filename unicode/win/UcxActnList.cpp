@@ -37,18 +37,18 @@ bool ReadControlTexts(TPersistent* source, WideString& text, WideString& hint) {
 
 }  // namespace
 
-#define UCX_CONTROL_LINK(Cls)                                                                     \
-  bool Cls::IsCaptionLinked() {                                                                   \
-    return inherited::IsCaptionLinked() && ControlCaptionLinked(client_, action_);                \
-  }                                                                                               \
-  bool Cls::IsHintLinked() {                                                                      \
-    return inherited::IsHintLinked() && ControlHintLinked(client_, action_);                      \
-  }                                                                                               \
-  void Cls::SetCaption(const std::string& value) {                                                \
-    if (IsCaptionLinked()) WideControlSetText(client_, ActionCaptionForClient(action_, value));   \
-  }                                                                                               \
-  void Cls::SetHint(const std::string& value) {                                                   \
-    if (IsHintLinked()) WideControlSetHint(client_, ActionHintForClient(action_, value));         \
+#define UCX_CONTROL_LINK(Cls)                                                                   \
+  bool Cls::IsCaptionLinked() {                                                                 \
+    return inherited::IsCaptionLinked() && ControlCaptionLinked(client_, action_);              \
+  }                                                                                             \
+  bool Cls::IsHintLinked() {                                                                    \
+    return inherited::IsHintLinked() && ControlHintLinked(client_, action_);                    \
+  }                                                                                             \
+  void Cls::SetCaption(const std::string& value) {                                              \
+    if (IsCaptionLinked()) WideControlSetText(client_, ActionCaptionForClient(action_, value)); \
+  }                                                                                             \
+  void Cls::SetHint(const std::string& value) {                                                 \
+    if (IsHintLinked()) WideControlSetHint(client_, ActionHintForClient(action_, value));       \
   }
 
 UCX_CONTROL_LINK(TUcxControlActionLink)

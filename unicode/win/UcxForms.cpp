@@ -8,8 +8,8 @@
 #include "UcxSysUtils.h"
 
 FW_BEGIN_CLASS(TUcxForm)
-FW_PROP(Caption, GetWideCaption, SetWideCaption)
-FW_PROP(Hint, GetWideHint, SetWideHint)
+  FW_PROP(Caption, GetWideCaption, SetWideCaption)
+  FW_PROP(Hint, GetWideHint, SetWideHint)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TUcxApplication)
@@ -145,10 +145,9 @@ WideString TUcxApplication::GetHint() {
 }
 
 void TUcxApplication::SetHint(const WideString& value) {
-  SetSyncedWideString(value, hint_, Application ? Application->GetHint() : std::string(),
-                      [](const std::string& s) {
-                        if (Application) Application->SetHint(s);
-                      });
+  SetSyncedWideString(value, hint_, Application ? Application->GetHint() : std::string(), [](const std::string& s) {
+    if (Application) Application->SetHint(s);
+  });
 }
 
 WideString TUcxApplication::GetTitle() {

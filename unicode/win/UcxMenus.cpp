@@ -13,9 +13,9 @@
 #include "UcxWindows.h"
 
 FW_BEGIN_CLASS(TUcxMenuItem)
-FW_PROP(Caption, ReadCaption, SetWideCaption)
-FW_PROP(Hint, ReadHint, SetWideHint)
-FW_EVENT(OnMeasureItem, UserMeasureItem)
+  FW_PROP(Caption, ReadCaption, SetWideCaption)
+  FW_PROP(Hint, ReadHint, SetWideHint)
+  FW_EVENT(OnMeasureItem, UserMeasureItem)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TUcxPopupList)
@@ -233,7 +233,8 @@ void TUcxMenuItem::OwnMeasureItem(TObject*, TCanvas* canvas, int& width, int& he
   const UINT flags = AlignmentFlags(this) | DT_NOCLIP | DT_EXPANDTABS | DT_SINGLELINE;
   width += WideWidth(dc, GetWideCaption(), flags) - AnsiWidth(dc, GetCaption(), flags);
   if (GetShortCut() != scNone)
-    width += WideWidth(dc, WideShortCutToText(GetShortCut()), flags) - AnsiWidth(dc, ShortCutToText(GetShortCut()), flags);
+    width +=
+        WideWidth(dc, WideShortCutToText(GetShortCut()), flags) - AnsiWidth(dc, ShortCutToText(GetShortCut()), flags);
   SelectObject(dc, old);
   if (UserMeasureItem) UserMeasureItem(this, canvas, width, height);
 }

@@ -77,7 +77,7 @@ TEST(ActnList, LinksHearOfANewValueBeforeTheActionStoresIt) {
   action->SetHint("Help");
   action->SetShortCut(scCtrl | 'Z');
   EXPECT_EQ(link->log, (std::vector<std::string>{"caption New (action has Old)", "change", "hint Help", "change",
-                                                  "shortcut 16474", "change"}));
+                                                 "shortcut 16474", "change"}));
   EXPECT_EQ(action->GetCaption(), "New");
   // A freed action leaves its clients without an action; a freed link leaves the action.
   auto* link2 = As<TRecordingLink>(CreateActionLink(&TRecordingLink::StaticClass(), nullptr));

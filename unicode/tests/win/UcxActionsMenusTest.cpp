@@ -19,7 +19,8 @@
 namespace {
 
 const WideString kFile = u"\u0424\u0430\u0439\u043B";  // "Файл"
-const WideString kHint = u"\u041E\u0442\u043A\u0440\u044B\u0442\u044C|\u0424\u0430\u0439\u043B\u044B";  // "Открыть|Файлы"
+const WideString kHint =
+    u"\u041E\u0442\u043A\u0440\u044B\u0442\u044C|\u0424\u0430\u0439\u043B\u044B";  // "Открыть|Файлы"
 
 WideString MenuStringW(HMENU menu, UINT command) {
   wchar_t buf[256] = {};

@@ -161,7 +161,8 @@ TEST_F(UcxForms, TheIdleControlIsMadeOnceOnAPlainMainFormOnly) {
   Pump();
   EXPECT_EQ(UcxApplication->IdleControl(), idle);
   int count = 0;
-  for (int i = 0; i < form->ControlCount(); ++i) count += dynamic_cast<TUcxAppIdleEventControl*>(form->Controls(i)) != nullptr;
+  for (int i = 0; i < form->ControlCount(); ++i)
+    count += dynamic_cast<TUcxAppIdleEventControl*>(form->Controls(i)) != nullptr;
   EXPECT_EQ(count, 1);
 
   // Idle-time updates reach the companion through the control's action.
