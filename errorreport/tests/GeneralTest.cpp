@@ -183,9 +183,6 @@ TEST(Validation, SixtyFourBitRecords) {
 
 // --- Exception records ----------------------------------------------------------------------------
 
-FW_EXCEPTION(EExternal, Exception);
-FW_EXCEPTION(EAccessViolation, EExternal);
-
 TEST(ExceptionRecords, NamesMessagesAndKinds) {
   TExceptionObjectRecord conv = MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("bad")), 0x401000);
   EXPECT_EQ(conv.ClassName(), "EConvertError");
@@ -199,6 +196,11 @@ TEST(ExceptionRecords, NamesMessagesAndKinds) {
   EXPECT_FALSE(IsReportableException(nullptr));
   TExceptionObjectRecord av = MakeExceptionObjectRecord(std::make_exception_ptr(EAccessViolation("av")), 0);
   EXPECT_FALSE(IsLanguageException(&av));
+  EXPECT_EQ(av.ClassChain, (std::vector<std::string>{"EAccessViolation", "EExternal", "Exception"}));
+  EExternal fault("Access violation", {0xC0000005u, 0, 0x401000, {1, 0}});
+  EXPECT_EQ(fault.ExceptionRecord.ExceptionCode, 0xC0000005u);
+  TExceptionObjectRecord so = MakeExceptionObjectRecord(std::make_exception_ptr(EStackOverflow("so")), 0);
+  EXPECT_FALSE(IsLanguageException(&so));
   TExceptionObjectRecord std = MakeExceptionObjectRecord(std::make_exception_ptr(std::runtime_error("rt")), 0);
   EXPECT_EQ(std.ClassName(), "std::runtime_error");
   EXPECT_EQ(std.Message, "rt");
