@@ -1227,6 +1227,38 @@ TExceptionObjectRecord MakeExceptionObjectRecord(const std::exception_ptr& error
   return record;
 }
 
+namespace {
+std::string DemangledName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(type.name());
+}
+}  // namespace
+
+TExceptionObjectRecord DescribeThrownObject(void* object, const std::type_info* type, std::uintptr_t address) {
+  TExceptionObjectRecord record;
+  record.Address = address;
+  if (!type) return record;
+  // A handler's type matches the thrown one as a catch clause would, which
+  // also adjusts the pointer to the base class part.
+  void* asException = object;
+  void* asStd = object;
+  if (object && typeid(Exception).__do_catch(type, &asException, 1)) {
+    const auto* e = static_cast<const Exception*>(asException);
+    record.ClassChain = e->ClassNameChain();
+    record.Message = e->Message;
+    if (const auto* ax = dynamic_cast<const TActiveXException*>(e)) {
+      record.IsActiveX = true;
+      record.ActiveXClassNames = ax->OriginalClassNames();
+    }
+  } else {
+    record.ClassChain.push_back(DemangledName(*type));
+    if (object && typeid(std::exception).__do_catch(type, &asStd, 1))
+      record.Message = static_cast<const std::exception*>(asStd)->what();
+  }
+  return record;
+}
+
 bool IsReportableException(const TExceptionObjectRecord* object) {
   return object && !object->ClassChain.empty() && !object->DescendsFrom("EAbort");
 }

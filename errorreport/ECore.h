@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "EHook.h"
@@ -376,6 +377,9 @@ struct TExceptionObjectRecord {
 };
 // The record of an exception (names, message) raised at `address`.
 TExceptionObjectRecord MakeExceptionObjectRecord(const std::exception_ptr& error, std::uintptr_t address);
+// The record of an object that is being thrown (not yet in flight, so without
+// the exception itself): names and message read through its type.
+TExceptionObjectRecord DescribeThrownObject(void* object, const std::type_info* type, std::uintptr_t address);
 // A reportable exception has a class and does not descend from EAbort.
 bool IsReportableException(const TExceptionObjectRecord* object);
 // A language exception is one that does not stand for an operating-system fault (EExternal).

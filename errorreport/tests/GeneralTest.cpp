@@ -211,6 +211,22 @@ TEST(ExceptionRecords, NamesMessagesAndKinds) {
   EXPECT_TRUE(ax.IsActiveX);
   EXPECT_EQ(ax.ActiveXClassNames, (std::vector<std::string>{"EOleSysError", "EOleError", "Exception"}));
 
+  // A thrown object described from its type, before it is in flight.
+  EConvertError thrown("not a number");
+  TExceptionObjectRecord d = DescribeThrownObject(&thrown, &typeid(EConvertError), 0x401005);
+  EXPECT_EQ(d.ClassChain, (std::vector<std::string>{"EConvertError", "Exception"}));
+  EXPECT_EQ(d.Message, "not a number");
+  EXPECT_EQ(d.Address, 0x401005u);
+  std::out_of_range range("index");
+  d = DescribeThrownObject(&range, &typeid(std::out_of_range), 0);
+  EXPECT_EQ(d.ClassName(), "std::out_of_range");
+  EXPECT_EQ(d.Message, "index");
+  int code = 3;
+  d = DescribeThrownObject(&code, &typeid(int), 0);
+  EXPECT_EQ(d.ClassName(), "int");
+  EXPECT_EQ(d.Message, "");
+  EXPECT_TRUE(DescribeThrownObject(nullptr, nullptr, 0).ClassChain.empty());
+
   TExceptionObjectRecord* clone = CloneObjectMemory(&conv);
   ASSERT_NE(clone, nullptr);
   EXPECT_EQ(clone->ClassChain, conv.ClassChain);
