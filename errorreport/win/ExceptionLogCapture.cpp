@@ -362,32 +362,25 @@ bool CaptureHooksInstalled() {
   return g_installed;
 }
 
-// --- The throw wrapper -------------------------------------------------------------------------------
-// The run-time's throw entry, reached through the link option --wrap=__cxa_throw.
-extern "C" [[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, void (*destructor)(void*));
-
-extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, void (*destructor)(void*)) {
-  if (IsActive()) {
-    DWORD lastError = GetLastError();
-    std::uintptr_t returnAddress = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
-    auto* frame = static_cast<std::uintptr_t*>(__builtin_frame_address(0));
-    // Above the saved frame pointer and the return address lies the caller's stack.
-    std::uintptr_t callerStack = reinterpret_cast<std::uintptr_t>(frame + 2);
-    TVantorThreadBlock& block = CurrentThreadBlock();
-    if (!block.CaptureReentry) {
-      try {
-        FillLanguageRaise(block, object, returnAddress, callerStack, frame[0]);
-        SnapshotFrom(callerStack, reinterpret_cast<std::uintptr_t>(frame), returnAddress, true);
-        CaptureException(
-            std::make_shared<const TExceptionObjectRecord>(DescribeThrownObject(object, type, returnAddress)),
-            returnAddress, true);
-      } catch (...) {
-        // Nothing of the library's own may replace the program's exception.
-      }
+// --- Language raises ---------------------------------------------------------------------------------
+void NoteLanguageRaise(void* object, const std::type_info* type, std::uintptr_t returnAddress, std::uintptr_t* frame) {
+  if (!IsActive()) return;
+  DWORD lastError = GetLastError();
+  // Above the saved frame pointer and the return address lies the caller's stack.
+  std::uintptr_t callerStack = reinterpret_cast<std::uintptr_t>(frame + 2);
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  if (!block.CaptureReentry) {
+    try {
+      FillLanguageRaise(block, object, returnAddress, callerStack, frame[0]);
+      SnapshotFrom(callerStack, reinterpret_cast<std::uintptr_t>(frame), returnAddress, true);
+      CaptureException(
+          std::make_shared<const TExceptionObjectRecord>(DescribeThrownObject(object, type, returnAddress)),
+          returnAddress, true);
+    } catch (...) {
+      // Nothing of the library's own may replace the program's exception.
     }
-    SetLastError(lastError);
   }
-  __real___cxa_throw(object, type, destructor);
+  SetLastError(lastError);
 }
 
 // --- Exports -----------------------------------------------------------------------------------------

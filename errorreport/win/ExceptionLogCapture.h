@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 #include <vector>
 
 #include "ECore.h"
@@ -61,6 +62,11 @@ void ClearProcessExceptionCalls();
 // A raise seen by a hook: noted as the current exception; a stack overflow
 // is reported at once. Keeps the thread's last-error value.
 void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool language);
+
+// The throw wrapper's work (ExceptionLogThrow.cpp, linked in by
+// --wrap=__cxa_throw): `frame` is the wrapper's frame (saved frame pointer,
+// then the return address into the throwing code).
+void NoteLanguageRaise(void* object, const std::type_info* type, std::uintptr_t returnAddress, std::uintptr_t* frame);
 
 // ExceptionManager in C++ form (the handler kind is 2 for a thread's Execute).
 std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
