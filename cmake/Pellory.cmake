@@ -227,11 +227,11 @@ function(pellory_module name)
 endfunction()
 
 # A Windows target that carries the exception-reporting library: its throws
-# pass through the library's throw wrapper, and it exports the library's
+# and the ends of its catch clauses pass through the library's wrappers, and it exports the library's
 # entry points by their undecorated names.
 function(pellory_capture_exceptions target)
   if(WIN32 AND NOT PELLORY_HOST_TOOLS AND NOT PELLORY_FUZZ)
-    target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw)
+    target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw -Wl,--wrap=__cxa_end_catch)
     # 32-bit stdcall symbols carry "@bytes"; the exported names do not. The
     # linker takes the .def file as an input (a program's sources pass none).
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)

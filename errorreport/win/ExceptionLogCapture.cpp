@@ -369,7 +369,8 @@ void NoteLanguageRaise(void* object, const std::type_info* type, std::uintptr_t 
   // Above the saved frame pointer and the return address lies the caller's stack.
   std::uintptr_t callerStack = reinterpret_cast<std::uintptr_t>(frame + 2);
   TVantorThreadBlock& block = CurrentThreadBlock();
-  if (!block.CaptureReentry) {
+  // A raise inside a capture or a report of this thread is the library's own.
+  if (!block.CaptureReentry && !block.InReport) {
     try {
       FillLanguageRaise(block, object, returnAddress, callerStack, frame[0]);
       SnapshotFrom(callerStack, reinterpret_cast<std::uintptr_t>(frame), returnAddress, true);
@@ -380,6 +381,41 @@ void NoteLanguageRaise(void* object, const std::type_info* type, std::uintptr_t 
       // Nothing of the library's own may replace the program's exception.
     }
   }
+  SetLastError(lastError);
+}
+
+// --- Handled exceptions ------------------------------------------------------------------------------
+namespace {
+// Whether the options ask for handled exceptions to be reported, and this
+// one is not the thread's last reported exception again.
+bool ShouldReportHandledException(const TExceptionObjectRecord& current, std::uintptr_t address) {
+  if (!VantorModulesList() || !IsCatchingEnabled()) return false;
+  TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
+  if (!options || !(options->BehaviourFlags() & 0x100)) return false;
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  return !(current.ClassName() == block.LastExceptionClass &&
+           address == reinterpret_cast<std::uintptr_t>(block.LastExceptionAddress));
+}
+}  // namespace
+
+void NoteEndOfCatch() {
+  if (!IsActive()) return;
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  if (block.InReport) return;  // the library's own catch clauses while it reports
+  DWORD lastError = GetLastError();
+  block.InReport = 1;
+  try {
+    std::exception_ptr error = std::current_exception();
+    std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block.RaiseAddress);
+    if (error && !IsThreadNamingFault(error)) {
+      auto record = RecordOf(error, address);
+      if (IsReportableException(record.get()) && ShouldReportHandledException(*record, address))
+        ProcessException(record, address, IsLanguageException(record.get()), true, 0, ThisModule(), kModeServer,
+                         nullptr, nullptr, CurrentStackSnapshot().Size);
+    }
+  } catch (...) {
+  }
+  block.InReport = 0;
   SetLastError(lastError);
 }
 

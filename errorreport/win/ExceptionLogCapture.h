@@ -68,6 +68,11 @@ void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std:
 // then the return address into the throwing code).
 void NoteLanguageRaise(void* object, const std::type_info* type, std::uintptr_t returnAddress, std::uintptr_t* frame);
 
+// The end of a catch clause (--wrap=__cxa_end_catch): with BehaviourFlags
+// 0x100 a handled exception is reported (handled 1), unless it is the one
+// this thread reported last (same class name and address).
+void NoteEndOfCatch();
+
 // ExceptionManager in C++ form (the handler kind is 2 for a thread's Execute).
 std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                                   std::uint8_t mode, HMODULE module, std::uint8_t handlerKind = 0);

@@ -4,8 +4,8 @@
 // wrapped, the start-up-running and shut-down-begun flags at the probe's
 // initialization and finalization), one "key=value" a line, ending in "end".
 // With --write-options FILE it saves a set of changed options (SaveToFile) and
-// ends; with --load-dll DLL it loads the DLL and prints the options that the
-// DLL published in its shared block.
+// ends; with --load-dll DLL it starts, loads the DLL and prints the options
+// that the DLL published in its shared block and where the DLL's reports went.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ECoreWin.h"
+#include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 #include "Units.h"
 
@@ -46,10 +47,14 @@ int main(int argc, char** argv) {
     options->SetMailHost("mx.probe.example.com");
     options->SetFreezeSeconds(42);
     options->SetCustomText(3, "Probe error");
+    options->SetBehaviourFlags(0x100);  // handled exceptions are reported
     options->SaveToFile(argv[2]);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--load-dll") == 0) {
+    // The program starts its own copy first (active when it carries a block).
+    SetUnitTable(g_units, std::size(g_units));
+    RunUnitInitializations();
     UseWin32CoreSystem();
     HMODULE dll = LoadLibraryA(argv[2]);
     Line("dll-loaded", dll ? "1" : "0");
@@ -61,12 +66,21 @@ int main(int argc, char** argv) {
             : nullptr;
     Line("dll-main-instance", mainInstance ? std::to_string(mainInstance()) : "?");
     Line("dll-main-has-library", hasLibrary ? std::to_string(hasLibrary()) : "?");
+    auto probe = [dll](const char* name) {
+      auto fn = dll ? reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(dll, name))) : nullptr;
+      return fn ? std::to_string(fn()) : std::string("?");
+    };
+    Line("dll-forward-answer", probe("ProbeForwardException"));
+    Line("dll-own-calls", probe("ProbeOwnCalls"));
+    Line("program-calls", std::to_string(ProcessExceptionCalls().size()));
+    Line("dll-program-exports-neutral", probe("ProbeCallProgramExports"));
     TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
     published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));
     LoadPublishedModuleOptions(*published);
     Line("dll-mail-host", published->MailHost());
     Line("dll-block-name", SharedBlockName(GetCurrentProcessId(), dll));
     if (dll) FreeLibrary(dll);
+    RunUnitFinalizations();
     std::printf("end\n");
     return 0;
   }
@@ -76,6 +90,25 @@ int main(int argc, char** argv) {
   Line("hosted-by-ide", IsHostedByIde() ? "1" : "0");
   Line("startup-running-after", std::to_string(VantorLogFlags().StartupRunning));
   Line("fini-wrapped", g_units[2].fini != ProbeFini ? "1" : "0");
+  Line("hooks-installed", CaptureHooksInstalled() ? "1" : "0");
+  // A caught exception, and one caught again after a rethrow: each reported
+  // once as handled when the options ask for it.
+  try {
+    throw EConvertError("caught by the probe");
+  } catch (const EConvertError&) {
+  }
+  try {
+    try {
+      throw EConvertError("caught by the probe");
+    } catch (const EConvertError&) {
+      throw;
+    }
+  } catch (const EConvertError&) {
+  }
+  int handled = 0;
+  for (const TProcessExceptionCall& call : ProcessExceptionCalls())
+    if (call.Handled && call.Object && call.Object->Message == "caught by the probe") ++handled;
+  Line("handled-reports", std::to_string(handled));
   try {
     TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
     Line("mail-host", options->MailHost());
