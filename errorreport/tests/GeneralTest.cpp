@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "ECallStack.h"
 #include "ECore.h"
+#include "ExceptionLog.h"
 #include "SysUtils.h"
 
 namespace {
@@ -489,6 +491,67 @@ TEST(StackSnapshot, BoundsStartAndUnreadableStacks) {
   EXPECT_EQ(s.Size, 0u);
   EXPECT_TRUE(s.Bytes.empty());
   EXPECT_EQ(s.Address, 0x402000u);
+}
+
+// --- Group rows -----------------------------------------------------------------------------------
+
+struct FakeGroupFacts : StackGroupFacts {
+  int priorityReads = 0;
+  std::int32_t ThreadPriority(const TVantorThreadInfo&) override {
+    ++priorityReads;
+    return 2;
+  }
+  std::string ThreadClassName(const TObject* object) override { return object ? "TWorkerThread" : ""; }
+};
+
+TEST(StackGroupHeader, ThreadAndLeakRows) {
+  TOwned<TVantorModuleOptions> texts(New<TVantorModuleOptions>(""));
+  TOwned<TVantorThreadsList> threads(New<TVantorThreadsList>());
+  TObject* someThread = reinterpret_cast<TObject*>(std::uintptr_t{0x1000});
+  std::uint32_t savedMain = VantorLogFlags().MainThreadId;
+  VantorLogFlags().MainThreadId = 1;
+  TVantorThreadInfo* main = threads->NewThreadInfo(true);
+  main->ThreadId = 1;
+  main->Priority = 0;
+  TVantorThreadInfo* worker = threads->NewThreadInfo(true);
+  worker->ThreadId = 7;
+  worker->ThreadObject = someThread;  // priority unknown: read live
+  TVantorThreadInfo* plain = threads->NewThreadInfo(true);
+  plain->ThreadId = 9;
+  plain->Priority = static_cast<std::uint32_t>(-1);
+  FakeGroupFacts facts;
+
+  struct Case {
+    TStackGroupEntry entry;
+    bool marked;
+    const char* text;
+  } cases[] = {
+      {{9, true, false, false, "", "", 0, 0}, false, "Running Thread: ID=9; Priority=-1"},
+      {{9, false, false, false, "", "", 0, 0}, false, "Calling Thread: ID=9; Priority=-1"},
+      {{7, true, true, false, "", "", 0, 0}, true, "*Exception Thread: ID=7; Priority=2; Class=TWorkerThread"},
+      {{7, true, true, false, "", "", 0, 0}, false, "Exception Thread: ID=7; Priority=2; Class=TWorkerThread"},
+      {{9, true, true, false, "", "", 0, 0}, true, "*Exception Thread: ID=9; Priority=-1; Class="},
+      {{1, true, false, false, "ui", "", 0, 0}, false, "Running Thread: ID=1; Priority=0; [Main] (ui)"},
+      {{44, true, false, false, "", "", 0, 0}, false, "Running Thread: ID=44; Priority=??"},
+      {{-3, false, false, false, "", "", 0, 0}, false, "Calling Thread: ID=0; Priority=??"},
+      {{0, false, false, true, "", "TStringList", 4096, 3},
+       false,
+       "Memory Leak: Type=TStringList; Total size=4096; Count=3"},
+      {{0, false, false, true, "", "Data", 12, 1}, true, "+Memory Leak: Type=Data; Total size=12; Count=1"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FormatStackGroupHeader(c.entry, c.marked, *texts, threads.get(), facts), c.text) << c.text;
+  // The live priority was read once and kept in the record.
+  EXPECT_EQ(facts.priorityReads, 1);
+  EXPECT_EQ(threads->GetThreadInfo(1)->Priority, 2u);
+  // Texts come from the options.
+  texts->SetCustomText(106, "Raw memory");
+  texts->SetCustomText(100, "Thread");
+  EXPECT_EQ(FormatStackGroupHeader({0, false, false, true, "", "Data", 1, 1}, false, *texts, nullptr, facts),
+            "Memory Leak: Type=Raw memory; Total size=1; Count=1");
+  EXPECT_EQ(FormatStackGroupHeader({1, true, false, false, "", "", 0, 0}, false, *texts, nullptr, facts),
+            "Thread: ID=1; Priority=??; [Main]");
+  VantorLogFlags().MainThreadId = savedMain;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "ExceptionLogWin.h"
 #include "Forms.h"
 #include "Thread.h"
+#include "Units.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ THandleExceptionProc g_savedHandleException = nullptr;
 TShowExceptionProc g_savedShowException = nullptr;
 TThreadExecuteProc g_savedThreadExecute = nullptr;
 std::terminate_handler g_savedTerminate = nullptr;
+TUnitExceptionProc g_savedUnitException = nullptr;
 void* g_faultHandler = nullptr;
 bool g_installed = false;
 
@@ -172,6 +174,12 @@ void RunThreadExecute(TThread* thread) {
     if (!IsThreadNamingFault(error)) ReportFromHandler(error, kModeServer, 2);
     throw;
   }
+}
+
+// An exception leaving a unit's initialization or finalization is reported
+// (mode 0) before the unit runner passes it on.
+void ReportUnitException(const UnitEntry&, bool, std::exception_ptr error) {
+  ReportFromHandler(error, kModeServer, 0);
 }
 
 // What nothing caught: reported (unless that address was just reported),
@@ -342,6 +350,8 @@ void InstallCaptureHooks() {
   ShowExceptionHook = &ApplicationShowExceptionHook;
   g_savedThreadExecute = ThreadExecuteHook;
   ::ThreadExecuteHook = &RunThreadExecute;
+  g_savedUnitException = UnitExceptionHook;
+  UnitExceptionHook = &ReportUnitException;
   g_savedTerminate = std::set_terminate(&ReportAndTerminate);
   g_faultHandler = AddVectoredExceptionHandler(1, &FaultCopyHandler);
 }
@@ -353,6 +363,7 @@ void RemoveCaptureHooks() {
   if (HandleExceptionHook == &ApplicationHandleExceptionHook) HandleExceptionHook = g_savedHandleException;
   if (ShowExceptionHook == &ApplicationShowExceptionHook) ShowExceptionHook = g_savedShowException;
   if (::ThreadExecuteHook == &RunThreadExecute) ::ThreadExecuteHook = g_savedThreadExecute;
+  if (UnitExceptionHook == &ReportUnitException) UnitExceptionHook = g_savedUnitException;
   std::set_terminate(g_savedTerminate);
   if (g_faultHandler) RemoveVectoredExceptionHandler(g_faultHandler);
   g_faultHandler = nullptr;

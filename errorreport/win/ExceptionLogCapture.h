@@ -9,7 +9,9 @@
 // - the places where the program's own handling ends: the framework's
 //   application handler slots (mode 1), the slot through which a framework
 //   thread runs its Execute (mode 0, handler kind 2; the exception is then
-//   still the thread's FatalException), and the terminate handler that ends
+//   still the thread's FatalException), the unit runner's slot for an
+//   exception leaving a unit's initialization or finalization (mode 0), and
+//   the terminate handler that ends
 //   a thread (or the program) whose exception nothing caught;
 // - operating-system faults by a vectored handler that keeps the fault's
 //   record and CONTEXT in the thread block (it never reports: the system's

@@ -12,6 +12,7 @@
 #include "ExceptionLogWin.h"
 #include "Forms.h"
 #include "Thread.h"
+#include "Units.h"
 
 extern "C" void __wrap___cxa_throw(void*, std::type_info*, void (*)(void*));
 
@@ -156,6 +157,22 @@ TEST_F(CaptureTest, AnExceptionLeavingExecuteIsReportedAndStaysTheFatalException
   ASSERT_TRUE(thread->FatalException());
   EXPECT_THROW(std::rethrow_exception(thread->FatalException()), EListError);
   thread->Free();
+}
+
+void FailingUnitInit() {
+  throw EConvertError("the unit cannot start");
+}
+
+TEST_F(CaptureTest, AnExceptionLeavingAUnitIsReportedBeforeItPassesOn) {
+  UnitEntry table[] = {{"Failing", FailingUnitInit, nullptr}};
+  SetUnitTable(table, 1);
+  EXPECT_THROW(RunUnitInitializations(), EConvertError);
+  RunUnitFinalizations();
+  SetUnitTable(nullptr, 0);
+  std::vector<TProcessExceptionCall> calls = ProcessExceptionCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].Mode, kModeServer);
+  EXPECT_EQ(calls[0].Object->Message, "the unit cannot start");
 }
 
 DWORD WINAPI UncaughtThrow(void*) {
