@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   }
   try {
     try {
-      throw EConvertError("caught by the probe");
+      throw EConvertError("caught by the probe");  // the last raise
     } catch (const EConvertError&) {
       throw;
     }
@@ -109,6 +109,17 @@ int main(int argc, char** argv) {
   for (const TProcessExceptionCall& call : ProcessExceptionCalls())
     if (call.Handled && call.Object && call.Object->Message == "caught by the probe") ++handled;
   Line("handled-reports", std::to_string(handled));
+  // The saved instruction pointer of the latest throw, relative to the program's base.
+#if defined(__i386__)
+  std::uintptr_t eip = CurrentThreadBlock().SavedContext.Eip;
+#else
+  std::uintptr_t eip = CurrentThreadBlock().SavedContext.Rip;
+#endif
+  char rva[32];
+  std::snprintf(
+      rva, sizeof rva, "%llx",
+      static_cast<unsigned long long>(eip ? eip - reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)) : 0));
+  Line("raise-rva", rva);
   try {
     TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
     Line("mail-host", options->MailHost());
