@@ -59,8 +59,23 @@ DWORD ThreadBlockSlot() {
 
 // The library's own source units, whose frames a report hides.
 const char* const kOwnUnitNames[] = {
-    "EBase64", "ECallStack", "ECore", "ECoreWin", "EEncrypt",     "EHash",           "EHook",           "EHookWin",
-    "ESystem", "ESystemWin", "EZip",  "EZlib2",   "ExceptionLog", "ExceptionLogWin", "VantorLogConsts",
+    "EBase64",
+    "ECallStack",
+    "ECore",
+    "ECoreWin",
+    "EEncrypt",
+    "EHash",
+    "EHook",
+    "EHookWin",
+    "ESystem",
+    "ESystemWin",
+    "EZip",
+    "EZlib2",
+    "ExceptionLog",
+    "ExceptionLogCapture",
+    "ExceptionLogThrow",
+    "ExceptionLogWin",
+    "VantorLogConsts",
 };
 
 void LoadOwnUnitNames() {
