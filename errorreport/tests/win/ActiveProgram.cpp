@@ -4,7 +4,7 @@
 // wrapped, the start-up-running and shut-down-begun flags at the probe's
 // initialization and finalization), one "key=value" a line, ending in "end".
 // With --write-options FILE it saves a set of changed options (SaveToFile) and
-// ends; with --load-dll DLL it starts, loads the DLL and prints the options
+// ends; with --fault it faults on a worker thread; with --load-dll DLL it starts, loads the DLL and prints the options
 // that the DLL published in its shared block and where the DLL's reports went.
 #include <windows.h>
 
@@ -33,6 +33,11 @@ void ProbeFini() {
   Line("shutdown-begun-in-last-fini", std::to_string(VantorLogFlags().ShutdownBegun));
 }
 
+DWORD WINAPI WriteToAddressZero(void*) {
+  *static_cast<volatile int*>(nullptr) = 1;
+  return 0;
+}
+
 UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
@@ -50,6 +55,16 @@ int main(int argc, char** argv) {
     options->SetBehaviourFlags(0x100);  // handled exceptions are reported
     options->SaveToFile(argv[2]);
     return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--fault") == 0) {
+    // A write to address 0 on a worker thread: the library's unhandled filter
+    // ends the process with the fault's code.
+    SetUnitTable(g_units, std::size(g_units));
+    RunUnitInitializations();
+    HANDLE worker = CreateThread(nullptr, 0, &WriteToAddressZero, nullptr, 0, nullptr);
+    if (worker) WaitForSingleObject(worker, 20000);
+    std::printf("the fault did not end the program\n");
+    return 3;
   }
   if (argc == 3 && std::strcmp(argv[1], "--load-dll") == 0) {
     // The program starts its own copy first (active when it carries a block).
