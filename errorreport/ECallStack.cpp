@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ECore.h"
+#include "ExceptionLog.h"
 
 FW_IMPLEMENT_CLASS(TVantorStackList)
 
@@ -210,4 +211,52 @@ std::uint8_t GetListedStackEntryKinds(const TVantorModuleOptions& options) {
   if (options.StackFlags() & 0x01) kinds |= 1u << 2;
   if (options.StackFlags() & 0x02) kinds |= 1u << 3;
   return kinds;
+}
+
+// --- Group rows ------------------------------------------------------------------------------------
+std::string FormatStackGroupHeader(const TStackGroupEntry& entry, bool marked, const TVantorModuleOptions& texts,
+                                   TVantorThreadsList* threads, StackGroupFacts& facts) {
+  if (entry.IsLeakGroup) {
+    std::string type = entry.LeakTypeName == "Data" ? texts.GetCustomText(106) : entry.LeakTypeName;
+    std::string text = texts.GetCustomText(105) + ": " + texts.GetCustomText(107) + "=" + type + "; " +
+                       texts.GetCustomText(108) + "=" + std::to_string(entry.LeakTotalSize) + "; " +
+                       texts.GetCustomText(109) + "=" + std::to_string(entry.LeakCount);
+    return marked ? "+" + text : text;
+  }
+  std::string text;
+  if (!entry.HasRole)
+    text = texts.GetCustomText(101);
+  else if (entry.IsExceptionThread)
+    text = (marked ? "*" : "") + texts.GetCustomText(99);
+  else
+    text = texts.GetCustomText(100);
+  text += ": ";
+
+  // A copy of the thread's record, taken under the list's lock.
+  bool found = false;
+  TVantorThreadInfo record;
+  if (threads) {
+    threads->LockForWrite();
+    int i = threads->IndexOfThreadId(static_cast<std::uint32_t>(entry.ThreadId));
+    if (i >= 0) {
+      TVantorThreadInfo* live = threads->GetThreadInfo(i);
+      if (live->Priority == kThreadPriorityUnknown)
+        live->Priority = static_cast<std::uint32_t>(facts.ThreadPriority(*live));
+      record = *live;
+      found = true;
+    }
+    threads->UnlockWrite();
+  }
+  std::string className = found && record.ThreadObject ? facts.ThreadClassName(record.ThreadObject) : std::string();
+
+  text += texts.GetCustomText(102) + "=" + std::to_string(entry.ThreadId < 0 ? 0 : entry.ThreadId) + "; " +
+          texts.GetCustomText(103) + "=" +
+          (found ? std::to_string(static_cast<std::int32_t>(record.Priority)) : std::string("??"));
+  if (marked || !className.empty()) text += "; " + texts.GetCustomText(104) + "=" + className;
+  bool isMain = found
+                    ? IsMainThreadRecord(record)
+                    : entry.ThreadId > 0 && static_cast<std::uint32_t>(entry.ThreadId) == VantorLogFlags().MainThreadId;
+  if (isMain) text += "; [" + texts.GetCustomText(98) + "]";
+  if (!entry.ThreadName.empty()) text += " (" + entry.ThreadName + ")";
+  return text;
 }

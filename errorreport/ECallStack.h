@@ -78,3 +78,37 @@ TVantorStackList* CollectCallStack(MemoryReader& memory, StackEntryMaker* maker,
 void PruneStackEntries(TVantorStackList& list, int first, bool details);
 // The kinds a report lists: 4 always, 2 and 3 when the options ask for them.
 std::uint8_t GetListedStackEntryKinds(const TVantorModuleOptions& options);
+
+// --- Group rows ------------------------------------------------------------------------------------
+class TVantorThreadsList;
+struct TVantorThreadInfo;
+class TObject;
+
+// The fields of a call-stack group row: a thread's group or a memory-leak group.
+struct TStackGroupEntry {
+  std::int32_t ThreadId = 0;
+  bool HasRole = false;            // the entry names a thread role
+  bool IsExceptionThread = false;  // the role: the thread that raised
+  bool IsLeakGroup = false;
+  std::string ThreadName;
+  std::string LeakTypeName;
+  std::int64_t LeakTotalSize = 0;
+  std::int32_t LeakCount = 0;
+};
+
+// How a group row learns what the threads list does not keep.
+class StackGroupFacts {
+ public:
+  virtual ~StackGroupFacts() = default;
+  // The thread's live priority.
+  virtual std::int32_t ThreadPriority(const TVantorThreadInfo& record) = 0;
+  // The class name of a sound thread object, else empty.
+  virtual std::string ThreadClassName(const TObject* threadObject) = 0;
+};
+
+// "Exception Thread: ID=12; Priority=0; Class=TWorker; [Main] (name)" with
+// the options' texts 98-104, or for a leak group "Memory Leak: Type=...;
+// Total size=...; Count=..." (texts 105-109). A thread's record is read from
+// `threads` (may be null); an unknown stored priority is read live and kept.
+std::string FormatStackGroupHeader(const TStackGroupEntry& entry, bool marked, const TVantorModuleOptions& texts,
+                                   TVantorThreadsList* threads, StackGroupFacts& facts);

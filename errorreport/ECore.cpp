@@ -3,11 +3,16 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "FileApi.h"
@@ -431,6 +436,10 @@ TExceptionIdentity IdentifyException(const std::exception_ptr& error) {
   if (!error) return id;
   try {
     std::rethrow_exception(error);
+  } catch (const TActiveXException& e) {
+    id.ClassChain = e.ClassNameChain();
+    id.IsActiveX = true;
+    id.ActiveXClassNames = e.OriginalClassNames();
   } catch (const Exception& e) {
     id.ClassChain = e.ClassNameChain();
   } catch (...) {
@@ -1062,4 +1071,619 @@ std::string GetLogFilePath(const TVantorModuleOptions& options, const std::strin
     path = path.substr(0, path.size() - ext.size()) + "_" + CleanComputerName() + ext;
   }
   return path;
+}
+
+// --- Object and class validation -----------------------------------------------------------------
+namespace {
+
+bool ReadPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t address, std::uint64_t& value) {
+  if (layout.PointerSize == 4) {
+    std::uint8_t b[4];
+    if (!memory.Read(address, b, 4)) return false;
+    value = static_cast<std::uint64_t>(b[0]) | (static_cast<std::uint64_t>(b[1]) << 8) |
+            (static_cast<std::uint64_t>(b[2]) << 16) | (static_cast<std::uint64_t>(b[3]) << 24);
+    return true;
+  }
+  std::uint8_t b[8];
+  if (!memory.Read(address, b, 8)) return false;
+  value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | b[i];
+  return true;
+}
+
+bool ReadUint32(MemoryReader& memory, std::uint64_t address, std::uint32_t& value) {
+  std::uint8_t b[4];
+  if (!memory.Read(address, b, 4)) return false;
+  value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+  return true;
+}
+
+std::uint64_t Offset(std::uint64_t base, std::int32_t offset) {
+  return base + static_cast<std::uint64_t>(static_cast<std::int64_t>(offset));
+}
+
+// The class name when the record's name is readable and clean.
+bool ReadClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer,
+                   std::string& name) {
+  std::uint64_t namePointer = 0;
+  if (!ReadPointer(memory, layout, Offset(classPointer, layout.NameOffset), namePointer) || namePointer == 0)
+    return false;
+  name.clear();
+  for (std::size_t i = 0; i <= kMaxValidClassName; ++i) {
+    std::uint8_t c = 0;
+    if (!memory.Read(namePointer + i, &c, 1)) return false;
+    if (c == 0) return !name.empty();
+    if (c < 32) return false;
+    name.push_back(static_cast<char>(c));
+  }
+  return false;
+}
+
+bool ClassPointerOf(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                    std::uint64_t& classPointer) {
+  return object != 0 && ReadPointer(memory, layout, Offset(object, layout.ObjectClassOffset), classPointer);
+}
+
+}  // namespace
+
+bool IsValidClassPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer) {
+  if (classPointer == 0 || classPointer < static_cast<std::uint64_t>(layout.SpanBelow)) return false;
+  std::size_t span = static_cast<std::size_t>(layout.SpanBelow) + static_cast<std::size_t>(layout.SpanAbove);
+  if (!memory.IsReadable(classPointer - static_cast<std::uint64_t>(layout.SpanBelow), span)) return false;
+  std::uint64_t self = 0;
+  if (!ReadPointer(memory, layout, Offset(classPointer, layout.SelfOffset), self) || self != classPointer) return false;
+  std::string name;
+  return ReadClassName(memory, layout, classPointer, name);
+}
+
+bool IsValidObject(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
+  std::uint64_t cls = 0;
+  if (!ClassPointerOf(memory, layout, object, cls) || !IsValidClassPointer(memory, layout, cls)) return false;
+  std::uint32_t size = 0;
+  if (!ReadUint32(memory, Offset(cls, layout.InstanceSizeOffset), size)) return false;
+  return size <= 1024 || memory.IsReadable(object, size);
+}
+
+std::string GetSafeClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
+  std::uint64_t cls = 0;
+  std::string name;
+  if (!IsValidObject(memory, layout, object) || !ClassPointerOf(memory, layout, object, cls) ||
+      !ReadClassName(memory, layout, cls, name))
+    return {};
+  return name;
+}
+
+bool InheritsFromClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                           std::string_view name) {
+  std::uint64_t cls = 0;
+  if (!IsValidObject(memory, layout, object) || !ClassPointerOf(memory, layout, object, cls)) return false;
+  std::string wanted = Trim(name);
+  // A cycle of parents in damaged memory must end: no class chain is this deep.
+  for (int depth = 0; depth < 256 && cls != 0; ++depth) {
+    if (!IsValidClassPointer(memory, layout, cls)) return false;
+    std::string own;
+    if (!ReadClassName(memory, layout, cls, own)) return false;
+    if (SameText(Trim(own), wanted)) return true;
+    if (!ReadPointer(memory, layout, Offset(cls, layout.ParentOffset), cls)) return false;
+  }
+  return false;
+}
+
+bool InheritsFromClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                       std::uint64_t classPointer) {
+  std::string name;
+  if (!IsValidClassPointer(memory, layout, classPointer) || !ReadClassName(memory, layout, classPointer, name))
+    return false;
+  return InheritsFromClassName(memory, layout, object, name);
+}
+
+bool InheritsFromAnyClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                          const std::uint64_t* classes, int highIndex) {
+  for (int i = 0; classes && i <= highIndex; ++i)
+    if (InheritsFromClass(memory, layout, object, classes[i])) return true;
+  return false;
+}
+
+std::uint32_t GetInstanceSize(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
+  std::uint64_t cls = 0;
+  std::uint32_t size = 0;
+  if (!ClassPointerOf(memory, layout, object, cls) || !ReadUint32(memory, Offset(cls, layout.InstanceSizeOffset), size))
+    return 0;
+  return size;
+}
+
+// --- The exception "object" ----------------------------------------------------------------------
+bool TExceptionObjectRecord::DescendsFrom(std::string_view name) const {
+  for (const std::string& n : ClassChain)
+    if (SameText(n, name)) return true;
+  return false;
+}
+
+std::vector<std::string> TActiveXException::OriginalClassNames() const {
+  std::vector<std::string> names{OriginalClassName};
+  names.insert(names.end(), AncestorNames.begin(), AncestorNames.end());
+  return names;
+}
+
+TExceptionObjectRecord MakeExceptionObjectRecord(const std::exception_ptr& error, std::uintptr_t address) {
+  TExceptionObjectRecord record;
+  record.Error = error;
+  record.Address = address;
+  TExceptionIdentity id = IdentifyException(error);
+  record.ClassChain = std::move(id.ClassChain);
+  record.IsActiveX = id.IsActiveX;
+  record.ActiveXClassNames = std::move(id.ActiveXClassNames);
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const Exception& e) {
+      record.Message = e.Message;
+    } catch (const std::exception& e) {
+      record.Message = e.what();
+    } catch (...) {
+    }
+  }
+  return record;
+}
+
+namespace {
+std::string DemangledName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(type.name());
+}
+}  // namespace
+
+TExceptionObjectRecord DescribeThrownObject(void* object, const std::type_info* type, std::uintptr_t address) {
+  TExceptionObjectRecord record;
+  record.Address = address;
+  if (!type) return record;
+  // A handler's type matches the thrown one as a catch clause would, which
+  // also adjusts the pointer to the base class part.
+  void* asException = object;
+  void* asStd = object;
+  if (object && typeid(Exception).__do_catch(type, &asException, 1)) {
+    const auto* e = static_cast<const Exception*>(asException);
+    record.ClassChain = e->ClassNameChain();
+    record.Message = e->Message;
+    if (const auto* ax = dynamic_cast<const TActiveXException*>(e)) {
+      record.IsActiveX = true;
+      record.ActiveXClassNames = ax->OriginalClassNames();
+    }
+  } else {
+    record.ClassChain.push_back(DemangledName(*type));
+    if (object && typeid(std::exception).__do_catch(type, &asStd, 1))
+      record.Message = static_cast<const std::exception*>(asStd)->what();
+  }
+  return record;
+}
+
+bool IsReportableException(const TExceptionObjectRecord* object) {
+  return object && !object->ClassChain.empty() && !object->DescendsFrom("EAbort");
+}
+
+bool IsLanguageException(const TExceptionObjectRecord* object) {
+  return !object || !object->DescendsFrom("EExternal");
+}
+
+TExceptionObjectRecord* CloneObjectMemory(const TExceptionObjectRecord* object) {
+  return object ? new TExceptionObjectRecord(*object) : nullptr;
+}
+
+void FreeObjectClone(TExceptionObjectRecord*& record) {
+  delete record;
+  record = nullptr;
+}
+
+void StoreClassNameText(char (&target)[65], std::string_view className) {
+  std::size_t n = std::min<std::size_t>(className.size(), 64);
+  std::copy_n(className.data(), n, target);
+  target[n] = 0;
+}
+
+// --- The handler-scan cache ----------------------------------------------------------------------
+namespace {
+
+struct TScanCacheEntry {
+  std::string ClassName;
+  std::uintptr_t Address = 0;
+  std::uintptr_t Frame = 0;
+  THandlerScanAnswer Answer;
+};
+
+std::mutex& ScanCacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<TScanCacheEntry>& ScanCache() {
+  static std::vector<TScanCacheEntry> entries;
+  return entries;
+}
+
+}  // namespace
+
+bool LookupHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
+                            THandlerScanAnswer& answer) {
+  if (!object) return false;
+  std::string cls = object->ClassName();
+  std::lock_guard<std::mutex> guard(ScanCacheLock());
+  for (const TScanCacheEntry& e : ScanCache()) {
+    if (e.Address == address && e.ClassName == cls && e.Frame == frame) {
+      answer = e.Answer;
+      return true;
+    }
+  }
+  return false;
+}
+
+void StoreHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
+                           const THandlerScanAnswer& answer) {
+  if (!object) return;
+  std::lock_guard<std::mutex> guard(ScanCacheLock());
+  std::vector<TScanCacheEntry>& cache = ScanCache();
+  try {
+    if (cache.size() >= static_cast<std::size_t>(kHandlerScanCacheSize)) cache.erase(cache.begin());
+    cache.push_back({object->ClassName(), address, frame, answer});
+  } catch (...) {
+    cache.clear();
+  }
+}
+
+void ClearHandlerScanCache() {
+  std::lock_guard<std::mutex> guard(ScanCacheLock());
+  ScanCache().clear();
+}
+
+int HandlerScanCacheCount() {
+  std::lock_guard<std::mutex> guard(ScanCacheLock());
+  return static_cast<int>(ScanCache().size());
+}
+
+// --- System facts --------------------------------------------------------------------------------
+bool RunningOnWindows95(const TOsVersionFacts& os) {
+  return os.Platform == PlatformWin9x && os.Minor < 10;
+}
+bool RunningOnWindowsNT4(const TOsVersionFacts& os) {
+  return os.Platform == PlatformNT && os.Major < 5;
+}
+bool RunningOnVistaOrLater(const TOsVersionFacts& os) {
+  return os.Platform == PlatformNT && os.Major > 5;
+}
+
+std::string GetWindowsVersionName(const TOsVersionFacts& os) {
+  std::string csd = Trim(os.ServicePack);
+  char letter = csd.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(csd[0])));
+  bool workstation = os.ProductType == 1;
+  std::string name;
+  if (os.Platform == PlatformWin9x) {
+    if (os.Major == 4 && os.Minor == 0)
+      name = letter == 'B' ? "95 OSR 2" : "95";
+    else if (os.Major == 4 && os.Minor == 10)
+      name = letter == 'A' ? "98 SE" : "98";
+    else if (os.Major == 4 && os.Minor == 90)
+      name = "ME";
+  } else if (os.Platform == PlatformNT) {
+    if (os.Major == 4 && os.Minor == 0)
+      name = "NT 4.0";
+    else if (os.Major == 5 && os.Minor == 0)
+      name = "2000";
+    else if (os.Major == 5 && os.Minor == 1)
+      name = "XP";
+    else if (os.Major == 5 && os.Minor == 2)
+      name = workstation ? "XP" : "2003";
+    else if (os.Major == 6 && os.Minor == 0)
+      name = workstation ? "Vista" : "Server 2008";
+    else if (os.Major == 6 && os.Minor == 1)
+      name = workstation ? "7" : "Server 2008 R2";
+  }
+  if (name.empty()) name = std::to_string(os.Major) + "." + std::to_string(os.Minor);
+  name = "Microsoft Windows " + name;
+  if (os.Platform == PlatformNT && os.IsWow64) name += " (64 bit)";
+  return name;
+}
+
+std::string GetWindowsBuildText(const TOsVersionFacts& os) {
+  return std::to_string(os.Platform == PlatformWin9x ? (os.Build & 0xFFFFu) : os.Build);
+}
+
+bool IsVersionCompatible(std::uint32_t version) {
+  std::uint32_t low = kCurrentDataVersion / 100 * 100;
+  return version >= low && version <= low + 100;
+}
+
+// --- Text routines -------------------------------------------------------------------------------
+std::string TextIfFlag(bool flag, std::string_view text) {
+  return flag ? std::string(text) : std::string();
+}
+
+std::string CollapseControlChars(std::string_view text) {
+  std::string out;
+  bool inRun = false;
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) <= 31) {
+      if (!inRun) out.push_back(' ');
+      inRun = true;
+    } else {
+      out.push_back(ch);
+      inRun = false;
+    }
+  }
+  return out;
+}
+
+std::string PadRightToWidth(std::string_view text, std::size_t width) {
+  std::string out(text);
+  if (out.size() < width) out.append(width - out.size(), ' ');
+  return out;
+}
+
+std::string FormatElapsedTime(double days) {
+  if (!(days > 0)) days = 0;  // negative and NaN durations count as none
+  if (days > 1e9) days = 1e9;
+  std::uint64_t seconds = static_cast<std::uint64_t>(std::llround(days * 86400.0));
+  struct Part {
+    std::uint64_t count;
+    const char* word;
+  };
+  const Part parts[] = {
+      {seconds / 86400, "day"}, {seconds / 3600 % 24, "hour"}, {seconds / 60 % 60, "minute"}, {seconds % 60, "second"}};
+  std::string out;
+  for (int i = 0; i < 4; ++i) {
+    if (i < 3 && parts[i].count == 0) continue;
+    out += std::to_string(parts[i].count) + " " + parts[i].word + (parts[i].count > 1 ? "s" : "");
+    if (i < 3) out += ", ";
+  }
+  return out;
+}
+
+std::string EscapeHtmlText(std::string_view text) {
+  std::string s = ReplaceAllText(text, "&", "&amp;");
+  s = ReplaceAllText(s, "\"", "&quot;");
+  s = ReplaceAllText(s, "'", "&#039;");
+  s = ReplaceAllText(s, "<", "&lt;");
+  s = ReplaceAllText(s, ">", "&gt;");
+  s = ReplaceAllText(s, "  ", "&nbsp;&nbsp;");
+  return ReplaceAllText(s, "\r\n", "<br>\r\n");
+}
+
+std::string EscapeRtfText(std::string_view text) {
+  std::string s = ReplaceAllText(text, "\\", "\\\\");
+  s = ReplaceAllText(s, "{", "\\{");
+  s = ReplaceAllText(s, "}", "\\}");
+  return ReplaceAllText(s, "\r\n", "\\par\r\n");
+}
+
+namespace {
+// The calendar fields of a date, false for one outside the years 1-9999.
+bool SplitDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute, int& second,
+                   int& weekDay) {
+  if (!(dateTime > -693593.0 && dateTime < 2958466.0)) return false;
+  // Whole seconds, rounded, so that 23:59:59.6 becomes the next day's midnight.
+  double whole = std::floor(dateTime);
+  long long secs = std::llround((dateTime - whole) * 86400.0);
+  long long dayNumber = static_cast<long long>(whole) + secs / 86400;
+  secs %= 86400;
+  int msec = 0;
+  DecodeDate(static_cast<double>(dayNumber), year, month, day);
+  DecodeTime(static_cast<double>(secs) / 86400.0 + 1e-9, hour, minute, second, msec);
+  // Day zero (30 December 1899) was a Saturday.
+  weekDay = static_cast<int>(((dayNumber % 7) + 7 + 6) % 7);  // 0 Sunday
+  return true;
+}
+}  // namespace
+
+std::string FormatMailDate(double dateTime, std::int32_t biasMinutes) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  int y, mo, d, h, mi, s, wd;
+  if (!SplitDateTime(dateTime, y, mo, d, h, mi, s, wd)) return {};
+  // The zone from the real bias in minutes: +05:30 is "+0530".
+  std::int32_t bias = std::clamp<std::int32_t>(biasMinutes, -1439, 1439);
+  unsigned magnitude = static_cast<unsigned>(bias < 0 ? -bias : bias);
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02u%02u", bias < 0 ? '-' : '+', (magnitude / 60) % 100, magnitude % 60);
+  char out[96];
+  std::snprintf(out, sizeof out, "%s, %d %s %d %02d:%02d:%02d %s", kDays[wd], d, kMonths[mo - 1], y, h, mi, s, zone);
+  return out;
+}
+
+std::string FormatReportDateTime(double dateTime) {
+  int y, mo, d, h, mi, s, wd;
+  if (!SplitDateTime(dateTime, y, mo, d, h, mi, s, wd)) return {};
+  char out[32];
+  std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+  return out;
+}
+
+// --- The library's own warnings and failures -----------------------------------------------------
+namespace {
+
+class NullLibraryOutput : public LibraryOutput {
+ public:
+  void DebugLine(const std::string&) override {}
+  void WarningBox(const std::string&, const std::string&) override {}
+  bool ErrorDisplayEnabled() override { return false; }
+};
+
+LibraryOutput* gLibraryOutput = nullptr;
+bool gWarningBoxes = false;
+std::mutex gWarningLock;
+TVantorLogErrorCode gLastErrorCode = eeNone;
+std::string gLastErrorMessage;
+std::atomic<int> gInternalFailureRunning{0};
+
+LibraryOutput& Output() {
+  static NullLibraryOutput none;
+  return gLibraryOutput ? *gLibraryOutput : none;
+}
+
+std::string Hex8(std::uint64_t value) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%08llX", static_cast<unsigned long long>(value));
+  return buf;
+}
+
+// The message of a framework or standard exception, and whether it had one.
+bool ExceptionMessageOf(const std::exception_ptr& error, std::string& message, std::string& className) {
+  if (!error) return false;
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    message = e.Message;
+    className = e.ClassName();
+    return true;
+  } catch (...) {
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* ErrorCodeName(TVantorLogErrorCode code) {
+  static const char* const kNames[] = {
+      "eeNone",           "eeShowError",    "eeLogError",      "eeEmailMAPIError", "eeEmailShellError",
+      "eeEmailSMTPError", "eeWebHTTPError", "eeWebHTTPSError", "eeWebFTPError",    "eeWebTrakerError"};
+  return code <= eeWebTrakerError ? kNames[code] : "eeNone";
+}
+
+TVantorLogErrorCode LastLibraryErrorCode() {
+  std::lock_guard<std::mutex> guard(gWarningLock);
+  return gLastErrorCode;
+}
+
+std::string LastLibraryErrorMessage() {
+  std::lock_guard<std::mutex> guard(gWarningLock);
+  return gLastErrorMessage;
+}
+
+void SetLibraryOutput(LibraryOutput* output) {
+  gLibraryOutput = output;
+}
+
+void SetWarningBoxesEnabled(bool value) {
+  gWarningBoxes = value;
+}
+
+void ReportLibraryWarning(TVantorLogErrorCode code, const std::string& message) {
+  {
+    std::lock_guard<std::mutex> guard(gWarningLock);
+    gLastErrorCode = code;
+    gLastErrorMessage = message;
+  }
+  Output().DebugLine(std::string("[WARNING] - Code: ") + ErrorCodeName(code) +
+                     " - Address: " + Hex8(CurrentExceptionInfo().Address) + " - Message: \"" + message + "\"");
+  if (code >= eeEmailSMTPError && code <= eeWebTrakerError && gWarningBoxes && Output().ErrorDisplayEnabled())
+    Output().WarningBox(message, "Error.");
+}
+
+void ClearLibraryWarning() {
+  std::lock_guard<std::mutex> guard(gWarningLock);
+  gLastErrorCode = eeNone;
+  gLastErrorMessage.clear();
+}
+
+void ReportExceptionWarning(TVantorLogErrorCode code, const std::string& context, const std::exception_ptr& error) {
+  std::string message, className;
+  if (ExceptionMessageOf(error, message, className))
+    ReportLibraryWarning(code, "[" + context + "] " + message);
+  else
+    ReportLibraryWarning(code, "General '" + context + "' error.");
+}
+
+bool InternalFailureRunning() {
+  return gInternalFailureRunning.load() != 0;
+}
+
+void ReportInternalFailure(const std::string& section, const std::exception_ptr& error, bool debuggerAttached) {
+  ++gInternalFailureRunning;
+  struct Done {
+    ~Done() { --gInternalFailureRunning; }
+  } done;
+  std::string message, className;
+  bool known = ExceptionMessageOf(error, message, className);
+  if (known && (className == "EAbort" || className == "EVantorSocketError")) return;
+  if (!IsHostedByIde() && !debuggerAttached) return;
+  if (!known) message = "General internal error.";
+  std::uintptr_t address = CurrentExceptionInfo().Address;
+  // A language exception's address is where its raise returns to; the CALL starts 5 bytes before.
+  if (known && address >= 5) address -= 5;
+  Output().DebugLine("[ERROR] - Section: " + section + " - Address: " + Hex8(address) + " - Message: \"" + message +
+                     "\"");
+}
+
+// --- The current exception -----------------------------------------------------------------------
+namespace {
+std::mutex gCurrentLock;
+TCurrentExceptionInfo gCurrent;
+std::string gMessageOverride;
+std::string gLastExceptionMessage;
+
+std::mutex gSnapshotLock;
+TStackSnapshot gSnapshot;
+}  // namespace
+
+void SetCurrentExceptionInfo(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool flag) {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  if (object) gCurrent.LastObject = object;
+  if (address) gCurrent.LastAddress = address;
+  gCurrent.Object = std::move(object);
+  gCurrent.Address = address;
+  gCurrent.Flag = flag;
+}
+
+std::shared_ptr<const TExceptionObjectRecord> NoteExceptionObject(std::shared_ptr<const TExceptionObjectRecord> object,
+                                                                  std::uintptr_t address, bool flag) {
+  SetCurrentExceptionInfo(object, address, flag);
+  return object;
+}
+
+TCurrentExceptionInfo CurrentExceptionInfo() {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  return gCurrent;
+}
+
+void ClearCurrentExceptionInfo() {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  gCurrent = {};
+}
+
+void SetMessageOverride(const std::string& text) {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  gMessageOverride = text;
+}
+
+void SetLastExceptionMessage(const std::string& text) {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  gLastExceptionMessage = text;
+}
+
+std::string GetShownExceptionMessage() {
+  std::lock_guard<std::mutex> guard(gCurrentLock);
+  return gMessageOverride.empty() ? gLastExceptionMessage : gMessageOverride;
+}
+
+// --- The raise-time stack snapshot ---------------------------------------------------------------
+void SnapshotRaisingThreadStack(MemoryReader& memory, const TStackSnapshotFacts& facts, std::uint64_t address,
+                                bool isReturnAddress) {
+  std::lock_guard<std::mutex> guard(gSnapshotLock);
+  std::uint64_t start = facts.SavedStackPointer;
+  if (start < facts.StackLimit || start > facts.StackTop) start = facts.CurrentStackPointer;
+  std::uint64_t size = facts.StackTop > start ? facts.StackTop - start : 0;
+  if (size > kMaxStackSnapshot) size = kMaxStackSnapshot;
+  gSnapshot.ThreadId = facts.ThreadId;
+  gSnapshot.Address = isReturnAddress && address != 0 ? address - 5 : address;
+  gSnapshot.Start = start;
+  gSnapshot.Bytes.resize(static_cast<std::size_t>(size));
+  gSnapshot.Size = static_cast<std::uint32_t>(size);
+  if (size != 0 && !memory.Read(start, gSnapshot.Bytes.data(), static_cast<std::size_t>(size))) {
+    gSnapshot.Size = 0;
+    gSnapshot.Bytes.clear();
+  }
+}
+
+TStackSnapshot CurrentStackSnapshot() {
+  std::lock_guard<std::mutex> guard(gSnapshotLock);
+  return gSnapshot;
 }

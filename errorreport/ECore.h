@@ -10,10 +10,13 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
+#include "EHook.h"
 #include "Exceptions.h"
 #include "Lists.h"
 #include "Modules.h"
@@ -320,3 +323,219 @@ constexpr const char* kDefaultMailFrom = "error-report@example.com";
 std::string CleanComputerName();
 std::string ResolveLogPath(const TVantorModuleOptions& options, const std::string& name);
 std::string GetLogFilePath(const TVantorModuleOptions& options, const std::string& name);
+
+// --- Object and class validation -----------------------------------------------------------------
+// Where the fields of a class record and of an object lie, as the validation
+// reads them from raw memory. A class record carries a pointer to itself, a
+// pointer to its zero-terminated name, the instance size of its objects and
+// a pointer to its parent's record (null for the root); an object holds the
+// pointer to its class record at ObjectClassOffset. Offsets count from the
+// class pointer and may be negative; SpanBelow bytes below the class pointer
+// and SpanAbove bytes from it on make up the record.
+struct TClassRecordLayout {
+  std::uint32_t PointerSize = sizeof(void*);
+  std::int32_t SpanBelow = 0;
+  std::int32_t SpanAbove = 0;
+  std::int32_t SelfOffset = 0;
+  std::int32_t NameOffset = 0;
+  std::int32_t InstanceSizeOffset = 0;  // a 32-bit field
+  std::int32_t ParentOffset = 0;
+  std::int32_t ObjectClassOffset = 0;
+};
+// Names longer than this are taken as damage.
+constexpr std::size_t kMaxValidClassName = 255;
+
+// Every routine reads only memory that `memory` calls readable, so a wild pointer gives false or empty.
+bool IsValidClassPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer);
+bool IsValidObject(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
+std::string GetSafeClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
+// The object is valid and its class or an ancestor bears the name (trimmed,
+// any case); the walk up stops at a class pointer that is not valid.
+bool InheritsFromClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                           std::string_view name);
+// By the class's name, so that a same-named class of another module matches.
+bool InheritsFromClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                       std::uint64_t classPointer);
+bool InheritsFromAnyClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
+                          const std::uint64_t* classes, int highIndex);
+std::uint32_t GetInstanceSize(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
+
+// --- The exception "object" ----------------------------------------------------------------------
+// What the library keeps of an exception in flight: the exception itself,
+// its class and ancestor names (own class first), its message and the code
+// address it was raised at. Nothing copies the exception's raw memory.
+struct TExceptionObjectRecord {
+  std::exception_ptr Error;
+  std::vector<std::string> ClassChain;
+  std::string Message;
+  std::uintptr_t Address = 0;
+  bool IsActiveX = false;
+  std::vector<std::string> ActiveXClassNames;
+
+  std::string ClassName() const { return ClassChain.empty() ? std::string() : ClassChain.front(); }
+  bool DescendsFrom(std::string_view name) const;
+};
+// The record of an exception (names, message) raised at `address`.
+TExceptionObjectRecord MakeExceptionObjectRecord(const std::exception_ptr& error, std::uintptr_t address);
+// The record of an object that is being thrown (not yet in flight, so without
+// the exception itself): names and message read through its type.
+TExceptionObjectRecord DescribeThrownObject(void* object, const std::type_info* type, std::uintptr_t address);
+// A reportable exception has a class and does not descend from EAbort.
+bool IsReportableException(const TExceptionObjectRecord* object);
+// A language exception is one that does not stand for an operating-system fault (EExternal).
+bool IsLanguageException(const TExceptionObjectRecord* object);
+// A copy of the record (null for null), and its release (clears the pointer).
+TExceptionObjectRecord* CloneObjectMemory(const TExceptionObjectRecord* object);
+void FreeObjectClone(TExceptionObjectRecord*& record);
+// The class name cut to 64 characters, zero-terminated, as a thread block keeps it.
+void StoreClassNameText(char (&target)[65], std::string_view className);
+
+// Stands for an exception of another module: its original class name and its ancestors' names.
+class TActiveXException : public Exception {
+ public:
+  TActiveXException(std::string message, std::string originalClassName, std::vector<std::string> ancestorNames)
+      : Exception(std::move(message)),
+        OriginalClassName(std::move(originalClassName)),
+        AncestorNames(std::move(ancestorNames)) {}
+  std::string OriginalClassName;
+  std::vector<std::string> AncestorNames;
+  // The original class first, then its ancestors.
+  std::vector<std::string> OriginalClassNames() const;
+  FW_EXCEPTION_NAMES(TActiveXException, Exception)
+};
+
+// --- The handler-scan cache ----------------------------------------------------------------------
+struct THandlerScanAnswer {
+  std::uint8_t Answer = 0;
+  std::uint32_t HandlerCount = 0;
+  std::uint8_t HandlerKind = 0;
+  std::uint8_t FirstHandlerClass = 0;
+};
+constexpr int kHandlerScanCacheSize = 10;
+// Under the scan-cache lock: a hit for the same class, address and frame copies out the answer.
+bool LookupHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
+                            THandlerScanAnswer& answer);
+// With ten entries the oldest goes and the new one becomes the tenth.
+void StoreHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
+                           const THandlerScanAnswer& answer);
+void ClearHandlerScanCache();
+int HandlerScanCacheCount();
+
+// --- System facts --------------------------------------------------------------------------------
+// The operating-system version as its version query reports it.
+struct TOsVersionFacts {
+  int Platform = 0;  // 1 the Windows 9x line, 2 the NT line
+  std::uint32_t Major = 0;
+  std::uint32_t Minor = 0;
+  std::uint32_t Build = 0;
+  std::string ServicePack;       // the service-pack text ("B", "A", "Service Pack 3")
+  std::uint8_t ProductType = 0;  // 1 a workstation
+  bool IsWow64 = false;
+};
+bool RunningOnWindows95(const TOsVersionFacts& os);
+bool RunningOnWindowsNT4(const TOsVersionFacts& os);
+bool RunningOnVistaOrLater(const TOsVersionFacts& os);
+std::string GetWindowsVersionName(const TOsVersionFacts& os);
+std::string GetWindowsBuildText(const TOsVersionFacts& os);
+// A block version this library reads: 6000 to 6100, both included.
+bool IsVersionCompatible(std::uint32_t version);
+
+// --- Text routines -------------------------------------------------------------------------------
+std::string TextIfFlag(bool flag, std::string_view text);
+// Each run of bytes 0-31 becomes one space.
+std::string CollapseControlChars(std::string_view text);
+std::string PadRightToWidth(std::string_view text, std::size_t width);
+// "1 day, 12 hours, 0 second": days, hours and minutes when not zero, seconds always.
+std::string FormatElapsedTime(double days);
+std::string EscapeHtmlText(std::string_view text);
+std::string EscapeRtfText(std::string_view text);
+// "Thu, 10 Dec 2026 12:06:01 +0530": `biasMinutes` is local time minus UTC.
+std::string FormatMailDate(double dateTime, std::int32_t biasMinutes);
+// "yyyy-mm-dd hh:nn:ss".
+std::string FormatReportDateTime(double dateTime);
+
+// --- The library's own warnings and failures -----------------------------------------------------
+enum TVantorLogErrorCode : std::uint8_t {
+  eeNone,
+  eeShowError,
+  eeLogError,
+  eeEmailMAPIError,
+  eeEmailShellError,
+  eeEmailSMTPError,
+  eeWebHTTPError,
+  eeWebHTTPSError,
+  eeWebFTPError,
+  eeWebTrakerError
+};
+const char* ErrorCodeName(TVantorLogErrorCode code);
+TVantorLogErrorCode LastLibraryErrorCode();
+std::string LastLibraryErrorMessage();
+
+// Where the library's debugger lines and warning boxes go (the Win32 half
+// sends them to the debugger output and a message box).
+class LibraryOutput {
+ public:
+  virtual ~LibraryOutput() = default;
+  virtual void DebugLine(const std::string& line) = 0;
+  virtual void WarningBox(const std::string& message, const std::string& caption) = 0;
+  // Whether the window that sends shows errors.
+  virtual bool ErrorDisplayEnabled() = 0;
+};
+// Null restores the default (lines and boxes dropped); the caller keeps ownership.
+void SetLibraryOutput(LibraryOutput* output);
+// The library-wide switch for warning boxes (off; the library never sets it).
+void SetWarningBoxesEnabled(bool value);
+
+void ReportLibraryWarning(TVantorLogErrorCode code, const std::string& message);
+void ClearLibraryWarning();
+// "[context] message" for a framework exception, else "General 'context' error.".
+void ReportExceptionWarning(TVantorLogErrorCode code, const std::string& context, const std::exception_ptr& error);
+// The error hook of the guarded steps and the library's catch-alls: in IDE
+// mode or under a debugger the failure goes to the debugger output.
+void ReportInternalFailure(const std::string& section, const std::exception_ptr& error, bool debuggerAttached);
+bool InternalFailureRunning();
+
+// --- The current exception -----------------------------------------------------------------------
+// Kept module-wide: the object and address, the last non-null of each, and a flag.
+struct TCurrentExceptionInfo {
+  std::shared_ptr<const TExceptionObjectRecord> Object;
+  std::uintptr_t Address = 0;
+  std::shared_ptr<const TExceptionObjectRecord> LastObject;
+  std::uintptr_t LastAddress = 0;
+  bool Flag = false;
+};
+void SetCurrentExceptionInfo(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool flag);
+std::shared_ptr<const TExceptionObjectRecord> NoteExceptionObject(std::shared_ptr<const TExceptionObjectRecord> object,
+                                                                  std::uintptr_t address, bool flag);
+TCurrentExceptionInfo CurrentExceptionInfo();
+void ClearCurrentExceptionInfo();
+
+// The text that replaces the exception's message in the dialogs (when not
+// empty), and the last exception message that the pipeline sets.
+void SetMessageOverride(const std::string& text);
+void SetLastExceptionMessage(const std::string& text);
+std::string GetShownExceptionMessage();
+
+// --- The raise-time stack snapshot ---------------------------------------------------------------
+constexpr std::uint32_t kMaxStackSnapshot = 102400;
+struct TStackSnapshotFacts {
+  std::uint64_t SavedStackPointer = 0;  // from the thread's exception block
+  std::uint64_t StackLimit = 0;
+  std::uint64_t StackTop = 0;
+  std::uint64_t CurrentStackPointer = 0;
+  std::uint32_t ThreadId = 0;
+};
+struct TStackSnapshot {
+  std::vector<std::uint8_t> Bytes;  // Size bytes from Start upward
+  std::uint64_t Start = 0;
+  std::uint32_t Size = 0;
+  std::uint32_t ThreadId = 0;
+  std::uint64_t Address = 0;
+};
+// Under the snapshot lock: from the saved stack pointer (or the current one,
+// when the saved one lies outside the stack) up to the top, at most
+// 102400 bytes; the address moves back 5 bytes to its CALL when it is a
+// return address. A copy that cannot be read leaves the size 0.
+void SnapshotRaisingThreadStack(MemoryReader& memory, const TStackSnapshotFacts& facts, std::uint64_t address,
+                                bool isReturnAddress);
+TStackSnapshot CurrentStackSnapshot();

@@ -2,11 +2,13 @@
 
 #include <cstring>
 #include <exception>
+#include <new>
 #include <vector>
 
 #include "ECore.h"
 #include "ECoreWin.h"
 #include "ESystemWin.h"
+#include "ExceptionLogCapture.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -47,12 +49,33 @@ TRuntimeHandlerAddresses g_handlers;
 CRITICAL_SECTION g_exclusionLock;
 CRITICAL_SECTION g_snapshotLock;
 bool g_otherLocksMade = false;
-thread_local TVantorThreadBlock t_threadBlock;
+// The per-thread block lives in a TLS slot that points at process-heap
+// memory: the run-time's thread-local variables allocate on first use, which
+// the capture hooks (running inside a raise or a fault) must not do.
+DWORD ThreadBlockSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
 
 // The library's own source units, whose frames a report hides.
 const char* const kOwnUnitNames[] = {
-    "EBase64", "ECallStack", "ECore", "ECoreWin", "EEncrypt",     "EHash",           "EHook",           "EHookWin",
-    "ESystem", "ESystemWin", "EZip",  "EZlib2",   "ExceptionLog", "ExceptionLogWin", "VantorLogConsts",
+    "EBase64",
+    "ECallStack",
+    "ECore",
+    "ECoreWin",
+    "EEncrypt",
+    "EHash",
+    "EHook",
+    "EHookWin",
+    "ESystem",
+    "ESystemWin",
+    "EZip",
+    "EZlib2",
+    "ExceptionLog",
+    "ExceptionLogCapture",
+    "ExceptionLogThrow",
+    "ExceptionLogWin",
+    "VantorLogConsts",
 };
 
 void LoadOwnUnitNames() {
@@ -352,6 +375,8 @@ void StartupBody() {
   InitializeCriticalSection(&g_reportLock);
   g_reportLockMade = true;
   AddModuleEntry(ThisModule());
+  // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
+  if (!IsHostedByIde() && flags.HooksAllowed) InstallCaptureHooks();
 
   // 17.
   if (IsHostedByIde()) RefreshModulesList();
@@ -378,6 +403,7 @@ void ShutdownBody() {
     return;
   }
   try {
+    RemoveCaptureHooks();
     if (g_reportLockMade) {
       EnterCriticalSection(&g_reportLock);
       LeaveCriticalSection(&g_reportLock);
@@ -420,7 +446,30 @@ void ReleaseEmergencyMemory() {
 
 // --- Interfaces -----------------------------------------------------------------------------------
 TVantorThreadBlock& CurrentThreadBlock() {
-  return t_threadBlock;
+  DWORD slot = ThreadBlockSlot();
+  DWORD lastError = GetLastError();  // TlsGetValue clears it
+  auto* block = static_cast<TVantorThreadBlock*>(TlsGetValue(slot));
+  if (!block) {
+    void* memory = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(TVantorThreadBlock));
+    if (!memory) {
+      // Without memory the thread shares one block rather than failing inside a capture.
+      static TVantorThreadBlock fallback;
+      SetLastError(lastError);
+      return fallback;
+    }
+    block = new (memory) TVantorThreadBlock();
+    TlsSetValue(slot, block);
+  }
+  SetLastError(lastError);
+  return *block;
+}
+
+void FreeCurrentThreadBlock() {
+  DWORD slot = ThreadBlockSlot();
+  if (void* block = TlsGetValue(slot)) {
+    TlsSetValue(slot, nullptr);
+    HeapFree(GetProcessHeap(), 0, block);
+  }
 }
 
 const TRuntimeHandlerAddresses& RuntimeHandlerAddresses() {

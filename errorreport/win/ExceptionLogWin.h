@@ -51,8 +51,14 @@ struct TVantorThreadBlock {
   std::uint8_t CaptureReentry = 0;
   char LastExceptionClass[65] = {};
   void* LastExceptionAddress = nullptr;
+  // The code address of this thread's last raise (where the throw returns to).
+  void* RaiseAddress = nullptr;
+  // The handling marker of the application handler hook.
+  std::uint8_t HandlingMarker = 0;
 };
 TVantorThreadBlock& CurrentThreadBlock();
+// Gives back the calling thread's block (at its end).
+void FreeCurrentThreadBlock();
 
 // The runtime's exception-handling entry points, found at start-up: the
 // catch-all handler (entering a catch clause), the typed handler (the

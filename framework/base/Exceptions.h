@@ -3,6 +3,7 @@
 // EAbort is the silent one that exception displays ignore.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
@@ -72,6 +73,25 @@ FW_EXCEPTION(ERegistryException, Exception);
 FW_EXCEPTION(EThread, Exception);
 FW_EXCEPTION(EInvalidGraphic, Exception);
 FW_EXCEPTION(EInvalidGraphicOperation, Exception);
+
+// An operating-system fault (an access violation, a stack overflow, ...)
+// carried as an exception, with the fault's record.
+struct TExternalExceptionRecord {
+  std::uint32_t ExceptionCode = 0;
+  std::uint32_t ExceptionFlags = 0;
+  std::uint64_t ExceptionAddress = 0;
+  std::vector<std::uint64_t> Parameters;
+};
+class EExternal : public Exception {
+ public:
+  using Exception::Exception;
+  EExternal(std::string message, TExternalExceptionRecord record)
+      : Exception(std::move(message)), ExceptionRecord(std::move(record)) {}
+  TExternalExceptionRecord ExceptionRecord;
+  FW_EXCEPTION_NAMES(EExternal, Exception)
+};
+FW_EXCEPTION(EAccessViolation, EExternal);
+FW_EXCEPTION(EStackOverflow, EExternal);
 
 // An operating-system error with its error code.
 class EOSError : public Exception {

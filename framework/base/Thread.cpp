@@ -266,6 +266,8 @@ void TThread::AfterConstruction() {
   if (suspendCount_ == 0) Start();
 }
 
+TThreadExecuteProc ThreadExecuteHook = &TThread::CallExecute;
+
 void TThread::Start() {
   std::lock_guard<std::mutex> gate(startGate_);
   native_ = GetThreadApi().Start(&TThread::ThreadProc, this);
@@ -277,7 +279,7 @@ void TThread::ThreadProc(void* self) {
   TThread* t = static_cast<TThread*>(self);
   { std::lock_guard<std::mutex> gate(t->startGate_); }  // wait until Start has recorded the thread
   try {
-    if (!t->Terminated()) t->Execute();
+    if (!t->Terminated()) ThreadExecuteHook(t);
   } catch (...) {
     t->fatal_ = std::current_exception();
   }

@@ -136,6 +136,13 @@ using TThreadMethod = Method<void()>;
 // A self-freeing thread may be gone at any moment after its Execute ends: it
 // cannot be waited for (WaitFor raises EThread) and nobody else frees it.
 // FreeOnTerminate may be set from any thread until Execute has returned.
+class TThread;
+// The thread entry runs a thread's Execute through this slot (exceptions
+// that leave it become the thread's FatalException). A reporting library may
+// put its own runner here; the runner ends by calling TThread::CallExecute.
+using TThreadExecuteProc = void (*)(TThread* thread);
+extern TThreadExecuteProc ThreadExecuteHook;
+
 class TThread : public TObject {
   FW_CLASS(TThread, TObject)
 
@@ -170,6 +177,9 @@ class TThread : public TObject {
 
   std::atomic<bool> FreeOnTerminate{false};
   TNotifyEvent OnTerminate;
+
+  // Runs the thread's Execute (what the default ThreadExecuteHook does).
+  static void CallExecute(TThread* thread) { thread->Execute(); }
 
  protected:
   virtual void Execute() = 0;

@@ -28,12 +28,31 @@ std::size_t InitializedUnitCount() {
   return g_initialized;
 }
 
+TUnitExceptionProc UnitExceptionHook = nullptr;
+
+namespace {
+void TellUnitException(const UnitEntry& unit, bool initialization, std::exception_ptr error) {
+  if (!UnitExceptionHook) return;
+  try {
+    UnitExceptionHook(unit, initialization, std::move(error));
+  } catch (...) {
+  }
+}
+}  // namespace
+
 void RunUnitInitializations() {
   if (g_initStarted) return;
   g_initStarted = true;
   while (g_initialized < g_count) {
     UnitEntry& e = g_entries[g_initialized];
-    if (e.init) e.init();
+    if (e.init) {
+      try {
+        e.init();
+      } catch (...) {
+        TellUnitException(e, true, std::current_exception());
+        throw;
+      }
+    }
     ++g_initialized;
   }
 }
@@ -47,6 +66,7 @@ void RunUnitFinalizations() {
     try {
       e.fini();
     } catch (...) {
+      TellUnitException(e, false, std::current_exception());
       if (!first) first = std::current_exception();
     }
   }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 
 struct UnitEntry {
   const char* name;
@@ -32,6 +33,12 @@ void RunUnitInitializations();
 // routine runs even when an earlier one throws; the first exception is passed
 // on after the last routine. Afterwards no unit counts as initialized.
 void RunUnitFinalizations();
+
+// Called with an exception that leaves a unit's init or fini routine, before
+// it passes on (null: nothing is called). A reporting library puts its
+// handler here; what the handler raises is dropped.
+using TUnitExceptionProc = void (*)(const UnitEntry& unit, bool initialization, std::exception_ptr error);
+extern TUnitExceptionProc UnitExceptionHook;
 
 // Number of units whose init routine has completed.
 std::size_t InitializedUnitCount();

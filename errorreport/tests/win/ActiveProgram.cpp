@@ -4,8 +4,8 @@
 // wrapped, the start-up-running and shut-down-begun flags at the probe's
 // initialization and finalization), one "key=value" a line, ending in "end".
 // With --write-options FILE it saves a set of changed options (SaveToFile) and
-// ends; with --load-dll DLL it loads the DLL and prints the options that the
-// DLL published in its shared block.
+// ends; with --fault it faults on a worker thread; with --load-dll DLL it starts, loads the DLL and prints the options
+// that the DLL published in its shared block and where the DLL's reports went.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ECoreWin.h"
+#include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 #include "Units.h"
 
@@ -32,6 +33,11 @@ void ProbeFini() {
   Line("shutdown-begun-in-last-fini", std::to_string(VantorLogFlags().ShutdownBegun));
 }
 
+DWORD WINAPI WriteToAddressZero(void*) {
+  *static_cast<volatile int*>(nullptr) = 1;
+  return 0;
+}
+
 UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
@@ -46,10 +52,24 @@ int main(int argc, char** argv) {
     options->SetMailHost("mx.probe.example.com");
     options->SetFreezeSeconds(42);
     options->SetCustomText(3, "Probe error");
+    options->SetBehaviourFlags(0x100);  // handled exceptions are reported
     options->SaveToFile(argv[2]);
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--fault") == 0) {
+    // A write to address 0 on a worker thread: the library's unhandled filter
+    // ends the process with the fault's code.
+    SetUnitTable(g_units, std::size(g_units));
+    RunUnitInitializations();
+    HANDLE worker = CreateThread(nullptr, 0, &WriteToAddressZero, nullptr, 0, nullptr);
+    if (worker) WaitForSingleObject(worker, 20000);
+    std::printf("the fault did not end the program\n");
+    return 3;
+  }
   if (argc == 3 && std::strcmp(argv[1], "--load-dll") == 0) {
+    // The program starts its own copy first (active when it carries a block).
+    SetUnitTable(g_units, std::size(g_units));
+    RunUnitInitializations();
     UseWin32CoreSystem();
     HMODULE dll = LoadLibraryA(argv[2]);
     Line("dll-loaded", dll ? "1" : "0");
@@ -61,12 +81,21 @@ int main(int argc, char** argv) {
             : nullptr;
     Line("dll-main-instance", mainInstance ? std::to_string(mainInstance()) : "?");
     Line("dll-main-has-library", hasLibrary ? std::to_string(hasLibrary()) : "?");
+    auto probe = [dll](const char* name) {
+      auto fn = dll ? reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(dll, name))) : nullptr;
+      return fn ? std::to_string(fn()) : std::string("?");
+    };
+    Line("dll-forward-answer", probe("ProbeForwardException"));
+    Line("dll-own-calls", probe("ProbeOwnCalls"));
+    Line("program-calls", std::to_string(ProcessExceptionCalls().size()));
+    Line("dll-program-exports-neutral", probe("ProbeCallProgramExports"));
     TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
     published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));
     LoadPublishedModuleOptions(*published);
     Line("dll-mail-host", published->MailHost());
     Line("dll-block-name", SharedBlockName(GetCurrentProcessId(), dll));
     if (dll) FreeLibrary(dll);
+    RunUnitFinalizations();
     std::printf("end\n");
     return 0;
   }
@@ -76,6 +105,36 @@ int main(int argc, char** argv) {
   Line("hosted-by-ide", IsHostedByIde() ? "1" : "0");
   Line("startup-running-after", std::to_string(VantorLogFlags().StartupRunning));
   Line("fini-wrapped", g_units[2].fini != ProbeFini ? "1" : "0");
+  Line("hooks-installed", CaptureHooksInstalled() ? "1" : "0");
+  // A caught exception, and one caught again after a rethrow: each reported
+  // once as handled when the options ask for it.
+  try {
+    throw EConvertError("caught by the probe");
+  } catch (const EConvertError&) {
+  }
+  try {
+    try {
+      throw EConvertError("caught by the probe");  // the last raise
+    } catch (const EConvertError&) {
+      throw;
+    }
+  } catch (const EConvertError&) {
+  }
+  int handled = 0;
+  for (const TProcessExceptionCall& call : ProcessExceptionCalls())
+    if (call.Handled && call.Object && call.Object->Message == "caught by the probe") ++handled;
+  Line("handled-reports", std::to_string(handled));
+  // The saved instruction pointer of the latest throw, relative to the program's base.
+#if defined(__i386__)
+  std::uintptr_t eip = CurrentThreadBlock().SavedContext.Eip;
+#else
+  std::uintptr_t eip = CurrentThreadBlock().SavedContext.Rip;
+#endif
+  char rva[32];
+  std::snprintf(
+      rva, sizeof rva, "%llx",
+      static_cast<unsigned long long>(eip ? eip - reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)) : 0));
+  Line("raise-rva", rva);
   try {
     TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
     Line("mail-host", options->MailHost());

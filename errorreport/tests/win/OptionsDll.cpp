@@ -1,9 +1,11 @@
 // VantorLogDll.dll: a library with its own copy of the exception-reporting
 // library, started and ended with the DLL. With a data block of its own it
-// publishes its options for the other modules of the process.
+// publishes its options for the other modules of the process, and forwards
+// the exceptions it reports to the program's copy when the program has one.
 #include <windows.h>
 
 #include "ECoreWin.h"
+#include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
@@ -29,4 +31,49 @@ extern "C" __declspec(dllexport) int ProbeMainInstance() {
 }
 extern "C" __declspec(dllexport) int ProbeMainModuleHasLibrary() {
   return VantorLogFlags().MainModuleHasLibrary;
+}
+
+HMODULE ThisDll() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&ThisDll), &module);
+  return module;
+}
+
+// Reports an exception through the DLL's own ExceptionManager: its answer.
+extern "C" __declspec(dllexport) int ProbeForwardException() {
+  TExceptionObjectRecord record = MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("from the DLL")), 0);
+  return ExceptionManager(&record, nullptr, kModeServer, ThisDll());
+}
+
+// The DLL's own pipeline calls (the DLL's copy records them).
+extern "C" __declspec(dllexport) int ProbeOwnCalls() {
+  return static_cast<int>(ProcessExceptionCalls().size());
+}
+
+// Calls every export of the program: 1 when each gave its neutral answer
+// (none of them may touch the program's locks and lists while it is dormant).
+extern "C" __declspec(dllexport) int ProbeCallProgramExports() {
+  HMODULE program = GetModuleHandleA(nullptr);
+  auto find = [program](const char* name) { return reinterpret_cast<void*>(GetProcAddress(program, name)); };
+  auto manager = reinterpret_cast<decltype(&ExceptionManager)>(find("ExceptionManager"));
+  auto language = reinterpret_cast<decltype(&VantorLog_LastLunderException)>(find("VantorLog_LastLunderException"));
+  auto raise = reinterpret_cast<decltype(&VantorLog_CallGeneralRaise)>(find("VantorLog_CallGeneralRaise"));
+  auto object = reinterpret_cast<decltype(&VantorLog_CallExceptObject)>(find("VantorLog_CallExceptObject"));
+  auto create = reinterpret_cast<decltype(&VantorLog_CallCreateThread)>(find("VantorLog_CallCreateThread"));
+  auto resume = reinterpret_cast<decltype(&VantorLog_CallResumeThread)>(find("VantorLog_CallResumeThread"));
+  auto exit = reinterpret_cast<decltype(&VantorLog_CallExitThread)>(find("VantorLog_CallExitThread"));
+  if (!manager || !language || !raise || !object || !create || !resume || !exit) return 0;
+  TExceptionObjectRecord record = MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("x")), 0);
+  ULONG_PTR args[7] = {};
+  EXCEPTION_RECORD er{};
+  er.ExceptionCode = 0xC0000005u;
+  TVantorThreadInfo info;
+  bool neutral = manager(&record, nullptr, 0, ThisDll()) == 1 && language() == 0;
+  raise(kLanguageRaiseCode, 1, 7, nullptr, args);
+  neutral = neutral && object(&er, nullptr, 1) == nullptr;
+  create(&info);
+  resume(GetCurrentThread(), &info);
+  exit();
+  return neutral ? 1 : 0;
 }

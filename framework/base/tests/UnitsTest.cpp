@@ -65,6 +65,28 @@ TEST_F(UnitTableTest, FailedInitializationFinalizesOnlyTheUnitsBeforeIt) {
   EXPECT_EQ(g_log, "+A-A");
 }
 
+TEST_F(UnitTableTest, TheUnitExceptionHookHearsEachEscapingException) {
+  static std::string heard;
+  heard.clear();
+  UnitExceptionHook = [](const UnitEntry& unit, bool initialization, std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      heard += std::string(initialization ? "init " : "fini ") + unit.name + ": " + e.what() + ";";
+    }
+    throw std::logic_error("dropped");  // a failing hook changes nothing
+  };
+  g_failInit = true;
+  EXPECT_THROW(RunUnitInitializations(), std::runtime_error);
+  EXPECT_EQ(heard, "init B: B failed;");
+  RunUnitFinalizations();
+  g_failInit = false;
+  RunUnitInitializations();
+  EXPECT_THROW(RunUnitFinalizations(), std::runtime_error);
+  UnitExceptionHook = nullptr;
+  EXPECT_EQ(heard, "init B: B failed;fini B: fini B;");
+}
+
 TEST_F(UnitTableTest, EntriesCanBeWrappedBySwappingPointers) {
   static void (*savedInit)() = nullptr;
   savedInit = table[3].init;
