@@ -325,4 +325,22 @@ TEST_F(GIFImageTest, SizeCannotBeSetAndAssignedImagesShareTheirData) {
   EXPECT_EQ(written, file);
 }
 
+// A frame whose size is 0 even after the screen's was taken gets an empty
+// bitmap instead of a buffer the decoder would write past.
+TEST_F(GIFImageTest, AFrameOfNoSizeGetsAnEmptyBitmap) {
+  std::string file = std::string("GIF89a") + std::string("\0\0\0\0\x80\0\0", 7) + std::string(6, '\xFF');
+  file += std::string("\x2C\0\0\0\0\x05\0\0\0\0", 10);  // 5 x 0
+  file += std::string("\x02\x02\x44\x01\0", 5) + ";";
+  TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(file.data(), file.size()));
+  TOwned<TGIFImage> gif(New<TGIFImage>());
+  gif->LoadFromStream(*s);
+  ASSERT_EQ(gif->GetFrameCount(), 1);
+  EXPECT_TRUE(gif->GetFrame(0)->FrameBitmap()->Empty());
+  EXPECT_EQ(gif->GetWidth(), 0);
+  EXPECT_EQ(gif->GetHeight(), 0);
+  TOwned<TBitmap> target(New<TBitmap>());
+  target->SetSize(4, 4);
+  target->Canvas()->StretchDraw(RECT{0, 0, 4, 4}, gif.get());  // draws nothing, and does not fail
+}
+
 }  // namespace
