@@ -200,12 +200,14 @@ void TGIFFrame::Assign(TPersistent* source) {
     Fields.Left = f->Fields.Left;
     Fields.Top = f->Fields.Top;
     Fields.InterlacedRows = f->Fields.InterlacedRows;
+    // A bitmap of the old item would show another picture: it goes too.
+    TBitmap* copy = nullptr;
     if (f->bitmap_) {
-      TBitmap* copy = New<TBitmap>();
+      copy = New<TBitmap>();
       copy->Assign(f->bitmap_);
-      FreeAndNil(bitmap_);
-      bitmap_ = copy;
     }
+    FreeAndNil(bitmap_);
+    bitmap_ = copy;
     Fields.TransparentColor = f->Fields.TransparentColor;
     Fields.DelayTime = f->Fields.DelayTime;
     Fields.DisposalMethod = f->Fields.DisposalMethod;
@@ -554,15 +556,17 @@ void TGIFImage::WriteData(TStream& stream) {
 
 void TGIFImage::LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALETTE palette) {
   TClipboard* clipboard = Clipboard();
+  // Open for the whole load: the clipboard's handles are valid only while it is.
+  clipboard->Open();
   HANDLE gif = g_gifFormat ? clipboard->GetAsHandle(g_gifFormat) : nullptr;
-  if (!gif) {
+  const void* bytes = gif ? GlobalLock(gif) : nullptr;
+  if (!bytes) {
+    clipboard->Close();
     TOwned<TBitmap> bitmap(New<TBitmap>());
     bitmap->LoadFromClipboardFormat(format, data, palette);
     Assign(bitmap.get());
     return;
   }
-  const void* bytes = GlobalLock(gif);
-  if (!bytes) RaiseLastOSError();
   try {
     TOwned<TReadOnlyMemoryStream> data(New<TReadOnlyMemoryStream>(bytes, GlobalSize(gif)));
     const std::string file = ReadLengthPrefixedGif(*data);  // another program's bytes
@@ -578,9 +582,11 @@ void TGIFImage::LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALE
     }
   } catch (...) {
     GlobalUnlock(gif);
+    clipboard->Close();
     throw;
   }
   GlobalUnlock(gif);
+  clipboard->Close();
 }
 
 void TGIFImage::SaveToClipboardFormat(std::uint32_t& format, HANDLE& data, HPALETTE& palette) {

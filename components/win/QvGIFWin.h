@@ -95,7 +95,9 @@ class TGIFImage : public TGraphic {
   // bitmap); without it, a bitmap loaded from (format, data, palette).
   void LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALETTE palette) override;
   // Frame 0's bitmap into the outputs; the picture as "GIF Image" beside it
-  // when every frame holds raster data.
+  // when every frame holds raster data. The caller keeps the clipboard open
+  // over this and its handing over of the outputs: the first handle given in
+  // one opening empties the clipboard.
   void SaveToClipboardFormat(std::uint32_t& format, HANDLE& data, HPALETTE& palette) override;
 
   virtual int AddFrame(TGraphic* graphic);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -261,6 +262,30 @@ TEST_F(GIFImageTest, CopiedAsGifImageAndPastedBackGivesTheSameRasterBytes) {
   for (int i = 0; i < gif->GetFrameCount(); ++i)
     EXPECT_EQ(pasted->GetFrame(i)->Item().RasterData, gif->GetFrame(i)->Item().RasterData);
   EXPECT_EQ(RgbRows(*pasted->GetFrame(0)->FrameBitmap()), RgbRows(*gif->GetFrame(0)->FrameBitmap()));
+
+  // Another program's "GIF Image" data whose length passes its size.
+  std::string bytes;
+  ByteWriter(bytes).U32LE(0x7FFFFFFF);
+  bytes += ReadAll(GifFixture("left.gif"));
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  ASSERT_NE(memory, nullptr);
+  std::memcpy(GlobalLock(memory), bytes.data(), bytes.size());
+  GlobalUnlock(memory);
+  Clipboard()->Open();
+  Clipboard()->Clear();
+  Clipboard()->SetAsHandle(GIFClipboardFormat(), memory);
+  Clipboard()->Close();
+  TOwned<TGIFImage> bad(New<TGIFImage>());
+  try {
+    bad->LoadFromClipboardFormat(GIFClipboardFormat(), nullptr, nullptr);
+    ADD_FAILURE() << "loaded";
+  } catch (const EReadError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+  EXPECT_EQ(bad->GetFrameCount(), 0);
+  Clipboard()->Open();  // the failed load closed what it opened
+  Clipboard()->Close();
+  Clipboard()->Clear();
 }
 
 class TGIFDataReader : public TGIFImage {
