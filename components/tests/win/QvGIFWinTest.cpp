@@ -18,6 +18,7 @@
 #include "ByteWriter.h"
 #include "Clipbrd.h"
 #include "Exceptions.h"
+#include "Forms.h"
 #include "PictureRegistry.h"
 #include "Streams.h"
 
@@ -83,6 +84,7 @@ TBitmap* Drawn(TGIFImage& gif, int width, int height, TColor back) {
 class GIFImageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    InitForms();  // the program's module, whose string table holds the texts
     InitQvGIF();
     CreateDirectoryA(PELLORY_GIF_ORACLE_DIR, nullptr);
     WIN32_FIND_DATAA found;
@@ -326,6 +328,13 @@ TEST_F(GIFImageTest, FormDataLengthMustFitTheDataLeft) {
       EXPECT_STREQ(e.what(), "Stream read error");
     }
   }
+}
+
+TEST_F(GIFImageTest, TheTextsComeFromTheStringTable) {
+  for (const ResString* text :
+       {&SGIFUnknownVersion, &SGIFEncodeError, &SGIFDecodeError, &SGIFCodeSizeError, &SGIFColorCount,
+        &SGIFUnknownExtension, &SGIFNoData, &SGIFCannotResize, &SGIFDescription})
+    EXPECT_EQ(LoadStr(text->id), text->native);
 }
 
 TEST_F(GIFImageTest, SizeCannotBeSetAndAssignedImagesShareTheirData) {
