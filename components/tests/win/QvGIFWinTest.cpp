@@ -330,6 +330,31 @@ TEST_F(GIFImageTest, FormDataLengthMustFitTheDataLeft) {
   }
 }
 
+struct TProgressLog {
+  std::vector<int> stages;
+  TObject* sender = nullptr;
+  void Report(TObject* from, TProgressStage stage, std::uint8_t percent, bool redraw, const RECT& r,
+              const std::string&) {
+    sender = from;
+    stages.push_back(stage);
+    EXPECT_LE(percent, 100);
+    EXPECT_FALSE(redraw);
+    EXPECT_EQ(r.right - r.left, 0);
+  }
+};
+
+// Building a frame's bitmap reports its progress from start to end.
+TEST_F(GIFImageTest, BuildingABitmapReportsProgress) {
+  TProgressLog log;
+  TOwned<TGIFImage> gif(New<TGIFImage>());
+  gif->OnProgress = TProgressEvent::Bind<&TProgressLog::Report>(&log);
+  gif->LoadFromFile(GifFixture("tai-ku.gif"));
+  ASSERT_FALSE(log.stages.empty());
+  EXPECT_EQ(log.stages.front(), psStarting);
+  EXPECT_EQ(log.stages.back(), psEnding);
+  EXPECT_EQ(log.sender, gif.get());
+}
+
 TEST_F(GIFImageTest, TheTextsComeFromTheStringTable) {
   for (const ResString* text :
        {&SGIFUnknownVersion, &SGIFEncodeError, &SGIFDecodeError, &SGIFCodeSizeError, &SGIFColorCount,
