@@ -330,6 +330,31 @@ TEST_F(GIFImageTest, FormDataLengthMustFitTheDataLeft) {
   }
 }
 
+// A frame holding a bitmap, assigned from a frame that has only raster data,
+// shows the new frame's picture, not its old bitmap.
+TEST_F(GIFImageTest, AFrameAssignedFromRasterDataDropsItsOldBitmap) {
+  TOwned<TGIFImage> loaded(New<TGIFImage>());
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
+  s->WriteBytes(ReadAll(GifFixture("back.gif")));
+  s->SetPosition(0);
+  loaded->LoadGIF(s->Size(), *s, false);  // no bitmap built
+  ASSERT_FALSE(loaded->GetFrame(0)->HasBitmap());
+  TOwned<TGIFImage> expected(New<TGIFImage>());
+  expected->LoadFromFile(GifFixture("back.gif"));
+
+  TOwned<TBitmap> red(New<TBitmap>());
+  red->SetPixelFormat(pf24bit);
+  red->SetSize(3, 3);
+  red->Canvas()->Brush()->SetColor(clRed);
+  red->Canvas()->FillRect(RECT{0, 0, 3, 3});
+  TOwned<TGIFImage> gif(New<TGIFImage>());
+  gif->Assign(red.get());
+  ASSERT_TRUE(gif->GetFrame(0)->HasBitmap());
+  gif->GetFrame(0)->Assign(loaded->GetFrame(0));
+  EXPECT_EQ(RgbRows(*gif->GetFrame(0)->FrameBitmap()), RgbRows(*expected->GetFrame(0)->FrameBitmap()));
+  EXPECT_EQ(gif->ScreenWidth, expected->ScreenWidth);
+}
+
 struct TProgressLog {
   std::vector<int> stages;
   TObject* sender = nullptr;
