@@ -6,6 +6,7 @@
 
 #include "ByteWriter.h"
 #include "Exceptions.h"
+#include "Streams.h"
 #include "SysUtils.h"
 
 namespace {
@@ -513,4 +514,18 @@ void CompressDIBToGifFrame(std::string_view bmp, TGifFrameData& frame, TGifConta
   frame.Height = h.biHeight;
   gif.ScreenWidth = Clamp16(std::max<std::int64_t>(gif.ScreenWidth, std::int64_t{h.biWidth} + frame.Left));
   gif.ScreenHeight = Clamp16(std::max<std::int64_t>(gif.ScreenHeight, std::int64_t{h.biHeight} + frame.Top));
+}
+
+std::string ReadLengthPrefixedGif(TStream& stream) {
+  const std::int64_t length = static_cast<std::int32_t>(stream.ReadU32());
+  if (length < 0 || length > stream.Size() - stream.Position()) throw EReadError("Stream read error");
+  return stream.ReadBytes(length);
+}
+
+std::string LengthPrefixed(const std::string& gif) {
+  std::string out;
+  ByteWriter w(out);
+  w.U32LE(static_cast<std::uint32_t>(gif.size()));
+  out += gif;
+  return out;
 }

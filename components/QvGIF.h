@@ -20,6 +20,8 @@
 #include "GifLzw.h"
 #include "ResStrings.h"
 
+class TStream;
+
 inline constexpr ResString SGIFUnknownVersion{61092, 0, "Unknown GIF version"};
 inline constexpr ResString SGIFEncodeError{61093, 0, "GIF image encoding error"};
 inline constexpr ResString SGIFColorCount{61096, 0, "Wrong number of colors; must be a power of 2"};
@@ -119,3 +121,11 @@ std::string DecodeGifFrameToDIB(TGifFrameData& frame, const TGifProgressEvent& p
 // are black.
 void CompressDIBToGifFrame(std::string_view bmp, TGifFrameData& frame, TGifContainer& gif,
                            const TGifProgressEvent& progress);
+
+// The GIF file of form data and of the clipboard's "GIF Image" data: a 32-bit
+// little-endian length L, then L bytes. L comes from outside: below 0 or
+// beyond the bytes left it raises EReadError "Stream read error" before
+// anything is allocated for it.
+std::string ReadLengthPrefixedGif(TStream& stream);
+// The GIF file with its length before it.
+std::string LengthPrefixed(const std::string& gif);

@@ -1,6 +1,7 @@
-# Components: GIF files, GIF raster data, animated cursor files, icon lists' form data, help-project map files (with includes) and the help-context map's FileData value.
+# Components: GIF files, GIF pictures' form data, GIF raster data, animated cursor files, icon lists' form data, help-project map files (with includes) and the help-context map's FileData value.
 pellory_fuzzer(fuzz_gif_lzw SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/GifLzwFuzz.cpp LIBS components_core)
 pellory_fuzzer(fuzz_gif_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/GifFileFuzz.cpp LIBS components_core)
+pellory_fuzzer(fuzz_gif_form_data SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/GifFormDataFuzz.cpp LIBS components_core)
 pellory_fuzzer(fuzz_ani_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/AniFileFuzz.cpp LIBS components_core)
 pellory_fuzzer(fuzz_icons_layout SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/IconsLayoutFuzz.cpp LIBS components_core)
 pellory_fuzzer(fuzz_help_map SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/HelpMapFuzz.cpp LIBS components_core)

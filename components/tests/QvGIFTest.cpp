@@ -362,3 +362,52 @@ TEST(QvGIF, BmpFilesCompressIntoFrames) {
 }
 
 }  // namespace
+
+// Form and clipboard data: a length, then the file. The length is checked
+// against what is left before anything is read or allocated for it.
+TEST(QvGIF, LengthPrefixedData) {
+  const std::string file = ReadFile(FixturePath("left.gif"));
+  const std::string good = LengthPrefixed(file);
+  {
+    TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(good.data(), good.size()));
+    EXPECT_EQ(ReadLengthPrefixedGif(*s), file);
+    EXPECT_EQ(s->Position(), s->Size());
+  }
+  struct Case {
+    std::uint32_t length;
+    std::size_t keep;  // bytes of the file after the length
+    bool ok;
+  };
+  const Case cases[] = {
+      {0, 0, true},                                                       // an empty file
+      {static_cast<std::uint32_t>(file.size()), file.size() - 1, false},  // one byte short
+      {0x7FFFFFFF, file.size(), false},                                   // far beyond the data
+      {0x80000000u, file.size(), false},                                  // negative
+      {0xFFFFFFFFu, file.size(), false},                                  // -1
+      {3, file.size(), true},                                             // shorter than the data: the rest stays
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::string data;
+    ByteWriter(data).U32LE(c.length);
+    data += file.substr(0, c.keep);
+    TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(data.data(), data.size()));
+    if (c.ok) {
+      EXPECT_EQ(ReadLengthPrefixedGif(*s), file.substr(0, c.length));
+      EXPECT_EQ(s->Position(), 4 + std::int64_t{c.length});
+    } else {
+      try {
+        ReadLengthPrefixedGif(*s);
+        ADD_FAILURE() << "read";
+      } catch (const EReadError& e) {
+        EXPECT_STREQ(e.what(), "Stream read error");
+      }
+      EXPECT_EQ(s->Position(), 4) << "nothing read for the length";
+    }
+  }
+  {
+    const std::string three("\x01\x00\x00", 3);  // not even a length
+    TOwned<TReadOnlyMemoryStream> s(New<TReadOnlyMemoryStream>(three.data(), three.size()));
+    EXPECT_THROW(ReadLengthPrefixedGif(*s), EReadError);
+  }
+}

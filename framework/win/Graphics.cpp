@@ -451,6 +451,30 @@ void TGraphic::Changed() {
   if (OnChange) OnChange(this);
 }
 
+void TGraphic::Progress(TObject* sender, TProgressStage stage, std::uint8_t percent, bool redraw, const RECT& r,
+                        const std::string& message) {
+  if (OnProgress) OnProgress(sender, stage, percent, redraw, r, message);
+}
+
+bool TGraphic::Equals(TGraphic* other) {
+  if (!other) return false;
+  if (other == this) return true;
+  if (&other->ClassType() != &ClassType()) return false;
+  if (Empty() || other->Empty()) return Empty() && other->Empty();
+  TOwned<TMemoryStream> a(New<TMemoryStream>()), b(New<TMemoryStream>());
+  SaveToStream(*a);
+  other->SaveToStream(*b);
+  return a->DataString() == b->DataString();
+}
+
+void TGraphic::LoadFromClipboardFormat(std::uint32_t, HANDLE, HPALETTE) {
+  throw EInvalidGraphic("Unsupported clipboard format");
+}
+
+void TGraphic::SaveToClipboardFormat(std::uint32_t&, HANDLE&, HPALETTE&) {
+  throw EInvalidGraphic("Unsupported clipboard format");
+}
+
 void TGraphic::ReadData(TStream& stream) {
   LoadFromStream(stream);
 }
@@ -758,6 +782,62 @@ HPALETTE TBitmap::Palette() {
   palette_ = CreatePalette(lp);
   if (palette_) paletteModified_ = true;
   return palette_;
+}
+
+void TBitmap::LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALETTE palette) {
+  if (format != CF_BITMAP || !data) throw EInvalidGraphic("Unsupported clipboard format");
+  BITMAP bm = {};
+  if (!GetObjectA(data, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0)
+    throw EInvalidGraphic("Bitmap image is not valid");
+  // The pixels as 24 bits (or 1 bit for a monochrome bitmap), read through the palette.
+  const bool mono = bm.bmBitsPixel == 1 && bm.bmPlanes == 1;
+  const unsigned bits = mono ? 1 : 24;
+  TDib dib(bm.bmWidth, bm.bmHeight, bits);
+  struct {
+    BITMAPINFOHEADER h;
+    RGBQUAD colours[2];
+  } info = {};
+  info.h.biSize = sizeof(BITMAPINFOHEADER);
+  info.h.biWidth = bm.bmWidth;
+  info.h.biHeight = bm.bmHeight;
+  info.h.biPlanes = 1;
+  info.h.biBitCount = static_cast<WORD>(bits);
+  HDC dc = GetDC(nullptr);
+  HPALETTE old = palette ? SelectPalette(dc, palette, FALSE) : nullptr;
+  if (palette) RealizePalette(dc);
+  const std::size_t stride = dib.Stride();
+  std::string rows(stride * static_cast<std::size_t>(bm.bmHeight), '\0');
+  const int got = GetDIBits(dc, static_cast<HBITMAP>(data), 0, static_cast<UINT>(bm.bmHeight), rows.data(),
+                            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  if (old) SelectPalette(dc, old, FALSE);
+  ReleaseDC(nullptr, dc);
+  if (got <= 0) throw EInvalidGraphic("Bitmap image is not valid");
+  for (int y = 0; y < bm.bmHeight; ++y)  // the rows come bottom-up
+    std::memcpy(dib.ScanLine(bm.bmHeight - 1 - y), rows.data() + stride * static_cast<std::size_t>(y), stride);
+  if (mono) {
+    std::vector<TRGBQuad> pal(2);
+    for (int i = 0; i < 2; ++i)
+      pal[i] = TRGBQuad{info.colours[i].rgbBlue, info.colours[i].rgbGreen, info.colours[i].rgbRed, 0};
+    dib.Palette() = pal;
+  }
+  SetDib(std::move(dib));
+}
+
+void TBitmap::SaveToClipboardFormat(std::uint32_t& format, HANDLE& data, HPALETTE& palette) {
+  format = CF_BITMAP;
+  data = CopyImage(Handle(), IMAGE_BITMAP, 0, 0, 0);
+  if (!data) RaiseLastOSError();
+  palette = nullptr;
+  if (HPALETTE own = Palette()) {
+    PALETTEENTRY entries[256];
+    const UINT n = GetPaletteEntries(own, 0, 256, entries);
+    std::vector<std::uint8_t> buf(sizeof(LOGPALETTE) + n * sizeof(PALETTEENTRY));
+    auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
+    lp->palVersion = 0x300;
+    lp->palNumEntries = static_cast<WORD>(n);
+    std::memcpy(lp->palPalEntry, entries, n * sizeof(PALETTEENTRY));
+    palette = CreatePalette(lp);
+  }
 }
 
 TColor TBitmap::GetTransparentColor() {

@@ -208,6 +208,12 @@ class TCanvas : public TPersistent {
 
 // A picture kind. Data streaming ("Data" in form resources) writes the
 // graphic's own file format.
+FW_ENUM(TProgressStage, psStarting, psRunning, psEnding);
+// Progress of a long load or save: the stage, percent done, whether the
+// rectangle of the picture already made may be drawn, and a message.
+using TProgressEvent = Method<void(TObject* sender, TProgressStage stage, std::uint8_t percent, bool redraw,
+                                   const RECT& r, const std::string& message)>;
+
 class TGraphic : public TPersistent {
   FW_CLASS(TGraphic, TPersistent)
  public:
@@ -221,14 +227,31 @@ class TGraphic : public TPersistent {
   virtual void SaveToStream(TStream& stream) = 0;
   virtual void LoadFromFile(const std::string& fileName);
   virtual void SaveToFile(const std::string& fileName);
-  bool GetTransparent() const { return transparent_; }
+  // Whether the graphic is drawn leaving a colour out; by default the flag set.
+  virtual bool GetTransparent() const { return transparent_; }
   virtual void SetTransparent(bool v);
+  // The logical palette its pixels need (null for none); the graphic owns it.
+  virtual HPALETTE GetPalette() { return nullptr; }
+  // Set when the palette was made anew; its user clears it once realized.
+  bool GetPaletteModified() const { return paletteModified_; }
+  void SetPaletteModified(bool v) { paletteModified_ = v; }
+  // The same picture: by default the same class and the same saved bytes.
+  virtual bool Equals(TGraphic* other);
+  // A clipboard handle of `format` (with its palette) into the graphic, and
+  // the graphic into a new handle for the clipboard. The base class knows no
+  // format: EInvalidGraphic "Unsupported clipboard format".
+  virtual void LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALETTE palette);
+  virtual void SaveToClipboardFormat(std::uint32_t& format, HANDLE& data, HPALETTE& palette);
   void DefineProperties(TFiler& filer) override;
   TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
 
  protected:
   friend class TPicture;
   virtual void Changed();
+  void Progress(TObject* sender, TProgressStage stage, std::uint8_t percent, bool redraw, const RECT& r,
+                const std::string& message);
+  bool paletteModified_ = false;
   // The graphic's form data (its part of the "Data" value); by default its file format.
   virtual void ReadData(TStream& stream);
   virtual void WriteData(TStream& stream);
@@ -294,8 +317,11 @@ class TBitmap : public TGraphic {
   // (new pixels) sets the palette-modified mark, which its user clears once it
   // has realized the palette.
   HPALETTE Palette();
-  bool GetPaletteModified() const { return paletteModified_; }
-  void SetPaletteModified(bool v) { paletteModified_ = v; }
+  HPALETTE GetPalette() override { return Palette(); }
+  // CF_BITMAP: a copy of the system bitmap, its colours read through `palette` when given.
+  void LoadFromClipboardFormat(std::uint32_t format, HANDLE data, HPALETTE palette) override;
+  // CF_BITMAP: a new system bitmap of the pixels and a copy of the palette (or null).
+  void SaveToClipboardFormat(std::uint32_t& format, HANDLE& data, HPALETTE& palette) override;
 
  protected:
   // Form data: a u32 size, then a BMP file.
@@ -314,7 +340,6 @@ class TBitmap : public TGraphic {
   TBitmapCanvas* canvas_ = nullptr;
   TColor transparentColor_ = clDefault;
   HPALETTE palette_ = nullptr;
-  bool paletteModified_ = false;
 };
 
 // A process-wide switch (off at start): while it is on, every Draw of a plain
@@ -333,6 +358,7 @@ class TIcon : public TGraphic {
   void Assign(TPersistent* source) override;
   void Draw(TCanvas& canvas, const RECT& r) override;
   bool Empty() const override { return handle_ == nullptr; }
+  bool GetTransparent() const override { return true; }  // an icon has its mask
   int GetWidth() const override;
   int GetHeight() const override;
   void LoadFromStream(TStream& stream) override;

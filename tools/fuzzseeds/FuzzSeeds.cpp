@@ -351,6 +351,10 @@ std::string GifFile(int frames, unsigned bits) {
 
 void Components(const fs::path& folder) {
   Seed(folder, "fuzz_gif_file", {GifFile(1, 4), GifFile(3, 8), GifFile(2, 1)});
+  // Form data: the file (without fuzz_gif_file's leading byte) after its length.
+  Seed(folder, "fuzz_gif_form_data",
+       {LengthPrefixed(GifFile(2, 4).substr(1)), LengthPrefixed(GifFile(1, 1).substr(1)),
+        LengthPrefixed(GifFile(1, 8).substr(1)) + "tail"});
   Seed(folder, "fuzz_icons_layout",
        {IconsLayout({}), IconsLayout({AniIconFile(1, 16, 4), "", AniIconFile(1, 32, 8)}), IconsLayout({""})});
   Seed(folder, "fuzz_ani_file",

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "Clipbrd.h"
+#include "Exceptions.h"
 #include "ExtCtrls.h"
 #include "Filer.h"
 #include "Forms.h"
@@ -245,3 +247,48 @@ TEST_F(GraphicsTest, FontChangesKeepTheCanvasUsable) {
 }
 
 }  // namespace
+
+// Bitmaps on the clipboard as CF_BITMAP, through the clipboard object: the
+// pixels come back, and the format is seen while it is there.
+TEST_F(GraphicsTest, BitmapsGoToTheClipboardAndComeBack) {
+  for (TPixelFormat format : {pf24bit, pf8bit, pf1bit}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    TOwned<TBitmap> b(New<TBitmap>());
+    b->SetPixelFormat(format);
+    b->SetSize(9, 5);
+    TDib d = b->Dib();
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 9; ++x) d.SetPixel(x, y, (x + y) % 2 ? 0xFFFFFFu : (format == pf1bit ? 0u : 0x2040C0u));
+    b->SetDib(d);
+    std::uint32_t cf = 0;
+    HANDLE data = nullptr;
+    HPALETTE palette = nullptr;
+    b->SaveToClipboardFormat(cf, data, palette);
+    EXPECT_EQ(cf, static_cast<std::uint32_t>(CF_BITMAP));
+    EXPECT_EQ(palette != nullptr, format != pf24bit) << "palettised bitmaps give their palette";
+    Clipboard()->Open();
+    Clipboard()->Open();  // nested: the inner Close keeps it open
+    Clipboard()->SetAsHandle(CF_BITMAP, data);
+    Clipboard()->Close();
+    EXPECT_TRUE(Clipboard()->HasFormat(CF_BITMAP));
+    TOwned<TBitmap> back(New<TBitmap>());
+    back->LoadFromClipboardFormat(CF_BITMAP, Clipboard()->GetAsHandle(CF_BITMAP), palette);
+    Clipboard()->Close();
+    if (palette) DeleteObject(palette);
+    ASSERT_EQ(back->GetWidth(), 9);
+    ASSERT_EQ(back->GetHeight(), 5);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 9; ++x) EXPECT_EQ(back->Dib().Pixel(x, y), d.Pixel(x, y)) << x << ", " << y;
+    EXPECT_TRUE(back->Equals(back.get()));
+    TOwned<TBitmap> copy(New<TBitmap>());
+    copy->Assign(back.get());
+    EXPECT_TRUE(copy->Equals(back.get()));
+    copy->Canvas()->SetPixel(1, 0, clBlack);  // a white pixel
+    EXPECT_FALSE(copy->Equals(back.get()));
+  }
+  TOwned<TBitmap> none(New<TBitmap>());
+  EXPECT_THROW(none->LoadFromClipboardFormat(CF_TEXT, nullptr, nullptr), EInvalidGraphic);
+  TOwned<TIcon> icon(New<TIcon>());
+  EXPECT_THROW(icon->LoadFromClipboardFormat(CF_BITMAP, nullptr, nullptr), EInvalidGraphic);
+  EXPECT_FALSE(icon->Equals(none.get()));
+}
