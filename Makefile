@@ -69,14 +69,15 @@ test-threads: $(SETUP_STAMP)
 
 # `make run` starts the shipped 32-bit program; on a machine that cannot run
 # 32-bit code it says so and runs the 64-bit build of the same sources.
+# `make run ARGS=1031` hands the program its arguments (here: German).
 run: configure
 	cmake --build --preset win32 -j $(JOBS) --target Pellory wizdriver pellory_tools
 	@if scripts/wine32-status >/dev/null; then \
-	  scripts/run-wizard build/win32/wizard/Pellory.exe; \
+	  scripts/run-wizard build/win32/wizard/Pellory.exe $(ARGS); \
 	else \
 	  echo "note: $$(scripts/wine32-status --explain 2>&1 >/dev/null); running the 64-bit build instead."; \
 	  cmake --build --preset win64 -j $(JOBS) --target Pellory wizdriver pellory_tools && \
-	  scripts/run-wizard build/win64/wizard/Pellory.exe; \
+	  scripts/run-wizard build/win64/wizard/Pellory.exe $(ARGS); \
 	fi
 
 # Native benchmarks come from an optimised tree without sanitizers; the

@@ -18,8 +18,8 @@
 //   window                  wait for the wizard's window
 //   click=CAPTION           click the visible, enabled button (or radio button) with that caption
 //   hastext=TEXT            wait for a visible window of the wizard with exactly that text
-//   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...")
-//                           contains PART (a test build of the wizard only)
+//   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...",
+//                           in UTF-8, as PART is compared) contains PART (a test build of the wizard only)
 //   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
 //                           window itself shows it
 //   noquery=NAME            the wizard does not answer the query for the named control
@@ -34,6 +34,8 @@
 // Prints one line per step; exits 0 when every step passed, 1 at the first
 // that failed, 2 for a step it does not know.
 #include <windows.h>
+// After windows.h.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -306,6 +308,19 @@ int Fail(const std::string& step, const std::string& why) {
   return 1;
 }
 
+// The step being run as its command-line argument reads in UTF-8 (the query
+// answers in UTF-8; the window texts are read in the ANSI code page).
+std::string g_stepUtf8;
+
+std::string Utf8FromWideText(const wchar_t* text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return "";
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(n - 1));
+  return out;
+}
+
 int RunStep(const std::string& step) {
   std::string verb, arg;
   SplitAt(step, '=', verb, arg);
@@ -390,7 +405,8 @@ int RunStep(const std::string& step) {
       return Fail(step, "no window shows this text");
   } else if (verb == "wait") {
     std::string name, part, answer;
-    SplitAt(arg, ':', name, part);
+    const std::size_t eq = g_stepUtf8.find('=');
+    SplitAt(eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1), ':', name, part);
     if (!WaitFor([&] { return Query(name, answer) && answer.find(part) != std::string::npos; }, g_timeout))
       return Fail(step, "the control shows \"" + answer + "\"");
   } else if (verb == "state") {
@@ -471,11 +487,15 @@ int main(int argc, char** argv) {
     std::printf("usage: wizdriver STEP...\n");
     return 2;
   }
-  for (int i = 1; i < argc; ++i)
+  int wideCount = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
+  for (int i = 1; i < argc; ++i) {
+    g_stepUtf8 = wide && wideCount == argc ? Utf8FromWideText(wide[i]) : std::string(argv[i]);
     if (int rc = RunStep(argv[i])) {
       // A program this run started does not outlive a failed run.
       if (g_process) TerminateProcess(g_process, 3);
       return rc;
     }
+  }
   return 0;
 }

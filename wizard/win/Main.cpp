@@ -5,6 +5,7 @@
 #include "Animate.h"
 #include "Exceptions.h"
 #include "HTMLabel.h"
+#include "LocOnFly.h"
 #include "NokiaPhone.h"
 #include "NokiaUtils.h"
 #include "PhoneFind.h"
@@ -20,6 +21,8 @@
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "UcxStdCtrls.h"
+#include "UcxSysUtils.h"
+#include "UcxSystem.h"
 #include "WizardTexts.h"
 
 // clang-format off
@@ -170,7 +173,25 @@ std::string TWizardForm::Str(std::uint16_t id) const {
 
 // --- Creation and the pages ----------------------------------------------------------------------
 
+// The locale the user interface switches to: the first argument when it is a
+// number, else the user's default locale.
+std::uint32_t TWizardForm::StartLocale() {
+  std::uint32_t locale = GetUserDefaultLCID();
+  const std::string arg = NarrowToAnsi(WideCommandLineParam(1));
+  int value = 0;
+  if (!arg.empty() && TryStrToInt(arg, value)) locale = static_cast<std::uint32_t>(value);
+  return locale;
+}
+
 void TWizardForm::FormCreate(TObject*) {
+  // The form, streamed in English, is re-translated in place. A localizer that
+  // was never set up (a form made outside the program's start-up) has nothing to switch to.
+  try {
+    TJLocalizerOnFly* localizer = LocalizerOnFly();
+    if (localizer && localizer->Initialized) localizer->SwitchToLocale(StartLocale());
+  } catch (...) {
+    SwallowException("TWizardForm.FormCreate: switching the language");
+  }
   phone_ = New<TNokiaPhone>(static_cast<TComponent*>(nullptr));
   phones_ = New<TMobilePhones>();
   LoadPictures();
@@ -181,8 +202,13 @@ void TWizardForm::FormCreate(TObject*) {
   imageLibrary_ = LoadLibraryA("tlq_img.dll");
   const std::string helpPath = ProgramFolder() + "connect.chm";
   if (GetFileAttributesA(helpPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    if (TLQHelpContextMap) TLQHelpContextMap->FileName = helpPath;
-    if (TLQHelpRouter && TLQHelpContextMap) TLQHelpRouter->Helpfile = TLQHelpContextMap->FileName;
+    try {
+      if (TLQHelpContextMap) TLQHelpContextMap->SetFileName(helpPath);
+      if (TLQHelpRouter && TLQHelpContextMap) TLQHelpRouter->Helpfile = TLQHelpContextMap->GetFileName();
+    } catch (const Exception&) {
+      // A help file the map cannot read leaves help without a file; the wizard still starts.
+      SwallowException("TWizardForm.FormCreate: reading the help file");
+    }
   }
   ResetWizard();
   NBPageChanged(NB);  // the first page's picture
@@ -295,7 +321,7 @@ void TWizardForm::UpdateControls() {
   }
   if (kind) {
     if (THTMLabel* instruction = this->*kind->instructionLabel)
-      instruction->SetHTMLText(Str(connected_ ? SPhoneConnected : kind->instructionText));
+      instruction->GetHTMLText()->SetText(Str(connected_ ? SPhoneConnected : kind->instructionText));
   }
 }
 

@@ -134,6 +134,10 @@ class TWizardForm : public TForm {
   void cbPortsExit(TObject* sender);
   void cbPortsKeyUp(TObject* sender, std::uint16_t& key, TShiftState shift);
 
+  // The locale FormCreate switches the user interface to: the first argument
+  // when it is a decimal number, else the user's default locale.
+  static std::uint32_t StartLocale();
+
   // The page picture and the phone picture: new bitmaps the caller frees.
   TBitmap* GetMainImage();
   TBitmap* GetPhoneImage();

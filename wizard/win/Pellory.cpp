@@ -13,7 +13,9 @@
 #include "FinderDevicesWin.h"
 #include "Forms.h"
 #include "HTMLabel.h"
+#include "LocOnFly.h"
 #include "Main.h"
+#include "ModuleResources.h"
 #include "NokiaUtilsWin.h"
 #include "PhoneFind.h"
 #include "PhoneLink.h"
@@ -22,12 +24,20 @@
 #include "QVCtrls.h"
 #include "QhrContextMap.h"
 #include "QhrHelpRouter.h"
+#include "QhrHelpRouterWin.h"
+#include "QhrHhApiWin.h"
+#include "QvCursors.h"
 #include "Swallow.h"
+#include "SysUtils.h"
 #include "TimersWin.h"
+#include "UcxControls.h"
 #include "UcxStdCtrls.h"
+#include "UcxSysUtils.h"
+#include "UcxSystem.h"
 #include "Units.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
+#include "Win32WidePlatform.h"
 #include "WinLocOnFly.h"
 #include "WinLocUtils.h"
 #include "WinLocaleServices.h"
@@ -47,12 +57,18 @@ void InstallFinderDevices() {
   if (g_deviceHook) g_deviceHook();
 }
 
+// The Unicode label's class for form streaming.
+void RegisterUcxStdCtrlsClasses() {
+  RegisterClasses({&TUcxLabel::StaticClass()});
+}
+
 // The units in the order their initializations run: the framework, the locale
 // services, the language-library swap and the on-the-fly localizer, the form
-// components, the string and platform routines, the phone
-// engine with the finder (whose search thread starts here), the animation and
-// Unicode label, the tree view (its shared resources only; no tree is made),
-// the help components, and the wizard last.
+// components (mark-up label, shadow label, their cursors), the string and
+// platform routines, the phone engine with the finder (whose search thread
+// starts here), the animated image, the Unicode layer with its label, the
+// tree view (its shared resources only; no tree is made), the help map and
+// router, and the wizard last.
 UnitEntry g_units[] = {
     // The exception-reporting library: without a data block it only installs its filter.
     {"ECore", InitECoreWin, DoneECoreWin},
@@ -60,23 +76,51 @@ UnitEntry g_units[] = {
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
     {"WinLocaleServices", InstallWinLocaleServices, nullptr},
+    {"ModuleResources", InstallModuleResourceReader, nullptr},
     {"LocUtils", InitWinLocUtils, DoneLocUtils},
     {"LocOnFly", InitWinLocOnFly, DoneLocOnFly},
-    {"HTMLabel", InitHTMLabel, nullptr},
-    {"QVCtrls", InitQVCtrls, nullptr},
+    {"HTMLabel", RegisterHTMLabelClasses, nullptr},
+    {"QVCtrls", RegisterQvCtrlsClasses, nullptr},
+    {"QvCursors", InitQvCursors, nullptr},
     {"PlatformIdWin", InitPlatformId, nullptr},
     {"TimersWin", UseMultimediaClock, nullptr},
     {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},
     {"NokiaUtilsWin", InitNokiaUtilsWin, DoneNokiaUtilsWin},
     {"FinderDevicesWin", InstallFinderDevices, nullptr},
     {"PhoneFind", PhoneFindInitialization, PhoneFindFinalization},
-    {"Animate", InitAnimate, nullptr},
-    {"UcxStdCtrls", InitUcxStdCtrls, nullptr},
+    {"Animate", RegisterAnimateClasses, nullptr},
+    {"Win32WidePlatform", UseWin32WidePlatform, nullptr},
+    {"UcxSysUtils", InitUcxSysUtils, nullptr},
+    {"UcxSystem", InitUcxSystem, DoneUcxSystem},
+    {"UcxControls", nullptr, DoneUcxControls},
+    {"UcxStdCtrls", RegisterUcxStdCtrlsClasses, nullptr},
     {"VirtualTrees", InitVirtualTrees, DoneVirtualTrees},
+    {"QhrHhApiWin", InitQhrHhApiWin, DoneQhrHhApiWin},
     {"QhrContextMap", InitQhrContextMap, nullptr},
     {"QhrHelpRouter", InitQhrHelpRouter, nullptr},
+    {"QhrHelpRouterWin", InitQhrHelpRouterWin, DoneQhrHelpRouterWin},
     {"Main", InitMain, nullptr},
 };
+
+// The localizer keeps its language files and libraries in "Languages" beside
+// the program. Its errors here show in its message box; only afterwards does
+// it turn silent.
+void SetUpLanguages() {
+  TJLocalizerOnFly* localizer = LocalizerOnFly();
+  if (!localizer) return;
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string folder = ExtractFilePath(std::string(path, n < MAX_PATH ? n : 0)) + "Languages";
+  localizer->Initialize(folder);
+  localizer->SetLanguagesFolder(folder);
+  try {
+    localizer->SetDLLFolder(localizer->GetLanguagesFolder());
+  } catch (const Exception&) {
+    // The missing folder has been reported above; the program goes on in its own language.
+    SwallowException("Pellory.SetUpLanguages: the language-library folder");
+  }
+  localizer->ErrorMode = 2;
+}
 
 void ShowStartupError(std::exception_ptr error) {
   char buffer[1024];
@@ -108,6 +152,7 @@ int RunPellory(TPelloryStartupHook installDevices, TPelloryFormHook formMade) {
   int exitCode = 0;
   try {
     Application->Initialize();
+    SetUpLanguages();
     Application->SetTitle("Pellory");
     TWizardForm* form = Application->CreateForm<TWizardForm>();
     if (formMade) formMade(form);

@@ -58,7 +58,7 @@ TEST(LangData, NativeGermanAndRussianFilesLoadBackInFormats1To7) {
       EXPECT_EQ(native->LangID, 9u);
       EXPECT_EQ(native->Version, 92u);
       EXPECT_EQ(native->ConstMaxID, 20u);  // the wizard's 13 strings, then the localizer's 7
-      EXPECT_EQ(native->PropertyMaxID, 25u);
+      EXPECT_EQ(native->PropertyMaxID, 33u);
       for (std::uint16_t langId : {0x0407, 0x0419}) {
         int index = store->AddLanguage(0, langId);
         TFilePtr f(New<TLangFile>());

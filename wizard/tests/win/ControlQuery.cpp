@@ -4,6 +4,10 @@
 
 #include "Controls.h"
 #include "Forms.h"
+#include "HTMLabel.h"
+#include "UcxStdCtrls.h"
+#include "UcxSysUtils.h"
+#include "UcxSystem.h"
 
 namespace {
 
@@ -15,13 +19,21 @@ TComponent* FindNamed(const TComponent* owner, const std::string& name) {
   return nullptr;
 }
 
+// What the control shows, in UTF-8: a mark-up label's mark-up text, the
+// Unicode label's wide caption, else the control's text in the ANSI code page.
+std::string ShownText(const TControl* control) {
+  if (auto* html = dynamic_cast<const THTMLabel*>(control)) return Utf8FromWide(WidenFromAnsi(html->GetDisplayText()));
+  if (auto* label = dynamic_cast<const TUcxCustomLabel*>(control)) return Utf8FromWide(label->GetWideCaption());
+  return Utf8FromWide(WidenFromAnsi(control->GetText()));
+}
+
 std::string DescribeControl(const TComponent* component) {
   auto* control = dynamic_cast<const TControl*>(component);
   if (!control) return "";
   bool shown = true;
   for (const TControl* c = control; c; c = c->Parent()) shown = shown && c->GetVisible();
   return std::string("visible=") + (shown ? "1" : "0") + ";enabled=" + (control->GetEnabled() ? "1" : "0") +
-         ";text=" + control->GetText();
+         ";text=" + ShownText(control);
 }
 
 // Stands in front of the form's message handling; answers the query and

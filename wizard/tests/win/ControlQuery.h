@@ -6,7 +6,8 @@
 // The driver sends the wizard's window WM_COPYDATA with dwData kControlQuery
 // and a component's name, and gets the answer sent back to the window in
 // wParam as WM_COPYDATA with dwData kControlAnswer:
-// "visible=0|1;enabled=0|1;text=<caption or text>" ("" when no component has
+// "visible=0|1;enabled=0|1;text=<caption or text>" in UTF-8 (a mark-up label
+// gives its mark-up text, the Unicode label its wide caption; "" when no component has
 // that name). Visible means shown on screen: the control and all its parents
 // are visible.
 #pragma once

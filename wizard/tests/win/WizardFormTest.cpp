@@ -93,10 +93,10 @@ class WizardForm : public ::testing::Test {
  protected:
   void SetUp() override {
     InitForms();
-    InitHTMLabel();
-    InitQVCtrls();
-    InitAnimate();
-    InitUcxStdCtrls();
+    RegisterHTMLabelClasses();
+    RegisterQvCtrlsClasses();
+    RegisterAnimateClasses();
+    RegisterClasses({&TUcxLabel::StaticClass()});
     InitQhrContextMap();
     InitQhrHelpRouter();
     InitMain();
@@ -183,7 +183,7 @@ TEST_F(WizardForm, TypeAndCablePagesWaitForAChoiceAndInfraredSkipsTheCablePage) 
   Next();
   EXPECT_EQ(Page(), 3);
   EXPECT_EQ(form_->NBConnect->GetPageIndex(), 0);
-  EXPECT_EQ(form_->lbIrDAConnect->GetText(), LoadStr(SIrDAInstruction));
+  EXPECT_EQ(form_->lbIrDAConnect->GetDisplayText(), LoadStr(SIrDAInstruction));
   Back();
   EXPECT_EQ(Page(), 1);
 
@@ -218,7 +218,7 @@ TEST_F(WizardForm, AFoundPhoneIsShownAndRecorded) {
   EXPECT_EQ(form_->PanelModel->GetCaption(), "Nokia 6310");
   EXPECT_EQ(form_->PanelIMEI->GetCaption(), "350612345678901");
   EXPECT_EQ(form_->PanelSW->GetCaption(), "V 05.10");
-  EXPECT_EQ(form_->lbDLRConnect->GetText(), LoadStr(SPhoneConnected));
+  EXPECT_EQ(form_->lbDLRConnect->GetDisplayText(), LoadStr(SPhoneConnected));
   EXPECT_TRUE(form_->NextButton->GetEnabled());
   EXPECT_FALSE(form_->BackButton->GetEnabled());
   EXPECT_FALSE(form_->ConnectButton->GetEnabled());
@@ -735,20 +735,5 @@ INSTANTIATE_TEST_SUITE_P(
                       TSearchCase{"DKU-2, mute phone", TLink::Dku2, TPortAnswer::Mute, 2},
                       TSearchCase{"DKU-2, no device", TLink::Dku2, TPortAnswer::Absent, 2},
                       TSearchCase{"DKU-2, phone", TLink::Dku2, TPortAnswer::Phone, 0}));
-
-TEST(HtmlToPlainText, BreaksBecomeLineEndsAndOtherMarkUpGoes) {
-  const struct {
-    const char* html;
-    const char* plain;
-  } cases[] = {
-      {"Finish. <BR><BR>Next phone", "Finish. \r\n\r\nNext phone"},
-      {"<b>bold</b> &amp; &lt;tag&gt;", "bold & <tag>"},
-      {"a <br/> b <BRX> c", "a \r\n b  c"},
-      {"open < tag", "open < tag"},
-      {"&unknown;", "&unknown;"},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(HtmlToPlainText(c.html), c.plain) << c.html;
-}
 
 }  // namespace

@@ -1,7 +1,0 @@
-#include "UcxStdCtrls.h"
-
-FW_IMPLEMENT_CLASS(TUcxLabel)
-
-void InitUcxStdCtrls() {
-  RegisterClasses({&TUcxLabel::StaticClass()});
-}
