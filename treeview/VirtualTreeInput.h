@@ -30,6 +30,8 @@ constexpr int tsThumbTracking = 30;
 constexpr int tsIncrementalSearching = 14;
 constexpr int tsHintPreparing = 12;
 constexpr int tsFrameworkDragOver = 36;  // a framework drag is over the tree
+constexpr int tsSizing = 26;             // a resize is being handled
+constexpr int tsWindowCreating = 40;     // the window is being made
 
 // Scroll-bar request codes.
 constexpr int kSbLineUp = 0, kSbLineDown = 1, kSbPageUp = 2, kSbPageDown = 3, kSbThumbPosition = 4, kSbThumbTrack = 5,

@@ -165,6 +165,7 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
+  keys_ = std::make_unique<TVTKeyboardController>(*core_);
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
@@ -286,7 +287,63 @@ void TBaseVirtualTree::SetBorderStyle(TBorderStyle style) {
 
 void TBaseVirtualTree::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
-  if (borderStyle_ != bsNone) params.ExStyle |= WS_EX_CLIENTEDGE;
+  params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  switch (scrollBarOptions_ ? scrollBarOptions_->GetScrollBars() : ssBoth) {
+    case ssHorizontal:
+      params.Style |= WS_HSCROLL;
+      break;
+    case ssVertical:
+      params.Style |= WS_VSCROLL;
+      break;
+    case ssBoth:
+      params.Style |= WS_HSCROLL | WS_VSCROLL;
+      break;
+    default:
+      break;
+  }
+  if (core_->OptionBits.Misc & voFullRepaintOnResize)
+    params.WindowClass.style |= CS_HREDRAW | CS_VREDRAW;
+  else
+    params.WindowClass.style &= ~UINT(CS_HREDRAW | CS_VREDRAW);
+  if (borderStyle_ != bsSingle) {
+    params.Style &= ~DWORD(WS_BORDER);
+  } else if (GetCtl3D()) {
+    params.Style &= ~DWORD(WS_BORDER);
+    params.ExStyle |= WS_EX_CLIENTEDGE;
+  } else {
+    params.Style |= WS_BORDER;
+  }
+  if (GetBiDiMode() != bdLeftToRight) params.ExStyle |= WS_EX_LAYOUTRTL | WS_EX_LEFTSCROLLBAR | WS_EX_RTLREADING;
+}
+
+void TBaseVirtualTree::CreateWnd() {
+  core_->SetTreeState(tsWindowCreating, true);
+  try {
+    inherited::CreateWnd();
+  } catch (...) {
+    core_->SetTreeState(tsWindowCreating, false);
+    throw;
+  }
+  core_->SetTreeState(tsWindowCreating, false);
+  OpenThemes();
+  // The drop target is registered by the drag manager, which brings it.
+  core_->RefreshScrollBars(false);
+}
+
+void TBaseVirtualTree::CloseThemes() {
+  if (treeTheme_) Themes::CloseThemeData(treeTheme_);
+  if (buttonTheme_) Themes::CloseThemeData(buttonTheme_);
+  treeTheme_ = buttonTheme_ = nullptr;
+}
+
+void TBaseVirtualTree::OpenThemes() {
+  CloseThemes();
+  const bool themed = UseThemes() && (core_->OptionBits.Paint & voPaintThemed);
+  core_->SetTreeState(tsUseThemes, themed);
+  if (themed && HandleAllocated()) {
+    treeTheme_ = Themes::OpenThemeData(WindowHandle(), L"treeview");
+    buttonTheme_ = Themes::OpenThemeData(WindowHandle(), L"button");
+  }
 }
 
 void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
@@ -565,16 +622,164 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
   return ::LightCheckImages;
 }
 
-void TBaseVirtualTree::Dispatch(TMessage& msg) {
-  if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
-    core_->TimerFired(int(msg.WParam));
-    msg.Result = 0;
+namespace {
+std::uint8_t KeyboardShiftState() {
+  std::uint8_t shift = 0;
+  if (GetKeyState(VK_SHIFT) < 0) shift |= kKeyShift;
+  if (GetKeyState(VK_CONTROL) < 0) shift |= kKeyCtrl;
+  if (GetKeyState(VK_MENU) < 0) shift |= kKeyAlt;
+  return shift;
+}
+constexpr int kIncrementalSearchTimer = 7;
+}  // namespace
+
+void TBaseVirtualTree::ClearPendingStates(bool withBand) {
+  for (int id : {1, 2, 3, kScrollTimer, kIncrementalSearchTimer}) KillTreeTimer(id);
+  for (int bit : std::initializer_list<int>{tsEditPending, tsOLEDragPending, tsFrameworkDragging})
+    core_->SetTreeState(bit, false);
+  if (withBand) core_->SetTreeState(2, false);
+}
+
+void TBaseVirtualTree::ScrollMessage(TMessage& msg, bool vertical) {
+  const int code = LOWORD(msg.WParam);
+  HWND window = WindowHandle();
+  msg.Result = 0;
+  if (code == SB_ENDSCROLL) {
+    core_->SetTreeState(tsThumbTracking, false);
+    if (vertical) {
+      core_->RefreshVertScrollBar(false);
+      RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+    } else {
+      core_->RefreshHorzScrollBar(false);
+    }
     return;
   }
-  if (msg.Msg == WM_TIMER && msg.WParam == kScrollTimer) {
-    core_->AutoScrollTick();
-    msg.Result = 0;
-    return;
+  int track = 0;
+  if (code == SB_THUMBPOSITION || code == SB_THUMBTRACK) {
+    core_->SetTreeState(tsThumbTracking, true);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_TRACKPOS;
+    GetScrollInfo(window, vertical ? SB_VERT : SB_HORZ, &si);
+    track = si.nTrackPos;
+  }
+  const int increment = scrollBarOptions_
+                            ? (vertical ? scrollBarOptions_->VerticalIncrement : scrollBarOptions_->HorizontalIncrement)
+                            : 20;
+  const int page = vertical ? host_.ClientHeight() : host_.ClientWidth();
+  const int size = vertical ? int(core_->TotalHeight()) : core_->RangeX();
+  const std::optional<int> offset =
+      ScrollCodeOffset(code, vertical ? core_->OffsetY() : core_->OffsetX(), increment, page, size, track);
+  if (!offset) return;
+  if (vertical)
+    core_->SetOffsetY(*offset);
+  else
+    core_->SetOffsetX(*offset);
+}
+
+void TBaseVirtualTree::MouseWheel(TMessage& msg) {
+  const int delta = short(HIWORD(msg.WParam));
+  const bool ctrl = LOWORD(msg.WParam) & MK_CONTROL;
+  const TVTWheelScroll s = WheelScrollAmount(delta, ctrl, host_.ClientWidth(), host_.ClientHeight(), core_->RangeX(),
+                                             core_->RangeY(), core_->DefaultNodeHeight(), core_->Indent);
+  core_->SetOffsetXY(core_->OffsetX() + s.DeltaX, core_->OffsetY() + s.DeltaY);
+  msg.Result = 0;
+}
+
+void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_TIMER:
+      switch (msg.WParam) {
+        case kChangeTimer:
+        case kStructureChangeTimer:
+          core_->TimerFired(int(msg.WParam));
+          break;
+        case kScrollTimer:
+          core_->AutoScrollTick();
+          break;
+        case kIncrementalSearchTimer:
+          core_->SetTreeState(tsIncrementalSearching, false);
+          KillTreeTimer(kIncrementalSearchTimer);
+          core_->SearchNode = nullptr;
+          break;
+        default:
+          inherited::Dispatch(msg);
+          return;
+      }
+      msg.Result = 0;
+      return;
+    case WM_GETDLGCODE:
+      msg.Result = DLGC_WANTARROWS | DLGC_WANTCHARS | (keys_->WantTabs ? DLGC_WANTTAB : 0);
+      return;
+    case WM_ERASEBKGND:
+      msg.Result = 1;  // painting covers the whole client area
+      return;
+    case WM_KEYDOWN:
+      inherited::Dispatch(msg);
+      keys_->KeyDown(int(msg.WParam), KeyboardShiftState(), (msg.LParam >> 30) & 1);
+      msg.Result = 0;
+      return;
+    case WM_KEYUP:
+      inherited::Dispatch(msg);
+      keys_->KeyUp(int(msg.WParam));
+      return;
+    case WM_CHAR:
+      // The incremental search comes with the mouse and search handling.
+      core_->SetTreeState(tsIncrementalSearchPending, false);
+      inherited::Dispatch(msg);
+      return;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      ScrollMessage(msg, msg.Msg == WM_VSCROLL);
+      return;
+    case WM_MOUSEWHEEL:
+      MouseWheel(msg);
+      return;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      inherited::Dispatch(msg);
+      if (msg.Msg == WM_KILLFOCUS) {
+        ClearPendingStates(false);
+        for (int bit : std::initializer_list<int>{tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown,
+                                                  tsScrollPending, tsScrolling})
+          core_->SetTreeState(bit, false);
+      }
+      if (core_->SelectedCount() > 0 || !core_->FocusedNode())
+        Invalidate();
+      else
+        core_->InvalidateNodeArea(core_->FocusedNode());
+      return;
+    case WM_CANCELMODE:
+      ClearPendingStates(true);
+      inherited::Dispatch(msg);
+      return;
+    case WM_SIZE:
+      inherited::Dispatch(msg);
+      if (HandleAllocated() && !core_->HasTreeState(tsSizing) && !core_->HasTreeState(tsWindowCreating) &&
+          host_.ClientHeight() > 0) {
+        core_->SetTreeState(tsSizing, true);
+        try {
+          core_->RefreshScrollBars(true);
+        } catch (...) {
+          core_->SetTreeState(tsSizing, false);
+          throw;
+        }
+        core_->SetTreeState(tsSizing, false);
+      }
+      return;
+    case WM_THEMECHANGED:
+      OpenThemes();
+      RedrawWindow(WindowHandle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+      msg.Result = 0;
+      return;
+    case WM_NCDESTROY:
+      KillTreeTimer(kChangeTimer);
+      KillTreeTimer(kStructureChangeTimer);
+      CloseThemes();
+      inherited::Dispatch(msg);
+      return;
+    default:
+      break;
   }
   inherited::Dispatch(msg);
 }

@@ -17,7 +17,9 @@
 #include "Graphics.h"
 #include "ImgList.h"
 #include "StdCtrls.h"
+#include "Themes.h"
 #include "VirtualTreeCore.h"
+#include "VirtualTreeInput.h"
 #include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
 
@@ -226,6 +228,12 @@ class TBaseVirtualTree : public TCustomControl {
   // The class of the option sets (virtual class-of-options).
   virtual TCustomVirtualTreeOptions* CreateOptions();
 
+  // The keyboard interface (WM_KEYDOWN, WM_KEYUP).
+  TVTKeyboardController& Keyboard() { return *keys_; }
+  // The "treeview" and "button" themes while the tree paints themed (tree state 33).
+  HTHEME TreeTheme() const { return treeTheme_; }
+  HTHEME ButtonTheme() const { return buttonTheme_; }
+
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
@@ -235,9 +243,21 @@ class TBaseVirtualTree : public TCustomControl {
   void WndProc(TMessage& msg) override;
   // The header's turn at a message; true when it handled it. No header yet.
   virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  // Clip styles, the scroll bars, the class's redraw-on-size styles, the
+  // frame (a client edge with Ctl3D, else a border) and right-to-left layout.
   void CreateParams(TCreateParams& params) override;
+  // Makes the window, then the themes and the scroll bars.
+  void CreateWnd() override;
 
  private:
+  void OpenThemes();
+  void CloseThemes();
+  void ScrollMessage(TMessage& msg, bool vertical);
+  void MouseWheel(TMessage& msg);
+  void ClearPendingStates(bool withBand);
+  HTHEME treeTheme_ = nullptr;
+  HTHEME buttonTheme_ = nullptr;
+  std::unique_ptr<TVTKeyboardController> keys_;
   static TImageList* LightCheckImages();
   // The host: what the core asks of the window.
   class Host : public TVirtualTreeHost {
