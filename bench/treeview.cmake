@@ -10,3 +10,8 @@ pellory_bench(bench_treeview_core NATIVE_ONLY SOURCES ${CMAKE_CURRENT_LIST_DIR}/
 pellory_bench(bench_treeview_control WINDOWS_ONLY
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/TreeControlBench.cpp
   LIBS treeview_win pellory_tree_resources)
+
+# Painting a client of a million-node tree beside one of a hundred-node tree.
+pellory_bench(bench_treeview_paint WINDOWS_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/TreePaintBench.cpp
+  LIBS treeview_win pellory_tree_resources)

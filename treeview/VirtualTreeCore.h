@@ -380,6 +380,12 @@ class TVirtualTreeCore : public WorkerTree {
   // Asks the checking event, then applies the state and fires checked.
   void SetCheckState(TVTNode* node, std::uint8_t newState);
   void SetCheckType(TVTNode* node, std::uint8_t type);
+  // Applies the state and fires checked when it took (no checking event).
+  void CheckNodeAndNotify(TVTNode* node, std::uint8_t newState) {
+    if (ApplyCheckState(node, newState)) DoChecked(node);
+  }
+  // Whether the checking event lets the node take the state (it may change it).
+  bool AllowCheckChange(TVTNode* node, std::uint8_t& newState) { return DoChecking(node, newState); }
   bool AutoTriStateTracking() const { return autoTriState_; }
   void SetAutoTriStateTracking(bool on) { autoTriState_ = on; }
 
@@ -479,6 +485,10 @@ class TVirtualTreeCore : public WorkerTree {
   // the focused node into view (centred when it has to scroll), repaints its
   // row and fires focus-changed.
   void SetFocusedColumn(int column);
+  // Whether the focus-changing event lets the focus move.
+  bool AllowFocusChange(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn) {
+    return DoFocusChanging(oldNode, newNode, oldColumn, newColumn);
+  }
   // Cancels an active or pending edit; true when none is left.
   bool CancelEditingIfActive();
   // Ends an active edit; true when none is left.
@@ -566,6 +576,7 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* RangeAnchor() const { return rangeAnchor_; }
   void SetRangeAnchor(TVTNode* node) { rangeAnchor_ = node; }
   int LastSelectionLevel() const { return lastSelectionLevel_; }
+  void SetLastSelectionLevel(int level) { lastSelectionLevel_ = level; }
   bool MultiSelect() const { return multiSelect_; }
   void SetMultiSelect(bool on) { multiSelect_ = on; }
   bool LevelSelectConstraint() const { return levelConstraint_; }

@@ -165,6 +165,7 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
+  keys_ = std::make_unique<TVTKeyboardController>(*core_);
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
@@ -186,7 +187,11 @@ void TBaseVirtualTree::DefineProperties(TFiler& filer) {
       nullptr, false);
 }
 
-TBaseVirtualTree::~TBaseVirtualTree() = default;
+TBaseVirtualTree::~TBaseVirtualTree() {
+  for (HGDIOBJ object : {HGDIOBJ(dottedBrush_), HGDIOBJ(plusBitmap_), HGDIOBJ(minusBitmap_)}) {
+    if (object) DeleteObject(object);
+  }
+}
 
 void TBaseVirtualTree::Destroy() {
   if (core_) {
@@ -286,7 +291,64 @@ void TBaseVirtualTree::SetBorderStyle(TBorderStyle style) {
 
 void TBaseVirtualTree::CreateParams(TCreateParams& params) {
   inherited::CreateParams(params);
-  if (borderStyle_ != bsNone) params.ExStyle |= WS_EX_CLIENTEDGE;
+  params.Style |= WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  switch (scrollBarOptions_ ? scrollBarOptions_->GetScrollBars() : ssBoth) {
+    case ssHorizontal:
+      params.Style |= WS_HSCROLL;
+      break;
+    case ssVertical:
+      params.Style |= WS_VSCROLL;
+      break;
+    case ssBoth:
+      params.Style |= WS_HSCROLL | WS_VSCROLL;
+      break;
+    default:
+      break;
+  }
+  if (core_->OptionBits.Misc & voFullRepaintOnResize)
+    params.WindowClass.style |= CS_HREDRAW | CS_VREDRAW;
+  else
+    params.WindowClass.style &= ~UINT(CS_HREDRAW | CS_VREDRAW);
+  if (borderStyle_ != bsSingle) {
+    params.Style &= ~DWORD(WS_BORDER);
+  } else if (GetCtl3D()) {
+    params.Style &= ~DWORD(WS_BORDER);
+    params.ExStyle |= WS_EX_CLIENTEDGE;
+  } else {
+    params.Style |= WS_BORDER;
+  }
+  if (GetBiDiMode() != bdLeftToRight) params.ExStyle |= WS_EX_LAYOUTRTL | WS_EX_LEFTSCROLLBAR | WS_EX_RTLREADING;
+}
+
+void TBaseVirtualTree::CreateWnd() {
+  core_->SetTreeState(tsWindowCreating, true);
+  try {
+    inherited::CreateWnd();
+  } catch (...) {
+    core_->SetTreeState(tsWindowCreating, false);
+    throw;
+  }
+  core_->SetTreeState(tsWindowCreating, false);
+  OpenThemes();
+  RebuildPaintResources(true, true);
+  // The drop target is registered by the drag manager, which brings it.
+  core_->RefreshScrollBars(false);
+}
+
+void TBaseVirtualTree::CloseThemes() {
+  if (treeTheme_) Themes::CloseThemeData(treeTheme_);
+  if (buttonTheme_) Themes::CloseThemeData(buttonTheme_);
+  treeTheme_ = buttonTheme_ = nullptr;
+}
+
+void TBaseVirtualTree::OpenThemes() {
+  CloseThemes();
+  const bool themed = UseThemes() && (core_->OptionBits.Paint & voPaintThemed);
+  core_->SetTreeState(tsUseThemes, themed);
+  if (themed && HandleAllocated()) {
+    treeTheme_ = Themes::OpenThemeData(WindowHandle(), L"treeview");
+    buttonTheme_ = Themes::OpenThemeData(WindowHandle(), L"button");
+  }
 }
 
 void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
@@ -573,16 +635,186 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
   return ::LightCheckImages;
 }
 
-void TBaseVirtualTree::Dispatch(TMessage& msg) {
-  if (msg.Msg == WM_TIMER && (msg.WParam == kChangeTimer || msg.WParam == kStructureChangeTimer)) {
-    core_->TimerFired(int(msg.WParam));
-    msg.Result = 0;
+namespace {
+std::uint8_t KeyboardShiftState() {
+  std::uint8_t shift = 0;
+  if (GetKeyState(VK_SHIFT) < 0) shift |= kKeyShift;
+  if (GetKeyState(VK_CONTROL) < 0) shift |= kKeyCtrl;
+  if (GetKeyState(VK_MENU) < 0) shift |= kKeyAlt;
+  return shift;
+}
+constexpr int kIncrementalSearchTimer = 7;
+}  // namespace
+
+void TBaseVirtualTree::ClearPendingStates(bool withBand) {
+  for (int id : {1, 2, 3, kScrollTimer, kIncrementalSearchTimer}) KillTreeTimer(id);
+  for (int bit : std::initializer_list<int>{tsEditPending, tsOLEDragPending, tsFrameworkDragging})
+    core_->SetTreeState(bit, false);
+  if (withBand) core_->SetTreeState(2, false);
+}
+
+void TBaseVirtualTree::ScrollMessage(TMessage& msg, bool vertical) {
+  const int code = LOWORD(msg.WParam);
+  HWND window = WindowHandle();
+  msg.Result = 0;
+  if (code == SB_ENDSCROLL) {
+    core_->SetTreeState(tsThumbTracking, false);
+    if (vertical) {
+      core_->RefreshVertScrollBar(false);
+      RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+    } else {
+      core_->RefreshHorzScrollBar(false);
+    }
     return;
   }
-  if (msg.Msg == WM_TIMER && msg.WParam == kScrollTimer) {
-    core_->AutoScrollTick();
-    msg.Result = 0;
-    return;
+  int track = 0;
+  if (code == SB_THUMBPOSITION || code == SB_THUMBTRACK) {
+    core_->SetTreeState(tsThumbTracking, true);
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_TRACKPOS;
+    GetScrollInfo(window, vertical ? SB_VERT : SB_HORZ, &si);
+    track = si.nTrackPos;
+  }
+  const int increment = scrollBarOptions_
+                            ? (vertical ? scrollBarOptions_->VerticalIncrement : scrollBarOptions_->HorizontalIncrement)
+                            : 20;
+  const int page = vertical ? host_.ClientHeight() : host_.ClientWidth();
+  const int size = vertical ? int(core_->TotalHeight()) : core_->RangeX();
+  const std::optional<int> offset =
+      ScrollCodeOffset(code, vertical ? core_->OffsetY() : core_->OffsetX(), increment, page, size, track);
+  if (!offset) return;
+  if (vertical)
+    core_->SetOffsetY(*offset);
+  else
+    core_->SetOffsetX(*offset);
+}
+
+void TBaseVirtualTree::MouseWheel(TMessage& msg) {
+  const int delta = short(HIWORD(msg.WParam));
+  const bool ctrl = LOWORD(msg.WParam) & MK_CONTROL;
+  const TVTWheelScroll s = WheelScrollAmount(delta, ctrl, host_.ClientWidth(), host_.ClientHeight(), core_->RangeX(),
+                                             core_->RangeY(), core_->DefaultNodeHeight(), core_->Indent);
+  core_->SetOffsetXY(core_->OffsetX() + s.DeltaX, core_->OffsetY() + s.DeltaY);
+  msg.Result = 0;
+}
+
+void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_TIMER:
+      switch (msg.WParam) {
+        case kChangeTimer:
+        case kStructureChangeTimer:
+          core_->TimerFired(int(msg.WParam));
+          break;
+        case kScrollTimer:
+          core_->AutoScrollTick();
+          break;
+        case kIncrementalSearchTimer:
+          core_->SetTreeState(tsIncrementalSearching, false);
+          KillTreeTimer(kIncrementalSearchTimer);
+          core_->SearchNode = nullptr;
+          break;
+        default:
+          inherited::Dispatch(msg);
+          return;
+      }
+      msg.Result = 0;
+      return;
+    case WM_GETDLGCODE:
+      msg.Result = DLGC_WANTARROWS | DLGC_WANTCHARS | (keys_->WantTabs ? DLGC_WANTTAB : 0);
+      return;
+    case WM_ERASEBKGND:
+      msg.Result = 1;  // painting covers the whole client area
+      return;
+    case WM_KEYDOWN:
+      inherited::Dispatch(msg);
+      keys_->KeyDown(int(msg.WParam), KeyboardShiftState(), (msg.LParam >> 30) & 1);
+      msg.Result = 0;
+      return;
+    case WM_KEYUP:
+      inherited::Dispatch(msg);
+      keys_->KeyUp(int(msg.WParam));
+      return;
+    case WM_CHAR:
+      // The incremental search comes with the mouse and search handling.
+      core_->SetTreeState(tsIncrementalSearchPending, false);
+      inherited::Dispatch(msg);
+      return;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      ScrollMessage(msg, msg.Msg == WM_VSCROLL);
+      return;
+    case WM_MOUSEWHEEL:
+      MouseWheel(msg);
+      return;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      inherited::Dispatch(msg);
+      if (msg.Msg == WM_KILLFOCUS) {
+        ClearPendingStates(false);
+        for (int bit : std::initializer_list<int>{tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown,
+                                                  tsScrollPending, tsScrolling})
+          core_->SetTreeState(bit, false);
+      }
+      if (core_->SelectedCount() > 0 || !core_->FocusedNode())
+        Invalidate();
+      else
+        core_->InvalidateNodeArea(core_->FocusedNode());
+      return;
+    case WM_CANCELMODE:
+      ClearPendingStates(true);
+      inherited::Dispatch(msg);
+      return;
+    case WM_SIZE:
+      inherited::Dispatch(msg);
+      if (HandleAllocated() && !core_->HasTreeState(tsSizing) && !core_->HasTreeState(tsWindowCreating) &&
+          host_.ClientHeight() > 0) {
+        core_->SetTreeState(tsSizing, true);
+        try {
+          core_->RefreshScrollBars(true);
+        } catch (...) {
+          core_->SetTreeState(tsSizing, false);
+          throw;
+        }
+        core_->SetTreeState(tsSizing, false);
+      }
+      return;
+    case WM_THEMECHANGED:
+      OpenThemes();
+      RebuildPaintResources(true, true);
+      RedrawWindow(WindowHandle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+      msg.Result = 0;
+      return;
+    case CM_COLORCHANGED:
+    case CM_FONTCHANGED:
+      inherited::Dispatch(msg);
+      if (!IsLoading() && HandleAllocated()) {
+        RebuildPaintResources(true, msg.Msg == CM_COLORCHANGED);
+        Invalidate();
+      }
+      return;
+    case WM_PRINTCLIENT:
+      if (!(msg.LParam & PRF_CHECKVISIBLE) || IsWindowVisible(WindowHandle())) {
+        RECT window{0, 0, host_.ClientWidth(), host_.ClientHeight()};
+        OffsetRect(&window, -core_->OffsetX(), -core_->OffsetY());
+        RenderTreeToCanvas(reinterpret_cast<HDC>(msg.WParam), window, 61, POINT{0, 0});
+      }
+      msg.Result = 0;
+      return;
+    case WM_NCDESTROY:
+      KillTreeTimer(kChangeTimer);
+      KillTreeTimer(kStructureChangeTimer);
+      CloseThemes();
+      if (dottedBrush_) DeleteObject(dottedBrush_);
+      if (plusBitmap_) DeleteObject(plusBitmap_);
+      if (minusBitmap_) DeleteObject(minusBitmap_);
+      dottedBrush_ = nullptr;
+      plusBitmap_ = minusBitmap_ = nullptr;
+      inherited::Dispatch(msg);
+      return;
+    default:
+      break;
   }
   inherited::Dispatch(msg);
 }
@@ -922,4 +1154,452 @@ std::string Win32ClipboardFormatApi::Name(std::uint16_t id) {
 
 void TBaseVirtualTree::Host::ThemeChanged() {
   if (tree_.HandleAllocated()) SendMessageA(tree_.WindowHandle(), WM_THEMECHANGED, 0, 0);
+}
+
+// --- Painting --------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr int kButtonSize = 9;
+
+// A 32-bit top-down DIB section in its own memory context.
+struct RowBitmap {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  int width = 0, height = 0;
+  explicit RowBitmap(HDC reference) { dc = CreateCompatibleDC(reference); }
+  ~RowBitmap() {
+    Release();
+    if (dc) DeleteDC(dc);
+  }
+  void Release() {
+    if (old) SelectObject(dc, old);
+    if (bitmap) DeleteObject(bitmap);
+    old = bitmap = nullptr;
+    width = height = 0;
+  }
+  void Resize(int w, int h) {
+    if (w == width && h == height) return;
+    Release();
+    if (w <= 0 || h <= 0) return;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) throw EOutOfResources("Cannot make the tree's row bitmap");
+    old = SelectObject(dc, bitmap);
+    width = w;
+    height = h;
+  }
+};
+
+void FillSolid(HDC dc, const RECT& r, COLORREF color) {
+  const COLORREF old = SetBkColor(dc, color);
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
+  SetBkColor(dc, old);
+}
+
+}  // namespace
+
+int TBaseVirtualTree::QueryImageIndex(TVTNode* node, int kind, int column, bool& ghosted) {
+  int index = -1;
+  ghosted = false;
+  if (OnGetImageIndex) OnGetImageIndex(this, node, kind, column, ghosted, index);
+  return index;
+}
+
+void TBaseVirtualTree::RebuildPaintResources(bool buttons, bool lineBrush) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  if (buttons) {
+    for (HBITMAP* b : {&minusBitmap_, &plusBitmap_}) {
+      if (*b) DeleteObject(*b);
+      *b = CreateCompatibleBitmap(screen, kButtonSize, kButtonSize);
+    }
+    const COLORREF back = ColorToRGB(GetColor());
+    const COLORREF line = ColorToRGB(colors_->Get<TVTColors::TreeLineColor>());
+    const COLORREF fore = ColorToRGB(GetFont()->GetColor());
+    const RECT all{0, 0, kButtonSize, kButtonSize};
+    bool xpLoaded = false;
+    if (ButtonStyle != 1 && ButtonFillMode == 2) {
+      HBITMAP minus = LoadBitmapA(TreeModule(), "VT_XPBUTTONMINUS");
+      HBITMAP plus = LoadBitmapA(TreeModule(), "VT_XPBUTTONPLUS");
+      if (minus && plus) {
+        DeleteObject(minusBitmap_);
+        DeleteObject(plusBitmap_);
+        minusBitmap_ = minus;
+        plusBitmap_ = plus;
+        xpLoaded = true;
+      } else {
+        if (minus) DeleteObject(minus);
+        if (plus) DeleteObject(plus);
+      }
+    }
+    for (int i = 0; i < 2 && !xpLoaded; ++i) {
+      const bool plus = i == 1;
+      HGDIOBJ old = SelectObject(dc, plus ? plusBitmap_ : minusBitmap_);
+      FillSolid(dc, all, back);
+      if (ButtonStyle == 1) {
+        HBRUSH black = CreateSolidBrush(RGB(0, 0, 0));
+        HGDIOBJ oldBrush = SelectObject(dc, black);
+        HGDIOBJ oldPen = SelectObject(dc, GetStockObject(BLACK_PEN));
+        const POINT down[3] = {{0, 2}, {8, 2}, {4, 6}};
+        const POINT right[3] = {{2, 0}, {6, 4}, {2, 8}};
+        Polygon(dc, plus ? right : down, 3);
+        SelectObject(dc, oldPen);
+        SelectObject(dc, oldBrush);
+        DeleteObject(black);
+      } else {
+        const COLORREF fill = ButtonFillMode == 1 ? ColorToRGB(clWindow) : back;
+        if (ButtonFillMode != 3) FillSolid(dc, all, fill);
+        HBRUSH frame = CreateSolidBrush(line);
+        FrameRect(dc, &all, frame);
+        DeleteObject(frame);
+        const RECT horizontal{2, 4, 7, 5};
+        FillSolid(dc, horizontal, fore);
+        if (plus) {
+          const RECT vertical{4, 2, 5, 7};
+          FillSolid(dc, vertical, fore);
+        }
+      }
+      if (treeTheme_) {
+        // TVP_GLYPH with GLPS_CLOSED / GLPS_OPENED.
+        Themes::DrawThemeBackground(treeTheme_, dc, 2, plus ? 1 : 2, &all, nullptr);
+      }
+      SelectObject(dc, old);
+    }
+  }
+  if (lineBrush) {
+    if (dottedBrush_) DeleteObject(dottedBrush_);
+    WORD pattern[8];
+    for (int i = 0; i < 8; ++i) pattern[i] = (LineStyle == 2) ? 0 : ((i & 1) ? 0xAA : 0x55);
+    HBITMAP bits = CreateBitmap(8, 8, 1, 1, pattern);
+    dottedBrush_ = CreatePatternBrush(bits);
+    DeleteObject(bits);
+  }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+}
+
+void TBaseVirtualTree::BlitTiledBitmap(HDC dc, const RECT& rect, POINT origin) {
+  TBitmap* picture = background_ ? dynamic_cast<TBitmap*>(background_->Graphic()) : nullptr;
+  if (!picture || picture->Empty()) return;
+  const int w = picture->GetWidth(), h = picture->GetHeight();
+  if (w <= 0 || h <= 0) return;
+  HBITMAP handle = picture->Handle();
+  picture->ReleaseCanvasContext();
+  HDC source = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(source, handle);
+  auto wrap = [](int v, int m) { return ((v % m) + m) % m; };
+  for (int y = rect.top; y < rect.bottom;) {
+    const int sy = wrap(y + origin.y, h);
+    const int rows = std::min(h - sy, int(rect.bottom - y));
+    for (int x = rect.left; x < rect.right;) {
+      const int sx = wrap(x + origin.x, w);
+      const int columns = std::min(w - sx, int(rect.right - x));
+      BitBlt(dc, x, y, columns, rows, source, sx, sy, SRCCOPY);
+      x += columns;
+    }
+    y += rows;
+  }
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+void TBaseVirtualTree::PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin) {
+  if (usePicture)
+    BlitTiledBitmap(dc, rect, origin);
+  else
+    FillSolid(dc, rect, ColorToRGB(GetColor()));
+}
+
+void TBaseVirtualTree::FillDottedHorzLine(TVTPaintInfo& info, int left, int right, int y) {
+  const RECT r{std::min(left, right), y, std::max(left, right) + 1, y + 1};
+  SetBkColor(info.DC, ColorToRGB(GetColor()));
+  SetBrushOrgEx(info.DC, info.BrushOrigin.x, info.BrushOrigin.y, nullptr);
+  FillRect(info.DC, &r, dottedBrush_);
+}
+
+void TBaseVirtualTree::FillDottedVertLine(TVTPaintInfo& info, int top, int bottom, int x) {
+  const RECT r{x, std::min(top, bottom), x + 1, std::max(top, bottom) + 1};
+  SetBkColor(info.DC, ColorToRGB(GetColor()));
+  SetBrushOrgEx(info.DC, info.BrushOrigin.x, info.BrushOrigin.y, nullptr);
+  FillRect(info.DC, &r, dottedBrush_);
+}
+
+void TBaseVirtualTree::DrawLineImage(TVTPaintInfo& info, int x, std::uint8_t kind, int height) {
+  const int indent = core_->Indent;
+  const int middle = x + indent / 2;
+  const int line = info.AlignLine;
+  switch (kind) {
+    case ltTopDown:  // from the alignment line down, with the stub
+      FillDottedVertLine(info, line, height - 1, middle);
+      FillDottedHorzLine(info, middle, x + indent - 1, line);
+      break;
+    case ltTopDownRight:
+      FillDottedVertLine(info, 0, height - 1, middle);
+      break;
+    case ltTopDownRightStub:
+      FillDottedVertLine(info, 0, height - 1, middle);
+      FillDottedHorzLine(info, middle, x + indent - 1, line);
+      break;
+    case ltRight:
+      FillDottedHorzLine(info, middle, x + indent - 1, line);
+      break;
+    case ltTopRight:
+      FillDottedVertLine(info, 0, line, middle);
+      FillDottedHorzLine(info, middle, x + indent - 1, line);
+      break;
+    case ltLeft:
+      FillDottedVertLine(info, 0, height - 1, x);
+      break;
+    case ltLeftBottom:
+      FillDottedVertLine(info, 0, height - 1, x);
+      FillDottedHorzLine(info, x, x + indent - 1, height - 1);
+      break;
+    default:
+      break;
+  }
+}
+
+void TBaseVirtualTree::PaintTreeLines(TVTPaintInfo& info, const std::vector<std::uint8_t>& kinds) {
+  const int height = info.CellRect.bottom - info.CellRect.top;
+  const int origin = info.CellRect.left + Margin;
+  const COLORREF oldText = SetTextColor(info.DC, ColorToRGB(colors_->Get<TVTColors::TreeLineColor>()));
+  for (std::size_t i = 0; i < kinds.size(); ++i) DrawLineImage(info, origin + int(i) * core_->Indent, kinds[i], height);
+  SetTextColor(info.DC, oldText);
+}
+
+void TBaseVirtualTree::PaintExpandButton(TVTPaintInfo& info, int x) {
+  HBITMAP bitmap = (info.Node->States & vsExpanded) ? minusBitmap_ : plusBitmap_;
+  if (!bitmap) return;
+  HDC source = CreateCompatibleDC(info.DC);
+  HGDIOBJ old = SelectObject(source, bitmap);
+  BitBlt(info.DC, info.CellRect.left + Margin + x, info.ButtonY, kButtonSize, kButtonSize, source, 0, 0, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+void TBaseVirtualTree::PaintCheckImage(TVTPaintInfo& info) {
+  const TVTImageInfo& check = info.Check;
+  if (core_->HasTreeState(tsUseThemes) && buttonTheme_ && CheckImageKind <= 5) {
+    const TVTThemedCheck part = ThemedCheckPart(check.Index);
+    if (part.Part == 0) return;
+    const RECT r{check.X - 1, check.Y, check.X + 15, check.Y + 16};
+    Themes::DrawThemeBackground(buttonTheme_, info.DC, part.Part, part.State, &r, nullptr);
+    if (part.UtilityOverlay && UtilityImages)
+      ImageList_DrawEx(UtilityImages->Handle(), 4, info.DC, check.X, check.Y, 0, 0, CLR_NONE, CLR_NONE,
+                       ILD_TRANSPARENT);
+    return;
+  }
+  if (!check.Images) return;
+  ImageList_DrawEx(check.Images->Handle(), check.Index, info.DC, check.X, check.Y, 0, 0, CLR_NONE, CLR_DEFAULT,
+                   ILD_TRANSPARENT);
+}
+
+void TBaseVirtualTree::PaintNodeImage(TVTPaintInfo& info, const TVTImageInfo& image) {
+  if (!image.Images) return;
+  UINT style = ILD_TRANSPARENT;
+  const bool blend =
+      (core_->OptionBits.Paint & voBlendGhosted) && Focused() &&
+      (image.Ghosted || ((info.Node->States & vsSelected) && !(core_->OptionBits.Selection & voFullRowSelect) &&
+                         !(core_->OptionBits.Misc & voGridExtensions)));
+  if (blend) style |= ILD_BLEND50;
+  ImageList_DrawEx(image.Images->Handle(), image.Index, info.DC, image.X, image.Y, 0, 0, CLR_NONE,
+                   blend ? ColorToRGB(colors_->Get<TVTColors::FocusedSelectionColor>()) : CLR_DEFAULT, style);
+}
+
+void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
+  const bool fullRow = core_->OptionBits.Selection & voFullRowSelect;
+  const bool grid = core_->OptionBits.Misc & voGridExtensions;
+  if (info.Column != core_->FocusedColumn() && !fullRow && core_->ColumnLayout.HasColumns()) return;
+  RECT content = info.ContentRect;
+  if (!fullRow && !grid) {
+    const int width = std::min(info.NodeWidth, int(content.right - content.left));
+    switch (info.Alignment) {
+      case kAlignRight:
+        content.left = content.right - width;
+        break;
+      case kAlignCenter:
+        content.left += (content.right - content.left - width) / 2;
+        content.right = content.left + width;
+        break;
+      default:
+        content.right = content.left + width;
+        break;
+    }
+  }
+  const bool active = Focused() || (core_->OptionBits.Paint & voPopupMode);
+  TVTNode* node = info.Node;
+  const RECT& area = (grid || fullRow) ? info.CellRect : content;
+  if ((info.Flags & kRenderSelection) && (node->States & vsSelected)) {
+    const COLORREF fill = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionColor>()
+                                            : colors_->Get<TVTColors::UnfocusedSelectionColor>());
+    const COLORREF border = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionBorderColor>()
+                                              : colors_->Get<TVTColors::UnfocusedSelectionBorderColor>());
+    HBRUSH brush = CreateSolidBrush(fill);
+    HPEN pen = CreatePen(PS_SOLID, 1, border);
+    HGDIOBJ oldBrush = SelectObject(info.DC, brush);
+    HGDIOBJ oldPen = SelectObject(info.DC, pen);
+    const int radius = selectionCornerRadius_;
+    RoundRect(info.DC, area.left, area.top, area.right, area.bottom, radius, radius);
+    SelectObject(info.DC, oldPen);
+    SelectObject(info.DC, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+  }
+  if ((info.Flags & kRenderFocusRect) && node == core_->FocusedNode() && active &&
+      (!core_->ColumnLayout.HasColumns() || info.Column == core_->FocusedColumn())) {
+    const COLORREF oldText = SetTextColor(info.DC, RGB(255, 255, 255));
+    const COLORREF oldBack = SetBkColor(info.DC, RGB(0, 0, 0));
+    const RECT& focus = grid ? info.CellRect : content;
+    if (focus.right > focus.left) DrawFocusRect(info.DC, &focus);
+    SetTextColor(info.DC, oldText);
+    SetBkColor(info.DC, oldBack);
+  }
+}
+
+void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint) {
+  TVirtualTreeCore& t = *core_;
+  rowsPainted_ = 0;
+  if (!minusBitmap_ || !dottedBrush_) RebuildPaintResources(true, true);
+  const int windowWidth = window.right - window.left;
+  const int windowHeight = window.bottom - window.top;
+  if (windowWidth <= 0 || windowHeight <= 0) return;
+  RowBitmap row(target);
+  const std::uint16_t paint = t.OptionBits.Paint;
+  TBitmap* picture = background_ ? dynamic_cast<TBitmap*>(background_->Graphic()) : nullptr;
+  const bool usePicture = (paint & voShowBackground) && (flags & kRenderBackground) && picture && !picture->Empty();
+  TCustomImageList* checkImages = (t.OptionBits.Misc & voCheckSupport) ? CheckImages() : nullptr;
+  if (!Focused() && (paint & voHideSelection)) flags &= std::uint8_t(~kRenderSelection);
+  if (paint & voHideFocusRect) flags &= std::uint8_t(~kRenderFocusRect);
+  const int fullWidth = std::max(host_.ClientWidth(), t.RangeX());
+  const int indent = t.Indent;
+  const POINT picturePhase{0, 0};
+
+  int nodeTop = 0;
+  TVTNode* node = t.NodeAtOffset(window.top, false, &nodeTop);
+  int rowTop = targetPoint.y + nodeTop - window.top;
+  const int targetBottom = targetPoint.y + windowHeight;
+  std::vector<std::uint8_t> kinds;
+  int selectedAncestors = 0;
+  if (node) selectedAncestors = ComputeLineImages(t, node, kinds);
+  while (node && rowTop < targetBottom) {
+    if (!(node->States & vsInitialized)) t.InitializeNodeOnDemand(node);
+    ++rowsPainted_;
+    const int height = node->NodeHeight;
+    const bool selectedRow = selectedAncestors > 0 || (node->States & vsSelected);
+    if (height > 0 && (!(flags & kRenderSelectedOnly) || selectedRow)) {
+      row.Resize(windowWidth, height);
+      SetWindowOrgEx(row.dc, window.left, 0, nullptr);
+      TVTPaintInfo info;
+      info.DC = row.dc;
+      info.Node = node;
+      info.Flags = flags;
+      info.BrushOrigin = {window.left % 2, nodeTop % 2};
+      info.CellRect = {0, 0, fullWidth, height};
+      info.Alignment = t.Alignment;
+      info.NodeWidth = MeasureNodeWidth(node, NoColumn);
+      // The alignment line: proportional to the node's Align value (the
+      // modes of the node alignment setting).
+      int align = node->Align;
+      if (NodeAlignment == 0)
+        info.AlignLine = height - align;
+      else if (NodeAlignment == 1)
+        info.AlignLine = align;
+      else
+        info.AlignLine = MulDiv(height - kButtonSize, align, 100) + kButtonSize / 2;
+      info.ButtonY = info.AlignLine - kButtonSize / 2;
+
+      const RECT rowRect{window.left, 0, window.right, height};
+      PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
+      info.ContentRect = info.CellRect;
+      info.ContentRect.left += Margin;
+      const int levels = int(kinds.size());
+      auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
+        image.Index = index;
+        image.Images = list;
+        image.X = info.ContentRect.left;
+        image.Y = info.AlignLine - list->GetHeight() / 2;
+        info.ContentRect.left += list->GetWidth() + 2;
+      };
+      if (checkImages && node->CheckType != ctNone) {
+        const bool enabled = !(node->States & vsDisabled) && GetEnabled();
+        const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
+        if (index >= 0) layOut(info.Check, checkImages, index);
+      }
+      if (stateImages_) {
+        bool ghosted = false;
+        const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
+        if (index >= 0) layOut(info.State, stateImages_, index);
+        info.State.Ghosted = ghosted;
+      }
+      if (images_) {
+        bool ghosted = false;
+        const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
+        if (index >= 0) layOut(info.Normal, images_, index);
+        info.Normal.Ghosted = ghosted;
+      }
+      // The indentation comes before everything laid out.
+      const int shift = levels * indent;
+      info.ContentRect.left += shift;
+      for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+
+      if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
+        const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+        FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
+        SetTextColor(row.dc, old);
+        --info.CellRect.bottom;
+        --info.ContentRect.bottom;
+      }
+      PaintSelectionAndFocus(info);
+      if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
+      // The all-children-hidden state (0x0400) is set by no operation, so
+      // the hidden-children test of auto option bit 7 never holds.
+      const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
+      if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
+        const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
+        PaintExpandButton(info, x);
+      }
+      if (info.Check.Images) PaintCheckImage(info);
+      if (info.State.Images) PaintNodeImage(info, info.State);
+      if (info.Normal.Images) PaintNodeImage(info, info.Normal);
+      PaintNodeContent(info);
+      SetWindowOrgEx(row.dc, 0, 0, nullptr);
+      BitBlt(target, targetPoint.x, rowTop, windowWidth, height, row.dc, 0, 0, SRCCOPY);
+    }
+    rowTop += height;
+    nodeTop += height;
+    if (rowTop >= targetBottom) break;
+    // The next row's line kinds, from this row's.
+    TVTNode* next = t.NextVisibleNode(node);
+    if (!next) break;
+    selectedAncestors = ComputeLineImages(t, next, kinds);
+    node = next;
+  }
+  // The area below the last row.
+  if (rowTop < targetBottom) {
+    row.Release();
+    row.Resize(windowWidth, targetBottom - rowTop);
+    const RECT area{0, 0, windowWidth, targetBottom - rowTop};
+    if (usePicture)
+      BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
+    else
+      FillSolid(row.dc, area, ColorToRGB(GetColor()));
+    BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
+  }
+}
+
+void TBaseVirtualTree::Paint(HDC dc) {
+  RECT clip;
+  if (GetClipBox(dc, &clip) == NULLREGION || clip.right <= clip.left) return;
+  RECT window = clip;
+  OffsetRect(&window, -core_->OffsetX(), -core_->OffsetY());
+  RenderTreeToCanvas(dc, window, 0x3F, POINT{clip.left, clip.top});
 }

@@ -11,13 +11,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Controls.h"
 #include "ExtCtrls.h"
 #include "Graphics.h"
 #include "ImgList.h"
 #include "StdCtrls.h"
+#include "Themes.h"
 #include "VirtualTreeCore.h"
+#include "VirtualTreeInput.h"
 #include "VirtualTreeOptions.h"
 #include "VirtualTrees.h"
 
@@ -229,6 +232,29 @@ class TBaseVirtualTree : public TCustomControl {
   // The class of the option sets (virtual class-of-options).
   virtual TCustomVirtualTreeOptions* CreateOptions();
 
+  // --- Painting ---
+  // Render flags: background picture, column colours, focus rectangle,
+  // selection, drop mark, grid lines, main column only, selected rows only.
+  static constexpr std::uint8_t kRenderBackground = 0x01, kRenderColumnColors = 0x02, kRenderFocusRect = 0x04,
+                                kRenderSelection = 0x08, kRenderDropMark = 0x10, kRenderGridLines = 0x20,
+                                kRenderMainColumnOnly = 0x40, kRenderSelectedOnly = 0x80;
+  // Paints `window` (tree coordinates: the scrolled virtual area) into
+  // `target` with its top-left at `targetPoint`, row by row through one
+  // off-screen 32-bit bitmap.
+  void RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint);
+  // The plus and minus bitmaps and the tree lines' pattern brush.
+  void RebuildPaintResources(bool buttons, bool lineBrush);
+  // The number of rows the last render visited.
+  std::uint32_t RowsPainted() const { return rowsPainted_; }
+  // The image index event: kind 0 normal, 1 selected, 2 state.
+  Method<void(TObject*, TVTNode*, int kind, int column, bool& ghosted, int& index)> OnGetImageIndex;
+
+  // The keyboard interface (WM_KEYDOWN, WM_KEYUP).
+  TVTKeyboardController& Keyboard() { return *keys_; }
+  // The "treeview" and "button" themes while the tree paints themed (tree state 33).
+  HTHEME TreeTheme() const { return treeTheme_; }
+  HTHEME ButtonTheme() const { return buttonTheme_; }
+
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
@@ -238,9 +264,65 @@ class TBaseVirtualTree : public TCustomControl {
   void WndProc(TMessage& msg) override;
   // The header's turn at a message; true when it handled it. No header yet.
   virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  // Clip styles, the scroll bars, the class's redraw-on-size styles, the
+  // frame (a client edge with Ctl3D, else a border) and right-to-left layout.
   void CreateParams(TCreateParams& params) override;
+  // Makes the window, then the themes and the scroll bars.
+  void CreateWnd() override;
+
+  // One cell of one row as the row pieces see it (tree coordinates of the row bitmap).
+  struct TVTImageInfo {
+    int Index = -1;
+    int X = 0, Y = 0;
+    bool Ghosted = false;
+    TCustomImageList* Images = nullptr;
+  };
+  struct TVTPaintInfo {
+    HDC DC = nullptr;
+    TVTNode* Node = nullptr;
+    int Column = NoColumn;
+    std::uint8_t Flags = 0;
+    RECT CellRect{}, ContentRect{};
+    int NodeWidth = 0;
+    int Alignment = kAlignLeft;
+    int AlignLine = 0;  // y of the row's alignment line
+    int ButtonY = 0;
+    POINT BrushOrigin{};
+    TVTImageInfo Check, State, Normal;
+  };
+  // The paint handler: the clip box with flags 0x3F.
+  void Paint(HDC dc) override;
+  // The cell's content (the base tree draws nothing; the string tree draws text).
+  virtual void PaintNodeContent(TVTPaintInfo& /*info*/) {}
+  // The node's width in a column (the base tree: 0).
+  virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
+  // The image index event's answer (-1: none).
+  virtual int QueryImageIndex(TVTNode* node, int kind, int column, bool& ghosted);
+  void PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin);
+  void PaintCheckImage(TVTPaintInfo& info);
+  void PaintNodeImage(TVTPaintInfo& info, const TVTImageInfo& image);
+  void PaintExpandButton(TVTPaintInfo& info, int x);
+  void PaintTreeLines(TVTPaintInfo& info, const std::vector<std::uint8_t>& kinds);
+  void DrawLineImage(TVTPaintInfo& info, int x, std::uint8_t kind, int height);
+  void PaintSelectionAndFocus(TVTPaintInfo& info);
+  void FillDottedHorzLine(TVTPaintInfo& info, int left, int right, int y);
+  void FillDottedVertLine(TVTPaintInfo& info, int top, int bottom, int x);
+  // Tiles the background picture over `rect`, the phase following `origin`.
+  void BlitTiledBitmap(HDC dc, const RECT& rect, POINT origin);
 
  private:
+  void OpenThemes();
+  void CloseThemes();
+  void ScrollMessage(TMessage& msg, bool vertical);
+  void MouseWheel(TMessage& msg);
+  void ClearPendingStates(bool withBand);
+  HBITMAP plusBitmap_ = nullptr;
+  HBITMAP minusBitmap_ = nullptr;
+  HBRUSH dottedBrush_ = nullptr;
+  std::uint32_t rowsPainted_ = 0;
+  HTHEME treeTheme_ = nullptr;
+  HTHEME buttonTheme_ = nullptr;
+  std::unique_ptr<TVTKeyboardController> keys_;
   static TImageList* LightCheckImages();
   // The host: what the core asks of the window.
   class Host : public TVirtualTreeHost {

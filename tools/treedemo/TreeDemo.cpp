@@ -1,0 +1,192 @@
+// treedemo: a form with a TBaseVirtualTree.
+//
+//   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
+//            [--multiselect] [--screenshot FILE.png]
+//
+// N top-level nodes (default 50); every fifth one has --children children
+// (default 3), the first of them expanded. With --checks every node gets that
+// check type, the states cycling through unchecked, checked and mixed. With
+// --screenshot the client area is rendered through WM_PRINTCLIENT into a
+// PNG file and the program ends; otherwise the form stays until closed.
+#include <windows.h>
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Forms.h"
+#include "VirtualTreesWin.h"
+#include "Win32Platform.h"
+
+namespace {
+
+void PutBig32(std::vector<unsigned char>& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back((unsigned char)(v >> shift));
+}
+
+void Chunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
+  PutBig32(out, std::uint32_t(data.size()));
+  const std::size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data.begin(), data.end());
+  const uLong crc = crc32(0, out.data() + start, uInt(out.size() - start));
+  PutBig32(out, std::uint32_t(crc));
+}
+
+// Writes 32-bit top-down BGRX pixels as an RGB PNG file.
+bool WritePng(const std::string& path, const std::uint32_t* pixels, int width, int height) {
+  std::vector<unsigned char> raw;
+  raw.reserve(std::size_t(height) * (std::size_t(width) * 3 + 1));
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t p = pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+      raw.push_back((unsigned char)(p >> 16));
+      raw.push_back((unsigned char)(p >> 8));
+      raw.push_back((unsigned char)p);
+    }
+  }
+  uLongf packedSize = compressBound(uLong(raw.size()));
+  std::vector<unsigned char> packed(packedSize);
+  if (compress2(packed.data(), &packedSize, raw.data(), uLong(raw.size()), 9) != Z_OK) return false;
+  packed.resize(packedSize);
+  std::vector<unsigned char> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<unsigned char> header;
+  PutBig32(header, std::uint32_t(width));
+  PutBig32(header, std::uint32_t(height));
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter, no interlace
+  Chunk(file, "IHDR", header);
+  Chunk(file, "IDAT", packed);
+  Chunk(file, "IEND", {});
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool Screenshot(TBaseVirtualTree* tree, const std::string& path) {
+  RECT client;
+  GetClientRect(tree->WindowHandle(), &client);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  HDC dc = CreateCompatibleDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!section) {
+    DeleteDC(dc);
+    return false;
+  }
+  HGDIOBJ old = SelectObject(dc, section);
+  SendMessageW(tree->WindowHandle(), WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+  GdiFlush();
+  const bool ok = WritePng(path, static_cast<const std::uint32_t*>(bits), client.right, client.bottom);
+  SelectObject(dc, old);
+  DeleteObject(section);
+  DeleteDC(dc);
+  return ok;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
+               "                [--multiselect] [--screenshot FILE.png]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long nodes = 50, children = 3;
+  std::uint8_t checkType = ctNone;
+  bool multiSelect = false;
+  std::string screenshot;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    char* end = nullptr;
+    if (arg == "--nodes" && hasValue) {
+      nodes = std::strtol(argv[++i], &end, 10);
+      if (*end || nodes < 0 || nodes > 10000000) return Usage();
+    } else if (arg == "--children" && hasValue) {
+      children = std::strtol(argv[++i], &end, 10);
+      if (*end || children < 0 || children > 100000) return Usage();
+    } else if (arg == "--checks" && hasValue) {
+      const std::string kind = argv[++i];
+      if (kind == "none")
+        checkType = ctNone;
+      else if (kind == "box")
+        checkType = ctCheckBox;
+      else if (kind == "tristate")
+        checkType = ctTriStateCheckBox;
+      else if (kind == "radio")
+        checkType = ctRadioButton;
+      else if (kind == "button")
+        checkType = ctButton;
+      else
+        return Usage();
+    } else if (arg == "--multiselect") {
+      multiSelect = true;
+    } else if (arg == "--screenshot" && hasValue) {
+      screenshot = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+
+  InitWin32Platform();
+  InitForms();
+  InitVirtualTrees();
+  int status = 0;
+  try {
+    TForm* form = New<TForm>(Application);
+    form->SetCaption("Tree view demo");
+    form->SetBounds(40, 40, 420, 480);
+    auto* tree = New<TBaseVirtualTree>(form);
+    tree->SetParent(form);
+    tree->SetAlign(alClient);
+    TVirtualTreeCore& core = tree->Tree();
+    core.SetMultiSelect(multiSelect);
+    if (checkType != ctNone) core.OptionBits.Misc |= voCheckSupport;
+    tree->SetRootNodeCount(std::uint32_t(nodes));
+    std::uint32_t index = 0;
+    for (TVTNode* n = core.FirstNode(); n; n = core.NextSiblingOf(n), ++index) {
+      if (index % 5 == 0 && children > 0) core.SetChildCount(n, std::uint32_t(children));
+    }
+    static const std::uint8_t kStates[] = {csUncheckedNormal, csCheckedNormal, csMixedNormal};
+    index = 0;
+    for (TVTNode* n = core.FirstNode(); n && checkType != ctNone; n = core.NextNode(n), ++index) {
+      core.SetCheckType(n, checkType);
+      n->CheckState = kStates[index % 3];
+    }
+    if (TVTNode* first = core.FirstNode()) {
+      if (first->States & vsHasChildren) core.ToggleExpansion(first);
+      core.SetFocusedNode(first);
+      core.SetNodeSelected(first, true);
+    }
+    form->Show();
+    tree->SetFocus();
+    if (!screenshot.empty()) {
+      Application->ProcessMessages();
+      if (!Screenshot(tree, screenshot)) {
+        std::fprintf(stderr, "treedemo: cannot write %s\n", screenshot.c_str());
+        status = 1;
+      }
+    } else {
+      Application->Run();
+    }
+    form->Free();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "treedemo: %s\n", e.what());
+    status = 1;
+  }
+  DoneVirtualTrees();
+  DoneForms();
+  return status;
+}

@@ -1,0 +1,149 @@
+// The tree's input and row-painting decisions that need no window: the
+// keyboard controller, scroll-bar codes and wheel arithmetic, the line kinds
+// of a row and their band variant, the check image table, and the selection
+// that follows a click or a rubber band. The window half (win/) feeds these
+// with messages and draws what they decide.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "VirtualTreeCore.h"
+
+// Modifier keys as the input decisions see them.
+constexpr std::uint8_t kKeyShift = 0x01, kKeyAlt = 0x02, kKeyCtrl = 0x04;
+
+// Virtual key codes the keyboard controller knows.
+namespace vtkey {
+constexpr int Back = 8, Tab = 9, Escape = 27, Space = 32, Prior = 33, Next = 34, End = 35, Home = 36, Left = 37,
+              Up = 38, Right = 39, Down = 40, KeyA = 65, KeyALower = 97, Apps = 93, Multiply = 106, Add = 107,
+              Subtract = 109, Divide = 111, F1 = 112, F2 = 113, OemPlus = 187, OemMinus = 189;
+}
+
+// Tree states of the window's input handling.
+constexpr int tsDrawSelPending = 6;  // a rubber band may start
+constexpr int tsIncrementalSearchPending = 15;
+constexpr int tsLeftButtonDown = 17, tsMiddleButtonDown = 18, tsRightButtonDown = 23;
+constexpr int tsThumbTracking = 30;
+constexpr int tsIncrementalSearching = 14;
+constexpr int tsHintPreparing = 12;
+constexpr int tsFrameworkDragOver = 36;  // a framework drag is over the tree
+constexpr int tsSizing = 26;             // a resize is being handled
+constexpr int tsWindowCreating = 40;     // the window is being made
+
+// Scroll-bar request codes.
+constexpr int kSbLineUp = 0, kSbLineDown = 1, kSbPageUp = 2, kSbPageDown = 3, kSbThumbPosition = 4, kSbThumbTrack = 5,
+              kSbTop = 6, kSbBottom = 7, kSbEndScroll = 8;
+
+// The offset a scroll code asks for (offsets are 0 or negative); none for
+// SB_ENDSCROLL and unknown codes. `page` is the client width (height),
+// `virtualSize` the virtual width (height), `trackPos` the bar's tracking
+// position.
+std::optional<int> ScrollCodeOffset(int code, int current, int increment, int page, int virtualSize, int trackPos);
+
+// What one wheel message scrolls by, in pixels (positive toward the top or left).
+struct TVTWheelScroll {
+  int DeltaX = 0;
+  int DeltaY = 0;
+};
+TVTWheelScroll WheelScrollAmount(int wheelDelta, bool ctrl, int clientWidth, int clientHeight, int virtualWidth,
+                                 int virtualHeight, int defaultNodeHeight, int indent);
+
+// The check image of a node: its index in the check image list, -1 for none.
+int CheckImageIndex(std::uint8_t checkType, std::uint8_t checkState, bool enabled, bool pressed);
+// The next state a click or the space key gives a check.
+std::uint8_t NextCheckStateFor(std::uint8_t checkType, std::uint8_t checkState);
+// The pressed look of a check state (0 -> 1, 2 -> 3, 4 -> 5; pressed states stay).
+std::uint8_t PressedCheckState(std::uint8_t checkState);
+
+// The "button" theme part and state that draw a check image index; part 0
+// draws nothing. Push buttons also get the utility list's image 4 on top.
+constexpr int kThemePushButton = 1, kThemeRadioButton = 2, kThemeCheckBox = 3;
+struct TVTThemedCheck {
+  int Part = 0;
+  int State = 0;
+  bool UtilityOverlay = false;
+};
+TVTThemedCheck ThemedCheckPart(int checkImageIndex);
+
+// Line kinds, one per indentation level.
+constexpr std::uint8_t ltNone = 0, ltTopDown = 1, ltTopDownRight = 2, ltRight = 4, ltTopRight = 5, ltLeft = 6,
+                       ltLeftBottom = 7;
+constexpr std::uint8_t ltTopDownRightStub = 3;
+// The line kinds of a node's row; the result is the number of its selected
+// ancestors. The array has one entry per level (one more with the root shown)
+// and is all ltNone without tree lines.
+int ComputeLineImages(TVirtualTreeCore& tree, TVTNode* node, std::vector<std::uint8_t>& kinds);
+// Turns line kinds into band kinds (band line mode), last level first.
+void ToBandLineKinds(std::vector<std::uint8_t>& kinds, bool nodeExpanded);
+
+// --- Click and band selection ----------------------------------------------------------------------
+
+// The selection a click on `target` gives, with the modifier keys held.
+void HandleClickSelection(TVirtualTreeCore& tree, TVTNode* target, std::uint8_t shift);
+
+// The horizontal extent of a node's label in client coordinates, as the
+// painter lays it out (the window half measures it).
+struct TVTLabelExtent {
+  int Left = 0;
+  int Right = 0;
+};
+using TVTLabelExtentFunc = std::function<TVTLabelExtent(TVTNode* node)>;
+
+// The rubber band moved from `oldRect` to `newRect` (client coordinates,
+// either corner order): nodes whose label and row meet exactly one of the two
+// change. With `toggle` (Ctrl was held at the mouse-down) they toggle;
+// otherwise those in the new band join and those only in the old one leave.
+// Whether the selection changed.
+bool UpdateRectangleSelection(TVirtualTreeCore& tree, const TVTRect& oldRect, const TVTRect& newRect, bool toggle,
+                              const TVTLabelExtentFunc& labelExtent);
+
+// --- Keyboard --------------------------------------------------------------------------------------
+
+// Feeds WM_KEYDOWN and WM_KEYUP to the tree. The hooks are the parts that
+// live with the window or the header; their base versions do nothing.
+class TVTKeyboardController {
+ public:
+  explicit TVTKeyboardController(TVirtualTreeCore& tree) : tree_(tree) {}
+  virtual ~TVTKeyboardController() = default;
+
+  // A key went down (`repeat`: an auto-repeat of a held key). True when the
+  // tree acted on it.
+  bool KeyDown(int key, std::uint8_t shift, bool repeat = false);
+  // A key came up.
+  void KeyUp(int key);
+
+  // The node whose check the space key holds, and the state it will get.
+  TVTNode* PendingCheckNode() const { return tree_.SpaceCheckNode; }
+  std::uint8_t PendingCheckState() const { return pendingCheckState_; }
+
+  // Whether the tree takes the Tab key (never set by the tree itself).
+  bool WantTabs = false;
+
+ protected:
+  // The key-action event: may change the key and the modifiers, or veto it.
+  virtual bool KeyAction(int& /*key*/, std::uint8_t& /*shift*/) { return true; }
+  // The popup menu for a node at a client point.
+  virtual void Popup(TVTNode* /*node*/, int /*column*/, int /*x*/, int /*y*/) {}
+  // The header fits every column to its content, or restores the remembered widths.
+  virtual void FitColumns() {}
+  virtual void RestoreColumns() {}
+  // F1: the help for the focused node (the window asks the event and its parents).
+  virtual void Help(TVTNode* /*node*/) {}
+  // The rubber band was cancelled (Escape).
+  virtual void BandCancelled() {}
+  // The node's text rectangle in client coordinates (for the popup point).
+  virtual TVTRect TextRect(TVTNode* node, int column);
+
+ private:
+  bool NavigationKey(int key, std::uint8_t shift);
+  bool OtherKey(int key, std::uint8_t shift);
+  void Focus(TVTNode* node);
+  bool FocusColumn(int column);
+  int NextAllowedColumn(TVTNode* node, int from, bool forward);
+
+  TVirtualTreeCore& tree_;
+  std::uint8_t pendingCheckState_ = 0;
+};
