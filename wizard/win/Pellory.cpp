@@ -27,10 +27,16 @@
 #include "QhrHelpRouterWin.h"
 #include "QhrHhApiWin.h"
 #include "QvCursors.h"
+#include "QvGIFWin.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "TimersWin.h"
+#include "UcxActnList.h"
+#include "UcxButtonNames.h"
 #include "UcxControls.h"
+#include "UcxForms.h"
+#include "UcxGlobalObject.h"
+#include "UcxMenus.h"
 #include "UcxStdCtrls.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
@@ -64,9 +70,10 @@ void RegisterUcxStdCtrlsClasses() {
 
 // The units in the order their initializations run: the framework, the locale
 // services, the language-library swap and the on-the-fly localizer, the form
-// components (mark-up label, shadow label, their cursors), the string and
+// components (mark-up label, shadow label, their cursors, the GIF format), the string and
 // platform routines, the phone engine with the finder (whose search thread
-// starts here), the animated image, the Unicode layer with its label, the
+// starts here), the animated image, the Unicode layer with its label (then its
+// application companion, message hook and popup-menu list), the
 // tree view (its shared resources only; no tree is made), the help map and
 // router, and the wizard last.
 UnitEntry g_units[] = {
@@ -82,6 +89,7 @@ UnitEntry g_units[] = {
     {"HTMLabel", RegisterHTMLabelClasses, nullptr},
     {"QVCtrls", RegisterQvCtrlsClasses, nullptr},
     {"QvCursors", InitQvCursors, nullptr},
+    {"QvGIF", InitQvGIF, DoneQvGIF},
     {"PlatformIdWin", InitPlatformId, nullptr},
     {"TimersWin", UseMultimediaClock, nullptr},
     {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},
@@ -94,6 +102,11 @@ UnitEntry g_units[] = {
     {"UcxSystem", InitUcxSystem, DoneUcxSystem},
     {"UcxControls", nullptr, DoneUcxControls},
     {"UcxStdCtrls", RegisterUcxStdCtrlsClasses, nullptr},
+    {"UcxActnList", InitUcxActnList, nullptr},
+    {"UcxMenus", InitUcxMenus, DoneUcxMenus},
+    {"UcxForms", InitUcxForms, DoneUcxForms},
+    {"UcxButtonNames", InitUcxButtonNames, DoneUcxButtonNames},
+    {"UcxGlobalObject", nullptr, DoneUcxGlobalObject},
     {"VirtualTrees", InitVirtualTrees, DoneVirtualTrees},
     {"QhrHhApiWin", InitQhrHhApiWin, DoneQhrHhApiWin},
     {"QhrContextMap", InitQhrContextMap, nullptr},
