@@ -131,8 +131,13 @@ BOOL CALLBACK CollectWindow(HWND wnd, LPARAM data) {
   return TRUE;
 }
 
+// Message boxes of the program this driver started (else any): other programs
+// share the display while tests run side by side, and their boxes are theirs.
 BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
-  if (IsWindowVisible(wnd) && ClassOf(wnd) == "#32770") reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  if (!IsWindowVisible(wnd) || ClassOf(wnd) != "#32770") return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  if (!g_processId || pid == g_processId) reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
   return TRUE;
 }
 
