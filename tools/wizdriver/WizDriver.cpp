@@ -25,6 +25,9 @@
 //   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
 //   nodialog=MS             no message box may appear within MS milliseconds
+//   key=F1                  press F1 with the wizard in front (the keyboard's way, through the system)
+//   helpwindow              wait for a help window (class "HH Parent") of the program this driver started
+//   nohelpwindow=MS         no such help window may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
 //   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
 //   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it)
@@ -139,6 +142,21 @@ BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
   GetWindowThreadProcessId(wnd, &pid);
   if (!g_processId || pid == g_processId) reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
   return TRUE;
+}
+
+// The visible help windows of the program this driver started (else any).
+BOOL CALLBACK CollectHelpWindow(HWND wnd, LPARAM data) {
+  if (!IsWindowVisible(wnd) || ClassOf(wnd) != "HH Parent") return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  if (!g_processId || pid == g_processId) reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+std::vector<HWND> HelpWindows() {
+  std::vector<HWND> all;
+  EnumWindows(CollectHelpWindow, reinterpret_cast<LPARAM>(&all));
+  return all;
 }
 
 std::vector<HWND> Descendants(HWND parent) {
@@ -460,6 +478,25 @@ int RunStep(const std::string& step) {
             },
             static_cast<DWORD>(std::atoi(arg.c_str()))))
       return Fail(step, "a message box appeared: " + seen);
+  } else if (verb == "key") {
+    if (arg != "F1") {
+      std::printf("unknown key: %s\n", arg.c_str());
+      return 2;
+    }
+    if (!g_wizard) return Fail(step, "no wizard window");
+    SetForegroundWindow(g_wizard);
+    Pump(200);
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    if (SendInput(2, keys, sizeof(INPUT)) != 2) return Fail(step, "cannot press the key");
+    Pump(100);
+  } else if (verb == "helpwindow") {
+    if (!WaitFor([] { return !HelpWindows().empty(); }, g_timeout)) return Fail(step, "no help window");
+  } else if (verb == "nohelpwindow") {
+    if (WaitFor([] { return !HelpWindows().empty(); }, static_cast<DWORD>(std::atoi(arg.c_str()))))
+      return Fail(step, "a help window appeared");
   } else if (verb == "close") {
     PostMessageA(g_wizard, WM_CLOSE, 0, 0);
     Pump(100);
