@@ -22,6 +22,8 @@
 //                           in UTF-8, as PART is compared) contains PART (a test build of the wizard only)
 //   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
 //                           window itself shows it
+//   widestate=TEXT:PART     the same, the window found by its wide text (GetWindowTextW, compared in UTF-8)
+//   ansitext=HEX            wait for a window of the wizard whose ANSI text (WM_GETTEXT) is exactly these bytes
 //   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
 //   nodialog=MS             no message box may appear within MS milliseconds
@@ -41,6 +43,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -344,6 +348,13 @@ std::string Utf8FromWideText(const wchar_t* text) {
   return out;
 }
 
+// A window's text as GetWindowTextW gives it, in UTF-8.
+std::string WideTextOf(HWND wnd) {
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(wnd, buffer, static_cast<int>(std::size(buffer)));
+  return Utf8FromWideText(buffer);
+}
+
 int RunStep(const std::string& step) {
   std::string verb, arg;
   SplitAt(step, '=', verb, arg);
@@ -443,6 +454,40 @@ int RunStep(const std::string& step) {
     };
     if (!WaitFor(find, g_timeout))
       return Fail(step, state.empty() ? "no window shows this text" : "the window shows \"" + state + "\"");
+  } else if (verb == "widestate") {
+    std::string text, part, state;
+    const std::size_t eq = g_stepUtf8.find('=');
+    SplitAt(eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1), ':', text, part);
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (WithoutAmpersands(WideTextOf(wnd)) == text) {
+          state = WindowState(wnd);
+          return state.find(part) != std::string::npos;
+        }
+      return false;
+    };
+    if (!WaitFor(find, g_timeout))
+      return Fail(step, state.empty() ? "no window shows this wide text" : "the window shows \"" + state + "\"");
+  } else if (verb == "ansitext") {
+    const auto hex = [](const std::string& bytes) {
+      static const char digits[] = "0123456789abcdef";
+      std::string out;
+      for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+      }
+      return out;
+    };
+    std::string want = arg;
+    std::transform(want.begin(), want.end(), want.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (hex(TextOf(wnd)) == want) return true;
+      return false;
+    };
+    if (!WaitFor(find, g_timeout)) return Fail(step, "no window has these bytes as its ANSI text");
   } else if (verb == "noquery") {
     std::string answer;
     if (Query(arg, answer)) return Fail(step, "the wizard answers \"" + answer + "\"");
