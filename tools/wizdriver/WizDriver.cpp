@@ -44,10 +44,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
