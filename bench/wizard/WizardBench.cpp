@@ -2,6 +2,9 @@
 //  - start-up: from starting Pellory.exe to its first page on the screen,
 //    beside the same for PelloryWithoutTree.exe (the program without the tree
 //    view's unit start-up), so the unit's share shows;
+//  - the language's share of the start-up: English (no switch) beside German
+//    at its first start (the language library is made) and German again (the
+//    library is reused);
 //  - search: from the Connect click (data cable, DAU9P/FBUS) to the model
 //    shown on page 3, for the simulated NPE-4 and NSE-3 phones whose COM ports
 //    the environment names (PELLORY_PHONESIM_PORT, PELLORY_PHONESIM_NSE3_PORT),
@@ -98,11 +101,11 @@ bool Click(const std::string& caption) {
   return true;
 }
 
-bool Start() {
+bool Start(const std::string& args = "") {
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  std::string command = "\"" + g_exe + "\"";
+  std::string command = "\"" + g_exe + "\"" + (args.empty() ? "" : " " + args);
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   CloseHandle(pi.hThread);
   g_process = pi.hProcess;
@@ -165,15 +168,16 @@ double Median(std::vector<double> v) {
 }
 
 // Start-up times of the program g_exe names; empty when it never showed its first page.
-std::vector<double> StartUpTimes(int runs) {
+// With ARGS, the first page shows NEXT as its Next button's caption.
+std::vector<double> StartUpTimes(int runs, const std::string& args = "", const std::string& next = "Next >") {
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
     const double t0 = Now();
-    if (!Start()) {
+    if (!Start(args)) {
       std::printf("start-up: cannot start %s\n", g_exe.c_str());
       break;
     }
-    if (WaitFor([] { return Find("Next >", true) != nullptr; }, 30000)) times.push_back(Now() - t0);
+    if (WaitFor([&] { return Find(next, true) != nullptr; }, 30000)) times.push_back(Now() - t0);
     Stop();
   }
   return times;
@@ -205,6 +209,35 @@ void StartUp(int runs, const std::string& withoutTree) {
       " %.0f ms (goal: a few ms)\n",
       Median(with), Median(without), *std::min_element(with.begin(), with.end()),
       *std::min_element(without.begin(), without.end()), Median(with) - Median(without));
+}
+
+// English, German at its first start (no library in "Languages" beside the
+// program) and German with the library the run before made, by turns.
+void LanguageStartUp(int runs) {
+  const std::string library = g_exe.substr(0, g_exe.find_last_of('\\') + 1) + "Languages\\Pellory.DEU";
+  std::vector<double> english, first, reused;
+  for (int i = 0; i < runs; ++i) {
+    for (double t : StartUpTimes(1)) english.push_back(t);
+    DeleteFileA(library.c_str());
+    for (double t : StartUpTimes(1, "1031", "Weiter >")) first.push_back(t);
+    if (GetFileAttributesA(library.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      std::printf("start-up in German: no language library %s was made\n", library.c_str());
+      return;
+    }
+    for (double t : StartUpTimes(1, "1031", "Weiter >")) reused.push_back(t);
+  }
+  DeleteFileA(library.c_str());
+  if (english.empty() || first.empty() || reused.empty()) {
+    std::printf("start-up by language: a first page never showed\n");
+    return;
+  }
+  std::printf(
+      "start-up to the first page, English / German first start (library made) / German with the library reused:"
+      " median %.0f / %.0f / %.0f ms, best %.0f / %.0f / %.0f ms (%zu runs)\n",
+      Median(english), Median(first), Median(reused), *std::min_element(english.begin(), english.end()),
+      *std::min_element(first.begin(), first.end()), *std::min_element(reused.begin(), reused.end()), english.size());
+  std::printf("the reused German start adds %.0f ms to the English one (goal: under 100 ms)\n",
+              Median(reused) - Median(english));
 }
 
 // The waits the connect road prescribes on the FBUS cable: the sender's two
@@ -259,6 +292,7 @@ int main() {
   }
   std::string withoutTree = self.substr(0, self.find_last_of("\\/") + 1) + "..\\wizard\\PelloryWithoutTree.exe";
   StartUp(7, withoutTree);
+  LanguageStartUp(7);
   Search("NPE-4", "PELLORY_PHONESIM_PORT", "6310", kCableWaits + kUnansweredInitWaits, 3);
   Search("NSE-3", "PELLORY_PHONESIM_NSE3_PORT", "6110", kCableWaits, 3);
   return 0;

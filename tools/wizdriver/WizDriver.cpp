@@ -22,9 +22,14 @@
 //                           in UTF-8, as PART is compared) contains PART (a test build of the wizard only)
 //   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
 //                           window itself shows it
+//   widestate=TEXT:PART     the same, the window found by its wide text (GetWindowTextW, compared in UTF-8)
+//   ansitext=HEX            wait for a window of the wizard whose ANSI text (WM_GETTEXT) is exactly these bytes
 //   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
 //   nodialog=MS             no message box may appear within MS milliseconds
+//   key=F1                  press F1 with the wizard in front (the keyboard's way, through the system)
+//   helpwindow              wait for a help window (class "HH Parent") of the program this driver started
+//   nohelpwindow=MS         no such help window may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
 //   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
 //   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it)
@@ -38,9 +43,11 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -139,6 +146,21 @@ BOOL CALLBACK CollectDialog(HWND wnd, LPARAM data) {
   GetWindowThreadProcessId(wnd, &pid);
   if (!g_processId || pid == g_processId) reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
   return TRUE;
+}
+
+// The visible help windows of the program this driver started (else any).
+BOOL CALLBACK CollectHelpWindow(HWND wnd, LPARAM data) {
+  if (!IsWindowVisible(wnd) || ClassOf(wnd) != "HH Parent") return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(wnd, &pid);
+  if (!g_processId || pid == g_processId) reinterpret_cast<std::vector<HWND>*>(data)->push_back(wnd);
+  return TRUE;
+}
+
+std::vector<HWND> HelpWindows() {
+  std::vector<HWND> all;
+  EnumWindows(CollectHelpWindow, reinterpret_cast<LPARAM>(&all));
+  return all;
 }
 
 std::vector<HWND> Descendants(HWND parent) {
@@ -326,6 +348,13 @@ std::string Utf8FromWideText(const wchar_t* text) {
   return out;
 }
 
+// A window's text as GetWindowTextW gives it, in UTF-8.
+std::string WideTextOf(HWND wnd) {
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(wnd, buffer, static_cast<int>(std::size(buffer)));
+  return Utf8FromWideText(buffer);
+}
+
 int RunStep(const std::string& step) {
   std::string verb, arg;
   SplitAt(step, '=', verb, arg);
@@ -425,6 +454,40 @@ int RunStep(const std::string& step) {
     };
     if (!WaitFor(find, g_timeout))
       return Fail(step, state.empty() ? "no window shows this text" : "the window shows \"" + state + "\"");
+  } else if (verb == "widestate") {
+    std::string text, part, state;
+    const std::size_t eq = g_stepUtf8.find('=');
+    SplitAt(eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1), ':', text, part);
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (WithoutAmpersands(WideTextOf(wnd)) == text) {
+          state = WindowState(wnd);
+          return state.find(part) != std::string::npos;
+        }
+      return false;
+    };
+    if (!WaitFor(find, g_timeout))
+      return Fail(step, state.empty() ? "no window shows this wide text" : "the window shows \"" + state + "\"");
+  } else if (verb == "ansitext") {
+    const auto hex = [](const std::string& bytes) {
+      static const char digits[] = "0123456789abcdef";
+      std::string out;
+      for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+      }
+      return out;
+    };
+    std::string want = arg;
+    std::transform(want.begin(), want.end(), want.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const auto find = [&] {
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (hex(TextOf(wnd)) == want) return true;
+      return false;
+    };
+    if (!WaitFor(find, g_timeout)) return Fail(step, "no window has these bytes as its ANSI text");
   } else if (verb == "noquery") {
     std::string answer;
     if (Query(arg, answer)) return Fail(step, "the wizard answers \"" + answer + "\"");
@@ -460,6 +523,25 @@ int RunStep(const std::string& step) {
             },
             static_cast<DWORD>(std::atoi(arg.c_str()))))
       return Fail(step, "a message box appeared: " + seen);
+  } else if (verb == "key") {
+    if (arg != "F1") {
+      std::printf("unknown key: %s\n", arg.c_str());
+      return 2;
+    }
+    if (!g_wizard) return Fail(step, "no wizard window");
+    SetForegroundWindow(g_wizard);
+    Pump(200);
+    INPUT keys[2] = {};
+    keys[0].type = keys[1].type = INPUT_KEYBOARD;
+    keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    if (SendInput(2, keys, sizeof(INPUT)) != 2) return Fail(step, "cannot press the key");
+    Pump(100);
+  } else if (verb == "helpwindow") {
+    if (!WaitFor([] { return !HelpWindows().empty(); }, g_timeout)) return Fail(step, "no help window");
+  } else if (verb == "nohelpwindow") {
+    if (WaitFor([] { return !HelpWindows().empty(); }, static_cast<DWORD>(std::atoi(arg.c_str()))))
+      return Fail(step, "a help window appeared");
   } else if (verb == "close") {
     PostMessageA(g_wizard, WM_CLOSE, 0, 0);
     Pump(100);

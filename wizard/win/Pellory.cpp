@@ -115,6 +115,8 @@ UnitEntry g_units[] = {
     {"Main", InitMain, nullptr},
 };
 
+}  // namespace
+
 // The localizer keeps its language files and libraries in "Languages" beside
 // the program. Its errors here show in its message box; only afterwards does
 // it turn silent.
@@ -134,6 +136,8 @@ void SetUpLanguages() {
   }
   localizer->ErrorMode = 2;
 }
+
+namespace {
 
 void ShowStartupError(std::exception_ptr error) {
   char buffer[1024];

@@ -12,5 +12,10 @@ using TPelloryStartupHook = void (*)();
 class TCustomForm;
 using TPelloryFormHook = void (*)(TCustomForm* form);
 
+// The program's language set-up, run right after the application is
+// initialized: the localizer takes "Languages" beside the program for its
+// language files and libraries, then reports no more errors.
+void SetUpLanguages();
+
 // Runs the whole program; the process's exit code.
 int RunPellory(TPelloryStartupHook installDevices = nullptr, TPelloryFormHook formMade = nullptr);
