@@ -9,6 +9,7 @@
 #include "ECoreWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogCapture.h"
+#include "ExceptionLogImports.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -376,7 +377,10 @@ void StartupBody() {
   g_reportLockMade = true;
   AddModuleEntry(ThisModule());
   // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
-  if (!IsHostedByIde() && flags.HooksAllowed) InstallCaptureHooks();
+  if (!IsHostedByIde() && flags.HooksAllowed) {
+    InstallCaptureHooks();
+    InstallImportHooks();
+  }
 
   // 17.
   if (IsHostedByIde()) RefreshModulesList();

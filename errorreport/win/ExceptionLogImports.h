@@ -1,0 +1,46 @@
+// The kernel32 procedures the library takes over in the modules that carry
+// the framework (start-up step 15): RaiseException, RtlUnwind and WriteFile
+// learn where raises and unwinds start and what a CGI program writes;
+// CreateThread, ResumeThread and ExitThread keep the threads list.
+//
+// CreateThread creates every thread suspended (the caller's flags plus
+// CREATE_SUSPENDED), so that its record is listed and its start wrapped
+// before it runs, and resumes it unless the caller asked for a suspended
+// thread. A framework thread is recognised by the framework's Win32 thread
+// start routine and its start pair (Win32Platform.h): its record keeps the
+// thread object, whose Execute runs through the framework's thread slot
+// (ExceptionLogCapture.h). Another start pair's function and a plain
+// thread's start routine are wrapped, so that the thread's record learns its
+// stack top. The library's own thread classes get no record.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class TObject;
+
+// The debugger notification that carries a CONTEXT block (its first dword is
+// the block's CONTEXT flags, 0x1003F for a full i386 CONTEXT).
+constexpr DWORD kDebuggerNotificationCode = 0x0EEDFAE4u;
+constexpr DWORD kFullContextFlags = 0x1003Fu;
+
+// Whether a debugger is attached to the process.
+bool IsDebuggerAttached();
+
+// The library's own thread classes (by class name, so that a copy of the
+// library in another module is recognised too).
+bool IsLibraryThreadObject(const TObject* thread);
+
+// Patches the six imports in this module (each original from kernel32),
+// and HttpExtensionProc's code when this module exports it. Import patches
+// stay in place until the hooking unit's shut-down; while the library is not
+// initialized every hook only runs the original.
+void InstallImportHooks();
+// Whether an import of `procName` now reaches the library's hook.
+bool ImportHookInstalled(const char* procName);
+
+// The last HTML page a CGI program wrote to its standard output.
+std::string LastHtmlPage();
+void SetLastHtmlPage(const std::string& page);
