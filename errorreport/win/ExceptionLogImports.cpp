@@ -1,6 +1,9 @@
 #include "ExceptionLogImports.h"
 
 #include <cstring>
+#include <exception>
+#include <iterator>
+#include <memory>
 #include <mutex>
 
 #include "EHookWin.h"
@@ -384,4 +387,151 @@ bool ImportHookInstalled(const char* procName) {
   for (const InstalledHook& h : g_installedHooks)
     if (std::strcmp(h.name, procName) == 0) return h.installed;
   return false;
+}
+
+// --- Handler patches -------------------------------------------------------------------------------
+// A patched handler's descriptor: the code that runs the original (first:
+// the entry thunk jumps through it), the mode it reports with and whether
+// the original runs whatever the answer.
+struct TPatchedHandler {
+  void* Original;
+  std::uint32_t Mode;
+  std::uint32_t AlwaysOriginal;
+};
+
+extern "C" {
+TPatchedHandler VantorPatchedHandler4 = {nullptr, kModeWeb, 0};
+TPatchedHandler VantorPatchedHandler5 = {nullptr, kModeWeb, 0};
+TPatchedHandler VantorPatchedHandler9 = {nullptr, kModeServer, 1};
+TPatchedHandler VantorPatchedHandler10 = {nullptr, kModeServer, 0};
+
+// Reports the exception at hand; 1 when the original is to run.
+std::uint32_t VantorReportFromPatchedHandler(const TPatchedHandler* handler) {
+  if (VantorLogFlags().Initialized != 1) return 1;
+  DWORD lastError = GetLastError();
+  std::uint32_t result = 1;
+  try {
+    std::shared_ptr<const TExceptionObjectRecord> object;
+    std::uintptr_t address = 0;
+    if (std::exception_ptr error = std::current_exception()) {
+      address = reinterpret_cast<std::uintptr_t>(CurrentThreadBlock().RaiseAddress);
+      object = std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(error, address));
+    } else {
+      TCurrentExceptionInfo current = CurrentExceptionInfo();
+      object = current.Object;
+      address = current.Address;
+    }
+    if (object) {
+      HMODULE module = nullptr;
+      GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(&VantorReportFromPatchedHandler), &module);
+      result = ExceptionManagerCall(object, address, static_cast<std::uint8_t>(handler->Mode), module);
+    }
+  } catch (...) {
+    result = 1;
+  }
+  SetLastError(lastError);
+  return handler->AlwaysOriginal ? 1 : result;
+}
+}  // extern "C"
+
+#if defined(__i386__)
+// Each entry keeps every register and the stack as the caller left them: it
+// asks the report, then jumps to the original (same arguments) or returns
+// the answer in EAX. These handlers take at most their register arguments.
+#define VANTOR_PATCH_ENTRY(N)                \
+  ".globl _VantorPatchedEntry" #N            \
+  "\n"                                       \
+  "_VantorPatchedEntry" #N                   \
+  ":\n"                                      \
+  "  pushal\n"                               \
+  "  pushl $_VantorPatchedHandler" #N        \
+  "\n"                                       \
+  "  call _VantorReportFromPatchedHandler\n" \
+  "  addl $4, %esp\n"                        \
+  "  cmpl $1, %eax\n"                        \
+  "  jne 1f\n"                               \
+  "  popal\n"                                \
+  "  jmp *_VantorPatchedHandler" #N          \
+  "\n"                                       \
+  "1:\n"                                     \
+  "  movl %eax, 28(%esp)\n"                  \
+  "  popal\n"                                \
+  "  ret\n"
+asm(".text\n" VANTOR_PATCH_ENTRY(4) VANTOR_PATCH_ENTRY(5) VANTOR_PATCH_ENTRY(9) VANTOR_PATCH_ENTRY(10));
+extern "C" void VantorPatchedEntry4();
+extern "C" void VantorPatchedEntry5();
+extern "C" void VantorPatchedEntry9();
+extern "C" void VantorPatchedEntry10();
+#endif
+
+namespace {
+
+TClassLibraryTarget g_targets[11];
+int g_webPackage = 0;
+
+void* PackageExport(const std::string& package, const char* name) {
+  HMODULE module = GetModuleHandleA(package.c_str());
+  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
+[[maybe_unused]] void PatchHandler(int id, TPatchedHandler* handler, void (*entry)()) {
+  TClassLibraryTarget& target = g_targets[id];
+  if (!target.Address || !entry) return;
+  try {
+    handler->Original =
+        HookProcedureCode(target.Address, reinterpret_cast<void*>(entry), "handler " + std::to_string(id));
+    target.Patched = true;
+  } catch (...) {
+    // Code that cannot be moved (or a build without code hooks) keeps its handler.
+  }
+}
+
+}  // namespace
+
+void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress) {
+  for (TClassLibraryTarget& t : g_targets) t = TClassLibraryTarget();
+  g_webPackage = 0;
+  auto symbol = [symbolAddress](std::uint8_t id) { return symbolAddress ? symbolAddress(id) : nullptr; };
+  g_targets[5].Address = symbol(5);
+  g_targets[4].Address = symbol(4);
+  // The web framework's package n: "Intraweb_" n "_50.bpl", from 10 on to the first with id 6.
+  g_targets[6].Address = symbol(6);
+  g_targets[7].Address = symbol(7);
+  for (int n = 10; n <= 98 && !g_targets[6].Address; ++n) {
+    const std::string package = "Intraweb_" + std::to_string(n) + "_50.bpl";
+    g_targets[6].Address =
+        PackageExport(package, "@Iwservercontrollerbase@TIWServerControllerBase@$bctr$qqrp18Classes@TComponent");
+    if (!g_targets[6].Address) continue;
+    g_webPackage = n;
+    if (!g_targets[7].Address)
+      g_targets[7].Address = PackageExport(
+          package, "@Iwapplication@TIWApplication@ShowMessage$qqr17System@AnsiStringx26Iwtypes@TIWShowMessageTypet1");
+  }
+  g_targets[8].Address = symbol(8);
+  // The framework is linked into the module: its service class is found as a block symbol only.
+  g_targets[9].Address = symbol(9);
+  g_targets[10].Address = symbol(10);
+  for (const char* package : {"INDY50.BPL", "INDYCORE50.BPL"}) {
+    if (g_targets[10].Address) break;
+    g_targets[10].Address = PackageExport(package, "@Idthread@TIdThread@DoException$qqrp18Sysutils@Exception");
+  }
+#if defined(__i386__)
+  PatchHandler(5, &VantorPatchedHandler5, &VantorPatchedEntry5);
+  PatchHandler(4, &VantorPatchedHandler4, &VantorPatchedEntry4);
+  PatchHandler(9, &VantorPatchedHandler9, &VantorPatchedEntry9);
+  PatchHandler(10, &VantorPatchedHandler10, &VantorPatchedEntry10);
+#endif
+}
+
+TClassLibraryTarget ClassLibraryTarget(int id) {
+  return id >= 0 && id < static_cast<int>(std::size(g_targets)) ? g_targets[id] : TClassLibraryTarget();
+}
+
+int WebFrameworkPackageNumber() {
+  return g_webPackage;
+}
+
+bool NetworkThreadHookInstalled() {
+  return g_targets[10].Patched;
 }

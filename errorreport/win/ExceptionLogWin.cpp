@@ -379,6 +379,7 @@ void StartupBody() {
   // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
   if (!IsHostedByIde() && flags.HooksAllowed) {
     InstallCaptureHooks();
+    HookClassLibraryHandlers(&GetDataBlockSymbolAddress);
     InstallImportHooks();
   }
 
@@ -474,6 +475,13 @@ void FreeCurrentThreadBlock() {
     TlsSetValue(slot, nullptr);
     HeapFree(GetProcessHeap(), 0, block);
   }
+}
+
+void* GetDataBlockSymbolAddress(std::uint8_t id) {
+  std::string_view bytes;
+  std::uint32_t offset = 0;
+  if (!FindResourceBlock(ThisModule(), bytes) || !FindDataBlockSymbol(bytes, id, offset)) return nullptr;
+  return reinterpret_cast<std::uint8_t*>(ThisModule()) + 4096 + offset;
 }
 
 const TRuntimeHandlerAddresses& RuntimeHandlerAddresses() {

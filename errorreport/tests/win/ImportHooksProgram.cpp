@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "ECoreWin.h"
+#include "EHookWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
@@ -24,6 +25,7 @@ namespace {
 
 UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
+    {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
 };
 
@@ -280,6 +282,69 @@ TEST(ImportHooks, ADormantLibraryLeavesNewThreadsAlone) {
   EXPECT_EQ(ExitCodeAfterEnd(suspended), 42u);
   EXPECT_FALSE(listed(id));
   CloseHandle(suspended);
+}
+
+// --- Handler patches --------------------------------------------------------------------------------
+#if defined(__i386__)
+// A handler of the register convention: EAX + 0x77 (its first instructions are 5 bytes long).
+asm(".text\n"
+    "_PatchedHandlerTarget:\n"
+    "  nop\n"
+    "  nop\n"
+    "  leal 0x77(%eax), %eax\n"
+    "  ret\n");
+extern "C" void PatchedHandlerTarget();
+
+std::uint32_t CallTarget(std::uint32_t argument) {
+  std::uint32_t result;
+  asm volatile("call *%2" : "=a"(result) : "a"(argument), "r"(&PatchedHandlerTarget) : "ecx", "edx", "memory", "cc");
+  return result;
+}
+#endif
+
+void* TestSymbol(std::uint8_t id) {
+#if defined(__i386__)
+  if (id == 4) return reinterpret_cast<void*>(&PatchedHandlerTarget);
+#else
+  if (id == 4) return reinterpret_cast<void*>(&TestSymbol);
+#endif
+  return nullptr;
+}
+
+TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndGoOn) {
+  HookClassLibraryHandlers(&TestSymbol);
+  // No web framework, service or network package is loaded here.
+  for (int id : {5, 6, 7, 8, 9, 10}) EXPECT_EQ(ClassLibraryTarget(id).Address, nullptr) << id;
+  EXPECT_EQ(WebFrameworkPackageNumber(), 0);
+  EXPECT_FALSE(NetworkThreadHookInstalled());
+  ASSERT_NE(ClassLibraryTarget(4).Address, nullptr);
+#if defined(__i386__)
+  ASSERT_TRUE(ClassLibraryTarget(4).Patched);
+  ClearProcessExceptionCalls();
+  std::uint32_t result = 0;
+  try {
+    throw EConvertError("'y' is not a valid date");
+  } catch (const EConvertError&) {
+    result = CallTarget(0x100);
+  }
+  // The report answered 1: the original ran with the caller's registers.
+  EXPECT_EQ(result, 0x177u);
+  std::vector<TProcessExceptionCall> calls = ProcessExceptionCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].Mode, kModeWeb);
+  ASSERT_NE(calls[0].Object, nullptr);
+  EXPECT_EQ(calls[0].Object->ClassName(), "EConvertError");
+  // Outside an exception (none current) nothing more is reported.
+  ClearCurrentExceptionInfo();
+  EXPECT_EQ(CallTarget(1), 0x78u);
+  EXPECT_EQ(ProcessExceptionCalls().size(), 1u);
+  EXPECT_TRUE(UnhookProcedureCode(reinterpret_cast<void*>(&PatchedHandlerTarget)));
+  EXPECT_EQ(CallTarget(2), 0x79u);
+#else
+  // Code patches need the 32-bit build: the target is found and left alone.
+  EXPECT_FALSE(ClassLibraryTarget(4).Patched);
+#endif
+  HookClassLibraryHandlers(nullptr);
 }
 
 // --- RaiseException ---------------------------------------------------------------------------------
