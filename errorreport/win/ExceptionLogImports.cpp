@@ -1,5 +1,7 @@
 #include "ExceptionLogImports.h"
 
+#include <httpext.h>
+
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -378,6 +380,8 @@ void InstallImportHooks() {
   HookImport(modules, "RaiseException", g_raiseException, reinterpret_cast<void*>(&VantorRaiseExceptionEntry));
   HookImport(modules, "RtlUnwind", g_rtlUnwind, reinterpret_cast<void*>(&RtlUnwindHook));
   HookImport(modules, "WriteFile", g_writeFile, reinterpret_cast<void*>(&WriteFileHook));
+  if (void* extension = reinterpret_cast<void*>(GetProcAddress(rootModule, "HttpExtensionProc")))
+    HookHttpExtensionProc(extension);
   HookImport(modules, "CreateThread", g_createThread, reinterpret_cast<void*>(&CreateThreadHook));
   HookImport(modules, "ResumeThread", g_resumeThread, reinterpret_cast<void*>(&ResumeThreadHook));
   HookImport(modules, "ExitThread", g_exitThread, reinterpret_cast<void*>(&ExitThreadHook));
@@ -534,4 +538,56 @@ int WebFrameworkPackageNumber() {
 
 bool NetworkThreadHookInstalled() {
   return g_targets[10].Patched;
+}
+
+// --- The server extension's entry ------------------------------------------------------------------
+namespace {
+
+using HttpExtensionProcFn = DWORD(WINAPI*)(EXTENSION_CONTROL_BLOCK*);
+using WriteClientFn = BOOL(WINAPI*)(HCONN, LPVOID, LPDWORD, DWORD);
+
+void* g_httpExtensionOriginal = nullptr;
+EXTENSION_CONTROL_BLOCK* g_keptControlBlock = nullptr;
+WriteClientFn g_keptWriteClient = nullptr;
+bool g_sendingErrorPage = false;
+
+// What the extension writes to its client is the last HTML page (unless it is the library's error page).
+BOOL WINAPI WriteClientHook(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved) {
+  if (!g_sendingErrorPage && buffer && bytes &&
+      ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(bytes), sizeof *bytes) &&
+      ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(buffer), *bytes)) {
+    try {
+      SetLastHtmlPage(std::string(static_cast<const char*>(buffer), *bytes));
+    } catch (...) {
+    }
+  }
+  return g_keptWriteClient ? g_keptWriteClient(connection, buffer, bytes, reserved) : FALSE;
+}
+
+DWORD WINAPI HttpExtensionProcHook(EXTENSION_CONTROL_BLOCK* block) {
+  if (block && ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(block), sizeof *block)) {
+    g_keptControlBlock = block;
+    if (block->WriteClient != &WriteClientHook) {
+      g_keptWriteClient = block->WriteClient;
+      block->WriteClient = &WriteClientHook;
+    }
+  }
+  return reinterpret_cast<HttpExtensionProcFn>(g_httpExtensionOriginal)(block);
+}
+
+}  // namespace
+
+bool HookHttpExtensionProc(void* procedure) {
+  if (!procedure) return false;
+  try {
+    g_httpExtensionOriginal =
+        HookProcedureCode(procedure, reinterpret_cast<void*>(&HttpExtensionProcHook), "HttpExtensionProc");
+    return true;
+  } catch (...) {
+    return false;  // a build without code hooks keeps the entry
+  }
+}
+
+void SetSendingErrorPage(bool sending) {
+  g_sendingErrorPage = sending;
 }

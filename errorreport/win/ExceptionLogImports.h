@@ -63,6 +63,14 @@ int WebFrameworkPackageNumber();
 // Whether the network package's thread handler (id 10) was patched.
 bool NetworkThreadHookInstalled();
 
-// The last HTML page a CGI program wrote to its standard output.
+// A server extension's entry (the module's export HttpExtensionProc, patched
+// at start-up): the client's WriteClient of each request is swapped for one
+// that keeps the written text as the last HTML page, unless the library
+// itself is sending its error page. False when the code cannot be patched.
+bool HookHttpExtensionProc(void* procedure);
+void SetSendingErrorPage(bool sending);
+
+// The last HTML page: what a CGI program wrote to its standard output, or a
+// server extension to its client.
 std::string LastHtmlPage();
 void SetLastHtmlPage(const std::string& page);

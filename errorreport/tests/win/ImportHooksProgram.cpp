@@ -6,6 +6,8 @@
 // CONTEXT notification; a CGI program's output is kept as the last page.
 #include <gtest/gtest.h>
 #include <windows.h>
+// (after windows.h)
+#include <httpext.h>
 
 #include <algorithm>
 #include <cstring>
@@ -345,6 +347,46 @@ TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndGoOn) {
   EXPECT_FALSE(ClassLibraryTarget(4).Patched);
 #endif
   HookClassLibraryHandlers(nullptr);
+}
+
+// --- A server extension's replies -----------------------------------------------------------------
+std::string g_clientGot;
+
+[[maybe_unused]] BOOL WINAPI FakeWriteClient(HCONN, LPVOID buffer, LPDWORD bytes, DWORD) {
+  g_clientGot.assign(static_cast<const char*>(buffer), *bytes);
+  return TRUE;
+}
+
+[[gnu::noinline]] DWORD WINAPI TestExtensionProc(EXTENSION_CONTROL_BLOCK* block) {
+  char page[] = "<p>reply</p>";
+  DWORD bytes = sizeof page - 1;
+  block->WriteClient(block->ConnID, page, &bytes, 0);
+  return HSE_STATUS_SUCCESS;
+}
+
+TEST(ImportHooks, AServerExtensionsRepliesBecomeTheLastPage) {
+#if defined(__i386__)
+  ASSERT_TRUE(HookHttpExtensionProc(reinterpret_cast<void*>(&TestExtensionProc)));
+  EXTENSION_CONTROL_BLOCK block{};
+  block.cbSize = sizeof block;
+  block.WriteClient = &FakeWriteClient;
+  SetLastHtmlPage("");
+  EXPECT_EQ(TestExtensionProc(&block), static_cast<DWORD>(HSE_STATUS_SUCCESS));
+  EXPECT_EQ(g_clientGot, "<p>reply</p>");
+  EXPECT_EQ(LastHtmlPage(), "<p>reply</p>");
+  // The library's own error page reaches the client and is not kept.
+  char error[] = "<p>error</p>";
+  DWORD bytes = sizeof error - 1;
+  SetSendingErrorPage(true);
+  EXPECT_TRUE(block.WriteClient(block.ConnID, error, &bytes, 0));
+  SetSendingErrorPage(false);
+  EXPECT_EQ(g_clientGot, "<p>error</p>");
+  EXPECT_EQ(LastHtmlPage(), "<p>reply</p>");
+  EXPECT_TRUE(UnhookProcedureCode(reinterpret_cast<void*>(&TestExtensionProc)));
+#else
+  // Code patches need the 32-bit build.
+  EXPECT_FALSE(HookHttpExtensionProc(reinterpret_cast<void*>(&TestExtensionProc)));
+#endif
 }
 
 // --- RaiseException ---------------------------------------------------------------------------------
