@@ -1563,6 +1563,10 @@ void SetLibraryOutput(LibraryOutput* output) {
   gLibraryOutput = output;
 }
 
+LibraryOutput& CurrentLibraryOutput() {
+  return Output();
+}
+
 void SetWarningBoxesEnabled(bool value) {
   gWarningBoxes = value;
 }

@@ -487,6 +487,7 @@ class LibraryOutput {
 };
 // Null restores the default (lines and boxes dropped); the caller keeps ownership.
 void SetLibraryOutput(LibraryOutput* output);
+LibraryOutput& CurrentLibraryOutput();
 // The library-wide switch for warning boxes (off; the library never sets it).
 void SetWarningBoxesEnabled(bool value);
 

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "ECoreWin.h"
 #include "EHookWin.h"
 #include "ExceptionLogWin.h"
 #include "Forms.h"
@@ -240,9 +241,7 @@ void CurrentStackBounds(std::uintptr_t& limit, std::uintptr_t& top) {
 }
 
 bool IsThreadActive(const TVantorThreadInfo& record) {
-  DWORD code = 0;
-  return record.ThreadHandle && GetExitCodeThread(reinterpret_cast<HANDLE>(record.ThreadHandle), &code) &&
-         code == STILL_ACTIVE;
+  return IsThreadHandleActive(reinterpret_cast<HANDLE>(record.ThreadHandle));
 }
 
 // --- The pipeline's entry (recording) ---------------------------------------------------------------

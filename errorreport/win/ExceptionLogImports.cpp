@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "ECoreWin.h"
 #include "EHookWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
@@ -320,16 +321,6 @@ extern "C" void WINAPI VantorRaiseExceptionEntry(DWORD code, DWORD flags, DWORD 
 }
 #endif
 
-bool IsDebuggerAttached() {
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  using Probe = BOOL(WINAPI*)();
-  if (auto present = reinterpret_cast<Probe>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsDebuggerPresent"))))
-    return present() != FALSE;
-  // A debugger of the old line hands out its own GetProcAddress, below kernel32.
-  return reinterpret_cast<std::uintptr_t>(GetProcAddress(kernel, "GetProcAddress")) <
-         reinterpret_cast<std::uintptr_t>(kernel);
-}
-
 bool IsLibraryThreadObject(const TObject* thread) {
   static const char* const kLibraryThreadClasses[] = {"TExceptionThread", "TFreezeThread", "TSendDialogThread",
                                                       "TSendThread"};
@@ -363,12 +354,6 @@ void HookImport(const std::vector<std::string>& modules, const char* name, void*
   }
 }
 
-std::string ModuleFileName(HMODULE module) {
-  char name[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameA(module, name, sizeof name);
-  return std::string(name, n < sizeof name ? n : 0);
-}
-
 }  // namespace
 
 void InstallImportHooks() {
@@ -376,7 +361,7 @@ void InstallImportHooks() {
   HMODULE rootModule = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(&TObject::StaticClass)), &rootModule);
-  const std::vector<std::string> modules = {std::string(), ModuleFileName(rootModule), std::string()};
+  const std::vector<std::string> modules = {std::string(), GetModuleFileNameOf(rootModule), std::string()};
   HookImport(modules, "RaiseException", g_raiseException, reinterpret_cast<void*>(&VantorRaiseExceptionEntry));
   HookImport(modules, "RtlUnwind", g_rtlUnwind, reinterpret_cast<void*>(&RtlUnwindHook));
   HookImport(modules, "WriteFile", g_writeFile, reinterpret_cast<void*>(&WriteFileHook));

@@ -26,9 +26,6 @@ class TObject;
 constexpr DWORD kDebuggerNotificationCode = 0x0EEDFAE4u;
 constexpr DWORD kFullContextFlags = 0x1003Fu;
 
-// Whether a debugger is attached to the process.
-bool IsDebuggerAttached();
-
 // The library's own thread classes (by class name, so that a copy of the
 // library in another module is recognised too).
 bool IsLibraryThreadObject(const TObject* thread);
