@@ -150,37 +150,39 @@ BOOL WINAPI WriteFileHook(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD writ
 
 // --- Threads -------------------------------------------------------------------------------------
 
-// The calling thread's record: its stack top is stored, `copy` gets the record.
-bool TakeOwnRecord(TVantorThreadInfo& copy) {
+// What a wrapped start runs. It travels with the thread, so that the thread
+// runs even when its record is gone (a record whose handle the caller has
+// closed is dropped at the next creation).
+struct TWrappedStart {
+  LPTHREAD_START_ROUTINE Routine = nullptr;  // a plain thread's start routine
+  void (*Function)(void*) = nullptr;         // or a start pair's function
+  void* Parameter = nullptr;
+};
+
+// The calling thread's record learns its stack top.
+void NoteOwnStackTop() {
   TVantorThreadsList* list = VantorThreadsList();
-  if (!list) return false;
-  bool found = false;
+  if (!IsActive() || !list) return;
   list->LockForRead();
   int i = list->IndexOfThreadId(GetCurrentThreadId());
-  if (i >= 0) {
-    TVantorThreadInfo* record = list->GetThreadInfo(i);
-    record->StackTop = StackTop();
-    copy = *record;
-    found = true;
-  }
+  if (i >= 0) list->GetThreadInfo(i)->StackTop = StackTop();
   list->UnlockRead();
-  return found;
 }
 
-// A plain thread's start: its own start routine with its own parameter.
-DWORD WINAPI WrappedThreadStart(LPVOID) {
-  TVantorThreadInfo record;
-  if (!TakeOwnRecord(record) || !record.StartRoutine) return static_cast<DWORD>(-1);
-  DWORD result = reinterpret_cast<LPTHREAD_START_ROUTINE>(record.StartRoutine)(record.StartParameter);
+DWORD WINAPI WrappedThreadStart(LPVOID parameter) {
+  TWrappedStart start = *static_cast<TWrappedStart*>(parameter);
+  delete static_cast<TWrappedStart*>(parameter);
+  NoteOwnStackTop();
+  DWORD result = start.Routine(start.Parameter);
   FreeCurrentThreadBlock();
   return result;
 }
 
-// The function of a framework start pair that is not a thread object's.
-void WrappedThreadFunction(void*) {
-  TVantorThreadInfo record;
-  if (!TakeOwnRecord(record) || !record.FrameworkThreadFunction) return;
-  reinterpret_cast<void (*)(void*)>(record.FrameworkThreadFunction)(record.StartParameter);
+void WrappedThreadFunction(void* parameter) {
+  TWrappedStart start = *static_cast<TWrappedStart*>(parameter);
+  delete static_cast<TWrappedStart*>(parameter);
+  NoteOwnStackTop();
+  start.Function(start.Parameter);
   FreeCurrentThreadBlock();
 }
 
@@ -200,9 +202,13 @@ HANDLE WINAPI CreateThreadHook(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSiz
   record->StartParameter = parameter;
   bool ownThread = false;
   LPTHREAD_START_ROUTINE createdStart = start;
+  LPVOID createdParameter = parameter;
+  TWrappedStart* wrapped = nullptr;
   auto* pair = static_cast<TThreadStartPair*>(parameter);
+  TThreadStartPair keptPair{};
   if (start == FrameworkThreadStartRoutine() && pair &&
       ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(pair), sizeof *pair)) {
+    keptPair = *pair;
     record->FrameworkThreadFunction = reinterpret_cast<void*>(pair->entry);
     record->StartParameter = pair->arg;
     if (TThread* thread = TThread::FromThreadEntry(pair->entry, pair->arg)) {
@@ -211,21 +217,27 @@ HANDLE WINAPI CreateThreadHook(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSiz
       record->OriginalExecute = reinterpret_cast<void*>(&TThread::CallExecute);
       ownThread = IsLibraryThreadObject(thread);
     } else {
+      wrapped = new TWrappedStart{nullptr, pair->entry, pair->arg};
       pair->entry = &WrappedThreadFunction;
+      pair->arg = wrapped;
     }
   } else {
     record->StartRoutine = reinterpret_cast<void*>(start);
+    wrapped = new TWrappedStart{start, nullptr, parameter};
     createdStart = &WrappedThreadStart;
+    createdParameter = wrapped;
   }
 
   // Created suspended whatever the caller asked, so that the record is in
   // the list before the thread runs; the caller's other flags are kept.
   DWORD localId = 0;
   if (!idOut) idOut = &localId;
-  HANDLE handle = original(attributes, stackSize, createdStart, parameter, flags | CREATE_SUSPENDED, idOut);
+  HANDLE handle = original(attributes, stackSize, createdStart, createdParameter, flags | CREATE_SUSPENDED, idOut);
+  if (!handle) {
+    if (wrapped && wrapped->Function) *pair = keptPair;
+    delete wrapped;
+  }
   if (!handle || ownThread) {
-    if (!handle && pair && pair->entry == &WrappedThreadFunction)
-      pair->entry = reinterpret_cast<void (*)(void*)>(record->FrameworkThreadFunction);
     delete record;
   } else {
     record->ThreadId = *idOut;

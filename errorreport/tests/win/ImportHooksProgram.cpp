@@ -147,6 +147,32 @@ TEST(ImportHooks, RecordsGoAtExitThreadAndEndedThreadsAtTheNextCreation) {
   for (HANDLE h : {exiting, returning, next}) CloseHandle(h);
 }
 
+TEST(ImportHooks, AThreadWhoseRecordWentStillRuns) {
+  // The caller keeps only a copy of the handle: the listed one is closed, so
+  // the next creation drops the record while the thread waits to be resumed.
+  Started started;
+  DWORD id = 0;
+  HANDLE listed = CreateThread(nullptr, 0, &SignalAndReturn42, &started, CREATE_SUSPENDED, &id);
+  ASSERT_NE(listed, nullptr);
+  HANDLE kept = nullptr;
+  ASSERT_TRUE(
+      DuplicateHandle(GetCurrentProcess(), listed, GetCurrentProcess(), &kept, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  CloseHandle(listed);
+  HANDLE next = CreateThread(nullptr, 0, &Return5, nullptr, 0, nullptr);
+  ASSERT_NE(next, nullptr);
+  TVantorThreadsList* list = VantorThreadsList();
+  list->LockForRead();
+  const bool stillListed = list->IndexOfThreadId(id) >= 0;
+  list->UnlockRead();
+  EXPECT_FALSE(stillListed);
+  EXPECT_EQ(ResumeThread(kept), 1u);
+  EXPECT_EQ(WaitForSingleObject(started.ran, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeAfterEnd(kept), 42u);
+  ExitCodeAfterEnd(next);
+  CloseHandle(kept);
+  CloseHandle(next);
+}
+
 constexpr std::uint32_t kStackMark[] = {0x5EC0DE01u, 0x5EC0DE02u, 0x5EC0DE03u, 0x5EC0DE04u};
 
 struct Resumer {
