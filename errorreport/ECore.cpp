@@ -17,6 +17,7 @@
 
 #include "FileApi.h"
 #include "SysUtils.h"
+#include "TypeInfo.h"
 
 FW_IMPLEMENT_CLASS(TVantorExceptionsFilters)
 FW_IMPLEMENT_CLASS(TVantorModuleOptions)
@@ -1748,4 +1749,20 @@ void SnapshotRaisingThreadStack(MemoryReader& memory, const TStackSnapshotFacts&
 TStackSnapshot CurrentStackSnapshot() {
   std::lock_guard<std::mutex> guard(gSnapshotLock);
   return gSnapshot;
+}
+
+// --- Events of other objects ---------------------------------------------------------------------
+bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent) {
+  if (!object) return false;
+  const PropInfo* prop = GetPropInfo(object, name);
+  if (!prop || !prop->type || prop->type->kind != TypeKind::Method || !prop->getMethod || !prop->setMethod)
+    return false;
+  MethodRef current = GetMethodProp(object, *prop);
+  if (current.code == newCode) return false;
+  oldEvent = current;
+  MethodRef swapped = current;
+  swapped.code = newCode;
+  swapped.sig = newCode ? prop->type->sig : nullptr;
+  SetMethodProp(object, *prop, swapped);
+  return true;
 }

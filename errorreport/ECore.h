@@ -454,6 +454,13 @@ std::string FormatMailDate(double dateTime, std::int32_t biasMinutes);
 // "yyyy-mm-dd hh:nn:ss".
 std::string FormatReportDateTime(double dateTime);
 
+// --- Events of other objects ---------------------------------------------------------------------
+// Swaps the code of the object's published event `name` for `newCode`,
+// keeping its data part; the event as it was goes to `oldEvent`. False, and
+// nothing changed, when the object has no such writable event or its code
+// already is `newCode`.
+bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent);
+
 // --- The library's own warnings and failures -----------------------------------------------------
 enum TVantorLogErrorCode : std::uint8_t {
   eeNone,

@@ -491,6 +491,46 @@ TEST(SystemFacts, ModuleFileNamePrefixes) {
   for (const auto& c : cases) EXPECT_EQ(CutNtPathPrefix(c.given), c.expected) << c.given;
 }
 
+class TEventHolder : public TObject {
+  FW_CLASS(TEventHolder, TObject)
+ public:
+  TNotifyEvent OnChange;
+  int Count = 0;
+  void Changed(TObject*) { ++Count; }
+};
+FW_BEGIN_CLASS(TEventHolder)
+  FW_EVENT(OnChange, OnChange)
+  FW_PROP(Count, Count, Count)
+FW_END_CLASS
+
+int g_swappedCalls = 0;
+void SwappedHandler(void* data, TObject*) {
+  g_swappedCalls += data ? 1 : 100;
+}
+
+TEST(EventSwap, CodeReplacedDataKept) {
+  TOwned<TEventHolder> holder(New<TEventHolder>());
+  holder->OnChange = TNotifyEvent::Bind<&TEventHolder::Changed>(holder.get());
+  const MethodRef original = holder->OnChange.Ref();
+  const auto code = reinterpret_cast<MethodRef::Code>(&SwappedHandler);
+  MethodRef old;
+  ASSERT_TRUE(SwapMethodProperty(holder.get(), "OnChange", code, old));
+  EXPECT_EQ(old, original);
+  EXPECT_EQ(holder->OnChange.Data(), holder.get());
+  g_swappedCalls = 0;
+  holder->OnChange(holder.get());
+  EXPECT_EQ(g_swappedCalls, 1);
+  EXPECT_EQ(holder->Count, 0);
+  // Already swapped, no such event, not an event, no object: nothing changes.
+  MethodRef again;
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "OnChange", code, again));
+  EXPECT_FALSE(again);
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "OnMissing", nullptr, again));
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "Count", code, again));
+  EXPECT_FALSE(SwapMethodProperty(nullptr, "OnChange", code, again));
+  EXPECT_EQ(holder->OnChange.Data(), holder.get());
+}
+
 // --- Current exception and message override ---------------------------------------------------------
 
 TEST(CurrentException, KeepsTheLastNonNullValues) {
