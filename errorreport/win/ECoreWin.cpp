@@ -1,5 +1,8 @@
 #include "ECoreWin.h"
 
+#include <richedit.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -422,4 +425,35 @@ Win32LibraryOutput g_win32Output;
 
 LibraryOutput& Win32LibraryOutputInstance() {
   return g_win32Output;
+}
+
+// --- Rich edit controls -----------------------------------------------------------------------------
+namespace {
+struct RtfSource {
+  const std::string* text;
+  std::size_t position;
+};
+
+DWORD CALLBACK ReadRtfSource(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* read) {
+  auto* source = reinterpret_cast<RtfSource*>(cookie);
+  const std::size_t left = source->text->size() - source->position;
+  const std::size_t n = std::min<std::size_t>(left, size > 0 ? static_cast<std::size_t>(size) : 0);
+  std::memcpy(buffer, source->text->data() + source->position, n);
+  source->position += n;
+  *read = static_cast<LONG>(n);
+  return 0;
+}
+}  // namespace
+
+void RichEditLoadRtf(HWND window, const std::string& rtf) {
+  RtfSource source{&rtf, 0};
+  EDITSTREAM stream{};
+  stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+  stream.pfnCallback = &ReadRtfSource;
+  SendMessageA(window, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+}
+
+COLORREF RichEditSetBackColor(HWND window, std::int32_t colour) {
+  const COLORREF value = colour < 0 ? GetSysColor(colour & 0xFF) : static_cast<COLORREF>(colour);
+  return static_cast<COLORREF>(SendMessageA(window, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(value)));
 }

@@ -61,5 +61,11 @@ HANDLE GetOwnProcessHandle();
 // The temporary folder, ending in a backslash.
 std::string GetTempFolderPath();
 
+// Loads RTF text into a rich edit control (EM_STREAMIN with SF_RTF).
+void RichEditLoadRtf(HWND window, const std::string& rtf);
+// A rich edit control's background; a negative colour is a system colour
+// (its index in the low byte). The colour it had.
+COLORREF RichEditSetBackColor(HWND window, std::int32_t colour);
+
 // The library's debugger lines (OutputDebugString) and boxes (MessageBox).
 LibraryOutput& Win32LibraryOutputInstance();

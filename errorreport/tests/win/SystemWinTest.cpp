@@ -258,6 +258,25 @@ TEST(SystemFacts, TheRunningSystem) {
   EXPECT_FALSE(IsThreadHandleActive(nullptr));
 }
 
+TEST(Windows, RichEditTextAndBackground) {
+  HMODULE library = LoadLibraryA("riched20.dll");
+  ASSERT_NE(library, nullptr);
+  HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_POPUP | ES_MULTILINE, 0, 0, 200, 100, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(edit, nullptr);
+  RichEditLoadRtf(edit, "{\\rtf1\\ansi{\\fonttbl{\\f0 Courier New;}}\\f0 first {\\b bold} \\{braces\\}\\par second}");
+  char text[128] = {};
+  GetWindowTextA(edit, text, sizeof text);
+  std::string shown = text;
+  shown.erase(std::remove(shown.begin(), shown.end(), '\n'), shown.end());
+  EXPECT_EQ(shown, "first bold {braces}\rsecond");
+  RichEditSetBackColor(edit, 0x00123456);
+  EXPECT_EQ(RichEditSetBackColor(edit, static_cast<std::int32_t>(0x8000000F)), 0x00123456u);
+  EXPECT_EQ(RichEditSetBackColor(edit, 0), GetSysColor(COLOR_BTNFACE));  // clBtnFace's system colour
+  DestroyWindow(edit);
+  FreeLibrary(library);
+}
+
 TEST(Windows, MainWindowSearchAndBounds) {
   RECT bounds;
   EXPECT_FALSE(GetProcessWindowsBounds(GetCurrentProcessId(), bounds));  // no window yet
