@@ -17,6 +17,7 @@
 
 #include "FileApi.h"
 #include "SysUtils.h"
+#include "TypeInfo.h"
 
 FW_IMPLEMENT_CLASS(TVantorExceptionsFilters)
 FW_IMPLEMENT_CLASS(TVantorModuleOptions)
@@ -1513,6 +1514,7 @@ std::mutex gWarningLock;
 TVantorLogErrorCode gLastErrorCode = eeNone;
 std::string gLastErrorMessage;
 std::atomic<int> gInternalFailureRunning{0};
+TInternalFailureDetailsProc gFailureDetails = nullptr;
 
 LibraryOutput& Output() {
   static NullLibraryOutput none;
@@ -1560,6 +1562,10 @@ std::string LastLibraryErrorMessage() {
 
 void SetLibraryOutput(LibraryOutput* output) {
   gLibraryOutput = output;
+}
+
+LibraryOutput& CurrentLibraryOutput() {
+  return Output();
 }
 
 void SetWarningBoxesEnabled(bool value) {
@@ -1611,6 +1617,63 @@ void ReportInternalFailure(const std::string& section, const std::exception_ptr&
   if (known && address >= 5) address -= 5;
   Output().DebugLine("[ERROR] - Section: " + section + " - Address: " + Hex8(address) + " - Message: \"" + message +
                      "\"");
+  if (!gFailureDetails) return;
+  try {
+    TInternalFailureFacts facts;
+    facts.Section = section;
+    if (auto last = CurrentExceptionInfo().Object) facts.LastExceptionClass = last->ClassName();
+    facts.Where.Address = address;
+    facts.ExceptionClass = className;
+    facts.Message = message;
+    gFailureDetails(facts);
+  } catch (...) {
+    // The library's own failure report never fails the program.
+  }
+}
+
+std::string FormatInternalFailureText(const TInternalFailureFacts& f) {
+  auto located = [](const TInternalFailureLocation& l) {
+    return "- " + l.UnitName + " - " + l.ClassName + " - " + l.ProcedureName + " - " + std::to_string(l.ProcedureLine) +
+           "[" + std::to_string(l.Line) + "]";
+  };
+  std::string dump;
+  for (std::uint8_t b : f.Dump) dump += "$" + IntToHex(b, 2) + " ";
+  const TInternalFailureLocation& w = f.Where;
+  std::string where = "$" + Hex8(w.Address) + " - [" + Hex8(w.Module) + "] " + w.ModuleFileName + " " + located(w);
+  std::string stack;
+  for (std::size_t i = 0; i < f.CallStack.size(); ++i) {
+    const TInternalFailureLocation& e = f.CallStack[i];
+    if (i) stack += std::string(12, ' ');
+    stack += IntToHex(i, 2) + " $" + Hex8(e.Address) + " - [" + Hex8(e.Module) + "] " + e.ModuleFileName + " " +
+             (e.HasLine ? located(e) : std::string()) + "\r\n";
+  }
+  return "Version   : " + std::string(kLibraryVersionText) + "\r\nDate      : " + f.DateText +
+         "\r\nOS        : " + f.OsName + "\r\nRAD       : " + kLibraryRuntimeText + "\r\nDump      : " + dump +
+         "\r\nSection   : " + f.Section + "\r\nLastExcept: " + f.LastExceptionClass + "\r\nAddress   : " + where +
+         "\r\nException : " + f.ExceptionClass + "\r\nMessage   : " + f.Message + "\r\nCall Stack: " + stack;
+}
+
+void SetInternalFailureDetailsProc(TInternalFailureDetailsProc proc) {
+  gFailureDetails = proc;
+}
+
+std::string InternalFailureQuestion(const std::string& message) {
+  return "Error: '" + message +
+         "'\r\n\r\nThis is an internal VantorLog bug.\r\nDo you want to send the bug information to VantorLog "
+         "author?";
+}
+
+std::string InternalFailureSendManually(const std::string& logFileName) {
+  return "Cannot connect with your email client.\r\nSend manually the \"" + logFileName + "\" file to the " +
+         kLibrarySupportAddress + " email address, after click on OK button to close this box.";
+}
+
+std::string CutNtPathPrefix(std::string_view fileName) {
+  const std::size_t question = fileName.find('?');
+  if (question == std::string_view::npos) return std::string(fileName);
+  const std::size_t colon = fileName.find(':', question);
+  if (colon == std::string_view::npos || colon == 0) return std::string(fileName);
+  return std::string(fileName.substr(colon - 1));
 }
 
 // --- The current exception -----------------------------------------------------------------------
@@ -1686,4 +1749,20 @@ void SnapshotRaisingThreadStack(MemoryReader& memory, const TStackSnapshotFacts&
 TStackSnapshot CurrentStackSnapshot() {
   std::lock_guard<std::mutex> guard(gSnapshotLock);
   return gSnapshot;
+}
+
+// --- Events of other objects ---------------------------------------------------------------------
+bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent) {
+  if (!object) return false;
+  const PropInfo* prop = GetPropInfo(object, name);
+  if (!prop || !prop->type || prop->type->kind != TypeKind::Method || !prop->getMethod || !prop->setMethod)
+    return false;
+  MethodRef current = GetMethodProp(object, *prop);
+  if (current.code == newCode) return false;
+  oldEvent = current;
+  MethodRef swapped = current;
+  swapped.code = newCode;
+  swapped.sig = newCode ? prop->type->sig : nullptr;
+  SetMethodProp(object, *prop, swapped);
+  return true;
 }

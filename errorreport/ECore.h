@@ -454,6 +454,13 @@ std::string FormatMailDate(double dateTime, std::int32_t biasMinutes);
 // "yyyy-mm-dd hh:nn:ss".
 std::string FormatReportDateTime(double dateTime);
 
+// --- Events of other objects ---------------------------------------------------------------------
+// Swaps the code of the object's published event `name` for `newCode`,
+// keeping its data part; the event as it was goes to `oldEvent`. False, and
+// nothing changed, when the object has no such writable event or its code
+// already is `newCode`.
+bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent);
+
 // --- The library's own warnings and failures -----------------------------------------------------
 enum TVantorLogErrorCode : std::uint8_t {
   eeNone,
@@ -480,9 +487,14 @@ class LibraryOutput {
   virtual void WarningBox(const std::string& message, const std::string& caption) = 0;
   // Whether the window that sends shows errors.
   virtual bool ErrorDisplayEnabled() = 0;
+  // A Yes/No question (an internal failure's offer to send its details); true for Yes.
+  virtual bool AskQuestion(const std::string&, const std::string&) { return false; }
+  // An information box.
+  virtual void InformationBox(const std::string&, const std::string&) {}
 };
 // Null restores the default (lines and boxes dropped); the caller keeps ownership.
 void SetLibraryOutput(LibraryOutput* output);
+LibraryOutput& CurrentLibraryOutput();
 // The library-wide switch for warning boxes (off; the library never sets it).
 void SetWarningBoxesEnabled(bool value);
 
@@ -494,6 +506,49 @@ void ReportExceptionWarning(TVantorLogErrorCode code, const std::string& context
 // mode or under a debugger the failure goes to the debugger output.
 void ReportInternalFailure(const std::string& section, const std::exception_ptr& error, bool debuggerAttached);
 bool InternalFailureRunning();
+
+// What an internal failure's details file holds (the platform fills the
+// date, the system's name, the dump and the locations).
+struct TInternalFailureLocation {
+  std::uint64_t Address = 0;
+  std::uint64_t Module = 0;
+  std::string ModuleFileName;
+  bool HasLine = false;  // the names and lines below are known
+  std::string UnitName;
+  std::string ClassName;
+  std::string ProcedureName;
+  std::int32_t ProcedureLine = 0;
+  std::int32_t Line = 0;
+};
+struct TInternalFailureFacts {
+  std::string DateText;
+  std::string OsName;
+  std::vector<std::uint8_t> Dump;  // the 32 bytes at the address; empty when they cannot be read
+  std::string Section;
+  std::string LastExceptionClass;
+  TInternalFailureLocation Where;
+  std::string ExceptionClass;
+  std::string Message;
+  std::vector<TInternalFailureLocation> CallStack;
+};
+// The library's version and the run-time it names in the details.
+constexpr const char* kLibraryVersionText = "6.0.22";
+constexpr const char* kLibraryRuntimeText = "Lunder 5.0";
+// Where the user is asked to send an internal failure's details.
+constexpr const char* kLibrarySupportAddress = "support@vantorlog.example.com";
+// "Version   : 6.0.22\r\nDate      : ..." up to the call stack (one entry a line).
+std::string FormatInternalFailureText(const TInternalFailureFacts& facts);
+// The platform's part of an internal failure after its debugger line: the
+// facts completed, the details saved beside the program, the user asked.
+using TInternalFailureDetailsProc = void (*)(TInternalFailureFacts& facts);
+void SetInternalFailureDetailsProc(TInternalFailureDetailsProc proc);
+// The question and the information box of an internal failure.
+std::string InternalFailureQuestion(const std::string& message);
+std::string InternalFailureSendManually(const std::string& logFileName);
+
+// A module file name as the system may give it, without a "\\??\\"-style
+// prefix: the text before the character that precedes the first ":" after a "?" is cut.
+std::string CutNtPathPrefix(std::string_view fileName);
 
 // --- The current exception -----------------------------------------------------------------------
 // Kept module-wide: the object and address, the last non-null of each, and a flag.

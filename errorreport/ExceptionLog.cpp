@@ -389,6 +389,30 @@ bool CheckPassword(std::string_view fourBytes, const std::function<std::string()
 
 }  // namespace
 
+bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset) {
+  try {
+    ByteReader r(block);
+    if (!IsDataBlockMagic(r.U32LE())) return false;
+    const std::uint16_t version = NormalizeDataVersion(r.U16LE());
+    if (version < 500 || version > kCurrentDataVersion) return false;
+    r.Skip(8);  // build time
+    if (version >= 6000) r.Skip(2);
+    ByteReader table(r.View(r.U32LE()));
+    while (table.Remaining() >= 9) {
+      const std::uint8_t entryId = table.U8();
+      const std::uint32_t entryOffset = table.U32LE();
+      table.U32LE();
+      if (entryId == id) {
+        offset = entryOffset;
+        return true;
+      }
+    }
+  } catch (...) {
+    // A table that runs past the block has no more entries.
+  }
+  return false;
+}
+
 bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, const TDataBlockReading& how) {
   try {
     ByteReader r(block);

@@ -233,6 +233,10 @@ struct TDataBlockReading {
 // password check, debug data). False for a newer version, a part that does
 // not inflate, or any length that lies about the bytes it counts.
 bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, const TDataBlockReading& how);
+// The code offset of the first special-symbol entry `id` of a resource
+// block (its address is the module's base + 4096 + offset); false when the
+// block has no table (version below 500) or no such entry.
+bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset);
 // Reads the trailer at the end of a module file.
 bool ReadTrailerDataBlock(TStream& file, TVantorModuleInfo& entry, const TDataBlockReading& how);
 // The version word and magic of a trailer, when the file ends in one.

@@ -217,4 +217,40 @@ TEST(DataBlock, LyingBlocksCountAsNoBlock) {
   EXPECT_FALSE(ReadTrailerDataBlock(*f2, t2.info, {}));
 }
 
+TEST(DataBlock, SpecialSymbols) {
+  TVLDataInput in = Input(6022, CurrentOptions("mx"));
+  in.symbols = {{5, 0x2000, 1}, {4, 0x10, 0}, {5, 0x3000, 0}};
+  const struct {
+    const char* what;
+    std::uint16_t version;
+    std::uint8_t id;
+    bool found;
+    std::uint32_t offset;
+  } cases[] = {
+      {"the first entry of an id", 6022, 5, true, 0x2000},
+      {"another id", 6022, 4, true, 0x10},
+      {"an absent id", 6022, 9, false, 0},
+      {"a block of the 5xx layout", 550, 4, true, 0x10},
+      {"a block without a table", 499, 4, false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TVLDataInput v = in;
+    v.version = c.version;
+    if (c.version < 6000) v.options = OldOptions(c.version < 500 ? 450 : 550);
+    std::uint32_t offset = 0;
+    EXPECT_EQ(FindDataBlockSymbol(MakeResourceBlock(v), c.id, offset), c.found);
+    if (c.found) {
+      EXPECT_EQ(offset, c.offset);
+    }
+  }
+  // A table longer than the block, and a block that is not one.
+  std::string block = MakeResourceBlock(in);
+  std::uint32_t offset = 0;
+  EXPECT_FALSE(FindDataBlockSymbol(block.substr(0, 16 + 4 + 9 + 2), 5, offset));
+  EXPECT_FALSE(FindDataBlockSymbol(block.substr(0, 12), 5, offset));
+  block[0] ^= 0x55;
+  EXPECT_FALSE(FindDataBlockSymbol(block, 5, offset));
+}
+
 }  // namespace

@@ -417,6 +417,120 @@ TEST(LibraryWarnings, LinesCodesAndBoxes) {
   ClearCurrentExceptionInfo();
 }
 
+TEST(LibraryWarnings, InternalFailureDetails) {
+  TInternalFailureFacts f;
+  f.DateText = "Thu, 10 Dec 2026 12:06:01 +0530";
+  f.OsName = "Microsoft Windows XP";
+  f.Dump = {0x55, 0x8B, 0xEC};
+  f.Section = "EHook.Done";
+  f.LastExceptionClass = "EConvertError";
+  f.Where = {0x0040122F, 0x00400000, "C:\\App\\App.exe", false, "", "", "", 0, 0};
+  f.ExceptionClass = "EReadError";
+  f.Message = "Stream read error";
+  f.CallStack = {{0x00401230, 0x00400000, "C:\\App\\App.exe", true, "Main", "TForm1", "Button1Click", 3, 42},
+                 {0x7C801234, 0x7C800000, "C:\\WINDOWS\\kernel32.dll", false, "", "", "", 0, 0}};
+  EXPECT_EQ(FormatInternalFailureText(f),
+            "Version   : 6.0.22\r\n"
+            "Date      : Thu, 10 Dec 2026 12:06:01 +0530\r\n"
+            "OS        : Microsoft Windows XP\r\n"
+            "RAD       : Lunder 5.0\r\n"
+            "Dump      : $55 $8B $EC \r\n"
+            "Section   : EHook.Done\r\n"
+            "LastExcept: EConvertError\r\n"
+            "Address   : $0040122F - [00400000] C:\\App\\App.exe -  -  -  - 0[0]\r\n"
+            "Exception : EReadError\r\n"
+            "Message   : Stream read error\r\n"
+            "Call Stack: 00 $00401230 - [00400000] C:\\App\\App.exe - Main - TForm1 - Button1Click - 3[42]\r\n"
+            "            01 $7C801234 - [7C800000] C:\\WINDOWS\\kernel32.dll \r\n");
+
+  // The platform's part runs after the debugger line, with what the library knows.
+  static TInternalFailureFacts seen;
+  static int calls = 0;
+  calls = 0;
+  SetInternalFailureDetailsProc([](TInternalFailureFacts& facts) {
+    seen = facts;
+    ++calls;
+    throw EConvertError("the platform's part failed");  // swallowed
+  });
+  auto last = std::make_shared<const TExceptionObjectRecord>(
+      MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("earlier")), 0x00401234));
+  SetCurrentExceptionInfo(last, 0x00401234, false);
+  SetHostedByIde(false);
+  ReportInternalFailure("ECore.Init", std::make_exception_ptr(EReadError("bad")), false);
+  EXPECT_EQ(calls, 0);  // neither IDE mode nor a debugger
+  ReportInternalFailure("ECore.Init", std::make_exception_ptr(EReadError("bad")), true);
+  ASSERT_EQ(calls, 1);
+  EXPECT_EQ(seen.Section, "ECore.Init");
+  EXPECT_EQ(seen.LastExceptionClass, "EConvertError");
+  EXPECT_EQ(seen.ExceptionClass, "EReadError");
+  EXPECT_EQ(seen.Message, "bad");
+  EXPECT_EQ(seen.Where.Address, 0x0040122Fu);
+  EXPECT_FALSE(InternalFailureRunning());
+  SetInternalFailureDetailsProc(nullptr);
+  ClearCurrentExceptionInfo();
+
+  EXPECT_NE(InternalFailureQuestion("x").find("Error: 'x'\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(InternalFailureSendManually("C:\\App.log")
+                .rfind("Cannot connect with your email client.\r\nSend manually "
+                       "the \"C:\\App.log\" file to the ",
+                       0),
+            0u);
+}
+
+TEST(SystemFacts, ModuleFileNamePrefixes) {
+  const struct {
+    const char* given;
+    const char* expected;
+  } cases[] = {
+      {"\\??\\C:\\App\\App.exe", "C:\\App\\App.exe"},
+      {"\\\\?\\D:\\x.dll", "D:\\x.dll"},
+      {"C:\\App\\App.exe", "C:\\App\\App.exe"},
+      {"\\??\\UNC-no-drive", "\\??\\UNC-no-drive"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CutNtPathPrefix(c.given), c.expected) << c.given;
+}
+
+class TEventHolder : public TObject {
+  FW_CLASS(TEventHolder, TObject)
+ public:
+  TNotifyEvent OnChange;
+  int Count = 0;
+  void Changed(TObject*) { ++Count; }
+};
+FW_BEGIN_CLASS(TEventHolder)
+  FW_EVENT(OnChange, OnChange)
+  FW_PROP(Count, Count, Count)
+FW_END_CLASS
+
+int g_swappedCalls = 0;
+void SwappedHandler(void* data, TObject*) {
+  g_swappedCalls += data ? 1 : 100;
+}
+
+TEST(EventSwap, CodeReplacedDataKept) {
+  TOwned<TEventHolder> holder(New<TEventHolder>());
+  holder->OnChange = TNotifyEvent::Bind<&TEventHolder::Changed>(holder.get());
+  const MethodRef original = holder->OnChange.Ref();
+  const auto code = reinterpret_cast<MethodRef::Code>(&SwappedHandler);
+  MethodRef old;
+  ASSERT_TRUE(SwapMethodProperty(holder.get(), "OnChange", code, old));
+  EXPECT_EQ(old, original);
+  EXPECT_EQ(holder->OnChange.Data(), holder.get());
+  g_swappedCalls = 0;
+  holder->OnChange(holder.get());
+  EXPECT_EQ(g_swappedCalls, 1);
+  EXPECT_EQ(holder->Count, 0);
+  // Already swapped, no such event, not an event, no object: nothing changes.
+  MethodRef again;
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "OnChange", code, again));
+  EXPECT_FALSE(again);
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "OnMissing", nullptr, again));
+  EXPECT_FALSE(SwapMethodProperty(holder.get(), "Count", code, again));
+  EXPECT_FALSE(SwapMethodProperty(nullptr, "OnChange", code, again));
+  EXPECT_EQ(holder->OnChange.Data(), holder.get());
+}
+
 // --- Current exception and message override ---------------------------------------------------------
 
 TEST(CurrentException, KeepsTheLastNonNullValues) {

@@ -1,5 +1,8 @@
 #include "ECoreWin.h"
 
+#include <richedit.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -127,6 +130,7 @@ void UseWin32CoreSystem() {
 
 void InitECoreWin() {
   UseWin32CoreSystem();
+  SetLibraryOutput(&Win32LibraryOutputInstance());
   InitECore();
 }
 
@@ -206,7 +210,7 @@ std::string ReadRegistryText(HKEY rootKey, std::string subKey, const std::string
   return value;
 }
 
-int GetUtcOffsetHours() {
+int GetUtcOffsetMinutes() {
   SYSTEMTIME utc, local;
   GetSystemTime(&utc);
   if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return 0;
@@ -215,7 +219,11 @@ int GetUtcOffsetHours() {
   SystemTimeToFileTime(&local, &fl);
   const double u = static_cast<double>((static_cast<std::uint64_t>(fu.dwHighDateTime) << 32) | fu.dwLowDateTime);
   const double l = static_cast<double>((static_cast<std::uint64_t>(fl.dwHighDateTime) << 32) | fl.dwLowDateTime);
-  return static_cast<int>(std::lround((l - u) / 36000000000.0));
+  return static_cast<int>(std::lround((l - u) / 600000000.0));
+}
+
+int GetUtcOffsetHours() {
+  return static_cast<int>(std::lround(GetUtcOffsetMinutes() / 60.0));
 }
 
 int GetLocaleCharset() {
@@ -262,4 +270,190 @@ std::string ExpandLongPathName(const std::string& path) {
         longName = data.cFileName;
         return true;
       });
+}
+
+// --- System facts -------------------------------------------------------------------------------------
+namespace {
+template <class Fn>
+Fn Kernel32Procedure(const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+}
+}  // namespace
+
+TOsVersionFacts GetOsVersionFacts() {
+  TOsVersionFacts facts;
+  OSVERSIONINFOEXA vi{};
+  vi.dwOSVersionInfoSize = sizeof vi;
+  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&vi))) {
+    vi = {};
+    vi.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&vi))) return facts;
+  }
+  facts.Platform = vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 2;
+  facts.Major = vi.dwMajorVersion;
+  facts.Minor = vi.dwMinorVersion;
+  facts.Build = vi.dwBuildNumber;
+  facts.ServicePack = vi.szCSDVersion;
+  facts.ProductType = vi.dwOSVersionInfoSize == sizeof vi ? vi.wProductType : 0;
+  using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+  BOOL wow64 = FALSE;
+  if (auto isWow64 = Kernel32Procedure<IsWow64Fn>("IsWow64Process"))
+    facts.IsWow64 = isWow64(GetCurrentProcess(), &wow64) && wow64;
+  return facts;
+}
+
+std::string GetComputerNameText() {
+  char buf[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof buf;
+  return GetComputerNameA(buf, &size) ? std::string(buf, size) : std::string();
+}
+
+std::string GetUserNameText() {
+  char buf[257] = {};
+  DWORD size = sizeof buf;
+  if (!GetUserNameA(buf, &size)) return {};
+  return std::string(buf);
+}
+
+std::string GetRegisteredOwnerText() {
+  const struct {
+    const char* key;
+    const char* value;
+  } places[] = {{"\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION", "RegisteredOwner"},
+                {"\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION", "RegisteredOwner"},
+                {"\\SOFTWARE\\MICROSOFT\\MS SETUP (ACME)\\USER INFO", "DefName"}};
+  const bool vistaOrLater = RunningOnVistaOrLater(GetOsVersionFacts());
+  for (const auto& place : places) {
+    std::string owner = ReadRegistryText(HKEY_LOCAL_MACHINE, place.key, place.value);
+    // From Vista on the system writes this name when the user gave none.
+    if (vistaOrLater && owner == "Microsoft") owner.clear();
+    if (!owner.empty()) return owner;
+  }
+  return {};
+}
+
+bool IsDebuggerAttached() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  using Probe = BOOL(WINAPI*)();
+  if (auto present = Kernel32Procedure<Probe>("IsDebuggerPresent")) return present() != FALSE;
+  // A debugger of the old line hands out its own GetProcAddress, below kernel32.
+  return reinterpret_cast<std::uintptr_t>(GetProcAddress(kernel, "GetProcAddress")) <
+         reinterpret_cast<std::uintptr_t>(kernel);
+}
+
+bool IsThreadHandleActive(HANDLE thread) {
+  if (!thread) return false;
+  if (GetCoreSystemApi().IsWin9x()) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+      return false;
+    CloseHandle(copy);
+  } else {
+    DWORD flags = 0;
+    if (!GetHandleInformation(thread, &flags)) return false;
+  }
+  DWORD code = 0;
+  return GetExitCodeThread(thread, &code) && code == STILL_ACTIVE;
+}
+
+std::uintptr_t GetThreadStackTop() {
+  std::uintptr_t top = 0;
+#if defined(__i386__)
+  asm volatile("movl %%fs:4, %0" : "=r"(top));  // NT_TIB.StackBase
+#elif defined(__x86_64__)
+  asm volatile("movq %%gs:8, %0" : "=r"(top));
+#endif
+  return top;
+}
+
+std::string GetModuleFileNameOf(HMODULE module) {
+  char buf[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(module, buf, MAX_PATH);
+  if (n == 0) return {};
+  return ExpandLongPathName(CutNtPathPrefix(std::string(buf, n)));
+}
+
+bool IsModuleLoaded(HMODULE module) {
+  return !GetModuleFileNameOf(module).empty();
+}
+
+std::string GetOwnModuleFileName() {
+  HMODULE own = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&GetOwnModuleFileName), &own);
+  return GetModuleFileNameOf(own);
+}
+
+std::string GetCommandLineText() {
+  const char* line = GetCommandLineA();
+  return line ? std::string(line) : std::string();
+}
+
+DWORD GetOwnProcessId() {
+  return GetCurrentProcessId();
+}
+
+HANDLE GetOwnProcessHandle() {
+  return GetCurrentProcess();
+}
+
+std::string GetTempFolderPath() {
+  char buf[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathA(MAX_PATH, buf);
+  if (n == 0 || n > MAX_PATH) return {};
+  return AddTrailingBackslash(std::string(buf, n));
+}
+
+// --- The library's lines and boxes ------------------------------------------------------------------
+namespace {
+class Win32LibraryOutput : public LibraryOutput {
+ public:
+  void DebugLine(const std::string& line) override { OutputDebugStringA((line + "\r\n").c_str()); }
+  void WarningBox(const std::string& message, const std::string& caption) override {
+    MessageBoxA(nullptr, message.c_str(), caption.c_str(), 0x242010);
+  }
+  bool ErrorDisplayEnabled() override { return true; }
+  bool AskQuestion(const std::string& message, const std::string& caption) override {
+    return MessageBoxA(nullptr, message.c_str(), caption.c_str(), 0x242014) == IDYES;
+  }
+  void InformationBox(const std::string& message, const std::string& caption) override {
+    MessageBoxA(nullptr, message.c_str(), caption.c_str(), 0x242030);
+  }
+};
+Win32LibraryOutput g_win32Output;
+}  // namespace
+
+LibraryOutput& Win32LibraryOutputInstance() {
+  return g_win32Output;
+}
+
+// --- Rich edit controls -----------------------------------------------------------------------------
+namespace {
+struct RtfSource {
+  const std::string* text;
+  std::size_t position;
+};
+
+DWORD CALLBACK ReadRtfSource(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* read) {
+  auto* source = reinterpret_cast<RtfSource*>(cookie);
+  const std::size_t left = source->text->size() - source->position;
+  const std::size_t n = std::min<std::size_t>(left, size > 0 ? static_cast<std::size_t>(size) : 0);
+  std::memcpy(buffer, source->text->data() + source->position, n);
+  source->position += n;
+  *read = static_cast<LONG>(n);
+  return 0;
+}
+}  // namespace
+
+void RichEditLoadRtf(HWND window, const std::string& rtf) {
+  RtfSource source{&rtf, 0};
+  EDITSTREAM stream{};
+  stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+  stream.pfnCallback = &ReadRtfSource;
+  SendMessageA(window, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+}
+
+COLORREF RichEditSetBackColor(HWND window, std::int32_t colour) {
+  const COLORREF value = colour < 0 ? GetSysColor(colour & 0xFF) : static_cast<COLORREF>(colour);
+  return static_cast<COLORREF>(SendMessageA(window, EM_SETBKGNDCOLOR, 0, static_cast<LPARAM>(value)));
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "ECoreWin.h"
 #include "EHookWin.h"
 #include "ExceptionLogWin.h"
 #include "Forms.h"
@@ -25,16 +26,7 @@ bool IsActive() {
   return VantorLogFlags().Initialized == 1;
 }
 
-// The stack of the calling thread, from its thread information block.
-void CurrentStackBounds(std::uintptr_t& limit, std::uintptr_t& top) {
-#if defined(__i386__)
-  asm volatile("movl %%fs:4, %0" : "=r"(top));    // NT_TIB.StackBase
-  asm volatile("movl %%fs:8, %0" : "=r"(limit));  // NT_TIB.StackLimit
-#elif defined(__x86_64__)
-  asm volatile("movq %%gs:8, %0" : "=r"(top));
-  asm volatile("movq %%gs:16, %0" : "=r"(limit));
-#endif
-}
+}  // namespace
 
 void SnapshotFrom(std::uintptr_t savedStackPointer, std::uintptr_t currentStackPointer, std::uintptr_t address,
                   bool isReturnAddress) {
@@ -48,6 +40,8 @@ void SnapshotFrom(std::uintptr_t savedStackPointer, std::uintptr_t currentStackP
   facts.ThreadId = GetCurrentThreadId();
   SnapshotRaisingThreadStack(ProcessMemory(), facts, address, isReturnAddress);
 }
+
+namespace {
 
 std::recursive_mutex& ReportLock() {
   static std::recursive_mutex lock;
@@ -233,13 +227,22 @@ LONG CALLBACK FaultCopyHandler(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-bool IsThreadActive(const TVantorThreadInfo& record) {
-  DWORD code = 0;
-  return record.ThreadHandle && GetExitCodeThread(reinterpret_cast<HANDLE>(record.ThreadHandle), &code) &&
-         code == STILL_ACTIVE;
+}  // namespace
+
+// The stack of the calling thread, from its thread information block.
+void CurrentStackBounds(std::uintptr_t& limit, std::uintptr_t& top) {
+#if defined(__i386__)
+  asm volatile("movl %%fs:4, %0" : "=r"(top));    // NT_TIB.StackBase
+  asm volatile("movl %%fs:8, %0" : "=r"(limit));  // NT_TIB.StackLimit
+#elif defined(__x86_64__)
+  asm volatile("movq %%gs:8, %0" : "=r"(top));
+  asm volatile("movq %%gs:16, %0" : "=r"(limit));
+#endif
 }
 
-}  // namespace
+bool IsThreadActive(const TVantorThreadInfo& record) {
+  return IsThreadHandleActive(reinterpret_cast<HANDLE>(record.ThreadHandle));
+}
 
 // --- The pipeline's entry (recording) ---------------------------------------------------------------
 std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
@@ -463,12 +466,26 @@ BYTE __stdcall VantorLog_LastLunderException() {
 void __stdcall VantorLog_CallGeneralRaise(DWORD code, DWORD flags, DWORD argumentCount, void* raiseStackPosition,
                                           const ULONG_PTR* arguments) {
   if (!IsActive()) return;
+  CurrentThreadBlock().RaiseStackPosition = raiseStackPosition;
+  RunRaiseHandler(code, flags, argumentCount, arguments, false);
+}
+
+}  // extern "C"
+
+void RunRaiseHandler(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments, bool report) {
   TVantorThreadBlock& block = CurrentThreadBlock();
-  block.RaiseStackPosition = raiseStackPosition;
+  void* raiseStackPosition = block.RaiseStackPosition;
   if (code == kLanguageRaiseCode && flags == 1 && argumentCount == 7 && arguments &&
       ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(arguments), 7 * sizeof(ULONG_PTR))) {
     FillLanguageRaise(block, reinterpret_cast<void*>(arguments[1]), arguments[0],
                       reinterpret_cast<std::uintptr_t>(raiseStackPosition), arguments[5]);
+    // The raised object belongs to another run-time and is not read: the
+    // capture notes a record of the address alone.
+    if (report) {
+      auto record = std::make_shared<TExceptionObjectRecord>();
+      record->Address = arguments[0];
+      CaptureException(std::move(record), arguments[0], true);
+    }
   }
   if (VantorLogFlags().MainModuleHasLibrary) {
     if (HMODULE main = VantorMainInstance()) {
@@ -479,6 +496,8 @@ void __stdcall VantorLog_CallGeneralRaise(DWORD code, DWORD flags, DWORD argumen
     }
   }
 }
+
+extern "C" {
 
 void* __stdcall VantorLog_CallExceptObject(EXCEPTION_RECORD* record, CONTEXT* context, BYTE report) {
   if (!IsActive() || !record) return nullptr;

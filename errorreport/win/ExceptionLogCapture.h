@@ -31,6 +31,8 @@
 
 #include "ECore.h"
 
+struct TVantorThreadInfo;
+
 // Mode numbers of ExceptionManager.
 constexpr std::uint8_t kModeServer = 0;       // a server, service, thread or network component caught it
 constexpr std::uint8_t kModeApplication = 1;  // the application framework's handler caught it
@@ -78,6 +80,23 @@ void NoteEndOfCatch();
 // ExceptionManager in C++ form (the handler kind is 2 for a thread's Execute).
 std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                                   std::uint8_t mode, HMODULE module, std::uint8_t handlerKind = 0);
+
+// The raise handler (behind the RaiseException hook, with report set, and
+// behind VantorLog_CallGeneralRaise): a language raise record (code
+// 0x0EEDFADE, flags 1, 7 arguments) fills the thread's saved CONTEXT and
+// EXCEPTION_RECORD from the thread's raise stack position and the
+// arguments, and with `report` is captured; in a module whose main program
+// carries the library the raise is forwarded to the main module's export.
+void RunRaiseHandler(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments, bool report);
+
+// Takes the raise-time snapshot of the calling thread's stack from the saved
+// stack pointer (the current one when the saved one lies outside the stack).
+void SnapshotFrom(std::uintptr_t savedStackPointer, std::uintptr_t currentStackPointer, std::uintptr_t address,
+                  bool isReturnAddress);
+// The calling thread's stack: its lowest committed address and its top.
+void CurrentStackBounds(std::uintptr_t& limit, std::uintptr_t& top);
+// Whether a thread record's thread still runs.
+bool IsThreadActive(const TVantorThreadInfo& record);
 
 // Start-up step 15's hooks (the framework slots, the thread slot, the
 // terminate handler, the vectored fault handler), and their removal.

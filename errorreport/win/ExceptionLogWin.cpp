@@ -1,14 +1,18 @@
 #include "ExceptionLogWin.h"
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <vector>
 
+#include "ECallStack.h"
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "EHookWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogCapture.h"
+#include "ExceptionLogImports.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -185,9 +189,61 @@ void UnwrapUnitEntries() {
 }
 
 // --- Internal failures ---
-void ReportInternalFailure(const std::string& text) {
-  std::string line = "[ERROR] - Section: " + text + "\r\n";
-  OutputDebugStringA(line.c_str());
+// The error hook of the guarded steps (it runs inside their catch clause).
+void ReportStepFailure(const std::string& text) {
+  ::ReportInternalFailure(text, std::current_exception(), IsDebuggerAttached());
+}
+
+// The location of a code address: its module's handle and file name.
+TInternalFailureLocation LocationOf(std::uint64_t address) {
+  TInternalFailureLocation location;
+  location.Address = address;
+  HMODULE module = nullptr;
+  if (address &&
+      GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(address)), &module)) {
+    location.Module = reinterpret_cast<std::uintptr_t>(module);
+    location.ModuleFileName = GetModuleFileNameOf(module);
+  }
+  return location;
+}
+
+// An internal failure's details: completed here, saved as the program's
+// file name with ".log" where that can be written, and offered for sending.
+void WriteInternalFailureDetails(TInternalFailureFacts& facts) {
+  facts.DateText = FormatMailDate(Now(), GetUtcOffsetMinutes());
+  facts.OsName = GetWindowsVersionName(GetOsVersionFacts());
+  std::uint8_t dump[32];
+  if (facts.Where.Address && ProcessMemory().Read(facts.Where.Address, dump, sizeof dump))
+    facts.Dump.assign(dump, dump + sizeof dump);
+  const std::uint64_t address = facts.Where.Address;
+  facts.Where = LocationOf(address);
+#if defined(__i386__)
+  // This thread's stack: from here in IDE mode, else from where the exception left it.
+  auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  auto recorded = reinterpret_cast<std::uintptr_t>(CurrentThreadBlock().RecordedStackPosition);
+  TStackScan scan;
+  scan.StackStart = static_cast<std::uint32_t>(IsHostedByIde() || !recorded ? here : recorded);
+  scan.StackTop = static_cast<std::uint32_t>(GetThreadStackTop());
+  scan.ThreadId = static_cast<std::int32_t>(GetCurrentThreadId());
+  TOwned<TVantorStackList> stack(CollectCallStack(ProcessMemory(), nullptr, scan));
+  for (int i = 0; i < stack->Count(); ++i)
+    if (stack->Items(i)->Kind != 0) facts.CallStack.push_back(LocationOf(stack->Items(i)->Address));
+#endif
+  const std::string text = FormatInternalFailureText(facts);
+  const std::string logFile = ChangeFileExt(GetExeFileName(), ".log");
+  if (CanUseFile(logFile, false)) {
+    if (std::FILE* file = std::fopen(logFile.c_str(), "wb")) {
+      std::fwrite(text.data(), 1, text.size(), file);
+      std::fclose(file);
+    }
+  }
+  LibraryOutput& output = CurrentLibraryOutput();
+  if (output.AskQuestion(InternalFailureQuestion(facts.Message), "Probably internal bug")) {
+    // This build has no mail client of its own to send with: the user is
+    // told where the file is and where to send it.
+    output.InformationBox(InternalFailureSendManually(logFile), "Information");
+  }
 }
 
 // --- Shared options blocks ---
@@ -302,7 +358,8 @@ void StartupBody() {
   GetVersionExA(&vi);
   const bool oldHand = vi.dwMajorVersion == 4 && vi.dwMinorVersion == 0;
   g_handCursor = oldHand ? 32512 : 32649;
-  SetGuardedStepErrorHook(ReportInternalFailure);
+  SetGuardedStepErrorHook(ReportStepFailure);
+  SetInternalFailureDetailsProc(WriteInternalFailureDetails);
   SetLibraryModuleHandle(reinterpret_cast<ModuleHandle>(ThisModule()));
   SetPublishedOptionsStore(&g_sharedStore);
 
@@ -376,7 +433,11 @@ void StartupBody() {
   g_reportLockMade = true;
   AddModuleEntry(ThisModule());
   // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
-  if (!IsHostedByIde() && flags.HooksAllowed) InstallCaptureHooks();
+  if (!IsHostedByIde() && flags.HooksAllowed) {
+    InstallCaptureHooks();
+    HookClassLibraryHandlers(&GetDataBlockSymbolAddress);
+    InstallImportHooks();
+  }
 
   // 17.
   if (IsHostedByIde()) RefreshModulesList();
@@ -470,6 +531,13 @@ void FreeCurrentThreadBlock() {
     TlsSetValue(slot, nullptr);
     HeapFree(GetProcessHeap(), 0, block);
   }
+}
+
+void* GetDataBlockSymbolAddress(std::uint8_t id) {
+  std::string_view bytes;
+  std::uint32_t offset = 0;
+  if (!FindResourceBlock(ThisModule(), bytes) || !FindDataBlockSymbol(bytes, id, offset)) return nullptr;
+  return reinterpret_cast<std::uint8_t*>(ThisModule()) + 4096 + offset;
 }
 
 const TRuntimeHandlerAddresses& RuntimeHandlerAddresses() {

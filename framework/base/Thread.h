@@ -180,6 +180,11 @@ class TThread : public TObject {
 
   // Runs the thread's Execute (what the default ThreadExecuteHook does).
   static void CallExecute(TThread* thread) { thread->Execute(); }
+  // The thread object that a ThreadApi entry and argument start, when the
+  // entry is a TThread's thread procedure; else null.
+  static TThread* FromThreadEntry(void (*entry)(void*), void* arg) {
+    return entry == &TThread::ThreadProc ? static_cast<TThread*>(arg) : nullptr;
+  }
 
  protected:
   virtual void Execute() = 0;

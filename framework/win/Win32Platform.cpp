@@ -23,14 +23,9 @@ namespace {
 
 // --- Threads -----------------------------------------------------------------------------------
 
-struct ThreadStart {
-  void (*entry)(void*);
-  void* arg;
-};
-
 DWORD WINAPI ThreadEntry(LPVOID param) {
-  ThreadStart start = *static_cast<ThreadStart*>(param);
-  delete static_cast<ThreadStart*>(param);
+  TThreadStartPair start = *static_cast<TThreadStartPair*>(param);
+  delete static_cast<TThreadStartPair*>(param);
   try {
     start.entry(start.arg);
   } catch (...) {
@@ -70,7 +65,7 @@ class Win32NativeThread : public NativeThread {
 class Win32ThreadApi : public ThreadApi {
  public:
   std::unique_ptr<NativeThread> Start(void (*entry)(void*), void* arg) override {
-    auto* start = new ThreadStart{entry, arg};
+    auto* start = new TThreadStartPair{entry, arg};
     DWORD id = 0;
     HANDLE h = CreateThread(nullptr, 0, &ThreadEntry, start, 0, &id);
     if (!h) {
@@ -82,6 +77,14 @@ class Win32ThreadApi : public ThreadApi {
   }
   ThreadId CurrentThreadId() override { return GetCurrentThreadId(); }
 };
+
+}  // namespace
+
+LPTHREAD_START_ROUTINE FrameworkThreadStartRoutine() {
+  return &ThreadEntry;
+}
+
+namespace {
 
 // --- Waking the main thread --------------------------------------------------------------------
 

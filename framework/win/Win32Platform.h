@@ -50,6 +50,20 @@ void SetApplicationWindowHandler(AppWindowHandler handler, void* data);
 // when nothing looks at the window's queue.
 HANDLE SynchronizeEvent();
 
+// --- Threads ----------------------------------------------------------------------------------
+
+// Every thread the ThreadApi starts is created by CreateThread with this start
+// routine; its parameter is a TThreadStartPair (made with new) that the
+// routine reads and deletes before it runs entry(arg). A framework thread's
+// entry is TThread's thread procedure and its argument the TThread
+// (TThread::FromThreadEntry). Until the routine has read the pair, a hook
+// around CreateThread may replace `entry`.
+struct TThreadStartPair {
+  void (*entry)(void*);
+  void* arg;
+};
+LPTHREAD_START_ROUTINE FrameworkThreadStartRoutine();
+
 // --- Exceptions at callback boundaries ---------------------------------------------------------
 
 using CallbackExceptionHandler = void (*)(std::exception_ptr error);

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -88,6 +89,25 @@ int main(int argc, char** argv) {
     Line("dll-forward-answer", probe("ProbeForwardException"));
     Line("dll-own-calls", probe("ProbeOwnCalls"));
     Line("program-calls", std::to_string(ProcessExceptionCalls().size()));
+    // A thread of the DLL in the program's threads list (when the program is active).
+    auto listedRecord = [](DWORD id, TVantorThreadInfo& copy) {
+      TVantorThreadsList* list = VantorThreadsList();
+      if (!list) return false;
+      list->LockForRead();
+      int i = list->IndexOfThreadId(id);
+      if (i >= 0) copy = *list->GetThreadInfo(i);
+      list->UnlockRead();
+      return i >= 0;
+    };
+    const DWORD dllThread = static_cast<DWORD>(std::strtoul(probe("ProbeStartThread").c_str(), nullptr, 10));
+    TVantorThreadInfo record;
+    Line("dll-thread-listed", listedRecord(dllThread, record) ? "1" : "0");
+    Line("dll-thread-resumed", probe("ProbeResumeThread"));
+    Line("dll-thread-resumer",
+         listedRecord(dllThread, record) && record.ResumerThreadId == GetCurrentThreadId() && record.Forwarded ? "1"
+                                                                                                               : "0");
+    Line("dll-thread-exit-code", probe("ProbeEndThread"));
+    Line("dll-thread-gone", listedRecord(dllThread, record) ? "0" : "1");
     Line("dll-program-exports-neutral", probe("ProbeCallProgramExports"));
     TOwned<TVantorModuleOptions> published(New<TVantorModuleOptions>(""));
     published->AssignModuleHandle(reinterpret_cast<ModuleHandle>(dll));

@@ -77,3 +77,35 @@ extern "C" __declspec(dllexport) int ProbeCallProgramExports() {
   exit();
   return neutral ? 1 : 0;
 }
+
+// A thread made, resumed and ended by the DLL: its record, its resumer and
+// its end are forwarded to the program's copy when the program carries one.
+namespace {
+HANDLE g_thread = nullptr;
+HANDLE g_release = nullptr;
+
+DWORD WINAPI WaitThenExit(void*) {
+  WaitForSingleObject(g_release, 10000);
+  ExitThread(3);
+}
+}  // namespace
+
+extern "C" __declspec(dllexport) int ProbeStartThread() {
+  g_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  g_thread = CreateThread(nullptr, 0, &WaitThenExit, nullptr, CREATE_SUSPENDED, &id);
+  return g_thread ? static_cast<int>(id) : 0;
+}
+
+extern "C" __declspec(dllexport) int ProbeResumeThread() {
+  return g_thread && ResumeThread(g_thread) == 1 ? 1 : 0;
+}
+
+extern "C" __declspec(dllexport) int ProbeEndThread() {
+  SetEvent(g_release);
+  DWORD code = 0;
+  const bool ended = WaitForSingleObject(g_thread, 10000) == WAIT_OBJECT_0 && GetExitCodeThread(g_thread, &code);
+  CloseHandle(g_thread);
+  CloseHandle(g_release);
+  return ended ? static_cast<int>(code) : -1;
+}

@@ -6,9 +6,12 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "ECore.h"
 #include "ECoreWin.h"
@@ -163,6 +166,115 @@ HWND MakeWindow(const char* cls, DWORD style, DWORD exStyle, HWND owner, int x) 
     RegisterClassA(&wc);
   }
   return CreateWindowExA(exStyle, cls, cls, style, x, 20, 200, 100, owner, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+// The library's boxes, recorded and answered "Yes".
+struct AnsweringOutput : LibraryOutput {
+  std::vector<std::string> lines, questions, informations;
+  void DebugLine(const std::string& line) override { lines.push_back(line); }
+  void WarningBox(const std::string&, const std::string&) override {}
+  bool ErrorDisplayEnabled() override { return true; }
+  bool AskQuestion(const std::string& message, const std::string& caption) override {
+    questions.push_back(caption + "|" + message);
+    return true;
+  }
+  void InformationBox(const std::string& message, const std::string& caption) override {
+    informations.push_back(caption + "|" + message);
+  }
+};
+
+[[gnu::noinline]] int FailingPlace(int x) {
+  return x * 3 + 1;
+}
+
+TEST_F(ActiveLibrary, InternalFailureDetailsAreSavedBesideTheProgramAndOffered) {
+  AnsweringOutput out;
+  SetLibraryOutput(&out);
+  const std::string logFile = ChangeFileExt(GetExeFileName(), ".log");
+  std::filesystem::remove(logFile);
+  auto address = reinterpret_cast<std::uintptr_t>(&FailingPlace);
+  SetCurrentExceptionInfo(nullptr, address + 5, false);  // a raise's return address; the report moves it back
+  ReportInternalFailure("Probe.Step", std::make_exception_ptr(EConvertError("bad value")), false);
+  SetLibraryOutput(&Win32LibraryOutputInstance());
+  ClearCurrentExceptionInfo();
+
+  ASSERT_EQ(out.lines.size(), 1u);
+  std::ifstream in(logFile, std::ios::binary);
+  ASSERT_TRUE(in) << "no " << logFile;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::filesystem::remove(logFile);
+  EXPECT_EQ(text.rfind("Version   : 6.0.22\r\nDate      : ", 0), 0u) << text;
+  EXPECT_NE(text.find("\r\nOS        : Microsoft Windows "), std::string::npos);
+  EXPECT_NE(text.find("\r\nSection   : Probe.Step\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nException : EConvertError\r\nMessage   : bad value\r\n"), std::string::npos);
+  // The dump holds the code at the address, and the address line names this program.
+  const auto* code = reinterpret_cast<const std::uint8_t*>(address);
+  char dump[16];
+  std::snprintf(dump, sizeof dump, "$%02X $%02X ", code[0], code[1]);
+  EXPECT_NE(text.find(std::string("\r\nDump      : ") + dump), std::string::npos) << text;
+  char where[64];
+  std::snprintf(where, sizeof where, "\r\nAddress   : $%08llX - [%08llX] ", static_cast<unsigned long long>(address),
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr))));
+  EXPECT_NE(text.find(where + GetModuleFileNameOf(nullptr)), std::string::npos) << text;
+#if defined(__i386__)
+  EXPECT_NE(text.find("\r\nCall Stack: 00 $"), std::string::npos) << text;
+#endif
+  ASSERT_EQ(out.questions.size(), 1u);
+  EXPECT_EQ(out.questions[0].rfind("Probably internal bug|Error: 'bad value'\r\n\r\nThis is an internal", 0), 0u);
+  ASSERT_EQ(out.informations.size(), 1u);
+  EXPECT_NE(out.informations[0].find("Send manually the \"" + logFile + "\" file"), std::string::npos);
+  EXPECT_EQ(FailingPlace(1), 4);
+}
+
+TEST(SystemFacts, TheRunningSystem) {
+  TOsVersionFacts os = GetOsVersionFacts();
+  EXPECT_EQ(os.Platform, 2);
+  EXPECT_GE(os.Major, 5u);
+  EXPECT_EQ(GetWindowsVersionName(os).rfind("Microsoft Windows ", 0), 0u);
+  EXPECT_FALSE(GetComputerNameText().empty());
+  EXPECT_FALSE(GetUserNameText().empty());
+  EXPECT_FALSE(IsDebuggerAttached());
+  std::string temp = GetTempFolderPath();
+  ASSERT_FALSE(temp.empty());
+  EXPECT_EQ(temp.back(), '\\');
+  EXPECT_TRUE(EndsText(".exe", GetModuleFileNameOf(nullptr)));
+  EXPECT_EQ(GetOwnModuleFileName(), GetModuleFileNameOf(nullptr));  // the library is linked into the program
+  EXPECT_TRUE(IsModuleLoaded(GetModuleHandleA("kernel32.dll")));
+  EXPECT_FALSE(IsModuleLoaded(reinterpret_cast<HMODULE>(0x10)));
+  EXPECT_NE(GetCommandLineText().find(".exe"), std::string::npos);
+  EXPECT_EQ(GetOwnProcessId(), GetCurrentProcessId());
+  int local = 0;
+  EXPECT_GT(GetThreadStackTop(), reinterpret_cast<std::uintptr_t>(&local));
+  EXPECT_LE(std::abs(GetUtcOffsetMinutes() - GetUtcOffsetHours() * 60), 30);
+
+  // A thread is active while it runs, not after it ended, and a closed handle is not.
+  HANDLE thread = CreateThread(nullptr, 0, &SleepingThread, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(IsThreadHandleActive(thread));
+  WaitForSingleObject(thread, 10000);
+  EXPECT_FALSE(IsThreadHandleActive(thread));
+  CloseHandle(thread);
+  EXPECT_FALSE(IsThreadHandleActive(nullptr));
+}
+
+TEST(Windows, RichEditTextAndBackground) {
+  HMODULE library = LoadLibraryA("riched20.dll");
+  ASSERT_NE(library, nullptr);
+  HWND edit = CreateWindowExA(0, "RichEdit20A", "", WS_POPUP | ES_MULTILINE, 0, 0, 200, 100, nullptr, nullptr,
+                              GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(edit, nullptr);
+  RichEditLoadRtf(edit, "{\\rtf1\\ansi{\\fonttbl{\\f0 Courier New;}}\\f0 first {\\b bold} \\{braces\\}\\par second}");
+  char text[128] = {};
+  GetWindowTextA(edit, text, sizeof text);
+  std::string shown = text;
+  shown.erase(std::remove(shown.begin(), shown.end(), '\n'), shown.end());
+  EXPECT_EQ(shown, "first bold {braces}\rsecond");
+  RichEditSetBackColor(edit, 0x00123456);
+  EXPECT_EQ(RichEditSetBackColor(edit, static_cast<std::int32_t>(0x8000000F)), 0x00123456u);
+  EXPECT_EQ(RichEditSetBackColor(edit, 0), GetSysColor(COLOR_BTNFACE));  // clBtnFace's system colour
+  DestroyWindow(edit);
+  FreeLibrary(library);
 }
 
 TEST(Windows, MainWindowSearchAndBounds) {
