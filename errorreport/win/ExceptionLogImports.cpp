@@ -469,12 +469,6 @@ extern "C" void VantorPatchedEntry10();
 namespace {
 
 TClassLibraryTarget g_targets[11];
-int g_webPackage = 0;
-
-void* PackageExport(const std::string& package, const char* name) {
-  HMODULE module = GetModuleHandleA(package.c_str());
-  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
-}
 
 [[maybe_unused]] void PatchHandler(int id, TPatchedHandler* handler, void (*entry)()) {
   TClassLibraryTarget& target = g_targets[id];
@@ -492,31 +486,17 @@ void* PackageExport(const std::string& package, const char* name) {
 
 void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress) {
   for (TClassLibraryTarget& t : g_targets) t = TClassLibraryTarget();
-  g_webPackage = 0;
   auto symbol = [symbolAddress](std::uint8_t id) { return symbolAddress ? symbolAddress(id) : nullptr; };
   g_targets[5].Address = symbol(5);
   g_targets[4].Address = symbol(4);
-  // The web framework's package n: "Intraweb_" n "_50.bpl", from 10 on to the first with id 6.
+  // The web and network frameworks' handlers are found as block symbols only:
+  // our modules link every framework statically, so there is no run-time
+  // package of theirs to look them up in.
   g_targets[6].Address = symbol(6);
   g_targets[7].Address = symbol(7);
-  for (int n = 10; n <= 98 && !g_targets[6].Address; ++n) {
-    const std::string package = "Intraweb_" + std::to_string(n) + "_50.bpl";
-    g_targets[6].Address =
-        PackageExport(package, "@Iwservercontrollerbase@TIWServerControllerBase@$bctr$qqrp18Classes@TComponent");
-    if (!g_targets[6].Address) continue;
-    g_webPackage = n;
-    if (!g_targets[7].Address)
-      g_targets[7].Address = PackageExport(
-          package, "@Iwapplication@TIWApplication@ShowMessage$qqr17System@AnsiStringx26Iwtypes@TIWShowMessageTypet1");
-  }
   g_targets[8].Address = symbol(8);
-  // The framework is linked into the module: its service class is found as a block symbol only.
   g_targets[9].Address = symbol(9);
   g_targets[10].Address = symbol(10);
-  for (const char* package : {"INDY50.BPL", "INDYCORE50.BPL"}) {
-    if (g_targets[10].Address) break;
-    g_targets[10].Address = PackageExport(package, "@Idthread@TIdThread@DoException$qqrp18Sysutils@Exception");
-  }
 #if defined(__i386__)
   PatchHandler(5, &VantorPatchedHandler5, &VantorPatchedEntry5);
   PatchHandler(4, &VantorPatchedHandler4, &VantorPatchedEntry4);
@@ -527,10 +507,6 @@ void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress) {
 
 TClassLibraryTarget ClassLibraryTarget(int id) {
   return id >= 0 && id < static_cast<int>(std::size(g_targets)) ? g_targets[id] : TClassLibraryTarget();
-}
-
-int WebFrameworkPackageNumber() {
-  return g_webPackage;
 }
 
 bool NetworkThreadHookInstalled() {

@@ -42,8 +42,8 @@ bool ImportHookInstalled(const char* procName);
 // needs the 32-bit build): the data block's symbols 5 and 4 (the program's
 // report-then-maybe-go-on handlers, mode 2), and the handlers of a web
 // framework (ids 6-8), of the service class (9) and of a network package's
-// threads (10), each found as a block symbol, else as the export of its
-// package when that is loaded. A patched handler reports the current
+// threads (10), each found as a block symbol (every framework is linked
+// into its module, so there is no package to search). A patched handler reports the current
 // exception through ExceptionManager; the original runs with the same
 // registers and stack when the answer is 1 (always for id 9), else the
 // answer is returned. Targets 6 and 8 are only kept: their handlers work on
@@ -55,8 +55,6 @@ struct TClassLibraryTarget {
   bool Patched = false;
 };
 TClassLibraryTarget ClassLibraryTarget(int id);
-// The web framework package's number whose id 6 was found (0: none).
-int WebFrameworkPackageNumber();
 // Whether the network package's thread handler (id 10) was patched.
 bool NetworkThreadHookInstalled();
 
