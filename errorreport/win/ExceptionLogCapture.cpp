@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "EHookWin.h"
+#include "EPipelineWin.h"
 #include "ExceptionLogWin.h"
 #include "Forms.h"
 #include "Thread.h"
@@ -49,14 +50,6 @@ void SnapshotFrom(std::uintptr_t savedStackPointer, std::uintptr_t currentStackP
   SnapshotRaisingThreadStack(ProcessMemory(), facts, address, isReturnAddress);
 }
 
-std::recursive_mutex& ReportLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
-std::mutex g_callsLock;
-std::vector<TProcessExceptionCall> g_calls;
-std::uintptr_t g_lastReportedAddress = 0;
 std::uint8_t g_lastLanguage = 0;
 
 // The thread's saved CONTEXT and EXCEPTION_RECORD of a language raise: the
@@ -190,7 +183,7 @@ void ReportUnitException(const UnitEntry&, bool, std::exception_ptr error) {
     if (error && IsActive()) {
       TVantorThreadBlock& block = CurrentThreadBlock();
       std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block.RaiseAddress);
-      if (address == 0 || address != g_lastReportedAddress) {
+      if (address == 0 || address != LastReportedAddress()) {
         auto record = RecordOf(error, address);
         ProcessException(record, address, IsLanguageException(record.get()), false, 0, ThisModule(), kModeServer,
                          &block.SavedRecord, &block.SavedContext, CurrentStackSnapshot().Size);
@@ -241,44 +234,6 @@ bool IsThreadActive(const TVantorThreadInfo& record) {
 
 }  // namespace
 
-// --- The pipeline's entry (recording) ---------------------------------------------------------------
-std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
-                              bool language, bool handled, std::uint8_t handlerKind, HMODULE module, std::uint8_t mode,
-                              const EXCEPTION_RECORD* record, const CONTEXT* context, std::uint32_t stackBytes) {
-  TProcessExceptionCall call;
-  call.Object = object;
-  call.Address = address;
-  call.Language = language;
-  call.Handled = handled;
-  call.HandlerKind = handlerKind;
-  call.Module = module;
-  call.Mode = mode;
-  call.HasRecord = record != nullptr;
-  call.HasContext = context != nullptr;
-  call.StackBytes = stackBytes;
-  call.ThreadId = GetCurrentThreadId();
-  {
-    std::lock_guard<std::mutex> guard(g_callsLock);
-    g_calls.push_back(std::move(call));
-    g_lastReportedAddress = address;
-  }
-  TVantorThreadBlock& block = CurrentThreadBlock();
-  StoreClassNameText(block.LastExceptionClass, object ? object->ClassName() : std::string());
-  block.LastExceptionAddress = reinterpret_cast<void*>(address);
-  return 1;
-}
-
-std::vector<TProcessExceptionCall> ProcessExceptionCalls() {
-  std::lock_guard<std::mutex> guard(g_callsLock);
-  return g_calls;
-}
-
-void ClearProcessExceptionCalls() {
-  std::lock_guard<std::mutex> guard(g_callsLock);
-  g_calls.clear();
-  g_lastReportedAddress = 0;
-}
-
 void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool language) {
   DWORD lastError = GetLastError();
   TVantorThreadBlock& block = CurrentThreadBlock();
@@ -306,7 +261,7 @@ std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> 
                                   std::uint8_t mode, HMODULE module, std::uint8_t handlerKind) {
   if (!IsActive()) return 1;
   try {
-    std::lock_guard<std::recursive_mutex> guard(ReportLock());
+    std::lock_guard<std::recursive_mutex> guard(VantorReportLock());
     TVantorLogFlags& flags = VantorLogFlags();
     if (flags.MainModuleHasLibrary) {
       HMODULE main = VantorMainInstance();
