@@ -13,10 +13,8 @@ TOptionsChoice ChooseReportOptionsEntry(TVantorModuleInfo* ofAddress, TVantorMod
   choice.Entry = ofAddress;
   choice.Progress = rpAddressModule;
   if (hasDebugData(ofAddress)) return choice;
-  if (ofModule || !choice.Entry) {
-    choice.Entry = ofModule ? ofModule : choice.Entry;
-    choice.Progress = rpGivenModule;
-  }
+  if (ofModule) choice.Entry = ofModule;
+  choice.Progress = rpGivenModule;
   if (!hasDebugData(ofModule) && otherModuleExists) {
     if (ofOther) choice.Entry = ofOther;
     choice.Progress = rpOtherModule;
