@@ -138,7 +138,7 @@ struct TVantorExceptionFilter {
   // exception counts as dealt with (the pipeline answers 0); 1 no report, and
   // the program's own handling goes on (the pipeline answers 1); 2 the report.
   std::uint8_t HandlerKind = 2;
-  std::uint8_t ActionAfter = 0;   // 0 nothing, 1 terminate, 2 restart
+  std::uint8_t ActionAfter = 0;  // 0 nothing, 1 terminate, 2 restart
 };
 
 // What a filter matches on: the class names from the exception's own class

@@ -23,10 +23,10 @@ TEST(SendingProgress, StatusesGiveTheirTextsAndMoveTheBar) {
     int text, newCounter, bar;
   };
   const Case cases[] = {
-      {0, 0, 40, 114, 0, 5},     {1, 0, 0, 115, 5, 5},       {2, 0, 5, 113, 10, 10},    {3, 0, 10, 118, 15, 15},
-      {4, 0, 15, 119, 20, 20},   {5, 0, 20, 120, 25, 25},    {6, 0, 25, 116, 25, 35},   {6, 100, 25, 116, 25, 100},
-      {6, 50, 25, 116, 25, 68},  {6, 20, 25, 116, 25, 48},   {7, 0, 25, 117, 25, 100},  {8, 0, 25, 121, 25, 100},
-      {9, 0, 25, 122, 25, 100},  {10, 0, 25, -1, 25, -1},    {-1, 0, 25, -1, 25, -1},
+      {0, 0, 40, 114, 0, 5},    {1, 0, 0, 115, 5, 5},     {2, 0, 5, 113, 10, 10},   {3, 0, 10, 118, 15, 15},
+      {4, 0, 15, 119, 20, 20},  {5, 0, 20, 120, 25, 25},  {6, 0, 25, 116, 25, 35},  {6, 100, 25, 116, 25, 100},
+      {6, 50, 25, 116, 25, 68}, {6, 20, 25, 116, 25, 48}, {7, 0, 25, 117, 25, 100}, {8, 0, 25, 121, 25, 100},
+      {9, 0, 25, 122, 25, 100}, {10, 0, 25, -1, 25, -1},  {-1, 0, 25, -1, 25, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("status " + std::to_string(c.status) + " value " + std::to_string(c.value));
@@ -125,9 +125,9 @@ TEST(ReportFilters, MatchingFilterGivesHandlingDialogTypeAndAfterAction) {
     std::uint8_t dialogType, handling;
   };
   const Case cases[] = {
-      {0, 2, 0, 3, 0, rhReport},          {1, 2, 0, 3, 3, rhReport},   {1, 2, 0, 0, 0, rhReport},
-      {2, 2, 1, 3, 1, rhReport},          {3, 2, 2, 1, 2, rhReport},   {4, 2, 0, 1, 3, rhReport},
-      {4, 1, 0, 1, 3, rhProgramHandles},  {4, 0, 0, 1, 3, rhSilent},   {9, 2, 0, 2, 2, rhReport},
+      {0, 2, 0, 3, 0, rhReport},         {1, 2, 0, 3, 3, rhReport}, {1, 2, 0, 0, 0, rhReport},
+      {2, 2, 1, 3, 1, rhReport},         {3, 2, 2, 1, 2, rhReport}, {4, 2, 0, 1, 3, rhReport},
+      {4, 1, 0, 1, 3, rhProgramHandles}, {4, 0, 0, 1, 3, rhSilent}, {9, 2, 0, 2, 2, rhReport},
       {1, 7, 0, 2, 2, rhReport},
   };
   for (const Case& c : cases) {
@@ -186,10 +186,10 @@ TEST(ReportOutput, ChosenByModeAndProgramKind) {
     TReportOutput output;
   };
   const Case cases[] = {
-      {0, true, true, TReportOutput::WebPage},   {2, false, false, TReportOutput::WebPage},
-      {0, false, true, TReportOutput::Console},  {1, false, true, TReportOutput::Console},
-      {1, true, true, TReportOutput::Console},   {0, false, false, TReportOutput::Dialog},
-      {1, false, false, TReportOutput::Dialog},  {3, false, true, TReportOutput::Dialog},
+      {0, true, true, TReportOutput::WebPage},  {2, false, false, TReportOutput::WebPage},
+      {0, false, true, TReportOutput::Console}, {1, false, true, TReportOutput::Console},
+      {1, true, true, TReportOutput::Console},  {0, false, false, TReportOutput::Dialog},
+      {1, false, false, TReportOutput::Dialog}, {3, false, true, TReportOutput::Dialog},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("mode " + std::to_string(c.mode));
@@ -216,12 +216,12 @@ TEST(ReportPump, MessagesDroppedBeepedOrDispatched) {
     TPumpAction action;
   };
   const Case cases[] = {
-      {18, TPumpAction::Drop},           {160, TPumpAction::Dispatch},      {161, TPumpAction::DropWithBeep},
-      {169, TPumpAction::DropWithBeep},  {170, TPumpAction::Dispatch},      {255, TPumpAction::Dispatch},
-      {256, TPumpAction::DropWithBeep},  {258, TPumpAction::DropWithBeep},  {259, TPumpAction::Dispatch},
-      {260, TPumpAction::DropWithBeep},  {262, TPumpAction::DropWithBeep},  {263, TPumpAction::Dispatch},
-      {512, TPumpAction::Dispatch},      {513, TPumpAction::DropWithBeep},  {521, TPumpAction::DropWithBeep},
-      {522, TPumpAction::Dispatch},      {15, TPumpAction::Dispatch},
+      {18, TPumpAction::Drop},          {160, TPumpAction::Dispatch},     {161, TPumpAction::DropWithBeep},
+      {169, TPumpAction::DropWithBeep}, {170, TPumpAction::Dispatch},     {255, TPumpAction::Dispatch},
+      {256, TPumpAction::DropWithBeep}, {258, TPumpAction::DropWithBeep}, {259, TPumpAction::Dispatch},
+      {260, TPumpAction::DropWithBeep}, {262, TPumpAction::DropWithBeep}, {263, TPumpAction::Dispatch},
+      {512, TPumpAction::Dispatch},     {513, TPumpAction::DropWithBeep}, {521, TPumpAction::DropWithBeep},
+      {522, TPumpAction::Dispatch},     {15, TPumpAction::Dispatch},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);

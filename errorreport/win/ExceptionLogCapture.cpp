@@ -100,7 +100,19 @@ void* g_faultHandler = nullptr;
 bool g_installed = false;
 
 std::shared_ptr<const TExceptionObjectRecord> RecordOf(const std::exception_ptr& error, std::uintptr_t address) {
-  return std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(error, address));
+  // Naming the exception rethrows and catches it: those catch clauses are the
+  // library's own and report nothing as handled.
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  const std::uint8_t saved = block.InReport;
+  block.InReport = 1;
+  try {
+    auto record = std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(error, address));
+    block.InReport = saved;
+    return record;
+  } catch (...) {
+    block.InReport = saved;
+    throw;
+  }
 }
 
 std::uintptr_t ThreadRaiseAddress() {
