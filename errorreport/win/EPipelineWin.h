@@ -134,6 +134,10 @@ DWORD ReportThreadId();
 // The crash-times list.
 TStringList& CrashTimes();
 
+// The code of the system exception that carries a C++ exception of the
+// 64-bit run-time ("GCC " in its bytes): an uncaught one reaches the filter.
+constexpr DWORD kRuntimeRaiseCode = 0x20474343u;
+
 // The unhandled filter's report: 1 when it reached the pipeline.
 std::uint8_t ReportFromUnhandledFilter(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                                        const EXCEPTION_RECORD* record, const CONTEXT* context);

@@ -722,14 +722,18 @@ LONG WINAPI VantorLogUnhandledFilter(EXCEPTION_POINTERS* info) {
   if (VantorLogFlags().Initialized == 1 && record) {
     try {
       std::shared_ptr<const TExceptionObjectRecord> object;
+      std::uintptr_t address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
       TCurrentExceptionInfo current = CurrentExceptionInfo();
-      if (code == kLanguageRaiseCode && current.Object)
+      // A language raise that nothing caught (the 64-bit run-time raises its
+      // exceptions as system exceptions): the exception the throw noted.
+      if ((code == kLanguageRaiseCode || code == kRuntimeRaiseCode) && current.Object) {
         object = current.Object;
-      else
+        address = current.Address;
+      } else {
         object = UnhandledFilterObject(record);
+      }
       if (object && FilterMessageText(object.get()) != LastReportedMessage())
-        ReportFromUnhandledFilter(object, reinterpret_cast<std::uintptr_t>(record->ExceptionAddress), record,
-                                  info->ContextRecord);
+        ReportFromUnhandledFilter(object, address, record, info->ContextRecord);
     } catch (...) {
     }
   }

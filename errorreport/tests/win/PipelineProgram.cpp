@@ -4,11 +4,13 @@
 // program prints "key=value" lines and ends with "end". Modes:
 //   --worker             an uncaught exception on a plain worker thread
 //   --callback-raises    the same, the callback raising; then an EAbort
+//   --abort              an uncaught EAbort on a worker thread
 //   --filters            the four filter roads through the application handler's entry
 //   --terminate          a filter whose after-action ends the program
 //   --fault              a write to address 0 on a worker thread
 //   --dll-events A B     reports at addresses of two DLLs with blocks of their own
 //   --freeze             a visible window whose click handler blocks the main thread
+//   --freeze-minimised   a freeze and a report with a dialog due while the main window is minimised
 //   --freeze-no-window   the main thread blocks in a program without a window
 #include <windows.h>
 
@@ -79,6 +81,7 @@ void ExceptionNotify(const TVantorExceptionRecord& record, bool&) {
 }
 
 int g_dialogs = 0;
+int g_xmlWrites = 0;
 bool CountDialog(TReportRun&, bool) {
   ++g_dialogs;
   return true;
@@ -174,6 +177,35 @@ void PumpFor(DWORD ms) {
   }
 }
 
+// A minimised main window: a freeze report leaves it alone (its thread is
+// suspended), an ordinary report with a dialog due restores it without waiting.
+void MinimisedWindowRoads() {
+  TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = ProbeWindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "PipelineProbeWindow";
+  RegisterClassA(&wc);
+  HWND main = CreateWindowA("PipelineProbeWindow", "Pipeline probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
+                            nullptr, nullptr, wc.hInstance, nullptr);
+  ShowWindow(main, SW_MINIMIZE);
+  PumpFor(300);
+  Line("iconic-before", IsIconic(main) ? "1" : "0");
+  options->SetDialogKind(2);
+  options->SetFreezeSeconds(1);
+  options->SetFreezeCheck(true);
+  PumpFor(700);
+  BlockingClick(1700);
+  PumpFor(700);
+  Line("freeze-reports", std::to_string(g_notifications.load()));
+  Line("iconic-after-freeze", IsIconic(main) ? "1" : "0");
+  options->SetFreezeCheck(false);
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&BlockingClick);
+  ExceptionManagerCall(ConvertError("a dialog is due", address), address, kModeApplication, GetModuleHandleA(nullptr));
+  PumpFor(700);
+  Line("iconic-after-report", IsIconic(main) ? "1" : "0");
+}
+
 void FreezeRoads(bool withWindow) {
   TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
   Line("text-156", options->GetCustomText(156));
@@ -235,7 +267,17 @@ int main(int argc, char** argv) {
   const std::string mode = argc >= 2 ? argv[1] : "";
 
   if (mode == "--worker") {
+    // The XML step of the log writes and deletes nothing of the user's: the log named by the options stays.
+    options->SetLogFlags(static_cast<std::uint8_t>(options->LogFlags() | 0x04));
+    const std::string log = std::string(std::getenv("PIPELINE_NOTES")) + ".log";
+    options->SetLogLocation(log);
+    HANDLE kept = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(kept);
+    ReportSteps().WriteXmlLog = [](TReportRun&) { ++g_xmlWrites; };
     Line("worker-exit", std::to_string(RunWorker(&RaisingWorker)));
+    Line("xml-writes", std::to_string(g_xmlWrites));
+    Line("log-kept", GetFileAttributesA(log.c_str()) != INVALID_FILE_ATTRIBUTES ? "1" : "0");
+    DeleteFileA(log.c_str());
     Line("notifications", std::to_string(g_notifications.load()));
   } else if (mode == "--callback-raises") {
     options->SetBehaviourFlags(static_cast<std::uint16_t>(options->BehaviourFlags() | 0x100));
@@ -250,6 +292,9 @@ int main(int argc, char** argv) {
     Line("abort-exit", std::to_string(RunWorker(&AbortingWorker)));
     Line("notifications-after-abort", std::to_string(g_notifications.load()));
     Line("reports-after-abort", std::to_string(ReportedErrorsCount()));
+  } else if (mode == "--abort") {
+    Line("abort-exit", std::to_string(RunWorker(&AbortingWorker)));
+    Line("notifications", std::to_string(g_notifications.load()));
   } else if (mode == "--filters") {
     options->SetDialogKind(2);
     FilterRoad("kind1", 1, 1);
@@ -291,6 +336,8 @@ int main(int argc, char** argv) {
     UnregisterVantorLogHandler(&handler);
   } else if (mode == "--freeze") {
     FreezeRoads(true);
+  } else if (mode == "--freeze-minimised") {
+    MinimisedWindowRoads();
   } else if (mode == "--freeze-no-window") {
     FreezeRoads(false);
   }
