@@ -329,6 +329,10 @@ bool RunParkedEvent() {
   return true;
 }
 
+void ClearParkedEvent() {
+  g_slot.store(nullptr);
+}
+
 bool EventIsParked() {
   TEventProc event = g_slot.load();
   return event && event != &RunningMarker;

@@ -190,3 +190,5 @@ void RunEventOnFaultingThread(TEventProc event);
 // The polling side: runs a parked event (clearing the slot first); true when one ran.
 bool RunParkedEvent();
 bool EventIsParked();
+// Empties the slot (after the report thread that parked an event was ended).
+void ClearParkedEvent();

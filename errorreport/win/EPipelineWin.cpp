@@ -529,14 +529,19 @@ std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> ob
     } catch (...) {
       // The report thread is ended; the lock and the in-report byte are released by their guards.
       if (thread) {
+        for (int i = 0; i < 500 && !thread->Win32Id.load() && !thread->Finished(); ++i) Sleep(10);
         DWORD id = thread->Win32Id.load();
-        HANDLE h = id ? OpenThread(THREAD_TERMINATE, FALSE, id) : nullptr;
+        HANDLE h = id ? OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, id) : nullptr;
         if (h) {
           TerminateThread(h, 1);
+          WaitForSingleObject(h, INFINITE);
           CloseHandle(h);
         }
+        // Its object is left: the ended thread never recorded its end.
       }
+      ClearParkedEvent();  // an event the ended thread parked would block the next report
       g_reportThread = 0;
+      result = 1;
     }
     SetPollingThreadId(0);
   }

@@ -4,6 +4,7 @@
 // program prints "key=value" lines and ends with "end". Modes:
 //   --worker             an uncaught exception on a plain worker thread
 //   --callback-raises    the same, the callback raising; then an EAbort
+//   --wait-fails         the faulting thread's wait fails, then another report
 //   --abort              an uncaught EAbort on a worker thread
 //   --filters            the four filter roads through the application handler's entry
 //   --terminate          a filter whose after-action ends the program
@@ -292,6 +293,21 @@ int main(int argc, char** argv) {
     Line("abort-exit", std::to_string(RunWorker(&AbortingWorker)));
     Line("notifications-after-abort", std::to_string(g_notifications.load()));
     Line("reports-after-abort", std::to_string(ReportedErrorsCount()));
+  } else if (mode == "--wait-fails") {
+    // The main thread's wait fails while the report thread waits for its
+    // parked event: the report thread is ended, and the next report runs.
+    ReportSteps().DialogShowing = []() -> bool {
+      if (EventIsParked()) throw EConvertError("the wait fails");
+      return false;
+    };
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&FilterRoad);
+    Line("failed-wait-result", std::to_string(ExceptionManagerCall(ConvertError("first", address), address,
+                                                                   kModeApplication, GetModuleHandleA(nullptr))));
+    ReportSteps().DialogShowing = nullptr;
+    Line("notifications-after-failure", std::to_string(g_notifications.load()));
+    Line("next-result", std::to_string(ExceptionManagerCall(ConvertError("second", address), address, kModeApplication,
+                                                            GetModuleHandleA(nullptr))));
+    Line("notifications", std::to_string(g_notifications.load()));
   } else if (mode == "--abort") {
     Line("abort-exit", std::to_string(RunWorker(&AbortingWorker)));
     Line("notifications", std::to_string(g_notifications.load()));
