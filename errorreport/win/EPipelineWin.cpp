@@ -63,7 +63,13 @@ std::uint32_t CurrentThreadIdForEvents() {
 void SleepTenMs() {
   Sleep(10);
 }
+TReportRun* g_currentRun = nullptr;
+
+// After each event: the duplicate test without counting, and the options
+// again as the module published them (a handler may have changed them).
 void AfterEvent() {
+  if (g_currentRun && ReportSteps().CheckDuplicate)
+    g_currentRun->Duplicate = ReportSteps().CheckDuplicate(*g_currentRun, false);
   if (TVantorModuleOptionsEx* options = DefaultVantorLogOptions()) options->ReloadOptions();
 }
 void InstallEventThreadApi() {
@@ -568,6 +574,7 @@ std::uint8_t RunReport(TReportRun& run) {
   bool send = false;
   try {
     // 1.
+    g_currentRun = &run;
     SetCurrentExceptionInfo(run.Object, run.Address, run.Language);
     // 2.
     CurrentThreadBlock().Reporting = 1;
@@ -745,6 +752,7 @@ std::uint8_t RunReport(TReportRun& run) {
         SetLastExceptionMessage(g_lastMessage);
         progress = rpDialogType;
         if (!run.FilterMatched) run.DialogType = options->DialogKind();
+        if (!run.Job->Freeze) run.WorkArea = GetWindowMonitorWorkArea(GetForegroundWindow());
         const TReportOutput output = ChooseReportOutput(run.Mode, IsWebApp(), IsConsoleApp());
         run.SendChosen = options->MailMode() != 0 || options->WebMode() != 0;
         run.AttachScreenshot = (options->SendFlags() & 0x10) != 0;
@@ -835,6 +843,7 @@ std::uint8_t RunReport(TReportRun& run) {
     FreeAndNil(run.CallStack);
   FreeAndNil(snapshot);
   CurrentThreadBlock().Reporting = 0;
+  g_currentRun = nullptr;
   return run.Result;
 }
 

@@ -68,6 +68,8 @@ struct TReportRun {
   bool CopyToClipboard = false;
   bool AskReproduce = false;
   bool Show = false;
+  // The work area of the monitor under the active window, for the dialogs.
+  RECT WorkArea{};
   std::uint8_t Result = 0;
 };
 
@@ -78,7 +80,8 @@ struct TReportSteps {
   // The duplicate test; `count` counts the report among the duplicates.
   bool (*CheckDuplicate)(TReportRun& run, bool count) = nullptr;
   void (*TakeScreenshot)(TReportRun& run) = nullptr;
-  // Shows the dialog of run.DialogType; false on failure.
+  // Shows the dialog of run.DialogType; false on failure. A showing that
+  // leaves another non-zero type in run.DialogType is followed by another.
   bool (*ShowDialog)(TReportRun& run, bool firstShowing) = nullptr;
   void (*AskReproduce)(TReportRun& run) = nullptr;
   void (*InsertSection)(TReportRun& run, int titleText, const std::string& lines) = nullptr;
