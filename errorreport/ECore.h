@@ -134,8 +134,11 @@ struct TVantorExceptionFilter {
   std::string ExceptionMessage;
   std::uint8_t AppliesTo = 0;     // 0 every exception, 1 handled ones, 2 unhandled ones
   std::uint8_t DialogChoice = 1;  // 0 none, 1 the options' kind, 2 box, 3 short, 4 detailed
-  std::uint8_t HandlerKind = 2;   // 0 not handled, 1 handled without report, 2 reported
-  std::uint8_t ActionAfter = 0;   // 0 nothing, 1 terminate, 2 restart
+  // What the report does with a matching exception: 0 no report, and the
+  // exception counts as dealt with (the pipeline answers 0); 1 no report, and
+  // the program's own handling goes on (the pipeline answers 1); 2 the report.
+  std::uint8_t HandlerKind = 2;
+  std::uint8_t ActionAfter = 0;  // 0 nothing, 1 terminate, 2 restart
 };
 
 // What a filter matches on: the class names from the exception's own class

@@ -147,11 +147,36 @@ PublishedOptionsStore* GetPublishedOptionsStore() {
 
 // The hang detector that these switches start and stop is not part of this
 // build; the switches are stored.
+namespace {
+TFreezeDetectionApi g_freezeApi;
+
+// For this module's own options a change of either switch starts the hang
+// detector when both are on, and stops it otherwise.
+void SwitchFreezeDetection(const TVantorModuleOptionsEx& options) {
+  if (options.ActiveFlag() && options.FreezeCheck()) {
+    if (g_freezeApi.Start) g_freezeApi.Start();
+  } else if (g_freezeApi.Stop) {
+    g_freezeApi.Stop();
+  }
+}
+bool IsCurrent(const TVantorModuleOptionsEx* options) {
+  return g_freezeApi.IsCurrentOptions && g_freezeApi.IsCurrentOptions(options);
+}
+}  // namespace
+
+void SetFreezeDetectionApi(const TFreezeDetectionApi& api) {
+  g_freezeApi = api;
+}
+
 void TVantorModuleOptionsEx::SetActiveFlag(bool value) {
+  const bool changed = value != ActiveFlag();
   StoreActiveFlag(value);
+  if (changed && IsCurrent(this)) SwitchFreezeDetection(*this);
 }
 void TVantorModuleOptionsEx::SetFreezeCheck(bool value) {
+  const bool changed = value != FreezeCheck();
   StoreFreezeCheck(value);
+  if (changed && IsCurrent(this)) SwitchFreezeDetection(*this);
 }
 void TVantorModuleOptionsEx::PublishOptions() {
   if (g_store) g_store->Publish(*this);

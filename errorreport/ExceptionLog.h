@@ -95,6 +95,16 @@ class PublishedOptionsStore {
 void SetPublishedOptionsStore(PublishedOptionsStore* store);
 PublishedOptionsStore* GetPublishedOptionsStore();
 
+// The hang detector as the options see it: switching ActiveFlag or
+// FreezeCheck of this module's own options starts or stops it (the Win32
+// half installs the real one).
+struct TFreezeDetectionApi {
+  bool (*IsCurrentOptions)(const TVantorModuleOptions* options) = nullptr;
+  void (*Start)() = nullptr;
+  void (*Stop)() = nullptr;
+};
+void SetFreezeDetectionApi(const TFreezeDetectionApi& api);
+
 class TVantorModuleOptionsEx : public TVantorModuleOptions {
   FW_CLASS(TVantorModuleOptionsEx, TVantorModuleOptions)
  public:

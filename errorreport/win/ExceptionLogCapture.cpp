@@ -8,6 +8,7 @@
 
 #include "ECoreWin.h"
 #include "EHookWin.h"
+#include "EPipelineWin.h"
 #include "ExceptionLogWin.h"
 #include "Forms.h"
 #include "Thread.h"
@@ -43,14 +44,6 @@ void SnapshotFrom(std::uintptr_t savedStackPointer, std::uintptr_t currentStackP
 
 namespace {
 
-std::recursive_mutex& ReportLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
-std::mutex g_callsLock;
-std::vector<TProcessExceptionCall> g_calls;
-std::uintptr_t g_lastReportedAddress = 0;
 std::uint8_t g_lastLanguage = 0;
 
 // The thread's saved CONTEXT and EXCEPTION_RECORD of a language raise: the
@@ -101,7 +94,19 @@ void* g_faultHandler = nullptr;
 bool g_installed = false;
 
 std::shared_ptr<const TExceptionObjectRecord> RecordOf(const std::exception_ptr& error, std::uintptr_t address) {
-  return std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(error, address));
+  // Naming the exception rethrows and catches it: those catch clauses are the
+  // library's own and report nothing as handled.
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  const std::uint8_t saved = block.InReport;
+  block.InReport = 1;
+  try {
+    auto record = std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(error, address));
+    block.InReport = saved;
+    return record;
+  } catch (...) {
+    block.InReport = saved;
+    throw;
+  }
 }
 
 std::uintptr_t ThreadRaiseAddress() {
@@ -184,7 +189,7 @@ void ReportUnitException(const UnitEntry&, bool, std::exception_ptr error) {
     if (error && IsActive()) {
       TVantorThreadBlock& block = CurrentThreadBlock();
       std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block.RaiseAddress);
-      if (address == 0 || address != g_lastReportedAddress) {
+      if (address == 0 || address != LastReportedAddress()) {
         auto record = RecordOf(error, address);
         ProcessException(record, address, IsLanguageException(record.get()), false, 0, ThisModule(), kModeServer,
                          &block.SavedRecord, &block.SavedContext, CurrentStackSnapshot().Size);
@@ -244,44 +249,6 @@ bool IsThreadActive(const TVantorThreadInfo& record) {
   return IsThreadHandleActive(reinterpret_cast<HANDLE>(record.ThreadHandle));
 }
 
-// --- The pipeline's entry (recording) ---------------------------------------------------------------
-std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
-                              bool language, bool handled, std::uint8_t handlerKind, HMODULE module, std::uint8_t mode,
-                              const EXCEPTION_RECORD* record, const CONTEXT* context, std::uint32_t stackBytes) {
-  TProcessExceptionCall call;
-  call.Object = object;
-  call.Address = address;
-  call.Language = language;
-  call.Handled = handled;
-  call.HandlerKind = handlerKind;
-  call.Module = module;
-  call.Mode = mode;
-  call.HasRecord = record != nullptr;
-  call.HasContext = context != nullptr;
-  call.StackBytes = stackBytes;
-  call.ThreadId = GetCurrentThreadId();
-  {
-    std::lock_guard<std::mutex> guard(g_callsLock);
-    g_calls.push_back(std::move(call));
-    g_lastReportedAddress = address;
-  }
-  TVantorThreadBlock& block = CurrentThreadBlock();
-  StoreClassNameText(block.LastExceptionClass, object ? object->ClassName() : std::string());
-  block.LastExceptionAddress = reinterpret_cast<void*>(address);
-  return 1;
-}
-
-std::vector<TProcessExceptionCall> ProcessExceptionCalls() {
-  std::lock_guard<std::mutex> guard(g_callsLock);
-  return g_calls;
-}
-
-void ClearProcessExceptionCalls() {
-  std::lock_guard<std::mutex> guard(g_callsLock);
-  g_calls.clear();
-  g_lastReportedAddress = 0;
-}
-
 void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool language) {
   DWORD lastError = GetLastError();
   TVantorThreadBlock& block = CurrentThreadBlock();
@@ -309,7 +276,7 @@ std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> 
                                   std::uint8_t mode, HMODULE module, std::uint8_t handlerKind) {
   if (!IsActive()) return 1;
   try {
-    std::lock_guard<std::recursive_mutex> guard(ReportLock());
+    std::lock_guard<std::recursive_mutex> guard(VantorReportLock());
     TVantorLogFlags& flags = VantorLogFlags();
     if (flags.MainModuleHasLibrary) {
       HMODULE main = VantorMainInstance();

@@ -18,8 +18,7 @@
 //   own code sees first-chance faults too; the unhandled filter reports).
 // Whether a raise will be handled cannot be learnt from a handler chain, so
 // a raise is left to the program, except a stack overflow, which is reported
-// at once. ProcessException stands in for the report pipeline: it records its
-// calls and answers 1.
+// at once. Every road ends in the report pipeline (EPipelineWin.h).
 #pragma once
 
 #include <windows.h>
@@ -56,7 +55,8 @@ struct TProcessExceptionCall {
   DWORD ThreadId = 0;
 };
 
-// The entry of the report pipeline (for now it records the call and answers 1).
+// The entry of the report pipeline (EPipelineWin.cpp); the calls that reached
+// it are kept (the last 64) for the library's own checks.
 std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                               bool language, bool handled, std::uint8_t handlerKind, HMODULE module, std::uint8_t mode,
                               const EXCEPTION_RECORD* record, const CONTEXT* context, std::uint32_t stackBytes);

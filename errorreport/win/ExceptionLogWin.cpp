@@ -9,7 +9,10 @@
 #include "ECallStack.h"
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "EEventsWin.h"
+#include "EFreezeWin.h"
 #include "EHookWin.h"
+#include "EPipelineWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogImports.h"
@@ -38,7 +41,6 @@ bool g_scanCacheLockMade = false;
 std::uint8_t g_scanCacheDone = 0;
 CRITICAL_SECTION g_reportLock;
 bool g_reportLockMade = false;
-bool g_reportRunning = false;
 void* g_emergencyReserve = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
 bool g_filterInstalled = false;
@@ -68,9 +70,14 @@ const char* const kOwnUnitNames[] = {
     "ECore",
     "ECoreWin",
     "EEncrypt",
+    "EEvents",
+    "EEventsWin",
+    "EFreezeWin",
     "EHash",
     "EHook",
     "EHookWin",
+    "EPipeline",
+    "EPipelineWin",
     "ESystem",
     "ESystemWin",
     "EZip",
@@ -377,6 +384,7 @@ void StartupBody() {
   g_startDirectory = GetCoreSystemApi().CurrentDirectory();
   flags.StartupRunning = 1;
   flags.ShutdownBegun = 0;
+  ResetVantorEvents();
 
   // 4. This thread's saved exception state.
   TVantorThreadBlock& block = CurrentThreadBlock();
@@ -438,6 +446,10 @@ void StartupBody() {
     HookClassLibraryHandlers(&GetDataBlockSymbolAddress);
     InstallImportHooks();
   }
+  InstallPeerExportFinder();
+  InstallFreezeDetectionApi();
+  // 16.
+  if (!IsHostedByIde()) StartFreezeDetection();
 
   // 17.
   if (IsHostedByIde()) RefreshModulesList();
@@ -464,13 +476,16 @@ void ShutdownBody() {
     return;
   }
   try {
+    // Waits for a running report.
+    VantorReportLock().lock();
+    VantorReportLock().unlock();
     RemoveCaptureHooks();
     if (g_reportLockMade) {
-      EnterCriticalSection(&g_reportLock);
-      LeaveCriticalSection(&g_reportLock);
       DeleteCriticalSection(&g_reportLock);
       g_reportLockMade = false;
     }
+    StopFreezeDetection();
+    ResetVantorEvents();
     if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
     g_mainThreadHandle = nullptr;
     if (g_otherLocksMade) {
@@ -494,6 +509,8 @@ void ShutdownBody() {
   FreeStartupState();
 }
 
+}  // namespace
+
 void ReserveEmergencyMemory() {
   if (!g_emergencyReserve) g_emergencyReserve = VirtualAlloc(nullptr, kEmergencyReserve, MEM_RESERVE, PAGE_NOACCESS);
 }
@@ -502,8 +519,6 @@ void ReleaseEmergencyMemory() {
   if (g_emergencyReserve) VirtualFree(g_emergencyReserve, 0, MEM_RELEASE);
   g_emergencyReserve = nullptr;
 }
-
-}  // namespace
 
 // --- Interfaces -----------------------------------------------------------------------------------
 TVantorThreadBlock& CurrentThreadBlock() {
@@ -761,15 +776,35 @@ void LoadPublishedModuleOptions(TVantorModuleOptions& options) {
 void SetCloseAction(std::uint8_t action) {
   if (VantorLogFlags().Initialized != 1) return;
   VantorLogFlags().TerminationRequested = 1;
-  TVantorModuleOptionsEx* options = g_reportRunning ? g_defaultOptions : CurrentVantorLogOptions();
+  TVantorModuleOptionsEx* options = VantorEventState().HasCurrent ? g_defaultOptions : CurrentVantorLogOptions();
   if (options) options->SetTerminateAction(action);
 }
 
 LONG WINAPI VantorLogUnhandledFilter(EXCEPTION_POINTERS* info) {
   VantorLogFlags().ReportOnFaultingThread = 1;
-  const DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
-  // Nothing is allocated here: the heap may be what failed. With the library
-  // active the report pipeline takes its turn at this point.
+  const EXCEPTION_RECORD* record = info ? info->ExceptionRecord : nullptr;
+  const DWORD code = record ? record->ExceptionCode : 0;
+  // A dormant library allocates nothing here (the heap may be what failed);
+  // an active one reports the exception, unless its message is the one
+  // reported last, before the process ends.
+  if (VantorLogFlags().Initialized == 1 && record) {
+    try {
+      std::shared_ptr<const TExceptionObjectRecord> object;
+      std::uintptr_t address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
+      TCurrentExceptionInfo current = CurrentExceptionInfo();
+      // A language raise that nothing caught (the 64-bit run-time raises its
+      // exceptions as system exceptions): the exception the throw noted.
+      if ((code == kLanguageRaiseCode || code == kRuntimeRaiseCode) && current.Object) {
+        object = current.Object;
+        address = current.Address;
+      } else {
+        object = UnhandledFilterObject(record);
+      }
+      if (object && FilterMessageText(object.get()) != LastReportedMessage())
+        ReportFromUnhandledFilter(object, address, record, info->ContextRecord);
+    } catch (...) {
+    }
+  }
   TerminateProcess(GetCurrentProcess(), code);
   return EXCEPTION_EXECUTE_HANDLER;
 }

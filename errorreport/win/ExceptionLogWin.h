@@ -39,6 +39,10 @@ std::string SharedBlockName(DWORD processId, HMODULE module);
 
 void SetCloseAction(std::uint8_t action);
 
+// The 5 MB emergency reserve: released at the start of every report, reserved again afterwards.
+void ReserveEmergencyMemory();
+void ReleaseEmergencyMemory();
+
 // Per-thread data of the library (each thread has its own; all start zeroed).
 struct TVantorThreadBlock {
   void* RecordedStackPosition = nullptr;

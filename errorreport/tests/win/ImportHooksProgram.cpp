@@ -339,7 +339,7 @@ void* TestSymbol(std::uint8_t id) {
   return nullptr;
 }
 
-TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndGoOn) {
+TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndAnswerForTheHandler) {
   HookClassLibraryHandlers(&TestSymbol);
   // The test block carries no web, service or network handler symbols.
   for (int id : {5, 6, 7, 8, 9, 10}) EXPECT_EQ(ClassLibraryTarget(id).Address, nullptr) << id;
@@ -354,14 +354,16 @@ TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndGoOn) {
   } catch (const EConvertError&) {
     result = CallTarget(0x100);
   }
-  // The report answered 1: the original ran with the caller's registers.
-  EXPECT_EQ(result, 0x177u);
+  // The report dealt with the exception (answer 0): the answer is returned
+  // in EAX and the original does not run.
+  EXPECT_EQ(result, 0u);
   std::vector<TProcessExceptionCall> calls = ProcessExceptionCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].Mode, kModeWeb);
   ASSERT_NE(calls[0].Object, nullptr);
   EXPECT_EQ(calls[0].Object->ClassName(), "EConvertError");
-  // Outside an exception (none current) nothing more is reported.
+  // Outside an exception (none current) nothing more is reported and the
+  // original runs with the caller's registers.
   ClearCurrentExceptionInfo();
   EXPECT_EQ(CallTarget(1), 0x78u);
   EXPECT_EQ(ProcessExceptionCalls().size(), 1u);

@@ -1,0 +1,164 @@
+#include "EFreezeWin.h"
+
+#include "EPipelineWin.h"
+#include "ESystemWin.h"
+#include "ExceptionLogWin.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+FW_IMPLEMENT_CLASS(TFreezeThread)
+
+namespace {
+
+HMODULE ThisModule() {
+  return reinterpret_cast<HMODULE>(&__ImageBase);
+}
+
+TFreezeThread* g_detector = nullptr;
+
+TVantorModuleOptionsEx* CurrentOptionsOrNull() {
+  try {
+    return VantorModulesList() ? CurrentVantorLogOptions() : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+std::uintptr_t MainThreadStackTop() {
+  TVantorThreadsList* list = VantorThreadsList();
+  if (!list) return 0;
+  std::uintptr_t top = 0;
+  list->LockForRead();
+  const int i = list->IndexOfThreadId(VantorLogFlags().MainThreadId);
+  if (i >= 0) top = list->GetThreadInfo(i)->StackTop;
+  list->UnlockRead();
+  return top;
+}
+
+// Suspends the main thread, reads its registers and reports the hang at its
+// instruction; the main thread is resumed whatever happens.
+void ReportFreeze() {
+  HANDLE main = MainThreadHandle();
+  if (!main) return;
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  if (SuspendThread(main) == static_cast<DWORD>(-1)) return;
+  block.Reporting = 1;  // the resume hook records nothing for this thread
+  try {
+    CONTEXT context{};
+    context.ContextFlags = 0x10003 | (sizeof(void*) == 8 ? 0x100000 : 0);
+    if (GetThreadContext(main, &context)) {
+#if defined(__i386__)
+      const std::uintptr_t ip = context.Eip, sp = context.Esp;
+#else
+      const std::uintptr_t ip = context.Rip, sp = context.Rsp;
+#endif
+      if (ip && sp) {
+        TVantorModuleOptionsEx* options = CurrentOptionsOrNull();
+        const std::string text = options ? options->GetCustomText(156) : std::string();
+        auto object = std::make_shared<const TExceptionObjectRecord>(
+            MakeExceptionObjectRecord(std::make_exception_ptr(EFrozenApplication(text)), ip));
+        ProcessExceptionEx(object, ip, false, nullptr, false, 0, ThisModule(), kModeApplication, nullptr, &context, sp,
+                           MainThreadStackTop(), true);
+      }
+    }
+  } catch (...) {
+  }
+  block.Reporting = 0;
+  ResumeThread(main);
+}
+
+// Sleeps up to `ms` in steps of 50 ms; false when told to end.
+bool Pause(TThread& thread, int steps) {
+  for (int i = 0; i < steps; ++i) {
+    if (thread.Terminated()) return false;
+    Sleep(50);
+  }
+  return !thread.Terminated();
+}
+
+}  // namespace
+
+void TFreezeThread::Execute() {
+  Win32Id = GetCurrentThreadId();
+  const DWORD process = GetCurrentProcessId();
+  while (!Terminated()) {
+    std::int32_t silence = 0;
+    std::int32_t limit = 0;
+    do {
+      HWND window = FindProcessMainWindow(process);
+      while (!window && !Terminated()) {
+        Sleep(50);
+        window = FindProcessMainWindow(process);
+      }
+      if (Terminated()) break;
+      DWORD_PTR answer = 0;
+      if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 50, &answer)) {
+        Pause(*this, 6);
+        silence = 0;
+      } else {
+        silence += 50;
+      }
+      TVantorModuleOptionsEx* options = CurrentOptionsOrNull();
+      limit = FreezeTimeoutMs(options ? options->FreezeSeconds() : 60);
+    } while (!Terminated() && silence < limit);
+    if (!Terminated() && silence >= limit) ReportFreeze();
+  }
+}
+
+TFreezeThread* FreezeDetector() {
+  return g_detector;
+}
+
+void StartFreezeDetection() {
+  TVantorLogFlags& flags = VantorLogFlags();
+  TVantorModuleOptionsEx* options = CurrentOptionsOrNull();
+  if (flags.MainModuleHasLibrary && options && (options->BehaviourFlags() & 0x08)) return;
+  if (g_detector && g_detector->Finished()) {  // ended by its own report's request
+    g_detector->Free();
+    g_detector = nullptr;
+  }
+  const bool light = flags.LightScan;
+  flags.LightScan = true;
+  try {
+    if (!IsHostedByIde() && !g_detector && options && options->FreezeCheck()) {
+      g_detector = New<TFreezeThread>();
+      g_detector->SetPriority(tpNormal);
+      g_detector->Resume();
+    }
+  } catch (...) {
+    flags.LightScan = light;
+    throw;
+  }
+  flags.LightScan = light;
+}
+
+void StopFreezeDetection() {
+  if (IsHostedByIde() || !g_detector) return;
+  TFreezeThread* detector = g_detector;
+  detector->Terminate();
+  if (detector->Win32Id.load() == GetCurrentThreadId()) return;  // asked by its own report: it ends by itself
+  g_detector = nullptr;
+  if (IsModuleDll(ThisModule())) {
+    // A library being unloaded cannot wait for a thread: it is ended at once
+    // (its object is left, since its end was never recorded).
+    DWORD id = detector->Win32Id.load();
+    HANDLE h = id ? OpenThread(THREAD_TERMINATE, FALSE, id) : nullptr;
+    if (h) {
+      TerminateThread(h, 1);
+      CloseHandle(h);
+    }
+    return;
+  }
+  detector->WaitFor();
+  detector->Free();
+}
+
+void InstallFreezeDetectionApi() {
+  TFreezeDetectionApi api;
+  api.IsCurrentOptions = [](const TVantorModuleOptions* options) {
+    return options && options == CurrentOptionsOrNull();
+  };
+  api.Start = &StartFreezeDetection;
+  api.Stop = &StopFreezeDetection;
+  SetFreezeDetectionApi(api);
+}
