@@ -7,6 +7,7 @@
 
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "EDebug.h"
 #include "ESystemWin.h"
 #include "ExceptionLogCapture.h"
 #include "Swallow.h"
@@ -63,10 +64,13 @@ const char* const kOwnUnitNames[] = {
     "ECallStack",
     "ECore",
     "ECoreWin",
+    "EDebug",
+    "EDebugWin",
     "EEncrypt",
     "EHash",
     "EHook",
     "EHookWin",
+    "ELocation",
     "ESystem",
     "ESystemWin",
     "EZip",
@@ -592,6 +596,7 @@ bool BuildModuleEntry(HMODULE module, const std::string& fileName, bool full) {
     entry->BuildTime = 0;
     FreeAndNil(entry->DebugData);
     entry->Options->SetDefaults();
+    if (full && !light) OpenDebugInfoSource(reinterpret_cast<ModuleHandle>(module), entry->DebugSource);
   }
   if (!g_modules) g_modules = New<TVantorModulesList>();
   g_modules->AddModule(entry);
