@@ -33,7 +33,8 @@ class NameReader {
       if (more) text += '.';
     }
     if (version_ >= 500 && !accepted_) {
-      if (unitName) text.insert(text.empty() ? 0 : 1, "p");
+      // Every part reads "?" + Base64 here; a unit name gets "p" as its second character.
+      if (unitName) text = std::string("?p").append(text, 1, std::string::npos);
     } else if (version_ >= 500 && unitName && text.find('.') == std::string::npos) {
       text += ".pas";
     }
@@ -144,8 +145,8 @@ LocationEnvironment* GetLocationEnvironment() {
 bool LocateInOwnDebugData(std::uint64_t address, TVLLocationInfo& location) {
   TVantorModuleInfo* module = location.Module;
   if (!module || !module->DebugData) return false;
-  const std::uint64_t rel = address - module->Handle - kCodeOffsetBase;
-  if (address < module->Handle + kCodeOffsetBase || rel > 0xFFFFFFFFu) return false;
+  const std::uint64_t rel = address - module->Handle - kCodeStartRva;
+  if (address < module->Handle + kCodeStartRva || rel > 0xFFFFFFFFu) return false;
   const auto offset = static_cast<std::uint32_t>(rel);
   const std::uint16_t version = module->DataVersion;
   const NameReader names(version, module->PasswordAccepted != 0, module->Password);

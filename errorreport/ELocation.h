@@ -11,6 +11,7 @@
 
 #include "ECallStack.h"
 #include "EDebug.h"
+#include "ESystem.h"
 #include "ExceptionLog.h"
 
 // What the lookups need of the running process. The Win32 half installs the
@@ -29,12 +30,6 @@ class LocationEnvironment {
 };
 void SetLocationEnvironment(LocationEnvironment* environment);
 LocationEnvironment* GetLocationEnvironment();
-
-// Code offsets of the line table count from module base + 4096.
-constexpr std::uint32_t kCodeOffsetBase = 0x1000;
-inline std::uint64_t CodeAddressFromOffset(ModuleHandle module, std::uint32_t offset) {
-  return static_cast<std::uint64_t>(module) + kCodeOffsetBase + offset;
-}
 
 // Fills `location` for `address`: its module entry, the thread id and the
 // caller's flags, then the first lookup that names it.

@@ -95,7 +95,7 @@ ModuleFacts ReadModuleFacts(const std::string& module, const std::string& objdum
   std::uint64_t base;
   bool is32;
   ReadImageFacts(ReadFile(module), base, is32);
-  const std::uint64_t codeBase = base + kCodeOffsetBase;
+  const std::uint64_t codeBase = base + kCodeStartRva;
   ModuleFacts facts;
   facts.rows = ParseDecodedLines(RunCommand(Quoted(objdump) + " --dwarf=decodedline " + Quoted(module)), codeBase);
   facts.functions = ParseNmSymbols(RunCommand(Quoted(nm) + " -C " + Quoted(module)), codeBase, is32);
