@@ -1,7 +1,8 @@
 // Names the return addresses of its own calls in-process: each function of
 // LocationShapes.cpp and LocationMath.cpp calls ReportCaller, which prints
 // the location that LocateAddress gives for its return address, as
-// "at=RVA<TAB>kind<TAB>unit<TAB>Class::Procedure<TAB>line"; the test compares
+// "at=RVA<TAB>kind<TAB>unit<TAB>Class::Procedure<TAB>line<TAB>caller" ("-" for
+// an empty name); the test compares
 // each with addr2line on the program file. "--symbol ID" prints the address
 // of a special symbol of the program's own data block and of the function it
 // should name.
@@ -19,6 +20,10 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+static const char* Field(const std::string& s) {
+  return s.empty() ? "-" : s.c_str();
+}
+
 __attribute__((noinline)) void ReportCaller(const char* tag) {
   const auto address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
   TVLLocationInfo l;
@@ -26,7 +31,7 @@ __attribute__((noinline)) void ReportCaller(const char* tag) {
   const std::string name = l.ClassName.empty() ? l.ProcedureName : l.ClassName + "::" + l.ProcedureName;
   std::printf("at=%llX\t%d\t%s\t%s\t%d\t%s\n",
               static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(&__ImageBase)), l.Kind,
-              l.UnitName.c_str(), name.c_str(), l.Line, tag);
+              Field(l.UnitName), Field(name), l.Line, tag);
 }
 
 int main(int argc, char** argv) {
@@ -36,8 +41,8 @@ int main(int argc, char** argv) {
   char file[MAX_PATH];
   GetModuleFileNameA(self, file, MAX_PATH);
   BuildModuleEntry(self, file, true);
-  TVantorModuleInfo* entry = VantorModulesList() ? VantorModulesList()->FindModule(reinterpret_cast<ModuleHandle>(self))
-                                                 : nullptr;
+  TVantorModuleInfo* entry =
+      VantorModulesList() ? VantorModulesList()->FindModule(reinterpret_cast<ModuleHandle>(self)) : nullptr;
   std::printf("block=%s version=%u\n", entry && entry->DebugData ? "yes" : "no", entry ? entry->DataVersion : 0u);
   if (argc == 3 && std::strcmp(argv[1], "--symbol") == 0) {
     const void* symbol = GetDataBlockSymbolAddress(static_cast<std::uint8_t>(std::atoi(argv[2])));
