@@ -1,6 +1,7 @@
 #include "ELocation.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "ByteReader.h"
@@ -142,88 +143,183 @@ LocationEnvironment* GetLocationEnvironment() {
   return g_environment;
 }
 
+namespace {
+
+void SkipName(ByteReader& r, std::uint16_t version) {
+  bool more = true;
+  while (more) {
+    std::uint8_t length = r.U8();
+    more = version > 501 && (length & 0x80) != 0;
+    r.Skip(more ? length & 0x7Fu : length);
+  }
+}
+
+// Where each unit record of a line table starts and which code it covers,
+// read once: a lookup walks only the records that hold its address, in
+// table order. A record that lies about its size ends the index (and any
+// lookup past it finds nothing, as a walk would).
+struct LineTableIndex {
+  struct Unit {
+    std::uint32_t Start, Last;  // code offsets, both inclusive
+    std::size_t Header;         // where the record begins
+  };
+  const void* Data = nullptr;
+  std::size_t Size = 0;
+  std::uint16_t Version = 0;
+  std::vector<Unit> Units;              // in table order
+  std::vector<std::uint32_t> ByStart;   // indexes into Units, by code start
+  std::vector<std::uint32_t> ReachMax;  // the greatest Last up to each place of ByStart
+};
+
+std::shared_ptr<const LineTableIndex> MakeIndex(const std::uint8_t* data, std::size_t size, std::uint16_t version) {
+  auto index = std::make_shared<LineTableIndex>();
+  index->Data = data;
+  index->Size = size;
+  index->Version = version;
+  try {
+    ByteReader r(data, size);
+    if (version > 404 && version < 500) r.Skip(r.U32LE());
+    const std::uint32_t units = r.U32LE();
+    for (std::uint32_t u = 0; u < units; ++u) {
+      const std::size_t header = r.Position();
+      SkipName(r, version);
+      r.Skip(4);
+      const std::uint32_t codeStart = r.U32LE(), codeSize = r.U32LE(), entriesSize = r.U32LE();
+      r.Skip(entriesSize);
+      if (codeSize == 0) continue;
+      const std::uint64_t last = static_cast<std::uint64_t>(codeStart) + codeSize - 1;
+      index->Units.push_back(
+          {codeStart, static_cast<std::uint32_t>(std::min<std::uint64_t>(last, 0xFFFFFFFFu)), header});
+    }
+  } catch (const EByteRange&) {
+  }
+  const auto& units = index->Units;
+  index->ByStart.resize(units.size());
+  for (std::uint32_t i = 0; i < units.size(); ++i) index->ByStart[i] = i;
+  std::stable_sort(index->ByStart.begin(), index->ByStart.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return units[a].Start < units[b].Start; });
+  std::uint32_t reach = 0;
+  for (std::uint32_t i : index->ByStart) {
+    reach = std::max(reach, units[i].Last);
+    index->ReachMax.push_back(reach);
+  }
+  return index;
+}
+
+// The records whose code holds `offset`, in table order.
+std::vector<std::size_t> RecordsHolding(const LineTableIndex& index, std::uint32_t offset) {
+  std::vector<std::uint32_t> hits;
+  const auto& by = index.ByStart;
+  std::size_t i = static_cast<std::size_t>(
+      std::upper_bound(by.begin(), by.end(), offset,
+                       [&](std::uint32_t o, std::uint32_t u) { return o < index.Units[u].Start; }) -
+      by.begin());
+  while (i > 0 && index.ReachMax[i - 1] >= offset) {
+    --i;
+    if (index.Units[by[i]].Last >= offset) hits.push_back(by[i]);
+  }
+  std::sort(hits.begin(), hits.end());
+  std::vector<std::size_t> headers;
+  for (std::uint32_t h : hits) headers.push_back(index.Units[h].Header);
+  return headers;
+}
+
+// The walk of one unit record that holds `offset`; false when its entries
+// name no range for it.
+bool WalkUnit(ByteReader& r, std::uint32_t offset, const NameReader& names, TVantorModuleInfo& module,
+              TVLLocationInfo& location) {
+  const std::uint16_t version = module.DataVersion;
+  const std::string unitName = names.Read(r, true);
+  const std::int32_t firstLine = r.I32LE();
+  const std::uint32_t codeStart = r.U32LE();
+  r.Skip(4);
+  const std::uint32_t entriesSize = r.U32LE();
+  ByteReader entries(r.View(entriesSize));
+  std::int32_t line = firstLine;
+  std::uint64_t at = codeStart;
+  Procedure current, next;
+  bool found = false;
+  while (!entries.AtEnd() && !found && offset >= at) {
+    const Entry e = ReadEntry(entries, version);
+    const std::int32_t nextLine = static_cast<std::int32_t>(line + static_cast<std::int64_t>(e.LineDelta));
+    const std::uint64_t nextAt = at + e.CodeDelta;
+    if (e.OpensProcedure) {
+      next.FirstLine = nextLine;
+      next.Start = static_cast<std::uint32_t>(nextAt);
+      next.Known = true;
+      SplitProcedureName(names.Read(entries, false), current.ClassName, next);
+      if (!current.Known && current.Name.empty()) current = next;
+    }
+    // The range up to this entry belongs to the line and procedure before it.
+    if (offset >= at && offset < nextAt) {
+      found = true;
+      break;
+    }
+    if (e.OpensProcedure) current = next;
+    line = nextLine;
+    at = nextAt;
+  }
+  if (!found && entries.AtEnd() && offset >= at) found = true;  // the unit's last range
+  if (!found) return false;
+  LocationEnvironment* env = g_environment;
+  if (env && env->IsOwnUnit(unitName) && !env->ReportingOwnFailure()) {
+    location.Kind = 1;
+    location.UnitName.clear();
+    location.ClassName.clear();
+    location.ProcedureName.clear();
+    location.Line = 0;
+    location.LineInProcedure = 0;
+    return true;
+  }
+  location.Kind = 4;
+  location.UnitName = unitName;
+  location.ClassName = current.ClassName;
+  location.ProcedureName = current.Name;
+  location.Line = line;
+  location.LineInProcedure = 0;
+  if (current.Known) {
+    std::int32_t first = current.FirstLine;
+    bool readable = false;
+    if (current.Name == "Finalization") {
+      --first;
+    } else if (current.Name == "Initialization") {
+      const bool framed = BeginsWithFrameOrPushEbx(env ? env->Memory() : nullptr,
+                                                   CodeAddressFromOffset(module.Handle, current.Start), readable);
+      if (readable && !framed) --first;
+    }
+    location.LineInProcedure = std::max(0, line - first);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool LocateInOwnDebugData(std::uint64_t address, TVLLocationInfo& location) {
   TVantorModuleInfo* module = location.Module;
   if (!module || !module->DebugData) return false;
   const std::uint64_t rel = address - module->Handle - kCodeStartRva;
   if (address < module->Handle + kCodeStartRva || rel > 0xFFFFFFFFu) return false;
   const auto offset = static_cast<std::uint32_t>(rel);
-  const std::uint16_t version = module->DataVersion;
-  const NameReader names(version, module->PasswordAccepted != 0, module->Password);
+  const std::uint8_t* data = module->DebugData->Memory();
+  const auto size = static_cast<std::size_t>(module->DebugData->Size());
+  auto index = std::static_pointer_cast<const LineTableIndex>(module->DebugDataIndex);
+  if (!index || index->Data != data || index->Size != size || index->Version != module->DataVersion) {
+    index = MakeIndex(data, size, module->DataVersion);
+    module->DebugDataIndex = index;
+  }
+  const NameReader names(module->DataVersion, module->PasswordAccepted != 0, module->Password);
   module->DebugData->SetPosition(0);
-  try {
-    ByteReader r(module->DebugData->Memory(), static_cast<std::size_t>(module->DebugData->Size()));
-    if (version > 404 && version < 500) r.Skip(r.U32LE());
-    const std::uint32_t units = r.U32LE();
-    for (std::uint32_t u = 0; u < units; ++u) {
-      const std::string unitName = names.Read(r, true);
-      const std::int32_t firstLine = r.I32LE();
-      const std::uint32_t codeStart = r.U32LE(), codeSize = r.U32LE(), entriesSize = r.U32LE();
-      if (entriesSize > r.Remaining()) return false;
-      const std::size_t entriesEnd = r.Position() + entriesSize;
-      if (codeSize == 0 || offset < codeStart || offset - codeStart > codeSize - 1) {
-        r.Seek(entriesEnd);
-        continue;
-      }
-      ByteReader entries(r.View(entriesSize));
-      std::int32_t line = firstLine;
-      std::uint64_t at = codeStart;
-      Procedure current, next;
-      bool found = false;
-      while (!entries.AtEnd() && !found && offset >= at) {
-        const Entry e = ReadEntry(entries, version);
-        const std::int32_t nextLine = static_cast<std::int32_t>(line + static_cast<std::int64_t>(e.LineDelta));
-        const std::uint64_t nextAt = at + e.CodeDelta;
-        if (e.OpensProcedure) {
-          next.FirstLine = nextLine;
-          next.Start = static_cast<std::uint32_t>(nextAt);
-          next.Known = true;
-          SplitProcedureName(names.Read(entries, false), current.ClassName, next);
-          if (!current.Known && current.Name.empty()) current = next;
-        }
-        // The range up to this entry belongs to the line and procedure before it.
-        if (offset >= at && offset < nextAt) {
-          found = true;
-          break;
-        }
-        if (e.OpensProcedure) current = next;
-        line = nextLine;
-        at = nextAt;
-      }
-      if (!found && entries.AtEnd() && offset >= at) found = true;  // the unit's last range
-      if (!found) continue;
-      LocationEnvironment* env = g_environment;
-      if (env && env->IsOwnUnit(unitName) && !env->ReportingOwnFailure()) {
-        location.Kind = 1;
-        location.UnitName.clear();
-        location.ClassName.clear();
-        location.ProcedureName.clear();
-        location.Line = 0;
-        location.LineInProcedure = 0;
+  for (std::size_t header : RecordsHolding(*index, offset)) {
+    try {
+      ByteReader r(data, size);
+      r.Seek(header);
+      if (WalkUnit(r, offset, names, *module, location)) {
+        location.Address = address;
         return true;
       }
-      location.Kind = 4;
-      location.Address = address;
-      location.UnitName = unitName;
-      location.ClassName = current.ClassName;
-      location.ProcedureName = current.Name;
-      location.Line = line;
-      location.LineInProcedure = 0;
-      if (current.Known) {
-        std::int32_t first = current.FirstLine;
-        bool readable = false;
-        if (current.Name == "Finalization") {
-          --first;
-        } else if (current.Name == "Initialization") {
-          const bool framed = BeginsWithFrameOrPushEbx(env ? env->Memory() : nullptr,
-                                                       CodeAddressFromOffset(module->Handle, current.Start), readable);
-          if (readable && !framed) --first;
-        }
-        location.LineInProcedure = std::max(0, line - first);
-      }
-      return true;
+    } catch (const EByteRange&) {
+      return false;
     }
-  } catch (const EByteRange&) {
   }
   return false;
 }

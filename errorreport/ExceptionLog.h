@@ -137,6 +137,8 @@ struct TVantorModuleInfo {
   double BuildTime = 0;
   TVantorModuleOptionsEx* Options = nullptr;
   TMemoryStream* DebugData = nullptr;
+  // The index of the debug data's line table, made on its first lookup.
+  std::shared_ptr<const void> DebugDataIndex;
   TObject* DebugSource = nullptr;
   double FileTime = 0;
   std::string Password;

@@ -197,6 +197,29 @@ TEST(LineTable, TheLastRangeOfAUnitHasItsLastLine) {
   EXPECT_FALSE(m.Locate(0x0FF, l));  // before the first
 }
 
+TEST(LineTable, OverlappingUnitsAnswerInTableOrder) {
+  const std::uint16_t v = 6022;
+  Module m(Table(v, {Unit(Name("outer.cpp", v), 10, 0x100, 0x100, "\x01" + Name("Outer", v)),
+                     Unit(Name("inner.cpp", v), 50, 0x150, 0x10, "\x01" + Name("Inner", v)),
+                     Unit(Name("late.cpp", v), 70, 0x1F0, 0x100, "\x01" + Name("Late", v))}),
+           v);
+  struct {
+    std::uint32_t offset;
+    const char* unit;
+  } cases[] = {{0x155, "outer.cpp"}, {0x1F5, "outer.cpp"}, {0x200, "late.cpp"}, {0x2EF, "late.cpp"}};
+  for (const auto& c : cases) {
+    TVLLocationInfo l;
+    ASSERT_TRUE(m.Locate(c.offset, l)) << c.offset;
+    EXPECT_EQ(l.UnitName, c.unit) << c.offset;
+  }
+  // A changed table is read anew.
+  Module other(Table(v, {Unit(Name("only.cpp", v), 1, 0x150, 0x10, "\x01" + Name("Only", v))}), v);
+  other.info.DebugDataIndex = m.info.DebugDataIndex;
+  TVLLocationInfo l;
+  ASSERT_TRUE(other.Locate(0x155, l));
+  EXPECT_EQ(l.UnitName, "only.cpp");
+}
+
 TEST(LineTable, NamesOfEveryVersionAndPassword) {
   auto b64 = [](const std::string& bytes) {
     std::string out;
