@@ -310,6 +310,7 @@ class TVLTD32InfoScanner : public TVLTD32InfoParser {
 class TVLPeKovTD32Image {
  public:
   TVLPeKovTD32Image(ModuleHandle module, DebugModuleAccess* access);
+  ModuleHandle Module() const { return module_; }
   bool IsTD32DebugPresent() const { return scanner_ != nullptr; }
   TVLTD32InfoScanner* Scanner() const { return scanner_.get(); }
 
