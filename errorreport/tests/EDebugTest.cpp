@@ -300,6 +300,39 @@ std::string ImageWithSection(const std::string& name, const std::string& data) {
   return image + data + std::string(64, '\0');
 }
 
+// An image whose debug directory (in a section of its own) names a TD32 block.
+std::string ImageWithTd32(const std::string& block, bool directoryInSection) {
+  std::string image = ImageWithSection(".debug", std::string(28, '\0') + block);
+  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&image[at], &v, 4); };
+  const std::size_t dirs = 0x58 + 96;
+  put32(dirs + 6 * 8, directoryInSection ? 0x200 : 0x204);  // the debug directory's address and size
+  put32(dirs + 6 * 8 + 4, 28);
+  put32(0x200 + 16, static_cast<std::uint32_t>(block.size()));  // the entry: size, then address of the data
+  put32(0x200 + 20, 0x200 + 28);
+  return image;
+}
+
+TEST(DebugInfoSources, Td32DataNamedByTheImagesDebugDirectory) {
+  const std::string block = Fixture("fb0a.tds");
+  const std::string image = ImageWithTd32(block, true);
+  auto bytes = reinterpret_cast<const std::uint8_t*>(image.data());
+  EXPECT_EQ(FindImageTd32Block(bytes, image.size()).size(), block.size());
+  // A directory that no section starts at is not followed.
+  const std::string stray = ImageWithTd32(block, false);
+  EXPECT_TRUE(FindImageTd32Block(reinterpret_cast<const std::uint8_t*>(stray.data()), stray.size()).empty());
+  for (std::size_t cut = 0; cut < image.size(); cut += 7) FindImageTd32Block(bytes, cut);
+  FakeModule module;
+  module.image_ = image;
+  TObject* source = nullptr;
+  ASSERT_TRUE(OpenDebugInfoSource(kBase, source));
+  EXPECT_STREQ(source->ClassName(), "TVLDebugInfoTD32");
+  TVLDebugLocation info;
+  ASSERT_TRUE(static_cast<TVLDebugInfoSource*>(source)->GetLocation(kBase + 0x1000 + 0x10A, info));
+  EXPECT_EQ(info.ProcedureName, "TForm1.Button1Click");
+  EXPECT_EQ(info.LineNumber, 31);
+  FreeAndNil(source);
+}
+
 TEST(DebugInfoSources, BinaryDebugSectionInsideTheImage) {
   FakeModule module;
   module.image_ = ImageWithSection("JCLDEBUG", Fixture("good.jdbg"));
