@@ -408,6 +408,12 @@ TEST(LocateAddress, FallsBackToExportsThenToTheModule) {
   }
   EXPECT_EQ(module.Exports->Items(0)->Length, 5u);  // measured once and kept
   FreeAndNil(module.Exports);
+  // Neither debug data, nor a debug-information source, nor exports: the module only.
+  TVLLocationInfo l;
+  LocateAddress(kBase + 0x1003, 0, l);
+  EXPECT_EQ(l.Kind, 1);
+  EXPECT_EQ(l.Module, &module);
+  EXPECT_EQ(l.ProcedureName, "");
 }
 
 // Blocks below 6000 have a 14-byte header, from 6000 on 16 bytes: the symbol
