@@ -516,7 +516,6 @@ void TVantorExceptionsFilters::CopyFrom(const TVantorExceptionsFilters& other) {
 
 // --- Option strings and fields -------------------------------------------------------------------
 namespace {
-constexpr std::uint8_t kOptionKey = 0xB9;
 
 std::uint8_t ReadByte(TStream& s) {
   return s.ReadU8();

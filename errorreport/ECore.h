@@ -180,7 +180,9 @@ constexpr std::uint16_t kCurrentDataVersion = 6022;
 std::uint16_t OptionStreamVersion();
 void SetOptionStreamVersion(std::uint16_t version);
 
-// Option strings: int32 length, bytes XORed with 0xB9.
+// The byte option strings (and the names of old line tables) are XORed with.
+constexpr std::uint8_t kOptionKey = 0xB9;
+// Option strings: int32 length, bytes XORed with kOptionKey.
 void WriteOptionString(TStream& stream, std::string_view text);
 // A length beyond the bytes left in the stream raises EReadError.
 std::string ReadOptionString(TStream& stream);

@@ -1,6 +1,7 @@
 #include "EEncrypt.h"
 
 #include <cstring>
+#include <string>
 
 #include "EHash.h"
 
@@ -34,6 +35,12 @@ void InitialChain(std::uint8_t (&chain)[8]) {
 }  // namespace
 
 void SetCipherPassword(std::string_view password) {
+  // Readers of many short enciphered texts set the same password again and again.
+  static std::string last;
+  static bool set = false;
+  if (set && password == last) return;
+  last.assign(password);
+  set = true;
   std::uint8_t digest[16];
   Md5OfBuffer(digest, password.data(), password.size());
   for (int i = 0; i < 4; ++i) g_key[i] = ReadBE(digest + 4 * i);

@@ -414,39 +414,58 @@ bool CheckPassword(std::string_view fourBytes, const std::function<std::string()
 
 }  // namespace
 
-bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset) {
+bool ReadDataBlockHeader(std::string_view block, TDataBlockHeader& header) {
   try {
     ByteReader r(block);
-    if (!IsDataBlockMagic(r.U32LE())) return false;
-    const std::uint16_t version = NormalizeDataVersion(r.U16LE());
-    if (version < 500 || version > kCurrentDataVersion) return false;
-    r.Skip(8);  // build time
-    if (version >= 6000) r.Skip(2);
+    header.Magic = r.U32LE();
+    header.RawVersion = r.U16LE();
+    header.Version = NormalizeDataVersion(header.RawVersion);
+    header.BuildTime = ReadDouble(r);
+    if (header.Version >= 6000) {
+      header.LeakOptions = r.U8();
+      header.LeakUseMainBlock = r.U8();
+    }
+    header.BodyStart = r.Position();
+    return true;
+  } catch (const EByteRange&) {
+    return false;
+  }
+}
+
+bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset) {
+  TDataBlockHeader header;
+  if (!ReadDataBlockHeader(block, header) || !IsDataBlockMagic(header.Magic) || header.Version < 500 ||
+      header.Version > kCurrentDataVersion)
+    return false;
+  try {
+    ByteReader r(block);
+    r.Seek(header.BodyStart);
     ByteReader table(r.View(r.U32LE()));
     while (table.Remaining() >= 9) {
       const std::uint8_t entryId = table.U8();
       const std::uint32_t entryOffset = table.U32LE();
-      table.U32LE();
+      table.Skip(4);
       if (entryId == id) {
         offset = entryOffset;
         return true;
       }
     }
-  } catch (...) {
-    // A table that runs past the block has no more entries.
+  } catch (const EByteRange&) {
   }
   return false;
 }
 
 bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, const TDataBlockReading& how) {
   try {
-    ByteReader r(block);
-    r.U32LE();  // magic, checked by whoever found the block
-    const std::uint16_t version = NormalizeDataVersion(r.U16LE());
+    // The magic was checked by whoever found the block.
+    TDataBlockHeader header;
+    if (!ReadDataBlockHeader(block, header)) return false;
+    const std::uint16_t version = header.Version;
     if (version > kCurrentDataVersion) return false;
     entry.DataVersion = version;
-    entry.BuildTime = ReadDouble(r);
-    if (version >= 6000) r.Skip(2);
+    entry.BuildTime = header.BuildTime;
+    ByteReader r(block);
+    r.Seek(header.BodyStart);
     if (version >= 500) {
       const std::uint32_t symbols = r.U32LE();
       r.Skip(symbols);

@@ -53,6 +53,24 @@ inline bool DataBlockVersionIsCurrent(std::uint16_t raw) {
 // The older numbering 600-602 read as 6000-6002; other values unchanged.
 std::uint16_t NormalizeDataVersion(std::uint16_t raw);
 
+// The header of the resource form: magic, version word, build time and,
+// from version 6000 on, the leak catcher's two bytes (16 bytes; 14 below 6000).
+struct TDataBlockHeader {
+  std::uint32_t Magic = 0;
+  std::uint16_t RawVersion = 0;
+  std::uint16_t Version = 0;  // normalised
+  double BuildTime = 0;
+  std::uint8_t LeakOptions = 0;
+  std::uint8_t LeakUseMainBlock = 0;
+  std::size_t BodyStart = 0;
+};
+// Reads the header from the start of `block`; false when the block is too short.
+bool ReadDataBlockHeader(std::string_view block, TDataBlockHeader& header);
+// The code offset of the first special symbol with `id` in a resource-form
+// block (version 500 on); false when the block has no such entry or its
+// table does not fit the block.
+bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset);
+
 // The password under which the last protected block part was opened.
 const std::string& CurrentBlockPassword();
 
@@ -60,7 +78,8 @@ const std::string& CurrentBlockPassword();
 struct TVantorFunctionInfo {
   std::string Name;
   std::uintptr_t Address = 0;
-  std::uint32_t Flag = 0;  // 1 when the address lies below the module's code section
+  std::uint32_t Flag = 0;    // 1 when the address lies below the module's code section
+  std::uint32_t Length = 0;  // the code up to its first return, measured on first use; 0 until then
 };
 
 class TVantorFunctionsList : public TList {
@@ -128,6 +147,8 @@ struct TVantorModuleInfo {
   double BuildTime = 0;
   TVantorModuleOptionsEx* Options = nullptr;
   TMemoryStream* DebugData = nullptr;
+  // The index of the debug data's line table, made on its first lookup.
+  std::shared_ptr<const void> DebugDataIndex;
   TObject* DebugSource = nullptr;
   double FileTime = 0;
   std::string Password;

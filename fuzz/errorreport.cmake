@@ -4,3 +4,8 @@ pellory_fuzzer(fuzz_option_stream SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/OptionStre
 pellory_fuzzer(fuzz_base64 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Base64Fuzz.cpp LIBS errorreport_core)
 # The length decoder, code measuring and trampoline building over random code.
 pellory_fuzzer(fuzz_code_decoder SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CodeDecoderFuzz.cpp LIBS errorreport_core)
+# Source locations: the compact line table walk and the debug-information readers.
+pellory_fuzzer(fuzz_line_table SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LineTableFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_map_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/MapFileFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_jdbg SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/JdbgFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_td32 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Td32Fuzz.cpp LIBS errorreport_core)

@@ -9,6 +9,8 @@
 #include "ECallStack.h"
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "EDebug.h"
+#include "EDebugWin.h"
 #include "EEventsWin.h"
 #include "EFreezeWin.h"
 #include "EHookWin.h"
@@ -69,6 +71,8 @@ const char* const kOwnUnitNames[] = {
     "ECallStack",
     "ECore",
     "ECoreWin",
+    "EDebug",
+    "EDebugWin",
     "EEncrypt",
     "EEvents",
     "EEventsWin",
@@ -76,6 +80,7 @@ const char* const kOwnUnitNames[] = {
     "EHash",
     "EHook",
     "EHookWin",
+    "ELocation",
     "EPipeline",
     "EPipelineWin",
     "ESystem",
@@ -548,13 +553,6 @@ void FreeCurrentThreadBlock() {
   }
 }
 
-void* GetDataBlockSymbolAddress(std::uint8_t id) {
-  std::string_view bytes;
-  std::uint32_t offset = 0;
-  if (!FindResourceBlock(ThisModule(), bytes) || !FindDataBlockSymbol(bytes, id, offset)) return nullptr;
-  return reinterpret_cast<std::uint8_t*>(ThisModule()) + 4096 + offset;
-}
-
 const TRuntimeHandlerAddresses& RuntimeHandlerAddresses() {
   return g_handlers;
 }
@@ -675,6 +673,7 @@ bool BuildModuleEntry(HMODULE module, const std::string& fileName, bool full) {
     entry->BuildTime = 0;
     FreeAndNil(entry->DebugData);
     entry->Options->SetDefaults();
+    if (full && !light) OpenDebugInfoSource(reinterpret_cast<ModuleHandle>(module), entry->DebugSource);
   }
   if (!g_modules) g_modules = New<TVantorModulesList>();
   g_modules->AddModule(entry);

@@ -77,10 +77,6 @@ struct TRuntimeHandlerAddresses {
 };
 const TRuntimeHandlerAddresses& RuntimeHandlerAddresses();
 
-// The address of this module's special symbol `id` (the module's base +
-// 4096 + the code offset its data block gives); null without one.
-void* GetDataBlockSymbolAddress(std::uint8_t id);
-
 // The object whose safecall method names the safecall handler.
 class TSafeObject {
  public:

@@ -19,6 +19,7 @@
 #include "ResProc.h"
 #include "Streams.h"
 #include "VLDataWriter.h"
+#include "VLDebugWriter.h"
 #ifdef PELLORY_SEEDS_COMPONENTS
 #include "GifLzw.h"
 #include "IcoList.h"
@@ -431,6 +432,22 @@ void ErrorReport(const fs::path& folder) {
   trailer.append(MakeTrailerBlock(in));
   optionStream.append(current);
   Seed(folder, "fuzz_vldata_block", {resource, trailer});
+  // Line tables: version (2 bytes), password accepted (1 byte), the table.
+  std::vector<std::string> tables;
+  for (std::uint16_t version : {6022, 450}) {
+    TVLLineTableInput lines;
+    lines.Version = version;
+    lines.Password = "pw";
+    lines.Rows = {{"main.cpp", 10, 0x100, false},
+                  {"main.cpp", 12, 0x108, false},
+                  {"main.cpp", 11, 0x110, false},
+                  {"main.cpp", 40, 0x9000, false},
+                  {"main.cpp", 0, 0x9100, true}};
+    lines.Functions = {{0x100, "Widget", "Paint"}, {0x110, "Widget", "Size"}, {0x9000, "", "main"}};
+    std::string seed{static_cast<char>(version & 0xFF), static_cast<char>(version >> 8), '\1'};
+    tables.push_back(seed + MakeLineTable(lines));
+  }
+  Seed(folder, "fuzz_line_table", tables);
   Seed(folder, "fuzz_option_stream", {optionStream});
   std::string b64;
   Base64EncodeText("Basic user:password", b64);

@@ -6,11 +6,22 @@
 //
 //   vldata --default-options OUT [--mail-host HOST] [--freeze-seconds N] [--text N=TEXT]...
 //
+//   vldata --locate MODULE ADDRESS...
+//
+// --lines MODULE (with --objdump and --nm naming the cross binutils) makes
+// the debug data from the linked module's line rows and code symbols: the
+// compact line table with "Class.Method" names. --symbol-name ID:NAME adds a
+// special symbol for the function of that demangled name ("Class::Method" or
+// "Function"). --locate reads the trailer block of MODULE and prints, for
+// each address, "ADDRESS<TAB>unit<TAB>Class::Procedure<TAB>line" as the
+// library's line-table walk names it.
+//
 // --options names an option file (the options' SaveToFile form, in the format
 // of the version). --block writes the resource form, --rc also writes a
 // resource script that embeds it as RCDATA "VLDATA", --append adds the
 // trailer form to the end of a linked module. --default-options writes an
 // option file of the factory defaults with the given fields changed.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,8 +30,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "ByteReader.h"
 #include "ECore.h"
+#include "ELocation.h"
+#include "Streams.h"
 #include "VLDataWriter.h"
+#include "VLDebugWriter.h"
 
 namespace {
 
@@ -43,11 +58,82 @@ unsigned long Number(const std::string& text) {
   return v;
 }
 
+// The output of a command; a failing command is an error.
+std::string RunCommand(const std::string& command) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) throw std::runtime_error("cannot run " + command);
+  std::string out;
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+  if (pclose(p) != 0) throw std::runtime_error("command failed: " + command);
+  return out;
+}
+
+std::string Quoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The image base and machine of a PE file.
+void ReadImageFacts(const std::string& image, std::uint64_t& base, bool& is32) {
+  ByteReader r(image);
+  const std::size_t pe = r.U32LEAt(0x3C);
+  if (r.U32LEAt(pe) != 0x00004550u) throw std::runtime_error("not a PE image");
+  const std::size_t opt = pe + 24;
+  is32 = r.U16LEAt(opt) == 0x10B;
+  base = is32 ? r.U32LEAt(opt + 28) : (static_cast<std::uint64_t>(r.U32LEAt(opt + 28)) << 32 | r.U32LEAt(opt + 24));
+}
+
+struct ModuleFacts {
+  std::vector<TVLLineRow> rows;
+  std::vector<TVLFunctionSymbol> functions;
+};
+
+ModuleFacts ReadModuleFacts(const std::string& module, const std::string& objdump, const std::string& nm) {
+  if (objdump.empty() || nm.empty()) throw std::runtime_error("--lines needs --objdump and --nm");
+  std::uint64_t base;
+  bool is32;
+  ReadImageFacts(ReadFile(module), base, is32);
+  const std::uint64_t codeBase = base + kCodeStartRva;
+  ModuleFacts facts;
+  facts.rows = ParseDecodedLines(RunCommand(Quoted(objdump) + " --dwarf=decodedline " + Quoted(module)), codeBase);
+  facts.functions = ParseNmSymbols(RunCommand(Quoted(nm) + " -C " + Quoted(module)), codeBase, is32);
+  return facts;
+}
+
+int Locate(int argc, char** argv) {
+  const std::string module = argv[2];
+  const std::string image = ReadFile(module);
+  std::uint64_t base;
+  bool is32;
+  ReadImageFacts(image, base, is32);
+  TVantorModuleInfo entry;
+  entry.Handle = static_cast<ModuleHandle>(base);
+  entry.FileName = module;
+  TOwned<TStringStream> file(New<TStringStream>(image));
+  TDataBlockReading how;
+  if (!ReadTrailerDataBlock(*file, entry, how)) throw std::runtime_error("no data block at the end of " + module);
+  for (int i = 3; i < argc; ++i) {
+    const std::uint64_t address = std::stoull(argv[i], nullptr, 16);
+    TVLLocationInfo location;
+    location.Module = &entry;
+    const bool found = LocateInOwnDebugData(address, location);
+    std::printf("%s\t%s\t%s%s%s\t%d\n", argv[i], found ? location.UnitName.c_str() : "?", location.ClassName.c_str(),
+                location.ClassName.empty() ? "" : "::", location.ProcedureName.c_str(), found ? location.Line : 0);
+  }
+  FreeAndNil(entry.Options);
+  FreeAndNil(entry.DebugData);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: vldata [--version N] [--build-time DAYS] [--password PW] [--leak BYTE] [--leak-main BYTE]\n"
                "              [--symbol ID:OFFSET:VALUE]... [--debug FILE] --options FILE\n"
-               "              (--block OUT | --rc OUT.rc BLOCK_OUT | --append MODULE)\n");
+               "              [--lines MODULE --objdump PATH --nm PATH] [--symbol-name ID:NAME]...\n"
+               "              (--block OUT | --rc OUT.rc BLOCK_OUT | --append MODULE)\n"
+               "       vldata --locate MODULE ADDRESS...\n");
   return 2;
 }
 
@@ -78,8 +164,10 @@ int DefaultOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   try {
     if (argc >= 3 && std::string(argv[1]) == "--default-options") return DefaultOptions(argc, argv);
+    if (argc >= 3 && std::string(argv[1]) == "--locate") return Locate(argc, argv);
     TVLDataInput input;
-    std::string optionsFile, block, rc, append;
+    std::string optionsFile, block, rc, append, lines, objdump, nm;
+    std::vector<std::pair<std::uint8_t, std::string>> namedSymbols;
     bool haveOptions = false;
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
@@ -105,6 +193,17 @@ int main(int argc, char** argv) {
         std::getline(parts, value, ':');
         input.symbols.push_back({static_cast<std::uint8_t>(Number(id)), static_cast<std::uint32_t>(Number(offset)),
                                  static_cast<std::uint32_t>(value.empty() ? 0 : Number(value))});
+      } else if (arg == "--lines") {
+        lines = next();
+      } else if (arg == "--objdump") {
+        objdump = next();
+      } else if (arg == "--nm") {
+        nm = next();
+      } else if (arg == "--symbol-name") {
+        const std::string value = next();
+        const std::size_t colon = value.find(':');
+        if (colon == std::string::npos) throw std::runtime_error("bad --symbol-name: " + value);
+        namedSymbols.emplace_back(static_cast<std::uint8_t>(Number(value.substr(0, colon))), value.substr(colon + 1));
       } else if (arg == "--debug") {
         input.debugData = ReadFile(next());
       } else if (arg == "--options") {
@@ -123,6 +222,20 @@ int main(int argc, char** argv) {
     }
     if (!haveOptions || (block.empty() && append.empty())) return Usage();
     input.options = ReadFile(optionsFile);
+    if (!lines.empty() || !namedSymbols.empty()) {
+      const ModuleFacts facts = ReadModuleFacts(lines, objdump, nm);
+      if (!lines.empty()) {
+        TVLLineTableInput table{facts.rows, facts.functions, NormalizeDataVersion(input.version), input.password};
+        input.debugData = MakeLineTable(table);
+      }
+      for (const auto& [id, name] : namedSymbols) {
+        auto f = std::find_if(facts.functions.begin(), facts.functions.end(), [&](const TVLFunctionSymbol& s) {
+          return (s.ClassName.empty() ? s.Name : s.ClassName + "::" + s.Name) == name;
+        });
+        if (f == facts.functions.end()) throw std::runtime_error("no function " + name + " in " + lines);
+        input.symbols.push_back({id, f->Offset, 0});
+      }
+    }
     if (!block.empty()) WriteFile(block, MakeResourceBlock(input), false);
     if (!rc.empty()) WriteFile(rc, MakeResourceScript(block), false);
     if (!append.empty()) WriteFile(append, MakeTrailerBlock(input), true);
