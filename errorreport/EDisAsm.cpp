@@ -56,8 +56,8 @@ constexpr const char* kOneByte[256] = {
     "test    #Eb , #Gb ", "test    #Ev , #Gv ", "xchg    #Eb , #Gb ", "xchg    #Ev , #Gv ",  // 84
     "mov     #Eb , #Gb ", "mov     #Ev , #Gv ", "mov     #Gb , #Eb ", "mov     #Gv , #Ev ",  // 88
     "mov     #Ew , #Sw ", "lea     #Gv , #M  ", "mov     #Sw , #Ew ", "@gi#Ev ",  // 8C
-    "nop", "xchg    @eax, @ecx", "xchg    @eax, @edx", "xchg    @eax, @ebx",  // 90
-    "xchg    @eax, @esp", "xchg    @eax, @ebp", "xchg    @eax, @esi", "xchg    @eax, @edi",  // 94
+    "nop", "xchg    @ecx, @eax", "xchg    @edx, @eax", "xchg    @ebx, @eax",  // 90
+    "xchg    @esp, @eax", "xchg    @ebp, @eax", "xchg    @esi, @eax", "xchg    @edi, @eax",  // 94
     "cwde", "cdq", "call    #Ap ", "wait",  // 98
     "pushf@o4", "popf@o4", "sahf", "lahf",  // 9C
     "mov     al, #Ob ", "mov     @eax, #Ov ", "mov     #Ob , al", "mov     #Ov , @eax",  // A0
@@ -238,7 +238,7 @@ constexpr const char* kGroups[10 * 8] = {
     // a: 80-83
     "add     ", "or      ", "adc     ", "sbb     ", "and     ", "sub     ", "xor     ", "cmp     ",
     // b: C0, C1, D0-D3
-    "rol     ", "ror     ", "rcl     ", "rcr     ", "shl     ", "shr     ", "sal     ", "sar     ",
+    "rol     ", "ror     ", "rcl     ", "rcr     ", "shl     ", "shr     ", "shl     ", "sar     ",
     // c: F6, F7
     "test    ", "test    ", "not     ", "neg     ", "mul     ", "imul    ", "div     ", "idiv    ",
     // d: FE
