@@ -284,9 +284,9 @@ struct CutOffStop {};
 struct TooLongStop {};
 struct UndecodableStop {};
 
-std::string Hex(std::uint32_t value, int digits) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+std::string Hex(std::uint32_t value, int digits, const char* prefix = "") {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "%s%0*X", prefix, digits, value);
   return buf;
 }
 
@@ -390,7 +390,7 @@ class Decoder {
 
   // A 32-bit displacement or address at `offset` in the instruction.
   std::string Value32(std::size_t offset, std::uint32_t value) {
-    std::string text = "$" + Hex(value, 4);
+    std::string text = Hex(value, 4, "$");
     if (d_.OnAddressValue) d_.OnAddressValue(d_.UserData, s_.Address + static_cast<std::uint32_t>(offset), value, text);
     return text;
   }
@@ -400,8 +400,8 @@ class Decoder {
     const std::uint32_t sign = 1u << (bits - 1);
     const std::uint32_t mask = bits == 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
     value &= mask;
-    if (value & sign) return "-$" + Hex((0u - value) & mask, 2 * bytes);
-    return "+$" + Hex(value, 2 * bytes);
+    if (value & sign) return Hex((0u - value) & mask, 2 * bytes, "-$");
+    return Hex(value, 2 * bytes, "+$");
   }
 
   // A memory operand from the ModRM byte (mod below 3), its size word's place kept.
@@ -413,30 +413,33 @@ class Decoder {
         const int sib = Fetch(), base = sib & 7, index = (sib >> 3) & 7;
         if (base == 5 && mod == 0) {
           const std::size_t at = s_.Length;
-          t = "[" + Value32(at, FetchValue(4));
+          t = "[";
+          t += Value32(at, FetchValue(4));
         } else {
           t = std::string("[") + kRegs32[base];
         }
         if (index != 4) t += std::string("+") + kRegs32[index] + kScales[sib >> 6];
       } else if (rm == 5 && mod == 0) {
         const std::size_t at = s_.Length;
-        t = "[" + Value32(at, FetchValue(4));
+        t = "[";
+        t += Value32(at, FetchValue(4));
       } else {
         t = std::string("[") + kRegs32[rm];
       }
       if (mod == 1) t += Signed(Fetch(), 1);
       if (mod == 2) {
         const std::size_t at = s_.Length;
-        t += "+" + Value32(at, FetchValue(4));
+        t += "+";
+        t += Value32(at, FetchValue(4));
       }
     } else {
       if (mod == 0 && rm == 6) {
-        t = "[$" + Hex(FetchValue(2), 4);
+        t = Hex(FetchValue(2), 4, "[$");
       } else {
         t = kBases16[rm];
       }
       if (mod == 1) t += Signed(Fetch(), 1);
-      if (mod == 2) t += "+$" + Hex(FetchValue(2), 4);
+      if (mod == 2) t += Hex(FetchValue(2), 4, "+$");
     }
     t += "]";
     if (!s_.Segment.empty()) t = s_.Segment + ":" + t;
@@ -448,7 +451,7 @@ class Decoder {
   void Immediate(int size, bool isSigned) {
     const std::uint32_t address = s_.Address + static_cast<std::uint32_t>(s_.Length);
     const std::uint32_t value = FetchValue(size);
-    std::string text = isSigned ? Signed(value, size) : "$" + Hex(value, 2 * size);
+    std::string text = isSigned ? Signed(value, size) : Hex(value, 2 * size, "$");
     if (d_.OnImmediate) d_.OnImmediate(d_.UserData, address, size, isSigned, text);
     out_ += text;
   }
@@ -474,7 +477,7 @@ class Decoder {
         // A far pointer: the offset (2 or 4 bytes by operand size), then the selector.
         std::string text = s_.Segment.empty() ? std::string() : s_.Segment + ":";
         if (s_.OperandSize == 2) {
-          text += "$" + Hex(FetchValue(2), 4);
+          text += Hex(FetchValue(2), 4, "$");
         } else {
           const std::size_t at = s_.Length;
           text += Value32(at, FetchValue(4));
@@ -486,7 +489,8 @@ class Decoder {
       case 'C':
       case 'D':
       case 'T':
-        out_ += kind + std::to_string(Reg());
+        out_ += kind;
+        out_ += std::to_string(Reg());
         s_.SizeWords = false;
         break;
       case 'E':
@@ -519,10 +523,12 @@ class Decoder {
       case 'O': {
         std::string t;
         if (s_.AddressSize == 2) {
-          t = "[$" + Hex(FetchValue(2), 4) + "]";
+          t = Hex(FetchValue(2), 4, "[$") + "]";
         } else {
           const std::size_t at = s_.Length;
-          t = "[" + Value32(at, FetchValue(4)) + "]";
+          t = "[";
+          t += Value32(at, FetchValue(4));
+          t += "]";
         }
         if (!s_.Segment.empty()) t = s_.Segment + ":" + t;
         if (d_.OnMemoryOperand) d_.OnMemoryOperand(d_.UserData, s_, size, t);
@@ -530,13 +536,15 @@ class Decoder {
         break;
       }
       case 'P':
-        out_ += "MM" + std::to_string(Reg());
+        out_ += "MM";
+        out_ += std::to_string(Reg());
         s_.SizeWords = false;
         break;
       case 'Q':
-        if ((ModRm() >> 6) == 3)
-          out_ += "MM" + std::to_string(ModRm() & 7);
-        else
+        if ((ModRm() >> 6) == 3) {
+          out_ += "MM";
+          out_ += std::to_string(ModRm() & 7);
+        } else
           Memory(size);
         break;
       case 'S':
@@ -623,7 +631,7 @@ class Decoder {
 
 std::string DataBytes(const std::uint8_t* bytes, std::size_t count) {
   std::string text = "DB      ";
-  for (std::size_t i = 0; i < count; ++i) text += (i ? ", $" : "$") + Hex(bytes[i], 2);
+  for (std::size_t i = 0; i < count; ++i) text += Hex(bytes[i], 2, i ? ", $" : "$");
   return text + "  //";
 }
 

@@ -63,6 +63,7 @@ const char* const kOwnUnitNames[] = {
     "ECallStack",
     "ECore",
     "ECoreWin",
+    "EDisAsm",
     "EEncrypt",
     "EHash",
     "EHook",

@@ -8,6 +8,7 @@
 
 #include "Animate.h"
 #include "ECoreWin.h"
+#include "EDisAsm.h"
 #include "EHookWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
@@ -79,6 +80,7 @@ void RegisterUcxStdCtrlsClasses() {
 UnitEntry g_units[] = {
     // The exception-reporting library: without a data block it only installs its filter.
     {"ECore", InitECoreWin, DoneECoreWin},
+    {"EDisAsm", InitEDisAsm, DoneEDisAsm},
     {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
