@@ -3,9 +3,14 @@
 // with the stack and memory dump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -278,5 +283,75 @@ TEST(CpuText, RegistersStackAndDump) {
   EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF08, 0x00401000), "");  // 8 stack bytes short
   EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF00, 0x00401001), "");  // 1 code byte short
 }
+
+#if defined(PELLORY_I686_OBJDUMP) && defined(PELLORY_LISTING_SAMPLE)
+// objdump's instructions of the sample: address -> (length, mnemonic).
+std::map<std::uint32_t, std::pair<int, std::string>> ObjdumpInstructions(std::uint32_t base) {
+  char command[512];
+  std::snprintf(command, sizeof command, "%s -D -b binary -m i386 -M intel --insn-width=16 --adjust-vma=0x%X '%s' 2>&1",
+                PELLORY_I686_OBJDUMP, base, PELLORY_LISTING_SAMPLE);
+  std::map<std::uint32_t, std::pair<int, std::string>> out;
+  FILE* pipe = popen(command, "r");
+  if (!pipe) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe)) {
+    const std::string text(line);
+    const std::size_t colon = text.find(":\t");
+    if (colon == std::string::npos || text.compare(0, 2, "  ") != 0) continue;
+    const std::size_t tab = text.find('\t', colon + 2);
+    if (tab == std::string::npos) continue;
+    std::istringstream bytes(text.substr(colon + 2, tab - colon - 2)), words(text.substr(tab + 1));
+    std::string token, mnemonic;
+    int count = 0;
+    while (bytes >> token) ++count;
+    words >> mnemonic;
+    out[static_cast<std::uint32_t>(std::stoul(text.substr(0, colon), nullptr, 16))] = {count, mnemonic};
+  }
+  pclose(pipe);
+  return out;
+}
+
+TEST(AssemblerListing, AgreesWithObjdumpOnACompiledFunction) {
+  std::ifstream in(PELLORY_LISTING_SAMPLE, std::ios::binary);
+  const Bytes code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(code.size(), 64u);
+  const std::map<std::uint32_t, std::pair<int, std::string>> theirs = ObjdumpInstructions(kImage);
+  ASSERT_GT(theirs.size(), 20u);
+  // The exception at the instruction in the middle of the function.
+  auto middle = theirs.begin();
+  std::advance(middle, static_cast<std::ptrdiff_t>(theirs.size() / 2));
+  Listing l;
+  l.memory.AddRegion(kImage, code);
+  std::string title;
+  const std::string text = l.Build(middle->first, title);
+  std::vector<std::pair<std::uint32_t, std::string>> ours;  // address, mnemonic
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == ';') continue;
+    std::istringstream words(line.substr(10));
+    std::string mnemonic;
+    words >> mnemonic;
+    ours.emplace_back(static_cast<std::uint32_t>(std::stoul(line.substr(0, 8), nullptr, 16)), mnemonic);
+  }
+  ASSERT_GE(ours.size(), 11u) << text;
+  // The same instructions over the same range, line by line.
+  auto first = theirs.find(ours.front().first);
+  ASSERT_NE(first, theirs.end()) << text;
+  auto it = first;
+  int before = 0;
+  for (std::size_t i = 0; i < ours.size(); ++i, ++it) {
+    ASSERT_NE(it, theirs.end()) << text;
+    EXPECT_EQ(ours[i].first, it->first) << text;
+    EXPECT_EQ(ours[i].second, it->second.second) << text;
+    if (i + 1 < ours.size()) {
+      EXPECT_EQ(ours[i + 1].first - ours[i].first, static_cast<std::uint32_t>(it->second.first));
+    }
+    if (ours[i].first < middle->first) ++before;
+  }
+  EXPECT_EQ(before, std::min<int>(10, static_cast<int>(std::distance(theirs.begin(), middle))));
+  EXPECT_NE(text.find("  ; <-- EXCEPTION"), std::string::npos);
+}
+#endif
 
 }  // namespace
