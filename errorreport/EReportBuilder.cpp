@@ -5,6 +5,8 @@
 #include "ECallStack.h"
 #include "EDisAsm.h"
 #include "EHook.h"
+#include "ESystem.h"
+#include "ExceptionLog.h"
 #include "SysUtils.h"
 
 namespace {
@@ -72,6 +74,35 @@ std::string FormatReportTable(const std::string& title, const TReportTable& tabl
 
 std::string EmptyReportSection(const std::string& title) {
   return title + ":" + kCrLf + Rule(title.size() + 1) + kCrLf + kCrLf;
+}
+
+std::string BuildModulesTable(const TVantorModuleOptions& texts, const TVantorModulesList& modules) {
+  TReportTable table;
+  for (int text = 126; text <= 132; ++text) table.Heads.push_back(texts.GetCustomText(text));
+  table.MinWidths = {8};
+  // The handle takes as many hex digits as its column is wide.
+  const int handleDigits = static_cast<int>(std::max<std::size_t>(table.Heads[0].size(), 8));
+  for (int i = 0; i < modules.Count(); ++i) {
+    const TVantorModuleInfo* m = modules.Items(i);
+    table.Rows.push_back({IntToHex(static_cast<std::uint64_t>(m->Handle), handleDigits),
+                          CleanTableCell(ExtractFileName(m->FileName)), CleanTableCell(m->Description),
+                          CleanTableCell(m->Version), IntToStr(m->FileSize), FormatReportDateTime(m->FileTime),
+                          CleanTableCell(GetFolderOfPath(m->FileName))});
+  }
+  return FormatReportTable(texts.GetCustomText(10), table);
+}
+
+std::string BuildProcessesTable(const TVantorModuleOptions& texts, const TVantorProcessesList& processes) {
+  TReportTable table;
+  for (int text = 133; text <= 140; ++text) table.Heads.push_back(texts.GetCustomText(text));
+  for (int i = 0; i < processes.Count(); ++i) {
+    const TVantorProcessInfo* p = processes.Items(i);
+    table.Rows.push_back({IntToStr(p->ProcessId), CleanTableCell(ExtractFileName(p->FileName)),
+                          CleanTableCell(p->Description), CleanTableCell(p->Version),
+                          IntToStr(static_cast<std::int64_t>(p->Memory)), GetPriorityClassName(p->PriorityClass),
+                          FormatNumberOrUnknown(p->Threads), CleanTableCell(GetFolderOfPath(p->FileName))});
+  }
+  return FormatReportTable(texts.GetCustomText(12), table);
 }
 
 // --- Assembler listing -------------------------------------------------------------------------------

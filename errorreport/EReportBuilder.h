@@ -32,6 +32,13 @@ std::string FormatReportTable(const std::string& title, const TReportTable& tabl
 // A section with no content: title + ":", its rule, an empty line.
 std::string EmptyReportSection(const std::string& title);
 
+class TVantorModuleOptions;
+class TVantorModulesList;
+class TVantorProcessesList;
+// The modules and processes sections, titled and headed by the option set's texts.
+std::string BuildModulesTable(const TVantorModuleOptions& texts, const TVantorModulesList& modules);
+std::string BuildProcessesTable(const TVantorModuleOptions& texts, const TVantorProcessesList& processes);
+
 // --- Assembler listing -------------------------------------------------------------------------------
 // What the listing needs besides memory: code locations and object classes.
 struct TAssemblerSources {

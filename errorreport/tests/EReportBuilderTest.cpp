@@ -17,6 +17,9 @@
 #include "ECallStack.h"
 #include "EHook.h"
 #include "EReportBuilder.h"
+#include "ESystem.h"
+#include "ExceptionLog.h"
+#include "Scope.h"
 
 namespace {
 
@@ -58,6 +61,48 @@ TEST(ReportTables, OutsideTextIsCleanedAndNeverReadAsAFormat) {
             "Modules Information:\r\n-------------\r\n|Name       |\r\n-------------\r\n|evil?%s.dll|\r\n"
             "-------------\r\n\r\n");
   EXPECT_EQ(EmptyReportSection("Processes Information"), "Processes Information:\r\n----------------------\r\n\r\n");
+}
+
+TEST(ReportTables, ModulesAndProcesses) {
+  TOwned<TVantorModuleOptions> texts(New<TVantorModuleOptions>(""));
+  TOwned<TVantorModulesList> modules(New<TVantorModulesList>());
+  auto* app = new TVantorModuleInfo;
+  app->Handle = 0x00400000;
+  app->FileName = "C:\\Program Files\\App\\App|1.exe";
+  app->Description = "Line\r\nbreak";
+  app->Version = "1.0.0.2";
+  app->FileSize = 123456;
+  modules->AddModule(app);
+  const std::string plain = BuildModulesTable(*texts, *modules);
+  EXPECT_EQ(plain.substr(0, plain.find("\r\n", plain.find("|Handle"))),
+            "Modules Information:\r\n"
+            "----------------------------------------------------------------------------------------\r\n"
+            "|Handle  |Name     |Description|Version|Size  |Modified           |Path                |");
+  EXPECT_NE(plain.find("|00400000|App?1.exe|Line??break|1.0.0.2|123456|"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("|C:\\Program Files\\App|\r\n"), std::string::npos) << plain;
+  // A 10-character Handle head gives 10 hex digits.
+  texts->SetCustomText(126, "Handle1234");
+  EXPECT_NE(BuildModulesTable(*texts, *modules).find("|0000400000|App?1.exe|"), std::string::npos);
+
+  TOwned<TVantorProcessesList> processes(New<TVantorProcessesList>());
+  auto* p = new TVantorProcessInfo;
+  p->ProcessId = 4242;
+  p->FileName = "C:\\Windows\\explorer.exe";
+  p->Description = "Shell";
+  p->Version = "6.0";
+  p->PriorityClass = 0x20;
+  p->Memory = 5000000;
+  p->Threads = 0;
+  processes->AddProcess(p);
+  const std::string table = BuildProcessesTable(*texts, *processes);
+  EXPECT_EQ(table.substr(0, table.find("\r\n")), "Processes Information:");
+  EXPECT_NE(table.find("|ID  |Name        |Description|Version|Memory |Priority|Threads|Path      |"),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("|4242|explorer.exe|Shell      |6.0    |5000000|" + GetPriorityClassName(0x20)),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("|??     |C:\\Windows|"), std::string::npos) << table;
 }
 
 // --- The listing ---
