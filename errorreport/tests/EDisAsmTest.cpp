@@ -111,6 +111,10 @@ TEST(DisAsm, FormsOfTheTables) {
       {{0x66, 0x9C}, 2, "pushfw"},
       {{0x0F, 0x20, 0xC0}, 3, "mov     eax, C0"},
       {{0x8C, 0x18}, 2, "mov     word ptr [eax], ds"},
+      // Far pointers: the offset's width follows the operand size, the selector is read too.
+      {{0xEA, 1, 2, 3, 4, 5, 6}, 7, "jmp     $4030201"},
+      {{0x66, 0xEA, 1, 2, 3, 4}, 6, "jmp     $0201"},
+      {{0x67, 0x9A, 1, 2, 3, 4, 5, 6}, 8, "call    $4030201"},
       // x87 and MMX.
       {{0xD8, 0x00}, 2, "fadd    dword ptr [eax]"},
       {{0xDD, 0x45, 0xF8}, 3, "fld     qword ptr [ebp-$08]"},

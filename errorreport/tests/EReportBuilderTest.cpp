@@ -327,6 +327,11 @@ TEST(CpuText, RegistersStackAndDump) {
   EXPECT_NE(unknown.find("EDX: ????       EIP: ????    \r\n"), std::string::npos);
   EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF08, 0x00401000), "");  // 8 stack bytes short
   EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF00, 0x00401001), "");  // 1 code byte short
+  // Texts from the option set are written as they are, never read as a format.
+  TCpuTexts percent{"Reg%s%n", "St%d", "Mem%s"};
+  const std::string literal = BuildCpuText(percent, &regs, memory, 0x0012FF00, 0x00401000);
+  EXPECT_EQ(literal.substr(0, literal.find("\r\n")), "Reg%s%n:");
+  EXPECT_NE(literal.find("\r\nSt%d:                Mem%s:\r\n"), std::string::npos);
 }
 
 #if defined(PELLORY_I686_OBJDUMP) && defined(PELLORY_LISTING_SAMPLE)
