@@ -4,3 +4,23 @@ pellory_bench(bench_locations SOURCES ${CMAKE_CURRENT_LIST_DIR}/errorreport/Loca
 if(TARGET bench_locations)
   target_include_directories(bench_locations PRIVATE ${PELLORY_ROOT}/tools/vldata)
 endif()
+
+# Exception-reporting library: the disassembler on 1 MB of real code (the cross
+# compiler's C++ runtime library), beside objdump on the same bytes (native).
+if(NOT WIN32)
+  find_program(PELLORY_BENCH_I686_GCC i686-w64-mingw32-gcc)
+  find_program(PELLORY_BENCH_I686_OBJDUMP i686-w64-mingw32-objdump)
+  find_program(PELLORY_BENCH_I686_OBJCOPY i686-w64-mingw32-objcopy)
+  if(PELLORY_BENCH_I686_GCC AND PELLORY_BENCH_I686_OBJDUMP AND PELLORY_BENCH_I686_OBJCOPY)
+    execute_process(COMMAND ${PELLORY_BENCH_I686_GCC} -print-file-name=libstdc++-6.dll
+                    OUTPUT_VARIABLE _code_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+    pellory_bench(bench_disasm NATIVE_ONLY
+      SOURCES ${CMAKE_CURRENT_LIST_DIR}/errorreport/DisAsmBench.cpp
+      LIBS errorreport_core)
+    if(TARGET bench_disasm)
+      target_compile_definitions(bench_disasm PRIVATE
+        PELLORY_I686_OBJDUMP="${PELLORY_BENCH_I686_OBJDUMP}" PELLORY_I686_OBJCOPY="${PELLORY_BENCH_I686_OBJCOPY}"
+        PELLORY_BENCH_CODE_LIBRARY="${_code_library}")
+    endif()
+  endif()
+endif()

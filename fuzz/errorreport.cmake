@@ -9,3 +9,5 @@ pellory_fuzzer(fuzz_line_table SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LineTableFuzz
 pellory_fuzzer(fuzz_map_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/MapFileFuzz.cpp LIBS errorreport_core)
 pellory_fuzzer(fuzz_jdbg SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/JdbgFuzz.cpp LIBS errorreport_core)
 pellory_fuzzer(fuzz_td32 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Td32Fuzz.cpp LIBS errorreport_core)
+# The disassembler over random code, with and without its hooks.
+pellory_fuzzer(fuzz_disasm SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DisAsmFuzz.cpp LIBS errorreport_core)

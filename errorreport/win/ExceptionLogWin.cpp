@@ -73,6 +73,7 @@ const char* const kOwnUnitNames[] = {
     "ECoreWin",
     "EDebug",
     "EDebugWin",
+    "EDisAsm",
     "EEncrypt",
     "EEvents",
     "EEventsWin",

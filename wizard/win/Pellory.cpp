@@ -9,6 +9,7 @@
 #include "Animate.h"
 #include "ECoreWin.h"
 #include "EDebugWin.h"
+#include "EDisAsm.h"
 #include "EHookWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
@@ -81,6 +82,7 @@ UnitEntry g_units[] = {
     // The exception-reporting library: without a data block it only installs its filter.
     {"ECore", InitECoreWin, DoneECoreWin},
     {"EDebug", InitEDebug, DoneEDebug},
+    {"EDisAsm", InitEDisAsm, DoneEDisAsm},
     {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},

@@ -1,0 +1,407 @@
+// The report's framed tables, the assembler listing around an exception
+// address over fake code images with injected locations, and the registers
+// with the stack and memory dump.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ECallStack.h"
+#include "EHook.h"
+#include "EReportBuilder.h"
+#include "ESystem.h"
+#include "ExceptionLog.h"
+#include "Scope.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(ReportTables, FramedRowsWithWidthsFromHeadsMinimumsAndCells) {
+  struct Case {
+    TReportTable table;
+    std::string expected;
+  } cases[] = {
+      {{{"Handle", "Name"}, {8}, {{"00400000", "app.exe"}, {"7C800000", "kernel32.dll"}}},
+       "T:\r\n"
+       "-----------------------\r\n"
+       "|Handle  |Name        |\r\n"
+       "-----------------------\r\n"
+       "|00400000|app.exe     |\r\n"
+       "|7C800000|kernel32.dll|\r\n"
+       "-----------------------\r\n\r\n"},
+      // A head wider than every cell sets the width; a short row leaves blanks.
+      {{{"ID", "Description"}, {}, {{"4", "x"}, {"12"}}},
+       "T:\r\n"
+       "----------------\r\n"
+       "|ID|Description|\r\n"
+       "----------------\r\n"
+       "|4 |x          |\r\n"
+       "|12|           |\r\n"
+       "----------------\r\n\r\n"},
+      {{{"A"}, {}, {}}, "T:\r\n---\r\n|A|\r\n---\r\n---\r\n\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatReportTable("T", c.table), c.expected);
+  EXPECT_EQ(ReportTableWidths({{"Handle      "}, {8}, {{"1"}}}), std::vector<std::size_t>{12});
+}
+
+TEST(ReportTables, OutsideTextIsCleanedAndNeverReadAsAFormat) {
+  EXPECT_EQ(CleanTableCell("a|b\r\nc"), "a?b??c");
+  EXPECT_EQ(CleanTableCell("%s%n%d"), "%s%n%d");
+  TReportTable table{{"Name"}, {}, {{CleanTableCell("evil|%s.dll")}}};
+  EXPECT_EQ(FormatReportTable("Modules Information", table),
+            "Modules Information:\r\n-------------\r\n|Name       |\r\n-------------\r\n|evil?%s.dll|\r\n"
+            "-------------\r\n\r\n");
+  EXPECT_EQ(EmptyReportSection("Processes Information"), "Processes Information:\r\n----------------------\r\n\r\n");
+}
+
+TEST(ReportTables, ModulesAndProcesses) {
+  TOwned<TVantorModuleOptions> texts(New<TVantorModuleOptions>(""));
+  TOwned<TVantorModulesList> modules(New<TVantorModulesList>());
+  auto* app = new TVantorModuleInfo;
+  app->Handle = 0x00400000;
+  app->FileName = "C:\\Program Files\\App\\App|1.exe";
+  app->Description = "Line\r\nbreak";
+  app->Version = "1.0.0.2";
+  app->FileSize = 123456;
+  modules->AddModule(app);
+  const std::string plain = BuildModulesTable(*texts, *modules);
+  EXPECT_EQ(plain.substr(0, plain.find("\r\n", plain.find("|Handle"))),
+            "Modules Information:\r\n"
+            "----------------------------------------------------------------------------------------\r\n"
+            "|Handle  |Name     |Description|Version|Size  |Modified           |Path                |");
+  EXPECT_NE(plain.find("|00400000|App?1.exe|Line??break|1.0.0.2|123456|"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("|C:\\Program Files\\App|\r\n"), std::string::npos) << plain;
+  // A 10-character Handle head gives 10 hex digits.
+  texts->SetCustomText(126, "Handle1234");
+  EXPECT_NE(BuildModulesTable(*texts, *modules).find("|0000400000|App?1.exe|"), std::string::npos);
+
+  TOwned<TVantorProcessesList> processes(New<TVantorProcessesList>());
+  auto* p = new TVantorProcessInfo;
+  p->ProcessId = 4242;
+  p->FileName = "C:\\Windows\\explorer.exe";
+  p->Description = "Shell";
+  p->Version = "6.0";
+  p->PriorityClass = 0x20;
+  p->Memory = 5000000;
+  p->Threads = 0;
+  processes->AddProcess(p);
+  const std::string table = BuildProcessesTable(*texts, *processes);
+  EXPECT_EQ(table.substr(0, table.find("\r\n")), "Processes Information:");
+  EXPECT_NE(table.find("|ID  |Name        |Description|Version|Memory |Priority|Threads|Path      |"),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("|4242|explorer.exe|Shell      |6.0    |5000000|" + GetPriorityClassName(0x20)),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("|??     |C:\\Windows|"), std::string::npos) << table;
+}
+
+// --- The listing ---
+constexpr std::uint32_t kImage = 0x00401000;
+
+struct Procedure {
+  std::uint32_t start, end;
+  const char* unit;
+  const char* className;
+  const char* name;
+  int firstLine;
+};
+
+// Locations by procedure; each instruction's line is the procedure's first line plus its index.
+struct FakeDebug {
+  std::vector<Procedure> procedures;
+  std::map<std::uint32_t, int> lines;  // address -> line offset within the procedure
+  bool Locate(std::uint32_t address, TVLLocationInfo& location) const {
+    for (const Procedure& p : procedures) {
+      if (address < p.start || address >= p.end) continue;
+      location.Kind = 4;
+      location.UnitName = p.unit;
+      location.ClassName = p.className;
+      location.ProcedureName = p.name;
+      auto it = lines.upper_bound(address);
+      const int offset = it == lines.begin() ? 0 : std::prev(it)->second;
+      location.Line = p.firstLine + offset;
+      location.LineInProcedure = offset;
+      return true;
+    }
+    return false;
+  }
+};
+
+struct Listing {
+  RegionMemoryReader memory;
+  FakeDebug debug;
+  TAssemblerSources Sources() {
+    TAssemblerSources s;
+    s.Memory = &memory;
+    s.Locate = [this](std::uint32_t a, TVLLocationInfo& l) { return debug.Locate(a, l); };
+    s.ObjectClassName = [](std::uint32_t a) { return a == 0x00405000 ? std::string("TForm1") : std::string(); };
+    return s;
+  }
+  std::string Build(std::uint32_t address, std::string& title) {
+    return BuildAssemblerSection(Sources(), address, "Assembler Information", title);
+  }
+};
+
+// Two procedures: Helper (0x401000, 8 bytes) and TForm1.Button1Click
+// (0x401008), which calls Helper, loads a string's address, faults and returns.
+Bytes TwoProcedures() {
+  return {
+      0x55,                                // 401000 push ebp            Helper
+      0x8B, 0xEC,                          // 401001 mov ebp, esp
+      0x33, 0xC0,                          // 401003 xor eax, eax
+      0x5D,                                // 401005 pop ebp
+      0xC3,                                // 401006 ret
+      0x90,                                // 401007 nop
+      0x55,                                // 401008 push ebp            Button1Click
+      0x8B, 0xEC,                          // 401009 mov ebp, esp
+      0xE8, 0xF0, 0xFF, 0xFF, 0xFF,        // 40100B call 401000
+      0xB8, 0x00, 0x20, 0x40, 0x00,        // 401010 mov eax, $00402000 (a string)
+      0xC7, 0x00, 0x00, 0x00, 0x00, 0x00,  // 401015 mov dword ptr [eax], 0   <- fault
+      0x5D,                                // 40101B pop ebp
+      0xC3,                                // 40101C ret
+      0x90, 0x90, 0x90,                    // 40101D
+  };
+}
+
+void AddTwoProcedures(Listing& l) {
+  l.memory.AddRegion(kImage, TwoProcedures());
+  l.memory.AddRegion(0x402000, {'H', 'e', 'l', 'l', 'o', '\n', 0});
+  l.debug.procedures = {{0x401000, 0x401008, "Unit1.pas", "", "Helper", 20},
+                        {0x401008, 0x40101D, "Unit1.pas", "TForm1", "Button1Click", 30}};
+  l.debug.lines = {{0x401000, 0}, {0x401003, 1}, {0x401005, 2}, {0x401008, 0},
+                   {0x40100B, 1}, {0x401015, 2}, {0x40101B, 3}};
+}
+
+TEST(AssemblerListing, StartsAtTheProcedureHeadingAndEndsAtItsReturn) {
+  Listing l;
+  AddTwoProcedures(l);
+  std::string title;
+  const std::string text = l.Build(0x401015, title);
+  EXPECT_EQ(text,
+            "; Unit1.TForm1.Button1Click (Line=30 - Offset=0)\r\n"
+            "; ----------------------------------------------\r\n"
+            "00401008  push    ebp\r\n"
+            "00401009  mov     ebp, esp\r\n"
+            ";\r\n"
+            "; Line=31 - Offset=1\r\n"
+            "; ------------------\r\n"
+            "0040100B  call    Unit1.Helper\r\n"
+            "00401010  mov     eax, $00402000              ; 'Hello.'\r\n"
+            ";\r\n"
+            "; Line=32 - Offset=2\r\n"
+            "; ------------------\r\n"
+            "00401015  mov     dword ptr [eax], $00000000  ; <-- EXCEPTION\r\n"
+            ";\r\n"
+            "; Line=33 - Offset=3\r\n"
+            "; ------------------\r\n"
+            "0040101B  pop     ebp\r\n"
+            "0040101C  ret\r\n");
+  EXPECT_EQ(title, "Assembler Information:\r\n" + std::string(61, '-'));
+}
+
+TEST(AssemblerListing, CasesAroundTheExceptionAddress) {
+  struct Case {
+    const char* what;
+    Bytes code;
+    std::uint32_t exceptionOffset;
+    std::vector<std::string> firstAndLast;  // the first and the last instruction line's address
+    std::size_t instructionLines;
+  } cases[] = {
+      // 30 one-byte instructions before the fault: 10 listed before it, 10 after.
+      {"ten before, ten after", Bytes(60, 0x90), 30, {"00401014", "00401028"}, 21},
+      // A return right after the fault ends the listing there.
+      {"return after", {0x90, 0x90, 0x8B, 0x00, 0xC3, 0x90, 0x90}, 2, {"00401000", "00401004"}, 4},
+      // A byte the length decoder refuses (0F of 0F 04) is stepped over on the way to the fault.
+      {"undecodable before", {0x90, 0x0F, 0x04, 0x90, 0x8B, 0x00, 0xC3, 0x90}, 4, {"00401000", "00401006"}, 5},
+      // Code at the start of a region: the listing starts at its first byte.
+      {"region start", {0x8B, 0x00, 0x90, 0xC3}, 0, {"00401000", "00401003"}, 3},
+  };
+  for (const Case& c : cases) {
+    Listing l;
+    l.memory.AddRegion(kImage, c.code);
+    std::string title;
+    const std::string text = l.Build(kImage + c.exceptionOffset, title);
+    std::vector<std::string> addresses;
+    for (std::size_t at = 0; at < text.size(); at = text.find("\r\n", at) + 2)
+      if (text[at] != ';') addresses.push_back(text.substr(at, 8));
+    ASSERT_FALSE(addresses.empty()) << c.what;
+    EXPECT_EQ(addresses.front(), c.firstAndLast[0]) << c.what;
+    EXPECT_EQ(addresses.back(), c.firstAndLast[1]) << c.what;
+    EXPECT_EQ(addresses.size(), c.instructionLines) << c.what;
+    char marked[16];
+    std::snprintf(marked, sizeof marked, "%08X  ", kImage + c.exceptionOffset);
+    const std::size_t line = text.find(marked);
+    ASSERT_NE(line, std::string::npos) << c.what;
+    EXPECT_NE(text.find("; <-- EXCEPTION", line), std::string::npos) << c.what;
+  }
+}
+
+TEST(AssemblerListing, UnreadableMemoryShortensOrEmptiesIt) {
+  // The four bytes at the address cannot be read: no listing, no title.
+  {
+    Listing l;
+    l.memory.AddRegion(kImage, {0x90, 0x90, 0x8B});
+    std::string title = "old";
+    EXPECT_EQ(l.Build(kImage + 2, title), "");
+    EXPECT_EQ(title, "");
+  }
+  // The region ends inside the instruction after the fault: the listing ends before it.
+  {
+    Listing l;
+    l.memory.AddRegion(kImage, {0x90, 0x8B, 0x00, 0x90, 0xC7, 0x05, 0x00});
+    std::string title;
+    EXPECT_EQ(l.Build(kImage + 1, title),
+              "00401000  nop\r\n"
+              "00401001  mov     eax, [eax]  ; <-- EXCEPTION\r\n"
+              "00401003  nop\r\n");
+  }
+  // A string comment stops at the readable end and marks that no zero ended it.
+  {
+    Listing l;
+    l.memory.AddRegion(kImage, {0x68, 0xFD, 0x2F, 0x40, 0x00, 0xC3});
+    l.memory.AddRegion(0x402FFD, {'a', 'b', 'c'});
+    std::string title;
+    EXPECT_EQ(l.Build(kImage, title), "00401000  push    $00402FFD  ; 'abc'...  ; <-- EXCEPTION\r\n00401005  ret\r\n");
+  }
+}
+
+TEST(AssemblerListing, OperandNamesFromLocationsImportsAndObjects) {
+  Listing l;
+  AddTwoProcedures(l);
+  // An import jump at 0x403000 through the slot at 0x404000 to Helper; an object at 0x405000.
+  l.memory.AddRegion(0x403000, {0xFF, 0x25, 0x00, 0x40, 0x40, 0x00, 0x90, 0x90});
+  l.memory.AddRegion(0x404000, {0x03, 0x10, 0x40, 0x00});
+  const TAssemblerSources sources = l.Sources();
+  EXPECT_EQ(ResolveCodeName(sources, 0x401000), "Unit1.Helper");
+  EXPECT_EQ(ResolveCodeName(sources, 0x403000), "Unit1.Helper");  // through the import jump
+  EXPECT_EQ(ResolveCodeName(sources, 0x401015), "Unit1.TForm1.Button1Click (Line=32)");
+  EXPECT_EQ(ResolveCodeName(sources, 0x405000), "TForm1");
+  EXPECT_EQ(ResolveCodeName(sources, 0x406000), "");
+}
+
+// --- Registers, stack and memory ---
+TEST(CpuText, RegistersStackAndDump) {
+  RegionMemoryReader memory;
+  Bytes stack(64);
+  for (std::size_t i = 0; i < 16; ++i) {
+    const std::uint32_t v = 0x00401000 + static_cast<std::uint32_t>(i);
+    std::memcpy(stack.data() + 4 * i, &v, 4);
+  }
+  memory.AddRegion(0x0012FF00, stack);
+  Bytes code(256);
+  for (std::size_t i = 0; i < code.size(); ++i) code[i] = static_cast<std::uint8_t>(i);
+  memory.AddRegion(0x00401000, code);
+  TReportRegisters regs{1, 2, 3, 4, 5, 0x0012FF00, 7, 0x00401000};
+  const std::string text = BuildCpuText(TCpuTexts{}, &regs, memory, 0x0012FF00, 0x00401000);
+  const std::string head =
+      "Registers:\r\n-----------------------------\r\n"
+      "EAX: 00000001   EDI: 00000002\r\n"
+      "EBX: 00000003   ESI: 00000004\r\n"
+      "ECX: 00000005   ESP: 0012FF00\r\n"
+      "EDX: 00000007   EIP: 00401000\r\n\r\n"
+      "Stack:               Memory Dump:\r\n"
+      "------------------   ---------------------------------------------------------------------------\r\n";
+  ASSERT_EQ(text.substr(0, head.size()), head);
+  const std::string dump = text.substr(head.size());
+  EXPECT_EQ(dump.substr(0, 98),
+            "0012FF00: 00401000   00401000: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F  ................\r\n");
+  EXPECT_NE(
+      dump.find("0012FF08: 00401002   00401020: 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F   !\"#$%&'()*+,-./"),
+      std::string::npos);
+  EXPECT_NE(dump.find("0012FF3C: 0040100F   004010F0: F0 F1"), std::string::npos);
+  EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 16);
+
+  // No context: eight unknown registers. An unreadable stack or code: no dump.
+  const std::string unknown = BuildCpuText(TCpuTexts{}, nullptr, memory, 0x0012FF08, 0x00401000);
+  EXPECT_NE(unknown.find("EAX: ????       EDI: ????    \r\nEBX: ????       ESI: ????    \r\n"), std::string::npos);
+  EXPECT_NE(unknown.find("EDX: ????       EIP: ????    \r\n"), std::string::npos);
+  EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF08, 0x00401000), "");  // 8 stack bytes short
+  EXPECT_EQ(BuildMemoryDump(memory, 0x0012FF00, 0x00401001), "");  // 1 code byte short
+  // Texts from the option set are written as they are, never read as a format.
+  TCpuTexts percent{"Reg%s%n", "St%d", "Mem%s"};
+  const std::string literal = BuildCpuText(percent, &regs, memory, 0x0012FF00, 0x00401000);
+  EXPECT_EQ(literal.substr(0, literal.find("\r\n")), "Reg%s%n:");
+  EXPECT_NE(literal.find("\r\nSt%d:                Mem%s:\r\n"), std::string::npos);
+}
+
+#if defined(PELLORY_I686_OBJDUMP) && defined(PELLORY_LISTING_SAMPLE)
+// objdump's instructions of the sample: address -> (length, mnemonic).
+std::map<std::uint32_t, std::pair<int, std::string>> ObjdumpInstructions(std::uint32_t base) {
+  char command[512];
+  std::snprintf(command, sizeof command, "%s -D -b binary -m i386 -M intel --insn-width=16 --adjust-vma=0x%X '%s' 2>&1",
+                PELLORY_I686_OBJDUMP, base, PELLORY_LISTING_SAMPLE);
+  std::map<std::uint32_t, std::pair<int, std::string>> out;
+  FILE* pipe = popen(command, "r");
+  if (!pipe) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe)) {
+    const std::string text(line);
+    const std::size_t colon = text.find(":\t");
+    if (colon == std::string::npos || text.compare(0, 2, "  ") != 0) continue;
+    const std::size_t tab = text.find('\t', colon + 2);
+    if (tab == std::string::npos) continue;
+    std::istringstream bytes(text.substr(colon + 2, tab - colon - 2)), words(text.substr(tab + 1));
+    std::string token, mnemonic;
+    int count = 0;
+    while (bytes >> token) ++count;
+    words >> mnemonic;
+    out[static_cast<std::uint32_t>(std::stoul(text.substr(0, colon), nullptr, 16))] = {count, mnemonic};
+  }
+  pclose(pipe);
+  return out;
+}
+
+TEST(AssemblerListing, AgreesWithObjdumpOnACompiledFunction) {
+  std::ifstream in(PELLORY_LISTING_SAMPLE, std::ios::binary);
+  const Bytes code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(code.size(), 64u);
+  const std::map<std::uint32_t, std::pair<int, std::string>> theirs = ObjdumpInstructions(kImage);
+  ASSERT_GT(theirs.size(), 20u);
+  // The exception at the instruction in the middle of the function.
+  auto middle = theirs.begin();
+  std::advance(middle, static_cast<std::ptrdiff_t>(theirs.size() / 2));
+  Listing l;
+  l.memory.AddRegion(kImage, code);
+  std::string title;
+  const std::string text = l.Build(middle->first, title);
+  std::vector<std::pair<std::uint32_t, std::string>> ours;  // address, mnemonic
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == ';') continue;
+    std::istringstream words(line.substr(10));
+    std::string mnemonic;
+    words >> mnemonic;
+    ours.emplace_back(static_cast<std::uint32_t>(std::stoul(line.substr(0, 8), nullptr, 16)), mnemonic);
+  }
+  ASSERT_GE(ours.size(), 11u) << text;
+  // The same instructions over the same range, line by line.
+  auto first = theirs.find(ours.front().first);
+  ASSERT_NE(first, theirs.end()) << text;
+  auto it = first;
+  int before = 0;
+  for (std::size_t i = 0; i < ours.size(); ++i, ++it) {
+    ASSERT_NE(it, theirs.end()) << text;
+    EXPECT_EQ(ours[i].first, it->first) << text;
+    EXPECT_EQ(ours[i].second, it->second.second) << text;
+    if (i + 1 < ours.size()) {
+      EXPECT_EQ(ours[i + 1].first - ours[i].first, static_cast<std::uint32_t>(it->second.first));
+    }
+    if (ours[i].first < middle->first) ++before;
+  }
+  EXPECT_EQ(before, std::min<int>(10, static_cast<int>(std::distance(theirs.begin(), middle))));
+  EXPECT_NE(text.find("  ; <-- EXCEPTION"), std::string::npos);
+}
+#endif
+
+}  // namespace
