@@ -279,18 +279,17 @@ void TLeakCatcher::PurgeInvalidLeaks() {
     if (TLeakBlockHeader* integer = FirstLiveOfClass("TIdThreadSafeInteger")) integer->State = lbsHandled;
     while (TLeakBlockHeader* constant = FirstLiveOfClass("TIntConst")) constant->State = lbsHandled;
   }
-  // A form leaves four data blocks of its own behind: one of 60 bytes, three of 32.
+  // A form leaves data blocks of its own behind: one of 60 bytes, three of 32.
   if (!FirstLiveOfClass("TForm")) return;
-  int sixty = 1, thirtyTwo = 3;
-  for (TLeakBlockHeader* h = head_; h && (sixty || thirtyTwo); h = h->Next) {
-    if (h->State != lbsLive || h->Kind != lbkData) continue;
-    if (sixty && h->Size == 60) {
-      h->State = lbsHandled;
-      --sixty;
-    } else if (!sixty && thirtyTwo && h->Size == 32) {
-      h->State = lbsHandled;
-      --thirtyTwo;
-    }
+  SetAsideData(60, 1);
+  SetAsideData(32, 3);
+}
+
+void TLeakCatcher::SetAsideData(std::int32_t size, int count) {
+  for (TLeakBlockHeader* h = head_; h && count > 0; h = h->Next) {
+    if (h->State != lbsLive || h->Kind != lbkData || h->Size != size) continue;
+    h->State = lbsHandled;
+    --count;
   }
 }
 
@@ -319,8 +318,9 @@ void TLeakCatcher::CountAllLeaks() {
   for (TLeakBlockHeader* h = head_; h; h = h->Next) {
     if (h->State != lbsLive) continue;
     h->Count = 1;
+    const std::int32_t size = h->Size;  // one block's size: the group's total grows below
     for (TLeakBlockHeader* later = h->Next; later; later = later->Next) {
-      if (later->State != lbsLive || later->Size != h->Size || later->RawStack[0] != h->RawStack[0]) continue;
+      if (later->State != lbsLive || later->Size != size || later->RawStack[0] != h->RawStack[0]) continue;
       later->State = lbsHandled;
       h->Size = AddSizes(h->Size, later->Size);
       ++h->Count;

@@ -180,6 +180,7 @@ class TLeakCatcher {
   void RunReport();
   void MergeSons(TLeakBlockHeader* top, const TLeakBlockHeader* parent, int depth);
   TLeakBlockHeader* FirstLiveOfClass(std::string_view name);
+  void SetAsideData(std::int32_t size, int count);
 
   LeakBaseAllocator& base_;
   MemoryReader& memory_;
