@@ -4,3 +4,5 @@ pellory_fuzzer(fuzz_option_stream SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/OptionStre
 pellory_fuzzer(fuzz_base64 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Base64Fuzz.cpp LIBS errorreport_core)
 # The length decoder, code measuring and trampoline building over random code.
 pellory_fuzzer(fuzz_code_decoder SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/CodeDecoderFuzz.cpp LIBS errorreport_core)
+# The leak bytes of a module's data block.
+pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptionsFuzz.cpp LIBS errorreport_core)
