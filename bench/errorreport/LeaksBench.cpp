@@ -22,7 +22,7 @@ class OwnMemory : public MemoryReader {
  public:
   bool IsReadable(std::uint64_t, std::size_t) override { return true; }
   bool Read(std::uint64_t address, void* buffer, std::size_t length) override {
-    std::memcpy(buffer, reinterpret_cast<const void*>(address), length);
+    std::memcpy(buffer, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), length);
     return true;
   }
 };
