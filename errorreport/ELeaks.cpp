@@ -65,6 +65,26 @@ void CleanCallAddresses(MemoryReader& memory, std::uintptr_t* addresses, bool di
   std::fill(addresses + kept, addresses + kLeakStackEntries, std::uintptr_t{0});
 }
 
+void CaptureLeakStack(const void* position, const void* frame, const void* top, std::uintptr_t* rawStack,
+                      std::uintptr_t* frames) {
+  constexpr std::uintptr_t kWord = sizeof(std::uintptr_t);
+  const auto low = reinterpret_cast<std::uintptr_t>(position);
+  const auto high = reinterpret_cast<std::uintptr_t>(top);
+  std::size_t copied = low < high ? std::min<std::size_t>(kLeakStackEntries, (high - low) / kWord) : 0;
+  if (copied) std::memcpy(rawStack, position, copied * kWord);
+  std::fill(rawStack + copied, rawStack + kLeakStackEntries, std::uintptr_t{0});
+  int n = 0;
+  std::uintptr_t fp = reinterpret_cast<std::uintptr_t>(frame), previous = low;
+  for (bool first = true; n < kLeakStackEntries; first = false) {
+    if (fp < previous || (!first && fp == previous) || fp % kWord != 0 || fp >= high || high - fp < 2 * kWord) break;
+    const auto* words = reinterpret_cast<const std::uintptr_t*>(fp);
+    frames[n++] = words[1];
+    previous = fp;
+    fp = words[0];
+  }
+  std::fill(frames + n, frames + kLeakStackEntries, std::uintptr_t{0});
+}
+
 // --- The catcher ----------------------------------------------------------------------------------
 namespace {
 TLeakBlockHeader* HeaderOf(void* data) {

@@ -85,6 +85,15 @@ class LeakStackRecorder {
   virtual void Record(bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) = 0;
 };
 
+// What a recorder of the running thread fills in: up to 35 stack entries
+// copied from `position` on, never from `top` on, and the return addresses
+// along the frame chain from `frame` (each frame: the caller's frame pointer,
+// then the return address), up to 35, stopping at a frame that is not above
+// the previous one (the first: not below `position`), is misaligned, or does
+// not lie wholly below `top`. Both arrays are zero-filled behind.
+void CaptureLeakStack(const void* position, const void* frame, const void* top, std::uintptr_t* rawStack,
+                      std::uintptr_t* frames);
+
 struct TLeakHandlers {
   std::function<void(void* data)> Overrun;    // called after the block was released
   std::function<void(void* data)> MultiFree;  // the block is left alone

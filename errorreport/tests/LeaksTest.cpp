@@ -418,6 +418,48 @@ TEST(LeakCallAddresses, OnlyReturnsFromCallsAreKept) {
   EXPECT_EQ(copy[1], 0u);
 }
 
+// --- Recording the stack ----------------------------------------------------------------------------
+TEST(LeakStackCapture, TheCopyAndTheFrameWalkStopAtTheStacksEnds) {
+  // A stack of 64 words; frames at words 4, 10 and 20, each holding the next
+  // frame's address and a return address 0x1000 + its index.
+  std::uintptr_t stack[64] = {};
+  for (int i = 0; i < 64; ++i) stack[i] = 0x5000u + static_cast<std::uintptr_t>(i);
+  auto at = [&](int i) { return reinterpret_cast<std::uintptr_t>(&stack[i]); };
+  auto chain = [&](std::initializer_list<std::pair<int, std::uintptr_t>> links) {
+    for (auto [index, next] : links) {
+      stack[index] = next;
+      stack[index + 1] = 0x1000u + static_cast<std::uintptr_t>(index);
+    }
+  };
+  struct Case {
+    const char* name;
+    int position, frame, top;
+    std::uintptr_t lastLink;  // what the frame at word 20 points to
+    std::size_t copied;
+    std::vector<std::uintptr_t> frames;
+  } cases[] = {
+      {"the chain ends at a null link", 2, 4, 64, 0, 35, {0x1004, 0x100A, 0x1014}},
+      {"a link back down ends it", 2, 4, 64, 1, 35, {0x1004, 0x100A, 0x1014}},
+      {"the top cuts the copy and the walk", 2, 4, 21, 2, 19, {0x1004, 0x100A}},
+      {"a frame below the position is not walked", 6, 4, 64, 0, 35, {}},
+      {"a misaligned link ends it", 2, 4, 64, 3, 35, {0x1004, 0x100A, 0x1014}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::uintptr_t last = c.lastLink == 0 ? 0 : c.lastLink == 1 ? at(4) : c.lastLink == 2 ? at(40) : at(30) + 1;
+    chain({{4, at(10)}, {10, at(20)}, {20, last}});
+    std::uintptr_t raw[kLeakStackEntries], frames[kLeakStackEntries];
+    std::memset(raw, 0xCC, sizeof raw);
+    std::memset(frames, 0xCC, sizeof frames);
+    CaptureLeakStack(&stack[c.position], &stack[c.frame], &stack[0] + c.top, raw, frames);
+    for (std::size_t i = 0; i < kLeakStackEntries; ++i)
+      EXPECT_EQ(raw[i], i < c.copied ? stack[c.position + static_cast<int>(i)] : 0u) << i;
+    std::vector<std::uintptr_t> expected = c.frames;
+    expected.resize(kLeakStackEntries, 0);
+    EXPECT_EQ(std::vector<std::uintptr_t>(frames, frames + kLeakStackEntries), expected);
+  }
+}
+
 // --- Faults of the plain design, built soundly -------------------------------------------------------
 TEST_F(LeaksTest, ACatcherThatNeverStartedOrHasNoLeaksReportsNothing) {
   catcher.UnderDebugger = true;
