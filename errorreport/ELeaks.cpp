@@ -117,7 +117,7 @@ TLeakCatcher::TLeakCatcher(LeakBaseAllocator& base, MemoryReader& memory, LeakSt
 void TLeakCatcher::Start(std::uint8_t options) {
   options_ = options;
   if ((options & kLeakCatcherOn) == 0) return;
-  head_ = tail_ = nullptr;
+  if (!started_) head_ = tail_ = nullptr;
   started_ = true;
   active_.store(true, std::memory_order_relaxed);
 }

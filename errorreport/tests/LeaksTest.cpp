@@ -35,15 +35,18 @@ class LiveReader : public MemoryReader {
  public:
   bool IsReadable(std::uint64_t address, std::size_t length) override {
     ++probes;
+    std::lock_guard<std::mutex> g(m_);  // the image reader counts its probes
     if (code.IsReadable(address, length)) return true;
-    std::lock_guard<std::mutex> g(m_);
     auto it = live_.upper_bound(address);
     if (it == live_.begin()) return false;
     --it;
     return address + length <= it->first + it->second;
   }
   bool Read(std::uint64_t address, void* buffer, std::size_t length) override {
-    if (code.Read(address, buffer, length)) return true;
+    {
+      std::lock_guard<std::mutex> g(m_);
+      if (code.Read(address, buffer, length)) return true;
+    }
     if (!IsReadable(address, length)) return false;
     std::memcpy(buffer, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), length);
     return true;
