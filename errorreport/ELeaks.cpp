@@ -297,7 +297,8 @@ void TLeakCatcher::PurgeInvalidLeaks() {
     if (!section) section = FirstLiveOfClass("TCriticalSection");
     if (section) section->State = lbsHandled;
     if (TLeakBlockHeader* integer = FirstLiveOfClass("TIdThreadSafeInteger")) integer->State = lbsHandled;
-    while (TLeakBlockHeader* constant = FirstLiveOfClass("TIntConst")) constant->State = lbsHandled;
+    for (TLeakBlockHeader* h = head_; h; h = h->Next)
+      if (h->State == lbsLive && h->Kind == lbkObject && ClassBears(h->Class, "TIntConst")) h->State = lbsHandled;
   }
   // A form leaves data blocks of its own behind: one of 60 bytes, three of 32.
   if (!FirstLiveOfClass("TForm")) return;
@@ -317,12 +318,15 @@ void TLeakCatcher::RemoveExtraLeaks() {
   int counted = 0;
   for (TLeakBlockHeader* h = head_; h; h = h->Next) {
     if (h->State != lbsLive) continue;
-    if (++counted > 1025) h->State = lbsHandled;
+    if (++counted <= 1025) continue;
+    h->State = lbsHandled;
+    // Nothing from here on is live: the later steps stop here.
+    if (counted == 1026) scanEnd_ = h;
   }
 }
 
 void TLeakCatcher::PurgeCallStacks() {
-  for (TLeakBlockHeader* h = head_; h; h = h->Next) {
+  for (TLeakBlockHeader* h = head_; h != scanEnd_; h = h->Next) {
     if (h->State != lbsLive) continue;
     CleanCallAddresses(*reader_, h->RawStack, DirectCallsOnly);
     CleanCallAddresses(*reader_, h->Frames, DirectCallsOnly);
@@ -335,11 +339,11 @@ void TLeakCatcher::PurgeCallStacks() {
 }
 
 void TLeakCatcher::CountAllLeaks() {
-  for (TLeakBlockHeader* h = head_; h; h = h->Next) {
+  for (TLeakBlockHeader* h = head_; h != scanEnd_; h = h->Next) {
     if (h->State != lbsLive) continue;
     h->Count = 1;
     const std::int32_t size = h->Size;  // one block's size: the group's total grows below
-    for (TLeakBlockHeader* later = h->Next; later; later = later->Next) {
+    for (TLeakBlockHeader* later = h->Next; later != scanEnd_; later = later->Next) {
       if (later->State != lbsLive || later->Size != size || later->RawStack[0] != h->RawStack[0]) continue;
       later->State = lbsHandled;
       h->Size = AddSizes(h->Size, later->Size);
@@ -350,7 +354,7 @@ void TLeakCatcher::CountAllLeaks() {
 
 void TLeakCatcher::MergeSons(TLeakBlockHeader* top, const TLeakBlockHeader* parent, int depth) {
   const bool byFrames = parent->RawStack[0] != 0 && parent->RawStack[0] == parent->Frames[0];
-  for (TLeakBlockHeader* son = parent->Next; son; son = son->Next) {
+  for (TLeakBlockHeader* son = parent->Next; son != scanEnd_; son = son->Next) {
     if (son->State != lbsLive) continue;
     if (!HoldsPair(son->RawStack, parent->RawStack) && !(byFrames && HoldsPair(son->Frames, parent->Frames))) continue;
     son->State = lbsHandled;
@@ -362,13 +366,13 @@ void TLeakCatcher::MergeSons(TLeakBlockHeader* top, const TLeakBlockHeader* pare
 
 void TLeakCatcher::RemoveLeaksSons() {
   if ((options_ & kLeakMergeSons) == 0) return;
-  for (TLeakBlockHeader* h = head_; h; h = h->Next)
+  for (TLeakBlockHeader* h = head_; h != scanEnd_; h = h->Next)
     if (h->State == lbsLive && h->Kind == lbkObject) MergeSons(h, h, 0);
 }
 
 void TLeakCatcher::HandleAnyLeak() {
   bool any = false;
-  for (TLeakBlockHeader* h = head_; h; h = h->Next) {
+  for (TLeakBlockHeader* h = head_; h != scanEnd_; h = h->Next) {
     if (h->State != lbsLive || h->RawStack[0] == 0) continue;
     if (!any && handlers_.LeaksBegin) handlers_.LeaksBegin();
     any = true;
@@ -399,6 +403,7 @@ void TLeakCatcher::RunReport() {
   Lock();
   reportThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
   reader_ = &cache;
+  scanEnd_ = nullptr;
   // An empty list has nothing to report.
   if (head_ && !cache.IsReadable(reinterpret_cast<std::uintptr_t>(head_), BlockOverHead)) {
     if (UnderDebugger && handlers_.Message) handlers_.Message(kForeignManagerMessage, kLeaksErrorCaption);
@@ -434,6 +439,7 @@ void TLeakCatcher::RunReport() {
     h = next;
   }
   reader_ = &memory_;
+  scanEnd_ = nullptr;
   reportThread_.store(std::thread::id(), std::memory_order_relaxed);
   Unlock();
 }

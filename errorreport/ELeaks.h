@@ -203,4 +203,5 @@ class TLeakCatcher {
   std::atomic<std::thread::id> reportThread_{};
   TLeakBlockHeader* head_ = nullptr;
   TLeakBlockHeader* tail_ = nullptr;
+  TLeakBlockHeader* scanEnd_ = nullptr;  // where the report's later steps stop (null: the list's end)
 };
