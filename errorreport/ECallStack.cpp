@@ -23,6 +23,33 @@ void TVantorStackList::DeleteEntry(int index) {
   delete entry;
 }
 
+std::size_t CallLengthBefore(MemoryReader& memory, std::uint64_t returnAddress, bool disp8NeedsLoad) {
+  const std::uint64_t v = returnAddress;
+  if (v < 7) return 0;
+  std::uint8_t b[7];
+  if (!memory.Read(v - 7u, b, sizeof b)) return 0;
+  auto at = [&](int k) { return b[7 - k]; };  // the byte k below V
+  std::uint32_t operand;                      // the last four bytes: rel32, disp32 or abs32
+  std::memcpy(&operand, b + 3, 4);
+  // The forms in the order they are tested; the first whose bytes match decides.
+  if (at(5) == 0xE8) {
+    // A 32-bit address wraps around; above 4 GB the displacement is signed.
+    const std::uint64_t target = v <= 0xFFFFFFFFu ? std::uint64_t{static_cast<std::uint32_t>(v + operand)}
+                                                  : v + static_cast<std::int64_t>(static_cast<std::int32_t>(operand));
+    return memory.IsReadable(target, 1) ? 5 : 0;
+  }
+  if (at(2) == 0xFF && at(1) >= 0xD0 && at(1) <= 0xD7) return 2;
+  if (at(2) == 0xFF && ((at(1) >= 0x10 && at(1) <= 0x13) || at(1) == 0x16 || at(1) == 0x17)) return 2;
+  if (at(3) == 0xFF && ((at(2) >= 0x50 && at(2) <= 0x53) || (at(2) >= 0x55 && at(2) <= 0x57)))
+    return !disp8NeedsLoad || at(5) == 0x8B || at(6) == 0x8B ? 3 : 0;
+  if (at(6) == 0xFF && ((at(5) >= 0x90 && at(5) <= 0x93) || (at(5) >= 0x95 && at(5) <= 0x97))) return 6;
+  if (at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return 3;
+  if (at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return 4;
+  if (at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return 7;
+  if (at(6) == 0xFF && at(5) == 0x15) return memory.IsReadable(operand, 4) ? 6 : 0;
+  return 0;
+}
+
 namespace {
 
 class Scanner {
@@ -56,46 +83,17 @@ class Scanner {
     delete entry;
   }
 
-  // The call forms before a candidate return address V, in the order they
-  // are tested; the first form whose bytes match ends the testing.
   void TestDword(std::uint32_t v) {
-    if (v < 7) return;
-    std::uint8_t b[7];
-    if (!memory_.Read(v - 7u, b, sizeof b)) return;
-    auto at = [&](int k) { return b[7 - k]; };  // the byte k below V
-    auto rel32 = [&] {
-      std::uint32_t r;
-      std::memcpy(&r, b + 3, 4);
-      return r;
-    };
-    if (at(5) == 0xE8) {
-      const std::uint32_t target = v + rel32();
-      if (memory_.IsReadable(target, 1)) {
-        if (scan_.FollowCalls) {
-          const std::uint32_t real = FollowImportJumpIn(memory_, target);
-          std::uint8_t head[5];
-          if (memory_.Read(real, head, sizeof head) && head[0] != 0xE8) Add(real, false);
-        }
-        Add(v - 5u, false);
-      }
-      return;
+    const std::size_t length = CallLengthBefore(memory_, v, true);
+    if (length == 0) return;
+    if (length == 5 && scan_.FollowCalls) {
+      std::uint32_t rel = 0;
+      memory_.Read(v - 4u, &rel, sizeof rel);
+      const std::uint32_t real = FollowImportJumpIn(memory_, v + rel);
+      std::uint8_t head[5];
+      if (memory_.Read(real, head, sizeof head) && head[0] != 0xE8) Add(real, false);
     }
-    if (at(2) == 0xFF && at(1) >= 0xD0 && at(1) <= 0xD7) return Add(v - 2u, false);
-    if (at(2) == 0xFF && ((at(1) >= 0x10 && at(1) <= 0x13) || at(1) == 0x16 || at(1) == 0x17))
-      return Add(v - 2u, false);
-    if (at(3) == 0xFF && ((at(2) >= 0x50 && at(2) <= 0x53) || (at(2) >= 0x55 && at(2) <= 0x57))) {
-      if (at(5) == 0x8B || at(6) == 0x8B) Add(v - 3u, false);
-      return;
-    }
-    if (at(6) == 0xFF && ((at(5) >= 0x90 && at(5) <= 0x93) || (at(5) >= 0x95 && at(5) <= 0x97)))
-      return Add(v - 6u, false);
-    if (at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return Add(v - 3u, false);
-    if (at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return Add(v - 4u, false);
-    if (at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return Add(v - 7u, false);
-    if (at(6) == 0xFF && at(5) == 0x15) {
-      if (memory_.IsReadable(rel32(), 4)) Add(v - 6u, false);
-      return;
-    }
+    Add(v - length, false);
   }
 
   void Walk() {

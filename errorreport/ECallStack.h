@@ -50,6 +50,14 @@ class StackEntryMaker {
   virtual void Make(std::uint64_t address, bool details, TVLLocationInfo& entry) = 0;
 };
 
+// The length (2 to 7) of the call instruction that ends right before
+// `returnAddress`, or 0 when the 7 bytes before it cannot be read or form no
+// call. A direct call (E8) counts only when its target is readable, a call
+// through an absolute pointer (FF 15) only when the pointer is; with
+// `disp8NeedsLoad` a call through a register plus disp8 (FF 50-57) counts only
+// when a register load (8B) lies just before it.
+std::size_t CallLengthBefore(MemoryReader& memory, std::uint64_t returnAddress, bool disp8NeedsLoad);
+
 // The stack bytes scanned at most, and the entries a list takes at most.
 constexpr std::uint32_t kMaxScannedStack = 102400;
 constexpr int kMaxStackEntries = 1024;
