@@ -591,6 +591,7 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* SearchNode = nullptr;      // the incremental search's last found node
   TVTNode* DropTargetNode = nullptr;  // the node under a drag
   TVTNode* SpaceCheckNode = nullptr;  // the node whose check the space key holds
+  TVTNode* MouseCheckNode = nullptr;  // the node whose check box the mouse holds down
   TVTNode* EditedNode = nullptr;      // the node being edited
   int EditColumn() const { return editColumn_; }
 

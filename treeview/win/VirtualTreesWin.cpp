@@ -144,6 +144,63 @@ void TScrollBarOptions::Assign(TPersistent* source) {
 }
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
+// The core as the window sees it: the node widths, image widths and check
+// image width that hit tests and content widths need come from the window.
+class TBaseVirtualTree::Core : public TVirtualTreeCore {
+ public:
+  Core(TBaseVirtualTree& tree, TVirtualTreeHost* host) : TVirtualTreeCore(&tree, host), tree_(tree) {}
+  ~Core() override {
+    try {
+      Shutdown();
+    } catch (...) {
+      // A failing free-node handler: the nodes are gone all the same.
+    }
+  }
+
+ protected:
+  int DoGetNodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
+  int NodeImageWidth(TVTNode* node, int column, bool state) override {
+    TCustomImageList* list = state ? tree_.stateImages_ : tree_.images_;
+    if (!list) return 0;
+    bool ghosted = false;
+    const int kind = state ? 2 : ((node->States & vsSelected) ? 1 : 0);
+    return tree_.QueryImageIndex(node, kind, column, ghosted) >= 0 ? list->GetWidth() : 0;
+  }
+  int CheckImageWidth() const override {
+    const TCustomImageList* list = tree_.CheckImages();
+    return list ? list->GetWidth() : 0;
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+// The mouse decisions with the window's focus, repaints and popup menu.
+class TBaseVirtualTree::Mouse : public TVTMouseController {
+ public:
+  explicit Mouse(TBaseVirtualTree& tree) : TVTMouseController(tree.Tree()), tree_(tree) {
+    LabelExtent = [this](TVTNode* node) { return tree_.LabelExtentOf(node); };
+    DragThresholdX = GetSystemMetrics(SM_CXDRAG);
+    DragThresholdY = GetSystemMetrics(SM_CYDRAG);
+  }
+
+ protected:
+  void TakeFocus() override {
+    if (!tree_.Focused() && tree_.CanFocus()) tree_.SetFocus();
+  }
+  void RepaintRect(const TVTRect& rect) override {
+    if (!tree_.HandleAllocated()) return;
+    const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+    ::InvalidateRect(tree_.WindowHandle(), &r, FALSE);
+  }
+  bool PopupApplies(TVTNode* node, int column, int x, int y) override {
+    return tree_.PopupApplies(node, column, POINT{x, y});
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
 TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   ControlStyle.Include(csCaptureMouse);
   ControlStyle.Include(csOpaque);
@@ -164,8 +221,9 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   background_ = New<TPicture>();
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
-  core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
+  core_ = std::make_unique<Core>(*this, &host_);
   keys_ = std::make_unique<TVTKeyboardController>(*core_);
+  mouse_ = std::make_unique<Mouse>(*this);
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
@@ -602,7 +660,7 @@ void TBaseVirtualTree::Host::AnimateToggle(int top, int pixels, bool expanding, 
     const int target = pixels * i / steps;
     const int dy = target - moved;
     moved = target;
-    ScrollDC(dc, 0, expanding ? dy : -dy, &area, &area, nullptr, nullptr);
+    tree_.ToggleAnimationStep(dc, area, expanding, dy);
     if (pause) Sleep(pause);
   }
   ReleaseDC(window, dc);
@@ -644,7 +702,209 @@ std::uint8_t KeyboardShiftState() {
   return shift;
 }
 constexpr int kIncrementalSearchTimer = 7;
+constexpr int kExpandTimer = 1;
+constexpr int kHeaderTimer = 3;
+// Posted by the tree to itself when an edit ends or is cancelled.
+constexpr UINT kReleaseEditLinkMessage = 0x801F;
+
+std::uint8_t MouseShift(WPARAM keys) {
+  std::uint8_t shift = 0;
+  if (keys & MK_SHIFT) shift |= kKeyShift;
+  if (keys & MK_CONTROL) shift |= kKeyCtrl;
+  return shift;
+}
+
+void RedrawFrame(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+}
 }  // namespace
+
+TVTHitInfo TBaseVirtualTree::HitAt(LPARAM point) {
+  return core_->HitTestPoint(short(LOWORD(point)), short(HIWORD(point)), true);
+}
+
+TVTLabelExtent TBaseVirtualTree::LabelExtentOf(TVTNode* node) {
+  TVirtualTreeCore& t = *core_;
+  const int showRoot = (t.OptionBits.Paint & voShowRoot) ? 1 : 0;
+  int left = Margin + (t.NodeLevel(node) + showRoot) * t.Indent;
+  bool ghosted = false;
+  if ((t.OptionBits.Misc & voCheckSupport) && node->CheckType != ctNone)
+    if (TCustomImageList* checks = CheckImages()) left += checks->GetWidth() + 2;
+  if (stateImages_ && QueryImageIndex(node, 2, NoColumn, ghosted) >= 0) left += stateImages_->GetWidth() + 2;
+  if (images_ && QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted) >= 0)
+    left += images_->GetWidth() + 2;
+  const int cell = std::max(host_.ClientWidth(), t.RangeX());
+  const int right = left + MeasureNodeWidth(node, NoColumn);
+  // A label wider than the cell takes the whole cell.
+  if (right > cell) return {0, cell};
+  return {left, right};
+}
+
+// The mouse buttons: the button-down bits follow the physical buttons, the
+// press and release go to the mouse decisions after a hit test. Right and
+// middle presses select only with their selection options.
+bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
+  TVirtualTreeCore& t = *core_;
+  const int x = short(LOWORD(msg.LParam)), y = short(HIWORD(msg.LParam));
+  const std::uint8_t shift = MouseShift(msg.WParam);
+  const std::uint16_t selection = t.OptionBits.Selection;
+  switch (msg.Msg) {
+    case WM_LBUTTONDOWN:
+      t.SetTreeState(tsLeftButtonDown, true);
+      inherited::Dispatch(msg);
+      if (HandleAllocated()) SetCapture(WindowHandle());
+      mouse_->ButtonDown(kMouseLeft, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_LBUTTONUP:
+      t.SetTreeState(tsLeftButtonDown, false);
+      if (HandleAllocated() && GetCapture() == WindowHandle()) ReleaseCapture();
+      mouse_->ButtonUp(kMouseLeft, HitAt(msg.LParam));
+      inherited::Dispatch(msg);
+      return true;
+    case WM_LBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      mouse_->DoubleClick(kMouseLeft, HitAt(msg.LParam));
+      return true;
+    case WM_RBUTTONDOWN:
+      t.SetTreeState(tsRightButtonDown, true);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->ButtonDown(kMouseRight, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_RBUTTONUP:
+      t.SetTreeState(tsRightButtonDown, false);
+      if (HeaderBusy()) return true;
+      if (Application) Application->CancelHint();
+      if (PopupMenu && mouse_->BandShown()) {
+        t.SetTreeState(tsDrawSelPending, false);
+        t.SetTreeState(tsDrawSelecting, false);
+        Invalidate();
+      }
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->ButtonUp(kMouseRight, HitAt(msg.LParam));
+      return true;
+    case WM_RBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->DoubleClick(kMouseRight, HitAt(msg.LParam));
+      return true;
+    case WM_MBUTTONDOWN:
+      t.SetTreeState(tsMiddleButtonDown, true);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->ButtonDown(kMouseMiddle, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_MBUTTONUP:
+      t.SetTreeState(tsMiddleButtonDown, false);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->ButtonUp(kMouseMiddle, HitAt(msg.LParam));
+      return true;
+    case WM_MBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->DoubleClick(kMouseMiddle, HitAt(msg.LParam));
+      return true;
+    case WM_MOUSEMOVE:
+      mouse_->Move(HitAt(msg.LParam), x, y);
+      inherited::Dispatch(msg);
+      return true;
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse: a band in progress ends where it is.
+      if (reinterpret_cast<HWND>(msg.LParam) != WindowHandle() && mouse_->BandShown())
+        mouse_->ButtonUp(kMouseLeft, TVTHitInfo{});
+      inherited::Dispatch(msg);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TBaseVirtualTree::SetTreeCursor(TMessage& msg) {
+  const bool own = reinterpret_cast<HWND>(msg.WParam) == WindowHandle();
+  if (own && !ComponentState().Contains(csDesigning) && LOWORD(msg.LParam) == HTCLIENT && !ForcedCursor()) {
+    if (core_->HasTreeState(tsWheelPanning) || core_->HasTreeState(tsWheelScrolling)) {
+      MessageBeep(0);
+      msg.Result = 1;
+      return;
+    }
+    TCursor cursor = ((core_->OptionBits.Paint & voHotTrack) && core_->HotNode()) ? HotCursor : GetCursor();
+    if (OnGetCursor) OnGetCursor(this, cursor);
+    ::SetCursor(ScreenCursorHandle(cursor == crDefault ? crArrow : cursor));
+    msg.Result = 1;
+    return;
+  }
+  inherited::Dispatch(msg);
+}
+
+void TBaseVirtualTree::NonClientPaint(TMessage& msg) {
+  inherited::Dispatch(msg);
+  HWND window = WindowHandle();
+  HDC dc = nullptr;
+  if (IsWinNT && msg.WParam > 1) {
+    // The system keeps its update region: the DC gets a copy.
+    HRGN copy = CreateRectRgn(0, 0, 0, 0);
+    if (copy && CombineRgn(copy, reinterpret_cast<HRGN>(msg.WParam), nullptr, RGN_COPY) != ERROR)
+      dc = GetDCEx(window, copy, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_WINDOW | DCX_INTERSECTRGN);
+    if (!dc && copy) DeleteObject(copy);
+  }
+  if (!dc) dc = GetWindowDC(window);
+  if (dc) {
+    if (HeaderVisible()) PaintHeaderBand(dc, ComputeHeaderArea());
+    PaintBorder(dc);
+    ReleaseDC(window, dc);
+  }
+  msg.Result = 0;
+}
+
+void TBaseVirtualTree::PaintBorder(HDC dc) {
+  HWND window = WindowHandle();
+  RECT bounds;
+  GetWindowRect(window, &bounds);
+  RECT r{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
+  const LONG style = GetWindowLongA(window, GWL_STYLE);
+  const LONG exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+  if (exStyle & WS_EX_CLIENTEDGE) {
+    if (core_->HasTreeState(tsUseThemes) && treeTheme_) {
+      const int saved = SaveDC(dc);
+      ExcludeClipRect(dc, r.left + 2, r.top + 2, r.right - 2, r.bottom - 2);
+      Themes::DrawThemeBackground(treeTheme_, dc, 0, 0, &r, nullptr);
+      RestoreDC(dc, saved);
+    }
+    InflateRect(&r, -2, -2);
+  }
+  const int borderWidth = GetBorderWidth();
+  if (BevelKind == bkNone && borderWidth == 0) return;
+  if (style & WS_BORDER) InflateRect(&r, -1, -1);
+  if (style & WS_THICKFRAME) InflateRect(&r, -3, -3);
+  if (BevelKind != bkNone) {
+    auto edgeOf = [](TBevelCut cut, UINT lowered, UINT raised) {
+      return cut == bvLowered ? lowered : cut == bvRaised ? raised : 0u;
+    };
+    const UINT edge =
+        edgeOf(BevelInner, BDR_SUNKENINNER, BDR_RAISEDINNER) | edgeOf(BevelOuter, BDR_SUNKENOUTER, BDR_RAISEDOUTER);
+    UINT sides = (BevelEdges.Contains(beLeft) ? BF_LEFT : 0u) | (BevelEdges.Contains(beTop) ? BF_TOP : 0u) |
+                 (BevelEdges.Contains(beRight) ? BF_RIGHT : 0u) | (BevelEdges.Contains(beBottom) ? BF_BOTTOM : 0u);
+    if (BevelKind == bkSoft) sides |= BF_SOFT;
+    if (BevelKind == bkFlat) sides |= BF_FLAT;
+    if (edge && (sides & BF_RECT)) {
+      RECT edgeRect = r;
+      DrawEdge(dc, &edgeRect, edge, sides);
+    }
+    const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+    if (BevelEdges.Contains(beLeft)) r.left += bevel;
+    if (BevelEdges.Contains(beTop)) r.top += bevel;
+    if (BevelEdges.Contains(beRight)) r.right -= bevel;
+    if (BevelEdges.Contains(beBottom)) r.bottom -= bevel;
+  }
+  if (borderWidth > 0 && r.right > r.left && r.bottom > r.top) {
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    ExcludeClipRect(dc, r.left + borderWidth, r.top + borderWidth, r.right - borderWidth, r.bottom - borderWidth);
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::BorderColor>()));
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+    RestoreDC(dc, saved);
+  }
+}
 
 void TBaseVirtualTree::ClearPendingStates(bool withBand) {
   for (int id : {1, 2, 3, kScrollTimer, kIncrementalSearchTimer}) KillTreeTimer(id);
@@ -700,9 +960,26 @@ void TBaseVirtualTree::MouseWheel(TMessage& msg) {
 }
 
 void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  if (!ComponentState().Contains(csDesigning) && MouseMessage(msg)) return;
   switch (msg.Msg) {
     case WM_TIMER:
       switch (msg.WParam) {
+        case kExpandTimer: {
+          KillTreeTimer(kExpandTimer);
+          TVTNode* target = core_->DropTargetNode;
+          if (target && (target->States & vsHasChildren) && !(target->States & vsExpanded))
+            core_->ToggleExpansion(target);
+          break;
+        }
+        case kEditTimer:
+          KillTreeTimer(kEditTimer);
+          if (core_->HasTreeState(tsEditPending)) {
+            core_->SetTreeState(tsEditPending, false);
+            if (TVTNode* focused = core_->FocusedNode()) core_->EditNode(focused, core_->FocusedColumn());
+          }
+          break;
+        case kHeaderTimer:
+          break;  // the header had its turn in the window procedure
         case kChangeTimer:
         case kStructureChangeTimer:
           core_->TimerFired(int(msg.WParam));
@@ -766,6 +1043,98 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       ClearPendingStates(true);
       inherited::Dispatch(msg);
       return;
+    case WM_CONTEXTMENU:
+      for (int bit : std::initializer_list<int>{2, tsEditPending, tsOLEDragPending, tsFrameworkDragging})
+        core_->SetTreeState(bit, false);
+      inherited::Dispatch(msg);
+      return;
+    case WM_SETCURSOR:
+      SetTreeCursor(msg);
+      return;
+    case WM_NCCALCSIZE: {
+      inherited::Dispatch(msg);
+      // Both forms of the message start with the rectangle that becomes the client area.
+      RECT* r = reinterpret_cast<RECT*>(msg.LParam);
+      if (!r) return;
+      const int border = GetBorderWidth();
+      InflateRect(r, -border, -border);
+      if (BevelKind != bkNone) {
+        const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+        if (BevelEdges.Contains(beLeft)) r->left += bevel;
+        if (BevelEdges.Contains(beTop)) r->top += bevel;
+        if (BevelEdges.Contains(beRight)) r->right -= bevel;
+        if (BevelEdges.Contains(beBottom)) r->bottom -= bevel;
+      }
+      if (HeaderVisible()) r->top += HeaderHeight();
+      if (r->right < r->left) r->right = r->left;
+      if (r->bottom < r->top) r->bottom = r->top;
+      return;
+    }
+    case WM_NCHITTEST:
+      inherited::Dispatch(msg);
+      if (!ComponentState().Contains(csDesigning) && HeaderVisible()) {
+        RECT bounds;
+        GetWindowRect(WindowHandle(), &bounds);
+        const POINT p{short(LOWORD(msg.LParam)) - bounds.left, short(HIWORD(msg.LParam)) - bounds.top};
+        const RECT band = ComputeHeaderArea();
+        if (PtInRect(&band, p)) msg.Result = HTBORDER;
+      }
+      return;
+    case WM_NCPAINT:
+      NonClientPaint(msg);
+      return;
+    case WM_ENABLE:
+      inherited::Dispatch(msg);
+      if (HandleAllocated()) RedrawFrame(WindowHandle());
+      return;
+    case CM_ENABLEDCHANGED:
+      inherited::Dispatch(msg);
+      if (ComponentState().Contains(csDesigning) && HandleAllocated()) RedrawFrame(WindowHandle());
+      return;
+    case CM_CTL3DCHANGED:
+      inherited::Dispatch(msg);
+      if (borderStyle_ == bsSingle && HandleAllocated()) RecreateWnd();
+      return;
+    case CM_MOUSELEAVE:
+      if (!core_->HasTreeState(tsWheelPanning) && !core_->HasTreeState(tsWheelScrolling)) {
+        KillTreeTimer(kScrollTimer);
+        core_->SetTreeState(tsScrollPending, false);
+        core_->SetTreeState(tsScrolling, false);
+        if (TVTNode* hot = core_->HotNode()) {
+          core_->SetHotNode(nullptr);
+          core_->InvalidateNodeArea(hot);
+        }
+      }
+      inherited::Dispatch(msg);
+      return;
+    case CM_SYSCOLORCHANGE: {
+      inherited::Dispatch(msg);
+      ReloadTreeImageLists();
+      TMessage system{WM_SYSCOLORCHANGE, 0, 0, 0};
+      DefaultHandler(system);
+      return;
+    }
+    case WM_CUT:
+      core_->CutToClipboard();
+      msg.Result = 0;
+      return;
+    case WM_COPY:
+      core_->CopyToClipboard();
+      msg.Result = 0;
+      return;
+    case WM_PASTE:
+      core_->PasteFromClipboard();
+      msg.Result = 0;
+      return;
+    case WM_PRINT:
+      if (HeaderVisible() && (!(msg.LParam & PRF_CHECKVISIBLE) || IsWindowVisible(WindowHandle())))
+        PaintHeaderBand(reinterpret_cast<HDC>(msg.WParam), ComputeHeaderArea());
+      inherited::Dispatch(msg);
+      return;
+    case kReleaseEditLinkMessage:
+      if (!core_->HasTreeState(tsEditing)) ReleaseEditLink();
+      msg.Result = 0;
+      return;
     case WM_SIZE:
       inherited::Dispatch(msg);
       if (HandleAllocated() && !core_->HasTreeState(tsSizing) && !core_->HasTreeState(tsWindowCreating) &&
@@ -783,7 +1152,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_THEMECHANGED:
       OpenThemes();
       RebuildPaintResources(true, true);
-      RedrawWindow(WindowHandle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+      RedrawFrame(WindowHandle());
       msg.Result = 0;
       return;
     case CM_COLORCHANGED:
@@ -1438,7 +1807,18 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
   const bool active = Focused() || (core_->OptionBits.Paint & voPopupMode);
   TVTNode* node = info.Node;
   const RECT& area = (grid || fullRow) ? info.CellRect : content;
-  if ((info.Flags & kRenderSelection) && (node->States & vsSelected)) {
+  const bool dropTarget = node == core_->DropTargetNode;
+  if (dropTarget && (DropMode == 2 || (node->States & vsSelected))) {
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::DropTargetColor>()));
+    HPEN pen = CreatePen(PS_SOLID, 1, ColorToRGB(colors_->Get<TVTColors::DropTargetBorderColor>()));
+    HGDIOBJ oldBrush = SelectObject(info.DC, brush);
+    HGDIOBJ oldPen = SelectObject(info.DC, pen);
+    RoundRect(info.DC, area.left, area.top, area.right, area.bottom, selectionCornerRadius_, selectionCornerRadius_);
+    SelectObject(info.DC, oldPen);
+    SelectObject(info.DC, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+  } else if (!dropTarget && (info.Flags & kRenderSelection) && (node->States & vsSelected)) {
     const COLORREF fill = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionColor>()
                                             : colors_->Get<TVTColors::UnfocusedSelectionColor>());
     const COLORREF border = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionBorderColor>()
@@ -1465,6 +1845,52 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
   }
 }
 
+void TBaseVirtualTree::DrawDropMark(HDC dc, const RECT& row) {
+  if (DropMode != 1 && DropMode != 3) return;
+  const LONG l = row.left, t = row.top, r = row.right, b = row.bottom;
+  const POINT above[6] = {{l + 2, t}, {r - 2, t}, {r - 2, t + 6}, {r - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
+  const POINT below[6] = {{l + 2, b - 1}, {r - 2, b - 1}, {r - 2, b - 8},
+                          {r - 7, b - 3}, {l + 7, b - 3}, {l + 2, b - 8}};
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::DropMarkColor>()));
+  HGDIOBJ oldBrush = SelectObject(dc, brush);
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+  Polygon(dc, DropMode == 1 ? above : below, 6);
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  DeleteObject(brush);
+}
+
+void TBaseVirtualTree::PaintRubberBand(HDC dc, const RECT& clip, const RECT& band) {
+  RECT area;
+  if (!IntersectRect(&area, &clip, &band)) return;
+  if (MMXAvailable() && DrawSelectionMode != 0) {
+    AlphaBlendRect(dc, dc, area, POINT{area.left, area.top}, 3, 64,
+                   int(ColorToRGB(colors_->Get<TVTColors::SelectionRectangleBlendColor>())));
+    HBRUSH frame = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::SelectionRectangleBorderColor>()));
+    FrameRect(dc, &band, frame);
+    DeleteObject(frame);
+    return;
+  }
+  const COLORREF oldText = SetTextColor(dc, RGB(255, 255, 255));
+  const COLORREF oldBack = SetBkColor(dc, RGB(0, 0, 0));
+  DrawFocusRect(dc, &band);
+  SetTextColor(dc, oldText);
+  SetBkColor(dc, oldBack);
+}
+
+bool TBaseVirtualTree::ToggleAnimationStep(HDC dc, const RECT& area, bool expanding, int step) {
+  if (step <= 0 || IsRectEmpty(&area)) return true;
+  RECT moved = area;
+  ScrollDC(dc, 0, expanding ? step : -step, &moved, &moved, nullptr, nullptr);
+  RECT strip = area;
+  if (expanding)
+    strip.bottom = std::min(area.bottom, area.top + step);
+  else
+    strip.top = std::max(area.top, area.bottom - step);
+  FillSolid(dc, strip, ColorToRGB(GetColor()));
+  return true;
+}
+
 void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint) {
   TVirtualTreeCore& t = *core_;
   rowsPainted_ = 0;
@@ -1482,6 +1908,12 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
   const int fullWidth = std::max(host_.ClientWidth(), t.RangeX());
   const int indent = t.Indent;
   const POINT picturePhase{0, 0};
+  // The rubber band, normalised, in tree coordinates.
+  const TVTRect bandTree = NormalizeRect(mouse_->BandRect());
+  const bool band = mouse_->BandShown() && !bandTree.IsEmpty();
+  auto bandAt = [&](int top) {
+    return RECT{bandTree.Left - window.left, bandTree.Top - top, bandTree.Right - window.left, bandTree.Bottom - top};
+  };
 
   int nodeTop = 0;
   TVTNode* node = t.NodeAtOffset(window.top, false, &nodeTop);
@@ -1571,7 +2003,10 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       if (info.State.Images) PaintNodeImage(info, info.State);
       if (info.Normal.Images) PaintNodeImage(info, info.Normal);
       PaintNodeContent(info);
+      if (node == t.DropTargetNode && (paint & voShowDropmark) && (flags & kRenderDropMark))
+        DrawDropMark(row.dc, RECT{window.left, 0, window.right, height});
       SetWindowOrgEx(row.dc, 0, 0, nullptr);
+      if (band) PaintRubberBand(row.dc, RECT{0, 0, windowWidth, height}, bandAt(nodeTop));
       BitBlt(target, targetPoint.x, rowTop, windowWidth, height, row.dc, 0, 0, SRCCOPY);
     }
     rowTop += height;
@@ -1592,6 +2027,7 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
     else
       FillSolid(row.dc, area, ColorToRGB(GetColor()));
+    if (band) PaintRubberBand(row.dc, area, bandAt(window.top + rowTop - targetPoint.y));
     BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
   }
 }

@@ -160,6 +160,8 @@ class TBaseVirtualTree : public TCustomControl {
   int ButtonStyle = 0;
   int ButtonFillMode = 0;
   int DragImageKind = 0;
+  // The rubber band's look: 0 a dotted focus rectangle, 1 blended and framed.
+  int DrawSelectionMode = 0;
   bool DoubleBuffered = false;
   // The check images: kinds 0 to 5 pick the unit's lists 0 to 5, any other
   // kind the custom check images.
@@ -244,6 +246,10 @@ class TBaseVirtualTree : public TCustomControl {
   void RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint);
   // The plus and minus bitmaps and the tree lines' pattern brush.
   void RebuildPaintResources(bool buttons, bool lineBrush);
+  // One step of the expand or collapse animation: scrolls `area` (client
+  // coordinates) down (expanding) or up by `step` and fills the strip it
+  // uncovers with the tree's colour. Always true: the animation goes on.
+  bool ToggleAnimationStep(HDC dc, const RECT& area, bool expanding, int step);
   // The number of rows the last render visited.
   std::uint32_t RowsPainted() const { return rowsPainted_; }
   // The image index event: kind 0 normal, 1 selected, 2 state.
@@ -251,6 +257,15 @@ class TBaseVirtualTree : public TCustomControl {
 
   // The keyboard interface (WM_KEYDOWN, WM_KEYUP).
   TVTKeyboardController& Keyboard() { return *keys_; }
+  // The mouse interface (button presses, moves and releases, the rubber band).
+  TVTMouseController& MouseInput() { return *mouse_; }
+  // Where a drag would drop on the drop-target node: 0 nowhere, 1 above it,
+  // 2 on it, 3 below it (the drag manager sets it).
+  int DropMode = 0;
+  // The cursor event: may change the cursor shown over the client area.
+  Method<void(TObject*, TCursor&)> OnGetCursor;
+  // The horizontal extent of a node's label (tree coordinates), laid out as painted.
+  TVTLabelExtent LabelExtentOf(TVTNode* node);
   // The "treeview" and "button" themes while the tree paints themed (tree state 33).
   HTHEME TreeTheme() const { return treeTheme_; }
   HTHEME ButtonTheme() const { return buttonTheme_; }
@@ -263,7 +278,18 @@ class TBaseVirtualTree : public TCustomControl {
   // start of an automatic drag, and focus on non-client button presses.
   void WndProc(TMessage& msg) override;
   // The header's turn at a message; true when it handled it. No header yet.
+  // Timer 3 and the header's cursor come to the header this way.
   virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  // Paints the header band (window coordinates) into a window DC: the header part fills it.
+  virtual void PaintHeaderBand(HDC /*dc*/, const RECT& /*band*/) {}
+  // Whether the header is tracking or dragging a column (mouse presses are ignored then).
+  virtual bool HeaderBusy() const { return false; }
+  // Gives up the edit link once no edit is active (the editor fills it).
+  virtual void ReleaseEditLink() {}
+  // The non-client part around the client area: the client edge (themed
+  // with the "treeview" theme), the bevel and the band of the border width
+  // in BorderColor. `dc` is a window DC.
+  void PaintBorder(HDC dc);
   // Clip styles, the scroll bars, the class's redraw-on-size styles, the
   // frame (a client edge with Ctl3D, else a border) and right-to-left layout.
   void CreateParams(TCreateParams& params) override;
@@ -309,6 +335,11 @@ class TBaseVirtualTree : public TCustomControl {
   void FillDottedVertLine(TVTPaintInfo& info, int top, int bottom, int x);
   // Tiles the background picture over `rect`, the phase following `origin`.
   void BlitTiledBitmap(HDC dc, const RECT& rect, POINT origin);
+  // The drop mark of drop mode 1 (above) or 3 (below) in a row rectangle.
+  void DrawDropMark(HDC dc, const RECT& row);
+  // The rubber band `band` where it meets `clip` (both in the DC's device
+  // coordinates): blended and framed with the selection rectangle colours.
+  void PaintRubberBand(HDC dc, const RECT& clip, const RECT& band);
 
  private:
   void OpenThemes();
@@ -316,6 +347,13 @@ class TBaseVirtualTree : public TCustomControl {
   void ScrollMessage(TMessage& msg, bool vertical);
   void MouseWheel(TMessage& msg);
   void ClearPendingStates(bool withBand);
+  bool MouseMessage(TMessage& msg);
+  TVTHitInfo HitAt(LPARAM point);
+  void NonClientPaint(TMessage& msg);
+  void SetTreeCursor(TMessage& msg);
+  std::unique_ptr<TVTMouseController> mouse_;
+  class Core;
+  class Mouse;
   HBITMAP plusBitmap_ = nullptr;
   HBITMAP minusBitmap_ = nullptr;
   HBRUSH dottedBrush_ = nullptr;
