@@ -1804,6 +1804,7 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
         break;
     }
   }
+  FireBeforeCellPaint(info.DC, info.Node, info.Column, info.CellRect);
   const bool active = Focused() || (core_->OptionBits.Paint & voPopupMode);
   TVTNode* node = info.Node;
   const RECT& area = (grid || fullRow) ? info.CellRect : content;
@@ -1898,6 +1899,7 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
   const int windowWidth = window.right - window.left;
   const int windowHeight = window.bottom - window.top;
   if (windowWidth <= 0 || windowHeight <= 0) return;
+  FireBeforeTreePaint(target);
   RowBitmap row(target);
   const std::uint16_t paint = t.OptionBits.Paint;
   TBitmap* picture = background_ ? dynamic_cast<TBitmap*>(background_->Graphic()) : nullptr;
@@ -1950,61 +1952,65 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       info.ButtonY = info.AlignLine - kButtonSize / 2;
 
       const RECT rowRect{window.left, 0, window.right, height};
-      PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
-      info.ContentRect = info.CellRect;
-      info.ContentRect.left += Margin;
-      const int levels = int(kinds.size());
-      auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
-        image.Index = index;
-        image.Images = list;
-        image.X = info.ContentRect.left;
-        image.Y = info.AlignLine - list->GetHeight() / 2;
-        info.ContentRect.left += list->GetWidth() + 2;
-      };
-      if (checkImages && node->CheckType != ctNone) {
-        const bool enabled = !(node->States & vsDisabled) && GetEnabled();
-        const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
-        if (index >= 0) layOut(info.Check, checkImages, index);
-      }
-      if (stateImages_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
-        if (index >= 0) layOut(info.State, stateImages_, index);
-        info.State.Ghosted = ghosted;
-      }
-      if (images_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
-        if (index >= 0) layOut(info.Normal, images_, index);
-        info.Normal.Ghosted = ghosted;
-      }
-      // The indentation comes before everything laid out.
-      const int shift = levels * indent;
-      info.ContentRect.left += shift;
-      for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+      if (!FireBeforeRowPaint(row.dc, node, info.CellRect)) {
+        PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
+        info.ContentRect = info.CellRect;
+        info.ContentRect.left += Margin;
+        const int levels = int(kinds.size());
+        auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
+          image.Index = index;
+          image.Images = list;
+          image.X = info.ContentRect.left;
+          image.Y = info.AlignLine - list->GetHeight() / 2;
+          info.ContentRect.left += list->GetWidth() + 2;
+        };
+        if (checkImages && node->CheckType != ctNone) {
+          const bool enabled = !(node->States & vsDisabled) && GetEnabled();
+          const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
+          if (index >= 0) layOut(info.Check, checkImages, index);
+        }
+        if (stateImages_) {
+          bool ghosted = false;
+          const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
+          if (index >= 0) layOut(info.State, stateImages_, index);
+          info.State.Ghosted = ghosted;
+        }
+        if (images_) {
+          bool ghosted = false;
+          const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
+          if (index >= 0) layOut(info.Normal, images_, index);
+          info.Normal.Ghosted = ghosted;
+        }
+        // The indentation comes before everything laid out.
+        const int shift = levels * indent;
+        info.ContentRect.left += shift;
+        for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
 
-      if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
-        const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
-        FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
-        SetTextColor(row.dc, old);
-        --info.CellRect.bottom;
-        --info.ContentRect.bottom;
+        if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
+          const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+          FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
+          SetTextColor(row.dc, old);
+          --info.CellRect.bottom;
+          --info.ContentRect.bottom;
+        }
+        PaintSelectionAndFocus(info);
+        if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
+        // The all-children-hidden state (0x0400) is set by no operation, so
+        // the hidden-children test of auto option bit 7 never holds.
+        const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
+        if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
+          const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
+          PaintExpandButton(info, x);
+        }
+        if (info.Check.Images) PaintCheckImage(info);
+        if (info.State.Images) PaintNodeImage(info, info.State);
+        if (info.Normal.Images) PaintNodeImage(info, info.Normal);
+        PaintNodeContent(info);
+        FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
+        FireAfterRowPaint(row.dc, node, rowRect);
+        if (node == t.DropTargetNode && (paint & voShowDropmark) && (flags & kRenderDropMark))
+          DrawDropMark(row.dc, rowRect);
       }
-      PaintSelectionAndFocus(info);
-      if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
-      // The all-children-hidden state (0x0400) is set by no operation, so
-      // the hidden-children test of auto option bit 7 never holds.
-      const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
-      if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
-        const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
-        PaintExpandButton(info, x);
-      }
-      if (info.Check.Images) PaintCheckImage(info);
-      if (info.State.Images) PaintNodeImage(info, info.State);
-      if (info.Normal.Images) PaintNodeImage(info, info.Normal);
-      PaintNodeContent(info);
-      if (node == t.DropTargetNode && (paint & voShowDropmark) && (flags & kRenderDropMark))
-        DrawDropMark(row.dc, RECT{window.left, 0, window.right, height});
       SetWindowOrgEx(row.dc, 0, 0, nullptr);
       if (band) PaintRubberBand(row.dc, RECT{0, 0, windowWidth, height}, bandAt(nodeTop));
       BitBlt(target, targetPoint.x, rowTop, windowWidth, height, row.dc, 0, 0, SRCCOPY);
@@ -2023,13 +2029,17 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
     row.Release();
     row.Resize(windowWidth, targetBottom - rowTop);
     const RECT area{0, 0, windowWidth, targetBottom - rowTop};
-    if (usePicture)
+    if (FirePaintBackground(row.dc, area)) {
+      // The handler painted the area.
+    } else if (usePicture) {
       BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
-    else
+    } else {
       FillSolid(row.dc, area, ColorToRGB(GetColor()));
+    }
     if (band) PaintRubberBand(row.dc, area, bandAt(window.top + rowTop - targetPoint.y));
     BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
   }
+  FireAfterTreePaint(target);
 }
 
 void TBaseVirtualTree::Paint(HDC dc) {

@@ -252,6 +252,18 @@ class TBaseVirtualTree : public TCustomControl {
   bool ToggleAnimationStep(HDC dc, const RECT& area, bool expanding, int step);
   // The number of rows the last render visited.
   std::uint32_t RowsPainted() const { return rowsPainted_; }
+  // The paint events: around the whole render (the target DC), before a row
+  // (setting `handled` skips the row's own painting) and after it, before
+  // and after each cell, and for the area below the last row (`handled`:
+  // the tree does not fill it). Rectangles are in the row bitmap's
+  // coordinates (tree x, the row's own y).
+  Method<void(TObject*, HDC)> OnBeforePaint;
+  Method<void(TObject*, HDC)> OnAfterPaint;
+  Method<void(TObject*, HDC, TVTNode*, RECT, bool& handled)> OnBeforeItemPaint;
+  Method<void(TObject*, HDC, TVTNode*, RECT)> OnAfterItemPaint;
+  Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnBeforeCellPaint;
+  Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnAfterCellPaint;
+  Method<void(TObject*, HDC, RECT, bool& handled)> OnPaintBackground;
   // The image index event: kind 0 normal, 1 selected, 2 state.
   Method<void(TObject*, TVTNode*, int kind, int column, bool& ghosted, int& index)> OnGetImageIndex;
 
@@ -318,6 +330,32 @@ class TBaseVirtualTree : public TCustomControl {
   };
   // The paint handler: the clip box with flags 0x3F.
   void Paint(HDC dc) override;
+  // The paint events' operations; the base versions call the handlers.
+  virtual void FireBeforeTreePaint(HDC dc) {
+    if (OnBeforePaint) OnBeforePaint(this, dc);
+  }
+  virtual void FireAfterTreePaint(HDC dc) {
+    if (OnAfterPaint) OnAfterPaint(this, dc);
+  }
+  virtual bool FireBeforeRowPaint(HDC dc, TVTNode* node, const RECT& row) {
+    bool handled = false;
+    if (OnBeforeItemPaint) OnBeforeItemPaint(this, dc, node, row, handled);
+    return handled;
+  }
+  virtual void FireAfterRowPaint(HDC dc, TVTNode* node, const RECT& row) {
+    if (OnAfterItemPaint) OnAfterItemPaint(this, dc, node, row);
+  }
+  virtual void FireBeforeCellPaint(HDC dc, TVTNode* node, int column, const RECT& cell) {
+    if (OnBeforeCellPaint) OnBeforeCellPaint(this, dc, node, column, cell);
+  }
+  virtual void FireAfterCellPaint(HDC dc, TVTNode* node, int column, const RECT& cell) {
+    if (OnAfterCellPaint) OnAfterCellPaint(this, dc, node, column, cell);
+  }
+  virtual bool FirePaintBackground(HDC dc, const RECT& area) {
+    bool handled = false;
+    if (OnPaintBackground) OnPaintBackground(this, dc, area, handled);
+    return handled;
+  }
   // The cell's content (the base tree draws nothing; the string tree draws text).
   virtual void PaintNodeContent(TVTPaintInfo& /*info*/) {}
   // The node's width in a column (the base tree: 0).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "Forms.h"
 #include "Themes.h"
@@ -696,6 +697,53 @@ TEST_F(TreePaintTest, ToggleAnimationStepMovesRowsAndFillsTheStrip) {
   GdiFlush();
   EXPECT_EQ(canvas.At(5, 20), RGB(0, 0, 22));
   EXPECT_EQ(canvas.At(5, 37), RGB(10, 20, 30));
+}
+
+TEST_F(TreePaintTest, PaintEventsComeInOrderAndARowPaintedByItsHandlerIsLeftAlone) {
+  TVirtualTreeCore& tree = tree_->Tree();
+  tree_->SetRootNodeCount(3);
+  tree.OptionBits.Paint |= voPopupMode;
+  tree.SetNodeSelected(tree.FirstNode(), true);
+  struct Recorder {
+    std::vector<std::string> calls;
+    void Before(TObject*, HDC) { calls.push_back("tree"); }
+    void After(TObject*, HDC) { calls.push_back("/tree"); }
+    void Row(TObject*, HDC dc, TVTNode* node, RECT r, bool& handled) {
+      calls.push_back("row" + std::to_string(node->Index));
+      handled = node->Index == 0;
+      if (handled) {
+        HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+        FillRect(dc, &r, brush);
+        DeleteObject(brush);
+      }
+    }
+    void AfterRow(TObject*, HDC, TVTNode* node, RECT) { calls.push_back("/row" + std::to_string(node->Index)); }
+    void Cell(TObject*, HDC, TVTNode* node, int, RECT) { calls.push_back("cell" + std::to_string(node->Index)); }
+    void Back(TObject*, HDC dc, RECT r, bool& handled) {
+      calls.push_back("below");
+      HBRUSH brush = CreateSolidBrush(RGB(4, 5, 6));
+      FillRect(dc, &r, brush);
+      DeleteObject(brush);
+      handled = true;
+    }
+  } recorder;
+  tree_->OnBeforePaint = decltype(tree_->OnBeforePaint)::Bind<&Recorder::Before>(&recorder);
+  tree_->OnAfterPaint = decltype(tree_->OnAfterPaint)::Bind<&Recorder::After>(&recorder);
+  tree_->OnBeforeItemPaint = decltype(tree_->OnBeforeItemPaint)::Bind<&Recorder::Row>(&recorder);
+  tree_->OnAfterItemPaint = decltype(tree_->OnAfterItemPaint)::Bind<&Recorder::AfterRow>(&recorder);
+  tree_->OnBeforeCellPaint = decltype(tree_->OnBeforeCellPaint)::Bind<&Recorder::Cell>(&recorder);
+  tree_->OnPaintBackground = decltype(tree_->OnPaintBackground)::Bind<&Recorder::Back>(&recorder);
+  RECT client;
+  GetClientRect(tree_->WindowHandle(), &client);
+  Canvas canvas(client.right, client.bottom);
+  SendMessageW(tree_->WindowHandle(), WM_PRINTCLIENT, WPARAM(canvas.dc), PRF_CLIENT);
+  GdiFlush();
+  const std::vector<std::string> expected{"tree", "row0",  "row1",  "cell1", "/row1",
+                                          "row2", "cell2", "/row2", "below", "/tree"};
+  EXPECT_EQ(recorder.calls, expected);
+  // Row 0 is the handler's: no selection colour on it, its own fill instead.
+  EXPECT_EQ(canvas.At(50, 9), RGB(1, 2, 3));
+  EXPECT_EQ(canvas.At(50, 3 * kRow + 5), RGB(4, 5, 6));
 }
 
 }  // namespace
