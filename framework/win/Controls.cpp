@@ -77,6 +77,7 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(DragMode, GetDragMode, SetDragMode)
   FW_DEFAULT(dmManual)
   FW_EVENT(OnClick, OnClick)
+  FW_EVENT(OnDblClick, OnDblClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
   FW_EVENT(OnMouseMove, OnMouseMove)
@@ -95,6 +96,9 @@ FW_BEGIN_CLASS(TWinControl)
   FW_STORED(IsCtl3DStored)
   FW_PROP(ParentCtl3D, GetParentCtl3D, SetParentCtl3D)
   FW_DEFAULT(1)
+  FW_EVENT(OnKeyDown, OnKeyDown)
+  FW_EVENT(OnKeyPress, OnKeyPress)
+  FW_EVENT(OnKeyUp, OnKeyUp)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TSizeConstraints)
@@ -558,6 +562,46 @@ TShiftState MouseShiftState(WPARAM keys) {
   return s;
 }
 
+TMouse::TMouse() {
+  if (const int threshold = GetSystemMetrics(SM_CXDRAG); threshold > 0) DragThreshold = threshold;
+}
+
+namespace {
+TMouse g_mouse;
+}  // namespace
+TMouse* const Mouse = &g_mouse;
+
+TShiftState KeyboardShiftState() {
+  TShiftState s;
+  if (GetKeyState(VK_SHIFT) < 0) s.Include(ssShift);
+  if (GetKeyState(VK_CONTROL) < 0) s.Include(ssCtrl);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  return s;
+}
+
+void TControl::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+
+bool TControl::GetMouseCapture() const {
+  if (auto* w = dynamic_cast<const TWinControl*>(this)) return w->handle_ && GetCapture() == w->handle_;
+  return parent_ && parent_->mouseCapture_ == this && parent_->handle_ && GetCapture() == parent_->handle_;
+}
+
+void TControl::SetMouseCapture(bool value) {
+  if (value == GetMouseCapture()) return;
+  auto* w = dynamic_cast<TWinControl*>(this);
+  HWND window = w ? w->handle_ : (parent_ ? parent_->Handle() : nullptr);
+  if (!window) return;
+  if (value) {
+    if (!w) parent_->mouseCapture_ = this;
+    SetCapture(window);
+  } else {
+    if (!w) parent_->mouseCapture_ = nullptr;
+    if (GetCapture() == window) ReleaseCapture();
+  }
+}
+
 void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
 }
@@ -581,7 +625,10 @@ void TControl::Dispatch(TMessage& msg) {
       MouseMove(MouseShiftState(msg.WParam), x, y);
       break;
     case WM_LBUTTONDOWN:
+      MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y);
+      break;
     case WM_LBUTTONDBLCLK:
+      if (ControlStyle.Contains(csClickEvents)) DblClick();
       MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y);
       break;
     case WM_RBUTTONDOWN:
@@ -1283,6 +1330,49 @@ void TWinControl::Dispatch(TMessage& msg) {
         TControl::SetBounds(pos->x, pos->y, GetWidth(), GetHeight());
       return;
     }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+      std::uint16_t key = static_cast<std::uint16_t>(msg.WParam);
+      if (msg.Msg == WM_KEYDOWN || msg.Msg == WM_SYSKEYDOWN)
+        KeyDown(key, KeyboardShiftState());
+      else
+        KeyUp(key, KeyboardShiftState());
+      msg.WParam = key;
+      if (key == 0) {
+        msg.Result = 0;
+        return;  // a handler took the key
+      }
+      break;
+    }
+    case WM_CHAR:
+      if (msg.WParam != 0 && msg.WParam < 0x100) {
+        char ch = static_cast<char>(msg.WParam);
+        KeyPress(ch);
+        msg.WParam = static_cast<unsigned char>(ch);
+        if (ch == 0) {
+          msg.Result = 0;
+          return;
+        }
+      }
+      break;
+    case WM_MOUSEWHEEL: {
+      // The system gives the wheel to the focus window: its control, then
+      // each parent in turn, may take it; else the window's default handling.
+      for (TWinControl* c = this; c; c = c->Parent()) {
+        if (c->Perform(CM_MOUSEWHEEL, msg.WParam, msg.LParam) != 0) {
+          msg.Result = 0;
+          return;
+        }
+      }
+      break;
+    }
+    case WM_SYSCOLORCHANGE:
+    case CM_SYSCOLORCHANGE:
+      NotifyControls(CM_SYSCOLORCHANGE);
+      if (msg.Msg == CM_SYSCOLORCHANGE) return;
+      break;
     case WM_NCDESTROY:
       DefaultHandler(msg);
       RemovePropA(handle_, MAKEINTATOM(ControlAtom()));
@@ -1293,6 +1383,31 @@ void TWinControl::Dispatch(TMessage& msg) {
       break;
   }
   TControl::Dispatch(msg);
+}
+
+void TWinControl::KeyDown(std::uint16_t& key, TShiftState shift) {
+  if (OnKeyDown) OnKeyDown(this, key, shift);
+}
+
+void TWinControl::KeyUp(std::uint16_t& key, TShiftState shift) {
+  if (OnKeyUp) OnKeyUp(this, key, shift);
+}
+
+void TWinControl::KeyPress(char& key) {
+  if (OnKeyPress) OnKeyPress(this, key);
+}
+
+void TWinControl::NotifyControls(UINT msg) {
+  // A copy: a handler may add or remove children.
+  const std::vector<TControl*> children = controls_;
+  for (TControl* c : children) c->Perform(msg);
+}
+
+void TWinControl::SetCtl3D(bool v) {
+  parentCtl3D_ = false;
+  if (v == ctl3D_) return;
+  ctl3D_ = v;
+  Perform(CM_CTL3DCHANGED);
 }
 
 void TWinControl::DefaultHandler(TMessage& msg) {

@@ -93,6 +93,21 @@ using TMouseMoveEvent = Method<void(TObject* sender, TShiftState shift, int x, i
 
 // The shift state of a mouse message's key flags (and the Alt key's state).
 TShiftState MouseShiftState(WPARAM keys);
+// The modifier keys held now (Shift, Ctrl, Alt from GetKeyState).
+TShiftState KeyboardShiftState();
+// The mouse as the program sees it.
+class TMouse {
+ public:
+  TMouse();
+  // How far (pixels, either axis) the mouse must move with a button held
+  // before a drag starts: the system's SM_CXDRAG.
+  int DragThreshold = 5;
+};
+extern TMouse* const Mouse;
+// A key went down or up (`key` a virtual key code; setting it to 0 swallows
+// the key), and a character was typed (0 swallows it).
+using TKeyEvent = Method<void(TObject* sender, std::uint16_t& key, TShiftState shift)>;
+using TKeyPressEvent = Method<void(TObject* sender, char& key)>;
 
 struct TCreateParams {
   const char* Caption = "";
@@ -233,6 +248,13 @@ class TControl : public TComponent {
   POINT ScreenToClient(POINT p) const;
 
   TNotifyEvent OnClick;
+  // A double click of the left button (after its mouse-down).
+  TNotifyEvent OnDblClick;
+  virtual void DblClick();
+  // Whether the control has the mouse: every mouse message comes to it
+  // while the capture lasts (a graphic control through its parent's window).
+  bool GetMouseCapture() const;
+  void SetMouseCapture(bool value);
   TMouseEvent OnMouseDown, OnMouseUp;
   TMouseMoveEvent OnMouseMove;
   // The mouse came over the control or left it (CM_MOUSEENTER / CM_MOUSELEAVE).
@@ -360,10 +382,8 @@ class TWinControl : public TControl {
   void SetTabStop(bool v) { tabStop_ = v; }
   // Kept, without effect yet (see TAnchors).
   bool GetCtl3D() const { return ctl3D_; }
-  void SetCtl3D(bool v) {
-    ctl3D_ = v;
-    parentCtl3D_ = false;
-  }
+  // Tells the control (CM_CTL3DCHANGED) when the look changes.
+  void SetCtl3D(bool v);
   bool GetParentCtl3D() const { return parentCtl3D_; }
   void SetParentCtl3D(bool v) { parentCtl3D_ = v; }
   bool IsCtl3DStored() const { return !parentCtl3D_; }
@@ -384,6 +404,8 @@ class TWinControl : public TControl {
 
   void Dispatch(TMessage& msg) override;
   void DefaultHandler(TMessage& msg) override;
+  TKeyEvent OnKeyDown, OnKeyUp;
+  TKeyPressEvent OnKeyPress;
   // The object-instance entry: WindowProc with exceptions handed to the application.
   void MainWndProc(TMessage& msg);
   WNDPROC DefWndProc = nullptr;
@@ -418,6 +440,14 @@ class TWinControl : public TControl {
   // `control` is the one whose change asked for it, which wins ties of position.
   virtual void AlignControls(TControl* control, RECT& rect);
   virtual void CreateParams(TCreateParams& params);
+  // WM_KEYDOWN / WM_SYSKEYDOWN, WM_KEYUP / WM_SYSKEYUP and WM_CHAR (single-byte
+  // characters) before the control's own handling; the base versions fire
+  // the events.
+  virtual void KeyDown(std::uint16_t& key, TShiftState shift);
+  virtual void KeyUp(std::uint16_t& key, TShiftState shift);
+  virtual void KeyPress(char& key);
+  // Sends `msg` to every child control.
+  void NotifyControls(UINT msg);
   // Copies a system window class (BUTTON, STATIC, ...) so the control wraps it.
   void CreateSubClass(TCreateParams& params, const char* className);
   virtual void CreateWnd();

@@ -694,7 +694,7 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
 }
 
 namespace {
-std::uint8_t KeyboardShiftState() {
+std::uint8_t KeyModifiers() {
   std::uint8_t shift = 0;
   if (GetKeyState(VK_SHIFT) < 0) shift |= kKeyShift;
   if (GetKeyState(VK_CONTROL) < 0) shift |= kKeyCtrl;
@@ -752,12 +752,12 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
     case WM_LBUTTONDOWN:
       t.SetTreeState(tsLeftButtonDown, true);
       inherited::Dispatch(msg);
-      if (HandleAllocated()) SetCapture(WindowHandle());
+      SetMouseCapture(true);
       mouse_->ButtonDown(kMouseLeft, HitAt(msg.LParam), x, y, shift);
       return true;
     case WM_LBUTTONUP:
       t.SetTreeState(tsLeftButtonDown, false);
-      if (HandleAllocated() && GetCapture() == WindowHandle()) ReleaseCapture();
+      SetMouseCapture(false);
       mouse_->ButtonUp(kMouseLeft, HitAt(msg.LParam));
       inherited::Dispatch(msg);
       return true;
@@ -1005,13 +1005,14 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       msg.Result = 1;  // painting covers the whole client area
       return;
     case WM_KEYDOWN:
+      // The key events run first; a handler that takes the key leaves 0.
       inherited::Dispatch(msg);
-      keys_->KeyDown(int(msg.WParam), KeyboardShiftState(), (msg.LParam >> 30) & 1);
+      if (msg.WParam != 0) keys_->KeyDown(int(msg.WParam), KeyModifiers(), (msg.LParam >> 30) & 1);
       msg.Result = 0;
       return;
     case WM_KEYUP:
       inherited::Dispatch(msg);
-      keys_->KeyUp(int(msg.WParam));
+      if (msg.WParam != 0) keys_->KeyUp(int(msg.WParam));
       return;
     case WM_CHAR:
       // The incremental search comes with the mouse and search handling.
@@ -1022,8 +1023,9 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_VSCROLL:
       ScrollMessage(msg, msg.Msg == WM_VSCROLL);
       return;
-    case WM_MOUSEWHEEL:
+    case CM_MOUSEWHEEL:
       MouseWheel(msg);
+      msg.Result = 1;  // the tree took the wheel
       return;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
