@@ -443,6 +443,38 @@ void TVTMouseController::Move(const TVTHitInfo& hit, int x, int y) {
   }
 }
 
+// --- Hints -----------------------------------------------------------------------------------------
+
+TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& q) {
+  TVTHintShow show = TVTHintShow::Refused;
+  const bool blocked = !q.FocusNearby || q.MouseCaptured || !q.ShowHint || q.HeaderBusy || tree.IsDragInProgress() ||
+                       tree.HasTreeState(tsDrawSelPending) || tree.HasTreeState(tsDrawSelecting) ||
+                       tree.HasTreeState(tsScrollPending);
+  if (!blocked) {
+    TVTNode* node = q.Hit.HitNode;
+    switch (q.HintMode) {
+      case 0:
+        show = TVTHintShow::ControlHint;
+        break;
+      case 1:
+        if (node) show = TVTHintShow::NodeHint;
+        break;
+      case 2:
+        show = node ? TVTHintShow::NodeHint : TVTHintShow::ControlHint;
+        break;
+      case 3:
+        if (node && q.TextTruncated) show = TVTHintShow::NodeText;
+        break;
+      default:
+        break;
+    }
+  }
+  const bool shown = show != TVTHintShow::Refused;
+  tree.SetTreeState(tsHintPreparing, shown);
+  tree.SetTreeState(tsHint, shown);
+  return show;
+}
+
 // --- Keyboard --------------------------------------------------------------------------------------
 
 TVTRect TVTKeyboardController::TextRect(TVTNode* node, int column) {

@@ -157,6 +157,32 @@ class TVTMouseController {
   std::uint8_t pressedCheckState_ = 0;
 };
 
+// --- Hints -----------------------------------------------------------------------------------------
+
+// What a hint over the tree's client area shows.
+enum class TVTHintShow { Refused, ControlHint, NodeHint, NodeText };
+
+// The facts the window gathers when the framework asks for a hint.
+struct TVTHintQuestion {
+  // The tree, its form or the program's active form has the focus, or an edit runs.
+  bool FocusNearby = false;
+  bool MouseCaptured = false;
+  bool ShowHint = true;
+  bool HeaderBusy = false;
+  // 0 the control's hint, 1 the node's hint, 2 the node's hint or else the
+  // control's, 3 the node's text when it is cut off.
+  int HintMode = 0;
+  TVTHitInfo Hit;
+  // Mode 3: the node's text, measured unclipped, does not fit its cell.
+  bool TextTruncated = false;
+};
+
+// Decides the hint: refused without the focus nearby, while the mouse is
+// captured, hints are off, a drag, a rubber band or the header is busy, or
+// auto-scrolling waits; else by the hint mode. Tree state 12 (preparing) is
+// set while a hint is to be shown, tree state 11 (shown) follows the outcome.
+TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& question);
+
 // --- Keyboard --------------------------------------------------------------------------------------
 
 // Feeds WM_KEYDOWN and WM_KEYUP to the tree. The hooks are the parts that

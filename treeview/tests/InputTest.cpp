@@ -3,6 +3,7 @@
 // keyboard controller, each on small trees built node by node.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -804,4 +805,67 @@ TEST(MouseHot, TheHotNodeFollowsCaptionsOrWholeRowsWithFullRowSelect) {
   m.tree.OptionBits.Selection |= voFullRowSelect;
   m.mouse.Move(m.Beside(3), 150, 60);
   EXPECT_EQ(m.tree.HotNode(), m.n[3]);
+}
+
+// --- Hints -----------------------------------------------------------------------------------------
+
+TEST(Hints, RefusalsAndTheFourModes) {
+  RecordingTree tree;
+  auto n = Build(tree, {0, 0, 0});
+  const TVTHitInfo onNode{n[1], std::uint16_t(hiOnItem | hiOnItemLabel), NoColumn};
+  const TVTHitInfo nowhere{nullptr, hiNowhere, NoColumn};
+  using S = TVTHintShow;
+  struct Case {
+    const char* what;
+    int mode;
+    TVTHitInfo hit;
+    bool truncated;
+    S expected;
+  };
+  const Case cases[] = {
+      {"mode 0: the control's hint", 0, onNode, false, S::ControlHint},
+      {"mode 1 over a node", 1, onNode, false, S::NodeHint},
+      {"mode 1 over no node", 1, nowhere, false, S::Refused},
+      {"mode 2 over a node", 2, onNode, false, S::NodeHint},
+      {"mode 2 over no node: the control's", 2, nowhere, false, S::ControlHint},
+      {"mode 3, text fits", 3, onNode, false, S::Refused},
+      {"mode 3, text cut off", 3, onNode, true, S::NodeText},
+      {"mode 3 over no node", 3, nowhere, true, S::Refused},
+      {"an unknown mode", 7, onNode, true, S::Refused},
+  };
+  for (const Case& c : cases) {
+    TVTHintQuestion q;
+    q.FocusNearby = true;
+    q.HintMode = c.mode;
+    q.Hit = c.hit;
+    q.TextTruncated = c.truncated;
+    EXPECT_EQ(DecideHint(tree, q), c.expected) << c.what;
+    const bool shown = c.expected != S::Refused;
+    EXPECT_EQ(tree.HasTreeState(tsHint), shown) << c.what;
+    EXPECT_EQ(tree.HasTreeState(tsHintPreparing), shown) << c.what;
+  }
+  // Each refusal reason on its own, with a hint that would show otherwise.
+  const std::function<void(TVTHintQuestion&)> reasons[] = {
+      [](TVTHintQuestion& q) { q.FocusNearby = false; },
+      [](TVTHintQuestion& q) { q.MouseCaptured = true; },
+      [](TVTHintQuestion& q) { q.ShowHint = false; },
+      [](TVTHintQuestion& q) { q.HeaderBusy = true; },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsDrawSelecting, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsDrawSelPending, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsScrollPending, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsOLEDragPending, true); },
+  };
+  int index = 0;
+  for (const auto& reason : reasons) {
+    for (int bit : std::initializer_list<int>{tsDrawSelecting, tsDrawSelPending, tsScrollPending, tsOLEDragPending})
+      tree.SetTreeState(bit, false);
+    TVTHintQuestion q;
+    q.FocusNearby = true;
+    q.HintMode = 0;
+    q.Hit = onNode;
+    reason(q);
+    EXPECT_EQ(DecideHint(tree, q), S::Refused) << "reason " << index;
+    EXPECT_FALSE(tree.HasTreeState(tsHint)) << "reason " << index;
+    ++index;
+  }
 }

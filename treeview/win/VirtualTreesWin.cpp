@@ -171,6 +171,12 @@ class TBaseVirtualTree::Core : public TVirtualTreeCore {
     return list ? list->GetWidth() : 0;
   }
 
+ public:
+  void ForgetReleasedNode(TVTNode* node) override {
+    TVirtualTreeCore::ForgetReleasedNode(node);
+    if (tree_.hintData_.Node == node) tree_.hintData_.Node = nullptr;
+  }
+
  private:
   TBaseVirtualTree& tree_;
 };
@@ -389,8 +395,20 @@ void TBaseVirtualTree::CreateWnd() {
   core_->SetTreeState(tsWindowCreating, false);
   OpenThemes();
   RebuildPaintResources(true, true);
-  // The drop target is registered by the drag manager, which brings it.
+  if (!ComponentState().Contains(csDesigning) && (core_->OptionBits.Misc & voAcceptOLEDrop)) RegisterDropTarget(true);
   core_->RefreshScrollBars(false);
+}
+
+void TBaseVirtualTree::RegisterDropTarget(bool on) {
+  if (!HandleAllocated() || on == dropTargetRegistered_) return;
+  if (!on) {
+    RevokeDragDrop(WindowHandle());
+    dropTargetRegistered_ = false;
+    return;
+  }
+  if (ComponentState().Contains(csDesigning)) return;
+  if (IDropTarget* target = ObtainDropTarget())
+    dropTargetRegistered_ = RegisterDragDrop(WindowHandle(), target) == S_OK;
 }
 
 void TBaseVirtualTree::CloseThemes() {
@@ -818,6 +836,48 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
   }
 }
 
+std::string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
+  std::string hint;
+  if (OnGetHint) OnGetHint(this, node, column, hint);
+  return hint;
+}
+
+void TBaseVirtualTree::HintShow(TMessage& msg) {
+  auto* info = reinterpret_cast<THintInfo*>(msg.LParam);
+  if (!info) {
+    inherited::Dispatch(msg);
+    return;
+  }
+  TVTHintQuestion question;
+  question.FocusNearby = GetFocus() != nullptr || core_->HasTreeState(tsEditing);
+  question.MouseCaptured = GetCapture() != nullptr;
+  question.ShowHint = GetShowHint();
+  question.HeaderBusy = HeaderBusy();
+  question.HintMode = HintMode;
+  question.Hit = core_->HitTestPoint(info->CursorPos.x, info->CursorPos.y, true);
+  TVTNode* node = question.Hit.HitNode;
+  const int column = question.Hit.HitColumn;
+  if (HintMode == 3 && node) {
+    const TVTRect text = core_->ComputeNodeCellRect(node, column, true, true);
+    const TVTRect cell = core_->ComputeNodeCellRect(node, column, false, false);
+    question.TextTruncated = text.Left < cell.Left || text.Right > cell.Right;
+  }
+  const TVTHintShow show = DecideHint(*core_, question);
+  if (show == TVTHintShow::Refused) {
+    msg.Result = 1;
+    return;
+  }
+  if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
+  hintData_ = TVTHintData{this, node, column};
+  info->HintData = &hintData_;
+  info->HintWindowClass = &THintWindow::StaticClass();
+  if (info->HintStr.empty()) {
+    core_->SetTreeState(tsHint, false);
+    core_->SetTreeState(tsHintPreparing, false);
+  }
+  msg.Result = 0;
+}
+
 void TBaseVirtualTree::SetTreeCursor(TMessage& msg) {
   const bool own = reinterpret_cast<HWND>(msg.WParam) == WindowHandle();
   if (own && !ComponentState().Contains(csDesigning) && LOWORD(msg.LParam) == HTCLIENT && !ForcedCursor()) {
@@ -1053,6 +1113,9 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_SETCURSOR:
       SetTreeCursor(msg);
       return;
+    case CM_HINTSHOW:
+      HintShow(msg);
+      return;
     case WM_NCCALCSIZE: {
       inherited::Dispatch(msg);
       // Both forms of the message start with the rectangle that becomes the client area.
@@ -1176,6 +1239,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_NCDESTROY:
       KillTreeTimer(kChangeTimer);
       KillTreeTimer(kStructureChangeTimer);
+      RegisterDropTarget(false);
       CloseThemes();
       if (dottedBrush_) DeleteObject(dottedBrush_);
       if (plusBitmap_) DeleteObject(plusBitmap_);

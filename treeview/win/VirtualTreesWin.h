@@ -276,6 +276,21 @@ class TBaseVirtualTree : public TCustomControl {
   int DropMode = 0;
   // The cursor event: may change the cursor shown over the client area.
   Method<void(TObject*, TCursor&)> OnGetCursor;
+  // Registers the drop target for the window, or revokes it.
+  void RegisterDropTarget(bool on);
+  bool DropTargetRegistered() const { return dropTargetRegistered_; }
+  // Hints (CM_HINTSHOW): 0 the control's hint, 1 the node's hint, 2 the
+  // node's hint or else the control's, 3 the node's text when it is cut off.
+  int HintMode = 0;
+  // The node's hint text (modes 1 to 3) for a column.
+  Method<void(TObject*, TVTNode*, int column, std::string& hint)> OnGetHint;
+  // What the tree hands its hint window with the hint (the node is forgotten when it is freed).
+  struct TVTHintData {
+    TBaseVirtualTree* Tree = nullptr;
+    TVTNode* Node = nullptr;
+    int Column = NoColumn;
+  };
+  const TVTHintData& HintData() const { return hintData_; }
   // The horizontal extent of a node's label (tree coordinates), laid out as painted.
   TVTLabelExtent LabelExtentOf(TVTNode* node);
   // The "treeview" and "button" themes while the tree paints themed (tree state 33).
@@ -305,8 +320,12 @@ class TBaseVirtualTree : public TCustomControl {
   // Clip styles, the scroll bars, the class's redraw-on-size styles, the
   // frame (a client edge with Ctl3D, else a border) and right-to-left layout.
   void CreateParams(TCreateParams& params) override;
-  // Makes the window, then the themes and the scroll bars.
+  // Makes the window, then the themes, the drop target (outside design
+  // time with misc option bit 0) and the scroll bars.
   void CreateWnd() override;
+  // The window's OLE drop target: the drag manager, which the transfer part
+  // brings (null: the window takes no drops).
+  virtual IDropTarget* ObtainDropTarget() { return nullptr; }
 
   // One cell of one row as the row pieces see it (tree coordinates of the row bitmap).
   struct TVTImageInfo {
@@ -358,6 +377,9 @@ class TBaseVirtualTree : public TCustomControl {
   }
   // The cell's content (the base tree draws nothing; the string tree draws text).
   virtual void PaintNodeContent(TVTPaintInfo& /*info*/) {}
+  // The hint text of a node in a column (`text`: hint mode 3, the node's own
+  // text, which the string tree gives); the base asks the hint event.
+  virtual std::string GetNodeHint(TVTNode* node, int column, bool text);
   // The node's width in a column (the base tree: 0).
   virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // The image index event's answer (-1: none).
@@ -389,6 +411,8 @@ class TBaseVirtualTree : public TCustomControl {
   TVTHitInfo HitAt(LPARAM point);
   void NonClientPaint(TMessage& msg);
   void SetTreeCursor(TMessage& msg);
+  void HintShow(TMessage& msg);
+  TVTHintData hintData_;
   std::unique_ptr<TVTMouseController> mouse_;
   class Core;
   class Mouse;
@@ -417,8 +441,7 @@ class TBaseVirtualTree : public TCustomControl {
     std::uint64_t Milliseconds() const override;
     void RecreateWindow() override { tree_.RecreateWnd(); }
     void ThemeChanged() override;
-    // The drop target itself comes with the drag manager; nothing registers before.
-    void SetDropTargetRegistered(bool) override {}
+    void SetDropTargetRegistered(bool registered) override { tree_.RegisterDropTarget(registered); }
     int ClientWidth() const override;
     int ClientHeight() const override;
     void SetRedraw(bool on) override { tree_.LockWindowRedraw(!on); }
@@ -448,6 +471,7 @@ class TBaseVirtualTree : public TCustomControl {
   TChangeLink* customCheckLink_ = nullptr;
   TPicture* background_ = nullptr;
   int selectionCornerRadius_ = 0;
+  bool dropTargetRegistered_ = false;
   TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;

@@ -746,4 +746,129 @@ TEST_F(TreePaintTest, PaintEventsComeInOrderAndARowPaintedByItsHandlerIsLeftAlon
   EXPECT_EQ(canvas.At(50, 3 * kRow + 5), RGB(4, 5, 6));
 }
 
+namespace {
+// A drop target that counts its references; it accepts nothing.
+class CountingDropTarget : public IDropTarget {
+ public:
+  LONG references = 1;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropTarget)) {
+      *object = this;
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references); }
+  ULONG STDMETHODCALLTYPE Release() override { return ULONG(--references); }
+  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override {
+    *effect = DROPEFFECT_NONE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD* effect) override {
+    *effect = DROPEFFECT_NONE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override {
+    *effect = DROPEFFECT_NONE;
+    return S_OK;
+  }
+};
+
+class TDropTree : public TWideTree {
+  FW_CLASS(TDropTree, TWideTree)
+ public:
+  explicit TDropTree(TComponent* owner) : TWideTree(owner) {}
+  CountingDropTarget target;
+
+ protected:
+  IDropTarget* ObtainDropTarget() override { return &target; }
+};
+// clang-format off
+FW_BEGIN_CLASS(TDropTree)
+FW_END_CLASS
+// clang-format on
+
+bool Registered(HWND window) {
+  // A second registration fails while one is in place.
+  CountingDropTarget probe;
+  const HRESULT result = RegisterDragDrop(window, &probe);
+  if (result == S_OK) RevokeDragDrop(window);
+  return result == DRAGDROP_E_ALREADYREGISTERED;
+}
+}  // namespace
+
+TEST_F(TreePaintTest, MiscOptionBitZeroRegistersTheDropTarget) {
+  auto* tree = New<TDropTree>(form_);
+  tree->TreeOptions()->SetMiscOptions(tree->TreeOptions()->MiscOptions() & std::uint16_t(~voAcceptOLEDrop));
+  tree->SetParent(form_);
+  tree->SetBounds(0, 210, 100, 100);
+  HWND window = tree->WindowHandle();
+  EXPECT_FALSE(tree->DropTargetRegistered());
+  EXPECT_FALSE(Registered(window));
+  // Switched on with a window: registered at once.
+  tree->TreeOptions()->SetMiscOptions(tree->TreeOptions()->MiscOptions() | voAcceptOLEDrop);
+  EXPECT_TRUE(tree->DropTargetRegistered());
+  EXPECT_TRUE(Registered(window));
+  EXPECT_GT(tree->target.references, 1);
+  // A new window registers again; the old one's registration went with it.
+  tree->RecreateWnd();
+  HWND renewed = tree->WindowHandle();
+  EXPECT_TRUE(tree->DropTargetRegistered());
+  EXPECT_TRUE(Registered(renewed));
+  // Switched off: revoked, and the references given back.
+  tree->TreeOptions()->SetMiscOptions(tree->TreeOptions()->MiscOptions() & std::uint16_t(~voAcceptOLEDrop));
+  EXPECT_FALSE(tree->DropTargetRegistered());
+  EXPECT_FALSE(Registered(renewed));
+  EXPECT_EQ(tree->target.references, 1);
+  FreeAndNil(tree);
+}
+
+TEST_F(TreePaintTest, HintsByModeWithTheNodeInTheHintData) {
+  TVirtualTreeCore& tree = tree_->Tree();
+  tree_->SetRootNodeCount(5);
+  tree_->SetHint("the tree");
+  tree_->SetShowHint(true);
+  tree_->SetFocus();
+  struct Hints {
+    void Get(TObject*, TVTNode* node, int, std::string& hint) { hint = "node " + std::to_string(node->Index); }
+  } hints;
+  tree_->OnGetHint = decltype(tree_->OnGetHint)::Bind<&Hints::Get>(&hints);
+  auto ask = [&](int mode, int x, int y, std::string& text) {
+    tree_->HintMode = mode;
+    THintInfo info{tree_, POINT{x, y}, tree_->GetHint(), POINT{0, 0}, 300};
+    const LRESULT refused = SendMessageW(tree_->WindowHandle(), CM_HINTSHOW, 0, LPARAM(&info));
+    text = info.HintStr;
+    if (!refused) {
+      EXPECT_EQ(info.HintData, &tree_->HintData());
+    }
+    return refused == 0;
+  };
+  std::string text;
+  EXPECT_TRUE(ask(0, 40, 2 * kRow + 9, text));
+  EXPECT_EQ(text, "the tree");
+  EXPECT_TRUE(ask(1, 40, 2 * kRow + 9, text));
+  EXPECT_EQ(text, "node 2");
+  EXPECT_EQ(tree_->HintData().Node, tree.FirstNode()->NextSibling->NextSibling);
+  EXPECT_TRUE(tree.HasTreeState(tsHint));
+  EXPECT_FALSE(ask(1, 40, 150, text));  // below the rows
+  EXPECT_FALSE(tree.HasTreeState(tsHint));
+  EXPECT_TRUE(ask(2, 40, 150, text));
+  EXPECT_EQ(text, "the tree");
+  // Mode 3: a 60-pixel caption fits the cell: no hint.
+  EXPECT_FALSE(ask(3, 40, 9, text));
+  // The hinted node is forgotten when it goes.
+  ASSERT_TRUE(ask(1, 40, 3 * kRow + 9, text));
+  TVTNode* hinted = tree_->HintData().Node;
+  ASSERT_NE(hinted, nullptr);
+  tree.RemoveNode(hinted);
+  EXPECT_EQ(tree_->HintData().Node, nullptr);
+  // No hint while the mouse is captured.
+  SetCapture(tree_->WindowHandle());
+  EXPECT_FALSE(ask(0, 40, 9, text));
+  ReleaseCapture();
+}
+
 }  // namespace
