@@ -508,9 +508,13 @@ void TBaseVirtualTree::Notification(TComponent* component, TOperation operation)
 void TBaseVirtualTree::WndProc(TMessage& msg) {
   if (HeaderHandlesMessage(msg, true)) return;
   const bool designing = ComponentState().Contains(csDesigning);
-  // The tree starts automatic drags itself in its mouse handling; the
-  // framework has no automatic drag start, so a press simply goes on to the
-  // tree's dispatch below.
+  // The tree starts automatic drags itself in its mouse handling: a left
+  // press with automatic drag mode skips the framework's automatic start.
+  if (!designing && (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) && GetDragMode() == dmAutomatic &&
+      GetDragKind() == dkDrag) {
+    if (!HeaderHandlesMessage(msg, false)) Dispatch(msg);
+    return;
+  }
   if (!HeaderHandlesMessage(msg, false)) {
     if (!designing && (msg.Msg == WM_NCLBUTTONDOWN || msg.Msg == WM_NCRBUTTONDOWN || msg.Msg == WM_NCMBUTTONDOWN)) {
       if (!Focused() && CanFocus()) SetFocus();
@@ -878,6 +882,61 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
   msg.Result = 0;
 }
 
+void TBaseVirtualTree::DoEndDrag(TObject* target, int x, int y) {
+  core_->SetTreeState(tsFrameworkDragging, false);
+  core_->SetTreeState(tsFrameworkDragOver, false);
+  inherited::DoEndDrag(target, x, y);
+}
+
+// CM_DRAG while a framework drag is over the tree: the drop target follows
+// the mouse and is repainted; the framework's handling asks the drag-over
+// and drag-drop events.
+void TBaseVirtualTree::FrameworkDrag(TMessage& msg) {
+  auto* rec = reinterpret_cast<TDragRec*>(msg.LParam);
+  if (!rec || rec->Docking) {
+    inherited::Dispatch(msg);
+    return;
+  }
+  TVirtualTreeCore& t = *core_;
+  TVTNode* old = t.DropTargetNode;
+  switch (msg.WParam) {
+    case dmDragEnter:
+    case dmDragLeave:
+    case dmDragMove: {
+      t.SetTreeState(tsFrameworkDragOver, msg.WParam != dmDragLeave);
+      inherited::Dispatch(msg);
+      TVTNode* target = nullptr;
+      if (msg.WParam != dmDragLeave) {
+        const POINT p = ScreenToClient(rec->Pos);
+        target = t.HitTestPoint(p.x, p.y, true).HitNode;
+      }
+      if (target != old) {
+        if (old) t.InvalidateNodeArea(old);
+        t.DropTargetNode = target;
+        if (target) t.InvalidateNodeArea(target);
+      }
+      return;
+    }
+    case dmDragDrop:
+    case dmDragCancel:
+      inherited::Dispatch(msg);
+      t.SetTreeState(tsFrameworkDragOver, false);
+      t.DropTargetNode = nullptr;
+      if (old) t.InvalidateNodeArea(old);
+      return;
+    case dmFindTarget:
+      inherited::Dispatch(msg);
+      if (t.HasTreeState(tsFrameworkDragging)) {
+        t.SetTreeState(tsFrameworkDragging, false);
+        t.SetTreeState(tsFrameworkDragOver, true);
+      }
+      return;
+    default:
+      inherited::Dispatch(msg);
+      return;
+  }
+}
+
 void TBaseVirtualTree::SetTreeCursor(TMessage& msg) {
   const bool own = reinterpret_cast<HWND>(msg.WParam) == WindowHandle();
   if (own && !ComponentState().Contains(csDesigning) && LOWORD(msg.LParam) == HTCLIENT && !ForcedCursor()) {
@@ -1115,6 +1174,9 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       return;
     case CM_HINTSHOW:
       HintShow(msg);
+      return;
+    case CM_DRAG:
+      FrameworkDrag(msg);
       return;
     case WM_NCCALCSIZE: {
       inherited::Dispatch(msg);

@@ -349,6 +349,8 @@ class TBaseVirtualTree : public TCustomControl {
   };
   // The paint handler: the clip box with flags 0x3F.
   void Paint(HDC dc) override;
+  // The framework drag ended: the tree's drag states go.
+  void DoEndDrag(TObject* target, int x, int y) override;
   // The paint events' operations; the base versions call the handlers.
   virtual void FireBeforeTreePaint(HDC dc) {
     if (OnBeforePaint) OnBeforePaint(this, dc);
@@ -412,6 +414,7 @@ class TBaseVirtualTree : public TCustomControl {
   void NonClientPaint(TMessage& msg);
   void SetTreeCursor(TMessage& msg);
   void HintShow(TMessage& msg);
+  void FrameworkDrag(TMessage& msg);
   TVTHintData hintData_;
   std::unique_ptr<TVTMouseController> mouse_;
   class Core;
@@ -454,6 +457,8 @@ class TBaseVirtualTree : public TCustomControl {
     bool SetClipboard(bool empty) override;
     bool CursorPos(int& x, int& y) const override;
     int ScrollIncrement(bool horizontal) const override;
+    void BeginFrameworkDrag(bool immediately, int threshold) override { tree_.BeginDrag(immediately, threshold); }
+    int SystemDragThreshold() const override { return ::Mouse->DragThreshold; }
 
    private:
     TBaseVirtualTree& tree_;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "ExtCtrls.h"
 #include "Forms.h"
 #include "Themes.h"
 #include "VirtualTreesWin.h"
@@ -869,6 +870,49 @@ TEST_F(TreePaintTest, HintsByModeWithTheNodeInTheHintData) {
   SetCapture(tree_->WindowHandle());
   EXPECT_FALSE(ask(0, 40, 9, text));
   ReleaseCapture();
+}
+
+TEST_F(TreePaintTest, AFrameworkDragOverTheTreeFollowsTheDropTargetAndDrops) {
+  TVirtualTreeCore& tree = tree_->Tree();
+  tree_->SetRootNodeCount(10);
+  auto* source = New<TPanel>(form_);
+  source->SetParent(form_);
+  source->SetBounds(310, 10, 60, 60);
+  struct Log {
+    std::vector<std::string> events;
+    void Over(TObject*, TObject*, int, int, TDragState state, bool& accept) {
+      events.push_back("over " + std::to_string(int(state)));
+      accept = true;
+    }
+    void Drop(TObject*, TObject*, int x, int y) {
+      events.push_back("drop " + std::to_string(x) + "," + std::to_string(y));
+    }
+  } log;
+  tree_->OnDragOver = TDragOverEvent::Bind<&Log::Over>(&log);
+  tree_->OnDragDrop = TDragDropEvent::Bind<&Log::Drop>(&log);
+  auto moveTo = [&](int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(tree_->WindowHandle(), &p);
+    SetCursorPos(p.x, p.y);
+    ScreenToClient(source->WindowHandle(), &p);
+    SendMessageW(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+  };
+  POINT start{30, 30};
+  ClientToScreen(source->WindowHandle(), &start);
+  SetCursorPos(start.x, start.y);
+  source->BeginDrag(true);
+  moveTo(40, 2 * kRow + 9);
+  EXPECT_TRUE(tree.HasTreeState(tsFrameworkDragOver));
+  ASSERT_NE(tree.DropTargetNode, nullptr);
+  EXPECT_EQ(tree.DropTargetNode->Index, 2u);
+  moveTo(40, 4 * kRow + 9);
+  EXPECT_EQ(tree.DropTargetNode->Index, 4u);
+  SendMessageW(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+  EXPECT_FALSE(source->Dragging());
+  EXPECT_EQ(tree.DropTargetNode, nullptr);
+  EXPECT_FALSE(tree.HasTreeState(tsFrameworkDragOver));
+  const std::vector<std::string> expected{"over 0", "over 2", "over 2", "drop 40,81"};
+  EXPECT_EQ(log.events, expected);
 }
 
 }  // namespace
