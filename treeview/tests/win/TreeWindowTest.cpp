@@ -152,6 +152,7 @@ class TWideTree : public TBaseVirtualTree {
   FW_CLASS(TWideTree, TBaseVirtualTree)
  public:
   explicit TWideTree(TComponent* owner) : TBaseVirtualTree(owner) {}
+  using TBaseVirtualTree::PaintBorder;
 
  protected:
   int MeasureNodeWidth(TVTNode*, int) override { return 60; }
@@ -913,6 +914,33 @@ TEST_F(TreePaintTest, AFrameworkDragOverTheTreeFollowsTheDropTargetAndDrops) {
   EXPECT_FALSE(tree.HasTreeState(tsFrameworkDragOver));
   const std::vector<std::string> expected{"over 0", "over 2", "over 2", "drop 40,81"};
   EXPECT_EQ(log.events, expected);
+}
+
+// The client edge: drawn through the "treeview" theme when themed, left to
+// the system otherwise; the band inside it stays untouched either way.
+TEST_F(TreePaintTest, TheThemedClientEdgeComesFromTheTheme) {
+  ASSERT_TRUE(UseThemes());
+  TVirtualTreeCore& tree = tree_->Tree();
+  ASSERT_TRUE(GetWindowLongW(tree_->WindowHandle(), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+  auto border = [&](bool themed) {
+    if (themed)
+      tree.OptionBits.Paint |= voPaintThemed;
+    else
+      tree.OptionBits.Paint &= std::uint16_t(~voPaintThemed);
+    SendMessageW(tree_->WindowHandle(), WM_THEMECHANGED, 0, 0);
+    auto canvas = std::make_unique<Canvas>(300, 200);
+    for (int i = 0; i < 300 * 200; ++i) canvas->bits[i] = 0x00123456;
+    tree_->PaintBorder(canvas->dc);
+    GdiFlush();
+    return canvas;
+  };
+  const auto classic = border(false);
+  const auto themed = border(true);
+  int changed = 0;
+  for (int y = 0; y < 200; y += 5) changed += themed->At(0, y) != RGB(0x12, 0x34, 0x56);
+  EXPECT_GT(changed, 20);
+  for (int y = 0; y < 200; y += 5) EXPECT_EQ(classic->At(0, y), RGB(0x12, 0x34, 0x56));
+  EXPECT_EQ(themed->At(150, 100), RGB(0x12, 0x34, 0x56));
 }
 
 }  // namespace
