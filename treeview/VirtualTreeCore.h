@@ -196,6 +196,8 @@ class TVirtualTreeHost {
   virtual bool CursorPos(int& /*x*/, int& /*y*/) const { return false; }
   // The scroll bars' line increments.
   virtual int ScrollIncrement(bool /*horizontal*/) const { return 20; }
+  // The width of a node's content in a column (text, or what the window draws).
+  virtual int NodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // Whether the drag manager's drop-target helper scrolls the window itself.
   virtual bool DropTargetHelperScrolls() const { return false; }
 };
@@ -614,8 +616,8 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoExpanded(TVTNode* node);
   virtual void DoCollapsed(TVTNode* node);
   virtual int DoCompare(TVTNode* a, TVTNode* b, int column);
-  // The width of the node's text in a column; the string tree measures it.
-  virtual int DoGetNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
+  // The width of the node's content in a column: the window's measure by default.
+  virtual int DoGetNodeWidth(TVTNode* node, int column) { return host_ ? host_->NodeWidth(node, column) : 0; }
   // The width of the node's normal (state) image in a column, 0 when it has none.
   virtual int NodeImageWidth(TVTNode* /*node*/, int /*column*/, bool /*state*/) { return 0; }
   // The check images' width, 0 without a check image list.

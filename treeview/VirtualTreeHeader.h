@@ -13,14 +13,16 @@
 #include "VirtualTrees.h"
 
 // Column options (bit = 1 shl ordinal).
-constexpr std::uint8_t coAllowClick = 0x01, coDraggable = 0x02, coEnabled = 0x04, coParentBidiMode = 0x08,
-                       coParentColor = 0x10, coResizable = 0x20, coShowDropMark = 0x40, coVisible = 0x80;
+constexpr std::uint8_t kColumnAllowClick = 0x01, kColumnDraggable = 0x02, kColumnEnabled = 0x04,
+                       kColumnParentBidiMode = 0x08, kColumnParentColor = 0x10, kColumnResizable = 0x20,
+                       kColumnShowDropMark = 0x40, kColumnVisible = 0x80;
 constexpr std::uint8_t kDefaultColumnOptions = 0xFF;
 
 // Header options (bit = 1 shl ordinal).
-constexpr std::uint16_t hoAutoResize = 0x001, hoColumnResize = 0x002, hoDblClickResize = 0x004, hoDrag = 0x008,
-                        hoHotTrack = 0x010, hoOwnerDraw = 0x020, hoRestrictDrag = 0x040, hoShowHint = 0x080,
-                        hoShowImages = 0x100, hoShowSortGlyphs = 0x200, hoVisible = 0x400;
+constexpr std::uint16_t kHeaderAutoResize = 0x001, kHeaderColumnResize = 0x002, kHeaderDblClickResize = 0x004,
+                        kHeaderDrag = 0x008, kHeaderHotTrack = 0x010, kHeaderOwnerDraw = 0x020,
+                        kHeaderRestrictDrag = 0x040, kHeaderShowHint = 0x080, kHeaderShowImages = 0x100,
+                        kHeaderShowSortGlyphs = 0x200, kHeaderVisible = 0x400;
 // A new header's options, and the value a form stream leaves out.
 constexpr std::uint16_t kHeaderOptionsOnCreate = 0x000A, kHeaderOptionsStreamDefault = 0x020A;
 
@@ -45,7 +47,7 @@ struct TVTColumnMetrics {
   std::uint8_t Options = kDefaultColumnOptions;
   int Alignment = kAlignLeft;
   bool RightToLeft = false;
-  bool Visible() const { return (Options & coVisible) != 0; }
+  bool Visible() const { return (Options & kColumnVisible) != 0; }
 };
 
 // The columns in index order.

@@ -74,7 +74,7 @@ TEST(HeaderPositions, EdgesFollowPositionsAndSkipInvisibleColumns) {
   };
   for (const Case& c : cases) {
     Columns cs = Make(c.widths);
-    for (int i : c.invisible) cs.items[static_cast<std::size_t>(i)]->Options &= ~coVisible;
+    for (int i : c.invisible) cs.items[static_cast<std::size_t>(i)]->Options &= ~kColumnVisible;
     cs.map.Entries = c.order;
     cs.map.ComputeEdges(cs.Span());
     EXPECT_EQ(cs.Lefts(), c.lefts);
@@ -178,7 +178,7 @@ TEST(HeaderPositions, RebuildRanksStreamedPositionsIntoAPermutation) {
 
 TEST(HeaderPositions, WalksByPositionGiveMinusTwoAtTheEnds) {
   Columns cs = Make({50, 50, 50, 50}, {3, 1, 0, 2});
-  cs.items[0]->Options &= ~coVisible;
+  cs.items[0]->Options &= ~kColumnVisible;
   auto s = cs.Span();
   EXPECT_EQ(FirstVisibleColumn(cs.map, s), 3);
   EXPECT_EQ(LastVisibleColumn(cs.map, s), 2);
@@ -232,7 +232,7 @@ TEST(HeaderAutoSize, TheTargetTakesTheRemainingWidth) {
   };
   for (const Case& c : cases) {
     Columns cs = Make({50, 50, 50});
-    if (c.hidden >= 0) cs.items[static_cast<std::size_t>(c.hidden)]->Options &= ~coVisible;
+    if (c.hidden >= 0) cs.items[static_cast<std::size_t>(c.hidden)]->Options &= ~kColumnVisible;
     const int target = AutoSizeTarget(cs.map, cs.Span(), c.autoSizeIndex, c.changed);
     ASSERT_EQ(target, c.target) << c.autoSizeIndex << " " << c.changed;
     cs.items[static_cast<std::size_t>(target)]->MaxWidth = c.maxWidth;
@@ -247,7 +247,7 @@ TEST(HeaderAutoSize, TheTargetTakesTheRemainingWidth) {
 
 TEST(HeaderHitTests, EdgesGapsAndPastTheLastColumn) {
   Columns cs = Make({50, 100, 100});
-  cs.items[1]->Options &= ~coVisible;
+  cs.items[1]->Options &= ~kColumnVisible;
   cs.map.ComputeEdges(cs.Span());
   TVTColumnLayout layout;
   FillColumnLayout(cs.map, cs.Span(), layout);

@@ -12,6 +12,7 @@
 #include "SysUtilsWin.h"
 #include "Themes.h"
 #include "Thread.h"
+#include "VirtualTreeColumns.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(BevelEdges, BevelEdges, BevelEdges)
@@ -32,6 +33,7 @@ FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(Header, GetHeader, SetHeader)
   FW_PROP(HotCursor, HotCursor, HotCursor)
   FW_DEFAULT(0)
   FW_PROP(Images, GetImages, SetImages)
@@ -175,6 +177,7 @@ TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
 void TBaseVirtualTree::AfterConstruction() {
   inherited::AfterConstruction();
   if (!options_) options_ = CreateOptions();
+  if (!header_) header_ = CreateHeader();
 }
 
 void TBaseVirtualTree::DefineProperties(TFiler& filer) {
@@ -198,6 +201,7 @@ void TBaseVirtualTree::Destroy() {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
   }
+  FreeAndNil(header_);
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
   if (core_) {
@@ -336,6 +340,7 @@ void TBaseVirtualTree::CreateWnd() {
 }
 
 void TBaseVirtualTree::CloseThemes() {
+  if (header_) header_->GetColumns()->CloseHeaderTheme();
   if (treeTheme_) Themes::CloseThemeData(treeTheme_);
   if (buttonTheme_) Themes::CloseThemeData(buttonTheme_);
   treeTheme_ = buttonTheme_ = nullptr;
@@ -349,6 +354,7 @@ void TBaseVirtualTree::OpenThemes() {
     treeTheme_ = Themes::OpenThemeData(WindowHandle(), L"treeview");
     buttonTheme_ = Themes::OpenThemeData(WindowHandle(), L"button");
   }
+  if (header_ && HandleAllocated()) header_->GetColumns()->OpenHeaderTheme(WindowHandle());
 }
 
 void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
@@ -454,6 +460,11 @@ bool TBaseVirtualTree::UpdateAction(TBasicAction* action) {
 void TBaseVirtualTree::Loaded() {
   inherited::Loaded();
   core_->ApplyLoadedRootCount();
+  if (header_) {
+    header_->GetColumns()->RebuildPositionIndex();
+    header_->RecalculateFrame();
+    if (header_->HasOption(kHeaderAutoResize)) header_->GetColumns()->FitAutoSizeColumn(-2, true);
+  }
 }
 
 void TBaseVirtualTree::SetIndent(int indent) {
@@ -1602,4 +1613,57 @@ void TBaseVirtualTree::Paint(HDC dc) {
   RECT window = clip;
   OffsetRect(&window, -core_->OffsetX(), -core_->OffsetY());
   RenderTreeToCanvas(dc, window, 0x3F, POINT{clip.left, clip.top});
+}
+
+// --- Header ---------------------------------------------------------------------------------------
+
+bool TBaseVirtualTree::HeaderVisible() const {
+  return header_ && header_->HasOption(kHeaderVisible);
+}
+
+int TBaseVirtualTree::HeaderHeight() const {
+  return header_ ? static_cast<int>(header_->GetHeight()) : 0;
+}
+
+void TBaseVirtualTree::SetHeader(TVTHeader* header) {
+  if (header_ && header) header_->Assign(header);
+}
+
+TVTHeader* TBaseVirtualTree::CreateHeader() {
+  return New<TVTHeader>(this);
+}
+
+const ClassInfo& TBaseVirtualTree::ColumnClass() const {
+  return TVirtualTreeColumn::StaticClass();
+}
+
+void TBaseVirtualTree::NotifyColumnResized(int column) {
+  if (IsLoading() || !HandleAllocated()) return;
+  core_->RefreshHorzScrollBar(true);
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  if (c && !(core_->OptionBits.Auto & voAutoSpanColumns)) {
+    RECT r;
+    GetClientRect(WindowHandle(), &r);
+    r.left = std::max(LONG(0), LONG(c->ScrolledLeft()));
+    InvalidateRect(WindowHandle(), &r, FALSE);
+  } else {
+    Invalidate();
+  }
+  if (header_) {
+    header_->RedrawHeaderArea(column, true);
+    if (header_->States & kHeaderTracking) UpdateWindow(WindowHandle());
+  }
+  if (OnColumnResize) OnColumnResize(header_, column);
+}
+
+void TBaseVirtualTree::DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                             bool hover, const RECT& cell) {
+  if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, cell, hover, pressed, dropMark);
+}
+
+void TBaseVirtualTree::PaintHeaderInWindow(HDC dc) {
+  if (!HeaderVisible()) return;
+  const RECT area = ComputeHeaderArea();
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  header_->GetColumns()->PaintHeader(dc, area, core_->OffsetX());
 }

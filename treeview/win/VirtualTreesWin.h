@@ -25,6 +25,8 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
+class TVTHeader;
+class TVirtualTreeColumn;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
 // The bevel around a tree's client area.
@@ -210,9 +212,27 @@ class TBaseVirtualTree : public TCustomControl {
   // shown. The window rectangle less the frame: 1 for a border style, 3 for
   // a thick frame, 2 for a client edge (then the header height below the top).
   RECT ComputeHeaderArea() const;
-  // Whether a header is shown and its height: the header part fills these.
-  virtual bool HeaderVisible() const { return false; }
-  virtual int HeaderHeight() const { return 0; }
+  // Whether the header band is shown (header option hoVisible) and its height.
+  virtual bool HeaderVisible() const;
+  virtual int HeaderHeight() const;
+
+  // --- Header ---
+  TVTHeader* GetHeader() const { return header_; }
+  void SetHeader(TVTHeader* header);
+  // The classes of the header and its columns (descendants give their own).
+  virtual TVTHeader* CreateHeader();
+  virtual const ClassInfo& ColumnClass() const;
+  // A column's width changed: the scroll bar, the rows right of the column
+  // and its header cell are repainted, then the column-resize event fires.
+  virtual void NotifyColumnResized(int column);
+  Method<void(TVTHeader*, int)> OnColumnResize;
+  // Owner-drawn header cells: canvas, column, cell, hover, pressed, drop
+  // mark (0 none, 1 before, 2 after).
+  Method<void(TVTHeader*, TCanvas*, TVirtualTreeColumn*, const RECT&, bool, bool, int)> OnHeaderDraw;
+  virtual void DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                     bool hover, const RECT& cell);
+  // Paints the header band into a DC whose origin is the window's top-left.
+  void PaintHeaderInWindow(HDC dc);
 
   void SetBiDiMode(TBiDiMode mode) override;
   void Notification(TComponent* component, TOperation operation) override;
@@ -355,6 +375,7 @@ class TBaseVirtualTree : public TCustomControl {
     bool SetClipboard(bool empty) override;
     bool CursorPos(int& x, int& y) const override;
     int ScrollIncrement(bool horizontal) const override;
+    int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
 
    private:
     TBaseVirtualTree& tree_;
@@ -379,6 +400,7 @@ class TBaseVirtualTree : public TCustomControl {
   TVTColors* colors_ = nullptr;
   TScrollBarOptions* scrollBarOptions_ = nullptr;
   TClipboardFormats* clipboardFormats_ = nullptr;
+  TVTHeader* header_ = nullptr;
 };
 
 // The tree whose nodes carry text in columns.
