@@ -738,6 +738,23 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_ERASEBKGND:
       msg.Result = 1;  // painting covers the whole client area
       return;
+    case WM_NCCALCSIZE:
+      inherited::Dispatch(msg);
+      if (HeaderVisible()) reinterpret_cast<RECT*>(msg.LParam)->top += HeaderHeight();
+      return;
+    case WM_NCPAINT: {
+      inherited::Dispatch(msg);
+      HDC dc = GetWindowDC(WindowHandle());
+      PaintHeaderInWindow(dc);
+      ReleaseDC(WindowHandle(), dc);
+      msg.Result = 0;
+      return;
+    }
+    case WM_PRINT:
+      if (!((msg.LParam & PRF_CHECKVISIBLE) && !IsWindowVisible(WindowHandle())))
+        PaintHeaderInWindow(reinterpret_cast<HDC>(msg.WParam));
+      inherited::Dispatch(msg);
+      return;
     case WM_KEYDOWN:
       inherited::Dispatch(msg);
       keys_->KeyDown(int(msg.WParam), KeyboardShiftState(), (msg.LParam >> 30) & 1);
