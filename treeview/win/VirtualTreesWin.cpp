@@ -1533,7 +1533,6 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       info.BrushOrigin = {window.left % 2, nodeTop % 2};
       info.CellRect = {0, 0, fullWidth, height};
       info.Alignment = t.Alignment;
-      info.NodeWidth = MeasureNodeWidth(node, NoColumn);
       // The alignment line: proportional to the node's Align value (the
       // modes of the node alignment setting).
       int align = node->Align;
@@ -1547,58 +1546,100 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
 
       const RECT rowRect{window.left, 0, window.right, height};
       PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
-      info.ContentRect = info.CellRect;
-      info.ContentRect.left += Margin;
       const int levels = int(kinds.size());
-      auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
-        image.Index = index;
-        image.Images = list;
-        image.X = info.ContentRect.left;
-        image.Y = info.AlignLine - list->GetHeight() / 2;
-        info.ContentRect.left += list->GetWidth() + 2;
-      };
-      if (checkImages && node->CheckType != ctNone) {
-        const bool enabled = !(node->States & vsDisabled) && GetEnabled();
-        const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
-        if (index >= 0) layOut(info.Check, checkImages, index);
-      }
-      if (stateImages_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
-        if (index >= 0) layOut(info.State, stateImages_, index);
-        info.State.Ghosted = ghosted;
-      }
-      if (images_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
-        if (index >= 0) layOut(info.Normal, images_, index);
-        info.Normal.Ghosted = ghosted;
-      }
-      // The indentation comes before everything laid out.
-      const int shift = levels * indent;
-      info.ContentRect.left += shift;
-      for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+      // One cell per visible column in position order, or one cell for the whole row without columns.
+      const std::vector<TVTColumnInfo>& cells = t.ColumnLayout.Columns;
+      const std::size_t cellCount = cells.empty() ? 1 : cells.size();
+      for (std::size_t cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
+        const TVTColumnInfo* cell = cells.empty() ? nullptr : &cells[cellIndex];
+        info.Column = cell ? cell->Index : NoColumn;
+        const bool main = !cell || cell->Index == t.ColumnLayout.MainColumn;
+        if (cell && (flags & kRenderMainColumnOnly) && !main) continue;
+        if (cell) {
+          info.CellRect = {cell->Left, 0, cell->Left + cell->Width, height};
+          if (info.CellRect.left >= window.right) break;
+          if (info.CellRect.right <= window.left) continue;
+          info.Alignment = cell->Alignment;
+          if (cell->RightToLeft && info.Alignment != kAlignCenter)
+            info.Alignment = info.Alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+        }
+        info.Check = info.State = info.Normal = TVTImageInfo{};
+        info.Flags = flags;
+        info.NodeWidth = MeasureNodeWidth(node, info.Column);
+        info.ContentRect = info.CellRect;
+        info.ContentRect.left += Margin;
+        auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
+          image.Index = index;
+          image.Images = list;
+          image.X = info.ContentRect.left;
+          image.Y = info.AlignLine - list->GetHeight() / 2;
+          info.ContentRect.left += list->GetWidth() + 2;
+        };
+        if (main && checkImages && node->CheckType != ctNone) {
+          const bool enabled = !(node->States & vsDisabled) && GetEnabled();
+          const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
+          if (index >= 0) layOut(info.Check, checkImages, index);
+        }
+        if (stateImages_) {
+          bool ghosted = false;
+          const int index = QueryImageIndex(node, 2, info.Column, ghosted);
+          if (index >= 0) layOut(info.State, stateImages_, index);
+          info.State.Ghosted = ghosted;
+        }
+        if (images_) {
+          bool ghosted = false;
+          const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, info.Column, ghosted);
+          if (index >= 0) layOut(info.Normal, images_, index);
+          info.Normal.Ghosted = ghosted;
+        }
+        // The indentation comes before everything laid out.
+        if (main) {
+          const int shift = levels * indent;
+          info.ContentRect.left += shift;
+          for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+        }
+        const int saved = cell ? SaveDC(row.dc) : 0;
+        if (cell) {
+          IntersectClipRect(row.dc, info.CellRect.left, info.CellRect.top, info.CellRect.right, info.CellRect.bottom);
+          // The column's own colour, unless it follows the tree's or the row is selected in full.
+          const TColor columnColor = ColumnColor(cell->Index);
+          const bool fullRowSelected = (node->States & vsSelected) && (t.OptionBits.Selection & voFullRowSelect);
+          if ((flags & kRenderColumnColors) && columnColor != GetColor() && !fullRowSelected && !usePicture)
+            FillSolid(row.dc, info.CellRect, ColorToRGB(columnColor));
+        }
 
-      if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
-        const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
-        FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
-        SetTextColor(row.dc, old);
-        --info.CellRect.bottom;
-        --info.ContentRect.bottom;
+        if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
+          const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+          FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
+          SetTextColor(row.dc, old);
+          --info.CellRect.bottom;
+          --info.ContentRect.bottom;
+        }
+        if (cell && (flags & kRenderGridLines) && (paint & voShowVertGridLines) &&
+            !(HeaderAutoResizes() && cellIndex + 1 == cells.size())) {
+          const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+          FillDottedVertLine(info, info.CellRect.top, info.CellRect.bottom, info.CellRect.right - 1);
+          SetTextColor(row.dc, old);
+          --info.CellRect.right;
+          --info.ContentRect.right;
+        }
+        PaintSelectionAndFocus(info);
+        if (main) {
+          if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
+          // The all-children-hidden state (0x0400) is set by no operation, so
+          // the hidden-children test of auto option bit 7 never holds.
+          const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
+          if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
+            const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
+            PaintExpandButton(info, x);
+          }
+          if (info.Check.Images) PaintCheckImage(info);
+        }
+        if (info.State.Images) PaintNodeImage(info, info.State);
+        if (info.Normal.Images) PaintNodeImage(info, info.Normal);
+        PaintNodeContent(info);
+        if (cell) RestoreDC(row.dc, saved);
       }
-      PaintSelectionAndFocus(info);
-      if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
-      // The all-children-hidden state (0x0400) is set by no operation, so
-      // the hidden-children test of auto option bit 7 never holds.
-      const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
-      if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
-        const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
-        PaintExpandButton(info, x);
-      }
-      if (info.Check.Images) PaintCheckImage(info);
-      if (info.State.Images) PaintNodeImage(info, info.State);
-      if (info.Normal.Images) PaintNodeImage(info, info.Normal);
-      PaintNodeContent(info);
       SetWindowOrgEx(row.dc, 0, 0, nullptr);
       BitBlt(target, targetPoint.x, rowTop, windowWidth, height, row.dc, 0, 0, SRCCOPY);
     }
@@ -1620,6 +1661,14 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
     else
       FillSolid(row.dc, area, ColorToRGB(GetColor()));
+    // Below the rows each column keeps its own colour.
+    for (const TVTColumnInfo& c : t.ColumnLayout.Columns) {
+      if (usePicture || !(flags & kRenderColumnColors)) break;
+      const TColor color = ColumnColor(c.Index);
+      if (color == GetColor()) continue;
+      const RECT strip{c.Left - window.left, 0, c.Left + c.Width - window.left, targetBottom - rowTop};
+      if (strip.right > 0 && strip.left < windowWidth) FillSolid(row.dc, strip, ColorToRGB(color));
+    }
     BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
   }
 }
@@ -1676,6 +1725,15 @@ void TBaseVirtualTree::NotifyColumnResized(int column) {
 void TBaseVirtualTree::DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
                                              bool hover, const RECT& cell) {
   if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, cell, hover, pressed, dropMark);
+}
+
+TColor TBaseVirtualTree::ColumnColor(int column) const {
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  return c && !c->HasOption(kColumnParentColor) ? c->GetColor() : GetColor();
+}
+
+bool TBaseVirtualTree::HeaderAutoResizes() const {
+  return header_ && header_->HasOption(kHeaderAutoResize);
 }
 
 void TBaseVirtualTree::PaintHeaderInWindow(HDC dc) {

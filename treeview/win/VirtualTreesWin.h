@@ -333,6 +333,9 @@ class TBaseVirtualTree : public TCustomControl {
  private:
   void OpenThemes();
   void CloseThemes();
+  // A column's colour for painting (the tree's while the column follows it).
+  TColor ColumnColor(int column) const;
+  bool HeaderAutoResizes() const;
   void ScrollMessage(TMessage& msg, bool vertical);
   void MouseWheel(TMessage& msg);
   void ClearPendingStates(bool withBand);

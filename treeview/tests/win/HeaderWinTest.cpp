@@ -310,6 +310,61 @@ TEST_F(HeaderWinTest, AutoResizeGivesTheRestOfTheClientWidth) {
   EXPECT_EQ(column(2)->GetWidth(), 70);
 }
 
+// Rows of 18 pixels under columns at 0, 100 and 180 (widths 100, 80, 60).
+TEST_F(HeaderWinTest, RowsArePaintedColumnByColumn) {
+  tree_->SetRootNodeCount(5);
+  TVirtualTreeCore& tree = tree_->Tree();
+  TVirtualTreeColumns* columns = header_->GetColumns();
+  auto* coloured = static_cast<TVirtualTreeColumn*>(columns->Items(1));
+  coloured->SetColor(clYellow);
+  EXPECT_FALSE(coloured->HasOption(kColumnParentColor));
+  tree.OptionBits.Paint |= voShowVertGridLines | voPopupMode;
+  tree_->Colors()->Set<TVTColors::GridLineColor>(clRed);
+  TVTNode* first = tree.FirstNode();
+  tree.SetFocusedNode(first);
+  tree.SetNodeSelected(first, true);
+  tree_->SetFocusedColumn(2);
+  RECT client;
+  GetClientRect(tree_->WindowHandle(), &client);
+  Canvas canvas(client.right, client.bottom);
+  // The paint handler's flags (printing leaves the column colours out).
+  tree_->RenderTreeToCanvas(canvas.dc, client, 0x3F, POINT{0, 0});
+  GdiFlush();
+  const COLORREF back = ColorToRGB(tree_->GetColor());
+  const COLORREF yellow = RGB(255, 255, 0);
+  const COLORREF selection = ColorToRGB(tree_->Colors()->Get<TVTColors::FocusedSelectionColor>());
+  const COLORREF grid = ColorToRGB(tree_->Colors()->Get<TVTColors::GridLineColor>());
+  ASSERT_NE(grid, back);
+  // The coloured column, in the rows and below them; the others and the rest keep the tree's colour.
+  EXPECT_EQ(canvas.At(140, 2 * 18 + 9), yellow);
+  EXPECT_EQ(canvas.At(140, 150), yellow);
+  EXPECT_EQ(canvas.At(60, 2 * 18 + 9), back);
+  EXPECT_EQ(canvas.At(60, 150), back);
+  EXPECT_EQ(canvas.At(280, 150), back);
+  // The selection shows in the focused column only: column 2's content starts at 184.
+  EXPECT_EQ(canvas.At(190, 9), selection);
+  EXPECT_EQ(canvas.At(60, 9), back);
+  EXPECT_EQ(canvas.At(140, 9), yellow);
+  // Vertical grid lines at each column's right edge, dotted, only in the rows.
+  auto gridDots = [&](int x) {
+    int dots = 0;
+    for (int y = 18; y < 5 * 18; ++y) dots += canvas.At(x, y) == grid;
+    return dots;
+  };
+  EXPECT_GT(gridDots(99), 20);
+  EXPECT_LT(gridDots(99), 5 * 18 - 18);
+  EXPECT_GT(gridDots(179), 20);
+  EXPECT_EQ(gridDots(60), 0);
+  EXPECT_EQ(canvas.At(99, 150), back);
+  // Moving the coloured column to the front moves its cells.
+  coloured->SetPosition(0);
+  Canvas moved(client.right, client.bottom);
+  tree_->RenderTreeToCanvas(moved.dc, client, 0x3F, POINT{0, 0});
+  GdiFlush();
+  EXPECT_EQ(moved.At(40, 2 * 18 + 9), yellow);
+  EXPECT_EQ(moved.At(140, 2 * 18 + 9), back);
+}
+
 TEST_F(HeaderWinTest, AFormTextWithWideCaptionsReadsAndWritesTheSameWideText) {
   RegisterClasses({&TBaseVirtualTree::StaticClass()});
   const std::string text =
