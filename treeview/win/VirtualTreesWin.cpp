@@ -146,6 +146,28 @@ void TScrollBarOptions::Assign(TPersistent* source) {
 }
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
+namespace {
+
+// Ctrl with plus or minus fits the header's columns to their content or
+// restores their widths.
+class HeaderKeys : public TVTKeyboardController {
+ public:
+  explicit HeaderKeys(TBaseVirtualTree& tree) : TVTKeyboardController(tree.Tree()), tree_(tree) {}
+
+ protected:
+  void FitColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->AutoFitColumns();
+  }
+  void RestoreColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->RestoreColumnWidths();
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+}  // namespace
+
 TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   ControlStyle.Include(csCaptureMouse);
   ControlStyle.Include(csOpaque);
@@ -167,7 +189,7 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
-  keys_ = std::make_unique<TVTKeyboardController>(*core_);
+  keys_ = std::make_unique<HeaderKeys>(*this);
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {

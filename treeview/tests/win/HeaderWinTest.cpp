@@ -237,6 +237,11 @@ TEST_F(HeaderWinTest, AutoFitColumnsFitsTheWidestContentAndRestoreGoesBack) {
   EXPECT_EQ(width(0), 100);
   EXPECT_EQ(width(1), 80);
   EXPECT_EQ(width(2), 60);
+  // Ctrl with plus fits them again, Ctrl with minus restores them.
+  tree_->Keyboard().KeyDown(VK_ADD, kKeyCtrl);
+  EXPECT_EQ(width(1), margins + TMeasuredTree::WidthOf(1, 0));
+  tree_->Keyboard().KeyDown(VK_OEM_MINUS, kKeyCtrl);
+  EXPECT_EQ(width(1), 80);
   // A column that is not resizable keeps its width.
   auto* fixed = static_cast<TVirtualTreeColumn*>(columns->Items(1));
   fixed->SetOptions(fixed->GetOptions() - TVTColumnOptions{coResizable});
