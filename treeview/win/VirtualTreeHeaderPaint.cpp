@@ -174,17 +174,15 @@ void PaintHeaderBand(TVirtualTreeColumns& columns, HDC dc, const RECT& target, i
     IntersectRect(&clip, &cell, &target);
     ClipTo clipping(band, clip);
     if (ownerDrawn) {
-      TCanvas* canvas = New<TCanvas>();
-      canvas->SetHandle(band);
-      try {
-        tree->DrawHeaderCellByEvent(canvas, column, dropMark, pressed, hover, cell);
-      } catch (...) {
-        canvas->SetHandle(nullptr);
-        canvas->Free();
-        throw;
+      {
+        TOwned<TCanvas> canvas(New<TCanvas>());
+        canvas->SetHandle(band);
+        struct Detach {
+          TCanvas* canvas;
+          ~Detach() { canvas->SetHandle(nullptr); }
+        } detach{canvas.get()};
+        tree->DrawHeaderCellByEvent(canvas.get(), column, dropMark, pressed, hover, cell);
       }
-      canvas->SetHandle(nullptr);
-      canvas->Free();
       SelectObject(band, header.GetFont()->Handle());
       continue;
     }

@@ -170,6 +170,35 @@ TEST_F(HeaderWinTest, FlatAndThickStylesDrawTheirEdges) {
   EXPECT_NE(pressed->Block(band.left, band.top, 100, 17), thick->Block(band.left, band.top, 100, 17));
 }
 
+// Owner-drawn cells go to the header-draw event, and only those.
+struct HeaderDrawRecorder {
+  std::vector<int> columns;
+  RECT cell{};
+  void Draw(TVTHeader*, TCanvas* canvas, TVirtualTreeColumn* column, const RECT& r, bool, bool, int) {
+    columns.push_back(column->Index());
+    cell = r;
+    FillRectColor(canvas->Handle(), r, clRed);
+  }
+};
+
+TEST_F(HeaderWinTest, OwnerDrawnCellsAreDrawnByTheEvent) {
+  HeaderDrawRecorder recorder;
+  tree_->OnHeaderDraw = Method<void(TVTHeader*, TCanvas*, TVirtualTreeColumn*, const RECT&, bool, bool,
+                                    int)>::Bind<&HeaderDrawRecorder::Draw>(&recorder);
+  static_cast<TVirtualTreeColumn*>(header_->GetColumns()->Items(2))->SetStyle(vsOwnerDraw);
+  const RECT band = tree_->ComputeHeaderArea();
+  auto plain = Print();
+  EXPECT_TRUE(recorder.columns.empty());  // without hoOwnerDraw the column is drawn as any other
+  header_->SetOptions(header_->GetOptions() + TVTHeaderOptions{hoOwnerDraw});
+  auto drawn = Print();
+  ASSERT_EQ(recorder.columns, std::vector<int>{2});
+  EXPECT_EQ(recorder.cell.left, band.left + 180);
+  EXPECT_EQ(recorder.cell.right, band.left + 240);
+  EXPECT_EQ(drawn->At(band.left + 200, band.top + 8), RGB(255, 0, 0));
+  EXPECT_EQ(drawn->Block(band.left, band.top, 180, 17), plain->Block(band.left, band.top, 180, 17));
+  tree_->OnHeaderDraw = nullptr;
+}
+
 // Wine's prefix comes with its "Light" visual style active.
 TEST_F(HeaderWinTest, TheLightThemeDrawsTheThemedHeaderParts) {
   ASSERT_TRUE(UseThemes());
