@@ -599,7 +599,7 @@ void TVTHeader::Assign(TPersistent* source) {
   SetFont(other->font_);
   SetHeight(other->height_);
   SetOptions(other->GetOptions());
-  popupMenu_ = other->popupMenu_;
+  SetPopupMenu(other->popupMenu_);
   SetStyle(other->style_);
 }
 
@@ -641,8 +641,25 @@ void TVTHeader::SetImages(TCustomImageList* value) {
   if (value == images_) return;
   if (images_) images_->UnRegisterChanges(imageLink_);
   images_ = value;
-  if (images_) images_->RegisterChanges(imageLink_);
+  if (images_) {
+    images_->RegisterChanges(imageLink_);
+    if (tree_) images_->FreeNotification(tree_);
+  }
   if (!TreeLoading()) Redraw();
+}
+
+void TVTHeader::SetPopupMenu(TPopupMenu* value) {
+  popupMenu_ = value;
+  if (popupMenu_ && tree_) popupMenu_->FreeNotification(tree_);
+}
+
+void TVTHeader::ComponentRemoved(TComponent* component) {
+  if (component && component == images_) {
+    images_->UnRegisterChanges(imageLink_);
+    images_ = nullptr;
+    Redraw();
+  }
+  if (component && component == popupMenu_) popupMenu_ = nullptr;
 }
 
 void TVTHeader::ImageListChanged(TObject*) {

@@ -213,7 +213,7 @@ class TVTHeader : public TPersistent {
   TVTHeaderOptions GetOptions() const { return TVTHeaderOptions::FromBits(options_); }
   void SetOptions(TVTHeaderOptions value);
   TPopupMenu* GetPopupMenu() const { return popupMenu_; }
-  void SetPopupMenu(TPopupMenu* value) { popupMenu_ = value; }
+  void SetPopupMenu(TPopupMenu* value);
   int GetSortColumn() const { return sortColumn_; }
   void SetSortColumn(int value);
   TSortDirection GetSortDirection() const { return sortDirection_; }
@@ -234,6 +234,9 @@ class TVTHeader : public TPersistent {
   void RecalculateFrame();
   void AutoFitColumns();
   void RestoreColumnWidths();
+  // The tree tells of a component that goes: the header forgets its images
+  // or popup menu (the tree is told of both as they are set).
+  void ComponentRemoved(TComponent* component);
   // Bit 0 Shift, bit 1 Alt, bit 2 Ctrl.
   static std::uint8_t CurrentShiftState();
 

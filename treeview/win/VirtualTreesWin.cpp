@@ -454,6 +454,7 @@ void TBaseVirtualTree::Notification(TComponent* component, TOperation operation)
   }
   if (component == PopupMenu) PopupMenu = nullptr;
   // The header's images and popup menu are forgotten by the header.
+  if (header_) header_->ComponentRemoved(component);
   if (forgot && !IsDestroying()) Invalidate();
 }
 

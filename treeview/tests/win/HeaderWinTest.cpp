@@ -146,6 +146,46 @@ TEST_F(HeaderWinTest, XPStyleCellsHaveTheGradientTheSeparatorAndTheSortGlyph) {
   EXPECT_EQ(plain->Block(layout.GlyphX, band.top + 2, 16, 10), std::vector<COLORREF>(160, RGB(235, 234, 219)));
 }
 
+TEST_F(HeaderWinTest, XPStylePressedHotAndDropMarkCells) {
+  header_->SetStyle(hsXPStyle);
+  const RECT band = tree_->ComputeHeaderArea();
+  const int left = band.left, mid = (band.top + band.bottom) / 2;
+  auto normal = Print();
+  TVirtualTreeColumns* columns = header_->GetColumns();
+  columns->DownColumn = 0;
+  auto pressed = Print();
+  EXPECT_EQ(pressed->At(left + 50, mid), RGB(222, 223, 216));
+  EXPECT_EQ(pressed->At(left, mid), RGB(165, 165, 151));
+  EXPECT_EQ(pressed->At(left + 50, band.bottom - 1), RGB(165, 165, 151));
+  EXPECT_EQ(pressed->At(left + 99, mid), RGB(165, 165, 151));
+  EXPECT_EQ(pressed->At(left + 1, mid), RGB(193, 194, 184));
+  EXPECT_EQ(pressed->At(left + 50, band.top), RGB(193, 194, 184));
+  EXPECT_EQ(pressed->At(left + 2, mid), RGB(208, 209, 201));
+  EXPECT_EQ(pressed->At(left + 50, band.top + 1), RGB(208, 209, 201));
+  columns->DownColumn = -1;
+  // Hot only with hot tracking: the light fill, no separator, the hot bar at the bottom.
+  columns->HoverColumn = 0;
+  auto notTracking = Print();
+  EXPECT_EQ(notTracking->Block(left, band.top, 100, 17), normal->Block(left, band.top, 100, 17));
+  header_->SetOptions(header_->GetOptions() + TVTHeaderOptions{hoHotTrack});
+  auto hot = Print();
+  EXPECT_EQ(hot->At(left + 50, band.top + 2), RGB(250, 248, 243));
+  EXPECT_EQ(hot->At(left + 98, band.top + 5), RGB(250, 248, 243));
+  EXPECT_NE(hot->Block(left, band.bottom - 3, 100, 3), normal->Block(left, band.bottom - 3, 100, 3));
+  columns->HoverColumn = -1;
+  // A drop mark before column 1 while column 0 is dragged; none on the dragged column itself.
+  columns->DragColumn = 0;
+  columns->DropTarget = 1;
+  columns->DropBefore = true;
+  auto before = Print();
+  EXPECT_NE(before->Block(left + 100, band.top, 16, 17), normal->Block(left + 100, band.top, 16, 17));
+  EXPECT_EQ(before->Block(left + 164, band.top, 16, 17), normal->Block(left + 164, band.top, 16, 17));
+  columns->DropTarget = 0;
+  auto self = Print();
+  EXPECT_EQ(self->Block(left, band.top, 100, 17), normal->Block(left, band.top, 100, 17));
+  columns->DragColumn = columns->DropTarget = -1;
+}
+
 TEST_F(HeaderWinTest, FlatAndThickStylesDrawTheirEdges) {
   const COLORREF light = ColorToRGB(clBtnHighlight), shadow = ColorToRGB(clBtnShadow), dark = ColorToRGB(cl3DDkShadow),
                  face = ColorToRGB(clBtnFace);
@@ -285,6 +325,36 @@ TEST_F(HeaderWinTest, WritersClampAndKeepThePositionMapAndTheCoreLayout) {
   columns->Clear();
   EXPECT_EQ(header_->GetMainColumn(), NoColumn);
   EXPECT_TRUE(tree_->Tree().ColumnLayout.Columns.empty());
+}
+
+TEST_F(HeaderWinTest, AssignCopiesTheColumnsTheirOrderAndTheSettings) {
+  TVirtualTreeColumns* columns = header_->GetColumns();
+  static_cast<TVirtualTreeColumn*>(columns->Items(2))->SetPosition(0);
+  header_->SetStyle(hsPlates);
+  header_->SetSortColumn(1);
+  auto* other = New<TBaseVirtualTree>(form_);
+  other->SetParent(form_);
+  other->GetHeader()->Assign(header_);
+  TVTHeader* copy = other->GetHeader();
+  ASSERT_EQ(copy->GetColumns()->Count(), 3);
+  EXPECT_EQ(copy->GetColumns()->PositionToIndex(), columns->PositionToIndex());
+  EXPECT_EQ(static_cast<TVirtualTreeColumn*>(copy->GetColumns()->Items(1))->GetText(), u"Size");
+  EXPECT_EQ(static_cast<TVirtualTreeColumn*>(copy->GetColumns()->Items(0))->Left(), 60);
+  EXPECT_EQ(copy->GetStyle(), hsPlates);
+  EXPECT_EQ(copy->OptionBits(), header_->OptionBits());
+  EXPECT_EQ(copy->GetSortColumn(), -1);  // not copied
+}
+
+TEST_F(HeaderWinTest, AFreedImageListOrPopupMenuIsForgotten) {
+  auto* images = New<TImageList>(form_);
+  auto* menu = New<TPopupMenu>(form_);
+  header_->SetImages(images);
+  header_->SetPopupMenu(menu);
+  images->Free();
+  menu->Free();
+  EXPECT_EQ(header_->GetImages(), nullptr);
+  EXPECT_EQ(header_->GetPopupMenu(), nullptr);
+  Print();  // painting after the list went does not touch it
 }
 
 TEST_F(HeaderWinTest, AutoResizeGivesTheRestOfTheClientWidth) {
