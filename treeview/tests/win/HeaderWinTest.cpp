@@ -306,6 +306,12 @@ TEST_F(HeaderWinTest, WritersClampAndKeepThePositionMapAndTheCoreLayout) {
   EXPECT_EQ(layout.Columns[1].Left, 60);
   EXPECT_EQ(columns->ColumnAtPoint(POINT{65, 5}, false), 0);
   EXPECT_EQ(columns->ColumnAtPoint(POINT{1000, 5}, false), InvalidColumn);
+  // Inside an update of the collection a position does not move.
+  columns->BeginUpdate();
+  column(0)->SetPosition(0);
+  EXPECT_EQ(column(0)->GetPosition(), 1u);
+  columns->EndUpdate();
+  EXPECT_EQ(columns->PositionToIndex(), (std::vector<int>{2, 0, 1}));
   // Deleting the first column keeps the others in their order.
   columns->Delete(2);
   EXPECT_EQ(columns->PositionToIndex(), (std::vector<int>{0, 1}));
@@ -484,11 +490,19 @@ TEST_F(HeaderWinTest, AFormTextWithWideCaptionsReadsAndWritesTheSameWideText) {
   EXPECT_NE(written.find("WideText = 'Plain'\r\n"), std::string::npos) << written;
   EXPECT_EQ(written.find(" Text = "), std::string::npos);
   EXPECT_EQ(written.find(" Hint = "), std::string::npos);
-  // A header saved right after construction stores its Options; a stream
-  // without them reads back the constructor's.
-  TOwned<TBaseVirtualTree> fresh(New<TBaseVirtualTree>(nullptr));
+  // A header saved right after construction stores its Options (they differ
+  // from the stream default); a stream without them reads back the constructor's.
+  TOwned<TForm> other(TCustomForm::CreateNew<TForm>(nullptr));
+  auto* fresh = New<TBaseVirtualTree>(other.get());
+  fresh->SetName("Fresh");
+  fresh->SetParent(other.get());
   EXPECT_EQ(fresh->GetHeader()->OptionBits(), kHeaderOptionsOnCreate);
   EXPECT_EQ(fresh->GetHeader()->GetMainColumn(), NoColumn);
+  TStringStream freshBinary;
+  TWriter freshWriter(freshBinary);
+  freshWriter.WriteRootComponent(other.get());
+  const std::string freshText = ObjectBinaryToText(freshBinary.DataString());
+  EXPECT_NE(freshText.find("Header.Options = [hoColumnResize, hoDrag]\r\n"), std::string::npos) << freshText;
   UnRegisterClass(TBaseVirtualTree::StaticClass());
 }
 
