@@ -14,6 +14,7 @@
 #include "Streams.h"
 #include "Themes.h"
 #include "VirtualTreeColumns.h"
+#include "VirtualTreeHeaderPaint.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 
@@ -184,6 +185,34 @@ TEST_F(HeaderWinTest, XPStylePressedHotAndDropMarkCells) {
   auto self = Print();
   EXPECT_EQ(self->Block(left, band.top, 100, 17), normal->Block(left, band.top, 100, 17));
   columns->DragColumn = columns->DropTarget = -1;
+}
+
+TEST_F(HeaderWinTest, ButtonTextIsShortenedEngravedWhenDisabledAndShadowedWhenHot) {
+  Canvas canvas(200, 40);
+  HGDIOBJ oldFont = SelectObject(canvas.dc, header_->GetFont()->Handle());
+  auto paint = [&](const std::u16string& text, const RECT& cell, bool hot, bool enabled) {
+    const RECT all{0, 0, 200, 40};
+    FillRectColor(canvas.dc, all, clGreen);
+    DrawButtonText(canvas.dc, text, cell, hot, enabled, 0, clRed);
+    GdiFlush();
+  };
+  auto count = [&](COLORREF colour, int left, int right) {
+    int n = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = left; x < right; ++x) n += canvas.At(x, y) == colour;
+    return n;
+  };
+  const COLORREF red = RGB(255, 0, 0), shadow = ColorToRGB(clBtnShadow), light = ColorToRGB(clBtnHighlight);
+  paint(u"A caption far too long for its cell", RECT{10, 5, 60, 25}, false, true);
+  EXPECT_GT(count(red, 10, 60), 0);
+  EXPECT_EQ(count(red, 60, 200), 0);  // shortened with "..." to fit
+  paint(u"Hot", RECT{10, 5, 100, 25}, true, true);
+  EXPECT_EQ(count(red, 0, 200), 0);
+  EXPECT_GT(count(shadow, 10, 100), 0);
+  paint(u"Off", RECT{10, 5, 100, 25}, false, false);
+  EXPECT_GT(count(shadow, 10, 100), 0);
+  EXPECT_GT(count(light, 10, 101), 0);  // the engraving one pixel down and right
+  SelectObject(canvas.dc, oldFont);
 }
 
 TEST_F(HeaderWinTest, FlatAndThickStylesDrawTheirEdges) {
