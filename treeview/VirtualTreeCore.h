@@ -196,6 +196,9 @@ class TVirtualTreeHost {
   virtual bool CursorPos(int& /*x*/, int& /*y*/) const { return false; }
   // The scroll bars' line increments.
   virtual int ScrollIncrement(bool /*horizontal*/) const { return 20; }
+  // The header's sort column and direction.
+  virtual int SortColumn() const { return NoColumn; }
+  virtual int SortDirection() const { return sdAscending; }
   // The width of a node's content in a column (text, or what the window draws).
   virtual int NodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // Whether the drag manager's drop-target helper scrolls the window itself.
@@ -629,9 +632,9 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoEdit() {}
   // Ends a running edit; false when the editor refuses.
   virtual bool EndEditNode() { return true; }
-  // The sort column and direction for the auto sort (the header's).
-  virtual int SortColumn() const { return NoColumn; }
-  virtual int SortDirection() const { return sdAscending; }
+  // The sort column and direction for the auto sort (the header's, through the host).
+  virtual int SortColumn() const { return host_ ? host_->SortColumn() : NoColumn; }
+  virtual int SortDirection() const { return host_ ? host_->SortDirection() : sdAscending; }
   // Ends an edit of the node being removed; the in-place editor fills it.
   virtual void CancelEditNode() {
     EditedNode = nullptr;

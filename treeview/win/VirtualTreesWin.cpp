@@ -1750,6 +1750,14 @@ void TBaseVirtualTree::DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn
   if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, cell, hover, pressed, dropMark);
 }
 
+int TBaseVirtualTree::Host::SortColumn() const {
+  return tree_.header_ ? tree_.header_->GetSortColumn() : NoColumn;
+}
+
+int TBaseVirtualTree::Host::SortDirection() const {
+  return tree_.header_ ? static_cast<int>(tree_.header_->GetSortDirection()) : sdAscending;
+}
+
 TColor TBaseVirtualTree::ColumnColor(int column) const {
   TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
   return c && !c->HasOption(kColumnParentColor) ? c->GetColor() : GetColor();

@@ -379,6 +379,8 @@ class TBaseVirtualTree : public TCustomControl {
     bool CursorPos(int& x, int& y) const override;
     int ScrollIncrement(bool horizontal) const override;
     int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
+    int SortColumn() const override;
+    int SortDirection() const override;
 
    private:
     TBaseVirtualTree& tree_;

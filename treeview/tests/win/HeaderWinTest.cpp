@@ -4,6 +4,7 @@
 // captions carry characters above U+00FF.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -390,6 +391,49 @@ TEST_F(HeaderWinTest, AFreedImageListOrPopupMenuIsForgotten) {
   EXPECT_EQ(header_->GetImages(), nullptr);
   EXPECT_EQ(header_->GetPopupMenu(), nullptr);
   Print();  // painting after the list went does not touch it
+}
+
+// Compares nodes by their place in a list taken before sorting (descending).
+struct ReverseOrder {
+  std::vector<TVTNode*> original;
+  std::vector<int> columns;
+  int Rank(TVTNode* n) const { return int(std::find(original.begin(), original.end(), n) - original.begin()); }
+  void Compare(TObject*, TVTNode* a, TVTNode* b, int column, int& result) {
+    columns.push_back(column);
+    result = Rank(b) - Rank(a);
+  }
+};
+
+TEST_F(HeaderWinTest, TheAutoSortFollowsTheHeadersSortColumnAndDirection) {
+  TVirtualTreeCore& tree = tree_->Tree();
+  tree_->SetRootNodeCount(4);
+  ReverseOrder order;
+  for (TVTNode* n = tree.FirstNode(); n; n = tree.NextSiblingOf(n)) order.original.push_back(n);
+  tree.OnCompareNodes = TVTCompareEvent::Bind<&ReverseOrder::Compare>(&order);
+  auto shown = [&] {
+    std::vector<int> ranks;
+    for (TVTNode* n = tree.FirstNode(); n; n = tree.NextSiblingOf(n)) ranks.push_back(order.Rank(n));
+    return ranks;
+  };
+  header_->SetSortColumn(1);  // without the auto sort option nothing is sorted
+  EXPECT_EQ(shown(), (std::vector<int>{0, 1, 2, 3}));
+  tree.OptionBits.Auto |= voAutoSort;
+  header_->SetSortColumn(2);
+  EXPECT_EQ(shown(), (std::vector<int>{3, 2, 1, 0}));
+  ASSERT_FALSE(order.columns.empty());
+  EXPECT_EQ(order.columns.back(), 2);
+  header_->SetSortDirection(vt::sdDescending);
+  EXPECT_EQ(shown(), (std::vector<int>{0, 1, 2, 3}));
+  // The end of an update block sorts by the header's column and direction too.
+  header_->SetSortDirection(vt::sdAscending);
+  std::reverse(order.original.begin(), order.original.end());
+  order.columns.clear();
+  tree.BeginUpdate();
+  tree.EndUpdate();
+  EXPECT_EQ(shown(), (std::vector<int>{3, 2, 1, 0}));
+  ASSERT_FALSE(order.columns.empty());
+  EXPECT_EQ(order.columns.back(), 2);
+  tree.OnCompareNodes = nullptr;
 }
 
 TEST_F(HeaderWinTest, AutoResizeGivesTheRestOfTheClientWidth) {
