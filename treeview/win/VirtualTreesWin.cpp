@@ -823,6 +823,12 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
           host_.ClientHeight() > 0) {
         core_->SetTreeState(tsSizing, true);
         try {
+          if (header_) {
+            header_->RecalculateFrame();
+            // The auto-size column follows the window's width.
+            if (header_->HasOption(kHeaderAutoResize) && !(header_->States & kHeaderAutoSizing))
+              header_->GetColumns()->FitAutoSizeColumn(-2, false);
+          }
           core_->RefreshScrollBars(true);
         } catch (...) {
           core_->SetTreeState(tsSizing, false);
