@@ -342,8 +342,12 @@ TEST_F(HeaderWinTest, WritersClampAndKeepThePositionMapAndTheCoreLayout) {
   EXPECT_EQ(column(0)->GetPosition(), 1u);
   columns->EndUpdate();
   EXPECT_EQ(columns->PositionToIndex(), (std::vector<int>{2, 0, 1}));
-  // Deleting the first column keeps the others in their order.
+  // Deleting the first column keeps the others in their order; a main
+  // column that goes with it falls back to the last column.
+  header_->SetMainColumn(2);
   columns->Delete(2);
+  EXPECT_EQ(header_->GetMainColumn(), 1);
+  EXPECT_EQ(tree_->Tree().ColumnLayout.MainColumn, 1);
   EXPECT_EQ(columns->PositionToIndex(), (std::vector<int>{0, 1}));
   EXPECT_EQ(column(0)->Left(), 0);
   EXPECT_EQ(column(1)->Left(), 10);
