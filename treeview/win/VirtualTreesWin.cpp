@@ -12,6 +12,7 @@
 #include "SysUtilsWin.h"
 #include "Themes.h"
 #include "Thread.h"
+#include "VirtualTreeColumns.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(BevelEdges, BevelEdges, BevelEdges)
@@ -32,6 +33,7 @@ FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(Header, GetHeader, SetHeader)
   FW_PROP(HotCursor, HotCursor, HotCursor)
   FW_DEFAULT(0)
   FW_PROP(Images, GetImages, SetImages)
@@ -144,8 +146,9 @@ void TScrollBarOptions::Assign(TPersistent* source) {
 }
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
-// The core as the window sees it: the node widths, image widths and check
-// image width that hit tests and content widths need come from the window.
+// The core as the window sees it: the image widths and check image width
+// that hit tests and content widths need come from the window (the node
+// widths come through the host), and a freed node leaves the hint data.
 class TBaseVirtualTree::Core : public TVirtualTreeCore {
  public:
   Core(TBaseVirtualTree& tree, TVirtualTreeHost* host) : TVirtualTreeCore(&tree, host), tree_(tree) {}
@@ -158,7 +161,6 @@ class TBaseVirtualTree::Core : public TVirtualTreeCore {
   }
 
  protected:
-  int DoGetNodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
   int NodeImageWidth(TVTNode* node, int column, bool state) override {
     TCustomImageList* list = state ? tree_.stateImages_ : tree_.images_;
     if (!list) return 0;
@@ -175,6 +177,24 @@ class TBaseVirtualTree::Core : public TVirtualTreeCore {
   void ForgetReleasedNode(TVTNode* node) override {
     TVirtualTreeCore::ForgetReleasedNode(node);
     if (tree_.hintData_.Node == node) tree_.hintData_.Node = nullptr;
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+// The key decisions with the header: Ctrl with plus or minus fits the
+// header's columns to their content or restores their widths.
+class TBaseVirtualTree::Keys : public TVTKeyboardController {
+ public:
+  explicit Keys(TBaseVirtualTree& tree) : TVTKeyboardController(tree.Tree()), tree_(tree) {}
+
+ protected:
+  void FitColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->AutoFitColumns();
+  }
+  void RestoreColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->RestoreColumnWidths();
   }
 
  private:
@@ -228,7 +248,7 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
   core_ = std::make_unique<Core>(*this, &host_);
-  keys_ = std::make_unique<TVTKeyboardController>(*core_);
+  keys_ = std::make_unique<Keys>(*this);
   mouse_ = std::make_unique<Mouse>(*this);
 }
 
@@ -239,6 +259,7 @@ TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
 void TBaseVirtualTree::AfterConstruction() {
   inherited::AfterConstruction();
   if (!options_) options_ = CreateOptions();
+  if (!header_) header_ = CreateHeader();
 }
 
 void TBaseVirtualTree::DefineProperties(TFiler& filer) {
@@ -262,6 +283,7 @@ void TBaseVirtualTree::Destroy() {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
   }
+  FreeAndNil(header_);
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
   if (core_) {
@@ -412,6 +434,7 @@ void TBaseVirtualTree::RegisterDropTarget(bool on) {
 }
 
 void TBaseVirtualTree::CloseThemes() {
+  if (header_) header_->GetColumns()->CloseHeaderTheme();
   if (treeTheme_) Themes::CloseThemeData(treeTheme_);
   if (buttonTheme_) Themes::CloseThemeData(buttonTheme_);
   treeTheme_ = buttonTheme_ = nullptr;
@@ -425,6 +448,7 @@ void TBaseVirtualTree::OpenThemes() {
     treeTheme_ = Themes::OpenThemeData(WindowHandle(), L"treeview");
     buttonTheme_ = Themes::OpenThemeData(WindowHandle(), L"button");
   }
+  if (header_ && HandleAllocated()) header_->GetColumns()->OpenHeaderTheme(WindowHandle());
 }
 
 void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
@@ -502,6 +526,7 @@ void TBaseVirtualTree::Notification(TComponent* component, TOperation operation)
   }
   if (component == PopupMenu) PopupMenu = nullptr;
   // The header's images and popup menu are forgotten by the header.
+  if (header_) header_->ComponentRemoved(component);
   if (forgot && !IsDestroying()) Invalidate();
 }
 
@@ -534,6 +559,11 @@ bool TBaseVirtualTree::UpdateAction(TBasicAction* action) {
 void TBaseVirtualTree::Loaded() {
   inherited::Loaded();
   core_->ApplyLoadedRootCount();
+  if (header_) {
+    header_->GetColumns()->RebuildPositionIndex();
+    header_->RecalculateFrame();
+    if (header_->HasOption(kHeaderAutoResize)) header_->GetColumns()->FitAutoSizeColumn(-2, true);
+  }
 }
 
 void TBaseVirtualTree::SetIndent(int indent) {
@@ -967,7 +997,7 @@ void TBaseVirtualTree::NonClientPaint(TMessage& msg) {
   }
   if (!dc) dc = GetWindowDC(window);
   if (dc) {
-    if (HeaderVisible()) PaintHeaderBand(dc, ComputeHeaderArea());
+    PaintHeaderInWindow(dc);
     PaintBorder(dc);
     ReleaseDC(window, dc);
   }
@@ -1254,8 +1284,8 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       msg.Result = 0;
       return;
     case WM_PRINT:
-      if (HeaderVisible() && (!(msg.LParam & PRF_CHECKVISIBLE) || IsWindowVisible(WindowHandle())))
-        PaintHeaderBand(reinterpret_cast<HDC>(msg.WParam), ComputeHeaderArea());
+      if (!(msg.LParam & PRF_CHECKVISIBLE) || IsWindowVisible(WindowHandle()))
+        PaintHeaderInWindow(reinterpret_cast<HDC>(msg.WParam));
       inherited::Dispatch(msg);
       return;
     case kReleaseEditLinkMessage:
@@ -1268,6 +1298,12 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
           host_.ClientHeight() > 0) {
         core_->SetTreeState(tsSizing, true);
         try {
+          if (header_) {
+            header_->RecalculateFrame();
+            // The auto-size column follows the window's width.
+            if (header_->HasOption(kHeaderAutoResize) && !(header_->States & kHeaderAutoSizing))
+              header_->GetColumns()->FitAutoSizeColumn(-2, false);
+          }
           core_->RefreshScrollBars(true);
         } catch (...) {
           core_->SetTreeState(tsSizing, false);
@@ -1932,7 +1968,6 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
         break;
     }
   }
-  FireBeforeCellPaint(info.DC, info.Node, info.Column, info.CellRect);
   const bool active = Focused() || (core_->OptionBits.Paint & voPopupMode);
   TVTNode* node = info.Node;
   const RECT& area = (grid || fullRow) ? info.CellRect : content;
@@ -2067,7 +2102,6 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       info.BrushOrigin = {window.left % 2, nodeTop % 2};
       info.CellRect = {0, 0, fullWidth, height};
       info.Alignment = t.Alignment;
-      info.NodeWidth = MeasureNodeWidth(node, NoColumn);
       // The alignment line: proportional to the node's Align value (the
       // modes of the node alignment setting).
       int align = node->Align;
@@ -2082,59 +2116,103 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       const RECT rowRect{window.left, 0, window.right, height};
       if (!FireBeforeRowPaint(row.dc, node, info.CellRect)) {
         PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
-        info.ContentRect = info.CellRect;
-        info.ContentRect.left += Margin;
         const int levels = int(kinds.size());
-        auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
-          image.Index = index;
-          image.Images = list;
-          image.X = info.ContentRect.left;
-          image.Y = info.AlignLine - list->GetHeight() / 2;
-          info.ContentRect.left += list->GetWidth() + 2;
-        };
-        if (checkImages && node->CheckType != ctNone) {
-          const bool enabled = !(node->States & vsDisabled) && GetEnabled();
-          const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
-          if (index >= 0) layOut(info.Check, checkImages, index);
-        }
-        if (stateImages_) {
-          bool ghosted = false;
-          const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
-          if (index >= 0) layOut(info.State, stateImages_, index);
-          info.State.Ghosted = ghosted;
-        }
-        if (images_) {
-          bool ghosted = false;
-          const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
-          if (index >= 0) layOut(info.Normal, images_, index);
-          info.Normal.Ghosted = ghosted;
-        }
-        // The indentation comes before everything laid out.
-        const int shift = levels * indent;
-        info.ContentRect.left += shift;
-        for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+        // One cell per visible column in position order, or one cell for the whole row without columns.
+        const std::vector<TVTColumnInfo>& cells = t.ColumnLayout.Columns;
+        const std::size_t cellCount = cells.empty() ? 1 : cells.size();
+        for (std::size_t cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
+          const TVTColumnInfo* cell = cells.empty() ? nullptr : &cells[cellIndex];
+          info.Column = cell ? cell->Index : NoColumn;
+          const bool main = !cell || cell->Index == t.ColumnLayout.MainColumn;
+          if (cell && (flags & kRenderMainColumnOnly) && !main) continue;
+          if (cell) {
+            info.CellRect = {cell->Left, 0, cell->Left + cell->Width, height};
+            if (info.CellRect.left >= window.right) break;
+            if (info.CellRect.right <= window.left) continue;
+            info.Alignment = cell->Alignment;
+            if (cell->RightToLeft && info.Alignment != kAlignCenter)
+              info.Alignment = info.Alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+          }
+          info.Check = info.State = info.Normal = TVTImageInfo{};
+          info.Flags = flags;
+          info.NodeWidth = MeasureNodeWidth(node, info.Column);
+          info.ContentRect = info.CellRect;
+          info.ContentRect.left += Margin;
+          auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
+            image.Index = index;
+            image.Images = list;
+            image.X = info.ContentRect.left;
+            image.Y = info.AlignLine - list->GetHeight() / 2;
+            info.ContentRect.left += list->GetWidth() + 2;
+          };
+          if (main && checkImages && node->CheckType != ctNone) {
+            const bool enabled = !(node->States & vsDisabled) && GetEnabled();
+            const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
+            if (index >= 0) layOut(info.Check, checkImages, index);
+          }
+          if (stateImages_) {
+            bool ghosted = false;
+            const int index = QueryImageIndex(node, 2, info.Column, ghosted);
+            if (index >= 0) layOut(info.State, stateImages_, index);
+            info.State.Ghosted = ghosted;
+          }
+          if (images_) {
+            bool ghosted = false;
+            const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, info.Column, ghosted);
+            if (index >= 0) layOut(info.Normal, images_, index);
+            info.Normal.Ghosted = ghosted;
+          }
+          // The indentation comes before everything laid out.
+          if (main) {
+            const int shift = levels * indent;
+            info.ContentRect.left += shift;
+            for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+          }
+          const int saved = cell ? SaveDC(row.dc) : 0;
+          if (cell) {
+            IntersectClipRect(row.dc, info.CellRect.left, info.CellRect.top, info.CellRect.right, info.CellRect.bottom);
+            // The column's own colour, unless it follows the tree's or the row is selected in full.
+            const TColor columnColor = ColumnColor(cell->Index);
+            const bool fullRowSelected = (node->States & vsSelected) && (t.OptionBits.Selection & voFullRowSelect);
+            if ((flags & kRenderColumnColors) && columnColor != GetColor() && !fullRowSelected && !usePicture)
+              FillSolid(row.dc, info.CellRect, ColorToRGB(columnColor));
+          }
 
-        if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
-          const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
-          FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
-          SetTextColor(row.dc, old);
-          --info.CellRect.bottom;
-          --info.ContentRect.bottom;
+          if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
+            const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+            FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
+            SetTextColor(row.dc, old);
+            --info.CellRect.bottom;
+            --info.ContentRect.bottom;
+          }
+          if (cell && (flags & kRenderGridLines) && (paint & voShowVertGridLines) &&
+              !(HeaderAutoResizes() && cellIndex + 1 == cells.size())) {
+            const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+            FillDottedVertLine(info, info.CellRect.top, info.CellRect.bottom, info.CellRect.right - 1);
+            SetTextColor(row.dc, old);
+            --info.CellRect.right;
+            --info.ContentRect.right;
+          }
+          // Every cell has its before-cell event, also where no selection is painted.
+          FireBeforeCellPaint(row.dc, node, info.Column, info.CellRect);
+          PaintSelectionAndFocus(info);
+          if (main) {
+            if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
+            // The all-children-hidden state (0x0400) is set by no operation, so
+            // the hidden-children test of auto option bit 7 never holds.
+            const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
+            if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
+              const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
+              PaintExpandButton(info, x);
+            }
+            if (info.Check.Images) PaintCheckImage(info);
+          }
+          if (info.State.Images) PaintNodeImage(info, info.State);
+          if (info.Normal.Images) PaintNodeImage(info, info.Normal);
+          PaintNodeContent(info);
+          FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
+          if (cell) RestoreDC(row.dc, saved);
         }
-        PaintSelectionAndFocus(info);
-        if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
-        // The all-children-hidden state (0x0400) is set by no operation, so
-        // the hidden-children test of auto option bit 7 never holds.
-        const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
-        if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
-          const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
-          PaintExpandButton(info, x);
-        }
-        if (info.Check.Images) PaintCheckImage(info);
-        if (info.State.Images) PaintNodeImage(info, info.State);
-        if (info.Normal.Images) PaintNodeImage(info, info.Normal);
-        PaintNodeContent(info);
-        FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
         FireAfterRowPaint(row.dc, node, rowRect);
         if (node == t.DropTargetNode && (paint & voShowDropmark) && (flags & kRenderDropMark))
           DrawDropMark(row.dc, rowRect);
@@ -2163,6 +2241,14 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
     } else {
       FillSolid(row.dc, area, ColorToRGB(GetColor()));
+      // Below the rows each column keeps its own colour.
+      for (const TVTColumnInfo& c : t.ColumnLayout.Columns) {
+        if (!(flags & kRenderColumnColors)) break;
+        const TColor color = ColumnColor(c.Index);
+        if (color == GetColor()) continue;
+        const RECT strip{c.Left - window.left, 0, c.Left + c.Width - window.left, targetBottom - rowTop};
+        if (strip.right > 0 && strip.left < windowWidth) FillSolid(row.dc, strip, ColorToRGB(color));
+      }
     }
     if (band) PaintRubberBand(row.dc, area, bandAt(window.top + rowTop - targetPoint.y));
     BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
@@ -2176,4 +2262,80 @@ void TBaseVirtualTree::Paint(HDC dc) {
   RECT window = clip;
   OffsetRect(&window, -core_->OffsetX(), -core_->OffsetY());
   RenderTreeToCanvas(dc, window, 0x3F, POINT{clip.left, clip.top});
+}
+
+// --- Header ---------------------------------------------------------------------------------------
+
+bool TBaseVirtualTree::HeaderVisible() const {
+  return header_ && header_->HasOption(kHeaderVisible);
+}
+
+int TBaseVirtualTree::HeaderHeight() const {
+  return header_ ? static_cast<int>(header_->GetHeight()) : 0;
+}
+
+void TBaseVirtualTree::SetHeader(TVTHeader* header) {
+  if (header_ && header) header_->Assign(header);
+}
+
+TVTHeader* TBaseVirtualTree::CreateHeader() {
+  return New<TVTHeader>(this);
+}
+
+const ClassInfo& TBaseVirtualTree::ColumnClass() const {
+  return TVirtualTreeColumn::StaticClass();
+}
+
+void TBaseVirtualTree::NotifyColumnResized(int column) {
+  if (IsLoading() || !HandleAllocated()) return;
+  core_->RefreshHorzScrollBar(true);
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  if (c && !(core_->OptionBits.Auto & voAutoSpanColumns)) {
+    RECT r;
+    GetClientRect(WindowHandle(), &r);
+    r.left = std::max(LONG(0), LONG(c->ScrolledLeft()));
+    InvalidateRect(WindowHandle(), &r, FALSE);
+  } else {
+    Invalidate();
+  }
+  if (header_) {
+    header_->RedrawHeaderArea(column, true);
+    if (header_->States & kHeaderTracking) UpdateWindow(WindowHandle());
+  }
+  if (OnColumnResize) OnColumnResize(header_, column);
+}
+
+void TBaseVirtualTree::DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                             bool hover, const RECT& cell) {
+  if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, cell, hover, pressed, dropMark);
+}
+
+int TBaseVirtualTree::Host::SortColumn() const {
+  return tree_.header_ ? tree_.header_->GetSortColumn() : NoColumn;
+}
+
+int TBaseVirtualTree::Host::SortDirection() const {
+  return tree_.header_ ? static_cast<int>(tree_.header_->GetSortDirection()) : sdAscending;
+}
+
+TColor TBaseVirtualTree::ColumnColor(int column) const {
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  return c && !c->HasOption(kColumnParentColor) ? c->GetColor() : GetColor();
+}
+
+bool TBaseVirtualTree::HeaderAutoResizes() const {
+  return header_ && header_->HasOption(kHeaderAutoResize);
+}
+
+void TBaseVirtualTree::PaintHeaderInWindow(HDC dc) {
+  if (HeaderVisible()) PaintHeaderBand(dc, ComputeHeaderArea());
+}
+
+void TBaseVirtualTree::PaintHeaderBand(HDC dc, const RECT& band) {
+  if (!header_ || band.right <= band.left || band.bottom <= band.top) return;
+  header_->GetColumns()->PaintHeader(dc, band, core_->OffsetX());
+}
+
+bool TBaseVirtualTree::HeaderBusy() const {
+  return header_ && (header_->States & (kHeaderTracking | kHeaderDragging));
 }

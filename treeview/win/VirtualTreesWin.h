@@ -25,6 +25,8 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
+class TVTHeader;
+class TVirtualTreeColumn;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
 // The bevel around a tree's client area.
@@ -212,9 +214,27 @@ class TBaseVirtualTree : public TCustomControl {
   // shown. The window rectangle less the frame: 1 for a border style, 3 for
   // a thick frame, 2 for a client edge (then the header height below the top).
   RECT ComputeHeaderArea() const;
-  // Whether a header is shown and its height: the header part fills these.
-  virtual bool HeaderVisible() const { return false; }
-  virtual int HeaderHeight() const { return 0; }
+  // Whether the header band is shown (header option hoVisible) and its height.
+  virtual bool HeaderVisible() const;
+  virtual int HeaderHeight() const;
+
+  // --- Header ---
+  TVTHeader* GetHeader() const { return header_; }
+  void SetHeader(TVTHeader* header);
+  // The classes of the header and its columns (descendants give their own).
+  virtual TVTHeader* CreateHeader();
+  virtual const ClassInfo& ColumnClass() const;
+  // A column's width changed: the scroll bar, the rows right of the column
+  // and its header cell are repainted, then the column-resize event fires.
+  virtual void NotifyColumnResized(int column);
+  Method<void(TVTHeader*, int)> OnColumnResize;
+  // Owner-drawn header cells: canvas, column, cell, hover, pressed, drop
+  // mark (0 none, 1 before, 2 after).
+  Method<void(TVTHeader*, TCanvas*, TVirtualTreeColumn*, const RECT&, bool, bool, int)> OnHeaderDraw;
+  virtual void DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                     bool hover, const RECT& cell);
+  // Paints the header band into a DC whose origin is the window's top-left.
+  void PaintHeaderInWindow(HDC dc);
 
   void SetBiDiMode(TBiDiMode mode) override;
   void Notification(TComponent* component, TOperation operation) override;
@@ -304,13 +324,14 @@ class TBaseVirtualTree : public TCustomControl {
   // drags, and otherwise after the tree's own handling), the tree's own
   // start of an automatic drag, and focus on non-client button presses.
   void WndProc(TMessage& msg) override;
-  // The header's turn at a message; true when it handled it. No header yet.
-  // Timer 3 and the header's cursor come to the header this way.
+  // The header's turn at a message; true when it handled it. Timer 3 and
+  // the header's cursor come to the header this way; the header has no mouse
+  // handling yet, so the base handles nothing.
   virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
-  // Paints the header band (window coordinates) into a window DC: the header part fills it.
-  virtual void PaintHeaderBand(HDC /*dc*/, const RECT& /*band*/) {}
+  // Paints the header band (window coordinates) into a window DC: the header's columns paint it.
+  virtual void PaintHeaderBand(HDC dc, const RECT& band);
   // Whether the header is tracking or dragging a column (mouse presses are ignored then).
-  virtual bool HeaderBusy() const { return false; }
+  virtual bool HeaderBusy() const;
   // Gives up the edit link once no edit is active (the editor fills it).
   virtual void ReleaseEditLink() {}
   // The non-client part around the client area: the client edge (themed
@@ -406,6 +427,9 @@ class TBaseVirtualTree : public TCustomControl {
  private:
   void OpenThemes();
   void CloseThemes();
+  // A column's colour for painting (the tree's while the column follows it).
+  TColor ColumnColor(int column) const;
+  bool HeaderAutoResizes() const;
   void ScrollMessage(TMessage& msg, bool vertical);
   void MouseWheel(TMessage& msg);
   void ClearPendingStates(bool withBand);
@@ -418,6 +442,7 @@ class TBaseVirtualTree : public TCustomControl {
   TVTHintData hintData_;
   std::unique_ptr<TVTMouseController> mouse_;
   class Core;
+  class Keys;
   class Mouse;
   HBITMAP plusBitmap_ = nullptr;
   HBITMAP minusBitmap_ = nullptr;
@@ -459,6 +484,9 @@ class TBaseVirtualTree : public TCustomControl {
     int ScrollIncrement(bool horizontal) const override;
     void BeginFrameworkDrag(bool immediately, int threshold) override { tree_.BeginDrag(immediately, threshold); }
     int SystemDragThreshold() const override { return ::Mouse->DragThreshold; }
+    int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
+    int SortColumn() const override;
+    int SortDirection() const override;
 
    private:
     TBaseVirtualTree& tree_;
@@ -484,6 +512,7 @@ class TBaseVirtualTree : public TCustomControl {
   TVTColors* colors_ = nullptr;
   TScrollBarOptions* scrollBarOptions_ = nullptr;
   TClipboardFormats* clipboardFormats_ = nullptr;
+  TVTHeader* header_ = nullptr;
 };
 
 // The tree whose nodes carry text in columns.
