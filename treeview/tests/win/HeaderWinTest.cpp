@@ -591,4 +591,96 @@ TEST_F(HeaderWinTest, AFormTextWithWideCaptionsReadsAndWritesTheSameWideText) {
   UnRegisterClass(TBaseVirtualTree::StaticClass());
 }
 
+// The header inside the tree's own frame: the band lies within the border
+// width and bevel, answers as border, and is painted before the border.
+TEST_F(HeaderWinTest, TheBandSitsInsideTheBorderWidthAndBevelAndIsPaintedBeforeTheBorder) {
+  HWND window = tree_->WindowHandle();
+  const COLORREF border = RGB(0, 160, 0), background = RGB(0, 0, 200);
+  header_->SetBackground(TColor(std::int32_t(background)));
+  tree_->SetBorderWidth(3);
+  tree_->BevelKind = bkFlat;
+  tree_->BevelInner = bvNone;
+  tree_->BevelOuter = bvLowered;
+  tree_->Colors()->Set<TVTColors::BorderColor>(TColor(std::int32_t(border)));
+  SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+  // Client edge 2, bevel 1, border width 3, then the 17-pixel band.
+  const RECT band = tree_->ComputeHeaderArea();
+  EXPECT_EQ(band.top, 6);
+  EXPECT_EQ(band.left, 6);
+  EXPECT_EQ(band.bottom, 6 + 17);
+  RECT bounds;
+  GetWindowRect(window, &bounds);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  EXPECT_EQ(origin.y - bounds.top, band.bottom);
+  EXPECT_EQ(origin.x - bounds.left, 6);
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(bounds.left + 150, bounds.top + band.top + 8)), HTBORDER);
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(bounds.left + 150, bounds.top + band.bottom + 8)),
+            HTCLIENT);
+  // Non-client painting: the band right of the last column in the header's background, the border around it.
+  RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  HDC dc = GetWindowDC(window);
+  const COLORREF rest = GetPixel(dc, band.left + 280, band.top + 8);
+  const COLORREF frame = GetPixel(dc, 3, band.top + 8);
+  const COLORREF above = GetPixel(dc, band.left + 280, 4);
+  ReleaseDC(window, dc);
+  EXPECT_EQ(rest, background);
+  EXPECT_EQ(frame, border);
+  EXPECT_EQ(above, border);
+}
+
+// With columns every cell of a row has its before- and after-cell events,
+// also the cells that show no selection.
+TEST_F(HeaderWinTest, EveryCellOfARowHasItsCellEvents) {
+  tree_->SetRootNodeCount(4);
+  tree_->SetFocusedColumn(2);
+  struct Recorder {
+    std::vector<std::string> calls;
+    void Before(TObject*, HDC, TVTNode* node, int column, RECT cell) {
+      calls.push_back("b" + std::to_string(node->Index) + ":" + std::to_string(column) + "@" +
+                      std::to_string(cell.left));
+    }
+    void After(TObject*, HDC, TVTNode* node, int column, RECT) {
+      calls.push_back("a" + std::to_string(node->Index) + ":" + std::to_string(column));
+    }
+  } recorder;
+  tree_->OnBeforeCellPaint = decltype(tree_->OnBeforeCellPaint)::Bind<&Recorder::Before>(&recorder);
+  tree_->OnAfterCellPaint = decltype(tree_->OnAfterCellPaint)::Bind<&Recorder::After>(&recorder);
+  static_cast<TVirtualTreeColumn*>(header_->GetColumns()->Items(2))->SetPosition(0);  // order 2, 0, 1
+  RECT client;
+  GetClientRect(tree_->WindowHandle(), &client);
+  Canvas canvas(client.right, client.bottom);
+  tree_->RenderTreeToCanvas(canvas.dc, client, 0x3F, POINT{0, 0});
+  std::vector<std::string> expected;
+  for (int row = 0; row < 4; ++row) {
+    const std::string r = std::to_string(row);
+    for (const auto& [column, left] : std::vector<std::pair<int, int>>{{2, 0}, {0, 60}, {1, 160}}) {
+      expected.push_back("b" + r + ":" + std::to_string(column) + "@" + std::to_string(left));
+      expected.push_back("a" + r + ":" + std::to_string(column));
+    }
+  }
+  EXPECT_EQ(recorder.calls, expected);
+}
+
+// While the header tracks or drags a column the tree ignores right presses.
+TEST_F(HeaderWinTest, MousePressesWaitWhileTheHeaderTracksOrDragsAColumn) {
+  tree_->SetRootNodeCount(4);
+  TVirtualTreeCore& tree = tree_->Tree();
+  tree.OptionBits.Selection |= voRightClickSelect;
+  HWND window = tree_->WindowHandle();
+  TVTNode* row = tree.FirstNode();
+  const TVTHitInfo hit = tree.HitTestPoint(30, 9, true);
+  ASSERT_EQ(hit.HitNode, row);
+  for (std::uint8_t busy : {kHeaderTracking, kHeaderDragging}) {
+    header_->States = busy;
+    SendMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(30, 9));
+    SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(30, 9));
+    EXPECT_FALSE(row->States & vsSelected) << int(busy);
+  }
+  header_->States = 0;
+  SendMessageW(window, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(30, 9));
+  SendMessageW(window, WM_RBUTTONUP, 0, MAKELPARAM(30, 9));
+  EXPECT_TRUE(row->States & vsSelected);
+}
+
 }  // namespace
