@@ -766,6 +766,7 @@ void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
   if (SearchNode == node) SearchNode = nullptr;
   if (DropTargetNode == node) DropTargetNode = nullptr;
   if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
+  if (MouseCheckNode == node) MouseCheckNode = nullptr;
   if (EditedNode == node) CancelEditNode();
   for (TVTNode*& entry : tempNodes_) {
     if (entry == node) entry = Tag(node);

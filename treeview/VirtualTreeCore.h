@@ -196,6 +196,11 @@ class TVirtualTreeHost {
   virtual bool CursorPos(int& /*x*/, int& /*y*/) const { return false; }
   // The scroll bars' line increments.
   virtual int ScrollIncrement(bool /*horizontal*/) const { return 20; }
+  // The header's sort column and direction.
+  virtual int SortColumn() const { return NoColumn; }
+  virtual int SortDirection() const { return sdAscending; }
+  // The width of a node's content in a column (text, or what the window draws).
+  virtual int NodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // Whether the drag manager's drop-target helper scrolls the window itself.
   virtual bool DropTargetHelperScrolls() const { return false; }
 };
@@ -591,6 +596,7 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* SearchNode = nullptr;      // the incremental search's last found node
   TVTNode* DropTargetNode = nullptr;  // the node under a drag
   TVTNode* SpaceCheckNode = nullptr;  // the node whose check the space key holds
+  TVTNode* MouseCheckNode = nullptr;  // the node whose check box the mouse holds down
   TVTNode* EditedNode = nullptr;      // the node being edited
   int EditColumn() const { return editColumn_; }
 
@@ -614,8 +620,8 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoExpanded(TVTNode* node);
   virtual void DoCollapsed(TVTNode* node);
   virtual int DoCompare(TVTNode* a, TVTNode* b, int column);
-  // The width of the node's text in a column; the string tree measures it.
-  virtual int DoGetNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
+  // The width of the node's content in a column: the window's measure by default.
+  virtual int DoGetNodeWidth(TVTNode* node, int column) { return host_ ? host_->NodeWidth(node, column) : 0; }
   // The width of the node's normal (state) image in a column, 0 when it has none.
   virtual int NodeImageWidth(TVTNode* /*node*/, int /*column*/, bool /*state*/) { return 0; }
   // The check images' width, 0 without a check image list.
@@ -627,9 +633,9 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoEdit() {}
   // Ends a running edit; false when the editor refuses.
   virtual bool EndEditNode() { return true; }
-  // The sort column and direction for the auto sort (the header's).
-  virtual int SortColumn() const { return NoColumn; }
-  virtual int SortDirection() const { return sdAscending; }
+  // The sort column and direction for the auto sort (the header's, through the host).
+  virtual int SortColumn() const { return host_ ? host_->SortColumn() : NoColumn; }
+  virtual int SortDirection() const { return host_ ? host_->SortDirection() : sdAscending; }
   // Ends an edit of the node being removed; the in-place editor fills it.
   virtual void CancelEditNode() {
     EditedNode = nullptr;

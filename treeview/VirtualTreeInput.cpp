@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 
 #include "VirtualTreeOptions.h"
 
@@ -244,6 +245,234 @@ bool UpdateRectangleSelection(TVirtualTreeCore& tree, const TVTRect& oldRect, co
   if (!collected.empty()) tree.MergeIntoSelection(collected.data(), collected.size(), false);
   tree.ScheduleChangeEvent(nullptr);
   return true;
+}
+
+// --- Mouse -----------------------------------------------------------------------------------------
+
+namespace {
+TVTRect UnionOf(const TVTRect& a, const TVTRect& b) {
+  const TVTRect x = NormalizeRect(a), y = NormalizeRect(b);
+  return {std::min(x.Left, y.Left), std::min(x.Top, y.Top), std::max(x.Right, y.Right), std::max(x.Bottom, y.Bottom)};
+}
+}  // namespace
+
+bool TVTMouseController::BandShown() const {
+  return tree_.HasTreeState(tsDrawSelecting) || tree_.HasTreeState(tsDrawSelPending);
+}
+
+void TVTMouseController::PressCheck(TVTNode* node) {
+  TVirtualTreeCore& t = tree_;
+  if (t.MouseCheckNode || (node->States & vsDisabled)) return;
+  std::uint8_t next = NextCheckStateFor(node->CheckType, node->CheckState);
+  if (!t.AllowCheckChange(node, next)) return;
+  t.MouseCheckNode = node;
+  pressedCheckState_ = next;
+  node->CheckState = ::PressedCheckState(node->CheckState);
+  if (t.Host()) t.Host()->InvalidateNode(node);
+}
+
+void TVTMouseController::DoubleClick(int /*button*/, const TVTHitInfo& hit) {
+  TVirtualTreeCore& t = tree_;
+  t.SetTreeState(tsEditPending, false);
+  if (t.Host()) t.Host()->StopTimer(kEditTimer);
+  if (!t.EndEditingIfActive()) return;
+  TVTNode* node = hit.HitNode;
+  if (!node) return;
+  if (hit.HitPositions & hiOnItemCheckbox) {
+    PressCheck(node);
+    return;
+  }
+  const bool onParts = hit.HitPositions & (hiOnItemButton | hiOnItemLabel | hiOnNormalIcon | hiOnStateIcon);
+  if ((t.OptionBits.Misc & voToggleOnDblClick) && (onParts || (t.OptionBits.Selection & voFullRowSelect))) {
+    try {
+      t.ToggleExpansion(node);
+    } catch (...) {
+      // A refused or failing toggle leaves the node as it is.
+    }
+  }
+}
+
+void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, int y, std::uint8_t shift) {
+  TVirtualTreeCore& t = tree_;
+  TVirtualTreeHost* host = t.Host();
+  // A pending edit start goes; a running edit ends (or is cancelled), and a
+  // press that cannot end it does nothing else.
+  t.SetTreeState(tsEditPending, false);
+  if (host) host->StopTimer(kEditTimer);
+  const bool editing = (t.OptionBits.Auto & (1u << 9)) ? !t.CancelEditingIfActive() : !t.EndEditingIfActive();
+  if (editing) return;
+
+  TVTNode* node = hit.HitNode;
+  const bool fullRowSelect = t.OptionBits.Selection & voFullRowSelect;
+  const bool grid = t.OptionBits.Misc & voGridExtensions;
+  int column = t.FocusedColumn();
+  if (t.ColumnLayout.HasColumns() && ((hit.HitPositions & hiOnItemLabel) || fullRowSelect || grid))
+    column = (t.OptionBits.Selection & voExtendedFocus) ? hit.HitColumn : t.MainColumn();
+
+  shift &= kKeyShift | kKeyCtrl;
+  const bool modifier = shift != 0;
+  const bool multi = t.MultiSelect();
+  const bool onItem = node && (hit.HitPositions & (hiOnItemLabel | hiOnNormalIcon));
+  const bool fullRowHit =
+      node && !onItem && !(hit.HitPositions & (hiOnItemButton | hiOnItemCheckbox)) && (fullRowSelect || grid);
+
+  // The expand button and the check box act at once.
+  if (node && (hit.HitPositions & hiOnItemButton) && (node->States & vsHasChildren)) {
+    t.ToggleExpansion(node);
+    return;
+  }
+  if (node && (hit.HitPositions & hiOnItemCheckbox)) {
+    PressCheck(node);
+    return;
+  }
+
+  if ((t.RootChildCount() > 0 && !modifier) || t.SelectedCount() == 0)
+    t.SetLastSelectionLevel(node ? t.NodeLevel(node) : 0);
+
+  // Resetting the selection: a press beside the items clears it in a
+  // multi-select tree; a plain press on an item leaves that item alone selected.
+  if (!onItem && !fullRowHit) {
+    if (multi && !modifier) t.ClearSelectionAndRepaint();
+  } else if (!modifier || !multi) {
+    if (!(node->States & vsSelected)) {
+      t.ClearSelectionAndRepaint();
+    } else if (t.SelectedCount() > 1 && !(button == kMouseRight && PopupApplies(node, column, x, y))) {
+      t.DropAllSelected();
+      t.AddOneToSelection(node, false);
+      if (host) host->Invalidate();
+      t.ScheduleChangeEvent(nullptr);
+    }
+  }
+
+  TakeFocus();
+
+  if (multi && !(t.OptionBits.Selection & voDisableDrawSelection) && !onItem) {
+    t.SetTreeState(tsDrawSelPending, true);
+    bandToggle_ = shift & kKeyCtrl;
+    band_ = TVTRect{x - t.OffsetX(), y - t.OffsetY(), x - t.OffsetX(), y - t.OffsetY()};
+    if (!fullRowHit) return;
+  }
+  if (!onItem && !fullRowHit) return;
+
+  TVTNode* oldNode = t.FocusedNode();
+  const int oldColumn = t.FocusedColumn();
+  if (!t.AllowFocusChange(oldNode, node, oldColumn, column)) return;
+  if (column != oldColumn) {
+    t.SetFocusedColumnRaw(column);
+    t.RepaintColumnStrip(oldColumn);
+    t.RepaintColumnStrip(column);
+  }
+  t.SetFocusedNode(node);
+  if (multi && modifier) {
+    HandleClickSelection(t, node, shift);
+  } else {
+    t.SetRangeAnchor(node);
+    if (!(node->States & vsSelected)) {
+      t.SetNodeSelected(node, true);
+      if (host) host->InvalidateNode(node);
+    }
+  }
+}
+
+void TVTMouseController::ButtonUp(int /*button*/, const TVTHitInfo& hit) {
+  TVirtualTreeCore& t = tree_;
+  TVirtualTreeHost* host = t.Host();
+  if (BandShown()) {
+    t.SetTreeState(tsDrawSelPending, false);
+    t.SetTreeState(tsDrawSelecting, false);
+    band_ = TVTRect{};
+    if (host) host->Invalidate();
+  }
+  t.SetTreeState(tsScrollPending, false);
+  t.SetTreeState(tsScrolling, false);
+  if (host) host->StopTimer(kScrollTimer);
+  if (TVTNode* node = t.MouseCheckNode) {
+    t.MouseCheckNode = nullptr;
+    if (hit.HitNode == node && (hit.HitPositions & hiOnItemCheckbox)) {
+      t.CheckNodeAndNotify(node, pressedCheckState_);
+    } else if (node->CheckState == csUncheckedPressed || node->CheckState == csCheckedPressed ||
+               node->CheckState == csMixedPressed) {
+      // Released elsewhere: the box shows its own state again.
+      node->CheckState = std::uint8_t(node->CheckState - 1);
+    }
+    if (host) host->InvalidateNode(node);
+  }
+}
+
+void TVTMouseController::Move(const TVTHitInfo& hit, int x, int y) {
+  TVirtualTreeCore& t = tree_;
+  TVirtualTreeHost* host = t.Host();
+  if (BandShown()) {
+    const TVTRect old = band_;
+    band_.Right = x - t.OffsetX();
+    band_.Bottom = y - t.OffsetY();
+    if (band_.Right == old.Right && band_.Bottom == old.Bottom) return;
+    bool changed = false;
+    if (t.HasTreeState(tsDrawSelPending)) {
+      if (std::abs(band_.Width()) <= DragThresholdX && std::abs(band_.Height()) <= DragThresholdY) return;
+      t.SetTreeState(tsDrawSelPending, false);
+      t.SetTreeState(tsDrawSelecting, true);
+      if (t.ColumnLayout.HasColumns()) t.SetFocusedColumnRaw(t.MainColumn());
+      const TVTRect start{band_.Left, band_.Top, band_.Left, band_.Top};
+      changed = UpdateRectangleSelection(t, start, band_, bandToggle_, LabelExtent);
+    } else {
+      changed = UpdateRectangleSelection(t, old, band_, bandToggle_, LabelExtent);
+    }
+    if (changed) {
+      if (host) host->Invalidate();
+    } else {
+      TVTRect area = UnionOf(old, band_);
+      area = TVTRect{area.Left + t.OffsetX() - 1, area.Top + t.OffsetY() - 1, area.Right + t.OffsetX() + 1,
+                     area.Bottom + t.OffsetY() + 1};
+      RepaintRect(area);
+    }
+    if (host) host->UpdateWindow();
+    return;
+  }
+  // The hot node: a node counts under its caption or check box, or anywhere
+  // on its row with full-row selection.
+  TVTNode* hot = hit.HitNode;
+  if (hot && !(hit.HitPositions & (hiOnItemLabel | hiOnItemCheckbox)) && !(t.OptionBits.Selection & voFullRowSelect))
+    hot = nullptr;
+  if (hot == t.HotNode()) return;
+  TVTNode* old = t.HotNode();
+  t.SetHotNode(hot);
+  if (host) {
+    if (old) host->InvalidateNode(old);
+    if (hot) host->InvalidateNode(hot);
+  }
+}
+
+// --- Hints -----------------------------------------------------------------------------------------
+
+TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& q) {
+  TVTHintShow show = TVTHintShow::Refused;
+  const bool blocked = !q.FocusNearby || q.MouseCaptured || !q.ShowHint || q.HeaderBusy || tree.IsDragInProgress() ||
+                       tree.HasTreeState(tsDrawSelPending) || tree.HasTreeState(tsDrawSelecting) ||
+                       tree.HasTreeState(tsScrollPending);
+  if (!blocked) {
+    TVTNode* node = q.Hit.HitNode;
+    switch (q.HintMode) {
+      case 0:
+        show = TVTHintShow::ControlHint;
+        break;
+      case 1:
+        if (node) show = TVTHintShow::NodeHint;
+        break;
+      case 2:
+        show = node ? TVTHintShow::NodeHint : TVTHintShow::ControlHint;
+        break;
+      case 3:
+        if (node && q.TextTruncated) show = TVTHintShow::NodeText;
+        break;
+      default:
+        break;
+    }
+  }
+  const bool shown = show != TVTHintShow::Refused;
+  tree.SetTreeState(tsHintPreparing, shown);
+  tree.SetTreeState(tsHint, shown);
+  return show;
 }
 
 // --- Keyboard --------------------------------------------------------------------------------------

@@ -100,6 +100,89 @@ using TVTLabelExtentFunc = std::function<TVTLabelExtent(TVTNode* node)>;
 bool UpdateRectangleSelection(TVirtualTreeCore& tree, const TVTRect& oldRect, const TVTRect& newRect, bool toggle,
                               const TVTLabelExtentFunc& labelExtent);
 
+// --- Mouse -----------------------------------------------------------------------------------------
+
+// Mouse buttons as the mouse decisions see them.
+constexpr int kMouseLeft = 0, kMouseRight = 1, kMouseMiddle = 2;
+
+// Feeds button presses, moves and releases to the tree: the expand button,
+// the pressed check box, focus and click selection, and the rubber band.
+// Points are client coordinates; the window hit-tests them first. The hooks
+// are the window's; their base versions do nothing.
+class TVTMouseController {
+ public:
+  explicit TVTMouseController(TVirtualTreeCore& tree) : tree_(tree) {}
+  virtual ~TVTMouseController() = default;
+
+  // A button went down at (x, y) with the modifiers (kKeyShift, kKeyCtrl) held.
+  void ButtonDown(int button, const TVTHitInfo& hit, int x, int y, std::uint8_t shift);
+  // A button came up; `hit` is the hit test at the release point.
+  void ButtonUp(int button, const TVTHitInfo& hit);
+  // A double click: the check box is pressed again, and with toggle on
+  // double click the node under the button, label or images expands or collapses.
+  void DoubleClick(int button, const TVTHitInfo& hit);
+  // The mouse moved to (x, y). While a band is pending or drawn its end
+  // follows; otherwise the hot node follows (`hit` is the hit test there).
+  void Move(const TVTHitInfo& hit, int x, int y);
+
+  // The rubber band in tree coordinates, start corner first; whether it shows
+  // (pending bands do not).
+  TVTRect BandRect() const { return band_; }
+  bool BandShown() const;
+  // The node whose check box the mouse holds down, and the state it will get.
+  TVTNode* PressedCheckNode() const { return tree_.MouseCheckNode; }
+  std::uint8_t PressedCheckState() const { return pressedCheckState_; }
+
+  // The system's drag threshold: a band shows once it is wider or higher.
+  int DragThresholdX = 4;
+  int DragThresholdY = 4;
+  // The label extents the band meets, in tree coordinates.
+  TVTLabelExtentFunc LabelExtent;
+
+ protected:
+  // The tree takes the keyboard focus.
+  virtual void TakeFocus() {}
+  // Repaints a rectangle in client coordinates (the window is updated after).
+  virtual void RepaintRect(const TVTRect& /*rect*/) {}
+  // Whether a right-button press on a node opens a popup (then the
+  // selection stays as it is).
+  virtual bool PopupApplies(TVTNode* /*node*/, int /*column*/, int /*x*/, int /*y*/) { return false; }
+
+ private:
+  void PressCheck(TVTNode* node);
+
+  TVirtualTreeCore& tree_;
+  TVTRect band_{};
+  bool bandToggle_ = false;
+  std::uint8_t pressedCheckState_ = 0;
+};
+
+// --- Hints -----------------------------------------------------------------------------------------
+
+// What a hint over the tree's client area shows.
+enum class TVTHintShow { Refused, ControlHint, NodeHint, NodeText };
+
+// The facts the window gathers when the framework asks for a hint.
+struct TVTHintQuestion {
+  // The tree, its form or the program's active form has the focus, or an edit runs.
+  bool FocusNearby = false;
+  bool MouseCaptured = false;
+  bool ShowHint = true;
+  bool HeaderBusy = false;
+  // 0 the control's hint, 1 the node's hint, 2 the node's hint or else the
+  // control's, 3 the node's text when it is cut off.
+  int HintMode = 0;
+  TVTHitInfo Hit;
+  // Mode 3: the node's text, measured unclipped, does not fit its cell.
+  bool TextTruncated = false;
+};
+
+// Decides the hint: refused without the focus nearby, while the mouse is
+// captured, hints are off, a drag, a rubber band or the header is busy, or
+// auto-scrolling waits; else by the hint mode. Tree state 12 (preparing) is
+// set while a hint is to be shown, tree state 11 (shown) follows the outcome.
+TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& question);
+
 // --- Keyboard --------------------------------------------------------------------------------------
 
 // Feeds WM_KEYDOWN and WM_KEYUP to the tree. The hooks are the parts that

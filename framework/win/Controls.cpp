@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iterator>
 
@@ -77,6 +78,7 @@ FW_BEGIN_CLASS(TControl)
   FW_PROP(DragMode, GetDragMode, SetDragMode)
   FW_DEFAULT(dmManual)
   FW_EVENT(OnClick, OnClick)
+  FW_EVENT(OnDblClick, OnDblClick)
   FW_EVENT(OnMouseDown, OnMouseDown)
   FW_EVENT(OnMouseUp, OnMouseUp)
   FW_EVENT(OnMouseMove, OnMouseMove)
@@ -95,6 +97,9 @@ FW_BEGIN_CLASS(TWinControl)
   FW_STORED(IsCtl3DStored)
   FW_PROP(ParentCtl3D, GetParentCtl3D, SetParentCtl3D)
   FW_DEFAULT(1)
+  FW_EVENT(OnKeyDown, OnKeyDown)
+  FW_EVENT(OnKeyPress, OnKeyPress)
+  FW_EVENT(OnKeyUp, OnKeyUp)
 FW_END_CLASS
 
 FW_BEGIN_CLASS(TSizeConstraints)
@@ -119,6 +124,7 @@ void TSizeConstraints::Assign(TPersistent* source) {
   inherited::Assign(source);
 }
 
+FW_IMPLEMENT_CLASS(TDragObject)
 FW_IMPLEMENT_CLASS(TControlActionLink)
 FW_IMPLEMENT_CLASS(TWinControlActionLink)
 FW_IMPLEMENT_CLASS(TGraphicControl)
@@ -293,6 +299,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 void TControl::Destroy() {
   FreeAndNil(actionLink_);
   if (g_mouseControl == this) g_mouseControl = nullptr;
+  ForgetDragControl(this);
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();
   font_->OnChange = nullptr;
@@ -531,6 +538,11 @@ LRESULT TControl::Perform(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TControl::WndProc(TMessage& msg) {
+  if ((msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) && dragMode_ == dmAutomatic && dragKind_ == dkDrag &&
+      !ComponentState().Contains(csDesigning)) {
+    BeginDrag(false);
+    return;
+  }
   if (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) {
     if (ControlStyle.Contains(csClickEvents)) ControlState.Include(csClicked);
   } else if (msg.Msg == WM_LBUTTONUP) {
@@ -558,6 +570,238 @@ TShiftState MouseShiftState(WPARAM keys) {
   return s;
 }
 
+// --- The control drag ------------------------------------------------------------------------------
+
+namespace {
+
+// The one control drag of the program (main thread).
+struct ControlDrag {
+  TControl* control = nullptr;  // the dragged control
+  TDragObject* object = nullptr;
+  bool ownsObject = false;
+  bool started = false;  // past the threshold
+  POINT start{};
+  int threshold = 0;
+  TControl* target = nullptr;
+  bool accepted = false;
+  HWND window = nullptr;  // the window that holds the mouse
+};
+ControlDrag g_drag;
+
+TWinControl* ControlAtScreen(POINT p) {
+  for (HWND w = WindowFromPoint(p); w; w = GetParent(w))
+    if (TWinControl* c = FindControl(w)) return c;
+  return nullptr;
+}
+
+void DragTo(POINT p) {
+  ControlDrag& d = g_drag;
+  d.object->DragPos = p;
+  if (!d.started) {
+    if (std::abs(p.x - d.start.x) < d.threshold && std::abs(p.y - d.start.y) < d.threshold) return;
+    d.started = true;
+  }
+  TDragRec rec{p, d.object, nullptr, false};
+  TControl* target = nullptr;
+  if (TWinControl* w = ControlAtScreen(p))
+    target = reinterpret_cast<TControl*>(w->Perform(CM_DRAG, dmFindTarget, reinterpret_cast<LPARAM>(&rec)));
+  if (target != d.target) {
+    if (d.target) {
+      rec.Target = d.target;
+      d.target->Perform(CM_DRAG, dmDragLeave, reinterpret_cast<LPARAM>(&rec));
+    }
+    d.target = target;
+    d.object->DragTarget = target;
+    d.accepted = false;
+    if (target) {
+      rec.Target = target;
+      target->Perform(CM_DRAG, dmDragEnter, reinterpret_cast<LPARAM>(&rec));
+    }
+  }
+  if (d.target) {
+    rec.Target = d.target;
+    d.accepted = d.target->Perform(CM_DRAG, dmDragMove, reinterpret_cast<LPARAM>(&rec)) != 0;
+  }
+  ::SetCursor(ScreenCursorHandle(d.accepted ? d.control->GetDragCursor() : crNoDrop));
+}
+
+void ReleaseDragCapture(const ControlDrag& d) {
+  if (d.window && GetCapture() == d.window) ReleaseCapture();
+}
+
+void DragDone(bool drop) {
+  const ControlDrag d = g_drag;
+  g_drag = ControlDrag{};
+  if (!d.control) return;
+  ReleaseDragCapture(d);
+  TDragRec rec{d.object->DragPos, d.object, d.target, false};
+  bool dropped = false;
+  if (d.target) {
+    if (drop && d.started && d.accepted) {
+      d.target->Perform(CM_DRAG, dmDragDrop, reinterpret_cast<LPARAM>(&rec));
+      dropped = true;
+    } else {
+      d.target->Perform(CM_DRAG, dmDragCancel, reinterpret_cast<LPARAM>(&rec));
+    }
+  }
+  d.object->Dropped = dropped;
+  const POINT client = d.control->ScreenToClient(d.object->DragPos);
+  try {
+    d.control->DoEndDrag(dropped ? d.target : nullptr, client.x, client.y);
+  } catch (...) {
+    if (d.ownsObject) d.object->Free();
+    throw;
+  }
+  if (d.ownsObject) d.object->Free();
+}
+
+// The mouse and keys while a drag holds the mouse; true when the drag took the message.
+bool HandleDragMessage(HWND window, TMessage& msg) {
+  switch (msg.Msg) {
+    case WM_MOUSEMOVE: {
+      POINT p{static_cast<short>(LOWORD(msg.LParam)), static_cast<short>(HIWORD(msg.LParam))};
+      ::ClientToScreen(window, &p);
+      DragTo(p);
+      return true;
+    }
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP: {
+      // A release before the threshold is an ordinary click: it goes on to the control.
+      const bool started = g_drag.started;
+      DragDone(true);
+      return started;
+    }
+    case WM_KEYDOWN:
+      if (msg.WParam != VK_ESCAPE) return false;
+      DragDone(false);
+      return true;
+    case WM_CANCELMODE:
+      DragDone(false);
+      return false;
+    case WM_CAPTURECHANGED:
+      if (reinterpret_cast<HWND>(msg.LParam) != window) DragDone(false);
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void ForgetDragControl(TControl* control) {
+  if (g_drag.target == control) g_drag.target = nullptr;
+  if (g_drag.object && g_drag.object->DragTarget == control) g_drag.object->DragTarget = nullptr;
+  if (g_drag.control != control) return;
+  // The dragged control goes: the drag ends without its events.
+  const ControlDrag d = g_drag;
+  g_drag = ControlDrag{};
+  ReleaseDragCapture(d);
+  if (d.ownsObject) d.object->Free();
+}
+
+bool DragMessageTaken(HWND window, TMessage& msg) {
+  return g_drag.control && window && window == g_drag.window && HandleDragMessage(window, msg);
+}
+
+void TControl::BeginDrag(bool immediate, int threshold) {
+  if (g_drag.control) return;  // one drag at a time
+  auto* own = dynamic_cast<TWinControl*>(this);
+  HWND window = own ? own->Handle() : (parent_ ? parent_->Handle() : nullptr);
+  if (!window) return;
+  TDragObject* object = nullptr;
+  DoStartDrag(object);
+  ControlDrag d;
+  d.control = this;
+  d.ownsObject = object == nullptr;
+  d.object = object ? object : New<TDragObject>();
+  d.object->Control = this;
+  d.object->Dropped = false;
+  GetCursorPos(&d.start);
+  d.object->DragPos = d.start;
+  d.threshold = threshold < 0 ? Mouse->DragThreshold : threshold;
+  d.window = window;
+  g_drag = d;
+  SetCapture(window);
+  if (immediate) {
+    g_drag.threshold = 0;
+    DragTo(d.start);
+  }
+}
+
+void TControl::EndDrag(bool drop) {
+  if (g_drag.control == this) DragDone(drop);
+}
+
+bool TControl::Dragging() const {
+  return g_drag.control == this;
+}
+
+void TControl::DoStartDrag(TDragObject*& dragObject) {
+  if (OnStartDrag) OnStartDrag(this, dragObject);
+}
+
+void TControl::DragOver(TObject* source, int x, int y, TDragState state, bool& accept) {
+  accept = static_cast<bool>(OnDragOver);
+  if (OnDragOver) OnDragOver(this, source, x, y, state, accept);
+}
+
+void TControl::DragDrop(TObject* source, int x, int y) {
+  if (OnDragDrop) OnDragDrop(this, source, x, y);
+}
+
+void TControl::DoEndDrag(TObject* target, int x, int y) {
+  if (OnEndDrag) OnEndDrag(this, target, x, y);
+}
+
+TControl* TControl::DragTargetAt(POINT) {
+  return this;
+}
+
+TControl* TWinControl::DragTargetAt(POINT screen) {
+  if (TControl* child = ControlAtPos(ScreenToClient(screen))) return child;
+  return this;
+}
+
+TMouse::TMouse() {
+  if (const int threshold = GetSystemMetrics(SM_CXDRAG); threshold > 0) DragThreshold = threshold;
+}
+
+namespace {
+TMouse g_mouse;
+}  // namespace
+TMouse* const Mouse = &g_mouse;
+
+TShiftState KeyboardShiftState() {
+  TShiftState s;
+  if (GetKeyState(VK_SHIFT) < 0) s.Include(ssShift);
+  if (GetKeyState(VK_CONTROL) < 0) s.Include(ssCtrl);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  return s;
+}
+
+void TControl::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+
+bool TControl::GetMouseCapture() const {
+  if (auto* w = dynamic_cast<const TWinControl*>(this)) return w->handle_ && GetCapture() == w->handle_;
+  return parent_ && parent_->mouseCapture_ == this && parent_->handle_ && GetCapture() == parent_->handle_;
+}
+
+void TControl::SetMouseCapture(bool value) {
+  if (value == GetMouseCapture()) return;
+  auto* w = dynamic_cast<TWinControl*>(this);
+  HWND window = w ? w->handle_ : (parent_ ? parent_->Handle() : nullptr);
+  if (!window) return;
+  if (value) {
+    if (!w) parent_->mouseCapture_ = this;
+    SetCapture(window);
+  } else {
+    if (!w) parent_->mouseCapture_ = nullptr;
+    if (GetCapture() == window) ReleaseCapture();
+  }
+}
+
 void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   if (OnMouseDown) OnMouseDown(this, button, shift, x, y);
 }
@@ -581,7 +825,10 @@ void TControl::Dispatch(TMessage& msg) {
       MouseMove(MouseShiftState(msg.WParam), x, y);
       break;
     case WM_LBUTTONDOWN:
+      MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y);
+      break;
     case WM_LBUTTONDBLCLK:
+      if (ControlStyle.Contains(csClickEvents)) DblClick();
       MouseDown(mbLeft, MouseShiftState(msg.WParam), x, y);
       break;
     case WM_RBUTTONDOWN:
@@ -604,6 +851,32 @@ void TControl::Dispatch(TMessage& msg) {
     case CM_MOUSEENTER:
       MouseEnter();
       break;
+    case CM_DRAG: {
+      auto* rec = reinterpret_cast<TDragRec*>(msg.LParam);
+      if (!rec || rec->Docking) break;
+      const POINT p = ScreenToClient(rec->Pos);
+      TObject* source = rec->Source && rec->Source->Control ? static_cast<TObject*>(rec->Source->Control) : rec->Source;
+      msg.Result = 0;
+      switch (msg.WParam) {
+        case dmFindTarget:
+          msg.Result = reinterpret_cast<LRESULT>(DragTargetAt(rec->Pos));
+          break;
+        case dmDragEnter:
+        case dmDragLeave:
+        case dmDragMove: {
+          bool accept = false;
+          DragOver(source, p.x, p.y, static_cast<TDragState>(msg.WParam), accept);
+          msg.Result = accept ? 1 : 0;
+          break;
+        }
+        case dmDragDrop:
+          DragDrop(source, p.x, p.y);
+          break;
+        default:
+          break;
+      }
+      return;
+    }
     case CM_MOUSELEAVE:
       MouseLeave();
       break;
@@ -1171,6 +1444,7 @@ TControl* TWinControl::ControlAtPos(POINT p, bool allowDisabled) const {
 }
 
 void TWinControl::WndProc(TMessage& msg) {
+  if (DragMessageTaken(handle_, msg)) return;
   // The control under the mouse: a graphic child or this one. The window asks
   // to be told when the mouse leaves it.
   if (msg.Msg == WM_MOUSEMOVE && handle_) {
@@ -1283,6 +1557,49 @@ void TWinControl::Dispatch(TMessage& msg) {
         TControl::SetBounds(pos->x, pos->y, GetWidth(), GetHeight());
       return;
     }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYUP: {
+      std::uint16_t key = static_cast<std::uint16_t>(msg.WParam);
+      if (msg.Msg == WM_KEYDOWN || msg.Msg == WM_SYSKEYDOWN)
+        KeyDown(key, KeyboardShiftState());
+      else
+        KeyUp(key, KeyboardShiftState());
+      msg.WParam = key;
+      if (key == 0) {
+        msg.Result = 0;
+        return;  // a handler took the key
+      }
+      break;
+    }
+    case WM_CHAR:
+      if (msg.WParam != 0 && msg.WParam < 0x100) {
+        char ch = static_cast<char>(msg.WParam);
+        KeyPress(ch);
+        msg.WParam = static_cast<unsigned char>(ch);
+        if (ch == 0) {
+          msg.Result = 0;
+          return;
+        }
+      }
+      break;
+    case WM_MOUSEWHEEL: {
+      // The system gives the wheel to the focus window: its control, then
+      // each parent in turn, may take it; else the window's default handling.
+      for (TWinControl* c = this; c; c = c->Parent()) {
+        if (c->Perform(CM_MOUSEWHEEL, msg.WParam, msg.LParam) != 0) {
+          msg.Result = 0;
+          return;
+        }
+      }
+      break;
+    }
+    case WM_SYSCOLORCHANGE:
+    case CM_SYSCOLORCHANGE:
+      NotifyControls(CM_SYSCOLORCHANGE);
+      if (msg.Msg == CM_SYSCOLORCHANGE) return;
+      break;
     case WM_NCDESTROY:
       DefaultHandler(msg);
       RemovePropA(handle_, MAKEINTATOM(ControlAtom()));
@@ -1293,6 +1610,31 @@ void TWinControl::Dispatch(TMessage& msg) {
       break;
   }
   TControl::Dispatch(msg);
+}
+
+void TWinControl::KeyDown(std::uint16_t& key, TShiftState shift) {
+  if (OnKeyDown) OnKeyDown(this, key, shift);
+}
+
+void TWinControl::KeyUp(std::uint16_t& key, TShiftState shift) {
+  if (OnKeyUp) OnKeyUp(this, key, shift);
+}
+
+void TWinControl::KeyPress(char& key) {
+  if (OnKeyPress) OnKeyPress(this, key);
+}
+
+void TWinControl::NotifyControls(UINT msg) {
+  // A copy: a handler may add or remove children.
+  const std::vector<TControl*> children = controls_;
+  for (TControl* c : children) c->Perform(msg);
+}
+
+void TWinControl::SetCtl3D(bool v) {
+  parentCtl3D_ = false;
+  if (v == ctl3D_) return;
+  ctl3D_ = v;
+  Perform(CM_CTL3DCHANGED);
 }
 
 void TWinControl::DefaultHandler(TMessage& msg) {

@@ -30,6 +30,7 @@
 #include "Messages.h"
 #include "WndProc.h"
 
+class TControl;
 class TWinControl;
 class TControlActionLink;
 
@@ -93,6 +94,55 @@ using TMouseMoveEvent = Method<void(TObject* sender, TShiftState shift, int x, i
 
 // The shift state of a mouse message's key flags (and the Alt key's state).
 TShiftState MouseShiftState(WPARAM keys);
+// The modifier keys held now (Shift, Ctrl, Alt from GetKeyState).
+TShiftState KeyboardShiftState();
+// The control drag: CM_DRAG goes to the control under the mouse with one of
+// these operations in WParam and a TDragRec* in LParam.
+FW_ENUM(TDragState, dsDragEnter, dsDragLeave, dsDragMove);
+constexpr WPARAM dmDragEnter = 0, dmDragLeave = 1, dmDragMove = 2, dmDragDrop = 3, dmDragCancel = 4, dmFindTarget = 5;
+class TDragObject;
+struct TDragRec {
+  POINT Pos;  // screen coordinates
+  TDragObject* Source;
+  TControl* Target;
+  bool Docking;
+};
+// What a control drag carries: the dragged control, the mouse position
+// (screen coordinates), the control it is over, and whether it was dropped.
+class TDragObject : public TObject {
+  FW_CLASS(TDragObject, TObject)
+ public:
+  TDragObject() = default;
+  TControl* Control = nullptr;
+  POINT DragPos{};
+  TControl* DragTarget = nullptr;
+  bool Dropped = false;
+};
+// `source` is the dragged control; x and y are the receiver's client coordinates.
+using TDragOverEvent = Method<void(TObject* sender, TObject* source, int x, int y, TDragState state, bool& accept)>;
+using TDragDropEvent = Method<void(TObject* sender, TObject* source, int x, int y)>;
+using TStartDragEvent = Method<void(TObject* sender, TDragObject*& dragObject)>;
+using TEndDragEvent = Method<void(TObject* sender, TObject* target, int x, int y)>;
+
+// The control drag's side of TControl::Destroy and TWinControl::WndProc: a
+// freed control leaves the drag; the window holding the drag's mouse hands
+// it its mouse and key messages (true: the drag took the message).
+void ForgetDragControl(TControl* control);
+bool DragMessageTaken(HWND window, TMessage& msg);
+
+// The mouse as the program sees it.
+class TMouse {
+ public:
+  TMouse();
+  // How far (pixels, either axis) the mouse must move with a button held
+  // before a drag starts: the system's SM_CXDRAG.
+  int DragThreshold = 5;
+};
+extern TMouse* const Mouse;
+// A key went down or up (`key` a virtual key code; setting it to 0 swallows
+// the key), and a character was typed (0 swallows it).
+using TKeyEvent = Method<void(TObject* sender, std::uint16_t& key, TShiftState shift)>;
+using TKeyPressEvent = Method<void(TObject* sender, char& key)>;
 
 struct TCreateParams {
   const char* Caption = "";
@@ -233,8 +283,37 @@ class TControl : public TComponent {
   POINT ScreenToClient(POINT p) const;
 
   TNotifyEvent OnClick;
+  // A double click of the left button (after its mouse-down).
+  TNotifyEvent OnDblClick;
+  virtual void DblClick();
+  // Whether the control has the mouse: every mouse message comes to it
+  // while the capture lasts (a graphic control through its parent's window).
+  bool GetMouseCapture() const;
+  void SetMouseCapture(bool value);
   TMouseEvent OnMouseDown, OnMouseUp;
   TMouseMoveEvent OnMouseMove;
+
+  // The control drag. BeginDrag starts it at once, or once the mouse has
+  // moved `threshold` pixels (negative: Mouse->DragThreshold) with the button
+  // held; the mouse is the control's until the release drops it (Escape or a
+  // lost capture cancels). DragMode dmAutomatic starts one on a left press.
+  void BeginDrag(bool immediate, int threshold = -1);
+  void EndDrag(bool drop);
+  bool Dragging() const;
+  TStartDragEvent OnStartDrag;
+  TDragOverEvent OnDragOver;
+  TDragDropEvent OnDragDrop;
+  TEndDragEvent OnEndDrag;
+  // The drag's operations: the start (a handler may give its own drag
+  // object), over (accepted only with an OnDragOver handler that agrees),
+  // drop, and the end (`target` null: nothing took it).
+  virtual void DoStartDrag(TDragObject*& dragObject);
+  virtual void DragOver(TObject* source, int x, int y, TDragState state, bool& accept);
+  virtual void DragDrop(TObject* source, int x, int y);
+  virtual void DoEndDrag(TObject* target, int x, int y);
+  // CM_DRAG's find-target operation: the control that takes the drag at a
+  // screen point (a windowed control: its graphic child there, or itself).
+  virtual TControl* DragTargetAt(POINT screen);
   // The mouse came over the control or left it (CM_MOUSEENTER / CM_MOUSELEAVE).
   TNotifyEvent OnMouseEnter, OnMouseLeave;
   virtual void Click();
@@ -360,10 +439,8 @@ class TWinControl : public TControl {
   void SetTabStop(bool v) { tabStop_ = v; }
   // Kept, without effect yet (see TAnchors).
   bool GetCtl3D() const { return ctl3D_; }
-  void SetCtl3D(bool v) {
-    ctl3D_ = v;
-    parentCtl3D_ = false;
-  }
+  // Tells the control (CM_CTL3DCHANGED) when the look changes.
+  void SetCtl3D(bool v);
   bool GetParentCtl3D() const { return parentCtl3D_; }
   void SetParentCtl3D(bool v) { parentCtl3D_ = v; }
   bool IsCtl3DStored() const { return !parentCtl3D_; }
@@ -384,6 +461,8 @@ class TWinControl : public TControl {
 
   void Dispatch(TMessage& msg) override;
   void DefaultHandler(TMessage& msg) override;
+  TKeyEvent OnKeyDown, OnKeyUp;
+  TKeyPressEvent OnKeyPress;
   // The object-instance entry: WindowProc with exceptions handed to the application.
   void MainWndProc(TMessage& msg);
   WNDPROC DefWndProc = nullptr;
@@ -409,6 +488,7 @@ class TWinControl : public TControl {
   // The visible, enabled graphic child at a client point (the topmost), or null;
   // with `allowDisabled` disabled ones count too.
   TControl* ControlAtPos(POINT p, bool allowDisabled = false) const;
+  TControl* DragTargetAt(POINT screen) override;
 
  protected:
   void ChangeScale(int multiplier, int divisor) override;
@@ -418,6 +498,14 @@ class TWinControl : public TControl {
   // `control` is the one whose change asked for it, which wins ties of position.
   virtual void AlignControls(TControl* control, RECT& rect);
   virtual void CreateParams(TCreateParams& params);
+  // WM_KEYDOWN / WM_SYSKEYDOWN, WM_KEYUP / WM_SYSKEYUP and WM_CHAR (single-byte
+  // characters) before the control's own handling; the base versions fire
+  // the events.
+  virtual void KeyDown(std::uint16_t& key, TShiftState shift);
+  virtual void KeyUp(std::uint16_t& key, TShiftState shift);
+  virtual void KeyPress(char& key);
+  // Sends `msg` to every child control.
+  void NotifyControls(UINT msg);
   // Copies a system window class (BUTTON, STATIC, ...) so the control wraps it.
   void CreateSubClass(TCreateParams& params, const char* className);
   virtual void CreateWnd();

@@ -549,6 +549,10 @@ void TCustomForm::SelectNext(bool forward) {
 bool TCustomForm::HandleDialogKey(MSG& msg) {
   if (msg.message != WM_KEYDOWN) return false;
   const WPARAM key = msg.wParam;
+  // A window that asks for the key in its dialog code gets it: Tab with
+  // DLGC_WANTTAB, Enter and Escape with DLGC_WANTALLKEYS.
+  const LRESULT wanted = key == VK_TAB ? DLGC_WANTTAB : (key == VK_RETURN || key == VK_ESCAPE) ? DLGC_WANTALLKEYS : 0;
+  if (wanted && msg.hwnd && (SendMessageA(msg.hwnd, WM_GETDLGCODE, 0, 0) & wanted)) return false;
   if (key == VK_TAB) {
     if (GetKeyState(VK_CONTROL) < 0) return false;
     SelectNext(GetKeyState(VK_SHIFT) >= 0);

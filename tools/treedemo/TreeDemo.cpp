@@ -1,13 +1,19 @@
 // treedemo: a form with a TBaseVirtualTree.
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
-//            [--multiselect] [--screenshot FILE.png]
+//            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
+//            [--classic] [--screenshot FILE.png]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
 // check type, the states cycling through unchecked, checked and mixed. With
 // --screenshot the client area is rendered through WM_PRINTCLIENT into a
 // PNG file and the program ends; otherwise the form stays until closed.
+// With --columns the tree has a header with three columns (name, size and a
+// caption in Cyrillic), each cell showing its node and column, sorted by the
+// second; --header-style picks the header's look, --classic paints without
+// the visual style, and the screenshot then shows the whole window, header
+// band included.
 #include <windows.h>
 
 #include <zlib.h>
@@ -18,6 +24,7 @@
 #include <vector>
 
 #include "Forms.h"
+#include "VirtualTreeColumns.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 
@@ -67,9 +74,60 @@ bool WritePng(const std::string& path, const std::uint32_t* pixels, int width, i
   return std::fclose(f) == 0 && ok;
 }
 
-bool Screenshot(TBaseVirtualTree* tree, const std::string& path) {
+// A tree whose cells show their node and column.
+class TDemoTree : public TBaseVirtualTree {
+  FW_CLASS(TDemoTree, TBaseVirtualTree)
+ public:
+  explicit TDemoTree(TComponent* owner) : TBaseVirtualTree(owner) {}
+
+ protected:
+  static std::u16string CellText(TVTNode* node, int column) {
+    const std::string text = "Node " + std::to_string(node->Index) + (column > 0 ? "." + std::to_string(column) : "");
+    return std::u16string(text.begin(), text.end());
+  }
+  int MeasureNodeWidth(TVTNode* node, int column) override {
+    if (!GetHeader()->HasColumns()) return 0;
+    HDC dc = GetDC(WindowHandle());
+    HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
+    const std::u16string text = CellText(node, column);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(text.c_str()), int(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(WindowHandle(), dc);
+    return size.cx;
+  }
+  void PaintNodeContent(TVTPaintInfo& info) override {
+    if (!GetHeader()->HasColumns()) return;
+    HGDIOBJ old = SelectObject(info.DC, GetFont()->Handle());
+    SetBkMode(info.DC, TRANSPARENT);
+    SetTextColor(info.DC, ColorToRGB(GetFont()->GetColor()));
+    RECT r = info.ContentRect;
+    r.top = info.AlignLine - 7;
+    DrawWideTextLines(info.DC, CellText(info.Node, info.Column), false,
+                      DT_SINGLELINE | (info.Alignment == kAlignRight ? DT_RIGHT : 0), r);
+    SelectObject(info.DC, old);
+  }
+};
+
+// clang-format off
+FW_BEGIN_CLASS(TDemoTree)
+FW_END_CLASS
+// clang-format on
+
+// The client area, or with `window` the whole window (the non-client part
+// through WM_PRINT, the client part at its place through WM_PRINTCLIENT).
+bool Screenshot(TBaseVirtualTree* tree, const std::string& path, bool window) {
   RECT client;
   GetClientRect(tree->WindowHandle(), &client);
+  POINT origin{0, 0};
+  if (window) {
+    RECT frame;
+    GetWindowRect(tree->WindowHandle(), &frame);
+    ClientToScreen(tree->WindowHandle(), &origin);
+    origin.x -= frame.left;
+    origin.y -= frame.top;
+    client = RECT{0, 0, frame.right - frame.left, frame.bottom - frame.top};
+  }
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = client.right;
@@ -84,7 +142,10 @@ bool Screenshot(TBaseVirtualTree* tree, const std::string& path) {
     return false;
   }
   HGDIOBJ old = SelectObject(dc, section);
+  if (window) SendMessageW(tree->WindowHandle(), WM_PRINT, WPARAM(dc), PRF_NONCLIENT);
+  SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
   SendMessageW(tree->WindowHandle(), WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+  SetViewportOrgEx(dc, 0, 0, nullptr);
   GdiFlush();
   const bool ok = WritePng(path, static_cast<const std::uint32_t*>(bits), client.right, client.bottom);
   SelectObject(dc, old);
@@ -96,7 +157,8 @@ bool Screenshot(TBaseVirtualTree* tree, const std::string& path) {
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
-               "                [--multiselect] [--screenshot FILE.png]\n");
+               "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
+               "                [--classic] [--screenshot FILE.png]\n");
   return 2;
 }
 
@@ -105,7 +167,8 @@ int Usage() {
 int main(int argc, char** argv) {
   long nodes = 50, children = 3;
   std::uint8_t checkType = ctNone;
-  bool multiSelect = false;
+  bool multiSelect = false, columns = false, classic = false;
+  TVTHeaderStyle headerStyle = hsThickButtons;
   std::string screenshot;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -133,6 +196,22 @@ int main(int argc, char** argv) {
         return Usage();
     } else if (arg == "--multiselect") {
       multiSelect = true;
+    } else if (arg == "--columns") {
+      columns = true;
+    } else if (arg == "--classic") {
+      classic = true;
+    } else if (arg == "--header-style" && hasValue) {
+      const std::string style = argv[++i];
+      if (style == "thick")
+        headerStyle = hsThickButtons;
+      else if (style == "flat")
+        headerStyle = hsFlatButtons;
+      else if (style == "plates")
+        headerStyle = hsPlates;
+      else if (style == "xp")
+        headerStyle = hsXPStyle;
+      else
+        return Usage();
     } else if (arg == "--screenshot" && hasValue) {
       screenshot = argv[++i];
     } else {
@@ -148,10 +227,26 @@ int main(int argc, char** argv) {
     TForm* form = New<TForm>(Application);
     form->SetCaption("Tree view demo");
     form->SetBounds(40, 40, 420, 480);
-    auto* tree = New<TBaseVirtualTree>(form);
+    auto* tree = New<TDemoTree>(form);
     tree->SetParent(form);
     tree->SetAlign(alClient);
     TVirtualTreeCore& core = tree->Tree();
+    if (classic) core.OptionBits.Paint &= std::uint16_t(~voPaintThemed);
+    if (columns) {
+      TVTHeader* header = tree->GetHeader();
+      static const char16_t* captions[] = {u"Name", u"Size", u"\u0422\u0438\u043f"};
+      static const int widths[] = {160, 90, 90};
+      for (int i = 0; i < 3; ++i) {
+        auto* column = static_cast<TVirtualTreeColumn*>(header->GetColumns()->Add());
+        column->SetText(captions[i]);
+        column->SetWidth(widths[i]);
+      }
+      static_cast<TVirtualTreeColumn*>(header->GetColumns()->Items(1))->SetAlignment(taRightJustify);
+      header->SetStyle(headerStyle);
+      header->SetOptions(header->GetOptions() + TVTHeaderOptions{hoVisible, hoShowSortGlyphs, hoHotTrack});
+      header->SetSortColumn(1);
+      core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
+    }
     core.SetMultiSelect(multiSelect);
     if (checkType != ctNone) core.OptionBits.Misc |= voCheckSupport;
     tree->SetRootNodeCount(std::uint32_t(nodes));
@@ -174,7 +269,7 @@ int main(int argc, char** argv) {
     tree->SetFocus();
     if (!screenshot.empty()) {
       Application->ProcessMessages();
-      if (!Screenshot(tree, screenshot)) {
+      if (!Screenshot(tree, screenshot, columns)) {
         std::fprintf(stderr, "treedemo: cannot write %s\n", screenshot.c_str());
         status = 1;
       }

@@ -3,6 +3,7 @@
 // keyboard controller, each on small trees built node by node.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -581,4 +582,290 @@ TEST(Keyboard, AnchorDefaultsToTheFocusedNode) {
   k.keys.KeyDown(vtkey::End, kKeyShift);
   std::set<TVTNode*> expected{k.n[6], k.n[7], k.n[8], k.n[9]};
   EXPECT_EQ(Selected(k.tree), expected);
+}
+
+// --- Mouse -----------------------------------------------------------------------------------------
+
+namespace {
+// Ten top-level rows of 18 pixels, multi-select, a client of five rows; a
+// mouse controller that measures labels 40 pixels wide from x 4 and counts
+// the repaints it asks for.
+struct MouseTree {
+  struct Controller : TVTMouseController {
+    using TVTMouseController::TVTMouseController;
+    int focusTaken = 0;
+    std::vector<TVTRect> repaints;
+    void TakeFocus() override { ++focusTaken; }
+    void RepaintRect(const TVTRect& r) override { repaints.push_back(r); }
+  };
+  RecordingTree tree;
+  Controller mouse{tree};
+  std::vector<TVTNode*> n;
+  explicit MouseTree(std::vector<int> levels = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}) {
+    tree.ownHost.clientHeight = 5 * kRow;
+    tree.ownHost.clientWidth = 200;
+    n = Build(tree, levels);
+    tree.SetMultiSelect(true);
+    tree.RefreshScrollBars(false);
+    mouse.DragThresholdX = mouse.DragThresholdY = 4;
+    mouse.LabelExtent = [this](TVTNode* node) { return Label(tree, node); };
+  }
+  // A hit on row `row`'s caption (or beside it), as the window's hit test gives it.
+  TVTHitInfo Caption(int row) const { return {n[std::size_t(row)], std::uint16_t(hiOnItem | hiOnItemLabel), NoColumn}; }
+  TVTHitInfo Beside(int row) const { return {n[std::size_t(row)], std::uint16_t(hiOnItem | hiOnItemRight), NoColumn}; }
+  void Click(const TVTHitInfo& hit, std::uint8_t shift = 0) {
+    mouse.ButtonDown(kMouseLeft, hit, 20, 5, shift);
+    mouse.ButtonUp(kMouseLeft, hit);
+  }
+};
+}  // namespace
+
+TEST(MouseClicks, CaptionPressesWithAndWithoutModifiers) {
+  struct Step {
+    const char* what;
+    int row;
+    std::uint8_t shift;
+    bool multi;
+    std::set<int> selected;
+    int focused;
+  };
+  // Each step starts from rows 1 and 2 selected, 2 focused and the anchor.
+  const Step steps[] = {
+      {"plain on an unselected row", 5, 0, true, {5}, 5},
+      {"plain on a selected row keeps it alone", 1, 0, true, {1}, 1},
+      {"Ctrl adds", 4, kKeyCtrl, true, {1, 2, 4}, 4},
+      {"Ctrl on a selected row takes it off", 1, kKeyCtrl, true, {2}, 1},
+      {"Shift: the range from the anchor", 5, kKeyShift, true, {2, 3, 4, 5}, 5},
+      {"Ctrl+Shift adds the range", 4, kKeyCtrl | kKeyShift, true, {1, 2, 3, 4}, 4},
+      {"single select: Ctrl acts as a plain press", 4, kKeyCtrl, false, {4}, 4},
+      {"single select: Shift acts as a plain press", 6, kKeyShift, false, {6}, 6},
+  };
+  for (const Step& s : steps) {
+    MouseTree m;
+    m.tree.SetMultiSelect(true);
+    m.tree.SetNodeSelected(m.n[1], true);
+    m.tree.SetNodeSelected(m.n[2], true);
+    m.tree.SetFocusedNode(m.n[2]);
+    m.tree.SetRangeAnchor(m.n[2]);
+    m.tree.SetMultiSelect(s.multi);
+    m.Click(m.Caption(s.row), s.shift);
+    std::set<TVTNode*> expected;
+    for (int i : s.selected) expected.insert(m.n[std::size_t(i)]);
+    EXPECT_EQ(Selected(m.tree), expected) << s.what;
+    EXPECT_EQ(m.tree.FocusedNode(), m.n[std::size_t(s.focused)]) << s.what;
+    EXPECT_EQ(m.mouse.focusTaken, 1) << s.what;
+    EXPECT_FALSE(m.mouse.BandShown()) << s.what;
+    CheckTreeInvariants(m.tree);
+  }
+}
+
+TEST(MouseClicks, BesideTheCaptionsClearsAndButtonsToggle) {
+  MouseTree m({0, 1, 1, 0, 0});
+  m.tree.SetNodeSelected(m.n[3], true);
+  m.tree.SetFocusedNode(m.n[3]);
+  // Beside the captions in a multi-select tree: the selection goes, the focus stays.
+  m.Click(m.Beside(4));
+  EXPECT_TRUE(m.tree.Selection().empty());
+  EXPECT_EQ(m.tree.FocusedNode(), m.n[3]);
+  // With Ctrl held nothing is cleared.
+  m.tree.SetNodeSelected(m.n[3], true);
+  m.Click(m.Beside(4), kKeyCtrl);
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {3}));
+  // The expand button toggles and selects nothing.
+  const TVTHitInfo button{m.n[0], std::uint16_t(hiOnItem | hiOnItemButton), NoColumn};
+  m.Click(button);
+  EXPECT_TRUE(m.n[0]->States & vsExpanded);
+  m.Click(button);
+  EXPECT_FALSE(m.n[0]->States & vsExpanded);
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {3}));
+  // A press on the empty area below the rows clears as well.
+  m.mouse.ButtonDown(kMouseLeft, TVTHitInfo{nullptr, hiNowhere, NoColumn}, 10, 150, 0);
+  m.mouse.ButtonUp(kMouseLeft, TVTHitInfo{});
+  EXPECT_TRUE(m.tree.Selection().empty());
+}
+
+TEST(MouseClicks, CheckBoxPressedUntilReleasedOverIt) {
+  MouseTree m;
+  m.tree.OptionBits.Misc |= voCheckSupport;
+  for (TVTNode* node : m.n) m.tree.SetCheckType(node, ctCheckBox);
+  const TVTHitInfo box{m.n[1], std::uint16_t(hiOnItem | hiOnItemCheckbox), NoColumn};
+  // Released over the box: checked.
+  m.mouse.ButtonDown(kMouseLeft, box, 20, 20, 0);
+  EXPECT_EQ(m.n[1]->CheckState, csUncheckedPressed);
+  EXPECT_EQ(m.mouse.PressedCheckNode(), m.n[1]);
+  m.mouse.ButtonUp(kMouseLeft, box);
+  EXPECT_EQ(m.n[1]->CheckState, csCheckedNormal);
+  EXPECT_EQ(m.mouse.PressedCheckNode(), nullptr);
+  EXPECT_TRUE(m.tree.Selection().empty());  // a check press selects nothing
+  // Released elsewhere: the box shows its old state again.
+  m.mouse.ButtonDown(kMouseLeft, box, 20, 20, 0);
+  EXPECT_EQ(m.n[1]->CheckState, csCheckedPressed);
+  m.mouse.ButtonUp(kMouseLeft, m.Caption(1));
+  EXPECT_EQ(m.n[1]->CheckState, csCheckedNormal);
+  // A double click presses it again; a disabled node's box does not press.
+  m.mouse.DoubleClick(kMouseLeft, box);
+  EXPECT_EQ(m.n[1]->CheckState, csCheckedPressed);
+  m.mouse.ButtonUp(kMouseLeft, box);
+  EXPECT_EQ(m.n[1]->CheckState, csUncheckedNormal);
+  m.n[2]->States |= vsDisabled;
+  m.mouse.ButtonDown(kMouseLeft, {m.n[2], std::uint16_t(hiOnItem | hiOnItemCheckbox), NoColumn}, 20, 40, 0);
+  EXPECT_EQ(m.mouse.PressedCheckNode(), nullptr);
+  EXPECT_EQ(m.n[2]->CheckState, csUncheckedNormal);
+}
+
+TEST(MouseClicks, ANodeRemovedWhileItsCheckIsHeldIsForgotten) {
+  MouseTree m;
+  m.tree.OptionBits.Misc |= voCheckSupport;
+  m.tree.SetCheckType(m.n[3], ctCheckBox);
+  const TVTHitInfo box{m.n[3], std::uint16_t(hiOnItem | hiOnItemCheckbox), NoColumn};
+  m.mouse.ButtonDown(kMouseLeft, box, 20, 60, 0);
+  ASSERT_EQ(m.mouse.PressedCheckNode(), m.n[3]);
+  m.tree.RemoveNode(m.n[3]);
+  EXPECT_EQ(m.mouse.PressedCheckNode(), nullptr);
+  // The release reads no freed node (the sanitizers watch this run).
+  m.mouse.ButtonUp(kMouseLeft, TVTHitInfo{});
+  // The hot node goes the same way.
+  m.mouse.Move(m.Caption(4), 20, 75);
+  EXPECT_EQ(m.tree.HotNode(), m.n[4]);
+  m.tree.RemoveNode(m.n[4]);
+  EXPECT_EQ(m.tree.HotNode(), nullptr);
+}
+
+TEST(MouseBand, DragAcrossRowsSelectsThemAndReleaseEndsTheBand) {
+  MouseTree m;
+  m.tree.SetNodeSelected(m.n[8], true);
+  // Pressed beside row 0's caption at (100, 5): the selection goes, a band is pending.
+  m.mouse.ButtonDown(kMouseLeft, m.Beside(0), 100, 5, 0);
+  EXPECT_TRUE(m.tree.Selection().empty());
+  EXPECT_TRUE(m.tree.HasTreeState(tsDrawSelPending));
+  // Within the drag threshold nothing is selected yet.
+  m.mouse.Move(m.Beside(0), 97, 8);
+  EXPECT_TRUE(m.tree.HasTreeState(tsDrawSelPending));
+  EXPECT_TRUE(m.tree.Selection().empty());
+  // Dragged left and down over five rows (y 5 to 85): rows 0 to 4.
+  m.mouse.Move(TVTHitInfo{}, 20, 85);
+  EXPECT_TRUE(m.tree.HasTreeState(tsDrawSelecting));
+  EXPECT_FALSE(m.tree.HasTreeState(tsDrawSelPending));
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2, 3, 4}));
+  EXPECT_EQ(m.mouse.BandRect().Left, 100);
+  EXPECT_EQ(m.mouse.BandRect().Bottom, 85);
+  // Back up to row 2: rows 3 and 4 leave again.
+  m.mouse.Move(TVTHitInfo{}, 20, 45);
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2}));
+  // A move that changes nothing repaints the band's area only.
+  m.mouse.repaints.clear();
+  m.mouse.Move(TVTHitInfo{}, 21, 46);
+  ASSERT_EQ(m.mouse.repaints.size(), 1u);
+  EXPECT_LE(m.mouse.repaints[0].Top, 5);
+  EXPECT_GE(m.mouse.repaints[0].Bottom, 46);
+  // The release ends the band and keeps the selection.
+  m.mouse.ButtonUp(kMouseLeft, TVTHitInfo{});
+  EXPECT_FALSE(m.mouse.BandShown());
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2}));
+  CheckTreeInvariants(m.tree);
+}
+
+TEST(MouseBand, CtrlBandTogglesInTreeCoordinatesAfterScrolling) {
+  MouseTree m;
+  m.tree.SetOffsetY(-2 * kRow);  // rows 2 to 6 show
+  m.tree.SetNodeSelected(m.n[3], true);
+  m.tree.SetNodeSelected(m.n[9], true);
+  // Client y 5 is tree y 41 (row 2); the band runs to client y 60 (row 5).
+  m.mouse.ButtonDown(kMouseLeft, m.Beside(2), 60, 5, kKeyCtrl);
+  EXPECT_EQ(m.mouse.BandRect().Top, 5 + 2 * kRow);
+  m.mouse.Move(TVTHitInfo{}, 10, 60);
+  // Rows 2, 4 and 5 join, row 3 toggles off, row 9 outside stays.
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {2, 4, 5, 9}));
+  // Escape cancels the band; the selection made so far stays.
+  m.tree.SetFocusedNode(m.n[2]);
+  TVTKeyboardController keys{m.tree};
+  keys.KeyDown(vtkey::Escape, 0);
+  EXPECT_FALSE(m.mouse.BandShown());
+  EXPECT_EQ(Selected(m.tree), Pick(m.n, {2, 4, 5, 9}));
+}
+
+TEST(MouseBand, NoBandInSingleSelectOrWithDrawSelectionDisabled) {
+  for (bool multi : {false, true}) {
+    MouseTree m;
+    m.tree.SetMultiSelect(multi);
+    if (multi) m.tree.OptionBits.Selection |= voDisableDrawSelection;
+    m.mouse.ButtonDown(kMouseLeft, m.Beside(0), 100, 5, 0);
+    m.mouse.Move(TVTHitInfo{}, 20, 85);
+    EXPECT_FALSE(m.mouse.BandShown()) << multi;
+    EXPECT_TRUE(m.tree.Selection().empty()) << multi;
+  }
+}
+
+TEST(MouseHot, TheHotNodeFollowsCaptionsOrWholeRowsWithFullRowSelect) {
+  MouseTree m;
+  m.mouse.Move(m.Caption(2), 20, 40);
+  EXPECT_EQ(m.tree.HotNode(), m.n[2]);
+  m.mouse.Move(m.Beside(2), 150, 40);
+  EXPECT_EQ(m.tree.HotNode(), nullptr);
+  m.tree.OptionBits.Selection |= voFullRowSelect;
+  m.mouse.Move(m.Beside(3), 150, 60);
+  EXPECT_EQ(m.tree.HotNode(), m.n[3]);
+}
+
+// --- Hints -----------------------------------------------------------------------------------------
+
+TEST(Hints, RefusalsAndTheFourModes) {
+  RecordingTree tree;
+  auto n = Build(tree, {0, 0, 0});
+  const TVTHitInfo onNode{n[1], std::uint16_t(hiOnItem | hiOnItemLabel), NoColumn};
+  const TVTHitInfo nowhere{nullptr, hiNowhere, NoColumn};
+  using S = TVTHintShow;
+  struct Case {
+    const char* what;
+    int mode;
+    TVTHitInfo hit;
+    bool truncated;
+    S expected;
+  };
+  const Case cases[] = {
+      {"mode 0: the control's hint", 0, onNode, false, S::ControlHint},
+      {"mode 1 over a node", 1, onNode, false, S::NodeHint},
+      {"mode 1 over no node", 1, nowhere, false, S::Refused},
+      {"mode 2 over a node", 2, onNode, false, S::NodeHint},
+      {"mode 2 over no node: the control's", 2, nowhere, false, S::ControlHint},
+      {"mode 3, text fits", 3, onNode, false, S::Refused},
+      {"mode 3, text cut off", 3, onNode, true, S::NodeText},
+      {"mode 3 over no node", 3, nowhere, true, S::Refused},
+      {"an unknown mode", 7, onNode, true, S::Refused},
+  };
+  for (const Case& c : cases) {
+    TVTHintQuestion q;
+    q.FocusNearby = true;
+    q.HintMode = c.mode;
+    q.Hit = c.hit;
+    q.TextTruncated = c.truncated;
+    EXPECT_EQ(DecideHint(tree, q), c.expected) << c.what;
+    const bool shown = c.expected != S::Refused;
+    EXPECT_EQ(tree.HasTreeState(tsHint), shown) << c.what;
+    EXPECT_EQ(tree.HasTreeState(tsHintPreparing), shown) << c.what;
+  }
+  // Each refusal reason on its own, with a hint that would show otherwise.
+  const std::function<void(TVTHintQuestion&)> reasons[] = {
+      [](TVTHintQuestion& q) { q.FocusNearby = false; },
+      [](TVTHintQuestion& q) { q.MouseCaptured = true; },
+      [](TVTHintQuestion& q) { q.ShowHint = false; },
+      [](TVTHintQuestion& q) { q.HeaderBusy = true; },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsDrawSelecting, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsDrawSelPending, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsScrollPending, true); },
+      [&](TVTHintQuestion&) { tree.SetTreeState(tsOLEDragPending, true); },
+  };
+  int index = 0;
+  for (const auto& reason : reasons) {
+    for (int bit : std::initializer_list<int>{tsDrawSelecting, tsDrawSelPending, tsScrollPending, tsOLEDragPending})
+      tree.SetTreeState(bit, false);
+    TVTHintQuestion q;
+    q.FocusNearby = true;
+    q.HintMode = 0;
+    q.Hit = onNode;
+    reason(q);
+    EXPECT_EQ(DecideHint(tree, q), S::Refused) << "reason " << index;
+    EXPECT_FALSE(tree.HasTreeState(tsHint)) << "reason " << index;
+    ++index;
+  }
 }

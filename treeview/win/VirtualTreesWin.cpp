@@ -12,6 +12,7 @@
 #include "SysUtilsWin.h"
 #include "Themes.h"
 #include "Thread.h"
+#include "VirtualTreeColumns.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(BevelEdges, BevelEdges, BevelEdges)
@@ -32,6 +33,7 @@ FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(CustomCheckImages, GetCustomCheckImages, SetCustomCheckImages)
   FW_PROP(DefaultNodeHeight, GetDefaultNodeHeight, SetDefaultNodeHeight)
   FW_DEFAULT(18)
+  FW_PROP(Header, GetHeader, SetHeader)
   FW_PROP(HotCursor, HotCursor, HotCursor)
   FW_DEFAULT(0)
   FW_PROP(Images, GetImages, SetImages)
@@ -144,6 +146,87 @@ void TScrollBarOptions::Assign(TPersistent* source) {
 }
 FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
 
+// The core as the window sees it: the image widths and check image width
+// that hit tests and content widths need come from the window (the node
+// widths come through the host), and a freed node leaves the hint data.
+class TBaseVirtualTree::Core : public TVirtualTreeCore {
+ public:
+  Core(TBaseVirtualTree& tree, TVirtualTreeHost* host) : TVirtualTreeCore(&tree, host), tree_(tree) {}
+  ~Core() override {
+    try {
+      Shutdown();
+    } catch (...) {
+      // A failing free-node handler: the nodes are gone all the same.
+    }
+  }
+
+ protected:
+  int NodeImageWidth(TVTNode* node, int column, bool state) override {
+    TCustomImageList* list = state ? tree_.stateImages_ : tree_.images_;
+    if (!list) return 0;
+    bool ghosted = false;
+    const int kind = state ? 2 : ((node->States & vsSelected) ? 1 : 0);
+    return tree_.QueryImageIndex(node, kind, column, ghosted) >= 0 ? list->GetWidth() : 0;
+  }
+  int CheckImageWidth() const override {
+    const TCustomImageList* list = tree_.CheckImages();
+    return list ? list->GetWidth() : 0;
+  }
+
+ public:
+  void ForgetReleasedNode(TVTNode* node) override {
+    TVirtualTreeCore::ForgetReleasedNode(node);
+    if (tree_.hintData_.Node == node) tree_.hintData_.Node = nullptr;
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+// The key decisions with the header: Ctrl with plus or minus fits the
+// header's columns to their content or restores their widths.
+class TBaseVirtualTree::Keys : public TVTKeyboardController {
+ public:
+  explicit Keys(TBaseVirtualTree& tree) : TVTKeyboardController(tree.Tree()), tree_(tree) {}
+
+ protected:
+  void FitColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->AutoFitColumns();
+  }
+  void RestoreColumns() override {
+    if (TVTHeader* header = tree_.GetHeader()) header->RestoreColumnWidths();
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+// The mouse decisions with the window's focus, repaints and popup menu.
+class TBaseVirtualTree::Mouse : public TVTMouseController {
+ public:
+  explicit Mouse(TBaseVirtualTree& tree) : TVTMouseController(tree.Tree()), tree_(tree) {
+    LabelExtent = [this](TVTNode* node) { return tree_.LabelExtentOf(node); };
+    DragThresholdX = GetSystemMetrics(SM_CXDRAG);
+    DragThresholdY = GetSystemMetrics(SM_CYDRAG);
+  }
+
+ protected:
+  void TakeFocus() override {
+    if (!tree_.Focused() && tree_.CanFocus()) tree_.SetFocus();
+  }
+  void RepaintRect(const TVTRect& rect) override {
+    if (!tree_.HandleAllocated()) return;
+    const RECT r{rect.Left, rect.Top, rect.Right, rect.Bottom};
+    ::InvalidateRect(tree_.WindowHandle(), &r, FALSE);
+  }
+  bool PopupApplies(TVTNode* node, int column, int x, int y) override {
+    return tree_.PopupApplies(node, column, POINT{x, y});
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
 TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   ControlStyle.Include(csCaptureMouse);
   ControlStyle.Include(csOpaque);
@@ -164,8 +247,9 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   background_ = New<TPicture>();
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
-  core_ = std::make_unique<TVirtualTreeCore>(this, &host_);
-  keys_ = std::make_unique<TVTKeyboardController>(*core_);
+  core_ = std::make_unique<Core>(*this, &host_);
+  keys_ = std::make_unique<Keys>(*this);
+  mouse_ = std::make_unique<Mouse>(*this);
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
@@ -175,6 +259,7 @@ TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
 void TBaseVirtualTree::AfterConstruction() {
   inherited::AfterConstruction();
   if (!options_) options_ = CreateOptions();
+  if (!header_) header_ = CreateHeader();
 }
 
 void TBaseVirtualTree::DefineProperties(TFiler& filer) {
@@ -198,6 +283,7 @@ void TBaseVirtualTree::Destroy() {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
   }
+  FreeAndNil(header_);
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
   if (core_) {
@@ -331,11 +417,24 @@ void TBaseVirtualTree::CreateWnd() {
   core_->SetTreeState(tsWindowCreating, false);
   OpenThemes();
   RebuildPaintResources(true, true);
-  // The drop target is registered by the drag manager, which brings it.
+  if (!ComponentState().Contains(csDesigning) && (core_->OptionBits.Misc & voAcceptOLEDrop)) RegisterDropTarget(true);
   core_->RefreshScrollBars(false);
 }
 
+void TBaseVirtualTree::RegisterDropTarget(bool on) {
+  if (!HandleAllocated() || on == dropTargetRegistered_) return;
+  if (!on) {
+    RevokeDragDrop(WindowHandle());
+    dropTargetRegistered_ = false;
+    return;
+  }
+  if (ComponentState().Contains(csDesigning)) return;
+  if (IDropTarget* target = ObtainDropTarget())
+    dropTargetRegistered_ = RegisterDragDrop(WindowHandle(), target) == S_OK;
+}
+
 void TBaseVirtualTree::CloseThemes() {
+  if (header_) header_->GetColumns()->CloseHeaderTheme();
   if (treeTheme_) Themes::CloseThemeData(treeTheme_);
   if (buttonTheme_) Themes::CloseThemeData(buttonTheme_);
   treeTheme_ = buttonTheme_ = nullptr;
@@ -349,6 +448,7 @@ void TBaseVirtualTree::OpenThemes() {
     treeTheme_ = Themes::OpenThemeData(WindowHandle(), L"treeview");
     buttonTheme_ = Themes::OpenThemeData(WindowHandle(), L"button");
   }
+  if (header_ && HandleAllocated()) header_->GetColumns()->OpenHeaderTheme(WindowHandle());
 }
 
 void TBaseVirtualTree::SetBackgroundPicture(TPicture* picture) {
@@ -426,15 +526,20 @@ void TBaseVirtualTree::Notification(TComponent* component, TOperation operation)
   }
   if (component == PopupMenu) PopupMenu = nullptr;
   // The header's images and popup menu are forgotten by the header.
+  if (header_) header_->ComponentRemoved(component);
   if (forgot && !IsDestroying()) Invalidate();
 }
 
 void TBaseVirtualTree::WndProc(TMessage& msg) {
   if (HeaderHandlesMessage(msg, true)) return;
   const bool designing = ComponentState().Contains(csDesigning);
-  // The tree starts automatic drags itself in its mouse handling; the
-  // framework has no automatic drag start, so a press simply goes on to the
-  // tree's dispatch below.
+  // The tree starts automatic drags itself in its mouse handling: a left
+  // press with automatic drag mode skips the framework's automatic start.
+  if (!designing && (msg.Msg == WM_LBUTTONDOWN || msg.Msg == WM_LBUTTONDBLCLK) && GetDragMode() == dmAutomatic &&
+      GetDragKind() == dkDrag) {
+    if (!HeaderHandlesMessage(msg, false)) Dispatch(msg);
+    return;
+  }
   if (!HeaderHandlesMessage(msg, false)) {
     if (!designing && (msg.Msg == WM_NCLBUTTONDOWN || msg.Msg == WM_NCRBUTTONDOWN || msg.Msg == WM_NCMBUTTONDOWN)) {
       if (!Focused() && CanFocus()) SetFocus();
@@ -454,6 +559,11 @@ bool TBaseVirtualTree::UpdateAction(TBasicAction* action) {
 void TBaseVirtualTree::Loaded() {
   inherited::Loaded();
   core_->ApplyLoadedRootCount();
+  if (header_) {
+    header_->GetColumns()->RebuildPositionIndex();
+    header_->RecalculateFrame();
+    if (header_->HasOption(kHeaderAutoResize)) header_->GetColumns()->FitAutoSizeColumn(-2, true);
+  }
 }
 
 void TBaseVirtualTree::SetIndent(int indent) {
@@ -602,7 +712,7 @@ void TBaseVirtualTree::Host::AnimateToggle(int top, int pixels, bool expanding, 
     const int target = pixels * i / steps;
     const int dy = target - moved;
     moved = target;
-    ScrollDC(dc, 0, expanding ? dy : -dy, &area, &area, nullptr, nullptr);
+    tree_.ToggleAnimationStep(dc, area, expanding, dy);
     if (pause) Sleep(pause);
   }
   ReleaseDC(window, dc);
@@ -636,7 +746,7 @@ TImageList* TBaseVirtualTree::LightCheckImages() {
 }
 
 namespace {
-std::uint8_t KeyboardShiftState() {
+std::uint8_t KeyModifiers() {
   std::uint8_t shift = 0;
   if (GetKeyState(VK_SHIFT) < 0) shift |= kKeyShift;
   if (GetKeyState(VK_CONTROL) < 0) shift |= kKeyCtrl;
@@ -644,7 +754,306 @@ std::uint8_t KeyboardShiftState() {
   return shift;
 }
 constexpr int kIncrementalSearchTimer = 7;
+constexpr int kExpandTimer = 1;
+constexpr int kHeaderTimer = 3;
+// Posted by the tree to itself when an edit ends or is cancelled.
+constexpr UINT kReleaseEditLinkMessage = 0x801F;
+
+std::uint8_t MouseShift(WPARAM keys) {
+  std::uint8_t shift = 0;
+  if (keys & MK_SHIFT) shift |= kKeyShift;
+  if (keys & MK_CONTROL) shift |= kKeyCtrl;
+  return shift;
+}
+
+void RedrawFrame(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+}
 }  // namespace
+
+TVTHitInfo TBaseVirtualTree::HitAt(LPARAM point) {
+  return core_->HitTestPoint(short(LOWORD(point)), short(HIWORD(point)), true);
+}
+
+TVTLabelExtent TBaseVirtualTree::LabelExtentOf(TVTNode* node) {
+  TVirtualTreeCore& t = *core_;
+  const int showRoot = (t.OptionBits.Paint & voShowRoot) ? 1 : 0;
+  int left = Margin + (t.NodeLevel(node) + showRoot) * t.Indent;
+  bool ghosted = false;
+  if ((t.OptionBits.Misc & voCheckSupport) && node->CheckType != ctNone)
+    if (TCustomImageList* checks = CheckImages()) left += checks->GetWidth() + 2;
+  if (stateImages_ && QueryImageIndex(node, 2, NoColumn, ghosted) >= 0) left += stateImages_->GetWidth() + 2;
+  if (images_ && QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted) >= 0)
+    left += images_->GetWidth() + 2;
+  const int cell = std::max(host_.ClientWidth(), t.RangeX());
+  const int right = left + MeasureNodeWidth(node, NoColumn);
+  // A label wider than the cell takes the whole cell.
+  if (right > cell) return {0, cell};
+  return {left, right};
+}
+
+// The mouse buttons: the button-down bits follow the physical buttons, the
+// press and release go to the mouse decisions after a hit test. Right and
+// middle presses select only with their selection options.
+bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
+  TVirtualTreeCore& t = *core_;
+  const int x = short(LOWORD(msg.LParam)), y = short(HIWORD(msg.LParam));
+  const std::uint8_t shift = MouseShift(msg.WParam);
+  const std::uint16_t selection = t.OptionBits.Selection;
+  switch (msg.Msg) {
+    case WM_LBUTTONDOWN:
+      t.SetTreeState(tsLeftButtonDown, true);
+      inherited::Dispatch(msg);
+      SetMouseCapture(true);
+      mouse_->ButtonDown(kMouseLeft, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_LBUTTONUP:
+      t.SetTreeState(tsLeftButtonDown, false);
+      SetMouseCapture(false);
+      mouse_->ButtonUp(kMouseLeft, HitAt(msg.LParam));
+      inherited::Dispatch(msg);
+      return true;
+    case WM_LBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      mouse_->DoubleClick(kMouseLeft, HitAt(msg.LParam));
+      return true;
+    case WM_RBUTTONDOWN:
+      t.SetTreeState(tsRightButtonDown, true);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->ButtonDown(kMouseRight, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_RBUTTONUP:
+      t.SetTreeState(tsRightButtonDown, false);
+      if (HeaderBusy()) return true;
+      if (Application) Application->CancelHint();
+      if (PopupMenu && mouse_->BandShown()) {
+        t.SetTreeState(tsDrawSelPending, false);
+        t.SetTreeState(tsDrawSelecting, false);
+        Invalidate();
+      }
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->ButtonUp(kMouseRight, HitAt(msg.LParam));
+      return true;
+    case WM_RBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      if (selection & voRightClickSelect) mouse_->DoubleClick(kMouseRight, HitAt(msg.LParam));
+      return true;
+    case WM_MBUTTONDOWN:
+      t.SetTreeState(tsMiddleButtonDown, true);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->ButtonDown(kMouseMiddle, HitAt(msg.LParam), x, y, shift);
+      return true;
+    case WM_MBUTTONUP:
+      t.SetTreeState(tsMiddleButtonDown, false);
+      if (HeaderBusy()) return true;
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->ButtonUp(kMouseMiddle, HitAt(msg.LParam));
+      return true;
+    case WM_MBUTTONDBLCLK:
+      inherited::Dispatch(msg);
+      if (selection & voMiddleClickSelect) mouse_->DoubleClick(kMouseMiddle, HitAt(msg.LParam));
+      return true;
+    case WM_MOUSEMOVE:
+      mouse_->Move(HitAt(msg.LParam), x, y);
+      inherited::Dispatch(msg);
+      return true;
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse: a band in progress ends where it is.
+      if (reinterpret_cast<HWND>(msg.LParam) != WindowHandle() && mouse_->BandShown())
+        mouse_->ButtonUp(kMouseLeft, TVTHitInfo{});
+      inherited::Dispatch(msg);
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
+  std::string hint;
+  if (OnGetHint) OnGetHint(this, node, column, hint);
+  return hint;
+}
+
+void TBaseVirtualTree::HintShow(TMessage& msg) {
+  auto* info = reinterpret_cast<THintInfo*>(msg.LParam);
+  if (!info) {
+    inherited::Dispatch(msg);
+    return;
+  }
+  TVTHintQuestion question;
+  question.FocusNearby = GetFocus() != nullptr || core_->HasTreeState(tsEditing);
+  question.MouseCaptured = GetCapture() != nullptr;
+  question.ShowHint = GetShowHint();
+  question.HeaderBusy = HeaderBusy();
+  question.HintMode = HintMode;
+  question.Hit = core_->HitTestPoint(info->CursorPos.x, info->CursorPos.y, true);
+  TVTNode* node = question.Hit.HitNode;
+  const int column = question.Hit.HitColumn;
+  if (HintMode == 3 && node) {
+    const TVTRect text = core_->ComputeNodeCellRect(node, column, true, true);
+    const TVTRect cell = core_->ComputeNodeCellRect(node, column, false, false);
+    question.TextTruncated = text.Left < cell.Left || text.Right > cell.Right;
+  }
+  const TVTHintShow show = DecideHint(*core_, question);
+  if (show == TVTHintShow::Refused) {
+    msg.Result = 1;
+    return;
+  }
+  if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
+  hintData_ = TVTHintData{this, node, column};
+  info->HintData = &hintData_;
+  info->HintWindowClass = &THintWindow::StaticClass();
+  if (info->HintStr.empty()) {
+    core_->SetTreeState(tsHint, false);
+    core_->SetTreeState(tsHintPreparing, false);
+  }
+  msg.Result = 0;
+}
+
+void TBaseVirtualTree::DoEndDrag(TObject* target, int x, int y) {
+  core_->SetTreeState(tsFrameworkDragging, false);
+  core_->SetTreeState(tsFrameworkDragOver, false);
+  inherited::DoEndDrag(target, x, y);
+}
+
+// CM_DRAG while a framework drag is over the tree: the drop target follows
+// the mouse and is repainted; the framework's handling asks the drag-over
+// and drag-drop events.
+void TBaseVirtualTree::FrameworkDrag(TMessage& msg) {
+  auto* rec = reinterpret_cast<TDragRec*>(msg.LParam);
+  if (!rec || rec->Docking) {
+    inherited::Dispatch(msg);
+    return;
+  }
+  TVirtualTreeCore& t = *core_;
+  TVTNode* old = t.DropTargetNode;
+  switch (msg.WParam) {
+    case dmDragEnter:
+    case dmDragLeave:
+    case dmDragMove: {
+      t.SetTreeState(tsFrameworkDragOver, msg.WParam != dmDragLeave);
+      inherited::Dispatch(msg);
+      TVTNode* target = nullptr;
+      if (msg.WParam != dmDragLeave) {
+        const POINT p = ScreenToClient(rec->Pos);
+        target = t.HitTestPoint(p.x, p.y, true).HitNode;
+      }
+      if (target != old) {
+        if (old) t.InvalidateNodeArea(old);
+        t.DropTargetNode = target;
+        if (target) t.InvalidateNodeArea(target);
+      }
+      return;
+    }
+    case dmDragDrop:
+    case dmDragCancel:
+      inherited::Dispatch(msg);
+      t.SetTreeState(tsFrameworkDragOver, false);
+      t.DropTargetNode = nullptr;
+      if (old) t.InvalidateNodeArea(old);
+      return;
+    case dmFindTarget:
+      inherited::Dispatch(msg);
+      if (t.HasTreeState(tsFrameworkDragging)) {
+        t.SetTreeState(tsFrameworkDragging, false);
+        t.SetTreeState(tsFrameworkDragOver, true);
+      }
+      return;
+    default:
+      inherited::Dispatch(msg);
+      return;
+  }
+}
+
+void TBaseVirtualTree::SetTreeCursor(TMessage& msg) {
+  const bool own = reinterpret_cast<HWND>(msg.WParam) == WindowHandle();
+  if (own && !ComponentState().Contains(csDesigning) && LOWORD(msg.LParam) == HTCLIENT && !ForcedCursor()) {
+    if (core_->HasTreeState(tsWheelPanning) || core_->HasTreeState(tsWheelScrolling)) {
+      MessageBeep(0);
+      msg.Result = 1;
+      return;
+    }
+    TCursor cursor = ((core_->OptionBits.Paint & voHotTrack) && core_->HotNode()) ? HotCursor : GetCursor();
+    if (OnGetCursor) OnGetCursor(this, cursor);
+    ::SetCursor(ScreenCursorHandle(cursor == crDefault ? crArrow : cursor));
+    msg.Result = 1;
+    return;
+  }
+  inherited::Dispatch(msg);
+}
+
+void TBaseVirtualTree::NonClientPaint(TMessage& msg) {
+  inherited::Dispatch(msg);
+  HWND window = WindowHandle();
+  HDC dc = nullptr;
+  if (IsWinNT && msg.WParam > 1) {
+    // The system keeps its update region: the DC gets a copy.
+    HRGN copy = CreateRectRgn(0, 0, 0, 0);
+    if (copy && CombineRgn(copy, reinterpret_cast<HRGN>(msg.WParam), nullptr, RGN_COPY) != ERROR)
+      dc = GetDCEx(window, copy, DCX_CACHE | DCX_CLIPSIBLINGS | DCX_WINDOW | DCX_INTERSECTRGN);
+    if (!dc && copy) DeleteObject(copy);
+  }
+  if (!dc) dc = GetWindowDC(window);
+  if (dc) {
+    PaintHeaderInWindow(dc);
+    PaintBorder(dc);
+    ReleaseDC(window, dc);
+  }
+  msg.Result = 0;
+}
+
+void TBaseVirtualTree::PaintBorder(HDC dc) {
+  HWND window = WindowHandle();
+  RECT bounds;
+  GetWindowRect(window, &bounds);
+  RECT r{0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
+  const LONG style = GetWindowLongA(window, GWL_STYLE);
+  const LONG exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+  if (exStyle & WS_EX_CLIENTEDGE) {
+    if (core_->HasTreeState(tsUseThemes) && treeTheme_) {
+      const int saved = SaveDC(dc);
+      ExcludeClipRect(dc, r.left + 2, r.top + 2, r.right - 2, r.bottom - 2);
+      Themes::DrawThemeBackground(treeTheme_, dc, 0, 0, &r, nullptr);
+      RestoreDC(dc, saved);
+    }
+    InflateRect(&r, -2, -2);
+  }
+  const int borderWidth = GetBorderWidth();
+  if (BevelKind == bkNone && borderWidth == 0) return;
+  if (style & WS_BORDER) InflateRect(&r, -1, -1);
+  if (style & WS_THICKFRAME) InflateRect(&r, -3, -3);
+  if (BevelKind != bkNone) {
+    auto edgeOf = [](TBevelCut cut, UINT lowered, UINT raised) {
+      return cut == bvLowered ? lowered : cut == bvRaised ? raised : 0u;
+    };
+    const UINT edge =
+        edgeOf(BevelInner, BDR_SUNKENINNER, BDR_RAISEDINNER) | edgeOf(BevelOuter, BDR_SUNKENOUTER, BDR_RAISEDOUTER);
+    UINT sides = (BevelEdges.Contains(beLeft) ? BF_LEFT : 0u) | (BevelEdges.Contains(beTop) ? BF_TOP : 0u) |
+                 (BevelEdges.Contains(beRight) ? BF_RIGHT : 0u) | (BevelEdges.Contains(beBottom) ? BF_BOTTOM : 0u);
+    if (BevelKind == bkSoft) sides |= BF_SOFT;
+    if (BevelKind == bkFlat) sides |= BF_FLAT;
+    if (edge && (sides & BF_RECT)) {
+      RECT edgeRect = r;
+      DrawEdge(dc, &edgeRect, edge, sides);
+    }
+    const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+    if (BevelEdges.Contains(beLeft)) r.left += bevel;
+    if (BevelEdges.Contains(beTop)) r.top += bevel;
+    if (BevelEdges.Contains(beRight)) r.right -= bevel;
+    if (BevelEdges.Contains(beBottom)) r.bottom -= bevel;
+  }
+  if (borderWidth > 0 && r.right > r.left && r.bottom > r.top) {
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    ExcludeClipRect(dc, r.left + borderWidth, r.top + borderWidth, r.right - borderWidth, r.bottom - borderWidth);
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::BorderColor>()));
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+    RestoreDC(dc, saved);
+  }
+}
 
 void TBaseVirtualTree::ClearPendingStates(bool withBand) {
   for (int id : {1, 2, 3, kScrollTimer, kIncrementalSearchTimer}) KillTreeTimer(id);
@@ -700,9 +1109,26 @@ void TBaseVirtualTree::MouseWheel(TMessage& msg) {
 }
 
 void TBaseVirtualTree::Dispatch(TMessage& msg) {
+  if (!ComponentState().Contains(csDesigning) && MouseMessage(msg)) return;
   switch (msg.Msg) {
     case WM_TIMER:
       switch (msg.WParam) {
+        case kExpandTimer: {
+          KillTreeTimer(kExpandTimer);
+          TVTNode* target = core_->DropTargetNode;
+          if (target && (target->States & vsHasChildren) && !(target->States & vsExpanded))
+            core_->ToggleExpansion(target);
+          break;
+        }
+        case kEditTimer:
+          KillTreeTimer(kEditTimer);
+          if (core_->HasTreeState(tsEditPending)) {
+            core_->SetTreeState(tsEditPending, false);
+            if (TVTNode* focused = core_->FocusedNode()) core_->EditNode(focused, core_->FocusedColumn());
+          }
+          break;
+        case kHeaderTimer:
+          break;  // the header had its turn in the window procedure
         case kChangeTimer:
         case kStructureChangeTimer:
           core_->TimerFired(int(msg.WParam));
@@ -728,13 +1154,14 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       msg.Result = 1;  // painting covers the whole client area
       return;
     case WM_KEYDOWN:
+      // The key events run first; a handler that takes the key leaves 0.
       inherited::Dispatch(msg);
-      keys_->KeyDown(int(msg.WParam), KeyboardShiftState(), (msg.LParam >> 30) & 1);
+      if (msg.WParam != 0) keys_->KeyDown(int(msg.WParam), KeyModifiers(), (msg.LParam >> 30) & 1);
       msg.Result = 0;
       return;
     case WM_KEYUP:
       inherited::Dispatch(msg);
-      keys_->KeyUp(int(msg.WParam));
+      if (msg.WParam != 0) keys_->KeyUp(int(msg.WParam));
       return;
     case WM_CHAR:
       // The incremental search comes with the mouse and search handling.
@@ -745,8 +1172,9 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_VSCROLL:
       ScrollMessage(msg, msg.Msg == WM_VSCROLL);
       return;
-    case WM_MOUSEWHEEL:
+    case CM_MOUSEWHEEL:
       MouseWheel(msg);
+      msg.Result = 1;  // the tree took the wheel
       return;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
@@ -766,12 +1194,116 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       ClearPendingStates(true);
       inherited::Dispatch(msg);
       return;
+    case WM_CONTEXTMENU:
+      for (int bit : std::initializer_list<int>{2, tsEditPending, tsOLEDragPending, tsFrameworkDragging})
+        core_->SetTreeState(bit, false);
+      inherited::Dispatch(msg);
+      return;
+    case WM_SETCURSOR:
+      SetTreeCursor(msg);
+      return;
+    case CM_HINTSHOW:
+      HintShow(msg);
+      return;
+    case CM_DRAG:
+      FrameworkDrag(msg);
+      return;
+    case WM_NCCALCSIZE: {
+      inherited::Dispatch(msg);
+      // Both forms of the message start with the rectangle that becomes the client area.
+      RECT* r = reinterpret_cast<RECT*>(msg.LParam);
+      if (!r) return;
+      const int border = GetBorderWidth();
+      InflateRect(r, -border, -border);
+      if (BevelKind != bkNone) {
+        const int bevel = (BevelInner != bvNone ? BevelWidth : 0) + (BevelOuter != bvNone ? BevelWidth : 0);
+        if (BevelEdges.Contains(beLeft)) r->left += bevel;
+        if (BevelEdges.Contains(beTop)) r->top += bevel;
+        if (BevelEdges.Contains(beRight)) r->right -= bevel;
+        if (BevelEdges.Contains(beBottom)) r->bottom -= bevel;
+      }
+      if (HeaderVisible()) r->top += HeaderHeight();
+      if (r->right < r->left) r->right = r->left;
+      if (r->bottom < r->top) r->bottom = r->top;
+      return;
+    }
+    case WM_NCHITTEST:
+      inherited::Dispatch(msg);
+      if (!ComponentState().Contains(csDesigning) && HeaderVisible()) {
+        RECT bounds;
+        GetWindowRect(WindowHandle(), &bounds);
+        const POINT p{short(LOWORD(msg.LParam)) - bounds.left, short(HIWORD(msg.LParam)) - bounds.top};
+        const RECT band = ComputeHeaderArea();
+        if (PtInRect(&band, p)) msg.Result = HTBORDER;
+      }
+      return;
+    case WM_NCPAINT:
+      NonClientPaint(msg);
+      return;
+    case WM_ENABLE:
+      inherited::Dispatch(msg);
+      if (HandleAllocated()) RedrawFrame(WindowHandle());
+      return;
+    case CM_ENABLEDCHANGED:
+      inherited::Dispatch(msg);
+      if (ComponentState().Contains(csDesigning) && HandleAllocated()) RedrawFrame(WindowHandle());
+      return;
+    case CM_CTL3DCHANGED:
+      inherited::Dispatch(msg);
+      if (borderStyle_ == bsSingle && HandleAllocated()) RecreateWnd();
+      return;
+    case CM_MOUSELEAVE:
+      if (!core_->HasTreeState(tsWheelPanning) && !core_->HasTreeState(tsWheelScrolling)) {
+        KillTreeTimer(kScrollTimer);
+        core_->SetTreeState(tsScrollPending, false);
+        core_->SetTreeState(tsScrolling, false);
+        if (TVTNode* hot = core_->HotNode()) {
+          core_->SetHotNode(nullptr);
+          core_->InvalidateNodeArea(hot);
+        }
+      }
+      inherited::Dispatch(msg);
+      return;
+    case CM_SYSCOLORCHANGE: {
+      inherited::Dispatch(msg);
+      ReloadTreeImageLists();
+      TMessage system{WM_SYSCOLORCHANGE, 0, 0, 0};
+      DefaultHandler(system);
+      return;
+    }
+    case WM_CUT:
+      core_->CutToClipboard();
+      msg.Result = 0;
+      return;
+    case WM_COPY:
+      core_->CopyToClipboard();
+      msg.Result = 0;
+      return;
+    case WM_PASTE:
+      core_->PasteFromClipboard();
+      msg.Result = 0;
+      return;
+    case WM_PRINT:
+      if (!(msg.LParam & PRF_CHECKVISIBLE) || IsWindowVisible(WindowHandle()))
+        PaintHeaderInWindow(reinterpret_cast<HDC>(msg.WParam));
+      inherited::Dispatch(msg);
+      return;
+    case kReleaseEditLinkMessage:
+      if (!core_->HasTreeState(tsEditing)) ReleaseEditLink();
+      msg.Result = 0;
+      return;
     case WM_SIZE:
       inherited::Dispatch(msg);
       if (HandleAllocated() && !core_->HasTreeState(tsSizing) && !core_->HasTreeState(tsWindowCreating) &&
           host_.ClientHeight() > 0) {
         core_->SetTreeState(tsSizing, true);
         try {
+          if (header_) {
+            header_->RecalculateFrame();
+            // The auto-size column follows the window's width.
+            if (header_->HasOption(kHeaderAutoResize) && !(header_->States & kHeaderAutoSizing))
+              header_->GetColumns()->FitAutoSizeColumn(-2, false);
+          }
           core_->RefreshScrollBars(true);
         } catch (...) {
           core_->SetTreeState(tsSizing, false);
@@ -783,7 +1315,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_THEMECHANGED:
       OpenThemes();
       RebuildPaintResources(true, true);
-      RedrawWindow(WindowHandle(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_NOERASE | RDW_NOCHILDREN);
+      RedrawFrame(WindowHandle());
       msg.Result = 0;
       return;
     case CM_COLORCHANGED:
@@ -805,6 +1337,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_NCDESTROY:
       KillTreeTimer(kChangeTimer);
       KillTreeTimer(kStructureChangeTimer);
+      RegisterDropTarget(false);
       CloseThemes();
       if (dottedBrush_) DeleteObject(dottedBrush_);
       if (plusBitmap_) DeleteObject(plusBitmap_);
@@ -1438,7 +1971,18 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
   const bool active = Focused() || (core_->OptionBits.Paint & voPopupMode);
   TVTNode* node = info.Node;
   const RECT& area = (grid || fullRow) ? info.CellRect : content;
-  if ((info.Flags & kRenderSelection) && (node->States & vsSelected)) {
+  const bool dropTarget = node == core_->DropTargetNode;
+  if (dropTarget && (DropMode == 2 || (node->States & vsSelected))) {
+    HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::DropTargetColor>()));
+    HPEN pen = CreatePen(PS_SOLID, 1, ColorToRGB(colors_->Get<TVTColors::DropTargetBorderColor>()));
+    HGDIOBJ oldBrush = SelectObject(info.DC, brush);
+    HGDIOBJ oldPen = SelectObject(info.DC, pen);
+    RoundRect(info.DC, area.left, area.top, area.right, area.bottom, selectionCornerRadius_, selectionCornerRadius_);
+    SelectObject(info.DC, oldPen);
+    SelectObject(info.DC, oldBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+  } else if (!dropTarget && (info.Flags & kRenderSelection) && (node->States & vsSelected)) {
     const COLORREF fill = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionColor>()
                                             : colors_->Get<TVTColors::UnfocusedSelectionColor>());
     const COLORREF border = ColorToRGB(active ? colors_->Get<TVTColors::FocusedSelectionBorderColor>()
@@ -1465,6 +2009,52 @@ void TBaseVirtualTree::PaintSelectionAndFocus(TVTPaintInfo& info) {
   }
 }
 
+void TBaseVirtualTree::DrawDropMark(HDC dc, const RECT& row) {
+  if (DropMode != 1 && DropMode != 3) return;
+  const LONG l = row.left, t = row.top, r = row.right, b = row.bottom;
+  const POINT above[6] = {{l + 2, t}, {r - 2, t}, {r - 2, t + 6}, {r - 6, t + 2}, {l + 6, t + 2}, {l + 2, t + 6}};
+  const POINT below[6] = {{l + 2, b - 1}, {r - 2, b - 1}, {r - 2, b - 8},
+                          {r - 7, b - 3}, {l + 7, b - 3}, {l + 2, b - 8}};
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::DropMarkColor>()));
+  HGDIOBJ oldBrush = SelectObject(dc, brush);
+  HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
+  Polygon(dc, DropMode == 1 ? above : below, 6);
+  SelectObject(dc, oldPen);
+  SelectObject(dc, oldBrush);
+  DeleteObject(brush);
+}
+
+void TBaseVirtualTree::PaintRubberBand(HDC dc, const RECT& clip, const RECT& band) {
+  RECT area;
+  if (!IntersectRect(&area, &clip, &band)) return;
+  if (MMXAvailable() && DrawSelectionMode != 0) {
+    AlphaBlendRect(dc, dc, area, POINT{area.left, area.top}, 3, 64,
+                   int(ColorToRGB(colors_->Get<TVTColors::SelectionRectangleBlendColor>())));
+    HBRUSH frame = CreateSolidBrush(ColorToRGB(colors_->Get<TVTColors::SelectionRectangleBorderColor>()));
+    FrameRect(dc, &band, frame);
+    DeleteObject(frame);
+    return;
+  }
+  const COLORREF oldText = SetTextColor(dc, RGB(255, 255, 255));
+  const COLORREF oldBack = SetBkColor(dc, RGB(0, 0, 0));
+  DrawFocusRect(dc, &band);
+  SetTextColor(dc, oldText);
+  SetBkColor(dc, oldBack);
+}
+
+bool TBaseVirtualTree::ToggleAnimationStep(HDC dc, const RECT& area, bool expanding, int step) {
+  if (step <= 0 || IsRectEmpty(&area)) return true;
+  RECT moved = area;
+  ScrollDC(dc, 0, expanding ? step : -step, &moved, &moved, nullptr, nullptr);
+  RECT strip = area;
+  if (expanding)
+    strip.bottom = std::min(area.bottom, area.top + step);
+  else
+    strip.top = std::max(area.top, area.bottom - step);
+  FillSolid(dc, strip, ColorToRGB(GetColor()));
+  return true;
+}
+
 void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint) {
   TVirtualTreeCore& t = *core_;
   rowsPainted_ = 0;
@@ -1472,6 +2062,7 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
   const int windowWidth = window.right - window.left;
   const int windowHeight = window.bottom - window.top;
   if (windowWidth <= 0 || windowHeight <= 0) return;
+  FireBeforeTreePaint(target);
   RowBitmap row(target);
   const std::uint16_t paint = t.OptionBits.Paint;
   TBitmap* picture = background_ ? dynamic_cast<TBitmap*>(background_->Graphic()) : nullptr;
@@ -1482,6 +2073,12 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
   const int fullWidth = std::max(host_.ClientWidth(), t.RangeX());
   const int indent = t.Indent;
   const POINT picturePhase{0, 0};
+  // The rubber band, normalised, in tree coordinates.
+  const TVTRect bandTree = NormalizeRect(mouse_->BandRect());
+  const bool band = mouse_->BandShown() && !bandTree.IsEmpty();
+  auto bandAt = [&](int top) {
+    return RECT{bandTree.Left - window.left, bandTree.Top - top, bandTree.Right - window.left, bandTree.Bottom - top};
+  };
 
   int nodeTop = 0;
   TVTNode* node = t.NodeAtOffset(window.top, false, &nodeTop);
@@ -1505,7 +2102,6 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       info.BrushOrigin = {window.left % 2, nodeTop % 2};
       info.CellRect = {0, 0, fullWidth, height};
       info.Alignment = t.Alignment;
-      info.NodeWidth = MeasureNodeWidth(node, NoColumn);
       // The alignment line: proportional to the node's Align value (the
       // modes of the node alignment setting).
       int align = node->Align;
@@ -1518,60 +2114,111 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
       info.ButtonY = info.AlignLine - kButtonSize / 2;
 
       const RECT rowRect{window.left, 0, window.right, height};
-      PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
-      info.ContentRect = info.CellRect;
-      info.ContentRect.left += Margin;
-      const int levels = int(kinds.size());
-      auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
-        image.Index = index;
-        image.Images = list;
-        image.X = info.ContentRect.left;
-        image.Y = info.AlignLine - list->GetHeight() / 2;
-        info.ContentRect.left += list->GetWidth() + 2;
-      };
-      if (checkImages && node->CheckType != ctNone) {
-        const bool enabled = !(node->States & vsDisabled) && GetEnabled();
-        const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
-        if (index >= 0) layOut(info.Check, checkImages, index);
-      }
-      if (stateImages_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, 2, NoColumn, ghosted);
-        if (index >= 0) layOut(info.State, stateImages_, index);
-        info.State.Ghosted = ghosted;
-      }
-      if (images_) {
-        bool ghosted = false;
-        const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, NoColumn, ghosted);
-        if (index >= 0) layOut(info.Normal, images_, index);
-        info.Normal.Ghosted = ghosted;
-      }
-      // The indentation comes before everything laid out.
-      const int shift = levels * indent;
-      info.ContentRect.left += shift;
-      for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+      if (!FireBeforeRowPaint(row.dc, node, info.CellRect)) {
+        PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
+        const int levels = int(kinds.size());
+        // One cell per visible column in position order, or one cell for the whole row without columns.
+        const std::vector<TVTColumnInfo>& cells = t.ColumnLayout.Columns;
+        const std::size_t cellCount = cells.empty() ? 1 : cells.size();
+        for (std::size_t cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
+          const TVTColumnInfo* cell = cells.empty() ? nullptr : &cells[cellIndex];
+          info.Column = cell ? cell->Index : NoColumn;
+          const bool main = !cell || cell->Index == t.ColumnLayout.MainColumn;
+          if (cell && (flags & kRenderMainColumnOnly) && !main) continue;
+          if (cell) {
+            info.CellRect = {cell->Left, 0, cell->Left + cell->Width, height};
+            if (info.CellRect.left >= window.right) break;
+            if (info.CellRect.right <= window.left) continue;
+            info.Alignment = cell->Alignment;
+            if (cell->RightToLeft && info.Alignment != kAlignCenter)
+              info.Alignment = info.Alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+          }
+          info.Check = info.State = info.Normal = TVTImageInfo{};
+          info.Flags = flags;
+          info.NodeWidth = MeasureNodeWidth(node, info.Column);
+          info.ContentRect = info.CellRect;
+          info.ContentRect.left += Margin;
+          auto layOut = [&](TVTImageInfo& image, TCustomImageList* list, int index) {
+            image.Index = index;
+            image.Images = list;
+            image.X = info.ContentRect.left;
+            image.Y = info.AlignLine - list->GetHeight() / 2;
+            info.ContentRect.left += list->GetWidth() + 2;
+          };
+          if (main && checkImages && node->CheckType != ctNone) {
+            const bool enabled = !(node->States & vsDisabled) && GetEnabled();
+            const int index = CheckImageIndex(node->CheckType, node->CheckState, enabled, false);
+            if (index >= 0) layOut(info.Check, checkImages, index);
+          }
+          if (stateImages_) {
+            bool ghosted = false;
+            const int index = QueryImageIndex(node, 2, info.Column, ghosted);
+            if (index >= 0) layOut(info.State, stateImages_, index);
+            info.State.Ghosted = ghosted;
+          }
+          if (images_) {
+            bool ghosted = false;
+            const int index = QueryImageIndex(node, (node->States & vsSelected) ? 1 : 0, info.Column, ghosted);
+            if (index >= 0) layOut(info.Normal, images_, index);
+            info.Normal.Ghosted = ghosted;
+          }
+          // The indentation comes before everything laid out.
+          if (main) {
+            const int shift = levels * indent;
+            info.ContentRect.left += shift;
+            for (TVTImageInfo* image : {&info.Check, &info.State, &info.Normal}) image->X += shift;
+          }
+          const int saved = cell ? SaveDC(row.dc) : 0;
+          if (cell) {
+            IntersectClipRect(row.dc, info.CellRect.left, info.CellRect.top, info.CellRect.right, info.CellRect.bottom);
+            // The column's own colour, unless it follows the tree's or the row is selected in full.
+            const TColor columnColor = ColumnColor(cell->Index);
+            const bool fullRowSelected = (node->States & vsSelected) && (t.OptionBits.Selection & voFullRowSelect);
+            if ((flags & kRenderColumnColors) && columnColor != GetColor() && !fullRowSelected && !usePicture)
+              FillSolid(row.dc, info.CellRect, ColorToRGB(columnColor));
+          }
 
-      if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
-        const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
-        FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
-        SetTextColor(row.dc, old);
-        --info.CellRect.bottom;
-        --info.ContentRect.bottom;
+          if ((flags & kRenderGridLines) && (paint & voShowHorzGridLines)) {
+            const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+            FillDottedHorzLine(info, info.CellRect.left, info.CellRect.right - 1, info.CellRect.bottom - 1);
+            SetTextColor(row.dc, old);
+            --info.CellRect.bottom;
+            --info.ContentRect.bottom;
+          }
+          if (cell && (flags & kRenderGridLines) && (paint & voShowVertGridLines) &&
+              !(HeaderAutoResizes() && cellIndex + 1 == cells.size())) {
+            const COLORREF old = SetTextColor(row.dc, ColorToRGB(colors_->Get<TVTColors::GridLineColor>()));
+            FillDottedVertLine(info, info.CellRect.top, info.CellRect.bottom, info.CellRect.right - 1);
+            SetTextColor(row.dc, old);
+            --info.CellRect.right;
+            --info.ContentRect.right;
+          }
+          // Every cell has its before-cell event, also where no selection is painted.
+          FireBeforeCellPaint(row.dc, node, info.Column, info.CellRect);
+          PaintSelectionAndFocus(info);
+          if (main) {
+            if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
+            // The all-children-hidden state (0x0400) is set by no operation, so
+            // the hidden-children test of auto option bit 7 never holds.
+            const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
+            if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
+              const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
+              PaintExpandButton(info, x);
+            }
+            if (info.Check.Images) PaintCheckImage(info);
+          }
+          if (info.State.Images) PaintNodeImage(info, info.State);
+          if (info.Normal.Images) PaintNodeImage(info, info.Normal);
+          PaintNodeContent(info);
+          FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
+          if (cell) RestoreDC(row.dc, saved);
+        }
+        FireAfterRowPaint(row.dc, node, rowRect);
+        if (node == t.DropTargetNode && (paint & voShowDropmark) && (flags & kRenderDropMark))
+          DrawDropMark(row.dc, rowRect);
       }
-      PaintSelectionAndFocus(info);
-      if (paint & voShowTreeLines) PaintTreeLines(info, kinds);
-      // The all-children-hidden state (0x0400) is set by no operation, so
-      // the hidden-children test of auto option bit 7 never holds.
-      const bool hideButton = (node->States & 0x0400) && (t.OptionBits.Auto & (1u << 7));
-      if ((paint & voShowButtons) && (node->States & vsHasChildren) && !hideButton && levels > 0) {
-        const int x = levels * indent + (indent - kButtonSize + 1) / 2 - indent;
-        PaintExpandButton(info, x);
-      }
-      if (info.Check.Images) PaintCheckImage(info);
-      if (info.State.Images) PaintNodeImage(info, info.State);
-      if (info.Normal.Images) PaintNodeImage(info, info.Normal);
-      PaintNodeContent(info);
       SetWindowOrgEx(row.dc, 0, 0, nullptr);
+      if (band) PaintRubberBand(row.dc, RECT{0, 0, windowWidth, height}, bandAt(nodeTop));
       BitBlt(target, targetPoint.x, rowTop, windowWidth, height, row.dc, 0, 0, SRCCOPY);
     }
     rowTop += height;
@@ -1588,12 +2235,25 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
     row.Release();
     row.Resize(windowWidth, targetBottom - rowTop);
     const RECT area{0, 0, windowWidth, targetBottom - rowTop};
-    if (usePicture)
+    if (FirePaintBackground(row.dc, area)) {
+      // The handler painted the area.
+    } else if (usePicture) {
       BlitTiledBitmap(row.dc, area, POINT{window.left, nodeTop});
-    else
+    } else {
       FillSolid(row.dc, area, ColorToRGB(GetColor()));
+      // Below the rows each column keeps its own colour.
+      for (const TVTColumnInfo& c : t.ColumnLayout.Columns) {
+        if (!(flags & kRenderColumnColors)) break;
+        const TColor color = ColumnColor(c.Index);
+        if (color == GetColor()) continue;
+        const RECT strip{c.Left - window.left, 0, c.Left + c.Width - window.left, targetBottom - rowTop};
+        if (strip.right > 0 && strip.left < windowWidth) FillSolid(row.dc, strip, ColorToRGB(color));
+      }
+    }
+    if (band) PaintRubberBand(row.dc, area, bandAt(window.top + rowTop - targetPoint.y));
     BitBlt(target, targetPoint.x, rowTop, windowWidth, targetBottom - rowTop, row.dc, 0, 0, SRCCOPY);
   }
+  FireAfterTreePaint(target);
 }
 
 void TBaseVirtualTree::Paint(HDC dc) {
@@ -1602,4 +2262,80 @@ void TBaseVirtualTree::Paint(HDC dc) {
   RECT window = clip;
   OffsetRect(&window, -core_->OffsetX(), -core_->OffsetY());
   RenderTreeToCanvas(dc, window, 0x3F, POINT{clip.left, clip.top});
+}
+
+// --- Header ---------------------------------------------------------------------------------------
+
+bool TBaseVirtualTree::HeaderVisible() const {
+  return header_ && header_->HasOption(kHeaderVisible);
+}
+
+int TBaseVirtualTree::HeaderHeight() const {
+  return header_ ? static_cast<int>(header_->GetHeight()) : 0;
+}
+
+void TBaseVirtualTree::SetHeader(TVTHeader* header) {
+  if (header_ && header) header_->Assign(header);
+}
+
+TVTHeader* TBaseVirtualTree::CreateHeader() {
+  return New<TVTHeader>(this);
+}
+
+const ClassInfo& TBaseVirtualTree::ColumnClass() const {
+  return TVirtualTreeColumn::StaticClass();
+}
+
+void TBaseVirtualTree::NotifyColumnResized(int column) {
+  if (IsLoading() || !HandleAllocated()) return;
+  core_->RefreshHorzScrollBar(true);
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  if (c && !(core_->OptionBits.Auto & voAutoSpanColumns)) {
+    RECT r;
+    GetClientRect(WindowHandle(), &r);
+    r.left = std::max(LONG(0), LONG(c->ScrolledLeft()));
+    InvalidateRect(WindowHandle(), &r, FALSE);
+  } else {
+    Invalidate();
+  }
+  if (header_) {
+    header_->RedrawHeaderArea(column, true);
+    if (header_->States & kHeaderTracking) UpdateWindow(WindowHandle());
+  }
+  if (OnColumnResize) OnColumnResize(header_, column);
+}
+
+void TBaseVirtualTree::DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                             bool hover, const RECT& cell) {
+  if (OnHeaderDraw) OnHeaderDraw(header_, canvas, column, cell, hover, pressed, dropMark);
+}
+
+int TBaseVirtualTree::Host::SortColumn() const {
+  return tree_.header_ ? tree_.header_->GetSortColumn() : NoColumn;
+}
+
+int TBaseVirtualTree::Host::SortDirection() const {
+  return tree_.header_ ? static_cast<int>(tree_.header_->GetSortDirection()) : sdAscending;
+}
+
+TColor TBaseVirtualTree::ColumnColor(int column) const {
+  TVirtualTreeColumn* c = header_ ? header_->GetColumns()->ColumnAt(column) : nullptr;
+  return c && !c->HasOption(kColumnParentColor) ? c->GetColor() : GetColor();
+}
+
+bool TBaseVirtualTree::HeaderAutoResizes() const {
+  return header_ && header_->HasOption(kHeaderAutoResize);
+}
+
+void TBaseVirtualTree::PaintHeaderInWindow(HDC dc) {
+  if (HeaderVisible()) PaintHeaderBand(dc, ComputeHeaderArea());
+}
+
+void TBaseVirtualTree::PaintHeaderBand(HDC dc, const RECT& band) {
+  if (!header_ || band.right <= band.left || band.bottom <= band.top) return;
+  header_->GetColumns()->PaintHeader(dc, band, core_->OffsetX());
+}
+
+bool TBaseVirtualTree::HeaderBusy() const {
+  return header_ && (header_->States & (kHeaderTracking | kHeaderDragging));
 }

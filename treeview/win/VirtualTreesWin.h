@@ -25,6 +25,8 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
+class TVTHeader;
+class TVirtualTreeColumn;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
 // The bevel around a tree's client area.
@@ -160,6 +162,8 @@ class TBaseVirtualTree : public TCustomControl {
   int ButtonStyle = 0;
   int ButtonFillMode = 0;
   int DragImageKind = 0;
+  // The rubber band's look: 0 a dotted focus rectangle, 1 blended and framed.
+  int DrawSelectionMode = 0;
   bool DoubleBuffered = false;
   // The check images: kinds 0 to 5 pick the unit's lists 0 to 5, any other
   // kind the custom check images.
@@ -210,9 +214,27 @@ class TBaseVirtualTree : public TCustomControl {
   // shown. The window rectangle less the frame: 1 for a border style, 3 for
   // a thick frame, 2 for a client edge (then the header height below the top).
   RECT ComputeHeaderArea() const;
-  // Whether a header is shown and its height: the header part fills these.
-  virtual bool HeaderVisible() const { return false; }
-  virtual int HeaderHeight() const { return 0; }
+  // Whether the header band is shown (header option hoVisible) and its height.
+  virtual bool HeaderVisible() const;
+  virtual int HeaderHeight() const;
+
+  // --- Header ---
+  TVTHeader* GetHeader() const { return header_; }
+  void SetHeader(TVTHeader* header);
+  // The classes of the header and its columns (descendants give their own).
+  virtual TVTHeader* CreateHeader();
+  virtual const ClassInfo& ColumnClass() const;
+  // A column's width changed: the scroll bar, the rows right of the column
+  // and its header cell are repainted, then the column-resize event fires.
+  virtual void NotifyColumnResized(int column);
+  Method<void(TVTHeader*, int)> OnColumnResize;
+  // Owner-drawn header cells: canvas, column, cell, hover, pressed, drop
+  // mark (0 none, 1 before, 2 after).
+  Method<void(TVTHeader*, TCanvas*, TVirtualTreeColumn*, const RECT&, bool, bool, int)> OnHeaderDraw;
+  virtual void DrawHeaderCellByEvent(TCanvas* canvas, TVirtualTreeColumn* column, int dropMark, bool pressed,
+                                     bool hover, const RECT& cell);
+  // Paints the header band into a DC whose origin is the window's top-left.
+  void PaintHeaderInWindow(HDC dc);
 
   void SetBiDiMode(TBiDiMode mode) override;
   void Notification(TComponent* component, TOperation operation) override;
@@ -244,13 +266,53 @@ class TBaseVirtualTree : public TCustomControl {
   void RenderTreeToCanvas(HDC target, const RECT& window, std::uint8_t flags, POINT targetPoint);
   // The plus and minus bitmaps and the tree lines' pattern brush.
   void RebuildPaintResources(bool buttons, bool lineBrush);
+  // One step of the expand or collapse animation: scrolls `area` (client
+  // coordinates) down (expanding) or up by `step` and fills the strip it
+  // uncovers with the tree's colour. Always true: the animation goes on.
+  bool ToggleAnimationStep(HDC dc, const RECT& area, bool expanding, int step);
   // The number of rows the last render visited.
   std::uint32_t RowsPainted() const { return rowsPainted_; }
+  // The paint events: around the whole render (the target DC), before a row
+  // (setting `handled` skips the row's own painting) and after it, before
+  // and after each cell, and for the area below the last row (`handled`:
+  // the tree does not fill it). Rectangles are in the row bitmap's
+  // coordinates (tree x, the row's own y).
+  Method<void(TObject*, HDC)> OnBeforePaint;
+  Method<void(TObject*, HDC)> OnAfterPaint;
+  Method<void(TObject*, HDC, TVTNode*, RECT, bool& handled)> OnBeforeItemPaint;
+  Method<void(TObject*, HDC, TVTNode*, RECT)> OnAfterItemPaint;
+  Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnBeforeCellPaint;
+  Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnAfterCellPaint;
+  Method<void(TObject*, HDC, RECT, bool& handled)> OnPaintBackground;
   // The image index event: kind 0 normal, 1 selected, 2 state.
   Method<void(TObject*, TVTNode*, int kind, int column, bool& ghosted, int& index)> OnGetImageIndex;
 
   // The keyboard interface (WM_KEYDOWN, WM_KEYUP).
   TVTKeyboardController& Keyboard() { return *keys_; }
+  // The mouse interface (button presses, moves and releases, the rubber band).
+  TVTMouseController& MouseInput() { return *mouse_; }
+  // Where a drag would drop on the drop-target node: 0 nowhere, 1 above it,
+  // 2 on it, 3 below it (the drag manager sets it).
+  int DropMode = 0;
+  // The cursor event: may change the cursor shown over the client area.
+  Method<void(TObject*, TCursor&)> OnGetCursor;
+  // Registers the drop target for the window, or revokes it.
+  void RegisterDropTarget(bool on);
+  bool DropTargetRegistered() const { return dropTargetRegistered_; }
+  // Hints (CM_HINTSHOW): 0 the control's hint, 1 the node's hint, 2 the
+  // node's hint or else the control's, 3 the node's text when it is cut off.
+  int HintMode = 0;
+  // The node's hint text (modes 1 to 3) for a column.
+  Method<void(TObject*, TVTNode*, int column, std::string& hint)> OnGetHint;
+  // What the tree hands its hint window with the hint (the node is forgotten when it is freed).
+  struct TVTHintData {
+    TBaseVirtualTree* Tree = nullptr;
+    TVTNode* Node = nullptr;
+    int Column = NoColumn;
+  };
+  const TVTHintData& HintData() const { return hintData_; }
+  // The horizontal extent of a node's label (tree coordinates), laid out as painted.
+  TVTLabelExtent LabelExtentOf(TVTNode* node);
   // The "treeview" and "button" themes while the tree paints themed (tree state 33).
   HTHEME TreeTheme() const { return treeTheme_; }
   HTHEME ButtonTheme() const { return buttonTheme_; }
@@ -262,13 +324,29 @@ class TBaseVirtualTree : public TCustomControl {
   // drags, and otherwise after the tree's own handling), the tree's own
   // start of an automatic drag, and focus on non-client button presses.
   void WndProc(TMessage& msg) override;
-  // The header's turn at a message; true when it handled it. No header yet.
+  // The header's turn at a message; true when it handled it. Timer 3 and
+  // the header's cursor come to the header this way; the header has no mouse
+  // handling yet, so the base handles nothing.
   virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  // Paints the header band (window coordinates) into a window DC: the header's columns paint it.
+  virtual void PaintHeaderBand(HDC dc, const RECT& band);
+  // Whether the header is tracking or dragging a column (mouse presses are ignored then).
+  virtual bool HeaderBusy() const;
+  // Gives up the edit link once no edit is active (the editor fills it).
+  virtual void ReleaseEditLink() {}
+  // The non-client part around the client area: the client edge (themed
+  // with the "treeview" theme), the bevel and the band of the border width
+  // in BorderColor. `dc` is a window DC.
+  void PaintBorder(HDC dc);
   // Clip styles, the scroll bars, the class's redraw-on-size styles, the
   // frame (a client edge with Ctl3D, else a border) and right-to-left layout.
   void CreateParams(TCreateParams& params) override;
-  // Makes the window, then the themes and the scroll bars.
+  // Makes the window, then the themes, the drop target (outside design
+  // time with misc option bit 0) and the scroll bars.
   void CreateWnd() override;
+  // The window's OLE drop target: the drag manager, which the transfer part
+  // brings (null: the window takes no drops).
+  virtual IDropTarget* ObtainDropTarget() { return nullptr; }
 
   // One cell of one row as the row pieces see it (tree coordinates of the row bitmap).
   struct TVTImageInfo {
@@ -292,8 +370,39 @@ class TBaseVirtualTree : public TCustomControl {
   };
   // The paint handler: the clip box with flags 0x3F.
   void Paint(HDC dc) override;
+  // The framework drag ended: the tree's drag states go.
+  void DoEndDrag(TObject* target, int x, int y) override;
+  // The paint events' operations; the base versions call the handlers.
+  virtual void FireBeforeTreePaint(HDC dc) {
+    if (OnBeforePaint) OnBeforePaint(this, dc);
+  }
+  virtual void FireAfterTreePaint(HDC dc) {
+    if (OnAfterPaint) OnAfterPaint(this, dc);
+  }
+  virtual bool FireBeforeRowPaint(HDC dc, TVTNode* node, const RECT& row) {
+    bool handled = false;
+    if (OnBeforeItemPaint) OnBeforeItemPaint(this, dc, node, row, handled);
+    return handled;
+  }
+  virtual void FireAfterRowPaint(HDC dc, TVTNode* node, const RECT& row) {
+    if (OnAfterItemPaint) OnAfterItemPaint(this, dc, node, row);
+  }
+  virtual void FireBeforeCellPaint(HDC dc, TVTNode* node, int column, const RECT& cell) {
+    if (OnBeforeCellPaint) OnBeforeCellPaint(this, dc, node, column, cell);
+  }
+  virtual void FireAfterCellPaint(HDC dc, TVTNode* node, int column, const RECT& cell) {
+    if (OnAfterCellPaint) OnAfterCellPaint(this, dc, node, column, cell);
+  }
+  virtual bool FirePaintBackground(HDC dc, const RECT& area) {
+    bool handled = false;
+    if (OnPaintBackground) OnPaintBackground(this, dc, area, handled);
+    return handled;
+  }
   // The cell's content (the base tree draws nothing; the string tree draws text).
   virtual void PaintNodeContent(TVTPaintInfo& /*info*/) {}
+  // The hint text of a node in a column (`text`: hint mode 3, the node's own
+  // text, which the string tree gives); the base asks the hint event.
+  virtual std::string GetNodeHint(TVTNode* node, int column, bool text);
   // The node's width in a column (the base tree: 0).
   virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // The image index event's answer (-1: none).
@@ -309,13 +418,32 @@ class TBaseVirtualTree : public TCustomControl {
   void FillDottedVertLine(TVTPaintInfo& info, int top, int bottom, int x);
   // Tiles the background picture over `rect`, the phase following `origin`.
   void BlitTiledBitmap(HDC dc, const RECT& rect, POINT origin);
+  // The drop mark of drop mode 1 (above) or 3 (below) in a row rectangle.
+  void DrawDropMark(HDC dc, const RECT& row);
+  // The rubber band `band` where it meets `clip` (both in the DC's device
+  // coordinates): blended and framed with the selection rectangle colours.
+  void PaintRubberBand(HDC dc, const RECT& clip, const RECT& band);
 
  private:
   void OpenThemes();
   void CloseThemes();
+  // A column's colour for painting (the tree's while the column follows it).
+  TColor ColumnColor(int column) const;
+  bool HeaderAutoResizes() const;
   void ScrollMessage(TMessage& msg, bool vertical);
   void MouseWheel(TMessage& msg);
   void ClearPendingStates(bool withBand);
+  bool MouseMessage(TMessage& msg);
+  TVTHitInfo HitAt(LPARAM point);
+  void NonClientPaint(TMessage& msg);
+  void SetTreeCursor(TMessage& msg);
+  void HintShow(TMessage& msg);
+  void FrameworkDrag(TMessage& msg);
+  TVTHintData hintData_;
+  std::unique_ptr<TVTMouseController> mouse_;
+  class Core;
+  class Keys;
+  class Mouse;
   HBITMAP plusBitmap_ = nullptr;
   HBITMAP minusBitmap_ = nullptr;
   HBRUSH dottedBrush_ = nullptr;
@@ -341,8 +469,7 @@ class TBaseVirtualTree : public TCustomControl {
     std::uint64_t Milliseconds() const override;
     void RecreateWindow() override { tree_.RecreateWnd(); }
     void ThemeChanged() override;
-    // The drop target itself comes with the drag manager; nothing registers before.
-    void SetDropTargetRegistered(bool) override {}
+    void SetDropTargetRegistered(bool registered) override { tree_.RegisterDropTarget(registered); }
     int ClientWidth() const override;
     int ClientHeight() const override;
     void SetRedraw(bool on) override { tree_.LockWindowRedraw(!on); }
@@ -355,6 +482,11 @@ class TBaseVirtualTree : public TCustomControl {
     bool SetClipboard(bool empty) override;
     bool CursorPos(int& x, int& y) const override;
     int ScrollIncrement(bool horizontal) const override;
+    void BeginFrameworkDrag(bool immediately, int threshold) override { tree_.BeginDrag(immediately, threshold); }
+    int SystemDragThreshold() const override { return ::Mouse->DragThreshold; }
+    int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
+    int SortColumn() const override;
+    int SortDirection() const override;
 
    private:
     TBaseVirtualTree& tree_;
@@ -372,6 +504,7 @@ class TBaseVirtualTree : public TCustomControl {
   TChangeLink* customCheckLink_ = nullptr;
   TPicture* background_ = nullptr;
   int selectionCornerRadius_ = 0;
+  bool dropTargetRegistered_ = false;
   TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;
@@ -379,6 +512,7 @@ class TBaseVirtualTree : public TCustomControl {
   TVTColors* colors_ = nullptr;
   TScrollBarOptions* scrollBarOptions_ = nullptr;
   TClipboardFormats* clipboardFormats_ = nullptr;
+  TVTHeader* header_ = nullptr;
 };
 
 // The tree whose nodes carry text in columns.

@@ -1,0 +1,129 @@
+// The framework's control drag: a drag from one control to another on a
+// shown form, accepted or refused by the target's drag-over handler,
+// dropped, cancelled with Escape, or never started below the threshold.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ExtCtrls.h"
+#include "Forms.h"
+
+namespace {
+
+struct DragLog {
+  std::vector<std::string> events;
+  bool accept = true;
+  void Over(TObject* sender, TObject* source, int x, int y, TDragState state, bool& accepted) {
+    const char* names[] = {"enter", "leave", "move"};
+    events.push_back(std::string(names[state]) + " " + static_cast<TComponent*>(sender)->Name() + " from " +
+                     static_cast<TComponent*>(source)->Name() + " at " + std::to_string(x) + "," + std::to_string(y));
+    accepted = accept;
+  }
+  void Drop(TObject* sender, TObject*, int x, int y) {
+    events.push_back("drop " + static_cast<TComponent*>(sender)->Name() + " at " + std::to_string(x) + "," +
+                     std::to_string(y));
+  }
+  void End(TObject*, TObject* target, int, int) {
+    events.push_back(std::string("end ") + (target ? static_cast<TComponent*>(target)->Name() : "nowhere"));
+  }
+};
+
+class ControlDragTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitForms();
+    form = TCustomForm::CreateNew<TForm>(Application);
+    form->SetBounds(100, 100, 400, 200);
+    source = New<TPanel>(form);
+    source->SetName("Source");
+    source->SetParent(form);
+    source->SetBounds(10, 10, 100, 100);
+    target = New<TPanel>(form);
+    target->SetName("Target");
+    target->SetParent(form);
+    target->SetBounds(200, 10, 100, 100);
+    target->OnDragOver = TDragOverEvent::Bind<&DragLog::Over>(&log);
+    target->OnDragDrop = TDragDropEvent::Bind<&DragLog::Drop>(&log);
+    source->OnEndDrag = TEndDragEvent::Bind<&DragLog::End>(&log);
+    form->Show();
+    Application->ProcessMessages();
+  }
+  void TearDown() override { form->Free(); }
+  // Moves the mouse over the target's client point (x, y); the message goes
+  // to the window that holds the mouse, in its client coordinates.
+  void MoveOverTarget(int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(target->WindowHandle(), &p);
+    SetCursorPos(p.x, p.y);
+    ScreenToClient(source->WindowHandle(), &p);
+    SendMessageA(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+  }
+  DragLog log;
+  TForm* form = nullptr;
+  TPanel* source = nullptr;
+  TPanel* target = nullptr;
+};
+
+TEST_F(ControlDragTest, AnAcceptedDragDropsOnTheTarget) {
+  source->BeginDrag(true);
+  EXPECT_TRUE(source->Dragging());
+  EXPECT_EQ(GetCapture(), source->WindowHandle());
+  MoveOverTarget(20, 30);
+  MoveOverTarget(25, 35);
+  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+  EXPECT_FALSE(source->Dragging());
+  EXPECT_NE(GetCapture(), source->WindowHandle());
+  const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
+                                          "move Target from Source at 25,35", "drop Target at 25,35", "end Target"};
+  EXPECT_EQ(log.events, expected);
+}
+
+TEST_F(ControlDragTest, RefusedOrCancelledDragsEndNowhere) {
+  log.accept = false;
+  source->BeginDrag(true);
+  MoveOverTarget(20, 30);
+  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+  EXPECT_EQ(log.events.back(), "end nowhere");
+  // Escape cancels an accepted drag (started over the source again).
+  log.accept = true;
+  log.events.clear();
+  POINT start{50, 50};
+  ClientToScreen(source->WindowHandle(), &start);
+  SetCursorPos(start.x, start.y);
+  source->BeginDrag(true);
+  MoveOverTarget(20, 30);
+  SendMessageA(source->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_FALSE(source->Dragging());
+  const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
+                                          "end nowhere"};
+  EXPECT_EQ(log.events, expected);
+}
+
+TEST_F(ControlDragTest, BelowTheThresholdNothingIsDraggedAndTheReleaseGoesOn) {
+  POINT start{50, 50};
+  ClientToScreen(source->WindowHandle(), &start);
+  SetCursorPos(start.x, start.y);
+  source->BeginDrag(false, 50);
+  SendMessageA(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(52, 53));
+  EXPECT_TRUE(source->Dragging());
+  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, MAKELPARAM(52, 53));
+  EXPECT_FALSE(source->Dragging());
+  EXPECT_EQ(log.events, std::vector<std::string>{"end nowhere"});
+  // Automatic drag mode starts a pending drag on a left press.
+  source->SetDragMode(dmAutomatic);
+  SendMessageA(source->WindowHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50));
+  EXPECT_TRUE(source->Dragging());
+  source->EndDrag(false);
+  EXPECT_FALSE(source->Dragging());
+}
+
+TEST_F(ControlDragTest, AFreedTargetLeavesTheDrag) {
+  source->BeginDrag(true);
+  MoveOverTarget(20, 30);
+  FreeAndNil(target);
+  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+  EXPECT_EQ(log.events.back(), "end nowhere");
+}
+
+}  // namespace
