@@ -1519,7 +1519,9 @@ std::string RtfRegisterLine(std::string_view line) {
 }
 
 // "0012FF40: 00000001   00401000: 55 8B ...  U.." by its fields: addresses,
-// the stack value, the bytes and their characters.
+// the stack value, the bytes and their characters, at the offsets the dump
+// writes them (addresses at 0 and 21, the stack value at 10, the bytes from
+// 31, the characters from 80). A row of another shape stays plain.
 std::string RtfDumpLine(std::string_view line) {
   if (line.size() < 80 || line[8] != ':' || line[29] != ':') return RtfRun(rcText, line);
   return RtfRun(rcLabel, line.substr(0, 8)) + RtfRun(rcText, line.substr(8, 2)) + RtfRun(rcValue, line.substr(10, 8)) +
