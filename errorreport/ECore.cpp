@@ -1454,6 +1454,137 @@ std::string EscapeRtfText(std::string_view text) {
   return ReplaceAllText(s, "\r\n", "\\par\r\n");
 }
 
+// --- Rich-text documents of the detailed dialog ------------------------------------------------------
+namespace {
+// Colours 1-7 of the table: teal, black, dark grey, blue, red, grey, green.
+enum TRtfColour { rcLabel = 1, rcText = 2, rcRule = 3, rcValue = 4, rcTitle = 5, rcComment = 6, rcChars = 7 };
+
+// A run of text in one colour; the text holds no line break.
+std::string RtfRun(int colour, std::string_view text) {
+  return "\\cf" + std::to_string(colour) + " " + EscapeRtfText(text);
+}
+
+std::string RtfBoldRun(int colour, std::string_view text) {
+  return "\\cf" + std::to_string(colour) + "\\b " + EscapeRtfText(text) + "\\b0 ";
+}
+
+bool IsRuleLine(std::string_view line) {
+  return line.find('-') != std::string_view::npos && line.find_first_not_of("- ") == std::string_view::npos;
+}
+
+bool IsTitleLine(std::string_view line) {
+  const std::string t = Trim(line);
+  return !t.empty() && t.back() == ':' && t.find(':') == t.size() - 1;
+}
+
+// Each line (CRLF or LF ended) through `format`, joined by paragraph marks.
+std::string RtfLines(std::string_view text, const std::function<std::string(std::string_view, std::size_t)>& format) {
+  std::string out;
+  std::size_t index = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t nl = text.find('\n', pos);
+    std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    out += format(line, index++);
+    if (nl == std::string_view::npos) break;
+    out += "\\par\r\n";
+    pos = nl + 1;
+  }
+  return out;
+}
+
+std::string RtfDocument(const TRtfFont& font, std::string_view paragraph, const std::string& body) {
+  return RtfDocumentHeader(font) + std::string(paragraph) + " " + body + "}";
+}
+
+// "EAX: 0012FF40   EDI: 00000000": labels in the text colour, values in the value colour.
+std::string RtfRegisterLine(std::string_view line) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    const std::size_t colon = line.find(':', pos);
+    if (colon == std::string_view::npos) {
+      out += RtfRun(rcText, line.substr(pos));
+      break;
+    }
+    std::size_t value = line.find_first_not_of(' ', colon + 1);
+    if (value == std::string_view::npos) value = line.size();
+    out += RtfRun(rcText, line.substr(pos, value - pos));
+    std::size_t end = line.find(' ', value);
+    if (end == std::string_view::npos) end = line.size();
+    if (end > value) out += RtfRun(rcValue, line.substr(value, end - value));
+    pos = end;
+  }
+  return out;
+}
+
+// "0012FF40: 00000001   00401000: 55 8B ...  U.." by its fields: addresses,
+// the stack value, the bytes and their characters, at the offsets the dump
+// writes them (addresses at 0 and 21, the stack value at 10, the bytes from
+// 31, the characters from 80). A row of another shape stays plain.
+std::string RtfDumpLine(std::string_view line) {
+  if (line.size() < 80 || line[8] != ':' || line[29] != ':') return RtfRun(rcText, line);
+  return RtfRun(rcLabel, line.substr(0, 8)) + RtfRun(rcText, line.substr(8, 2)) + RtfRun(rcValue, line.substr(10, 8)) +
+         RtfRun(rcText, line.substr(18, 3)) + RtfRun(rcLabel, line.substr(21, 8)) +
+         RtfRun(rcText, line.substr(29, 51)) + RtfRun(rcChars, line.substr(80));
+}
+}  // namespace
+
+std::string RtfDocumentHeader(const TRtfFont& font) {
+  // A font name ends at ";" in the font table.
+  std::string name;
+  for (char c : font.Name)
+    if (c != ';' && static_cast<unsigned char>(c) >= 32) name += c;
+  return "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1040{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset" +
+         std::to_string(font.Charset) + " " + EscapeRtfText(name) +
+         ";}}\r\n"
+         "{\\colortbl "
+         ";\\red0\\green100\\blue100;\\red0\\green0\\blue0;\\red40\\green40\\blue40;\\red0\\green0\\blue160;"
+         "\\red160\\green0\\blue0;\\red80\\green80\\blue80;\\red0\\green100\\blue0;}\r\n"
+         "\\f0\\fs" +
+         std::to_string(2 * font.Size);
+}
+
+std::string BuildGeneralRtf(std::string_view text, const TRtfFont& font) {
+  return RtfDocument(font, "", RtfLines(text, [](std::string_view line, std::size_t index) {
+                       if (index == 0) return RtfBoldRun(rcText, line);
+                       if (IsRuleLine(line)) return RtfRun(rcRule, line);
+                       if (IsTitleLine(line)) return RtfRun(rcTitle, line);
+                       const std::size_t colon = line.find(':');
+                       // Table rows ("|...|") may hold times; they stay plain.
+                       if (colon != std::string_view::npos && line.front() != '|' &&
+                           !Trim(line.substr(0, colon)).empty() && !Trim(line.substr(colon + 1)).empty())
+                         return RtfRun(rcLabel, line.substr(0, colon)) + RtfRun(rcText, ":") +
+                                RtfRun(rcValue, line.substr(colon + 1));
+                       return RtfRun(rcText, line);
+                     }));
+}
+
+std::string BuildAssemblerRtf(std::string_view text, const TRtfFont& font) {
+  return RtfDocument(font, "", RtfLines(text, [](std::string_view line, std::size_t) {
+                       if (!line.empty() && line.front() == ';')
+                         return RtfRun(rcTitle, ";") + RtfBoldRun(rcValue, line.substr(1));
+                       const std::size_t semicolon = line.find(';');
+                       if (semicolon == std::string_view::npos) return RtfRun(rcText, line);
+                       return RtfRun(rcText, line.substr(0, semicolon)) + RtfRun(rcComment, line.substr(semicolon));
+                     }));
+}
+
+std::string BuildCpuRtf(std::string_view text, const TRtfFont& font, int rulePixelWidth) {
+  // The register lines are the third to sixth, the dump rows start at the
+  // tenth. The fields are found in each line rather than at fixed columns:
+  // a register line holds two 13-character "EAX: 0012FF40" fields three
+  // blanks apart, not four side by side.
+  const std::string paragraph = rulePixelWidth > 0 ? "\\pard\\tx" + std::to_string(15 * rulePixelWidth) : "";
+  return RtfDocument(font, paragraph, RtfLines(text, [](std::string_view line, std::size_t index) {
+                       if (index >= 2 && index <= 5) return RtfRegisterLine(line);
+                       if (index >= 9) return RtfDumpLine(line);
+                       if (IsRuleLine(line)) return RtfRun(rcRule, line);
+                       if (IsTitleLine(line) || (index == 7 && !line.empty())) return RtfRun(rcTitle, line);
+                       return RtfRun(rcText, line);
+                     }));
+}
+
 namespace {
 // The calendar fields of a date, false for one outside the years 1-9999.
 bool SplitDateTime(double dateTime, int& year, int& month, int& day, int& hour, int& minute, int& second,

@@ -454,6 +454,26 @@ std::string PadRightToWidth(std::string_view text, std::size_t width);
 std::string FormatElapsedTime(double days);
 std::string EscapeHtmlText(std::string_view text);
 std::string EscapeRtfText(std::string_view text);
+
+// --- Rich-text documents of the detailed dialog ------------------------------------------------------
+// The dialog font the documents are written in.
+struct TRtfFont {
+  int Charset = 0;  // the locale's character set
+  std::string Name;
+  int Size = 8;  // points
+};
+
+// The header, colour table and font selection every document starts with
+// (no delimiter after the last control word).
+std::string RtfDocumentHeader(const TRtfFont& font);
+// The introduction: the first line bold, section titles and their rules, and
+// "label: value" lines with label and value in their own colours.
+std::string BuildGeneralRtf(std::string_view text, const TRtfFont& font);
+// The listing: ";" lines as headings, the comment part of code lines in grey.
+std::string BuildAssemblerRtf(std::string_view text, const TRtfFont& font);
+// The registers and memory dump: register values and dump fields coloured;
+// a tab stop 15 times `rulePixelWidth` (the width of a 21-dash rule in the font).
+std::string BuildCpuRtf(std::string_view text, const TRtfFont& font, int rulePixelWidth);
 // "Thu, 10 Dec 2026 12:06:01 +0530": `biasMinutes` is local time minus UTC.
 std::string FormatMailDate(double dateTime, std::int32_t biasMinutes);
 // "yyyy-mm-dd hh:nn:ss".
