@@ -476,15 +476,7 @@ std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> ob
     job.SavedRecord = block.SavedRecord;
     job.HasSavedRecord = true;
   }
-  if (!job.StackTop && !freeze) {
-    std::uintptr_t top = 0;
-#if defined(__i386__)
-    asm volatile("movl %%fs:4, %0" : "=r"(top));  // NT_TIB.StackBase
-#elif defined(__x86_64__)
-    asm volatile("movq %%gs:8, %0" : "=r"(top));
-#endif
-    job.StackTop = top;
-  }
+  if (!job.StackTop && !freeze) job.StackTop = GetThreadStackTop();
   if (!job.StackStart) {
     if (block.RecordedStackPosition)
       job.StackStart = reinterpret_cast<std::uintptr_t>(block.RecordedStackPosition);

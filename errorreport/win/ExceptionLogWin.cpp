@@ -101,17 +101,6 @@ void LoadOwnUnitNames() {
   g_ownUnitNames->SetSorted(true);
 }
 
-// The stack top of the calling thread, from its thread information block.
-std::uintptr_t CurrentStackTop() {
-  std::uintptr_t top = 0;
-#if defined(__i386__)
-  asm volatile("movl %%fs:4, %0" : "=r"(top));  // NT_TIB.StackBase
-#elif defined(__x86_64__)
-  asm volatile("movq %%gs:8, %0" : "=r"(top));
-#endif
-  return top;
-}
-
 // Step 6: the runtime's handler entry points, each after its import jump.
 extern "C" void* __cxa_begin_catch(void*) noexcept;
 extern "C" void __cxa_end_catch();
@@ -423,7 +412,7 @@ void StartupBody() {
   if (g_ownShared.Data() && g_ownShared.dataSize >= 1) g_ownShared.Data()[0] = 0;
   // 10.
   g_defaultOptions = New<TVantorModuleOptionsEx>(std::string());
-  g_mainStackTop = CurrentStackTop();
+  g_mainStackTop = GetThreadStackTop();
   // 11.
   flags.TerminationRequested = 0;
   g_startTime = Now();
