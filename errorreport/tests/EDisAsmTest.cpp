@@ -21,6 +21,7 @@
 
 #include "EDisAsm.h"
 #include "EHook.h"
+#include "ObjdumpSlots.h"
 
 namespace {
 
@@ -312,42 +313,10 @@ std::vector<Bytes> MakeCorpus() {
   return corpus;
 }
 
-struct TheirLine {
-  int length;  // -1 for "(bad)"
-  std::string text;
-};
-
-// objdump's reading of the instruction that starts at each slot.
-std::map<std::size_t, TheirLine> ObjdumpLines(const std::string& file) {
-  const std::string command =
-      std::string(PELLORY_I686_OBJDUMP) + " -D -b binary -m i386 -M intel --insn-width=16 '" + file + "' 2>&1";
-  std::map<std::size_t, TheirLine> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return lines;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const std::size_t colon = text.find(":\t");
-    if (colon == std::string::npos) continue;
-    std::size_t address;
-    try {
-      address = std::stoul(text.substr(0, colon), nullptr, 16);
-    } catch (...) {
-      continue;
-    }
-    if (address % kSlot != 0) continue;
-    const std::size_t bytesStart = colon + 2;
-    const std::size_t tab = text.find('\t', bytesStart);
-    std::istringstream in(text.substr(bytesStart, tab == std::string::npos ? std::string::npos : tab - bytesStart));
-    std::string token;
-    int count = 0;
-    while (in >> token) ++count;
-    const std::string mnemonic = tab == std::string::npos ? std::string() : text.substr(tab + 1);
-    lines[address / kSlot] = {mnemonic.find("(bad)") != std::string::npos ? -1 : count, mnemonic};
-  }
-  pclose(pipe);
-  return lines;
+// objdump's reading of the instruction that starts each slot.
+std::map<std::size_t, TObjdumpSlot> ObjdumpLines(const std::string& file) {
+  return ReadObjdumpSlots(
+      std::string(PELLORY_I686_OBJDUMP) + " -D -b binary -m i386 -M intel --insn-width=16 '" + file + "' 2>&1", kSlot);
 }
 
 std::string Lower(std::string s) {
@@ -610,7 +579,7 @@ TEST(DisAsm, AgreesWithObjdumpOnAGeneratedCorpus) {
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   }
-  const std::map<std::size_t, TheirLine> theirs = ObjdumpLines(file.string());
+  const std::map<std::size_t, TObjdumpSlot> theirs = ObjdumpLines(file.string());
   std::filesystem::remove(file);
   ASSERT_GT(theirs.size(), corpus.size() * 9 / 10) << "objdump did not read the corpus";
 
@@ -632,13 +601,13 @@ TEST(DisAsm, AgreesWithObjdumpOnAGeneratedCorpus) {
     }
     auto it = theirs.find(i);
     ASSERT_NE(it, theirs.end()) << "objdump lost its way at " << ::testing::PrintToString(corpus[i]);
-    if (it->second.length < 0) {
+    if (it->second.Length < 0) {
       ++unknownToObjdump;
       continue;
     }
-    const std::string ours = NormaliseOurs(text), their = NormaliseTheirs(it->second.text);
+    const std::string ours = NormaliseOurs(text), their = NormaliseTheirs(it->second.Text);
     const Tokens a = Tokenise(ours), b = Tokenise(their);
-    const bool same = length == it->second.length && a.words == b.words && SameNumbers(a.numbers, b.numbers);
+    const bool same = length == it->second.Length && a.words == b.words && SameNumbers(a.numbers, b.numbers);
     if (!same) {
       if (const KnownDifference* k = FindKnownDifference(corpus[i])) {
         ++known;
@@ -652,7 +621,7 @@ TEST(DisAsm, AgreesWithObjdumpOnAGeneratedCorpus) {
                                               std::min(corpus[i].size(), head + 1 + (corpus[i][head] == 0x0F))));
       if (++mismatches <= 400 && reported.insert(key).second)
         ADD_FAILURE() << ::testing::PrintToString(corpus[i]) << ": ours " << length << " \"" << text << "\" (" << ours
-                      << "), objdump " << it->second.length << " \"" << it->second.text << "\" (" << their << ")";
+                      << "), objdump " << it->second.Length << " \"" << it->second.Text << "\" (" << their << ")";
     }
     ++compared;
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "EHook.h"
+#include "ObjdumpSlots.h"
 
 namespace {
 
@@ -277,34 +278,10 @@ Corpus MakeCorpus() {
 
 // objdump's lengths of the instructions that start at each slot; -1 for "(bad)".
 std::map<std::size_t, int> ObjdumpLengths(const std::string& file) {
-  const std::string command =
-      std::string(PELLORY_I686_OBJDUMP) + " -D -b binary -m i386 --insn-width=16 '" + file + "' 2>&1";
   std::map<std::size_t, int> lengths;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return lengths;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) {
-    std::string text(line);
-    const std::size_t colon = text.find(":\t");
-    if (colon == std::string::npos) continue;
-    std::size_t address;
-    try {
-      address = std::stoul(text.substr(0, colon), nullptr, 16);
-    } catch (...) {
-      continue;
-    }
-    if (address % kSlot != 0) continue;
-    const std::size_t bytesStart = colon + 2;
-    const std::size_t tab = text.find('\t', bytesStart);
-    const std::string hex = text.substr(bytesStart, tab == std::string::npos ? std::string::npos : tab - bytesStart);
-    const std::string mnemonic = tab == std::string::npos ? std::string() : text.substr(tab + 1);
-    std::istringstream in(hex);
-    std::string token;
-    int count = 0;
-    while (in >> token) ++count;
-    lengths[address / kSlot] = mnemonic.find("(bad)") != std::string::npos ? -1 : count;
-  }
-  pclose(pipe);
+  for (const auto& [slot, line] : ReadObjdumpSlots(
+           std::string(PELLORY_I686_OBJDUMP) + " -D -b binary -m i386 --insn-width=16 '" + file + "' 2>&1", kSlot))
+    lengths[slot] = line.Length;
   return lengths;
 }
 
