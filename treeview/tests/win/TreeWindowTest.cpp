@@ -16,14 +16,16 @@ namespace {
 
 constexpr int kRow = 18;
 
-class TreeWindowTest : public ::testing::Test {
+// A shown form holding one tree of class TTree, 300 x 200 at its top left.
+template <class TTree>
+class TreeOnFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitWin32Platform();
     InitVirtualTrees();
     form_ = New<TForm>(Application);
     form_->SetBounds(0, 0, 400, 400);
-    tree_ = New<TBaseVirtualTree>(form_);
+    tree_ = New<TTree>(form_);
     tree_->SetParent(form_);
     tree_->SetBounds(0, 0, 300, 200);
     form_->Show();
@@ -32,6 +34,12 @@ class TreeWindowTest : public ::testing::Test {
     FreeAndNil(form_);
     DoneVirtualTrees();
   }
+  TForm* form_ = nullptr;
+  TTree* tree_ = nullptr;
+};
+
+class TreeWindowTest : public TreeOnFormTest<TBaseVirtualTree> {
+ protected:
   HWND Window() { return tree_->WindowHandle(); }
   int ClientHeight() {
     RECT r;
@@ -46,8 +54,6 @@ class TreeWindowTest : public ::testing::Test {
     TVTNode* focused = tree_->Tree().FocusedNode();
     return focused ? int(focused->Index) : -1;
   }
-  TForm* form_ = nullptr;
-  TBaseVirtualTree* tree_ = nullptr;
 };
 
 TEST_F(TreeWindowTest, StylesFollowTheBorderCtl3DScrollBarsAndReadingOrder) {
@@ -164,25 +170,7 @@ FW_BEGIN_CLASS(TWideTree)
 FW_END_CLASS
 // clang-format on
 
-class TreePaintTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    InitWin32Platform();
-    InitVirtualTrees();
-    form_ = New<TForm>(Application);
-    form_->SetBounds(0, 0, 400, 400);
-    tree_ = New<TWideTree>(form_);
-    tree_->SetParent(form_);
-    tree_->SetBounds(0, 0, 300, 200);
-    form_->Show();
-  }
-  void TearDown() override {
-    FreeAndNil(form_);
-    DoneVirtualTrees();
-  }
-  TForm* form_ = nullptr;
-  TWideTree* tree_ = nullptr;
-};
+class TreePaintTest : public TreeOnFormTest<TWideTree> {};
 
 // Rows: T0 (expanded, two children C0 C1), T1, T2, T3 (collapsed, children),
 // T4 (selected, focused), T5 T6 T7 (check boxes 0, 2, 4), ... 50 top-level
