@@ -184,8 +184,14 @@ TEST(DrawUtilsTest, ActiveWindowBelongsToTheThreadThatMadeIt) {
   TOwned<TForm> form(TCustomForm::CreateNew<TForm>(Application));
   form->SetBounds(0, 0, 200, 100);
   form->Show();
-  SetActiveWindow(form->Handle());
-  Application->ProcessMessages();
+  // The X server's focus events for the earlier tests' windows arrive when they like and may take the activation
+  // away again: activate until it holds, then ask without pumping messages in between.
+  for (int i = 0; i < 100 && GetActiveWindow() != form->Handle(); ++i) {
+    SetForegroundWindow(form->Handle());
+    SetActiveWindow(form->Handle());
+    Application->ProcessMessages();
+    if (GetActiveWindow() != form->Handle()) Sleep(20);
+  }
   ASSERT_EQ(GetActiveWindow(), form->Handle());
   EXPECT_TRUE(IsActiveWindowOwnThread());
   std::atomic<int> other{-1};
