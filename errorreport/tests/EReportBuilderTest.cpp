@@ -16,6 +16,7 @@
 
 #include "ECallStack.h"
 #include "EHook.h"
+#include "ELogManager.h"
 #include "EReportBuilder.h"
 #include "ESystem.h"
 #include "ExceptionLog.h"
@@ -403,5 +404,41 @@ TEST(AssemblerListing, AgreesWithObjdumpOnACompiledFunction) {
   EXPECT_NE(text.find("  ; <-- EXCEPTION"), std::string::npos);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// --- The header tree ---
+TEST(LogItem, NumberedLinesAlignedColonsAndGaps) {
+  TOwned<TLogItem> item(New<TLogItem>(0));
+  item->AddSection("Application");
+  item->AddLine("Name", "App", true);
+  item->AddLine("Hidden", "x", false);
+  item->AddLine("Version Number", "1.0", true);
+  item->AddSection("Empty");
+  item->AddLine("Gone", "y", false);
+  item->AddSection("Notes");
+  item->AddLine("Text", "first: one\r\n\r\nthird", true);
+  item->AddSection("Last");
+  std::string text;
+  item->GetFormattedText(text);
+  EXPECT_EQ(text,
+            "Application:\r\n"
+            "-------------------------\r\n"
+            "  1.1 Name          : App\r\n"
+            "  1.3 Version Number: 1.0\r\n"
+            "\r\n"
+            "Notes:\r\n"
+            "----------------------\r\n"
+            "  3.1 Text: first:_one\r\n"
+            "           .\r\n"
+            "           third");
+  item->Clear();
+  item->AddSection("Again");
+  item->AddLine("A", "b", true);
+  item->GetFormattedText(text);
+  EXPECT_EQ(text, "Again:\r\n----------\r\n  1.1 A: b");
+}
 
 }  // namespace
