@@ -124,8 +124,6 @@ void TLogItem::GetFormattedText(std::string& text) const {
     i = end - 1;
   }
   text.clear();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += kCrLf;
-    text += lines[i];
-  }
+  // Every line ends in CRLF, as in a string list's text.
+  for (const std::string& line : lines) text += line + kCrLf;
 }

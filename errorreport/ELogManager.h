@@ -16,7 +16,8 @@ class TLogItem : public TObject {
   void AddSection(const std::string& title);
   // Always takes the next item number; a hidden line leaves its number unused.
   void AddLine(const std::string& label, const std::string& value, bool shown);
-  // The tree with its empty sections dropped, the ": " aligned and the rules stretched.
+  // The tree with its empty sections dropped, the ": " aligned and the rules stretched;
+  // each line ends in CRLF.
   void GetFormattedText(std::string& text) const;
   const std::string& Text() const { return fText; }
 

@@ -561,11 +561,15 @@ std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVant
   }
   rows.resize(at);
 
-  TReportTable heads{table.Heads, table.MinWidths, {}};
-  std::string section = FormatReportTable(options.GetCustomText(8), heads);
-  // The empty table's closing rule and blank line follow the rows.
+  // The section as FormatReportTable makes it, with the group rows among the entry rows.
   const std::string rule(rowWidth, '-');
-  section.resize(section.size() - (rule.size() + 4));
+  std::string section = options.GetCustomText(8) + ":" + kCrLf + rule + kCrLf + "|";
+  for (std::size_t c = 0; c < widths.size(); ++c) {
+    section += table.Heads[c];
+    section.append(widths[c] - table.Heads[c].size(), ' ');
+    section += '|';
+  }
+  section += kCrLf + rule + kCrLf;
   section += rows;
   section += rule + kCrLf + kCrLf;
   return section;
