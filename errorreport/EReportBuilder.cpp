@@ -6,8 +6,8 @@
 #include "ECore.h"
 #include "EDisAsm.h"
 #include "EHook.h"
-#include "ESystem.h"
 #include "ELogManager.h"
+#include "ESystem.h"
 #include "ExceptionLog.h"
 #include "Scope.h"
 #include "SysUtils.h"
@@ -427,10 +427,10 @@ std::string FormatReportHeader(const TVantorModuleOptions& options, const TRepor
   item->AddLine(text(71), FormatGigabytes(facts.FreeDisk) + " Gb", shown(29));
   item->AddLine(text(72), FormatElapsedTime(static_cast<double>(facts.TickCount) / 86400000.0), shown(30));
   item->AddLine(text(73), facts.Processor, shown(31));
-  item->AddLine(text(74),
-                IntToStr(facts.ScreenWidth) + " x " + IntToStr(facts.ScreenHeight) + ", " +
-                    IntToStr(facts.BitsPerPixel) + " bit",
-                shown(32));
+  item->AddLine(
+      text(74),
+      IntToStr(facts.ScreenWidth) + " x " + IntToStr(facts.ScreenHeight) + ", " + IntToStr(facts.BitsPerPixel) + " bit",
+      shown(32));
   item->AddLine(text(75), IntToStr(facts.DisplayDpi), shown(33));
   item->AddLine(text(76), facts.VideoCard, shown(34));
   item->AddLine(text(77), facts.Printer, shown(35));
@@ -640,7 +640,8 @@ const std::string& BuildTextReport(const TTextReportFrame& frame, TReportTexts& 
   }
 
   NoThreadFacts noFacts;
-  texts.Stack = BuildCallStackTable(options, frame.CallStack, frame.Threads, frame.GroupFacts ? *frame.GroupFacts : noFacts);
+  texts.Stack =
+      BuildCallStackTable(options, frame.CallStack, frame.Threads, frame.GroupFacts ? *frame.GroupFacts : noFacts);
   if (options.LogFlags() & 0x10) {
     TOwned<TVantorModulesList> noModules(frame.Modules ? nullptr : New<TVantorModulesList>());
     TOwned<TVantorProcessesList> noProcesses(frame.Processes ? nullptr : New<TVantorProcessesList>());

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "ECallStack.h"
+#include "ECore.h"
 #include "EHook.h"
 #include "ELogManager.h"
 #include "EReportBuilder.h"
@@ -531,8 +533,8 @@ struct GoldenReport {
   FixedProbes probes;
   FixedClock clock;
   FixedGroupFacts groupFacts;
-  TReportRegisters registers{0x00000000, 0x0012FFB0, 0x7FFDF000, 0x00000001, 0x0012FF60, 0x0012FF00, 0x00402000,
-                             0x00401015};
+  TReportRegisters registers{0x00000000, 0x0012FFB0, 0x7FFDF000, 0x00000001,
+                             0x0012FF60, 0x0012FF00, 0x00402000, 0x00401015};
   TOwned<TVantorModuleOptions> options{New<TVantorModuleOptions>("")};
   TOwned<TVantorStackList> stack{New<TVantorStackList>()};
   TOwned<TVantorThreadsList> threads{New<TVantorThreadsList>()};
@@ -668,6 +670,154 @@ TEST(TextReport, GoldenReport) {
   ASSERT_FALSE(golden.empty()) << PELLORY_GOLDEN_REPORT;
   EXPECT_TRUE(report == golden) << FirstDifference(report, golden)
                                 << "\n(the built report is in golden-report.actual.txt)";
+}
+
+}  // namespace
+
+namespace {
+
+void SetFieldBit(TVantorModuleOptions& options, int bit, bool on) {
+  std::uint8_t fields[6];
+  std::memcpy(fields, options.ReportFields(), 6);
+  if (on)
+    fields[bit / 8] = static_cast<std::uint8_t>(fields[bit / 8] | (1u << (bit % 8)));
+  else
+    fields[bit / 8] = static_cast<std::uint8_t>(fields[bit / 8] & ~(1u << (bit % 8)));
+  options.SetReportFields(fields);
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The listing lines between the assembler rule and the registers.
+std::string ListingOf(const std::string& report) {
+  const std::size_t title = report.find("Assembler Information:\r\n");
+  const std::size_t start = report.find("\r\n", title + 24) + 2;
+  return report.substr(start, report.find("\r\nRegisters:") - start);
+}
+
+TEST(TextReport, OneChangeFromTheGoldenReport) {
+  const std::string cleanModules = "|Handle  |Name        |";
+  struct Case {
+    const char* what;
+    std::function<void(GoldenReport&)> change;
+    std::function<bool(const std::string&)> holds;
+  } cases[] = {
+      {"every show bit off: the product line alone",
+       [](GoldenReport& g) {
+         const std::uint8_t none[6] = {};
+         g.options->SetReportFields(none);
+       },
+       [](const std::string& r) { return r.rfind("VantorLog 6.0.22\r\n\r\n\r\nCall Stack Information:\r\n", 0) == 0; }},
+      {"a hidden Compilation Date leaves 1.5 unused", [](GoldenReport& g) { SetFieldBit(*g.options, 4, false); },
+       [](const std::string& r) {
+         return Has(r, "  1.4 Parameters      : /debug\r\n  1.6 Up Time         : 1 hour") && !Has(r, "1.5 ") &&
+                !Has(r, "Compilation Date");
+       }},
+      {"bit 20 hides Company, the fourth line", [](GoldenReport& g) { SetFieldBit(*g.options, 20, false); },
+       [](const std::string& r) { return !Has(r, "Company") && Has(r, "  3.5 Privileges: SeShutdownPrivilege"); }},
+      {"bit 19 hides Privileges, the fifth line", [](GoldenReport& g) { SetFieldBit(*g.options, 19, false); },
+       [](const std::string& r) { return Has(r, "  3.4 Company: Example Ltd\r\n\r\n") && !Has(r, "Privileges"); }},
+      {"no active controls outside a windowed program, the numbering goes on",
+       [](GoldenReport& g) { g.probes.facts.GuiProgram = false; },
+       [](const std::string& r) {
+         return !Has(r, "Active Controls") && Has(r, "Computer:\r\n") && Has(r, "  5.1 Name");
+       }},
+      {"a 10-character Handle head gives 10 hex digits",
+       [](GoldenReport& g) { g.options->SetCustomText(126, "HandleHead"); },
+       [](const std::string& r) { return Has(r, "|HandleHead|") && Has(r, "|0000400000|sample.exe"); }},
+      {"a | in a module name shows ?",
+       [](GoldenReport& g) { g.modules->Items(1)->FileName = "C:\\WINDOWS\\system32\\ker|nel32.dll"; },
+       [](const std::string& r) { return Has(r, "|7C800000|ker?nel32.dll|Windows NT") && !Has(r, "ker|nel"); }},
+      {"an exception at a procedure's first instruction: the listing starts at its heading",
+       [](GoldenReport& g) { g.frame.Address = 0x401008; },
+       [](const std::string& r) {
+         const std::string l = ListingOf(r);
+         return l.rfind("; Unit1.TForm1.Button1Click (Line=30 - Offset=0)\r\n", 0) == 0 &&
+                Has(l, "00401008  push    ebp                         ; <-- EXCEPTION\r\n");
+       }},
+      {"a ret right after the exception ends the listing", [](GoldenReport& g) { g.frame.Address = 0x40101B; },
+       [](const std::string& r) {
+         const std::string l = ListingOf(r);
+         return Has(l, "0040101B  pop     ebp") && l.size() >= 15 && l.substr(l.size() - 15) == "0040101C  ret\r\n" &&
+                !Has(l, "0040101D");
+       }},
+      {"log options 0x10 and 0x20 off: four titles with rules and no content",
+       [](GoldenReport& g) { g.options->SetLogFlags(0); },
+       [](const std::string& r) {
+         return Has(r,
+                    "Modules Information:\r\n--------------------\r\n\r\n"
+                    "Processes Information:\r\n----------------------\r\n\r\n"
+                    "Assembler Information:\r\n----------------------\r\n\r\n"
+                    "Registers:\r\n----------\r\n\r\n") &&
+                r.substr(r.size() - 14) == "----------\r\n\r\n";
+       }},
+      {"a missing context record: ???? for all eight registers", [](GoldenReport& g) { g.frame.Registers = nullptr; },
+       [](const std::string& r) {
+         return Has(r,
+                    "EAX: ????       EDI: ????    \r\nEBX: ????       ESI: ????    \r\n"
+                    "ECX: ????       ESP: ????    \r\nEDX: ????       EIP: ????    \r\n");
+       }},
+      {"no 32-bit listing: the assembler title and rule alone",
+       [](GoldenReport& g) { g.frame.ListingAvailable = false; },
+       [](const std::string& r) {
+         return Has(r, "Assembler Information:\r\n----------------------\r\n\r\nRegisters:\r\n") &&
+                !Has(r, "EXCEPTION");
+       }},
+      {"unreadable code: no listing and no assembler title", [](GoldenReport& g) { g.frame.Address = 0x00500000; },
+       [](const std::string& r) {
+         return !Has(r, "Assembler Information") && Has(r, "-\r\n\r\n\r\n\r\nRegisters:\r\n") &&
+                Has(r, "Memory Dump:\r\n---") && r.substr(r.size() - 5) == "---\r\n";
+       }},
+  };
+  for (const Case& c : cases) {
+    GoldenReport g;
+    c.change(g);
+    const std::string report = g.Build();
+    EXPECT_TRUE(c.holds(report)) << c.what << "\n" << report;
+  }
+}
+
+TEST(TextReport, TextsAndStepMarker) {
+  GoldenReport g;
+  TReportTexts texts;
+  const std::string& report = BuildTextReport(g.frame, texts);
+  EXPECT_EQ(texts.General, g.options->GetCustomText(4) + "\r\n\r\n");
+  EXPECT_EQ(texts.LastReport, report);
+  EXPECT_EQ(report,
+            texts.Header + "\r\n" + texts.Stack + texts.AssemblerTitle + "\r\n" + texts.Assembler + "\r\n" + texts.Cpu);
+  EXPECT_EQ(texts.Header.substr(0, 20), "VantorLog 6.0.22\r\n\r\n");
+  EXPECT_EQ(ReportStepMarker(), 7040);
+}
+
+TEST(TextReport, CallStackGroupsAndCutHeads) {
+  GoldenReport g;
+  // The stack of the thread that created the running thread: a calling-thread group without an empty row.
+  g.AddEntry(0x401028, 300, false, false);
+  g.stack->Items(3)->OwnStack = 0;
+  // An entry of a kind that is not listed (a bare address).
+  g.AddEntry(0x401003, 200, false, false);
+  g.stack->Items(4)->Kind = 1;
+  const std::string table = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  EXPECT_TRUE(Has(table, std::string("|00401003|sample.exe|Unit1.pas |      |Helper          |21[1]|\r\n"
+                                     "|------------------------------------------------------------|\r\n") +
+                             "|" + PadRightToWidth("Calling Thread: ID=300; Priority=??", 60) + "|\r\n" +
+                             "|------------------------------------------------------------|\r\n"
+                             "|00401028|sample.exe|Sample.dpr|      |Main            |12[2]|\r\n"
+                             "--------------------------------------------------------------\r\n\r\n"))
+      << table;
+  // A group head wider than the row is cut at the row's end.
+  g.options->SetCustomText(99, std::string(100, 'X'));
+  const std::string wide = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  EXPECT_TRUE(Has(wide, "\r\n|" + std::string(60, 'X') + "|\r\n")) << wide;
+  // An empty list: the head and the rules alone.
+  EXPECT_EQ(BuildCallStackTable(*g.options, nullptr, nullptr, g.groupFacts),
+            "Call Stack Information:\r\n"
+            "--------------------------------------------------\r\n"
+            "|Address |Module|Unit|Class|Procedure/Method|Line|\r\n"
+            "--------------------------------------------------\r\n"
+            "--------------------------------------------------\r\n\r\n");
 }
 
 }  // namespace
