@@ -34,6 +34,9 @@ void ExceptionNotify(const TVantorExceptionRecord&, bool&) {
 
 }  // namespace
 
+// Read at run time, so the compiler cannot see the write to address 0 coming.
+int* volatile g_nowhere = nullptr;
+
 extern "C" __attribute__((noinline)) void FaultWithKnownRegisters() {
 #if defined(__i386__)
   asm volatile(
@@ -46,7 +49,7 @@ extern "C" __attribute__((noinline)) void FaultWithKnownRegisters() {
       "movl %%eax, 0\n\t" ::
           : "eax", "ebx", "ecx", "edx", "esi", "edi", "memory");
 #else
-  *static_cast<volatile int*>(nullptr) = 1;
+  *g_nowhere = 1;
 #endif
 }
 
