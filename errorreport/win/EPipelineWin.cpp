@@ -705,6 +705,7 @@ std::uint8_t RunReport(TReportRun& run) {
         RefreshProcessesList();
       }
       progress = rpReportText;
+      ReportStepMarker() = rpReportText;
       run.ReportText = steps.BuildReportText ? steps.BuildReportText(run) : BuildRunReportText(run);
       progress = rpReportTextBuilt;
       // e.
@@ -824,7 +825,9 @@ std::uint8_t RunReport(TReportRun& run) {
   } catch (...) {
     // 12.
     for (HANDLE h : frozen) ResumeThread(h);
-    ReportInternalFailure(std::to_string(progress), std::current_exception(), IsDebuggerPresent() != 0);
+    // A failure while the text is built names the builder's section.
+    const int section = progress == rpReportText ? ReportStepMarker() : progress;
+    ReportInternalFailure(std::to_string(section), std::current_exception(), IsDebuggerPresent() != 0);
   }
   // 11.
   if (run.CallStack && run.Job && run.CallStack != run.Job->StackList && (!send || !(run.Options->SendFlags() & 0x80)))

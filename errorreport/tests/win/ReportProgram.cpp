@@ -2,18 +2,23 @@
 // exception-notify callback copies the report text ("_BugReport") into the
 // file named by REPORT_FILE; the program prints "key=value" lines: the
 // address of the faulting function. On 32-bit the fault comes with known
-// values in the six general registers.
+// values in the six general registers. With "--failing-text" the text step
+// fails inside a section of the builder, and the library's debugger lines
+// go to standard output.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "ECore.h"
 #include "ECoreWin.h"
 #include "EDebugWin.h"
 #include "EPipelineWin.h"
+#include "EReportBuilder.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 #include "Units.h"
@@ -31,6 +36,16 @@ void ExceptionNotify(const TVantorExceptionRecord&, bool&) {
   if (n < text.size()) WriteFile(f, text.data(), n, &written, nullptr);
   CloseHandle(f);
 }
+
+class PrintedOutput : public LibraryOutput {
+ public:
+  void DebugLine(const std::string& line) override {
+    std::printf("debug=%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void WarningBox(const std::string&, const std::string&) override {}
+  bool ErrorDisplayEnabled() override { return false; }
+};
 
 }  // namespace
 
@@ -68,7 +83,7 @@ UnitEntry g_units[] = {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   SetUnitTable(g_units, std::size(g_units));
   RunUnitInitializations();
   std::printf("initialized=%u\n", static_cast<unsigned>(VantorLogFlags().Initialized));
@@ -81,6 +96,15 @@ int main() {
   options->SetWriteLogFile(false);
   VantorLogCallbacks().ExceptionNotify = &ExceptionNotify;
   ReportSteps().ShowDialog = [](TReportRun&, bool) { return true; };
+  static PrintedOutput printed;
+  if (argc >= 2 && std::strcmp(argv[1], "--failing-text") == 0) {
+    SetLibraryOutput(&printed);
+    SetHostedByIde(true);
+    ReportSteps().BuildReportText = [](TReportRun&) -> std::string {
+      ReportStepMarker() = 7035;
+      throw Exception("a cell that cannot be written");
+    };
+  }
   HANDLE worker = CreateThread(nullptr, 0, &FaultingThread, nullptr, 0, nullptr);
   if (worker) WaitForSingleObject(worker, 30000);
   std::printf("fault-survived=1\n");  // not reached: the fault ends the program
