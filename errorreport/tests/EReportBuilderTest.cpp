@@ -387,6 +387,12 @@ TEST(LogItem, NumberedLinesAlignedColonsAndGaps) {
             "  3.1 Text: first:_one\r\n"
             "           .\r\n"
             "           third\r\n");
+  // A continuation line that ends in ":" is no section title.
+  item->Clear();
+  item->AddSection("Paths");
+  item->AddLine("List", "C:\r\nD:", true);
+  item->GetFormattedText(text);
+  EXPECT_EQ(text, "Paths:\r\n--------------\r\n  1.1 List: C:\r\n           D:\r\n");
   item->Clear();
   item->AddSection("Again");
   item->AddLine("A", "b", true);
