@@ -377,9 +377,9 @@ std::string Megabytes(std::uint64_t bytes) {
 
 }  // namespace
 
-std::string FormatReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
-                               std::uint64_t address, const std::string& bugId, double exceptionTime,
-                               std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText) {
+std::string BuildReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
+                              std::uint64_t address, const std::string& bugId, double exceptionTime,
+                              std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText) {
   ReportStepMarker() = 702200;
   auto text = [&](int index) { return options.GetCustomText(index); };
   auto shown = [&](int bit) { return FieldShown(options, bit); };
@@ -616,7 +616,7 @@ const std::string& BuildTextReport(const TTextReportFrame& frame, TReportTexts& 
   const double now = frame.Clock ? frame.Clock->Now() : 0;
   const std::int32_t bias = frame.Clock ? frame.Clock->BiasMinutes() : 0;
   texts.Header =
-      FormatReportHeader(options, facts, frame.Address, frame.BugId, now, bias, frame.FocusClass, frame.FocusText);
+      BuildReportHeader(options, facts, frame.Address, frame.BugId, now, bias, frame.FocusClass, frame.FocusText);
 
   const std::string assemblerText = options.GetCustomText(14);
   const std::string registersText = options.GetCustomText(141);

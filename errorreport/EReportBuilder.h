@@ -149,9 +149,9 @@ class ReportClock {
 constexpr const char* kReportProductLine = "VantorLog 6.0.22";
 
 // The product line, an empty line and the numbered tree of the shown fields.
-std::string FormatReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
-                               std::uint64_t address, const std::string& bugId, double exceptionTime,
-                               std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText);
+std::string BuildReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
+                              std::uint64_t address, const std::string& bugId, double exceptionTime,
+                              std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText);
 
 // --- Text report -------------------------------------------------------------------------------------
 class TVantorStackList;
