@@ -29,3 +29,11 @@ endif()
 pellory_bench(bench_errorreport_leaks NATIVE_ONLY
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/errorreport/LeaksBench.cpp
   LIBS errorreport_core)
+
+# The report builder: the golden report of its checks built 1,000 times.
+pellory_bench(bench_errorreport_report NATIVE_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/errorreport/ReportBench.cpp
+  LIBS errorreport_core)
+if(TARGET bench_errorreport_report)
+  target_include_directories(bench_errorreport_report PRIVATE ${PELLORY_ROOT}/errorreport/tests)
+endif()

@@ -23,6 +23,7 @@ struct TVLLocationInfo {
   std::uint8_t FaultingThread = 0;  // the caller's flag: the entry belongs to the faulting thread
   std::uint8_t FirstEntry = 0;      // the entry of the exception address itself
   std::uint8_t LeakEntry = 0;
+  std::uint8_t OwnStack = 1;  // clear for the stack of the thread that created the thread
   std::uint64_t Address = 0;
   std::string UnitName;
   std::string ClassName;

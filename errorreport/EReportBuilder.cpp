@@ -3,10 +3,13 @@
 #include <algorithm>
 
 #include "ECallStack.h"
+#include "ECore.h"
 #include "EDisAsm.h"
 #include "EHook.h"
+#include "ELogManager.h"
 #include "ESystem.h"
 #include "ExceptionLog.h"
+#include "Scope.h"
 #include "SysUtils.h"
 
 namespace {
@@ -341,4 +344,316 @@ std::string BuildCpuText(const TCpuTexts& texts, const TReportRegisters* registe
   out += "------------------   ---------------------------------------------------------------------------\r\n";
   out += BuildMemoryDump(memory, stackPointer, address);
   return out;
+}
+
+// --- Header ------------------------------------------------------------------------------------------
+namespace {
+
+bool FieldShown(const TVantorModuleOptions& options, int bit) {
+  return (options.ReportFields()[bit / 8] & (1u << (bit % 8))) != 0;
+}
+
+std::string Cut(std::string text, std::size_t length) {
+  if (text.size() > length) text.resize(length);
+  return text;
+}
+
+// Gigabytes with at most two decimals ("0.##"), a point as separator.
+std::string FormatGigabytes(std::uint64_t bytes) {
+  const auto hundredths = static_cast<std::uint64_t>(static_cast<double>(bytes) / 1073741824.0 * 100.0 + 0.5);
+  std::string text = IntToStr(static_cast<std::int64_t>(hundredths / 100));
+  const std::uint64_t fraction = hundredths % 100;
+  if (fraction != 0) {
+    text += '.';
+    text += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+  }
+  return text;
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+  return IntToStr(static_cast<std::int64_t>(bytes / 1048576u)) + " Mb";
+}
+
+}  // namespace
+
+std::string BuildReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
+                              std::uint64_t address, const std::string& bugId, double exceptionTime,
+                              std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText) {
+  ReportStepMarker() = 702200;
+  auto text = [&](int index) { return options.GetCustomText(index); };
+  auto shown = [&](int bit) { return FieldShown(options, bit); };
+  TOwned<TLogItem> item(New<TLogItem>(0));
+  item->AddSection(text(37));
+  item->AddLine(text(38), FormatMailDate(facts.StartTime, biasMinutes), shown(0));
+  item->AddLine(text(39), facts.ApplicationTitle, shown(1));
+  item->AddLine(text(40), facts.ApplicationVersion, shown(2));
+  item->AddLine(text(41), facts.Parameters, shown(3));
+  item->AddLine(text(42), facts.CompilationDate, shown(4));
+  item->AddLine(text(43), FormatElapsedTime(exceptionTime - facts.StartTime), shown(5));
+
+  item->AddSection(text(44));
+  item->AddLine(text(45), FormatMailDate(exceptionTime, biasMinutes), shown(6));
+  item->AddLine(text(46), address ? IntToHex(address, 8) : std::string(), shown(7));
+  item->AddLine(text(47), facts.ExceptionModuleTitle, shown(8));
+  item->AddLine(text(48), facts.ExceptionModuleVersion, shown(9));
+  item->AddLine(text(49), facts.ExceptionClassText, shown(10));
+  item->AddLine(text(50), facts.ExceptionMessageText, shown(11));
+  item->AddLine(text(51), bugId, shown(12));
+  item->AddLine(text(52), "1", shown(13));
+  item->AddLine(text(53), "New", shown(14));
+  item->AddLine(text(54), std::string(), shown(15));
+
+  item->AddSection(text(55));
+  item->AddLine(text(56), facts.UserId, shown(16));
+  item->AddLine(text(57), facts.UserName, shown(17));
+  item->AddLine(text(58), facts.UserEmail, shown(18));
+  // Company comes first, while its bit follows that of Privileges.
+  item->AddLine(text(59), facts.Company, shown(20));
+  item->AddLine(text(60), facts.Privileges, shown(19));
+
+  item->AddSection(text(61));
+  const bool controls = facts.GuiProgram;
+  item->AddLine(text(62), Cut(facts.FormClass, 256), controls && shown(21));
+  item->AddLine(text(63), CollapseControlChars(Cut(facts.FormText, 256)), controls && shown(22));
+  item->AddLine(text(64), focusClass, controls && shown(23));
+  item->AddLine(text(65), CollapseControlChars(focusText), controls && shown(24));
+
+  item->AddSection(text(66));
+  item->AddLine(text(67), facts.ComputerName, shown(25));
+  item->AddLine(text(68), Megabytes(facts.TotalMemory), shown(26));
+  item->AddLine(text(69), Megabytes(facts.FreeMemory), shown(27));
+  item->AddLine(text(70), FormatGigabytes(facts.TotalDisk) + " Gb", shown(28));
+  item->AddLine(text(71), FormatGigabytes(facts.FreeDisk) + " Gb", shown(29));
+  item->AddLine(text(72), FormatElapsedTime(static_cast<double>(facts.TickCount) / 86400000.0), shown(30));
+  item->AddLine(text(73), facts.Processor, shown(31));
+  item->AddLine(
+      text(74),
+      IntToStr(facts.ScreenWidth) + " x " + IntToStr(facts.ScreenHeight) + ", " + IntToStr(facts.BitsPerPixel) + " bit",
+      shown(32));
+  item->AddLine(text(75), IntToStr(facts.DisplayDpi), shown(33));
+  item->AddLine(text(76), facts.VideoCard, shown(34));
+  item->AddLine(text(77), facts.Printer, shown(35));
+
+  item->AddSection(text(78));
+  item->AddLine(text(79), facts.OsType, shown(36));
+  item->AddLine(text(80), facts.OsBuild, shown(37));
+  item->AddLine(text(81), Trim(facts.OsUpdate), shown(38));
+  item->AddLine(text(82), facts.Language, shown(39));
+  item->AddLine(text(83), IntToStr(facts.Charset), shown(40));
+
+  item->AddSection(text(84));
+  item->AddLine(text(85), facts.IpAddress, shown(41));
+  item->AddLine(text(86), facts.Submask, shown(42));
+  item->AddLine(text(87), facts.Gateway, shown(43));
+  item->AddLine(text(88), facts.Dns1, shown(44));
+  item->AddLine(text(89), facts.Dns2, shown(45));
+  item->AddLine(text(90), facts.Dhcp, shown(46));
+
+  std::string tree;
+  item->GetFormattedText(tree);
+  ReportStepMarker() = 702233;
+  return std::string(kReportProductLine) + kCrLf + kCrLf + tree;
+}
+
+// --- Call stack ----------------------------------------------------------------------------------------
+namespace {
+
+// Whether `entry` starts a thread group after `previous` (null for the first listed entry).
+bool StartsGroup(const TVLLocationInfo& entry, const TVLLocationInfo* previous) {
+  return !previous || entry.ThreadId != previous->ThreadId || entry.OwnStack != previous->OwnStack ||
+         entry.FaultingThread != previous->FaultingThread || entry.FirstEntry;
+}
+
+}  // namespace
+
+std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVantorStackList* list,
+                                TVantorThreadsList* threads, StackGroupFacts& groupFacts) {
+  ReportStepMarker() = 7027;
+  TReportTable table;
+  for (int text = 92; text <= 97; ++text) table.Heads.push_back(options.GetCustomText(text));
+  table.MinWidths = {8};
+  ReportStepMarker() = 7028;
+
+  // The rows, and before each group's first row its head text.
+  ReportStepMarker() = 7029;
+  const std::uint8_t kinds = GetListedStackEntryKinds(options);
+  std::vector<std::string> groupHeads;  // parallel to the rows: the head of the group a row starts
+  std::vector<std::uint8_t> groupOwnStack;
+  const TVLLocationInfo* previous = nullptr;
+  ReportStepMarker() = 7030;
+  for (int i = 0; list && i < list->Count(); ++i) {
+    const TVLLocationInfo* e = list->Items(i);
+    if (!e || e->Kind > 7 || !(kinds & (1u << e->Kind))) continue;
+    ReportStepMarker() = 7031;
+    if (StartsGroup(*e, previous)) {
+      ReportStepMarker() = 7032;
+      TStackGroupEntry group;
+      group.ThreadId = e->ThreadId;
+      group.HasRole = e->OwnStack != 0;
+      group.IsExceptionThread = e->FaultingThread != 0;
+      group.IsLeakGroup = e->LeakEntry != 0;
+      groupHeads.push_back(FormatStackGroupHeader(group, false, options, threads, groupFacts));
+    } else {
+      groupHeads.push_back(std::string());
+    }
+    groupOwnStack.push_back(e->OwnStack);
+    ReportStepMarker() = 7033;
+    std::vector<std::string> row(6);
+    row[0] = IntToHex(e->Address, 8);
+    ReportStepMarker() = 7034;
+    if (e->Kind != 0 && e->Module) row[1] = CleanTableCell(ExtractFileName(e->Module->FileName));
+    ReportStepMarker() = 7035;
+    row[2] = CleanTableCell(Cut(e->UnitName, 255));
+    ReportStepMarker() = 7036;
+    row[3] = CleanTableCell(Cut(e->ClassName, 255));
+    ReportStepMarker() = 7037;
+    row[4] = CleanTableCell(Cut(e->ProcedureName, 255));
+    ReportStepMarker() = 7038;
+    if (e->Line != 0) row[5] = IntToStr(e->Line) + "[" + IntToStr(e->LineInProcedure) + "]";
+    table.Rows.push_back(std::move(row));
+    ReportStepMarker() = 7039;
+    previous = e;
+  }
+  ReportStepMarker() = 7040;
+
+  const std::vector<std::size_t> widths = ReportTableWidths(table);
+  std::size_t rowWidth = widths.size() + 1;
+  for (std::size_t w : widths) rowWidth += w;
+  const std::size_t lineWidth = rowWidth + 2;
+  std::size_t groups = 0;
+  for (const std::string& head : groupHeads) groups += head.empty() ? 0 : 1;
+  // Each group takes at most four rows of its own: dash, empty, head and dash.
+  std::string rows(lineWidth * (table.Rows.size() + 4 * groups), ' ');
+  std::size_t at = 0;
+  auto frame = [&](std::size_t line) {
+    rows[line] = '|';
+    rows[line + rowWidth - 1] = '|';
+    rows[line + rowWidth] = '\r';
+    rows[line + rowWidth + 1] = '\n';
+  };
+  auto wholeRow = [&](const std::string& content) {
+    frame(at);
+    // A head longer than the row is cut at its end.
+    rows.replace(at + 1, std::min(content.size(), rowWidth - 2), content, 0, std::min(content.size(), rowWidth - 2));
+    at += lineWidth;
+  };
+  const std::string dashes(rowWidth - 2, '-');
+  bool first = true;
+  for (std::size_t r = 0; r < table.Rows.size(); ++r) {
+    if (!groupHeads[r].empty()) {
+      if (!first) {
+        wholeRow(dashes);
+        if (groupOwnStack[r]) wholeRow(std::string());
+      }
+      wholeRow(groupHeads[r]);
+      wholeRow(dashes);
+      first = false;
+    }
+    frame(at);
+    std::size_t x = at + 1;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+      rows.replace(x, table.Rows[r][c].size(), table.Rows[r][c]);
+      x += widths[c];
+      rows[x++] = '|';
+    }
+    at += lineWidth;
+  }
+  rows.resize(at);
+
+  // The section as FormatReportTable makes it, with the group rows among the entry rows.
+  const std::string rule(rowWidth, '-');
+  std::string section = options.GetCustomText(8) + ":" + kCrLf + rule + kCrLf + "|";
+  for (std::size_t c = 0; c < widths.size(); ++c) {
+    section += table.Heads[c];
+    section.append(widths[c] - table.Heads[c].size(), ' ');
+    section += '|';
+  }
+  section += kCrLf + rule + kCrLf;
+  section += rows;
+  section += rule + kCrLf + kCrLf;
+  return section;
+}
+
+// --- Text report -------------------------------------------------------------------------------------
+TReportTexts& ReportTexts() {
+  static TReportTexts texts;
+  return texts;
+}
+
+int& ReportStepMarker() {
+  static int marker = 0;
+  return marker;
+}
+
+namespace {
+
+class NoThreadFacts : public StackGroupFacts {
+ public:
+  std::int32_t ThreadPriority(const TVantorThreadInfo&) override { return 0; }
+  std::string ThreadClassName(const TObject*) override { return std::string(); }
+};
+
+bool Fits32(std::uint64_t value) {
+  return value <= 0xFFFFFFFFu;
+}
+
+}  // namespace
+
+const std::string& BuildTextReport(const TTextReportFrame& frame, TReportTexts& texts) {
+  ReportStepMarker() = 7021;
+  const TVantorModuleOptions& options = *frame.Options;
+  texts.General = options.GetCustomText(4) + kCrLf + kCrLf;
+  texts.Header.clear();
+  texts.Stack.clear();
+  texts.Cpu.clear();
+  texts.Assembler.clear();
+  texts.AssemblerTitle.clear();
+
+  ReportStepMarker() = 7022;
+  TReportHeaderFacts facts;
+  if (frame.Probes) frame.Probes->Collect(facts);
+  const double now = frame.Clock ? frame.Clock->Now() : 0;
+  const std::int32_t bias = frame.Clock ? frame.Clock->BiasMinutes() : 0;
+  texts.Header =
+      BuildReportHeader(options, facts, frame.Address, frame.BugId, now, bias, frame.FocusClass, frame.FocusText);
+
+  const std::string assemblerText = options.GetCustomText(14);
+  const std::string registersText = options.GetCustomText(141);
+  const std::string emptyAssemblerTitle = assemblerText + ":" + kCrLf + Rule(assemblerText.size() + 1);
+  RegionMemoryReader noMemory;
+  MemoryReader& memory = frame.Sources.Memory ? *frame.Sources.Memory : noMemory;
+  if (options.LogFlags() & 0x20) {
+    if (frame.ListingAvailable && Fits32(frame.Address))
+      texts.Assembler = BuildAssemblerSection(frame.Sources, static_cast<std::uint32_t>(frame.Address), assemblerText,
+                                              texts.AssemblerTitle);
+    else
+      texts.AssemblerTitle = emptyAssemblerTitle;
+    const TCpuTexts cpu{registersText, options.GetCustomText(142), options.GetCustomText(143)};
+    // The dump shows 32-bit addresses; wider ones leave it empty.
+    const bool dump = Fits32(frame.StackPointer + 64) && Fits32(frame.Address + 256);
+    texts.Cpu = BuildCpuText(cpu, frame.Registers, dump ? memory : noMemory,
+                             static_cast<std::uint32_t>(frame.StackPointer), static_cast<std::uint32_t>(frame.Address));
+  } else {
+    texts.AssemblerTitle = emptyAssemblerTitle;
+    texts.Cpu = EmptyReportSection(registersText);
+  }
+
+  NoThreadFacts noFacts;
+  texts.Stack =
+      BuildCallStackTable(options, frame.CallStack, frame.Threads, frame.GroupFacts ? *frame.GroupFacts : noFacts);
+  if (options.LogFlags() & 0x10) {
+    TOwned<TVantorModulesList> noModules(frame.Modules ? nullptr : New<TVantorModulesList>());
+    TOwned<TVantorProcessesList> noProcesses(frame.Processes ? nullptr : New<TVantorProcessesList>());
+    texts.Stack += BuildModulesTable(options, frame.Modules ? *frame.Modules : *noModules);
+    texts.Stack += BuildProcessesTable(options, frame.Processes ? *frame.Processes : *noProcesses);
+  } else {
+    texts.Stack += EmptyReportSection(options.GetCustomText(10));
+    texts.Stack += EmptyReportSection(options.GetCustomText(12));
+  }
+
+  texts.Report =
+      texts.Header + kCrLf + texts.Stack + texts.AssemblerTitle + kCrLf + texts.Assembler + kCrLf + texts.Cpu;
+  texts.LastReport = texts.Report;
+  return texts.Report;
 }

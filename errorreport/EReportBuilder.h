@@ -83,3 +83,123 @@ std::string BuildMemoryDump(MemoryReader& memory, std::uint32_t stackPointer, st
 // The registers (or "????    " for each when `registers` is null), then the stack and memory dump.
 std::string BuildCpuText(const TCpuTexts& texts, const TReportRegisters* registers, MemoryReader& memory,
                          std::uint32_t stackPointer, std::uint32_t address);
+
+// --- Header ------------------------------------------------------------------------------------------
+// The system facts of the header, as the probes find them.
+struct TReportHeaderFacts {
+  double StartTime = 0;  // the application's start, local date-time
+  std::string ApplicationTitle;
+  std::string ApplicationVersion;
+  std::string Parameters;
+  std::string CompilationDate;
+  std::string ExceptionModuleTitle;
+  std::string ExceptionModuleVersion;
+  std::string ExceptionClassText;
+  std::string ExceptionMessageText;
+  std::string UserId;
+  std::string UserName;
+  std::string UserEmail;
+  std::string Company;
+  std::string Privileges;
+  std::string FormClass;  // the foreground window
+  std::string FormText;
+  // Neither a web application nor a console program: the active controls are shown.
+  bool GuiProgram = true;
+  std::string ComputerName;
+  std::uint64_t TotalMemory = 0;  // bytes
+  std::uint64_t FreeMemory = 0;
+  std::uint64_t TotalDisk = 0;
+  std::uint64_t FreeDisk = 0;
+  std::uint64_t TickCount = 0;  // milliseconds since the system started
+  std::string Processor;
+  int ScreenWidth = 0;
+  int ScreenHeight = 0;
+  int BitsPerPixel = 0;
+  int DisplayDpi = 0;
+  std::string VideoCard;
+  std::string Printer;
+  std::string OsType;
+  std::string OsBuild;
+  std::string OsUpdate;
+  std::string Language;
+  int Charset = 0;
+  std::string IpAddress;
+  std::string Submask;
+  std::string Gateway;
+  std::string Dns1;
+  std::string Dns2;
+  std::string Dhcp;
+};
+
+// Where the header's system facts come from.
+class ReportProbes {
+ public:
+  virtual ~ReportProbes() = default;
+  virtual void Collect(TReportHeaderFacts& facts) = 0;
+};
+
+// The report's clock: local date-time and local time minus UTC in minutes.
+class ReportClock {
+ public:
+  virtual ~ReportClock() = default;
+  virtual double Now() = 0;
+  virtual std::int32_t BiasMinutes() = 0;
+};
+
+constexpr const char* kReportProductLine = "VantorLog 6.0.22";
+
+// The product line, an empty line and the numbered tree of the shown fields.
+std::string BuildReportHeader(const TVantorModuleOptions& options, const TReportHeaderFacts& facts,
+                              std::uint64_t address, const std::string& bugId, double exceptionTime,
+                              std::int32_t biasMinutes, const std::string& focusClass, const std::string& focusText);
+
+// --- Text report -------------------------------------------------------------------------------------
+class TVantorStackList;
+class TVantorThreadsList;
+class StackGroupFacts;
+
+// The call-stack section: the listed entries grouped by thread.
+std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVantorStackList* list,
+                                TVantorThreadsList* threads, StackGroupFacts& groupFacts);
+
+// What one report is built from.
+struct TTextReportFrame {
+  const TVantorModuleOptions* Options = nullptr;
+  // Memory, code locations and object classes of the listing; Memory also serves the dump.
+  TAssemblerSources Sources;
+  // The listing is made of 32-bit code only; otherwise the section keeps its title alone.
+  bool ListingAvailable = true;
+  std::uint64_t Address = 0;
+  const TReportRegisters* Registers = nullptr;  // null: no context record
+  std::uint64_t StackPointer = 0;
+  const TVantorStackList* CallStack = nullptr;
+  TVantorThreadsList* Threads = nullptr;
+  StackGroupFacts* GroupFacts = nullptr;
+  const TVantorModulesList* Modules = nullptr;
+  const TVantorProcessesList* Processes = nullptr;
+  ReportProbes* Probes = nullptr;
+  ReportClock* Clock = nullptr;
+  std::string FocusClass;
+  std::string FocusText;
+  std::string BugId;
+  bool Duplicate = false;
+};
+
+// The report's texts, rebuilt by each BuildTextReport.
+struct TReportTexts {
+  std::string General;
+  std::string Header;
+  std::string Stack;
+  std::string AssemblerTitle;
+  std::string Assembler;
+  std::string Cpu;
+  std::string Report;
+  std::string LastReport;
+};
+TReportTexts& ReportTexts();
+
+// The section being built; a failing report step names it.
+int& ReportStepMarker();
+
+// Builds every text of `texts` and returns the report text.
+const std::string& BuildTextReport(const TTextReportFrame& frame, TReportTexts& texts);

@@ -11,5 +11,7 @@ pellory_fuzzer(fuzz_jdbg SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/JdbgFuzz.cpp LIBS e
 pellory_fuzzer(fuzz_td32 SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/Td32Fuzz.cpp LIBS errorreport_core)
 # The disassembler over random code, with and without its hooks.
 pellory_fuzzer(fuzz_disasm SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DisAsmFuzz.cpp LIBS errorreport_core)
+# The whole text report over random code, stack and outside names.
+pellory_fuzzer(fuzz_report_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportTextFuzz.cpp LIBS errorreport_core)
 # The leak bytes of a module's data block.
 pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptionsFuzz.cpp LIBS errorreport_core)

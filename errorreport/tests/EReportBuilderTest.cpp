@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -15,15 +16,18 @@
 #include <vector>
 
 #include "ECallStack.h"
+#include "ECore.h"
 #include "EHook.h"
+#include "ELogManager.h"
 #include "EReportBuilder.h"
 #include "ESystem.h"
 #include "ExceptionLog.h"
+#include "GoldenReport.h"
 #include "Scope.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace report_fixtures;
 
 TEST(ReportTables, FramedRowsWithWidthsFromHeadsMinimumsAndCells) {
   struct Case {
@@ -106,37 +110,6 @@ TEST(ReportTables, ModulesAndProcesses) {
 }
 
 // --- The listing ---
-constexpr std::uint32_t kImage = 0x00401000;
-
-struct Procedure {
-  std::uint32_t start, end;
-  const char* unit;
-  const char* className;
-  const char* name;
-  int firstLine;
-};
-
-// Locations by procedure; each instruction's line is the procedure's first line plus its index.
-struct FakeDebug {
-  std::vector<Procedure> procedures;
-  std::map<std::uint32_t, int> lines;  // address -> line offset within the procedure
-  bool Locate(std::uint32_t address, TVLLocationInfo& location) const {
-    for (const Procedure& p : procedures) {
-      if (address < p.start || address >= p.end) continue;
-      location.Kind = 4;
-      location.UnitName = p.unit;
-      location.ClassName = p.className;
-      location.ProcedureName = p.name;
-      auto it = lines.upper_bound(address);
-      const int offset = it == lines.begin() ? 0 : std::prev(it)->second;
-      location.Line = p.firstLine + offset;
-      location.LineInProcedure = offset;
-      return true;
-    }
-    return false;
-  }
-};
-
 struct Listing {
   RegionMemoryReader memory;
   FakeDebug debug;
@@ -154,25 +127,6 @@ struct Listing {
 
 // Two procedures: Helper (0x401000, 8 bytes) and TForm1.Button1Click
 // (0x401008), which calls Helper, loads a string's address, faults and returns.
-Bytes TwoProcedures() {
-  return {
-      0x55,                                // 401000 push ebp            Helper
-      0x8B, 0xEC,                          // 401001 mov ebp, esp
-      0x33, 0xC0,                          // 401003 xor eax, eax
-      0x5D,                                // 401005 pop ebp
-      0xC3,                                // 401006 ret
-      0x90,                                // 401007 nop
-      0x55,                                // 401008 push ebp            Button1Click
-      0x8B, 0xEC,                          // 401009 mov ebp, esp
-      0xE8, 0xF0, 0xFF, 0xFF, 0xFF,        // 40100B call 401000
-      0xB8, 0x00, 0x20, 0x40, 0x00,        // 401010 mov eax, $00402000 (a string)
-      0xC7, 0x00, 0x00, 0x00, 0x00, 0x00,  // 401015 mov dword ptr [eax], 0   <- fault
-      0x5D,                                // 40101B pop ebp
-      0xC3,                                // 40101C ret
-      0x90, 0x90, 0x90,                    // 40101D
-  };
-}
-
 void AddTwoProcedures(Listing& l) {
   l.memory.AddRegion(kImage, TwoProcedures());
   l.memory.AddRegion(0x402000, {'H', 'e', 'l', 'l', 'o', '\n', 0});
@@ -403,5 +357,228 @@ TEST(AssemblerListing, AgreesWithObjdumpOnACompiledFunction) {
   EXPECT_NE(text.find("  ; <-- EXCEPTION"), std::string::npos);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// --- The header tree ---
+TEST(LogItem, NumberedLinesAlignedColonsAndGaps) {
+  TOwned<TLogItem> item(New<TLogItem>(0));
+  item->AddSection("Application");
+  item->AddLine("Name", "App", true);
+  item->AddLine("Hidden", "x", false);
+  item->AddLine("Version Number", "1.0", true);
+  item->AddSection("Empty");
+  item->AddLine("Gone", "y", false);
+  item->AddSection("Notes");
+  item->AddLine("Text", "first: one\r\n\r\nthird", true);
+  item->AddSection("Last");
+  std::string text;
+  item->GetFormattedText(text);
+  EXPECT_EQ(text,
+            "Application:\r\n"
+            "-------------------------\r\n"
+            "  1.1 Name          : App\r\n"
+            "  1.3 Version Number: 1.0\r\n"
+            "\r\n"
+            "Notes:\r\n"
+            "----------------------\r\n"
+            "  3.1 Text: first:_one\r\n"
+            "           .\r\n"
+            "           third\r\n");
+  // A continuation line that ends in ":" is no section title.
+  item->Clear();
+  item->AddSection("Paths");
+  item->AddLine("List", "C:\r\nD:", true);
+  item->GetFormattedText(text);
+  EXPECT_EQ(text, "Paths:\r\n--------------\r\n  1.1 List: C:\r\n           D:\r\n");
+  item->Clear();
+  item->AddSection("Again");
+  item->AddLine("A", "b", true);
+  item->GetFormattedText(text);
+  EXPECT_EQ(text, "Again:\r\n----------\r\n  1.1 A: b\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// --- The whole report ---
+std::string ReadGolden() {
+  std::ifstream in(PELLORY_GOLDEN_REPORT, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Shows where two texts part: the line of the first difference in each.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  std::size_t i = 0;
+  while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+  const std::size_t from = a.rfind('\n', i == 0 ? 0 : i - 1);
+  const std::size_t start = from == std::string::npos ? 0 : from + 1;
+  return "at " + std::to_string(i) + ":\n  got:    " + a.substr(start, a.find('\r', i) - start) +
+         "\n  wanted: " + b.substr(start, b.find('\r', i) - start);
+}
+
+TEST(TextReport, GoldenReport) {
+  GoldenReport g;
+  const std::string report = g.Build();
+  const std::string golden = ReadGolden();
+  if (report != golden) {
+    std::ofstream out("golden-report.actual.txt", std::ios::binary);
+    out << report;
+  }
+  ASSERT_FALSE(golden.empty()) << PELLORY_GOLDEN_REPORT;
+  EXPECT_TRUE(report == golden) << FirstDifference(report, golden)
+                                << "\n(the built report is in golden-report.actual.txt)";
+}
+
+}  // namespace
+
+namespace {
+
+void SetFieldBit(TVantorModuleOptions& options, int bit, bool on) {
+  std::uint8_t fields[6];
+  std::memcpy(fields, options.ReportFields(), 6);
+  if (on)
+    fields[bit / 8] = static_cast<std::uint8_t>(fields[bit / 8] | (1u << (bit % 8)));
+  else
+    fields[bit / 8] = static_cast<std::uint8_t>(fields[bit / 8] & ~(1u << (bit % 8)));
+  options.SetReportFields(fields);
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The listing lines between the assembler rule and the registers.
+std::string ListingOf(const std::string& report) {
+  const std::size_t title = report.find("Assembler Information:\r\n");
+  const std::size_t start = report.find("\r\n", title + 24) + 2;
+  return report.substr(start, report.find("\r\nRegisters:") - start);
+}
+
+TEST(TextReport, OneChangeFromTheGoldenReport) {
+  const std::string cleanModules = "|Handle  |Name        |";
+  struct Case {
+    const char* what;
+    std::function<void(GoldenReport&)> change;
+    std::function<bool(const std::string&)> holds;
+  } cases[] = {
+      {"every show bit off: the product line alone",
+       [](GoldenReport& g) {
+         const std::uint8_t none[6] = {};
+         g.options->SetReportFields(none);
+       },
+       [](const std::string& r) { return r.rfind("VantorLog 6.0.22\r\n\r\n\r\nCall Stack Information:\r\n", 0) == 0; }},
+      {"a hidden Compilation Date leaves 1.5 unused", [](GoldenReport& g) { SetFieldBit(*g.options, 4, false); },
+       [](const std::string& r) {
+         return Has(r, "  1.4 Parameters      : /debug\r\n  1.6 Up Time         : 1 hour") && !Has(r, "1.5 ") &&
+                !Has(r, "Compilation Date");
+       }},
+      {"bit 20 hides Company, the fourth line", [](GoldenReport& g) { SetFieldBit(*g.options, 20, false); },
+       [](const std::string& r) { return !Has(r, "Company") && Has(r, "  3.5 Privileges: SeShutdownPrivilege"); }},
+      {"bit 19 hides Privileges, the fifth line", [](GoldenReport& g) { SetFieldBit(*g.options, 19, false); },
+       [](const std::string& r) { return Has(r, "  3.4 Company: Example Ltd\r\n\r\n") && !Has(r, "Privileges"); }},
+      {"no active controls outside a windowed program, the numbering goes on",
+       [](GoldenReport& g) { g.probes.facts.GuiProgram = false; },
+       [](const std::string& r) {
+         return !Has(r, "Active Controls") && Has(r, "Computer:\r\n") && Has(r, "  5.1 Name");
+       }},
+      {"a 10-character Handle head gives 10 hex digits",
+       [](GoldenReport& g) { g.options->SetCustomText(126, "HandleHead"); },
+       [](const std::string& r) { return Has(r, "|HandleHead|") && Has(r, "|0000400000|sample.exe"); }},
+      {"a | in a module name shows ?",
+       [](GoldenReport& g) { g.modules->Items(1)->FileName = "C:\\WINDOWS\\system32\\ker|nel32.dll"; },
+       [](const std::string& r) { return Has(r, "|7C800000|ker?nel32.dll|Windows NT") && !Has(r, "ker|nel"); }},
+      {"an exception at a procedure's first instruction: the listing starts at its heading",
+       [](GoldenReport& g) { g.frame.Address = 0x401008; },
+       [](const std::string& r) {
+         const std::string l = ListingOf(r);
+         return l.rfind("; Unit1.TForm1.Button1Click (Line=30 - Offset=0)\r\n", 0) == 0 &&
+                Has(l, "00401008  push    ebp                         ; <-- EXCEPTION\r\n");
+       }},
+      {"a ret right after the exception ends the listing", [](GoldenReport& g) { g.frame.Address = 0x40101B; },
+       [](const std::string& r) {
+         const std::string l = ListingOf(r);
+         return Has(l, "0040101B  pop     ebp") && l.size() >= 15 && l.substr(l.size() - 15) == "0040101C  ret\r\n" &&
+                !Has(l, "0040101D");
+       }},
+      {"log options 0x10 and 0x20 off: four titles with rules and no content",
+       [](GoldenReport& g) { g.options->SetLogFlags(0); },
+       [](const std::string& r) {
+         return Has(r,
+                    "Modules Information:\r\n--------------------\r\n\r\n"
+                    "Processes Information:\r\n----------------------\r\n\r\n"
+                    "Assembler Information:\r\n----------------------\r\n\r\n"
+                    "Registers:\r\n----------\r\n\r\n") &&
+                r.substr(r.size() - 14) == "----------\r\n\r\n";
+       }},
+      {"a missing context record: ???? for all eight registers", [](GoldenReport& g) { g.frame.Registers = nullptr; },
+       [](const std::string& r) {
+         return Has(r,
+                    "EAX: ????       EDI: ????    \r\nEBX: ????       ESI: ????    \r\n"
+                    "ECX: ????       ESP: ????    \r\nEDX: ????       EIP: ????    \r\n");
+       }},
+      {"no 32-bit listing: the assembler title and rule alone",
+       [](GoldenReport& g) { g.frame.ListingAvailable = false; },
+       [](const std::string& r) {
+         return Has(r, "Assembler Information:\r\n----------------------\r\n\r\nRegisters:\r\n") &&
+                !Has(r, "EXCEPTION");
+       }},
+      {"unreadable code: no listing and no assembler title", [](GoldenReport& g) { g.frame.Address = 0x00500000; },
+       [](const std::string& r) {
+         return !Has(r, "Assembler Information") && Has(r, "-\r\n\r\n\r\n\r\nRegisters:\r\n") &&
+                Has(r, "Memory Dump:\r\n---") && r.substr(r.size() - 5) == "---\r\n";
+       }},
+  };
+  for (const Case& c : cases) {
+    GoldenReport g;
+    c.change(g);
+    const std::string report = g.Build();
+    EXPECT_TRUE(c.holds(report)) << c.what << "\n" << report;
+  }
+}
+
+TEST(TextReport, TextsAndStepMarker) {
+  GoldenReport g;
+  TReportTexts texts;
+  const std::string& report = BuildTextReport(g.frame, texts);
+  EXPECT_EQ(texts.General, g.options->GetCustomText(4) + "\r\n\r\n");
+  EXPECT_EQ(texts.LastReport, report);
+  EXPECT_EQ(report,
+            texts.Header + "\r\n" + texts.Stack + texts.AssemblerTitle + "\r\n" + texts.Assembler + "\r\n" + texts.Cpu);
+  EXPECT_EQ(texts.Header.substr(0, 20), "VantorLog 6.0.22\r\n\r\n");
+  EXPECT_EQ(ReportStepMarker(), 7040);
+}
+
+TEST(TextReport, CallStackGroupsAndCutHeads) {
+  GoldenReport g;
+  // The stack of the thread that created the running thread: a calling-thread group without an empty row.
+  g.AddEntry(0x401028, 300, false, false);
+  g.stack->Items(3)->OwnStack = 0;
+  // An entry of a kind that is not listed (a bare address).
+  g.AddEntry(0x401003, 200, false, false);
+  g.stack->Items(4)->Kind = 1;
+  const std::string table = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  EXPECT_TRUE(Has(table, std::string("|00401003|sample.exe|Unit1.pas |      |Helper          |21[1]|\r\n"
+                                     "|------------------------------------------------------------|\r\n") +
+                             "|" + PadRightToWidth("Calling Thread: ID=300; Priority=??", 60) + "|\r\n" +
+                             "|------------------------------------------------------------|\r\n"
+                             "|00401028|sample.exe|Sample.dpr|      |Main            |12[2]|\r\n"
+                             "--------------------------------------------------------------\r\n\r\n"))
+      << table;
+  // A group head wider than the row is cut at the row's end.
+  g.options->SetCustomText(99, std::string(100, 'X'));
+  const std::string wide = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  EXPECT_TRUE(Has(wide, "\r\n|" + std::string(60, 'X') + "|\r\n")) << wide;
+  // An empty list: the head and the rules alone.
+  EXPECT_EQ(BuildCallStackTable(*g.options, nullptr, nullptr, g.groupFacts),
+            "Call Stack Information:\r\n"
+            "--------------------------------------------------\r\n"
+            "|Address |Module|Unit|Class|Procedure/Method|Line|\r\n"
+            "--------------------------------------------------\r\n"
+            "--------------------------------------------------\r\n\r\n");
+}
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "ECoreWin.h"
 #include "EHookWin.h"
+#include "EReportBuilderWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
@@ -165,7 +166,9 @@ void AddResumerStack(TVantorStackList& list, const TVantorThreadInfo& record) {
   // The copy is scanned at an address of its own, outside the process's stacks.
   const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(record.ResumerStack);
   StackCopyReader memory(base, bytes);
+  const int first = list.Count();
   ScanInto(list, memory, 0, base, base + bytes.size(), record.ResumerThreadId, false);
+  for (int i = first; i < list.Count(); ++i) list.Items(i)->OwnStack = 0;
 }
 
 #if defined(__i386__)
@@ -278,17 +281,6 @@ std::string ShownMessage(const TReportRun& run) {
   return run.Object ? run.Object->Message : std::string();
 }
 
-std::string DefaultReportText(TReportRun& run) {
-  char address[32];
-  std::snprintf(address, sizeof address, "%08llX", static_cast<unsigned long long>(run.Address));
-  std::string text;
-  text += "Exception: " + (run.Object ? run.Object->ClassName() : std::string()) + "\r\n";
-  text += "Message: " + ShownMessage(run) + "\r\n";
-  text += std::string("Address: ") + address + "\r\n";
-  text += "Bug Identifier: " + run.BugId + "\r\n";
-  return text;
-}
-
 // Restores a minimised main window without waiting on its thread.
 void RestoreMainWindow(const TReportRun& run) {
   if (run.Job && run.Job->Freeze) return;  // the main thread is suspended: nothing may wait on it
@@ -348,7 +340,11 @@ struct InReportGuard {
 
 // --- Interfaces -------------------------------------------------------------------------------------------
 TReportSteps& ReportSteps() {
-  static TReportSteps steps;
+  static TReportSteps steps = [] {
+    TReportSteps named;
+    named.EntryMaker = &DefaultStackEntryMaker();
+    return named;
+  }();
   return steps;
 }
 
@@ -709,7 +705,8 @@ std::uint8_t RunReport(TReportRun& run) {
         RefreshProcessesList();
       }
       progress = rpReportText;
-      run.ReportText = steps.BuildReportText ? steps.BuildReportText(run) : DefaultReportText(run);
+      ReportStepMarker() = rpReportText;
+      run.ReportText = steps.BuildReportText ? steps.BuildReportText(run) : BuildRunReportText(run);
       progress = rpReportTextBuilt;
       // e.
       progress = rpDuplicate;
@@ -828,7 +825,9 @@ std::uint8_t RunReport(TReportRun& run) {
   } catch (...) {
     // 12.
     for (HANDLE h : frozen) ResumeThread(h);
-    ReportInternalFailure(std::to_string(progress), std::current_exception(), IsDebuggerPresent() != 0);
+    // A failure while the text is built names the builder's section.
+    const int section = progress == rpReportText ? ReportStepMarker() : progress;
+    ReportInternalFailure(std::to_string(section), std::current_exception(), IsDebuggerPresent() != 0);
   }
   // 11.
   if (run.CallStack && run.Job && run.CallStack != run.Job->StackList && (!send || !(run.Options->SendFlags() & 0x80)))

@@ -75,7 +75,7 @@ struct TReportRun {
 
 // The steps that other units fill; each may stay empty (the step is skipped).
 struct TReportSteps {
-  // Builds the text report (the default: class, message, address and bug identifier).
+  // Builds the text report (the default: the whole report of EReportBuilder).
   std::string (*BuildReportText)(TReportRun& run) = nullptr;
   // The duplicate test; `count` counts the report among the duplicates.
   bool (*CheckDuplicate)(TReportRun& run, bool count) = nullptr;
@@ -95,7 +95,7 @@ struct TReportSteps {
   void (*ShowWebPage)(TReportRun& run, const std::string& text) = nullptr;
   // Whether one of the library's dialogs or windows is showing.
   bool (*DialogShowing)() = nullptr;
-  // Names stack entries (none: bare entries).
+  // Names stack entries (the default: by their source locations; none: bare entries).
   StackEntryMaker* EntryMaker = nullptr;
 };
 TReportSteps& ReportSteps();

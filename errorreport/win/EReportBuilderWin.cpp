@@ -1,0 +1,235 @@
+#include "EReportBuilderWin.h"
+
+#include <cstring>
+
+#include "ECore.h"
+#include "ECoreWin.h"
+#include "EDebug.h"
+#include "EHookWin.h"
+#include "ELocation.h"
+#include "EPipelineWin.h"
+#include "ESystemWin.h"
+#include "ExceptionLogWin.h"
+#include "SysUtils.h"
+
+bool ReportRegistersFromContext(const CONTEXT* context, TReportRegisters& registers) {
+#if defined(__i386__)
+  if (!context) return false;
+  registers.Eax = context->Eax;
+  registers.Edi = context->Edi;
+  registers.Ebx = context->Ebx;
+  registers.Esi = context->Esi;
+  registers.Ecx = context->Ecx;
+  registers.Esp = context->Esp;
+  registers.Edx = context->Edx;
+  registers.Eip = context->Eip;
+  return true;
+#else
+  (void)context;
+  (void)registers;
+  return false;
+#endif
+}
+
+namespace {
+
+// A FILETIME in UTC as a local date-time.
+double LocalDateTimeOf(const FILETIME& utc) {
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return 0;
+  // Days since 1899-12-30: the FILETIME epoch (1601-01-01) lies 109205 days before it.
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = local.dwLowDateTime;
+  ticks.HighPart = local.dwHighDateTime;
+  return static_cast<double>(ticks.QuadPart) / 864000000000.0 - 109205.0;
+}
+
+std::string WindowClassText(HWND window) {
+  char name[257] = {};
+  const int n = GetClassNameA(window, name, sizeof name);
+  return n > 0 ? std::string(name, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The window's own text, asked of the default procedure (no message reaches another thread).
+std::string WindowOwnText(HWND window) {
+  char text[257] = {};
+  const LRESULT n = DefWindowProcA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return n > 0 ? std::string(text, static_cast<std::size_t>(n < 256 ? n : 256)) : std::string();
+}
+
+// The command line without the program's own name.
+std::string CommandParameters() {
+  const std::string line = GetCommandLineText();
+  std::size_t at = 0;
+  while (at < line.size() && line[at] == ' ') ++at;
+  if (at < line.size() && line[at] == '"') {
+    const std::size_t end = line.find('"', at + 1);
+    at = end == std::string::npos ? line.size() : end + 1;
+  } else {
+    while (at < line.size() && line[at] != ' ') ++at;
+  }
+  return Trim(line.substr(at));
+}
+
+// "C:" of a path on a drive; empty for other paths.
+std::string DriveOfPath(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
+}
+
+bool IsWindowedProgram() {
+  const auto* base = reinterpret_cast<const std::uint8_t*>(GetModuleHandleA(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI;
+}
+
+std::string ModuleFileOfAddress(std::uintptr_t address) {
+  HMODULE module = GetModuleBaseOfAddress(reinterpret_cast<const void*>(address));
+  return module ? GetModuleFileNameOf(module) : std::string();
+}
+
+}  // namespace
+
+void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
+  FILETIME created, exited, kernel, user;
+  if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+    facts.StartTime = LocalDateTimeOf(created);
+  const std::string exe = GetOwnModuleFileName();
+  facts.ApplicationTitle = ChangeFileExt(ExtractFileName(exe), "");
+  facts.ApplicationVersion = GetExeFileVersion();
+  facts.Parameters = CommandParameters();
+
+  const std::string module = ModuleFileOfAddress(run_.Address);
+  facts.ExceptionModuleTitle = ExtractFileName(module);
+  if (!module.empty()) {
+    std::string description;
+    ReadVersionInfo(module, description, facts.ExceptionModuleVersion);
+  }
+  facts.ExceptionClassText = run_.Object ? run_.Object->ClassName() : std::string();
+  facts.ExceptionMessageText = !run_.CustomMessage.empty() ? run_.CustomMessage
+                               : run_.Object               ? run_.Object->Message
+                                                           : std::string();
+
+  facts.UserId = GetUserNameText();
+  facts.UserName = GetRegisteredOwnerText();
+
+  facts.GuiProgram = IsWindowedProgram();
+  if (HWND foreground = GetForegroundWindow()) {
+    facts.FormClass = WindowClassText(foreground);
+    facts.FormText = WindowOwnText(foreground);
+  }
+
+  facts.ComputerName = GetComputerNameText();
+  MEMORYSTATUSEX memory{};
+  memory.dwLength = sizeof memory;
+  if (GlobalMemoryStatusEx(&memory)) {
+    facts.TotalMemory = memory.ullTotalPhys;
+    facts.FreeMemory = memory.ullAvailPhys;
+  }
+  const std::string drive = DriveOfPath(exe);
+  ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
+  if (!drive.empty() && GetDiskFreeSpaceExA((drive + "\\").c_str(), &freeToCaller, &total, &totalFree)) {
+    facts.TotalDisk = total.QuadPart;
+    facts.FreeDisk = freeToCaller.QuadPart;
+  }
+  facts.TickCount = GetTickCount();
+  if (HDC screen = GetDC(nullptr)) {
+    facts.ScreenWidth = GetDeviceCaps(screen, HORZRES);
+    facts.ScreenHeight = GetDeviceCaps(screen, VERTRES);
+    facts.BitsPerPixel = GetDeviceCaps(screen, BITSPIXEL);
+    facts.DisplayDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
+  const TOsVersionFacts os = GetOsVersionFacts();
+  facts.OsType = GetWindowsVersionName(os);
+  facts.OsBuild = GetWindowsBuildText(os);
+  facts.OsUpdate = os.ServicePack;
+  facts.Charset = GetLocaleCharset();
+}
+
+double Win32ReportClock::Now() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return LocalDateTimeOf(now);
+}
+
+std::int32_t Win32ReportClock::BiasMinutes() {
+  return GetUtcOffsetMinutes();
+}
+
+void LocatingStackEntryMaker::Make(std::uint64_t address, bool details, TVLLocationInfo& entry) {
+  if (details) {
+    LocateAddress(address, 0, entry);
+    return;
+  }
+  entry.Kind = 1;
+  entry.Module = GetModuleEntryOfAddress(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)));
+}
+
+LocatingStackEntryMaker& DefaultStackEntryMaker() {
+  static LocatingStackEntryMaker maker;
+  return maker;
+}
+
+namespace {
+
+// Locates a code address for the listing, opening the module's debug source when nothing names it yet.
+bool LocateForListing(std::uint32_t address, TVLLocationInfo& location) {
+  LocateAddress(address, 0, location);
+  if (location.Kind <= 1 && location.Module && !location.Module->DebugSource) {
+    TObject* source = nullptr;
+    if (OpenDebugInfoSource(location.Module->Handle, source) && source) {
+      location.Module->DebugSource = source;
+      location = TVLLocationInfo();
+      LocateAddress(address, 0, location);
+    }
+  }
+  return location.Kind >= 2 && location.Kind <= 4;
+}
+
+class ThreadFacts : public StackGroupFacts {
+ public:
+  std::int32_t ThreadPriority(const TVantorThreadInfo& record) override {
+    HANDLE h = reinterpret_cast<HANDLE>(record.ThreadHandle);
+    const int priority = h ? GetThreadPriority(h) : THREAD_PRIORITY_ERROR_RETURN;
+    return priority == THREAD_PRIORITY_ERROR_RETURN ? 0 : priority;
+  }
+  std::string ThreadClassName(const TObject* threadObject) override {
+    return threadObject ? threadObject->ClassName() : std::string();
+  }
+};
+
+}  // namespace
+
+std::string BuildRunReportText(TReportRun& run) {
+  TReportRegisters registers;
+  const CONTEXT* context = run.Job ? run.Job->Context : nullptr;
+  const bool hasRegisters = ReportRegistersFromContext(context, registers);
+  Win32ReportProbes probes(run);
+  Win32ReportClock clock;
+  ThreadFacts threadFacts;
+
+  TTextReportFrame frame;
+  frame.Options = run.Options;
+  frame.Sources.Memory = &ProcessMemory();
+  frame.Sources.Locate = &LocateForListing;
+  frame.ListingAvailable = sizeof(void*) == 4;
+  frame.Address = run.Address;
+  frame.Registers = hasRegisters ? &registers : nullptr;
+  frame.StackPointer = hasRegisters ? registers.Esp : 0;
+  frame.CallStack = run.CallStack;
+  frame.Threads = VantorThreadsList();
+  frame.GroupFacts = &threadFacts;
+  frame.Modules = VantorModulesList();
+  frame.Processes = VantorProcessesList();
+  frame.Probes = &probes;
+  frame.Clock = &clock;
+  if (run.Job) {
+    frame.FocusClass = run.Job->FocusClassName;
+    frame.FocusText = run.Job->FocusText;
+  }
+  frame.BugId = run.BugId;
+  frame.Duplicate = run.Duplicate;
+  return BuildTextReport(frame, ReportTexts());
+}

@@ -1,0 +1,45 @@
+// The text report of a running report: the exception thread's registers from
+// its CONTEXT, the header's system facts as the library already knows them,
+// the local clock, the process's memory and the source locations of its code.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ECallStack.h"
+#include "EReportBuilder.h"
+
+struct TReportRun;
+
+// The register record of a CONTEXT with its integer and control registers;
+// false (nothing filled) without a context or in a 64-bit program, whose
+// registers the report does not show.
+bool ReportRegistersFromContext(const CONTEXT* context, TReportRegisters& registers);
+
+// The header's facts that this library finds itself; the others stay empty.
+class Win32ReportProbes : public ReportProbes {
+ public:
+  explicit Win32ReportProbes(const TReportRun& run) : run_(run) {}
+  void Collect(TReportHeaderFacts& facts) override;
+
+ private:
+  const TReportRun& run_;
+};
+
+class Win32ReportClock : public ReportClock {
+ public:
+  double Now() override;
+  std::int32_t BiasMinutes() override;
+};
+
+// Names the stack entries by their source locations (with details), or
+// makes bare entries naming the module.
+class LocatingStackEntryMaker : public StackEntryMaker {
+ public:
+  void Make(std::uint64_t address, bool details, TVLLocationInfo& entry) override;
+};
+LocatingStackEntryMaker& DefaultStackEntryMaker();
+
+// Builds every report text for the run and returns the report text.
+std::string BuildRunReportText(TReportRun& run);
