@@ -83,6 +83,12 @@ class LeakStackRecorder {
  public:
   virtual ~LeakStackRecorder() = default;
   virtual void Record(bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) = 0;
+  // The same for an allocation whose entry knows its call site (what `site`
+  // is belongs to the recorder and the entries that pass it).
+  virtual void RecordAt(const void* site, bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) {
+    (void)site;
+    Record(object, rawStack, frames);
+  }
 };
 
 // What a recorder of the running thread fills in: up to 35 stack entries
@@ -150,10 +156,11 @@ class TLeakCatcher {
   std::uint8_t Options() const { return options_; }
 
   // The memory-manager entries.
-  void* Allocate(std::size_t size);
-  void* AllocateInstance(std::size_t size, const ClassInfo* cls);
+  // `site` goes to the recorder's RecordAt.
+  void* Allocate(std::size_t size, const void* site = nullptr);
+  void* AllocateInstance(std::size_t size, const ClassInfo* cls, const void* site = nullptr);
   void Free(void* data);
-  void* Reallocate(void* data, std::size_t size);
+  void* Reallocate(void* data, std::size_t size, const void* site = nullptr);
 
   // The leak report; does nothing unless the catcher was started.
   void Finalize();
@@ -179,8 +186,8 @@ class TLeakCatcher {
 
  private:
   bool TryLock();
-  void* AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls);
-  void Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls);
+  void* AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site);
+  void Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site);
   void Link(TLeakBlockHeader* h);
   void Unlink(TLeakBlockHeader* h);
   bool OwnsReport() const;

@@ -11,7 +11,9 @@
 //
 // Each entry is called directly by one framework routine, whose caller is the
 // allocation's call site: a manager that records where blocks come from skips
-// its own frames and that routine's one frame.
+// its own frames and that routine's one frame. The instance-allocation entry
+// is called by TObject's operator new, called by New<T>: its call site is two
+// frames up.
 #pragma once
 
 #include <cstddef>

@@ -92,9 +92,10 @@ class TObject {
 };
 
 // Constructs T, then runs AfterConstruction; when that raises, the object is freed and the error passed on.
-// Inlined into its caller, so the caller is the allocation's call site.
+// Never inlined: a manager that records call sites finds New's caller two
+// frames above its instance-allocation entry (New, then TObject's operator new).
 template <class T, class... A>
-[[gnu::always_inline]] inline T* New(A&&... args) {
+[[gnu::noinline]] T* New(A&&... args) {
   T* obj;
   if constexpr (std::is_base_of_v<TObject, T>)
     obj = new (T::StaticClass()) T(std::forward<A>(args)...);
