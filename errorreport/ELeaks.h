@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "EHook.h"
+#include "Exceptions.h"
 
 struct ClassInfo;
 
@@ -130,6 +131,14 @@ class TLeakPageCache : public MemoryReader {
 // the address of the call instruction, the others 0, and the zeros move to the
 // end. `directCallsOnly` keeps only E8 calls (64-bit code).
 void CleanCallAddresses(MemoryReader& memory, std::uintptr_t* addresses, bool directCallsOnly);
+
+// What the library reports: the leaks at the end of the run, and the faults
+// the catcher finds at a block's release.
+FW_EXCEPTION(EMemoryLeak, Exception);
+FW_EXCEPTION(EMemoryOverrun, Exception);
+FW_EXCEPTION(EMultiFree, Exception);
+constexpr const char* kMemoryOverrunMessage = "Memory Overrun leak";
+constexpr const char* kMultiFreeMessage = "Multi Free memory leak";
 
 // The catcher's message texts.
 constexpr const char* kLeaksErrorCaption = "Error";

@@ -4,6 +4,8 @@
 //   --sites   the cleaned first call address of a data block and of an object, with their lines
 //   --faults  an overrun and a double free, each named by the catcher's handlers; exit 0
 //   --leaks   three 16-byte blocks from one line, an object and a string buffer left at the end
+//   --report  the same faults and leaks reported by the library: each report's class, message and
+//             (for the leak report) its entries, as the report's text step receives them
 #include <windows.h>
 
 #include <cstdio>
@@ -11,8 +13,11 @@
 #include <string>
 
 #include "ECoreWin.h"
+#include "EDebugWin.h"
 #include "EHookWin.h"
 #include "ELeaksWin.h"
+#include "EPipelineWin.h"
+#include "ExceptionLogWin.h"
 #include "Lists.h"
 #include "MemoryManager.h"
 #include "Units.h"
@@ -22,7 +27,30 @@ namespace {
 UnitEntry g_units[] = {
     {"ELeaks", InitELeaks, nullptr},
     {"ECore", InitECoreWin, DoneECoreWin},
+    {"EDebug", InitEDebug, DoneEDebug},
+    {"EHook", InitEHook, DoneEHook},
+    {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
 };
+
+// The report's text step: what the report carries, on the output.
+std::string WriteReport(TReportRun& run) {
+  std::printf("report class=%s msg=%s\n", run.Object ? run.Object->ClassName().c_str() : "-",
+              run.Object ? run.Object->Message.c_str() : "-");
+  if (run.Object && run.Object->ClassName() == "EMemoryLeak" && run.CallStack) {
+    for (int i = 0; i < run.CallStack->Count(); ++i) {
+      const TVLLocationInfo* e = run.CallStack->Items(i);
+      std::printf("entry leak=%d first=%d type=%s size=%lld count=%d kind=%d line=%d at=%s:%s\n", e->LeakEntry,
+                  e->FirstEntry, e->LeakType.c_str(), static_cast<long long>(e->LeakSize), e->LeakCount, e->Kind,
+                  e->Line, e->UnitName.c_str(), e->ProcedureName.c_str());
+    }
+  }
+  std::fflush(stdout);
+  return "report";
+}
+
+bool NoDialog(TReportRun&, bool) {
+  return true;
+}
 
 void PrintSite(const char* what, void* data, int line) {
   TLeakCatcher* catcher = ProcessLeakCatcher();
@@ -67,6 +95,25 @@ void PrintSite(const char* what, void* data, int line) {
 
 void* volatile g_keep[8];
 
+// The faults of --faults and the blocks of --leaks with the library's handlers in place.
+[[gnu::noinline]] void FaultsAndLeaks() {
+  char* volatile over = new char[16];
+  over[16] = 'x';
+  delete[] over;
+  int* volatile twice = new int(5);
+  delete twice;
+  int* again = twice;
+  delete again;
+  // clang-format off
+  for (int i = 0; i < 3; ++i) {
+    g_keep[i] = new char[16]; std::printf("line data %d\n", __LINE__);
+  }
+  g_keep[3] = New<TStringList>(); std::printf("line object %d\n", __LINE__);
+  g_keep[4] = new std::string(200, 's'); std::printf("line string %d\n", __LINE__);
+  // clang-format on
+  std::fflush(stdout);
+}
+
 [[gnu::noinline]] void Leaks() {
   TLeakCatcher* catcher = ProcessLeakCatcher();
   if (!catcher) return;
@@ -100,6 +147,10 @@ int main(int argc, char** argv) {
     Faults();
   } else if (mode == "--leaks") {
     Leaks();
+  } else if (mode == "--report") {
+    ReportSteps().BuildReportText = &WriteReport;
+    ReportSteps().ShowDialog = &NoDialog;
+    FaultsAndLeaks();
   }
   std::fflush(stdout);
   RunUnitFinalizations();
