@@ -4,6 +4,7 @@
 //   --sites   the cleaned first call address of a data block and of an object, with their lines
 //   --faults  an overrun and a double free, each named by the catcher's handlers; exit 0
 //   --leaks   three 16-byte blocks from one line, an object and a string buffer left at the end
+//   --late    a block of the run released by a static object's destructor, after the leak report
 //   --report  the same faults and leaks reported by the library: each report's class, message and
 //             (for the leak report) its entries, as the report's text step receives them
 #include <windows.h>
@@ -95,6 +96,17 @@ void PrintSite(const char* what, void* data, int line) {
 
 void* volatile g_keep[8];
 
+// Made before main (before the catcher), destroyed after the leak report.
+struct LateRelease {
+  char* block = nullptr;
+  ~LateRelease() {
+    if (!block) return;
+    delete[] block;
+    std::printf("late release done\n");
+    std::fflush(stdout);
+  }
+} g_late;
+
 // The faults of --faults and the blocks of --leaks with the library's handlers in place.
 [[gnu::noinline]] void FaultsAndLeaks() {
   char* volatile over = new char[16];
@@ -147,6 +159,14 @@ int main(int argc, char** argv) {
     Faults();
   } else if (mode == "--leaks") {
     Leaks();
+  } else if (mode == "--late") {
+    TLeakCatcher* catcher = ProcessLeakCatcher();
+    if (catcher)
+      catcher->Handlers().Leak = [](const std::string& type, std::int64_t size, int count, const std::uintptr_t*) {
+        std::printf("leak %s size=%lld count=%d\n", type.c_str(), static_cast<long long>(size), count);
+        std::fflush(stdout);
+      };
+    g_late.block = new char[40];
   } else if (mode == "--report") {
     ReportSteps().BuildReportText = &WriteReport;
     ReportSteps().ShowDialog = &NoDialog;
