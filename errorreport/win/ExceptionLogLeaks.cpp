@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -14,6 +16,7 @@
 #include "ELeaksWin.h"
 #include "ELocation.h"
 #include "EPipelineWin.h"
+#include "ESystemWin.h"
 #include "ExceptionLog.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
@@ -36,6 +39,9 @@ std::int64_t g_totalCount = 0;
 std::uintptr_t g_leakAddress = 0;
 bool g_firstLeak = true;
 bool g_restarted = false;
+// The debug-data temporary file, named at start-up; kept off the heap, which
+// the leak report looks through.
+char g_optionsFile[MAX_PATH + 1] = {};
 
 bool CatchingEnabled() {
   return VantorLogFlags().CatchingEnabled != 0;
@@ -71,6 +77,11 @@ void LeakModeRestart() {
     InitECoreWin();
     InitEDebug();
     g_restarted = RestartLibraryForLeaks();
+    // The options as the program left them.
+    TVantorModuleInfo* entry = GetModuleEntry(ThisModule());
+    if (g_restarted && entry && entry->Options && g_optionsFile[0] &&
+        GetFileAttributesA(g_optionsFile) != INVALID_FILE_ATTRIBUTES)
+      entry->Options->LoadFromFile(g_optionsFile);
     g_leakStack = New<TVantorStackList>();
   } catch (...) {
     ReportInternalFailure("Internal_ResetLeaks", std::current_exception(), IsDebuggerAttached());
@@ -149,7 +160,25 @@ void LeakModeReportLeaks() {
   }
 }
 
+// Clean-up: the debug-data temporary file goes.
+void LeakModeCleanUp() {
+  if (g_optionsFile[0]) DeleteFileA(g_optionsFile);
+}
+
 }  // namespace
+
+std::string DebugDataTempFilePath() {
+  char name[32];
+  std::snprintf(name, sizeof name, "%08lX%08lX.bin", static_cast<unsigned long>(GetCurrentProcessId()),
+                static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ThisModule())));
+  return GetTempFolderPath() + name;
+}
+
+void SaveOptionsForLeakReport(TVantorModulesList* modules) {
+  if (!IsLeakCatcherActive() || !modules || !g_optionsFile[0]) return;
+  TVantorModuleInfo* entry = modules->FindModule(reinterpret_cast<ModuleHandle>(ThisModule()));
+  if (entry && entry->Options) entry->Options->SaveToFile(g_optionsFile);
+}
 
 void InstallLeakMode() {
   TLeakCatcher* catcher = ProcessLeakCatcher();
@@ -160,4 +189,7 @@ void InstallLeakMode() {
   h.LeaksBegin = &LeakModeRestart;
   h.Leak = &LeakModeAddLeak;
   h.LeaksEnd = &LeakModeReportLeaks;
+  h.EndOfRun = &LeakModeCleanUp;
+  const std::string path = DebugDataTempFilePath();
+  if (path.size() < sizeof g_optionsFile) std::memcpy(g_optionsFile, path.c_str(), path.size() + 1);
 }

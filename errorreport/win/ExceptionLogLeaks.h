@@ -5,4 +5,14 @@
 // the call stack of one EMemoryLeak report, and the library is shut down again.
 #pragma once
 
+#include <string>
+
+class TVantorModulesList;
+
 void InstallLeakMode();
+
+// The library's shut-down keeps this module's options (the program may have
+// changed them) in the debug-data temporary file for the leak report's
+// restart; the end of the run deletes the file.
+void SaveOptionsForLeakReport(TVantorModulesList* modules);
+std::string DebugDataTempFilePath();

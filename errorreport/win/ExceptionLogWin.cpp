@@ -501,6 +501,8 @@ void ShutdownBody() {
     }
     FreeAndNil(g_ownUnitNames);
     FreeAndNil(g_threads);
+    // Leak mode: the options for the leak report's restart.
+    SaveOptionsForLeakReport(g_modules);
     FreeAndNil(g_modules);
     TVantorProcessesList* processes = VantorProcessesList();
     SetVantorProcessesList(nullptr);

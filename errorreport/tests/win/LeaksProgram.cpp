@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "ECoreWin.h"
@@ -18,6 +19,7 @@
 #include "EHookWin.h"
 #include "ELeaksWin.h"
 #include "EPipelineWin.h"
+#include "ExceptionLogLeaks.h"
 #include "ExceptionLogWin.h"
 #include "Lists.h"
 #include "MemoryManager.h"
@@ -126,9 +128,20 @@ struct LateRelease {
   std::fflush(stdout);
 }
 
+// Handlers without captures: nothing of theirs is left on the heap at the report.
+std::function<void()> g_previousEndOfRun;
+void ListedAfterReport() {
+  std::printf("listed after the report %zu\n", ProcessLeakCatcher()->ListedBlocks());
+  std::fflush(stdout);
+  if (g_previousEndOfRun) g_previousEndOfRun();
+}
+
 [[gnu::noinline]] void Leaks() {
   TLeakCatcher* catcher = ProcessLeakCatcher();
   if (!catcher) return;
+  // After the report: how many blocks the list still holds (none when bit 8 freed them).
+  g_previousEndOfRun = catcher->Handlers().EndOfRun;
+  catcher->Handlers().EndOfRun = &ListedAfterReport;
   catcher->Handlers().Leak = [](const std::string& type, std::int64_t size, int count, const std::uintptr_t* a) {
     std::printf("leak %s size=%lld count=%d first=%llx\n", type.c_str(), static_cast<long long>(size), count,
                 static_cast<unsigned long long>(a[0]));
@@ -168,6 +181,9 @@ int main(int argc, char** argv) {
       };
     g_late.block = new char[40];
   } else if (mode == "--report") {
+    // Changed at run time: the leak report's restart takes the options as the program left them.
+    CurrentVantorLogOptions()->SetCustomText(105, "Leaks found");
+    std::printf("options file %s\n", DebugDataTempFilePath().c_str());
     ReportSteps().BuildReportText = &WriteReport;
     ReportSteps().ShowDialog = &NoDialog;
     FaultsAndLeaks();
