@@ -147,7 +147,42 @@ void StartCatcher() {
   if (!g_installed) std::atexit(&ReportLeaksAtExit);
   g_installed = true;
 }
+// --- The shared allocator ---
+// The record other modules install: the manager this module had before any catcher.
+TMemoryManager g_sharedRecord{};
+bool g_sharedClassRegistered = false;
+
+void UnregisterSharedClass() {
+  if (!g_sharedClassRegistered) return;
+  UnregisterClassA(kSharedAllocatorClassName, ThisModule());
+  g_sharedClassRegistered = false;
+}
 }  // namespace
+
+void SetupSharedMemoryAllocator() {
+  WNDCLASSA found{};
+  if (GetClassInfoA(ThisModule(), kSharedAllocatorClassName, &found) && found.lpfnWndProc) {
+    // Registered by an earlier module (or by this one: its own record again).
+    const auto* record = reinterpret_cast<const TMemoryManager*>(found.lpfnWndProc);
+    if (record != &g_sharedRecord) SetMemoryManager(*record);
+    return;
+  }
+  if (g_catcher)
+    g_sharedRecord = g_saved.Manager;
+  else
+    GetMemoryManager(g_sharedRecord);
+  WNDCLASSA wc{};
+  wc.style = CS_GLOBALCLASS;
+  wc.lpfnWndProc = reinterpret_cast<WNDPROC>(&g_sharedRecord);
+  wc.hInstance = ThisModule();
+  wc.lpszClassName = kSharedAllocatorClassName;
+  if (!RegisterClassA(&wc)) {
+    ShowLeaksBox("Shared Memory Allocator setup failed: Cannot register class.", "ELeaks unit Error");
+    ExitProcess(1);
+  }
+  g_sharedClassRegistered = true;
+  std::atexit(&UnregisterSharedClass);
+}
 
 void InitELeaks() {
   static_assert(BlockOverHead % 8 == 0 && BlockOverFoot % 8 == 0 && (BlockOverHead + BlockOverFoot) % 8 == 0);

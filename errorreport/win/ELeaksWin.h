@@ -25,3 +25,13 @@ TLeakCatcher* ProcessLeakCatcher();
 bool IsLeakCatcherActive();
 // The options the unit read at start-up (0 without a block).
 std::uint8_t ProcessLeakOptions();
+
+// The allocator shared between the modules of a process (start-up does not
+// call it): the first module registers a global window class, the same name
+// for every module, whose window-procedure field holds its saved
+// memory-manager record; a later module that finds the class installs that
+// record as its own memory manager, so blocks pass freely between modules.
+// A class that cannot be registered ends the process with exit code 1 after a
+// message box. The class goes when the module that registered it ends.
+void SetupSharedMemoryAllocator();
+constexpr const char* kSharedAllocatorClassName = "TVantorLogSharedMemoryAllocator";

@@ -5,6 +5,7 @@
 //   --faults  an overrun and a double free, each named by the catcher's handlers; exit 0
 //   --leaks   three 16-byte blocks from one line, an object and a string buffer left at the end
 //   --late    a block of the run released by a static object's destructor, after the leak report
+//   --shared DLL  the shared allocator: a DLL takes the program's record, its block is freed here
 //   --report  the same faults and leaks reported by the library: each report's class, message and
 //             (for the leak report) its entries, as the report's text step receives them
 #include <windows.h>
@@ -180,6 +181,23 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
       };
     g_late.block = new char[40];
+  } else if (mode == "--shared" && argc > 2) {
+    SetupSharedMemoryAllocator();
+    HMODULE dll = LoadLibraryA(argv[2]);
+    auto take =
+        dll ? reinterpret_cast<void* (*)(void**)>(reinterpret_cast<void*>(GetProcAddress(dll, "SharedAllocatorBlock")))
+            : nullptr;
+    if (take) {
+      void* entry = nullptr;
+      char* block = static_cast<char*>(take(&entry));
+      std::printf("dll allocates with the program's record: %s\n",
+                  entry == reinterpret_cast<void*>(DefaultMemoryManager().Allocate) ? "yes" : "no");
+      std::printf("block says %s\n", block);
+      delete[] block;
+      std::printf("freed here\n");
+    } else {
+      std::printf("no dll\n");
+    }
   } else if (mode == "--report") {
     // Changed at run time: the leak report's restart takes the options as the program left them.
     CurrentVantorLogOptions()->SetCustomText(105, "Leaks found");

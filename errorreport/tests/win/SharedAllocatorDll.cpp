@@ -1,0 +1,15 @@
+// A module that takes the program's allocator: it sets up the shared
+// allocator (finding the class the program registered), then hands out a
+// block of its own allocation and the allocate entry it now uses.
+#include <windows.h>
+
+#include "ELeaksWin.h"
+#include "MemoryManager.h"
+
+extern "C" __declspec(dllexport) void* SharedAllocatorBlock(void** allocateEntry) {
+  SetupSharedMemoryAllocator();
+  TMemoryManager manager{};
+  GetMemoryManager(manager);
+  *allocateEntry = reinterpret_cast<void*>(manager.Allocate);
+  return new char[32]{'s', 'h', 'a', 'r', 'e', 'd'};
+}
