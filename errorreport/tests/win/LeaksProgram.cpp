@@ -43,9 +43,10 @@ std::string WriteReport(TReportRun& run) {
   if (run.Object && run.Object->ClassName() == "EMemoryLeak" && run.CallStack) {
     for (int i = 0; i < run.CallStack->Count(); ++i) {
       const TVLLocationInfo* e = run.CallStack->Items(i);
-      std::printf("entry leak=%d first=%d type=%s size=%lld count=%d kind=%d line=%d at=%s:%s\n", e->LeakEntry,
-                  e->FirstEntry, e->LeakType.c_str(), static_cast<long long>(e->LeakSize), e->LeakCount, e->Kind,
-                  e->Line, e->UnitName.c_str(), e->ProcedureName.c_str());
+      std::printf("entry leak=%d first=%d type=%s size=%lld count=%d kind=%d line=%d at=%s:%s address=%llx\n",
+                  e->LeakEntry, e->FirstEntry, e->LeakType.c_str(), static_cast<long long>(e->LeakSize), e->LeakCount,
+                  e->Kind, e->Line, e->UnitName.c_str(), e->ProcedureName.c_str(),
+                  static_cast<unsigned long long>(e->Address));
     }
   }
   std::fflush(stdout);
