@@ -6,6 +6,7 @@
 //   --leaks   three 16-byte blocks from one line, an object and a string buffer left at the end
 //   --late    a block of the run released by a static object's destructor, after the leak report
 //   --shared DLL  the shared allocator: a DLL takes the program's record, its block is freed here
+//   --dll-options DLL  the leak options the DLL's catcher takes (its block asks for the main module's)
 //   --report  the same faults and leaks reported by the library: each report's class, message and
 //             (for the leak report) its entries, as the report's text step receives them
 #include <windows.h>
@@ -199,6 +200,11 @@ int main(int argc, char** argv) {
     } else {
       std::printf("no dll\n");
     }
+  } else if (mode == "--dll-options" && argc > 2) {
+    HMODULE dll = LoadLibraryA(argv[2]);
+    auto options =
+        dll ? reinterpret_cast<int (*)()>(reinterpret_cast<void*>(GetProcAddress(dll, "LeakOptionsOfDll"))) : nullptr;
+    std::printf("dll options %d\n", options ? options() : -1);
   } else if (mode == "--report") {
     // Changed at run time: the leak report's restart takes the options as the program left them.
     CurrentVantorLogOptions()->SetCustomText(105, "Leaks found");
