@@ -147,6 +147,7 @@ void StartCatcher() {
   if (!g_installed) std::atexit(&ReportLeaksAtExit);
   g_installed = true;
 }
+
 // --- The shared allocator ---
 // The record other modules install: the manager this module had before any catcher.
 TMemoryManager g_sharedRecord{};
@@ -186,6 +187,8 @@ void SetupSharedMemoryAllocator() {
 
 void InitELeaks() {
   static_assert(BlockOverHead % 8 == 0 && BlockOverFoot % 8 == 0 && (BlockOverHead + BlockOverFoot) % 8 == 0);
+  // Once per module: a second call would drop the handlers the library installed.
+  if (g_installed) return;
   try {
     StartCatcher();
   } catch (...) {
