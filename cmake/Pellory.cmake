@@ -38,6 +38,10 @@ if(WIN32)
   # Windows 2000 API level and above; the program still runs on the 9x line
   # where it checks the platform at run time.
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+  # The leak catcher walks the frame-pointer chain of the 32-bit build.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_compile_options(-fno-omit-frame-pointer)
+  endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PELLORY_RUN_TEST};--wine)
 endif()
 

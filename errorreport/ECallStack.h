@@ -30,6 +30,10 @@ struct TVLLocationInfo {
   std::string ProcedureName;
   std::int32_t Line = 0;
   std::int32_t LineInProcedure = 0;
+  // A leak entry's block: its type ("Data" or the class), the group's total size and count.
+  std::string LeakType;
+  std::int64_t LeakSize = 0;
+  std::int32_t LeakCount = 0;
 };
 
 class TVantorStackList : public TList {

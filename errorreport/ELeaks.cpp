@@ -197,7 +197,7 @@ void TLeakCatcher::ReportFault(const std::function<void(void*)>& handler, void* 
   if ((options_ & kLeakReportFaults) && handler) handler(data);
 }
 
-void TLeakCatcher::Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls) {
+void TLeakCatcher::Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site) {
   auto* h = static_cast<TLeakBlockHeader*>(raw);
   std::memset(h, 0, BlockOverHead);
   h->State = lbsLive;
@@ -205,28 +205,28 @@ void TLeakCatcher::Register(void* raw, std::size_t size, std::uint8_t kind, cons
   h->Class = cls;
   h->Size = static_cast<std::int32_t>(size);
   h->Count = 1;
-  if (recorder_) recorder_->Record(kind == lbkObject, h->RawStack, h->Frames);
+  if (recorder_) recorder_->RecordAt(site, kind == lbkObject, h->RawStack, h->Frames);
   h->Magic = kLeakBlockMagic;
   std::memcpy(static_cast<std::uint8_t*>(raw) + BlockOverHead + size, &kLeakBlockMagic, sizeof kLeakBlockMagic);
   Link(h);
 }
 
-void* TLeakCatcher::AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls) {
+void* TLeakCatcher::AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site) {
   // A size the header cannot hold stays a plain block of the base allocator.
   if (!IsLeakCatcherActive() || size > static_cast<std::size_t>(INT32_MAX) - BlockOverHead - BlockOverFoot)
     return base_.Allocate(size);
   void* raw = base_.Allocate(size + BlockOverHead + BlockOverFoot);
   if (!raw) return nullptr;
-  Register(raw, size, kind, cls);
+  Register(raw, size, kind, cls, site);
   return static_cast<std::uint8_t*>(raw) + BlockOverHead;
 }
 
-void* TLeakCatcher::Allocate(std::size_t size) {
-  return AllocateBlock(size, lbkData, nullptr);
+void* TLeakCatcher::Allocate(std::size_t size, const void* site) {
+  return AllocateBlock(size, lbkData, nullptr, site);
 }
 
-void* TLeakCatcher::AllocateInstance(std::size_t size, const ClassInfo* cls) {
-  return AllocateBlock(size, lbkObject, cls);
+void* TLeakCatcher::AllocateInstance(std::size_t size, const ClassInfo* cls, const void* site) {
+  return AllocateBlock(size, lbkObject, cls, site);
 }
 
 void TLeakCatcher::Free(void* data) {
@@ -247,8 +247,8 @@ void TLeakCatcher::Free(void* data) {
   if (overrun) ReportFault(handlers_.Overrun, data);
 }
 
-void* TLeakCatcher::Reallocate(void* data, std::size_t size) {
-  if (!data) return Allocate(size);
+void* TLeakCatcher::Reallocate(void* data, std::size_t size, const void* site) {
+  if (!data) return Allocate(size, site);
   // A registered block keeps its header whether or not the catcher is still active.
   TLeakBlockHeader* h = RegisteredHeader(data);
   if (!h) return base_.Reallocate(data, size);
@@ -265,7 +265,7 @@ void* TLeakCatcher::Reallocate(void* data, std::size_t size) {
     if (!raw) return nullptr;
     result = static_cast<std::uint8_t*>(raw) + BlockOverHead;
     std::memcpy(result, data, std::min<std::size_t>(size, static_cast<std::size_t>(h->Size)));
-    Register(raw, size, lbkData, nullptr);
+    Register(raw, size, lbkData, nullptr, site);
     h->State = lbsFreed;
   } else {
     h->State = lbsFreed;
@@ -277,7 +277,7 @@ void* TLeakCatcher::Reallocate(void* data, std::size_t size) {
       Link(h);
       return nullptr;
     }
-    Register(raw, size, lbkData, nullptr);
+    Register(raw, size, lbkData, nullptr, site);
     result = static_cast<std::uint8_t*>(raw) + BlockOverHead;
   }
   if (overrun) ReportFault(handlers_.Overrun, data);

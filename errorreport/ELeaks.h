@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "EHook.h"
+#include "Exceptions.h"
 
 struct ClassInfo;
 
@@ -83,6 +84,12 @@ class LeakStackRecorder {
  public:
   virtual ~LeakStackRecorder() = default;
   virtual void Record(bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) = 0;
+  // The same for an allocation whose entry knows its call site (what `site`
+  // is belongs to the recorder and the entries that pass it).
+  virtual void RecordAt(const void* site, bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) {
+    (void)site;
+    Record(object, rawStack, frames);
+  }
 };
 
 // What a recorder of the running thread fills in: up to 35 stack entries
@@ -125,6 +132,14 @@ class TLeakPageCache : public MemoryReader {
 // end. `directCallsOnly` keeps only E8 calls (64-bit code).
 void CleanCallAddresses(MemoryReader& memory, std::uintptr_t* addresses, bool directCallsOnly);
 
+// What the library reports: the leaks at the end of the run, and the faults
+// the catcher finds at a block's release.
+FW_EXCEPTION(EMemoryLeak, Exception);
+FW_EXCEPTION(EMemoryOverrun, Exception);
+FW_EXCEPTION(EMultiFree, Exception);
+constexpr const char* kMemoryOverrunMessage = "Memory Overrun leak";
+constexpr const char* kMultiFreeMessage = "Multi Free memory leak";
+
 // The catcher's message texts.
 constexpr const char* kLeaksErrorCaption = "Error";
 constexpr const char* kForeignManagerMessage =
@@ -150,10 +165,11 @@ class TLeakCatcher {
   std::uint8_t Options() const { return options_; }
 
   // The memory-manager entries.
-  void* Allocate(std::size_t size);
-  void* AllocateInstance(std::size_t size, const ClassInfo* cls);
+  // `site` goes to the recorder's RecordAt.
+  void* Allocate(std::size_t size, const void* site = nullptr);
+  void* AllocateInstance(std::size_t size, const ClassInfo* cls, const void* site = nullptr);
   void Free(void* data);
-  void* Reallocate(void* data, std::size_t size);
+  void* Reallocate(void* data, std::size_t size, const void* site = nullptr);
 
   // The leak report; does nothing unless the catcher was started.
   void Finalize();
@@ -179,8 +195,8 @@ class TLeakCatcher {
 
  private:
   bool TryLock();
-  void* AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls);
-  void Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls);
+  void* AllocateBlock(std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site);
+  void Register(void* raw, std::size_t size, std::uint8_t kind, const ClassInfo* cls, const void* site);
   void Link(TLeakBlockHeader* h);
   void Unlink(TLeakBlockHeader* h);
   bool OwnsReport() const;

@@ -137,7 +137,12 @@ class FakeRecorder : public LeakStackRecorder {
     for (std::size_t i = 0; i < raw.size() && i < kLeakStackEntries; ++i) rawStack[i] = raw[i];
     for (std::size_t i = 0; i < chain.size() && i < kLeakStackEntries; ++i) frames[i] = chain[i];
   }
+  void RecordAt(const void* site, bool object, std::uintptr_t* rawStack, std::uintptr_t* frames) override {
+    sites.push_back({site, object});
+    Record(object, rawStack, frames);
+  }
   std::vector<std::uintptr_t> raw, chain;
+  std::vector<std::pair<const void*, bool>> sites;
 };
 
 // A code image of five pages with 2048 call sites from offset 16 on, each
@@ -204,6 +209,19 @@ class LeaksTest : public ::testing::Test {
   std::vector<std::string> messages;
   int begins = 0, ends = 0, endOfRun = 0;
 };
+
+// Every entry hands the caller's site to the recorder with the block's kind.
+TEST_F(LeaksTest, EntriesPassTheirCallSiteToTheRecorder) {
+  catcher.Start(1);
+  int a = 0, b = 0, c = 0;
+  void* data = catcher.Allocate(8, &a);
+  void* object = catcher.AllocateInstance(8, Class("TThing"), &b);
+  data = catcher.Reallocate(data, 64, &c);
+  using Site = std::pair<const void*, bool>;
+  EXPECT_EQ(recorder.sites, (std::vector<Site>{{&a, false}, {&b, true}, {&c, false}}));
+  catcher.Free(data);
+  catcher.Free(object);
+}
 
 TEST_F(LeaksTest, WritesPastTheEndAreReportedAtReleaseWhenAsked) {
   struct Case {

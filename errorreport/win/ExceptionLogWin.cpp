@@ -14,10 +14,12 @@
 #include "EEventsWin.h"
 #include "EFreezeWin.h"
 #include "EHookWin.h"
+#include "ELeaksWin.h"
 #include "EPipelineWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogImports.h"
+#include "ExceptionLogLeaks.h"
 #include "Swallow.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -353,6 +355,42 @@ std::uint32_t FileSizeOf(const std::string& fileName) {
 }
 
 // --- Start-up and shut-down bodies ---
+// Steps 9-14: the lists, options, threads and locks of an active library
+// (also rebuilt for the leak report after the library's shut-down).
+void BuildLibraryState() {
+  TVantorLogFlags& flags = VantorLogFlags();
+  // 9.
+  if (!g_modules) g_modules = New<TVantorModulesList>();
+  SetVantorProcessesList(New<TVantorProcessesList>());
+  g_ownShared = OpenSharedBlock(ThisModule(), 1);
+  if (g_ownShared.Data() && g_ownShared.dataSize >= 1) g_ownShared.Data()[0] = 0;
+  // 10.
+  g_defaultOptions = New<TVantorModuleOptionsEx>(std::string());
+  g_mainStackTop = GetThreadStackTop();
+  // 11.
+  flags.TerminationRequested = 0;
+  g_startTime = Now();
+  g_mainThreadHandle = nullptr;
+  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThreadHandle, 74, FALSE, 0);
+  // 12.
+  g_threads = New<TVantorThreadsList>();
+  flags.MainThreadId = GetCurrentThreadId();
+  TVantorThreadInfo* main = g_threads->NewThreadInfo(true);
+  main->ThreadId = flags.MainThreadId;
+  main->ThreadHandle = reinterpret_cast<std::uintptr_t>(g_mainThreadHandle);
+  main->StackTop = g_mainStackTop;
+  // 13.
+  InitializeCriticalSection(&g_exclusionLock);
+  InitializeCriticalSection(&g_snapshotLock);
+  g_otherLocksMade = true;
+  LoadOwnUnitNames();
+  // 14.
+  flags.CatchingEnabled = 1;
+  InitializeCriticalSection(&g_reportLock);
+  g_reportLockMade = true;
+  AddModuleEntry(ThisModule());
+}
+
 void StartupBody() {
   TVantorLogFlags& flags = VantorLogFlags();
   OSVERSIONINFOA vi{};
@@ -405,36 +443,7 @@ void StartupBody() {
     }
   }
 
-  // 9.
-  if (!g_modules) g_modules = New<TVantorModulesList>();
-  SetVantorProcessesList(New<TVantorProcessesList>());
-  g_ownShared = OpenSharedBlock(ThisModule(), 1);
-  if (g_ownShared.Data() && g_ownShared.dataSize >= 1) g_ownShared.Data()[0] = 0;
-  // 10.
-  g_defaultOptions = New<TVantorModuleOptionsEx>(std::string());
-  g_mainStackTop = GetThreadStackTop();
-  // 11.
-  flags.TerminationRequested = 0;
-  g_startTime = Now();
-  g_mainThreadHandle = nullptr;
-  DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_mainThreadHandle, 74, FALSE, 0);
-  // 12.
-  g_threads = New<TVantorThreadsList>();
-  flags.MainThreadId = GetCurrentThreadId();
-  TVantorThreadInfo* main = g_threads->NewThreadInfo(true);
-  main->ThreadId = flags.MainThreadId;
-  main->ThreadHandle = reinterpret_cast<std::uintptr_t>(g_mainThreadHandle);
-  main->StackTop = g_mainStackTop;
-  // 13.
-  InitializeCriticalSection(&g_exclusionLock);
-  InitializeCriticalSection(&g_snapshotLock);
-  g_otherLocksMade = true;
-  LoadOwnUnitNames();
-  // 14.
-  flags.CatchingEnabled = 1;
-  InitializeCriticalSection(&g_reportLock);
-  g_reportLockMade = true;
-  AddModuleEntry(ThisModule());
+  BuildLibraryState();
   // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
   if (!IsHostedByIde() && flags.HooksAllowed) {
     InstallCaptureHooks();
@@ -455,6 +464,8 @@ void StartupBody() {
     flags.MainModuleHasLibrary =
         g_mainInstance && g_mainInstance != ThisModule() && ModuleDataBlockIsCurrent(g_mainInstance);
   }
+  // 19. 20.
+  if (!IsHostedByIde() && IsLeakCatcherActive()) InstallLeakMode();
 }
 
 void FreeStartupState() {
@@ -490,6 +501,8 @@ void ShutdownBody() {
     }
     FreeAndNil(g_ownUnitNames);
     FreeAndNil(g_threads);
+    // Leak mode: the options for the leak report's restart.
+    SaveOptionsForLeakReport(g_modules);
     FreeAndNil(g_modules);
     TVantorProcessesList* processes = VantorProcessesList();
     SetVantorProcessesList(nullptr);
@@ -505,6 +518,23 @@ void ShutdownBody() {
 }
 
 }  // namespace
+
+bool RestartLibraryForLeaks() {
+  TVantorLogFlags& flags = VantorLogFlags();
+  if (flags.Initialized == 1) return false;  // never shut down: nothing to rebuild
+  flags.Initialized = 1;
+  g_snapshotBuffer = new std::uint8_t[kStackSnapshotSize]();
+  InitializeCriticalSection(&g_scanCacheLock);
+  g_scanCacheLockMade = true;
+  BuildLibraryState();
+  ReserveEmergencyMemory();
+  return true;
+}
+
+void EndLibraryAfterLeaks() {
+  ShutdownBody();
+  ReleaseEmergencyMemory();
+}
 
 void ReserveEmergencyMemory() {
   if (!g_emergencyReserve) g_emergencyReserve = VirtualAlloc(nullptr, kEmergencyReserve, MEM_RESERVE, PAGE_NOACCESS);
@@ -820,7 +850,7 @@ void DoneExceptionLog() {
   }
   UnwrapUnitEntries();
   ReleaseEmergencyMemory();
-  g_startDirectory.clear();
+  std::string().swap(g_startDirectory);  // its memory too: the leak report comes later
   if (g_filterInstalled) {
     // A module that is unloaded must not leave its filter behind.
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_previousFilter);

@@ -40,6 +40,11 @@ std::string SharedBlockName(DWORD processId, HMODULE module);
 void SetCloseAction(std::uint8_t action);
 
 // The 5 MB emergency reserve: released at the start of every report, reserved again afterwards.
+// Leak mode: the library's state rebuilt after its shut-down for the leak
+// report (false when it was never shut down), and shut down again.
+bool RestartLibraryForLeaks();
+void EndLibraryAfterLeaks();
+
 void ReserveEmergencyMemory();
 void ReleaseEmergencyMemory();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "MemoryManager.h"
 #include "SysUtils.h"
 
 bool ClassInfo::InheritsFrom(const ClassInfo& other) const {
@@ -31,6 +32,14 @@ std::string ClassInfo::MethodName(const MethodRef& m, const TObject* root) const
     for (const MethodEntry& e : c->methods)
       if (e.bind(const_cast<TObject*>(root)) == m) return e.name;
   return {};
+}
+
+void* TObject::operator new(std::size_t size, const ClassInfo& cls) {
+  return fw_detail::AllocateInstanceBlock(size, &cls);
+}
+
+void TObject::operator delete(void* block, const ClassInfo&) noexcept {
+  ::operator delete(block);
 }
 
 void TObject::Free() {

@@ -432,6 +432,24 @@ void ErrorReport(const fs::path& folder) {
   trailer.append(MakeTrailerBlock(in));
   optionStream.append(current);
   Seed(folder, "fuzz_vldata_block", {resource, trailer});
+  // Leak bytes: the first byte cuts the rest into a module's block and the
+  // main module's (value % (rest + 1); bit 0x80: the module is a DLL).
+  auto header = [](std::uint16_t version, std::uint8_t options, std::uint8_t useMain) {
+    std::string h("\x10\xAB\x0F\x10", 4);
+    h += static_cast<char>(version & 0xFF);
+    h += static_cast<char>(version >> 8);
+    h.append(8, '\0');
+    h += static_cast<char>(options);
+    h += static_cast<char>(useMain);
+    return h;
+  };
+  TVLDataInput leaky = in;
+  leaky.leakOptions = 0x11;
+  Seed(folder, "fuzz_leak_options",
+       {std::string(1, '\0') + MakeResourceBlock(leaky),
+        // 148 % 33 = 16: a DLL's 16-byte header that asks for the main module's, then the main module's.
+        std::string(1, static_cast<char>(148)) + header(6022, 0x01, 1) + header(6022, 0x1F, 0),
+        std::string(1, '\0') + header(601, 0x09, 0), std::string(1, '\0') + header(550, 0x01, 0)});
   // Line tables: version (2 bytes), password accepted (1 byte), the table.
   std::vector<std::string> tables;
   for (std::uint16_t version : {6022, 450}) {

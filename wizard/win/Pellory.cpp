@@ -11,6 +11,7 @@
 #include "EDebugWin.h"
 #include "EDisAsm.h"
 #include "EHookWin.h"
+#include "ELeaksWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
 #include "Forms.h"
@@ -80,6 +81,8 @@ void RegisterUcxStdCtrlsClasses() {
 // router, and the wizard last.
 UnitEntry g_units[] = {
     // The exception-reporting library: without a data block it only installs its filter.
+    // The leak catcher first: without a block it leaves the memory manager alone.
+    {"ELeaks", InitELeaks, nullptr},
     {"ECore", InitECoreWin, DoneECoreWin},
     {"EDebug", InitEDebug, DoneEDebug},
     {"EDisAsm", InitEDisAsm, DoneEDisAsm},
