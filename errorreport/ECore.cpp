@@ -1842,6 +1842,17 @@ void ClearCurrentExceptionInfo() {
   gCurrent = {};
 }
 
+void ReleaseExceptionState() {
+  {
+    std::lock_guard<std::mutex> guard(gCurrentLock);
+    gCurrent = {};
+    std::string().swap(gMessageOverride);
+    std::string().swap(gLastExceptionMessage);
+  }
+  std::lock_guard<std::mutex> guard(gSnapshotLock);
+  gSnapshot = {};
+}
+
 void SetMessageOverride(const std::string& text) {
   std::lock_guard<std::mutex> guard(gCurrentLock);
   gMessageOverride = text;

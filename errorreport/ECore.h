@@ -589,6 +589,8 @@ std::shared_ptr<const TExceptionObjectRecord> NoteExceptionObject(std::shared_pt
                                                                   std::uintptr_t address, bool flag);
 TCurrentExceptionInfo CurrentExceptionInfo();
 void ClearCurrentExceptionInfo();
+// Frees what the last exception left: its record, the message texts and the raise-time stack snapshot.
+void ReleaseExceptionState();
 
 // The text that replaces the exception's message in the dialogs (when not
 // empty), and the last exception message that the pipeline sets.

@@ -174,6 +174,8 @@ void ResetVantorEvents() {
   FreeAndNil(g_customData);
   FreeAndNil(g_attachedFiles);
   FreeAndNil(g_webFields);
+  // The list itself is the library's; handlers still registered keep it.
+  if (g_handlers && g_handlers->Count() == 0) FreeAndNil(g_handlers);
 }
 
 void SetPeerExportFinder(TPeerExportFinder finder) {

@@ -110,7 +110,8 @@ TStringList& CustomDataLines();
 TStringList& AttachedFileLines();
 TStringList& CustomWebFieldLines();
 // Empties the handler results and the three lists, and clears the callbacks
-// and the record (start-up and shut-down).
+// and the record (start-up and shut-down); the handler list goes when no
+// handler is registered.
 void ResetVantorEvents();
 
 // --- Exports of the peer copies -------------------------------------------------------------------

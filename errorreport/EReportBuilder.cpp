@@ -10,6 +10,7 @@
 #include "ESystem.h"
 #include "ExceptionLog.h"
 #include "Scope.h"
+#include "Strings.h"
 #include "SysUtils.h"
 
 namespace {
@@ -579,6 +580,46 @@ std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVant
 TReportTexts& ReportTexts() {
   static TReportTexts texts;
   return texts;
+}
+
+namespace {
+
+// Puts a formatted section after the header and the line break that follows it. A copy that no longer starts with
+// the header (the log step may have put the whole log there) gets the section at the same place only when it is
+// long enough; nothing is ever written past a text's end.
+void InsertAfterHeader(TReportTexts& texts, const TLogItem& item) {
+  std::string section;
+  item.GetFormattedText(section);
+  if (section.empty()) return;
+  section += kCrLf;
+  const std::size_t at = texts.Header.size() + 2;
+  for (std::string* text : {&texts.Report, &texts.LastReport}) text->insert(std::min(at, text->size()), section);
+  texts.Header = texts.Report.substr(0, std::min(texts.Report.size(), texts.Header.size() + section.size()));
+}
+
+}  // namespace
+
+void InsertHeaderTextSection(TReportTexts& texts, int number, const std::string& title, const std::string& text) {
+  if (text.empty()) return;
+  TLogItem item(number - 1);
+  item.AddSection(title);
+  item.AddLine("", text, true);
+  InsertAfterHeader(texts, item);
+}
+
+void InsertHeaderValuesSection(TReportTexts& texts, int number, const std::string& title, const TStrings& values) {
+  if (values.Count() == 0) return;
+  TLogItem item(number - 1);
+  item.AddSection(title);
+  for (int i = 0; i < values.Count(); ++i) {
+    // A line without "=" keeps its text as the value rather than losing it.
+    const std::string line = values[i];
+    if (line.find('=') == std::string::npos)
+      item.AddLine("", Trim(line), true);
+    else
+      item.AddLine(Trim(values.Names(i)), Trim(values.ValueFromIndex(i)), true);
+  }
+  InsertAfterHeader(texts, item);
 }
 
 int& ReportStepMarker() {

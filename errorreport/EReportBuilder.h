@@ -12,6 +12,7 @@
 #include <vector>
 
 class MemoryReader;
+class TStrings;
 struct TVLLocationInfo;
 
 // --- Tables ---------------------------------------------------------------------------------------------
@@ -197,6 +198,13 @@ struct TReportTexts {
   std::string LastReport;
 };
 TReportTexts& ReportTexts();
+
+// Extra sections (custom data, the user's steps to reproduce) go right after the report header of the given texts:
+// into the report text and its last-report copy, and the header text grows to cover them. The text form holds one
+// value without a label, the list form a line per "name=value" item with the trimmed name as its label. An empty
+// text or list inserts nothing.
+void InsertHeaderTextSection(TReportTexts& texts, int number, const std::string& title, const std::string& text);
+void InsertHeaderValuesSection(TReportTexts& texts, int number, const std::string& title, const TStrings& values);
 
 // The section being built; a failing report step names it.
 int& ReportStepMarker();

@@ -24,6 +24,7 @@
 #include "ExceptionLog.h"
 #include "GoldenReport.h"
 #include "Scope.h"
+#include "Strings.h"
 
 namespace {
 
@@ -582,3 +583,37 @@ TEST(TextReport, CallStackGroupsAndCutHeads) {
 }
 
 }  // namespace
+
+TEST(TextReport, SectionsInsertedAfterTheHeader) {
+  const std::string header = "Product 1.0\r\n\r\nApplication:\r\n---\r\n  1.1 Start: now";
+  TReportTexts texts;
+  texts.Header = header;
+  texts.Report = header + "\r\nSTACK";
+  texts.LastReport = texts.Report;
+
+  InsertHeaderTextSection(texts, 4, "Custom Data", "");
+  TStringList empty;
+  InsertHeaderValuesSection(texts, 5, "Steps", empty);
+  EXPECT_EQ(texts.Report, header + "\r\nSTACK") << "empty text and list insert nothing";
+  EXPECT_EQ(texts.Header, header);
+
+  InsertHeaderTextSection(texts, 4, "Custom Data", "abc");
+  const std::string custom = "Custom Data:\r\n------------\r\n  4.1 : abc\r\n\r\n";
+  EXPECT_EQ(texts.Report, header + "\r\n" + custom + "STACK");
+  EXPECT_EQ(texts.LastReport, texts.Report);
+  EXPECT_EQ(texts.Header, header + "\r\n" + custom.substr(0, custom.size() - 2)) << "the header covers the section";
+
+  // The next section goes after the first; names and values are trimmed; a line without "=" keeps its text.
+  TStringList steps;
+  steps.Add(" Step = open the file ");
+  steps.Add("then wait");
+  InsertHeaderValuesSection(texts, 5, "Steps", steps);
+  const std::string stepsText =
+      "Steps:\r\n" + std::string(25, '-') + "\r\n  5.1 Step: open the file\r\n  5.2     : then wait\r\n\r\n";
+  EXPECT_EQ(texts.Report, header + "\r\n" + custom + stepsText + "STACK");
+
+  // A copy the log step replaced by something shorter than the header is appended to, never written past its end.
+  texts.LastReport = "log";
+  InsertHeaderTextSection(texts, 6, "More", "x");
+  EXPECT_EQ(texts.LastReport, "logMore:\r\n---------\r\n  6.1 : x\r\n\r\n");
+}

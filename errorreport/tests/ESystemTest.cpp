@@ -7,6 +7,7 @@
 
 #include "ESystem.h"
 #include "ExceptionLog.h"
+#include "Scope.h"
 
 namespace {
 
@@ -48,6 +49,8 @@ TEST(ListTexts, SizesVersionsFoldersAndPriorities) {
 }
 
 TEST(ThreadsList, RecordsSearchesAndSnapshots) {
+  const std::uint32_t savedMain = VantorLogFlags().MainThreadId;
+  TScopeExit restore([&] { VantorLogFlags().MainThreadId = savedMain; });
   VantorLogFlags().MainThreadId = 100;
   TVantorThreadsList* live = New<TVantorThreadsList>();
   TVantorThreadInfo* main = live->NewThreadInfo(true);

@@ -16,6 +16,7 @@
 #include "EHook.h"
 #include "EReportBuilder.h"
 #include "ExceptionLog.h"
+#include "Scope.h"
 
 namespace report_fixtures {
 
@@ -261,7 +262,12 @@ struct GoldenReport {
     stack->AddEntry(e);
   }
 
+  // The threads are no process's: none of them is taken for the main thread,
+  // whatever an earlier test left as the library's main thread.
   std::string Build() {
+    const std::uint32_t savedMain = VantorLogFlags().MainThreadId;
+    VantorLogFlags().MainThreadId = 0;
+    TScopeExit restore([&] { VantorLogFlags().MainThreadId = savedMain; });
     TReportTexts texts;
     return BuildTextReport(frame, texts);
   }

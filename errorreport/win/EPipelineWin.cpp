@@ -16,6 +16,10 @@ FW_IMPLEMENT_CLASS(TExceptionThread)
 
 namespace {
 
+// The report header's sections are numbered 1 to 7 (Network); the sections put after it follow them.
+constexpr int kCustomDataSection = 8;
+constexpr int kReproduceSection = 9;
+
 HMODULE ThisModule() {
   return reinterpret_cast<HMODULE>(&__ImageBase);
 }
@@ -375,6 +379,15 @@ TStringList& CrashTimes() {
   return *g_crashTimes;
 }
 
+void ReleaseReportHistory() {
+  {
+    std::lock_guard<std::mutex> guard(g_callsLock);
+    std::vector<TProcessExceptionCall>().swap(g_calls);
+  }
+  std::string().swap(g_lastMessage);
+  FreeAndNil(g_crashTimes);
+}
+
 std::vector<TProcessExceptionCall> ProcessExceptionCalls() {
   std::lock_guard<std::mutex> guard(g_callsLock);
   return g_calls;
@@ -732,8 +745,12 @@ std::uint8_t RunReport(TReportRun& run) {
         CustomDataLines().Clear();
         RunEventOnFaultingThread(&FireCustomDataRequest);
         const std::uint8_t* fields = options->ReportFields();
-        if (CustomDataLines().Count() > 0 && (fields[5] & 0x80) && steps.InsertSection)
-          steps.InsertSection(run, 91, CustomDataLines().Text());
+        if (CustomDataLines().Count() > 0 && (fields[5] & 0x80)) {
+          if (steps.InsertSection)
+            steps.InsertSection(run, 91, CustomDataLines().Text());
+          else
+            InsertRunValuesSection(run, kCustomDataSection, options->GetCustomText(91), CustomDataLines());
+        }
         progress = rpCounted;
         ++g_reportCount;
         progress = rpLastMessage;
@@ -788,8 +805,12 @@ std::uint8_t RunReport(TReportRun& run) {
         // 7.
         if (run.AskReproduce && steps.AskReproduce) {
           steps.AskReproduce(run);
-          if ((options->LogFlags() & 0x02) && steps.InsertSection)
-            steps.InsertSection(run, 123, options->ReproduceSteps());
+          if (options->LogFlags() & 0x02) {
+            if (steps.InsertSection)
+              steps.InsertSection(run, 123, options->ReproduceSteps());
+            else
+              InsertRunTextSection(run, kReproduceSection, options->GetCustomText(123), options->ReproduceSteps());
+          }
         }
         // 8.
         if (steps.SaveAndFreeScreenshot) steps.SaveAndFreeScreenshot(run);

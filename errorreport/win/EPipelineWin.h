@@ -136,6 +136,9 @@ int ReportedErrorsCount();
 DWORD ReportThreadId();
 // The crash-times list.
 TStringList& CrashTimes();
+// Frees the history of the reports made (the calls kept, the last message, the
+// crash times) at the library's shut-down.
+void ReleaseReportHistory();
 
 // The code of the system exception that carries a C++ exception of the
 // 64-bit run-time ("GCC " in its bytes): an uncaught one reaches the filter.

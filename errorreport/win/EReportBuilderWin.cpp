@@ -233,3 +233,17 @@ std::string BuildRunReportText(TReportRun& run) {
   frame.Duplicate = run.Duplicate;
   return BuildTextReport(frame, ReportTexts());
 }
+
+void InsertRunValuesSection(TReportRun& run, int number, const std::string& title, const TStrings& values) {
+  TReportTexts& texts = ReportTexts();
+  if (texts.Report != run.ReportText) return;
+  InsertHeaderValuesSection(texts, number, title, values);
+  run.ReportText = texts.Report;
+}
+
+void InsertRunTextSection(TReportRun& run, int number, const std::string& title, const std::string& text) {
+  TReportTexts& texts = ReportTexts();
+  if (texts.Report != run.ReportText) return;
+  InsertHeaderTextSection(texts, number, title, text);
+  run.ReportText = texts.Report;
+}

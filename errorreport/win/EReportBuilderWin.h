@@ -43,3 +43,10 @@ LocatingStackEntryMaker& DefaultStackEntryMaker();
 
 // Builds every report text for the run and returns the report text.
 std::string BuildRunReportText(TReportRun& run);
+
+// The custom data (a "name=value" line each) and the steps to reproduce, as
+// sections after the header of the run's report; the report text takes them.
+// A report text built by another builder has no header known here and stays
+// as it is.
+void InsertRunValuesSection(TReportRun& run, int number, const std::string& title, const TStrings& values);
+void InsertRunTextSection(TReportRun& run, int number, const std::string& title, const std::string& text);

@@ -492,6 +492,10 @@ void ShutdownBody() {
     }
     StopFreezeDetection();
     ResetVantorEvents();
+    // What the reports left behind goes too: a leak report runs after the
+    // shut-down and must list the program's blocks only.
+    ReleaseReportHistory();
+    ReleaseExceptionState();
     if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
     g_mainThreadHandle = nullptr;
     if (g_otherLocksMade) {
