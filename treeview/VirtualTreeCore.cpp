@@ -1,12 +1,21 @@
 #include "VirtualTreeCore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <thread>
 
 #include "StdActns.h"
+
+namespace {
+// Tree states of the window's input handling that the scrolling reads.
+constexpr int tsDrawSelPendingBit = 6;    // a rubber band may start
+constexpr int tsSizingBit = 26;           // a resize is being handled
+constexpr int tsThumbTrackingBit = 30;    // a scroll-bar thumb is dragged
+constexpr int tsFrameworkDragImage = 36;  // a framework drag image shows over the tree
+}  // namespace
 
 namespace {
 
@@ -380,6 +389,19 @@ std::uint32_t TVirtualTreeCore::CountVisibleDescendants(const TVTNode* node) con
     if (c->States & vsVisible) count += 1 + CountVisibleDescendants(c);
   }
   return count;
+}
+
+int TVirtualTreeCore::CompareNodeLevels(const TVTNode* a, const TVTNode* b) const {
+  const TVTNode* target = b && b != root_ ? b->Parent : nullptr;
+  const TVTNode* p = a ? a : root_;
+  if (p == target) return 1;
+  int result = 0;
+  // Unrelated nodes never meet `b`'s parent: the walk ends at the root.
+  while (p != target && p != root_) {
+    p = p->Parent;
+    --result;
+  }
+  return result;
 }
 
 bool TVirtualTreeCore::VisibleSiblingFollows(const TVTNode* node) const {
@@ -1055,19 +1077,32 @@ void TVirtualTreeCore::EndUpdate() {
 
 // --- Change events ---------------------------------------------------------------------------------
 
-void TVirtualTreeCore::ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason) {
+void TVirtualTreeCore::NotePendingChange(bool structure, TVTNode* node, std::uint8_t reason) {
   node = Public(node);
-  if (HasTreeState(tsStructureChangePending)) {
-    if (host_) host_->StopTimer(kStructureChangeTimer);
-    if (pendingStructureReason_ == crIgnore)
+  if (structure) {
+    if (HasTreeState(tsStructureChangePending)) {
+      if (host_) host_->StopTimer(kStructureChangeTimer);
+      if (pendingStructureReason_ == crIgnore)
+        pendingStructureReason_ = reason;
+      else if (reason != crIgnore)
+        pendingStructureReason_ = crAccumulated;
+    } else {
+      SetTreeState(tsStructureChangePending, true);
       pendingStructureReason_ = reason;
-    else if (reason != crIgnore)
-      pendingStructureReason_ = crAccumulated;
+    }
+    pendingStructureNode_ = node;
   } else {
-    SetTreeState(tsStructureChangePending, true);
-    pendingStructureReason_ = reason;
+    if (HasTreeState(tsChangePending)) {
+      if (host_) host_->StopTimer(kChangeTimer);
+    } else {
+      SetTreeState(tsChangePending, true);
+    }
+    pendingChangeNode_ = node;
   }
-  pendingStructureNode_ = node;
+}
+
+void TVirtualTreeCore::ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason) {
+  NotePendingChange(true, node, reason);
   if (updateCount_ > 0) return;
   if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
     FireStructureChange(pendingStructureNode_, pendingStructureReason_);
@@ -1084,16 +1119,10 @@ void TVirtualTreeCore::FireStructureChange(TVTNode* node, std::uint8_t reason) {
 }
 
 void TVirtualTreeCore::ScheduleChangeEvent(TVTNode* node) {
-  node = Public(node);
-  if (HasTreeState(tsChangePending)) {
-    if (host_) host_->StopTimer(kChangeTimer);
-  } else {
-    SetTreeState(tsChangePending, true);
-  }
-  pendingChangeNode_ = node;
+  NotePendingChange(false, node);
   if (updateCount_ > 0) return;
   if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
-    FireChange(node);
+    FireChange(pendingChangeNode_);
   else
     host_->StartTimer(kChangeTimer, changeDelay_);
 }
@@ -1219,6 +1248,17 @@ bool TVirtualTreeCore::MergeIntoSelection(TVTNode** nodes, std::size_t count, bo
   }
   selectionCount_ = total;
   return true;
+}
+
+void TVirtualTreeCore::AddToSelectionAndNotify(TVTNode* node) {
+  TVTNode* one[1] = {node};
+  if (MergeIntoSelection(one, 1, false)) ScheduleChangeEvent(node);
+}
+
+void TVirtualTreeCore::AddManyToSelectionAndNotify(TVTNode** nodes, std::size_t count, bool newSelection) {
+  if (count == 0) return;
+  TVTNode* single = count == 1 ? nodes[0] : nullptr;
+  if (MergeIntoSelection(nodes, count, newSelection)) ScheduleChangeEvent(single);
 }
 
 bool TVirtualTreeCore::AddOneToSelection(TVTNode* node, bool forced) {
@@ -1430,6 +1470,26 @@ void TVirtualTreeCore::DoExpanded(TVTNode* node) {
 
 void TVirtualTreeCore::DoCollapsed(TVTNode* node) {
   if (OnCollapsed) OnCollapsed(owner_, node);
+}
+
+void TVirtualTreeCore::FireHotChange(TVTNode* oldNode, TVTNode* newNode) {
+  if (OnHotChange) OnHotChange(owner_, oldNode, newNode);
+}
+
+void TVirtualTreeCore::FireScroll(int dx, int dy) {
+  if (OnScroll) OnScroll(owner_, dx, dy);
+}
+
+void TVirtualTreeCore::ChangeHotNode(TVTNode* node) {
+  node = Public(node);
+  if (node == hotNode_) return;
+  TVTNode* old = hotNode_;
+  FireHotChange(old, node);
+  if (host_) {
+    if (old) host_->InvalidateNode(old);
+    if (node) host_->InvalidateNode(node);
+  }
+  hotNode_ = node;
 }
 
 int TVirtualTreeCore::DoCompare(TVTNode* a, TVTNode* b, int column) {
@@ -1952,10 +2012,16 @@ TVTHitInfo TVirtualTreeCore::HitTestPoint(int x, int y, bool relative) {
 void TVirtualTreeCore::ClassifyRowHit(TVTHitInfo& hit, int x, int width, int column, bool rightToLeft, int alignment) {
   TVTNode* node = hit.HitNode;
   if (!node) return;
+  // Right to left the row is classified as its mirror image, measured from
+  // the cell's right edge (the mirror exchanges left and right alignment on
+  // its own, as the painter places the caption), and left and right of the
+  // caption are exchanged at the end.
   if (rightToLeft) {
-    // The mirror: measured from the cell's right edge, alignments swapped.
     x = width - 1 - x;
-    if (alignment != kAlignCenter) alignment = alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+    const std::uint16_t before = hit.HitPositions;
+    ClassifyRowHit(hit, x, width, column, false, alignment);
+    if ((hit.HitPositions ^ before) & (hiOnItemLeft | hiOnItemRight)) hit.HitPositions ^= hiOnItemLeft | hiOnItemRight;
+    return;
   }
   const bool main = column == NoColumn || column == ColumnLayout.MainColumn;
   int indentEnd = 0;
@@ -2659,4 +2725,133 @@ void TVirtualTreeCore::AutoScrollTick() {
     SetTreeState(tsScrollPending, false);
     SetTreeState(tsScrolling, false);
   }
+}
+
+bool TVirtualTreeCore::CanAutoScroll() const {
+  if ((OptionBits.Auto & (1u << 2)) && !(host_ && host_->HeaderInAction())) {
+    if (HasTreeState(tsDrawSelPendingBit) || HasTreeState(tsDrawSelecting)) return true;
+    if (host_ && host_->IsCurrentDropTarget()) return true;
+  }
+  return HasTreeState(tsFrameworkDragImage) || HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling);
+}
+
+std::uint8_t TVirtualTreeCore::GetAutoScrollDirections(int x, int y) {
+  if (!CanAutoScroll()) return 0;
+  std::uint8_t result = 0;
+  if (HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling)) {
+    if (x < PanningAnchorX - 8) result |= 1;
+    if (x > PanningAnchorX + 8) result |= 4;
+    if (y < PanningAnchorY - 8) result |= 2;
+    if (y > PanningAnchorY + 8) result |= 8;
+  } else {
+    const int band = defaultNodeHeight_;
+    const int width = ClientWidth(), height = ClientHeight();
+    if (x < band && offsetX_ != 0) result |= 1;
+    if (width - offsetX_ < rangeX_ && x > width - band) result |= 4;
+    if (y < band && offsetY_ != 0) result |= 2;
+    if (height - offsetY_ < rangeY_ && y > height - band) result |= 8;
+  }
+  // Out of the bands: the next request waits for the delay again.
+  if (result == 0) autoScrollRequested_ = false;
+  if (result != 0 && host_ && (host_->IsCurrentDropTarget() || host_->WindowAtPointIsTree(x, y))) {
+    const std::uint64_t now = host_->Milliseconds();
+    if (!autoScrollRequested_) {
+      autoScrollRequested_ = true;
+      autoScrollRequest_ = now;
+    }
+    if (now - autoScrollRequest_ < AutoScrollDelay) result = 0;
+  }
+  return result;
+}
+
+void TVirtualTreeCore::UpdateAutoScroll(int x, int y) {
+  AutoScrollDirections = GetAutoScrollDirections(x, y);
+  if (HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling)) return;
+  const bool running = HasTreeState(tsScrollPending) || HasTreeState(tsScrolling);
+  if (AutoScrollDirections != 0) {
+    if (!running) {
+      SetTreeState(tsScrolling, true);
+      if (host_) host_->StartTimer(kScrollTimer, AutoScrollDelay);
+    }
+  } else {
+    if (running) {
+      if (host_) host_->StopTimer(kScrollTimer);
+      SetTreeState(tsScrollPending, false);
+      SetTreeState(tsScrolling, false);
+    }
+  }
+}
+
+bool TVirtualTreeCore::ApplyScrollOffset(int x, int y, unsigned options, const TVTRect* clip) {
+  x = std::max(std::min(x, 0), std::min(0, ClientWidth() - rangeX_));
+  y = std::max(std::min(y, 0), std::min(0, ClientHeight() - rangeY_));
+  const int dx = x - offsetX_, dy = y - offsetY_;
+  if (dx == 0 && dy == 0) return false;
+  offsetX_ = x;
+  offsetY_ = y;
+  if (host_ && updateCount_ == 0) {
+    const bool dragImage = HasTreeState(tsFrameworkDragImage);
+    if (dragImage) host_->ShowFrameworkDragImage(false);
+    try {
+      if (options & suoScrollClientArea) {
+        const bool moveChildren = (OptionBits.Paint & (1u << 4)) && host_->HasBackgroundPicture();
+        host_->ScrollClientArea(dx, dy, clip, moveChildren);
+      }
+      if (options & suoUpdateNCArea) {
+        if (dx != 0) {
+          if ((options & suoRepaintHeader) && host_->HeaderShown()) host_->RepaintHeader();
+          if (!HasTreeState(tsSizingBit) && (ScrollBars == 1 || ScrollBars == 3))
+            RefreshHorzScrollBar(options & suoRepaintScrollBars);
+        }
+        if (dy != 0 && !HasTreeState(tsSizingBit) && !HasTreeState(tsThumbTrackingBit)) {
+          RefreshVertScrollBar(options & suoRepaintScrollBars);
+          if (!ColumnLayout.HasColumns() && !HasTreeState(tsDrawSelecting) && (ScrollBars == 1 || ScrollBars == 3))
+            RefreshHorzScrollBar(options & suoRepaintScrollBars);
+        }
+        host_->UpdateScrollBars(options & suoRepaintScrollBars);
+      }
+    } catch (...) {
+      if (dragImage) host_->ShowFrameworkDragImage(true);
+      throw;
+    }
+    if (dragImage) host_->ShowFrameworkDragImage(true);
+  }
+  FireScroll(dx, dy);
+  return true;
+}
+
+void TVirtualTreeCore::RunTimedAnimation(int distance, int duration, const std::function<bool(int, int)>& step) {
+  if (HasTreeState(tsAnimating) || duration <= 0 || !step) return;
+  SetTreeState(tsAnimating, true);
+  auto terminating = [this] { return host_ && host_->Terminating(); };
+  auto now = [this] { return host_ ? host_->Milliseconds() : 0; };
+  try {
+    int stepSize = std::max(1, int(std::lround(double(distance) / duration)));
+    int steps = distance / stepSize;
+    int position = 0;
+    std::int64_t remaining = duration;
+    while (steps > 0 && remaining > 0 && !terminating()) {
+      const std::uint64_t start = now();
+      if (!step(position, stepSize)) break;
+      const std::uint64_t wait = std::uint64_t(remaining / steps);
+      std::uint64_t spent = now() - start;
+      // Paced by polling the clock: without a clock that moves nothing would end.
+      while (spent < wait && host_ && !terminating()) spent = now() - start;
+      remaining -= std::int64_t(spent);
+      --steps;
+      if (steps > 0 && remaining / steps == 0) {
+        while (steps > 0 && remaining > 0 && remaining / steps < 1) {
+          ++stepSize;
+          steps = int(remaining / stepSize);
+        }
+      }
+      // The position is the distance covered: what the remaining steps leave.
+      position = distance - steps * stepSize;
+    }
+    if (!terminating()) step(0, 0);
+  } catch (...) {
+    SetTreeState(tsAnimating, false);
+    throw;
+  }
+  SetTreeState(tsAnimating, false);
 }

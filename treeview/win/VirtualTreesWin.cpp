@@ -753,8 +753,6 @@ std::uint8_t KeyModifiers() {
   if (GetKeyState(VK_MENU) < 0) shift |= kKeyAlt;
   return shift;
 }
-constexpr int kIncrementalSearchTimer = 7;
-constexpr int kExpandTimer = 1;
 constexpr int kHeaderTimer = 3;
 // Posted by the tree to itself when an edit ends or is cancelled.
 constexpr UINT kReleaseEditLinkMessage = 0x801F;
