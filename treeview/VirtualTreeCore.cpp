@@ -789,7 +789,15 @@ void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
   if (DropTargetNode == node) DropTargetNode = nullptr;
   if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
   if (MouseCheckNode == node) MouseCheckNode = nullptr;
-  if (EditedNode == node) CancelEditNode();
+  if (EditedNode == node) {
+    // The edit goes with its node, even when the edit link refuses to cancel.
+    CancelEditNode();
+    if (EditedNode == node) {
+      EditedNode = nullptr;
+      SetTreeState(tsEditing, false);
+      if (host_) host_->PostReleaseEditLink();
+    }
+  }
   for (TVTNode*& entry : tempNodes_) {
     if (entry == node) entry = Tag(node);
   }
@@ -2854,4 +2862,128 @@ void TVirtualTreeCore::RunTimedAnimation(int distance, int duration, const std::
     throw;
   }
   SetTreeState(tsAnimating, false);
+}
+
+// --- Editing ---------------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoCanEdit(TVTNode* node, int column) {
+  bool allowed = (OptionBits.Misc & (1u << 2)) && (!host_ || host_->Enabled());
+  FireCanEdit(node, column, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::FireCanEdit(TVTNode* node, int column, bool& allowed) {
+  if (OnEditing) OnEditing(owner_, node, column, allowed);
+}
+
+std::shared_ptr<IVTEditLink> TVirtualTreeCore::RequestEditLink(TVTNode* node, int column) {
+  std::shared_ptr<IVTEditLink> link;
+  if (OnCreateEditor) {
+    OnCreateEditor(owner_, node, column, link);
+    if (!link) RaiseTreeError(u"Edit link must not be nil.", 2000);
+  }
+  return link;
+}
+
+void TVirtualTreeCore::StartEditNode() {
+  if (host_) {
+    host_->StopTimer(kScrollTimer);
+    host_->StopTimer(kEditTimer);
+  }
+  SetTreeState(tsEditPending, false);
+  TVTNode* node = focusedNode_;
+  if (!node || (node->States & vsDisabled)) return;
+  editLink_ = RequestEditLink(node, focusedColumn_);
+  if (!editLink_) return;
+  std::shared_ptr<IVTEditLink> link = editLink_;  // held while it works
+  editColumn_ = focusedColumn_;
+  BringNodeIntoView(node, true, false);
+  SetTreeState(tsEditing, true);
+  EditedNode = node;
+  bool begun = false;
+  if (link->PrepareEditing(owner_, node, focusedColumn_)) {
+    RepositionEditor();
+    InvalidateNodeArea(node);
+    begun = link->StartEditing();
+  }
+  if (!begun) {
+    SetTreeState(tsEditing, false);
+    EditedNode = nullptr;
+  }
+}
+
+bool TVirtualTreeCore::CancelEditNode() {
+  if (host_) host_->StopTimer(kEditTimer);
+  SetTreeState(tsEditPending, false);
+  if (HasTreeState(tsEditing)) {
+    std::shared_ptr<IVTEditLink> link = editLink_;
+    if (link && !link->AbandonEditing()) return false;
+    // The link may have cancelled through this operation itself.
+    if (HasTreeState(tsEditing)) {
+      SetTreeState(tsEditing, false);
+      EditedNode = nullptr;
+      if (OnEditCancelled) OnEditCancelled(owner_, focusedColumn_);
+    }
+    if (host_ && !host_->Destroying()) {
+      host_->FocusTree();
+      host_->PostReleaseEditLink();
+    }
+  }
+  return !HasTreeState(tsEditing);
+}
+
+bool TVirtualTreeCore::EndEditNode() {
+  bool ended = !HasTreeState(tsEditing);
+  if (!ended) {
+    std::shared_ptr<IVTEditLink> link = editLink_;
+    if (!link || link->FinishEditing()) {
+      ended = true;
+      if (HasTreeState(tsEditing)) {
+        SetTreeState(tsEditing, false);
+        EditedNode = nullptr;
+        if (host_) {
+          host_->FocusTree();
+          host_->PostReleaseEditLink();
+        }
+        if (OnEdited) OnEdited(owner_, focusedNode_, focusedColumn_);
+      }
+    }
+  }
+  SetTreeState(tsEditPending, false);
+  return ended;
+}
+
+void TVirtualTreeCore::RepositionEditor() {
+  if (!HasTreeState(tsEditing) || !editLink_ || !EditedNode) return;
+  editLink_->PlaceEditor(ComputeNodeCellRect(EditedNode, editColumn_, true, false));
+}
+
+void TVirtualTreeCore::ReleaseEditLink() {
+  if (!HasTreeState(tsEditing)) editLink_.reset();
+}
+
+// --- Focus -----------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::ChangeFocusedNode(TVTNode* node, bool ask) {
+  if (HasTreeState(tsEditing) && !EndEditingIfActive()) return;
+  node = Public(node);
+  const bool autoExpand = OptionBits.Auto & (1u << 1);
+  if (node != focusedNode_ && (!ask || DoFocusChanging(focusedNode_, node, focusedColumn_, focusedColumn_))) {
+    TVTNode* old = focusedNode_;
+    if (old) {
+      if (autoExpand && node && node->Parent == old->Parent && (old->States & vsExpanded))
+        ToggleExpansion(old);
+      else
+        InvalidateNodeArea(old);
+    }
+    focusedNode_ = node;
+    hotNode_ = nullptr;
+  }
+  if (focusedNode_) {
+    if (ColumnLayout.HasColumns() && focusedColumn_ < 0) focusedColumn_ = 0;
+    if (autoExpand && !(focusedNode_->States & vsExpanded)) ToggleExpansion(focusedNode_);
+    InvalidateNodeArea(focusedNode_);
+    if (updateCount_ == 0) BringNodeIntoView(focusedNode_, OptionBits.Selection & (1u << 8), false);
+  }
+  if (selectionCount_ == 0) ReanchorRangeAtFocus();
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "Method.h"
@@ -20,6 +21,25 @@
 #include "VirtualTrees.h"
 
 class TBasicAction;
+class TVirtualTreeCore;
+
+// The in-place editor as the tree drives it (reference counted: the tree
+// and whoever made the editor share it).
+class IVTEditLink {
+ public:
+  virtual ~IVTEditLink() = default;
+  // Begins the edit once prepared; false refuses.
+  virtual bool StartEditing() = 0;
+  // Cancels the edit; false refuses.
+  virtual bool AbandonEditing() = 0;
+  // Ends the edit, keeping what was entered; false refuses.
+  virtual bool FinishEditing() = 0;
+  // Readies the editor for a cell of the tree (`tree` is the tree object); false refuses.
+  virtual bool PrepareEditing(TObject* tree, TVTNode* node, int column) = 0;
+  virtual TVTRect EditorBounds() = 0;
+  // Places the editor on a rectangle in client coordinates.
+  virtual void PlaceEditor(const TVTRect& rect) = 0;
+};
 
 // --- Node state bits -------------------------------------------------------------------------------
 
@@ -232,6 +252,13 @@ class TVirtualTreeHost {
   virtual bool HasBackgroundPicture() const { return false; }
   // Whether the header band is shown.
   virtual bool HeaderShown() const { return false; }
+
+  // --- Editing ---
+  virtual bool Enabled() const { return true; }
+  // The tree takes the keyboard focus when it can.
+  virtual void FocusTree() {}
+  // Posts the tree's private message that lets go of the edit link.
+  virtual void PostReleaseEditLink() {}
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -695,23 +722,46 @@ class TVirtualTreeCore : public WorkerTree {
   virtual int NodeImageWidth(TVTNode* /*node*/, int /*column*/, bool /*state*/) { return 0; }
   // The check images' width, 0 without a check image list.
   virtual int CheckImageWidth() const { return 0; }
-  virtual bool DoCanEdit(TVTNode* /*node*/, int /*column*/) { return false; }
+  // Whether the cell may be edited: misc option voEditable on and the tree
+  // enabled, then the editing event.
+  virtual bool DoCanEdit(TVTNode* node, int column);
+  virtual void FireCanEdit(TVTNode* node, int column, bool& allowed);
+  // Asks the create-editor event for the cell's edit link; an event that
+  // gives none raises "Edit link must not be nil." (2000).
+  virtual std::shared_ptr<IVTEditLink> RequestEditLink(TVTNode* node, int column);
   // Whether a cell shows no text, so that a neighbour's text may span into it.
   virtual bool ColumnIsEmpty(TVTNode* /*node*/, int /*column*/) { return false; }
-  // Starts the in-place editor (the edit link comes with the editor).
-  virtual void DoEdit() {}
-  // Ends a running edit; false when the editor refuses.
-  virtual bool EndEditNode() { return true; }
+  // Starts the in-place editor on the focused cell through its edit link.
+  virtual void DoEdit() { StartEditNode(); }
   // The sort column and direction for the auto sort (the header's, through the host).
   virtual int SortColumn() const { return host_ ? host_->SortColumn() : NoColumn; }
   virtual int SortDirection() const { return host_ ? host_->SortDirection() : sdAscending; }
-  // Ends an edit of the node being removed; the in-place editor fills it.
-  virtual void CancelEditNode() {
-    EditedNode = nullptr;
-    SetTreeState(tsEditing, false);
-  }
 
  public:
+  // --- Editing ---
+  // Starts editing the focused cell: the edit link is asked for, prepared,
+  // placed on the cell and begun (states 8 and 9, timers 2 and 4).
+  void StartEditNode();
+  // Cancels (ends) a running edit when the edit link agrees; whether it
+  // went. Both clear a pending edit.
+  virtual bool CancelEditNode();
+  virtual bool EndEditNode();
+  // Moves the editor onto the edited cell's text rectangle.
+  virtual void RepositionEditor();
+  // Lets go of the edit link unless an edit runs.
+  void ReleaseEditLink();
+  std::shared_ptr<IVTEditLink> EditLink() const { return editLink_; }
+  Method<void(TObject*, TVTNode*, int, std::shared_ptr<IVTEditLink>&)> OnCreateEditor;
+  Method<void(TObject*, TVTNode*, int, bool&)> OnEditing;
+  Method<void(TObject*, int)> OnEditCancelled;
+  Method<void(TObject*, TVTNode*, int)> OnEdited;
+
+  // Moves the focus to a node (null and the root: none): a running edit ends
+  // first, the focus-changing event may refuse (with `ask`), an expanded
+  // sibling collapses with auto-expand, the node comes into view and, with
+  // nothing selected, anchors the range.
+  void ChangeFocusedNode(TVTNode* node, bool ask);
+
   // Forgets what is cached about nodes: the base cancels editing; the
   // string tree also forgets its text widths.
   virtual void ResetNodeCaches() { CancelEditNode(); }
@@ -778,6 +828,7 @@ class TVirtualTreeCore : public WorkerTree {
   std::uint32_t validCacheEntries_ = 0;
 
   unsigned changeDelay_ = 0;
+  std::shared_ptr<IVTEditLink> editLink_;
   std::uint64_t autoScrollRequest_ = 0;  // the first request's time, 0 for none
   bool autoScrollRequested_ = false;
   TVTNode* pendingStructureNode_ = nullptr;

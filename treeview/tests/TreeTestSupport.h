@@ -76,6 +76,11 @@ class RecordingHost : public TVirtualTreeHost {
   void ScrollClientArea(int dx, int dy, const TVTRect*, bool moveChildren) override {
     scrolls.push_back({dx, dy, moveChildren});
   }
+  bool Enabled() const override { return enabled; }
+  void FocusTree() override { ++focusRequests; }
+  void PostReleaseEditLink() override { ++releasePosts; }
+  bool enabled = true;
+  int focusRequests = 0, releasePosts = 0;
   bool headerInAction = false, currentDropTarget = false, windowIsTree = true, terminating = false;
   struct Scroll {
     int dx, dy;
