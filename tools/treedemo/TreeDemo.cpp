@@ -2,7 +2,7 @@
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
-//            [--classic] [--hot] [--search] [--screenshot FILE.png]
+//            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
@@ -17,6 +17,11 @@
 // node under the mouse (the hand cursor over it); --search finds nodes as
 // their text or number is typed ("2" twice steps from node 2 to node 20).
 // Check boxes react to clicks and the space key; the middle button pans.
+// With --report the tree answers the message WM_APP + 1 by writing its state
+// to FILE (for the tests that drive the demo with window messages): one line
+// "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
+// "node PATH STATES CHECKSTATE" per node in tree order (a path is the
+// indexes from the top level down, "0.2"; "-" for none).
 #include <windows.h>
 
 #include <zlib.h>
@@ -111,7 +116,35 @@ class TDemoTree : public TBaseVirtualTree {
     SelectObject(info.DC, old);
   }
 
+  void Dispatch(TMessage& msg) override {
+    if (msg.Msg == WM_APP + 1 && !ReportFile.empty()) {
+      WriteReport();
+      msg.Result = 1;
+      return;
+    }
+    TBaseVirtualTree::Dispatch(msg);
+  }
+
  public:
+  std::string ReportFile;
+  static std::string Path(TVirtualTreeCore& core, TVTNode* node) {
+    if (!node) return "-";
+    std::string path;
+    for (TVTNode* n = node; n; n = core.NodeLevel(n) == 0 ? nullptr : n->Parent)
+      path = std::to_string(n->Index) + (path.empty() ? "" : "." + path);
+    return path;
+  }
+  void WriteReport() {
+    TVirtualTreeCore& core = Tree();
+    FILE* f = std::fopen(ReportFile.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "focused %s\nhot %s\noffset %d\nhotcursor %d\n", Path(core, core.FocusedNode()).c_str(),
+                 Path(core, core.HotNode()).c_str(), core.OffsetY(),
+                 ::GetCursor() == ScreenCursorHandle(crHandPoint) ? 1 : 0);
+    for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
+      std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));
+    std::fclose(f);
+  }
   // The search: a node matches when its text, or its number, starts with the typed text.
   void Search(TObject*, TVTNode* node, const std::u16string& typed, int& result) {
     const std::u16string text = CellText(node, -1);
@@ -178,7 +211,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
-               "                [--classic] [--hot] [--search] [--screenshot FILE.png]\n");
+               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n");
   return 2;
 }
 
@@ -189,7 +222,7 @@ int main(int argc, char** argv) {
   std::uint8_t checkType = ctNone;
   bool multiSelect = false, columns = false, classic = false, hot = false, search = false;
   TVTHeaderStyle headerStyle = hsThickButtons;
-  std::string screenshot;
+  std::string screenshot, report;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -238,6 +271,8 @@ int main(int argc, char** argv) {
         return Usage();
     } else if (arg == "--screenshot" && hasValue) {
       screenshot = argv[++i];
+    } else if (arg == "--report" && hasValue) {
+      report = argv[++i];
     } else {
       return Usage();
     }
@@ -272,6 +307,7 @@ int main(int argc, char** argv) {
       core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
     }
     core.SetMultiSelect(multiSelect);
+    tree->ReportFile = report;
     if (hot) {
       core.OptionBits.Paint |= voHotTrack;
       tree->HotCursor = crHandPoint;
