@@ -70,6 +70,13 @@ class TreeInputTest : public ::testing::Test {
   TVirtualTreeCore& Core() { return tree_->Tree(); }
   HWND Window() { return tree_->WindowHandle(); }
   void Send(UINT msg, WPARAM keys, int x, int y) { SendMessageW(Window(), msg, keys, MAKELPARAM(x, y)); }
+  // The real mouse goes to a client point too, so that the system's own moves agree.
+  void MoveMouse(int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(Window(), &p);
+    SetCursorPos(p.x, p.y);
+    Send(WM_MOUSEMOVE, 0, x, y);
+  }
   void Type(char ch) {
     SendMessageW(Window(), WM_KEYDOWN, WPARAM(std::toupper(ch)), 1);
     SendMessageW(Window(), WM_CHAR, WPARAM(ch), 1);
@@ -211,11 +218,11 @@ TEST_F(TreeInputTest, MovingOverACaptionMakesTheHotNodeAndShowsTheHotCursor) {
     void Changed(TObject*, TVTNode*, TVTNode* node) { nodes.push_back(node); }
   } hot;
   tree.OnHotChange = decltype(tree.OnHotChange)::Bind<&Hot::Changed>(&hot);
-  Send(WM_MOUSEMOVE, 0, 40, 2 * kRow + 9);
+  MoveMouse(40, 2 * kRow + 9);
   EXPECT_EQ(tree.HotNode(), rows_[2]);
   SendMessageW(Window(), WM_SETCURSOR, WPARAM(Window()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
   EXPECT_EQ(GetCursor(), ScreenCursorHandle(crHandPoint));
-  Send(WM_MOUSEMOVE, 0, 200, 2 * kRow + 9);  // right of the caption
+  MoveMouse(200, 2 * kRow + 9);  // right of the caption
   EXPECT_EQ(tree.HotNode(), nullptr);
   EXPECT_EQ(hot.nodes, (std::vector<TVTNode*>{rows_[2], nullptr}));
 }
