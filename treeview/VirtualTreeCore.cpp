@@ -787,6 +787,7 @@ void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
   if (pendingChangeNode_ == node) pendingChangeNode_ = nullptr;
   if (SearchNode == node) SearchNode = nullptr;
   if (DropTargetNode == node) DropTargetNode = nullptr;
+  dragSelection_.erase(std::remove(dragSelection_.begin(), dragSelection_.end(), node), dragSelection_.end());
   if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
   if (MouseCheckNode == node) MouseCheckNode = nullptr;
   if (EditedNode == node) {
@@ -2986,4 +2987,49 @@ void TVirtualTreeCore::ChangeFocusedNode(TVTNode* node, bool ask) {
     if (updateCount_ == 0) BringNodeIntoView(focusedNode_, OptionBits.Selection & (1u << 8), false);
   }
   if (selectionCount_ == 0) ReanchorRangeAtFocus();
+}
+
+// --- OLE drag --------------------------------------------------------------------------------------
+
+std::uint32_t TVirtualTreeCore::AllowedDragEffects(std::uint8_t operations) {
+  const std::uint32_t effects = operations & 0x07u;  // copy 1, move 2, link 4: the same bits
+  return effects ? effects : 0x07u;
+}
+
+std::uint32_t TVirtualTreeCore::StartOleDrag(const std::function<std::uint32_t(std::uint32_t)>& run) {
+  CancelEditNode();
+  if (hotNode_) {
+    InvalidateNodeArea(hotNode_);
+    hotNode_ = nullptr;
+  }
+  if (focusedNode_ && !(focusedNode_->States & vsSelected)) {
+    AddToSelectionAndNotify(focusedNode_);
+    InvalidateNodeArea(focusedNode_);
+  }
+  if (host_) host_->UpdateWindow();
+  dragSelection_ = CollectSelectedNodes(false);
+  SetTreeState(tsOLEDragging, true);
+  SetTreeState(tsClearPending, false);
+  SetTreeState(tsOLEDragPending, false);
+  std::uint32_t effect = 0;
+  try {
+    effect = run ? run(AllowedDragEffects(DragOperations)) : 0;
+    if (effect == 2 && (OptionBits.Auto & (1u << 8)) && !dragSelection_.empty()) {
+      // What is left of the drag selection; descendants go with their ancestor.
+      std::vector<TVTNode*> nodes;
+      for (TVTNode* n : dragSelection_) {
+        if (nodes.empty() || !NodeHasAncestor(n, nodes.back())) nodes.push_back(n);
+      }
+      dragSelection_.clear();
+      WorkScope work(*this);
+      RemoveNodes(nodes);
+    }
+  } catch (...) {
+    SetTreeState(tsOLEDragging, false);
+    dragSelection_.clear();
+    throw;
+  }
+  SetTreeState(tsOLEDragging, false);
+  dragSelection_.clear();
+  return effect;
 }

@@ -592,6 +592,19 @@ class TVirtualTreeCore : public WorkerTree {
     return HasTreeState(tsOLEDragging) || HasTreeState(tsOLEDragPending) || HasTreeState(tsFrameworkDragging);
   }
   int DragThreshold() const { return dragThreshold_; }
+  // The OLE drag operations the tree allows: bit 0 copy, 1 move, 2 link.
+  std::uint8_t DragOperations = 0x03;
+  // The drop effects (copy 1, move 2, link 4) an operations set allows; an empty set allows all three.
+  static std::uint32_t AllowedDragEffects(std::uint8_t operations);
+  // Runs an OLE drag of the selection: the edit is cancelled, the hot node
+  // goes, the focused node joins the selection, the selection becomes the
+  // drag selection (state 20) and `run(allowedEffects)` carries out the
+  // system's drag, returning the effect. A move with auto option bit 8
+  // deletes the dragged nodes that are still there. State 20 and the drag
+  // selection go in every case; the effect is returned.
+  std::uint32_t StartOleDrag(const std::function<std::uint32_t(std::uint32_t)>& run);
+  // The nodes of a running OLE drag, in tree order (freed ones leave it).
+  const std::vector<TVTNode*>& DragSelection() const { return dragSelection_; }
   // The header's main column; no header, no column (-1). The header overrides it.
   virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
@@ -829,6 +842,7 @@ class TVirtualTreeCore : public WorkerTree {
 
   unsigned changeDelay_ = 0;
   std::shared_ptr<IVTEditLink> editLink_;
+  std::vector<TVTNode*> dragSelection_;
   std::uint64_t autoScrollRequest_ = 0;  // the first request's time, 0 for none
   bool autoScrollRequested_ = false;
   TVTNode* pendingStructureNode_ = nullptr;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -246,4 +247,73 @@ TEST(Focus, ChangeFocusedNode) {
     EXPECT_EQ(e.tree.FocusedNode(), nullptr);
     EXPECT_EQ(e.events.log.back(), "edited 0");
   }
+}
+
+TEST(OleDrag, EffectsFromTheOperations) {
+  struct Case {
+    std::uint8_t operations;
+    std::uint32_t effects;
+  } cases[] = {{0, 7}, {1, 1}, {2, 2}, {4, 4}, {3, 3}, {5, 5}, {7, 7}};
+  for (const Case& c : cases) EXPECT_EQ(TVirtualTreeCore::AllowedDragEffects(c.operations), c.effects);
+}
+
+TEST(OleDrag, TheDragSelectionAndAMoveThatDeletesTheDraggedNodes) {
+  struct Case {
+    const char* what;
+    std::uint32_t effect;
+    bool deleteMoved;
+    std::uint32_t nodesLeft;
+  } cases[] = {
+      {"a move with the delete option removes the dragged nodes and their children", 2, true, 2},
+      {"a copy keeps them", 1, true, 6},
+      {"a move without the option keeps them", 2, false, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingTree tree;
+    //                                    0  1  2  3  4  5
+    std::vector<TVTNode*> n = Build(tree, {0, 1, 0, 0, 1, 0});
+    if (c.deleteMoved)
+      tree.OptionBits.Auto |= voAutoDeleteMovedNodes;
+    else
+      tree.OptionBits.Auto &= std::uint16_t(~voAutoDeleteMovedNodes);
+    tree.SetMultiSelect(true);
+    tree.DragOperations = 0;
+    tree.SetNodeSelected(n[0], true);
+    tree.SetNodeSelected(n[1], true);  // goes with its parent
+    tree.SetFocusedNode(n[3]);         // joins the selection
+    tree.SetHotNode(n[5]);
+    std::uint32_t offered = 0;
+    const std::uint32_t effect = tree.StartOleDrag([&](std::uint32_t allowed) {
+      offered = allowed;
+      EXPECT_TRUE(tree.HasTreeState(tsOLEDragging));
+      EXPECT_EQ(tree.DragSelection(), (std::vector<TVTNode*>{n[0], n[1], n[3]}));
+      EXPECT_EQ(tree.HotNode(), nullptr);
+      return c.effect;
+    });
+    EXPECT_EQ(effect, c.effect);
+    EXPECT_EQ(offered, 7u) << "an empty operations set offers copy, move and link";
+    EXPECT_FALSE(tree.HasTreeState(tsOLEDragging));
+    EXPECT_TRUE(tree.DragSelection().empty());
+    EXPECT_EQ(tree.TotalNodeCount(), c.nodesLeft);
+  }
+}
+
+TEST(OleDrag, NodesFreedDuringTheDragLeaveItAndAFailureClearsTheState) {
+  RecordingTree tree;
+  tree.OptionBits.Auto |= voAutoDeleteMovedNodes;
+  std::vector<TVTNode*> n = Build(tree, {0, 0, 0});
+  tree.SetMultiSelect(true);
+  tree.SetNodeSelected(n[0], true);
+  tree.SetNodeSelected(n[2], true);
+  tree.StartOleDrag([&](std::uint32_t) {
+    tree.RemoveNode(n[0]);  // the drop target was this tree, and it moved the node itself
+    EXPECT_EQ(tree.DragSelection(), std::vector<TVTNode*>{n[2]});
+    return std::uint32_t(2);
+  });
+  EXPECT_EQ(tree.TotalNodeCount(), 1u);
+  EXPECT_THROW(tree.StartOleDrag([](std::uint32_t) -> std::uint32_t { throw std::runtime_error("drag"); }),
+               std::runtime_error);
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragging));
+  EXPECT_TRUE(tree.DragSelection().empty());
 }

@@ -843,6 +843,8 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
   switch (msg.Msg) {
     case WM_LBUTTONDOWN:
       t.SetTreeState(tsLeftButtonDown, true);
+      t.DragType = DragType;
+      mouse_->AutomaticDrag = GetDragMode() == dmAutomatic && GetDragKind() == dkDrag;
       inherited::Dispatch(msg);
       SetMouseCapture(true);
       mouse_->ButtonDown(kMouseLeft, HitAt(msg.LParam), x, y, shift);
@@ -2501,6 +2503,22 @@ void TBaseVirtualTree::ShowNodePopupMenu(TVTNode* node, int column, POINT point)
   menu->SetPopupComponent(this);
   ::ClientToScreen(WindowHandle(), &point);
   menu->Popup(point.x, point.y);
+}
+
+void TBaseVirtualTree::StartOleDrag() {
+  core_->StartOleDrag([this](std::uint32_t effects) -> std::uint32_t {
+    IDataObject* data = CreateDragDataObject();
+    IDropSource* source = ObtainDropSource();
+    DWORD effect = DROPEFFECT_NONE;
+    // The drag manager's callbacks keep their exceptions to themselves: the system's drag loop calls them.
+    if (data && source && DoDragDrop(data, source, effects, &effect) != DRAGDROP_S_DROP) effect = DROPEFFECT_NONE;
+    if (data) data->Release();
+    if (source) source->Release();
+    POINT p{0, 0};
+    if (HandleAllocated() && GetCursorPos(&p)) ::ScreenToClient(WindowHandle(), &p);
+    DoEndDrag(nullptr, p.x, p.y);
+    return effect;
+  });
 }
 
 int TBaseVirtualTree::GetHintAnimationKind() const {

@@ -318,6 +318,13 @@ class TBaseVirtualTree : public TCustomControl {
   virtual TPopupMenu* GetNodePopupMenu(TVTNode* node, int column, POINT clientPoint);
   // Pops the node's menu up at a client point, the tree as its popup component.
   virtual void ShowNodePopupMenu(TVTNode* node, int column, POINT clientPoint);
+  // Starts an OLE drag of the selection now (the core's StartOleDrag around
+  // DoDragDrop with the drag data object and the drop source).
+  void StartOleDrag();
+  // The data object and the drop source of an OLE drag (the drag manager
+  // gives them; null: no OLE drag takes place). The caller releases both.
+  virtual IDataObject* CreateDragDataObject() { return nullptr; }
+  virtual IDropSource* ObtainDropSource() { return nullptr; }
   // The hint animation: 0 none, 1 fade, 2 slide, 3 the system's setting.
   int HintAnimation = 3;
   int GetHintAnimationKind() const;
@@ -527,6 +534,7 @@ class TBaseVirtualTree : public TCustomControl {
     int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
     int SortColumn() const override;
     int SortDirection() const override;
+    void StartOleDrag() override { tree_.StartOleDrag(); }
     bool HeaderInAction() const override { return tree_.HeaderBusy(); }
     bool WindowAtPointIsTree(int x, int y) const override;
     bool Terminating() const override;

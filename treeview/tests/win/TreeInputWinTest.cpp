@@ -271,3 +271,22 @@ TEST_F(TreeInputTest, HintAnimationKindAndKeyboardCharacters) {
   EXPECT_EQ(KeyboardCharToWide(char(0xE9)), u'\u00E9');
   EXPECT_EQ(KeyboardCharToWide(char(0x80)), u'\u20AC');
 }
+
+TEST_F(TreeInputTest, AnAutomaticDragStartsBeyondTheThresholdAndEndsWithoutADragManager) {
+  TVirtualTreeCore& tree = Core();
+  struct Ends {
+    int count = 0;
+    void Ended(TObject*, TObject*, int, int) { ++count; }
+  } ends;
+  tree_->OnEndDrag = decltype(tree_->OnEndDrag)::Bind<&Ends::Ended>(&ends);
+  tree_->SetDragMode(dmAutomatic);
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, 40, 2 * kRow + 9);
+  EXPECT_TRUE(tree.HasTreeState(tsOLEDragPending));
+  EXPECT_EQ(tree.FocusedNode(), rows_[2]);
+  Send(WM_MOUSEMOVE, MK_LBUTTON, 40, 2 * kRow + 9 + tree.DragThreshold());
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragPending));
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragging));
+  EXPECT_EQ(ends.count, 1) << "the framework's end of drag";
+  EXPECT_EQ(tree.Selection(), std::vector<TVTNode*>{rows_[2]});
+  Send(WM_LBUTTONUP, 0, 40, 40);
+}
