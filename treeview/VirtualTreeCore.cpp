@@ -1,12 +1,21 @@
 #include "VirtualTreeCore.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <thread>
 
 #include "StdActns.h"
+
+namespace {
+// Tree states of the window's input handling that the scrolling reads.
+constexpr int tsDrawSelPendingBit = 6;    // a rubber band may start
+constexpr int tsSizingBit = 26;           // a resize is being handled
+constexpr int tsThumbTrackingBit = 30;    // a scroll-bar thumb is dragged
+constexpr int tsFrameworkDragImage = 36;  // a framework drag image shows over the tree
+}  // namespace
 
 namespace {
 
@@ -380,6 +389,19 @@ std::uint32_t TVirtualTreeCore::CountVisibleDescendants(const TVTNode* node) con
     if (c->States & vsVisible) count += 1 + CountVisibleDescendants(c);
   }
   return count;
+}
+
+int TVirtualTreeCore::CompareNodeLevels(const TVTNode* a, const TVTNode* b) const {
+  const TVTNode* target = b && b != root_ ? b->Parent : nullptr;
+  const TVTNode* p = a ? a : root_;
+  if (p == target) return 1;
+  int result = 0;
+  // Unrelated nodes never meet `b`'s parent: the walk ends at the root.
+  while (p != target && p != root_) {
+    p = p->Parent;
+    --result;
+  }
+  return result;
 }
 
 bool TVirtualTreeCore::VisibleSiblingFollows(const TVTNode* node) const {
@@ -765,9 +787,18 @@ void TVirtualTreeCore::ForgetReleasedNode(TVTNode* node) {
   if (pendingChangeNode_ == node) pendingChangeNode_ = nullptr;
   if (SearchNode == node) SearchNode = nullptr;
   if (DropTargetNode == node) DropTargetNode = nullptr;
+  dragSelection_.erase(std::remove(dragSelection_.begin(), dragSelection_.end(), node), dragSelection_.end());
   if (SpaceCheckNode == node) SpaceCheckNode = nullptr;
   if (MouseCheckNode == node) MouseCheckNode = nullptr;
-  if (EditedNode == node) CancelEditNode();
+  if (EditedNode == node) {
+    // The edit goes with its node, even when the edit link refuses to cancel.
+    CancelEditNode();
+    if (EditedNode == node) {
+      EditedNode = nullptr;
+      SetTreeState(tsEditing, false);
+      if (host_) host_->PostReleaseEditLink();
+    }
+  }
   for (TVTNode*& entry : tempNodes_) {
     if (entry == node) entry = Tag(node);
   }
@@ -1055,19 +1086,32 @@ void TVirtualTreeCore::EndUpdate() {
 
 // --- Change events ---------------------------------------------------------------------------------
 
-void TVirtualTreeCore::ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason) {
+void TVirtualTreeCore::NotePendingChange(bool structure, TVTNode* node, std::uint8_t reason) {
   node = Public(node);
-  if (HasTreeState(tsStructureChangePending)) {
-    if (host_) host_->StopTimer(kStructureChangeTimer);
-    if (pendingStructureReason_ == crIgnore)
+  if (structure) {
+    if (HasTreeState(tsStructureChangePending)) {
+      if (host_) host_->StopTimer(kStructureChangeTimer);
+      if (pendingStructureReason_ == crIgnore)
+        pendingStructureReason_ = reason;
+      else if (reason != crIgnore)
+        pendingStructureReason_ = crAccumulated;
+    } else {
+      SetTreeState(tsStructureChangePending, true);
       pendingStructureReason_ = reason;
-    else if (reason != crIgnore)
-      pendingStructureReason_ = crAccumulated;
+    }
+    pendingStructureNode_ = node;
   } else {
-    SetTreeState(tsStructureChangePending, true);
-    pendingStructureReason_ = reason;
+    if (HasTreeState(tsChangePending)) {
+      if (host_) host_->StopTimer(kChangeTimer);
+    } else {
+      SetTreeState(tsChangePending, true);
+    }
+    pendingChangeNode_ = node;
   }
-  pendingStructureNode_ = node;
+}
+
+void TVirtualTreeCore::ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason) {
+  NotePendingChange(true, node, reason);
   if (updateCount_ > 0) return;
   if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
     FireStructureChange(pendingStructureNode_, pendingStructureReason_);
@@ -1084,16 +1128,10 @@ void TVirtualTreeCore::FireStructureChange(TVTNode* node, std::uint8_t reason) {
 }
 
 void TVirtualTreeCore::ScheduleChangeEvent(TVTNode* node) {
-  node = Public(node);
-  if (HasTreeState(tsChangePending)) {
-    if (host_) host_->StopTimer(kChangeTimer);
-  } else {
-    SetTreeState(tsChangePending, true);
-  }
-  pendingChangeNode_ = node;
+  NotePendingChange(false, node);
   if (updateCount_ > 0) return;
   if (changeDelay_ == 0 || HasTreeState(tsSynchMode) || !host_)
-    FireChange(node);
+    FireChange(pendingChangeNode_);
   else
     host_->StartTimer(kChangeTimer, changeDelay_);
 }
@@ -1219,6 +1257,17 @@ bool TVirtualTreeCore::MergeIntoSelection(TVTNode** nodes, std::size_t count, bo
   }
   selectionCount_ = total;
   return true;
+}
+
+void TVirtualTreeCore::AddToSelectionAndNotify(TVTNode* node) {
+  TVTNode* one[1] = {node};
+  if (MergeIntoSelection(one, 1, false)) ScheduleChangeEvent(node);
+}
+
+void TVirtualTreeCore::AddManyToSelectionAndNotify(TVTNode** nodes, std::size_t count, bool newSelection) {
+  if (count == 0) return;
+  TVTNode* single = count == 1 ? nodes[0] : nullptr;
+  if (MergeIntoSelection(nodes, count, newSelection)) ScheduleChangeEvent(single);
 }
 
 bool TVirtualTreeCore::AddOneToSelection(TVTNode* node, bool forced) {
@@ -1430,6 +1479,26 @@ void TVirtualTreeCore::DoExpanded(TVTNode* node) {
 
 void TVirtualTreeCore::DoCollapsed(TVTNode* node) {
   if (OnCollapsed) OnCollapsed(owner_, node);
+}
+
+void TVirtualTreeCore::FireHotChange(TVTNode* oldNode, TVTNode* newNode) {
+  if (OnHotChange) OnHotChange(owner_, oldNode, newNode);
+}
+
+void TVirtualTreeCore::FireScroll(int dx, int dy) {
+  if (OnScroll) OnScroll(owner_, dx, dy);
+}
+
+void TVirtualTreeCore::ChangeHotNode(TVTNode* node) {
+  node = Public(node);
+  if (node == hotNode_) return;
+  TVTNode* old = hotNode_;
+  FireHotChange(old, node);
+  if (host_) {
+    if (old) host_->InvalidateNode(old);
+    if (node) host_->InvalidateNode(node);
+  }
+  hotNode_ = node;
 }
 
 int TVirtualTreeCore::DoCompare(TVTNode* a, TVTNode* b, int column) {
@@ -1952,10 +2021,16 @@ TVTHitInfo TVirtualTreeCore::HitTestPoint(int x, int y, bool relative) {
 void TVirtualTreeCore::ClassifyRowHit(TVTHitInfo& hit, int x, int width, int column, bool rightToLeft, int alignment) {
   TVTNode* node = hit.HitNode;
   if (!node) return;
+  // Right to left the row is classified as its mirror image, measured from
+  // the cell's right edge (the mirror exchanges left and right alignment on
+  // its own, as the painter places the caption), and left and right of the
+  // caption are exchanged at the end.
   if (rightToLeft) {
-    // The mirror: measured from the cell's right edge, alignments swapped.
     x = width - 1 - x;
-    if (alignment != kAlignCenter) alignment = alignment == kAlignLeft ? kAlignRight : kAlignLeft;
+    const std::uint16_t before = hit.HitPositions;
+    ClassifyRowHit(hit, x, width, column, false, alignment);
+    if ((hit.HitPositions ^ before) & (hiOnItemLeft | hiOnItemRight)) hit.HitPositions ^= hiOnItemLeft | hiOnItemRight;
+    return;
   }
   const bool main = column == NoColumn || column == ColumnLayout.MainColumn;
   int indentEnd = 0;
@@ -2659,4 +2734,302 @@ void TVirtualTreeCore::AutoScrollTick() {
     SetTreeState(tsScrollPending, false);
     SetTreeState(tsScrolling, false);
   }
+}
+
+bool TVirtualTreeCore::CanAutoScroll() const {
+  if ((OptionBits.Auto & (1u << 2)) && !(host_ && host_->HeaderInAction())) {
+    if (HasTreeState(tsDrawSelPendingBit) || HasTreeState(tsDrawSelecting)) return true;
+    if (host_ && host_->IsCurrentDropTarget()) return true;
+  }
+  return HasTreeState(tsFrameworkDragImage) || HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling);
+}
+
+std::uint8_t TVirtualTreeCore::GetAutoScrollDirections(int x, int y) {
+  if (!CanAutoScroll()) return 0;
+  std::uint8_t result = 0;
+  if (HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling)) {
+    if (x < PanningAnchorX - 8) result |= 1;
+    if (x > PanningAnchorX + 8) result |= 4;
+    if (y < PanningAnchorY - 8) result |= 2;
+    if (y > PanningAnchorY + 8) result |= 8;
+  } else {
+    const int band = defaultNodeHeight_;
+    const int width = ClientWidth(), height = ClientHeight();
+    if (x < band && offsetX_ != 0) result |= 1;
+    if (width - offsetX_ < rangeX_ && x > width - band) result |= 4;
+    if (y < band && offsetY_ != 0) result |= 2;
+    if (height - offsetY_ < rangeY_ && y > height - band) result |= 8;
+  }
+  // Out of the bands: the next request waits for the delay again.
+  if (result == 0) autoScrollRequested_ = false;
+  if (result != 0 && host_ && (host_->IsCurrentDropTarget() || host_->WindowAtPointIsTree(x, y))) {
+    const std::uint64_t now = host_->Milliseconds();
+    if (!autoScrollRequested_) {
+      autoScrollRequested_ = true;
+      autoScrollRequest_ = now;
+    }
+    if (now - autoScrollRequest_ < AutoScrollDelay) result = 0;
+  }
+  return result;
+}
+
+void TVirtualTreeCore::UpdateAutoScroll(int x, int y) {
+  AutoScrollDirections = GetAutoScrollDirections(x, y);
+  if (HasTreeState(tsWheelPanning) || HasTreeState(tsWheelScrolling)) return;
+  const bool running = HasTreeState(tsScrollPending) || HasTreeState(tsScrolling);
+  if (AutoScrollDirections != 0) {
+    if (!running) {
+      SetTreeState(tsScrolling, true);
+      if (host_) host_->StartTimer(kScrollTimer, AutoScrollDelay);
+    }
+  } else {
+    if (running) {
+      if (host_) host_->StopTimer(kScrollTimer);
+      SetTreeState(tsScrollPending, false);
+      SetTreeState(tsScrolling, false);
+    }
+  }
+}
+
+bool TVirtualTreeCore::ApplyScrollOffset(int x, int y, unsigned options, const TVTRect* clip) {
+  x = std::max(std::min(x, 0), std::min(0, ClientWidth() - rangeX_));
+  y = std::max(std::min(y, 0), std::min(0, ClientHeight() - rangeY_));
+  const int dx = x - offsetX_, dy = y - offsetY_;
+  if (dx == 0 && dy == 0) return false;
+  offsetX_ = x;
+  offsetY_ = y;
+  if (host_ && updateCount_ == 0) {
+    const bool dragImage = HasTreeState(tsFrameworkDragImage);
+    if (dragImage) host_->ShowFrameworkDragImage(false);
+    try {
+      if (options & suoScrollClientArea) {
+        const bool moveChildren = (OptionBits.Paint & (1u << 4)) && host_->HasBackgroundPicture();
+        host_->ScrollClientArea(dx, dy, clip, moveChildren);
+      }
+      if (options & suoUpdateNCArea) {
+        if (dx != 0) {
+          if ((options & suoRepaintHeader) && host_->HeaderShown()) host_->RepaintHeader();
+          if (!HasTreeState(tsSizingBit) && (ScrollBars == 1 || ScrollBars == 3))
+            RefreshHorzScrollBar(options & suoRepaintScrollBars);
+        }
+        if (dy != 0 && !HasTreeState(tsSizingBit) && !HasTreeState(tsThumbTrackingBit)) {
+          RefreshVertScrollBar(options & suoRepaintScrollBars);
+          if (!ColumnLayout.HasColumns() && !HasTreeState(tsDrawSelecting) && (ScrollBars == 1 || ScrollBars == 3))
+            RefreshHorzScrollBar(options & suoRepaintScrollBars);
+        }
+        host_->UpdateScrollBars(options & suoRepaintScrollBars);
+      }
+    } catch (...) {
+      if (dragImage) host_->ShowFrameworkDragImage(true);
+      throw;
+    }
+    if (dragImage) host_->ShowFrameworkDragImage(true);
+  }
+  FireScroll(dx, dy);
+  return true;
+}
+
+void TVirtualTreeCore::RunTimedAnimation(int distance, int duration, const std::function<bool(int, int)>& step) {
+  if (HasTreeState(tsAnimating) || duration <= 0 || !step) return;
+  SetTreeState(tsAnimating, true);
+  auto terminating = [this] { return host_ && host_->Terminating(); };
+  auto now = [this] { return host_ ? host_->Milliseconds() : 0; };
+  try {
+    int stepSize = std::max(1, int(std::lround(double(distance) / duration)));
+    int steps = distance / stepSize;
+    int position = 0;
+    std::int64_t remaining = duration;
+    while (steps > 0 && remaining > 0 && !terminating()) {
+      const std::uint64_t start = now();
+      if (!step(position, stepSize)) break;
+      const std::uint64_t wait = std::uint64_t(remaining / steps);
+      std::uint64_t spent = now() - start;
+      // Paced by polling the clock: without a clock that moves nothing would end.
+      while (spent < wait && host_ && !terminating()) spent = now() - start;
+      remaining -= std::int64_t(spent);
+      --steps;
+      if (steps > 0 && remaining / steps == 0) {
+        while (steps > 0 && remaining > 0 && remaining / steps < 1) {
+          ++stepSize;
+          steps = int(remaining / stepSize);
+        }
+      }
+      // The position is the distance covered: what the remaining steps leave.
+      position = distance - steps * stepSize;
+    }
+    if (!terminating()) step(0, 0);
+  } catch (...) {
+    SetTreeState(tsAnimating, false);
+    throw;
+  }
+  SetTreeState(tsAnimating, false);
+}
+
+// --- Editing ---------------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoCanEdit(TVTNode* node, int column) {
+  bool allowed = (OptionBits.Misc & (1u << 2)) && (!host_ || host_->Enabled());
+  FireCanEdit(node, column, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::FireCanEdit(TVTNode* node, int column, bool& allowed) {
+  if (OnEditing) OnEditing(owner_, node, column, allowed);
+}
+
+std::shared_ptr<IVTEditLink> TVirtualTreeCore::RequestEditLink(TVTNode* node, int column) {
+  std::shared_ptr<IVTEditLink> link;
+  if (OnCreateEditor) {
+    OnCreateEditor(owner_, node, column, link);
+    if (!link) RaiseTreeError(u"Edit link must not be nil.", 2000);
+  }
+  return link;
+}
+
+void TVirtualTreeCore::StartEditNode() {
+  if (host_) {
+    host_->StopTimer(kScrollTimer);
+    host_->StopTimer(kEditTimer);
+  }
+  SetTreeState(tsEditPending, false);
+  TVTNode* node = focusedNode_;
+  if (!node || (node->States & vsDisabled)) return;
+  editLink_ = RequestEditLink(node, focusedColumn_);
+  if (!editLink_) return;
+  std::shared_ptr<IVTEditLink> link = editLink_;  // held while it works
+  editColumn_ = focusedColumn_;
+  BringNodeIntoView(node, true, false);
+  SetTreeState(tsEditing, true);
+  EditedNode = node;
+  bool begun = false;
+  if (link->PrepareEditing(owner_, node, focusedColumn_)) {
+    RepositionEditor();
+    InvalidateNodeArea(node);
+    begun = link->StartEditing();
+  }
+  if (!begun) {
+    SetTreeState(tsEditing, false);
+    EditedNode = nullptr;
+  }
+}
+
+bool TVirtualTreeCore::CancelEditNode() {
+  if (host_) host_->StopTimer(kEditTimer);
+  SetTreeState(tsEditPending, false);
+  if (HasTreeState(tsEditing)) {
+    std::shared_ptr<IVTEditLink> link = editLink_;
+    if (link && !link->AbandonEditing()) return false;
+    // The link may have cancelled through this operation itself.
+    if (HasTreeState(tsEditing)) {
+      SetTreeState(tsEditing, false);
+      EditedNode = nullptr;
+      if (OnEditCancelled) OnEditCancelled(owner_, focusedColumn_);
+    }
+    if (host_ && !host_->Destroying()) {
+      host_->FocusTree();
+      host_->PostReleaseEditLink();
+    }
+  }
+  return !HasTreeState(tsEditing);
+}
+
+bool TVirtualTreeCore::EndEditNode() {
+  bool ended = !HasTreeState(tsEditing);
+  if (!ended) {
+    std::shared_ptr<IVTEditLink> link = editLink_;
+    if (!link || link->FinishEditing()) {
+      ended = true;
+      if (HasTreeState(tsEditing)) {
+        SetTreeState(tsEditing, false);
+        EditedNode = nullptr;
+        if (host_) {
+          host_->FocusTree();
+          host_->PostReleaseEditLink();
+        }
+        if (OnEdited) OnEdited(owner_, focusedNode_, focusedColumn_);
+      }
+    }
+  }
+  SetTreeState(tsEditPending, false);
+  return ended;
+}
+
+void TVirtualTreeCore::RepositionEditor() {
+  if (!HasTreeState(tsEditing) || !editLink_ || !EditedNode) return;
+  editLink_->PlaceEditor(ComputeNodeCellRect(EditedNode, editColumn_, true, false));
+}
+
+void TVirtualTreeCore::ReleaseEditLink() {
+  if (!HasTreeState(tsEditing)) editLink_.reset();
+}
+
+// --- Focus -----------------------------------------------------------------------------------------
+
+void TVirtualTreeCore::ChangeFocusedNode(TVTNode* node, bool ask) {
+  if (HasTreeState(tsEditing) && !EndEditingIfActive()) return;
+  node = Public(node);
+  const bool autoExpand = OptionBits.Auto & (1u << 1);
+  if (node != focusedNode_ && (!ask || DoFocusChanging(focusedNode_, node, focusedColumn_, focusedColumn_))) {
+    TVTNode* old = focusedNode_;
+    if (old) {
+      if (autoExpand && node && node->Parent == old->Parent && (old->States & vsExpanded))
+        ToggleExpansion(old);
+      else
+        InvalidateNodeArea(old);
+    }
+    focusedNode_ = node;
+    hotNode_ = nullptr;
+  }
+  if (focusedNode_) {
+    if (ColumnLayout.HasColumns() && focusedColumn_ < 0) focusedColumn_ = 0;
+    if (autoExpand && !(focusedNode_->States & vsExpanded)) ToggleExpansion(focusedNode_);
+    InvalidateNodeArea(focusedNode_);
+    if (updateCount_ == 0) BringNodeIntoView(focusedNode_, OptionBits.Selection & (1u << 8), false);
+  }
+  if (selectionCount_ == 0) ReanchorRangeAtFocus();
+}
+
+// --- OLE drag --------------------------------------------------------------------------------------
+
+std::uint32_t TVirtualTreeCore::AllowedDragEffects(std::uint8_t operations) {
+  const std::uint32_t effects = operations & 0x07u;  // copy 1, move 2, link 4: the same bits
+  return effects ? effects : 0x07u;
+}
+
+std::uint32_t TVirtualTreeCore::StartOleDrag(const std::function<std::uint32_t(std::uint32_t)>& run) {
+  CancelEditNode();
+  if (hotNode_) {
+    InvalidateNodeArea(hotNode_);
+    hotNode_ = nullptr;
+  }
+  if (focusedNode_ && !(focusedNode_->States & vsSelected)) {
+    AddToSelectionAndNotify(focusedNode_);
+    InvalidateNodeArea(focusedNode_);
+  }
+  if (host_) host_->UpdateWindow();
+  dragSelection_ = CollectSelectedNodes(false);
+  SetTreeState(tsOLEDragging, true);
+  SetTreeState(tsClearPending, false);
+  SetTreeState(tsOLEDragPending, false);
+  std::uint32_t effect = 0;
+  try {
+    effect = run ? run(AllowedDragEffects(DragOperations)) : 0;
+    if (effect == 2 && (OptionBits.Auto & (1u << 8)) && !dragSelection_.empty()) {
+      // What is left of the drag selection; descendants go with their ancestor.
+      std::vector<TVTNode*> nodes;
+      for (TVTNode* n : dragSelection_) {
+        if (nodes.empty() || !NodeHasAncestor(n, nodes.back())) nodes.push_back(n);
+      }
+      dragSelection_.clear();
+      WorkScope work(*this);
+      RemoveNodes(nodes);
+    }
+  } catch (...) {
+    SetTreeState(tsOLEDragging, false);
+    dragSelection_.clear();
+    throw;
+  }
+  SetTreeState(tsOLEDragging, false);
+  dragSelection_.clear();
+  return effect;
 }

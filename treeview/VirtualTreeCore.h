@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "Method.h"
@@ -19,6 +21,25 @@
 #include "VirtualTrees.h"
 
 class TBasicAction;
+class TVirtualTreeCore;
+
+// The in-place editor as the tree drives it (reference counted: the tree
+// and whoever made the editor share it).
+class IVTEditLink {
+ public:
+  virtual ~IVTEditLink() = default;
+  // Begins the edit once prepared; false refuses.
+  virtual bool StartEditing() = 0;
+  // Cancels the edit; false refuses.
+  virtual bool AbandonEditing() = 0;
+  // Ends the edit, keeping what was entered; false refuses.
+  virtual bool FinishEditing() = 0;
+  // Readies the editor for a cell of the tree (`tree` is the tree object); false refuses.
+  virtual bool PrepareEditing(TObject* tree, TVTNode* node, int column) = 0;
+  virtual TVTRect EditorBounds() = 0;
+  // Places the editor on a rectangle in client coordinates.
+  virtual void PlaceEditor(const TVTRect& rect) = 0;
+};
 
 // --- Node state bits -------------------------------------------------------------------------------
 
@@ -52,12 +73,14 @@ constexpr std::uint8_t crIgnore = 0, crAccumulated = 1, crChildAdded = 2, crChil
 enum TVirtualTreeState : int {
   tsChangePending = 0,
   tsCollapsing = 1,
+  tsClearPending = 2,  // a press on a selected node clears the rest of the selection on release
   tsCopyPending = 4,
   tsCutPending = 5,
   tsEditing = 8,
   tsEditPending = 9,
   tsExpanding = 10,
   tsHint = 11,
+  tsAnimating = 13,  // a timed animation runs
   tsNeedRootCountUpdate = 19,
   tsOLEDragging = 20,
   tsOLEDragPending = 21,
@@ -82,6 +105,10 @@ constexpr int kChangeTimer = 5;
 constexpr int kStructureChangeTimer = 6;
 constexpr int kScrollTimer = 4;
 constexpr int kEditTimer = 2;
+constexpr int kExpandTimer = 1;
+
+// What ApplyScrollOffset does besides storing the offsets.
+constexpr unsigned suoRepaintHeader = 1, suoRepaintScrollBars = 2, suoScrollClientArea = 4, suoUpdateNCArea = 8;
 
 // Visible nodes per position cache entry.
 constexpr std::uint32_t kCacheThreshold = 2000;
@@ -203,6 +230,35 @@ class TVirtualTreeHost {
   virtual int NodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // Whether the drag manager's drop-target helper scrolls the window itself.
   virtual bool DropTargetHelperScrolls() const { return false; }
+
+  // --- Auto-scrolling, animation and scrolling the client area ---
+  // Whether the header is in one of its mouse states (tracking, dragging, pressed).
+  virtual bool HeaderInAction() const { return false; }
+  // Whether the drag manager reports this tree as the current drop target.
+  virtual bool IsCurrentDropTarget() const { return false; }
+  // Whether the window under a client point is the tree's own.
+  virtual bool WindowAtPointIsTree(int /*x*/, int /*y*/) const { return true; }
+  // Whether the application is shutting down (animations stop).
+  virtual bool Terminating() const { return false; }
+  // Moves the client area's pixels by (dx, dy) within `clip` (null: the whole
+  // client area); with `moveChildren` the child windows move instead and the
+  // window is repainted.
+  virtual void ScrollClientArea(int /*dx*/, int /*dy*/, const TVTRect* /*clip*/, bool /*moveChildren*/) {}
+  // Hides or shows again the framework's drag image around a scroll.
+  virtual void ShowFrameworkDragImage(bool /*show*/) {}
+  // Repaints the header band.
+  virtual void RepaintHeader() {}
+  // Whether the tree paints a bitmap background (child windows move instead of scrolling).
+  virtual bool HasBackgroundPicture() const { return false; }
+  // Whether the header band is shown.
+  virtual bool HeaderShown() const { return false; }
+
+  // --- Editing ---
+  virtual bool Enabled() const { return true; }
+  // The tree takes the keyboard focus when it can.
+  virtual void FocusTree() {}
+  // Posts the tree's private message that lets go of the edit link.
+  virtual void PostReleaseEditLink() {}
 };
 
 // A pool of equally sized zero-filled blocks, carved from large slabs, with
@@ -277,6 +333,8 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNodeEvent OnExpanded;
   TVTNodeEvent OnCollapsed;
   TVTCompareEvent OnCompareNodes;
+  Method<void(TObject*, TVTNode*, TVTNode*)> OnHotChange;
+  Method<void(TObject*, int, int)> OnScroll;
   Method<void(TObject*, TVTNode*, TVTNode*, int, int, bool&)> OnFocusChanging;
 
   // Mirrors of the tree's option sets (kept by TCustomVirtualTreeOptions).
@@ -306,6 +364,9 @@ class TVirtualTreeCore : public WorkerTree {
   void PropagateTotalHeight(TVTNode* node, std::int64_t value, bool relative);
   bool NodeFullyShown(const TVTNode* node) const;
   std::uint32_t CountVisibleDescendants(const TVTNode* node) const;
+  // 1 when `a` is `b`'s parent; otherwise -1 for each step up from `a` to
+  // `b`'s parent. Unrelated nodes stop at the root (the steps taken to it).
+  int CompareNodeLevels(const TVTNode* a, const TVTNode* b) const;
   bool VisibleSiblingFollows(const TVTNode* node) const;
   bool IsFirstVisibleChild(const TVTNode* parent, const TVTNode* node) const;
   bool IsLastVisibleChild(const TVTNode* parent, const TVTNode* node) const;
@@ -473,6 +534,28 @@ class TVirtualTreeCore : public WorkerTree {
   int PanningAnchorX = 0, PanningAnchorY = 0;
   // One step of auto-scrolling or wheel panning.
   void AutoScrollTick();
+  // The delay before auto-scrolling starts, in ms.
+  unsigned AutoScrollDelay = 1000;
+  // Whether the tree scrolls by itself now: with auto option voAutoScroll and
+  // the header idle, while a band is pending or drawn or the tree is the drop
+  // target; otherwise while a framework drag image shows or wheel panning runs.
+  virtual bool CanAutoScroll() const;
+  // The directions (1 left, 2 up, 4 right, 8 down) a point asks to scroll:
+  // beyond 8 pixels of the anchor while panning, else the edge bands (one
+  // default node height). None until the delay has passed since the first
+  // request over the tree.
+  std::uint8_t GetAutoScrollDirections(int x, int y);
+  // Stores the directions and arms (state 25, timer 4 with the delay) or
+  // stops auto-scrolling.
+  virtual void UpdateAutoScroll(int x, int y);
+  // Sets the offsets, clamped so that the content's end stays at the client
+  // area's end and no offset is positive; `options` (suo...) say what else is
+  // done outside an update. Fires the scroll event; true when one changed.
+  bool ApplyScrollOffset(int x, int y, unsigned options, const TVTRect* clip = nullptr);
+  // Runs `step(position, stepSize)` over `distance` pixels in `duration` ms,
+  // paced by the host's clock; a false result ends it early. The last call
+  // has position and step 0. Nothing while one runs (state 13).
+  void RunTimedAnimation(int distance, int duration, const std::function<bool(int, int)>& step);
 
   // --- Invalidation ---
   virtual void InvalidateNodeArea(TVTNode* node);
@@ -509,10 +592,25 @@ class TVirtualTreeCore : public WorkerTree {
     return HasTreeState(tsOLEDragging) || HasTreeState(tsOLEDragPending) || HasTreeState(tsFrameworkDragging);
   }
   int DragThreshold() const { return dragThreshold_; }
+  // The OLE drag operations the tree allows: bit 0 copy, 1 move, 2 link.
+  std::uint8_t DragOperations = 0x03;
+  // The drop effects (copy 1, move 2, link 4) an operations set allows; an empty set allows all three.
+  static std::uint32_t AllowedDragEffects(std::uint8_t operations);
+  // Runs an OLE drag of the selection: the edit is cancelled, the hot node
+  // goes, the focused node joins the selection, the selection becomes the
+  // drag selection (state 20) and `run(allowedEffects)` carries out the
+  // system's drag, returning the effect. A move with auto option bit 8
+  // deletes the dragged nodes that are still there. State 20 and the drag
+  // selection go in every case; the effect is returned.
+  std::uint32_t StartOleDrag(const std::function<std::uint32_t(std::uint32_t)>& run);
+  // The nodes of a running OLE drag, in tree order (freed ones leave it).
+  const std::vector<TVTNode*>& DragSelection() const { return dragSelection_; }
   // The header's main column; no header, no column (-1). The header overrides it.
   virtual int MainColumn() const { return -1; }
   TVTNode* HotNode() const { return hotNode_; }
   void SetHotNode(TVTNode* node) { hotNode_ = node; }
+  // Makes the node hot (null: none): the hot-change event, both rows repainted.
+  void ChangeHotNode(TVTNode* node);
 
   // --- Position cache ---
   std::uint32_t CacheEntryCount() const;
@@ -544,6 +642,9 @@ class TVirtualTreeCore : public WorkerTree {
   // --- Change events ---
   void ScheduleStructureChangeEvent(TVTNode* node, std::uint8_t reason);
   virtual void FireStructureChange(TVTNode* node, std::uint8_t reason);
+  // Notes a pending change (structure: timer 6 and the reason, else timer 5),
+  // stopping a running timer of it.
+  void NotePendingChange(bool structure, TVTNode* node, std::uint8_t reason = crIgnore);
   void ScheduleChangeEvent(TVTNode* node);
   void FireChange(TVTNode* node);
   virtual void FireUpdating(int state);
@@ -559,6 +660,9 @@ class TVirtualTreeCore : public WorkerTree {
   bool FindInSelection(const TVTNode* node, std::ptrdiff_t& index, std::ptrdiff_t high, std::ptrdiff_t low) const;
   bool MergeIntoSelection(TVTNode** nodes, std::size_t count, bool forced);
   bool AddOneToSelection(TVTNode* node, bool forced);
+  // Adds to the selection and schedules the change event when anything was added.
+  void AddToSelectionAndNotify(TVTNode* node);
+  void AddManyToSelectionAndNotify(TVTNode** nodes, std::size_t count, bool newSelection);
   void AppendToTempNodeArray(TVTNode* node);
   void ClearTempNodeArray() { tempNodes_.clear(); }
   void DropAllSelected();
@@ -599,6 +703,9 @@ class TVirtualTreeCore : public WorkerTree {
   TVTNode* MouseCheckNode = nullptr;  // the node whose check box the mouse holds down
   TVTNode* EditedNode = nullptr;      // the node being edited
   int EditColumn() const { return editColumn_; }
+  void SetEditColumn(int column) { editColumn_ = column; }
+  // Whether the node's cell may be edited (the can-edit event).
+  bool CanEditNode(TVTNode* node, int column) { return DoCanEdit(node, column); }
 
   TObject* Owner() const { return owner_; }
   TVirtualTreeHost* Host() const { return host_; }
@@ -620,29 +727,54 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoExpanded(TVTNode* node);
   virtual void DoCollapsed(TVTNode* node);
   virtual int DoCompare(TVTNode* a, TVTNode* b, int column);
+  virtual void FireHotChange(TVTNode* oldNode, TVTNode* newNode);
+  virtual void FireScroll(int dx, int dy);
   // The width of the node's content in a column: the window's measure by default.
   virtual int DoGetNodeWidth(TVTNode* node, int column) { return host_ ? host_->NodeWidth(node, column) : 0; }
   // The width of the node's normal (state) image in a column, 0 when it has none.
   virtual int NodeImageWidth(TVTNode* /*node*/, int /*column*/, bool /*state*/) { return 0; }
   // The check images' width, 0 without a check image list.
   virtual int CheckImageWidth() const { return 0; }
-  virtual bool DoCanEdit(TVTNode* /*node*/, int /*column*/) { return false; }
+  // Whether the cell may be edited: misc option voEditable on and the tree
+  // enabled, then the editing event.
+  virtual bool DoCanEdit(TVTNode* node, int column);
+  virtual void FireCanEdit(TVTNode* node, int column, bool& allowed);
+  // Asks the create-editor event for the cell's edit link; an event that
+  // gives none raises "Edit link must not be nil." (2000).
+  virtual std::shared_ptr<IVTEditLink> RequestEditLink(TVTNode* node, int column);
   // Whether a cell shows no text, so that a neighbour's text may span into it.
   virtual bool ColumnIsEmpty(TVTNode* /*node*/, int /*column*/) { return false; }
-  // Starts the in-place editor (the edit link comes with the editor).
-  virtual void DoEdit() {}
-  // Ends a running edit; false when the editor refuses.
-  virtual bool EndEditNode() { return true; }
+  // Starts the in-place editor on the focused cell through its edit link.
+  virtual void DoEdit() { StartEditNode(); }
   // The sort column and direction for the auto sort (the header's, through the host).
   virtual int SortColumn() const { return host_ ? host_->SortColumn() : NoColumn; }
   virtual int SortDirection() const { return host_ ? host_->SortDirection() : sdAscending; }
-  // Ends an edit of the node being removed; the in-place editor fills it.
-  virtual void CancelEditNode() {
-    EditedNode = nullptr;
-    SetTreeState(tsEditing, false);
-  }
 
  public:
+  // --- Editing ---
+  // Starts editing the focused cell: the edit link is asked for, prepared,
+  // placed on the cell and begun (states 8 and 9, timers 2 and 4).
+  void StartEditNode();
+  // Cancels (ends) a running edit when the edit link agrees; whether it
+  // went. Both clear a pending edit.
+  virtual bool CancelEditNode();
+  virtual bool EndEditNode();
+  // Moves the editor onto the edited cell's text rectangle.
+  virtual void RepositionEditor();
+  // Lets go of the edit link unless an edit runs.
+  void ReleaseEditLink();
+  std::shared_ptr<IVTEditLink> EditLink() const { return editLink_; }
+  Method<void(TObject*, TVTNode*, int, std::shared_ptr<IVTEditLink>&)> OnCreateEditor;
+  Method<void(TObject*, TVTNode*, int, bool&)> OnEditing;
+  Method<void(TObject*, int)> OnEditCancelled;
+  Method<void(TObject*, TVTNode*, int)> OnEdited;
+
+  // Moves the focus to a node (null and the root: none): a running edit ends
+  // first, the focus-changing event may refuse (with `ask`), an expanded
+  // sibling collapses with auto-expand, the node comes into view and, with
+  // nothing selected, anchors the range.
+  void ChangeFocusedNode(TVTNode* node, bool ask);
+
   // Forgets what is cached about nodes: the base cancels editing; the
   // string tree also forgets its text widths.
   virtual void ResetNodeCaches() { CancelEditNode(); }
@@ -709,6 +841,10 @@ class TVirtualTreeCore : public WorkerTree {
   std::uint32_t validCacheEntries_ = 0;
 
   unsigned changeDelay_ = 0;
+  std::shared_ptr<IVTEditLink> editLink_;
+  std::vector<TVTNode*> dragSelection_;
+  std::uint64_t autoScrollRequest_ = 0;  // the first request's time, 0 for none
+  bool autoScrollRequested_ = false;
   TVTNode* pendingStructureNode_ = nullptr;
   std::uint8_t pendingStructureReason_ = crIgnore;
   TVTNode* pendingChangeNode_ = nullptr;

@@ -271,11 +271,18 @@ void TVTMouseController::PressCheck(TVTNode* node) {
   if (t.Host()) t.Host()->InvalidateNode(node);
 }
 
+void TVTMouseController::EndWheelPanning() {
+  tree_.SetTreeState(tsWheelPanning, false);
+  tree_.SetTreeState(tsWheelScrolling, false);
+  if (tree_.Host()) tree_.Host()->StopTimer(kScrollTimer);
+}
+
 void TVTMouseController::DoubleClick(int /*button*/, const TVTHitInfo& hit) {
   TVirtualTreeCore& t = tree_;
   t.SetTreeState(tsEditPending, false);
   if (t.Host()) t.Host()->StopTimer(kEditTimer);
   if (!t.EndEditingIfActive()) return;
+  if (hit.HitColumn > NoColumn && hit.HitColumn == clickedColumn_) ColumnDblClick(hit.HitColumn);
   TVTNode* node = hit.HitNode;
   if (!node) return;
   if (hit.HitPositions & hiOnItemCheckbox) {
@@ -295,20 +302,28 @@ void TVTMouseController::DoubleClick(int /*button*/, const TVTHitInfo& hit) {
 void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, int y, std::uint8_t shift) {
   TVirtualTreeCore& t = tree_;
   TVirtualTreeHost* host = t.Host();
-  // A pending edit start goes; a running edit ends (or is cancelled), and a
-  // press that cannot end it does nothing else.
+  // 1. A press while panning only ends the panning.
+  if (t.HasTreeState(tsWheelPanning) || t.HasTreeState(tsWheelScrolling)) {
+    EndWheelPanning();
+    return;
+  }
+  // 2. A pending edit start goes; a running edit ends (or is cancelled), and
+  // a press that cannot end it does nothing else.
   t.SetTreeState(tsEditPending, false);
   if (host) host->StopTimer(kEditTimer);
   const bool editing = (t.OptionBits.Auto & (1u << 9)) ? !t.CancelEditingIfActive() : !t.EndEditingIfActive();
   if (editing) return;
 
+  // 3. The clicked column, and the column the press focuses.
   TVTNode* node = hit.HitNode;
   const bool fullRowSelect = t.OptionBits.Selection & voFullRowSelect;
   const bool grid = t.OptionBits.Misc & voGridExtensions;
+  clickedColumn_ = hit.HitColumn;
   int column = t.FocusedColumn();
   if (t.ColumnLayout.HasColumns() && ((hit.HitPositions & hiOnItemLabel) || fullRowSelect || grid))
     column = (t.OptionBits.Selection & voExtendedFocus) ? hit.HitColumn : t.MainColumn();
 
+  // 4. The modifiers and what the press is on.
   shift &= kKeyShift | kKeyCtrl;
   const bool modifier = shift != 0;
   const bool multi = t.MultiSelect();
@@ -316,7 +331,11 @@ void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, in
   const bool fullRowHit =
       node && !onItem && !(hit.HitPositions & (hiOnItemButton | hiOnItemCheckbox)) && (fullRowSelect || grid);
 
-  // The expand button and the check box act at once.
+  // 5. Whether a drag may start from here.
+  bool mayDrag = (AutomaticDrag || t.HasTreeState(tsOLEDragPending)) && !fullRowHit;
+  if (!AutomaticDrag && node) mayDrag = AskDragAllowed(node, column) && !fullRowHit;
+
+  // 6. The expand button and the check box act at once.
   if (node && (hit.HitPositions & hiOnItemButton) && (node->States & vsHasChildren)) {
     t.ToggleExpansion(node);
     return;
@@ -326,17 +345,22 @@ void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, in
     return;
   }
 
+  // 7. The selection level.
   if ((t.RootChildCount() > 0 && !modifier) || t.SelectedCount() == 0)
     t.SetLastSelectionLevel(node ? t.NodeLevel(node) : 0);
 
-  // Resetting the selection: a press beside the items clears it in a
+  // 8. A plain press on a selected node that may be dragged keeps the
+  // selection for the drag; the release leaves the node alone selected.
+  if (multi && !modifier && onItem && (node->States & vsSelected) && mayDrag) t.SetTreeState(tsClearPending, true);
+
+  // 9. Resetting the selection: a press beside the items clears it in a
   // multi-select tree; a plain press on an item leaves that item alone selected.
   if (!onItem && !fullRowHit) {
     if (multi && !modifier) t.ClearSelectionAndRepaint();
   } else if (!modifier || !multi) {
     if (!(node->States & vsSelected)) {
       t.ClearSelectionAndRepaint();
-    } else if (t.SelectedCount() > 1 && !(button == kMouseRight && PopupApplies(node, column, x, y))) {
+    } else if (!mayDrag && !(button == kMouseRight && PopupApplies(node, column, x, y)) && t.SelectedCount() > 1) {
       t.DropAllSelected();
       t.AddOneToSelection(node, false);
       if (host) host->Invalidate();
@@ -344,16 +368,26 @@ void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, in
     }
   }
 
+  // 10. A press on the focused column's caption of a selected node edits it on release.
+  const bool onCaption = node && ((hit.HitPositions & hiOnItemLabel) || (grid && (hit.HitPositions & hiOnItem)));
+  if (Focused() && onCaption && (node->States & vsSelected) && column == t.FocusedColumn() && !modifier)
+    t.SetTreeState(tsEditPending, true);
+
+  // 11.
   TakeFocus();
 
+  // 12. A press beside the captions may start a rubber band.
   if (multi && !(t.OptionBits.Selection & voDisableDrawSelection) && !onItem) {
     t.SetTreeState(tsDrawSelPending, true);
     bandToggle_ = shift & kKeyCtrl;
     band_ = TVTRect{x - t.OffsetX(), y - t.OffsetY(), x - t.OffsetX(), y - t.OffsetY()};
     if (!fullRowHit) return;
   }
-  if (!onItem && !fullRowHit) return;
 
+  // 13. Focus and selection.
+  downX_ = x;
+  downY_ = y;
+  if (!onItem && !fullRowHit) return;
   TVTNode* oldNode = t.FocusedNode();
   const int oldColumn = t.FocusedColumn();
   if (!t.AllowFocusChange(oldNode, node, oldColumn, column)) return;
@@ -363,45 +397,85 @@ void TVTMouseController::ButtonDown(int button, const TVTHitInfo& hit, int x, in
     t.RepaintColumnStrip(column);
   }
   t.SetFocusedNode(node);
-  if (multi && modifier) {
+  if (multi && modifier && !t.HasTreeState(tsOLEDragPending)) {
     HandleClickSelection(t, node, shift);
   } else {
-    t.SetRangeAnchor(node);
+    if (!modifier) t.SetRangeAnchor(node);
     if (!(node->States & vsSelected)) {
-      t.SetNodeSelected(node, true);
+      t.AddToSelectionAndNotify(node);
       if (host) host->InvalidateNode(node);
     }
   }
+
+  // 14. A drag waits for the mouse to move beyond the threshold.
+  if (mayDrag && button == kMouseLeft) t.InitiateDrag(false, -1);
 }
 
 void TVTMouseController::ButtonUp(int /*button*/, const TVTHitInfo& hit) {
   TVirtualTreeCore& t = tree_;
   TVirtualTreeHost* host = t.Host();
+  if (t.HasTreeState(tsOLEDragging) || t.HasTreeState(tsWheelPanning) || t.HasTreeState(tsWheelScrolling)) return;
+  // A release ends a drag that never got beyond its threshold.
+  t.SetTreeState(tsOLEDragPending, false);
   if (BandShown()) {
     t.SetTreeState(tsDrawSelPending, false);
     t.SetTreeState(tsDrawSelecting, false);
     band_ = TVTRect{};
     if (host) host->Invalidate();
   }
+  if (t.HasTreeState(tsClearPending)) {
+    t.SetTreeState(tsClearPending, false);
+    TVTNode* focused = t.FocusedNode();
+    const bool wasSelected = focused && (focused->States & vsSelected);
+    if (t.SelectedCount() > (wasSelected ? 1u : 0u)) {
+      t.ClearSelectionAndRepaint();
+      if (wasSelected) t.AddToSelectionAndNotify(focused);
+    }
+  }
   t.SetTreeState(tsScrollPending, false);
   t.SetTreeState(tsScrolling, false);
   if (host) host->StopTimer(kScrollTimer);
   if (TVTNode* node = t.MouseCheckNode) {
     t.MouseCheckNode = nullptr;
-    if (hit.HitNode == node && (hit.HitPositions & hiOnItemCheckbox)) {
-      t.CheckNodeAndNotify(node, pressedCheckState_);
-    } else if (node->CheckState == csUncheckedPressed || node->CheckState == csCheckedPressed ||
-               node->CheckState == csMixedPressed) {
-      // Released elsewhere: the box shows its own state again.
+    if (hit.HitNode == node && (hit.HitPositions & hiOnItemCheckbox)) t.CheckNodeAndNotify(node, pressedCheckState_);
+    // Released elsewhere, or the new state was refused (by the node's parent):
+    // the box shows its own state again.
+    if (node->CheckState == csUncheckedPressed || node->CheckState == csCheckedPressed ||
+        node->CheckState == csMixedPressed)
       node->CheckState = std::uint8_t(node->CheckState - 1);
-    }
     if (host) host->InvalidateNode(node);
+  }
+  if (hit.HitColumn > NoColumn && hit.HitColumn == clickedColumn_) ColumnClick(hit.HitColumn);
+  if (t.HasTreeState(tsEditPending)) {
+    const bool grid = t.OptionBits.Misc & voGridExtensions;
+    const bool onItem = (hit.HitPositions & hiOnItemLabel) || (grid && (hit.HitPositions & hiOnItem));
+    if (hit.HitNode && hit.HitNode == t.FocusedNode() && onItem && t.CanEditNode(hit.HitNode, t.FocusedColumn())) {
+      t.SetEditColumn(t.FocusedColumn());
+      if (host) host->StartTimer(kEditTimer, EditDelay);
+    } else {
+      t.SetTreeState(tsEditPending, false);
+    }
   }
 }
 
 void TVTMouseController::Move(const TVTHitInfo& hit, int x, int y) {
   TVirtualTreeCore& t = tree_;
   TVirtualTreeHost* host = t.Host();
+  if (t.HasTreeState(tsWheelPanning) || t.HasTreeState(tsWheelScrolling)) {
+    UpdatePanningCursor(x, y);
+    return;
+  }
+  if (!BandShown() && t.HasTreeState(tsOLEDragPending)) {
+    // The drag starts once the mouse has moved far enough from the press.
+    const int threshold = t.DragThreshold();
+    if (std::abs(x - downX_) >= threshold || std::abs(y - downY_) >= threshold) {
+      t.SetTreeState(tsOLEDragPending, false);
+      t.SetTreeState(tsClearPending, false);
+      t.SetTreeState(tsEditPending, false);
+      if (host) host->StartOleDrag();
+      return;
+    }
+  }
   if (BandShown()) {
     const TVTRect old = band_;
     band_.Right = x - t.OffsetX();
@@ -429,18 +503,127 @@ void TVTMouseController::Move(const TVTHitInfo& hit, int x, int y) {
     if (host) host->UpdateWindow();
     return;
   }
-  // The hot node: a node counts under its caption or check box, or anywhere
-  // on its row with full-row selection.
+  UpdateHotNode(t, hit);
+}
+
+void UpdateHotNode(TVirtualTreeCore& tree, const TVTHitInfo& hit) {
+  // A node counts under its caption or check box, or anywhere on its row
+  // with full-row selection.
   TVTNode* hot = hit.HitNode;
-  if (hot && !(hit.HitPositions & (hiOnItemLabel | hiOnItemCheckbox)) && !(t.OptionBits.Selection & voFullRowSelect))
+  if (hot && !(hit.HitPositions & (hiOnItemLabel | hiOnItemCheckbox)) && !(tree.OptionBits.Selection & voFullRowSelect))
     hot = nullptr;
-  if (hot == t.HotNode()) return;
-  TVTNode* old = t.HotNode();
-  t.SetHotNode(hot);
-  if (host) {
-    if (old) host->InvalidateNode(old);
-    if (hot) host->InvalidateNode(hot);
+  tree.ChangeHotNode(hot);
+}
+
+// --- Wheel panning -----------------------------------------------------------------------------------
+
+const char* PanningCursorName(int dx, int dy, bool horizontal, bool vertical) {
+  if (std::abs(dx) <= 7 && std::abs(dy) <= 7) {
+    if (!horizontal) return "VT_MOVENS";
+    return vertical ? "VT_MOVEALL" : "VT_MOVEEW";
   }
+  if (horizontal && vertical) {
+    static const char* const west[] = {"VT_MOVENW", "VT_MOVEW", "VT_MOVESW"};
+    static const char* const east[] = {"VT_MOVENE", "VT_MOVEE", "VT_MOVESE"};
+    const int band = dy < -8 ? 0 : dy < 9 ? 1 : 2;
+    if (dx < -8) return west[band];
+    if (dx < 9) return dy < 0 ? "VT_MOVEN" : "VT_MOVES";
+    return east[band];
+  }
+  if (horizontal) return dx < 0 ? "VT_MOVEW" : "VT_MOVEE";
+  return dy < 0 ? "VT_MOVEN" : "VT_MOVES";
+}
+
+const char* PanningBitmapName(bool horizontal, bool vertical) {
+  if (horizontal && vertical) return "VT_MOVEALL";
+  return horizontal ? "VT_MOVEEW" : "VT_MOVENS";
+}
+
+// --- Incremental search ----------------------------------------------------------------------------
+
+bool TVTIncrementalSearch::Counts(TVTNode* node) const {
+  if (!node) return false;
+  if (Mode == isInitializedOnly) return node->States & vsInitialized;
+  if (Mode == isVisibleOnly) return tree_.NodeFullyShown(node);
+  return true;
+}
+
+TVTNode* TVTIncrementalSearch::Step(TVTNode* node, bool wrap) {
+  TVirtualTreeCore& t = tree_;
+  const bool forward = Direction == sdForward;
+  TVTNode* next = nullptr;
+  switch (Mode) {
+    case isVisibleOnly:
+      if (node) next = forward ? t.NextVisibleNode(node) : t.PreviousVisibleNode(node);
+      if (!next && (wrap || !node)) next = forward ? t.FirstVisibleNode() : t.LastVisibleNodeOf(nullptr);
+      break;
+    case isInitializedOnly:
+      // Only the initialised nodes: the raw walks, which initialise nothing.
+      next = node;
+      do {
+        if (next) next = forward ? t.NextNodeRaw(next) : t.PreviousNodeRaw(next);
+        if (!next && (wrap || !node)) {
+          next = forward ? t.FirstNodeRaw() : t.LastNodeOfRaw(nullptr);
+          wrap = false;
+          node = next;  // one lap at most
+          if (next && !(next->States & vsInitialized)) continue;
+        }
+      } while (next && !(next->States & vsInitialized));
+      break;
+    default:
+      if (node) next = forward ? t.NextNode(node) : t.PreviousNode(node);
+      if (!next && (wrap || !node)) next = forward ? t.FirstNode() : t.LastNodeOf(nullptr);
+      break;
+  }
+  return next;
+}
+
+void TVTIncrementalSearch::ProcessSearchKeystroke(char16_t ch) {
+  TVirtualTreeCore& t = tree_;
+  TVirtualTreeHost* host = t.Host();
+  if (host) host->StopTimer(kIncrementalSearchTimer);
+  if (Mode == isNone) return;
+  if (ch != 0) {
+    t.SetTreeState(tsIncrementalSearching, true);
+    TVTNode* start = Start == ssFocusedNode ? t.FocusedNode() : Start == ssLastHit ? t.SearchNode : nullptr;
+    if (start && !Counts(start)) start = nullptr;
+    const bool repeat = text_.size() == 1 && text_[0] == ch;
+    if (text_.empty() || !start || repeat) start = Step(start, true);
+    if (start) {
+      const std::u16string text = repeat ? text_ : text_ + ch;
+      TVTNode* found = nullptr;
+      TVTNode* run = start;
+      do {
+        if (FireIncrementalSearch(run, text) == 0) {
+          found = run;
+          break;
+        }
+        run = Step(run, true);
+      } while (run && run != start);
+      if (found) {
+        t.ClearSelectionAndRepaint();
+        text_ = text;
+        t.SearchNode = found;
+        if (found != t.FocusedNode() &&
+            t.AllowFocusChange(t.FocusedNode(), found, t.FocusedColumn(), t.FocusedColumn())) {
+          t.SetFocusedNode(found);
+          t.BringNodeIntoView(found, false, false);
+        }
+        t.AddToSelectionAndNotify(found);
+        if (host) host->InvalidateNode(found);
+      } else if (text_.empty() || FireIncrementalSearch(start, text_) != 0) {
+        // The text typed so far still stands on the start node: no beep.
+        Beep();
+      }
+    }
+  }
+  if (host) host->StartTimer(kIncrementalSearchTimer, Timeout);
+}
+
+void TVTIncrementalSearch::TimeoutExpired() {
+  if (tree_.Host()) tree_.Host()->StopTimer(kIncrementalSearchTimer);
+  tree_.SetTreeState(tsIncrementalSearching, false);
+  text_.clear();
 }
 
 // --- Hints -----------------------------------------------------------------------------------------

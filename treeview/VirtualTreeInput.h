@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "VirtualTreeCore.h"
@@ -138,8 +139,32 @@ class TVTMouseController {
   int DragThresholdY = 4;
   // The label extents the band meets, in tree coordinates.
   TVTLabelExtentFunc LabelExtent;
+  // The framework's drag mode: automatic drags start on a press; manual ones
+  // when the drag-allowed event agrees.
+  bool AutomaticDrag = false;
+  // The delay between a release on the focused caption and the edit, in ms (timer 2).
+  unsigned EditDelay = 1000;
+
+  // The column of the last press (the header's clicked column), and the
+  // point of the last press in client coordinates.
+  int ClickedColumn() const { return clickedColumn_; }
+  int MouseDownX() const { return downX_; }
+  int MouseDownY() const { return downY_; }
 
  protected:
+  // Wheel panning ends (the window's popup goes); the base clears the
+  // panning states and stops timer 4.
+  virtual void EndWheelPanning();
+  // While panning the cursor follows the mouse.
+  virtual void UpdatePanningCursor(int /*x*/, int /*y*/) {}
+  // The drag-allowed event (manual drag mode), asked for a press on a node.
+  virtual bool AskDragAllowed(TVTNode* /*node*/, int /*column*/) { return false; }
+  // Whether the tree has the keyboard focus (an edit waits only then).
+  virtual bool Focused() const { return true; }
+  // The column-click event, for a release on the column that was pressed.
+  virtual void ColumnClick(int /*column*/) {}
+  // The column double-click event.
+  virtual void ColumnDblClick(int /*column*/) {}
   // The tree takes the keyboard focus.
   virtual void TakeFocus() {}
   // Repaints a rectangle in client coordinates (the window is updated after).
@@ -155,6 +180,65 @@ class TVTMouseController {
   TVTRect band_{};
   bool bandToggle_ = false;
   std::uint8_t pressedCheckState_ = 0;
+  int clickedColumn_ = InvalidColumn;
+  int downX_ = 0, downY_ = 0;
+};
+
+// The hot node follows a hit: a node counts under its caption or check box,
+// or anywhere on its row with full-row selection.
+void UpdateHotNode(TVirtualTreeCore& tree, const TVTHitInfo& hit);
+
+// --- Wheel panning -----------------------------------------------------------------------------------
+
+// The panning cursor's resource name for the mouse at (dx, dy) from the
+// panning anchor, by the directions that can scroll.
+const char* PanningCursorName(int dx, int dy, bool horizontal, bool vertical);
+// The panning window's picture: "VT_MOVEALL" when both ranges exceed the
+// client area, "VT_MOVEEW" when only the width does, else "VT_MOVENS".
+const char* PanningBitmapName(bool horizontal, bool vertical);
+
+// --- Incremental search ----------------------------------------------------------------------------
+
+constexpr int kIncrementalSearchTimer = 7;
+// Which nodes a search visits: every node, none (off), initialised ones, shown ones.
+constexpr int isAll = 0, isNone = 1, isInitializedOnly = 2, isVisibleOnly = 3;
+// Where a search starts: the first node, the last found node, the focused node.
+constexpr int ssAlwaysStartOver = 0, ssLastHit = 1, ssFocusedNode = 2;
+// The search direction.
+constexpr int sdForward = 0, sdBackward = 1;
+
+// Finds a node as the user types: each character extends the search text
+// (the same letter again steps to the next match), the search wraps at the
+// tree's end, and timer 7 ends the search after the timeout. The last found
+// node is the core's `SearchNode`, forgotten when it is freed.
+class TVTIncrementalSearch {
+ public:
+  explicit TVTIncrementalSearch(TVirtualTreeCore& tree) : tree_(tree) {}
+  virtual ~TVTIncrementalSearch() = default;
+
+  int Mode = isNone;
+  int Direction = sdForward;
+  int Start = ssFocusedNode;
+  unsigned Timeout = 1000;
+
+  // A typed character (0: only restarts the timeout).
+  void ProcessSearchKeystroke(char16_t ch);
+  // Timer 7 expired: the search text empties and the search ends.
+  void TimeoutExpired();
+  const std::u16string& SearchText() const { return text_; }
+
+ protected:
+  // The incremental-search event: 0 when the node matches the text.
+  virtual int FireIncrementalSearch(TVTNode* /*node*/, const std::u16string& /*text*/) { return 0; }
+  // A search that found nothing.
+  virtual void Beep() {}
+
+ private:
+  TVTNode* Step(TVTNode* node, bool wrap);
+  bool Counts(TVTNode* node) const;
+
+  TVirtualTreeCore& tree_;
+  std::u16string text_;
 };
 
 // --- Hints -----------------------------------------------------------------------------------------

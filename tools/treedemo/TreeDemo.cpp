@@ -2,7 +2,7 @@
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
-//            [--classic] [--screenshot FILE.png]
+//            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
@@ -13,11 +13,20 @@
 // caption in Cyrillic), each cell showing its node and column, sorted by the
 // second; --header-style picks the header's look, --classic paints without
 // the visual style, and the screenshot then shows the whole window, header
-// band included.
+// band included. Every node shows its text ("Node 12"). --hot tracks the
+// node under the mouse (the hand cursor over it); --search finds nodes as
+// their text or number is typed ("2" twice steps from node 2 to node 20).
+// Check boxes react to clicks and the space key; the middle button pans.
+// With --report the tree answers the message WM_APP + 1 by writing its state
+// to FILE (for the tests that drive the demo with window messages): one line
+// "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
+// "node PATH STATES CHECKSTATE" per node in tree order (a path is the
+// indexes from the top level down, "0.2"; "-" for none).
 #include <windows.h>
 
 #include <zlib.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -86,7 +95,7 @@ class TDemoTree : public TBaseVirtualTree {
     return std::u16string(text.begin(), text.end());
   }
   int MeasureNodeWidth(TVTNode* node, int column) override {
-    if (!GetHeader()->HasColumns()) return 0;
+    if (!HandleAllocated()) return 0;
     HDC dc = GetDC(WindowHandle());
     HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
     const std::u16string text = CellText(node, column);
@@ -97,7 +106,6 @@ class TDemoTree : public TBaseVirtualTree {
     return size.cx;
   }
   void PaintNodeContent(TVTPaintInfo& info) override {
-    if (!GetHeader()->HasColumns()) return;
     HGDIOBJ old = SelectObject(info.DC, GetFont()->Handle());
     SetBkMode(info.DC, TRANSPARENT);
     SetTextColor(info.DC, ColorToRGB(GetFont()->GetColor()));
@@ -106,6 +114,51 @@ class TDemoTree : public TBaseVirtualTree {
     DrawWideTextLines(info.DC, CellText(info.Node, info.Column), false,
                       DT_SINGLELINE | (info.Alignment == kAlignRight ? DT_RIGHT : 0), r);
     SelectObject(info.DC, old);
+  }
+
+  void Dispatch(TMessage& msg) override {
+    if (msg.Msg == WM_APP + 1 && !ReportFile.empty()) {
+      WriteReport();
+      msg.Result = 1;
+      return;
+    }
+    TBaseVirtualTree::Dispatch(msg);
+  }
+
+ public:
+  std::string ReportFile;
+  static std::string Path(TVirtualTreeCore& core, TVTNode* node) {
+    if (!node) return "-";
+    std::string path;
+    for (TVTNode* n = node; n; n = core.NodeLevel(n) == 0 ? nullptr : n->Parent)
+      path = std::to_string(n->Index) + (path.empty() ? "" : "." + path);
+    return path;
+  }
+  void WriteReport() {
+    TVirtualTreeCore& core = Tree();
+    FILE* f = std::fopen(ReportFile.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "focused %s\nhot %s\noffset %d\nhotcursor %d\n", Path(core, core.FocusedNode()).c_str(),
+                 Path(core, core.HotNode()).c_str(), core.OffsetY(),
+                 ::GetCursor() == ScreenCursorHandle(crHandPoint) ? 1 : 0);
+    for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
+      std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));
+    std::fclose(f);
+  }
+  // The search: a node matches when its text, or its number, starts with the typed text.
+  void Search(TObject*, TVTNode* node, const std::u16string& typed, int& result) {
+    const std::u16string text = CellText(node, -1);
+    const std::u16string number = text.substr(5);
+    auto startsWith = [&typed](const std::u16string& s) {
+      if (s.size() < typed.size()) return false;
+      for (std::size_t i = 0; i < typed.size(); ++i) {
+        const char16_t a = s[i] < 128 ? char16_t(std::tolower(int(s[i]))) : s[i];
+        const char16_t b = typed[i] < 128 ? char16_t(std::tolower(int(typed[i]))) : typed[i];
+        if (a != b) return false;
+      }
+      return true;
+    };
+    result = startsWith(text) || startsWith(number) ? 0 : 1;
   }
 };
 
@@ -158,7 +211,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
-               "                [--classic] [--screenshot FILE.png]\n");
+               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n");
   return 2;
 }
 
@@ -167,9 +220,9 @@ int Usage() {
 int main(int argc, char** argv) {
   long nodes = 50, children = 3;
   std::uint8_t checkType = ctNone;
-  bool multiSelect = false, columns = false, classic = false;
+  bool multiSelect = false, columns = false, classic = false, hot = false, search = false;
   TVTHeaderStyle headerStyle = hsThickButtons;
-  std::string screenshot;
+  std::string screenshot, report;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -200,6 +253,10 @@ int main(int argc, char** argv) {
       columns = true;
     } else if (arg == "--classic") {
       classic = true;
+    } else if (arg == "--hot") {
+      hot = true;
+    } else if (arg == "--search") {
+      search = true;
     } else if (arg == "--header-style" && hasValue) {
       const std::string style = argv[++i];
       if (style == "thick")
@@ -214,6 +271,8 @@ int main(int argc, char** argv) {
         return Usage();
     } else if (arg == "--screenshot" && hasValue) {
       screenshot = argv[++i];
+    } else if (arg == "--report" && hasValue) {
+      report = argv[++i];
     } else {
       return Usage();
     }
@@ -248,6 +307,15 @@ int main(int argc, char** argv) {
       core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
     }
     core.SetMultiSelect(multiSelect);
+    tree->ReportFile = report;
+    if (hot) {
+      core.OptionBits.Paint |= voHotTrack;
+      tree->HotCursor = crHandPoint;
+    }
+    if (search) {
+      tree->IncrementalSearch = isAll;
+      tree->OnIncrementalSearch = decltype(tree->OnIncrementalSearch)::Bind<&TDemoTree::Search>(tree);
+    }
     if (checkType != ctNone) core.OptionBits.Misc |= voCheckSupport;
     tree->SetRootNodeCount(std::uint32_t(nodes));
     std::uint32_t index = 0;

@@ -26,7 +26,8 @@ class RecordingHost : public TVirtualTreeHost {
   bool Destroying() const override { return false; }
   void StartTimer(int id, unsigned ms) override { timers[id] = ms; }
   void StopTimer(int id) override { timers.erase(id); }
-  std::uint64_t Milliseconds() const override { return clock; }
+  // The clock moves by `tick` at every reading (the pacing loops poll it).
+  std::uint64_t Milliseconds() const override { return clock += tick; }
   bool TimerRunning(int id) const { return timers.count(id) != 0; }
   void RecreateWindow() override { ++recreations; }
   void ThemeChanged() override { ++themeChanges; }
@@ -65,7 +66,28 @@ class RecordingHost : public TVirtualTreeHost {
   bool loading = false;
   bool designing = false;
   std::map<int, unsigned> timers;
-  std::uint64_t clock = 0;
+  mutable std::uint64_t clock = 0;
+  std::uint64_t tick = 0;
+
+  bool HeaderInAction() const override { return headerInAction; }
+  bool IsCurrentDropTarget() const override { return currentDropTarget; }
+  bool WindowAtPointIsTree(int, int) const override { return windowIsTree; }
+  bool Terminating() const override { return terminating; }
+  void ScrollClientArea(int dx, int dy, const TVTRect*, bool moveChildren) override {
+    scrolls.push_back({dx, dy, moveChildren});
+  }
+  bool Enabled() const override { return enabled; }
+  void FocusTree() override { ++focusRequests; }
+  void PostReleaseEditLink() override { ++releasePosts; }
+  bool enabled = true;
+  int focusRequests = 0, releasePosts = 0;
+  bool headerInAction = false, currentDropTarget = false, windowIsTree = true, terminating = false;
+  struct Scroll {
+    int dx, dy;
+    bool moveChildren;
+    bool operator==(const Scroll&) const = default;
+  };
+  std::vector<Scroll> scrolls;
 };
 
 // A tree whose events are recorded as text lines and whose init handlers

@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "MappedBitmaps.h"
@@ -222,6 +223,44 @@ class TBaseVirtualTree::Mouse : public TVTMouseController {
   bool PopupApplies(TVTNode* node, int column, int x, int y) override {
     return tree_.PopupApplies(node, column, POINT{x, y});
   }
+  void EndWheelPanning() override { tree_.EndWheelPanning(); }
+  void UpdatePanningCursor(int x, int y) override { tree_.UpdatePanningCursor(x, y); }
+  bool AskDragAllowed(TVTNode* node, int column) override {
+    bool allowed = false;
+    if (tree_.OnDragAllowed) tree_.OnDragAllowed(&tree_, node, column, allowed);
+    return allowed;
+  }
+  bool Focused() const override { return tree_.Focused(); }
+  void ColumnClick(int column) override {
+    if (tree_.OnColumnClick) tree_.OnColumnClick(&tree_, column, KeyModifiers());
+  }
+  void ColumnDblClick(int column) override {
+    if (tree_.OnColumnDblClick) tree_.OnColumnDblClick(&tree_, column, KeyModifiers());
+  }
+
+ private:
+  static std::uint8_t KeyModifiers() {
+    std::uint8_t shift = 0;
+    if (GetKeyState(VK_SHIFT) < 0) shift |= kKeyShift;
+    if (GetKeyState(VK_CONTROL) < 0) shift |= kKeyCtrl;
+    if (GetKeyState(VK_MENU) < 0) shift |= kKeyAlt;
+    return shift;
+  }
+  TBaseVirtualTree& tree_;
+};
+
+// The incremental search: the event answers, a miss beeps.
+class TBaseVirtualTree::Searcher : public TVTIncrementalSearch {
+ public:
+  explicit Searcher(TBaseVirtualTree& tree) : TVTIncrementalSearch(tree.Tree()), tree_(tree) {}
+
+ protected:
+  int FireIncrementalSearch(TVTNode* node, const std::u16string& text) override {
+    int result = 0;
+    if (tree_.OnIncrementalSearch) tree_.OnIncrementalSearch(&tree_, node, text, result);
+    return result;
+  }
+  void Beep() override { MessageBeep(0); }
 
  private:
   TBaseVirtualTree& tree_;
@@ -250,6 +289,8 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   core_ = std::make_unique<Core>(*this, &host_);
   keys_ = std::make_unique<Keys>(*this);
   mouse_ = std::make_unique<Mouse>(*this);
+  search_ = std::make_unique<Searcher>(*this);
+  panning_ = std::make_unique<TVTPanningWindow>();
 }
 
 TCustomVirtualTreeOptions* TBaseVirtualTree::CreateOptions() {
@@ -279,6 +320,7 @@ TBaseVirtualTree::~TBaseVirtualTree() {
 }
 
 void TBaseVirtualTree::Destroy() {
+  EndWheelPanning();
   if (core_) {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
@@ -753,8 +795,6 @@ std::uint8_t KeyModifiers() {
   if (GetKeyState(VK_MENU) < 0) shift |= kKeyAlt;
   return shift;
 }
-constexpr int kIncrementalSearchTimer = 7;
-constexpr int kExpandTimer = 1;
 constexpr int kHeaderTimer = 3;
 // Posted by the tree to itself when an edit ends or is cancelled.
 constexpr UINT kReleaseEditLinkMessage = 0x801F;
@@ -803,6 +843,8 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
   switch (msg.Msg) {
     case WM_LBUTTONDOWN:
       t.SetTreeState(tsLeftButtonDown, true);
+      t.DragType = DragType;
+      mouse_->AutomaticDrag = GetDragMode() == dmAutomatic && GetDragKind() == dkDrag;
       inherited::Dispatch(msg);
       SetMouseCapture(true);
       mouse_->ButtonDown(kMouseLeft, HitAt(msg.LParam), x, y, shift);
@@ -839,14 +881,30 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
       inherited::Dispatch(msg);
       if (selection & voRightClickSelect) mouse_->DoubleClick(kMouseRight, HitAt(msg.LParam));
       return true;
-    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
       t.SetTreeState(tsMiddleButtonDown, true);
       if (HeaderBusy()) return true;
       inherited::Dispatch(msg);
+      const bool panning = t.HasTreeState(tsWheelPanning) || t.HasTreeState(tsWheelScrolling);
+      const bool canScroll = host_.ClientWidth() < t.RangeX() || host_.ClientHeight() < t.RangeY();
+      if ((t.OptionBits.Misc & voWheelPanning) && !panning && canScroll) {
+        BeginWheelPanning(POINT{x, y});
+        return true;
+      }
+      EndWheelPanning();
       if (selection & voMiddleClickSelect) mouse_->ButtonDown(kMouseMiddle, HitAt(msg.LParam), x, y, shift);
       return true;
+    }
     case WM_MBUTTONUP:
       t.SetTreeState(tsMiddleButtonDown, false);
+      if (t.HasTreeState(tsWheelPanning) || t.HasTreeState(tsWheelScrolling)) {
+        // A pan that moved goes on until the next press; one that did not ends here.
+        if (t.HasTreeState(tsWheelScrolling))
+          t.SetTreeState(tsWheelPanning, false);
+        else
+          EndWheelPanning();
+        return true;
+      }
       if (HeaderBusy()) return true;
       inherited::Dispatch(msg);
       if (selection & voMiddleClickSelect) mouse_->ButtonUp(kMouseMiddle, HitAt(msg.LParam));
@@ -856,6 +914,7 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
       if (selection & voMiddleClickSelect) mouse_->DoubleClick(kMouseMiddle, HitAt(msg.LParam));
       return true;
     case WM_MOUSEMOVE:
+      if (t.CanAutoScroll()) t.UpdateAutoScroll(x, y);
       mouse_->Move(HitAt(msg.LParam), x, y);
       inherited::Dispatch(msg);
       return true;
@@ -971,7 +1030,7 @@ void TBaseVirtualTree::SetTreeCursor(TMessage& msg) {
   const bool own = reinterpret_cast<HWND>(msg.WParam) == WindowHandle();
   if (own && !ComponentState().Contains(csDesigning) && LOWORD(msg.LParam) == HTCLIENT && !ForcedCursor()) {
     if (core_->HasTreeState(tsWheelPanning) || core_->HasTreeState(tsWheelScrolling)) {
-      MessageBeep(0);
+      if (panningCursor_) ::SetCursor(panningCursor_);
       msg.Result = 1;
       return;
     }
@@ -1137,9 +1196,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
           core_->AutoScrollTick();
           break;
         case kIncrementalSearchTimer:
-          core_->SetTreeState(tsIncrementalSearching, false);
-          KillTreeTimer(kIncrementalSearchTimer);
-          core_->SearchNode = nullptr;
+          search_->TimeoutExpired();
           break;
         default:
           inherited::Dispatch(msg);
@@ -1164,8 +1221,10 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       if (msg.WParam != 0) keys_->KeyUp(int(msg.WParam));
       return;
     case WM_CHAR:
-      // The incremental search comes with the mouse and search handling.
-      core_->SetTreeState(tsIncrementalSearchPending, false);
+      if (core_->HasTreeState(tsIncrementalSearchPending)) {
+        SearchCharacter(msg.WParam);
+        core_->SetTreeState(tsIncrementalSearchPending, false);
+      }
       inherited::Dispatch(msg);
       return;
     case WM_HSCROLL:
@@ -1173,6 +1232,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       ScrollMessage(msg, msg.Msg == WM_VSCROLL);
       return;
     case CM_MOUSEWHEEL:
+      EndWheelPanning();
       MouseWheel(msg);
       msg.Result = 1;  // the tree took the wheel
       return;
@@ -1180,6 +1240,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
     case WM_KILLFOCUS:
       inherited::Dispatch(msg);
       if (msg.Msg == WM_KILLFOCUS) {
+        EndWheelPanning();
         ClearPendingStates(false);
         for (int bit : std::initializer_list<int>{tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown,
                                                   tsScrollPending, tsScrolling})
@@ -2338,4 +2399,198 @@ void TBaseVirtualTree::PaintHeaderBand(HDC dc, const RECT& band) {
 
 bool TBaseVirtualTree::HeaderBusy() const {
   return header_ && (header_->States & (kHeaderTracking | kHeaderDragging));
+}
+
+// --- Incremental search, wheel panning, popup menus ------------------------------------------------
+
+char16_t KeyboardCharToWide(char ch) {
+  UINT codePage = CP_ACP;
+  const LANGID language = LOWORD(reinterpret_cast<UINT_PTR>(GetKeyboardLayout(0)));
+  char buffer[16] = {};
+  if (GetLocaleInfoA(MAKELCID(language, SORT_DEFAULT), LOCALE_IDEFAULTANSICODEPAGE, buffer, int(sizeof buffer)) > 0) {
+    const UINT value = UINT(std::strtoul(buffer, nullptr, 10));
+    if (value != 0 && IsValidCodePage(value)) codePage = value;
+  }
+  wchar_t wide = 0;
+  if (MultiByteToWideChar(codePage, MB_USEGLYPHCHARS, &ch, 1, &wide, 1) != 1 &&
+      MultiByteToWideChar(CP_ACP, MB_USEGLYPHCHARS, &ch, 1, &wide, 1) != 1)
+    return char16_t(static_cast<unsigned char>(ch));
+  return char16_t(wide);
+}
+
+void TBaseVirtualTree::SearchCharacter(WPARAM code) {
+  search_->Mode = IncrementalSearch;
+  search_->Direction = IncrementalSearchDirection;
+  search_->Start = IncrementalSearchStart;
+  search_->Timeout = IncrementalSearchTimeout;
+  char16_t ch = 0;
+  if (HandleAllocated() && IsWindowUnicode(WindowHandle()))
+    ch = char16_t(code);
+  else if (code != 0)
+    ch = KeyboardCharToWide(static_cast<char>(code & 0xFF));
+  search_->ProcessSearchKeystroke(ch);
+}
+
+HWND TBaseVirtualTree::PanningWindow() const {
+  return panning_ ? panning_->Handle() : nullptr;
+}
+
+void TBaseVirtualTree::BeginWheelPanning(POINT clientPoint) {
+  if (!HandleAllocated()) return;
+  TVirtualTreeCore& t = *core_;
+  KillTreeTimer(kScrollTimer);
+  t.SetTreeState(tsWheelPanning, true);
+  t.SetTreeState(tsWheelScrolling, true);
+  t.PanningAnchorX = clientPoint.x;
+  t.PanningAnchorY = clientPoint.y;
+  POINT screen = clientPoint;
+  ::ClientToScreen(WindowHandle(), &screen);
+  const bool horizontal = host_.ClientWidth() < t.RangeX(), vertical = host_.ClientHeight() < t.RangeY();
+  panning_->Open(WindowHandle(), screen, TreeModule(), PanningBitmapName(horizontal, vertical));
+  UpdatePanningCursor(clientPoint.x, clientPoint.y);
+  if (!Focused() && CanFocus()) SetFocus();
+  SetCapture(WindowHandle());
+  SetTimer(WindowHandle(), kScrollTimer, 20, nullptr);
+}
+
+void TBaseVirtualTree::EndWheelPanning() {
+  if (!core_) return;
+  const bool panning = core_->HasTreeState(tsWheelPanning) || core_->HasTreeState(tsWheelScrolling);
+  if (panning) {
+    KillTreeTimer(kScrollTimer);
+    if (HandleAllocated() && GetCapture() == WindowHandle()) ReleaseCapture();
+    core_->SetTreeState(tsWheelPanning, false);
+    core_->SetTreeState(tsWheelScrolling, false);
+  }
+  if (panning_) panning_->Close();
+  if (panningCursor_) {
+    DestroyCursor(panningCursor_);
+    panningCursor_ = nullptr;
+  }
+}
+
+void TBaseVirtualTree::UpdatePanningCursor(int x, int y) {
+  const TVirtualTreeCore& t = *core_;
+  const bool horizontal = host_.ClientWidth() < t.RangeX(), vertical = host_.ClientHeight() < t.RangeY();
+  const char* name = PanningCursorName(x - t.PanningAnchorX, y - t.PanningAnchorY, horizontal, vertical);
+  HCURSOR cursor = LoadCursorA(TreeModule(), name);
+  if (!cursor) return;
+  // Cursors loaded from a module come back as the same shared handle.
+  if (cursor == panningCursor_) return;
+  if (panningCursor_) DestroyCursor(panningCursor_);
+  panningCursor_ = cursor;
+  ::SetCursor(cursor);
+}
+
+TPopupMenu* TBaseVirtualTree::GetNodePopupMenu(TVTNode* node, int column, POINT point) {
+  if (!OnGetPopupMenu) return nullptr;
+  TComponent* menu = nullptr;
+  bool askParent = true;
+  if (!node) {
+    OnGetPopupMenu(this, nullptr, NoColumn, point, askParent, menu);
+  } else {
+    // The node first, then each ancestor while the event lets its parent be asked.
+    for (TVTNode* n = node; n && !menu && askParent; n = core_->NodeLevel(n) == 0 ? nullptr : n->Parent)
+      OnGetPopupMenu(this, n, column, point, askParent, menu);
+  }
+  return dynamic_cast<TPopupMenu*>(menu);
+}
+
+void TBaseVirtualTree::ShowNodePopupMenu(TVTNode* node, int column, POINT point) {
+  TPopupMenu* menu = GetNodePopupMenu(node, column, point);
+  if (!menu || !HandleAllocated()) return;
+  KillTreeTimer(kEditTimer);
+  menu->SetPopupComponent(this);
+  ::ClientToScreen(WindowHandle(), &point);
+  menu->Popup(point.x, point.y);
+}
+
+void TBaseVirtualTree::StartOleDrag() {
+  core_->StartOleDrag([this](std::uint32_t effects) -> std::uint32_t {
+    IDataObject* data = CreateDragDataObject();
+    IDropSource* source = ObtainDropSource();
+    DWORD effect = DROPEFFECT_NONE;
+    // The drag manager's callbacks keep their exceptions to themselves: the system's drag loop calls them.
+    if (data && source && DoDragDrop(data, source, effects, &effect) != DRAGDROP_S_DROP) effect = DROPEFFECT_NONE;
+    if (data) data->Release();
+    if (source) source->Release();
+    POINT p{0, 0};
+    if (HandleAllocated() && GetCursorPos(&p)) ::ScreenToClient(WindowHandle(), &p);
+    DoEndDrag(nullptr, p.x, p.y);
+    return effect;
+  });
+}
+
+int TBaseVirtualTree::GetHintAnimationKind() const {
+  int kind = HintAnimation;
+  if (kind == 3) {
+    if (IsWinNT) {
+      BOOL animate = FALSE, fade = FALSE;
+      SystemParametersInfoA(SPI_GETTOOLTIPANIMATION, 0, &animate, 0);
+      SystemParametersInfoA(SPI_GETTOOLTIPFADE, 0, &fade, 0);
+      kind = !animate ? 0 : fade ? 1 : 2;
+    } else {
+      kind = 2;
+    }
+  }
+  if (kind == 1 && !MMXAvailable()) kind = 2;
+  return kind;
+}
+
+// --- The host's scrolling, focus and editing ---------------------------------------------------------
+
+bool TBaseVirtualTree::Host::WindowAtPointIsTree(int x, int y) const {
+  if (!tree_.HandleAllocated()) return false;
+  POINT p{x, y};
+  ::ClientToScreen(tree_.WindowHandle(), &p);
+  return WindowFromPoint(p) == tree_.WindowHandle();
+}
+
+bool TBaseVirtualTree::Host::Terminating() const {
+  return Application && Application->Terminated();
+}
+
+void TBaseVirtualTree::Host::ScrollClientArea(int dx, int dy, const TVTRect* clip, bool moveChildren) {
+  if (!tree_.HandleAllocated()) return;
+  HWND window = tree_.WindowHandle();
+  if (!moveChildren) {
+    RECT r{};
+    if (clip) r = RECT{clip->Left, clip->Top, clip->Right, clip->Bottom};
+    ScrollWindowEx(window, dx, dy, nullptr, clip ? &r : nullptr, nullptr, nullptr, SW_INVALIDATE | SW_SCROLLCHILDREN);
+    return;
+  }
+  // A picture behind the rows cannot be scrolled: the children move and everything is painted anew.
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    children.push_back(child);
+  if (!children.empty()) {
+    HDWP positions = BeginDeferWindowPos(int(children.size()));
+    for (HWND child : children) {
+      RECT r;
+      GetWindowRect(child, &r);
+      MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+      if (positions)
+        positions = DeferWindowPos(positions, child, nullptr, r.left + dx, r.top + dy, 0, 0,
+                                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (positions) EndDeferWindowPos(positions);
+  }
+  ::InvalidateRect(window, nullptr, FALSE);
+}
+
+void TBaseVirtualTree::Host::RepaintHeader() {
+  if (tree_.header_) tree_.header_->RedrawHeaderArea(-1, false);
+}
+
+bool TBaseVirtualTree::Host::HasBackgroundPicture() const {
+  const TBitmap* picture = tree_.background_ ? dynamic_cast<TBitmap*>(tree_.background_->Graphic()) : nullptr;
+  return picture && !picture->Empty();
+}
+
+void TBaseVirtualTree::Host::FocusTree() {
+  if (tree_.HandleAllocated() && !tree_.Focused() && tree_.CanFocus()) tree_.SetFocus();
+}
+
+void TBaseVirtualTree::Host::PostReleaseEditLink() {
+  if (tree_.HandleAllocated()) PostMessageA(tree_.WindowHandle(), kReleaseEditLinkMessage, 0, 0);
 }

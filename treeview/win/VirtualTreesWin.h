@@ -17,11 +17,13 @@
 #include "ExtCtrls.h"
 #include "Graphics.h"
 #include "ImgList.h"
+#include "Menus.h"
 #include "StdCtrls.h"
 #include "Themes.h"
 #include "VirtualTreeCore.h"
 #include "VirtualTreeInput.h"
 #include "VirtualTreeOptions.h"
+#include "VirtualTreePanning.h"
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
@@ -106,6 +108,11 @@ class TVTColors : public TPersistent {
 // The base of every virtual tree: a windowed control that paints itself. The
 // nodes, their events and the selection live in the portable core (Tree());
 // the control is its host.
+// A character of an ANSI window message as UTF-16, through the ANSI code
+// page of the current keyboard layout's language (the system's when that
+// cannot be read), with glyph characters for control codes.
+char16_t KeyboardCharToWide(char ch);
+
 class TBaseVirtualTree : public TCustomControl {
   FW_CLASS(TBaseVirtualTree, TCustomControl)
  public:
@@ -287,6 +294,41 @@ class TBaseVirtualTree : public TCustomControl {
   // The image index event: kind 0 normal, 1 selected, 2 state.
   Method<void(TObject*, TVTNode*, int kind, int column, bool& ghosted, int& index)> OnGetImageIndex;
 
+  // --- Mouse, search and panning events ---
+  // The incremental-search event: `result` 0 when the node matches the text.
+  Method<void(TObject*, TVTNode*, const std::u16string&, int&)> OnIncrementalSearch;
+  // A release (double click) on the column the press was on.
+  Method<void(TObject*, int column, std::uint8_t shift)> OnColumnClick;
+  Method<void(TObject*, int column, std::uint8_t shift)> OnColumnDblClick;
+  // Manual drag mode: whether a press on a node may start a drag.
+  Method<void(TObject*, TVTNode*, int column, bool& allowed)> OnDragAllowed;
+  int IncrementalSearchDirection = 0;  // forward
+  // The incremental search (typed characters, timer 7).
+  TVTIncrementalSearch& Search() { return *search_; }
+  // Wheel panning: the panning window centred on a client point, the mouse
+  // captured and timer 4 at 20 ms; ended by any button press.
+  void BeginWheelPanning(POINT clientPoint);
+  void EndWheelPanning();
+  HWND PanningWindow() const;
+  // The panning cursor for the mouse at a client point ("VT_MOVE..." resources).
+  void UpdatePanningCursor(int x, int y);
+  HCURSOR PanningCursor() const { return panningCursor_; }
+  // The popup menu for a node (null: the control's area): the popup event,
+  // asked for the node and then its parents while it allows; or none.
+  virtual TPopupMenu* GetNodePopupMenu(TVTNode* node, int column, POINT clientPoint);
+  // Pops the node's menu up at a client point, the tree as its popup component.
+  virtual void ShowNodePopupMenu(TVTNode* node, int column, POINT clientPoint);
+  // Starts an OLE drag of the selection now (the core's StartOleDrag around
+  // DoDragDrop with the drag data object and the drop source).
+  void StartOleDrag();
+  // The data object and the drop source of an OLE drag (the drag manager
+  // gives them; null: no OLE drag takes place). The caller releases both.
+  virtual IDataObject* CreateDragDataObject() { return nullptr; }
+  virtual IDropSource* ObtainDropSource() { return nullptr; }
+  // The hint animation: 0 none, 1 fade, 2 slide, 3 the system's setting.
+  int HintAnimation = 3;
+  int GetHintAnimationKind() const;
+
   // The keyboard interface (WM_KEYDOWN, WM_KEYUP).
   TVTKeyboardController& Keyboard() { return *keys_; }
   // The mouse interface (button presses, moves and releases, the rubber band).
@@ -333,7 +375,7 @@ class TBaseVirtualTree : public TCustomControl {
   // Whether the header is tracking or dragging a column (mouse presses are ignored then).
   virtual bool HeaderBusy() const;
   // Gives up the edit link once no edit is active (the editor fills it).
-  virtual void ReleaseEditLink() {}
+  virtual void ReleaseEditLink() { core_->ReleaseEditLink(); }
   // The non-client part around the client area: the client edge (themed
   // with the "treeview" theme), the bevel and the band of the border width
   // in BorderColor. `dc` is a window DC.
@@ -444,6 +486,11 @@ class TBaseVirtualTree : public TCustomControl {
   class Core;
   class Keys;
   class Mouse;
+  class Searcher;
+  std::unique_ptr<TVTIncrementalSearch> search_;
+  std::unique_ptr<TVTPanningWindow> panning_;
+  HCURSOR panningCursor_ = nullptr;
+  void SearchCharacter(WPARAM code);
   HBITMAP plusBitmap_ = nullptr;
   HBITMAP minusBitmap_ = nullptr;
   HBRUSH dottedBrush_ = nullptr;
@@ -487,6 +534,17 @@ class TBaseVirtualTree : public TCustomControl {
     int NodeWidth(TVTNode* node, int column) override { return tree_.MeasureNodeWidth(node, column); }
     int SortColumn() const override;
     int SortDirection() const override;
+    void StartOleDrag() override { tree_.StartOleDrag(); }
+    bool HeaderInAction() const override { return tree_.HeaderBusy(); }
+    bool WindowAtPointIsTree(int x, int y) const override;
+    bool Terminating() const override;
+    void ScrollClientArea(int dx, int dy, const TVTRect* clip, bool moveChildren) override;
+    void RepaintHeader() override;
+    bool HasBackgroundPicture() const override;
+    bool HeaderShown() const override { return tree_.HeaderVisible(); }
+    bool Enabled() const override { return tree_.GetEnabled(); }
+    void FocusTree() override;
+    void PostReleaseEditLink() override;
 
    private:
     TBaseVirtualTree& tree_;

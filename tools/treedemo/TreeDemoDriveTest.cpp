@@ -1,0 +1,214 @@
+// Drives treedemo (the program given as the first argument) with window
+// messages, as a user's mouse and keyboard would, and reads the tree's state
+// from the report the demo writes on WM_APP + 1.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string demoPath;
+constexpr int kRow = 18;
+
+// One running treedemo and its tree's window.
+class Demo {
+ public:
+  explicit Demo(const std::string& args) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    report_ = std::string(temp) + "treedemo-report-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    std::string command = "\"" + demoPath + "\" " + args + " --report \"" + report_ + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process_)) {
+      ADD_FAILURE() << "cannot start " << command;
+      return;
+    }
+    WaitForInputIdle(process_.hProcess, 10000);
+    for (int i = 0; i < 500 && !tree_; ++i) {
+      EnumThreadWindows(process_.dwThreadId, &Demo::FindForm, LPARAM(this));
+      if (form_) tree_ = FindWindowExA(form_, nullptr, nullptr, nullptr);
+      if (!tree_) Sleep(20);
+    }
+    if (!tree_) ADD_FAILURE() << "no tree window";
+  }
+  ~Demo() {
+    if (form_) PostMessageA(form_, WM_CLOSE, 0, 0);
+    if (process_.hProcess) {
+      if (WaitForSingleObject(process_.hProcess, 3000) != WAIT_OBJECT_0) TerminateProcess(process_.hProcess, 1);
+      CloseHandle(process_.hProcess);
+      CloseHandle(process_.hThread);
+    }
+    DeleteFileA(report_.c_str());
+  }
+  bool Ready() const { return tree_ != nullptr; }
+  HWND Tree() const { return tree_; }
+  void Send(UINT msg, WPARAM wParam, int x, int y) { SendMessageA(tree_, msg, wParam, MAKELPARAM(x, y)); }
+  // Puts the real mouse at a client point and tells the tree of the move.
+  void MoveMouse(int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(tree_, &p);
+    SetCursorPos(p.x, p.y);
+    Send(WM_MOUSEMOVE, 0, x, y);
+  }
+  void Click(int x, int y) {
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+    Send(WM_LBUTTONUP, 0, x, y);
+  }
+  void Key(WPARAM key, char ch = 0) {
+    SendMessageA(tree_, WM_KEYDOWN, key, 1);
+    if (ch) SendMessageA(tree_, WM_CHAR, WPARAM(static_cast<unsigned char>(ch)), 1);
+    SendMessageA(tree_, WM_KEYUP, key, LPARAM(0xC0000001u));
+  }
+
+  // The tree's state now.
+  struct Report {
+    std::map<std::string, std::string> values;              // focused, hot, offset, hotcursor
+    std::map<std::string, std::pair<unsigned, int>> nodes;  // path -> states, check state
+    bool Expanded(const std::string& path) const { return nodes.count(path) && (nodes.at(path).first & 0x20); }
+    int Check(const std::string& path) const { return nodes.count(path) ? nodes.at(path).second : -1; }
+  };
+  Report Read() {
+    Report r;
+    if (SendMessageA(tree_, WM_APP + 1, 0, 0) != 1) {
+      ADD_FAILURE() << "no report";
+      return r;
+    }
+    std::ifstream in(report_);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream words(line);
+      std::string key, a;
+      words >> key >> a;
+      if (key == "node") {
+        std::string states;
+        int check = 0;
+        words >> states >> check;
+        r.nodes[a] = {unsigned(std::stoul(states, nullptr, 16)), check};
+      } else {
+        r.values[key] = a;
+      }
+    }
+    return r;
+  }
+
+ private:
+  static BOOL CALLBACK FindForm(HWND window, LPARAM self) {
+    auto* demo = reinterpret_cast<Demo*>(self);
+    if (!IsWindowVisible(window) || GetWindow(window, GW_CHILD) == nullptr) return TRUE;
+    demo->form_ = window;
+    return FALSE;
+  }
+  PROCESS_INFORMATION process_{};
+  HWND form_ = nullptr;
+  HWND tree_ = nullptr;
+  std::string report_;
+};
+
+// Runs `done` against the message queue of this program (nothing to pump) until it holds or about five seconds passed.
+template <class F>
+bool WaitFor(F done) {
+  for (int i = 0; i < 250 && !done(); ++i) Sleep(20);
+  return done();
+}
+
+}  // namespace
+
+// Rows of the default demo: Node 0 expanded (its children 0.0 to 0.2 in rows
+// 1 to 3), then Node 1 in row 4 ... Node 5 (with children, collapsed) in row 8.
+// A top-level button sits at x 13; captions start at x 18 (at 36 with check boxes).
+TEST(TreeDemoDrive, AButtonClickExpandsAndADoubleClickOnACaptionToggles) {
+  Demo demo("--nodes 50");
+  ASSERT_TRUE(demo.Ready());
+  EXPECT_FALSE(demo.Read().Expanded("5"));
+  demo.Click(13, 8 * kRow + 9);
+  EXPECT_TRUE(demo.Read().Expanded("5"));
+  ASSERT_TRUE(demo.Read().Expanded("0"));
+  demo.Send(WM_LBUTTONDBLCLK, MK_LBUTTON, 40, 9);
+  demo.Send(WM_LBUTTONUP, 0, 40, 9);
+  EXPECT_FALSE(demo.Read().Expanded("0"));
+}
+
+TEST(TreeDemoDrive, SpaceOnATriStateChildMixesItsParentWithThePressedLookBetween) {
+  // The states cycle unchecked, checked, mixed in tree order: Node 0 unchecked,
+  // 0.0 checked, 0.1 mixed, 0.2 unchecked.
+  Demo demo("--nodes 50 --checks tristate");
+  ASSERT_TRUE(demo.Ready());
+  demo.Click(60, kRow + 9);  // the caption of 0.0
+  Demo::Report before = demo.Read();
+  ASSERT_EQ(before.values["focused"], "0.0");
+  ASSERT_EQ(before.Check("0.0"), 2);
+  SendMessageA(demo.Tree(), WM_KEYDOWN, VK_SPACE, 1);
+  EXPECT_EQ(demo.Read().Check("0.0"), 3) << "the pressed look";
+  SendMessageA(demo.Tree(), WM_KEYUP, VK_SPACE, LPARAM(0xC0000001u));
+  const Demo::Report after = demo.Read();
+  EXPECT_EQ(after.Check("0.0"), 0);
+  EXPECT_EQ(after.Check("0"), 4) << "one child mixed, none checked: the parent is mixed";
+}
+
+TEST(TreeDemoDrive, TypingTheSameCharacterTwiceStepsToTheNextMatch) {
+  Demo demo("--nodes 50 --search");
+  ASSERT_TRUE(demo.Ready());
+  demo.Key('2', '2');
+  EXPECT_EQ(demo.Read().values["focused"], "0.2");
+  demo.Key('2', '2');
+  EXPECT_EQ(demo.Read().values["focused"], "2");
+}
+
+TEST(TreeDemoDrive, TheMiddleButtonPansAndTimerFourScrollsBelowTheAnchor) {
+  Demo demo("--nodes 300");
+  ASSERT_TRUE(demo.Ready());
+  demo.Send(WM_MBUTTONDOWN, MK_MBUTTON, 150, 100);
+  HWND panning = FindWindowA("VTPanningWindow", nullptr);
+  ASSERT_NE(panning, nullptr);
+  EXPECT_TRUE(IsWindowVisible(panning));
+  RECT bounds;
+  GetWindowRect(panning, &bounds);
+  EXPECT_EQ(bounds.right - bounds.left, 32);
+  demo.Send(WM_MBUTTONUP, 0, 150, 100);
+  POINT below{150, 300};
+  ClientToScreen(demo.Tree(), &below);
+  SetCursorPos(below.x, below.y);
+  // The mouse keeps moving there; once the auto-scroll delay has passed, timer 4 scrolls.
+  EXPECT_TRUE(WaitFor([&] {
+    demo.Send(WM_MOUSEMOVE, 0, 150, 300);
+    return std::stoi(demo.Read().values["offset"]) < 0;
+  }));
+  demo.Click(150, 300);
+  EXPECT_EQ(FindWindowA("VTPanningWindow", nullptr), nullptr);
+}
+
+TEST(TreeDemoDrive, AMoveOverACaptionMakesTheHotNodeAndTheHandCursor) {
+  Demo demo("--nodes 50 --hot");
+  ASSERT_TRUE(demo.Ready());
+  // The real mouse goes there too: the system's own moves then agree with the sent ones.
+  demo.MoveMouse(40, 4 * kRow + 9);
+  SendMessageA(demo.Tree(), WM_SETCURSOR, WPARAM(demo.Tree()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  Demo::Report r = demo.Read();
+  EXPECT_EQ(r.values["hot"], "1");
+  EXPECT_EQ(r.values["hotcursor"], "1");
+  demo.MoveMouse(250, 4 * kRow + 9);  // beside the caption
+  EXPECT_EQ(demo.Read().values["hot"], "-");
+}
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: treedemo_drive_tests TREEDEMO_EXE\n");
+    return 2;
+  }
+  demoPath = argv[1];
+  // A path of the build machine reaches Wine's programs through drive Z:.
+  if (!demoPath.empty() && demoPath[0] == '/') {
+    for (char& c : demoPath)
+      if (c == '/') c = '\\';
+    demoPath = "Z:" + demoPath;
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,292 @@
+// The tree's input through its window under Wine: typing to search, the
+// space key on a tri-state child, wheel panning with its popup window and
+// timer 4, hot tracking with the hot cursor, the popup menu event, and
+// failing event handlers that stay inside the window procedure.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Forms.h"
+#include "Menus.h"
+#include "VirtualTreesWin.h"
+#include "Win32Platform.h"
+
+namespace {
+
+constexpr int kRow = 18;
+
+// Labels 60 pixels wide; every node named by its index from a list.
+class TNamedTree : public TBaseVirtualTree {
+  FW_CLASS(TNamedTree, TBaseVirtualTree)
+ public:
+  explicit TNamedTree(TComponent* owner) : TBaseVirtualTree(owner) {}
+
+ protected:
+  int MeasureNodeWidth(TVTNode*, int) override { return 60; }
+};
+
+// clang-format off
+FW_BEGIN_CLASS(TNamedTree)
+FW_END_CLASS
+// clang-format on
+
+// What reaches the application's handling from a window procedure.
+std::vector<std::exception_ptr> handled;
+void RecordCallbackException(std::exception_ptr error) {
+  handled.push_back(error);
+}
+void RecordException(TApplication*, TObject*, std::exception_ptr error) {
+  handled.push_back(error);
+}
+
+class TreeInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitWin32Platform();
+    InitVirtualTrees();
+    form_ = New<TForm>(Application);
+    form_->SetBounds(0, 0, 400, 400);
+    tree_ = New<TNamedTree>(form_);
+    tree_->SetParent(form_);
+    tree_->SetBounds(0, 0, 300, 200);
+    form_->Show();
+    tree_->SetRootNodeCount(50);
+    for (TVTNode* n = Core().FirstNode(); n; n = Core().NextSiblingOf(n)) rows_.push_back(n);
+    tree_->OnIncrementalSearch = decltype(tree_->OnIncrementalSearch)::Bind<&TreeInputTest::Search>(this);
+    savedHook_ = HandleExceptionHook;
+    HandleExceptionHook = &RecordException;
+    savedCallbackHandler_ = SetCallbackExceptionHandler(&RecordCallbackException);
+    handled.clear();
+  }
+  void TearDown() override {
+    HandleExceptionHook = savedHook_;
+    SetCallbackExceptionHandler(savedCallbackHandler_);
+    FreeAndNil(form_);
+    DoneVirtualTrees();
+  }
+  TVirtualTreeCore& Core() { return tree_->Tree(); }
+  HWND Window() { return tree_->WindowHandle(); }
+  void Send(UINT msg, WPARAM keys, int x, int y) { SendMessageW(Window(), msg, keys, MAKELPARAM(x, y)); }
+  // The real mouse goes to a client point too, so that the system's own moves agree.
+  void MoveMouse(int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(Window(), &p);
+    SetCursorPos(p.x, p.y);
+    Send(WM_MOUSEMOVE, 0, x, y);
+  }
+  void Type(char ch) {
+    SendMessageW(Window(), WM_KEYDOWN, WPARAM(std::toupper(ch)), 1);
+    SendMessageW(Window(), WM_CHAR, WPARAM(ch), 1);
+    SendMessageW(Window(), WM_KEYUP, WPARAM(std::toupper(ch)), LPARAM(0xC0000001u));
+  }
+  // Runs the message loop until `done` holds or about five seconds passed.
+  template <class F>
+  bool PumpUntil(F done) {
+    for (int i = 0; i < 500 && !done(); ++i) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+      Sleep(10);
+    }
+    return done();
+  }
+  // Names: "apple" for row 0, "bean" for rows 3 and 7, "cherry" for the rest.
+  void Search(TObject*, TVTNode* node, const std::u16string& text, int& result) {
+    if (failSearch) throw std::runtime_error("search handler failed");
+    const std::u16string name = node->Index == 0                         ? u"apple"
+                                : (node->Index == 3 || node->Index == 7) ? u"bean"
+                                                                         : u"cherry";
+    result = name.compare(0, text.size(), text) == 0 ? 0 : 1;
+  }
+  bool failSearch = false;
+  TForm* form_ = nullptr;
+  TNamedTree* tree_ = nullptr;
+  std::vector<TVTNode*> rows_;
+  THandleExceptionProc savedHook_ = nullptr;
+  CallbackExceptionHandler savedCallbackHandler_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(TreeInputTest, TypingTheSameLetterTwiceFocusesTheSecondMatch) {
+  tree_->IncrementalSearch = isAll;
+  Type('b');
+  EXPECT_EQ(Core().FocusedNode(), rows_[3]);
+  Type('b');
+  EXPECT_EQ(Core().FocusedNode(), rows_[7]);
+  EXPECT_EQ(Core().Selection(), std::vector<TVTNode*>{rows_[7]});
+  EXPECT_EQ(tree_->Search().SearchText(), u"b");
+  // Timer 7 ends the search: the text empties.
+  EXPECT_TRUE(PumpUntil([&] { return tree_->Search().SearchText().empty(); }));
+  EXPECT_FALSE(Core().HasTreeState(tsIncrementalSearching));
+
+  // Search mode 1 (the default) ignores typed characters.
+  tree_->IncrementalSearch = isNone;
+  Type('a');
+  EXPECT_EQ(Core().FocusedNode(), rows_[7]);
+}
+
+TEST_F(TreeInputTest, ARaisingSearchHandlerGoesToTheApplication) {
+  tree_->IncrementalSearch = isAll;
+  failSearch = true;
+  Type('b');
+  ASSERT_EQ(handled.size(), 1u);
+  EXPECT_THROW(std::rethrow_exception(handled[0]), std::runtime_error);
+  EXPECT_TRUE(IsWindow(Window()));
+}
+
+TEST_F(TreeInputTest, SpaceOnATriStateChildMixesItsParentWithThePressedLookBetween) {
+  TVirtualTreeCore& tree = Core();
+  tree.OptionBits.Misc |= voCheckSupport;
+  tree.SetChildCount(rows_[0], 2);
+  tree.SetExpanded(rows_[0], true);
+  TVTNode* first = tree.FirstChildOf(rows_[0]);
+  TVTNode* second = tree.NextSiblingOf(first);
+  tree.SetCheckType(rows_[0], ctTriStateCheckBox);
+  tree.SetCheckType(first, ctTriStateCheckBox);
+  tree.SetCheckType(second, ctTriStateCheckBox);
+  tree.SetCheckState(rows_[0], csCheckedNormal);
+  ASSERT_EQ(first->CheckState, csCheckedNormal);
+  tree.SetFocusedNode(first);
+  SendMessageW(Window(), WM_KEYDOWN, VK_SPACE, 1);
+  EXPECT_EQ(first->CheckState, csCheckedPressed);
+  SendMessageW(Window(), WM_KEYUP, VK_SPACE, LPARAM(0xC0000001u));
+  EXPECT_EQ(first->CheckState, csUncheckedNormal);
+  EXPECT_EQ(rows_[0]->CheckState, csMixedNormal);
+}
+
+TEST_F(TreeInputTest, TheMiddleButtonPansWithItsWindowAndTimerFour) {
+  TVirtualTreeCore& tree = Core();
+  tree.AutoScrollDelay = 0;
+  ASSERT_TRUE(tree.OptionBits.Misc & voWheelPanning);
+  Send(WM_MBUTTONDOWN, MK_MBUTTON, 150, 60);
+  HWND panning = tree_->PanningWindow();
+  ASSERT_NE(panning, nullptr);
+  char name[64] = {};
+  GetClassNameA(panning, name, sizeof name);
+  EXPECT_STREQ(name, "VTPanningWindow");
+  EXPECT_TRUE(GetWindowLongA(panning, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  RECT bounds;
+  GetWindowRect(panning, &bounds);
+  POINT anchor{150, 60};
+  ClientToScreen(Window(), &anchor);
+  EXPECT_EQ(bounds.right - bounds.left, 32);
+  EXPECT_EQ(bounds.bottom - bounds.top, 32);
+  EXPECT_EQ(bounds.left, anchor.x - 16);
+  EXPECT_EQ(bounds.top, anchor.y - 16);
+  // The region leaves out the picture's magenta pixels: smaller than the square.
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  EXPECT_NE(GetWindowRgn(panning, region), ERROR);
+  RECT box;
+  GetRgnBox(region, &box);
+  EXPECT_LE(box.right - box.left, 32);
+  EXPECT_FALSE(PtInRegion(region, 0, 0)) << "the picture's corner is transparent";
+  DeleteObject(region);
+  EXPECT_EQ(GetCapture(), Window());
+  EXPECT_NE(tree_->PanningCursor(), nullptr);
+
+  // The release keeps panning; the mouse below the anchor scrolls down on timer 4.
+  Send(WM_MBUTTONUP, 0, 150, 60);
+  EXPECT_TRUE(tree.HasTreeState(tsWheelScrolling));
+  POINT below{150, 150};
+  ClientToScreen(Window(), &below);
+  SetCursorPos(below.x, below.y);
+  Send(WM_MOUSEMOVE, 0, 150, 150);
+  EXPECT_EQ(tree.AutoScrollDirections, 8);
+  EXPECT_TRUE(PumpUntil([&] { return tree.OffsetY() < 0; }));
+
+  // Any press ends it: the window goes and the mouse is free.
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, 150, 150);
+  Send(WM_LBUTTONUP, 0, 150, 150);
+  EXPECT_EQ(tree_->PanningWindow(), nullptr);
+  EXPECT_FALSE(IsWindow(panning));
+  EXPECT_FALSE(tree.HasTreeState(tsWheelPanning) || tree.HasTreeState(tsWheelScrolling));
+  EXPECT_NE(GetCapture(), Window());
+}
+
+TEST_F(TreeInputTest, MovingOverACaptionMakesTheHotNodeAndShowsTheHotCursor) {
+  TVirtualTreeCore& tree = Core();
+  tree.OptionBits.Paint |= voHotTrack;
+  tree_->HotCursor = crHandPoint;
+  struct Hot {
+    std::vector<TVTNode*> nodes;
+    void Changed(TObject*, TVTNode*, TVTNode* node) { nodes.push_back(node); }
+  } hot;
+  tree.OnHotChange = decltype(tree.OnHotChange)::Bind<&Hot::Changed>(&hot);
+  MoveMouse(40, 2 * kRow + 9);
+  EXPECT_EQ(tree.HotNode(), rows_[2]);
+  SendMessageW(Window(), WM_SETCURSOR, WPARAM(Window()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(GetCursor(), ScreenCursorHandle(crHandPoint));
+  MoveMouse(200, 2 * kRow + 9);  // right of the caption
+  EXPECT_EQ(tree.HotNode(), nullptr);
+  EXPECT_EQ(hot.nodes, (std::vector<TVTNode*>{rows_[2], nullptr}));
+}
+
+TEST_F(TreeInputTest, ThePopupMenuEventIsAskedForTheNodeThenItsParents) {
+  TVirtualTreeCore& tree = Core();
+  tree.SetChildCount(rows_[0], 1);
+  tree.SetExpanded(rows_[0], true);
+  TVTNode* child = tree.FirstChildOf(rows_[0]);
+  struct Menus {
+    TPopupMenu* menu = nullptr;
+    TVTNode* owner = nullptr;  // the node whose question gives the menu
+    bool stopAtChild = false;
+    std::vector<TVTNode*> asked;
+    void Get(TObject*, TVTNode* node, int, POINT, bool& askParent, TComponent*& result) {
+      asked.push_back(node);
+      if (node == owner) result = menu;
+      if (stopAtChild) askParent = false;
+    }
+  } menus;
+  menus.menu = New<TPopupMenu>(form_);
+  menus.owner = rows_[0];
+  tree_->OnGetPopupMenu = decltype(tree_->OnGetPopupMenu)::Bind<&Menus::Get>(&menus);
+  EXPECT_EQ(tree_->GetNodePopupMenu(child, NoColumn, POINT{5, 5}), menus.menu);
+  EXPECT_EQ(menus.asked, (std::vector<TVTNode*>{child, rows_[0]}));
+  menus.asked.clear();
+  menus.stopAtChild = true;
+  EXPECT_EQ(tree_->GetNodePopupMenu(child, NoColumn, POINT{5, 5}), nullptr);
+  EXPECT_EQ(menus.asked, std::vector<TVTNode*>{child});
+  menus.asked.clear();
+  EXPECT_EQ(tree_->GetNodePopupMenu(nullptr, NoColumn, POINT{5, 5}), nullptr);
+  EXPECT_EQ(menus.asked, std::vector<TVTNode*>{nullptr});
+}
+
+TEST_F(TreeInputTest, HintAnimationKindAndKeyboardCharacters) {
+  for (int kind : {0, 1, 2}) {
+    tree_->HintAnimation = kind;
+    EXPECT_EQ(tree_->GetHintAnimationKind(), kind);
+  }
+  tree_->HintAnimation = 3;
+  const int system = tree_->GetHintAnimationKind();
+  EXPECT_TRUE(system >= 0 && system <= 2);
+
+  EXPECT_EQ(KeyboardCharToWide('b'), u'b');
+  // The US keyboard's language reads Windows-1252: 0xE9 is e acute, 0x80 the euro sign.
+  EXPECT_EQ(KeyboardCharToWide(char(0xE9)), u'\u00E9');
+  EXPECT_EQ(KeyboardCharToWide(char(0x80)), u'\u20AC');
+}
+
+TEST_F(TreeInputTest, AnAutomaticDragStartsBeyondTheThresholdAndEndsWithoutADragManager) {
+  TVirtualTreeCore& tree = Core();
+  struct Ends {
+    int count = 0;
+    void Ended(TObject*, TObject*, int, int) { ++count; }
+  } ends;
+  tree_->OnEndDrag = decltype(tree_->OnEndDrag)::Bind<&Ends::Ended>(&ends);
+  tree_->SetDragMode(dmAutomatic);
+  Send(WM_LBUTTONDOWN, MK_LBUTTON, 40, 2 * kRow + 9);
+  EXPECT_TRUE(tree.HasTreeState(tsOLEDragPending));
+  EXPECT_EQ(tree.FocusedNode(), rows_[2]);
+  Send(WM_MOUSEMOVE, MK_LBUTTON, 40, 2 * kRow + 9 + tree.DragThreshold());
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragPending));
+  EXPECT_FALSE(tree.HasTreeState(tsOLEDragging));
+  EXPECT_EQ(ends.count, 1) << "the framework's end of drag";
+  EXPECT_EQ(tree.Selection(), std::vector<TVTNode*>{rows_[2]});
+  Send(WM_LBUTTONUP, 0, 40, 40);
+}
