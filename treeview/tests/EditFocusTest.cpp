@@ -13,23 +13,6 @@
 
 namespace {
 
-std::vector<TVTNode*> Build(RecordingTree& tree, const std::vector<int>& levels) {
-  std::vector<TVTNode*> nodes;
-  std::vector<TVTNode*> parents;
-  for (int level : levels) {
-    TVTNode* n = tree.AllocateNode();
-    n->States |= vsInitialized;
-    n->NodeHeight = 18;
-    n->TotalHeight = 18;
-    parents.resize(std::size_t(level));
-    tree.LinkNode(n, level ? parents.back() : nullptr, 4);
-    if (level) parents.back()->States |= vsHasChildren;
-    parents.push_back(n);
-    nodes.push_back(n);
-  }
-  return nodes;
-}
-
 // An edit link that records its calls and answers as told.
 class FakeLink : public IVTEditLink {
  public:
@@ -64,7 +47,7 @@ struct EditTree {
   explicit EditTree(bool withEvent = true) {
     tree.ownHost.clientWidth = 200;
     tree.ownHost.clientHeight = 100;
-    n = Build(tree, {0, 0, 0});
+    n = BuildTreeFromLevels(tree, {0, 0, 0});
     tree.RefreshScrollBars(false);
     tree.OptionBits.Misc |= voEditable;
     if (withEvent) tree.OnCreateEditor = decltype(tree.OnCreateEditor)::Bind<&Events::CreateEditor>(&events);
@@ -203,7 +186,7 @@ TEST(Focus, ChangeFocusedNode) {
     RecordingTree tree;
     tree.ownHost.clientHeight = 100;
     tree.ownHost.clientWidth = 100;
-    std::vector<TVTNode*> n = Build(tree, {0, 1, 1, 0, 1});
+    std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 1, 0, 1});
     Recorder r;
     tree.OnFocusChanging = decltype(tree.OnFocusChanging)::Bind<&Recorder::Changing>(&r);
     tree.OptionBits.Auto |= voAutoExpand;
@@ -272,7 +255,7 @@ TEST(OleDrag, TheDragSelectionAndAMoveThatDeletesTheDraggedNodes) {
     SCOPED_TRACE(c.what);
     RecordingTree tree;
     //                                    0  1  2  3  4  5
-    std::vector<TVTNode*> n = Build(tree, {0, 1, 0, 0, 1, 0});
+    std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 0, 0, 1, 0});
     if (c.deleteMoved)
       tree.OptionBits.Auto |= voAutoDeleteMovedNodes;
     else
@@ -302,7 +285,7 @@ TEST(OleDrag, TheDragSelectionAndAMoveThatDeletesTheDraggedNodes) {
 TEST(OleDrag, NodesFreedDuringTheDragLeaveItAndAFailureClearsTheState) {
   RecordingTree tree;
   tree.OptionBits.Auto |= voAutoDeleteMovedNodes;
-  std::vector<TVTNode*> n = Build(tree, {0, 0, 0});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 0, 0});
   tree.SetMultiSelect(true);
   tree.SetNodeSelected(n[0], true);
   tree.SetNodeSelected(n[2], true);

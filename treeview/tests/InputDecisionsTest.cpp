@@ -19,30 +19,6 @@ namespace {
 
 constexpr int kRow = 18;
 
-// Builds a tree from levels in tree order ("0 1 1 0" = two top-level nodes,
-// the first with two children), every node initialised, 18 pixels high.
-std::vector<TVTNode*> Build(RecordingTree& tree, const std::vector<int>& levels) {
-  std::vector<TVTNode*> nodes;
-  std::vector<TVTNode*> parents;
-  for (int level : levels) {
-    TVTNode* n = tree.AllocateNode();
-    n->States |= vsInitialized;
-    n->NodeHeight = kRow;
-    n->TotalHeight = kRow;
-    parents.resize(std::size_t(level));
-    tree.LinkNode(n, level ? parents.back() : nullptr, 4);
-    if (level) parents.back()->States |= vsHasChildren;
-    parents.push_back(n);
-    nodes.push_back(n);
-  }
-  return nodes;
-}
-
-std::set<TVTNode*> Selected(const TVirtualTreeCore& tree) {
-  const std::vector<TVTNode*> s = tree.Selection();
-  return {s.begin(), s.end()};
-}
-
 // A tree with check images, state and normal images and a fixed text width.
 class ImageTree : public RecordingTree {
  public:
@@ -75,7 +51,7 @@ struct RowTree {
     tree.ownHost.clientWidth = 400;
     tree.ownHost.clientHeight = 200;
     tree.OptionBits.Misc |= voCheckSupport;
-    n = Build(tree, {0, 1, 2, 0});
+    n = BuildTreeFromLevels(tree, {0, 1, 2, 0});
     tree.SetExpanded(n[0], true);
     for (TVTNode* node : n) tree.SetCheckType(node, ctCheckBox);
   }
@@ -161,7 +137,7 @@ struct CheckTree {
   Controller mouse{tree};
   std::vector<TVTNode*> n;
   CheckTree() {
-    n = Build(tree, {0, 1, 1, 1});
+    n = BuildTreeFromLevels(tree, {0, 1, 1, 1});
     tree.SetExpanded(n[0], true);
     tree.SetCheckType(n[0], ctTriStateCheckBox);
     tree.SetCheckType(n[1], ctTriStateCheckBox);
@@ -237,7 +213,7 @@ TEST(AutoScroll, EdgeBandsPanningAndTheDelay) {
   RecordingTree tree;
   tree.ownHost.clientWidth = 100;
   tree.ownHost.clientHeight = 5 * kRow;
-  Build(tree, std::vector<int>(20, 0));
+  BuildTreeFromLevels(tree, std::vector<int>(20, 0));
   tree.RefreshScrollBars(false);
   tree.OptionBits.Auto |= voAutoScroll;
   tree.SetTreeState(tsDrawSelecting, true);
@@ -386,7 +362,7 @@ TEST(Animation, StepsPacingAndTheLastCall) {
 
 TEST(ChangeEvents, DelayUpdatesAndTheLastChange) {
   RecordingTree tree;
-  std::vector<TVTNode*> n = Build(tree, {0, 0, 0});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 0, 0});
   // No delay: at once.
   tree.AddToSelectionAndNotify(n[0]);
   EXPECT_EQ(tree.changes, std::vector<TVTNode*>{n[0]});
@@ -424,7 +400,7 @@ TEST(ChangeEvents, DelayUpdatesAndTheLastChange) {
 
 TEST(ChangeEvents, StructureReasonsAccumulateAndAFreedPendingNodeIsForgotten) {
   RecordingTree tree;
-  std::vector<TVTNode*> n = Build(tree, {0, 1, 0});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 0});
   tree.NotePendingChange(true, n[1], crChildAdded);
   EXPECT_EQ(tree.PendingStructureChangeReason(), crChildAdded);
   tree.NotePendingChange(true, n[1], crIgnore);
@@ -452,7 +428,7 @@ TEST(ScrollOffset, ClampingTheHostsWorkAndTheScrollEvent) {
   tree.OnScroll = decltype(tree.OnScroll)::Bind<&Recorder::Scroll>(&recorder);
   tree.ownHost.clientWidth = 100;
   tree.ownHost.clientHeight = 5 * kRow;
-  Build(tree, std::vector<int>(10, 0));
+  BuildTreeFromLevels(tree, std::vector<int>(10, 0));
   tree.RefreshScrollBars(false);
   const int bottom = 5 * kRow - 10 * kRow;  // the last row ends at the client area's bottom
   struct Case {
@@ -500,7 +476,7 @@ struct PressTree {
   PressTree() {
     tree.ownHost.clientHeight = 10 * kRow;
     tree.ownHost.clientWidth = 200;
-    n = Build(tree, {0, 1, 1, 0, 0});
+    n = BuildTreeFromLevels(tree, {0, 1, 1, 0, 0});
     tree.SetExpanded(n[0], true);
     tree.SetMultiSelect(true);
     tree.RefreshScrollBars(false);
@@ -563,7 +539,7 @@ TEST(ButtonDown, TheOrderedDecisions) {
       {"4. Alt is no modifier: a plain press", [](PressTree& p) { p.tree.SetNodeSelected(p.n[4], true); },
        [](PressTree& p) { p.mouse.ButtonDown(kMouseLeft, p.On(3), 5, 5, kKeyAlt); },
        [](PressTree& p) {
-         EXPECT_EQ(Selected(p.tree), std::set<TVTNode*>{p.n[3]});
+         EXPECT_EQ(SelectedNodes(p.tree), std::set<TVTNode*>{p.n[3]});
          EXPECT_EQ(p.tree.RangeAnchor(), p.n[3]);
        }},
       {"5/14. an automatic drag mode makes a press on a node wait for the drag threshold",
@@ -614,7 +590,7 @@ TEST(ButtonDown, TheOrderedDecisions) {
        },
        [](PressTree& p) {
          EXPECT_FALSE(p.tree.HasTreeState(tsClearPending));
-         EXPECT_EQ(Selected(p.tree), std::set<TVTNode*>{p.n[3]});
+         EXPECT_EQ(SelectedNodes(p.tree), std::set<TVTNode*>{p.n[3]});
        }},
       {"9a. a press beside the items clears the selection", [](PressTree& p) { p.tree.SetNodeSelected(p.n[4], true); },
        [](PressTree& p) { p.mouse.ButtonDown(kMouseLeft, p.On(3, hiOnItemRight), 150, 5, 0); },
@@ -625,7 +601,7 @@ TEST(ButtonDown, TheOrderedDecisions) {
          p.tree.SetNodeSelected(p.n[4], true);
        },
        [](PressTree& p) { p.mouse.ButtonDown(kMouseLeft, p.On(3), 5, 5, 0); },
-       [](PressTree& p) { EXPECT_EQ(Selected(p.tree), std::set<TVTNode*>{p.n[3]}); }},
+       [](PressTree& p) { EXPECT_EQ(SelectedNodes(p.tree), std::set<TVTNode*>{p.n[3]}); }},
       {"10. a press on the selected caption waits to edit, and the release starts timer 2",
        [](PressTree& p) {
          p.tree.SetNodeSelected(p.n[3], true);
@@ -677,7 +653,7 @@ TEST(ButtonDown, TheOrderedDecisions) {
        [](PressTree& p) {
          EXPECT_EQ(p.tree.FocusedNode(), p.n[4]);
          EXPECT_EQ(p.tree.RangeAnchor(), p.n[4]);
-         EXPECT_EQ(Selected(p.tree), std::set<TVTNode*>{p.n[4]});
+         EXPECT_EQ(SelectedNodes(p.tree), std::set<TVTNode*>{p.n[4]});
          EXPECT_EQ(p.tree.changes, std::vector<TVTNode*>{p.n[4]});
          EXPECT_FALSE(p.tree.HasTreeState(tsOLEDragPending)) << "no drag without a drag mode";
        }},
@@ -749,7 +725,7 @@ struct SearchTree {
   std::vector<TVTNode*> n;
   // "apple", "banana" (child "blueberry", collapsed), "cherry", "bean".
   SearchTree() {
-    n = Build(tree, {0, 0, 1, 0, 0});
+    n = BuildTreeFromLevels(tree, {0, 0, 1, 0, 0});
     const char16_t* names[] = {u"apple", u"banana", u"blueberry", u"cherry", u"bean"};
     for (std::size_t i = 0; i < n.size(); ++i) search.names[n[i]] = names[i];
     search.Mode = isAll;
@@ -795,7 +771,7 @@ TEST(IncrementalSearch, TypedTextRepeatsWrapsAndBeeps) {
     s.Type(c.typed);
     if (c.found >= 0) {
       EXPECT_EQ(s.tree.FocusedNode(), s.n[std::size_t(c.found)]);
-      EXPECT_EQ(Selected(s.tree), std::set<TVTNode*>{s.n[std::size_t(c.found)]});
+      EXPECT_EQ(SelectedNodes(s.tree), std::set<TVTNode*>{s.n[std::size_t(c.found)]});
       EXPECT_EQ(s.tree.SearchNode, s.n[std::size_t(c.found)]);
     }
     EXPECT_EQ(s.search.beeps, c.beeps);
@@ -845,7 +821,7 @@ TEST(IncrementalSearch, ModeOffTimeoutAndAFreedLastHit) {
 
 TEST(NodeReferences, AFreedEditedNodeCancelsTheEdit) {
   RecordingTree tree;
-  std::vector<TVTNode*> n = Build(tree, {0, 1, 0});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 0});
   tree.EditedNode = n[1];
   tree.SetTreeState(tsEditing, true);
   tree.RemoveNode(n[0]);
@@ -856,7 +832,7 @@ TEST(NodeReferences, AFreedEditedNodeCancelsTheEdit) {
 TEST(NodeLevels, CompareNodeLevelsStopsAtTheRoot) {
   RecordingTree tree;
   //                                  0  1  2  3  4  5
-  std::vector<TVTNode*> n = Build(tree, {0, 1, 2, 3, 0, 1});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 2, 3, 0, 1});
   struct Case {
     int a, b;
     int expected;
@@ -877,13 +853,13 @@ TEST(NodeData, ReserveInternalNodeDataOnlyWithoutNodes) {
   EXPECT_EQ(tree.ReserveInternalNodeData(5), sizeof(TVTNode));
   EXPECT_EQ(tree.ReserveInternalNodeData(4), sizeof(TVTNode) + 8);
   EXPECT_EQ(tree.InternalDataSize(), 12u);
-  Build(tree, {0});
+  BuildTreeFromLevels(tree, {0});
   EXPECT_THROW(tree.ReserveInternalNodeData(4), EVirtualTreeError);
 }
 
 TEST(NodeCounts, CountVisibleDescendantsSkipsHiddenAndCollapsed) {
   RecordingTree tree;
-  std::vector<TVTNode*> n = Build(tree, {0, 1, 2, 1, 1});
+  std::vector<TVTNode*> n = BuildTreeFromLevels(tree, {0, 1, 2, 1, 1});
   EXPECT_EQ(tree.CountVisibleDescendants(n[0]), 0u) << "collapsed";
   tree.SetExpanded(n[0], true);
   EXPECT_EQ(tree.CountVisibleDescendants(n[0]), 3u);

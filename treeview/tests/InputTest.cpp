@@ -15,30 +15,6 @@ namespace {
 
 constexpr int kRow = 18;
 
-// Builds a tree from levels in tree order ("0 1 1 0" = two top-level nodes,
-// the first with two children), every node initialised, 18 pixels high.
-std::vector<TVTNode*> Build(RecordingTree& tree, const std::vector<int>& levels) {
-  std::vector<TVTNode*> nodes;
-  std::vector<TVTNode*> parents;  // the last node of each level
-  for (int level : levels) {
-    TVTNode* n = tree.AllocateNode();
-    n->States |= vsInitialized;
-    n->NodeHeight = kRow;
-    n->TotalHeight = kRow;
-    parents.resize(std::size_t(level));
-    tree.LinkNode(n, level ? parents.back() : nullptr, 4);
-    if (level) parents.back()->States |= vsHasChildren;
-    parents.push_back(n);
-    nodes.push_back(n);
-  }
-  return nodes;
-}
-
-std::set<TVTNode*> Selected(const TVirtualTreeCore& tree) {
-  const std::vector<TVTNode*> s = tree.Selection();
-  return {s.begin(), s.end()};
-}
-
 std::set<TVTNode*> Pick(const std::vector<TVTNode*>& nodes, std::initializer_list<int> which) {
   std::set<TVTNode*> result;
   for (int i : which) result.insert(nodes[std::size_t(i)]);
@@ -68,7 +44,7 @@ TEST(ScrollCodes, BottomScrollsToMinusTheRootsTotalHeight) {
   RecordingTree tree;
   tree.ownHost.clientHeight = 90;
   tree.ownHost.clientWidth = 200;
-  Build(tree, {0, 1, 1, 0, 0, 0, 0, 0});
+  BuildTreeFromLevels(tree, {0, 1, 1, 0, 0, 0, 0, 0});
   tree.FullExpand();
   tree.RefreshScrollBars(false);
   const auto offset = ScrollCodeOffset(kSbBottom, tree.OffsetY(), 20, 90, int(tree.TotalHeight()), 0);
@@ -187,7 +163,7 @@ std::string Kinds(RecordingTree& tree, TVTNode* node, int* selectedAncestors = n
 TEST(LineKinds, SmallTreeWithAndWithoutRoot) {
   RecordingTree tree;
   //  0 A            1 A1             2 A1a       3 A2      4 B      5 B1     6 C (hidden)
-  auto n = Build(tree, {0, 1, 2, 1, 0, 1, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 1, 2, 1, 0, 1, 0});
   tree.FullExpand();
   n[6]->States &= std::uint16_t(~vsVisible);
   tree.OptionBits.Paint |= voShowTreeLines | voShowRoot;
@@ -216,11 +192,11 @@ TEST(LineKinds, SmallTreeWithAndWithoutRoot) {
 
 TEST(LineKinds, OnlyAndMiddleTopLevelNodes) {
   RecordingTree tree;
-  auto n = Build(tree, {0});
+  auto n = BuildTreeFromLevels(tree, {0});
   tree.OptionBits.Paint |= voShowTreeLines | voShowRoot;
   EXPECT_EQ(Kinds(tree, n[0]), "4");
   RecordingTree three;
-  auto m = Build(three, {0, 0, 0});
+  auto m = BuildTreeFromLevels(three, {0, 0, 0});
   three.OptionBits.Paint |= voShowTreeLines | voShowRoot;
   EXPECT_EQ(Kinds(three, m[0]) + Kinds(three, m[1]) + Kinds(three, m[2]), "135");
 }
@@ -251,60 +227,60 @@ TEST(LineKinds, BandKinds) {
 
 TEST(ClickSelection, ModifiersOnAFlatTree) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 0, 0, 0, 0, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 0, 0, 0, 0, 0});
   tree.SetMultiSelect(true);
   // No modifier: the target joins and becomes the anchor.
   HandleClickSelection(tree, n[1], 0);
-  EXPECT_EQ(Selected(tree), Pick(n, {1}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {1}));
   EXPECT_EQ(tree.RangeAnchor(), n[1]);
   // Ctrl adds and moves the anchor; Ctrl on a selected node removes it.
   HandleClickSelection(tree, n[3], kKeyCtrl);
-  EXPECT_EQ(Selected(tree), Pick(n, {1, 3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {1, 3}));
   EXPECT_EQ(tree.RangeAnchor(), n[3]);
   HandleClickSelection(tree, n[1], kKeyCtrl);
-  EXPECT_EQ(Selected(tree), Pick(n, {3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {3}));
   // Shift replaces the selection by the range from the anchor.
   tree.SetRangeAnchor(n[3]);
   HandleClickSelection(tree, n[5], kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {3, 4, 5}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {3, 4, 5}));
   HandleClickSelection(tree, n[2], kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {2, 3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {2, 3}));
   // Ctrl+Shift adds the range to what is there.
   HandleClickSelection(tree, n[0], kKeyCtrl);  // anchor 0
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 2, 3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 2, 3}));
   tree.SetRangeAnchor(n[5]);
   HandleClickSelection(tree, n[4], kKeyCtrl | kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 2, 3, 4, 5}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 2, 3, 4, 5}));
   // Shift with no anchor starts at the first top-level node.
   tree.ClearSelectionAndRepaint();
   tree.SetRangeAnchor(nullptr);
   HandleClickSelection(tree, n[2], kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 2}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 2}));
   CheckTreeInvariants(tree);
 }
 
 TEST(ClickSelection, SingleSelectKeepsOneNode) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 0, 0, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 0, 0, 0});
   HandleClickSelection(tree, n[0], 0);
   HandleClickSelection(tree, n[2], kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {2}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {2}));
   HandleClickSelection(tree, n[3], kKeyCtrl);
-  EXPECT_EQ(Selected(tree), Pick(n, {3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {3}));
   HandleClickSelection(tree, n[1], kKeyCtrl | kKeyShift);
-  EXPECT_EQ(Selected(tree), Pick(n, {1}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {1}));
 }
 
 TEST(ClickSelection, SiblingConstraintKeepsTheAnchor) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 1, 1, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 1, 1, 0});
   tree.FullExpand();
   tree.SetMultiSelect(true);
   tree.SetSiblingSelectConstraint(true);
   HandleClickSelection(tree, n[1], 0);
   HandleClickSelection(tree, n[3], kKeyCtrl);  // another parent: refused
   HandleClickSelection(tree, n[2], kKeyCtrl);
-  EXPECT_EQ(Selected(tree), Pick(n, {1, 2}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {1, 2}));
   EXPECT_EQ(tree.RangeAnchor(), n[1]);
 }
 
@@ -320,7 +296,7 @@ TVTLabelExtent Label(RecordingTree& tree, TVTNode* node) {
 
 TEST(BandSelection, GrowingShrinkingTogglingAndMerging) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 0, 0, 0, 0, 0, 0, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 0, 0, 0, 0, 0, 0, 0});
   tree.SetMultiSelect(true);
   auto label = [&](TVTNode* node) { return Label(tree, node); };
   // Not drawn yet: nothing happens.
@@ -330,29 +306,29 @@ TEST(BandSelection, GrowingShrinkingTogglingAndMerging) {
   TVTRect start{30, 5, 30, 5};
   TVTRect band{30, 60, 10, 5};
   EXPECT_TRUE(UpdateRectangleSelection(tree, start, band, false, label));
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 2, 3}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 2, 3}));
   // Growing adds rows 4 and 5 only.
   TVTRect grown{10, 5, 30, 100};
   EXPECT_TRUE(UpdateRectangleSelection(tree, band, grown, false, label));
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 2, 3, 4, 5}));
   // Shrinking takes rows 3..5 off again.
   TVTRect shrunk{10, 5, 30, 50};
   EXPECT_TRUE(UpdateRectangleSelection(tree, grown, shrunk, false, label));
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 2}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 2}));
   // A band right of the labels meets nothing.
   EXPECT_FALSE(UpdateRectangleSelection(tree, {50, 0, 50, 0}, {50, 0, 90, 140}, false, label));
   // With Ctrl, rows inside toggle: selected ones leave, others join; an
   // earlier selection outside the band stays.
   tree.SetNodeSelected(n[7], true);
   EXPECT_TRUE(UpdateRectangleSelection(tree, {10, 40, 10, 40}, {10, 40, 30, 100}, true, label));
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 3, 4, 5, 7}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 3, 4, 5, 7}));
   CheckTreeInvariants(tree);
   EXPECT_FALSE(tree.changes.empty());
 }
 
 TEST(BandSelection, ExistingSelectionIsMergedNotReplaced) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 1, 1, 0, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 1, 1, 0, 0});
   tree.FullExpand();
   tree.SetMultiSelect(true);
   tree.SetTreeState(tsDrawSelecting, true);
@@ -361,7 +337,7 @@ TEST(BandSelection, ExistingSelectionIsMergedNotReplaced) {
   auto label = [&](TVTNode* node) { return Label(tree, node); };
   // Children's labels start at 22: a band from x 0 to 10 meets only top-level rows.
   EXPECT_TRUE(UpdateRectangleSelection(tree, {0, 0, 0, 0}, {0, 0, 10, 90}, false, label));
-  EXPECT_EQ(Selected(tree), Pick(n, {0, 1, 3, 4}));
+  EXPECT_EQ(SelectedNodes(tree), Pick(n, {0, 1, 3, 4}));
   CheckTreeInvariants(tree);
 }
 
@@ -377,7 +353,7 @@ struct KeyTree {
   KeyTree() {
     tree.ownHost.clientHeight = 5 * kRow;
     tree.ownHost.clientWidth = 100;
-    auto built = Build(tree, {0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
+    auto built = BuildTreeFromLevels(tree, {0, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0});
     for (int i : {0, 1, 2, 6, 7, 8, 9, 10, 11, 12}) n.push_back(built[std::size_t(i)]);
     for (int i : {3, 4, 5}) n.push_back(built[std::size_t(i)]);
     tree.RefreshScrollBars(false);
@@ -480,7 +456,7 @@ TEST(Keyboard, NavigationTable) {
     std::set<TVTNode*> expected;
     for (int i : c.selected) expected.insert(k.n[std::size_t(i)]);
     EXPECT_EQ(k.Focused(), c.focused) << c.name;
-    EXPECT_EQ(Selected(k.tree), expected) << c.name;
+    EXPECT_EQ(SelectedNodes(k.tree), expected) << c.name;
     EXPECT_EQ(k.tree.OffsetY(), c.offsetY) << c.name;
     CheckTreeInvariants(k.tree);
   }
@@ -561,7 +537,7 @@ TEST(Keyboard, OtherKeys) {
   k.keys.KeyDown('A', kKeyCtrl);
   EXPECT_EQ(k.tree.SelectedCount(), 10u);  // the ten shown nodes
   k.keys.KeyDown(vtkey::Down, 0);
-  EXPECT_EQ(Selected(k.tree), std::set<TVTNode*>{k.n[1]});
+  EXPECT_EQ(SelectedNodes(k.tree), std::set<TVTNode*>{k.n[1]});
   EXPECT_FALSE(k.tree.HasTreeState(tsIncrementalSearchPending));
   k.keys.KeyDown('X', kKeyCtrl);
   EXPECT_FALSE(k.tree.HasTreeState(tsIncrementalSearchPending));
@@ -581,7 +557,7 @@ TEST(Keyboard, AnchorDefaultsToTheFocusedNode) {
   k.tree.SetRangeAnchor(nullptr);
   k.keys.KeyDown(vtkey::End, kKeyShift);
   std::set<TVTNode*> expected{k.n[6], k.n[7], k.n[8], k.n[9]};
-  EXPECT_EQ(Selected(k.tree), expected);
+  EXPECT_EQ(SelectedNodes(k.tree), expected);
 }
 
 // --- Mouse -----------------------------------------------------------------------------------------
@@ -604,7 +580,7 @@ struct MouseTree {
   explicit MouseTree(std::vector<int> levels = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}) {
     tree.ownHost.clientHeight = 5 * kRow;
     tree.ownHost.clientWidth = 200;
-    n = Build(tree, levels);
+    n = BuildTreeFromLevels(tree, levels);
     tree.SetMultiSelect(true);
     tree.RefreshScrollBars(false);
     mouse.DragThresholdX = mouse.DragThresholdY = 4;
@@ -651,7 +627,7 @@ TEST(MouseClicks, CaptionPressesWithAndWithoutModifiers) {
     m.Click(m.Caption(s.row), s.shift);
     std::set<TVTNode*> expected;
     for (int i : s.selected) expected.insert(m.n[std::size_t(i)]);
-    EXPECT_EQ(Selected(m.tree), expected) << s.what;
+    EXPECT_EQ(SelectedNodes(m.tree), expected) << s.what;
     EXPECT_EQ(m.tree.FocusedNode(), m.n[std::size_t(s.focused)]) << s.what;
     EXPECT_EQ(m.mouse.focusTaken, 1) << s.what;
     EXPECT_FALSE(m.mouse.BandShown()) << s.what;
@@ -670,14 +646,14 @@ TEST(MouseClicks, BesideTheCaptionsClearsAndButtonsToggle) {
   // With Ctrl held nothing is cleared.
   m.tree.SetNodeSelected(m.n[3], true);
   m.Click(m.Beside(4), kKeyCtrl);
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {3}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {3}));
   // The expand button toggles and selects nothing.
   const TVTHitInfo button{m.n[0], std::uint16_t(hiOnItem | hiOnItemButton), NoColumn};
   m.Click(button);
   EXPECT_TRUE(m.n[0]->States & vsExpanded);
   m.Click(button);
   EXPECT_FALSE(m.n[0]->States & vsExpanded);
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {3}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {3}));
   // A press on the empty area below the rows clears as well.
   m.mouse.ButtonDown(kMouseLeft, TVTHitInfo{nullptr, hiNowhere, NoColumn}, 10, 150, 0);
   m.mouse.ButtonUp(kMouseLeft, TVTHitInfo{});
@@ -746,12 +722,12 @@ TEST(MouseBand, DragAcrossRowsSelectsThemAndReleaseEndsTheBand) {
   m.mouse.Move(TVTHitInfo{}, 20, 85);
   EXPECT_TRUE(m.tree.HasTreeState(tsDrawSelecting));
   EXPECT_FALSE(m.tree.HasTreeState(tsDrawSelPending));
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2, 3, 4}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {0, 1, 2, 3, 4}));
   EXPECT_EQ(m.mouse.BandRect().Left, 100);
   EXPECT_EQ(m.mouse.BandRect().Bottom, 85);
   // Back up to row 2: rows 3 and 4 leave again.
   m.mouse.Move(TVTHitInfo{}, 20, 45);
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {0, 1, 2}));
   // A move that changes nothing repaints the band's area only.
   m.mouse.repaints.clear();
   m.mouse.Move(TVTHitInfo{}, 21, 46);
@@ -761,7 +737,7 @@ TEST(MouseBand, DragAcrossRowsSelectsThemAndReleaseEndsTheBand) {
   // The release ends the band and keeps the selection.
   m.mouse.ButtonUp(kMouseLeft, TVTHitInfo{});
   EXPECT_FALSE(m.mouse.BandShown());
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {0, 1, 2}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {0, 1, 2}));
   CheckTreeInvariants(m.tree);
 }
 
@@ -775,13 +751,13 @@ TEST(MouseBand, CtrlBandTogglesInTreeCoordinatesAfterScrolling) {
   EXPECT_EQ(m.mouse.BandRect().Top, 5 + 2 * kRow);
   m.mouse.Move(TVTHitInfo{}, 10, 60);
   // Rows 2, 4 and 5 join, row 3 toggles off, row 9 outside stays.
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {2, 4, 5, 9}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {2, 4, 5, 9}));
   // Escape cancels the band; the selection made so far stays.
   m.tree.SetFocusedNode(m.n[2]);
   TVTKeyboardController keys{m.tree};
   keys.KeyDown(vtkey::Escape, 0);
   EXPECT_FALSE(m.mouse.BandShown());
-  EXPECT_EQ(Selected(m.tree), Pick(m.n, {2, 4, 5, 9}));
+  EXPECT_EQ(SelectedNodes(m.tree), Pick(m.n, {2, 4, 5, 9}));
 }
 
 TEST(MouseBand, NoBandInSingleSelectOrWithDrawSelectionDisabled) {
@@ -811,7 +787,7 @@ TEST(MouseHot, TheHotNodeFollowsCaptionsOrWholeRowsWithFullRowSelect) {
 
 TEST(Hints, RefusalsAndTheFourModes) {
   RecordingTree tree;
-  auto n = Build(tree, {0, 0, 0});
+  auto n = BuildTreeFromLevels(tree, {0, 0, 0});
   const TVTHitInfo onNode{n[1], std::uint16_t(hiOnItem | hiOnItemLabel), NoColumn};
   const TVTHitInfo nowhere{nullptr, hiNowhere, NoColumn};
   using S = TVTHintShow;

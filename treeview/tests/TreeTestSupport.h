@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,31 @@ class RecordingTree : public TVirtualTreeCore {
     if (record) events.push_back("checked");
   }
 };
+
+// Builds a tree from levels in tree order ("0 1 1 0" = two top-level nodes,
+// the first with two children), every node initialised and `rowHeight` pixels high.
+inline std::vector<TVTNode*> BuildTreeFromLevels(RecordingTree& tree, const std::vector<int>& levels,
+                                                 int rowHeight = 18) {
+  std::vector<TVTNode*> nodes;
+  std::vector<TVTNode*> parents;  // the last node of each level
+  for (int level : levels) {
+    TVTNode* n = tree.AllocateNode();
+    n->States |= vsInitialized;
+    n->NodeHeight = rowHeight;
+    n->TotalHeight = rowHeight;
+    parents.resize(std::size_t(level));
+    tree.LinkNode(n, level ? parents.back() : nullptr, 4);
+    if (level) parents.back()->States |= vsHasChildren;
+    parents.push_back(n);
+    nodes.push_back(n);
+  }
+  return nodes;
+}
+
+inline std::set<TVTNode*> SelectedNodes(const TVirtualTreeCore& tree) {
+  const std::vector<TVTNode*> s = tree.Selection();
+  return {s.begin(), s.end()};
+}
 
 // Walks the whole tree and checks indexes, links, counts, heights, the
 // visible count and that the selection bits equal the selection array.
