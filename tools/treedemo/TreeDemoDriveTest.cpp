@@ -174,9 +174,10 @@ TEST(TreeDemoDrive, TheMiddleButtonPansAndTimerFourScrollsBelowTheAnchor) {
   demo.Send(WM_MBUTTONUP, 0, 150, 100);
   POINT below{150, 300};
   ClientToScreen(demo.Tree(), &below);
-  SetCursorPos(below.x, below.y);
-  // The mouse keeps moving there; once the auto-scroll delay has passed, timer 4 scrolls.
+  // The mouse keeps moving there; once the auto-scroll delay has passed, timer 4 scrolls. The real pointer is put
+  // back each time: other tests of the run share the display's pointer and may move it meanwhile.
   EXPECT_TRUE(WaitFor([&] {
+    SetCursorPos(below.x, below.y);
     demo.Send(WM_MOUSEMOVE, 0, 150, 300);
     return std::stoi(demo.Read().values["offset"]) < 0;
   }));
