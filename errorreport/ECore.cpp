@@ -19,6 +19,13 @@
 #include "SysUtils.h"
 #include "TypeInfo.h"
 
+// The first procedure of the unit: the start of the library's own code. Its
+// twin ends the file; the two differ so that no folding of identical code
+// makes them one.
+[[gnu::noinline, gnu::used]] int LibraryCodeStartMarker() {
+  return 1;
+}
+
 FW_IMPLEMENT_CLASS(TVantorExceptionsFilters)
 FW_IMPLEMENT_CLASS(TVantorModuleOptions)
 
@@ -1906,4 +1913,21 @@ bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code 
   swapped.sig = newCode ? prop->type->sig : nullptr;
   SetMethodProp(object, *prop, swapped);
   return true;
+}
+
+// --- The library's own code ----------------------------------------------------------------------
+[[gnu::noinline, gnu::used]] int LibraryCodeEndMarker() {
+  return 2;
+}
+
+std::uintptr_t LibraryCodeStart() {
+  return reinterpret_cast<std::uintptr_t>(&LibraryCodeStartMarker);
+}
+
+std::uintptr_t LibraryCodeEnd() {
+  return reinterpret_cast<std::uintptr_t>(&LibraryCodeEndMarker);
+}
+
+bool IsLibraryCodeAddress(std::uintptr_t address) {
+  return address >= LibraryCodeStart() && address <= LibraryCodeEnd();
 }

@@ -350,6 +350,12 @@ struct TClassRecordLayout {
 // Names longer than this are taken as damage.
 constexpr std::size_t kMaxValidClassName = 255;
 
+// The library's own code: from the first to the last procedure of this core
+// unit, bounds included (the unit is compiled in source order).
+std::uintptr_t LibraryCodeStart();
+std::uintptr_t LibraryCodeEnd();
+bool IsLibraryCodeAddress(std::uintptr_t address);
+
 // Every routine reads only memory that `memory` calls readable, so a wild pointer gives false or empty.
 bool IsValidClassPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer);
 bool IsValidObject(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);

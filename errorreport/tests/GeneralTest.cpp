@@ -8,6 +8,7 @@
 
 #include "ECallStack.h"
 #include "ECore.h"
+#include "EReportBuilder.h"
 #include "ExceptionLog.h"
 #include "SysUtils.h"
 
@@ -69,6 +70,18 @@ struct FakeImage {
     return obj;
   }
 };
+
+TEST(LibraryCode, TheCoreUnitsProceduresLieInItAndOthersDoNot) {
+  ASSERT_LT(LibraryCodeStart(), LibraryCodeEnd());
+  for (std::uintptr_t inside :
+       {reinterpret_cast<std::uintptr_t>(&IsValidObject), reinterpret_cast<std::uintptr_t>(&FormatReportDateTime),
+        reinterpret_cast<std::uintptr_t>(&CutNtPathPrefix), LibraryCodeStart(), LibraryCodeEnd()})
+    EXPECT_TRUE(IsLibraryCodeAddress(inside)) << std::hex << inside;
+  for (std::uintptr_t outside :
+       {reinterpret_cast<std::uintptr_t>(&BuildTextReport), reinterpret_cast<std::uintptr_t>(&StrToIntDef),
+        LibraryCodeStart() - 1, LibraryCodeEnd() + 1, std::uintptr_t{0}})
+    EXPECT_FALSE(IsLibraryCodeAddress(outside)) << std::hex << outside;
+}
 
 TEST(Validation, SoundObjectsAndTheirAncestors) {
   FakeImage img;
