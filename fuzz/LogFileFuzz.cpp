@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ELogManager.h"
+#include "EXMLBuilder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -11,6 +11,7 @@
 #include "EBase64.h"
 #include "EEncrypt.h"
 #include "ELogManager.h"
+#include "EXMLBuilder.h"
 
 namespace {
 
