@@ -294,6 +294,7 @@ void TLogFile::GetAllText(std::string& text) const {
 }
 
 void TLogFile::WriteBack() {
+  if (!fStream && fFileName.empty()) return;  // an in-memory log
   if (!fStream) fStream = New<TFileStream>(fFileName, fmCreate);
   std::string text;
   GetAllText(text);

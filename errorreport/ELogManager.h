@@ -61,7 +61,7 @@ class TLogFile : public TObject {
   // Drops the oldest entries so that at most max(maximum, 1) remain with the new
   // one (no limit for -1), then adds text + three CRLF as the newest entry.
   void AppendEntry(const std::string& text, int maximum);
-  // Writes the entries from position 0 and cuts the file after them.
+  // Writes the entries from position 0 and cuts the file after them (nothing for an in-memory log).
   void WriteBack();
   int GetEntryCount() const { return static_cast<int>(fEntries.size()); }
   const std::string& Entry(int index) const { return fEntries.at(static_cast<std::size_t>(index)); }

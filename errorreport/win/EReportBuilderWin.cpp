@@ -8,6 +8,8 @@
 #include "EHookWin.h"
 #include "ELocation.h"
 #include "EPipelineWin.h"
+#include "EProbes.h"
+#include "EProbesWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
@@ -58,20 +60,6 @@ std::string WindowOwnText(HWND window) {
   return n > 0 ? std::string(text, static_cast<std::size_t>(n < 256 ? n : 256)) : std::string();
 }
 
-// The command line without the program's own name.
-std::string CommandParameters() {
-  const std::string line = GetCommandLineText();
-  std::size_t at = 0;
-  while (at < line.size() && line[at] == ' ') ++at;
-  if (at < line.size() && line[at] == '"') {
-    const std::size_t end = line.find('"', at + 1);
-    at = end == std::string::npos ? line.size() : end + 1;
-  } else {
-    while (at < line.size() && line[at] != ' ') ++at;
-  }
-  return Trim(line.substr(at));
-}
-
 // "C:" of a path on a drive; empty for other paths.
 std::string DriveOfPath(const std::string& path) {
   return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
@@ -98,7 +86,7 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   const std::string exe = GetOwnModuleFileName();
   facts.ApplicationTitle = ChangeFileExt(ExtractFileName(exe), "");
   facts.ApplicationVersion = GetExeFileVersion();
-  facts.Parameters = CommandParameters();
+  facts.Parameters = FormatCommandParameters(GetCommandLineText());
 
   const std::string module = ModuleFileOfAddress(run_.Address);
   facts.ExceptionModuleTitle = ExtractFileName(module);
@@ -146,6 +134,7 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   facts.OsBuild = GetWindowsBuildText(os);
   facts.OsUpdate = os.ServicePack;
   facts.Charset = GetLocaleCharset();
+  CollectSystemProbes(facts);
 }
 
 double Win32ReportClock::Now() {
