@@ -6,7 +6,9 @@
 #include "ECoreWin.h"
 #include "EHookWin.h"
 #include "EReportBuilderWin.h"
+#include "EReportFilesWin.h"
 #include "ESystemWin.h"
+#include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
 
@@ -69,8 +71,9 @@ TReportRun* g_currentRun = nullptr;
 // After each event: the duplicate test without counting, and the options
 // again as the module published them (a handler may have changed them).
 void AfterEvent() {
-  if (g_currentRun && ReportSteps().CheckDuplicate)
-    g_currentRun->Duplicate = ReportSteps().CheckDuplicate(*g_currentRun, false);
+  if (g_currentRun)
+    g_currentRun->Duplicate = ReportSteps().CheckDuplicate ? ReportSteps().CheckDuplicate(*g_currentRun, false)
+                                                           : CheckDuplicateError(*g_currentRun, false);
   if (TVantorModuleOptionsEx* options = DefaultVantorLogOptions()) options->ReloadOptions();
 }
 void InstallEventThreadApi() {
@@ -711,12 +714,14 @@ std::uint8_t RunReport(TReportRun& run) {
       // e.
       progress = rpDuplicate;
       events.HasCurrent = true;
-      run.Duplicate = steps.CheckDuplicate ? steps.CheckDuplicate(run, true) : false;
+      run.Duplicate = steps.CheckDuplicate ? steps.CheckDuplicate(run, true) : CheckDuplicateError(run, true);
       progress = rpDuplicateDone;
       progress = rpWarningCleared;
       ClearLibraryWarning();
       progress = rpEnvironment;
       SetReportVariables(run);
+      // f.
+      if (IsWebApp() && IsConsoleApp()) SaveLastHtmlPage(run, LastHtmlPage());
       // g. The events, on the faulting thread.
       const bool guiProgram = !IsConsoleApp();
       if (ShouldRestoreMainWindow(run.Mode, guiProgram, options->DialogKind(), send, options->SendFlags()))
@@ -795,10 +800,10 @@ std::uint8_t RunReport(TReportRun& run) {
         if (steps.SaveAndFreeScreenshot) steps.SaveAndFreeScreenshot(run);
         // 9. The XML form of the log's last entry (nothing is deleted).
         progress = rpLog;
-        if ((options->LogFlags() & 0x04) && steps.WriteXmlLog) steps.WriteXmlLog(run);
+        if (options->LogFlags() & 0x04) steps.WriteXmlLog ? steps.WriteXmlLog(run) : SaveXmlLogBesideLog(run);
         // 10.
         send = sendingDue();
-        if (options->WriteLogFile() && steps.AppendLog) steps.AppendLog(run);
+        if (options->WriteLogFile()) steps.AppendLog ? steps.AppendLog(run) : SaveReportToLogFile(run);
         if (run.CopyToClipboard) CopyTextToClipboard(run.ReportText);
         progress = rpSending;
         if (send && steps.StartSending) steps.StartSending(run);
