@@ -1,13 +1,15 @@
 // An active program (an RCDATA block) that logs its reports: no dialog, the
 // log file "app.vlf" in the folder named by LOG_DIR, at most three entries,
-// the duplicate test and the XML form of each report beside the log. Worker
-// threads raise five exceptions of different classes, then the fifth again.
+// the duplicate test and the XML form of each report beside the log.
+// The application handler's entry reports five exceptions of different classes,
+// then the fifth again.
 // The program prints "key=value" lines and ends with "end".
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include "ECoreWin.h"
@@ -24,32 +26,31 @@ void Line(const char* key, const std::string& value) {
   std::fflush(stdout);
 }
 
-int g_kind = 0;
-
-DWORD WINAPI RaisingWorker(void*) {
-  switch (g_kind) {
-    case 0:
-      throw EConvertError("first failure");
-    case 1:
-      throw EInvalidOperation("second failure");
-    case 2:
-      throw EListError("third failure");
-    case 3:
-      throw EReadError("fourth failure");
-    default:
-      throw EWriteError("fifth failure");
+std::exception_ptr Raised(int kind) {
+  try {
+    switch (kind) {
+      case 0:
+        throw EConvertError("first failure");
+      case 1:
+        throw EInvalidOperation("second failure");
+      case 2:
+        throw EListError("third failure");
+      case 3:
+        throw EReadError("fourth failure");
+      default:
+        throw EWriteError("fifth failure");
+    }
+  } catch (...) {
+    return std::current_exception();
   }
 }
 
-DWORD RunWorker(int kind) {
-  g_kind = kind;
-  HANDLE worker = CreateThread(nullptr, 0, &RaisingWorker, nullptr, 0, nullptr);
-  if (!worker) return 0xFFFFFFFFu;
-  WaitForSingleObject(worker, 20000);
-  DWORD code = 0;
-  GetExitCodeThread(worker, &code);
-  CloseHandle(worker);
-  return code;
+// The report of an exception that the application framework's handler caught.
+[[gnu::noinline]] std::uint8_t Report(int kind) {
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&Report);
+  return ExceptionManagerCall(
+      std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(Raised(kind), address)), address,
+      kModeApplication, GetModuleHandleA(nullptr));
 }
 
 UnitEntry g_units[] = {
@@ -76,7 +77,7 @@ int main() {
   options->SetWebMode(0);
   Line("log-file", CurrentLogFileName(*options));
   Line("temp-folder", GetTempFolderPath());
-  for (int kind : {0, 1, 2, 3, 4, 4}) Line("worker-exit", std::to_string(RunWorker(kind)));
+  for (int kind : {0, 1, 2, 3, 4, 4}) Line("report", std::to_string(Report(kind)));
   Line("end", "1");
   return 0;
 }
