@@ -5,7 +5,7 @@
 
 namespace {
 std::string Hex(std::uintptr_t value) {
-  return IntToHex(value, static_cast<int>(sizeof(std::uintptr_t) * 2));
+  return IntToHex(value, 8);  // as the fault's own message writes addresses
 }
 
 std::string FilePart(const std::string& path) {

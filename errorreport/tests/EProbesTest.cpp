@@ -93,7 +93,7 @@ TEST(Probes, AccessViolationMessage) {
   const auto longName = [](const std::string& path) {
     return path == "C:\\PROGRA~1\\SAMPLE~1.EXE" ? std::string("C:\\Program Files\\Sample Application.exe") : path;
   };
-  const std::string p = sizeof(void*) == 4 ? "" : "00000000";
+  const std::string p;
   struct Case {
     const char* name;
     TAccessViolationRaw raw;

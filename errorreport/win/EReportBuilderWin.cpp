@@ -77,6 +77,23 @@ std::string ModuleFileOfAddress(std::uintptr_t address) {
   return module ? GetModuleFileNameOf(module) : std::string();
 }
 
+// An access violation's message rebuilt from its record, naming the module
+// that holds the faulting address; other messages unchanged.
+std::string AccessViolationMessage(const TReportRun& run, const std::string& message) {
+  const EXCEPTION_RECORD* record = nullptr;
+  if (run.Job) record = run.Job->Record ? run.Job->Record : run.Job->HasSavedRecord ? &run.Job->SavedRecord : nullptr;
+  if (!record || !IsReadableMemory(record, sizeof *record) || record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
+      record->NumberParameters < 2)
+    return message;
+  TAccessViolationRaw raw;
+  raw.Address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
+  raw.ModuleFile = ModuleFileOfAddress(raw.Address);
+  raw.Write = record->ExceptionInformation[0] == 1;
+  raw.Target = static_cast<std::uintptr_t>(record->ExceptionInformation[1]);
+  raw.OwnMessage = message;
+  return FormatAccessViolationMessage(raw, [](const std::string& path) { return ExpandLongPathName(path); });
+}
+
 }  // namespace
 
 void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
@@ -98,6 +115,7 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   facts.ExceptionMessageText = !run_.CustomMessage.empty() ? run_.CustomMessage
                                : run_.Object               ? run_.Object->Message
                                                            : std::string();
+  if (run_.CustomMessage.empty()) facts.ExceptionMessageText = AccessViolationMessage(run_, facts.ExceptionMessageText);
 
   facts.UserId = GetUserNameText();
   facts.UserName = GetRegisteredOwnerText();
