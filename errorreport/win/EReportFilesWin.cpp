@@ -121,16 +121,14 @@ bool g_retry = false;
 void RunActionNotify() {
   TVantorExceptionRecord copy = VantorEventState().Current;
   bool execute = g_execute;
-  CallExceptionActionNotifyExports(copy, g_action, execute);
-  CallExceptionActionNotifyHandlers(copy, g_action, execute);
+  CallExceptionActionNotifyExports(copy, g_action, execute);  // the other modules' exports, then the handlers
   g_execute = execute;
 }
 
 void RunErrorNotify() {
   TVantorExceptionRecord copy = VantorEventState().Current;
   bool retry = g_retry;
-  CallExceptionErrorNotifyExports(copy, 3, retry);
-  CallExceptionErrorNotifyHandlers(copy, 3, retry);
+  CallExceptionErrorNotifyExports(copy, 3, retry);  // the other modules' exports, then the handlers
   g_retry = retry;
 }
 

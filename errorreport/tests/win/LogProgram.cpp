@@ -3,6 +3,8 @@
 // the duplicate test and the XML form of each report beside the log.
 // The application handler's entry reports five exceptions of different classes,
 // then the fifth again.
+// With "--notifications" one report is logged while the before- and
+// after-logging notifications and the error notification are counted.
 // The program prints "key=value" lines and ends with "end".
 #include <windows.h>
 
@@ -12,7 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "ECore.h"
 #include "ECoreWin.h"
+#include "EEvents.h"
 #include "EPipelineWin.h"
 #include "EReportFilesWin.h"
 #include "ExceptionLogCapture.h"
@@ -53,6 +57,24 @@ std::exception_ptr Raised(int kind) {
       kModeApplication, GetModuleHandleA(nullptr));
 }
 
+std::string g_actions;
+int g_errors = 0;
+
+void ActionNotify(const TVantorExceptionRecord&, int action, bool&) {
+  g_actions += std::to_string(action);
+}
+
+void ErrorNotify(const TVantorExceptionRecord&, int, bool&) {
+  ++g_errors;
+}
+
+class PrintedOutput : public LibraryOutput {
+ public:
+  void DebugLine(const std::string& line) override { Line("debug", line); }
+  void WarningBox(const std::string& message, const std::string&) override { Line("warning", message); }
+  bool ErrorDisplayEnabled() override { return false; }
+};
+
 UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
@@ -60,7 +82,7 @@ UnitEntry g_units[] = {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   SetUnitTable(g_units, std::size(g_units));
   RunUnitInitializations();
   Line("initialized", std::to_string(VantorLogFlags().Initialized));
@@ -77,7 +99,17 @@ int main() {
   options->SetWebMode(0);
   Line("log-file", CurrentLogFileName(*options));
   Line("temp-folder", GetTempFolderPath());
-  for (int kind : {0, 1, 2, 3, 4, 4}) Line("report", std::to_string(Report(kind)));
+  if (argc >= 2 && std::string(argv[1]) == "--notifications") {
+    static PrintedOutput printed;
+    SetLibraryOutput(&printed);
+    VantorLogCallbacks().ExceptionActionNotify = &ActionNotify;
+    VantorLogCallbacks().ExceptionErrorNotify = &ErrorNotify;
+    Line("report", std::to_string(Report(0)));
+    Line("actions", g_actions);
+    Line("errors", std::to_string(g_errors));
+  } else {
+    for (int kind : {0, 1, 2, 3, 4, 4}) Line("report", std::to_string(Report(kind)));
+  }
   Line("end", "1");
   return 0;
 }
