@@ -291,11 +291,6 @@ void RestoreMainWindow(const TReportRun& run) {
   if (main && IsIconic(main)) ShowWindowAsync(main, SW_RESTORE);
 }
 
-void FireActionEvent(int action, bool& execute) {
-  TVantorExceptionRecord copy = VantorEventState().Current;
-  CallExceptionActionNotifyExports(copy, action, execute);
-}
-
 bool WriteConsoleReport(const std::string& text) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   if (!out || out == INVALID_HANDLE_VALUE) return false;
@@ -754,7 +749,7 @@ std::uint8_t RunReport(TReportRun& run) {
           progress = rpDialog;
           run.Show = true;
           ClearLibraryWarning();
-          FireActionEvent(0, run.Show);
+          FireShowingDialogAction(run.Show);
           if (run.Show) {
             progress = rpOutput;
             switch (output) {
@@ -785,7 +780,7 @@ std::uint8_t RunReport(TReportRun& run) {
             }
             progress = rpOutputDone;
             bool execute = true;
-            FireActionEvent(1, execute);
+            FireDialogShownAction(execute);
           }
         } else if (IsWebApp() && steps.ShowWebPage) {
           steps.ShowWebPage(run, ShownMessage(run));
