@@ -1,6 +1,7 @@
 #include "EReportSteps.h"
 
 #include "ELogManager.h"
+#include "SysUtils.h"
 
 void SaveReportToLogFile(std::string& reportText, const TLogStepHooks& hooks, bool& cont) {
   const auto guarded = [&](const auto& step) {
@@ -42,4 +43,9 @@ void SaveReportToLogFile(std::string& reportText, const TLogStepHooks& hooks, bo
   } while (retry);
   if (hooks.CloseLog) guarded(hooks.CloseLog);
   if (hooks.LogSaving && hooks.NotifyAction) guarded([&] { hooks.NotifyAction(3, cont); });
+}
+
+std::string WithWebErrorPageButton(const std::string& page) {
+  if (LowerCase(page).find(LowerCase(kWebErrorPageButton)) != std::string::npos) return page;
+  return page + kWebErrorPageButton;
 }

@@ -29,3 +29,10 @@ struct TLogStepHooks {
 // Runs the log step; `reportText` becomes the whole log with WholeLogAsReport.
 // `cont` ends false when a handler cleared it or the step failed. Never raises.
 void SaveReportToLogFile(std::string& reportText, const TLogStepHooks& hooks, bool& cont);
+
+// The "Ok" button of the web error page, which goes back one page.
+constexpr const char* kWebErrorPageButton =
+    "<br><input type=button value=\"Ok\" OnClick=\"history.go(-1)\" "
+    "style=\"width:75;height:25;z-index:100;font-style:normal;font-size:10pt;text-decoration:none;\">";
+// The page with the "Ok" button appended, unless it already holds it (compared without regard to case).
+std::string WithWebErrorPageButton(const std::string& page);

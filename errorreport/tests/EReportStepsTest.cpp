@@ -8,6 +8,7 @@
 #include "ECore.h"
 #include "ELogManager.h"
 #include "EReportSteps.h"
+#include "SysUtils.h"
 
 namespace {
 
@@ -133,6 +134,19 @@ TEST(FilterStep, NoActiveFilterGivesMinusOne) {
   EXPECT_EQ(list.FindMatchingExceptionFilter(identity, false), -1);
   list.GetFilter(0)->Enabled = true;
   EXPECT_EQ(list.FindMatchingExceptionFilter(identity, false), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WebErrorPage, TheOkButtonIsAddedOnce) {
+  const std::string button = kWebErrorPageButton;
+  EXPECT_EQ(WithWebErrorPageButton("<p>Error</p>"), "<p>Error</p>" + button);
+  EXPECT_EQ(WithWebErrorPageButton("<p>Error</p>" + button), "<p>Error</p>" + button);
+  const std::string upper = "<P>ERROR</P>" + UpperCase(button);
+  EXPECT_EQ(WithWebErrorPageButton(upper), upper);
+  EXPECT_EQ(WithWebErrorPageButton(""), button);
 }
 
 }  // namespace
