@@ -1,5 +1,6 @@
 #include "EProbes.h"
 
+#include "ECore.h"
 #include "EReportBuilder.h"
 #include "SysUtils.h"
 
@@ -143,4 +144,9 @@ std::string FormatAccessViolationMessage(const TAccessViolationRaw& raw,
     message = "Access violation at address " + Hex(raw.Address) + ". " + access + " of address " + Hex(raw.Target);
   }
   return WithFinalDot(message);
+}
+
+std::string FormatCompilationDate(double linkTimeUtc, int utcOffsetHours, std::int32_t biasMinutes) {
+  if (linkTimeUtc == 0) return {};
+  return FormatMailDate(linkTimeUtc + utcOffsetHours / 24.0, biasMinutes);
 }

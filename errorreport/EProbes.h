@@ -72,3 +72,7 @@ std::string FormatAccessViolationMessage(const TAccessViolationRaw& raw,
                                          const std::function<std::string(const std::string&)>& longPathName);
 // A message that does not end in "." gets one.
 std::string WithFinalDot(const std::string& message);
+
+// The module's link time (UTC; 0 when unknown) moved by the local offset from
+// UTC in hours, in mail date form; empty for an unknown time.
+std::string FormatCompilationDate(double linkTimeUtc, int utcOffsetHours, std::int32_t biasMinutes);

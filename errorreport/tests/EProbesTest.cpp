@@ -79,6 +79,12 @@ TEST(Probes, CompanyProcessorVideoPrinterLanguage) {
   EXPECT_EQ(ChooseLanguage(locales, 0x040C), "");
 }
 
+TEST(Probes, CompilationDateInLocalTime) {
+  // 9 December 2025 08:00 UTC (OLE date 46000 + 1/3), one hour east of UTC.
+  EXPECT_EQ(FormatCompilationDate(46000 + 8.0 / 24, 1, 60), "Tue, 9 Dec 2025 09:00:00 +0100");
+  EXPECT_EQ(FormatCompilationDate(0, 1, 60), "");
+}
+
 TEST(Probes, PrivilegesInThirtyOneColumns) {
   const std::string text = FormatPrivileges(
       {{"SeShutdownPrivilege", 0}, {"SeChangeNotifyPrivilege", 3}, {"SeAVeryLongPrivilegeNameBeyond31Chars", 2}});

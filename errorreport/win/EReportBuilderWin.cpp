@@ -104,6 +104,9 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   facts.ApplicationTitle = ChangeFileExt(ExtractFileName(exe), "");
   facts.ApplicationVersion = GetExeFileVersion();
   facts.Parameters = FormatCommandParameters(GetCommandLineText());
+  if (TVantorModulesList* modules = VantorModulesList())
+    if (const TVantorModuleInfo* entry = modules->FindModule(reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr))))
+      facts.CompilationDate = FormatCompilationDate(entry->BuildTime, GetUtcOffsetHours(), GetUtcOffsetMinutes());
 
   const std::string module = ModuleFileOfAddress(run_.Address);
   facts.ExceptionModuleTitle = ExtractFileName(module);
