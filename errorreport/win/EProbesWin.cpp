@@ -85,23 +85,60 @@ std::string ReadProcessorText() {
                          ReadRegistryText(HKEY_LOCAL_MACHINE, key, "Identifier"));
 }
 
-std::string ReadVideoCardText() {
-  // The adapter of display device 0 and its memory from the video device map.
-  std::string adapter;
-  using EnumDisplayDevicesFn = BOOL(WINAPI*)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
-  const auto enumDevices = LookUp<EnumDisplayDevicesFn>(GetModuleHandleA("user32.dll"), "EnumDisplayDevicesA");
-  DISPLAY_DEVICEA device{};
-  device.cb = sizeof device;
-  if (enumDevices && enumDevices(nullptr, 0, &device, 0)) adapter = device.DeviceString;
+namespace {
+// The name of a key's first sub-key, or empty.
+std::string FirstSubKey(HKEY root, const std::string& subKey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  char name[256] = {};
+  DWORD length = sizeof name;
+  const LONG rc = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? std::string(name, length < sizeof name ? length : sizeof name - 1) : std::string();
+}
+
+// The memory named by the video device map's first device.
+std::uint32_t DeviceMapVideoMemory(std::string* adapter) {
   std::string mapped = ReadRegistryText(HKEY_LOCAL_MACHINE, "Hardware\\Devicemap\\Video", "\\Device\\Video0");
   const std::size_t system = UpperCase(mapped).find("\\SYSTEM");
   std::uint32_t memory = 0;
-  std::string version;
-  if (system != std::string::npos) {
-    mapped = mapped.substr(system + 1);
-    ReadRegistryDword(HKEY_LOCAL_MACHINE, mapped, "HardwareInformation.MemorySize", memory);
-    version = ReadRegistryText(HKEY_LOCAL_MACHINE, mapped, "DriverVersion");
-    if (adapter.empty()) adapter = ReadRegistryText(HKEY_LOCAL_MACHINE, mapped, "HardwareInformation.AdapterString");
+  if (system == std::string::npos) return 0;
+  mapped = mapped.substr(system + 1);
+  ReadRegistryDword(HKEY_LOCAL_MACHINE, mapped, "HardwareInformation.MemorySize", memory);
+  if (adapter && adapter->empty())
+    *adapter = ReadRegistryText(HKEY_LOCAL_MACHINE, mapped, "HardwareInformation.AdapterString");
+  return memory;
+}
+}  // namespace
+
+std::string ReadVideoCardText() {
+  std::string adapter, version;
+  std::uint32_t memory = 0;
+  using EnumDisplayDevicesFn = BOOL(WINAPI*)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
+  const auto enumDevices = LookUp<EnumDisplayDevicesFn>(GetModuleHandleA("user32.dll"), "EnumDisplayDevicesA");
+  const TOsVersionFacts os = GetOsVersionFacts();
+  const bool supported = os.Platform == 2 ? os.Major >= 5 : os.Platform == 1 ? os.Minor > 9 : true;
+  DISPLAY_DEVICEA device{};
+  device.cb = sizeof device;
+  if (enumDevices && supported && enumDevices(nullptr, 0, &device, 0)) {
+    adapter = device.DeviceString;
+    // The device's key under Enum (completed with its first instance) names
+    // its video key (the memory) and its driver's class key (the version).
+    std::string key = std::string("System\\CurrentControlSet\\Enum\\") + device.DeviceID;
+    const std::string instance = FirstSubKey(HKEY_LOCAL_MACHINE, key);
+    if (!instance.empty()) key += "\\" + instance;
+    const std::string videoId = ReadRegistryText(HKEY_LOCAL_MACHINE, key + "\\Device Parameters", "VideoID");
+    if (!videoId.empty())
+      ReadRegistryDword(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Video\\" + videoId + "\\0000",
+                        "HardwareInformation.MemorySize", memory);
+    else
+      memory = DeviceMapVideoMemory(nullptr);
+    const std::string driver = ReadRegistryText(HKEY_LOCAL_MACHINE, key, "Driver");
+    if (!driver.empty())
+      version =
+          ReadRegistryText(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Class\\" + driver, "DriverVersion");
+  } else {
+    memory = DeviceMapVideoMemory(&adapter);
   }
   adapter.erase(std::remove(adapter.begin(), adapter.end(), '\0'), adapter.end());
   if (Trim(adapter).empty()) return {};
