@@ -158,6 +158,17 @@ TEST(LogFile, ADamagedFileOnDiskGivesTheEntriesItHolds) {
   EXPECT_NE(xml.find("<Line ID=\"2.7\" Label=\"ID\" Value=\"A\"/>"), std::string::npos);
 }
 
+TEST(LogFile, AHugeFileIsReadFromItsEndWithinTheLimit) {
+  TempFolder dir;
+  const std::string name = (dir.path / "huge.vlf").string();
+  // An old entry at the front, past the limit, then a huge entry the cut lands in, then two.
+  std::string text = SmallEntry("6.0.22", "OLD") + kSep + std::string(TLogFile::kMaxReadBytes, '-') + "\r\n|" + kSep +
+                     SmallEntry("6.0.22", "A") + kSep + SmallEntry("6.0.22", "B");
+  WriteFile(name, text);
+  TOwned<TLogFile> log(New<TLogFile>(name, true));
+  EXPECT_EQ(Ids(*log), (std::vector<std::string>{"A", "B"}));
+}
+
 TEST(LogFile, FieldsOfTheHeaderTree) {
   TOwned<TLogItem> item(New<TLogItem>(0));
   item->AddSection("Application");
