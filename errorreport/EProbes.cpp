@@ -150,3 +150,7 @@ std::string FormatCompilationDate(double linkTimeUtc, int utcOffsetHours, std::i
   if (linkTimeUtc == 0) return {};
   return FormatMailDate(linkTimeUtc + utcOffsetHours / 24.0, biasMinutes);
 }
+
+std::string FormatModuleTitle(const std::string& fileName, const std::string& description) {
+  return description.empty() ? fileName : fileName + " - (" + description + ")";
+}

@@ -76,3 +76,6 @@ std::string WithFinalDot(const std::string& message);
 // The module's link time (UTC; 0 when unknown) moved by the local offset from
 // UTC in hours, in mail date form; empty for an unknown time.
 std::string FormatCompilationDate(double linkTimeUtc, int utcOffsetHours, std::int32_t biasMinutes);
+
+// A module's header title: its file name, then " - (" + description + ")" when it has one.
+std::string FormatModuleTitle(const std::string& fileName, const std::string& description);

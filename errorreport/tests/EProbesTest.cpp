@@ -118,6 +118,8 @@ TEST(Probes, AccessViolationMessage) {
        "Access violation at address " + p + "00000010. Read of address " + p + "00000010."},
   };
   for (const Case& c : cases) EXPECT_EQ(FormatAccessViolationMessage(c.raw, longName), c.message) << c.name;
+  EXPECT_EQ(FormatModuleTitle("sample.exe", "Sample Application"), "sample.exe - (Sample Application)");
+  EXPECT_EQ(FormatModuleTitle("sample.exe", ""), "sample.exe");
   EXPECT_EQ(WithFinalDot("Error"), "Error.");
   EXPECT_EQ(WithFinalDot("Error."), "Error.");
   EXPECT_EQ(ReplaceControlChars(std::string("a\tb\r\nc\x01", 7)), "a b\r\nc ");

@@ -101,7 +101,9 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
     facts.StartTime = LocalDateTimeOf(created);
   const std::string exe = GetOwnModuleFileName();
-  facts.ApplicationTitle = ChangeFileExt(ExtractFileName(exe), "");
+  std::string appDescription, appVersion;
+  ReadVersionInfo(exe, appDescription, appVersion);
+  facts.ApplicationTitle = FormatModuleTitle(ExtractFileName(exe), appDescription);
   facts.ApplicationVersion = GetExeFileVersion();
   facts.Parameters = FormatCommandParameters(GetCommandLineText());
   if (TVantorModulesList* modules = VantorModulesList())
@@ -109,11 +111,9 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
       facts.CompilationDate = FormatCompilationDate(entry->BuildTime, GetUtcOffsetHours(), GetUtcOffsetMinutes());
 
   const std::string module = ModuleFileOfAddress(run_.Address);
-  facts.ExceptionModuleTitle = ExtractFileName(module);
-  if (!module.empty()) {
-    std::string description;
-    ReadVersionInfo(module, description, facts.ExceptionModuleVersion);
-  }
+  std::string description;
+  if (!module.empty()) ReadVersionInfo(module, description, facts.ExceptionModuleVersion);
+  facts.ExceptionModuleTitle = FormatModuleTitle(ExtractFileName(module), description);
   facts.ExceptionClassText = run_.Object ? run_.Object->ClassName() : std::string();
   facts.ExceptionMessageText = !run_.CustomMessage.empty() ? run_.CustomMessage
                                : run_.Object               ? run_.Object->Message
