@@ -4,6 +4,7 @@
 #include <winspool.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "ECore.h"
@@ -159,7 +160,19 @@ std::string ReadPrinterText() {
   std::string text;
   char name[512] = {};
   DWORD length = sizeof name;
-  if (getDefault && open && getDriver && close && getDefault(name, &length)) {
+  // The 9x line and NT 4 keep the default printer in the profile: "name,driver,port".
+  const TOsVersionFacts os = GetOsVersionFacts();
+  bool named = false;
+  if (os.Platform == 1 || (os.Platform == 2 && os.Major == 4)) {
+    char device[512] = {};
+    GetProfileStringA("windows", "device", "", device, sizeof device);
+    const std::string first = Trim(std::string(device).substr(0, std::string(device).find(',')));
+    std::snprintf(name, sizeof name, "%s", first.c_str());
+    named = !first.empty();
+  } else {
+    named = getDefault && getDefault(name, &length);
+  }
+  if (open && getDriver && close && named) {
     HANDLE printer = nullptr;
     if (open(name, &printer, nullptr) && printer) {
       DWORD needed = 0;
