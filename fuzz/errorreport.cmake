@@ -15,3 +15,5 @@ pellory_fuzzer(fuzz_disasm SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/DisAsmFuzz.cpp LI
 pellory_fuzzer(fuzz_report_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportTextFuzz.cpp LIBS errorreport_core)
 # The leak bytes of a module's data block.
 pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptionsFuzz.cpp LIBS errorreport_core)
+# The log-file reader, its field queries and its XML form.
+pellory_fuzzer(fuzz_log_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LogFileFuzz.cpp LIBS errorreport_core)

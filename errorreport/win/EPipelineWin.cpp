@@ -6,7 +6,9 @@
 #include "ECoreWin.h"
 #include "EHookWin.h"
 #include "EReportBuilderWin.h"
+#include "EReportFilesWin.h"
 #include "ESystemWin.h"
+#include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
 
@@ -73,8 +75,9 @@ TReportRun* g_currentRun = nullptr;
 // After each event: the duplicate test without counting, and the options
 // again as the module published them (a handler may have changed them).
 void AfterEvent() {
-  if (g_currentRun && ReportSteps().CheckDuplicate)
-    g_currentRun->Duplicate = ReportSteps().CheckDuplicate(*g_currentRun, false);
+  if (g_currentRun)
+    g_currentRun->Duplicate = ReportSteps().CheckDuplicate ? ReportSteps().CheckDuplicate(*g_currentRun, false)
+                                                           : CheckDuplicateError(*g_currentRun, false);
   if (TVantorModuleOptionsEx* options = DefaultVantorLogOptions()) options->ReloadOptions();
 }
 void InstallEventThreadApi() {
@@ -290,11 +293,6 @@ void RestoreMainWindow(const TReportRun& run) {
   if (run.Job && run.Job->Freeze) return;  // the main thread is suspended: nothing may wait on it
   HWND main = FindProcessMainWindow(GetCurrentProcessId());
   if (main && IsIconic(main)) ShowWindowAsync(main, SW_RESTORE);
-}
-
-void FireActionEvent(int action, bool& execute) {
-  TVantorExceptionRecord copy = VantorEventState().Current;
-  CallExceptionActionNotifyExports(copy, action, execute);
 }
 
 bool WriteConsoleReport(const std::string& text) {
@@ -724,12 +722,14 @@ std::uint8_t RunReport(TReportRun& run) {
       // e.
       progress = rpDuplicate;
       events.HasCurrent = true;
-      run.Duplicate = steps.CheckDuplicate ? steps.CheckDuplicate(run, true) : false;
+      run.Duplicate = steps.CheckDuplicate ? steps.CheckDuplicate(run, true) : CheckDuplicateError(run, true);
       progress = rpDuplicateDone;
       progress = rpWarningCleared;
       ClearLibraryWarning();
       progress = rpEnvironment;
       SetReportVariables(run);
+      // f.
+      if (IsWebApp() && IsConsoleApp()) SaveLastHtmlPage(run, LastHtmlPage());
       // g. The events, on the faulting thread.
       const bool guiProgram = !IsConsoleApp();
       if (ShouldRestoreMainWindow(run.Mode, guiProgram, options->DialogKind(), send, options->SendFlags()))
@@ -766,7 +766,7 @@ std::uint8_t RunReport(TReportRun& run) {
           progress = rpDialog;
           run.Show = true;
           ClearLibraryWarning();
-          FireActionEvent(0, run.Show);
+          FireShowingDialogAction(run.Show);
           if (run.Show) {
             progress = rpOutput;
             switch (output) {
@@ -797,7 +797,7 @@ std::uint8_t RunReport(TReportRun& run) {
             }
             progress = rpOutputDone;
             bool execute = true;
-            FireActionEvent(1, execute);
+            FireDialogShownAction(execute);
           }
         } else if (IsWebApp() && steps.ShowWebPage) {
           steps.ShowWebPage(run, ShownMessage(run));
@@ -816,10 +816,10 @@ std::uint8_t RunReport(TReportRun& run) {
         if (steps.SaveAndFreeScreenshot) steps.SaveAndFreeScreenshot(run);
         // 9. The XML form of the log's last entry (nothing is deleted).
         progress = rpLog;
-        if ((options->LogFlags() & 0x04) && steps.WriteXmlLog) steps.WriteXmlLog(run);
+        if (options->LogFlags() & 0x04) steps.WriteXmlLog ? steps.WriteXmlLog(run) : SaveXmlLogBesideLog(run);
         // 10.
         send = sendingDue();
-        if (options->WriteLogFile() && steps.AppendLog) steps.AppendLog(run);
+        if (options->WriteLogFile()) steps.AppendLog ? steps.AppendLog(run) : SaveReportToLogFile(run);
         if (run.CopyToClipboard) CopyTextToClipboard(run.ReportText);
         progress = rpSending;
         if (send && steps.StartSending) steps.StartSending(run);

@@ -8,6 +8,8 @@
 #include "EHookWin.h"
 #include "ELocation.h"
 #include "EPipelineWin.h"
+#include "EProbes.h"
+#include "EProbesWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
@@ -58,20 +60,6 @@ std::string WindowOwnText(HWND window) {
   return n > 0 ? std::string(text, static_cast<std::size_t>(n < 256 ? n : 256)) : std::string();
 }
 
-// The command line without the program's own name.
-std::string CommandParameters() {
-  const std::string line = GetCommandLineText();
-  std::size_t at = 0;
-  while (at < line.size() && line[at] == ' ') ++at;
-  if (at < line.size() && line[at] == '"') {
-    const std::size_t end = line.find('"', at + 1);
-    at = end == std::string::npos ? line.size() : end + 1;
-  } else {
-    while (at < line.size() && line[at] != ' ') ++at;
-  }
-  return Trim(line.substr(at));
-}
-
 // "C:" of a path on a drive; empty for other paths.
 std::string DriveOfPath(const std::string& path) {
   return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
@@ -89,6 +77,23 @@ std::string ModuleFileOfAddress(std::uintptr_t address) {
   return module ? GetModuleFileNameOf(module) : std::string();
 }
 
+// An access violation's message rebuilt from its record, naming the module
+// that holds the faulting address; other messages unchanged.
+std::string AccessViolationMessage(const TReportRun& run, const std::string& message) {
+  const EXCEPTION_RECORD* record = nullptr;
+  if (run.Job) record = run.Job->Record ? run.Job->Record : run.Job->HasSavedRecord ? &run.Job->SavedRecord : nullptr;
+  if (!record || !IsReadableMemory(record, sizeof *record) || record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION ||
+      record->NumberParameters < 2)
+    return message;
+  TAccessViolationRaw raw;
+  raw.Address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
+  raw.ModuleFile = ModuleFileOfAddress(raw.Address);
+  raw.Write = record->ExceptionInformation[0] == 1;
+  raw.Target = static_cast<std::uintptr_t>(record->ExceptionInformation[1]);
+  raw.OwnMessage = message;
+  return FormatAccessViolationMessage(raw, [](const std::string& path) { return ExpandLongPathName(path); });
+}
+
 }  // namespace
 
 void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
@@ -96,20 +101,24 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
     facts.StartTime = LocalDateTimeOf(created);
   const std::string exe = GetOwnModuleFileName();
-  facts.ApplicationTitle = ChangeFileExt(ExtractFileName(exe), "");
+  std::string appDescription, appVersion;
+  ReadVersionInfo(exe, appDescription, appVersion);
+  facts.ApplicationTitle = FormatModuleTitle(ExtractFileName(exe), appDescription);
   facts.ApplicationVersion = GetExeFileVersion();
-  facts.Parameters = CommandParameters();
+  facts.Parameters = FormatCommandParameters(GetCommandLineText());
+  if (TVantorModulesList* modules = VantorModulesList())
+    if (const TVantorModuleInfo* entry = modules->FindModule(reinterpret_cast<ModuleHandle>(GetModuleHandleA(nullptr))))
+      facts.CompilationDate = FormatCompilationDate(entry->BuildTime, GetUtcOffsetHours(), GetUtcOffsetMinutes());
 
   const std::string module = ModuleFileOfAddress(run_.Address);
-  facts.ExceptionModuleTitle = ExtractFileName(module);
-  if (!module.empty()) {
-    std::string description;
-    ReadVersionInfo(module, description, facts.ExceptionModuleVersion);
-  }
+  std::string description;
+  if (!module.empty()) ReadVersionInfo(module, description, facts.ExceptionModuleVersion);
+  facts.ExceptionModuleTitle = FormatModuleTitle(ExtractFileName(module), description);
   facts.ExceptionClassText = run_.Object ? run_.Object->ClassName() : std::string();
   facts.ExceptionMessageText = !run_.CustomMessage.empty() ? run_.CustomMessage
                                : run_.Object               ? run_.Object->Message
                                                            : std::string();
+  if (run_.CustomMessage.empty()) facts.ExceptionMessageText = AccessViolationMessage(run_, facts.ExceptionMessageText);
 
   facts.UserId = GetUserNameText();
   facts.UserName = GetRegisteredOwnerText();
@@ -146,6 +155,7 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   facts.OsBuild = GetWindowsBuildText(os);
   facts.OsUpdate = os.ServicePack;
   facts.Charset = GetLocaleCharset();
+  CollectSystemProbes(facts);
 }
 
 double Win32ReportClock::Now() {
