@@ -52,7 +52,7 @@ TLogFile& OpenLogFile(const TVantorModuleOptions& options) {
 void CloseLogFile() {
   TLogFile* log = g_logFile;
   g_logFile = nullptr;
-  g_logFileName.clear();
+  std::string().swap(g_logFileName);  // its memory too: a leak report may follow
   if (log) log->Free();
 }
 
