@@ -45,6 +45,10 @@ class StdioFileApi : public FileApi {
     std::fseek(f, 0, SEEK_CUR);
     std::size_t n = std::fwrite(buffer, 1, count, f);
     if (n < count && std::ferror(f)) return n == 0 ? -1 : static_cast<std::int64_t>(n);
+    // The bytes reach the file now: a write the system refuses (a full disk, a
+    // region another handle has locked) fails here instead of being lost
+    // silently when the file is closed.
+    if (std::fflush(f) != 0) return -1;
     return static_cast<std::int64_t>(n);
   }
   std::int64_t Seek(Handle h, std::int64_t offset, SeekOrigin origin) override {

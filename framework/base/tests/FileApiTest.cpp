@@ -95,3 +95,19 @@ TEST(StdioFileApi, FindsFilesByMaskAndResolvesFullPaths) {
   EXPECT_EQ(FullPathName("x/../y"), (cwd / "y").string());
   fs::remove_all(dir);
 }
+
+#if !defined(_WIN32)
+// A device that refuses every write: the refusal reaches the writer instead
+// of being lost in a buffer that is flushed at closing.
+TEST(StdioFileApi, AWriteTheSystemRefusesFails) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_FAIL() << "this test needs /dev/full";
+  std::string error;
+  FileApi::Handle h = GetFileApi().Open("/dev/full", fmOpenReadWrite, error);
+  ASSERT_NE(h, nullptr) << error;
+  const char bytes[16] = {};
+  EXPECT_EQ(GetFileApi().Write(h, bytes, sizeof bytes), -1);
+  GetFileApi().Close(h);
+  TFileStream stream("/dev/full", fmOpenReadWrite);
+  EXPECT_THROW(stream.WriteBuffer(bytes, sizeof bytes), EWriteError);
+}
+#endif
