@@ -1,4 +1,4 @@
-// Arbitrary bytes as a saved tree, loaded into a tree that keeps captions and
+// Arbitrary bytes as a saved tree, loaded into a string tree that keeps captions and
 // 8 bytes of user data per node. Bad input ends in the tree's stream error;
 // afterwards the tree's links, counts, heights and selection must agree.
 #include <cstddef>
@@ -11,7 +11,7 @@
 
 #include "Exceptions.h"
 #include "Streams.h"
-#include "VirtualTreeCore.h"
+#include "VirtualStringTreeCore.h"
 
 namespace {
 
@@ -33,9 +33,9 @@ class NullHost : public TVirtualTreeHost {
   void SetDropTargetRegistered(bool) override {}
 };
 
-class CaptionTree : public TVirtualTreeCore {
+class CaptionTree : public TVirtualStringTreeCore {
  public:
-  CaptionTree(TVirtualTreeHost* host, bool multiSelect) : TVirtualTreeCore(nullptr, host) {
+  CaptionTree(TVirtualTreeHost* host, bool multiSelect) : TVirtualStringTreeCore(nullptr, host) {
     SetNodeDataSize(8);
     SetMultiSelect(multiSelect);
     SetFreeNodeVirtual(true);
@@ -43,16 +43,9 @@ class CaptionTree : public TVirtualTreeCore {
   ~CaptionTree() override { Shutdown(); }
   std::unordered_map<TVTNode*, std::u16string> captions;
 
-  bool LoadChunkFromStream(TStream& stream, int version, std::int32_t size, std::int32_t type, TVTNode* node) override {
-    if (type != kCaptionChunk) return TVirtualTreeCore::LoadChunkFromStream(stream, version, size, type, node);
-    std::u16string text(std::size_t(size) / 2, u'\0');
-    stream.ReadBuffer(text.data(), std::int64_t(text.size() * 2));
-    captions[node] = text;
-    return true;
-  }
-
  protected:
   void DoFreeNode(TVTNode* node) override { captions.erase(node); }
+  void DoNewText(TVTNode* node, int, const std::u16string& text) override { captions[node] = text; }
   void FireLoadNode(TVTNode* node, TStream& stream) override {
     std::uint8_t buffer[8] = {};
     stream.Read(buffer, 8);
