@@ -2,6 +2,7 @@
 // spanning over empty cells, the editor's rectangles and the caption chunk.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <map>
 #include <random>
@@ -49,7 +50,8 @@ class TextTree : public TVirtualStringTreeCore {
   }
   void DoInitNode(TVTNode*, TVTNode*, std::uint8_t&) override { ++initialised; }
   void DoFreeNode(TVTNode* node) override {
-    for (auto it = texts.begin(); it != texts.end();) it = it->first.first == node ? texts.erase(it) : std::next(it);
+    auto it = texts.lower_bound({node, INT_MIN});
+    while (it != texts.end() && it->first.first == node) it = texts.erase(it);
   }
   void FireSaveNode(TVTNode* node, TStream& stream) override {
     if (node) stream.WriteBuffer(NodeData(node), 8);
