@@ -3383,6 +3383,10 @@ void TVirtualTreeCore::InsertNodesFromStream(TStream& stream, int version, TVTNo
   settleSelection();
 }
 
+void TVirtualTreeCore::LoadTreeFromFile(const std::string& fileName) {
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TFileStream& stream) { LoadTreeFromStream(stream); });
+}
+
 void TVirtualTreeCore::LoadTreeFromStream(TStream& stream) {
   Clear();
   std::uint8_t header[kStreamHeaderSize];

@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Method.h"
@@ -446,6 +447,9 @@ class TVirtualTreeCore : public WorkerTree {
   void SaveNodeToStream(TStream& stream, TVTNode* node);
   // The node's chunks: base (with the children), user data.
   virtual void SaveNodeChunks(TStream& stream, TVTNode* node);
+  // Replaces the tree with a file's nodes; the file is opened for reading with
+  // others denied writing and closed in any case.
+  virtual void LoadTreeFromFile(const std::string& fileName);
   // Replaces the tree with the stream's nodes. A fault raises EVirtualTreeError
   // 2002 to 2006; the nodes read so far stay, the tree consistent.
   virtual void LoadTreeFromStream(TStream& stream);

@@ -2,6 +2,7 @@
 // every fault of a stream read from outside.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -362,6 +363,37 @@ TEST(NodeStream, InsertingIntoALastChildKeepsSelectionsOutsideIt) {
   EXPECT_TRUE(after->States & vsSelected);
   EXPECT_EQ(tree.Selection(), std::vector<TVTNode*>{after});
   EXPECT_EQ(CheckTreeInvariants(tree), 4u);
+}
+
+TEST(NodeStream, LoadTreeFromFileReadsASavedFile) {
+  StreamTree source;
+  TVTNode* node = source.AllocateNode();
+  node->States |= vsInitialized;
+  source.LinkNode(node, nullptr, 4);
+  source.captions[node] = u"\u03A9 file";
+  std::memset(source.NodeData(node), 7, 8);
+  const std::string path = ::testing::TempDir() + "node-stream-test.vtd";
+  {
+    TMemoryStream stream;
+    source.SaveTreeToStream(stream);
+    stream.SaveToFile(path);
+  }
+  StreamTree target;
+  target.LoadTreeFromFile(path);
+  ASSERT_EQ(target.TotalNodeCount(), 1u);
+  EXPECT_EQ(target.captions[target.FirstNodeRaw()], u"\u03A9 file");
+  // A corrupt file raises the stream's error and is closed: it can be removed afterwards.
+  TStringStream bad(Header(2));
+  TMemoryStream badFile;
+  badFile.CopyFrom(bad, 0);
+  badFile.SaveToFile(path);
+  try {
+    target.LoadTreeFromFile(path);
+    ADD_FAILURE();
+  } catch (const EVirtualTreeError& e) {
+    EXPECT_EQ(e.HelpContext, 2004);
+  }
+  EXPECT_EQ(std::remove(path.c_str()), 0);
 }
 
 TEST(NodeStream, SkipNodeMovesPastOneNode) {
