@@ -7,7 +7,9 @@
 #include <new>
 #include <thread>
 
+#include "ByteReader.h"
 #include "StdActns.h"
+#include "Streams.h"
 
 namespace {
 // Tree states of the window's input handling that the scrolling reads.
@@ -3032,4 +3034,392 @@ std::uint32_t TVirtualTreeCore::StartOleDrag(const std::function<std::uint32_t(s
   SetTreeState(tsOLEDragging, false);
   dragSelection_.clear();
   return effect;
+}
+
+// --- Node streams ----------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void StreamError(const ResString& text, int code) {
+  RaiseTreeError(LoadResStringW(text), code);
+}
+
+// Reads exactly `count` bytes; a short stream is "not enough data" (2004).
+void ReadStreamExact(TStream& stream, void* buffer, std::int64_t count) {
+  if (stream.Read(buffer, count) != count) StreamError(SStreamTooSmall, 2004);
+}
+
+struct TChunkHeader {
+  std::int32_t Type;
+  std::int32_t Size;
+};
+
+TChunkHeader ReadChunkHeader(TStream& stream) {
+  std::uint8_t bytes[kChunkHeaderSize];
+  ReadStreamExact(stream, bytes, sizeof bytes);
+  ByteReader reader(bytes, sizeof bytes);
+  TChunkHeader header;
+  header.Type = std::int32_t(reader.U32LE());
+  header.Size = std::int32_t(reader.U32LE());
+  return header;
+}
+
+// The end of a chunk whose header ended at `bodyStart`, checked against the
+// stream's end (2004) and the enclosing chunk's end (2006).
+std::int64_t CheckedChunkEnd(std::int64_t bodyStart, std::int32_t size, std::int64_t enclosingEnd,
+                             std::int64_t streamSize) {
+  if (size < 0) StreamError(SStreamTooSmall, 2004);
+  const std::int64_t end = bodyStart + size;
+  if (end > streamSize) StreamError(SStreamTooSmall, 2004);
+  if (end > enclosingEnd) StreamError(SCorruptStream2, 2006);
+  return end;
+}
+
+void PutU16(std::uint8_t*& p, std::uint32_t v) {
+  *p++ = std::uint8_t(v);
+  *p++ = std::uint8_t(v >> 8);
+}
+void PutU32(std::uint8_t*& p, std::uint32_t v) {
+  PutU16(p, v & 0xFFFF);
+  PutU16(p, v >> 16);
+}
+
+void WriteChunkHeader(TStream& stream, std::int32_t type, std::int32_t size) {
+  std::uint8_t bytes[kChunkHeaderSize];
+  std::uint8_t* p = bytes;
+  PutU32(p, std::uint32_t(type));
+  PutU32(p, std::uint32_t(size));
+  stream.WriteBuffer(bytes, sizeof bytes);
+}
+
+}  // namespace
+
+void TVirtualTreeCore::FireSaveNode(TVTNode* node, TStream& stream) {
+  if (OnSaveNode) OnSaveNode(owner_, node, stream);
+}
+
+void TVirtualTreeCore::FireLoadNode(TVTNode* node, TStream& stream) {
+  if (OnLoadNode) OnLoadNode(owner_, node, stream);
+}
+
+void TVirtualTreeCore::FireStreamLoaded(TVTNode* node) {
+  if (OnStreamLoaded) OnStreamLoaded(owner_, node);
+}
+
+void TVirtualTreeCore::PatchChunkSize(TStream& stream, std::int64_t start, std::int64_t end) {
+  stream.Seek(start + 4, SeekOrigin::Beginning);
+  std::uint8_t bytes[4];
+  std::uint8_t* p = bytes;
+  PutU32(p, std::uint32_t(std::int32_t(end - start - std::int64_t(kChunkHeaderSize))));
+  stream.WriteBuffer(bytes, sizeof bytes);
+  stream.Seek(end, SeekOrigin::Beginning);
+}
+
+void TVirtualTreeCore::SaveTreeToStream(TStream& stream, TVTNode* node) {
+  std::uint8_t header[kStreamHeaderSize + 4];
+  std::uint8_t* p = header;
+  for (std::uint32_t unit : {0x2045u, 0x0056u, 0x0054u, std::uint32_t(kStreamVersion), 0x0020u, 0x2046u})
+    PutU16(p, unit);
+  if (node && node != root_) {
+    PutU32(p, 1);
+    stream.WriteBuffer(header, sizeof header);
+    SaveNodeToStream(stream, node);
+    return;
+  }
+  PutU32(p, root_->ChildCount);
+  stream.WriteBuffer(header, sizeof header);
+  for (TVTNode* child = root_->FirstChild; child; child = child->NextSibling) SaveNodeToStream(stream, child);
+}
+
+void TVirtualTreeCore::SaveNodeToStream(TStream& stream, TVTNode* node) {
+  node = Real(node);
+  if ((OptionBits.Misc & (1u << 5)) && node != root_) {
+    InitIfNeeded(node);
+    CreateChildrenIfNeeded(node);
+  }
+  const std::int64_t start = stream.Position();
+  WriteChunkHeader(stream, kAnchorChunk, 0);
+  SaveNodeChunks(stream, node);
+  PatchChunkSize(stream, start, stream.Position());
+}
+
+void TVirtualTreeCore::SaveNodeChunks(TStream& stream, TVTNode* node) {
+  node = Real(node);
+  const bool initialized = node->States & vsInitialized;
+  const std::int64_t start = stream.Position();
+  std::uint8_t base[kChunkHeaderSize + kBaseChunkSize];
+  std::uint8_t* p = base;
+  PutU32(p, std::uint32_t(kBaseChunk));
+  PutU32(p, 0);
+  // The children of a node that is not initialised are not written, so its count is 0.
+  PutU32(p, initialized ? node->ChildCount : 0);
+  PutU32(p, node->NodeHeight);
+  PutU16(p, node->States & ~kUnsavedStates);
+  *p++ = node->Align;
+  *p++ = node->CheckState;
+  *p++ = node->CheckType;
+  PutU32(p, 0);
+  stream.WriteBuffer(base, sizeof base);
+  if (initialized) {
+    for (TVTNode* child = node->FirstChild; child; child = child->NextSibling) SaveNodeToStream(stream, child);
+  }
+  PatchChunkSize(stream, start, stream.Position());
+
+  const std::int64_t userStart = stream.Position();
+  WriteChunkHeader(stream, kUserChunk, 0);
+  FireSaveNode(Public(node), stream);
+  const std::int64_t userEnd = stream.Position();
+  if (userEnd == userStart + std::int64_t(kChunkHeaderSize)) {
+    stream.Seek(userStart, SeekOrigin::Beginning);
+    if (stream.Size() == userEnd) stream.SetSize(userStart);
+  } else {
+    PatchChunkSize(stream, userStart, userEnd);
+  }
+}
+
+void TVirtualTreeCore::SkipNodeInStream(TStream& stream) {
+  const TChunkHeader header = ReadChunkHeader(stream);
+  if (header.Type != kAnchorChunk) StreamError(SCorruptStream1, 2005);
+  const std::int64_t size = stream.Size();
+  const std::int64_t end = CheckedChunkEnd(stream.Position(), header.Size, size, size);
+  stream.Seek(end, SeekOrigin::Beginning);
+}
+
+void TVirtualTreeCore::ApplyLoadedNode(TVTNode* node, std::uint32_t height, std::uint16_t states, std::uint8_t align,
+                                       std::uint8_t checkState, std::uint8_t checkType) {
+  WorkScope work(*this);
+  TVTNode* parent = node->Parent;
+  // What the node added to its parent's height and to the shown rows before.
+  const bool countedBefore = parent && (parent->States & vsExpanded) && (node->States & vsVisible);
+  const std::int64_t heightBefore = countedBefore ? node->TotalHeight : 0;
+  const std::uint32_t shownBefore = NodeFullyShown(node) ? CountVisibleDescendants(node) + 1 : 0;
+
+  // Bits of a running removal or check never come from outside; the
+  // selection bit is settled against the selection array afterwards.
+  states &= std::uint16_t(~(kUnsavedStates | vsClearing));
+  states = std::uint16_t(states | (node->States & vsSelected));
+  if (node->ChildCount) states |= vsHasChildren;
+  node->States = states;
+  node->NodeHeight = std::uint16_t(std::min<std::uint32_t>(height, 0xFFFF));
+  std::uint32_t total = node->NodeHeight;
+  if (node->States & vsExpanded) {
+    for (TVTNode* c = node->FirstChild; c; c = c->NextSibling)
+      if (c->States & vsVisible) total += c->TotalHeight;
+  }
+  node->TotalHeight = total;
+  node->Align = align;
+  node->CheckState = checkState <= csMixedPressed ? checkState : csUncheckedNormal;
+  node->CheckType = checkType <= ctButton ? checkType : ctNone;
+
+  const bool countedAfter = parent && (parent->States & vsExpanded) && (node->States & vsVisible);
+  const std::int64_t heightAfter = countedAfter ? node->TotalHeight : 0;
+  if (parent && heightAfter != heightBefore) PropagateTotalHeight(parent, heightAfter - heightBefore, true);
+  const std::uint32_t shownAfter = NodeFullyShown(node) ? CountVisibleDescendants(node) + 1 : 0;
+  visibleCount_ = visibleCount_ - shownBefore + shownAfter;
+  MarkCacheStale();
+}
+
+void TVirtualTreeCore::ReadBaseChunk(TStream& stream, int version, std::int32_t size, TVTNode* node,
+                                     std::uint32_t& childCount) {
+  const std::size_t bodySize = version >= 2 ? kBaseChunkSize : kBaseChunkSizeOld;
+  if (size < std::int32_t(bodySize)) StreamError(SStreamTooSmall, 2004);
+  std::uint8_t body[kBaseChunkSize];
+  ReadStreamExact(stream, body, std::int64_t(bodySize));
+  ByteReader reader(body, bodySize);
+  childCount = reader.U32LE();
+  const std::uint32_t height = reader.U32LE();
+  std::uint16_t states;
+  if (version >= 2) {
+    states = reader.U16LE();
+  } else {
+    const std::uint8_t old = reader.U8();
+    states = std::uint16_t(old | ((old & 0x80) ? vsSelected : vsVisible));
+  }
+  const std::uint8_t align = reader.U8();
+  const std::uint8_t checkState = reader.U8();
+  const std::uint8_t checkType = reader.U8();
+  // The root keeps its own states; only its children come from the stream.
+  if (node != root_) ApplyLoadedNode(node, height, states, align, checkState, checkType);
+  // Every child is at least an anchor chunk's header: a count the chunk cannot hold is refused before any child is
+  // made.
+  const std::int64_t left = std::int64_t(size) - std::int64_t(bodySize);
+  if (std::int64_t(childCount) > left / std::int64_t(kChunkHeaderSize)) StreamError(SStreamTooSmall, 2004);
+}
+
+struct TVirtualTreeCore::StreamFrame {
+  TVTNode* Node;
+  std::int64_t AnchorEnd;
+  std::int64_t BaseEnd;
+  std::uint32_t ChildrenLeft;
+  bool InChildren;
+};
+
+void TVirtualTreeCore::ReadNodeTree(TStream& stream, int version, TVTNode* node, std::int64_t limit) {
+  WorkScope work(*this);
+  const std::int64_t streamSize = stream.Size();
+  std::vector<StreamFrame> stack;
+  auto openAnchor = [&](TVTNode* n, std::int64_t enclosingEnd) {
+    if (stack.size() >= kMaxStreamDepth) StreamError(SStreamTooSmall, 2004);
+    const std::int64_t start = stream.Position();
+    if (start + std::int64_t(kChunkHeaderSize) > streamSize) StreamError(SStreamTooSmall, 2004);
+    if (start + std::int64_t(kChunkHeaderSize) > enclosingEnd) StreamError(SCorruptStream2, 2006);
+    const TChunkHeader header = ReadChunkHeader(stream);
+    if (header.Type != kAnchorChunk) StreamError(SCorruptStream1, 2005);
+    const std::int64_t end = CheckedChunkEnd(stream.Position(), header.Size, enclosingEnd, streamSize);
+    stack.push_back({n, end, 0, 0, false});
+  };
+  openAnchor(node, limit);
+  while (!stack.empty()) {
+    StreamFrame& frame = stack.back();
+    const std::int64_t position = stream.Position();
+    if (frame.InChildren) {
+      if (frame.ChildrenLeft > 0) {
+        if (frame.BaseEnd - position < std::int64_t(kChunkHeaderSize)) StreamError(SStreamTooSmall, 2004);
+        if (stack.size() >= kMaxStreamDepth) StreamError(SStreamTooSmall, 2004);
+        --frame.ChildrenLeft;
+        TVTNode* parent = frame.Node;
+        const std::int64_t baseEnd = frame.BaseEnd;
+        TVTNode* child = AllocateNode();
+        LinkNode(child, parent, 4);
+        openAnchor(child, baseEnd);  // `frame` may move
+        continue;
+      }
+      if (position != frame.BaseEnd) StreamError(SCorruptStream2, 2006);
+      frame.InChildren = false;
+      continue;
+    }
+    if (position >= frame.AnchorEnd) {
+      stack.pop_back();
+      continue;
+    }
+    if (frame.AnchorEnd - position < std::int64_t(kChunkHeaderSize)) StreamError(SCorruptStream2, 2006);
+    const TChunkHeader header = ReadChunkHeader(stream);
+    const std::int64_t chunkEnd = CheckedChunkEnd(stream.Position(), header.Size, frame.AnchorEnd, streamSize);
+    if (header.Type == kBaseChunk) {
+      std::uint32_t childCount = 0;
+      ReadBaseChunk(stream, version, header.Size, frame.Node, childCount);
+      frame.BaseEnd = chunkEnd;
+      frame.ChildrenLeft = childCount;
+      frame.InChildren = true;
+      continue;
+    }
+    LoadChunkFromStream(stream, version, header.Size, header.Type, Public(frame.Node));
+    // Whatever the chunk's reader took, the next chunk starts at this one's end.
+    if (stream.Position() != chunkEnd) stream.Seek(chunkEnd, SeekOrigin::Beginning);
+  }
+}
+
+void TVirtualTreeCore::ReadNodeFromStream(TStream& stream, int version, TVTNode* node) {
+  ReadNodeTree(stream, version, Real(node), stream.Size());
+}
+
+bool TVirtualTreeCore::LoadChunkFromStream(TStream& stream, int version, std::int32_t size, std::int32_t type,
+                                           TVTNode* node) {
+  node = Real(node);
+  const std::int64_t bodyStart = stream.Position();
+  const std::int64_t streamSize = stream.Size();
+  const std::int64_t end = CheckedChunkEnd(bodyStart, size, streamSize, streamSize);
+  switch (type) {
+    case kBaseChunk: {
+      WorkScope work(*this);
+      std::uint32_t childCount = 0;
+      ReadBaseChunk(stream, version, size, node, childCount);
+      for (; childCount > 0; --childCount) {
+        if (end - stream.Position() < std::int64_t(kChunkHeaderSize)) StreamError(SStreamTooSmall, 2004);
+        TVTNode* child = AllocateNode();
+        LinkNode(child, node, 4);
+        ReadNodeTree(stream, version, child, end);
+      }
+      if (stream.Position() != end) StreamError(SCorruptStream2, 2006);
+      return true;
+    }
+    case kUserChunk: {
+      if (size < 1) return true;
+      FireLoadNode(Public(node), stream);
+      const bool taken = stream.Position() != bodyStart;
+      if (stream.Position() != end) stream.Seek(end, SeekOrigin::Beginning);
+      return taken;
+    }
+    default:
+      stream.Seek(end, SeekOrigin::Beginning);
+      return false;
+  }
+}
+
+void TVirtualTreeCore::InsertNodesFromStream(TStream& stream, int version, TVTNode* target) {
+  WorkScope work(*this);
+  TVTNode* top = Real(target);
+  // The rows shown are counted as the nodes come (linking and the base chunk keep the count).
+  auto settleSelection = [this, top] {
+    // Only the subtree just read: from Target to the node after its last descendant.
+    TVTNode* stop = nullptr;
+    if (top != root_) {
+      const TVTNode* n = top;
+      while (n != root_ && !n->NextSibling) n = n->Parent;
+      stop = n == root_ ? nullptr : n->NextSibling;
+    }
+    tempNodes_.clear();
+    for (TVTNode* n = top == root_ ? FirstNodeRaw() : top; n && n != stop; n = NextNodeRaw(n)) {
+      if (!(n->States & vsSelected)) continue;
+      std::ptrdiff_t index;
+      if (FindInSelection(n, index, -1, -1)) continue;
+      // The merge takes only nodes without the bit.
+      n->States &= ~vsSelected;
+      if (multiSelect_) tempNodes_.push_back(n);
+    }
+    if (!tempNodes_.empty()) {
+      const std::size_t added = tempNodes_.size();
+      MergeIntoSelection(tempNodes_.data(), added, true);
+      ScheduleChangeEvent(added == 1 ? tempNodes_[0] : nullptr);
+      tempNodes_.clear();
+    }
+  };
+  try {
+    ReadNodeFromStream(stream, version, Public(top));
+  } catch (...) {
+    settleSelection();
+    throw;
+  }
+  settleSelection();
+}
+
+void TVirtualTreeCore::LoadTreeFromFile(const std::string& fileName) {
+  WithFileStream(fileName, fmOpenRead | fmShareDenyWrite, [this](TFileStream& stream) { LoadTreeFromStream(stream); });
+}
+
+void TVirtualTreeCore::LoadTreeFromStream(TStream& stream) {
+  Clear();
+  std::uint8_t header[kStreamHeaderSize];
+  ReadStreamExact(stream, header, sizeof header);
+  ByteReader reader(header, sizeof header);
+  std::uint16_t units[6];
+  for (auto& unit : units) unit = reader.U16LE();
+  if (units[0] != 0x2045 || units[1] != 0x0056 || units[2] != 0x0054 || units[5] != 0x2046)
+    StreamError(SWrongFormat, 2002);
+  const int version = units[3];
+  if (version > kStreamVersion) StreamError(SWrongStreamVersion, 2003);
+  BeginUpdate();
+  try {
+    WorkScope work(*this);
+    bool counted = version >= 2;
+    std::uint32_t count = 0;
+    if (counted) {
+      std::uint8_t bytes[4];
+      ReadStreamExact(stream, bytes, sizeof bytes);
+      count = ByteReader(bytes, sizeof bytes).U32LE();
+    }
+    const std::int64_t size = stream.Size();
+    while (stream.Position() < size && (!counted || count > 0)) {
+      if (size - stream.Position() < std::int64_t(kChunkHeaderSize)) StreamError(SStreamTooSmall, 2004);
+      if (counted) --count;
+      TVTNode* node = AllocateNode();
+      LinkNode(node, root_, 4);
+      InsertNodesFromStream(stream, version, node);
+    }
+    FireStreamLoaded(nullptr);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
 }

@@ -14,13 +14,16 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Method.h"
 #include "Object.h"
+#include "ResStrings.h"
 #include "VirtualTrees.h"
 
 class TBasicAction;
+class TStream;
 class TVirtualTreeCore;
 
 // The in-place editor as the tree drives it (reference counted: the tree
@@ -99,6 +102,28 @@ enum TVirtualTreeState : int {
   tsWheelPanning = 38,
   tsWheelScrolling = 39,
 };
+
+// --- Node streams ---------------------------------------------------------------------------------
+// A stream holds a 12-byte header (version 2 adds a u32 count of top-level
+// nodes) followed by nodes; a node is an anchor chunk (type 1) holding typed
+// chunks: base (2, with the children nested), caption (3, string trees) and
+// user data (4). Chunk headers are an i32 type and an i32 body size; all
+// numbers are little-endian.
+constexpr std::int32_t kAnchorChunk = 1, kBaseChunk = 2, kCaptionChunk = 3, kUserChunk = 4;
+constexpr std::uint16_t kStreamVersion = 2;
+constexpr std::size_t kStreamHeaderSize = 12;
+constexpr std::size_t kChunkHeaderSize = 8;
+constexpr std::size_t kBaseChunkSize = 17, kBaseChunkSizeOld = 12;  // version 2; versions 0 and 1
+// The states a saved node leaves out (reset on reading as well).
+constexpr std::uint16_t kUnsavedStates = 0x0216;
+// The deepest nesting a stream may hold.
+constexpr std::size_t kMaxStreamDepth = 4096;
+
+inline constexpr ResString SWrongFormat{65200, 0, "Unable to load tree structure, the format is wrong."};
+inline constexpr ResString SWrongStreamVersion{65201, 0, "Unable to load tree structure, the version is unknown."};
+inline constexpr ResString SStreamTooSmall{65202, 0, "Unable to load tree structure, not enough data available."};
+inline constexpr ResString SCorruptStream1{65203, 0, "Stream data corrupt. A node's anchor chunk is missing."};
+inline constexpr ResString SCorruptStream2{65204, 0, "Stream data corrupt. Unexpected data after node's end position."};
 
 // Timers the core arms through its host.
 constexpr int kChangeTimer = 5;
@@ -336,6 +361,10 @@ class TVirtualTreeCore : public WorkerTree {
   Method<void(TObject*, TVTNode*, TVTNode*)> OnHotChange;
   Method<void(TObject*, int, int)> OnScroll;
   Method<void(TObject*, TVTNode*, TVTNode*, int, int, bool&)> OnFocusChanging;
+  // Streams: the node's user data is written (read) by these; null is the root.
+  Method<void(TObject*, TVTNode*, TStream&)> OnSaveNode;
+  Method<void(TObject*, TVTNode*, TStream&)> OnLoadNode;
+  Method<void(TObject*, TVTNode*)> OnStreamLoaded;
 
   // Mirrors of the tree's option sets (kept by TCustomVirtualTreeOptions).
   struct TOptionBits {
@@ -410,6 +439,31 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void ReinitChildren(TVTNode* node, bool recursive);
   // The free-node event, the children removed, the node uninitialised; null clears the tree.
   virtual void ResetNode(TVTNode* node);
+
+  // --- Streams ---
+  // Writes the header and every top-level node (null), or a count of 1 and `node`.
+  virtual void SaveTreeToStream(TStream& stream, TVTNode* node = nullptr);
+  // One node with its subtree as an anchor chunk.
+  void SaveNodeToStream(TStream& stream, TVTNode* node);
+  // The node's chunks: base (with the children), user data.
+  virtual void SaveNodeChunks(TStream& stream, TVTNode* node);
+  // Replaces the tree with a file's nodes; the file is opened for reading with
+  // others denied writing and closed in any case.
+  virtual void LoadTreeFromFile(const std::string& fileName);
+  // Replaces the tree with the stream's nodes. A fault raises EVirtualTreeError
+  // 2002 to 2006; the nodes read so far stay, the tree consistent.
+  virtual void LoadTreeFromStream(TStream& stream);
+  // Reads one anchor chunk into an existing node (null: the root). The
+  // nesting is walked without recursion, at most kMaxStreamDepth deep.
+  virtual void ReadNodeFromStream(TStream& stream, int version, TVTNode* node);
+  // Reads one chunk body of `size` bytes; true when the chunk was taken.
+  virtual bool LoadChunkFromStream(TStream& stream, int version, std::int32_t size, std::int32_t type, TVTNode* node);
+  // Reads one node into `target` (null: the root) and brings the selection up to date.
+  void InsertNodesFromStream(TStream& stream, int version, TVTNode* target);
+  // Moves past one node (2005 when no anchor chunk starts here).
+  virtual void SkipNodeInStream(TStream& stream);
+  // Writes the chunk size of the chunk from `start` to `end` into its header.
+  static void PatchChunkSize(TStream& stream, std::int64_t start, std::int64_t end);
 
   // --- Sorting ---
   // A stable merge sort of one node's children through the compare event.
@@ -729,6 +783,9 @@ class TVirtualTreeCore : public WorkerTree {
   virtual int DoCompare(TVTNode* a, TVTNode* b, int column);
   virtual void FireHotChange(TVTNode* oldNode, TVTNode* newNode);
   virtual void FireScroll(int dx, int dy);
+  virtual void FireSaveNode(TVTNode* node, TStream& stream);
+  virtual void FireLoadNode(TVTNode* node, TStream& stream);
+  virtual void FireStreamLoaded(TVTNode* node);
   // The width of the node's content in a column: the window's measure by default.
   virtual int DoGetNodeWidth(TVTNode* node, int column) { return host_ ? host_->NodeWidth(node, column) : 0; }
   // The width of the node's normal (state) image in a column, 0 when it has none.
@@ -789,6 +846,11 @@ class TVirtualTreeCore : public WorkerTree {
  private:
   class WorkScope;
   void AllocateRootNode();
+  struct StreamFrame;
+  void ReadBaseChunk(TStream& stream, int version, std::int32_t size, TVTNode* node, std::uint32_t& childCount);
+  void ApplyLoadedNode(TVTNode* node, std::uint32_t height, std::uint16_t states, std::uint8_t align,
+                       std::uint8_t checkState, std::uint8_t checkType);
+  void ReadNodeTree(TStream& stream, int version, TVTNode* node, std::int64_t limit);
   void FreeRootNode();
   void MarkCacheStale();
   void AfterStructureChange(int oldOffsetX, int oldOffsetY);

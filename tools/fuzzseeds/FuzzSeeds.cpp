@@ -25,6 +25,9 @@
 #include "IcoList.h"
 #include "QvGIF.h"
 #endif
+#ifdef PELLORY_SEEDS_TREEVIEW
+#include "VirtualStringTreeCore.h"
+#endif
 #ifdef PELLORY_SEEDS_PHONE
 #include "LinkFrames.h"
 #include "NokiaLogos.h"
@@ -247,6 +250,69 @@ void Phone(const fs::path& folder) {
   Seed(folder, "fuzz_logo_nlm", {WriteNlmLogo(logo, 0), WriteNlmLogo(small, 2)});
   Seed(folder, "fuzz_logo_ota", {WriteOtaLogo(logo), WriteOtaLogo(small)});
   Seed(folder, "fuzz_logo_nsl", {WriteNslLogo(startup)});
+}
+#endif
+
+#ifdef PELLORY_SEEDS_TREEVIEW
+// Saved trees: a string tree's three nodes with a caption and user data as the
+// writer makes them, and hand-made streams of the older versions 0 and 1.
+std::string TreeLeaf(int version, std::uint8_t states, const std::string& extra, std::uint32_t childCount,
+                     const std::string& children) {
+  std::string baseBytes, nodeBytes;
+  ByteWriter base(baseBytes);
+  base.U32LE(childCount);
+  base.U32LE(18);
+  if (version >= 2)
+    base.U16LE(states);
+  else
+    base.U8(states);
+  base.Bytes(std::string("\x32\0\0", 3));
+  if (version >= 2) base.U32LE(0);
+  std::string body = baseBytes + children;
+  ByteWriter node(nodeBytes);
+  node.U32LE(1);
+  node.U32LE(std::uint32_t(8 + body.size() + extra.size()));
+  node.U32LE(2);
+  node.U32LE(std::uint32_t(body.size()));
+  return nodeBytes + body + extra;
+}
+std::string TreeHeader(int version) {
+  std::string bytes;
+  ByteWriter w(bytes);
+  for (unsigned unit : {0x2045u, 0x56u, 0x54u, unsigned(version), 0x20u, 0x2046u}) w.U16LE(std::uint16_t(unit));
+  return bytes;
+}
+
+void TreeView(const fs::path& folder) {
+  class SeedTree : public TVirtualStringTreeCore {
+   public:
+    SeedTree() : TVirtualStringTreeCore(nullptr, nullptr) { SetNodeDataSize(8); }
+    ~SeedTree() override { Shutdown(); }
+
+   protected:
+    void DoGetText(TVTNode* node, int, int kind, std::u16string& text) override {
+      if (kind == ttNormal) text = node->Index ? u"\u03A91" : u"B";
+    }
+    void FireSaveNode(TVTNode* node, TStream& stream) override {
+      if (node && node->Parent->Parent) stream.WriteBuffer("userdata", 8);
+    }
+  } tree;
+  TVTNode* a = tree.AllocateNode();
+  a->States |= vsInitialized | vsExpanded;
+  tree.LinkNode(a, nullptr, 4);
+  TVTNode* c = tree.AllocateNode();
+  c->States |= vsInitialized;
+  tree.LinkNode(c, a, 4);
+  TVTNode* b = tree.AllocateNode();
+  b->States |= vsInitialized;
+  tree.LinkNode(b, nullptr, 4);
+  TStringStream saved;
+  tree.SaveTreeToStream(saved);
+  const std::string caption("\3\0\0\0\2\0\0\0x\0", 10);
+  Seed(folder, "fuzz_node_stream",
+       {saved.DataString(),
+        TreeHeader(0) + TreeLeaf(0, 0x81, {}, 0, {}) + TreeLeaf(0, 0x21, {}, 1, TreeLeaf(0, 0x01, caption, 0, {})),
+        TreeHeader(1) + TreeLeaf(1, 0x81, caption, 0, {}) + TreeLeaf(1, 0x01, {}, 0, {})});
 }
 #endif
 
@@ -497,6 +563,9 @@ int main(int argc, char** argv) {
 #endif
 #ifdef PELLORY_SEEDS_COMPONENTS
     Components(folder);
+#endif
+#ifdef PELLORY_SEEDS_TREEVIEW
+    TreeView(folder);
 #endif
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pellory_fuzzseeds: %s\n", e.what());
