@@ -2128,16 +2128,7 @@ int TVirtualTreeCore::MeasureVisibleContentWidth() {
 // --- Scrolling -------------------------------------------------------------------------------------
 
 bool TVirtualTreeCore::SetOffsetXY(int x, int y) {
-  x = std::max(std::min(x, 0), std::min(0, ClientWidth() - rangeX_));
-  y = std::max(std::min(y, 0), std::min(0, ClientHeight() - rangeY_));
-  if (x == offsetX_ && y == offsetY_) return false;
-  offsetX_ = x;
-  offsetY_ = y;
-  if (host_ && updateCount_ == 0) {
-    RefreshScrollBars(true);
-    host_->Invalidate();
-  }
-  return true;
+  return ApplyScrollOffset(x, y, suoRepaintHeader | suoRepaintScrollBars | suoScrollClientArea | suoUpdateNCArea);
 }
 
 void TVirtualTreeCore::RefreshScrollBars(bool redraw) {

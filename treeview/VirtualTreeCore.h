@@ -568,7 +568,8 @@ class TVirtualTreeCore : public WorkerTree {
   int ClientHeight() const { return host_ ? host_->ClientHeight() : 0; }
   int OffsetX() const { return offsetX_; }
   int OffsetY() const { return offsetY_; }
-  // Scrolls to the offsets (clamped to the ranges); true when one changed.
+  // Scrolls to the offsets (clamped to the ranges) with every ApplyScrollOffset
+  // option: the client area is scrolled, not repainted; true when one changed.
   bool SetOffsetXY(int x, int y);
   void SetOffsetX(int x) { SetOffsetXY(x, offsetY_); }
   void SetOffsetY(int y) { SetOffsetXY(offsetX_, y); }

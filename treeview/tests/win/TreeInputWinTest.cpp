@@ -1,7 +1,9 @@
 // The tree's input through its window under Wine: typing to search, the
 // space key on a tri-state child, wheel panning with its popup window and
 // timer 4, hot tracking with the hot cursor, the popup menu event, and
-// failing event handlers that stay inside the window procedure.
+// failing event handlers that stay inside the window procedure; scrolling by
+// the scroll bar and the wheel, which moves the painted rows and the tree's
+// child windows.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -10,7 +12,9 @@
 #include <vector>
 
 #include "Forms.h"
+#include "Graphics.h"
 #include "Menus.h"
+#include "PaintCanvas.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 
@@ -207,6 +211,96 @@ TEST_F(TreeInputTest, TheMiddleButtonPansWithItsWindowAndTimerFour) {
   EXPECT_FALSE(IsWindow(panning));
   EXPECT_FALSE(tree.HasTreeState(tsWheelPanning) || tree.HasTreeState(tsWheelScrolling));
   EXPECT_NE(GetCapture(), Window());
+}
+
+// The client area's pixels as the screen shows them now.
+void Snapshot(HWND window, Canvas& canvas) {
+  HDC dc = GetDC(window);
+  BitBlt(canvas.dc, 0, 0, canvas.width, canvas.height, dc, 0, 0, SRCCOPY);
+  ReleaseDC(window, dc);
+  GdiFlush();
+}
+
+// Left of the child window: whether every pixel row y of `after` shows row y + shift of `before`.
+bool ShiftedUp(const Canvas& before, const Canvas& after, int shift, int width) {
+  for (int y = 0; y + shift < before.height; ++y)
+    if (after.Block(0, y, width, 1) != before.Block(0, y + shift, width, 1)) return false;
+  return true;
+}
+
+TEST_F(TreeInputTest, ScrollingMovesThePaintedRowsTheScrollBarAndTheChildWindows) {
+  struct Case {
+    const char* name;
+    bool wheel;
+    bool picture;  // a background picture: children move, everything is painted anew
+    int distance;
+  };
+  const Case cases[] = {
+      {"scroll bar line down", false, false, 20},
+      {"wheel notch down", true, false, kRow},
+      {"scroll bar with a background picture", false, true, 20},
+  };
+  TVirtualTreeCore& tree = Core();
+  tree.OptionBits.Paint |= voPopupMode;  // the selection shows without the focus
+  tree.SetNodeSelected(rows_[2], true);
+  tree.SetNodeSelected(rows_[5], true);
+  RECT client;
+  GetClientRect(Window(), &client);
+  const int width = 180;  // left of the child window
+  ASSERT_GT(client.right, 250);
+  Canvas source(7, 5);
+  for (int i = 0; i < 7 * 5; ++i) source.bits[i] = std::uint32_t(0x203040 + i * 0x050301);
+  TOwned<TBitmap> bitmap(New<TBitmap>());
+  SelectObject(source.dc, source.old);
+  bitmap->SetHandle(source.bitmap);
+  source.bitmap = CreateBitmap(1, 1, 1, 1, nullptr);  // the bitmap owns the section now
+  source.old = SelectObject(source.dc, source.bitmap);
+  TOwned<TPicture> picture(New<TPicture>());
+  picture->SetGraphic(bitmap.get());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.picture) {
+      tree_->SetBackgroundPicture(picture.get());
+      tree.OptionBits.Paint |= voShowBackground;
+    }
+    tree.SetOffsetY(0);
+    HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 200, 100, 40, 20, Window(), nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(child, nullptr);
+    RedrawWindow(Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Canvas before(client.right, client.bottom);
+    Snapshot(Window(), before);
+
+    if (c.wheel)
+      SendMessageW(Window(), WM_MOUSEWHEEL, MAKEWPARAM(0, WORD(-WHEEL_DELTA)), MAKELPARAM(100, 100));
+    else
+      SendMessageW(Window(), WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(tree.OffsetY(), -c.distance);
+    EXPECT_EQ(GetScrollPos(Window(), SB_VERT), c.distance);
+    RECT moved;
+    GetWindowRect(child, &moved);
+    MapWindowPoints(nullptr, Window(), reinterpret_cast<POINT*>(&moved), 2);
+    EXPECT_EQ(moved.left, 200);
+    EXPECT_EQ(moved.top, 100 - c.distance);
+
+    // Scrolled, the rows' pixels have moved before any painting and only the
+    // uncovered strip waits; a picture behind them leaves everything to paint.
+    HRGN pending = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetUpdateRgn(Window(), pending, FALSE), ERROR);
+    EXPECT_TRUE(PtInRegion(pending, 50, client.bottom - 3));
+    EXPECT_EQ(bool(PtInRegion(pending, 50, 40)), c.picture);
+    DeleteObject(pending);
+    Canvas after(client.right, client.bottom);
+    if (!c.picture) {
+      Snapshot(Window(), after);
+      EXPECT_TRUE(ShiftedUp(before, after, c.distance, width));
+    }
+    UpdateWindow(Window());
+    Snapshot(Window(), after);
+    EXPECT_TRUE(ShiftedUp(before, after, c.distance, width));
+    EXPECT_FALSE(ShiftedUp(before, after, 0, width)) << "the rows differ from each other";
+    DestroyWindow(child);
+  }
 }
 
 TEST_F(TreeInputTest, MovingOverACaptionMakesTheHotNodeAndShowsTheHotCursor) {
