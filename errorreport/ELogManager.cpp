@@ -33,7 +33,9 @@ std::string NormalizeLineBreaks(const std::string& text) {
   return out;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
+}  // namespace
+
+std::vector<std::string> SplitLogLines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t at = 0;
   while (true) {
@@ -47,27 +49,24 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-bool IsBlank(const std::string& line) {
+bool IsBlankLogLine(const std::string& line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
-// A title line ends in its first ":"; field and continuation lines start with a blank.
-bool IsTitleLine(const std::string& line) {
+bool IsLogTitleLine(const std::string& line) {
   return !line.empty() && line[0] != ' ' && line.find(':') == line.size() - 1;
 }
-
-}  // namespace
 
 std::string EscapeLogValue(const std::string& value) {
   std::string text = NormalizeLineBreaks(value);
   if (text.find(kCrLf) == std::string::npos) return text;
-  std::vector<std::string> lines = SplitLines(text);
+  std::vector<std::string> lines = SplitLogLines(text);
   while (lines.size() > 1 && lines.back().empty()) lines.pop_back();
   text.clear();
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string line = lines[i];
     for (std::size_t at = line.find(": "); at != std::string::npos; at = line.find(": ", at + 2)) line[at + 1] = '_';
-    if (IsBlank(line)) line = ".";
+    if (IsBlankLogLine(line)) line = ".";
     if (i > 0) text += kCrLf + std::string(" ");
     text += line;
   }
@@ -95,11 +94,11 @@ void TLogItem::AddLine(const std::string& label, const std::string& value, bool 
 }
 
 void TLogItem::GetFormattedText(std::string& text) const {
-  std::vector<std::string> lines = SplitLines(fText);
+  std::vector<std::string> lines = SplitLogLines(fText);
   if (fText.empty()) lines.clear();
   // 1. Sections without lines drop out with their rule and the blank line after them.
   for (std::size_t i = 0; i < lines.size();) {
-    if (IsTitleLine(lines[i]) && (i + 2 >= lines.size() || lines[i + 2].empty())) {
+    if (IsLogTitleLine(lines[i]) && (i + 2 >= lines.size() || lines[i + 2].empty())) {
       lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(i),
                   lines.begin() + static_cast<std::ptrdiff_t>(std::min(i + 3, lines.size())));
     } else {
@@ -110,7 +109,7 @@ void TLogItem::GetFormattedText(std::string& text) const {
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
   // 2. and 3. The ": " of each section in one column, and its rule as wide as its widest line.
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (!IsTitleLine(lines[i]) || i + 1 >= lines.size()) continue;
+    if (!IsLogTitleLine(lines[i]) || i + 1 >= lines.size()) continue;
     std::size_t end = i + 2;
     while (end < lines.size() && !lines[end].empty()) ++end;
     std::size_t column = 0;
@@ -209,7 +208,7 @@ TFieldSpot FindField(const std::string& entry, const std::string& number) {
 // The stored value with the continuation lines' column blanks cut to the one
 // blank of the escaped form.
 std::string RawFieldValue(const std::string& entry, const TFieldSpot& spot) {
-  const std::vector<std::string> lines = SplitLines(entry.substr(spot.valueStart, spot.valueEnd - spot.valueStart));
+  const std::vector<std::string> lines = SplitLogLines(entry.substr(spot.valueStart, spot.valueEnd - spot.valueStart));
   std::string out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i == 0) {
@@ -222,7 +221,7 @@ std::string RawFieldValue(const std::string& entry, const TFieldSpot& spot) {
 }
 
 std::string UnescapeValue(const std::string& raw) {
-  std::vector<std::string> lines = SplitLines(raw);
+  std::vector<std::string> lines = SplitLogLines(raw);
   std::string out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string line = i == 0 ? lines[i] : TrimLeft(lines[i]);

@@ -35,6 +35,13 @@ class TLogItem : public TObject {
 // each line after the first led by one blank, with no trailing CRLF.
 std::string EscapeLogValue(const std::string& value);
 
+// The lines of a header text split at CRLF (a text ending in CRLF ends in an empty line).
+std::vector<std::string> SplitLogLines(const std::string& text);
+// A line of blanks and tabs only (written "." inside a multi-line value).
+bool IsBlankLogLine(const std::string& line);
+// A title line ends in its first ":"; field and continuation lines start with a blank.
+bool IsLogTitleLine(const std::string& line);
+
 class TFileStream;
 
 // The text log of error reports: entries (one report text each, ending in three

@@ -14,28 +14,6 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (true) {
-    const std::size_t end = text.find(kCrLf, at);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(at));
-      return lines;
-    }
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-}
-
-bool IsBlank(const std::string& line) {
-  return std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
-
-bool IsTitleLine(const std::string& line) {
-  return !line.empty() && line[0] != ' ' && line.find(':') == line.size() - 1;
-}
-
 }  // namespace
 
 // --- Elements ---------------------------------------------------------------------------------
@@ -140,7 +118,7 @@ std::string CellAt(const std::vector<std::string>& cells, std::size_t i) {
 std::vector<std::vector<std::string>> TableRows(const std::string& block) {
   std::vector<std::vector<std::string>> rows;
   bool header = true;
-  for (const std::string& line : SplitLines(block)) {
+  for (const std::string& line : SplitLogLines(block)) {
     if (line.empty() || line[0] != '|') continue;
     if (header) {
       header = false;
@@ -173,12 +151,12 @@ bool DecipherCell(const std::string& cell, std::string& name) {
 
 void AddGeneral(TXMLItem& log, const std::string& header) {
   TXMLItem* general = log.AddChild("General");
-  const std::vector<std::string> lines = SplitLines(header);
+  const std::vector<std::string> lines = SplitLogLines(header);
   TXMLItem* group = nullptr;
   std::string title;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    if (IsTitleLine(line)) {
+    if (IsLogTitleLine(line)) {
       title = line.substr(0, line.size() - 1);
       group = nullptr;
       continue;
@@ -197,7 +175,8 @@ void AddGeneral(TXMLItem& log, const std::string& header) {
     std::vector<std::string> value{line.substr(colon + 2)};
     while (i + 1 < lines.size()) {
       const std::string& next = lines[i + 1];
-      if (next.empty() || next[0] != ' ' || IsBlank(next) || (next.size() >= 4 && next[1] == ' ' && next[3] != ' '))
+      if (next.empty() || next[0] != ' ' || IsBlankLogLine(next) ||
+          (next.size() >= 4 && next[1] == ' ' && next[3] != ' '))
         break;
       value.push_back(TrimLeft(next));
       ++i;
@@ -247,7 +226,7 @@ void AddCallStack(TXMLItem& log, const std::string& block, bool old, bool deciph
   TXMLItem* current = top;
   bool newBlock = false;
   bool header = true;
-  for (const std::string& line : SplitLines(block)) {
+  for (const std::string& line : SplitLogLines(block)) {
     if (line.empty() || line[0] != '|') continue;
     if (header) {
       header = false;
@@ -327,7 +306,7 @@ void AddTable(TXMLItem& log, const char* element, const char* row, const std::st
 
 void AddAssembler(TXMLItem& log, const std::string& block) {
   TXMLItem* list = log.AddChild("Assembler");
-  for (const std::string& line : SplitLines(block)) {
+  for (const std::string& line : SplitLogLines(block)) {
     if (line.empty()) continue;
     TXMLItem* item = list->AddChild("Line");
     if (line[0] == ';') {
@@ -363,7 +342,7 @@ void AddCpu(TXMLItem& log, const std::string& block) {
   TXMLItem* dump = cpu->AddChild("MemoryDump");
   const std::size_t second = block.find("\r\n\r\n");
   if (second == std::string::npos) return;
-  const std::vector<std::string> lines = SplitLines(block.substr(second + 4));
+  const std::vector<std::string> lines = SplitLogLines(block.substr(second + 4));
   for (std::size_t i = 2; i < lines.size(); ++i) {
     std::string line = lines[i];
     if (!line.empty() && line[0] != ' ') {
@@ -413,7 +392,7 @@ void BuildLogXml(const TLogFile& logFile, std::string& text) {
     std::string part;
     log->GetXmlText(part);
     // Every line of a Log element stands two blanks in.
-    for (const std::string& line : SplitLines(part))
+    for (const std::string& line : SplitLogLines(part))
       if (!line.empty()) text += "  " + line + kCrLf;
   }
   text += "</Doc>";

@@ -23,6 +23,7 @@ class StreamTree : public RecordingTree {
     SetNodeDataSize(8);
     freeNode = [this](TVTNode* node) { captions.erase(node); };
   }
+  ~StreamTree() override { Shutdown(); }
   std::unordered_map<TVTNode*, std::u16string> captions;
   // How many bytes the load-node event reads (8 by default).
   std::int64_t userReadSize = 8;

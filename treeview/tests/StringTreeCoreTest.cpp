@@ -184,6 +184,8 @@ TEST(StringTreeCore, CaptionsRoundTrip) {
   TextTree source;
   std::mt19937 random(145);
   std::vector<TVTNode*> nodes;
+  // Inside an update the worker leaves the tree alone while the loop sets node fields directly.
+  source.BeginUpdate();
   for (int i = 0; i < 100000; ++i) {
     TVTNode* parent = nodes.empty() || random() % 3 == 0 ? nullptr : nodes[random() % nodes.size()];
     TVTNode* node = source.Add(parent);
@@ -197,6 +199,7 @@ TEST(StringTreeCore, CaptionsRoundTrip) {
     std::memcpy(source.NodeData(node), &data, 8);
     nodes.push_back(node);
   }
+  source.EndUpdate();
   TMemoryStream stream;
   source.SaveTreeToStream(stream);
   stream.SetPosition(0);
