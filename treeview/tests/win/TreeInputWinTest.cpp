@@ -15,6 +15,7 @@
 #include "Graphics.h"
 #include "Menus.h"
 #include "PaintCanvas.h"
+#include "TreeOnForm.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 
@@ -46,17 +47,10 @@ void RecordException(TApplication*, TObject*, std::exception_ptr error) {
   handled.push_back(error);
 }
 
-class TreeInputTest : public ::testing::Test {
+class TreeInputTest : public TreeOnFormTest<TNamedTree> {
  protected:
   void SetUp() override {
-    InitWin32Platform();
-    InitVirtualTrees();
-    form_ = New<TForm>(Application);
-    form_->SetBounds(0, 0, 400, 400);
-    tree_ = New<TNamedTree>(form_);
-    tree_->SetParent(form_);
-    tree_->SetBounds(0, 0, 300, 200);
-    form_->Show();
+    TreeOnFormTest::SetUp();
     tree_->SetRootNodeCount(50);
     for (TVTNode* n = Core().FirstNode(); n; n = Core().NextSiblingOf(n)) rows_.push_back(n);
     tree_->OnIncrementalSearch = decltype(tree_->OnIncrementalSearch)::Bind<&TreeInputTest::Search>(this);
@@ -68,8 +62,7 @@ class TreeInputTest : public ::testing::Test {
   void TearDown() override {
     HandleExceptionHook = savedHook_;
     SetCallbackExceptionHandler(savedCallbackHandler_);
-    FreeAndNil(form_);
-    DoneVirtualTrees();
+    TreeOnFormTest::TearDown();
   }
   TVirtualTreeCore& Core() { return tree_->Tree(); }
   HWND Window() { return tree_->WindowHandle(); }
@@ -108,8 +101,6 @@ class TreeInputTest : public ::testing::Test {
     result = name.compare(0, text.size(), text) == 0 ? 0 : 1;
   }
   bool failSearch = false;
-  TForm* form_ = nullptr;
-  TNamedTree* tree_ = nullptr;
   std::vector<TVTNode*> rows_;
   THandleExceptionProc savedHook_ = nullptr;
   CallbackExceptionHandler savedCallbackHandler_ = nullptr;
