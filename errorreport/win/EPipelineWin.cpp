@@ -378,10 +378,7 @@ TStringList& CrashTimes() {
 }
 
 void ReleaseReportHistory() {
-  {
-    std::lock_guard<std::mutex> guard(g_callsLock);
-    std::vector<TProcessExceptionCall>().swap(g_calls);
-  }
+  ClearProcessExceptionCalls();
   std::string().swap(g_lastMessage);
   FreeAndNil(g_crashTimes);
 }
@@ -393,7 +390,7 @@ std::vector<TProcessExceptionCall> ProcessExceptionCalls() {
 
 void ClearProcessExceptionCalls() {
   std::lock_guard<std::mutex> guard(g_callsLock);
-  g_calls.clear();
+  std::vector<TProcessExceptionCall>().swap(g_calls);  // its memory too: a leak report may follow
   g_lastReportedAddress = 0;
 }
 
