@@ -1397,7 +1397,6 @@ std::uint64_t TBaseVirtualTree::Host::Milliseconds() const {
   return GetTickCount();
 }
 
-
 bool IsWinNT = false;
 bool IsWin2K = false;
 bool IsWinXP = false;
@@ -2248,8 +2247,8 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
           if (info.State.Images) PaintNodeImage(info, info.State);
           if (info.Normal.Images) PaintNodeImage(info, info.Normal);
           // The edited cell shows the editor, not its content.
-          const bool edited = t.HasTreeState(tsEditing) && node == t.FocusedNode() &&
-                              (!cell || info.Column == t.FocusedColumn());
+          const bool edited =
+              t.HasTreeState(tsEditing) && node == t.FocusedNode() && (!cell || info.Column == t.FocusedColumn());
           if (!edited) PaintNodeContent(info);
           FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
           if (cell) RestoreDC(row.dc, saved);

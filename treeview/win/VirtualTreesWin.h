@@ -605,7 +605,6 @@ class TBaseVirtualTree : public TCustomControl {
   TVTHeader* header_ = nullptr;
 };
 
-
 // --- The unit --------------------------------------------------------------------------------------
 
 // Start-up, in this order: the global lock, the MMX flag, the platform flags,
