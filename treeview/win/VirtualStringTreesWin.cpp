@@ -401,13 +401,15 @@ TVTEdit::TVTEdit(TComponent* owner, TStringEditLink* link) : TUcxCustomEdit(owne
 }
 
 void TVTEdit::Destroy() {
+  AcceptTextBeforeDestroy();
   if (link_) link_->edit_ = nullptr;
   link_ = nullptr;
   inherited::Destroy();
 }
 
 void TVTEdit::AcceptTextBeforeDestroy() {
-  if (!link_ || link_->stopping_ || !link_->tree_ || !HandleAllocated()) return;
+  if (accepted_ || !link_ || link_->stopping_ || !link_->tree_ || !HandleAllocated()) return;
+  accepted_ = true;
   TCustomVirtualStringTree* tree = link_->tree_;
   if (!(tree->StringTree().StringOptionBits & toAutoAcceptEditChange) || !GetModified()) return;
   // Read as UTF-16: characters outside the code page survive.

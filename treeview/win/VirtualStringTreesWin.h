@@ -145,6 +145,7 @@ class TVTEdit : public TUcxCustomEdit {
  private:
   void AcceptTextBeforeDestroy();
   TStringEditLink* link_;
+  bool accepted_ = false;
 };
 
 // The edit link of the string tree: prepares, places, starts, ends and

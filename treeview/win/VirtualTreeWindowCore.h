@@ -19,6 +19,9 @@ class TBaseVirtualTree::WindowCore : public CoreBase {
     }
   }
 
+  // The header's main column (-1 without columns).
+  int MainColumn() const override { return this->ColumnLayout.MainColumn; }
+
   void ForgetReleasedNode(TVTNode* node) override {
     CoreBase::ForgetReleasedNode(node);
     if (tree_.hintData_.Node == node) tree_.hintData_.Node = nullptr;
