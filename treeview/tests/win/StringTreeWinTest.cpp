@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -330,6 +331,70 @@ TEST_F(StringTreeWinTest, ACustomLineStyleAsksForItsPattern) {
   tree_->RebuildPaintResources(false, true);
   EXPECT_EQ(pattern.Calls, 1);
   EXPECT_EQ(pattern.First, 0x55);
+}
+
+// What reaches the application's handling from a window procedure.
+std::vector<std::exception_ptr> handled;
+void RecordCallbackException(std::exception_ptr error) {
+  handled.push_back(error);
+}
+
+TEST_F(StringTreeWinTest, AFailingNewTextHandlerStaysInsideTheEditorsWindowProcedure) {
+  struct Failing {
+    void NewText(TObject*, TVTNode*, int, const std::u16string&) { throw std::runtime_error("refused"); }
+  } failing;
+  tree_->OnNewText = decltype(tree_->OnNewText)::Bind<&Failing::NewText>(&failing);
+  handled.clear();
+  auto saved = SetCallbackExceptionHandler(&RecordCallbackException);
+  HWND edit = StartEdit();
+  ASSERT_NE(edit, nullptr);
+  SendMessageW(edit, WM_CHAR, L'k', 1);
+  SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
+  SetCallbackExceptionHandler(saved);
+  EXPECT_EQ(handled.size(), 1u);
+  // The edit did not end: the link may finish it again.
+  EXPECT_TRUE(Core().HasTreeState(tsEditing));
+  EXPECT_FALSE(link_->Stopping());
+  Core().CancelEditNode();
+}
+
+// The owner-draw tree: the draw-node event paints each cell, the node-width event sizes it.
+TEST(DrawTreeWinTest, TheDrawEventPaintsTheCellAndTheWidthEventSizesIt) {
+  InitWin32Platform();
+  InitForms();
+  InitVirtualTrees();
+  TForm* form = New<TForm>(Application);
+  form->SetBounds(0, 0, 400, 300);
+  auto* tree = New<TCustomVirtualDrawTree>(form);
+  tree->SetParent(form);
+  tree->SetBounds(0, 0, 300, 200);
+  form->Show();
+  struct Drawer {
+    int Drawn = 0;
+    void Draw(TObject*, const TCustomVirtualDrawTree::TVTPaintInfo& info) {
+      ++Drawn;
+      HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+      RECT r = info.ContentRect;
+      r.right = r.left + 20;
+      FillRect(info.DC, &r, red);
+      DeleteObject(red);
+    }
+    void Width(TObject*, HDC, TVTNode*, int, int& width) { width += 20; }
+  } drawer;
+  tree->OnDrawNode = decltype(tree->OnDrawNode)::Bind<&Drawer::Draw>(&drawer);
+  tree->OnGetNodeWidth = decltype(tree->OnGetNodeWidth)::Bind<&Drawer::Width>(&drawer);
+  tree->SetRootNodeCount(2);
+  Canvas canvas(300, 2 * kRowHeight);
+  tree->RenderTreeToCanvas(canvas.dc, RECT{0, 0, 300, 2 * kRowHeight}, 0x3F, POINT{0, 0});
+  GdiFlush();
+  EXPECT_EQ(drawer.Drawn, 2);
+  int red = 0;
+  for (int x = 0; x < 300; ++x) red += canvas.At(x, kRowHeight + kRowHeight / 2) == RGB(255, 0, 0);
+  EXPECT_EQ(red, 20);
+  EXPECT_EQ(tree->Tree().ComputeNodeCellRect(tree->Tree().FirstNode(), NoColumn, true, false).Width(),
+            2 * tree->TextMargin + 20);
+  FreeAndNil(form);
+  DoneVirtualTrees();
 }
 
 }  // namespace
