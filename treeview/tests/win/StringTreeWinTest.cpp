@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "Filer.h"
 #include "Forms.h"
+#include "ObjectConvert.h"
 #include "PaintCanvas.h"
+#include "Streams.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
 #include "VirtualStringTreesWin.h"
@@ -331,6 +334,33 @@ TEST_F(StringTreeWinTest, ACustomLineStyleAsksForItsPattern) {
   tree_->RebuildPaintResources(false, true);
   EXPECT_EQ(pattern.Calls, 1);
   EXPECT_EQ(pattern.First, 0x55);
+}
+
+TEST_F(StringTreeWinTest, TheLegacyStringOptionsAndTheWideDefaultTextStream) {
+  RegisterClasses({&TCustomVirtualStringTree::StaticClass()});
+  const std::string text =
+      "object Host: TForm\r\n"
+      "  object Tree: TCustomVirtualStringTree\r\n"
+      "    Width = 300\r\n"
+      "    Height = 200\r\n"
+      "    StringOptions = [soShowStaticText]\r\n"
+      "    WideDefaultText = 'Leaf '#1046\r\n"
+      "  end\r\n"
+      "end\r\n";
+  TOwned<TForm> form(TCustomForm::CreateNew<TForm>(nullptr));
+  const std::string data = ObjectTextToBinary(text);
+  ReadComponentData(data.data(), data.size(), form.get());
+  auto* tree = dynamic_cast<TCustomVirtualStringTree*>(form->FindComponent("Tree"));
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->StringTreeOptions()->StringOptions(), toShowStaticText);
+  EXPECT_EQ(tree->GetDefaultText(), u"Leaf \u0416");
+
+  TStringStream binary;
+  TWriter writer(binary);
+  writer.WriteRootComponent(form.get());
+  const std::string written = ObjectBinaryToText(binary.DataString());
+  EXPECT_NE(written.find("WideDefaultText = 'Leaf '#1046\r\n"), std::string::npos) << written;
+  EXPECT_EQ(written.find("StringOptions"), std::string::npos) << written;
 }
 
 // What reaches the application's handling from a window procedure.
