@@ -170,6 +170,7 @@ int TCustomVirtualStringTree::MeasureTextWidth(TCanvas* canvas, TVTNode* node, c
 }
 
 int TCustomVirtualStringTree::MeasureNodeWidth(TVTNode* node, int column) {
+  StringTree().TextMargin = TextMargin;  // the core adds the margins the tree has now
   return StringTree().MeasureNodeWidth(node, column);
 }
 
@@ -541,7 +542,7 @@ bool TStringEditLink::FinishEditing() {
   stopping_ = true;
   try {
     // Read as UTF-16: characters outside the code page survive.
-    if (edit_ && edit_->GetModified()) tree_->SetNodeText(node_, column_, edit_->GetWideText());
+    if (edit_ && tree_ && edit_->GetModified()) tree_->SetNodeText(node_, column_, edit_->GetWideText());
     if (edit_) edit_->Hide();
   } catch (...) {
     stopping_ = false;

@@ -208,6 +208,18 @@ TEST_F(StringTreeWinTest, TheEditorIsPlacedOnTheCellAtLeast30PixelsWideWithinThe
   Core().CancelEditNode();
 }
 
+TEST_F(StringTreeWinTest, TheEditorGrowsWithItsTextUpToTheClientWidth) {
+  HWND edit = StartEdit();
+  ASSERT_NE(edit, nullptr);
+  const int before = link_->EditorBounds().Width();
+  for (int i = 0; i < 12; ++i) SendMessageW(edit, WM_CHAR, L'W', 1);
+  const int grown = link_->EditorBounds().Width();
+  EXPECT_GT(grown, before);
+  for (int i = 0; i < 60; ++i) SendMessageW(edit, WM_CHAR, L'W', 1);
+  EXPECT_LE(link_->EditorBounds().Right, tree_->ClientWidth());
+  Core().CancelEditNode();
+}
+
 TEST_F(StringTreeWinTest, StaticTextIsDrawnBesideTheNormalText) {
   staticText_ = u"Static";
   const int before = Ink(*Render(), 0, 100).second;
