@@ -15,3 +15,8 @@ pellory_bench(bench_treeview_control WINDOWS_ONLY
 pellory_bench(bench_treeview_paint WINDOWS_ONLY
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/TreePaintBench.cpp
   LIBS treeview_win pellory_tree_resources)
+
+# Node streams: a million captioned nodes saved and loaded, beside 25-byte writes into a memory stream.
+pellory_bench(bench_treeview_node_stream NATIVE_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/NodeStreamBench.cpp
+  LIBS treeview_core)

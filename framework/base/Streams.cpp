@@ -158,6 +158,9 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
   std::size_t n = static_cast<std::size_t>(count);
   if (n > SIZE_MAX - pos_) throw EWriteError("Stream write error");
   std::size_t end = pos_ + n;
+  // A write past the end leaves zeros in the gap, not bytes of an earlier, longer content.
+  if (pos_ > size_ && buffer_.size() > size_)
+    std::memset(buffer_.data() + size_, 0, std::min(pos_, buffer_.size()) - size_);
   if (end > buffer_.size()) {
     try {
       buffer_.resize(std::max(end, buffer_.size() + buffer_.size() / 2));
@@ -175,11 +178,16 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 void TMemoryStream::SetSize(std::int64_t size) {
   if (size < 0 || static_cast<std::uint64_t>(size) > SIZE_MAX / 2) throw EStreamError("Invalid stream size");
   std::size_t n = static_cast<std::size_t>(size);
-  try {
-    buffer_.resize(n);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory("Out of memory while expanding memory stream");
+  // Shrinking keeps the buffer, so that writing on after a shrink does not
+  // grow (and clear) it again; growing clears the new bytes.
+  if (n > buffer_.size()) {
+    try {
+      buffer_.resize(n);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory("Out of memory while expanding memory stream");
+    }
   }
+  if (n > size_) std::memset(buffer_.data() + size_, 0, n - size_);
   size_ = n;
   if (pos_ > size_) pos_ = size_;
   Sync();

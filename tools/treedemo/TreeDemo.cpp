@@ -3,6 +3,7 @@
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
 //            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
+//            [--strings [--save FILE] [--load FILE]]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
@@ -22,6 +23,12 @@
 // "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
 // "node PATH STATES CHECKSTATE" per node in tree order (a path is the
 // indexes from the top level down, "0.2"; "-" for none).
+// --strings makes it a string tree with three columns whose captions are
+// edited in place (F2, or a click on the focused caption). WM_APP + 2 saves
+// the nodes with their captions to the --save file; --load starts from a
+// file saved so. The string tree's report has one line "caption:PATH HEX"
+// per node (the main column's text as UTF-16 code units, four hex digits
+// each) and "edited HEX" for the last text the editor gave.
 #include <windows.h>
 
 #include <zlib.h>
@@ -29,13 +36,20 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "FileApi.h"
 #include "Forms.h"
+#include "Streams.h"
+#include "UcxSysUtils.h"
+#include "UcxSystem.h"
+#include "VirtualStringTreesWin.h"
 #include "VirtualTreeColumns.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
+#include "Win32WidePlatform.h"
 
 namespace {
 
@@ -167,6 +181,94 @@ FW_BEGIN_CLASS(TDemoTree)
 FW_END_CLASS
 // clang-format on
 
+// The string tree of --strings: captions kept per node and column until the
+// node goes; a caption never edited is "Node 12" (column 0) or "Node 12.1".
+class TDemoStringTree : public TCustomVirtualStringTree {
+  FW_CLASS(TDemoStringTree, TCustomVirtualStringTree)
+ public:
+  explicit TDemoStringTree(TComponent* owner) : TCustomVirtualStringTree(owner) {
+    OnGetText = decltype(OnGetText)::Bind<&TDemoStringTree::Text>(this);
+    OnNewText = decltype(OnNewText)::Bind<&TDemoStringTree::Edited>(this);
+    Tree().OnFreeNode = decltype(Tree().OnFreeNode)::Bind<&TDemoStringTree::Freed>(this);
+  }
+  std::string ReportFile, SaveFile;
+  void Save() {
+    if (SaveFile.empty()) return;
+    TFileStream* stream = New<TFileStream>(SaveFile, fmCreate);
+    try {
+      Tree().SaveTreeToStream(*stream);
+    } catch (...) {
+      stream->Free();
+      throw;
+    }
+    stream->Free();
+  }
+
+ protected:
+  void Dispatch(TMessage& msg) override {
+    if (msg.Msg == WM_APP + 1 && !ReportFile.empty()) {
+      WriteReport();
+      msg.Result = 1;
+      return;
+    }
+    if (msg.Msg == WM_APP + 2) {
+      Save();
+      msg.Result = 1;
+      return;
+    }
+    TCustomVirtualStringTree::Dispatch(msg);
+  }
+
+ private:
+  void Text(TObject*, TVTNode* node, int column, int kind, std::u16string& text) {
+    if (kind != ttNormal) return;
+    const int c = column < 0 ? 0 : column;
+    auto found = captions_.find({node, c});
+    if (found != captions_.end()) {
+      text = found->second;
+      return;
+    }
+    const std::string plain = "Node " + std::to_string(node->Index) + (c > 0 ? "." + std::to_string(c) : "");
+    text.assign(plain.begin(), plain.end());
+  }
+  void Edited(TObject*, TVTNode* node, int column, const std::u16string& text) {
+    captions_[{node, column < 0 ? 0 : column}] = text;
+    lastEdit_ = text;
+  }
+  void Freed(TObject*, TVTNode* node) {
+    for (int c = 0; c < 3; ++c) captions_.erase({node, c});
+  }
+  static std::string Hex(const std::u16string& text) {
+    std::string hex;
+    char unit[8];
+    for (char16_t ch : text) {
+      std::snprintf(unit, sizeof unit, "%04x", unsigned(ch));
+      hex += unit;
+    }
+    return hex.empty() ? "-" : hex;
+  }
+  void WriteReport() {
+    TVirtualTreeCore& core = Tree();
+    FILE* f = std::fopen(ReportFile.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "focused %s\nediting %d\nedited %s\n", TDemoTree::Path(core, core.FocusedNode()).c_str(),
+                 core.HasTreeState(tsEditing) ? 1 : 0, Hex(lastEdit_).c_str());
+    for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n)) {
+      const std::string path = TDemoTree::Path(core, n);
+      std::fprintf(f, "node %s %04x %d\ncaption:%s %s\n", path.c_str(), unsigned(n->States), int(n->CheckState),
+                   path.c_str(), Hex(CellText(n, 0)).c_str());
+    }
+    std::fclose(f);
+  }
+  std::map<std::pair<TVTNode*, int>, std::u16string> captions_;
+  std::u16string lastEdit_;
+};
+
+// clang-format off
+FW_BEGIN_CLASS(TDemoStringTree)
+FW_END_CLASS
+// clang-format on
+
 // The client area, or with `window` the whole window (the non-client part
 // through WM_PRINT, the client part at its place through WM_PRINTCLIENT).
 bool Screenshot(TBaseVirtualTree* tree, const std::string& path, bool window) {
@@ -207,11 +309,66 @@ bool Screenshot(TBaseVirtualTree* tree, const std::string& path, bool window) {
   return ok;
 }
 
+// --strings: the string tree with three columns, editable in place.
+int RunStringDemo(long nodes, long children, bool classic, const std::string& report, const std::string& save,
+                  const std::string& load, const std::string& screenshot) {
+  TForm* form = New<TForm>(Application);
+  form->SetCaption("String tree demo");
+  form->SetBounds(40, 40, 420, 480);
+  auto* tree = New<TDemoStringTree>(form);
+  tree->SetParent(form);
+  tree->SetAlign(alClient);
+  tree->ReportFile = report;
+  tree->SaveFile = save;
+  TVirtualTreeCore& core = tree->Tree();
+  if (classic) core.OptionBits.Paint &= std::uint16_t(~voPaintThemed);
+  core.OptionBits.Misc |= voEditable;
+  core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
+  TVTHeader* header = tree->GetHeader();
+  static const char16_t* captions[] = {u"Name", u"Size", u"\u0422\u0438\u043f"};
+  static const int widths[] = {160, 90, 90};
+  for (int i = 0; i < 3; ++i) {
+    auto* column = static_cast<TVirtualTreeColumn*>(header->GetColumns()->Add());
+    column->SetText(captions[i]);
+    column->SetWidth(widths[i]);
+  }
+  header->SetOptions(header->GetOptions() + TVTHeaderOptions{hoVisible});
+  if (!load.empty()) {
+    core.LoadTreeFromFile(load);
+  } else {
+    tree->SetRootNodeCount(std::uint32_t(nodes));
+    std::uint32_t index = 0;
+    for (TVTNode* n = core.FirstNode(); n; n = core.NextSiblingOf(n), ++index) {
+      if (index % 5 == 0 && children > 0) core.SetChildCount(n, std::uint32_t(children));
+    }
+  }
+  if (TVTNode* first = core.FirstNode()) {
+    core.SetFocusedNode(first);
+    core.SetNodeSelected(first, true);
+  }
+  tree->SetFocusedColumn(0);
+  form->Show();
+  tree->SetFocus();
+  int status = 0;
+  if (!screenshot.empty()) {
+    Application->ProcessMessages();
+    if (!Screenshot(tree, screenshot, true)) {
+      std::fprintf(stderr, "treedemo: cannot write %s\n", screenshot.c_str());
+      status = 1;
+    }
+  } else {
+    Application->Run();
+  }
+  form->Free();
+  return status;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
-               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n");
+               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n"
+               "                [--strings [--save FILE] [--load FILE]]\n");
   return 2;
 }
 
@@ -222,7 +379,8 @@ int main(int argc, char** argv) {
   std::uint8_t checkType = ctNone;
   bool multiSelect = false, columns = false, classic = false, hot = false, search = false;
   TVTHeaderStyle headerStyle = hsThickButtons;
-  std::string screenshot, report;
+  std::string screenshot, report, save, load;
+  bool strings = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -273,16 +431,33 @@ int main(int argc, char** argv) {
       screenshot = argv[++i];
     } else if (arg == "--report" && hasValue) {
       report = argv[++i];
+    } else if (arg == "--strings") {
+      strings = true;
+    } else if (arg == "--save" && hasValue) {
+      save = argv[++i];
+    } else if (arg == "--load" && hasValue) {
+      load = argv[++i];
     } else {
       return Usage();
     }
   }
 
   InitWin32Platform();
+  // The Unicode layer: the in-place editor of the string tree is a UTF-16 window.
+  static Win32WidePlatform widePlatform;
+  SetWidePlatform(&widePlatform);
+  InitUcxSysUtils();
+  InitUcxSystem();
   InitForms();
   InitVirtualTrees();
   int status = 0;
   try {
+    if (strings) {
+      status = RunStringDemo(nodes, children, classic, report, save, load, screenshot);
+      DoneVirtualTrees();
+      DoneForms();
+      return status;
+    }
     TForm* form = New<TForm>(Application);
     form->SetCaption("Tree view demo");
     form->SetBounds(40, 40, 420, 480);

@@ -198,6 +198,63 @@ TEST(TreeDemoDrive, AMoveOverACaptionMakesTheHotNodeAndTheHandCursor) {
   EXPECT_EQ(demo.Read().values["hot"], "-");
 }
 
+// The string tree's in-place editor: F2 on the focused node, UTF-16
+// characters typed into the editor and Enter give the new-text event exactly
+// that text; Esc abandons and Tab never reaches the text. The captions then
+// survive a save to a file and a load in a new demo.
+TEST(TreeDemoDrive, TheStringTreeEditsInPlaceAndItsCaptionsSurviveSaveAndLoad) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string file = std::string(temp) + "treedemo-strings-" + std::to_string(GetCurrentProcessId()) + ".vtn";
+  auto captions = [](const Demo::Report& r) {
+    std::map<std::string, std::string> result;
+    for (const auto& [key, value] : r.values)
+      if (key.rfind("caption:", 0) == 0) result[key] = value;
+    return result;
+  };
+  std::map<std::string, std::string> saved;
+  {
+    Demo demo("--strings --classic --nodes 6 --save \"" + file + "\"");
+    ASSERT_TRUE(demo.Ready());
+    demo.Key(VK_F2);
+    HWND edit = FindWindowExA(demo.Tree(), nullptr, nullptr, nullptr);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_TRUE(IsWindowVisible(edit));
+    SendMessageW(edit, WM_CHAR, 0x03A9, 1);
+    SendMessageW(edit, WM_CHAR, L'1', 1);
+    SendMessageW(edit, WM_KEYDOWN, VK_RETURN, 1);
+    Demo::Report r = demo.Read();
+    EXPECT_EQ(r.values["edited"], "03a90031");
+    EXPECT_EQ(r.values["caption:0"], "03a90031");
+    EXPECT_EQ(r.values["editing"], "0");
+
+    demo.Key(VK_DOWN);
+    demo.Key(VK_F2);
+    edit = FindWindowExA(demo.Tree(), nullptr, nullptr, nullptr);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(demo.Read().values["editing"], "1");
+    SendMessageW(edit, WM_CHAR, L'x', 1);
+    SendMessageW(edit, WM_CHAR, VK_TAB, 1);
+    wchar_t typed[16] = {};
+    SendMessageW(edit, WM_GETTEXT, 16, LPARAM(typed));
+    EXPECT_EQ(std::wstring(typed), L"x");
+    SendMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 1);
+    r = demo.Read();
+    EXPECT_EQ(r.values["editing"], "0");
+    EXPECT_EQ(r.values["edited"], "03a90031");
+    EXPECT_EQ(r.values["caption:1"], "004e006f0064006500200031");  // "Node 1"
+    saved = captions(r);
+    ASSERT_EQ(SendMessageA(demo.Tree(), WM_APP + 2, 0, 0), 1);
+  }
+  {
+    Demo demo("--strings --classic --load \"" + file + "\"");
+    ASSERT_TRUE(demo.Ready());
+    EXPECT_EQ(captions(demo.Read()), saved);
+  }
+  EXPECT_GE(saved.size(), 6u);
+  DeleteFileA(file.c_str());
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {

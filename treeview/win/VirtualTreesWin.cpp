@@ -14,6 +14,7 @@
 #include "Themes.h"
 #include "Thread.h"
 #include "VirtualTreeColumns.h"
+#include "VirtualTreeWindowCore.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(BevelEdges, BevelEdges, BevelEdges)
@@ -145,44 +146,6 @@ void TScrollBarOptions::Assign(TPersistent* source) {
   }
   inherited::Assign(source);
 }
-FW_IMPLEMENT_CLASS(TCustomVirtualStringTree)
-
-// The core as the window sees it: the image widths and check image width
-// that hit tests and content widths need come from the window (the node
-// widths come through the host), and a freed node leaves the hint data.
-class TBaseVirtualTree::Core : public TVirtualTreeCore {
- public:
-  Core(TBaseVirtualTree& tree, TVirtualTreeHost* host) : TVirtualTreeCore(&tree, host), tree_(tree) {}
-  ~Core() override {
-    try {
-      Shutdown();
-    } catch (...) {
-      // A failing free-node handler: the nodes are gone all the same.
-    }
-  }
-
- protected:
-  int NodeImageWidth(TVTNode* node, int column, bool state) override {
-    TCustomImageList* list = state ? tree_.stateImages_ : tree_.images_;
-    if (!list) return 0;
-    bool ghosted = false;
-    const int kind = state ? 2 : ((node->States & vsSelected) ? 1 : 0);
-    return tree_.QueryImageIndex(node, kind, column, ghosted) >= 0 ? list->GetWidth() : 0;
-  }
-  int CheckImageWidth() const override {
-    const TCustomImageList* list = tree_.CheckImages();
-    return list ? list->GetWidth() : 0;
-  }
-
- public:
-  void ForgetReleasedNode(TVTNode* node) override {
-    TVirtualTreeCore::ForgetReleasedNode(node);
-    if (tree_.hintData_.Node == node) tree_.hintData_.Node = nullptr;
-  }
-
- private:
-  TBaseVirtualTree& tree_;
-};
 
 // The key decisions with the header: Ctrl with plus or minus fits the
 // header's columns to their content or restores their widths.
@@ -266,7 +229,12 @@ class TBaseVirtualTree::Searcher : public TVTIncrementalSearch {
   TBaseVirtualTree& tree_;
 };
 
-TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
+TBaseVirtualTree::TBaseVirtualTree(TComponent* owner)
+    : TBaseVirtualTree(owner, [](TBaseVirtualTree& tree, TVirtualTreeHost* host) -> std::unique_ptr<TVirtualTreeCore> {
+        return std::make_unique<Core>(tree, host);
+      }) {}
+
+TBaseVirtualTree::TBaseVirtualTree(TComponent* owner, CoreFactory makeCore) : TCustomControl(owner) {
   ControlStyle.Include(csCaptureMouse);
   ControlStyle.Include(csOpaque);
   ControlStyle.Include(csReplicatable);
@@ -286,7 +254,7 @@ TBaseVirtualTree::TBaseVirtualTree(TComponent* owner) : TCustomControl(owner) {
   background_ = New<TPicture>();
   clipboardFormats_ = New<TClipboardFormats>(&ClassType());
   // Last: the core allocates the root and joins the worker thread.
-  core_ = std::make_unique<Core>(*this, &host_);
+  core_ = makeCore(*this, &host_);
   keys_ = std::make_unique<Keys>(*this);
   mouse_ = std::make_unique<Mouse>(*this);
   search_ = std::make_unique<Searcher>(*this);
@@ -1429,8 +1397,6 @@ std::uint64_t TBaseVirtualTree::Host::Milliseconds() const {
   return GetTickCount();
 }
 
-TCustomVirtualStringTree::TCustomVirtualStringTree(TComponent* owner) : TBaseVirtualTree(owner) {}
-
 bool IsWinNT = false;
 bool IsWin2K = false;
 bool IsWinXP = false;
@@ -1873,6 +1839,7 @@ void TBaseVirtualTree::RebuildPaintResources(bool buttons, bool lineBrush) {
     if (dottedBrush_) DeleteObject(dottedBrush_);
     WORD pattern[8];
     for (int i = 0; i < 8; ++i) pattern[i] = (LineStyle == 2) ? 0 : ((i & 1) ? 0xAA : 0x55);
+    if (LineStyle != 1 && LineStyle != 2) FirePaintResourcesEvent(pattern);
     HBITMAP bits = CreateBitmap(8, 8, 1, 1, pattern);
     dottedBrush_ = CreatePatternBrush(bits);
     DeleteObject(bits);
@@ -1906,11 +1873,17 @@ void TBaseVirtualTree::BlitTiledBitmap(HDC dc, const RECT& rect, POINT origin) {
   DeleteDC(source);
 }
 
-void TBaseVirtualTree::PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin) {
-  if (usePicture)
+void TBaseVirtualTree::PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin, TVTNode* node) {
+  TColor color = GetColor();
+  bool defaultErase = true;
+  FireBeforeItemErase(dc, node, rect, color, defaultErase);
+  if (!defaultErase)
+    FillSolid(dc, rect, ColorToRGB(color));
+  else if (usePicture)
     BlitTiledBitmap(dc, rect, origin);
   else
     FillSolid(dc, rect, ColorToRGB(GetColor()));
+  FireAfterItemErase(dc, node, rect);
 }
 
 void TBaseVirtualTree::FillDottedHorzLine(TVTPaintInfo& info, int left, int right, int y) {
@@ -2176,12 +2149,13 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
 
       const RECT rowRect{window.left, 0, window.right, height};
       if (!FireBeforeRowPaint(row.dc, node, info.CellRect)) {
-        PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y});
+        PaintRowBackground(row.dc, rowRect, usePicture, POINT{picturePhase.x, nodeTop + picturePhase.y}, node);
         const int levels = int(kinds.size());
         // One cell per visible column in position order, or one cell for the whole row without columns.
         const std::vector<TVTColumnInfo>& cells = t.ColumnLayout.Columns;
         const std::size_t cellCount = cells.empty() ? 1 : cells.size();
-        for (std::size_t cellIndex = 0; cellIndex < cellCount; ++cellIndex) {
+        for (std::size_t cellIndex = 0, nextIndex = 0; cellIndex < cellCount; cellIndex = nextIndex) {
+          nextIndex = cellIndex + 1;
           const TVTColumnInfo* cell = cells.empty() ? nullptr : &cells[cellIndex];
           info.Column = cell ? cell->Index : NoColumn;
           const bool main = !cell || cell->Index == t.ColumnLayout.MainColumn;
@@ -2189,6 +2163,8 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
           if (cell) {
             info.CellRect = {cell->Left, 0, cell->Left + cell->Width, height};
             if (info.CellRect.left >= window.right) break;
+            // A text may run over the empty cells after this one.
+            nextIndex = std::max(cellIndex + 1, AdvancePaintColumn(info, cellIndex));
             if (info.CellRect.right <= window.left) continue;
             info.Alignment = cell->Alignment;
             if (cell->RightToLeft && info.Alignment != kAlignCenter)
@@ -2270,7 +2246,10 @@ void TBaseVirtualTree::RenderTreeToCanvas(HDC target, const RECT& window, std::u
           }
           if (info.State.Images) PaintNodeImage(info, info.State);
           if (info.Normal.Images) PaintNodeImage(info, info.Normal);
-          PaintNodeContent(info);
+          // The edited cell shows the editor, not its content.
+          const bool edited =
+              t.HasTreeState(tsEditing) && node == t.FocusedNode() && (!cell || info.Column == t.FocusedColumn());
+          if (!edited) PaintNodeContent(info);
           FireAfterCellPaint(row.dc, node, info.Column, info.CellRect);
           if (cell) RestoreDC(row.dc, saved);
         }

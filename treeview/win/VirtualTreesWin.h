@@ -291,6 +291,11 @@ class TBaseVirtualTree : public TCustomControl {
   Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnBeforeCellPaint;
   Method<void(TObject*, HDC, TVTNode*, int column, RECT)> OnAfterCellPaint;
   Method<void(TObject*, HDC, RECT, bool& handled)> OnPaintBackground;
+  // Around a row's background (the row bitmap's coordinates).
+  Method<void(TObject*, HDC, TVTNode*, RECT, TColor& color, bool& defaultErase)> OnBeforeItemErase;
+  Method<void(TObject*, HDC, TVTNode*, RECT)> OnAfterItemErase;
+  // The pattern of a custom tree-line style (8 rows, the low 8 bits of each).
+  Method<void(TObject*, std::uint16_t* pattern)> OnGetLineStyle;
   // The image index event: kind 0 normal, 1 selected, 2 state.
   Method<void(TObject*, TVTNode*, int kind, int column, bool& ghosted, int& index)> OnGetImageIndex;
 
@@ -360,6 +365,15 @@ class TBaseVirtualTree : public TCustomControl {
   HTHEME ButtonTheme() const { return buttonTheme_; }
 
  protected:
+  // The window's side of a core (image widths, the hint data's node), on
+  // the core class a descendant needs; defined in VirtualTreeWindowCore.h.
+  template <class CoreBase>
+  class WindowCore;
+  // Makes the tree's core; a descendant whose core extends the portable
+  // core passes its own maker to the protected constructor.
+  using CoreFactory = std::unique_ptr<TVirtualTreeCore> (*)(TBaseVirtualTree& tree, TVirtualTreeHost* host);
+  TBaseVirtualTree(TComponent* owner, CoreFactory makeCore);
+  TVirtualTreeHost* TreeHost() { return &host_; }
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;
   // The front of the window procedure: the header's turn (while it tracks or
@@ -442,6 +456,24 @@ class TBaseVirtualTree : public TCustomControl {
   }
   // The cell's content (the base tree draws nothing; the string tree draws text).
   virtual void PaintNodeContent(TVTPaintInfo& /*info*/) {}
+  // The position (an index into the column layout) painted after the cell
+  // at `position`; the string tree lets a text run over the empty cells
+  // after it, growing info.CellRect.
+  virtual std::size_t AdvancePaintColumn(TVTPaintInfo& /*info*/, std::size_t position) { return position + 1; }
+  // Before a row's background: the handler may erase it itself (clearing
+  // `defaultErase`; the tree then fills the row with `color`). After it: the
+  // after-erase event, once per painted row.
+  virtual void FireBeforeItemErase(HDC dc, TVTNode* node, const RECT& rect, TColor& color, bool& defaultErase) {
+    if (OnBeforeItemErase) OnBeforeItemErase(this, dc, node, rect, color, defaultErase);
+  }
+  virtual void FireAfterItemErase(HDC dc, TVTNode* node, const RECT& rect) {
+    if (OnAfterItemErase) OnAfterItemErase(this, dc, node, rect);
+  }
+  // The tree lines' pattern of a line style other than dotted (1) and solid
+  // (2): eight rows of 8 pixels, which the handler may replace.
+  virtual void FirePaintResourcesEvent(std::uint16_t* pattern) {
+    if (OnGetLineStyle) OnGetLineStyle(this, pattern);
+  }
   // The hint text of a node in a column (`text`: hint mode 3, the node's own
   // text, which the string tree gives); the base asks the hint event.
   virtual std::string GetNodeHint(TVTNode* node, int column, bool text);
@@ -449,7 +481,7 @@ class TBaseVirtualTree : public TCustomControl {
   virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // The image index event's answer (-1: none).
   virtual int QueryImageIndex(TVTNode* node, int kind, int column, bool& ghosted);
-  void PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin);
+  void PaintRowBackground(HDC dc, const RECT& rect, bool usePicture, POINT origin, TVTNode* node = nullptr);
   void PaintCheckImage(TVTPaintInfo& info);
   void PaintNodeImage(TVTPaintInfo& info, const TVTImageInfo& image);
   void PaintExpandButton(TVTPaintInfo& info, int x);
@@ -483,7 +515,7 @@ class TBaseVirtualTree : public TCustomControl {
   void FrameworkDrag(TMessage& msg);
   TVTHintData hintData_;
   std::unique_ptr<TVTMouseController> mouse_;
-  class Core;
+  using Core = WindowCore<TVirtualTreeCore>;
   class Keys;
   class Mouse;
   class Searcher;
@@ -573,13 +605,6 @@ class TBaseVirtualTree : public TCustomControl {
   TVTHeader* header_ = nullptr;
 };
 
-// The tree whose nodes carry text in columns.
-class TCustomVirtualStringTree : public TBaseVirtualTree {
-  FW_CLASS(TCustomVirtualStringTree, TBaseVirtualTree)
- public:
-  explicit TCustomVirtualStringTree(TComponent* owner);
-};
-
 // --- The unit --------------------------------------------------------------------------------------
 
 // Start-up, in this order: the global lock, the MMX flag, the platform flags,
@@ -650,3 +675,6 @@ class Win32ClipboardFormatApi : public ClipboardFormatApi {
   std::uint16_t Register(const std::string& name) override;
   std::string Name(std::uint16_t id) override;
 };
+
+// The string tree and the owner-draw tree.
+#include "VirtualStringTreesWin.h"
