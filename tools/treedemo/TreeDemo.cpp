@@ -364,6 +364,7 @@ int main(int argc, char** argv) {
     if (hints) {
       tree->HintMode = 3;
       tree->SetShowHint(true);
+      tree->SetHint("Tree view demo");  // the application asks for hints over controls that have one
       Application->HintPause = 100;
       Application->HintHidePause = 0;
     }

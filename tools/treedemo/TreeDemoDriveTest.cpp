@@ -320,6 +320,38 @@ TEST(TreeDemoDriveHeader, AClickCountsOnlyOnTheColumnThatWasPressed) {
   EXPECT_EQ(demo.Read().values["clicks"], "1,0");
 }
 
+// A visible hint window of the tree's hint class, or null.
+HWND VisibleTreeHint() {
+  HWND hint = FindWindowA("TVirtualTreeHintWindow", nullptr);
+  return hint && IsWindowVisible(hint) ? hint : nullptr;
+}
+
+TEST(TreeDemoDriveHint, RestingOnACutOffCellShowsItsTextAtTheCellAndMovingAwayHidesIt) {
+  Demo demo("--nodes 20 --columns --hints");
+  ASSERT_TRUE(demo.Ready());
+  // Row 1 is node 0.0, indented one level: "Node 0" does not fit the 60 pixels of column 0.
+  const int y = kRow + 9;
+  HWND hint = nullptr;
+  EXPECT_TRUE(WaitFor([&] {
+    demo.MoveMouse(45, y);
+    hint = VisibleTreeHint();
+    return hint != nullptr;
+  }));
+  ASSERT_NE(hint, nullptr);
+  RECT window, row{0, kRow, 60, 2 * kRow};
+  GetWindowRect(hint, &window);
+  MapWindowPoints(demo.Tree(), nullptr, reinterpret_cast<POINT*>(&row), 2);
+  // The hint starts inside the column's cell and reaches past its right edge: the whole text shows.
+  EXPECT_GE(window.left, row.left);
+  EXPECT_LT(window.left, row.right);
+  EXPECT_GT(window.right, row.right);
+  EXPECT_LE(window.top, row.top + 2);
+  EXPECT_GE(window.bottom, row.bottom - 2);
+  // The mouse goes to the form (beside the tree): the hint goes.
+  SendMessageA(GetParent(demo.Tree()), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+  EXPECT_TRUE(WaitFor([&] { return VisibleTreeHint() == nullptr; }));
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {

@@ -14,6 +14,7 @@
 #include "Themes.h"
 #include "Thread.h"
 #include "VirtualTreeColumns.h"
+#include "VirtualTreeHintWindow.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
   FW_PROP(BevelEdges, BevelEdges, BevelEdges)
@@ -320,6 +321,7 @@ TBaseVirtualTree::~TBaseVirtualTree() {
 }
 
 void TBaseVirtualTree::Destroy() {
+  TVirtualTreeHintWindow::TreeGoing(this);
   EndWheelPanning();
   if (core_) {
     core_->StopBackgroundValidation();
@@ -963,7 +965,14 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
   if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
   hintData_ = TVTHintData{this, node, column};
   info->HintData = &hintData_;
-  info->HintWindowClass = &THintWindow::StaticClass();
+  info->HintWindowClass = &TVirtualTreeHintWindow::StaticClass();
+  if (show == TVTHintShow::NodeText && node) {
+    // The full text goes where the cell shows it.
+    const TVTRect text = core_->ComputeNodeCellRect(node, column, true, true);
+    POINT at{text.Left, text.Top};
+    ::ClientToScreen(WindowHandle(), &at);
+    info->HintPos = at;
+  }
   if (info->HintStr.empty()) {
     core_->SetTreeState(tsHint, false);
     core_->SetTreeState(tsHintPreparing, false);
