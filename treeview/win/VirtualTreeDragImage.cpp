@@ -237,3 +237,57 @@ void TVTDragImage::FinishDrag() {
   model_.Finish();
   FreeSurfaces();
 }
+
+// --- The tree's node drags ------------------------------------------------------------------------
+
+TVTDragImage* TBaseVirtualTree::NodeDragImage() {
+  if (!nodeDragImage_) {
+    nodeDragImage_ = New<TVTDragImage>(this);
+    nodeDragImage_->Fade = true;
+    nodeDragImage_->Transparency = 200;
+  }
+  return nodeDragImage_;
+}
+
+HBITMAP TBaseVirtualTree::RenderDragImage(POINT clientPoint, POINT& screenPosition) {
+  if (DragImageKind == 2 || !HandleAllocated()) return nullptr;
+  RECT client;
+  GetClientRect(WindowHandle(), &client);
+  const int width = std::min<int>(DragWidth, client.right), height = std::min<int>(DragHeight, client.bottom);
+  if (width <= 0 || height <= 0) return nullptr;
+  // Centred on the point, moved back inside the client area.
+  const TVTRect placed =
+      ClampRectToDesktop(TVTRect{clientPoint.x - width / 2, clientPoint.y - height / 2,
+                                 clientPoint.x - width / 2 + width, clientPoint.y - height / 2 + height},
+                         TVTRect{0, 0, client.right, client.bottom});
+  HDC screen = GetDC(nullptr);
+  HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  if (!picture) return nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, picture);
+  FillRectColor(dc, RECT{0, 0, width, height}, GetColor());
+  RECT window{placed.Left, placed.Top, placed.Right, placed.Bottom};
+  OffsetRect(&window, -GetOffsetX(), -GetOffsetY());
+  const std::uint8_t flags = std::uint8_t(kRenderSelectedOnly | kRenderSelection | kRenderColumnColors |
+                                          (DragImageKind == 1 ? kRenderMainColumnOnly : 0));
+  RenderTreeToCanvas(dc, window, flags, POINT{0, 0});
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  screenPosition = POINT{placed.Left, placed.Top};
+  ::ClientToScreen(WindowHandle(), &screenPosition);
+  return picture;
+}
+
+void TBaseVirtualTree::BeginNodeDragImage(POINT clientPoint, IDataObject* dataObject) {
+  POINT position{};
+  HBITMAP picture = RenderDragImage(clientPoint, position);
+  if (!picture) return;
+  POINT hot = clientPoint;
+  ::ClientToScreen(WindowHandle(), &hot);
+  TVTDragImage* image = NodeDragImage();
+  image->ColorKey = GetColor();
+  image->PrepareDrag(picture, position, dataObject, hot);
+  DeleteObject(picture);
+  image->ShowImage();
+}

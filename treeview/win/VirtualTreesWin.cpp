@@ -14,6 +14,7 @@
 #include "Themes.h"
 #include "Thread.h"
 #include "VirtualTreeColumns.h"
+#include "VirtualTreeDragImage.h"
 #include "VirtualTreeHintWindow.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
@@ -322,6 +323,7 @@ TBaseVirtualTree::~TBaseVirtualTree() {
 
 void TBaseVirtualTree::Destroy() {
   TVirtualTreeHintWindow::TreeGoing(this);
+  FreeAndNil(nodeDragImage_);
   EndWheelPanning();
   if (core_) {
     core_->StopBackgroundValidation();

@@ -27,6 +27,7 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
+class TVTDragImage;
 class TVTHeader;
 class TVirtualTreeColumn;
 
@@ -381,6 +382,24 @@ class TBaseVirtualTree : public TCustomControl {
   virtual void NotifyHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y);
   virtual void AskHeaderCursor(TCursor& cursor);
 
+  // --- The picture of node drags ---
+  // The drag image of node drags (made on first use: fading, transparency 200).
+  TVTDragImage* NodeDragImage();
+  // The dragged rows around a client point as a picture for the drag image:
+  // at most DragWidth x DragHeight, centred on the point and held inside the
+  // client area; the selected rows (only their main column with drag image
+  // kind 1) on the tree's colour, which becomes the picture's colour key.
+  // `screenPosition` gets the picture's top-left on the screen. Null with
+  // drag image kind 2 or without a window. The caller deletes the bitmap.
+  HBITMAP RenderDragImage(POINT clientPoint, POINT& screenPosition);
+  // Prepares and shows NodeDragImage for a drag from a client point (the data
+  // object goes to the system's service when it takes the picture).
+  void BeginNodeDragImage(POINT clientPoint, IDataObject* dataObject);
+
+ private:
+  TVTDragImage* nodeDragImage_ = nullptr;
+
+ public:
  protected:
   // Dispatches the core's timers (change and structure-change events).
   void Dispatch(TMessage& msg) override;

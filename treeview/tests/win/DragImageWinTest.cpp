@@ -229,6 +229,46 @@ TEST_F(DragImageWinTest, ATreeFreedWhileItsHintShowsTakesTheHintAlong) {
   Pump();
 }
 
+TEST_F(DragImageWinTest, TheNodePictureHoldsOnlyTheSelectedRowsAndGoesWithItsTree) {
+  TVirtualTreeCore& core = tree_->Tree();
+  TVTNode* third = core.NextSiblingOf(core.NextSiblingOf(core.FirstNode()));
+  core.SetNodeSelected(third, true);
+  const int row = core.DefaultNodeHeight();
+  tree_->DragWidth = 120;
+  tree_->DragHeight = 6 * row;
+  POINT position{};
+  HBITMAP picture = tree_->RenderDragImage(POINT{60, 2 * row + row / 2}, position);
+  ASSERT_NE(picture, nullptr);
+  BITMAP info{};
+  GetObject(picture, sizeof info, &info);
+  EXPECT_EQ(info.bmWidth, 120);
+  EXPECT_EQ(info.bmHeight, 6 * row);
+  POINT expected{0, 0};  // centred on x 60 and held inside the client area: from client x 0
+  ClientToScreen(tree_->WindowHandle(), &expected);
+  EXPECT_EQ(position.x, expected.x);
+  // Rows are painted only where a node is selected: the selected row (the picture's middle) and nothing else.
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, picture);
+  const COLORREF background = ColorToRGB(tree_->GetColor());
+  int paintedInRow = 0, paintedElsewhere = 0;
+  for (int y = 0; y < info.bmHeight; ++y)
+    for (int x = 0; x < info.bmWidth; x += 3) {
+      const bool painted = GetPixel(dc, x, y) != background;
+      const int top = y - (info.bmHeight / 2 - row / 2);  // the middle row
+      (top >= 0 && top < row ? paintedInRow : paintedElsewhere) += painted ? 1 : 0;
+    }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(picture);
+  EXPECT_GT(paintedInRow, 0);
+  EXPECT_EQ(paintedElsewhere, 0);
+
+  tree_->BeginNodeDragImage(POINT{60, 2 * row + row / 2}, nullptr);
+  EXPECT_TRUE(tree_->NodeDragImage()->Visible());
+  FreeAndNil(tree_);  // the picture and its bitmaps go with the tree
+  Pump();
+}
+
 TEST(VirtualTreeHintWindowTest, NonClientMovesLeaveTheHintAloneWhilePressesEndIt) {
   InitWin32Platform();
   InitForms();
