@@ -210,13 +210,16 @@ TEST_F(DragImageWinTest, ATreeFreedWhileItsHintShowsTakesTheHintAlong) {
   Application->HintHidePause = 0;
   tree_->SetHint("The tree");
   tree_->SetShowHint(true);
+  tree_->SetFocus();  // the tree shows hints while focus is in the program
   POINT p{150, 100};
   ClientToScreen(tree_->WindowHandle(), &p);
-  SetCursorPos(p.x, p.y);
-  SendMessageW(tree_->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
   for (int i = 0; i < 100 && !(Application->HintWindow() && IsWindowVisible(Application->HintWindow()->WindowHandle()));
-       ++i)
+       ++i) {
+    // The real pointer too: the hint is asked for where the cursor is.
+    SetCursorPos(p.x, p.y);
+    SendMessageW(tree_->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
     Pump();
+  }
   auto* hint = dynamic_cast<TVirtualTreeHintWindow*>(Application->HintWindow());
   ASSERT_NE(hint, nullptr) << "the tree's hints show in its own hint window";
   ASSERT_TRUE(IsWindowVisible(hint->WindowHandle()));
