@@ -205,31 +205,51 @@ TEST_F(DragImageWinTest, ATreeFreedInTheMiddleOfAColumnDragTakesItsPictureAndThe
   EXPECT_EQ(others, 0);
 }
 
-TEST_F(DragImageWinTest, ATreeFreedWhileItsHintShowsTakesTheHintAlong) {
+TEST_F(DragImageWinTest, AHintShowsWholeWithEachAnimationAndGoesWithItsTree) {
   Application->HintPause = 1;
   Application->HintHidePause = 0;
-  tree_->SetHint("The tree");
-  tree_->SetShowHint(true);
-  tree_->SetFocus();  // the tree shows hints while focus is in the program
-  POINT p{150, 100};
-  ClientToScreen(tree_->WindowHandle(), &p);
-  for (int i = 0; i < 100 && !(Application->HintWindow() && IsWindowVisible(Application->HintWindow()->WindowHandle()));
-       ++i) {
-    // The real pointer too: the hint is asked for where the cursor is.
-    SetCursorPos(p.x, p.y);
-    SendMessageW(tree_->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
+  FreeAndNil(tree_);
+  for (int kind : {0, 1, 2}) {  // none, fade, slide
+    SCOPED_TRACE(kind);
+    auto* tree = New<TBaseVirtualTree>(form_);
+    tree->SetParent(form_);
+    tree->SetBounds(0, 0, 360, 240);
+    tree->HintAnimation = kind;
+    tree->SetHint("The tree");
+    tree->SetShowHint(true);
+    tree->SetFocus();  // the tree shows hints while focus is in the program
+    POINT p{150, 100};
+    ClientToScreen(tree->WindowHandle(), &p);
+    auto shown = [] { return Application->HintWindow() && IsWindowVisible(Application->HintWindow()->WindowHandle()); };
+    for (int i = 0; i < 100 && !shown(); ++i) {
+      // The real pointer too: the hint is asked for where the cursor is.
+      SetCursorPos(p.x, p.y);
+      SendMessageW(tree->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
+      Pump();
+    }
+    auto* hint = dynamic_cast<TVirtualTreeHintWindow*>(Application->HintWindow());
+    char under[64] = "";
+    GetClassNameA(WindowFromPoint(p), under, sizeof under);
+    ASSERT_NE(hint, nullptr) << "the tree's hints show in its own hint window; under the pointer: " << under
+                             << ", capture " << GetCapture() << ", focus " << GetFocus() << " (tree "
+                             << tree->WindowHandle() << ")";
+    ASSERT_TRUE(IsWindowVisible(hint->WindowHandle()));
+    EXPECT_EQ(hint->Tree(), tree);
+    // Whatever the animation, the hint ends whole: its face is the info colour.
+    UpdateWindow(hint->WindowHandle());
+    RECT r;
+    GetWindowRect(hint->WindowHandle(), &r);
+    HDC screen = GetDC(nullptr);
+    const COLORREF face = GetPixel(screen, r.left + 2, r.top + 2);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(face, ColorToRGB(clInfoBk));
+    tree->Free();
+    EXPECT_FALSE(IsWindowVisible(hint->WindowHandle()));
+    EXPECT_EQ(hint->Tree(), nullptr);
+    // Painting the window now reads nothing of the tree.
+    RedrawWindow(hint->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Pump();
   }
-  auto* hint = dynamic_cast<TVirtualTreeHintWindow*>(Application->HintWindow());
-  ASSERT_NE(hint, nullptr) << "the tree's hints show in its own hint window";
-  ASSERT_TRUE(IsWindowVisible(hint->WindowHandle()));
-  EXPECT_EQ(hint->Tree(), tree_);
-  FreeAndNil(tree_);
-  EXPECT_FALSE(IsWindowVisible(hint->WindowHandle()));
-  EXPECT_EQ(hint->Tree(), nullptr);
-  // Painting the window now reads nothing of the tree.
-  RedrawWindow(hint->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-  Pump();
 }
 
 TEST_F(DragImageWinTest, TheNodePictureHoldsOnlyTheSelectedRowsAndGoesWithItsTree) {
