@@ -292,6 +292,34 @@ TEST_F(DragImageWinTest, TheNodePictureHoldsOnlyTheSelectedRowsAndGoesWithItsTre
   Pump();
 }
 
+TEST_F(DragImageWinTest, ARepaintUnderThePictureIsTakenIntoTheSavedScreen) {
+  TVirtualTreeCore& core = tree_->Tree();
+  const int row = core.DefaultNodeHeight();
+  core.SetNodeSelected(core.NextSiblingOf(core.FirstNode()), true);
+  tree_->DragWidth = 200;
+  tree_->DragHeight = 5 * row;
+  tree_->BeginNodeDragImage(POINT{120, row + row / 2}, nullptr);
+  TVTDragImage* image = tree_->NodeDragImage();
+  ASSERT_TRUE(image->Visible());
+  const RECT area = image->ScreenRect();
+  // The tree changes under the picture and paints over it.
+  tree_->SetColor(clYellow);
+  RedrawWindow(tree_->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  RECT client;
+  GetClientRect(tree_->WindowHandle(), &client);
+  image->RecaptureBackground(tree_, client, nullptr, true, false);
+  const std::vector<std::uint32_t> withPicture = Grab(area);
+  // Taken away, the picture leaves what the tree paints now.
+  image->HideImage();
+  const std::vector<std::uint32_t> left = Grab(area);
+  RedrawWindow(tree_->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_LE(MaxChannelDifference(left, Grab(area)), 2);
+  // And drawn afresh over that, it looks as it did after the recapture.
+  image->ShowImage();
+  EXPECT_LE(MaxChannelDifference(Grab(area), withPicture), 2);
+  image->FinishDrag();
+}
+
 TEST(VirtualTreeHintWindowTest, NonClientMovesLeaveTheHintAloneWhilePressesEndIt) {
   InitWin32Platform();
   InitForms();
