@@ -25,7 +25,7 @@
 // indexes from the top level down, "0.2"; "-" for none). With columns it
 // also writes "positionI P", "widthI W" and "contentI W" (the width that
 // fits the column's content) per column, and "clicks C,C,..." (the header
-// clicks so far, "-" for none).
+// clicks so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
 // --column-count N gives N columns (each 70 wide unless N is 3); the first
 // column is at least 40 and at most 250 wide, and a double click on an edge
 // fits the column. --hints shows a cut-off cell text in full as the mouse
@@ -164,7 +164,8 @@ class TDemoTree : public TBaseVirtualTree {
         std::fprintf(f, "position%d %u\nwidth%d %d\ncontent%d %d\n", i, unsigned(c->GetPosition()), i, c->GetWidth(), i,
                      core.MeasureColumnContentWidth(i));
       }
-      std::fprintf(f, "clicks %s\n", Clicks.empty() ? "-" : Clicks.c_str());
+      std::fprintf(f, "clicks %s\nsplitcursor %d\n", Clicks.empty() ? "-" : Clicks.c_str(),
+                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0);
     }
     for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
       std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));

@@ -305,6 +305,22 @@ TEST(TreeDemoDriveHeader, ADoubleClickOnAnEdgeFitsTheColumnToItsContent) {
   EXPECT_EQ(after.values["clicks"], "-") << "an edge double click is no caption click";
 }
 
+TEST(TreeDemoDriveHeader, TheSplitCursorShowsOverAColumnEdgeOnly) {
+  Demo demo("--nodes 20 --columns");
+  ASSERT_TRUE(demo.Ready());
+  struct Case {
+    int x;
+    const char* split;
+  } cases[] = {{157, "0"}, {158, "1"}, {164, "1"}, {165, "0"}, {60, "0"}};
+  for (const Case& c : cases) {
+    POINT p{c.x, kBandY};
+    ClientToScreen(demo.Tree(), &p);
+    SetCursorPos(p.x, p.y);
+    SendMessageA(demo.Tree(), WM_SETCURSOR, WPARAM(demo.Tree()), MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
+    EXPECT_EQ(demo.Read().values["splitcursor"], c.split) << "x " << c.x;
+  }
+}
+
 TEST(TreeDemoDriveHeader, AClickCountsOnlyOnTheColumnThatWasPressed) {
   Demo demo("--nodes 20 --columns");
   ASSERT_TRUE(demo.Ready());
