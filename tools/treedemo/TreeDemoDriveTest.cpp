@@ -253,6 +253,18 @@ TEST(TreeDemoDriveHeader, AColumnDraggedOntoAHalfOfAnotherTakesThePositionTheRul
   }
 }
 
+TEST(TreeDemoDriveHeader, AMoveFromOneHalfOfTheTargetToItsOtherHalfKeepsTheTarget) {
+  Demo demo("--nodes 20 --column-count 5");
+  ASSERT_TRUE(demo.Ready());
+  SendNC(demo, WM_NCLBUTTONDOWN, 4 * 70 + 35);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 4 * 70 + 20, kBandY);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 15, kBandY);  // the left half of position 2
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 55, kBandY);  // then its right half, and released there
+  demo.Send(WM_LBUTTONUP, 0, 2 * 70 + 55, kBandY);
+  Demo::Report r = demo.Read();
+  EXPECT_EQ(Positions(r, 5), (std::vector<int>{0, 1, 2, 4, 3}));
+}
+
 TEST(TreeDemoDriveHeader, EscapeDuringADragLeavesThePositionsAndReleasesTheCapture) {
   Demo demo("--nodes 20 --column-count 5");
   ASSERT_TRUE(demo.Ready());
