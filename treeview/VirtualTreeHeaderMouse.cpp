@@ -35,6 +35,27 @@ bool BeyondDragThreshold(int startX, int startY, int x, int y, int threshold) {
   return std::abs(x - startX) > threshold || std::abs(y - startY) > threshold;
 }
 
+TVTHeaderStep TVTHeaderMouseMachine::Press(bool resizeZone, bool draggableColumn) {
+  if (resizeZone) {
+    states_ |= kHeaderTrackPending;
+    return TVTHeaderStep::Capture;
+  }
+  if (draggableColumn) {
+    states_ |= kHeaderDragPending;
+    return TVTHeaderStep::Capture;
+  }
+  return TVTHeaderStep::None;
+}
+
+TVTHeaderMouseMachine::Ended TVTHeaderMouseMachine::End() {
+  Ended ended;
+  ended.Any = Busy();
+  ended.Dragging = (states_ & kHeaderDragging) != 0;
+  ended.Tracking = (states_ & kHeaderTracking) != 0;
+  states_ &= std::uint8_t(~kMouseStates);
+  return ended;
+}
+
 // --- Hint window ----------------------------------------------------------------------------------
 
 int HintShadowSize(bool mmx) {

@@ -35,6 +35,61 @@ std::uint32_t ColumnDropPosition(std::uint32_t dragged, std::uint32_t target, bo
 // Whether the mouse left the drag threshold around the press (in x or in y).
 bool BeyondDragThreshold(int startX, int startY, int x, int y, int threshold);
 
+// The header's mouse states between a left press on the band and its
+// release, fed the messages as plain values; the window half carries out what
+// each step answers (capture, the drag image, redraws, the events).
+enum class TVTHeaderStep {
+  None,           // nothing for the header: the tree handles the message
+  Capture,        // a press began a pending track or drag: capture the mouse
+  BeginTracking,  // the first move of a track
+  Track,          // a width for the resize column
+  Wait,           // a pending drag within the threshold (or not allowed)
+  BeginDrag,      // past the threshold: start the column drag
+  DragOver,       // a move while dragging
+};
+class TVTHeaderMouseMachine {
+ public:
+  explicit TVTHeaderMouseMachine(std::uint8_t& states) : states_(states) {}
+  bool Busy() const { return (states_ & kMouseStates) != 0; }
+  // A left press on the band: over a resize zone (with resizing on) a pending
+  // track, over a draggable column (with dragging on) a pending drag.
+  TVTHeaderStep Press(bool resizeZone, bool draggableColumn);
+  // A move to client x (and the screen point); `trackStart` the resize
+  // column's left edge, `dragStart` the press's screen point. `dragAllowed`
+  // is asked only for a pending drag. `width` gets the tracked width.
+  template <class Allowed>
+  TVTHeaderStep Move(int clientX, int screenX, int screenY, int trackStart, int dragStartX, int dragStartY,
+                     int threshold, Allowed&& dragAllowed, int& width) {
+    if (states_ & kHeaderTrackPending) {
+      states_ = std::uint8_t((states_ & ~kHeaderTrackPending) | kHeaderTracking);
+      return TVTHeaderStep::BeginTracking;
+    }
+    if (states_ & kHeaderTracking) {
+      width = clientX - trackStart;
+      return TVTHeaderStep::Track;
+    }
+    if (states_ & kHeaderDragPending) {
+      if (!dragAllowed() || !BeyondDragThreshold(dragStartX, dragStartY, screenX, screenY, threshold))
+        return TVTHeaderStep::Wait;
+      states_ = std::uint8_t((states_ & ~kHeaderDragPending) | kHeaderDragging);
+      return TVTHeaderStep::BeginDrag;
+    }
+    if (states_ & kHeaderDragging) return TVTHeaderStep::DragOver;
+    return TVTHeaderStep::None;
+  }
+  // The left release (or a cancel): every state goes. What was running.
+  struct Ended {
+    bool Any = false, Dragging = false, Tracking = false;
+  };
+  Ended End();
+
+  static constexpr std::uint8_t kMouseStates =
+      kHeaderDragging | kHeaderDragPending | kHeaderTracking | kHeaderTrackPending;
+
+ private:
+  std::uint8_t& states_;
+};
+
 // --- Hint window ----------------------------------------------------------------------------------
 
 // The shadow the hint casts at its right and bottom (5 with MMX, else 0).

@@ -73,6 +73,50 @@ TEST(BeyondDragThreshold, OnlyAMovePastTheThresholdInOneAxisStartsTheDrag) {
   EXPECT_TRUE(BeyondDragThreshold(10, 10, 10, 4, 5));
 }
 
+TEST(TVTHeaderMouseMachine, TrackAndDragRunThroughTheirStates) {
+  std::uint8_t states = 0;
+  TVTHeaderMouseMachine machine(states);
+  int width = -1, asked = 0;
+  auto allowed = [&asked] { return ++asked, true; };
+  auto refused = [&asked] { return ++asked, false; };
+  // A press beside any zone or draggable column: nothing for the header.
+  EXPECT_EQ(machine.Press(false, false), TVTHeaderStep::None);
+  EXPECT_EQ(machine.Move(10, 0, 0, 0, 0, 0, 5, allowed, width), TVTHeaderStep::None);
+  EXPECT_FALSE(machine.Busy());
+
+  // Track: pending, then each move a width from the track start.
+  EXPECT_EQ(machine.Press(true, true), TVTHeaderStep::Capture);
+  EXPECT_EQ(states, kHeaderTrackPending);
+  EXPECT_EQ(machine.Move(130, 0, 0, 100, 0, 0, 5, allowed, width), TVTHeaderStep::BeginTracking);
+  EXPECT_EQ(states, kHeaderTracking);
+  EXPECT_EQ(machine.Move(145, 0, 0, 100, 0, 0, 5, allowed, width), TVTHeaderStep::Track);
+  EXPECT_EQ(width, 45);
+  TVTHeaderMouseMachine::Ended ended = machine.End();
+  EXPECT_TRUE(ended.Any && ended.Tracking && !ended.Dragging);
+  EXPECT_EQ(states, 0);
+  EXPECT_EQ(asked, 0);
+
+  // Drag: pending within the threshold, a refusal keeps it waiting, then past it the drag.
+  EXPECT_EQ(machine.Press(false, true), TVTHeaderStep::Capture);
+  EXPECT_EQ(machine.Move(0, 503, 300, 0, 500, 300, 5, allowed, width), TVTHeaderStep::Wait);
+  EXPECT_EQ(machine.Move(0, 520, 300, 0, 500, 300, 5, refused, width), TVTHeaderStep::Wait);
+  EXPECT_EQ(states, kHeaderDragPending);
+  EXPECT_EQ(machine.Move(0, 520, 300, 0, 500, 300, 5, allowed, width), TVTHeaderStep::BeginDrag);
+  EXPECT_EQ(states, kHeaderDragging);
+  EXPECT_EQ(machine.Move(0, 540, 330, 0, 500, 300, 5, allowed, width), TVTHeaderStep::DragOver);
+  EXPECT_EQ(asked, 3);
+  ended = machine.End();
+  EXPECT_TRUE(ended.Any && ended.Dragging && !ended.Tracking);
+  EXPECT_FALSE(machine.End().Any);
+
+  // Other header states (auto-sizing) are left alone.
+  states = kHeaderAutoSizing;
+  EXPECT_FALSE(machine.Busy());
+  machine.Press(true, false);
+  machine.End();
+  EXPECT_EQ(states, kHeaderAutoSizing);
+}
+
 TEST(HintRect, TooltipModeCoversTheUnclippedTextRectangle) {
   const TVTRect text{40, 20, 190, 36};  // 150 x 16
   for (int shadow : {0, 5}) {

@@ -15,7 +15,7 @@
 namespace {
 
 constexpr UINT_PTR kHeaderTimer = 3;
-constexpr std::uint8_t kMouseStates = kHeaderDragging | kHeaderDragPending | kHeaderTracking | kHeaderTrackPending;
+constexpr std::uint8_t kMouseStates = TVTHeaderMouseMachine::kMouseStates;
 
 POINT MessagePoint(LPARAM lParam) {
   return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
@@ -115,11 +115,10 @@ bool TVTHeader::InResizeZone(int clientX) {
 }
 
 bool TVTHeader::CancelMouseAction() {
-  if (!(States & kMouseStates)) return false;
-  const bool dragging = (States & kHeaderDragging) != 0;
-  const bool tracking = (States & kHeaderTracking) != 0;
   // The states go first: releasing the capture reports back here.
-  States &= std::uint8_t(~kMouseStates);
+  const TVTHeaderMouseMachine::Ended ended = TVTHeaderMouseMachine(States).End();
+  if (!ended.Any) return false;
+  const bool dragging = ended.Dragging, tracking = ended.Tracking;
   if (tree_ && tree_->HandleAllocated() && GetCapture() == tree_->WindowHandle()) ReleaseCapture();
   if (dragging) {
     if (dragImage_) dragImage_->FinishDrag();
@@ -222,36 +221,36 @@ void TVTHeader::CompleteColumnDrop(POINT screenPoint) {
 bool TVTHeader::HandleMouseMove(TMessage& msg) {
   HWND window = tree_->WindowHandle();
   const POINT p = MessagePoint(msg.LParam);
-  bool result = false;
-  if (States & kHeaderTrackPending) {
-    KillTimer(window, kHeaderTimer);
-    States = std::uint8_t((States & ~kHeaderTrackPending) | kHeaderTracking);
-    if (TVirtualTreeColumn* c = columns_->ColumnAt(columns_->ResizeColumn)) trackedWidth_ = c->GetWidth();
-    result = true;
-  } else if (States & kHeaderTracking) {
-    if (TVirtualTreeColumn* c = columns_->ColumnAt(columns_->ResizeColumn)) c->SetWidth(p.x - TrackStart);
-    result = true;
-  } else if (States & kHeaderDragPending) {
-    POINT screen = p;
-    ClientToScreen(window, &screen);
-    if (!HasOption(kHeaderDrag) || !tree_->AskColumnDragAllowed(columns_->DownColumn)) return false;
-    if (!BeyondDragThreshold(DragStart.x, DragStart.y, screen.x, screen.y, ::Mouse->DragThreshold)) return false;
-    KillTimer(window, kHeaderTimer);
-    const int down = columns_->DownColumn;
-    columns_->DownColumn = NoColumn;
-    columns_->HoverColumn = NoColumn;
-    if (down >= 0) RedrawHeaderArea(down, false);
-    States = std::uint8_t((States & ~kHeaderDragPending) | kHeaderDragging);
-    StartColumnDrag(screen, DragStart);
-    result = true;
-  } else if (States & kHeaderDragging) {
-    POINT screen = p;
-    ClientToScreen(window, &screen);
-    DragOverColumn(screen);
-    result = true;
+  POINT screen = p;
+  ClientToScreen(window, &screen);
+  int width = 0;
+  auto dragAllowed = [this] { return HasOption(kHeaderDrag) && tree_->AskColumnDragAllowed(columns_->DownColumn); };
+  switch (TVTHeaderMouseMachine(States).Move(p.x, screen.x, screen.y, TrackStart, DragStart.x, DragStart.y,
+                                             ::Mouse->DragThreshold, dragAllowed, width)) {
+    case TVTHeaderStep::BeginTracking:
+      KillTimer(window, kHeaderTimer);
+      if (TVirtualTreeColumn* c = columns_->ColumnAt(columns_->ResizeColumn)) trackedWidth_ = c->GetWidth();
+      break;
+    case TVTHeaderStep::Track:
+      if (TVirtualTreeColumn* c = columns_->ColumnAt(columns_->ResizeColumn)) c->SetWidth(width);
+      break;
+    case TVTHeaderStep::BeginDrag: {
+      KillTimer(window, kHeaderTimer);
+      const int down = columns_->DownColumn;
+      columns_->DownColumn = NoColumn;
+      columns_->HoverColumn = NoColumn;
+      if (down >= 0) RedrawHeaderArea(down, false);
+      StartColumnDrag(screen, DragStart);
+      break;
+    }
+    case TVTHeaderStep::DragOver:
+      DragOverColumn(screen);
+      break;
+    default:
+      return false;
   }
-  if (result) msg.Result = 0;
-  return result;
+  msg.Result = 0;
+  return true;
 }
 
 bool TVTHeader::HandleHeaderMessage(TMessage& msg) {
@@ -326,16 +325,16 @@ bool TVTHeader::HandleHeaderMessage(TMessage& msg) {
       const POINT p = clientOf(msg.LParam);
       if (!IsPointInHeader(p)) break;
       tree_->NotifyHeaderMouseDown(mbLeft, ShiftOf(CurrentShiftState()), p.x, p.y);
-      if (HasOption(kHeaderColumnResize) && InResizeZone(p.x)) {
+      const bool zone = HasOption(kHeaderColumnResize) && InResizeZone(p.x);
+      bool draggable = false;
+      if (zone) {
         columns_->HoverColumn = NoColumn;
         LeftTrackPoint = p;
-        States |= kHeaderTrackPending;
       } else {
-        const int column = columns_->DetermineDownColumn(headerPoint(p));
-        TVirtualTreeColumn* c = columns_->ColumnAt(column);
-        if (!HasOption(kHeaderDrag) || !c || !c->HasOption(kColumnDraggable)) break;
-        States |= kHeaderDragPending;
+        TVirtualTreeColumn* c = columns_->ColumnAt(columns_->DetermineDownColumn(headerPoint(p)));
+        draggable = HasOption(kHeaderDrag) && c && c->HasOption(kColumnDraggable);
       }
+      if (TVTHeaderMouseMachine(States).Press(zone, draggable) != TVTHeaderStep::Capture) break;
       SetCapture(window);
       msg.Result = 0;
       result = true;
@@ -344,15 +343,14 @@ bool TVTHeader::HandleHeaderMessage(TMessage& msg) {
     case WM_NCLBUTTONUP:
     case WM_LBUTTONUP: {
       if (Application) Application->CancelHint();
-      const bool hadStates = (States & kMouseStates) != 0;
       POINT screen = MessagePoint(msg.LParam);
       if (msg.Msg == WM_LBUTTONUP) ClientToScreen(window, &screen);
+      // The states go before the release, which reports back here.
+      const TVTHeaderMouseMachine::Ended ended = TVTHeaderMouseMachine(States).End();
+      const bool hadStates = ended.Any;
       if (hadStates) {
-        const bool dragging = (States & kHeaderDragging) != 0;
-        // Cleared before the release, which reports back here.
-        States &= std::uint8_t(~kMouseStates);
         if (GetCapture() == window) ReleaseCapture();
-        if (dragging) CompleteColumnDrop(screen);
+        if (ended.Dragging) CompleteColumnDrop(screen);
         msg.Result = 0;
         result = true;
       }
