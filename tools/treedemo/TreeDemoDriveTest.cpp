@@ -346,6 +346,10 @@ TEST(TreeDemoDriveHeader, AClickCountsOnlyOnTheColumnThatWasPressed) {
   SendNC(demo, WM_NCLBUTTONDOWN, 60);
   SendNC(demo, WM_NCLBUTTONUP, 60);
   EXPECT_EQ(demo.Read().values["clicks"], "1,0");
+  // Right and middle releases click the column under the mouse, pressed there or not.
+  SendNC(demo, WM_NCRBUTTONUP, 300);
+  SendNC(demo, WM_NCMBUTTONUP, 200);
+  EXPECT_EQ(demo.Read().values["clicks"], "1,0,2,1");
 }
 
 // A visible hint window of the tree's hint class, or null.
