@@ -27,9 +27,9 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
-class TVTDragImage;
 class TVTHeader;
 class TVirtualTreeColumn;
+class TVTDragImage;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
 // The bevel around a tree's client area.
