@@ -1,9 +1,9 @@
 // treedemo: a form with a TBaseVirtualTree.
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
+//            [--column-count N] [--hints]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
 //            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
-//            [--column-count N] [--hints]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
@@ -18,18 +18,18 @@
 // node under the mouse (the hand cursor over it); --search finds nodes as
 // their text or number is typed ("2" twice steps from node 2 to node 20).
 // Check boxes react to clicks and the space key; the middle button pans.
+// --column-count N gives N columns (each 70 wide unless N is 3); the first
+// column is at least 40 and at most 250 wide, and a double click on an edge
+// fits the column. --hints shows a cut-off cell text in full as the mouse
+// rests on it (with --columns the first column is 60 wide). With columns the
+// report also has "positionI P", "widthI W" and "contentI W" (the width that
+// fits the column's content) per column, "clicks C,C,..." (the header clicks
+// so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
 // With --report the tree answers the message WM_APP + 1 by writing its state
 // to FILE (for the tests that drive the demo with window messages): one line
 // "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
 // "node PATH STATES CHECKSTATE" per node in tree order (a path is the
-// indexes from the top level down, "0.2"; "-" for none). With columns it
-// also writes "positionI P", "widthI W" and "contentI W" (the width that
-// fits the column's content) per column, and "clicks C,C,..." (the header
-// clicks so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
-// --column-count N gives N columns (each 70 wide unless N is 3); the first
-// column is at least 40 and at most 250 wide, and a double click on an edge
-// fits the column. --hints shows a cut-off cell text in full as the mouse
-// rests on it (with --columns the first column is 60 wide).
+// indexes from the top level down, "0.2"; "-" for none).
 #include <windows.h>
 
 #include <zlib.h>
@@ -236,9 +236,9 @@ bool Screenshot(TBaseVirtualTree* tree, const std::string& path, bool window) {
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
+               "                [--column-count N] [--hints]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
-               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n"
-               "                [--column-count N] [--hints]\n");
+               "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n");
   return 2;
 }
 

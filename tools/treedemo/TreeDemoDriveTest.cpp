@@ -121,84 +121,6 @@ bool WaitFor(F done) {
 
 }  // namespace
 
-// Rows of the default demo: Node 0 expanded (its children 0.0 to 0.2 in rows
-// 1 to 3), then Node 1 in row 4 ... Node 5 (with children, collapsed) in row 8.
-// A top-level button sits at x 13; captions start at x 18 (at 36 with check boxes).
-TEST(TreeDemoDrive, AButtonClickExpandsAndADoubleClickOnACaptionToggles) {
-  Demo demo("--nodes 50");
-  ASSERT_TRUE(demo.Ready());
-  EXPECT_FALSE(demo.Read().Expanded("5"));
-  demo.Click(13, 8 * kRow + 9);
-  EXPECT_TRUE(demo.Read().Expanded("5"));
-  ASSERT_TRUE(demo.Read().Expanded("0"));
-  demo.Send(WM_LBUTTONDBLCLK, MK_LBUTTON, 40, 9);
-  demo.Send(WM_LBUTTONUP, 0, 40, 9);
-  EXPECT_FALSE(demo.Read().Expanded("0"));
-}
-
-TEST(TreeDemoDrive, SpaceOnATriStateChildMixesItsParentWithThePressedLookBetween) {
-  // The states cycle unchecked, checked, mixed in tree order: Node 0 unchecked,
-  // 0.0 checked, 0.1 mixed, 0.2 unchecked.
-  Demo demo("--nodes 50 --checks tristate");
-  ASSERT_TRUE(demo.Ready());
-  demo.Click(60, kRow + 9);  // the caption of 0.0
-  Demo::Report before = demo.Read();
-  ASSERT_EQ(before.values["focused"], "0.0");
-  ASSERT_EQ(before.Check("0.0"), 2);
-  SendMessageA(demo.Tree(), WM_KEYDOWN, VK_SPACE, 1);
-  EXPECT_EQ(demo.Read().Check("0.0"), 3) << "the pressed look";
-  SendMessageA(demo.Tree(), WM_KEYUP, VK_SPACE, LPARAM(0xC0000001u));
-  const Demo::Report after = demo.Read();
-  EXPECT_EQ(after.Check("0.0"), 0);
-  EXPECT_EQ(after.Check("0"), 4) << "one child mixed, none checked: the parent is mixed";
-}
-
-TEST(TreeDemoDrive, TypingTheSameCharacterTwiceStepsToTheNextMatch) {
-  Demo demo("--nodes 50 --search");
-  ASSERT_TRUE(demo.Ready());
-  demo.Key('2', '2');
-  EXPECT_EQ(demo.Read().values["focused"], "0.2");
-  demo.Key('2', '2');
-  EXPECT_EQ(demo.Read().values["focused"], "2");
-}
-
-TEST(TreeDemoDrive, TheMiddleButtonPansAndTimerFourScrollsBelowTheAnchor) {
-  Demo demo("--nodes 300");
-  ASSERT_TRUE(demo.Ready());
-  demo.Send(WM_MBUTTONDOWN, MK_MBUTTON, 150, 100);
-  HWND panning = FindWindowA("VTPanningWindow", nullptr);
-  ASSERT_NE(panning, nullptr);
-  EXPECT_TRUE(IsWindowVisible(panning));
-  RECT bounds;
-  GetWindowRect(panning, &bounds);
-  EXPECT_EQ(bounds.right - bounds.left, 32);
-  demo.Send(WM_MBUTTONUP, 0, 150, 100);
-  POINT below{150, 300};
-  ClientToScreen(demo.Tree(), &below);
-  // The mouse keeps moving there; once the auto-scroll delay has passed, timer 4 scrolls. The real pointer is put
-  // back each time: other tests of the run share the display's pointer and may move it meanwhile.
-  EXPECT_TRUE(WaitFor([&] {
-    SetCursorPos(below.x, below.y);
-    demo.Send(WM_MOUSEMOVE, 0, 150, 300);
-    return std::stoi(demo.Read().values["offset"]) < 0;
-  }));
-  demo.Click(150, 300);
-  EXPECT_EQ(FindWindowA("VTPanningWindow", nullptr), nullptr);
-}
-
-TEST(TreeDemoDrive, AMoveOverACaptionMakesTheHotNodeAndTheHandCursor) {
-  Demo demo("--nodes 50 --hot");
-  ASSERT_TRUE(demo.Ready());
-  // The real mouse goes there too: the system's own moves then agree with the sent ones.
-  demo.MoveMouse(40, 4 * kRow + 9);
-  SendMessageA(demo.Tree(), WM_SETCURSOR, WPARAM(demo.Tree()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-  Demo::Report r = demo.Read();
-  EXPECT_EQ(r.values["hot"], "1");
-  EXPECT_EQ(r.values["hotcursor"], "1");
-  demo.MoveMouse(250, 4 * kRow + 9);  // beside the caption
-  EXPECT_EQ(demo.Read().values["hot"], "-");
-}
-
 // The header band lies above the client area: client y -8 is its middle.
 constexpr int kBandY = -8;
 
@@ -382,6 +304,84 @@ TEST(TreeDemoDriveHint, RestingOnACutOffCellShowsItsTextAtTheCellAndMovingAwayHi
   // The mouse goes to the form (beside the tree): the hint goes.
   SendMessageA(GetParent(demo.Tree()), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
   EXPECT_TRUE(WaitFor([&] { return VisibleTreeHint() == nullptr; }));
+}
+
+// Rows of the default demo: Node 0 expanded (its children 0.0 to 0.2 in rows
+// 1 to 3), then Node 1 in row 4 ... Node 5 (with children, collapsed) in row 8.
+// A top-level button sits at x 13; captions start at x 18 (at 36 with check boxes).
+TEST(TreeDemoDrive, AButtonClickExpandsAndADoubleClickOnACaptionToggles) {
+  Demo demo("--nodes 50");
+  ASSERT_TRUE(demo.Ready());
+  EXPECT_FALSE(demo.Read().Expanded("5"));
+  demo.Click(13, 8 * kRow + 9);
+  EXPECT_TRUE(demo.Read().Expanded("5"));
+  ASSERT_TRUE(demo.Read().Expanded("0"));
+  demo.Send(WM_LBUTTONDBLCLK, MK_LBUTTON, 40, 9);
+  demo.Send(WM_LBUTTONUP, 0, 40, 9);
+  EXPECT_FALSE(demo.Read().Expanded("0"));
+}
+
+TEST(TreeDemoDrive, SpaceOnATriStateChildMixesItsParentWithThePressedLookBetween) {
+  // The states cycle unchecked, checked, mixed in tree order: Node 0 unchecked,
+  // 0.0 checked, 0.1 mixed, 0.2 unchecked.
+  Demo demo("--nodes 50 --checks tristate");
+  ASSERT_TRUE(demo.Ready());
+  demo.Click(60, kRow + 9);  // the caption of 0.0
+  Demo::Report before = demo.Read();
+  ASSERT_EQ(before.values["focused"], "0.0");
+  ASSERT_EQ(before.Check("0.0"), 2);
+  SendMessageA(demo.Tree(), WM_KEYDOWN, VK_SPACE, 1);
+  EXPECT_EQ(demo.Read().Check("0.0"), 3) << "the pressed look";
+  SendMessageA(demo.Tree(), WM_KEYUP, VK_SPACE, LPARAM(0xC0000001u));
+  const Demo::Report after = demo.Read();
+  EXPECT_EQ(after.Check("0.0"), 0);
+  EXPECT_EQ(after.Check("0"), 4) << "one child mixed, none checked: the parent is mixed";
+}
+
+TEST(TreeDemoDrive, TypingTheSameCharacterTwiceStepsToTheNextMatch) {
+  Demo demo("--nodes 50 --search");
+  ASSERT_TRUE(demo.Ready());
+  demo.Key('2', '2');
+  EXPECT_EQ(demo.Read().values["focused"], "0.2");
+  demo.Key('2', '2');
+  EXPECT_EQ(demo.Read().values["focused"], "2");
+}
+
+TEST(TreeDemoDrive, TheMiddleButtonPansAndTimerFourScrollsBelowTheAnchor) {
+  Demo demo("--nodes 300");
+  ASSERT_TRUE(demo.Ready());
+  demo.Send(WM_MBUTTONDOWN, MK_MBUTTON, 150, 100);
+  HWND panning = FindWindowA("VTPanningWindow", nullptr);
+  ASSERT_NE(panning, nullptr);
+  EXPECT_TRUE(IsWindowVisible(panning));
+  RECT bounds;
+  GetWindowRect(panning, &bounds);
+  EXPECT_EQ(bounds.right - bounds.left, 32);
+  demo.Send(WM_MBUTTONUP, 0, 150, 100);
+  POINT below{150, 300};
+  ClientToScreen(demo.Tree(), &below);
+  // The mouse keeps moving there; once the auto-scroll delay has passed, timer 4 scrolls. The real pointer is put
+  // back each time: other tests of the run share the display's pointer and may move it meanwhile.
+  EXPECT_TRUE(WaitFor([&] {
+    SetCursorPos(below.x, below.y);
+    demo.Send(WM_MOUSEMOVE, 0, 150, 300);
+    return std::stoi(demo.Read().values["offset"]) < 0;
+  }));
+  demo.Click(150, 300);
+  EXPECT_EQ(FindWindowA("VTPanningWindow", nullptr), nullptr);
+}
+
+TEST(TreeDemoDrive, AMoveOverACaptionMakesTheHotNodeAndTheHandCursor) {
+  Demo demo("--nodes 50 --hot");
+  ASSERT_TRUE(demo.Ready());
+  // The real mouse goes there too: the system's own moves then agree with the sent ones.
+  demo.MoveMouse(40, 4 * kRow + 9);
+  SendMessageA(demo.Tree(), WM_SETCURSOR, WPARAM(demo.Tree()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  Demo::Report r = demo.Read();
+  EXPECT_EQ(r.values["hot"], "1");
+  EXPECT_EQ(r.values["hotcursor"], "1");
+  demo.MoveMouse(250, 4 * kRow + 9);  // beside the caption
+  EXPECT_EQ(demo.Read().values["hot"], "-");
 }
 
 int main(int argc, char** argv) {
