@@ -844,6 +844,25 @@ void THintWindow::ReleaseHint() {
   TControl::SetVisible(false);
 }
 
+bool THintWindow::IsHintEndingPress(UINT message) {
+  switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_NCLBUTTONDOWN:
+    case WM_NCRBUTTONDOWN:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool THintWindow::IsHintMsg(const MSG& msg) {
+  return IsHintEndingPress(msg.message) || msg.message == WM_NCMOUSEMOVE;
+}
+
 void THintWindow::Paint(HDC dc) {
   RECT r = ClientRect();
   FillRectColor(dc, r, GetColor());
@@ -1067,19 +1086,9 @@ void TApplication::DispatchOne(MSG& msg) {
   if (OnMessage) OnMessage(msg, handled);
   if (handled) return;
   if (DialogHandle && IsDialogMessageA(DialogHandle, &msg)) return;
-  switch (msg.message) {
-    case WM_KEYDOWN:
-    case WM_SYSKEYDOWN:
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN:
-    case WM_NCLBUTTONDOWN:
-    case WM_NCRBUTTONDOWN:
-      CancelHint();  // a press ends the hint
-      break;
-    default:
-      break;
-  }
+  // A shown hint decides which messages end it; a press also stops one that waits to show.
+  const bool hintShown = hintWindow_ && hintWindow_->HandleAllocated() && IsWindowVisible(hintWindow_->WindowHandle());
+  if (hintShown ? hintWindow_->IsHintMsg(msg) : THintWindow::IsHintEndingPress(msg.message)) CancelHint();
   if (msg.message == WM_KEYDOWN) {
     // F1 needs nothing here: the system turns it into WM_HELP for the focused
     // window, and each control answers with its (or its parents') help context.
@@ -1167,6 +1176,17 @@ TFont* FontFromLog(const LOGFONTA& log) {
   return font;
 }
 }  // namespace
+
+RECT TScreen::DesktopRect() const {
+  return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+RECT TScreen::WorkAreaRect() const {
+  RECT area{};
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0) || area.right <= area.left || area.bottom <= area.top)
+    return DesktopRect();
+  return area;
+}
 
 TScreen::TScreen(TComponent* owner) : TComponent(owner) {
   NONCLIENTMETRICSA metrics{};

@@ -204,6 +204,11 @@ class THintWindow : public TCustomControl {
   RECT CalcHintRect(int maxWidth, const std::string& text) { return CalcHintRect(maxWidth, text, nullptr); }
   virtual RECT CalcHintRect(int maxWidth, const std::string& text, void* data);
   void ReleaseHint();  // hides it
+  // Whether a message that comes while the hint shows ends it: key presses,
+  // button presses and mouse moves over a window frame.
+  virtual bool IsHintMsg(const MSG& msg);
+  // The presses that end a hint, shown or still waiting to show.
+  static bool IsHintEndingPress(UINT message);
   // The font the text is measured and drawn with: the screen's hint font.
   TFont* TextFont() const;
 
@@ -372,6 +377,9 @@ class TScreen : public TComponent {
   TFont* IconFont() const { return iconFont_; }
   TFont* HintFont() const { return hintFont_; }
   TFont* MenuFont() const { return menuFont_; }
+  // The desktop (the primary monitor) and its work area (less the task bar), in screen coordinates.
+  RECT DesktopRect() const;
+  RECT WorkAreaRect() const;
   void Destroy() override;
 
  private:

@@ -1,6 +1,7 @@
 // treedemo: a form with a TBaseVirtualTree.
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
+//            [--column-count N] [--hints]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
 //            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
 //            [--strings [--save FILE] [--load FILE]]
@@ -18,6 +19,13 @@
 // node under the mouse (the hand cursor over it); --search finds nodes as
 // their text or number is typed ("2" twice steps from node 2 to node 20).
 // Check boxes react to clicks and the space key; the middle button pans.
+// --column-count N gives N columns (each 70 wide unless N is 3); the first
+// column is at least 40 and at most 250 wide, and a double click on an edge
+// fits the column. --hints shows a cut-off cell text in full as the mouse
+// rests on it (with --columns the first column is 60 wide). With columns the
+// report also has "positionI P", "widthI W" and "contentI W" (the width that
+// fits the column's content) per column, "clicks C,C,..." (the header clicks
+// so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
 // With --report the tree answers the message WM_APP + 1 by writing its state
 // to FILE (for the tests that drive the demo with window messages): one line
 // "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
@@ -108,6 +116,11 @@ class TDemoTree : public TBaseVirtualTree {
     const std::string text = "Node " + std::to_string(node->Index) + (column > 0 ? "." + std::to_string(column) : "");
     return std::u16string(text.begin(), text.end());
   }
+  std::string GetNodeHint(TVTNode* node, int column, bool text) override {
+    if (!text) return TBaseVirtualTree::GetNodeHint(node, column, text);
+    const std::u16string wide = CellText(node, column);
+    return std::string(wide.begin(), wide.end());
+  }
   int MeasureNodeWidth(TVTNode* node, int column) override {
     if (!HandleAllocated()) return 0;
     HDC dc = GetDC(WindowHandle());
@@ -141,6 +154,10 @@ class TDemoTree : public TBaseVirtualTree {
 
  public:
   std::string ReportFile;
+  std::string Clicks;
+  void HeaderClick(TVTHeader*, int column, TMouseButton, TShiftState, int, int) {
+    Clicks += (Clicks.empty() ? "" : ",") + std::to_string(column);
+  }
   static std::string Path(TVirtualTreeCore& core, TVTNode* node) {
     if (!node) return "-";
     std::string path;
@@ -155,6 +172,15 @@ class TDemoTree : public TBaseVirtualTree {
     std::fprintf(f, "focused %s\nhot %s\noffset %d\nhotcursor %d\n", Path(core, core.FocusedNode()).c_str(),
                  Path(core, core.HotNode()).c_str(), core.OffsetY(),
                  ::GetCursor() == ScreenCursorHandle(crHandPoint) ? 1 : 0);
+    if (TVirtualTreeColumns* columns = GetHeader()->GetColumns(); columns->Count() > 0) {
+      for (int i = 0; i < columns->Count(); ++i) {
+        TVirtualTreeColumn* c = columns->ColumnAt(i);
+        std::fprintf(f, "position%d %u\nwidth%d %d\ncontent%d %d\n", i, unsigned(c->GetPosition()), i, c->GetWidth(), i,
+                     core.MeasureColumnContentWidth(i));
+      }
+      std::fprintf(f, "clicks %s\nsplitcursor %d\n", Clicks.empty() ? "-" : Clicks.c_str(),
+                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0);
+    }
     for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
       std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));
     std::fclose(f);
@@ -366,6 +392,7 @@ int RunStringDemo(long nodes, long children, bool classic, const std::string& re
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
+               "                [--column-count N] [--hints]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
                "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n"
                "                [--strings [--save FILE] [--load FILE]]\n");
@@ -377,7 +404,8 @@ int Usage() {
 int main(int argc, char** argv) {
   long nodes = 50, children = 3;
   std::uint8_t checkType = ctNone;
-  bool multiSelect = false, columns = false, classic = false, hot = false, search = false;
+  bool multiSelect = false, columns = false, classic = false, hot = false, search = false, hints = false;
+  long columnCount = 3;
   TVTHeaderStyle headerStyle = hsThickButtons;
   std::string screenshot, report, save, load;
   bool strings = false;
@@ -415,6 +443,12 @@ int main(int argc, char** argv) {
       hot = true;
     } else if (arg == "--search") {
       search = true;
+    } else if (arg == "--hints") {
+      hints = true;
+    } else if (arg == "--column-count" && hasValue) {
+      columnCount = std::strtol(argv[++i], &end, 10);
+      if (*end || columnCount < 1 || columnCount > 20) return Usage();
+      columns = true;
     } else if (arg == "--header-style" && hasValue) {
       const std::string style = argv[++i];
       if (style == "thick")
@@ -470,14 +504,25 @@ int main(int argc, char** argv) {
       TVTHeader* header = tree->GetHeader();
       static const char16_t* captions[] = {u"Name", u"Size", u"\u0422\u0438\u043f"};
       static const int widths[] = {160, 90, 90};
-      for (int i = 0; i < 3; ++i) {
+      for (int i = 0; i < columnCount; ++i) {
         auto* column = static_cast<TVirtualTreeColumn*>(header->GetColumns()->Add());
-        column->SetText(captions[i]);
-        column->SetWidth(widths[i]);
+        if (i < 3) {
+          column->SetText(captions[i]);
+        } else {
+          const std::string caption = "Extra " + std::to_string(i);
+          column->SetText(std::u16string(caption.begin(), caption.end()));
+        }
+        column->SetWidth(columnCount == 3 ? widths[i] : 70);
       }
+      auto* first = static_cast<TVirtualTreeColumn*>(header->GetColumns()->Items(0));
+      first->SetMinWidth(40);
+      first->SetMaxWidth(250);
+      if (hints) first->SetWidth(60);
+      tree->OnHeaderClick = decltype(tree->OnHeaderClick)::Bind<&TDemoTree::HeaderClick>(tree);
       static_cast<TVirtualTreeColumn*>(header->GetColumns()->Items(1))->SetAlignment(taRightJustify);
       header->SetStyle(headerStyle);
-      header->SetOptions(header->GetOptions() + TVTHeaderOptions{hoVisible, hoShowSortGlyphs, hoHotTrack});
+      header->SetOptions(header->GetOptions() +
+                         TVTHeaderOptions{hoVisible, hoShowSortGlyphs, hoHotTrack, hoDblClickResize, hoRestrictDrag});
       header->SetSortColumn(1);
       core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
     }
@@ -492,6 +537,13 @@ int main(int argc, char** argv) {
       tree->OnIncrementalSearch = decltype(tree->OnIncrementalSearch)::Bind<&TDemoTree::Search>(tree);
     }
     if (checkType != ctNone) core.OptionBits.Misc |= voCheckSupport;
+    if (hints) {
+      tree->HintMode = 3;
+      tree->SetShowHint(true);
+      tree->SetHint("Tree view demo");  // the application asks for hints over controls that have one
+      Application->HintPause = 100;
+      Application->HintHidePause = 0;
+    }
     tree->SetRootNodeCount(std::uint32_t(nodes));
     std::uint32_t index = 0;
     for (TVTNode* n = core.FirstNode(); n; n = core.NextSiblingOf(n), ++index) {

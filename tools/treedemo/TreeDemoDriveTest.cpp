@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -119,6 +120,191 @@ bool WaitFor(F done) {
 }
 
 }  // namespace
+
+// The header band lies above the client area: client y -8 is its middle.
+constexpr int kBandY = -8;
+
+// A non-client message at a client point of the band (non-client messages carry screen points).
+void SendNC(Demo& demo, UINT msg, int x, int y = kBandY) {
+  POINT p{x, y};
+  ClientToScreen(demo.Tree(), &p);
+  SendMessageA(demo.Tree(), msg, HTBORDER, MAKELPARAM(p.x, p.y));
+}
+
+// Presses on the band at x1, drags through the band to x2 and, unless `cancel`, releases there.
+void DragColumn(Demo& demo, int x1, int x2, bool cancel = false) {
+  SendNC(demo, WM_NCLBUTTONDOWN, x1);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, x1 + (x2 > x1 ? 15 : -15), kBandY);  // past the drag threshold
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, x2, kBandY);
+  if (cancel) SendMessageA(demo.Tree(), WM_KEYDOWN, VK_ESCAPE, 1);
+  demo.Send(WM_LBUTTONUP, 0, x2, kBandY);
+}
+
+// The window holding the mouse capture in the demo's thread (null: none).
+HWND CaptureOf(Demo& demo) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(demo.Tree(), nullptr), &info);
+  return info.hwndCapture;
+}
+
+std::vector<int> Positions(Demo::Report& r, int count) {
+  std::vector<int> out;
+  for (int i = 0; i < count; ++i) out.push_back(std::stoi(r.values["position" + std::to_string(i)]));
+  return out;
+}
+
+// Five columns, 70 wide each: position p spans x 70p to 70p + 70.
+TEST(TreeDemoDriveHeader, AColumnDraggedOntoAHalfOfAnotherTakesThePositionTheRuleGives) {
+  struct Case {
+    int from, onto;
+    bool leftHalf;
+    std::vector<int> positions;  // of columns 0 to 4 afterwards
+  } cases[] = {
+      {4, 2, false, {0, 1, 2, 4, 3}},  // position 4 onto the right half of 2: at 3
+      {4, 2, true, {0, 1, 3, 4, 2}},   // onto its left half: at 2
+      {1, 3, true, {0, 2, 1, 3, 4}},   // position 1 onto the left half of 3: at 2
+  };
+  for (const Case& c : cases) {
+    Demo demo("--nodes 20 --column-count 5");
+    ASSERT_TRUE(demo.Ready());
+    DragColumn(demo, 70 * c.from + 35, 70 * c.onto + (c.leftHalf ? 15 : 55));
+    Demo::Report r = demo.Read();
+    EXPECT_EQ(Positions(r, 5), c.positions) << "from " << c.from << " onto " << c.onto;
+    EXPECT_EQ(CaptureOf(demo), nullptr);
+  }
+}
+
+TEST(TreeDemoDriveHeader, AMoveFromOneHalfOfTheTargetToItsOtherHalfKeepsTheTarget) {
+  Demo demo("--nodes 20 --column-count 5");
+  ASSERT_TRUE(demo.Ready());
+  SendNC(demo, WM_NCLBUTTONDOWN, 4 * 70 + 35);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 4 * 70 + 20, kBandY);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 15, kBandY);  // the left half of position 2
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 55, kBandY);  // then its right half, and released there
+  demo.Send(WM_LBUTTONUP, 0, 2 * 70 + 55, kBandY);
+  Demo::Report r = demo.Read();
+  EXPECT_EQ(Positions(r, 5), (std::vector<int>{0, 1, 2, 4, 3}));
+}
+
+TEST(TreeDemoDriveHeader, EscapeDuringADragLeavesThePositionsAndReleasesTheCapture) {
+  Demo demo("--nodes 20 --column-count 5");
+  ASSERT_TRUE(demo.Ready());
+  DragColumn(demo, 4 * 70 + 35, 2 * 70 + 55, true);
+  Demo::Report r = demo.Read();
+  EXPECT_EQ(Positions(r, 5), (std::vector<int>{0, 1, 2, 3, 4}));
+  // The next drag works again from a clean state.
+  DragColumn(demo, 4 * 70 + 35, 2 * 70 + 55);
+  r = demo.Read();
+  EXPECT_EQ(Positions(r, 5), (std::vector<int>{0, 1, 2, 4, 3}));
+}
+
+TEST(TreeDemoDriveHeader, AnEdgeDragResizesWithinMinAndMaxAndCancelModeRestoresTheWidth) {
+  Demo demo("--nodes 20 --columns");
+  ASSERT_TRUE(demo.Ready());
+  // Column 0 is 160 wide (its edge at x 160), at least 40 and at most 250.
+  SendNC(demo, WM_NCLBUTTONDOWN, 161);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 165, kBandY);  // tracking begins
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 200, kBandY);
+  EXPECT_EQ(demo.Read().values["width0"], "200");
+  EXPECT_EQ(CaptureOf(demo), demo.Tree());
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 390, kBandY);
+  EXPECT_EQ(demo.Read().values["width0"], "250");
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 10, kBandY);
+  EXPECT_EQ(demo.Read().values["width0"], "40");
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 120, kBandY);
+  demo.Send(WM_LBUTTONUP, 0, 120, kBandY);
+  EXPECT_EQ(demo.Read().values["width0"], "120");
+  EXPECT_EQ(CaptureOf(demo), nullptr);
+  // A track that loses the mouse to the system ends with the width it had.
+  SendNC(demo, WM_NCLBUTTONDOWN, 121);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 125, kBandY);
+  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 220, kBandY);
+  SendMessageA(demo.Tree(), WM_CANCELMODE, 0, 0);
+  demo.Send(WM_MOUSEMOVE, 0, 300, kBandY);
+  EXPECT_EQ(demo.Read().values["width0"], "120");
+  EXPECT_EQ(CaptureOf(demo), nullptr);
+}
+
+TEST(TreeDemoDriveHeader, ADoubleClickOnAnEdgeFitsTheColumnToItsContent) {
+  Demo demo("--nodes 20 --columns");
+  ASSERT_TRUE(demo.Ready());
+  Demo::Report before = demo.Read();
+  const int content = std::stoi(before.values["content0"]);
+  ASSERT_NE(content, 160);
+  SendNC(demo, WM_NCLBUTTONDBLCLK, 161);
+  SendNC(demo, WM_NCLBUTTONUP, 161);
+  Demo::Report after = demo.Read();
+  EXPECT_EQ(std::stoi(after.values["width0"]), std::max(40, content));
+  EXPECT_EQ(after.values["clicks"], "-") << "an edge double click is no caption click";
+}
+
+TEST(TreeDemoDriveHeader, TheSplitCursorShowsOverAColumnEdgeOnly) {
+  Demo demo("--nodes 20 --columns");
+  ASSERT_TRUE(demo.Ready());
+  struct Case {
+    int x;
+    const char* split;
+  } cases[] = {{157, "0"}, {158, "1"}, {164, "1"}, {165, "0"}, {60, "0"}};
+  for (const Case& c : cases) {
+    POINT p{c.x, kBandY};
+    ClientToScreen(demo.Tree(), &p);
+    SetCursorPos(p.x, p.y);
+    SendMessageA(demo.Tree(), WM_SETCURSOR, WPARAM(demo.Tree()), MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
+    EXPECT_EQ(demo.Read().values["splitcursor"], c.split) << "x " << c.x;
+  }
+}
+
+TEST(TreeDemoDriveHeader, AClickCountsOnlyOnTheColumnThatWasPressed) {
+  Demo demo("--nodes 20 --columns");
+  ASSERT_TRUE(demo.Ready());
+  SendNC(demo, WM_NCLBUTTONDOWN, 200);  // the caption of column 1 (160 to 250)
+  SendNC(demo, WM_NCLBUTTONUP, 200);
+  EXPECT_EQ(demo.Read().values["clicks"], "1");
+  // Pressed on column 1, released over column 2 (the capture brings the release to the client).
+  SendNC(demo, WM_NCLBUTTONDOWN, 200);
+  demo.Send(WM_LBUTTONUP, 0, 300, kBandY);
+  EXPECT_EQ(demo.Read().values["clicks"], "1");
+  SendNC(demo, WM_NCLBUTTONDOWN, 60);
+  SendNC(demo, WM_NCLBUTTONUP, 60);
+  EXPECT_EQ(demo.Read().values["clicks"], "1,0");
+  // Right and middle releases click the column under the mouse, pressed there or not.
+  SendNC(demo, WM_NCRBUTTONUP, 300);
+  SendNC(demo, WM_NCMBUTTONUP, 200);
+  EXPECT_EQ(demo.Read().values["clicks"], "1,0,2,1");
+}
+
+// A visible hint window of the tree's hint class, or null.
+HWND VisibleTreeHint() {
+  HWND hint = FindWindowA("TVirtualTreeHintWindow", nullptr);
+  return hint && IsWindowVisible(hint) ? hint : nullptr;
+}
+
+TEST(TreeDemoDriveHint, RestingOnACutOffCellShowsItsTextAtTheCellAndMovingAwayHidesIt) {
+  Demo demo("--nodes 20 --columns --hints");
+  ASSERT_TRUE(demo.Ready());
+  // Row 1 is node 0.0, indented one level: "Node 0" does not fit the 60 pixels of column 0.
+  const int y = kRow + 9;
+  HWND hint = nullptr;
+  EXPECT_TRUE(WaitFor([&] {
+    demo.MoveMouse(45, y);
+    hint = VisibleTreeHint();
+    return hint != nullptr;
+  }));
+  ASSERT_NE(hint, nullptr);
+  RECT window, row{0, kRow, 60, 2 * kRow};
+  GetWindowRect(hint, &window);
+  MapWindowPoints(demo.Tree(), nullptr, reinterpret_cast<POINT*>(&row), 2);
+  // The hint starts inside the column's cell and reaches past its right edge: the whole text shows.
+  EXPECT_GE(window.left, row.left);
+  EXPECT_LT(window.left, row.right);
+  EXPECT_GT(window.right, row.right);
+  EXPECT_LE(window.top, row.top + 2);
+  EXPECT_GE(window.bottom, row.bottom - 2);
+  // The mouse goes to the form (beside the tree): the hint goes.
+  SendMessageA(GetParent(demo.Tree()), WM_MOUSEMOVE, 0, MAKELPARAM(1, 1));
+  EXPECT_TRUE(WaitFor([&] { return VisibleTreeHint() == nullptr; }));
+}
 
 // Rows of the default demo: Node 0 expanded (its children 0.0 to 0.2 in rows
 // 1 to 3), then Node 1 in row 4 ... Node 5 (with children, collapsed) in row 8.

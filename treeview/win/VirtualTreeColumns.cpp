@@ -1,5 +1,7 @@
 #include "VirtualTreeColumns.h"
 
+#include "VirtualTreeDragImage.h"
+
 #include <algorithm>
 
 #include "Filer.h"
@@ -572,6 +574,7 @@ TVTHeader::TVTHeader(TBaseVirtualTree* owner) : tree_(owner) {
 }
 
 void TVTHeader::Destroy() {
+  FreeAndNil(dragImage_);
   if (images_) images_->UnRegisterChanges(imageLink_);
   FreeAndNil(imageLink_);
   FreeAndNil(font_);

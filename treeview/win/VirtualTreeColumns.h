@@ -20,6 +20,7 @@
 #include "VirtualTreeHeader.h"
 
 class TBaseVirtualTree;
+class TVTDragImage;
 class TVTHeader;
 class TVirtualTreeColumns;
 
@@ -170,6 +171,15 @@ class TVirtualTreeColumns : public TOwnedCollection {
   int DragColumn = -1, DropTarget = -1;
   bool DropBefore = false;
 
+  // --- The mouse (header coordinates, scrolled) ---
+  // Makes the column under the point the hover column; true when it changed.
+  bool DetermineHoverColumn(POINT point);
+  // Makes the column under the point the down column when it can be clicked; the column found.
+  int DetermineDownColumn(POINT point);
+  // A click on the column under the point: counts for a clickable column
+  // that is the down column, or any clickable column with `force`.
+  void HandleClick(POINT point, TMouseButton button, bool force, bool dblClick);
+
  protected:
   void Update(TCollectionItem* item) override;
 
@@ -246,6 +256,25 @@ class TVTHeader : public TPersistent {
   POINT LeftTrackPoint{};
   POINT DragStart{};
 
+  // --- The mouse ---
+  // The header's turn at one of the tree's window messages, before the
+  // tree's own handling; true when the header consumed it.
+  bool HandleHeaderMessage(TMessage& msg);
+  // WM_MOUSEMOVE while a track or a drag is pending or running.
+  bool HandleMouseMove(TMessage& msg);
+  // Whether a client x lies in a resizable column's edge zone (the resize column then).
+  bool InResizeZone(int clientX);
+  // Whether a client point lies in the band (whose y is negative in client coordinates).
+  bool IsPointInHeader(POINT clientPoint) const;
+  void StartColumnDrag(POINT screenPoint, POINT dragStart);
+  // The drop target under the point and the picture moved there; true when it moved.
+  bool DragOverColumn(POINT screenPoint);
+  // Ends a pending or running track or drag without a change (the width
+  // tracked so far goes back), releasing the capture; true when one ran.
+  bool CancelMouseAction();
+  // The picture of a dragged column (made on first use).
+  TVTDragImage* DragImage();
+
  private:
   void FontChanged(TObject* sender);
   void ImageListChanged(TObject* sender);
@@ -266,4 +295,8 @@ class TVTHeader : public TPersistent {
   int sortColumn_ = -1;
   TSortDirection sortDirection_ = vt::sdAscending;
   TVTHeaderStyle style_ = hsThickButtons;
+  // The mouse.
+  void CompleteColumnDrop(POINT screenPoint);
+  TVTDragImage* dragImage_ = nullptr;
+  int trackedWidth_ = 0;  // the resize column's width when tracking began
 };

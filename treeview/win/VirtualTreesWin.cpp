@@ -14,6 +14,8 @@
 #include "Themes.h"
 #include "Thread.h"
 #include "VirtualTreeColumns.h"
+#include "VirtualTreeDragImage.h"
+#include "VirtualTreeHintWindow.h"
 #include "VirtualTreeWindowCore.h"
 
 FW_BEGIN_CLASS(TBaseVirtualTree)
@@ -288,6 +290,8 @@ TBaseVirtualTree::~TBaseVirtualTree() {
 }
 
 void TBaseVirtualTree::Destroy() {
+  TVirtualTreeHintWindow::TreeGoing(this);
+  FreeAndNil(nodeDragImage_);
   EndWheelPanning();
   if (core_) {
     core_->StopBackgroundValidation();
@@ -931,7 +935,14 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
   if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
   hintData_ = TVTHintData{this, node, column};
   info->HintData = &hintData_;
-  info->HintWindowClass = &THintWindow::StaticClass();
+  info->HintWindowClass = &TVirtualTreeHintWindow::StaticClass();
+  if (show == TVTHintShow::NodeText && node) {
+    // The full text goes where the cell shows it.
+    const TVTRect text = core_->ComputeNodeCellRect(node, column, true, true);
+    POINT at{text.Left, text.Top};
+    ::ClientToScreen(WindowHandle(), &at);
+    info->HintPos = at;
+  }
   if (info->HintStr.empty()) {
     core_->SetTreeState(tsHint, false);
     core_->SetTreeState(tsHintPreparing, false);

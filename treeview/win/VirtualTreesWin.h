@@ -29,6 +29,7 @@
 class TBaseVirtualTree;
 class TVTHeader;
 class TVirtualTreeColumn;
+class TVTDragImage;
 
 FW_ENUM(TScrollStyle, ssNone, ssHorizontal, ssVertical, ssBoth);
 // The bevel around a tree's client area.
@@ -364,6 +365,46 @@ class TBaseVirtualTree : public TCustomControl {
   HTHEME TreeTheme() const { return treeTheme_; }
   HTHEME ButtonTheme() const { return buttonTheme_; }
 
+  // --- The header's mouse events (the sender is the header) ---
+  // A click (shift with ssDouble for a double click) on a clickable column.
+  Method<void(TVTHeader*, int column, TMouseButton, TShiftState, int x, int y)> OnHeaderClick;
+  Method<void(TVTHeader*, int column, TMouseButton, TShiftState, int x, int y)> OnHeaderDblClick;
+  Method<void(TVTHeader*, TMouseButton, TShiftState, int x, int y)> OnHeaderMouseDown;
+  Method<void(TVTHeader*, TMouseButton, TShiftState, int x, int y)> OnHeaderMouseUp;
+  Method<void(TVTHeader*, TShiftState, int x, int y)> OnHeaderMouseMove;
+  // A column was dropped at a new position (its old one given).
+  Method<void(TVTHeader*, int column, int oldPosition)> OnHeaderDragged;
+  // Whether a column may be dragged (true unless the handler says no).
+  Method<void(TVTHeader*, int column, bool& allowed)> OnHeaderDragging;
+  // The cursor over the band (crHSplit over a resize zone, else crDefault).
+  Method<void(TVTHeader*, TCursor& cursor)> OnGetHeaderCursor;
+  virtual void NotifyHeaderClick(int column, TMouseButton button, TShiftState shift, int x, int y);
+  virtual void NotifyHeaderDblClick(int column, TMouseButton button, TShiftState shift, int x, int y);
+  virtual void NotifyColumnDragged(int column, int oldPosition);
+  virtual bool AskColumnDragAllowed(int column);
+  virtual void NotifyHeaderMouseDown(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void NotifyHeaderMouseMove(TShiftState shift, int x, int y);
+  virtual void NotifyHeaderMouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void AskHeaderCursor(TCursor& cursor);
+
+  // --- The picture of node drags ---
+  // The drag image of node drags (made on first use: fading, transparency 200).
+  TVTDragImage* NodeDragImage();
+  // The dragged rows around a client point as a picture for the drag image:
+  // at most DragWidth x DragHeight, centred on the point and held inside the
+  // client area; the selected rows (only their main column with drag image
+  // kind 1) on the tree's colour, which becomes the picture's colour key.
+  // `screenPosition` gets the picture's top-left on the screen. Null with
+  // drag image kind 2 or without a window. The caller deletes the bitmap.
+  HBITMAP RenderDragImage(POINT clientPoint, POINT& screenPosition);
+  // Prepares and shows NodeDragImage for a drag from a client point (the data
+  // object goes to the system's service when it takes the picture).
+  void BeginNodeDragImage(POINT clientPoint, IDataObject* dataObject);
+
+ private:
+  TVTDragImage* nodeDragImage_ = nullptr;
+
+ public:
  protected:
   // The window's side of a core (image widths, the hint data's node), on
   // the core class a descendant needs; defined in VirtualTreeWindowCore.h.
@@ -381,9 +422,10 @@ class TBaseVirtualTree : public TCustomControl {
   // start of an automatic drag, and focus on non-client button presses.
   void WndProc(TMessage& msg) override;
   // The header's turn at a message; true when it handled it. Timer 3 and
-  // the header's cursor come to the header this way; the header has no mouse
-  // handling yet, so the base handles nothing.
-  virtual bool HeaderHandlesMessage(TMessage&, bool /*tracking*/) { return false; }
+  // the header's cursor come to the header this way. With `tracking` it
+  // takes the message only while a header state is set, without it only
+  // while none is (so that no message reaches it twice).
+  virtual bool HeaderHandlesMessage(TMessage& msg, bool tracking);
   // Paints the header band (window coordinates) into a window DC: the header's columns paint it.
   virtual void PaintHeaderBand(HDC dc, const RECT& band);
   // Whether the header is tracking or dragging a column (mouse presses are ignored then).
