@@ -3565,3 +3565,63 @@ void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVTNode* target, int mode, b
   }
   if (moved) ScheduleStructureChangeEvent(reported, crNodeMoved);
 }
+
+// --- Transfer streams ------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoPasteAllowed(TVTNode*) {
+  return true;
+}
+
+void TVirtualTreeCore::InsertTransferStream(TStream& stream, TVTNode* target, int mode) {
+  target = Real(target);
+  if (target == root_) {
+    if (mode == 1) mode = 3;
+    if (mode == 2) mode = 4;
+  }
+  TVTNode* const publicTarget = Public(target);
+  BeginUpdate();
+  try {
+    while (stream.Position() < stream.Size()) {
+      TVTNode* node = AllocateNode();
+      LinkNode(node, publicTarget, mode);
+      InsertNodesFromStream(stream, 2, node);
+      if (DoPasteAllowed(node))
+        FireStreamLoaded(node);
+      else
+        RemoveNode(node);
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TVirtualTreeCore::InsertTransferBlock(const std::uint8_t* block, std::size_t blockSize, TVTNode* target,
+                                           int mode) {
+  if (!block || blockSize < 4) RaiseTreeError(LoadResStringW(SStreamTooSmall), 2004);
+  const std::uint32_t size = std::uint32_t(block[0]) | std::uint32_t(block[1]) << 8 | std::uint32_t(block[2]) << 16 |
+                             std::uint32_t(block[3]) << 24;
+  if (size > blockSize - 4) RaiseTreeError(LoadResStringW(SStreamTooSmall), 2004);
+  TOwned<TReadOnlyMemoryStream> stream(New<TReadOnlyMemoryStream>(block + 4, size));
+  InsertTransferStream(*stream, target, mode);
+}
+
+std::vector<TVTNode*> TVirtualTreeCore::TransferNodes() const {
+  if (HasTreeState(tsOLEDragging)) {
+    std::vector<TVTNode*> nodes;
+    const std::set<TVTNode*> listed(dragSelection_.begin(), dragSelection_.end());
+    for (TVTNode* n : dragSelection_) {
+      bool underListed = false;
+      for (TVTNode* p = n->Parent; p && p != root_ && !underListed; p = p->Parent) underListed = listed.count(p) != 0;
+      if (!underListed) nodes.push_back(n);
+    }
+    std::sort(nodes.begin(), nodes.end(), [this](TVTNode* a, TVTNode* b) { return CompareNodeOrder(a, b) < 0; });
+    return nodes;
+  }
+  return CollectClipboardMarkedNodes(true);
+}
+
+void TVirtualTreeCore::SaveTransferStream(TStream& stream) {
+  for (TVTNode* node : TransferNodes()) SaveNodeToStream(stream, node);
+}

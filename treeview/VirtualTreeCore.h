@@ -686,6 +686,21 @@ class TVirtualTreeCore : public WorkerTree {
   // width on every platform. FindTreeById answers only for live trees.
   std::uint32_t TreeId() const { return treeId_; }
   static TVirtualTreeCore* FindTreeById(std::uint32_t id);
+  // Inserts every node of a transfer stream (anchor chunks, no header) at the
+  // target (null: the root; there modes 1 and 2 become 3 and 4) with the
+  // mode, each kept when the paste-allowed hook agrees (then the
+  // stream-loaded event) and removed again otherwise; in one update block.
+  void InsertTransferStream(TStream& stream, TVTNode* target, int mode);
+  // The same from a transfer block as the clipboard carries it: {u32 size,
+  // the stream's bytes}. A size larger than the block holds raises
+  // EVirtualTreeError 2004 and inserts nothing.
+  void InsertTransferBlock(const std::uint8_t* block, std::size_t blockSize, TVTNode* target, int mode);
+  // The nodes to transfer (the drag selection while dragging, else the
+  // nodes marked for cut or copy, descendants of listed nodes left out),
+  // written one after the other by SaveNodeToStream.
+  void SaveTransferStream(TStream& stream);
+  // The transfer stream's nodes.
+  std::vector<TVTNode*> TransferNodes() const;
   // Said by a drop target of this process that moved the dragged nodes
   // already: the source then deletes nothing after the drag.
   void NoteDragMovedInProcess() { dragMovedInProcess_ = true; }
@@ -797,6 +812,8 @@ class TVirtualTreeCore : public WorkerTree {
   virtual bool DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn);
   virtual void DoStructureChange(TVTNode* node, std::uint8_t reason);
   virtual bool DoNodeMoving(TVTNode* node, TVTNode* target);
+  // Whether a pasted node stays (true by default).
+  virtual bool DoPasteAllowed(TVTNode* node);
   virtual void DoNodeMoved(TVTNode* node);
   virtual void DoChange(TVTNode* node);
   virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);

@@ -190,3 +190,62 @@ TEST(MoveNodes, MoveToAnotherProgramStillDeletesAncestorOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> TransferBlockOf(RecordingTree& tree) {
+  TMemoryStream stream;
+  tree.SaveTransferStream(stream);
+  const auto size = std::uint32_t(stream.Size());
+  std::vector<std::uint8_t> block(4 + size);
+  for (int i = 0; i < 4; ++i) block[std::size_t(i)] = std::uint8_t(size >> (8 * i));
+  stream.SetPosition(0);
+  stream.Read(block.data() + 4, size);
+  return block;
+}
+
+TEST(TransferBlock, CopiedNodesArriveWithTheirSubtreesInOrder) {
+  RecordingTree a, b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a, {0, 1, 2, 0, 0});
+  BuildTreeFromLevels(b, {0});
+  for (int i : {0, 2, 4}) n[std::size_t(i)]->States |= vsCutOrCopy;
+  a.SetTreeState(tsCopyPending, true);
+  std::vector<std::uint8_t> block = TransferBlockOf(a);
+  b.InsertTransferBlock(block.data(), block.size(), b.FirstNodeRaw(), 2);  // after b's node, one by one
+  // Node 2 is a descendant of node 0 and travels with it; each insertion goes right after the target.
+  EXPECT_EQ(Levels(b), (std::vector<int>{0, 0, 0, 1, 2}));
+  EXPECT_EQ(CheckTreeInvariants(b), 5u);
+  EXPECT_EQ(a.TotalNodeCount(), 5u);
+}
+
+TEST(TransferBlock, SizeBeyondTheBlockIsRefused) {
+  RecordingTree a, b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a, {0, 1});
+  n[0]->States |= vsCutOrCopy;
+  std::vector<std::uint8_t> block = TransferBlockOf(a);
+  const std::size_t streamSize = block.size() - 4;
+  struct Case {
+    std::uint32_t prefix;
+    std::size_t blockSize;
+    bool accepted;
+  };
+  const Case cases[] = {{std::uint32_t(streamSize), block.size(), true},
+                        {std::uint32_t(streamSize + 1), block.size(), false},
+                        {0xFFFFFFFFu, block.size(), false},
+                        {0, 3, false},
+                        {0, 4, true}};
+  for (const Case& c : cases) {
+    for (int i = 0; i < 4; ++i) block[std::size_t(i)] = std::uint8_t(c.prefix >> (8 * i));
+    const std::uint32_t before = b.TotalNodeCount();
+    if (c.accepted) {
+      EXPECT_NO_THROW(b.InsertTransferBlock(block.data(), c.blockSize, nullptr, 4));
+    } else {
+      EXPECT_THROW(b.InsertTransferBlock(block.data(), c.blockSize, nullptr, 4), EVirtualTreeError);
+      EXPECT_EQ(b.TotalNodeCount(), before);
+    }
+    EXPECT_EQ(b.UpdateCount(), 0);
+  }
+  EXPECT_EQ(CheckTreeInvariants(b), 2u);
+}
+
+}  // namespace
