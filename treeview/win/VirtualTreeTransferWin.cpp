@@ -1,0 +1,555 @@
+#include "VirtualTreeTransferWin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "Streams.h"
+#include "VirtualTrees.h"
+
+namespace {
+
+CLIPFORMAT RegisteredFormat(std::uint16_t& id, const char* name) {
+  if (!id) id = static_cast<std::uint16_t>(RegisterClipboardFormatA(name));
+  return id;
+}
+
+// The live transfer sides by their tree's id.
+std::map<std::uint32_t, TVTTransferTree*>& LiveTransfers() {
+  static auto* transfers = new std::map<std::uint32_t, TVTTransferTree*>;
+  return *transfers;
+}
+
+FORMATETC MakeFormat(CLIPFORMAT format, DWORD tymed) {
+  FORMATETC f{};
+  f.cfFormat = format;
+  f.ptd = nullptr;
+  f.dwAspect = DVASPECT_CONTENT;
+  f.lindex = -1;
+  f.tymed = tymed;
+  return f;
+}
+
+TFormatEtc Portable(const FORMATETC& f) {
+  TFormatEtc p;
+  p.cfFormat = f.cfFormat;
+  p.ptd = f.ptd;
+  p.dwAspect = f.dwAspect;
+  p.lindex = f.lindex;
+  p.tymed = f.tymed;
+  return p;
+}
+
+std::vector<TFormatEtc> Portable(const std::vector<FORMATETC>& formats) {
+  std::vector<TFormatEtc> result;
+  for (const FORMATETC& f : formats) result.push_back(Portable(f));
+  return result;
+}
+
+HGLOBAL GlobalBlockOf(const void* bytes, std::size_t size) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size ? size : 1);
+  if (!block) return nullptr;
+  if (void* p = GlobalLock(block)) {
+    if (size) std::memcpy(p, bytes, size);
+    GlobalUnlock(block);
+    return block;
+  }
+  GlobalFree(block);
+  return nullptr;
+}
+
+// The bytes of an IStream from its start.
+bool ReadWholeStream(IStream* stream, std::vector<std::uint8_t>& bytes) {
+  STATSTG stat{};
+  if (stream->Stat(&stat, STATFLAG_NONAME) != S_OK) return false;
+  if (stat.cbSize.QuadPart > 0x7FFFFFFF) return false;
+  LARGE_INTEGER zero{};
+  if (stream->Seek(zero, STREAM_SEEK_SET, nullptr) != S_OK) return false;
+  bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
+  ULONG read = 0;
+  if (!bytes.empty() && stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read) != S_OK) return false;
+  bytes.resize(read);
+  return true;
+}
+
+}  // namespace
+
+CLIPFORMAT TreeDataFormat() {
+  return RegisteredFormat(CF_VIRTUALTREE, "Virtual Tree Data");
+}
+CLIPFORMAT TreeReferenceFormat() {
+  return RegisteredFormat(CF_VTREFERENCE, "Virtual Tree Reference");
+}
+
+// --- The tree side -------------------------------------------------------------------------------
+
+TVTTransferTree::TVTTransferTree(TVirtualTreeCore& core) : core_(core) {
+  LiveTransfers()[core.TreeId()] = this;
+}
+
+TVTTransferTree::~TVTTransferTree() {
+  destroying_ = true;
+  LiveTransfers().erase(core_.TreeId());
+  // The clipboard keeps its object past the tree: it is emptied when the object is this tree's.
+  bool onClipboard = false;
+  for (TVTDataObject* object : objects_)
+    if (OleIsCurrentClipboard(object) == S_OK) onClipboard = true;
+  if (onClipboard) OleSetClipboard(nullptr);  // releases the clipboard's reference
+  for (TVTDataObject* object : objects_) object->Detach();
+  objects_.clear();
+}
+
+void TVTTransferTree::AddDataObject(TVTDataObject* object) {
+  objects_.push_back(object);
+}
+
+void TVTTransferTree::RemoveDataObject(TVTDataObject* object) {
+  objects_.erase(std::remove(objects_.begin(), objects_.end(), object), objects_.end());
+}
+
+std::vector<FORMATETC> TVTTransferTree::OfferedFormats() {
+  std::vector<FORMATETC> formats = {MakeFormat(TreeDataFormat(), TYMED_ISTREAM | TYMED_HGLOBAL)};
+  formats.insert(formats.end(), ExtraFormats.begin(), ExtraFormats.end());
+  return formats;
+}
+
+HRESULT TVTTransferTree::RenderDataForFormat(const FORMATETC& format, STGMEDIUM& medium, bool) {
+  medium = STGMEDIUM{};
+  if (format.cfFormat != TreeDataFormat() || !(format.tymed & (TYMED_ISTREAM | TYMED_HGLOBAL))) return E_FAIL;
+  try {
+    TOwned<TMemoryStream> stream(New<TMemoryStream>());
+    core_.SaveTransferStream(*stream);
+    const auto size = static_cast<std::size_t>(stream->Size());
+    std::vector<std::uint8_t> bytes(4 + size);
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    stream->SetPosition(0);
+    if (size) stream->Read(bytes.data() + 4, static_cast<std::int64_t>(size));
+    if (format.tymed & TYMED_ISTREAM) {
+      IStream* result = nullptr;
+      if (CreateStreamOnHGlobal(nullptr, TRUE, &result) != S_OK) return E_FAIL;
+      ULONG written = 0;
+      LARGE_INTEGER zero{};
+      if ((size && result->Write(bytes.data() + 4, static_cast<ULONG>(size), &written) != S_OK) ||
+          result->Seek(zero, STREAM_SEEK_SET, nullptr) != S_OK) {
+        result->Release();
+        return E_FAIL;
+      }
+      medium.tymed = TYMED_ISTREAM;
+      medium.pstm = result;
+      return S_OK;
+    }
+    if (size == 0) return E_FAIL;
+    HGLOBAL block = GlobalBlockOf(bytes.data(), bytes.size());
+    if (!block) return E_FAIL;
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block;
+    return S_OK;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+TVTDataObject* TVTTransferTree::CreateDataObject(bool forClipboard) {
+  TVTDataObject* object = new TVTDataObject(this, forClipboard);
+  object->AddRef();
+  return object;
+}
+
+bool TVTTransferTree::CopyToClipboard() {
+  core_.CopyToClipboard();  // marks the selection (the host puts the object on the clipboard)
+  return core_.HasTreeState(tsCopyPending);
+}
+
+bool TVTTransferTree::CutToClipboard() {
+  core_.CutToClipboard();
+  return core_.HasTreeState(tsCutPending);
+}
+
+TVTTransferTree* TVTTransferTree::FindSourceTreeOfDataObject(IDataObject* data) {
+  if (!data) return nullptr;
+  FORMATETC format = MakeFormat(TreeReferenceFormat(), TYMED_HGLOBAL);
+  STGMEDIUM medium{};
+  if (data->GetData(&format, &medium) != S_OK) return nullptr;
+  TVTTransferTree* tree = nullptr;
+  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal && GlobalSize(medium.hGlobal) >= 8) {
+    if (const auto* p = static_cast<const std::uint8_t*>(GlobalLock(medium.hGlobal))) {
+      std::uint32_t process = 0, id = 0;
+      std::memcpy(&process, p, 4);
+      std::memcpy(&id, p + 4, 4);
+      GlobalUnlock(medium.hGlobal);
+      // An id is looked up among the live trees: a forged or stale value names none.
+      if (process == GetCurrentProcessId()) {
+        auto it = LiveTransfers().find(id);
+        if (it != LiveTransfers().end() && TVirtualTreeCore::FindTreeById(id) == &it->second->Core()) tree = it->second;
+      }
+    }
+  }
+  ReleaseStgMedium(&medium);
+  return tree;
+}
+
+bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObject* data, bool move, int mode,
+                                           TVTNode* target) {
+  if (!data) return false;
+  FORMATETC format = MakeFormat(TreeDataFormat(), TYMED_ISTREAM | TYMED_HGLOBAL);
+  if (data->QueryGetData(&format) != S_OK) return false;
+  if (move && sourceTree) {
+    TVirtualTreeCore& source = sourceTree->Core();
+    std::vector<TVTNode*> nodes = source.TransferNodes();
+    core_.BeginUpdate();
+    try {
+      for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
+        if (*it != target && !core_.NodeHasAncestor(target, *it)) source.MoveNodesTo(*it, target, mode, false);
+    } catch (...) {
+      core_.EndUpdate();
+      throw;
+    }
+    core_.EndUpdate();
+    if (source.HasTreeState(tsOLEDragging)) source.NoteDragMovedInProcess();
+    return true;
+  }
+  STGMEDIUM medium{};
+  if (data->GetData(&format, &medium) != S_OK) return false;
+  struct MediumRelease {
+    STGMEDIUM& medium;
+    ~MediumRelease() { ReleaseStgMedium(&medium); }
+  } release{medium};
+  if (medium.tymed == TYMED_ISTREAM && medium.pstm) {
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWholeStream(medium.pstm, bytes)) return false;
+    TOwned<TReadOnlyMemoryStream> stream(New<TReadOnlyMemoryStream>(bytes.data(), bytes.size()));
+    core_.InsertTransferStream(*stream, target, mode);
+    return true;
+  }
+  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
+    const SIZE_T size = GlobalSize(medium.hGlobal);
+    const auto* block = static_cast<const std::uint8_t*>(GlobalLock(medium.hGlobal));
+    if (!block) return false;
+    try {
+      core_.InsertTransferBlock(block, size, target, mode);
+    } catch (...) {
+      GlobalUnlock(medium.hGlobal);
+      throw;
+    }
+    GlobalUnlock(medium.hGlobal);
+    return true;
+  }
+  return false;
+}
+
+bool TVTTransferTree::PasteFromClipboard(int mode, TVTNode* target) {
+  IDataObject* data = nullptr;
+  if (OleGetClipboard(&data) != S_OK || !data) RaiseTreeError(u"Clipboard operation failed.", 2007);
+  struct Releaser {
+    IDataObject* data;
+    ~Releaser() { data->Release(); }
+  } releaser{data};
+  TVTTransferTree* source = FindSourceTreeOfDataObject(data);
+  const bool move = source && source->Core().HasTreeState(tsCutPending);
+  const bool inserted = InsertFromDataObject(source, data, move, mode, target);
+  if (source && source != this && move) {
+    source->Core().DeleteCutNodes();
+    source->Core().SetTreeState(tsCutPending, false);
+  }
+  return inserted;
+}
+
+// --- The format enumerator -----------------------------------------------------------------------
+
+TEnumFormatEtc::TEnumFormatEtc(std::vector<FORMATETC> formats, std::size_t index)
+    : formats_(std::move(formats)), cursor_(formats_.size(), index) {}
+
+HRESULT TEnumFormatEtc::Next(ULONG count, FORMATETC* formats, ULONG* fetched) {
+  return ComGuard(E_FAIL, [&]() -> HRESULT {
+    const std::size_t start = cursor_.Index();
+    const std::size_t taken = formats ? cursor_.Next(count) : 0;
+    for (std::size_t i = 0; i < taken; ++i) formats[i] = formats_[start + i];
+    if (fetched) *fetched = static_cast<ULONG>(taken);
+    return taken > 0 ? S_OK : S_FALSE;
+  });
+}
+
+HRESULT TEnumFormatEtc::Skip(ULONG count) {
+  return cursor_.Skip(count) == vtresult::S_Ok ? S_OK : S_FALSE;
+}
+
+HRESULT TEnumFormatEtc::Reset() {
+  cursor_.Reset();
+  return S_OK;
+}
+
+HRESULT TEnumFormatEtc::Clone(IEnumFORMATETC** clone) {
+  if (!clone) return E_FAIL;
+  *clone = nullptr;
+  return ComGuard(E_FAIL, [&]() -> HRESULT {
+    auto* copy = new TEnumFormatEtc(formats_, cursor_.Index());
+    copy->AddRef();
+    *clone = copy;
+    return S_OK;
+  });
+}
+
+// --- The data object -----------------------------------------------------------------------------
+
+TVTDataObject::TVTDataObject(TVTTransferTree* tree, bool forClipboard) : tree_(tree), forClipboard_(forClipboard) {
+  if (tree_) {
+    formats_ = tree_->OfferedFormats();
+    tree_->AddDataObject(this);
+  }
+}
+
+TVTDataObject::~TVTDataObject() {
+  if (tree_) {
+    tree_->RemoveDataObject(this);
+    if (forClipboard_ && !tree_->Destroying()) tree_->Core().CancelClipboardMarks();
+  }
+  for (StoredMedium& stored : media_)
+    if (stored.Medium.tymed != TYMED_NULL) ReleaseStgMedium(&stored.Medium);
+  if (adviseHolder_) adviseHolder_->Release();
+}
+
+HRESULT TVTDataObject::QueryGetData(FORMATETC* format) {
+  if (!format) return E_INVALIDARG;
+  return static_cast<HRESULT>(QueryGetDataResult(Portable(formats_), Portable(*format)));
+}
+
+HRESULT TVTDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) {
+  if (out) out->ptd = nullptr;
+  return DATA_S_SAMEFORMATETC;
+}
+
+HRESULT TVTDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** enumerator) {
+  if (!enumerator) return E_POINTER;
+  *enumerator = nullptr;
+  if (direction != DATADIR_GET) return OLE_S_USEREG;
+  return ComGuard(OLE_S_USEREG, [&]() -> HRESULT {
+    auto* e = new TEnumFormatEtc(formats_);
+    e->AddRef();
+    *enumerator = e;
+    return S_OK;
+  });
+}
+
+HRESULT TVTDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) {
+  if (!format || !medium) return E_INVALIDARG;
+  *medium = STGMEDIUM{};
+  const HRESULT result = ComGuard(E_FAIL, [&]() -> HRESULT {
+    if (format->cfFormat == TreeReferenceFormat()) {
+      if (!tree_ || tree_->Destroying()) return E_FAIL;
+      std::uint32_t reference[2] = {GetCurrentProcessId(), tree_->Core().TreeId()};
+      HGLOBAL block = GlobalBlockOf(reference, sizeof reference);
+      if (!block) return E_FAIL;
+      medium->tymed = TYMED_HGLOBAL;
+      medium->hGlobal = block;
+      return S_OK;
+    }
+    const HRESULT query = QueryGetData(format);
+    if (query != S_OK) return query;
+    const std::ptrdiff_t index = FindMatchingFormat(Portable(formats_), Portable(*format));
+    if (index < 0) return DV_E_FORMATETC;
+    const CLIPFORMAT cf = formats_[static_cast<std::size_t>(index)].cfFormat;
+    for (StoredMedium& stored : media_)
+      if (stored.Format == cf && stored.Medium.tymed != TYMED_NULL) return CopyMedium(stored.Medium, *medium, false);
+    if (!tree_) return E_FAIL;
+    return tree_->RenderDataForFormat(*format, *medium, forClipboard_);
+  });
+  if (result != S_OK) *medium = STGMEDIUM{};
+  return result;
+}
+
+HRESULT TVTDataObject::CopyMedium(const STGMEDIUM& source, STGMEDIUM& target, bool duplicate) {
+  target.tymed = source.tymed;
+  target.hGlobal = source.hGlobal;  // the union's handle or pointer
+  target.pUnkForRelease = source.pUnkForRelease;
+  switch (source.tymed) {
+    case TYMED_HGLOBAL:
+      if (duplicate) {
+        const SIZE_T size = GlobalSize(source.hGlobal);
+        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, size);
+        void* to = copy ? GlobalLock(copy) : nullptr;
+        const void* from = to ? GlobalLock(source.hGlobal) : nullptr;
+        if (!from) {
+          if (to) GlobalUnlock(copy);
+          if (copy) GlobalFree(copy);
+          target = STGMEDIUM{};
+          return E_OUTOFMEMORY;
+        }
+        std::memcpy(to, from, size);
+        GlobalUnlock(source.hGlobal);
+        GlobalUnlock(copy);
+        target.hGlobal = copy;
+      } else {
+        target.pUnkForRelease = static_cast<IDataObject*>(this);
+      }
+      break;
+    case TYMED_FILE: {
+      const std::size_t length = source.lpszFileName ? wcslen(source.lpszFileName) + 1 : 0;
+      auto* name = static_cast<LPOLESTR>(CoTaskMemAlloc(length * sizeof(WCHAR)));
+      if (!name && length) {
+        target = STGMEDIUM{};
+        return E_OUTOFMEMORY;
+      }
+      if (length) std::memcpy(name, source.lpszFileName, length * sizeof(WCHAR));
+      target.lpszFileName = name;
+      break;
+    }
+    case TYMED_ISTREAM:
+      if (target.pstm) target.pstm->AddRef();
+      break;
+    case TYMED_ISTORAGE:
+      if (target.pstg) target.pstg->AddRef();
+      break;
+    case TYMED_GDI:
+    case TYMED_MFPICT:
+    case TYMED_ENHMF:
+      if (duplicate) {
+        target = STGMEDIUM{};
+        return DV_E_TYMED;
+      }
+      target.pUnkForRelease = static_cast<IDataObject*>(this);
+      break;
+    default:
+      target = STGMEDIUM{};
+      return DV_E_TYMED;
+  }
+  if (target.pUnkForRelease) target.pUnkForRelease->AddRef();
+  return S_OK;
+}
+
+HRESULT TVTDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) {
+  if (!format || !medium) return E_INVALIDARG;
+  return ComGuard(E_FAIL, [&]() -> HRESULT {
+    StoredMedium* stored = nullptr;
+    if (FindMatchingFormat(Portable(formats_), Portable(*format)) < 0) {
+      formats_.push_back(*format);
+      media_.push_back({format->cfFormat, STGMEDIUM{}});
+      stored = &media_.back();
+    } else {
+      for (StoredMedium& m : media_)
+        if (m.Format == format->cfFormat) stored = &m;
+      if (!stored) {
+        media_.push_back({format->cfFormat, STGMEDIUM{}});
+        stored = &media_.back();
+      } else if (stored->Medium.tymed != TYMED_NULL) {
+        ReleaseStgMedium(&stored->Medium);
+        stored->Medium = STGMEDIUM{};
+      }
+    }
+    HRESULT result = S_OK;
+    if (release) {
+      stored->Medium = *medium;
+    } else {
+      result = CopyMedium(*medium, stored->Medium, true);
+      if (result != S_OK) return result;
+      // A medium released through this object would hold the object alive: drop that reference.
+      if (stored->Medium.pUnkForRelease) {
+        IUnknown* mine = nullptr;
+        IUnknown* theirs = nullptr;
+        QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&mine));
+        stored->Medium.pUnkForRelease->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&theirs));
+        const bool self = mine && mine == theirs;
+        if (mine) mine->Release();
+        if (theirs) theirs->Release();
+        if (self) {
+          stored->Medium.pUnkForRelease->Release();
+          stored->Medium.pUnkForRelease = nullptr;
+        }
+      }
+    }
+    if (adviseHolder_) adviseHolder_->SendOnDataChange(this, 0, 0);
+    return result;
+  });
+}
+
+HRESULT TVTDataObject::DAdvise(FORMATETC* format, DWORD flags, IAdviseSink* sink, DWORD* connection) {
+  if (!adviseHolder_ && CreateDataAdviseHolder(&adviseHolder_) != S_OK) return E_FAIL;
+  return adviseHolder_->Advise(this, format, flags, sink, connection);
+}
+
+HRESULT TVTDataObject::DUnadvise(DWORD connection) {
+  return adviseHolder_ ? adviseHolder_->Unadvise(connection) : E_NOTIMPL;
+}
+
+HRESULT TVTDataObject::EnumDAdvise(IEnumSTATDATA** enumerator) {
+  return adviseHolder_ ? adviseHolder_->EnumAdvise(enumerator) : OLE_E_ADVISENOTSUPPORTED;
+}
+
+// --- The drag manager ----------------------------------------------------------------------------
+
+TVTDragManager::TVTDragManager(TVTTransferTree* tree, TVTDropHandler* handler, HWND window)
+    : tree_(tree), handler_(handler), window_(window) {
+  if (CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IDropTargetHelper,
+                       reinterpret_cast<void**>(&helper_)) != S_OK)
+    helper_ = nullptr;
+}
+
+TVTDragManager::~TVTDragManager() {
+  if (helper_) helper_->Release();
+  if (data_) data_->Release();
+}
+
+HRESULT TVTDragManager::DragEnter(IDataObject* data, DWORD keyState, POINTL point, DWORD* effect) {
+  if (!effect) return E_INVALIDARG;
+  return ComGuard(E_UNEXPECTED, [&]() -> HRESULT {
+    if (data) data->AddRef();
+    if (data_) data_->Release();
+    data_ = data;
+    isDropTarget_ = true;
+    POINT p{point.x, point.y};
+    if (helper_) helper_->DragEnter(window_, data, &p, *effect);
+    dragSource_ = TVTTransferTree::FindSourceTreeOfDataObject(data);
+    return handler_ ? handler_->DropTargetEnter(dragSource_, keyState, point, *effect) : S_OK;
+  });
+}
+
+HRESULT TVTDragManager::DragOver(DWORD keyState, POINTL point, DWORD* effect) {
+  if (!effect) return E_INVALIDARG;
+  return ComGuard(E_UNEXPECTED, [&]() -> HRESULT {
+    POINT p{point.x, point.y};
+    if (helper_) helper_->DragOver(&p, *effect);
+    return handler_ ? handler_->DropTargetOver(dragSource_, keyState, point, *effect) : S_OK;
+  });
+}
+
+HRESULT TVTDragManager::DragLeave() {
+  return ComGuard(E_UNEXPECTED, [&]() -> HRESULT {
+    if (helper_) helper_->DragLeave();
+    if (handler_) handler_->DropTargetLeave();
+    isDropTarget_ = false;
+    dragSource_ = nullptr;
+    if (data_) data_->Release();
+    data_ = nullptr;
+    return S_OK;
+  });
+}
+
+HRESULT TVTDragManager::Drop(IDataObject* data, DWORD keyState, POINTL point, DWORD* effect) {
+  if (!effect) return E_INVALIDARG;
+  // The drop answers E_UNEXPECTED for an error, which goes to the application; nothing crosses the drag loop.
+  const HRESULT result = ComGuard(E_UNEXPECTED, [&]() -> HRESULT {
+    POINT p{point.x, point.y};
+    if (helper_) helper_->Drop(data, &p, *effect);
+    return handler_ ? handler_->DropTargetDrop(dragSource_, data, keyState, point, *effect) : S_OK;
+  });
+  isDropTarget_ = false;
+  dragSource_ = nullptr;
+  if (data_) data_->Release();
+  data_ = nullptr;
+  return result;
+}
+
+HRESULT TVTDragManager::QueryContinueDrag(BOOL escapePressed, DWORD keyState) {
+  return static_cast<HRESULT>(QueryContinueDragResult(escapePressed != FALSE, keyState));
+}
+
+HRESULT TVTDragManager::GiveFeedback(DWORD) {
+  return DRAGDROP_S_USEDEFAULTCURSORS;
+}
+
+IDataObject* TVTDragManager::ProvideDataObject() {
+  if (data_) {
+    data_->AddRef();
+    return data_;
+  }
+  return tree_ ? tree_->CreateDataObject(false) : nullptr;
+}
