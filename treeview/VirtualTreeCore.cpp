@@ -3485,9 +3485,16 @@ void TVirtualTreeCore::DoNodeMoved(TVTNode* node) {
 }
 
 void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly) {
+  MoveNodesTo(source, nullptr, target, mode, childrenOnly);
+}
+
+void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode,
+                                   bool childrenOnly) {
   if (mode == 0 || !source || source == root_ || source == target) return;
-  TVirtualTreeCore* targetTree = this;
-  if (!target) {
+  if (!target && targetTree) {
+    target = targetTree->root_;
+  } else if (!target) {
+    targetTree = this;
     target = root_;
     mode = 3;
   } else {

@@ -680,6 +680,8 @@ class TVirtualTreeCore : public WorkerTree {
   // stream and are deleted here. Nothing happens without a mode, without a
   // source, for the root or when source is the target.
   void MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly);
+  // The same with the tree whose root a null target stands for.
+  void MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode, bool childrenOnly);
   // The tree core that owns a node (null for null).
   static TVirtualTreeCore* CoreOfNode(const TVTNode* node);
   // A number naming this tree within the process, never reused; the same

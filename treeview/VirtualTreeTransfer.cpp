@@ -8,7 +8,7 @@ bool FormatEtcMatches(const TFormatEtc& a, const TFormatEtc& b) {
 }
 
 std::int32_t QueryGetDataResult(const std::vector<TFormatEtc>& formats, const TFormatEtc& wanted) {
-  std::int32_t result = vtresult::DV_E_FormatEtc;
+  std::int32_t result = vtresult::DV_E_ClipFormat;
   for (const TFormatEtc& entry : formats) {
     if (entry.cfFormat != wanted.cfFormat) continue;
     if ((entry.tymed & wanted.tymed) == 0)

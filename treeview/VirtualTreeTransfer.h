@@ -15,7 +15,8 @@ namespace vtresult {
 constexpr std::int32_t S_Ok = 0, S_False = 1;
 constexpr std::int32_t DV_E_LIndex = static_cast<std::int32_t>(0x80040068u);
 constexpr std::int32_t DV_E_Tymed = static_cast<std::int32_t>(0x80040069u);
-constexpr std::int32_t DV_E_FormatEtc = static_cast<std::int32_t>(0x8004006Au);
+// No entry has the clipboard format.
+constexpr std::int32_t DV_E_ClipFormat = static_cast<std::int32_t>(0x8004006Au);
 constexpr std::int32_t DV_E_DVAspect = static_cast<std::int32_t>(0x8004006Bu);
 constexpr std::int32_t DragDrop_S_Drop = 0x00040100, DragDrop_S_Cancel = 0x00040101;
 }  // namespace vtresult
@@ -28,7 +29,7 @@ constexpr std::uint32_t kDropEffectScroll = 0x80000000u;
 // and storage kinds that share a bit.
 bool FormatEtcMatches(const TFormatEtc& a, const TFormatEtc& b);
 
-// The query over a format list: DV_E_FORMATETC unless some entry has the
+// The query over a format list: DV_E_CLIPFORMAT unless some entry has the
 // format; the last entry with the format decides DV_E_TYMED (no shared
 // storage kind), DV_E_DVASPECT, DV_E_LINDEX; a full match answers S_OK at once.
 std::int32_t QueryGetDataResult(const std::vector<TFormatEtc>& formats, const TFormatEtc& wanted);

@@ -23,9 +23,12 @@ TEST(TransferDecisions, QueryGetDataErrorOrder) {
     std::int32_t result;
   };
   const Case cases[] = {
-      {Format(0xC001, 4), vtresult::S_Ok},           {Format(0xC001, 1), vtresult::S_Ok},
-      {Format(0xC002, 1), vtresult::DV_E_FormatEtc}, {Format(13, 4), vtresult::DV_E_Tymed},
-      {Format(13, 1, 4), vtresult::DV_E_DVAspect},   {Format(13, 1, 1, 0), vtresult::DV_E_LIndex},
+      {Format(0xC001, 4), vtresult::S_Ok},
+      {Format(0xC001, 1), vtresult::S_Ok},
+      {Format(0xC002, 1), vtresult::DV_E_ClipFormat},
+      {Format(13, 4), vtresult::DV_E_Tymed},
+      {Format(13, 1, 4), vtresult::DV_E_DVAspect},
+      {Format(13, 1, 1, 0), vtresult::DV_E_LIndex},
       {Format(13, 4, 4, 0), vtresult::DV_E_Tymed},  // the storage kind is checked first
   };
   for (const Case& c : cases) EXPECT_EQ(QueryGetDataResult(offered, c.wanted), c.result) << c.wanted.cfFormat;

@@ -171,21 +171,26 @@ TVTTransferTree* TVTTransferTree::FindSourceTreeOfDataObject(IDataObject* data) 
   STGMEDIUM medium{};
   if (data->GetData(&format, &medium) != S_OK) return nullptr;
   TVTTransferTree* tree = nullptr;
-  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal && GlobalSize(medium.hGlobal) >= 8) {
+  if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
     if (const auto* p = static_cast<const std::uint8_t*>(GlobalLock(medium.hGlobal))) {
-      std::uint32_t process = 0, id = 0;
-      std::memcpy(&process, p, 4);
-      std::memcpy(&id, p + 4, 4);
+      tree = FindTreeOfReference(p, GlobalSize(medium.hGlobal));
       GlobalUnlock(medium.hGlobal);
-      // An id is looked up among the live trees: a forged or stale value names none.
-      if (process == GetCurrentProcessId()) {
-        auto it = LiveTransfers().find(id);
-        if (it != LiveTransfers().end() && TVirtualTreeCore::FindTreeById(id) == &it->second->Core()) tree = it->second;
-      }
     }
   }
   ReleaseStgMedium(&medium);
   return tree;
+}
+
+TVTTransferTree* TVTTransferTree::FindTreeOfReference(const std::uint8_t* block, std::size_t size) {
+  if (!block || size < 8) return nullptr;
+  std::uint32_t process = 0, id = 0;
+  std::memcpy(&process, block, 4);
+  std::memcpy(&id, block + 4, 4);
+  // The id is looked up among the live trees: a forged or stale value names none.
+  if (process != GetCurrentProcessId()) return nullptr;
+  auto it = LiveTransfers().find(id);
+  if (it == LiveTransfers().end() || TVirtualTreeCore::FindTreeById(id) != &it->second->Core()) return nullptr;
+  return it->second;
 }
 
 bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObject* data, bool move, int mode,
@@ -199,7 +204,7 @@ bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObj
     core_.BeginUpdate();
     try {
       for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
-        if (*it != target && !core_.NodeHasAncestor(target, *it)) source.MoveNodesTo(*it, target, mode, false);
+        if (*it != target && !core_.NodeHasAncestor(target, *it)) source.MoveNodesTo(*it, &core_, target, mode, false);
     } catch (...) {
       core_.EndUpdate();
       throw;
@@ -419,43 +424,43 @@ HRESULT TVTDataObject::CopyMedium(const STGMEDIUM& source, STGMEDIUM& target, bo
 HRESULT TVTDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) {
   if (!format || !medium) return E_INVALIDARG;
   return ComGuard(E_FAIL, [&]() -> HRESULT {
-    StoredMedium* stored = nullptr;
-    if (FindMatchingFormat(Portable(formats_), Portable(*format)) < 0) {
-      formats_.push_back(*format);
-      media_.push_back({format->cfFormat, STGMEDIUM{}});
-      stored = &media_.back();
-    } else {
-      for (StoredMedium& m : media_)
-        if (m.Format == format->cfFormat) stored = &m;
-      if (!stored) {
-        media_.push_back({format->cfFormat, STGMEDIUM{}});
-        stored = &media_.back();
-      } else if (stored->Medium.tymed != TYMED_NULL) {
-        ReleaseStgMedium(&stored->Medium);
-        stored->Medium = STGMEDIUM{};
-      }
-    }
-    HRESULT result = S_OK;
+    // The new medium is taken (or copied) before the old one goes: it may be the old one handed out.
+    STGMEDIUM taken{};
     if (release) {
-      stored->Medium = *medium;
+      taken = *medium;
     } else {
-      result = CopyMedium(*medium, stored->Medium, true);
-      if (result != S_OK) return result;
+      const HRESULT copied = CopyMedium(*medium, taken, true);
+      if (copied != S_OK) return copied;
       // A medium released through this object would hold the object alive: drop that reference.
-      if (stored->Medium.pUnkForRelease) {
+      if (taken.pUnkForRelease) {
         IUnknown* mine = nullptr;
         IUnknown* theirs = nullptr;
         QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&mine));
-        stored->Medium.pUnkForRelease->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&theirs));
+        taken.pUnkForRelease->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&theirs));
         const bool self = mine && mine == theirs;
         if (mine) mine->Release();
         if (theirs) theirs->Release();
         if (self) {
-          stored->Medium.pUnkForRelease->Release();
-          stored->Medium.pUnkForRelease = nullptr;
+          taken.pUnkForRelease->Release();
+          taken.pUnkForRelease = nullptr;
         }
       }
     }
+    StoredMedium* stored = nullptr;
+    if (FindMatchingFormat(Portable(formats_), Portable(*format)) < 0) {
+      formats_.push_back(*format);
+    } else {
+      for (StoredMedium& m : media_)
+        if (m.Format == format->cfFormat) stored = &m;
+    }
+    if (!stored) {
+      media_.push_back({format->cfFormat, STGMEDIUM{}});
+      stored = &media_.back();
+    } else if (stored->Medium.tymed != TYMED_NULL) {
+      ReleaseStgMedium(&stored->Medium);
+    }
+    stored->Medium = taken;
+    const HRESULT result = S_OK;
     if (adviseHolder_) adviseHolder_->SendOnDataChange(this, 0, 0);
     return result;
   });

@@ -46,6 +46,9 @@ class TVTTransferTree {
   bool CutToClipboard();
   // The tree of this process that made the data object (by its tree id); null otherwise.
   static TVTTransferTree* FindSourceTreeOfDataObject(IDataObject* data);
+  // The tree a "Virtual Tree Reference" block names: {u32 process id, u32
+  // tree id}; only a live tree of this process, else null.
+  static TVTTransferTree* FindTreeOfReference(const std::uint8_t* block, std::size_t size);
   // Inserts the nodes of a data object (moving them when `move` and the
   // source is a tree of this process); true when the tree's format was there.
   bool InsertFromDataObject(TVTTransferTree* sourceTree, IDataObject* data, bool move, int mode, TVTNode* target);

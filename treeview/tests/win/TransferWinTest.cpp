@@ -1,0 +1,246 @@
+// The tree's OLE transfer under the system's OLE: the COM objects' answers
+// and reference counts, the clipboard between two trees of one process, a
+// tree that goes while its object is on the clipboard, and forged references.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "../TreeTestSupport.h"
+#include "VirtualTreeTransferWin.h"
+
+namespace {
+
+// A host whose clipboard call puts the tree's data object on the OLE clipboard.
+class ClipboardHost : public RecordingHost {
+ public:
+  TVTTransferTree* transfer = nullptr;
+  bool SetClipboard(bool empty) override {
+    if (empty) return OleSetClipboard(nullptr) == S_OK;
+    TVTDataObject* data = transfer->CreateDataObject(true);
+    const HRESULT result = OleSetClipboard(data);
+    data->Release();
+    return result == S_OK;
+  }
+};
+
+struct TransferTree {
+  ClipboardHost host;
+  RecordingTree core{nullptr, &host};
+  std::unique_ptr<TVTTransferTree> transfer = std::make_unique<TVTTransferTree>(core);
+  TransferTree() {
+    host.transfer = transfer.get();
+    core.SetMultiSelect(true);
+  }
+  ~TransferTree() { transfer.reset(); }
+};
+
+std::vector<int> Levels(TVirtualTreeCore& tree) {
+  std::vector<int> levels;
+  for (TVTNode* n = tree.FirstNodeRaw(); n; n = tree.NextNodeRaw(n)) levels.push_back(tree.NodeLevel(n));
+  return levels;
+}
+
+FORMATETC Format(CLIPFORMAT cf, DWORD tymed, DWORD aspect = DVASPECT_CONTENT, LONG index = -1) {
+  FORMATETC f{};
+  f.cfFormat = cf;
+  f.dwAspect = aspect;
+  f.lindex = index;
+  f.tymed = tymed;
+  return f;
+}
+
+class TransferWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    liveBefore_ = LiveComObjects();
+  }
+  void TearDown() override {
+    OleSetClipboard(nullptr);
+    EXPECT_EQ(LiveComObjects(), liveBefore_) << "a COM object was not freed";
+    OleUninitialize();
+  }
+  long liveBefore_ = 0;
+};
+
+TEST_F(TransferWinTest, DataObjectAnswersQueriesInTheErrorOrder) {
+  TransferTree a;
+  IDataObject* data = a.transfer->CreateDataObject(false);
+  const CLIPFORMAT own = TreeDataFormat();
+  struct Case {
+    FORMATETC format;
+    HRESULT result;
+  };
+  const Case cases[] = {{Format(own, TYMED_HGLOBAL), S_OK},
+                        {Format(own, TYMED_ISTREAM), S_OK},
+                        {Format(CF_TEXT, TYMED_HGLOBAL), DV_E_CLIPFORMAT},
+                        {Format(own, TYMED_GDI), DV_E_TYMED},
+                        {Format(own, TYMED_HGLOBAL, DVASPECT_ICON), DV_E_DVASPECT},
+                        {Format(own, TYMED_HGLOBAL, DVASPECT_CONTENT, 0), DV_E_LINDEX}};
+  for (const Case& c : cases) {
+    FORMATETC f = c.format;
+    EXPECT_EQ(data->QueryGetData(&f), c.result);
+  }
+  EXPECT_EQ(data->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, EnumeratorStepsSkipsAndClones) {
+  std::vector<FORMATETC> formats = {Format(1, TYMED_HGLOBAL), Format(13, TYMED_HGLOBAL), Format(2, TYMED_GDI)};
+  IEnumFORMATETC* e = new TEnumFormatEtc(formats);
+  e->AddRef();
+  FORMATETC out[4] = {};
+  ULONG fetched = 9;
+  EXPECT_EQ(e->Next(2, out, &fetched), S_OK);
+  EXPECT_EQ(fetched, 2u);
+  EXPECT_EQ(out[1].cfFormat, 13);
+  EXPECT_EQ(e->Skip(2), S_FALSE);  // past the end: the index stays
+  IEnumFORMATETC* clone = nullptr;
+  ASSERT_EQ(e->Clone(&clone), S_OK);
+  EXPECT_EQ(clone->Next(4, out, &fetched), S_OK);
+  EXPECT_EQ(fetched, 1u);
+  EXPECT_EQ(out[0].cfFormat, 2);
+  EXPECT_EQ(clone->Next(1, out, nullptr), S_FALSE);
+  EXPECT_EQ(e->Reset(), S_OK);
+  EXPECT_EQ(e->Skip(3), S_OK);
+  EXPECT_EQ(clone->Release(), 0u);
+  EXPECT_EQ(e->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, SetDataTwiceKeepsOneEntryAndNoObjectHoldsItself) {
+  TransferTree a;
+  TVTDataObject* data = a.transfer->CreateDataObject(false);
+  FORMATETC f = Format(CF_TEXT, TYMED_HGLOBAL);
+  for (const char* text : {"one", "two!"}) {
+    STGMEDIUM m{};
+    m.tymed = TYMED_HGLOBAL;
+    m.hGlobal = GlobalAlloc(GMEM_MOVEABLE, 5);
+    std::memcpy(GlobalLock(m.hGlobal), text, std::strlen(text) + 1);
+    GlobalUnlock(m.hGlobal);
+    EXPECT_EQ(data->SetData(&f, &m, TRUE), S_OK);
+  }
+  EXPECT_EQ(data->StoredMediumCount(), 1u);
+  STGMEDIUM got{};
+  ASSERT_EQ(data->GetData(&f, &got), S_OK);
+  EXPECT_STREQ(static_cast<const char*>(GlobalLock(got.hGlobal)), "two!");
+  GlobalUnlock(got.hGlobal);
+  EXPECT_EQ(got.pUnkForRelease, static_cast<IUnknown*>(static_cast<IDataObject*>(data)));
+  // Set back with this object as the release object, copied: it must not keep the object alive.
+  EXPECT_EQ(data->SetData(&f, &got, FALSE), S_OK);
+  ReleaseStgMedium(&got);
+  EXPECT_EQ(data->StoredMediumCount(), 1u);
+  EXPECT_EQ(data->GetData(&f, &got), S_OK);
+  ReleaseStgMedium(&got);
+  EXPECT_EQ(data->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, DropSourceAnswers) {
+  TransferTree a;
+  auto* manager = new TVTDragManager(a.transfer.get(), nullptr, nullptr);
+  manager->AddRef();
+  EXPECT_EQ(manager->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
+  EXPECT_EQ(manager->QueryContinueDrag(FALSE, MK_LBUTTON | MK_RBUTTON), DRAGDROP_S_CANCEL);
+  EXPECT_EQ(manager->QueryContinueDrag(FALSE, MK_RBUTTON), S_OK);
+  EXPECT_EQ(manager->QueryContinueDrag(FALSE, 0), DRAGDROP_S_DROP);
+  EXPECT_EQ(manager->GiveFeedback(DROPEFFECT_COPY), DRAGDROP_S_USEDEFAULTCURSORS);
+  IDropTarget* target = nullptr;
+  ASSERT_EQ(manager->QueryInterface(IID_IDropTarget, reinterpret_cast<void**>(&target)), S_OK);
+  target->Release();
+  EXPECT_EQ(manager->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, CopyAndPasteThroughTheClipboard) {
+  TransferTree a, b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a.core, {0, 1, 2, 0, 0});
+  BuildTreeFromLevels(b.core, {0});
+  a.core.SetNodeSelected(n[0], true);
+  a.core.SetNodeSelected(n[4], true);
+  a.core.CopyToClipboard();
+  ASSERT_TRUE(a.core.HasTreeState(tsCopyPending));
+  EXPECT_TRUE(b.transfer->PasteFromClipboard(4, nullptr));
+  EXPECT_EQ(Levels(b.core), (std::vector<int>{0, 0, 1, 2, 0}));
+  EXPECT_EQ(Levels(a.core), (std::vector<int>{0, 1, 2, 0, 0}));
+  EXPECT_EQ(CheckTreeInvariants(b.core), 5u);
+  EXPECT_TRUE(a.core.freed.empty());
+}
+
+TEST_F(TransferWinTest, CutAndPasteMovesTheNodes) {
+  TransferTree a, b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a.core, {0, 1, 2, 0, 0});
+  a.core.SetNodeSelected(n[0], true);
+  a.core.SetNodeSelected(n[2], true);  // a descendant of a cut node as well
+  a.core.CutToClipboard();
+  EXPECT_TRUE(b.transfer->PasteFromClipboard(4, nullptr));
+  EXPECT_EQ(Levels(a.core), (std::vector<int>{0, 0}));
+  EXPECT_EQ(Levels(b.core), (std::vector<int>{0, 1, 2}));
+  std::set<TVTNode*> unique(a.core.freed.begin(), a.core.freed.end());
+  EXPECT_EQ(unique.size(), a.core.freed.size()) << "a node freed twice";
+  EXPECT_EQ(a.core.freed.size(), 3u);
+  EXPECT_FALSE(a.core.HasTreeState(tsCutPending));
+  EXPECT_EQ(CheckTreeInvariants(a.core), 2u);
+  EXPECT_EQ(CheckTreeInvariants(b.core), 3u);
+}
+
+TEST_F(TransferWinTest, TreeGoingWithItsObjectOnTheClipboardLeavesNothingBehind) {
+  auto a = std::make_unique<TransferTree>();
+  TransferTree b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a->core, {0, 1});
+  a->core.SetNodeSelected(n[0], true);
+  a->core.CopyToClipboard();
+  a.reset();  // the clipboard let go of A's object
+  IDataObject* data = nullptr;
+  if (OleGetClipboard(&data) == S_OK && data) {
+    EXPECT_EQ(TVTTransferTree::FindSourceTreeOfDataObject(data), nullptr);
+    data->Release();
+  }
+  bool inserted = true;
+  try {
+    inserted = b.transfer->PasteFromClipboard(4, nullptr);
+  } catch (const EVirtualTreeError&) {
+    inserted = false;
+  }
+  EXPECT_FALSE(inserted);
+  EXPECT_EQ(b.core.TotalNodeCount(), 0u);
+}
+
+TEST_F(TransferWinTest, DetachedDataObjectRendersNothing) {
+  auto a = std::make_unique<TransferTree>();
+  BuildTreeFromLevels(a->core, {0});
+  TVTDataObject* data = a->transfer->CreateDataObject(false);
+  a.reset();
+  FORMATETC f = Format(TreeDataFormat(), TYMED_HGLOBAL);
+  STGMEDIUM m{};
+  EXPECT_EQ(data->GetData(&f, &m), E_FAIL);
+  FORMATETC r = Format(TreeReferenceFormat(), TYMED_HGLOBAL);
+  EXPECT_EQ(data->GetData(&r, &m), E_FAIL);
+  EXPECT_EQ(data->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, ForgedReferencesNameNoTree) {
+  TransferTree a;
+  struct Case {
+    DWORD process;
+    std::uint32_t id;
+    bool found;
+  };
+  const Case cases[] = {{GetCurrentProcessId(), a.core.TreeId(), true},
+                        {GetCurrentProcessId() + 1, a.core.TreeId(), false},
+                        {GetCurrentProcessId(), a.core.TreeId() + 1000, false},
+                        {GetCurrentProcessId(), 0, false}};
+  for (const Case& c : cases) {
+    std::uint8_t block[8];
+    std::memcpy(block, &c.process, 4);
+    std::memcpy(block + 4, &c.id, 4);
+    EXPECT_EQ(TVTTransferTree::FindTreeOfReference(block, sizeof block), c.found ? a.transfer.get() : nullptr)
+        << c.process << " " << c.id;
+    EXPECT_EQ(TVTTransferTree::FindTreeOfReference(block, 7), nullptr);
+  }
+  // The tree's own object names it; a stale id names nothing.
+  TVTDataObject* own = a.transfer->CreateDataObject(false);
+  EXPECT_EQ(TVTTransferTree::FindSourceTreeOfDataObject(own), a.transfer.get());
+  own->Release();
+}
+
+}  // namespace
