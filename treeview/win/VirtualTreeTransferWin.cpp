@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "Exceptions.h"
 #include "Streams.h"
 #include "VirtualTrees.h"
 
@@ -557,4 +558,113 @@ IDataObject* TVTDragManager::ProvideDataObject() {
     return data_;
   }
   return tree_ ? tree_->CreateDataObject(false) : nullptr;
+}
+
+// --- The tree's drop-target handling -------------------------------------------------------------
+
+TVTTreeDropHandler::TVTTreeDropHandler(TVTTransferTree& tree, HWND window) : tree_(tree), window_(window) {}
+
+POINT TVTTreeDropHandler::ClientPoint(POINTL point) const {
+  POINT p{point.x, point.y};
+  if (window_) ScreenToClient(window_, &p);
+  return p;
+}
+
+TVTNode* TVTTreeDropHandler::PlaceAt(POINT p, int& mode, bool markShown) {
+  TVirtualTreeCore& core = tree_.Core();
+  const TVTHitInfo hit = core.HitTestPoint(p.x, p.y, true);
+  TVTNode* node = (hit.HitPositions & hiNowhere) ? nullptr : hit.HitNode;
+  if (!node) {
+    mode = 0;
+    return nullptr;
+  }
+  if ((hit.HitPositions & hiOnItemLabel) || !markShown) {
+    mode = 2;
+  } else {
+    int top = 0;
+    core.NodeAtOffset(p.y, true, &top);
+    mode = p.y < top + node->NodeHeight / 2 ? 1 : 3;
+  }
+  return node;
+}
+
+bool TVTTreeDropHandler::FireDragOver(TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode,
+                                      DWORD& effect) {
+  return OnDragOver ? OnDragOver(source, shift, state, p, mode, effect) : true;
+}
+
+HRESULT TVTTreeDropHandler::DropTargetEnter(TVTTransferTree* source, DWORD keyState, POINTL point, DWORD& effect) {
+  const std::uint8_t shift = ShiftStateFromKeyState(keyState);
+  const POINT p = ClientPoint(point);
+  effect = DetermineDropEffect(source == &tree_, shift, effect);
+  if (FireDragOver(source, shift, 0, p, dropMode_, effect)) {
+    dropTarget_ = PlaceAt(p, dropMode_, true);
+  } else {
+    effect = DROPEFFECT_NONE;
+  }
+  return S_OK;
+}
+
+HRESULT TVTTreeDropHandler::DropTargetOver(TVTTransferTree* source, DWORD keyState, POINTL point, DWORD& effect) {
+  TVirtualTreeCore& core = tree_.Core();
+  const std::uint8_t shift = ShiftStateFromKeyState(keyState);
+  const POINT p = ClientPoint(point);
+  const bool markShown = (core.OptionBits.Paint & (1u << 6)) != 0;
+  int mode = 0;
+  TVTNode* node = PlaceAt(p, mode, markShown);
+  if (node != dropTarget_ || mode != dropMode_) {
+    if (dropTarget_) core.InvalidateNodeArea(dropTarget_);
+    dropTarget_ = node;
+    dropMode_ = mode;
+    if (node) core.InvalidateNodeArea(node);
+  }
+  const DWORD allowed = effect;
+  effect = DetermineDropEffect(source == &tree_, shift, allowed);
+  if (!FireDragOver(source, shift, 2, p, dropMode_, effect)) effect = DROPEFFECT_NONE;
+  return S_OK;
+}
+
+void TVTTreeDropHandler::DropTargetLeave() {
+  if (dropTarget_) tree_.Core().InvalidateNodeArea(dropTarget_);
+  dropTarget_ = nullptr;
+  DWORD none = DROPEFFECT_NONE;
+  FireDragOver(nullptr, 0, 1, POINT{0, 0}, dropMode_, none);
+}
+
+void TVTTreeDropHandler::DefaultDrop(TVTTransferTree* source, IDataObject* data, DWORD effect) {
+  // Drop modes to attach modes: above the node, as its last child, below it; empty space: the root's end.
+  int mode = 4;
+  if (dropMode_ == 1) mode = 1;
+  if (dropMode_ == 3) mode = 2;
+  TVTNode* target = dropMode_ == 0 ? nullptr : dropTarget_;
+  tree_.InsertFromDataObject(source, data, (effect & DROPEFFECT_MOVE) != 0, mode, target);
+}
+
+HRESULT TVTTreeDropHandler::DropTargetDrop(TVTTransferTree* source, IDataObject* data, DWORD keyState, POINTL point,
+                                           DWORD& effect) {
+  struct Clear {
+    TVTTreeDropHandler& h;
+    ~Clear() {
+      if (h.dropTarget_) h.tree_.Core().InvalidateNodeArea(h.dropTarget_);
+      h.dropTarget_ = nullptr;
+    }
+  } clear{*this};
+  if (DropTargetOver(source, keyState, point, effect) != S_OK) return E_FAIL;
+  if ((effect & ~kDropEffectScroll) == 0) return E_FAIL;
+  const std::uint8_t shift = ShiftStateFromKeyState(keyState);
+  const POINT p = ClientPoint(point);
+  std::vector<CLIPFORMAT> formats;
+  IEnumFORMATETC* e = nullptr;
+  if (!data || data->EnumFormatEtc(DATADIR_GET, &e) != S_OK || !e) Abort();
+  FORMATETC f{};
+  while (e->Next(1, &f, nullptr) == S_OK) {
+    formats.push_back(f.cfFormat);
+    if (f.ptd) CoTaskMemFree(f.ptd);
+  }
+  e->Release();
+  if (OnDragDrop)
+    OnDragDrop(source, data, formats, shift, p, effect, dropMode_);
+  else
+    DefaultDrop(source, data, effect);
+  return S_OK;
 }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "ComObject.h"
@@ -164,3 +165,42 @@ class TVTDragManager : public TComObject<IDropTarget, IDropSource> {
 // The clipboard format ids of the tree's own formats (registered on first use).
 CLIPFORMAT TreeDataFormat();
 CLIPFORMAT TreeReferenceFormat();
+
+// The tree's drop-target handling over its core: the drop-target node and
+// drop mode under the mouse (0 none, 1 above, 2 on, 3 below the node), the
+// effect from the keys, the drag-over event and, on a drop, the drag-drop
+// event; without a drag-drop handler the nodes are inserted (moved when the
+// effect is a move) at the drop place.
+class TVTTreeDropHandler : public TVTDropHandler {
+ public:
+  // `window`: the tree's window for screen-to-client conversion (null: the
+  // points are client points already).
+  TVTTreeDropHandler(TVTTransferTree& tree, HWND window);
+
+  // Drag over (source, shift, state 0 enter / 1 leave / 2 move or drop, client point, mode, effect by reference): false
+  // refuses.
+  std::function<bool(TVTTransferTree*, std::uint8_t, int, POINT, int, DWORD&)> OnDragOver;
+  // Drag drop (source, data object, its formats, shift, client point, effect by reference, mode).
+  std::function<void(TVTTransferTree*, IDataObject*, const std::vector<CLIPFORMAT>&, std::uint8_t, POINT, DWORD&, int)>
+      OnDragDrop;
+
+  TVTNode* DropTargetNode() const { return dropTarget_; }
+  int DropMode() const { return dropMode_; }
+
+  HRESULT DropTargetEnter(TVTTransferTree* source, DWORD keyState, POINTL point, DWORD& effect) override;
+  HRESULT DropTargetOver(TVTTransferTree* source, DWORD keyState, POINTL point, DWORD& effect) override;
+  void DropTargetLeave() override;
+  HRESULT DropTargetDrop(TVTTransferTree* source, IDataObject* data, DWORD keyState, POINTL point,
+                         DWORD& effect) override;
+
+ private:
+  POINT ClientPoint(POINTL point) const;
+  // The node under a point and the mode; `markShown`: modes 1 and 3 beside the caption.
+  TVTNode* PlaceAt(POINT p, int& mode, bool markShown);
+  bool FireDragOver(TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode, DWORD& effect);
+  void DefaultDrop(TVTTransferTree* source, IDataObject* data, DWORD effect);
+  TVTTransferTree& tree_;
+  HWND window_;
+  TVTNode* dropTarget_ = nullptr;
+  int dropMode_ = 0;
+};

@@ -243,4 +243,127 @@ TEST_F(TransferWinTest, ForgedReferencesNameNoTree) {
   own->Release();
 }
 
+TEST_F(TransferWinTest, DropTargetModesAndEffects) {
+  TransferTree a, b;
+  b.host.clientWidth = 200;
+  b.host.clientHeight = 200;
+  BuildTreeFromLevels(b.core, {0, 0});  // rows at 0 and 18, 18 pixels high
+  BuildTreeFromLevels(a.core, {0});
+  TVTTreeDropHandler handler(*b.transfer, nullptr);
+  auto* manager = new TVTDragManager(b.transfer.get(), &handler, nullptr);
+  manager->AddRef();
+  IDataObject* data = a.transfer->CreateDataObject(false);
+  const DWORD all = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+  DWORD effect = all;
+  ASSERT_EQ(manager->DragEnter(data, MK_LBUTTON, POINTL{10, 2}, &effect), S_OK);
+  EXPECT_EQ(manager->SourceTree(), a.transfer.get());
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_COPY)) << "from another tree: copy";
+  struct Place {
+    LONG y;
+    int mode;
+  };
+  for (const Place& c : {Place{2, 1}, Place{15, 3}, Place{20, 1}, Place{34, 3}, Place{100, 0}}) {
+    effect = all;
+    EXPECT_EQ(manager->DragOver(MK_LBUTTON, POINTL{10, c.y}, &effect), S_OK);
+    EXPECT_EQ(handler.DropMode(), c.mode) << c.y;
+  }
+  struct Keys {
+    DWORD keys;
+    DWORD effect;
+  };
+  for (const Keys& c :
+       {Keys{MK_LBUTTON, DROPEFFECT_COPY}, Keys{MK_SHIFT, DROPEFFECT_MOVE}, Keys{MK_CONTROL, DROPEFFECT_COPY},
+        Keys{MK_CONTROL | MK_SHIFT, DROPEFFECT_LINK}, Keys{MK_ALT, DROPEFFECT_LINK}}) {
+    effect = all;
+    manager->DragOver(c.keys, POINTL{10, 2}, &effect);
+    EXPECT_EQ(effect, c.effect) << c.keys;
+  }
+  b.core.OptionBits.Paint &= std::uint16_t(~(1u << 6));  // no drop mark: on the node
+  effect = all;
+  manager->DragOver(MK_LBUTTON, POINTL{10, 2}, &effect);
+  EXPECT_EQ(handler.DropMode(), 2);
+  handler.OnDragOver = [](TVTTransferTree*, std::uint8_t, int, POINT, int, DWORD&) { return false; };
+  effect = all;
+  manager->DragOver(MK_LBUTTON, POINTL{10, 2}, &effect);
+  EXPECT_EQ(effect, DWORD(DROPEFFECT_NONE)) << "a refusing drag-over event";
+  EXPECT_EQ(manager->DragLeave(), S_OK);
+  EXPECT_FALSE(manager->IsCurrentDropTarget());
+  EXPECT_EQ(handler.DropTargetNode(), nullptr);
+  data->Release();
+  EXPECT_EQ(manager->Release(), 0u);
+}
+
+// A drag from `from` dropped on `to`'s manager at a point with keys; the effect the drop gave.
+DWORD DragAndDrop(TransferTree& from, TVTDragManager* to, POINTL point, DWORD keys) {
+  return from.core.StartOleDrag([&](std::uint32_t allowed) -> std::uint32_t {
+    IDataObject* data = from.transfer->CreateDataObject(false);
+    DWORD effect = allowed;
+    to->DragEnter(data, keys | MK_LBUTTON, point, &effect);
+    effect = allowed;
+    to->DragOver(keys | MK_LBUTTON, point, &effect);
+    effect = allowed;
+    const HRESULT result = to->Drop(data, keys, point, &effect);
+    data->Release();
+    return result == S_OK ? effect : DROPEFFECT_NONE;
+  });
+}
+
+TEST_F(TransferWinTest, MoveDropsLeaveNothingForTheSourceToDeleteTwice) {
+  TransferTree a, b;
+  b.host.clientWidth = a.host.clientWidth = 200;
+  b.host.clientHeight = a.host.clientHeight = 200;
+  a.core.OptionBits.Auto |= 1u << 8;  // delete moved nodes after a move
+  b.core.OptionBits.Auto |= 1u << 8;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a.core, {0, 1, 0});
+  std::vector<TVTNode*> m = BuildTreeFromLevels(b.core, {0, 0, 0});
+  TVTTreeDropHandler handlerB(*b.transfer, nullptr);
+  auto* managerB = new TVTDragManager(b.transfer.get(), &handlerB, nullptr);
+  managerB->AddRef();
+
+  // Across trees: ancestor and descendant dragged, moved (Shift) onto B's empty space.
+  a.core.SetNodeSelected(n[0], true);
+  a.core.SetNodeSelected(n[1], true);
+  EXPECT_EQ(DragAndDrop(a, managerB, POINTL{10, 150}, MK_SHIFT), DWORD(DROPEFFECT_MOVE));
+  EXPECT_EQ(Levels(a.core), (std::vector<int>{0}));
+  EXPECT_EQ(Levels(b.core), (std::vector<int>{0, 0, 0, 0, 1}));
+  std::set<TVTNode*> unique(a.core.freed.begin(), a.core.freed.end());
+  EXPECT_EQ(unique.size(), a.core.freed.size()) << "a node freed twice";
+  EXPECT_EQ(a.core.freed.size(), 2u);
+  EXPECT_EQ(CheckTreeInvariants(a.core), 1u);
+  EXPECT_EQ(CheckTreeInvariants(b.core), 5u);
+
+  // Within B: its first node dropped below the third (plain drag: move); nothing is deleted afterwards.
+  b.core.ClearSelectionAndRepaint();
+  b.core.SetNodeSelected(m[0], true);
+  EXPECT_EQ(DragAndDrop(b, managerB, POINTL{10, 18 * 2 + 15}, 0), DWORD(DROPEFFECT_MOVE));
+  EXPECT_TRUE(b.core.freed.empty());
+  EXPECT_EQ(b.core.TotalNodeCount(), 5u);
+  EXPECT_EQ(m[0]->PrevSibling, m[2]) << "moved below the third node";
+  EXPECT_EQ(CheckTreeInvariants(b.core), 5u);
+  EXPECT_EQ(managerB->Release(), 0u);
+}
+
+TEST_F(TransferWinTest, ADropThatFailsAnswersUnexpectedAndKeepsTheErrorInside) {
+  TransferTree a, b;
+  b.host.clientWidth = 200;
+  b.host.clientHeight = 200;
+  BuildTreeFromLevels(a.core, {0});
+  TVTTreeDropHandler handler(*b.transfer, nullptr);
+  handler.OnDragDrop = [](TVTTransferTree*, IDataObject*, const std::vector<CLIPFORMAT>& formats, std::uint8_t, POINT,
+                          DWORD&, int) {
+    EXPECT_FALSE(formats.empty());
+    throw std::runtime_error("drop handler");
+  };
+  auto* manager = new TVTDragManager(b.transfer.get(), &handler, nullptr);
+  manager->AddRef();
+  IDataObject* data = a.transfer->CreateDataObject(false);
+  DWORD effect = DROPEFFECT_COPY;
+  manager->DragEnter(data, MK_LBUTTON, POINTL{10, 100}, &effect);
+  effect = DROPEFFECT_COPY;
+  EXPECT_EQ(manager->Drop(data, 0, POINTL{10, 100}, &effect), E_UNEXPECTED);
+  EXPECT_FALSE(manager->IsCurrentDropTarget());
+  data->Release();
+  EXPECT_EQ(manager->Release(), 0u);
+}
+
 }  // namespace
