@@ -231,7 +231,9 @@ std::u16string WideTextOfRows(TVTCellSource& source, const std::u16string& separ
     for (std::size_t i = 0; i < columns; ++i) {
       const TVTRenderColumn& column = looks.Columns[i];
       result += Field(column.Caption, separator, quote);
-      if (i + 1 < columns) result += column.Index == looks.MainColumn ? indent + separator : separator;
+      // The main column's caption takes its max level + 1 fields also when it is the last column.
+      if (column.Index == looks.MainColumn) result += indent;
+      if (i + 1 < columns) result += separator;
     }
     result += u"\r\n";
   }
