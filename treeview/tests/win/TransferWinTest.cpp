@@ -367,3 +367,65 @@ TEST_F(TransferWinTest, ADropThatFailsAnswersUnexpectedAndKeepsTheErrorInside) {
 }
 
 }  // namespace
+
+#include "VirtualStringTreeTransferWin.h"
+
+namespace {
+
+class TextTree : public TVirtualStringTreeCore {
+ public:
+  explicit TextTree(TVirtualTreeHost* host) : TVirtualStringTreeCore(nullptr, host) {}
+  ~TextTree() override { Shutdown(); }
+
+ protected:
+  void DoGetText(TVTNode* node, int column, int, std::u16string& text) override {
+    text = node->FirstChild ? u"caf\u00e9 \U0001F600" : u"a\tb\r\n";
+    if (column >= 0) text += char16_t(u'0' + column);
+  }
+};
+
+struct StringTransferTree {
+  ClipboardHost host;
+  TextTree core{&host};
+  std::unique_ptr<TVTStringTransferTree> transfer = std::make_unique<TVTStringTransferTree>(core);
+  StringTransferTree() {
+    host.transfer = transfer.get();
+    core.SetMultiSelect(true);
+  }
+  ~StringTransferTree() { transfer.reset(); }
+};
+
+TEST_F(TransferWinTest, ClipboardTextEqualsTheRendering) {
+  StringTransferTree a;
+  TVTNode* first = a.core.AllocateNode();
+  a.core.LinkNode(first, nullptr, 4);
+  TVTNode* child = a.core.AllocateNode();
+  a.core.LinkNode(child, first, 4);
+  a.core.SetNodeSelected(first, true);
+  a.core.SetNodeSelected(child, true);
+  a.core.CopyToClipboard();
+  ASSERT_TRUE(a.core.HasTreeState(tsCopyPending));
+  TVTStringTreeCells cells(a.core, tstCutCopySet, TVTRenderLooks());
+  const std::u16string expected = WideTextOfRows(cells, u"\t");
+  EXPECT_EQ(expected, u"caf\u00e9 \U0001F600\r\n\ta\tb\r\n\r\n");
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE handle = GetClipboardData(CF_UNICODETEXT);
+  ASSERT_NE(handle, nullptr);
+  const auto* text = static_cast<const char16_t*>(GlobalLock(handle));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(std::u16string(text), expected);
+  GlobalUnlock(handle);
+  // The CSV block quotes the cell holding the separator and the line break.
+  HGLOBAL csv =
+      a.transfer->ClipboardBlockOfNodes(static_cast<CLIPFORMAT>(RegisterClipboardFormatA("CSV")), tstCutCopySet);
+  ASSERT_NE(csv, nullptr);
+  const std::string csvText = static_cast<const char*>(GlobalLock(csv));
+  GlobalUnlock(csv);
+  GlobalFree(csv);
+  const std::u16string separator = TVTStringTransferTree::ListSeparator();
+  EXPECT_FALSE(separator.empty());
+  EXPECT_NE(csvText.find("\"a\tb\r\n\""), std::string::npos) << csvText;
+  CloseClipboard();
+}
+
+}  // namespace
