@@ -7,6 +7,7 @@
 #include "Exceptions.h"
 #include "Streams.h"
 #include "VirtualTrees.h"
+#include "VirtualTreesWin.h"
 
 namespace {
 
@@ -631,7 +632,7 @@ void TVTTreeDropHandler::DropTargetLeave() {
   FireDragOver(nullptr, 0, 1, POINT{0, 0}, dropMode_, none);
 }
 
-void TVTTreeDropHandler::DefaultDrop(TVTTransferTree* source, IDataObject* data, DWORD effect) {
+void TVTTreeDropHandler::InsertDropped(TVTTransferTree* source, IDataObject* data, DWORD effect) {
   // Drop modes to attach modes: above the node, as its last child, below it; empty space: the root's end.
   int mode = 4;
   if (dropMode_ == 1) mode = 1;
@@ -665,6 +666,142 @@ HRESULT TVTTreeDropHandler::DropTargetDrop(TVTTransferTree* source, IDataObject*
   if (OnDragDrop)
     OnDragDrop(source, data, formats, shift, p, effect, dropMode_);
   else
-    DefaultDrop(source, data, effect);
+    InsertDropped(source, data, effect);
   return S_OK;
+}
+
+// --- The tree window's transfer ------------------------------------------------------------------
+
+namespace {
+
+// The transfer side of a tree window: the user formats and the render event of the tree.
+class TTreeWindowTransfer : public TVTTransferTree {
+ public:
+  TTreeWindowTransfer(TBaseVirtualTree& tree) : TVTTransferTree(tree.Tree()), tree_(tree) {}
+  std::vector<FORMATETC> OfferedFormats() override {
+    std::vector<FORMATETC> formats = TVTTransferTree::OfferedFormats();
+    tree_.FireGetUserClipboardFormats(formats);
+    return formats;
+  }
+  HRESULT RenderDataForFormat(const FORMATETC& format, STGMEDIUM& medium, bool forClipboard) override {
+    if (format.cfFormat == TreeDataFormat()) return TVTTransferTree::RenderDataForFormat(format, medium, forClipboard);
+    medium = STGMEDIUM{};
+    return tree_.FireRenderOleData(format, medium, forClipboard);
+  }
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+TObject* OwnerOf(TVTTransferTree* transfer) {
+  return transfer ? transfer->Core().Owner() : nullptr;
+}
+
+}  // namespace
+
+TVTTransferTree* TBaseVirtualTree::CreateTransferTree() {
+  return new TTreeWindowTransfer(*this);
+}
+
+TVTTransferTree& TBaseVirtualTree::Transfer() {
+  if (!transfer_) transfer_ = CreateTransferTree();
+  return *transfer_;
+}
+
+TVTTreeDropHandler& TBaseVirtualTree::DropHandler() {
+  if (!dropHandler_) {
+    dropHandler_ = new TVTTreeDropHandler(Transfer(), nullptr);
+    dropHandler_->OnDragOver = [this](TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode,
+                                      DWORD& effect) {
+      return FireDragOver(source ? OwnerOf(source) : nullptr, shift, state, p, mode, effect);
+    };
+    dropHandler_->OnDragDrop = [this](TVTTransferTree* source, IDataObject* data,
+                                      const std::vector<CLIPFORMAT>& formats, std::uint8_t shift, POINT p,
+                                      DWORD& effect, int mode) {
+      if (OnOleDragDrop)
+        FireDragDrop(source ? OwnerOf(source) : nullptr, data, formats, shift, p, effect, mode);
+      else
+        dropHandler_->InsertDropped(source, data, effect);
+    };
+  }
+  return *dropHandler_;
+}
+
+TVTDragManager* TBaseVirtualTree::ObtainDragManager() {
+  if (!dragManager_) {
+    dragManager_ = FireCreateDragManager();
+    if (!dragManager_) dragManager_ = new TVTDragManager(&Transfer(), &DropHandler(), nullptr);
+    dragManager_->AddRef();
+  }
+  return dragManager_;
+}
+
+IDropTarget* TBaseVirtualTree::ObtainDropTarget() {
+  return ObtainDragManager();
+}
+
+IDropSource* TBaseVirtualTree::ObtainDropSource() {
+  TVTDragManager* manager = ObtainDragManager();
+  manager->AddRef();
+  return manager;
+}
+
+IDataObject* TBaseVirtualTree::CreateDragDataObject() {
+  if (IDataObject* data = AskDataObject()) return data;
+  return ObtainDragManager()->ProvideDataObject();
+}
+
+IDataObject* TBaseVirtualTree::CreateClipboardDataObject() {
+  return Transfer().CreateDataObject(true);
+}
+
+bool TBaseVirtualTree::PasteFromClipboard() {
+  TVTNode* target = Tree().FocusedNode();
+  return Transfer().PasteFromClipboard(target ? ClipboardPasteMode : 4, target);
+}
+
+void TBaseVirtualTree::ReleaseTransfer() {
+  if (dragManager_) {
+    dragManager_->Detach();
+    dragManager_->Release();
+    dragManager_ = nullptr;
+  }
+  delete dropHandler_;
+  dropHandler_ = nullptr;
+  delete transfer_;  // detaches the data objects and empties the clipboard of this tree's object
+  transfer_ = nullptr;
+}
+
+void TBaseVirtualTree::FireGetUserClipboardFormats(std::vector<FORMATETC>& formats) {
+  if (OnGetUserClipboardFormats) OnGetUserClipboardFormats(this, formats);
+}
+
+HRESULT TBaseVirtualTree::FireRenderOleData(const FORMATETC& format, STGMEDIUM& medium, bool forClipboard) {
+  HRESULT result = E_FAIL;
+  if (OnRenderOLEData) OnRenderOLEData(this, format, medium, forClipboard, result);
+  return result;
+}
+
+IDataObject* TBaseVirtualTree::AskDataObject() {
+  IDataObject* data = nullptr;
+  if (OnCreateDataObject) OnCreateDataObject(this, data);
+  return data;
+}
+
+TVTDragManager* TBaseVirtualTree::FireCreateDragManager() {
+  TVTDragManager* manager = nullptr;
+  if (OnCreateDragManager) OnCreateDragManager(this, manager);
+  return manager;
+}
+
+bool TBaseVirtualTree::FireDragOver(TObject* source, std::uint8_t shift, int state, POINT point, int mode,
+                                    DWORD& effect) {
+  bool accept = true;
+  if (OnOleDragOver) OnOleDragOver(this, source, shift, state, point, mode, effect, accept);
+  return accept;
+}
+
+void TBaseVirtualTree::FireDragDrop(TObject* source, IDataObject* data, const std::vector<CLIPFORMAT>& formats,
+                                    std::uint8_t shift, POINT point, DWORD& effect, int mode) {
+  if (OnOleDragDrop) OnOleDragDrop(this, source, data, formats, shift, point, effect, mode);
 }

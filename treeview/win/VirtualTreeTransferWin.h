@@ -185,6 +185,10 @@ class TVTTreeDropHandler : public TVTDropHandler {
       OnDragDrop;
 
   TVTNode* DropTargetNode() const { return dropTarget_; }
+  void SetWindow(HWND window) { window_ = window; }
+  // What a drop does without a drag-drop handler: the nodes inserted at the
+  // drop place (moved when the effect is a move).
+  void InsertDropped(TVTTransferTree* source, IDataObject* data, DWORD effect);
   int DropMode() const { return dropMode_; }
 
   HRESULT DropTargetEnter(TVTTransferTree* source, DWORD keyState, POINTL point, DWORD& effect) override;
@@ -198,7 +202,6 @@ class TVTTreeDropHandler : public TVTDropHandler {
   // The node under a point and the mode; `markShown`: modes 1 and 3 beside the caption.
   TVTNode* PlaceAt(POINT p, int& mode, bool markShown);
   bool FireDragOver(TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode, DWORD& effect);
-  void DefaultDrop(TVTTransferTree* source, IDataObject* data, DWORD effect);
   TVTTransferTree& tree_;
   HWND window_;
   TVTNode* dropTarget_ = nullptr;

@@ -325,6 +325,7 @@ void TBaseVirtualTree::Destroy() {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
   }
+  ReleaseTransfer();
   FreeAndNil(header_);
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
@@ -1341,7 +1342,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       msg.Result = 0;
       return;
     case WM_PASTE:
-      core_->PasteFromClipboard();
+      PasteFromClipboard();
       msg.Result = 0;
       return;
     case WM_PRINT:
