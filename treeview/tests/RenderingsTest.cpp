@@ -54,11 +54,15 @@ FixedSource ThreeLevelTree() {
   return s;
 }
 
-std::string Utf8(const std::u16string& text) {
+std::string Utf8Conversion(const std::u16string& text) {
   return VTWideToUtf8(text);
 }
 
 #ifndef _WIN32
+std::string Utf8(const std::u16string& text) {
+  return VTWideToUtf8(text);
+}
+
 std::string Json(const std::u16string& text) {
   std::string result = "\"";
   for (unsigned char c : Utf8(text)) {
@@ -138,10 +142,6 @@ std::vector<std::vector<std::u16string>> ExpectedFields(const FixedSource& s, in
     rows.push_back(fields);
   }
   return rows;
-}
-
-std::string Utf8Conversion(const std::u16string& text) {
-  return VTWideToUtf8(text);
 }
 
 TEST(Renderings, CsvReadsBackIntoTheCells) {
