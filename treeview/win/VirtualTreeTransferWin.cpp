@@ -599,7 +599,7 @@ HRESULT TVTTreeDropHandler::DropTargetEnter(TVTTransferTree* source, DWORD keySt
   const POINT p = ClientPoint(point);
   effect = DetermineDropEffect(source == &tree_, shift, effect);
   if (FireDragOver(source, shift, 0, p, dropMode_, effect)) {
-    dropTarget_ = PlaceAt(p, dropMode_, true);
+    tree_.Core().DropTargetNode = PlaceAt(p, dropMode_, true);
   } else {
     effect = DROPEFFECT_NONE;
   }
@@ -611,23 +611,48 @@ HRESULT TVTTreeDropHandler::DropTargetOver(TVTTransferTree* source, DWORD keySta
   const std::uint8_t shift = ShiftStateFromKeyState(keyState);
   const POINT p = ClientPoint(point);
   const bool markShown = (core.OptionBits.Paint & (1u << 6)) != 0;
+  // Scrolling near the edges.
+  bool scrolled = false;
+  core.AutoScrollDirections = core.GetAutoScrollDirections(p.x, p.y);
+  if (core.AutoScrollDirections) {
+    TVirtualTreeHost* host = core.Host();
+    const int vertical = std::min(host ? host->ScrollIncrement(false) : 20, core.ClientHeight());
+    const int horizontal = host ? host->ScrollIncrement(true) : 20;
+    int dx = 0, dy = 0;
+    if ((core.AutoScrollDirections & 2) && core.OffsetY() < 0) dy = vertical;
+    if ((core.AutoScrollDirections & 8) && core.OffsetY() > std::min(0, core.ClientHeight() - core.RangeY()))
+      dy = -vertical;
+    if ((core.AutoScrollDirections & 1) && core.OffsetX() < 0) dx = horizontal;
+    if ((core.AutoScrollDirections & 4) && core.OffsetX() > std::min(0, core.ClientWidth() - core.RangeX()))
+      dx = -horizontal;
+    if (dx || dy) scrolled = core.SetOffsetXY(core.OffsetX() + dx, core.OffsetY() + dy);
+  }
   int mode = 0;
   TVTNode* node = PlaceAt(p, mode, markShown);
-  if (node != dropTarget_ || mode != dropMode_) {
-    if (dropTarget_) core.InvalidateNodeArea(dropTarget_);
-    dropTarget_ = node;
+  TVTNode* old = core.DropTargetNode;
+  if (node != old || mode != dropMode_) {
     dropMode_ = mode;
+    if (node != old) {
+      if (TVirtualTreeHost* host = core.Host()) host->StopTimer(kExpandTimer);
+      core.DropTargetNode = node;
+      if (old) core.InvalidateNodeArea(old);
+      // The node under the drag expands after a while (auto option bit 0).
+      if (node && (core.OptionBits.Auto & 1u) && (node->States & vsHasChildren) && core.Host())
+        core.Host()->StartTimer(kExpandTimer, ExpandDelay);
+    }
     if (node) core.InvalidateNodeArea(node);
   }
   const DWORD allowed = effect;
   effect = DetermineDropEffect(source == &tree_, shift, allowed);
   if (!FireDragOver(source, shift, 2, p, dropMode_, effect)) effect = DROPEFFECT_NONE;
+  if (scrolled) effect |= kDropEffectScroll;
   return S_OK;
 }
 
 void TVTTreeDropHandler::DropTargetLeave() {
-  if (dropTarget_) tree_.Core().InvalidateNodeArea(dropTarget_);
-  dropTarget_ = nullptr;
+  if (TVirtualTreeHost* host = tree_.Core().Host()) host->StopTimer(kExpandTimer);
+  if (tree_.Core().DropTargetNode) tree_.Core().InvalidateNodeArea(tree_.Core().DropTargetNode);
+  tree_.Core().DropTargetNode = nullptr;
   DWORD none = DROPEFFECT_NONE;
   FireDragOver(nullptr, 0, 1, POINT{0, 0}, dropMode_, none);
 }
@@ -637,7 +662,7 @@ void TVTTreeDropHandler::InsertDropped(TVTTransferTree* source, IDataObject* dat
   int mode = 4;
   if (dropMode_ == 1) mode = 1;
   if (dropMode_ == 3) mode = 2;
-  TVTNode* target = dropMode_ == 0 ? nullptr : dropTarget_;
+  TVTNode* target = dropMode_ == 0 ? nullptr : tree_.Core().DropTargetNode;
   tree_.InsertFromDataObject(source, data, (effect & DROPEFFECT_MOVE) != 0, mode, target);
 }
 
@@ -646,10 +671,14 @@ HRESULT TVTTreeDropHandler::DropTargetDrop(TVTTransferTree* source, IDataObject*
   struct Clear {
     TVTTreeDropHandler& h;
     ~Clear() {
-      if (h.dropTarget_) h.tree_.Core().InvalidateNodeArea(h.dropTarget_);
-      h.dropTarget_ = nullptr;
+      if (h.tree_.Core().DropTargetNode) h.tree_.Core().InvalidateNodeArea(h.tree_.Core().DropTargetNode);
+      h.tree_.Core().DropTargetNode = nullptr;
     }
   } clear{*this};
+  if (TVirtualTreeHost* host = tree_.Core().Host()) {
+    host->StopTimer(kExpandTimer);
+    host->StopTimer(kScrollTimer);
+  }
   if (DropTargetOver(source, keyState, point, effect) != S_OK) return E_FAIL;
   if ((effect & ~kDropEffectScroll) == 0) return E_FAIL;
   const std::uint8_t shift = ShiftStateFromKeyState(keyState);

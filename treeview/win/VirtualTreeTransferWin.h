@@ -184,7 +184,9 @@ class TVTTreeDropHandler : public TVTDropHandler {
   std::function<void(TVTTransferTree*, IDataObject*, const std::vector<CLIPFORMAT>&, std::uint8_t, POINT, DWORD&, int)>
       OnDragDrop;
 
-  TVTNode* DropTargetNode() const { return dropTarget_; }
+  TVTNode* DropTargetNode() const { return tree_.Core().DropTargetNode; }
+  // The delay before the node under the drag expands (timer 1, auto option bit 0).
+  unsigned ExpandDelay = 1000;
   void SetWindow(HWND window) { window_ = window; }
   // What a drop does without a drag-drop handler: the nodes inserted at the
   // drop place (moved when the effect is a move).
@@ -204,6 +206,5 @@ class TVTTreeDropHandler : public TVTDropHandler {
   bool FireDragOver(TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode, DWORD& effect);
   TVTTransferTree& tree_;
   HWND window_;
-  TVTNode* dropTarget_ = nullptr;
   int dropMode_ = 0;
 };

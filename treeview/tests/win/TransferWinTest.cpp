@@ -293,6 +293,29 @@ TEST_F(TransferWinTest, DropTargetModesAndEffects) {
   EXPECT_EQ(manager->Release(), 0u);
 }
 
+TEST_F(TransferWinTest, DragOverArmsTheExpandTimerAndForgetsAFreedTarget) {
+  TransferTree a, b;
+  b.host.clientWidth = 200;
+  b.host.clientHeight = 200;
+  b.core.OptionBits.Auto |= 1u;  // expand on drop
+  std::vector<TVTNode*> m = BuildTreeFromLevels(b.core, {0, 1, 0});
+  b.core.SetExpanded(m[0], false);
+  TVTTreeDropHandler handler(*b.transfer, nullptr);
+  handler.ExpandDelay = 700;
+  DWORD effect = DROPEFFECT_COPY;
+  handler.DropTargetOver(nullptr, MK_LBUTTON, POINTL{10, 5}, effect);
+  EXPECT_EQ(handler.DropTargetNode(), m[0]);
+  ASSERT_TRUE(b.host.TimerRunning(kExpandTimer)) << "a node with children under the drag";
+  EXPECT_EQ(b.host.timers[kExpandTimer], 700u);
+  effect = DROPEFFECT_COPY;
+  handler.DropTargetOver(nullptr, MK_LBUTTON, POINTL{10, 20}, effect);  // the childless next node
+  EXPECT_EQ(handler.DropTargetNode(), m[2]);
+  EXPECT_FALSE(b.host.TimerRunning(kExpandTimer));
+  b.core.RemoveNode(m[2]);
+  EXPECT_EQ(handler.DropTargetNode(), nullptr) << "a freed node is no drop target";
+  handler.DropTargetLeave();
+}
+
 // A drag from `from` dropped on `to`'s manager at a point with keys; the effect the drop gave.
 DWORD DragAndDrop(TransferTree& from, TVTDragManager* to, POINTL point, DWORD keys) {
   return from.core.StartOleDrag([&](std::uint32_t allowed) -> std::uint32_t {
