@@ -215,8 +215,16 @@ bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObj
     if (source.HasTreeState(tsOLEDragging)) source.NoteDragMovedInProcess();
     return true;
   }
+  // The stream form first: a clipboard flushed by another program keeps the
+  // stream's bytes in global memory without the size in front, which the
+  // system hands out as a stream.
   STGMEDIUM medium{};
-  if (data->GetData(&format, &medium) != S_OK) return false;
+  FORMATETC streamFormat = MakeFormat(TreeDataFormat(), TYMED_ISTREAM);
+  FORMATETC blockFormat = MakeFormat(TreeDataFormat(), TYMED_HGLOBAL);
+  if (data->GetData(&streamFormat, &medium) != S_OK) {
+    medium = STGMEDIUM{};
+    if (data->GetData(&blockFormat, &medium) != S_OK) return false;
+  }
   struct MediumRelease {
     STGMEDIUM& medium;
     ~MediumRelease() { ReleaseStgMedium(&medium); }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "../TreeTestSupport.h"
 #include "VirtualTreeTransferWin.h"
@@ -166,6 +167,29 @@ TEST_F(TransferWinTest, CopyAndPasteThroughTheClipboard) {
   EXPECT_TRUE(a.core.freed.empty());
 }
 
+TEST_F(TransferWinTest, GlobalBlockCarriesTheSizeInFront) {
+  TransferTree a, b;
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a.core, {0, 1, 0});
+  n[0]->States |= vsCutOrCopy;
+  a.core.SetTreeState(tsCopyPending, true);
+  IDataObject* data = a.transfer->CreateDataObject(true);
+  FORMATETC f = Format(TreeDataFormat(), TYMED_HGLOBAL);
+  STGMEDIUM m{};
+  ASSERT_EQ(data->GetData(&f, &m), S_OK);
+  ASSERT_EQ(m.tymed, DWORD(TYMED_HGLOBAL));
+  const SIZE_T size = GlobalSize(m.hGlobal);
+  const auto* block = static_cast<const std::uint8_t*>(GlobalLock(m.hGlobal));
+  std::uint32_t prefix = 0;
+  std::memcpy(&prefix, block, 4);
+  EXPECT_LE(prefix + 4u, size);
+  b.core.InsertTransferBlock(block, size, nullptr, 4);
+  GlobalUnlock(m.hGlobal);
+  ReleaseStgMedium(&m);
+  EXPECT_EQ(Levels(b.core), (std::vector<int>{0, 1}));
+  a.core.SetTreeState(tsCopyPending, false);
+  EXPECT_EQ(data->Release(), 0u);
+}
+
 TEST_F(TransferWinTest, CutAndPasteMovesTheNodes) {
   TransferTree a, b;
   std::vector<TVTNode*> n = BuildTreeFromLevels(a.core, {0, 1, 2, 0, 0});
@@ -314,6 +338,53 @@ TEST_F(TransferWinTest, DragOverArmsTheExpandTimerAndForgetsAFreedTarget) {
   b.core.RemoveNode(m[2]);
   EXPECT_EQ(handler.DropTargetNode(), nullptr) << "a freed node is no drop target";
   handler.DropTargetLeave();
+}
+
+// Leaves the flushed data on the clipboard (the next test reads it from another process).
+TEST(TransferFlush, FlushedClipboardKeepsTheTreeDataAfterTheTree) {
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+  const long live = LiveComObjects();
+  auto a = std::make_unique<TransferTree>();
+  std::vector<TVTNode*> n = BuildTreeFromLevels(a->core, {0, 1, 0});
+  a->core.SetNodeSelected(n[0], true);
+  a->core.CopyToClipboard();
+  ASSERT_EQ(OleFlushClipboard(), S_OK);
+  a.reset();
+  EXPECT_TRUE(IsClipboardFormatAvailable(TreeDataFormat()));
+  // The reference is answered to a direct ask only, never offered: it does not outlive the tree.
+  EXPECT_FALSE(IsClipboardFormatAvailable(TreeReferenceFormat()));
+  EXPECT_EQ(LiveComObjects(), live);
+  OleUninitialize();
+}
+
+TEST_F(TransferWinTest, AnotherProcessTreeIsNeverTakenForOneOfThisProcess) {
+  // The other process runs the test above: its tree (whose id this process's
+  // first trees share) goes on the clipboard and the process ends.
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+  std::wstring command =
+      std::wstring(L"\"") + path + L"\" --gtest_filter=TransferFlush.FlushedClipboardKeepsTheTreeDataAfterTheTree";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  ASSERT_EQ(code, 0u);
+  TransferTree b;
+  TransferTree c;  // trees of this process with low ids, as the other process's tree had
+  BuildTreeFromLevels(c.core, {0, 0, 0, 0});
+  IDataObject* data = nullptr;
+  ASSERT_EQ(OleGetClipboard(&data), S_OK);
+  EXPECT_EQ(TVTTransferTree::FindSourceTreeOfDataObject(data), nullptr);
+  data->Release();
+  EXPECT_TRUE(b.transfer->PasteFromClipboard(4, nullptr));
+  EXPECT_EQ(Levels(b.core), (std::vector<int>{0, 1}));
+  EXPECT_EQ(c.core.TotalNodeCount(), 4u) << "no tree of this process was touched";
 }
 
 // A drag from `from` dropped on `to`'s manager at a point with keys; the effect the drop gave.
