@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <mutex>
 #include <new>
+#include <set>
 #include <thread>
 
 #include "ByteReader.h"
@@ -158,12 +161,53 @@ void TVTNodePool::Release(void* block) {
 
 // --- Construction ----------------------------------------------------------------------------------
 
+namespace {
+
+// The live trees of the process by their ids.
+struct TreeRegistry {
+  std::mutex lock;
+  std::map<std::uint32_t, TVirtualTreeCore*> trees;
+  std::uint32_t lastId = 0;
+};
+
+TreeRegistry& Registry() {
+  static TreeRegistry* registry = new TreeRegistry;  // outlives every tree, also static ones
+  return *registry;
+}
+
+}  // namespace
+
+void TVirtualTreeCore::RegisterTree(TVirtualTreeCore* tree) {
+  TreeRegistry& registry = Registry();
+  std::lock_guard<std::mutex> guard(registry.lock);
+  do {
+    ++registry.lastId;
+  } while (registry.lastId == 0 || registry.trees.count(registry.lastId));
+  tree->treeId_ = registry.lastId;
+  registry.trees[tree->treeId_] = tree;
+}
+
+void TVirtualTreeCore::UnregisterTree(TVirtualTreeCore* tree) {
+  TreeRegistry& registry = Registry();
+  std::lock_guard<std::mutex> guard(registry.lock);
+  registry.trees.erase(tree->treeId_);
+}
+
+TVirtualTreeCore* TVirtualTreeCore::FindTreeById(std::uint32_t id) {
+  TreeRegistry& registry = Registry();
+  std::lock_guard<std::mutex> guard(registry.lock);
+  auto it = registry.trees.find(id);
+  return it == registry.trees.end() ? nullptr : it->second;
+}
+
 TVirtualTreeCore::TVirtualTreeCore(TObject* owner, TVirtualTreeHost* host) : owner_(owner), host_(host) {
   AllocateRootNode();
   AcquireWorkerThread();
+  RegisterTree(this);
 }
 
 TVirtualTreeCore::~TVirtualTreeCore() {
+  UnregisterTree(this);
   try {
     Shutdown();
   } catch (...) {
@@ -197,6 +241,7 @@ void TVirtualTreeCore::AllocateRootNode() {
   }
   rootBlock_ = block;
   static_cast<TVTRootPrefix*>(block)->Tree = owner_;
+  static_cast<TVTRootPrefix*>(block)->Core = this;
   root_ = reinterpret_cast<TVTNode*>(static_cast<char*>(block) + sizeof(TVTRootPrefix));
   root_->Parent = nullptr;
   root_->PrevSibling = root_->NextSibling = root_;
@@ -3001,17 +3046,22 @@ std::uint32_t TVirtualTreeCore::StartOleDrag(const std::function<std::uint32_t(s
   }
   if (host_) host_->UpdateWindow();
   dragSelection_ = CollectSelectedNodes(false);
+  dragMovedInProcess_ = false;
   SetTreeState(tsOLEDragging, true);
   SetTreeState(tsClearPending, false);
   SetTreeState(tsOLEDragPending, false);
   std::uint32_t effect = 0;
   try {
     effect = run ? run(AllowedDragEffects(DragOperations)) : 0;
-    if (effect == 2 && (OptionBits.Auto & (1u << 8)) && !dragSelection_.empty()) {
-      // What is left of the drag selection; descendants go with their ancestor.
+    // A drop target of this process that moved the nodes already leaves nothing to delete.
+    if (effect == 2 && (OptionBits.Auto & (1u << 8)) && !dragSelection_.empty() && !dragMovedInProcess_) {
+      // What is left of the drag selection (freed nodes left it); descendants go with their ancestor.
+      const std::set<TVTNode*> listed(dragSelection_.begin(), dragSelection_.end());
       std::vector<TVTNode*> nodes;
       for (TVTNode* n : dragSelection_) {
-        if (nodes.empty() || !NodeHasAncestor(n, nodes.back())) nodes.push_back(n);
+        bool underListed = false;
+        for (TVTNode* p = n->Parent; p && p != root_ && !underListed; p = p->Parent) underListed = listed.count(p) != 0;
+        if (!underListed) nodes.push_back(n);
       }
       dragSelection_.clear();
       WorkScope work(*this);
@@ -3024,6 +3074,7 @@ std::uint32_t TVirtualTreeCore::StartOleDrag(const std::function<std::uint32_t(s
   }
   SetTreeState(tsOLEDragging, false);
   dragSelection_.clear();
+  dragMovedInProcess_ = false;
   return effect;
 }
 
@@ -3413,4 +3464,171 @@ void TVirtualTreeCore::LoadTreeFromStream(TStream& stream) {
     throw;
   }
   EndUpdate();
+}
+
+// --- Moving nodes ----------------------------------------------------------------------------------
+
+TVirtualTreeCore* TVirtualTreeCore::CoreOfNode(const TVTNode* node) {
+  if (!node) return nullptr;
+  while (node->NextSibling != node) node = node->Parent;
+  return reinterpret_cast<const TVTRootPrefix*>(reinterpret_cast<const char*>(node) - sizeof(TVTRootPrefix))->Core;
+}
+
+bool TVirtualTreeCore::DoNodeMoving(TVTNode* node, TVTNode* target) {
+  bool allowed = true;
+  if (OnNodeMoving) OnNodeMoving(owner_, node, target, allowed);
+  return allowed;
+}
+
+void TVirtualTreeCore::DoNodeMoved(TVTNode* node) {
+  if (OnNodeMoved) OnNodeMoved(owner_, node);
+}
+
+void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly) {
+  MoveNodesTo(source, nullptr, target, mode, childrenOnly);
+}
+
+void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode,
+                                   bool childrenOnly) {
+  if (mode == 0 || !source || source == root_ || source == target) return;
+  if (!target && targetTree) {
+    target = targetTree->root_;
+  } else if (!target) {
+    targetTree = this;
+    target = root_;
+    mode = 3;
+  } else {
+    targetTree = CoreOfNode(target);
+    if (!targetTree) return;
+  }
+  if (target == targetTree->root_) {
+    if (mode == 1) mode = 3;
+    if (mode == 2) mode = 4;
+  }
+  TVTNode* const publicTarget = target == targetTree->root_ ? nullptr : target;
+  // Where the structure change is reported: the source, or its parent when it goes.
+  TVTNode* reported = source;
+  bool moved = false;
+  if (targetTree == this) {
+    if (DoNodeMoving(source, publicTarget)) {
+      if (NodeHasAncestor(target, source))
+        RaiseTreeError(u"Target node cannot be a child node of the node to be moved.", 2001);
+      WorkScope work(*this);
+      if (childrenOnly) {
+        for (TVTNode* child = source->FirstChild; child;) {
+          TVTNode* next = child->NextSibling;
+          UnlinkNode(child, true);
+          LinkNode(child, target, mode);
+          child = next;
+        }
+      } else {
+        UnlinkNode(source, true);
+        LinkNode(source, target, mode);
+      }
+      moved = true;
+    }
+  } else if (DoNodeMoving(source, publicTarget)) {
+    TMemoryStream stream;
+    if (childrenOnly) {
+      for (TVTNode* child = source->FirstChild; child; child = child->NextSibling) SaveNodeToStream(stream, child);
+    } else {
+      SaveNodeToStream(stream, source);
+    }
+    stream.SetPosition(0);
+    targetTree->BeginUpdate();
+    try {
+      while (stream.Position() < stream.Size()) {
+        TVTNode* node = targetTree->AllocateNode();
+        targetTree->LinkNode(node, publicTarget, mode);
+        targetTree->InsertNodesFromStream(stream, 2, node);
+        targetTree->DoNodeMoved(node);
+      }
+    } catch (...) {
+      targetTree->EndUpdate();
+      throw;
+    }
+    targetTree->EndUpdate();
+    BeginUpdate();
+    try {
+      if (childrenOnly) {
+        RemoveAllChildren(source, true);
+      } else {
+        reported = Public(source->Parent);
+        RemoveNode(source);
+      }
+    } catch (...) {
+      EndUpdate();
+      throw;
+    }
+    EndUpdate();
+    moved = true;
+  }
+  MarkCacheStale();
+  if (moved && updateCount_ == 0) {
+    QueueCacheValidation();
+    RefreshScrollBars(true);
+    if (host_) host_->Invalidate();
+    if (targetTree != this && targetTree->host_) targetTree->host_->Invalidate();
+  }
+  if (moved) ScheduleStructureChangeEvent(reported, crNodeMoved);
+}
+
+// --- Transfer streams ------------------------------------------------------------------------------
+
+bool TVirtualTreeCore::DoPasteAllowed(TVTNode*) {
+  return true;
+}
+
+void TVirtualTreeCore::InsertTransferStream(TStream& stream, TVTNode* target, int mode) {
+  target = Real(target);
+  if (target == root_) {
+    if (mode == 1) mode = 3;
+    if (mode == 2) mode = 4;
+  }
+  TVTNode* const publicTarget = Public(target);
+  BeginUpdate();
+  try {
+    while (stream.Position() < stream.Size()) {
+      TVTNode* node = AllocateNode();
+      LinkNode(node, publicTarget, mode);
+      InsertNodesFromStream(stream, 2, node);
+      if (DoPasteAllowed(node))
+        FireStreamLoaded(node);
+      else
+        RemoveNode(node);
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TVirtualTreeCore::InsertTransferBlock(const std::uint8_t* block, std::size_t blockSize, TVTNode* target,
+                                           int mode) {
+  if (!block || blockSize < 4) RaiseTreeError(LoadResStringW(SStreamTooSmall), 2004);
+  const std::uint32_t size = std::uint32_t(block[0]) | std::uint32_t(block[1]) << 8 | std::uint32_t(block[2]) << 16 |
+                             std::uint32_t(block[3]) << 24;
+  if (size > blockSize - 4) RaiseTreeError(LoadResStringW(SStreamTooSmall), 2004);
+  TOwned<TReadOnlyMemoryStream> stream(New<TReadOnlyMemoryStream>(block + 4, size));
+  InsertTransferStream(*stream, target, mode);
+}
+
+std::vector<TVTNode*> TVirtualTreeCore::TransferNodes() const {
+  if (HasTreeState(tsOLEDragging)) {
+    std::vector<TVTNode*> nodes;
+    const std::set<TVTNode*> listed(dragSelection_.begin(), dragSelection_.end());
+    for (TVTNode* n : dragSelection_) {
+      bool underListed = false;
+      for (TVTNode* p = n->Parent; p && p != root_ && !underListed; p = p->Parent) underListed = listed.count(p) != 0;
+      if (!underListed) nodes.push_back(n);
+    }
+    std::sort(nodes.begin(), nodes.end(), [this](TVTNode* a, TVTNode* b) { return CompareNodeOrder(a, b) < 0; });
+    return nodes;
+  }
+  return CollectClipboardMarkedNodes(true);
+}
+
+void TVirtualTreeCore::SaveTransferStream(TStream& stream) {
+  for (TVTNode* node : TransferNodes()) SaveNodeToStream(stream, node);
 }

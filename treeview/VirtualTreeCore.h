@@ -71,6 +71,7 @@ constexpr std::uint8_t ctNone = 0, ctTriStateCheckBox = 1, ctCheckBox = 2, ctRad
 
 // Structure-change reasons.
 constexpr std::uint8_t crIgnore = 0, crAccumulated = 1, crChildAdded = 2, crChildDeleted = 3;
+constexpr std::uint8_t crNodeAdded = 4, crNodeCopied = 5, crNodeMoved = 6;
 
 // Tree state bits (a 48-bit set).
 enum TVirtualTreeState : int {
@@ -667,6 +668,45 @@ class TVirtualTreeCore : public WorkerTree {
   // Makes the node hot (null: none): the hot-change event, both rows repainted.
   void ChangeHotNode(TVTNode* node);
 
+  // --- Moving nodes and transfer ---
+  // Node-moving (node, target, allowed by reference; null target: the root) and node-moved events.
+  Method<void(TObject*, TVTNode*, TVTNode*, bool&)> OnNodeMoving;
+  Method<void(TObject*, TVTNode*)> OnNodeMoved;
+  // Moves `source` (or only its children) to a place in this tree or the tree
+  // that owns `target` (null: the end of this tree's root, mode 3): modes 1
+  // before, 2 after, 3 first child, 4 last child (1 and 2 at a root become 3
+  // and 4). Within a tree the nodes are relinked; a target below `source`
+  // raises EVirtualTreeError 2001. To another tree they travel as a node
+  // stream and are deleted here. Nothing happens without a mode, without a
+  // source, for the root or when source is the target.
+  void MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly);
+  // The same with the tree whose root a null target stands for.
+  void MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode, bool childrenOnly);
+  // The tree core that owns a node (null for null).
+  static TVirtualTreeCore* CoreOfNode(const TVTNode* node);
+  // A number naming this tree within the process, never reused; the same
+  // width on every platform. FindTreeById answers only for live trees.
+  std::uint32_t TreeId() const { return treeId_; }
+  static TVirtualTreeCore* FindTreeById(std::uint32_t id);
+  // Inserts every node of a transfer stream (anchor chunks, no header) at the
+  // target (null: the root; there modes 1 and 2 become 3 and 4) with the
+  // mode, each kept when the paste-allowed hook agrees (then the
+  // stream-loaded event) and removed again otherwise; in one update block.
+  void InsertTransferStream(TStream& stream, TVTNode* target, int mode);
+  // The same from a transfer block as the clipboard carries it: {u32 size,
+  // the stream's bytes}. A size larger than the block holds raises
+  // EVirtualTreeError 2004 and inserts nothing.
+  void InsertTransferBlock(const std::uint8_t* block, std::size_t blockSize, TVTNode* target, int mode);
+  // The nodes to transfer (the drag selection while dragging, else the
+  // nodes marked for cut or copy, descendants of listed nodes left out),
+  // written one after the other by SaveNodeToStream.
+  void SaveTransferStream(TStream& stream);
+  // The transfer stream's nodes.
+  std::vector<TVTNode*> TransferNodes() const;
+  // Said by a drop target of this process that moved the dragged nodes
+  // already: the source then deletes nothing after the drag.
+  void NoteDragMovedInProcess() { dragMovedInProcess_ = true; }
+
   // --- Position cache ---
   std::uint32_t CacheEntryCount() const;
   void RebuildPositionCache();
@@ -773,6 +813,10 @@ class TVirtualTreeCore : public WorkerTree {
   virtual void DoFocusChange(TVTNode* node, int column);
   virtual bool DoFocusChanging(TVTNode* oldNode, TVTNode* newNode, int oldColumn, int newColumn);
   virtual void DoStructureChange(TVTNode* node, std::uint8_t reason);
+  virtual bool DoNodeMoving(TVTNode* node, TVTNode* target);
+  // Whether a pasted node stays (true by default).
+  virtual bool DoPasteAllowed(TVTNode* node);
+  virtual void DoNodeMoved(TVTNode* node);
   virtual void DoChange(TVTNode* node);
   virtual bool DoChecking(TVTNode* node, std::uint8_t& newState);
   virtual void DoChecked(TVTNode* node);
@@ -910,6 +954,10 @@ class TVirtualTreeCore : public WorkerTree {
   bool autoScrollRequested_ = false;
   TVTNode* pendingStructureNode_ = nullptr;
   std::uint8_t pendingStructureReason_ = crIgnore;
+  static void RegisterTree(TVirtualTreeCore* tree);
+  static void UnregisterTree(TVirtualTreeCore* tree);
+  std::uint32_t treeId_ = 0;
+  bool dragMovedInProcess_ = false;
   TVTNode* pendingChangeNode_ = nullptr;
 
   std::vector<TVTNode*> selection_;

@@ -64,8 +64,10 @@ struct TVTNode {
 };
 
 // What comes in front of the root's header in its block.
+class TVirtualTreeCore;
 struct TVTRootPrefix {
   TObject* Tree;
+  TVirtualTreeCore* Core = nullptr;  // the tree's portable half
 };
 static_assert(sizeof(TVTRootPrefix) % alignof(TVTNode) == 0);
 

@@ -15,7 +15,7 @@ TEST(OwnerTreeOfNode, ClimbsToTheRootAndAnswersItsParent) {
   struct {
     TVTRootPrefix prefix;
     TVTNode node;
-  } rootBlock{{&tree}, {}};
+  } rootBlock{{&tree, nullptr}, {}};
   TVTNode& root = rootBlock.node;
   TVTNode top{}, child{}, grandchild{};
   root.NextSibling = root.PrevSibling = &root;

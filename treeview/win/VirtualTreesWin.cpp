@@ -297,6 +297,7 @@ void TBaseVirtualTree::Destroy() {
     core_->StopBackgroundValidation();
     core_->CancelEditingIfActive();
   }
+  ReleaseTransfer();
   FreeAndNil(header_);
   FreeAndNil(options_);
   FreeAndNil(clipboardFormats_);
@@ -1320,7 +1321,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
       msg.Result = 0;
       return;
     case WM_PASTE:
-      core_->PasteFromClipboard();
+      PasteFromClipboard();
       msg.Result = 0;
       return;
     case WM_PRINT:

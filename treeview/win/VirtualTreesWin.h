@@ -27,6 +27,9 @@
 #include "VirtualTrees.h"
 
 class TBaseVirtualTree;
+class TVTTransferTree;
+class TVTDragManager;
+class TVTTreeDropHandler;
 class TVTHeader;
 class TVirtualTreeColumn;
 class TVTDragImage;
@@ -143,7 +146,7 @@ class TBaseVirtualTree : public TCustomControl {
   void SetFocusedColumn(int column) { core_->SetFocusedColumn(column); }
   // The data object that copy and cut put on the clipboard (the transfer
   // part makes it); null: nothing goes on the clipboard.
-  virtual IDataObject* CreateClipboardDataObject() { return nullptr; }
+  virtual IDataObject* CreateClipboardDataObject();
   // Copies the settings of another tree through the writers.
   void Assign(TPersistent* source) override;
   std::uint32_t GetRootNodeCount() const { return core_->RootChildCount(); }
@@ -329,8 +332,39 @@ class TBaseVirtualTree : public TCustomControl {
   void StartOleDrag();
   // The data object and the drop source of an OLE drag (the drag manager
   // gives them; null: no OLE drag takes place). The caller releases both.
-  virtual IDataObject* CreateDragDataObject() { return nullptr; }
-  virtual IDropSource* ObtainDropSource() { return nullptr; }
+  virtual IDataObject* CreateDragDataObject();
+  virtual IDropSource* ObtainDropSource();
+  // The tree's side of transfers (made on first use through CreateTransferTree).
+  TVTTransferTree& Transfer();
+  // The drag manager, made on first use (the create-drag-manager event may
+  // give one); the tree holds one reference until it goes.
+  TVTDragManager* ObtainDragManager();
+  // The drop-target handling (drop node and mode, the drag-over and drag-drop events).
+  TVTTreeDropHandler& DropHandler();
+  // Pastes the clipboard's nodes at the focused node with ClipboardPasteMode
+  // ("Clipboard operation failed.", 2007, when the clipboard gives no data).
+  bool PasteFromClipboard();
+  // Transfer events: more formats to offer; rendering a format that is not
+  // the tree's own (the result by reference, E_FAIL when unhandled); a data
+  // object or drag manager of the application's; OLE drag over (source tree or
+  // null, shift, state 0 enter / 1 leave / 2 over or drop, client point,
+  // drop mode, effect, accept) and drag drop (source, data object, its
+  // formats, shift, client point, effect, drop mode).
+  Method<void(TObject*, std::vector<FORMATETC>&)> OnGetUserClipboardFormats;
+  Method<void(TObject*, const FORMATETC&, STGMEDIUM&, bool, HRESULT&)> OnRenderOLEData;
+  Method<void(TObject*, IDataObject*&)> OnCreateDataObject;
+  Method<void(TObject*, TVTDragManager*&)> OnCreateDragManager;
+  Method<void(TObject*, TObject*, std::uint8_t, int, POINT, int, DWORD&, bool&)> OnOleDragOver;
+  Method<void(TObject*, TObject*, IDataObject*, const std::vector<CLIPFORMAT>&, std::uint8_t, POINT, DWORD&, int)>
+      OnOleDragDrop;
+  virtual void FireGetUserClipboardFormats(std::vector<FORMATETC>& formats);
+  virtual HRESULT FireRenderOleData(const FORMATETC& format, STGMEDIUM& medium, bool forClipboard);
+  // The create-data-object event's object (null: none; one reference, the caller's).
+  virtual IDataObject* AskDataObject();
+  virtual TVTDragManager* FireCreateDragManager();
+  virtual bool FireDragOver(TObject* source, std::uint8_t shift, int state, POINT point, int mode, DWORD& effect);
+  virtual void FireDragDrop(TObject* source, IDataObject* data, const std::vector<CLIPFORMAT>& formats,
+                            std::uint8_t shift, POINT point, DWORD& effect, int mode);
   // The hint animation: 0 none, 1 fade, 2 slide, 3 the system's setting.
   int HintAnimation = 3;
   int GetHintAnimationKind() const;
@@ -444,7 +478,12 @@ class TBaseVirtualTree : public TCustomControl {
   void CreateWnd() override;
   // The window's OLE drop target: the drag manager, which the transfer part
   // brings (null: the window takes no drops).
-  virtual IDropTarget* ObtainDropTarget() { return nullptr; }
+  virtual IDropTarget* ObtainDropTarget();
+  // The transfer side of this tree class (the string tree renders its texts too).
+  virtual TVTTransferTree* CreateTransferTree();
+  // Lets the data objects and the drag manager go and empties the clipboard
+  // of this tree's object (the tree's destruction).
+  void ReleaseTransfer();
 
   // One cell of one row as the row pieces see it (tree coordinates of the row bitmap).
   struct TVTImageInfo {
@@ -637,6 +676,9 @@ class TBaseVirtualTree : public TCustomControl {
   TPicture* background_ = nullptr;
   int selectionCornerRadius_ = 0;
   bool dropTargetRegistered_ = false;
+  TVTTransferTree* transfer_ = nullptr;
+  TVTDragManager* dragManager_ = nullptr;
+  TVTTreeDropHandler* dropHandler_ = nullptr;
   TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;
   int indent_ = 18;
