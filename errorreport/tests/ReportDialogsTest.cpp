@@ -17,14 +17,13 @@ TEST(ReportDialogs, MeasureTextHeightCountsLinesAndWraps) {
     int lines;
   };
   const Case cases[] = {
-      {"", 100, 1},                           // an empty text is one blank line
-      {"short", 100, 1},                      // 35 of 94 pixels
-      {"one\r\ntwo\r\n\r\nfour", 100, 4},     // an empty line counts
-      {"aaaaaaaaaa bbbbbbbbbb cccc", 100, 3}, // 77 + 77 > 94, then 77 + 28 > 94
-      {"x", 6, 8},                            // no room left: 1 pixel per line, no division by zero
+      {"", 100, 1},                            // an empty text is one blank line
+      {"short", 100, 1},                       // 35 of 94 pixels
+      {"one\r\ntwo\r\n\r\nfour", 100, 4},      // an empty line counts
+      {"aaaaaaaaaa bbbbbbbbbb cccc", 100, 3},  // 77 + 77 > 94, then 77 + 28 > 94
+      {"x", 6, 8},                             // no room left: 1 pixel per line, no division by zero
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(MeasureTextHeight(c.text, c.width, 13, &SevenEach), c.lines * 13) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(MeasureTextHeight(c.text, c.width, 13, &SevenEach), c.lines * 13) << c.text;
 }
 
 TEST(ReportDialogs, MeasureTextHeightSplitsAtTheBreakCharacters) {
