@@ -61,8 +61,15 @@ void Beep(UINT type) {
     MessageBeep(type);
 }
 
+// The report's message box. A system that refuses the service-notification
+// bit (no box at all) gets the box without it, so that the user still sees the error.
+void ShowReportMessageBox(HWND owner, const std::string& text, const std::string& caption) {
+  if (MessageBoxA(owner, text.c_str(), caption.c_str(), kMessageBoxFlags) == 0)
+    MessageBoxA(owner, text.c_str(), caption.c_str(), kMessageBoxFlags & ~0x00200000u);
+}
+
 void ShowFallbackBox() {
-  MessageBoxA(nullptr, GetShownExceptionMessage().c_str(), DialogText(3).c_str(), kMessageBoxFlags);
+  ShowReportMessageBox(nullptr, GetShownExceptionMessage(), DialogText(3));
 }
 
 // The exception-action notification with action 8, on the faulting thread.
@@ -236,7 +243,7 @@ void FinishShortDialog(HWND dialog, bool toDetailed) {
   const std::string email = Trim(GetItemText(dialog, 111));
   if (IsWindowVisible(GetDlgItem(dialog, 111)) && !email.empty()) {
     if (!IsAcceptableEmail(email)) {
-      MessageBoxA(dialog, DialogText(157).c_str(), DialogText(2).c_str(), kMessageBoxFlags);
+      ShowReportMessageBox(dialog, DialogText(157), DialogText(2));
       s.Cancelled = false;
       return;  // the dialog stays open
     }
@@ -781,7 +788,7 @@ void ShowExceptionDialog(bool beep) {
       g_short = nullptr;
     } else if (s.Kind == 1) {
       s.Painted = true;
-      MessageBoxA(nullptr, GetShownExceptionMessage().c_str(), DialogText(3).c_str(), kMessageBoxFlags);
+      ShowReportMessageBox(nullptr, GetShownExceptionMessage(), DialogText(3));
       s.Kind = 0;
     } else {
       s.Painted = true;
