@@ -77,8 +77,7 @@ bool g_execute = true;
 void RunTerminateAction() {
   TVantorEventState& events = VantorEventState();
   bool execute = g_execute;
-  CallExceptionActionNotifyExports(events.Current, 8, execute);
-  CallExceptionActionNotifyHandlers(events.Current, 8, execute);
+  CallExceptionActionNotifyExports(events.Current, 8, execute);  // the other modules' exports, then the handlers
   g_execute = execute;
 }
 

@@ -21,6 +21,7 @@
 #include "ECallStack.h"
 #include "ECore.h"
 #include "ECoreWin.h"
+#include "EEvents.h"
 #include "EReportDialogsWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
@@ -285,6 +286,43 @@ TEST_F(ReportDialogs, ShortDialogChecksTheEmail) {
   EXPECT_EQ(stored, "me@there.org");
 }
 
+int g_terminateActions = 0;
+void KeepAliveOnce(const TVantorExceptionRecord&, int action, bool& execute) {
+  if (action == 8 && g_terminateActions++ == 0) execute = false;
+}
+
+TEST_F(ReportDialogs, HandlerThatKeepsTheProgramShowsTheDialogAgain) {
+  options_->SetTerminateAction(1);
+  options_->SetTerminateButtonAfter(-1);
+  VantorLogCallbacks().ExceptionActionNotify = &KeepAliveOnce;
+  g_terminateActions = 0;
+  ReportDialogState().Kind = 2;
+  int showings = 0;
+  bool checkBoxShown = false;
+  std::thread driver([&] {
+    HWND first = WaitForDialog();
+    if (!first) return;
+    ++showings;
+    checkBoxShown = IsWindowVisible(GetDlgItem(first, 104)) != 0;
+    SaveShot(first, "report-short-dialog-terminate");
+    SendDlgItemMessageA(first, 104, BM_SETCHECK, BST_CHECKED, 0);
+    PostMessageA(first, WM_COMMAND, 1001, 0);
+    WaitFor([&] { return ReportDialogState().Current != nullptr && ReportDialogState().Current != first; });
+    HWND second = WaitForDialog();
+    if (!second || second == first) return;
+    ++showings;
+    PostMessageA(second, WM_COMMAND, 1001, 0);
+  });
+  ShowExceptionDialog(true);
+  driver.join();
+  VantorLogCallbacks().ExceptionActionNotify = nullptr;
+  EXPECT_TRUE(checkBoxShown);
+  EXPECT_EQ(showings, 2);
+  EXPECT_EQ(g_terminateActions, 1);
+  EXPECT_FALSE(ReportDialogState().TerminateChosen);
+  EXPECT_EQ(ReportDialogState().Kind, 0);
+}
+
 int TabCount(HWND dialog) {
   return TabCtrl_GetItemCount(GetDlgItem(dialog, 1000));
 }
@@ -349,6 +387,26 @@ TEST_F(ReportDialogs, DetailedDialogKeepsPlacementAndChoices) {
   EXPECT_EQ(v, "40");
   EXPECT_TRUE(ReportDialogState().SendChosen);
   EXPECT_EQ(options_->DialogFlags() & 0x0001, 0x0001);  // the send box written back
+}
+
+TEST_F(ReportDialogs, DetailsOnAndOffWithoutSizingWritesNoPlacement) {
+  options_->SetDialogFlags(399);  // collapsed, with the Details button
+  WriteIniValue(kDialogIniFile, "Coordinates", "Width", "kept");
+  ReportDialogState().Kind = 3;
+  bool tabHidden = false, tabShown = false;
+  RunLoop([&](HWND dialog) {
+    tabHidden = !IsWindowVisible(GetDlgItem(dialog, 1000));
+    SaveShot(dialog, "report-detailed-dialog-collapsed");
+    SendMessageA(dialog, WM_COMMAND, 104, 0);
+    tabShown = IsWindowVisible(GetDlgItem(dialog, 1000)) != 0;
+    SendMessageA(dialog, WM_COMMAND, 104, 0);
+    PostMessageA(dialog, WM_COMMAND, 102, 0);
+  });
+  EXPECT_TRUE(tabHidden);
+  EXPECT_TRUE(tabShown);
+  std::string v;
+  ReadIniValue(kDialogIniFile, "Coordinates", "Width", v, "");
+  EXPECT_EQ(v, "kept");
 }
 
 TVLLocationInfo* Entry(std::int32_t thread, bool faulting, std::uint64_t address, const char* unit, int line) {
