@@ -72,6 +72,14 @@ void ShowFallbackBox() {
   ShowReportMessageBox(nullptr, GetShownExceptionMessage(), DialogText(3));
 }
 
+// The own look's caption and frame (WM_NCPAINT, WM_NCACTIVATE); true when handled.
+bool HandleOwnLook(HWND dialog, UINT message, WPARAM wParam, bool ownLook, HFONT captionFont) {
+  if (!ownLook || (message != WM_NCPAINT && message != WM_NCACTIVATE)) return false;
+  PaintOwnCaption(dialog, message == WM_NCACTIVATE ? wParam != 0 : GetForegroundWindow() == dialog, captionFont);
+  SetWindowLongPtrA(dialog, DWLP_MSGRESULT, message == WM_NCACTIVATE ? TRUE : 0);
+  return true;
+}
+
 // The exception-action notification with action 8, on the faulting thread.
 bool g_execute = true;
 void RunTerminateAction() {
@@ -393,6 +401,7 @@ TRequestDialog* g_request = nullptr;
 INT_PTR RequestDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   TVantorModuleOptions* o = DialogOptions();
   TRequestDialog* d = g_request;
+  if (d && HandleOwnLook(dialog, message, wParam, (o->DialogFlags() & 0x0040) != 0, d->Fonts.Caption)) return TRUE;
   switch (message) {
     case WM_INITDIALOG: {
       ReportDialogState().Current = dialog;
@@ -477,6 +486,8 @@ std::mutex g_sendingLock;
 INT_PTR SendingWindowMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   TVantorModuleOptions* o = DialogOptions();
   TSendingWindow* d = g_sending;
+  if (d && HandleOwnLook(dialog, message, wParam, !d->Modal || (o->DialogFlags() & 0x0040) != 0, d->Fonts.Caption))
+    return TRUE;
   switch (message) {
     case WM_INITDIALOG: {
       ReportDialogState().Sending = dialog;
