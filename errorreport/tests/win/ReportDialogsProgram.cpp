@@ -497,6 +497,45 @@ TEST_F(ReportDialogs, CallStackGroupsToggleAndSendTheSourceLine) {
   stack->Free();
 }
 
+#if defined(PELLORY_GUI_PROGRAM)
+// The request and the sending window appear only in a GUI program: this copy of the tests is one.
+TEST_F(ReportDialogs, RequestDialogStoresTheSteps) {
+  ASSERT_FALSE(IsConsoleApp());
+  options_->SetLogFlags(0x02);
+  options_->SetWriteLogFile(true);
+  options_->SetReproduceSteps("Open the port.");
+  std::string prefilled;
+  std::thread driver([&] {
+    HWND dialog = WaitForDialog();
+    if (!dialog) return;
+    prefilled = GetItemText(dialog, 101);
+    SaveShot(dialog, "report-request-dialog");
+    SetDlgItemTextA(dialog, 101, " Open the port.\r\nPull the cable. ");
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+  });
+  AskReproduceText();
+  driver.join();
+  EXPECT_EQ(prefilled, "Open the port.");
+  EXPECT_EQ(options_->ReproduceSteps(), "Open the port.\r\nPull the cable.");
+
+  // Not asked after a dialog that could not be shown.
+  ReportDialogState().DialogFailed = true;
+  AskReproduceText();
+  EXPECT_EQ(options_->ReproduceSteps(), "Open the port.\r\nPull the cable.");
+}
+
+TEST_F(ReportDialogs, SendingWindowOpensOnItsOwnThread) {
+  options_->SetSendFlags(0x01);
+  options_->SetMailMode(2);
+  OpenSendingWindow(true);  // returns once the window is up
+  const HWND window = ReportDialogState().Sending;
+  EXPECT_NE(window, nullptr);
+  EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+  TSendingProgress::Close();
+  EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
+}
+#endif
+
 TEST_F(ReportDialogs, SendingWindowFollowsTheSender) {
   options_->SetSendFlags(0x01);
   options_->SetMailMode(2);
