@@ -166,7 +166,11 @@ int ImageOfModule(const TVantorModuleInfo* module) {
 
 class TPageThreadFacts : public StackGroupFacts {
  public:
-  std::int32_t ThreadPriority(const TVantorThreadInfo&) override { return 0; }
+  std::int32_t ThreadPriority(const TVantorThreadInfo& record) override {
+    HANDLE h = reinterpret_cast<HANDLE>(record.ThreadHandle);
+    const int priority = h ? GetThreadPriority(h) : THREAD_PRIORITY_ERROR_RETURN;
+    return priority == THREAD_PRIORITY_ERROR_RETURN ? 0 : priority;
+  }
   std::string ThreadClassName(const TObject* threadObject) override {
     return threadObject ? threadObject->ClassName() : std::string();
   }
@@ -195,7 +199,7 @@ void FillCallStack(TListViewItems& items) {
       group.HasRole = e->OwnStack != 0;
       group.IsExceptionThread = e->FaultingThread != 0;
       group.IsLeakGroup = e->LeakEntry != 0;
-      const std::string title = FormatStackGroupHeader(group, false, *o, nullptr, facts);
+      const std::string title = FormatStackGroupHeader(group, false, *o, VantorThreadsList(), facts);
       items.AddRow({"", "", "", "", "", ""}, title, true, (e->OwnStack ? 1 : 0) + 2 * (e->FaultingThread ? 1 : 0), -1);
     }
     std::vector<std::string> row(6);
