@@ -235,6 +235,15 @@ function(pellory_module name)
   endif()
 endfunction()
 
+# A Windows target that carries the exception-reporting library links the report
+# dialogs' templates and pictures (the library loads them from its own module).
+function(pellory_report_dialogs target)
+  if(WIN32 AND NOT PELLORY_HOST_TOOLS AND NOT PELLORY_FUZZ)
+    enable_language(RC)
+    target_sources(${target} PRIVATE ${PELLORY_ROOT}/errorreport/win/res/ReportDialogs.rc)
+  endif()
+endfunction()
+
 # A Windows target that carries the exception-reporting library: its throws
 # and the ends of its catch clauses pass through the library's wrappers, and it exports the library's
 # entry points by their undecorated names.
@@ -250,5 +259,6 @@ function(pellory_capture_exceptions target)
     endif()
     target_link_options(${target} PRIVATE ${_def})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${_def})
+    pellory_report_dialogs(${target})
   endif()
 endfunction()

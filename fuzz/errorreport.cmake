@@ -17,3 +17,5 @@ pellory_fuzzer(fuzz_report_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportTextFu
 pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptionsFuzz.cpp LIBS errorreport_core)
 # The log-file reader, its field queries and its XML form.
 pellory_fuzzer(fuzz_log_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LogFileFuzz.cpp LIBS errorreport_core)
+# The report dialogs' text handling: wrapped heights, the e-mail line, line cells, placement numbers.
+pellory_fuzzer(fuzz_report_dialog_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportDialogTextFuzz.cpp LIBS errorreport_core)

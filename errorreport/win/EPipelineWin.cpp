@@ -6,6 +6,7 @@
 #include "ECoreWin.h"
 #include "EHookWin.h"
 #include "EReportBuilderWin.h"
+#include "EReportDialogsWin.h"
 #include "EReportFilesWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogImports.h"
@@ -291,8 +292,7 @@ std::string ShownMessage(const TReportRun& run) {
 // Restores a minimised main window without waiting on its thread.
 void RestoreMainWindow(const TReportRun& run) {
   if (run.Job && run.Job->Freeze) return;  // the main thread is suspended: nothing may wait on it
-  HWND main = FindProcessMainWindow(GetCurrentProcessId());
-  if (main && IsIconic(main)) ShowWindowAsync(main, SW_RESTORE);
+  RestoreMinimizedMainWindow();
 }
 
 bool WriteConsoleReport(const std::string& text) {
@@ -345,6 +345,9 @@ TReportSteps& ReportSteps() {
   static TReportSteps steps = [] {
     TReportSteps named;
     named.EntryMaker = &DefaultStackEntryMaker();
+    named.ShowDialog = &ShowReportDialogStep;
+    named.AskReproduce = &AskReproduceStep;
+    named.DialogShowing = &ReportDialogShowing;
     return named;
   }();
   return steps;
@@ -558,6 +561,24 @@ std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> ob
     mutableObject->Message = WithSafeCallPrefix(mutableObject->Message);
   }
   return result;
+}
+
+// The dialog output of step h.6: the dialog of the current type, shown again
+// while a showing leaves another non-zero type (without the first showing's beep).
+static void ShowDialogOutput(TReportRun& run) {
+  TReportSteps& steps = ReportSteps();
+  run.AskReproduce = run.DialogType == 3;
+  bool first = true;
+  while (run.DialogType != 0 && steps.ShowDialog) {
+    const std::uint8_t before = run.DialogType;
+    if (!steps.ShowDialog(run, first)) {
+      run.Show = false;
+      ReportLibraryWarning(eeShowError, "GUI");
+      break;
+    }
+    first = false;
+    if (run.DialogType == before) break;  // shown once; shown again only when changed
+  }
 }
 
 std::uint8_t RunReport(TReportRun& run) {
@@ -776,21 +797,9 @@ std::uint8_t RunReport(TReportRun& run) {
               case TReportOutput::WebPage:
                 if (steps.ShowWebPage) steps.ShowWebPage(run, run.ReportText);
                 break;
-              case TReportOutput::Dialog: {
-                run.AskReproduce = run.DialogType == 3;
-                bool first = true;
-                while (run.DialogType != 0 && steps.ShowDialog) {
-                  const std::uint8_t before = run.DialogType;
-                  if (!steps.ShowDialog(run, first)) {
-                    run.Show = false;
-                    ReportLibraryWarning(eeShowError, "GUI");
-                    break;
-                  }
-                  first = false;
-                  if (run.DialogType == before) break;  // shown once; shown again only when changed
-                }
+              case TReportOutput::Dialog:
+                ShowDialogOutput(run);
                 break;
-              }
             }
             progress = rpOutputDone;
             bool execute = true;
