@@ -58,3 +58,21 @@ bool MayBeWinCgiRequestFile(const std::string& name, std::uint64_t size) {
   if (name.empty() || name.find_first_of("*?") != std::string::npos) return false;
   return size <= kMaxWinCgiRequestFileSize;
 }
+
+std::string CommandLineArgument(const std::string& commandLine, std::size_t index) {
+  std::size_t at = 0;
+  const std::size_t n = commandLine.size();
+  for (std::size_t token = 0;; ++token) {
+    while (at < n && (commandLine[at] == ' ' || commandLine[at] == '\t')) ++at;
+    if (at >= n) return std::string();
+    std::string value;
+    bool quoted = false;
+    for (; at < n && (quoted || (commandLine[at] != ' ' && commandLine[at] != '\t')); ++at) {
+      if (commandLine[at] == '"')
+        quoted = !quoted;
+      else
+        value += commandLine[at];
+    }
+    if (token == index) return value;
+  }
+}

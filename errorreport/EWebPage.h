@@ -31,3 +31,8 @@ std::string WebPageResponseHeader(std::size_t pageLength);
 // Whether a first command-line argument may name a WinCGI request file: no
 // wildcard, and a size of at most 102400 bytes.
 bool MayBeWinCgiRequestFile(const std::string& name, std::uint64_t size);
+
+// The command line's token `index` (0 the program): tokens are separated by
+// blanks; a quoted part keeps its blanks and loses its quotes. Empty when the
+// line has fewer tokens.
+std::string CommandLineArgument(const std::string& commandLine, std::size_t index);

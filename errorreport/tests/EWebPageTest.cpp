@@ -58,4 +58,15 @@ TEST(WebPage, ResponseHeaderAndRequestFile) {
   EXPECT_FALSE(MayBeWinCgiRequestFile("", 10));
 }
 
+TEST(WebPage, CommandLineArguments) {
+  const struct {
+    const char* line;
+    std::size_t index;
+    const char* expected;
+  } cases[] = {{"prog.exe a b", 1, "a"},         {"\"C:\\My Prog\\p.exe\" req.ini x out.txt", 3, "out.txt"},
+               {"p  \"a b\"  c", 1, "a b"},     {"p a", 2, ""},
+               {"", 0, ""},                        {"p \"unclosed quote", 1, "unclosed quote"}};
+  for (const auto& c : cases) EXPECT_EQ(CommandLineArgument(c.line, c.index), c.expected) << c.line;
+}
+
 }  // namespace

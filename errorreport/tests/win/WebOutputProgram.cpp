@@ -1,0 +1,123 @@
+// An active program (an RCDATA block) for the report's outputs outside the
+// dialogs. Lines "key=value" go to standard output, or to the file named by
+// RESULT_FILE when that is set (the windowed build).
+//   report             one report with the message box kind: a console
+//                      program writes the report text, a CGI program (with
+//                      REQUEST_METHOD) the error page with its status header.
+//   screenshot [fg]    a visible window, then a report that attaches the
+//                      screenshot (with "fg", of the foreground window only);
+//                      prints the temporary folder and the expected size.
+//   wincgi             prints whether the program was taken for a WinCGI
+//                      program and its output file, then reports.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "ECore.h"
+#include "ECoreWin.h"
+#include "EPipelineWin.h"
+#include "EReportFilesWin.h"
+#include "EWebOutputWin.h"
+#include "ExceptionLogCapture.h"
+#include "ExceptionLogWin.h"
+#include "Units.h"
+
+namespace {
+
+void Line(const char* key, const std::string& value) {
+  if (const char* file = std::getenv("RESULT_FILE")) {
+    if (FILE* f = std::fopen(file, "a")) {
+      std::fprintf(f, "%s=%s\n", key, value.c_str());
+      std::fclose(f);
+    }
+    return;
+  }
+  std::printf("%s=%s\n", key, value.c_str());
+  std::fflush(stdout);
+}
+
+std::exception_ptr Raised() {
+  try {
+    throw EConvertError("Bad <value> & more");
+  } catch (...) {
+    return std::current_exception();
+  }
+}
+
+[[gnu::noinline]] std::uint8_t Report() {
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&Report);
+  return ExceptionManagerCall(std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(Raised(), address)),
+                              address, kModeServer, GetModuleHandleA(nullptr));
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  return DefWindowProcA(window, message, w, l);
+}
+
+HWND ShowWindowOfSize(int width, int height) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &WindowProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "WebOutputProbeWindow";
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, wc.lpszClassName, "Probe", WS_POPUP | WS_VISIBLE, 40, 30, width, height, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+  SetForegroundWindow(window);
+  UpdateWindow(window);
+  MSG msg;
+  for (int i = 0; i < 50; ++i) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(10);
+  }
+  return window;
+}
+
+UnitEntry g_units[] = {
+    {"ECore", InitECoreWin, DoneECoreWin},
+    {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetUnitTable(g_units, std::size(g_units));
+  RunUnitInitializations();
+  Line("initialized", std::to_string(VantorLogFlags().Initialized));
+  if (VantorLogFlags().Initialized != 1) return 2;
+  TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
+  options->SetWriteLogFile(false);
+  options->SetMailMode(0);
+  options->SetWebMode(0);
+  const std::string mode = argc >= 2 ? argv[1] : "report";
+  Line("console", std::to_string(IsConsoleApp()));
+  Line("web", std::to_string(IsWebApp()));
+  if (mode == "screenshot") {
+    const bool foreground = argc >= 3 && std::string(argv[2]) == "fg";
+    options->SetDialogKind(0);
+    options->SetSendFlags(static_cast<std::uint16_t>((options->SendFlags() & ~0x30) | 0x10 | (foreground ? 0x20 : 0)));
+    HWND window = ShowWindowOfSize(213, 117);
+    RECT r{};
+    if (foreground)
+      GetWindowRect(window, &r);
+    else
+      r = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    Line("temp-folder", GetTempFolderPath());
+    Line("size", std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+    Line("report", std::to_string(Report()));
+  } else {
+    if (mode == "wincgi") {
+      Line("wincgi", std::to_string(IsWinCgiApp()));
+      Line("output", WinCgiOutputFile());
+    }
+    options->SetDialogKind(1);
+    options->SetSendFlags(static_cast<std::uint16_t>(options->SendFlags() & ~0x10));
+    Line("report", std::to_string(Report()));
+  }
+  Line("end", "1");
+  return 0;
+}
