@@ -7,6 +7,9 @@
 //   screenshot [fg]    a visible window, then a report that attaches the
 //                      screenshot (with "fg", of the foreground window only);
 //                      prints the temporary folder and the expected size.
+// PROBE_MODE, when set, names the mode (the arguments are then the program's).
+//   clipboard          a report whose dialog chooses to copy it to the clipboard
+//                      (the windowed build); prints what the clipboard holds.
 //   wincgi             prints whether the program was taken for a WinCGI
 //                      program and its output file, then reports.
 #include <windows.h>
@@ -58,6 +61,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   return DefWindowProcA(window, message, w, l);
 }
 
+HWND g_edit = nullptr;
+
 HWND ShowWindowOfSize(int width, int height) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = &WindowProc;
@@ -67,7 +72,10 @@ HWND ShowWindowOfSize(int width, int height) {
   RegisterClassA(&wc);
   HWND window = CreateWindowExA(0, wc.lpszClassName, "Probe", WS_POPUP | WS_VISIBLE, 40, 30, width, height, nullptr,
                                 nullptr, wc.hInstance, nullptr);
+  // A focused control, which the screenshot frames.
+  g_edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 20, 20, 60, 25, window, nullptr, wc.hInstance, nullptr);
   SetForegroundWindow(window);
+  SetFocus(g_edit);
   UpdateWindow(window);
   MSG msg;
   for (int i = 0; i < 50; ++i) {
@@ -93,7 +101,8 @@ int main(int argc, char** argv) {
   options->SetWriteLogFile(false);
   options->SetMailMode(0);
   options->SetWebMode(0);
-  const std::string mode = argc >= 2 ? argv[1] : "report";
+  const char* named = std::getenv("PROBE_MODE");
+  const std::string mode = named ? named : argc >= 2 ? argv[1] : "report";
   Line("console", std::to_string(IsConsoleApp()));
   Line("web", std::to_string(IsWebApp()));
   if (mode == "screenshot") {
@@ -108,7 +117,27 @@ int main(int argc, char** argv) {
       r = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     Line("temp-folder", GetTempFolderPath());
     Line("size", std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
+    Line("focus", GetFocus() == g_edit ? "20,20,60,25" : "none");
     Line("report", std::to_string(Report()));
+  } else if (mode == "clipboard") {
+    // The dialog's copy-to-clipboard choice puts the report text on the clipboard.
+    options->SetDialogKind(3);
+    ReportSteps().ShowDialog = [](TReportRun& run, bool) {
+      run.CopyToClipboard = true;
+      run.DialogType = 0;
+      return true;
+    };
+    Line("report", std::to_string(Report()));
+    std::string text;
+    if (OpenClipboard(nullptr)) {
+      if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* p = static_cast<const char*>(GlobalLock(data))) text = p;
+        GlobalUnlock(data);
+      }
+      CloseClipboard();
+    }
+    Line("clipboard-has-message", std::to_string(text.find("Bad <value> & more") != std::string::npos));
+    Line("clipboard-has-header", std::to_string(text.find("Application") != std::string::npos));
   } else {
     if (mode == "wincgi") {
       Line("wincgi", std::to_string(IsWinCgiApp()));
