@@ -63,9 +63,12 @@ TEST(WebPage, CommandLineArguments) {
     const char* line;
     std::size_t index;
     const char* expected;
-  } cases[] = {{"prog.exe a b", 1, "a"},         {"\"C:\\My Prog\\p.exe\" req.ini x out.txt", 3, "out.txt"},
-               {"p  \"a b\"  c", 1, "a b"},     {"p a", 2, ""},
-               {"", 0, ""},                        {"p \"unclosed quote", 1, "unclosed quote"}};
+  } cases[] = {{"prog.exe a b", 1, "a"},
+               {"\"C:\\My Prog\\p.exe\" req.ini x out.txt", 3, "out.txt"},
+               {"p  \"a b\"  c", 1, "a b"},
+               {"p a", 2, ""},
+               {"", 0, ""},
+               {"p \"unclosed quote", 1, "unclosed quote"}};
   for (const auto& c : cases) EXPECT_EQ(CommandLineArgument(c.line, c.index), c.expected) << c.line;
 }
 

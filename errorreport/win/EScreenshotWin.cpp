@@ -102,8 +102,8 @@ std::vector<std::uint8_t> Read24BitRows(const TCapture& c, std::size_t& rowBytes
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
   SelectObject(c.MemoryDc, c.FirstBitmap);  // the bitmap must not be selected while it is read
-  const int rows = GetDIBits(c.MemoryDc, c.Bitmap, 0, static_cast<UINT>(c.Height), bottomUp.data(), &info,
-                             DIB_RGB_COLORS);
+  const int rows =
+      GetDIBits(c.MemoryDc, c.Bitmap, 0, static_cast<UINT>(c.Height), bottomUp.data(), &info, DIB_RGB_COLORS);
   SelectObject(c.MemoryDc, c.Bitmap);
   if (rows != c.Height) return {};
   std::vector<std::uint8_t> topDown(bottomUp.size());
@@ -121,8 +121,8 @@ void ReduceColours(TCapture& c) {
   const std::vector<std::uint8_t> rows = Read24BitRows(c, rowBytes);
   if (rows.empty()) return;
   // Only the picture's own columns: the bitmap's padding columns never add a colour.
-  const std::vector<TPngColor> palette = QuantizePicture(rows.data(), static_cast<std::size_t>(c.Width),
-                                                         static_cast<std::size_t>(c.Height), rowBytes);
+  const std::vector<TPngColor> palette =
+      QuantizePicture(rows.data(), static_cast<std::size_t>(c.Width), static_cast<std::size_t>(c.Height), rowBytes);
   struct {
     BITMAPINFOHEADER Header;
     RGBQUAD Colors[kPngPaletteSize];
@@ -137,8 +137,8 @@ void ReduceColours(TCapture& c) {
   for (std::size_t i = 0; i < palette.size() && i < kPngPaletteSize; ++i)
     info.Colors[i] = RGBQUAD{palette[i].Blue, palette[i].Green, palette[i].Red, 0};
   void* bits = nullptr;
-  HBITMAP section = CreateDIBSection(c.MemoryDc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
-                                     nullptr, 0);
+  HBITMAP section =
+      CreateDIBSection(c.MemoryDc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!section) return;  // the captured picture stays
   HDC dc = CreateCompatibleDC(c.MemoryDc);
   if (!dc) {
@@ -182,8 +182,8 @@ std::string EncodeCapture(const TCapture& c) {
   std::vector<TPngColor> palette(kPngPaletteSize);
   for (std::size_t i = 0; i < palette.size(); ++i)
     palette[i] = {info.Colors[i].rgbRed, info.Colors[i].rgbGreen, info.Colors[i].rgbBlue};
-  return EncodePng(static_cast<std::uint32_t>(c.Width), static_cast<std::uint32_t>(c.Height), topDown.data(),
-                   stride, palette);
+  return EncodePng(static_cast<std::uint32_t>(c.Width), static_cast<std::uint32_t>(c.Height), topDown.data(), stride,
+                   palette);
 }
 
 }  // namespace

@@ -54,8 +54,7 @@ void DetectWinCgi() {
   LARGE_INTEGER size{};
   const bool sized = GetFileSizeEx(file, &size) != 0;
   CloseHandle(file);
-  if (!sized || size.QuadPart < 0 || !MayBeWinCgiRequestFile(first, static_cast<std::uint64_t>(size.QuadPart)))
-    return;
+  if (!sized || size.QuadPart < 0 || !MayBeWinCgiRequestFile(first, static_cast<std::uint64_t>(size.QuadPart))) return;
   if (IniValue(request, "CGI", "Request Method").empty()) return;
   std::string output = CommandLineArgument(commandLine, 3);
   if (output.empty()) output = IniValue(request, "System", "Output File");

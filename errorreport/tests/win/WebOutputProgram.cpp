@@ -53,8 +53,9 @@ std::exception_ptr Raised() {
 
 [[gnu::noinline]] std::uint8_t Report() {
   const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&Report);
-  return ExceptionManagerCall(std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(Raised(), address)),
-                              address, kModeServer, GetModuleHandleA(nullptr));
+  return ExceptionManagerCall(
+      std::make_shared<const TExceptionObjectRecord>(MakeExceptionObjectRecord(Raised(), address)), address,
+      kModeServer, GetModuleHandleA(nullptr));
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -73,7 +74,8 @@ HWND ShowWindowOfSize(int width, int height) {
   HWND window = CreateWindowExA(0, wc.lpszClassName, "Probe", WS_POPUP | WS_VISIBLE, 40, 30, width, height, nullptr,
                                 nullptr, wc.hInstance, nullptr);
   // A focused control, which the screenshot frames.
-  g_edit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 20, 20, 60, 25, window, nullptr, wc.hInstance, nullptr);
+  g_edit =
+      CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, 20, 20, 60, 25, window, nullptr, wc.hInstance, nullptr);
   SetForegroundWindow(window);
   SetFocus(g_edit);
   UpdateWindow(window);
