@@ -8,6 +8,7 @@
 //                      screenshot (with "fg", of the foreground window only);
 //                      prints the temporary folder and the expected size.
 // PROBE_MODE, when set, names the mode (the arguments are then the program's).
+//   probes             prints the video card and language texts.
 //   clipboard          a report whose dialog chooses to copy it to the clipboard
 //                      (the windowed build); prints what the clipboard holds.
 //   wincgi             prints whether the program was taken for a WinCGI
@@ -23,6 +24,7 @@
 #include "ECore.h"
 #include "ECoreWin.h"
 #include "EPipelineWin.h"
+#include "EProbesWin.h"
 #include "EReportFilesWin.h"
 #include "EWebOutputWin.h"
 #include "ExceptionLogCapture.h"
@@ -121,6 +123,15 @@ int main(int argc, char** argv) {
     Line("size", std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top));
     Line("focus", GetFocus() == g_edit ? "20,20,60,25" : "none");
     Line("report", std::to_string(Report()));
+  } else if (mode == "probes") {
+    // The video card and language probes (the 9x branches when Wine reports Windows 9x).
+    const TOsVersionFacts os = GetOsVersionFacts();
+    Line("platform", std::to_string(os.Platform) + "." + std::to_string(os.Major) + "." + std::to_string(os.Minor));
+    DISPLAY_DEVICEA device{};
+    device.cb = sizeof device;
+    if (EnumDisplayDevicesA(nullptr, 0, &device, 0)) Line("display-key", device.DeviceKey);
+    Line("video", ReadVideoCardText());
+    Line("language", ReadLanguageText());
   } else if (mode == "clipboard") {
     // The dialog's copy-to-clipboard choice puts the report text on the clipboard.
     options->SetDialogKind(3);
