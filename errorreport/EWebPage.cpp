@@ -49,9 +49,9 @@ std::string BuildWebErrorPageFrom(const std::string& text, bool withButton, cons
   return ReplaceAllText(page, kHtmlTagPlaceholder, body) + idComment;
 }
 
-std::string WebPageResponseHeader(std::size_t pageLength) {
-  return "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(pageLength) +
-         "\r\nContent:\r\n\r\n";
+std::string WebPageResponseHeader(std::size_t pageLength, bool withStatusLine) {
+  return std::string(withStatusLine ? "Status: 200 Error\r\n" : "") +
+         "Content-Type: text/html\r\nContent-Length: " + std::to_string(pageLength) + "\r\nContent:\r\n\r\n";
 }
 
 bool MayBeWinCgiRequestFile(const std::string& name, std::uint64_t size) {

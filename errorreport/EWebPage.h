@@ -25,8 +25,9 @@ std::string WebPageIdComment(std::uint32_t id);
 std::string BuildWebErrorPageFrom(const std::string& text, bool withButton, const std::string& htmlTemplate,
                                   const std::string& title, const std::string& idComment);
 
-// The header of a CGI or WinCGI response for a page of `pageLength` bytes.
-std::string WebPageResponseHeader(std::size_t pageLength);
+// The header of a response for a page of `pageLength` bytes; CGI and WinCGI
+// answers begin with the status line, a server extension sends that apart.
+std::string WebPageResponseHeader(std::size_t pageLength, bool withStatusLine = true);
 
 // Whether a first command-line argument may name a WinCGI request file: no
 // wildcard, and a size of at most 102400 bytes.

@@ -51,6 +51,7 @@ TEST(WebPage, EmptyTemplateFallsBackToDefault) {
 TEST(WebPage, ResponseHeaderAndRequestFile) {
   EXPECT_EQ(WebPageResponseHeader(42),
             "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: 42\r\nContent:\r\n\r\n");
+  EXPECT_EQ(WebPageResponseHeader(7, false), "Content-Type: text/html\r\nContent-Length: 7\r\nContent:\r\n\r\n");
   EXPECT_TRUE(MayBeWinCgiRequestFile("req.ini", 102400));
   EXPECT_FALSE(MayBeWinCgiRequestFile("req.ini", 102401));
   EXPECT_FALSE(MayBeWinCgiRequestFile("r*.ini", 10));

@@ -96,7 +96,7 @@ bool SendThroughExtension(const std::string& page) {
   } sending;
   block->dwHttpStatusCode = 200;
   std::string status = "200 Error";
-  std::string header = "Content-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n";
+  std::string header = WebPageResponseHeader(page.size(), false);
   DWORD statusSize = static_cast<DWORD>(status.size());
   if (block->ServerSupportFunction)
     block->ServerSupportFunction(block->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, status.data(), &statusSize,
