@@ -9,8 +9,8 @@
 #include "EReportFilesWin.h"
 #include "EScreenshotWin.h"
 #include "ESystemWin.h"
-#include "ExceptionLogImports.h"
 #include "EWebOutputWin.h"
+#include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
 
