@@ -194,6 +194,22 @@ TEST(PngImage, ManyColoursFoldToTheLimit) {
   EXPECT_EQ(int(palette.size()), quantizer.LeafCount());
 }
 
+// The 257th leaf folds the newest node of the deepest level: its two reds
+// become their average, every other colour stays.
+TEST(PngImage, FoldTakesTheNewestDeepestNode) {
+  TOctreeQuantizer quantizer;
+  for (unsigned r = 0; r < 256; ++r) quantizer.AddColor(std::uint8_t(r), 0, 0);
+  EXPECT_EQ(quantizer.LeafCount(), 256);
+  quantizer.AddColor(0, 0, 1);
+  EXPECT_EQ(quantizer.LeafCount(), 256);
+  const std::vector<TPngColor> palette = quantizer.Palette();
+  ASSERT_EQ(palette.size(), 256u);
+  EXPECT_EQ(palette.front(), (TPngColor{0, 0, 0}));
+  EXPECT_EQ(palette[1], (TPngColor{0, 0, 1}));
+  EXPECT_EQ(palette.back(), (TPngColor{254, 0, 0}));  // 254 and 255 folded
+  EXPECT_EQ(palette[palette.size() - 2], (TPngColor{253, 0, 0}));
+}
+
 // Incompressible data splits into IDAT chunks of exactly 262143 bytes and one shorter.
 TEST(PngImage, LargeDataSplitsIntoFullIdatChunks) {
   const std::uint32_t width = 1001, height = 700;
