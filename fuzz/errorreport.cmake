@@ -19,3 +19,4 @@ pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptions
 pellory_fuzzer(fuzz_log_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LogFileFuzz.cpp LIBS errorreport_core)
 # The report dialogs' text handling: wrapped heights, the e-mail line, line cells, placement numbers.
 pellory_fuzzer(fuzz_report_dialog_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportDialogTextFuzz.cpp LIBS errorreport_core)
+pellory_fuzzer(fuzz_web_page SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/WebPageFuzz.cpp LIBS errorreport_core)

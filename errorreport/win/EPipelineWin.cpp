@@ -8,7 +8,9 @@
 #include "EReportBuilderWin.h"
 #include "EReportDialogsWin.h"
 #include "EReportFilesWin.h"
+#include "EScreenshotWin.h"
 #include "ESystemWin.h"
+#include "EWebOutputWin.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
@@ -758,7 +760,7 @@ std::uint8_t RunReport(TReportRun& run) {
       // h.
       progress = rpEventsFired;
       if (cont) {
-        if (steps.TakeScreenshot) steps.TakeScreenshot(run);
+        steps.TakeScreenshot ? steps.TakeScreenshot(run) : TakeReportScreenshot(run);
         if (options->CrashAction() != 0) AddCrashTime(CrashTimes(), FormatReportDateTime(Now()), options->CrashCount());
         CustomDataLines().Clear();
         RunEventOnFaultingThread(&FireCustomDataRequest);
@@ -795,7 +797,10 @@ std::uint8_t RunReport(TReportRun& run) {
                 }
                 break;
               case TReportOutput::WebPage:
-                if (steps.ShowWebPage) steps.ShowWebPage(run, run.ReportText);
+                if (steps.ShowWebPage)
+                  steps.ShowWebPage(run, run.ReportText);
+                else
+                  ShowReportWebPage(run, run.ReportText);
                 break;
               case TReportOutput::Dialog:
                 ShowDialogOutput(run);
@@ -805,8 +810,11 @@ std::uint8_t RunReport(TReportRun& run) {
             bool execute = true;
             FireDialogShownAction(execute);
           }
-        } else if (IsWebApp() && steps.ShowWebPage) {
-          steps.ShowWebPage(run, ShownMessage(run));
+        } else if (IsWebApp()) {
+          if (steps.ShowWebPage)
+            steps.ShowWebPage(run, ShownMessage(run));
+          else
+            ShowReportWebPage(run, ShownMessage(run));
         }
         // 7.
         if (run.AskReproduce && steps.AskReproduce) {
@@ -819,7 +827,7 @@ std::uint8_t RunReport(TReportRun& run) {
           }
         }
         // 8.
-        if (steps.SaveAndFreeScreenshot) steps.SaveAndFreeScreenshot(run);
+        steps.SaveAndFreeScreenshot ? steps.SaveAndFreeScreenshot(run) : SaveAndFreeReportScreenshot(run);
         // 9. The XML form of the log's last entry (nothing is deleted).
         progress = rpLog;
         if (options->LogFlags() & 0x04) steps.WriteXmlLog ? steps.WriteXmlLog(run) : SaveXmlLogBesideLog(run);

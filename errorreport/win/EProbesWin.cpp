@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ECore.h"
@@ -98,6 +99,34 @@ std::string FirstSubKey(HKEY root, const std::string& subKey) {
   return rc == ERROR_SUCCESS ? std::string(name, length < sizeof name ? length : sizeof name - 1) : std::string();
 }
 
+// The name of a key's last sub-key, or `none`.
+std::string LastSubKey(HKEY root, const std::string& subKey, const std::string& none) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return none;
+  DWORD count = 0;
+  std::string result = none;
+  if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr) == ERROR_SUCCESS &&
+      count > 0) {
+    char name[256] = {};
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, count - 1, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+      result.assign(name, length < sizeof name ? length : sizeof name - 1);
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+// A display device's key as a path under HKEY_LOCAL_MACHINE (a leading
+// "\Registry\Machine\" dropped).
+std::string Win9xDeviceKey(const char* deviceKey) {
+  std::string key(deviceKey ? deviceKey : "");
+  const std::string prefix = "\\REGISTRY\\MACHINE\\";
+  if (UpperCase(key).compare(0, prefix.size(), prefix) == 0) key.erase(0, prefix.size());
+  while (!key.empty() && key.front() == '\\') key.erase(0, 1);
+  return key;
+}
+
 // The memory named by the video device map's first device.
 std::uint32_t DeviceMapVideoMemory(std::string* adapter) {
   std::string mapped = ReadRegistryText(HKEY_LOCAL_MACHINE, "Hardware\\Devicemap\\Video", "\\Device\\Video0");
@@ -121,7 +150,14 @@ std::string ReadVideoCardText() {
   const bool supported = os.Platform == 2 ? os.Major >= 5 : os.Platform == 1 ? os.Minor > 9 : true;
   DISPLAY_DEVICEA device{};
   device.cb = sizeof device;
-  if (enumDevices && supported && enumDevices(nullptr, 0, &device, 0)) {
+  if (enumDevices && supported && enumDevices(nullptr, 0, &device, 0) && os.Platform == 1) {
+    // The 9x line: the device's own key holds the driver version and, under
+    // INFO, the memory.
+    adapter = device.DeviceString;
+    const std::string key = Win9xDeviceKey(device.DeviceKey);
+    version = ReadRegistryText(HKEY_LOCAL_MACHINE, key, "Ver");
+    ReadRegistryDword(HKEY_LOCAL_MACHINE, key + "\\INFO", "VideoMemory", memory);
+  } else if (enumDevices && supported && enumDevices(nullptr, 0, &device, 0)) {
     adapter = device.DeviceString;
     // The device's key under Enum (completed with its first instance) names
     // its video key (the memory) and its driver's class key (the version).
@@ -138,6 +174,14 @@ std::string ReadVideoCardText() {
     if (!driver.empty())
       version =
           ReadRegistryText(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Class\\" + driver, "DriverVersion");
+  } else if (os.Platform == 1) {
+    // The 9x line without the device calls: the display class's last adapter.
+    const std::string key =
+        "System\\CurrentControlSet\\Services\\Class\\Display\\" +
+        LastSubKey(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Class\\Display", "0000");
+    adapter = ReadRegistryText(HKEY_LOCAL_MACHINE, key, "DriverDesc");
+    version = ReadRegistryText(HKEY_LOCAL_MACHINE, key, "Ver");
+    ReadRegistryDword(HKEY_LOCAL_MACHINE, key + "\\INFO", "VideoMemory", memory);
   } else {
     memory = DeviceMapVideoMemory(&adapter);
   }
@@ -219,10 +263,35 @@ BOOL CALLBACK CollectLocale(LPWSTR text) {
 }
 }  // namespace
 
+namespace {
+// The ANSI form, used off the NT line.
+BOOL CALLBACK CollectLocaleAnsi(LPSTR text) {
+  try {
+    if (!g_locales || !text) return FALSE;
+    TLocaleRaw raw;
+    raw.LocaleText = std::string(text, strnlen(text, 16));
+    std::int64_t id = 0;
+    if (raw.LocaleText.size() >= 8 && TryStrToInt64("$" + raw.LocaleText, id)) {
+      char buffer[1024] = {};
+      const LCID lcid = static_cast<LCID>(id);
+      if (GetLocaleInfoA(lcid, LOCALE_SABBREVLANGNAME, buffer, 1024) > 1) raw.Abbreviation = buffer;
+      if (GetLocaleInfoA(lcid, LOCALE_SENGLANGUAGE, buffer, 1024) > 1) raw.EnglishName = buffer;
+    }
+    g_locales->push_back(raw);
+    return TRUE;
+  } catch (...) {
+    return FALSE;
+  }
+}
+}  // namespace
+
 std::string ReadLanguageText() {
   std::vector<TLocaleRaw> locales;
   g_locales = &locales;
-  EnumSystemLocalesW(&CollectLocale, LCID_INSTALLED);
+  if (GetOsVersionFacts().Platform == 2)
+    EnumSystemLocalesW(&CollectLocale, LCID_INSTALLED);
+  else
+    EnumSystemLocalesA(&CollectLocaleAnsi, LCID_INSTALLED);
   g_locales = nullptr;
   return ChooseLanguage(locales, GetSystemDefaultLangID());
 }

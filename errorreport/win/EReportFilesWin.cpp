@@ -8,6 +8,7 @@
 #include "ELogManager.h"
 #include "EPipelineWin.h"
 #include "EReportSteps.h"
+#include "EScreenshotWin.h"
 #include "ExceptionLog.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
@@ -36,6 +37,7 @@ TReportFileFacts CurrentReportFileFacts(const TVantorModuleOptions& options) {
   facts.ProcessId = GetCurrentProcessId();
   facts.ModuleHandle = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
   facts.PageCaptured = !LastHtmlPage().empty();
+  facts.ScreenshotTaken = ReportScreenshotSaved();
   return facts;
 }
 

@@ -550,6 +550,10 @@ DWORD WINAPI HttpExtensionProcHook(EXTENSION_CONTROL_BLOCK* block) {
 
 }  // namespace
 
+void* KeptExtensionControlBlock() {
+  return g_keptControlBlock;
+}
+
 bool HookHttpExtensionProc(void* procedure) {
   if (!procedure) return false;
   try {

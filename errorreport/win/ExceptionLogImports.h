@@ -63,6 +63,9 @@ bool NetworkThreadHookInstalled();
 // that keeps the written text as the last HTML page, unless the library
 // itself is sending its error page. False when the code cannot be patched.
 bool HookHttpExtensionProc(void* procedure);
+// The control block of the server extension's current request (kept by the
+// hooked entry; null before the first request), as an EXTENSION_CONTROL_BLOCK*.
+void* KeptExtensionControlBlock();
 void SetSendingErrorPage(bool sending);
 
 // The last HTML page: what a CGI program wrote to its standard output, or a

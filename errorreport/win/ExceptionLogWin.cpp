@@ -17,6 +17,7 @@
 #include "ELeaksWin.h"
 #include "EPipelineWin.h"
 #include "ESystemWin.h"
+#include "EWebOutputWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogLeaks.h"
@@ -605,7 +606,9 @@ bool IsWebApp() {
   // An ISAPI extension: a library exporting HttpExtensionProc.
   if (IsModuleDll(ThisModule()) && GetProcAddress(ThisModule(), "HttpExtensionProc")) return true;
   // A CGI program: a console program started with a request method.
-  return IsConsoleApp() && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) != 0;
+  if (IsConsoleApp() && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) != 0) return true;
+  // A WinCGI program: a windowed program started with a request file.
+  return IsWinCgiApp();
 }
 
 std::string StartupDirectory() {
