@@ -17,9 +17,11 @@
 #include <thread>
 
 #include "ECore.h"
+#include "ESendFiles.h"
 #include "ESmtpMail.h"
 #include "ESockets.h"
 #include "EZip.h"
+#include "Strings.h"
 #include "VantorLogConsts.h"
 
 namespace fs = std::filesystem;
@@ -484,6 +486,66 @@ TEST_F(SmtpMail, FailuresBecomeTheLibrarysSmtpWarning) {
   EXPECT_EQ(LastLibraryErrorCode(), eeEmailSMTPError);
   EXPECT_EQ(LastLibraryErrorMessage().rfind("[SMTP] Error log:\r\n554 go away\r\n", 0), 0u)
       << LastLibraryErrorMessage();
+}
+
+// --- Kept archives and the files to send ---------------------------------------------------------------
+TEST(KeptZipFiles, OnlyTheReportArchivesArePruned) {
+  const struct {
+    const char* name;
+    bool kept;
+  } cases[] = {{"BugReport.zip", true},      {"bugreport.ZIP", true},
+               {"BugReport__PC.zip", true},  {"BugReport__PC__20261210120000.zip", true},
+               {"BugReportX.zip", false},    {"notes.zip", false},
+               {"BugReport.zip.txt", false}, {"BugReport_.zip", false}};
+  for (const auto& c : cases) EXPECT_EQ(IsKeptZipFileName(c.name), c.kept) << c.name;
+
+  TempDir dir;
+  for (int i = 0; i < 12; ++i)
+    WriteFile(dir.path / ("BugReport__PC__202612101200" + std::to_string(10 + i) + ".zip"), "z");
+  for (const char* other : {"notes.zip", "BugReportX.zip", "readme.txt"}) WriteFile(dir.path / other, "u");
+  PruneKeptZipFiles(dir.path.string());
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.path)) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  ASSERT_EQ(left.size(), 13u);
+  EXPECT_EQ(left[0], "BugReportX.zip");
+  EXPECT_EQ(left[1], "BugReport__PC__20261210120012.zip");
+  EXPECT_EQ(left[10], "BugReport__PC__20261210120021.zip");
+  EXPECT_EQ(left[11], "notes.zip");
+  EXPECT_EQ(left[12], "readme.txt");
+}
+
+struct AddsAFile {
+  std::string file;
+  void Request(TStrings& files) { files.Add(file); }
+};
+
+TEST(PrepareSendFiles, PacksTheExistingFilesAndLeavesTheArchiveAlone) {
+  TempDir dir;
+  WriteFile(dir.path / "a.txt", "first");
+  WriteFile(dir.path / "b.txt", "second");
+  TReportFileFacts facts;
+  facts.TempFolder = dir.path.string() + "/";
+  TOwned<TStringList> files(New<TStringList>());
+  AddsAFile adds{(dir.path / "b.txt").string()};
+  PrepareSendFiles(true, *files, facts, (dir.path / "a.txt").string() + ";" + (dir.path / "gone.txt").string(), false,
+                   "secret", TAttachedFilesRequest::Bind<&AddsAFile::Request>(&adds));
+  ASSERT_EQ(files->Count(), 1);
+  EXPECT_EQ((*files)[0], GetZipFilePath(facts));
+  const std::string check =
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+      "assert sorted(z.namelist()) == ['a.txt', 'b.txt'], z.namelist(); "
+      "assert all(i.flag_bits & 1 for i in z.infolist())\" " +
+      (*files)[0];
+  EXPECT_EQ(std::system(check.c_str()), 0);
+
+  // Nothing to pack: no archive, but its path all the same.
+  fs::remove(GetZipFilePath(facts));
+  files->Clear();
+  PrepareSendFiles(false, *files, facts, "", false, "", TAttachedFilesRequest());
+  ASSERT_EQ(files->Count(), 1);
+  EXPECT_EQ((*files)[0], GetZipFilePath(facts));
+  EXPECT_FALSE(fs::exists(GetZipFilePath(facts)));
 }
 
 }  // namespace
