@@ -110,8 +110,10 @@ void TVantorClientSocket::Connect() {
   address_.Address = ResolveHostAddress(host_);
   address_.Port = static_cast<std::uint16_t>((port_ >> 8) | (port_ << 8));
   api.SetBlocking(handle_);
-  if (!api.Connect(handle_, address_.Address, port_)) {
-    const std::string text = api.ErrorText(api.LastError());
+  // An unknown name must not become address 0, which some systems take for this machine.
+  const bool known = address_.Address != 0;
+  if (!known || !api.Connect(handle_, address_.Address, port_)) {
+    const std::string text = known ? api.ErrorText(api.LastError()) : "Unknown host \"" + host_ + "\".";
     api.Close(handle_);
     handle_ = net::kInvalidSocket;
     RaiseSocketError(Format("Connection error: \"%s\"", text));

@@ -207,6 +207,21 @@ TEST(ClientSocket, CommandsMultiLineRepliesAndRefusals) {
   EXPECT_NE(text.find("RCPT TO:<x@y>\r\n"), std::string::npos) << text;
 }
 
+TEST(ClientSocket, UnknownHostsAndRefusedConnectionsAreConnectionErrors) {
+  TOwned<TVantorClientSocket> unknown(New<TVantorClientSocket>("", 25, true, 10));
+  EXPECT_EQ(ErrorOf([&] { unknown->Connect(); }).rfind("Connection error: \"Unknown host \"\".\"", 0), 0u);
+  EXPECT_FALSE(unknown->Connected());
+  int port;
+  {
+    ScriptedPeer once([](int) {});
+    port = once.Port();
+    TOwned<TVantorClientSocket> first(New<TVantorClientSocket>("127.0.0.1", once.Port(), true, 10));
+    first->Connect();
+  }
+  TOwned<TVantorClientSocket> refused(New<TVantorClientSocket>("127.0.0.1", port, true, 10));
+  EXPECT_EQ(ErrorOf([&] { refused->Connect(); }).rfind("Connection error: \"", 0), 0u);
+}
+
 TEST(ClientSocket, ErrorTextsAreCutAt1024Characters) {
   TOwned<TVantorClientSocket> s(New<TVantorClientSocket>("127.0.0.1", 1, true, 10));
   std::string told;
