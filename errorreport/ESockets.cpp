@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ByteReader.h"
 #include "ECore.h"
 #include "ENetBsd.h"
 #include "SysUtils.h"
@@ -286,10 +287,6 @@ void PutU16(std::string& out, std::uint16_t value) {
   out += static_cast<char>(value & 0xFF);
 }
 
-std::uint16_t GetU16(std::string_view p, std::size_t at) {
-  return static_cast<std::uint16_t>((static_cast<std::uint8_t>(p[at]) << 8) | static_cast<std::uint8_t>(p[at + 1]));
-}
-
 }  // namespace
 
 std::string BuildMxQuery(std::string_view domain) {
@@ -350,32 +347,42 @@ bool ReadDnsName(std::string_view packet, std::size_t& position, std::string& na
 
 bool ParseMxAnswer(std::string_view packet, std::string& host) {
   host.clear();
-  if (packet.size() < 12) return false;
-  const std::uint16_t flags = GetU16(packet, 2);
-  if (GetU16(packet, 0) != kMxQueryId || !(flags & 0x8000) || (flags & 0x000F) != 0) return false;
-  const std::uint16_t questions = GetU16(packet, 4);
-  const std::uint16_t answers = GetU16(packet, 6);
-  std::size_t at = 12;
-  std::string name;
-  for (std::uint16_t i = 0; i < questions; ++i) {
-    if (!ReadDnsName(packet, at, name) || at + 4 > packet.size()) return false;
-    at += 4;
-  }
-  for (std::uint16_t i = 0; i < answers; ++i) {
-    if (!ReadDnsName(packet, at, name) || at + 10 > packet.size()) return false;
-    const std::uint16_t type = GetU16(packet, at);
-    const std::uint16_t length = GetU16(packet, at + 8);
-    const std::size_t data = at + 10;
-    if (data + length > packet.size()) return false;
-    if (type == 15 && length >= 3) {
-      // The exchange follows the 16-bit preference; it may point back into the packet but not past its record.
-      std::size_t exchange = data + 2;
-      if (ReadDnsName(packet.substr(0, data + length), exchange, name) && !name.empty()) {
-        host = name;
-        return true;
-      }
+  try {
+    ByteReader r(packet);
+    const std::uint16_t id = r.U16BE();
+    const std::uint16_t flags = r.U16BE();
+    if (id != kMxQueryId || !(flags & 0x8000) || (flags & 0x000F) != 0) return false;
+    const std::uint16_t questions = r.U16BE();
+    const std::uint16_t answers = r.U16BE();
+    r.Skip(4);  // authority and additional counts
+    std::string name;
+    std::size_t at = r.Position();
+    for (std::uint16_t i = 0; i < questions; ++i) {
+      if (!ReadDnsName(packet, at, name)) return false;
+      r.Seek(at);
+      r.Skip(4);  // type and class
+      at = r.Position();
     }
-    at = data + length;
+    for (std::uint16_t i = 0; i < answers; ++i) {
+      if (!ReadDnsName(packet, at, name)) return false;
+      r.Seek(at);
+      const std::uint16_t type = r.U16BE();
+      r.Skip(6);  // class and time to live
+      const std::uint16_t length = r.U16BE();
+      const std::size_t data = r.Position();
+      r.Skip(length);
+      if (type == 15 && length >= 3) {
+        // The exchange follows the 16-bit preference; it may point back into the packet but not past its record.
+        std::size_t exchange = data + 2;
+        if (ReadDnsName(packet.substr(0, data + length), exchange, name) && !name.empty()) {
+          host = name;
+          return true;
+        }
+      }
+      at = r.Position();
+    }
+  } catch (const EByteRange&) {
+    // A packet cut inside a field.
   }
   return false;
 }
