@@ -63,6 +63,7 @@ class TBsdSocketApi : public TSocketApi {
   bool IsWouldBlock(int error) override { return error == EWOULDBLOCK || error == EAGAIN; }
   std::string ErrorText(int error) override { return std::strerror(error); }
   std::uint32_t ResolveHost(const std::string& host) override {
+    if (host.empty()) return 0;
     in_addr a{};
     if (::inet_pton(AF_INET, host.c_str(), &a) == 1) return a.s_addr;
     addrinfo hints{};

@@ -62,6 +62,7 @@ class TWinsockApi : public net::TSocketApi {
   bool IsWouldBlock(int error) override { return error == WSAEWOULDBLOCK; }
   std::string ErrorText(int error) override { return SysErrorMessage(static_cast<DWORD>(error)); }
   std::uint32_t ResolveHost(const std::string& host) override {
+    if (host.empty()) return 0;  // gethostbyname("") names this machine
     const unsigned long dotted = inet_addr(host.c_str());
     if (dotted != INADDR_NONE) return static_cast<std::uint32_t>(dotted);
     const hostent* entry = gethostbyname(host.c_str());
