@@ -86,6 +86,7 @@ const char* const kOwnUnitNames[] = {
     "ELocation",
     "EPipeline",
     "EPipelineWin",
+    "ESendFiles",
     "ESmtpMail",
     "ESockets",
     "ESocketsWin",
