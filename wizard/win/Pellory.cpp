@@ -12,6 +12,7 @@
 #include "EDisAsm.h"
 #include "EHookWin.h"
 #include "ELeaksWin.h"
+#include "ESocketsWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
 #include "Forms.h"
@@ -86,6 +87,7 @@ UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
     {"EDebug", InitEDebug, DoneEDebug},
     {"EDisAsm", InitEDisAsm, DoneEDisAsm},
+    {"ESockets", InitESocketsWin, DoneESocketsWin},
     {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},
     {"Forms", InitForms, DoneForms},
