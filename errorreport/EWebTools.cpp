@@ -840,14 +840,22 @@ void THTTPConnection::SetProgressTarget(TSendingWindowState* window, const TVant
 // --- Bug-tracker senders ------------------------------------------------------------------------------
 int TrackerResultTextIndex(int result) {
   switch (result) {
-    case trBugClosed: return 146;
-    case trUnknown: return 147;
-    case trLoginFailed: return 148;
-    case trProjectFailed: return 150;
-    case trSearchFailed: return 149;
-    case trInsertFailed: return 151;
-    case trUpdateFailed: return 152;
-    default: return -1;
+    case trBugClosed:
+      return 146;
+    case trUnknown:
+      return 147;
+    case trLoginFailed:
+      return 148;
+    case trProjectFailed:
+      return 150;
+    case trSearchFailed:
+      return 149;
+    case trInsertFailed:
+      return 151;
+    case trUpdateFailed:
+      return 152;
+    default:
+      return -1;
   }
 }
 
@@ -875,8 +883,8 @@ namespace {
 
 // Runs one tracker flow; a failure to connect (or anything raised) is an unknown result.
 template <class Flow>
-int RunTrackerFlow(THTTPSendReport& sender, const THTTPConnectionClass& connectionClass,
-                   const TTrackerReport& report, THTTPResponse& response, Flow flow) {
+int RunTrackerFlow(THTTPSendReport& sender, const THTTPConnectionClass& connectionClass, const TTrackerReport& report,
+                   THTTPResponse& response, Flow flow) {
   (void)sender;
   try {
     std::unique_ptr<THTTPConnectionBase> connection = connectionClass(report.WebUrl, report.ProxyUrl);
@@ -925,9 +933,8 @@ int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& res
     c.SetRequest("set_project.php", hmPostUrlEncoded);
     c.AddOptionByText("project_id", report.Project);
     ok = c.Request(response, false);
-    if (!Answered(ok, response, "my_view_page.php") ||
-        (!Contains(response.Body, ">" + report.Project + "</option>") &&
-         !Contains(response.Body, " " + report.Project + "</option>")))
+    if (!Answered(ok, response, "my_view_page.php") || (!Contains(response.Body, ">" + report.Project + "</option>") &&
+                                                        !Contains(response.Body, " " + report.Project + "</option>")))
       return trProjectFailed;
 
     c.Progress(4, 0);
@@ -942,7 +949,8 @@ int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& res
       return trSearchFailed;
 
     const std::string listing = response.Body;
-    if (!Contains(listing, "bug_update_page.php?bug_id=") && !Contains(listing, "bug_update_advanced_page.php?bug_id=")) {
+    if (!Contains(listing, "bug_update_page.php?bug_id=") &&
+        !Contains(listing, "bug_update_advanced_page.php?bug_id=")) {
       c.SetRequest("bug_report_advanced_page.php", hmGet);
       if (!c.Request(response, true) || !Contains(response.Body, "name=\"file\" type=\"file\"")) return trInsertFailed;
       c.SetRequest("bug_report.php", hmPostMultipart);
@@ -968,8 +976,9 @@ int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& res
       c.AddFieldsFromList(report.Fields);
       c.AddFile("file", report.Attachment);
       ok = c.Request(response, true);
-      return Answered(ok, response, "bug_report.php") && Contains(response.Body, "href=\"view.php?id=") ? trDone
-                                                                                                       : trInsertFailed;
+      return Answered(ok, response, "bug_report.php") && Contains(response.Body, "href=\"view.php?id=")
+                 ? trDone
+                 : trInsertFailed;
     }
 
     c.Progress(5, 0);
@@ -984,8 +993,8 @@ int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& res
     if (FindSelectedOption(response.Body, "status", status) && (status == "80" || status == "90")) return trBugClosed;
     c.AddField("bug_id", bugId);
     c.AddInputField("update_mode");
-    for (const char* name : {"category", "severity", "reproducibility", "reporter_id", "view_state", "handler_id",
-                             "priority"})
+    for (const char* name :
+         {"category", "severity", "reproducibility", "reporter_id", "view_state", "handler_id", "priority"})
       c.AddSelectedField(name);
     c.AddSelectedFieldIfNotEmpty("resolution");
     for (const char* name : {"description", "additional_information", "bugnote_text"}) c.AddTextareaField(name);
@@ -1026,15 +1035,16 @@ int THTTPBugzillaSendReport::Send(const TTrackerReport& report, THTTPResponse& r
       c.AddField("product", report.Project);
       if (!c.Request(response, false) || !Contains(response.Body, "action=\"post_bug.cgi\"")) return trProjectFailed;
       c.SetRequest("post_bug.cgi", hmPostUrlEncoded);
-      for (const char* name : {"product", "version", "component", "rep_platform", "op_sys", "priority",
-                               "bug_severity", "bug_status", "assigned_to", "cc", "bug_file_loc", "token"})
+      for (const char* name : {"product", "version", "component", "rep_platform", "op_sys", "priority", "bug_severity",
+                               "bug_status", "assigned_to", "cc", "bug_file_loc", "token"})
         AddPageField(c, name);
       c.AddField("short_desc", TrackerSummaryText(report));
       c.AddField("comment", MessageAndSteps(report));
       c.AddField("form_name", "enter_bug");
       c.AddFieldsFromList(report.Fields);
       ok = c.Request(response, false);
-      if (!Answered(ok, response, "post_bug.cgi") || !Contains(response.Body, "show_bug.cgi?id=")) return trInsertFailed;
+      if (!Answered(ok, response, "post_bug.cgi") || !Contains(response.Body, "show_bug.cgi?id="))
+        return trInsertFailed;
       std::string bugId;
       FindInputValue(response.Body, "id", bugId);
       c.SetRequest("attachment.cgi", hmPostMultipart);
@@ -1062,7 +1072,8 @@ int THTTPBugzillaSendReport::Send(const TTrackerReport& report, THTTPResponse& r
     if (!ok || !Contains(response.Body, "name=\"form_name\"") || !component) return trUpdateFailed;
     c.SetRequest("process_bug.cgi", hmPostUrlEncoded);
     if (!c.IncrementCounterField("short_desc")) return trDone;
-    if (Contains(response.Body, "value=\"reopen\"") || Contains(response.Body, "value=\"reopened\"")) return trBugClosed;
+    if (Contains(response.Body, "value=\"reopen\"") || Contains(response.Body, "value=\"reopened\""))
+      return trBugClosed;
     c.AddField("id", bugId);
     for (const char* name : {"delta_ts", "longdesclength", "token", "alias", "bug_file_loc", "product", "component",
                              "rep_platform", "op_sys", "version", "priority", "bug_severity", "target_milestone",
@@ -1076,7 +1087,7 @@ int THTTPBugzillaSendReport::Send(const TTrackerReport& report, THTTPResponse& r
     c.AddFieldsFromList(report.Fields);
     ok = c.Request(response, true);
     return Answered(ok, response, "process_bug.cgi") && Contains(response.Body, "show_bug.cgi?id=") ? trDone
-                                                                                                   : trUpdateFailed;
+                                                                                                    : trUpdateFailed;
   });
 }
 
@@ -1084,10 +1095,10 @@ namespace {
 
 void AddFogBugzPageFields(THTTPConnectionBase& c) {
   for (const char* name :
-       {"command", "dtTimeStamp", "ixBug", "ixBugEventLatest", "ixPersonLastOwner", "ixDiscussTopic", "ixScreenshot",
-        "sOriginalTitle", "ixProject", "ixArea", "ixPersonAssignedTo", "ixCategory", "ixFixFor", "ixPriority",
-        "sDueDate", "sDueTime", "hrsCurrEstNew", "hrsElapsedNew", "omitAtt", "fIEFileBrowse", "sVersion", "sComputer",
-        "dblTimeStamp"})
+       {"command",      "dtTimeStamp",    "ixBug",     "ixBugEventLatest", "ixPersonLastOwner",  "ixDiscussTopic",
+        "ixScreenshot", "sOriginalTitle", "ixProject", "ixArea",           "ixPersonAssignedTo", "ixCategory",
+        "ixFixFor",     "ixPriority",     "sDueDate",  "sDueTime",         "hrsCurrEstNew",      "hrsElapsedNew",
+        "omitAtt",      "fIEFileBrowse",  "sVersion",  "sComputer",        "dblTimeStamp"})
     AddPageField(c, name);
 }
 

@@ -99,9 +99,9 @@ struct TWebEndpoint {
 };
 
 struct TWebRequest {
-  std::string Verb;     // "GET" or "POST"
-  std::string Object;   // directory + document + query
-  std::uint32_t Flags;  // the request flags of the open call
+  std::string Verb;                  // "GET" or "POST"
+  std::string Object;                // directory + document + query
+  std::uint32_t Flags;               // the request flags of the open call
   std::vector<std::string> Headers;  // each without CRLF
   std::string Body;
 };
@@ -229,8 +229,8 @@ class THTTPConnection : public THTTPConnectionBase {
 };
 
 // A class reference for connections: makes a connection on a URL and proxy.
-using THTTPConnectionClass = std::function<std::unique_ptr<THTTPConnectionBase>(const std::string& url,
-                                                                                 const std::string& proxy)>;
+using THTTPConnectionClass =
+    std::function<std::unique_ptr<THTTPConnectionBase>(const std::string& url, const std::string& proxy)>;
 template <class T>
 THTTPConnectionClass ConnectionClassOf() {
   return [](const std::string& url, const std::string& proxy) -> std::unique_ptr<THTTPConnectionBase> {
@@ -314,5 +314,6 @@ std::string BuildUploadBody(const std::vector<std::string>& files, const std::ve
                             const TNameValueList& fields, const std::string& boundary);
 // "Authorization: Basic " + Base64(user:password).
 std::string BasicAuthorizationHeader(const std::string& user, const std::string& password);
-// FTP remote path: the folder, "/" unless it ends with one (an empty folder stays empty), the remote name without folder.
+// FTP remote path: the folder, "/" unless it ends with one (an empty folder stays empty), the remote name without
+// folder.
 std::string FtpRemotePath(const std::string& folder, const std::string& remoteName);
