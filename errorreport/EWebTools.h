@@ -317,3 +317,7 @@ std::string BasicAuthorizationHeader(const std::string& user, const std::string&
 // FTP remote path: the folder, "/" unless it ends with one (an empty folder stays empty), the remote name without
 // folder.
 std::string FtpRemotePath(const std::string& folder, const std::string& remoteName);
+
+// The row of the WinINet error table for `code` ("12002 The request has timed
+// out."), empty for a code the table does not hold.
+std::string WinInetErrorMessage(std::int32_t code);

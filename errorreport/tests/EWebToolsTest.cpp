@@ -810,3 +810,16 @@ TEST(WebTrackers, ResultTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WebErrorTexts, TheWinInetTableHoldsItsRows) {
+  EXPECT_EQ(WinInetErrorMessage(12002), "12002 The request has timed out.");
+  EXPECT_EQ(WinInetErrorMessage(12171), "12171 The function failed due to a security check.");
+  for (int code : {12000, 12034, 12046, 12157, 12172, 0}) EXPECT_EQ(WinInetErrorMessage(code), "") << code;
+  int rows = 0;
+  for (int code = 12000; code < 12200; ++code) rows += WinInetErrorMessage(code).empty() ? 0 : 1;
+  EXPECT_EQ(rows, 76);
+}
+
+}  // namespace
