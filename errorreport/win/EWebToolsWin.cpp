@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "SysUtils.h"
 #include "Win32Platform.h"
 
 namespace {
@@ -65,6 +66,20 @@ bool QueryInfo(HINTERNET request, DWORD level, std::string& value) {
     buffer.assign(std::max<std::size_t>(length + 1, buffer.size() * 2), '\0');
   }
   return false;
+}
+
+// The value of a header line "name: value" in the raw headers, empty when absent.
+std::string RawHeaderValue(const std::string& raw, const std::string& name) {
+  std::size_t start = 0;
+  while (start < raw.size()) {
+    std::size_t end = raw.find("\r\n", start);
+    if (end == std::string::npos) end = raw.size();
+    std::string line = raw.substr(start, end - start);
+    if (line.size() > name.size() && line[name.size()] == ':' && CompareText(line.substr(0, name.size()), name) == 0)
+      return Trim(line.substr(name.size() + 1));
+    start = end + 2;
+  }
+  return {};
 }
 
 void IgnoreUnknownAuthority(HINTERNET request) {
@@ -176,7 +191,8 @@ class TWinInetTransport final : public TWebTransport {
     std::size_t length = 1;
     if (QueryInfo(handle, HTTP_QUERY_CONTENT_LENGTH, text)) length = std::strtoul(text.c_str(), nullptr, 10);
     QueryInfo(handle, HTTP_QUERY_LOCATION, answer.Location);
-    QueryInfo(handle, HTTP_QUERY_REFRESH, answer.Refresh);
+    if (!QueryInfo(handle, HTTP_QUERY_REFRESH, answer.Refresh) || answer.Refresh.empty())
+      answer.Refresh = RawHeaderValue(answer.RawHeaders, "Refresh");  // not every WinINet maps this query
     char piece[4096];
     for (;;) {
       DWORD read = 0;
@@ -350,8 +366,8 @@ std::int32_t UploadFilesByFtp(const std::string& host, const std::string& folder
       result = static_cast<std::int32_t>(GetLastError());
       break;
     }
-    connect = gInet.InternetConnectA(internet, host.c_str(), port, user.c_str(), password.c_str(),
-                                     INTERNET_SERVICE_FTP, gFtpConnectFlags, 0);
+    connect = gInet.InternetConnectA(internet, host.c_str(), port, user.c_str(), password.c_str(), INTERNET_SERVICE_FTP,
+                                     gFtpConnectFlags, 0);
     if (!connect) {
       result = static_cast<std::int32_t>(GetLastError());
       break;

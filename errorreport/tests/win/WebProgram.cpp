@@ -43,9 +43,9 @@ int Upload(int argc, char** argv) {
   std::string error;
   int stages = 0;
   std::int32_t result = UploadFilesByHttp(
-      argv[2], argv[4], argv[6], argv[7], static_cast<std::uint16_t>(std::atoi(argv[3])), argv[5][0] == '1',
-      {argv[8]}, {argv[9]}, {{"note", "from the probe"}},
-      [&](int stage, std::size_t, std::size_t) { stages |= 1 << stage; }, error);
+      argv[2], argv[4], argv[6], argv[7], static_cast<std::uint16_t>(std::atoi(argv[3])), argv[5][0] == '1', {argv[8]},
+      {argv[9]}, {{"note", "from the probe"}}, [&](int stage, std::size_t, std::size_t) { stages |= 1 << stage; },
+      error);
   std::printf("result=%d\nerror=%s\nstages=%d\n", static_cast<int>(result), error.c_str(), stages);
   return 0;
 }
