@@ -17,3 +17,5 @@ pellory_fuzzer(fuzz_report_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportTextFu
 pellory_fuzzer(fuzz_leak_options SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LeakOptionsFuzz.cpp LIBS errorreport_core)
 # The log-file reader, its field queries and its XML form.
 pellory_fuzzer(fuzz_log_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LogFileFuzz.cpp LIBS errorreport_core)
+# The HTML form scraper of the tracker senders, with entity decoding.
+pellory_fuzzer(fuzz_form_scraper SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/FormScraperFuzz.cpp LIBS errorreport_core)
