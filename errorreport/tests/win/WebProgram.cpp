@@ -5,6 +5,7 @@
 //   request URL METHOD DOCUMENT [NAME=VALUE]...   (METHOD 0 GET, 1 url-encoded POST, 2 multipart POST)
 //   upload HOST PORT PATH HTTPS USER PASSWORD FILE REMOTE
 //   ftp HOST PORT FOLDER USER PASSWORD FILE REMOTE
+//   mantis URL USER PASSWORD PROJECT ARCHIVE
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -60,6 +61,28 @@ int Ftp(int argc, char** argv) {
   return 0;
 }
 
+int Mantis(int argc, char** argv) {
+  if (argc < 7) return 2;
+  TTrackerReport report;
+  report.Version = "2.1";
+  report.ClassName = "EAccessViolation";
+  report.Message = "Access violation at address 00000000";
+  report.BugId = "C0DE";
+  report.WebUrl = argv[2];
+  report.User = argv[3];
+  report.Password = argv[4];
+  report.Project = argv[5];
+  report.Category = "Crash";
+  report.Attachment = argv[6];
+  report.Fields = {"FogBugzTrialID=", "VL_OSType=Windows", "VL_OSBuild=2600", "VL_ReproduceText=Open a file"};
+  THTTPResponse response;
+  int result = SendBugTrackerReport(ConnectionClassOf<THTTPConnectionBase>(), SenderClassOf<THTTPMantisSendReport>(),
+                                    report, response);
+  std::printf("result=%d\ntext=%d\nerror=%d %s\n", result, TrackerResultTextIndex(result),
+              static_cast<int>(response.ErrorCode), response.ErrorText.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,6 +92,7 @@ int main(int argc, char** argv) {
     if (command == "request") rc = Request(argc, argv);
     if (command == "upload") rc = Upload(argc, argv);
     if (command == "ftp") rc = Ftp(argc, argv);
+    if (command == "mantis") rc = Mantis(argc, argv);
   } catch (const std::exception& e) {
     std::printf("raised=%s\n", e.what());
     rc = 1;

@@ -52,8 +52,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer(302, b"", [("Location", "/app/loop.php")])
         elif path == "/app/wait.php":
             self.answer(200, b"wait", [("Refresh", "0; url=/app/landing.php")])
+        elif path.startswith("/mantis/"):
+            self.mantis(path[len("/mantis/"):], body)
         else:
             self.answer(200, ("%s %s" % (self.command, self.path)).encode())
+
+    # A small Mantis: login, project choice, search, the advanced report page and the report.
+    def mantis(self, page, body):
+        pages = {
+            "login_select_proj_page.php":
+                '<select name="project_id"><option value="4">Pellory</option></select>',
+            "my_view_page.php": '<option value="4" selected="selected">Pellory</option>',
+            "view_all_bug_page.php": '<input name="reset_query_button"><input name="source_query_id">',
+            "bug_report_advanced_page.php":
+                '<input type="hidden" name="m_id" value="0"><input name="project_id" value="4">'
+                '<input name="bug_report_token" value="tok"><select name="category_id">'
+                '<option value="7">Crash</option></select><input name="file" type="file">',
+            "bug_report.php": '<a href="view.php?id=43">View</a>',
+        }
+        moves = {"login.php": "login_select_proj_page.php", "set_project.php": "my_view_page.php",
+                 "view_all_set.php": "view_all_bug_page.php"}
+        if page == "login.php" and b"password=pw" not in body:
+            self.answer(200, b"<p>Your account may be disabled</p>")
+        elif page in moves:
+            self.answer(302, b"", [("Location", "/mantis/" + moves[page])])
+        elif page in pages:
+            self.answer(200, pages[page].encode())
+        else:
+            self.answer(404, b"")
 
     do_GET = handle_any
     do_POST = handle_any
@@ -140,6 +166,20 @@ check("self-redirect ends with an error", r.get("ok") == "0" and r.get("error", 
 check("after eleven requests", len(received) == 11, len(received))
 r = run("request", "http://127.0.0.1:1", 0, "x")
 check("no server: a WinINet error", r.get("ok") == "0" and r.get("error", "0").split(" ")[0] not in ("0", ""), r)
+
+print("Mantis through WinINet")
+received.clear()
+mantis = "http://127.0.0.1/mantis:%d" % port
+r = run("mantis", mantis, "joe", "pw", "Pellory", wine_path(archive))
+check("new bug reported (result 0)", r.get("result") == "0", r)
+reports = [x for x in received if x[1] == "/mantis/bug_report.php"]
+check("the report carries the archive and the token",
+      reports and b'name="file"; filename="BugReport.zip";' in reports[0][3] and
+      b'name="bug_report_token";\r\n\r\ntok\r\n' in reports[0][3], [x[:2] for x in received])
+r = run("mantis", mantis, "joe", "wrong", "Pellory", wine_path(archive))
+check("wrong password: result 3, text 148", r.get("result") == "3" and r.get("text") == "148", r)
+r = run("mantis", mantis, "joe", "pw", "Other", wine_path(archive))
+check("unknown project: result 4, text 150", r.get("result") == "4" and r.get("text") == "150", r)
 
 print("HTTPS with a self-made certificate")
 key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
