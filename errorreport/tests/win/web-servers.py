@@ -95,9 +95,13 @@ def start(server):
 
 
 def run(*args):
-    out = subprocess.run(["wine", probe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=90)
-    lines = out.stdout.decode("latin-1").replace("\r", "").splitlines()
+    for attempt in range(3):
+        out = subprocess.run(["wine", probe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=90)
+        lines = out.stdout.decode("latin-1").replace("\r", "").splitlines()
+        # Wine now and then fails to start a program at all ("ShellExecuteEx failed"): start it again.
+        if not any("ShellExecuteEx failed" in line for line in lines):
+            break
     values = {}
     for line in lines:
         if "=" in line:
