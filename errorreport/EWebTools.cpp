@@ -875,17 +875,12 @@ std::string TrackerSearchText(const TTrackerReport& report) {
   return report.ClassName + " (" + report.BugId + ")";
 }
 
-std::unique_ptr<THTTPConnectionBase> THTTPSendReport::Connect(const TTrackerReport& report) {
-  return connectionClass_(report.WebUrl, report.ProxyUrl);
-}
-
 namespace {
 
 // Runs one tracker flow; a failure to connect (or anything raised) is an unknown result.
 template <class Flow>
-int RunTrackerFlow(THTTPSendReport& sender, const THTTPConnectionClass& connectionClass, const TTrackerReport& report,
-                   THTTPResponse& response, Flow flow) {
-  (void)sender;
+int RunTrackerFlow(const THTTPConnectionClass& connectionClass, const TTrackerReport& report, THTTPResponse& response,
+                   Flow flow) {
   try {
     std::unique_ptr<THTTPConnectionBase> connection = connectionClass(report.WebUrl, report.ProxyUrl);
     connection->Open();
@@ -919,7 +914,7 @@ void AddPageField(THTTPConnectionBase& c, const std::string& name) {
 }  // namespace
 
 int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& response) {
-  return RunTrackerFlow(*this, connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
+  return RunTrackerFlow(connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
     c.Progress(2, 0);
     c.SetRequest("login.php", hmPostUrlEncoded);
     c.AddField("return", "login_select_proj_page.php");
@@ -1009,7 +1004,7 @@ int THTTPMantisSendReport::Send(const TTrackerReport& report, THTTPResponse& res
 }
 
 int THTTPBugzillaSendReport::Send(const TTrackerReport& report, THTTPResponse& response) {
-  return RunTrackerFlow(*this, connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
+  return RunTrackerFlow(connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
     c.Progress(2, 0);
     c.SetRequest("enter_bug.cgi", hmPostUrlEncoded);
     c.AddField("product", report.Project);
@@ -1110,7 +1105,7 @@ std::string SubmitDocument(const std::string& page) {
 }  // namespace
 
 int THTTPFogBugzSendReport::Send(const TTrackerReport& report, THTTPResponse& response) {
-  return RunTrackerFlow(*this, connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
+  return RunTrackerFlow(connectionClass_, report, response, [&](THTTPConnectionBase& c) -> int {
     c.Progress(2, 0);
     c.SetRequest("default.asp", hmPostUrlEncoded);
     c.AddField("pre", "preLogon");

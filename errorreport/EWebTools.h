@@ -274,7 +274,6 @@ class THTTPSendReport {
   virtual int Send(const TTrackerReport& report, THTTPResponse& response) = 0;
 
  protected:
-  std::unique_ptr<THTTPConnectionBase> Connect(const TTrackerReport& report);
   THTTPConnectionClass connectionClass_ = ConnectionClassOf<THTTPConnectionBase>();
 };
 

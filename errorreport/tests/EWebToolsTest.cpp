@@ -291,6 +291,14 @@ TEST(WebConnection, DefaultsAndProxy) {
   ASSERT_EQ(script->Opened.size(), 1u);
   EXPECT_EQ(script->Opened[0].Proxy, "proxy.local:8080");
 
+  THTTPConnectionBase withLogin("http://h", "http://pu:pp@proxy.local:3128",
+                                std::make_unique<TScriptedTransport>(script));
+  withLogin.Open();
+  ASSERT_EQ(script->Opened.size(), 2u);
+  EXPECT_EQ(script->Opened[1].Proxy, "proxy.local:3128");
+  EXPECT_EQ(script->Opened[1].ProxyUser, "pu");
+  EXPECT_EQ(script->Opened[1].ProxyPassword, "pp");
+
   THTTPConnectionBase plain("http://h/", ":8080", std::make_unique<TScriptedTransport>(script));
   EXPECT_FALSE(plain.Https());
   EXPECT_EQ(plain.Port(), 80);
