@@ -88,6 +88,8 @@ const char* const kOwnUnitNames[] = {
     "EPipelineWin",
     "ESystem",
     "ESystemWin",
+    "EWebTools",
+    "EWebToolsWin",
     "EZip",
     "EZlib2",
     "ExceptionLog",
