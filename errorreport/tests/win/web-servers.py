@@ -152,6 +152,9 @@ if posts:
 
 r = run("upload", "127.0.0.1", port, "/app/refused.php", 0, "", "", wine_path(archive), "Report_1.zip")
 check("a refusing server gives its status", r.get("result") == "403", r)
+r = run("upload", "127.0.0.1", 1, "/app/upload.php", 0, "", "", wine_path(archive), "Report_1.zip")
+check("no server: the WinINet error and its text",
+      r.get("result") not in (None, "0", "-1", "200") and r.get("error", "") != "", r)
 
 print("Redirections")
 received.clear()
