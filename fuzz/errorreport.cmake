@@ -20,3 +20,5 @@ pellory_fuzzer(fuzz_log_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/LogFileFuzz.cpp
 # The report dialogs' text handling: wrapped heights, the e-mail line, line cells, placement numbers.
 pellory_fuzzer(fuzz_report_dialog_text SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ReportDialogTextFuzz.cpp LIBS errorreport_core)
 pellory_fuzzer(fuzz_web_page SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/WebPageFuzz.cpp LIBS errorreport_core)
+# The HTML form scraper of the tracker senders, with entity decoding.
+pellory_fuzzer(fuzz_form_scraper SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/FormScraperFuzz.cpp LIBS errorreport_core)

@@ -93,6 +93,8 @@ const char* const kOwnUnitNames[] = {
     "ESocketsWin",
     "ESystem",
     "ESystemWin",
+    "EWebTools",
+    "EWebToolsWin",
     "EZip",
     "EZlib2",
     "ExceptionLog",
