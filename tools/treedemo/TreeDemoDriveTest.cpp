@@ -125,19 +125,38 @@ bool WaitFor(F done) {
 constexpr int kBandY = -8;
 
 // A non-client message at a client point of the band (non-client messages carry screen points).
+// The real pointer goes where the message says first: a mouse move that the
+// system makes up for the pointer (on a capture, say) then lands on the same
+// point instead of starting a drag or a track somewhere else.
+void PointerAt(Demo& demo, int x, int y) {
+  POINT p{x, y};
+  ClientToScreen(demo.Tree(), &p);
+  POINT now{};
+  if (GetCursorPos(&now) && now.x == p.x && now.y == p.y) return;
+  SetCursorPos(p.x, p.y);
+  Sleep(30);
+}
+
 void SendNC(Demo& demo, UINT msg, int x, int y = kBandY) {
+  PointerAt(demo, x, y);
   POINT p{x, y};
   ClientToScreen(demo.Tree(), &p);
   SendMessageA(demo.Tree(), msg, HTBORDER, MAKELPARAM(p.x, p.y));
 }
 
+// A move or release of the left button over the header band, the pointer there too.
+void BandMessage(Demo& demo, UINT msg, WPARAM keys, int x) {
+  PointerAt(demo, x, kBandY);
+  demo.Send(msg, keys, x, kBandY);
+}
+
 // Presses on the band at x1, drags through the band to x2 and, unless `cancel`, releases there.
 void DragColumn(Demo& demo, int x1, int x2, bool cancel = false) {
   SendNC(demo, WM_NCLBUTTONDOWN, x1);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, x1 + (x2 > x1 ? 15 : -15), kBandY);  // past the drag threshold
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, x2, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, x1 + (x2 > x1 ? 15 : -15));  // past the drag threshold
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, x2);
   if (cancel) SendMessageA(demo.Tree(), WM_KEYDOWN, VK_ESCAPE, 1);
-  demo.Send(WM_LBUTTONUP, 0, x2, kBandY);
+  BandMessage(demo, WM_LBUTTONUP, 0, x2);
 }
 
 // The window holding the mouse capture in the demo's thread (null: none).
@@ -179,10 +198,10 @@ TEST(TreeDemoDriveHeader, AMoveFromOneHalfOfTheTargetToItsOtherHalfKeepsTheTarge
   Demo demo("--nodes 20 --column-count 5");
   ASSERT_TRUE(demo.Ready());
   SendNC(demo, WM_NCLBUTTONDOWN, 4 * 70 + 35);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 4 * 70 + 20, kBandY);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 15, kBandY);  // the left half of position 2
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 55, kBandY);  // then its right half, and released there
-  demo.Send(WM_LBUTTONUP, 0, 2 * 70 + 55, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 4 * 70 + 20);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 15);  // the left half of position 2
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 2 * 70 + 55);  // then its right half, and released there
+  BandMessage(demo, WM_LBUTTONUP, 0, 2 * 70 + 55);
   Demo::Report r = demo.Read();
   EXPECT_EQ(Positions(r, 5), (std::vector<int>{0, 1, 2, 4, 3}));
 }
@@ -204,24 +223,24 @@ TEST(TreeDemoDriveHeader, AnEdgeDragResizesWithinMinAndMaxAndCancelModeRestoresT
   ASSERT_TRUE(demo.Ready());
   // Column 0 is 160 wide (its edge at x 160), at least 40 and at most 250.
   SendNC(demo, WM_NCLBUTTONDOWN, 161);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 165, kBandY);  // tracking begins
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 200, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 165);  // tracking begins
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 200);
   EXPECT_EQ(demo.Read().values["width0"], "200");
   EXPECT_EQ(CaptureOf(demo), demo.Tree());
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 390, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 390);
   EXPECT_EQ(demo.Read().values["width0"], "250");
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 10, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 10);
   EXPECT_EQ(demo.Read().values["width0"], "40");
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 120, kBandY);
-  demo.Send(WM_LBUTTONUP, 0, 120, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 120);
+  BandMessage(demo, WM_LBUTTONUP, 0, 120);
   EXPECT_EQ(demo.Read().values["width0"], "120");
   EXPECT_EQ(CaptureOf(demo), nullptr);
   // A track that loses the mouse to the system ends with the width it had.
   SendNC(demo, WM_NCLBUTTONDOWN, 121);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 125, kBandY);
-  demo.Send(WM_MOUSEMOVE, MK_LBUTTON, 220, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 125);
+  BandMessage(demo, WM_MOUSEMOVE, MK_LBUTTON, 220);
   SendMessageA(demo.Tree(), WM_CANCELMODE, 0, 0);
-  demo.Send(WM_MOUSEMOVE, 0, 300, kBandY);
+  BandMessage(demo, WM_MOUSEMOVE, 0, 300);
   EXPECT_EQ(demo.Read().values["width0"], "120");
   EXPECT_EQ(CaptureOf(demo), nullptr);
 }
@@ -263,7 +282,7 @@ TEST(TreeDemoDriveHeader, AClickCountsOnlyOnTheColumnThatWasPressed) {
   EXPECT_EQ(demo.Read().values["clicks"], "1");
   // Pressed on column 1, released over column 2 (the capture brings the release to the client).
   SendNC(demo, WM_NCLBUTTONDOWN, 200);
-  demo.Send(WM_LBUTTONUP, 0, 300, kBandY);
+  BandMessage(demo, WM_LBUTTONUP, 0, 300);
   EXPECT_EQ(demo.Read().values["clicks"], "1");
   SendNC(demo, WM_NCLBUTTONDOWN, 60);
   SendNC(demo, WM_NCLBUTTONUP, 60);
