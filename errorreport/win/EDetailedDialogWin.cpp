@@ -352,15 +352,6 @@ INT_PTR PageMessage(HWND page, UINT message, WPARAM, LPARAM lParam) {
   }
 }
 
-INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return PageMessage(page, message, wParam, lParam);
-  } catch (...) {
-    ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
-    return FALSE;
-  }
-}
-
 void ShowPage(HWND dialog, int tabIndex) {
   TDetailedDialog& d = *g_detailed;
   if (d.Page) DestroyWindow(d.Page);
@@ -369,7 +360,7 @@ void ShowPage(HWND dialog, int tabIndex) {
   auto* page = new TPage;
   page->Number = PageOfTabIndex(tabIndex, Options()->LogFlags());
   d.PageNumber = page->Number;
-  d.Page = CreateDialogParamA(ReportDialogModule(), kPageTemplates[page->Number], tab, &PageProc,
+  d.Page = CreateDialogParamA(ReportDialogModule(), kPageTemplates[page->Number], tab, &GuardedDialogProc<PageMessage>,
                               reinterpret_cast<LPARAM>(page));
   if (!d.Page) {
     delete page;

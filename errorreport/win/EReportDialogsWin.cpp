@@ -382,15 +382,6 @@ INT_PTR ShortDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   return FALSE;
 }
 
-INT_PTR CALLBACK ShortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return ShortDialogMessage(dialog, message, wParam, lParam);
-  } catch (...) {
-    ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
-    return FALSE;
-  }
-}
-
 // --- Request dialog -------------------------------------------------------------------------------------
 struct TRequestDialog {
   TDialogFonts Fonts;
@@ -462,15 +453,6 @@ INT_PTR RequestDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
                 message == WM_NOTIFY))
         d->AutoCloseCount = 0;
       return FALSE;
-  }
-}
-
-INT_PTR CALLBACK RequestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return RequestDialogMessage(dialog, message, wParam, lParam);
-  } catch (...) {
-    ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
-    return FALSE;
   }
 }
 
@@ -547,15 +529,6 @@ INT_PTR SendingWindowMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     }
   }
   return FALSE;
-}
-
-INT_PTR CALLBACK SendingWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return SendingWindowMessage(dialog, message, wParam, lParam);
-  } catch (...) {
-    ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
-    return FALSE;
-  }
 }
 
 }  // namespace
@@ -794,7 +767,7 @@ void ShowExceptionDialog(bool beep) {
     } else if (s.Kind == 2) {
       TShortDialog d;
       g_short = &d;
-      DialogBoxParamA(ReportDialogModule(), "VL_MS_Dialog", nullptr, &ShortDialogProc, 0);
+      DialogBoxParamA(ReportDialogModule(), "VL_MS_Dialog", nullptr, &GuardedDialogProc<ShortDialogMessage>, 0);
       g_short = nullptr;
     } else if (s.Kind == 1) {
       s.Painted = true;
@@ -855,7 +828,7 @@ void AskReproduceText() {
     return;
   TRequestDialog d;
   g_request = &d;
-  DialogBoxParamA(ReportDialogModule(), "VL_Request", nullptr, &RequestDialogProc, 0);
+  DialogBoxParamA(ReportDialogModule(), "VL_Request", nullptr, &GuardedDialogProc<RequestDialogMessage>, 0);
   g_request = nullptr;
 }
 
@@ -890,9 +863,9 @@ void ShowSendingWindow(bool modal) {
   window.Modal = modal;
   g_sending = &window;
   if (modal) {
-    DialogBoxParamA(ReportDialogModule(), "VL_Server", nullptr, &SendingWindowProc, 0);
+    DialogBoxParamA(ReportDialogModule(), "VL_Server", nullptr, &GuardedDialogProc<SendingWindowMessage>, 0);
   } else {
-    CreateDialogParamA(ReportDialogModule(), "VL_Server", nullptr, &SendingWindowProc, 0);
+    CreateDialogParamA(ReportDialogModule(), "VL_Server", nullptr, &GuardedDialogProc<SendingWindowMessage>, 0);
   }
 }
 

@@ -11,8 +11,21 @@
 #include <cstdint>
 #include <string>
 
+#include "ECore.h"
 #include "EPipelineWin.h"
 #include "EReportDialogs.h"
+
+// A dialog procedure around `Handler` that lets no exception out into the
+// system: one that comes is noted as the library's warning instead.
+template <INT_PTR (*Handler)(HWND, UINT, WPARAM, LPARAM)>
+INT_PTR CALLBACK GuardedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    return Handler(dialog, message, wParam, lParam);
+  } catch (...) {
+    ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
+    return FALSE;
+  }
+}
 
 // The report flags the dialogs read and leave behind (module-wide).
 struct TReportDialogState {
