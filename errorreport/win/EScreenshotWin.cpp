@@ -113,6 +113,23 @@ std::vector<std::uint8_t> Read24BitRows(const TCapture& c, std::size_t& rowBytes
   return topDown;
 }
 
+// The header and colour table of an 8-bit bottom-up picture.
+struct TEightBitInfo {
+  BITMAPINFOHEADER Header;
+  RGBQUAD Colors[kPngPaletteSize];
+};
+
+TEightBitInfo EightBitInfo(int width, int height) {
+  TEightBitInfo info{};
+  info.Header.biSize = sizeof(BITMAPINFOHEADER);
+  info.Header.biWidth = width;
+  info.Header.biHeight = height;
+  info.Header.biPlanes = 1;
+  info.Header.biBitCount = 8;
+  info.Header.biCompression = BI_RGB;
+  return info;
+}
+
 // Replaces the captured picture by its 8-bit form over the quantizer's palette.
 void ReduceColours(TCapture& c) {
   if (c.Reduced) return;
@@ -123,16 +140,7 @@ void ReduceColours(TCapture& c) {
   // Only the picture's own columns: the bitmap's padding columns never add a colour.
   const std::vector<TPngColor> palette =
       QuantizePicture(rows.data(), static_cast<std::size_t>(c.Width), static_cast<std::size_t>(c.Height), rowBytes);
-  struct {
-    BITMAPINFOHEADER Header;
-    RGBQUAD Colors[kPngPaletteSize];
-  } info{};
-  info.Header.biSize = sizeof(BITMAPINFOHEADER);
-  info.Header.biWidth = c.Width;
-  info.Header.biHeight = c.Height;
-  info.Header.biPlanes = 1;
-  info.Header.biBitCount = 8;
-  info.Header.biCompression = BI_RGB;
+  TEightBitInfo info = EightBitInfo(c.Width, c.Height);
   info.Header.biClrUsed = kPngPaletteSize;
   for (std::size_t i = 0; i < palette.size() && i < kPngPaletteSize; ++i)
     info.Colors[i] = RGBQUAD{palette[i].Blue, palette[i].Green, palette[i].Red, 0};
@@ -159,16 +167,7 @@ void ReduceColours(TCapture& c) {
 std::string EncodeCapture(const TCapture& c) {
   const std::size_t stride = Stride8(static_cast<std::size_t>(c.Width));
   std::vector<std::uint8_t> bottomUp(stride * static_cast<std::size_t>(c.Height));
-  struct {
-    BITMAPINFOHEADER Header;
-    RGBQUAD Colors[kPngPaletteSize];
-  } info{};
-  info.Header.biSize = sizeof(BITMAPINFOHEADER);
-  info.Header.biWidth = c.Width;
-  info.Header.biHeight = c.Height;
-  info.Header.biPlanes = 1;
-  info.Header.biBitCount = 8;
-  info.Header.biCompression = BI_RGB;
+  TEightBitInfo info = EightBitInfo(c.Width, c.Height);
   info.Header.biSizeImage = static_cast<DWORD>(bottomUp.size());
   SelectObject(c.MemoryDc, c.FirstBitmap);
   const int rows = GetDIBits(c.MemoryDc, c.Bitmap, 0, static_cast<UINT>(c.Height), bottomUp.data(),
