@@ -174,6 +174,20 @@ class RtfWriter {
   int currentSize_ = -1;
 };
 
+// The cells a row is rendered in: the columns, or one cell of the tree's
+// alignment and direction when there are none.
+std::vector<TVTRenderColumn> RenderedCells(const TVTRenderLooks& looks, bool hasColumns) {
+  std::vector<TVTRenderColumn> cells = looks.Columns;
+  if (!hasColumns) {
+    TVTRenderColumn single;
+    single.Index = NoColumn;
+    single.Alignment = looks.Alignment;
+    single.RightToLeft = looks.RightToLeft;
+    cells.push_back(single);
+  }
+  return cells;
+}
+
 }  // namespace
 
 std::string VTWideToUtf8(const std::u16string& text) {
@@ -299,14 +313,7 @@ std::string HtmlOfRows(TVTCellSource& source, const std::u16string& caption) {
     html += "\r\n</tr>\r\n";
   }
 
-  std::vector<TVTRenderColumn> cells = looks.Columns;
-  if (!hasColumns) {
-    TVTRenderColumn single;
-    single.Index = NoColumn;
-    single.Alignment = looks.Alignment;
-    single.RightToLeft = looks.RightToLeft;
-    cells.push_back(single);
-  }
+  const std::vector<TVTRenderColumn> cells = RenderedCells(looks, hasColumns);
   for (std::size_t row = 0; row < source.RowCount(); ++row) {
     const int level = source.RowLevel(row);
     const std::string height = Int(source.RowHeight(row));
@@ -376,14 +383,7 @@ std::string RichTextOfRows(TVTCellSource& source, const TVTAnsiConversion& toAns
   } else {
     rtf.body += "\\cellx" + Int(PixelsToTwips(looks.ClientWidth, looks.PixelsPerInch));
   }
-  std::vector<TVTRenderColumn> cells = looks.Columns;
-  if (!hasColumns) {
-    TVTRenderColumn single;
-    single.Index = NoColumn;
-    single.Alignment = looks.Alignment;
-    single.RightToLeft = looks.RightToLeft;
-    cells.push_back(single);
-  }
+  const std::vector<TVTRenderColumn> cells = RenderedCells(looks, hasColumns);
   for (std::size_t row = 0; row < source.RowCount(); ++row) {
     const int level = source.RowLevel(row);
     for (const TVTRenderColumn& column : cells) {
