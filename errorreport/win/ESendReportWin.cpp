@@ -647,13 +647,17 @@ void StartReportSending(TReportRun& run) {
   if (!OnFaultingThread() && (options.SendFlags() & 0x80)) {
     // The thread works on its own copy of the report; the call stack goes with it.
     auto* copy = new TReportRun(run);
+    const DWORD faulting = run.Job ? run.Job->ThreadId : 0;
+    HANDLE creator = nullptr;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &creator, SYNCHRONIZE, FALSE, 0);
     copy->Job = nullptr;
     if (run.Job && run.CallStack == run.Job->StackList) copy->CallStack = nullptr;
     run.CallStack = run.Job ? run.Job->StackList : nullptr;
     TSendThread* thread = nullptr;
     try {
-      thread = New<TSendThread>(copy);
+      thread = New<TSendThread>(copy, creator, faulting);
     } catch (...) {
+      if (creator) CloseHandle(creator);
       FreeCurrentCallStack(*copy);
       delete copy;
       throw;
@@ -672,11 +676,19 @@ void StartReportSending(TReportRun& run) {
   }
 }
 
-TSendThread::TSendThread(TReportRun* run) : TThread(true), run_(run) {}
+TSendThread::TSendThread(TReportRun* run, HANDLE creator, DWORD faultingThread)
+    : TThread(true), run_(run), creator_(creator), faultingThread_(faultingThread) {}
+
+TSendThread::~TSendThread() {
+  if (creator_) CloseHandle(creator_);
+}
 
 void TSendThread::Execute() {
   std::unique_ptr<TReportRun> run(run_);
   run_ = nullptr;
+  if (creator_) WaitForSingleObject(creator_, INFINITE);
+  // The faulting thread stops polling right after the report's thread has ended.
+  for (int i = 0; i < 500 && faultingThread_ != 0 && PollingThreadId() == faultingThread_; ++i) Sleep(10);
   std::lock_guard<std::recursive_mutex> lock(SendLock());
   TReportRun* shown = DialogReport();
   try {

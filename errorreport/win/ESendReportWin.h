@@ -81,14 +81,20 @@ void SetSmtpDirectPort(std::uint16_t port);
 class TSendThread : public TThread {
   FW_CLASS(TSendThread, TThread)
  public:
-  // Takes over the report copy.
-  explicit TSendThread(TReportRun* run);
+  // Takes over the report copy. The thread starts sending once `creator`
+  // (the report's thread, a handle it takes over) has ended and the faulting
+  // thread no longer waits for the report: an event parked for it afterwards
+  // would never run.
+  TSendThread(TReportRun* run, HANDLE creator, DWORD faultingThread);
+  ~TSendThread() override;
 
  protected:
   void Execute() override;
 
  private:
   TReportRun* run_;
+  HANDLE creator_;
+  DWORD faultingThread_;
 };
 
 // Shows the sending window on a thread of its own.

@@ -1,6 +1,6 @@
 // An active program (an RCDATA block, no dialog) whose report is sent:
 //   SendProgram smtp PORT      the SMTP client mode to 127.0.0.1:PORT
-//   SendProgram web URL        an HTTP upload of the archive to URL
+//   SendProgram web URL PORT   an HTTP upload of the archive to URL at PORT
 //   SendProgram fail PORT      the SMTP client mode to a port nobody serves,
 //                              the report kept on the clipboard and as an archive
 //   SendProgram mailto         the mail program mode (MAPI, then "mailto:")
@@ -70,8 +70,9 @@ std::string Artefacts() {
 }
 
 void ActionNotify(const TVantorExceptionRecord&, int action, bool&) {
-  if (action >= 4 && action <= 7) Line("action" + std::to_string(action) + "-thread",
-                                       GetCurrentThreadId() == VantorLogFlags().MainThreadId ? "main" : "other");
+  if (action >= 4 && action <= 7)
+    Line("action" + std::to_string(action) + "-thread",
+         GetCurrentThreadId() == VantorLogFlags().MainThreadId ? "main" : "other");
   if (action >= 4 && action <= 7) Line("action" + std::to_string(action), Artefacts());
 }
 
@@ -134,6 +135,7 @@ int main(int argc, char** argv) {
   } else if (mode == "web" && argc >= 3) {
     options->SetWebMode(1);
     options->SetWebAddress(argv[2]);
+    if (argc >= 4) options->SetWebHostPort(std::atoi(argv[3]));
     options->SetWebUser("webuser");
     options->SetWebPass("webpass");
   } else if (mode == "mailto") {
