@@ -14,6 +14,7 @@
 #include "EReportFiles.h"
 #include "EReportFilesWin.h"
 #include "ESendFiles.h"
+#include "ESendReport.h"
 #include "ESmtpMail.h"
 #include "ESystemWin.h"
 #include "EWebOutputWin.h"
@@ -333,8 +334,7 @@ bool SendReportToTracker(TReportRun& run) {
 // --- Files of the step -------------------------------------------------------------------------------
 void SaveLogCopy(const std::string& file, const std::string& text) {
   if (file.empty()) return;
-  std::string lines = text;
-  if (lines.size() < 6 || lines.compare(lines.size() - 6, 6, "\r\n\r\n\r\n") != 0) lines += "\r\n\r\n\r\n";
+  const std::string lines = LogCopyText(text);
   try {
     WithFileStream(file, fmCreate,
                    [&](TFileStream& f) { f.WriteBuffer(lines.data(), static_cast<std::int64_t>(lines.size())); });
@@ -603,26 +603,6 @@ bool SendReport(TReportRun& run) {
 }
 
 // --- After sending -----------------------------------------------------------------------------------------
-namespace {
-bool ParseCrashTime(const std::string& text, TDateTime& time) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) return false;
-  try {
-    time = EncodeDate(y, mo, d) + EncodeTime(h, mi, s, 0);
-  } catch (...) {
-    return false;
-  }
-  return true;
-}
-}  // namespace
-
-bool CrashLimitReached(const TStrings& crashTimes, std::int32_t count, std::int32_t minutes) {
-  if (count <= 0 || crashTimes.Count() != count) return false;
-  TDateTime oldest = 0, newest = 0;
-  if (!ParseCrashTime(crashTimes[0], oldest) || !ParseCrashTime(crashTimes[count - 1], newest)) return false;
-  return newest - oldest <= static_cast<double>(minutes) / 1440.0;
-}
-
 void FinishReport(TReportRun& run) {
   const TVantorModuleOptions& options = OptionsOf(run);
   DeleteIfNamed(GetScreenshotFilePath(CurrentReportFileFacts(options)));
@@ -806,28 +786,6 @@ bool SendMapiMessageWithFileList(const std::string& addresses, const std::string
 }
 
 // --- "mailto:" ---------------------------------------------------------------------------------------------
-std::string EscapeMailtoText(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == '-' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80) {
-      out += ch;
-    } else {
-      out += '%';
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-  }
-  return out;
-}
-
-std::string BuildMailtoUrl(const std::string& addresses, const std::string& subject, const std::string& body) {
-  return "mailto:" + EscapeMailtoText(addresses) + "?Subject=" + EscapeMailtoText(subject) +
-         "&Body=" + EscapeMailtoText(body);
-}
-
 bool SendMailtoMessage(const std::string& addresses, const std::string& subject, const std::string& message,
                        const std::string& reportText) {
   const std::string expandedSubject = ExpandPercentVariables(subject);
@@ -835,9 +793,7 @@ bool SendMailtoMessage(const std::string& addresses, const std::string& subject,
   const std::string command =
       ExpandPercentVariables(ReadRegistryText(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", ""));
   const std::string url = BuildMailtoUrl(addresses, expandedSubject, expandedMessage + "\r\n\r\n\r\n" + reportText);
-  std::string line = command;
-  for (std::size_t at = line.find("%1"); at != std::string::npos; at = line.find("%1", at + url.size()))
-    line.replace(at, 2, url);
+  const std::string line = MailtoCommandLine(command, url);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "EPipelineWin.h"
+#include "ESendReport.h"
 #include "Thread.h"
 
 // The module-wide send state (one report is sent at a time).
@@ -43,10 +44,6 @@ void FinishReport(TReportRun& run);
 void FreeCurrentCallStack(TReportRun& run);
 void TerminateOrRestartApplication(const TReportRun& run);
 
-// Whether the repeated-crash rule applies: exactly `count` crash times, the
-// newest at most `minutes` after the oldest ("yyyy-mm-dd hh:nn:ss" texts).
-bool CrashLimitReached(const TStrings& crashTimes, std::int32_t count, std::int32_t minutes);
-
 bool SendReportByEmail(TReportRun& run);
 bool SendReportByWeb(TReportRun& run);
 
@@ -58,10 +55,6 @@ bool SendMapiMessage(const std::string& addresses, const std::string& subject, c
 // The same with file names separated by "," or ";".
 bool SendMapiMessageWithFileList(const std::string& addresses, const std::string& subject, const std::string& text,
                                  const std::string& files);
-// "mailto:" + addresses + "?Subject=...&Body=..." with each byte other than
-// "-", digits, letters and 0x80-0xFF written as "%XX".
-std::string EscapeMailtoText(const std::string& text);
-std::string BuildMailtoUrl(const std::string& addresses, const std::string& subject, const std::string& body);
 // Starts the registered "mailto:" command; true when it started (it is not waited for).
 bool SendMailtoMessage(const std::string& addresses, const std::string& subject, const std::string& message,
                        const std::string& reportText);
