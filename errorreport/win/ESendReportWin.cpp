@@ -10,6 +10,7 @@
 #include "ECore.h"
 #include "ECoreWin.h"
 #include "EEvents.h"
+#include "EPipeline.h"
 #include "EReportDialogsWin.h"
 #include "EReportFiles.h"
 #include "EReportFilesWin.h"
@@ -308,11 +309,18 @@ bool SendReportToTracker(TReportRun& run) {
   report.Version = GetExeFileVersion();
   THTTPResponse response;
   int result = trUnknown;
+  // The tracker's requests move the sending window through the connection's progress.
+  TSendingWindowState window;
+  THTTPConnection::SetProgressTarget(&window, &options, [](const TSendingWindowState& state) {
+    SetSendingStepText(state.Text);
+    SetSendingProgress(state.Bar);
+  });
   try {
     result = SendBugTrackerReport(ConnectionClassOf<THTTPConnection>(), sender, report, response);
   } catch (const std::exception& e) {
     response.StatusText = e.what();
   }
+  THTTPConnection::SetProgressTarget(nullptr, nullptr, nullptr);
   const bool windowOpen = ReportDialogState().Sending != nullptr;
   CloseSendingWindow();
   if (result == trBugClosed) {
