@@ -28,6 +28,7 @@
 #include "ESocketsWin.h"
 #include "EWebToolsWin.h"
 #include "ExceptionLogCapture.h"
+#include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
 #include "Units.h"
@@ -63,6 +64,7 @@ std::string Artefacts() {
     out += std::string(name) + ":" + (!file.empty() && FileExists(file) ? "1" : "0");
   };
   add("log", GetLogCopyFilePath(facts));
+  add("page", GetCapturedHtmlPageFilePath(facts));
   add("xml", GetXmlLogFilePath(facts));
   add("screenshot", GetScreenshotFilePath(facts));
   add("archive", GetZipFilePath(facts));
@@ -124,8 +126,9 @@ int main(int argc, char** argv) {
   options->SetMailUser("");
   options->SetMailPass("");
   options->SetMailHost("127.0.0.1");
-  // The log copy, the XML log and the screenshot go with the report.
-  options->SetSendFlags(static_cast<std::uint16_t>(0x08 | 0x10));
+  // The log copy, the XML log, the screenshot and the program's last web page go with the report.
+  options->SetSendFlags(static_cast<std::uint16_t>(0x08 | 0x10 | 0x40));
+  SetLastHtmlPage("<html><body>probe page</body></html>");
   options->SetBehaviourFlags(static_cast<std::uint16_t>(options->BehaviourFlags() & ~0x30));
   if ((mode == "smtp" || mode == "fail" || mode == "thread") && argc >= 3) {
     options->SetMailMode(2);
