@@ -1,7 +1,8 @@
 #include "ESendReportWin.h"
 
-#include <mapi.h>
 #include <windows.h>
+// after <windows.h>, whose types it uses
+#include <mapi.h>
 
 #include <cmath>
 #include <cstring>

@@ -4,6 +4,9 @@
 //   SendProgram fail PORT      the SMTP client mode to a port nobody serves,
 //                              the report kept on the clipboard and as an archive
 //   SendProgram mailto         the mail program mode (MAPI, then "mailto:")
+//   SendProgram mapi FOLDER    the mail program mode through the registered MAPI
+//                              library, then a message of 40 files of FOLDER to a
+//                              300-character address
 //   SendProgram thread PORT    the SMTP mode with SendFlags 0x80 (a thread of its own)
 // The log file and the kept archives go to the folder named by LOG_DIR. The
 // program prints "key=value" lines: the artefacts that exist while the channel
@@ -141,7 +144,7 @@ int main(int argc, char** argv) {
     if (argc >= 4) options->SetWebHostPort(std::atoi(argv[3]));
     options->SetWebUser("webuser");
     options->SetWebPass("webpass");
-  } else if (mode == "mailto") {
+  } else if (mode == "mailto" || (mode == "mapi" && argc >= 3)) {
     options->SetMailMode(1);
   } else {
     return 4;
@@ -156,6 +159,13 @@ int main(int argc, char** argv) {
       std::unique_lock<std::recursive_mutex> lock(SendLock(), std::try_to_lock);
       if (lock.owns_lock() && SendFilesList().Count() > 0) break;
     }
+  }
+  if (mode == "mapi") {
+    std::string files;
+    for (int i = 0; i < 40; ++i) files += std::string(argv[2]) + "\\file" + std::to_string(i) + ".txt;";
+    const std::string longAddress = std::string(300, 'a') + "@there.test";
+    Line("mapi-many",
+         std::to_string(SendMapiMessageWithFileList("one@there.test," + longAddress, "Many", "Text", files)));
   }
   Line("after", Artefacts());
   Line("warning", LastLibraryErrorMessage());
