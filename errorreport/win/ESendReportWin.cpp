@@ -544,6 +544,12 @@ bool SendReportByWeb(TReportRun& run) {
 // --- The sending step --------------------------------------------------------------------------------------
 bool SendReport(TReportRun& run) {
   std::lock_guard<std::recursive_mutex> lock(SendLock());
+  // The sending window reads this report's options.
+  struct DialogReportGuard {
+    TReportRun* before;
+    explicit DialogReportGuard(TReportRun* run) : before(DialogReport()) { SetDialogReport(run); }
+    ~DialogReportGuard() { SetDialogReport(before); }
+  } dialogReport(&run);
   TVantorModuleOptions& options = OptionsOf(run);
   TSendState& state = SendState();
   state.Proceed = 1;
@@ -679,20 +685,15 @@ void TSendThread::Execute() {
   // The faulting thread stops polling right after the report's thread has ended.
   for (int i = 0; i < 500 && faultingThread_ != 0 && PollingThreadId() == faultingThread_; ++i) Sleep(10);
   std::lock_guard<std::recursive_mutex> lock(SendLock());
-  TReportRun* shown = DialogReport();
   try {
-    SetDialogReport(run.get());
     SendReport(*run);
     FinishReport(*run);
     FreeCurrentCallStack(*run);
-    SetDialogReport(shown == run.get() ? nullptr : shown);
     if (run->HandlerKind != 2) TerminateOrRestartApplication(*run);
   } catch (...) {
     FreeCurrentCallStack(*run);
-    if (DialogReport() == run.get()) SetDialogReport(nullptr);
     ReportInternalFailure("Send", std::current_exception(), IsDebuggerPresent() != 0);
   }
-  if (DialogReport() == run.get()) SetDialogReport(nullptr);
 }
 
 TSendDialogThread::TSendDialogThread(bool modal) : TThread(true), modal_(modal ? 1 : 0) {}
