@@ -4,6 +4,8 @@
 //   SendProgram fail PORT      the SMTP client mode to a port nobody serves,
 //                              the report kept on the clipboard and as an archive
 //   SendProgram mailto         the mail program mode (MAPI, then "mailto:")
+//   SendProgram crash          nothing sent; the repeated-crash rule (two within an
+//                              hour end the program) over two reports
 //   SendProgram mapi FOLDER    the mail program mode through the registered MAPI
 //                              library, then a message of 40 files of FOLDER to a
 //                              300-character address
@@ -144,6 +146,10 @@ int main(int argc, char** argv) {
     if (argc >= 4) options->SetWebHostPort(std::atoi(argv[3]));
     options->SetWebUser("webuser");
     options->SetWebPass("webpass");
+  } else if (mode == "crash") {
+    options->SetCrashAction(1);
+    options->SetCrashCount(2);
+    options->SetCrashMinutes(60);
   } else if (mode == "mailto" || (mode == "mapi" && argc >= 3)) {
     options->SetMailMode(1);
   } else {
@@ -152,6 +158,10 @@ int main(int argc, char** argv) {
   VantorLogCallbacks().ExceptionActionNotify = &ActionNotify;
   VantorLogCallbacks().ExceptionErrorNotify = &ErrorNotify;
   Line("report", std::to_string(Report()));
+  if (mode == "crash") {
+    Line("first", Artefacts());
+    Line("report", std::to_string(Report()));  // the second crash within the hour ends the program
+  }
   if (mode == "thread") {
     // The sender runs on: wait for its end (the send lock) before looking.
     for (int i = 0; i < 3000; ++i) {
