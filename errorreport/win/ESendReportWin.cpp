@@ -620,7 +620,9 @@ bool SendReport(TReportRun& run) {
 // --- After sending -----------------------------------------------------------------------------------------
 void FinishReport(TReportRun& run) {
   const TVantorModuleOptions& options = OptionsOf(run);
-  DeleteIfNamed(GetScreenshotFilePath(CurrentReportFileFacts(options)));
+  TReportFileFacts facts = CurrentReportFileFacts(options);
+  if (run.AttachScreenshot) facts.SendFlags |= 0x10;  // saved by the report's own choice too
+  DeleteIfNamed(GetScreenshotFilePath(facts));
   if (!IsHostedByIde() && options.CrashAction() != 0 &&
       CrashLimitReached(CrashTimes(), options.CrashCount(), options.CrashMinutes()))
     SetCloseAction(options.CrashAction());
