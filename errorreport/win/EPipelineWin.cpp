@@ -9,6 +9,7 @@
 #include "EReportDialogsWin.h"
 #include "EReportFilesWin.h"
 #include "EScreenshotWin.h"
+#include "ESendReportWin.h"
 #include "ESystemWin.h"
 #include "EWebOutputWin.h"
 #include "ExceptionLogImports.h"
@@ -350,6 +351,8 @@ TReportSteps& ReportSteps() {
     named.ShowDialog = &ShowReportDialogStep;
     named.AskReproduce = &AskReproduceStep;
     named.DialogShowing = &ReportDialogShowing;
+    named.StartSending = &StartReportSending;
+    named.FinishReport = &FinishReport;
     return named;
   }();
   return steps;
