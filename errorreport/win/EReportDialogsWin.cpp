@@ -801,7 +801,7 @@ void ShowExceptionDialog(bool beep) {
 
 bool ShowReportDialogStep(TReportRun& run, bool firstShowing) {
   TReportDialogState& s = ReportDialogState();
-  SetDialogReport(&run);
+  TDialogReportScope report(&run);
   if (firstShowing) {
     s.TerminateChosen = false;
     s.Cancelled = false;
@@ -833,7 +833,7 @@ void AskReproduceText() {
 }
 
 void AskReproduceStep(TReportRun& run) {
-  SetDialogReport(&run);
+  TDialogReportScope report(&run);
   ReportDialogState().SendChosen = run.SendChosen;
   AskReproduceText();
 }

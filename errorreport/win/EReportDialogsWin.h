@@ -50,6 +50,18 @@ TReportDialogState& ReportDialogState();
 // The report the dialogs show (set by the pipeline's dialog step; tests set it directly).
 void SetDialogReport(TReportRun* run);
 TReportRun* DialogReport();
+// Names `run` as the dialogs' report for the scope's life, then the one before
+// again: the dialogs never keep a report that has ended.
+class TDialogReportScope {
+ public:
+  explicit TDialogReportScope(TReportRun* run) : before_(DialogReport()) { SetDialogReport(run); }
+  ~TDialogReportScope() { SetDialogReport(before_); }
+  TDialogReportScope(const TDialogReportScope&) = delete;
+  TDialogReportScope& operator=(const TDialogReportScope&) = delete;
+
+ private:
+  TReportRun* before_;
+};
 TVantorModuleOptions* DialogOptions();
 
 // Runs the dialog loop for ReportDialogState().Kind.

@@ -545,11 +545,7 @@ bool SendReportByWeb(TReportRun& run) {
 bool SendReport(TReportRun& run) {
   std::lock_guard<std::recursive_mutex> lock(SendLock());
   // The sending window reads this report's options.
-  struct DialogReportGuard {
-    TReportRun* before;
-    explicit DialogReportGuard(TReportRun* run) : before(DialogReport()) { SetDialogReport(run); }
-    ~DialogReportGuard() { SetDialogReport(before); }
-  } dialogReport(&run);
+  TDialogReportScope dialogReport(&run);
   TVantorModuleOptions& options = OptionsOf(run);
   TSendState& state = SendState();
   state.Proceed = 1;
