@@ -628,12 +628,17 @@ void TVTIncrementalSearch::TimeoutExpired() {
 
 // --- Hints -----------------------------------------------------------------------------------------
 
+namespace {
+bool HintBlocked(TVirtualTreeCore& tree, const TVTHintQuestion& q) {
+  return !q.FocusNearby || q.MouseCaptured || !q.ShowHint || q.HeaderBusy || tree.IsDragInProgress() ||
+         tree.HasTreeState(tsDrawSelPending) || tree.HasTreeState(tsDrawSelecting) ||
+         tree.HasTreeState(tsScrollPending);
+}
+}  // namespace
+
 TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& q) {
   TVTHintShow show = TVTHintShow::Refused;
-  const bool blocked = !q.FocusNearby || q.MouseCaptured || !q.ShowHint || q.HeaderBusy || tree.IsDragInProgress() ||
-                       tree.HasTreeState(tsDrawSelPending) || tree.HasTreeState(tsDrawSelecting) ||
-                       tree.HasTreeState(tsScrollPending);
-  if (!blocked) {
+  if (!HintBlocked(tree, q)) {
     TVTNode* node = q.Hit.HitNode;
     switch (q.HintMode) {
       case 0:
@@ -653,6 +658,20 @@ TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& q) {
     }
   }
   const bool shown = show != TVTHintShow::Refused;
+  tree.SetTreeState(tsHintPreparing, shown);
+  tree.SetTreeState(tsHint, shown);
+  return show;
+}
+
+TVTHeaderHintShow DecideHeaderHint(TVirtualTreeCore& tree, const TVTHintQuestion& q, const TVTHeaderHintColumn& c) {
+  TVTHeaderHintShow show = TVTHeaderHintShow::Refused;
+  if (!HintBlocked(tree, q) && c.Column >= 0) {
+    if (c.HasHint)
+      show = TVTHeaderHintShow::ColumnHint;
+    else if (c.CaptionCutOff)
+      show = TVTHeaderHintShow::Caption;
+  }
+  const bool shown = show != TVTHeaderHintShow::Refused;
   tree.SetTreeState(tsHintPreparing, shown);
   tree.SetTreeState(tsHint, shown);
   return show;

@@ -267,6 +267,19 @@ struct TVTHintQuestion {
 // set while a hint is to be shown, tree state 11 (shown) follows the outcome.
 TVTHintShow DecideHint(TVirtualTreeCore& tree, const TVTHintQuestion& question);
 
+// What a hint over the header band shows (header hints on): the hint text of
+// the column under the mouse, else its caption when the caption is cut off.
+enum class TVTHeaderHintShow { Refused, ColumnHint, Caption };
+struct TVTHeaderHintColumn {
+  int Column = -1;  // under the mouse; below 0: none
+  bool HasHint = false;
+  bool CaptionCutOff = false;
+};
+// Refused for the reasons DecideHint refuses (the hint mode aside), and for no
+// column or nothing to show; the tree states follow as with DecideHint.
+TVTHeaderHintShow DecideHeaderHint(TVirtualTreeCore& tree, const TVTHintQuestion& question,
+                                   const TVTHeaderHintColumn& column);
+
 // --- Keyboard --------------------------------------------------------------------------------------
 
 // Feeds WM_KEYDOWN and WM_KEYUP to the tree. The hooks are the parts that

@@ -299,6 +299,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner) {
 void TControl::Destroy() {
   FreeAndNil(actionLink_);
   if (g_mouseControl == this) g_mouseControl = nullptr;
+  HintControlGoing(this);
   ForgetDragControl(this);
   if (parent_) parent_->RemoveControl(this);
   inherited::Destroy();

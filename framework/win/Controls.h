@@ -585,6 +585,8 @@ HCURSOR CursorHandle(TCursor cursor);  // the system's cursor for a standard one
 HCURSOR ScreenCursorHandle(TCursor cursor);
 // Tells the application (hints) that the mouse control changed; set up by the forms unit.
 void MouseControlChanged(TControl* control);
+// Tells the application (hints) that a control goes; set up by the forms unit.
+void HintControlGoing(TControl* control);
 // Cursor identifiers ("crHandPoint") and back.
 bool CursorToIdent(std::int64_t cursor, std::string& ident);
 bool IdentToCursor(const std::string& ident, std::int64_t& cursor);

@@ -66,6 +66,10 @@ void MouseControlChanged(TControl* control) {
   if (Application) Application->HintMouseChanged(control);
 }
 
+void HintControlGoing(TControl* control) {
+  if (Application) Application->HintControlGoing(control);
+}
+
 HCURSOR ForcedCursor() {
   if (!Screen || Screen->Cursor() == crDefault) return nullptr;
   return Screen->Cursors(Screen->Cursor());
@@ -881,12 +885,38 @@ constexpr UINT_PTR kHintShowTimer = 1, kHintHideTimer = 2;
 }
 
 void TApplication::HintMouseChanged(TControl* control) {
+  // Leaving a client area for a control's non-client part keeps that part's hint.
+  if (nonClientHint_ && !control) return;
+  nonClientHint_ = false;
   CancelHint();
   hintControl_ = control;
   const std::string text = control ? control->GetHint() : std::string();
   SetHint(text);
   if (!control || !ShowHint || !control->GetShowHint() || text.empty() || !hintTimerWnd_) return;
   SetTimer(hintTimerWnd_, kHintShowTimer, HintPause ? HintPause : 1, nullptr);
+}
+
+void TApplication::NonClientHintMouseMove(TControl* control, POINT clientPos) {
+  CancelHint();
+  hintControl_ = control;
+  nonClientHint_ = control != nullptr;
+  nonClientHintPos_ = clientPos;
+  if (!control || !ShowHint || !control->GetShowHint() || !hintTimerWnd_) return;
+  SetTimer(hintTimerWnd_, kHintShowTimer, HintPause ? HintPause : 1, nullptr);
+}
+
+void TApplication::EndNonClientHint(TControl* control) {
+  if (!nonClientHint_ || hintControl_ != control) return;
+  nonClientHint_ = false;
+  hintControl_ = nullptr;
+  CancelHint();
+}
+
+void TApplication::HintControlGoing(TControl* control) {
+  if (hintControl_ != control) return;
+  CancelHint();
+  hintControl_ = nullptr;
+  nonClientHint_ = false;
 }
 
 void TApplication::SetHint(const std::string& value) {
@@ -917,9 +947,10 @@ void TApplication::CancelHint() {
 
 void TApplication::ActivateHint() {
   TControl* control = hintControl_;
-  if (!control || control != MouseControl()) return;
+  if (!control || (!nonClientHint_ && control != MouseControl())) return;
   POINT cursor;
   GetCursorPos(&cursor);
+  if (nonClientHint_) cursor = control->ClientToScreen(nonClientHintPos_);
   THintInfo info{control, control->ScreenToClient(cursor), control->GetHint(), POINT{cursor.x, cursor.y + 20},
                  GetSystemMetrics(SM_CXSCREEN) / 2};
   info.HintWindowClass = &THintWindow::StaticClass();
@@ -987,6 +1018,7 @@ TApplication::TApplication(TComponent* owner) : TComponent(owner) {
 void TApplication::Destroy() {
   CancelHint();
   hintControl_ = nullptr;
+  nonClientHint_ = false;
   if (hintTimerWnd_) DeallocateHWnd(hintTimerWnd_);
   hintTimerWnd_ = nullptr;
   SetQuitMessageHandler(nullptr);

@@ -310,6 +310,16 @@ class TApplication : public TComponent {
   THintWindow* HintWindow() const { return hintWindow_; }
   // The mouse control changed (the controls unit tells).
   void HintMouseChanged(TControl* control);
+  // A hint asked for by a mouse move over a control's non-client part (a band
+  // it paints there), which the client moves above do not follow: the hint
+  // starts over for `control` at `clientPos` (its client coordinates) and shows
+  // after HintPause, also when the control's Hint is empty (its CM_HINTSHOW
+  // gives the text). A client area's mouse leave keeps the request; the
+  // control ends it with EndNonClientHint once the mouse leaves the part.
+  void NonClientHintMouseMove(TControl* control, POINT clientPos);
+  void EndNonClientHint(TControl* control);
+  // A control that goes is forgotten (the controls unit tells).
+  void HintControlGoing(TControl* control);
 
   // One message through the application's processing (hooks, dialog keys, dispatch).
   void DispatchOne(MSG& msg);
@@ -340,6 +350,8 @@ class TApplication : public TComponent {
   HWND hintTimerWnd_ = nullptr;
   THintWindow* hintWindow_ = nullptr;
   TControl* hintControl_ = nullptr;
+  bool nonClientHint_ = false;  // hintControl_ asked from a non-client move
+  POINT nonClientHintPos_{};
   bool terminated_ = false;
   std::string title_;  // kept while there is no window
   std::string hint_;

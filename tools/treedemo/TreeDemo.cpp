@@ -1,7 +1,7 @@
 // treedemo: a form with a TBaseVirtualTree.
 //
 //   treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]
-//            [--column-count N] [--hints]
+//            [--column-count N] [--hints] [--column-hints] [--header-hints]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
 //            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
 //            [--strings [--save FILE] [--load FILE]]
@@ -22,7 +22,12 @@
 // --column-count N gives N columns (each 70 wide unless N is 3); the first
 // column is at least 40 and at most 250 wide, and a double click on an edge
 // fits the column. --hints shows a cut-off cell text in full as the mouse
-// rests on it (with --columns the first column is 60 wide). With columns the
+// rests on it (with --columns the first column is 60 wide). --column-hints
+// gives the first column the hint "Names of the nodes" and the third the
+// caption "Type of the content in the node", cut off at its width, and turns
+// the tree's hints on; --header-hints does that too and shows the header's
+// hints (resting on a column shows its hint, or a cut-off caption in full).
+// With columns the
 // report also has "positionI P", "widthI W" and "contentI W" (the width that
 // fits the column's content) per column, "clicks C,C,..." (the header clicks
 // so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
@@ -392,7 +397,7 @@ int RunStringDemo(long nodes, long children, bool classic, const std::string& re
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
-               "                [--column-count N] [--hints]\n"
+               "                [--column-count N] [--hints] [--column-hints] [--header-hints]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
                "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n"
                "                [--strings [--save FILE] [--load FILE]]\n");
@@ -405,6 +410,7 @@ int main(int argc, char** argv) {
   long nodes = 50, children = 3;
   std::uint8_t checkType = ctNone;
   bool multiSelect = false, columns = false, classic = false, hot = false, search = false, hints = false;
+  bool columnHints = false, headerHints = false;
   long columnCount = 3;
   TVTHeaderStyle headerStyle = hsThickButtons;
   std::string screenshot, report, save, load;
@@ -445,6 +451,10 @@ int main(int argc, char** argv) {
       search = true;
     } else if (arg == "--hints") {
       hints = true;
+    } else if (arg == "--column-hints" || arg == "--header-hints") {
+      columnHints = true;
+      headerHints = headerHints || arg == "--header-hints";
+      columns = true;
     } else if (arg == "--column-count" && hasValue) {
       columnCount = std::strtol(argv[++i], &end, 10);
       if (*end || columnCount < 1 || columnCount > 20) return Usage();
@@ -524,6 +534,12 @@ int main(int argc, char** argv) {
       header->SetOptions(header->GetOptions() +
                          TVTHeaderOptions{hoVisible, hoShowSortGlyphs, hoHotTrack, hoDblClickResize, hoRestrictDrag});
       header->SetSortColumn(1);
+      if (columnHints) {
+        first->SetHint(u"Names of the nodes");
+        if (columnCount >= 3)
+          static_cast<TVirtualTreeColumn*>(header->GetColumns()->Items(2))->SetText(u"Type of the content in the node");
+        if (headerHints) header->SetOptions(header->GetOptions() + TVTHeaderOptions{hoShowHint});
+      }
       core.OptionBits.Paint |= voShowVertGridLines | voShowHorzGridLines;
     }
     core.SetMultiSelect(multiSelect);
@@ -537,6 +553,11 @@ int main(int argc, char** argv) {
       tree->OnIncrementalSearch = decltype(tree->OnIncrementalSearch)::Bind<&TDemoTree::Search>(tree);
     }
     if (checkType != ctNone) core.OptionBits.Misc |= voCheckSupport;
+    if (columnHints) {
+      tree->SetShowHint(true);
+      Application->HintPause = 100;
+      Application->HintHidePause = 0;
+    }
     if (hints) {
       tree->HintMode = 3;
       tree->SetShowHint(true);

@@ -325,6 +325,75 @@ TEST(TreeDemoDriveHint, RestingOnACutOffCellShowsItsTextAtTheCellAndMovingAwayHi
   EXPECT_TRUE(WaitFor([&] { return VisibleTreeHint() == nullptr; }));
 }
 
+// The mouse (the display's pointer too, which the header's timer reads) rests at x over the band.
+void RestOnBand(Demo& demo, int x) {
+  POINT p{x, kBandY};
+  ClientToScreen(demo.Tree(), &p);
+  SetCursorPos(p.x, p.y);
+  SendNC(demo, WM_NCMOUSEMOVE, x);
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[128] = {};
+  GetWindowTextW(window, text, 128);
+  return text;
+}
+
+// --columns: Name 0 to 160, Size 160 to 250, the third 250 to 340; with the
+// column hints the first has a hint and the third's caption is cut off.
+TEST(TreeDemoDriveHint, RestingOnAHeaderColumnShowsItsHintOrItsCutOffCaptionNearTheColumn) {
+  Demo demo("--nodes 20 --columns --header-hints");
+  ASSERT_TRUE(demo.Ready());
+  RECT client;
+  GetClientRect(demo.Tree(), &client);
+  MapWindowPoints(demo.Tree(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+  struct Case {
+    int x;
+    int columnLeft;
+    const wchar_t* text;
+  } cases[] = {
+      {40, 0, L"Names of the nodes"},
+      {295, 250, L"Type of the content in the node"},
+  };
+  for (const Case& c : cases) {
+    RestOnBand(demo, c.x);
+    HWND hint = nullptr;
+    EXPECT_TRUE(WaitFor([&] {
+      hint = VisibleTreeHint();
+      return hint && WindowText(hint) == c.text;
+    })) << "x "
+        << c.x;
+    if (!hint) continue;
+    RECT window;
+    GetWindowRect(hint, &window);
+    // Just below the band, from the column's left edge.
+    EXPECT_EQ(window.left, client.left + c.columnLeft) << "x " << c.x;
+    EXPECT_GE(window.top, client.top - 2) << "x " << c.x;
+    EXPECT_LE(window.top, client.top + 4) << "x " << c.x;
+    EXPECT_GT(window.right - window.left, 60) << "the whole text shows";
+  }
+  // Size: no hint and its caption fits, so the hint goes and none comes.
+  RestOnBand(demo, 205);
+  EXPECT_TRUE(WaitFor([] { return VisibleTreeHint() == nullptr; }));
+  Sleep(400);
+  EXPECT_EQ(VisibleTreeHint(), nullptr);
+  // Back on the first column, then off the band into the rows: the hint goes.
+  RestOnBand(demo, 40);
+  ASSERT_TRUE(WaitFor([] { return VisibleTreeHint() != nullptr; }));
+  demo.MoveMouse(40, 5 * kRow + 9);
+  EXPECT_TRUE(WaitFor([] { return VisibleTreeHint() == nullptr; }));
+}
+
+TEST(TreeDemoDriveHint, WithoutHeaderHintsTheBandShowsNoHint) {
+  Demo demo("--nodes 20 --columns --column-hints");
+  ASSERT_TRUE(demo.Ready());
+  for (int x : {40, 295}) {
+    RestOnBand(demo, x);
+    Sleep(400);  // four times the demo's hint pause
+    EXPECT_EQ(VisibleTreeHint(), nullptr) << "x " << x;
+  }
+}
+
 // Rows of the default demo: Node 0 expanded (its children 0.0 to 0.2 in rows
 // 1 to 3), then Node 1 in row 4 ... Node 5 (with children, collapsed) in row 8.
 // A top-level button sits at x 13; captions start at x 18 (at 36 with check boxes).

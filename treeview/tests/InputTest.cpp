@@ -845,3 +845,34 @@ TEST(Hints, RefusalsAndTheFourModes) {
     ++index;
   }
 }
+
+TEST(Hints, OverTheHeaderTheColumnHintComesFirstThenACutOffCaption) {
+  RecordingTree tree;
+  BuildTreeFromLevels(tree, {0, 0});
+  using S = TVTHeaderHintShow;
+  struct Case {
+    const char* what;
+    TVTHeaderHintColumn column;
+    bool mouseCaptured;
+    S expected;
+  };
+  const Case cases[] = {
+      {"a column with a hint", {1, true, false}, false, S::ColumnHint},
+      {"the hint wins over a cut-off caption", {1, true, true}, false, S::ColumnHint},
+      {"no hint, the caption cut off", {0, false, true}, false, S::Caption},
+      {"no hint, the caption fits", {0, false, false}, false, S::Refused},
+      {"no column under the mouse", {-1, true, true}, false, S::Refused},
+      {"the mouse captured", {1, true, true}, true, S::Refused},
+  };
+  for (const Case& c : cases) {
+    TVTHintQuestion q;
+    q.FocusNearby = true;
+    q.HintMode = 3;  // the client area's mode plays no part over the header
+    q.MouseCaptured = c.mouseCaptured;
+    EXPECT_EQ(DecideHeaderHint(tree, q, c.column), c.expected) << c.what;
+    EXPECT_EQ(tree.HasTreeState(tsHint), c.expected != S::Refused) << c.what;
+    EXPECT_EQ(tree.HasTreeState(tsHintPreparing), c.expected != S::Refused) << c.what;
+  }
+  TVTHintQuestion unfocused;
+  EXPECT_EQ(DecideHeaderHint(tree, unfocused, {1, true, false}), S::Refused);
+}

@@ -312,6 +312,8 @@ bool TVTHeader::HandleHeaderMessage(TMessage& msg) {
       const bool changed = columns_->DetermineHoverColumn(headerPoint(p));
       if ((!changed && columns_->DownColumn == NoColumn) || columns_->DownColumn == columns_->HoverColumn) break;
       SetTimer(window, kHeaderTimer, 50, nullptr);
+      // A new column under the mouse: its hint starts over (the tree's CM_HINTSHOW answers for the band).
+      if (HasOption(kHeaderShowHint) && Application) Application->NonClientHintMouseMove(tree_, p);
       break;
     }
     case WM_NCLBUTTONDOWN: {
@@ -443,6 +445,8 @@ bool TVTHeader::HandleHeaderMessage(TMessage& msg) {
         if (!IsPointInHeader(p) ||
             (columns_->DownColumn != NoColumn && columns_->DownColumn != columns_->HoverColumn)) {
           KillTimer(window, kHeaderTimer);
+          // The mouse left the band (or pressed elsewhere): a hint the band asked for goes.
+          if (Application) Application->EndNonClientHint(tree_);
           columns_->HoverColumn = NoColumn;
           columns_->ClickedColumn = NoColumn;
           columns_->DownColumn = NoColumn;

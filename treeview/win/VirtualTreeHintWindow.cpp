@@ -130,7 +130,7 @@ RECT TVirtualTreeHintWindow::CalcHintRect(int maxWidth, const std::string& text,
   tree_ = hint ? hint->Tree : nullptr;
   node_ = hint ? hint->Node : nullptr;
   column_ = hint ? hint->Column : NoColumn;
-  text_ = Widen(text);
+  text_ = hint && !hint->Text.empty() ? hint->Text : Widen(text);
   rightToLeft_ = false;
   if (tree_) {
     TVirtualTreeColumn* c = tree_->GetHeader() ? tree_->GetHeader()->GetColumns()->ColumnAt(column_) : nullptr;
@@ -193,6 +193,8 @@ void TVirtualTreeHintWindow::ActivateHintData(RECT rect, const std::string& text
   ReleaseDC(nullptr, screen);
   SetWindowPos(window, HWND_TOPMOST, rect.left, rect.top, width, height, SWP_SHOWWINDOW | SWP_NOACTIVATE);
   TControl::SetVisible(true);
+  // The window's text is the hint's, for tools that read windows (painting uses its own copy).
+  SetWindowTextW(window, reinterpret_cast<LPCWSTR>(text_.c_str()));
   animationKind_ = tree_ ? tree_->GetHintAnimationKind() : 0;
   if (animationKind_ == 0 || !tree_) {
     animationKind_ = 0;

@@ -914,6 +914,7 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
     inherited::Dispatch(msg);
     return;
   }
+  if (HeaderHintShow(msg, *info)) return;
   TVTHintQuestion question;
   question.FocusNearby = GetFocus() != nullptr || core_->HasTreeState(tsEditing);
   question.MouseCaptured = GetCapture() != nullptr;
@@ -934,7 +935,7 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
     return;
   }
   if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
-  hintData_ = TVTHintData{this, node, column};
+  hintData_ = TVTHintData{this, node, column, {}};
   info->HintData = &hintData_;
   info->HintWindowClass = &TVirtualTreeHintWindow::StaticClass();
   if (show == TVTHintShow::NodeText && node) {

@@ -391,6 +391,8 @@ class TBaseVirtualTree : public TCustomControl {
     TBaseVirtualTree* Tree = nullptr;
     TVTNode* Node = nullptr;
     int Column = NoColumn;
+    // The text in full (a header hint's, which may not survive the 8-bit hint string); empty: the hint string's.
+    std::u16string Text;
   };
   const TVTHintData& HintData() const { return hintData_; }
   // The horizontal extent of a node's label (tree coordinates), laid out as painted.
@@ -593,6 +595,8 @@ class TBaseVirtualTree : public TCustomControl {
   void NonClientPaint(TMessage& msg);
   void SetTreeCursor(TMessage& msg);
   void HintShow(TMessage& msg);
+  // CM_HINTSHOW over the header band; false when the point is not in the band or header hints are off.
+  bool HeaderHintShow(TMessage& msg, THintInfo& info);
   void FrameworkDrag(TMessage& msg);
   TVTHintData hintData_;
   std::unique_ptr<TVTMouseController> mouse_;

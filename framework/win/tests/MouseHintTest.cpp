@@ -152,6 +152,61 @@ TEST_F(MouseHintTest, NoHintWithoutShowHintOrText) {
   EXPECT_TRUE(!Application->HintWindow() || !Application->HintWindow()->GetVisible());
 }
 
+// A control that answers CM_HINTSHOW for a band it paints outside its client area.
+struct BandHint {
+  TWndMethod original;
+  int asked = 0;
+  POINT cursor{};
+  void Handle(TMessage& msg) {
+    if (msg.Msg == CM_HINTSHOW) {
+      ++asked;
+      auto* info = reinterpret_cast<THintInfo*>(msg.LParam);
+      cursor = info->CursorPos;
+      info->HintStr = "band";
+    }
+    original(msg);
+  }
+};
+
+TEST_F(MouseHintTest, ANonClientMoveAsksForAHintThatAClientLeaveKeepsAndTheControlEnds) {
+  Application->HintPause = 1;
+  button->SetShowHint(true);  // no Hint text: the band's answer gives it
+  BandHint band{button->WindowProc};
+  button->WindowProc = TWndMethod::Bind<&BandHint::Handle>(&band);
+  auto shown = [] { return Application->HintWindow() && Application->HintWindow()->GetVisible(); };
+
+  // The pointer away from the form, and the system's moves over it handled first: a client move ends the request.
+  SetCursorPos(form->GetLeft() + form->GetWidth() + 50, form->GetTop() + form->GetHeight() + 50);
+  PumpingWait(50);
+  Application->NonClientHintMouseMove(button, POINT{7, -6});
+  SetMouseControl(nullptr);  // the client area's leave, as the mouse enters the band
+  PumpingWaitUntil(5000, shown);
+  ASSERT_TRUE(shown());
+  EXPECT_EQ(band.asked, 1);
+  EXPECT_EQ(band.cursor.x, 7);
+  EXPECT_EQ(band.cursor.y, -6);
+  char text[32] = {};
+  GetWindowTextA(Application->HintWindow()->WindowHandle(), text, sizeof text);
+  EXPECT_STREQ(text, "band");
+
+  Application->EndNonClientHint(form);  // not the asking control: nothing ends
+  EXPECT_TRUE(shown());
+  Application->EndNonClientHint(button);
+  EXPECT_FALSE(shown());
+  PumpingWait(50);
+  EXPECT_FALSE(shown());
+  EXPECT_EQ(band.asked, 1);
+
+  // A control that goes while its hint waits is forgotten: no hint shows for it.
+  Application->HintPause = 30;
+  Application->NonClientHintMouseMove(button, POINT{7, -6});
+  button->WindowProc = band.original;
+  FreeAndNil(button);
+  PumpingWait(100);
+  EXPECT_FALSE(shown());
+  EXPECT_EQ(band.asked, 1);
+}
+
 TEST_F(MouseHintTest, ControlCursorsComeFromScreenCursors) {
   constexpr TCursor crLink = 5;  // a program's own cursor
   HCURSOR cross = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_CROSS));
