@@ -11,12 +11,14 @@
 
 #include "TreeOnForm.h"
 #include "VirtualStringTreesWin.h"
+#include "VirtualTreeDragImage.h"
+#include "VirtualTreeInput.h"
 #include "VirtualTreeTransferWin.h"
 
 namespace {
 
 class StringTreeTransferWinTest : public TreeOnFormTest<TCustomVirtualStringTree> {
- protected:
+ public:
   void SetUp() override {
     TreeOnFormTest<TCustomVirtualStringTree>::SetUp();
     other_ = New<TCustomVirtualStringTree>(form_);
@@ -104,6 +106,106 @@ TEST_F(StringTreeTransferWinTest, CopyAndCutCarryTheCaptionsToTheOtherTree) {
   EXPECT_EQ(Outline(other_),
             (std::vector<std::u16string>{u"0:One", u"1:One.1", u"1:One.2", u"0:One", u"1:One.1", u"1:One.2"}));
   EXPECT_EQ(Outline(tree_), (std::vector<std::u16string>{u"0:Two", u"1:Two.1", u"1:Two.2"}));
+}
+
+// The node moves go through the window's stream events: asked on the
+// source tree (here through its node-moving event), fired on the tree
+// that receives the nodes (here an override).
+class TMoveCountingTree : public TCustomVirtualStringTree {
+ public:
+  using TCustomVirtualStringTree::TCustomVirtualStringTree;
+  void FireStreamEvent(TVTNode* node) override {
+    received.push_back(node);
+    TCustomVirtualStringTree::FireStreamEvent(node);
+  }
+  std::vector<TVTNode*> received;
+};
+
+TEST_F(StringTreeTransferWinTest, NodeMovesAskAndFireTheStreamEvents) {
+  auto* counting = New<TMoveCountingTree>(form_);
+  counting->SetParent(form_);
+  counting->OnGetText = decltype(counting->OnGetText)::Bind<&StringTreeTransferWinTest::GetText>(this);
+  counting->OnNewText = decltype(counting->OnNewText)::Bind<&StringTreeTransferWinTest::NewText>(this);
+  Fill(tree_, {u"One", u"Two"});
+  std::vector<std::u16string> asked;
+  struct Refuse {
+    StringTreeTransferWinTest* test;
+    std::vector<std::u16string>* asked;
+    TObject* expectedSender;
+    void Moving(TObject* sender, TVTNode* node, TVTNode*, bool& allowed) {
+      EXPECT_EQ(sender, expectedSender);
+      asked->push_back(test->texts_[node]);
+      allowed = test->texts_[node] != u"Two";
+    }
+  } refuse{this, &asked, tree_};
+  tree_->Tree().OnNodeMoving = decltype(tree_->Tree().OnNodeMoving)::Bind<&Refuse::Moving>(&refuse);
+
+  TVTNode* one = tree_->Tree().FirstNodeRaw();
+  TVTNode* two = one->NextSibling;
+  tree_->Tree().MoveNodesTo(two, &counting->Tree(), nullptr, 4, false);  // refused: nothing moves
+  tree_->Tree().MoveNodesTo(one, &counting->Tree(), nullptr, 4, false);
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"Two", u"One"}));
+  EXPECT_EQ(Outline(tree_), (std::vector<std::u16string>{u"0:Two", u"1:Two.1", u"1:Two.2"}));
+  EXPECT_EQ(Outline(counting), (std::vector<std::u16string>{u"0:One", u"1:One.1", u"1:One.2"}));
+  ASSERT_EQ(counting->received.size(), 1u);
+  EXPECT_EQ(counting->received[0], counting->Tree().FirstNodeRaw());
+}
+
+TEST_F(StringTreeTransferWinTest, SimulatedButtonUpEndsThePressAndThePendingDrag) {
+  Fill(tree_, {u"One"});
+  TVirtualTreeCore& core = tree_->Tree();
+  for (int button : {tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown}) {
+    core.SetTreeState(button, true);
+    core.SetTreeState(tsOLEDragPending, true);
+    tree_->SimulateMouseButtonUp();
+    EXPECT_FALSE(core.HasTreeState(button)) << button;
+    EXPECT_FALSE(core.HasTreeState(tsOLEDragPending)) << button;
+  }
+}
+
+// A drop source that ends the drag at once, noting how the source tree's
+// picture of its nodes stands meanwhile.
+class TCancellingDragManager : public TVTDragManager {
+ public:
+  TCancellingDragManager(TBaseVirtualTree& tree)
+      : TVTDragManager(&tree.Transfer(), &tree.DropHandler(), nullptr), tree_(tree) {}
+  HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override {
+    TVTDragImage* image = tree_.NodeDragImage();
+    imageShown = image->Visible() || (image->States() & kDragImageSystemSupport);
+    return DRAGDROP_S_CANCEL;
+  }
+  bool imageShown = false;
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+TEST_F(StringTreeTransferWinTest, AnOleDragShowsTheSourcePictureUntilItEnds) {
+  // The drag manager is asked for when the window is made.
+  auto* source = New<TCustomVirtualStringTree>(form_);
+  TCancellingDragManager* manager = nullptr;
+  struct Make {
+    TCancellingDragManager** made;
+    void Create(TObject* sender, TVTDragManager*& result) {
+      *made = new TCancellingDragManager(*static_cast<TBaseVirtualTree*>(sender));
+      result = *made;
+    }
+  } make{&manager};
+  source->OnCreateDragManager = decltype(source->OnCreateDragManager)::Bind<&Make::Create>(&make);
+  source->OnGetText = decltype(source->OnGetText)::Bind<&StringTreeTransferWinTest::GetText>(this);
+  source->SetParent(form_);
+  source->SetBounds(0, 0, 300, 200);
+  tree_->SetVisible(false);
+  Fill(source, {u"One", u"Two"});
+  source->Tree().SetNodeSelected(source->Tree().FirstNodeRaw(), true);
+  POINT p{20, 5};
+  ClientToScreen(source->WindowHandle(), &p);
+  SetCursorPos(p.x, p.y);
+  source->StartOleDrag();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_TRUE(manager->imageShown);
+  EXPECT_FALSE(source->NodeDragImage()->Visible());
+  EXPECT_EQ(source->Tree().TotalNodeCount(), 6u);  // a cancelled drag moves nothing
 }
 
 }  // namespace
