@@ -39,7 +39,7 @@
 // each) and "edited HEX" for the last text the editor gave.
 // --two shows two string trees, A above B: A has the nodes (captions "A 0",
 // "A 0.1"...), B starts empty (its own captions would be "B 0"...), so that
-// copy, cut, paste and drags between them can be tried. Each tree reports on
+// copy, cut, paste and OLE drags between them can be tried. Each tree reports on
 // WM_APP + 1 to the --report file; WM_APP + 3 sent to B frees A.
 #include <windows.h>
 
@@ -226,6 +226,8 @@ class TDemoStringTree : public TCustomVirtualStringTree {
   std::string Prefix = "Node ";
   // --two: the tree that WM_APP + 3 frees (B's is A).
   TDemoStringTree* Partner = nullptr;
+  // --two: nodes may be dragged out of the tree (OLE drag and drop).
+  void AllowDrags() { OnDragAllowed = decltype(OnDragAllowed)::Bind<&TDemoStringTree::DragAllowed>(this); }
   void Save() {
     if (SaveFile.empty()) return;
     TFileStream* stream = New<TFileStream>(SaveFile, fmCreate);
@@ -274,6 +276,7 @@ class TDemoStringTree : public TCustomVirtualStringTree {
     captions_[{node, column < 0 ? 0 : column}] = text;
     lastEdit_ = text;
   }
+  void DragAllowed(TObject*, TVTNode*, int, bool& allowed) { allowed = true; }
   void Freed(TObject*, TVTNode* node) {
     for (int c = 0; c < 3; ++c) captions_.erase({node, c});
   }
@@ -421,6 +424,7 @@ int RunTwoTreeDemo(long nodes, long children, const std::string& report) {
     tree->ReportFile = report;
     tree->Tree().SetMultiSelect(true);
     tree->Tree().OptionBits.Misc |= voAcceptOLEDrop;
+    tree->AllowDrags();
   }
   TVirtualTreeCore& core = a->Tree();
   a->SetRootNodeCount(std::uint32_t(nodes));

@@ -501,6 +501,36 @@ TEST(TreeDemoDrive, PastingAfterTheCopiedTreeWentTouchesNothingOfIt) {
   EXPECT_TRUE(Captions(demo.Read(b)).empty());  // the clipboard no longer holds A's nodes, and B still answers
 }
 
+// The real mouse (the display's pointer, as a user's hand moves it) at a client point of `window`.
+void MouseInput(HWND window, int x, int y, DWORD buttons) {
+  POINT p{x, y};
+  ClientToScreen(window, &p);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = LONG((p.x * 65535) / (GetSystemMetrics(SM_CXSCREEN) - 1));
+  input.mi.dy = LONG((p.y * 65535) / (GetSystemMetrics(SM_CYSCREEN) - 1));
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
+  SendInput(1, &input, sizeof input);
+  Sleep(50);
+}
+
+TEST(TreeDemoDrive, DraggingNodesFromAToBCopiesThemWithTheirCaptions) {
+  Demo demo("--two --nodes 3 --children 2");
+  ASSERT_TRUE(demo.Ready());
+  HWND a = demo.Upper(), b = demo.Lower();
+  SetForegroundWindow(GetParent(a));
+  // Press on A's first caption, move past the drag threshold and over to B, release there.
+  MouseInput(a, 40, 9, 0);
+  MouseInput(a, 40, 9, MOUSEEVENTF_LEFTDOWN);
+  for (int step = 1; step <= 4; ++step) MouseInput(a, 40 + 4 * step, 9 + 4 * step, 0);
+  for (int step = 0; step <= 4; ++step) MouseInput(b, 60 + 5 * step, 60 + 5 * step, 0);
+  MouseInput(b, 80, 80, MOUSEEVENTF_LEFTUP);
+  EXPECT_TRUE(WaitFor([&] { return Captions(demo.Read(b)).count("0") != 0; }));
+  const auto dropped = Captions(demo.Read(b));
+  EXPECT_EQ(dropped, (std::map<std::string, std::string>{{"0", "A 0"}, {"0.0", "A 0"}, {"0.1", "A 1"}}));
+  EXPECT_EQ(Captions(demo.Read(a)).size(), 5u);  // a copy: A keeps its nodes
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {
