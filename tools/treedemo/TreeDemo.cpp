@@ -4,7 +4,7 @@
 //            [--column-count N] [--hints] [--column-hints] [--header-hints]
 //            [--multiselect] [--columns] [--header-style thick|flat|plates|xp]
 //            [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]
-//            [--strings [--save FILE] [--load FILE]]
+//            [--strings [--save FILE] [--load FILE]] [--two]
 //
 // N top-level nodes (default 50); every fifth one has --children children
 // (default 3), the first of them expanded. With --checks every node gets that
@@ -42,6 +42,10 @@
 // file saved so. The string tree's report has one line "caption:PATH HEX"
 // per node (the main column's text as UTF-16 code units, four hex digits
 // each) and "edited HEX" for the last text the editor gave.
+// --two shows two string trees, A above B: A has the nodes (captions "A 0",
+// "A 0.1"...), B starts empty (its own captions would be "B 0"...), so that
+// copy, cut, paste and OLE drags between them can be tried. Each tree reports on
+// WM_APP + 1 to the --report file; WM_APP + 3 sent to B frees A.
 #include <windows.h>
 
 #include <zlib.h>
@@ -223,6 +227,12 @@ class TDemoStringTree : public TCustomVirtualStringTree {
     Tree().OnFreeNode = decltype(Tree().OnFreeNode)::Bind<&TDemoStringTree::Freed>(this);
   }
   std::string ReportFile, SaveFile;
+  // The start of a caption never edited.
+  std::string Prefix = "Node ";
+  // --two: the tree that WM_APP + 3 frees (B's is A).
+  TDemoStringTree* Partner = nullptr;
+  // --two: nodes may be dragged out of the tree (OLE drag and drop).
+  void AllowDrags() { OnDragAllowed = decltype(OnDragAllowed)::Bind<&TDemoStringTree::DragAllowed>(this); }
   void Save() {
     if (SaveFile.empty()) return;
     TFileStream* stream = New<TFileStream>(SaveFile, fmCreate);
@@ -247,6 +257,11 @@ class TDemoStringTree : public TCustomVirtualStringTree {
       msg.Result = 1;
       return;
     }
+    if (msg.Msg == WM_APP + 3) {
+      msg.Result = Partner ? 1 : 0;
+      FreeAndNil(Partner);
+      return;
+    }
     TCustomVirtualStringTree::Dispatch(msg);
   }
 
@@ -259,13 +274,14 @@ class TDemoStringTree : public TCustomVirtualStringTree {
       text = found->second;
       return;
     }
-    const std::string plain = "Node " + std::to_string(node->Index) + (c > 0 ? "." + std::to_string(c) : "");
+    const std::string plain = Prefix + std::to_string(node->Index) + (c > 0 ? "." + std::to_string(c) : "");
     text.assign(plain.begin(), plain.end());
   }
   void Edited(TObject*, TVTNode* node, int column, const std::u16string& text) {
     captions_[{node, column < 0 ? 0 : column}] = text;
     lastEdit_ = text;
   }
+  void DragAllowed(TObject*, TVTNode*, int, bool& allowed) { allowed = true; }
   void Freed(TObject*, TVTNode* node) {
     for (int c = 0; c < 3; ++c) captions_.erase({node, c});
   }
@@ -394,6 +410,45 @@ int RunStringDemo(long nodes, long children, bool classic, const std::string& re
   return status;
 }
 
+// --two: string trees A (with the nodes) above B (empty), both multi-select.
+int RunTwoTreeDemo(long nodes, long children, const std::string& report) {
+  TForm* form = New<TForm>(Application);
+  form->SetCaption("Two trees demo");
+  form->SetBounds(40, 40, 420, 480);
+  auto* a = New<TDemoStringTree>(form);
+  a->SetParent(form);
+  a->SetAlign(alTop);
+  a->SetHeight(220);
+  a->Prefix = "A ";
+  auto* b = New<TDemoStringTree>(form);
+  b->SetParent(form);
+  b->SetAlign(alClient);
+  b->Prefix = "B ";
+  b->Partner = a;
+  for (TDemoStringTree* tree : {a, b}) {
+    tree->ReportFile = report;
+    tree->Tree().SetMultiSelect(true);
+    tree->Tree().OptionBits.Misc |= voAcceptOLEDrop;
+    tree->AllowDrags();
+  }
+  TVirtualTreeCore& core = a->Tree();
+  a->SetRootNodeCount(std::uint32_t(nodes));
+  std::uint32_t index = 0;
+  for (TVTNode* n = core.FirstNode(); n; n = core.NextSiblingOf(n), ++index) {
+    if (index % 5 == 0 && children > 0) core.SetChildCount(n, std::uint32_t(children));
+  }
+  if (TVTNode* first = core.FirstNode()) {
+    if (first->States & vsHasChildren) core.ToggleExpansion(first);
+    core.SetFocusedNode(first);
+    core.SetNodeSelected(first, true);
+  }
+  form->Show();
+  a->SetFocus();
+  Application->Run();
+  form->Free();
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: treedemo [--nodes N] [--children N] [--checks none|box|tristate|radio|button]\n"
@@ -415,6 +470,7 @@ int main(int argc, char** argv) {
   TVTHeaderStyle headerStyle = hsThickButtons;
   std::string screenshot, report, save, load;
   bool strings = false;
+  bool two = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -477,6 +533,8 @@ int main(int argc, char** argv) {
       report = argv[++i];
     } else if (arg == "--strings") {
       strings = true;
+    } else if (arg == "--two") {
+      two = true;
     } else if (arg == "--save" && hasValue) {
       save = argv[++i];
     } else if (arg == "--load" && hasValue) {
@@ -496,6 +554,12 @@ int main(int argc, char** argv) {
   InitVirtualTrees();
   int status = 0;
   try {
+    if (two) {
+      status = RunTwoTreeDemo(nodes, children, report);
+      DoneVirtualTrees();
+      DoneForms();
+      return status;
+    }
     if (strings) {
       status = RunStringDemo(nodes, children, classic, report, save, load, screenshot);
       DoneVirtualTrees();

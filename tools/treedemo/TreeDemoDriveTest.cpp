@@ -75,9 +75,13 @@ class Demo {
     bool Expanded(const std::string& path) const { return nodes.count(path) && (nodes.at(path).first & 0x20); }
     int Check(const std::string& path) const { return nodes.count(path) ? nodes.at(path).second : -1; }
   };
-  Report Read() {
+  // --two: A is the upper tree, B the lower one.
+  HWND Upper() const { return Sibling(true); }
+  HWND Lower() const { return Sibling(false); }
+  // The state of the tree `window` (null: the tree).
+  Report Read(HWND window = nullptr) {
     Report r;
-    if (SendMessageA(tree_, WM_APP + 1, 0, 0) != 1) {
+    if (SendMessageA(window ? window : tree_, WM_APP + 1, 0, 0) != 1) {
       ADD_FAILURE() << "no report";
       return r;
     }
@@ -105,6 +109,16 @@ class Demo {
     if (!IsWindowVisible(window) || GetWindow(window, GW_CHILD) == nullptr) return TRUE;
     demo->form_ = window;
     return FALSE;
+  }
+  HWND Sibling(bool upper) const {
+    HWND best = nullptr;
+    RECT bestRect{};
+    for (HWND w = FindWindowExA(form_, nullptr, nullptr, nullptr); w; w = FindWindowExA(form_, w, nullptr, nullptr)) {
+      RECT r;
+      GetWindowRect(w, &r);
+      if (!best || (upper ? r.top < bestRect.top : r.top > bestRect.top)) best = w, bestRect = r;
+    }
+    return best;
   }
   PROCESS_INFORMATION process_{};
   HWND form_ = nullptr;
@@ -527,6 +541,82 @@ TEST(TreeDemoDrive, TheStringTreeEditsInPlaceAndItsCaptionsSurviveSaveAndLoad) {
   }
   EXPECT_GE(saved.size(), 6u);
   DeleteFileA(file.c_str());
+}
+
+// --two: the captions of a report as text ("caption:PATH" -> text), in path order.
+std::map<std::string, std::string> Captions(const Demo::Report& report) {
+  std::map<std::string, std::string> captions;
+  for (const auto& [key, hex] : report.values) {
+    if (key.rfind("caption:", 0) != 0) continue;
+    std::string text;
+    for (std::size_t i = 0; i + 4 <= hex.size() && hex != "-"; i += 4)
+      text += char(std::stoul(hex.substr(i, 4), nullptr, 16));
+    captions[key.substr(8)] = text;
+  }
+  return captions;
+}
+
+TEST(TreeDemoDrive, TwoTreesCopyCutAndPasteTheirNodesWithCaptions) {
+  Demo demo("--two --nodes 3 --children 2");
+  ASSERT_TRUE(demo.Ready());
+  HWND a = demo.Upper(), b = demo.Lower();
+  ASSERT_NE(a, b);
+  const std::map<std::string, std::string> first = {{"0", "A 0"}, {"0.0", "A 0"}, {"0.1", "A 1"}};
+
+  // Copy in A (its first node with its two children is selected), paste in B at its end.
+  SendMessageA(a, WM_COPY, 0, 0);
+  SendMessageA(b, WM_PASTE, 0, 0);
+  EXPECT_EQ(Captions(demo.Read(b)), first);
+  EXPECT_EQ(Captions(demo.Read(a)).size(), 5u);
+
+  // Cut in A, paste in B: A loses the nodes, B has them twice.
+  SendMessageA(a, WM_CUT, 0, 0);
+  SendMessageA(b, WM_PASTE, 0, 0);
+  std::map<std::string, std::string> twice = first;
+  twice.insert({{"1", "A 0"}, {"1.0", "A 0"}, {"1.1", "A 1"}});
+  EXPECT_EQ(Captions(demo.Read(b)), twice);
+  EXPECT_EQ(Captions(demo.Read(a)), (std::map<std::string, std::string>{{"0", "A 0"}, {"1", "A 1"}}));
+}
+
+TEST(TreeDemoDrive, PastingAfterTheCopiedTreeWentTouchesNothingOfIt) {
+  Demo demo("--two --nodes 3 --children 2");
+  ASSERT_TRUE(demo.Ready());
+  HWND b = demo.Lower();
+  SendMessageA(demo.Upper(), WM_COPY, 0, 0);
+  ASSERT_EQ(SendMessageA(b, WM_APP + 3, 0, 0), 1);  // B frees A
+  EXPECT_EQ(demo.Upper(), b);                       // B is the form's only tree now
+  SendMessageA(b, WM_PASTE, 0, 0);
+  EXPECT_TRUE(Captions(demo.Read(b)).empty());  // the clipboard no longer holds A's nodes, and B still answers
+}
+
+// The real mouse (the display's pointer, as a user's hand moves it) at a client point of `window`.
+void MouseInput(HWND window, int x, int y, DWORD buttons) {
+  POINT p{x, y};
+  ClientToScreen(window, &p);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = LONG((p.x * 65535) / (GetSystemMetrics(SM_CXSCREEN) - 1));
+  input.mi.dy = LONG((p.y * 65535) / (GetSystemMetrics(SM_CYSCREEN) - 1));
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
+  SendInput(1, &input, sizeof input);
+  Sleep(50);
+}
+
+TEST(TreeDemoDrive, DraggingNodesFromAToBCopiesThemWithTheirCaptions) {
+  Demo demo("--two --nodes 3 --children 2");
+  ASSERT_TRUE(demo.Ready());
+  HWND a = demo.Upper(), b = demo.Lower();
+  SetForegroundWindow(GetParent(a));
+  // Press on A's first caption, move past the drag threshold and over to B, release there.
+  MouseInput(a, 40, 9, 0);
+  MouseInput(a, 40, 9, MOUSEEVENTF_LEFTDOWN);
+  for (int step = 1; step <= 4; ++step) MouseInput(a, 40 + 4 * step, 9 + 4 * step, 0);
+  for (int step = 0; step <= 4; ++step) MouseInput(b, 60 + 5 * step, 60 + 5 * step, 0);
+  MouseInput(b, 80, 80, MOUSEEVENTF_LEFTUP);
+  EXPECT_TRUE(WaitFor([&] { return Captions(demo.Read(b)).count("0") != 0; }));
+  const auto dropped = Captions(demo.Read(b));
+  EXPECT_EQ(dropped, (std::map<std::string, std::string>{{"0", "A 0"}, {"0.0", "A 0"}, {"0.1", "A 1"}}));
+  EXPECT_EQ(Captions(demo.Read(a)).size(), 5u);  // a copy: A keeps its nodes
 }
 
 int main(int argc, char** argv) {

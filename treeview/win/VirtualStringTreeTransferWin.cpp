@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "VirtualStringTreesWin.h"
+#include "VirtualTreeColumns.h"
 #include "VirtualTrees.h"
 
 namespace {
@@ -99,4 +101,83 @@ HRESULT TVTStringTransferTree::RenderDataForFormat(const FORMATETC& format, STGM
     medium = STGMEDIUM{};
     return E_FAIL;
   }
+}
+
+// --- The string tree window's transfer -------------------------------------------------------------
+
+namespace {
+
+// The string tree window's side of transfers: the texts and nodes of the
+// string transfer, the user formats of the tree and its render event for
+// every other format.
+class TStringTreeWindowTransfer : public TVTStringTransferTree {
+ public:
+  explicit TStringTreeWindowTransfer(TCustomVirtualStringTree& tree)
+      : TVTStringTransferTree(tree.StringTree()), tree_(tree) {
+    Looks = [this] { return tree_.RenderLooks(); };
+  }
+  std::vector<FORMATETC> OfferedFormats() override {
+    std::vector<FORMATETC> formats = TVTStringTransferTree::OfferedFormats();
+    tree_.FireGetUserClipboardFormats(formats);
+    return formats;
+  }
+  HRESULT RenderDataForFormat(const FORMATETC& format, STGMEDIUM& medium, bool forClipboard) override {
+    for (const FORMATETC& own : TVTStringTransferTree::OfferedFormats())
+      if (own.cfFormat == format.cfFormat)
+        return TVTStringTransferTree::RenderDataForFormat(format, medium, forClipboard);
+    medium = STGMEDIUM{};
+    return tree_.FireRenderOleData(format, medium, forClipboard);
+  }
+
+ private:
+  TCustomVirtualStringTree& tree_;
+};
+
+TVTRenderFont RenderFontOf(const TFont* font) {
+  TVTRenderFont result;
+  if (!font) return result;
+  const std::string name = font->GetName();
+  result.Name.assign(name.begin(), name.end());
+  result.Size = font->GetSize();
+  result.Bold = font->GetStyle().Contains(fsBold);
+  result.Italic = font->GetStyle().Contains(fsItalic);
+  result.Underline = font->GetStyle().Contains(fsUnderline);
+  result.Color = static_cast<std::uint32_t>(ColorToRGB(font->GetColor()));
+  return result;
+}
+
+}  // namespace
+
+TVTTransferTree* TCustomVirtualStringTree::CreateTransferTree() {
+  return new TStringTreeWindowTransfer(*this);
+}
+
+TVTRenderLooks TCustomVirtualStringTree::RenderLooks() {
+  TVTRenderLooks looks;
+  TVTHeader* header = GetHeader();
+  if (TVirtualTreeColumns* columns = header ? header->GetColumns() : nullptr) {
+    for (TVirtualTreeColumn* column : columns->VisibleColumnsInOrder()) {
+      TVTRenderColumn rendered;
+      rendered.Index = column->Index();
+      rendered.Caption = column->GetText();
+      rendered.Width = column->GetWidth();
+      rendered.Alignment = column->GetAlignment() == taRightJustify ? kAlignRight
+                           : column->GetAlignment() == taCenter     ? kAlignCenter
+                                                                    : kAlignLeft;
+      rendered.Color = static_cast<std::uint32_t>(ColorToRGB(column->GetColor()));
+      looks.Columns.push_back(rendered);
+    }
+    if (!looks.Columns.empty()) looks.MainColumn = Tree().MainColumn();
+    looks.HeaderFont = RenderFontOf(header->GetFont());
+  }
+  looks.TreeFont = RenderFontOf(GetFont());
+  looks.TreeColor = static_cast<std::uint32_t>(ColorToRGB(GetColor()));
+  looks.ButtonFaceColor = static_cast<std::uint32_t>(ColorToRGB(clBtnFace));
+  looks.Indent = GetIndent();
+  if (HandleAllocated()) {
+    RECT client{};
+    ::GetClientRect(WindowHandle(), &client);
+    looks.ClientWidth = client.right - client.left;
+  }
+  return looks;
 }

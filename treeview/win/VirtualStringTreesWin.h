@@ -9,6 +9,7 @@
 
 #include "UcxStdCtrls.h"
 #include "VirtualStringTreeCore.h"
+#include "VirtualTreeRenderings.h"
 #include "VirtualTreesWin.h"
 
 class TCustomVirtualStringTree;
@@ -57,6 +58,8 @@ class TCustomVirtualStringTree : public TBaseVirtualTree {
 
   std::u16string CellText(TVTNode* node, int column) { return StringTree().CellText(node, column); }
   std::u16string StaticText(TVTNode* node, int column) { return StringTree().StaticText(node, column); }
+  // The renderings' looks from the header's visible columns, the fonts and the colours.
+  TVTRenderLooks RenderLooks();
   // 2 x the text margin; for a text that is not empty also its extent in
   // the tree's font after the paint-text event (a null canvas: the tree's own).
   int MeasureTextWidth(TCanvas* canvas, TVTNode* node, const std::u16string& text, int column);
@@ -91,6 +94,8 @@ class TCustomVirtualStringTree : public TBaseVirtualTree {
   // Measures the text height and the width of "..." in the current font;
   // every node's cached width goes.
   void MeasureFontMetrics();
+  // The string tree's transfer side: its texts besides its nodes.
+  TVTTransferTree* CreateTransferTree() override;
 
  private:
   void PaintNormalText(TVTPaintInfo& info, const std::u16string& text);

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "Exceptions.h"
 #include "Streams.h"
+#include "VirtualTreeDragImage.h"
 #include "VirtualTrees.h"
 #include "VirtualTreesWin.h"
 
@@ -736,6 +738,20 @@ TObject* OwnerOf(TVTTransferTree* transfer) {
 
 }  // namespace
 
+void TBaseVirtualTree::MoveSourceDragImage(TBaseVirtualTree*& shown, TBaseVirtualTree* source, int state, POINT p) {
+  if (state == 1 || !source || !source->core_->HasTreeState(tsOLEDragging)) {
+    if (shown && shown->core_->HasTreeState(tsOLEDragging)) shown->NodeDragImage()->HideImage();
+    shown = nullptr;
+    return;
+  }
+  shown = source;
+  TVTDragImage* image = source->NodeDragImage();
+  if (!HandleAllocated()) return;
+  ::ClientToScreen(WindowHandle(), &p);
+  if (!image->Visible()) image->ShowImage();
+  image->DragTo(p, false);
+}
+
 TVTTransferTree* TBaseVirtualTree::CreateTransferTree() {
   return new TTreeWindowTransfer(*this);
 }
@@ -748,8 +764,12 @@ TVTTransferTree& TBaseVirtualTree::Transfer() {
 TVTTreeDropHandler& TBaseVirtualTree::DropHandler() {
   if (!dropHandler_) {
     dropHandler_ = new TVTTreeDropHandler(Transfer(), nullptr);
-    dropHandler_->OnDragOver = [this](TVTTransferTree* source, std::uint8_t shift, int state, POINT p, int mode,
-                                      DWORD& effect) {
+    // The source tree's picture of its nodes follows the mouse over this tree
+    // and goes when the mouse leaves it (the leave names no source).
+    auto imageSource = std::make_shared<TBaseVirtualTree*>(nullptr);
+    dropHandler_->OnDragOver = [this, imageSource](TVTTransferTree* source, std::uint8_t shift, int state, POINT p,
+                                                   int mode, DWORD& effect) {
+      MoveSourceDragImage(*imageSource, source ? dynamic_cast<TBaseVirtualTree*>(OwnerOf(source)) : nullptr, state, p);
       return FireDragOver(source ? OwnerOf(source) : nullptr, shift, state, p, mode, effect);
     };
     dropHandler_->OnDragDrop = [this](TVTTransferTree* source, IDataObject* data,
@@ -841,4 +861,28 @@ bool TBaseVirtualTree::FireDragOver(TObject* source, std::uint8_t shift, int sta
 void TBaseVirtualTree::FireDragDrop(TObject* source, IDataObject* data, const std::vector<CLIPFORMAT>& formats,
                                     std::uint8_t shift, POINT point, DWORD& effect, int mode) {
   if (OnOleDragDrop) OnOleDragDrop(this, source, data, formats, shift, point, effect, mode);
+}
+
+bool TBaseVirtualTree::AskStreamEvent(TVTNode* node, TVTNode* target) {
+  bool allowed = true;
+  if (core_->OnNodeMoving) core_->OnNodeMoving(this, node, target, allowed);
+  return allowed;
+}
+
+void TBaseVirtualTree::FireStreamEvent(TVTNode* node) {
+  if (core_->OnNodeMoved) core_->OnNodeMoved(this, node);
+}
+
+void TBaseVirtualTree::SimulateMouseButtonUp() {
+  TVirtualTreeCore& t = *core_;
+  const UINT message = t.HasTreeState(tsRightButtonDown)    ? WM_RBUTTONUP
+                       : t.HasTreeState(tsMiddleButtonDown) ? WM_MBUTTONUP
+                                                            : WM_LBUTTONUP;
+  t.SetTreeState(tsOLEDragPending, false);
+  t.SetTreeState(tsFrameworkDragging, false);
+  if (!HandleAllocated()) return;
+  POINT p{0, 0};
+  GetCursorPos(&p);
+  ::ScreenToClient(WindowHandle(), &p);
+  SendMessageW(WindowHandle(), message, 0, MAKELPARAM(std::uint16_t(p.x), std::uint16_t(p.y)));
 }

@@ -39,6 +39,8 @@ class TBaseVirtualTree::WindowCore : public CoreBase {
     const TCustomImageList* list = tree_.CheckImages();
     return list ? list->GetWidth() : 0;
   }
+  bool DoNodeMoving(TVTNode* node, TVTNode* target) override { return tree_.AskStreamEvent(node, target); }
+  void DoNodeMoved(TVTNode* node) override { tree_.FireStreamEvent(node); }
   TBaseVirtualTree& WindowTree() const { return tree_; }
 
  private:

@@ -953,9 +953,12 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
 }
 
 void TBaseVirtualTree::DoEndDrag(TObject* target, int x, int y) {
+  const bool cancelled = !target && !core_->HasTreeState(tsOLEDragging);
   core_->SetTreeState(tsFrameworkDragging, false);
   core_->SetTreeState(tsFrameworkDragOver, false);
   inherited::DoEndDrag(target, x, y);
+  // A framework drag that dropped nowhere ended without a button release here.
+  if (cancelled) SimulateMouseButtonUp();
 }
 
 // CM_DRAG while a framework drag is over the tree: the drop target follows
@@ -2502,11 +2505,21 @@ void TBaseVirtualTree::StartOleDrag() {
     IDataObject* data = CreateDragDataObject();
     IDropSource* source = ObtainDropSource();
     DWORD effect = DROPEFFECT_NONE;
+    POINT p{0, 0};
+    if (HandleAllocated() && GetCursorPos(&p)) ::ScreenToClient(WindowHandle(), &p);
+    // The picture of the dragged nodes; it goes with the drag, however the drag ends.
+    struct ImageScope {
+      TBaseVirtualTree& tree;
+      ~ImageScope() {
+        if (tree.nodeDragImage_) tree.nodeDragImage_->FinishDrag();
+        FreeAndNil(tree.nodeDragImage_);
+      }
+    } imageScope{*this};
+    if (data && HandleAllocated()) BeginNodeDragImage(p, data);
     // The drag manager's callbacks keep their exceptions to themselves: the system's drag loop calls them.
     if (data && source && DoDragDrop(data, source, effects, &effect) != DRAGDROP_S_DROP) effect = DROPEFFECT_NONE;
     if (data) data->Release();
     if (source) source->Release();
-    POINT p{0, 0};
     if (HandleAllocated() && GetCursorPos(&p)) ::ScreenToClient(WindowHandle(), &p);
     DoEndDrag(nullptr, p.x, p.y);
     return effect;

@@ -365,6 +365,15 @@ class TBaseVirtualTree : public TCustomControl {
   virtual bool FireDragOver(TObject* source, std::uint8_t shift, int state, POINT point, int mode, DWORD& effect);
   virtual void FireDragDrop(TObject* source, IDataObject* data, const std::vector<CLIPFORMAT>& formats,
                             std::uint8_t shift, POINT point, DWORD& effect, int mode);
+  // The node moves' events: asked before a node moves (the node, the target
+  // or null for the root; the node-moving event, true by default) and fired
+  // for each node a move brought into this tree (the node-moved event).
+  virtual bool AskStreamEvent(TVTNode* node, TVTNode* target);
+  virtual void FireStreamEvent(TVTNode* node);
+  // Ends a drag that did not end with a button release here: the release of
+  // the button that started it (WM_RBUTTONUP, WM_MBUTTONUP, else
+  // WM_LBUTTONUP) at the cursor, and no drag pending any more.
+  void SimulateMouseButtonUp();
   // The hint animation: 0 none, 1 fade, 2 slide, 3 the system's setting.
   int HintAnimation = 3;
   int GetHintAnimationKind() const;
@@ -436,6 +445,10 @@ class TBaseVirtualTree : public TCustomControl {
   // Prepares and shows NodeDragImage for a drag from a client point (the data
   // object goes to the system's service when it takes the picture).
   void BeginNodeDragImage(POINT clientPoint, IDataObject* dataObject);
+  // Over this tree during an OLE drag: shows and moves the source tree's
+  // picture (state 0 enter, 2 over or drop) or hides the one shown (1 leave);
+  // `shown` remembers the tree whose picture is out.
+  void MoveSourceDragImage(TBaseVirtualTree*& shown, TBaseVirtualTree* source, int state, POINT clientPoint);
 
  private:
   TVTDragImage* nodeDragImage_ = nullptr;

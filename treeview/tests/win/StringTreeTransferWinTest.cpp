@@ -1,0 +1,211 @@
+// Two string tree windows of one process: a copy offers and renders the
+// texts of the nodes besides the nodes themselves, and a paste brings the
+// captions along through the node stream.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TreeOnForm.h"
+#include "VirtualStringTreesWin.h"
+#include "VirtualTreeDragImage.h"
+#include "VirtualTreeInput.h"
+#include "VirtualTreeTransferWin.h"
+
+namespace {
+
+class StringTreeTransferWinTest : public TreeOnFormTest<TCustomVirtualStringTree> {
+ public:
+  void SetUp() override {
+    TreeOnFormTest<TCustomVirtualStringTree>::SetUp();
+    other_ = New<TCustomVirtualStringTree>(form_);
+    other_->SetParent(form_);
+    other_->SetBounds(0, 200, 300, 200);
+    for (TCustomVirtualStringTree* tree : {tree_, other_}) {
+      tree->Tree().SetMultiSelect(true);
+      tree->OnGetText = decltype(tree->OnGetText)::Bind<&StringTreeTransferWinTest::GetText>(this);
+      tree->OnNewText = decltype(tree->OnNewText)::Bind<&StringTreeTransferWinTest::NewText>(this);
+    }
+  }
+  void TearDown() override {
+    OleSetClipboard(nullptr);
+    TreeOnFormTest<TCustomVirtualStringTree>::TearDown();
+  }
+  void GetText(TObject*, TVTNode* node, int, int, std::u16string& text) {
+    auto found = texts_.find(node);
+    text = found == texts_.end() ? u"?" : found->second;
+  }
+  void NewText(TObject*, TVTNode* node, int, const std::u16string& text) { texts_[node] = text; }
+  // Top-level nodes with the given captions, each with two children ("<caption>.1", "<caption>.2").
+  void Fill(TCustomVirtualStringTree* tree, const std::vector<std::u16string>& captions) {
+    TVirtualTreeCore& core = tree->Tree();
+    for (const std::u16string& caption : captions) {
+      TVTNode* node = core.AllocateNode();
+      core.LinkNode(node, nullptr, 4);
+      texts_[node] = caption;
+      for (char16_t c : {u'1', u'2'}) {
+        TVTNode* child = core.AllocateNode();
+        core.LinkNode(child, node, 4);
+        texts_[child] = caption + u"." + c;
+      }
+    }
+    for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n)) core.InitializeNodeOnDemand(n);
+  }
+  // Every node as "<level>:<caption>", in tree order.
+  std::vector<std::u16string> Outline(TCustomVirtualStringTree* tree) {
+    std::vector<std::u16string> outline;
+    TVirtualTreeCore& core = tree->Tree();
+    for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
+      outline.push_back(std::u16string(1, char16_t(u'0' + core.NodeLevel(n))) + u":" + tree->CellText(n, -1));
+    return outline;
+  }
+  static std::u16string ClipboardUnicodeText() {
+    std::u16string text;
+    if (!OpenClipboard(nullptr)) return u"<clipboard not opened>";
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* p = static_cast<const char16_t*>(GlobalLock(data))) {
+        text = p;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+    return text;
+  }
+  TCustomVirtualStringTree* other_ = nullptr;
+  std::map<TVTNode*, std::u16string> texts_;
+};
+
+TEST_F(StringTreeTransferWinTest, CopyOffersTheTextFormatsAndRendersTheNodesText) {
+  Fill(tree_, {u"Gr\u00fc\u00dfe \u20ac", u"Second"});
+  TVirtualTreeCore& core = tree_->Tree();
+  TVTNode* first = core.FirstNodeRaw();
+  core.SetNodeSelected(first, true);
+  core.SetNodeSelected(first->FirstChild->NextSibling, true);
+  SendMessageW(tree_->WindowHandle(), WM_COPY, 0, 0);
+
+  std::vector<UINT> expected = {CF_TEXT, CF_UNICODETEXT, RegisterClipboardFormatA("CSV"),
+                                RegisterClipboardFormatA("Rich Text Format"), RegisterClipboardFormatA("HTML Format")};
+  for (UINT format : expected) EXPECT_TRUE(IsClipboardFormatAvailable(format)) << format;
+  // The nodes marked for the copy, each indented by its level.
+  EXPECT_EQ(ClipboardUnicodeText(), u"Gr\u00fc\u00dfe \u20ac\r\n\tGr\u00fc\u00dfe \u20ac.2\r\n");
+}
+
+TEST_F(StringTreeTransferWinTest, CopyAndCutCarryTheCaptionsToTheOtherTree) {
+  Fill(tree_, {u"One", u"Two"});
+  tree_->Tree().SetNodeSelected(tree_->Tree().FirstNodeRaw(), true);
+  SendMessageW(tree_->WindowHandle(), WM_COPY, 0, 0);
+  SendMessageW(other_->WindowHandle(), WM_PASTE, 0, 0);
+  EXPECT_EQ(Outline(other_), (std::vector<std::u16string>{u"0:One", u"1:One.1", u"1:One.2"}));
+  EXPECT_EQ(tree_->Tree().TotalNodeCount(), 6u);
+
+  SendMessageW(tree_->WindowHandle(), WM_CUT, 0, 0);
+  SendMessageW(other_->WindowHandle(), WM_PASTE, 0, 0);
+  EXPECT_EQ(Outline(other_),
+            (std::vector<std::u16string>{u"0:One", u"1:One.1", u"1:One.2", u"0:One", u"1:One.1", u"1:One.2"}));
+  EXPECT_EQ(Outline(tree_), (std::vector<std::u16string>{u"0:Two", u"1:Two.1", u"1:Two.2"}));
+}
+
+// The node moves go through the window's stream events: asked on the
+// source tree (here through its node-moving event), fired on the tree
+// that receives the nodes (here an override).
+class TMoveCountingTree : public TCustomVirtualStringTree {
+ public:
+  using TCustomVirtualStringTree::TCustomVirtualStringTree;
+  void FireStreamEvent(TVTNode* node) override {
+    received.push_back(node);
+    TCustomVirtualStringTree::FireStreamEvent(node);
+  }
+  std::vector<TVTNode*> received;
+};
+
+TEST_F(StringTreeTransferWinTest, NodeMovesAskAndFireTheStreamEvents) {
+  auto* counting = New<TMoveCountingTree>(form_);
+  counting->SetParent(form_);
+  counting->OnGetText = decltype(counting->OnGetText)::Bind<&StringTreeTransferWinTest::GetText>(this);
+  counting->OnNewText = decltype(counting->OnNewText)::Bind<&StringTreeTransferWinTest::NewText>(this);
+  Fill(tree_, {u"One", u"Two"});
+  std::vector<std::u16string> asked;
+  struct Refuse {
+    StringTreeTransferWinTest* test;
+    std::vector<std::u16string>* asked;
+    TObject* expectedSender;
+    void Moving(TObject* sender, TVTNode* node, TVTNode*, bool& allowed) {
+      EXPECT_EQ(sender, expectedSender);
+      asked->push_back(test->texts_[node]);
+      allowed = test->texts_[node] != u"Two";
+    }
+  } refuse{this, &asked, tree_};
+  tree_->Tree().OnNodeMoving = decltype(tree_->Tree().OnNodeMoving)::Bind<&Refuse::Moving>(&refuse);
+
+  TVTNode* one = tree_->Tree().FirstNodeRaw();
+  TVTNode* two = one->NextSibling;
+  tree_->Tree().MoveNodesTo(two, &counting->Tree(), nullptr, 4, false);  // refused: nothing moves
+  tree_->Tree().MoveNodesTo(one, &counting->Tree(), nullptr, 4, false);
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"Two", u"One"}));
+  EXPECT_EQ(Outline(tree_), (std::vector<std::u16string>{u"0:Two", u"1:Two.1", u"1:Two.2"}));
+  EXPECT_EQ(Outline(counting), (std::vector<std::u16string>{u"0:One", u"1:One.1", u"1:One.2"}));
+  ASSERT_EQ(counting->received.size(), 1u);
+  EXPECT_EQ(counting->received[0], counting->Tree().FirstNodeRaw());
+}
+
+TEST_F(StringTreeTransferWinTest, SimulatedButtonUpEndsThePressAndThePendingDrag) {
+  Fill(tree_, {u"One"});
+  TVirtualTreeCore& core = tree_->Tree();
+  for (int button : {tsLeftButtonDown, tsMiddleButtonDown, tsRightButtonDown}) {
+    core.SetTreeState(button, true);
+    core.SetTreeState(tsOLEDragPending, true);
+    tree_->SimulateMouseButtonUp();
+    EXPECT_FALSE(core.HasTreeState(button)) << button;
+    EXPECT_FALSE(core.HasTreeState(tsOLEDragPending)) << button;
+  }
+}
+
+// A drop source that ends the drag at once, noting how the source tree's
+// picture of its nodes stands meanwhile.
+class TCancellingDragManager : public TVTDragManager {
+ public:
+  TCancellingDragManager(TBaseVirtualTree& tree)
+      : TVTDragManager(&tree.Transfer(), &tree.DropHandler(), nullptr), tree_(tree) {}
+  HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override {
+    TVTDragImage* image = tree_.NodeDragImage();
+    imageShown = image->Visible() || (image->States() & kDragImageSystemSupport);
+    return DRAGDROP_S_CANCEL;
+  }
+  bool imageShown = false;
+
+ private:
+  TBaseVirtualTree& tree_;
+};
+
+TEST_F(StringTreeTransferWinTest, AnOleDragShowsTheSourcePictureUntilItEnds) {
+  // The drag manager is asked for when the window is made.
+  auto* source = New<TCustomVirtualStringTree>(form_);
+  TCancellingDragManager* manager = nullptr;
+  struct Make {
+    TCancellingDragManager** made;
+    void Create(TObject* sender, TVTDragManager*& result) {
+      *made = new TCancellingDragManager(*static_cast<TBaseVirtualTree*>(sender));
+      result = *made;
+    }
+  } make{&manager};
+  source->OnCreateDragManager = decltype(source->OnCreateDragManager)::Bind<&Make::Create>(&make);
+  source->OnGetText = decltype(source->OnGetText)::Bind<&StringTreeTransferWinTest::GetText>(this);
+  source->SetParent(form_);
+  source->SetBounds(0, 0, 300, 200);
+  tree_->SetVisible(false);
+  Fill(source, {u"One", u"Two"});
+  source->Tree().SetNodeSelected(source->Tree().FirstNodeRaw(), true);
+  POINT p{20, 5};
+  ClientToScreen(source->WindowHandle(), &p);
+  SetCursorPos(p.x, p.y);
+  source->StartOleDrag();
+  ASSERT_NE(manager, nullptr);
+  EXPECT_TRUE(manager->imageShown);
+  EXPECT_FALSE(source->NodeDragImage()->Visible());
+  EXPECT_EQ(source->Tree().TotalNodeCount(), 6u);  // a cancelled drag moves nothing
+}
+
+}  // namespace
