@@ -152,7 +152,8 @@ void PointerAt(Demo& demo, int x, int y) {
 }
 
 void SendNC(Demo& demo, UINT msg, int x, int y = kBandY) {
-  PointerAt(demo, x, y);
+  // A press takes the capture; the other messages leave the pointer alone.
+  if (msg == WM_NCLBUTTONDOWN) PointerAt(demo, x, y);
   POINT p{x, y};
   ClientToScreen(demo.Tree(), &p);
   SendMessageA(demo.Tree(), msg, HTBORDER, MAKELPARAM(p.x, p.y));

@@ -3,8 +3,8 @@
 
 HTTP and HTTPS (a certificate made here by openssl) on 127.0.0.1 with handlers
 for an upload, a 302 to another path, a 301, a page that redirects to itself
-and a refresh header; FTP through pyftpdlib when it is installed (else that
-check says so and the rest still runs)."""
+and a refresh header; FTP through pyftpdlib (Debian's python3-pyftpdlib; without it that
+check fails and the rest still runs)."""
 import http.server
 import os
 import shutil
@@ -215,7 +215,7 @@ try:
 except ImportError:
     DummyAuthorizer = None
 if DummyAuthorizer is None:
-    print("  pyftpdlib is not installed (Debian package python3-pyftpdlib): FTP not checked")
+    check("the FTP server (Debian package python3-pyftpdlib, installed by scripts/setup) is there", False)
 else:
     home = os.path.join(work, "ftp")
     os.makedirs(os.path.join(home, "in"))
