@@ -116,8 +116,14 @@ class TStringTreeWindowTransfer : public TVTStringTransferTree {
       : TVTStringTransferTree(tree.StringTree()), tree_(tree) {
     Looks = [this] { return tree_.RenderLooks(); };
   }
+  // The formats registered for the tree's class (the string tree's own when
+  // none are), the extra ones, then what the tree's event adds.
   std::vector<FORMATETC> OfferedFormats() override {
-    std::vector<FORMATETC> formats = TVTStringTransferTree::OfferedFormats();
+    std::vector<FORMATETC> formats = RegisteredFormatsOf(tree_.ClassType());
+    if (formats.empty())
+      formats = TVTStringTransferTree::OfferedFormats();
+    else
+      formats.insert(formats.end(), ExtraFormats.begin(), ExtraFormats.end());
     tree_.FireGetUserClipboardFormats(formats);
     return formats;
   }

@@ -111,6 +111,19 @@ void TVTTransferTree::RemoveDataObject(TVTDataObject* object) {
   objects_.erase(std::remove(objects_.begin(), objects_.end(), object), objects_.end());
 }
 
+std::vector<FORMATETC> RegisteredFormatsOf(const ClassInfo& treeClass) {
+  std::vector<FORMATETC> formats;
+  if (!ClipboardFormats()) return formats;
+  for (const TFormatEtc& registered : ClipboardFormats()->CollectFormatsForClass(treeClass)) {
+    const CLIPFORMAT format = registered.cfFormat;
+    FORMATETC f = MakeFormat(format, format == TreeDataFormat() ? TYMED_ISTREAM | TYMED_HGLOBAL : registered.tymed);
+    f.dwAspect = registered.dwAspect;
+    f.lindex = registered.lindex;
+    formats.push_back(f);
+  }
+  return formats;
+}
+
 std::vector<FORMATETC> TVTTransferTree::OfferedFormats() {
   std::vector<FORMATETC> formats = {MakeFormat(TreeDataFormat(), TYMED_ISTREAM | TYMED_HGLOBAL)};
   formats.insert(formats.end(), ExtraFormats.begin(), ExtraFormats.end());
@@ -717,8 +730,14 @@ namespace {
 class TTreeWindowTransfer : public TVTTransferTree {
  public:
   TTreeWindowTransfer(TBaseVirtualTree& tree) : TVTTransferTree(tree.Tree()), tree_(tree) {}
+  // The formats registered for the tree's class (the tree's own when none
+  // are), the extra ones, then what the tree's event adds.
   std::vector<FORMATETC> OfferedFormats() override {
-    std::vector<FORMATETC> formats = TVTTransferTree::OfferedFormats();
+    std::vector<FORMATETC> formats = RegisteredFormatsOf(tree_.ClassType());
+    if (formats.empty())
+      formats = TVTTransferTree::OfferedFormats();
+    else
+      formats.insert(formats.end(), ExtraFormats.begin(), ExtraFormats.end());
     tree_.FireGetUserClipboardFormats(formats);
     return formats;
   }

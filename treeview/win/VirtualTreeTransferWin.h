@@ -21,6 +21,11 @@ class TVTDataObject;
 
 // The tree side of transfers, over a tree's portable core. A tree window
 // owns one; descendants render more formats (the string tree's texts).
+// The formats registered for a tree class and its ancestors, in ascending
+// priority, as the system's records; the tree's own format offers an IStream
+// and HGLOBAL. Empty while no format list exists.
+std::vector<FORMATETC> RegisteredFormatsOf(const ClassInfo& treeClass);
+
 class TVTTransferTree {
  public:
   explicit TVTTransferTree(TVirtualTreeCore& core);

@@ -15,6 +15,15 @@
 #include "VirtualTreeInput.h"
 #include "VirtualTreeTransferWin.h"
 
+// A string tree class of the program's own, for a format registered for it alone.
+class TFormatsTestTree : public TCustomVirtualStringTree {
+  FW_CLASS(TFormatsTestTree, TCustomVirtualStringTree)
+
+ public:
+  using TCustomVirtualStringTree::TCustomVirtualStringTree;
+};
+FW_IMPLEMENT_CLASS(TFormatsTestTree)
+
 namespace {
 
 class StringTreeTransferWinTest : public TreeOnFormTest<TCustomVirtualStringTree> {
@@ -91,6 +100,34 @@ TEST_F(StringTreeTransferWinTest, CopyOffersTheTextFormatsAndRendersTheNodesText
   for (UINT format : expected) EXPECT_TRUE(IsClipboardFormatAvailable(format)) << format;
   // The nodes marked for the copy, each indented by its level.
   EXPECT_EQ(ClipboardUnicodeText(), u"Gr\u00fc\u00dfe \u20ac\r\n\tGr\u00fc\u00dfe \u20ac.2\r\n");
+}
+
+TEST_F(StringTreeTransferWinTest, ATreeOffersTheFormatsRegisteredForItsClassInTheirOrder) {
+  const std::uint16_t own = RegisterCustomClipboardFormat("Pellory Test Outline", &TFormatsTestTree::StaticClass(), 82);
+  ASSERT_NE(own, 0);
+  TFormatsTestTree* derived = New<TFormatsTestTree>(form_);
+  derived->SetParent(form_);
+  const UINT treeData = RegisterClipboardFormatA("Virtual Tree Data");
+  auto offered = [](TBaseVirtualTree* tree) {
+    std::vector<UINT> formats;
+    for (const FORMATETC& f : tree->Transfer().OfferedFormats()) formats.push_back(f.cfFormat);
+    return formats;
+  };
+  const std::vector<UINT> plain = offered(tree_);
+  const std::vector<UINT> expected = {treeData,
+                                      RegisterClipboardFormatA("HTML Format"),
+                                      RegisterClipboardFormatA("Rich Text Format Without Objects"),
+                                      RegisterClipboardFormatA("Rich Text Format"),
+                                      RegisterClipboardFormatA("CSV"),
+                                      CF_UNICODETEXT,
+                                      CF_TEXT};
+  EXPECT_EQ(plain, expected);
+  std::vector<UINT> withOwn = expected;
+  withOwn.insert(withOwn.begin() + 2, own);  // priority 82: after HTML (80), before the RTF forms (84, 85)
+  EXPECT_EQ(offered(derived), withOwn);
+  // The tree's own format still offers both media.
+  EXPECT_EQ(derived->Transfer().OfferedFormats().front().tymed, DWORD(TYMED_ISTREAM | TYMED_HGLOBAL));
+  derived->Free();
 }
 
 TEST_F(StringTreeTransferWinTest, CopyAndCutCarryTheCaptionsToTheOtherTree) {
