@@ -618,14 +618,7 @@ INT_PTR DetailedMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(dialog, &ps);
       if (d && d->Error) PaintMaskedBitmap(dc, 8, 8, 32, 32, d->Error);
-      if (d && s.SupportLinkShown) {
-        HGDIOBJ old = SelectObject(dc, d->Fonts.SupportLink);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0, 0, 128));
-        const std::string link = DialogText(25);
-        TextOutA(dc, d->Link.left, d->Link.top, link.c_str(), static_cast<int>(link.size()));
-        SelectObject(dc, old);
-      }
+      if (d && s.SupportLinkShown) PaintLinkText(dc, d->Fonts.SupportLink, RGB(0, 0, 128), d->Link, DialogText(25));
       EndPaint(dialog, &ps);
       return TRUE;
     }

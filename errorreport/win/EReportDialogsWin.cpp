@@ -310,14 +310,7 @@ INT_PTR ShortDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
       FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       FrameRect(dc, &band, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
       if (d && d->Error) PaintMaskedBitmap(dc, 372, 9, 32, 32, d->Error);
-      if (d && d->LinkShown) {
-        HGDIOBJ old = SelectObject(dc, d->Fonts.DetailsLink);
-        SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, RGB(0, 0, 255));
-        const std::string link = DialogText(32);
-        TextOutA(dc, d->Link.left, d->Link.top, link.c_str(), static_cast<int>(link.size()));
-        SelectObject(dc, old);
-      }
+      if (d && d->LinkShown) PaintLinkText(dc, d->Fonts.DetailsLink, RGB(0, 0, 255), d->Link, DialogText(32));
       EndPaint(dialog, &ps);
       return TRUE;
     }
@@ -622,6 +615,14 @@ void KeepInFrontTick(HWND dialog, bool topMost) {
   if (pid != GetCurrentProcessId()) return;
   if (std::find(g_knownWindows.begin(), g_knownWindows.end(), fg) == g_knownWindows.end()) return;
   SetForegroundWindow(dialog);
+}
+
+void PaintLinkText(HDC dc, HFONT font, COLORREF colour, const RECT& at, const std::string& text) {
+  HGDIOBJ old = SelectObject(dc, font);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, colour);
+  TextOutA(dc, at.left, at.top, text.c_str(), static_cast<int>(text.size()));
+  SelectObject(dc, old);
 }
 
 void PaintOwnCaption(HWND dialog, bool active, HFONT captionFont) {

@@ -114,6 +114,8 @@ void StartKeepInFront(HWND dialog);
 void KeepInFrontTick(HWND dialog, bool topMost);
 // Paints the own look's caption and frame (WM_NCPAINT / WM_NCACTIVATE).
 void PaintOwnCaption(HWND dialog, bool active, HFONT captionFont);
+// Paints a link's text at `at` in its font and colour, on a transparent background.
+void PaintLinkText(HDC dc, HFONT font, COLORREF colour, const RECT& at, const std::string& text);
 int MeasureTextHeightIn(HWND window, HFONT font, const std::string& text, int width);
 int TextWidthIn(HWND window, HFONT font, const std::string& text);
 int FontLineHeight(HWND window, HFONT font);
