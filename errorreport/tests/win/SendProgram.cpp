@@ -115,6 +115,13 @@ int main(int argc, char** argv) {
   if (VantorLogFlags().Initialized != 1 || argc < 2) return 2;
   const char* dir = std::getenv("LOG_DIR");
   if (!dir) return 3;
+  // The report's files go to a temporary folder of this run's own: other
+  // programs under the same Wine prefix make and delete reports of theirs,
+  // with the same file names, in the shared one meanwhile.
+  const std::string temp = std::string(dir) + "\\tmp";
+  CreateDirectoryA(temp.c_str(), nullptr);
+  SetEnvironmentVariableA("TMP", temp.c_str());
+  SetEnvironmentVariableA("TEMP", temp.c_str());
   const std::string mode = argv[1];
   InstallWinInetTransport();
   SetSocketReplySilence(100);
