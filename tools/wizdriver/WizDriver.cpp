@@ -529,8 +529,18 @@ int RunStep(const std::string& step) {
       return 2;
     }
     if (!g_wizard) return Fail(step, "no wizard window");
+    // Other programs' windows share the display and may take the front back
+    // at any time: the key goes once the wizard holds it.
     SetForegroundWindow(g_wizard);
     Pump(200);
+    if (!WaitFor(
+            [] {
+              if (GetForegroundWindow() == g_wizard) return true;
+              SetForegroundWindow(g_wizard);
+              return false;
+            },
+            g_timeout))
+      return Fail(step, "the wizard does not come to the front");
     INPUT keys[2] = {};
     keys[0].type = keys[1].type = INPUT_KEYBOARD;
     keys[0].ki.wVk = keys[1].ki.wVk = VK_F1;
