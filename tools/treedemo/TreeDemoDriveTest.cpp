@@ -609,7 +609,13 @@ TEST(TreeDemoDrive, DraggingNodesFromAToBCopiesThemWithTheirCaptions) {
   Demo demo("--two --nodes 3 --children 2");
   ASSERT_TRUE(demo.Ready());
   HWND a = demo.Upper(), b = demo.Lower();
-  SetForegroundWindow(GetParent(a));
+  // The system's mouse input goes to the topmost window under the pointer, and
+  // other programs' windows share the display: the demo comes to the front first.
+  ASSERT_TRUE(WaitFor([&] {
+    if (GetForegroundWindow() == GetParent(a)) return true;
+    SetForegroundWindow(GetParent(a));
+    return false;
+  }));
   // Press on A's first caption, move past the drag threshold and over to B, release there.
   MouseInput(a, 40, 9, 0);
   MouseInput(a, 40, 9, MOUSEEVENTF_LEFTDOWN);
