@@ -659,15 +659,8 @@ INT_PTR DetailedMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
       return FALSE;
     case WM_SETCURSOR:
       if (d && s.SupportLinkShown) {
-        POINT p;
-        GetCursorPos(&p);
-        ScreenToClient(dialog, &p);
-        d->OverLink = PtInRect(&d->Link, p) != 0;
-        if (d->OverLink) {
-          SetCursor(LoadCursor(nullptr, IDC_HAND));
-          SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
-          return TRUE;
-        }
+        d->OverLink = SetLinkCursor(dialog, d->Link);
+        if (d->OverLink) return TRUE;
       }
       return FALSE;
     case WM_LBUTTONDOWN:

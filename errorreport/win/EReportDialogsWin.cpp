@@ -321,17 +321,7 @@ INT_PTR ShortDialogMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
       }
       return FALSE;
     case WM_SETCURSOR:
-      if (d && d->LinkShown) {
-        POINT p;
-        GetCursorPos(&p);
-        ScreenToClient(dialog, &p);
-        if (PtInRect(&d->Link, p)) {
-          SetCursor(LoadCursor(nullptr, IDC_HAND));
-          SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
-          return TRUE;
-        }
-      }
-      return FALSE;
+      return d && d->LinkShown && SetLinkCursor(dialog, d->Link) ? TRUE : FALSE;
     case WM_LBUTTONDOWN:
       if (d) {
         d->AutoCloseCount = 0;
@@ -615,6 +605,16 @@ void KeepInFrontTick(HWND dialog, bool topMost) {
   if (pid != GetCurrentProcessId()) return;
   if (std::find(g_knownWindows.begin(), g_knownWindows.end(), fg) == g_knownWindows.end()) return;
   SetForegroundWindow(dialog);
+}
+
+bool SetLinkCursor(HWND dialog, const RECT& link) {
+  POINT p;
+  GetCursorPos(&p);
+  ScreenToClient(dialog, &p);
+  if (!PtInRect(&link, p)) return false;
+  SetCursor(LoadCursor(nullptr, IDC_HAND));
+  SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+  return true;
 }
 
 void PaintLinkText(HDC dc, HFONT font, COLORREF colour, const RECT& at, const std::string& text) {

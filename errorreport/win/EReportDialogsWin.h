@@ -116,6 +116,9 @@ void KeepInFrontTick(HWND dialog, bool topMost);
 void PaintOwnCaption(HWND dialog, bool active, HFONT captionFont);
 // Paints a link's text at `at` in its font and colour, on a transparent background.
 void PaintLinkText(HDC dc, HFONT font, COLORREF colour, const RECT& at, const std::string& text);
+// WM_SETCURSOR over a dialog's link: the hand while the pointer is inside `link` (client
+// coordinates), the dialog's answer set; false elsewhere (the default cursor stays).
+bool SetLinkCursor(HWND dialog, const RECT& link);
 int MeasureTextHeightIn(HWND window, HFONT font, const std::string& text, int width);
 int TextWidthIn(HWND window, HFONT font, const std::string& text);
 int FontLineHeight(HWND window, HFONT font);
