@@ -17,14 +17,10 @@
 #include "ECoreWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
+#include "ProbeLines.h"
 #include "Units.h"
 
 namespace {
-
-void Line(const char* key, const std::string& value) {
-  std::printf("%s=%s\n", key, value.c_str());
-  std::fflush(stdout);
-}
 
 void ProbeInit() {
   Line("startup-running-in-last-init", std::to_string(VantorLogFlags().StartupRunning));

@@ -21,14 +21,10 @@
 #include "EReportFilesWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
+#include "ProbeLines.h"
 #include "Units.h"
 
 namespace {
-
-void Line(const char* key, const std::string& value) {
-  std::printf("%s=%s\n", key, value.c_str());
-  std::fflush(stdout);
-}
 
 std::exception_ptr Raised(int kind) {
   try {
@@ -83,10 +79,7 @@ UnitEntry g_units[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetUnitTable(g_units, std::size(g_units));
-  RunUnitInitializations();
-  Line("initialized", std::to_string(VantorLogFlags().Initialized));
-  if (VantorLogFlags().Initialized != 1) return 2;
+  if (!StartUnits(g_units)) return 2;
   const char* dir = std::getenv("LOG_DIR");
   if (!dir) return 3;
   TVantorModuleOptionsEx* options = CurrentVantorLogOptions();

@@ -27,14 +27,10 @@
 #include "EPipelineWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
+#include "ProbeLines.h"
 #include "Units.h"
 
 namespace {
-
-void Line(const char* key, const std::string& value) {
-  std::printf("%s=%s\n", key, value.c_str());
-  std::fflush(stdout);
-}
 
 // Appends a line to the notes file (opened and closed each time: the process may end at any point).
 void Note(const std::string& line) {
@@ -256,10 +252,7 @@ UnitEntry g_units[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetUnitTable(g_units, std::size(g_units));
-  RunUnitInitializations();
-  Line("initialized", std::to_string(VantorLogFlags().Initialized));
-  if (VantorLogFlags().Initialized != 1) return 2;
+  if (!StartUnits(g_units)) return 2;
   TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
   options->SetDialogKind(0);
   options->SetWriteLogFile(false);

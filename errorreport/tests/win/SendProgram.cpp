@@ -35,15 +35,11 @@
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
+#include "ProbeLines.h"
 #include "SysUtils.h"
 #include "Units.h"
 
 namespace {
-
-void Line(const std::string& key, const std::string& value) {
-  std::printf("%s=%s\n", key.c_str(), value.c_str());
-  std::fflush(stdout);
-}
 
 std::exception_ptr Raised() {
   try {
@@ -109,10 +105,7 @@ UnitEntry g_units[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetUnitTable(g_units, std::size(g_units));
-  RunUnitInitializations();
-  Line("initialized", std::to_string(VantorLogFlags().Initialized));
-  if (VantorLogFlags().Initialized != 1 || argc < 2) return 2;
+  if (!StartUnits(g_units) || argc < 2) return 2;
   const char* dir = std::getenv("LOG_DIR");
   if (!dir) return 3;
   // The report's files go to a temporary folder of this run's own: other

@@ -29,21 +29,10 @@
 #include "EWebOutputWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
+#include "ProbeLines.h"
 #include "Units.h"
 
 namespace {
-
-void Line(const char* key, const std::string& value) {
-  if (const char* file = std::getenv("RESULT_FILE")) {
-    if (FILE* f = std::fopen(file, "a")) {
-      std::fprintf(f, "%s=%s\n", key, value.c_str());
-      std::fclose(f);
-    }
-    return;
-  }
-  std::printf("%s=%s\n", key, value.c_str());
-  std::fflush(stdout);
-}
 
 std::exception_ptr Raised() {
   try {
@@ -100,10 +89,7 @@ UnitEntry g_units[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetUnitTable(g_units, std::size(g_units));
-  RunUnitInitializations();
-  Line("initialized", std::to_string(VantorLogFlags().Initialized));
-  if (VantorLogFlags().Initialized != 1) return 2;
+  if (!StartUnits(g_units)) return 2;
   TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
   options->SetWriteLogFile(false);
   options->SetMailMode(0);
