@@ -1004,6 +1004,10 @@ void TVirtualTreeCore::QueueCacheValidation() {
   StopBackgroundValidation();
   // A cache that is valid and needs no validation stays as it is.
   if (!(workerStates_.load() & WorkerBit(tsValidationNeeded))) return;
+  // Lookups walk the nodes from here until the rebuild is done: a validation
+  // that ended while the nodes were being marked stale may have left its mark,
+  // and the worker rewrites the cache while this thread would read it.
+  workerStates_.fetch_and(~WorkerBit(tsValidated));
   validCacheEntries_ = 0;
   // In the middle of a change the outermost WorkScope queues the tree once the nodes are whole.
   if (busy_ != 0) return;
