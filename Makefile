@@ -1,27 +1,24 @@
 # Top-level commands. Everything the build needs is installed by scripts/setup.
 #   make run     build the program and start it under Wine
-#   make test    build native, win64 and win32; run the native, win64 and win32 tests
-#                (and the tree view's worker tests under ThreadSanitizer)
+#   make test    build every tree side by side; run the native, ThreadSanitizer, fuzz-seed,
+#                win64 and win32 tests (and build the benchmarks)
 #   make bench   build and run the benchmarks
 #   make fuzz    run every libFuzzer target for FUZZ_SECONDS seconds
 #   make format  clang-format over the tracked C++ sources (format-check: list what differs)
 #   make clean   remove the build trees (keeps the built dependencies)
 
 FUZZ_SECONDS ?= 30
-JOBS ?= $(shell nproc)
+export JOBS ?= $(shell nproc)
 SETUP_STAMP := build/.setup-done
 
-# Compiles go through ccache when it is installed (scripts/setup installs it).
-# Paths below the checkout are hashed relative to it, so another clone of the
-# same sources on this machine reuses the cache. A build tree takes the
-# launcher when it is first configured.
-ifneq ($(shell command -v ccache 2>/dev/null),)
-export CMAKE_C_COMPILER_LAUNCHER ?= ccache
-export CMAKE_CXX_COMPILER_LAUNCHER ?= ccache
+# Compiles go through ccache when it is installed (scripts/setup installs it):
+# each build tree looks for it when it is first configured, which is after
+# set-up, and keeps that choice (cmake/Pellory.cmake). Paths below the checkout
+# are hashed relative to it, so another clone of the same sources on this
+# machine reuses the cache.
 export CCACHE_BASEDIR ?= $(CURDIR)
-endif
 
-.PHONY: all setup configure build test test-threads run bench fuzz format format-check clean
+.PHONY: all setup configure build test run bench fuzz format format-check clean
 
 all: build
 
@@ -43,25 +40,15 @@ build: configure
 	cmake --build --preset win64 -j $(JOBS)
 	cmake --build --preset win32 -j $(JOBS)
 
-# The win32 tests run the shipped 32-bit program's code, under 32-bit Wine
-# (scripts/setup installs it; a missing wine32 is an error). A machine whose
-# kernel refuses 32-bit executables builds the win32 set but cannot run it:
-# there the reason is printed. The win64 and win32 sets run side by side.
-test: build
-	ctest --preset native
-	$(MAKE) --no-print-directory test-threads
-	scripts/run-windows-tests
-
-# The tree view's worker tests, the exception library's event slot and its leak catcher's list lock again
-# under ThreadSanitizer, in a tree of their own (it cannot share a build with ASan). The million-node model run stays in
-# the native set: under ThreadSanitizer it takes a minute, and the smaller
-# model run takes the worker through the same steps.
-test-threads: $(SETUP_STAMP)
-	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS) --target treeview_tests errorreport_tests
-	build/tsan/treeview/treeview_tests --gtest_brief=1 \
-	  --gtest_filter='-TreeModel.AMillionNodesStayConsistentUnderRandomChanges'
-	build/tsan/errorreport/errorreport_tests --gtest_brief=1 --gtest_filter='ParkingSlotTest.*:EventsTest.*:LeaksThreads.*'
+# Every tree is built side by side and each set runs once what it needs is
+# built (scripts/run-all-tests): native (ASan + UBSan), the ThreadSanitizer
+# tree, the fuzz targets replaying their seeds, the optimised benchmark tree
+# (built only), then the win64 and win32 sets under Wine. The win32 tests run
+# the shipped 32-bit program's code, under 32-bit Wine; a machine whose kernel
+# refuses 32-bit executables builds the win32 set but cannot run it: there the
+# reason is printed.
+test: $(SETUP_STAMP)
+	@scripts/run-all-tests
 
 # `make run` starts the shipped 32-bit program; on a machine that cannot run
 # 32-bit code it says so and runs the 64-bit build of the same sources.

@@ -18,6 +18,18 @@ if(NOT PELLORY_DEPS)
   set(PELLORY_DEPS ${PELLORY_ROOT}/build/deps)
 endif()
 
+# Compiles go through ccache when it is installed (scripts/setup installs it). The tree decides when it is first
+# configured and keeps its choice: every later configure and the host tree below use the same compile commands.
+# (CCACHE_BASEDIR, which the Makefile sets, lets another clone of the same sources reuse the cache.)
+option(PELLORY_CCACHE "Compile through ccache when it is installed" ON)
+if(PELLORY_CCACHE AND NOT DEFINED CMAKE_CXX_COMPILER_LAUNCHER)
+  find_program(PELLORY_CCACHE_PROGRAM ccache)
+  if(PELLORY_CCACHE_PROGRAM)
+    set(CMAKE_C_COMPILER_LAUNCHER ${PELLORY_CCACHE_PROGRAM} CACHE STRING "Launcher of C compiles")
+    set(CMAKE_CXX_COMPILER_LAUNCHER ${PELLORY_CCACHE_PROGRAM} CACHE STRING "Launcher of C++ compiles")
+  endif()
+endif()
+
 if(PELLORY_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
@@ -161,7 +173,9 @@ if(CMAKE_CROSSCOMPILING)
     SOURCE_DIR ${PELLORY_ROOT}
     BINARY_DIR ${PELLORY_HOST_TREE}
     CMAKE_ARGS -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
-               -DPELLORY_WERROR=${PELLORY_WERROR}
+               -DPELLORY_WERROR=${PELLORY_WERROR} -DPELLORY_CCACHE=${PELLORY_CCACHE}
+               "-DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}"
+               "-DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}"
     BUILD_COMMAND flock ${PELLORY_ROOT}/build/host.lock ${CMAKE_COMMAND} --build ${PELLORY_HOST_TREE}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON

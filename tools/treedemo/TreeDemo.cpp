@@ -30,7 +30,9 @@
 // With columns the
 // report also has "positionI P", "widthI W" and "contentI W" (the width that
 // fits the column's content) per column, "clicks C,C,..." (the header clicks
-// so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
+// so far, "-" for none), "splitcursor 0|1" (the column-resize cursor shows)
+// and "systemmouse X,Y" (the screen point of the last mouse move the system
+// made for the real pointer, which a test waits for after moving it).
 // With --report the tree answers the message WM_APP + 1 by writing its state
 // to FILE (for the tests that drive the demo with window messages): one line
 // "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
@@ -158,12 +160,18 @@ class TDemoTree : public TBaseVirtualTree {
       msg.Result = 1;
       return;
     }
+    // Mouse moves the system made for the real pointer (not sent by another program).
+    if ((msg.Msg == WM_MOUSEMOVE || msg.Msg == WM_NCMOUSEMOVE) && !InSendMessage()) {
+      const DWORD pos = GetMessagePos();
+      SystemMouse = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+    }
     TBaseVirtualTree::Dispatch(msg);
   }
 
  public:
   std::string ReportFile;
   std::string Clicks;
+  POINT SystemMouse{-32768, -32768};
   void HeaderClick(TVTHeader*, int column, TMouseButton, TShiftState, int, int) {
     Clicks += (Clicks.empty() ? "" : ",") + std::to_string(column);
   }
@@ -187,8 +195,8 @@ class TDemoTree : public TBaseVirtualTree {
         std::fprintf(f, "position%d %u\nwidth%d %d\ncontent%d %d\n", i, unsigned(c->GetPosition()), i, c->GetWidth(), i,
                      core.MeasureColumnContentWidth(i));
       }
-      std::fprintf(f, "clicks %s\nsplitcursor %d\n", Clicks.empty() ? "-" : Clicks.c_str(),
-                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0);
+      std::fprintf(f, "clicks %s\nsplitcursor %d\nsystemmouse %ld,%ld\n", Clicks.empty() ? "-" : Clicks.c_str(),
+                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0, long(SystemMouse.x), long(SystemMouse.y));
     }
     for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
       std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));
