@@ -18,16 +18,23 @@ if(NOT PELLORY_DEPS)
   set(PELLORY_DEPS ${PELLORY_ROOT}/build/deps)
 endif()
 
-# Compiles go through ccache when it is installed (scripts/setup installs it). The tree decides when it is first
-# configured and keeps its choice: every later configure and the host tree below use the same compile commands.
-# (CCACHE_BASEDIR, which the Makefile sets, lets another clone of the same sources reuse the cache.)
+# Every compile goes through scripts/compile-slot, which lets the trees that
+# `make test` builds side by side share one pool of compiles, and then through
+# ccache when it is installed (scripts/setup installs it). A tree decides when it
+# is first configured and keeps its choice: every later configure and the host
+# tree below use the same compile commands. (CCACHE_BASEDIR, which the Makefile
+# sets, lets another clone of the same sources reuse the cache.)
 option(PELLORY_CCACHE "Compile through ccache when it is installed" ON)
-if(PELLORY_CCACHE AND NOT DEFINED CMAKE_CXX_COMPILER_LAUNCHER)
-  find_program(PELLORY_CCACHE_PROGRAM ccache)
-  if(PELLORY_CCACHE_PROGRAM)
-    set(CMAKE_C_COMPILER_LAUNCHER ${PELLORY_CCACHE_PROGRAM} CACHE STRING "Launcher of C compiles")
-    set(CMAKE_CXX_COMPILER_LAUNCHER ${PELLORY_CCACHE_PROGRAM} CACHE STRING "Launcher of C++ compiles")
+if(NOT DEFINED CMAKE_CXX_COMPILER_LAUNCHER)
+  set(_launcher ${PELLORY_ROOT}/scripts/compile-slot)
+  if(PELLORY_CCACHE)
+    find_program(PELLORY_CCACHE_PROGRAM ccache)
+    if(PELLORY_CCACHE_PROGRAM)
+      list(APPEND _launcher ${PELLORY_CCACHE_PROGRAM})
+    endif()
   endif()
+  set(CMAKE_C_COMPILER_LAUNCHER "${_launcher}" CACHE STRING "Launcher of C compiles")
+  set(CMAKE_CXX_COMPILER_LAUNCHER "${_launcher}" CACHE STRING "Launcher of C++ compiles")
 endif()
 
 if(PELLORY_SANITIZE)
@@ -56,6 +63,25 @@ if(WIN32)
   endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PELLORY_RUN_TEST};--wine)
 endif()
+
+# A test's time-out is there to end a hang, not to fail a slow run: on a machine
+# busy with other work a test under Wine can take several times its usual time.
+# Every test gets at least PELLORY_MIN_TEST_TIMEOUT seconds, whatever time-out
+# its directory gave it (checked at the end of the directory, after its own
+# set_tests_properties calls).
+set(PELLORY_MIN_TEST_TIMEOUT 600)
+function(pellory_timeout_floor name)
+  get_test_property(${name} TIMEOUT timeout)
+  if(NOT timeout OR timeout LESS PELLORY_MIN_TEST_TIMEOUT)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${PELLORY_MIN_TEST_TIMEOUT})
+  endif()
+endfunction()
+function(add_test)
+  _add_test(${ARGV})
+  if(ARGV0 STREQUAL "NAME")
+    cmake_language(EVAL CODE "cmake_language(DEFER CALL pellory_timeout_floor [[${ARGV1}]])")
+  endif()
+endfunction()
 
 # --- Dependencies ---------------------------------------------------------------------------------
 add_library(pellory_zlib INTERFACE)
@@ -150,6 +176,7 @@ function(pellory_bench name)
   add_executable(${name} ${B_SOURCES})
   pellory_target_options(${name})
   target_link_libraries(${name} PRIVATE ${B_LIBS})
+  target_include_directories(${name} PRIVATE ${PELLORY_ROOT}/bench/support)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   set_property(GLOBAL APPEND PROPERTY PELLORY_BENCHMARKS ${name})
 endfunction()
@@ -174,8 +201,8 @@ if(CMAKE_CROSSCOMPILING)
     BINARY_DIR ${PELLORY_HOST_TREE}
     CMAKE_ARGS -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
                -DPELLORY_WERROR=${PELLORY_WERROR} -DPELLORY_CCACHE=${PELLORY_CCACHE}
-               "-DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}"
-               "-DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}"
+    CMAKE_CACHE_ARGS "-DCMAKE_C_COMPILER_LAUNCHER:STRING=${CMAKE_C_COMPILER_LAUNCHER}"
+                     "-DCMAKE_CXX_COMPILER_LAUNCHER:STRING=${CMAKE_CXX_COMPILER_LAUNCHER}"
     BUILD_COMMAND flock ${PELLORY_ROOT}/build/host.lock ${CMAKE_COMMAND} --build ${PELLORY_HOST_TREE}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON

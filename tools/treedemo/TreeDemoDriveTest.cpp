@@ -151,8 +151,14 @@ void PointerAt(Demo& demo, int x, int y) {
   POINT now{};
   if (GetCursorPos(&now) && now.x == p.x && now.y == p.y) return;
   SetCursorPos(p.x, p.y);
-  // Another program's window over the point takes the move itself.
-  if (WindowFromPoint(p) != demo.Tree()) return;
+  // The move goes to the window holding the capture, or else to the one under
+  // the point: when that is another program's, the demo never gets it.
+  const DWORD demoThread = GetWindowThreadProcessId(demo.Tree(), nullptr);
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(demoThread, &info);
+  const HWND under = WindowFromPoint(p);
+  if (!info.hwndCapture && !(under && GetWindowThreadProcessId(under, nullptr) == demoThread)) return;
   const std::string seen = std::to_string(p.x) + "," + std::to_string(p.y);
   std::string last;
   for (int i = 0; i < 500; ++i) {
