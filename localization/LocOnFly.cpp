@@ -129,7 +129,8 @@ void TLFInfoList::Scan() {
     TOwned<TLangFile> file;
     try {
       file.reset(New<TLangFile>(name, true));
-    } catch (const Exception&) {
+    } catch (const std::exception&) {
+      // Not a language file, or one that can't be read: it is not listed.
       continue;
     }
     int index = IndexOfLocale(file->LangID);

@@ -135,11 +135,17 @@ void SetUpLanguages() {
   char path[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   const std::string folder = ExtractFilePath(std::string(path, n < MAX_PATH ? n : 0)) + "Languages";
-  localizer->Initialize(folder);
-  localizer->SetLanguagesFolder(folder);
+  try {
+    localizer->Initialize(folder);
+    localizer->SetLanguagesFolder(folder);
+  } catch (...) {
+    // The localizer has shown its own errors; whatever else went wrong with the
+    // language data, the wizard starts in the program's own language.
+    SwallowException("Pellory.SetUpLanguages: the language data");
+  }
   try {
     localizer->SetDLLFolder(localizer->GetLanguagesFolder());
-  } catch (const Exception&) {
+  } catch (...) {
     // The missing folder has been reported above; the program goes on in its own language.
     SwallowException("Pellory.SetUpLanguages: the language-library folder");
   }
