@@ -21,6 +21,7 @@
 #include "ModuleResources.h"
 #include "ResStrings.h"
 #include "StdCtrls.h"
+#include "SysUtils.h"
 #include "UcxStdCtrls.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
@@ -222,8 +223,10 @@ TEST_F(LocOnFlyWin, Failures) {
   localizer->SwitchToLocale(1033);
   EXPECT_EQ(platform.boxes, (std::vector<std::string>{"Language \"English (United States)\" is not found"}));
 
-  // A relative folder is the program's, and the current directory stays.
+  // A relative folder is the program's, and the current directory stays: it
+  // is not the program's folder, so a change to it would show.
   const std::string cwd = CurrentDirectory();
+  ASSERT_NE(ExcludeTrailingPathDelimiter(cwd), folder);
   localizer->SetLanguagesFolder("Languages");
   EXPECT_EQ(localizer->GetLanguagesPath(), languages);
   EXPECT_EQ(CurrentDirectory(), cwd);
