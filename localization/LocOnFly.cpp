@@ -525,7 +525,7 @@ void TJLocalizerOnFly::ApplyLanguageFile(TLangFile& file) {
     translator_->ApplyScreenCharset();
     RetranslateForms(store_);
     RetranslateDataModules(store_);
-  } catch (const Exception&) {
+  } catch (...) {
     // Never half a switch: untouched, the previous language stands whole;
     // else the program goes back to its own language everywhere.
     if (!translating && FindResourceHInstance(utils.AppInstance) == resourcesBefore) {
