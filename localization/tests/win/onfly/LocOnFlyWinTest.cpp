@@ -127,8 +127,9 @@ class LocOnFlyWin : public ::testing::Test {
     Clean();
   }
   void Clean() {
-    for (const char* name : {"\\Languages\\OnFly.DEU.lng", "\\Languages\\OnFly.DEU", "\\Languages\\OnFly.RUS",
-                             "\\OnFly.DEU", "\\OnFly.RUS", "\\User\\OnFly.DEU", "\\User\\OnFly.RUS"}) {
+    for (const char* name :
+         {"\\Languages\\OnFly.DEU.lng", "\\Languages\\OnFly.DEU", "\\Languages\\OnFly.RUS", "\\OnFly.DEU",
+          "\\OnFly.RUS", "\\User\\OnFly.DEU", "\\User\\OnFly.RUS", "\\Languages\\OnFly.BIG.lng"}) {
       SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileA((folder + name).c_str());
     }
@@ -265,6 +266,31 @@ TEST_F(LocOnFlyWin, AReadOnlyLibraryFolder) {
   EXPECT_EQ(Caption(), "Settings");
   EXPECT_EQ(Label(), "Cable type:");
   EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Please wait");
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
+// A file of gigabytes in the Languages folder, with a language file's header:
+// refused unread, it is not listed, and the start-up and switches go on.
+TEST_F(LocOnFlyWin, AHugeFileInTheLanguagesFolder) {
+  TOwned<TMemoryStream> image(New<TMemoryStream>());
+  ASSERT_TRUE(localizer->ExtractEmbeddedLanguage(self, 0x0407, 0, image.get()));
+  const std::string huge = languages + "\\OnFly.BIG.lng";
+  std::ofstream(huge, std::ios::binary) << image->DataString();
+  HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = std::int64_t{3} << 30;
+  const bool grown = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(grown);
+
+  localizer->Initialize(languages);
+  EXPECT_TRUE(localizer->Initialized);
+  for (int i = 0; i < localizer->Languages()->Count(); ++i)
+    EXPECT_NE(localizer->Languages()->GetInfo(i)->FileName, "OnFly.BIG.lng");
+  localizer->ErrorMode = 2;
+  localizer->SwitchToLocale(0x0407);
+  EXPECT_EQ(Caption(), "Einstellungen");
   EXPECT_TRUE(platform.boxes.empty());
 }
 
