@@ -309,15 +309,21 @@ TLangFile::TLangFile(const std::string& fileName, bool readOnly) {
     }
   }
   TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
-  std::int64_t size = file.Size();
+  std::int64_t size = CheckedFileSize(file);
   if (IsCompressedStream(file)) {
     // Only the first bytes: enough for the header, so that many files can be scanned quickly.
     std::string head = file.ReadBytes(std::min<std::int64_t>(size, kLangFileScanSize));
     ReadHeader(Expand(head, true), false);
   } else {
     Compressed = false;
-    ReadHeader(file.ReadBytes(size), false);
+    ReadHeader(file.ReadBytes(std::min<std::int64_t>(size, kLangFileHeaderMaxSize)), false);
   }
+}
+
+std::int64_t TLangFile::CheckedFileSize(TStream& file) {
+  const std::int64_t size = file.Size();
+  if (size > kLangFileMaxSize) throw ELFProcError(LoadResString(SLFInvalidFormat));
+  return size;
 }
 
 std::string TLangFile::Expand(std::string_view bytes, bool prefix) {
@@ -394,7 +400,7 @@ void TLangFile::LoadIntoResource(TLangResource* store, int langIndex, std::uint3
   std::string bytes;
   {
     TFileStream file(FileName, fmOpenRead | fmShareDenyWrite);
-    bytes = file.ReadBytes(file.Size());
+    bytes = file.ReadBytes(CheckedFileSize(file));
   }
   CheckTarget(store, langIndex);
   LoadBody(bytes, store, options, langIndex, false);

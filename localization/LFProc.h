@@ -37,6 +37,14 @@ inline constexpr std::uint16_t kLangFileMagic = 0x464C;  // "LF"
 inline constexpr std::uint16_t kLangFileNewestFormat = 7;
 // The constructor reads at most this many bytes of a compressed file.
 inline constexpr std::size_t kLangFileScanSize = 2048;
+// The longest header a plain file can have: the fixed fields and both names
+// at their 16-bit length limits. The constructor reads no more than this.
+inline constexpr std::size_t kLangFileHeaderMaxSize =
+    2 + 2 + 4 + 4 + 2 + 2 + (2 + 0xFFFF) + (2 + 2 * 0xFFFF) + 2 + 2 + 4 + 4 + 4;
+// A language file on disk larger than this is refused as "Invalid file format"
+// before anything is read: a real one, all of a program's texts and forms in
+// one language, stays far below (the program's own are a few kilobytes).
+inline constexpr std::int64_t kLangFileMaxSize = 16 * 1024 * 1024;
 
 // Attribute bits.
 inline constexpr std::uint16_t lfaNoCharsetAdjust = 0x0001;
@@ -136,4 +144,6 @@ class TLangFile : public TObject {
  private:
   // Decompresses LZJ data; sets Compressed.
   std::string Expand(std::string_view bytes, bool prefix);
+  // The file's size; raises "Invalid file format" above kLangFileMaxSize.
+  static std::int64_t CheckedFileSize(TStream& file);
 };

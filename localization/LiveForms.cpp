@@ -216,7 +216,7 @@ void TLiveTranslator::ApplyItemProperties(TLResComponentItem* item, TObject* tar
   for (int i = 0; i < props->Count(); ++i) {
     TLResPropertyItem* prop = props->GetProperty(i);
     TLResValue* value = ValueToApply(prop);
-    if (!value || prop->GetNativeValue()->HasFlags(kNotAppliedFlag)) continue;
+    if (!value) continue;
     std::string path = prefix.empty() ? prop->Name() : prefix + "." + prop->Name();
     try {
       if (ApplyPropertyTranslation(target, path, value)) ++count;
@@ -240,9 +240,9 @@ bool TLiveTranslator::ApplyPropertyTranslation(TObject* object, const std::strin
     case TypeKind::Enumeration: {
       int ord = value->GetAsInteger();
       const TypeInfo* type = prop->type;
-      // an ordinal the enumeration does not have is no value of it
-      if (ord < 0 || static_cast<std::size_t>(ord) >= type->names.size()) return false;
-      SetOrdProp(object, *prop, ord);
+      // an ordinal the enumeration does not have is no value of it: the
+      // property keeps its own, though it was found
+      if (ord >= 0 && static_cast<std::size_t>(ord) < type->names.size()) SetOrdProp(object, *prop, ord);
       break;
     }
     case TypeKind::Integer:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "ByteReader.h"
 #include "FileApi.h"
@@ -11,6 +12,7 @@
 #include "LocaleServices.h"
 #include "PackedStrings.h"
 #include "Registry.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TLFInfo)
@@ -129,7 +131,8 @@ void TLFInfoList::Scan() {
     TOwned<TLangFile> file;
     try {
       file.reset(New<TLangFile>(name, true));
-    } catch (const Exception&) {
+    } catch (const std::exception&) {
+      // Not a language file, or one that can't be read: it is not listed.
       continue;
     }
     int index = IndexOfLocale(file->LangID);
@@ -334,9 +337,11 @@ void TJLocalizerOnFly::SwitchLanguage(std::uint32_t locale, std::string abbrevia
   }
   // The library in use is kept when the switch went to the language it had.
   if (DeleteOldLibraries && PreviousLocale != locale && PreviousLocale != 0) {
-    try {
-      DeleteFile(LibraryFileName(LocaleFileAbbreviation(PreviousLocale)));
-    } catch (const Exception&) {
+    for (const std::string& library : LibraryFileNames(LocaleFileAbbreviation(PreviousLocale))) {
+      try {
+        DeleteFile(library);
+      } catch (const Exception&) {
+      }
     }
   }
   if (SwitchModules && !DataOnly) {
@@ -381,65 +386,156 @@ void TJLocalizerOnFly::DeleteLibrary(const std::string& path) const {
   if (!DeleteFile(path) && FileExists(path)) Raise(SLocCannotDelete, path);
 }
 
+std::vector<std::string> TJLocalizerOnFly::LibraryFileNames(const std::string& abbreviation) const {
+  std::vector<std::string> names{LibraryFileName(abbreviation)};
+  if (!UserLibraryPath.empty()) {
+    std::string user = IncludeTrailingPathDelimiter(UserLibraryPath) + ExtractFileName(names[0]);
+    if (!SameText(user, names[0])) names.push_back(std::move(user));
+  }
+  return names;
+}
+
+bool TJLocalizerOnFly::UseLibraryInStep(const std::string& path, const TLangFile& file) {
+  TJLocUtils& utils = Utils();
+  if (!FileExists(path)) return false;
+  try {
+    const ModuleHandle handle = utils.LoadResourceDLL(0, path);
+    if (!handle) return false;
+    // A library of another language (a renamed or stray file), or one made
+    // from other data, stays unloaded: it can be deleted and built anew.
+    bool inStep = false;
+    try {
+      TOwned<TDLLInfoItem> settings(New<TDLLInfoItem>());
+      utils.ReadModuleInfo(handle, true, *settings);
+      inStep = settings->Locale == file.LangID && settings->Version == file.Version && settings->Build == file.Build;
+    } catch (const Exception&) {
+      // Unreadable settings: not this language's library either.
+    }
+    if (!inStep) {
+      if (utils.Loader) utils.Loader->FreeLibrary(handle);
+      return false;
+    }
+    utils.SetResourceInstance(0, handle);
+    return true;
+  } catch (const Exception&) {
+    // A library that cannot be used is built anew.
+    return false;
+  }
+}
+
+void TJLocalizerOnFly::BuildLibrary(TLangFile& file, const std::string& path) {
+  TJLocUtils& utils = Utils();
+  DeleteLibrary(path);
+  const std::string nativeLibrary = NativeLibraryFileName();
+  if (FileExists(nativeLibrary)) {
+    file.SaveLanguageDLL(nullptr, path, SyncCheck, store_, nativeLibrary);
+  } else {
+    utils.RestoreAllModules();
+    file.SaveLanguageDLL(reinterpret_cast<void*>(utils.AppInstance), path, SyncCheck, store_, "");
+  }
+  const ModuleHandle library = utils.LoadResourceDLL(0, path);
+  // Out of step with the program (a native library of another version): not used.
+  if (!library) throw ELULoadResLibError("Error loading resource file \"" + path + "\"");
+  utils.SetResourceInstance(0, library);
+}
+
+void TJLocalizerOnFly::FallBackToNative() {
+  Utils().RestoreAllModules();
+  CurrentLocale = GetNativeLocale();
+  CurrentLanguageIndex = 0;
+  if (Destroying) return;
+  try {
+    store_->CurrentLanguage = 0;
+    SyncTranslator();
+    translator_->ApplyScreenCharset();
+    RetranslateForms(store_);
+    RetranslateDataModules(store_);
+  } catch (const Exception&) {
+    // The switch's own error is the one reported.
+    SwallowException("TJLocalizerOnFly.FallBackToNative: re-translating the forms");
+  }
+}
+
 void TJLocalizerOnFly::ApplyLanguageFile(TLangFile& file) {
   TJLocUtils& utils = Utils();
-  const std::uint32_t native = GetNativeLocale();
-  bool inSync = false;
-  std::string library;
-  if (!DataOnly) {
-    if (file.LangID != native) library = LibraryFileName(LocaleFileAbbreviation(file.LangID));
-    if (!library.empty() && utils.GetCurrentDLLInfo()->Locale != file.LangID && FileExists(library)) {
-      try {
-        utils.UseResourceFile(library);
-        CurrentLocale = utils.GetCurrentDLLInfo()->Locale;
-        CurrentLanguageIndex = EnsureLanguageData(CurrentLocale);
-      } catch (const Exception&) {
-        // A library that cannot be used is built anew below.
+  const ModuleHandle resourcesBefore = FindResourceHInstance(utils.AppInstance);
+  const std::uint32_t localeBefore = CurrentLocale;
+  const int indexBefore = CurrentLanguageIndex;
+  bool translating = false;
+  try {
+    const std::uint32_t native = GetNativeLocale();
+    bool inSync = false;
+    std::vector<std::string> libraries;
+    if (!DataOnly) {
+      if (file.LangID != native) libraries = LibraryFileNames(LocaleFileAbbreviation(file.LangID));
+      if (!libraries.empty() && utils.GetCurrentDLLInfo()->Locale != file.LangID) {
+        for (const std::string& library : libraries) {
+          if (!UseLibraryInStep(library, file)) continue;
+          CurrentLocale = utils.GetCurrentDLLInfo()->Locale;
+          CurrentLanguageIndex = EnsureLanguageData(CurrentLocale);
+          break;
+        }
+      }
+      TDLLInfoItem* active = utils.GetCurrentDLLInfo();
+      if (active->Locale == file.LangID) {
+        inSync = active->Version == file.Version && active->Build == file.Build;
+        if (!inSync) utils.RestoreAllModules();
       }
     }
-    TDLLInfoItem* active = utils.GetCurrentDLLInfo();
-    if (active->Locale == file.LangID) {
-      inSync = active->Version == file.Version && active->Build == file.Build;
-      if (!inSync) utils.RestoreAllModules();
+    if (!(inSync && Initializing && !DataOnly)) {
+      int index = StoreIndexOf(store_, file.LangID);
+      const bool fromDisk = !file.FileName.empty() && FileExists(file.FileName);
+      if (index < 0) {
+        if (KeepOneLanguage && store_->GetLanguageCount() > 1) store_->RemoveLanguage(1);
+        index = store_->AddLanguage(0, static_cast<std::uint16_t>(file.LangID));
+        file.LoadIntoResource(store_, index, 0);
+      } else if (fromDisk) {
+        // The column may hold the embedded block's texts: the file's are the ones
+        // its version and build stand for, and the library is built from them.
+        file.LoadIntoResource(store_, index, 0);
+      }
+      CurrentLanguageIndex = index;
     }
-  }
-  if (!(inSync && Initializing && !DataOnly)) {
-    int index = StoreIndexOf(store_, file.LangID);
-    const bool fromDisk = !file.FileName.empty() && FileExists(file.FileName);
-    if (index < 0) {
-      if (KeepOneLanguage && store_->GetLanguageCount() > 1) store_->RemoveLanguage(1);
-      index = store_->AddLanguage(0, static_cast<std::uint16_t>(file.LangID));
-      file.LoadIntoResource(store_, index, 0);
-    } else if (fromDisk) {
-      // The column may hold the embedded block's texts: the file's are the ones
-      // its version and build stand for, and the library is built from them.
-      file.LoadIntoResource(store_, index, 0);
-    }
-    CurrentLanguageIndex = index;
-  }
-  if (!inSync && !DataOnly) {
-    if (file.LangID == native) {
-      utils.RestoreAllModules();
-    } else {
-      DeleteLibrary(library);
-      file.LangIndex = CurrentLanguageIndex;
-      const std::string nativeLibrary = NativeLibraryFileName();
-      if (FileExists(nativeLibrary)) {
-        file.SaveLanguageDLL(nullptr, library, SyncCheck, store_, nativeLibrary);
-      } else {
+    if (!inSync && !DataOnly) {
+      if (file.LangID == native) {
         utils.RestoreAllModules();
-        file.SaveLanguageDLL(reinterpret_cast<void*>(utils.AppInstance), library, SyncCheck, store_, "");
+      } else {
+        // The library folder first, then the user's: the first place the
+        // library can be written and used is where it stays.
+        file.LangIndex = CurrentLanguageIndex;
+        std::exception_ptr firstError;
+        bool built = false;
+        for (const std::string& library : libraries) {
+          try {
+            BuildLibrary(file, library);
+            built = true;
+            break;
+          } catch (const Exception&) {
+            if (!firstError) firstError = std::current_exception();
+          }
+        }
+        if (!built) std::rethrow_exception(firstError);
       }
-      utils.UseResourceFile(library);
     }
+    if (Destroying) return;
+    store_->CurrentLanguage = CurrentLanguageIndex;
+    CurrentLocale = DataOnly ? file.LangID : utils.GetCurrentDLLInfo()->Locale;
+    translating = true;
+    SyncTranslator();
+    translator_->ApplyScreenCharset();
+    RetranslateForms(store_);
+    RetranslateDataModules(store_);
+  } catch (...) {
+    // Never half a switch: untouched, the previous language stands whole;
+    // else the program goes back to its own language everywhere.
+    if (!translating && FindResourceHInstance(utils.AppInstance) == resourcesBefore) {
+      CurrentLocale = localeBefore;
+      CurrentLanguageIndex = indexBefore;
+    } else {
+      FallBackToNative();
+    }
+    throw;
   }
-  if (Destroying) return;
-  store_->CurrentLanguage = CurrentLanguageIndex;
-  CurrentLocale = DataOnly ? file.LangID : utils.GetCurrentDLLInfo()->Locale;
-  SyncTranslator();
-  translator_->ApplyScreenCharset();
-  RetranslateForms(store_);
-  RetranslateDataModules(store_);
   SaveLanguageChoice();
 }
 
@@ -637,6 +733,8 @@ void TJLocalizerOnFly::SwitchModuleLanguage(ModuleHandle module, const std::stri
         TSwitchRecord record{};
         loaded = g_platform->SwitchToFile(module, library, record);
         record.EnglishName[sizeof record.EnglishName - 1] = '\0';
+        record.FileName[sizeof record.FileName - 1] = '\0';
+        got->FileName = record.FileName;
         got->Locale = record.Locale;
         got->Version = record.Version;
         got->Build = record.Build;

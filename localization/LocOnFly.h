@@ -178,6 +178,10 @@ class TJLocalizerOnFly : public TObject {
   std::string RegistryValueName;
   std::string LibraryFolder;  // as given
   std::string LibraryPath;    // its full path
+  // A folder the user may write (a full path; empty: none). A language
+  // library that can't be written where LibraryFileName puts it is written
+  // here instead, and found here again by later switches.
+  std::string UserLibraryPath;
   std::uint8_t ErrorMode = 1;
   std::uint32_t PreviousLocale = 0;
   TCustomObjectEvent OnCustomObject;
@@ -231,6 +235,9 @@ class TJLocalizerOnFly : public TObject {
   std::string LanguageFileName(const std::string& abbreviation) const;
   std::string ScanMask() const;
   std::string LibraryFileName(const std::string& abbreviation) const;
+  // Where a language's library may be, in the order they are tried:
+  // LibraryFileName, then the same bare name in UserLibraryPath.
+  std::vector<std::string> LibraryFileNames(const std::string& abbreviation) const;
   std::string NativeLibraryFileName() const;
   static bool IsNativeAbbreviation(const std::string& abbreviation);
 
@@ -244,6 +251,13 @@ class TJLocalizerOnFly : public TObject {
   std::string ModuleFileName(ModuleHandle module) const;
   std::string ModuleLibraryName(const std::string& moduleFile, const std::string& abbreviation) const;
   void DeleteLibrary(const std::string& path) const;
+  // Installs the library when its settings are this file's language, version
+  // and build; true when installed.
+  bool UseLibraryInStep(const std::string& path, const TLangFile& file);
+  // Writes the file's library at `path` from the store and installs it.
+  void BuildLibrary(TLangFile& file, const std::string& path);
+  // The program's own language everywhere: its resources, the locale and the forms.
+  void FallBackToNative();
 
   TLangResource* store_;
   TLFInfoList* languages_;

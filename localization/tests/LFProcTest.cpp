@@ -298,4 +298,58 @@ TEST(LFProc, ConstructorScansTheHeaderOfAFile) {
   EXPECT_TRUE(missing->ReadOnly);
 }
 
+TEST(LFProc, OversizedFilesAreRefusedWithoutBeingRead) {
+  // A plain native file with a valid header, grown sparsely to each size: the
+  // constructor reads only the header's bytes, and a file beyond the bound is
+  // refused before any of it is read, by the constructor and by the loader.
+  TStorePtr store = MakeStore(false);
+  const std::string image = WriteLangFileImage(Header(7, true), *store, 0);
+  const std::string path = testing::TempDir() + "lfproc-large.lng";
+  struct Row {
+    const char* name;
+    std::int64_t size;
+    bool refused;
+  };
+  const Row rows[] = {
+      {"a body past the longest header", static_cast<std::int64_t>(kLangFileHeaderMaxSize) * 3, false},
+      {"exactly the bound", kLangFileMaxSize, false},
+      {"one byte past the bound", kLangFileMaxSize + 1, true},
+      {"three gigabytes", std::int64_t{3} << 30, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    {
+      TFileStream out(path, fmCreate);
+      out.WriteBytes(image);
+      out.SetSize(row.size);
+    }
+    if (row.refused) {
+      try {
+        TFilePtr f(New<TLangFile>(path, true));
+        ADD_FAILURE() << "no error";
+      } catch (const ELFProcError& e) {
+        EXPECT_EQ(e.Message, "Invalid file format");
+      }
+    } else {
+      TFilePtr f(New<TLangFile>(path, true));
+      EXPECT_TRUE(f->IsNative);
+      EXPECT_EQ(f->EnglishName, "English");
+      EXPECT_FALSE(f->Compressed);
+    }
+  }
+  // A file that grew after its header was read is refused by the loader too.
+  {
+    TFileStream out(path, fmCreate);
+    out.WriteBytes(image);
+  }
+  TFilePtr f(New<TLangFile>(path, true));
+  {
+    TFileStream out(path, fmOpenReadWrite);
+    out.SetSize(kLangFileMaxSize + 1);
+  }
+  TStorePtr loaded(New<TLangResource>());
+  EXPECT_THROW(f->LoadIntoResource(loaded.get(), -1, 0), ELFProcError);
+  std::remove(path.c_str());
+}
+
 }  // namespace

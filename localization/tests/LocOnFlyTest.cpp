@@ -43,6 +43,13 @@ std::string Lower(std::string s) {
 class TFakeDisk : public FileApi {
  public:
   void AddFolder(const std::string& path) { folders_.insert(Lower(Normal(path))); }
+  // A folder whose files can be read but not created or deleted.
+  void SetFolderReadOnly(const std::string& path, bool readOnly) {
+    if (readOnly)
+      readOnlyFolders_.insert(Lower(Normal(path)));
+    else
+      readOnlyFolders_.erase(Lower(Normal(path)));
+  }
   void Put(const std::string& path, std::string bytes, bool readOnly = false) {
     files_[Lower(Normal(path))] = {Normal(path), std::move(bytes), readOnly};
   }
@@ -55,6 +62,7 @@ class TFakeDisk : public FileApi {
     return f == writes_.end() ? 0 : f->second;
   }
   std::string cwd = "C:\\Work";
+  mutable std::vector<std::string> relativeNames;
 
   Handle Open(const std::string& name, unsigned mode, std::string& error) override {
     const std::string key = Lower(Normal(name));
@@ -63,6 +71,10 @@ class TFakeDisk : public FileApi {
     const bool write = create || (mode & 3) != fmOpenRead;
     if (create && !folders_.count(Lower(ExtractFileDir(Normal(name))))) {
       error = "Path not found";
+      return nullptr;
+    }
+    if (create && readOnlyFolders_.count(Lower(ExtractFileDir(Normal(name))))) {
+      error = "Access denied";
       return nullptr;
     }
     if (!create && f == files_.end()) {
@@ -109,10 +121,18 @@ class TFakeDisk : public FileApi {
     files_[static_cast<OpenFile*>(h)->key].bytes.resize(static_cast<std::size_t>(size));
     return true;
   }
+  // A file loaded as a library can't be deleted, as on Windows.
+  void SetInUse(const std::string& path, bool inUse) {
+    if (inUse)
+      inUse_.insert(Lower(Normal(path)));
+    else
+      inUse_.erase(Lower(Normal(path)));
+  }
   bool FileExists(const std::string& name) override { return files_.count(Lower(Normal(name))) != 0; }
   bool DeleteFile(const std::string& name) override {
     auto f = files_.find(Lower(Normal(name)));
-    if (f == files_.end() || f->second.readOnly) return false;
+    if (f == files_.end() || f->second.readOnly || inUse_.count(f->first)) return false;
+    if (readOnlyFolders_.count(Lower(ExtractFileDir(f->first)))) return false;
     files_.erase(f);
     return true;
   }
@@ -132,9 +152,12 @@ class TFakeDisk : public FileApi {
   }
   std::string FullPathName(const std::string& name) override { return Normal(name); }
 
-  // "." and ".." resolved, relative names taken from the current directory.
+  // "." and ".." resolved, relative names taken from the current directory
+  // (and kept: a caller that hands one over depends on the current directory).
   std::string Normal(const std::string& name) const {
-    std::string full = name.size() >= 2 && name[1] == ':' ? name : cwd + "\\" + name;
+    const bool relative = name.size() < 2 || name[1] != ':';
+    if (relative) relativeNames.push_back(name);
+    std::string full = relative ? cwd + "\\" + name : name;
     std::vector<std::string> parts;
     std::string part;
     for (char c : full + "\\") {
@@ -167,6 +190,8 @@ class TFakeDisk : public FileApi {
   std::map<std::string, File> files_;
   std::map<std::string, int> writes_;
   std::set<std::string> folders_;
+  std::set<std::string> inUse_;
+  std::set<std::string> readOnlyFolders_;
 };
 
 // Loads library files from the disk as in-memory modules with their string
@@ -194,11 +219,14 @@ class TDiskLoader : public TLibraryLoader {
       source_.Add(h, rtRcData, p->RCData()->GetItem(i)->GetName(), p->RCData()->GetItem(i)->Data());
     names_[h] = path;
     loaded.push_back(path);
+    disk_.SetInUse(path, true);
     return h;
   }
   void FreeLibrary(ModuleHandle module) override {
     ++frees;
     source_.RemoveModule(module);
+    auto n = names_.find(module);
+    if (n != names_.end()) disk_.SetInUse(n->second, false);
   }
   std::string ModuleFileName(ModuleHandle module) override {
     auto n = names_.find(module);
@@ -578,7 +606,9 @@ TEST_F(LocOnFly, RelativeFolderIsResolvedAgainstTheProgramFolder) {
   l->Initialize("Languages");
   EXPECT_EQ(l->GetLanguagesFolder(), "Languages");
   EXPECT_EQ(l->GetLanguagesPath(), kLangDir);
-  EXPECT_EQ(disk.cwd, "C:\\Work");
+  // Every name the localizer gave the disk was a full one: nothing it did
+  // depended on the current directory.
+  EXPECT_EQ(disk.relativeNames, std::vector<std::string>{});
   Make()->Initialize("");
   EXPECT_EQ(localizer->GetLanguagesPath(), "C:\\Pellory");
 }
@@ -752,6 +782,83 @@ TEST_F(LocOnFly, ApplyLanguageFileDecisions) {
   }
 }
 
+// A library whose settings name another language (a renamed file) is never
+// installed: it is replaced by this language's, and the switch completes.
+TEST_F(LocOnFly, ALibraryOfAnotherLanguageIsReplaced) {
+  TJLocalizerOnFly* l = Started();
+  l->SwitchToLocale(0x0419);
+  l->SwitchToLocale(9);
+  disk.Put(Library("DEU"), disk.Bytes(Library("RUS")));
+  l->ErrorMode = 0;
+  EXPECT_EQ(ErrorOf([&] { l->SwitchToLocale(0x0407); }), "(no error)");
+  EXPECT_EQ(disk.Writes(Library("DEU")), 1);
+  EXPECT_EQ(JLocUtils()->GetCurrentDLLInfo()->Locale, 0x0407u);
+  EXPECT_EQ(l->CurrentLocale, 0x0407u);
+  EXPECT_EQ(Str(65264), u"IMEI-Nr.:");
+  EXPECT_EQ(form->GetCaption(), "Pellory DE");
+}
+
+// A library folder the user may not write (the program's folder of a user
+// without rights there): each library goes to the user's folder and is found
+// there again by the next start.
+TEST_F(LocOnFly, LibrariesGoToTheUsersFolderWhenTheLibraryFolderIsReadOnly) {
+  disk.SetFolderReadOnly("C:\\Pellory", true);
+  disk.AddFolder("C:\\User");
+  for (int start = 0; start < 2; ++start) {
+    SCOPED_TRACE(start == 0 ? "first start" : "next start");
+    TJLocalizerOnFly* l = Make();
+    l->UserLibraryPath = "C:\\User";
+    l->Initialize(kLangDir);
+    l->ErrorMode = 0;
+    struct Step {
+      std::uint32_t locale;
+      const char* library;  // the library in use, none for the program's own resources
+    };
+    for (const Step& step :
+         {Step{0x0407, "C:\\User\\Pellory.DEU"}, Step{0x0419, "C:\\User\\Pellory.RUS"}, Step{9, nullptr}}) {
+      SCOPED_TRACE(step.locale);
+      EXPECT_EQ(ErrorOf([&] { l->SwitchToLocale(step.locale); }), "(no error)");
+      EXPECT_EQ(l->CurrentLocale, step.locale);
+      EXPECT_EQ(JLocUtils()->GetCurrentDLLInfo()->Locale, step.locale);
+      EXPECT_EQ(Str(65264), kTexts.at(static_cast<std::uint16_t>(step.locale)).imei);
+      if (step.library) {
+        EXPECT_EQ(loader.ModuleFileName(Resources()), step.library);
+        EXPECT_EQ(disk.Writes(step.library), 1);  // built on the first start, reused on the next
+      } else {
+        EXPECT_EQ(Resources(), kApp);
+      }
+    }
+    EXPECT_EQ(form->GetCaption(), "Pellory");
+    EXPECT_FALSE(disk.FileExists(Library("DEU")));
+  }
+}
+
+// Without a folder to write the library to, the switch fails whole: the
+// program's own language everywhere (resources, locale, forms), never the
+// previous language's forms over the program's strings.
+TEST_F(LocOnFly, ALibraryThatCannotBeWrittenLeavesOneWholeLanguage) {
+  TJLocalizerOnFly* l = Started();
+  l->SwitchToLocale(0x0407);
+  ASSERT_EQ(form->GetCaption(), "Pellory DE");
+  disk.SetFolderReadOnly("C:\\Pellory", true);
+  for (std::uint8_t mode : {0, 2}) {
+    SCOPED_TRACE(int(mode));
+    l->ErrorMode = mode;
+    const std::string error = ErrorOf([&] { l->SwitchToLocale(0x0419); });
+    EXPECT_EQ(error == "(no error)", mode == 2) << error;
+    EXPECT_EQ(Resources(), kApp);
+    EXPECT_EQ(l->CurrentLocale, 9u);
+    EXPECT_EQ(JLocUtils()->GetCurrentDLLInfo()->Locale, 9u);
+    EXPECT_EQ(Str(65264), u"IMEI:");
+    EXPECT_EQ(form->GetCaption(), "Pellory");
+  }
+  // The language whose library is in step still switches.
+  l->SwitchToLocale(0x0407);
+  EXPECT_EQ(l->CurrentLocale, 0x0407u);
+  EXPECT_EQ(Str(65264), u"IMEI-Nr.:");
+  EXPECT_EQ(form->GetCaption(), "Pellory DE");
+}
+
 TEST_F(LocOnFly, DestroyingSwitchesBackAndDeletesTheLibrary) {
   TJLocalizerOnFly* l = Started();
   l->DeleteOldLibraries = true;
@@ -818,13 +925,13 @@ TEST_F(LocOnFly, SwitchModulesGivesAListedModuleItsOwnLibrary) {
   EXPECT_EQ(Resources(), kApp);
 }
 
-TEST_F(LocOnFly, UnitMakesTheGlobalAndSetsTheBuildersMode) {
+// The global localizer makes out-of-step libraries a quiet refusal.
+TEST_F(LocOnFly, UnitMakesTheGlobalAndOutOfStepLibrariesAreRefusedQuietly) {
   ASSERT_EQ(LocalizerOnFly(), nullptr);
   JLocUtils()->OnTheFly = false;
   InitLocOnFly();
   ASSERT_NE(LocalizerOnFly(), nullptr);
   EXPECT_TRUE(JLocUtils()->OnTheFly);
-  EXPECT_TRUE(LanguageDLLOnTheFly());
   DoneLocOnFly();
   EXPECT_EQ(LocalizerOnFly(), nullptr);
   SetLanguageDLLOnTheFly(false);

@@ -9,6 +9,7 @@
 
 #include "Forms.h"
 #include "ScreenFormsHost.h"
+#include "SysUtilsWin.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::vector<ModuleHandle> TWinLocOnFlyPlatform::SnapshotModules() {
 
 std::vector<ModuleHandle> TWinLocOnFlyPlatform::ProcessStatusModules() {
   std::vector<ModuleHandle> out;
-  HMODULE psapi = LoadLibraryA("psapi.dll");
+  HMODULE psapi = LoadSystemLibrary("psapi.dll");
   if (!psapi) return out;
   auto enumModules =
       reinterpret_cast<TEnumProcessModulesProc>(reinterpret_cast<void*>(GetProcAddress(psapi, "EnumProcessModules")));

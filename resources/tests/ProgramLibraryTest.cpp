@@ -132,6 +132,7 @@ struct Fixture {
   const char* what;
   std::function<std::string()> image;
   std::uint16_t libraryKind;
+  std::uint32_t version;  // of the template's settings
 };
 
 class ProgramLibrary : public ::testing::TestWithParam<Fixture> {};
@@ -154,7 +155,7 @@ TEST_P(ProgramLibrary, FileRoadGivesTheGermanLibrary) {
 
   std::string settings("LDLL", 4);
   ByteWriter w(settings);
-  w.U32LE(92);
+  w.U32LE(fx.version);
   w.U16LE(0x0407);
   WritePackedAnsiString(settings, "German", kPackedHeaderFormat);
   WritePackedWideString(settings, u"Deutsch", kPackedHeaderFormat);
@@ -244,8 +245,9 @@ TEST_P(ProgramLibrary, OutdatedTextsAndMissingTemplate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ProgramLibrary,
-                         ::testing::Values(Fixture{"locfixture", [] { return LocFixture32(); }, 6},
-                                           Fixture{"program", [] { return ReadFile(PELLORY_PROGRAM_FIXTURE); }, 6}),
+                         ::testing::Values(Fixture{"locfixture", [] { return LocFixture32(); }, 6, 92},
+                                           Fixture{"program", [] { return ReadFile(PELLORY_PROGRAM_FIXTURE); }, 6,
+                                                   PELLORY_LANGDATA_VERSION}),
                          [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -220,6 +220,32 @@ void Localization(const fs::path& folder) {
   const std::string dll = processor->ResourceDLLImage();
   processor->Free();
   Seed(folder, "fuzz_pe_reader", {dll});
+
+  // Settings resources: the program's and a library's, with and without a build.
+  const std::string exeSettings = WriteSettingsResource("JEXE", 92, 9, "English", u"English", 6, 0);
+  const std::string libSettings = WriteSettingsResource("LDLL", 92, 0x0407, "German", u"Deutsch", 6, 7);
+  Seed(folder, "fuzz_loc_settings",
+       {exeSettings, libSettings,
+        WriteSettingsResource("LDLL", 10000, 0x0419, "Russian", u"\u0420\u0443\u0441", 1, 0).substr(0, 26)});
+
+  // A native library like the program's: its strings, its form and both settings.
+  const std::string wizardForm =
+      "object WizardForm: TWizardForm\r\n  Caption = 'Pellory'\r\n  Font.Charset = DEFAULT_CHARSET\r\n"
+      "  object rgType: TRadioGroup\r\n    Items.Strings = (\r\n      'Cable'\r\n      'Infrared')\r\n  end\r\nend\r\n";
+  TResProcessor* native = New<TResProcessor>();
+  native->TimeStamp = 0;
+  TResString* nativeStrings = New<TResString>(native);
+  nativeStrings->AddString(65264, u"IMEI:");
+  nativeStrings->AddString(65295, u"Next >");
+  native->AddBlock(nativeStrings);
+  TResRCData* nativeData = New<TResRCData>(native);
+  nativeData->AddItem("TWIZARDFORM", false)->SetData(ObjectTextToBinary(wizardForm));
+  nativeData->AddItem("WQM_LIBSETTINGS_", false)
+      ->SetData(WriteSettingsResource("LDLL", 92, 9, "English", u"English", 6, 0));
+  nativeData->AddItem("WQM_EXESETTINGS_", false)->SetData(exeSettings);
+  native->AddBlock(nativeData);
+  Seed(folder, "fuzz_lang_library", {native->ResourceDLLImage()});
+  native->Free();
 }
 
 #ifdef PELLORY_SEEDS_PHONE

@@ -6,9 +6,15 @@
 //       the embedded language list "WQM_LOC_LANGS_" (native first, then the translations in order)
 //   pellory_langdata settings NATIVE.txt --kind exe|lib -o FILE
 //       the settings resource "WQM_EXESETTINGS_" (exe) or "WQM_LIBSETTINGS_" (lib)
+//
+// Every command also takes --version N and --build N: they replace the
+// version and build of every source, so that the program's data all carries
+// the numbers of the build that made it (a library left by another build is
+// then out of step and built anew).
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +32,8 @@ struct TOptions {
   bool compress = false;
   std::string kind;
   std::string output;
+  std::optional<std::uint32_t> version;
+  std::optional<std::uint32_t> build;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -33,8 +41,21 @@ struct TOptions {
       << "pellory_langdata: " << problem << "\n"
       << "usage: pellory_langdata lng NATIVE [TRANSLATION] [--format N] [--compress] -o FILE\n"
       << "       pellory_langdata list NATIVE [TRANSLATION...] [--list-format K] [--format N] [--compress] -o FILE\n"
-      << "       pellory_langdata settings NATIVE --kind exe|lib -o FILE\n";
+      << "       pellory_langdata settings NATIVE --kind exe|lib -o FILE\n"
+      << "       (each also takes --version N --build N, stamped on every source)\n";
   std::exit(2);
+}
+
+std::uint32_t Unsigned(const std::string& option, const std::string& text, std::uint64_t max) {
+  std::size_t used = 0;
+  unsigned long long value = 0;
+  try {
+    value = std::stoull(text, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || text[0] == '-' || value > max) Usage(option + " needs a number");
+  return static_cast<std::uint32_t>(value);
 }
 
 TOptions Parse(int argc, char** argv) {
@@ -55,6 +76,10 @@ TOptions Parse(int argc, char** argv) {
       o.compress = true;
     } else if (a == "--kind") {
       o.kind = next();
+    } else if (a == "--version") {
+      o.version = Unsigned(a, next(), 0x7FFFFFFF);
+    } else if (a == "--build") {
+      o.build = Unsigned(a, next(), 0xFFFFFFFF);
     } else if (a == "-o") {
       o.output = next();
     } else if (!a.empty() && a[0] == '-') {
@@ -82,14 +107,21 @@ std::string Image(const TLangSource& src, const TLangResource& store, int index,
   return o.compress ? LzjCompress(image) : image;
 }
 
+void Stamp(TLangSource& source, const TOptions& o) {
+  if (o.version) source.Header.Version = *o.version;
+  if (o.build) source.Header.Build = *o.build;
+}
+
 int Run(const TOptions& o) {
   TLangSource native = LoadLangSource(o.sources[0]);
+  Stamp(native, o);
   if (!native.Header.IsNative) throw ELangSourceError(o.sources[0] + ": not a native source (no \"native\" line)");
   TOwned<TLangResource> store(New<TLangResource>());
   BuildNativeStore(native, *store);
   std::vector<TLangSource> translations;
   for (std::size_t i = 1; i < o.sources.size(); ++i) {
     translations.push_back(LoadLangSource(o.sources[i]));
+    Stamp(translations.back(), o);
     AddTranslation(translations.back(), *store);
   }
   if (o.command == "lng") {

@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include <iterator>
 #include <memory>
 
 #include "Animate.h"
@@ -168,7 +169,18 @@ void SetWizardMessageDlg(TWizardMessageDlg dialog) {
 }
 
 std::string TWizardForm::Str(std::uint16_t id) const {
-  return LoadStr(id);
+  std::string text = LoadStr(id);
+  if (!text.empty()) return text;
+  // A language library that lacks the string (one made from other data) gives
+  // nothing: the program's own text is shown instead of an empty one.
+  wchar_t buffer[1024];
+  const int n = LoadStringW(GetModuleHandleW(nullptr), id, buffer, static_cast<int>(std::size(buffer)));
+  if (n <= 0) return text;
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, buffer, n, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  text.resize(static_cast<std::size_t>(bytes));
+  WideCharToMultiByte(CP_ACP, 0, buffer, n, text.data(), bytes, nullptr, nullptr);
+  return text;
 }
 
 // --- Creation and the pages ----------------------------------------------------------------------

@@ -34,6 +34,7 @@
 #include "QvGIFWin.h"
 #include "Swallow.h"
 #include "SysUtils.h"
+#include "SysUtilsWin.h"
 #include "TimersWin.h"
 #include "UcxActnList.h"
 #include "UcxButtonNames.h"
@@ -129,20 +130,53 @@ UnitEntry g_units[] = {
 // The localizer keeps its language files and libraries in "Languages" beside
 // the program. Its errors here show in its message box; only afterwards does
 // it turn silent.
+namespace {
+
+// A folder of the user's own for the language libraries the program's folder
+// can't take (a program folder the user may not write); empty when none.
+std::string UserLibraryFolder() {
+  HMODULE lib = LoadSystemLibrary("shfolder.dll");
+  if (!lib) return {};
+  using TGetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  auto getFolderPath =
+      reinterpret_cast<TGetFolderPath>(reinterpret_cast<void*>(GetProcAddress(lib, "SHGetFolderPathA")));
+  char buffer[MAX_PATH + 1] = {};
+  const int kLocalAppData = 0x001C;
+  const bool found = getFolderPath && getFolderPath(nullptr, kLocalAppData, nullptr, 0, buffer) == S_OK && buffer[0];
+  FreeLibrary(lib);
+  if (!found) return {};
+  std::string folder = IncludeTrailingPathDelimiter(buffer) + "Pellory";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\Languages";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return folder;
+}
+
+}  // namespace
+
 void SetUpLanguages() {
   TJLocalizerOnFly* localizer = LocalizerOnFly();
   if (!localizer) return;
   char path[MAX_PATH];
   const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
   const std::string folder = ExtractFilePath(std::string(path, n < MAX_PATH ? n : 0)) + "Languages";
-  localizer->Initialize(folder);
-  localizer->SetLanguagesFolder(folder);
+  try {
+    localizer->Initialize(folder);
+    localizer->SetLanguagesFolder(folder);
+  } catch (...) {
+    // The localizer has shown its own errors; whatever else went wrong with the
+    // language data, the wizard starts in the program's own language.
+    SwallowException("Pellory.SetUpLanguages: the language data");
+  }
   try {
     localizer->SetDLLFolder(localizer->GetLanguagesFolder());
-  } catch (const Exception&) {
+  } catch (...) {
     // The missing folder has been reported above; the program goes on in its own language.
     SwallowException("Pellory.SetUpLanguages: the language-library folder");
   }
+  localizer->UserLibraryPath = UserLibraryFolder();
   localizer->ErrorMode = 2;
 }
 

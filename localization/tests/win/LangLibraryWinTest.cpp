@@ -100,7 +100,7 @@ class LangLibraryWin : public ::testing::Test {
     InstallWinLocaleServices();
     InstallModuleResourceReader();
     InitWinLocUtils();
-    for (const char* name : {"native", "old", "german", "german-file"})
+    for (const char* name : {"native", "old", "german", "german-file", "bad"})
       paths[name] = TempPath((std::string("pellory-langlib-") + name + ".dll").c_str());
     std::ofstream(paths["native"], std::ios::binary) << NativeImage(92);
     std::ofstream(paths["old"], std::ios::binary) << NativeImage(91);
@@ -171,6 +171,27 @@ TEST_F(LangLibraryWin, OutOfStepLibraryLeavesTheModuleItsOwnResources) {
   EXPECT_EQ(LoadWide(native, 65264), L"IMEI:");
   // The refused library was freed: the file can be replaced.
   EXPECT_TRUE(DeleteFileA(paths["german"].c_str()));
+}
+
+// A library with settings the engine can't read is named by its file in the
+// error, though the system knows no name for a library loaded as a data file;
+// it is freed again, so the file can be replaced.
+TEST_F(LangLibraryWin, AnInvalidLibraryIsNamedByItsFile) {
+  const std::string truncated = Settings("LDLL", 92).substr(0, 9);
+  for (const std::string& settings : {truncated, std::string("JEXE") + Settings("LDLL", 92).substr(4)}) {
+    TOwned<TResProcessor> p(New<TResProcessor>());
+    p->LoadFromPEImage(LocFixture32());
+    p->RCData()->FindItem(kLibSettingsName)->SetData(settings);
+    std::ofstream(paths["bad"], std::ios::binary | std::ios::trunc) << p->ResourceDLLImage();
+    try {
+      utils->UseResourceFile(paths["bad"]);
+      ADD_FAILURE() << "no error";
+    } catch (const ELUInvalidResLibrary& e) {
+      EXPECT_EQ(e.Message, "Invalid resource file format \"" + paths["bad"] + "\"");
+    }
+    EXPECT_EQ(FindResourceHInstance(native), native);
+    EXPECT_TRUE(DeleteFileA(paths["bad"].c_str()));
+  }
 }
 
 }  // namespace

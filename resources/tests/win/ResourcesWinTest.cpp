@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -143,10 +144,15 @@ TEST(ProgramResources, TheLanguageData) {
     const char* p = h ? static_cast<const char*>(LockResource(h)) : nullptr;
     return p ? std::string(p, SizeofResource(self, r)) : std::string();
   };
-  // Version 92, LANGID 9, "English" twice, kind 6, build 0.
-  std::string settings("\x5C\0\0\0\x09\0\x07\0English\x07\0", 17);
+  // The program's version, LANGID 9, "English" twice, kind 6, the build of this data.
+  auto u32 = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  std::string settings = u32(PELLORY_LANGDATA_VERSION) + std::string("\x09\0\x07\0English\x07\0", 13);
   for (char c : std::string("English")) settings += std::string{c, '\0'};
-  settings += std::string("\x06\0\0\0\0\0\0\0\0", 9);
+  settings += std::string("\x06\0\0\0", 4) + u32(PELLORY_LANGDATA_BUILD) + std::string(1, '\0');
+  EXPECT_NE(PELLORY_LANGDATA_BUILD, 0u);
   EXPECT_EQ(bytes("WQM_EXESETTINGS_"), "JEXE" + settings);
   EXPECT_EQ(bytes("WQM_LIBSETTINGS_"), "LDLL" + settings);
   EXPECT_EQ(bytes("WQM_EXESETTINGS_").size(), 44u);

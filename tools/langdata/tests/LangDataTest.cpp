@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
 #include "ByteReader.h"
 #include "JCompress.h"
+#include "JLocales.h"
 #include "LFProc.h"
 #include "LangFileWriter.h"
 #include "LangSource.h"
+#include "LocaleServices.h"
 #include "PackedStrings.h"
 
 namespace {
@@ -163,6 +167,39 @@ TEST(LangData, SourceErrorsNameTheFileAndLine) {
   EXPECT_EQ(ErrorOf([&] { BuildNativeStore(dup, *store); }), "n.txt:5: constant ID 1 used twice");
   EXPECT_EQ(Utf8ToUtf16("a\xC3\xA4\xE2\x80\x9E\xF0\x9F\x98\x80"), u"a\u00E4\u201E\U0001F600");
   EXPECT_EQ(ErrorOf([] { Utf8ToUtf16("\xC3"); }), "malformed UTF-8");
+}
+
+// Every text of every language survives its language's ANSI code page, the
+// one the string table, the ANSI captions and the library's forms go through:
+// converted and back, it reads the same.
+TEST(LangData, EveryTextConvertsLosslesslyIntoItsLanguagesCodePage) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(kDir))
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  ASSERT_GE(names.size(), 5u);  // English, German, French, Romanian, Russian
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const TLangSource src = LoadLangSource(name);
+    const std::uint32_t codePage = DefaultCodePageOfLocale(src.Header.LangID);
+    std::vector<std::u16string> texts;
+    if (src.Header.IsNative) {
+      TStorePtr store(New<TLangResource>());
+      BuildNativeStore(src, *store);
+      store->ForEachItem([&](TLResItem* item) { texts.push_back(item->GetNativeValue()->WideText()); });
+    } else {
+      for (const TLangSourceText& t : src.Texts) texts.push_back(t.Text);
+    }
+    texts.push_back(src.Header.LocalizedName);
+    ASSERT_FALSE(texts.empty());
+    for (const std::u16string& text : texts) {
+      std::string ansi;
+      std::u16string back;
+      ASSERT_TRUE(LocaleServices().WideToAnsi(codePage, text, ansi)) << codePage;
+      ASSERT_TRUE(LocaleServices().AnsiToWide(codePage, ansi, back));
+      EXPECT_EQ(back, text) << "code page " << codePage << ": " << ansi;
+    }
+  }
 }
 
 }  // namespace

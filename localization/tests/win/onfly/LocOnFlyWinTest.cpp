@@ -21,6 +21,7 @@
 #include "ModuleResources.h"
 #include "ResStrings.h"
 #include "StdCtrls.h"
+#include "SysUtils.h"
 #include "UcxStdCtrls.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
@@ -126,11 +127,13 @@ class LocOnFlyWin : public ::testing::Test {
     Clean();
   }
   void Clean() {
-    for (const char* name : {"\\Languages\\OnFly.DEU.lng", "\\Languages\\OnFly.DEU", "\\Languages\\OnFly.RUS",
-                             "\\OnFly.DEU", "\\OnFly.RUS"}) {
+    for (const char* name :
+         {"\\Languages\\OnFly.DEU.lng", "\\Languages\\OnFly.DEU", "\\Languages\\OnFly.RUS", "\\OnFly.DEU",
+          "\\OnFly.RUS", "\\User\\OnFly.DEU", "\\User\\OnFly.RUS", "\\Languages\\OnFly.BIG.lng"}) {
       SetFileAttributesA((folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileA((folder + name).c_str());
     }
+    RemoveDirectoryA((folder + "\\User").c_str());
     RemoveDirectoryA(languages.c_str());
     RemoveDirectoryA(folder.c_str());
   }
@@ -209,6 +212,88 @@ TEST_F(LocOnFlyWin, GermanRussianAndBack) {
   EXPECT_TRUE(platform.boxes.empty());
 }
 
+// A library folder no one may write (the process file system, read-only even
+// for the Unix super-user that runs Wine here): with a folder of the user's the
+// libraries go there; without one a switch fails whole, back in English.
+TEST_F(LocOnFlyWin, AReadOnlyLibraryFolder) {
+  const std::string readOnly = "Z:\\proc";
+  const DWORD attributes = GetFileAttributesA(readOnly.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    GTEST_SKIP() << "no read-only folder " << readOnly;
+  ASSERT_EQ(CreateFileA((readOnly + "\\OnFly.DEU").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  const std::string user = folder + "\\User";
+  ASSERT_TRUE(CreateDirectoryA(user.c_str(), nullptr));
+  localizer->Initialize(languages);
+  localizer->SetDLLFolder(readOnly);
+  localizer->UserLibraryPath = user;
+  localizer->ErrorMode = 2;
+
+  localizer->SwitchToLocale(0x0407);  // as the wizard does at start-up
+  EXPECT_NE(GetFileAttributesA((user + "\\OnFly.DEU").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(FindResourceHInstance(self), self);
+  EXPECT_EQ(localizer->CurrentLocale, 0x0407u);
+  EXPECT_EQ(LoadStr(65264), "Hallo");
+  EXPECT_EQ(Caption(), "Einstellungen");
+  EXPECT_EQ(Label(), "Kabeltyp:");
+
+  localizer->SwitchToLocale(0x0419);
+  EXPECT_EQ(localizer->CurrentLocale, 0x0419u);
+  EXPECT_EQ(LoadStrW(0, 65295), u"До свидания");
+  EXPECT_EQ(Caption(), Ansi(u"Настройки", 0x0419));
+  EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Подождите");
+
+  localizer->SwitchToLocale(9);
+  EXPECT_EQ(localizer->CurrentLocale, 9u);
+  EXPECT_EQ(FindResourceHInstance(self), self);
+  EXPECT_EQ(LoadStr(65264), "Hello");
+  EXPECT_EQ(Caption(), "Settings");
+
+  // German again: the library in the user's folder is found and reused.
+  const FILETIME written = WriteTime(user + "\\OnFly.DEU");
+  Sleep(20);
+  localizer->SwitchToLocale(0x0407);
+  FILETIME now = WriteTime(user + "\\OnFly.DEU");
+  EXPECT_EQ(CompareFileTime(&written, &now), 0);
+  EXPECT_EQ(Caption(), "Einstellungen");
+
+  // No folder to write to: the failed switch to Russian leaves English whole.
+  localizer->UserLibraryPath.clear();
+  localizer->SwitchToLocale(0x0419);
+  EXPECT_EQ(localizer->CurrentLocale, 9u);
+  EXPECT_EQ(FindResourceHInstance(self), self);
+  EXPECT_EQ(LoadStr(65264), "Hello");
+  EXPECT_EQ(Caption(), "Settings");
+  EXPECT_EQ(Label(), "Cable type:");
+  EXPECT_EQ(form->UcxLabel1->GetWideCaption(), u"Please wait");
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
+// A file of gigabytes in the Languages folder, with a language file's header:
+// refused unread, it is not listed, and the start-up and switches go on.
+TEST_F(LocOnFlyWin, AHugeFileInTheLanguagesFolder) {
+  TOwned<TMemoryStream> image(New<TMemoryStream>());
+  ASSERT_TRUE(localizer->ExtractEmbeddedLanguage(self, 0x0407, 0, image.get()));
+  const std::string huge = languages + "\\OnFly.BIG.lng";
+  std::ofstream(huge, std::ios::binary) << image->DataString();
+  HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = std::int64_t{3} << 30;
+  const bool grown = SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  ASSERT_TRUE(grown);
+
+  localizer->Initialize(languages);
+  EXPECT_TRUE(localizer->Initialized);
+  for (int i = 0; i < localizer->Languages()->Count(); ++i)
+    EXPECT_NE(localizer->Languages()->GetInfo(i)->FileName, "OnFly.BIG.lng");
+  localizer->ErrorMode = 2;
+  localizer->SwitchToLocale(0x0407);
+  EXPECT_EQ(Caption(), "Einstellungen");
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
 TEST_F(LocOnFlyWin, Failures) {
   localizer->Initialize(languages);
   localizer->ErrorMode = 2;
@@ -222,8 +307,10 @@ TEST_F(LocOnFlyWin, Failures) {
   localizer->SwitchToLocale(1033);
   EXPECT_EQ(platform.boxes, (std::vector<std::string>{"Language \"English (United States)\" is not found"}));
 
-  // A relative folder is the program's, and the current directory stays.
+  // A relative folder is the program's, and the current directory stays: it
+  // is not the program's folder, so a change to it would show.
   const std::string cwd = CurrentDirectory();
+  ASSERT_NE(ExcludeTrailingPathDelimiter(cwd), folder);
   localizer->SetLanguagesFolder("Languages");
   EXPECT_EQ(localizer->GetLanguagesPath(), languages);
   EXPECT_EQ(CurrentDirectory(), cwd);
