@@ -978,8 +978,12 @@ bool FillLocation(Scanner& s, std::uint32_t offset, std::uint64_t address, TVLDe
   info.LineNumber = s.LineNumberAt(offset, lineOffset);
   info.SourceName = s.SourceNameAt(offset);
   info.Source = source;
-  if (!info.ProcedureName.empty() && info.LineNumber != 0)
-    info.LineInProcedure = std::max(0, info.LineNumber - s.LineNumberAt(offset - procOffset, ignored));
+  if (!info.ProcedureName.empty() && info.LineNumber != 0) {
+    // both numbers come from the debug data: their distance may not fit in 32 bits
+    const std::int64_t distance =
+        static_cast<std::int64_t>(info.LineNumber) - s.LineNumberAt(offset - procOffset, ignored);
+    info.LineInProcedure = static_cast<std::int32_t>(std::clamp<std::int64_t>(distance, 0, INT32_MAX));
+  }
   return true;
 }
 }  // namespace

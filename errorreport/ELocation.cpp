@@ -278,7 +278,10 @@ bool WalkUnit(ByteReader& r, std::uint32_t offset, const NameReader& names, TVan
   location.Line = line;
   location.LineInProcedure = 0;
   if (current.Known) {
-    std::int32_t first = current.FirstLine;
+    // Line numbers wrap as the walk adds the table's deltas, so the distance
+    // is taken the same way: a table that runs past the largest line number
+    // still gives the count of lines walked, never an overflow.
+    auto first = static_cast<std::uint32_t>(current.FirstLine);
     bool readable = false;
     if (current.Name == "Finalization") {
       --first;
@@ -287,7 +290,7 @@ bool WalkUnit(ByteReader& r, std::uint32_t offset, const NameReader& names, TVan
                                                    CodeAddressFromOffset(module.Handle, current.Start), readable);
       if (readable && !framed) --first;
     }
-    location.LineInProcedure = std::max(0, line - first);
+    location.LineInProcedure = std::max(0, static_cast<std::int32_t>(static_cast<std::uint32_t>(line) - first));
   }
   return true;
 }

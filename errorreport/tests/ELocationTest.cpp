@@ -308,6 +308,33 @@ TEST(LineTable, InitializationAndFinalizationStartALineEarlier) {
   }
 }
 
+// Line numbers near the ends of 32 bits wrap as the walk adds them up; the
+// distance into the procedure is the count of lines walked.
+TEST(LineTable, LinesInProcedureAcrossTheLargestLineNumber) {
+  const std::uint16_t v = 6022;
+  struct {
+    const char* what;
+    std::int32_t firstLine;
+    std::string entries;
+    std::uint32_t offset;
+    std::int32_t line, inProcedure;
+  } cases[] = {
+      // before the first procedure, whose first line wrapped to the smallest number
+      {"before", INT32_MAX, "\x01" + Name("P", v), 0x100, INT32_MAX, 0},
+      {"wrapped within", INT32_MAX - 2, "\x01" + Name("P", v) + std::string(2, '\0'), 0x103, INT32_MIN, 2},
+      // the one-line-earlier start of a finalization section, taken from the smallest number
+      {"finalization", INT32_MAX, "\x01" + Name("Finalization", v) + std::string(1, '\0'), 0x102, INT32_MIN + 1, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Module m(Table(v, {Unit(Name("w.cpp", v), c.firstLine, 0x100, 0x10, c.entries)}), v);
+    TVLLocationInfo l;
+    ASSERT_TRUE(m.Locate(c.offset, l));
+    EXPECT_EQ(l.Line, c.line);
+    EXPECT_EQ(l.LineInProcedure, c.inProcedure);
+  }
+}
+
 TEST(LineTable, TheLibrarysOwnUnitsAreHidden) {
   Module m(Table(6022, {Unit(Name("ELocation.cpp", 6022), 10, 0x100, 0x10, "\x01" + Name("Walk", 6022))}), 6022);
   FakeProcess process;

@@ -271,7 +271,8 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value) {
   if (ec != std::errc() || ptr != text.data() + n) return false;
   if (base == 16) {
     // hexadecimal text may spell the bit pattern of a negative number
-    value = neg ? -static_cast<std::int64_t>(v) : static_cast<std::int64_t>(v);
+    // (negated in 64 bits without sign, so "-$8000000000000000" is the smallest number, not an overflow)
+    value = static_cast<std::int64_t>(neg ? 0 - v : v);
     return true;
   }
   if (neg) {

@@ -228,12 +228,13 @@ int main(int argc, char** argv) {
         TVLLineTableInput table{facts.rows, facts.functions, NormalizeDataVersion(input.version), input.password};
         input.debugData = MakeLineTable(table);
       }
-      for (const auto& [id, name] : namedSymbols) {
+      for (const auto& named : namedSymbols) {
+        const std::string& name = named.second;
         auto f = std::find_if(facts.functions.begin(), facts.functions.end(), [&](const TVLFunctionSymbol& s) {
           return (s.ClassName.empty() ? s.Name : s.ClassName + "::" + s.Name) == name;
         });
         if (f == facts.functions.end()) throw std::runtime_error("no function " + name + " in " + lines);
-        input.symbols.push_back({id, f->Offset, 0});
+        input.symbols.push_back({named.first, f->Offset, 0});
       }
     }
     if (!block.empty()) WriteFile(block, MakeResourceBlock(input), false);

@@ -221,6 +221,43 @@ TEST(SysUtils, FormatAndConversions) {
   EXPECT_EQ(WideToAnsi(AnsiToWide("\x80\xE9")), "\x80\xE9");
 }
 
+// Numbers read from outside text: the edges of 64 bits are read or refused, never overflowed.
+TEST(SysUtils, Int64TextAtItsLimits) {
+  struct {
+    const char* text;
+    bool ok;
+    std::int64_t value;
+  } cases[] = {
+      {"9223372036854775807", true, INT64_MAX},
+      {"-9223372036854775808", true, INT64_MIN},
+      {"9223372036854775808", false, 0},
+      {"-9223372036854775809", false, 0},
+      // hexadecimal text is a bit pattern, its sign negates in 64 bits
+      {"$8000000000000000", true, INT64_MIN},
+      {"-$8000000000000000", true, INT64_MIN},
+      {"-0x8000000000000000", true, INT64_MIN},
+      {"$FFFFFFFFFFFFFFFF", true, -1},
+      {"-$FFFFFFFFFFFFFFFF", true, 1},
+      {" -0x7FFFFFFFFFFFFFFF ", true, -INT64_MAX},
+      {"$10000000000000000", false, 0},
+      {"-", false, 0},
+      {"-$", false, 0},
+      {"0x", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::int64_t value = 12345;
+    EXPECT_EQ(TryStrToInt64(c.text, value), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(value, c.value);
+    }
+  }
+  int small = 0;
+  EXPECT_TRUE(TryStrToInt("-$80000000", small));
+  EXPECT_EQ(small, INT32_MIN);
+  EXPECT_FALSE(TryStrToInt("-$8000000000000000", small));
+}
+
 TEST(Exceptions, ClassNamesAndAbort) {
   try {
     Abort();
