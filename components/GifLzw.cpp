@@ -194,14 +194,19 @@ void DecodeCodes(TStream& source, TLzwBitReader& reader, const TGeometry& g, boo
   bool tableFull = false;
   const std::int64_t sourceSize = progress ? source.Size() : 0;
 
-  // The sub-blocks ended while rows are still missing.
+  // The sub-blocks or the codes ended while rows are still missing.
   auto outOfData = [&] {
     if (!acceptDamage) ReadError();
     corrupt = true;
   };
 
   unsigned code = reader.NextCode(codeSize, readMask);
-  while (code != endCode && !sink.Done()) {
+  while (!sink.Done()) {
+    // An end code while rows are still missing leaves a partial picture.
+    if (code == endCode) {
+      outOfData();
+      return;
+    }
     if (code == kNoCode) {
       outOfData();
       return;
@@ -228,7 +233,8 @@ void DecodeCodes(TStream& source, TLzwBitReader& reader, const TGeometry& g, boo
         cur = previous;
         stack[count++] = static_cast<std::uint16_t>(first);
       }
-      while (cur > colorMask) {
+      // Codes below the clear code are colour indexes; the others are strings of the table.
+      while (cur >= clearCode) {
         if (count > kStackLimit) {
           if (!acceptDamage) throw EInvalidGraphicOperation(LoadResString(SGIFDecodeError));
           corrupt = true;
@@ -238,6 +244,7 @@ void DecodeCodes(TStream& source, TLzwBitReader& reader, const TGeometry& g, boo
         cur = prefix[cur];
       }
       if (corrupt) return;
+      // An index beyond the frame's colour table is cut to the table's bits.
       first = cur & colorMask;
       stack[count++] = static_cast<std::uint16_t>(first);
       sink.PutStack(stack.data(), count);

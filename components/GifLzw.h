@@ -12,8 +12,10 @@
 //   size not in range 2 to 9";
 // - a string walk longer than the decoder's stack: EInvalidGraphicOperation
 //   "GIF encoded data is corrupt";
-// - the sub-blocks end before the end code while rows are still missing:
+// - the sub-blocks end, or the end code comes, while rows are still missing:
 //   EReadError "Stream read error".
+// Codes below the clear code are colour indexes whatever the frame's colour
+// bits; an index beyond the frame's colour table is cut to its bits.
 // With damaged data accepted, the decoder raises none of these: it marks the
 // picture corrupt and stops, keeping the pixels decoded so far.
 #pragma once

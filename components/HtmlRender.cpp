@@ -81,7 +81,7 @@ class Renderer {
   HtmlColor initialBrush_ = kHtmlClNone;
   int gh_ = 0;
   TagState st_;
-  bool error_ = false, paraBg_ = false, rotated_ = false;
+  bool error_ = false, paraBg_ = false;
   int align_ = 0, indent_ = 0;
   HtmlColor savedFontBg_ = kHtmlClNone, savedParaBg_ = kHtmlClNone, savedHiBrush_ = kHtmlClNone,
             savedHoverBrush_ = kHtmlClNone, savedHiFont_ = kHtmlClNone;
@@ -148,7 +148,6 @@ HtmlRenderResult Renderer::Run(std::string_view input) {
     if (lineRect.top + gh_ > rect_.bottom) text.clear();
   }
   if (out_.height == 0) out_.height = gh_;
-  if (rotated_) s_.EndRotation();
   s_.SetBrushColor(initialBrush_);
   s_.SetFont(baseFont_);
   return out_;
@@ -344,9 +343,10 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
           }
           break;
         case 'R':
-          if (rotated_) {
-            s_.EndRotation();
-            rotated_ = false;
+          if (s_.Font().angle != 0) {
+            HtmlFont f = s_.Font();
+            f.angle = 0;
+            s_.SetFont(f);
           }
           break;
         case 'S':
@@ -597,11 +597,15 @@ bool Renderer::Tag(Pass pass, std::string& text, std::string* consumed) {
           }
         }
         break;
-      case 'R':
-        // Whole turns dropped, so that any angle fits in tenths of a degree.
-        s_.RotateFont(static_cast<int>(static_cast<long long>(HtmlNumber(ValueAfterLetter(tag, 'A', 2))) % 360 * 10));
-        rotated_ = true;
+      case 'R': {
+        // The turn is part of the font, so each pass of a line starts with the
+        // rotation its text had and style changes keep it. Whole turns are
+        // dropped, so that any angle fits in tenths of a degree.
+        HtmlFont f = s_.Font();
+        f.angle = static_cast<int>(static_cast<long long>(HtmlNumber(ValueAfterLetter(tag, 'A', 2))) % 360 * 10);
+        s_.SetFont(f);
         break;
+      }
       case 'S':
         if (c2 == '>')
           SetStyle(kHtmlStrikeOut, true);

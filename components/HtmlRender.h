@@ -29,6 +29,7 @@ struct HtmlFont {
   int size = 8;  // points
   HtmlColor color = 0;
   unsigned style = 0;  // kHtmlBold and the others
+  int angle = 0;       // escapement in tenths of a degree; 0 for upright text
   friend bool operator==(const HtmlFont&, const HtmlFont&) = default;
 };
 
@@ -70,11 +71,6 @@ class HtmlSurface {
   virtual std::uint32_t ColorToRGB(HtmlColor color) = 0;
   virtual int PixelsPerInchX() = 0;
   virtual int PixelsPerInchY() = 0;
-  // Selects a copy of the current font turned by the angle (tenths of a
-  // degree), deleting a rotated copy made before; EndRotation selects the
-  // unturned font again and deletes the rotated one.
-  virtual void RotateFont(int tenthsOfDegree) = 0;
-  virtual void EndRotation() = 0;
   // Pictures: by name from the picture container, by location from the
   // picture cache (added and loaded when missing).
   virtual HtmlPicture NamedPicture(std::string_view name) = 0;

@@ -66,9 +66,30 @@ std::ptrdiff_t Utf8DecodeBuffer(char16_t* dest, std::size_t maxUnits, const char
     bits = in[i++] & 0x3Fu;
     return true;
   };
+  // A standard four-byte sequence: the character beyond U+FFFF it holds, or 0
+  // when the bytes at i are no such sequence.
+  auto fourByteForm = [&](unsigned lead) -> std::uint32_t {
+    if (lead < 0xF0 || lead > 0xF4 || length - i < 3) return 0;
+    for (std::size_t k = 0; k < 3; ++k)
+      if ((in[i + k] & 0xC0) != 0x80) return 0;
+    const std::uint32_t c =
+        ((lead & 0x07u) << 18) | ((in[i] & 0x3Fu) << 12) | ((in[i + 1] & 0x3Fu) << 6) | (in[i + 2] & 0x3Fu);
+    return c >= 0x10000 && c <= 0x10FFFF ? c : 0;
+  };
   while (i < length && (!dest || units < maxUnits)) {
     const unsigned lead = in[i++];
     unsigned unit = lead;
+    if (const std::uint32_t c = fourByteForm(lead)) {
+      // Its surrogate pair; a pair that the buffer cannot hold whole is left out.
+      if (dest && units + 2 > maxUnits - 1) break;
+      if (dest) {
+        dest[units] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        dest[units + 1] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      }
+      units += 2;
+      i += 3;
+      continue;
+    }
     if (lead >= 0x80) {
       unsigned c1 = 0;
       unsigned c2 = 0;

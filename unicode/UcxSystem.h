@@ -31,7 +31,9 @@ constexpr int kConvTargetFull = 2;
 std::size_t Utf8EncodeBuffer(char* dest, std::size_t maxBytes, const char16_t* source, std::size_t count);
 // Decodes `length` bytes into `dest` (at most maxUnits - 1 units and a 0);
 // returns the units written plus 1, or -1 for malformed input. Without a
-// destination returns the units needed plus 1.
+// destination returns the units needed plus 1. A four-byte sequence of a
+// character beyond U+FFFF gives its surrogate pair (the encoder writes such a
+// character as two three-byte halves, which read back the same).
 std::ptrdiff_t Utf8DecodeBuffer(char16_t* dest, std::size_t maxUnits, const char* source, std::size_t length);
 
 std::string Utf8FromWide(const WideString& s);

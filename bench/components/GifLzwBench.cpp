@@ -1,5 +1,6 @@
 // GIF raster decoding beside giflib on the same files: the committed GIF
-// fixtures and two generated 2048 × 2048 pictures (8-bit and 1-bit). giflib
+// fixtures (two with minimum code sizes below their colour bits) and two
+// generated 2048 × 2048 pictures (8-bit and 1-bit). giflib
 // reads a whole file (DGifSlurp: blocks, colour tables, raster into one byte
 // per pixel); ours walks the same blocks and decodes each image's raster into
 // a zeroed DIB pixel buffer. Goal: ours at least as fast (ratio >= 1.00).
@@ -236,7 +237,8 @@ struct TSample {
 
 int main() {
   std::vector<TSample> samples;
-  for (const char* name : {"tai-ku", "logoMed", "pwrdLogo100", "left", "back", "bomb", "CMakeLogo"})
+  for (const char* name :
+       {"tai-ku", "logoMed", "pwrdLogo100", "left", "back", "bomb", "CMakeLogo", "lzw2-g8", "lzw3-l8"})
     samples.push_back(
         {name, ReadFile(std::string(PELLORY_SOURCE_DIR) + "/components/tests/fixtures/gif/" + name + ".gif")});
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -16,6 +17,10 @@
 #include <vector>
 
 #include "GifTestFiles.h"
+
+#if defined(PELLORY_HAVE_GIFLIB)
+#include <gif_lib.h>
+#endif
 
 using namespace giftest;
 
@@ -130,6 +135,75 @@ TEST_F(GifOracle, TkPhotoReadsTheEncodersPictures) {
     }
     EXPECT_EQ(wrong, 0) << s.file << ": " << s.colorBits << " bits, " << s.width << "x" << s.height;
   }
+}
+
+// Frames whose minimum code size is below (or above) the bits of their
+// colour table, global or local: the project, giflib and gdk-pixbuf all
+// decode the indexes the writing script put in.
+TEST(GifOracleCodeSizes, FramesDecodeAlikeWhateverTheirCodeSizeAndTable) {
+  char tmpl[] = "/tmp/gif-code-sizes-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = tmpl;
+  RunCommand("python3 '" + FixturePath("make-code-size-gifs") + "' '" + dir + "' 2>&1");
+  int files = 0;
+  for (int m = 2; m <= 7; ++m)
+    for (int bits = 1; bits <= 8; ++bits)
+      for (char kind : {'g', 'l'}) {
+        std::string name = dir + "/lzw" + std::to_string(m) + "-" + kind + std::to_string(bits);
+        std::string file = ReadFile(name + ".gif");
+        std::string want = ReadFile(name + ".idx");
+        ++files;
+
+        TGifImage img = FirstImage(file);
+        ASSERT_EQ(img.colorBits, bits) << name;
+        ASSERT_EQ(static_cast<int>(static_cast<unsigned char>(img.raster[0])), m) << name;
+        ASSERT_EQ(want.size(), static_cast<std::size_t>(img.width) * img.height) << name;
+        TBitmapInfoHeader h = Header(img.width, img.height, BufferBits(bits));
+        bool corrupt = true;
+        std::vector<std::uint8_t> px = Decode(h, img.raster, img.interlaced, bits, &corrupt);
+        EXPECT_FALSE(corrupt) << name;
+        int wrong = 0;
+        for (int y = 0; y < img.height; ++y)
+          for (int x = 0; x < img.width; ++x)
+            if (IndexAt(px, h, x, y) != static_cast<unsigned char>(want[static_cast<std::size_t>(y) * img.width + x]))
+              ++wrong;
+        EXPECT_EQ(wrong, 0) << name << ": the project";
+
+#if defined(PELLORY_HAVE_GIFLIB)
+        int error = 0;
+        GifFileType* g = DGifOpenFileName((name + ".gif").c_str(), &error);
+        ASSERT_NE(g, nullptr) << name;
+        ASSERT_EQ(DGifSlurp(g), GIF_OK) << name;
+        ASSERT_EQ(g->ImageCount, 1) << name;
+        const SavedImage& image = g->SavedImages[0];
+        EXPECT_EQ(0, std::memcmp(image.RasterBits, want.data(), want.size())) << name << ": giflib";
+        DGifCloseFile(g, &error);
+#endif
+
+        std::string out = name + ".pixdata";
+        RunCommand("gdk-pixbuf-pixdata '" + name + ".gif' '" + out + "' 2>&1");
+        std::string data = ReadFile(out);
+        ByteReader r(data);
+        ASSERT_EQ(r.Bytes(4), "GdkP") << name;
+        r.Skip(8);
+        std::uint32_t stride = r.U32BE();
+        ASSERT_EQ(r.U32BE(), static_cast<std::uint32_t>(img.width));
+        ASSERT_EQ(r.U32BE(), static_cast<std::uint32_t>(img.height));
+        std::size_t start = r.Position();
+        wrong = 0;
+        for (int y = 0; y < img.height; ++y) {
+          r.Seek(start + static_cast<std::size_t>(y) * stride);
+          for (int x = 0; x < img.width; ++x) {
+            unsigned k = static_cast<unsigned char>(want[static_cast<std::size_t>(y) * img.width + x]);
+            std::uint32_t colour = (k << 24) | ((255 - k) << 16) | (((37 * k) % 256) << 8) | 0xFF;
+            if (r.U32BE() != colour) ++wrong;
+          }
+        }
+        EXPECT_EQ(wrong, 0) << name << ": gdk-pixbuf";
+      }
+  EXPECT_EQ(files, 96);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 #endif

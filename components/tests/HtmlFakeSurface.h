@@ -61,7 +61,12 @@ class FakeHtmlSurface : public HtmlSurface {
   }
 
   HtmlFont Font() override { return font_; }
-  void SetFont(const HtmlFont& font) override { font_ = font; }
+  // Like the canvas surface, a font with an angle is drawn turned, and the
+  // angle is part of the font the renderer reads back and sets again.
+  void SetFont(const HtmlFont& font) override {
+    if (font.angle != 0) lastAngle = font.angle;
+    font_ = font;
+  }
   HtmlColor BrushColor() override { return brush_; }
   void SetBrushColor(HtmlColor color) override { brush_ = color; }
   void SetTransparentBackground() override { transparent = true; }
@@ -76,7 +81,7 @@ class FakeHtmlSurface : public HtmlSurface {
     return {Shown(text) * CharWidth(font_), Height(font_)};
   }
   void DrawRun(std::string_view text, const HtmlRect& rect, unsigned flags) override {
-    texts.push_back({std::string(text), rect, flags, font_, brush_, rotatedLive > 0});
+    texts.push_back({std::string(text), rect, flags, font_, brush_, font_.angle != 0});
   }
   void FillRect(const HtmlRect& rect, HtmlColor color) override {
     if (color != kHtmlClNone) fills.push_back({rect, color});
@@ -88,16 +93,6 @@ class FakeHtmlSurface : public HtmlSurface {
   }
   int PixelsPerInchX() override { return dpi; }
   int PixelsPerInchY() override { return dpi; }
-  void RotateFont(int tenths) override {
-    if (rotatedLive > 0) --rotatedLive;
-    ++rotatedLive;
-    ++rotations;
-    lastAngle = tenths;
-  }
-  void EndRotation() override {
-    if (rotatedLive == 0) ++strayEnds;
-    rotatedLive = 0;
-  }
   HtmlPicture NamedPicture(std::string_view name) override {
     std::string key;
     for (char c : name) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -144,7 +139,7 @@ class FakeHtmlSurface : public HtmlSurface {
   bool transparent = false;
   HtmlRect clip{-100000, -100000, 100000, 100000};
   int dpi = 96;
-  int rotatedLive = 0, rotations = 0, strayEnds = 0, lastAngle = 0;
+  int lastAngle = 0;
   long measures = 0;
   unsigned lastMeasureFlags = 0;
   int listCount = -1;

@@ -260,26 +260,38 @@ TEST(HtmlRender, ImageAlignmentRaisesTheTextNeverLowersIt) {
   }
 }
 
-TEST(HtmlRender, RotationNeverLeavesARotatedFontBehind) {
+TEST(HtmlRender, RotationTurnsExactlyTheTextInsideItAndEndsUpright) {
+  // Each text with its angle (0: upright); text before an unclosed <R>, text
+  // after a line break inside one and style changes inside one.
   const struct {
     std::string text;
-    int rotations;
-  } cases[] = {{"<R a=\"90\">x</R>y", 2}, {"</R>x", 0}, {"<R a=\"10\">a<R a=\"20\">b", 4}, {"<R a=\"45\">open", 2}};
+    std::vector<std::pair<std::string, int>> runs;
+  } cases[] = {
+      {"<R a=\"90\">x</R>y", {{"x", 900}, {"y", 0}}},
+      {"</R>x", {{"x", 0}}},
+      {"ab<R a=\"90\">cd", {{"ab", 0}, {"cd", 900}}},
+      {"<R a=\"90\">ab<BR>cd</R>ef", {{"ab", 900}, {"cd", 900}, {"ef", 0}}},
+      {"<R a=\"10\">a<R a=\"20\">b<BR>c", {{"a", 100}, {"b", 200}, {"c", 200}}},
+      {"<R a=\"45\"><B>x</B>y</R>z", {{"x", 450}, {"y", 450}, {"z", 0}}},
+  };
   for (const auto& c : cases) {
     FakeHtmlSurface s;
+    const HtmlFont base = s.font_;
     Render(s, c.text);
-    EXPECT_EQ(s.rotations, c.rotations) << c.text;
-    EXPECT_EQ(s.rotatedLive, 0) << c.text;
-    EXPECT_EQ(s.strayEnds, 0) << c.text;
+    std::vector<std::pair<std::string, int>> runs;
+    for (const auto& t : s.texts) runs.emplace_back(t.text, t.font.angle);
+    EXPECT_EQ(runs, c.runs) << c.text;
+    EXPECT_EQ(s.font_, base) << c.text;
+  }
+  {
+    FakeHtmlSurface s;  // a style change inside a rotation keeps both
+    Render(s, "<R a=\"45\"><B>x</B>y");
+    EXPECT_TRUE(s.Find("x")->font.style & kHtmlBold);
+    EXPECT_FALSE(s.Find("y")->font.style & kHtmlBold);
   }
   FakeHtmlSurface huge;  // whole turns are dropped, so any angle fits in tenths
   Render(huge, "<R a=\"$7FFFFFFF\">x");
   EXPECT_EQ(huge.lastAngle, 0x7FFFFFFF % 360 * 10);
-  FakeHtmlSurface s;
-  Render(s, "<R a=\"90\">x</R>y");
-  EXPECT_EQ(s.lastAngle, 900);
-  EXPECT_TRUE(s.Find("x")->rotated);
-  EXPECT_FALSE(s.Find("y")->rotated);
 }
 
 TEST(HtmlRender, ListsRulesAndIndents) {

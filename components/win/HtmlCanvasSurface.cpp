@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -60,6 +61,7 @@ HtmlFont HtmlCanvasSurface::Font() {
   const TFontStyles s = f->GetStyle();
   out.style = (s.Contains(fsBold) ? kHtmlBold : 0u) | (s.Contains(fsItalic) ? kHtmlItalic : 0u) |
               (s.Contains(fsUnderline) ? kHtmlUnderline : 0u) | (s.Contains(fsStrikeOut) ? kHtmlStrikeOut : 0u);
+  out.angle = rotated_ ? angle_ : 0;
   return out;
 }
 
@@ -74,6 +76,10 @@ void HtmlCanvasSurface::SetFont(const HtmlFont& font) {
   if (font.style & kHtmlUnderline) s.Include(fsUnderline);
   if (font.style & kHtmlStrikeOut) s.Include(fsStrikeOut);
   if (!(f->GetStyle() == s)) f->SetStyle(s);
+  if (font.angle != 0)
+    Rotate(font.angle);
+  else
+    EndRotation();
 }
 
 HtmlColor HtmlCanvasSurface::BrushColor() {
@@ -153,15 +159,22 @@ int HtmlCanvasSurface::PixelsPerInchY() {
   return GetDeviceCaps(canvas_->Handle(), LOGPIXELSY);
 }
 
-void HtmlCanvasSurface::RotateFont(int tenthsOfDegree) {
+void HtmlCanvasSurface::Rotate(int tenthsOfDegree) {
   HDC dc = canvas_->Handle();
-  LOGFONTA lf{};
-  if (!GetObjectA(canvas_->Font()->Handle(), sizeof lf, &lf)) return;
+  LOGFONTA from{};
+  if (!GetObjectA(canvas_->Font()->Handle(), sizeof from, &from)) return;
+  if (rotated_ && angle_ == tenthsOfDegree && std::memcmp(&rotatedFrom_, &from, sizeof from) == 0) {
+    SelectObject(dc, rotated_);
+    return;
+  }
+  LOGFONTA lf = from;
   lf.lfEscapement = lf.lfOrientation = tenthsOfDegree;
   HFONT font = CreateFontIndirectA(&lf);
   if (!font) return;
-  if (rotated_) EndRotation();
+  EndRotation();
   rotated_ = font;
+  rotatedFrom_ = from;
+  angle_ = tenthsOfDegree;
   SelectObject(dc, rotated_);
 }
 
@@ -171,6 +184,8 @@ void HtmlCanvasSurface::EndRotation() {
   if (GetCurrentObject(dc, OBJ_FONT) == rotated_) SelectObject(dc, canvas_->Font()->Handle());
   DeleteObject(rotated_);
   rotated_ = nullptr;
+  rotatedFrom_ = LOGFONTA{};
+  angle_ = 0;
 }
 
 HtmlPicture HtmlCanvasSurface::NamedPicture(std::string_view name) {

@@ -41,8 +41,6 @@ class HtmlCanvasSurface : public HtmlSurface {
   std::uint32_t ColorToRGB(HtmlColor color) override;
   int PixelsPerInchX() override;
   int PixelsPerInchY() override;
-  void RotateFont(int tenthsOfDegree) override;
-  void EndRotation() override;
   HtmlPicture NamedPicture(std::string_view name) override;
   HtmlPicture LocatedPicture(std::string_view location) override;
   void DrawPicture(const HtmlPicture& picture, const HtmlRect& dest, bool stretch, const HtmlRect& clip) override;
@@ -53,9 +51,15 @@ class HtmlCanvasSurface : public HtmlSurface {
 
  private:
   HDC PrepareText();
+  // A font with an angle is the canvas font's turned copy, made again when the
+  // canvas font or the angle changes; angle 0 selects the canvas font again.
+  void Rotate(int tenthsOfDegree);
+  void EndRotation();
   TCanvas* canvas_;
   TPictureContainer* container_;
   THTMLPictureCache* cache_;
   TCustomImageList* images_;
   HFONT rotated_ = nullptr;
+  LOGFONTA rotatedFrom_{};  // the canvas font the turned copy was made from
+  int angle_ = 0;
 };

@@ -233,12 +233,12 @@ void TIconList::Assign(TPersistent* source) {
 }
 
 void TIconList::DefineProperties(TFiler& filer) {
+  // Against an ancestor list of the same count the icons are written when one
+  // of them differs; against any other ancestor, or none, when there are any.
   bool hasData = IconCount() > 0;
-  if (auto* ancestor = dynamic_cast<TIconList*>(filer.Ancestor)) {
-    hasData = false;
-    if (ancestor->IconCount() == IconCount() && IconCount() > 0)
-      hasData = !std::equal(icons_.begin(), icons_.end(), ancestor->icons_.begin());
-  }
+  auto* ancestor = dynamic_cast<TIconList*>(filer.Ancestor);
+  if (ancestor && hasData && ancestor->IconCount() == IconCount())
+    hasData = !std::equal(icons_.begin(), icons_.end(), ancestor->icons_.begin());
   filer.DefineBinaryProperty(
       "Icons", [this](TStream& s) { ReadIcons(s); }, [this](TStream& s) { WriteIcons(s); }, hasData);
 }

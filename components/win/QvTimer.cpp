@@ -16,6 +16,8 @@ FW_BEGIN_CLASS(TQvTimer)
   FW_DEFAULT(1)
   FW_PROP(Threaded, GetThreaded, SetThreaded)
   FW_DEFAULT(1)
+  FW_PROP(ThreadPriority, GetThreadPriority, SetThreadPriority)
+  FW_DEFAULT(tpNormal)
   FW_PROP(OnTimer, GetOnTimer, SetOnTimer)
 FW_END_CLASS
 FW_IMPLEMENT_CLASS(TTimerThread)

@@ -27,6 +27,13 @@
 #include "Thread.h"
 #include "TimerArming.h"
 
+// The thread priorities by name, so that ThreadPriority streams.
+inline const TypeInfo* FwEnumTypeInfo(TThreadPriority*) {
+  static const TypeInfo info =
+      MakeEnumTypeInfo("TThreadPriority", "tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical");
+  return &info;
+}
+
 class TQvTimer;
 
 class TTimerThread : public TThread {

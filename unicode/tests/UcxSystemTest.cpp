@@ -136,12 +136,15 @@ TEST(Utf8, EncodesEachUtf16UnitByItself) {
 
 TEST(Utf8, DecoderAcceptsOverlongFormsAndStrayLeadsButNotBrokenSequences) {
   const CodecCase cases[] = {
-      {u"/", "C0 AF"},          // overlong
-      {u"\u0001", "80 81"},     // a continuation byte as lead: two-byte form
-      {u"\u0041", "F0 81 81"},  // a four-byte lead takes the three-byte form
-      {u"", "C3 28"},           // bad continuation
-      {u"", "E2 82"},           // missing continuation
-      {u"", "41 C3"},           // a lead byte at the end
+      {u"/", "C0 AF"},                 // overlong
+      {u"\u0001", "80 81"},            // a continuation byte as lead: two-byte form
+      {u"\u0041", "F0 81 81"},         // a four-byte lead takes the three-byte form
+      {u"\U0001F600", "F0 9F 98 80"},  // a standard four-byte sequence gives its surrogate pair
+      {u"a\U00010000\U0010FFFFb", "61 F0 90 80 80 F4 8F BF BF 62"},
+      {u"\xD83D\U0001F600\xDE00", "ED A0 BD F0 9F 98 80 ED B8 80"},  // three-byte halves stay halves
+      {u"", "C3 28"},                                                // bad continuation
+      {u"", "E2 82"},                                                // missing continuation
+      {u"", "41 C3"},                                                // a lead byte at the end
       {u"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(WideFromUtf8(FromHex(c.bytes)), c.text) << c.bytes;
@@ -163,6 +166,15 @@ TEST(Utf8, BufferRoutinesStopBeforeWhatDoesNotFit) {
   EXPECT_EQ(units[1], 0);
   EXPECT_EQ(Utf8DecodeBuffer(nullptr, 0, bytes.data(), bytes.size()), 4);
   EXPECT_EQ(Utf8DecodeBuffer(nullptr, 0, "\xC3", 1), -1);
+
+  // A surrogate pair goes in whole or not at all.
+  const std::string pair = FromHex("61 F0 9F 98 80");
+  char16_t four[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_EQ(Utf8DecodeBuffer(four, 3, pair.data(), pair.size()), 2);
+  EXPECT_EQ(std::u16string(four), u"a");
+  EXPECT_EQ(Utf8DecodeBuffer(four, 4, pair.data(), pair.size()), 4);
+  EXPECT_EQ(std::u16string(four), u"a\U0001F600");
+  EXPECT_EQ(Utf8DecodeBuffer(nullptr, 0, pair.data(), pair.size()), 4);
 }
 
 // The fixture holds 200 random strings with the bytes Python's codecs give
@@ -195,6 +207,32 @@ TEST(CodecFixture, MatchesPythonsCodecs) {
   }
   EXPECT_EQ(lines, 200);
   EXPECT_GT(utf7Lines, 150);
+}
+
+// Standard UTF-8 from Python's encoder, with characters beyond U+FFFF as
+// four-byte sequences (tests/data/make_codec_fixture.py): each reads as its
+// surrogate pairs, and what the program writes of them reads back the same.
+TEST(CodecFixture, StandardUtf8FromPythonReadsBackWhole) {
+  std::ifstream in(PELLORY_SOURCE_DIR "/unicode/tests/data/utf8_standard.txt");
+  ASSERT_TRUE(in) << "fixture missing";
+  std::string line;
+  int lines = 0;
+  int withFourBytes = 0;
+  while (std::getline(in, line)) {
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    const std::u16string text = Units(line.substr(0, tab));
+    const std::string utf8 = FromHex(line.substr(tab + 1));
+    ++lines;
+    if (utf8.find('\xF0') != std::string::npos || utf8.find('\xF1') != std::string::npos ||
+        utf8.find('\xF2') != std::string::npos || utf8.find('\xF3') != std::string::npos ||
+        utf8.find('\xF4') != std::string::npos)
+      ++withFourBytes;
+    EXPECT_EQ(WideFromUtf8(utf8), text) << line;
+    EXPECT_EQ(WideFromUtf8(Utf8FromWide(text)), text) << line;
+  }
+  EXPECT_EQ(lines, 100);
+  EXPECT_GT(withFourBytes, 50);
 }
 
 struct ParamCase {

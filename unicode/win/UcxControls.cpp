@@ -338,6 +338,9 @@ void CreateUnicodeHandle(TWinControl* control, const TCreateParams& params, cons
   }
   g_unicodeCreationControl = nullptr;
   if (!wnd || control->WindowHandle() != wnd) RaiseLastWin32Failure();
+  // A child window without an identifier takes its own handle as one.
+  if ((params.Style & WS_CHILD) && GetWindowLongPtrW(wnd, GWLP_ID) == 0)
+    SetWindowLongPtrW(wnd, GWLP_ID, reinterpret_cast<LONG_PTR>(wnd));
   SubClassUnicodeControl(control, params.Caption);
 }
 
@@ -423,10 +426,12 @@ void TUcxCustomHintWindow::Paint(HDC dc) {
   r.left += 2;
   r.top += 2;
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ColorToRGB(GetFont()->GetColor()));
+  // The colour of the screen's hint font; right-to-left text in its reading order.
+  SetTextColor(dc, ColorToRGB(Screen ? Screen->HintFont()->GetColor() : GetFont()->GetColor()));
   HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
   const WideString text = WideControlGetText(this);
-  DrawTextWide(dc, text.c_str(), static_cast<int>(text.size()), &r, kHintTextFlags);
+  const UINT flags = kHintTextFlags | (UseRightToLeftReading() ? static_cast<UINT>(DT_RTLREADING) : 0u);
+  DrawTextWide(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
   SelectObject(dc, old);
 }
 

@@ -9,7 +9,9 @@
 
 FW_BEGIN_CLASS(TUcxForm)
   FW_PROP(Caption, GetWideCaption, SetWideCaption)
+  FW_STORED(IsCaptionStored)
   FW_PROP(Hint, GetWideHint, SetWideHint)
+  FW_STORED(IsHintStored)
 FW_END_CLASS
 
 FW_IMPLEMENT_CLASS(TUcxApplication)

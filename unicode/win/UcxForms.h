@@ -24,6 +24,9 @@ class TUcxForm : public TForm {
  public:
   explicit TUcxForm(TComponent* owner) : TForm(owner) {}
   void DefineProperties(TFiler& filer) override;
+  // The wide caption and hint are stored only when no action link supplies them.
+  bool IsCaptionStored() const { return !ActionLink() || !ActionLink()->IsCaptionLinked(); }
+  bool IsHintStored() const { return !ActionLink() || !ActionLink()->IsHintLinked(); }
   void Dispatch(TMessage& msg) override;
   // The framework's update, then the companion's idle step.
   void UpdateActions() override;

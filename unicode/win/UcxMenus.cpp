@@ -14,7 +14,9 @@
 
 FW_BEGIN_CLASS(TUcxMenuItem)
   FW_PROP(Caption, ReadCaption, SetWideCaption)
+  FW_STORED(IsCaptionStored)
   FW_PROP(Hint, ReadHint, SetWideHint)
+  FW_STORED(IsHintStored)
   FW_EVENT(OnMeasureItem, UserMeasureItem)
 FW_END_CLASS
 

@@ -16,6 +16,9 @@ class TUcxMenuItem : public TMenuItem {
  public:
   explicit TUcxMenuItem(TComponent* owner);
   void DefineProperties(TFiler& filer) override;
+  // The wide caption and hint are stored only when no action link supplies them.
+  bool IsCaptionStored() const { return !ActionLink() || !ActionLink()->IsCaptionLinked(); }
+  bool IsHintStored() const { return !ActionLink() || !ActionLink()->IsHintLinked(); }
   void Loaded() override;
 
   WideString GetWideCaption();

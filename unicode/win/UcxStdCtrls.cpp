@@ -7,12 +7,15 @@
 
 FW_BEGIN_CLASS(TUcxCustomEdit)
   FW_PROP(Hint, GetWideHint, SetWideHint)
+  FW_STORED(IsHintStored)
 FW_END_CLASS
 FW_BEGIN_CLASS(TUcxCustomLabel)
   FW_PROP(Hint, GetWideHint, SetWideHint)
+  FW_STORED(IsHintStored)
 FW_END_CLASS
 FW_BEGIN_CLASS(TUcxLabel)
   FW_PROP(Caption, GetWideCaption, SetWideCaption)
+  FW_STORED(IsCaptionStored)
   FW_PROP(ParentBiDiMode, GetParentBiDiMode, SetParentBiDiMode)
   FW_DEFAULT(1)
   FW_PROP(FocusControl, GetFocusControl, SetFocusControl)

@@ -13,6 +13,9 @@ class TUcxCustomEdit : public TCustomEdit {
  public:
   explicit TUcxCustomEdit(TComponent* owner) : TCustomEdit(owner) {}
   void DefineProperties(TFiler& filer) override;
+  // The wide caption and hint are stored only when no action link supplies them.
+  bool IsCaptionStored() const { return !ActionLink() || !ActionLink()->IsCaptionLinked(); }
+  bool IsHintStored() const { return !ActionLink() || !ActionLink()->IsHintLinked(); }
 
   WideString GetWideText() { return WideControlGetText(this); }
   // Positions and lengths in UTF-16 units.
@@ -51,6 +54,9 @@ class TUcxCustomLabel : public TCustomLabel {
   explicit TUcxCustomLabel(TComponent* owner) : TCustomLabel(owner) {}
   void Destroy() override;
   void DefineProperties(TFiler& filer) override;
+  // The wide caption and hint are stored only when no action link supplies them.
+  bool IsCaptionStored() const { return !ActionLink() || !ActionLink()->IsCaptionLinked(); }
+  bool IsHintStored() const { return !ActionLink() || !ActionLink()->IsHintLinked(); }
   void Dispatch(TMessage& msg) override;
 
   // The text drawn: the wide caption.

@@ -30,6 +30,7 @@
 #include "QhrHelpRouter.h"
 #include "QhrHelpRouterWin.h"
 #include "QhrHhApiWin.h"
+#include "ClipIcon.h"
 #include "QvCursors.h"
 #include "QvGIFWin.h"
 #include "Swallow.h"
@@ -75,8 +76,8 @@ void RegisterUcxStdCtrlsClasses() {
 
 // The units in the order their initializations run: the framework, the locale
 // services, the language-library swap and the on-the-fly localizer, the form
-// components (mark-up label, shadow label, their cursors, the GIF format), the string and
-// platform routines, the phone engine with the finder (whose search thread
+// components (mark-up label, shadow label, their cursors, the GIF format, the
+// icon clipboard format), the string and platform routines, the phone engine with the finder (whose search thread
 // starts here), the animated image, the Unicode layer with its label (then its
 // application companion, message hook and popup-menu list), the
 // tree view (its shared resources only; no tree is made), the help map and
@@ -100,6 +101,7 @@ UnitEntry g_units[] = {
     {"QVCtrls", RegisterQvCtrlsClasses, nullptr},
     {"QvCursors", InitQvCursors, nullptr},
     {"QvGIF", InitQvGIF, DoneQvGIF},
+    {"ClipIcon", InitClipIcon, nullptr},
     {"PlatformIdWin", InitPlatformId, nullptr},
     {"TimersWin", UseMultimediaClock, nullptr},
     {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "ExtCtrls.h"
@@ -245,3 +247,40 @@ TEST(AnimateTest, RunningAnimationsAreCreatedAndFreedAgainAndAgain) {
 }
 
 }  // namespace
+
+// The animated image's switch makes a plain bitmap's Draw hold the bitmap's
+// own canvas lock, so a timer thread that paints into the bitmap under that
+// lock is never read half-painted: with the switch, Draw waits for the lock;
+// without it, Draw goes ahead.
+TEST(AnimateLockedDraw, ThePatchMakesABitmapsDrawWaitForItsCanvasLock) {
+  TOwned<TBitmap> source(New<TBitmap>());
+  source->SetWidth(8);
+  source->SetHeight(8);
+  TOwned<TBitmap> target(New<TBitmap>());
+  target->SetWidth(8);
+  target->SetHeight(8);
+  const RECT r{0, 0, 8, 8};
+  const bool before = LockedBitmapDraw();
+  for (bool locked : {false, true}) {
+    SetLockedBitmapDraw(false);
+    if (locked) PatchBitmapDraw();
+    std::atomic<bool> held{false}, released{false}, go{false};
+    std::thread painter([&] {
+      source->Canvas()->Lock();
+      held = true;
+      // Released when told, after a short hold with the switch on, or after a
+      // bound so that a Draw that waits wrongly cannot hang the test.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(locked ? 200 : 10000);
+      while (!go && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      released = true;
+      source->Canvas()->Unlock();
+    });
+    while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    target->Canvas()->StretchDraw(r, source.get());
+    const bool drewAfterRelease = released;
+    go = true;
+    painter.join();
+    EXPECT_EQ(drewAfterRelease, locked) << (locked ? "with" : "without") << " the switch";
+  }
+  SetLockedBitmapDraw(before);
+}

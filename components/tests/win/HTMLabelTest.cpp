@@ -719,3 +719,41 @@ TEST_F(HtmlLabelTest, RemovedImagesAndContainersAreForgotten) {
 }
 
 }  // namespace
+
+// The canvas surface holds the rotation as part of its font: a font with an
+// angle selects a turned copy of the canvas font (made again for another
+// style), angle 0 selects the canvas font itself, and a render ends upright.
+TEST(HtmlCanvasSurfaceTest, TheAngleIsPartOfTheFontItSelects) {
+  TOwned<TBitmap> b = Drawn(nullptr);
+  TCanvas* canvas = b->Canvas();
+  HDC dc = canvas->Handle();
+  auto selected = [&] {
+    LOGFONTA lf{};
+    GetObjectA(GetCurrentObject(dc, OBJ_FONT), sizeof lf, &lf);
+    return lf;
+  };
+  HtmlCanvasSurface surface(canvas, nullptr, nullptr, nullptr);
+  HtmlFont f = surface.Font();
+  EXPECT_EQ(f.angle, 0);
+  f.angle = 900;
+  surface.SetFont(f);
+  EXPECT_EQ(surface.Font().angle, 900);
+  surface.TextExtent("x");
+  EXPECT_EQ(selected().lfEscapement, 900);
+  EXPECT_LT(selected().lfWeight, FW_BOLD);
+  f.style = kHtmlBold;
+  surface.SetFont(f);
+  surface.TextExtent("x");
+  EXPECT_EQ(selected().lfEscapement, 900);
+  EXPECT_GE(selected().lfWeight, FW_BOLD);
+  f.angle = 0;
+  surface.SetFont(f);
+  EXPECT_EQ(surface.Font().angle, 0);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), canvas->Font()->Handle());
+
+  // A render that leaves a rotation open ends with the canvas font selected.
+  const HtmlRect rect{0, 0, 64, 64};
+  RenderHtml(surface, "a<R a=\"90\">b<B>c", rect, HtmlRenderOptions{});
+  EXPECT_EQ(surface.Font().angle, 0);
+  EXPECT_EQ(selected().lfEscapement, 0);
+}

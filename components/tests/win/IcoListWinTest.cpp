@@ -82,6 +82,19 @@ FW_BEGIN_CLASS(TIconHolder)
   FW_PROP_RO(Icons, GetIcons)
 FW_END_CLASS
 
+// Records which binary properties a writer would write.
+class TRecordingFiler : public TFiler {
+  FW_CLASS(TRecordingFiler, TFiler)
+ public:
+  explicit TRecordingFiler(TStream& stream) : TFiler(stream) {}
+  void DefineProperty(const std::string&, const ReaderProc&, const WriterProc&, bool) override {}
+  void DefineBinaryProperty(const std::string& name, const StreamProc&, const StreamProc&, bool hasData) override {
+    if (hasData) written += name;
+  }
+  std::string written;
+};
+FW_IMPLEMENT_CLASS(TRecordingFiler)
+
 std::string WrittenForm(TIconHolder* holder) {
   TOwned<TMemoryStream> s(New<TMemoryStream>());
   TWriter* w = New<TWriter>(*s);
@@ -256,6 +269,40 @@ TEST(IconList, IconsHaveAClipboardFormatOfTheirOwn) {
   EXPECT_EQ(FindGraphicClassForClipboardFormat(format), &TIcon::StaticClass());
   InitClipIcon();
   EXPECT_EQ(IconClipboardFormat(), format);
+}
+
+TEST(IconList, IconsAreWrittenAgainstAnAncestorOnlyWhereTheyDiffer) {
+  TOwned<TIcon> a = LoadedIcon(IconFile(16, 0xFF0000FF)), b = LoadedIcon(IconFile(32, 0xFF00FF00));
+  auto list = [](std::initializer_list<TIcon*> icons) {
+    TOwned<TIconList> l(New<TIconList>());
+    for (TIcon* i : icons) l->AppendIcon(i);
+    return l;
+  };
+  // Each list holds copies of its icons, so only a list and itself share entries.
+  TOwned<TIconList> two = list({a.get(), b.get()}), otherTwo = list({a.get(), b.get()});
+  TOwned<TIconList> one = list({a.get()}), empty = list({});
+  TOwned<TMemoryStream> s(New<TMemoryStream>());
+  const struct {
+    const char* name;
+    TIconList* list;
+    TPersistent* ancestor;
+    bool written;
+  } cases[] = {
+      {"no ancestor", two.get(), nullptr, true},
+      {"the ancestor's own entries", two.get(), two.get(), false},
+      {"entries that differ from the ancestor's", two.get(), otherTwo.get(), true},
+      {"an ancestor of another count", two.get(), one.get(), true},
+      {"an empty ancestor", one.get(), empty.get(), true},
+      {"an ancestor that is no icon list", one.get(), a.get(), true},
+      {"an empty list against a full ancestor", empty.get(), two.get(), false},
+      {"an empty list without ancestor", empty.get(), nullptr, false},
+  };
+  for (const auto& c : cases) {
+    TOwned<TRecordingFiler> f(New<TRecordingFiler>(*s));
+    f->Ancestor = c.ancestor;
+    c.list->DefineProperties(*f);
+    EXPECT_EQ(f->written == "Icons", c.written) << c.name;
+  }
 }
 
 }  // namespace

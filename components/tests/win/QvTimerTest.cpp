@@ -6,7 +6,9 @@
 
 #include <atomic>
 
+#include "FormFromText.h"
 #include "Forms.h"
+#include "ObjectConvert.h"
 #include "PumpingWait.h"
 
 namespace {
@@ -141,3 +143,37 @@ TEST(QvTimerTest, FreeingWhileEventsAreDueNeverFiresAfterwards) {
 }
 
 }  // namespace
+
+TEST(QvTimerTest, ThreadPriorityIsStreamedAndReadBack) {
+  RegisterClasses({&TQvTimer::StaticClass()});
+  const std::string text =
+      "object Form1: TForm\r\n"
+      "  object Timer: TQvTimer\r\n"
+      "    Enabled = False\r\n"
+      "    ThreadPriority = tpHigher\r\n"
+      "  end\r\n"
+      "  object Plain: TQvTimer\r\n"
+      "    Enabled = False\r\n"
+      "  end\r\n"
+      "end\r\n";
+  TOwned<TForm> form(ReadFormText(text));
+  auto* timer = dynamic_cast<TQvTimer*>(form->FindComponent("Timer"));
+  auto* plain = dynamic_cast<TQvTimer*>(form->FindComponent("Plain"));
+  ASSERT_NE(timer, nullptr);
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(timer->GetThreadPriority(), tpHigher);
+  EXPECT_EQ(plain->GetThreadPriority(), tpNormal);
+
+  TOwned<TMemoryStream> out(New<TMemoryStream>());
+  TOwned<TWriter> writer(New<TWriter>(*out));
+  writer->WriteRootComponent(form.get());
+  writer.reset();
+  const std::string written = ObjectBinaryToText(out->DataString());
+  // The default is not written.
+  EXPECT_EQ(written.find("ThreadPriority"), written.rfind("ThreadPriority")) << written;
+  EXPECT_NE(written.find("ThreadPriority = tpHigher"), std::string::npos) << written;
+  TOwned<TForm> copy(ReadFormText(written));
+  auto* back = dynamic_cast<TQvTimer*>(copy->FindComponent("Timer"));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->GetThreadPriority(), tpHigher);
+}

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes codec_fixture.txt: random UTF-16 strings with the bytes Python's codecs give.
+"""Writes codec_fixture.txt and utf8_standard.txt: random UTF-16 strings with the bytes Python's codecs give.
 
 Each line: the UTF-16 units (hex, space-separated), a tab, the UTF-8 bytes, a tab,
 the UTF-7 bytes ("-" for strings with a lone surrogate, which only the UTF-8 column
@@ -69,9 +69,20 @@ def main():
         utf8 = ''.join(chr(u) for u in units).encode('utf-8', 'surrogatepass')
         utf7 = '-' if kind == 'lone' else hex_bytes(text.encode('utf-7'))
         lines.append('%s\t%s\t%s' % (' '.join('%04X' % u for u in units), hex_bytes(utf8), utf7))
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'codec_fixture.txt')
-    with open(path, 'w', newline='\n') as f:
+    folder = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(folder, 'codec_fixture.txt'), 'w', newline='\n') as f:
         f.write('\n'.join(lines) + '\n')
+
+    # Standard UTF-8 (four bytes for a character beyond U+FFFF), as other
+    # programs write it: the UTF-16 units, a tab, the bytes.
+    rng = random.Random(SEED + 1)
+    standard = []
+    for i in range(COUNT // 2):
+        text = random_string(rng, 'pairs' if i % 4 else 'mixed')
+        units = units_of(text)
+        standard.append('%s\t%s' % (' '.join('%04X' % u for u in units), hex_bytes(text.encode('utf-8'))))
+    with open(os.path.join(folder, 'utf8_standard.txt'), 'w', newline='\n') as f:
+        f.write('\n'.join(standard) + '\n')
 
 
 if __name__ == '__main__':

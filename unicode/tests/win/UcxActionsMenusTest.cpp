@@ -8,6 +8,9 @@
 #include "../RecordingWidePlatform.h"
 #include "Forms.h"
 #include "Menus.h"
+#include "ObjectConvert.h"
+#include "Scope.h"
+#include "Streams.h"
 #include "UcxActnList.h"
 #include "UcxControls.h"
 #include "UcxMenus.h"
@@ -238,6 +241,71 @@ TEST_F(UcxActionsMenus, OwnerDrawnItemsMeasureTheWideCaption) {
   EXPECT_NE(rw.right, ra.right);
   EXPECT_EQ(wide - ansi, rw.right - ra.right);
   EXPECT_TRUE(item->HasOwnMeasureHandler());
+}
+
+// A form whose wide label, edit and menu item take their texts from a wide
+// action: none of them writes the texts the action supplies, and a menu item
+// read back (its action is streamed by name) shows the action's texts.
+TEST_F(UcxActionsMenus, LinkedWideTextsAreNotWrittenByTheirClients) {
+  RegisterClasses({&TUcxLabel::StaticClass(), &TPlainEdit::StaticClass(), &TUcxMenuItem::StaticClass(),
+                   &TPopupMenu::StaticClass(), &TUcxAction::StaticClass()});
+  form->SetName("ActionForm");
+  auto makeAction = [](TComponent* owner) {
+    auto* action = New<TUcxAction>(owner);
+    action->SetName("Action1");
+    action->SetWideCaption(kFile);
+    action->SetWideHint(kHint);
+    return action;
+  };
+  TUcxAction* action = makeAction(form);
+  auto* label = Add<TUcxLabel>("Label1");
+  auto* edit = Add<TPlainEdit>("Edit1");
+  auto* popup = New<TPopupMenu>(form);
+  popup->SetName("Popup1");
+  TUcxMenuItem* item = Item(u"");
+  item->SetName("Item1");
+  popup->Items()->Add(item);
+  label->SetAction(action);
+  edit->SetAction(action);
+  item->SetAction(action);
+  // A label of its own keeps its texts.
+  auto* own = Add<TUcxLabel>("Label2");
+  own->SetWideCaption(kHint);
+
+  TOwned<TStringStream> out(New<TStringStream>(""));
+  TOwned<TWriter> writer(New<TWriter>(*out));
+  writer->WriteDescendent(form, nullptr);
+  writer.reset();
+  const std::string binary = out->DataString();
+  const std::string text = ObjectBinaryToText(binary);
+  auto section = [&](const std::string& name) {
+    // From "object NAME:" to the "end" at its own indent.
+    const std::size_t at = text.find("object " + name + ":");
+    if (at == std::string::npos) return std::string();
+    const std::size_t lineStart = text.rfind('\n', at) + 1;
+    const std::string end = "\n" + text.substr(lineStart, at - lineStart) + "end";
+    return text.substr(at, text.find(end, at) - at);
+  };
+  for (const char* name : {"Label1", "Edit1", "Item1"}) {
+    const std::string part = section(name);
+    ASSERT_FALSE(part.empty()) << name << "\n" << text;
+    EXPECT_EQ(part.find("Hint"), std::string::npos) << name << "\n" << text;
+    EXPECT_EQ(part.find("_UTF7"), std::string::npos) << name << "\n" << text;
+  }
+  EXPECT_EQ(section("Label1").find("Caption"), std::string::npos) << text;
+  EXPECT_EQ(section("Item1").find("Caption"), std::string::npos) << text;
+  EXPECT_NE(section("Label2").find("Caption_UTF7 = '" + Utf7FromWide(kHint) + "'"), std::string::npos) << text;
+
+  TForm* copy = TCustomForm::CreateNew<TForm>(Application);
+  TScopeExit freeCopy([copy]() noexcept { copy->Free(); });
+  makeAction(copy);
+  ReadComponentData(binary.data(), binary.size(), copy);
+  auto* item1 = dynamic_cast<TUcxMenuItem*>(copy->FindComponent("Item1"));
+  auto* label2 = dynamic_cast<TUcxLabel*>(copy->FindComponent("Label2"));
+  ASSERT_TRUE(item1 && label2) << text;
+  EXPECT_EQ(item1->GetWideCaption(), kFile);
+  EXPECT_EQ(item1->GetWideHint(), kHint);
+  EXPECT_EQ(label2->GetWideCaption(), kHint);
 }
 
 }  // namespace

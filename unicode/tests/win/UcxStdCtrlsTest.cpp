@@ -236,6 +236,8 @@ TEST_F(UnicodeControls, TheEditsWindowIsUnicodeAndItsCharactersPassThePackedFram
   HWND wnd = edit->Handle();
   ASSERT_TRUE(IsWindowUnicode(wnd));
   EXPECT_EQ(edit->GetWideText(), u"");
+  // A child window made without an identifier has its own handle as one.
+  EXPECT_EQ(GetWindowLongPtrW(wnd, GWLP_ID), reinterpret_cast<LONG_PTR>(wnd));
 
   SendMessageW(wnd, WM_CHAR, 0x4E2D, 1);
   ASSERT_EQ(edit->chars.size(), 1u);
@@ -402,6 +404,33 @@ TEST_F(UnicodeControls, AWideHintShowsInAUnicodeHintWindow) {
 }
 
 }  // namespace
+
+// The hint window draws its wide text in the colour of the screen's hint
+// font, not its own font's.
+TEST_F(UnicodeControls, TheHintWindowPaintsInTheHintFontsColour) {
+  TOwned<TUcxCustomHintWindow> hint(New<TUcxCustomHintWindow>(nullptr));
+  hint->SetBounds(0, 0, 120, 30);
+  hint->SetColor(0xFFFFFF);
+  hint->GetFont()->SetColor(0xFF0000);  // blue
+  const TColor before = Screen->HintFont()->GetColor();
+  Screen->HintFont()->SetColor(0x0000FF);  // red
+  WideControlSetText(hint.get(), u"\u0416\u0416\u0416\u0416");
+  for (TBiDiMode mode : {bdLeftToRight, bdRightToLeft}) {
+    hint->SetBiDiMode(mode);
+    Painted(hint.get(), [&](HDC dc) {
+      int reddish = 0, bluish = 0;  // smoothed text edges count too
+      for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 120; ++x) {
+          const COLORREF c = GetPixel(dc, x, y);
+          if (GetRValue(c) > GetBValue(c) + 60) ++reddish;
+          if (GetBValue(c) > GetRValue(c) + 60) ++bluish;
+        }
+      EXPECT_GT(reddish, 0) << mode;
+      EXPECT_EQ(bluish, 0) << mode;
+    });
+  }
+  Screen->HintFont()->SetColor(before);
+}
 
 namespace {
 
