@@ -468,6 +468,22 @@ bool StartsGroup(const TVLLocationInfo& entry, const TVLLocationInfo* previous) 
 
 }  // namespace
 
+TStackGroupEntry StackGroupOfEntry(const TVLLocationInfo& entry) {
+  TStackGroupEntry group;
+  group.ThreadId = entry.ThreadId;
+  group.HasRole = entry.OwnStack != 0;
+  group.IsExceptionThread = entry.FaultingThread != 0;
+  group.IsLeakGroup = entry.LeakEntry != 0;
+  if (!group.IsLeakGroup && entry.ThreadId > 0)
+    group.ThreadName = ThreadNameOf(static_cast<std::uint32_t>(entry.ThreadId));
+  if (group.IsLeakGroup) {
+    group.LeakTypeName = entry.LeakType;
+    group.LeakTotalSize = entry.LeakSize;
+    group.LeakCount = entry.LeakCount;
+  }
+  return group;
+}
+
 std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVantorStackList* list,
                                 TVantorThreadsList* threads, StackGroupFacts& groupFacts) {
   ReportStepMarker() = 7027;
@@ -489,12 +505,7 @@ std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVant
     ReportStepMarker() = 7031;
     if (StartsGroup(*e, previous)) {
       ReportStepMarker() = 7032;
-      TStackGroupEntry group;
-      group.ThreadId = e->ThreadId;
-      group.HasRole = e->OwnStack != 0;
-      group.IsExceptionThread = e->FaultingThread != 0;
-      group.IsLeakGroup = e->LeakEntry != 0;
-      groupHeads.push_back(FormatStackGroupHeader(group, false, options, threads, groupFacts));
+      groupHeads.push_back(FormatStackGroupHeader(StackGroupOfEntry(*e), false, options, threads, groupFacts));
     } else {
       groupHeads.push_back(std::string());
     }

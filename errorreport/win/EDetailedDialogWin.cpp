@@ -194,12 +194,7 @@ void FillCallStack(TListViewItems& items) {
     if (starts) {
       if (!first) items.AddRow({"", "", "", "", "", ""}, "", false, 0, -1);
       first = false;
-      TStackGroupEntry group;
-      group.ThreadId = e->ThreadId;
-      group.HasRole = e->OwnStack != 0;
-      group.IsExceptionThread = e->FaultingThread != 0;
-      group.IsLeakGroup = e->LeakEntry != 0;
-      const std::string title = FormatStackGroupHeader(group, false, *o, VantorThreadsList(), facts);
+      const std::string title = FormatStackGroupHeader(StackGroupOfEntry(*e), false, *o, VantorThreadsList(), facts);
       items.AddRow({"", "", "", "", "", ""}, title, true, (e->OwnStack ? 1 : 0) + 2 * (e->FaultingThread ? 1 : 0), -1);
     }
     std::vector<std::string> row(6);
@@ -740,6 +735,12 @@ INT_PTR DetailedMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 }  // namespace
+
+TListViewItems* DetailedDialogPageRows() {
+  if (!g_detailed || !ReportDialogState().Current || !g_detailed->Page || !IsWindow(g_detailed->Page)) return nullptr;
+  TPage* p = reinterpret_cast<TPage*>(GetWindowLongPtrA(g_detailed->Page, DWLP_USER));
+  return p ? p->Items.get() : nullptr;
+}
 
 INT_PTR CALLBACK DetailedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   try {

@@ -12,6 +12,7 @@
 #include "EProbesWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 bool ReportRegistersFromContext(const CONTEXT* context, TReportRegisters& registers) {
@@ -256,4 +257,17 @@ void InsertRunTextSection(TReportRun& run, int number, const std::string& title,
   if (texts.Report != run.ReportText) return;
   InsertHeaderTextSection(texts, number, title, text);
   run.ReportText = texts.Report;
+}
+
+void NoteThreadNamingRaise(DWORD argumentCount, const ULONG_PTR* arguments) noexcept {
+  try {
+    if (argumentCount != 4 || !arguments || static_cast<std::uint32_t>(arguments[0]) != 0x1000) return;
+    char name[256] = {};
+    const std::size_t read = arguments[1] ? ProcessMemory().ReadUpTo(arguments[1], name, sizeof name - 1) : 0;
+    const std::size_t length = strnlen(name, read);
+    const auto id = static_cast<std::uint32_t>(arguments[2]);
+    RecordThreadName(id == 0xFFFFFFFFu ? GetCurrentThreadId() : id, std::string(name, length));
+  } catch (...) {
+    SwallowException("NoteThreadNamingRaise");
+  }
 }

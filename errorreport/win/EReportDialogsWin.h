@@ -47,6 +47,11 @@ struct TReportDialogState {
 };
 TReportDialogState& ReportDialogState();
 
+class TListViewItems;
+// The rows of the detailed dialog's list page now showing (Call Stack, Modules
+// or Processes); null while no such page shows.
+TListViewItems* DetailedDialogPageRows();
+
 // The report the dialogs show (set by the pipeline's dialog step; tests set it directly).
 void SetDialogReport(TReportRun* run);
 TReportRun* DialogReport();
