@@ -372,8 +372,11 @@ std::string FormatGigabytes(std::uint64_t bytes) {
   return text;
 }
 
+// Whole megabytes, rounded to the nearest (halves to even).
 std::string Megabytes(std::uint64_t bytes) {
-  return IntToStr(static_cast<std::int64_t>(bytes / 1048576u)) + " Mb";
+  const std::uint64_t whole = bytes / 1048576u, rest = bytes % 1048576u;
+  const std::uint64_t mb = whole + (rest > 524288u || (rest == 524288u && (whole & 1) != 0) ? 1 : 0);
+  return IntToStr(static_cast<std::int64_t>(mb)) + " Mb";
 }
 
 }  // namespace

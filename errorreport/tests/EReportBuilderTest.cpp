@@ -486,6 +486,15 @@ TEST(TextReport, OneChangeFromTheGoldenReport) {
        [](const std::string& r) {
          return !Has(r, "Active Controls") && Has(r, "Computer:\r\n") && Has(r, "  5.1 Name");
        }},
+      {"memory rounded to the nearest megabyte",
+       [](GoldenReport& g) {
+         g.probes.facts.TotalMemory = 4095ull * 1048576 + 524289;
+         g.probes.facts.FreeMemory = 1234ull * 1048576 + 524288;  // a half: to the even number
+       },
+       [](const std::string& r) { return Has(r, "Total Memory  : 4096 Mb") && Has(r, "Free Memory   : 1234 Mb"); }},
+      {"a half megabyte above an odd number goes up",
+       [](GoldenReport& g) { g.probes.facts.FreeMemory = 1235ull * 1048576 + 524288; },
+       [](const std::string& r) { return Has(r, "Free Memory   : 1236 Mb"); }},
       {"a 10-character Handle head gives 10 hex digits",
        [](GoldenReport& g) { g.options->SetCustomText(126, "HandleHead"); },
        [](const std::string& r) { return Has(r, "|HandleHead|") && Has(r, "|0000400000|sample.exe"); }},

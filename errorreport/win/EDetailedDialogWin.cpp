@@ -215,10 +215,7 @@ void FillModules(TListViewItems& items) {
     const TVantorModuleInfo* m = modules->Items(i);
     const std::string ext = UpperCase(ExtractFileExt(m->FileName));
     const int image = ext == ".BPL" || ext == ".DPL" ? 1 : ext == ".EXE" ? 2 : 0;
-    items.AddRow({IntToHex(static_cast<std::int64_t>(m->Handle), 8), ExtractFileName(m->FileName), m->Description,
-                  MaskVersionBuild(m->Version), IntToStr(m->FileSize / 1024),
-                  m->FileTime != 0 ? FormatReportDateTime(m->FileTime) : std::string(), ExtractFilePath(m->FileName)},
-                 "", false, 0, image);
+    items.AddRow(ModulePageRow(*m), "", false, 0, image);
   }
 }
 
@@ -226,10 +223,7 @@ void FillProcesses(TListViewItems& items) {
   TVantorProcessesList* processes = VantorProcessesList();
   for (int i = 0; processes && i < processes->Count(); ++i) {
     const TVantorProcessInfo* p = processes->Items(i);
-    items.AddRow({IntToStr(p->ProcessId), ExtractFileName(p->FileName), p->Description, MaskVersionBuild(p->Version),
-                  IntToStr(static_cast<std::int64_t>(p->Memory / 1024)), GetPriorityClassName(p->PriorityClass),
-                  p->Threads == 0 ? std::string("??") : IntToStr(p->Threads), ExtractFilePath(p->FileName)},
-                 "", false, 0, 2);
+    items.AddRow(ProcessPageRow(*p), "", false, 0, 2);
   }
 }
 

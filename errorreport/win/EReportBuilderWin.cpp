@@ -131,15 +131,34 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   }
 
   facts.ComputerName = GetComputerNameText();
+  // The memory and disk functions are looked up: a system without the first
+  // takes GlobalMemoryStatus, one without the second leaves the disk empty.
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  using TMemoryStatusEx = BOOL(WINAPI*)(LPMEMORYSTATUSEX);
+  using TDiskFreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  auto memoryStatusEx =
+      kernel
+          ? reinterpret_cast<TMemoryStatusEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")))
+          : nullptr;
+  auto diskFreeSpaceEx =
+      kernel
+          ? reinterpret_cast<TDiskFreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")))
+          : nullptr;
   MEMORYSTATUSEX memory{};
   memory.dwLength = sizeof memory;
-  if (GlobalMemoryStatusEx(&memory)) {
+  if (memoryStatusEx && memoryStatusEx(&memory)) {
     facts.TotalMemory = memory.ullTotalPhys;
     facts.FreeMemory = memory.ullAvailPhys;
+  } else if (!memoryStatusEx) {
+    MEMORYSTATUS old{};
+    old.dwLength = sizeof old;
+    GlobalMemoryStatus(&old);
+    facts.TotalMemory = old.dwTotalPhys;
+    facts.FreeMemory = old.dwAvailPhys;
   }
   const std::string drive = DriveOfPath(exe);
   ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
-  if (!drive.empty() && GetDiskFreeSpaceExA((drive + "\\").c_str(), &freeToCaller, &total, &totalFree)) {
+  if (diskFreeSpaceEx && !drive.empty() && diskFreeSpaceEx((drive + "\\").c_str(), &freeToCaller, &total, &totalFree)) {
     facts.TotalDisk = total.QuadPart;
     facts.FreeDisk = freeToCaller.QuadPart;
   }
