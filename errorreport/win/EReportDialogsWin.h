@@ -76,6 +76,8 @@ void AskReproduceText();
 // Opens the sending window when configured; returns once it is up.
 void OpenSendingWindow(bool modal);
 void ShowSendingWindow(bool modal);
+// Runs this thread's messages while its modeless sending window is open.
+void RunSendingWindowLoop();
 // Restores this process's main window when it is minimised.
 void RestoreMinimizedMainWindow();
 

@@ -705,6 +705,8 @@ TSendDialogThread::TSendDialogThread(bool modal) : TThread(true), modal_(modal ?
 void TSendDialogThread::Execute() {
   try {
     ShowSendingWindow(modal_ != 0);
+    // A modeless window lives as long as this thread runs its messages.
+    if (!modal_) RunSendingWindowLoop();
   } catch (...) {
     ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
   }

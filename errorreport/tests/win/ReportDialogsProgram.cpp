@@ -574,6 +574,31 @@ TEST_F(ReportDialogs, SendingWindowOpensOnItsOwnThread) {
   TSendingProgress::Close();
   EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
 }
+
+TEST_F(ReportDialogs, AModelessSendingWindowLivesOnItsOwnThreadUntilClosed) {
+  options_->SetSendFlags(0x01 | 0x80);
+  options_->SetMailMode(2);
+  OpenSendingWindow(false);
+  ASSERT_TRUE(WaitFor([] { return ReportDialogState().Sending != nullptr; }));
+  const HWND window = ReportDialogState().Sending;
+  EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+  // Modeless: at the bottom-right corner of the work area, and still there a while later.
+  RECT r{};
+  GetWindowRect(window, &r);
+  const TDialogRect work = ReportWorkArea();
+  EXPECT_EQ(r.right, work.Right);
+  EXPECT_EQ(r.bottom, work.Bottom);
+  Sleep(500);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(ReportDialogState().Sending, window);
+  TSendingProgress::Status("Sending message...");
+  char text[64] = {};
+  GetDlgItemTextA(window, 100, text, sizeof text);
+  EXPECT_STREQ(text, "Sending message...");
+  TSendingProgress::Close();
+  EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
+  EXPECT_FALSE(IsWindow(window));
+}
 #endif
 
 TEST_F(ReportDialogs, SendingWindowFollowsTheSender) {
