@@ -133,16 +133,16 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   facts.ComputerName = GetComputerNameText();
   // The memory and disk functions are looked up: a system without the first
   // takes GlobalMemoryStatus, one without the second leaves the disk empty.
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
   using TMemoryStatusEx = BOOL(WINAPI*)(LPMEMORYSTATUSEX);
   using TDiskFreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   auto memoryStatusEx =
-      kernel
-          ? reinterpret_cast<TMemoryStatusEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")))
+      kernel32
+          ? reinterpret_cast<TMemoryStatusEx>(reinterpret_cast<void*>(GetProcAddress(kernel32, "GlobalMemoryStatusEx")))
           : nullptr;
   auto diskFreeSpaceEx =
-      kernel
-          ? reinterpret_cast<TDiskFreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")))
+      kernel32
+          ? reinterpret_cast<TDiskFreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel32, "GetDiskFreeSpaceExA")))
           : nullptr;
   MEMORYSTATUSEX memory{};
   memory.dwLength = sizeof memory;
