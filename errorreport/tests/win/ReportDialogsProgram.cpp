@@ -597,7 +597,7 @@ TEST_F(ReportDialogs, AModelessSendingWindowLivesOnItsOwnThreadUntilClosed) {
   EXPECT_STREQ(text, "Sending message...");
   TSendingProgress::Close();
   EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
-  EXPECT_FALSE(IsWindow(window));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }));  // gone with its thread's loop
 }
 #endif
 
