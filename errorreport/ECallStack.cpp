@@ -1,6 +1,10 @@
 #include "ECallStack.h"
 
+#include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "ECore.h"
 #include "ExceptionLog.h"
@@ -212,6 +216,49 @@ std::uint8_t GetListedStackEntryKinds(const TVantorModuleOptions& options) {
 }
 
 // --- Group rows ------------------------------------------------------------------------------------
+namespace {
+
+std::mutex& ThreadNamesLock() {
+  static std::mutex lock;
+  return lock;
+}
+// In the order the threads were first named.
+std::vector<std::pair<std::uint32_t, std::string>>& ThreadNames() {
+  static std::vector<std::pair<std::uint32_t, std::string>> names;
+  return names;
+}
+
+}  // namespace
+
+void RecordThreadName(std::uint32_t threadId, const std::string& name) {
+  std::lock_guard<std::mutex> guard(ThreadNamesLock());
+  auto& names = ThreadNames();
+  auto it = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == threadId; });
+  if (name.empty()) {
+    if (it != names.end()) names.erase(it);
+    return;
+  }
+  const std::string kept = name.substr(0, 255);
+  if (it != names.end()) {
+    it->second = kept;
+    return;
+  }
+  if (names.size() >= kMaxNamedThreads) names.erase(names.begin());
+  names.emplace_back(threadId, kept);
+}
+
+std::string ThreadNameOf(std::uint32_t threadId) {
+  std::lock_guard<std::mutex> guard(ThreadNamesLock());
+  for (const auto& n : ThreadNames())
+    if (n.first == threadId) return n.second;
+  return std::string();
+}
+
+void ClearThreadNames() {
+  std::lock_guard<std::mutex> guard(ThreadNamesLock());
+  ThreadNames().clear();
+}
+
 std::string FormatStackGroupHeader(const TStackGroupEntry& entry, bool marked, const TVantorModuleOptions& texts,
                                    TVantorThreadsList* threads, StackGroupFacts& facts) {
   if (entry.IsLeakGroup) {

@@ -119,6 +119,15 @@ class StackGroupFacts {
   virtual std::string ThreadClassName(const TObject* threadObject) = 0;
 };
 
+// The names threads were given (by the debugger's thread-naming raise), for
+// their group rows: at most 255 characters each, the last name given wins, an
+// empty name forgets it. At most kMaxNamedThreads threads are kept (the
+// oldest named goes first).
+constexpr std::size_t kMaxNamedThreads = 1024;
+void RecordThreadName(std::uint32_t threadId, const std::string& name);
+std::string ThreadNameOf(std::uint32_t threadId);
+void ClearThreadNames();
+
 // "Exception Thread: ID=12; Priority=0; Class=TWorker; [Main] (name)" with
 // the options' texts 98-104, or for a leak group "Memory Leak: Type=...;
 // Total size=...; Count=..." (texts 105-109). A thread's record is read from

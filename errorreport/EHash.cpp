@@ -119,3 +119,7 @@ void Md5OfBuffer(std::uint8_t (&digest)[16], const void* buffer, std::size_t len
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) digest[i * 4 + j] = static_cast<std::uint8_t>(h[i] >> (8 * j));
 }
+
+void InitEHash() {
+  Crc32Table();
+}

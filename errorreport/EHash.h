@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+// The unit's start-up: the CRC-32 table built once.
+void InitEHash();
 // CRC-32 of a buffer; a null buffer gives 0.
 std::uint32_t Crc32OfBuffer(const void* buffer, std::size_t length);
 // CRC-16/XMODEM of the text's bytes (initial 0, no final XOR).

@@ -372,8 +372,11 @@ std::string FormatGigabytes(std::uint64_t bytes) {
   return text;
 }
 
+// Whole megabytes, rounded to the nearest (halves to even).
 std::string Megabytes(std::uint64_t bytes) {
-  return IntToStr(static_cast<std::int64_t>(bytes / 1048576u)) + " Mb";
+  const std::uint64_t whole = bytes / 1048576u, rest = bytes % 1048576u;
+  const std::uint64_t mb = whole + (rest > 524288u || (rest == 524288u && (whole & 1) != 0) ? 1 : 0);
+  return IntToStr(static_cast<std::int64_t>(mb)) + " Mb";
 }
 
 }  // namespace
@@ -468,6 +471,22 @@ bool StartsGroup(const TVLLocationInfo& entry, const TVLLocationInfo* previous) 
 
 }  // namespace
 
+TStackGroupEntry StackGroupOfEntry(const TVLLocationInfo& entry) {
+  TStackGroupEntry group;
+  group.ThreadId = entry.ThreadId;
+  group.HasRole = entry.OwnStack != 0;
+  group.IsExceptionThread = entry.FaultingThread != 0;
+  group.IsLeakGroup = entry.LeakEntry != 0;
+  if (!group.IsLeakGroup && entry.ThreadId > 0)
+    group.ThreadName = ThreadNameOf(static_cast<std::uint32_t>(entry.ThreadId));
+  if (group.IsLeakGroup) {
+    group.LeakTypeName = entry.LeakType;
+    group.LeakTotalSize = entry.LeakSize;
+    group.LeakCount = entry.LeakCount;
+  }
+  return group;
+}
+
 std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVantorStackList* list,
                                 TVantorThreadsList* threads, StackGroupFacts& groupFacts) {
   ReportStepMarker() = 7027;
@@ -489,12 +508,7 @@ std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVant
     ReportStepMarker() = 7031;
     if (StartsGroup(*e, previous)) {
       ReportStepMarker() = 7032;
-      TStackGroupEntry group;
-      group.ThreadId = e->ThreadId;
-      group.HasRole = e->OwnStack != 0;
-      group.IsExceptionThread = e->FaultingThread != 0;
-      group.IsLeakGroup = e->LeakEntry != 0;
-      groupHeads.push_back(FormatStackGroupHeader(group, false, options, threads, groupFacts));
+      groupHeads.push_back(FormatStackGroupHeader(StackGroupOfEntry(*e), false, options, threads, groupFacts));
     } else {
       groupHeads.push_back(std::string());
     }

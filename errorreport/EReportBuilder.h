@@ -158,6 +158,11 @@ std::string BuildReportHeader(const TVantorModuleOptions& options, const TReport
 class TVantorStackList;
 class TVantorThreadsList;
 class StackGroupFacts;
+struct TStackGroupEntry;
+
+// The group-row fields of the entry that starts a group: its thread and role,
+// or for a memory leak the leak's type, total size and count.
+TStackGroupEntry StackGroupOfEntry(const TVLLocationInfo& entry);
 
 // The call-stack section: the listed entries grouped by thread.
 std::string BuildCallStackTable(const TVantorModuleOptions& options, const TVantorStackList* list,

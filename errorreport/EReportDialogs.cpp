@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "ECore.h"
+#include "ESystem.h"
+#include "ExceptionLog.h"
 #include "Strings.h"
 #include "SysUtils.h"
 
@@ -200,4 +202,25 @@ bool ParseLineColumn(std::string_view text, std::int32_t& line, std::int32_t& se
 std::string SourceLineMailslotName(std::uint32_t parentProcessId, bool parentIsDevelopmentEnvironment) {
   return std::string("\\\\.\\mailslot\\VantorLog") +
          (parentIsDevelopmentEnvironment ? std::to_string(parentProcessId) : std::string("0"));
+}
+
+std::vector<std::string> ModulePageRow(const TVantorModuleInfo& m) {
+  return {IntToHex(static_cast<std::int64_t>(m.Handle), 8),
+          ExtractFileName(m.FileName),
+          m.Description,
+          MaskVersionBuild(m.Version),
+          FormatSizeInKb(m.FileSize),
+          m.FileTime != 0 ? FormatReportDateTime(m.FileTime) : std::string(),
+          GetFolderOfPath(m.FileName)};
+}
+
+std::vector<std::string> ProcessPageRow(const TVantorProcessInfo& p) {
+  return {IntToStr(p.ProcessId),
+          ExtractFileName(p.FileName),
+          p.Description,
+          MaskVersionBuild(p.Version),
+          FormatSizeInKb(p.Memory),
+          GetPriorityClassName(p.PriorityClass),
+          p.Threads == 0 ? std::string("??") : IntToStr(p.Threads),
+          GetFolderOfPath(p.FileName)};
 }

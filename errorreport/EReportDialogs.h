@@ -103,3 +103,12 @@ std::array<std::uint8_t, kSourceLineRecordSize> PackSourceLineRecord(const TSour
 bool ParseLineColumn(std::string_view text, std::int32_t& line, std::int32_t& second);
 // "\\.\mailslot\VantorLog" + the parent's id when the parent is the development environment, else + "0".
 std::string SourceLineMailslotName(std::uint32_t parentProcessId, bool parentIsDevelopmentEnvironment);
+
+// The cells of a Modules page row: handle (8 hex digits), file name,
+// description, version with its build masked, size in Kb, modified date, folder.
+struct TVantorModuleInfo;
+std::vector<std::string> ModulePageRow(const TVantorModuleInfo& module);
+// The cells of a Processes page row: id, file name, description, masked
+// version, memory in Kb, priority class, threads ("??" for 0), folder.
+struct TVantorProcessInfo;
+std::vector<std::string> ProcessPageRow(const TVantorProcessInfo& process);

@@ -1,6 +1,7 @@
 #include "ESendReport.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "SysUtils.h"
 
@@ -36,6 +37,36 @@ std::string MailtoCommandLine(const std::string& command, const std::string& url
   }
   line.append(command, from, std::string::npos);
   return line;
+}
+
+std::string FitMailtoCommandLine(const std::string& command, const std::string& addresses, const std::string& subject,
+                                 const std::string& body, std::size_t limit, bool& cut) {
+  cut = false;
+  std::string line = MailtoCommandLine(command, BuildMailtoUrl(addresses, subject, body));
+  if (line.size() <= limit) return line;
+  cut = true;
+  // The places the body may be cut: its start and after each line end.
+  std::vector<std::size_t> ends{0};
+  for (std::size_t at = body.find("\r\n"); at != std::string::npos; at = body.find("\r\n", at + 2))
+    ends.push_back(at + 2);
+  auto lineCutAt = [&](std::size_t length) {
+    return MailtoCommandLine(command, BuildMailtoUrl(addresses, subject, body.substr(0, length) + kMailtoCutLine));
+  };
+  // The line grows with the kept length: the last cut that fits, found by halving.
+  std::size_t fits = 0, tooLong = ends.size();
+  std::string best = lineCutAt(0);
+  if (best.size() > limit) return best;  // not even the cut line fits: starting the program fails
+  while (tooLong - fits > 1) {
+    const std::size_t middle = fits + (tooLong - fits) / 2;
+    std::string candidate = lineCutAt(ends[middle]);
+    if (candidate.size() <= limit) {
+      fits = middle;
+      best = std::move(candidate);
+    } else {
+      tooLong = middle;
+    }
+  }
+  return best;
 }
 
 std::string LogCopyText(const std::string& text) {

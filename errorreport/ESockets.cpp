@@ -7,6 +7,7 @@
 #include "ByteReader.h"
 #include "ECore.h"
 #include "ENetBsd.h"
+#include "ESmtpMail.h"
 #include "SysUtils.h"
 
 FW_IMPLEMENT_CLASS(TVantorClientSocket)
@@ -468,5 +469,6 @@ void InitESockets() {
 
 void DoneESockets() {
   if (g_socketInits == 0 || --g_socketInits > 0) return;
+  SetSmtpHeloHost(std::string());
   RunGuardedStep(ESocketsDoneStep, "ESockets.Done");
 }

@@ -1176,7 +1176,10 @@ int SendBugTrackerReport(const THTTPConnectionClass& connectionClass, const THTT
 
 // --- Uploads ------------------------------------------------------------------------------------------
 void SetUploadProxy(const std::string& host, std::uint16_t port) {
-  gUploadProxy = host + ":" + std::to_string(port);
+  // No host, no proxy: the uploads then open WinINet with the system's own
+  // settings, as the connection class does.
+  const std::string name = Trim(host);
+  gUploadProxy = name.empty() ? std::string() : name + ":" + std::to_string(port != 0 ? port : 8080);
 }
 
 void SetUploadProxyLogin(const std::string& user, const std::string& password) {

@@ -301,6 +301,7 @@ int SendBugTrackerReport(const THTTPConnectionClass& connectionClass, const THTT
                          const TTrackerReport& report, THTTPResponse& response);
 
 // --- Uploads ------------------------------------------------------------------------------------------
+// The uploads' proxy "host:port" (port 0 as 8080); none for an empty or blank host.
 void SetUploadProxy(const std::string& host, std::uint16_t port);
 void SetUploadProxyLogin(const std::string& user, const std::string& password);
 const std::string& UploadProxy();

@@ -22,36 +22,48 @@ FW_IMPLEMENT_CLASS(TXMLItem)
 
 namespace {
 
-// The Unicode code points of windows-1252's 0x80-0x9F; 0 marks an unassigned byte.
-constexpr std::uint16_t kAnsiHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                         0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                         0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                         0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
 std::string CharRef(unsigned code) {
   std::string digits = IntToStr(static_cast<int>(code));
   while (digits.size() < 3) digits.insert(0, "0");
   return "&#" + digits + ";";
 }
 
+std::u16string DefaultAnsiDecoder(const std::string& text) {
+  const WideString wide = AnsiToWide(text);
+  return std::u16string(wide.begin(), wide.end());
+}
+
+TXmlAnsiDecoder gAnsiDecoder = &DefaultAnsiDecoder;
+
 }  // namespace
+
+void SetXmlAnsiDecoder(TXmlAnsiDecoder decoder) {
+  gAnsiDecoder = decoder ? decoder : &DefaultAnsiDecoder;
+}
 
 std::string XmlEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+  const std::u16string wide = ascii ? std::u16string() : gAnsiDecoder(text);
+  const std::size_t count = ascii ? text.size() : wide.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned c = ascii ? static_cast<unsigned char>(text[i]) : wide[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0;  // a broken pair
+    }
     if (c == 9 || c == 10 || c == 13 || c == '"' || c == '&' || c == '\'' || c == '<' || c == '>' || c == 0x7F) {
       out += CharRef(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || (c >= 0x80 && c < 0xA0) || c == 0xFFFD || c == 0xFFFE || c == 0xFFFF) {
       out += '?';
-    } else if (c >= 0x80 && c < 0xA0) {
-      const unsigned code = kAnsiHigh[c - 0x80];
-      out += code ? CharRef(code) : std::string("?");
-    } else if (c >= 0xA0) {
+    } else if (c >= 0x80) {
       out += CharRef(c);
     } else {
-      out += ch;
+      out += static_cast<char>(c);
     }
   }
   return out;

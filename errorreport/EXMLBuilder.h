@@ -36,10 +36,18 @@ class TXMLItem : public TObject {
   TXMLItem* fParent;
 };
 
+// Reads a byte text in the system's ANSI code page as UTF-16.
+using TXmlAnsiDecoder = std::u16string (*)(const std::string& text);
+// The decoder XmlEscape uses: the Win32 half sets the system's own; until then
+// (and natively) windows-1252, with U+FFFD for its unassigned bytes. Null
+// restores that default.
+void SetXmlAnsiDecoder(TXmlAnsiDecoder decoder);
+
 // A byte text made safe for XML: tab, LF and CR, the quote, ampersand,
-// apostrophe and angle brackets, DEL and every byte from 0x80 (read in the
-// ANSI code page, windows-1252) become character references; other control
-// bytes become "?".
+// apostrophe and angle brackets and DEL become character references; the
+// characters from 0x80 (the text read in the ANSI code page) become references
+// to their code points, except the C1 controls, unassigned bytes and broken
+// surrogates, which become "?" like the other control bytes.
 std::string XmlEscape(const std::string& text);
 
 // The XML document of all entries of a log. Enciphered stack cells are

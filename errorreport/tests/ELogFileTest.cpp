@@ -1,5 +1,6 @@
 // The log file of error reports and its XML form.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -316,6 +317,53 @@ TEST(LogXml, EscapingKeepsTheDocumentWellFormed) {
       {"\xa0\xe9\xff", "&#160;&#233;&#255;"},
   };
   for (const Case& c : cases) EXPECT_EQ(XmlEscape(c.in), c.out) << c.in;
+}
+
+// A system's ANSI code page, read by the C library's converter.
+template <const char* CodePage>
+std::u16string DecodeWith(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-16LE", CodePage);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::u16string();
+  std::string in = text;
+  std::string out(text.size() * 4 + 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t fromLeft = in.size(), toLeft = out.size();
+  iconv(cd, &from, &fromLeft, &to, &toLeft);
+  iconv_close(cd);
+  std::u16string wide;
+  for (std::size_t i = 0; i + 1 < out.size() - toLeft; i += 2)
+    wide += static_cast<char16_t>(static_cast<unsigned char>(out[i]) | static_cast<unsigned char>(out[i + 1]) << 8);
+  return wide;
+}
+constexpr char kCp1251[] = "CP1251";
+constexpr char kCp1252[] = "CP1252";
+constexpr char kCp932[] = "CP932";
+
+TEST(LogXml, HighBytesAreTheCharactersOfTheSystemsCodePage) {
+  struct Case {
+    TXmlAnsiDecoder decoder;
+    std::string in, out;
+  } cases[] = {
+      // A Russian system: Cyrillic, not Latin-1 letters.
+      {&DecodeWith<kCp1251>, "\xCF\xF0\xE8\xE2\xE5\xF2 <1>",
+       "&#1055;&#1088;&#1080;&#1074;&#1077;&#1090; &#060;1&#062;"},
+      {&DecodeWith<kCp1251>, "\xE4\xA8\xB8\x80\x85", "&#1076;&#1025;&#1105;&#1026;&#8230;"},
+      {&DecodeWith<kCp1252>, "\xE4\x80\x9F\xA0", "&#228;&#8364;&#376;&#160;"},
+      // A double-byte code page: the pairs are read as one character each.
+      {&DecodeWith<kCp932>, "\x93\xFA\x96\x7B&", "&#26085;&#26412;&#038;"},
+      // The default: windows-1252.
+      {nullptr, "\xE4\x81\x80", "&#228;?&#8364;"},
+  };
+  for (const Case& c : cases) {
+    SetXmlAnsiDecoder(c.decoder);
+    EXPECT_EQ(XmlEscape(c.in), c.out) << c.in;
+  }
+  SetXmlAnsiDecoder(nullptr);
+  // A broken surrogate pair from a decoder is no character.
+  SetXmlAnsiDecoder([](const std::string&) { return std::u16string{0xD83D, u'a', 0xD83D, 0xDE00}; });
+  EXPECT_EQ(XmlEscape("\xFF"), "?a&#128512;");
+  SetXmlAnsiDecoder(nullptr);
 }
 
 TEST(LogXml, ElementsAndTheirText) {

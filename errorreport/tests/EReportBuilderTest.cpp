@@ -486,6 +486,15 @@ TEST(TextReport, OneChangeFromTheGoldenReport) {
        [](const std::string& r) {
          return !Has(r, "Active Controls") && Has(r, "Computer:\r\n") && Has(r, "  5.1 Name");
        }},
+      {"memory rounded to the nearest megabyte",
+       [](GoldenReport& g) {
+         g.probes.facts.TotalMemory = 4095ull * 1048576 + 524289;
+         g.probes.facts.FreeMemory = 1234ull * 1048576 + 524288;  // a half: to the even number
+       },
+       [](const std::string& r) { return Has(r, "Total Memory  : 4096 Mb") && Has(r, "Free Memory   : 1234 Mb"); }},
+      {"a half megabyte above an odd number goes up",
+       [](GoldenReport& g) { g.probes.facts.FreeMemory = 1235ull * 1048576 + 524288; },
+       [](const std::string& r) { return Has(r, "Free Memory   : 1236 Mb"); }},
       {"a 10-character Handle head gives 10 hex digits",
        [](GoldenReport& g) { g.options->SetCustomText(126, "HandleHead"); },
        [](const std::string& r) { return Has(r, "|HandleHead|") && Has(r, "|0000400000|sample.exe"); }},
@@ -580,6 +589,70 @@ TEST(TextReport, CallStackGroupsAndCutHeads) {
             "|Address |Module|Unit|Class|Procedure/Method|Line|\r\n"
             "--------------------------------------------------\r\n"
             "--------------------------------------------------\r\n\r\n");
+}
+
+TEST(TextReport, NamedThreadsCarryTheirNameInTheGroupRow) {
+  ClearThreadNames();
+  RecordThreadName(200, "Port reader");
+  RecordThreadName(300, "Other");
+  GoldenReport g;
+  const std::string table = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  EXPECT_TRUE(Has(table, "|Running Thread: ID=200; Priority=2 (Port reader)            |\r\n")) << table;
+  EXPECT_TRUE(Has(table, "|Exception Thread: ID=100; Priority=0                        |\r\n")) << table;
+  EXPECT_FALSE(Has(table, "Other"));
+  ClearThreadNames();
+}
+
+TEST(ThreadNames, LastNameWinsEmptyForgetsAndTheListIsBounded) {
+  ClearThreadNames();
+  RecordThreadName(7, "first");
+  RecordThreadName(7, "second");
+  EXPECT_EQ(ThreadNameOf(7), "second");
+  RecordThreadName(7, "");
+  EXPECT_EQ(ThreadNameOf(7), "");
+  RecordThreadName(8, std::string(300, 'n'));
+  EXPECT_EQ(ThreadNameOf(8), std::string(255, 'n'));
+  for (std::uint32_t id = 1000; id < 1000 + kMaxNamedThreads; ++id) RecordThreadName(id, "t");
+  EXPECT_EQ(ThreadNameOf(8), "") << "the oldest named thread makes room";
+  EXPECT_EQ(ThreadNameOf(1000), "t");
+  EXPECT_EQ(ThreadNameOf(1000 + kMaxNamedThreads - 1), "t");
+  ClearThreadNames();
+}
+
+TEST(TextReport, LeakGroupRowsSayWhatLeaked) {
+  GoldenReport g;
+  g.stack->Clear();
+  // Two leaks, each a group of its call addresses: three data blocks of 16
+  // bytes, and one object.
+  auto leak = [&](std::uint32_t address, bool first, const char* type, std::int64_t size, std::int32_t count) {
+    g.AddEntry(address, 100, false, first);
+    TVLLocationInfo* e = g.stack->Items(g.stack->Count() - 1);
+    e->LeakEntry = 1;
+    e->LeakType = type;
+    e->LeakSize = size;
+    e->LeakCount = count;
+  };
+  leak(0x401015, true, "Data", 48, 3);
+  leak(0x401028, false, "Data", 48, 3);
+  leak(0x401003, true, "TStringList", 52, 1);
+  g.options->SetCustomText(106, "Bytes");
+  const std::string table = BuildCallStackTable(*g.options, g.stack.get(), g.threads.get(), g.groupFacts);
+  // Each leak its group, with the empty row before a group of a thread's own stack.
+  EXPECT_EQ(table,
+            "Call Stack Information:\r\n"
+            "--------------------------------------------------------------\r\n"
+            "|Address |Module    |Unit      |Class |Procedure/Method|Line |\r\n"
+            "--------------------------------------------------------------\r\n"
+            "|Memory Leak: Type=Bytes; Total size=48; Count=3             |\r\n"
+            "|------------------------------------------------------------|\r\n"
+            "|00401015|sample.exe|Unit1.pas |TForm1|Button1Click    |32[2]|\r\n"
+            "|00401028|sample.exe|Sample.dpr|      |Main            |12[2]|\r\n"
+            "|------------------------------------------------------------|\r\n"
+            "|                                                            |\r\n"
+            "|Memory Leak: Type=TStringList; Total size=52; Count=1       |\r\n"
+            "|------------------------------------------------------------|\r\n"
+            "|00401003|sample.exe|Unit1.pas |      |Helper          |21[1]|\r\n"
+            "--------------------------------------------------------------\r\n\r\n");
 }
 
 }  // namespace

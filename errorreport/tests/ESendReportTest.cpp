@@ -27,6 +27,72 @@ TEST(MailtoUrl, CommandLineTakesTheUrlForEveryPlaceholderOnly) {
   EXPECT_EQ(MailtoCommandLine("m", "u"), "m");
 }
 
+namespace {
+
+// The text a "mailto:" URL's part stands for.
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// A report with a modules table of `count` rows.
+std::string ReportOfModules(int count) {
+  std::string report = "Application:\r\n------------\r\n  1.1 Start Date : Mon, 7 Dec 2026 10:00:00 +0100\r\n\r\n";
+  report += "Modules Information:\r\n";
+  for (int i = 0; i < count; ++i)
+    report +=
+        "|" + std::to_string(0x7C800000 + i * 0x10000) + "|module" + std::to_string(i) +
+        ".dll|Windows NT BASE API Client DLL|5.1.2600.5781|966.50 Kb|2009-04-01 12:00:00|C:\\WINDOWS\\system32|\r\n";
+  return report;
+}
+
+}  // namespace
+
+TEST(MailtoUrl, ALongReportIsCutAtALineEndToFitTheCommandLine) {
+  const std::string command = "\"C:\\Program Files\\Mail\\mail.exe\" /compose \"%1\"";
+  const std::string body = "Please look at it.\r\n\r\n\r\n" + ReportOfModules(200);
+  bool cut = false;
+  const std::string line = FitMailtoCommandLine(command, "bugs@example.com", "Crash", body, kMaxCommandLineLength, cut);
+  ASSERT_GT(MailtoCommandLine(command, BuildMailtoUrl("bugs@example.com", "Crash", body)).size(),
+            kMaxCommandLineLength);
+  EXPECT_TRUE(cut);
+  EXPECT_LE(line.size(), kMaxCommandLineLength);
+  const std::string head =
+      "\"C:\\Program Files\\Mail\\mail.exe\" /compose \"mailto:bugs%40example%2Ecom?Subject=Crash&Body=";
+  ASSERT_EQ(line.rfind(head, 0), 0u) << line.substr(0, 200);
+  ASSERT_EQ(line.back(), '"');
+  const std::string sent = Unescape(line.substr(head.size(), line.size() - head.size() - 1));
+  // The body's beginning up to a line end, then the line that says it was cut.
+  ASSERT_GT(sent.size(), std::string(kMailtoCutLine).size());
+  const std::string kept = sent.substr(0, sent.size() - std::string(kMailtoCutLine).size());
+  EXPECT_EQ(sent.substr(kept.size()), kMailtoCutLine);
+  EXPECT_EQ(body.rfind(kept, 0), 0u);
+  EXPECT_EQ(kept.substr(kept.size() - 2), "\r\n");
+  EXPECT_GT(kept.size(), 5000u);
+  // The next line would not have fitted.
+  const std::size_t next = body.find("\r\n", kept.size()) + 2;
+  EXPECT_GT(
+      MailtoCommandLine(command, BuildMailtoUrl("bugs@example.com", "Crash", body.substr(0, next) + kMailtoCutLine))
+          .size(),
+      kMaxCommandLineLength);
+
+  // A report that fits goes whole, and a limit that not even the cut line fits gives that line.
+  const std::string small = "Hi\r\n" + ReportOfModules(3);
+  EXPECT_EQ(FitMailtoCommandLine(command, "a@b.c", "S", small, kMaxCommandLineLength, cut),
+            MailtoCommandLine(command, BuildMailtoUrl("a@b.c", "S", small)));
+  EXPECT_FALSE(cut);
+  EXPECT_EQ(FitMailtoCommandLine("m %1", "", "", small, 20, cut), "m " + BuildMailtoUrl("", "", kMailtoCutLine));
+  EXPECT_TRUE(cut);
+}
+
 TEST(LogCopy, EndsWithThreeLineBreaksOnce) {
   EXPECT_EQ(LogCopyText("r"), "r\r\n\r\n\r\n");
   EXPECT_EQ(LogCopyText("r\r\n\r\n\r\n"), "r\r\n\r\n\r\n");

@@ -306,6 +306,26 @@ TEST(WebConnection, DefaultsAndProxy) {
   EXPECT_EQ(plain.BasePath(), "/");
 }
 
+TEST(Uploads, AProxyOnlyWhenAHostIsConfigured) {
+  const struct {
+    const char* host;
+    std::uint16_t port;
+    const char* proxy;
+  } cases[] = {
+      {"", 8080, ""},  // the options' defaults: no proxy at all, not ":8080"
+      {"", 3128, ""},
+      {"  ", 8080, ""},
+      {"proxy.local", 8080, "proxy.local:8080"},
+      {" proxy.local ", 3128, "proxy.local:3128"},
+      {"10.0.0.1", 0, "10.0.0.1:8080"},
+  };
+  for (const auto& c : cases) {
+    SetUploadProxy(c.host, c.port);
+    EXPECT_EQ(UploadProxy(), c.proxy) << "host '" << c.host << "' port " << c.port;
+  }
+  SetUploadProxy("", 8080);
+}
+
 TEST(WebConnection, OpenWithoutATransportRaises) {
   THTTPConnectionBase connection("http://nowhere.example/", "", nullptr);
   try {

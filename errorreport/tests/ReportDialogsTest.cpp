@@ -2,6 +2,8 @@
 
 #include "EListView.h"
 #include "EReportDialogs.h"
+#include "ESystem.h"
+#include "ExceptionLog.h"
 
 namespace {
 
@@ -126,6 +128,42 @@ TEST(ReportDialogs, SourceLineRecordLayout) {
   EXPECT_FALSE(ParseLineColumn("99999999999", l, s));
   EXPECT_EQ(SourceLineMailslotName(1234, false), "\\\\.\\mailslot\\VantorLog0");
   EXPECT_EQ(SourceLineMailslotName(1234, true), "\\\\.\\mailslot\\VantorLog1234");
+}
+
+TEST(ReportDialogs, ModulesAndProcessesRowsShowKbAndFolders) {
+  using Row = std::vector<std::string>;
+  TVantorModuleInfo exe;
+  exe.Handle = 0x00400000;
+  exe.FileName = "C:\\Program Files\\Sample\\sample.exe";
+  exe.Description = "Sample";
+  exe.Version = "1.2.3.4";
+  exe.FileSize = 1536;  // 1.5 Kb: halves go to the even number
+  exe.FileTime = 46000.375;
+  EXPECT_EQ(ModulePageRow(exe), (Row{"00400000", "sample.exe", "Sample", "1.2.x", "2 Kb", "2025-12-09 09:00:00",
+                                     "C:\\Program Files\\Sample"}));
+  TVantorModuleInfo root;
+  root.Handle = 0x10000000;
+  root.FileName = "C:\\boot.dll";
+  root.FileSize = 2560;  // 2.5 Kb
+  EXPECT_EQ(ModulePageRow(root), (Row{"10000000", "boot.dll", "", "", "2 Kb", "", "C:\\"}));
+  root.FileSize = 0;
+  EXPECT_EQ(ModulePageRow(root)[4], "");
+
+  TVantorProcessInfo process;
+  process.ProcessId = 1580;
+  process.FileName = "C:\\WINDOWS\\explorer.exe";
+  process.Description = "Shell";
+  process.Version = "6.0.2900.5512";
+  process.PriorityClass = 0x20;
+  process.Memory = 20480000;  // 20000 Kb
+  process.Threads = 14;
+  EXPECT_EQ(ProcessPageRow(process), (Row{"1580", "explorer.exe", "Shell", "6.0.x", "20000 Kb",
+                                          GetPriorityClassName(0x20), "14", "C:\\WINDOWS"}));
+  process.Memory = 1023 * 1024 + 513;
+  process.Threads = 0;
+  const Row r = ProcessPageRow(process);
+  EXPECT_EQ(r[4], "1024 Kb");
+  EXPECT_EQ(r[6], "??");
 }
 
 std::vector<std::string> VisibleFirstTexts(TListViewRowList& rows) {

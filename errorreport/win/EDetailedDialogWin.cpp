@@ -194,12 +194,7 @@ void FillCallStack(TListViewItems& items) {
     if (starts) {
       if (!first) items.AddRow({"", "", "", "", "", ""}, "", false, 0, -1);
       first = false;
-      TStackGroupEntry group;
-      group.ThreadId = e->ThreadId;
-      group.HasRole = e->OwnStack != 0;
-      group.IsExceptionThread = e->FaultingThread != 0;
-      group.IsLeakGroup = e->LeakEntry != 0;
-      const std::string title = FormatStackGroupHeader(group, false, *o, VantorThreadsList(), facts);
+      const std::string title = FormatStackGroupHeader(StackGroupOfEntry(*e), false, *o, VantorThreadsList(), facts);
       items.AddRow({"", "", "", "", "", ""}, title, true, (e->OwnStack ? 1 : 0) + 2 * (e->FaultingThread ? 1 : 0), -1);
     }
     std::vector<std::string> row(6);
@@ -220,10 +215,7 @@ void FillModules(TListViewItems& items) {
     const TVantorModuleInfo* m = modules->Items(i);
     const std::string ext = UpperCase(ExtractFileExt(m->FileName));
     const int image = ext == ".BPL" || ext == ".DPL" ? 1 : ext == ".EXE" ? 2 : 0;
-    items.AddRow({IntToHex(static_cast<std::int64_t>(m->Handle), 8), ExtractFileName(m->FileName), m->Description,
-                  MaskVersionBuild(m->Version), IntToStr(m->FileSize / 1024),
-                  m->FileTime != 0 ? FormatReportDateTime(m->FileTime) : std::string(), ExtractFilePath(m->FileName)},
-                 "", false, 0, image);
+    items.AddRow(ModulePageRow(*m), "", false, 0, image);
   }
 }
 
@@ -231,10 +223,7 @@ void FillProcesses(TListViewItems& items) {
   TVantorProcessesList* processes = VantorProcessesList();
   for (int i = 0; processes && i < processes->Count(); ++i) {
     const TVantorProcessInfo* p = processes->Items(i);
-    items.AddRow({IntToStr(p->ProcessId), ExtractFileName(p->FileName), p->Description, MaskVersionBuild(p->Version),
-                  IntToStr(static_cast<std::int64_t>(p->Memory / 1024)), GetPriorityClassName(p->PriorityClass),
-                  p->Threads == 0 ? std::string("??") : IntToStr(p->Threads), ExtractFilePath(p->FileName)},
-                 "", false, 0, 2);
+    items.AddRow(ProcessPageRow(*p), "", false, 0, 2);
   }
 }
 
@@ -740,6 +729,12 @@ INT_PTR DetailedMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 }
 
 }  // namespace
+
+TListViewItems* DetailedDialogPageRows() {
+  if (!g_detailed || !ReportDialogState().Current || !g_detailed->Page || !IsWindow(g_detailed->Page)) return nullptr;
+  TPage* p = reinterpret_cast<TPage*>(GetWindowLongPtrA(g_detailed->Page, DWLP_USER));
+  return p ? p->Items.get() : nullptr;
+}
 
 INT_PTR CALLBACK DetailedDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   try {

@@ -12,6 +12,7 @@
 #include "EProbesWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
+#include "Swallow.h"
 #include "SysUtils.h"
 
 bool ReportRegistersFromContext(const CONTEXT* context, TReportRegisters& registers) {
@@ -130,15 +131,34 @@ void Win32ReportProbes::Collect(TReportHeaderFacts& facts) {
   }
 
   facts.ComputerName = GetComputerNameText();
+  // The memory and disk functions are looked up: a system without the first
+  // takes GlobalMemoryStatus, one without the second leaves the disk empty.
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  using TMemoryStatusEx = BOOL(WINAPI*)(LPMEMORYSTATUSEX);
+  using TDiskFreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  auto memoryStatusEx =
+      kernel32
+          ? reinterpret_cast<TMemoryStatusEx>(reinterpret_cast<void*>(GetProcAddress(kernel32, "GlobalMemoryStatusEx")))
+          : nullptr;
+  auto diskFreeSpaceEx =
+      kernel32
+          ? reinterpret_cast<TDiskFreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel32, "GetDiskFreeSpaceExA")))
+          : nullptr;
   MEMORYSTATUSEX memory{};
   memory.dwLength = sizeof memory;
-  if (GlobalMemoryStatusEx(&memory)) {
+  if (memoryStatusEx && memoryStatusEx(&memory)) {
     facts.TotalMemory = memory.ullTotalPhys;
     facts.FreeMemory = memory.ullAvailPhys;
+  } else if (!memoryStatusEx) {
+    MEMORYSTATUS old{};
+    old.dwLength = sizeof old;
+    GlobalMemoryStatus(&old);
+    facts.TotalMemory = old.dwTotalPhys;
+    facts.FreeMemory = old.dwAvailPhys;
   }
   const std::string drive = DriveOfPath(exe);
   ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
-  if (!drive.empty() && GetDiskFreeSpaceExA((drive + "\\").c_str(), &freeToCaller, &total, &totalFree)) {
+  if (diskFreeSpaceEx && !drive.empty() && diskFreeSpaceEx((drive + "\\").c_str(), &freeToCaller, &total, &totalFree)) {
     facts.TotalDisk = total.QuadPart;
     facts.FreeDisk = freeToCaller.QuadPart;
   }
@@ -256,4 +276,17 @@ void InsertRunTextSection(TReportRun& run, int number, const std::string& title,
   if (texts.Report != run.ReportText) return;
   InsertHeaderTextSection(texts, number, title, text);
   run.ReportText = texts.Report;
+}
+
+void NoteThreadNamingRaise(DWORD argumentCount, const ULONG_PTR* arguments) noexcept {
+  try {
+    if (argumentCount != 4 || !arguments || static_cast<std::uint32_t>(arguments[0]) != 0x1000) return;
+    char name[256] = {};
+    const std::size_t read = arguments[1] ? ProcessMemory().ReadUpTo(arguments[1], name, sizeof name - 1) : 0;
+    const std::size_t length = strnlen(name, read);
+    const auto id = static_cast<std::uint32_t>(arguments[2]);
+    RecordThreadName(id == 0xFFFFFFFFu ? GetCurrentThreadId() : id, std::string(name, length));
+  } catch (...) {
+    SwallowException("NoteThreadNamingRaise");
+  }
 }

@@ -41,6 +41,11 @@ class LocatingStackEntryMaker : public StackEntryMaker {
 };
 LocatingStackEntryMaker& DefaultStackEntryMaker();
 
+// Keeps the name that a thread-naming raise (0x406D1388: type 0x1000, the
+// name's address, the thread id or -1 for the raising thread, flags) gives,
+// for the thread's group rows. The name is read only where it is readable.
+void NoteThreadNamingRaise(DWORD argumentCount, const ULONG_PTR* arguments) noexcept;
+
 // Builds every report text for the run and returns the report text.
 std::string BuildRunReportText(TReportRun& run);
 

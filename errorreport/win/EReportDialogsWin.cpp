@@ -10,6 +10,7 @@
 #include "ECoreWin.h"
 #include "EEvents.h"
 #include "EListViewWin.h"
+#include "ESendReportWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
@@ -844,19 +845,22 @@ bool ReportDialogShowing() {
 }
 
 // --- Sending window -----------------------------------------------------------------------------------------
-namespace {
-class TSendDialogThreadBody {
- public:
-  static DWORD WINAPI Run(void*) {
-    try {
-      ShowSendingWindow(true);
-    } catch (...) {
-      ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
+void RunSendingWindowLoop() {
+  MSG msg;
+  while (HWND window = ReportDialogState().Sending) {
+    if (GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId()) return;
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // kept for the thread's owner
+      return;
     }
-    return 0;
+    if (got < 0) return;
+    if (!IsDialogMessageA(window, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
   }
-};
-}  // namespace
+}
 
 void ShowSendingWindow(bool modal) {
   static TSendingWindow window;
@@ -870,7 +874,7 @@ void ShowSendingWindow(bool modal) {
   }
 }
 
-void OpenSendingWindow(bool /*modal*/) {
+void OpenSendingWindow(bool modal) {
   TReportDialogState& s = ReportDialogState();
   TVantorModuleOptions* o = DialogOptions();
   g_sendingFocused = false;
@@ -882,12 +886,11 @@ void OpenSendingWindow(bool /*modal*/) {
   if (VantorLogFlags().ReportOnFaultingThread) {
     ShowSendingWindow(false);
   } else {
-    // The sending dialog's own thread (frees itself when done), at the highest priority.
-    HANDLE thread = CreateThread(nullptr, 0, &TSendDialogThreadBody::Run, nullptr, CREATE_SUSPENDED, nullptr);
-    if (!thread) return;
-    SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
-    ResumeThread(thread);
-    CloseHandle(thread);
+    // The sending window's own thread (frees itself when done), at the highest priority.
+    TSendDialogThread* thread = New<TSendDialogThread>(modal);
+    thread->FreeOnTerminate = true;
+    thread->SetPriority(tpHighest);
+    thread->Resume();
     for (int i = 0; i < 200 && !g_sendingFocused; ++i) Sleep(50);
   }
 }

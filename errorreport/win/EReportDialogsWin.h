@@ -47,6 +47,11 @@ struct TReportDialogState {
 };
 TReportDialogState& ReportDialogState();
 
+class TListViewItems;
+// The rows of the detailed dialog's list page now showing (Call Stack, Modules
+// or Processes); null while no such page shows.
+TListViewItems* DetailedDialogPageRows();
+
 // The report the dialogs show (set by the pipeline's dialog step; tests set it directly).
 void SetDialogReport(TReportRun* run);
 TReportRun* DialogReport();
@@ -71,6 +76,8 @@ void AskReproduceText();
 // Opens the sending window when configured; returns once it is up.
 void OpenSendingWindow(bool modal);
 void ShowSendingWindow(bool modal);
+// Runs this thread's messages while its modeless sending window is open.
+void RunSendingWindowLoop();
 // Restores this process's main window when it is minimised.
 void RestoreMinimizedMainWindow();
 

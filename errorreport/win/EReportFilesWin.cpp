@@ -9,6 +9,7 @@
 #include "EPipelineWin.h"
 #include "EReportSteps.h"
 #include "EScreenshotWin.h"
+#include "EXMLBuilder.h"
 #include "ExceptionLog.h"
 #include "ExceptionLogImports.h"
 #include "ExceptionLogWin.h"
@@ -24,6 +25,25 @@ void WriteTextFile(const std::string& fileName, const std::string& text) {
                  [&](TFileStream& file) { file.WriteBuffer(text.data(), static_cast<std::int64_t>(text.size())); });
 }
 }  // namespace
+
+std::u16string SystemAnsiToUnicode(const std::string& text) {
+  std::u16string out;
+  if (text.empty() || text.size() > 0x7FFFFFFF) return out;
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return std::u16string(text.size(), u'\xFFFD');
+  out.resize(static_cast<std::size_t>(length));
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, reinterpret_cast<wchar_t*>(out.data()), length);
+  return out;
+}
+
+void InitEXMLBuilder() {
+  SetXmlAnsiDecoder(&SystemAnsiToUnicode);
+}
+
+void DoneEXMLBuilder() {
+  SetXmlAnsiDecoder(nullptr);
+}
 
 std::string CurrentLogFileName(const TVantorModuleOptions& options) {
   return ExpandPercentVariables(GetLogFilePath(options, ""));
@@ -89,6 +109,7 @@ void SaveLastHtmlPage(const TReportRun& run, const std::string& html) {
 
 void SaveXmlLogBesideLog(TReportRun& run) {
   if (!run.Options) return;
+  SetXmlAnsiDecoder(&SystemAnsiToUnicode);
   try {
     TOwned<TLogFile> log(New<TLogFile>());
     log->LoadText(run.ReportText);
@@ -101,6 +122,7 @@ void SaveXmlLogBesideLog(TReportRun& run) {
 
 void SaveXmlLog(TReportRun& run) {
   if (!run.Options) return;
+  SetXmlAnsiDecoder(&SystemAnsiToUnicode);
   const TReportFileFacts facts = CurrentReportFileFacts(*run.Options);
   const std::string xml = GetXmlLogFilePath(facts);
   if (xml.empty()) return;

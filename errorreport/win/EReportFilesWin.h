@@ -25,6 +25,11 @@ void CloseLogFile();
 bool CheckDuplicateError(TReportRun& run, bool count);
 // The last web page of a CGI program saved to the last-page file (SendFlags 0x40).
 void SaveLastHtmlPage(const TReportRun& run, const std::string& html);
+// A byte text read in the system's ANSI code page (the XML log's characters).
+std::u16string SystemAnsiToUnicode(const std::string& text);
+// The XML builder's unit: its start-up reads bytes in the system's code page, its end restores the default.
+void InitEXMLBuilder();
+void DoneEXMLBuilder();
 // The XML form of the log's last entry (the current report) beside the log file.
 void SaveXmlLogBesideLog(TReportRun& run);
 // The XML log artefact in the temporary folder (SendFlags 8), from the log copy or the report.

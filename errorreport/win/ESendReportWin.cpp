@@ -41,6 +41,8 @@ constexpr int kAfterWebSend = 7;
 constexpr int kEmailSendError = 5;
 constexpr int kWebSendError = 7;
 constexpr DWORD kMailtoIdleWaitMs = 10000;
+// Set when the "mailto:" mail carried a cut report (read by SendReport).
+bool g_mailBodyCut = false;
 
 std::uint16_t g_directPort = 25;
 TStringList* g_files = nullptr;
@@ -554,6 +556,7 @@ bool SendReport(TReportRun& run) {
   SendFilesList().Clear();
   SendWebFieldsList().Clear();
   ClearLibraryWarning();
+  g_mailBodyCut = false;
   if (g_exceptionTime == 0) g_exceptionTime = Now();
 
   const TReportFileFacts facts = CurrentReportFileFacts(options);
@@ -583,7 +586,10 @@ bool SendReport(TReportRun& run) {
       if (options.MailMode() == 0 || options.ReportInMailBody()) PrepareFiles(run, false);
       ok = SendReportByWeb(run) && ok;
     }
-    if (!ok && (options.BehaviourFlags() & 0x10)) CopyTextToClipboard(run.ReportText);
+    // A mail that carries only the report's beginning leaves the whole report
+    // on the clipboard and in the kept archive, as a failed sending does.
+    const bool partly = g_mailBodyCut;
+    if ((!ok && (options.BehaviourFlags() & 0x10)) || partly) CopyTextToClipboard(run.ReportText);
     if ((options.SendFlags() & 2) && !state.BugAlreadyClosed) {
       const std::string caption = options.GetCustomText(0);
       if (ok)
@@ -591,7 +597,7 @@ bool SendReport(TReportRun& run) {
       else
         MessageBoxA(nullptr, options.GetCustomText(145).c_str(), caption.c_str(), 0x242010);
     }
-    if ((options.BehaviourFlags() & 0x20) && !ok) {
+    if (((options.BehaviourFlags() & 0x20) && !ok) || partly) {
       const std::string archive = GetZipFilePath(facts);
       const std::string folder = ExtractFilePath(CurrentLogFileName(options));
       const std::string kept = folder + DecoratedName(run, archive);
@@ -699,6 +705,8 @@ TSendDialogThread::TSendDialogThread(bool modal) : TThread(true), modal_(modal ?
 void TSendDialogThread::Execute() {
   try {
     ShowSendingWindow(modal_ != 0);
+    // A modeless window lives as long as this thread runs its messages.
+    if (!modal_) RunSendingWindowLoop();
   } catch (...) {
     ReportExceptionWarning(eeShowError, "GUI", std::current_exception());
   }
@@ -800,8 +808,9 @@ bool SendMailtoMessage(const std::string& addresses, const std::string& subject,
   const std::string expandedMessage = ExpandPercentVariables(message);
   const std::string command =
       ExpandPercentVariables(ReadRegistryText(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", ""));
-  const std::string url = BuildMailtoUrl(addresses, expandedSubject, expandedMessage + "\r\n\r\n\r\n" + reportText);
-  const std::string line = MailtoCommandLine(command, url);
+  bool cut = false;
+  const std::string line = FitMailtoCommandLine(
+      command, addresses, expandedSubject, expandedMessage + "\r\n\r\n\r\n" + reportText, kMaxCommandLineLength, cut);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -815,6 +824,8 @@ bool SendMailtoMessage(const std::string& addresses, const std::string& subject,
     ReportLibraryWarning(eeEmailShellError, SystemErrorText(error));
     return false;
   }
+  // The mail carries the report's beginning: the sending keeps the whole of it.
+  if (cut) g_mailBodyCut = true;
   // The mail program stays open as long as the user likes: the report goes on
   // once it has started (and is ready for input, for at most 10 s).
   WaitForInputIdle(process.hProcess, kMailtoIdleWaitMs);

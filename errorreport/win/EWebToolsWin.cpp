@@ -400,3 +400,13 @@ std::int32_t UploadFilesByFtp(const std::string& host, const std::string& folder
   if (internet) gInet.InternetCloseHandle(internet);
   return FinishUpload(result, errorText);
 }
+
+void InitEWebTools() {
+  InstallWinInetTransport();
+}
+
+void DoneEWebTools() {
+  FreeWinInet();
+  SetUploadProxy("", 0);
+  SetUploadProxyLogin("", "");
+}

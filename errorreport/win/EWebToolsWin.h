@@ -11,6 +11,10 @@
 
 // Loads "wininet.dll" and looks up the functions the library uses; true only
 // when all exist (else the library is freed again).
+// The unit's start-up (the WinINet transport) and end (WinINet freed, the upload proxy forgotten).
+void InitEWebTools();
+void DoneEWebTools();
+
 bool BindWinInet();
 void FreeWinInet();
 

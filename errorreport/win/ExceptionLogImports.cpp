@@ -10,6 +10,7 @@
 
 #include "ECoreWin.h"
 #include "EHookWin.h"
+#include "EReportBuilderWin.h"
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 #include "Object.h"
@@ -100,7 +101,10 @@ void RaiseExceptionWork(std::uintptr_t ecx, void* raiseStackPosition, DWORD code
     block.RaiseEcx = ecx;
   }
   // A thread-naming notification is the debugger's business alone.
-  if (code == kThreadNamingCode && argumentCount == 4) return original(code, flags, argumentCount, arguments);
+  if (code == kThreadNamingCode && argumentCount == 4) {
+    NoteThreadNamingRaise(argumentCount, arguments);
+    return original(code, flags, argumentCount, arguments);
+  }
   // Without a debugger nobody reads this notification; raised, it would end the program.
   if (IsDebuggerContextNotification(code, flags, argumentCount, arguments) && !IsDebuggerAttached()) return;
   if (IsActive()) {

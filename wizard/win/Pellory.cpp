@@ -10,9 +10,12 @@
 #include "ECoreWin.h"
 #include "EDebugWin.h"
 #include "EDisAsm.h"
+#include "EHash.h"
 #include "EHookWin.h"
 #include "ELeaksWin.h"
+#include "EReportFilesWin.h"
 #include "ESocketsWin.h"
+#include "EWebToolsWin.h"
 #include "ExceptionLogWin.h"
 #include "FinderDevicesWin.h"
 #include "Forms.h"
@@ -89,6 +92,15 @@ UnitEntry g_units[] = {
     {"ECore", InitECoreWin, DoneECoreWin},
     {"EDebug", InitEDebug, DoneEDebug},
     {"EDisAsm", InitEDisAsm, DoneEDisAsm},
+    {"EHash", InitEHash, nullptr},
+    {"EListView", nullptr, nullptr},
+    {"EEncrypt", nullptr, nullptr},
+    {"EBase64", nullptr, nullptr},
+    {"EXMLBuilder", InitEXMLBuilder, DoneEXMLBuilder},
+    {"ELogManager", nullptr, nullptr},
+    {"EWebTools", InitEWebTools, DoneEWebTools},
+    {"EZlib2", nullptr, nullptr},
+    {"EZip", nullptr, nullptr},
     {"ESockets", InitESocketsWin, DoneESocketsWin},
     {"EHook", InitEHook, DoneEHook},
     {"ExceptionLog", InitExceptionLog, DoneExceptionLog},

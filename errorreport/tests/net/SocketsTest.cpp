@@ -564,3 +564,13 @@ TEST(PrepareSendFiles, PacksTheExistingFilesAndLeavesTheArchiveAlone) {
 }
 
 }  // namespace
+
+TEST(SocketsUnit, TheHeloHostIsClearedWhenTheLastStartUpEnds) {
+  InitESockets();
+  InitESockets();
+  SetSmtpHeloHost("relay.example.com");
+  DoneESockets();
+  EXPECT_EQ(SmtpHeloHost(), "relay.example.com") << "one start-up still stands";
+  DoneESockets();
+  EXPECT_EQ(SmtpHeloHost(), "");
+}

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 
+#include "ECallStack.h"
 #include "ECoreWin.h"
 #include "EHookWin.h"
 #include "ExceptionLogCapture.h"
@@ -464,6 +465,16 @@ TEST(ImportHooks, RaiseExceptionPassesThreadNamesAndSwallowsTheContextNotificati
     EXPECT_GT(position, reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) - 4096);
     EXPECT_LT(position, OwnStackTop());
   }
+  // The name the raise gave this thread is kept for its group rows; one given
+  // for another thread with an unreadable name leaves that thread unnamed.
+  EXPECT_EQ(ThreadNameOf(GetCurrentThreadId()), "worker");
+  const ULONG_PTR unreadable[4] = {0x1000, 0x10, 4242, 0};
+  RaiseException(kThreadNamingCode, 0, 4, unreadable);
+  EXPECT_EQ(ThreadNameOf(4242), "");
+  const ULONG_PTR other[4] = {0x1000, reinterpret_cast<ULONG_PTR>("port reader"), 4243, 0};
+  RaiseException(kThreadNamingCode, 0, 4, other);
+  EXPECT_EQ(ThreadNameOf(4243), "port reader");
+  ClearThreadNames();
 #if defined(__i386__)
   // The caller's ECX is kept.
   void* raise = reinterpret_cast<void*>(&RaiseException);

@@ -8,7 +8,8 @@
 //   --shared DLL  the shared allocator: a DLL takes the program's record, its block is freed here
 //   --dll-options DLL  the leak options the DLL's catcher takes (its block asks for the main module's)
 //   --report  the same faults and leaks reported by the library: each report's class, message and
-//             (for the leak report) its entries, as the report's text step receives them
+//             (for the leak report) its entries, as the report's text step receives them, and
+//             the group rows of the report text built from them
 #include <windows.h>
 
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "EHookWin.h"
 #include "ELeaksWin.h"
 #include "EPipelineWin.h"
+#include "EReportBuilderWin.h"
 #include "ExceptionLogLeaks.h"
 #include "ExceptionLogWin.h"
 #include "Lists.h"
@@ -48,6 +50,17 @@ std::string WriteReport(TReportRun& run) {
                   e->LeakEntry, e->FirstEntry, e->LeakType.c_str(), static_cast<long long>(e->LeakSize), e->LeakCount,
                   e->Kind, e->Line, e->UnitName.c_str(), e->ProcedureName.c_str(),
                   static_cast<unsigned long long>(e->Address));
+    }
+    // The group rows of the text the report's log and mail carry.
+    const std::string text = BuildRunReportText(run);
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(at, end - at);
+      at = end + 2;
+      if (line.size() < 2 || line.front() != '|' || line.find("; Count=") == std::string::npos) continue;
+      line = line.substr(1, line.find_last_not_of(" |"));
+      std::printf("group %s\n", line.c_str());
     }
   }
   std::fflush(stdout);

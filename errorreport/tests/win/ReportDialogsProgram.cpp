@@ -22,6 +22,7 @@
 #include "ECore.h"
 #include "ECoreWin.h"
 #include "EEvents.h"
+#include "EListViewWin.h"
 #include "EReportDialogsWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
@@ -499,6 +500,45 @@ TEST_F(ReportDialogs, CallStackGroupsToggleAndSendTheSourceLine) {
 
 #if defined(PELLORY_GUI_PROGRAM)
 // The request and the sending window appear only in a GUI program: this copy of the tests is one.
+// The titles of the group rows of the list page showing.
+std::vector<std::string> GroupTitles() {
+  std::vector<std::string> titles;
+  TListViewItems* items = DetailedDialogPageRows();
+  for (int i = 0; items && i < items->Rows().Count(); ++i)
+    if (items->Rows().Row(i).IsGroup) titles.push_back(items->Rows().Row(i).Title);
+  return titles;
+}
+
+TEST_F(ReportDialogs, CallStackPageLeakGroupsSayWhatLeaked) {
+  TVantorStackList* stack = New<TVantorStackList>();
+  auto leak = [&](std::uint64_t address, bool first, const char* type, std::int64_t size, std::int32_t count) {
+    TVLLocationInfo* e = Entry(10, false, address, "Shapes", 12);
+    e->FirstEntry = first ? 1 : 0;
+    e->LeakEntry = 1;
+    e->LeakType = type;
+    e->LeakSize = size;
+    e->LeakCount = count;
+    stack->AddEntry(e);
+  };
+  leak(0x401000, true, "Data", 48, 3);
+  leak(0x401100, false, "Data", 48, 3);
+  leak(0x402000, true, "TStringList", 52, 1);
+  run_.CallStack = stack;
+  options_->SetStartTab(1);
+  options_->SetDialogFlags(399 | 0x10);
+  ReportDialogState().Kind = 3;
+  std::vector<std::string> titles;
+  RunLoop([&](HWND dialog) {
+    WaitFor([] { return DetailedDialogPageRows() != nullptr; });
+    titles = GroupTitles();
+    PostMessageA(dialog, WM_COMMAND, 102, 0);
+  });
+  EXPECT_EQ(titles, (std::vector<std::string>{"Memory Leak: Type=Data; Total size=48; Count=3",
+                                              "Memory Leak: Type=TStringList; Total size=52; Count=1"}));
+  run_.CallStack = nullptr;
+  stack->Free();
+}
+
 TEST_F(ReportDialogs, RequestDialogStoresTheSteps) {
   ASSERT_FALSE(IsConsoleApp());
   options_->SetLogFlags(0x02);
@@ -533,6 +573,31 @@ TEST_F(ReportDialogs, SendingWindowOpensOnItsOwnThread) {
   EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
   TSendingProgress::Close();
   EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
+}
+
+TEST_F(ReportDialogs, AModelessSendingWindowLivesOnItsOwnThreadUntilClosed) {
+  options_->SetSendFlags(0x01 | 0x80);
+  options_->SetMailMode(2);
+  OpenSendingWindow(false);
+  ASSERT_TRUE(WaitFor([] { return ReportDialogState().Sending != nullptr; }));
+  const HWND window = ReportDialogState().Sending;
+  EXPECT_NE(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+  // Modeless: at the bottom-right corner of the work area, and still there a while later.
+  RECT r{};
+  GetWindowRect(window, &r);
+  const TDialogRect work = ReportWorkArea();
+  EXPECT_EQ(r.right, work.Right);
+  EXPECT_EQ(r.bottom, work.Bottom);
+  Sleep(500);
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(ReportDialogState().Sending, window);
+  TSendingProgress::Status("Sending message...");
+  char text[64] = {};
+  GetDlgItemTextA(window, 100, text, sizeof text);
+  EXPECT_STREQ(text, "Sending message...");
+  TSendingProgress::Close();
+  EXPECT_TRUE(WaitFor([] { return ReportDialogState().Sending == nullptr; }));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }));  // gone with its thread's loop
 }
 #endif
 

@@ -3,7 +3,7 @@
 // as "key=value" lines ending in "end".
 //
 //   request URL METHOD DOCUMENT [NAME=VALUE]...   (METHOD 0 GET, 1 url-encoded POST, 2 multipart POST)
-//   upload HOST PORT PATH HTTPS USER PASSWORD FILE REMOTE
+//   upload HOST PORT PATH HTTPS USER PASSWORD FILE REMOTE [PROXY-HOST PROXY-PORT]
 //   ftp HOST PORT FOLDER USER PASSWORD FILE REMOTE
 //   mantis URL USER PASSWORD PROJECT ARCHIVE
 #include <cstdio>
@@ -41,6 +41,8 @@ int Request(int argc, char** argv) {
 
 int Upload(int argc, char** argv) {
   if (argc < 10) return 2;
+  // The proxy as the report sender sets it from the options.
+  if (argc >= 12) SetUploadProxy(argv[10], static_cast<std::uint16_t>(std::atoi(argv[11])));
   std::string error;
   int stages = 0;
   std::int32_t result = UploadFilesByHttp(

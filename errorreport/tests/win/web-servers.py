@@ -40,6 +40,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(length) if length else b""
         received.append((self.command, self.path, dict(self.headers), body))
         path = self.path.split("?")[0]
+        # A request through a proxy names the whole URL.
+        if path.startswith("http://"):
+            path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
+
         if path == "/app/upload.php":
             self.answer(200, b"stored")
         elif path == "/app/refused.php":
@@ -94,9 +98,10 @@ def start(server):
     return server
 
 
-def run(*args):
+def run(*args, env=None):
     for attempt in range(3):
         out = subprocess.run(["wine", probe] + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                             env=dict(os.environ, **env) if env else None,
                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=90)
         lines = out.stdout.decode("latin-1").replace("\r", "").splitlines()
         # Wine now and then fails to start a program at all ("ShellExecuteEx failed"): start it again.
@@ -155,6 +160,23 @@ check("a refusing server gives its status", r.get("result") == "403", r)
 r = run("upload", "127.0.0.1", 1, "/app/upload.php", 0, "", "", wine_path(archive), "Report_1.zip")
 check("no server: the WinINet error and its text",
       r.get("result") not in (None, "0", "-1", "200") and r.get("error", "") != "", r)
+
+print("Upload proxy")
+# Nothing listens on the target's port: an upload succeeds only through a proxy.
+target = "http://127.0.0.1:1/app/upload.php"
+for name, proxy, env in [
+    ("a named proxy host", ["127.0.0.1", port], None),
+    # No host (the options' default) gives no proxy of the upload's own: the
+    # system's settings apply, here the proxy of the environment.
+    ("no proxy host: the system's proxy", ["", 8080], {"http_proxy": "http://127.0.0.1:%d" % port}),
+]:
+    received.clear()
+    r = run("upload", "127.0.0.1", 1, "/app/upload.php", 0, "", "", wine_path(archive), "Report_1.zip", *proxy, env=env)
+    check(name, r.get("result") == "0" and [x[1] for x in received] == [target], (r, [x[:2] for x in received]))
+received.clear()
+r = run("upload", "127.0.0.1", port, "/app/upload.php", 0, "", "", wine_path(archive), "Report_1.zip", "", 8080)
+check("no proxy host and no system proxy: straight to the server",
+      r.get("result") == "0" and [x[1] for x in received] == ["/app/upload.php"], (r, [x[:2] for x in received]))
 
 print("Redirections")
 received.clear()
