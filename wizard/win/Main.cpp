@@ -434,7 +434,7 @@ TStringList* TWizardForm::PortNumbers(bool bluetooth) {
   TOwnedList numbers(New<TStringList>());
   if (!portList_) return numbers.release();
   for (int i = 0; i < portList_->Count(); ++i) {
-    const std::string entry = StringReplaceAll(portList_->Strings(i), "COM", "");
+    const std::string entry = ReplaceSubstring(portList_->Strings(i), "COM", "");
     const bool isBluetooth = UpperCase(entry).find("BLUETOOTH") != std::string::npos;
     if (isBluetooth != bluetooth) continue;
     int port = 0;
