@@ -570,12 +570,13 @@ void TWizardForm::SearchPassDone(const TFinderPass& pass) {
   if (closing_) return;
   // Only a pass that began after Connect had set its marks saw this search's
   // candidates; one that was under way may have tried others only (a find in
-  // it is taken all the same). Such a pass ends the search when it tried the
-  // candidates, or passed them over because earlier attempts disabled them
-  // (found, absent, or infrared with no device enumeration): nothing more
-  // would come of waiting.
+  // it is taken all the same). Such a pass ends the search whatever it did:
+  // it tried the candidates, passed them over because earlier attempts
+  // disabled them (found, absent, or infrared with no device enumeration), or
+  // found nothing to try at all (no port listed for the cable, no DKU-5 port).
+  // Nothing more would come of waiting.
   if (pass.MarkGeneration != searchGeneration_) return;
-  if (pass.Tried || pass.PassedOver) SearchFailed();
+  SearchFailed();
 }
 
 void TWizardForm::TimerTimer(TObject*) {

@@ -262,7 +262,8 @@ TEST_F(WizardForm, APhoneWithoutIdentityIsFreedAndAReplacedPhoneToo) {
 
 TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
   ToConnectPage(0);
-  for (int search = 0; search < 2; ++search) {
+  // The ending pass tried the candidates, passed them over, or had nothing to try.
+  for (int search = 0; search < 3; ++search) {
     SCOPED_TRACE(search);
     form_->ConnectButtonClick(form_->ConnectButton);
     const std::uint32_t marks = form_->SearchGeneration();
@@ -271,10 +272,10 @@ TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
       std::uint32_t generation;
       bool tried, passedOver;
     } goOn[] = {
-        {marks - 1, true, false},  // under way at Connect: tried the earlier candidates only
-        {marks - 1, false, true},  // under way at Connect: passed over earlier ones
-        {marks, false, false},     // began after Connect, with nothing to try
-        {marks + 1, true, false},  // a later search's
+        {marks - 1, true, false},   // under way at Connect: tried the earlier candidates only
+        {marks - 1, false, true},   // under way at Connect: passed over earlier ones
+        {marks - 1, false, false},  // under way at Connect, with nothing to try
+        {marks + 1, true, false},   // a later search's
     };
     for (const auto& r : goOn) {
       TFinderPass pass;
@@ -289,7 +290,8 @@ TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
     EXPECT_TRUE(form_->WaitPanel->GetVisible());
     TFinderPass ends;
     ends.MarkGeneration = marks;
-    (search == 0 ? ends.Tried : ends.PassedOver) = true;
+    ends.Tried = search == 0;
+    ends.PassedOver = search == 1;
     form_->SearchPassDone(ends);
     ASSERT_EQ(g_dialogs.size(), 1u);
     EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
@@ -735,5 +737,44 @@ INSTANTIATE_TEST_SUITE_P(
                       TSearchCase{"DKU-2, mute phone", TLink::Dku2, TPortAnswer::Mute, 2},
                       TSearchCase{"DKU-2, no device", TLink::Dku2, TPortAnswer::Absent, 2},
                       TSearchCase{"DKU-2, phone", TLink::Dku2, TPortAnswer::Phone, 0}));
+
+// A search with nothing to try: no COM port listed for the cable or for
+// Bluetooth, no DKU-5 port known to the system. The first pass that began
+// after Connect ends it, long before the time-out.
+class WizardEmptySearch : public WizardSearch {};
+
+TEST_P(WizardEmptySearch, ASearchWithNothingToTryEndsAtItsFirstPass) {
+  const TSearchCase& c = GetParam();
+  if (c.link == TLink::Dku5) {
+    TRegistry reg(RegKeyAllAccess, &registry_);
+    reg.SetRootKey(RegLocalMachine);
+    for (const char* key : {"SYSTEM\\CurrentControlSet\\Enum\\USBVSP\\Vid_0421&Pid_0802\\5&1\\Device Parameters",
+                            "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0421&Pid_0802\\1\\Device Parameters"}) {
+      ASSERT_TRUE(reg.OpenKey(key, false)) << key;
+      reg.DeleteValue("PortName");
+      reg.CloseKey();
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(ToLinkPage(c.link));
+  form_->PortList()->Clear();
+  form_->ConnectButtonClick(form_->ConnectButton);
+  const std::uint32_t marks = form_->SearchGeneration();
+  // Ended by a report, not by the time-out: the timer's message is never
+  // handled here.
+  ASSERT_TRUE(Serve([&] { return !g_dialogs.empty(); }));
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
+  EXPECT_EQ(g_dialogs[0].passGeneration, marks);
+  EXPECT_EQ(CandidateTries(), 0);
+  EXPECT_FALSE(form_->Timer->GetEnabled());
+  EXPECT_TRUE(form_->ConnectButton->GetEnabled());
+  EXPECT_TRUE(spy_.generations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(NothingListed, WizardEmptySearch,
+                         ::testing::Values(TSearchCase{"cable, no port listed", TLink::Cable, TPortAnswer::Phone, 0},
+                                           TSearchCase{"Bluetooth, no port listed", TLink::Bluetooth,
+                                                       TPortAnswer::Phone, 0},
+                                           TSearchCase{"DKU-5, no DKU-5 port", TLink::Dku5, TPortAnswer::Phone, 0}));
 
 }  // namespace
