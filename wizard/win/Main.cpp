@@ -575,6 +575,9 @@ void TWizardForm::SearchPassDone(const TFinderPass& pass) {
   // disabled them (found, absent, or infrared with no device enumeration), or
   // found nothing to try at all (no port listed for the cable, no DKU-5 port).
   // Nothing more would come of waiting.
+  // Passes also run while no search is under way (before the first Connect,
+  // after a find): those end nothing.
+  if (!Timer->GetEnabled()) return;
   if (pass.MarkGeneration != searchGeneration_) return;
   SearchFailed();
 }
