@@ -513,7 +513,9 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
     readingPhone_ = true;
     TScopeExit reading([this]() noexcept { readingPhone_ = false; });
     imei = phone->GetIMEI();
-  } catch (const Exception&) {
+  } catch (...) {
+    // A phone that cannot tell its identity is not taken, whatever the error.
+    SwallowException("TWizardForm.PhoneFound: asking the found phone its identity");
   }
   if (imei.empty() || closing_ || !phones_) {
     // Not taken: the phone's port is released with it.

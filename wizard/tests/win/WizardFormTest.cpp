@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,14 @@ class TFakePhone : public TNokiaPhone {
  public:
   explicit TFakePhone(TComponent* owner) : TNokiaPhone(owner) {}
   std::string GetModel() override {
+    if (duringAsk) duringAsk();  // the ask handles messages meanwhile
     if (lineLost) throw Exception("The phone stopped answering");
     return code;
   }
-  std::string GetIMEI() override { return imei; }
+  std::string GetIMEI() override {
+    if (identityLost) throw std::runtime_error("the link went away");
+    return imei;
+  }
   std::string GetSWVersion() override { return sw; }
   int GetPort() override { return port; }
   void Destroy() override {
@@ -46,6 +51,8 @@ class TFakePhone : public TNokiaPhone {
   std::string code = "NPE-4", imei = "350612345678901", sw = "V 05.10";
   int port = 3;
   bool lineLost = false;
+  bool identityLost = false;
+  std::function<void()> duringAsk;
   bool* freed = nullptr;
 };
 FW_IMPLEMENT_CLASS(TFakePhone)
@@ -390,6 +397,42 @@ TEST_F(WizardForm, APhoneThatCannotBeReadIsReleasedAndThePageIsReadyAgain) {
   bool canClose = false;
   form_->FormCloseQuery(form_, canClose);
   EXPECT_TRUE(canClose);
+}
+
+TEST_F(WizardForm, APhoneWhoseIdentityFailsWithAnyErrorIsNotTaken) {
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  bool freed = false;
+  auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
+  phone->freed = &freed;
+  phone->identityLost = true;
+  EXPECT_NO_THROW(form_->PhoneFound(phone));
+  EXPECT_TRUE(freed) << "the phone's port is released";
+  EXPECT_FALSE(form_->Connected());
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 0);
+  EXPECT_TRUE(form_->Timer->GetEnabled()) << "the search goes on";
+}
+
+// The search's time-out while the found phone is being asked: the answer decides.
+TEST_F(WizardForm, TheTimeOutWhileAFoundPhoneIsAskedLeavesItToTheAnswer) {
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
+  bool ticked = false;
+  phone->duringAsk = [&] {
+    if (ticked) return;
+    ticked = true;
+    EXPECT_TRUE(form_->ReadingPhone());
+    form_->TimerTimer(form_->Timer);
+  };
+  form_->PhoneFound(phone);
+  EXPECT_TRUE(ticked);
+  EXPECT_TRUE(g_dialogs.empty()) << "no failure message while the phone answers";
+  EXPECT_TRUE(form_->Connected());
+  EXPECT_EQ(form_->Phone(), phone);
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 1);
+  EXPECT_FALSE(form_->ReadingPhone());
+  EXPECT_FALSE(form_->Timer->GetEnabled());
 }
 
 TEST_F(WizardForm, ClosingEndsASearchUnderWay) {
