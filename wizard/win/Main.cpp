@@ -167,6 +167,12 @@ void SetWizardMessageDlg(TWizardMessageDlg dialog) {
   g_messageDlg = dialog;
 }
 
+HMODULE LoadPictureLibrary(const std::string& folder) {
+  if (folder.empty()) return nullptr;
+  const std::string path = folder + "tlq_img.dll";
+  return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
 std::string TWizardForm::Str(std::uint16_t id) const {
   return LoadStr(id);
 }
@@ -199,7 +205,7 @@ void TWizardForm::FormCreate(TObject*) {
   PhoneFinder->OnFound = TPhoneFoundEvent::Bind<&TWizardForm::PhoneFound>(this);
   PhoneFinder->OnFailure = TPhoneFailureEvent::Bind<&TWizardForm::PhoneFailed>(this);
   PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
-  imageLibrary_ = LoadLibraryA("tlq_img.dll");
+  imageLibrary_ = LoadPictureLibrary(ProgramFolder());
   const std::string helpPath = ProgramFolder() + "connect.chm";
   if (GetFileAttributesA(helpPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
     try {
