@@ -287,6 +287,9 @@ void TNokiaPhone::Delay(std::uint32_t ms) {
 bool TNokiaPhone::Connect(bool syncClock) {
   timeouts_.store(0);
   if (!ConnectPrerequisitesMet(LinkMethod, Socket, comPort_.load())) return false;
+  // A new connection starts clear of the last one's disconnect: a flag left set
+  // would cut every time-out short and keep the keep-alive off.
+  disconnecting_.store(false);
   connecting_.store(true);
   failureCode_.store(0);
 

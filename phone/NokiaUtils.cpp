@@ -17,6 +17,11 @@ std::string RemoveChar(std::string_view s, char ch) {
   return out;
 }
 
+std::string ReplaceSubstring(std::string_view s, std::string_view oldPattern, std::string_view newPattern) {
+  if (s.empty() || oldPattern.empty()) return {};
+  return StringReplaceAll(s, oldPattern, newPattern);
+}
+
 std::string TrimLeftSpaces(std::string_view s) {
   const std::size_t first = s.find_first_not_of(' ');
   return first == std::string_view::npos ? std::string() : std::string(s.substr(first));

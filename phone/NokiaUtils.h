@@ -10,6 +10,10 @@
 
 // `s` with every occurrence of `ch` deleted.
 std::string RemoveChar(std::string_view s, char ch);
+// Every occurrence of `oldPattern` in `s`, found case-sensitively from left to
+// right without overlapping, replaced by `newPattern`; inserted text is not
+// searched again. An empty `s` or an empty `oldPattern` gives an empty result.
+std::string ReplaceSubstring(std::string_view s, std::string_view oldPattern, std::string_view newPattern);
 // Leading, trailing or both blanks (character 32 only) removed.
 std::string TrimLeftSpaces(std::string_view s);
 std::string TrimRightSpaces(std::string_view s);

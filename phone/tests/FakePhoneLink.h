@@ -105,6 +105,12 @@ class TFakeEnv : public TPhonePlatform {
     script_.insert(script_.begin(), TScriptLine{type, prefix, std::move(replies)});
   }
   void Mute(bool mute) { mute_ = mute; }
+  // The first `count` messages of `type` whose payload starts with `prefix`
+  // go unanswered: a phone whose reply comes too late.
+  void Late(std::uint8_t type, const std::string& prefix, int count) {
+    std::lock_guard<std::mutex> g(lock_);
+    late_.push_back(TLateLine{type, prefix, count});
+  }
   std::uint16_t createCode = 0;
   bool failSends = false;
   bool sending = false;
@@ -168,6 +174,12 @@ class TFakeEnv : public TPhonePlatform {
       std::lock_guard<std::mutex> g(lock_);
       sent_.push_back({type, payload});
       if (mute_) return;
+      for (auto& l : late_) {
+        if (l.count > 0 && l.type == type && payload.rfind(l.prefix, 0) == 0) {
+          --l.count;
+          return;
+        }
+      }
       for (const auto& s : script_) {
         if (s.type == type && payload.rfind(s.prefix, 0) == 0) {
           replies = s.replies;
@@ -205,6 +217,11 @@ class TFakeEnv : public TPhonePlatform {
     std::string prefix;
     std::vector<TFakeReply> replies;
   };
+  struct TLateLine {
+    std::uint8_t type;
+    std::string prefix;
+    int count;
+  };
 
   void Work() {
     std::unique_lock<std::mutex> lk(lock_);
@@ -235,6 +252,7 @@ class TFakeEnv : public TPhonePlatform {
   mutable std::mutex lock_;
   std::condition_variable cv_;
   std::vector<TScriptLine> script_;
+  std::vector<TLateLine> late_;
   std::deque<std::pair<int, TFakeReply>> pending_;
   std::vector<TSentMessage> sent_;
   std::set<int> alive_;

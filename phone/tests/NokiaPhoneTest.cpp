@@ -595,6 +595,41 @@ TEST(NokiaPhone, DisconnectTwiceAndFreeWhileConnected) {
   }
 }
 
+// The finder keeps one phone object for all its attempts. An infrared phone that
+// answers the model but not the identity is dropped by the next attempt's
+// Disconnect; the phone that object finds next must still get its retries and
+// its keep-alive.
+TEST(NokiaPhone, AConnectAfterADroppedConnectionRetriesAndKeepsAlive) {
+  TFakeEnv env;
+  env.On(0xD1, FromHex("00 01 00 03"), {SysGetReply("V 05.10", "12-03-02", "NPE-4")});
+  TPhoneHolder phone(env, kLinkInfrared);
+  ASSERT_TRUE(phone->Connect(false));
+  EXPECT_EQ(phone->GetIMEI(), "");
+  phone->Disconnect();
+  ASSERT_TRUE(phone->Disconnecting());
+
+  // The next candidate: a 6310 on the cable whose first identity reply is late.
+  ScriptNpe4(env);
+  env.Late(0x1B, FromHex("00 01 00 00 41"), 1);
+  phone->LinkMethod = kLinkFbusCable;
+  phone->Socket = 0;
+  phone->SetPort(4);
+  ASSERT_TRUE(phone->Connect(false));
+  EXPECT_FALSE(phone->Disconnecting());
+  EXPECT_EQ(phone->GetIMEI(), "350612345678901");
+  EXPECT_EQ(phone->FailureCode(), 0);
+  EXPECT_GE(env.CountSent(0x1B, FromHex("00 01 00 00 41")), 2);
+  EXPECT_TRUE(phone->KeepAliveTimer().Enabled());
+
+  env.ClearSent();
+  phone->KeepAlive(nullptr);
+  EXPECT_EQ(env.CountSent(0x1B, FromHex("00 01 00 00 41")), 1);  // identity
+  EXPECT_EQ(env.CountSent(0x17, ""), 1);                         // battery
+  EXPECT_EQ(phone->BatteryLevel(), 75);
+  EXPECT_TRUE(phone->KeepAliveTimer().Enabled());
+  EXPECT_EQ(phone.events.disconnects, 0);
+}
+
 TEST(NokiaPhone, LinkClosedReportsOnce) {
   TConnected c;
   c.phone->LinkClosed();

@@ -16,6 +16,23 @@ TEST(NokiaUtils, RemoveChar) {
   EXPECT_EQ(RemoveChar("...", '.'), "");
 }
 
+TEST(NokiaUtils, ReplaceSubstring) {
+  struct Case {
+    const char *s, *oldPattern, *newPattern, *result;
+  };
+  const Case cases[] = {
+      {"1=COM1 (COM1)", "COM", "", "1=1 (1)"},
+      {"aaa", "aa", "b", "ba"},
+      {"abc", "b", "bb", "abbc"},  // inserted text is not searched again
+      {"COMCOM", "COM", "x", "xx"},
+      {"Com1", "COM", "x", "Com1"},  // case-sensitive
+      {"", "a", "b", ""},
+      {"abc", "", "x", ""},  // no pattern: nothing is left
+      {"abc", "abcd", "x", "abc"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ReplaceSubstring(c.s, c.oldPattern, c.newPattern), c.result) << c.s;
+}
+
 TEST(NokiaUtils, TrimBlanksOnly) {
   EXPECT_EQ(TrimSpaces("  x\t "), "x\t");
   EXPECT_EQ(TrimLeftSpaces("  x "), "x ");

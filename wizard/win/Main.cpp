@@ -168,6 +168,12 @@ void SetWizardMessageDlg(TWizardMessageDlg dialog) {
   g_messageDlg = dialog;
 }
 
+HMODULE LoadPictureLibrary(const std::string& folder) {
+  if (folder.empty()) return nullptr;
+  const std::string path = folder + "tlq_img.dll";
+  return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
 std::string TWizardForm::Str(std::uint16_t id) const {
   std::string text = LoadStr(id);
   if (!text.empty()) return text;
@@ -211,7 +217,7 @@ void TWizardForm::FormCreate(TObject*) {
   PhoneFinder->OnFound = TPhoneFoundEvent::Bind<&TWizardForm::PhoneFound>(this);
   PhoneFinder->OnFailure = TPhoneFailureEvent::Bind<&TWizardForm::PhoneFailed>(this);
   PhoneFinder->OnPass = TFinderPassEvent::Bind<&TWizardForm::SearchPassDone>(this);
-  imageLibrary_ = LoadLibraryA("tlq_img.dll");
+  imageLibrary_ = LoadPictureLibrary(ProgramFolder());
   const std::string helpPath = ProgramFolder() + "connect.chm";
   if (GetFileAttributesA(helpPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
     try {
@@ -446,7 +452,7 @@ TStringList* TWizardForm::PortNumbers(bool bluetooth) {
   TOwnedList numbers(New<TStringList>());
   if (!portList_) return numbers.release();
   for (int i = 0; i < portList_->Count(); ++i) {
-    const std::string entry = StringReplaceAll(portList_->Strings(i), "COM", "");
+    const std::string entry = ReplaceSubstring(portList_->Strings(i), "COM", "");
     const bool isBluetooth = UpperCase(entry).find("BLUETOOTH") != std::string::npos;
     if (isBluetooth != bluetooth) continue;
     int port = 0;
@@ -525,7 +531,9 @@ void TWizardForm::PhoneFound(TNokiaPhone* phone) {
     readingPhone_ = true;
     TScopeExit reading([this]() noexcept { readingPhone_ = false; });
     imei = phone->GetIMEI();
-  } catch (const Exception&) {
+  } catch (...) {
+    // A phone that cannot tell its identity is not taken, whatever the error.
+    SwallowException("TWizardForm.PhoneFound: asking the found phone its identity");
   }
   if (imei.empty() || closing_ || !phones_) {
     // Not taken: the phone's port is released with it.
@@ -582,12 +590,16 @@ void TWizardForm::SearchPassDone(const TFinderPass& pass) {
   if (closing_) return;
   // Only a pass that began after Connect had set its marks saw this search's
   // candidates; one that was under way may have tried others only (a find in
-  // it is taken all the same). Such a pass ends the search when it tried the
-  // candidates, or passed them over because earlier attempts disabled them
-  // (found, absent, or infrared with no device enumeration): nothing more
-  // would come of waiting.
+  // it is taken all the same). Such a pass ends the search whatever it did:
+  // it tried the candidates, passed them over because earlier attempts
+  // disabled them (found, absent, or infrared with no device enumeration), or
+  // found nothing to try at all (no port listed for the cable, no DKU-5 port).
+  // Nothing more would come of waiting.
+  // Passes also run while no search is under way (before the first Connect,
+  // after a find): those end nothing.
+  if (!Timer->GetEnabled()) return;
   if (pass.MarkGeneration != searchGeneration_) return;
-  if (pass.Tried || pass.PassedOver) SearchFailed();
+  SearchFailed();
 }
 
 void TWizardForm::TimerTimer(TObject*) {

@@ -68,6 +68,11 @@ constexpr unsigned kSearchTimeoutMs = 90000;
 using TWizardMessageDlg = int (*)(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 void SetWizardMessageDlg(TWizardMessageDlg dialog);  // null restores MessageDlg
 
+// The page pictures' library, "tlq_img.dll" in `folder` (with its trailing
+// separator), mapped as data: it is never looked for along the search path,
+// and none of its code runs. Null when the folder has none.
+HMODULE LoadPictureLibrary(const std::string& folder);
+
 class TWizardForm : public TForm {
   FW_CLASS(TWizardForm, TForm)
  public:

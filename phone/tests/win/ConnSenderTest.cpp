@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -182,7 +181,8 @@ TEST_F(PhoneSimSender, AtSwitchWaitsEndWhenThePhoneAnswers) {
   for (const auto& c : cases) {
     const char* portText = std::getenv(c.portVariable);
     if (!portText) {
-      std::printf("skipped: %s (%s is not set)\n", c.what, c.portVariable);
+      ADD_FAILURE() << "no simulated phone for " << c.what << ": " << c.portVariable
+                    << " is not set (run this test through phone/tests/win/with-phonesim)";
       continue;
     }
     const std::size_t from = SimulatorLogIn(c.logVariable).size();

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
+#include <regex>
+#include <string>
 
 #include "ByteReader.h"
 #include "JCompress.h"
@@ -61,7 +65,8 @@ TEST(LangData, NativeGermanAndRussianFilesLoadBackInFormats1To7) {
       EXPECT_TRUE(native->IsNative);
       EXPECT_EQ(native->LangID, 9u);
       EXPECT_EQ(native->Version, 92u);
-      EXPECT_EQ(native->ConstMaxID, 20u);  // the wizard's 13 strings, then the localizer's 7
+      // The wizard's 13 strings, the localizer's 7, the failed save, the engine's 21.
+      EXPECT_EQ(native->ConstMaxID, 42u);
       EXPECT_EQ(native->PropertyMaxID, 33u);
       for (std::uint16_t langId : {0x0407, 0x0419}) {
         int index = store->AddLanguage(0, langId);
@@ -103,6 +108,82 @@ TEST(LangData, EveryNativeTextIsTranslatedInEveryLanguage) {
   EXPECT_EQ(missing, "");
   EXPECT_EQ(data.store->FindConstantByID(12)->GetValue(3)->WideText(), u"Terminer");
   EXPECT_EQ(data.store->FindConstantByID(12)->GetValue(4)->WideText(), u"Terminare");
+}
+
+// The texts of the program's string table (resources/Strings.rc) by id, with
+// the resource compiler's escapes read.
+std::map<int, std::u16string> ProgramStringTable() {
+  std::ifstream in(std::string(PELLORY_SOURCE_DIR) + "/resources/Strings.rc");
+  EXPECT_TRUE(in.good());
+  std::map<int, std::u16string> table;
+  const std::regex entry(R"re(^\s*(\d+),\s*"(.*)"\s*$)re");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::smatch m;
+    if (!std::regex_match(line, m, entry)) continue;
+    const std::string raw = m[2];
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '"' && i + 1 < raw.size() && raw[i + 1] == '"') {
+        text += '"';
+        ++i;
+      } else if (raw[i] == '\\' && i + 1 < raw.size()) {
+        const char c = raw[++i];
+        text += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      } else {
+        text += raw[i];
+      }
+    }
+    table[std::stoi(m[1])] = Utf8ToUtf16(text);
+  }
+  return table;
+}
+
+// The format specifiers of a text, in order ("%d", "%s", ...).
+std::u16string Specifiers(const std::u16string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != u'%') continue;
+    std::size_t j = i + 1;
+    while (j < text.size() && (text[j] == u'.' || (text[j] >= u'0' && text[j] <= u'9'))) ++j;
+    if (j < text.size()) out += text.substr(i, j - i + 1) + u' ';
+    i = j;
+  }
+  return out;
+}
+
+// Every text the program's string table holds reaches the user in his
+// language: the native data carry it as it stands, every language translates
+// it, and a translation keeps the text's format arguments.
+TEST(LangData, EveryTextOfTheProgramsStringTableIsTranslated) {
+  TDataSet data;
+  AddTranslation(LoadLangSource(kDir + "/Pellory.fr.txt"), *data.store);
+  AddTranslation(LoadLangSource(kDir + "/Pellory.ro.txt"), *data.store);
+  ASSERT_EQ(data.store->GetLanguageCount(), 5);
+  std::map<int, TLResConstantItem*> byStringId;
+  data.store->ForEachItem([&](TLResItem* item) {
+    if (auto* c = dynamic_cast<TLResConstantItem*>(item)) byStringId[c->StringID()] = c;
+  });
+  const std::map<int, std::u16string> table = ProgramStringTable();
+  ASSERT_GE(table.size(), 40u);
+  const char* languages[] = {"native", "German", "Russian", "French", "Romanian"};
+  for (const auto& [id, text] : table) {
+    SCOPED_TRACE(id);
+    const auto found = byStringId.find(id);
+    if (found == byStringId.end()) {
+      ADD_FAILURE() << "string " << id << " is in no language's data";
+      continue;
+    }
+    TLResConstantItem* c = found->second;
+    EXPECT_TRUE(c->GetValue(0)->WideText() == text) << "the native text differs from the string table's";
+    for (int i = 1; i < 5; ++i) {
+      SCOPED_TRACE(languages[i]);
+      const std::u16string translated = c->GetValue(i)->WideText();
+      EXPECT_GE(c->GetValue(i)->Stamp(), 0);
+      EXPECT_FALSE(translated.empty());
+      EXPECT_TRUE(Specifiers(translated) == Specifiers(text)) << "the format arguments differ";
+    }
+  }
 }
 
 TEST(LangData, EmbeddedListAndSettingsResources) {

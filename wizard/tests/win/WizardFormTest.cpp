@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,10 +34,14 @@ class TFakePhone : public TNokiaPhone {
  public:
   explicit TFakePhone(TComponent* owner) : TNokiaPhone(owner) {}
   std::string GetModel() override {
+    if (duringAsk) duringAsk();  // the ask handles messages meanwhile
     if (lineLost) throw Exception("The phone stopped answering");
     return code;
   }
-  std::string GetIMEI() override { return imei; }
+  std::string GetIMEI() override {
+    if (identityLost) throw std::runtime_error("the link went away");
+    return imei;
+  }
   std::string GetSWVersion() override { return sw; }
   int GetPort() override { return port; }
   void Destroy() override {
@@ -46,6 +51,8 @@ class TFakePhone : public TNokiaPhone {
   std::string code = "NPE-4", imei = "350612345678901", sw = "V 05.10";
   int port = 3;
   bool lineLost = false;
+  bool identityLost = false;
+  std::function<void()> duringAsk;
   bool* freed = nullptr;
 };
 FW_IMPLEMENT_CLASS(TFakePhone)
@@ -262,7 +269,8 @@ TEST_F(WizardForm, APhoneWithoutIdentityIsFreedAndAReplacedPhoneToo) {
 
 TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
   ToConnectPage(0);
-  for (int search = 0; search < 2; ++search) {
+  // The ending pass tried the candidates, passed them over, or had nothing to try.
+  for (int search = 0; search < 3; ++search) {
     SCOPED_TRACE(search);
     form_->ConnectButtonClick(form_->ConnectButton);
     const std::uint32_t marks = form_->SearchGeneration();
@@ -271,10 +279,10 @@ TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
       std::uint32_t generation;
       bool tried, passedOver;
     } goOn[] = {
-        {marks - 1, true, false},  // under way at Connect: tried the earlier candidates only
-        {marks - 1, false, true},  // under way at Connect: passed over earlier ones
-        {marks, false, false},     // began after Connect, with nothing to try
-        {marks + 1, true, false},  // a later search's
+        {marks - 1, true, false},   // under way at Connect: tried the earlier candidates only
+        {marks - 1, false, true},   // under way at Connect: passed over earlier ones
+        {marks - 1, false, false},  // under way at Connect, with nothing to try
+        {marks + 1, true, false},   // a later search's
     };
     for (const auto& r : goOn) {
       TFinderPass pass;
@@ -289,7 +297,8 @@ TEST_F(WizardForm, OnlyAPassThatBeganAfterConnectEndsTheSearch) {
     EXPECT_TRUE(form_->WaitPanel->GetVisible());
     TFinderPass ends;
     ends.MarkGeneration = marks;
-    (search == 0 ? ends.Tried : ends.PassedOver) = true;
+    ends.Tried = search == 0;
+    ends.PassedOver = search == 1;
     form_->SearchPassDone(ends);
     ASSERT_EQ(g_dialogs.size(), 1u);
     EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
@@ -388,6 +397,42 @@ TEST_F(WizardForm, APhoneThatCannotBeReadIsReleasedAndThePageIsReadyAgain) {
   bool canClose = false;
   form_->FormCloseQuery(form_, canClose);
   EXPECT_TRUE(canClose);
+}
+
+TEST_F(WizardForm, APhoneWhoseIdentityFailsWithAnyErrorIsNotTaken) {
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  bool freed = false;
+  auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
+  phone->freed = &freed;
+  phone->identityLost = true;
+  EXPECT_NO_THROW(form_->PhoneFound(phone));
+  EXPECT_TRUE(freed) << "the phone's port is released";
+  EXPECT_FALSE(form_->Connected());
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 0);
+  EXPECT_TRUE(form_->Timer->GetEnabled()) << "the search goes on";
+}
+
+// The search's time-out while the found phone is being asked: the answer decides.
+TEST_F(WizardForm, TheTimeOutWhileAFoundPhoneIsAskedLeavesItToTheAnswer) {
+  ToConnectPage(0);
+  form_->ConnectButtonClick(form_->ConnectButton);
+  auto* phone = New<TFakePhone>(static_cast<TComponent*>(nullptr));
+  bool ticked = false;
+  phone->duringAsk = [&] {
+    if (ticked) return;
+    ticked = true;
+    EXPECT_TRUE(form_->ReadingPhone());
+    form_->TimerTimer(form_->Timer);
+  };
+  form_->PhoneFound(phone);
+  EXPECT_TRUE(ticked);
+  EXPECT_TRUE(g_dialogs.empty()) << "no failure message while the phone answers";
+  EXPECT_TRUE(form_->Connected());
+  EXPECT_EQ(form_->Phone(), phone);
+  EXPECT_EQ(form_->Phones()->PhoneCount(), 1);
+  EXPECT_FALSE(form_->ReadingPhone());
+  EXPECT_FALSE(form_->Timer->GetEnabled());
 }
 
 TEST_F(WizardForm, ClosingEndsASearchUnderWay) {
@@ -735,5 +780,44 @@ INSTANTIATE_TEST_SUITE_P(
                       TSearchCase{"DKU-2, mute phone", TLink::Dku2, TPortAnswer::Mute, 2},
                       TSearchCase{"DKU-2, no device", TLink::Dku2, TPortAnswer::Absent, 2},
                       TSearchCase{"DKU-2, phone", TLink::Dku2, TPortAnswer::Phone, 0}));
+
+// A search with nothing to try: no COM port listed for the cable or for
+// Bluetooth, no DKU-5 port known to the system. The first pass that began
+// after Connect ends it, long before the time-out.
+class WizardEmptySearch : public WizardSearch {};
+
+TEST_P(WizardEmptySearch, ASearchWithNothingToTryEndsAtItsFirstPass) {
+  const TSearchCase& c = GetParam();
+  if (c.link == TLink::Dku5) {
+    TRegistry reg(RegKeyAllAccess, &registry_);
+    reg.SetRootKey(RegLocalMachine);
+    for (const char* key : {"SYSTEM\\CurrentControlSet\\Enum\\USBVSP\\Vid_0421&Pid_0802\\5&1\\Device Parameters",
+                            "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0421&Pid_0802\\1\\Device Parameters"}) {
+      ASSERT_TRUE(reg.OpenKey(key, false)) << key;
+      reg.DeleteValue("PortName");
+      reg.CloseKey();
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(ToLinkPage(c.link));
+  form_->PortList()->Clear();
+  form_->ConnectButtonClick(form_->ConnectButton);
+  const std::uint32_t marks = form_->SearchGeneration();
+  // Ended by a report, not by the time-out: the timer's message is never
+  // handled here.
+  ASSERT_TRUE(Serve([&] { return !g_dialogs.empty(); }));
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  EXPECT_EQ(g_dialogs[0].text, "Connection was not established. Press Help button for more information.");
+  EXPECT_EQ(g_dialogs[0].passGeneration, marks);
+  EXPECT_EQ(CandidateTries(), 0);
+  EXPECT_FALSE(form_->Timer->GetEnabled());
+  EXPECT_TRUE(form_->ConnectButton->GetEnabled());
+  EXPECT_TRUE(spy_.generations.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(NothingListed, WizardEmptySearch,
+                         ::testing::Values(TSearchCase{"cable, no port listed", TLink::Cable, TPortAnswer::Phone, 0},
+                                           TSearchCase{"Bluetooth, no port listed", TLink::Bluetooth,
+                                                       TPortAnswer::Phone, 0},
+                                           TSearchCase{"DKU-5, no DKU-5 port", TLink::Dku5, TPortAnswer::Phone, 0}));
 
 }  // namespace

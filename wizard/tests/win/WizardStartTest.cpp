@@ -34,6 +34,7 @@
 #include "QhrHhApiWin.h"
 #include "Registry.h"
 #include "ResStrings.h"
+#include "StdCtrls.h"
 #include "SysUtils.h"
 #include "TypeInfo.h"
 #include "UcxStdCtrls.h"
@@ -188,6 +189,38 @@ const HtmlHelpLibraryApi g_countingLibrary = {
       return w;
     }};
 
+// The system's wide calls, with the program's arguments set by the test.
+class TArgsWidePlatform : public Win32WidePlatform {
+ public:
+  std::u16string CommandLine() override {
+    return args.empty() ? Win32WidePlatform::CommandLine() : u"Pellory.exe " + args;
+  }
+  std::u16string args;
+};
+
+// The pixels of a picture as 32-bit rows, top-down; empty for no picture.
+std::vector<std::uint32_t> PixelsOf(HBITMAP bitmap, int& width, int& height) {
+  width = height = 0;
+  BITMAP info = {};
+  if (!bitmap || GetObjectA(bitmap, sizeof info, &info) != static_cast<int>(sizeof info)) return {};
+  width = info.bmWidth;
+  height = info.bmHeight;
+  BITMAPINFO header = {};
+  header.bmiHeader.biSize = sizeof header.bmiHeader;
+  header.bmiHeader.biWidth = width;
+  header.bmiHeader.biHeight = -height;
+  header.bmiHeader.biPlanes = 1;
+  header.bmiHeader.biBitCount = 32;
+  header.bmiHeader.biCompression = BI_RGB;
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+  HDC dc = GetDC(nullptr);
+  const int rows = GetDIBits(dc, bitmap, 0, height, pixels.data(), &header, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  if (rows != height) return {};
+  for (std::uint32_t& p : pixels) p &= 0xFFFFFF;  // the alpha byte is not part of the picture
+  return pixels;
+}
+
 class WizardStart : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -263,7 +296,7 @@ class WizardStart : public ::testing::Test {
   void Back() { form_->BackButtonClick(form_->BackButton); }
 
   TCountingPlatform boxes_;
-  Win32WidePlatform widePlatform_;
+  TArgsWidePlatform widePlatform_;
   WidePlatform* savedWide_ = nullptr;
   bool savedUnicode_ = false;
   MemoryRegistryBackend registry_;
@@ -337,6 +370,148 @@ TEST_F(WizardStart, TheSwitchToRussianGivesTheTranslatedControlsTheCyrillicChars
   EXPECT_EQ(form_->ImageList->Count(), 2);
   EXPECT_EQ(form_->AnimatedImage->GetNumGlyphs(), 15);
   EXPECT_GT(form_->AnimatedImage->FrameWidth(), 0);
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+// The page pictures, the phone pictures and the animation's frames that the
+// form shows are the program's, whatever a language library holds.
+void ExpectTheProgramsPictures(TWizardForm* form) {
+  HMODULE pictures = LoadPictureLibrary(ProgramFolder());
+  ASSERT_NE(pictures, nullptr);
+  for (int page = wpWelcome; page <= wpFinish; ++page) {
+    SCOPED_TRACE(page);
+    const int n = page <= wpCableType ? page + 1 : page;
+    HBITMAP expected = LoadBitmapA(pictures, ("PAGE" + std::to_string(n)).c_str());
+    EXPECT_NE(expected, nullptr);
+    int width = 0, height = 0, shownWidth = 0, shownHeight = 0;
+    const std::vector<std::uint32_t> want = PixelsOf(expected, width, height);
+    if (expected) DeleteObject(expected);
+    form->NB->SetPageIndex(page);
+    TBitmap* shown = form->GetMainImage();
+    const std::vector<std::uint32_t> got = PixelsOf(shown->Handle(), shownWidth, shownHeight);
+    shown->Free();
+    EXPECT_EQ(shownWidth, width);
+    EXPECT_EQ(shownHeight, height);
+    EXPECT_FALSE(got.empty());
+    EXPECT_TRUE(got == want) << "page " << page << " shows another picture";
+  }
+  FreeLibrary(pictures);
+
+  const HINSTANCE self = GetModuleHandleA(nullptr);
+  int width = 0, height = 0, shownWidth = 0, shownHeight = 0;
+  HBITMAP strip = LoadBitmapA(self, "WAITGLYPH");
+  const std::vector<std::uint32_t> frames = PixelsOf(strip, width, height);
+  if (strip) DeleteObject(strip);
+  ASSERT_FALSE(frames.empty());
+  ASSERT_NE(form->AnimatedImage->GetGlyph(), nullptr);
+  EXPECT_EQ(form->AnimatedImage->GetNumGlyphs(), 15);
+  EXPECT_TRUE(PixelsOf(form->AnimatedImage->GetGlyph()->Handle(), shownWidth, shownHeight) == frames)
+      << "the animation's frames are the program's";
+  EXPECT_EQ(shownWidth, width);
+
+  EXPECT_EQ(form->ImageList->Count(), 2);
+  HBITMAP phone = LoadBitmapA(self, "PHONE0");
+  PixelsOf(phone, width, height);
+  if (phone) DeleteObject(phone);
+  EXPECT_EQ(form->ImageList->GetWidth(), width);
+  EXPECT_EQ(form->ImageList->GetHeight(), height);
+}
+
+// The program's own order: the form switches to the language of its argument
+// first, and only then loads its pictures.
+TEST_F(WizardStart, AStartInGermanShowsTheProgramsPictures) {
+  widePlatform_.args = u"1031";
+  Start(false);
+  ASSERT_EQ(form_->BackButton->GetCaption(), WideToAnsiForLocale(u"< Zurück", kGerman)) << "switched at creation";
+  ExpectTheProgramsPictures(form_);
+}
+
+TEST_F(WizardStart, AStartInRussianShowsTheProgramsPictures) {
+  widePlatform_.args = u"1049";
+  Start(false);
+  ASSERT_EQ(form_->BackButton->GetCaption(), WideToAnsiForLocale(u"< Назад", kRussian)) << "switched at creation";
+  ExpectTheProgramsPictures(form_);
+}
+
+// The picture library is read from the folder given, the program's, and from
+// nowhere else: a folder without it gives none, although the program's folder,
+// the current folder and the library search path all hold one.
+TEST(PictureLibrary, IsReadFromTheProgramsFolderOnly) {
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string root = std::string(temp) + "pellory-pictures-" + std::to_string(GetCurrentProcessId()) + "\\";
+  const std::string empty = root + "empty\\", other = root + "other\\";
+  CreateDirectoryA(root.c_str(), nullptr);
+  CreateDirectoryA(empty.c_str(), nullptr);
+  CreateDirectoryA(other.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((ProgramFolder() + "tlq_img.dll").c_str(), (other + "tlq_img.dll").c_str(), FALSE));
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, saved);
+  SetCurrentDirectoryA(other.c_str());
+  SetDllDirectoryA(other.c_str());
+
+  EXPECT_EQ(LoadPictureLibrary(empty), nullptr);
+  EXPECT_EQ(LoadPictureLibrary(""), nullptr);
+  HMODULE library = LoadPictureLibrary(other);
+  EXPECT_NE(library, nullptr);
+  if (library) {
+    HBITMAP page = LoadBitmapA(library, "PAGE1");
+    EXPECT_NE(page, nullptr) << "a library mapped as data serves its pictures";
+    if (page) DeleteObject(page);
+    FreeLibrary(library);
+  }
+
+  SetDllDirectoryA(nullptr);
+  SetCurrentDirectoryA(saved);
+  DeleteFileA((other + "tlq_img.dll").c_str());
+  RemoveDirectoryA(other.c_str());
+  RemoveDirectoryA(empty.c_str());
+  RemoveDirectoryA(root.c_str());
+}
+
+// The one-line texts of the form (labels and buttons) that do not fit their
+// control: each as "name (text width > room)". A label that sizes itself must
+// fit its parent; the mark-up labels wrap and are left out.
+std::string CutTexts(TWizardForm* form) {
+  std::string cut;
+  HDC dc = GetDC(nullptr);
+  for (int i = 0; i < form->ComponentCount(); ++i) {
+    TComponent* c = form->Components(i);
+    auto* control = dynamic_cast<TControl*>(c);
+    if (!control || dynamic_cast<THTMLabel*>(c)) continue;
+    auto* label = dynamic_cast<TCustomLabel*>(c);
+    const bool button = dynamic_cast<TButton*>(c) != nullptr;
+    if ((!label && !button) || (label && label->GetWordWrap())) continue;
+    auto* font = dynamic_cast<TFont*>(GetObjectProp(c, "Font"));
+    if (!font) continue;
+    const HGDIOBJ saved = SelectObject(dc, font->Handle());
+    SIZE extent = {};
+    if (auto* wide = dynamic_cast<TUcxCustomLabel*>(c)) {
+      const std::u16string text = wide->GetWideCaption();
+      GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.c_str()), static_cast<int>(text.size()), &extent);
+    } else {
+      const std::string text = GetStrProp(c, "Caption");
+      GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    }
+    SelectObject(dc, saved);
+    int room = control->GetWidth() - (button ? 8 : 0);
+    if (label && label->GetAutoSize() && control->Parent()) room = control->Parent()->GetWidth() - control->GetLeft();
+    if (extent.cx > room) cut += c->Name() + " (" + std::to_string(extent.cx) + " > " + std::to_string(room) + ") ";
+  }
+  ReleaseDC(nullptr, dc);
+  return cut;
+}
+
+// Every one-line text of every page fits its control, in English and in each
+// language the program carries.
+TEST_F(WizardStart, NoTextIsCutInAnyLanguage) {
+  Start(false);
+  EXPECT_EQ(CutTexts(form_), "") << "English";
+  for (const std::uint32_t locale : {0x0407u, 0x040Cu, 0x0418u, 0x0419u}) {
+    LocalizerOnFly()->SwitchToLocale(locale);
+    ASSERT_NE(form_->BackButton->GetCaption(), "< Back") << std::hex << locale << " is not switched to";
+    EXPECT_EQ(CutTexts(form_), "") << std::hex << locale;
+  }
   EXPECT_TRUE(boxes_.boxes.empty());
 }
 
