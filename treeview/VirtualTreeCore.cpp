@@ -1387,6 +1387,13 @@ void TVirtualTreeCore::ReanchorRangeAtFocus() {
   lastSelectionLevel_ = -1;
 }
 
+bool TVirtualTreeCore::HasSelection() const {
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    if (!Tagged(selection_[i])) return true;
+  }
+  return false;
+}
+
 std::vector<TVTNode*> TVirtualTreeCore::Selection() const {
   std::vector<TVTNode*> result;
   for (std::size_t i = 0; i < selectionCount_; ++i) {
@@ -1451,7 +1458,7 @@ void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
   if (!node || node == root_ || bool(node->States & vsSelected) == selected) return;
   WorkScope work(*this);
   if (selected) {
-    if (Selection().empty())
+    if (!HasSelection())
       rangeAnchor_ = node;
     else if (!multiSelect_)
       DropAllSelected();
@@ -1460,7 +1467,7 @@ void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
     if (!rangeAnchor_) rangeAnchor_ = node;
   } else {
     RemoveFromSelectionAndNotify(node);
-    if (Selection().empty()) rangeAnchor_ = focusedNode_;
+    if (!HasSelection()) rangeAnchor_ = focusedNode_;
   }
   if (host_ && NodeFullyShown(node)) host_->InvalidateNode(node);
 }
@@ -1827,8 +1834,10 @@ TVTNode* TVirtualTreeCore::PreviousVisibleSiblingRaw(const TVTNode* node) const 
   return nullptr;
 }
 
+// A tagged entry has already lost its selected state, so the node states
+// decide; the count only answers an empty selection at once.
 TVTNode* TVirtualTreeCore::FirstSelectedNode() {
-  if (Selection().empty()) return nullptr;
+  if (selectionCount_ == 0) return nullptr;
   for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) {
     if (n->States & vsSelected) {
       InitIfNeeded(n);
@@ -1839,7 +1848,7 @@ TVTNode* TVirtualTreeCore::FirstSelectedNode() {
 }
 
 TVTNode* TVirtualTreeCore::NextSelectedNode(TVTNode* node) {
-  if (Selection().empty()) return nullptr;
+  if (selectionCount_ == 0 || !node) return nullptr;
   for (TVTNode* n = NextNodeRaw(node); n; n = NextNodeRaw(n)) {
     if (n->States & vsSelected) {
       InitIfNeeded(n);
@@ -2557,7 +2566,7 @@ void TVirtualTreeCore::DeleteCutNodes() {
 }
 
 void TVirtualTreeCore::CopyToClipboard() {
-  if (Selection().empty() || !host_) return;
+  if (!HasSelection() || !host_) return;
   if (!host_->SetClipboard(false)) return;
   CancelClipboardMarks();
   MarkSelectionForClipboard();
@@ -2566,7 +2575,7 @@ void TVirtualTreeCore::CopyToClipboard() {
 }
 
 void TVirtualTreeCore::CutToClipboard() {
-  if (Selection().empty() || !host_) return;
+  if (!HasSelection() || !host_) return;
   if (!host_->SetClipboard(false)) return;
   CancelClipboardMarks();
   MarkSelectionForClipboard();

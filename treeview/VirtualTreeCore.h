@@ -777,6 +777,9 @@ class TVirtualTreeCore : public WorkerTree {
   std::size_t SelectedCount() const { return selectionCount_; }
   // The untagged entries, in address order.
   std::vector<TVTNode*> Selection() const;
+  // Whether at least one entry is untagged; stops at the first one, so it
+  // costs nothing in the usual case and never copies the array.
+  bool HasSelection() const;
   TVTNode* RangeAnchor() const { return rangeAnchor_; }
   void SetRangeAnchor(TVTNode* node) { rangeAnchor_ = node; }
   int LastSelectionLevel() const { return lastSelectionLevel_; }
