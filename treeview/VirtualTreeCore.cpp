@@ -2363,7 +2363,22 @@ void TVirtualTreeCore::SortChildren(TVTNode* node, int column, int direction, bo
   }
   if (n->ChildCount <= 1) return;
   StopBackgroundValidation();
-  TVTNode* first = SortSiblings(n->FirstChild, n->ChildCount, column, direction);
+  // The merge leaves the chain in pieces when the compare handler throws:
+  // the siblings are then linked again in their old order before the
+  // exception goes on, so links, indexes and counts stay whole.
+  std::vector<TVTNode*> before;
+  before.reserve(n->ChildCount);
+  for (TVTNode* c = n->FirstChild; c; c = c->NextSibling) before.push_back(c);
+  TVTNode* first = nullptr;
+  try {
+    first = SortSiblings(n->FirstChild, std::uint32_t(before.size()), column, direction);
+  } catch (...) {
+    for (std::size_t i = 0; i < before.size(); ++i)
+      before[i]->NextSibling = i + 1 < before.size() ? before[i + 1] : nullptr;
+    MarkCacheStale();
+    if (updateCount_ == 0 && host_) host_->Invalidate();
+    throw;
+  }
   TVTNode* previous = nullptr;
   std::uint32_t index = 0;
   for (TVTNode* c = first; c; c = c->NextSibling) {
