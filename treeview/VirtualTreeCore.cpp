@@ -3512,6 +3512,26 @@ void TVirtualTreeCore::DoNodeMoved(TVTNode* node) {
   if (OnNodeMoved) OnNodeMoved(owner_, node);
 }
 
+void TVirtualTreeCore::MoveNodeListTo(const std::vector<TVTNode*>& nodes, TVirtualTreeCore* targetTree, TVTNode* target,
+                                      int mode) {
+  TVirtualTreeCore* owner = target ? CoreOfNode(target) : targetTree ? targetTree : this;
+  if (!owner) return;
+  // At the root modes 1 and 2 become 3 and 4.
+  const int placed = !target && mode == 1 ? 3 : !target && mode == 2 ? 4 : mode;
+  // Each node lands at the same place: before the target or as its last
+  // child it goes after the ones moved already, so those go first; after
+  // the target or as its first child it goes in front of them, so those go last.
+  const bool forward = placed == 1 || placed == 4;
+  auto move = [&](TVTNode* node) {
+    if (node != target && !owner->NodeHasAncestor(target, node)) MoveNodesTo(node, targetTree, target, mode, false);
+  };
+  if (forward) {
+    for (TVTNode* node : nodes) move(node);
+  } else {
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) move(*it);
+  }
+}
+
 void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly) {
   MoveNodesTo(source, nullptr, target, mode, childrenOnly);
 }

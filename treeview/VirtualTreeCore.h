@@ -682,6 +682,10 @@ class TVirtualTreeCore : public WorkerTree {
   void MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly);
   // The same with the tree whose root a null target stands for.
   void MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode, bool childrenOnly);
+  // Moves each of `nodes` (in tree order) as MoveNodesTo does, leaving out
+  // the target and its ancestors; they arrive in the order given, whatever
+  // the mode.
+  void MoveNodeListTo(const std::vector<TVTNode*>& nodes, TVirtualTreeCore* targetTree, TVTNode* target, int mode);
   // The tree core that owns a node (null for null).
   static TVirtualTreeCore* CoreOfNode(const TVTNode* node);
   // A number naming this tree within the process, never reused; the same

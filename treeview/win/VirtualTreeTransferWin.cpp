@@ -220,8 +220,7 @@ bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObj
     std::vector<TVTNode*> nodes = source.TransferNodes();
     core_.BeginUpdate();
     try {
-      for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
-        if (*it != target && !core_.NodeHasAncestor(target, *it)) source.MoveNodesTo(*it, &core_, target, mode, false);
+      source.MoveNodeListTo(nodes, &core_, target, mode);
     } catch (...) {
       core_.EndUpdate();
       throw;
