@@ -1978,8 +1978,9 @@ TVTRect TVirtualTreeCore::ComputeNodeCellRect(TVTNode* node, int column, bool te
   } else {
     const TVTColumnInfo* info = ColumnLayout.Find(column);
     if (!info) return TVTRect{};
-    r.Left = info->Left;
-    r.Right = info->Left + info->Width - 1;
+    // Column bounds are unscrolled; the cell lies where the header shows it.
+    r.Left = info->Left + offsetX_;
+    r.Right = info->Left + info->Width - 1 + offsetX_;
     rightToLeft = info->RightToLeft;
     alignment = info->Alignment;
   }
