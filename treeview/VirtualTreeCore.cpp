@@ -2803,6 +2803,15 @@ void TVirtualTreeCore::AutoScrollTick() {
   }
 }
 
+void TVirtualTreeCore::ScrollTimerFired() {
+  if (HasTreeState(tsScrolling)) {
+    SetTreeState(tsScrolling, false);
+    SetTreeState(tsScrollPending, true);
+    if (host_) host_->StartTimer(kScrollTimer, AutoScrollInterval);
+  }
+  AutoScrollTick();
+}
+
 bool TVirtualTreeCore::CanAutoScroll() const {
   if ((OptionBits.Auto & (1u << 2)) && !(host_ && host_->HeaderInAction())) {
     if (HasTreeState(tsDrawSelPendingBit) || HasTreeState(tsDrawSelecting)) return true;

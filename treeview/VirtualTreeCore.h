@@ -89,8 +89,8 @@ enum TVirtualTreeState : int {
   tsOLEDragging = 20,
   tsOLEDragPending = 21,
   tsDrawSelecting = 7,   // a selection rectangle is being drawn
-  tsScrollPending = 24,  // auto-scrolling waits for its delay
-  tsScrolling = 25,      // auto-scrolling runs (timer 4)
+  tsScrollPending = 24,  // auto-scrolling steps at its interval (timer 4)
+  tsScrolling = 25,      // timer 4 is armed with the auto-scroll delay
   tsStopValidation = 27,
   tsStructureChangePending = 28,
   tsSynchMode = 29,
@@ -590,8 +590,12 @@ class TVirtualTreeCore : public WorkerTree {
   int PanningAnchorX = 0, PanningAnchorY = 0;
   // One step of auto-scrolling or wheel panning.
   void AutoScrollTick();
+  // Timer 4: the first expiry ends the delay, and the timer runs on at
+  // AutoScrollInterval (state 24 instead of 25); every expiry scrolls one step.
+  void ScrollTimerFired();
   // The delay before auto-scrolling starts, in ms.
   unsigned AutoScrollDelay = 1000;
+  unsigned AutoScrollInterval = 1;
   // Whether the tree scrolls by itself now: with auto option voAutoScroll and
   // the header idle, while a band is pending or drawn or the tree is the drop
   // target; otherwise while a framework drag image shows or wheel panning runs.
