@@ -125,10 +125,9 @@ class TDemoTree : public TBaseVirtualTree {
     const std::string text = "Node " + std::to_string(node->Index) + (column > 0 ? "." + std::to_string(column) : "");
     return std::u16string(text.begin(), text.end());
   }
-  std::string GetNodeHint(TVTNode* node, int column, bool text) override {
+  std::u16string GetNodeHint(TVTNode* node, int column, bool text) override {
     if (!text) return TBaseVirtualTree::GetNodeHint(node, column, text);
-    const std::u16string wide = CellText(node, column);
-    return std::string(wide.begin(), wide.end());
+    return CellText(node, column);
   }
   int MeasureNodeWidth(TVTNode* node, int column) override {
     if (!HandleAllocated()) return 0;

@@ -942,8 +942,8 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
   }
 }
 
-std::string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
-  std::string hint;
+std::u16string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
+  std::u16string hint;
   if (OnGetHint) OnGetHint(this, node, column, hint);
   return hint;
 }
@@ -974,8 +974,14 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
     msg.Result = 1;
     return;
   }
-  if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
-  hintData_ = TVTHintData{this, node, column, {}};
+  // The node's hint travels in full in the hint data; the hint string only
+  // tells the application that there is one.
+  std::u16string nodeHint;
+  if (show != TVTHintShow::ControlHint) {
+    nodeHint = GetNodeHint(node, column, show == TVTHintShow::NodeText);
+    info->HintStr = WideToAnsi(nodeHint);
+  }
+  hintData_ = TVTHintData{this, node, column, nodeHint};
   info->HintData = &hintData_;
   info->HintWindowClass = &TVirtualTreeHintWindow::StaticClass();
   if (show == TVTHintShow::NodeText && node) {

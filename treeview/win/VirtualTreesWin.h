@@ -404,13 +404,14 @@ class TBaseVirtualTree : public TCustomControl {
   // node's hint or else the control's, 3 the node's text when it is cut off.
   int HintMode = 0;
   // The node's hint text (modes 1 to 3) for a column.
-  Method<void(TObject*, TVTNode*, int column, std::string& hint)> OnGetHint;
+  Method<void(TObject*, TVTNode*, int column, std::u16string& hint)> OnGetHint;
   // What the tree hands its hint window with the hint (the node is forgotten when it is freed).
   struct TVTHintData {
     TBaseVirtualTree* Tree = nullptr;
     TVTNode* Node = nullptr;
     int Column = NoColumn;
-    // The text in full (a header hint's, which may not survive the 8-bit hint string); empty: the hint string's.
+    // The text in full (a node's or a header hint's, which may not survive the 8-bit hint string); empty: the
+    // hint string's.
     std::u16string Text;
   };
   const TVTHintData& HintData() const { return hintData_; }
@@ -582,7 +583,7 @@ class TBaseVirtualTree : public TCustomControl {
   }
   // The hint text of a node in a column (`text`: hint mode 3, the node's own
   // text, which the string tree gives); the base asks the hint event.
-  virtual std::string GetNodeHint(TVTNode* node, int column, bool text);
+  virtual std::u16string GetNodeHint(TVTNode* node, int column, bool text);
   // The node's width in a column (the base tree: 0).
   virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // The image index event's answer (-1: none).
