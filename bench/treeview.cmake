@@ -20,3 +20,8 @@ pellory_bench(bench_treeview_paint WINDOWS_ONLY
 pellory_bench(bench_treeview_node_stream NATIVE_ONLY
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/NodeStreamBench.cpp
   LIBS treeview_core)
+
+# Walking and rendering 100,000 selected nodes, beside walking and rendering as many nodes in tree order.
+pellory_bench(bench_treeview_selection_walk NATIVE_ONLY
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/treeview/SelectionWalkBench.cpp
+  LIBS treeview_core)

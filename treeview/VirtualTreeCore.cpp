@@ -1387,6 +1387,13 @@ void TVirtualTreeCore::ReanchorRangeAtFocus() {
   lastSelectionLevel_ = -1;
 }
 
+bool TVirtualTreeCore::HasSelection() const {
+  for (std::size_t i = 0; i < selectionCount_; ++i) {
+    if (!Tagged(selection_[i])) return true;
+  }
+  return false;
+}
+
 std::vector<TVTNode*> TVirtualTreeCore::Selection() const {
   std::vector<TVTNode*> result;
   for (std::size_t i = 0; i < selectionCount_; ++i) {
@@ -1451,7 +1458,7 @@ void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
   if (!node || node == root_ || bool(node->States & vsSelected) == selected) return;
   WorkScope work(*this);
   if (selected) {
-    if (Selection().empty())
+    if (!HasSelection())
       rangeAnchor_ = node;
     else if (!multiSelect_)
       DropAllSelected();
@@ -1460,7 +1467,7 @@ void TVirtualTreeCore::SetNodeSelected(TVTNode* node, bool selected) {
     if (!rangeAnchor_) rangeAnchor_ = node;
   } else {
     RemoveFromSelectionAndNotify(node);
-    if (Selection().empty()) rangeAnchor_ = focusedNode_;
+    if (!HasSelection()) rangeAnchor_ = focusedNode_;
   }
   if (host_ && NodeFullyShown(node)) host_->InvalidateNode(node);
 }
@@ -1827,8 +1834,10 @@ TVTNode* TVirtualTreeCore::PreviousVisibleSiblingRaw(const TVTNode* node) const 
   return nullptr;
 }
 
+// A tagged entry has already lost its selected state, so the node states
+// decide; the count only answers an empty selection at once.
 TVTNode* TVirtualTreeCore::FirstSelectedNode() {
-  if (Selection().empty()) return nullptr;
+  if (selectionCount_ == 0) return nullptr;
   for (TVTNode* n = FirstNodeRaw(); n; n = NextNodeRaw(n)) {
     if (n->States & vsSelected) {
       InitIfNeeded(n);
@@ -1839,7 +1848,7 @@ TVTNode* TVirtualTreeCore::FirstSelectedNode() {
 }
 
 TVTNode* TVirtualTreeCore::NextSelectedNode(TVTNode* node) {
-  if (Selection().empty()) return nullptr;
+  if (selectionCount_ == 0 || !node) return nullptr;
   for (TVTNode* n = NextNodeRaw(node); n; n = NextNodeRaw(n)) {
     if (n->States & vsSelected) {
       InitIfNeeded(n);
@@ -1969,8 +1978,9 @@ TVTRect TVirtualTreeCore::ComputeNodeCellRect(TVTNode* node, int column, bool te
   } else {
     const TVTColumnInfo* info = ColumnLayout.Find(column);
     if (!info) return TVTRect{};
-    r.Left = info->Left;
-    r.Right = info->Left + info->Width - 1;
+    // Column bounds are unscrolled; the cell lies where the header shows it.
+    r.Left = info->Left + offsetX_;
+    r.Right = info->Left + info->Width - 1 + offsetX_;
     rightToLeft = info->RightToLeft;
     alignment = info->Alignment;
   }
@@ -2354,7 +2364,22 @@ void TVirtualTreeCore::SortChildren(TVTNode* node, int column, int direction, bo
   }
   if (n->ChildCount <= 1) return;
   StopBackgroundValidation();
-  TVTNode* first = SortSiblings(n->FirstChild, n->ChildCount, column, direction);
+  // The merge leaves the chain in pieces when the compare handler throws:
+  // the siblings are then linked again in their old order before the
+  // exception goes on, so links, indexes and counts stay whole.
+  std::vector<TVTNode*> before;
+  before.reserve(n->ChildCount);
+  for (TVTNode* c = n->FirstChild; c; c = c->NextSibling) before.push_back(c);
+  TVTNode* first = nullptr;
+  try {
+    first = SortSiblings(n->FirstChild, std::uint32_t(before.size()), column, direction);
+  } catch (...) {
+    for (std::size_t i = 0; i < before.size(); ++i)
+      before[i]->NextSibling = i + 1 < before.size() ? before[i + 1] : nullptr;
+    MarkCacheStale();
+    if (updateCount_ == 0 && host_) host_->Invalidate();
+    throw;
+  }
   TVTNode* previous = nullptr;
   std::uint32_t index = 0;
   for (TVTNode* c = first; c; c = c->NextSibling) {
@@ -2557,7 +2582,7 @@ void TVirtualTreeCore::DeleteCutNodes() {
 }
 
 void TVirtualTreeCore::CopyToClipboard() {
-  if (Selection().empty() || !host_) return;
+  if (!HasSelection() || !host_) return;
   if (!host_->SetClipboard(false)) return;
   CancelClipboardMarks();
   MarkSelectionForClipboard();
@@ -2566,7 +2591,7 @@ void TVirtualTreeCore::CopyToClipboard() {
 }
 
 void TVirtualTreeCore::CutToClipboard() {
-  if (Selection().empty() || !host_) return;
+  if (!HasSelection() || !host_) return;
   if (!host_->SetClipboard(false)) return;
   CancelClipboardMarks();
   MarkSelectionForClipboard();
@@ -2776,6 +2801,15 @@ void TVirtualTreeCore::AutoScrollTick() {
     SetTreeState(tsScrollPending, false);
     SetTreeState(tsScrolling, false);
   }
+}
+
+void TVirtualTreeCore::ScrollTimerFired() {
+  if (HasTreeState(tsScrolling)) {
+    SetTreeState(tsScrolling, false);
+    SetTreeState(tsScrollPending, true);
+    if (host_) host_->StartTimer(kScrollTimer, AutoScrollInterval);
+  }
+  AutoScrollTick();
 }
 
 bool TVirtualTreeCore::CanAutoScroll() const {
@@ -3486,6 +3520,26 @@ bool TVirtualTreeCore::DoNodeMoving(TVTNode* node, TVTNode* target) {
 
 void TVirtualTreeCore::DoNodeMoved(TVTNode* node) {
   if (OnNodeMoved) OnNodeMoved(owner_, node);
+}
+
+void TVirtualTreeCore::MoveNodeListTo(const std::vector<TVTNode*>& nodes, TVirtualTreeCore* targetTree, TVTNode* target,
+                                      int mode) {
+  TVirtualTreeCore* owner = target ? CoreOfNode(target) : targetTree ? targetTree : this;
+  if (!owner) return;
+  // At the root modes 1 and 2 become 3 and 4.
+  const int placed = !target && mode == 1 ? 3 : !target && mode == 2 ? 4 : mode;
+  // Each node lands at the same place: before the target or as its last
+  // child it goes after the ones moved already, so those go first; after
+  // the target or as its first child it goes in front of them, so those go last.
+  const bool forward = placed == 1 || placed == 4;
+  auto move = [&](TVTNode* node) {
+    if (node != target && !owner->NodeHasAncestor(target, node)) MoveNodesTo(node, targetTree, target, mode, false);
+  };
+  if (forward) {
+    for (TVTNode* node : nodes) move(node);
+  } else {
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) move(*it);
+  }
 }
 
 void TVirtualTreeCore::MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly) {

@@ -89,8 +89,8 @@ enum TVirtualTreeState : int {
   tsOLEDragging = 20,
   tsOLEDragPending = 21,
   tsDrawSelecting = 7,   // a selection rectangle is being drawn
-  tsScrollPending = 24,  // auto-scrolling waits for its delay
-  tsScrolling = 25,      // auto-scrolling runs (timer 4)
+  tsScrollPending = 24,  // auto-scrolling steps at its interval (timer 4)
+  tsScrolling = 25,      // timer 4 is armed with the auto-scroll delay
   tsStopValidation = 27,
   tsStructureChangePending = 28,
   tsSynchMode = 29,
@@ -590,8 +590,12 @@ class TVirtualTreeCore : public WorkerTree {
   int PanningAnchorX = 0, PanningAnchorY = 0;
   // One step of auto-scrolling or wheel panning.
   void AutoScrollTick();
+  // Timer 4: the first expiry ends the delay, and the timer runs on at
+  // AutoScrollInterval (state 24 instead of 25); every expiry scrolls one step.
+  void ScrollTimerFired();
   // The delay before auto-scrolling starts, in ms.
   unsigned AutoScrollDelay = 1000;
+  unsigned AutoScrollInterval = 1;
   // Whether the tree scrolls by itself now: with auto option voAutoScroll and
   // the header idle, while a band is pending or drawn or the tree is the drop
   // target; otherwise while a framework drag image shows or wheel panning runs.
@@ -682,6 +686,10 @@ class TVirtualTreeCore : public WorkerTree {
   void MoveNodesTo(TVTNode* source, TVTNode* target, int mode, bool childrenOnly);
   // The same with the tree whose root a null target stands for.
   void MoveNodesTo(TVTNode* source, TVirtualTreeCore* targetTree, TVTNode* target, int mode, bool childrenOnly);
+  // Moves each of `nodes` (in tree order) as MoveNodesTo does, leaving out
+  // the target and its ancestors; they arrive in the order given, whatever
+  // the mode.
+  void MoveNodeListTo(const std::vector<TVTNode*>& nodes, TVirtualTreeCore* targetTree, TVTNode* target, int mode);
   // The tree core that owns a node (null for null).
   static TVirtualTreeCore* CoreOfNode(const TVTNode* node);
   // A number naming this tree within the process, never reused; the same
@@ -777,6 +785,9 @@ class TVirtualTreeCore : public WorkerTree {
   std::size_t SelectedCount() const { return selectionCount_; }
   // The untagged entries, in address order.
   std::vector<TVTNode*> Selection() const;
+  // Whether at least one entry is untagged; stops at the first one, so it
+  // costs nothing in the usual case and never copies the array.
+  bool HasSelection() const;
   TVTNode* RangeAnchor() const { return rangeAnchor_; }
   void SetRangeAnchor(TVTNode* node) { rangeAnchor_ = node; }
   int LastSelectionLevel() const { return lastSelectionLevel_; }

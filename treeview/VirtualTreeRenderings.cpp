@@ -339,7 +339,9 @@ std::string HtmlOfRows(TVTCellSource& source, const std::u16string& caption) {
       html += "px\"" + HtmlDirectionAndAlignment(column.Alignment, column.RightToLeft);
       if (hasColumns && isMain && level < maxLevel) html += " colspan=\"" + Int(maxLevel - level + 1) + "\"";
       if (hasColumns && !column.ParentColor) html += " bgcolor=" + HtmlColor(column.Color);
-      html += ">" + HtmlEscape(source.CellText(row, column.Index)) + "</td>";
+      html += '>';
+      html += HtmlEscape(source.CellText(row, column.Index));
+      html += "</td>";
     }
     html += "\r\n </tr>\r\n";
   }

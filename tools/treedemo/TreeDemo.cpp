@@ -138,10 +138,9 @@ class TDemoTree : public TBaseVirtualTree {
     const std::string text = "Node " + std::to_string(node->Index) + (column > 0 ? "." + std::to_string(column) : "");
     return std::u16string(text.begin(), text.end());
   }
-  std::string GetNodeHint(TVTNode* node, int column, bool text) override {
+  std::u16string GetNodeHint(TVTNode* node, int column, bool text) override {
     if (!text) return TBaseVirtualTree::GetNodeHint(node, column, text);
-    const std::u16string wide = CellText(node, column);
-    return std::string(wide.begin(), wide.end());
+    return CellText(node, column);
   }
   int MeasureNodeWidth(TVTNode* node, int column) override {
     if (!HandleAllocated()) return 0;
@@ -423,11 +422,12 @@ int RunStringDemo(long nodes, long children, bool classic, const std::string& re
   return status;
 }
 
-// --two: string trees A (with the nodes) above B (empty), both multi-select.
-int RunTwoTreeDemo(long nodes, long children, const std::string& report) {
+// --two: string trees A (with the nodes) above B (`lowerNodes` top-level
+// nodes, empty by default), both multi-select; the form at `left`, `top`.
+int RunTwoTreeDemo(long nodes, long children, long lowerNodes, int left, int top, const std::string& report) {
   TForm* form = New<TForm>(Application);
   form->SetCaption("Two trees demo");
-  form->SetBounds(40, 40, 420, 480);
+  form->SetBounds(left, top, 420, 480);
   auto* a = New<TDemoStringTree>(form);
   a->SetParent(form);
   a->SetAlign(alTop);
@@ -444,6 +444,7 @@ int RunTwoTreeDemo(long nodes, long children, const std::string& report) {
     tree->Tree().OptionBits.Misc |= voAcceptOLEDrop;
     tree->AllowDrags();
   }
+  b->SetRootNodeCount(std::uint32_t(lowerNodes));
   TVirtualTreeCore& core = a->Tree();
   a->SetRootNodeCount(std::uint32_t(nodes));
   std::uint32_t index = 0;
@@ -468,7 +469,8 @@ int Usage() {
                "                [--column-count N] [--hints] [--column-hints] [--header-hints]\n"
                "                [--multiselect] [--columns] [--header-style thick|flat|plates|xp]\n"
                "                [--classic] [--hot] [--search] [--screenshot FILE.png] [--report FILE]\n"
-               "                [--strings [--save FILE] [--load FILE]]\n");
+               "                [--strings [--save FILE] [--load FILE]]\n"
+               "                [--two [--lower-nodes N] [--at LEFT,TOP]]\n");
   return 2;
 }
 
@@ -484,6 +486,7 @@ int main(int argc, char** argv) {
   std::string screenshot, report, save, load;
   bool strings = false;
   bool two = false;
+  long lowerNodes = 0, formLeft = 40, formTop = 40;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -548,6 +551,14 @@ int main(int argc, char** argv) {
       strings = true;
     } else if (arg == "--two") {
       two = true;
+    } else if (arg == "--lower-nodes" && hasValue) {
+      lowerNodes = std::strtol(argv[++i], &end, 10);
+      if (*end || lowerNodes < 0 || lowerNodes > 10000000) return Usage();
+    } else if (arg == "--at" && hasValue) {
+      formLeft = std::strtol(argv[++i], &end, 10);
+      if (*end != ',' || formLeft < 0 || formLeft > 10000) return Usage();
+      formTop = std::strtol(end + 1, &end, 10);
+      if (*end || formTop < 0 || formTop > 10000) return Usage();
     } else if (arg == "--save" && hasValue) {
       save = argv[++i];
     } else if (arg == "--load" && hasValue) {
@@ -568,7 +579,7 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     if (two) {
-      status = RunTwoTreeDemo(nodes, children, report);
+      status = RunTwoTreeDemo(nodes, children, lowerNodes, int(formLeft), int(formTop), report);
       DoneVirtualTrees();
       DoneForms();
       return status;

@@ -646,6 +646,40 @@ TEST(TreeDemoDrive, DraggingNodesFromAToBCopiesThemWithTheirCaptions) {
   EXPECT_EQ(Captions(demo.Read(a)).size(), 5u);  // a copy: A keeps its nodes
 }
 
+TEST(TreeDemoDrive, ADragDropsOnTheRowUnderThePointerWithTheFormAwayFromTheScreenOrigin) {
+  // B holds four nodes; the pointer is released over B's third row, right of
+  // its caption: in the row's upper half the copy goes above it, in its lower half below it.
+  struct Case {
+    int dy;
+    const char* path;  // where A's first node arrives in B
+  };
+  for (const Case& c : {Case{3, "2"}, Case{14, "3"}}) {
+    SCOPED_TRACE(c.dy);
+    Demo demo("--two --nodes 3 --children 0 --lower-nodes 4 --at 300,200");
+    ASSERT_TRUE(demo.Ready());
+    HWND a = demo.Upper(), b = demo.Lower();
+    POINT origin{0, 0};
+    ClientToScreen(b, &origin);
+    ASSERT_GE(origin.x, 300);
+    ASSERT_GE(origin.y, 200);
+    ASSERT_TRUE(WaitFor([&] {
+      if (GetForegroundWindow() == GetParent(a)) return true;
+      SetForegroundWindow(GetParent(a));
+      return false;
+    }));
+    const int row = 18, y = 2 * row + c.dy;
+    MouseInput(a, 40, 9, 0);
+    MouseInput(a, 40, 9, MOUSEEVENTF_LEFTDOWN);
+    for (int step = 1; step <= 4; ++step) MouseInput(a, 40 + 4 * step, 9 + 4 * step, 0);
+    for (int step = 0; step <= 4; ++step) MouseInput(b, 200 + 5 * step, y + (4 - step), 0);
+    MouseInput(b, 220, y, MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(WaitFor([&] { return Captions(demo.Read(b)).size() == 5; }));
+    const auto dropped = Captions(demo.Read(b));
+    ASSERT_EQ(dropped.count(c.path), 1u);
+    EXPECT_EQ(dropped.at(c.path), "A 0");
+  }
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (argc < 2) {

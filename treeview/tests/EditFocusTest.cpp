@@ -93,6 +93,33 @@ TEST(Editing, StartAsksPreparesPlacesAndBegins) {
   EXPECT_EQ(e.events.link->placed, e.tree.ComputeNodeCellRect(e.n[1], NoColumn, true, false));
 }
 
+TEST(Editing, CellsAndTheEditorFollowHorizontalScrolling) {
+  // Columns 0 at 0..199 and 1 at 200..499, the tree scrolled 150 px left.
+  EditTree e;
+  e.tree.ColumnLayout.Columns = {TVTColumnInfo{0, 0, 200}, TVTColumnInfo{1, 200, 300}};
+  e.tree.ColumnLayout.MainColumn = 0;
+  e.tree.RefreshScrollBars(false);
+  e.tree.SetOffsetX(-150);
+  ASSERT_EQ(e.tree.OffsetX(), -150);
+  const int top = e.tree.ComputeNodeCellRect(e.n[1], NoColumn, false, false).Top;
+  EXPECT_EQ(e.tree.ComputeNodeCellRect(e.n[1], 1, false, false), (TVTRect{50, top, 349, top + 18}));
+  EXPECT_EQ(e.tree.ComputeNodeCellRect(e.n[1], 0, false, false), (TVTRect{-150, top, 49, top + 18}));
+  // The editor of column 1 lies on that cell as the client shows it.
+  e.tree.SetFocusedColumnRaw(1);
+  e.tree.StartEditNode();
+  ASSERT_TRUE(e.tree.HasTreeState(tsEditing));
+  const TVTRect& placed = e.events.link->placed;
+  EXPECT_EQ(placed.Left, 50 + e.tree.Margin);
+  EXPECT_LE(placed.Right, 349);
+  EXPECT_EQ(placed.Top, top);
+  e.tree.CancelEditNode();
+  // Bringing column 0's text into view scrolls back until it shows.
+  e.tree.SetFocusedColumnRaw(0);
+  EXPECT_TRUE(e.tree.BringNodeIntoView(e.n[1], false, true));
+  EXPECT_GT(e.tree.OffsetX(), -150);
+  EXPECT_EQ(e.tree.ComputeNodeCellRect(e.n[1], 0, true, true).Left, 0);
+}
+
 TEST(Editing, NoEventNoEditAndAnEventWithoutALinkRaises2000) {
   EditTree none(false);
   none.tree.StartEditNode();

@@ -278,6 +278,50 @@ TEST(AutoScroll, EdgeBandsPanningAndTheDelay) {
   EXPECT_EQ(tree.AutoScrollDirections, 8);
 }
 
+TEST(AutoScroll, TheTimerRunsAtTheIntervalAfterTheFirstDelay) {
+  struct CursorHost : RecordingHost {
+    int cursorX = 50, cursorY = 0;
+    bool CursorPos(int& x, int& y) const override {
+      x = cursorX;
+      y = cursorY;
+      return true;
+    }
+  } host;
+  host.clientWidth = 100;
+  host.clientHeight = 5 * kRow;
+  RecordingTree tree(nullptr, &host);
+  BuildTreeFromLevels(tree, std::vector<int>(40, 0));
+  tree.RefreshScrollBars(false);
+  tree.OptionBits.Auto |= voAutoScroll;
+  tree.SetTreeState(tsDrawSelecting, true);
+  tree.AutoScrollInterval = 7;
+  host.cursorY = 5 * kRow - 3;
+  tree.AutoScrollDelay = 300;
+  host.windowIsTree = false;  // no wait in the band: only the timer's delay
+  tree.UpdateAutoScroll(host.cursorX, host.cursorY);
+  ASSERT_EQ(tree.AutoScrollDirections, 8);
+  EXPECT_EQ(host.timers[kScrollTimer], 300u) << "armed with the delay";
+  EXPECT_TRUE(tree.HasTreeState(tsScrolling));
+  EXPECT_FALSE(tree.HasTreeState(tsScrollPending));
+  // The first expiry: one step, and the timer goes on at the interval.
+  tree.ScrollTimerFired();
+  EXPECT_EQ(tree.OffsetY(), -20);
+  EXPECT_EQ(host.timers[kScrollTimer], 7u);
+  EXPECT_TRUE(tree.HasTreeState(tsScrollPending));
+  EXPECT_FALSE(tree.HasTreeState(tsScrolling));
+  // Later expiries step at the interval; moving within the band re-arms nothing.
+  host.timers[kScrollTimer] = 0;
+  tree.UpdateAutoScroll(host.cursorX, host.cursorY);
+  tree.ScrollTimerFired();
+  EXPECT_EQ(tree.OffsetY(), -40);
+  EXPECT_EQ(host.timers[kScrollTimer], 0u) << "not restarted";
+  // Leaving the band ends both states and the timer.
+  tree.UpdateAutoScroll(50, 40);
+  EXPECT_FALSE(host.TimerRunning(kScrollTimer));
+  EXPECT_FALSE(tree.HasTreeState(tsScrollPending));
+  EXPECT_FALSE(tree.HasTreeState(tsScrolling));
+}
+
 TEST(Panning, CursorAndPictureByOffsetAndScrollableDirections) {
   struct Case {
     int dx, dy;

@@ -134,6 +134,35 @@ TEST(MoveNodes, TreeIdsNameOnlyLiveTrees) {
   static_assert(sizeof(std::declval<RecordingTree&>().TreeId()) == 4);
 }
 
+TEST(MoveNodes, SeveralNodesArriveInTheirOrderInEveryMode) {
+  // A, B and C carry one, two and three children, so their copies in
+  // another tree are told apart too; D and the other tree's nodes have none.
+  for (bool otherTree : {false, true}) {
+    for (bool atRoot : {false, true}) {
+      for (int mode = 1; mode <= 4; ++mode) {
+        SCOPED_TRACE(testing::Message() << (otherTree ? "other tree" : "same tree") << (atRoot ? ", root" : "")
+                                        << ", mode " << mode);
+        RecordingTree source, other;
+        std::vector<TVTNode*> n = BuildTreeFromLevels(source, {0, 1, 0, 1, 1, 0, 1, 1, 1, 0, 0});
+        std::vector<TVTNode*> o = BuildTreeFromLevels(other, {0, 0, 0});
+        RecordingTree& into = otherTree ? other : source;
+        TVTNode* target = atRoot ? nullptr : otherTree ? o[1] : n[9];
+        source.MoveNodeListTo({n[0], n[2], n[5]}, &into, target, mode);
+        // The siblings among which the moved nodes now lie.
+        const int placed = atRoot ? (mode <= 2 ? mode + 2 : mode) : mode;
+        TVTNode* first = placed >= 3 ? (target ? target->FirstChild : into.FirstNodeRaw())
+                                     : (target->Parent ? target->Parent->FirstChild : into.FirstNodeRaw());
+        std::vector<std::uint32_t> counts;
+        for (TVTNode* x = first; x; x = x->NextSibling)
+          if (x->ChildCount > 0) counts.push_back(x->ChildCount);
+        EXPECT_EQ(counts, (std::vector<std::uint32_t>{1, 2, 3}));
+        EXPECT_EQ(CheckTreeInvariants(source), otherTree ? 2u : 11u);
+        EXPECT_EQ(CheckTreeInvariants(other), otherTree ? 12u : 3u);
+      }
+    }
+  }
+}
+
 TEST(MoveNodes, MoveDropInTheSameTreeIsNotDeletedAgain) {
   // The drop target (this tree) moves the dragged nodes, ancestor and
   // descendant both selected, then the drag reports "move".

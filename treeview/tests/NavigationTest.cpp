@@ -560,6 +560,71 @@ TEST(TreeSorting, MergeSortIsStableBothWaysAndRebuildsLinks) {
   EXPECT_TRUE(tree.HasTreeState(tsValidated));
 }
 
+TEST(TreeSorting, AThrowingCompareHandlerLeavesTheSiblingsWholeAndInOrder) {
+  GeometryTree tree;
+  tree.SetNodeDataSize(sizeof(int));
+  auto key = [&](TVTNode* n) { return *static_cast<int*>(tree.NodeData(n)); };
+  struct Refused {};
+  // Children of the root and of a nested node; the handler throws at call k.
+  for (std::uint32_t count : {2u, 7u, 1000u}) {
+    for (std::uint64_t k : {std::uint64_t(1), std::uint64_t(count / 2 + 1), std::uint64_t(count) * 4}) {
+      for (bool nested : {false, true}) {
+        SCOPED_TRACE(testing::Message() << count << " children, throw at call " << k << (nested ? ", nested" : ""));
+        tree.SetRootChildCount(0);
+        tree.SetRootChildCount(3);
+        TVTNode* parent = nested ? tree.FirstNodeRaw()->NextSibling : nullptr;
+        if (nested) {
+          tree.InitializeNodeOnDemand(parent);
+          tree.SetChildCount(parent, count);
+        } else {
+          tree.SetRootChildCount(count);
+        }
+        std::vector<TVTNode*> original;
+        int i = 0;
+        for (TVTNode* n = tree.FirstChildOf(parent); n; n = n->NextSibling) {
+          *static_cast<int*>(tree.NodeData(n)) = (i++ * 7919) % 101;
+          original.push_back(n);
+        }
+        std::uint64_t calls = 0;
+        tree.compare = [&](TVTNode* a, TVTNode* b) {
+          if (++calls == k) throw Refused{};
+          return key(a) - key(b);
+        };
+        const std::uint32_t total = tree.TotalNodeCount();
+        bool thrown = false;
+        try {
+          tree.SortAllLevels(0, sdAscending, true);
+        } catch (const Refused&) {
+          thrown = true;
+        }
+        std::vector<TVTNode*> after;
+        for (TVTNode* n = tree.FirstChildOf(parent); n; n = n->NextSibling) after.push_back(n);
+        if (thrown) {
+          EXPECT_EQ(after, original);
+        } else {
+          // The handler was never called k times: the sort simply finished.
+          EXPECT_GT(k, calls);
+          EXPECT_TRUE(
+              std::is_sorted(after.begin(), after.end(), [&](TVTNode* a, TVTNode* b) { return key(a) < key(b); }));
+        }
+        EXPECT_EQ(tree.TotalNodeCount(), total);
+        EXPECT_EQ(tree.UpdateCount(), 0);
+        CheckTreeInvariants(tree);
+        // The tree sorts again once the handler stops throwing.
+        tree.compare = [&](TVTNode* a, TVTNode* b) { return key(a) - key(b); };
+        tree.SortChildren(parent, 0, sdAscending, true);
+        after.clear();
+        for (TVTNode* n = tree.FirstChildOf(parent); n; n = n->NextSibling) after.push_back(n);
+        ASSERT_EQ(after.size(), count);
+        EXPECT_TRUE(
+            std::is_sorted(after.begin(), after.end(), [&](TVTNode* a, TVTNode* b) { return key(a) < key(b); }));
+        CheckTreeInvariants(tree);
+        if (testing::Test::HasFailure()) return;
+      }
+    }
+  }
+}
+
 TEST(TreeSorting, AllLevelsSortsOnlyInitialisedLevels) {
   GeometryTree tree;
   tree.SetNodeDataSize(sizeof(int));

@@ -244,6 +244,15 @@ TEST(TreeSelection, LazyRemovalAndRanges) {
   tree.RemoveFromSelectionArray(nodes[1]);
   EXPECT_EQ(tree.SelectedCount(), 1u);
   EXPECT_TRUE(tree.Selection().empty());
+  EXPECT_FALSE(tree.HasSelection());
+  EXPECT_EQ(tree.FirstSelectedNode(), nullptr);
+  // The only entry is tagged: a newly selected node becomes the anchor.
+  tree.SetRangeAnchor(nullptr);
+  tree.SetNodeSelected(nodes[6], true);
+  EXPECT_EQ(tree.RangeAnchor(), nodes[6]);
+  EXPECT_EQ(tree.FirstSelectedNode(), nodes[6]);
+  EXPECT_EQ(tree.NextSelectedNode(nodes[6]), nullptr);
+  tree.SetNodeSelected(nodes[6], false);
   tree.EndUpdate();
   EXPECT_EQ(tree.SelectedCount(), 0u);
   // Removing the last selected node re-anchors at the focus.

@@ -337,8 +337,8 @@ std::size_t TCustomVirtualStringTree::AdvancePaintColumn(TVTPaintInfo& info, std
   return next;
 }
 
-std::string TCustomVirtualStringTree::GetNodeHint(TVTNode* node, int column, bool text) {
-  if (text) return WideToAnsi(CellText(node, column));
+std::u16string TCustomVirtualStringTree::GetNodeHint(TVTNode* node, int column, bool text) {
+  if (text) return CellText(node, column);
   return inherited::GetNodeHint(node, column, text);
 }
 

@@ -90,7 +90,7 @@ class TCustomVirtualStringTree : public TBaseVirtualTree {
   int MeasureNodeWidth(TVTNode* node, int column) override;
   std::size_t AdvancePaintColumn(TVTPaintInfo& info, std::size_t position) override;
   void PaintNodeContent(TVTPaintInfo& info) override;
-  std::string GetNodeHint(TVTNode* node, int column, bool text) override;
+  std::u16string GetNodeHint(TVTNode* node, int column, bool text) override;
   // Measures the text height and the width of "..." in the current font;
   // every node's cached width goes.
   void MeasureFontMetrics();

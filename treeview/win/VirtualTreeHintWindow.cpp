@@ -202,7 +202,7 @@ void TVirtualTreeHintWindow::ActivateHintData(RECT rect, const std::string& text
     return;
   }
   ValidateRect(window, nullptr);
-  const int duration = int(tree_->AnimationDuration);
+  const int duration = int(tree_->GetAnimationDuration());
   auto step = [this](int position, int size) { return AnimationStep(position, size); };
   // A fade runs over the alpha range, a slide over the window's height.
   if (animationKind_ == 1)

@@ -220,8 +220,7 @@ bool TVTTransferTree::InsertFromDataObject(TVTTransferTree* sourceTree, IDataObj
     std::vector<TVTNode*> nodes = source.TransferNodes();
     core_.BeginUpdate();
     try {
-      for (auto it = nodes.rbegin(); it != nodes.rend(); ++it)
-        if (*it != target && !core_.NodeHasAncestor(target, *it)) source.MoveNodesTo(*it, &core_, target, mode, false);
+      source.MoveNodeListTo(nodes, &core_, target, mode);
     } catch (...) {
       core_.EndUpdate();
       throw;
@@ -782,7 +781,8 @@ TVTTransferTree& TBaseVirtualTree::Transfer() {
 
 TVTTreeDropHandler& TBaseVirtualTree::DropHandler() {
   if (!dropHandler_) {
-    dropHandler_ = new TVTTreeDropHandler(Transfer(), nullptr);
+    dropHandler_ = new TVTTreeDropHandler(Transfer(), HandleAllocated() ? WindowHandle() : nullptr);
+    dropHandler_->ExpandDelay = autoExpandDelay_;
     // The source tree's picture of its nodes follows the mouse over this tree
     // and goes when the mouse leaves it (the leave names no source).
     auto imageSource = std::make_shared<TBaseVirtualTree*>(nullptr);
@@ -803,10 +803,21 @@ TVTTreeDropHandler& TBaseVirtualTree::DropHandler() {
   return *dropHandler_;
 }
 
+void TBaseVirtualTree::AttachDropTargetWindow(HWND window) {
+  if (dropHandler_) dropHandler_->SetWindow(window);
+  if (dragManager_) dragManager_->SetWindow(window);
+}
+
+void TBaseVirtualTree::SetAutoExpandDelay(unsigned ms) {
+  autoExpandDelay_ = ms;
+  if (dropHandler_) dropHandler_->ExpandDelay = ms;
+}
+
 TVTDragManager* TBaseVirtualTree::ObtainDragManager() {
   if (!dragManager_) {
     dragManager_ = FireCreateDragManager();
-    if (!dragManager_) dragManager_ = new TVTDragManager(&Transfer(), &DropHandler(), nullptr);
+    if (!dragManager_)
+      dragManager_ = new TVTDragManager(&Transfer(), &DropHandler(), HandleAllocated() ? WindowHandle() : nullptr);
     dragManager_->AddRef();
   }
   return dragManager_;

@@ -149,6 +149,8 @@ class TVTDragManager : public TComObject<IDropTarget, IDropSource> {
   TVTTransferTree* SourceTree() const { return dragSource_; }
   bool HasDropTargetService() const { return helper_ != nullptr; }
   bool IsCurrentDropTarget() const { return isDropTarget_; }
+  // The window the drop target is registered for (the shell helper draws over it).
+  void SetWindow(HWND window) { window_ = window; }
   void Detach() {
     tree_ = nullptr;
     handler_ = nullptr;
@@ -192,6 +194,7 @@ class TVTTreeDropHandler : public TVTDropHandler {
   TVTNode* DropTargetNode() const { return tree_.Core().DropTargetNode; }
   // The delay before the node under the drag expands (timer 1, auto option bit 0).
   unsigned ExpandDelay = 1000;
+  // The window whose client the screen points of the drag are taken to.
   void SetWindow(HWND window) { window_ = window; }
   // What a drop does without a drag-drop handler: the nodes inserted at the
   // drop place (moved when the effect is a move).

@@ -441,11 +441,16 @@ void TBaseVirtualTree::RegisterDropTarget(bool on) {
   if (!on) {
     RevokeDragDrop(WindowHandle());
     dropTargetRegistered_ = false;
+    AttachDropTargetWindow(nullptr);
     return;
   }
   if (ComponentState().Contains(csDesigning)) return;
-  if (IDropTarget* target = ObtainDropTarget())
+  if (IDropTarget* target = ObtainDropTarget()) {
+    // OLE hands the drag's points over in screen coordinates: the handler
+    // takes them to this window's client.
+    AttachDropTargetWindow(WindowHandle());
     dropTargetRegistered_ = RegisterDragDrop(WindowHandle(), target) == S_OK;
+  }
 }
 
 void TBaseVirtualTree::CloseThemes() {
@@ -591,6 +596,38 @@ void TBaseVirtualTree::SetIndent(int indent) {
   }
 }
 
+unsigned TBaseVirtualTree::GetAutoScrollDelay() const {
+  return core_->AutoScrollDelay;
+}
+
+void TBaseVirtualTree::SetAutoScrollDelay(unsigned ms) {
+  core_->AutoScrollDelay = ms;
+}
+
+unsigned TBaseVirtualTree::GetAutoScrollInterval() const {
+  return core_->AutoScrollInterval;
+}
+
+void TBaseVirtualTree::SetAutoScrollInterval(unsigned ms) {
+  core_->AutoScrollInterval = ms;
+}
+
+unsigned TBaseVirtualTree::GetEditDelay() const {
+  return mouse_->EditDelay;
+}
+
+void TBaseVirtualTree::SetEditDelay(unsigned ms) {
+  mouse_->EditDelay = ms;
+}
+
+unsigned TBaseVirtualTree::GetAnimationDuration() const {
+  return core_->AnimationDuration;
+}
+
+void TBaseVirtualTree::SetAnimationDuration(unsigned ms) {
+  core_->AnimationDuration = ms;
+}
+
 void TBaseVirtualTree::Assign(TPersistent* source) {
   auto* other = dynamic_cast<TBaseVirtualTree*>(source);
   if (!other) {
@@ -599,8 +636,11 @@ void TBaseVirtualTree::Assign(TPersistent* source) {
   }
   SetAlign(other->GetAlign());
   SetAnchors(other->GetAnchors());
-  AutoScrollDelay = other->AutoScrollDelay;
-  AutoScrollInterval = other->AutoScrollInterval;
+  SetAutoExpandDelay(other->GetAutoExpandDelay());
+  SetAutoScrollDelay(other->GetAutoScrollDelay());
+  SetAutoScrollInterval(other->GetAutoScrollInterval());
+  SetEditDelay(other->GetEditDelay());
+  SetAnimationDuration(other->GetAnimationDuration());
   SetAutoSize(other->GetAutoSize());
   SetBackgroundPicture(other->GetBackgroundPicture());
   BevelEdges = other->BevelEdges;
@@ -902,8 +942,8 @@ bool TBaseVirtualTree::MouseMessage(TMessage& msg) {
   }
 }
 
-std::string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
-  std::string hint;
+std::u16string TBaseVirtualTree::GetNodeHint(TVTNode* node, int column, bool /*text*/) {
+  std::u16string hint;
   if (OnGetHint) OnGetHint(this, node, column, hint);
   return hint;
 }
@@ -934,8 +974,14 @@ void TBaseVirtualTree::HintShow(TMessage& msg) {
     msg.Result = 1;
     return;
   }
-  if (show != TVTHintShow::ControlHint) info->HintStr = GetNodeHint(node, column, show == TVTHintShow::NodeText);
-  hintData_ = TVTHintData{this, node, column, {}};
+  // The node's hint travels in full in the hint data; the hint string only
+  // tells the application that there is one.
+  std::u16string nodeHint;
+  if (show != TVTHintShow::ControlHint) {
+    nodeHint = GetNodeHint(node, column, show == TVTHintShow::NodeText);
+    info->HintStr = WideToAnsi(nodeHint);
+  }
+  hintData_ = TVTHintData{this, node, column, nodeHint};
   info->HintData = &hintData_;
   info->HintWindowClass = &TVirtualTreeHintWindow::StaticClass();
   if (show == TVTHintShow::NodeText && node) {
@@ -1177,7 +1223,7 @@ void TBaseVirtualTree::Dispatch(TMessage& msg) {
           core_->TimerFired(int(msg.WParam));
           break;
         case kScrollTimer:
-          core_->AutoScrollTick();
+          core_->ScrollTimerFired();
           break;
         case kIncrementalSearchTimer:
           search_->TimeoutExpired();

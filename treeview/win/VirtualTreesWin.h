@@ -155,12 +155,20 @@ class TBaseVirtualTree : public TCustomControl {
   // Construction defaults of the parts that later pieces use.
   int Margin = 4;
   int TextMargin = 4;
-  unsigned AutoExpandDelay = 1000;
-  unsigned AutoScrollDelay = 1000;
-  unsigned AutoScrollInterval = 1;
   unsigned IncrementalSearchTimeout = 1000;
-  unsigned EditDelay = 1000;
-  unsigned AnimationDuration = 200;
+  // The timing settings, in milliseconds, held where they are used: the drop
+  // handler's expand delay (timer 1), the core's auto-scroll delay and
+  // interval (timer 4) and toggle animation, the mouse's edit delay (timer 2).
+  unsigned GetAutoExpandDelay() const { return autoExpandDelay_; }
+  void SetAutoExpandDelay(unsigned ms);
+  unsigned GetAutoScrollDelay() const;
+  void SetAutoScrollDelay(unsigned ms);
+  unsigned GetAutoScrollInterval() const;
+  void SetAutoScrollInterval(unsigned ms);
+  unsigned GetEditDelay() const;
+  void SetEditDelay(unsigned ms);
+  unsigned GetAnimationDuration() const;
+  void SetAnimationDuration(unsigned ms);
   int DragWidth = 200;
   int DragHeight = 350;
   int NodeAlignment = 2;           // proportional
@@ -389,18 +397,21 @@ class TBaseVirtualTree : public TCustomControl {
   Method<void(TObject*, TCursor&)> OnGetCursor;
   // Registers the drop target for the window, or revokes it.
   void RegisterDropTarget(bool on);
+  // Gives the drop handler and the drag manager the window they serve (null: none).
+  void AttachDropTargetWindow(HWND window);
   bool DropTargetRegistered() const { return dropTargetRegistered_; }
   // Hints (CM_HINTSHOW): 0 the control's hint, 1 the node's hint, 2 the
   // node's hint or else the control's, 3 the node's text when it is cut off.
   int HintMode = 0;
   // The node's hint text (modes 1 to 3) for a column.
-  Method<void(TObject*, TVTNode*, int column, std::string& hint)> OnGetHint;
+  Method<void(TObject*, TVTNode*, int column, std::u16string& hint)> OnGetHint;
   // What the tree hands its hint window with the hint (the node is forgotten when it is freed).
   struct TVTHintData {
     TBaseVirtualTree* Tree = nullptr;
     TVTNode* Node = nullptr;
     int Column = NoColumn;
-    // The text in full (a header hint's, which may not survive the 8-bit hint string); empty: the hint string's.
+    // The text in full (a node's or a header hint's, which may not survive the 8-bit hint string); empty: the
+    // hint string's.
     std::u16string Text;
   };
   const TVTHintData& HintData() const { return hintData_; }
@@ -572,7 +583,7 @@ class TBaseVirtualTree : public TCustomControl {
   }
   // The hint text of a node in a column (`text`: hint mode 3, the node's own
   // text, which the string tree gives); the base asks the hint event.
-  virtual std::string GetNodeHint(TVTNode* node, int column, bool text);
+  virtual std::u16string GetNodeHint(TVTNode* node, int column, bool text);
   // The node's width in a column (the base tree: 0).
   virtual int MeasureNodeWidth(TVTNode* /*node*/, int /*column*/) { return 0; }
   // The image index event's answer (-1: none).
@@ -695,6 +706,7 @@ class TBaseVirtualTree : public TCustomControl {
   bool dropTargetRegistered_ = false;
   TVTTransferTree* transfer_ = nullptr;
   TVTDragManager* dragManager_ = nullptr;
+  unsigned autoExpandDelay_ = 1000;
   TVTTreeDropHandler* dropHandler_ = nullptr;
   TBorderStyle borderStyle_ = bsSingle;
   std::unique_ptr<TVirtualTreeCore> core_;

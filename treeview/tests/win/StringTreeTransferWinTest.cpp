@@ -246,3 +246,57 @@ TEST_F(StringTreeTransferWinTest, AnOleDragShowsTheSourcePictureUntilItEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StringTreeTransferWinTest, DropsAwayFromTheScreenOriginLandOnTheRowUnderThePointer) {
+  // The form away from the screen's origin; OLE gives the drag's points in screen coordinates.
+  form_->SetBounds(300, 200, 400, 400);
+  Fill(tree_, {u"New"});
+  Fill(other_, {u"A", u"B", u"C", u"D"});                // collapsed: rows A, B, C, D, 18 pixels each
+  other_->Tree().OptionBits.Auto &= std::uint16_t(~1u);  // no expansion under the drag
+  ASSERT_TRUE(other_->DropTargetRegistered());
+  TVirtualTreeCore& core = other_->Tree();
+  TVTNode* third = core.FirstNodeRaw()->NextSibling->NextSibling;
+  const int rowHeight = third->NodeHeight;
+  POINT origin{0, 0};
+  ClientToScreen(other_->WindowHandle(), &origin);
+  ASSERT_GT(origin.x, 0);
+  ASSERT_GT(origin.y, 0);
+  IDropTarget* target = other_->ObtainDragManager();
+  ASSERT_NE(target, nullptr);
+  // Over the third row, right of its text: its upper half drops above it, its lower half below.
+  struct Place {
+    int dy, mode;
+  };
+  for (const Place& c : {Place{2, 1}, Place{rowHeight - 3, 3}}) {
+    SCOPED_TRACE(c.dy);
+    TVTDataObject* data = tree_->Transfer().CreateDataObject(false);
+    const POINTL at{origin.x + 250, origin.y + 2 * rowHeight + c.dy};
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(target->DragEnter(data, MK_LBUTTON, at, &effect), S_OK);
+    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(target->DragOver(MK_LBUTTON, at, &effect), S_OK);
+    EXPECT_EQ(core.DropTargetNode, third);
+    EXPECT_EQ(other_->DropHandler().DropMode(), c.mode);
+    target->DragLeave();
+    data->Release();
+  }
+  // A drop with the pointer on the third row's upper half puts the copy above it.
+  tree_->Tree().SetNodeSelected(tree_->Tree().FirstNodeRaw(), true);
+  tree_->Tree().CopyToClipboard();
+  TVTDataObject* data = tree_->Transfer().CreateDataObject(false);
+  const POINTL at{origin.x + 250, origin.y + 2 * rowHeight + 2};
+  DWORD effect = DROPEFFECT_COPY;
+  ASSERT_EQ(target->DragEnter(data, MK_LBUTTON, at, &effect), S_OK);
+  effect = DROPEFFECT_COPY;
+  ASSERT_EQ(target->DragOver(MK_LBUTTON, at, &effect), S_OK);
+  effect = DROPEFFECT_COPY;
+  ASSERT_EQ(target->Drop(data, 0, at, &effect), S_OK);
+  data->Release();
+  std::vector<std::u16string> tops;
+  for (TVTNode* n = core.FirstNodeRaw(); n; n = n->NextSibling) tops.push_back(other_->CellText(n, -1));
+  EXPECT_EQ(tops, (std::vector<std::u16string>{u"A", u"B", u"New", u"C", u"D"}));
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include "Menus.h"
 #include "PaintCanvas.h"
 #include "TreeOnForm.h"
+#include "VirtualTreeTransferWin.h"
 #include "VirtualTreesWin.h"
 #include "Win32Platform.h"
 
@@ -375,3 +376,30 @@ TEST_F(TreeInputTest, AnAutomaticDragStartsBeyondTheThresholdAndEndsWithoutADrag
   EXPECT_EQ(tree.Selection(), std::vector<TVTNode*>{rows_[2]});
   Send(WM_LBUTTONUP, 0, 40, 40);
 }
+
+namespace {
+
+TEST_F(TreeInputTest, TheTimingSettingsReachTheTimersThatUseThemAndAreAssigned) {
+  tree_->SetAutoScrollDelay(310);
+  tree_->SetAutoScrollInterval(7);
+  tree_->SetEditDelay(620);
+  tree_->SetAnimationDuration(90);
+  tree_->SetAutoExpandDelay(450);
+  EXPECT_EQ(Core().AutoScrollDelay, 310u);
+  EXPECT_EQ(Core().AutoScrollInterval, 7u);
+  EXPECT_EQ(tree_->MouseInput().EditDelay, 620u);
+  EXPECT_EQ(Core().AnimationDuration, 90u);
+  EXPECT_EQ(tree_->DropHandler().ExpandDelay, 450u) << "a drop handler made after the setting";
+  tree_->SetAutoExpandDelay(460);
+  EXPECT_EQ(tree_->DropHandler().ExpandDelay, 460u) << "a drop handler made before it";
+  auto* copy = New<TNamedTree>(form_);
+  copy->SetParent(form_);
+  copy->Assign(tree_);
+  EXPECT_EQ(copy->Tree().AutoScrollDelay, 310u);
+  EXPECT_EQ(copy->Tree().AutoScrollInterval, 7u);
+  EXPECT_EQ(copy->MouseInput().EditDelay, 620u);
+  EXPECT_EQ(copy->Tree().AnimationDuration, 90u);
+  EXPECT_EQ(copy->DropHandler().ExpandDelay, 460u);
+}
+
+}  // namespace

@@ -766,7 +766,11 @@ TEST_F(TreePaintTest, HintsByModeWithTheNodeInTheHintData) {
   tree_->SetShowHint(true);
   tree_->SetFocus();
   struct Hints {
-    void Get(TObject*, TVTNode* node, int, std::string& hint) { hint = "node " + std::to_string(node->Index); }
+    // Cyrillic: the hint string of the code page cannot hold it, the hint data does.
+    void Get(TObject*, TVTNode* node, int, std::u16string& hint) {
+      hint = u"\u0443\u0437\u0435\u043b ";
+      hint += char16_t(u'0' + node->Index);
+    }
   } hints;
   tree_->OnGetHint = decltype(tree_->OnGetHint)::Bind<&Hints::Get>(&hints);
   auto ask = [&](int mode, int x, int y, std::string& text) {
@@ -783,7 +787,8 @@ TEST_F(TreePaintTest, HintsByModeWithTheNodeInTheHintData) {
   EXPECT_TRUE(ask(0, 40, 2 * kRow + 9, text));
   EXPECT_EQ(text, "the tree");
   EXPECT_TRUE(ask(1, 40, 2 * kRow + 9, text));
-  EXPECT_EQ(text, "node 2");
+  EXPECT_EQ(tree_->HintData().Text, u"\u0443\u0437\u0435\u043b 2");
+  EXPECT_FALSE(text.empty());
   EXPECT_EQ(tree_->HintData().Node, tree.FirstNode()->NextSibling->NextSibling);
   EXPECT_TRUE(tree.HasTreeState(tsHint));
   EXPECT_FALSE(ask(1, 40, 150, text));  // below the rows
