@@ -38,12 +38,14 @@ __attribute__((noinline)) void ReportCaller(const char* tag) {
 
 static std::string g_password;
 
+static void AnswerPassword(const TVantorExceptionRecord&, std::string& password) {
+  password = g_password;
+}
+
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--password") == 0) {
     g_password = argv[2];
-    VantorLogCallbacks().PasswordRequest = [](const TVantorExceptionRecord&, std::string& password) {
-      password = g_password;
-    };
+    VantorLogCallbacks().PasswordRequest = &AnswerPassword;
   }
   InitECoreWin();
   InitEDebug();
