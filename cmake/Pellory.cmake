@@ -285,12 +285,11 @@ function(pellory_report_dialogs target)
   endif()
 endfunction()
 
-# A Windows target that carries the exception-reporting library: its throws
-# and the ends of its catch clauses pass through the library's wrappers, and it exports the library's
-# entry points by their undecorated names.
-function(pellory_capture_exceptions target)
+# A Windows program that carries the exception-reporting library exports the
+# library's entry points by their undecorated names: other modules of the
+# process look them up in the main module.
+function(pellory_library_exports target)
   if(WIN32 AND NOT PELLORY_HOST_TOOLS AND NOT PELLORY_FUZZ)
-    target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw -Wl,--wrap=__cxa_end_catch)
     # 32-bit stdcall symbols carry "@bytes"; the exported names do not. The
     # linker takes the .def file as an input (a program's sources pass none).
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -300,6 +299,16 @@ function(pellory_capture_exceptions target)
     endif()
     target_link_options(${target} PRIVATE ${_def})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${_def})
+  endif()
+endfunction()
+
+# A Windows target that carries the exception-reporting library: its throws
+# and the ends of its catch clauses pass through the library's wrappers, and it exports the library's
+# entry points by their undecorated names.
+function(pellory_capture_exceptions target)
+  if(WIN32 AND NOT PELLORY_HOST_TOOLS AND NOT PELLORY_FUZZ)
+    target_link_options(${target} PRIVATE -Wl,--wrap=__cxa_throw -Wl,--wrap=__cxa_end_catch)
+    pellory_library_exports(${target})
     pellory_report_dialogs(${target})
   endif()
 endfunction()

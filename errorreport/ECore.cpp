@@ -1750,8 +1750,12 @@ void ReportInternalFailure(const std::string& section, const std::exception_ptr&
   if (!IsHostedByIde() && !debuggerAttached) return;
   if (!known) message = "General internal error.";
   std::uintptr_t address = CurrentExceptionInfo().Address;
-  // A language exception's address is where its raise returns to; the CALL starts 5 bytes before.
-  if (known && address >= 5) address -= 5;
+  // A language exception's address is where its raise returns to; the CALL
+  // starts 5 bytes before. A fault's address is the faulting instruction.
+  if (known && address >= 5) {
+    const TExceptionObjectRecord failure = MakeExceptionObjectRecord(error, address);
+    if (IsLanguageException(&failure)) address -= 5;
+  }
   Output().DebugLine("[ERROR] - Section: " + section + " - Address: " + Hex8(address) + " - Message: \"" + message +
                      "\"");
   if (!gFailureDetails) return;

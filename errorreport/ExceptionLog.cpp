@@ -117,12 +117,18 @@ bool ReadExportTableFromImage(const std::uint8_t* image, std::size_t imageSize, 
     const std::uint32_t count = std::min(functions, names);
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint32_t nameRva = r.U32LEAt(addressOfNames + std::size_t{4} * i);
-      if (nameRva >= imageSize) return false;
+      if (nameRva >= imageSize) {
+        list.Clear();  // never a partial, unsorted list
+        return false;
+      }
       const std::size_t maxLen = std::min<std::size_t>(256, imageSize - nameRva);
       const char* text = reinterpret_cast<const char*>(image + nameRva);
       std::string name(text, strnlen(text, maxLen));
       const std::uint16_t ordinal = r.U16LEAt(addressOfOrdinals + std::size_t{2} * i);
-      if (ordinal >= functions) return false;
+      if (ordinal >= functions) {
+        list.Clear();
+        return false;
+      }
       const std::uint32_t rva = r.U32LEAt(addressOfFunctions + std::size_t{4} * ordinal);
       std::uintptr_t address = moduleBase + rva;
       if (rva >= expRva && rva < static_cast<std::uint64_t>(expRva) + expSize)
@@ -262,9 +268,24 @@ TVantorThreadsList::TVantorThreadsList(TVantorThreadsList* source) {
   if (!source) return;
   source->LockForRead();
   try {
-    for (int i = 0; i < source->Count(); ++i) Add(new TVantorThreadInfo(*source->GetThreadInfo(i)));
+    for (int i = 0; i < source->Count(); ++i) {
+      auto* info = new TVantorThreadInfo(*source->GetThreadInfo(i));
+      // The snapshot owns its stack copies: the live list frees its own when a
+      // thread is resumed again or ends, while a report still reads these.
+      std::uint8_t* stack = info->ResumerStack;
+      info->ResumerStack = nullptr;
+      info->Forwarded = 0;
+      Add(info);
+      if (stack && info->ResumerStackSize) {
+        info->ResumerStack = new std::uint8_t[info->ResumerStackSize];
+        std::memcpy(info->ResumerStack, stack, info->ResumerStackSize);
+      } else {
+        info->ResumerStackSize = 0;
+      }
+    }
   } catch (...) {
     source->UnlockRead();
+    Clear();
     throw;
   }
   source->UnlockRead();
@@ -277,7 +298,7 @@ void TVantorThreadsList::Destroy() {
 
 void TVantorThreadsList::FreeRecord(TVantorThreadInfo* info) {
   if (!info) return;
-  if (!IsSnapshot() && !info->Forwarded) delete[] info->ResumerStack;
+  if (!info->Forwarded) delete[] info->ResumerStack;
   delete info;
 }
 
@@ -433,6 +454,11 @@ bool ReadDataBlockHeader(std::string_view block, TDataBlockHeader& header) {
 }
 
 bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset) {
+  std::uint32_t value = 0;
+  return FindDataBlockSymbolEntry(block, id, offset, value);
+}
+
+bool FindDataBlockSymbolEntry(std::string_view block, std::uint8_t id, std::uint32_t& offset, std::uint32_t& value) {
   TDataBlockHeader header;
   if (!ReadDataBlockHeader(block, header) || !IsDataBlockMagic(header.Magic) || header.Version < 500 ||
       header.Version > kCurrentDataVersion)
@@ -444,9 +470,10 @@ bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t&
     while (table.Remaining() >= 9) {
       const std::uint8_t entryId = table.U8();
       const std::uint32_t entryOffset = table.U32LE();
-      table.Skip(4);
+      const std::uint32_t entryValue = table.U32LE();
       if (entryId == id) {
         offset = entryOffset;
+        value = entryValue;
         return true;
       }
     }

@@ -207,12 +207,13 @@ struct TVantorThreadInfo {
   void* StartRoutine = nullptr;
   void* StartParameter = nullptr;
   std::uint32_t ResumerStackSize = 0;
-  std::uint8_t* ResumerStack = nullptr;  // new[]; owned by the live list unless Forwarded
+  std::uint8_t* ResumerStack = nullptr;  // new[]; owned by the list that holds the record unless Forwarded
   std::uint8_t Forwarded = 0;
 };
 
 // The live list (with its multi-reader lock) or a snapshot of one (copies of
-// the records, no lock, never freeing the stack copies it shares).
+// the records and of their stack copies, no lock). Every change of the live
+// list's records is made under its write lock.
 class TVantorThreadsList : public TList {
   FW_CLASS(TVantorThreadsList, TList)
  public:
@@ -268,6 +269,9 @@ bool ReadResourceDataBlock(std::string_view block, TVantorModuleInfo& entry, con
 // block (its address is the module's base + 4096 + offset); false when the
 // block has no table (version below 500) or no such entry.
 bool FindDataBlockSymbol(std::string_view block, std::uint8_t id, std::uint32_t& offset);
+// The same with the entry's 32-bit value (for the patched handlers 4, 5, 9
+// and 10: the bytes of stack arguments the handler removes on return).
+bool FindDataBlockSymbolEntry(std::string_view block, std::uint8_t id, std::uint32_t& offset, std::uint32_t& value);
 // Reads the trailer at the end of a module file.
 bool ReadTrailerDataBlock(TStream& file, TVantorModuleInfo& entry, const TDataBlockReading& how);
 // The version word and magic of a trailer, when the file ends in one.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ECore.h"
 #include "EZlib2.h"
@@ -251,6 +252,81 @@ TEST(DataBlock, SpecialSymbols) {
   EXPECT_FALSE(FindDataBlockSymbol(block.substr(0, 12), 5, offset));
   block[0] ^= 0x55;
   EXPECT_FALSE(FindDataBlockSymbol(block, 5, offset));
+}
+
+// A small mapped image with one section and an export directory of three
+// names, listed out of address order.
+struct ExportImage {
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(0x1000);
+  void U16(std::size_t at, std::uint16_t v) { std::memcpy(&bytes[at], &v, 2); }
+  void U32(std::size_t at, std::uint32_t v) { std::memcpy(&bytes[at], &v, 4); }
+  static constexpr std::size_t kExports = 0x200, kFunctions = 0x240, kNames = 0x260, kOrdinals = 0x280;
+  ExportImage() {
+    U16(0, 0x5A4D);
+    U32(0x3C, 0x80);
+    U32(0x80, 0x00004550);
+    U16(0x84 + 2, 1);     // one section
+    U16(0x84 + 16, 224);  // optional header size
+    const std::size_t opt = 0x98;
+    U16(opt, 0x10B);
+    U32(opt + 20, 0x100);  // code start
+    U32(opt + 92, 16);     // directory count
+    U32(opt + 96, kExports);
+    U32(opt + 100, 0x100);
+    const std::size_t section = opt + 224;
+    U32(section + 8, 0x1000);  // virtual size
+    U32(section + 12, 0);      // virtual address
+    U32(kExports + 20, 3);     // functions
+    U32(kExports + 24, 3);     // names
+    U32(kExports + 28, kFunctions);
+    U32(kExports + 32, kNames);
+    U32(kExports + 36, kOrdinals);
+    const std::uint32_t rvas[] = {0x900, 0x700, 0x800};
+    const char* names[] = {"Third", "First", "Second"};
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      U32(kFunctions + 4 * i, rvas[i]);
+      U32(kNames + 4 * i, 0x300 + 0x10 * i);
+      std::strcpy(reinterpret_cast<char*>(&bytes[0x300 + 0x10 * i]), names[i]);
+      U16(kOrdinals + 2 * i, static_cast<std::uint16_t>(i));
+    }
+  }
+};
+
+// A sound table is listed sorted by address (the lookups search it in halves);
+// a table with a lying entry lists nothing, not the entries before it unsorted.
+TEST(ExportTable, SortedOrEmpty) {
+  {
+    ExportImage image;
+    TOwned<TVantorFunctionsList> list(New<TVantorFunctionsList>());
+    ASSERT_TRUE(ReadExportTableFromImage(image.bytes.data(), image.bytes.size(), 0x400000, *list, nullptr));
+    ASSERT_EQ(list->Count(), 3);
+    EXPECT_EQ(list->Items(0)->Name, "First");
+    EXPECT_EQ(list->Items(1)->Name, "Second");
+    EXPECT_EQ(list->Items(2)->Address, 0x400900u);
+  }
+  struct Lie {
+    const char* what;
+    std::size_t at;
+    std::uint32_t value;
+    bool word;
+  };
+  const Lie lies[] = {
+      {"last name outside the image", ExportImage::kNames + 8, 0x5000, false},
+      {"last ordinal past the functions", ExportImage::kOrdinals + 4, 7, true},
+      {"functions table outside the image", ExportImage::kExports + 28, 0xFFFF0, false},
+      {"Characteristics set", ExportImage::kExports, 1, false},
+  };
+  for (const Lie& lie : lies) {
+    ExportImage image;
+    if (lie.word)
+      image.U16(lie.at, static_cast<std::uint16_t>(lie.value));
+    else
+      image.U32(lie.at, lie.value);
+    TOwned<TVantorFunctionsList> list(New<TVantorFunctionsList>());
+    EXPECT_FALSE(ReadExportTableFromImage(image.bytes.data(), image.bytes.size(), 0x400000, *list, nullptr))
+        << lie.what;
+    EXPECT_EQ(list->Count(), 0) << lie.what;
+  }
 }
 
 }  // namespace

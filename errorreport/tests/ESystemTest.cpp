@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "ESystem.h"
 #include "ExceptionLog.h"
@@ -79,14 +81,22 @@ TEST(ThreadsList, RecordsSearchesAndSnapshots) {
   EXPECT_TRUE(IsFrameworkThreadRecord(*worker));
   EXPECT_TRUE(IsPlainWindowsThreadRecord(*plain));
 
-  // A snapshot copies the records and shares the stack copies without freeing them.
+  // A snapshot copies the records and their stack copies: each list frees its own.
+  worker->ResumerStack[3] = 7;
   TVantorThreadsList* snapshot = New<TVantorThreadsList>(live);
   EXPECT_TRUE(snapshot->IsSnapshot());
   ASSERT_EQ(snapshot->Count(), 3);
   EXPECT_NE(snapshot->GetThreadInfo(1), worker);
-  EXPECT_EQ(snapshot->GetThreadInfo(1)->ResumerStack, worker->ResumerStack);
+  ASSERT_NE(snapshot->GetThreadInfo(1)->ResumerStack, worker->ResumerStack);
+  ASSERT_EQ(snapshot->GetThreadInfo(1)->ResumerStackSize, 16u);
+  EXPECT_EQ(snapshot->GetThreadInfo(1)->ResumerStack[3], 7);
+  EXPECT_EQ(snapshot->GetThreadInfo(0)->ResumerStack, nullptr);
+  live->LockForWrite();
+  live->DeleteThread(1);  // the worker ends while a report still reads the snapshot
+  live->UnlockWrite();
+  EXPECT_EQ(snapshot->GetThreadInfo(1)->ResumerStack[3], 7);  // ASan: no use after free
   snapshot->Free();
-  worker->ResumerStack[15] = 1;  // still the live list's (ASan would see a use after free)
+  ASSERT_EQ(live->Count(), 2);
 
   live->RemoveCurrentThread(300);
   EXPECT_EQ(live->IndexOfThreadId(300), -1);
@@ -119,6 +129,68 @@ TEST(ThreadsList, ReadersShareTheLockAndWritersExcludeThem) {
   writer.join();
   EXPECT_TRUE(writerIn);
   EXPECT_EQ(live->Count(), 1);
+  live->Free();
+}
+
+// Threads that resume (a new stack copy replaces the old one), end and start
+// while reports take snapshots and read them: every byte a snapshot holds is
+// its own and stays sound (ASan sees a use after free, TSan a race).
+TEST(ThreadsList, SnapshotsStaySoundWhileThreadsResumeEndAndStart) {
+  TVantorThreadsList* live = New<TVantorThreadsList>();
+  auto fill = [](TVantorThreadInfo* r, std::uint8_t value) {
+    r->ResumerStackSize = 64;
+    r->ResumerStack = new std::uint8_t[64];
+    std::memset(r->ResumerStack, value, 64);
+  };
+  for (std::uint32_t id = 1; id <= 8; ++id) {
+    TVantorThreadInfo* r = live->NewThreadInfo(true);
+    r->ThreadId = id;
+    fill(r, static_cast<std::uint8_t>(id));
+  }
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < 3; ++w)
+    writers.emplace_back([&, w] {
+      for (std::uint32_t n = 0; n < 3000 && !stop; ++n) {
+        live->LockForWrite();
+        const int count = live->Count();
+        if (count > 0) {
+          const int i = static_cast<int>((n + static_cast<std::uint32_t>(w)) % static_cast<std::uint32_t>(count));
+          TVantorThreadInfo* r = live->GetThreadInfo(i);
+          switch ((n + static_cast<std::uint32_t>(w)) % 3) {
+            case 0:  // resumed again: the old copy goes
+              delete[] r->ResumerStack;
+              fill(r, static_cast<std::uint8_t>(r->ThreadId));
+              break;
+            case 1:  // ended
+              live->DeleteThread(i);
+              break;
+            default:
+              break;
+          }
+        }
+        if (live->Count() < 8) {  // started
+          TVantorThreadInfo* r = live->NewThreadInfo(true);
+          r->ThreadId = 1 + n % 200;
+          fill(r, static_cast<std::uint8_t>(r->ThreadId));
+        }
+        live->UnlockWrite();
+      }
+    });
+  int mismatches = 0;
+  for (int round = 0; round < 300; ++round) {
+    TVantorThreadsList* snapshot = New<TVantorThreadsList>(live);
+    std::this_thread::yield();  // the writers change the live list meanwhile
+    for (int i = 0; i < snapshot->Count(); ++i) {
+      const TVantorThreadInfo* r = snapshot->GetThreadInfo(i);
+      for (std::uint32_t b = 0; b < r->ResumerStackSize; ++b)
+        if (r->ResumerStack[b] != static_cast<std::uint8_t>(r->ThreadId)) ++mismatches;
+    }
+    snapshot->Free();
+  }
+  stop = true;
+  for (std::thread& t : writers) t.join();
+  EXPECT_EQ(mismatches, 0);
   live->Free();
 }
 

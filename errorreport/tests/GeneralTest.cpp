@@ -422,9 +422,12 @@ TEST(LibraryWarnings, LinesCodesAndBoxes) {
   EXPECT_TRUE(out.lines.empty());
   ReportInternalFailure("EHook.Done", std::make_exception_ptr(EConvertError("x")), true);
   ReportInternalFailure("ECore.Init", std::make_exception_ptr(7), true);
-  ASSERT_EQ(out.lines.size(), 2u);
+  ReportInternalFailure("EDebug.Init", std::make_exception_ptr(EAccessViolation("fault")), true);
+  ASSERT_EQ(out.lines.size(), 3u);
   EXPECT_EQ(out.lines[0], "[ERROR] - Section: EHook.Done - Address: 0040122F - Message: \"x\"");
   EXPECT_EQ(out.lines[1], "[ERROR] - Section: ECore.Init - Address: 00401234 - Message: \"General internal error.\"");
+  // A fault's address is the faulting instruction itself.
+  EXPECT_EQ(out.lines[2], "[ERROR] - Section: EDebug.Init - Address: 00401234 - Message: \"fault\"");
   EXPECT_FALSE(InternalFailureRunning());
   SetLibraryOutput(nullptr);
   ClearCurrentExceptionInfo();

@@ -80,6 +80,14 @@ const void* LoadModuleResource(HMODULE module, const char* name, const char* typ
   return data;
 }
 
+bool GetDataBlockSymbolValue(std::uint8_t id, std::uint32_t& value) {
+  HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
+  DWORD size = 0;
+  const void* data = LoadModuleResource(self, "VLDATA", MAKEINTRESOURCEA(10), size);
+  std::uint32_t offset = 0;
+  return data && FindDataBlockSymbolEntry(std::string_view(static_cast<const char*>(data), size), id, offset, value);
+}
+
 void* GetDataBlockSymbolAddress(std::uint8_t id) {
   HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
   DWORD size = 0;

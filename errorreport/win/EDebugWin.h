@@ -19,5 +19,7 @@ void DoneEDebug();
 // The address of special symbol `id` of this module's own data block
 // ("VLDATA" resource); null when the block or the symbol is missing.
 void* GetDataBlockSymbolAddress(std::uint8_t id);
+// The 32-bit value of that symbol's entry; false when it is missing.
+bool GetDataBlockSymbolValue(std::uint8_t id, std::uint32_t& value);
 // A resource of a module: its bytes and size; null when missing.
 const void* LoadModuleResource(HMODULE module, const char* name, const char* type, DWORD& size);

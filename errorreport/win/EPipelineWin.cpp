@@ -877,12 +877,10 @@ std::uint8_t RunReport(TReportRun& run) {
 }
 
 // --- The unhandled filter's report --------------------------------------------------------------------
+// In the form the report keeps as the last message, so that the two compare.
 std::string FilterMessageText(const TExceptionObjectRecord* object) {
   if (!object) return std::string();
-  std::string text = object->Message;
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 32 && c != '\r' && c != '\n') c = ' ';
-  return text;
+  return CollapseControlChars(object->Message);
 }
 
 std::shared_ptr<const TExceptionObjectRecord> UnhandledFilterObject(const EXCEPTION_RECORD* record) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <typeinfo>
 
 #include "ECoreWin.h"
@@ -160,10 +161,10 @@ void RunThreadExecute(TThread* thread) {
     if (TVantorThreadsList* list = VantorThreadsList()) {
       std::uintptr_t limit = 0, top = 0;
       CurrentStackBounds(limit, top);
-      list->LockForRead();
+      list->LockForWrite();
       int i = list->IndexOfThreadObject(thread);
       if (i >= 0) list->GetThreadInfo(i)->StackTop = top;
-      list->UnlockRead();
+      list->UnlockWrite();
     }
   }
   try {
@@ -288,8 +289,10 @@ std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> 
     }
     if (!IsCatchingEnabled()) return 1;
     TCurrentExceptionInfo current = CurrentExceptionInfo();
-    if (!IsReportableException(object.get())) {
-      if (!IsReportableException(current.LastObject.get())) return 1;
+    if (!IsReportableException(object.get()) && !IsReportableException(current.LastObject.get())) return 1;
+    // Only an object that is not a sound one is replaced: an EAbort stays
+    // itself (and goes unreported), never an older exception in its place.
+    if (!object || object->ClassChain.empty()) {
       object = current.LastObject;
       address = current.LastAddress;
     }
@@ -502,6 +505,7 @@ void __stdcall VantorLog_CallCreateThread(const void* threadRecord) {
     *info = *given;
     info->ResumerStack = nullptr;  // the stack copy stays the sender's
     info->ResumerStackSize = 0;
+    info->Forwarded = 0;
     list->UnlockWrite();
   } catch (...) {
   }
@@ -511,17 +515,32 @@ void __stdcall VantorLog_CallResumeThread(HANDLE thread, const void* threadRecor
   TVantorThreadsList* list = VantorThreadsList();
   if (!IsActive() || !list || !threadRecord || CurrentThreadBlock().Reporting) return;
   const auto* given = static_cast<const TVantorThreadInfo*>(threadRecord);
-  list->LockForRead();
+  // The sender frees its stack copy when the thread is resumed again or ends:
+  // this list keeps a copy of its own (the sender holds its list's write lock
+  // while it calls here, so the bytes are sound for the copy).
+  std::uint8_t* copy = nullptr;
+  std::uint32_t size = 0;
+  if (given->ResumerStack && given->ResumerStackSize &&
+      ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(given->ResumerStack), given->ResumerStackSize)) {
+    copy = new (std::nothrow) std::uint8_t[given->ResumerStackSize];
+    if (copy) {
+      size = given->ResumerStackSize;
+      std::memcpy(copy, given->ResumerStack, size);
+    }
+  }
+  list->LockForWrite();
   int i = list->IndexOfHandle(reinterpret_cast<std::uintptr_t>(thread));
   if (i >= 0) {
     TVantorThreadInfo* own = list->GetThreadInfo(i);
     if (!own->Forwarded) delete[] own->ResumerStack;
     own->ResumerThreadId = given->ResumerThreadId;
-    own->ResumerStack = given->ResumerStack;
-    own->ResumerStackSize = given->ResumerStackSize;
-    own->Forwarded = 1;  // the stack copy belongs to the module that sent it
+    own->ResumerStack = copy;
+    own->ResumerStackSize = size;
+    own->Forwarded = 0;
+    copy = nullptr;
   }
-  list->UnlockRead();
+  list->UnlockWrite();
+  delete[] copy;
 }
 
 void __stdcall VantorLog_CallExitThread() {

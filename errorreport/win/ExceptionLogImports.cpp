@@ -167,10 +167,11 @@ struct TWrappedStart {
 void NoteOwnStackTop() {
   TVantorThreadsList* list = VantorThreadsList();
   if (!IsActive() || !list) return;
-  list->LockForRead();
+  const std::uintptr_t top = StackTop();
+  list->LockForWrite();
   int i = list->IndexOfThreadId(GetCurrentThreadId());
-  if (i >= 0) list->GetThreadInfo(i)->StackTop = StackTop();
-  list->UnlockRead();
+  if (i >= 0) list->GetThreadInfo(i)->StackTop = top;
+  list->UnlockWrite();
 }
 
 DWORD WINAPI WrappedThreadStart(LPVOID parameter) {
@@ -396,19 +397,21 @@ bool ImportHookInstalled(const char* procName) {
 
 // --- Handler patches -------------------------------------------------------------------------------
 // A patched handler's descriptor: the code that runs the original (first:
-// the entry thunk jumps through it), the mode it reports with and whether
-// the original runs whatever the answer.
+// the entry thunk jumps through it), the mode it reports with, whether the
+// original runs whatever the answer, and the bytes of stack arguments the
+// handler removes when it returns (at offset 12: the entry thunk reads it).
 struct TPatchedHandler {
   void* Original;
   std::uint32_t Mode;
   std::uint32_t AlwaysOriginal;
+  std::uint32_t ArgumentBytes;
 };
 
 extern "C" {
-TPatchedHandler VantorPatchedHandler4 = {nullptr, kModeWeb, 0};
-TPatchedHandler VantorPatchedHandler5 = {nullptr, kModeWeb, 0};
-TPatchedHandler VantorPatchedHandler9 = {nullptr, kModeServer, 1};
-TPatchedHandler VantorPatchedHandler10 = {nullptr, kModeServer, 0};
+TPatchedHandler VantorPatchedHandler4 = {nullptr, kModeWeb, 0, 0};
+TPatchedHandler VantorPatchedHandler5 = {nullptr, kModeWeb, 0, 0};
+TPatchedHandler VantorPatchedHandler9 = {nullptr, kModeServer, 1, 0};
+TPatchedHandler VantorPatchedHandler10 = {nullptr, kModeServer, 0, 0};
 
 // Reports the exception at hand; 1 when the original is to run.
 std::uint32_t VantorReportFromPatchedHandler(const TPatchedHandler* handler) {
@@ -443,7 +446,9 @@ std::uint32_t VantorReportFromPatchedHandler(const TPatchedHandler* handler) {
 #if defined(__i386__)
 // Each entry keeps every register and the stack as the caller left them: it
 // asks the report, then jumps to the original (same arguments) or returns
-// the answer in EAX. These handlers take at most their register arguments.
+// the answer in EAX, removing the handler's stack arguments as the handler's
+// own return does (through ECX and EDX, which no calling convention keeps
+// across a call).
 #define VANTOR_PATCH_ENTRY(N)                \
   ".globl _VantorPatchedEntry" #N            \
   "\n"                                       \
@@ -462,7 +467,11 @@ std::uint32_t VantorReportFromPatchedHandler(const TPatchedHandler* handler) {
   "1:\n"                                     \
   "  movl %eax, 28(%esp)\n"                  \
   "  popal\n"                                \
-  "  ret\n"
+  "  movl _VantorPatchedHandler" #N          \
+  "+12, %ecx\n"                              \
+  "  popl %edx\n"                            \
+  "  addl %ecx, %esp\n"                      \
+  "  jmp *%edx\n"
 asm(".text\n" VANTOR_PATCH_ENTRY(4) VANTOR_PATCH_ENTRY(5) VANTOR_PATCH_ENTRY(9) VANTOR_PATCH_ENTRY(10));
 extern "C" void VantorPatchedEntry4();
 extern "C" void VantorPatchedEntry5();
@@ -474,9 +483,14 @@ namespace {
 
 TClassLibraryTarget g_targets[11];
 
-[[maybe_unused]] void PatchHandler(int id, TPatchedHandler* handler, void (*entry)()) {
+[[maybe_unused]] void PatchHandler(int id, TPatchedHandler* handler, void (*entry)(), TSymbolValueLookup symbolValue) {
   TClassLibraryTarget& target = g_targets[id];
   if (!target.Address || !entry) return;
+  // Returning for the handler needs to know how much of the stack it owns.
+  std::uint32_t bytes = 0;
+  if (symbolValue && !symbolValue(static_cast<std::uint8_t>(id), bytes)) bytes = 0;
+  if (!IsHandlerArgumentSize(bytes)) return;
+  handler->ArgumentBytes = bytes;
   try {
     handler->Original =
         HookProcedureCode(target.Address, reinterpret_cast<void*>(entry), "handler " + std::to_string(id));
@@ -488,7 +502,11 @@ TClassLibraryTarget g_targets[11];
 
 }  // namespace
 
-void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress) {
+bool IsHandlerArgumentSize(std::uint32_t bytes) {
+  return bytes % 4 == 0 && bytes <= 1020;
+}
+
+void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress, TSymbolValueLookup symbolValue) {
   for (TClassLibraryTarget& t : g_targets) t = TClassLibraryTarget();
   auto symbol = [symbolAddress](std::uint8_t id) { return symbolAddress ? symbolAddress(id) : nullptr; };
   g_targets[5].Address = symbol(5);
@@ -502,10 +520,12 @@ void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress) {
   g_targets[9].Address = symbol(9);
   g_targets[10].Address = symbol(10);
 #if defined(__i386__)
-  PatchHandler(5, &VantorPatchedHandler5, &VantorPatchedEntry5);
-  PatchHandler(4, &VantorPatchedHandler4, &VantorPatchedEntry4);
-  PatchHandler(9, &VantorPatchedHandler9, &VantorPatchedEntry9);
-  PatchHandler(10, &VantorPatchedHandler10, &VantorPatchedEntry10);
+  PatchHandler(5, &VantorPatchedHandler5, &VantorPatchedEntry5, symbolValue);
+  PatchHandler(4, &VantorPatchedHandler4, &VantorPatchedEntry4, symbolValue);
+  PatchHandler(9, &VantorPatchedHandler9, &VantorPatchedEntry9, symbolValue);
+  PatchHandler(10, &VantorPatchedHandler10, &VantorPatchedEntry10, symbolValue);
+#else
+  (void)symbolValue;
 #endif
 }
 

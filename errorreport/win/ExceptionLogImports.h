@@ -46,10 +46,17 @@ bool ImportHookInstalled(const char* procName);
 // into its module, so there is no package to search). A patched handler reports the current
 // exception through ExceptionManager; the original runs with the same
 // registers and stack when the answer is 1 (always for id 9), else the
-// answer is returned. Targets 6 and 8 are only kept: their handlers work on
-// the web framework's own objects.
+// answer is returned, with the handler's stack arguments removed as its own
+// return would: their byte count is the symbol's value, and a symbol whose
+// value names no such count (not a multiple of 4, or above 1020) is left
+// unpatched. Targets 6 and 8 are only kept: their handlers work on the web
+// framework's own objects.
 using TSymbolAddressLookup = void* (*)(std::uint8_t id);
-void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress);
+using TSymbolValueLookup = bool (*)(std::uint8_t id, std::uint32_t& value);
+void HookClassLibraryHandlers(TSymbolAddressLookup symbolAddress, TSymbolValueLookup symbolValue = nullptr);
+// Whether a handler symbol's value is a count of stack argument bytes a
+// patched entry can remove.
+bool IsHandlerArgumentSize(std::uint32_t bytes);
 struct TClassLibraryTarget {
   void* Address = nullptr;  // null: not found
   bool Patched = false;

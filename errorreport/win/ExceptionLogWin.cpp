@@ -15,7 +15,9 @@
 #include "EFreezeWin.h"
 #include "EHookWin.h"
 #include "ELeaksWin.h"
+#include "ELocation.h"
 #include "EPipelineWin.h"
+#include "ESendReportWin.h"
 #include "ESystemWin.h"
 #include "EWebOutputWin.h"
 #include "ExceptionLogCapture.h"
@@ -227,7 +229,8 @@ void ReportStepFailure(const std::string& text) {
   ::ReportInternalFailure(text, std::current_exception(), IsDebuggerAttached());
 }
 
-// The location of a code address: its module's handle and file name.
+// The location of a code address: its module's handle and file name, and
+// its unit, class, procedure and lines where the module's data names them.
 TInternalFailureLocation LocationOf(std::uint64_t address) {
   TInternalFailureLocation location;
   location.Address = address;
@@ -237,8 +240,29 @@ TInternalFailureLocation LocationOf(std::uint64_t address) {
                          reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(address)), &module)) {
     location.Module = reinterpret_cast<std::uintptr_t>(module);
     location.ModuleFileName = GetModuleFileNameOf(module);
+    try {
+      TVLLocationInfo found;
+      LocateAddress(address, static_cast<std::int32_t>(GetCurrentThreadId()), found);
+      if (found.Kind >= 2) {
+        location.UnitName = found.UnitName;
+        location.ClassName = found.ClassName;
+        location.ProcedureName = found.ProcedureName;
+        location.ProcedureLine = found.LineInProcedure;
+        location.Line = found.Line;
+        location.HasLine = found.Kind >= 4;
+      }
+    } catch (...) {
+      SwallowException("internal failure location");
+    }
   }
   return location;
+}
+
+// The ".log" file of an internal failure to the library's maker, by the
+// simple mail interface.
+bool SendInternalFailureMail(const std::string& logFile) {
+  const std::string subject = std::string("VantorLog ") + kLibraryVersionText + " critical bug.";
+  return SendMapiMessage(kLibrarySupportAddress, subject, subject, {logFile}, nullptr, 0);
 }
 
 // An internal failure's details: completed here, saved as the program's
@@ -273,9 +297,15 @@ void WriteInternalFailureDetails(TInternalFailureFacts& facts) {
   }
   LibraryOutput& output = CurrentLibraryOutput();
   if (output.AskQuestion(InternalFailureQuestion(facts.Message), "Probably internal bug")) {
-    // This build has no mail client of its own to send with: the user is
-    // told where the file is and where to send it.
-    output.InformationBox(InternalFailureSendManually(logFile), "Information");
+    // Sent through the user's mail client; without one the user is told
+    // where the file is and where to send it.
+    bool sent = false;
+    try {
+      sent = FileExists(logFile) && SendInternalFailureMail(logFile);
+    } catch (...) {
+      SwallowException("internal failure mail");
+    }
+    if (!sent) output.InformationBox(InternalFailureSendManually(logFile), "Information");
   }
 }
 
@@ -476,7 +506,7 @@ void StartupBody() {
   // 15. The capture hooks (ExceptionLogCapture.h), outside IDE mode and when this module may own them.
   if (!IsHostedByIde() && flags.HooksAllowed) {
     InstallCaptureHooks();
-    HookClassLibraryHandlers(&GetDataBlockSymbolAddress);
+    HookClassLibraryHandlers(&GetDataBlockSymbolAddress, &GetDataBlockSymbolValue);
     InstallImportHooks();
   }
   InstallPeerExportFinder();
@@ -687,12 +717,29 @@ bool ModuleDataBlockIsCurrent(HMODULE module) {
   return ModuleHasDataBlock(module) && DataBlockVersionIsCurrent(GetDataBlockVersion(module));
 }
 
+// The password-request handlers and callback of this module, on the
+// faulting thread when a report runs; their answer is the shared password.
+static void AskPasswordHandlers() {
+  TVantorEventState& events = VantorEventState();
+  CallPasswordRequestHandlers(events.Current, events.Password);
+}
+
 bool LoadModuleDataBlock(TVantorModuleInfo& entry) {
   try {
     HMODULE module = reinterpret_cast<HMODULE>(entry.Handle);
     TDataBlockReading how;
     how.LightScan = VantorLogFlags().LightScan;
     how.IsOwnModule = module == ThisModule();
+    // The password of the block's protected part: first what this module's
+    // handlers answer, then (for another module) that module's own
+    // password-request export.
+    how.FirstPasswordSource = [] {
+      VantorEventState().Password.clear();
+      RunEventOnFaultingThread(&AskPasswordHandlers);
+      return VantorEventState().Password;
+    };
+    if (!how.IsOwnModule)
+      how.SecondPasswordSource = [module] { return CallPasswordRequestExport(module, VantorEventState().Password); };
     bool ok = false;
     std::string_view bytes;
     std::uint16_t version;

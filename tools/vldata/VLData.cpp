@@ -10,9 +10,13 @@
 //
 // --lines MODULE (with --objdump and --nm naming the cross binutils) makes
 // the debug data from the linked module's line rows and code symbols: the
-// compact line table with "Class.Method" names. --symbol-name ID:NAME adds a
-// special symbol for the function of that demangled name ("Class::Method" or
-// "Function"). --locate reads the trailer block of MODULE and prints, for
+// compact line table with "Class.Method" names. --symbol-name ID:NAME[:BYTES]
+// adds a special symbol for the function of that demangled name
+// ("Class::Method" or "Function"). For the handlers the library patches
+// (ids 4, 5, 9 and 10) the symbol's value is the bytes of stack arguments the
+// function removes on return: BYTES, else the "@N" of a stdcall name, else 0
+// for a free function; a scoped name without BYTES is refused, since a member
+// may remove its arguments itself. --locate reads the trailer block of MODULE and prints, for
 // each address, "ADDRESS<TAB>unit<TAB>Class::Procedure<TAB>line" as the
 // library's line-table walk names it.
 //
@@ -56,6 +60,28 @@ unsigned long Number(const std::string& text) {
   unsigned long v = std::stoul(text, &used, 0);
   if (used != text.size()) throw std::runtime_error("not a number: " + text);
   return v;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "NAME:BYTES" (a single colon, not a scope's "::"): the name and the bytes.
+bool SplitArgumentBytes(std::string& name, std::uint32_t& bytes) {
+  const std::size_t colon = name.rfind(':');
+  if (colon == std::string::npos || colon == 0 || name[colon - 1] == ':' || !AllDigits(name.substr(colon + 1)))
+    return false;
+  bytes = static_cast<std::uint32_t>(std::stoul(name.substr(colon + 1), nullptr, 10));
+  name.resize(colon);
+  return true;
+}
+
+// The "@N" that ends a stdcall function's name: the bytes it removes.
+bool StdcallArgumentBytes(const std::string& name, std::uint32_t& bytes) {
+  const std::size_t at = name.rfind('@');
+  if (at == std::string::npos || at == 0 || !AllDigits(name.substr(at + 1))) return false;
+  bytes = static_cast<std::uint32_t>(std::stoul(name.substr(at + 1), nullptr, 10));
+  return true;
 }
 
 // The output of a command; a failing command is an error.
@@ -228,13 +254,20 @@ int main(int argc, char** argv) {
         TVLLineTableInput table{facts.rows, facts.functions, NormalizeDataVersion(input.version), input.password};
         input.debugData = MakeLineTable(table);
       }
-      for (const auto& named : namedSymbols) {
-        const std::string& name = named.second;
+      for (const auto& [id, given] : namedSymbols) {
+        std::string name = given;
+        std::uint32_t value = 0;
+        if (!SplitArgumentBytes(name, value)) {
+          const bool handler = id == 4 || id == 5 || id == 9 || id == 10;
+          if (handler && !StdcallArgumentBytes(name, value) && name.find("::") != std::string::npos)
+            throw std::runtime_error("--symbol-name " + given +
+                                     ": the bytes of stack arguments it removes are unknown (add :BYTES)");
+        }
         auto f = std::find_if(facts.functions.begin(), facts.functions.end(), [&](const TVLFunctionSymbol& s) {
           return (s.ClassName.empty() ? s.Name : s.ClassName + "::" + s.Name) == name;
         });
         if (f == facts.functions.end()) throw std::runtime_error("no function " + name + " in " + lines);
-        input.symbols.push_back({named.first, f->Offset, 0});
+        input.symbols.push_back({id, f->Offset, value});
       }
     }
     if (!block.empty()) WriteFile(block, MakeResourceBlock(input), false);

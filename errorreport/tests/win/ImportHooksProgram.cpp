@@ -329,6 +329,34 @@ std::uint32_t CallTarget(std::uint32_t argument) {
   asm volatile("call *%2" : "=a"(result) : "a"(argument), "r"(&PatchedHandlerTarget) : "ecx", "edx", "memory", "cc");
   return result;
 }
+
+// A handler that removes its two stack arguments on return (the first +
+// the second; its first instructions are 5 bytes long).
+asm(".text\n"
+    "_StackArgumentsTarget:\n"
+    "  movl 4(%esp), %eax\n"
+    "  addl 8(%esp), %eax\n"
+    "  ret $8\n");
+extern "C" void StackArgumentsTarget();
+
+// Calls it with the arguments 3 and 4; `moved` is how far ESP ends from
+// where it was before they were pushed (0 when the callee removed them).
+std::uint32_t CallStackArgumentsTarget(std::int32_t& moved) {
+  std::uint32_t result;
+  std::uint32_t before, after;
+  asm volatile(
+      "movl %%esp, %1\n"
+      "pushl $4\n"
+      "pushl $3\n"
+      "call *%3\n"
+      "movl %%esp, %2\n"
+      "movl %1, %%esp\n"
+      : "=&a"(result), "=&S"(before), "=&D"(after)
+      : "b"(&StackArgumentsTarget)
+      : "ecx", "edx", "memory", "cc");
+  moved = static_cast<std::int32_t>(before - after);
+  return result;
+}
 #endif
 
 void* TestSymbol(std::uint8_t id) {
@@ -339,6 +367,20 @@ void* TestSymbol(std::uint8_t id) {
 #endif
   return nullptr;
 }
+
+#if defined(__i386__)
+// Symbol 5 is a handler that removes 8 bytes of arguments; symbol 4's value
+// names no argument size (6 bytes), so it is not patched.
+void* ArgumentSymbol(std::uint8_t id) {
+  if (id == 5) return reinterpret_cast<void*>(&StackArgumentsTarget);
+  if (id == 4) return reinterpret_cast<void*>(&PatchedHandlerTarget);
+  return nullptr;
+}
+bool ArgumentSymbolValue(std::uint8_t id, std::uint32_t& value) {
+  value = id == 5 ? 8 : id == 4 ? 6 : 0;
+  return true;
+}
+#endif
 
 TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndAnswerForTheHandler) {
   HookClassLibraryHandlers(&TestSymbol);
@@ -376,6 +418,37 @@ TEST(ImportHooks, BlockSymbolHandlersReportWithModeTwoAndAnswerForTheHandler) {
 #endif
   HookClassLibraryHandlers(nullptr);
 }
+
+#if defined(__i386__)
+// A report that answers for a handler returns as the handler itself would:
+// with its stack arguments removed, the caller's stack balanced.
+TEST(ImportHooks, PatchedEntriesRemoveTheHandlersStackArguments) {
+  EXPECT_TRUE(IsHandlerArgumentSize(0));
+  EXPECT_TRUE(IsHandlerArgumentSize(1020));
+  EXPECT_FALSE(IsHandlerArgumentSize(6));
+  EXPECT_FALSE(IsHandlerArgumentSize(1024));
+  HookClassLibraryHandlers(&ArgumentSymbol, &ArgumentSymbolValue);
+  EXPECT_FALSE(ClassLibraryTarget(4).Patched);
+  ASSERT_TRUE(ClassLibraryTarget(5).Patched);
+  ClearProcessExceptionCalls();
+  std::int32_t moved = -1;
+  std::uint32_t result = 1;
+  try {
+    throw EConvertError("'z' is not a valid time");
+  } catch (const EConvertError&) {
+    result = CallStackArgumentsTarget(moved);
+  }
+  EXPECT_EQ(result, 0u);  // answered by the report
+  EXPECT_EQ(moved, 0);
+  EXPECT_EQ(ProcessExceptionCalls().size(), 1u);
+  // Outside an exception the original runs and removes them itself.
+  ClearCurrentExceptionInfo();
+  EXPECT_EQ(CallStackArgumentsTarget(moved), 7u);
+  EXPECT_EQ(moved, 0);
+  EXPECT_TRUE(UnhookProcedureCode(reinterpret_cast<void*>(&StackArgumentsTarget)));
+  HookClassLibraryHandlers(nullptr);
+}
+#endif
 
 // --- A server extension's replies -----------------------------------------------------------------
 std::string g_clientGot;

@@ -5,7 +5,8 @@
 // an empty name); the test compares
 // each with addr2line on the program file. "--symbol ID" prints the address
 // of a special symbol of the program's own data block and of the function it
-// should name.
+// should name. "--password PW" makes the program's password-request
+// callback answer PW when the library reads the block.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "ECoreWin.h"
 #include "EDebugWin.h"
+#include "EEvents.h"
 #include "ELocation.h"
 #include "ExceptionLogWin.h"
 #include "LocationProbe.h"
@@ -34,7 +36,17 @@ __attribute__((noinline)) void ReportCaller(const char* tag) {
               Field(l.UnitName), Field(name), l.Line, tag);
 }
 
+static std::string g_password;
+
+static void AnswerPassword(const TVantorExceptionRecord&, std::string& password) {
+  password = g_password;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--password") == 0) {
+    g_password = argv[2];
+    VantorLogCallbacks().PasswordRequest = &AnswerPassword;
+  }
   InitECoreWin();
   InitEDebug();
   HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
