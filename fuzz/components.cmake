@@ -12,3 +12,5 @@ if(TARGET fuzz_html_render)
   target_include_directories(fuzz_html_render PRIVATE ${PELLORY_ROOT}/components/tests)
 endif()
 pellory_fuzzer(fuzz_html_gif_frames SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/HtmlGifFramesFuzz.cpp LIBS components_core)
+# JPEG files through the libjpeg codec.
+pellory_fuzzer(fuzz_jpeg_file SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/JpegFileFuzz.cpp LIBS components_core)

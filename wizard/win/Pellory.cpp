@@ -20,6 +20,7 @@
 #include "FinderDevicesWin.h"
 #include "Forms.h"
 #include "HTMLabel.h"
+#include "JpegImage.h"
 #include "LocOnFly.h"
 #include "Main.h"
 #include "ModuleResources.h"
@@ -80,7 +81,7 @@ void RegisterUcxStdCtrlsClasses() {
 // The units in the order their initializations run: the framework, the locale
 // services, the language-library swap and the on-the-fly localizer, the form
 // components (mark-up label, shadow label, their cursors, the GIF format, the
-// icon clipboard format), the string and platform routines, the phone engine with the finder (whose search thread
+// icon clipboard format), the string and platform routines, the JPEG format, the phone engine with the finder (whose search thread
 // starts here), the animated image, the Unicode layer with its label (then its
 // application companion, message hook and popup-menu list), the
 // tree view (its shared resources only; no tree is made), the help map and
@@ -115,6 +116,7 @@ UnitEntry g_units[] = {
     {"QvGIF", InitQvGIF, DoneQvGIF},
     {"ClipIcon", InitClipIcon, nullptr},
     {"PlatformIdWin", InitPlatformId, nullptr},
+    {"JpegImage", InitJpegImage, DoneJpegImage},
     {"TimersWin", UseMultimediaClock, nullptr},
     {"PhonePlatformWin", UseWinPhonePlatform, RestorePhonePlatform},
     {"NokiaUtilsWin", InitNokiaUtilsWin, DoneNokiaUtilsWin},
