@@ -1,6 +1,10 @@
 // The tree fuzzers' common parts: a host that does nothing, a string tree that
 // keeps captions and 8 bytes of user data per node, and the check that the
 // tree's links, counts, heights and selection agree after an input.
+//
+// The worker thread that all trees share lives while any tree does. Each input
+// makes and frees its own tree, so without a reference held for the whole run
+// every input would start and join a thread (most of an input's time).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +17,7 @@
 #include "Exceptions.h"
 #include "Streams.h"
 #include "VirtualStringTreeCore.h"
+#include "VirtualTrees.h"
 
 namespace {
 
@@ -88,3 +93,8 @@ void CheckTree(CaptionTree& tree) {
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  AcquireWorkerThread();  // held until the process ends
+  return 0;
+}

@@ -601,8 +601,12 @@ bool TJLocalizerOnFly::ExtractEmbeddedLanguage(ModuleHandle module, std::uint32_
     const std::uint16_t format = r.U16LE();
     r.Skip(4);
     const std::uint16_t count = r.U16LE();
-    std::vector<TEmbeddedHeader> headers(count);
-    for (TEmbeddedHeader& h : headers) {
+    // The count comes from outside: each header takes at least its two bytes,
+    // so room is made only for as many as the data can hold.
+    std::vector<TEmbeddedHeader> headers;
+    headers.reserve(std::min<std::size_t>(count, r.Remaining() / 2));
+    for (std::uint16_t n = 0; n < count; ++n) {
+      TEmbeddedHeader& h = headers.emplace_back();
       h.LangID = r.U16LE();
       if (format >= 3) h.EnglishName = ReadResourceAnsiString(6, r);
       if (format >= 4) h.LocalizedName = ReadResourceWideString(6, r);

@@ -46,6 +46,10 @@ bool IsWorkerState(int bit) {
   return bit >= 0 && bit < 64 && (kWorkerStateMask >> bit) & 1;
 }
 
+// Slabs grow with the tree: the first is small, each next one as large as
+// all before it, up to the largest size. A tree of a few nodes takes a few
+// kilobytes, a large one still comes in few large slabs.
+constexpr std::size_t kFirstSlabBytes = 4u << 10;
 constexpr std::size_t kSlabBytes = 1u << 20;
 
 std::size_t RoundUp(std::size_t value, std::size_t to) {
@@ -136,7 +140,8 @@ void* TVTNodePool::Allocate() {
     freeList_ = *static_cast<void**>(freeList_);
   } else {
     if (cursor_ == slabEnd_) {
-      const std::size_t bytes = std::max(kSlabBytes, blockSize_) / blockSize_ * blockSize_;
+      const std::size_t want = std::min(kSlabBytes, std::max(kFirstSlabBytes, slabBytes_));
+      const std::size_t bytes = std::max(want, blockSize_) / blockSize_ * blockSize_;
       char* slab = static_cast<char*>(::operator new(bytes, std::align_val_t(alignof(TVTNode))));
       slabs_.push_back(slab);
       slabBytes_ += bytes;

@@ -3,8 +3,11 @@
 // events, with a recording host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "TreeTestSupport.h"
 
@@ -432,3 +435,25 @@ TEST(TreeLoading, RootCountWaitsForTheLoad) {
 }
 
 }  // namespace
+
+// A small tree takes a small slab; a large one gets slabs that grow to the
+// largest size, so the count of slabs stays small; the last block back frees
+// them all. Every block comes zero-filled, also after reuse.
+TEST(NodePool, SlabsGrowWithTheTree) {
+  TVTNodePool pool;
+  pool.SetBlockSize(96);
+  std::vector<void*> blocks{pool.Allocate()};
+  EXPECT_LE(pool.SlabBytes(), 4096u);
+  for (int i = 1; i < 40000; ++i) blocks.push_back(pool.Allocate());
+  const std::size_t used = blocks.size() * pool.BlockSize();
+  EXPECT_GE(pool.SlabBytes(), used);
+  EXPECT_LE(pool.SlabBytes(), 2 * used + 4096);
+  std::memset(blocks[7], 0xAB, pool.BlockSize());
+  pool.Release(blocks[7]);
+  blocks[7] = pool.Allocate();
+  const auto* bytes = static_cast<const unsigned char*>(blocks[7]);
+  EXPECT_TRUE(std::all_of(bytes, bytes + pool.BlockSize(), [](unsigned char b) { return b == 0; }));
+  for (void* b : blocks) pool.Release(b);
+  EXPECT_EQ(pool.Outstanding(), 0u);
+  EXPECT_EQ(pool.SlabBytes(), 0u);
+}
