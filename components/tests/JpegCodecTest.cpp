@@ -13,22 +13,12 @@
 #include <unistd.h>
 
 #include "Exceptions.h"
+#include "TestFiles.h"
 
 namespace {
 
 const std::string kFixtures = std::string(PELLORY_SOURCE_DIR) + "/components/tests/fixtures/jpeg/";
 const char* const kFiles[] = {"baseline-420.jpg", "progressive-444.jpg", "grayscale.jpg", "restart-422.jpg"};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string TempPath(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
@@ -61,10 +51,10 @@ Pixels ParsePnm(const std::string& pnm) {
 // The reference decoder's pixels for a JPEG file (Debian's djpeg).
 Pixels ReferencePixels(const std::string& jpeg) {
   const std::string in = TempPath("in.jpg"), out = TempPath("out.pnm");
-  WriteFile(in, jpeg);
+  WriteFileBytes(in, jpeg);
   const std::string command = "djpeg -pnm -outfile '" + out + "' '" + in + "' 2>/dev/null";
   const int rc = std::system(command.c_str());
-  Pixels p = rc == 0 ? ParsePnm(ReadFile(out)) : Pixels{};
+  Pixels p = rc == 0 ? ParsePnm(ReadFileBytes(out)) : Pixels{};
   std::remove(in.c_str());
   std::remove(out.c_str());
   return p;
@@ -111,7 +101,7 @@ int DecodeError(const std::string& file) {
 TEST(JpegCodec, DecodesAsTheReferenceDecoderDoes) {
   for (const char* name : kFiles) {
     SCOPED_TRACE(name);
-    const std::string file = ReadFile(kFixtures + name);
+    const std::string file = ReadFileBytes(kFixtures + name);
     ASSERT_FALSE(file.empty());
     const Pixels reference = ReferencePixels(file);
     ASSERT_EQ(reference.width, 77) << "djpeg (libjpeg-turbo-progs) must be installed";
@@ -128,8 +118,8 @@ TEST(JpegCodec, DecodesAsTheReferenceDecoderDoes) {
 }
 
 TEST(JpegCodec, TruncatedOrDamagedFilesRaiseTheLibrarysErrorNumber) {
-  const std::string baseline = ReadFile(kFixtures + "baseline-420.jpg");
-  const std::string progressive = ReadFile(kFixtures + "progressive-444.jpg");
+  const std::string baseline = ReadFileBytes(kFixtures + "baseline-420.jpg");
+  const std::string progressive = ReadFileBytes(kFixtures + "progressive-444.jpg");
   ASSERT_GT(baseline.size(), 400u);
   const std::size_t sof = baseline.find("\xFF\xC0", 2);
   ASSERT_NE(sof, std::string::npos);
@@ -164,7 +154,7 @@ TEST(JpegCodec, TruncatedOrDamagedFilesRaiseTheLibrarysErrorNumber) {
 }
 
 TEST(JpegCodec, ForgivesWhatOnlyWarns) {
-  const std::string baseline = ReadFile(kFixtures + "baseline-420.jpg");
+  const std::string baseline = ReadFileBytes(kFixtures + "baseline-420.jpg");
   ASSERT_EQ(baseline.substr(baseline.size() - 2), "\xFF\xD9");
   // No end-of-image marker after the last line: the picture is whole.
   const TDib whole = DecodeJpeg(baseline);

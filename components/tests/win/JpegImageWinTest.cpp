@@ -15,23 +15,12 @@
 #include "JpegCodec.h"
 #include "PictureRegistry.h"
 #include "Streams.h"
+#include "TestFiles.h"
 
 namespace {
 
 std::string Fixture(const std::string& name) {
   return std::string(PELLORY_SOURCE_DIR) + "/components/tests/fixtures/jpeg/" + name;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string TempFile(const std::string& name) {
@@ -74,11 +63,11 @@ TEST_F(JpegImageTest, LoadsByExtensionThroughThePictureRegistryAndDraws) {
   EXPECT_NE(GraphicFilter(TGraphic::StaticClass()).find("*.jpg;*.jpeg"), std::string::npos);
   for (const char* name : {"baseline-420", "progressive-444", "grayscale", "restart-422"}) {
     SCOPED_TRACE(name);
-    const std::string file = ReadAll(Fixture(std::string(name) + ".jpg"));
+    const std::string file = ReadFileBytes(Fixture(std::string(name) + ".jpg"));
     ASSERT_FALSE(file.empty());
     // The same file by its other extension, as a user might name it.
     const std::string copy = TempFile(std::string(name) + ".jpeg");
-    WriteAll(copy, file);
+    WriteFileBytes(copy, file);
     for (const std::string& path : {Fixture(std::string(name) + ".jpg"), copy}) {
       TOwned<TPicture> picture(New<TPicture>());
       picture->LoadFromFile(path);
@@ -95,12 +84,12 @@ TEST_F(JpegImageTest, LoadsByExtensionThroughThePictureRegistryAndDraws) {
 }
 
 TEST_F(JpegImageTest, BadFilesRaiseThePictureErrorAndKeepThePicture) {
-  const std::string file = ReadAll(Fixture("baseline-420.jpg"));
+  const std::string file = ReadFileBytes(Fixture("baseline-420.jpg"));
   TOwned<TPicture> picture(New<TPicture>());
   picture->LoadFromFile(Fixture("baseline-420.jpg"));
   for (const std::string& bad : {file.substr(0, file.size() / 2), std::string("not a picture"), std::string()}) {
     const std::string path = TempFile("bad.jpg");
-    WriteAll(path, bad);
+    WriteFileBytes(path, bad);
     try {
       picture->LoadFromFile(path);
       ADD_FAILURE() << "loaded " << bad.size() << " bytes";
@@ -119,12 +108,12 @@ TEST_F(JpegImageTest, BadFilesRaiseThePictureErrorAndKeepThePicture) {
 
 TEST_F(JpegImageTest, SavedPicturesReadBack) {
   // A loaded file is saved as it was read.
-  const std::string file = ReadAll(Fixture("progressive-444.jpg"));
+  const std::string file = ReadFileBytes(Fixture("progressive-444.jpg"));
   TOwned<TPicture> picture(New<TPicture>());
   picture->LoadFromFile(Fixture("progressive-444.jpg"));
   const std::string saved = TempFile("saved.jpg");
   picture->SaveToFile(saved);
-  EXPECT_EQ(ReadAll(saved), file);
+  EXPECT_EQ(ReadFileBytes(saved), file);
 
   // A bitmap assigned to a JPEG picture is compressed when saved.
   TOwned<TBitmap> bitmap(New<TBitmap>());
@@ -140,7 +129,7 @@ TEST_F(JpegImageTest, SavedPicturesReadBack) {
   TOwned<TMemoryStream> stream(New<TMemoryStream>());
   jpeg->SaveToStream(*stream);
   ASSERT_GT(stream->Size(), 0);
-  WriteAll(saved, stream->DataString());
+  WriteFileBytes(saved, stream->DataString());
   TOwned<TPicture> back(New<TPicture>());
   back->LoadFromFile(saved);
   ASSERT_NE(dynamic_cast<TJPEGImage*>(back->Graphic()), nullptr);

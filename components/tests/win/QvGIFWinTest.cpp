@@ -21,20 +21,9 @@
 #include "Forms.h"
 #include "PictureRegistry.h"
 #include "Streams.h"
+#include "TestFiles.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string GifFixture(const std::string& name) {
   return std::string(PELLORY_SOURCE_DIR) + "/components/tests/fixtures/gif/" + name;
@@ -66,7 +55,7 @@ std::string RgbRows(TBitmap& b) {
 
 // "WIDTH HEIGHT\n" and the RGB rows: the expected picture for the oracle.
 void WriteExpected(const std::string& name, TBitmap& b) {
-  WriteAll(OracleFile(name), std::to_string(b.GetWidth()) + " " + std::to_string(b.GetHeight()) + "\n" + RgbRows(b));
+  WriteFileBytes(OracleFile(name), std::to_string(b.GetWidth()) + " " + std::to_string(b.GetHeight()) + "\n" + RgbRows(b));
 }
 
 TBitmap* Drawn(TGIFImage& gif, int width, int height, TColor back) {
@@ -110,7 +99,7 @@ TEST_F(GIFImageTest, DebianFilesLoadThroughThePictureRegistryAndDrawAsGdkPixbufR
     picture->LoadFromFile(GifFixture(std::string(name) + ".gif"));
     auto* gif = dynamic_cast<TGIFImage*>(picture->Graphic());
     ASSERT_NE(gif, nullptr);
-    const std::string rgba = ReadAll(GifFixture(std::string(name) + ".rgba"));
+    const std::string rgba = ReadFileBytes(GifFixture(std::string(name) + ".rgba"));
     ASSERT_GE(rgba.size(), 24u);
     const int stride = static_cast<int>(Be32(rgba, 12)), width = static_cast<int>(Be32(rgba, 16)),
               height = static_cast<int>(Be32(rgba, 20));
@@ -154,7 +143,7 @@ TEST_F(GIFImageTest, ThreeFramesWrittenFromBitmapsDrawAsTheyWereAndAsTkReadsThem
   EXPECT_EQ(gif->FileVersion, 2);
   TOwned<TMemoryStream> s(New<TMemoryStream>());
   gif->SaveToStream(*s);
-  WriteAll(OracleFile("three-frames.gif"), s->DataString());
+  WriteFileBytes(OracleFile("three-frames.gif"), s->DataString());
 
   TOwned<TGIFImage> back(New<TGIFImage>());
   s->SetPosition(0);
@@ -194,7 +183,7 @@ TEST_F(GIFImageTest, ABitmapOfManyColoursIsReducedAndTheFileHoldsTheReducedPixel
     gif->SaveToStream(*s);
     EXPECT_TRUE(gif->GetFrame(0)->HasRasterData());
     const std::string name = gray ? "reduced-gray" : "reduced";
-    WriteAll(OracleFile(name + ".gif"), s->DataString());
+    WriteFileBytes(OracleFile(name + ".gif"), s->DataString());
     TOwned<TGIFImage> back(New<TGIFImage>());
     s->SetPosition(0);
     back->LoadFromStream(*s);
@@ -228,8 +217,8 @@ TEST_F(GIFImageTest, AnAnimatedCursorBecomesOneFramePerStepWithItsRate) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(gif->GetFrame(i)->Fields.DelayTime, ani->GetFrame(i)->Rate * 100 / 6);
   TOwned<TMemoryStream> s(New<TMemoryStream>());
   gif->SaveToStream(*s);
-  WriteAll(OracleFile("cursor.gif"), s->DataString());
-  WriteAll(OracleFile("cursor.frames"), "3");
+  WriteFileBytes(OracleFile("cursor.gif"), s->DataString());
+  WriteFileBytes(OracleFile("cursor.frames"), "3");
   TOwned<TGIFImage> back(New<TGIFImage>());
   s->SetPosition(0);
   back->LoadFromStream(*s);
@@ -268,7 +257,7 @@ TEST_F(GIFImageTest, CopiedAsGifImageAndPastedBackGivesTheSameRasterBytes) {
   // Another program's "GIF Image" data whose length passes its size.
   std::string bytes;
   ByteWriter(bytes).U32LE(0x7FFFFFFF);
-  bytes += ReadAll(GifFixture("left.gif"));
+  bytes += ReadFileBytes(GifFixture("left.gif"));
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
   ASSERT_NE(memory, nullptr);
   std::memcpy(GlobalLock(memory), bytes.data(), bytes.size());
@@ -335,7 +324,7 @@ TEST_F(GIFImageTest, FormDataLengthMustFitTheDataLeft) {
 TEST_F(GIFImageTest, AFrameAssignedFromRasterDataDropsItsOldBitmap) {
   TOwned<TGIFImage> loaded(New<TGIFImage>());
   TOwned<TMemoryStream> s(New<TMemoryStream>());
-  s->WriteBytes(ReadAll(GifFixture("back.gif")));
+  s->WriteBytes(ReadFileBytes(GifFixture("back.gif")));
   s->SetPosition(0);
   loaded->LoadGIF(s->Size(), *s, false);  // no bitmap built
   ASSERT_FALSE(loaded->GetFrame(0)->HasBitmap());
@@ -403,7 +392,7 @@ TEST_F(GIFImageTest, SizeCannotBeSetAndAssignedImagesShareTheirData) {
   EXPECT_EQ(copy->GetFrame(0)->Item().RasterData, raster);
   // Written back as read, but for the screen's packed byte, whose colour
   // resolution is written from the global table's size.
-  std::string written = s->DataString(), file = ReadAll(GifFixture("bomb.gif"));
+  std::string written = s->DataString(), file = ReadFileBytes(GifFixture("bomb.gif"));
   ASSERT_GT(written.size(), 10u);
   written[10] = file[10] = 0;
   EXPECT_EQ(written, file);
