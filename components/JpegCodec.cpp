@@ -25,6 +25,16 @@ struct ErrorTrap {
   std::jmp_buf jump;
 };
 
+// On 64-bit Windows setjmp hands longjmp its frame, and longjmp then unwinds
+// the stack the system's way, which needs unwind data in every frame it
+// crosses: libjpeg is built without. A jump without the frame restores the
+// registers and nothing else, as it does everywhere else.
+#if defined(_WIN64)
+#define TRAP_SETJMP(buffer) _setjmp((buffer), nullptr)
+#else
+#define TRAP_SETJMP(buffer) setjmp(buffer)
+#endif
+
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<ErrorTrap*>(cinfo->err)->jump, 1);
 }
@@ -96,7 +106,7 @@ void TermSource(j_decompress_ptr) {}
 // 0 when decoded, else libjpeg's message number. Nothing here owns memory:
 // the jump back from an error skips no destructor.
 int RunDecode(jpeg_decompress_struct& cinfo, ErrorTrap& trap, Decoding& d) {
-  if (setjmp(trap.jump)) return trap.manager.msg_code != 0 ? trap.manager.msg_code : -1;
+  if (TRAP_SETJMP(trap.jump)) return trap.manager.msg_code != 0 ? trap.manager.msg_code : -1;
   d.source.init_source = InitSource;
   d.source.fill_input_buffer = FillInput;
   d.source.skip_input_data = SkipInput;
@@ -170,7 +180,7 @@ void TermDestination(j_compress_ptr cinfo) {
 }
 
 int RunEncode(jpeg_compress_struct& cinfo, ErrorTrap& trap, Encoding& e) {
-  if (setjmp(trap.jump)) return trap.manager.msg_code != 0 ? trap.manager.msg_code : -1;
+  if (TRAP_SETJMP(trap.jump)) return trap.manager.msg_code != 0 ? trap.manager.msg_code : -1;
   e.destination.init_destination = InitDestination;
   e.destination.empty_output_buffer = EmptyOutput;
   e.destination.term_destination = TermDestination;
