@@ -66,8 +66,8 @@ if(WIN32)
   # to 2.9 MB), each function and datum in a section of its own and the sections nothing refers to left out by
   # the linker (on i686 the DWARF unwind tables keep nearly every function alive; the C libraries built
   # without them lose their unused functions).
-  add_compile_options(-Os -ffunction-sections -fdata-sections)
-  add_link_options(-Wl,--gc-sections)
+  #EXP add_compile_options(-Os -ffunction-sections -fdata-sections)
+  #EXP add_link_options(-Wl,--gc-sections)
 endif()
 
 # A test's time-out is there to end a hang, not to fail a slow run: on a machine

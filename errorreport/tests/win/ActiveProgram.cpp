@@ -99,9 +99,10 @@ int main(int argc, char** argv) {
     TVantorThreadInfo record;
     Line("dll-thread-listed", listedRecord(dllThread, record) ? "1" : "0");
     Line("dll-thread-resumed", probe("ProbeResumeThread"));
+    // The program's record names the resumer and holds a stack copy of its own.
     Line("dll-thread-resumer",
-         listedRecord(dllThread, record) && record.ResumerThreadId == GetCurrentThreadId() && record.Forwarded ? "1"
-                                                                                                               : "0");
+         listedRecord(dllThread, record) && record.ResumerThreadId == GetCurrentThreadId() && !record.Forwarded ? "1"
+                                                                                                                : "0");
     Line("dll-thread-exit-code", probe("ProbeEndThread"));
     Line("dll-thread-gone", listedRecord(dllThread, record) ? "0" : "1");
     Line("dll-program-exports-neutral", probe("ProbeCallProgramExports"));
