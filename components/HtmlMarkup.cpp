@@ -12,14 +12,19 @@ char Lower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Replaces every occurrence of `what` (case ignored) by `with`.
-std::string ReplaceAllNoCase(std::string text, std::string_view what, std::string_view with) {
-  std::size_t at = 0;
-  while ((at = FindNoCase(text, what, at)) != std::string::npos) {
-    text.replace(at, what.size(), with);
-    at += with.size();
+// Replaces every occurrence of `what` (case ignored) by `with`, in one pass
+// that copies the text between the occurrences.
+std::string ReplaceAllNoCase(std::string_view text, std::string_view what, std::string_view with) {
+  if (what.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t from = 0;
+  for (std::size_t at; (at = FindNoCase(text, what, from)) != std::string_view::npos; from = at + what.size()) {
+    out += text.substr(from, at - from);
+    out += with;
   }
-  return text;
+  out += text.substr(from);
+  return out;
 }
 
 }  // namespace
@@ -73,9 +78,8 @@ std::string PrepareHtmlText(std::string_view input) {
 
 std::string ApplyRunEntities(std::string_view run) {
   if (run.find('&') == std::string_view::npos) return std::string(run);
-  std::string text = ReplaceAllNoCase(std::string(run), "&nbsp;", " ");
-  text = ReplaceAllNoCase(std::move(text), "&lt;", "<");
-  return ReplaceAllNoCase(std::move(text), "&gt;", ">");
+  const std::string text = ReplaceAllNoCase(ReplaceAllNoCase(run, "&nbsp;", " "), "&lt;", "<");
+  return ReplaceAllNoCase(text, "&gt;", ">");
 }
 
 int HexPairValue(std::string_view pair) {

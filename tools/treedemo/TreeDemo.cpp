@@ -30,7 +30,9 @@
 // With columns the
 // report also has "positionI P", "widthI W" and "contentI W" (the width that
 // fits the column's content) per column, "clicks C,C,..." (the header clicks
-// so far, "-" for none) and "splitcursor 0|1" (the column-resize cursor shows).
+// so far, "-" for none), "splitcursor 0|1" (the column-resize cursor shows)
+// and "systemmouse X,Y" (the screen point of the last mouse move the demo took
+// from its queue, which a test waits for after moving the real pointer).
 // With --report the tree answers the message WM_APP + 1 by writing its state
 // to FILE (for the tests that drive the demo with window messages): one line
 // "focused PATH", "hot PATH", "offset Y", "hotcursor 0|1", then one line
@@ -69,6 +71,17 @@
 #include "Win32WidePlatform.h"
 
 namespace {
+
+// The screen point of the last mouse move this thread took from its queue:
+// the moves the system makes for the real pointer, whichever loop takes them
+// (the header's drag takes them itself, outside the window procedure).
+POINT g_systemMouse{-32768, -32768};
+LRESULT CALLBACK RecordMouseMoves(int code, WPARAM wParam, LPARAM lParam) {
+  const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+  if (code == HC_ACTION && msg && (msg->message == WM_MOUSEMOVE || msg->message == WM_NCMOUSEMOVE))
+    g_systemMouse = msg->pt;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 void PutBig32(std::vector<unsigned char>& out, std::uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back((unsigned char)(v >> shift));
@@ -187,8 +200,8 @@ class TDemoTree : public TBaseVirtualTree {
         std::fprintf(f, "position%d %u\nwidth%d %d\ncontent%d %d\n", i, unsigned(c->GetPosition()), i, c->GetWidth(), i,
                      core.MeasureColumnContentWidth(i));
       }
-      std::fprintf(f, "clicks %s\nsplitcursor %d\n", Clicks.empty() ? "-" : Clicks.c_str(),
-                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0);
+      std::fprintf(f, "clicks %s\nsplitcursor %d\nsystemmouse %ld,%ld\n", Clicks.empty() ? "-" : Clicks.c_str(),
+                   ::GetCursor() == ScreenCursorHandle(crHSplit) ? 1 : 0, long(g_systemMouse.x), long(g_systemMouse.y));
     }
     for (TVTNode* n = core.FirstNodeRaw(); n; n = core.NextNodeRaw(n))
       std::fprintf(f, "node %s %04x %d\n", Path(core, n).c_str(), unsigned(n->States), int(n->CheckState));
@@ -647,6 +660,7 @@ int main(int argc, char** argv) {
     }
     form->Show();
     tree->SetFocus();
+    HHOOK moves = SetWindowsHookExA(WH_GETMESSAGE, &RecordMouseMoves, nullptr, GetCurrentThreadId());
     if (!screenshot.empty()) {
       Application->ProcessMessages();
       if (!Screenshot(tree, screenshot, columns)) {
@@ -656,6 +670,7 @@ int main(int argc, char** argv) {
     } else {
       Application->Run();
     }
+    if (moves) UnhookWindowsHookEx(moves);
     form->Free();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "treedemo: %s\n", e.what());

@@ -142,13 +142,31 @@ constexpr int kBandY = -8;
 // The real pointer goes where the message says first: a mouse move that the
 // system makes up for the pointer (on a capture, say) then lands on the same
 // point instead of starting a drag or a track somewhere else.
+// The system's move reaches the demo whenever the demo gets to it, on a busy
+// machine after the messages sent next: so the press waits until the demo has
+// taken it (a move it took late, at a point the pointer left, would start a drag).
 void PointerAt(Demo& demo, int x, int y) {
   POINT p{x, y};
   ClientToScreen(demo.Tree(), &p);
   POINT now{};
   if (GetCursorPos(&now) && now.x == p.x && now.y == p.y) return;
   SetCursorPos(p.x, p.y);
-  Sleep(30);
+  // The move goes to the window holding the capture, or else to the one under
+  // the point: when that is another program's, the demo never gets it.
+  const DWORD demoThread = GetWindowThreadProcessId(demo.Tree(), nullptr);
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(demoThread, &info);
+  const HWND under = WindowFromPoint(p);
+  if (!info.hwndCapture && !(under && GetWindowThreadProcessId(under, nullptr) == demoThread)) return;
+  const std::string seen = std::to_string(p.x) + "," + std::to_string(p.y);
+  std::string last;
+  for (int i = 0; i < 500; ++i) {
+    last = demo.Read().values["systemmouse"];
+    if (last == seen) return;
+    Sleep(20);
+  }
+  ADD_FAILURE() << "the demo never took the system's mouse move to " << seen << " (last: " << last << ")";
 }
 
 void SendNC(Demo& demo, UINT msg, int x, int y = kBandY) {

@@ -17,6 +17,7 @@
 #include "ECoreWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
+#include "KernelHandles.h"
 #include "SysUtils.h"
 
 namespace {
@@ -25,10 +26,33 @@ bool EndsText(const std::string& tail, const std::string& text) {
   return text.size() >= tail.size() && SameText(text.substr(text.size() - tail.size()), tail);
 }
 
-DWORD WINAPI SleepingThread(void*) {
-  Sleep(2000);
-  return 0;
-}
+// A second thread of this process that lives until it is let go: it says when
+// it runs, so a check never depends on how soon the system started it, nor on
+// how long the checks take while it is meant to be alive.
+class TLiveThread {
+ public:
+  TLiveThread() : thread_(CreateThread(nullptr, 0, &Body, this, 0, nullptr)) {}
+  ~TLiveThread() { Finish(); }
+  // Waits (at most a minute) until the thread runs.
+  bool WaitRunning() const { return thread_.Valid() && WaitForSingleObject(running_, 60000) == WAIT_OBJECT_0; }
+  // Lets the thread end and waits for it.
+  void Finish() {
+    release_.Set();
+    if (thread_.Valid()) WaitForSingleObject(thread_, 60000);
+  }
+  HANDLE Handle() const { return thread_; }
+
+ private:
+  static DWORD WINAPI Body(void* self) {
+    auto* t = static_cast<TLiveThread*>(self);
+    t->running_.Set();
+    WaitForSingleObject(t->release_, 120000);
+    return 0;
+  }
+  TManualResetEvent running_;
+  TManualResetEvent release_;
+  TOwnedHandle thread_;
+};
 
 class ActiveLibrary : public ::testing::Test {
  protected:
@@ -87,7 +111,8 @@ TEST_F(ActiveLibrary, ModulesListHoldsTheProgramKernel32AndNtdll) {
 
 TEST_F(ActiveLibrary, ProcessesListHoldsThisProcessWithItsThreadsOnEveryRoad) {
   ASSERT_NE(VantorProcessesList(), nullptr);
-  HANDLE worker = CreateThread(nullptr, 0, SleepingThread, nullptr, 0, nullptr);
+  TLiveThread worker;
+  ASSERT_TRUE(worker.WaitRunning());
   char exe[MAX_PATH];
   const std::string ownPath(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH));
   const struct {
@@ -117,8 +142,6 @@ TEST_F(ActiveLibrary, ProcessesListHoldsThisProcessWithItsThreadsOnEveryRoad) {
   }
   RefreshProcessesList();  // this system's own road
   EXPECT_GE(VantorProcessesList()->IndexOfId(GetCurrentProcessId()), 0);
-  TerminateThread(worker, 0);
-  CloseHandle(worker);
 }
 
 TEST_F(ActiveLibrary, ThreadsListHasTheMainThreadsRecord) {
@@ -249,12 +272,13 @@ TEST(SystemFacts, TheRunningSystem) {
   EXPECT_LE(std::abs(GetUtcOffsetMinutes() - GetUtcOffsetHours() * 60), 30);
 
   // A thread is active while it runs, not after it ended, and a closed handle is not.
-  HANDLE thread = CreateThread(nullptr, 0, &SleepingThread, nullptr, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_TRUE(IsThreadHandleActive(thread));
-  WaitForSingleObject(thread, 10000);
-  EXPECT_FALSE(IsThreadHandleActive(thread));
-  CloseHandle(thread);
+  {
+    TLiveThread thread;
+    ASSERT_TRUE(thread.WaitRunning());
+    EXPECT_TRUE(IsThreadHandleActive(thread.Handle()));
+    thread.Finish();
+    EXPECT_FALSE(IsThreadHandleActive(thread.Handle()));
+  }
   EXPECT_FALSE(IsThreadHandleActive(nullptr));
 }
 
