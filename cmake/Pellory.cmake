@@ -63,11 +63,10 @@ if(WIN32)
   endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PELLORY_RUN_TEST};--wine)
   # The program ships as one file: code optimised for size (-Os took .text of the 32-bit program from 4.3 MB
-  # to 2.9 MB), each function and datum in a section of its own and the sections nothing refers to left out by
-  # the linker (on i686 the DWARF unwind tables keep nearly every function alive; the C libraries built
-  # without them lose their unused functions).
-  #EXP add_compile_options(-Os -ffunction-sections -fdata-sections)
-  #EXP add_link_options(-Wl,--gc-sections)
+  # to 2.9 MB). Functions stay in one text section per unit: the exception library finds its own code by
+  # where its first and last units lie, and reads the debug sections nothing in the program refers to, so
+  # neither -ffunction-sections nor the linker's --gc-sections may be used here.
+  add_compile_options(-Os)
 endif()
 
 # A test's time-out is there to end a hang, not to fail a slow run: on a machine
