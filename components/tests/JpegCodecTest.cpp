@@ -48,7 +48,15 @@ Pixels ParsePnm(const std::string& pnm) {
   return p;
 }
 
-// The reference decoder's pixels for a JPEG file (Debian's djpeg).
+// The reference decoder is Debian's djpeg, a program of the build machine: the
+// Windows sets, under Wine, leave the comparisons with it to the native set.
+#ifdef _WIN32
+constexpr bool kReferenceDecoder = false;
+#else
+constexpr bool kReferenceDecoder = true;
+#endif
+
+// The reference decoder's pixels for a JPEG file.
 Pixels ReferencePixels(const std::string& jpeg) {
   const std::string in = TempPath("in.jpg"), out = TempPath("out.pnm");
   WriteFileBytes(in, jpeg);
@@ -99,6 +107,7 @@ int DecodeError(const std::string& file) {
 }
 
 TEST(JpegCodec, DecodesAsTheReferenceDecoderDoes) {
+  if (!kReferenceDecoder) GTEST_SKIP() << "the native set compares with the reference decoder";
   for (const char* name : kFiles) {
     SCOPED_TRACE(name);
     const std::string file = ReadFileBytes(kFixtures + name);
@@ -189,7 +198,9 @@ TEST(JpegCodec, SavedPicturesReadBack) {
     EXPECT_FALSE(info.Grayscale);
     EXPECT_LT(MeanDifference(DibPixels(back), DibPixels(source)), 6.0);
     // The reference decoder reads what was written, to the same pixels.
-    EXPECT_LE(MaxDifference(ReferencePixels(file), DibPixels(back)), 1);
+    if (kReferenceDecoder) {
+      EXPECT_LE(MaxDifference(ReferencePixels(file), DibPixels(back)), 1);
+    }
   }
   const std::string grey = EncodeJpeg(TestPicture(24), 90, true);
   JpegInfo info;
