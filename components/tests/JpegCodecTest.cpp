@@ -107,13 +107,10 @@ int DecodeError(const std::string& file) {
 }
 
 TEST(JpegCodec, DecodesAsTheReferenceDecoderDoes) {
-  if (!kReferenceDecoder) GTEST_SKIP() << "the native set compares with the reference decoder";
   for (const char* name : kFiles) {
     SCOPED_TRACE(name);
     const std::string file = ReadFileBytes(kFixtures + name);
     ASSERT_FALSE(file.empty());
-    const Pixels reference = ReferencePixels(file);
-    ASSERT_EQ(reference.width, 77) << "djpeg (libjpeg-turbo-progs) must be installed";
     JpegInfo info;
     const TDib dib = DecodeJpeg(file, &info);
     EXPECT_EQ(dib.BitCount(), 24);
@@ -121,8 +118,12 @@ TEST(JpegCodec, DecodesAsTheReferenceDecoderDoes) {
     EXPECT_EQ(info.Height, 53);
     EXPECT_EQ(info.Grayscale, std::string(name) == "grayscale.jpg");
     EXPECT_EQ(info.Progressive, std::string(name) == "progressive-444.jpg");
-    // The same integer IDCT: at most one step apart.
-    EXPECT_LE(MaxDifference(DibPixels(dib), reference), 1);
+    if (kReferenceDecoder) {
+      const Pixels reference = ReferencePixels(file);
+      ASSERT_EQ(reference.width, 77) << "djpeg (libjpeg-turbo-progs) must be installed";
+      // The same integer IDCT: at most one step apart.
+      EXPECT_LE(MaxDifference(DibPixels(dib), reference), 1);
+    }
   }
 }
 
