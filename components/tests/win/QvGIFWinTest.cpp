@@ -55,7 +55,8 @@ std::string RgbRows(TBitmap& b) {
 
 // "WIDTH HEIGHT\n" and the RGB rows: the expected picture for the oracle.
 void WriteExpected(const std::string& name, TBitmap& b) {
-  WriteFileBytes(OracleFile(name), std::to_string(b.GetWidth()) + " " + std::to_string(b.GetHeight()) + "\n" + RgbRows(b));
+  WriteFileBytes(OracleFile(name),
+                 std::to_string(b.GetWidth()) + " " + std::to_string(b.GetHeight()) + "\n" + RgbRows(b));
 }
 
 TBitmap* Drawn(TGIFImage& gif, int width, int height, TColor back) {
