@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     TVantorThreadInfo record;
     Line("dll-thread-listed", listedRecord(dllThread, record) ? "1" : "0");
     Line("dll-thread-resumed", probe("ProbeResumeThread"));
-    // The program's record names the resumer and holds a stack copy of its own.
+    // The program's record names the resumer and is not marked forwarded: what it holds is its own.
     Line("dll-thread-resumer",
          listedRecord(dllThread, record) && record.ResumerThreadId == GetCurrentThreadId() && !record.Forwarded ? "1"
                                                                                                                 : "0");
