@@ -190,8 +190,8 @@ endfunction()
 # Tools that run on the build machine (the form compiler, the phone simulator) are built natively
 # even in the Windows presets: there the tree is configured once more for the host with
 # PELLORY_HOST_TOOLS=ON, which builds only the portable framework and tools/. Both Windows presets
-# share that host tree (build/host); its build runs under a lock, so the two presets may build at
-# the same time.
+# share that host tree (build/host); its configure and build run under a lock, so the two presets
+# may build at the same time.
 #
 #   pellory_host_tool(<name> SOURCES ... [LIBS ...])   declares a tool (built into <host tree>/bin)
 #   pellory_tool_path(<name> <var>)                     path of the tool's executable on the build machine
@@ -201,14 +201,22 @@ option(PELLORY_HOST_TOOLS "Build only the host tools" OFF)
 if(CMAKE_CROSSCOMPILING)
   include(ExternalProject)
   set(PELLORY_HOST_TREE ${PELLORY_ROOT}/build/host)
+  set(_host_lock flock ${PELLORY_ROOT}/build/host.lock)
+  # The configure step takes the lock as well: the two Windows trees reach it at the same time in a
+  # fresh checkout, and two configures of one tree write over each other's files. The launchers are
+  # lists (compile-slot, then ccache): their separator is '|' until the command is run.
+  string(REPLACE ";" "|" _host_c_launcher "${CMAKE_C_COMPILER_LAUNCHER}")
+  string(REPLACE ";" "|" _host_cxx_launcher "${CMAKE_CXX_COMPILER_LAUNCHER}")
   ExternalProject_Add(pellory_host_build
     SOURCE_DIR ${PELLORY_ROOT}
     BINARY_DIR ${PELLORY_HOST_TREE}
-    CMAKE_ARGS -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
-               -DPELLORY_WERROR=${PELLORY_WERROR} -DPELLORY_CCACHE=${PELLORY_CCACHE}
-    CMAKE_CACHE_ARGS "-DCMAKE_C_COMPILER_LAUNCHER:STRING=${CMAKE_C_COMPILER_LAUNCHER}"
-                     "-DCMAKE_CXX_COMPILER_LAUNCHER:STRING=${CMAKE_CXX_COMPILER_LAUNCHER}"
-    BUILD_COMMAND flock ${PELLORY_ROOT}/build/host.lock ${CMAKE_COMMAND} --build ${PELLORY_HOST_TREE}
+    LIST_SEPARATOR |
+    CONFIGURE_COMMAND ${_host_lock} ${CMAKE_COMMAND} -G Ninja -S ${PELLORY_ROOT} -B ${PELLORY_HOST_TREE}
+                      -DCMAKE_BUILD_TYPE=Release -DPELLORY_HOST_TOOLS=ON -DPELLORY_DEPS=${PELLORY_DEPS}
+                      -DPELLORY_WERROR=${PELLORY_WERROR} -DPELLORY_CCACHE=${PELLORY_CCACHE}
+                      "-DCMAKE_C_COMPILER_LAUNCHER:STRING=${_host_c_launcher}"
+                      "-DCMAKE_CXX_COMPILER_LAUNCHER:STRING=${_host_cxx_launcher}"
+    BUILD_COMMAND ${_host_lock} ${CMAKE_COMMAND} --build ${PELLORY_HOST_TREE}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON)
