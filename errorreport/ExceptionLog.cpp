@@ -262,7 +262,7 @@ int TVantorProcessesList::IndexOfId(std::uint32_t processId) const {
 }
 
 // --- Threads --------------------------------------------------------------------------------------
-TVantorThreadsList::TVantorThreadsList() : lock_(std::make_unique<std::shared_mutex>()) {}
+TVantorThreadsList::TVantorThreadsList() : lock_(std::make_unique<TSharedLock>()) {}
 
 TVantorThreadsList::TVantorThreadsList(TVantorThreadsList* source) {
   if (!source) return;

@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 
 #include "ECore.h"
 #include "Lists.h"
+#include "SharedLock.h"
 #include "Streams.h"
 
 // --- Library-wide state ---------------------------------------------------------------------------
@@ -244,7 +244,7 @@ class TVantorThreadsList : public TList {
 
  private:
   void FreeRecord(TVantorThreadInfo* info);
-  std::unique_ptr<std::shared_mutex> lock_;
+  std::unique_ptr<TSharedLock> lock_;
 };
 
 bool IsMainThreadRecord(const TVantorThreadInfo& record);

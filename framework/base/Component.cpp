@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Filer.h"
+#include "SharedLock.h"
 #include "SysUtils.h"
 
 FW_BEGIN_CLASS(TComponent)
@@ -197,6 +198,6 @@ void TComponent::ReadState(TReader& reader) {
 void TComponent::GetChildren(const Method<void(TComponent*)>&, TComponent*) {}
 
 std::shared_mutex& GlobalNameSpace() {
-  static std::shared_mutex lock;
+  static TSharedLock lock;
   return lock;
 }
