@@ -48,14 +48,29 @@ class ControlDragTest : public ::testing::Test {
     source->OnEndDrag = TEndDragEvent::Bind<&DragLog::End>(&log);
     form->Show();
     Application->ProcessMessages();
+    // A drag begins where the mouse is: every test starts with it over the source,
+    // wherever an earlier test left it.
+    PlaceCursor(source, 50, 50);
   }
   void TearDown() override { form->Free(); }
+  // Puts the mouse on the control's client point (x, y) and waits until the
+  // system reports it there: under load the display takes its time, and a
+  // drag that begins reads the mouse's place from the system.
+  static POINT PlaceCursor(TWinControl* control, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(control->WindowHandle(), &p);
+    for (int tries = 0; tries < 200; ++tries) {
+      SetCursorPos(p.x, p.y);
+      POINT now{};
+      if (GetCursorPos(&now) && now.x == p.x && now.y == p.y) break;
+      Sleep(10);
+    }
+    return p;
+  }
   // Moves the mouse over the target's client point (x, y); the message goes
   // to the window that holds the mouse, in its client coordinates.
   void MoveOverTarget(int x, int y) {
-    POINT p{x, y};
-    ClientToScreen(target->WindowHandle(), &p);
-    SetCursorPos(p.x, p.y);
+    POINT p = PlaceCursor(target, x, y);
     ScreenToClient(source->WindowHandle(), &p);
     SendMessageA(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
   }
@@ -88,9 +103,7 @@ TEST_F(ControlDragTest, RefusedOrCancelledDragsEndNowhere) {
   // Escape cancels an accepted drag (started over the source again).
   log.accept = true;
   log.events.clear();
-  POINT start{50, 50};
-  ClientToScreen(source->WindowHandle(), &start);
-  SetCursorPos(start.x, start.y);
+  PlaceCursor(source, 50, 50);
   source->BeginDrag(true);
   MoveOverTarget(20, 30);
   SendMessageA(source->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 1);
@@ -101,9 +114,6 @@ TEST_F(ControlDragTest, RefusedOrCancelledDragsEndNowhere) {
 }
 
 TEST_F(ControlDragTest, BelowTheThresholdNothingIsDraggedAndTheReleaseGoesOn) {
-  POINT start{50, 50};
-  ClientToScreen(source->WindowHandle(), &start);
-  SetCursorPos(start.x, start.y);
   source->BeginDrag(false, 50);
   SendMessageA(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(52, 53));
   EXPECT_TRUE(source->Dragging());
