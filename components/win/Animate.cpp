@@ -67,7 +67,40 @@ TQvImageControl::TQvImageControl(TComponent* owner) : TGraphicControl(owner), lo
 
 void TQvImageControl::Destroy() {
   inherited::Destroy();
+  FreeOffScreen();
   FreeAndNil(lock_);
+}
+
+HDC TQvImageControl::OffScreen(int width, int height) {
+  if (offScreenDc_ && offScreenWidth_ == width && offScreenHeight_ == height) return offScreenDc_;
+  FreeOffScreen();
+  HDC screen = GetDC(nullptr);
+  if (!screen) return nullptr;
+  HBITMAP bmp = CreateCompatibleBitmap(screen, width, height);
+  HDC mem = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  if (!bmp || !mem) {
+    if (mem) DeleteDC(mem);
+    if (bmp) DeleteObject(bmp);
+    return nullptr;
+  }
+  offScreenOld_ = SelectObject(mem, bmp);
+  offScreenDc_ = mem;
+  offScreenBitmap_ = bmp;
+  offScreenWidth_ = width;
+  offScreenHeight_ = height;
+  return mem;
+}
+
+void TQvImageControl::FreeOffScreen() noexcept {
+  if (!offScreenDc_) return;
+  SelectObject(offScreenDc_, offScreenOld_);
+  DeleteDC(offScreenDc_);
+  DeleteObject(offScreenBitmap_);
+  offScreenDc_ = nullptr;
+  offScreenBitmap_ = nullptr;
+  offScreenOld_ = nullptr;
+  offScreenWidth_ = offScreenHeight_ = 0;
 }
 
 void TQvImageControl::SetParent(TWinControl* parent) {
@@ -93,16 +126,12 @@ void TQvImageControl::Dispatch(TMessage& msg) {
   const HDC target = reinterpret_cast<HDC>(msg.WParam);
   const int w = ClientWidth(), h = ClientHeight();
   if (w <= 0 || h <= 0) return;
-  HDC screen = GetDC(nullptr);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  HDC mem = CreateCompatibleDC(screen);
-  ReleaseDC(nullptr, screen);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  TScopeExit release([&]() noexcept {
-    SelectObject(mem, old);
-    DeleteDC(mem);
-    DeleteObject(bmp);
-  });
+  HDC mem = OffScreen(w, h);
+  if (!mem) return;
+  // The context is kept for the next paint, as it was made: every change of
+  // its state below is undone.
+  const int saved = SaveDC(mem);
+  TScopeExit restore([mem, saved]() noexcept { RestoreDC(mem, saved); });
   bufferedPaint_ = true;
   {
     TScopeExit done([&]() noexcept {
@@ -189,6 +218,7 @@ void TAnimatedImage::Destroy() {
   timer_ = nullptr;
   picture_ = nullptr;
   FreeAndNil(glyph_);
+  maskScratch_.Free();
   inherited::Destroy();
 }
 
@@ -233,7 +263,8 @@ void TAnimatedImage::DrawCurrentFrame() {
   const TFrameRect src = FrameSource(state_, index);
   const TFrameRect dst = FrameDestination(state_, ClientWidth(), ClientHeight(), stretch_, center_);
   const RECT source{src.Left, src.Top, src.Left + src.Width, src.Top + src.Height};
-  DrawBitmapRectTransparent(Canvas(), dst.Left, dst.Top, dst.Width, dst.Height, source, glyph_, transparentColor_);
+  DrawBitmapRectTransparent(Canvas(), dst.Left, dst.Top, dst.Width, dst.Height, source, glyph_, transparentColor_,
+                            &maskScratch_);
 }
 
 HPALETTE TAnimatedImage::GetPalette() {

@@ -15,6 +15,7 @@
 
 #include "AnimateFrames.h"
 #include "Controls.h"
+#include "DrawUtils.h"
 #include "Graphics.h"
 #include "QvTimer.h"
 #include "Thread.h"
@@ -44,9 +45,19 @@ class TQvImageControl : public TGraphicControl {
   TBitmap* picture_ = nullptr;  // not owned
 
  private:
+  // The off-screen context of the client size with its bitmap, made on the
+  // first paint and kept for the next ones (a frame step paints ten times a
+  // second); made again when the size changes. Used under both locks.
+  HDC OffScreen(int width, int height);
+  void FreeOffScreen() noexcept;
+
   TCriticalSection* lock_ = nullptr;
   bool drawing_ = false;
   bool bufferedPaint_ = false;
+  HDC offScreenDc_ = nullptr;
+  HBITMAP offScreenBitmap_ = nullptr;
+  HGDIOBJ offScreenOld_ = nullptr;
+  int offScreenWidth_ = 0, offScreenHeight_ = 0;
 };
 
 FW_ENUM(TGlyphOrientation, goHorizontal, goVertical);
@@ -106,6 +117,7 @@ class TAnimatedImage : public TQvImageControl {
   void ShowInactive() { ShowInactiveFrame(state_, active_); }
 
   TFrameState state_;
+  TMaskScratch maskScratch_;  // the transparent drawing's work contexts, kept from frame to frame
   TBitmap* glyph_ = nullptr;
   TQvTimer* timer_ = nullptr;
   bool active_ = false, asyncDrawing_ = false, center_ = false, stretch_ = true, opaque_ = false;

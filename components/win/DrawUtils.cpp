@@ -59,45 +59,77 @@ COLORREF MaskBackgroundColor(TColor color) {
   return ColorToRGB(color) | 0x02000000;
 }
 
-void MaskedStretchBlt(HDC dest, int left, int top, int width, int height, HDC source, int srcLeft, int srcTop,
-                      int srcWidth, int srcHeight, HPALETTE palette, TColor maskColor) {
-  HDC invMaskDc = CreateCompatibleDC(dest), maskDc = CreateCompatibleDC(dest);
-  HDC workDc = CreateCompatibleDC(dest), copyDc = CreateCompatibleDC(dest);
-  HBITMAP invMaskBmp = CreateBitmap(srcWidth, srcHeight, 1, 1, nullptr);
-  HBITMAP maskBmp = CreateBitmap(srcWidth, srcHeight, 1, 1, nullptr);
-  HBITMAP workBmp = CreateCompatibleBitmap(dest, width, height);
-  HBITMAP copyBmp = CreateCompatibleBitmap(dest, srcWidth, srcHeight);
-  HGDIOBJ oldInv = SelectObject(invMaskDc, invMaskBmp), oldMask = SelectObject(maskDc, maskBmp);
-  HGDIOBJ oldWork = SelectObject(workDc, workBmp), oldCopy = SelectObject(copyDc, copyBmp);
-  HPALETTE oldDestPal = nullptr, oldCopyPal = nullptr, oldMaskPal = nullptr, oldWorkPal = nullptr;
-  TScopeExit cleanup([&]() noexcept {
-    if (palette) {
-      SelectPalette(dest, oldDestPal, TRUE);
-      SelectPalette(copyDc, oldCopyPal, FALSE);
-      SelectPalette(maskDc, oldMaskPal, FALSE);
-      SelectPalette(workDc, oldWorkPal, TRUE);
+namespace {
+
+// The bits a pixel of the bitmap selected into `dc` (a memory context), else of its device.
+int DestinationBits(HDC dc) {
+  BITMAP bm{};
+  if (HGDIOBJ bitmap = GetCurrentObject(dc, OBJ_BITMAP); bitmap && GetObjectA(bitmap, sizeof bm, &bm) == sizeof bm)
+    return bm.bmBitsPixel * bm.bmPlanes;
+  return GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
+}
+
+}  // namespace
+
+void TMaskScratch::Free() noexcept {
+  for (Context* c : {&invMask_, &mask_, &work_, &copy_}) {
+    if (c->dc) {
+      SelectObject(c->dc, c->old);
+      DeleteDC(c->dc);
     }
-    SelectObject(invMaskDc, oldInv);
-    SelectObject(maskDc, oldMask);
-    SelectObject(workDc, oldWork);
-    SelectObject(copyDc, oldCopy);
-    DeleteObject(invMaskBmp);
-    DeleteObject(maskBmp);
-    DeleteObject(workBmp);
-    DeleteObject(copyBmp);
-    DeleteDC(invMaskDc);
-    DeleteDC(maskDc);
-    DeleteDC(workDc);
-    DeleteDC(copyDc);
+    if (c->bitmap) DeleteObject(c->bitmap);
+    *c = Context{};
+  }
+  width_ = height_ = srcWidth_ = srcHeight_ = destBits_ = 0;
+}
+
+void TMaskScratch::Fit(HDC dest, int width, int height, int srcWidth, int srcHeight) {
+  const int bits = DestinationBits(dest);
+  if (work_.dc && width == width_ && height == height_ && srcWidth == srcWidth_ && srcHeight == srcHeight_ &&
+      bits == destBits_)
+    return;
+  Free();
+  auto make = [dest](Context& c, HBITMAP bitmap) {
+    c.dc = CreateCompatibleDC(dest);
+    c.bitmap = bitmap;
+    c.old = SelectObject(c.dc, c.bitmap);
+  };
+  make(invMask_, CreateBitmap(srcWidth, srcHeight, 1, 1, nullptr));
+  make(mask_, CreateBitmap(srcWidth, srcHeight, 1, 1, nullptr));
+  make(work_, CreateCompatibleBitmap(dest, width, height));
+  make(copy_, CreateCompatibleBitmap(dest, srcWidth, srcHeight));
+  width_ = width;
+  height_ = height;
+  srcWidth_ = srcWidth;
+  srcHeight_ = srcHeight;
+  destBits_ = bits;
+}
+
+void MaskedStretchBlt(HDC dest, int left, int top, int width, int height, HDC source, int srcLeft, int srcTop,
+                      int srcWidth, int srcHeight, HPALETTE palette, TColor maskColor, TMaskScratch* scratch) {
+  TMaskScratch own;
+  TMaskScratch& set = scratch ? *scratch : own;
+  set.Fit(dest, width, height, srcWidth, srcHeight);
+  HDC invMaskDc = set.invMask_.dc, maskDc = set.mask_.dc, workDc = set.work_.dc, copyDc = set.copy_.dc;
+  // Each context goes back to the state it was made in.
+  const int savedInv = SaveDC(invMaskDc), savedMask = SaveDC(maskDc);
+  const int savedWork = SaveDC(workDc), savedCopy = SaveDC(copyDc);
+  HPALETTE oldDestPal = nullptr;
+  TScopeExit cleanup([&]() noexcept {
+    if (palette) SelectPalette(dest, oldDestPal, TRUE);
+    RestoreDC(invMaskDc, savedInv);
+    RestoreDC(maskDc, savedMask);
+    RestoreDC(workDc, savedWork);
+    RestoreDC(copyDc, savedCopy);
   });
   if (palette) {
     oldDestPal = SelectPalette(dest, palette, TRUE);
     RealizePalette(dest);
-    oldCopyPal = SelectPalette(copyDc, palette, FALSE);
+    SelectPalette(copyDc, palette, FALSE);
     RealizePalette(copyDc);
-    oldMaskPal = SelectPalette(maskDc, palette, FALSE);
+    SelectPalette(maskDc, palette, FALSE);
     RealizePalette(maskDc);
-    oldWorkPal = SelectPalette(workDc, palette, TRUE);
+    SelectPalette(workDc, palette, TRUE);
     RealizePalette(workDc);
   }
   SetMapMode(source, GetMapMode(dest));
@@ -121,7 +153,7 @@ void MaskedStretchBlt(HDC dest, int left, int top, int width, int height, HDC so
 }
 
 void DrawBitmapTransparent(TCanvas* dest, TBitmap* bitmap, TColor transparentColor, int left, int top, int width,
-                           int height, int srcLeft, int srcTop, int srcWidth, int srcHeight) {
+                           int height, int srcLeft, int srcTop, int srcWidth, int srcHeight, TMaskScratch* scratch) {
   if (!dest || !bitmap || bitmap->Empty()) return;
   if (width < 1) width = bitmap->GetWidth();
   if (height < 1) height = bitmap->GetHeight();
@@ -153,13 +185,13 @@ void DrawBitmapTransparent(TCanvas* dest, TBitmap* bitmap, TColor transparentCol
     StretchBlt(dc, left, top, width, height, src, srcLeft, srcTop, srcWidth, srcHeight, SRCCOPY);
     return;
   }
-  MaskedStretchBlt(dc, left, top, width, height, src, srcLeft, srcTop, srcWidth, srcHeight, palette, mask);
+  MaskedStretchBlt(dc, left, top, width, height, src, srcLeft, srcTop, srcWidth, srcHeight, palette, mask, scratch);
 }
 
 void DrawBitmapRectTransparent(TCanvas* dest, int left, int top, int width, int height, const RECT& source,
-                               TBitmap* bitmap, TColor transparentColor) {
+                               TBitmap* bitmap, TColor transparentColor, TMaskScratch* scratch) {
   DrawBitmapTransparent(dest, bitmap, transparentColor, left, top, width, height, source.left, source.top,
-                        source.right - source.left, source.bottom - source.top);
+                        source.right - source.left, source.bottom - source.top, scratch);
 }
 
 namespace {

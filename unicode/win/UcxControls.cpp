@@ -128,7 +128,14 @@ void TWinControlTrap::SubClass() {
 
 void TWinControlTrap::UnSubClass() {
   if (!control_->ComponentState().Contains(csDestroying)) {
-    FindWideCaptionHolder(control_, true)->Caption = ReadWindowTextW(wnd_);
+    // The text outlives the window: wide in the holder, and as the control's
+    // own ANSI text, which the framework creates the next window with. Set
+    // without the window, which is going away.
+    const WideString text = ReadWindowTextW(wnd_);
+    FindWideCaptionHolder(control_, true)->Caption = text;
+    const std::string ansi = NarrowToAnsi(text);
+    TMessage set{WM_SETTEXT, 0, reinterpret_cast<LPARAM>(ansi.c_str()), 0};
+    control_->TControl::DefaultHandler(set);
   }
   // Someone who subclassed the control after the trap keeps the trap in the
   // chain; it then passes every message on unchanged while there is no window.
@@ -430,8 +437,7 @@ void TUcxCustomHintWindow::Paint(HDC dc) {
   SetTextColor(dc, ColorToRGB(Screen ? Screen->HintFont()->GetColor() : GetFont()->GetColor()));
   HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
   const WideString text = WideControlGetText(this);
-  const UINT flags = kHintTextFlags | (UseRightToLeftReading() ? static_cast<UINT>(DT_RTLREADING) : 0u);
-  DrawTextWide(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
+  DrawTextWide(dc, text.c_str(), static_cast<int>(text.size()), &r, ReadingFlags(kHintTextFlags));
   SelectObject(dc, old);
 }
 
@@ -480,7 +486,7 @@ RECT TUcxCustomHintWindow::CalcHintRect(int maxWidth, const std::string& text, v
   RECT r{0, 0, maxWidth, 0};
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, GetFont()->Handle());
-  DrawTextWide(dc, wide.c_str(), static_cast<int>(wide.size()), &r, DT_CALCRECT | kHintTextFlags);
+  DrawTextWide(dc, wide.c_str(), static_cast<int>(wide.size()), &r, DT_CALCRECT | ReadingFlags(kHintTextFlags));
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
   r.right += 6;

@@ -71,6 +71,8 @@ class TUcxCustomHintWindow : public THintWindow {
   void Paint(HDC dc) override;
 
  private:
+  // The text flags with the window's reading order (right to left under a right-to-left BiDiMode).
+  UINT ReadingFlags(UINT flags) const { return UseRightToLeftReading() ? flags | DT_RTLREADING : flags; }
   bool paintSuppressed_ = false;
   bool activating_ = false;
 };

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -203,6 +204,42 @@ TEST(AnimateTest, AutoSizeTakesTheFrameSizeAlongWhatTheAlignmentLeavesFree) {
   EXPECT_EQ(anim->GetGlyphNum(), 0) << "brought back into the shorter strip";
   anim->SetNumGlyphs(0);
   EXPECT_EQ(anim->GetNumGlyphs(), 1);
+}
+
+// The off-screen context and the work contexts are kept from paint to paint:
+// each paint still shows the current frame at the current size.
+TEST(AnimateTest, EachPaintShowsTheCurrentFrameAtTheCurrentSize) {
+  InitForms();
+  TOwned<TAnimatedImage> anim(New<TAnimatedImage>(nullptr));
+  TOwned<TBitmap> strip(New<TBitmap>());
+  strip->SetDib(Strip());
+  anim->SetGlyph(strip.get());
+  anim->SetNumGlyphs(kFrames);
+  anim->SetAutoSize(false);
+  anim->SetColor(clBlue);
+  struct Step {
+    int width, height, frame;
+  };
+  const Step steps[] = {{32, 32, 1}, {32, 32, 2}, {64, 48, 2}, {64, 48, 7}, {16, 16, 7}, {32, 32, 14}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::to_string(step.width) + " x " + std::to_string(step.height) + ", frame " +
+                 std::to_string(step.frame));
+    anim->SetBounds(0, 0, step.width, step.height);
+    anim->SetGlyphNum(step.frame);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, step.width, step.height);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    anim->Perform(WM_PAINT, reinterpret_cast<WPARAM>(dc));
+    // Stretched: the middle is the frame's colour, the transparent border the control's.
+    EXPECT_EQ(GetPixel(dc, step.width / 2, step.height / 2), static_cast<COLORREF>(FrameColour(step.frame)));
+    EXPECT_EQ(GetPixel(dc, step.width - 1, step.height - 1), static_cast<COLORREF>(clBlue));
+    EXPECT_EQ(GetPixel(dc, 0, 0), static_cast<COLORREF>(clBlue));
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+  }
 }
 
 // Paints the image on the main thread, again and again for `ms` milliseconds.

@@ -111,6 +111,57 @@ TEST(DrawUtilsTest, AMonochromeBitmapLeavesOutWhiteWhateverColourIsGiven) {
   }
 }
 
+// Work contexts kept from one drawing to the next draw exactly what new ones
+// draw: through changes of size, source part, colour, destination format and
+// the source's pixels (a kept set holds nothing of an earlier drawing).
+TEST(DrawUtilsTest, KeptWorkContextsDrawAsNewOnes) {
+  struct Step {
+    const char* name;
+    int destBits, left, top, width, height;
+    RECT part;
+    TColor transparent;
+    bool repaintSource;  // the source's pixels change before this step
+  };
+  const Step steps[] = {
+      {"first", 32, 2, 2, 4, 4, {0, 0, 4, 4}, clDefault, false},
+      {"the same again", 32, 2, 2, 4, 4, {0, 0, 4, 4}, clDefault, false},
+      {"new pixels, same sizes", 32, 2, 2, 4, 4, {0, 0, 4, 4}, clDefault, true},
+      {"another part", 32, 1, 3, 4, 4, {0, 0, 2, 2}, clRed, false},
+      {"stretched", 32, 0, 0, 9, 7, {1, 0, 4, 3}, clBlue, false},
+      {"a 24-bit destination", 24, 2, 2, 4, 4, {0, 0, 4, 4}, clDefault, false},
+      {"a 16-bit destination", 16, 2, 2, 8, 8, {0, 0, 4, 4}, clRed, true},
+      {"back to 32 bits", 32, 2, 2, 4, 4, {0, 0, 4, 4}, clDefault, false},
+  };
+  auto src = Source();
+  TMaskScratch kept;
+  int paint = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.repaintSource) {
+      ++paint;
+      TDib dib(4, 4, 24);
+      for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) dib.SetPixel(x, y, (x + y + paint) % 3 == 0 ? 0xFF00FFu : 0x102030u * (x + paint));
+      src->SetDib(std::move(dib));
+    }
+    auto pattern = [](int x, int y) -> TColor { return (x + y) % 2 ? kGreen : TColor(0x808080); };
+    auto withKept = MakeBitmap(12, 12, step.destBits, pattern);
+    auto withNew = MakeBitmap(12, 12, step.destBits, pattern);
+    DrawBitmapRectTransparent(withKept->Canvas(), step.left, step.top, step.width, step.height, step.part, src.get(),
+                              step.transparent, &kept);
+    DrawBitmapRectTransparent(withNew->Canvas(), step.left, step.top, step.width, step.height, step.part, src.get(),
+                              step.transparent);
+    int differing = 0, changed = 0;
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 12; ++x) {
+        differing += At(withKept.get(), x, y) != At(withNew.get(), x, y);
+        changed += At(withNew.get(), x, y) != pattern(x, y);
+      }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(changed, 0) << "the step draws something";
+  }
+}
+
 // A graphic control that fills itself with one colour.
 class TFill : public TGraphicControl {
  public:

@@ -432,6 +432,71 @@ TEST_F(UnicodeControls, TheHintWindowPaintsInTheHintFontsColour) {
   Screen->HintFont()->SetColor(before);
 }
 
+// Right to left the hint reads right to left: the trailing neutral marks of a
+// Latin text go to its left, as DrawTextW puts them with the reading-order flag.
+TEST_F(UnicodeControls, TheHintWindowDrawsInItsReadingOrder) {
+  TOwned<TUcxCustomHintWindow> hint(New<TUcxCustomHintWindow>(nullptr));
+  constexpr int kW = 160, kH = 30;
+  hint->SetBounds(0, 0, kW, kH);
+  hint->SetColor(clWhite);
+  const TColor before = Screen->HintFont()->GetColor();
+  Screen->HintFont()->SetColor(clBlack);
+  const WideString text = u"ab!!!!";
+  WideControlSetText(hint.get(), text);
+  // What the system draws for the text in the hint's font, flags and place.
+  auto reference = [&](UINT flags) {
+    std::vector<COLORREF> pixels;
+    Painted(hint.get(), [&](HDC dc) {
+      RECT r{0, 0, kW, kH};
+      FillRectColor(dc, r, clWhite);
+      r.left += 2;
+      r.top += 2;
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, RGB(0, 0, 0));
+      HGDIOBJ old = SelectObject(dc, hint->GetFont()->Handle());
+      DrawTextW(dc, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(text.size()), &r,
+                DT_NOPREFIX | DT_WORDBREAK | flags);
+      SelectObject(dc, old);
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) pixels.push_back(GetPixel(dc, x, y));
+    });
+    return pixels;
+  };
+  const std::vector<COLORREF> leftToRight = reference(0), rightToLeft = reference(DT_RTLREADING);
+  ASSERT_NE(leftToRight, rightToLeft);  // the system does reorder the marks
+  for (TBiDiMode mode : {bdLeftToRight, bdRightToLeft, bdRightToLeftNoAlign, bdRightToLeftReadingOnly}) {
+    hint->SetBiDiMode(mode);
+    std::vector<COLORREF> painted;
+    Painted(hint.get(), [&](HDC dc) {
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) painted.push_back(GetPixel(dc, x, y));
+    });
+    const std::vector<COLORREF>& expected = mode == bdLeftToRight ? leftToRight : rightToLeft;
+    ASSERT_EQ(painted.size(), expected.size());
+    int differing = 0;
+    for (std::size_t i = 0; i < painted.size(); ++i) differing += painted[i] != expected[i];
+    EXPECT_EQ(differing, 0) << mode;
+  }
+  Screen->HintFont()->SetColor(before);
+}
+
+// A window that goes without the framework asking (DestroyWindow from outside)
+// leaves its text with the control: the ANSI form as the control's text, the
+// wide text for the next window.
+TEST_F(UnicodeControls, AWindowDestroyedFromOutsideLeavesItsTextWithTheControl) {
+  auto* edit = Add<TProbeEdit>(40);
+  HWND wnd = edit->Handle();
+  ASSERT_TRUE(IsWindowUnicode(wnd));
+  SetWindowTextW(wnd, L"\u0416ab");  // as typed by the user
+  DestroyWindow(wnd);
+  ASSERT_FALSE(edit->HandleAllocated());
+  EXPECT_EQ(edit->GetText(), "?ab");
+  EXPECT_EQ(edit->GetWideText(), u"\u0416ab");
+  edit->HandleNeeded();
+  ASSERT_TRUE(IsWindowUnicode(edit->WindowHandle()));
+  EXPECT_EQ(edit->GetWideText(), u"\u0416ab");
+}
+
 namespace {
 
 // The 9x line: the framework's ANSI window, the wide values converted at the boundary.
