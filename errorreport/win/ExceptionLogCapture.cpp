@@ -380,6 +380,11 @@ bool ShouldReportHandledException(const TExceptionObjectRecord& current, std::ui
   return !(current.ClassName() == block.LastExceptionClass &&
            address == reinterpret_cast<std::uintptr_t>(block.LastExceptionAddress));
 }
+// Whether this thread's raise-time snapshot is the one of the exception raised at `address`.
+bool IsSnapshotOf(const TStackSnapshot& snapshot, std::uintptr_t address) {
+  if (snapshot.ThreadId != GetCurrentThreadId() || snapshot.Size == 0 || address == 0) return false;
+  return snapshot.Address == address || snapshot.Address + 5 == address;  // a language raise's is its CALL
+}
 }  // namespace
 
 void NoteEndOfCatch() {
@@ -393,9 +398,14 @@ void NoteEndOfCatch() {
     std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block.RaiseAddress);
     if (error && !IsThreadNamingFault(error)) {
       auto record = RecordOf(error, address);
-      if (IsReportableException(record.get()) && ShouldReportHandledException(*record, address))
+      if (IsReportableException(record.get()) && ShouldReportHandledException(*record, address)) {
+        // The stack below this catch clause has been reused since the raise:
+        // the call stack comes from the copy the raise took.
+        const TStackSnapshot snapshot = CurrentStackSnapshot();
+        const bool raised = IsSnapshotOf(snapshot, address);
         ProcessException(record, address, IsLanguageException(record.get()), true, 0, ThisModule(), kModeServer,
-                         nullptr, nullptr, CurrentStackSnapshot().Size);
+                         nullptr, nullptr, raised ? snapshot.Size : 0, raised ? &snapshot : nullptr);
+      }
     }
   } catch (...) {
   }
