@@ -15,6 +15,8 @@
 #include "Thread.h"
 #include "Units.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 HMODULE ThisModule() {
@@ -380,6 +382,17 @@ bool ShouldReportHandledException(const TExceptionObjectRecord& current, std::ui
   return !(current.ClassName() == block.LastExceptionClass &&
            address == reinterpret_cast<std::uintptr_t>(block.LastExceptionAddress));
 }
+// Whether the options ask for handled exceptions to be reported, read
+// without a rethrow, an allocation or an exception of its own: every catch
+// clause of the program asks it.
+bool HandledExceptionsAsked() {
+  if (!IsCatchingEnabled()) return false;
+  const TVantorModulesList* modules = VantorModulesList();
+  const TVantorModuleInfo* entry =
+      modules ? modules->FindModule(reinterpret_cast<ModuleHandle>(&__ImageBase)) : nullptr;
+  return entry && entry->Options && (entry->Options->BehaviourFlags() & 0x100);
+}
+
 // Whether this thread's raise-time snapshot is the one of the exception raised at `address`.
 bool IsSnapshotOf(const TStackSnapshot& snapshot, std::uintptr_t address) {
   if (snapshot.ThreadId != GetCurrentThreadId() || snapshot.Size == 0 || address == 0) return false;
@@ -391,6 +404,7 @@ void NoteEndOfCatch() {
   if (!IsActive()) return;
   TVantorThreadBlock& block = CurrentThreadBlock();
   if (block.InReport) return;  // the library's own catch clauses while it reports
+  if (!HandledExceptionsAsked()) return;
   DWORD lastError = GetLastError();
   block.InReport = 1;
   try {
