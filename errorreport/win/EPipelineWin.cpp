@@ -128,32 +128,6 @@ void FillFocusFacts(TReportJob& job) {
     job.FocusText.assign(job.FocusText.size(), '*');  // a password
 }
 
-// A reader that serves a copied stack from its copy and everything else from the process.
-class StackCopyReader : public MemoryReader {
- public:
-  StackCopyReader(std::uint64_t base, const std::uint8_t* bytes, std::size_t size)
-      : base_(base), bytes_(bytes), size_(size) {}
-  bool IsReadable(std::uint64_t address, std::size_t length) override {
-    if (Inside(address, length)) return true;
-    return ProcessMemory().IsReadable(address, length);
-  }
-  bool Read(std::uint64_t address, void* buffer, std::size_t length) override {
-    if (Inside(address, length)) {
-      std::memcpy(buffer, bytes_ + (address - base_), length);
-      return true;
-    }
-    return ProcessMemory().Read(address, buffer, length);
-  }
-
- private:
-  bool Inside(std::uint64_t address, std::size_t length) const {
-    return address >= base_ && address - base_ <= size_ && length <= size_ - (address - base_);
-  }
-  std::uint64_t base_;
-  const std::uint8_t* bytes_;
-  std::size_t size_;
-};
-
 bool Fits32(std::uintptr_t value) {
   return (static_cast<std::uint64_t>(value) >> 16 >> 16) == 0;
 }
@@ -286,7 +260,7 @@ std::string ShownMessage(const TReportRun& run) {
 
 // Restores a minimised main window without waiting on its thread.
 void RestoreMainWindow(const TReportRun& run) {
-  if (run.Job && run.Job->Freeze) return;  // the main thread is suspended: nothing may wait on it
+  if (run.Job && run.Job->Freeze) return;  // the main thread does not answer: nothing may wait on it
   RestoreMinimizedMainWindow();
 }
 
@@ -406,6 +380,19 @@ std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> obje
   block.LastExceptionAddress = reinterpret_cast<void*>(address);
   return ProcessExceptionEx(std::move(object), address, language, nullptr, handled, handlerKind, module, mode, record,
                             context, 0, 0, false, stackCopy);
+}
+
+bool StackCopyReader::IsReadable(std::uint64_t address, std::size_t length) {
+  if (Inside(address, length)) return true;
+  return ProcessMemory().IsReadable(address, length);
+}
+
+bool StackCopyReader::Read(std::uint64_t address, void* buffer, std::size_t length) {
+  if (Inside(address, length)) {
+    std::memcpy(buffer, bytes_ + (address - base_), length);
+    return true;
+  }
+  return ProcessMemory().Read(address, buffer, length);
 }
 
 std::size_t CopyStoppedThreadStack(std::uintptr_t sp, std::uintptr_t top, std::uint8_t* buffer, std::size_t capacity) {
@@ -745,7 +732,6 @@ std::uint8_t RunReport(TReportRun& run) {
         const int i = snapshot->IndexOfThreadId(job.ThreadId);
         if (i >= 0) AddResumerStack(*run.CallStack, *snapshot->GetThreadInfo(i));
         // c. The threads that BehaviourFlags freeze stand still while the stacks are copied.
-        progress = rpThreadsFrozen;
         CollectOtherThreadStacks(*run.CallStack, *snapshot, job.ThreadId, options->StackFlags(), !job.Freeze,
                                  run.HandlerKind != 2 ? options->BehaviourFlags() : std::uint16_t{0});
       }

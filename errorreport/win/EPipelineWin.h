@@ -22,6 +22,23 @@
 #include "ExceptionLogCapture.h"
 #include "Thread.h"
 
+// A reader that serves a copied stack from its copy and everything else from the process.
+class StackCopyReader : public MemoryReader {
+ public:
+  StackCopyReader(std::uint64_t base, const std::uint8_t* bytes, std::size_t size)
+      : base_(base), bytes_(bytes), size_(size) {}
+  bool IsReadable(std::uint64_t address, std::size_t length) override;
+  bool Read(std::uint64_t address, void* buffer, std::size_t length) override;
+
+ private:
+  bool Inside(std::uint64_t address, std::size_t length) const {
+    return address >= base_ && address - base_ <= size_ && length <= size_ - (address - base_);
+  }
+  std::uint64_t base_;
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+};
+
 // The report job: what the faulting thread hands to the report.
 struct TReportJob {
   std::uint8_t Handled = 0;
