@@ -37,3 +37,21 @@ pellory_bench(bench_errorreport_report NATIVE_ONLY
 if(TARGET bench_errorreport_report)
   target_include_directories(bench_errorreport_report PRIVATE ${PELLORY_ROOT}/errorreport/tests)
 endif()
+
+# A throw and its catch with the library active (a data block of the default
+# options) beside the library dormant (Windows, the throw and end-of-catch wrappers linked in).
+if(WIN32 AND NOT PELLORY_HOST_TOOLS AND NOT PELLORY_FUZZ)
+  pellory_tool_path(vldata _catch_vldata)
+  set(_catch_blk ${CMAKE_CURRENT_BINARY_DIR}/catch-bench-block)
+  add_custom_command(OUTPUT ${_catch_blk}.rc ${_catch_blk}.bin
+    COMMAND ${_catch_vldata} --default-options ${_catch_blk}-options.bin
+    COMMAND ${_catch_vldata} --options ${_catch_blk}-options.bin --rc ${_catch_blk}.rc ${_catch_blk}.bin
+    DEPENDS pellory_tools
+    COMMENT "vldata catch-bench-block.rc"
+    VERBATIM)
+  pellory_bench(bench_errorreport_catch WINDOWS_ONLY
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/errorreport/CatchBench.cpp ${_catch_blk}.rc
+    LIBS errorreport_win)
+  target_compile_options(bench_errorreport_catch PRIVATE -fno-inline)
+  pellory_capture_exceptions(bench_errorreport_catch)
+endif()

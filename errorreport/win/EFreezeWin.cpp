@@ -3,6 +3,7 @@
 #include "EPipelineWin.h"
 #include "ESystemWin.h"
 #include "ExceptionLogWin.h"
+#include "Swallow.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -35,37 +36,63 @@ std::uintptr_t MainThreadStackTop() {
   return top;
 }
 
-// Suspends the main thread, reads its registers and reports the hang at its
-// instruction; the main thread is resumed whatever happens.
+}  // namespace
+
+// The main thread is suspended only while its registers and stack are copied
+// into buffers made beforehand: it may have stopped inside the heap, the
+// threads list or the system holding their locks, and the report allocates
+// and takes locks. It goes on before the report is built from the copies.
 void ReportFreeze() {
   HANDLE main = MainThreadHandle();
   if (!main) return;
   TVantorThreadBlock& block = CurrentThreadBlock();
-  if (SuspendThread(main) == static_cast<DWORD>(-1)) return;
+  const std::uintptr_t top = MainThreadStackTop();
+  TStackSnapshot stack;
+  stack.Bytes.resize(kMaxScannedStack);  // written now: no page of it is first touched while the thread stands still
+  stack.ThreadId = VantorLogFlags().MainThreadId;
   block.Reporting = 1;  // the resume hook records nothing for this thread
-  try {
-    CONTEXT context{};
-    context.ContextFlags = 0x10003 | (sizeof(void*) == 8 ? 0x100000 : 0);
+  CONTEXT context{};
+  context.ContextFlags = 0x10003 | (sizeof(void*) == 8 ? 0x100000 : 0);
+  bool copied = false;
+  if (SuspendThread(main) != static_cast<DWORD>(-1)) {
     if (GetThreadContext(main, &context)) {
+#if defined(__i386__)
+      const std::uintptr_t sp = context.Esp;
+      copied = context.Eip && sp;
+#else
+      const std::uintptr_t sp = context.Rsp;
+      copied = context.Rip && sp;
+#endif
+      if (copied) {
+        stack.Start = sp;
+        stack.Size =
+            static_cast<std::uint32_t>(CopyStoppedThreadStack(sp, top, stack.Bytes.data(), stack.Bytes.size()));
+      }
+    }
+    ResumeThread(main);
+  }
+  try {
+    if (copied) {
 #if defined(__i386__)
       const std::uintptr_t ip = context.Eip, sp = context.Esp;
 #else
       const std::uintptr_t ip = context.Rip, sp = context.Rsp;
 #endif
-      if (ip && sp) {
-        TVantorModuleOptionsEx* options = CurrentOptionsOrNull();
-        const std::string text = options ? options->GetCustomText(156) : std::string();
-        auto object = std::make_shared<const TExceptionObjectRecord>(
-            MakeExceptionObjectRecord(std::make_exception_ptr(EFrozenApplication(text)), ip));
-        ProcessExceptionEx(object, ip, false, nullptr, false, 0, ThisModule(), kModeApplication, nullptr, &context, sp,
-                           MainThreadStackTop(), true);
-      }
+      stack.Address = ip;
+      TVantorModuleOptionsEx* options = CurrentOptionsOrNull();
+      const std::string text = options ? options->GetCustomText(156) : std::string();
+      auto object = std::make_shared<const TExceptionObjectRecord>(
+          MakeExceptionObjectRecord(std::make_exception_ptr(EFrozenApplication(text)), ip));
+      ProcessExceptionEx(object, ip, false, nullptr, false, 0, ThisModule(), kModeApplication, nullptr, &context, sp,
+                         stack.Size ? sp + stack.Size : top, true, stack.Size ? &stack : nullptr);
     }
   } catch (...) {
+    SwallowException("ReportFreeze");
   }
   block.Reporting = 0;
-  ResumeThread(main);
 }
+
+namespace {
 
 // Sleeps up to `ms` in steps of 50 ms; false when told to end.
 bool Pause(TThread& thread, int steps) {

@@ -1,8 +1,8 @@
 // The hang detector: TFreezeThread sends the program's main window WM_NULL
 // every 350 ms while it answers; when it stays silent for FreezeSeconds the
-// detector suspends the main thread, reads its registers and reports an
-// EFrozenApplication at the main thread's instruction through the pipeline,
-// then resumes it and watches again.
+// detector suspends the main thread, copies its registers and stack, resumes
+// it, reports an EFrozenApplication at the main thread's instruction through
+// the pipeline and watches again.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +20,11 @@ class TFreezeThread : public TThread {
  protected:
   void Execute() override;
 };
+
+// The detector's report: the main thread's registers and stack copied while it
+// is suspended (nothing that allocates or takes a lock runs meanwhile), then
+// the report built from the copies after it goes on.
+void ReportFreeze();
 
 void StartFreezeDetection();
 void StopFreezeDetection();

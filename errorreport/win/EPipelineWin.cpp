@@ -1,5 +1,6 @@
 #include "EPipelineWin.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -127,30 +128,6 @@ void FillFocusFacts(TReportJob& job) {
     job.FocusText.assign(job.FocusText.size(), '*');  // a password
 }
 
-// A reader that serves a copied stack from its copy and everything else from the process.
-class StackCopyReader : public MemoryReader {
- public:
-  StackCopyReader(std::uint64_t base, const std::vector<std::uint8_t>& bytes) : base_(base), bytes_(bytes) {}
-  bool IsReadable(std::uint64_t address, std::size_t length) override {
-    if (Inside(address, length)) return true;
-    return ProcessMemory().IsReadable(address, length);
-  }
-  bool Read(std::uint64_t address, void* buffer, std::size_t length) override {
-    if (Inside(address, length)) {
-      std::memcpy(buffer, bytes_.data() + (address - base_), length);
-      return true;
-    }
-    return ProcessMemory().Read(address, buffer, length);
-  }
-
- private:
-  bool Inside(std::uint64_t address, std::size_t length) const {
-    return address >= base_ && address - base_ <= bytes_.size() && length <= bytes_.size() - (address - base_);
-  }
-  std::uint64_t base_;
-  const std::vector<std::uint8_t>& bytes_;
-};
-
 bool Fits32(std::uintptr_t value) {
   return (static_cast<std::uint64_t>(value) >> 16 >> 16) == 0;
 }
@@ -176,7 +153,7 @@ void AddResumerStack(TVantorStackList& list, const TVantorThreadInfo& record) {
   std::vector<std::uint8_t> bytes(record.ResumerStack, record.ResumerStack + record.ResumerStackSize);
   // The copy is scanned at an address of its own, outside the process's stacks.
   const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(record.ResumerStack);
-  StackCopyReader memory(base, bytes);
+  StackCopyReader memory(base, bytes.data(), bytes.size());
   const int first = list.Count();
   ScanInto(list, memory, 0, base, base + bytes.size(), record.ResumerThreadId, false);
   for (int i = first; i < list.Count(); ++i) list.Items(i)->OwnStack = 0;
@@ -199,67 +176,56 @@ std::uintptr_t ContextSp(const CONTEXT& c) {
 #endif
 constexpr DWORD kContextFlags = 0x10003 | (sizeof(void*) == 8 ? 0x100000 : 0);  // control and integer registers
 
-// The other listed threads whose stacks are shown: suspended together, their
-// registers and stacks copied into buffers made beforehand (a suspended
-// thread may hold the heap's lock), resumed, then scanned from the copies.
+// The other listed threads whose stacks are shown, and those that
+// BehaviourFlags freeze: suspended together, the shown ones' registers and
+// stacks copied into buffers made beforehand, all resumed, then the copies
+// scanned. Nothing that takes a lock runs while they are suspended (a
+// suspended thread may hold the heap's lock, the threads list's or the
+// system's own): the frozen threads stand still while the stacks are copied,
+// so that every stack of the report shows one moment, and go on before the
+// report is built.
 void CollectOtherThreadStacks(TVantorStackList& list, TVantorThreadsList& threads, DWORD jobThread,
-                              std::uint8_t stackFlags) {
+                              std::uint8_t stackFlags, bool showStacks, std::uint16_t freezeFlags) {
   struct Copy {
     const TVantorThreadInfo* Record = nullptr;
     HANDLE Handle = nullptr;
+    bool Shown = false;
     bool Suspended = false;
     CONTEXT Context{};
     std::uintptr_t Sp = 0;
     std::vector<std::uint8_t> Bytes;
+    std::size_t Size = 0;
   };
   std::vector<Copy> copies;
   const DWORD self = GetCurrentThreadId();
   for (int i = 0; i < threads.Count(); ++i) {
     const TVantorThreadInfo* r = threads.GetThreadInfo(i);
     if (!r || r->ThreadId == self || r->ThreadId == jobThread || !r->ThreadHandle) continue;
-    if (!ShouldShowThreadStack(*r, stackFlags)) continue;
+    const bool shown = showStacks && ShouldShowThreadStack(*r, stackFlags);
+    if (!shown && !ShouldFreezeThread(*r, freezeFlags)) continue;
     Copy c;
     c.Record = r;
     c.Handle = reinterpret_cast<HANDLE>(r->ThreadHandle);
-    c.Bytes.resize(kMaxScannedStack);
+    c.Shown = shown;
+    if (shown) c.Bytes.resize(kMaxScannedStack);  // written now: no page of it is first touched later
     copies.push_back(std::move(c));
   }
   for (Copy& c : copies) c.Suspended = SuspendThread(c.Handle) != static_cast<DWORD>(-1);
   for (Copy& c : copies) {
-    if (!c.Suspended) continue;
+    if (!c.Suspended || !c.Shown) continue;
     c.Context.ContextFlags = kContextFlags;
-    if (!GetThreadContext(c.Handle, &c.Context) || ContextIp(c.Context) == 0 || ContextSp(c.Context) == 0) {
-      c.Bytes.clear();
-      continue;
-    }
+    if (!GetThreadContext(c.Handle, &c.Context) || ContextIp(c.Context) == 0 || ContextSp(c.Context) == 0) continue;
     c.Sp = ContextSp(c.Context);
-    const std::uintptr_t top = c.Record->StackTop;
-    std::size_t size = top > c.Sp ? static_cast<std::size_t>(top - c.Sp) : 0;
-    if (size > c.Bytes.size()) size = c.Bytes.size();
-    c.Bytes.resize(ProcessMemory().ReadUpTo(c.Sp, c.Bytes.data(), size));
+    c.Size = CopyStoppedThreadStack(c.Sp, c.Record->StackTop, c.Bytes.data(), c.Bytes.size());
   }
   for (Copy& c : copies)
     if (c.Suspended) ResumeThread(c.Handle);
   for (Copy& c : copies) {
-    if (c.Bytes.empty()) continue;
-    StackCopyReader memory(c.Sp, c.Bytes);
-    ScanInto(list, memory, ContextIp(c.Context), c.Sp, c.Sp + c.Bytes.size(), c.Record->ThreadId, false);
+    if (c.Size == 0) continue;
+    StackCopyReader memory(c.Sp, c.Bytes.data(), c.Size);
+    ScanInto(list, memory, ContextIp(c.Context), c.Sp, c.Sp + c.Size, c.Record->ThreadId, false);
     AddResumerStack(list, *c.Record);
   }
-}
-
-std::vector<HANDLE> FreezeOtherThreads(TVantorThreadsList& threads, DWORD jobThread, std::uint16_t behaviourFlags) {
-  std::vector<HANDLE> frozen;
-  const DWORD self = GetCurrentThreadId();
-  frozen.reserve(static_cast<std::size_t>(threads.Count()));
-  for (int i = 0; i < threads.Count(); ++i) {
-    const TVantorThreadInfo* r = threads.GetThreadInfo(i);
-    if (!r || r->ThreadId == self || r->ThreadId == jobThread || !r->ThreadHandle) continue;
-    if (!ShouldFreezeThread(*r, behaviourFlags)) continue;
-    HANDLE h = reinterpret_cast<HANDLE>(r->ThreadHandle);
-    if (SuspendThread(h) != static_cast<DWORD>(-1)) frozen.push_back(h);
-  }
-  return frozen;
 }
 
 void SetVariable(const char* name, const std::string& value) {
@@ -294,7 +260,7 @@ std::string ShownMessage(const TReportRun& run) {
 
 // Restores a minimised main window without waiting on its thread.
 void RestoreMainWindow(const TReportRun& run) {
-  if (run.Job && run.Job->Freeze) return;  // the main thread is suspended: nothing may wait on it
+  if (run.Job && run.Job->Freeze) return;  // the main thread does not answer: nothing may wait on it
   RestoreMinimizedMainWindow();
 }
 
@@ -404,7 +370,8 @@ void ClearProcessExceptionCalls() {
 
 std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                               bool language, bool handled, std::uint8_t handlerKind, HMODULE module, std::uint8_t mode,
-                              const EXCEPTION_RECORD* record, const CONTEXT* context, std::uint32_t stackBytes) {
+                              const EXCEPTION_RECORD* record, const CONTEXT* context, std::uint32_t stackBytes,
+                              const TStackSnapshot* stackCopy) {
   RecordCall(object, address, language, handled, handlerKind, module, mode, record, context, stackBytes);
   // The thread's last exception, also for a handled one: a catch clause
   // reached again after a rethrow does not report the same exception twice.
@@ -412,7 +379,44 @@ std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> obje
   StoreClassNameText(block.LastExceptionClass, object ? object->ClassName() : std::string());
   block.LastExceptionAddress = reinterpret_cast<void*>(address);
   return ProcessExceptionEx(std::move(object), address, language, nullptr, handled, handlerKind, module, mode, record,
-                            context, 0, 0);
+                            context, 0, 0, false, stackCopy);
+}
+
+bool StackCopyReader::IsReadable(std::uint64_t address, std::size_t length) {
+  if (Inside(address, length)) return true;
+  return ProcessMemory().IsReadable(address, length);
+}
+
+bool StackCopyReader::Read(std::uint64_t address, void* buffer, std::size_t length) {
+  if (Inside(address, length)) {
+    std::memcpy(buffer, bytes_ + (address - base_), length);
+    return true;
+  }
+  return ProcessMemory().Read(address, buffer, length);
+}
+
+std::size_t CopyStoppedThreadStack(std::uintptr_t sp, std::uintptr_t top, std::uint8_t* buffer, std::size_t capacity) {
+  if (!sp || top <= sp || !buffer) return 0;
+  std::size_t size = static_cast<std::size_t>(top - sp);
+  if (size > capacity) size = capacity;
+  // Through the system's own copy: a query of the address space may wait for
+  // a lock the stopped thread holds, a read of it never does.
+  SIZE_T read = 0;
+  if (ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(sp), buffer, size, &read) && read == size)
+    return size;
+  // Part of the range cannot be read: what can be, page by page from the stack pointer up.
+  std::size_t done = 0;
+  while (done < size) {
+    const std::uintptr_t at = sp + done;
+    std::size_t step = 4096 - (at & 4095);
+    if (step > size - done) step = size - done;
+    read = 0;
+    if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(at), buffer + done, step, &read) ||
+        read != step)
+      break;
+    done += step;
+  }
+  return done;
 }
 
 TExceptionThread::TExceptionThread(TReportRun* run) : TThread(true), run_(run) {}
@@ -438,8 +442,8 @@ void TExceptionThread::Execute() {
 std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address,
                                 bool language, TVantorStackList* stackList, bool handled, std::uint8_t handlerKind,
                                 HMODULE module, std::uint8_t mode, const EXCEPTION_RECORD* record,
-                                const CONTEXT* context, std::uintptr_t stackStart, std::uintptr_t stackTop,
-                                bool freeze) {
+                                const CONTEXT* context, std::uintptr_t stackStart, std::uintptr_t stackTop, bool freeze,
+                                const TStackSnapshot* stackCopy) {
   // 1.
   std::uint8_t result = 1;
   if (VantorLogFlags().Initialized != 1 || !object || DescendsFrom(object.get(), "EAbort")) return result;
@@ -478,6 +482,11 @@ std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> ob
   job.StackStart = stackStart;
   job.StackTop = stackTop;
   job.Freeze = freeze;
+  if (stackCopy && stackCopy->Size && stackCopy->Bytes.size() >= stackCopy->Size) {
+    job.StackCopy = stackCopy;
+    if (!job.StackStart) job.StackStart = static_cast<std::uintptr_t>(stackCopy->Start);
+    if (!job.StackTop) job.StackTop = static_cast<std::uintptr_t>(stackCopy->Start + stackCopy->Size);
+  }
   job.ThreadId = freeze ? VantorLogFlags().MainThreadId : GetCurrentThreadId();
   if (!freeze) FillFocusFacts(job);
   if (!job.Context && (block.SavedContext.ContextFlags & 0x10000)) {
@@ -590,7 +599,6 @@ std::uint8_t RunReport(TReportRun& run) {
   TVantorLogFlags& flags = VantorLogFlags();
   int progress = rpStarted;
   run.Result = 0;
-  std::vector<HANDLE> frozen;
   TVantorThreadsList* snapshot = nullptr;
   TReportSteps& steps = ReportSteps();
   bool send = false;
@@ -707,6 +715,11 @@ std::uint8_t RunReport(TReportRun& run) {
       }
       if (job.StackList) {
         run.CallStack = job.StackList;
+      } else if (job.StackCopy) {
+        run.CallStack = New<TVantorStackList>();
+        const TStackSnapshot& copy = *job.StackCopy;
+        StackCopyReader memory(copy.Start, copy.Bytes.data(), std::min<std::size_t>(copy.Size, copy.Bytes.size()));
+        ScanInto(*run.CallStack, memory, run.Address, job.StackStart, job.StackTop, job.ThreadId, true);
       } else {
         run.CallStack = New<TVantorStackList>();
         ScanInto(*run.CallStack, ProcessMemory(), run.Address, job.StackStart, job.StackTop, job.ThreadId, true);
@@ -718,12 +731,11 @@ std::uint8_t RunReport(TReportRun& run) {
       if (snapshot) {
         const int i = snapshot->IndexOfThreadId(job.ThreadId);
         if (i >= 0) AddResumerStack(*run.CallStack, *snapshot->GetThreadInfo(i));
-        if (!job.Freeze) CollectOtherThreadStacks(*run.CallStack, *snapshot, job.ThreadId, options->StackFlags());
+        // c. The threads that BehaviourFlags freeze stand still while the stacks are copied.
+        CollectOtherThreadStacks(*run.CallStack, *snapshot, job.ThreadId, options->StackFlags(), !job.Freeze,
+                                 run.HandlerKind != 2 ? options->BehaviourFlags() : std::uint16_t{0});
       }
-      // c.
       progress = rpThreadsFrozen;
-      if (run.HandlerKind != 2 && snapshot)
-        frozen = FreezeOtherThreads(*snapshot, job.ThreadId, options->BehaviourFlags());
       // d.
       progress = rpListsRefreshed;
       bool cont = true;
@@ -845,8 +857,6 @@ std::uint8_t RunReport(TReportRun& run) {
         run.Result = 1;
       }
       // i.
-      for (HANDLE h : frozen) ResumeThread(h);
-      frozen.clear();
       progress = rpCleanUp;
       if (!send || !(options->SendFlags() & 0x80)) {
         if (run.CallStack != job.StackList) FreeAndNil(run.CallStack);
@@ -862,7 +872,6 @@ std::uint8_t RunReport(TReportRun& run) {
       RestartApplication(run.Options->TerminateAction() == 2);
   } catch (...) {
     // 12.
-    for (HANDLE h : frozen) ResumeThread(h);
     // A failure while the text is built names the builder's section.
     const int section = progress == rpReportText ? ReportStepMarker() : progress;
     ReportInternalFailure(std::to_string(section), std::current_exception(), IsDebuggerPresent() != 0);

@@ -22,6 +22,23 @@
 #include "ExceptionLogCapture.h"
 #include "Thread.h"
 
+// A reader that serves a copied stack from its copy and everything else from the process.
+class StackCopyReader : public MemoryReader {
+ public:
+  StackCopyReader(std::uint64_t base, const std::uint8_t* bytes, std::size_t size)
+      : base_(base), bytes_(bytes), size_(size) {}
+  bool IsReadable(std::uint64_t address, std::size_t length) override;
+  bool Read(std::uint64_t address, void* buffer, std::size_t length) override;
+
+ private:
+  bool Inside(std::uint64_t address, std::size_t length) const {
+    return address >= base_ && address - base_ <= size_ && length <= size_ - (address - base_);
+  }
+  std::uint64_t base_;
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+};
+
 // The report job: what the faulting thread hands to the report.
 struct TReportJob {
   std::uint8_t Handled = 0;
@@ -40,8 +57,12 @@ struct TReportJob {
   EXCEPTION_RECORD SavedRecord{};
   bool HasSavedContext = false;
   bool HasSavedRecord = false;
-  // The report runs for the hang detector (the job's thread is suspended).
+  // The report runs for the hang detector (the job's thread is the main thread,
+  // which does not answer; its registers and stack were copied while it stood still).
   bool Freeze = false;
+  // A copy of the job thread's stack from StackCopy->Start up (none: the live
+  // stack is scanned): the range the call stack is scanned from is read from it.
+  const TStackSnapshot* StackCopy = nullptr;
 };
 
 // What a running report knows; the steps of other units read and fill it.
@@ -108,9 +129,14 @@ std::uint8_t ProcessExceptionEx(std::shared_ptr<const TExceptionObjectRecord> ob
                                 bool language, TVantorStackList* stackList, bool handled, std::uint8_t handlerKind,
                                 HMODULE module, std::uint8_t mode, const EXCEPTION_RECORD* record,
                                 const CONTEXT* context, std::uintptr_t stackStart, std::uintptr_t stackTop,
-                                bool freeze = false);
+                                bool freeze = false, const TStackSnapshot* stackCopy = nullptr);
 
 std::uint8_t RunReport(TReportRun& run);
+
+// Copies the stack of a thread that is suspended, from `sp` up to `top` (at
+// most `capacity` bytes), into a buffer made beforehand; the bytes copied.
+// It takes no lock the stopped thread may hold and allocates nothing.
+std::size_t CopyStoppedThreadStack(std::uintptr_t sp, std::uintptr_t top, std::uint8_t* buffer, std::size_t capacity);
 
 class TExceptionThread : public TThread {
   FW_CLASS(TExceptionThread, TThread)

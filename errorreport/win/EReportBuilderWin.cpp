@@ -1,5 +1,6 @@
 #include "EReportBuilderWin.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ECore.h"
@@ -242,7 +243,11 @@ std::string BuildRunReportText(TReportRun& run) {
 
   TTextReportFrame frame;
   frame.Options = run.Options;
-  frame.Sources.Memory = &ProcessMemory();
+  // The job's stack copy serves the stack dump: the live stack has moved on since.
+  const TStackSnapshot* copy = run.Job ? run.Job->StackCopy : nullptr;
+  StackCopyReader copied(copy ? copy->Start : 0, copy ? copy->Bytes.data() : nullptr,
+                         copy ? std::min<std::size_t>(copy->Size, copy->Bytes.size()) : 0);
+  frame.Sources.Memory = copy ? static_cast<MemoryReader*>(&copied) : &ProcessMemory();
   frame.Sources.Locate = &LocateForListing;
   frame.ListingAvailable = sizeof(void*) == 4;
   frame.Address = run.Address;

@@ -15,6 +15,8 @@
 #include "Thread.h"
 #include "Units.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 HMODULE ThisModule() {
@@ -380,12 +382,29 @@ bool ShouldReportHandledException(const TExceptionObjectRecord& current, std::ui
   return !(current.ClassName() == block.LastExceptionClass &&
            address == reinterpret_cast<std::uintptr_t>(block.LastExceptionAddress));
 }
+// Whether the options ask for handled exceptions to be reported, read
+// without a rethrow, an allocation or an exception of its own: every catch
+// clause of the program asks it.
+bool HandledExceptionsAsked() {
+  if (!IsCatchingEnabled()) return false;
+  const TVantorModulesList* modules = VantorModulesList();
+  const TVantorModuleInfo* entry =
+      modules ? modules->FindModule(reinterpret_cast<ModuleHandle>(&__ImageBase)) : nullptr;
+  return entry && entry->Options && (entry->Options->BehaviourFlags() & 0x100);
+}
+
+// Whether this thread's raise-time snapshot is the one of the exception raised at `address`.
+bool IsSnapshotOf(const TStackSnapshot& snapshot, std::uintptr_t address) {
+  if (snapshot.ThreadId != GetCurrentThreadId() || snapshot.Size == 0 || address == 0) return false;
+  return snapshot.Address == address || snapshot.Address + 5 == address;  // a language raise's is its CALL
+}
 }  // namespace
 
 void NoteEndOfCatch() {
   if (!IsActive()) return;
   TVantorThreadBlock& block = CurrentThreadBlock();
   if (block.InReport) return;  // the library's own catch clauses while it reports
+  if (!HandledExceptionsAsked()) return;
   DWORD lastError = GetLastError();
   block.InReport = 1;
   try {
@@ -393,9 +412,14 @@ void NoteEndOfCatch() {
     std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block.RaiseAddress);
     if (error && !IsThreadNamingFault(error)) {
       auto record = RecordOf(error, address);
-      if (IsReportableException(record.get()) && ShouldReportHandledException(*record, address))
+      if (IsReportableException(record.get()) && ShouldReportHandledException(*record, address)) {
+        // The stack below this catch clause has been reused since the raise:
+        // the call stack comes from the copy the raise took.
+        const TStackSnapshot snapshot = CurrentStackSnapshot();
+        const bool raised = IsSnapshotOf(snapshot, address);
         ProcessException(record, address, IsLanguageException(record.get()), true, 0, ThisModule(), kModeServer,
-                         nullptr, nullptr, CurrentStackSnapshot().Size);
+                         nullptr, nullptr, raised ? snapshot.Size : 0, raised ? &snapshot : nullptr);
+      }
     }
   } catch (...) {
   }
