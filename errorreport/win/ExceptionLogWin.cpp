@@ -514,34 +514,32 @@ void StartupBody() {
 void ShutdownBody() {
   TVantorLogFlags& flags = VantorLogFlags();
   if (flags.Initialized == 0) return;
-  {
-    // Waits for a running report.
-    VantorReportLock().lock();
-    VantorReportLock().unlock();
-    RemoveCaptureHooks();
-    StopFreezeDetection();
-    ResetVantorEvents();
-    // What the reports left behind goes too: a leak report runs after the
-    // shut-down and must list the program's blocks only.
-    ReleaseReportHistory();
-    ReleaseExceptionState();
-    if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
-    g_mainThreadHandle = nullptr;
-    // Catching stays on only for a thread that is not excluded.
-    if (IsCatchingEnabled() && !IsThreadNotExcluded(GetCurrentThreadId())) SetCatchingEnabled(false);
-    ClearExcludedThreads();
-    FreeAndNil(g_ownUnitNames);
-    FreeAndNil(g_threads);
-    // Leak mode: the options for the leak report's restart.
-    SaveOptionsForLeakReport(g_modules);
-    FreeAndNil(g_modules);
-    TVantorProcessesList* processes = VantorProcessesList();
-    SetVantorProcessesList(nullptr);
-    FreeAndNil(processes);
-    FreeAndNil(g_defaultOptions);
-    CloseSharedBlock(g_ownShared);
-    flags.Initialized = 0;
-  }
+  // Waits for a running report.
+  VantorReportLock().lock();
+  VantorReportLock().unlock();
+  RemoveCaptureHooks();
+  StopFreezeDetection();
+  ResetVantorEvents();
+  // What the reports left behind goes too: a leak report runs after the
+  // shut-down and must list the program's blocks only.
+  ReleaseReportHistory();
+  ReleaseExceptionState();
+  if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
+  g_mainThreadHandle = nullptr;
+  // Catching stays on only for a thread that is not excluded.
+  if (IsCatchingEnabled() && !IsThreadNotExcluded(GetCurrentThreadId())) SetCatchingEnabled(false);
+  ClearExcludedThreads();
+  FreeAndNil(g_ownUnitNames);
+  FreeAndNil(g_threads);
+  // Leak mode: the options for the leak report's restart.
+  SaveOptionsForLeakReport(g_modules);
+  FreeAndNil(g_modules);
+  TVantorProcessesList* processes = VantorProcessesList();
+  SetVantorProcessesList(nullptr);
+  FreeAndNil(processes);
+  FreeAndNil(g_defaultOptions);
+  CloseSharedBlock(g_ownShared);
+  flags.Initialized = 0;
 }
 
 }  // namespace
