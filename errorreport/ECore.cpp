@@ -19,13 +19,6 @@
 #include "SysUtils.h"
 #include "TypeInfo.h"
 
-// The first procedure of the unit: the start of the library's own code. Its
-// twin ends the file; the two differ so that no folding of identical code
-// makes them one.
-[[gnu::noinline, gnu::used]] int LibraryCodeStartMarker() {
-  return 1;
-}
-
 FW_IMPLEMENT_CLASS(TVantorExceptionsFilters)
 FW_IMPLEMENT_CLASS(TVantorModuleOptions)
 
@@ -1080,126 +1073,6 @@ std::string GetLogFilePath(const TVantorModuleOptions& options, const std::strin
   return path;
 }
 
-// --- Object and class validation -----------------------------------------------------------------
-namespace {
-
-bool ReadPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t address, std::uint64_t& value) {
-  if (layout.PointerSize == 4) {
-    std::uint8_t b[4];
-    if (!memory.Read(address, b, 4)) return false;
-    value = static_cast<std::uint64_t>(b[0]) | (static_cast<std::uint64_t>(b[1]) << 8) |
-            (static_cast<std::uint64_t>(b[2]) << 16) | (static_cast<std::uint64_t>(b[3]) << 24);
-    return true;
-  }
-  std::uint8_t b[8];
-  if (!memory.Read(address, b, 8)) return false;
-  value = 0;
-  for (int i = 7; i >= 0; --i) value = (value << 8) | b[i];
-  return true;
-}
-
-bool ReadUint32(MemoryReader& memory, std::uint64_t address, std::uint32_t& value) {
-  std::uint8_t b[4];
-  if (!memory.Read(address, b, 4)) return false;
-  value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-  return true;
-}
-
-std::uint64_t Offset(std::uint64_t base, std::int32_t offset) {
-  return base + static_cast<std::uint64_t>(static_cast<std::int64_t>(offset));
-}
-
-// The class name when the record's name is readable and clean.
-bool ReadClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer,
-                   std::string& name) {
-  std::uint64_t namePointer = 0;
-  if (!ReadPointer(memory, layout, Offset(classPointer, layout.NameOffset), namePointer) || namePointer == 0)
-    return false;
-  name.clear();
-  for (std::size_t i = 0; i <= kMaxValidClassName; ++i) {
-    std::uint8_t c = 0;
-    if (!memory.Read(namePointer + i, &c, 1)) return false;
-    if (c == 0) return !name.empty();
-    if (c < 32) return false;
-    name.push_back(static_cast<char>(c));
-  }
-  return false;
-}
-
-bool ClassPointerOf(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                    std::uint64_t& classPointer) {
-  return object != 0 && ReadPointer(memory, layout, Offset(object, layout.ObjectClassOffset), classPointer);
-}
-
-}  // namespace
-
-bool IsValidClassPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer) {
-  if (classPointer == 0 || classPointer < static_cast<std::uint64_t>(layout.SpanBelow)) return false;
-  std::size_t span = static_cast<std::size_t>(layout.SpanBelow) + static_cast<std::size_t>(layout.SpanAbove);
-  if (!memory.IsReadable(classPointer - static_cast<std::uint64_t>(layout.SpanBelow), span)) return false;
-  std::uint64_t self = 0;
-  if (!ReadPointer(memory, layout, Offset(classPointer, layout.SelfOffset), self) || self != classPointer) return false;
-  std::string name;
-  return ReadClassName(memory, layout, classPointer, name);
-}
-
-bool IsValidObject(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
-  std::uint64_t cls = 0;
-  if (!ClassPointerOf(memory, layout, object, cls) || !IsValidClassPointer(memory, layout, cls)) return false;
-  std::uint32_t size = 0;
-  if (!ReadUint32(memory, Offset(cls, layout.InstanceSizeOffset), size)) return false;
-  return size <= 1024 || memory.IsReadable(object, size);
-}
-
-std::string GetSafeClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
-  std::uint64_t cls = 0;
-  std::string name;
-  if (!IsValidObject(memory, layout, object) || !ClassPointerOf(memory, layout, object, cls) ||
-      !ReadClassName(memory, layout, cls, name))
-    return {};
-  return name;
-}
-
-bool InheritsFromClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                           std::string_view name) {
-  std::uint64_t cls = 0;
-  if (!IsValidObject(memory, layout, object) || !ClassPointerOf(memory, layout, object, cls)) return false;
-  std::string wanted = Trim(name);
-  // A cycle of parents in damaged memory must end: no class chain is this deep.
-  for (int depth = 0; depth < 256 && cls != 0; ++depth) {
-    if (!IsValidClassPointer(memory, layout, cls)) return false;
-    std::string own;
-    if (!ReadClassName(memory, layout, cls, own)) return false;
-    if (SameText(Trim(own), wanted)) return true;
-    if (!ReadPointer(memory, layout, Offset(cls, layout.ParentOffset), cls)) return false;
-  }
-  return false;
-}
-
-bool InheritsFromClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                       std::uint64_t classPointer) {
-  std::string name;
-  if (!IsValidClassPointer(memory, layout, classPointer) || !ReadClassName(memory, layout, classPointer, name))
-    return false;
-  return InheritsFromClassName(memory, layout, object, name);
-}
-
-bool InheritsFromAnyClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                          const std::uint64_t* classes, int highIndex) {
-  for (int i = 0; classes && i <= highIndex; ++i)
-    if (InheritsFromClass(memory, layout, object, classes[i])) return true;
-  return false;
-}
-
-std::uint32_t GetInstanceSize(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object) {
-  std::uint64_t cls = 0;
-  std::uint32_t size = 0;
-  if (!ClassPointerOf(memory, layout, object, cls) || !ReadUint32(memory, Offset(cls, layout.InstanceSizeOffset), size))
-    return 0;
-  return size;
-}
-
 // --- The exception "object" ----------------------------------------------------------------------
 bool TExceptionObjectRecord::DescendsFrom(std::string_view name) const {
   for (const std::string& n : ClassChain)
@@ -1287,64 +1160,6 @@ void StoreClassNameText(char (&target)[65], std::string_view className) {
   std::size_t n = std::min<std::size_t>(className.size(), 64);
   std::copy_n(className.data(), n, target);
   target[n] = 0;
-}
-
-// --- The handler-scan cache ----------------------------------------------------------------------
-namespace {
-
-struct TScanCacheEntry {
-  std::string ClassName;
-  std::uintptr_t Address = 0;
-  std::uintptr_t Frame = 0;
-  THandlerScanAnswer Answer;
-};
-
-std::mutex& ScanCacheLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::vector<TScanCacheEntry>& ScanCache() {
-  static std::vector<TScanCacheEntry> entries;
-  return entries;
-}
-
-}  // namespace
-
-bool LookupHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
-                            THandlerScanAnswer& answer) {
-  if (!object) return false;
-  std::string cls = object->ClassName();
-  std::lock_guard<std::mutex> guard(ScanCacheLock());
-  for (const TScanCacheEntry& e : ScanCache()) {
-    if (e.Address == address && e.ClassName == cls && e.Frame == frame) {
-      answer = e.Answer;
-      return true;
-    }
-  }
-  return false;
-}
-
-void StoreHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
-                           const THandlerScanAnswer& answer) {
-  if (!object) return;
-  std::lock_guard<std::mutex> guard(ScanCacheLock());
-  std::vector<TScanCacheEntry>& cache = ScanCache();
-  try {
-    if (cache.size() >= static_cast<std::size_t>(kHandlerScanCacheSize)) cache.erase(cache.begin());
-    cache.push_back({object->ClassName(), address, frame, answer});
-  } catch (...) {
-    cache.clear();
-  }
-}
-
-void ClearHandlerScanCache() {
-  std::lock_guard<std::mutex> guard(ScanCacheLock());
-  ScanCache().clear();
-}
-
-int HandlerScanCacheCount() {
-  std::lock_guard<std::mutex> guard(ScanCacheLock());
-  return static_cast<int>(ScanCache().size());
 }
 
 // --- System facts --------------------------------------------------------------------------------
@@ -1903,35 +1718,7 @@ TStackSnapshot CurrentStackSnapshot() {
   return gSnapshot;
 }
 
-// --- Events of other objects ---------------------------------------------------------------------
-bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent) {
-  if (!object) return false;
-  const PropInfo* prop = GetPropInfo(object, name);
-  if (!prop || !prop->type || prop->type->kind != TypeKind::Method || !prop->getMethod || !prop->setMethod)
-    return false;
-  MethodRef current = GetMethodProp(object, *prop);
-  if (current.code == newCode) return false;
-  oldEvent = current;
-  MethodRef swapped = current;
-  swapped.code = newCode;
-  swapped.sig = newCode ? prop->type->sig : nullptr;
-  SetMethodProp(object, *prop, swapped);
-  return true;
-}
-
-// --- The library's own code ----------------------------------------------------------------------
-[[gnu::noinline, gnu::used]] int LibraryCodeEndMarker() {
-  return 2;
-}
-
-std::uintptr_t LibraryCodeStart() {
-  return reinterpret_cast<std::uintptr_t>(&LibraryCodeStartMarker);
-}
-
-std::uintptr_t LibraryCodeEnd() {
-  return reinterpret_cast<std::uintptr_t>(&LibraryCodeEndMarker);
-}
-
-bool IsLibraryCodeAddress(std::uintptr_t address) {
-  return address >= LibraryCodeStart() && address <= LibraryCodeEnd();
+void ReserveStackSnapshot() {
+  std::lock_guard<std::mutex> guard(gSnapshotLock);
+  gSnapshot.Bytes.reserve(kMaxStackSnapshot);
 }

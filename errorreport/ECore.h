@@ -329,48 +329,6 @@ std::string CleanComputerName();
 std::string ResolveLogPath(const TVantorModuleOptions& options, const std::string& name);
 std::string GetLogFilePath(const TVantorModuleOptions& options, const std::string& name);
 
-// --- Object and class validation -----------------------------------------------------------------
-// Where the fields of a class record and of an object lie, as the validation
-// reads them from raw memory. A class record carries a pointer to itself, a
-// pointer to its zero-terminated name, the instance size of its objects and
-// a pointer to its parent's record (null for the root); an object holds the
-// pointer to its class record at ObjectClassOffset. Offsets count from the
-// class pointer and may be negative; SpanBelow bytes below the class pointer
-// and SpanAbove bytes from it on make up the record.
-struct TClassRecordLayout {
-  std::uint32_t PointerSize = sizeof(void*);
-  std::int32_t SpanBelow = 0;
-  std::int32_t SpanAbove = 0;
-  std::int32_t SelfOffset = 0;
-  std::int32_t NameOffset = 0;
-  std::int32_t InstanceSizeOffset = 0;  // a 32-bit field
-  std::int32_t ParentOffset = 0;
-  std::int32_t ObjectClassOffset = 0;
-};
-// Names longer than this are taken as damage.
-constexpr std::size_t kMaxValidClassName = 255;
-
-// The library's own code: from the first to the last procedure of this core
-// unit, bounds included (the unit is compiled in source order).
-std::uintptr_t LibraryCodeStart();
-std::uintptr_t LibraryCodeEnd();
-bool IsLibraryCodeAddress(std::uintptr_t address);
-
-// Every routine reads only memory that `memory` calls readable, so a wild pointer gives false or empty.
-bool IsValidClassPointer(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t classPointer);
-bool IsValidObject(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
-std::string GetSafeClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
-// The object is valid and its class or an ancestor bears the name (trimmed,
-// any case); the walk up stops at a class pointer that is not valid.
-bool InheritsFromClassName(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                           std::string_view name);
-// By the class's name, so that a same-named class of another module matches.
-bool InheritsFromClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                       std::uint64_t classPointer);
-bool InheritsFromAnyClass(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object,
-                          const std::uint64_t* classes, int highIndex);
-std::uint32_t GetInstanceSize(MemoryReader& memory, const TClassRecordLayout& layout, std::uint64_t object);
-
 // --- The exception "object" ----------------------------------------------------------------------
 // What the library keeps of an exception in flight: the exception itself,
 // its class and ancestor names (own class first), its message and the code
@@ -414,23 +372,6 @@ class TActiveXException : public Exception {
   std::vector<std::string> OriginalClassNames() const;
   FW_EXCEPTION_NAMES(TActiveXException, Exception)
 };
-
-// --- The handler-scan cache ----------------------------------------------------------------------
-struct THandlerScanAnswer {
-  std::uint8_t Answer = 0;
-  std::uint32_t HandlerCount = 0;
-  std::uint8_t HandlerKind = 0;
-  std::uint8_t FirstHandlerClass = 0;
-};
-constexpr int kHandlerScanCacheSize = 10;
-// Under the scan-cache lock: a hit for the same class, address and frame copies out the answer.
-bool LookupHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
-                            THandlerScanAnswer& answer);
-// With ten entries the oldest goes and the new one becomes the tenth.
-void StoreHandlerScanCache(const TExceptionObjectRecord* object, std::uintptr_t address, std::uintptr_t frame,
-                           const THandlerScanAnswer& answer);
-void ClearHandlerScanCache();
-int HandlerScanCacheCount();
 
 // --- System facts --------------------------------------------------------------------------------
 // The operating-system version as its version query reports it.
@@ -484,13 +425,6 @@ std::string BuildCpuRtf(std::string_view text, const TRtfFont& font, int rulePix
 std::string FormatMailDate(double dateTime, std::int32_t biasMinutes);
 // "yyyy-mm-dd hh:nn:ss".
 std::string FormatReportDateTime(double dateTime);
-
-// --- Events of other objects ---------------------------------------------------------------------
-// Swaps the code of the object's published event `name` for `newCode`,
-// keeping its data part; the event as it was goes to `oldEvent`. False, and
-// nothing changed, when the object has no such writable event or its code
-// already is `newCode`.
-bool SwapMethodProperty(TObject* object, std::string_view name, MethodRef::Code newCode, MethodRef& oldEvent);
 
 // --- The library's own warnings and failures -----------------------------------------------------
 enum TVantorLogErrorCode : std::uint8_t {
@@ -627,3 +561,7 @@ struct TStackSnapshot {
 void SnapshotRaisingThreadStack(MemoryReader& memory, const TStackSnapshotFacts& facts, std::uint64_t address,
                                 bool isReturnAddress);
 TStackSnapshot CurrentStackSnapshot();
+// Makes the snapshot's room (102400 bytes) beforehand, so that taking a
+// snapshot during a raise allocates nothing; the current-exception state's
+// release gives it back.
+void ReserveStackSnapshot();

@@ -19,6 +19,21 @@ std::string TwoDigits(int value) {
 }
 }  // namespace
 
+std::string ReadTextFile(const std::string& fileName) {
+  if (fileName.empty() || !FileExists(fileName)) return std::string();
+  try {
+    TOwned<TFileStream> f(New<TFileStream>(fileName, fmOpenRead | fmShareDenyNone));
+    const std::int64_t size = f->Size();
+    std::string text;
+    if (size <= 0) return text;
+    text.resize(static_cast<std::size_t>(size));
+    if (f->Read(text.data(), size) != size) return std::string();
+    return text;
+  } catch (const Exception&) {
+    return std::string();
+  }
+}
+
 std::string GetScreenshotFilePath(const TReportFileFacts& facts) {
   return (facts.SendFlags & 0x10) ? InTemp(facts, "Screenshot.png") : std::string();
 }

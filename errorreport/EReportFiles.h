@@ -42,6 +42,10 @@ std::string DecorateSendFileName(const std::string& file, std::uint16_t sendFlag
 void CollectAttachedFiles(bool forMail, TStrings& list, const TReportFileFacts& facts, const std::string& extraFiles,
                           bool reportInMailBody);
 
+// The whole text of an existing file; empty when the name is empty, the file
+// is missing or cannot be read to its end.
+std::string ReadTextFile(const std::string& fileName);
+
 // The duplicate test on an open log: whether an entry's item "2.7" is the bug
 // identifier. With `count`, that entry's item "2.8" (1 when it is no number)
 // is raised by one under the label "Count", and `changed` is set so that the

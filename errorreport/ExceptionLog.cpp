@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "ByteReader.h"
 #include "EEncrypt.h"
@@ -18,6 +20,8 @@ namespace {
 TVantorLogFlags g_flags;
 std::string g_blockPassword;
 PublishedOptionsStore* g_store = nullptr;
+std::mutex g_exclusionLock;
+std::vector<std::uint32_t> g_excludedThreads;
 }  // namespace
 
 TVantorLogFlags& VantorLogFlags() {
@@ -28,6 +32,28 @@ void SetCatchingEnabled(bool value) {
 }
 bool IsCatchingEnabled() {
   return g_flags.CatchingEnabled != 0;
+}
+
+void ExcludeThreadFromReports(std::uint32_t threadId) {
+  std::lock_guard<std::mutex> guard(g_exclusionLock);
+  if (std::find(g_excludedThreads.begin(), g_excludedThreads.end(), threadId) == g_excludedThreads.end())
+    g_excludedThreads.push_back(threadId);
+}
+
+void IncludeThreadInReports(std::uint32_t threadId) {
+  std::lock_guard<std::mutex> guard(g_exclusionLock);
+  g_excludedThreads.erase(std::remove(g_excludedThreads.begin(), g_excludedThreads.end(), threadId),
+                          g_excludedThreads.end());
+}
+
+bool IsThreadNotExcluded(std::uint32_t threadId) {
+  std::lock_guard<std::mutex> guard(g_exclusionLock);
+  return std::find(g_excludedThreads.begin(), g_excludedThreads.end(), threadId) == g_excludedThreads.end();
+}
+
+void ClearExcludedThreads() {
+  std::lock_guard<std::mutex> guard(g_exclusionLock);
+  std::vector<std::uint32_t>().swap(g_excludedThreads);
 }
 
 bool IsDataBlockMagic(std::uint32_t value) {

@@ -32,8 +32,9 @@ struct TVantorLogFlags {
   std::uint8_t TerminationRequested = 0;
   // Whether a light scan of the modules is running (no exports, no debug data).
   bool LightScan = false;
-  // The runtime's debugger-hook flag (set for console programs at start-up).
-  std::uint8_t DebugHook = 0;
+  // Whether reports take the options of the application module (the host
+  // program) whatever module raised; off unless the program sets it.
+  std::uint8_t UseApplicationModuleOptions = 0;
   // The main thread's id (its record in the threads list).
   std::uint32_t MainThreadId = 0;
 };
@@ -41,6 +42,14 @@ TVantorLogFlags& VantorLogFlags();
 
 void SetCatchingEnabled(bool value);
 bool IsCatchingEnabled();
+
+// The threads the library must not report for, by thread id (the list has a
+// lock of its own; any thread may change or ask it).
+void ExcludeThreadFromReports(std::uint32_t threadId);
+void IncludeThreadInReports(std::uint32_t threadId);
+bool IsThreadNotExcluded(std::uint32_t threadId);
+// Empties the list (its memory too), as the library's shut-down does.
+void ClearExcludedThreads();
 
 // --- Data block -----------------------------------------------------------------------------------
 constexpr std::uint32_t kDataBlockMagic = 0x100FAB10u;

@@ -2,6 +2,7 @@
 // the attachment list and the duplicate test.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -142,6 +143,32 @@ TEST(ReportFiles, DuplicateTestOnTheLogFile) {
   std::filesystem::remove(file);
   EXPECT_FALSE(CheckDuplicateInLogFile(file.string(), "BBBB", true));
   EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(ReportFiles, ReadTextFile) {
+  // A folder of this run's own (test programs of several trees may run at once).
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("report-files-read-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(folder);
+  // Every byte value, line ends kept as they are, and more than any one read buffer.
+  std::string whole;
+  for (int i = 0; i < 300000; ++i) whole += static_cast<char>(i % 256);
+  whole += "\r\nlast line\n";
+  const struct {
+    const char* name;
+    const std::string* content;  // null: nothing is read (an empty or a missing file)
+  } cases[] = {{"whole.txt", &whole}, {"empty.txt", nullptr}, {"missing.txt", nullptr}};
+  std::ofstream(folder / "whole.txt", std::ios::binary) << whole;
+  std::ofstream(folder / "empty.txt", std::ios::binary).flush();
+  for (const auto& c : cases) {
+    const std::string got = ReadTextFile((folder / c.name).string());
+    EXPECT_EQ(got.size(), c.content ? c.content->size() : 0u) << c.name;
+    EXPECT_TRUE(got == (c.content ? *c.content : std::string())) << c.name;
+  }
+  EXPECT_EQ(ReadTextFile(""), "");
+  EXPECT_EQ(ReadTextFile(folder.string()), "");  // a folder is no file
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "ESystemWin.h"
 #include "EWebOutputWin.h"
 #include "ExceptionLogImports.h"
+#include "ExceptionLogLeaks.h"
 #include "ExceptionLogWin.h"
 #include "SysUtils.h"
 
@@ -632,25 +633,37 @@ std::uint8_t RunReport(TReportRun& run) {
     events.Current.ThreadId = run.Job->ThreadId;
     SetRecordText(events.Current, run.Object ? run.Object->Message : std::string());
     TVantorModuleOptionsEx* options = DefaultVantorLogOptions();
-    TOptionsChoice choice = ChooseReportOptionsEntry(
-        GetModuleEntryOfAddress(reinterpret_cast<const void*>(run.Address)), GetModuleEntry(run.Module),
-        other && other != run.Module ? GetModuleEntry(other) : nullptr, other && other != run.Module);
-    progress = choice.Progress;
-    if (choice.Entry && choice.Entry->Options) {
-      options->Assign(choice.Entry->Options);
-      if (options->BehaviourFlags() & 0x08) {
-        TVantorModuleInfo* otherEntry = other && other != run.Module ? GetModuleEntry(other) : nullptr;
-        if (otherEntry && otherEntry->DebugData && otherEntry->Options) {
-          options->Assign(otherEntry->Options);
-          choice.Entry = otherEntry;
+    TVantorModuleInfo* chosen = nullptr;
+    if (flags.UseApplicationModuleOptions) {
+      // The program asked for the application module's options (the host
+      // program's) whatever module raised.
+      chosen = GetModuleEntry(GetModuleHandleA(nullptr));
+      if (chosen && chosen->Options) options->Assign(chosen->Options);
+    } else {
+      TOptionsChoice choice = ChooseReportOptionsEntry(
+          GetModuleEntryOfAddress(reinterpret_cast<const void*>(run.Address)), GetModuleEntry(run.Module),
+          other && other != run.Module ? GetModuleEntry(other) : nullptr, other && other != run.Module);
+      progress = choice.Progress;
+      chosen = choice.Entry;
+      if (chosen && chosen->Options) {
+        options->Assign(chosen->Options);
+        if (options->BehaviourFlags() & 0x08) {
+          TVantorModuleInfo* otherEntry = other && other != run.Module ? GetModuleEntry(other) : nullptr;
+          if (otherEntry && otherEntry->DebugData && otherEntry->Options) {
+            options->Assign(otherEntry->Options);
+            chosen = otherEntry;
+          }
         }
       }
-      options->AssignModuleName(choice.Entry->FileName);
-      options->AssignModuleHandle(choice.Entry->Handle);
+    }
+    if (chosen && chosen->Options) {
+      options->AssignModuleName(chosen->FileName);
+      options->AssignModuleHandle(chosen->Handle);
     }
     run.Options = options;
-    // 5.
+    // 5. Texts 154 and 155 become the messages of the next multiple-free and overrun reports.
     progress = rpOptionsChosen;
+    KeepLeakFaultMessages(options->GetCustomText(154), options->GetCustomText(155));
     if (IsHostedByIde()) {
       options->SetDialogFlags(static_cast<std::uint16_t>(options->DialogFlags() & ~0x40));
       options->SetCustomText(26, "The IDE has raised an exception.\r\n ");

@@ -613,7 +613,7 @@ bool SetLinkCursor(HWND dialog, const RECT& link) {
   GetCursorPos(&p);
   ScreenToClient(dialog, &p);
   if (!PtInRect(&link, p)) return false;
-  SetCursor(LoadCursor(nullptr, IDC_HAND));
+  SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(VantorHandCursorId())));
   SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
   return true;
 }

@@ -12,6 +12,7 @@
 #include "EPipelineWin.h"
 #include "ExceptionLogWin.h"
 #include "Forms.h"
+#include "Swallow.h"
 #include "Thread.h"
 #include "Units.h"
 
@@ -252,6 +253,18 @@ bool IsThreadActive(const TVantorThreadInfo& record) {
   return IsThreadHandleActive(reinterpret_cast<HANDLE>(record.ThreadHandle));
 }
 
+bool WillBeHandled(const TExceptionObjectRecord* object, std::uint8_t& handlerKind) {
+  (void)handlerKind;  // no safecall boundary or thread-procedure handler is found from a raise
+  // A stack overflow is reported while its thread still has the stack it
+  // needs; the program could not handle it anyway.
+  if (object && object->DescendsFrom("EStackOverflow")) return false;
+  // Every other raise is left to the program: the library reports it where
+  // the program's handling ends (the handler hooks, the thread slot, the
+  // terminate handler, the unhandled filter), and in a module whose main
+  // program carries the library, the main module's copy reports it.
+  return true;
+}
+
 void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool language) {
   DWORD lastError = GetLastError();
   TVantorThreadBlock& block = CurrentThreadBlock();
@@ -263,10 +276,11 @@ void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std:
   try {
     g_lastLanguage = language ? 1 : 0;
     NoteExceptionObject(object, address, language);
-    // Only a stack overflow is reported where it arises; every other raise is
-    // left to the program and reported where its handling ends.
-    if (object && object->DescendsFrom("EStackOverflow")) {
-      ProcessException(object, address, language, false, 0, ThisModule(), kModeServer, &block.SavedRecord,
+    std::uint8_t kind = 0;
+    if (IsCatchingEnabled() && IsThreadNotExcluded(GetCurrentThreadId()) && IsReportableException(object.get()) &&
+        !WillBeHandled(object.get(), kind)) {
+      if (!block.RecordedStackPosition) block.RecordedStackPosition = block.RaiseStackPosition;
+      ProcessException(object, address, language, false, kind, ThisModule(), kModeServer, &block.SavedRecord,
                        &block.SavedContext, CurrentStackSnapshot().Size);
     }
   } catch (...) {
@@ -289,7 +303,7 @@ std::uint8_t ExceptionManagerCall(std::shared_ptr<const TExceptionObjectRecord> 
       if (forward && forward != &ExceptionManager)
         return forward(object.get(), reinterpret_cast<void*>(address), mode, module);
     }
-    if (!IsCatchingEnabled()) return 1;
+    if (!IsCatchingEnabled() || !IsThreadNotExcluded(GetCurrentThreadId())) return 1;
     TCurrentExceptionInfo current = CurrentExceptionInfo();
     if (!IsReportableException(object.get()) && !IsReportableException(current.LastObject.get())) return 1;
     // Only an object that is not a sound one is replaced: an EAbort stays
@@ -375,7 +389,7 @@ namespace {
 // Whether the options ask for handled exceptions to be reported, and this
 // one is not the thread's last reported exception again.
 bool ShouldReportHandledException(const TExceptionObjectRecord& current, std::uintptr_t address) {
-  if (!VantorModulesList() || !IsCatchingEnabled()) return false;
+  if (!VantorModulesList() || !IsCatchingEnabled() || !IsThreadNotExcluded(GetCurrentThreadId())) return false;
   TVantorModuleOptionsEx* options = CurrentVantorLogOptions();
   if (!options || !(options->BehaviourFlags() & 0x100)) return false;
   TVantorThreadBlock& block = CurrentThreadBlock();
@@ -495,11 +509,17 @@ extern "C" {
 
 void* __stdcall VantorLog_CallExceptObject(EXCEPTION_RECORD* record, CONTEXT* context, BYTE report) {
   if (!IsActive() || !record) return nullptr;
+  const void* result = nullptr;
   try {
+    if (!ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(record), sizeof *record)) return nullptr;
     if (record->ExceptionCode == kThreadNamingCode) return nullptr;
+    // The exception the fault stands for; it stays alive as the library's
+    // last noted exception, so the pointer handed out is sound until the
+    // next exception is noted.
+    std::shared_ptr<const TExceptionObjectRecord> object = UnhandledFilterObject(record);
+    result = object.get();
     TVantorThreadBlock& block = CurrentThreadBlock();
-    if (ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(record), sizeof *record))
-      block.SavedRecord = *record;
+    block.SavedRecord = *record;
     if (context && ProcessMemory().IsReadable(reinterpret_cast<std::uintptr_t>(context), sizeof *context)) {
       block.SavedContext = *context;
 #if defined(__i386__)
@@ -512,10 +532,27 @@ void* __stdcall VantorLog_CallExceptObject(EXCEPTION_RECORD* record, CONTEXT* co
       std::memset(&block.SavedContext, 0, sizeof block.SavedContext);
       block.RecordedStackPosition = nullptr;
     }
-    (void)report;
+    const auto address = reinterpret_cast<std::uintptr_t>(record->ExceptionAddress);
+    const TVantorLogFlags& flags = VantorLogFlags();
+    const bool mainThread = GetCurrentThreadId() == flags.MainThreadId;
+    if (mainThread && !flags.StartupRunning && !flags.ShutdownBegun)
+      NoteExceptionObject(object, address, false);
+    else if (report)
+      CaptureException(object, address, false);
+    else
+      NoteExceptionObject(object, address, false);
+    // The main module's copy learns of it too (and reports nothing itself).
+    if (flags.MainModuleHasLibrary) {
+      if (HMODULE main = VantorMainInstance()) {
+        auto forward = reinterpret_cast<decltype(&VantorLog_CallExceptObject)>(
+            reinterpret_cast<void*>(GetProcAddress(main, "VantorLog_CallExceptObject")));
+        if (forward && forward != &VantorLog_CallExceptObject) forward(record, context, 0);
+      }
+    }
   } catch (...) {
+    SwallowException("VantorLog_CallExceptObject");
   }
-  return nullptr;
+  return const_cast<void*>(result);
 }
 
 void __stdcall VantorLog_CallCreateThread(const void* threadRecord) {

@@ -66,8 +66,15 @@ std::uint8_t ProcessException(std::shared_ptr<const TExceptionObjectRecord> obje
 std::vector<TProcessExceptionCall> ProcessExceptionCalls();
 void ClearProcessExceptionCalls();
 
-// A raise seen by a hook: noted as the current exception; a stack overflow
-// is reported at once. Keeps the thread's last-error value.
+// The handled-or-not decision of a raise: true when it is left to the
+// program. No handler chain can be walked from a raise of this run-time, so
+// only a stack overflow is not (`handlerKind` stays as it is).
+bool WillBeHandled(const TExceptionObjectRecord* object, std::uint8_t& handlerKind);
+
+// A raise seen by a hook: noted as the current exception; while catching is
+// on, the thread is not excluded and the exception is reportable, one that
+// WillBeHandled does not leave to the program is reported at once. Keeps the
+// thread's last-error value.
 void CaptureException(std::shared_ptr<const TExceptionObjectRecord> object, std::uintptr_t address, bool language);
 
 // The throw wrapper's work (ExceptionLogThrow.cpp, linked in by
@@ -117,6 +124,11 @@ BYTE __stdcall ExceptionManager(const void* object, void* address, BYTE mode, HM
 BYTE __stdcall VantorLog_LastLunderException();
 void __stdcall VantorLog_CallGeneralRaise(DWORD code, DWORD flags, DWORD argumentCount, void* raiseStackPosition,
                                           const ULONG_PTR* arguments);
+// The exception object of a system exception record (sound until the next
+// exception is noted; null for a thread-naming notification or no record):
+// the record and CONTEXT are kept in the thread block; on the main thread
+// outside start-up and shut-down the object is only noted, elsewhere with
+// `report` it is captured.
 void* __stdcall VantorLog_CallExceptObject(EXCEPTION_RECORD* record, CONTEXT* context, BYTE report);
 void __stdcall VantorLog_CallCreateThread(const void* threadRecord);
 void __stdcall VantorLog_CallResumeThread(HANDLE thread, const void* threadRecord);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "ECallStack.h"
@@ -31,6 +32,20 @@ HMODULE ThisModule() {
 }
 
 constexpr std::size_t kLeakTypeNameLength = 64;
+
+// The multiple-free and overrun messages, kept off the heap (the leak report
+// looks through it) and cut to their room.
+constexpr std::size_t kFaultMessageRoom = 256;
+std::mutex g_faultMessagesLock;
+char g_multiFreeMessage[kFaultMessageRoom] = "Multi Free memory leak";
+char g_overrunMessage[kFaultMessageRoom] = "Memory Overrun leak";
+
+void KeepMessage(char (&target)[kFaultMessageRoom], const std::string& text) {
+  if (text.empty()) return;
+  const std::size_t n = std::min(text.size(), kFaultMessageRoom - 1);
+  std::memcpy(target, text.data(), n);
+  target[n] = 0;
+}
 
 // The leaks of the report being gathered.
 TVantorStackList* g_leakStack = nullptr;
@@ -60,12 +75,32 @@ void ReportLeakFault(const std::exception_ptr& error) {
 }
 
 void RaiseMemoryOverrun(void*) {
-  ReportLeakFault(std::make_exception_ptr(EMemoryOverrun(kMemoryOverrunMessage)));
+  ReportLeakFault(std::make_exception_ptr(EMemoryOverrun(MemoryOverrunMessage())));
 }
 
 void RaiseMultiFree(void*) {
-  ReportLeakFault(std::make_exception_ptr(EMultiFree(kMultiFreeMessage)));
+  ReportLeakFault(std::make_exception_ptr(EMultiFree(MultiFreeMessage())));
 }
+
+}  // namespace
+
+void KeepLeakFaultMessages(const std::string& multiFree, const std::string& overrun) {
+  std::lock_guard<std::mutex> guard(g_faultMessagesLock);
+  KeepMessage(g_multiFreeMessage, multiFree);
+  KeepMessage(g_overrunMessage, overrun);
+}
+
+std::string MultiFreeMessage() {
+  std::lock_guard<std::mutex> guard(g_faultMessagesLock);
+  return g_multiFreeMessage;
+}
+
+std::string MemoryOverrunMessage() {
+  std::lock_guard<std::mutex> guard(g_faultMessagesLock);
+  return g_overrunMessage;
+}
+
+namespace {
 
 // Restart: the library's state again, after its shut-down, for the report.
 void LeakModeRestart() {

@@ -35,19 +35,12 @@ HMODULE ThisModule() {
   return reinterpret_cast<HMODULE>(&__ImageBase);
 }
 
-constexpr std::size_t kStackSnapshotSize = 102400;
 constexpr SIZE_T kEmergencyReserve = 0x500000;
 
 int g_initCount = 0;
 int g_handCursor = 32649;
 std::string g_startDirectory;
 double g_startTime = 0;
-std::uint8_t* g_snapshotBuffer = nullptr;
-CRITICAL_SECTION g_scanCacheLock;
-bool g_scanCacheLockMade = false;
-std::uint8_t g_scanCacheDone = 0;
-CRITICAL_SECTION g_reportLock;
-bool g_reportLockMade = false;
 void* g_emergencyReserve = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
 bool g_filterInstalled = false;
@@ -59,9 +52,6 @@ std::uintptr_t g_mainStackTop = 0;
 TStringList* g_ownUnitNames = nullptr;
 HMODULE g_mainInstance = nullptr;
 TRuntimeHandlerAddresses g_handlers;
-CRITICAL_SECTION g_exclusionLock;
-CRITICAL_SECTION g_snapshotLock;
-bool g_otherLocksMade = false;
 // The per-thread block lives in a TLS slot that points at process-heap
 // memory: the run-time's thread-local variables allocate on first use, which
 // the capture hooks (running inside a raise or a fault) must not do.
@@ -438,15 +428,13 @@ void BuildLibraryState() {
   main->ThreadId = flags.MainThreadId;
   main->ThreadHandle = reinterpret_cast<std::uintptr_t>(g_mainThreadHandle);
   main->StackTop = g_mainStackTop;
-  // 13.
-  InitializeCriticalSection(&g_exclusionLock);
-  InitializeCriticalSection(&g_snapshotLock);
-  g_otherLocksMade = true;
+  // 13. The exclusion list keeps a lock of its own (ExceptionLog.h); the
+  // raise-time snapshot's room is made now, so that a raise allocates none.
+  ClearExcludedThreads();
+  ReserveStackSnapshot();
   LoadOwnUnitNames();
-  // 14.
+  // 14. The report lock is VantorReportLock (EPipelineWin.h).
   flags.CatchingEnabled = 1;
-  InitializeCriticalSection(&g_reportLock);
-  g_reportLockMade = true;
   AddModuleEntry(ThisModule());
 }
 
@@ -483,15 +471,11 @@ void StartupBody() {
   std::memset(&block.SavedContext, 0, sizeof block.SavedContext);
   std::memset(&block.SavedRecord, 0, sizeof block.SavedRecord);
 
-  // 5.
-  g_snapshotBuffer = new std::uint8_t[kStackSnapshotSize]();
-  InitializeCriticalSection(&g_scanCacheLock);
-  g_scanCacheLockMade = true;
-  g_scanCacheDone = 0;
+  // 5. The stack snapshot's room comes with the active library's state
+  // (step 13); no handler chain is walked, so there is no scan cache.
 
-  // 6. 7.
+  // 6. (Step 7's debugger-hook flag has no counterpart in this run-time.)
   FindRuntimeHandlers();
-  if (IsConsoleApp() && !IsWebApp()) flags.DebugHook = 1;
 
   // 8.
   if (!IsHostedByIde()) {
@@ -527,57 +511,35 @@ void StartupBody() {
   if (!IsHostedByIde() && IsLeakCatcherActive()) InstallLeakMode();
 }
 
-void FreeStartupState() {
-  delete[] g_snapshotBuffer;
-  g_snapshotBuffer = nullptr;
-  if (g_scanCacheLockMade) DeleteCriticalSection(&g_scanCacheLock);
-  g_scanCacheLockMade = false;
-}
-
 void ShutdownBody() {
   TVantorLogFlags& flags = VantorLogFlags();
-  if (flags.Initialized == 0) {
-    FreeStartupState();
-    return;
-  }
-  try {
-    // Waits for a running report.
-    VantorReportLock().lock();
-    VantorReportLock().unlock();
-    RemoveCaptureHooks();
-    if (g_reportLockMade) {
-      DeleteCriticalSection(&g_reportLock);
-      g_reportLockMade = false;
-    }
-    StopFreezeDetection();
-    ResetVantorEvents();
-    // What the reports left behind goes too: a leak report runs after the
-    // shut-down and must list the program's blocks only.
-    ReleaseReportHistory();
-    ReleaseExceptionState();
-    if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
-    g_mainThreadHandle = nullptr;
-    if (g_otherLocksMade) {
-      DeleteCriticalSection(&g_exclusionLock);
-      DeleteCriticalSection(&g_snapshotLock);
-      g_otherLocksMade = false;
-    }
-    FreeAndNil(g_ownUnitNames);
-    FreeAndNil(g_threads);
-    // Leak mode: the options for the leak report's restart.
-    SaveOptionsForLeakReport(g_modules);
-    FreeAndNil(g_modules);
-    TVantorProcessesList* processes = VantorProcessesList();
-    SetVantorProcessesList(nullptr);
-    FreeAndNil(processes);
-    FreeAndNil(g_defaultOptions);
-    CloseSharedBlock(g_ownShared);
-    flags.Initialized = 0;
-  } catch (...) {
-    FreeStartupState();
-    throw;
-  }
-  FreeStartupState();
+  if (flags.Initialized == 0) return;
+  // Waits for a running report.
+  VantorReportLock().lock();
+  VantorReportLock().unlock();
+  RemoveCaptureHooks();
+  StopFreezeDetection();
+  ResetVantorEvents();
+  // What the reports left behind goes too: a leak report runs after the
+  // shut-down and must list the program's blocks only.
+  ReleaseReportHistory();
+  ReleaseExceptionState();
+  if (g_mainThreadHandle) CloseHandle(g_mainThreadHandle);
+  g_mainThreadHandle = nullptr;
+  // Catching stays on only for a thread that is not excluded.
+  if (IsCatchingEnabled() && !IsThreadNotExcluded(GetCurrentThreadId())) SetCatchingEnabled(false);
+  ClearExcludedThreads();
+  FreeAndNil(g_ownUnitNames);
+  FreeAndNil(g_threads);
+  // Leak mode: the options for the leak report's restart.
+  SaveOptionsForLeakReport(g_modules);
+  FreeAndNil(g_modules);
+  TVantorProcessesList* processes = VantorProcessesList();
+  SetVantorProcessesList(nullptr);
+  FreeAndNil(processes);
+  FreeAndNil(g_defaultOptions);
+  CloseSharedBlock(g_ownShared);
+  flags.Initialized = 0;
 }
 
 }  // namespace
@@ -586,9 +548,6 @@ bool RestartLibraryForLeaks() {
   TVantorLogFlags& flags = VantorLogFlags();
   if (flags.Initialized == 1) return false;  // never shut down: nothing to rebuild
   flags.Initialized = 1;
-  g_snapshotBuffer = new std::uint8_t[kStackSnapshotSize]();
-  InitializeCriticalSection(&g_scanCacheLock);
-  g_scanCacheLockMade = true;
   BuildLibraryState();
   ReserveEmergencyMemory();
   return true;
@@ -667,6 +626,10 @@ bool IsWebApp() {
   if (IsConsoleApp() && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) != 0) return true;
   // A WinCGI program: a windowed program started with a request file.
   return IsWinCgiApp();
+}
+
+int VantorHandCursorId() {
+  return g_handCursor;
 }
 
 std::string StartupDirectory() {
@@ -919,7 +882,8 @@ void InitExceptionLog() {
     VantorLogFlags().Initialized = 0;
   }
   ReserveEmergencyMemory();
-  g_previousFilter = SetUnhandledExceptionFilter(VantorLogUnhandledFilter);
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(VantorLogUnhandledFilter);
+  if (!g_filterInstalled) g_previousFilter = previous;  // a program's start-up after its shut-down keeps the first
   g_filterInstalled = true;
 }
 
@@ -933,8 +897,11 @@ void DoneExceptionLog() {
   UnwrapUnitEntries();
   ReleaseEmergencyMemory();
   std::string().swap(g_startDirectory);  // its memory too: the leak report comes later
-  if (g_filterInstalled) {
-    // A module that is unloaded must not leave its filter behind.
+  // A program keeps its filter to the end: a fault in the shut-downs and
+  // destructors that run after this one still ends the process with the
+  // fault's code (the filter reports nothing once the library is off). A DLL
+  // that is unloaded must not leave its filter behind.
+  if (g_filterInstalled && IsModuleDll(ThisModule())) {
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(g_previousFilter);
     if (current != VantorLogUnhandledFilter) SetUnhandledExceptionFilter(current);
     g_filterInstalled = false;

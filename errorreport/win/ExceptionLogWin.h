@@ -97,6 +97,10 @@ long SafeCallExceptionHandler() noexcept;
 bool IsConsoleApp();
 bool IsWebApp();
 
+// The cursor the library's dialogs show over their links: the standard hand,
+// or the arrow on systems that have no hand cursor (Windows 95 and NT 4).
+int VantorHandCursorId();
+
 // The folder that was current when the library started.
 std::string StartupDirectory();
 // The handle of the main thread duplicated at start-up (null while dormant).

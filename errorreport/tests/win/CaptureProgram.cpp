@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
@@ -42,6 +43,8 @@ class CaptureTest : public ::testing::Test {
     ShowExceptionHook = savedShow_;
     VantorLogFlags().Initialized = 0;
     ClearCurrentExceptionInfo();
+    ClearExcludedThreads();
+    SetCatchingEnabled(true);
   }
   THandleExceptionProc savedHandle_ = nullptr;
   TShowExceptionProc savedShow_ = nullptr;
@@ -270,6 +273,173 @@ TEST_F(CaptureTest, TheExportedManagerReportsACopyOfAnotherModulesRecord) {
   EXPECT_EQ(calls[0].Object->ClassName(), "EConvertError");
   EXPECT_FALSE(calls[0].Object->Error);  // the other module's exception stays its own
   EXPECT_EQ(calls[0].Address, 0x1000u);
+}
+
+// --- Excluded threads ----------------------------------------------------------------------------
+
+std::shared_ptr<const TExceptionObjectRecord> StackOverflowRecord() {
+  return std::make_shared<const TExceptionObjectRecord>(
+      MakeExceptionObjectRecord(std::make_exception_ptr(EStackOverflow("Stack overflow")), 0x1000));
+}
+
+struct ReportAttempt {
+  DWORD ThreadId = 0;
+  BYTE ManagerAnswer = 0;
+};
+
+DWORD WINAPI ReportFromWorker(void* attempt) {
+  auto* a = static_cast<ReportAttempt*>(attempt);
+  a->ThreadId = GetCurrentThreadId();
+  TExceptionObjectRecord record = MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("w")), 0x2000);
+  a->ManagerAnswer = ExceptionManager(&record, reinterpret_cast<void*>(0x2000), kModeServer, nullptr);
+  CaptureException(StackOverflowRecord(), 0x2000, false);
+  return 0;
+}
+
+ReportAttempt RunWorkerReport() {
+  ReportAttempt attempt;
+  HANDLE thread = CreateThread(nullptr, 0, ReportFromWorker, &attempt, 0, nullptr);
+  EXPECT_NE(thread, nullptr);
+  if (thread) {
+    EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+  return attempt;
+}
+
+TEST_F(CaptureTest, AnExcludedThreadIsNeverReportedOthersStillAre) {
+  TExceptionObjectRecord record = MakeExceptionObjectRecord(std::make_exception_ptr(EConvertError("x")), 0x1000);
+  const DWORD self = GetCurrentThreadId();
+  ExcludeThreadFromReports(self);
+  // The manager leaves it to the program and a stack overflow goes unreported.
+  EXPECT_EQ(ExceptionManager(&record, reinterpret_cast<void*>(0x1000), kModeServer, nullptr), 1);
+  CaptureException(StackOverflowRecord(), 0x1000, false);
+  EXPECT_TRUE(ProcessExceptionCalls().empty());
+  // Another thread is reported both ways.
+  ReportAttempt worker = RunWorkerReport();
+  std::vector<TProcessExceptionCall> calls = ProcessExceptionCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const TProcessExceptionCall& call : calls) EXPECT_EQ(call.ThreadId, worker.ThreadId);
+  EXPECT_EQ(calls[0].Object->ClassName(), "EConvertError");
+  EXPECT_EQ(calls[1].Object->ClassName(), "EStackOverflow");
+
+  // Included again, this thread is reported.
+  IncludeThreadInReports(self);
+  ClearProcessExceptionCalls();
+  CaptureException(StackOverflowRecord(), 0x1000, false);
+  calls = ProcessExceptionCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].ThreadId, self);
+  // With catching off nothing is reported on any thread.
+  ClearProcessExceptionCalls();
+  SetCatchingEnabled(false);
+  EXPECT_EQ(ExceptionManager(&record, reinterpret_cast<void*>(0x1000), kModeServer, nullptr), 1);
+  CaptureException(StackOverflowRecord(), 0x1000, false);
+  worker = RunWorkerReport();
+  EXPECT_EQ(worker.ManagerAnswer, 1);
+  SetCatchingEnabled(true);
+  EXPECT_TRUE(ProcessExceptionCalls().empty());
+  ClearExcludedThreads();
+}
+
+// --- The mapping export ------------------------------------------------------------------------------
+
+struct MappingCase {
+  DWORD Code = 0;
+  BYTE Report = 0;
+  // What the worker saw.
+  void* Object = nullptr;
+  std::string ClassName;
+  bool IsCurrent = false;
+  DWORD SavedCode = 0;
+  DWORD SavedContextFlags = 0;
+  void* RecordedStackPosition = nullptr;
+};
+
+alignas(16) CONTEXT g_mappingContext;
+
+void MapOnThisThread(MappingCase& c) {
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = c.Code;
+  record.ExceptionAddress = reinterpret_cast<void*>(0x401234);
+  record.NumberParameters = 2;
+  record.ExceptionInformation[0] = 1;
+  record.ExceptionInformation[1] = 0x10;
+  std::memset(&g_mappingContext, 0, sizeof g_mappingContext);
+#if defined(__i386__)
+  g_mappingContext.Esp = 0x0012F000;
+#else
+  g_mappingContext.Rsp = 0x0012F000;
+#endif
+  c.Object = VantorLog_CallExceptObject(&record, &g_mappingContext, c.Report);
+  if (c.Object) c.ClassName = static_cast<const TExceptionObjectRecord*>(c.Object)->ClassName();
+  c.IsCurrent = c.Object && CurrentExceptionInfo().Object.get() == c.Object;
+  TVantorThreadBlock& block = CurrentThreadBlock();
+  c.SavedCode = block.SavedRecord.ExceptionCode;
+  c.SavedContextFlags = block.SavedContext.ContextFlags;
+  c.RecordedStackPosition = block.RecordedStackPosition;
+}
+
+DWORD WINAPI MapOnWorker(void* c) {
+  MapOnThisThread(*static_cast<MappingCase*>(c));
+  return 0;
+}
+
+TEST_F(CaptureTest, TheMappingExportMakesTheObjectAndReportsOnlyWhereAsked) {
+  const struct {
+    DWORD code;
+    BYTE report;
+    bool worker;
+    const char* className;
+    std::size_t calls;  // reports reached the pipeline
+  } cases[] = {
+      // A fault the program may still handle is noted, never reported here.
+      {0xC0000005u, 1, true, "EAccessViolation", 0},
+      // A stack overflow is reported at once on another thread when asked...
+      {0xC00000FDu, 1, true, "EStackOverflow", 1},
+      {0xC00000FDu, 0, true, "EStackOverflow", 0},
+      // ...and only noted on the main thread.
+      {0xC00000FDu, 1, false, "EStackOverflow", 0},
+      {0xC0000094u, 1, false, "EExternalException", 0},
+  };
+  for (const auto& k : cases) {
+    ClearProcessExceptionCalls();
+    ClearCurrentExceptionInfo();
+    MappingCase c;
+    c.Code = k.code;
+    c.Report = k.report;
+    DWORD threadId = GetCurrentThreadId();
+    if (k.worker) {
+      HANDLE thread = CreateThread(nullptr, 0, MapOnWorker, &c, 0, &threadId);
+      ASSERT_NE(thread, nullptr);
+      ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+      CloseHandle(thread);
+    } else {
+      MapOnThisThread(c);
+    }
+    SCOPED_TRACE(std::to_string(k.code) + (k.worker ? " worker" : " main") + " report " + std::to_string(k.report));
+    ASSERT_NE(c.Object, nullptr);
+    EXPECT_EQ(c.ClassName, k.className);
+    EXPECT_TRUE(c.IsCurrent);
+    EXPECT_EQ(c.SavedCode, k.code);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(c.RecordedStackPosition), 0x0012F000u);
+#if defined(__i386__)
+    EXPECT_EQ(c.SavedContextFlags, 0x10003u);
+#endif
+    std::vector<TProcessExceptionCall> calls = ProcessExceptionCalls();
+    ASSERT_EQ(calls.size(), k.calls);
+    if (!calls.empty()) {
+      EXPECT_EQ(calls[0].ThreadId, threadId);
+      EXPECT_EQ(calls[0].Address, 0x401234u);
+      EXPECT_FALSE(calls[0].Language);
+    }
+  }
+  // No object for a thread-naming notification, a record that cannot be read or none.
+  EXCEPTION_RECORD naming{};
+  naming.ExceptionCode = kThreadNamingCode;
+  EXPECT_EQ(VantorLog_CallExceptObject(&naming, nullptr, 1), nullptr);
+  EXPECT_EQ(VantorLog_CallExceptObject(reinterpret_cast<EXCEPTION_RECORD*>(0x10), nullptr, 1), nullptr);
+  EXPECT_EQ(VantorLog_CallExceptObject(nullptr, nullptr, 1), nullptr);
 }
 
 }  // namespace

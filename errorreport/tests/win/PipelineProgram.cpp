@@ -10,6 +10,8 @@
 //   --terminate          a filter whose after-action ends the program
 //   --fault              a write to address 0 on a worker thread
 //   --dll-events A B     reports at addresses of two DLLs with blocks of their own
+//   --application-options A  a report at an address of a DLL with a block of its own, the
+//                        application module's options switch off and on
 //   --freeze             a visible window whose click handler blocks the main thread
 //   --freeze-minimised   a freeze and a report with a dialog due while the main window is minimised
 //   --freeze-no-window   the main thread blocks in a program without a window
@@ -28,6 +30,7 @@
 #include "ExceptionLogCapture.h"
 #include "ExceptionLogWin.h"
 #include "ProbeLines.h"
+#include "SysUtils.h"
 #include "Units.h"
 
 namespace {
@@ -342,6 +345,26 @@ int main(int argc, char** argv) {
         Line("peer-password-cut", std::to_string(buffer[0]));
       }
     }
+    UnregisterVantorLogHandler(&handler);
+  } else if (mode == "--application-options" && argc >= 3) {
+    // Which module's options a report takes: noted by the exception event.
+    static std::string chosen;
+    TVantorLogHandler handler;
+    handler.OnExceptionNotify =
+        TExceptionNotifyEvent::FromFunction(nullptr, [](void*, const TVantorExceptionRecord&, bool&) {
+          TVantorModuleOptionsEx* options = DefaultVantorLogOptions();
+          chosen = options ? ExtractFileName(options->OwnerModuleName()) : "-";
+        });
+    RegisterVantorLogHandler(&handler);
+    HMODULE dll = LoadLibraryA(argv[2]);
+    auto function = dll ? reinterpret_cast<std::uintptr_t>(GetProcAddress(dll, "DllFunction")) : 0;
+    for (std::uint8_t on : {0, 1}) {
+      VantorLogFlags().UseApplicationModuleOptions = on;
+      chosen.clear();
+      ExceptionManagerCall(ConvertError("raised in a DLL", function), function, kModeServer, GetModuleHandleA(nullptr));
+      Line(on ? "options-switch-on" : "options-switch-off", chosen);
+    }
+    VantorLogFlags().UseApplicationModuleOptions = 0;
     UnregisterVantorLogHandler(&handler);
   } else if (mode == "--freeze") {
     FreezeRoads(true);

@@ -2,7 +2,9 @@
 // the exit-code tests of the unhandled-exception filter. PELLORY_FAULT names
 // the fault: "null" (a write to address 0), "div" (an integer division by
 // zero), "stack" (a stack overflow) or "raise" (RaiseException 0xE0000123);
-// PELLORY_FAULT_THREAD=worker raises it on a thread of its own. Without a
+// PELLORY_FAULT_THREAD=worker raises it on a thread of its own;
+// PELLORY_FAULT_WHEN=end raises it after every unit's shut-down (the
+// library's among them) instead of during the start-up. Without a
 // fault the program closes its form at once and ends 0 when every unit was
 // shut down and the library saw its shut-down begin, else 0x55.
 // PELLORY_FAULT=threads ends the start-up with 0x77 when every unit's
@@ -59,7 +61,12 @@ DWORD WINAPI FaultThread(void* fault) {
   return 0;
 }
 
-void FaultAtStartup() {
+bool FaultAtEnd() {
+  const char* when = std::getenv("PELLORY_FAULT_WHEN");
+  return when && std::strcmp(when, "end") == 0;
+}
+
+void RaiseNamedFault() {
   const char* fault = std::getenv("PELLORY_FAULT");
   if (!fault || !*fault) return;
   if (std::strcmp(fault, "threads") == 0) {
@@ -79,6 +86,10 @@ void FaultAtStartup() {
   ExitProcess(0x66);
 }
 
+void FaultAtStartup() {
+  if (!FaultAtEnd()) RaiseNamedFault();
+}
+
 void CloseAtOnce(TCustomForm*) {
   Application->Terminate();
 }
@@ -88,6 +99,7 @@ void CloseAtOnce(TCustomForm*) {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   g_threadsOnEntry = CountOwnThreads();
   int code = RunPellory(FaultAtStartup, CloseAtOnce);
+  if (FaultAtEnd()) RaiseNamedFault();
   if (code != 0) return code;
   const bool allShutDown = InitializedUnitCount() == 0 && VantorLogFlags().ShutdownBegun == 1 &&
                            VantorLogFlags().StartupRunning == 0 && VantorLogFlags().Initialized == 0;
