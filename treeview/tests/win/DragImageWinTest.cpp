@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "DisplayAttempts.h"
 #include "Forms.h"
 #include "VirtualTreeColumns.h"
 #include "VirtualTreeDragImage.h"
@@ -117,34 +118,40 @@ class DragImageWinTest : public ::testing::Test {
 };
 
 TEST_F(DragImageWinTest, TwoIncrementalMovesLeaveWhatAFreshDrawAtTheSecondPointShows) {
-  TVTDragImage* image = New<TVTDragImage>(tree_);
-  image->Transparency = 200;
-  HBITMAP picture = MakePicture(40, 20);
-  POINT origin{60, 60};
-  ClientToScreen(tree_->WindowHandle(), &origin);
-  image->PrepareDrag(picture, origin, nullptr, POINT{origin.x + 10, origin.y + 10});
-  DeleteObject(picture);
-  RECT area{origin.x - 20, origin.y - 20, origin.x + 80, origin.y + 60};
-  const std::vector<std::uint32_t> before = Grab(area);
-  image->ShowImage();
-  ASSERT_TRUE(image->Visible());
-  EXPECT_GT(MaxChannelDifference(Grab(area), before), 40) << "the picture shows";
-  EXPECT_TRUE(image->DragTo(POINT{origin.x + 13, origin.y + 8}, false));
-  EXPECT_TRUE(image->DragTo(POINT{origin.x + 17, origin.y + 14}, false));
-  const std::vector<std::uint32_t> moved = Grab(area);
-  const RECT at = image->ScreenRect();
-  EXPECT_EQ(at.left, origin.x + 7);
-  EXPECT_EQ(at.top, origin.y + 4);
-  // Hiding puts the screen back as it was before the picture came.
-  image->HideImage();
-  EXPECT_LE(MaxChannelDifference(Grab(area), before), 2);
-  // A fresh draw at the second point.
-  image->ShowImage();
-  EXPECT_LE(MaxChannelDifference(Grab(area), moved), 2);
-  image->FinishDrag();
-  EXPECT_EQ(image->States() & (kDragImageInDrag | kDragImagePrepared), 0);
-  EXPECT_LE(MaxChannelDifference(Grab(area), before), 2);
-  image->Free();
+  // The checks read the screen: an attempt that another program's window
+  // came over (it takes the foreground) is made again.
+  TVTDragImage* image = nullptr;
+  RunHoldingTheDisplay(form_->WindowHandle(), 10, [&](TDisplayAttempt&) {
+    if (image) image->Free();
+    image = New<TVTDragImage>(tree_);
+    image->Transparency = 200;
+    HBITMAP picture = MakePicture(40, 20);
+    POINT origin{60, 60};
+    ClientToScreen(tree_->WindowHandle(), &origin);
+    image->PrepareDrag(picture, origin, nullptr, POINT{origin.x + 10, origin.y + 10});
+    DeleteObject(picture);
+    RECT area{origin.x - 20, origin.y - 20, origin.x + 80, origin.y + 60};
+    const std::vector<std::uint32_t> before = Grab(area);
+    image->ShowImage();
+    ASSERT_TRUE(image->Visible());
+    EXPECT_GT(MaxChannelDifference(Grab(area), before), 40) << "the picture shows";
+    EXPECT_TRUE(image->DragTo(POINT{origin.x + 13, origin.y + 8}, false));
+    EXPECT_TRUE(image->DragTo(POINT{origin.x + 17, origin.y + 14}, false));
+    const std::vector<std::uint32_t> moved = Grab(area);
+    const RECT at = image->ScreenRect();
+    EXPECT_EQ(at.left, origin.x + 7);
+    EXPECT_EQ(at.top, origin.y + 4);
+    // Hiding puts the screen back as it was before the picture came.
+    image->HideImage();
+    EXPECT_LE(MaxChannelDifference(Grab(area), before), 2);
+    // A fresh draw at the second point.
+    image->ShowImage();
+    EXPECT_LE(MaxChannelDifference(Grab(area), moved), 2);
+    image->FinishDrag();
+    EXPECT_EQ(image->States() & (kDragImageInDrag | kDragImagePrepared), 0);
+    EXPECT_LE(MaxChannelDifference(Grab(area), before), 2);
+  });
+  if (image) image->Free();
 }
 
 TEST_F(DragImageWinTest, WithTheHorizontalRestrictionAVerticalMoveAloneMovesNothing) {
@@ -211,44 +218,55 @@ TEST_F(DragImageWinTest, AHintShowsWholeWithEachAnimationAndGoesWithItsTree) {
   FreeAndNil(tree_);
   for (int kind : {0, 1, 2}) {  // none, fade, slide
     SCOPED_TRACE(kind);
-    auto* tree = New<TBaseVirtualTree>(form_);
-    tree->SetParent(form_);
-    tree->SetBounds(0, 0, 360, 240);
-    tree->HintAnimation = kind;
-    tree->SetHint("The tree");
-    tree->SetShowHint(true);
-    tree->SetFocus();  // the tree shows hints while focus is in the program
-    POINT p{150, 100};
-    ClientToScreen(tree->WindowHandle(), &p);
-    auto shown = [] { return Application->HintWindow() && IsWindowVisible(Application->HintWindow()->WindowHandle()); };
-    for (int i = 0; i < 100 && !shown(); ++i) {
-      // The real pointer too: the hint is asked for where the cursor is.
-      SetCursorPos(p.x, p.y);
-      SendMessageW(tree->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
+    // Hints need the focus in the program and the pointer on the tree, and the
+    // face is read from the screen: an attempt that another program disturbed
+    // is made again.
+    TBaseVirtualTree* tree = nullptr;
+    RunHoldingTheDisplay(form_->WindowHandle(), 10, [&](TDisplayAttempt& display) {
+      if (tree) tree->Free();
+      tree = New<TBaseVirtualTree>(form_);
+      tree->SetParent(form_);
+      tree->SetBounds(0, 0, 360, 240);
+      tree->HintAnimation = kind;
+      tree->SetHint("The tree");
+      tree->SetShowHint(true);
+      tree->SetFocus();  // the tree shows hints while focus is in the program
+      POINT p{150, 100};
+      ClientToScreen(tree->WindowHandle(), &p);
+      auto shown = [] {
+        return Application->HintWindow() && IsWindowVisible(Application->HintWindow()->WindowHandle());
+      };
+      for (int i = 0; i < 100 && !shown() && !display.Disturbed(); ++i) {
+        // The real pointer too: the hint is asked for where the cursor is.
+        display.MovePointer(p);
+        SendMessageW(tree->WindowHandle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 100));
+        Pump();
+      }
+      auto* hint = dynamic_cast<TVirtualTreeHintWindow*>(Application->HintWindow());
+      char under[64] = "";
+      GetClassNameA(WindowFromPoint(p), under, sizeof under);
+      ASSERT_NE(hint, nullptr) << "the tree's hints show in its own hint window; under the pointer: " << under
+                               << ", capture " << GetCapture() << ", focus " << GetFocus() << " (tree "
+                               << tree->WindowHandle() << ")";
+      ASSERT_TRUE(IsWindowVisible(hint->WindowHandle()));
+      EXPECT_EQ(hint->Tree(), tree);
+      // Whatever the animation, the hint ends whole: its face is the info colour.
+      UpdateWindow(hint->WindowHandle());
+      RECT r;
+      GetWindowRect(hint->WindowHandle(), &r);
+      HDC screen = GetDC(nullptr);
+      const COLORREF face = GetPixel(screen, r.left + 2, r.top + 2);
+      ReleaseDC(nullptr, screen);
+      EXPECT_EQ(face, ColorToRGB(clInfoBk));
+      tree->Free();
+      tree = nullptr;
+      EXPECT_FALSE(IsWindowVisible(hint->WindowHandle()));
+      EXPECT_EQ(hint->Tree(), nullptr);
+      // Painting the window now reads nothing of the tree.
+      RedrawWindow(hint->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
       Pump();
-    }
-    auto* hint = dynamic_cast<TVirtualTreeHintWindow*>(Application->HintWindow());
-    char under[64] = "";
-    GetClassNameA(WindowFromPoint(p), under, sizeof under);
-    ASSERT_NE(hint, nullptr) << "the tree's hints show in its own hint window; under the pointer: " << under
-                             << ", capture " << GetCapture() << ", focus " << GetFocus() << " (tree "
-                             << tree->WindowHandle() << ")";
-    ASSERT_TRUE(IsWindowVisible(hint->WindowHandle()));
-    EXPECT_EQ(hint->Tree(), tree);
-    // Whatever the animation, the hint ends whole: its face is the info colour.
-    UpdateWindow(hint->WindowHandle());
-    RECT r;
-    GetWindowRect(hint->WindowHandle(), &r);
-    HDC screen = GetDC(nullptr);
-    const COLORREF face = GetPixel(screen, r.left + 2, r.top + 2);
-    ReleaseDC(nullptr, screen);
-    EXPECT_EQ(face, ColorToRGB(clInfoBk));
-    tree->Free();
-    EXPECT_FALSE(IsWindowVisible(hint->WindowHandle()));
-    EXPECT_EQ(hint->Tree(), nullptr);
-    // Painting the window now reads nothing of the tree.
-    RedrawWindow(hint->WindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    Pump();
+    });
+    if (tree) tree->Free();
   }
 }
 
