@@ -40,8 +40,10 @@ bool ReadWholeFile(const std::string& fileName, std::string& data) {
 std::tm LocalWriteTime(const std::string& fileName) {
   std::time_t t = std::time(nullptr);
 #if defined(_WIN32)
-  struct _stat64 st;  // (the 64-bit call also answers for files over 2 GB)
-  if (::_stat64(fileName.c_str(), &st) == 0) t = static_cast<std::time_t>(st.st_mtime);
+  // (The 64-bit size answers for files over 2 GB too; the C runtime of every
+  // Windows has this call.)
+  struct _stati64 st;
+  if (::_stati64(fileName.c_str(), &st) == 0) t = static_cast<std::time_t>(st.st_mtime);
 #else
   struct stat st;
   if (::stat(fileName.c_str(), &st) == 0) t = st.st_mtime;
