@@ -1,6 +1,12 @@
 #include "ECore.h"
 
 #include <cxxabi.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -9,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -41,42 +45,66 @@ class PortableCoreSystem : public CoreSystemApi {
     return buf;
   }
   std::string CurrentTimeText() override { return TimeToStr(Now()); }
+  // C library and POSIX calls, no <filesystem> or file streams: those bring the C++
+  // library's locale and stream machinery into every program that links this unit.
   std::string CurrentDirectory() override {
-    std::error_code ec;
-    return std::filesystem::current_path(ec).string();
+    char* cwd = ::getcwd(nullptr, 0);
+    if (!cwd) return std::string();
+    std::string out = cwd;
+    std::free(cwd);
+    return out;
   }
   std::string ExeFileName() override {
-    std::error_code ec;
-    return std::filesystem::read_symlink("/proc/self/exe", ec).string();
+#if defined(_WIN32)
+    return std::string();
+#else
+    char name[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", name, sizeof name);
+    return n > 0 && static_cast<std::size_t>(n) < sizeof name ? std::string(name, static_cast<std::size_t>(n))
+                                                              : std::string();
+#endif
   }
-  std::string ShellAppDataFolder() override { return {}; }
-  std::string WindowsFolder() override { return {}; }
-  bool IsWin9x() override { return false; }
+  std::string ShellAppDataFolder() override {
+    return {};
+  }
+  std::string WindowsFolder() override {
+    return {};
+  }
+  bool IsWin9x() override {
+    return false;
+  }
   bool IsExistingFolder(const std::string& path) override {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
   }
   bool CreateFolder(const std::string& path) override {
-    std::error_code ec;
-    return std::filesystem::create_directory(path, ec);
+#if defined(_WIN32)
+    return ::_mkdir(path.c_str()) == 0;
+#else
+    return ::mkdir(path.c_str(), 0777) == 0;
+#endif
   }
   bool CanOpenForWriting(const std::string& fileName) override {
     bool existed = ::FileExists(fileName);
-    std::fstream f(fileName, std::ios::in | std::ios::out | std::ios::binary | std::ios::app);
-    bool ok = f.is_open();
-    f.close();
+    std::FILE* f = std::fopen(fileName.c_str(), "a+b");
+    const bool ok = f != nullptr;
+    if (ok) std::fclose(f);
     if (ok && !existed) ::DeleteFile(fileName);
     return ok;
   }
   bool CanOpenForReading(const std::string& fileName) override {
-    std::ifstream f(fileName, std::ios::binary);
-    return f.is_open();
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
   }
   std::string ComputerName() override {
     std::string name;
     return GetEnvironment("HOSTNAME", name) ? name.substr(0, 15) : std::string("LOCALHOST");
   }
-  ModuleHandle ModuleHandleOf(const std::string&) override { return 0; }
+  ModuleHandle ModuleHandleOf(const std::string&) override {
+    return 0;
+  }
 };
 
 PortableCoreSystem g_portableSystem;

@@ -1,24 +1,11 @@
 #include "ESendFiles.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "EZip.h"
 #include "FileApi.h"
 #include "SysUtils.h"
-
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-}  // namespace
 
 bool IsKeptZipFileName(const std::string& name) {
   const std::string upper = UpperCase(name);
@@ -31,18 +18,24 @@ bool IsKeptZipFileName(const std::string& name) {
 }
 
 void PruneKeptZipFiles(const std::string& folder) {
+  // The folder is read through the file layer (the program's own, or the C
+  // library's), not <filesystem>, which brings the C++ library's locale
+  // machinery along.
+#if defined(_WIN32)
+  const char separator = '\\';
+#else
+  const char separator = '/';
+#endif
+  if (folder.empty()) return;
+  std::string prefix = folder;
+  if (prefix.back() != '/' && prefix.back() != '\\') prefix += separator;
   std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(fs::u8path(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code typeError;
-    if (!it->is_regular_file(typeError)) continue;
-    const std::string name = Utf8Of(it->path().filename());
-    if (IsKeptZipFileName(name)) names.push_back(name);
-  }
+  for (const TSearchEntry& entry : FindFiles(prefix + "*", faAnyFile & ~faDirectory))
+    if (!(entry.Attributes & faDirectory) && IsKeptZipFileName(entry.Name)) names.push_back(entry.Name);
   if (static_cast<int>(names.size()) <= kKeptZipFileLimit) return;
   std::sort(names.begin(), names.end());
   const std::size_t extra = names.size() - static_cast<std::size_t>(kKeptZipFileLimit);
-  for (std::size_t i = 0; i < extra; ++i) DeleteFile(Utf8Of(fs::u8path(folder) / fs::u8path(names[i])));
+  for (std::size_t i = 0; i < extra; ++i) DeleteFile(prefix + names[i]);
 }
 
 void PrepareSendFiles(bool forEmail, TStrings& files, const TReportFileFacts& facts, const std::string& extraFiles,

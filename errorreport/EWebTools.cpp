@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <random>
 
@@ -216,11 +215,16 @@ std::string NewFormBoundary() {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  // The C library's files, not a file stream: streams bring the C++ library's locale machinery along.
   bytes.clear();
-  std::ifstream in(path, std::ios::binary);
+  std::FILE* in = std::fopen(path.c_str(), "rb");
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  char block[16384];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, in)) > 0) bytes.append(block, got);
+  const bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -2,10 +2,9 @@
 
 #include <minizip/zip.h>
 
-#include <chrono>
+#include <sys/stat.h>
+
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "EHash.h"
 #include "FileApi.h"
@@ -35,11 +34,20 @@ bool ReadWholeFile(const std::string& fileName, std::string& data) {
 }
 
 // The file's last-write time in local time; now when it cannot be read.
+// (The C library's stat, which takes the name in the code page of the
+// program's other file calls; <filesystem> would bring the C++ library's
+// locale machinery along.)
 std::tm LocalWriteTime(const std::string& fileName) {
-  std::error_code ec;
-  auto stamp = std::filesystem::last_write_time(std::filesystem::u8path(fileName), ec);
   std::time_t t = std::time(nullptr);
-  if (!ec) t = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(stamp));
+#if defined(_WIN32)
+  // (The 64-bit size answers for files over 2 GB too; the C runtime of every
+  // Windows has this call.)
+  struct _stati64 st;
+  if (::_stati64(fileName.c_str(), &st) == 0) t = static_cast<std::time_t>(st.st_mtime);
+#else
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) == 0) t = st.st_mtime;
+#endif
   return LocalTime(t);
 }
 

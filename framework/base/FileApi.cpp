@@ -1,11 +1,15 @@
 #include "FileApi.h"
 
+// Plain C library and POSIX calls only, no <filesystem>: its path conversions
+// bring the C++ library's whole locale and stream machinery into every
+// program, a sixth of the size of the shipped one.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 #if defined(_WIN32)
 #include <io.h>
@@ -83,31 +87,65 @@ class StdioFileApi : public FileApi {
     return ::stat(name.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
   }
   std::vector<TSearchEntry> FindFiles(const std::string& pattern, unsigned attributes) override {
-    namespace fs = std::filesystem;
     std::vector<TSearchEntry> out;
     std::size_t cut = pattern.find_last_of("/\\");
     const std::string folder = cut == std::string::npos ? "." : pattern.substr(0, cut + 1);
     const std::string mask = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-    std::error_code error;
-    fs::directory_iterator it(folder, error), end;
-    for (; !error && it != end; it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      if (!MatchesFileMask(name, mask)) continue;
-      std::error_code statError;
-      const bool directory = it->is_directory(statError);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return out;
+    const std::string prefix = cut == std::string::npos ? std::string() : folder;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == ".." || !MatchesFileMask(name, mask)) continue;
+      const bool directory = DirectoryExists(prefix + name);
       unsigned attr = directory ? faDirectory : faArchive;
       if (!name.empty() && name[0] == '.') attr |= faHidden;
       if ((attr & (faHidden | faSysFile | faDirectory)) & ~attributes) continue;
       out.push_back({name, attr});
     }
+    ::closedir(dir);
     std::sort(out.begin(), out.end(), [](const TSearchEntry& a, const TSearchEntry& b) { return a.Name < b.Name; });
     return out;
   }
   std::string FullPathName(const std::string& name) override {
-    std::error_code error;
-    std::filesystem::path full = std::filesystem::absolute(name, error);
-    if (error) return name;
-    std::string out = full.lexically_normal().string();
+    if (name.empty()) return name;
+    std::string out;
+#if defined(_WIN32)
+    // The system's own resolution (GetFullPathName): drive, current folder, "." and "..".
+    char* full = _fullpath(nullptr, name.c_str(), 0);
+    if (!full) return name;
+    out = full;
+    std::free(full);
+#else
+    std::string path = name;
+    if (path[0] != '/') {
+      char* cwd = ::getcwd(nullptr, 0);
+      if (!cwd) return name;
+      std::string joined = cwd;
+      std::free(cwd);
+      joined += '/';
+      joined += path;
+      path = std::move(joined);
+    }
+    // "." and empty parts dropped, ".." takes the part before it (none above the root).
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+      std::size_t end = path.find('/', at);
+      if (end == std::string::npos) end = path.size();
+      const std::string part = path.substr(at, end - at);
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      at = end + 1;
+    }
+    for (const std::string& part : parts) {
+      out += '/';
+      out += part;
+    }
+    if (out.empty()) out.push_back('/');
+#endif
     // No trailing separator, except for a root ("/", "C:\\").
     while (out.size() > 1 && (out.back() == '/' || out.back() == '\\') && !(out.size() == 3 && out[1] == ':'))
       out.pop_back();

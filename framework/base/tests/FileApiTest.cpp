@@ -97,6 +97,29 @@ TEST(StdioFileApi, FindsFilesByMaskAndResolvesFullPaths) {
 }
 
 #if !defined(_WIN32)
+// Full path names are resolved from the text alone: "." and empty parts
+// dropped, ".." never climbing above the root, no trailing separator.
+TEST(StdioFileApi, FullPathNamesResolveDotsWithinTheRoot) {
+  const struct {
+    const char* name;
+    const char* full;
+  } cases[] = {
+      {"/", "/"},
+      {"//", "/"},
+      {"/..", "/"},
+      {"/a/b/../../..", "/"},
+      {"/a//b/./c/", "/a/b/c"},
+      {"/a/b/..", "/a"},
+      {"/a/../b/.", "/b"},
+      {"/a/.../b", "/a/.../b"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FullPathName(c.name), c.full) << c.name;
+  const std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(FullPathName("."), cwd);
+  EXPECT_EQ(FullPathName("a/./b/../c"), cwd + "/a/c");
+}
+
 // A device that refuses every write: the refusal reaches the writer instead
 // of being lost in a buffer that is flushed at closing.
 TEST(StdioFileApi, AWriteTheSystemRefusesFails) {
