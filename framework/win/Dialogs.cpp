@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include <exception>
+#include <iterator>
 
 #include "Win32Platform.h"
 
@@ -36,7 +37,7 @@ BoxState* StateOf(HWND wnd) {
 
 LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   BoxState* s = StateOf(wnd);
-  if (!s) return DefDlgProcA(wnd, msg, wp, lp);
+  if (!s) return DefDlgProcW(wnd, msg, wp, lp);
   WNDPROC original = s->original;
   if (msg == WM_COMMAND && LOWORD(wp) == IDHELP) {
     try {
@@ -47,22 +48,23 @@ LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
     s->box = nullptr;
   }
-  return CallWindowProcA(original, wnd, msg, wp, lp);
+  return CallWindowProcW(original, wnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
   BoxState* s = t_box;
   if (code == HCBT_ACTIVATE && s && !s->box && !s->original) {
     auto wnd = reinterpret_cast<HWND>(wp);
-    char cls[16] = {};
-    GetClassNameA(wnd, cls, sizeof cls);
-    if (lstrcmpA(cls, "#32770") == 0) {
+    wchar_t cls[16] = {};
+    GetClassNameW(wnd, cls, static_cast<int>(std::size(cls)));
+    if (lstrcmpW(cls, L"#32770") == 0) {
+      // The box is a wide window: it is subclassed by the wide calls, so its texts pass unchanged.
       s->box = wnd;
       s->original =
-          reinterpret_cast<WNDPROC>(SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+          reinterpret_cast<WNDPROC>(SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
     }
   }
   return CallNextHookEx(s ? s->hook : nullptr, code, wp, lp);
@@ -99,34 +101,38 @@ UINT IconStyle(TMsgDlgType type) {
 
 }  // namespace
 
-std::string MessageDlgCaption(TMsgDlgType type) {
+std::u16string MessageDlgCaptionW(TMsgDlgType type) {
   switch (type) {
     case mtWarning:
-      return "Warning";
+      return LoadResStringW(SMsgDlgWarning);
     case mtError:
-      return "Error";
+      return LoadResStringW(SMsgDlgError);
     case mtInformation:
-      return "Information";
+      return LoadResStringW(SMsgDlgInformation);
     case mtConfirmation:
-      return "Confirm";
+      return LoadResStringW(SMsgDlgConfirm);
     default:
-      return Application ? Application->Title() : std::string();
+      return Application ? CodePageToWide(CP_ACP, Application->Title()) : std::u16string();
   }
 }
 
-int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
-  const std::string caption = MessageDlgCaption(type);
+std::string MessageDlgCaption(TMsgDlgType type) {
+  return WideToCodePage(CP_ACP, MessageDlgCaptionW(type));
+}
+
+int MessageDlgW(const std::u16string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  const std::u16string caption = MessageDlgCaptionW(type);
   HWND owner = nullptr;
   if (Screen && Screen->ActiveForm() && Screen->ActiveForm()->HandleAllocated())
     owner = Screen->ActiveForm()->WindowHandle();
   else if (Application)
     owner = Application->Handle();
-  MSGBOXPARAMSA params = {};
+  MSGBOXPARAMSW params = {};
   params.cbSize = sizeof params;
   params.hwndOwner = owner;
   params.hInstance = MainHInstance();
-  params.lpszText = text.c_str();
-  params.lpszCaption = caption.c_str();
+  params.lpszText = reinterpret_cast<LPCWSTR>(text.c_str());
+  params.lpszCaption = reinterpret_cast<LPCWSTR>(caption.c_str());
   params.dwStyle = ButtonStyle(buttons) | IconStyle(type) | MB_SETFOREGROUND;
   params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
   params.lpfnMsgBoxCallback = &MessageBoxHelp;
@@ -134,10 +140,14 @@ int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons
   BoxState state;
   state.helpContext = helpContext;
   state.outer = t_box;
-  state.hook = buttons.Contains(mbHelp) ? SetWindowsHookExA(WH_CBT, &BoxHook, nullptr, GetCurrentThreadId()) : nullptr;
+  state.hook = buttons.Contains(mbHelp) ? SetWindowsHookExW(WH_CBT, &BoxHook, nullptr, GetCurrentThreadId()) : nullptr;
   t_box = &state;
-  const int result = MessageBoxIndirectA(&params);
+  const int result = MessageBoxIndirectW(&params);
   t_box = state.outer;
   if (state.hook) UnhookWindowsHookEx(state.hook);
   return result;
+}
+
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  return MessageDlgW(CodePageToWide(CP_ACP, text), type, buttons, helpContext);
 }
