@@ -1,8 +1,8 @@
 #include "Dialogs.h"
 
 #include <exception>
-#include <iterator>
 
+#include "SysUtils.h"
 #include "Win32Platform.h"
 
 namespace {
@@ -26,6 +26,7 @@ struct BoxState {
   WNDPROC original = nullptr;
   HHOOK hook = nullptr;
   BoxState* outer = nullptr;
+  bool wide = false;  // the box is a wide window, subclassed by the wide calls: its texts pass unchanged
 };
 thread_local BoxState* t_box = nullptr;
 
@@ -37,7 +38,7 @@ BoxState* StateOf(HWND wnd) {
 
 LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   BoxState* s = StateOf(wnd);
-  if (!s) return DefDlgProcW(wnd, msg, wp, lp);
+  if (!s) return IsWindowUnicode(wnd) ? DefDlgProcW(wnd, msg, wp, lp) : DefDlgProcA(wnd, msg, wp, lp);
   WNDPROC original = s->original;
   if (msg == WM_COMMAND && LOWORD(wp) == IDHELP) {
     try {
@@ -48,23 +49,29 @@ LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    const bool wide = s->wide;
+    if (wide)
+      SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    else
+      SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
     s->box = nullptr;
+    return wide ? CallWindowProcW(original, wnd, msg, wp, lp) : CallWindowProcA(original, wnd, msg, wp, lp);
   }
-  return CallWindowProcW(original, wnd, msg, wp, lp);
+  return s->wide ? CallWindowProcW(original, wnd, msg, wp, lp) : CallWindowProcA(original, wnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
   BoxState* s = t_box;
   if (code == HCBT_ACTIVATE && s && !s->box && !s->original) {
     auto wnd = reinterpret_cast<HWND>(wp);
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, static_cast<int>(std::size(cls)));
-    if (lstrcmpW(cls, L"#32770") == 0) {
-      // The box is a wide window: it is subclassed by the wide calls, so its texts pass unchanged.
+    char cls[16] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0) {
       s->box = wnd;
-      s->original =
-          reinterpret_cast<WNDPROC>(SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+      s->wide = IsWindowUnicode(wnd) != FALSE;
+      const auto proc = reinterpret_cast<LONG_PTR>(&BoxProc);
+      s->original = reinterpret_cast<WNDPROC>(s->wide ? SetWindowLongPtrW(wnd, GWLP_WNDPROC, proc)
+                                                      : SetWindowLongPtrA(wnd, GWLP_WNDPROC, proc));
     }
   }
   return CallNextHookEx(s ? s->hook : nullptr, code, wp, lp);
@@ -127,22 +134,40 @@ int MessageDlgW(const std::u16string& text, TMsgDlgType type, TMsgDlgButtons but
     owner = Screen->ActiveForm()->WindowHandle();
   else if (Application)
     owner = Application->Handle();
-  MSGBOXPARAMSW params = {};
-  params.cbSize = sizeof params;
-  params.hwndOwner = owner;
-  params.hInstance = MainHInstance();
-  params.lpszText = reinterpret_cast<LPCWSTR>(text.c_str());
-  params.lpszCaption = reinterpret_cast<LPCWSTR>(caption.c_str());
-  params.dwStyle = ButtonStyle(buttons) | IconStyle(type) | MB_SETFOREGROUND;
-  params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
-  params.lpfnMsgBoxCallback = &MessageBoxHelp;
-  params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+  const DWORD style = ButtonStyle(buttons) | IconStyle(type) | MB_SETFOREGROUND;
   BoxState state;
   state.helpContext = helpContext;
   state.outer = t_box;
-  state.hook = buttons.Contains(mbHelp) ? SetWindowsHookExW(WH_CBT, &BoxHook, nullptr, GetCurrentThreadId()) : nullptr;
+  state.hook = buttons.Contains(mbHelp) ? SetWindowsHookExA(WH_CBT, &BoxHook, nullptr, GetCurrentThreadId()) : nullptr;
   t_box = &state;
-  const int result = MessageBoxIndirectW(&params);
+  int result;
+  if (Win32Platform == VER_PLATFORM_WIN32_NT) {
+    MSGBOXPARAMSW params = {};
+    params.cbSize = sizeof params;
+    params.hwndOwner = owner;
+    params.hInstance = MainHInstance();
+    params.lpszText = reinterpret_cast<LPCWSTR>(text.c_str());
+    params.lpszCaption = reinterpret_cast<LPCWSTR>(caption.c_str());
+    params.dwStyle = style;
+    params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
+    params.lpfnMsgBoxCallback = &MessageBoxHelp;
+    params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+    result = MessageBoxIndirectW(&params);
+  } else {
+    // The 9x line has no wide message box: the texts in the system's code page.
+    const std::string ansiText = WideToCodePage(CP_ACP, text), ansiCaption = WideToCodePage(CP_ACP, caption);
+    MSGBOXPARAMSA params = {};
+    params.cbSize = sizeof params;
+    params.hwndOwner = owner;
+    params.hInstance = MainHInstance();
+    params.lpszText = ansiText.c_str();
+    params.lpszCaption = ansiCaption.c_str();
+    params.dwStyle = style;
+    params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
+    params.lpfnMsgBoxCallback = &MessageBoxHelp;
+    params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+    result = MessageBoxIndirectA(&params);
+  }
   t_box = state.outer;
   if (state.hook) UnhookWindowsHookEx(state.hook);
   return result;

@@ -7,6 +7,7 @@
 #include "Dialogs.h"
 #include "Modules.h"
 #include "ResStrings.h"
+#include "SysUtils.h"
 #include "Thread.h"
 #include "Win32Platform.h"
 
@@ -148,6 +149,42 @@ TEST(DialogsTest, TheCaptionIsTheResourceInstancesAndTheTextGoesWide) {
   EXPECT_EQ(caption, u"Подтверждение");
   EXPECT_EQ(text, u"Закрыть мастер? Ça va.");
   EXPECT_EQ(MessageDlgCaptionW(mtConfirmation), u"Confirm");
+}
+
+// The 9x line has no wide message box: the texts go in the system's code page
+// through the ANSI one, and the Help button's routing works on it too.
+TEST(DialogsTest, The9xLineGetsTheANSIBox) {
+  InitForms();
+  HelpSink sink;
+  Application->OnHelp = THelpEvent::Bind<&HelpSink::OnHelp>(&sink);
+  const int platform = Win32Platform;
+  Win32Platform = VER_PLATFORM_WIN32_WINDOWS;
+  std::string text;
+  std::thread worker([&] {
+    HWND box = nullptr;
+    for (int i = 0; i < 3000 && !box; ++i) {
+      EnumThreadWindows(MainThreadID(), &FirstBox, reinterpret_cast<LPARAM>(&box));
+      if (!box) Sleep(10);
+    }
+    if (!box) return;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      char cls[16] = {}, t[128] = {};
+      GetClassNameA(child, cls, sizeof cls);
+      GetWindowTextA(child, t, sizeof t);
+      if (lstrcmpiA(cls, "Static") == 0 && t[0]) text = t;
+    }
+    if (HWND help = GetDlgItem(box, IDHELP)) SendMessageA(help, BM_CLICK, 0, 0);
+    for (int i = 0; i < 3000 && sink.calls == 0; ++i) Sleep(10);
+    SendMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+  });
+  const int result = MessageDlgW(u"Caf\u00E9 closed?", mtConfirmation, {mbYes, mbNo, mbHelp}, 77);
+  worker.join();
+  Win32Platform = platform;
+  Application->OnHelp = nullptr;
+  EXPECT_EQ(result, mrNo);
+  EXPECT_EQ(text, WideToCodePage(CP_ACP, u"Caf\u00E9 closed?"));
+  EXPECT_EQ(sink.calls.load(), 1);
+  EXPECT_EQ(sink.data.load(), 77);
 }
 
 }  // namespace
