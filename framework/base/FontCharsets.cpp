@@ -1,6 +1,7 @@
 #include "FontCharsets.h"
 
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -26,4 +27,21 @@ bool CharsetToIdent(std::int64_t charset, std::string& ident) {
 
 bool IdentToCharset(const std::string& ident, std::int64_t& charset) {
   return FindIdentToInt(TFontCharsetTag::Info(), ident, charset);
+}
+
+std::uint32_t CodePageOfCharset(std::int64_t charset) {
+  // The pairs the system's charset translation gives (TCI_SRCCHARSET).
+  static const std::pair<std::int64_t, std::uint32_t> kCodePages[] = {
+      {0, 1252},   {77, 10000}, {128, 932},  {129, 949},  {130, 1361}, {134, 936},  {136, 950}, {161, 1253},
+      {162, 1254}, {163, 1258}, {177, 1255}, {178, 1256}, {186, 1257}, {204, 1251}, {222, 874}, {238, 1250},
+  };
+  for (const auto& [cs, cp] : kCodePages)
+    if (cs == charset) return cp;
+  return 0;
+}
+
+std::uint32_t ForeignTextCodePage(std::int64_t charset, std::uint32_t systemCodePage, bool ntLine) {
+  if (!ntLine) return 0;
+  const std::uint32_t codePage = CodePageOfCharset(charset);
+  return codePage == systemCodePage ? 0 : codePage;
 }

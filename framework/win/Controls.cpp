@@ -193,12 +193,39 @@ LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   SetPropA(wnd, MAKEINTATOM(ControlAtom()), control);
   SetPropA(wnd, MAKEINTATOM(WindowAtom()), control);
   // A window of a Unicode class stays Unicode: its procedure is set and called by the wide calls.
-  if (IsWindowUnicode(wnd)) {
+  control->unicodeWindow_ = IsWindowUnicode(wnd) != FALSE;
+  control->wideFront_ = false;
+  if (control->unicodeWindow_) {
     SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control->objectInstance_));
     return CallWindowProcW(control->objectInstance_, wnd, msg, wp, lp);
   }
   SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control->objectInstance_));
   return CallWindowProcA(control->objectInstance_, wnd, msg, wp, lp);
+}
+
+namespace {
+const wchar_t kWideFrontProp[] = L"WideTextFront";
+}  // namespace
+
+// In front of the procedure of a window whose text goes the wide road (see
+// TWinControl::TextCodePage): the window is a Unicode one, so the system's own
+// wide text messages (a button's painting asks for its text with them) reach
+// it unconverted and are answered with the wide text; every other message goes
+// on to the control's procedure as before, converted to ANSI by the system.
+LRESULT CALLBACK WideTextFrontProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  const auto behind = reinterpret_cast<WNDPROC>(GetPropW(wnd, kWideFrontProp));
+  try {
+    if (msg == WM_SETTEXT || msg == WM_GETTEXT || msg == WM_GETTEXTLENGTH) {
+      LRESULT result = 0;
+      if (TWinControl* control = FindControl(wnd); control && control->WideFrontText(msg, wp, lp, result))
+        return result;
+    }
+    if (msg == WM_NCDESTROY) RemovePropW(wnd, kWideFrontProp);
+    return behind ? CallWindowProcW(behind, wnd, msg, wp, lp) : DefWindowProcW(wnd, msg, wp, lp);
+  } catch (...) {
+    HandleCallbackException(std::current_exception());
+    return 0;
+  }
 }
 
 HCURSOR CursorHandle(TCursor cursor) {
@@ -1334,6 +1361,12 @@ void TWinControl::CreateSubClass(TCreateParams& params, const char* className) {
   if (GetClassInfoA(nullptr, className, &wc)) {
     params.WindowClass = wc;
     params.WindowClass.hInstance = MainHInstance();
+    // The class names of the system are ASCII.
+    wchar_t wideName[64] = {};
+    for (std::size_t i = 0; className[i] && i + 1 < std::size(wideName); ++i)
+      wideName[i] = static_cast<unsigned char>(className[i]);
+    WNDCLASSW wcw;
+    params.WideWindowProc = GetClassInfoW(nullptr, wideName, &wcw) ? wcw.lpfnWndProc : nullptr;
   }
 }
 
@@ -1343,6 +1376,9 @@ void TWinControl::CreateWnd() {
   if ((params.Style & WS_CHILD) && !params.WndParent)
     throw EInvalidOperation(Format("Control '%s' has no parent window", Name()));
   DefWndProc = params.WindowClass.lpfnWndProc;
+  defWndProcA_ = DefWndProc;
+  defWndProcW_ = DefWndProc == &DefWindowProcA ? &DefWindowProcW : params.WideWindowProc;
+  textCodePage_ = 0;  // the creation text goes the system's road
   WNDCLASSA existing;
   if (!GetClassInfoA(MainHInstance(), params.WinClassName, &existing) || existing.lpfnWndProc != &InitWndProc) {
     if (existing.lpfnWndProc && existing.lpfnWndProc != &InitWndProc)
@@ -1377,6 +1413,7 @@ void TWinControl::CreateHandle() {
   if (handle_) return;
   CreateWnd();
   SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), 0);
+  UpdateTextCodePage();
   RECT r;
   GetWindowRect(handle_, &r);
   if (Parent()) MapWindowPoints(nullptr, Parent()->handle_, reinterpret_cast<POINT*>(&r), 2);
@@ -1416,7 +1453,10 @@ void TWinControl::RecreateWnd() {
 }
 
 void TWinControl::FontChanged() {
-  if (handle_) SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), TRUE);
+  if (handle_) {
+    SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(GetFont()->Handle()), TRUE);
+    UpdateTextCodePage();
+  }
   TControl::FontChanged();
   for (TControl* c : controls_) c->TakeParentFont();
 }
@@ -1638,10 +1678,116 @@ void TWinControl::SetCtl3D(bool v) {
   Perform(CM_CTL3DCHANGED);
 }
 
+UINT CharsetCodePage(std::uint8_t charset) {
+  const UINT codePage = CodePageOfCharset(charset);
+  return codePage && IsValidCodePage(codePage) ? codePage : CP_ACP;
+}
+
+UINT TWinControl::TextCodePage() const {
+  const UINT codePage = ForeignTextCodePage(GetFont()->GetCharset(), GetACP(), Win32Platform == VER_PLATFORM_WIN32_NT);
+  return codePage && IsValidCodePage(codePage) ? codePage : 0;
+}
+
+bool TWinControl::HasWideTextRoad() const {
+  // Only while the window's default procedure is the one it was made with: a
+  // procedure put in its place later is given the system's road.
+  return handle_ && defWndProcW_ && DefWndProc == defWndProcA_ && !unicodeWindow_;
+}
+
+void TWinControl::PutWideTextFront() {
+  if (wideFront_ || !handle_) return;
+  // The procedure before it, as the wide calls see it: called with them, the
+  // system converts for the ANSI procedure behind.
+  const LONG_PTR behind = SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WideTextFrontProc));
+  SetPropW(handle_, kWideFrontProp, reinterpret_cast<HANDLE>(behind));
+  wideFront_ = true;
+}
+
+bool TWinControl::WideFrontText(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  if (!textCodePage_ || !HasWideTextRoad()) return false;
+  result = CallWindowProcW(defWndProcW_, handle_, msg, wp, lp);
+  return true;
+}
+
+std::u16string TWinControl::WideWindowText() const {
+  const LRESULT length = CallWindowProcW(defWndProcW_, handle_, WM_GETTEXTLENGTH, 0, 0);
+  if (length <= 0) return {};
+  std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
+  const LRESULT got =
+      CallWindowProcW(defWndProcW_, handle_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(got < 0 ? 0 : std::min(static_cast<std::size_t>(got), static_cast<std::size_t>(length)));
+  return text;
+}
+
+void TWinControl::SetWideWindowText(TMessage& msg, UINT codePage) {
+  const std::u16string wide = CodePageToWide(codePage, msg.LParam ? reinterpret_cast<const char*>(msg.LParam) : "");
+  PutWideTextFront();
+  msg.Result = CallWindowProcW(defWndProcW_, handle_, WM_SETTEXT, msg.WParam, reinterpret_cast<LPARAM>(wide.c_str()));
+  textCodePage_ = codePage;
+}
+
+void TWinControl::GetWideWindowText(TMessage& msg) const {
+  const std::string ansi = WideToCodePage(textCodePage_, WideWindowText());
+  if (msg.Msg == WM_GETTEXTLENGTH) {
+    msg.Result = static_cast<LRESULT>(ansi.size());
+    return;
+  }
+  auto* buffer = reinterpret_cast<char*>(msg.LParam);
+  const std::size_t capacity = msg.WParam;
+  if (!buffer || capacity == 0) {
+    msg.Result = 0;
+    return;
+  }
+  // What fits, never half a double-byte character.
+  std::size_t n = 0;
+  while (n < ansi.size()) {
+    const std::size_t step = IsDBCSLeadByteEx(textCodePage_, static_cast<BYTE>(ansi[n])) && n + 1 < ansi.size() ? 2 : 1;
+    if (n + step > capacity - 1) break;
+    n += step;
+  }
+  ansi.copy(buffer, n);
+  buffer[n] = '\0';
+  msg.Result = static_cast<LRESULT>(n);
+}
+
+void TWinControl::UpdateTextCodePage() {
+  if (!HasWideTextRoad()) return;
+  const UINT codePage = TextCodePage();
+  if (codePage == textCodePage_) return;
+  // The text as the window holds it, read in the code page it was given in.
+  // Given through the system's, it is the control's own ANSI text when that
+  // widens to it (its bytes are then exact, whatever the system's code page
+  // makes of them on the way back).
+  std::string text = GetText();
+  if (textCodePage_ == 0) {
+    if (CodePageToWide(CP_ACP, text_) == WideWindowText()) text = text_;
+  }
+  TMessage set{WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), 0};
+  if (codePage) {
+    SetWideWindowText(set, codePage);
+  } else {
+    CallWindowProcA(DefWndProc, handle_, WM_SETTEXT, 0, set.LParam);
+    textCodePage_ = 0;
+  }
+}
+
 void TWinControl::DefaultHandler(TMessage& msg) {
+  if (handle_ && DefWndProc && (msg.Msg == WM_SETTEXT || msg.Msg == WM_GETTEXT || msg.Msg == WM_GETTEXTLENGTH) &&
+      HasWideTextRoad()) {
+    if (msg.Msg == WM_SETTEXT) {
+      if (const UINT codePage = TextCodePage()) {
+        SetWideWindowText(msg, codePage);
+        return;
+      }
+      textCodePage_ = 0;
+    } else if (textCodePage_) {
+      GetWideWindowText(msg);
+      return;
+    }
+  }
   if (handle_ && DefWndProc)
-    msg.Result = IsWindowUnicode(handle_) ? CallWindowProcW(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam)
-                                          : CallWindowProcA(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam);
+    msg.Result = unicodeWindow_ ? CallWindowProcW(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam)
+                                : CallWindowProcA(DefWndProc, handle_, msg.Msg, msg.WParam, msg.LParam);
   else
     TControl::DefaultHandler(msg);
 }

@@ -21,6 +21,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -153,7 +154,15 @@ struct TCreateParams {
   void* Param = nullptr;
   WNDCLASSA WindowClass{};
   char WinClassName[64] = {};
+  // The wide entry of WindowClass.lpfnWndProc when it is known (a copied
+  // system class): the window's text in a code page not the system's goes
+  // through it.
+  WNDPROC WideWindowProc = nullptr;
 };
+
+// The code page of a charset's characters (CodePageOfCharset) when this system
+// has it, else the system's ANSI code page (CP_ACP).
+UINT CharsetCodePage(std::uint8_t charset);
 
 class TControl : public TComponent {
   FW_CLASS(TControl, TComponent)
@@ -477,6 +486,13 @@ class TWinControl : public TControl {
   void RecreateWnd();
   void DestroyHandle();
   void FontChanged() override;
+  // The code page the window's text is given in when its font's charset asks
+  // for one the system's ANSI calls do not use (ForeignTextCodePage, on this
+  // system), else 0. With one, the control's ANSI text (Text, WM_SETTEXT and
+  // WM_GETTEXT through WindowProc) stays in that code page, and the window
+  // holds it widened through it, so the system shows and reports (GetWindowTextW)
+  // the characters the charset means; the 9x line keeps the font's road.
+  UINT TextCodePage() const;
   void WndProc(TMessage& msg) override;
   TBasicActionLinkClass GetActionLinkClass() override;
   void ActionChange(TObject* sender, bool checkDefaults) override;
@@ -520,8 +536,22 @@ class TWinControl : public TControl {
 
  private:
   friend LRESULT CALLBACK InitWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend LRESULT CALLBACK WideTextFrontProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   void UpdateShowing();
+  // The window's text and the wide entry of its default procedure.
+  bool HasWideTextRoad() const;
+  void SetWideWindowText(TMessage& msg, UINT codePage);
+  void GetWideWindowText(TMessage& msg) const;
+  std::u16string WideWindowText() const;
+  void UpdateTextCodePage();
+  void PutWideTextFront();
+  bool WideFrontText(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
   HWND handle_ = nullptr;
+  bool unicodeWindow_ = false;     // made as a Unicode window: the framework's messages to it are wide
+  bool wideFront_ = false;         // the wide-text front procedure is in place
+  WNDPROC defWndProcW_ = nullptr;  // the wide entry of the default procedure the window was made with
+  WNDPROC defWndProcA_ = nullptr;  // that default procedure (DefWndProc when the window was made)
+  UINT textCodePage_ = 0;          // the code page the window's text was given in; 0: the system's
   HWND parentWindow_ = nullptr;
   TControl* mouseCapture_ = nullptr;  // the graphic child that got the button press
   WNDPROC objectInstance_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "SysUtils.h"
 #include "Win32Platform.h"
 
 namespace {
@@ -25,6 +26,7 @@ struct BoxState {
   WNDPROC original = nullptr;
   HHOOK hook = nullptr;
   BoxState* outer = nullptr;
+  bool wide = false;  // the box is a wide window, subclassed by the wide calls: its texts pass unchanged
 };
 thread_local BoxState* t_box = nullptr;
 
@@ -36,7 +38,7 @@ BoxState* StateOf(HWND wnd) {
 
 LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   BoxState* s = StateOf(wnd);
-  if (!s) return DefDlgProcA(wnd, msg, wp, lp);
+  if (!s) return IsWindowUnicode(wnd) ? DefDlgProcW(wnd, msg, wp, lp) : DefDlgProcA(wnd, msg, wp, lp);
   WNDPROC original = s->original;
   if (msg == WM_COMMAND && LOWORD(wp) == IDHELP) {
     try {
@@ -47,10 +49,15 @@ LRESULT CALLBACK BoxProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
   }
   if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    const bool wide = s->wide;
+    if (wide)
+      SetWindowLongPtrW(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    else
+      SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
     s->box = nullptr;
+    return wide ? CallWindowProcW(original, wnd, msg, wp, lp) : CallWindowProcA(original, wnd, msg, wp, lp);
   }
-  return CallWindowProcA(original, wnd, msg, wp, lp);
+  return s->wide ? CallWindowProcW(original, wnd, msg, wp, lp) : CallWindowProcA(original, wnd, msg, wp, lp);
 }
 
 LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
@@ -61,8 +68,10 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wp, LPARAM lp) {
     GetClassNameA(wnd, cls, sizeof cls);
     if (lstrcmpA(cls, "#32770") == 0) {
       s->box = wnd;
-      s->original =
-          reinterpret_cast<WNDPROC>(SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+      s->wide = IsWindowUnicode(wnd) != FALSE;
+      const auto proc = reinterpret_cast<LONG_PTR>(&BoxProc);
+      s->original = reinterpret_cast<WNDPROC>(s->wide ? SetWindowLongPtrW(wnd, GWLP_WNDPROC, proc)
+                                                      : SetWindowLongPtrA(wnd, GWLP_WNDPROC, proc));
     }
   }
   return CallNextHookEx(s ? s->hook : nullptr, code, wp, lp);
@@ -99,45 +108,71 @@ UINT IconStyle(TMsgDlgType type) {
 
 }  // namespace
 
-std::string MessageDlgCaption(TMsgDlgType type) {
+std::u16string MessageDlgCaptionW(TMsgDlgType type) {
   switch (type) {
     case mtWarning:
-      return "Warning";
+      return LoadResStringW(SMsgDlgWarning);
     case mtError:
-      return "Error";
+      return LoadResStringW(SMsgDlgError);
     case mtInformation:
-      return "Information";
+      return LoadResStringW(SMsgDlgInformation);
     case mtConfirmation:
-      return "Confirm";
+      return LoadResStringW(SMsgDlgConfirm);
     default:
-      return Application ? Application->Title() : std::string();
+      return Application ? CodePageToWide(CP_ACP, Application->Title()) : std::u16string();
   }
 }
 
-int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
-  const std::string caption = MessageDlgCaption(type);
+std::string MessageDlgCaption(TMsgDlgType type) {
+  return WideToCodePage(CP_ACP, MessageDlgCaptionW(type));
+}
+
+int MessageDlgW(const std::u16string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  const std::u16string caption = MessageDlgCaptionW(type);
   HWND owner = nullptr;
   if (Screen && Screen->ActiveForm() && Screen->ActiveForm()->HandleAllocated())
     owner = Screen->ActiveForm()->WindowHandle();
   else if (Application)
     owner = Application->Handle();
-  MSGBOXPARAMSA params = {};
-  params.cbSize = sizeof params;
-  params.hwndOwner = owner;
-  params.hInstance = MainHInstance();
-  params.lpszText = text.c_str();
-  params.lpszCaption = caption.c_str();
-  params.dwStyle = ButtonStyle(buttons) | IconStyle(type) | MB_SETFOREGROUND;
-  params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
-  params.lpfnMsgBoxCallback = &MessageBoxHelp;
-  params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+  const DWORD style = ButtonStyle(buttons) | IconStyle(type) | MB_SETFOREGROUND;
   BoxState state;
   state.helpContext = helpContext;
   state.outer = t_box;
   state.hook = buttons.Contains(mbHelp) ? SetWindowsHookExA(WH_CBT, &BoxHook, nullptr, GetCurrentThreadId()) : nullptr;
   t_box = &state;
-  const int result = MessageBoxIndirectA(&params);
+  int result;
+  if (Win32Platform == VER_PLATFORM_WIN32_NT) {
+    MSGBOXPARAMSW params = {};
+    params.cbSize = sizeof params;
+    params.hwndOwner = owner;
+    params.hInstance = MainHInstance();
+    params.lpszText = reinterpret_cast<LPCWSTR>(text.c_str());
+    params.lpszCaption = reinterpret_cast<LPCWSTR>(caption.c_str());
+    params.dwStyle = style;
+    params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
+    params.lpfnMsgBoxCallback = &MessageBoxHelp;
+    params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+    result = MessageBoxIndirectW(&params);
+  } else {
+    // The 9x line has no wide message box: the texts in the system's code page.
+    const std::string ansiText = WideToCodePage(CP_ACP, text), ansiCaption = WideToCodePage(CP_ACP, caption);
+    MSGBOXPARAMSA params = {};
+    params.cbSize = sizeof params;
+    params.hwndOwner = owner;
+    params.hInstance = MainHInstance();
+    params.lpszText = ansiText.c_str();
+    params.lpszCaption = ansiCaption.c_str();
+    params.dwStyle = style;
+    params.dwContextHelpId = static_cast<DWORD_PTR>(helpContext);
+    params.lpfnMsgBoxCallback = &MessageBoxHelp;
+    params.dwLanguageId = MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT);
+    result = MessageBoxIndirectA(&params);
+  }
   t_box = state.outer;
   if (state.hook) UnhookWindowsHookEx(state.hook);
   return result;
+}
+
+int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  return MessageDlgW(CodePageToWide(CP_ACP, text), type, buttons, helpContext);
 }

@@ -301,6 +301,31 @@ std::string WideToAnsiCp(const std::u16string& text) {
   return out;
 }
 
+}  // namespace
+
+std::u16string CodePageToWide(UINT codePage, std::string_view text) {
+  if (text.empty()) return {};
+  const int len = ClampLength(text.size());
+  const int n = MultiByteToWideChar(codePage, 0, text.data(), len, nullptr, 0);
+  if (n <= 0) return {};
+  std::u16string out(static_cast<std::size_t>(n), u'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), len, reinterpret_cast<LPWSTR>(out.data()), n);
+  return out;
+}
+
+std::string WideToCodePage(UINT codePage, std::u16string_view text) {
+  if (text.empty()) return {};
+  auto src = reinterpret_cast<const wchar_t*>(text.data());
+  const int len = ClampLength(text.size());
+  const int n = WideCharToMultiByte(codePage, 0, src, len, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(codePage, 0, src, len, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+namespace {
+
 // The user locale's time format in the framework's notation (h, n, s, AM/PM).
 std::string LocaleTimeFormat() {
   char buf[80] = {};

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "Messages.h"
 
@@ -78,6 +79,11 @@ const char* ExceptionMessage(const std::exception_ptr& error, char* buffer, std:
 
 // The text of a system error code (FormatMessage), without the trailing line break.
 std::string SysErrorMessage(DWORD code);
+
+// Text in an ANSI code page (CP_ACP: the system's) and UTF-16, through the
+// system's conversion; characters the code page lacks become its default one.
+std::u16string CodePageToWide(UINT codePage, std::string_view text);
+std::string WideToCodePage(UINT codePage, std::u16string_view text);
 
 // The high-resolution monotonic clock in milliseconds.
 std::uint64_t MonotonicMilliseconds();

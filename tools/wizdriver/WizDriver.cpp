@@ -17,15 +17,22 @@
 //   regprint                print the values of "Common"
 //   window                  wait for the wizard's window
 //   click=CAPTION           click the visible, enabled button (or radio button) with that caption
+//   wideclick=CAPTION       the same, the caption compared with the button's wide text (GetWindowTextW, in UTF-8)
 //   hastext=TEXT            wait for a visible window of the wizard with exactly that text
 //   wait=NAME:PART          wait until the state of the named control ("visible=1;enabled=1;text=...",
 //                           in UTF-8, as PART is compared) contains PART (a test build of the wizard only)
 //   state=TEXT:PART         the same for the wizard's window with that text (a button's caption), as the
 //                           window itself shows it
-//   widestate=TEXT:PART     the same, the window found by its wide text (GetWindowTextW, compared in UTF-8)
+//   widestate=TEXT:PART     the same, the window found by its wide text (GetWindowTextW, compared in UTF-8);
+//                           split at the last ':', so TEXT may hold one
 //   ansitext=HEX            wait for a window of the wizard whose ANSI text (WM_GETTEXT) is exactly these bytes
 //   noquery=NAME            the wizard does not answer the query for the named control
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
+//   widedialog=TITLE:PART:BUTTON  the same by the wide texts (GetWindowTextW, compared in UTF-8): the box's
+//                           title is exactly TITLE, its text contains PART (PART may hold ':', TITLE and
+//                           BUTTON may not)
+//   widetexts               print "widetext: <class> <text>" for each visible window of the wizard that has
+//                           a text, as GetWindowTextW gives it, in UTF-8
 //   nodialog=MS             no message box may appear within MS milliseconds
 //   key=F1                  press F1 with the wizard in front (the keyboard's way, through the system)
 //   helpwindow              wait for a help window (class "HH Parent") of the program this driver started
@@ -434,6 +441,24 @@ int RunStep(const std::string& step) {
       return Fail(step, target ? "the control stays disabled" : "no such control shown");
     PostMessageA(target, BM_CLICK, 0, 0);
     Pump(100);
+  } else if (verb == "wideclick") {
+    const std::size_t eq = g_stepUtf8.find('=');
+    const std::string caption = eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1);
+    HWND target = nullptr;
+    const auto find = [&] {
+      target = nullptr;
+      if (!g_wizard) return false;
+      for (HWND wnd : Descendants(g_wizard))
+        if (IsWindowVisible(wnd) && ClassOf(wnd).find("Button") != std::string::npos &&
+            WithoutAmpersands(WideTextOf(wnd)) == caption) {
+          target = wnd;
+          return IsWindowEnabled(wnd) != FALSE;
+        }
+      return false;
+    };
+    if (!WaitFor(find, g_timeout)) return Fail(step, target ? "the control stays disabled" : "no such control shown");
+    PostMessageA(target, BM_CLICK, 0, 0);
+    Pump(100);
   } else if (verb == "hastext") {
     if (!WaitFor([&] { return FindVisibleWithText(arg, false) != nullptr; }, g_timeout))
       return Fail(step, "no window shows this text");
@@ -457,7 +482,11 @@ int RunStep(const std::string& step) {
   } else if (verb == "widestate") {
     std::string text, part, state;
     const std::size_t eq = g_stepUtf8.find('=');
-    SplitAt(eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1), ':', text, part);
+    // At the last ':': the text may hold one (a group box's "Type:").
+    const std::string spec = eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1);
+    const std::size_t colon = spec.rfind(':');
+    text = spec.substr(0, colon);
+    part = colon == std::string::npos ? "" : spec.substr(colon + 1);
     const auto find = [&] {
       if (!g_wizard) return false;
       for (HWND wnd : Descendants(g_wizard))
@@ -511,6 +540,51 @@ int RunStep(const std::string& step) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED), reinterpret_cast<LPARAM>(press));
     if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, g_timeout))
       return Fail(step, "the message box stays open");
+  } else if (verb == "widedialog") {
+    const std::size_t eq = g_stepUtf8.find('=');
+    const std::string spec = eq == std::string::npos ? arg : g_stepUtf8.substr(eq + 1);
+    const std::size_t first = spec.find(':'), last = spec.rfind(':');
+    if (first == std::string::npos || first == last) return Fail(step, "wants TITLE:PART:BUTTON");
+    const std::string title = spec.substr(0, first), part = spec.substr(first + 1, last - first - 1),
+                      button = spec.substr(last + 1);
+    const auto wideDialogText = [](HWND dialog) {
+      std::string text;
+      for (HWND child : Descendants(dialog))
+        if (ClassOf(child) == "Static") {
+          const std::string t = WideTextOf(child);
+          if (!t.empty()) text += (text.empty() ? "" : " ") + t;
+        }
+      return text;
+    };
+    HWND dialog = nullptr;
+    std::string seen;
+    if (!WaitFor(
+            [&] {
+              for (HWND d : Dialogs()) {
+                seen = WideTextOf(d) + ": " + wideDialogText(d);
+                if (WideTextOf(d) == title && wideDialogText(d).find(part) != std::string::npos)
+                  return (dialog = d) != nullptr;
+              }
+              return false;
+            },
+            g_timeout))
+      return Fail(step, seen.empty() ? "no such message box" : "the message box reads \"" + seen + "\"");
+    std::printf("widedialog: %s: %s\n", WideTextOf(dialog).c_str(), wideDialogText(dialog).c_str());
+    HWND press = nullptr;
+    for (HWND child : Descendants(dialog))
+      if (ClassOf(child) == "Button" && WithoutAmpersands(WideTextOf(child)) == button) press = child;
+    if (!press) return Fail(step, "the message box has no button " + button);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED), reinterpret_cast<LPARAM>(press));
+    if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, g_timeout))
+      return Fail(step, "the message box stays open");
+  } else if (verb == "widetexts") {
+    if (!g_wizard) return Fail(step, "no wizard window");
+    std::printf("widetext: %s %s\n", ClassOf(g_wizard).c_str(), WideTextOf(g_wizard).c_str());
+    for (HWND wnd : Descendants(g_wizard)) {
+      if (!IsWindowVisible(wnd)) continue;
+      const std::string text = WideTextOf(wnd);
+      if (!text.empty()) std::printf("widetext: %s %s\n", ClassOf(wnd).c_str(), text.c_str());
+    }
   } else if (verb == "nodialog") {
     std::string seen;
     if (WaitFor(

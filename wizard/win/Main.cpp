@@ -24,6 +24,7 @@
 #include "UcxStdCtrls.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
+#include "Win32Platform.h"
 #include "WizardTexts.h"
 
 // clang-format off
@@ -92,9 +93,9 @@ namespace {
 
 TWizardMessageDlg g_messageDlg = nullptr;
 
-int ShowDialog(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
-  if (g_messageDlg) return g_messageDlg(text, type, buttons, helpContext);
-  return MessageDlg(text, type, buttons, helpContext);
+int ShowDialog(const std::u16string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext) {
+  if (g_messageDlg) return g_messageDlg(WideToUtf8(text), type, buttons, helpContext);
+  return MessageDlgW(text, type, buttons, helpContext);
 }
 
 // What Connect asks of the finder for a connection kind.
@@ -174,19 +175,19 @@ HMODULE LoadPictureLibrary(const std::string& folder) {
   return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }
 
-std::string TWizardForm::Str(std::uint16_t id) const {
-  std::string text = LoadStr(id);
+std::u16string TWizardForm::StrW(std::uint16_t id) const {
+  std::u16string text = LoadStrW(0, id);
   if (!text.empty()) return text;
   // A language library that lacks the string (one made from other data) gives
   // nothing: the program's own text is shown instead of an empty one.
   wchar_t buffer[1024];
   const int n = LoadStringW(GetModuleHandleW(nullptr), id, buffer, static_cast<int>(std::size(buffer)));
   if (n <= 0) return text;
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, buffer, n, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return text;
-  text.resize(static_cast<std::size_t>(bytes));
-  WideCharToMultiByte(CP_ACP, 0, buffer, n, text.data(), bytes, nullptr, nullptr);
-  return text;
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer), static_cast<std::size_t>(n));
+}
+
+std::string TWizardForm::Str(std::uint16_t id) const {
+  return WideToCodePage(CharsetCodePage(GetFont()->GetCharset()), StrW(id));
 }
 
 // --- Creation and the pages ----------------------------------------------------------------------
@@ -629,7 +630,7 @@ void TWizardForm::SearchFailed() {
   WaitPanel->Hide();
   SetCursor(crDefault);
   UpdateControls();
-  ShowDialog(Str(SConnectionFailed), mtError, TMsgDlgButtons{mbOK, mbHelp}, InstructionHelpContext());
+  ShowDialog(StrW(SConnectionFailed), mtError, TMsgDlgButtons{mbOK, mbHelp}, InstructionHelpContext());
   UpdateControls();
 }
 
@@ -697,7 +698,7 @@ void TWizardForm::FormCloseQuery(TObject*, bool& canClose) {
   }
   canClose = !readingPhone_ && disconnecting_ == 0;
   if (canClose && NextButton->Tag != 1)
-    canClose = ShowDialog(Str(SConfirmClose), mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, 0) == mrYes;
+    canClose = ShowDialog(StrW(SConfirmClose), mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, 0) == mrYes;
 }
 
 void TWizardForm::FormClose(TObject*, TCloseAction&) {
@@ -720,9 +721,10 @@ void TWizardForm::FormClose(TObject*, TCloseAction&) {
       if (phones_->PhoneCount() >= 1) SaveConnections();
     } catch (const Exception& e) {
       // The finish page said the settings were saved: say that they were not.
-      ShowDialog(LoadResString(SConnectionsNotSaved) + "\n\n" + e.Message, mtError, TMsgDlgButtons{mbOK}, 0);
+      ShowDialog(StrW(SConnectionsNotSaved.id) + u"\n\n" + CodePageToWide(CP_ACP, e.Message), mtError,
+                 TMsgDlgButtons{mbOK}, 0);
     } catch (...) {
-      ShowDialog(LoadResString(SConnectionsNotSaved), mtError, TMsgDlgButtons{mbOK}, 0);
+      ShowDialog(StrW(SConnectionsNotSaved.id), mtError, TMsgDlgButtons{mbOK}, 0);
     }
     FreeAndNil(phones_);
   }

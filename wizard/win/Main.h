@@ -64,7 +64,8 @@ enum TConnectPage : int {
 constexpr unsigned kSearchTimeoutMs = 90000;
 
 // The dialogs the form shows (the failure message, the close confirmation, a
-// failed save) go through this function; tests replace it.
+// failed save) go through this function, with the text in UTF-8; tests
+// replace it. The form's own shows the text wide (MessageDlgW).
 using TWizardMessageDlg = int (*)(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons, int helpContext);
 void SetWizardMessageDlg(TWizardMessageDlg dialog);  // null restores MessageDlg
 
@@ -193,6 +194,10 @@ class TWizardForm : public TForm {
   int InstructionHelpContext() const;
   TStringList* PortNumbers(bool bluetooth);
   void LoadPictures();
+  // A string of the language in use, wide; Str gives it in the code page of
+  // the charset the form's font carries (the localizer gives it the chosen
+  // language's), the code page the form's controls read their ANSI texts in.
+  std::u16string StrW(std::uint16_t id) const;
   std::string Str(std::uint16_t id) const;
 
   TNokiaPhone* phone_ = nullptr;

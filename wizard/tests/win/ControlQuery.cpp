@@ -8,6 +8,7 @@
 #include "UcxStdCtrls.h"
 #include "UcxSysUtils.h"
 #include "UcxSystem.h"
+#include "Win32Platform.h"
 
 namespace {
 
@@ -20,11 +21,14 @@ TComponent* FindNamed(const TComponent* owner, const std::string& name) {
 }
 
 // What the control shows, in UTF-8: a mark-up label's mark-up text, the
-// Unicode label's wide caption, else the control's text in the ANSI code page.
+// Unicode label's wide caption, else the control's text, both ANSI texts in
+// the code page of its font's charset (the system's for one of no code page).
 std::string ShownText(const TControl* control) {
-  if (auto* html = dynamic_cast<const THTMLabel*>(control)) return Utf8FromWide(WidenFromAnsi(html->GetDisplayText()));
+  const UINT codePage = CharsetCodePage(control->GetFont()->GetCharset());
+  if (auto* html = dynamic_cast<const THTMLabel*>(control))
+    return Utf8FromWide(CodePageToWide(codePage, html->GetDisplayText()));
   if (auto* label = dynamic_cast<const TUcxCustomLabel*>(control)) return Utf8FromWide(label->GetWideCaption());
-  return Utf8FromWide(WidenFromAnsi(control->GetText()));
+  return Utf8FromWide(CodePageToWide(codePage, control->GetText()));
 }
 
 std::string DescribeControl(const TComponent* component) {
