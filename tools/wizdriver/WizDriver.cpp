@@ -38,8 +38,9 @@
 //   close                   ask the wizard to close (as its title bar's close box does)
 //   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
 //   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it),
-//                           once the wizard has painted and the picture stays the same; the wizard is kept
-//                           on top meanwhile, and a window of another program over it is waited out
+//                           once the wizard has painted and the picture stays the same; meanwhile the wizard
+//                           stands on top in the screen's bottom right corner, and a window of another program
+//                           over it is waited out
 //   sleep=MS                pause
 //   timeout=MS              how long later steps wait (default 20000)
 //
@@ -240,14 +241,15 @@ bool Query(const std::string& name, std::string& answer, ULONG_PTR kind = kContr
 }
 
 // A visible top-level window of another program that lies over the
-// wizard's client area `r` (screen coordinates), above the wizard; its
-// process and rectangle in `what`.
+// wizard's client area `r` (screen coordinates): its process and rectangle in
+// `what`. The system's order of the windows is not trusted: a window that
+// another program has just shown may be drawn above the wizard whatever that
+// order says.
 bool ForeignWindowOver(const RECT& r, std::string& what) {
   DWORD wizardPid = 0;
   GetWindowThreadProcessId(g_wizard, &wizardPid);
-  // Top-level windows from the top of the order down to the wizard.
-  for (HWND wnd = GetTopWindow(nullptr); wnd && wnd != g_wizard; wnd = GetWindow(wnd, GW_HWNDNEXT)) {
-    if (!IsWindowVisible(wnd)) continue;
+  for (HWND wnd = GetTopWindow(nullptr); wnd; wnd = GetWindow(wnd, GW_HWNDNEXT)) {
+    if (wnd == g_wizard || !IsWindowVisible(wnd)) continue;
     DWORD pid = 0;
     GetWindowThreadProcessId(wnd, &pid);
     if (pid == wizardPid) continue;  // the wizard's own windows are part of its picture
@@ -292,8 +294,27 @@ bool Capture(const RECT& r, std::vector<unsigned char>& pixels, BITMAPINFOHEADER
 }
 
 bool SaveShot(const std::string& file, std::string& why) {
+  RECT home;
+  if (!g_wizard || !GetWindowRect(g_wizard, &home)) {
+    why = "no wizard window";
+    return false;
+  }
+  // Other programs share the display while tests run side by side, and most
+  // put their windows in the middle of the screen or at its top left: the
+  // wizard's picture is taken in the bottom right corner, with the wizard
+  // above every window that is not kept on top; it goes back afterwards. A
+  // window of another program that still lies over it is waited out.
+  const int width = home.right - home.left, height = home.bottom - home.top;
+  const int x = std::max(0, GetSystemMetrics(SM_CXSCREEN) - width);
+  const int y = std::max(0, GetSystemMetrics(SM_CYSCREEN) - height);
+  SetWindowPos(g_wizard, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+  struct TGoBack {
+    RECT home;
+    ~TGoBack() { SetWindowPos(g_wizard, HWND_NOTOPMOST, home.left, home.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE); }
+  } goBack{home};
+  SetForegroundWindow(g_wizard);
   RECT r;  // the client area on the screen
-  if (!g_wizard || !GetClientRect(g_wizard, &r)) {
+  if (!GetClientRect(g_wizard, &r)) {
     why = "no wizard window";
     return false;
   }
@@ -302,41 +323,38 @@ bool SaveShot(const std::string& file, std::string& why) {
     why = "the wizard's client area is empty";
     return false;
   }
-  // Other programs share the display while tests run side by side: the wizard
-  // is kept above their windows while its picture is taken, and one that
-  // still lies over it (a window kept on top) is waited out.
-  SetWindowPos(g_wizard, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  struct TNotTopmost {
-    ~TNotTopmost() { SetWindowPos(g_wizard, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }
-  } restore;
-  SetForegroundWindow(g_wizard);
-  std::string over;
-  if (!WaitFor([&] { return !ForeignWindowOver(r, over); }, g_timeout)) {
-    why = "a window of another program stays over the wizard: " + over;
-    return false;
-  }
   // Every window of the wizard paints what it has to paint before the picture
   // is taken, and the picture is taken again until two in a row are the same
   // (a page being drawn is not taken half-drawn); the waiting animation never
-  // holds still, so after a bounded time the last picture is kept.
+  // holds still, so after a bounded time the last picture is kept. A picture
+  // taken while a window of another program lay over the wizard, just before
+  // or just after, does not count.
   std::vector<unsigned char> last, now;
   BITMAPINFOHEADER header{};
-  const DWORD start = GetTickCount();
+  std::string over;
+  DWORD start = GetTickCount();
+  const DWORD begin = start;
   for (;;) {
+    if (GetTickCount() - begin >= g_timeout) {
+      why = "windows of other programs keep lying over the wizard: " + over;
+      return false;
+    }
     DWORD_PTR result = 0;
     SendMessageTimeoutA(g_wizard, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
     RedrawWindow(g_wizard, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     Pump(150);
+    const bool coveredBefore = ForeignWindowOver(r, over);
     if (!Capture(r, now, header)) {
       why = "cannot read the screen";
       return false;
     }
-    if (now == last || GetTickCount() - start >= 3000) break;
+    if (coveredBefore || ForeignWindowOver(r, over)) {
+      last.clear();
+      start = GetTickCount();
+      continue;
+    }
+    if (now == last || (!last.empty() && GetTickCount() - start >= 3000)) break;
     last.swap(now);
-  }
-  if (ForeignWindowOver(r, over)) {
-    why = "a window of another program came over the wizard: " + over;
-    return false;
   }
   BITMAPFILEHEADER fh{};
   fh.bfType = 0x4D42;
