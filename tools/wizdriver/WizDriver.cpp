@@ -27,7 +27,12 @@
 //                           split at the last ':', so TEXT may hold one
 //   ansitext=HEX            wait for a window of the wizard whose ANSI text (WM_GETTEXT) is exactly these bytes
 //   noquery=NAME            the wizard does not answer the query for the named control
+//   checkedshot=FILE.bmp    fits, then shot=FILE.bmp
+//   fits                    every text of the wizard's controls fits where it is drawn, on every page, shown
+//                           or not (a test build of the wizard only: it measures them)
 //   dialog=PART:BUTTON      wait for a message box whose text contains PART, print it, press BUTTON
+//                           (by its caption, or "#N" by its identifier: #1 OK, #6 Yes, #7 No, whatever the
+//                           system's language)
 //   widedialog=TITLE:PART:BUTTON  the same by the wide texts (GetWindowTextW, compared in UTF-8): the box's
 //                           title is exactly TITLE, its text contains PART (PART may hold ':', TITLE and
 //                           BUTTON may not)
@@ -39,7 +44,10 @@
 //   nohelpwindow=MS         no such help window may appear within MS milliseconds
 //   close                   ask the wizard to close (as its title bar's close box does)
 //   exit                    wait until the wizard's window is gone (and the program started, if any, has ended)
-//   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it)
+//   shot=FILE.bmp           save a picture of the wizard's window (its client area, as the screen shows it),
+//                           once the wizard has painted and the picture stays the same; meanwhile the wizard
+//                           stands on top in the screen's bottom right corner, and a window of another program
+//                           over it is waited out
 //   sleep=MS                pause
 //   timeout=MS              how long later steps wait (default 20000)
 //
@@ -63,6 +71,7 @@ namespace {
 
 constexpr ULONG_PTR kControlQuery = 0x50514331;
 constexpr ULONG_PTR kControlAnswer = 0x50514332;
+constexpr ULONG_PTR kFitQuery = 0x50514333;
 
 constexpr const char* kCommonKey = "Software\\Talvex\\Corvessa\\Options\\Common";
 // Where the driver's Bluetooth serial ports stand in the enumeration tree.
@@ -216,8 +225,9 @@ LRESULT CALLBACK ReceiverProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(wnd, msg, wp, lp);
 }
 
-// The state of a named control, as the wizard describes it ("" for none).
-bool Query(const std::string& name, std::string& answer) {
+// The state of a named control, as the wizard describes it ("" for none);
+// with kind kFitQuery, the texts that do not fit.
+bool Query(const std::string& name, std::string& answer, ULONG_PTR kind = kControlQuery) {
   if (!g_receiver) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = ReceiverProc;
@@ -227,7 +237,7 @@ bool Query(const std::string& name, std::string& answer) {
     g_receiver = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   }
   g_answered = false;
-  COPYDATASTRUCT query{kControlQuery, static_cast<DWORD>(name.size()), const_cast<char*>(name.data())};
+  COPYDATASTRUCT query{kind, static_cast<DWORD>(name.size()), const_cast<char*>(name.data())};
   DWORD_PTR result = 0;
   if (!SendMessageTimeoutA(g_wizard, WM_COPYDATA, reinterpret_cast<WPARAM>(g_receiver),
                            reinterpret_cast<LPARAM>(&query), SMTO_ABORTIFHUNG, 5000, &result) ||
@@ -237,12 +247,31 @@ bool Query(const std::string& name, std::string& answer) {
   return true;
 }
 
-bool SaveShot(const std::string& file) {
-  RECT r;  // the client area on the screen
-  if (!g_wizard || !GetClientRect(g_wizard, &r)) return false;
-  MapWindowPoints(g_wizard, nullptr, reinterpret_cast<POINT*>(&r), 2);
+// A visible top-level window of another program that lies over the
+// wizard's client area `r` (screen coordinates): its process and rectangle in
+// `what`. The system's order of the windows is not trusted: a window that
+// another program has just shown may be drawn above the wizard whatever that
+// order says.
+bool ForeignWindowOver(const RECT& r, std::string& what) {
+  DWORD wizardPid = 0;
+  GetWindowThreadProcessId(g_wizard, &wizardPid);
+  for (HWND wnd = GetTopWindow(nullptr); wnd; wnd = GetWindow(wnd, GW_HWNDNEXT)) {
+    if (wnd == g_wizard || !IsWindowVisible(wnd)) continue;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    if (pid == wizardPid) continue;  // the wizard's own windows are part of its picture
+    RECT w, common;
+    if (!GetWindowRect(wnd, &w) || !IntersectRect(&common, &w, &r)) continue;
+    what = "process " + std::to_string(pid) + ", class " + ClassOf(wnd) + ", at " + std::to_string(w.left) + "," +
+           std::to_string(w.top) + " " + std::to_string(w.right - w.left) + "x" + std::to_string(w.bottom - w.top);
+    return true;
+  }
+  return false;
+}
+
+// The client area `r` as the screen shows it, in 24-bit rows of `stride` bytes.
+bool Capture(const RECT& r, std::vector<unsigned char>& pixels, BITMAPINFOHEADER& header) {
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return false;
   HDC screen = GetDC(nullptr);
   HDC mem = CreateCompatibleDC(screen);
   BITMAPINFO bi{};
@@ -257,27 +286,94 @@ bool SaveShot(const std::string& file) {
   bool ok = false;
   if (dib) {
     HGDIOBJ old = SelectObject(mem, dib);
-    // What the screen shows there (the wizard is brought to the top first).
-    SetForegroundWindow(g_wizard);
-    Pump(200);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    ok = BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY) != FALSE;
     SelectObject(mem, old);
     GdiFlush();
     const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
-    const DWORD size = stride * static_cast<DWORD>(h);
-    BITMAPFILEHEADER fh{};
-    fh.bfType = 0x4D42;
-    fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    fh.bfSize = fh.bfOffBits + size;
-    if (FILE* out = std::fopen(file.c_str(), "wb")) {
-      ok = std::fwrite(&fh, sizeof fh, 1, out) == 1 && std::fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, out) == 1 &&
-           std::fwrite(bits, 1, size, out) == size;
-      ok = std::fclose(out) == 0 && ok;
-    }
+    const auto* begin = static_cast<const unsigned char*>(bits);
+    pixels.assign(begin, begin + stride * static_cast<DWORD>(h));
+    header = bi.bmiHeader;
     DeleteObject(dib);
   }
   DeleteDC(mem);
   ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+bool SaveShot(const std::string& file, std::string& why) {
+  RECT home;
+  if (!g_wizard || !GetWindowRect(g_wizard, &home)) {
+    why = "no wizard window";
+    return false;
+  }
+  // Other programs share the display while tests run side by side, and most
+  // put their windows in the middle of the screen or at its top left: the
+  // wizard's picture is taken in the bottom right corner, with the wizard
+  // above every window that is not kept on top; it goes back afterwards. A
+  // window of another program that still lies over it is waited out.
+  const int width = home.right - home.left, height = home.bottom - home.top;
+  const int x = std::max(0, GetSystemMetrics(SM_CXSCREEN) - width);
+  const int y = std::max(0, GetSystemMetrics(SM_CYSCREEN) - height);
+  SetWindowPos(g_wizard, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+  struct TGoBack {
+    RECT home;
+    ~TGoBack() { SetWindowPos(g_wizard, HWND_NOTOPMOST, home.left, home.top, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE); }
+  } goBack{home};
+  SetForegroundWindow(g_wizard);
+  RECT r;  // the client area on the screen
+  if (!GetClientRect(g_wizard, &r)) {
+    why = "no wizard window";
+    return false;
+  }
+  MapWindowPoints(g_wizard, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  if (r.right <= r.left || r.bottom <= r.top) {
+    why = "the wizard's client area is empty";
+    return false;
+  }
+  // Every window of the wizard paints what it has to paint before the picture
+  // is taken, and the picture is taken again until two in a row are the same
+  // (a page being drawn is not taken half-drawn); the waiting animation never
+  // holds still, so after a bounded time the last picture is kept. A picture
+  // taken while a window of another program lay over the wizard, just before
+  // or just after, does not count.
+  std::vector<unsigned char> last, now;
+  BITMAPINFOHEADER header{};
+  std::string over;
+  DWORD start = GetTickCount();
+  const DWORD begin = start;
+  for (;;) {
+    if (GetTickCount() - begin >= g_timeout) {
+      why = "windows of other programs keep lying over the wizard: " + over;
+      return false;
+    }
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(g_wizard, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+    RedrawWindow(g_wizard, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Pump(150);
+    const bool coveredBefore = ForeignWindowOver(r, over);
+    if (!Capture(r, now, header)) {
+      why = "cannot read the screen";
+      return false;
+    }
+    if (coveredBefore || ForeignWindowOver(r, over)) {
+      last.clear();
+      start = GetTickCount();
+      continue;
+    }
+    if (now == last || (!last.empty() && GetTickCount() - start >= 3000)) break;
+    last.swap(now);
+  }
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  fh.bfSize = fh.bfOffBits + static_cast<DWORD>(now.size());
+  bool ok = false;
+  if (FILE* out = std::fopen(file.c_str(), "wb")) {
+    ok = std::fwrite(&fh, sizeof fh, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
+         std::fwrite(now.data(), 1, now.size(), out) == now.size();
+    ok = std::fclose(out) == 0 && ok;
+  }
+  if (!ok) why = "cannot write " + file;
   return ok;
 }
 
@@ -534,8 +630,10 @@ int RunStep(const std::string& step) {
       return Fail(step, "no such message box");
     std::printf("dialog: %s\n", DialogText(dialog).c_str());
     HWND press = nullptr;
+    const int id = button.size() > 1 && button[0] == '#' ? std::atoi(button.c_str() + 1) : 0;
     for (HWND child : Descendants(dialog))
-      if (ClassOf(child) == "Button" && WithoutAmpersands(TextOf(child)) == button) press = child;
+      if (ClassOf(child) == "Button" && (id ? GetDlgCtrlID(child) == id : WithoutAmpersands(TextOf(child)) == button))
+        press = child;
     if (!press) return Fail(step, "the message box has no button " + button);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(press), BN_CLICKED), reinterpret_cast<LPARAM>(press));
     if (!WaitFor([&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); }, g_timeout))
@@ -640,8 +738,15 @@ int RunStep(const std::string& step) {
       g_process = nullptr;
       if (code != 0) return Fail(step, "the program ended with exit code " + std::to_string(code));
     }
+  } else if (verb == "fits" || verb == "checkedshot") {
+    std::string cuts;
+    if (!Query("", cuts, kFitQuery)) return Fail(step, "the wizard does not answer the fit query");
+    if (!cuts.empty()) return Fail(step, "texts are cut:\n" + cuts);
+    std::string why;
+    if (verb == "checkedshot" && !SaveShot(arg, why)) return Fail(step, why);
   } else if (verb == "shot") {
-    if (!SaveShot(arg)) return Fail(step, "cannot save the picture");
+    std::string why;
+    if (!SaveShot(arg, why)) return Fail(step, why);
   } else {
     std::printf("unknown step: %s\n", step.c_str());
     return 2;
