@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DisplayAttempts.h"
 #include "ExtCtrls.h"
 #include "Forms.h"
 
@@ -69,8 +70,9 @@ class ControlDragTest : public ::testing::Test {
   }
   // Moves the mouse over the target's client point (x, y); the message goes
   // to the window that holds the mouse, in its client coordinates.
-  void MoveOverTarget(int x, int y) {
+  void MoveOverTarget(int x, int y, TDisplayAttempt* display = nullptr) {
     POINT p = PlaceCursor(target, x, y);
+    if (display) display->MovePointer(p);
     ScreenToClient(source->WindowHandle(), &p);
     SendMessageA(source->WindowHandle(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
   }
@@ -80,37 +82,51 @@ class ControlDragTest : public ::testing::Test {
   TPanel* target = nullptr;
 };
 
+// A drag holds the mouse: another program of the display that takes the
+// foreground ends it (as it must), so such an attempt is run again.
 TEST_F(ControlDragTest, AnAcceptedDragDropsOnTheTarget) {
-  source->BeginDrag(true);
-  EXPECT_TRUE(source->Dragging());
-  EXPECT_EQ(GetCapture(), source->WindowHandle());
-  MoveOverTarget(20, 30);
-  MoveOverTarget(25, 35);
-  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
-  EXPECT_FALSE(source->Dragging());
-  EXPECT_NE(GetCapture(), source->WindowHandle());
-  const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
-                                          "move Target from Source at 25,35", "drop Target at 25,35", "end Target"};
-  EXPECT_EQ(log.events, expected);
+  RunHoldingTheDisplay(form->WindowHandle(), 10, [&](TDisplayAttempt& display) {
+    log.events.clear();
+    display.MovePointer(PlaceCursor(source, 50, 50));
+    source->BeginDrag(true);
+    EXPECT_TRUE(source->Dragging());
+    EXPECT_EQ(GetCapture(), source->WindowHandle());
+    MoveOverTarget(20, 30, &display);
+    MoveOverTarget(25, 35, &display);
+    SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+    EXPECT_FALSE(source->Dragging());
+    EXPECT_NE(GetCapture(), source->WindowHandle());
+    const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
+                                            "move Target from Source at 25,35", "drop Target at 25,35", "end Target"};
+    EXPECT_EQ(log.events, expected);
+    if (source->Dragging()) source->EndDrag(false);
+  });
 }
 
 TEST_F(ControlDragTest, RefusedOrCancelledDragsEndNowhere) {
-  log.accept = false;
-  source->BeginDrag(true);
-  MoveOverTarget(20, 30);
-  SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
-  EXPECT_EQ(log.events.back(), "end nowhere");
-  // Escape cancels an accepted drag (started over the source again).
-  log.accept = true;
-  log.events.clear();
-  PlaceCursor(source, 50, 50);
-  source->BeginDrag(true);
-  MoveOverTarget(20, 30);
-  SendMessageA(source->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 1);
-  EXPECT_FALSE(source->Dragging());
-  const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
-                                          "end nowhere"};
-  EXPECT_EQ(log.events, expected);
+  RunHoldingTheDisplay(form->WindowHandle(), 10, [&](TDisplayAttempt& display) {
+    log.accept = false;
+    log.events.clear();
+    display.MovePointer(PlaceCursor(source, 50, 50));
+    source->BeginDrag(true);
+    MoveOverTarget(20, 30, &display);
+    SendMessageA(source->WindowHandle(), WM_LBUTTONUP, 0, 0);
+    ASSERT_FALSE(log.events.empty());
+    EXPECT_EQ(log.events.front(), "enter Target from Source at 20,30");
+    EXPECT_EQ(log.events.back(), "end nowhere");
+    // Escape cancels an accepted drag (started over the source again).
+    log.accept = true;
+    log.events.clear();
+    display.MovePointer(PlaceCursor(source, 50, 50));
+    source->BeginDrag(true);
+    MoveOverTarget(20, 30, &display);
+    SendMessageA(source->WindowHandle(), WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_FALSE(source->Dragging());
+    const std::vector<std::string> expected{"enter Target from Source at 20,30", "move Target from Source at 20,30",
+                                            "end nowhere"};
+    EXPECT_EQ(log.events, expected);
+    if (source->Dragging()) source->EndDrag(false);
+  });
 }
 
 TEST_F(ControlDragTest, BelowTheThresholdNothingIsDraggedAndTheReleaseGoesOn) {
